@@ -1,0 +1,23 @@
+#pragma once
+// One context, no hidden globals: what every component needs from its surroundings
+// reaches it through this object. The owner (main(), a test fixture) keeps every pointee
+// alive for as long as the context is used.
+
+#include "client/app/installation.h"
+#include "client/app/notifier.h"
+#include "client/app/user_prompt.h"
+#include "platform/clock.h"
+
+namespace vantrel {
+
+class Logs;
+
+struct Context {
+    Installation installation;
+    const platform::Clock* clock = nullptr;
+    Notifier* notifier = nullptr;
+    UserPrompt* prompt = nullptr;
+    Logs* logs = nullptr;
+};
+
+}  // namespace vantrel

@@ -1,0 +1,26 @@
+#pragma once
+// Starting a program and waiting for it (the external unpacker, the updater).
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "platform/status.h"
+
+namespace vantrel::platform {
+
+struct ChildOptions {
+    std::filesystem::path program;           // absolute, or searched in PATH when it has no '/'
+    std::vector<std::string> arguments;      // without argv[0]
+    std::filesystem::path workingDirectory;  // empty: the caller's
+    bool quiet = false;                      // send the child's stdout and stderr to /dev/null
+};
+
+// Starts the child and waits for it. The result is its exit code; a child killed by a
+// signal gives 128 + the signal number. A program that cannot be started is an error.
+Result<int> runAndWait(const ChildOptions& options);
+
+// Starts the child without waiting (the updater outlives the client). Returns its pid.
+Result<int> startDetached(const ChildOptions& options);
+
+}  // namespace vantrel::platform

@@ -1,0 +1,12 @@
+#pragma once
+#include <cstdint>
+#include <filesystem>
+#include <optional>
+
+namespace vantrel::platform {
+
+// Free bytes on the file system holding `path` (all free blocks, not the caller's quota);
+// empty when the system cannot tell.
+std::optional<std::uint64_t> freeBytes(const std::filesystem::path& path);
+
+}  // namespace vantrel::platform

@@ -1,0 +1,51 @@
+#!/usr/bin/env bash
+# Set up a fresh Debian 12 machine, build Vantrel and either run it or test it.
+#   scripts/setup.sh run              build, then run the client's main job against the
+#                                     embedded default (test gateway on loopback)
+#   scripts/setup.sh test             build, then run the whole test suite
+#   scripts/setup.sh test --sanitize  the same with AddressSanitizer + UBSan (build-asan/)
+set -euo pipefail
+
+mode=${1:-run}
+variant=${2:-}
+top=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+cd "$top"
+
+packages=(cmake ninja-build g++ pkg-config ccache libssl-dev openssl libgtest-dev libgmock-dev
+          libbenchmark-dev unzip zip python3 python3-dbf qt6-base-dev fonts-noto-cjk)
+missing=()
+for p in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "ok installed" || missing+=("$p")
+done
+if ((${#missing[@]})); then
+  sudo_cmd=()
+  [ "$(id -u)" -eq 0 ] || sudo_cmd=(sudo)
+  echo "installing: ${missing[*]}"
+  "${sudo_cmd[@]}" env DEBIAN_FRONTEND=noninteractive apt-get update -qq
+  "${sudo_cmd[@]}" env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${missing[@]}"
+fi
+
+build=build
+flags=(-DCMAKE_BUILD_TYPE=RelWithDebInfo -DVANTREL_WERROR=ON)
+if [ "$variant" = "--sanitize" ]; then
+  build=build-asan
+  flags=(-DCMAKE_BUILD_TYPE=Debug -DVANTREL_WERROR=ON -DVANTREL_SANITIZE=ON)
+fi
+
+cmake -S . -B "$build" -G Ninja "${flags[@]}"
+cmake --build "$build"
+
+case "$mode" in
+  run)
+    exec bash "$top/scripts/demo.sh" "$top/$build"
+    ;;
+  test)
+    export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1}
+    export QT_QPA_PLATFORM=offscreen
+    ctest --test-dir "$build" --output-on-failure -j2 --timeout 300
+    ;;
+  *)
+    echo "usage: $0 run|test [--sanitize]" >&2
+    exit 2
+    ;;
+esac
