@@ -1,0 +1,124 @@
+#include "platform/files.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <system_error>
+
+namespace vantrel::platform {
+
+namespace {
+
+Status writeAll(int fd, std::string_view bytes, const std::filesystem::path& path) {
+    while (!bytes.empty()) {
+        const ssize_t n = ::write(fd, bytes.data(), bytes.size());
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            return statusFromErrno(errno, "write " + path.string());
+        }
+        bytes.remove_prefix(static_cast<std::size_t>(n));
+    }
+    return Status::ok();
+}
+
+// Makes a rename in `dir` durable. Failure only weakens durability, so it is not reported.
+void syncDirectory(const std::filesystem::path& dir) {
+    const int fd = ::open(dir.empty() ? "." : dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) return;
+    ::fsync(fd);
+    ::close(fd);
+}
+
+// A name beside `path` that no other writer in this or another process uses at the same time.
+std::filesystem::path temporaryBeside(const std::filesystem::path& path) {
+    static std::atomic<unsigned> counter{0};
+    std::filesystem::path temp = path;
+    temp += "." + std::to_string(::getpid()) + "." + std::to_string(counter++) + ".tmp";
+    return temp;
+}
+
+}  // namespace
+
+Status createDirectories(const std::filesystem::path& dir) {
+    if (dir.empty()) return Status::error(ErrorKind::InvalidArgument, "create directory: empty path");
+    std::error_code ec;
+    std::filesystem::create_directories(dir, ec);
+    if (ec) return statusFromErrno(ec.value(), "create directory " + dir.string());
+    if (!std::filesystem::is_directory(dir, ec)) {
+        return Status::error(ErrorKind::AlreadyExists,
+                             "create directory " + dir.string() + ": a file of that name exists");
+    }
+    return Status::ok();
+}
+
+Result<std::string> readFile(const std::filesystem::path& path) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return statusFromErrno(errno, "open " + path.string());
+    std::string bytes;
+    struct stat info {};
+    if (::fstat(fd, &info) == 0 && info.st_size > 0) bytes.reserve(static_cast<std::size_t>(info.st_size));
+    char buffer[65536];
+    for (;;) {
+        const ssize_t n = ::read(fd, buffer, sizeof buffer);
+        if (n == 0) break;
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            const int err = errno;
+            ::close(fd);
+            return statusFromErrno(err, "read " + path.string());
+        }
+        bytes.append(buffer, static_cast<std::size_t>(n));
+    }
+    ::close(fd);
+    return bytes;
+}
+
+Status writeFileAtomically(const std::filesystem::path& path, std::string_view bytes) {
+    const std::filesystem::path temp = temporaryBeside(path);
+    const int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    if (fd < 0) return statusFromErrno(errno, "create " + temp.string());
+
+    // The replacement keeps the permissions of the file it replaces.
+    struct stat existing {};
+    if (::stat(path.c_str(), &existing) == 0) ::fchmod(fd, existing.st_mode & 07777);
+
+    Status status = writeAll(fd, bytes, temp);
+    if (status && ::fsync(fd) != 0) status = statusFromErrno(errno, "sync " + temp.string());
+    if (::close(fd) != 0 && status) status = statusFromErrno(errno, "close " + temp.string());
+    if (status && ::rename(temp.c_str(), path.c_str()) != 0) {
+        status = statusFromErrno(errno, "rename " + temp.string() + " to " + path.string());
+    }
+    if (!status) {
+        ::unlink(temp.c_str());
+        return status;
+    }
+    syncDirectory(path.parent_path());
+    return Status::ok();
+}
+
+Status appendToFile(const std::filesystem::path& path, std::string_view bytes) {
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0666);
+    if (fd < 0) return statusFromErrno(errno, "open " + path.string());
+    Status status = writeAll(fd, bytes, path);
+    if (::close(fd) != 0 && status) status = statusFromErrno(errno, "close " + path.string());
+    return status;
+}
+
+Status setFileTime(const std::filesystem::path& path, WallTime time) {
+    using namespace std::chrono;
+    const auto sinceEpoch = time.time_since_epoch();
+    const auto whole = floor<seconds>(sinceEpoch);
+    struct timespec times[2];
+    times[0].tv_sec = static_cast<time_t>(whole.count());
+    times[0].tv_nsec = static_cast<long>(duration_cast<nanoseconds>(sinceEpoch - whole).count());
+    times[1] = times[0];
+    if (::utimensat(AT_FDCWD, path.c_str(), times, 0) != 0) {
+        return statusFromErrno(errno, "set time of " + path.string());
+    }
+    return Status::ok();
+}
+
+}  // namespace vantrel::platform
