@@ -3,9 +3,11 @@
 // thread; each kind is serialised across threads and processes by its named lock. Files
 // are opened and closed for every record. Text is written as GBK.
 
+#include <cstdint>
 #include <filesystem>
 #include <memory>
 #include <mutex>
+#include <string>
 #include <string_view>
 
 #include "client/app/installation.h"
@@ -36,6 +38,13 @@ public:
     // "log/SysLog20261208.log" etc. for the given day.
     std::filesystem::path sysLogPath(const platform::LocalTime& day) const;
     std::filesystem::path sssjLogPath(const platform::LocalTime& day) const;
+
+    // The records as written (GBK bytes), for the given moment (doc/formats/logs.md).
+    static std::string formatSysLogRecord(const platform::LocalTime& time, std::uint32_t threadId,
+                                          std::string_view message);
+    static std::string formatSssjRecord(const platform::LocalTime& time, std::string_view message, int level);
+    // Exactly 200 bytes: 197 bytes of text, CR, LF, NUL.
+    static std::string formatTaskRecord(const platform::LocalTime& time, std::string_view message, int level);
 
 private:
     struct Impl;

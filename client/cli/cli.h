@@ -1,0 +1,55 @@
+#pragma once
+// What every command of vantrel-cli shares: the installation root, the clock, the logs and
+// a terminal stand-in for message boxes, plus the command table the dispatcher reads.
+
+#include <string>
+#include <vector>
+
+#include "client/app/context.h"
+#include "client/app/installation.h"
+#include "client/app/notifier.h"
+#include "client/app/user_prompt.h"
+#include "client/config/logs.h"
+#include "platform/clock.h"
+
+namespace vantrel::cli {
+
+// Message boxes become lines on stderr. Questions cannot be asked of a script, so every
+// question is answered No (the cautious answer of every flow that asks).
+class ConsolePrompt final : public UserPrompt {
+public:
+    bool askYesNo(const std::string& caption, const std::string& text, Icon icon) override;
+    void show(const std::string& caption, const std::string& text, Icon icon) override;
+};
+
+// Owns what a Context points to, for the life of one command.
+class Environment {
+public:
+    explicit Environment(Installation installation);
+    Environment(const Environment&) = delete;
+    Environment& operator=(const Environment&) = delete;
+
+    const Installation& installation() const { return installation_; }
+    Logs& logs() { return logs_; }
+    UserPrompt& prompt() { return prompt_; }
+    Context context();
+
+private:
+    Installation installation_;
+    NullNotifier notifier_;
+    ConsolePrompt prompt_;
+    Logs logs_;
+};
+
+// One command: `vantrel-cli [--root DIR] <name> [arguments]`. Returns the exit code.
+struct Command {
+    const char* name;
+    const char* usage;    // the arguments after the name
+    const char* summary;  // one line for the help text
+    int (*run)(Environment& environment, const std::vector<std::string>& arguments);
+};
+
+// Command groups, one source file each.
+std::vector<Command> runCommands();  // command_run.cpp
+
+}  // namespace vantrel::cli

@@ -1,0 +1,93 @@
+// vantrel-cli run [--offline]: start the client headlessly, then shut it down.
+
+#include <cstdio>
+
+#include "client/app/app_core.h"
+#include "client/cli/cli.h"
+#include "client/cli/login_seam.h"
+
+namespace vantrel::cli {
+namespace {
+
+// A headless run has no window: nothing to create, show or hide.
+class HeadlessWindow final : public MainWindow {
+public:
+    bool create() override { return true; }
+    void applyPermissions() override {}
+    void hideProgress() override {}
+    void destroyProgress() override {}
+};
+
+// --offline: start-up goes on without any gateway session, and says so.
+class OfflineLogin final : public LoginStep {
+public:
+    bool run(const LoginRequest&) override {
+        std::fprintf(stderr, "vantrel-cli: offline: no gateway login, start-up goes on without a session\n");
+        return true;
+    }
+};
+
+// Without a gateway login in the build, a run can only fail at the login, honestly.
+class UnavailableLogin final : public LoginStep {
+public:
+    bool run(const LoginRequest&) override {
+        std::fprintf(stderr, "vantrel-cli: no gateway login in this build; use 'run --offline'\n");
+        return false;
+    }
+};
+
+void reportSkippedSteps(const AppCore& core) {
+    for (const StepReport& step : core.steps()) {
+        if (step.outcome == StepOutcome::NotInstalled) {
+            std::fprintf(stderr, "vantrel-cli: %s: %s (skipped)\n", step.name.c_str(), step.detail.c_str());
+        }
+    }
+}
+
+int run(Environment& environment, const std::vector<std::string>& arguments) {
+    bool offline = false;
+    for (const std::string& a : arguments) {
+        if (a == "--offline") {
+            offline = true;
+        } else {
+            std::fprintf(stderr, "vantrel-cli run: unknown argument '%s'\n", a.c_str());
+            return 2;
+        }
+    }
+
+    HeadlessWindow window;
+    OfflineLogin offlineLogin;
+    UnavailableLogin unavailableLogin;
+    InteractiveLogin interactive = offline ? InteractiveLogin{} : makeInteractiveLogin(environment);
+
+    StartupParts parts;
+    parts.window = &window;
+    if (offline) {
+        parts.login = &offlineLogin;
+    } else {
+        parts.login = interactive.login ? interactive.login.get() : &unavailableLogin;
+        parts.session = interactive.session.get();
+    }
+
+    AppCore core(environment.context(), parts);
+    const AppCore::Start started = core.start();
+    // A second client ends at once, as the running one must be left alone.
+    if (started == AppCore::Start::SecondInstance) return 0;
+    core.exit();
+    reportSkippedSteps(core);
+    if (started != AppCore::Start::Started) return 1;
+    std::fprintf(stderr, "vantrel-cli: started and shut down; system log in %s\n",
+                 environment.installation().log().string().c_str());
+    return 0;
+}
+
+}  // namespace
+
+std::vector<Command> runCommands() {
+    return {{"run", "[--offline]",
+             "start the client (single instance, settings, disk check, login, directories, "
+             "background work), then shut it down; --offline starts without a gateway login",
+             run}};
+}
+
+}  // namespace vantrel::cli

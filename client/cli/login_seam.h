@@ -1,0 +1,20 @@
+#pragma once
+// The interactive gateway handle and its login, for commands that start the client. The
+// gateway code provides them (makeInteractiveLogin in login_seam.cpp); while it is not
+// there, both are empty and `run` says so instead of pretending to log in.
+
+#include <memory>
+
+#include "client/app/startup_steps.h"
+#include "client/cli/cli.h"
+
+namespace vantrel::cli {
+
+struct InteractiveLogin {
+    std::unique_ptr<LoginStep> login;
+    std::unique_ptr<InteractiveSession> session;
+};
+
+InteractiveLogin makeInteractiveLogin(Environment& environment);
+
+}  // namespace vantrel::cli
