@@ -5,7 +5,9 @@
 //
 // To add an event: declare its struct here and append it to NotifierEvent.
 
+#include <atomic>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <variant>
 
@@ -24,6 +26,71 @@ struct RealtimeLogRecord {
     int level = 0;
 };
 
-using NotifierEvent = std::variant<LoginStateChanged, RealtimeLogRecord>;
+// Task catalogue events. Each carries the task's id; views read the record itself from the
+// catalogue's snapshot.
+enum class CatalogueTaskKind { Upload, Download, AutoSync };
+
+// 0x508: the upload tasks are about to be (re)loaded; upload views clear their rows.
+struct UploadTasksReloading {};
+
+// 0x506 (upload) / 0x505 (download, auto-sync): a task record was loaded, added or modified.
+struct TaskRecordChanged {
+    enum class Change { Loaded, Added, Modified };
+    CatalogueTaskKind kind = CatalogueTaskKind::Upload;
+    Change change = Change::Loaded;
+    std::string taskId;
+};
+
+// 0x518 (posted): a run's outcome was written to the task's row. `nextRunTime` is
+// "YYYY-MM-DD HH:MM:SS", empty when the task is not scheduled.
+struct TaskRunRecorded {
+    CatalogueTaskKind kind = CatalogueTaskKind::Upload;
+    std::string taskId;
+    std::string lastResult;
+    std::string lastDescription;
+    std::string lastRunTime;
+    std::string nextRunTime;
+};
+
+// 0x8200 (sent): the first task loaded in this process. The window stores true in
+// `accepted` when it took the task; until then later loads send the event again.
+struct FirstTaskLoaded {
+    bool upload = false;
+    std::string taskId;
+    std::shared_ptr<std::atomic<bool>> accepted;
+};
+
+// 0x509: the flag view is about to be refilled; 0x511: clear it.
+struct FlagViewRefill {};
+struct FlagViewClear {};
+// 0x510: one flag's state; `arrival` is true when an arrival was just recorded, false
+// while the list is rebuilt. `time` is empty while the flag file has not arrived.
+struct FlagViewFlag {
+    bool arrival = false;
+    std::string name;
+    std::string time;
+};
+
+// 0x512: an unsent upload file changed or vanished; `description` says which.
+struct UploadItemChanged {
+    std::string taskId;
+    std::string fileName;
+    int row = -1;
+    std::string description;
+};
+
+// 0x513: a download file's transfer failed (counted in `retry`).
+struct DownloadItemFailed {
+    std::string taskId;
+    std::string fileName;
+    int row = -1;
+    int retry = 0;
+    std::string error;
+};
+
+using NotifierEvent = std::variant<LoginStateChanged, RealtimeLogRecord, UploadTasksReloading,
+                                   TaskRecordChanged, TaskRunRecorded, FirstTaskLoaded,
+                                   FlagViewRefill, FlagViewClear, FlagViewFlag,
+                                   UploadItemChanged, DownloadItemFailed>;
 
 }  // namespace vantrel
