@@ -145,14 +145,17 @@ typedef struct KLAV_SUBJECT {
     char email[128];
 } KLAV_SUBJECT;
 
-/* Certificate summary (92 bytes): validity as seconds since 1970-01-01 UTC,
- * serial number as upper-case hex, subject common name (UTF-8, cut to fit). */
+/* Certificate summary (92 bytes, 4-byte aligned): validity as seconds since
+ * 1970-01-01 UTC, serial number as upper-case hex, subject common name (UTF-8,
+ * cut to fit). */
+#pragma pack(push, 4)
 typedef struct KLAV_CERT_SUMMARY {
     int64_t notBefore;
     int64_t notAfter;
     char serialNumber[44];
     char commonName[32];
 } KLAV_CERT_SUMMARY;
+#pragma pack(pop)
 
 /* Certificate information (272 bytes): version (0 = v1), serial number as
  * upper-case hex, subject and issuer as one-line UTF-8 texts ("C = CN, O = ..."),
