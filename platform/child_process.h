@@ -16,11 +16,14 @@ struct ChildOptions {
     bool quiet = false;                      // send the child's stdout and stderr to /dev/null
 };
 
+// Children start with no blocked signals and SIGPIPE at its default action; descriptors
+// opened by the platform layer are close-on-exec.
 // Starts the child and waits for it. The result is its exit code; a child killed by a
 // signal gives 128 + the signal number. A program that cannot be started is an error.
 Result<int> runAndWait(const ChildOptions& options);
 
-// Starts the child without waiting (the updater outlives the client). Returns its pid.
+// Starts the child without waiting (the updater outlives the client), in a session of its
+// own. Returns its pid.
 Result<int> startDetached(const ChildOptions& options);
 
 }  // namespace vantrel::platform

@@ -14,7 +14,8 @@ class MappedFile {
 public:
     // Opens `path` read-write, creating it when `create` is true, and maps `size` bytes.
     // A file shorter than `size` is extended with zero bytes; a longer one is not cut.
-    // `size` 0 maps the file's current length (an empty file cannot be mapped).
+    // `size` 0 maps the file's current length (an empty file cannot be mapped). Growth
+    // reserves disk blocks, so a full disk fails here (NoSpace) and not at a later store.
     static Result<MappedFile> open(const std::filesystem::path& path, std::size_t size, bool create);
 
     MappedFile() = default;

@@ -25,7 +25,8 @@ public:
     NamedLock(const NamedLock&) = delete;
     NamedLock& operator=(const NamedLock&) = delete;
 
-    // Waits without time limit.
+    // Waits without time limit. Not recursive: the calling thread must not hold this name
+    // already, through this object or another of the same name.
     void lock();
     // Returns false at once when another thread or process holds it.
     bool tryLock();

@@ -2,6 +2,8 @@
 // The program keeps text in UTF-8. Wire records, DBF fields and log files carry GBK (the
 // fixed legacy 8-bit encoding: a Chinese character is 2 bytes); names that travel as
 // UTF-16LE stay UTF-16LE. Conversions go through iconv and fail clearly on bad input.
+// GBK here is the two-byte code proper: 0x80 and 0xFF are never valid bytes, so the euro
+// sign has no GBK form.
 
 #include <cstddef>
 #include <string>
@@ -18,7 +20,8 @@ Result<std::string> gbkToUtf8(std::string_view gbk);
 std::string utf8ToGbkLossy(std::string_view utf8);
 std::string gbkToUtf8Lossy(std::string_view gbk);
 
-// Byte length of `utf8` once converted to GBK (ASCII 1, Chinese 2).
+// Byte length of `utf8` once converted to GBK (ASCII 1, Chinese 2; a character without a
+// GBK form counts as its '?').
 std::size_t gbkLength(std::string_view utf8);
 // The longest prefix of GBK bytes that fits in `maxBytes` without splitting a two-byte
 // character.
@@ -28,6 +31,7 @@ Result<std::u16string> utf8ToUtf16(std::string_view utf8);
 Result<std::string> utf16ToUtf8(std::u16string_view utf16);
 // UTF-16 as little-endian bytes, as on the wire.
 std::string utf16ToLeBytes(std::u16string_view utf16);
+// An odd last byte is dropped.
 std::u16string leBytesToUtf16(std::string_view bytes);
 
 }  // namespace vantrel::platform

@@ -1,0 +1,126 @@
+// Files, free space, thread ids and errno mapping.
+#include "platform/files.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <thread>
+
+#include "platform/disk_space.h"
+#include "platform/thread_id.h"
+#include "tests/support/temp_dir.h"
+
+namespace vantrel::platform {
+namespace {
+
+using namespace std::chrono_literals;
+namespace fs = std::filesystem;
+
+std::vector<std::string> namesIn(const fs::path& dir) {
+    std::vector<std::string> names;
+    for (const fs::directory_entry& entry : fs::directory_iterator(dir)) names.push_back(entry.path().filename());
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+TEST(FilesTest, createDirectoriesMakesEveryParentAndAcceptsAnExistingOne) {
+    testing::TempDir dir;
+    const fs::path deep = dir.path() / "tmp" / "20260208" / "FTP_A_QS";
+    ASSERT_TRUE(createDirectories(deep));
+    EXPECT_TRUE(fs::is_directory(deep));
+    EXPECT_TRUE(createDirectories(deep));
+    EXPECT_TRUE(createDirectories(dir.path()));
+}
+
+TEST(FilesTest, createDirectoriesFailsWhereAFileStandsInTheWay) {
+    testing::TempDir dir;
+    ASSERT_TRUE(writeFileAtomically(dir.path() / "log", "a file"));
+    EXPECT_FALSE(createDirectories(dir.path() / "log"));
+    EXPECT_FALSE(createDirectories(dir.path() / "log" / "below"));
+    EXPECT_EQ(createDirectories("").kind(), ErrorKind::InvalidArgument);
+}
+
+TEST(FilesTest, writeFileAtomicallyReplacesTheWholeFileAndKeepsItsPermissions) {
+    testing::TempDir dir;
+    const fs::path path = dir.path() / "Client.ini";
+    ASSERT_TRUE(writeFileAtomically(path, "first version, longer"));
+    ASSERT_EQ(::chmod(path.c_str(), 0640), 0);
+    ASSERT_TRUE(writeFileAtomically(path, "second"));
+    EXPECT_EQ(readFile(path).value(), "second");
+    EXPECT_EQ(fs::status(path).permissions(), fs::perms(0640));
+    EXPECT_EQ(namesIn(dir.path()), std::vector<std::string>{"Client.ini"});
+}
+
+TEST(FilesTest, aFailedAtomicWriteLeavesNoTemporaryBehind) {
+    testing::TempDir dir;
+    // The rename onto a non-empty directory fails after the temporary was written.
+    const fs::path blocked = dir.path() / "blocked";
+    ASSERT_TRUE(createDirectories(blocked / "inside"));
+    EXPECT_FALSE(writeFileAtomically(blocked, "bytes"));
+    EXPECT_EQ(namesIn(dir.path()), std::vector<std::string>{"blocked"});
+    EXPECT_EQ(writeFileAtomically(dir.path() / "missing" / "x", "bytes").kind(), ErrorKind::NotFound);
+}
+
+TEST(FilesTest, readAndAppendWholeFiles) {
+    testing::TempDir dir;
+    const fs::path path = dir.path() / "system.log";
+    EXPECT_EQ(readFile(path).status().kind(), ErrorKind::NotFound);
+    ASSERT_TRUE(appendToFile(path, "one\n"));
+    ASSERT_TRUE(appendToFile(path, std::string("t\0o\n", 4)));
+    EXPECT_EQ(readFile(path).value(), std::string("one\nt\0o\n", 8));
+    const std::string big(300 * 1024 + 7, 'z');
+    ASSERT_TRUE(writeFileAtomically(path, big));
+    EXPECT_EQ(readFile(path).value(), big);
+    EXPECT_FALSE(appendToFile(dir.path() / "missing" / "x", "a"));
+    EXPECT_FALSE(readFile(dir.path()));
+}
+
+TEST(FilesTest, setFileTimeSetsTheModificationTime) {
+    testing::TempDir dir;
+    const fs::path path = dir.path() / "received.dat";
+    ASSERT_TRUE(writeFileAtomically(path, "x"));
+    const WallTime when = std::chrono::sys_days(std::chrono::year(2020) / 1 / 2) + 3h + 4min + 5s + 500ms;
+    ASSERT_TRUE(setFileTime(path, when));
+    struct stat info {};
+    ASSERT_EQ(::stat(path.c_str(), &info), 0);
+    EXPECT_EQ(info.st_mtim.tv_sec, std::chrono::system_clock::to_time_t(when));
+    EXPECT_EQ(info.st_mtim.tv_nsec, 500'000'000);
+    EXPECT_EQ(info.st_atim.tv_sec, info.st_mtim.tv_sec);
+    EXPECT_EQ(setFileTime(dir.path() / "missing", when).kind(), ErrorKind::NotFound);
+}
+
+TEST(DiskSpaceTest, reportsFreeBytesOrNothing) {
+    testing::TempDir dir;
+    const std::optional<std::uint64_t> free = freeBytes(dir.path());
+    ASSERT_TRUE(free.has_value());
+    EXPECT_GT(*free, 0u);
+    EXPECT_FALSE(freeBytes(dir.path() / "missing").has_value());
+}
+
+TEST(ThreadIdTest, threadsHaveTheirOwnKernelIds) {
+    EXPECT_EQ(currentProcessId(), static_cast<std::uint32_t>(::getpid()));
+    EXPECT_EQ(currentThreadId(), currentProcessId()) << "the main thread's id is the process id";
+    std::uint32_t other = 0;
+    std::thread([&] { other = currentThreadId(); }).join();
+    EXPECT_NE(other, 0u);
+    EXPECT_NE(other, currentThreadId());
+}
+
+TEST(StatusTest, errnoValuesMapToTheKindsCallersBranchOn) {
+    EXPECT_TRUE(statusFromErrno(0, "x"));
+    EXPECT_EQ(statusFromErrno(ENOSPC, "").kind(), ErrorKind::NoSpace);
+    EXPECT_EQ(statusFromErrno(EDQUOT, "").kind(), ErrorKind::NoSpace);
+    EXPECT_EQ(statusFromErrno(EPIPE, "").kind(), ErrorKind::PeerClosed);
+    EXPECT_EQ(statusFromErrno(ECONNRESET, "").kind(), ErrorKind::PeerClosed);
+    EXPECT_EQ(statusFromErrno(ETIMEDOUT, "").kind(), ErrorKind::TimedOut);
+    EXPECT_EQ(statusFromErrno(ENOENT, "").kind(), ErrorKind::NotFound);
+    EXPECT_EQ(statusFromErrno(EIO, "").kind(), ErrorKind::IoError);
+    const Status status = statusFromErrno(ENOENT, "open /x");
+    EXPECT_EQ(status.text(), "open /x: No such file or directory");
+}
+
+}  // namespace
+}  // namespace vantrel::platform
