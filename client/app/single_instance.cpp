@@ -1,5 +1,6 @@
 #include "client/app/single_instance.h"
 
+#include "platform/files.h"
 #include "platform/named_lock.h"
 
 namespace vantrel {
@@ -9,6 +10,10 @@ SingleInstance::~SingleInstance() { release(); }
 SingleInstance::Outcome SingleInstance::acquire(const std::filesystem::path& runtimeDirectory,
                                                 std::string& error) {
     if (held_) return Outcome::Acquired;
+    if (const Status made = platform::createDirectories(runtimeDirectory); !made.isOk()) {
+        error = made.text();
+        return Outcome::Failed;
+    }
     auto lock = platform::NamedLock::open(kSingleInstanceLockName, runtimeDirectory);
     if (!lock) {
         error = lock.status().text();

@@ -53,7 +53,7 @@ PacketSizeLimits readLimits(const platform::IniFile& ini, const char* section, c
 }  // namespace
 
 DataSizeSettings::DataSizeSettings() {
-    receive_ = {kDefaultInitialSize, kMinimumSize, kMaximumReceiveSize, kMinimumSeconds, kMaximumSeconds};
+    receive_ = {kDefaultInitialSize, kMinimumSize, kDefaultReceiveHighSize, kMinimumSeconds, kMaximumSeconds};
     send_ = {kDefaultInitialSize, kMinimumSize, kMaximumSendSize, kMinimumSeconds, kMaximumSeconds};
 }
 

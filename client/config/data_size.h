@@ -26,6 +26,7 @@ public:
     static constexpr std::int64_t kDefaultInitialSize = 16 * 1024;
     static constexpr std::int64_t kMaximumReceiveSize = 2048 * 1024;
     static constexpr std::int64_t kMaximumSendSize = 128 * 1024;
+    static constexpr std::int64_t kDefaultReceiveHighSize = 1024 * 1024;
     static constexpr std::int64_t kMinimumSeconds = 4;
     static constexpr std::int64_t kMaximumSeconds = 8;
     static constexpr int kDefaultTransIdBatch = 10;

@@ -67,6 +67,7 @@ struct Logs::Impl {
         if (!slot) {
             std::filesystem::path dir = installation.runtimeDirectory();
             if (dir.empty()) dir = platform::defaultRuntimeDirectory();
+            if (!platform::createDirectories(dir).isOk()) return nullptr;
             auto opened = platform::NamedLock::open(name, dir);
             if (!opened) return nullptr;
             slot = std::move(opened.value());
