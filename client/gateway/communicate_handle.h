@@ -1,0 +1,178 @@
+#pragma once
+// CCommunicateHandle: one conversation with a gateway. It holds the usable gateways, picks
+// one in order or at random, connects, logs the operator in (challenge-response that also
+// yields the session key), and then carries framed, encrypted transactions with their
+// sequence numbers, serial-number pools and the permission query.
+//
+// Every thread that talks to a gateway owns its own handle; a handle is used by one
+// thread at a time (its owner). Internally three locks: the sequence lock (NextSequence),
+// the batch lock (asynchronous serial requests) and the exchange lock (one packet sent or
+// received). Operations report by return value and leave the Chinese text of a failure in
+// LastError(); nothing throws.
+//
+// Return codes (besides those of CSocketConnect): -5 the gateway refused a transaction,
+// -12 the gateway asks for a new session ("0014"), -9998 / -9999 session lost ("E998" /
+// "E999"), 8888 a polled serial-number block arrived.
+
+#include <mutex>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "client/app/context.h"
+#include "client/config/config.h"
+#include "client/gateway/gateway_process.h"
+#include "client/gateway/gateway_records.h"
+#include "client/gateway/packet_frame.h"
+#include "client/gateway/socket_connect.h"
+#include "client/gateway/trans_serials.h"
+
+namespace vantrel {
+
+// The in-flight window of a block transfer, as far as PollResponse needs it: an error
+// answer frees the slot of the request it answers.
+class InFlightWindow {
+public:
+    virtual ~InFlightWindow() = default;
+    // Frees the slot whose request carried `serial`, if one is in flight.
+    virtual void releaseSlot(std::string_view serial) = 0;
+};
+
+// One name/value record of the update server's fast-transfer login answer.
+struct FastLoginValue {
+    std::string name;   // 16 characters as sent, trimmed
+    std::string value;  // trimmed
+};
+
+class CCommunicateHandle : public CSocketConnect {
+public:
+    // `context` gives the installation (Client.ini), logs and notifier; both must outlive
+    // the handle.
+    CCommunicateHandle(const Context& context, GatewayProcessState& process);
+    ~CCommunicateHandle() override;
+
+    // Closes the socket, clears the logged-in flag and both process-wide notices, and
+    // posts LoginStateChanged{false}.
+    virtual void Disconnect();
+    // 1 logged in (or already), 0 failed with the text set.
+    virtual int Login();
+    // Disconnect when logged in.
+    virtual void DropIfLoggedIn();
+    // One serial number by its own exchange with the gateway → 0 or a failure value.
+    virtual int GetTransSerial(const std::string& organisation, const std::string& service,
+                               const std::string& function, std::string& serial, char& flag);
+    // Requests a block of `count` numbers and waits for it → 0, -1 or -5.
+    virtual int RequestTransSerials(const std::string& organisation, const std::string& service,
+                                    const std::string& function, int count, SerialPool& pool);
+    // A request packet of payloadLength + 145 bytes in `buffer`: header (both lengths
+    // payloadLength + 128), code, request record from the route with a new sequence
+    // number; the caller copies the payload to offset 145 and sends with SendPacket.
+    virtual int BuildRequest(std::string_view code, const std::string& serial, char serialFlag,
+                             int payloadLength, std::string& buffer);
+    virtual std::string GetOperatorCode() const { return operatorCode_; }
+    virtual std::string GetUserCode() const { return userCode_; }
+    // Keeps the usable entries (address set, port 1..65535) in their order; reads
+    // SelectTimeOut; stores the codes and password as "%-8.8s".
+    virtual void SetGatewayList(const std::vector<GatewayEntry>& gateways, int mode,
+                                const std::string& userCode, const std::string& operatorCode,
+                                const std::string& password);
+    // Logs in on the first gateway that accepts, in order (mode 0) or at random (mode 1),
+    // writing one system-log line per attempt → 1 or 0 (the text is the last failure).
+    virtual int LoginToGateway();
+
+    // Sends one packet (encrypting its body when asked) in pieces → 0 or -1 (and drops).
+    int SendPacket(const char* data, int length, bool encrypt);
+    // Receives one complete packet into `buffer` and decrypts it → 0 or negative (drops).
+    int ReceivePacket(std::string& buffer);
+    // Waits (n waits, strict or poll) for data, then up to the gateway's answer time-out,
+    // then receives exactly `length` bytes → length or a negative code.
+    int WaitAndReceive(int waits, char* buffer, int length, bool strict);
+    // The update server's login over the fast-transfer ports, asking for `names` → number
+    // of answer records (at most 8) or -1.
+    int FastLogin(const std::vector<std::string>& names, const std::string& productId,
+                  const std::string& version, std::vector<FastLoginValue>& values);
+
+    // Transactions.
+    void SetRoute(const std::string& organisation, const std::string& service,
+                  const std::string& function);
+    const Route& CurrentRoute() const { return route_; }
+    // One answer, read and checked → 0, -5, -9998, -9999 or a receive failure code.
+    int ReceiveResponse(std::string& buffer);
+    // One answer if one has arrived → 0, 8888, -999 (nothing yet), -5, -12, -9998, -9999
+    // or a receive failure code. `window` may be null.
+    int PollResponse(std::string& buffer, InFlightWindow* window);
+    // The next sequence number, "%010d"; wraps to 1 after the largest 32-bit value.
+    std::string NextSequence();
+    // Sends a request for 20 numbers for the current route without waiting → 0 or -1.
+    int RequestTransSerialsAsync();
+    SerialPool& Serials() { return serials_; }
+
+    // Permissions (interactive handle, GUI thread).
+    // The query's answer in `buffer` → its payload length or -1.
+    int QueryPermissions(std::string& buffer);
+    // Reloads the process-wide permission list; true when at least one entry arrived.
+    bool LoadPermissions();
+    // 1 allowed, 0 not; loads the list first when needed.
+    int CheckPermission(const std::string& service, const std::string& function,
+                        const std::string& organisation);
+
+    bool IsLoggedIn() const { return loggedIn_; }
+    bool PermissionsLoaded() const { return permissionsLoaded_ != 0; }
+    const std::string& LoginCode() const { return loginCode_; }
+    const GatewayEntry& CurrentGateway() const { return current_; }
+    const std::vector<GatewayEntry>& Gateways() const { return gateways_; }
+    int ConnectTimeOut() const { return connectTimeOut_; }
+    // The session key of the last login exchange.
+    const frame::SessionKey& SessionKeyBytes() const { return sessionKey_; }
+
+protected:
+    // Empties the handle's serial pool (the gateway declared the session's numbers void).
+    void EmptySerials() { serials_.clear(); }
+    void WriteSysLog(const std::string& line);
+    // The gateway list in the order of the choice mode.
+    std::vector<GatewayEntry> OrderedGateways() const;
+    // The text for "%s-%s-%s" of a route.
+    static std::string RouteText(const std::string& organisation, const std::string& service,
+                                 const std::string& function);
+
+    const Context& context_;
+    GatewayProcessState& process_;
+
+private:
+    // Reads and decrypts one answer after WaitAndReceive's header wait; shared by
+    // ReceiveResponse and PollResponse. `waits`/`strict` as for WaitAndReceive.
+    int ReceiveAnswer(std::string& buffer, int waits, bool strict);
+    // ReceivePacket after its readiness wait: header, body in pieces, decryption.
+    int ReceiveBody(std::string& buffer, const char* noMemoryFormat);
+    int FastLoginOnce(const std::vector<std::string>& names, const std::string& productId,
+                      const std::string& version, std::vector<FastLoginValue>& values);
+    // The reaction to a transaction's return code (not "0000").
+    int RefuseTransaction(const TransactionResponseRecord& response, bool polled);
+    std::string BuildSerialRequest(const Route& route, int count);
+    int AnswerTimeOut() const;
+    // Clears the handle's state once the serial answer cannot be used.
+    int FailBadAnswer(const std::string& what);
+
+    Route route_;
+    int permissionsLoaded_ = 0;
+    bool loggedIn_ = false;
+    std::string operatorCode_;
+    std::string userCode_;
+    std::string password_;
+    std::string productId_;
+    std::string clientVersion_;
+    frame::SessionKey sessionKey_{};
+    std::string loginCode_;
+    std::mutex sequenceLock_;
+    std::mutex batchLock_;
+    std::mutex exchangeLock_;
+    std::string sequence_;
+    SerialPool serials_;
+    std::vector<GatewayEntry> gateways_;
+    GatewayEntry current_;
+    GatewayEntry currentFastServer_;
+    int mode_ = 0;
+    int connectTimeOut_ = kDefaultSelectTimeOut;
+};
+
+}  // namespace vantrel
