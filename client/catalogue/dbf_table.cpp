@@ -277,6 +277,31 @@ int CDbfImpl::SetFieldValueByName(int record, std::string_view name, std::string
     return SetFieldValue(field, record, text);
 }
 
+int CDbfImpl::SetFieldValues(int record, const std::vector<std::pair<std::string_view, std::string_view>>& values) {
+    if (!file_) {
+        lastError_ = "找不到该dbf文件！";
+        return 1;
+    }
+    if (record < 0 || record >= file_->recordCount()) {
+        lastError_ = "没有找到对应记录！";
+        return 1;
+    }
+    std::string bytes(static_cast<std::size_t>(file_->recordLength()), ' ');
+    if (file_->readRecord(record, bytes.data()) != 0) {
+        lastError_ = format("设置DBF数据失败，错误代码：%d", file_->error());
+        return 1;
+    }
+    for (const auto& [name, text] : values) {
+        const int field = file_->findField(name);
+        if (field >= 0 && !encodeInto(bytes, field, text)) return 1;
+    }
+    if (file_->writeRecord(record, bytes.data()) != 1) {
+        lastError_ = format("设置DBF数据失败，错误代码：%d", file_->error());
+        return 1;
+    }
+    return 0;
+}
+
 int CDbfImpl::AppendRow(const std::vector<std::pair<std::string_view, std::string_view>>& values) {
     if (!file_) {
         lastError_ = "该dbf文件不存在!";

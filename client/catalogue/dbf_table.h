@@ -66,6 +66,9 @@ public:
     // 0 on success or when the table has no such field, 1 on failure.
     int SetFieldValueByName(int record, std::string_view name, std::string_view text);
 
+    // Sets several fields of one existing record in a single write (unknown names are
+    // ignored). 0 on success, 1 on failure, with the texts of SetFieldValue.
+    int SetFieldValues(int record, const std::vector<std::pair<std::string_view, std::string_view>>& values);
     // Reads one whole record; false with LastError() set.
     bool ReadRow(int record, DbfRow& row);
     // Appends one record built from blanks and the named values in a single write; the

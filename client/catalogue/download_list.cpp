@@ -1,0 +1,573 @@
+#include "client/catalogue/download_list.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <thread>
+#include <unordered_map>
+
+#include "client/catalogue/catalogue_text.h"
+#include "client/catalogue/flag_recorder.h"
+#include "client/catalogue/list_engine.h"
+#include "client/catalogue/table_schema.h"
+#include "client/config/logs.h"
+#include "client/transfer/local_path.h"
+#include "platform/files.h"
+
+namespace vantrel::catalogue {
+namespace {
+
+constexpr const char* kNotOpen = "清单文件没有打开!";
+constexpr const char* kNotOpenFull = "清单文件没有打开！";
+constexpr const char* kBadArgument = "函数输入参数不正确!";
+constexpr const char* kBadArgumentFull = "函数输入参数不正确！";
+constexpr const char* kBadArgumentSwapped = "输入函数参数不正确！";
+
+std::string printf1(const char* pattern, int value, const std::string& text) {
+    char buffer[1024];
+    std::snprintf(buffer, sizeof buffer, pattern, value, text.c_str());
+    return buffer;
+}
+
+std::string printfText(const char* pattern, const std::string& text) {
+    char buffer[1024];
+    std::snprintf(buffer, sizeof buffer, pattern, text.c_str());
+    return buffer;
+}
+
+// "YYYYMMDD" and "hh:mm:ss" as "YYYY-MM-DD hh:mm:ss".
+std::string serverTime(const RemoteFileEntry& entry) {
+    const std::string& d = entry.date;
+    if (d.size() < 8) return d + " " + entry.time;
+    return d.substr(0, 4) + "-" + d.substr(4, 2) + "-" + d.substr(6, 2) + " " + entry.time;
+}
+
+struct OldRow {
+    std::string name, size, downSize, updateTime, loadTime, flag, retry, description, modifyTime;
+    bool mentioned = false;
+};
+
+}  // namespace
+
+CDownLoadFile::CDownLoadFile(const Context& context, DownloadEngine* engine, FlagRecorder* flags)
+    : context_(context), engine_(engine), flags_(flags) {}
+
+CDownLoadFile::~CDownLoadFile() = default;
+
+std::string CDownLoadFile::today() const { return FormatDate(context_.clock->localNow()); }
+
+std::string CDownLoadFile::nowText() const { return FormatDateTime(context_.clock->localNow()); }
+
+void CDownLoadFile::taskLog(const std::string& message, int level) {
+    if (context_.logs != nullptr && !taskLogPath_.empty()) context_.logs->writeTaskLog(message, level, taskLogPath_);
+}
+
+int CDownLoadFile::Init(const std::string& taskId, TaskKind kind, std::chrono::seconds dayOffset) {
+    std::lock_guard lock(mutex_);
+    taskId_ = taskId;
+    kind_ = kind;
+    const platform::LocalTime day = platform::toLocalTime(context_.clock->now() - dayOffset);
+    const Installation& inst = context_.installation;
+    (void)platform::createDirectories(inst.data());
+    listPath_ = DailyTaskFile(inst.data(), taskId, day, ".dat");
+    taskLogPath_ = DailyTaskFile(inst.log(), taskId, day, ".log");
+    return openListLocked();
+}
+
+int CDownLoadFile::OpenList() {
+    std::lock_guard lock(mutex_);
+    return openListLocked();
+}
+
+int CDownLoadFile::openListLocked() {
+    list_.reset();
+    auto list = std::make_unique<CDbfImpl>(*context_.clock);
+    if (list->Open(listPath_, 2) != 1) {
+        if (!CopyTemplate(context_.installation.localconfig() / kDownloadListTemplate, listPath_)) {
+            lastError_ = "拷贝上传数据模板文件失败!";
+            return 0;
+        }
+        if (list->Open(listPath_, 2) != 1) {
+            lastError_ = "打开发送文件列表DBF文件失败！";
+            return 0;
+        }
+    }
+    // A row with a delivery time is delivered, whatever its flag says.
+    DbfRow row;
+    for (int r = 0; r < list->GetRecordCount(); ++r) {
+        if (!list->ReadRow(r, row)) break;
+        if (row.deleted() || row.trimmed("flag") == "4") continue;
+        if (ParseDateTime(row.trimmed("loadtime"))) list->SetFieldValueByName(r, "flag", "4");
+    }
+    list_ = std::move(list);
+    return 1;
+}
+
+int CDownLoadFile::DeleteList() {
+    std::lock_guard lock(mutex_);
+    list_.reset();
+    for (int attempt = 0; attempt < 3; ++attempt) {
+        std::error_code ec;
+        if (!std::filesystem::exists(listPath_, ec) || std::filesystem::remove(listPath_, ec)) return 1;
+        if (attempt < 2) std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    }
+    lastError_ = printfText("重试3次删除下载文件列表DBF[%s]文件失败！", listPath_.string());
+    return 0;
+}
+
+void CDownLoadFile::removePartialFiles(const std::string& fileName) {
+    auto partial = localPathInside(receiveDirectory_, fileName + ".tmp");
+    if (!partial) return;
+    auto report = [this](const std::filesystem::path& path, int err) {
+        lastError_ = "文件[" + path.string() + "]删除失败！请手动处理该文件!" +
+                     printf1("%2$s, 错误代码：%1$d", err, std::strerror(err));
+        taskLog(lastError_, 1);
+    };
+    if (::unlink(partial.value().c_str()) != 0 && errno != ENOENT) report(partial.value(), errno);
+    if (engine_ != nullptr) {
+        Status removed = engine_->removeBlockState(partial.value());
+        if (!removed) {
+            lastError_ = "文件[" + partial.value().string() + ".~block]删除失败！请手动处理该文件!" + removed.text();
+            taskLog(lastError_, 1);
+        }
+    } else {
+        const std::filesystem::path block = partial.value().string() + ".~block";
+        if (::unlink(block.c_str()) != 0 && errno != ENOENT) report(block, errno);
+    }
+}
+
+int CDownLoadFile::RebuildList(const std::vector<RemoteFileEntry>& listing,
+                               const std::function<bool(const std::string&)>& select) {
+    std::lock_guard lock(mutex_);
+    // 1. What the current list knows, by name.
+    std::vector<OldRow> old;
+    std::unordered_map<std::string, std::size_t> oldByName;
+    if (list_) {
+        DbfRow row;
+        for (int r = 0; r < list_->GetRecordCount(); ++r) {
+            if (!list_->ReadRow(r, row)) {
+                lastError_ = list_->LastError();
+                return 0;
+            }
+            if (row.deleted()) continue;
+            OldRow o{row.trimmed("filename"), row.trimmed("size"),     row.trimmed("downsize"),
+                     row.trimmed("updatetime"), row.trimmed("loadtime"), row.trimmed("flag"),
+                     row.trimmed("retry"),    row.trimmed("discript"), row.trimmed("modifytime")};
+            const std::string key = ToLowerAscii(o.name);
+            if (oldByName.count(key) != 0) continue;
+            oldByName[key] = old.size();
+            old.push_back(std::move(o));
+        }
+    }
+
+    // 2. A fresh copy of the template beside the list.
+    const std::filesystem::path fresh = listPath_.string() + ".tmp";
+    std::error_code ec;
+    std::filesystem::remove(fresh, ec);
+    if (!CopyTemplate(context_.installation.localconfig() / kDownloadListTemplate, fresh)) {
+        lastError_ = "拷贝上传数据模板文件失败!";
+        return 0;
+    }
+    CDbfImpl table(*context_.clock);
+    auto abandon = [&]() {
+        table.Close();
+        std::filesystem::remove(fresh, ec);
+        return 0;
+    };
+    if (table.Open(fresh, 2) != 1) {
+        lastError_ = "打开发送文件列表DBF文件失败！";
+        return abandon();
+    }
+
+    // 3. The listing, newest file of each name.
+    struct Taken {
+        int row;
+        std::string updateTime;
+    };
+    std::unordered_map<std::string, Taken> taken;
+    for (const RemoteFileEntry& entry : listing) {
+        const std::string name = TrimText(entry.name);
+        if (name.empty() || (select && !select(name))) continue;
+        const std::string updateTime = serverTime(entry);
+        const std::string key = ToLowerAscii(name);
+        if (auto t = taken.find(key); t != taken.end()) {
+            if (t->second.updateTime > updateTime) continue;
+            MarkRecordDeleted(t->second.row, table);
+            taskLog("存在同名文件，仅下载最新文件[" + name + "]!", 0);
+        }
+        const std::string size = std::to_string(entry.size);
+        int row;
+        auto o = oldByName.find(key);
+        if (o != oldByName.end() && EqualsIgnoreCase(old[o->second].updateTime, updateTime) &&
+            LeadingInteger(old[o->second].size) == entry.size) {
+            const OldRow& known = old[o->second];
+            row = appendRowLocked(table, {{"filename", name},
+                                          {"size", known.size},
+                                          {"downsize", known.downSize},
+                                          {"updatetime", known.updateTime},
+                                          {"loadtime", known.loadTime},
+                                          {"flag", known.flag}});
+        } else {
+            if (o != oldByName.end()) removePartialFiles(old[o->second].name);
+            row = appendRowLocked(table, {{"filename", name}, {"size", size}, {"updatetime", updateTime}, {"flag", "0"}});
+        }
+        if (row < 0) return abandon();
+        if (o != oldByName.end()) old[o->second].mentioned = true;
+        taken[key] = Taken{row, updateTime};
+    }
+
+    // A listing of changes only must not forget what was delivered before.
+    for (const OldRow& known : old) {
+        if (known.mentioned) continue;
+        if (appendRowLocked(table, {{"filename", known.name},
+                                    {"size", known.size},
+                                    {"downsize", known.downSize},
+                                    {"updatetime", known.updateTime},
+                                    {"loadtime", known.loadTime},
+                                    {"flag", known.flag},
+                                    {"retry", known.retry},
+                                    {"discript", known.description},
+                                    {"modifytime", known.modifyTime}}) < 0) {
+            return abandon();
+        }
+    }
+    table.Close();
+
+    // 4. Swap the new list in.
+    list_.reset();
+    if (std::rename(fresh.c_str(), listPath_.c_str()) != 0) {
+        lastError_ = printfText("替换下载文件列表DBF[%s]文件失败！", listPath_.string());
+        std::filesystem::remove(fresh, ec);
+        openListLocked();
+        return 0;
+    }
+    items_.clear();
+    itemsByRow_.clear();
+    return openListLocked();
+}
+
+int CDownLoadFile::appendRowLocked(CDbfImpl& table,
+                                   const std::vector<std::pair<std::string_view, std::string_view>>& values) {
+    const int row = table.AppendRow(values);
+    if (row < 0) lastError_ = table.LastError();
+    return row;
+}
+
+int CDownLoadFile::AppendRow(const std::string& fileName, const std::string& size, const std::string& downSize,
+                             const std::string& updateTime, const std::string& loadTime, const std::string& flag,
+                             const std::string& retry, const std::string& description) {
+    std::lock_guard lock(mutex_);
+    if (!list_) {
+        lastError_ = "该dbf文件不存在!";
+        return 0;
+    }
+    return appendRowLocked(*list_, {{"filename", fileName},
+                                    {"size", size},
+                                    {"downsize", downSize},
+                                    {"updatetime", updateTime},
+                                    {"loadtime", loadTime},
+                                    {"flag", flag},
+                                    {"retry", retry},
+                                    {"discript", description}}) >= 0
+               ? 1
+               : 0;
+}
+
+bool CDownLoadFile::LoadWorkItems() {
+    std::lock_guard lock(mutex_);
+    items_.clear();
+    itemsByRow_.clear();
+    deliveredCount_ = 0;
+    if (!list_) {
+        lastError_ = kNotOpen;
+        return false;
+    }
+    DbfRow row;
+    for (int r = 0; r < list_->GetRecordCount(); ++r) {
+        if (!list_->ReadRow(r, row)) {
+            lastError_ = list_->LastError();
+            return false;
+        }
+        if (row.deleted()) continue;
+        const std::string flag = row.trimmed("flag");
+        if (flag == "4") {
+            ++deliveredCount_;
+            continue;
+        }
+        auto item = std::make_unique<DownloadWorkItem>();
+        item->taskId = taskId_;
+        item->fileName = row.trimmed("filename");
+        item->size = row.trimmed("size");
+        item->downSize = row.trimmed("downsize");
+        item->receiveDirectory = receiveDirectory_;
+        item->updateTime = row.trimmed("updatetime");
+        item->loadTime = row.trimmed("loadtime");
+        item->retry = 0;
+        item->row = r;
+        auto partial = localPathInside(receiveDirectory_, item->fileName + ".tmp");
+        std::error_code ec;
+        if (!partial || !std::filesystem::exists(partial.value(), ec)) {
+            if (item->downSize != "0" || flag != "0") list_->SetFieldValues(r, {{"downsize", "0"}, {"flag", "0"}});
+            item->downSize = "0";
+            item->flag = '0';
+            item->state = kFetchFromStart;
+        } else if (flag == "1") {
+            item->flag = '1';
+            item->state = kHeld;
+        } else if (flag == "2") {
+            const bool complete = LeadingInteger(item->size) == LeadingInteger(item->downSize);
+            item->flag = '2';
+            item->state = complete ? kTransferring : kFetchFromStart;
+        } else if (flag == "3") {
+            item->flag = '3';
+            item->state = kIntermediate;
+        } else {
+            item->flag = '0';
+            item->state = kFetchFromStart;
+        }
+        itemsByRow_[r] = item.get();
+        items_.push_back(std::move(item));
+    }
+    return true;
+}
+
+DownloadWorkItem* CDownLoadFile::itemLocked(int row) {
+    auto it = itemsByRow_.find(row);
+    return it == itemsByRow_.end() ? nullptr : it->second;
+}
+
+bool CDownLoadFile::checkLocked(int row, const char* badArgument, const char* notOpen) {
+    if (row < 0 || (list_ && itemLocked(row) == nullptr)) {
+        lastError_ = badArgument;
+        return false;
+    }
+    if (!list_) {
+        lastError_ = notOpen;
+        return false;
+    }
+    return true;
+}
+
+int CDownLoadFile::SetReceivedSize(int row, std::int64_t bytes) {
+    std::lock_guard lock(mutex_);
+    if (!checkLocked(row, kBadArgument, kNotOpen)) return 0;
+    DownloadWorkItem& item = *itemLocked(row);
+    item.downSize = std::to_string(bytes);
+    item.changeDate = today();
+    if (list_->SetFieldValueByName(row, "DOWNSIZE", item.downSize) != 0) {
+        lastError_ = list_->LastError();
+        return 0;
+    }
+    return 1;
+}
+
+int CDownLoadFile::recordFailureLocked(DownloadWorkItem& item, const std::string& error) {
+    if (error == item.lastError) return 1;
+    ++item.retry;
+    item.lastError = error.substr(0, 200);
+    item.changeDate = today();
+    std::string stored;
+    list_->GetFieldValueByName(item.row, "retry", stored);
+    const std::string retry = std::to_string(LeadingInteger(stored) + 1);
+    if (list_->SetFieldValues(item.row, {{"modifytime", item.changeDate}, {"retry", retry}, {"discript", error}}) != 0) {
+        lastError_ = list_->LastError();
+        return 0;
+    }
+    return 1;
+}
+
+int CDownLoadFile::RecordFailure(int row, const std::string& error) {
+    std::lock_guard lock(mutex_);
+    if (!checkLocked(row, kBadArgumentFull, kNotOpenFull)) return 0;
+    return recordFailureLocked(*itemLocked(row), error);
+}
+
+void CDownLoadFile::setStateLocked(DownloadWorkItem& item, int state) {
+    if (item.state == state) return;
+    item.state = state;
+    if (state == kFetchFromStart || state == kTransferring || state == kDelivered) {
+        item.flag = static_cast<char>('0' + state);
+        const std::string flag(1, item.flag);
+        if (list_->SetFieldValueByName(item.row, "flag", flag) != 0) lastError_ = list_->LastError();
+    }
+}
+
+int CDownLoadFile::SetState(int row, int state) {
+    std::lock_guard lock(mutex_);
+    if (state < kFetchFromStart || state > kArrived) {
+        lastError_ = kBadArgumentSwapped;
+        return 0;
+    }
+    if (!checkLocked(row, kBadArgumentSwapped, kNotOpenFull)) return 0;
+    setStateLocked(*itemLocked(row), state);
+    return 1;
+}
+
+int CDownLoadFile::MarkDelivered(int row) {
+    std::lock_guard lock(mutex_);
+    if (!checkLocked(row, kBadArgument, kNotOpen)) return 0;
+    DownloadWorkItem& item = *itemLocked(row);
+    item.finished = true;
+    item.loadTime = nowText();
+    if (list_->SetFieldValues(row, {{"LOADTIME", item.loadTime}, {"discript", " "}}) != 0) {
+        lastError_ = list_->LastError();
+        return 0;
+    }
+    ++deliveredCount_;
+    if (flags_ != nullptr && flags_->IsFlagFile(item.fileName) == 1) flags_->RecordFlagFile(item.fileName, item.loadTime);
+    return 1;
+}
+
+int CDownLoadFile::FinishItem(int row) {
+    std::lock_guard lock(mutex_);
+    if (!checkLocked(row, kBadArgumentFull, kNotOpenFull)) return 0;
+    DownloadWorkItem& item = *itemLocked(row);
+    item.finished = true;
+    if (item.state == kTransferring) list_->SetFieldValueByName(row, "flag", "2");
+    return 1;
+}
+
+int CDownLoadFile::startFileLocked(DownloadWorkItem& item) {
+    if (item.state == kTransferring || item.state == kHeld || item.finished || item.retry > 3) return 0;
+    taskLog(item.retry > 0 ? printf1("开始第(%d)次重复下载文件[%s]", item.retry, item.fileName)
+                           : printfText("开始下载文件[%s]", item.fileName),
+            0);
+    auto partial = localPathInside(receiveDirectory_, item.fileName + ".tmp");
+    int fd = -1;
+    std::string error;
+    if (partial) {
+        fd = ::open(partial.value().c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+        if (fd < 0) error = std::strerror(errno);
+    } else {
+        error = partial.status().text();
+    }
+    if (fd < 0) {
+        taskLog(item.retry > 0 ? printf1("第(%d)次重复下载文件[%s]失败", item.retry, item.fileName)
+                               : printfText("下载文件[%s]失败", item.fileName),
+                item.retry < 3 ? 1 : 2);
+        item.lastError = error.substr(0, 200);
+        lastError_ = error;
+        if (item.retry >= 3) item.state = kHeld;
+        ++item.retry;
+        return 0;
+    }
+    ::close(fd);
+    item.downSize = "0";
+    list_->SetFieldValueByName(item.row, "DOWNSIZE", "0");
+    if (engine_ != nullptr) engine_->startDownload(item);
+    taskLog(printfText("完成下载文件[%s]", item.fileName), 0);
+    setStateLocked(item, kTransferring);
+    return 1;
+}
+
+int CDownLoadFile::StartFile(int row) {
+    std::lock_guard lock(mutex_);
+    if (!checkLocked(row, kBadArgumentFull, kNotOpenFull)) return 0;
+    return startFileLocked(*itemLocked(row));
+}
+
+std::optional<DownloadWorkItem> CDownLoadFile::NextFailed() {
+    std::vector<DownloadItemFailed> failed;
+    std::optional<DownloadWorkItem> next;
+    {
+        std::lock_guard lock(mutex_);
+        if (!list_ || engine_ == nullptr) return std::nullopt;
+        for (auto& owned : items_) {
+            DownloadWorkItem& item = *owned;
+            if (item.state != kTransferring || item.finished || LeadingInteger(item.size) <= 0) continue;
+            if (engine_->holds(taskId_, item.row)) {
+                if (!next) next = item;
+                continue;
+            }
+            const std::string text = engine_->failureText(taskId_, item.row);
+            taskLog(item.retry > 0
+                        ? printf1("第（%d）次重试下载文件[%s]失败，失败原因：", item.retry, item.fileName) + text
+                        : "下载文件[" + item.fileName + "]失败，失败原因：" + text,
+                    item.retry < 3 ? 1 : 2);
+            recordFailureLocked(item, text);
+            // The row keeps flag "2"; in memory the item may be started again.
+            item.state = kFetchFromStart;
+            if (item.retry >= 3) {
+                item.state = kHeld;
+                item.finished = true;
+            }
+            if (kind_ == TaskKind::Download) {
+                failed.push_back(DownloadItemFailed{taskId_, item.fileName, item.row, item.retry, text});
+            } else if (item.state != kHeld) {
+                startFileLocked(item);
+            }
+        }
+    }
+    if (context_.notifier != nullptr) {
+        for (const auto& event : failed) context_.notifier->post(event);
+    }
+    return next;
+}
+
+bool CDownLoadFile::StampFileTime(const std::filesystem::path& file, const std::string& time) {
+    if (time.size() < 19) return false;
+    platform::LocalTime t;
+    t.year = static_cast<int>(LeadingInteger(time.substr(0, 4)));
+    t.month = static_cast<int>(LeadingInteger(time.substr(5, 2)));
+    t.day = static_cast<int>(LeadingInteger(time.substr(8, 2)));
+    t.hour = static_cast<int>(LeadingInteger(time.substr(11, 2)));
+    t.minute = static_cast<int>(LeadingInteger(time.substr(14, 2)));
+    t.second = static_cast<int>(LeadingInteger(time.substr(17, 2)));
+    return platform::setFileTime(file, platform::fromLocalTime(t)).isOk();
+}
+
+void CDownLoadFile::SetReceiveDirectory(const std::filesystem::path& directory) {
+    std::lock_guard lock(mutex_);
+    receiveDirectory_ = directory;
+    for (auto& item : items_) item->receiveDirectory = directory;
+}
+
+std::filesystem::path CDownLoadFile::ReceiveDirectory() const {
+    std::lock_guard lock(mutex_);
+    return receiveDirectory_;
+}
+
+void CDownLoadFile::SetTaskLogPath(const std::filesystem::path& path) {
+    std::lock_guard lock(mutex_);
+    taskLogPath_ = path;
+}
+
+std::filesystem::path CDownLoadFile::TaskLogPath() const {
+    std::lock_guard lock(mutex_);
+    return taskLogPath_;
+}
+
+std::filesystem::path CDownLoadFile::ListPath() const {
+    std::lock_guard lock(mutex_);
+    return listPath_;
+}
+
+std::string CDownLoadFile::LastError() const {
+    std::lock_guard lock(mutex_);
+    return lastError_;
+}
+
+int CDownLoadFile::DeliveredCount() const {
+    std::lock_guard lock(mutex_);
+    return deliveredCount_;
+}
+
+std::vector<DownloadWorkItem> CDownLoadFile::Items() const {
+    std::lock_guard lock(mutex_);
+    std::vector<DownloadWorkItem> out;
+    out.reserve(items_.size());
+    for (const auto& item : items_) out.push_back(*item);
+    return out;
+}
+
+std::optional<DownloadWorkItem> CDownLoadFile::Item(int row) const {
+    std::lock_guard lock(mutex_);
+    auto it = itemsByRow_.find(row);
+    if (it == itemsByRow_.end()) return std::nullopt;
+    return *it->second;
+}
+
+}  // namespace vantrel::catalogue

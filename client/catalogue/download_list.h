@@ -1,0 +1,143 @@
+#pragma once
+// CDownLoadFile: the daily list ("清单文件") of one download or auto-sync task, a table in
+// data/ with one row per remote file the task fetches, and the work items of its
+// undelivered rows. One manager per running task; the task's threads and the engine's
+// callbacks reach it, so every operation takes the manager's lock and every list write
+// happens under it.
+
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "client/app/context.h"
+#include "client/catalogue/dbf_table.h"
+
+namespace vantrel::catalogue {
+
+class DownloadEngine;
+class FlagRecorder;
+
+// Delivery states of a work item. 0, 2 and 4 are also the row's `flag`.
+enum DownloadState {
+    kFetchFromStart = 0,
+    kHeld = 1,
+    kTransferring = 2,
+    kIntermediate = 3,
+    kDelivered = 4,
+    kArrived = 5,
+};
+
+struct DownloadWorkItem {
+    std::string taskId;
+    std::string fileName;
+    std::string size;
+    std::string downSize;
+    std::filesystem::path receiveDirectory;
+    std::string updateTime;
+    std::string loadTime;
+    char flag = '0';
+    int retry = 0;
+    std::string lastError;
+    std::string changeDate;  // YYYYMMDD of the last change
+    int row = -1;
+    bool finished = false;
+    int state = kFetchFromStart;
+
+    // The partial file the engine fills.
+    std::filesystem::path partialFile() const { return receiveDirectory / (fileName + ".tmp"); }
+};
+
+// One file of the server's listing.
+struct RemoteFileEntry {
+    std::string name;
+    std::int64_t size = 0;
+    std::string date;  // YYYYMMDD
+    std::string time;  // hh:mm:ss
+};
+
+class CDownLoadFile {
+public:
+    enum class TaskKind { Download, AutoSync };
+
+    // `engine` and `flags` may be null (no transfers / no flag files); every pointee must
+    // outlive the manager.
+    CDownLoadFile(const Context& context, DownloadEngine* engine, FlagRecorder* flags);
+    ~CDownLoadFile();
+    CDownLoadFile(const CDownLoadFile&) = delete;
+    CDownLoadFile& operator=(const CDownLoadFile&) = delete;
+
+    // Names the day's list and task log (the day is now minus `dayOffset`, for windows
+    // that cross midnight) and opens the list. 1 or 0 with LastError().
+    int Init(const std::string& taskId, TaskKind kind, std::chrono::seconds dayOffset = std::chrono::seconds(0));
+    int OpenList();
+    int DeleteList();
+    // Rewrites the list from `listing`, taking only names `select` accepts (all when
+    // empty). Rows the listing does not mention are kept. The new list is built beside the
+    // old one and swapped in with one rename, so a failure leaves the old list. 1 or 0.
+    int RebuildList(const std::vector<RemoteFileEntry>& listing,
+                    const std::function<bool(const std::string&)>& select = {});
+    int AppendRow(const std::string& fileName, const std::string& size, const std::string& downSize,
+                  const std::string& updateTime, const std::string& loadTime, const std::string& flag,
+                  const std::string& retry, const std::string& description);
+    bool LoadWorkItems();
+    int SetReceivedSize(int row, std::int64_t bytes);
+    int RecordFailure(int row, const std::string& error);
+    int SetState(int row, int state);
+    int MarkDelivered(int row);
+    int FinishItem(int row);
+    // Starts the row's transfer; 1 when handed to the engine, 0 otherwise.
+    int StartFile(int row);
+    // Books the items whose transfer ended in failure and returns the first item the
+    // engine still holds (the run asks the engine for its next block), if any.
+    std::optional<DownloadWorkItem> NextFailed();
+
+    // Sets the file's last-write time to the local time "YYYY-MM-DD hh:mm:ss".
+    static bool StampFileTime(const std::filesystem::path& file, const std::string& time);
+
+    void SetReceiveDirectory(const std::filesystem::path& directory);
+    std::filesystem::path ReceiveDirectory() const;
+    void SetTaskLogPath(const std::filesystem::path& path);
+    std::filesystem::path TaskLogPath() const;
+    std::filesystem::path ListPath() const;
+    std::string LastError() const;
+    int DeliveredCount() const;
+    std::vector<DownloadWorkItem> Items() const;
+    std::optional<DownloadWorkItem> Item(int row) const;
+
+private:
+    int openListLocked();
+    int appendRowLocked(CDbfImpl& table, const std::vector<std::pair<std::string_view, std::string_view>>& values);
+    DownloadWorkItem* itemLocked(int row);
+    // Checks the row index and the open list; false with the operation's text set.
+    bool checkLocked(int row, const char* badArgument, const char* notOpen);
+    int recordFailureLocked(DownloadWorkItem& item, const std::string& error);
+    void setStateLocked(DownloadWorkItem& item, int state);
+    int startFileLocked(DownloadWorkItem& item);
+    void removePartialFiles(const std::string& fileName);
+    void taskLog(const std::string& message, int level);
+    std::string today() const;
+    std::string nowText() const;
+
+    const Context& context_;
+    DownloadEngine* engine_;
+    FlagRecorder* flags_;
+    mutable std::mutex mutex_;
+    std::vector<std::unique_ptr<DownloadWorkItem>> items_;
+    std::map<int, DownloadWorkItem*> itemsByRow_;
+    std::unique_ptr<CDbfImpl> list_;
+    std::string taskId_;
+    TaskKind kind_ = TaskKind::Download;
+    std::filesystem::path taskLogPath_;
+    std::filesystem::path listPath_;
+    std::filesystem::path receiveDirectory_;
+    std::string lastError_;
+    int deliveredCount_ = 0;
+};
+
+}  // namespace vantrel::catalogue
