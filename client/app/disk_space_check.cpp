@@ -1,5 +1,6 @@
 #include "client/app/disk_space_check.h"
 
+#include <cstdint>
 #include <cstdio>
 
 #include "platform/disk_space.h"
@@ -12,7 +13,9 @@ DiskSpaceCheck::DiskSpaceCheck(std::filesystem::path directory, FreeSpaceSource 
 }
 
 std::uint32_t DiskSpaceCheck::megabytes(std::uint64_t bytes) {
-    return static_cast<std::uint32_t>(bytes >> 20);
+    // Saturates rather than wrapping, so a vast disk never reads as an empty one.
+    const std::uint64_t mb = bytes >> 20;
+    return mb > UINT32_MAX ? UINT32_MAX : static_cast<std::uint32_t>(mb);
 }
 
 bool DiskSpaceCheck::enough(int minimumMegabytes, std::string& message) const {

@@ -21,7 +21,7 @@ public:
     // When false, `message` holds the operator's warning text.
     bool enough(int minimumMegabytes, std::string& message) const;
 
-    // Whole megabytes in a byte count: bits 20..51 as a 32-bit number.
+    // Whole megabytes in a byte count, as a 32-bit number (saturating).
     static std::uint32_t megabytes(std::uint64_t bytes);
 
 private:
