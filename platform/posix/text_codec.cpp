@@ -47,7 +47,10 @@ std::size_t firstUtf8WithoutGbk(std::string_view utf8) { return utf8.find("\xE2\
 // The length of the UTF-8 sequence announced by its lead byte, or 1 for a stray byte.
 std::size_t utf8BadLength(std::string_view utf8) {
     const std::uint8_t lead = byteAt(utf8, 0);
-    std::size_t length = lead >= 0xF0 && lead <= 0xF4 ? 4 : lead >= 0xE0 ? 3 : lead >= 0xC2 ? 2 : 1;
+    const std::size_t length = lead >= 0xC2 && lead <= 0xDF   ? 2
+                               : lead >= 0xE0 && lead <= 0xEF ? 3
+                               : lead >= 0xF0 && lead <= 0xF4 ? 4
+                                                              : 1;
     if (length > utf8.size()) return 1;
     for (std::size_t i = 1; i < length; ++i) {
         if ((byteAt(utf8, i) & 0xC0) != 0x80) return i;
@@ -171,18 +174,17 @@ Result<std::u16string> utf8ToUtf16(std::string_view utf8) {
     out.reserve(utf8.size());
     for (std::size_t i = 0; i < utf8.size();) {
         const std::uint8_t lead = byteAt(utf8, i);
-        std::size_t length;
-        char32_t code;
-        char32_t minimum;
-        if (lead < 0x80) {
-            length = 1, code = lead, minimum = 0;
-        } else if ((lead & 0xE0) == 0xC0) {
+        // The sequence length, the lead byte's payload and the least code of that length.
+        std::size_t length = 1;
+        char32_t code = lead;
+        char32_t minimum = 0;
+        if ((lead & 0xE0) == 0xC0) {
             length = 2, code = lead & 0x1F, minimum = 0x80;
         } else if ((lead & 0xF0) == 0xE0) {
             length = 3, code = lead & 0x0F, minimum = 0x800;
         } else if ((lead & 0xF8) == 0xF0) {
             length = 4, code = lead & 0x07, minimum = 0x10000;
-        } else {
+        } else if (lead >= 0x80) {
             return badUtf("UTF-8", i);
         }
         if (i + length > utf8.size()) return badUtf("UTF-8", i);

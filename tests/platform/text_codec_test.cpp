@@ -73,6 +73,7 @@ TEST(GbkTest, textWithoutAGbkFormFailsStrictlyAndBecomesAQuestionMarkLossily) {
 
     EXPECT_EQ(utf8ToGbkLossy("a😀中€b"), "a?\xD6\xD0?b");
     EXPECT_EQ(utf8ToGbkLossy("x\xC3"), "x?");
+    EXPECT_EQ(utf8ToGbkLossy("\xF8\x80\x80z"), "???z") << "no UTF-8 lead byte: each byte is its own mark";
     EXPECT_EQ(utf8ToGbkLossy("\xE4\xB8z"), "?z") << "a cut sequence becomes one mark and z survives";
     EXPECT_EQ(gbkToUtf8Lossy("a\x80\xFF\xD6\xD0\xA2\xA0z\x81"), "a??中?z?");
     EXPECT_EQ(gbkLength("😀"), 1u);
