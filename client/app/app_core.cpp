@@ -46,7 +46,7 @@ AppCore::Start AppCore::start() {
     if (!login()) return Start::Failed;
     prepareDirectories();
     if (!openBlockStateStore()) return Start::Failed;
-    context_.prompt->show(kAppCaption, "系统登录成功!", UserPrompt::Icon::Information);
+    if (loggedIn()) context_.prompt->show(kAppCaption, "系统登录成功!", UserPrompt::Icon::Information);
     startBackgroundWork();
     context_.logs->writeSysLog("系统启动！");
     record("系统启动！", StepOutcome::Done);
@@ -90,6 +90,13 @@ void AppCore::checkDiskSpace(int minimumMegabytes) {
     context_.prompt->show(kAppCaption, message, UserPrompt::Icon::Warning);
 }
 
+bool AppCore::loggedIn() const {
+    for (const StepReport& step : steps_) {
+        if (step.name == "login") return step.outcome == StepOutcome::Done;
+    }
+    return false;
+}
+
 bool AppCore::login() {
     LoginRequest request;
     request.gateways = session_.gateways;
@@ -97,11 +104,17 @@ bool AppCore::login() {
     request.operatorCode = session_.operatorCode;
     request.productId = session_.productId;
     request.clientVersion = session_.clientVersion;
-    if (!parts_.login->run(request)) {
-        record("login", StepOutcome::Failed);
-        return false;
+    switch (parts_.login->run(request)) {
+        case LoginOutcome::NotLoggedIn:
+            record("login", StepOutcome::Failed);
+            return false;
+        case LoginOutcome::Offline:
+            record("login", StepOutcome::NotInstalled, "offline: no gateway session");
+            break;
+        case LoginOutcome::LoggedIn:
+            record("login", StepOutcome::Done);
+            break;
     }
-    record("login", StepOutcome::Done);
     parts_.window->applyPermissions();
     return true;
 }

@@ -5,6 +5,7 @@
 //   single instance, settings, main window, disk-space check, login, permissions,
 //   send/sent/receive directories, block-state list store, "系统登录成功!", settings again,
 //   background threads, today's flag files, timers, "系统启动！".
+// "系统登录成功!" is shown only after a real login, not when the front end starts offline.
 // Exit: "系统退出！", interactive handle disconnected, progress dialog destroyed,
 // single-instance lock released last.
 // Everything here runs on the GUI thread (the front end's main thread).
@@ -83,6 +84,7 @@ private:
     bool createMainWindow();
     void checkDiskSpace(int minimumMegabytes);
     bool login();
+    bool loggedIn() const;
     void prepareDirectories();
     bool openBlockStateStore();
     void startBackgroundWork();

@@ -35,12 +35,17 @@ public:
     virtual void destroyProgress() = 0;
 };
 
+enum class LoginOutcome {
+    LoggedIn,     // the operator is logged in on the interactive handle
+    NotLoggedIn,  // cancelled or failed; the step has shown its own messages
+    Offline,      // the front end chose to start without any gateway session
+};
+
 class LoginStep {
 public:
     virtual ~LoginStep() = default;
-    // Runs the login (modal dialog in the GUI); true when the operator is logged in.
-    // False when cancelled or failed; the step has shown its own messages.
-    virtual bool run(const LoginRequest& request) = 0;
+    // Runs the login (the modal dialog in the GUI).
+    virtual LoginOutcome run(const LoginRequest& request) = 0;
 };
 
 // The interactive gateway handle, as far as exit needs it.

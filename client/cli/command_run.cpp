@@ -21,18 +21,18 @@ public:
 // --offline: start-up goes on without any gateway session, and says so.
 class OfflineLogin final : public LoginStep {
 public:
-    bool run(const LoginRequest&) override {
+    LoginOutcome run(const LoginRequest&) override {
         std::fprintf(stderr, "vantrel-cli: offline: no gateway login, start-up goes on without a session\n");
-        return true;
+        return LoginOutcome::Offline;
     }
 };
 
 // Without a gateway login in the build, a run can only fail at the login, honestly.
 class UnavailableLogin final : public LoginStep {
 public:
-    bool run(const LoginRequest&) override {
+    LoginOutcome run(const LoginRequest&) override {
         std::fprintf(stderr, "vantrel-cli: no gateway login in this build; use 'run --offline'\n");
-        return false;
+        return LoginOutcome::NotLoggedIn;
     }
 };
 

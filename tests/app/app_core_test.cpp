@@ -37,14 +37,14 @@ public:
 class FakeLogin final : public LoginStep {
 public:
     explicit FakeLogin(Journal& j) : journal(j) {}
-    bool run(const LoginRequest& r) override {
+    LoginOutcome run(const LoginRequest& r) override {
         journal.push_back("login");
         request = r;
         if (duringLogin) duringLogin();
-        return accept;
+        return outcome;
     }
     Journal& journal;
-    bool accept = true;
+    LoginOutcome outcome = LoginOutcome::LoggedIn;
     LoginRequest request;
     std::function<void()> duringLogin;
 };
@@ -222,7 +222,7 @@ TEST_F(AppCoreTest, startUpRunsEveryStepInOrderAndExitUndoesIt) {
 }
 
 TEST_F(AppCoreTest, aCancelledLoginEndsStartUpButExitStillLogs) {
-    login_.accept = false;
+    login_.outcome = LoginOutcome::NotLoggedIn;
     AppCore core(context_, allParts());
     ASSERT_EQ(core.start(), AppCore::Start::Failed);
     core.exit();
@@ -287,6 +287,17 @@ TEST_F(AppCoreTest, hooksNotInstalledAreSkippedAndReportedAsSuch) {
     }
     EXPECT_EQ(skipped, (std::vector<std::string>{"block-state list store", "background threads", "flag files",
                                                  "timers", "interactive handle"}));
+}
+
+TEST_F(AppCoreTest, anOfflineStartRunsOnWithoutClaimingALogin) {
+    login_.outcome = LoginOutcome::Offline;
+    AppCore core(context_, allParts());
+    ASSERT_EQ(core.start(), AppCore::Start::Started);
+    EXPECT_EQ(journal_, (Journal{"window", "disk check", "login", "permissions", "hide progress",
+                                 "store filememlist.data", "threads 5", "flag files", "timers"}));
+    EXPECT_EQ(core.steps()[4].name, "login");
+    EXPECT_EQ(core.steps()[4].outcome, StepOutcome::NotInstalled);
+    core.exit();
 }
 
 TEST_F(AppCoreTest, existingAndNestedDirectoriesAreBothFine) {

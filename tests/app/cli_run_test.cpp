@@ -64,6 +64,7 @@ TEST_F(CliRunTest, offlineRunStartsAndShutsDownLeavingBothLines) {
     for (const char* dir : {"send", "sent", "recv"}) EXPECT_TRUE(std::filesystem::is_directory(root_ / dir)) << dir;
     const std::string err = errorOutput();
     EXPECT_TRUE(has(err, "offline: no gateway login")) << err;
+    EXPECT_FALSE(has(err, "系统登录成功!")) << err;
     EXPECT_TRUE(has(err, "background threads: not installed in this build (skipped)")) << err;
 }
 

@@ -178,13 +178,15 @@ TEST_F(LogsTest, aLockThatCannotBeOpenedGivesMinusOne) {
 
 TEST_F(LogsTest, taskLogRecordsAreFixedLengthSoRecordNCanBeReadByOffset) {
     const std::filesystem::path file = installation_.log() / "20261208090503-00042-20261208.log";
-    const std::string messages[] = {"开始下载", "", std::string(400, 'x'), "中文跨越" + std::string(180, 'b')};
+    const std::string messages[] = {"开始下载", "", std::string(400, 'x'), std::string(175, 'b') + "中文"};
     for (int i = 0; i < 4; ++i) ASSERT_EQ(logs_.writeTaskLog(messages[i], i, file), 0);
     const std::string text = readAll(file);
     ASSERT_EQ(text.size(), 800u);
     for (int i = 0; i < 4; ++i) {
         EXPECT_EQ(text.substr(200 * i, 200), Logs::formatTaskRecord(kMorning, messages[i], i)) << i;
     }
+    // The last record: 21 bytes of time stamp, 175 b's, then 中 would cross byte 197.
+    EXPECT_EQ(text.substr(600 + 195, 5), std::string("b \r\n") + '\0');
 }
 
 TEST_F(LogsTest, theRealtimeNoticeCarriesTimeLevelAndAtMost255Characters) {
