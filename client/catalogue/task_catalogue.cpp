@@ -1,0 +1,800 @@
+#include "client/catalogue/task_catalogue.h"
+
+#include <cstdio>
+#include <random>
+
+#include "client/catalogue/catalogue_text.h"
+#include "client/catalogue/dbf_table.h"
+#include "client/catalogue/table_schema.h"
+#include "client/catalogue/task_schedule.h"
+#include "client/config/config.h"
+#include "client/config/logs.h"
+#include "platform/files.h"
+#include "platform/ini_file.h"
+
+namespace vantrel::catalogue {
+namespace {
+
+using Fields = std::vector<std::pair<std::string, std::string>>;
+
+std::string fmt(const char* pattern, const std::string& a = {}, const std::string& b = {}, const std::string& c = {}) {
+    char buffer[2048];
+    std::snprintf(buffer, sizeof buffer, pattern, a.c_str(), b.c_str(), c.c_str());
+    return buffer;
+}
+
+std::string fmtInt(const char* pattern, int value) {
+    char buffer[512];
+    std::snprintf(buffer, sizeof buffer, pattern, value);
+    return buffer;
+}
+
+std::string flag(int value) { return value ? "1" : " "; }
+int readFlag(const DbfRow& row, const char* name) { return row.trimmed(name).empty() ? 0 : 1; }
+int readInt(const DbfRow& row, const char* name) { return static_cast<int>(LeadingInteger(row.trimmed(name))); }
+
+std::string withoutTrailingSeparator(std::string path) {
+    path = TrimText(path);
+    if (!path.empty() && (path.back() == '\\' || path.back() == '/')) path.pop_back();
+    return path;
+}
+
+std::vector<std::pair<std::string_view, std::string_view>> views(const Fields& fields) {
+    std::vector<std::pair<std::string_view, std::string_view>> out;
+    out.reserve(fields.size());
+    for (const auto& [name, text] : fields) out.emplace_back(name, text);
+    return out;
+}
+
+// The texts one task kind logs and returns.
+struct Texts {
+    const char* loadOpenFailed;
+    const char* loadCount;
+    const char* loadEmpty;
+    const char* addOpenFailed;
+    const char* addAppendFailed;
+    const char* addDone;
+    const char* deleteOpenFailed;
+    const char* deleteNotFound;
+    const char* deleteDone;
+    const char* modifyOpenFailed;
+    const char* modifyNotFound;
+    const char* modifyWriteFailed;
+    const char* modifyDone;
+    const char* updateOpenFailed;
+    const char* updateNotFound;
+};
+
+const Texts kUploadTexts = {
+    "初始化上传任务失败，失败原因：打开上传任务表[%s]失败！",
+    "初始化上传任务成功,共初始化[%d]个任务",
+    "初始化上传任务成功,任务表为空!",
+    "新增上传任务失败! 任务ID：%s，失败原因：打开上传任务表[%s]失败！",
+    "新增上传任务失败! 任务ID：%s，失败原因：上传任务表[%s]%s！",
+    "新增上传任务成功! 任务ID：%s",
+    "删除上传任务失败! 任务ID：%s，失败原因：打开上传任务表[%s]失败！",
+    "删除上传任务失败! 任务ID：%s，失败原因：上传任务表[%s]中没有找到相应的记录！",
+    "删除上传任务成功! 任务ID：%s",
+    "修改上传任务失败! 任务ID：%s，失败原因：打开上传任务表[%s]失败！",
+    "修改上传任务失败! 任务ID：%s，失败原因：上传任务表[%s]中没有找到相应的记录！",
+    "修改上传任务失败! 任务ID：%s，失败原因：上传任务表[%s]%s！",
+    "修改上传任务成功! 任务ID：%s",
+    "更新[任务ID:%s]任务信息失败,失败原因:打开上传任务表[%s]失败！",
+    "更新[任务ID:%s]任务信息失败,失败原因:上传任务表中没有找到该任务记录!",
+};
+
+const Texts kDownloadTexts = {
+    "初始化下载任务失败，失败原因：打开下载任务表[%s]失败！",
+    "初始化下载任务成功,共初始化[%d]个任务",
+    "初始化下载任务成功,任务表为空!",
+    "新增下载任务失败! 任务ID：%s，失败原因：打开下载任务表[%s]失败！",
+    "新增下载任务失败! 任务ID：%s，失败原因：下载任务表[%s]%s！",
+    "新增下载任务成功! 任务ID：%s",
+    "删除下载任务失败! 任务ID：%s，失败原因：打开下载任务表[%s]失败！",
+    "删除下载任务失败! 任务ID：%s，失败原因：下载任务表[%s]中没有找到相应的记录！",
+    "删除下载任务成功! 任务ID：%s",
+    "修改下载任务失败! 任务ID：%s，失败原因：打开下载任务表[%s]失败！",
+    "修改下载任务失败! 任务ID：%s，失败原因：下载任务表[%s]中没有找到相应的记录！",
+    "修改下载任务失败! 任务ID：%s，失败原因：下载任务表[%s]%s！",
+    "修改下载任务成功! 任务ID：%s",
+    "更新[任务ID:%s]任务信息失败,失败原因:打开下载任务表[%s]失败！",
+    "更新[任务ID:%s]任务信息失败,失败原因:下载任务表中没有找到该任务记录!",
+};
+
+const Texts kAutoSyncTexts = {
+    "初始化自动同步任务失败，失败原因：打开自动同步任务表[%s]失败！",
+    "初始化自动同步任务成功,共初始化[%d]个任务",
+    "初始化自动同步任务成功,任务表为空!",
+    "新增自动同步任务失败! 任务ID：%s，失败原因：打开自动同步任务表[%s]失败！",
+    "新增自动同步任务失败! 任务ID：%s，失败原因：自动同步任务表[%s]%s！",
+    "新增自动同步任务成功! 任务ID：%s",
+    "删除自动同步任务失败! 任务ID：%s，失败原因：打开自动同步任务表[%s]失败！",
+    "删除自动同步任务失败! 任务ID：%s，失败原因：自动同步任务表[%s]中没有找到相应的记录！",
+    "删除自动同步任务成功! 任务ID：%s",
+    "修改自动同步任务失败! 任务ID：%s，失败原因：打开自动同步任务表[%s]失败！",
+    "修改自动同步任务失败! 任务ID：%s，失败原因：自动同步任务表[%s]中没有找到相应的记录！",
+    "修改自动同步任务失败! 任务ID：%s，失败原因：自动同步任务表[%s]%s！",
+    "修改自动同步任务成功! 任务ID：%s",
+    "更新任务ID:[%s]任务信息失败,失败原因:打开自动同步任务表[%s]失败！",
+    "更新[任务ID:%s]任务信息失败,失败原因:自动同步任务表中没有找到该任务记录!",
+};
+
+// Row <-> record, per kind.
+Fields toRow(const UploadTask& t) {
+    return {{"plandes", TrimText(t.plandes)},     {"planid", TrimText(t.planid)},
+            {"right", TrimText(t.right)},         {"opertype", TrimText(t.opertype)},
+            {"mailname", TrimText(t.mailname)},   {"loadtype", std::to_string(t.loadtype)},
+            {"begindate", TrimText(t.begindate)}, {"begintime", TrimText(t.begintime)},
+            {"endtime", TrimText(t.endtime)},     {"sendpath", withoutTrailingSeparator(t.sendpath)},
+            {"hassenddir", flag(t.hassenddir)},   {"sentpath", withoutTrailingSeparator(t.sentpath)},
+            {"hassentdir", flag(t.hassentdir)},   {"hastrans", flag(t.hastrans)},
+            {"curweek", TrimText(t.curweek)},     {"tmpweek", TrimText(t.tmpweek)},
+            {"weektype", std::to_string(t.weektype)}, {"timespace", std::to_string(t.timespace)},
+            {"lastresult", TrimText(t.lastresult)}, {"lastdes", TrimText(t.lastdes)},
+            {"laruntime", TrimText(t.laruntime)}, {"planstate", std::to_string(t.planstate)}};
+}
+
+Fields toRow(const DownloadTask& t) {
+    return {{"plantype", std::to_string(t.plantype)}, {"plandes", TrimText(t.plandes)},
+            {"planid", TrimText(t.planid)},           {"right", TrimText(t.right)},
+            {"opertype", TrimText(t.opertype)},       {"mailname", TrimText(t.mailname)},
+            {"filename", TrimText(t.filename)},       {"recvpath", withoutTrailingSeparator(t.recvpath)},
+            {"hasrecvdir", flag(t.hasrecvdir)},       {"hastrans", flag(t.hastrans)},
+            {"begindate", TrimText(t.begindate)},     {"begintime", TrimText(t.begintime)},
+            {"endtime", TrimText(t.endtime)},         {"nextday", flag(t.nextday)},
+            {"curweek", TrimText(t.curweek)},         {"tmpweek", TrimText(t.tmpweek)},
+            {"weektype", std::to_string(t.weektype)}, {"timespace", std::to_string(t.timespace)},
+            {"lastresult", TrimText(t.lastresult)},   {"lastdes", TrimText(t.lastdes)},
+            {"laruntime", TrimText(t.laruntime)},     {"planstate", std::to_string(t.planstate)}};
+}
+
+Fields toRow(const AutoSyncTask& t) {
+    return {{"plantype", std::to_string(t.plantype)}, {"plandes", TrimText(t.plandes)},
+            {"planid", TrimText(t.planid)},           {"right", TrimText(t.right)},
+            {"opertype", TrimText(t.opertype)},       {"mailname", TrimText(t.mailname)},
+            {"recvpath", withoutTrailingSeparator(t.recvpath)}, {"hasrecvdir", flag(t.hasrecvdir)},
+            {"hastrans", flag(t.hastrans)},           {"begindate", TrimText(t.begindate)},
+            {"begintime", TrimText(t.begintime)},     {"endtime", TrimText(t.endtime)},
+            {"timespace", std::to_string(t.timespace)}, {"lastresult", TrimText(t.lastresult)},
+            {"lastdes", TrimText(t.lastdes)},         {"laruntime", TrimText(t.laruntime)},
+            {"planstate", std::to_string(t.planstate)}};
+}
+
+void fromRow(const DbfRow& r, UploadTask& t) {
+    t.plandes = r.trimmed("plandes");
+    t.planid = r.trimmed("planid");
+    t.opertype = r.trimmed("opertype");
+    t.mailname = r.trimmed("mailname");
+    t.loadtype = r.trimmed("loadtype") == "1" ? 1 : 2;
+    t.begindate = r.trimmed("begindate");
+    t.begintime = r.trimmed("begintime");
+    t.endtime = r.trimmed("endtime");
+    t.sendpath = r.trimmed("sendpath");
+    t.hassenddir = readFlag(r, "hassenddir");
+    t.sentpath = r.trimmed("sentpath");
+    t.hassentdir = readFlag(r, "hassentdir");
+    t.hastrans = readFlag(r, "hastrans");
+    t.curweek = r.trimmed("curweek");
+    t.tmpweek = r.trimmed("tmpweek");
+    t.weektype = r.trimmed("weektype") == "1" ? 1 : 2;
+    t.timespace = readInt(r, "timespace");
+    t.lastresult = r.trimmed("lastresult");
+    t.lastdes = r.trimmed("lastdes");
+    t.laruntime = r.trimmed("laruntime");
+    t.planstate = readInt(r, "planstate");
+    t.right = r.trimmed("right");
+}
+
+void fromRow(const DbfRow& r, DownloadTask& t) {
+    t.plantype = readInt(r, "plantype");
+    t.plandes = r.trimmed("plandes");
+    t.planid = r.trimmed("planid");
+    t.opertype = r.trimmed("opertype");
+    t.mailname = r.trimmed("mailname");
+    t.filename = r.trimmed("filename");
+    t.recvpath = r.trimmed("recvpath");
+    t.hasrecvdir = readFlag(r, "hasrecvdir");
+    t.hastrans = readFlag(r, "hastrans");
+    t.begindate = r.trimmed("begindate");
+    t.begintime = r.trimmed("begintime");
+    t.endtime = r.trimmed("endtime");
+    t.nextday = readFlag(r, "nextday");
+    t.curweek = r.trimmed("curweek");
+    t.tmpweek = r.trimmed("tmpweek");
+    t.weektype = readInt(r, "weektype");
+    t.timespace = readInt(r, "timespace");
+    t.lastresult = r.trimmed("lastresult");
+    t.lastdes = r.trimmed("lastdes");
+    t.laruntime = r.trimmed("laruntime");
+    t.planstate = readInt(r, "planstate");
+    t.right = r.trimmed("right");
+}
+
+void fromRow(const DbfRow& r, AutoSyncTask& t) {
+    t.plantype = readInt(r, "plantype");
+    t.plandes = r.trimmed("plandes");
+    t.planid = r.trimmed("planid");
+    t.opertype = r.trimmed("opertype");
+    t.mailname = r.trimmed("mailname");
+    t.recvpath = r.trimmed("recvpath");
+    t.hasrecvdir = readFlag(r, "hasrecvdir");
+    t.hastrans = readFlag(r, "hastrans");
+    t.begindate = r.trimmed("begindate");
+    t.begintime = r.trimmed("begintime");
+    t.endtime = r.trimmed("endtime");
+    t.timespace = readInt(r, "timespace");
+    t.lastresult = r.trimmed("lastresult");
+    t.lastdes = r.trimmed("lastdes");
+    t.laruntime = r.trimmed("laruntime");
+    t.planstate = readInt(r, "planstate");
+    t.right = r.trimmed("right");
+}
+
+TaskSchedule scheduleOf(const UploadTask& t) {
+    return {t.planstate, t.begindate, t.begintime, t.endtime, t.curweek, false};
+}
+TaskSchedule scheduleOf(const DownloadTask& t) {
+    return {t.planstate, t.begindate, t.begintime, t.endtime, t.curweek, t.nextday != 0};
+}
+TaskSchedule scheduleOf(const AutoSyncTask& t) {
+    // No weekday mask: every day counts.
+    return {t.planstate, t.begindate, t.begintime, t.endtime, std::string(), false};
+}
+
+PlanDirectories directoriesOf(const UploadTask& t) { return {"", t.sendpath, t.sentpath}; }
+PlanDirectories directoriesOf(const DownloadTask& t) { return {t.recvpath, "", ""}; }
+PlanDirectories directoriesOf(const AutoSyncTask& t) { return {t.recvpath, "", ""}; }
+
+NotifierEvent changed(CatalogueTaskKind kind, TaskRecordChanged::Change change, const std::string& id) {
+    TaskRecordChanged event;
+    event.kind = kind;
+    event.change = change;
+    event.taskId = id;
+    return event;
+}
+
+}  // namespace
+
+std::string MakeTaskId(const platform::Clock& clock) {
+    static std::mutex mutex;
+    static std::minstd_rand random(static_cast<unsigned>(std::chrono::system_clock::now().time_since_epoch().count()));
+    const platform::LocalTime t = clock.localNow();
+    int number;
+    {
+        std::lock_guard lock(mutex);
+        number = static_cast<int>(random() % 32768);
+    }
+    char id[64];
+    std::snprintf(id, sizeof id, "%04d%02d%02d%02d%02d%02d-%05d", t.year, t.month, t.day, t.hour, t.minute, t.second,
+                  number);
+    return std::string(id).substr(0, 20);
+}
+
+template <class Task>
+struct CModule::Kind {
+    CatalogueTaskKind kind;
+    const char* table;
+    const char* oldTable;  // null when nothing is migrated
+    const TableSpec& spec;
+    const Texts& texts;
+    std::mutex mutex;
+    std::map<std::string, Task> tasks;
+};
+
+CModule::CModule(const Context& context, CPlanDir& planDir)
+    : context_(context),
+      planDir_(planDir),
+      upload_(new Kind<UploadTask>{CatalogueTaskKind::Upload, kUploadTaskTable, kOldUploadTaskTable,
+                                   UploadTaskTableSpec(), kUploadTexts, {}, {}}),
+      download_(new Kind<DownloadTask>{CatalogueTaskKind::Download, kDownloadTaskTable, kOldDownloadTaskTable,
+                                       DownloadTaskTableSpec(), kDownloadTexts, {}, {}}),
+      autoSync_(new Kind<AutoSyncTask>{CatalogueTaskKind::AutoSync, kAutoSyncTaskTable, nullptr,
+                                       AutoSyncTaskTableSpec(), kAutoSyncTexts, {}, {}}) {}
+
+CModule::~CModule() = default;
+
+void CModule::SetOperator(const std::string& operatorCode) {
+    std::lock_guard lock(sessionMutex_);
+    operatorCode_ = operatorCode;
+}
+
+void CModule::SetTradingDate(const std::string& tradingDate) {
+    std::lock_guard lock(sessionMutex_);
+    tradingDate_ = tradingDate;
+}
+
+void CModule::SetHistoryCleanup(std::function<void(int)> cleanup) {
+    std::lock_guard lock(sessionMutex_);
+    historyCleanup_ = std::move(cleanup);
+}
+
+std::filesystem::path CModule::tablePath(const char* name) const { return context_.installation.localconfig() / name; }
+
+void CModule::sysLog(const std::string& message) {
+    if (context_.logs != nullptr) context_.logs->writeSysLog(message);
+}
+
+void CModule::deliver(const std::vector<NotifierEvent>& events) {
+    if (context_.notifier == nullptr) return;
+    for (const NotifierEvent& event : events) {
+        if (std::holds_alternative<TaskRunRecorded>(event)) {
+            context_.notifier->post(event);
+        } else {
+            context_.notifier->send(event);
+        }
+    }
+}
+
+template <class Task>
+void CModule::migrate(Kind<Task>& kind, CDbfImpl& table) {
+    if (kind.oldTable == nullptr) return;
+    const std::filesystem::path oldPath = tablePath(kind.oldTable);
+    std::error_code ec;
+    if (!std::filesystem::exists(oldPath, ec)) return;
+    CDbfImpl old(*context_.clock);
+    if (old.Open(oldPath, 1) != 1) return;
+    DbfRow row;
+    for (int r = 0; r < old.GetRecordCount(); ++r) {
+        if (!old.ReadRow(r, row)) break;
+        // Rows already present (an earlier migration that could not remove the old
+        // table) are not copied twice.
+        const std::string id = row.trimmed("planid");
+        if (FindRecordByPlanId(id, table) >= 0) continue;
+        Fields fields;
+        for (const FieldSpec& f : kind.spec.fields) {
+            if (EqualsIgnoreCase(f.name, "right")) {
+                fields.emplace_back("right", "public");
+            } else if (old.FieldIndex(f.name) >= 0) {
+                fields.emplace_back(f.name, row.trimmed(f.name));
+            }
+        }
+        const int added = table.AppendRow(views(fields));
+        if (added < 0) return;
+        if (row.deleted()) MarkRecordDeleted(added, table);
+    }
+    old.Close();
+    if (!std::filesystem::remove(oldPath, ec)) {
+        // A table that cannot be removed is set aside, so the migration runs once.
+        std::filesystem::rename(oldPath, oldPath.string() + ".migrated", ec);
+    }
+}
+
+template <class Task>
+void CModule::load(Kind<Task>& kind) {
+    std::vector<NotifierEvent> events;
+    std::string firstTaskId;
+    std::string operatorCode;
+    {
+        std::lock_guard session(sessionMutex_);
+        operatorCode = operatorCode_;
+    }
+    {
+        std::lock_guard lock(kind.mutex);
+        for (const auto& [id, task] : kind.tasks) planDir_.Unregister(id);
+        kind.tasks.clear();
+        if (kind.kind == CatalogueTaskKind::Upload) events.push_back(UploadTasksReloading{});
+        const std::filesystem::path path = tablePath(kind.table);
+        CDbfImpl table(*context_.clock);
+        if (table.Open(path, 2) != 1) {
+            sysLog(fmt(kind.texts.loadOpenFailed, path.string()));
+            deliver(events);
+            return;
+        }
+        migrate(kind, table);
+
+        const int count = table.GetRecordCount();
+        const bool backwards = kind.kind == CatalogueTaskKind::AutoSync;
+        int kept = 0;
+        DbfRow row;
+        const platform::WallTime now = context_.clock->now();
+        for (int i = 0; i < count; ++i) {
+            const int r = backwards ? count - 1 - i : i;
+            if (!table.ReadRow(r, row)) break;
+            if (row.deleted()) continue;
+            const std::string right = row.trimmed("right");
+            if (!EqualsIgnoreCase(right, operatorCode) && !EqualsIgnoreCase(right, "public")) continue;
+            Task task;
+            fromRow(row, task);
+            task.nextRun = FirstNextRun(scheduleOf(task), now);
+            if constexpr (std::is_same_v<Task, UploadTask>) {
+                if (!task.curweek.empty() && WeekAllows(task.curweek, context_.clock->localNow())) {
+                    createUploadDirectoriesFor(task);
+                }
+            }
+            planDir_.Register(task.planid, directoriesOf(task));
+            if (firstTaskId.empty()) firstTaskId = task.planid;
+            events.push_back(changed(kind.kind, TaskRecordChanged::Change::Loaded, task.planid));
+            if constexpr (std::is_same_v<Task, AutoSyncTask>) {
+                // A history entry catches up the earlier days of the same mailbox.
+                AutoSyncTask history = task;
+                history.plantype = 2;
+                do {
+                    history.planid = MakeTaskId(*context_.clock);
+                } while (kind.tasks.count(history.planid) != 0 || history.planid == task.planid);
+                kind.tasks[history.planid] = history;
+            }
+            kind.tasks[task.planid] = std::move(task);
+            ++kept;
+        }
+        table.Close();
+        sysLog(kept > 0 ? fmtInt(kind.texts.loadCount, kept) : std::string(kind.texts.loadEmpty));
+    }
+    deliver(events);
+
+    if (!firstTaskId.empty()) {
+        std::lock_guard handshake(handshakeMutex_);
+        if (!handshakeAccepted_ || !handshakeAccepted_->load()) {
+            auto accepted = std::make_shared<std::atomic<bool>>(false);
+            FirstTaskLoaded event;
+            event.upload = kind.kind == CatalogueTaskKind::Upload;
+            event.taskId = firstTaskId;
+            event.accepted = accepted;
+            if (context_.notifier != nullptr) context_.notifier->send(event);
+            handshakeAccepted_ = accepted;
+        }
+    }
+}
+
+void CModule::LoadUploadTasks() { load(*upload_); }
+void CModule::LoadDownloadTasks() { load(*download_); }
+
+void CModule::LoadAutoSyncTasks() {
+    load(*autoSync_);
+    std::function<void(int)> cleanup;
+    {
+        std::lock_guard lock(sessionMutex_);
+        cleanup = historyCleanup_;
+    }
+    if (cleanup) cleanup(CConfig(context_.installation).readHistoryDays());
+}
+
+void CModule::createUploadDirectoriesFor(const UploadTask& task) {
+    const std::string today = FormatDate(context_.clock->localNow());
+    auto make = [&](const std::string& base, int dated) {
+        if (base.empty()) return;
+        std::filesystem::path dir = base;
+        if (dated) dir /= today;
+        if (!platform::createDirectories(dir)) sysLog(fmt("创建上传目录[%s]失败,任务ID：%s", dir.string(), task.planid));
+    };
+    make(task.sendpath, task.hassenddir);
+    make(task.sentpath, task.hassentdir);
+}
+
+void CModule::CreateUploadDirectories() {
+    std::lock_guard lock(upload_->mutex);
+    const platform::LocalTime today = context_.clock->localNow();
+    for (const auto& [id, task] : upload_->tasks) {
+        if (!task.curweek.empty() && WeekAllows(task.curweek, today)) createUploadDirectoriesFor(task);
+    }
+}
+
+template <class Task>
+int CModule::add(Kind<Task>& kind, const Task& task, std::string& message) {
+    const std::string id = TrimText(task.planid);
+    {
+        std::lock_guard lock(kind.mutex);
+        const std::filesystem::path path = tablePath(kind.table);
+        CDbfImpl table(*context_.clock);
+        if (table.Open(path, 2) != 1) {
+            message = fmt(kind.texts.addOpenFailed, id, path.string());
+            sysLog(message);
+            return 0;
+        }
+        const int row = table.AppendBlank();
+        if (row < 0 || table.SetFieldValues(row, views(toRow(task))) != 0) {
+            message = fmt(kind.texts.addAppendFailed, id, path.string(), table.LastError());
+            sysLog(message);
+            return 0;
+        }
+        table.Close();
+        if constexpr (std::is_same_v<Task, UploadTask>) {
+            if (!task.curweek.empty() && WeekAllows(task.curweek, context_.clock->localNow())) {
+                createUploadDirectoriesFor(task);
+            }
+        }
+        sysLog(fmt(kind.texts.addDone, id));
+    }
+    deliver({changed(kind.kind, TaskRecordChanged::Change::Added, id)});
+    return 1;
+}
+
+int CModule::AddUploadTask(const UploadTask& task, std::string& message) { return add(*upload_, task, message); }
+int CModule::AddDownloadTask(const DownloadTask& task, std::string& message) { return add(*download_, task, message); }
+int CModule::AddAutoSyncTask(const AutoSyncTask& task, std::string& message) { return add(*autoSync_, task, message); }
+
+template <class Task>
+int CModule::remove(Kind<Task>& kind, const Task& task, std::string& message) {
+    const std::string id = TrimText(task.planid);
+    std::lock_guard lock(kind.mutex);
+    const std::filesystem::path path = tablePath(kind.table);
+    CDbfImpl table(*context_.clock);
+    if (table.Open(path, 2) != 1) {
+        message = fmt(kind.texts.deleteOpenFailed, id, path.string());
+        sysLog(message);
+        return 0;
+    }
+    const int row = FindRecordByPlanId(id, table);
+    if (row < 0) {
+        message = fmt(kind.texts.deleteNotFound, id, path.string());
+        sysLog(message);
+        return 1;
+    }
+    if (MarkRecordDeleted(row, table) != 0) {
+        message = LastDbfErrorText();
+        sysLog(message);
+        return 0;
+    }
+    sysLog(fmt(kind.texts.deleteDone, id));
+    return 1;
+}
+
+int CModule::DeleteUploadTask(const UploadTask& task, std::string& message) { return remove(*upload_, task, message); }
+int CModule::DeleteDownloadTask(const DownloadTask& task, std::string& message) {
+    return remove(*download_, task, message);
+}
+int CModule::DeleteAutoSyncTask(const AutoSyncTask& task, std::string& message) {
+    return remove(*autoSync_, task, message);
+}
+
+template <class Task>
+int CModule::modify(Kind<Task>& kind, const Task& task, std::string& message) {
+    const std::string id = TrimText(task.planid);
+    {
+        std::lock_guard lock(kind.mutex);
+        const std::filesystem::path path = tablePath(kind.table);
+        CDbfImpl table(*context_.clock);
+        if (table.Open(path, 2) != 1) {
+            message = fmt(kind.texts.modifyOpenFailed, id, path.string());
+            sysLog(message);
+            return 0;
+        }
+        const int row = FindRecordByPlanId(id, table);
+        if (row < 0) {
+            message = fmt(kind.texts.modifyNotFound, id, path.string());
+            sysLog(message);
+            return 0;
+        }
+        Fields fields = toRow(task);
+        std::erase_if(fields, [](const auto& f) { return f.first == "planid" || f.first == "begindate"; });
+        if (table.SetFieldValues(row, views(fields)) != 0) {
+            message = fmt(kind.texts.modifyWriteFailed, id, path.string(), table.LastError());
+            sysLog(message);
+            return 0;
+        }
+        table.Close();
+        if constexpr (std::is_same_v<Task, UploadTask>) {
+            if (!task.curweek.empty() && WeekAllows(task.curweek, context_.clock->localNow())) {
+                createUploadDirectoriesFor(task);
+            }
+        }
+        sysLog(fmt(kind.texts.modifyDone, id));
+    }
+    deliver({changed(kind.kind, TaskRecordChanged::Change::Modified, id)});
+    return 1;
+}
+
+int CModule::ModifyUploadTask(const UploadTask& task, std::string& message) { return modify(*upload_, task, message); }
+int CModule::ModifyDownloadTask(const DownloadTask& task, std::string& message) {
+    return modify(*download_, task, message);
+}
+int CModule::ModifyAutoSyncTask(const AutoSyncTask& task, std::string& message) {
+    return modify(*autoSync_, task, message);
+}
+
+template <class Task>
+int CModule::updateRowLocked(Kind<Task>& kind, const std::string& taskId, const std::string& lastResult,
+                             const std::string& lastDescription, const std::string& lastRunTime, int state) {
+    const std::string id = TrimText(taskId);
+    const std::filesystem::path path = tablePath(kind.table);
+    CDbfImpl table(*context_.clock);
+    if (table.Open(path, 2) != 1) {
+        sysLog(fmt(kind.texts.updateOpenFailed, id, path.string()));
+        return 0;
+    }
+    const int row = FindRecordByPlanId(id, table);
+    if (row < 0) {
+        sysLog(fmt(kind.texts.updateNotFound, id));
+        return 0;
+    }
+    Fields fields;
+    if (!lastRunTime.empty()) fields.emplace_back("laruntime", lastRunTime);
+    if (!lastResult.empty()) fields.emplace_back("lastresult", lastResult);
+    if (!lastDescription.empty()) fields.emplace_back("lastdes", lastDescription);
+    if (state == 1 || state == 0 || state == -1) fields.emplace_back("planstate", std::to_string(state));
+    if (fields.empty()) return 1;
+    if (table.SetFieldValues(row, views(fields)) != 0) {
+        sysLog(table.LastError());
+        return 0;
+    }
+    return 1;
+}
+
+int CModule::UpdateUploadRow(const std::string& taskId, const std::string& lastResult,
+                             const std::string& lastDescription, const std::string& lastRunTime, int state) {
+    std::lock_guard lock(upload_->mutex);
+    return updateRowLocked(*upload_, taskId, lastResult, lastDescription, lastRunTime, state);
+}
+
+int CModule::UpdateDownloadRow(const std::string& taskId, const std::string& lastResult,
+                               const std::string& lastDescription, const std::string& lastRunTime, int state) {
+    std::lock_guard lock(download_->mutex);
+    return updateRowLocked(*download_, taskId, lastResult, lastDescription, lastRunTime, state);
+}
+
+int CModule::UpdateAutoSyncRow(const std::string& taskId, const std::string& lastResult,
+                               const std::string& lastDescription, const std::string& lastRunTime, int state) {
+    std::lock_guard lock(autoSync_->mutex);
+    return updateRowLocked(*autoSync_, taskId, lastResult, lastDescription, lastRunTime, state);
+}
+
+template <class Task>
+std::string CModule::recordRun(Kind<Task>& kind, const std::string& taskId, const std::string& lastResult,
+                               const std::string& lastDescription, const std::string& lastRunTime, bool earlyRetry) {
+    TaskRunRecorded event;
+    {
+        std::lock_guard lock(kind.mutex);
+        // A state outside 1, 0 and -1 leaves the stored state alone.
+        constexpr int kKeepState = 99;
+        updateRowLocked(kind, taskId, lastResult, lastDescription, lastRunTime, kKeepState);
+        auto it = kind.tasks.find(TrimText(taskId));
+        if (it == kind.tasks.end()) return {};
+        Task& task = it->second;
+        const int interval = earlyRetry ? 5 : task.timespace;
+        task.nextRun = NextRunAfterRun(scheduleOf(task), context_.clock->now(), interval);
+        if (!lastResult.empty()) task.lastresult = lastResult;
+        if (!lastDescription.empty()) task.lastdes = lastDescription;
+        if (!lastRunTime.empty()) task.laruntime = lastRunTime;
+        task.running = false;
+        event.kind = kind.kind;
+        event.taskId = task.planid;
+        event.lastResult = task.lastresult;
+        event.lastDescription = task.lastdes;
+        event.lastRunTime = task.laruntime;
+        if (task.nextRun) event.nextRunTime = FormatDateTime(platform::toLocalTime(*task.nextRun));
+    }
+    deliver({event});
+    return event.nextRunTime;
+}
+
+std::string CModule::RecordUploadRun(const std::string& taskId, const std::string& lastResult,
+                                     const std::string& lastDescription, const std::string& lastRunTime,
+                                     bool earlyRetry) {
+    return recordRun(*upload_, taskId, lastResult, lastDescription, lastRunTime, earlyRetry);
+}
+
+std::string CModule::RecordDownloadRun(const std::string& taskId, const std::string& lastResult,
+                                       const std::string& lastDescription, const std::string& lastRunTime,
+                                       bool earlyRetry) {
+    return recordRun(*download_, taskId, lastResult, lastDescription, lastRunTime, earlyRetry);
+}
+
+std::string CModule::RecordAutoSyncRun(const std::string& taskId, const std::string& lastResult,
+                                       const std::string& lastDescription, const std::string& lastRunTime,
+                                       bool earlyRetry) {
+    return recordRun(*autoSync_, taskId, lastResult, lastDescription, lastRunTime, earlyRetry);
+}
+
+bool CModule::IsHistorySyncCurrent(const std::string& taskId) const {
+    std::string mailname;
+    {
+        std::lock_guard lock(autoSync_->mutex);
+        auto it = autoSync_->tasks.find(taskId);
+        if (it == autoSync_->tasks.end()) return true;
+        mailname = it->second.mailname;
+    }
+    const platform::IniFile ini(context_.installation.clientIni());
+    const std::string key = EqualsIgnoreCase(TrimText(mailname), "FTP_A_QS") ? "syncHisDate_A" : "syncHisDate_B";
+    const std::string synced = TrimText(ini.getString("system", key, ""));
+    std::string dayAfter;
+    if (synced.size() >= 8) {
+        platform::LocalTime t;
+        t.year = static_cast<int>(LeadingInteger(synced.substr(0, 4)));
+        t.month = static_cast<int>(LeadingInteger(synced.substr(4, 2)));
+        t.day = static_cast<int>(LeadingInteger(synced.substr(6, 2))) + 1;
+        t.hour = 12;
+        dayAfter = FormatDate(platform::toLocalTime(platform::fromLocalTime(t)));
+    }
+    std::string trading;
+    {
+        std::lock_guard lock(sessionMutex_);
+        trading = TrimText(tradingDate_);
+    }
+    return !(dayAfter < trading);
+}
+
+void CModule::PutUploadTask(const UploadTask& task) {
+    std::lock_guard lock(upload_->mutex);
+    upload_->tasks[task.planid] = task;
+    planDir_.Replace(task.planid, directoriesOf(task));
+}
+
+void CModule::PutDownloadTask(const DownloadTask& task) {
+    std::lock_guard lock(download_->mutex);
+    download_->tasks[task.planid] = task;
+    planDir_.Replace(task.planid, directoriesOf(task));
+}
+
+void CModule::PutAutoSyncTask(const AutoSyncTask& task) {
+    std::lock_guard lock(autoSync_->mutex);
+    autoSync_->tasks[task.planid] = task;
+    if (task.plantype != 2) planDir_.Replace(task.planid, directoriesOf(task));
+}
+
+void CModule::RemoveUploadTask(const std::string& taskId) {
+    std::lock_guard lock(upload_->mutex);
+    upload_->tasks.erase(taskId);
+    planDir_.Unregister(taskId);
+}
+
+void CModule::RemoveDownloadTask(const std::string& taskId) {
+    std::lock_guard lock(download_->mutex);
+    download_->tasks.erase(taskId);
+    planDir_.Unregister(taskId);
+}
+
+void CModule::RemoveAutoSyncTask(const std::string& taskId) {
+    std::lock_guard lock(autoSync_->mutex);
+    autoSync_->tasks.erase(taskId);
+    planDir_.Unregister(taskId);
+}
+
+namespace {
+template <class Map>
+auto values(const Map& map) {
+    std::vector<typename Map::mapped_type> out;
+    out.reserve(map.size());
+    for (const auto& [id, task] : map) out.push_back(task);
+    return out;
+}
+template <class Map>
+std::optional<typename Map::mapped_type> lookup(const Map& map, const std::string& id) {
+    auto it = map.find(id);
+    if (it == map.end()) return std::nullopt;
+    return it->second;
+}
+}  // namespace
+
+std::vector<UploadTask> CModule::UploadTasks() const {
+    std::lock_guard lock(upload_->mutex);
+    return values(upload_->tasks);
+}
+
+std::vector<DownloadTask> CModule::DownloadTasks() const {
+    std::lock_guard lock(download_->mutex);
+    return values(download_->tasks);
+}
+
+std::vector<AutoSyncTask> CModule::AutoSyncTasks() const {
+    std::lock_guard lock(autoSync_->mutex);
+    return values(autoSync_->tasks);
+}
+
+std::optional<UploadTask> CModule::FindUploadTask(const std::string& taskId) const {
+    std::lock_guard lock(upload_->mutex);
+    return lookup(upload_->tasks, taskId);
+}
+
+std::optional<DownloadTask> CModule::FindDownloadTask(const std::string& taskId) const {
+    std::lock_guard lock(download_->mutex);
+    return lookup(download_->tasks, taskId);
+}
+
+std::optional<AutoSyncTask> CModule::FindAutoSyncTask(const std::string& taskId) const {
+    std::lock_guard lock(autoSync_->mutex);
+    return lookup(autoSync_->tasks, taskId);
+}
+
+int CModule::PackTaskTables() {
+    int result = 0;
+    {
+        std::lock_guard lock(upload_->mutex);
+        if (PackTable(tablePath(upload_->table)) != 0) result = -1;
+    }
+    {
+        std::lock_guard lock(download_->mutex);
+        if (PackTable(tablePath(download_->table)) != 0) result = -1;
+    }
+    return result;
+}
+
+}  // namespace vantrel::catalogue

@@ -1,0 +1,143 @@
+#pragma once
+// CModule: the task catalogue. It loads the three task tables (localconfig/) into memory,
+// adds, deletes and modifies rows for the task dialogs, writes every run's outcome back
+// and computes next run times on the injected clock. Each task kind has its own lock,
+// guarding its table and its map; the directory registry's lock is always taken after it.
+// Notices to the main window are delivered after the kind's lock is released.
+//
+// Results follow the system's conventions: 1 success, 0 failure with a Chinese message.
+
+#include <atomic>
+#include <functional>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "client/app/context.h"
+#include "client/catalogue/plan_dir.h"
+#include "client/catalogue/task_records.h"
+
+namespace vantrel::catalogue {
+
+class CDbfImpl;
+
+class CModule {
+public:
+    // `context` and `planDir` must outlive the catalogue.
+    CModule(const Context& context, CPlanDir& planDir);
+    virtual ~CModule();
+    CModule(const CModule&) = delete;
+    CModule& operator=(const CModule&) = delete;
+
+    // The logged-in operator (rows of other operators are not loaded) and the gateway's
+    // trading date (YYYYMMDD) from the last login.
+    void SetOperator(const std::string& operatorCode);
+    void SetTradingDate(const std::string& tradingDate);
+    // Run after the auto-sync tasks have been loaded, with HistoryDays (the history
+    // clean-up, which the application wires in).
+    void SetHistoryCleanup(std::function<void(int historyDays)> cleanup);
+
+    void LoadUploadTasks();
+    void LoadDownloadTasks();
+    void LoadAutoSyncTasks();
+
+    int AddUploadTask(const UploadTask& task, std::string& message);
+    int AddDownloadTask(const DownloadTask& task, std::string& message);
+    int AddAutoSyncTask(const AutoSyncTask& task, std::string& message);
+    // 0 when the table cannot be opened or the row cannot be marked; a task without a row
+    // is reported in `message` and still gives 1.
+    int DeleteUploadTask(const UploadTask& task, std::string& message);
+    int DeleteDownloadTask(const DownloadTask& task, std::string& message);
+    int DeleteAutoSyncTask(const AutoSyncTask& task, std::string& message);
+    // Rewrites every field but planid and begindate.
+    int ModifyUploadTask(const UploadTask& task, std::string& message);
+    int ModifyDownloadTask(const DownloadTask& task, std::string& message);
+    int ModifyAutoSyncTask(const AutoSyncTask& task, std::string& message);
+
+    // Writes the non-empty texts, and the state when it is 1, 0 or -1. 1 or 0.
+    int UpdateUploadRow(const std::string& taskId, const std::string& lastResult, const std::string& lastDescription,
+                        const std::string& lastRunTime, int state);
+    int UpdateDownloadRow(const std::string& taskId, const std::string& lastResult, const std::string& lastDescription,
+                          const std::string& lastRunTime, int state);
+    int UpdateAutoSyncRow(const std::string& taskId, const std::string& lastResult, const std::string& lastDescription,
+                          const std::string& lastRunTime, int state);
+
+    // Writes a run's outcome, computes the next run time (every 5 minutes when
+    // `earlyRetry`, else the task's interval) and posts the notice. The next run time as
+    // "%Y-%m-%d %H:%M:%S", empty when not scheduled.
+    std::string RecordUploadRun(const std::string& taskId, const std::string& lastResult,
+                                const std::string& lastDescription, const std::string& lastRunTime, bool earlyRetry);
+    std::string RecordDownloadRun(const std::string& taskId, const std::string& lastResult,
+                                  const std::string& lastDescription, const std::string& lastRunTime, bool earlyRetry);
+    std::string RecordAutoSyncRun(const std::string& taskId, const std::string& lastResult,
+                                  const std::string& lastDescription, const std::string& lastRunTime, bool earlyRetry);
+
+    // The day-change work: the send and sent directories of the upload tasks due today.
+    void CreateUploadDirectories();
+    // Whether the auto-sync task's mailbox has been caught up to the trading date.
+    bool IsHistorySyncCurrent(const std::string& taskId) const;
+
+    // In-memory maps (and the directory registry), for the dialogs after a table
+    // operation succeeded.
+    void PutUploadTask(const UploadTask& task);
+    void PutDownloadTask(const DownloadTask& task);
+    void PutAutoSyncTask(const AutoSyncTask& task);
+    void RemoveUploadTask(const std::string& taskId);
+    void RemoveDownloadTask(const std::string& taskId);
+    void RemoveAutoSyncTask(const std::string& taskId);
+    std::vector<UploadTask> UploadTasks() const;
+    std::vector<DownloadTask> DownloadTasks() const;
+    std::vector<AutoSyncTask> AutoSyncTasks() const;
+    std::optional<UploadTask> FindUploadTask(const std::string& taskId) const;
+    std::optional<DownloadTask> FindDownloadTask(const std::string& taskId) const;
+    std::optional<AutoSyncTask> FindAutoSyncTask(const std::string& taskId) const;
+
+    // The clean-up's compaction of the upload and download tables, each under its kind's
+    // lock. 0 when both were packed, -1 otherwise.
+    int PackTaskTables();
+
+    CPlanDir& planDir() { return planDir_; }
+
+private:
+    template <class Task>
+    struct Kind;
+    template <class Task>
+    void load(Kind<Task>& kind);
+    template <class Task>
+    int add(Kind<Task>& kind, const Task& task, std::string& message);
+    template <class Task>
+    int remove(Kind<Task>& kind, const Task& task, std::string& message);
+    template <class Task>
+    int modify(Kind<Task>& kind, const Task& task, std::string& message);
+    template <class Task>
+    int updateRowLocked(Kind<Task>& kind, const std::string& taskId, const std::string& lastResult,
+                        const std::string& lastDescription, const std::string& lastRunTime, int state);
+    template <class Task>
+    std::string recordRun(Kind<Task>& kind, const std::string& taskId, const std::string& lastResult,
+                          const std::string& lastDescription, const std::string& lastRunTime, bool earlyRetry);
+    template <class Task>
+    void migrate(Kind<Task>& kind, CDbfImpl& table);
+
+    void createUploadDirectoriesFor(const UploadTask& task);
+    void deliver(const std::vector<NotifierEvent>& events);
+    void sysLog(const std::string& message);
+    std::filesystem::path tablePath(const char* name) const;
+
+    const Context& context_;
+    CPlanDir& planDir_;
+    std::unique_ptr<Kind<UploadTask>> upload_;
+    std::unique_ptr<Kind<DownloadTask>> download_;
+    std::unique_ptr<Kind<AutoSyncTask>> autoSync_;
+    mutable std::mutex sessionMutex_;
+    std::string operatorCode_;
+    std::string tradingDate_;
+    std::function<void(int)> historyCleanup_;
+    // The once-per-process handshake of the first loaded task.
+    std::mutex handshakeMutex_;
+    std::shared_ptr<std::atomic<bool>> handshakeAccepted_;
+};
+
+}  // namespace vantrel::catalogue

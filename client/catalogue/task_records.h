@@ -1,0 +1,103 @@
+#pragma once
+// The in-memory task records built from the rows of the three task tables. Texts are
+// UTF-8 and trimmed; flags are 0/1; the next run time is empty while a task is not
+// scheduled. The run-state members belong to the run models, which may add what they need.
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/clock.h"
+
+namespace vantrel::catalogue {
+
+using NextRunTime = std::optional<platform::WallTime>;
+
+struct UploadTask {
+    std::string plandes;
+    std::string planid;
+    std::string opertype;
+    std::string mailname;
+    int loadtype = 2;  // 1 when the table says "1", else 2
+    std::string begindate;  // YYYY-MM-DD
+    std::string begintime;  // HH:MM
+    std::string endtime;    // HH:MM
+    std::string sendpath;
+    int hassenddir = 0;
+    std::string sentpath;
+    int hassentdir = 0;
+    int hastrans = 0;
+    std::string curweek;  // 7 characters, Monday first
+    std::string tmpweek;
+    int weektype = 2;  // 1 when the table says "1", else 2
+    int timespace = 0;
+    std::string lastresult;
+    std::string lastdes;
+    std::string laruntime;
+    NextRunTime nextRun;
+    int planstate = 0;
+    // Run state, owned by the upload run.
+    bool running = false;
+    int runState = 0;
+    std::string right;
+};
+
+struct DownloadTask {
+    int plantype = 0;
+    std::string plandes;
+    std::string planid;
+    std::string opertype;
+    std::string mailname;
+    std::string filename;  // file-name rule
+    std::string recvpath;
+    int hasrecvdir = 0;
+    int hastrans = 0;
+    std::string begindate;
+    std::string begintime;
+    std::string endtime;
+    int nextday = 0;
+    std::string curweek;
+    std::string tmpweek;
+    int weektype = 0;
+    int timespace = 0;
+    std::string lastresult;
+    std::string lastdes;
+    std::string laruntime;
+    NextRunTime nextRun;
+    int planstate = 0;
+    // Run state, owned by the download run.
+    bool running = false;
+    int runState = 0;
+    // Names of the files received by the current run; empty at load.
+    std::vector<std::string> receivedFiles;
+    std::string right;
+};
+
+struct AutoSyncTask {
+    int plantype = 0;  // 2 for a history entry
+    // Run state, owned by the auto-sync run.
+    bool running = false;
+    int runState = 0;
+    std::string plandes;
+    std::string planid;
+    std::string opertype;
+    std::string mailname;
+    std::string recvpath;
+    int hasrecvdir = 0;
+    int hastrans = 0;
+    std::string begindate;
+    std::string begintime;
+    std::string endtime;
+    int timespace = 0;
+    std::string lastresult;
+    std::string lastdes;
+    std::string laruntime;
+    NextRunTime nextRun;
+    int planstate = 0;
+    std::string right;
+};
+
+// A task id: the local time "%Y%m%d%H%M%S", "-" and a pseudo-random "%05d" (0..32767).
+std::string MakeTaskId(const platform::Clock& clock);
+
+}  // namespace vantrel::catalogue
