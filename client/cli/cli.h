@@ -51,5 +51,6 @@ struct Command {
 
 // Command groups, one source file each.
 std::vector<Command> runCommands();  // command_run.cpp
+std::vector<Command> gatewayCommands();  // command_login.cpp
 
 }  // namespace vantrel::cli

@@ -46,8 +46,8 @@ struct FastLoginValue {
 
 class CCommunicateHandle : public CSocketConnect {
 public:
-    // `context` gives the installation (Client.ini), logs and notifier; both must outlive
-    // the handle.
+    // `context` gives the installation (Client.ini), logs and notifier (copied; the
+    // pointees and `process` must outlive the handle).
     CCommunicateHandle(const Context& context, GatewayProcessState& process);
     ~CCommunicateHandle() override;
 
@@ -119,6 +119,7 @@ public:
     bool IsLoggedIn() const { return loggedIn_; }
     bool PermissionsLoaded() const { return permissionsLoaded_ != 0; }
     const std::string& LoginCode() const { return loginCode_; }
+    const Context& context() const { return context_; }
     const GatewayEntry& CurrentGateway() const { return current_; }
     const std::vector<GatewayEntry>& Gateways() const { return gateways_; }
     int ConnectTimeOut() const { return connectTimeOut_; }
@@ -135,7 +136,7 @@ protected:
     static std::string RouteText(const std::string& organisation, const std::string& service,
                                  const std::string& function);
 
-    const Context& context_;
+    const Context context_;
     GatewayProcessState& process_;
 
 private:

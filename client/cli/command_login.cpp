@@ -1,0 +1,122 @@
+// vantrel-cli login [--operator CODE] [--password-file FILE]
+// vantrel-cli permissions [--operator CODE] [--password-file FILE]
+// Log in to the gateways of Client.ini with fail-over (in order or at random, as
+// configured), as the login dialog does, and report what the gateway said. Both write the
+// system log's login lines.
+
+#include <cstdio>
+
+#include "client/app/client_version.h"
+#include "client/cli/cli.h"
+#include "client/cli/password_source.h"
+#include "client/config/config.h"
+#include "client/gateway/interactive_gateway.h"
+#include "client/gateway/record_codec.h"
+
+namespace vantrel::cli {
+namespace {
+
+struct LoginOptions {
+    std::string operatorCode;
+    std::string passwordFile;
+};
+
+bool parseOptions(const char* command, const std::vector<std::string>& arguments, LoginOptions& options) {
+    for (std::size_t i = 0; i < arguments.size(); ++i) {
+        const std::string& a = arguments[i];
+        if ((a == "--operator" || a == "--password-file") && i + 1 < arguments.size()) {
+            (a == "--operator" ? options.operatorCode : options.passwordFile) = arguments[++i];
+        } else {
+            std::fprintf(stderr, "vantrel-cli %s: unknown argument '%s'\n", command, a.c_str());
+            return false;
+        }
+    }
+    return true;
+}
+
+// Logs `gateway` in with the settings of Client.ini; false (with the reason printed) when
+// it cannot.
+bool logIn(const char* command, Environment& environment, const std::vector<std::string>& arguments,
+           InteractiveGateway& gateway) {
+    LoginOptions options;
+    if (!parseOptions(command, arguments, options)) return false;
+    CConfig config(environment.installation());
+    config.load();
+    const std::string operatorCode = options.operatorCode.empty() ? config.operatorCode : options.operatorCode;
+    if (operatorCode.empty()) {
+        std::fprintf(stderr, "vantrel-cli %s: 请输入操作员！ (--operator or OpertID in Client.ini)\n", command);
+        return false;
+    }
+    std::string why;
+    const auto password = readPassword(options.passwordFile, why);
+    if (!password || password->empty()) {
+        std::fprintf(stderr, "vantrel-cli %s: 请输入密码！ %s\n", command, why.c_str());
+        return false;
+    }
+    LoginRequest request;
+    request.gateways = config.gateways;
+    request.gateType = config.gateType;
+    request.operatorCode = operatorCode;
+    request.productId = config.productId;
+    request.clientVersion = clientVersionString(config.version);
+    if (!gateway.login(request, operatorCode, *password)) {
+        std::fprintf(stderr, "登录失败,失败原因[%s]\n", gateway.handle().LastError().c_str());
+        return false;
+    }
+    return true;
+}
+
+int login(Environment& environment, const std::vector<std::string>& arguments) {
+    InteractiveGateway gateway(environment.context());
+    if (!logIn("login", environment, arguments, gateway)) return 1;
+    const LoginFacts facts = gateway.process().lastLogin();
+    std::printf("网关: %s/%s\n用户代码: %s\n业务日期: %s\n网关时间: %s\n",
+                gateway.handle().CurrentGateway().address.c_str(), gateway.handle().CurrentGateway().port.c_str(),
+                trimmed(facts.userCode).c_str(), facts.businessDate.c_str(), facts.gatewayTime.c_str());
+    gateway.disconnect();
+    return 0;
+}
+
+struct MailboxCategory {
+    const char* name;
+    const char* code;
+};
+
+constexpr MailboxCategory kCategories[] = {
+    {"A股信箱", "FTP_A_QS"},       {"B股信箱", "FTP_B_QS"},         {"上市公司信箱", "FTP_SG"},
+    {"A股公告", "FTP_A_BULLET"},   {"B股公告", "FTP_B_BULLET"},     {"上市公司公告", "FTP_SG_BULLET"},
+    {"投资人公告", "FTP_TZ_BULLET"},
+};
+
+int permissions(Environment& environment, const std::vector<std::string>& arguments) {
+    InteractiveGateway gateway(environment.context());
+    if (!logIn("permissions", environment, arguments, gateway)) return 1;
+    CVornFtp& handle = gateway.handle();
+    if (!handle.LoadPermissions()) {
+        std::fprintf(stderr, "获取用户权限失败,失败原因:%s\n", handle.LastError().c_str());
+        gateway.disconnect();
+        return 1;
+    }
+    for (const PermissionRecord& p : gateway.process().permissions) {
+        std::printf("%-16s %-16s %-2s %s\n", trimmed(p.organisation).c_str(), trimmed(p.service).c_str(),
+                    trimmed(p.function).c_str(), p.kind.c_str());
+    }
+    for (const MailboxCategory& c : kCategories) {
+        std::printf("%s(%s): %s\n", c.name, c.code, handle.CheckPermission(c.code, "00", "VRELKA") ? "可用" : "无权限");
+    }
+    gateway.disconnect();
+    return 0;
+}
+
+}  // namespace
+
+std::vector<Command> gatewayCommands() {
+    return {
+        {"login", "[--operator CODE] [--password-file FILE]",
+         "log in to the gateways of Client.ini (password from the file, VANTREL_PASSWORD or a prompt)", login},
+        {"permissions", "[--operator CODE] [--password-file FILE]",
+         "log in and list the operator's permissions and the mailboxes they open", permissions},
+    };
+}
+
+}  // namespace vantrel::cli

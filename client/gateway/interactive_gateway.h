@@ -1,0 +1,37 @@
+#pragma once
+// The application's interactive gateway handle together with the process-wide gateway
+// state it reports into: what the login flow, the mailbox browser and the permission
+// check use. Front ends (the GUI's login dialog, the command line) ask the operator for
+// the password; the steps after that are here. GUI thread only.
+
+#include <string>
+
+#include "client/app/context.h"
+#include "client/app/startup_steps.h"
+#include "client/gateway/gateway_process.h"
+#include "client/gateway/vorn_ftp.h"
+
+namespace vantrel {
+
+class InteractiveGateway final : public InteractiveSession {
+public:
+    // `context`'s pointees must outlive this object.
+    explicit InteractiveGateway(const Context& context) : handle_(context, process_) {}
+
+    // Closes the connection; the window hears of it (LoginStateChanged).
+    void disconnect() override { handle_.Disconnect(); }
+
+    // Drops a previous session, hands the gateway list, mode and codes to the handle and
+    // logs in with fail-over. Success sets the re-login notice; either way the window
+    // hears of the new state. True when logged in; else the reason is handle().LastError().
+    bool login(const LoginRequest& request, const std::string& operatorCode, const std::string& password);
+
+    CVornFtp& handle() { return handle_; }
+    GatewayProcessState& process() { return process_; }
+
+private:
+    GatewayProcessState process_;
+    CVornFtp handle_;
+};
+
+}  // namespace vantrel

@@ -1,0 +1,194 @@
+// The gateway side of one client connection: challenge, login, then encrypted
+// transactions until the client leaves, the server stops or a fault switch drops it.
+
+#include <chrono>
+#include <random>
+#include <thread>
+
+#include "client/gateway/login_digest.h"
+#include "client/gateway/text_format.h"
+#include "platform/text_codec.h"
+#include "tools/testgateway/connection_io.h"
+#include "tools/testgateway/sessions.h"
+
+namespace vantrel::testgateway {
+
+namespace {
+
+constexpr std::size_t kLoginBodyLimit = 4096;
+
+std::string makeChallenge() {
+    static const char kAlphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
+    thread_local std::mt19937 random{std::random_device{}()};
+    std::uniform_int_distribution<int> pick(0, static_cast<int>(sizeof kAlphabet) - 2);
+    std::string challenge(16, ' ');
+    for (char& c : challenge) c = kAlphabet[pick(random)];
+    return challenge;
+}
+
+void delayAnswer(const FaultSwitches& faults) {
+    int ms = faults.answerDelayMs.load();
+    if (ms > 0) std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+}
+
+// A packet: standard header, code, body (records and payload), encrypted under `key`.
+std::string sealedPacket(std::string_view code, const std::string& body, const frame::SessionKey& key) {
+    std::string packet = frame::makePacket(2 + body.size());
+    packet.replace(frame::kCodeOffset, 2, code);
+    packet.replace(frame::kRecordOffset, body.size(), body);
+    (void)frame::encryptBody(packet, key);
+    return packet;
+}
+
+std::string fourDigits(int n) { return formatText("%04d", n); }
+
+class GatewaySession {
+public:
+    GatewaySession(TestGateway::Shared& shared, platform::TcpSocket socket)
+        : shared_(shared), socket_(std::move(socket)), io_(socket_, shared.stopping) {}
+
+    void run() {
+        ++shared_.counters.connections;
+        if (!login()) return;
+        int packets = 0;
+        std::string packet;
+        while (io_.readPacket(packet, frame::kMaxBodyLength)) {
+            ++packets;
+            const int dropAfter = shared_.faults.dropAfterPackets.load();
+            if (dropAfter > 0 && packets >= dropAfter) return;
+            if (!frame::decryptBody(packet, key_)) return;
+            if (packet.size() < frame::kPayloadOffset) return;
+            ++shared_.counters.transactions;
+            const std::string failure = shared_.faults.takeFailure();
+            delayAnswer(shared_.faults);
+            const std::string code(frame::messageCode(packet));
+            const std::string answer =
+                code == frame::kSerialRequestCode ? serialAnswer(packet, failure) : transactionAnswer(packet, code, failure);
+            if (answer.empty() || !io_.writeAll(answer)) return;
+        }
+    }
+
+private:
+    bool login() {
+        const std::string challenge = makeChallenge();
+        if (!io_.writeAll(challenge)) return false;
+        std::string request;
+        if (!io_.readPacket(request, kLoginBodyLimit)) return false;
+        LoginRequestRecord record;
+        if (frame::messageCode(request) != frame::kLoginCode ||
+            !decode(std::string_view(request).substr(frame::kRecordOffset), record)) {
+            return false;
+        }
+        op_ = shared_.settings.findOperator(trimmed(record.operatorCode));
+        const std::string operatorWire = request.substr(frame::kRecordOffset, 8);
+        if (op_ != nullptr) {
+            LoginDigest digest = computeLoginDigest(platform::utf8ToGbkLossy(op_->password), operatorWire, challenge);
+            if (digest.h2 == record.passwordDigest) {
+                key_ = digest.sessionKey;
+            } else {
+                op_ = nullptr;
+            }
+        }
+        // A wrong password or an unknown operator: the gateway just hangs up.
+        if (op_ == nullptr) {
+            ++shared_.counters.refusedLogins;
+            return false;
+        }
+        LoginAnswerRecord answer;
+        if (op_->refuse.empty()) {
+            answer = {"S", shared_.settings.businessDate, shared_.settings.gatewayTime, op_->loginCode,
+                      op_->userCode, ""};
+        } else {
+            answer.status = "F";
+            answer.message = op_->refuse;
+        }
+        delayAnswer(shared_.faults);
+        if (!io_.writeAll(sealedPacket(frame::kLoginCode, encode(answer), key_))) return false;
+        if (!op_->refuse.empty()) return false;
+        ++shared_.counters.logins;
+        return true;
+    }
+
+    std::string serialAnswer(const std::string& packet, const std::string& failure) {
+        ++shared_.counters.serialRequests;
+        SerialRequestRecord request;
+        (void)decode(std::string_view(packet).substr(frame::kRecordOffset), request);
+        int count = 0;
+        for (char c : trimmed(request.count)) {
+            if (c < '0' || c > '9') return {};
+            count = count * 10 + (c - '0');
+        }
+        SerialAnswerRecord answer;
+        answer.text = "TXID0001";
+        if (!failure.empty()) {
+            answer.returnCode = failure;
+            answer.message = failureMessage(failure);
+        } else if (count < 1) {
+            answer.returnCode = "0005";
+            answer.message = "申请数量不合法";
+        } else {
+            answer.returnCode = "0000";
+            answer.firstSerial = formatText("%016llu", static_cast<unsigned long long>(shared_.takeSerials(count)));
+            answer.serialFlag = std::string(1, shared_.settings.serialFlag);
+            answer.count = fourDigits(count);
+        }
+        return sealedPacket(frame::kSerialAnswerCode, encode(answer), key_);
+    }
+
+    std::string transactionAnswer(const std::string& packet, const std::string& code, const std::string& failure) {
+        TransactionRequest request;
+        request.code = code;
+        (void)decode(std::string_view(packet).substr(frame::kRecordOffset), request.record);
+        request.payload = packet.substr(frame::kPayloadOffset);
+        request.op = op_;
+
+        TransactionAnswer answer;
+        if (!failure.empty()) {
+            answer.returnCode = failure;
+            answer.message = failureMessage(failure);
+        } else if (code == frame::kPermissionCode) {
+            ++shared_.counters.permissionQueries;
+            for (const auto& p : op_->permissions) answer.payload += encode(p);
+        } else {
+            bool answered = false;
+            for (const auto& service : shared_.services) {
+                if (auto a = service->handle(request)) {
+                    answer = std::move(*a);
+                    answered = true;
+                    break;
+                }
+            }
+            if (!answered) {
+                answer.returnCode = "9999";
+                answer.message = "不支持的交易[" + code + "]";
+            }
+        }
+        TransactionResponseRecord response{request.record.serial,   request.record.sequence,
+                                           request.record.organisation, request.record.service,
+                                           request.record.function, answer.returnCode,
+                                           formatText("%09zu", answer.payload.size()), answer.message};
+        return sealedPacket(answer.code.empty() ? code : answer.code, encode(response) + answer.payload, key_);
+    }
+
+    TestGateway::Shared& shared_;
+    platform::TcpSocket socket_;
+    ConnectionIo io_;
+    const OperatorSettings* op_ = nullptr;
+    frame::SessionKey key_{};
+};
+
+}  // namespace
+
+std::string failureMessage(const std::string& returnCode) {
+    if (returnCode == "E999") return "会话已失效,请重新登录";
+    if (returnCode == "E998") return "会话已超时,请重新登录";
+    if (returnCode == "0014") return "交易序列号已失效";
+    if (returnCode == "0015") return "无此交易权限";
+    return "交易失败";
+}
+
+void runGatewaySession(TestGateway::Shared& shared, platform::TcpSocket socket) {
+    GatewaySession(shared, std::move(socket)).run();
+}
+
+}  // namespace vantrel::testgateway

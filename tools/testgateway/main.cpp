@@ -1,0 +1,108 @@
+// vantrel-testgateway [--settings FILE] [--gateway-port N] [--update-port N] [--ports-file FILE]
+//                     [--drop-after N] [--delay-ms N] [--fail-next CODE]
+// A loopback gateway and update server on 127.0.0.1. Port 0 (the default) picks free ports;
+// the chosen ports are printed ("gateway port N", "update port M") and, with --ports-file,
+// written to FILE as "gateway=N" and "update=M" lines. Runs until SIGINT or SIGTERM.
+
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+
+#include "platform/files.h"
+#include "tools/testgateway/demo_settings.h"
+#include "tools/testgateway/test_gateway.h"
+
+namespace {
+
+int usage() {
+    std::fprintf(stderr,
+                 "usage: vantrel-testgateway [--settings FILE] [--gateway-port N] [--update-port N]\n"
+                 "                           [--ports-file FILE] [--drop-after N] [--delay-ms N]\n"
+                 "                           [--fail-next CODE]\n");
+    return 2;
+}
+
+bool parsePort(const std::string& text, std::uint16_t& port) {
+    char* end = nullptr;
+    long value = std::strtol(text.c_str(), &end, 10);
+    if (text.empty() || *end != '\0' || value < 0 || value > 65535) return false;
+    port = static_cast<std::uint16_t>(value);
+    return true;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    using namespace vantrel::testgateway;
+    std::string settingsFile;
+    std::string portsFile;
+    std::uint16_t gatewayPort = 0;
+    std::uint16_t updatePort = 0;
+    int dropAfter = 0;
+    int delayMs = 0;
+    std::string failNext;
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        if (i + 1 >= argc) return usage();
+        const std::string value = argv[++i];
+        if (arg == "--settings") {
+            settingsFile = value;
+        } else if (arg == "--ports-file") {
+            portsFile = value;
+        } else if (arg == "--gateway-port") {
+            if (!parsePort(value, gatewayPort)) return usage();
+        } else if (arg == "--update-port") {
+            if (!parsePort(value, updatePort)) return usage();
+        } else if (arg == "--drop-after") {
+            dropAfter = std::atoi(value.c_str());
+        } else if (arg == "--delay-ms") {
+            delayMs = std::atoi(value.c_str());
+        } else if (arg == "--fail-next") {
+            failNext = value;
+        } else {
+            return usage();
+        }
+    }
+
+    TestGatewaySettings settings = demoSettings();
+    if (!settingsFile.empty()) {
+        auto loaded = loadSettings(settingsFile);
+        if (!loaded) {
+            std::fprintf(stderr, "vantrel-testgateway: %s: %s\n", settingsFile.c_str(),
+                         loaded.status().text().c_str());
+            return 1;
+        }
+        settings = std::move(loaded.value());
+    }
+
+    // Block the stop signals before any thread starts, so only sigwait sees them.
+    sigset_t stopSignals;
+    sigemptyset(&stopSignals);
+    sigaddset(&stopSignals, SIGINT);
+    sigaddset(&stopSignals, SIGTERM);
+    pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
+
+    TestGateway gateway(std::move(settings));
+    gateway.faults().dropAfterPackets = dropAfter;
+    gateway.faults().answerDelayMs = delayMs;
+    if (!failNext.empty()) gateway.faults().failNextTransaction(failNext);
+    if (auto s = gateway.start(gatewayPort, updatePort); !s) {
+        std::fprintf(stderr, "vantrel-testgateway: %s\n", s.text().c_str());
+        return 1;
+    }
+    std::printf("gateway port %u\nupdate port %u\n", gateway.gatewayPort(), gateway.updatePort());
+    std::fflush(stdout);
+    if (!portsFile.empty()) {
+        const std::string ports = "gateway=" + std::to_string(gateway.gatewayPort()) + "\nupdate=" +
+                                  std::to_string(gateway.updatePort()) + "\n";
+        if (auto s = vantrel::platform::writeFileAtomically(portsFile, ports); !s) {
+            std::fprintf(stderr, "vantrel-testgateway: %s\n", s.text().c_str());
+            return 1;
+        }
+    }
+    int received = 0;
+    sigwait(&stopSignals, &received);
+    gateway.stop();
+    return 0;
+}

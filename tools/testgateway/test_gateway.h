@@ -1,0 +1,136 @@
+#pragma once
+// A loopback gateway and update server for tests and the demo. It speaks the gateway side
+// of the client's protocol with the client's own frame, record and crypto code:
+//  - gateway port: the login challenge and answer, then encrypted transactions: serial
+//    number blocks ("22" answered by "23"), the permission query ("E6"), and whatever the
+//    registered transaction services answer (the file services add themselves there);
+//  - update-server port: the fast-transfer login with its name/value answer, then
+//    whatever the registered fast services answer.
+// Every connection runs on its own thread. Fault switches make it misbehave on purpose.
+//
+// Thread-safety: start/stop from one thread; the fault switches and counters from any.
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "client/gateway/gateway_records.h"
+#include "client/gateway/packet_frame.h"
+#include "platform/status.h"
+#include "tools/testgateway/settings.h"
+
+namespace vantrel::testgateway {
+
+// One decrypted transaction request as a service sees it.
+struct TransactionRequest {
+    std::string code;                 // message code ("40", ...)
+    TransactionRequestRecord record;  // the 126-byte request record
+    std::string payload;              // the bytes from packet offset 145
+    const OperatorSettings* op = nullptr;
+};
+
+// A service's answer; sent encrypted with the request's serial, sequence and route echoed.
+struct TransactionAnswer {
+    std::string returnCode = "0000";
+    std::string message;
+    std::string payload;
+    std::string code;  // answer message code; empty = the request's
+};
+
+// Answers transactions. Called on the connection's thread; several connections may call
+// one service at once, so a service guards its own state.
+class TransactionService {
+public:
+    virtual ~TransactionService() = default;
+    // An answer, or nothing when the request is not this service's.
+    virtual std::optional<TransactionAnswer> handle(const TransactionRequest& request) = 0;
+};
+
+// Answers packets that follow a fast-transfer login on the update-server port (plain,
+// unencrypted packets: header and body). Nothing = not this service's.
+class FastService {
+public:
+    virtual ~FastService() = default;
+    virtual std::optional<std::string> handle(const std::string& packet) = 0;
+};
+
+// Misbehaviour on purpose. Counts and codes take effect for the next packets of any
+// connection.
+struct FaultSwitches {
+    // Close a gateway connection once this many packets have come in after the login
+    // (0 = never).
+    std::atomic<int> dropAfterPackets{0};
+    // Wait this long before every answer (login answer included).
+    std::atomic<int> answerDelayMs{0};
+    // Answer the next transaction (serial request included) with this return code once
+    // ("E999", "E998", "0014", ...).
+    void failNextTransaction(const std::string& returnCode) {
+        std::lock_guard lock(mutex);
+        nextFailure = returnCode;
+    }
+    // Takes the pending failure code, if any.
+    std::string takeFailure() {
+        std::lock_guard lock(mutex);
+        std::string code;
+        code.swap(nextFailure);
+        return code;
+    }
+    std::mutex mutex;
+    std::string nextFailure;
+};
+
+// What the gateway has seen, for tests.
+struct GatewayCounters {
+    std::atomic<int> connections{0};
+    std::atomic<int> logins{0};           // successful logins
+    std::atomic<int> refusedLogins{0};    // wrong password or unknown operator
+    std::atomic<int> serialRequests{0};   // "22" packets
+    std::atomic<int> permissionQueries{0};
+    std::atomic<int> transactions{0};     // every encrypted request after login
+    std::atomic<int> fastLogins{0};
+};
+
+class TestGateway {
+public:
+    explicit TestGateway(TestGatewaySettings settings);
+    ~TestGateway();
+    TestGateway(const TestGateway&) = delete;
+    TestGateway& operator=(const TestGateway&) = delete;
+
+    // Listens on 127.0.0.1; port 0 picks a free one. Both ports are known afterwards.
+    Status start(std::uint16_t gatewayPort = 0, std::uint16_t updatePort = 0);
+    // Closes the listeners and every connection and joins every thread.
+    void stop();
+
+    std::uint16_t gatewayPort() const { return gatewayPort_; }
+    std::uint16_t updatePort() const { return updatePort_; }
+
+    // Services are asked in the order added; add them before start().
+    void addService(std::shared_ptr<TransactionService> service);
+    void addFastService(std::shared_ptr<FastService> service);
+
+    FaultSwitches& faults() { return faults_; }
+    GatewayCounters& counters() { return counters_; }
+    const TestGatewaySettings& settings() const { return settings_; }
+
+    // Internal to the connection handlers.
+    struct Shared;
+
+private:
+    void acceptLoop(int which);
+
+    TestGatewaySettings settings_;
+    FaultSwitches faults_;
+    GatewayCounters counters_;
+    std::unique_ptr<Shared> shared_;
+    std::uint16_t gatewayPort_ = 0;
+    std::uint16_t updatePort_ = 0;
+    std::vector<std::thread> acceptors_;
+};
+
+}  // namespace vantrel::testgateway
