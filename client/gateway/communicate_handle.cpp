@@ -62,6 +62,25 @@ std::string wire(std::string_view utf8) { return platform::utf8ToGbkLossy(utf8);
 
 }  // namespace
 
+std::string loginRequestPacket(const std::string& operatorCode, const std::string& passwordDigest,
+                               const std::string& productId, const std::string& clientVersion) {
+    std::string packet(frame::kRecordOffset, '\0');
+    frame::writeHeader(packet.data(), frame::kRecordSize + 2, frame::kRecordSize + 2, frame::HeaderForm::Login);
+    packet.replace(frame::kCodeOffset, 2, frame::kLoginCode);
+    packet += encode(LoginRequestRecord{operatorCode, passwordDigest, productId, clientVersion});
+    return packet;
+}
+
+std::string serialRequestPacket(const std::string& loginCode, const Route& route, int count,
+                                const std::string& sequence) {
+    std::string packet(frame::kRecordOffset, '\0');
+    frame::writeHeader(packet.data(), frame::kRecordSize + 2, frame::kRecordSize + 2);
+    packet.replace(frame::kCodeOffset, 2, frame::kSerialRequestCode);
+    packet += encode(SerialRequestRecord{loginCode, route.organisation, route.service, route.function.substr(0, 2),
+                                         formatText("%04d", std::min(count, kMaxSerialCount)), sequence});
+    return packet;
+}
+
 CCommunicateHandle::CCommunicateHandle(const Context& context, GatewayProcessState& process)
     : context_(context), process_(process) {
     SetStopQuery([&process] { return process.shouldStop(); });
@@ -163,11 +182,7 @@ int CCommunicateHandle::Login() {
                                                   std::string_view(challenge, kChallengeSize));
     sessionKey_ = digest.sessionKey;
 
-    std::string packet(frame::kRecordOffset, '\0');
-    frame::writeHeader(packet.data(), frame::kRecordSize + 2, frame::kRecordSize + 2,
-                       frame::HeaderForm::Login);
-    packet.replace(frame::kCodeOffset, 2, frame::kLoginCode);
-    packet += encode(LoginRequestRecord{operatorCode_, digest.h2, productId_, clientVersion_});
+    const std::string packet = loginRequestPacket(operatorCode_, digest.h2, productId_, clientVersion_);
     if (SendPacket(packet.data(), static_cast<int>(packet.size()), false) != 0) {
         lastError_ = "发送操作员登录请求数据失败[" + lastError_ + "]!";
         Disconnect();
@@ -586,14 +601,7 @@ int CCommunicateHandle::PollResponse(std::string& buffer, InFlightWindow* window
 // ---- serial numbers ------------------------------------------------------------------------
 
 std::string CCommunicateHandle::BuildSerialRequest(const Route& route, int count) {
-    std::string packet(frame::kRecordOffset, '\0');
-    frame::writeHeader(packet.data(), frame::kRecordSize + 2, frame::kRecordSize + 2);
-    packet.replace(frame::kCodeOffset, 2, frame::kSerialRequestCode);
-    packet += encode(SerialRequestRecord{loginCode_, route.organisation, route.service,
-                                         route.function.substr(0, 2),
-                                         formatText("%04d", std::min(count, kMaxSerialCount)),
-                                         NextSequence()});
-    return packet;
+    return serialRequestPacket(loginCode_, route, count, NextSequence());
 }
 
 int CCommunicateHandle::FailBadAnswer(const std::string& route) {

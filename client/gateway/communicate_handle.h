@@ -44,6 +44,14 @@ struct FastLoginValue {
     std::string value;  // trimmed
 };
 
+// The 145-byte operator login request ("E0", not encrypted; the header's plain length is
+// written little-endian). Codes are cut or blank-padded to their widths.
+std::string loginRequestPacket(const std::string& operatorCode, const std::string& passwordDigest,
+                               const std::string& productId, const std::string& clientVersion);
+// The serial-number request ("22") before encryption; counts above 9999 are sent as 9999.
+std::string serialRequestPacket(const std::string& loginCode, const Route& route, int count,
+                                const std::string& sequence);
+
 class CCommunicateHandle : public CSocketConnect {
 public:
     // `context` gives the installation (Client.ini), logs and notifier (copied; the

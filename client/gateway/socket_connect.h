@@ -40,6 +40,8 @@ public:
     int WaitForData(int waits, bool strict);
     // Closes the socket, if any.
     void Close();
+    // Takes over an already connected socket (a previous one is closed).
+    void Adopt(platform::TcpSocket socket) { socket_ = std::move(socket); }
 
     bool IsConnected() const { return socket_.isOpen(); }
     const std::string& LastError() const { return lastError_; }
