@@ -1,0 +1,133 @@
+#pragma once
+// CMainFrame: the client's only top-level window. A ribbon-style tabbed command bar whose
+// mailbox and bulletin categories follow the operator's permissions, the mailbox browser in
+// the work area (with room for the task tree and the task, log, flag and real-time views),
+// the status bar with its 1-second clock, the tray icon, the disk-space check and the
+// close questions. Everything here runs on the GUI thread.
+
+#include <QMainWindow>
+#include <filesystem>
+#include <array>
+#include <functional>
+#include <map>
+
+#include <QLabel>
+
+#include "client/app/user_prompt.h"
+#include "client/ui/ports.h"
+
+class QLabel;
+class QMenu;
+class QStackedWidget;
+class QSystemTrayIcon;
+class QTabWidget;
+class QTimer;
+class QToolButton;
+class QWidget;
+
+namespace vantrel::ui {
+
+class CMailFormView;
+class ProgressPopup;
+class QtNotifier;
+
+// Command ids of the menus.
+enum FrameCommand {
+    kCmdTrayShow = 32793,
+    kCmdTrayExit = 32794,
+    kCmdBulletinOpen = 32825,
+    kCmdBulletinSaveAs = 32826,
+    kCmdTaskSchedule = 32835,
+    kCmdTaskRunNow = 32837,
+    kCmdTaskDownloadAgain = 32861,
+    kCmdTaskStop = 32836,
+    kCmdTaskProperties = 32838,
+    kCmdTaskNew = 32857,
+    kCmdTaskDelete = 32839,
+};
+
+// Timer ids and periods of the window.
+inline constexpr int kClockTimerMs = 1000;       // 1025
+inline constexpr int kDiskSpaceTimerMs = 60000;  // 2305
+
+class CMainFrame final : public QMainWindow {
+    Q_OBJECT
+public:
+    struct Services {
+        GatewaySession* session = nullptr;
+        MailboxService* mailbox = nullptr;
+        SettingsStore* settings = nullptr;
+        UserPrompt* prompt = nullptr;
+        QtNotifier* notifier = nullptr;
+        ListTableExport* tableExport = nullptr;
+        TaskActivity* tasks = nullptr;
+        // The disk-space check: true when enough, else `message` explains.
+        std::function<bool(int minimumMegabytes, std::string& message)> diskSpaceEnough;
+        // The user manual, "<bin>/vorn.pdf".
+        std::filesystem::path manual;
+    };
+
+    explicit CMainFrame(const Services& services, QWidget* parent = nullptr);
+    ~CMainFrame() override;
+
+    ProgressPopup* progress() const { return progress_; }
+    CMailFormView* mailView() const { return mailView_; }
+
+    // After login: show the categories and buttons of the mailboxes and bulletins the
+    // operator may list; also fills the operator and branch elements.
+    void applyPermissions();
+    // The timers started at the end of start-up (the disk-space check).
+    void startTimers();
+
+    // Runs the disk-space check once (also the 60-second timer).
+    void checkDiskSpace();
+    // Re-login when the interactive handle is not logged in.
+    void relogin();
+    void showLogonSettings();
+    void openManual();
+
+    // The status bar texts, for tests and the tray tooltip.
+    QString statusText(int element) const;
+    enum StatusElement { kClock, kOperator, kBranch, kConnection, kRealtime, kElementCount };
+    bool categoryVisible(const QString& title) const;
+    bool commandVisible(const std::string& code) const;
+    QWidget* diskSpaceTip() const { return diskTip_; }
+    QMenu* trayMenu() const { return trayMenu_; }
+    QMenu* taskMenu() const { return taskMenu_; }
+
+    // For the tests: the answer of the last close attempt.
+    bool lastCloseAccepted() const { return lastCloseAccepted_; }
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+
+private:
+    void buildRibbon();
+    void buildWorkArea();
+    void buildStatusBar();
+    void buildTray();
+    QToolButton* addCommand(QWidget* panel, const QString& text, const std::string& code);
+    void refreshClock();
+    void onLoginState(bool loggedIn);
+    bool confirmClose();
+
+    Services services_;
+    ProgressPopup* progress_;
+    QTabWidget* ribbon_;
+    QStackedWidget* work_;
+    CMailFormView* mailView_;
+    QWidget* mailboxCategory_;
+    QWidget* bulletinCategory_;
+    std::map<std::string, QToolButton*> codeButtons_;
+    QToolButton* reloginButton_ = nullptr;
+    std::array<QLabel*, kElementCount> status_{};
+    QTimer* clock_;
+    QTimer* diskTimer_;
+    QLabel* diskTip_;
+    QSystemTrayIcon* tray_ = nullptr;
+    QMenu* trayMenu_;
+    QMenu* taskMenu_;
+    bool lastCloseAccepted_ = false;
+};
+
+}  // namespace vantrel::ui

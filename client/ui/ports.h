@@ -1,0 +1,154 @@
+#pragma once
+// What the windows need from the core, as small toolkit-free interfaces. The program wires
+// them to the gateway handle, the settings, the file services and the task layer
+// (core_ports.h); tests give scripted implementations. Each method says which thread calls
+// it. Methods marked "worker thread" may block on the network and are never called on the
+// GUI thread.
+
+#include <atomic>
+#include <cstdint>
+#include <filesystem>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "client/config/config.h"
+#include "platform/status.h"
+
+namespace vantrel::ui {
+
+// The five gateways and how they are tried.
+enum class GatewayOrder { InOrder = 0, Random = 1 };
+
+struct LoginSettings {
+    std::vector<GatewayEntry> gateways;  // five entries
+    GatewayOrder order = GatewayOrder::InOrder;
+    std::string operatorCode;
+};
+
+// Client.ini, read afresh on every call. GUI thread.
+class SettingsStore {
+public:
+    virtual ~SettingsStore() = default;
+    virtual LoginSettings loadLogin() = 0;
+    // Saves the gateways, the order and (when not empty) the operator code. The password
+    // is never written.
+    virtual Status saveLogin(const LoginSettings& settings) = 0;
+    // system/DiskSpace in megabytes.
+    virtual int minimumFreeMegabytes() = 0;
+    // The directory downloads land in and uploads are picked from, created when missing.
+    virtual std::filesystem::path receiveDirectory() = 0;
+};
+
+// The interactive gateway handle: one logged-in session for the windows.
+class GatewaySession {
+public:
+    virtual ~GatewaySession() = default;
+    // Any thread.
+    virtual bool isLoggedIn() = 0;
+    // GUI thread, while no worker uses the session.
+    virtual void dropIfLoggedIn() = 0;
+    virtual void setGatewayList(const std::vector<GatewayEntry>& gateways, GatewayOrder order,
+                                const std::string& operatorCode, const std::string& password) = 0;
+    // Worker thread: the fail-over login; true when logged in, else lastError() explains.
+    virtual bool loginToGateway() = 0;
+    virtual std::string lastError() = 0;
+    // After a login: the user code and the branch code the gateway gave.
+    virtual std::string userCode() = 0;
+    virtual std::string branchCode() = 0;
+    virtual std::string operatorCode() = 0;
+    // Worker thread (may load the permission list): 1 allowed, 0 not, as the gateway
+    // grants `functionCode` on mailbox `service` to organisation VRELKA.
+    virtual bool checkPermission(const std::string& service, const std::string& functionCode) = 0;
+};
+
+// The checks that run before the start-up login (configuration file, client version).
+// Results: 0 nothing to install, 2/3 the updater takes over (the login closes), 4 the
+// operator declined a waiting install, negative failed with `text` filled.
+class PreLoginUpdate {
+public:
+    virtual ~PreLoginUpdate() = default;
+    // GUI thread; may show its own questions.
+    virtual int runBeforeLogin(std::string& text) = 0;
+};
+
+// A snapshot of one interactive transfer, written by the transfer worker and polled by the
+// dialog on a timer. All members are guarded by `mutex`.
+struct TransferProgress {
+    mutable std::mutex mutex;
+    std::string fileName;
+    std::uint64_t bytesDone = 0;
+    std::uint64_t fileSize = 0;
+    double elapsedSeconds = 0;
+    std::string speed;      // "%9.2fK"
+    std::string remaining;  // "%02d:%02d:%02d"
+    std::string statusLine;
+    // Set by the dialog after the operator confirmed Stop; the worker ends the current file
+    // once nothing is in flight and reports the cancel.
+    std::atomic<bool> cancelRequested{false};
+};
+
+// One remote list entry as the file service returns it.
+struct RemoteEntry {
+    std::string name;
+    bool isDirectory = false;
+    std::uint64_t size = 0;
+    std::string date;  // "YYYYMMDD"
+    std::string time;  // "HH:MM:SS"
+};
+
+// One file to move by hand.
+struct TransferItem {
+    std::string mailbox;          // service code, e.g. FTP_A_QS
+    std::string remoteDirectory;  // the mailbox directory, "" at the root, else "dir\\"
+    std::string remoteName;
+    std::filesystem::path localDirectory;
+    std::uint64_t size = 0;
+};
+
+// Outcome codes of a transfer: 0 done, -10 cancelled by the operator, other negatives
+// failed with the text.
+struct TransferOutcome {
+    int code = 0;
+    std::string text;
+};
+
+// The mailbox file services of the interactive handle. Worker thread.
+class MailboxService {
+public:
+    virtual ~MailboxService() = default;
+    // Negative on failure with `error`; -3/-9998/-9999 mean the connection is lost.
+    virtual int list(const std::string& mailbox, const std::string& directory,
+                     std::vector<RemoteEntry>& entries, std::string& error) = 0;
+    virtual int rename(const std::string& mailbox, const std::string& oldPath,
+                       const std::string& newPath, std::string& error) = 0;
+    virtual int remove(const std::string& mailbox, const std::string& path, std::string& error) = 0;
+    virtual TransferOutcome download(const TransferItem& item, TransferProgress& progress) = 0;
+    virtual TransferOutcome upload(const TransferItem& item, TransferProgress& progress) = 0;
+};
+
+// The task layer, asked by the main window before it closes. GUI thread.
+class TaskActivity {
+public:
+    virtual ~TaskActivity() = default;
+    // The client is ending on its own (the updater takes over): close without questions.
+    virtual bool shuttingDown() = 0;
+    virtual bool downloadTaskRunning() = 0;
+    virtual bool autoSyncTaskRunning() = 0;
+    virtual bool uploadTaskRunning() = 0;
+    virtual bool realtimeServiceRunning() = 0;
+    // Stops the real-time service (logging why) and the background threads; blocks until
+    // they are gone.
+    virtual void stopForExit() = 0;
+};
+
+// The mailbox-list export table (DBF, four text columns 125/20/20/8). GUI thread.
+class ListTableExport {
+public:
+    virtual ~ListTableExport() = default;
+    // Writes one record per row (name, size, date, type); the count of records written.
+    virtual Result<int> write(const std::filesystem::path& file,
+                              const std::vector<std::vector<std::string>>& rows) = 0;
+};
+
+}  // namespace vantrel::ui

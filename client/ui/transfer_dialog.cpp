@@ -1,0 +1,115 @@
+#include "client/ui/transfer_dialog.h"
+
+#include <QFormLayout>
+#include <QLabel>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QTimer>
+#include <QVBoxLayout>
+
+#include "client/ui/qt_text.h"
+
+namespace vantrel::ui {
+
+namespace {
+constexpr int kPollMilliseconds = 500;
+}
+
+CTransferDlg::CTransferDlg(TransferDirection direction, std::vector<TransferItem> items,
+                           MailboxService& service, UserPrompt& prompt, QWidget* parent)
+    : QDialog(parent),
+      direction_(direction),
+      items_(std::move(items)),
+      service_(service),
+      prompt_(prompt),
+      fileLabel_(new QLabel(this)),
+      speedLabel_(new QLabel(this)),
+      remainingLabel_(new QLabel(this)),
+      statusLabel_(new QLabel(this)),
+      bar_(new QProgressBar(this)),
+      stopButton_(new QPushButton(qs("停止"), this)),
+      poll_(new QTimer(this)) {
+    setWindowTitle(qs(direction_ == TransferDirection::Download ? "下载文件" : "上传文件"));
+    setMinimumWidth(480);
+    auto* form = new QFormLayout;
+    form->addRow(qs("文件:"), fileLabel_);
+    form->addRow(qs("速度:"), speedLabel_);
+    form->addRow(qs("剩余时间:"), remainingLabel_);
+    bar_->setRange(0, 100);
+    bar_->setValue(0);
+    statusLabel_->setWordWrap(true);
+    auto* layout = new QVBoxLayout(this);
+    layout->addLayout(form);
+    layout->addWidget(bar_);
+    layout->addWidget(statusLabel_);
+    layout->addWidget(stopButton_, 0, Qt::AlignRight);
+
+    connect(stopButton_, &QPushButton::clicked, this, &CTransferDlg::askStop);
+    connect(poll_, &QTimer::timeout, this, &CTransferDlg::refresh);
+    QTimer::singleShot(0, this, &CTransferDlg::start);
+}
+
+bool CTransferDlg::cancelled() const { return progress_.cancelRequested; }
+
+void CTransferDlg::start() {
+    poll_->start(kPollMilliseconds);
+    job_.start(
+        this,
+        [this] {
+            std::vector<TransferOutcome> outcomes;
+            for (const TransferItem& item : items_) {
+                if (progress_.cancelRequested) break;
+                outcomes.push_back(direction_ == TransferDirection::Download
+                                       ? service_.download(item, progress_)
+                                       : service_.upload(item, progress_));
+                if (outcomes.back().code == -10) break;
+            }
+            return outcomes;
+        },
+        [this](std::vector<TransferOutcome> outcomes) { finish(std::move(outcomes)); });
+}
+
+void CTransferDlg::refresh() {
+    std::lock_guard lock(progress_.mutex);
+    fileLabel_->setText(qs(progress_.fileName));
+    speedLabel_->setText(qs(progress_.speed).trimmed() + qs("/s"));
+    remainingLabel_->setText(qs(progress_.remaining));
+    statusLabel_->setText(qs(progress_.statusLine));
+    bar_->setValue(progress_.fileSize == 0 ? 0 : static_cast<int>(progress_.bytesDone * 100 / progress_.fileSize));
+}
+
+QString CTransferDlg::statusLine() const { return statusLabel_->text(); }
+int CTransferDlg::percent() const { return bar_->value(); }
+
+void CTransferDlg::askStop() {
+    if (!job_.busy() || progress_.cancelRequested) return;
+    const bool download = direction_ == TransferDirection::Download;
+    // The transfer goes on while the question is open; No simply carries on.
+    if (prompt_.askYesNo(download ? "Stop download file" : "Stop upload file",
+                         download ? "是否要取消下载?" : "是否要取消上传?", UserPrompt::Icon::Question)) {
+        progress_.cancelRequested = true;
+        stopButton_->setEnabled(false);
+    }
+}
+
+void CTransferDlg::reject() {
+    if (job_.busy()) {
+        askStop();
+        return;
+    }
+    QDialog::reject();
+}
+
+void CTransferDlg::finish(std::vector<TransferOutcome> outcomes) {
+    poll_->stop();
+    refresh();
+    outcomes_ = std::move(outcomes);
+    for (const TransferOutcome& outcome : outcomes_) {
+        if (outcome.code < 0 && outcome.code != -10) {
+            prompt_.show(kAppCaption, outcome.text, UserPrompt::Icon::Error);
+        }
+    }
+    accept();
+}
+
+}  // namespace vantrel::ui
