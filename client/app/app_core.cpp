@@ -1,10 +1,12 @@
 #include "client/app/app_core.h"
 
+#include <chrono>
 #include <cstdio>
 
 #include "client/app/client_version.h"
 #include "client/config/logs.h"
 #include "platform/files.h"
+#include "platform/thread_id.h"
 
 namespace vantrel {
 namespace {
@@ -37,6 +39,11 @@ AppCore::Start AppCore::start() {
             record("single instance", StepOutcome::Done);
             break;
     }
+
+    const auto sinceEpoch = context_.clock->now().time_since_epoch();
+    session_.randomSeed = platform::currentThreadId() +
+                          static_cast<std::uint32_t>(
+                              std::chrono::duration_cast<std::chrono::milliseconds>(sinceEpoch).count());
 
     // Settings before the window, the window before the login, the login before any
     // directory, store or thread: later steps rely on what earlier ones set up.

@@ -10,6 +10,7 @@
 // single-instance lock released last.
 // Everything here runs on the GUI thread (the front end's main thread).
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -46,6 +47,9 @@ struct AppSession {
     std::string operatorCode;
     int closeFlag = 0;
     std::string flagFileExtend;
+    // Seed for the process's pseudo-random draws (the random gateway order): the start-up
+    // thread's id + seconds x 1000 + milliseconds of the start-up time.
+    std::uint32_t randomSeed = 0;
 };
 
 enum class StepOutcome { Done, NotInstalled, Failed };

@@ -26,6 +26,8 @@ public:
     std::filesystem::path localconfig() const { return root_ / "localconfig"; }
     std::filesystem::path clientIni() const { return localconfig() / "Client.ini"; }
     std::filesystem::path dataSizeIni() const { return localconfig() / "DataSize.ini"; }
+    // The operator's manual beside the programs.
+    std::filesystem::path userManual() const { return bin() / "vorn.pdf"; }
     // `tmp/YYYYMMDD/` for the given day's temporary transfer files.
     std::filesystem::path tmpForDay(const platform::LocalTime& day) const;
 

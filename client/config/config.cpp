@@ -88,7 +88,7 @@ std::string CConfig::formatNoUnzipFileTypes(const std::vector<std::string>& type
 
 void CConfig::load() {
     const platform::IniFile ini(clientIniPath);
-    transCounts = clampedTransCounts(ini.getInt("network", "TransCounts", 5));
+    transCounts = clampedTransCounts(ini.getInt("network", "TransCounts", kDefaultTransCounts));
     operatorCode = readString(ini, "userinfo", "OpertID", "");
     password = readString(ini, "userinfo", "password", "");
     productId = readString(ini, "system", "pdtid", "HMRQ0001");
@@ -181,7 +181,7 @@ int CConfig::readHistoryDays() const {
 }
 
 int CConfig::readTransCounts() const {
-    return clampedTransCounts(platform::IniFile(clientIniPath).getInt("network", "TransCounts", 5));
+    return clampedTransCounts(platform::IniFile(clientIniPath).getInt("network", "TransCounts", kDefaultTransCounts));
 }
 
 int CConfig::readSelectTimeOut() const {

@@ -115,6 +115,7 @@ private:
 
 // Defaults that other parts of the client share.
 inline constexpr const char* kDefaultVersion = "01.30.00_20200828";
+inline constexpr int kDefaultTransCounts = 5;
 inline constexpr int kDefaultHistoryDays = 30;
 inline constexpr int kDefaultAutoSyncDay = 15;
 inline constexpr int kDefaultDiskSpace = 1000;

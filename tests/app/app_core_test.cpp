@@ -13,6 +13,7 @@
 #include "platform/files.h"
 #include "platform/ini_file.h"
 #include "platform/text_codec.h"
+#include "platform/thread_id.h"
 #include "tests/support/temp_dir.h"
 
 namespace vantrel {
@@ -211,6 +212,9 @@ TEST_F(AppCoreTest, startUpRunsEveryStepInOrderAndExitUndoesIt) {
     EXPECT_EQ(login_.request.gateways[0], (GatewayEntry{"10.0.0.1", "9000", "8021", "30"}));
     EXPECT_EQ(core.session().flagClientVersion, "1.30.00");
     EXPECT_EQ(core.session().flagId, "FLAG0001");
+    // Thread id + seconds x 1000 + milliseconds (wrapping in 32 bits).
+    const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(clock_.now().time_since_epoch()).count();
+    EXPECT_EQ(core.session().randomSeed, platform::currentThreadId() + static_cast<std::uint32_t>(ms));
     for (const StepReport& step : core.steps()) EXPECT_EQ(step.outcome, StepOutcome::Done) << step.name;
 
     // The single-instance lock was released last.
