@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "client/app/context.h"
+#include "client/config/history_cleanup.h"
 #include "client/catalogue/plan_dir.h"
 #include "client/catalogue/task_records.h"
 
@@ -98,6 +99,10 @@ public:
     // The clean-up's compaction of the upload and download tables, each under its kind's
     // lock. 0 when both were packed, -1 otherwise.
     int PackTaskTables();
+
+    // What the history clean-up needs from the catalogue: the auto-sync ids, the download
+    // receive directories and the table compaction.
+    HistoryCleanupTasks CleanupTasks();
 
     CPlanDir& planDir() { return planDir_; }
 
