@@ -185,7 +185,8 @@ void AppCore::startBackgroundWork() {
 }
 
 void AppCore::exit() {
-    if (exited_) return;
+    // Only a start that took the single-instance lock has anything to undo.
+    if (exited_ || !instance_.held()) return;
     exited_ = true;
     context_.logs->writeSysLog("系统退出！");
     record("系统退出！", StepOutcome::Done);

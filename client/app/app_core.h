@@ -77,6 +77,8 @@ public:
     AppCore& operator=(const AppCore&) = delete;
 
     Start start();
+    // The exit sequence; does nothing when start() did not get the single-instance lock,
+    // and runs at most once.
     void exit();
 
     const AppSession& session() const { return session_; }

@@ -328,6 +328,7 @@ TEST_F(AppCoreTest, aSecondInstanceStopsAtOnceWithoutTouchingAnything) {
     held.wait();
     AppCore core(context_, allParts());
     EXPECT_EQ(core.start(), AppCore::Start::SecondInstance);
+    core.exit();
     release.set();
     other.join();
     EXPECT_EQ(journal_, (Journal{"box 您已经运行了一个程序，不能再运行此程序!"}));
