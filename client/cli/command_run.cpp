@@ -27,15 +27,6 @@ public:
     }
 };
 
-// Without a gateway login in the build, a run can only fail at the login, honestly.
-class UnavailableLogin final : public LoginStep {
-public:
-    LoginOutcome run(const LoginRequest&) override {
-        std::fprintf(stderr, "vantrel-cli: no gateway login in this build; use 'run --offline'\n");
-        return LoginOutcome::NotLoggedIn;
-    }
-};
-
 void reportSkippedSteps(const AppCore& core) {
     for (const StepReport& step : core.steps()) {
         if (step.outcome == StepOutcome::NotInstalled) {
@@ -57,17 +48,12 @@ int run(Environment& environment, const std::vector<std::string>& arguments) {
 
     HeadlessWindow window;
     OfflineLogin offlineLogin;
-    UnavailableLogin unavailableLogin;
     InteractiveLogin interactive = offline ? InteractiveLogin{} : makeInteractiveLogin(environment);
 
     StartupParts parts;
     parts.window = &window;
-    if (offline) {
-        parts.login = &offlineLogin;
-    } else {
-        parts.login = interactive.login ? interactive.login.get() : &unavailableLogin;
-        parts.session = interactive.session.get();
-    }
+    parts.login = offline ? static_cast<LoginStep*>(&offlineLogin) : interactive.login.get();
+    parts.session = interactive.session.get();
 
     AppCore core(environment.context(), parts);
     const AppCore::Start started = core.start();

@@ -1,7 +1,7 @@
 #pragma once
 // The interactive gateway handle and its login, for commands that start the client. The
-// gateway code provides them (makeInteractiveLogin in login_seam.cpp); while it is not
-// there, both are empty and `run` says so instead of pretending to log in.
+// gateway code provides them (makeInteractiveLogin in login_seam.cpp); `login` is never
+// empty, `session` owns the handle that exit disconnects.
 
 #include <memory>
 
