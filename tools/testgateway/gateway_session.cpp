@@ -103,10 +103,10 @@ private:
             answer.message = op_->refuse;
         }
         delayAnswer(shared_.faults);
+        // Counted before the answer leaves, so a client that has its answer sees the count.
+        if (op_->refuse.empty()) ++shared_.counters.logins;
         if (!io_.writeAll(sealedPacket(frame::kLoginCode, encode(answer), key_))) return false;
-        if (!op_->refuse.empty()) return false;
-        ++shared_.counters.logins;
-        return true;
+        return op_->refuse.empty();
     }
 
     std::string serialAnswer(const std::string& packet, const std::string& failure) {

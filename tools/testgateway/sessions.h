@@ -47,7 +47,4 @@ private:
 void runGatewaySession(TestGateway::Shared& shared, platform::TcpSocket socket);
 void runUpdateSession(TestGateway::Shared& shared, platform::TcpSocket socket);
 
-// The message the gateway sends with a failure return code.
-std::string failureMessage(const std::string& returnCode);
-
 }  // namespace vantrel::testgateway

@@ -59,6 +59,9 @@ public:
     virtual std::optional<std::string> handle(const std::string& packet) = 0;
 };
 
+// The message text the gateway sends with a failure return code ("E999", "E998", ...).
+std::string failureMessage(const std::string& returnCode);
+
 // Misbehaviour on purpose. Counts and codes take effect for the next packets of any
 // connection.
 struct FaultSwitches {

@@ -1,0 +1,357 @@
+// The gateway handle against the test gateway: login and fail-over, transactions, serial
+// numbers, permissions and the update server's fast login.
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <set>
+#include <thread>
+
+#include "tests/gateway/gateway_fixture.h"
+
+namespace vantrel {
+namespace {
+
+using namespace std::chrono_literals;
+
+// Answers "40" requests: the payload back, or the return code the payload names.
+class EchoService final : public testgateway::TransactionService {
+public:
+    std::optional<testgateway::TransactionAnswer> handle(const testgateway::TransactionRequest& request) override {
+        if (request.code != "40") return std::nullopt;
+        testgateway::TransactionAnswer answer;
+        if (request.payload.rfind("code:", 0) == 0) {
+            answer.returnCode = request.payload.substr(5, 4);
+            answer.message = "拒绝 ";
+        } else {
+            answer.payload = request.payload;
+        }
+        return answer;
+    }
+};
+
+class Session : public GatewayFixture {
+protected:
+    void SetUp() override {
+        process.setProduct("HMRQ0001", "1.30.00");
+        gateway.addService(std::make_shared<EchoService>());
+        GatewayFixture::SetUp();
+    }
+
+    // Sends one "40" transaction with `payload` on the handle's route.
+    void sendTransaction(CVornFtp& handle, const std::string& payload, const std::string& serial = "2026120800009999") {
+        std::string packet;
+        ASSERT_EQ(handle.BuildRequest(frame::kFileServiceCode, serial, '0', static_cast<int>(payload.size()), packet), 0);
+        packet.replace(frame::kPayloadOffset, payload.size(), payload);
+        ASSERT_EQ(handle.SendPacket(packet.data(), static_cast<int>(packet.size()), true), 0) << handle.LastError();
+    }
+};
+
+TEST_F(Session, loginReportsDateTimeAndCodesAndLogsTheGateway) {
+    auto handle = makeHandle();
+    ASSERT_EQ(handle->LoginToGateway(), 1) << handle->LastError();
+    EXPECT_TRUE(handle->IsLoggedIn());
+    EXPECT_EQ(handle->GetUserCode(), "U0000042");
+    EXPECT_EQ(handle->LoginCode(), "LC000042");
+    const LoginFacts facts = process.lastLogin();
+    EXPECT_EQ(facts.businessDate, "20261208");
+    EXPECT_EQ(facts.gatewayTime, "093015");
+    EXPECT_EQ(facts.userCode, "U0000042");
+    EXPECT_EQ(handle->LoginToGateway(), 1);  // already logged in: no second login
+    EXPECT_EQ(gateway.counters().logins.load(), 1);
+    EXPECT_NE(sysLog().find("用户登录网关(顺序)[127.0.0.1/" + std::to_string(gateway.gatewayPort()) + "]成功"),
+              std::string::npos);
+}
+
+TEST_F(Session, failOverSkipsUnusableEntriesAndTriesTheRestInOrder) {
+    const std::string dead = refusingPort();
+    auto handle = std::make_unique<CVornFtp>(context(), process);
+    handle->SetGatewayList({{"", "8888", "8021", "30"},
+                            {"127.0.0.1", "", "8021", "30"},
+                            {"127.0.0.1", "70000", "8021", "30"},
+                            {"127.0.0.1", dead, "8021", "30"},
+                            entry(gateway.gatewayPort())},
+                           0, "", "OPER01", "pass1234");
+    ASSERT_EQ(handle->Gateways().size(), 2u);
+    ASSERT_EQ(handle->LoginToGateway(), 1) << handle->LastError();
+    const std::string log = sysLog();
+    const auto failed = log.find("用户登录网关(顺序)[127.0.0.1/" + dead + "]失败，失败原因：socket status is error with 111!");
+    const auto succeeded = log.find("用户登录网关(顺序)[127.0.0.1/" + std::to_string(gateway.gatewayPort()) + "]成功");
+    ASSERT_NE(failed, std::string::npos) << log;
+    ASSERT_NE(succeeded, std::string::npos) << log;
+    EXPECT_LT(failed, succeeded);
+}
+
+TEST_F(Session, listWithoutUsablePortsFailsWithoutTouchingTheNetwork) {
+    auto handle = std::make_unique<CVornFtp>(context(), process);
+    handle->SetGatewayList({{"127.0.0.1", "", "8021", "30"}, {"127.0.0.1", "0", "8021", "30"}}, 1, "", "OPER01", "x");
+    EXPECT_EQ(handle->LoginToGateway(), 0);
+    EXPECT_EQ(gateway.counters().connections.load(), 0);
+}
+
+TEST_F(Session, randomModeSpreadsLoginsOverTheGateways) {
+    testgateway::TestGateway second(fixtureSettings());
+    ASSERT_TRUE(second.start());
+    constexpr int kLogins = 40;
+    for (int i = 0; i < kLogins; ++i) {
+        CVornFtp handle(context(), process);
+        handle.SetGatewayList({entry(gateway.gatewayPort()), entry(second.gatewayPort())}, 1, "", "OPER01", "pass1234");
+        ASSERT_EQ(handle.LoginToGateway(), 1) << handle.LastError();
+        handle.Disconnect();
+    }
+    // Both orders occur; the chance of 40 equal draws is 2^-39.
+    EXPECT_GT(gateway.counters().logins.load(), 0);
+    EXPECT_GT(second.counters().logins.load(), 0);
+    EXPECT_EQ(gateway.counters().logins.load() + second.counters().logins.load(), kLogins);
+    EXPECT_NE(sysLog().find("用户登录网关(随机)"), std::string::npos);
+    second.stop();
+}
+
+TEST_F(Session, refusedLoginsGiveTheGatewaysReason) {
+    auto wrong = makeHandle("OPER01", "wrong");
+    EXPECT_EQ(wrong->LoginToGateway(), 0);
+    EXPECT_EQ(wrong->LastError(), "网关主动关闭连接（用户名或密码不正确）!");
+    EXPECT_FALSE(wrong->IsConnected());
+
+    auto unknown = makeHandle("NOBODY", "pass1234");
+    EXPECT_EQ(unknown->LoginToGateway(), 0);
+    EXPECT_EQ(unknown->LastError(), "网关主动关闭连接（用户名或密码不正确）!");
+
+    auto locked = makeHandle("LOCKED");
+    EXPECT_EQ(locked->LoginToGateway(), 0);
+    EXPECT_EQ(locked->LastError(), "操作员已被锁定");
+    EXPECT_FALSE(locked->IsLoggedIn());
+    EXPECT_EQ(gateway.counters().refusedLogins.load(), 2);
+    EXPECT_NE(sysLog().find("失败，失败原因：网关主动关闭连接（用户名或密码不正确）!"), std::string::npos);
+}
+
+TEST_F(Session, disconnectClearsNoticesAndTellsTheWindow) {
+    auto handle = makeHandle();
+    ASSERT_EQ(handle->LoginToGateway(), 1);
+    process.reloginNotice = 1;
+    process.loggedInNotice = 1;
+    handle->DropIfLoggedIn();
+    EXPECT_FALSE(handle->IsLoggedIn());
+    EXPECT_FALSE(handle->IsConnected());
+    EXPECT_EQ(process.reloginNotice.load(), 0);
+    EXPECT_EQ(process.loggedInNotice.load(), 0);
+    auto events = notifier.events();
+    ASSERT_FALSE(events.empty());
+    EXPECT_FALSE(std::get<LoginStateChanged>(events.back()).loggedIn);
+    const std::size_t before = notifier.events().size();
+    handle->DropIfLoggedIn();  // not logged in: nothing
+    EXPECT_EQ(notifier.events().size(), before);
+}
+
+TEST_F(Session, transactionsEchoAndRefusalsMapToTheirCodes) {
+    auto handle = makeHandle();
+    ASSERT_EQ(handle->LoginToGateway(), 1);
+    handle->SetRoute("VRELKA", "FTP_A_QS", "04");
+    std::string answer;
+
+    // A payload larger than one cipher chunk travels in several.
+    const std::string big(40000, 'x');
+    sendTransaction(*handle, big);
+    ASSERT_EQ(handle->ReceiveResponse(answer), 0) << handle->LastError();
+    EXPECT_EQ(answer.substr(frame::kPayloadOffset), big);
+    EXPECT_EQ(answer.substr(frame::kRecordOffset + 16, 10), "0000000001");  // sequence echoed
+
+    sendTransaction(*handle, "code:0015");
+    EXPECT_EQ(handle->ReceiveResponse(answer), -5);
+    EXPECT_EQ(handle->LastError(), "0015-拒绝[VRELKA-FTP_A_QS-04]");
+
+    sendTransaction(*handle, "code:1234");
+    EXPECT_EQ(handle->ReceiveResponse(answer), -5);
+    EXPECT_EQ(handle->LastError(), "返回代码:1234-拒绝");
+    EXPECT_TRUE(handle->IsLoggedIn());
+}
+
+TEST_F(Session, sessionLossEmptiesThePoolOfEveryRoute) {
+    auto handle = makeHandle();
+    ASSERT_EQ(handle->LoginToGateway(), 1);
+    ASSERT_EQ(handle->RequestTransSerials("VRELKA", "FTP_A_QS", "04", 20, handle->Serials()), 0);
+    ASSERT_EQ(handle->RequestTransSerials("VRELKA", "FTP_SG", "03", 20, handle->Serials()), 0);
+    handle->SetRoute("VRELKA", "FTP_A_QS", "04");
+    std::string serial;
+    char flag;
+    ASSERT_EQ(TakeSerial(handle->Serials(), handle->CurrentRoute(), serial, flag), 0);
+    EXPECT_EQ(serial, "2026120800000001");
+
+    for (const char* code : {"E999", "E998"}) {
+        SCOPED_TRACE(code);
+        ASSERT_EQ(handle->RequestTransSerials("VRELKA", "FTP_A_QS", "04", 20, handle->Serials()), 0);
+        gateway.faults().failNextTransaction(code);
+        std::string answer;
+        sendTransaction(*handle, "hello");
+        EXPECT_EQ(handle->ReceiveResponse(answer), std::string(code) == "E999" ? -9999 : -9998);
+        EXPECT_EQ(handle->LastError(), std::string("返回代码:") + code + "-" + testgateway::failureMessage(code));
+        EXPECT_EQ(TakeSerial(handle->Serials(), Route{"VRELKA", "FTP_A_QS", "04"}, serial, flag), -1);
+        EXPECT_EQ(TakeSerial(handle->Serials(), Route{"VRELKA", "FTP_SG", "03"}, serial, flag), -1);
+    }
+}
+
+TEST_F(Session, serialRequestAfterE999IsSentOnceMore) {
+    auto handle = makeHandle();
+    ASSERT_EQ(handle->LoginToGateway(), 1);
+    SerialPool pool;
+    ASSERT_EQ(handle->RequestTransSerials("VRELKA", "FTP_A_QS", "04", 3, pool), 0);
+    gateway.faults().failNextTransaction("E999");
+    const int before = gateway.counters().serialRequests.load();
+    ASSERT_EQ(handle->RequestTransSerials("VRELKA", "FTP_A_QS", "04", 20, pool), 0) << handle->LastError();
+    EXPECT_EQ(gateway.counters().serialRequests.load() - before, 2);
+    // The old block went with the E999; the new one starts after the numbers given out.
+    std::string serial;
+    char flag;
+    ASSERT_EQ(TakeSerial(pool, Route{"VRELKA", "FTP_A_QS", "04"}, serial, flag), 0);
+    EXPECT_EQ(serial, "2026120800000004");
+
+    gateway.faults().failNextTransaction("E998");
+    EXPECT_EQ(handle->RequestTransSerials("VRELKA", "FTP_A_QS", "04", 20, pool), -5);
+    EXPECT_EQ(handle->LastError(), "批量申请交易序列号[VRELKA-FTP_A_QS-04]失败-[E998-会话已超时,请重新登录]!");
+
+    EXPECT_EQ(handle->RequestTransSerials("VRELKA", "FTP_A_QS", "04", 0, pool), -1);
+    EXPECT_EQ(handle->LastError(), "批量申请交易序列号[VRELKA-FTP_A_QS-04]-申请数量[0]不合法!");
+}
+
+TEST_F(Session, getTransSerialTakesOneNumberPerExchange) {
+    auto handle = makeHandle();
+    std::string serial;
+    char flag;
+    EXPECT_EQ(handle->GetTransSerial("VRELKA", "FTP_A_QS", "01", serial, flag), -1);
+    EXPECT_EQ(handle->LastError(), "申请交易序列号[VRELKA-FTP_A_QS-01]-系统未登录!");
+    ASSERT_EQ(handle->LoginToGateway(), 1);
+    ASSERT_EQ(handle->GetTransSerial("VRELKA", "FTP_A_QS", "01", serial, flag), 0);
+    ASSERT_EQ(handle->GetTransSerial("VRELKA", "FTP_A_QS", "01", serial, flag), 0);
+    EXPECT_EQ(serial, "2026120800000002");
+    EXPECT_EQ(flag, '0');
+    EXPECT_EQ(gateway.counters().serialRequests.load(), 2);
+}
+
+// Records the slots an error answer frees.
+class RecordingWindow final : public InFlightWindow {
+public:
+    void releaseSlot(std::string_view serial) override { released.emplace_back(serial); }
+    std::vector<std::string> released;
+};
+
+// Polls until something other than "nothing yet" arrives, for at most ~5 s.
+int pollOnce(CVornFtp& handle, std::string& answer, InFlightWindow* window) {
+    for (int i = 0; i < 500; ++i) {
+        int rc = handle.PollResponse(answer, window);
+        if (rc != -999) return rc;
+        std::this_thread::sleep_for(10ms);
+    }
+    return -999;
+}
+
+TEST_F(Session, pollingDeliversSerialBlocksAndFreesTheSlotOfAnErrorAnswer) {
+    auto handle = makeHandle();
+    ASSERT_EQ(handle->LoginToGateway(), 1);
+    handle->SetRoute("VRELKA", "FTP_A_QS", "04");
+    std::string answer;
+    RecordingWindow window;
+    EXPECT_EQ(handle->PollResponse(answer, &window), -999);  // nothing sent, nothing there
+
+    ASSERT_EQ(handle->RequestTransSerialsAsync(), 0);
+    sendTransaction(*handle, "payload", "2026120800000077");
+    EXPECT_EQ(pollOnce(*handle, answer, &window), 8888);
+    EXPECT_FALSE(NeedsSerials(handle->Serials(), handle->CurrentRoute()));
+    EXPECT_EQ(pollOnce(*handle, answer, &window), 0);
+    EXPECT_TRUE(window.released.empty());
+
+    gateway.faults().failNextTransaction("0014");
+    sendTransaction(*handle, "payload", "2026120800000078");
+    EXPECT_EQ(pollOnce(*handle, answer, &window), -12);
+    EXPECT_EQ(window.released, std::vector<std::string>{"2026120800000078"});
+    EXPECT_TRUE(handle->Serials().empty());
+
+    gateway.faults().failNextTransaction("0014");
+    ASSERT_EQ(handle->RequestTransSerialsAsync(), 0);
+    EXPECT_EQ(pollOnce(*handle, answer, &window), -12);
+    EXPECT_EQ(handle->LastError(), "批量申请交易序列号[VRELKA-FTP_A_QS-04]失败-[0014-交易序列号已失效]!");
+}
+
+TEST_F(Session, peerCloseWhileWaitingGivesMinusThree) {
+    auto handle = makeHandle();
+    ASSERT_EQ(handle->LoginToGateway(), 1);
+    gateway.faults().dropAfterPackets = 1;
+    handle->SetRoute("VRELKA", "FTP_A_QS", "04");
+    sendTransaction(*handle, "payload");
+    std::string answer;
+    EXPECT_EQ(handle->ReceiveResponse(answer), -3);
+    EXPECT_EQ(handle->LastError(), "接收交易应答包头失败[网关主动关闭连接!]");
+    EXPECT_FALSE(handle->IsLoggedIn());
+}
+
+TEST_F(Session, permissionsGrantByKindAndWildcard) {
+    auto handle = makeHandle();
+    ASSERT_EQ(handle->LoginToGateway(), 1);
+    EXPECT_EQ(handle->CheckPermission("FTP_A_QS", "00", "VRELKA"), 1);
+    EXPECT_EQ(handle->CheckPermission("ftp_a_qs", "04", "vrelka"), 1);  // "**": every function
+    EXPECT_EQ(handle->CheckPermission("FTP_SG", "00", "VRELKA"), 1);    // kind "c"
+    EXPECT_EQ(handle->CheckPermission("FTP_SG", "03", "VRELKA"), 0);
+    EXPECT_EQ(handle->CheckPermission("FTP_SG", "", "VRELKA"), 1);      // no function: org and service
+    EXPECT_EQ(handle->CheckPermission("FTP_B_QS", "00", "VRELKA"), 0);  // kind "X" grants nothing
+    EXPECT_EQ(handle->CheckPermission("FTP_A_QS", "00", "OTHER"), 0);
+    EXPECT_EQ(process.permissions.size(), 3u);
+    EXPECT_EQ(gateway.counters().permissionQueries.load(), 1);  // loaded once per login
+}
+
+TEST_F(Session, emptyPermissionListIsAskedForAgain) {
+    auto handle = makeHandle("NOPERM");
+    ASSERT_EQ(handle->LoginToGateway(), 1);
+    EXPECT_EQ(handle->CheckPermission("FTP_A_QS", "00", "VRELKA"), 0);
+    EXPECT_FALSE(handle->PermissionsLoaded());
+    EXPECT_EQ(handle->CheckPermission("FTP_A_QS", "00", "VRELKA"), 0);
+    EXPECT_EQ(gateway.counters().permissionQueries.load(), 2);
+}
+
+TEST_F(Session, permissionLoadLogsInFirstAndLogsAFailedLogin) {
+    auto handle = makeHandle("OPER01", "wrong");
+    EXPECT_EQ(handle->CheckPermission("FTP_A_QS", "00", "VRELKA"), 0);
+    EXPECT_NE(sysLog().find("通用句柄登录失败,失败原因:网关主动关闭连接（用户名或密码不正确）!!"), std::string::npos);
+    auto good = makeHandle();
+    EXPECT_EQ(good->CheckPermission("FTP_A_QS", "00", "VRELKA"), 1);
+    EXPECT_TRUE(good->IsLoggedIn());
+}
+
+TEST_F(Session, fastLoginReturnsTheValuesAskedFor) {
+    auto handle = makeHandle();
+    std::vector<FastLoginValue> values;
+    ASSERT_EQ(handle->FastLogin({"moduleversion", "packagename", "unknown"}, "HMRQ0001", "1.30.00", values), 2)
+        << handle->LastError();
+    ASSERT_EQ(values.size(), 2u);
+    EXPECT_EQ(values[0].name, "moduleversion");
+    EXPECT_EQ(values[0].value, "1.30.01");
+    EXPECT_EQ(values[1].value, "v1.30.01.zip");
+    EXPECT_EQ(handle->LoginCode(), "FL000001");
+    EXPECT_NE(sysLog().find("FasterFtp登录网关(顺序)[127.0.0.1/" + std::to_string(gateway.updatePort()) + "]成功"),
+              std::string::npos);
+
+    auto other = makeHandle();
+    EXPECT_EQ(other->FastLogin({"moduleversion"}, "OTHER001", "1.30.00", values), -1);
+    EXPECT_EQ(other->LastError(), "登录失败 原因:产品代码不正确");
+}
+
+TEST_F(Session, stopDuringAnAnswerWaitGivesUpWithinAboutASecond) {
+    platform::Event stop;
+    process.setStopQuery(stopQueryFor(stop));
+    auto handle = makeHandle();
+    ASSERT_EQ(handle->LoginToGateway(), 1);
+    gateway.faults().answerDelayMs = 4000;
+    handle->SetRoute("VRELKA", "FTP_A_QS", "04");
+    sendTransaction(*handle, "payload");
+    std::thread stopper([&] {
+        std::this_thread::sleep_for(300ms);
+        stop.set();
+    });
+    std::string answer;
+    const auto started = std::chrono::steady_clock::now();
+    EXPECT_EQ(handle->ReceiveResponse(answer), -98);
+    EXPECT_LT(std::chrono::steady_clock::now() - started, 3s);
+    stopper.join();
+    gateway.faults().answerDelayMs = 0;
+}
+
+}  // namespace
+}  // namespace vantrel

@@ -1,0 +1,163 @@
+// The socket layer on loopback: connect time-outs counted in idle seconds, the shutdown
+// check, and the waits.
+
+#include <gtest/gtest.h>
+
+#include <arpa/inet.h>
+
+#include <chrono>
+#include <thread>
+#include <vector>
+
+#include "client/gateway/c_socket.h"
+#include "client/gateway/socket_connect.h"
+#include "platform/event.h"
+#include "platform/tcp_socket.h"
+
+namespace vantrel {
+namespace {
+
+using namespace std::chrono_literals;
+
+// A listener that never accepts, with its backlog filled, so further connects hang.
+class DeafListener {
+public:
+    DeafListener() {
+        EXPECT_EQ(listener_.listenOn(htonl(INADDR_LOOPBACK), 0, 0), 0);
+        const auto ip = platform::parseIpv4("127.0.0.1");
+        for (int i = 0; i < 8; ++i) {
+            platform::TcpSocket s;
+            s.open();
+            s.setNonBlocking(true);
+            s.startConnect(*ip, listener_.localPort());
+            fillers_.push_back(std::move(s));
+        }
+        std::this_thread::sleep_for(100ms);
+    }
+    int port() const { return listener_.localPort(); }
+
+private:
+    platform::TcpSocket listener_;
+    std::vector<platform::TcpSocket> fillers_;
+};
+
+TEST(SocketConnect, connectToAPortThatAcceptsNothingTimesOutInWholeSeconds) {
+    DeafListener deaf;
+    CSocketConnect socket;
+    const auto started = std::chrono::steady_clock::now();
+    EXPECT_EQ(socket.Connect("127.0.0.1", deaf.port(), 2), -1);
+    const auto took = std::chrono::steady_clock::now() - started;
+    EXPECT_EQ(socket.LastError(), "select() timeout in 2 seconds!");
+    EXPECT_FALSE(socket.IsConnected());
+    EXPECT_GE(took, 1900ms);
+}
+
+TEST(SocketConnect, stopDuringAConnectEndsItWithMinus98) {
+    DeafListener deaf;
+    platform::Event stop;
+    CSocketConnect socket;
+    socket.SetStopQuery(stopQueryFor(stop));
+    std::thread stopper([&] {
+        std::this_thread::sleep_for(300ms);
+        stop.set();
+    });
+    const auto started = std::chrono::steady_clock::now();
+    EXPECT_EQ(socket.Connect("127.0.0.1", deaf.port(), 30), -98);
+    EXPECT_LT(std::chrono::steady_clock::now() - started, 3s);
+    EXPECT_EQ(socket.LastError(), "VORN系统退出");
+    EXPECT_FALSE(socket.IsConnected());
+    stopper.join();
+}
+
+TEST(SocketConnect, addressesAreDottedIpv4Only) {
+    CSocketConnect socket;
+    EXPECT_EQ(socket.Connect("localhost", 8888, 1), -1);
+    EXPECT_EQ(socket.LastError(), "连接网关[ip:localhost,port:8888]失败,ErrNo:99!");  // EADDRNOTAVAIL
+    CCSocket fast;
+    EXPECT_EQ(fast.connect("gateway.example", 8021, 1), -1);
+    EXPECT_EQ(fast.lastError(), "connect[ip:gateway.example,port:8021]failed,ErrNo:99!");
+}
+
+TEST(SocketConnect, timeOutZeroReturnsOnceTheConnectIsUnderWay) {
+    DeafListener deaf;
+    CSocketConnect socket;
+    EXPECT_EQ(socket.Connect("127.0.0.1", deaf.port(), 0), 0);
+    EXPECT_TRUE(socket.IsConnected());
+}
+
+class ConnectedPair : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_EQ(listener.listenOn(htonl(INADDR_LOOPBACK), 0, 4), 0);
+        ASSERT_EQ(client.Connect("127.0.0.1", listener.localPort(), 5), 0) << client.LastError();
+        int err = 0;
+        peer = listener.accept(err);
+        ASSERT_TRUE(peer.isOpen());
+    }
+    platform::TcpSocket listener;
+    CSocketConnect client;
+    platform::TcpSocket peer;
+};
+
+TEST_F(ConnectedPair, waitsReportNothingYetTimeOutAndPeerClose) {
+    EXPECT_EQ(client.WaitForData(2, false), -999);
+    EXPECT_EQ(client.WaitForData(1, true), -9);
+    EXPECT_EQ(client.LastError(), "接收数据超时!");
+    EXPECT_EQ(client.SetTimeOut(0), -9);
+
+    ASSERT_EQ(peer.sendSome("abc", 3), 3);
+    EXPECT_EQ(client.WaitForData(1, true), 1);
+    char buffer[8] = {};
+    EXPECT_EQ(client.RecvData(buffer, 3), 3);
+    EXPECT_STREQ(buffer, "abc");
+
+    peer.close();
+    EXPECT_EQ(client.RecvData(buffer, 4), -3);
+    EXPECT_EQ(client.LastError(), "网关主动关闭连接!");
+}
+
+TEST_F(ConnectedPair, sendAllMovesEveryByteAndRefusesBadArguments) {
+    std::string big(1 << 20, 'q');
+    std::thread reader([&] {
+        std::string got;
+        char buf[65536];
+        while (got.size() < big.size()) {
+            long n = peer.receiveSome(buf, sizeof buf);
+            if (n <= 0) break;
+            got.append(buf, static_cast<std::size_t>(n));
+        }
+        EXPECT_EQ(got, big);
+    });
+    EXPECT_EQ(client.SendData(big.data(), static_cast<int>(big.size())), static_cast<int>(big.size()));
+    reader.join();
+    EXPECT_EQ(client.SendData(nullptr, 3), -2);
+    EXPECT_EQ(client.SendData("x", 0), -2);
+    char c;
+    EXPECT_EQ(client.RecvData(&c, -1), -2);
+    client.Close();
+    EXPECT_EQ(client.SendData("x", 1), -2);
+}
+
+TEST(CCSocket, connectsWaitsAndReportsItsTexts) {
+    platform::TcpSocket listener;
+    ASSERT_EQ(listener.listenOn(htonl(INADDR_LOOPBACK), 0, 4), 0);
+    CCSocket fast;
+    ASSERT_EQ(fast.connect("127.0.0.1", listener.localPort(), 5), 0);
+    EXPECT_EQ(fast.lastError(), " connect IP:127.0.0.1,Port:" + std::to_string(listener.localPort()) + "...successful");
+    EXPECT_EQ(fast.waitReadable(0), 0);
+    int err = 0;
+    platform::TcpSocket peer = listener.accept(err);
+    ASSERT_EQ(peer.sendSome("hello", 5), 5);
+    EXPECT_EQ(fast.waitReadable(1), 1);
+    char buffer[5];
+    EXPECT_EQ(fast.receive(buffer, 5), 5);
+    EXPECT_EQ(fast.send("hi", 2), 2);
+    ASSERT_EQ(peer.receiveSome(buffer, 2), 2);  // nothing unread, so the close is orderly
+    peer.close();
+    EXPECT_EQ(fast.receive(buffer, 5), -1);
+    EXPECT_EQ(fast.lastError(), "recv()-0");
+    EXPECT_EQ(fast.send(nullptr, 1), -2);
+}
+
+}  // namespace
+}  // namespace vantrel
