@@ -118,7 +118,7 @@ int encryptDes2Padded(const unsigned char key[16], const unsigned char* in, int 
     }
     EVP_CIPHER_CTX_set_padding(ctx.get(), 0);
     // The filler carries no meaning; zeros keep earlier buffer contents from leaking.
-    std::memmove(out, in, static_cast<size_t>(inLen));
+    if (inLen > 0) std::memmove(out, in, static_cast<size_t>(inLen));
     std::memset(out + inLen, 0, static_cast<size_t>(padded - inLen));
     out[padded - 1] = static_cast<unsigned char>(7 - remainder);
     int written = 0;

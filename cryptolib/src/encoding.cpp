@@ -103,7 +103,9 @@ int KLAV_Base64Encode(const unsigned char* in, int inLen, char* out, int* outLen
 }
 
 int KLAV_Base64Decode(const char* text, int outCapacity, unsigned char* out, int* outLen) {
-    if (text == nullptr || outCapacity < 0 || out == nullptr || outLen == nullptr) {
+    // With no capacity there is nothing to write, so out may be null.
+    if (text == nullptr || outCapacity < 0 || (out == nullptr && outCapacity > 0) ||
+        outLen == nullptr) {
         return fail(KLAV_ERR_CRYPTO, outLen);
     }
     const size_t textLen = std::strlen(text);
@@ -124,7 +126,7 @@ int KLAV_Base64Decode(const char* text, int outCapacity, unsigned char* out, int
     }
     total += written;
     if (total > outCapacity) return fail(KLAV_ERR_CRYPTO, outLen);
-    std::memcpy(out, decoded.data(), static_cast<size_t>(total));
+    if (total > 0) std::memcpy(out, decoded.data(), static_cast<size_t>(total));
     *outLen = total;
     return KLAV_OK;
 }

@@ -63,6 +63,9 @@ TEST(Base64, decodesWithOrWithoutLineBreaks) {
     EXPECT_EQ(std::string(out.begin(), out.begin() + outLen), "fooba");
     ASSERT_EQ(KLAV_Base64Decode("", 16, out.data(), &outLen), KLAV_OK);
     EXPECT_EQ(outLen, 0);
+    // Nothing to decode needs no buffer at all (found by fuzzing).
+    ASSERT_EQ(KLAV_Base64Decode("", 0, nullptr, &outLen), KLAV_OK);
+    EXPECT_EQ(outLen, 0);
 }
 
 TEST(Base64, refusesBadTextAndShortBuffersWithoutWriting) {
