@@ -167,6 +167,10 @@ void CConfig::readPaths() {
     recvPath = root / readString(ini, "default", "recvpath", "recv");
 }
 
+Status CConfig::writeOperatorCode(const std::string& code) const {
+    return platform::IniFile(clientIniPath).setString("userinfo", "OpertID", code);
+}
+
 Status CConfig::writeDiskSpace(int megabytes) const {
     return platform::IniFile(clientIniPath).setInt("system", "DiskSpace", megabytes);
 }

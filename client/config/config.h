@@ -52,6 +52,8 @@ public:
     void readPaths();
 
     // Single keys, read or written directly in the file.
+    // The operator code of the last login (userinfo/OpertID), kept for the next login.
+    Status writeOperatorCode(const std::string& operatorCode) const;
     Status writeDiskSpace(int megabytes) const;
     int readDiskSpace() const;
     int readHistoryDays() const;

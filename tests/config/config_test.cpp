@@ -234,6 +234,8 @@ TEST_F(ConfigTest, singleValuesAreReadAndWrittenInPlace) {
     EXPECT_EQ(c.readInstallState(), 1);
     EXPECT_EQ(c.readFlagModuleVersion(), "F2");
     EXPECT_EQ(c.readFlagServPath(), "/flag");
+    ASSERT_TRUE(c.writeOperatorCode("op9").isOk());
+    EXPECT_EQ(rawValue("userinfo", "OpertID"), "op9");
     ASSERT_TRUE(c.writeDiskSpace(250).isOk());
     EXPECT_EQ(c.readDiskSpace(), 250);
     ASSERT_TRUE(c.writeCleanHisDate("20261208").isOk());
