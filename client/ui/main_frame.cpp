@@ -234,7 +234,8 @@ QString CMainFrame::statusText(int element) const { return status_.at(element)->
 void CMainFrame::applyPermissions() {
     bool anyMailbox = false;
     for (const MailboxName& m : kBrowsableMailboxes) {
-        const bool allowed = services_.session->checkPermission(m.code, "00");
+        // Browsing needs the file services as well as the permission.
+        const bool allowed = services_.mailbox && services_.session->checkPermission(m.code, "00");
         codeButtons_.at(m.code)->setVisible(allowed);
         anyMailbox = anyMailbox || allowed;
     }

@@ -70,6 +70,7 @@ public:
     explicit CMainFrame(const Services& services, QWidget* parent = nullptr);
     ~CMainFrame() override;
 
+    const Services& services() const { return services_; }
     ProgressPopup* progress() const { return progress_; }
     CMailFormView* mailView() const { return mailView_; }
 

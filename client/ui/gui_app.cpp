@@ -1,0 +1,74 @@
+#include "client/ui/gui_app.h"
+
+#include <QApplication>
+#include <filesystem>
+
+#include "client/app/app_core.h"
+#include "client/config/logs.h"
+#include "client/ui/core_ports.h"
+#include "client/ui/gui_parts.h"
+#include "client/ui/qt_notifier.h"
+#include "client/ui/qt_user_prompt.h"
+#include "client/app/disk_space_check.h"
+
+namespace vantrel::ui {
+
+int runGuiApp(int argc, char** argv) {
+    QApplication app(argc, argv);
+    app.setQuitOnLastWindowClosed(true);
+
+    std::error_code ec;
+    std::filesystem::path program = std::filesystem::read_symlink("/proc/self/exe", ec);
+    if (ec) program = argv[0];
+    const Installation installation = Installation::fromExecutable(program);
+    const platform::Clock& clock = platform::RealClock::instance();
+
+    // Everything below lives until the exit sequence has run.
+    QtNotifier notifier;
+    Logs logs(installation, clock, notifier);
+    Context context;
+    context.installation = installation;
+    context.clock = &clock;
+    context.notifier = &notifier;
+    context.logs = &logs;
+    InteractiveGateway gateway(context);
+    QtUserPrompt prompt([&gateway] { return gateway.process().shouldStop(); });
+    context.prompt = &prompt;
+
+    HandleSession session(gateway);
+    ConfigSettingsStore settings(installation);
+    CatalogueListExport tableExport(clock);
+    NoTaskActivity tasks;
+    DiskSpaceCheck disk(installation.bin());
+
+    CMainFrame::Services services;
+    services.session = &session;
+    services.settings = &settings;
+    services.prompt = &prompt;
+    services.notifier = &notifier;
+    services.tableExport = &tableExport;
+    services.tasks = &tasks;
+    services.diskSpaceEnough = [&disk](int minimum, std::string& message) { return disk.enough(minimum, message); };
+    services.manual = installation.userManual();
+
+    GuiMainWindow window(services);
+    // The checks before the start-up login come with the update checks.
+    GuiLoginStep login(window, gateway.process(), nullptr);
+    GuiTimers timers(window);
+
+    StartupParts parts;
+    parts.window = &window;
+    parts.login = &login;
+    parts.session = &gateway;
+    parts.timers = &timers;
+
+    AppCore core(context, parts);
+    const AppCore::Start started = core.start();
+    if (started == AppCore::Start::SecondInstance) return 0;
+    int code = 0;
+    if (started == AppCore::Start::Started) code = app.exec();
+    core.exit();
+    return code;
+}
+
+}  // namespace vantrel::ui

@@ -1,0 +1,50 @@
+#include "client/ui/gui_parts.h"
+
+#include "client/ui/login_dialog.h"
+#include "client/ui/progress_popup.h"
+#include "client/ui/qt_notifier.h"
+
+namespace vantrel::ui {
+
+bool GuiMainWindow::create() {
+    frame_ = std::make_unique<CMainFrame>(services_);
+    frame_->show();
+    return true;
+}
+
+void GuiMainWindow::applyPermissions() {
+    if (frame_) frame_->applyPermissions();
+}
+
+void GuiMainWindow::hideProgress() {
+    if (frame_) frame_->progress()->showText({});
+}
+
+void GuiMainWindow::destroyProgress() {
+    if (frame_) frame_->progress()->hide();
+}
+
+LoginOutcome GuiLoginStep::run(const LoginRequest& request) {
+    process_.setProduct(request.productId, request.clientVersion);
+    CMainFrame* frame = window_.frame();
+    const CMainFrame::Services& s = frame->services();
+    CLogin::Services services;
+    services.session = s.session;
+    services.settings = s.settings;
+    services.prompt = s.prompt;
+    services.notifier = s.notifier;
+    services.progress = frame->progress();
+    services.preLoginUpdate = preLoginUpdate_;
+    LoginSettings given;
+    given.gateways = request.gateways;
+    given.order = request.gateType == 0 ? GatewayOrder::InOrder : GatewayOrder::Random;
+    given.operatorCode = request.operatorCode;
+    CLogin dialog(services, given, false, frame);
+    return dialog.exec() == QDialog::Accepted ? LoginOutcome::LoggedIn : LoginOutcome::NotLoggedIn;
+}
+
+void GuiTimers::start() {
+    if (window_.frame()) window_.frame()->startTimers();
+}
+
+}  // namespace vantrel::ui

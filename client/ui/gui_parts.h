@@ -1,0 +1,52 @@
+#pragma once
+// The start-up steps of the application core done by the Qt windows: the main window and
+// the login dialog.
+
+#include <functional>
+#include <memory>
+
+#include "client/app/startup_steps.h"
+#include "client/gateway/gateway_process.h"
+#include "client/ui/main_frame.h"
+
+namespace vantrel::ui {
+
+class GuiMainWindow final : public MainWindow {
+public:
+    explicit GuiMainWindow(CMainFrame::Services services) : services_(std::move(services)) {}
+    bool create() override;
+    void applyPermissions() override;
+    void hideProgress() override;
+    void destroyProgress() override;
+
+    CMainFrame* frame() const { return frame_.get(); }
+
+private:
+    CMainFrame::Services services_;
+    std::unique_ptr<CMainFrame> frame_;
+};
+
+// The start-up login: CLogin, modal, over the main window.
+class GuiLoginStep final : public LoginStep {
+public:
+    // `process` gets the product id and client version every login carries.
+    GuiLoginStep(GuiMainWindow& window, GatewayProcessState& process, PreLoginUpdate* preLoginUpdate)
+        : window_(window), process_(process), preLoginUpdate_(preLoginUpdate) {}
+    LoginOutcome run(const LoginRequest& request) override;
+
+private:
+    GuiMainWindow& window_;
+    GatewayProcessState& process_;
+    PreLoginUpdate* preLoginUpdate_;
+};
+
+class GuiTimers final : public PeriodicTimers {
+public:
+    explicit GuiTimers(GuiMainWindow& window) : window_(window) {}
+    void start() override;
+
+private:
+    GuiMainWindow& window_;
+};
+
+}  // namespace vantrel::ui
