@@ -126,7 +126,8 @@ typedef struct KLAV_RSA_KEY {
     int length;
 } KLAV_RSA_KEY;
 
-/* Opaque context of the Init/Update/Final families. */
+/* Opaque context of the Init/Update/Final families. A handle of another
+ * family, or a null one, gives 3 (785 for the MAC functions) and is left alone. */
 typedef struct klav_context* KLAV_HANDLE;
 
 /* Subject of a PKCS#10 request: NUL-terminated texts, empty fields skipped,
