@@ -47,6 +47,13 @@ Result<TestGatewaySettings> parseSettings(const std::string& text) {
         ++lineNumber;
         std::string line = trimmed(raw);
         if (line.empty() || line[0] == ';' || line[0] == '#') continue;
+        // A ';' after a blank starts a comment to the end of the line.
+        for (std::size_t i = 1; i < line.size(); ++i) {
+            if (line[i] == ';' && (line[i - 1] == ' ' || line[i - 1] == '\t')) {
+                line = trimmed(line.substr(0, i));
+                break;
+            }
+        }
         if (line.front() == '[') {
             if (line.back() != ']') return bad(lineNumber, "unclosed section");
             section = trimmed(line.substr(1, line.size() - 2));

@@ -9,7 +9,8 @@
 //   [update]                       Product (expected product id, empty = any), Fail (a
 //                                  refusal text); every other key is a value by name
 //
-// Lines starting with ';' or '#' are comments; keys compare case-insensitively.
+// Lines starting with ';' or '#' are comments, as is the rest of a line from a ';' after
+// a blank; keys compare case-insensitively.
 
 #include <cstdint>
 #include <filesystem>

@@ -1,0 +1,246 @@
+#include "tools/testgateway/file_services.h"
+
+#include <sys/stat.h>
+#include <time.h>
+
+#include <fstream>
+#include <vector>
+
+#include "client/transfer/file_service_body.h"
+#include "client/transfer/file_services.h"
+#include "client/transfer/local_path.h"
+
+namespace vantrel::testgateway {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+TransactionAnswer refusal(const std::string& code, const std::string& message) {
+    TransactionAnswer a;
+    a.returnCode = code;
+    a.message = message;
+    return a;
+}
+
+std::string trimmed(const std::string& s) {
+    const auto last = s.find_last_not_of(' ');
+    return last == std::string::npos ? std::string() : s.substr(0, last + 1);
+}
+
+// '*' any run, '?' one character; compared without regard to case, as the gateway does.
+bool matches(std::string_view pattern, std::string_view name) {
+    if (pattern.empty()) return name.empty();
+    if (pattern[0] == '*') {
+        for (std::size_t i = 0; i <= name.size(); ++i) {
+            if (matches(pattern.substr(1), name.substr(i))) return true;
+        }
+        return false;
+    }
+    if (name.empty()) return false;
+    if (pattern[0] != '?' && std::tolower(static_cast<unsigned char>(pattern[0])) !=
+                                 std::tolower(static_cast<unsigned char>(name[0]))) {
+        return false;
+    }
+    return matches(pattern.substr(1), name.substr(1));
+}
+
+void stampOf(const fs::path& p, std::string& date, std::string& time) {
+    struct stat info {};
+    ::stat(p.c_str(), &info);
+    struct tm local {};
+    localtime_r(&info.st_mtime, &local);
+    char text[16];
+    std::strftime(text, sizeof text, "%Y%m%d", &local);
+    date = text;
+    std::strftime(text, sizeof text, "%H:%M:%S", &local);
+    time = text;
+}
+
+}  // namespace
+
+MailboxFileService::MailboxFileService(fs::path root, std::string businessDate, std::string version)
+    : root_(std::move(root)), businessDate_(std::move(businessDate)), version_(std::move(version)) {}
+
+std::optional<fs::path> MailboxFileService::pathOf(const std::string& mailbox, const std::string& name) const {
+    if (mailbox.empty() || mailbox.find_first_of("/\\.") != std::string::npos) return std::nullopt;
+    if (name.empty()) return root_ / mailbox;
+    Result<fs::path> p = localPathInside(root_ / mailbox, name);
+    if (!p) return std::nullopt;
+    return p.value();
+}
+
+std::optional<TransactionAnswer> MailboxFileService::packetFault() {
+    std::lock_guard lock(faults_.mutex);
+    const int after = faults_.failPacketAfter.load();
+    if (after < 0) return std::nullopt;
+    if (after > 0) {
+        faults_.failPacketAfter = after - 1;
+        return std::nullopt;
+    }
+    faults_.failPacketAfter = -1;
+    return refusal(faults_.packetFailureCode, failureMessage(faults_.packetFailureCode));
+}
+
+std::optional<TransactionAnswer> MailboxFileService::handle(const TransactionRequest& request) {
+    if (request.code != "40") return std::nullopt;
+    const std::string mailbox = trimmed(request.record.service);
+    const std::string type = trimmed(request.record.function);
+    Result<filesvc::Body> body = filesvc::decodePayload(request.payload);
+    if (!body) return refusal("0001", "请求数据格式不正确");
+    Result<std::string> n1 = filesvc::nameFromWire(body->name1);
+    Result<std::string> n2 = filesvc::nameFromWire(body->name2);
+    if (!n1 || !n2) return refusal("0001", "文件名编码不正确");
+
+    if (type == filesvc::kList) {
+        if (*n2 == "MT") {
+            filesvc::ListEntry ver{"VER", 0, version_.substr(0, 8),
+                                   version_.substr(8, 2) + ":" + version_.substr(10, 2) + ":" + version_.substr(12, 2),
+                                   "version"};
+            const std::string entries = filesvc::encodeEntry(ver);
+            TransactionAnswer a;
+            a.payload = filesvc::encodeBody(body->name1, body->name2, 0, 0, static_cast<std::int32_t>(entries.size()),
+                                            entries);
+            return a;
+        }
+        return list(mailbox, *n1, *n2);
+    }
+    if (type == filesvc::kHistory) return list(mailbox, *n1, "");
+    if (type == filesvc::kDelete) return remove(mailbox, *n1);
+    if (type == filesvc::kRename) return rename(mailbox, *n1, *n2);
+    if (type == filesvc::kDownload) {
+        if (body->c == -1) return md5(mailbox, *n1, body->name1, body->name2);
+        if (auto fault = packetFault()) return fault;
+        return download(mailbox, *n1, body->b, body->c);
+    }
+    if (type == filesvc::kUpload) {
+        if (body->c == -1) return md5(mailbox, *n2, body->name1, body->name2);
+        if (auto fault = packetFault()) return fault;
+        return upload(mailbox, *n2, body->a, body->b, body->data.substr(0, static_cast<std::size_t>(std::max(0, body->c))));
+    }
+    return refusal("0002", "不支持的文件服务[" + type + "]");
+}
+
+TransactionAnswer MailboxFileService::list(const std::string& mailbox, const std::string& pattern,
+                                           const std::string& selector) {
+    const std::string_view base = remoteBaseName(pattern);
+    const std::string directory = pattern.substr(0, pattern.size() - base.size());
+    auto dir = pathOf(mailbox, directory.empty() ? std::string() : directory.substr(0, directory.size() - 1));
+    if (!dir) return refusal("0003", "目录名不合法");
+    std::error_code ec;
+    if (!fs::is_directory(*dir, ec)) return refusal("0004", "目录不存在");
+    std::vector<std::pair<std::string, fs::path>> found;
+    for (const auto& entry : fs::directory_iterator(*dir, ec)) {
+        const std::string name = entry.path().filename().string();
+        // "*.*" names every entry, dotted or not.
+        const std::string_view wanted = base.empty() || base == "*.*" ? std::string_view("*") : base;
+        if (matches(wanted, name)) found.emplace_back(name, entry.path());
+    }
+    std::sort(found.begin(), found.end());
+    std::string entries;
+    for (const auto& [name, path] : found) {
+        filesvc::ListEntry e;
+        e.name = name;
+        stampOf(path, e.date, e.time);
+        if (fs::is_directory(path, ec)) {
+            e.type = "DIR";
+        } else {
+            e.type = "FIL";
+            e.size = static_cast<std::int64_t>(fs::file_size(path, ec)) + faults_.sizeLie.load();
+            if (selector == "T" && e.date != businessDate_) continue;
+        }
+        entries += filesvc::encodeEntry(e);
+    }
+    TransactionAnswer a;
+    a.payload = filesvc::encodeBody("", "", 0, 0, static_cast<std::int32_t>(entries.size()), entries);
+    return a;
+}
+
+TransactionAnswer MailboxFileService::remove(const std::string& mailbox, const std::string& name) {
+    auto p = pathOf(mailbox, name);
+    if (!p || name.empty()) return refusal("0003", "文件名不合法");
+    std::lock_guard lock(filesMutex_);
+    std::error_code ec;
+    if (!fs::is_regular_file(*p, ec) || !fs::remove(*p, ec)) return refusal("0004", "文件不存在");
+    TransactionAnswer a;
+    a.payload = filesvc::encodeBody("", "", 0, 0, 0, {});
+    return a;
+}
+
+TransactionAnswer MailboxFileService::rename(const std::string& mailbox, const std::string& from, const std::string& to) {
+    auto a = pathOf(mailbox, from);
+    auto b = pathOf(mailbox, to);
+    if (!a || !b || from.empty() || to.empty()) return refusal("0003", "文件名不合法");
+    std::lock_guard lock(filesMutex_);
+    std::error_code ec;
+    if (!fs::is_regular_file(*a, ec)) return refusal("0004", "文件不存在");
+    if (fs::exists(*b, ec)) return refusal("0005", "目标文件已存在");
+    fs::rename(*a, *b, ec);
+    if (ec) return refusal("0006", "重命名失败");
+    TransactionAnswer answer;
+    answer.payload = filesvc::encodeBody("", "", 0, 0, 0, {});
+    return answer;
+}
+
+TransactionAnswer MailboxFileService::download(const std::string& mailbox, const std::string& name, std::int32_t offset,
+                                               std::int32_t length) {
+    auto p = pathOf(mailbox, name);
+    if (!p || offset < 0 || length < 0) return refusal("0003", "请求参数不合法");
+    std::string data(static_cast<std::size_t>(length), '\0');
+    std::ifstream in(*p, std::ios::binary);
+    if (!in) return refusal("0004", "文件不存在");
+    in.seekg(offset);
+    in.read(data.data(), length);
+    data.resize(static_cast<std::size_t>(std::max<std::streamsize>(0, in.gcount())));
+    if (!data.empty() && faults_.corruptNextDownload.exchange(false)) data[data.size() / 2] ^= 0x20;
+    ++counters_.downloadPackets;
+    counters_.downloadBytes += static_cast<long long>(data.size());
+    const std::string wire = filesvc::wireName(name).isOk() ? filesvc::wireName(name).value() : std::string();
+    TransactionAnswer a;
+    a.payload = filesvc::encodeBody(wire, "", length, offset, static_cast<std::int32_t>(data.size()), data);
+    return a;
+}
+
+TransactionAnswer MailboxFileService::upload(const std::string& mailbox, const std::string& name, std::int32_t size,
+                                             std::int32_t offset, std::string_view data) {
+    auto p = pathOf(mailbox, name);
+    if (!p || name.empty() || offset < 0 || size < 0 || static_cast<std::int64_t>(offset) + data.size() >
+                                                          static_cast<std::uint64_t>(size)) {
+        return refusal("0003", "请求参数不合法");
+    }
+    {
+        std::lock_guard lock(filesMutex_);
+        std::error_code ec;
+        fs::create_directories(p->parent_path(), ec);
+        if (!fs::exists(*p, ec)) std::ofstream(*p, std::ios::binary).flush();
+        if (fs::file_size(*p, ec) != static_cast<std::uintmax_t>(size)) fs::resize_file(*p, static_cast<std::uintmax_t>(size), ec);
+        std::fstream out(*p, std::ios::in | std::ios::out | std::ios::binary);
+        out.seekp(offset);
+        out.write(data.data(), static_cast<std::streamsize>(data.size()));
+        if (!out) return refusal("0007", "写文件失败");
+    }
+    ++counters_.uploadPackets;
+    counters_.uploadBytes += static_cast<long long>(data.size());
+    const std::string wire = filesvc::wireName(name).isOk() ? filesvc::wireName(name).value() : std::string();
+    TransactionAnswer a;
+    a.payload = filesvc::encodeBody("", wire, size, offset, static_cast<std::int32_t>(data.size()), {});
+    return a;
+}
+
+TransactionAnswer MailboxFileService::md5(const std::string& mailbox, const std::string& name, const std::string& n1,
+                                          const std::string& n2) {
+    auto p = pathOf(mailbox, name);
+    if (!p || name.empty()) return refusal("0003", "文件名不合法");
+    ++counters_.md5Queries;
+    std::string digest;
+    {
+        std::lock_guard lock(filesMutex_);
+        digest = fileMd5(*p);
+    }
+    if (digest.size() != 16) return refusal("0004", "文件不存在");
+    TransactionAnswer a;
+    a.payload = filesvc::encodeBody(n1, n2, 0, 0, 0, digest);
+    return a;
+}
+
+}  // namespace vantrel::testgateway

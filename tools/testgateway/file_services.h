@@ -1,0 +1,81 @@
+#pragma once
+// The test gateway's mailbox file services (message "40") over a mailbox tree on disk:
+// one folder per mailbox code under the root ("FTP_A_QS/", with "Bullet/" and dated
+// history folders inside), remote '\\' separators mapped to folders. Lists with the "T"
+// (today's files) and empty selectors, the "MT" version query, history lists ("09"),
+// delete, rename, download and upload packets at any offset in any order, and the MD5
+// query of both directions. Fault switches corrupt a download packet, lie about sizes in
+// lists, or refuse a data packet with a return code.
+//
+// Thread-safe: connections call handle() concurrently.
+
+#include <atomic>
+#include <filesystem>
+#include <mutex>
+#include <optional>
+#include <string>
+
+#include "tools/testgateway/test_gateway.h"
+
+namespace vantrel::testgateway {
+
+struct FileServiceFaults {
+    // Flip one byte in the data of the next download packet.
+    std::atomic<bool> corruptNextDownload{false};
+    // Added to every file size reported in lists.
+    std::atomic<int> sizeLie{0};
+    // Answer the data packet that comes after this many more data packets (0 = the next)
+    // with `packetFailureCode`; -1 = never.
+    std::atomic<int> failPacketAfter{-1};
+    void failPacket(int after, const std::string& code) {
+        std::lock_guard lock(mutex);
+        packetFailureCode = code;
+        failPacketAfter = after;
+    }
+    std::mutex mutex;
+    std::string packetFailureCode = "0015";
+};
+
+struct FileServiceCounters {
+    std::atomic<int> downloadPackets{0};
+    std::atomic<int> uploadPackets{0};
+    std::atomic<long long> downloadBytes{0};
+    std::atomic<long long> uploadBytes{0};
+    std::atomic<int> md5Queries{0};
+};
+
+class MailboxFileService final : public TransactionService {
+public:
+    // `root` holds one folder per mailbox. `businessDate` (YYYYMMDD) decides what "today's
+    // files" are; `version` is what the "MT" query answers (14 digits).
+    MailboxFileService(std::filesystem::path root, std::string businessDate, std::string version = "20261208093015");
+
+    std::optional<TransactionAnswer> handle(const TransactionRequest& request) override;
+
+    FileServiceFaults& faults() { return faults_; }
+    FileServiceCounters& counters() { return counters_; }
+    const std::filesystem::path& root() const { return root_; }
+
+private:
+    TransactionAnswer list(const std::string& mailbox, const std::string& pattern, const std::string& selector);
+    TransactionAnswer remove(const std::string& mailbox, const std::string& name);
+    TransactionAnswer rename(const std::string& mailbox, const std::string& from, const std::string& to);
+    TransactionAnswer download(const std::string& mailbox, const std::string& name, std::int32_t offset,
+                               std::int32_t length);
+    TransactionAnswer upload(const std::string& mailbox, const std::string& name, std::int32_t size,
+                             std::int32_t offset, std::string_view data);
+    TransactionAnswer md5(const std::string& mailbox, const std::string& name, const std::string& n1,
+                          const std::string& n2);
+    // Null when the name would leave the mailbox.
+    std::optional<std::filesystem::path> pathOf(const std::string& mailbox, const std::string& name) const;
+    std::optional<TransactionAnswer> packetFault();
+
+    std::filesystem::path root_;
+    std::string businessDate_;
+    std::string version_;
+    FileServiceFaults faults_;
+    FileServiceCounters counters_;
+    std::mutex filesMutex_;
+};
+
+}  // namespace vantrel::testgateway
