@@ -509,6 +509,13 @@ std::optional<CPkgSize::Packet> FileBlockInfo::nextPacket(BlockTask& block, bool
     return packet;
 }
 
+void FileBlockInfo::giveBack(BlockTask& block, const CPkgSize::Packet& packet) {
+    std::lock_guard lock(stateMutex_);
+    if (!block.hasControllerLocked()) return;
+    controllers_[block.index()]->giveBack(packet.slot);
+    flushRecord(block.index());
+}
+
 bool FileBlockInfo::markSent(BlockTask& block, const CPkgSize::Packet& packet, std::string_view serial) {
     std::lock_guard lock(stateMutex_);
     if (!block.hasControllerLocked()) {

@@ -132,6 +132,8 @@ public:
     // The next packet to send of `block` (round robin, or the lowest offset for uploads); its
     // slot is in flight and persisted. Empty when the window is full or nothing is ready.
     std::optional<CPkgSize::Packet> nextPacket(BlockTask& block, bool lowestOffset = false);
+    // Puts a packet taken by nextPacket back to ready (it could not be sent).
+    void giveBack(BlockTask& block, const CPkgSize::Packet& packet);
     // Records the request sent for the packet: serial number and send time, persisted.
     bool markSent(BlockTask& block, const CPkgSize::Packet& packet, std::string_view serial);
     // The in-flight packet of `block` at `offset`, if any.

@@ -1,0 +1,329 @@
+#include "client/transfer/block_transfer.h"
+
+#include <cinttypes>
+#include <cstdio>
+
+#include "client/gateway/gateway_records.h"
+#include "client/gateway/packet_frame.h"
+#include "client/transfer/file_service_body.h"
+#include "client/transfer/file_services.h"
+#include "client/transfer/local_path.h"
+#include "client/transfer/mem_data_buf.h"
+
+namespace vantrel {
+
+namespace {
+
+// Error answers free the slot of the request they answer, so that packet is sent again.
+class BlockWindow final : public InFlightWindow {
+public:
+    explicit BlockWindow(BlockTask& block) : block_(block) {}
+    void releaseSlot(std::string_view serial) override { block_.releaseSerial(serial); }
+
+private:
+    BlockTask& block_;
+};
+
+int answerTimeOutSeconds(const CVornFtp& handle) {
+    const std::string& text = handle.CurrentGateway().timeOut;
+    long value = 0;
+    std::size_t i = 0;
+    while (i < text.size() && text[i] == ' ') ++i;
+    for (; i < text.size() && text[i] >= '0' && text[i] <= '9' && value < 100000; ++i) value = value * 10 + (text[i] - '0');
+    return value >= 1 ? static_cast<int>(value) : 90;
+}
+
+std::string responseSerial(const std::string& packet) {
+    TransactionResponseRecord r;
+    if (packet.size() >= frame::kPayloadOffset) (void)decode(std::string_view(packet).substr(frame::kRecordOffset), r);
+    const auto last = r.serial.find_last_not_of(' ');
+    return last == std::string::npos ? std::string() : r.serial.substr(0, last + 1);
+}
+
+// One call of the download or upload service. The two directions differ only where the
+// comments say so.
+class BlockMover {
+public:
+    BlockMover(bool download, BlockTask& block, CVornFtp& handle, const BlockTransferOptions& options,
+               TransferObserver* observer, UserPrompt* prompt)
+        : download_(download),
+          block_(block),
+          file_(block.file()),
+          handle_(handle),
+          service_(handle),
+          options_(options),
+          observer_(observer),
+          prompt_(prompt),
+          window_(block),
+          timeOut_(answerTimeOutSeconds(handle)),
+          fileName_(std::string(remoteBaseName(file_.remoteName()))),
+          title_(download ? "下载文件[" + fileName_ + "]-" : "上传文件服务-") {}
+
+    int run();
+
+private:
+    int fail(int code, const std::string& text) {
+        handle_.SetLastError(text);
+        return code;
+    }
+    double elapsedSeconds() const {
+        return std::chrono::duration<double>(options_.clock->tick() - started_).count();
+    }
+    // Sends the next ready packet. 1 sent, 0 nothing to send now, negative failure.
+    int sendNext();
+    // Handles a "0000" answer to a packet. 0 go on, negative failure.
+    int takeAnswer(const std::string& packet);
+    void reportProgress();
+    // Asks the cancel question when the operator pressed Stop.
+    void checkCancel();
+
+    const bool download_;
+    BlockTask& block_;
+    FileBlockInfo& file_;
+    CVornFtp& handle_;
+    VornFileService service_;
+    const BlockTransferOptions& options_;
+    TransferObserver* observer_;
+    UserPrompt* prompt_;
+    BlockWindow window_;
+    const int timeOut_;
+    const std::string fileName_;
+    const std::string title_;
+
+    platform::Tick started_{};
+    bool batchPending_ = false;
+    platform::Tick batchRequested_{};
+    int remembered_ = 0;
+    bool cancelled_ = false;
+};
+
+int BlockMover::sendNext() {
+    const Route route = handle_.CurrentRoute();
+    std::string serial;
+    char flag = '0';
+    if (TakeSerial(handle_.Serials(), route, serial, flag) != 0) {
+        if (batchPending_) return 0;
+        if (int rc = handle_.RequestTransSerialsAsync(); rc != 0) return rc;
+        batchPending_ = true;
+        batchRequested_ = options_.clock->tick();
+        return 0;
+    }
+    // Ask for the next block of numbers before this one runs out.
+    if (!batchPending_ && NeedsSerials(handle_.Serials(), route) && handle_.RequestTransSerialsAsync() == 0) {
+        batchPending_ = true;
+        batchRequested_ = options_.clock->tick();
+    }
+    auto packet = file_.nextPacket(block_, !download_);
+    if (!packet) return 0;
+    const auto offset = static_cast<std::int32_t>(packet->offset);
+    const auto length = static_cast<std::int32_t>(packet->length);
+    int rc = 0;
+    if (download_) {
+        if (!file_.markSent(block_, *packet, serial)) return fail(-1, title_ + file_.errorText());
+        rc = service_.sendRequest(serial, flag, file_.remoteName(), "", length, offset, length, {});
+    } else {
+        auto buffer = std::make_unique<CMemDataBuf>();
+        if (!buffer->resize(static_cast<std::size_t>(length))) {
+            file_.giveBack(block_, *packet);
+            return fail(-1, title_ + "申请内存[" + std::to_string(length) + "]失败!");
+        }
+        if (file_.readData(packet->offset, buffer->data(), buffer->length()) == 0) {
+            // The packet stays ready for the next attempt.
+            file_.giveBack(block_, *packet);
+            return fail(-1, title_ + "读文件失败!");
+        }
+        if (!file_.markSent(block_, *packet, serial)) return fail(-1, title_ + file_.errorText());
+        rc = service_.sendRequest(serial, flag, "", file_.remoteName(), static_cast<std::int32_t>(block_.end()), offset,
+                                  length, std::string_view(buffer->data(), buffer->length()));
+    }
+    if (rc != 0) return fail(rc, title_ + "失败(交易序列号:" + serial + ")," + handle_.LastError());
+    return 1;
+}
+
+int BlockMover::takeAnswer(const std::string& packet) {
+    Result<filesvc::Body> body = filesvc::decodeBody(packet);
+    if (!body) return fail(-1, title_ + body.status().text());
+    const std::int64_t offset = body->b;
+    const auto awaited = file_.awaiting(block_, offset);
+    if (!awaited) {
+        // No request of this window waits for that packet: the answer to a request sent
+        // again after a reset, or to an earlier call's. Dropped; its bytes arrive with the
+        // answer that is awaited.
+        return 0;
+    }
+    if (download_) {
+        const std::int64_t length = body->c;
+        const std::int64_t size = file_.fileSize();
+        if (size >= 0 && offset + length > size) return fail(-109, title_ + "下载数据偏移量超过文件大小！");
+        if (length != awaited->length || static_cast<std::int64_t>(body->data.size()) < length) {
+            // A short or long packet would leave a hole or spill into the next packet.
+            block_.releaseSerial(responseSerial(packet));
+            handle_.SetLastError(title_ + "下载数据长度与请求不符！");
+            if (block_.inFlight() == 0) return -1;
+            remembered_ = -1;
+            return 0;
+        }
+        if (!file_.writeData(offset, body->data.data(), static_cast<std::size_t>(length))) {
+            return fail(-1, title_ + file_.errorText());
+        }
+    }
+    if (!file_.packetDone(block_, offset, download_ ? CPkgSize::kDownloadSlots : CPkgSize::kUploadSlots)) {
+        return fail(-1, title_ + file_.errorText());
+    }
+    reportProgress();
+    return 0;
+}
+
+
+void BlockMover::reportProgress() {
+    if (!observer_) return;
+    observer_->progress(makeProgressRecord(download_, fileName_, file_.bytesDone(), file_.fileSize(), elapsedSeconds()));
+}
+
+void BlockMover::checkCancel() {
+    if (!observer_ || !prompt_ || cancelled_ || !observer_->stopPressed()) return;
+    const bool yes = prompt_->askYesNo(download_ ? "Stop download file" : "Stop upload file",
+                                       download_ ? "是否要取消下载?" : "是否要取消上传?", UserPrompt::Icon::Question);
+    if (yes) {
+        cancelled_ = true;
+    } else {
+        observer_->resumed();
+    }
+}
+
+int BlockMover::run() {
+    if (!block_.hasController()) {
+        return fail(download_ ? -1 : -5,
+                    download_ ? title_ + "出错,滑动窗口信息加载失败！" : "加载滑动窗口断点临时文件出错");
+    }
+    block_.resetInFlight();
+    if (!download_ && block_.start() >= block_.end()) return 0;
+    started_ = options_.clock->tick();
+    if (observer_) observer_->begins(fileName_);
+
+    std::string packet;
+    for (;;) {
+        if (options_.shouldStop && options_.shouldStop()) {
+            return fail(-98, download_ ? "收到系统退出信号" : "系统退出");
+        }
+        const bool stopRequested = file_.stopRequested();
+        checkCancel();
+        if ((stopRequested || cancelled_) && block_.inFlight() == 0) {
+            return cancelled_ ? fail(-10, title_ + "用户取消") : fail(-97, "用户停止任务！");
+        }
+
+        const int rc = handle_.PollResponse(packet, &window_);
+        if (rc != 0 && rc != 8888) {
+            if (batchPending_ && options_.clock->tick() - batchRequested_ >= std::chrono::seconds(timeOut_)) {
+                return fail(-9, title_ + "批量申请TransId超时!");
+            }
+            std::string text;
+            if (block_.timedOut(timeOut_, text)) {
+                handle_.DropIfLoggedIn();
+                block_.resetInFlight();
+                return fail(-9, "交易超时," + title_ + text);
+            }
+        }
+        if (rc == -999) {
+            if (block_.allDone()) return 0;
+            if (remembered_ != 0) {
+                if (block_.inFlight() == 0) return remembered_;
+            } else if (!stopRequested && !cancelled_ && block_.hasReadySlot()) {
+                const int sent = sendNext();
+                if (sent < 0) return sent;
+                if (sent > 0) continue;
+            }
+            // Nothing to send now: wait up to a second for an answer.
+            (void)handle_.WaitForData(1, true);
+            continue;
+        }
+        switch (rc) {
+        case 8888:
+            batchPending_ = false;
+            continue;
+        case 0:
+            if (int taken = takeAnswer(packet); taken != 0) return taken;
+            if (remembered_ != 0 && block_.inFlight() == 0) return remembered_;
+            continue;
+        case -9999:
+            // The gateway voided the session's serial numbers: everything in flight is sent
+            // again with fresh numbers; late answers to the old requests are dropped.
+            batchPending_ = false;
+            block_.resetInFlight();
+            continue;
+        case -12:
+            if (!download_) {
+                batchPending_ = false;
+                return fail(-12, title_ + "交易返回错误");
+            }
+            batchPending_ = false;
+            block_.resetInFlight();
+            continue;
+        case -9998:
+            handle_.Serials().clear();
+            block_.resetInFlight();
+            batchPending_ = false;
+            if (!download_) handle_.SetLastError(title_ + "交易返回错误");
+            return -9998;
+        case -5:
+            if (block_.inFlight() == 0) return download_ ? -5 : fail(-5, title_ + "交易返回错误");
+            remembered_ = -5;
+            continue;
+        default:
+            if (!download_) return fail(rc, title_ + "交易返回错误");
+            return rc;
+        }
+    }
+}
+
+}  // namespace
+
+TransferProgressRecord makeProgressRecord(bool download, const std::string& fileName, std::int64_t bytesDone,
+                                          std::int64_t fileSize, double elapsedSeconds) {
+    TransferProgressRecord r;
+    r.fileName = fileName;
+    r.bytesDone = bytesDone;
+    r.fileSize = fileSize;
+    r.elapsedSeconds = elapsedSeconds;
+    const double speed = elapsedSeconds > 0 ? static_cast<double>(bytesDone) / elapsedSeconds / 1024.0 : 0.0;
+    char text[160];
+    std::snprintf(text, sizeof text, "%9.2fK", speed);
+    r.speed = text;
+    double left = speed > 0 ? static_cast<double>(fileSize) / (speed * 1024.0) - elapsedSeconds : 0.0;
+    if (left < 0) left = 0;
+    const long seconds = static_cast<long>(left);
+    std::snprintf(text, sizeof text, "%02ld:%02ld:%02ld", seconds / 3600, seconds / 60 % 60, seconds % 60);
+    r.remaining = text;
+    std::snprintf(text, sizeof text, "(%" PRId64 "B / %" PRIu64 "B ), 请稍候...", bytesDone,
+                  static_cast<std::uint64_t>(fileSize < 0 ? 0 : fileSize));
+    r.statusLine = (download ? "正在接收文件[" : "正在发送文件[") + fileName + "]" + text;
+    return r;
+}
+
+int downloadBlock(BlockTask& block, CVornFtp& handle, const BlockTransferOptions& options) {
+    return BlockMover(true, block, handle, options, nullptr, nullptr).run();
+}
+
+int downloadBlockInteractive(BlockTask& block, CVornFtp& handle, const BlockTransferOptions& options,
+                             TransferObserver& observer, UserPrompt& prompt) {
+    return BlockMover(true, block, handle, options, &observer, &prompt).run();
+}
+
+int uploadBlock(CVornFtp& handle, BlockTask* block, const BlockTransferOptions& options) {
+    if (!block) {
+        handle.SetLastError("文件块句柄为NULL");
+        return -5;
+    }
+    return BlockMover(false, *block, handle, options, nullptr, nullptr).run();
+}
+
+int uploadBlockInteractive(CVornFtp& handle, BlockTask* block, const BlockTransferOptions& options,
+                           TransferObserver& observer, UserPrompt& prompt) {
+    if (!block) {
+        handle.SetLastError("文件块句柄为NULL");
+        return -5;
+    }
+    return BlockMover(false, *block, handle, options, &observer, &prompt).run();
+}
+
+}  // namespace vantrel

@@ -1,0 +1,71 @@
+#pragma once
+// The download and upload services: one block of one file moved with up to five packet
+// requests in flight on one gateway connection, all progress kept in the block state file,
+// so a call that fails leaves the block resumable by the next call (same or another
+// worker, or after a restart).
+//
+// Results: 0 the block is complete; -98 the system is shutting down; -97 the owning task
+// was stopped; -9 time-out (serial batch or packet; the connection is closed); -109 (download)
+// an answer passes the file's end; -5 the gateway refused a packet; -9998 "E998"; -12
+// (upload) "0014"; -10 the operator cancelled (interactive variants); -1 any other failure;
+// failures of the request builder and of the serial request are passed on. The handle's
+// LastError() holds the text.
+//
+// Thread: the calling worker owns `handle` for the whole call. Several workers may move
+// different blocks of one file at once, each on its own handle.
+
+#include <cstdint>
+#include <functional>
+#include <string>
+
+#include "client/app/user_prompt.h"
+#include "client/gateway/vorn_ftp.h"
+#include "client/transfer/file_block_info.h"
+#include "platform/clock.h"
+
+namespace vantrel {
+
+struct BlockTransferOptions {
+    const platform::Clock* clock = nullptr;  // required
+    // The process-wide stop (thread manager shutting down); may be empty.
+    std::function<bool()> shouldStop;
+};
+
+// One progress record of an interactive transfer, for the transfer dialog.
+struct TransferProgressRecord {
+    std::string fileName;
+    std::int64_t bytesDone = 0;
+    std::int64_t fileSize = 0;
+    double elapsedSeconds = 0;
+    std::string speed;       // "%9.2fK", KiB/s
+    std::string remaining;   // "%02d:%02d:%02d"
+    std::string statusLine;  // "正在接收文件[...](...B / ...B ), 请稍候..."
+};
+
+// What an interactive transfer reports to its dialog. Called on the transfer's thread;
+// implementations only store or post (a progress record is a snapshot the dialog polls).
+class TransferObserver {
+public:
+    virtual ~TransferObserver() = default;
+    // The transfer of `fileName` begins.
+    virtual void begins(const std::string& fileName) = 0;
+    virtual void progress(const TransferProgressRecord& record) = 0;
+    // True once per press of the dialog's Stop button.
+    virtual bool stopPressed() = 0;
+    // The operator declined to cancel; the dialog shows the transfer running again.
+    virtual void resumed() = 0;
+};
+
+int downloadBlock(BlockTask& block, CVornFtp& handle, const BlockTransferOptions& options);
+int downloadBlockInteractive(BlockTask& block, CVornFtp& handle, const BlockTransferOptions& options,
+                             TransferObserver& observer, UserPrompt& prompt);
+// A null block fails with "文件块句柄为NULL" (-5).
+int uploadBlock(CVornFtp& handle, BlockTask* block, const BlockTransferOptions& options);
+int uploadBlockInteractive(CVornFtp& handle, BlockTask* block, const BlockTransferOptions& options,
+                           TransferObserver& observer, UserPrompt& prompt);
+
+// The progress record for `bytesDone` of `fileSize` after `elapsedSeconds`.
+TransferProgressRecord makeProgressRecord(bool download, const std::string& fileName, std::int64_t bytesDone,
+                                          std::int64_t fileSize, double elapsedSeconds);
+
+}  // namespace vantrel

@@ -1,0 +1,207 @@
+#include "client/transfer/file_services.h"
+
+#include <fstream>
+
+#include "client/gateway/gateway_records.h"
+#include "client/gateway/packet_frame.h"
+#include "korrim/klav.h"
+
+namespace vantrel {
+
+namespace {
+
+std::string trimmedText(std::string s) {
+    const auto first = s.find_first_not_of(' ');
+    if (first == std::string::npos) return {};
+    return s.substr(first, s.find_last_not_of(' ') - first + 1);
+}
+
+TransactionResponseRecord responseOf(const std::string& packet) {
+    TransactionResponseRecord r;
+    if (packet.size() >= frame::kPayloadOffset) (void)decode(std::string_view(packet).substr(frame::kRecordOffset), r);
+    return r;
+}
+
+}  // namespace
+
+std::string fileMd5(const std::filesystem::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) return {};
+    KLAV_HANDLE context = nullptr;
+    if (KLAV_HASHInit(KLAV_MD5, &context) != KLAV_OK) return {};
+    std::string piece(32768, '\0');
+    while (in) {
+        in.read(piece.data(), static_cast<std::streamsize>(piece.size()));
+        const auto n = static_cast<int>(in.gcount());
+        if (n > 0 && KLAV_HASHUpdate(&context, reinterpret_cast<const unsigned char*>(piece.data()), n) != KLAV_OK) {
+            return {};
+        }
+    }
+    if (in.bad()) {
+        unsigned char scratch[KLAV_MAX_DIGEST_SIZE];
+        int scratchLength = 0;
+        KLAV_HASHFinal(&context, scratch, &scratchLength);
+        return {};
+    }
+    unsigned char digest[KLAV_MAX_DIGEST_SIZE];
+    int length = 0;
+    if (KLAV_HASHFinal(&context, digest, &length) != KLAV_OK || length != 16) return {};
+    return std::string(reinterpret_cast<const char*>(digest), 16);
+}
+
+int VornFileService::fail(int code, const std::string& text) {
+    handle_.SetLastError(text);
+    return code;
+}
+
+int VornFileService::takeSerial(std::string& serial, char& flag) {
+    const Route route = handle_.CurrentRoute();
+    if (TakeSerial(handle_.Serials(), route, serial, flag) == 0) return 0;
+    const int rc = handle_.RequestTransSerials(route.organisation, route.service, route.function, 20, handle_.Serials());
+    if (rc != 0) return rc;
+    if (TakeSerial(handle_.Serials(), route, serial, flag) != 0) return fail(-1, "从列表中取交易序号失败!");
+    return 0;
+}
+
+int VornFileService::sendRequest(const std::string& serial, char serialFlag, std::string_view name1,
+                                 std::string_view name2, std::int32_t a, std::int32_t b, std::int32_t c,
+                                 std::string_view payload) {
+    if (!handle_.IsLoggedIn()) return fail(-1, "系统未登录!");
+    const std::string ftpType = handle_.CurrentRoute().function;
+    if (!filesvc::isKnownFtpType(ftpType)) return fail(-2, "不支持的FTP_TYPE!");
+    Result<std::string> wire1 = filesvc::wireName(name1);
+    Result<std::string> wire2 = filesvc::wireName(name2);
+    if (!wire1 || !wire2) return fail(-2, "UNICODE出错");
+    if (ftpType == filesvc::kUpload && c != -1) {
+        // An upload packet never passes the file's end.
+        if (static_cast<std::int64_t>(b) + c > a) c = a - b;
+        if (c < 0) return fail(-2, "偏移量出错!");
+        payload = payload.substr(0, static_cast<std::size_t>(c));
+    }
+    const std::string body = filesvc::encodeBody(*wire1, *wire2, a, b, c, payload);
+    std::string packet;
+    if (handle_.BuildRequest(frame::kFileServiceCode, serial, serialFlag, static_cast<int>(body.size()), packet) != 0) {
+        return fail(-2, "申请内存[" + std::to_string(body.size() + frame::kPayloadOffset) + "]失败!");
+    }
+    packet.replace(frame::kPayloadOffset, body.size(), body);
+    if (handle_.SendPacket(packet.data(), static_cast<int>(packet.size()), true) != 0) {
+        const std::string reason = handle_.LastError();
+        handle_.DropIfLoggedIn();
+        return fail(-1, "发送交易请求数据失败[" + reason + "]");
+    }
+    return 0;
+}
+
+int VornFileService::list(const std::string& title, const std::string& mailbox, std::string_view ftpType,
+                          const std::string& name1, const std::string& name2, std::vector<filesvc::ListEntry>& out) {
+    out.clear();
+    if (!handle_.IsLoggedIn() && handle_.LoginToGateway() != 1) {
+        return fail(-3, title + "与服务器连接失败，请查询网络连接");
+    }
+    handle_.SetRoute(kMailboxOrganisation, mailbox, std::string(ftpType));
+    std::string serial;
+    char flag = '0';
+    if (int rc = takeSerial(serial, flag); rc != 0) return fail(rc, title + handle_.LastError());
+    if (int rc = sendRequest(serial, flag, name1, name2, 0, 0, 0, {}); rc != 0) {
+        return fail(rc, title + "失败(交易序列号:" + serial + ")," + handle_.LastError());
+    }
+    std::string answer;
+    if (int rc = handle_.ReceiveResponse(answer); rc != 0) {
+        const TransactionResponseRecord response = responseOf(answer);
+        const std::string message = response.returnCode.empty() ? handle_.LastError() : trimmedText(response.message);
+        return fail(rc, title + "失败(交易序列号:" + serial + ")," + message);
+    }
+    Result<filesvc::Body> body = filesvc::decodeBody(answer);
+    if (!body) return 0;  // an answer without a body lists nothing
+    Result<std::vector<filesvc::ListEntry>> entries = filesvc::parseEntries(body->data, body->c);
+    if (!entries) return fail(-1, title + entries.status().text());
+    out = std::move(entries.value());
+    return static_cast<int>(out.size());
+}
+
+namespace {
+
+int dropVersionEntries(std::vector<filesvc::ListEntry>& entries, int rc) {
+    if (rc < 0) return rc;
+    std::erase_if(entries, [](const filesvc::ListEntry& e) { return e.type == "VER"; });
+    return static_cast<int>(entries.size());
+}
+
+}  // namespace
+
+int VornFileService::listFiles(const std::string& mailbox, const std::string& directory,
+                               std::vector<filesvc::ListEntry>& out) {
+    return dropVersionEntries(out, list("查询文件列表-", mailbox, filesvc::kList, directory, "", out));
+}
+
+int VornFileService::listToday(const std::string& mailbox, const std::string& directory,
+                               std::vector<filesvc::ListEntry>& out) {
+    return dropVersionEntries(out, list("查询当日文件列表-", mailbox, filesvc::kList, directory, "T", out));
+}
+
+int VornFileService::listHistory(const std::string& mailbox, const std::string& path,
+                                 std::vector<filesvc::ListEntry>& out) {
+    return dropVersionEntries(out, list("查询历史文件列表-", mailbox, filesvc::kHistory, path, "", out));
+}
+
+int VornFileService::queryVersion(const std::string& mailbox, const std::string& text, std::string& version) {
+    version.clear();
+    std::vector<filesvc::ListEntry> entries;
+    const int rc = list("查询版本号-", mailbox, filesvc::kList, text, "MT", entries);
+    if (rc < 0) return rc;
+    version = filesvc::versionOf(entries);
+    return 0;
+}
+
+int VornFileService::md5Check(const std::filesystem::path& localPath, const std::string& remoteName,
+                              std::int64_t fileSize) {
+    if (!handle_.IsLoggedIn() && handle_.LoginToGateway() != 1) return fail(-1, "与服务器连接失败，请查询网络连接");
+    if (!std::ifstream(localPath, std::ios::binary)) return fail(-1, "打开本地文件[" + localPath.string() + "]失败!");
+    const std::string local = fileMd5(localPath);
+    if (local.size() != 16) return fail(-1, "打开本地文件[" + localPath.string() + "]失败!");
+    const std::string ftpType = handle_.CurrentRoute().function;
+    if (ftpType != filesvc::kUpload && ftpType != filesvc::kDownload) {
+        return fail(-1, "Md5校验类型不正确[" + ftpType + "]失败!");
+    }
+    std::string serial;
+    char flag = '0';
+    if (int rc = takeSerial(serial, flag); rc != 0) return rc;
+    const bool download = ftpType == filesvc::kDownload;
+    const auto size = static_cast<std::int32_t>(fileSize);
+    if (sendRequest(serial, flag, download ? remoteName : "", download ? "" : remoteName, size, size, -1, {}) != 0) {
+        return fail(-1, "发送数据失败，失败原因:" + handle_.LastError());
+    }
+    std::string answer;
+    const int rc = handle_.ReceiveResponse(answer);
+    const TransactionResponseRecord response = responseOf(answer);
+    if (rc != 0 && response.returnCode.empty()) return fail(-1, "接收数据失败，失败原因:" + handle_.LastError());
+    if (rc != 0) {
+        if (response.returnCode == "0014") handle_.Serials().clear();
+        return fail(-1, trimmedText(response.message));
+    }
+    if (trimmedText(response.function) != ftpType) return fail(-1, "返回数据不是该笔请求的结果数据!");
+    Result<filesvc::Body> body = filesvc::decodeBody(answer);
+    if (!body || body->data.size() < 16 || body->data.substr(0, 16) != local) {
+        return fail(-1, download ? "文件:" + remoteName +
+                                       "校验错误,下载的文件可能被破坏。\n\r请不要使用断点续传功能重新下载该文件!"
+                                 : "文件:" + localPath.string() +
+                                       "校验错误,上传的文件可能被破坏。\n\r请不要使用断点续传功能重新上传该文件!");
+    }
+    return body->c;
+}
+
+int VornFileService::mailboxRequest(std::string_view ftpType, const std::string& name2, const std::string& mailbox,
+                                    const std::string& name1) {
+    if (!handle_.IsConnected() || !handle_.IsLoggedIn()) {
+        if (handle_.LoginToGateway() != 1) return fail(-3, "与服务器连接失败，请查询网络连接");
+    }
+    handle_.SetRoute(kMailboxOrganisation, mailbox, std::string(ftpType));
+    std::string serial;
+    char flag = '0';
+    if (int rc = takeSerial(serial, flag); rc != 0) return rc;
+    if (int rc = sendRequest(serial, flag, name1, name2, 0, 0, 0, {}); rc != 0) return rc;
+    std::string answer;
+    return handle_.ReceiveResponse(answer);
+}
+
+}  // namespace vantrel

@@ -1,0 +1,181 @@
+#include "client/transfer/manual_transfer.h"
+
+#include <system_error>
+
+#include "client/transfer/file_services.h"
+#include "client/transfer/local_path.h"
+
+namespace vantrel {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+bool worthRetrying(int rc) { return rc == -9 || rc == -1 || rc == -3 || rc == -12 || rc == -9999 || rc == -9998 || rc == -5; }
+
+int ensureLoggedIn(CVornFtp& handle) {
+    if (handle.IsLoggedIn()) return 0;
+    return handle.LoginToGateway() == 1 ? 0 : -3;
+}
+
+// Moves every block of `file`; 0 when all are done.
+int moveBlocks(CVornFtp& handle, FileBlockInfo& file, bool download, const ManualTransferRequest& request,
+               const ManualTransferEnvironment& env, std::string& error) {
+    const std::string ftpType(download ? filesvc::kDownload : filesvc::kUpload);
+    while (BlockTask* block = file.claimNextBlock()) {
+        int rc = 0;
+        for (int attempt = 0; attempt < std::max(1, env.attempts); ++attempt) {
+            if (ensureLoggedIn(handle) != 0) {
+                rc = -3;
+                error = handle.LastError();
+                continue;
+            }
+            handle.SetRoute(kMailboxOrganisation, request.mailbox, ftpType);
+            block->setState(kBlockTaken);
+            if (env.observer && env.prompt) {
+                rc = download ? downloadBlockInteractive(*block, handle, env.options, *env.observer, *env.prompt)
+                              : uploadBlockInteractive(handle, block, env.options, *env.observer, *env.prompt);
+            } else {
+                rc = download ? downloadBlock(*block, handle, env.options) : uploadBlock(handle, block, env.options);
+            }
+            if (rc == 0) break;
+            error = handle.LastError();
+            block->incrementRepeat();
+            if (!worthRetrying(rc)) break;
+            handle.DropIfLoggedIn();
+        }
+        if (rc != 0) {
+            block->setState(kBlockIdle);
+            return rc;
+        }
+        block->setState(kBlockDone);
+    }
+    return 0;
+}
+
+// Makes the file's state "failed" so that closing discards its progress.
+void discardProgress(FileBlockInfo& file) {
+    for (int i = 0; i < file.blockCount(); ++i) file.block(i).setState(kBlockFailed);
+}
+
+FileBlockInfo::Options fileOptions(const ManualTransferEnvironment& env) {
+    FileBlockInfo::Options o;
+    o.clock = env.options.clock;
+    o.systemLog = env.systemLog;
+    return o;
+}
+
+}  // namespace
+
+int downloadFile(CVornFtp& handle, const ManualTransferRequest& request, const ManualTransferEnvironment& env,
+                 std::string& error) {
+    const std::string localName(remoteBaseName(request.remoteName));
+    Result<fs::path> target = localPathInside(request.localDirectory, localName);
+    if (!target) {
+        error = target.status().text();
+        return -2;
+    }
+    TransferItem item;
+    item.remoteName = request.remoteName;
+    item.localName = localName;
+    item.localDirectory = request.localDirectory;
+    item.fileSize = request.fileSize;
+    item.taskId = request.taskId;
+    FileBlockInfo file(fileOptions(env));
+    if (!file.open(item, false, kMailboxOrganisation, request.mailbox, filesvc::kDownload)) {
+        error = file.errorText();
+        return -1;
+    }
+    if (int rc = moveBlocks(handle, file, true, request, env, error); rc != 0) {
+        file.close();
+        return rc;
+    }
+    if (ensureLoggedIn(handle) != 0) {
+        error = handle.LastError();
+        file.close();
+        return -3;
+    }
+    handle.SetRoute(kMailboxOrganisation, request.mailbox, std::string(filesvc::kDownload));
+    VornFileService service(handle);
+    if (service.md5Check(file.dataPath(), request.remoteName, request.fileSize) < 0) {
+        error = handle.LastError();
+        discardProgress(file);
+        file.close();
+        return -1;
+    }
+    std::error_code ec;
+    fs::rename(file.dataPath(), *target, ec);
+    if (ec) {
+        error = "移动文件[" + file.dataPath().string() + "]到[" + target->string() + "]失败:" + ec.message();
+        file.close();
+        return -1;
+    }
+    const fs::path state = file.statePath();
+    if (file.blockCount() == 0) discardProgress(file);
+    file.close();
+    fs::remove(state, ec);
+    return 0;
+}
+
+int uploadFile(CVornFtp& handle, const ManualTransferRequest& request, const ManualTransferEnvironment& env,
+               std::string& error) {
+    std::error_code ec;
+    const auto size = fs::file_size(request.localFile, ec);
+    if (ec) {
+        error = "数据文件[" + request.localFile.string() + "]不存在！";
+        return -1;
+    }
+    if (std::string refusal = FileBlockInfo::sizeRefusal(static_cast<std::int64_t>(size), request.localFile.string());
+        !refusal.empty()) {
+        error = refusal;
+        return -2;
+    }
+    if (ensureLoggedIn(handle) != 0) {
+        error = handle.LastError();
+        return -3;
+    }
+    VornFileService service(handle);
+    if (size == 0) {
+        // Nothing to send in packets: one request without data creates the file.
+        handle.SetRoute(kMailboxOrganisation, request.mailbox, std::string(filesvc::kUpload));
+        std::string serial;
+        char flag = '0';
+        int rc = service.takeSerial(serial, flag);
+        if (rc == 0) rc = service.sendRequest(serial, flag, "", request.remoteName, 0, 0, 0, {});
+        std::string answer;
+        if (rc == 0) rc = handle.ReceiveResponse(answer);
+        if (rc != 0) error = handle.LastError();
+        return rc;
+    }
+    TransferItem item;
+    item.remoteName = request.remoteName;
+    item.localName = request.localFile.filename().string();
+    item.localDirectory = request.localFile.parent_path();
+    item.fileSize = static_cast<std::int64_t>(size);
+    item.taskId = request.taskId;
+    FileBlockInfo file(fileOptions(env));
+    if (!file.open(item, true, kMailboxOrganisation, request.mailbox, filesvc::kUpload)) {
+        error = file.errorText();
+        return -1;
+    }
+    if (int rc = moveBlocks(handle, file, false, request, env, error); rc != 0) {
+        file.close();
+        return rc;
+    }
+    if (ensureLoggedIn(handle) != 0) {
+        error = handle.LastError();
+        file.close();
+        return -3;
+    }
+    handle.SetRoute(kMailboxOrganisation, request.mailbox, std::string(filesvc::kUpload));
+    if (service.md5Check(request.localFile, request.remoteName, item.fileSize) < 0) {
+        error = handle.LastError();
+        discardProgress(file);
+        file.close();
+        return -1;
+    }
+    file.close();
+    return 0;
+}
+
+}  // namespace vantrel

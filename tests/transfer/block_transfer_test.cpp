@@ -1,0 +1,277 @@
+// The sliding-window download and upload services against the test gateway.
+
+#include <gtest/gtest.h>
+
+#include "client/transfer/file_block_info.h"
+#include "tests/transfer/transfer_gateway_fixture.h"
+
+namespace vantrel::testing {
+namespace {
+
+namespace fs = std::filesystem;
+
+// Sees every request before the file services answer it.
+class Spy final : public testgateway::TransactionService {
+public:
+    std::optional<testgateway::TransactionAnswer> handle(const testgateway::TransactionRequest& request) override {
+        std::lock_guard lock(mutex);
+        if (request.code == "40") {
+            Result<filesvc::Body> body = filesvc::decodePayload(request.payload);
+            if (body) bodies.push_back({body->a, body->b, body->c, static_cast<std::int64_t>(body->data.size())});
+            if (onPacket) onPacket(static_cast<int>(bodies.size()));
+        }
+        return std::nullopt;
+    }
+    struct Seen {
+        std::int64_t a, b, c, dataSize;
+    };
+    std::mutex mutex;
+    std::vector<Seen> bodies;
+    std::function<void(int)> onPacket;
+};
+
+class BlockTransfer : public TransferGatewayFixture {
+protected:
+    void SetUp() override {
+        gateway.addService(spy);
+        TransferGatewayFixture::SetUp();
+    }
+
+    std::unique_ptr<FileBlockInfo> openDownload(const std::string& name, std::int64_t size) {
+        TransferItem item;
+        item.remoteName = name;
+        item.localName = name;
+        item.localDirectory = root.path() / "recv";
+        item.fileSize = size;
+        item.taskId = "20261208093000-00042";
+        FileBlockInfo::Options o;
+        o.clock = &platform::RealClock::instance();
+        auto file = std::make_unique<FileBlockInfo>(o);
+        EXPECT_TRUE(file->open(item, false, "VRELKA", "FTP_A_QS", "04")) << file->errorText();
+        handle->SetRoute("VRELKA", "FTP_A_QS", "04");
+        return file;
+    }
+
+    std::unique_ptr<FileBlockInfo> openUpload(const std::string& content, const std::string& name = "u.dat") {
+        fs::create_directories(root.path() / "send");
+        std::ofstream(root.path() / "send" / name, std::ios::binary) << content;
+        TransferItem item;
+        item.remoteName = name;
+        item.localName = name;
+        item.localDirectory = root.path() / "send";
+        item.fileSize = static_cast<std::int64_t>(content.size());
+        item.taskId = "20261208093000-00042";
+        FileBlockInfo::Options o;
+        o.clock = &platform::RealClock::instance();
+        auto file = std::make_unique<FileBlockInfo>(o);
+        EXPECT_TRUE(file->open(item, true, "VRELKA", "FTP_A_QS", "03")) << file->errorText();
+        handle->SetRoute("VRELKA", "FTP_A_QS", "03");
+        return file;
+    }
+
+    std::string tmpBytes(const FileBlockInfo& file) { return readLocal(file.dataPath()); }
+
+    std::shared_ptr<Spy> spy = std::make_shared<Spy>();
+};
+
+TEST_F(BlockTransfer, threePacketBlockSendsThreeRequestsAndEndsAfterTheThirdAnswer) {
+    const std::string bytes = putRemote("t.dat", 48 * 1024);
+    auto file = openDownload("t.dat", 48 * 1024);
+    ASSERT_EQ(downloadBlock(file->block(0), *handle, env.options), 0) << handle->LastError();
+    ASSERT_EQ(spy->bodies.size(), 3u);
+    for (int i = 0; i < 3; ++i) {
+        EXPECT_EQ(spy->bodies[i].b, i * 16384);
+        EXPECT_EQ(spy->bodies[i].a, 16384);
+        EXPECT_EQ(spy->bodies[i].c, 16384);
+    }
+    EXPECT_TRUE(tmpBytes(*file) == bytes);
+}
+
+TEST_F(BlockTransfer, uploadOf40000BytesSendsThreeCutPackets) {
+    const std::string content(40000, 'k');
+    auto file = openUpload(content);
+    ASSERT_EQ(uploadBlock(*handle, &file->block(0), env.options), 0) << handle->LastError();
+    ASSERT_EQ(spy->bodies.size(), 3u);
+    EXPECT_EQ(spy->bodies[2].b, 32768);
+    EXPECT_EQ(spy->bodies[2].c, 7232);
+    EXPECT_EQ(spy->bodies[2].a, 40000);
+    EXPECT_EQ(spy->bodies[2].dataSize, 7232);
+    EXPECT_EQ(readLocal(files->root() / "FTP_A_QS" / "u.dat"), content);
+}
+
+TEST_F(BlockTransfer, errorAnswerIsReturnedOnlyAfterTheOtherAnswersAreWritten) {
+    const std::string bytes = putRemote("e.dat", 5 * 16384);
+    files->faults().failPacket(1, "0015");
+    auto file = openDownload("e.dat", 5 * 16384);
+    EXPECT_EQ(downloadBlock(file->block(0), *handle, env.options), -5);
+    EXPECT_EQ(file->block(0).inFlight(), 0);
+    // Every packet sent was answered and written, but the refused one.
+    const std::int64_t sent = static_cast<std::int64_t>(spy->bodies.size());
+    EXPECT_EQ(file->bytesDone(), (sent - 1) * 16384);
+    // The next call sends the refused packet and those never sent, nothing else.
+    ASSERT_EQ(downloadBlock(file->block(0), *handle, env.options), 0) << handle->LastError();
+    EXPECT_EQ(static_cast<std::int64_t>(spy->bodies.size()) - sent, 5 - (sent - 1));
+    bool refusedSentAgain = false;
+    for (std::size_t i = static_cast<std::size_t>(sent); i < spy->bodies.size(); ++i) {
+        refusedSentAgain = refusedSentAgain || spy->bodies[i].b == 16384;
+    }
+    EXPECT_TRUE(refusedSentAgain);
+    EXPECT_TRUE(tmpBytes(*file) == bytes);
+}
+
+TEST_F(BlockTransfer, lateAnswersAfterE999Or0014DoNotFailTheDownload) {
+    for (const char* code : {"E999", "0014"}) {
+        const std::string name = std::string("r") + code + ".dat";
+        const std::string bytes = putRemote(name, 400000);
+        files->faults().failPacket(2, code);
+        auto file = openDownload(name, 400000);
+        ASSERT_EQ(downloadBlock(file->block(0), *handle, env.options), 0) << code << ": " << handle->LastError();
+        EXPECT_TRUE(tmpBytes(*file) == bytes) << code;
+    }
+}
+
+TEST_F(BlockTransfer, uploadResendsAfterE999AndGivesUpOn0014) {
+    const std::string content(300000, 'w');
+    files->faults().failPacket(1, "E999");
+    auto file = openUpload(content);
+    ASSERT_EQ(uploadBlock(*handle, &file->block(0), env.options), 0) << handle->LastError();
+    EXPECT_EQ(readLocal(files->root() / "FTP_A_QS" / "u.dat"), content);
+
+    files->faults().failPacket(0, "0014");
+    auto again = openUpload(std::string(300000, 'v'), "v.dat");
+    EXPECT_EQ(uploadBlock(*handle, &again->block(0), env.options), -12);
+    EXPECT_EQ(handle->LastError(), "上传文件服务-交易返回错误");
+}
+
+TEST_F(BlockTransfer, stopRequestLetsInFlightAnswersInThenStops) {
+    putRemote("s.dat", 20 * 16384);
+    auto file = openDownload("s.dat", 20 * 16384);
+    FileBlockInfo* raw = file.get();
+    spy->onPacket = [raw](int n) {
+        if (n == 2) raw->setStopRequest(true);
+    };
+    EXPECT_EQ(downloadBlock(file->block(0), *handle, env.options), -97);
+    EXPECT_EQ(handle->LastError(), "用户停止任务！");
+    EXPECT_EQ(file->block(0).inFlight(), 0);
+    // Everything that was sent was answered and counted.
+    std::int64_t sent = 0;
+    for (auto& b : spy->bodies) sent += b.c;
+    EXPECT_EQ(file->bytesDone(), sent);
+}
+
+TEST_F(BlockTransfer, droppedConnectionResendsExactlyTheUnansweredPackets) {
+    const std::string bytes = putRemote("d.dat", 3 * 1024 * 1024);
+    auto file = openDownload("d.dat", 3 * 1024 * 1024);
+    gateway.faults().dropAfterPackets = 6;
+    EXPECT_LT(downloadBlock(file->block(0), *handle, env.options), 0);
+    gateway.faults().dropAfterPackets = 0;
+    const std::int64_t kept = file->bytesDone();
+    const long long fetchedBefore = files->counters().downloadBytes.load();
+    ASSERT_EQ(handle->LoginToGateway(), 1);
+    handle->SetRoute("VRELKA", "FTP_A_QS", "04");
+    ASSERT_EQ(downloadBlock(file->block(0), *handle, env.options), 0) << handle->LastError();
+    EXPECT_TRUE(tmpBytes(*file) == bytes);
+    // The second call fetched what was missing, and nothing already answered.
+    EXPECT_EQ(files->counters().downloadBytes.load() - fetchedBefore, static_cast<long long>(bytes.size()) - kept);
+}
+
+TEST_F(BlockTransfer, silentGatewayTimesOutAndTheNextCallResends) {
+    const std::string bytes = putRemote("q.dat", 40000);
+    handle = makeHandle();
+    handle->SetGatewayList({entry(gateway.gatewayPort(), "1")}, 0, "", "OPER01", "pass1234");
+    ASSERT_EQ(handle->LoginToGateway(), 1);
+    // A first file fills the serial pool, so the wait is for packets, not for numbers.
+    putRemote("warm.dat", 100);
+    auto warm = openDownload("warm.dat", 100);
+    ASSERT_EQ(downloadBlock(warm->block(0), *handle, env.options), 0) << handle->LastError();
+    auto file = openDownload("q.dat", 40000);
+    gateway.faults().answerDelayMs = 2500;
+    EXPECT_EQ(downloadBlock(file->block(0), *handle, env.options), -9);
+    EXPECT_EQ(handle->LastError().rfind("交易超时,下载文件[q.dat]-", 0), 0u) << handle->LastError();
+    EXPECT_FALSE(handle->IsLoggedIn());
+    gateway.faults().answerDelayMs = 0;
+    ASSERT_EQ(handle->LoginToGateway(), 1);
+    handle->SetRoute("VRELKA", "FTP_A_QS", "04");
+    ASSERT_EQ(downloadBlock(file->block(0), *handle, env.options), 0) << handle->LastError();
+    EXPECT_TRUE(tmpBytes(*file) == bytes);
+}
+
+TEST_F(BlockTransfer, resumedUploadSendsOnlyTheUnansweredPackets) {
+    const std::string content(100000, 'r');
+    {
+        auto file = openUpload(content);
+        BlockTask& block = file->block(0);
+        for (int i = 0; i < 3; ++i) {
+            auto p = file->nextPacket(block, true);
+            ASSERT_TRUE(file->markSent(block, *p, "0"));
+        }
+        ASSERT_TRUE(file->packetDone(block, 0, CPkgSize::kUploadSlots));
+        ASSERT_TRUE(file->packetDone(block, 16384, CPkgSize::kUploadSlots));
+    }
+    auto file = openUpload(content);
+    ASSERT_EQ(uploadBlock(*handle, &file->block(0), env.options), 0) << handle->LastError();
+    std::int64_t sent = 0;
+    for (auto& b : spy->bodies) {
+        EXPECT_GE(b.b, 32768);
+        sent += b.c;
+    }
+    EXPECT_EQ(sent, 100000 - 32768);
+}
+
+class ScriptedObserver final : public TransferObserver {
+public:
+    void begins(const std::string& name) override { began = name; }
+    void progress(const TransferProgressRecord& r) override { records.push_back(r); }
+    bool stopPressed() override { return pressStop && !std::exchange(pressed, true); }
+    void resumed() override { ++resumes; }
+    std::string began;
+    std::vector<TransferProgressRecord> records;
+    bool pressStop = false;
+    bool pressed = false;
+    int resumes = 0;
+};
+
+class ScriptedPrompt final : public UserPrompt {
+public:
+    bool askYesNo(const std::string& caption, const std::string& text, Icon) override {
+        asked = caption + "|" + text;
+        return answer;
+    }
+    void show(const std::string&, const std::string&, Icon) override {}
+    bool answer = false;
+    std::string asked;
+};
+
+TEST_F(BlockTransfer, interactiveDownloadReportsProgressAndAsksBeforeCancelling) {
+    putRemote("i.dat", 200000);
+    auto file = openDownload("i.dat", 200000);
+    ScriptedObserver observer;
+    ScriptedPrompt prompt;
+    observer.pressStop = true;
+    prompt.answer = false;
+    ASSERT_EQ(downloadBlockInteractive(file->block(0), *handle, env.options, observer, prompt), 0);
+    EXPECT_EQ(prompt.asked, "Stop download file|是否要取消下载?");
+    EXPECT_EQ(observer.resumes, 1);
+    EXPECT_EQ(observer.began, "i.dat");
+    ASSERT_FALSE(observer.records.empty());
+    EXPECT_EQ(observer.records.back().bytesDone, 200000);
+    EXPECT_EQ(observer.records.back().statusLine, "正在接收文件[i.dat](200000B / 200000B ), 请稍候...");
+
+    putRemote("j.dat", 2000000);
+    auto other = openDownload("j.dat", 2000000);
+    ScriptedObserver cancelling;
+    cancelling.pressStop = true;
+    prompt.answer = true;
+    EXPECT_EQ(downloadBlockInteractive(other->block(0), *handle, env.options, cancelling, prompt), -10);
+    EXPECT_EQ(other->block(0).inFlight(), 0);
+}
+
+TEST(ProgressRecord, formatsSpeedAndRemainingTime) {
+    const TransferProgressRecord r = makeProgressRecord(false, "a.dat", 1024 * 100, 1024 * 1000, 10.0);
+    EXPECT_EQ(r.speed, "    10.00K");
+    EXPECT_EQ(r.remaining, "00:01:30");
+    EXPECT_EQ(r.statusLine, "正在发送文件[a.dat](102400B / 1024000B ), 请稍候...");
+}
+
+}  // namespace
+}  // namespace vantrel::testing

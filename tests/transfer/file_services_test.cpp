@@ -1,0 +1,163 @@
+// The file services against the test gateway: lists, version, delete, rename, and whole
+// files moved by hand with their digests checked.
+
+#include <gtest/gtest.h>
+
+#include "tests/transfer/transfer_gateway_fixture.h"
+
+namespace vantrel::testing {
+namespace {
+
+namespace fs = std::filesystem;
+constexpr std::int64_t MiB = 1024 * 1024;
+
+using FileServices = TransferGatewayFixture;
+
+TEST_F(FileServices, listsFilesDirectoriesTodayAndHistory) {
+    // setup
+    putRemote("a.txt", 10);
+    putRemote("b.dat", 2000);
+    putRemote("Bullet/n.txt", 5);
+    fs::create_directories(files->root() / "FTP_A_QS" / "20261207");
+    putRemote("20261207/old.txt", 7);
+    const auto yesterday = fs::file_time_type::clock::now() - std::chrono::hours(48);
+    fs::last_write_time(files->root() / "FTP_A_QS" / "b.dat", yesterday);
+    VornFileService service(*handle);
+    std::vector<filesvc::ListEntry> entries;
+    // act / verify: all entries of the root
+    ASSERT_EQ(service.listFiles("FTP_A_QS", "*.*", entries), 4) << handle->LastError();
+    EXPECT_EQ(entries[0].name, "20261207");
+    EXPECT_TRUE(entries[0].isDirectory());
+    EXPECT_TRUE(entries[1].isDirectory());
+    EXPECT_EQ(entries[2].name, "a.txt");
+    EXPECT_EQ(entries[2].size, 10);
+    EXPECT_EQ(entries[3].name, "b.dat");
+    EXPECT_EQ(entries[3].time.size(), 8u);
+    // today's files leave out the old one (directories stay)
+    ASSERT_GE(service.listToday("FTP_A_QS", "*.txt", entries), 0);
+    ASSERT_EQ(entries.size(), 1u);
+    EXPECT_EQ(entries[0].name, "a.txt");
+    ASSERT_EQ(service.listFiles("FTP_A_QS", "Bullet\\*.*", entries), 1);
+    EXPECT_EQ(entries[0].name, "n.txt");
+    ASSERT_EQ(service.listHistory("FTP_A_QS", "20261207\\*.txt", entries), 1);
+    EXPECT_EQ(entries[0].name, "old.txt");
+}
+
+TEST_F(FileServices, versionQueryJoinsDateAndTimeDigits) {
+    VornFileService service(*handle);
+    std::string version;
+    ASSERT_EQ(service.queryVersion("FTP_A_QS", "VERSION", version), 0) << handle->LastError();
+    EXPECT_EQ(version, "20261208093015");
+}
+
+TEST_F(FileServices, listOfAMissingDirectoryCarriesTheTitleAndSerial) {
+    VornFileService service(*handle);
+    std::vector<filesvc::ListEntry> entries;
+    EXPECT_LT(service.listFiles("FTP_A_QS", "nope\\*.*", entries), 0);
+    EXPECT_EQ(handle->LastError().rfind("查询文件列表-失败(交易序列号:", 0), 0u) << handle->LastError();
+    EXPECT_NE(handle->LastError().find("目录不存在"), std::string::npos);
+}
+
+TEST_F(FileServices, deleteAndRenameChangeTheMailbox) {
+    putRemote("a.txt", 10);
+    putRemote("b.txt", 10);
+    VornFileService service(*handle);
+    EXPECT_EQ(service.mailboxRequest(filesvc::kRename, "c.txt", "FTP_A_QS", "a.txt"), 0) << handle->LastError();
+    EXPECT_EQ(service.mailboxRequest(filesvc::kDelete, "", "FTP_A_QS", "b.txt"), 0) << handle->LastError();
+    EXPECT_TRUE(fs::exists(files->root() / "FTP_A_QS" / "c.txt"));
+    EXPECT_FALSE(fs::exists(files->root() / "FTP_A_QS" / "a.txt"));
+    EXPECT_FALSE(fs::exists(files->root() / "FTP_A_QS" / "b.txt"));
+    EXPECT_EQ(service.mailboxRequest(filesvc::kDelete, "", "FTP_A_QS", "b.txt"), -5);
+    EXPECT_NE(handle->LastError().find("文件不存在"), std::string::npos);
+}
+
+TEST_F(FileServices, multiBlockDownloadArrivesByteExactAndLeavesNothingBehind) {
+    const std::string bytes = putRemote("big.dat", static_cast<std::size_t>(21 * MiB + 123));
+    std::string error;
+    ASSERT_EQ(downloadFile(*handle, downloadRequest("big.dat", static_cast<std::int64_t>(bytes.size())), env, error), 0)
+        << error;
+    EXPECT_TRUE(readLocal(root.path() / "recv" / "big.dat") == bytes);
+    EXPECT_FALSE(fs::exists(root.path() / "recv" / "big.dat.tmp"));
+    EXPECT_FALSE(fs::exists(root.path() / "recv" / "big.dat.tmp.~block"));
+    EXPECT_EQ(files->counters().downloadBytes.load(), static_cast<long long>(bytes.size()));
+}
+
+TEST_F(FileServices, uploadArrivesByteExactAndItsDigestIsChecked) {
+    std::string bytes(3 * MiB + 17, '\0');
+    for (std::size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<char>(i * 7 + i / 1000);
+    fs::create_directories(root.path() / "send");
+    std::ofstream(root.path() / "send" / "up.dat", std::ios::binary) << bytes;
+    ManualTransferRequest r;
+    r.mailbox = "FTP_A_QS";
+    r.remoteName = "up.dat";
+    r.localFile = root.path() / "send" / "up.dat";
+    std::string error;
+    ASSERT_EQ(uploadFile(*handle, r, env, error), 0) << error;
+    EXPECT_TRUE(readLocal(files->root() / "FTP_A_QS" / "up.dat") == bytes);
+    EXPECT_FALSE(fs::exists(root.path() / "send" / "up.dat.~block"));
+    EXPECT_TRUE(fs::exists(root.path() / "send" / "up.dat"));
+    EXPECT_EQ(files->counters().md5Queries.load(), 1);
+}
+
+TEST_F(FileServices, emptyFilesTravelBothWays) {
+    putRemote("empty.txt", 0);
+    std::string error;
+    ASSERT_EQ(downloadFile(*handle, downloadRequest("empty.txt", 0), env, error), 0) << error;
+    EXPECT_EQ(fs::file_size(root.path() / "recv" / "empty.txt"), 0u);
+    EXPECT_FALSE(fs::exists(root.path() / "recv" / "empty.txt.tmp.~block"));
+    fs::create_directories(root.path() / "send");
+    std::ofstream(root.path() / "send" / "zero.txt").flush();
+    ManualTransferRequest r;
+    r.mailbox = "FTP_A_QS";
+    r.remoteName = "zero.txt";
+    r.localFile = root.path() / "send" / "zero.txt";
+    ASSERT_EQ(uploadFile(*handle, r, env, error), 0) << error;
+    EXPECT_TRUE(fs::exists(files->root() / "FTP_A_QS" / "zero.txt"));
+}
+
+TEST_F(FileServices, corruptedPacketFailsTheDigestAndTheFileIsNotDelivered) {
+    const std::string bytes = putRemote("c.dat", 300000);
+    files->faults().corruptNextDownload = true;
+    std::string error;
+    EXPECT_EQ(downloadFile(*handle, downloadRequest("c.dat", 300000), env, error), -1);
+    EXPECT_EQ(error, "文件:c.dat校验错误,下载的文件可能被破坏。\n\r请不要使用断点续传功能重新下载该文件!");
+    EXPECT_FALSE(fs::exists(root.path() / "recv" / "c.dat"));
+    // The progress was discarded: the next run fetches everything again and succeeds.
+    EXPECT_FALSE(fs::exists(root.path() / "recv" / "c.dat.tmp.~block"));
+    ASSERT_EQ(downloadFile(*handle, downloadRequest("c.dat", 300000), env, error), 0) << error;
+    EXPECT_TRUE(readLocal(root.path() / "recv" / "c.dat") == bytes);
+}
+
+TEST_F(FileServices, aSizeLieIsNeverDeliveredAsGood) {
+    putRemote("l.dat", 50000);
+    std::string error;
+    EXPECT_NE(downloadFile(*handle, downloadRequest("l.dat", 50000 + 1000), env, error), 0);
+    EXPECT_FALSE(fs::exists(root.path() / "recv" / "l.dat"));
+}
+
+TEST_F(FileServices, remoteNamesThatLeaveTheReceiveDirectoryAreRefused) {
+    std::string error;
+    for (const char* name : {"..\\..\\evil.txt", "/etc/passwd", "sub/../../evil"}) {
+        ManualTransferRequest r = downloadRequest(name, 10);
+        // remoteBaseName keeps only the last component; a bare ".." is refused.
+        r.remoteName = name;
+        (void)downloadFile(*handle, r, env, error);
+    }
+    EXPECT_NE(downloadFile(*handle, downloadRequest("..", 10), env, error), 0);
+    EXPECT_NE(error.find("拒绝"), std::string::npos) << error;
+    EXPECT_FALSE(fs::exists(root.path() / "evil.txt"));
+    EXPECT_FALSE(fs::exists(root.path().parent_path() / "evil.txt"));
+}
+
+TEST_F(FileServices, md5QueryOnlyOnTheTransferRoutes) {
+    putRemote("m.txt", 100);
+    fs::create_directories(root.path() / "x");
+    std::ofstream(root.path() / "x" / "m.txt", std::ios::binary) << std::string(100, 'q');
+    VornFileService service(*handle);
+    handle->SetRoute("VRELKA", "FTP_A_QS", "02");
+    EXPECT_EQ(service.md5Check(root.path() / "x" / "m.txt", "m.txt", 100), -1);
+    EXPECT_EQ(handle->LastError(), "Md5校验类型不正确[02]失败!");
+}
+
+}  // namespace
+}  // namespace vantrel::testing

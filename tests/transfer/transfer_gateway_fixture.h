@@ -1,0 +1,63 @@
+#pragma once
+// The gateway fixture with the mailbox file services on a tree under the temporary root,
+// and helpers to fill mailboxes and move files.
+
+#include <fstream>
+#include <random>
+
+#include "client/transfer/block_transfer.h"
+#include "client/transfer/file_services.h"
+#include "client/transfer/manual_transfer.h"
+#include "tests/gateway/gateway_fixture.h"
+#include "tests/transfer/block_state_fixture.h"
+#include "tools/testgateway/file_services.h"
+
+namespace vantrel::testing {
+
+class TransferGatewayFixture : private PreferMemoryTempDir, public GatewayFixture {
+protected:
+    TransferGatewayFixture()
+        : files(std::make_shared<testgateway::MailboxFileService>(root.path() / "mailboxes", "20261208")) {}
+
+    void SetUp() override {
+        std::filesystem::create_directories(files->root() / "FTP_A_QS" / "Bullet");
+        gateway.addService(files);
+        GatewayFixture::SetUp();
+        handle = makeHandle();
+        ASSERT_EQ(handle->LoginToGateway(), 1) << handle->LastError();
+        env.options.clock = &platform::RealClock::instance();
+        env.systemLog = [this](std::string_view line) { logLines.emplace_back(line); };
+    }
+
+    // A file of `size` pseudo-random bytes in a mailbox.
+    std::string putRemote(const std::string& name, std::size_t size, const std::string& mailbox = "FTP_A_QS") {
+        std::string bytes(size, '\0');
+        std::mt19937 rng(static_cast<unsigned>(size));
+        for (auto& c : bytes) c = static_cast<char>(rng());
+        const auto path = files->root() / mailbox / name;
+        std::filesystem::create_directories(path.parent_path());
+        std::ofstream(path, std::ios::binary).write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+        return bytes;
+    }
+
+    std::string readLocal(const std::filesystem::path& p) {
+        std::ifstream in(p, std::ios::binary);
+        return std::string(std::istreambuf_iterator<char>(in), {});
+    }
+
+    ManualTransferRequest downloadRequest(const std::string& name, std::int64_t size) {
+        ManualTransferRequest r;
+        r.mailbox = "FTP_A_QS";
+        r.remoteName = name;
+        r.localDirectory = root.path() / "recv";
+        r.fileSize = size;
+        return r;
+    }
+
+    std::shared_ptr<testgateway::MailboxFileService> files;
+    std::unique_ptr<CVornFtp> handle;
+    ManualTransferEnvironment env;
+    std::vector<std::string> logLines;
+};
+
+}  // namespace vantrel::testing
