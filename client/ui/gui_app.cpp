@@ -37,12 +37,14 @@ int runGuiApp(int argc, char** argv) {
 
     HandleSession session(gateway);
     ConfigSettingsStore settings(installation);
+    HandleMailbox mailbox(session, context, gateway.process(), prompt);
     CatalogueListExport tableExport(clock);
     NoTaskActivity tasks;
     DiskSpaceCheck disk(installation.bin());
 
     CMainFrame::Services services;
     services.session = &session;
+    services.mailbox = &mailbox;
     services.settings = &settings;
     services.prompt = &prompt;
     services.notifier = &notifier;

@@ -92,7 +92,7 @@ public:
     enum StatusElement { kClock, kOperator, kBranch, kConnection, kRealtime, kElementCount };
     bool categoryVisible(const QString& title) const;
     bool commandVisible(const std::string& code) const;
-    QWidget* diskSpaceTip() const { return diskTip_; }
+    QLabel* diskSpaceTip() const { return diskTip_; }
     QMenu* trayMenu() const { return trayMenu_; }
     QMenu* taskMenu() const { return taskMenu_; }
 

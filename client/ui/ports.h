@@ -72,20 +72,22 @@ public:
     virtual int runBeforeLogin(std::string& text) = 0;
 };
 
+enum class TransferDirection { Download, Upload };
+
 // A snapshot of one interactive transfer, written by the transfer worker and polled by the
-// dialog on a timer. All members are guarded by `mutex`.
+// dialog on a timer. The texts and counts are guarded by `mutex`.
 struct TransferProgress {
     mutable std::mutex mutex;
     std::string fileName;
-    std::uint64_t bytesDone = 0;
-    std::uint64_t fileSize = 0;
-    double elapsedSeconds = 0;
+    std::int64_t bytesDone = 0;
+    std::int64_t fileSize = 0;
     std::string speed;      // "%9.2fK"
     std::string remaining;  // "%02d:%02d:%02d"
     std::string statusLine;
-    // Set by the dialog after the operator confirmed Stop; the worker ends the current file
-    // once nothing is in flight and reports the cancel.
-    std::atomic<bool> cancelRequested{false};
+    // Set by the dialog when the operator presses Stop; the transfer takes it, asks whether
+    // to cancel, and either ends the file (-10) or sets `resumed`.
+    std::atomic<bool> stopPressed{false};
+    std::atomic<bool> resumed{false};
 };
 
 // One remote list entry as the file service returns it.

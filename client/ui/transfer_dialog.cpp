@@ -44,12 +44,10 @@ CTransferDlg::CTransferDlg(TransferDirection direction, std::vector<TransferItem
     layout->addWidget(statusLabel_);
     layout->addWidget(stopButton_, 0, Qt::AlignRight);
 
-    connect(stopButton_, &QPushButton::clicked, this, &CTransferDlg::askStop);
+    connect(stopButton_, &QPushButton::clicked, this, &CTransferDlg::pressStop);
     connect(poll_, &QTimer::timeout, this, &CTransferDlg::refresh);
     QTimer::singleShot(0, this, &CTransferDlg::start);
 }
-
-bool CTransferDlg::cancelled() const { return progress_.cancelRequested; }
 
 void CTransferDlg::start() {
     poll_->start(kPollMilliseconds);
@@ -58,7 +56,6 @@ void CTransferDlg::start() {
         [this] {
             std::vector<TransferOutcome> outcomes;
             for (const TransferItem& item : items_) {
-                if (progress_.cancelRequested) break;
                 outcomes.push_back(direction_ == TransferDirection::Download
                                        ? service_.download(item, progress_)
                                        : service_.upload(item, progress_));
@@ -70,6 +67,7 @@ void CTransferDlg::start() {
 }
 
 void CTransferDlg::refresh() {
+    if (progress_.resumed.exchange(false)) stopButton_->setEnabled(true);
     std::lock_guard lock(progress_.mutex);
     fileLabel_->setText(qs(progress_.fileName));
     speedLabel_->setText(qs(progress_.speed).trimmed() + qs("/s"));
@@ -81,20 +79,16 @@ void CTransferDlg::refresh() {
 QString CTransferDlg::statusLine() const { return statusLabel_->text(); }
 int CTransferDlg::percent() const { return bar_->value(); }
 
-void CTransferDlg::askStop() {
-    if (!job_.busy() || progress_.cancelRequested) return;
-    const bool download = direction_ == TransferDirection::Download;
-    // The transfer goes on while the question is open; No simply carries on.
-    if (prompt_.askYesNo(download ? "Stop download file" : "Stop upload file",
-                         download ? "是否要取消下载?" : "是否要取消上传?", UserPrompt::Icon::Question)) {
-        progress_.cancelRequested = true;
-        stopButton_->setEnabled(false);
-    }
+void CTransferDlg::pressStop() {
+    if (!job_.busy() || !stopButton_->isEnabled()) return;
+    // The transfer asks the question and goes on while it is open.
+    stopButton_->setEnabled(false);
+    progress_.stopPressed = true;
 }
 
 void CTransferDlg::reject() {
     if (job_.busy()) {
-        askStop();
+        pressStop();
         return;
     }
     QDialog::reject();
@@ -105,6 +99,7 @@ void CTransferDlg::finish(std::vector<TransferOutcome> outcomes) {
     refresh();
     outcomes_ = std::move(outcomes);
     for (const TransferOutcome& outcome : outcomes_) {
+        if (outcome.code == -10) cancelled_ = true;
         if (outcome.code < 0 && outcome.code != -10) {
             prompt_.show(kAppCaption, outcome.text, UserPrompt::Icon::Error);
         }

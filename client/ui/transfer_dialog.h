@@ -1,8 +1,9 @@
 #pragma once
 // CTransferDlg: moves the queued files one after the other through the file services, on a
 // worker thread, and shows the transfer's progress record (speed, remaining time, status
-// line) polled from a snapshot twice a second. Stop asks "是否要取消下载?"/"是否要取消上传?";
-// Yes ends the current file once nothing is in flight and skips the rest.
+// line) polled from a snapshot twice a second. Stop is passed to the transfer, which asks
+// "是否要取消下载?"/"是否要取消上传?"; Yes ends the current file once nothing is in flight
+// and skips the rest, No carries on.
 // CDownLoadDlg is the download flavour; the upload counterpart is the same dialog.
 
 #include <QDialog>
@@ -11,7 +12,6 @@
 #include "client/app/user_prompt.h"
 #include "client/ui/background_job.h"
 #include "client/ui/ports.h"
-#include "client/ui/transfer_progress.h"
 
 class QLabel;
 class QProgressBar;
@@ -29,7 +29,7 @@ public:
 
     // After the dialog closed: one outcome per item that was started, in order.
     const std::vector<TransferOutcome>& outcomes() const { return outcomes_; }
-    bool cancelled() const;
+    bool cancelled() const { return cancelled_; }
 
     QPushButton* stopButton() const { return stopButton_; }
     QString statusLine() const;
@@ -42,7 +42,7 @@ public slots:
 
 private:
     void start();
-    void askStop();
+    void pressStop();
     void finish(std::vector<TransferOutcome> outcomes);
 
     const TransferDirection direction_;
@@ -51,6 +51,7 @@ private:
     UserPrompt& prompt_;
     TransferProgress progress_;
     std::vector<TransferOutcome> outcomes_;
+    bool cancelled_ = false;
 
     QLabel* fileLabel_;
     QLabel* speedLabel_;

@@ -21,7 +21,8 @@
 
 #include "client/app/user_prompt.h"
 #include "client/ui/ports.h"
-#include "client/ui/transfer_progress.h"
+#include "client/transfer/block_transfer.h"
+#include "client/ui/core_ports.h"
 
 namespace vantrel::ui::testing {
 
@@ -193,14 +194,23 @@ public:
     std::vector<std::string> listed, renamed, removed, moved;
     bool failList = false;
     int stepMs = 5;
+    UserPrompt* prompt = nullptr;  // asks the Stop question
 
 private:
     TransferOutcome move(const TransferItem& item, TransferProgress& progress, TransferDirection direction) {
         const std::uint64_t size = item.size ? item.size : 4096;
+        const bool download = direction == TransferDirection::Download;
         for (int step = 1; step <= 4; ++step) {
-            if (progress.cancelRequested) return {-10, "用户取消"};
+            if (progress.stopPressed.exchange(false) && prompt) {
+                if (prompt->askYesNo(download ? "Stop download file" : "Stop upload file",
+                                     download ? "是否要取消下载?" : "是否要取消上传?", UserPrompt::Icon::Question)) {
+                    return {-10, "用户取消"};
+                }
+                progress.resumed = true;
+            }
             std::this_thread::sleep_for(std::chrono::milliseconds(stepMs));
-            recordProgress(progress, direction, item.remoteName, size * step / 4, size, 0.01 * step);
+            storeProgress(progress, makeProgressRecord(download, item.remoteName, static_cast<std::int64_t>(size * step / 4),
+                                                       static_cast<std::int64_t>(size), 0.01 * step));
         }
         std::lock_guard lock(mutex);
         moved.push_back(item.remoteDirectory + item.remoteName);

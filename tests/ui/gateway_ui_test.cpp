@@ -1,0 +1,254 @@
+// The windows against the loopback test gateway: a real login through the dialog, the
+// categories by the operator's real permissions, browsing, a download and an upload with
+// progress records, a permission refusal, and a delete answered by the test.
+
+#include <QLineEdit>
+#include <QTimer>
+#include <QTreeWidget>
+#include <fstream>
+#include <random>
+
+#include "client/config/logs.h"
+#include "client/ui/core_ports.h"
+#include "client/ui/login_dialog.h"
+#include "client/ui/mail_form_view.h"
+#include "client/ui/main_frame.h"
+#include "client/ui/progress_popup.h"
+#include "client/ui/qt_notifier.h"
+#include "client/ui/transfer_dialog.h"
+#include "platform/files.h"
+#include "tests/support/temp_dir.h"
+#include "tests/ui/ui_fixture.h"
+#include "tools/testgateway/file_services.h"
+#include "tools/testgateway/test_gateway.h"
+
+namespace vantrel::ui {
+namespace {
+
+using testing::waitUntil;
+
+testgateway::TestGatewaySettings operators() {
+    auto settings = testgateway::parseSettings(R"(
+[gateway]
+BusinessDate = 20261208
+[operator OPER01]
+Password = pass1234
+UserCode = U0000042
+Permission = VRELKA,FTP_A_QS,**,C
+Permission = VRELKA,FTP_B_QS,00,C
+Permission = VRELKA,FTP_TZ_BULLET,00,C
+)");
+    EXPECT_TRUE(settings.isOk()) << settings.status().text();
+    return settings.value();
+}
+
+std::string randomBytes(std::size_t size) {
+    std::string bytes(size, '\0');
+    std::mt19937 rng(static_cast<unsigned>(size));
+    for (auto& c : bytes) c = static_cast<char>(rng());
+    return bytes;
+}
+
+void writeBytes(const std::filesystem::path& path, const std::string& bytes) {
+    std::filesystem::create_directories(path.parent_path());
+    std::ofstream(path, std::ios::binary).write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+}
+
+class GatewayUiTest : public testing::QtTest {
+protected:
+    GatewayUiTest()
+        : installation(root.path(), root.path()),
+          logs(installation, platform::RealClock::instance(), notifier),
+          gateway(operators()),
+          files(std::make_shared<testgateway::MailboxFileService>(root.path() / "mailboxes", "20261208")) {}
+
+    void SetUp() override {
+        ASSERT_TRUE(platform::createDirectories(installation.localconfig()));
+        std::filesystem::create_directories(root.path() / "recv");
+        writeBytes(files->root() / "FTP_A_QS" / "report.txt", "first line\r\n");
+        writeBytes(files->root() / "FTP_A_QS" / "data.bin", randomBytes(600 * 1024));
+        writeBytes(files->root() / "FTP_A_QS" / "old" / "inner.txt", "inner");
+        writeBytes(files->root() / "FTP_B_QS" / "b.txt", "b");
+        gateway.addService(files);
+        ASSERT_TRUE(gateway.start());
+        Context context;
+        context.installation = installation;
+        context.clock = &platform::RealClock::instance();
+        context.notifier = &notifier;
+        context.prompt = &prompt;
+        context.logs = &logs;
+        interactive = std::make_unique<InteractiveGateway>(context);
+        interactive->process().setProduct("HMRQ0001", "1.30.00");
+        session = std::make_unique<HandleSession>(*interactive);
+        mailbox = std::make_unique<HandleMailbox>(*session, context, interactive->process(), prompt);
+    }
+
+    void TearDown() override {
+        mailbox.reset();
+        if (interactive) interactive->disconnect();
+        gateway.stop();
+    }
+
+    LoginSettings given() {
+        LoginSettings s;
+        s.gateways = {GatewayEntry{"127.0.0.1", std::to_string(gateway.gatewayPort()),
+                                   std::to_string(gateway.updatePort()), "30"}};
+        s.gateways.resize(kGatewayCount);
+        s.operatorCode = "OPER01";
+        return s;
+    }
+
+    void login() {
+        CLogin::Services s;
+        s.session = session.get();
+        s.settings = &settings;
+        s.prompt = &prompt;
+        s.notifier = &notifier;
+        s.progress = &progress;
+        CLogin dialog(s, given(), false);
+        dialog.show();
+        dialog.passwordBox()->setText("pass1234");
+        dialog.submit();
+        ASSERT_TRUE(waitUntil([&] { return !dialog.isVisible() || !dialog.loginRunning(); }));
+        ASSERT_TRUE(waitUntil([&] { return !dialog.isVisible(); }, 2000)) << prompt.last();
+        ASSERT_EQ(dialog.result(), QDialog::Accepted);
+    }
+
+    std::unique_ptr<CMailFormView> makeView() {
+        CMailFormView::Services s;
+        s.session = session.get();
+        s.mailbox = mailbox.get();
+        s.settings = &settings;
+        s.prompt = &prompt;
+        s.notifier = &notifier;
+        s.progress = &progress;
+        auto view = std::make_unique<CMailFormView>(s);
+        view->setLocalDirectory(root.path() / "recv");
+        view->show();
+        return view;
+    }
+
+    void run(CMailFormView& view, const std::function<void()>& command) {
+        command();
+        ASSERT_TRUE(waitUntil([&] { return !view.busy(); }, 30000));
+    }
+
+    QTreeWidgetItem* row(QTreeWidget* list, const std::string& name) {
+        for (int i = 0; i < list->topLevelItemCount(); ++i) {
+            if (list->topLevelItem(i)->text(0).toStdString() == name) return list->topLevelItem(i);
+        }
+        return nullptr;
+    }
+
+    vantrel::testing::TempDir root;
+    Installation installation;
+    QtNotifier notifier;
+    Logs logs;
+    testgateway::TestGateway gateway;
+    std::shared_ptr<testgateway::MailboxFileService> files;
+    testing::ScriptedPrompt prompt;
+    testing::MemorySettings settings;
+    ProgressPopup progress;
+    std::unique_ptr<InteractiveGateway> interactive;
+    std::unique_ptr<HandleSession> session;
+    std::unique_ptr<HandleMailbox> mailbox;
+};
+
+TEST_F(GatewayUiTest, logsInAndShowsTheCategoriesTheOperatorMayList) {
+    login();
+    EXPECT_TRUE(session->isLoggedIn());
+    EXPECT_EQ(session->userCode(), "U0000042");
+    CMainFrame::Services s;
+    s.session = session.get();
+    s.mailbox = mailbox.get();
+    s.settings = &settings;
+    s.prompt = &prompt;
+    s.notifier = &notifier;
+    CMainFrame frame(s);
+    frame.applyPermissions();
+    EXPECT_TRUE(frame.commandVisible("FTP_A_QS"));
+    EXPECT_TRUE(frame.commandVisible("FTP_B_QS"));
+    EXPECT_FALSE(frame.commandVisible("FTP_SG"));
+    EXPECT_TRUE(frame.categoryVisible("公告"));
+    EXPECT_TRUE(frame.commandVisible("FTP_TZ_BULLET"));
+    EXPECT_FALSE(frame.commandVisible("FTP_A_BULLET"));
+    ASSERT_TRUE(waitUntil([&] { return frame.statusText(CMainFrame::kConnection).endsWith(QString::fromUtf8("在线")); }));
+    EXPECT_EQ(frame.statusText(CMainFrame::kOperator).toStdString(), "操作员:OPER01");
+}
+
+TEST_F(GatewayUiTest, browsesDownloadsAndUploadsWithProgress) {
+    login();
+    auto view = makeView();
+    run(*view, [&] { view->openMailbox("FTP_A_QS"); });
+    ASSERT_NE(row(view->remoteList(), "report.txt"), nullptr) << prompt.last();
+    ASSERT_NE(row(view->remoteList(), "old"), nullptr);
+    EXPECT_EQ(row(view->remoteList(), "data.bin")->text(1).toStdString(), std::to_string(600 * 1024));
+
+    run(*view, [&] { view->openRemoteItem(row(view->remoteList(), "old")); });
+    EXPECT_EQ(view->remoteList()->topLevelItem(0)->text(0).toStdString(), kParentRow);
+    ASSERT_NE(row(view->remoteList(), "inner.txt"), nullptr);
+    run(*view, [&] { view->goUp(); });
+
+    // Download two files, watching the dialog's progress record.
+    row(view->remoteList(), "report.txt")->setSelected(true);
+    row(view->remoteList(), "data.bin")->setSelected(true);
+    std::set<std::string> statusLines;
+    QTimer watch;
+    QObject::connect(&watch, &QTimer::timeout, [&] {
+        if (auto* dialog = qobject_cast<CTransferDlg*>(QApplication::activeModalWidget())) {
+            dialog->refresh();
+            if (!dialog->statusLine().isEmpty()) statusLines.insert(dialog->statusLine().toStdString());
+        }
+    });
+    watch.start(5);
+    run(*view, [&] { view->downloadSelected(); });
+    std::string bytes;
+    const auto received = platform::readFile(root.path() / "recv" / "data.bin");
+    ASSERT_TRUE(received.isOk()) << prompt.last();
+    EXPECT_EQ(received.value(), randomBytes(600 * 1024));
+    EXPECT_EQ(platform::readFile(root.path() / "recv" / "report.txt").value(), "first line\r\n");
+    EXPECT_NE(row(view->localList(), "data.bin"), nullptr);  // the local list was read again
+    EXPECT_TRUE(prompt.messages().empty()) << prompt.last();
+
+    // Upload a local file into the mailbox.
+    writeBytes(root.path() / "recv" / "send.dat", randomBytes(200 * 1024));
+    view->refreshLocal();
+    view->localList()->clearSelection();
+    row(view->localList(), "send.dat")->setSelected(true);
+    run(*view, [&] { view->uploadSelected(); });
+    watch.stop();
+    const auto sent = platform::readFile(files->root() / "FTP_A_QS" / "send.dat");
+    ASSERT_TRUE(sent.isOk()) << prompt.last();
+    EXPECT_EQ(sent.value(), randomBytes(200 * 1024));
+    EXPECT_NE(row(view->remoteList(), "send.dat"), nullptr);  // the remote list was read again
+
+    bool sawReceive = false, sawSend = false;
+    for (const auto& line : statusLines) {
+        sawReceive = sawReceive || line.rfind("正在接收文件[", 0) == 0;
+        sawSend = sawSend || line.rfind("正在发送文件[", 0) == 0;
+    }
+    EXPECT_TRUE(sawReceive);
+    EXPECT_TRUE(sawSend);
+}
+
+TEST_F(GatewayUiTest, refusesWhatTheOperatorMayNotDoAndDeletesAfterTheQuestion) {
+    login();
+    auto view = makeView();
+    run(*view, [&] { view->openMailbox("FTP_B_QS"); });
+    ASSERT_NE(row(view->remoteList(), "b.txt"), nullptr) << prompt.last();
+    row(view->remoteList(), "b.txt")->setSelected(true);
+    run(*view, [&] { view->downloadSelected(); });
+    EXPECT_EQ(prompt.last(), "该操作员无此信箱文件下载权限！");
+    EXPECT_FALSE(std::filesystem::exists(root.path() / "recv" / "b.txt"));
+
+    run(*view, [&] { view->openMailbox("FTP_A_QS"); });
+    row(view->remoteList(), "report.txt")->setSelected(true);
+    prompt.answer(true);
+    run(*view, [&] { view->deleteSelected(); });
+    EXPECT_EQ(prompt.last(), "确实要删除report.txt文件吗？");
+    EXPECT_FALSE(std::filesystem::exists(files->root() / "FTP_A_QS" / "report.txt"));
+    EXPECT_EQ(row(view->remoteList(), "report.txt"), nullptr);
+}
+
+}  // namespace
+}  // namespace vantrel::ui
