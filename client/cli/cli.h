@@ -52,5 +52,6 @@ struct Command {
 // Command groups, one source file each.
 std::vector<Command> runCommands();  // command_run.cpp
 std::vector<Command> gatewayCommands();  // command_login.cpp
+std::vector<Command> mailboxCommands();  // command_mailbox.cpp
 
 }  // namespace vantrel::cli

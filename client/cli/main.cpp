@@ -14,7 +14,7 @@ using vantrel::cli::Command;
 
 std::vector<Command> allCommands() {
     std::vector<Command> commands;
-    for (auto group : {vantrel::cli::runCommands, vantrel::cli::gatewayCommands}) {
+    for (auto group : {vantrel::cli::runCommands, vantrel::cli::gatewayCommands, vantrel::cli::mailboxCommands}) {
         for (const Command& c : group()) commands.push_back(c);
     }
     return commands;
