@@ -1,0 +1,114 @@
+#include "client/catalogue/keyed_digest.h"
+
+#include <cstdint>
+#include <cstring>
+#include <fstream>
+#include <vector>
+
+#include "korrim/klav.h"
+#include "tamsor/klav_ext.h"
+
+namespace vantrel::catalogue {
+namespace {
+
+constexpr int kDeviceCipher = 0x10000;
+
+// The key is the same for every file and installation; lists written by one build verify
+// only with a build that assembles the same key.
+KLAV_SYMMETRIC_KEY digestKey() {
+    static constexpr std::uint32_t kParts[4] = {0x7A3C91E4u, 0x1F08B65Du, 0xC42E7713u, 0x5DB9A0F2u};
+    KLAV_SYMMETRIC_KEY key{};
+    key.keyLen = 16;
+    key.algorithm = kDeviceCipher;
+    for (int i = 0; i < 4; ++i) {
+        for (int b = 0; b < 4; ++b) key.key[i * 4 + b] = static_cast<unsigned char>(kParts[i] >> (8 * b));
+    }
+    return key;
+}
+
+std::optional<std::array<unsigned char, 16>> md5OfFile(const std::filesystem::path& file) {
+    std::ifstream in(file, std::ios::binary);
+    if (!in) return std::nullopt;
+    KLAV_HANDLE handle = nullptr;
+    if (KLAV_HASHInit(KLAV_MD5, &handle) != KLAV_OK) return std::nullopt;
+    std::vector<char> buffer(1 << 16);
+    while (in) {
+        in.read(buffer.data(), static_cast<std::streamsize>(buffer.size()));
+        const std::streamsize n = in.gcount();
+        if (n > 0 && KLAV_HASHUpdate(&handle, reinterpret_cast<const unsigned char*>(buffer.data()),
+                                     static_cast<int>(n)) != KLAV_OK) {
+            return std::nullopt;
+        }
+    }
+    unsigned char out[KLAV_MAX_DIGEST_SIZE];
+    int length = 0;
+    if (in.bad()) {
+        KLAV_HASHFinal(&handle, out, &length);
+        return std::nullopt;
+    }
+    if (KLAV_HASHFinal(&handle, out, &length) != KLAV_OK || length != 16) return std::nullopt;
+    std::array<unsigned char, 16> digest;
+    std::memcpy(digest.data(), out, 16);
+    return digest;
+}
+
+int hexValue(char c) {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    return -1;
+}
+
+}  // namespace
+
+std::string InterleavedHex(const std::array<unsigned char, 24>& bytes) {
+    static const char* kDigits = "0123456789abcdef";
+    std::string text(48, '0');
+    for (std::size_t i = 0; i < 24; ++i) {
+        text[i] = kDigits[bytes[i] >> 4];
+        text[24 + i] = kDigits[bytes[i] & 0x0F];
+    }
+    return text;
+}
+
+std::optional<std::array<unsigned char, 24>> FromInterleavedHex(const std::string& text) {
+    if (text.size() != 48) return std::nullopt;
+    std::array<unsigned char, 24> bytes;
+    for (std::size_t i = 0; i < 24; ++i) {
+        const int high = hexValue(text[i]);
+        const int low = hexValue(text[24 + i]);
+        if (high < 0 || low < 0) return std::nullopt;
+        bytes[i] = static_cast<unsigned char>(high << 4 | low);
+    }
+    return bytes;
+}
+
+std::optional<std::string> KeyedDigestOfFile(const std::filesystem::path& file) {
+    const auto md5 = md5OfFile(file);
+    if (!md5) return std::nullopt;
+    const KLAV_SYMMETRIC_KEY key = digestKey();
+    unsigned char out[KLAV_CIPHER_OUT_MAX(16)];
+    int length = 0;
+    if (CKLAV_EXT::Encrypt(kDeviceCipher, &key, nullptr, 0, md5->data(), 16, out, &length) != KLAV_OK || length != 24) {
+        return std::nullopt;
+    }
+    std::array<unsigned char, 24> bytes;
+    std::memcpy(bytes.data(), out, 24);
+    return InterleavedHex(bytes);
+}
+
+bool KeyedDigestMatches(const std::filesystem::path& file, const std::string& digest) {
+    const auto bytes = FromInterleavedHex(digest);
+    if (!bytes) return false;
+    const KLAV_SYMMETRIC_KEY key = digestKey();
+    unsigned char out[KLAV_CIPHER_OUT_MAX(24)];
+    int length = 0;
+    if (CKLAV_EXT::Decrypt(kDeviceCipher, &key, nullptr, 0, bytes->data(), 24, out, &length) != KLAV_OK ||
+        length != 16) {
+        return false;
+    }
+    const auto md5 = md5OfFile(file);
+    return md5 && std::memcmp(md5->data(), out, 16) == 0;
+}
+
+}  // namespace vantrel::catalogue

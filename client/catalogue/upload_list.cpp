@@ -1,0 +1,420 @@
+#include "client/catalogue/upload_list.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+
+#include "client/catalogue/catalogue_text.h"
+#include "client/catalogue/keyed_digest.h"
+#include "client/catalogue/list_engine.h"
+#include "client/catalogue/table_schema.h"
+#include "client/config/config.h"
+#include "client/transfer/local_path.h"
+#include "platform/files.h"
+#include "platform/text_codec.h"
+
+namespace vantrel::catalogue {
+namespace {
+
+constexpr const char* kNotOpen = "请先调用接口InitFileListDbf！";
+constexpr const char* kBadArgument = "函数输入参数不正确！";
+constexpr const char* kChanged = "文件MD5值发生改变，会重新添加发送文件！";
+constexpr const char* kMissing = "该发送文件不存在！";
+
+bool endsWith(const std::string& text, const std::string& suffix) {
+    return !suffix.empty() && text.size() >= suffix.size() &&
+           text.compare(text.size() - suffix.size(), suffix.size(), suffix) == 0;
+}
+
+// "YYYY-MM-DD hh:mm:ss" from "YYYYMMDD" and "hh:mm:ss".
+std::string modifyTimeOf(const ScannedFile& f) {
+    return f.date.substr(0, 4) + "-" + f.date.substr(4, 2) + "-" + f.date.substr(6, 2) + " " + f.time;
+}
+
+std::optional<ScannedFile> describe(const std::filesystem::path& path) {
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return std::nullopt;
+    const platform::LocalTime t = platform::toLocalTime(std::chrono::system_clock::from_time_t(st.st_mtime));
+    char date[16], time[16];
+    std::snprintf(date, sizeof date, "%04d%02d%02d", t.year, t.month, t.day);
+    std::snprintf(time, sizeof time, "%02d:%02d:%02d", t.hour, t.minute, t.second);
+    return ScannedFile{path.filename().string(), static_cast<std::int64_t>(st.st_size), date, time};
+}
+
+}  // namespace
+
+CUpLoadFile::CUpLoadFile(const Context& context, BlockStateRemover* blockStates)
+    : context_(context), blockStates_(blockStates) {}
+
+CUpLoadFile::~CUpLoadFile() = default;
+
+std::string CUpLoadFile::nowText() const { return FormatDateTime(context_.clock->localNow()); }
+
+int CUpLoadFile::InitFileList(const UploadTask& task) {
+    std::lock_guard lock(mutex_);
+    taskId_ = TrimText(task.planid);
+    const std::string suffix = CConfig(context_.installation).readFlagFileExtend();
+    readySuffix_ = suffix.empty() ? ".rdy" : suffix;
+    const platform::LocalTime today = context_.clock->localNow();
+    sendDirectory_ = task.sendpath;
+    if (task.hassenddir) sendDirectory_ /= FormatDate(today);
+    sentDirectory_ = task.sentpath;
+    if (task.hassentdir) sentDirectory_ /= FormatDate(today);
+    (void)platform::createDirectories(context_.installation.data());
+    listPath_ = DailyTaskFile(context_.installation.data(), taskId_, today, ".dat");
+    taskLogPath_ = DailyTaskFile(context_.installation.log(), taskId_, today, ".log");
+    return initListLocked();
+}
+
+int CUpLoadFile::InitFileListDbf() {
+    std::lock_guard lock(mutex_);
+    return initListLocked();
+}
+
+int CUpLoadFile::initListLocked() {
+    list_.reset();
+    auto list = std::make_unique<CDbfImpl>(*context_.clock);
+    if (list->Open(listPath_, 2) != 1) {
+        if (!CopyTemplate(context_.installation.localconfig() / kUploadListTemplate, listPath_)) {
+            lastError_ = "拷贝上传数据模板文件失败!";
+            return 0;
+        }
+        if (list->Open(listPath_, 2) != 1) {
+            lastError_ = "打开发送文件列表DBF文件失败！";
+            return 0;
+        }
+    }
+    list_ = std::move(list);
+    return 1;
+}
+
+std::vector<ScannedFile> CUpLoadFile::ScanSendDirectory() {
+    std::lock_guard lock(mutex_);
+    return scanLocked();
+}
+
+std::vector<ScannedFile> CUpLoadFile::scanLocked() {
+    std::vector<ScannedFile> files;
+    std::error_code ec;
+    std::filesystem::directory_iterator it(sendDirectory_, ec), end;
+    if (ec) {
+        char text[256];
+        std::snprintf(text, sizeof text, "查找文件出现错误，错误代码：%d", ec.value());
+        lastError_ = text;
+        return files;
+    }
+    for (; it != end; it.increment(ec)) {
+        const std::string path = it->path().string();
+        if (endsWith(path, readySuffix_)) continue;
+        if (!std::filesystem::exists(path + readySuffix_, ec)) continue;
+        if (auto file = describe(it->path())) files.push_back(*file);
+    }
+    // Oldest first; names compare as the 8-bit text they are stored as.
+    std::stable_sort(files.begin(), files.end(), [](const ScannedFile& a, const ScannedFile& b) {
+        if (a.date != b.date) return a.date < b.date;
+        if (a.time != b.time) return a.time < b.time;
+        return platform::utf8ToGbkLossy(a.name) < platform::utf8ToGbkLossy(b.name);
+    });
+    return files;
+}
+
+int CUpLoadFile::AddNewFiles() {
+    std::lock_guard lock(mutex_);
+    if (!list_) {
+        lastError_ = kNotOpen;
+        return 0;
+    }
+    const std::vector<ScannedFile> files = scanLocked();
+    if (files.empty()) return 0;
+    for (const ScannedFile& file : files) {
+        // Any unsent row of the same name lists it already; a changed file's row was reset
+        // when the work items were loaded.
+        const bool listed = std::any_of(items_.begin(), items_.end(), [&](const auto& item) {
+            return EqualsIgnoreCase(item->fileName, file.name) && item->flag != '1' && item->endTime.empty();
+        });
+        if (listed) continue;
+        auto item = std::make_unique<UploadWorkItem>();
+        item->taskId = taskId_;
+        item->fileName = file.name;
+        item->localSize = std::to_string(file.size);
+        item->sentSize = "0";
+        item->modifyTime = modifyTimeOf(file);
+        item->beginTime = nowText();
+        item->md5 = KeyedDigestOfFile(sendDirectory_ / file.name).value_or("");
+        const int row = list_->AppendRow({{"filename", item->fileName},
+                                          {"localsize", item->localSize},
+                                          {"modifytime", item->modifyTime},
+                                          {"begintime", item->beginTime},
+                                          {"md5", item->md5}});
+        if (row < 0) {
+            char text[2048];
+            std::snprintf(text, sizeof text, "添加文件信息到上传列表失败!任务ID：%s， 失败原因：上传任务表[%s]%s！",
+                          taskId_.c_str(), listPath_.string().c_str(), list_->LastError().c_str());
+            lastError_ = text;
+            continue;
+        }
+        item->row = row;
+        itemsByRow_[row] = item.get();
+        items_.push_back(std::move(item));
+    }
+    return 1;
+}
+
+void CUpLoadFile::removeBlockState(const std::filesystem::path& file) {
+    const std::filesystem::path block = file.string() + ".~block";
+    bool removed;
+    if (blockStates_ != nullptr) {
+        removed = blockStates_->removeBlockState(file).isOk();
+    } else {
+        removed = ::unlink(block.c_str()) == 0 || errno == ENOENT;
+    }
+    if (!removed) lastError_ = "删除[" + block.string() + "]文件失败，请手动处理该文件！";
+}
+
+bool CUpLoadFile::LoadWorkItems() {
+    std::vector<UploadItemChanged> notices;
+    {
+        std::lock_guard lock(mutex_);
+        items_.clear();
+        itemsByRow_.clear();
+        sentCount_ = 0;
+        if (!list_) {
+            lastError_ = kNotOpen;
+            return false;
+        }
+        DbfRow row;
+        for (int r = 0; r < list_->GetRecordCount(); ++r) {
+            if (!list_->ReadRow(r, row)) {
+                lastError_ = list_->LastError();
+                return false;
+            }
+            if (row.deleted()) continue;
+            if (row.trimmed("flag") == "1") {
+                ++sentCount_;
+                continue;
+            }
+            auto item = std::make_unique<UploadWorkItem>();
+            item->taskId = taskId_;
+            item->fileName = row.trimmed("filename");
+            item->localSize = row.trimmed("localsize");
+            item->sentSize = row.trimmed("uploadsize");
+            item->modifyTime = row.trimmed("modifytime");
+            item->endTime = row.trimmed("endtime");
+            item->beginTime = row.trimmed("begintime");
+            item->md5 = row.trimmed("md5");
+            item->lastError = row.trimmed("discript");
+            item->row = r;
+            auto path = localPathInside(sendDirectory_, item->fileName);
+            std::optional<ScannedFile> file;
+            if (path) file = describe(path.value());
+            if (!file) {
+                notices.push_back(UploadItemChanged{taskId_, item->fileName, r, kMissing});
+                continue;
+            }
+            if (!KeyedDigestMatches(path.value(), item->md5)) {
+                // The file changed since it was listed: it is sent again from the start,
+                // and its row describes the file as it is now.
+                notices.push_back(UploadItemChanged{taskId_, item->fileName, r, kChanged});
+                removeBlockState(path.value());
+                item->localSize = std::to_string(file->size);
+                item->modifyTime = modifyTimeOf(*file);
+                item->md5 = KeyedDigestOfFile(path.value()).value_or("");
+                item->sentSize = "0";
+                item->lastError = kChanged;
+                list_->SetFieldValues(r, {{"localsize", item->localSize},
+                                          {"modifytime", item->modifyTime},
+                                          {"md5", item->md5},
+                                          {"uploadsize", "0"},
+                                          {"discript", kChanged}});
+            }
+            itemsByRow_[r] = item.get();
+            items_.push_back(std::move(item));
+        }
+    }
+    if (context_.notifier != nullptr) {
+        for (const auto& notice : notices) context_.notifier->post(notice);
+    }
+    return true;
+}
+
+UploadWorkItem* CUpLoadFile::itemLocked(int row) {
+    auto it = itemsByRow_.find(row);
+    return it == itemsByRow_.end() ? nullptr : it->second;
+}
+
+bool CUpLoadFile::checkLocked(int row) {
+    if (row < 0 || (list_ && itemLocked(row) == nullptr)) {
+        lastError_ = kBadArgument;
+        return false;
+    }
+    if (!list_) {
+        lastError_ = kNotOpen;
+        return false;
+    }
+    return true;
+}
+
+int CUpLoadFile::SetUploadedSize(int row, std::int64_t bytes) {
+    std::lock_guard lock(mutex_);
+    if (!checkLocked(row)) return 0;
+    UploadWorkItem& item = *itemLocked(row);
+    item.sentSize = std::to_string(bytes);
+    if (list_->SetFieldValues(row, {{"uploadsize", item.sentSize}, {"discript", ""}}) != 0) {
+        lastError_ = list_->LastError();
+        return 0;
+    }
+    return 1;
+}
+
+int CUpLoadFile::RecordFailure(int row, const std::string& error) {
+    std::lock_guard lock(mutex_);
+    if (!checkLocked(row)) return 0;
+    UploadWorkItem& item = *itemLocked(row);
+    if (error == item.lastError) return 1;
+    ++item.retry;
+    item.lastError = error.substr(0, 200);
+    item.changeDate = FormatDate(context_.clock->localNow());
+    std::string stored;
+    list_->GetFieldValueByName(row, "retry", stored);
+    const std::string retry = std::to_string(LeadingInteger(stored) + 1);
+    if (list_->SetFieldValues(row, {{"retry", retry}, {"discript", error}}) != 0) {
+        lastError_ = list_->LastError();
+        return 0;
+    }
+    return 1;
+}
+
+int CUpLoadFile::MarkSent(int row) {
+    std::lock_guard lock(mutex_);
+    if (!checkLocked(row)) return 0;
+    UploadWorkItem& item = *itemLocked(row);
+    item.flag = '1';
+    item.finished = true;
+    item.lastError = " ";
+    item.changeDate = FormatDate(context_.clock->localNow());
+    item.endTime = nowText();
+    ++sentCount_;
+    if (list_->SetFieldValues(row, {{"endtime", item.endTime}, {"flag", "1"}}) != 0) {
+        lastError_ = list_->LastError();
+        return 0;
+    }
+    return 1;
+}
+
+int CUpLoadFile::FinishItem(int row) {
+    std::lock_guard lock(mutex_);
+    if (!checkLocked(row)) return 0;
+    itemLocked(row)->finished = true;
+    return 1;
+}
+
+std::filesystem::path CUpLoadFile::SentFileName(const std::string& fileName) const {
+    std::lock_guard lock(mutex_);
+    return sentFileNameLocked(fileName);
+}
+
+std::filesystem::path CUpLoadFile::sentFileNameLocked(const std::string& fileName) const {
+    const std::size_t dot = fileName.rfind('.');
+    const std::string base = dot == std::string::npos ? fileName : fileName.substr(0, dot);
+    const std::string extension = dot == std::string::npos ? std::string() : fileName.substr(dot);
+    const platform::LocalTime t = context_.clock->localNow();
+    char stamp[32];
+    std::snprintf(stamp, sizeof stamp, "%04d%02d%02d%02d%02d%02d", t.year, t.month, t.day, t.hour, t.minute, t.second);
+    const std::string stem = base + "_SUCCESS_" + stamp;
+    std::filesystem::path candidate = sentDirectory_ / (stem + extension);
+    std::error_code ec;
+    for (int n = 1; std::filesystem::exists(candidate, ec) && n < 10000; ++n) {
+        candidate = sentDirectory_ / (stem + "_" + std::to_string(n) + extension);
+    }
+    return candidate;
+}
+
+int CUpLoadFile::BackupSentFile(int row) {
+    std::lock_guard lock(mutex_);
+    if (!checkLocked(row)) return 0;
+    const std::string name = itemLocked(row)->fileName;
+    auto source = localPathInside(sendDirectory_, name);
+    if (!source) {
+        lastError_ = source.status().text();
+        return 0;
+    }
+    (void)platform::createDirectories(sentDirectory_);
+    bool moved = false;
+    for (int attempt = 0; attempt < 3 && !moved; ++attempt) {
+        const std::filesystem::path target = sentFileNameLocked(name);
+        // A hard link never replaces an existing file; across volumes, copy without
+        // overwriting and remove the original.
+        if (::link(source.value().c_str(), target.c_str()) == 0) {
+            moved = ::unlink(source.value().c_str()) == 0;
+        } else if (errno == EXDEV || errno == EPERM) {
+            std::error_code ec;
+            moved = std::filesystem::copy_file(source.value(), target, std::filesystem::copy_options::none, ec) &&
+                    std::filesystem::remove(source.value(), ec);
+        }
+    }
+    if (!moved) {
+        lastError_ = "备份文件失败";
+        return 0;
+    }
+    const std::filesystem::path marker = source.value().string() + readySuffix_;
+    for (int attempt = 0; attempt < 3; ++attempt) {
+        if (::unlink(marker.c_str()) == 0 || errno == ENOENT) return 1;
+    }
+    lastError_ = "删除[" + marker.string() + "]文件失败，请手动处理该文件！";
+    return 0;
+}
+
+void CUpLoadFile::SetDirectories(const std::filesystem::path& send, const std::filesystem::path& sent) {
+    std::lock_guard lock(mutex_);
+    sendDirectory_ = send;
+    sentDirectory_ = sent;
+}
+
+std::filesystem::path CUpLoadFile::SendDirectory() const {
+    std::lock_guard lock(mutex_);
+    return sendDirectory_;
+}
+
+std::filesystem::path CUpLoadFile::SentDirectory() const {
+    std::lock_guard lock(mutex_);
+    return sentDirectory_;
+}
+
+std::filesystem::path CUpLoadFile::ListPath() const {
+    std::lock_guard lock(mutex_);
+    return listPath_;
+}
+
+std::filesystem::path CUpLoadFile::TaskLogPath() const {
+    std::lock_guard lock(mutex_);
+    return taskLogPath_;
+}
+
+std::string CUpLoadFile::LastError() const {
+    std::lock_guard lock(mutex_);
+    return lastError_;
+}
+
+int CUpLoadFile::SentCount() const {
+    std::lock_guard lock(mutex_);
+    return sentCount_;
+}
+
+std::vector<UploadWorkItem> CUpLoadFile::Items() const {
+    std::lock_guard lock(mutex_);
+    std::vector<UploadWorkItem> out;
+    for (const auto& item : items_) out.push_back(*item);
+    return out;
+}
+
+std::optional<UploadWorkItem> CUpLoadFile::Item(int row) const {
+    std::lock_guard lock(mutex_);
+    auto it = itemsByRow_.find(row);
+    if (it == itemsByRow_.end()) return std::nullopt;
+    return *it->second;
+}
+
+}  // namespace vantrel::catalogue

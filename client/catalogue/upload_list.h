@@ -1,0 +1,112 @@
+#pragma once
+// CUpLoadFile: the daily upload list of one upload task, a table in data/ with one row per
+// local file taken up for sending, and the work items of its unsent rows. A file of the
+// send directory is ready when its marker (name + FlagFileExtend, ".rdy" by default)
+// exists beside it. One manager per running task; every operation takes its lock.
+
+#include <cstdint>
+#include <filesystem>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "client/app/context.h"
+#include "client/catalogue/dbf_table.h"
+#include "client/catalogue/task_records.h"
+
+namespace vantrel::catalogue {
+
+class BlockStateRemover;
+
+struct ScannedFile {
+    std::string name;
+    std::int64_t size = 0;
+    std::string date;  // YYYYMMDD of the last write
+    std::string time;  // hh:mm:ss of the last write
+};
+
+struct UploadWorkItem {
+    std::string taskId;
+    std::string fileName;
+    std::string localSize;
+    std::string sentSize;
+    std::string modifyTime;
+    std::string beginTime;
+    std::string endTime;
+    std::string md5;
+    char flag = ' ';
+    int retry = 0;
+    std::string lastError;
+    std::string changeDate;
+    int row = -1;
+    bool finished = false;
+};
+
+class CUpLoadFile {
+public:
+    // `blockStates` may be null (the ".~block" file is then removed directly); pointees
+    // must outlive the manager.
+    CUpLoadFile(const Context& context, BlockStateRemover* blockStates);
+    ~CUpLoadFile();
+    CUpLoadFile(const CUpLoadFile&) = delete;
+    CUpLoadFile& operator=(const CUpLoadFile&) = delete;
+
+    // Takes the task's directories (dated when the task says so), the ready-marker suffix
+    // from the settings and today's list, then opens the list. 1 or 0.
+    int InitFileList(const UploadTask& task);
+    int InitFileListDbf();
+    // The ready files of the send directory, oldest first (date, time, then name).
+    std::vector<ScannedFile> ScanSendDirectory();
+    // Lists the ready files that have no unsent row yet. 0 when no file is ready.
+    int AddNewFiles();
+    bool LoadWorkItems();
+    int SetUploadedSize(int row, std::int64_t bytes);
+    int RecordFailure(int row, const std::string& error);
+    int MarkSent(int row);
+    int FinishItem(int row);
+    // Moves the sent file into the sent directory under a unique name and deletes its
+    // marker. 1 only when both succeeded; a failed move keeps the marker.
+    int BackupSentFile(int row);
+    // sent directory / base + "_SUCCESS_" + YYYYMMDDhhmmss + extension; a name that
+    // already exists gets "_1", "_2", ... before the extension.
+    std::filesystem::path SentFileName(const std::string& fileName) const;
+
+    void SetDirectories(const std::filesystem::path& send, const std::filesystem::path& sent);
+    std::filesystem::path SendDirectory() const;
+    std::filesystem::path SentDirectory() const;
+    std::filesystem::path ListPath() const;
+    std::filesystem::path TaskLogPath() const;
+    std::string LastError() const;
+    int SentCount() const;
+    std::vector<UploadWorkItem> Items() const;
+    std::optional<UploadWorkItem> Item(int row) const;
+
+private:
+    int initListLocked();
+    bool checkLocked(int row);
+    UploadWorkItem* itemLocked(int row);
+    std::vector<ScannedFile> scanLocked();
+    std::filesystem::path sentFileNameLocked(const std::string& fileName) const;
+    void removeBlockState(const std::filesystem::path& file);
+    std::string nowText() const;
+
+    const Context& context_;
+    BlockStateRemover* blockStates_;
+    mutable std::mutex mutex_;
+    std::string taskId_;
+    std::string readySuffix_ = ".rdy";
+    std::filesystem::path sendDirectory_;
+    std::filesystem::path sentDirectory_;
+    std::filesystem::path listPath_;
+    std::filesystem::path taskLogPath_;
+    std::string lastError_;
+    std::vector<std::unique_ptr<UploadWorkItem>> items_;
+    std::map<int, UploadWorkItem*> itemsByRow_;
+    std::unique_ptr<CDbfImpl> list_;
+    int sentCount_ = 0;
+};
+
+}  // namespace vantrel::catalogue
