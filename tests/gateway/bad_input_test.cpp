@@ -34,7 +34,7 @@ std::string sealed(std::string_view code, const std::string& body, const frame::
 
 class LyingGateway {
 public:
-    explicit LyingGateway(Script script) : script_(std::move(script)) {
+    explicit LyingGateway(Script script, std::string status = "S") : script_(std::move(script)), status_(std::move(status)) {
         EXPECT_EQ(listener_.listenOn(htonl(INADDR_LOOPBACK), 0, 1), 0);
         thread_ = std::thread([this] { serve(); });
     }
@@ -54,7 +54,7 @@ private:
         std::string request;
         if (!io.writeAll(challenge) || !io.readPacket(request, 4096)) return;
         LoginDigest digest = computeLoginDigest("pass1234", request.substr(19, 8), challenge);
-        LoginAnswerRecord answer{"S", "20261208", "093000", "LC000001", "U0000001", ""};
+        LoginAnswerRecord answer{status_, "20261208", "093000", "LC000001", "U0000001", ""};
         if (!io.writeAll(sealed("E0", encode(answer), digest.sessionKey))) return;
         if (!io.readPacket(request, 1 << 20)) return;
         io.writeAll(script_(digest.sessionKey));
@@ -64,6 +64,7 @@ private:
     }
 
     Script script_;
+    std::string status_;
     platform::TcpSocket listener_;
     std::atomic<bool> stopping_{false};
     std::thread thread_;
@@ -177,6 +178,63 @@ TEST_F(BadInput, polledSerialAnswerWithNonDigitsIsRefused) {
     EXPECT_EQ(rc, -1);
     EXPECT_EQ(handle->LastError(), "批量申请交易序列号[VRELKA-FTP_A_QS-04]失败-应答数据不合法!");
     expectDropped(*handle);
+}
+
+TEST_F(BadInput, lowerCaseLoginStatusCountsAsSuccess) {
+    LyingGateway lying([](const frame::SessionKey&) { return std::string(); }, "s");
+    auto handle = loggedIn(lying);
+    EXPECT_TRUE(handle->IsLoggedIn());
+    EXPECT_EQ(handle->LoginCode(), "LC000001");
+}
+
+// An update server whose fast-login answer carries `records` name/value records while its
+// byte count claims `claimed` bytes, with digits right after the count's nine characters.
+class LyingUpdateServer {
+public:
+    LyingUpdateServer(int records, int claimed) {
+        EXPECT_EQ(listener_.listenOn(htonl(INADDR_LOOPBACK), 0, 1), 0);
+        thread_ = std::thread([this, records, claimed] {
+            if (listener_.wait(platform::kReadable, 5000) <= 0) return;
+            int err = 0;
+            platform::TcpSocket socket = listener_.accept(err);
+            testgateway::ConnectionIo io(socket, stopping_);
+            std::string request;
+            if (!io.readPacket(request, 4096)) return;
+            std::string answer = frame::makePacket(128 + 32 * records);
+            answer[82] = 'S';
+            answer.replace(83, 9, formatText("%09d", claimed));
+            answer.replace(92, 8, "12345678");  // the login code: digits that must not join the count
+            for (int i = 0; i < records; ++i) {
+                answer.replace(145 + 32 * i, 32, formatText("name%-12dvalue%-11d", i, i));
+            }
+            io.writeAll(answer);
+            std::string rest;
+            io.readExactly(1, rest);
+        });
+    }
+    ~LyingUpdateServer() {
+        stopping_ = true;
+        thread_.join();
+    }
+    std::uint16_t port() const { return listener_.localPort(); }
+
+private:
+    platform::TcpSocket listener_;
+    std::atomic<bool> stopping_{false};
+    std::thread thread_;
+};
+
+TEST_F(BadInput, fastLoginByteCountReadsOnlyItsNineCharacters) {
+    LyingUpdateServer server(3, 64);
+    Context c;
+    c.installation = Installation(root.path(), root.path());
+    CVornFtp handle(c, process);
+    handle.SetGatewayList({{"127.0.0.1", "8888", std::to_string(server.port()), "30"}}, 0, "", "OPER01", "x");
+    std::vector<FastLoginValue> values;
+    ASSERT_EQ(handle.FastLogin({"name0", "name1", "name2"}, "HMRQ0001", "1.30.00", values), 2) << handle.LastError();
+    EXPECT_EQ(values[1].name, "name1");
+    EXPECT_EQ(values[1].value, "value1");
+    EXPECT_EQ(handle.LoginCode(), "12345678");
 }
 
 }  // namespace
