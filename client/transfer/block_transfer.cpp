@@ -76,6 +76,14 @@ private:
     void reportProgress();
     // Asks the cancel question when the operator pressed Stop.
     void checkCancel();
+    // Keeps an error to return once nothing is in flight; its text survives later waits.
+    void remember(int code, const std::string& text) {
+        remembered_ = code;
+        rememberedText_ = text;
+    }
+    int rememberedFailure() { return fail(remembered_, rememberedText_); }
+    // The handle's text with the title in front, as every failure text of a download has.
+    int failWithTitle(int code) { return fail(code, download_ ? title_ + handle_.LastError() : handle_.LastError()); }
 
     const bool download_;
     BlockTask& block_;
@@ -94,6 +102,7 @@ private:
     bool batchPending_ = false;
     platform::Tick batchRequested_{};
     int remembered_ = 0;
+    std::string rememberedText_;
     bool cancelled_ = false;
 };
 
@@ -158,9 +167,8 @@ int BlockMover::takeAnswer(const std::string& packet) {
         if (length != awaited->length || static_cast<std::int64_t>(body->data.size()) < length) {
             // A short or long packet would leave a hole or spill into the next packet.
             block_.releaseSerial(responseSerial(packet));
-            handle_.SetLastError(title_ + "下载数据长度与请求不符！");
-            if (block_.inFlight() == 0) return -1;
-            remembered_ = -1;
+            if (block_.inFlight() == 0) return fail(-1, title_ + "下载数据长度与请求不符！");
+            remember(-1, title_ + "下载数据长度与请求不符！");
             return 0;
         }
         if (!file_.writeData(offset, body->data.data(), static_cast<std::size_t>(length))) {
@@ -227,7 +235,7 @@ int BlockMover::run() {
         if (rc == -999) {
             if (block_.allDone()) return 0;
             if (remembered_ != 0) {
-                if (block_.inFlight() == 0) return remembered_;
+                if (block_.inFlight() == 0) return rememberedFailure();
             } else if (!stopRequested && !cancelled_ && block_.hasReadySlot()) {
                 const int sent = sendNext();
                 if (sent < 0) return sent;
@@ -243,7 +251,7 @@ int BlockMover::run() {
             continue;
         case 0:
             if (int taken = takeAnswer(packet); taken != 0) return taken;
-            if (remembered_ != 0 && block_.inFlight() == 0) return remembered_;
+            if (remembered_ != 0 && block_.inFlight() == 0) return rememberedFailure();
             continue;
         case -9999:
             // The gateway voided the session's serial numbers: everything in flight is sent
@@ -263,15 +271,16 @@ int BlockMover::run() {
             handle_.Serials().clear();
             block_.resetInFlight();
             batchPending_ = false;
-            if (!download_) handle_.SetLastError(title_ + "交易返回错误");
-            return -9998;
+            if (!download_) return fail(-9998, title_ + "交易返回错误");
+            return failWithTitle(-9998);
         case -5:
-            if (block_.inFlight() == 0) return download_ ? -5 : fail(-5, title_ + "交易返回错误");
-            remembered_ = -5;
+            if (!download_) handle_.SetLastError(title_ + "交易返回错误");
+            if (block_.inFlight() == 0) return failWithTitle(-5);
+            remember(-5, download_ ? title_ + handle_.LastError() : handle_.LastError());
             continue;
         default:
             if (!download_) return fail(rc, title_ + "交易返回错误");
-            return rc;
+            return failWithTitle(rc);
         }
     }
 }

@@ -104,6 +104,8 @@ TEST_F(BlockTransfer, errorAnswerIsReturnedOnlyAfterTheOtherAnswersAreWritten) {
     files->faults().failPacket(1, "0015");
     auto file = openDownload("e.dat", 5 * 16384);
     EXPECT_EQ(downloadBlock(file->block(0), *handle, env.options), -5);
+    EXPECT_EQ(handle->LastError().rfind("下载文件[e.dat]-0015-无此交易权限[VRELKA-FTP_A_QS-04]", 0), 0u)
+        << handle->LastError();
     EXPECT_EQ(file->block(0).inFlight(), 0);
     // Every packet sent was answered and written, but the refused one.
     const std::int64_t sent = static_cast<std::int64_t>(spy->bodies.size());
