@@ -150,7 +150,8 @@ void CMailFormView::buildLayout() {
     localList_->setHeaderLabels({qs("名称"), qs("大小"), qs("修改时间")});
     localList_->setRootIsDecorated(false);
     localList_->setSelectionMode(QAbstractItemView::ExtendedSelection);
-    localList_->header()->resizeSection(0, 220);
+    localList_->header()->resizeSection(0, 200);
+    localList_->header()->resizeSection(1, 70);
     connect(localList_, &QTreeWidget::itemDoubleClicked, this, [this](QTreeWidgetItem* item) {
         if (item->data(0, kKindRole).toInt() == kDirectory) setLocalDirectory(localDirectory_ / u8(item->text(0)));
     });
@@ -166,7 +167,9 @@ void CMailFormView::buildLayout() {
     remoteList_->setRootIsDecorated(false);
     remoteList_->setSelectionMode(QAbstractItemView::ExtendedSelection);
     remoteList_->setContextMenuPolicy(Qt::CustomContextMenu);
-    remoteList_->header()->resizeSection(0, 220);
+    remoteList_->header()->resizeSection(0, 200);
+    remoteList_->header()->resizeSection(1, 90);
+    remoteList_->header()->resizeSection(2, 120);
     connect(remoteList_, &QTreeWidget::itemDoubleClicked, this, &CMailFormView::openRemoteItem);
     connect(remoteList_, &QTreeWidget::customContextMenuRequested, this, &CMailFormView::showContextMenu);
     auto* remoteSide = new QWidget(this);
@@ -181,6 +184,7 @@ void CMailFormView::buildLayout() {
     auto* split = new QSplitter(Qt::Horizontal, this);
     split->addWidget(localSide);
     split->addWidget(remoteSide);
+    split->setSizes({400, 560});
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(commands_);
     layout->addWidget(split, 1);

@@ -257,6 +257,12 @@ bool CMainFrame::categoryVisible(const QString& title) const {
     return false;
 }
 
+void CMainFrame::showCategory(const QString& title) {
+    for (int i = 0; i < ribbon_->count(); ++i) {
+        if (ribbon_->tabText(i) == title) ribbon_->setCurrentIndex(i);
+    }
+}
+
 bool CMainFrame::commandVisible(const std::string& code) const {
     const auto it = codeButtons_.find(code);
     return it != codeButtons_.end() && !it->second->isHidden();

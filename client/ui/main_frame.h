@@ -91,6 +91,8 @@ public:
     QString statusText(int element) const;
     enum StatusElement { kClock, kOperator, kBranch, kConnection, kRealtime, kElementCount };
     bool categoryVisible(const QString& title) const;
+    // Brings the category titled `title` to the front.
+    void showCategory(const QString& title);
     bool commandVisible(const std::string& code) const;
     QLabel* diskSpaceTip() const { return diskTip_; }
     QMenu* trayMenu() const { return trayMenu_; }

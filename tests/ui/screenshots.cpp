@@ -1,0 +1,193 @@
+// vantrel-ui-screens DIR: renders the client's main windows into PNG files on the
+// offscreen platform, against a loopback test gateway with demo mailboxes:
+//   DIR/login.png     the login dialog with its gateway panel open
+//   DIR/main.png      the main window after a real login, the A-share mailbox listed
+//   DIR/transfer.png  the download dialog in the middle of a transfer
+// Everything runs in a temporary installation; nothing outside DIR is kept.
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QLineEdit>
+#include <QPixmap>
+#include <QRadioButton>
+#include <QPushButton>
+#include <QThread>
+#include <QTimer>
+#include <QTreeWidget>
+#include <cstdio>
+#include <fstream>
+#include <functional>
+#include <random>
+
+#include "client/config/logs.h"
+#include "client/ui/core_ports.h"
+#include "client/ui/login_dialog.h"
+#include "client/ui/mail_form_view.h"
+#include "client/ui/main_frame.h"
+#include "client/ui/progress_popup.h"
+#include "client/ui/qt_notifier.h"
+#include "client/ui/transfer_dialog.h"
+#include "platform/files.h"
+#include "tools/testgateway/demo_settings.h"
+#include "tools/testgateway/file_services.h"
+#include "tools/testgateway/test_gateway.h"
+
+namespace vantrel::ui {
+namespace {
+
+// Messages go to stderr; questions are answered No.
+class StderrPrompt final : public UserPrompt {
+public:
+    bool askYesNo(const std::string& caption, const std::string& text, Icon) override {
+        std::fprintf(stderr, "[%s] %s -> No\n", caption.c_str(), text.c_str());
+        return false;
+    }
+    void show(const std::string& caption, const std::string& text, Icon) override {
+        std::fprintf(stderr, "[%s] %s\n", caption.c_str(), text.c_str());
+    }
+};
+
+bool turnUntil(const std::function<bool()>& done, int timeoutMs = 30000) {
+    QElapsedTimer timer;
+    timer.start();
+    while (!done()) {
+        if (timer.elapsed() > timeoutMs) return false;
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+        QThread::msleep(2);
+    }
+    return true;
+}
+
+void put(const std::filesystem::path& path, std::size_t size) {
+    std::filesystem::create_directories(path.parent_path());
+    std::string bytes(size, '\0');
+    std::mt19937 rng(static_cast<unsigned>(size));
+    for (auto& c : bytes) c = static_cast<char>('A' + rng() % 26);
+    std::ofstream(path, std::ios::binary).write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+}
+
+bool save(QWidget& widget, const std::filesystem::path& file) {
+    const bool ok = widget.grab().save(QString::fromStdString(file.string()), "PNG");
+    std::fprintf(stderr, "%s %s\n", ok ? "wrote" : "could not write", file.string().c_str());
+    return ok;
+}
+
+int render(const std::filesystem::path& out) {
+    std::error_code ec;
+    const auto root = std::filesystem::temp_directory_path() / ("vantrel-screens-" + std::to_string(::getpid()));
+    std::filesystem::create_directories(root / "localconfig", ec);
+    std::filesystem::create_directories(root / "recv", ec);
+    struct Cleanup {
+        std::filesystem::path dir;
+        ~Cleanup() {
+            std::error_code e;
+            std::filesystem::remove_all(dir, e);
+        }
+    } cleanup{root};
+
+    // The demo mailboxes.
+    auto files = std::make_shared<testgateway::MailboxFileService>(root / "mailboxes", "20261208");
+    put(files->root() / "FTP_A_QS" / "QS20261208.zip", 48 * 1024 * 1024);
+    put(files->root() / "FTP_A_QS" / "jsmx20261208.dbf", 734512);
+    put(files->root() / "FTP_A_QS" / "公告20261208.txt", 12840);
+    put(files->root() / "FTP_A_QS" / "history" / "QS20261207.zip", 2048);
+    put(files->root() / "FTP_B_QS" / "B20261208.txt", 512);
+    put(root / "recv" / "回报20261207.dbf", 20480);
+    put(root / "recv" / "send.txt", 734);
+    testgateway::TestGateway gateway(testgateway::demoSettings());
+    gateway.addService(files);
+    if (!gateway.start()) return 1;
+
+    const Installation installation(root, root);
+    QtNotifier notifier;
+    Logs logs(installation, platform::RealClock::instance(), notifier);
+    StderrPrompt prompt;
+    Context context;
+    context.installation = installation;
+    context.clock = &platform::RealClock::instance();
+    context.notifier = &notifier;
+    context.prompt = &prompt;
+    context.logs = &logs;
+    InteractiveGateway interactive(context);
+    interactive.process().setProduct("HMRQ0001", "1.30.00");
+    HandleSession session(interactive);
+    HandleMailbox mailbox(session, context, interactive.process(), prompt);
+    ConfigSettingsStore settings(installation);
+    CatalogueListExport tableExport(platform::RealClock::instance());
+    NoTaskActivity tasks;
+
+    CMainFrame::Services services;
+    services.session = &session;
+    services.mailbox = &mailbox;
+    services.settings = &settings;
+    services.prompt = &prompt;
+    services.notifier = &notifier;
+    services.tableExport = &tableExport;
+    services.tasks = &tasks;
+    CMainFrame frame(services);
+    frame.resize(1180, 680);
+    frame.show();
+
+    // 1. The login dialog, gateway panel open.
+    LoginSettings given;
+    given.gateways = {GatewayEntry{"127.0.0.1", std::to_string(gateway.gatewayPort()),
+                                   std::to_string(gateway.updatePort()), "30"},
+                      GatewayEntry{"127.0.0.2", "8888", "8021", "30"}};
+    given.gateways.resize(kGatewayCount);
+    given.operatorCode = testgateway::kDemoOperator;
+    CLogin::Services loginServices;
+    loginServices.session = &session;
+    loginServices.settings = &settings;
+    loginServices.prompt = &prompt;
+    loginServices.notifier = &notifier;
+    loginServices.progress = frame.progress();
+    CLogin login(loginServices, given, false, &frame);
+    login.show();
+    login.toggleButton()->click();
+    login.passwordBox()->setText(testgateway::kDemoPassword);
+    turnUntil([] { return false; }, 200);
+    bool ok = save(login, out / "login.png");
+
+    // 2. A real login, then the main window with the A-share mailbox.
+    login.submit();
+    if (!turnUntil([&] { return !login.isVisible(); })) return 1;
+    frame.applyPermissions();
+    frame.showCategory(QString::fromUtf8("信箱"));
+    frame.mailView()->setLocalDirectory(root / "recv");
+    frame.mailView()->openMailbox("FTP_A_QS");
+    if (!turnUntil([&] { return !frame.mailView()->busy(); })) return 1;
+    frame.mailView()->remoteList()->topLevelItem(0)->setSelected(true);
+    turnUntil([] { return false; }, 1200);  // the clock ticks once
+    ok = save(frame, out / "main.png") && ok;
+
+    // 3. The download dialog while the big archive comes in, slowed down by the gateway.
+    gateway.faults().answerDelayMs = 40;
+    std::vector<TransferItem> items{{"FTP_A_QS", "", "QS20261208.zip", root / "recv", 48ull * 1024 * 1024}};
+    CTransferDlg transfer(TransferDirection::Download, items, mailbox, prompt, &frame);
+    transfer.show();
+    if (!turnUntil([&] {
+            transfer.refresh();
+            return transfer.percent() >= 5;
+        }, 60000)) {
+        return 1;
+    }
+    ok = save(transfer, out / "transfer.png") && ok;
+    transfer.stopButton()->click();  // the question is answered No; the gateway stops instead
+    gateway.stop();
+    turnUntil([&] { return !transfer.isVisible(); }, 60000);
+    return ok ? 0 : 1;
+}
+
+}  // namespace
+}  // namespace vantrel::ui
+
+int main(int argc, char** argv) {
+    if (argc != 2) {
+        std::fprintf(stderr, "usage: vantrel-ui-screens DIR\n");
+        return 2;
+    }
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    std::filesystem::create_directories(argv[1]);
+    return vantrel::ui::render(argv[1]);
+}
