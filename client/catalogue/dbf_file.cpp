@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 
@@ -169,6 +170,20 @@ int DbfFile::readRecord(int index, char* buffer) {
         return -1;
     }
     return 0;
+}
+
+int DbfFile::readRecords(int first, int count, char* buffer) {
+    if (first < 0 || first >= recordCount_ || count <= 0) {
+        error_ = kNoSuchRecord;
+        return -1;
+    }
+    count = std::min(count, recordCount_ - first);
+    const std::int64_t at = headerLength_ + static_cast<std::int64_t>(first) * recordLength_;
+    if (!readExactly(fd_, at, buffer, static_cast<std::size_t>(count) * recordLength_)) {
+        error_ = kShortRead;
+        return -1;
+    }
+    return count;
 }
 
 int DbfFile::appendRecord(const char* buffer) {

@@ -57,6 +57,9 @@ public:
 
     // 0 on success, -1 on failure (error 20 or 17). `buffer` holds recordLength() bytes.
     int readRecord(int index, char* buffer);
+    // Reads up to `count` whole records from `first` into `buffer` (count * recordLength()
+    // bytes); the number read, or -1 (error 20 or 17).
+    int readRecords(int first, int count, char* buffer);
     // 1 on success, -1 on failure (error 4 or 18). The new count reaches the header at once.
     int appendRecord(const char* buffer);
     // 1 on success, -1 on failure (error 4 or 18). Writing at or past the count extends it.

@@ -155,6 +155,28 @@ std::string DbfRow::text(std::string_view fieldName) const {
 
 std::string DbfRow::trimmed(std::string_view fieldName) const { return TrimText(text(fieldName)); }
 
+bool DbfCursor::Next(int& index, DbfRow& row) {
+    DbfFile* file = table_.file_.get();
+    if (file == nullptr || next_ >= file->recordCount()) return false;
+    const int length = file->recordLength();
+    if (next_ >= chunkFirst_ + chunkCount_) {
+        const int wanted = std::max(1, 65536 / length);
+        chunk_.resize(static_cast<std::size_t>(wanted) * length);
+        const int read = file->readRecords(next_, wanted, chunk_.data());
+        if (read <= 0) {
+            table_.lastError_ = format("读取DBF数据失败，错误代码：%d", file->error());
+            return false;
+        }
+        chunkFirst_ = next_;
+        chunkCount_ = read;
+    }
+    row.file_ = file;
+    row.bytes_.assign(chunk_.data() + static_cast<std::size_t>(next_ - chunkFirst_) * length,
+                      static_cast<std::size_t>(length));
+    index = next_++;
+    return true;
+}
+
 CDbfImpl::CDbfImpl() : clock_(platform::RealClock::instance()) {}
 
 CDbfImpl::CDbfImpl(const platform::Clock& clock) : clock_(clock) {}
@@ -343,9 +365,10 @@ int MarkRecordDeleted(int record, CDbfImpl& table) {
 int FindRecordByPlanId(std::string_view planId, CDbfImpl& table) {
     const int field = table.FieldIndex("planID");
     if (field < 0) return -1;
+    DbfCursor cursor(table);
     DbfRow row;
-    for (int i = 0; i < table.GetRecordCount(); ++i) {
-        if (!table.ReadRow(i, row)) return -1;
+    int i;
+    while (cursor.Next(i, row)) {
         if (TrimRight(row.text(field)) == planId) return i;
     }
     return -1;

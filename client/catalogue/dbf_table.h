@@ -32,8 +32,29 @@ public:
 
 private:
     friend class CDbfImpl;
+    friend class DbfCursor;
     std::string bytes_;
     const DbfFile* file_ = nullptr;
+};
+
+class CDbfImpl;
+
+// Walks the records of an open table in order, reading them in chunks of about 64 KiB.
+// Each chunk shows the file as it was when read; writes to the current record through
+// the table do not disturb the walk. The table must stay open while the cursor is used.
+class DbfCursor {
+public:
+    explicit DbfCursor(CDbfImpl& table) : table_(table) {}
+    // The next record into `row` and its index into `index`; false at the end or on a
+    // read failure (the table's LastError() then says why).
+    bool Next(int& index, DbfRow& row);
+
+private:
+    CDbfImpl& table_;
+    std::string chunk_;
+    int chunkFirst_ = 0;
+    int chunkCount_ = 0;
+    int next_ = 0;
 };
 
 class CDbfImpl {
@@ -80,6 +101,7 @@ public:
     DbfFile* handle() { return file_.get(); }
 
 private:
+    friend class DbfCursor;
     // Stores `text` into the field bytes of `record`; false with LastError() set.
     bool encodeInto(std::string& record, int field, std::string_view text);
 

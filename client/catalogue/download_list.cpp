@@ -96,9 +96,10 @@ int CDownLoadFile::openListLocked() {
         }
     }
     // A row with a delivery time is delivered, whatever its flag says.
+    DbfCursor cursor(*list);
     DbfRow row;
-    for (int r = 0; r < list->GetRecordCount(); ++r) {
-        if (!list->ReadRow(r, row)) break;
+    int r;
+    while (cursor.Next(r, row)) {
         if (row.deleted() || row.trimmed("flag") == "4") continue;
         if (ParseDateTime(row.trimmed("loadtime"))) list->SetFieldValueByName(r, "flag", "4");
     }
@@ -146,12 +147,10 @@ int CDownLoadFile::RebuildList(const std::vector<RemoteFileEntry>& listing,
     std::vector<OldRow> old;
     std::unordered_map<std::string, std::size_t> oldByName;
     if (list_) {
+        DbfCursor cursor(*list_);
         DbfRow row;
-        for (int r = 0; r < list_->GetRecordCount(); ++r) {
-            if (!list_->ReadRow(r, row)) {
-                lastError_ = list_->LastError();
-                return 0;
-            }
+        int r;
+        while (cursor.Next(r, row)) {
             if (row.deleted()) continue;
             OldRow o{row.trimmed("filename"), row.trimmed("size"),     row.trimmed("downsize"),
                      row.trimmed("updatetime"), row.trimmed("loadtime"), row.trimmed("flag"),
@@ -285,12 +284,10 @@ bool CDownLoadFile::LoadWorkItems() {
         lastError_ = kNotOpen;
         return false;
     }
+    DbfCursor cursor(*list_);
     DbfRow row;
-    for (int r = 0; r < list_->GetRecordCount(); ++r) {
-        if (!list_->ReadRow(r, row)) {
-            lastError_ = list_->LastError();
-            return false;
-        }
+    int r;
+    while (cursor.Next(r, row)) {
         if (row.deleted()) continue;
         const std::string flag = row.trimmed("flag");
         if (flag == "4") {

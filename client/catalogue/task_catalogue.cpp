@@ -1,5 +1,6 @@
 #include "client/catalogue/task_catalogue.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <random>
 
@@ -382,15 +383,21 @@ void CModule::load(Kind<Task>& kind) {
         }
         migrate(kind, table);
 
-        const int count = table.GetRecordCount();
-        const bool backwards = kind.kind == CatalogueTaskKind::AutoSync;
+        std::vector<DbfRow> rows;
+        rows.reserve(static_cast<std::size_t>(table.GetRecordCount()));
+        {
+            DbfCursor cursor(table);
+            DbfRow row;
+            int r;
+            while (cursor.Next(r, row)) {
+                if (!row.deleted()) rows.push_back(row);
+            }
+        }
+        // Auto-sync tasks are taken from the last row to the first.
+        if (kind.kind == CatalogueTaskKind::AutoSync) std::reverse(rows.begin(), rows.end());
         int kept = 0;
-        DbfRow row;
         const platform::WallTime now = context_.clock->now();
-        for (int i = 0; i < count; ++i) {
-            const int r = backwards ? count - 1 - i : i;
-            if (!table.ReadRow(r, row)) break;
-            if (row.deleted()) continue;
+        for (const DbfRow& row : rows) {
             const std::string right = row.trimmed("right");
             if (!EqualsIgnoreCase(right, operatorCode) && !EqualsIgnoreCase(right, "public")) continue;
             Task task;

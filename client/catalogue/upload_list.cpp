@@ -185,12 +185,10 @@ bool CUpLoadFile::LoadWorkItems() {
             lastError_ = kNotOpen;
             return false;
         }
+        DbfCursor cursor(*list_);
         DbfRow row;
-        for (int r = 0; r < list_->GetRecordCount(); ++r) {
-            if (!list_->ReadRow(r, row)) {
-                lastError_ = list_->LastError();
-                return false;
-            }
+        int r;
+        while (cursor.Next(r, row)) {
             if (row.deleted()) continue;
             if (row.trimmed("flag") == "1") {
                 ++sentCount_;

@@ -350,6 +350,31 @@ TEST_F(DbfTableTest, packingARefusedTableChangesNothing) {
     EXPECT_EQ(readBytes(path), "not a table at all, just text");
 }
 
+TEST_F(DbfTableTest, aCursorWalksEveryRecordAcrossChunksWhileTheCurrentOneIsWritten) {
+    std::vector<std::string> records;
+    for (int i = 0; i < 12000; ++i) {
+        std::string name = std::to_string(i);
+        name.resize(8, ' ');
+        records.push_back(" " + name + "abc");
+    }
+    auto path = twoFieldTable(records);
+    CDbfImpl table(clock_);
+    ASSERT_EQ(table.Open(path, 2), 1);
+    DbfCursor cursor(table);
+    DbfRow row;
+    int index = -1, seen = 0;
+    while (cursor.Next(index, row)) {
+        ASSERT_EQ(index, seen);
+        ASSERT_EQ(row.trimmed("NAME"), std::to_string(seen));
+        ASSERT_EQ(table.SetFieldValue(1, index, "new"), 0);
+        ++seen;
+    }
+    EXPECT_EQ(seen, 12000);
+    std::string code;
+    table.GetFieldValue(11999, 1, code);
+    EXPECT_EQ(code, "new");
+}
+
 TEST_F(DbfTableTest, twoHandlesOnOneTableSeeEachOthersAppends) {
     auto path = twoFieldTable({});
     CDbfImpl writer(clock_), reader(clock_);
