@@ -299,6 +299,24 @@ TEST_F(MailFormViewTest, exportKeepsTheFirstFileAtTheRootAndDropsOnlyTheParentRo
     EXPECT_EQ(prompt.last(), "无法创建目标文件");
 }
 
+TEST_F(MailFormViewTest, aSpreadsheetExportPastOneSheetAsksBeforeSplitting) {
+    auto& root = mailbox.tree["FTP_SG"][""];
+    for (std::size_t i = 0; i <= kSpreadsheetRowsPerFile; ++i) root.push_back(file("f" + std::to_string(i), i));
+    run([&] { view->openMailbox("FTP_SG"); });
+    const auto sheet = local.path() / "big.xls";
+    view->askExportFile = [&] { return std::optional(std::make_pair(sheet, ExportKind::Spreadsheet)); };
+    prompt.answer(false);
+    view->exportList();
+    EXPECT_EQ(prompt.last(), "记录数很大，需要分文件导出，是否继续？");
+    EXPECT_FALSE(std::filesystem::exists(local.path() / "big_1.xls"));
+    prompt.answer(true);
+    view->exportList();
+    EXPECT_EQ(prompt.last(), "导出记录：65535条\n导出文件：" + sheet.string());
+    EXPECT_TRUE(std::filesystem::exists(local.path() / "big_1.xls"));
+    EXPECT_TRUE(std::filesystem::exists(local.path() / "big_2.xls"));
+    EXPECT_FALSE(std::filesystem::exists(local.path() / "big_3.xls"));
+}
+
 TEST(ListExportTest, aLongListIsSplitIntoSpreadsheetFilesWithTitlesInEach) {
     vantrel::testing::TempDir dir;
     std::vector<ListRow> rows;
