@@ -146,6 +146,13 @@ TEST_F(DbfInteropTest, theMailboxListExportReadsTheSameThere) {
     std::string message;
     ASSERT_EQ(ExportMailboxList(path, {"FILENAME", "SIZE", "DATE", "TIME"}, rows, platform::RealClock::instance(), message), 1);
     EXPECT_EQ(message, "导出记录：2条\n导出文件：" + path.string());
+    // header: 0x03, year - 1900, count 2, header length 161, record length 174, no end marker
+    const std::string bytes = testing::readBytes(path);
+    ASSERT_EQ(bytes.size(), 161u + 2 * 174);
+    EXPECT_EQ(bytes[0], 0x03);
+    EXPECT_EQ(static_cast<unsigned char>(bytes[1]), platform::RealClock::instance().localNow().year - 1900);
+    EXPECT_EQ(bytes.substr(4, 8), std::string("\x02\0\0\0\xa1\0\xae\0", 8));
+    EXPECT_EQ(bytes[160], 0x0D);
     expectSameAsPeer(path);
     const PeerTable peer = peerDump(path);
     ASSERT_EQ(peer.records.size(), 2u);
