@@ -307,7 +307,9 @@ void CMailFormView::listInto(const std::string& code, const std::string& directo
 
 void CMailFormView::openMailbox(const std::string& code) {
     if (busy() || code == mailboxCode_) return;
-    mailboxCode_ = code;
+    // The view is on the mailbox once it has been listed; a refusal leaves it on none, so
+    // the operator may try again.
+    mailboxCode_.clear();
     remoteDirectory_.clear();
     remoteList_->clear();
     mailboxLabel_->setText(qs(mailboxDisplayName(code)));
@@ -323,7 +325,10 @@ void CMailFormView::openMailbox(const std::string& code) {
             if (permitted(code, "00", "该操作员无此信箱获取文件列表权限！", outcome)) listInto(code, "", outcome);
             return outcome;
         },
-        [this](RemoteOutcome& outcome) { fillRemote(outcome); });
+        [this, code](RemoteOutcome& outcome) {
+            mailboxCode_ = code;
+            fillRemote(outcome);
+        });
 }
 
 void CMailFormView::listDirectory(const std::string& directory) {

@@ -118,6 +118,10 @@ TEST_F(MailFormViewTest, refusalsAndFailuresLeaveTheListsAsTheyWere) {
     EXPECT_EQ(prompt.messages().back().icon, UserPrompt::Icon::Warning);
     EXPECT_EQ(prompt.messages().back().caption, kAppCaption);
     EXPECT_TRUE(mailbox.listed.empty());
+    EXPECT_EQ(view->mailboxCode(), "");
+    session.denied.clear();
+    run([&] { view->openMailbox("FTP_B_QS"); });  // the operator may try again
+    EXPECT_EQ(view->mailboxCode(), "FTP_B_QS");
 
     openA();
     mailbox.failList = true;
