@@ -268,6 +268,30 @@ TEST_F(BlockTransfer, interactiveDownloadReportsProgressAndAsksBeforeCancelling)
     EXPECT_EQ(other->block(0).inFlight(), 0);
 }
 
+TEST_F(BlockTransfer, requestBuilderCutsUploadPacketsAndRefusesBadRequests) {
+    VornFileService service(*handle);
+    handle->SetRoute("VRELKA", "FTP_A_QS", "03");
+    const std::string data(2000, 'p');
+    std::string answer;
+    // The last 1000 bytes of a 5000-byte file asked as 2000 bytes go out as 1000.
+    ASSERT_EQ(service.sendRequest("2026120800000999", '0', "", "cut.dat", 5000, 4000, 2000, data), 0);
+    ASSERT_EQ(handle->ReceiveResponse(answer), 0) << handle->LastError();
+    ASSERT_EQ(spy->bodies.size(), 1u);
+    EXPECT_EQ(spy->bodies[0].c, 1000);
+    EXPECT_EQ(spy->bodies[0].dataSize, 1000);
+    EXPECT_EQ(service.sendRequest("2026120800000998", '0', "", "cut.dat", 5000, 6000, 10, data), -2);
+    EXPECT_EQ(handle->LastError(), "偏移量出错!");
+    EXPECT_EQ(service.sendRequest("2026120800000997", '0', "", std::string(128, 'n'), 5000, 0, 10, data), -2);
+    EXPECT_EQ(handle->LastError(), "UNICODE出错");
+    handle->SetRoute("VRELKA", "FTP_A_QS", "05");
+    EXPECT_EQ(service.sendRequest("2026120800000996", '0', "a", "", 0, 0, 0, {}), -2);
+    EXPECT_EQ(handle->LastError(), "不支持的FTP_TYPE!");
+    handle->Disconnect();
+    handle->SetRoute("VRELKA", "FTP_A_QS", "04");
+    EXPECT_EQ(service.sendRequest("2026120800000995", '0', "a", "", 0, 0, 0, {}), -1);
+    EXPECT_EQ(handle->LastError(), "系统未登录!");
+}
+
 TEST(ProgressRecord, formatsSpeedAndRemainingTime) {
     const TransferProgressRecord r = makeProgressRecord(false, "a.dat", 1024 * 100, 1024 * 1000, 10.0);
     EXPECT_EQ(r.speed, "    10.00K");
