@@ -54,7 +54,11 @@ NextRunTime FirstNextRun(const TaskSchedule& s, platform::WallTime realNow) {
     beginDay.year = part(s.begindate, 0, 4);
     beginDay.month = part(s.begindate, 5, 2);
     beginDay.day = part(s.begindate, 8, 2);
-    platform::WallTime start = at(beginDay, s.begintime);
+    // A first day that is not a date (an empty field of a migrated row) does not hold the
+    // task back.
+    const bool validBegin = beginDay.year >= 1970 && beginDay.year <= 9999 && beginDay.month >= 1 &&
+                            beginDay.month <= 12 && beginDay.day >= 1 && beginDay.day <= 31;
+    platform::WallTime start = validBegin ? at(beginDay, s.begintime) : at(today, s.begintime);
     if (now > start) start = at(today, s.begintime);
     const platform::LocalTime startDay = platform::toLocalTime(start);
     const platform::WallTime end = at(startDay, s.endtime, s.nextday ? 1 : 0);

@@ -45,6 +45,14 @@ TEST(FirstNextRunTest, aTaskThatBeginsLaterWaitsForItsFirstDay) {
     EXPECT_EQ(text(FirstNextRun(s, at(8, 10, 0))), "2026-12-20 09:00:00");
 }
 
+TEST(FirstNextRunTest, aFirstDayThatIsNoDateDoesNotHoldTheTaskBack) {
+    TaskSchedule s = daily("09:00", "17:00");
+    s.begindate = "";
+    EXPECT_EQ(text(FirstNextRun(s, at(8, 8, 0))), "2026-12-08 09:00:00");
+    s.begindate = "xxxx-99-99";
+    EXPECT_EQ(text(FirstNextRun(s, at(8, 10, 0))), "2026-12-08 10:00:10");
+}
+
 TEST(FirstNextRunTest, aNightWindowIsDueAtOnceAfterMidnight) {
     // 22:00-02:00 crossing midnight, allowed on Mondays only, loaded Tuesday 01:00
     TaskSchedule s{1, "2026-01-01", "22:00", "02:00", "1000000", true};
