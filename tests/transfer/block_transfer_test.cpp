@@ -30,9 +30,24 @@ public:
     std::function<void(int)> onPacket;
 };
 
+// Answers download packets of "over.dat" with one byte more than asked for.
+class OverlongAnswers final : public testgateway::TransactionService {
+public:
+    std::optional<testgateway::TransactionAnswer> handle(const testgateway::TransactionRequest& request) override {
+        Result<filesvc::Body> body = filesvc::decodePayload(request.payload);
+        if (request.code != "40" || !body || body->c < 0 || filesvc::nameFromWire(body->name1).value() != "over.dat") {
+            return std::nullopt;
+        }
+        testgateway::TransactionAnswer a;
+        a.payload = filesvc::encodeBody(body->name1, "", body->a, body->b, body->c + 1, std::string(body->c + 1, 'o'));
+        return a;
+    }
+};
+
 class BlockTransfer : public TransferGatewayFixture {
 protected:
     void SetUp() override {
+        gateway.addService(std::make_shared<OverlongAnswers>());
         gateway.addService(spy);
         TransferGatewayFixture::SetUp();
     }
@@ -85,6 +100,14 @@ TEST_F(BlockTransfer, threePacketBlockSendsThreeRequestsAndEndsAfterTheThirdAnsw
         EXPECT_EQ(spy->bodies[i].c, 16384);
     }
     EXPECT_TRUE(tmpBytes(*file) == bytes);
+}
+
+TEST_F(BlockTransfer, answerPassingTheFileEndIsRefusedAndNothingIsWritten) {
+    auto file = openDownload("over.dat", 1000);
+    EXPECT_EQ(downloadBlock(file->block(0), *handle, env.options), -109);
+    EXPECT_EQ(handle->LastError(), "下载文件[over.dat]-下载数据偏移量超过文件大小！");
+    EXPECT_EQ(tmpBytes(*file), std::string(1000, '\0'));
+    EXPECT_EQ(file->bytesDone(), 0);
 }
 
 TEST_F(BlockTransfer, uploadOf40000BytesSendsThreeCutPackets) {

@@ -130,9 +130,16 @@ TEST_F(FileServices, corruptedPacketFailsTheDigestAndTheFileIsNotDelivered) {
 
 TEST_F(FileServices, aSizeLieIsNeverDeliveredAsGood) {
     putRemote("l.dat", 50000);
-    std::string error;
-    EXPECT_NE(downloadFile(*handle, downloadRequest("l.dat", 50000 + 1000), env, error), 0);
-    EXPECT_FALSE(fs::exists(root.path() / "recv" / "l.dat"));
+    for (int lie : {1000, -1000}) {
+        files->faults().sizeLie = lie;
+        VornFileService service(*handle);
+        std::vector<filesvc::ListEntry> entries;
+        ASSERT_EQ(service.listFiles("FTP_A_QS", "l.dat", entries), 1) << handle->LastError();
+        EXPECT_EQ(entries[0].size, 50000 + lie);
+        std::string error;
+        EXPECT_NE(downloadFile(*handle, downloadRequest("l.dat", entries[0].size), env, error), 0) << lie;
+        EXPECT_FALSE(fs::exists(root.path() / "recv" / "l.dat")) << lie;
+    }
 }
 
 TEST_F(FileServices, remoteNamesThatLeaveTheReceiveDirectoryAreRefused) {
