@@ -244,7 +244,14 @@ int CDbfImpl::GetFieldValue(int record, int field, std::string& out) {
         return 0;
     }
     DbfRow row;
-    if (ReadRow(record, row)) out = row.text(field);
+    if (!ReadRow(record, row)) return 0;
+    out = row.text(field);
+    const DbfField& f = file_->fields()[static_cast<std::size_t>(field)];
+    std::string_view raw(row.bytes().data() + f.offset, f.length);
+    if (!platform::gbkToUtf8(raw.substr(0, raw.find('\0')))) {
+        // The text is still given, with '?' for what is not GBK.
+        lastError_ = "DBF字段数据不是有效的GBK编码！";
+    }
     return 0;
 }
 

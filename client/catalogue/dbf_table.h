@@ -79,7 +79,8 @@ public:
     int FieldIndex(std::string_view name) const;
     // Index of the new blank record, or -1.
     int AppendBlank();
-    // Always 0; `out` is the field's text untrimmed, or empty when out of range.
+    // Always 0; `out` is the field's text untrimmed, or empty when out of range. Bytes that
+    // are not GBK read as '?' and leave a message in LastError().
     int GetFieldValue(int record, int field, std::string& out);
     int GetFieldValueByName(int record, std::string_view name, std::string& out);
     // 0 on success, 1 on failure. `record` equal to the count appends a blank record first.

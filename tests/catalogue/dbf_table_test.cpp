@@ -271,7 +271,8 @@ TEST_F(DbfTableTest, invalidGbkBytesReadAsReplacementsWithoutHarm) {
     std::string name, code;
     table.GetFieldValue(0, 0, name);
     table.GetFieldValue(0, 1, code);
-    EXPECT_FALSE(name.empty());
+    EXPECT_EQ(name.size(), 8u);
+    EXPECT_EQ(table.LastError(), "DBF字段数据不是有效的GBK编码！");
     EXPECT_EQ(code, "ok ");
     // a text that GBK cannot hold is refused, the record stays as it was
     EXPECT_EQ(table.SetFieldValue(1, 0, "\xF0\x9F\x98\x80"), 1);
