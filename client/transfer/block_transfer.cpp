@@ -136,8 +136,9 @@ int BlockMover::sendNext() {
             file_.giveBack(block_, *packet);
             return fail(-1, title_ + "申请内存[" + std::to_string(length) + "]失败!");
         }
-        if (file_.readData(packet->offset, buffer->data(), buffer->length()) == 0) {
-            // The packet stays ready for the next attempt.
+        if (file_.readData(packet->offset, buffer->data(), buffer->length()) != buffer->length()) {
+            // A short read would send bytes that are not the file's; the packet stays
+            // ready for the next attempt.
             file_.giveBack(block_, *packet);
             return fail(-1, title_ + "读文件失败!");
         }

@@ -155,6 +155,14 @@ TEST_F(BlockTransfer, lateAnswersAfterE999Or0014DoNotFailTheDownload) {
     }
 }
 
+TEST_F(BlockTransfer, packetThatCannotBeReadIsNotSent) {
+    auto file = openUpload(std::string(40000, 'x'), "short.dat");
+    fs::resize_file(root.path() / "send" / "short.dat", 20000);
+    EXPECT_EQ(uploadBlock(*handle, &file->block(0), env.options), -1);
+    EXPECT_EQ(handle->LastError(), "上传文件服务-读文件失败!");
+    for (auto& b : spy->bodies) EXPECT_EQ(b.b, 0) << "only the readable packet went out";
+}
+
 TEST_F(BlockTransfer, uploadResendsAfterE999AndGivesUpOn0014) {
     const std::string content(300000, 'w');
     files->faults().failPacket(1, "E999");
