@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <thread>
+
 #include "client/transfer/file_block_info.h"
 #include "tests/transfer/transfer_gateway_fixture.h"
 
@@ -321,6 +324,54 @@ TEST_F(BlockTransfer, requestBuilderCutsUploadPacketsAndRefusesBadRequests) {
     handle->SetRoute("VRELKA", "FTP_A_QS", "04");
     EXPECT_EQ(service.sendRequest("2026120800000995", '0', "a", "", 0, 0, 0, {}), -1);
     EXPECT_EQ(handle->LastError(), "系统未登录!");
+}
+
+TEST_F(BlockTransfer, interactiveUploadAsksItsOwnQuestionAndCancels) {
+    auto file = openUpload(std::string(3 * 1024 * 1024, 'c'), "cancel.dat");
+    ScriptedObserver observer;
+    observer.pressStop = true;
+    ScriptedPrompt prompt;
+    prompt.answer = true;
+    EXPECT_EQ(uploadBlockInteractive(*handle, &file->block(0), env.options, observer, prompt), -10);
+    EXPECT_EQ(prompt.asked, "Stop upload file|是否要取消上传?");
+    EXPECT_EQ(file->block(0).inFlight(), 0);
+    EXPECT_LT(file->bytesDone(), 3 * 1024 * 1024);
+}
+
+TEST_F(BlockTransfer, threeWorkersShareTheBlocksOfOneFile) {
+    // setup: one file of four blocks, three workers with their own handles
+    const std::string bytes = putRemote("w.dat", 35 * 1024 * 1024 + 5);
+    auto file = openDownload("w.dat", static_cast<std::int64_t>(bytes.size()));
+    std::atomic<int> failures{0};
+    std::vector<std::thread> workers;
+    // act
+    for (int w = 0; w < 3; ++w) {
+        workers.emplace_back([&] {
+            auto h = makeHandle();
+            if (h->LoginToGateway() != 1) {
+                ++failures;
+                return;
+            }
+            h->SetRoute("VRELKA", "FTP_A_QS", "04");
+            for (int spins = 0; spins < 20000 && file->fileState() != kFileComplete; ++spins) {
+                BlockTask* block = file->claimNextBlock();
+                if (!block) {
+                    std::this_thread::sleep_for(std::chrono::milliseconds(2));
+                    continue;
+                }
+                block->setState(kBlockTaken);
+                const int rc = downloadBlock(*block, *h, env.options);
+                block->setState(rc == 0 ? kBlockDone : kBlockIdle);
+                if (rc != 0) ++failures;
+            }
+        });
+    }
+    for (auto& t : workers) t.join();
+    // verify
+    EXPECT_EQ(failures.load(), 0);
+    EXPECT_EQ(file->fileState(), kFileComplete);
+    EXPECT_EQ(file->bytesDone(), static_cast<std::int64_t>(bytes.size()));
+    EXPECT_TRUE(tmpBytes(*file) == bytes);
 }
 
 TEST(ProgressRecord, formatsSpeedAndRemainingTime) {
