@@ -34,7 +34,6 @@ public:
     void setStopQuery(StopQuery stop) { stop_ = std::move(stop); }
 
 private:
-    int failConnect(std::string text);
     platform::TcpSocket socket_;
     std::string lastError_;
     StopQuery stop_;

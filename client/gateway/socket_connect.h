@@ -56,8 +56,6 @@ protected:
     std::string lastError_;
 
 private:
-    // Closes, sets `text` and returns -1: the common end of a failed connect.
-    int FailConnect(std::string text);
     StopQuery stop_;
 };
 
