@@ -2,6 +2,11 @@
 
 #include <cstdio>
 
+#include "client/app/client_version.h"
+#include "client/cli/password_source.h"
+#include "client/config/config.h"
+#include "client/gateway/interactive_gateway.h"
+
 namespace vantrel::cli {
 
 bool ConsolePrompt::askYesNo(const std::string& caption, const std::string& text, Icon) {
@@ -25,6 +30,41 @@ Context Environment::context() {
     c.prompt = &prompt_;
     c.logs = &logs_;
     return c;
+}
+
+bool takeLoginOption(const std::vector<std::string>& arguments, std::size_t& i, LoginOptions& options) {
+    const std::string& a = arguments[i];
+    if ((a != "--operator" && a != "--password-file") || i + 1 >= arguments.size()) return false;
+    (a == "--operator" ? options.operatorCode : options.passwordFile) = arguments[++i];
+    return true;
+}
+
+bool logIn(const char* command, Environment& environment, const LoginOptions& options,
+           InteractiveGateway& gateway) {
+    CConfig config(environment.installation());
+    config.load();
+    const std::string operatorCode = options.operatorCode.empty() ? config.operatorCode : options.operatorCode;
+    if (operatorCode.empty()) {
+        std::fprintf(stderr, "vantrel-cli %s: 请输入操作员！ (--operator or OpertID in Client.ini)\n", command);
+        return false;
+    }
+    std::string why;
+    const auto password = readPassword(options.passwordFile, why);
+    if (!password || password->empty()) {
+        std::fprintf(stderr, "vantrel-cli %s: 请输入密码！ %s\n", command, why.c_str());
+        return false;
+    }
+    LoginRequest request;
+    request.gateways = config.gateways;
+    request.gateType = config.gateType;
+    request.operatorCode = operatorCode;
+    request.productId = config.productId;
+    request.clientVersion = clientVersionString(config.version);
+    if (!gateway.login(request, operatorCode, *password)) {
+        std::fprintf(stderr, "登录失败,失败原因[%s]\n", gateway.handle().LastError().c_str());
+        return false;
+    }
+    return true;
 }
 
 }  // namespace vantrel::cli

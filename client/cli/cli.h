@@ -12,6 +12,10 @@
 #include "client/config/logs.h"
 #include "platform/clock.h"
 
+namespace vantrel {
+class InteractiveGateway;
+}
+
 namespace vantrel::cli {
 
 // Message boxes become lines on stderr. Questions cannot be asked of a script, so every
@@ -40,6 +44,22 @@ private:
     ConsolePrompt prompt_;
     Logs logs_;
 };
+
+// The options of every command that logs in; empty means "from Client.ini" (operator) and
+// "VANTREL_PASSWORD or a prompt" (password).
+struct LoginOptions {
+    std::string operatorCode;
+    std::string passwordFile;
+};
+
+// Takes `--operator CODE` or `--password-file FILE` at arguments[i] into `options`, moving
+// i past the value; false (nothing taken) when arguments[i] is neither or has no value.
+bool takeLoginOption(const std::vector<std::string>& arguments, std::size_t& i, LoginOptions& options);
+
+// Logs `gateway` in with the settings of Client.ini and `options`; false (with the reason
+// printed, prefixed by `command`) when it cannot.
+bool logIn(const char* command, Environment& environment, const LoginOptions& options,
+           InteractiveGateway& gateway);
 
 // One command: `vantrel-cli [--root DIR] <name> [arguments]`. Returns the exit code.
 struct Command {

@@ -6,69 +6,29 @@
 
 #include <cstdio>
 
-#include "client/app/client_version.h"
 #include "client/cli/cli.h"
-#include "client/cli/password_source.h"
-#include "client/config/config.h"
 #include "client/gateway/interactive_gateway.h"
 #include "client/gateway/record_codec.h"
 
 namespace vantrel::cli {
 namespace {
 
-struct LoginOptions {
-    std::string operatorCode;
-    std::string passwordFile;
-};
-
-bool parseOptions(const char* command, const std::vector<std::string>& arguments, LoginOptions& options) {
+// Parses the options and logs `gateway` in; false (with the reason printed) when it cannot.
+bool parseAndLogIn(const char* command, Environment& environment, const std::vector<std::string>& arguments,
+                  InteractiveGateway& gateway) {
+    LoginOptions options;
     for (std::size_t i = 0; i < arguments.size(); ++i) {
-        const std::string& a = arguments[i];
-        if ((a == "--operator" || a == "--password-file") && i + 1 < arguments.size()) {
-            (a == "--operator" ? options.operatorCode : options.passwordFile) = arguments[++i];
-        } else {
-            std::fprintf(stderr, "vantrel-cli %s: unknown argument '%s'\n", command, a.c_str());
+        if (!takeLoginOption(arguments, i, options)) {
+            std::fprintf(stderr, "vantrel-cli %s: unknown argument '%s'\n", command, arguments[i].c_str());
             return false;
         }
     }
-    return true;
-}
-
-// Logs `gateway` in with the settings of Client.ini; false (with the reason printed) when
-// it cannot.
-bool logIn(const char* command, Environment& environment, const std::vector<std::string>& arguments,
-           InteractiveGateway& gateway) {
-    LoginOptions options;
-    if (!parseOptions(command, arguments, options)) return false;
-    CConfig config(environment.installation());
-    config.load();
-    const std::string operatorCode = options.operatorCode.empty() ? config.operatorCode : options.operatorCode;
-    if (operatorCode.empty()) {
-        std::fprintf(stderr, "vantrel-cli %s: 请输入操作员！ (--operator or OpertID in Client.ini)\n", command);
-        return false;
-    }
-    std::string why;
-    const auto password = readPassword(options.passwordFile, why);
-    if (!password || password->empty()) {
-        std::fprintf(stderr, "vantrel-cli %s: 请输入密码！ %s\n", command, why.c_str());
-        return false;
-    }
-    LoginRequest request;
-    request.gateways = config.gateways;
-    request.gateType = config.gateType;
-    request.operatorCode = operatorCode;
-    request.productId = config.productId;
-    request.clientVersion = clientVersionString(config.version);
-    if (!gateway.login(request, operatorCode, *password)) {
-        std::fprintf(stderr, "登录失败,失败原因[%s]\n", gateway.handle().LastError().c_str());
-        return false;
-    }
-    return true;
+    return logIn(command, environment, options, gateway);
 }
 
 int login(Environment& environment, const std::vector<std::string>& arguments) {
     InteractiveGateway gateway(environment.context());
-    if (!logIn("login", environment, arguments, gateway)) return 1;
+    if (!parseAndLogIn("login", environment, arguments, gateway)) return 1;
     const LoginFacts facts = gateway.process().lastLogin();
     std::printf("网关: %s/%s\n用户代码: %s\n业务日期: %s\n网关时间: %s\n",
                 gateway.handle().CurrentGateway().address.c_str(), gateway.handle().CurrentGateway().port.c_str(),
@@ -90,7 +50,7 @@ constexpr MailboxCategory kCategories[] = {
 
 int permissions(Environment& environment, const std::vector<std::string>& arguments) {
     InteractiveGateway gateway(environment.context());
-    if (!logIn("permissions", environment, arguments, gateway)) return 1;
+    if (!parseAndLogIn("permissions", environment, arguments, gateway)) return 1;
     CVornFtp& handle = gateway.handle();
     if (!handle.LoadPermissions()) {
         std::fprintf(stderr, "获取用户权限失败,失败原因:%s\n", handle.LastError().c_str());

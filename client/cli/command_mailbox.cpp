@@ -17,10 +17,7 @@
 #include <cstdio>
 #include <filesystem>
 
-#include "client/app/client_version.h"
 #include "client/cli/cli.h"
-#include "client/cli/password_source.h"
-#include "client/config/config.h"
 #include "client/gateway/interactive_gateway.h"
 #include "client/transfer/file_services.h"
 #include "client/transfer/local_path.h"
@@ -33,18 +30,16 @@ namespace fs = std::filesystem;
 
 struct Parsed {
     std::vector<std::string> positional;
-    std::string operatorCode;
-    std::string passwordFile;
+    LoginOptions login;
     bool today = false;
 };
 
 bool parse(const char* command, const std::vector<std::string>& arguments, std::size_t least, std::size_t most,
            Parsed& out) {
     for (std::size_t i = 0; i < arguments.size(); ++i) {
+        if (takeLoginOption(arguments, i, out.login)) continue;
         const std::string& a = arguments[i];
-        if ((a == "--operator" || a == "--password-file") && i + 1 < arguments.size()) {
-            (a == "--operator" ? out.operatorCode : out.passwordFile) = arguments[++i];
-        } else if (a == "--today") {
+        if (a == "--today") {
             out.today = true;
         } else if (a.rfind("--", 0) == 0) {
             std::fprintf(stderr, "vantrel-cli %s: unknown argument '%s'\n", command, a.c_str());
@@ -55,33 +50,6 @@ bool parse(const char* command, const std::vector<std::string>& arguments, std::
     }
     if (out.positional.size() < least || out.positional.size() > most) {
         std::fprintf(stderr, "vantrel-cli %s: wrong number of arguments\n", command);
-        return false;
-    }
-    return true;
-}
-
-bool logIn(const char* command, Environment& environment, const Parsed& options, InteractiveGateway& gateway) {
-    CConfig config(environment.installation());
-    config.load();
-    const std::string operatorCode = options.operatorCode.empty() ? config.operatorCode : options.operatorCode;
-    if (operatorCode.empty()) {
-        std::fprintf(stderr, "vantrel-cli %s: 请输入操作员！ (--operator or OpertID in Client.ini)\n", command);
-        return false;
-    }
-    std::string why;
-    const auto password = readPassword(options.passwordFile, why);
-    if (!password || password->empty()) {
-        std::fprintf(stderr, "vantrel-cli %s: 请输入密码！ %s\n", command, why.c_str());
-        return false;
-    }
-    LoginRequest request;
-    request.gateways = config.gateways;
-    request.gateType = config.gateType;
-    request.operatorCode = operatorCode;
-    request.productId = config.productId;
-    request.clientVersion = clientVersionString(config.version);
-    if (!gateway.login(request, operatorCode, *password)) {
-        std::fprintf(stderr, "登录失败,失败原因[%s]\n", gateway.handle().LastError().c_str());
         return false;
     }
     return true;
@@ -139,7 +107,7 @@ int ls(Environment& environment, const std::vector<std::string>& arguments) {
     Parsed p;
     if (!parse("ls", arguments, 1, 2, p)) return 2;
     InteractiveGateway gateway(environment.context());
-    if (!logIn("ls", environment, p, gateway)) return 1;
+    if (!logIn("ls", environment, p.login, gateway)) return 1;
     const std::string& mailbox = p.positional[0];
     if (!permitted(gateway, mailbox, "00", "该操作员无此信箱获取文件列表权限！")) return 3;
     std::string directory = p.positional.size() > 1 ? p.positional[1] : std::string();
@@ -170,7 +138,7 @@ int get(Environment& environment, const std::vector<std::string>& arguments) {
         return 1;
     }
     InteractiveGateway gateway(environment.context());
-    if (!logIn("get", environment, p, gateway)) return 1;
+    if (!logIn("get", environment, p.login, gateway)) return 1;
     if (!permitted(gateway, mailbox, "04", "该操作员无此信箱文件下载权限！")) return 3;
     // The size comes from the listing, as in the mailbox browser.
     const auto [pattern, name] = splitRemote(remote);
@@ -213,7 +181,7 @@ int put(Environment& environment, const std::vector<std::string>& arguments) {
         return 1;
     }
     InteractiveGateway gateway(environment.context());
-    if (!logIn("put", environment, p, gateway)) return 1;
+    if (!logIn("put", environment, p.login, gateway)) return 1;
     if (!permitted(gateway, mailbox, "03", "该操作员无此信箱文件上传权限！")) return 3;
     ManualTransferRequest request;
     request.mailbox = mailbox;
@@ -234,7 +202,7 @@ int simpleRequest(const char* command, Environment& environment, const std::vect
     Parsed p;
     if (!parse(command, arguments, count, count, p)) return 2;
     InteractiveGateway gateway(environment.context());
-    if (!logIn(command, environment, p, gateway)) return 1;
+    if (!logIn(command, environment, p.login, gateway)) return 1;
     const std::string& mailbox = p.positional[0];
     if (!permitted(gateway, mailbox, function, refusal)) return 3;
     VornFileService service(gateway.handle());
