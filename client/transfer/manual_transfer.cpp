@@ -65,6 +65,38 @@ FileBlockInfo::Options fileOptions(const ManualTransferEnvironment& env) {
     return o;
 }
 
+// Opens the block state of `item`, moves every block, then has the gateway compare the
+// digest of the finished file with its own. 0 with `file` open; else the code, with `file`
+// closed once opened (its progress discarded when the digests differ).
+int moveAndVerify(CVornFtp& handle, FileBlockInfo& file, const TransferItem& item, bool download,
+                  const ManualTransferRequest& request, const ManualTransferEnvironment& env, std::string& error) {
+    const std::string_view ftpType = download ? filesvc::kDownload : filesvc::kUpload;
+    if (!file.open(item, !download, kMailboxOrganisation, request.mailbox, ftpType)) {
+        error = file.errorText();
+        return -1;
+    }
+    if (int rc = moveBlocks(handle, file, download, request, env, error); rc != 0) {
+        file.close();
+        return rc;
+    }
+    if (ensureLoggedIn(handle) != 0) {
+        error = handle.LastError();
+        file.close();
+        return -3;
+    }
+    handle.SetRoute(kMailboxOrganisation, request.mailbox, std::string(ftpType));
+    VornFileService service(handle);
+    // A download is checked in its data file before it is moved into place.
+    const fs::path& finished = download ? file.dataPath() : request.localFile;
+    if (service.md5Check(finished, request.remoteName, item.fileSize) < 0) {
+        error = handle.LastError();
+        discardProgress(file);
+        file.close();
+        return -1;
+    }
+    return 0;
+}
+
 }  // namespace
 
 int downloadFile(CVornFtp& handle, const ManualTransferRequest& request, const ManualTransferEnvironment& env,
@@ -82,27 +114,7 @@ int downloadFile(CVornFtp& handle, const ManualTransferRequest& request, const M
     item.fileSize = request.fileSize;
     item.taskId = request.taskId;
     FileBlockInfo file(fileOptions(env));
-    if (!file.open(item, false, kMailboxOrganisation, request.mailbox, filesvc::kDownload)) {
-        error = file.errorText();
-        return -1;
-    }
-    if (int rc = moveBlocks(handle, file, true, request, env, error); rc != 0) {
-        file.close();
-        return rc;
-    }
-    if (ensureLoggedIn(handle) != 0) {
-        error = handle.LastError();
-        file.close();
-        return -3;
-    }
-    handle.SetRoute(kMailboxOrganisation, request.mailbox, std::string(filesvc::kDownload));
-    VornFileService service(handle);
-    if (service.md5Check(file.dataPath(), request.remoteName, request.fileSize) < 0) {
-        error = handle.LastError();
-        discardProgress(file);
-        file.close();
-        return -1;
-    }
+    if (int rc = moveAndVerify(handle, file, item, true, request, env, error); rc != 0) return rc;
     std::error_code ec;
     fs::rename(file.dataPath(), *target, ec);
     if (ec) {
@@ -154,26 +166,7 @@ int uploadFile(CVornFtp& handle, const ManualTransferRequest& request, const Man
     item.fileSize = static_cast<std::int64_t>(size);
     item.taskId = request.taskId;
     FileBlockInfo file(fileOptions(env));
-    if (!file.open(item, true, kMailboxOrganisation, request.mailbox, filesvc::kUpload)) {
-        error = file.errorText();
-        return -1;
-    }
-    if (int rc = moveBlocks(handle, file, false, request, env, error); rc != 0) {
-        file.close();
-        return rc;
-    }
-    if (ensureLoggedIn(handle) != 0) {
-        error = handle.LastError();
-        file.close();
-        return -3;
-    }
-    handle.SetRoute(kMailboxOrganisation, request.mailbox, std::string(filesvc::kUpload));
-    if (service.md5Check(request.localFile, request.remoteName, item.fileSize) < 0) {
-        error = handle.LastError();
-        discardProgress(file);
-        file.close();
-        return -1;
-    }
+    if (int rc = moveAndVerify(handle, file, item, false, request, env, error); rc != 0) return rc;
     file.close();
     return 0;
 }
