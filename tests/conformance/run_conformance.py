@@ -336,6 +336,35 @@ def check_restricted_operator(client, mailboxes):
            "a refused operation changed the mailbox")
 
 
+FAULTS = ("E999:04:3", "0014:04:9", "E998:04:20", "E999:03:2", "0014:03:8", "0015:03:14")
+
+
+def check_answers_with_error_codes(client, gateway, mailboxes, work):
+    """Error answers in the middle of windowed transfers (others still in flight, so their
+    answers come back for packets the client has already reset): the files must still
+    arrive whole, if need be by running the command again, which resumes."""
+    received = os.path.join(work, "after-faults")
+    os.makedirs(received)
+    local = os.path.join(work, "fault-upload.bin")
+    write_random(local, 5 * MIB + 777, "faults")
+    for args, source, copy in (
+            (("get", "FTP_A_QS", "clearing.dat", received),
+             os.path.join(mailboxes, "FTP_A_QS", "clearing.dat"),
+             os.path.join(received, "clearing.dat")),
+            (("put", "FTP_SG", local, "fault-upload.bin"), local,
+             os.path.join(mailboxes, "FTP_SG", "fault-upload.bin"))):
+        for _ in range(3):
+            code, _, _ = client.run(*args)
+            if code == 0:
+                break
+        expect(code == 0, f"{' '.join(args)} did not succeed in 3 runs")
+        expect(file_digest(copy) == file_digest(source), f"{' '.join(args)}: content differs")
+    with open(gateway.log_path, encoding="utf-8") as f:
+        delivered = sum("模拟故障" in line for line in f)
+    expect(delivered == len(FAULTS), f"{delivered} of {len(FAULTS)} error answers were asked for; "
+                                     "the transfers were shorter than planned")
+
+
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--cli", required=True)
@@ -377,6 +406,15 @@ def main():
             args.root_template, os.path.join(args.work, "root-restricted"), restricted.port),
             transcript), mailboxes)
         print(f"ok: {step}", flush=True)
+
+        step = "error answers during transfers"
+        faulty = Gateway(args.gateway, args.work, "faults", mailboxes,
+                         ["--login-status", "s"] + [a for f in FAULTS for a in ("--fault", f)])
+        gateways.append(faulty)
+        check_answers_with_error_codes(Client(args.cli, make_root(
+            args.root_template, os.path.join(args.work, "root-faults"), faulty.port),
+            transcript), faulty, mailboxes, args.work)
+        print(f"ok: {step} (and a lower-case login status)", flush=True)
 
         step = "gateway logs"
         violations = [v for g in gateways for v in g.violations()]

@@ -236,10 +236,10 @@ def make_challenge():
     return bytes(random.choice(alphabet) for _ in range(16))
 
 
-def login_answer_record(business_date, gateway_time, login_code, user_code):
-    """Status "S", two unused 8-byte fields, date, time, login code, user code, one unused
+def login_answer_record(status, business_date, gateway_time, login_code, user_code):
+    """Status ("S" or "s" for success), two unused 8-byte fields, date, time, login code, user code, one unused
     byte and a 78-byte message."""
-    record = (b"S" + b" " * 8 + b" " * 8 + text_field(business_date, 8)
+    record = (text_field(status, 1) + b" " * 8 + b" " * 8 + text_field(business_date, 8)
               + text_field(gateway_time, 6) + text_field(login_code, 8)
               + text_field(user_code, 8) + b" " + text_field("登录成功", 78))
     assert len(record) == RECORD_SIZE
@@ -531,6 +531,9 @@ class Gateway:
         first_serial = int(datetime.date.today().strftime("%Y%m%d")) * 100_000_000 + 100
         self.serials = SerialBook(first_serial)
         self.idle_timeout = args.idle_timeout
+        self.login_status = args.login_status
+        self.faults = parse_faults(args.fault)
+        self.requests_by_type = {}
         self.log = log
         self._connections = 0
         self._lock = threading.Lock()
@@ -539,6 +542,14 @@ class Gateway:
         with self._lock:
             self._connections += 1
             return self._connections
+
+    def injected_fault(self, function):
+        """The return code to answer instead of serving this file request, if one is set
+        for its place in the count of requests of its FTP type."""
+        with self._lock:
+            count = self.requests_by_type.get(function, 0) + 1
+            self.requests_by_type[function] = count
+        return self.faults.get((function, count))
 
     def allows(self, organisation, service, function):
         for org, svc, func, kind in self.grants:
@@ -562,6 +573,16 @@ def parse_grants(texts):
             raise SystemExit(f"--grant {text!r}: expected ORG:SERVICE:FUNCTION[:KIND]")
         grants.append(tuple(parts))
     return grants
+
+
+def parse_faults(texts):
+    faults = {}
+    for text in texts or []:
+        parts = text.split(":")
+        if len(parts) != 3 or len(parts[0]) != 4 or len(parts[1]) != 2 or not parts[2].isdigit():
+            raise SystemExit(f"--fault {text!r}: expected CODE:FTPTYPE:N")
+        faults[(parts[1], int(parts[2]))] = parts[0]
+    return faults
 
 
 # ---------------------------------------------------------------------------------------
@@ -621,7 +642,8 @@ class Session:
         self.key = session_key(h1, h2, operator8, challenge)
         self.login_code = f"{random.randrange(10**8):08d}"
         now = datetime.datetime.now()
-        record = login_answer_record(self.gw.business_date or now.strftime("%Y%m%d"),
+        record = login_answer_record(self.gw.login_status,
+                                     self.gw.business_date or now.strftime("%Y%m%d"),
                                      now.strftime("%H%M%S"), self.login_code, self.gw.user_code)
         send_message(self.sock, self.key, b"E0" + record)
         self.info(f"login accepted, login code {self.login_code}")
@@ -750,6 +772,9 @@ class Session:
         try:
             if not known:
                 fail("交易序列号无效")
+            injected = self.gw.injected_fault(request.function)
+            if injected:
+                raise ServiceFailure(injected, "模拟故障")
             if not self.gw.allows(request.organisation, request.service, request.function):
                 raise ServiceFailure(RC_NO_RIGHT, "该操作员无此权限")
             if request.organisation != MAILBOX_ORGANISATION:
@@ -887,6 +912,11 @@ def main(argv=None):
     parser.add_argument("--grant", action="append",
                         help="ORG:SERVICE:FUNCTION[:KIND], repeatable (default: every mailbox "
                              "of VRELKA with '**')")
+    parser.add_argument("--login-status", default="S", choices=("S", "s"),
+                        help="status letter of a successful login answer")
+    parser.add_argument("--fault", action="append",
+                        help="CODE:FTPTYPE:N, repeatable: answer the Nth file request of that "
+                             "FTP type (counted over all connections) with CODE instead")
     parser.add_argument("--idle-timeout", type=float, default=120.0,
                         help="seconds a connection may stay silent")
     parser.add_argument("--lifetime", type=float, default=3600.0,
