@@ -273,6 +273,19 @@ bool CMailFormView::ensureLoggedIn() {
     return ok;
 }
 
+void CMailFormView::runPermitted(const std::string& code, const char* functionCode, const char* refusalText,
+                                 std::function<void(RemoteOutcome&)> done) {
+    runRemote(
+        {},
+        [this, code, functionCode, refusalText] {
+            RemoteOutcome outcome;
+            if (!ensureLoggedIn()) outcome.error = kLostConnection;
+            else permitted(code, functionCode, refusalText, outcome);
+            return outcome;
+        },
+        std::move(done));
+}
+
 bool CMailFormView::permitted(const std::string& code, const char* functionCode, const char* refusalText,
                               RemoteOutcome& outcome) {
     if (services_.session->checkPermission(code, functionCode)) return true;
@@ -426,6 +439,10 @@ void CMailFormView::runTransferDialog(int direction, std::vector<TransferItem> i
     dialog.exec();
 }
 
+TransferItem CMailFormView::transferItem(const QTreeWidgetItem& row) const {
+    return {mailboxCode_, remoteDirectory_, u8(row.text(0)), localDirectory_, row.data(0, kSizeRole).toULongLong()};
+}
+
 void CMailFormView::uploadSelected() {
     if (busy() || mailboxCode_.empty()) return;
     const auto selected = localList_->selectedItems();
@@ -440,18 +457,10 @@ void CMailFormView::uploadSelected() {
                                    UserPrompt::Icon::Warning);
             return;
         }
-        items.push_back({mailboxCode_, remoteDirectory_, u8(row->text(0)), localDirectory_,
-                         row->data(0, kSizeRole).toULongLong()});
+        items.push_back(transferItem(*row));
     }
-    const std::string code = mailboxCode_;
-    runRemote(
-        {},
-        [this, code] {
-            RemoteOutcome outcome;
-            if (!ensureLoggedIn()) outcome.error = kLostConnection;
-            else permitted(code, "03", "该操作员无此信箱文件上传权限！", outcome);
-            return outcome;
-        },
+    runPermitted(
+        mailboxCode_, "03", "该操作员无此信箱文件上传权限！",
         [this, items](RemoteOutcome&) {
             runTransferDialog(static_cast<int>(TransferDirection::Upload), items);
             refreshRemote();
@@ -474,18 +483,10 @@ void CMailFormView::downloadSelected() {
     bool allFiles = true;
     for (QTreeWidgetItem* row : selected) {
         if (row->data(0, kKindRole).toInt() != kFile) allFiles = false;
-        items.push_back({mailboxCode_, remoteDirectory_, u8(row->text(0)), localDirectory_,
-                         row->data(0, kSizeRole).toULongLong()});
+        items.push_back(transferItem(*row));
     }
-    const std::string code = mailboxCode_;
-    runRemote(
-        {},
-        [this, code] {
-            RemoteOutcome outcome;
-            if (!ensureLoggedIn()) outcome.error = kLostConnection;
-            else permitted(code, "04", "该操作员无此信箱文件下载权限！", outcome);
-            return outcome;
-        },
+    runPermitted(
+        mailboxCode_, "04", "该操作员无此信箱文件下载权限！",
         [this, items, allFiles](RemoteOutcome&) {
             if (!allFiles) {
                 services_.prompt->show(kAppCaption, "您选择的不是文件，请在远程目录中选择需要下载的文件!",
@@ -513,14 +514,8 @@ void CMailFormView::renameSelected() {
     const std::string oldName = u8(selected.front()->text(0));
     const std::string code = mailboxCode_;
     const std::string directory = remoteDirectory_;
-    runRemote(
-        {},
-        [this, code] {
-            RemoteOutcome outcome;
-            if (!ensureLoggedIn()) outcome.error = kLostConnection;
-            else permitted(code, "02", "该操作员无此信箱文件重命名权限！", outcome);
-            return outcome;
-        },
+    runPermitted(
+        code, "02", "该操作员无此信箱文件重命名权限！",
         [this, code, directory, oldName](RemoteOutcome&) {
             const auto newName = askNewName(oldName);
             if (!newName || *newName == oldName) return;
@@ -554,14 +549,8 @@ void CMailFormView::deleteSelected() {
     }
     const std::string code = mailboxCode_;
     const std::string directory = remoteDirectory_;
-    runRemote(
-        {},
-        [this, code] {
-            RemoteOutcome outcome;
-            if (!ensureLoggedIn()) outcome.error = kLostConnection;
-            else permitted(code, "01", "该操作员无此信箱文件删除权限！", outcome);
-            return outcome;
-        },
+    runPermitted(
+        code, "01", "该操作员无此信箱文件删除权限！",
         [this, code, directory, names](RemoteOutcome&) {
             const std::string question = names.size() == 1
                                              ? format("确实要删除%1文件吗？", names.front())

@@ -111,6 +111,10 @@ private:
     // Worker thread: checks `functionCode` on the current mailbox; false fills `refusal`.
     bool permitted(const std::string& code, const char* functionCode, const char* refusalText,
                    RemoteOutcome& outcome);
+    // Logs in again if need be and checks `functionCode` on mailbox `code` off the GUI
+    // thread; `done` runs on it only when both succeeded.
+    void runPermitted(const std::string& code, const char* functionCode, const char* refusalText,
+                      std::function<void(RemoteOutcome&)> done);
     // Worker thread: lists `directory` into `outcome`, logging in again after a lost
     // connection.
     void listInto(const std::string& code, const std::string& directory, RemoteOutcome& outcome);
@@ -118,6 +122,8 @@ private:
     void fillRemote(const RemoteOutcome& outcome);
     void postProgress(const std::string& text);
     QList<QTreeWidgetItem*> selectedRemote() const;
+    // The transfer of the listed file `row` between the current directories.
+    TransferItem transferItem(const QTreeWidgetItem& row) const;
     void runTransferDialog(int direction, std::vector<TransferItem> items);
     void finishCommand();
     void writeExport(const std::filesystem::path& file, ExportKind kind);
