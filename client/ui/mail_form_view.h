@@ -44,14 +44,9 @@ enum class ExportKind { Table, Text, Spreadsheet };
 class CMailFormView final : public QWidget {
     Q_OBJECT
 public:
-    struct Services {
-        GatewaySession* session = nullptr;
-        MailboxService* mailbox = nullptr;
-        SettingsStore* settings = nullptr;
-        UserPrompt* prompt = nullptr;
+    struct Services : MailboxPorts {
         Notifier* notifier = nullptr;
         ProgressPopup* progress = nullptr;
-        ListTableExport* tableExport = nullptr;
     };
 
     CMailFormView(const Services& services, QWidget* parent = nullptr);

@@ -155,13 +155,9 @@ void CMainFrame::buildRibbon() {
 
 void CMainFrame::buildWorkArea() {
     CMailFormView::Services view;
-    view.session = services_.session;
-    view.mailbox = services_.mailbox;
-    view.settings = services_.settings;
-    view.prompt = services_.prompt;
+    static_cast<MailboxPorts&>(view) = services_;
     view.notifier = services_.notifier;
     view.progress = progress_;
-    view.tableExport = services_.tableExport;
     mailView_ = new CMailFormView(view, work_);
     work_->addWidget(mailView_);
     setCentralWidget(work_);

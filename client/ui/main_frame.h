@@ -53,13 +53,8 @@ inline constexpr int kDiskSpaceTimerMs = 60000;  // 2305
 class CMainFrame final : public QMainWindow {
     Q_OBJECT
 public:
-    struct Services {
-        GatewaySession* session = nullptr;
-        MailboxService* mailbox = nullptr;
-        SettingsStore* settings = nullptr;
-        UserPrompt* prompt = nullptr;
+    struct Services : MailboxPorts {
         QtNotifier* notifier = nullptr;
-        ListTableExport* tableExport = nullptr;
         TaskActivity* tasks = nullptr;
         // The disk-space check: true when enough, else `message` explains.
         std::function<bool(int minimumMegabytes, std::string& message)> diskSpaceEnough;

@@ -15,6 +15,10 @@
 #include "client/config/config.h"
 #include "platform/status.h"
 
+namespace vantrel {
+class UserPrompt;
+}
+
 namespace vantrel::ui {
 
 // The five gateways and how they are tried.
@@ -151,6 +155,16 @@ public:
     // Writes one record per row (name, size, date, type); the count of records written.
     virtual Result<int> write(const std::filesystem::path& file,
                               const std::vector<std::vector<std::string>>& rows) = 0;
+};
+
+// The ports both the main window and its mailbox browser are given; the window passes
+// them on. Not owned.
+struct MailboxPorts {
+    GatewaySession* session = nullptr;
+    MailboxService* mailbox = nullptr;
+    SettingsStore* settings = nullptr;
+    UserPrompt* prompt = nullptr;
+    ListTableExport* tableExport = nullptr;
 };
 
 }  // namespace vantrel::ui
