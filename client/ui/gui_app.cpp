@@ -5,7 +5,6 @@
 
 #include "client/app/app_core.h"
 #include "client/config/logs.h"
-#include "client/ui/core_ports.h"
 #include "client/ui/gui_parts.h"
 #include "client/ui/qt_notifier.h"
 #include "client/ui/qt_user_prompt.h"
@@ -35,21 +34,10 @@ int runGuiApp(int argc, char** argv) {
     QtUserPrompt prompt([&gateway] { return gateway.process().shouldStop(); });
     context.prompt = &prompt;
 
-    HandleSession session(gateway);
-    ConfigSettingsStore settings(installation);
-    HandleMailbox mailbox(session, context, gateway.process(), prompt);
-    CatalogueListExport tableExport(clock);
-    NoTaskActivity tasks;
+    GuiPorts ports(gateway, context);
     DiskSpaceCheck disk(installation.bin());
 
-    CMainFrame::Services services;
-    services.session = &session;
-    services.mailbox = &mailbox;
-    services.settings = &settings;
-    services.prompt = &prompt;
-    services.notifier = &notifier;
-    services.tableExport = &tableExport;
-    services.tasks = &tasks;
+    CMainFrame::Services services = ports.frameServices(notifier);
     services.diskSpaceEnough = [&disk](int minimum, std::string& message) { return disk.enough(minimum, message); };
     services.manual = installation.userManual();
 

@@ -6,6 +6,25 @@
 
 namespace vantrel::ui {
 
+GuiPorts::GuiPorts(InteractiveGateway& gateway, const Context& context)
+    : prompt_(*context.prompt),
+      session_(gateway),
+      settings_(context.installation),
+      mailbox_(session_, context, gateway.process(), prompt_),
+      tableExport_(*context.clock) {}
+
+CMainFrame::Services GuiPorts::frameServices(QtNotifier& notifier) {
+    CMainFrame::Services services;
+    services.session = &session_;
+    services.mailbox = &mailbox_;
+    services.settings = &settings_;
+    services.prompt = &prompt_;
+    services.notifier = &notifier;
+    services.tableExport = &tableExport_;
+    services.tasks = &tasks_;
+    return services;
+}
+
 bool GuiMainWindow::create() {
     frame_ = std::make_unique<CMainFrame>(services_);
     frame_->show();

@@ -7,9 +7,32 @@
 
 #include "client/app/startup_steps.h"
 #include "client/gateway/gateway_process.h"
+#include "client/ui/core_ports.h"
 #include "client/ui/main_frame.h"
 
 namespace vantrel::ui {
+
+// The core ports the main window runs on, over one interactive gateway: the program and
+// the screenshot tool wire the same set. `context` must carry the clock and the prompt;
+// the object lives as long as the window.
+class GuiPorts {
+public:
+    GuiPorts(InteractiveGateway& gateway, const Context& context);
+    GuiPorts(const GuiPorts&) = delete;
+    GuiPorts& operator=(const GuiPorts&) = delete;
+
+    // The window's services on these ports and `notifier`; the disk-space check and the
+    // manual are left for the caller.
+    CMainFrame::Services frameServices(QtNotifier& notifier);
+
+private:
+    UserPrompt& prompt_;
+    HandleSession session_;
+    ConfigSettingsStore settings_;
+    HandleMailbox mailbox_;
+    CatalogueListExport tableExport_;
+    NoTaskActivity tasks_;
+};
 
 class GuiMainWindow final : public MainWindow {
 public:

@@ -20,7 +20,7 @@
 #include <random>
 
 #include "client/config/logs.h"
-#include "client/ui/core_ports.h"
+#include "client/ui/gui_parts.h"
 #include "client/ui/login_dialog.h"
 #include "client/ui/mail_form_view.h"
 #include "client/ui/main_frame.h"
@@ -110,20 +110,8 @@ int render(const std::filesystem::path& out) {
     context.logs = &logs;
     InteractiveGateway interactive(context);
     interactive.process().setProduct("HMRQ0001", "1.30.00");
-    HandleSession session(interactive);
-    HandleMailbox mailbox(session, context, interactive.process(), prompt);
-    ConfigSettingsStore settings(installation);
-    CatalogueListExport tableExport(platform::RealClock::instance());
-    NoTaskActivity tasks;
-
-    CMainFrame::Services services;
-    services.session = &session;
-    services.mailbox = &mailbox;
-    services.settings = &settings;
-    services.prompt = &prompt;
-    services.notifier = &notifier;
-    services.tableExport = &tableExport;
-    services.tasks = &tasks;
+    GuiPorts ports(interactive, context);
+    const CMainFrame::Services services = ports.frameServices(notifier);
     CMainFrame frame(services);
     frame.resize(1180, 680);
     frame.show();
@@ -136,8 +124,8 @@ int render(const std::filesystem::path& out) {
     given.gateways.resize(kGatewayCount);
     given.operatorCode = testgateway::kDemoOperator;
     CLogin::Services loginServices;
-    loginServices.session = &session;
-    loginServices.settings = &settings;
+    loginServices.session = services.session;
+    loginServices.settings = services.settings;
     loginServices.prompt = &prompt;
     loginServices.notifier = &notifier;
     loginServices.progress = frame.progress();
@@ -163,7 +151,7 @@ int render(const std::filesystem::path& out) {
     // 3. The download dialog while the big archive comes in, slowed down by the gateway.
     gateway.faults().answerDelayMs = 40;
     std::vector<TransferItem> items{{"FTP_A_QS", "", "QS20261208.zip", root / "recv", 48ull * 1024 * 1024}};
-    CTransferDlg transfer(TransferDirection::Download, items, mailbox, prompt, &frame);
+    CTransferDlg transfer(TransferDirection::Download, items, *services.mailbox, prompt, &frame);
     transfer.show();
     if (!turnUntil([&] {
             transfer.refresh();
