@@ -171,6 +171,14 @@ def make_mailboxes(root):
     open(os.path.join(a, "empty.txt"), "wb").close()
     with open(os.path.join(a, "sub", "summary.txt"), "wb") as f:
         f.write(b"settlement summary\r\n")
+    # A list answer of several cipher pieces, and the longest name the wire can carry.
+    many = os.path.join(a, "many")
+    os.makedirs(many)
+    for i in range(300):
+        with open(os.path.join(many, f"daily_report_{i:04d}_with_a_rather_long_name.txt"), "wb") as f:
+            f.write(b"x" * i)
+    with open(os.path.join(a, "L" * 123 + ".txt"), "wb") as f:
+        f.write(b"longest name\r\n")
     old = os.path.join(a, "old_20261201.txt")
     with open(old, "wb") as f:
         f.write(b"a week old\r\n")
@@ -227,6 +235,8 @@ def check_session_and_listing(client, mailboxes, work):
     a = os.path.join(mailboxes, "FTP_A_QS")
     for args, directory, today_only in ((("ls", "FTP_A_QS"), a, False),
                                         (("ls", "FTP_A_QS", "sub"), os.path.join(a, "sub"), False),
+                                        (("ls", "FTP_A_QS", "many"), os.path.join(a, "many"),
+                                         False),
                                         (("ls", "FTP_A_QS", "--today"), a, True),
                                         (("ls", "FTP_SG"), os.path.join(mailboxes, "FTP_SG"),
                                          False)):
@@ -244,7 +254,8 @@ def check_downloads(client, mailboxes, work):
                                ("edge16385.bin", "edge16385.bin"),
                                ("行情_20261208.txt", "行情_20261208.txt"),
                                ("empty.txt", "empty.txt"),
-                               ("sub\\summary.txt", "summary.txt")):
+                               ("sub\\summary.txt", "summary.txt"),
+                               ("L" * 123 + ".txt", "L" * 123 + ".txt")):
         client.ok("get", "FTP_A_QS", remote, received)
         source = os.path.join(a, *remote.split("\\"))
         copy = os.path.join(received, local_name)
@@ -304,8 +315,10 @@ def check_rename_and_delete(client, mailboxes):
 
     client.ok("rm", "FTP_B_QS", "report_renamed.bin")
     expect(not os.path.exists(os.path.join(b, "report_renamed.bin")), "rm: the file is still there")
+    # The gateway's refusal comes back as return code, message and route.
     code, out, err = client.run("rm", "FTP_B_QS", "report_renamed.bin")
-    expect(code != 0, f"rm of a missing file reported success: {out}{err}")
+    expect(code != 0 and "0015-文件不存在[VRELKA-FTP_B_QS-01]" in out + err,
+           f"rm of a missing file: ({code}) {out}{err}")
 
 
 def check_wrong_password(client):

@@ -397,7 +397,7 @@ class Mailboxes:
         today = datetime.date.today()
         entries = []
         for name in sorted(os.listdir(path)):
-            if not windows_match(name, pattern):
+            if not windows_match(name, pattern) or not fits_wire(name):
                 continue
             full = os.path.join(path, name)
             info = os.stat(full)
@@ -467,6 +467,15 @@ class Mailboxes:
             fail("目录不存在")
         with self.write_lock:
             os.rename(old_path, new_path)
+
+
+def fits_wire(name):
+    """A name travels as UTF-16LE with a one-byte length: at most 127 characters, and only
+    names that decode from the file system."""
+    try:
+        return len(name.encode("utf-16-le")) <= 254
+    except UnicodeEncodeError:
+        return False
 
 
 def windows_match(name, pattern):
@@ -889,6 +898,8 @@ class Handler(socketserver.BaseRequestHandler):
             gateway.log.violation(conn_id, f"unreadable message: {error}; closing")
         except OSError as error:
             gateway.log.info(conn_id, f"socket error {error}")
+        except Exception as error:  # keep serving other connections; say what went wrong
+            gateway.log.info(conn_id, f"internal error {error!r}; closing")
         gateway.log.info(conn_id, "closed")
 
 
