@@ -9,7 +9,15 @@ anything a client sends that does not match them is logged as a "VIOLATION" line
 the gateway answers as a real one would.
 
 Python 3 standard library only; the block cipher is the system libcrypto through ctypes.
-Listens on 127.0.0.1 only.
+Listens on 127.0.0.1 only, one thread per connection.
+
+    refgateway.py --mailbox-root DIR --operator CODE --password TEXT [--port-file FILE]
+                  [--grant ORG:SERVICE:FUNCTION[:KIND] ...] [--fault CODE:FTPTYPE:N ...]
+
+DIR holds one folder per mailbox code (FTP_A_QS, ...). Without --grant the operator may do
+everything ("**") on every mailbox of VRELKA. --fault answers the Nth file request of an FTP
+type with the given return code instead of serving it. The gateway stops by itself after
+--lifetime seconds.
 """
 
 import argparse
@@ -365,7 +373,7 @@ class Mailboxes:
     def mailbox_dir(self, mailbox):
         if not mailbox or "/" in mailbox or "\\" in mailbox or mailbox in (".", ".."):
             fail("信箱名称不合法")
-        path = os.path.join(self.root, mailbox)
+        path = os.path.realpath(os.path.join(self.root, mailbox))
         if not os.path.isdir(path):
             fail("信箱不存在")
         return path
