@@ -349,6 +349,42 @@ def check_restricted_operator(client, mailboxes):
            "a refused operation changed the mailbox")
 
 
+def wait_for_log_lines(gateway, marker, count, seconds):
+    """Bounded wait until the gateway has logged count lines holding marker."""
+    deadline = time.monotonic() + seconds
+    while time.monotonic() < deadline:
+        with open(gateway.log_path, encoding="utf-8") as f:
+            if sum(marker in line for line in f) >= count:
+                return True
+        time.sleep(0.02)
+    return False
+
+
+def check_resume_after_kill(client, gateway, mailboxes, work):
+    """A get and a put killed part-way, then run again: the second run resumes and the
+    file is whole (the gateway answers slowly so that the kill lands mid-transfer)."""
+    received = os.path.join(work, "resumed")
+    os.makedirs(received)
+    local = os.path.join(work, "resumed-upload.bin")
+    write_random(local, 6 * MIB + 5, "resume")
+    for args, marker, source, copy in (
+            (("get", "FTP_A_QS", "clearing.dat", received), "download 'clearing.dat' @",
+             os.path.join(mailboxes, "FTP_A_QS", "clearing.dat"),
+             os.path.join(received, "clearing.dat")),
+            (("put", "FTP_SG", local, "resumed.bin"), "upload 'resumed.bin' @", local,
+             os.path.join(mailboxes, "FTP_SG", "resumed.bin"))):
+        process = client.start(*args)
+        landed = wait_for_log_lines(gateway, marker, 8, STEP_TIMEOUT)
+        process.kill()
+        client.finish(process, args)
+        expect(landed, f"{' '.join(args)}: no transfer seen before the kill")
+        client.ok(*args)
+        expect(file_digest(copy) == file_digest(source), f"{' '.join(args)} resumed: content differs")
+        with open(gateway.log_path, encoding="utf-8") as f:
+            starts = sum(f"{marker}0 " in line for line in f)
+        expect(starts == 1, f"{' '.join(args)}: the second run started again from 0")
+
+
 FAULTS = ("E999:04:3", "0014:04:9", "E998:04:20", "E999:03:2", "0014:03:8", "0015:03:14")
 
 
@@ -428,6 +464,14 @@ def main():
             args.root_template, os.path.join(args.work, "root-faults"), faulty.port),
             transcript), faulty, mailboxes, args.work)
         print(f"ok: {step} (and a lower-case login status)", flush=True)
+
+        step = "resume after a kill"
+        slow = Gateway(args.gateway, args.work, "slow", mailboxes, ["--answer-delay", "0.05"])
+        gateways.append(slow)
+        check_resume_after_kill(Client(args.cli, make_root(
+            args.root_template, os.path.join(args.work, "root-slow"), slow.port), transcript),
+            slow, mailboxes, args.work)
+        print(f"ok: {step}", flush=True)
 
         step = "gateway logs"
         violations = [v for g in gateways for v in g.violations()]

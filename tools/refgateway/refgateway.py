@@ -549,6 +549,7 @@ class Gateway:
         self.serials = SerialBook(first_serial)
         self.idle_timeout = args.idle_timeout
         self.login_status = args.login_status
+        self.answer_delay = min(max(args.answer_delay, 0.0), 5.0)
         self.faults = parse_faults(args.fault)
         self.requests_by_type = {}
         self.log = log
@@ -807,6 +808,8 @@ class Session:
             self.answer(request, b"40", RC_FAILED, "文件操作失败")
             return
         self.info(f"{request.route()} {summary}")
+        if self.gw.answer_delay > 0:
+            time.sleep(self.gw.answer_delay)
         self.answer(request, b"40", RC_OK, "成功", answer_body.encode())
 
     def file_service(self, request, body):
@@ -936,6 +939,8 @@ def main(argv=None):
     parser.add_argument("--fault", action="append",
                         help="CODE:FTPTYPE:N, repeatable: answer the Nth file request of that "
                              "FTP type (counted over all connections) with CODE instead")
+    parser.add_argument("--answer-delay", type=float, default=0.0,
+                        help="seconds to wait before each successful file answer (at most 5)")
     parser.add_argument("--idle-timeout", type=float, default=120.0,
                         help="seconds a connection may stay silent")
     parser.add_argument("--lifetime", type=float, default=3600.0,
