@@ -78,11 +78,12 @@ def set_ini(path, values):
 class Gateway:
     """One reference gateway process on 127.0.0.1 with its own log."""
 
-    def __init__(self, script, work, name, mailbox_root, extra):
+    def __init__(self, script, work, name, mailbox_root, extra, operator=OPERATOR,
+                 password=PASSWORD):
         self.log_path = os.path.join(work, f"{name}.log")
         port_file = os.path.join(work, f"{name}.port")
         command = [sys.executable, script, "--mailbox-root", mailbox_root,
-                   "--operator", OPERATOR, "--password", PASSWORD, "--user-code", USER_CODE,
+                   "--operator", operator, "--password", password, "--user-code", USER_CODE,
                    "--business-date", BUSINESS_DATE, "--port-file", port_file,
                    "--log", self.log_path, "--lifetime", str(GATEWAY_LIFETIME)] + extra
         self.process = subprocess.Popen(command, stdout=subprocess.DEVNULL,
@@ -108,11 +109,11 @@ class Gateway:
 class Client:
     """vantrel-cli on one installation root."""
 
-    def __init__(self, cli, root, transcript):
-        self.cli, self.root, self.transcript = cli, root, transcript
+    def __init__(self, cli, root, transcript, password=PASSWORD):
+        self.cli, self.root, self.transcript, self.password = cli, root, transcript, password
 
-    def start(self, *args, password=PASSWORD):
-        env = dict(os.environ, VANTREL_PASSWORD=password, LC_ALL="C.UTF-8")
+    def start(self, *args, password=None):
+        env = dict(os.environ, VANTREL_PASSWORD=password or self.password, LC_ALL="C.UTF-8")
         return subprocess.Popen([self.cli, "--root", self.root, *args], env=env,
                                 stdout=subprocess.PIPE, stderr=subprocess.PIPE,
                                 stdin=subprocess.DEVNULL)
@@ -129,7 +130,7 @@ class Client:
         self.transcript.flush()
         return process.returncode, out, err
 
-    def run(self, *args, password=PASSWORD):
+    def run(self, *args, password=None):
         return self.finish(self.start(*args, password=password), args)
 
     def ok(self, *args):
@@ -139,14 +140,14 @@ class Client:
         return out
 
 
-def make_root(template, path, port):
+def make_root(template, path, port, operator=OPERATOR):
     os.makedirs(path)
     shutil.copytree(os.path.join(template, "localconfig"), os.path.join(path, "localconfig"))
     set_ini(os.path.join(path, "localconfig", "Client.ini"), {
         ("gatemultiple", "gatetype"): "0",
         ("gatemultiple", "gateip1"): "127.0.0.1",
         ("gatemultiple", "gateport1"): str(port),
-        ("userinfo", "opertid"): OPERATOR,
+        ("userinfo", "opertid"): operator,
     })
     return path
 
@@ -329,13 +330,17 @@ def check_wrong_password(client):
 
 
 def check_restricted_operator(client, mailboxes):
-    """Only list and download on FTP_A_QS; a FTP_B_QS entry of a kind that grants nothing."""
+    """Only list and download on FTP_A_QS; a FTP_B_QS entry of a kind that grants nothing.
+    The operator code is short (blank-padded on the wire) and list answers begin with a
+    version record, which is no file."""
     out = client.ok("permissions")
     expect("A股信箱(FTP_A_QS): 可用" in out, f"FTP_A_QS should be open: {out}")
     for code, name in MAILBOX_NAMES.items():
         if code != "FTP_A_QS":
             expect(f"{name}({code}): 可用" not in out, f"{code} should be closed: {out}")
-    client.ok("ls", "FTP_A_QS")
+    a = os.path.join(mailboxes, "FTP_A_QS")
+    got = parse_listing(client.ok("ls", "FTP_A_QS"))
+    expect(got == expected_listing(a), f"ls FTP_A_QS behind a version record: {got}")
     refusals = ((("ls", "FTP_B_QS"), "该操作员无此信箱获取文件列表权限！"),
                 (("put", "FTP_A_QS", os.path.join(mailboxes, "FTP_A_QS", "quotes.txt"), "x.txt"),
                  "该操作员无此信箱文件上传权限！"),
@@ -449,11 +454,23 @@ def main():
         step = "restricted operator"
         restricted = Gateway(args.gateway, args.work, "restricted", mailboxes,
                              ["--grant", "VRELKA:FTP_A_QS:00", "--grant", "VRELKA:FTP_A_QS:04",
-                              "--grant", "VRELKA:FTP_B_QS:**:X"])
+                              "--grant", "VRELKA:FTP_B_QS:**:X", "--list-version-entry"],
+                             operator="OP7", password="secret12")
         gateways.append(restricted)
         check_restricted_operator(Client(args.cli, make_root(
-            args.root_template, os.path.join(args.work, "root-restricted"), restricted.port),
-            transcript), mailboxes)
+            args.root_template, os.path.join(args.work, "root-restricted"), restricted.port,
+            operator="OP7"), transcript, password="secret12"), mailboxes)
+        print(f"ok: {step}", flush=True)
+
+        step = "login refused by the gateway"
+        refusing = Gateway(args.gateway, args.work, "refusing", mailboxes,
+                           ["--refuse-login", "操作员已被锁定"])
+        gateways.append(refusing)
+        code, out, err = Client(args.cli, make_root(
+            args.root_template, os.path.join(args.work, "root-refusing"), refusing.port),
+            transcript).run("login")
+        expect(code != 0 and "操作员已被锁定" in out + err,
+               f"a refused login: want the gateway's reason, got ({code}) {out}{err}")
         print(f"ok: {step}", flush=True)
 
         step = "error answers during transfers"

@@ -549,6 +549,8 @@ class Gateway:
         self.serials = SerialBook(first_serial)
         self.idle_timeout = args.idle_timeout
         self.login_status = args.login_status
+        self.refuse_login = args.refuse_login
+        self.list_version_entry = args.list_version_entry
         self.answer_delay = min(max(args.answer_delay, 0.0), 5.0)
         self.faults = parse_faults(args.fault)
         self.requests_by_type = {}
@@ -663,6 +665,12 @@ class Session:
         record = login_answer_record(self.gw.login_status,
                                      self.gw.business_date or now.strftime("%Y%m%d"),
                                      now.strftime("%H%M%S"), self.login_code, self.gw.user_code)
+        if self.gw.refuse_login:
+            # Right credentials, refused all the same: a status other than "S" and a reason.
+            record = b"F" + record[1:48] + text_field(self.gw.refuse_login, 78)
+            send_message(self.sock, self.key, b"E0" + record)
+            self.info(f"login refused with: {self.gw.refuse_login}")
+            return False
         send_message(self.sock, self.key, b"E0" + record)
         self.info(f"login accepted, login code {self.login_code}")
         return True
@@ -822,6 +830,8 @@ class Session:
                 self.violation(f"list selector {body.name2!r}")
             self.expect_fields(body, 0, 0, 0, no_data=True)
             entries = b"".join(boxes.list(mailbox, body.name1, body.name2 == "T"))
+            if self.gw.list_version_entry:
+                entries = self.version_entry(body) + entries
             return (FileBody(body.name1, body.name2, 0, 0, len(entries), entries),
                     f"list {body.name1!r} selector {body.name2!r}: {len(entries)} bytes")
         if function == FTP_DELETE:
@@ -872,12 +882,17 @@ class Session:
         return (FileBody(body.name1, body.name2, size, size, 0, digest),
                 f"{direction} MD5 {remote!r}: {digest.hex()}")
 
-    def version_record(self, body):
-        """Version query: one "VER" entry whose date and time make the version."""
+    def version_entry(self, body):
+        """A "VER" entry: its date and its time without colons make the version."""
         stamp = self.gw.version_stamp
         date8, time8 = stamp[0:8], f"{stamp[8:10]}:{stamp[10:12]}:{stamp[12:14]}"
-        entry = list_entry("VER", 0, date8, time8, body.name1 or "VERSION")
-        return FileBody(body.name1, body.name2, 0, 0, len(entry), entry), f"version {stamp}"
+        return list_entry("VER", 0, date8, time8, body.name1 or "VERSION")
+
+    def version_record(self, body):
+        """Version query: a list answer whose first entry is the version record."""
+        entry = self.version_entry(body)
+        return (FileBody(body.name1, body.name2, 0, 0, len(entry), entry),
+                f"version {self.gw.version_stamp}")
 
 
 def chunk_sizes(plain_length):
@@ -936,6 +951,10 @@ def main(argv=None):
                              "of VRELKA with '**')")
     parser.add_argument("--login-status", default="S", choices=("S", "s"),
                         help="status letter of a successful login answer")
+    parser.add_argument("--refuse-login", metavar="TEXT",
+                        help="answer every correct login with a refusal giving this reason")
+    parser.add_argument("--list-version-entry", action="store_true",
+                        help="put a version record first in every file list answer")
     parser.add_argument("--fault", action="append",
                         help="CODE:FTPTYPE:N, repeatable: answer the Nth file request of that "
                              "FTP type (counted over all connections) with CODE instead")
