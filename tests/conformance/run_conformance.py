@@ -91,6 +91,7 @@ class Gateway:
         deadline = time.monotonic() + 15
         while not os.path.exists(port_file):
             if self.process.poll() is not None or time.monotonic() > deadline:
+                self.stop()
                 raise Failed(f"gateway {name} did not start: "
                              f"{open(self.log_path + '.err').read()}")
             time.sleep(0.05)
