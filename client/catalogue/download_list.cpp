@@ -84,17 +84,8 @@ int CDownLoadFile::OpenList() {
 
 int CDownLoadFile::openListLocked() {
     list_.reset();
-    auto list = std::make_unique<CDbfImpl>(*context_.clock);
-    if (list->Open(listPath_, 2) != 1) {
-        if (!CopyTemplate(context_.installation.localconfig() / kDownloadListTemplate, listPath_)) {
-            lastError_ = "拷贝上传数据模板文件失败!";
-            return 0;
-        }
-        if (list->Open(listPath_, 2) != 1) {
-            lastError_ = "打开发送文件列表DBF文件失败！";
-            return 0;
-        }
-    }
+    auto list = OpenListFromTemplate(context_, listPath_, kDownloadListTemplate, lastError_);
+    if (!list) return 0;
     // A row with a delivery time is delivered, whatever its flag says.
     DbfCursor cursor(*list);
     DbfRow row;
@@ -243,8 +234,7 @@ int CDownLoadFile::RebuildList(const std::vector<RemoteFileEntry>& listing,
         openListLocked();
         return 0;
     }
-    items_.clear();
-    itemsByRow_.clear();
+    clearItemsLocked();
     return openListLocked();
 }
 
@@ -277,8 +267,7 @@ int CDownLoadFile::AppendRow(const std::string& fileName, const std::string& siz
 
 bool CDownLoadFile::LoadWorkItems() {
     std::lock_guard lock(mutex_);
-    items_.clear();
-    itemsByRow_.clear();
+    clearItemsLocked();
     deliveredCount_ = 0;
     if (!list_) {
         lastError_ = kNotOpen;
@@ -325,25 +314,7 @@ bool CDownLoadFile::LoadWorkItems() {
             item->flag = '0';
             item->state = kFetchFromStart;
         }
-        itemsByRow_[r] = item.get();
-        items_.push_back(std::move(item));
-    }
-    return true;
-}
-
-DownloadWorkItem* CDownLoadFile::itemLocked(int row) {
-    auto it = itemsByRow_.find(row);
-    return it == itemsByRow_.end() ? nullptr : it->second;
-}
-
-bool CDownLoadFile::checkLocked(int row, const char* badArgument, const char* notOpen) {
-    if (row < 0 || (list_ && itemLocked(row) == nullptr)) {
-        lastError_ = badArgument;
-        return false;
-    }
-    if (!list_) {
-        lastError_ = notOpen;
-        return false;
+        addItemLocked(std::move(item), r);
     }
     return true;
 }
@@ -532,39 +503,9 @@ void CDownLoadFile::SetTaskLogPath(const std::filesystem::path& path) {
     taskLogPath_ = path;
 }
 
-std::filesystem::path CDownLoadFile::TaskLogPath() const {
-    std::lock_guard lock(mutex_);
-    return taskLogPath_;
-}
-
-std::filesystem::path CDownLoadFile::ListPath() const {
-    std::lock_guard lock(mutex_);
-    return listPath_;
-}
-
-std::string CDownLoadFile::LastError() const {
-    std::lock_guard lock(mutex_);
-    return lastError_;
-}
-
 int CDownLoadFile::DeliveredCount() const {
     std::lock_guard lock(mutex_);
     return deliveredCount_;
-}
-
-std::vector<DownloadWorkItem> CDownLoadFile::Items() const {
-    std::lock_guard lock(mutex_);
-    std::vector<DownloadWorkItem> out;
-    out.reserve(items_.size());
-    for (const auto& item : items_) out.push_back(*item);
-    return out;
-}
-
-std::optional<DownloadWorkItem> CDownLoadFile::Item(int row) const {
-    std::lock_guard lock(mutex_);
-    auto it = itemsByRow_.find(row);
-    if (it == itemsByRow_.end()) return std::nullopt;
-    return *it->second;
 }
 
 }  // namespace vantrel::catalogue

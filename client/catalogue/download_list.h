@@ -8,15 +8,13 @@
 #include <cstdint>
 #include <filesystem>
 #include <functional>
-#include <map>
-#include <memory>
-#include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "client/app/context.h"
 #include "client/catalogue/dbf_table.h"
+#include "client/catalogue/task_file_list.h"
 
 namespace vantrel::catalogue {
 
@@ -61,7 +59,7 @@ struct RemoteFileEntry {
     std::string time;  // hh:mm:ss
 };
 
-class CDownLoadFile {
+class CDownLoadFile : public TaskFileList<DownloadWorkItem> {
 public:
     enum class TaskKind { Download, AutoSync };
 
@@ -103,19 +101,11 @@ public:
     void SetReceiveDirectory(const std::filesystem::path& directory);
     std::filesystem::path ReceiveDirectory() const;
     void SetTaskLogPath(const std::filesystem::path& path);
-    std::filesystem::path TaskLogPath() const;
-    std::filesystem::path ListPath() const;
-    std::string LastError() const;
     int DeliveredCount() const;
-    std::vector<DownloadWorkItem> Items() const;
-    std::optional<DownloadWorkItem> Item(int row) const;
 
 private:
     int openListLocked();
     int appendRowLocked(CDbfImpl& table, const std::vector<std::pair<std::string_view, std::string_view>>& values);
-    DownloadWorkItem* itemLocked(int row);
-    // Checks the row index and the open list; false with the operation's text set.
-    bool checkLocked(int row, const char* badArgument, const char* notOpen);
     int recordFailureLocked(DownloadWorkItem& item, const std::string& error);
     void setStateLocked(DownloadWorkItem& item, int state);
     int startFileLocked(DownloadWorkItem& item);
@@ -127,16 +117,9 @@ private:
     const Context& context_;
     DownloadEngine* engine_;
     FlagRecorder* flags_;
-    mutable std::mutex mutex_;
-    std::vector<std::unique_ptr<DownloadWorkItem>> items_;
-    std::map<int, DownloadWorkItem*> itemsByRow_;
-    std::unique_ptr<CDbfImpl> list_;
     std::string taskId_;
     TaskKind kind_ = TaskKind::Download;
-    std::filesystem::path taskLogPath_;
-    std::filesystem::path listPath_;
     std::filesystem::path receiveDirectory_;
-    std::string lastError_;
     int deliveredCount_ = 0;
 };
 

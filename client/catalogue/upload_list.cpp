@@ -76,19 +76,8 @@ int CUpLoadFile::InitFileListDbf() {
 
 int CUpLoadFile::initListLocked() {
     list_.reset();
-    auto list = std::make_unique<CDbfImpl>(*context_.clock);
-    if (list->Open(listPath_, 2) != 1) {
-        if (!CopyTemplate(context_.installation.localconfig() / kUploadListTemplate, listPath_)) {
-            lastError_ = "拷贝上传数据模板文件失败!";
-            return 0;
-        }
-        if (list->Open(listPath_, 2) != 1) {
-            lastError_ = "打开发送文件列表DBF文件失败！";
-            return 0;
-        }
-    }
-    list_ = std::move(list);
-    return 1;
+    list_ = OpenListFromTemplate(context_, listPath_, kUploadListTemplate, lastError_);
+    return list_ ? 1 : 0;
 }
 
 std::vector<ScannedFile> CUpLoadFile::ScanSendDirectory() {
@@ -157,8 +146,7 @@ int CUpLoadFile::AddNewFiles() {
             continue;
         }
         item->row = row;
-        itemsByRow_[row] = item.get();
-        items_.push_back(std::move(item));
+        addItemLocked(std::move(item), row);
     }
     return 1;
 }
@@ -178,8 +166,7 @@ bool CUpLoadFile::LoadWorkItems() {
     std::vector<UploadItemChanged> notices;
     {
         std::lock_guard lock(mutex_);
-        items_.clear();
-        itemsByRow_.clear();
+        clearItemsLocked();
         sentCount_ = 0;
         if (!list_) {
             lastError_ = kNotOpen;
@@ -228,8 +215,7 @@ bool CUpLoadFile::LoadWorkItems() {
                                           {"uploadsize", "0"},
                                           {"discript", kChanged}});
             }
-            itemsByRow_[r] = item.get();
-            items_.push_back(std::move(item));
+            addItemLocked(std::move(item), r);
         }
     }
     if (context_.notifier != nullptr) {
@@ -238,26 +224,9 @@ bool CUpLoadFile::LoadWorkItems() {
     return true;
 }
 
-UploadWorkItem* CUpLoadFile::itemLocked(int row) {
-    auto it = itemsByRow_.find(row);
-    return it == itemsByRow_.end() ? nullptr : it->second;
-}
-
-bool CUpLoadFile::checkLocked(int row) {
-    if (row < 0 || (list_ && itemLocked(row) == nullptr)) {
-        lastError_ = kBadArgument;
-        return false;
-    }
-    if (!list_) {
-        lastError_ = kNotOpen;
-        return false;
-    }
-    return true;
-}
-
 int CUpLoadFile::SetUploadedSize(int row, std::int64_t bytes) {
     std::lock_guard lock(mutex_);
-    if (!checkLocked(row)) return 0;
+    if (!checkLocked(row, kBadArgument, kNotOpen)) return 0;
     UploadWorkItem& item = *itemLocked(row);
     item.sentSize = std::to_string(bytes);
     if (list_->SetFieldValues(row, {{"uploadsize", item.sentSize}, {"discript", ""}}) != 0) {
@@ -269,7 +238,7 @@ int CUpLoadFile::SetUploadedSize(int row, std::int64_t bytes) {
 
 int CUpLoadFile::RecordFailure(int row, const std::string& error) {
     std::lock_guard lock(mutex_);
-    if (!checkLocked(row)) return 0;
+    if (!checkLocked(row, kBadArgument, kNotOpen)) return 0;
     UploadWorkItem& item = *itemLocked(row);
     if (error == item.lastError) return 1;
     ++item.retry;
@@ -287,7 +256,7 @@ int CUpLoadFile::RecordFailure(int row, const std::string& error) {
 
 int CUpLoadFile::MarkSent(int row) {
     std::lock_guard lock(mutex_);
-    if (!checkLocked(row)) return 0;
+    if (!checkLocked(row, kBadArgument, kNotOpen)) return 0;
     UploadWorkItem& item = *itemLocked(row);
     item.flag = '1';
     item.finished = true;
@@ -304,7 +273,7 @@ int CUpLoadFile::MarkSent(int row) {
 
 int CUpLoadFile::FinishItem(int row) {
     std::lock_guard lock(mutex_);
-    if (!checkLocked(row)) return 0;
+    if (!checkLocked(row, kBadArgument, kNotOpen)) return 0;
     itemLocked(row)->finished = true;
     return 1;
 }
@@ -332,7 +301,7 @@ std::filesystem::path CUpLoadFile::sentFileNameLocked(const std::string& fileNam
 
 int CUpLoadFile::BackupSentFile(int row) {
     std::lock_guard lock(mutex_);
-    if (!checkLocked(row)) return 0;
+    if (!checkLocked(row, kBadArgument, kNotOpen)) return 0;
     const std::string name = itemLocked(row)->fileName;
     auto source = localPathInside(sendDirectory_, name);
     if (!source) {
@@ -381,38 +350,9 @@ std::filesystem::path CUpLoadFile::SentDirectory() const {
     return sentDirectory_;
 }
 
-std::filesystem::path CUpLoadFile::ListPath() const {
-    std::lock_guard lock(mutex_);
-    return listPath_;
-}
-
-std::filesystem::path CUpLoadFile::TaskLogPath() const {
-    std::lock_guard lock(mutex_);
-    return taskLogPath_;
-}
-
-std::string CUpLoadFile::LastError() const {
-    std::lock_guard lock(mutex_);
-    return lastError_;
-}
-
 int CUpLoadFile::SentCount() const {
     std::lock_guard lock(mutex_);
     return sentCount_;
-}
-
-std::vector<UploadWorkItem> CUpLoadFile::Items() const {
-    std::lock_guard lock(mutex_);
-    std::vector<UploadWorkItem> out;
-    for (const auto& item : items_) out.push_back(*item);
-    return out;
-}
-
-std::optional<UploadWorkItem> CUpLoadFile::Item(int row) const {
-    std::lock_guard lock(mutex_);
-    auto it = itemsByRow_.find(row);
-    if (it == itemsByRow_.end()) return std::nullopt;
-    return *it->second;
 }
 
 }  // namespace vantrel::catalogue

@@ -6,15 +6,13 @@
 
 #include <cstdint>
 #include <filesystem>
-#include <map>
-#include <memory>
-#include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "client/app/context.h"
 #include "client/catalogue/dbf_table.h"
+#include "client/catalogue/task_file_list.h"
 #include "client/catalogue/task_records.h"
 
 namespace vantrel::catalogue {
@@ -45,7 +43,7 @@ struct UploadWorkItem {
     bool finished = false;
 };
 
-class CUpLoadFile {
+class CUpLoadFile : public TaskFileList<UploadWorkItem> {
 public:
     // `blockStates` may be null (the ".~block" file is then removed directly); pointees
     // must outlive the manager.
@@ -77,17 +75,10 @@ public:
     void SetDirectories(const std::filesystem::path& send, const std::filesystem::path& sent);
     std::filesystem::path SendDirectory() const;
     std::filesystem::path SentDirectory() const;
-    std::filesystem::path ListPath() const;
-    std::filesystem::path TaskLogPath() const;
-    std::string LastError() const;
     int SentCount() const;
-    std::vector<UploadWorkItem> Items() const;
-    std::optional<UploadWorkItem> Item(int row) const;
 
 private:
     int initListLocked();
-    bool checkLocked(int row);
-    UploadWorkItem* itemLocked(int row);
     std::vector<ScannedFile> scanLocked();
     std::filesystem::path sentFileNameLocked(const std::string& fileName) const;
     void removeBlockState(const std::filesystem::path& file);
@@ -95,17 +86,10 @@ private:
 
     const Context& context_;
     BlockStateRemover* blockStates_;
-    mutable std::mutex mutex_;
     std::string taskId_;
     std::string readySuffix_ = ".rdy";
     std::filesystem::path sendDirectory_;
     std::filesystem::path sentDirectory_;
-    std::filesystem::path listPath_;
-    std::filesystem::path taskLogPath_;
-    std::string lastError_;
-    std::vector<std::unique_ptr<UploadWorkItem>> items_;
-    std::map<int, UploadWorkItem*> itemsByRow_;
-    std::unique_ptr<CDbfImpl> list_;
     int sentCount_ = 0;
 };
 
