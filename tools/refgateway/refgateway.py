@@ -981,6 +981,7 @@ def main(argv=None):
         with open(temporary, "w") as f:
             f.write(f"{port}\n")
         os.replace(temporary, args.port_file)
+    print(port, flush=True)
     log.info(0, f"listening on 127.0.0.1:{port}, mailboxes in {server.gateway.mailboxes.root}")
 
     stopper = threading.Timer(args.lifetime, server.shutdown)
