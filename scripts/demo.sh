@@ -1,15 +1,94 @@
 #!/usr/bin/env bash
-# The client's main job on the build tree's installation root, called by setup.sh run with
-# the build directory as $1. For now: a headless start-up and shut-down without a gateway
-# login (--offline), then the system log it left.
+# The client's main job on the embedded default, called by setup.sh run with the build
+# directory as $1: start the test gateway on 127.0.0.1 with demo mailboxes, point the runnable
+# root's Client.ini at it, then open the Qt client when there is a display. Without a display
+# the same scenario runs headless with vantrel-cli: start-up with login, list, download,
+# upload. The gateway is stopped when this script ends, however it ends.
 set -euo pipefail
 
 build=${1:?usage: demo.sh BUILD_DIR}
 root="$build/root"
+bin="$root/bin"
+work="$build/demo"
+operator=DEMO0001
+password=demo1234
 
-"$root/bin/vantrel-cli" --root "$root" run --offline
+rm -rf "$work"
+mkdir -p "$work/mailboxes" "$work/received"
+
+# Demo mailboxes: a few files in each mailbox, a sub folder, a multi-block file and a bulletin.
+make_mailboxes() {
+  local m="$work/mailboxes"
+  mkdir -p "$m/FTP_A_QS/Bullet" "$m/FTP_A_QS/reports" "$m/FTP_B_QS" "$m/FTP_SG" \
+           "$m/FTP_A_BULLET" "$m/FTP_B_BULLET" "$m/FTP_SG_BULLET"
+  printf '600000|2026-12-08|10.52|10.61|10.47|10.58\r\n600004|2026-12-08|8.12|8.20|8.05|8.17\r\n' \
+    > "$m/FTP_A_QS/quotes_20261208.txt"
+  printf 'settlement summary\r\n' > "$m/FTP_A_QS/reports/summary.txt"
+  head -c $((3 * 1024 * 1024 + 12345)) /dev/urandom > "$m/FTP_A_QS/clearing_20261208.dat"
+  printf '900901|2026-12-08|0.612\r\n' > "$m/FTP_B_QS/quotes_b_20261208.txt"
+  printf 'disclosure 2026-12-08\r\n' > "$m/FTP_SG/disclosure_20261208.txt"
+  printf 'Trading hours are unchanged on 2026-12-08.\r\n' > "$m/FTP_A_QS/Bullet/notice_20261208.txt"
+  cp "$m/FTP_A_QS/Bullet/notice_20261208.txt" "$m/FTP_A_BULLET/"
+}
+
+# set_ini FILE SECTION KEY VALUE: replace KEY's value inside [SECTION] (keys are ASCII, the
+# file's other bytes are left as they are).
+set_ini() {
+  local file=$1 section=$2 key=$3 value=$4
+  LC_ALL=C awk -v s="[$section]" -v k="$key" -v v="$value" '
+    /^\[/ { in_section = (tolower($0) == tolower(s)) }
+    in_section && tolower(substr($0, 1, length(k) + 1)) == tolower(k "=") { print k "=" v; next }
+    { print }' "$file" > "$file.new"
+  mv "$file.new" "$file"
+}
+
+make_mailboxes
+
+"$bin/vantrel-testgateway" --mailbox-root "$work/mailboxes" --ports-file "$work/ports" \
+  > "$work/gateway.log" 2>&1 &
+gateway_pid=$!
+trap 'kill "$gateway_pid" 2>/dev/null || true; wait "$gateway_pid" 2>/dev/null || true' EXIT
+
+for _ in $(seq 100); do
+  [ -s "$work/ports" ] && break
+  kill -0 "$gateway_pid" 2>/dev/null || { cat "$work/gateway.log" >&2; exit 1; }
+  sleep 0.1
+done
+port=$(sed -n 's/^gateway=//p' "$work/ports")
+[ -n "$port" ] || { echo "demo: the test gateway did not report its port" >&2; exit 1; }
+
+ini="$root/localconfig/Client.ini"
+set_ini "$ini" GateMultiple GateType 0
+set_ini "$ini" GateMultiple GateIP1 127.0.0.1
+set_ini "$ini" GateMultiple GatePort1 "$port"
+set_ini "$ini" userinfo OpertID "$operator"
+
+echo "Test gateway on 127.0.0.1:$port, demo mailboxes in $work/mailboxes"
+echo "Operator: $operator   Password: $password"
+
+if [ -n "${DISPLAY:-}${WAYLAND_DISPLAY:-}" ] && [ -x "$bin/Vantrel" ]; then
+  "$bin/Vantrel"
+  exit $?
+fi
+
+echo "No display: running the same scenario headless with vantrel-cli."
+export VANTREL_PASSWORD=$password
+cli() { echo "\$ vantrel-cli $*"; "$bin/vantrel-cli" --root "$root" "$@"; }
+
+cli run
+cli ls FTP_A_QS
+cli ls FTP_A_QS Bullet
+cli get FTP_A_QS clearing_20261208.dat "$work/received"
+cmp "$work/mailboxes/FTP_A_QS/clearing_20261208.dat" "$work/received/clearing_20261208.dat"
+echo "downloaded byte-exact: $work/received/clearing_20261208.dat"
+
+printf 'order book snapshot\r\n' > "$work/outgoing_20261208.txt"
+cli put FTP_SG "$work/outgoing_20261208.txt"
+cmp "$work/outgoing_20261208.txt" "$work/mailboxes/FTP_SG/outgoing_20261208.txt"
+cli ls FTP_SG
+echo "uploaded byte-exact: $work/mailboxes/FTP_SG/outgoing_20261208.txt"
 
 today=$(date +%Y%m%d)
 log="$root/log/SysLog$today.log"
 echo "--- $log"
-iconv -f GBK -t UTF-8 "$log"
+iconv -f GBK -t UTF-8 "$log" | tail -n 20

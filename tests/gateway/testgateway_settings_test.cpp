@@ -13,6 +13,7 @@ TEST(TestGatewaySettings, exampleFileReadsAsDocumented) {
     EXPECT_EQ(settings->businessDate, "20261208");
     EXPECT_EQ(settings->gatewayTime, "093000");
     EXPECT_EQ(settings->serialStart, 2026120800000001ull);
+    EXPECT_EQ(settings->mailboxRoot, "/tmp/vantrel-mailboxes");
     const OperatorSettings* op = settings->findOperator("OPER0001");
     ASSERT_NE(op, nullptr);
     EXPECT_EQ(op->password, "pass1234");

@@ -1,25 +1,29 @@
-// vantrel-testgateway [--settings FILE] [--gateway-port N] [--update-port N] [--ports-file FILE]
-//                     [--drop-after N] [--delay-ms N] [--fail-next CODE]
+// vantrel-testgateway [--settings FILE] [--mailbox-root DIR] [--gateway-port N] [--update-port N]
+//                     [--ports-file FILE] [--drop-after N] [--delay-ms N] [--fail-next CODE]
 // A loopback gateway and update server on 127.0.0.1. Port 0 (the default) picks free ports;
 // the chosen ports are printed ("gateway port N", "update port M") and, with --ports-file,
-// written to FILE as "gateway=N" and "update=M" lines. Runs until SIGINT or SIGTERM.
+// written to FILE as "gateway=N" and "update=M" lines. With a mailbox root (option or
+// settings file) it also serves the mailbox files under it. Runs until SIGINT or SIGTERM.
 
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
+#include <memory>
 #include <string>
 
 #include "platform/files.h"
 #include "tools/testgateway/demo_settings.h"
+#include "tools/testgateway/file_services.h"
 #include "tools/testgateway/test_gateway.h"
 
 namespace {
 
 int usage() {
     std::fprintf(stderr,
-                 "usage: vantrel-testgateway [--settings FILE] [--gateway-port N] [--update-port N]\n"
-                 "                           [--ports-file FILE] [--drop-after N] [--delay-ms N]\n"
-                 "                           [--fail-next CODE]\n");
+                 "usage: vantrel-testgateway [--settings FILE] [--mailbox-root DIR] [--gateway-port N]\n"
+                 "                           [--update-port N] [--ports-file FILE] [--drop-after N]\n"
+                 "                           [--delay-ms N] [--fail-next CODE]\n");
     return 2;
 }
 
@@ -37,6 +41,7 @@ int main(int argc, char** argv) {
     using namespace vantrel::testgateway;
     std::string settingsFile;
     std::string portsFile;
+    std::string mailboxRoot;
     std::uint16_t gatewayPort = 0;
     std::uint16_t updatePort = 0;
     int dropAfter = 0;
@@ -48,6 +53,8 @@ int main(int argc, char** argv) {
         const std::string value = argv[++i];
         if (arg == "--settings") {
             settingsFile = value;
+        } else if (arg == "--mailbox-root") {
+            mailboxRoot = value;
         } else if (arg == "--ports-file") {
             portsFile = value;
         } else if (arg == "--gateway-port") {
@@ -75,6 +82,16 @@ int main(int argc, char** argv) {
         }
         settings = std::move(loaded.value());
     }
+    if (!mailboxRoot.empty()) settings.mailboxRoot = mailboxRoot;
+    std::shared_ptr<MailboxFileService> files;
+    if (!settings.mailboxRoot.empty()) {
+        if (!std::filesystem::is_directory(settings.mailboxRoot)) {
+            std::fprintf(stderr, "vantrel-testgateway: mailbox root %s is not a folder\n",
+                         settings.mailboxRoot.c_str());
+            return 1;
+        }
+        files = std::make_shared<MailboxFileService>(settings.mailboxRoot, settings.businessDate);
+    }
 
     // Block the stop signals before any thread starts, so only sigwait sees them.
     sigset_t stopSignals;
@@ -87,6 +104,7 @@ int main(int argc, char** argv) {
     gateway.faults().dropAfterPackets = dropAfter;
     gateway.faults().answerDelayMs = delayMs;
     if (!failNext.empty()) gateway.faults().failNextTransaction(failNext);
+    if (files) gateway.addService(files);
     if (auto s = gateway.start(gatewayPort, updatePort); !s) {
         std::fprintf(stderr, "vantrel-testgateway: %s\n", s.text().c_str());
         return 1;

@@ -84,6 +84,8 @@ Result<TestGatewaySettings> parseSettings(const std::string& text) {
                 settings.serialStart = std::stoull(value);
             } else if (key == "serialflag") {
                 settings.serialFlag = value.empty() ? '0' : value[0];
+            } else if (key == "mailboxroot") {
+                settings.mailboxRoot = value;
             } else {
                 return bad(lineNumber, "unknown gateway key " + key);
             }

@@ -3,7 +3,8 @@
 // business date and time it reports, where its serial numbers start, and the values its
 // update server answers with. Read from a small text file (see example.conf):
 //
-//   [gateway]                      BusinessDate, GatewayTime, SerialStart, SerialFlag
+//   [gateway]                      BusinessDate, GatewayTime, SerialStart, SerialFlag,
+//                                  MailboxRoot (a folder per mailbox; empty = no file services)
 //   [operator CODE]                Password, UserCode, LoginCode, Refuse (a refusal text),
 //                                  Permission = ORG,SERVICE,FUNCTION,KIND  (repeatable)
 //   [update]                       Product (expected product id, empty = any), Fail (a
@@ -38,6 +39,7 @@ struct TestGatewaySettings {
     std::string gatewayTime = "093000";
     std::uint64_t serialStart = 2026120800000001ull;
     char serialFlag = '0';
+    std::filesystem::path mailboxRoot;
     std::vector<OperatorSettings> operators;
 
     std::string updateProduct;  // empty: any product id is accepted
