@@ -774,7 +774,8 @@ class Session:
         if (request.organisation, request.service, request.function) != (
                 "GATE_MANAGER", "OPERATOR_MANAGER", "11"):
             self.violation(f"permission query route {request.route()}")
-        expected_payload = text_field(self.gw.operator, 40) + b" " * 185
+        # The operator code as the login carried it (cut to 8), then blanks.
+        expected_payload = text_field(text_field(self.gw.operator, 8), 40) + b" " * 185
         if request.payload != expected_payload:
             self.violation(f"permission query payload {request.payload!r}")
         operator8 = text_field(self.gw.operator, 8)
