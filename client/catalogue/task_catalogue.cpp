@@ -161,74 +161,54 @@ Fields toRow(const AutoSyncTask& t) {
             {"planstate", std::to_string(t.planstate)}};
 }
 
-void fromRow(const DbfRow& r, UploadTask& t) {
+// The columns all three task tables have.
+template <class Task>
+void readCommonColumns(const DbfRow& r, Task& t) {
     t.plandes = r.trimmed("plandes");
     t.planid = r.trimmed("planid");
     t.opertype = r.trimmed("opertype");
     t.mailname = r.trimmed("mailname");
-    t.loadtype = r.trimmed("loadtype") == "1" ? 1 : 2;
+    t.hastrans = readFlag(r, "hastrans");
     t.begindate = r.trimmed("begindate");
     t.begintime = r.trimmed("begintime");
     t.endtime = r.trimmed("endtime");
+    t.timespace = readInt(r, "timespace");
+    t.lastresult = r.trimmed("lastresult");
+    t.lastdes = r.trimmed("lastdes");
+    t.laruntime = r.trimmed("laruntime");
+    t.planstate = readInt(r, "planstate");
+    t.right = r.trimmed("right");
+}
+
+void fromRow(const DbfRow& r, UploadTask& t) {
+    readCommonColumns(r, t);
+    t.loadtype = r.trimmed("loadtype") == "1" ? 1 : 2;
     t.sendpath = r.trimmed("sendpath");
     t.hassenddir = readFlag(r, "hassenddir");
     t.sentpath = r.trimmed("sentpath");
     t.hassentdir = readFlag(r, "hassentdir");
-    t.hastrans = readFlag(r, "hastrans");
     t.curweek = r.trimmed("curweek");
     t.tmpweek = r.trimmed("tmpweek");
     t.weektype = r.trimmed("weektype") == "1" ? 1 : 2;
-    t.timespace = readInt(r, "timespace");
-    t.lastresult = r.trimmed("lastresult");
-    t.lastdes = r.trimmed("lastdes");
-    t.laruntime = r.trimmed("laruntime");
-    t.planstate = readInt(r, "planstate");
-    t.right = r.trimmed("right");
 }
 
 void fromRow(const DbfRow& r, DownloadTask& t) {
+    readCommonColumns(r, t);
     t.plantype = readInt(r, "plantype");
-    t.plandes = r.trimmed("plandes");
-    t.planid = r.trimmed("planid");
-    t.opertype = r.trimmed("opertype");
-    t.mailname = r.trimmed("mailname");
     t.filename = r.trimmed("filename");
     t.recvpath = r.trimmed("recvpath");
     t.hasrecvdir = readFlag(r, "hasrecvdir");
-    t.hastrans = readFlag(r, "hastrans");
-    t.begindate = r.trimmed("begindate");
-    t.begintime = r.trimmed("begintime");
-    t.endtime = r.trimmed("endtime");
     t.nextday = readFlag(r, "nextday");
     t.curweek = r.trimmed("curweek");
     t.tmpweek = r.trimmed("tmpweek");
     t.weektype = readInt(r, "weektype");
-    t.timespace = readInt(r, "timespace");
-    t.lastresult = r.trimmed("lastresult");
-    t.lastdes = r.trimmed("lastdes");
-    t.laruntime = r.trimmed("laruntime");
-    t.planstate = readInt(r, "planstate");
-    t.right = r.trimmed("right");
 }
 
 void fromRow(const DbfRow& r, AutoSyncTask& t) {
+    readCommonColumns(r, t);
     t.plantype = readInt(r, "plantype");
-    t.plandes = r.trimmed("plandes");
-    t.planid = r.trimmed("planid");
-    t.opertype = r.trimmed("opertype");
-    t.mailname = r.trimmed("mailname");
     t.recvpath = r.trimmed("recvpath");
     t.hasrecvdir = readFlag(r, "hasrecvdir");
-    t.hastrans = readFlag(r, "hastrans");
-    t.begindate = r.trimmed("begindate");
-    t.begintime = r.trimmed("begintime");
-    t.endtime = r.trimmed("endtime");
-    t.timespace = readInt(r, "timespace");
-    t.lastresult = r.trimmed("lastresult");
-    t.lastdes = r.trimmed("lastdes");
-    t.laruntime = r.trimmed("laruntime");
-    t.planstate = readInt(r, "planstate");
-    t.right = r.trimmed("right");
 }
 
 TaskSchedule scheduleOf(const UploadTask& t) {
@@ -403,11 +383,7 @@ void CModule::load(Kind<Task>& kind) {
             Task task;
             fromRow(row, task);
             task.nextRun = FirstNextRun(scheduleOf(task), now);
-            if constexpr (std::is_same_v<Task, UploadTask>) {
-                if (!task.curweek.empty() && WeekAllows(task.curweek, context_.clock->localNow())) {
-                    createUploadDirectoriesFor(task);
-                }
-            }
+            if constexpr (std::is_same_v<Task, UploadTask>) createUploadDirectoriesIfDue(task);
             planDir_.Register(task.planid, directoriesOf(task));
             if (firstTaskId.empty()) firstTaskId = task.planid;
             events.push_back(changed(kind.kind, TaskRecordChanged::Change::Loaded, task.planid));
@@ -467,6 +443,10 @@ void CModule::createUploadDirectoriesFor(const UploadTask& task) {
     make(task.sentpath, task.hassentdir);
 }
 
+void CModule::createUploadDirectoriesIfDue(const UploadTask& task) {
+    if (!task.curweek.empty() && WeekAllows(task.curweek, context_.clock->localNow())) createUploadDirectoriesFor(task);
+}
+
 void CModule::CreateUploadDirectories() {
     std::lock_guard lock(upload_->mutex);
     const platform::LocalTime today = context_.clock->localNow();
@@ -494,11 +474,7 @@ int CModule::add(Kind<Task>& kind, const Task& task, std::string& message) {
             return 0;
         }
         table.Close();
-        if constexpr (std::is_same_v<Task, UploadTask>) {
-            if (!task.curweek.empty() && WeekAllows(task.curweek, context_.clock->localNow())) {
-                createUploadDirectoriesFor(task);
-            }
-        }
+        if constexpr (std::is_same_v<Task, UploadTask>) createUploadDirectoriesIfDue(task);
         sysLog(fmt(kind.texts.addDone, id));
     }
     deliver({changed(kind.kind, TaskRecordChanged::Change::Added, id)});
@@ -569,11 +545,7 @@ int CModule::modify(Kind<Task>& kind, const Task& task, std::string& message) {
             return 0;
         }
         table.Close();
-        if constexpr (std::is_same_v<Task, UploadTask>) {
-            if (!task.curweek.empty() && WeekAllows(task.curweek, context_.clock->localNow())) {
-                createUploadDirectoriesFor(task);
-            }
-        }
+        if constexpr (std::is_same_v<Task, UploadTask>) createUploadDirectoriesIfDue(task);
         sysLog(fmt(kind.texts.modifyDone, id));
     }
     deliver({changed(kind.kind, TaskRecordChanged::Change::Modified, id)});
@@ -727,23 +699,16 @@ void CModule::PutAutoSyncTask(const AutoSyncTask& task) {
     if (task.plantype != 2) planDir_.Replace(task.planid, directoriesOf(task));
 }
 
-void CModule::RemoveUploadTask(const std::string& taskId) {
-    std::lock_guard lock(upload_->mutex);
-    upload_->tasks.erase(taskId);
+template <class Task>
+void CModule::forget(Kind<Task>& kind, const std::string& taskId) {
+    std::lock_guard lock(kind.mutex);
+    kind.tasks.erase(taskId);
     planDir_.Unregister(taskId);
 }
 
-void CModule::RemoveDownloadTask(const std::string& taskId) {
-    std::lock_guard lock(download_->mutex);
-    download_->tasks.erase(taskId);
-    planDir_.Unregister(taskId);
-}
-
-void CModule::RemoveAutoSyncTask(const std::string& taskId) {
-    std::lock_guard lock(autoSync_->mutex);
-    autoSync_->tasks.erase(taskId);
-    planDir_.Unregister(taskId);
-}
+void CModule::RemoveUploadTask(const std::string& taskId) { forget(*upload_, taskId); }
+void CModule::RemoveDownloadTask(const std::string& taskId) { forget(*download_, taskId); }
+void CModule::RemoveAutoSyncTask(const std::string& taskId) { forget(*autoSync_, taskId); }
 
 namespace {
 template <class Map>

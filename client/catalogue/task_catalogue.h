@@ -125,8 +125,13 @@ private:
                           const std::string& lastDescription, const std::string& lastRunTime, bool earlyRetry);
     template <class Task>
     void migrate(Kind<Task>& kind, CDbfImpl& table);
+    // Drops the task from memory and its directories from the plan directory.
+    template <class Task>
+    void forget(Kind<Task>& kind, const std::string& taskId);
 
     void createUploadDirectoriesFor(const UploadTask& task);
+    // Creates the task's directories when its weekday mask allows today.
+    void createUploadDirectoriesIfDue(const UploadTask& task);
     void deliver(const std::vector<NotifierEvent>& events);
     void sysLog(const std::string& message);
     std::filesystem::path tablePath(const char* name) const;
