@@ -161,9 +161,7 @@ Fields toRow(const AutoSyncTask& t) {
             {"planstate", std::to_string(t.planstate)}};
 }
 
-// The columns all three task tables have.
-template <class Task>
-void readCommonColumns(const DbfRow& r, Task& t) {
+void readCommonColumns(const DbfRow& r, TaskPlan& t) {
     t.plandes = r.trimmed("plandes");
     t.planid = r.trimmed("planid");
     t.opertype = r.trimmed("opertype");

@@ -13,88 +13,56 @@ namespace vantrel::catalogue {
 
 using NextRunTime = std::optional<platform::WallTime>;
 
-struct UploadTask {
+// The columns every task table has, and the run state every kind keeps.
+struct TaskPlan {
     std::string plandes;
     std::string planid;
     std::string opertype;
     std::string mailname;
-    int loadtype = 2;  // 1 when the table says "1", else 2
+    int hastrans = 0;
     std::string begindate;  // YYYY-MM-DD
     std::string begintime;  // HH:MM
     std::string endtime;    // HH:MM
+    int timespace = 0;
+    std::string lastresult;
+    std::string lastdes;
+    std::string laruntime;
+    NextRunTime nextRun;
+    int planstate = 0;
+    std::string right;
+    // Run state, owned by the run of the task's kind.
+    bool running = false;
+    int runState = 0;
+};
+
+struct UploadTask : TaskPlan {
+    int loadtype = 2;  // 1 when the table says "1", else 2
     std::string sendpath;
     int hassenddir = 0;
     std::string sentpath;
     int hassentdir = 0;
-    int hastrans = 0;
     std::string curweek;  // 7 characters, Monday first
     std::string tmpweek;
     int weektype = 2;  // 1 when the table says "1", else 2
-    int timespace = 0;
-    std::string lastresult;
-    std::string lastdes;
-    std::string laruntime;
-    NextRunTime nextRun;
-    int planstate = 0;
-    // Run state, owned by the upload run.
-    bool running = false;
-    int runState = 0;
-    std::string right;
 };
 
-struct DownloadTask {
+struct DownloadTask : TaskPlan {
     int plantype = 0;
-    std::string plandes;
-    std::string planid;
-    std::string opertype;
-    std::string mailname;
     std::string filename;  // file-name rule
     std::string recvpath;
     int hasrecvdir = 0;
-    int hastrans = 0;
-    std::string begindate;
-    std::string begintime;
-    std::string endtime;
     int nextday = 0;
     std::string curweek;
     std::string tmpweek;
     int weektype = 0;
-    int timespace = 0;
-    std::string lastresult;
-    std::string lastdes;
-    std::string laruntime;
-    NextRunTime nextRun;
-    int planstate = 0;
-    // Run state, owned by the download run.
-    bool running = false;
-    int runState = 0;
     // Names of the files received by the current run; empty at load.
     std::vector<std::string> receivedFiles;
-    std::string right;
 };
 
-struct AutoSyncTask {
+struct AutoSyncTask : TaskPlan {
     int plantype = 0;  // 2 for a history entry
-    // Run state, owned by the auto-sync run.
-    bool running = false;
-    int runState = 0;
-    std::string plandes;
-    std::string planid;
-    std::string opertype;
-    std::string mailname;
     std::string recvpath;
     int hasrecvdir = 0;
-    int hastrans = 0;
-    std::string begindate;
-    std::string begintime;
-    std::string endtime;
-    int timespace = 0;
-    std::string lastresult;
-    std::string lastdes;
-    std::string laruntime;
-    NextRunTime nextRun;
-    int planstate = 0;
-    std::string right;
 };
 
 // A task id: the local time "%Y%m%d%H%M%S", "-" and a pseudo-random "%05d" (0..32767).
