@@ -129,6 +129,10 @@ class Client:
         out, err = out.decode("utf-8", "replace"), err.decode("utf-8", "replace")
         self.transcript.write(f"$ vantrel-cli {' '.join(args)}\n{out}{err}[exit {process.returncode}]\n")
         self.transcript.flush()
+        # In a sanitizer build a report counts even where the command was meant to fail.
+        if "ERROR: AddressSanitizer" in err or "ERROR: LeakSanitizer" in err \
+                or "runtime error:" in err:
+            raise Failed(f"vantrel-cli {' '.join(args)}: sanitizer report:\n{err}")
         return process.returncode, out, err
 
     def run(self, *args, password=None):
