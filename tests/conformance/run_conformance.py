@@ -395,13 +395,15 @@ def check_resume_after_kill(client, gateway, mailboxes, work):
         expect(starts == 1, f"{' '.join(args)}: the second run started again from 0")
 
 
-FAULTS = ("E999:04:3", "0014:04:9", "E998:04:20", "E999:03:2", "0014:03:8", "0015:03:14")
+FAULTS = ("E999:04:3", "0014:04:9", "DROP:04:15", "E998:04:20",
+          "E999:03:2", "0014:03:8", "DROP:03:11", "0015:03:14")
 
 
 def check_answers_with_error_codes(client, gateway, mailboxes, work):
-    """Error answers in the middle of windowed transfers (others still in flight, so their
-    answers come back for packets the client has already reset): the files must still
-    arrive whole, if need be by running the command again, which resumes."""
+    """Error answers and a dropped connection in the middle of windowed transfers (others
+    still in flight, so their answers come back for packets the client has already reset):
+    the files must still arrive whole, if need be by running the command again, which
+    resumes."""
     received = os.path.join(work, "after-faults")
     os.makedirs(received)
     local = os.path.join(work, "fault-upload.bin")
@@ -419,7 +421,7 @@ def check_answers_with_error_codes(client, gateway, mailboxes, work):
         expect(code == 0, f"{' '.join(args)} did not succeed in 3 runs")
         expect(file_digest(copy) == file_digest(source), f"{' '.join(args)}: content differs")
     with open(gateway.log_path, encoding="utf-8") as f:
-        delivered = sum("模拟故障" in line for line in f)
+        delivered = sum("injected fault" in line for line in f)
     expect(delivered == len(FAULTS), f"{delivered} of {len(FAULTS)} error answers were asked for; "
                                      "the transfers were shorter than planned")
 

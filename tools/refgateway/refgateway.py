@@ -600,6 +600,7 @@ def parse_faults(texts):
     for text in texts or []:
         parts = text.split(":")
         if len(parts) != 3 or len(parts[0]) != 4 or len(parts[1]) != 2 or not parts[2].isdigit():
+            # CODE is a four-character return code, or DROP to close without an answer.
             raise SystemExit(f"--fault {text!r}: expected CODE:FTPTYPE:N")
         faults[(parts[1], int(parts[2]))] = parts[0]
     return faults
@@ -796,11 +797,15 @@ class Session:
             self.violation(f"{request.route()}: {error}")
             self.answer(request, b"40", RC_FAILED, "请求格式错误")
             return
+        injected = self.gw.injected_fault(request.function) if known else None
+        if injected == "DROP":
+            self.info(f"{request.route()} injected fault: connection dropped unanswered")
+            raise ConnectionAbortedError("fault injected")
         try:
             if not known:
                 fail("交易序列号无效")
-            injected = self.gw.injected_fault(request.function)
             if injected:
+                self.info(f"{request.route()} injected fault: answered {injected}")
                 raise ServiceFailure(injected, "模拟故障")
             if not self.gw.allows(request.organisation, request.service, request.function):
                 raise ServiceFailure(RC_NO_RIGHT, "该操作员无此权限")
@@ -958,7 +963,8 @@ def main(argv=None):
                         help="put a version record first in every file list answer")
     parser.add_argument("--fault", action="append",
                         help="CODE:FTPTYPE:N, repeatable: answer the Nth file request of that "
-                             "FTP type (counted over all connections) with CODE instead")
+                             "FTP type (counted over all connections) with return code CODE "
+                             "instead, or with CODE DROP close the connection unanswered")
     parser.add_argument("--answer-delay", type=float, default=0.0,
                         help="seconds to wait before each successful file answer (at most 5)")
     parser.add_argument("--idle-timeout", type=float, default=120.0,
