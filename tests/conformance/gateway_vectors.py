@@ -42,7 +42,9 @@ def main():
     # Body cipher. By hand: printf 'Hello, world!\0\0\002' |
     #   openssl enc -des-ede-ecb -K 00112233445566778899aabbccddeeff -nopad | xxd -p
     key = bytes.fromhex("00112233445566778899aabbccddeeff")
-    check(failures, "13 bytes encrypt", gw.CIPHER.encrypt(key, b"Hello, world!").hex(),
+    # (encrypt() puts random filler before the count byte, so the block is padded by hand.)
+    check(failures, "13 bytes encrypt",
+          gw.CIPHER._run(key, b"Hello, world!\0\0\x02", True).hex(),
           "c542d665329f7d9c87965d8e29da4190")
     check(failures, "13 bytes decrypt",
           gw.CIPHER.decrypt(key, bytes.fromhex("c542d665329f7d9c87965d8e29da4190")),

@@ -131,7 +131,8 @@ class TripleDes:
     def encrypt(self, key16, plain):
         remainder = len(plain) % 8
         filler = 7 - remainder
-        padded = plain + b"\0" * filler + bytes([filler])
+        # The filler bytes mean nothing; random ones keep a peer from relying on zeros.
+        padded = plain + os.urandom(filler) + bytes([filler])
         return self._run(key16, padded, True)
 
     def decrypt(self, key16, cipher):
@@ -245,11 +246,12 @@ def make_challenge():
 
 
 def login_answer_record(status, business_date, gateway_time, login_code, user_code):
-    """Status ("S" or "s" for success), two unused 8-byte fields, date, time, login code, user code, one unused
-    byte and a 78-byte message."""
-    record = (text_field(status, 1) + b" " * 8 + b" " * 8 + text_field(business_date, 8)
+    """Status ("S" or "s" for success), two 8-byte fields the client skips, date, time,
+    login code, user code, one byte the client skips and a 78-byte message."""
+    # The fields the client does not use carry values, as a real gateway's would.
+    record = (text_field(status, 1) + b"BRANCH01" + b"00000001" + text_field(business_date, 8)
               + text_field(gateway_time, 6) + text_field(login_code, 8)
-              + text_field(user_code, 8) + b" " + text_field("登录成功", 78))
+              + text_field(user_code, 8) + b"1" + text_field("登录成功", 78))
     assert len(record) == RECORD_SIZE
     return record
 
@@ -284,7 +286,7 @@ def response_record(request, return_code, payload_length, message):
     and function echoed, return code 4, payload length 9 decimal, one unused byte, message 52."""
     record = (request.raw[0:16] + request.raw[16:26] + request.raw[26:42] + request.raw[42:58]
               + request.raw[58:60] + text_field(return_code, 4)
-              + text_field(f"{payload_length:09d}", 9) + b" " + text_field(message, 52))
+              + text_field(f"{payload_length:09d}", 9) + b"0" + text_field(message, 52))
     assert len(record) == RECORD_SIZE
     return record
 
@@ -293,7 +295,7 @@ def serial_answer_record(text8, return_code, first, flag, count, message):
     """Answer to a serial-number request: text 8, return code 4, first serial 16 decimal,
     serial flag 1, count 4 decimal, 10 unused, message 83."""
     record = (text_field(text8, 8) + text_field(return_code, 4) + f"{first:016d}".encode()
-              + flag + f"{count:04d}".encode() + b" " * 10 + text_field(message, 83))
+              + flag + f"{count:04d}".encode() + b"0000000000" + text_field(message, 83))
     assert len(record) == RECORD_SIZE
     return record
 
@@ -302,7 +304,7 @@ def permission_entry(user_code, operator8, organisation, service, function, kind
     """54 bytes: two 8-byte fields the client skips, organisation 16, service 16,
     function 2 ("**" = all), 3 unused, kind 1 ("C" grants)."""
     entry = (text_field(user_code, 8) + operator8 + text_field(organisation, 16)
-             + text_field(service, 16) + text_field(function, 2) + b" " * 3
+             + text_field(service, 16) + text_field(function, 2) + b"001"
              + text_field(kind, 1))
     assert len(entry) == 54
     return entry
