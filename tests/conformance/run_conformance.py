@@ -127,7 +127,8 @@ class Client:
             process.communicate()
             raise Failed(f"vantrel-cli {' '.join(args)} took longer than {STEP_TIMEOUT} s")
         out, err = out.decode("utf-8", "replace"), err.decode("utf-8", "replace")
-        self.transcript.write(f"$ vantrel-cli {' '.join(args)}\n{out}{err}[exit {process.returncode}]\n")
+        self.transcript.write(f"$ vantrel-cli {' '.join(args)}\n{out}{err}"
+                              f"[exit {process.returncode}]\n")
         self.transcript.flush()
         # In a sanitizer build a report counts even where the command was meant to fail.
         if "ERROR: AddressSanitizer" in err or "ERROR: LeakSanitizer" in err \
@@ -181,7 +182,8 @@ def make_mailboxes(root):
     many = os.path.join(a, "many")
     os.makedirs(many)
     for i in range(300):
-        with open(os.path.join(many, f"daily_report_{i:04d}_with_a_rather_long_name.txt"), "wb") as f:
+        name = f"daily_report_{i:04d}_with_a_rather_long_name.txt"
+        with open(os.path.join(many, name), "wb") as f:
             f.write(b"x" * i)
     with open(os.path.join(a, "L" * 123 + ".txt"), "wb") as f:
         f.write(b"longest name\r\n")
@@ -287,7 +289,8 @@ def check_uploads(client, mailboxes, work):
         client.ok("put", "FTP_B_QS", local, *([remote] if remote else []))
         target = os.path.join(b, stored)
         expect(os.path.isfile(target), f"put {local_name}: the gateway stored nothing")
-        expect(file_digest(target) == file_digest(local), f"put {local_name}: stored content differs")
+        expect(file_digest(target) == file_digest(local),
+               f"put {local_name}: stored content differs")
 
 
 def check_parallel_transfers(client, mailboxes, work):
@@ -389,7 +392,8 @@ def check_resume_after_kill(client, gateway, mailboxes, work):
         client.finish(process, args)
         expect(landed, f"{' '.join(args)}: no transfer seen before the kill")
         client.ok(*args)
-        expect(file_digest(copy) == file_digest(source), f"{' '.join(args)} resumed: content differs")
+        expect(file_digest(copy) == file_digest(source),
+               f"{' '.join(args)} resumed: content differs")
         with open(gateway.log_path, encoding="utf-8") as f:
             starts = sum(f"{marker}0 " in line for line in f)
         expect(starts == 1, f"{' '.join(args)}: the second run started again from 0")
