@@ -2,6 +2,7 @@
 
 #include <cinttypes>
 #include <cstdio>
+#include <memory>
 
 #include "client/gateway/gateway_records.h"
 #include "client/gateway/packet_frame.h"
@@ -104,6 +105,7 @@ private:
     int remembered_ = 0;
     std::string rememberedText_;
     bool cancelled_ = false;
+    std::unique_ptr<CMemDataBuf> uploadBuffer_;
 };
 
 int BlockMover::sendNext() {
@@ -131,7 +133,10 @@ int BlockMover::sendNext() {
         if (!file_.markSent(block_, *packet, serial)) return fail(-1, title_ + file_.errorText());
         rc = service_.sendRequest(serial, flag, file_.remoteName(), "", length, offset, length, {});
     } else {
-        auto buffer = std::make_unique<CMemDataBuf>();
+        // One buffer for the whole call: its inline area is large, and a packet that grows
+        // past it keeps its heap area for the next one.
+        if (!uploadBuffer_) uploadBuffer_ = std::make_unique<CMemDataBuf>();
+        CMemDataBuf* buffer = uploadBuffer_.get();
         if (!buffer->resize(static_cast<std::size_t>(length))) {
             file_.giveBack(block_, *packet);
             return fail(-1, title_ + "申请内存[" + std::to_string(length) + "]失败!");
