@@ -131,6 +131,8 @@ public:
     const GatewayEntry& CurrentGateway() const { return current_; }
     const std::vector<GatewayEntry>& Gateways() const { return gateways_; }
     int ConnectTimeOut() const { return connectTimeOut_; }
+    // The current gateway's answer time-out in seconds (TimeOut; 90 when not positive).
+    int AnswerTimeOut() const;
     // The session key of the last login exchange.
     const frame::SessionKey& SessionKeyBytes() const { return sessionKey_; }
 
@@ -158,7 +160,6 @@ private:
     // The reaction to a transaction's return code (not "0000").
     int RefuseTransaction(const TransactionResponseRecord& response, bool polled);
     std::string BuildSerialRequest(const Route& route, int count);
-    int AnswerTimeOut() const;
     // Clears the handle's state once the serial answer cannot be used.
     int FailBadAnswer(const std::string& what);
 

@@ -25,15 +25,6 @@ private:
     BlockTask& block_;
 };
 
-int answerTimeOutSeconds(const CVornFtp& handle) {
-    const std::string& text = handle.CurrentGateway().timeOut;
-    long value = 0;
-    std::size_t i = 0;
-    while (i < text.size() && text[i] == ' ') ++i;
-    for (; i < text.size() && text[i] >= '0' && text[i] <= '9' && value < 100000; ++i) value = value * 10 + (text[i] - '0');
-    return value >= 1 ? static_cast<int>(value) : 90;
-}
-
 std::string responseSerial(const std::string& packet) {
     TransactionResponseRecord r;
     if (packet.size() >= frame::kPayloadOffset) (void)decode(std::string_view(packet).substr(frame::kRecordOffset), r);
@@ -56,7 +47,7 @@ public:
           observer_(observer),
           prompt_(prompt),
           window_(block),
-          timeOut_(answerTimeOutSeconds(handle)),
+          timeOut_(handle.AnswerTimeOut()),
           fileName_(std::string(remoteBaseName(file_.remoteName()))),
           title_(download ? "下载文件[" + fileName_ + "]-" : "上传文件服务-") {}
 
