@@ -4,8 +4,6 @@
 #include <cstdio>
 #include <memory>
 
-#include "client/gateway/gateway_records.h"
-#include "client/gateway/packet_frame.h"
 #include "client/transfer/file_service_body.h"
 #include "client/transfer/file_services.h"
 #include "client/transfer/local_path.h"
@@ -24,13 +22,6 @@ public:
 private:
     BlockTask& block_;
 };
-
-std::string responseSerial(const std::string& packet) {
-    TransactionResponseRecord r;
-    if (packet.size() >= frame::kPayloadOffset) (void)decode(std::string_view(packet).substr(frame::kRecordOffset), r);
-    const auto last = r.serial.find_last_not_of(' ');
-    return last == std::string::npos ? std::string() : r.serial.substr(0, last + 1);
-}
 
 // One call of the download or upload service. The two directions differ only where the
 // comments say so.
@@ -163,7 +154,7 @@ int BlockMover::takeAnswer(const std::string& packet) {
         if (size >= 0 && offset + length > size) return fail(-109, title_ + "下载数据偏移量超过文件大小！");
         if (length != awaited->length || static_cast<std::int64_t>(body->data.size()) < length) {
             // A short or long packet would leave a hole or spill into the next packet.
-            block_.releaseSerial(responseSerial(packet));
+            block_.releaseSerial(trimmed(responseRecordOf(packet).serial));
             if (block_.inFlight() == 0) return fail(-1, title_ + "下载数据长度与请求不符！");
             remember(-1, title_ + "下载数据长度与请求不符！");
             return 0;

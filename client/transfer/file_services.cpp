@@ -2,27 +2,16 @@
 
 #include <fstream>
 
-#include "client/gateway/gateway_records.h"
 #include "client/gateway/packet_frame.h"
 #include "korrim/klav.h"
 
 namespace vantrel {
 
-namespace {
-
-std::string trimmedText(std::string s) {
-    const auto first = s.find_first_not_of(' ');
-    if (first == std::string::npos) return {};
-    return s.substr(first, s.find_last_not_of(' ') - first + 1);
-}
-
-TransactionResponseRecord responseOf(const std::string& packet) {
+TransactionResponseRecord responseRecordOf(std::string_view packet) {
     TransactionResponseRecord r;
-    if (packet.size() >= frame::kPayloadOffset) (void)decode(std::string_view(packet).substr(frame::kRecordOffset), r);
+    if (packet.size() >= frame::kPayloadOffset) (void)decode(packet.substr(frame::kRecordOffset), r);
     return r;
 }
-
-}  // namespace
 
 std::string fileMd5(const std::filesystem::path& path) {
     std::ifstream in(path, std::ios::binary);
@@ -107,8 +96,8 @@ int VornFileService::list(const std::string& title, const std::string& mailbox, 
     }
     std::string answer;
     if (int rc = handle_.ReceiveResponse(answer); rc != 0) {
-        const TransactionResponseRecord response = responseOf(answer);
-        const std::string message = response.returnCode.empty() ? handle_.LastError() : trimmedText(response.message);
+        const TransactionResponseRecord response = responseRecordOf(answer);
+        const std::string message = response.returnCode.empty() ? handle_.LastError() : trimmed(response.message);
         return fail(rc, title + "失败(交易序列号:" + serial + ")," + message);
     }
     Result<filesvc::Body> body = filesvc::decodeBody(answer);
@@ -173,13 +162,13 @@ int VornFileService::md5Check(const std::filesystem::path& localPath, const std:
     }
     std::string answer;
     const int rc = handle_.ReceiveResponse(answer);
-    const TransactionResponseRecord response = responseOf(answer);
+    const TransactionResponseRecord response = responseRecordOf(answer);
     if (rc != 0 && response.returnCode.empty()) return fail(-1, "接收数据失败，失败原因:" + handle_.LastError());
     if (rc != 0) {
         if (response.returnCode == "0014") handle_.Serials().clear();
-        return fail(-1, trimmedText(response.message));
+        return fail(-1, trimmed(response.message));
     }
-    if (trimmedText(response.function) != ftpType) return fail(-1, "返回数据不是该笔请求的结果数据!");
+    if (trimmed(response.function) != ftpType) return fail(-1, "返回数据不是该笔请求的结果数据!");
     Result<filesvc::Body> body = filesvc::decodeBody(answer);
     if (!body || body->data.size() < 16 || body->data.substr(0, 16) != local) {
         return fail(-1, download ? "文件:" + remoteName +

@@ -12,6 +12,7 @@
 #include <string_view>
 #include <vector>
 
+#include "client/gateway/gateway_records.h"
 #include "client/gateway/vorn_ftp.h"
 #include "client/transfer/file_service_body.h"
 
@@ -63,6 +64,10 @@ private:
 
     CVornFtp& handle_;
 };
+
+// The response record of an answer packet; all fields empty when the packet is too short
+// to hold one.
+TransactionResponseRecord responseRecordOf(std::string_view packet);
 
 // The MD5 digest of a file, read in pieces of 32768 bytes; empty when it cannot be read.
 std::string fileMd5(const std::filesystem::path& path);
