@@ -86,12 +86,13 @@ void store(std::uint8_t* p, T value) {
     std::memcpy(p, &value, sizeof value);
 }
 
-// A NUL-terminated text of at most width - 1 bytes.
-inline std::string loadText(const std::uint8_t* p, std::size_t width) {
+// A NUL-terminated text of at most width - 1 bytes, read in place.
+inline std::string_view textAt(const std::uint8_t* p, std::size_t width) {
     const void* end = std::memchr(p, 0, width);
     const std::size_t n = end ? static_cast<std::size_t>(static_cast<const std::uint8_t*>(end) - p) : width;
-    return std::string(reinterpret_cast<const char*>(p), n);
+    return std::string_view(reinterpret_cast<const char*>(p), n);
 }
+inline std::string loadText(const std::uint8_t* p, std::size_t width) { return std::string(textAt(p, width)); }
 inline void storeText(std::uint8_t* p, std::size_t width, std::string_view text) {
     std::memset(p, 0, width);
     std::memcpy(p, text.data(), std::min(text.size(), width - 1));

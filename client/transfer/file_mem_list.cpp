@@ -55,12 +55,15 @@ std::string FileMemList::errorText() const {
 }
 
 std::uint8_t* FileMemList::recordAt(int i) { return file_.data() + 4 + static_cast<std::size_t>(i) * kRecordSize; }
+const std::uint8_t* FileMemList::recordAt(int i) const {
+    return file_.data() + 4 + static_cast<std::size_t>(i) * kRecordSize;
+}
 
 int FileMemList::indexOf(std::string_view name) const {
     const int n = countLocked();
     for (int i = 0; i < n; ++i) {
-        const std::uint8_t* r = file_.data() + 4 + static_cast<std::size_t>(i) * kRecordSize;
-        if (bs::loadText(r, kNameSize) == name) return i;
+        // Compared in place: a lookup walks every record.
+        if (bs::textAt(recordAt(i), kNameSize) == name) return i;
     }
     return -1;
 }
@@ -79,7 +82,7 @@ bool FileMemList::addOrUpdate(const Record& record) {
         errorText_ = "文件打开失败!";
         return false;
     }
-    const int found = indexOf(nameOf(record));
+    const int found = indexOf(bs::textAt(record.data(), kNameSize));
     if (found >= 0) {
         std::uint8_t* r = recordAt(found);
         std::memcpy(r + kNameSize, record.data() + kNameSize, kRecordSize - kNameSize);
@@ -115,7 +118,7 @@ std::optional<FileMemList::Record> FileMemList::find(std::string_view name) cons
     const int found = indexOf(name);
     if (found < 0) return std::nullopt;
     Record r;
-    std::memcpy(r.data(), file_.data() + 4 + static_cast<std::size_t>(found) * kRecordSize, kRecordSize);
+    std::memcpy(r.data(), recordAt(found), kRecordSize);
     return r;
 }
 

@@ -44,6 +44,7 @@ public:
 private:
     int countLocked() const;
     std::uint8_t* recordAt(int i);
+    const std::uint8_t* recordAt(int i) const;
     int indexOf(std::string_view name) const;
     bool flush(std::size_t offset, std::size_t length);
 

@@ -210,7 +210,7 @@ bool CPkgSize::setSlotStateBySerial(std::string_view serial, int state) {
     if (serial.empty()) return false;
     for (int i = 0; i < slotCount_; ++i) {
         std::uint8_t* s = slotAt(i);
-        if (bs::loadText(s + bs::slot::kSerial, bs::slot::kSerialWidth) != serial) continue;
+        if (bs::textAt(s + bs::slot::kSerial, bs::slot::kSerialWidth) != serial) continue;
         if (slotState(i) == kInFlight && state != kInFlight) setInFlight(std::max(0, inFlight() - 1));
         setSlotState(i, state);
         bs::storeText(s + bs::slot::kSerial, bs::slot::kSerialWidth, "");
