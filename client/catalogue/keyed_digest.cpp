@@ -2,9 +2,8 @@
 
 #include <cstdint>
 #include <cstring>
-#include <fstream>
-#include <vector>
 
+#include "client/transfer/file_services.h"
 #include "korrim/klav.h"
 #include "tamsor/klav_ext.h"
 
@@ -24,32 +23,6 @@ KLAV_SYMMETRIC_KEY digestKey() {
         for (int b = 0; b < 4; ++b) key.key[i * 4 + b] = static_cast<unsigned char>(kParts[i] >> (8 * b));
     }
     return key;
-}
-
-std::optional<std::array<unsigned char, 16>> md5OfFile(const std::filesystem::path& file) {
-    std::ifstream in(file, std::ios::binary);
-    if (!in) return std::nullopt;
-    KLAV_HANDLE handle = nullptr;
-    if (KLAV_HASHInit(KLAV_MD5, &handle) != KLAV_OK) return std::nullopt;
-    std::vector<char> buffer(1 << 16);
-    while (in) {
-        in.read(buffer.data(), static_cast<std::streamsize>(buffer.size()));
-        const std::streamsize n = in.gcount();
-        if (n > 0 && KLAV_HASHUpdate(&handle, reinterpret_cast<const unsigned char*>(buffer.data()),
-                                     static_cast<int>(n)) != KLAV_OK) {
-            return std::nullopt;
-        }
-    }
-    unsigned char out[KLAV_MAX_DIGEST_SIZE];
-    int length = 0;
-    if (in.bad()) {
-        KLAV_HASHFinal(&handle, out, &length);
-        return std::nullopt;
-    }
-    if (KLAV_HASHFinal(&handle, out, &length) != KLAV_OK || length != 16) return std::nullopt;
-    std::array<unsigned char, 16> digest;
-    std::memcpy(digest.data(), out, 16);
-    return digest;
 }
 
 int hexValue(char c) {
@@ -84,12 +57,14 @@ std::optional<std::array<unsigned char, 24>> FromInterleavedHex(const std::strin
 }
 
 std::optional<std::string> KeyedDigestOfFile(const std::filesystem::path& file) {
-    const auto md5 = md5OfFile(file);
-    if (!md5) return std::nullopt;
+    const std::string md5 = fileMd5(file);
+    if (md5.size() != 16) return std::nullopt;
     const KLAV_SYMMETRIC_KEY key = digestKey();
     unsigned char out[KLAV_CIPHER_OUT_MAX(16)];
     int length = 0;
-    if (CKLAV_EXT::Encrypt(kDeviceCipher, &key, nullptr, 0, md5->data(), 16, out, &length) != KLAV_OK || length != 24) {
+    if (CKLAV_EXT::Encrypt(kDeviceCipher, &key, nullptr, 0, reinterpret_cast<const unsigned char*>(md5.data()), 16,
+                           out, &length) != KLAV_OK ||
+        length != 24) {
         return std::nullopt;
     }
     std::array<unsigned char, 24> bytes;
@@ -107,8 +82,8 @@ bool KeyedDigestMatches(const std::filesystem::path& file, const std::string& di
         length != 16) {
         return false;
     }
-    const auto md5 = md5OfFile(file);
-    return md5 && std::memcmp(md5->data(), out, 16) == 0;
+    const std::string md5 = fileMd5(file);
+    return md5.size() == 16 && std::memcmp(md5.data(), out, 16) == 0;
 }
 
 }  // namespace vantrel::catalogue
