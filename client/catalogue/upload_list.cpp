@@ -6,6 +6,9 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
+#include <tuple>
+#include <unordered_set>
+#include <utility>
 
 #include "client/catalogue/catalogue_text.h"
 #include "client/catalogue/keyed_digest.h"
@@ -95,18 +98,21 @@ std::vector<ScannedFile> CUpLoadFile::scanLocked() {
         lastError_ = text;
         return files;
     }
+    // Each ready file with its name as the 8-bit text it is stored as, converted once
+    // rather than in every comparison of the sort.
+    std::vector<std::pair<std::string, ScannedFile>> ready;
     for (; it != end; it.increment(ec)) {
         const std::string path = it->path().string();
         if (endsWith(path, readySuffix_)) continue;
         if (!std::filesystem::exists(path + readySuffix_, ec)) continue;
-        if (auto file = describe(it->path())) files.push_back(*file);
+        if (auto file = describe(it->path())) ready.emplace_back(platform::utf8ToGbkLossy(file->name), std::move(*file));
     }
-    // Oldest first; names compare as the 8-bit text they are stored as.
-    std::stable_sort(files.begin(), files.end(), [](const ScannedFile& a, const ScannedFile& b) {
-        if (a.date != b.date) return a.date < b.date;
-        if (a.time != b.time) return a.time < b.time;
-        return platform::utf8ToGbkLossy(a.name) < platform::utf8ToGbkLossy(b.name);
+    // Oldest first; then by stored name.
+    std::stable_sort(ready.begin(), ready.end(), [](const auto& a, const auto& b) {
+        return std::tie(a.second.date, a.second.time, a.first) < std::tie(b.second.date, b.second.time, b.first);
     });
+    files.reserve(ready.size());
+    for (auto& entry : ready) files.push_back(std::move(entry.second));
     return files;
 }
 
@@ -118,13 +124,15 @@ int CUpLoadFile::AddNewFiles() {
     }
     const std::vector<ScannedFile> files = scanLocked();
     if (files.empty()) return 0;
+    // Any unsent row of the same name (ignoring ASCII case) lists a file already; a changed
+    // file's row was reset when the work items were loaded.
+    std::unordered_set<std::string> listed;
+    for (const auto& item : items_) {
+        if (item->flag != '1' && item->endTime.empty()) listed.insert(ToLowerAscii(item->fileName));
+    }
     for (const ScannedFile& file : files) {
-        // Any unsent row of the same name lists it already; a changed file's row was reset
-        // when the work items were loaded.
-        const bool listed = std::any_of(items_.begin(), items_.end(), [&](const auto& item) {
-            return EqualsIgnoreCase(item->fileName, file.name) && item->flag != '1' && item->endTime.empty();
-        });
-        if (listed) continue;
+        std::string key = ToLowerAscii(file.name);
+        if (listed.count(key) != 0) continue;
         auto item = std::make_unique<UploadWorkItem>();
         item->taskId = taskId_;
         item->fileName = file.name;
@@ -147,6 +155,7 @@ int CUpLoadFile::AddNewFiles() {
         }
         item->row = row;
         addItemLocked(std::move(item), row);
+        listed.insert(std::move(key));
     }
     return 1;
 }
