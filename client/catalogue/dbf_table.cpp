@@ -245,11 +245,16 @@ int CDbfImpl::GetFieldValue(int record, int field, std::string& out) {
     }
     DbfRow row;
     if (!ReadRow(record, row)) return 0;
-    out = row.text(field);
     const DbfField& f = file_->fields()[static_cast<std::size_t>(field)];
     std::string_view raw(row.bytes().data() + f.offset, f.length);
-    if (!platform::gbkToUtf8(raw.substr(0, raw.find('\0')))) {
-        // The text is still given, with '?' for what is not GBK.
+    raw = raw.substr(0, raw.find('\0'));
+    // One strict conversion; only a field that is not GBK is converted again, with '?'
+    // for what does not convert, and leaves the message.
+    Result<std::string> text = platform::gbkToUtf8(raw);
+    if (text) {
+        out = std::move(text).value();
+    } else {
+        out = platform::gbkToUtf8Lossy(raw);
         lastError_ = "DBF字段数据不是有效的GBK编码！";
     }
     return 0;
