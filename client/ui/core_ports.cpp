@@ -11,10 +11,6 @@
 
 namespace vantrel::ui {
 
-namespace {
-const char* const kOrganisation = "VRELKA";
-}
-
 LoginSettings ConfigSettingsStore::loadLogin() {
     CConfig config(installation_);
     config.load();
@@ -111,7 +107,7 @@ HandleSession::Credentials HandleSession::credentials() {
 }
 
 bool HandleSession::checkPermission(const std::string& service, const std::string& functionCode) {
-    return withHandle([&](CVornFtp& handle) { return handle.CheckPermission(service, functionCode, kOrganisation) == 1; });
+    return withHandle([&](CVornFtp& handle) { return handle.CheckPermission(service, functionCode, kMailboxOrganisation) == 1; });
 }
 
 void storeProgress(TransferProgress& progress, const TransferProgressRecord& record) {
@@ -177,7 +173,7 @@ int HandleMailbox::list(const std::string& mailbox, const std::string& directory
 int HandleMailbox::rename(const std::string& mailbox, const std::string& oldPath, const std::string& newPath,
                           std::string& error) {
     return session_.withHandle([&](CVornFtp& handle) {
-        const int result = VornFileService(handle).mailboxRequest("02", newPath, mailbox, oldPath);
+        const int result = VornFileService(handle).mailboxRequest(filesvc::kRename, newPath, mailbox, oldPath);
         if (result < 0) error = handle.LastError();
         return result;
     });
@@ -185,7 +181,7 @@ int HandleMailbox::rename(const std::string& mailbox, const std::string& oldPath
 
 int HandleMailbox::remove(const std::string& mailbox, const std::string& path, std::string& error) {
     return session_.withHandle([&](CVornFtp& handle) {
-        const int result = VornFileService(handle).mailboxRequest("01", "", mailbox, path);
+        const int result = VornFileService(handle).mailboxRequest(filesvc::kDelete, "", mailbox, path);
         if (result < 0) error = handle.LastError();
         return result;
     });
