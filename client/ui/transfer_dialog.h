@@ -3,8 +3,7 @@
 // worker thread, and shows the transfer's progress record (speed, remaining time, status
 // line) polled from a snapshot twice a second. Stop is passed to the transfer, which asks
 // "是否要取消下载?"/"是否要取消上传?"; Yes ends the current file once nothing is in flight
-// and skips the rest, No carries on.
-// CDownLoadDlg is the download flavour; the upload counterpart is the same dialog.
+// and skips the rest, No carries on. One dialog serves both directions.
 
 #include <QDialog>
 #include <vector>
