@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <mutex>
 
@@ -14,22 +15,10 @@ namespace {
 
 thread_local std::string lastDeletionError;
 
-// Days since 1970-01-01 of a civil date.
-long daysFromCivil(int y, int m, int d) {
-    y -= m <= 2;
-    const long era = (y >= 0 ? y : y - 399) / 400;
-    const long yoe = y - era * 400;
-    const long doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
-    const long doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
-    return era * 146097 + doe - 719468;
-}
+std::chrono::year_month_day civilDate(int y, int m, int d) { return std::chrono::year{y} / m / d; }
 
-bool validDate(int y, int m, int d) {
-    if (m < 1 || m > 12 || d < 1) return false;
-    static const int days[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
-    const bool leap = (y % 4 == 0 && y % 100 != 0) || y % 400 == 0;
-    return d <= (m == 2 && leap ? 29 : days[m - 1]);
-}
+// Days since 1970-01-01 of a civil date.
+long daysFromCivil(int y, int m, int d) { return std::chrono::sys_days{civilDate(y, m, d)}.time_since_epoch().count(); }
 
 // The date at the start of `text` (YYYYMMDD); false when there is none.
 bool leadingDate(const std::string& text, int& y, int& m, int& d) {
@@ -40,7 +29,7 @@ bool leadingDate(const std::string& text, int& y, int& m, int& d) {
     y = std::stoi(text.substr(0, 4));
     m = std::stoi(text.substr(4, 2));
     d = std::stoi(text.substr(6, 2));
-    return validDate(y, m, d);
+    return civilDate(y, m, d).ok();
 }
 
 void makeWritable(const std::filesystem::path& path) {
