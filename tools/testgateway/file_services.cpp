@@ -6,6 +6,7 @@
 #include <fstream>
 #include <vector>
 
+#include "client/gateway/record_codec.h"
 #include "client/transfer/file_service_body.h"
 #include "client/transfer/file_services.h"
 #include "client/transfer/local_path.h"
@@ -21,11 +22,6 @@ TransactionAnswer refusal(const std::string& code, const std::string& message) {
     a.returnCode = code;
     a.message = message;
     return a;
-}
-
-std::string trimmed(const std::string& s) {
-    const auto last = s.find_last_not_of(' ');
-    return last == std::string::npos ? std::string() : s.substr(0, last + 1);
 }
 
 // '*' any run, '?' one character; compared without regard to case, as the gateway does.
@@ -111,12 +107,12 @@ std::optional<TransactionAnswer> MailboxFileService::handle(const TransactionReq
     if (type == filesvc::kDownload) {
         if (body->c == -1) return md5(mailbox, *n1, body->name1, body->name2);
         if (auto fault = packetFault()) return fault;
-        return download(mailbox, *n1, body->b, body->c);
+        return download(mailbox, *n1, body->name1, body->b, body->c);
     }
     if (type == filesvc::kUpload) {
         if (body->c == -1) return md5(mailbox, *n2, body->name1, body->name2);
         if (auto fault = packetFault()) return fault;
-        return upload(mailbox, *n2, body->a, body->b, body->data.substr(0, static_cast<std::size_t>(std::max(0, body->c))));
+        return upload(mailbox, *n2, body->name2, body->a, body->b, body->data.substr(0, static_cast<std::size_t>(std::max(0, body->c))));
     }
     return refusal("0002", "不支持的文件服务[" + type + "]");
 }
@@ -182,8 +178,8 @@ TransactionAnswer MailboxFileService::rename(const std::string& mailbox, const s
     return answer;
 }
 
-TransactionAnswer MailboxFileService::download(const std::string& mailbox, const std::string& name, std::int32_t offset,
-                                               std::int32_t length) {
+TransactionAnswer MailboxFileService::download(const std::string& mailbox, const std::string& name,
+                                               const std::string& wireName, std::int32_t offset, std::int32_t length) {
     auto p = pathOf(mailbox, name);
     if (!p || offset < 0 || length < 0) return refusal("0003", "请求参数不合法");
     std::string data(static_cast<std::size_t>(length), '\0');
@@ -195,14 +191,14 @@ TransactionAnswer MailboxFileService::download(const std::string& mailbox, const
     if (!data.empty() && faults_.corruptNextDownload.exchange(false)) data[data.size() / 2] ^= 0x20;
     ++counters_.downloadPackets;
     counters_.downloadBytes += static_cast<long long>(data.size());
-    const std::string wire = filesvc::wireName(name).isOk() ? filesvc::wireName(name).value() : std::string();
     TransactionAnswer a;
-    a.payload = filesvc::encodeBody(wire, "", length, offset, static_cast<std::int32_t>(data.size()), data);
+    a.payload = filesvc::encodeBody(wireName, "", length, offset, static_cast<std::int32_t>(data.size()), data);
     return a;
 }
 
-TransactionAnswer MailboxFileService::upload(const std::string& mailbox, const std::string& name, std::int32_t size,
-                                             std::int32_t offset, std::string_view data) {
+TransactionAnswer MailboxFileService::upload(const std::string& mailbox, const std::string& name,
+                                             const std::string& wireName, std::int32_t size, std::int32_t offset,
+                                             std::string_view data) {
     auto p = pathOf(mailbox, name);
     if (!p || name.empty() || offset < 0 || size < 0 || static_cast<std::int64_t>(offset) + data.size() >
                                                           static_cast<std::uint64_t>(size)) {
@@ -221,9 +217,8 @@ TransactionAnswer MailboxFileService::upload(const std::string& mailbox, const s
     }
     ++counters_.uploadPackets;
     counters_.uploadBytes += static_cast<long long>(data.size());
-    const std::string wire = filesvc::wireName(name).isOk() ? filesvc::wireName(name).value() : std::string();
     TransactionAnswer a;
-    a.payload = filesvc::encodeBody("", wire, size, offset, static_cast<std::int32_t>(data.size()), {});
+    a.payload = filesvc::encodeBody("", wireName, size, offset, static_cast<std::int32_t>(data.size()), {});
     return a;
 }
 

@@ -60,10 +60,11 @@ private:
     TransactionAnswer list(const std::string& mailbox, const std::string& pattern, const std::string& selector);
     TransactionAnswer remove(const std::string& mailbox, const std::string& name);
     TransactionAnswer rename(const std::string& mailbox, const std::string& from, const std::string& to);
-    TransactionAnswer download(const std::string& mailbox, const std::string& name, std::int32_t offset,
-                               std::int32_t length);
-    TransactionAnswer upload(const std::string& mailbox, const std::string& name, std::int32_t size,
-                             std::int32_t offset, std::string_view data);
+    // `wireName` is the request's name as it travelled; the answer echoes it.
+    TransactionAnswer download(const std::string& mailbox, const std::string& name, const std::string& wireName,
+                               std::int32_t offset, std::int32_t length);
+    TransactionAnswer upload(const std::string& mailbox, const std::string& name, const std::string& wireName,
+                             std::int32_t size, std::int32_t offset, std::string_view data);
     TransactionAnswer md5(const std::string& mailbox, const std::string& name, const std::string& n1,
                           const std::string& n2);
     // Null when the name would leave the mailbox.
