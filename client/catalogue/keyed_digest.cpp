@@ -56,8 +56,7 @@ std::optional<std::array<unsigned char, 24>> FromInterleavedHex(const std::strin
     return bytes;
 }
 
-std::optional<std::string> KeyedDigestOfFile(const std::filesystem::path& file) {
-    const std::string md5 = fileMd5(file);
+std::optional<std::string> KeyedDigestOfMd5(const std::string& md5) {
     if (md5.size() != 16) return std::nullopt;
     const KLAV_SYMMETRIC_KEY key = digestKey();
     unsigned char out[KLAV_CIPHER_OUT_MAX(16)];
@@ -72,7 +71,8 @@ std::optional<std::string> KeyedDigestOfFile(const std::filesystem::path& file) 
     return InterleavedHex(bytes);
 }
 
-bool KeyedDigestMatches(const std::filesystem::path& file, const std::string& digest) {
+bool KeyedDigestMatchesMd5(const std::string& md5, const std::string& digest) {
+    if (md5.size() != 16) return false;
     const auto bytes = FromInterleavedHex(digest);
     if (!bytes) return false;
     const KLAV_SYMMETRIC_KEY key = digestKey();
@@ -82,8 +82,15 @@ bool KeyedDigestMatches(const std::filesystem::path& file, const std::string& di
         length != 16) {
         return false;
     }
-    const std::string md5 = fileMd5(file);
-    return md5.size() == 16 && std::memcmp(md5.data(), out, 16) == 0;
+    return std::memcmp(md5.data(), out, 16) == 0;
+}
+
+std::optional<std::string> KeyedDigestOfFile(const std::filesystem::path& file) {
+    return KeyedDigestOfMd5(fileMd5(file));
+}
+
+bool KeyedDigestMatches(const std::filesystem::path& file, const std::string& digest) {
+    return KeyedDigestMatchesMd5(fileMd5(file), digest);
 }
 
 }  // namespace vantrel::catalogue

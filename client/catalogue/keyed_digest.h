@@ -15,6 +15,10 @@ namespace vantrel::catalogue {
 std::optional<std::string> KeyedDigestOfFile(const std::filesystem::path& file);
 // Whether `digest` still matches the file; any failure counts as "changed" (false).
 bool KeyedDigestMatches(const std::filesystem::path& file, const std::string& digest);
+// The same two from the file's MD5 digest (16 bytes, as fileMd5 gives it), for a caller
+// that needs both without reading the file twice.
+std::optional<std::string> KeyedDigestOfMd5(const std::string& md5);
+bool KeyedDigestMatchesMd5(const std::string& md5, const std::string& digest);
 
 // The interleaved text form of 24 bytes, and back (nothing for a malformed text).
 std::string InterleavedHex(const std::array<unsigned char, 24>& bytes);

@@ -15,6 +15,7 @@
 #include "client/catalogue/list_engine.h"
 #include "client/catalogue/table_schema.h"
 #include "client/config/config.h"
+#include "client/transfer/file_services.h"
 #include "client/transfer/local_path.h"
 #include "platform/files.h"
 #include "platform/text_codec.h"
@@ -208,14 +209,15 @@ bool CUpLoadFile::LoadWorkItems() {
                 notices.push_back(UploadItemChanged{taskId_, item->fileName, r, kMissing});
                 continue;
             }
-            if (!KeyedDigestMatches(path.value(), item->md5)) {
+            const std::string md5 = fileMd5(path.value());
+            if (!KeyedDigestMatchesMd5(md5, item->md5)) {
                 // The file changed since it was listed: it is sent again from the start,
                 // and its row describes the file as it is now.
                 notices.push_back(UploadItemChanged{taskId_, item->fileName, r, kChanged});
                 removeBlockState(path.value());
                 item->localSize = std::to_string(file->size);
                 item->modifyTime = modifyTimeOf(*file);
-                item->md5 = KeyedDigestOfFile(path.value()).value_or("");
+                item->md5 = KeyedDigestOfMd5(md5).value_or("");
                 item->sentSize = "0";
                 item->lastError = kChanged;
                 list_->SetFieldValues(r, {{"localsize", item->localSize},
