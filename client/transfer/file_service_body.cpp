@@ -93,14 +93,14 @@ Result<std::vector<ListEntry>> parseEntries(std::string_view data, std::int64_t 
 }
 
 std::string encodeEntry(const ListEntry& entry) {
-    const std::string name = wireName(entry.name).isOk() ? wireName(entry.name).value() : std::string();
+    Result<std::string> wire = wireName(entry.name);
+    const std::string name = wire ? std::move(wire.value()) : std::string();
     std::string out(24, '\0');
     out[0] = static_cast<char>(name.size());
     out.replace(1, std::min<std::size_t>(3, entry.type.size()), entry.type.substr(0, 3));
     putInt32(out, 4, static_cast<std::int32_t>(entry.size));
     out.replace(8, std::min<std::size_t>(8, entry.date.size()), entry.date.substr(0, 8));
     out.replace(16, std::min<std::size_t>(8, entry.time.size()), entry.time.substr(0, 8));
-    out.resize(24);
     return out + name;
 }
 
