@@ -74,7 +74,6 @@ public:
 
     int inFlight() const;
     int packetSize() const { return packetSize_; }
-    void setPacketSize(int size) { packetSize_ = size; }
     const std::string& lastError() const { return lastError_; }
 
 private:
