@@ -1,5 +1,7 @@
 #include "client/transfer/file_service_body.h"
 
+#include <cstring>
+
 #include "platform/text_codec.h"
 
 namespace vantrel::filesvc {
@@ -9,13 +11,19 @@ bool isKnownFtpType(std::string_view type) {
            type == kHistory;
 }
 
-void putInt32(std::string& out, std::size_t offset, std::int32_t value) {
+namespace {
+
+void putInt32At(char* out, std::int32_t value) {
     const auto u = static_cast<std::uint32_t>(value);
-    out[offset] = static_cast<char>(u >> 24);
-    out[offset + 1] = static_cast<char>(u >> 16);
-    out[offset + 2] = static_cast<char>(u >> 8);
-    out[offset + 3] = static_cast<char>(u);
+    out[0] = static_cast<char>(u >> 24);
+    out[1] = static_cast<char>(u >> 16);
+    out[2] = static_cast<char>(u >> 8);
+    out[3] = static_cast<char>(u);
 }
+
+}  // namespace
+
+void putInt32(std::string& out, std::size_t offset, std::int32_t value) { putInt32At(out.data() + offset, value); }
 
 std::int32_t getInt32(std::string_view in, std::size_t offset) {
     const auto byte = [&](std::size_t i) { return static_cast<std::uint32_t>(static_cast<unsigned char>(in[offset + i])); };
@@ -35,16 +43,28 @@ Result<std::string> nameFromWire(std::string_view utf16le) {
     return text;
 }
 
-std::string encodeBody(std::string_view name1, std::string_view name2, std::int32_t a, std::int32_t b,
-                       std::int32_t c, std::string_view data) {
-    std::string out(kFixedSize, '\0');
+std::size_t bodySize(std::string_view name1, std::string_view name2, std::string_view data) {
+    return kFixedSize + name1.size() + name2.size() + data.size();
+}
+
+void writeBody(char* out, std::string_view name1, std::string_view name2, std::int32_t a, std::int32_t b,
+               std::int32_t c, std::string_view data) {
     out[0] = static_cast<char>(name1.size());
     out[1] = static_cast<char>(name2.size());
-    putInt32(out, 2, a);
-    putInt32(out, 6, b);
-    putInt32(out, 10, c);
-    out.reserve(kFixedSize + name1.size() + name2.size() + data.size());
-    out.append(name1).append(name2).append(data);
+    putInt32At(out + 2, a);
+    putInt32At(out + 6, b);
+    putInt32At(out + 10, c);
+    out += kFixedSize;
+    for (std::string_view part : {name1, name2, data}) {
+        if (!part.empty()) std::memcpy(out, part.data(), part.size());
+        out += part.size();
+    }
+}
+
+std::string encodeBody(std::string_view name1, std::string_view name2, std::int32_t a, std::int32_t b,
+                       std::int32_t c, std::string_view data) {
+    std::string out(bodySize(name1, name2, data), '\0');
+    writeBody(out.data(), name1, name2, a, b, c, data);
     return out;
 }
 

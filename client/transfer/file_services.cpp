@@ -67,12 +67,12 @@ int VornFileService::sendRequest(const std::string& serial, char serialFlag, std
         if (c < 0) return fail(-2, "偏移量出错!");
         payload = payload.substr(0, static_cast<std::size_t>(c));
     }
-    const std::string body = filesvc::encodeBody(*wire1, *wire2, a, b, c, payload);
+    const std::size_t bodySize = filesvc::bodySize(*wire1, *wire2, payload);
     std::string packet;
-    if (handle_.BuildRequest(frame::kFileServiceCode, serial, serialFlag, static_cast<int>(body.size()), packet) != 0) {
-        return fail(-2, "申请内存[" + std::to_string(body.size() + frame::kPayloadOffset) + "]失败!");
+    if (handle_.BuildRequest(frame::kFileServiceCode, serial, serialFlag, static_cast<int>(bodySize), packet) != 0) {
+        return fail(-2, "申请内存[" + std::to_string(bodySize + frame::kPayloadOffset) + "]失败!");
     }
-    packet.replace(frame::kPayloadOffset, body.size(), body);
+    filesvc::writeBody(packet.data() + frame::kPayloadOffset, *wire1, *wire2, a, b, c, payload);
     if (handle_.SendPacket(packet.data(), static_cast<int>(packet.size()), true) != 0) {
         const std::string reason = handle_.LastError();
         handle_.DropIfLoggedIn();
