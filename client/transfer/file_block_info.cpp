@@ -38,29 +38,26 @@ std::string narrow(std::string_view utf8) { return platform::utf8ToGbkLossy(utf8
 
 // ---------------------------------------------------------------- BlockTask
 
-std::int64_t BlockTask::start() const {
+template <class T>
+T BlockTask::loadField(std::size_t field, T missing) const {
     std::lock_guard lock(file_.stateMutex_);
     const auto* r = file_.record(index_);
-    return r ? bs::load<std::int64_t>(r + bs::task::kStart) : 0;
+    return r ? bs::load<T>(r + field) : missing;
 }
 
-std::int64_t BlockTask::end() const {
+template <class T>
+void BlockTask::storeField(std::size_t field, T value) {
     std::lock_guard lock(file_.stateMutex_);
-    const auto* r = file_.record(index_);
-    return r ? bs::load<std::int64_t>(r + bs::task::kEnd) : 0;
+    auto* r = file_.record(index_);
+    if (!r) return;
+    bs::store<T>(r + field, value);
+    file_.flushRecord(index_);
 }
 
-std::int64_t BlockTask::nextOffset() const {
-    std::lock_guard lock(file_.stateMutex_);
-    const auto* r = file_.record(index_);
-    return r ? bs::load<std::int64_t>(r + bs::task::kNextOffset) : 0;
-}
-
-int BlockTask::inFlight() const {
-    std::lock_guard lock(file_.stateMutex_);
-    const auto* r = file_.record(index_);
-    return r ? bs::load<std::int32_t>(r + bs::task::kInFlight) : 0;
-}
+std::int64_t BlockTask::start() const { return loadField<std::int64_t>(bs::task::kStart, 0); }
+std::int64_t BlockTask::end() const { return loadField<std::int64_t>(bs::task::kEnd, 0); }
+std::int64_t BlockTask::nextOffset() const { return loadField<std::int64_t>(bs::task::kNextOffset, 0); }
+int BlockTask::inFlight() const { return loadField<std::int32_t>(bs::task::kInFlight, 0); }
 
 std::string BlockTask::kind() const {
     std::lock_guard lock(file_.stateMutex_);
@@ -73,23 +70,9 @@ bool BlockTask::isLast() const {
     return k == "02" || k == "03";
 }
 
-int BlockTask::repeatCount() const {
-    std::lock_guard lock(file_.stateMutex_);
-    const auto* r = file_.record(index_);
-    return r ? bs::load<std::int32_t>(r + bs::task::kRepeat) : 0;
-}
-
-int BlockTask::state() const {
-    std::lock_guard lock(file_.stateMutex_);
-    const auto* r = file_.record(index_);
-    return r ? bs::load<std::int32_t>(r + bs::task::kState) : kBlockIdle;
-}
-
-std::uint32_t BlockTask::workerThread() const {
-    std::lock_guard lock(file_.stateMutex_);
-    const auto* r = file_.record(index_);
-    return r ? bs::load<std::uint32_t>(r + bs::task::kWorkerThread) : 0;
-}
+int BlockTask::repeatCount() const { return loadField<std::int32_t>(bs::task::kRepeat, 0); }
+int BlockTask::state() const { return loadField<std::int32_t>(bs::task::kState, kBlockIdle); }
+std::uint32_t BlockTask::workerThread() const { return loadField<std::uint32_t>(bs::task::kWorkerThread, 0); }
 
 bool BlockTask::hasController() const {
     std::lock_guard lock(file_.stateMutex_);
@@ -106,13 +89,7 @@ bool BlockTask::hasControllerLocked() const {
     return file_.controllers_.size() > static_cast<std::size_t>(index_) && file_.controllers_[index_] != nullptr;
 }
 
-void BlockTask::setState(int state) {
-    std::lock_guard lock(file_.stateMutex_);
-    auto* r = file_.record(index_);
-    if (!r) return;
-    bs::store<std::int32_t>(r + bs::task::kState, state);
-    file_.flushRecord(index_);
-}
+void BlockTask::setState(int state) { storeField<std::int32_t>(bs::task::kState, state); }
 
 void BlockTask::incrementRepeat() {
     std::lock_guard lock(file_.stateMutex_);
@@ -122,13 +99,7 @@ void BlockTask::incrementRepeat() {
     file_.flushRecord(index_);
 }
 
-void BlockTask::setWorkerThread(std::uint32_t tid) {
-    std::lock_guard lock(file_.stateMutex_);
-    auto* r = file_.record(index_);
-    if (!r) return;
-    bs::store<std::uint32_t>(r + bs::task::kWorkerThread, tid);
-    file_.flushRecord(index_);
-}
+void BlockTask::setWorkerThread(std::uint32_t tid) { storeField<std::uint32_t>(bs::task::kWorkerThread, tid); }
 
 int BlockTask::resetInFlight() {
     std::lock_guard lock(file_.stateMutex_);

@@ -103,6 +103,12 @@ private:
     friend class FileBlockInfo;
     // Requires: the owner's state lock held.
     bool hasControllerLocked() const;
+    // One field of the block's record, under the state lock; `missing` when no record is
+    // mapped. The store persists the record.
+    template <class T>
+    T loadField(std::size_t field, T missing) const;
+    template <class T>
+    void storeField(std::size_t field, T value);
 
     FileBlockInfo& file_;
     const int index_;
