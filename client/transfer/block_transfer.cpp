@@ -91,7 +91,7 @@ private:
 };
 
 int BlockMover::sendNext() {
-    const Route route = handle_.CurrentRoute();
+    const Route& route = handle_.CurrentRoute();
     std::string serial;
     char flag = '0';
     if (TakeSerial(handle_.Serials(), route, serial, flag) != 0) {

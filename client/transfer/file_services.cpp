@@ -56,7 +56,7 @@ int VornFileService::sendRequest(const std::string& serial, char serialFlag, std
                                  std::string_view name2, std::int32_t a, std::int32_t b, std::int32_t c,
                                  std::string_view payload) {
     if (!handle_.IsLoggedIn()) return fail(-1, "系统未登录!");
-    const std::string ftpType = handle_.CurrentRoute().function;
+    const std::string& ftpType = handle_.CurrentRoute().function;
     if (!filesvc::isKnownFtpType(ftpType)) return fail(-2, "不支持的FTP_TYPE!");
     Result<std::string> wire1 = filesvc::wireName(name1);
     Result<std::string> wire2 = filesvc::wireName(name2);
