@@ -3,10 +3,12 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <mutex>
+#include <string_view>
 
 #include "client/config/logs.h"
 
@@ -18,7 +20,9 @@ thread_local std::string lastDeletionError;
 std::chrono::year_month_day civilDate(int y, int m, int d) { return std::chrono::year{y} / m / d; }
 
 // Days since 1970-01-01 of a civil date.
-long daysFromCivil(int y, int m, int d) { return std::chrono::sys_days{civilDate(y, m, d)}.time_since_epoch().count(); }
+long daysFromCivil(int y, int m, int d) {
+    return std::chrono::sys_days{civilDate(y, m, d)}.time_since_epoch().count();
+}
 
 // The date at the start of `text` (YYYYMMDD); false when there is none.
 bool leadingDate(const std::string& text, int& y, int& m, int& d) {
@@ -38,6 +42,8 @@ void makeWritable(const std::filesystem::path& path) {
 }
 
 constexpr const char* kProtectedFileName = "filememlist.data";
+// Sent and received files are kept as <name>_SUCCESS_<YYYYMMDDhhmmss>...
+constexpr std::string_view kSuccessMarker = "_SUCCESS_";
 
 }  // namespace
 
@@ -104,17 +110,17 @@ int HistoryCleanup::CleanDirectoryByAge(const std::filesystem::path& directory, 
             continue;
         }
         if (path.filename() == kProtectedFileName) continue;
-        bool isProtected = false;
-        for (const std::string& id : protectedIds) {
-            if (!id.empty() && path.string().find(id) != std::string::npos) isProtected = true;
-        }
-        if (isProtected) continue;
+        const std::string pathText = path.string();
+        const auto inPath = [&pathText](const std::string& id) {
+            return !id.empty() && pathText.find(id) != std::string::npos;
+        };
+        if (std::any_of(protectedIds.begin(), protectedIds.end(), inPath)) continue;
         makeWritable(path);
         struct stat st {};
         if (::lstat(path.c_str(), &st) != 0) {
             char text[2048];
-            std::snprintf(text, sizeof text, "删除文件[%s]失败,失败原因：得到文件[%s]属性失败-%d", path.string().c_str(),
-                          path.string().c_str(), errno);
+            std::snprintf(text, sizeof text, "删除文件[%s]失败,失败原因：得到文件[%s]属性失败-%d", pathText.c_str(),
+                          pathText.c_str(), errno);
             sysLog(text);
             return 0;
         }
@@ -152,9 +158,9 @@ void HistoryCleanup::CleanLocalHistory(int days, const HistoryCleanupTasks& task
         for (; !ec && it != end; it.increment(ec)) {
             if (!it->is_regular_file(ec)) continue;
             const std::string name = it->path().filename().string();
-            const std::size_t marker = name.find("_SUCCESS_");
+            const std::size_t marker = name.find(kSuccessMarker);
             if (marker == std::string::npos) continue;
-            const int age = datedFolderAge(name.substr(marker + 9));
+            const int age = datedFolderAge(name.substr(marker + kSuccessMarker.size()));
             if (age >= days) {
                 makeWritable(it->path());
                 ::unlink(it->path().c_str());
