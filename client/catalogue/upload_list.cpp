@@ -106,11 +106,13 @@ std::vector<ScannedFile> CUpLoadFile::scanLocked() {
         const std::string path = it->path().string();
         if (endsWith(path, readySuffix_)) continue;
         if (!std::filesystem::exists(path + readySuffix_, ec)) continue;
-        if (auto file = describe(it->path())) ready.emplace_back(platform::utf8ToGbkLossy(file->name), std::move(*file));
+        auto file = describe(it->path());
+        if (file) ready.emplace_back(platform::utf8ToGbkLossy(file->name), std::move(*file));
     }
     // Oldest first; then by stored name.
     std::stable_sort(ready.begin(), ready.end(), [](const auto& a, const auto& b) {
-        return std::tie(a.second.date, a.second.time, a.first) < std::tie(b.second.date, b.second.time, b.first);
+        return std::tie(a.second.date, a.second.time, a.first) <
+               std::tie(b.second.date, b.second.time, b.first);
     });
     files.reserve(ready.size());
     for (auto& entry : ready) files.push_back(std::move(entry.second));
