@@ -433,9 +433,8 @@ void CMailFormView::postProgress(const std::string& text) {
 
 // --- transfers ------------------------------------------------------------------------------
 
-void CMailFormView::runTransferDialog(int direction, std::vector<TransferItem> items) {
-    CTransferDlg dialog(static_cast<TransferDirection>(direction), std::move(items), *services_.mailbox,
-                        *services_.prompt, this);
+void CMailFormView::runTransferDialog(TransferDirection direction, std::vector<TransferItem> items) {
+    CTransferDlg dialog(direction, std::move(items), *services_.mailbox, *services_.prompt, this);
     dialog.exec();
 }
 
@@ -462,7 +461,7 @@ void CMailFormView::uploadSelected() {
     runPermitted(
         mailboxCode_, "03", "该操作员无此信箱文件上传权限！",
         [this, items](RemoteOutcome&) {
-            runTransferDialog(static_cast<int>(TransferDirection::Upload), items);
+            runTransferDialog(TransferDirection::Upload, items);
             refreshRemote();
         });
 }
@@ -493,7 +492,7 @@ void CMailFormView::downloadSelected() {
                                        UserPrompt::Icon::Warning);
                 return;
             }
-            runTransferDialog(static_cast<int>(TransferDirection::Download), items);
+            runTransferDialog(TransferDirection::Download, items);
             refreshLocal();
         });
 }

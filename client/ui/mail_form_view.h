@@ -119,7 +119,7 @@ private:
     QList<QTreeWidgetItem*> selectedRemote() const;
     // The transfer of the listed file `row` between the current directories.
     TransferItem transferItem(const QTreeWidgetItem& row) const;
-    void runTransferDialog(int direction, std::vector<TransferItem> items);
+    void runTransferDialog(TransferDirection direction, std::vector<TransferItem> items);
     void finishCommand();
     void writeExport(const std::filesystem::path& file, ExportKind kind);
 
