@@ -36,6 +36,10 @@ std::string narrow(std::string_view utf8) { return platform::utf8ToGbkLossy(utf8
 
 }  // namespace
 
+fs::path receiveDirectory(const TransferItem& item) {
+    return item.kind == 2 ? item.localDirectory / "Bullet" : item.localDirectory;
+}
+
 // ---------------------------------------------------------------- BlockTask
 
 template <class T>
@@ -244,9 +248,7 @@ bool FileBlockInfo::open(const TransferItem& item, bool isUpload, std::string_vi
 }
 
 bool FileBlockInfo::openDownload(const TransferItem& item) {
-    fs::path directory = item.localDirectory;
-    if (item.kind == 2) directory /= "Bullet";
-    Result<fs::path> target = localPathInside(directory, item.localName);
+    Result<fs::path> target = localPathInside(receiveDirectory(item), item.localName);
     if (!target) {
         errorText_ = target.status().text();
         return false;

@@ -44,6 +44,10 @@ struct TransferItem {
     bool allowResume = true;
 };
 
+// The folder a download of `item` is received in: bulletins go to "Bullet/" inside the
+// receive directory.
+std::filesystem::path receiveDirectory(const TransferItem& item);
+
 // The block states shared with the transfer workers.
 enum BlockState : int {
     kBlockIdle = 0,

@@ -20,8 +20,7 @@ bool endsWithIgnoringCase(std::string_view text, std::string_view suffix) {
 }  // namespace
 
 std::string FileBlockMap::keyFor(const TransferItem& item, bool isUpload) {
-    std::filesystem::path base = item.localDirectory;
-    if (!isUpload && item.kind == 2) base /= "Bullet";
+    const std::filesystem::path base = isUpload ? item.localDirectory : receiveDirectory(item);
     return (isUpload ? "U|" : "D|") + (base / item.localName).string() + "|" + item.taskId;
 }
 
