@@ -5,18 +5,16 @@
 // the status bar with its 1-second clock, the tray icon, the disk-space check and the
 // close questions. Everything here runs on the GUI thread.
 
+#include <QLabel>
 #include <QMainWindow>
-#include <filesystem>
 #include <array>
+#include <filesystem>
 #include <functional>
 #include <map>
-
-#include <QLabel>
 
 #include "client/app/user_prompt.h"
 #include "client/ui/ports.h"
 
-class QLabel;
 class QMenu;
 class QStackedWidget;
 class QSystemTrayIcon;
@@ -46,9 +44,9 @@ enum FrameCommand {
     kCmdTaskDelete = 32839,
 };
 
-// Timer ids and periods of the window.
-inline constexpr int kClockTimerMs = 1000;       // 1025
-inline constexpr int kDiskSpaceTimerMs = 60000;  // 2305
+// Periods of the window's timers.
+inline constexpr int kClockTimerMs = 1000;
+inline constexpr int kDiskSpaceTimerMs = 60000;
 
 class CMainFrame final : public QMainWindow {
     Q_OBJECT
