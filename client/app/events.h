@@ -88,9 +88,30 @@ struct DownloadItemFailed {
     std::string error;
 };
 
+// 0x507: the thread manager's threads run.
+struct ThreadsStarted {
+    int workerCount = 0;
+};
+
+// 0x515: a task's run state changed (started, stopped, finished, enabled, disabled).
+struct TaskRunStateChanged {
+    CatalogueTaskKind kind = CatalogueTaskKind::Download;
+    std::string taskId;
+    bool running = false;
+    int planstate = 0;
+};
+
+// 0x519: a task's next run time, "%Y-%m-%d %H:%M:%S" (empty: not scheduled).
+struct TaskNextRunChanged {
+    CatalogueTaskKind kind = CatalogueTaskKind::Download;
+    std::string taskId;
+    std::string nextRunTime;
+};
+
 using NotifierEvent = std::variant<LoginStateChanged, RealtimeLogRecord, UploadTasksReloading,
                                    TaskRecordChanged, TaskRunRecorded, FirstTaskLoaded,
                                    FlagViewRefill, FlagViewClear, FlagViewFlag,
-                                   UploadItemChanged, DownloadItemFailed>;
+                                   UploadItemChanged, DownloadItemFailed, ThreadsStarted,
+                                   TaskRunStateChanged, TaskNextRunChanged>;
 
 }  // namespace vantrel

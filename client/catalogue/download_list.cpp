@@ -407,7 +407,11 @@ int CDownLoadFile::startFileLocked(DownloadWorkItem& item) {
     int fd = -1;
     std::string error;
     if (partial) {
-        fd = ::open(partial.value().c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+        // With block state beside it the partial file is the engine's to resume (or to
+        // start again when the state cannot be trusted); truncating it would lose it.
+        std::error_code ec;
+        const bool resumable = std::filesystem::exists(partial.value().string() + ".~block", ec);
+        fd = ::open(partial.value().c_str(), O_WRONLY | O_CREAT | (resumable ? 0 : O_TRUNC) | O_CLOEXEC, 0644);
         if (fd < 0) error = std::strerror(errno);
     } else {
         error = partial.status().text();

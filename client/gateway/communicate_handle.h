@@ -84,6 +84,11 @@ public:
     virtual void SetGatewayList(const std::vector<GatewayEntry>& gateways, int mode,
                                 const std::string& userCode, const std::string& operatorCode,
                                 const std::string& password);
+    // Gives `other` this handle's gateway list, choice mode and codes: a second session of
+    // the same operator (transfer workers, task runs), not logged in. Reads only.
+    void ConfigureLike(CCommunicateHandle& other) const {
+        other.SetGatewayList(gateways_, mode_, userCode_, operatorCode_, password_);
+    }
     // Logs in on the first gateway that accepts, in order (mode 0) or at random (mode 1),
     // writing one system-log line per attempt → 1 or 0 (the text is the last failure).
     virtual int LoginToGateway();

@@ -1,5 +1,6 @@
 #include "tools/testgateway/file_services.h"
 
+#include <strings.h>
 #include <sys/stat.h>
 #include <time.h>
 
@@ -60,8 +61,14 @@ MailboxFileService::MailboxFileService(fs::path root, std::string businessDate, 
 
 std::optional<fs::path> MailboxFileService::pathOf(const std::string& mailbox, const std::string& name) const {
     if (mailbox.empty() || mailbox.find_first_of("/\\.") != std::string::npos) return std::nullopt;
-    if (name.empty()) return root_ / mailbox;
-    Result<fs::path> p = localPathInside(root_ / mailbox, name);
+    // Scheduled runs name their files from the mailbox itself ("FTP_A_QS\\a.zip").
+    std::string_view local = name;
+    const std::string_view first = local.substr(0, local.find('\\'));
+    if (first.size() == mailbox.size() && strcasecmp(std::string(first).c_str(), mailbox.c_str()) == 0) {
+        local.remove_prefix(std::min(local.size(), first.size() + 1));
+    }
+    if (local.empty()) return root_ / mailbox;
+    Result<fs::path> p = localPathInside(root_ / mailbox, local);
     if (!p) return std::nullopt;
     return p.value();
 }

@@ -1,0 +1,527 @@
+#include "client/execution/down_plan_model.h"
+
+#include <cstdio>
+#include <system_error>
+
+#include "client/catalogue/catalogue_text.h"
+#include "client/config/logs.h"
+#include "client/execution/download_run.h"
+#include "client/execution/download_schedule.h"
+
+namespace vantrel {
+namespace {
+
+namespace fs = std::filesystem;
+using catalogue::DownloadTask;
+
+std::string nowText(const platform::Clock& clock) { return catalogue::FormatDateTime(clock.localNow()); }
+
+std::string nextRunText(const catalogue::NextRunTime& t) {
+    return t ? catalogue::FormatDateTime(platform::toLocalTime(*t)) : std::string();
+}
+
+}  // namespace
+
+CDownPlanModel::CDownPlanModel(const Context& context, DownloadModelOptions options)
+    : context_(context), options_(std::move(options)) {}
+
+CDownPlanModel::~CDownPlanModel() = default;
+
+void CDownPlanModel::sysLog(const std::string& line) const {
+    if (context_.logs) (void)context_.logs->writeSysLog(line);
+}
+
+void CDownPlanModel::post(const std::optional<NotifierEvent>& event) {
+    if (event && context_.notifier) context_.notifier->post(*event);
+}
+
+void CDownPlanModel::postNextRun(const DownloadTask& task) {
+    post(TaskNextRunChanged{CatalogueTaskKind::Download, task.planid, nextRunText(task.nextRun)});
+}
+
+std::optional<NotifierEvent> CDownPlanModel::applyLocked(Entry& entry, int code) {
+    entry.lastCommand = code;
+    switch (code) {
+        case kRunDisable:
+        case kRunEnable:
+        case kRunDisabledByStop:
+            entry.running = false;
+            entry.runStarted = false;
+            entry.deliverPending = false;
+            entry.task.planstate = code;
+            break;
+        case kRunStart:
+            entry.running = true;
+            entry.deliverPending = false;
+            entry.task.nextRun.reset();
+            break;
+        case kRunDeliver:
+            entry.deliverPending = true;
+            break;
+        case kRunEnd:
+            entry.running = false;
+            entry.runStarted = false;
+            entry.deliverPending = false;
+            return std::nullopt;
+        default:
+            sysLog("未知的任务运行状态代码：" + std::to_string(code));
+            return std::nullopt;
+    }
+    entry.task.running = entry.running;
+    return TaskRunStateChanged{CatalogueTaskKind::Download, entry.task.planid, entry.running, entry.task.planstate};
+}
+
+// ---- commands -------------------------------------------------------------------------
+
+void CDownPlanModel::queueCommand(TableCommand command, const DownloadTask& task) {
+    {
+        std::lock_guard lock(mutex_);
+        commands_.push_back(Command{command, task});
+    }
+    commandPending_.set();
+}
+
+void CDownPlanModel::processCommands() {
+    for (;;) {
+        Command command;
+        {
+            std::lock_guard lock(mutex_);
+            if (commands_.empty()) return;
+            command = std::move(commands_.front());
+            commands_.pop_front();
+        }
+        execute(command);
+    }
+}
+
+void CDownPlanModel::execute(const Command& command) {
+    catalogue::CModule& catalogue = *options_.catalogue;
+    std::string message;
+    switch (command.command) {
+        case TableCommand::Load:
+            catalogue.LoadDownloadTasks();
+            break;
+        case TableCommand::Add:
+            if (catalogue.AddDownloadTask(command.task, message) != 1) sysLog(message);
+            break;
+        case TableCommand::Modify:
+            if (catalogue.ModifyDownloadTask(command.task, message) != 1) sysLog(message);
+            break;
+        case TableCommand::Delete:
+            if (catalogue.DeleteDownloadTask(command.task, message) != 1) sysLog(message);
+            break;
+    }
+    reloadFromCatalogue();
+}
+
+void CDownPlanModel::reloadFromCatalogue() {
+    const std::vector<DownloadTask> tasks = options_.catalogue->DownloadTasks();
+    std::lock_guard lock(mutex_);
+    std::map<std::string, Entry> next;
+    for (const DownloadTask& task : tasks) {
+        Entry entry;
+        if (auto it = tasks_.find(task.planid); it != tasks_.end()) entry = std::move(it->second);
+        const bool keepNextRun = entry.running;
+        const catalogue::NextRunTime running = entry.task.nextRun;
+        entry.task = task;
+        // A running task keeps its cleared next run until its run ends.
+        if (keepNextRun) entry.task.nextRun = running;
+        entry.task.running = entry.running;
+        next.emplace(task.planid, std::move(entry));
+    }
+    // A deleted task that still runs is stopped by its removal from the map only after
+    // its run is released.
+    for (auto& [id, entry] : tasks_) {
+        if (next.count(id) == 0 && entry.run) {
+            entry.stopping = true;
+            next.emplace(id, std::move(entry));
+        }
+    }
+    tasks_ = std::move(next);
+}
+
+int CDownPlanModel::startNow(const std::string& taskId) {
+    std::optional<NotifierEvent> event;
+    {
+        std::lock_guard lock(mutex_);
+        auto it = tasks_.find(taskId);
+        if (it == tasks_.end()) return 0;
+        if (it->second.running) return 1;
+        event = applyLocked(it->second, kRunStart);
+    }
+    post(event);
+    return 1;
+}
+
+int CDownPlanModel::stop(const std::string& taskId) {
+    std::lock_guard lock(mutex_);
+    auto it = tasks_.find(taskId);
+    if (it == tasks_.end() || !it->second.running) return 0;
+    it->second.stopping = true;
+    return 1;
+}
+
+int CDownPlanModel::setScheduled(const std::string& taskId, bool scheduled) {
+    std::optional<NotifierEvent> event;
+    DownloadTask copy;
+    {
+        std::lock_guard lock(mutex_);
+        auto it = tasks_.find(taskId);
+        if (it == tasks_.end()) return 0;
+        Entry& entry = it->second;
+        if (entry.running) {
+            // The run goes on; only the stored state changes.
+            entry.task.planstate = scheduled ? 1 : 0;
+        } else {
+            event = applyLocked(entry, scheduled ? kRunEnable : kRunDisable);
+        }
+        copy = entry.task;
+    }
+    options_.catalogue->UpdateDownloadRow(taskId, "", "", "", scheduled ? 1 : 0);
+    // The catalogue computes the next run of a newly enabled task.
+    options_.catalogue->PutDownloadTask(copy);
+    post(event);
+    return 1;
+}
+
+int CDownPlanModel::downloadAgain(const std::string& taskId) {
+    std::lock_guard lock(mutex_);
+    auto it = tasks_.find(taskId);
+    if (it == tasks_.end()) return 0;
+    it->second.againRequested = true;
+    if (it->second.running) it->second.stopping = true;
+    return 1;
+}
+
+std::vector<DownloadTaskState> CDownPlanModel::snapshot() const {
+    std::vector<std::pair<DownloadTaskState, std::shared_ptr<DownloadRun>>> copies;
+    {
+        std::lock_guard lock(mutex_);
+        for (const auto& [id, entry] : tasks_) {
+            DownloadTaskState s;
+            s.task = entry.task;
+            s.running = entry.running;
+            s.stopping = entry.stopping;
+            s.runStarted = entry.runStarted;
+            copies.emplace_back(std::move(s), entry.run);
+        }
+    }
+    std::vector<DownloadTaskState> out;
+    for (auto& [state, run] : copies) {
+        if (run) {
+            state.files = run->fileCount();
+            state.delivered = run->deliveredCount();
+        }
+        out.push_back(std::move(state));
+    }
+    return out;
+}
+
+std::optional<DownloadTaskState> CDownPlanModel::find(const std::string& taskId) const {
+    for (DownloadTaskState& s : snapshot()) {
+        if (s.task.planid == taskId) return std::move(s);
+    }
+    return std::nullopt;
+}
+
+bool CDownPlanModel::anyRunning() const {
+    std::lock_guard lock(mutex_);
+    for (const auto& [id, entry] : tasks_) {
+        if (entry.running) return true;
+    }
+    return false;
+}
+
+bool CDownPlanModel::ownsTask(std::string_view taskId) const {
+    std::lock_guard lock(mutex_);
+    for (const auto& [id, entry] : tasks_) {
+        if (catalogue::EqualsIgnoreCase(id, taskId)) return true;
+    }
+    return false;
+}
+
+std::shared_ptr<DownloadRun> CDownPlanModel::runOf(std::string_view taskId) const {
+    std::lock_guard lock(mutex_);
+    for (const auto& [id, entry] : tasks_) {
+        if (catalogue::EqualsIgnoreCase(id, taskId)) return entry.run;
+    }
+    return nullptr;
+}
+
+// ---- plan monitor ---------------------------------------------------------------------
+
+void CDownPlanModel::scheduleCheck() {
+    const platform::WallTime now = context_.clock->now();
+    std::vector<std::optional<NotifierEvent>> events;
+    std::vector<DownloadTask> recomputed;
+    {
+        std::lock_guard lock(mutex_);
+        for (auto& [id, entry] : tasks_) {
+            if (entry.running) {
+                options_.blocks->clearStop(id);
+            } else {
+                options_.blocks->requestStop(id);
+            }
+            switch (CheckDownloadSchedule(entry.task, entry.running, now)) {
+                case ScheduleDecision::Start:
+                    events.push_back(applyLocked(entry, kRunStart));
+                    break;
+                case ScheduleDecision::Recompute:
+                    entry.task.nextRun = NextRunAfterMissedStart(entry.task, now);
+                    recomputed.push_back(entry.task);
+                    break;
+                case ScheduleDecision::Idle:
+                    break;
+            }
+        }
+    }
+    for (const auto& event : events) post(event);
+    for (const DownloadTask& task : recomputed) postNextRun(task);
+}
+
+void CDownPlanModel::endOfRunCheck() {
+    struct Ending {
+        std::string taskId;
+        std::shared_ptr<DownloadRun> run;
+        int planstate;
+    };
+    std::vector<Ending> ending;
+    std::vector<std::optional<NotifierEvent>> events;
+    {
+        std::lock_guard lock(mutex_);
+        for (auto& [id, entry] : tasks_) {
+            if (!entry.running) continue;
+            if (!entry.deliverPending) events.push_back(applyLocked(entry, kRunDeliver));
+            if (entry.runStarted && entry.run && !entry.stopping && entry.run->finished()) {
+                ending.push_back({id, entry.run, entry.task.planstate});
+                events.push_back(applyLocked(entry, entry.task.planstate));
+                entry.run.reset();
+            }
+        }
+    }
+    for (const auto& event : events) post(event);
+    for (const Ending& e : ending) {
+        std::string description;
+        const std::string result = e.run->result(description);
+        e.run->release(false);
+        options_.catalogue->RecordDownloadRun(e.taskId, result, description.empty() ? " " : description,
+                                              nowText(*context_.clock), false);
+        e.run->taskLog("下载任务结束运行，运行结果：" + result, result == "成功" ? 0 : 2);
+        e.run->taskLog("", 0);
+        // The catalogue has computed the next run.
+        if (auto task = options_.catalogue->FindDownloadTask(e.taskId)) {
+            std::lock_guard lock(mutex_);
+            if (auto it = tasks_.find(e.taskId); it != tasks_.end() && !it->second.running) {
+                it->second.task.nextRun = task->nextRun;
+                it->second.task.lastresult = task->lastresult;
+                it->second.task.lastdes = task->lastdes;
+                it->second.task.laruntime = task->laruntime;
+            }
+        }
+    }
+}
+
+// ---- transfer manager -----------------------------------------------------------------
+
+void CDownPlanModel::perSecondStep() {
+    std::vector<std::shared_ptr<DownloadRun>> runs;
+    {
+        std::lock_guard lock(mutex_);
+        for (auto& [id, entry] : tasks_) {
+            if (entry.run && entry.runStarted) runs.push_back(entry.run);
+        }
+    }
+    for (auto& run : runs) run->perSecond();
+}
+
+void CDownPlanModel::continuousStep() {
+    std::vector<std::shared_ptr<DownloadRun>> runs;
+    {
+        std::lock_guard lock(mutex_);
+        for (auto& [id, entry] : tasks_) {
+            if (entry.run && entry.runStarted && entry.deliverPending && !entry.stopping) runs.push_back(entry.run);
+        }
+    }
+    for (auto& run : runs) run->deliver();
+}
+
+void CDownPlanModel::failRunStart(const std::string& taskId, const fs::path& taskLog, const std::string& error) {
+    options_.catalogue->RecordDownloadRun(taskId, "失败", error, nowText(*context_.clock), false);
+    if (context_.logs && !taskLog.empty()) {
+        context_.logs->writeTaskLog(error, 2, taskLog);
+        context_.logs->writeTaskLog("下载任务运行结束，运行结果：失败", 2, taskLog);
+        context_.logs->writeTaskLog("", 0, taskLog);
+    }
+    std::lock_guard lock(mutex_);
+    if (auto it = tasks_.find(taskId); it != tasks_.end()) {
+        applyLocked(it->second, kRunEnd);
+        it->second.run.reset();
+        if (auto task = options_.catalogue->FindDownloadTask(taskId)) it->second.task.nextRun = task->nextRun;
+    }
+}
+
+bool CDownPlanModel::beginRun(const std::string& taskId) {
+    DownloadTask task;
+    {
+        std::lock_guard lock(mutex_);
+        auto it = tasks_.find(taskId);
+        if (it == tasks_.end()) return false;
+        task = it->second.task;
+    }
+    DownloadRunSetup setup;
+    setup.blocks = options_.blocks;
+    setup.flags = options_.flags;
+    setup.transferClock = options_.transferClock;
+    setup.unzipProgram = options_.unzipProgram;
+    setup.noUnzipFileTypes = options_.noUnzipFileTypes;
+    auto run = std::make_shared<DownloadRun>(context_, std::move(setup), task);
+    std::string error;
+    bool ok = run->openList(error);
+    run->taskLog("下载任务开始运行", 0);
+    if (ok && task.plantype != 1 && task.plantype != 2) {
+        error = "不支持的传送计划类型！";
+        ok = false;
+    }
+    if (ok) {
+        std::unique_ptr<CVornFtp> session = options_.makeSession();
+        ok = run->start(*session, error);
+    }
+    if (!ok) {
+        failRunStart(taskId, run->taskLogPath(), error);
+        return false;
+    }
+    std::lock_guard lock(mutex_);
+    auto it = tasks_.find(taskId);
+    if (it == tasks_.end()) {
+        failRunStart(taskId, run->taskLogPath(), "计划[" + taskId + "]不存在！");
+        return false;
+    }
+    it->second.run = std::move(run);
+    it->second.runStarted = true;
+    return true;
+}
+
+void CDownPlanModel::handleStop(TransferQueue& queue, const std::string& taskId) {
+    queue.removeTask(taskId);
+    std::shared_ptr<DownloadRun> run = runOf(taskId);
+    if (run && run->anyTaken()) return;  // a worker still holds a block: next pass
+    fs::path taskLog;
+    if (run) {
+        run->release(true);
+        taskLog = run->taskLogPath();
+        options_.catalogue->RecordDownloadRun(taskId, "失败", "用户停止任务!", nowText(*context_.clock), false);
+    }
+    const bool stillDefined = options_.catalogue->FindDownloadTask(taskId).has_value();
+    std::optional<NotifierEvent> event;
+    bool disable = false;
+    {
+        std::lock_guard lock(mutex_);
+        auto it = tasks_.find(taskId);
+        if (it == tasks_.end()) return;
+        Entry& entry = it->second;
+        entry.run.reset();
+        entry.stopping = false;
+        // "Download again" starts the task afresh and leaves its schedule alone; a plain
+        // stop takes the task off the schedule until the user enables it again.
+        disable = !entry.againRequested && stillDefined;
+        event = applyLocked(entry, entry.againRequested ? kRunEnd : kRunDisabledByStop);
+        if (!stillDefined) tasks_.erase(it);
+    }
+    if (disable) options_.catalogue->UpdateDownloadRow(taskId, "", "", "", kRunDisabledByStop);
+    if (run && context_.logs) context_.logs->writeTaskLog("下载任务结束运行，用户停止任务！", 1, taskLog);
+    post(event);
+}
+
+void CDownPlanModel::handleAgain(TransferQueue&, const std::string& taskId) {
+    DownloadTask task;
+    {
+        std::lock_guard lock(mutex_);
+        auto it = tasks_.find(taskId);
+        if (it == tasks_.end()) return;
+        it->second.againRequested = false;
+        task = it->second.task;
+    }
+    // The list the run really uses: a window that crosses midnight keeps the day it began.
+    catalogue::CDownLoadFile list(context_, nullptr, nullptr);
+    int h = 0, m = 0;
+    std::sscanf(task.endtime.c_str(), "%d:%d", &h, &m);
+    const auto offset = task.nextday ? std::chrono::seconds(h * 3600 + m * 60 + 1) : std::chrono::seconds(0);
+    list.Init(taskId, catalogue::CDownLoadFile::TaskKind::Download, offset);
+    const fs::path listPath = list.ListPath();
+    // Every partial file of the day goes with the list, so every file is fetched afresh.
+    list.SetReceiveDirectory(task.plantype == 2 ? fs::path(task.recvpath) / "Bullet" : fs::path(task.recvpath));
+    if (list.LoadWorkItems()) {
+        for (const auto& item : list.Items()) {
+            std::error_code ec;
+            fs::remove(item.partialFile(), ec);
+            fs::remove(item.partialFile().string() + ".~block", ec);
+        }
+    }
+    const int deleted = list.DeleteList();
+    char line[1024];
+    if (deleted == 1) {
+        std::snprintf(line, sizeof line, "删除[%s]任务清单成功,清单文件为:%s", taskId.c_str(), listPath.string().c_str());
+        sysLog(line);
+        startNow(taskId);
+    } else {
+        std::snprintf(line, sizeof line, "重新下载[%s]任务失败,失败原因为:%s", taskId.c_str(), list.LastError().c_str());
+        sysLog(line);
+        if (context_.prompt) context_.prompt->show("DRAV信箱文件交换工具", line, UserPrompt::Icon::Error);
+    }
+}
+
+void CDownPlanModel::dispatch(TransferQueue& queue) {
+    struct Work {
+        std::string taskId;
+        bool stopping;
+        bool again;
+        bool runStarted;
+        std::shared_ptr<DownloadRun> run;
+    };
+    std::vector<Work> work;
+    {
+        std::lock_guard lock(mutex_);
+        for (auto& [id, entry] : tasks_) {
+            if (entry.stopping || entry.againRequested || entry.running) {
+                work.push_back({id, entry.stopping, entry.againRequested, entry.runStarted, entry.run});
+            }
+        }
+    }
+    for (Work& w : work) {
+        if (w.stopping) {
+            handleStop(queue, w.taskId);
+            continue;
+        }
+        if (w.again) {
+            handleAgain(queue, w.taskId);
+            continue;
+        }
+        if (!w.runStarted) {
+            if (!beginRun(w.taskId)) continue;
+            w.run = runOf(w.taskId);
+        }
+        if (!w.run) continue;
+        bool front = false;
+        if (BlockTask* block = w.run->nextBlock(front)) {
+            if (front) {
+                queue.pushFront(block);
+            } else {
+                queue.pushBack(block);
+            }
+        }
+    }
+}
+
+// ---- workers --------------------------------------------------------------------------
+
+void CDownPlanModel::runBlock(BlockTask& block, CVornFtp& handle, const BlockRun& run) {
+    std::shared_ptr<DownloadRun> owner = runOf(block.file().taskId());
+    if (!owner) {
+        // The run was released meanwhile: the block waits for the next run.
+        block.setState(kBlockIdle);
+        return;
+    }
+    owner->runBlock(block, handle, run);
+}
+
+}  // namespace vantrel

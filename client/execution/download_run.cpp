@@ -1,0 +1,435 @@
+#include "client/execution/download_run.h"
+
+#include <algorithm>
+#include <cstdio>
+
+#include "client/catalogue/catalogue_text.h"
+#include "client/config/logs.h"
+#include "client/execution/file_name_rule.h"
+#include "client/execution/unpacker.h"
+#include "client/transfer/block_transfer.h"
+#include "client/transfer/file_services.h"
+#include "client/transfer/local_path.h"
+#include "platform/thread_id.h"
+
+namespace vantrel {
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string printf2(const char* pattern, const std::string& a, const std::string& b) {
+    char buffer[2048];
+    std::snprintf(buffer, sizeof buffer, pattern, a.c_str(), b.c_str());
+    return buffer;
+}
+
+// The day a run belongs to: a window that crosses midnight belongs to the day it started.
+std::chrono::seconds dayOffsetOf(const catalogue::DownloadTask& task) {
+    if (!task.nextday) return std::chrono::seconds(0);
+    int h = 0, m = 0;
+    std::sscanf(task.endtime.c_str(), "%d:%d", &h, &m);
+    return std::chrono::seconds(h * 3600 + m * 60 + 1);
+}
+
+enum class Md5Verdict { Match, Mismatch, QueryFailed };
+
+Md5Verdict verifyDigest(VornFileService& service, const fs::path& data, const std::string& remoteName,
+                        std::int64_t size) {
+    return service.md5Check(data, remoteName, size) >= 0 ? Md5Verdict::Match : Md5Verdict::QueryFailed;
+}
+
+}  // namespace
+
+DownloadRun::DownloadRun(const Context& context, DownloadRunSetup setup, catalogue::DownloadTask task)
+    : context_(context), setup_(std::move(setup)), task_(std::move(task)), startedAt_(context.clock->now()) {}
+
+DownloadRun::~DownloadRun() = default;
+
+void DownloadRun::taskLog(const std::string& line, int level) const {
+    if (context_.logs && !taskLogPath_.empty()) (void)context_.logs->writeTaskLog(line, level, taskLogPath_);
+}
+
+fs::path DownloadRun::workDirectory() const {
+    const fs::path root = task_.recvpath;
+    return isBulletin() ? root / "Bullet" : root;
+}
+
+fs::path DownloadRun::targetDirectory() const {
+    fs::path target = task_.recvpath;
+    if (task_.hasrecvdir) {
+        target /= catalogue::FormatDate(platform::toLocalTime(startedAt_ - dayOffsetOf(task_)));
+    }
+    return target;
+}
+
+std::string DownloadRun::remoteDirectory() const {
+    if (isBulletin()) {
+        const std::string day = catalogue::FormatDate(platform::toLocalTime(startedAt_));
+        return day + day + "Bullet\\";
+    }
+    return task_.mailname + "\\";
+}
+
+bool DownloadRun::openList(std::string& error) {
+    list_ = std::make_unique<catalogue::CDownLoadFile>(context_, this, setup_.flags);
+    const int opened = list_->Init(task_.planid, catalogue::CDownLoadFile::TaskKind::Download, dayOffsetOf(task_));
+    taskLogPath_ = list_->TaskLogPath();
+    if (opened != 1) {
+        error = "初始化下载文件管理类失败！";
+        return false;
+    }
+    list_->SetReceiveDirectory(workDirectory());
+    return true;
+}
+
+bool DownloadRun::start(CVornFtp& session, std::string& error) {
+    std::string pattern;
+    if (isBulletin()) {
+        pattern = remoteDirectory() + task_.filename;
+    } else {
+        Result<std::string> name = execution::applyFileNameRule(task_.filename, context_.clock->localNow());
+        if (!name) {
+            error = name.status().text();
+            return false;
+        }
+        pattern = remoteDirectory() + (name->empty() ? std::string("*.*") : *name);
+    }
+
+    if (session.LoginToGateway() != 1 && session.LoginToGateway() != 1) {
+        char prefix[128];
+        std::snprintf(prefix, sizeof prefix, "管理线程[0x%08x]登陆失败！失败原因:", platform::currentThreadId());
+        error = prefix + session.LastError();
+        if (context_.logs) (void)context_.logs->writeSysLog(error);
+        return false;
+    }
+    VornFileService service(session);
+    std::vector<filesvc::ListEntry> listed;
+    session.SetRoute(kMailboxOrganisation, task_.mailname, "00");
+    const int listedCode = service.listFiles(task_.mailname, pattern, listed);
+    if (listedCode < 0) error = session.LastError();
+    // The listing is all this session is for.
+    session.DropIfLoggedIn();
+    if (listedCode < 0) return false;
+
+    std::vector<catalogue::RemoteFileEntry> listing;
+    for (const filesvc::ListEntry& e : listed) {
+        if (!e.isDirectory()) listing.push_back({e.name, e.size, e.date, e.time});
+    }
+    std::sort(listing.begin(), listing.end(),
+              [](const auto& a, const auto& b) { return a.name < b.name; });
+    if (list_->RebuildList(listing) != 1 || !list_->LoadWorkItems()) {
+        error = list_->LastError();
+        return false;
+    }
+    for (const catalogue::DownloadWorkItem& item : list_->Items()) {
+        if (item.state == catalogue::kFetchFromStart) {
+            list_->StartFile(item.row);
+        } else if (item.state == catalogue::kTransferring) {
+            // Every byte had arrived before: resume, which only finishes the file.
+            startDownload(item);
+        }
+    }
+    return true;
+}
+
+void DownloadRun::startDownload(const catalogue::DownloadWorkItem& item) {
+    File file;
+    file.row = item.row;
+    file.name = item.fileName;
+    file.remoteName = remoteDirectory() + item.fileName;
+    file.updateTime = item.updateTime;
+    file.size = catalogue::LeadingInteger(item.size);
+    file.unpack = !isBulletin() && execution::shouldUnpack(item.fileName, setup_.noUnzipFileTypes);
+    file.kind = isBulletin() ? 2 : (file.unpack ? 1 : 0);
+
+    TransferItem transfer;
+    transfer.remoteName = file.remoteName;
+    transfer.localName = item.fileName;
+    transfer.localDirectory = task_.recvpath;
+    transfer.fileSize = file.size;
+    transfer.kind = file.kind;
+    transfer.taskId = task_.planid;
+    transfer.allowResume = task_.hastrans != 0;
+    std::string error;
+    file.key = FileBlockMap::keyFor(transfer, false);
+    file.info = setup_.blocks->create(transfer, false, kMailboxOrganisation, task_.mailname, filesvc::kDownload, error);
+    if (file.info == nullptr) {
+        file.phase = Phase::Failed;
+        file.error = error;
+    }
+    std::lock_guard lock(mutex_);
+    files_[item.row] = std::move(file);
+}
+
+bool DownloadRun::holds(const std::string&, int row) const {
+    std::lock_guard lock(mutex_);
+    auto it = files_.find(row);
+    return it != files_.end() && it->second.phase != Phase::Failed;
+}
+
+std::string DownloadRun::failureText(const std::string&, int row) const {
+    std::lock_guard lock(mutex_);
+    auto it = files_.find(row);
+    return it == files_.end() ? std::string() : it->second.error;
+}
+
+Status DownloadRun::removeBlockState(const fs::path& dataFile) {
+    // Called while a changed server file is listed again: its old state is not open in
+    // this run, so the file is simply removed.
+    std::error_code ec;
+    fs::remove(dataFile.string() + ".~block", ec);
+    if (ec) return Status::error(ErrorKind::IoError, ec.message());
+    return Status::ok();
+}
+
+DownloadRun::File* DownloadRun::fileOf(const FileBlockInfo& info) {
+    for (auto& [row, file] : files_) {
+        if (file.info == &info) return &file;
+    }
+    return nullptr;
+}
+
+void DownloadRun::setPhase(const FileBlockInfo& info, Phase phase, const std::string& error) {
+    std::lock_guard lock(mutex_);
+    if (File* f = fileOf(info)) {
+        f->phase = phase;
+        if (!error.empty()) f->error = error;
+    }
+}
+
+BlockTask* DownloadRun::nextBlock(bool& front) {
+    std::lock_guard lock(mutex_);
+    for (auto& [row, file] : files_) {
+        if (file.phase != Phase::Transferring || file.info == nullptr) continue;
+        if (BlockTask* block = file.info->claimNextBlock()) {
+            front = block->isLast() && file.info->blockCount() > 1;
+            return block;
+        }
+    }
+    return nullptr;
+}
+
+void DownloadRun::runBlock(BlockTask& block, CVornFtp& handle, const BlockRun& run) {
+    const auto log = [this](const std::string& line, int level) { taskLog(line, level); };
+    int row = -1;
+    {
+        std::lock_guard lock(mutex_);
+        if (const File* f = fileOf(block.file())) row = f->row;
+    }
+    taskLog(blockLine("开始", run.actionText, block), 0);
+    handle.SetRoute(kMailboxOrganisation, task_.mailname, std::string(filesvc::kDownload));
+    BlockTransferOptions options;
+    options.clock = setup_.transferClock ? setup_.transferClock : context_.clock;
+    options.shouldStop = run.shouldStop;
+    const int rc = downloadBlock(block, handle, options);
+    if (rc == -97 || rc == -98) {
+        // Stopped by the user or by the exit: not an attempt.
+        taskLog(blockLine("", run.actionText + "出现错误,错误信息：" + handle.LastError(), block), 1);
+        block.setState(kBlockIdle);
+        return;
+    }
+    if (rc < 0) {
+        const std::string error = handle.LastError();
+        // The next block logs in afresh; a half-read answer must not leak into it.
+        handle.DropIfLoggedIn();
+        if (row >= 0 && list_) list_->RecordFailure(row, error);
+        applyRetryRule(block, run.actionText, error, false, kBlockFailed, log);
+        if (block.state() == kBlockFailed) setPhase(block.file(), Phase::Failed, error);
+        return;
+    }
+    taskLog(blockLine("完成", run.actionText, block), 0);
+    if (!block.isLast()) {
+        block.setState(kBlockDone);
+        return;
+    }
+    finishFile(block, handle, run);
+}
+
+void DownloadRun::finishFile(BlockTask& block, CVornFtp& handle, const BlockRun& run) {
+    const auto log = [this](const std::string& line, int level) { taskLog(line, level); };
+    File file;
+    {
+        std::lock_guard lock(mutex_);
+        const File* f = fileOf(block.file());
+        if (f == nullptr) return;
+        file = *f;
+    }
+    FileBlockInfo& info = block.file();
+
+    VornFileService service(handle);
+    const Md5Verdict verdict = verifyDigest(service, info.dataPath(), file.remoteName, file.size);
+    if (verdict != Md5Verdict::Match) {
+        const std::string error = handle.LastError();
+        taskLog(printf2("%s失败,MD5计算时出现错误：%s", run.actionText, error), 1);
+        handle.DropIfLoggedIn();
+        if (file.row >= 0) list_->RecordFailure(file.row, error);
+        if (verdict == Md5Verdict::Mismatch) {
+            // The data is wrong: it is discarded and the next run fetches the file again.
+            for (int i = 0; i < info.blockCount(); ++i) info.block(i).setState(kBlockFailed);
+            std::lock_guard lock(mutex_);
+            if (File* f = fileOf(info)) {
+                f->phase = Phase::Failed;
+                f->error = error;
+                f->discard = true;
+            }
+            return;
+        }
+        // The query failed, not the data: the complete file is kept and asked about again.
+        applyRetryRule(block, run.actionText, error, false, kBlockFailed, log);
+        if (block.state() == kBlockFailed) setPhase(info, Phase::Failed, error);
+        return;
+    }
+
+    const execution::DownloadedFile received{workDirectory(), file.name, file.kind};
+    const execution::UnpackResult unpacked = execution::unpackDownloadedFile(received, file.unpack, setup_.unzipProgram);
+    if (!unpacked.status) {
+        const std::string error = unpacked.status.text();
+        taskLog(printf2("%s失败,%s", run.actionText, error), 1);
+        if (file.row >= 0) list_->RecordFailure(file.row, error);
+        applyRetryRule(block, run.actionText, error, false, kBlockFailedFinishing, log);
+        if (block.state() == kBlockFailedFinishing) setPhase(info, Phase::Failed, error);
+        return;
+    }
+    if (info.stopRequested()) {
+        taskLog(printf2("%s完成解压，文件下载失败，失败原因：%s", run.actionText, "用户停止任务！"), 1);
+        block.setState(kBlockIdle);
+        return;
+    }
+    taskLog("完成" + run.actionText, 0);
+    block.setState(kBlockDone);
+    std::lock_guard lock(mutex_);
+    if (File* f = fileOf(info)) {
+        f->phase = Phase::Finished;
+        f->extraction = unpacked.extractionDirectory;
+    }
+}
+
+void DownloadRun::perSecond() {
+    if (!list_) return;
+    struct Progress {
+        int row;
+        std::int64_t bytes;
+    };
+    std::vector<Progress> progress;
+    {
+        std::lock_guard lock(mutex_);
+        for (auto& [row, file] : files_) {
+            if (file.info == nullptr || file.phase != Phase::Transferring) continue;
+            const std::int64_t bytes = file.info->bytesDone();
+            if (bytes != file.reportedBytes) {
+                file.reportedBytes = bytes;
+                progress.push_back({row, bytes});
+            }
+            const int state = file.info->fileState();
+            if (state == kFileFailed || state == kFileLastBlockFailed) file.phase = Phase::Failed;
+        }
+    }
+    for (const Progress& p : progress) list_->SetReceivedSize(p.row, p.bytes);
+    // Books and reports the files that failed for good.
+    (void)list_->NextFailed();
+}
+
+void DownloadRun::deliver() {
+    std::vector<File> ready;
+    {
+        std::lock_guard lock(mutex_);
+        for (const auto& [row, file] : files_) {
+            if (file.phase == Phase::Finished) ready.push_back(file);
+        }
+    }
+    for (const File& file : ready) {
+        const execution::DownloadedFile received{workDirectory(), file.name, file.kind};
+        const Status moved = execution::deliverDownloadedFile(
+            received, file.extraction, targetDirectory(),
+            [this](std::string_view line, int level) { taskLog(std::string(line), level); });
+        if (!moved) {
+            list_->RecordFailure(file.row, moved.text());
+            // The row stays "2" with its complete data; the next run moves it.
+            if (file.info) file.info->block(file.info->blockCount() - 1).setState(kBlockIdle);
+            std::lock_guard lock(mutex_);
+            files_[file.row].phase = Phase::Failed;
+            files_[file.row].error = moved.text();
+            continue;
+        }
+        // A file delivered as it is carries the server's time.
+        if (file.extraction.empty()) catalogue::CDownLoadFile::StampFileTime(targetDirectory() / file.name, file.updateTime);
+        // Recorded only now that the file is in place.
+        list_->MarkDelivered(file.row);
+        list_->SetState(file.row, catalogue::kDelivered);
+        setup_.blocks->remove({file.key});
+        std::lock_guard lock(mutex_);
+        files_[file.row].phase = Phase::Delivered;
+        files_[file.row].info = nullptr;
+    }
+}
+
+bool DownloadRun::finished() const {
+    std::lock_guard lock(mutex_);
+    return std::all_of(files_.begin(), files_.end(), [](const auto& entry) {
+        const Phase p = entry.second.phase;
+        return p == Phase::Delivered || p == Phase::Failed || p == Phase::Stopped;
+    });
+}
+
+std::string DownloadRun::result(std::string& description) const {
+    std::lock_guard lock(mutex_);
+    for (const auto& [row, file] : files_) {
+        if (file.phase != Phase::Delivered) {
+            description = file.phase == Phase::Stopped ? std::string("用户停止任务!")
+                                                       : "文件[" + file.name + "]下载失败：" + file.error;
+            return "失败";
+        }
+    }
+    description.clear();
+    return "成功";
+}
+
+bool DownloadRun::anyTaken() const {
+    std::lock_guard lock(mutex_);
+    return std::any_of(files_.begin(), files_.end(),
+                       [](const auto& entry) { return entry.second.info && entry.second.info->isTaken(); });
+}
+
+void DownloadRun::release(bool stopped) {
+    std::vector<std::string> keys;
+    std::vector<std::pair<int, bool>> rows;  // row, complete
+    {
+        std::lock_guard lock(mutex_);
+        for (auto& [row, file] : files_) {
+            if (file.info == nullptr) continue;
+            FileBlockInfo& info = *file.info;
+            const bool complete = info.bytesDone() >= info.fileSize();
+            // Failed attempts count for this run only: the data stays for the next run,
+            // which resumes; only a mismatched digest discards it.
+            if (!file.discard) {
+                const int last = info.blockCount() - 1;
+                for (int i = 0; i <= last; ++i) {
+                    const int s = info.block(i).state();
+                    if (s != kBlockDone || (i == last && file.phase != Phase::Delivered)) info.block(i).setState(kBlockIdle);
+                }
+            }
+            keys.push_back(file.key);
+            if (stopped && file.phase != Phase::Delivered) {
+                file.phase = Phase::Stopped;
+                rows.emplace_back(row, complete);
+            }
+            file.info = nullptr;
+        }
+    }
+    setup_.blocks->remove(keys);
+    for (const auto& [row, complete] : rows) {
+        list_->SetState(row, complete ? catalogue::kTransferring : catalogue::kFetchFromStart);
+        char line[512];
+        std::snprintf(line, sizeof line, "文件[%s]下载停止，停止原因：用户停止任务!", list_->Item(row) ? list_->Item(row)->fileName.c_str() : "");
+        taskLog(line, 1);
+    }
+}
+
+int DownloadRun::fileCount() const {
+    std::lock_guard lock(mutex_);
+    return static_cast<int>(files_.size());
+}
+
+int DownloadRun::deliveredCount() const { return list_ ? list_->DeliveredCount() : 0; }
+
+}  // namespace vantrel

@@ -1,0 +1,24 @@
+#pragma once
+// When a download task starts: the once-a-second decision of the plan monitor and the
+// next run after a missed start. A window that crosses midnight ("nextday") is shifted
+// back by its end (plus a second), so the part after midnight belongs to the day the
+// window started and the weekday mask of that day decides. Pure functions.
+
+#include "client/catalogue/task_records.h"
+
+namespace vantrel {
+
+enum class ScheduleDecision {
+    Idle,       // not scheduled, not today, outside the window, running or without a next run
+    Start,      // the next run is now (to half a second)
+    Recompute,  // the next run was missed: compute it again
+};
+
+ScheduleDecision CheckDownloadSchedule(const catalogue::DownloadTask& task, bool running, platform::WallTime now);
+
+// The next run after a missed start: inside the window on an enabled day ten seconds from
+// now, else the window's start on the next enabled day within a week. Empty when the task
+// is not scheduled or no day of the week is enabled.
+catalogue::NextRunTime NextRunAfterMissedStart(const catalogue::DownloadTask& task, platform::WallTime now);
+
+}  // namespace vantrel

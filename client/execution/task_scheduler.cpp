@@ -1,0 +1,85 @@
+#include "client/execution/task_scheduler.h"
+
+#include "client/config/config.h"
+#include "client/config/logs.h"
+#include "client/execution/unpacker.h"
+#include "client/gateway/record_codec.h"
+
+namespace vantrel {
+namespace {
+
+FileBlockInfo::Options blockOptions(const Context& context) {
+    FileBlockInfo::Options o;
+    o.clock = context.clock;
+    if (Logs* logs = context.logs) o.systemLog = [logs](std::string_view line) { (void)logs->writeSysLog(line); };
+    return o;
+}
+
+}  // namespace
+
+TaskScheduler::TaskScheduler(const Context& context, GatewayProcessState& process, Options options)
+    : context_(context),
+      process_(process),
+      options_(options),
+      credentials_(context, process),
+      catalogue_(context, planDir_),
+      flags_(context),
+      blocks_(blockOptions(context)),
+      memList_(blockOptions(context).systemLog),
+      downloads_(context, [&] {
+          DownloadModelOptions o;
+          o.catalogue = &catalogue_;
+          o.blocks = &blocks_;
+          o.flags = &flags_;
+          o.makeSession = [this] { return makeSession(); };
+          o.transferClock = options.transferClock;
+          o.unzipProgram = execution::unzipProgram(context.installation);
+          CConfig config(context.installation);
+          config.load();
+          o.noUnzipFileTypes = config.noUnzipFileTypes;
+          return o;
+      }()) {}
+
+TaskScheduler::~TaskScheduler() { stop(); }
+
+std::unique_ptr<CVornFtp> TaskScheduler::makeSession() const {
+    auto session = std::make_unique<CVornFtp>(context_, process_);
+    credentials_.ConfigureLike(*session);
+    return session;
+}
+
+Status TaskScheduler::open(const std::filesystem::path& file) {
+    if (!memList_.open(file)) return Status::error(ErrorKind::IoError, memList_.errorText());
+    return Status::ok();
+}
+
+void TaskScheduler::start(int workerCount) {
+    if (threads_) return;
+    if (options_.loginSource) {
+        options_.loginSource->ConfigureLike(credentials_);
+        catalogue_.SetOperator(trimmed(options_.loginSource->GetOperatorCode()));
+    }
+    catalogue_.SetTradingDate(process_.lastLogin().businessDate);
+    ThreadManagerOptions o;
+    o.download = &downloads_;
+    o.makeSession = [this] { return makeSession(); };
+    if (options_.stopStep) o.stopStep = *options_.stopStep;
+    threads_ = std::make_unique<CPlanThreadMgr>(context_, process_, std::move(o));
+    threads_->StartThreads(workerCount);
+}
+
+void TaskScheduler::initialiseToday() { flags_.LoadFlags(); }
+
+void TaskScheduler::stop() {
+    if (threads_) threads_->StopThreads();
+}
+
+std::string TaskScheduler::closeRefusal() const {
+    if (!threads_) return {};
+    if (threads_->downloadRunning()) return "下载任务正在运行,请先停止!";
+    if (threads_->autoSyncRunning()) return "自动同步任务正在运行,请先停止!";
+    if (threads_->uploadRunning()) return "上传任务正在运行,请先停止!";
+    return {};
+}
+
+}  // namespace vantrel

@@ -1,0 +1,77 @@
+#pragma once
+// TaskScheduler: the scheduled work of one client process, as both front ends (the GUI and
+// `vantrel-cli serve`) start and stop it. It owns the task catalogue, the flag files, the
+// registry of open block state, the task models and the thread manager, and provides the
+// start-up steps that install them (block-state list, background threads, today's flag
+// files). The task commands of the user interface go through it.
+//
+// Thread: construction, the start-up steps and stop() on the front end's main thread; the
+// task commands and snapshots from any thread.
+
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "client/app/context.h"
+#include "client/app/startup_steps.h"
+#include "client/catalogue/flag_manager.h"
+#include "client/catalogue/plan_dir.h"
+#include "client/catalogue/task_catalogue.h"
+#include "client/execution/down_plan_model.h"
+#include "client/execution/plan_thread_mgr.h"
+#include "client/gateway/vorn_ftp.h"
+#include "client/transfer/file_block_map.h"
+#include "client/transfer/file_mem_list.h"
+
+namespace vantrel {
+
+class TaskScheduler final : public BlockStateListStore, public BackgroundThreads, public FlagFilesStartup {
+public:
+    struct Options {
+        // The logged-in handle whose operator and gateways the workers use (read once, at
+        // start); null runs without gateway sessions (every login fails and is retried).
+        const CVornFtp* loginSource = nullptr;
+        // Tests: the clock of the block transfers, and a shorter stop wait.
+        const platform::Clock* transferClock = nullptr;
+        std::optional<std::chrono::milliseconds> stopStep;
+    };
+
+    // `context` and `process` must outlive the scheduler.
+    TaskScheduler(const Context& context, GatewayProcessState& process, Options options);
+    ~TaskScheduler() override;
+
+    // Start-up steps.
+    Status open(const std::filesystem::path& file) override;
+    void start(int workerCount) override;
+    void initialiseToday() override;
+
+    // The orderly stop of every thread (about 11 s at most per thread).
+    void stop();
+    bool started() const { return threads_ != nullptr; }
+
+    // What refuses the window's close: the message for the first kind of task that runs,
+    // empty when none does.
+    std::string closeRefusal() const;
+
+    catalogue::CModule& catalogue() { return catalogue_; }
+    CDownPlanModel& downloads() { return downloads_; }
+    CPlanThreadMgr* threadManager() { return threads_.get(); }
+
+private:
+    std::unique_ptr<CVornFtp> makeSession() const;
+
+    const Context& context_;
+    GatewayProcessState& process_;
+    Options options_;
+    CVornFtp credentials_;
+    catalogue::CPlanDir planDir_;
+    catalogue::CModule catalogue_;
+    catalogue::CFlagManager flags_;
+    FileBlockMap blocks_;
+    FileMemList memList_;
+    CDownPlanModel downloads_;
+    std::unique_ptr<CPlanThreadMgr> threads_;
+};
+
+}  // namespace vantrel

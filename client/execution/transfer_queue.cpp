@@ -1,0 +1,74 @@
+#include "client/execution/transfer_queue.h"
+
+#include "client/catalogue/catalogue_text.h"
+#include "platform/thread_id.h"
+
+namespace vantrel {
+
+int TransferQueue::push(BlockTask* block, bool front) {
+    std::lock_guard lock(mutex_);
+    if (block == nullptr) {
+        lastError_ = "传入的文件块参数为空!";
+        return 0;
+    }
+    block->setState(kBlockQueued);
+    if (front) {
+        blocks_.push_front(block);
+    } else {
+        blocks_.push_back(block);
+    }
+    return 1;
+}
+
+int TransferQueue::pushBack(BlockTask* block) { return push(block, false); }
+
+int TransferQueue::pushFront(BlockTask* block) { return push(block, true); }
+
+BlockTask* TransferQueue::popFront() {
+    std::lock_guard lock(mutex_);
+    if (blocks_.empty() || blocks_.front() == nullptr) return nullptr;
+    BlockTask* block = blocks_.front();
+    blocks_.pop_front();
+    block->setState(kBlockTaken);
+    block->setWorkerThread(platform::currentThreadId());
+    return block;
+}
+
+template <class Match>
+int TransferQueue::removeIf(Match match) {
+    std::lock_guard lock(mutex_);
+    int removed = 0;
+    for (auto it = blocks_.begin(); it != blocks_.end();) {
+        if (match(**it)) {
+            (*it)->setState(kBlockIdle);
+            it = blocks_.erase(it);
+            ++removed;
+        } else {
+            ++it;
+        }
+    }
+    return removed;
+}
+
+int TransferQueue::removeTask(std::string_view taskId) {
+    return removeIf([&](const BlockTask& b) { return catalogue::EqualsIgnoreCase(b.file().taskId(), taskId); });
+}
+
+int TransferQueue::removeFile(std::string_view taskId, std::string_view remoteName) {
+    return removeIf([&](const BlockTask& b) {
+        return catalogue::EqualsIgnoreCase(b.file().taskId(), taskId) &&
+               catalogue::EqualsIgnoreCase(b.file().remoteName(), remoteName);
+    });
+}
+
+int TransferQueue::count() const {
+    std::lock_guard lock(mutex_);
+    return static_cast<int>(blocks_.size());
+}
+
+std::string TransferQueue::lastError() const {
+    std::lock_guard lock(mutex_);
+    return lastError_;
+}
+
+}  // namespace vantrel

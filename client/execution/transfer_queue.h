@@ -1,0 +1,42 @@
+#pragma once
+// TransferQueue: the one queue of blocks between the dispatchers and the file transfer
+// workers. A block's state is changed under its file's state lock, which BlockTask takes
+// itself; the queue's lock is always taken first, never the other way round.
+//
+// Thread-safe: dispatchers push, workers pop, stop handling removes.
+
+#include <deque>
+#include <mutex>
+#include <string>
+#include <string_view>
+
+#include "client/transfer/file_block_info.h"
+
+namespace vantrel {
+
+class TransferQueue {
+public:
+    // 1 when queued (state 1); 0 for a null block, with the queue's last error set.
+    int pushBack(BlockTask* block);
+    // The same, at the head: blocks that complete a file jump the queue.
+    int pushFront(BlockTask* block);
+    // The head, taken by the calling thread (state 2); null when the queue is empty.
+    BlockTask* popFront();
+    // Every queued block of the task (or of one file of it) returns to state 0 and leaves
+    // the queue. Names are compared ignoring case. The number removed.
+    int removeTask(std::string_view taskId);
+    int removeFile(std::string_view taskId, std::string_view remoteName);
+    int count() const;
+    std::string lastError() const;
+
+private:
+    int push(BlockTask* block, bool front);
+    template <class Match>
+    int removeIf(Match match);
+
+    mutable std::mutex mutex_;
+    std::deque<BlockTask*> blocks_;
+    std::string lastError_;
+};
+
+}  // namespace vantrel
