@@ -73,5 +73,12 @@ struct Command {
 std::vector<Command> runCommands();  // command_run.cpp
 std::vector<Command> gatewayCommands();  // command_login.cpp
 std::vector<Command> mailboxCommands();  // command_mailbox.cpp
+std::vector<Command> serveCommands();  // command_serve.cpp
+
+// tasks run|stop|again ID: handed to a running client, else carried out in this process
+// (run and again wait for the run's end). The exit code.
+int taskRunCommand(Environment& environment, const std::string& verb, const std::string& taskId);
+// After a task table changed: a running client reloads it.
+void notifyRunningClient(Environment& environment);
 
 }  // namespace vantrel::cli

@@ -9,15 +9,6 @@
 namespace vantrel::cli {
 namespace {
 
-// A headless run has no window: nothing to create, show or hide.
-class HeadlessWindow final : public MainWindow {
-public:
-    bool create() override { return true; }
-    void applyPermissions() override {}
-    void hideProgress() override {}
-    void destroyProgress() override {}
-};
-
 // --offline: start-up goes on without any gateway session, and says so.
 class OfflineLogin final : public LoginStep {
 public:

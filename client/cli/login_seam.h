@@ -17,4 +17,13 @@ struct InteractiveLogin {
 
 InteractiveLogin makeInteractiveLogin(Environment& environment);
 
+// A headless client has no window: nothing to create, show or hide.
+class HeadlessWindow final : public MainWindow {
+public:
+    bool create() override { return true; }
+    void applyPermissions() override {}
+    void hideProgress() override {}
+    void destroyProgress() override {}
+};
+
 }  // namespace vantrel::cli

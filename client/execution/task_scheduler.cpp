@@ -21,12 +21,12 @@ TaskScheduler::TaskScheduler(const Context& context, GatewayProcessState& proces
     : context_(context),
       process_(process),
       options_(options),
-      credentials_(context, process),
-      catalogue_(context, planDir_),
-      flags_(context),
+      credentials_(context_, process),
+      catalogue_(context_, planDir_),
+      flags_(context_),
       blocks_(blockOptions(context)),
       memList_(blockOptions(context).systemLog),
-      downloads_(context, [&] {
+      downloads_(context_, [&] {
           DownloadModelOptions o;
           o.catalogue = &catalogue_;
           o.blocks = &blocks_;
@@ -72,6 +72,19 @@ void TaskScheduler::initialiseToday() { flags_.LoadFlags(); }
 
 void TaskScheduler::stop() {
     if (threads_) threads_->StopThreads();
+}
+
+bool TaskScheduler::execute(const InboxCommand& command, std::string& error) {
+    if (command.verb == "reload") {
+        downloads_.queueLoad();
+        return true;
+    }
+    int done = 0;
+    if (command.verb == "run") done = downloads_.startNow(command.taskId);
+    if (command.verb == "stop") done = downloads_.stop(command.taskId);
+    if (command.verb == "again") done = downloads_.downloadAgain(command.taskId);
+    if (done != 1) error = "计划[" + command.taskId + "]不存在或未在运行！";
+    return done == 1;
 }
 
 std::string TaskScheduler::closeRefusal() const {

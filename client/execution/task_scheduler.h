@@ -18,6 +18,7 @@
 #include "client/catalogue/flag_manager.h"
 #include "client/catalogue/plan_dir.h"
 #include "client/catalogue/task_catalogue.h"
+#include "client/execution/command_inbox.h"
 #include "client/execution/down_plan_model.h"
 #include "client/execution/plan_thread_mgr.h"
 #include "client/gateway/vorn_ftp.h"
@@ -37,7 +38,7 @@ public:
         std::optional<std::chrono::milliseconds> stopStep;
     };
 
-    // `context` and `process` must outlive the scheduler.
+    // The pointees of `context`, and `process`, must outlive the scheduler.
     TaskScheduler(const Context& context, GatewayProcessState& process, Options options);
     ~TaskScheduler() override;
 
@@ -50,6 +51,10 @@ public:
     void stop();
     bool started() const { return threads_ != nullptr; }
 
+    // A command a second vantrel-cli posted (run, stop, again, reload); false with `error`
+    // set when it names an unknown task.
+    bool execute(const InboxCommand& command, std::string& error);
+
     // What refuses the window's close: the message for the first kind of task that runs,
     // empty when none does.
     std::string closeRefusal() const;
@@ -61,7 +66,7 @@ public:
 private:
     std::unique_ptr<CVornFtp> makeSession() const;
 
-    const Context& context_;
+    const Context context_;
     GatewayProcessState& process_;
     Options options_;
     CVornFtp credentials_;

@@ -1,0 +1,186 @@
+// vantrel-cli serve: the scheduled work without a window, until SIGTERM or SIGINT.
+// vantrel-cli tasks run|stop|again ID: handed to a running serve, or, when none runs,
+// carried out here (run and again wait for the run's end).
+
+#include <signal.h>
+
+#include <chrono>
+#include <cstdio>
+#include <thread>
+
+#include "client/app/app_core.h"
+#include "client/cli/cli.h"
+#include "client/cli/login_seam.h"
+#include "client/execution/command_inbox.h"
+#include "client/execution/task_scheduler.h"
+#include "client/gateway/interactive_gateway.h"
+
+namespace vantrel::cli {
+namespace {
+
+// Every thread started from here on inherits the blocked stop signals; the main thread
+// alone takes them, with sigtimedwait, between its other duties.
+class StopSignals {
+public:
+    StopSignals() {
+        sigemptyset(&set_);
+        sigaddset(&set_, SIGINT);
+        sigaddset(&set_, SIGTERM);
+        pthread_sigmask(SIG_BLOCK, &set_, &previous_);
+    }
+    ~StopSignals() { pthread_sigmask(SIG_SETMASK, &previous_, nullptr); }
+    // True when a stop signal arrived within a second.
+    bool waitSecond() {
+        const timespec second{1, 0};
+        return sigtimedwait(&set_, nullptr, &second) > 0;
+    }
+
+private:
+    sigset_t set_;
+    sigset_t previous_;
+};
+
+TaskScheduler::Options schedulerOptions(InteractiveGateway& gateway) {
+    TaskScheduler::Options options;
+    options.loginSource = &gateway.handle();
+    return options;
+}
+
+// The client started headless with its scheduled work.
+class HeadlessClient {
+public:
+    explicit HeadlessClient(Environment& environment)
+        : environment_(environment),
+          interactive_(makeInteractiveLogin(environment)),
+          gateway_(dynamic_cast<InteractiveGateway&>(*interactive_.session)),
+          scheduler_(environment.context(), gateway_.process(), schedulerOptions(gateway_)) {}
+
+    AppCore::Start start() {
+        StartupParts parts;
+        parts.window = &window_;
+        parts.login = interactive_.login.get();
+        parts.session = interactive_.session.get();
+        parts.blockStates = &scheduler_;
+        parts.threads = &scheduler_;
+        parts.flagFiles = &scheduler_;
+        core_ = std::make_unique<AppCore>(environment_.context(), parts);
+        return core_->start();
+    }
+    void exit() {
+        scheduler_.stop();
+        if (core_) core_->exit();
+    }
+    // The commands other vantrel-cli processes posted.
+    void takeInbox() {
+        for (const InboxCommand& command : CommandInbox(environment_.installation()).take()) {
+            std::string error;
+            if (!scheduler_.execute(command, error)) environment_.logs().writeSysLog(error);
+        }
+    }
+    TaskScheduler& scheduler() { return scheduler_; }
+
+private:
+    Environment& environment_;
+    HeadlessWindow window_;
+    InteractiveLogin interactive_;
+    InteractiveGateway& gateway_;
+    TaskScheduler scheduler_;
+    std::unique_ptr<AppCore> core_;
+};
+
+int serve(Environment& environment, const std::vector<std::string>& arguments) {
+    if (!arguments.empty()) {
+        std::fprintf(stderr, "vantrel-cli serve: unknown argument '%s'\n", arguments[0].c_str());
+        return 2;
+    }
+    StopSignals signals;
+    HeadlessClient client(environment);
+    const AppCore::Start started = client.start();
+    if (started == AppCore::Start::SecondInstance) return 1;
+    if (started != AppCore::Start::Started) {
+        client.exit();
+        return 1;
+    }
+    std::fprintf(stderr, "vantrel-cli serve: running; SIGTERM or SIGINT stops it\n");
+    while (!signals.waitSecond()) client.takeInbox();
+    std::fprintf(stderr, "vantrel-cli serve: stopping\n");
+    client.exit();
+    return 0;
+}
+
+// Whether a client (serve or the GUI) holds the single-instance lock.
+bool clientRunning(Environment& environment) {
+    SingleInstance probe;
+    std::string error;
+    return probe.acquire(environment.installation().runtimeDirectory(), error) == SingleInstance::Outcome::AlreadyRunning;
+}
+
+// Runs the task in this process and waits for its run to end; 0 when it succeeded.
+int runHere(Environment& environment, const std::string& verb, const std::string& taskId) {
+    StopSignals signals;
+    HeadlessClient client(environment);
+    const AppCore::Start started = client.start();
+    if (started == AppCore::Start::SecondInstance) return 1;
+    CDownPlanModel& downloads = client.scheduler().downloads();
+    // The task table is loaded by the plan monitor: wait for it, briefly.
+    for (int i = 0; i < 100 && started == AppCore::Start::Started && !downloads.find(taskId); ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    if (started != AppCore::Start::Started || !downloads.find(taskId)) {
+        if (started == AppCore::Start::Started) std::fprintf(stderr, "计划[%s]不存在！\n", taskId.c_str());
+        client.exit();
+        return 1;
+    }
+    if (verb == "again") {
+        downloads.downloadAgain(taskId);
+    } else {
+        downloads.startNow(taskId);
+    }
+    bool interrupted = false;
+    bool sawRunning = false;
+    for (;;) {
+        const auto state = downloads.find(taskId);
+        if (!state) break;
+        sawRunning = sawRunning || state->running;
+        if (sawRunning && !state->running) break;
+        if (signals.waitSecond() && !interrupted) {
+            interrupted = true;
+            downloads.stop(taskId);
+        }
+    }
+    const auto task = client.scheduler().catalogue().FindDownloadTask(taskId);
+    client.exit();
+    if (!task) return 1;
+    std::printf("%s %s %s\n", task->laruntime.c_str(), task->lastresult.c_str(), task->lastdes.c_str());
+    return task->lastresult == "成功" ? 0 : 1;
+}
+
+}  // namespace
+
+int taskRunCommand(Environment& environment, const std::string& verb, const std::string& taskId) {
+    if (clientRunning(environment)) {
+        const Status posted = CommandInbox(environment.installation()).post({verb, taskId});
+        if (!posted) {
+            std::fprintf(stderr, "%s\n", posted.text().c_str());
+            return 1;
+        }
+        std::fprintf(stderr, "vantrel-cli tasks %s: handed to the running client\n", verb.c_str());
+        return 0;
+    }
+    if (verb == "stop") {
+        std::fprintf(stderr, "计划[%s]未在运行！\n", taskId.c_str());
+        return 1;
+    }
+    return runHere(environment, verb, taskId);
+}
+
+void notifyRunningClient(Environment& environment) {
+    if (clientRunning(environment)) (void)CommandInbox(environment.installation()).post({"reload", ""});
+}
+
+std::vector<Command> serveCommands() {
+    return {{"serve", "",
+             "start the client headless and run its scheduled tasks until SIGTERM or SIGINT", serve}};
+}
+
+}  // namespace vantrel::cli
