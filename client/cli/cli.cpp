@@ -5,7 +5,7 @@
 #include "client/app/client_version.h"
 #include "client/cli/password_source.h"
 #include "client/config/config.h"
-#include "client/gateway/interactive_gateway.h"
+#include "client/execution/mailbox_session.h"
 
 namespace vantrel::cli {
 
@@ -40,7 +40,7 @@ bool takeLoginOption(const std::vector<std::string>& arguments, std::size_t& i, 
 }
 
 bool logIn(const char* command, Environment& environment, const LoginOptions& options,
-           InteractiveGateway& gateway) {
+           MailboxSession& session) {
     CConfig config(environment.installation());
     config.load();
     const std::string operatorCode = options.operatorCode.empty() ? config.operatorCode : options.operatorCode;
@@ -60,8 +60,8 @@ bool logIn(const char* command, Environment& environment, const LoginOptions& op
     request.operatorCode = operatorCode;
     request.productId = config.productId;
     request.clientVersion = clientVersionString(config.version);
-    if (!gateway.login(request, operatorCode, *password)) {
-        std::fprintf(stderr, "登录失败,失败原因[%s]\n", gateway.handle().LastError().c_str());
+    if (!session.login(request, operatorCode, *password)) {
+        std::fprintf(stderr, "登录失败,失败原因[%s]\n", session.lastError().c_str());
         return false;
     }
     return true;

@@ -13,7 +13,7 @@
 #include "platform/clock.h"
 
 namespace vantrel {
-class InteractiveGateway;
+class MailboxSession;
 }
 
 namespace vantrel::cli {
@@ -56,10 +56,10 @@ struct LoginOptions {
 // i past the value; false (nothing taken) when arguments[i] is neither or has no value.
 bool takeLoginOption(const std::vector<std::string>& arguments, std::size_t& i, LoginOptions& options);
 
-// Logs `gateway` in with the settings of Client.ini and `options`; false (with the reason
+// Logs `session` in with the settings of Client.ini and `options`; false (with the reason
 // printed, prefixed by `command`) when it cannot.
 bool logIn(const char* command, Environment& environment, const LoginOptions& options,
-           InteractiveGateway& gateway);
+           MailboxSession& session);
 
 // One command: `vantrel-cli [--root DIR] <name> [arguments]`. Returns the exit code.
 struct Command {

@@ -7,15 +7,16 @@
 #include <cstdio>
 
 #include "client/cli/cli.h"
+#include "client/execution/mailbox_session.h"
 #include "client/gateway/interactive_gateway.h"
 #include "client/gateway/record_codec.h"
 
 namespace vantrel::cli {
 namespace {
 
-// Parses the options and logs `gateway` in; false (with the reason printed) when it cannot.
+// Parses the options and logs `session` in; false (with the reason printed) when it cannot.
 bool parseAndLogIn(const char* command, Environment& environment, const std::vector<std::string>& arguments,
-                  InteractiveGateway& gateway) {
+                  MailboxSession& session) {
     LoginOptions options;
     for (std::size_t i = 0; i < arguments.size(); ++i) {
         if (!takeLoginOption(arguments, i, options)) {
@@ -23,12 +24,13 @@ bool parseAndLogIn(const char* command, Environment& environment, const std::vec
             return false;
         }
     }
-    return logIn(command, environment, options, gateway);
+    return logIn(command, environment, options, session);
 }
 
 int login(Environment& environment, const std::vector<std::string>& arguments) {
     InteractiveGateway gateway(environment.context());
-    if (!parseAndLogIn("login", environment, arguments, gateway)) return 1;
+    MailboxSession session(gateway);
+    if (!parseAndLogIn("login", environment, arguments, session)) return 1;
     const LoginFacts facts = gateway.process().lastLogin();
     std::printf("网关: %s/%s\n用户代码: %s\n业务日期: %s\n网关时间: %s\n",
                 gateway.handle().CurrentGateway().address.c_str(), gateway.handle().CurrentGateway().port.c_str(),
@@ -50,7 +52,8 @@ constexpr MailboxCategory kCategories[] = {
 
 int permissions(Environment& environment, const std::vector<std::string>& arguments) {
     InteractiveGateway gateway(environment.context());
-    if (!parseAndLogIn("permissions", environment, arguments, gateway)) return 1;
+    MailboxSession session(gateway);
+    if (!parseAndLogIn("permissions", environment, arguments, session)) return 1;
     CVornFtp& handle = gateway.handle();
     if (!handle.LoadPermissions()) {
         std::fprintf(stderr, "获取用户权限失败,失败原因:%s\n", handle.LastError().c_str());
@@ -62,7 +65,7 @@ int permissions(Environment& environment, const std::vector<std::string>& argume
                     trimmed(p.function).c_str(), p.kind.c_str());
     }
     for (const MailboxCategory& c : kCategories) {
-        std::printf("%s(%s): %s\n", c.name, c.code, handle.CheckPermission(c.code, "00", "VRELKA") ? "可用" : "无权限");
+        std::printf("%s(%s): %s\n", c.name, c.code, session.permits(c.code, MailboxFunction::List) ? "可用" : "无权限");
     }
     gateway.disconnect();
     return 0;

@@ -4,24 +4,24 @@
 // vantrel-cli rm  MAILBOX REMOTE
 // vantrel-cli mv  MAILBOX OLD NEW
 // (each also takes --operator CODE and --password-file FILE)
-// The mailbox browser's operations by hand. Every one is first checked against the
-// operator's permissions for the mailbox. get and put keep their progress in the same block
-// state files as the task runs, so an interrupted transfer resumes when run again; on a
-// terminal they show a progress line.
+// The mailbox browser's operations by hand, through the core's MailboxSession and
+// MailboxOperations on one handle. Every one is first checked against the operator's
+// permissions for the mailbox. get and put keep their progress in the same block state files
+// as the task runs, so an interrupted transfer resumes when run again; on a terminal they
+// show a progress line.
 //
 // Exit codes: 0 done, 1 failed, 2 usage, 3 refused by the permission check.
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
 
 #include "client/cli/cli.h"
+#include "client/execution/mailbox_session.h"
 #include "client/gateway/interactive_gateway.h"
-#include "client/transfer/file_services.h"
-#include "client/transfer/local_path.h"
-#include "client/transfer/manual_transfer.h"
 
 namespace vantrel::cli {
 namespace {
@@ -55,10 +55,23 @@ bool parse(const char* command, const std::vector<std::string>& arguments, std::
     return true;
 }
 
-// The mailbox browser's check: 1 allowed; else the refusal is printed.
-bool permitted(InteractiveGateway& gateway, const std::string& mailbox, const char* function, const char* refusal) {
-    if (gateway.handle().CheckPermission(mailbox, function, kMailboxOrganisation) == 1) return true;
-    std::fprintf(stderr, "%s\n", refusal);
+// One command's session and operations on one interactive handle; files move on the
+// session's handle, as the command does nothing else meanwhile.
+struct Mailbox {
+    explicit Mailbox(Environment& environment)
+        : gateway(environment.context()),
+          session(gateway),
+          operations(session, environment.context(), gateway.process(), MailboxOperations::TransferHandle::Session) {}
+
+    InteractiveGateway gateway;
+    MailboxSession session;
+    MailboxOperations operations;
+};
+
+// The mailbox browser's check: true when allowed; else the refusal is printed.
+bool permitted(Mailbox& box, const std::string& mailbox, MailboxFunction function) {
+    if (box.session.permits(mailbox, function)) return true;
+    std::fprintf(stderr, "%s\n", mailboxRefusal(function));
     return false;
 }
 
@@ -87,37 +100,18 @@ private:
     std::chrono::steady_clock::time_point last_{};
 };
 
-ManualTransferEnvironment transferEnvironment(Environment& environment, TerminalProgress& progress) {
-    ManualTransferEnvironment env;
-    env.options.clock = &platform::RealClock::instance();
-    Logs& logs = environment.logs();
-    env.systemLog = [&logs](std::string_view line) { logs.writeSysLog(line); };
-    env.observer = &progress;
-    env.prompt = &environment.prompt();
-    return env;
-}
-
-// "dir\\name" → "dir\\*.*" and "name".
-std::pair<std::string, std::string> splitRemote(const std::string& remote) {
-    const std::string base(remoteBaseName(remote));
-    return {remote.substr(0, remote.size() - base.size()) + "*.*", base};
-}
-
 int ls(Environment& environment, const std::vector<std::string>& arguments) {
     Parsed p;
     if (!parse("ls", arguments, 1, 2, p)) return 2;
-    InteractiveGateway gateway(environment.context());
-    if (!logIn("ls", environment, p.login, gateway)) return 1;
+    Mailbox box(environment);
+    if (!logIn("ls", environment, p.login, box.session)) return 1;
     const std::string& mailbox = p.positional[0];
-    if (!permitted(gateway, mailbox, "00", "该操作员无此信箱获取文件列表权限！")) return 3;
-    std::string directory = p.positional.size() > 1 ? p.positional[1] : std::string();
-    if (!directory.empty() && directory.back() != '\\') directory += '\\';
-    VornFileService service(gateway.handle());
+    if (!permitted(box, mailbox, MailboxFunction::List)) return 3;
+    const std::string directory = p.positional.size() > 1 ? p.positional[1] : std::string();
     std::vector<filesvc::ListEntry> entries;
-    const int rc = p.today ? service.listToday(mailbox, directory + "*.*", entries)
-                           : service.listFiles(mailbox, directory + "*.*", entries);
-    if (rc < 0) {
-        std::fprintf(stderr, "获取远程目录失败!(%s)\n", gateway.handle().LastError().c_str());
+    std::string error;
+    if (box.operations.list(mailbox, directory, entries, error, p.today) < 0) {
+        std::fprintf(stderr, "获取远程目录失败!(%s)\n", error.c_str());
         return 1;
     }
     for (const auto& e : entries) {
@@ -137,35 +131,31 @@ int get(Environment& environment, const std::vector<std::string>& arguments) {
         std::fprintf(stderr, "本地目录不存在！\n");
         return 1;
     }
-    InteractiveGateway gateway(environment.context());
-    if (!logIn("get", environment, p.login, gateway)) return 1;
-    if (!permitted(gateway, mailbox, "04", "该操作员无此信箱文件下载权限！")) return 3;
+    Mailbox box(environment);
+    if (!logIn("get", environment, p.login, box.session)) return 1;
+    if (!permitted(box, mailbox, MailboxFunction::Download)) return 3;
     // The size comes from the listing, as in the mailbox browser.
-    const auto [pattern, name] = splitRemote(remote);
-    VornFileService service(gateway.handle());
-    std::vector<filesvc::ListEntry> entries;
-    if (service.listFiles(mailbox, pattern, entries) < 0) {
-        std::fprintf(stderr, "获取远程目录失败!(%s)\n", gateway.handle().LastError().c_str());
+    filesvc::ListEntry found;
+    std::string error;
+    const int listed = box.operations.findFile(mailbox, remote, found, error);
+    if (listed < 0) {
+        std::fprintf(stderr, "获取远程目录失败!(%s)\n", error.c_str());
         return 1;
     }
-    const filesvc::ListEntry* found = nullptr;
-    for (const auto& e : entries) {
-        if (e.name == name) found = &e;
-    }
-    if (!found || found->isDirectory()) {
+    if (listed != 0) {
         std::fprintf(stderr, "您选择的不是文件，请在远程目录中选择需要下载的文件!\n");
         return 1;
     }
-    ManualTransferRequest request;
-    request.mailbox = mailbox;
-    request.remoteName = remote;
-    request.localDirectory = localDir;
-    request.fileSize = found->size;
+    MailboxTransferItem item;
+    item.mailbox = mailbox;
+    item.remoteDirectory = remote.substr(0, remote.size() - found.name.size());
+    item.remoteName = found.name;
+    item.localDirectory = localDir;
+    item.size = static_cast<std::uint64_t>(std::max<std::int64_t>(found.size, 0));
     TerminalProgress progress;
-    std::string error;
-    const int rc = downloadFile(gateway.handle(), request, transferEnvironment(environment, progress), error);
-    if (rc != 0) {
-        std::fprintf(stderr, "下载失败[%d]: %s\n", rc, error.c_str());
+    const TransferOutcome outcome = box.operations.download(item, progress);
+    if (outcome.code != 0) {
+        std::fprintf(stderr, "下载失败[%d]: %s\n", outcome.code, outcome.text.c_str());
         return 1;
     }
     return 0;
@@ -180,46 +170,51 @@ int put(Environment& environment, const std::vector<std::string>& arguments) {
         std::fprintf(stderr, "您选择的不是文件，请在本地目录中选择需要上传的文件!\n");
         return 1;
     }
-    InteractiveGateway gateway(environment.context());
-    if (!logIn("put", environment, p.login, gateway)) return 1;
-    if (!permitted(gateway, mailbox, "03", "该操作员无此信箱文件上传权限！")) return 3;
-    ManualTransferRequest request;
-    request.mailbox = mailbox;
-    request.localFile = fs::absolute(local);
-    request.remoteName = p.positional.size() > 2 ? p.positional[2] : local.filename().string();
+    Mailbox box(environment);
+    if (!logIn("put", environment, p.login, box.session)) return 1;
+    if (!permitted(box, mailbox, MailboxFunction::Upload)) return 3;
+    const fs::path source = fs::absolute(local);
+    MailboxTransferItem item;
+    item.mailbox = mailbox;
+    item.remoteName = p.positional.size() > 2 ? p.positional[2] : local.filename().string();
+    item.localDirectory = source.parent_path();
+    item.localName = source.filename().string();
     TerminalProgress progress;
-    std::string error;
-    const int rc = uploadFile(gateway.handle(), request, transferEnvironment(environment, progress), error);
-    if (rc != 0) {
-        std::fprintf(stderr, "上传失败[%d]: %s\n", rc, error.c_str());
+    const TransferOutcome outcome = box.operations.upload(item, progress);
+    if (outcome.code != 0) {
+        std::fprintf(stderr, "上传失败[%d]: %s\n", outcome.code, outcome.text.c_str());
         return 1;
     }
     return 0;
 }
 
+// rm (two arguments) and mv (three).
 int simpleRequest(const char* command, Environment& environment, const std::vector<std::string>& arguments,
-                  std::size_t count, std::string_view ftpType, const char* function, const char* refusal) {
+                  MailboxFunction function) {
+    const std::size_t count = function == MailboxFunction::Rename ? 3 : 2;
     Parsed p;
     if (!parse(command, arguments, count, count, p)) return 2;
-    InteractiveGateway gateway(environment.context());
-    if (!logIn(command, environment, p.login, gateway)) return 1;
+    Mailbox box(environment);
+    if (!logIn(command, environment, p.login, box.session)) return 1;
     const std::string& mailbox = p.positional[0];
-    if (!permitted(gateway, mailbox, function, refusal)) return 3;
-    VornFileService service(gateway.handle());
-    const std::string name2 = count > 2 ? p.positional[2] : std::string();
-    if (service.mailboxRequest(ftpType, name2, mailbox, p.positional[1]) != 0) {
-        std::fprintf(stderr, "%s\n", gateway.handle().LastError().c_str());
+    if (!permitted(box, mailbox, function)) return 3;
+    std::string error;
+    const int rc = function == MailboxFunction::Rename
+                       ? box.operations.rename(mailbox, p.positional[1], p.positional[2], error)
+                       : box.operations.remove(mailbox, p.positional[1], error);
+    if (rc != 0) {
+        std::fprintf(stderr, "%s\n", box.session.lastError().c_str());
         return 1;
     }
     return 0;
 }
 
 int rm(Environment& environment, const std::vector<std::string>& arguments) {
-    return simpleRequest("rm", environment, arguments, 2, filesvc::kDelete, "01", "该操作员无此信箱文件删除权限！");
+    return simpleRequest("rm", environment, arguments, MailboxFunction::Delete);
 }
 
 int mv(Environment& environment, const std::vector<std::string>& arguments) {
-    return simpleRequest("mv", environment, arguments, 3, filesvc::kRename, "02", "该操作员无此信箱文件重命名权限！");
+    return simpleRequest("mv", environment, arguments, MailboxFunction::Rename);
 }
 
 }  // namespace

@@ -273,23 +273,22 @@ bool CMailFormView::ensureLoggedIn() {
     return ok;
 }
 
-void CMailFormView::runPermitted(const std::string& code, const char* functionCode, const char* refusalText,
+void CMailFormView::runPermitted(const std::string& code, MailboxFunction function,
                                  std::function<void(RemoteOutcome&)> done) {
     runRemote(
         {},
-        [this, code, functionCode, refusalText] {
+        [this, code, function] {
             RemoteOutcome outcome;
             if (!ensureLoggedIn()) outcome.error = kLostConnection;
-            else permitted(code, functionCode, refusalText, outcome);
+            else permitted(code, function, outcome);
             return outcome;
         },
         std::move(done));
 }
 
-bool CMailFormView::permitted(const std::string& code, const char* functionCode, const char* refusalText,
-                              RemoteOutcome& outcome) {
-    if (services_.session->checkPermission(code, functionCode)) return true;
-    outcome.refusal = refusalText;
+bool CMailFormView::permitted(const std::string& code, MailboxFunction function, RemoteOutcome& outcome) {
+    if (services_.session->checkPermission(code, mailboxFunctionCode(function))) return true;
+    outcome.refusal = mailboxRefusal(function);
     return false;
 }
 
@@ -335,7 +334,7 @@ void CMailFormView::openMailbox(const std::string& code) {
                 outcome.silent = true;
                 return outcome;
             }
-            if (permitted(code, "00", "该操作员无此信箱获取文件列表权限！", outcome)) listInto(code, "", outcome);
+            if (permitted(code, MailboxFunction::List, outcome)) listInto(code, "", outcome);
             return outcome;
         },
         [this, code](RemoteOutcome& outcome) {
@@ -358,7 +357,7 @@ void CMailFormView::listDirectory(const std::string& directory) {
                 outcome.error = kLostConnection;
                 return outcome;
             }
-            if (permitted(code, "00", "该操作员无此信箱获取文件列表权限！", outcome)) listInto(code, directory, outcome);
+            if (permitted(code, MailboxFunction::List, outcome)) listInto(code, directory, outcome);
             return outcome;
         },
         [this](RemoteOutcome& outcome) { fillRemote(outcome); });
@@ -459,7 +458,7 @@ void CMailFormView::uploadSelected() {
         items.push_back(transferItem(*row));
     }
     runPermitted(
-        mailboxCode_, "03", "该操作员无此信箱文件上传权限！",
+        mailboxCode_, MailboxFunction::Upload,
         [this, items](RemoteOutcome&) {
             runTransferDialog(TransferDirection::Upload, items);
             refreshRemote();
@@ -485,7 +484,7 @@ void CMailFormView::downloadSelected() {
         items.push_back(transferItem(*row));
     }
     runPermitted(
-        mailboxCode_, "04", "该操作员无此信箱文件下载权限！",
+        mailboxCode_, MailboxFunction::Download,
         [this, items, allFiles](RemoteOutcome&) {
             if (!allFiles) {
                 services_.prompt->show(kAppCaption, "您选择的不是文件，请在远程目录中选择需要下载的文件!",
@@ -514,7 +513,7 @@ void CMailFormView::renameSelected() {
     const std::string code = mailboxCode_;
     const std::string directory = remoteDirectory_;
     runPermitted(
-        code, "02", "该操作员无此信箱文件重命名权限！",
+        code, MailboxFunction::Rename,
         [this, code, directory, oldName](RemoteOutcome&) {
             const auto newName = askNewName(oldName);
             if (!newName || *newName == oldName) return;
@@ -549,7 +548,7 @@ void CMailFormView::deleteSelected() {
     const std::string code = mailboxCode_;
     const std::string directory = remoteDirectory_;
     runPermitted(
-        code, "01", "该操作员无此信箱文件删除权限！",
+        code, MailboxFunction::Delete,
         [this, code, directory, names](RemoteOutcome&) {
             const std::string question = names.size() == 1
                                              ? format("确实要删除%1文件吗？", names.front())

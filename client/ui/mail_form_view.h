@@ -103,13 +103,11 @@ private:
                    std::function<void(RemoteOutcome&)> done = {});
     // Worker thread: logged in, or logs in again; false when that failed.
     bool ensureLoggedIn();
-    // Worker thread: checks `functionCode` on the current mailbox; false fills `refusal`.
-    bool permitted(const std::string& code, const char* functionCode, const char* refusalText,
-                   RemoteOutcome& outcome);
-    // Logs in again if need be and checks `functionCode` on mailbox `code` off the GUI
+    // Worker thread: checks `function` on mailbox `code`; false fills the refusal.
+    bool permitted(const std::string& code, MailboxFunction function, RemoteOutcome& outcome);
+    // Logs in again if need be and checks `function` on mailbox `code` off the GUI
     // thread; `done` runs on it only when both succeeded.
-    void runPermitted(const std::string& code, const char* functionCode, const char* refusalText,
-                      std::function<void(RemoteOutcome&)> done);
+    void runPermitted(const std::string& code, MailboxFunction function, std::function<void(RemoteOutcome&)> done);
     // Worker thread: lists `directory` into `outcome`, logging in again after a lost
     // connection.
     void listInto(const std::string& code, const std::string& directory, RemoteOutcome& outcome);

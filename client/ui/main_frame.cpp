@@ -228,16 +228,17 @@ void CMainFrame::onLoginState(bool loggedIn) {
 QString CMainFrame::statusText(int element) const { return status_.at(element)->text(); }
 
 void CMainFrame::applyPermissions() {
+    const char* const list = mailboxFunctionCode(MailboxFunction::List);
     bool anyMailbox = false;
     for (const MailboxName& m : kBrowsableMailboxes) {
         // Browsing needs the file services as well as the permission.
-        const bool allowed = services_.mailbox && services_.session->checkPermission(m.code, "00");
+        const bool allowed = services_.mailbox && services_.session->checkPermission(m.code, list);
         codeButtons_.at(m.code)->setVisible(allowed);
         anyMailbox = anyMailbox || allowed;
     }
     bool anyBulletin = false;
     for (const CommandCode& b : kBulletins) {
-        const bool allowed = services_.session->checkPermission(b.code, "00");
+        const bool allowed = services_.session->checkPermission(b.code, list);
         codeButtons_.at(b.code)->setVisible(allowed);
         anyBulletin = anyBulletin || allowed;
     }

@@ -5,14 +5,13 @@
 // it. Methods marked "worker thread" may block on the network and are never called on the
 // GUI thread.
 
-#include <atomic>
 #include <cstdint>
 #include <filesystem>
-#include <mutex>
 #include <string>
 #include <vector>
 
 #include "client/config/config.h"
+#include "client/execution/mailbox_session.h"
 #include "platform/status.h"
 
 namespace vantrel {
@@ -76,24 +75,6 @@ public:
     virtual int runBeforeLogin(std::string& text) = 0;
 };
 
-enum class TransferDirection { Download, Upload };
-
-// A snapshot of one interactive transfer, written by the transfer worker and polled by the
-// dialog on a timer. The texts and counts are guarded by `mutex`.
-struct TransferProgress {
-    mutable std::mutex mutex;
-    std::string fileName;
-    std::int64_t bytesDone = 0;
-    std::int64_t fileSize = 0;
-    std::string speed;      // "%9.2fK"
-    std::string remaining;  // "%02d:%02d:%02d"
-    std::string statusLine;
-    // Set by the dialog when the operator presses Stop; the transfer takes it, asks whether
-    // to cancel, and either ends the file (-10) or sets `resumed`.
-    std::atomic<bool> stopPressed{false};
-    std::atomic<bool> resumed{false};
-};
-
 // One remote list entry as the file service returns it.
 struct RemoteEntry {
     std::string name;
@@ -103,21 +84,9 @@ struct RemoteEntry {
     std::string time;  // "HH:MM:SS"
 };
 
-// One file to move by hand.
-struct TransferItem {
-    std::string mailbox;          // service code, e.g. FTP_A_QS
-    std::string remoteDirectory;  // the mailbox directory, "" at the root, else "dir\\"
-    std::string remoteName;
-    std::filesystem::path localDirectory;
-    std::uint64_t size = 0;
-};
-
-// Outcome codes of a transfer: 0 done, -10 cancelled by the operator, other negatives
-// failed with the text.
-struct TransferOutcome {
-    int code = 0;
-    std::string text;
-};
+// The transfer types are the core's (client/execution/mailbox_session.h): TransferDirection,
+// TransferProgress (the snapshot the dialog polls), TransferOutcome, and the file to move.
+using TransferItem = MailboxTransferItem;
 
 // The mailbox file services of the interactive handle. Worker thread.
 class MailboxService {

@@ -54,26 +54,22 @@ void CTransferDlg::start() {
     job_.start(
         this,
         [this] {
-            std::vector<TransferOutcome> outcomes;
-            for (const TransferItem& item : items_) {
-                outcomes.push_back(direction_ == TransferDirection::Download
-                                       ? service_.download(item, progress_)
-                                       : service_.upload(item, progress_));
-                if (outcomes.back().code == -10) break;
-            }
-            return outcomes;
+            return runTransferQueue(items_, [this](const TransferItem& item) {
+                return direction_ == TransferDirection::Download ? service_.download(item, progress_)
+                                                                 : service_.upload(item, progress_);
+            });
         },
         [this](std::vector<TransferOutcome> outcomes) { finish(std::move(outcomes)); });
 }
 
 void CTransferDlg::refresh() {
     if (progress_.resumed.exchange(false)) stopButton_->setEnabled(true);
-    std::lock_guard lock(progress_.mutex);
-    fileLabel_->setText(qs(progress_.fileName));
-    speedLabel_->setText(qs(progress_.speed).trimmed() + qs("/s"));
-    remainingLabel_->setText(qs(progress_.remaining));
-    statusLabel_->setText(qs(progress_.statusLine));
-    bar_->setValue(progress_.fileSize == 0 ? 0 : static_cast<int>(progress_.bytesDone * 100 / progress_.fileSize));
+    const TransferSnapshot now = progress_.snapshot();
+    fileLabel_->setText(qs(now.fileName));
+    speedLabel_->setText(qs(now.speed).trimmed() + qs("/s"));
+    remainingLabel_->setText(qs(now.remaining));
+    statusLabel_->setText(qs(now.statusLine));
+    bar_->setValue(now.fileSize == 0 ? 0 : static_cast<int>(now.bytesDone * 100 / now.fileSize));
 }
 
 QString CTransferDlg::statusLine() const { return statusLabel_->text(); }
