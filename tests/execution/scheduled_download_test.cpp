@@ -1,0 +1,192 @@
+// Scheduled download runs from the schedule to delivered, verified files, against the test
+// gateway: the scheduler as both front ends start it, with a fake clock for "now" and real
+// time for the transfers.
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <thread>
+
+#include "client/catalogue/table_schema.h"
+#include "client/execution/task_scheduler.h"
+#include "tests/catalogue/table_bytes.h"
+#include "tests/transfer/transfer_gateway_fixture.h"
+
+namespace vantrel::testing {
+namespace {
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+
+platform::LocalTime at(int y, int mo, int d, int h, int mi, int s = 0) {
+    platform::LocalTime t;
+    t.year = y;
+    t.month = mo;
+    t.day = d;
+    t.hour = h;
+    t.minute = mi;
+    t.second = s;
+    return t;
+}
+
+// Counts the data packets the gateway serves for downloads.
+class DownloadCounter final : public testgateway::TransactionService {
+public:
+    std::optional<testgateway::TransactionAnswer> handle(const testgateway::TransactionRequest& request) override {
+        Result<filesvc::Body> body = filesvc::decodePayload(request.payload);
+        if (request.code == "40" && trimmed(request.record.function) == "04" && body && body->c > 0) ++packets;
+        return std::nullopt;
+    }
+    std::atomic<int> packets{0};
+};
+
+class ScheduledDownload : public TransferGatewayFixture {
+protected:
+    ScheduledDownload()
+        : clock(platform::fromLocalTime(at(2026, 12, 8, 10, 0, 0))), fakeLogs(installation, clock, notifier) {}
+
+    void SetUp() override {
+        gateway.addService(counter);
+        TransferGatewayFixture::SetUp();
+        fs::create_directories(installation.localconfig());
+        for (const catalogue::TableSpec* spec : catalogue::ShippedTemplates()) {
+            catalogue::TableSpec copy = *spec;
+            if (copy.fileName == std::string(catalogue::kFlagTemplate)) copy.rows = {{{"FLAGNAME", "DONE"}}};
+            writeBytes(installation.localconfig() / copy.fileName, catalogue::BuildTableBytes(copy, at(2026, 1, 1, 0, 0)));
+        }
+        ASSERT_TRUE(platform::writeFileAtomically(installation.clientIni(),
+                                                  "[system]\nNoUnzipFileType=docx|pptx|xlsx|\n"));
+        recv = root.path() / "recv";
+        fs::create_directories(recv);
+        ctx = context();
+        ctx.clock = &clock;
+        ctx.logs = &fakeLogs;
+    }
+
+    void TearDown() override {
+        if (scheduler) scheduler->stop();
+        TransferGatewayFixture::TearDown();
+    }
+
+    void startScheduler(const catalogue::DownloadTask& task) {
+        TaskScheduler::Options options;
+        options.loginSource = handle.get();
+        options.transferClock = &platform::RealClock::instance();
+        scheduler = std::make_unique<TaskScheduler>(ctx, process, options);
+        scheduler->catalogue().SetOperator("OPER01");
+        std::string message;
+        ASSERT_EQ(scheduler->catalogue().AddDownloadTask(task, message), 1) << message;
+        scheduler->start(3);
+    }
+
+    catalogue::DownloadTask dailyTask() const {
+        catalogue::DownloadTask t;
+        t.planid = "20261208090000-00001";
+        t.plandes = "每日信箱";
+        t.plantype = 1;
+        t.mailname = "FTP_A_QS";
+        t.filename = "*.*";
+        t.recvpath = recv.string();
+        t.hastrans = 1;
+        t.begindate = "2026-12-01";
+        t.begintime = "09:00";
+        t.endtime = "18:00";
+        t.curweek = "1111100";
+        t.planstate = 1;
+        return t;
+    }
+
+    // Waits (at most 60 s) until the task has run and ended.
+    catalogue::DownloadTask awaitRunEnd(const std::string& id, bool alreadyStarted = false) {
+        bool sawRunning = alreadyStarted;
+        for (int i = 0; i < 1200; ++i) {
+            auto state = scheduler->downloads().find(id);
+            if (state && state->running) sawRunning = true;
+            if (state && sawRunning && !state->running) break;
+            std::this_thread::sleep_for(50ms);
+        }
+        auto task = scheduler->catalogue().FindDownloadTask(id);
+        EXPECT_TRUE(task.has_value());
+        return task.value_or(catalogue::DownloadTask{});
+    }
+
+    std::string taskLog(const std::string& id) {
+        return platform::gbkToUtf8Lossy(readBytes(catalogue::DailyTaskFile(installation.log(), id, clock.localNow(), ".log")));
+    }
+
+    void putZip(const std::string& name, const std::vector<std::pair<std::string, std::string>>& entries,
+                const char* symlinkEntry = nullptr) {
+        const fs::path script = root.path() / "zip.py";
+        std::string py = "import zipfile,sys\nz=zipfile.ZipFile(sys.argv[1],'w')\n";
+        for (const auto& [entry, text] : entries) py += "z.writestr('" + entry + "','" + text + "')\n";
+        if (symlinkEntry) {
+            py += "i=zipfile.ZipInfo('" + std::string(symlinkEntry) + "')\ni.external_attr=0o120777<<16\n"
+                  "z.writestr(i,'/etc/passwd')\n";
+        }
+        py += "z.close()\n";
+        std::ofstream(script) << py;
+        const fs::path target = files->root() / "FTP_A_QS" / name;
+        ASSERT_EQ(std::system(("python3 '" + script.string() + "' '" + target.string() + "'").c_str()), 0);
+    }
+
+    platform::FakeClock clock;
+    Logs fakeLogs;
+    Context ctx;
+    fs::path recv;
+    std::shared_ptr<DownloadCounter> counter = std::make_shared<DownloadCounter>();
+    std::unique_ptr<TaskScheduler> scheduler;
+};
+
+TEST_F(ScheduledDownload, aDueTaskFetchesVerifiesUnpacksAndDeliversTheDayOnceAndOnlyOnce) {
+    // setup: an archive with a subdirectory, an excluded document, a plain file bigger than
+    // a block, and today's flag file
+    putZip("day.zip", {{"sub/inner.txt", "inner"}, {"top.txt", "top"}});
+    const std::string doc = putRemote("report.docx", 3000);
+    const std::string big = putRemote("big.dat", 10 * 1024 * 1024 + 12345);
+    const std::string flag = putRemote("DONE.c08", 10);
+
+    // act: the task's window is open at load, so it is due at once
+    startScheduler(dailyTask());
+    const catalogue::DownloadTask done = awaitRunEnd("20261208090000-00001");
+
+    // verify
+    EXPECT_EQ(done.lastresult, "成功") << done.lastdes << "\n" << taskLog(done.planid);
+    EXPECT_EQ(readLocal(recv / "sub" / "inner.txt"), "inner");
+    EXPECT_EQ(readLocal(recv / "top.txt"), "top");
+    EXPECT_FALSE(fs::exists(recv / "day.zip"));
+    EXPECT_EQ(readLocal(recv / "report.docx"), doc);
+    EXPECT_EQ(readLocal(recv / "big.dat"), big);
+    EXPECT_EQ(readLocal(recv / "DONE.c08"), flag);
+    for (const auto& entry : fs::recursive_directory_iterator(recv)) {
+        EXPECT_NE(entry.path().extension(), ".tmp") << entry.path();
+        EXPECT_NE(entry.path().extension(), ".~block") << entry.path();
+    }
+    const std::string log = taskLog(done.planid);
+    EXPECT_NE(log.find("下载任务开始运行"), std::string::npos);
+    EXPECT_NE(log.find("下载任务结束运行，运行结果：成功"), std::string::npos);
+    EXPECT_NE(log.find("完成下载文件[big.dat]"), std::string::npos);
+    catalogue::CFlagManager flags(ctx);
+    flags.LoadFlags();
+    EXPECT_FALSE(flags.Flags()["DONE"].empty());
+
+    // act again: a second run the same day fetches nothing new
+    const int packets = counter->packets;
+    ASSERT_EQ(scheduler->downloads().startNow(done.planid), 1);
+    const catalogue::DownloadTask again = awaitRunEnd(done.planid, true);
+    EXPECT_EQ(again.lastresult, "成功") << again.lastdes;
+    EXPECT_EQ(counter->packets, packets);
+}
+
+TEST_F(ScheduledDownload, aHostileArchiveDeliversNothingOutsideAndFailsTheRunWithTheUnpackText) {
+    putZip("evil.zip", {{"../escaped.txt", "x"}});
+    putZip("link.zip", {}, "sneaky");
+    startScheduler(dailyTask());
+    const catalogue::DownloadTask done = awaitRunEnd("20261208090000-00001");
+    EXPECT_EQ(done.lastresult, "失败");
+    EXPECT_FALSE(fs::exists(root.path() / "escaped.txt"));
+    EXPECT_FALSE(fs::exists(recv / "sneaky"));
+    EXPECT_NE(taskLog(done.planid).find("下载文件[evil.zip]失败,"), std::string::npos) << taskLog(done.planid);
+}
+
+}  // namespace
+}  // namespace vantrel::testing
