@@ -83,4 +83,14 @@ Result<int> CatalogueListExport::write(const std::filesystem::path& file,
     return static_cast<int>(rows.size());
 }
 
+bool SchedulerActivity::downloadTaskRunning() { return threads() && threads()->downloadRunning(); }
+
+bool SchedulerActivity::autoSyncTaskRunning() { return threads() && threads()->autoSyncRunning(); }
+
+bool SchedulerActivity::uploadTaskRunning() { return threads() && threads()->uploadRunning(); }
+
+void SchedulerActivity::stopForExit() {
+    if (scheduler_) scheduler_->stop();
+}
+
 }  // namespace vantrel::ui

@@ -4,6 +4,7 @@
 // the task layer's answers. Toolkit-free.
 
 #include "client/app/context.h"
+#include "client/execution/task_scheduler.h"
 #include "client/execution/mailbox_session.h"
 #include "client/gateway/interactive_gateway.h"
 #include "client/ui/ports.h"
@@ -86,16 +87,23 @@ private:
     const platform::Clock& clock_;
 };
 
-// The task layer until the thread manager and task runs are wired in: no task and no
-// real-time service runs, so nothing refuses the close and nothing needs stopping.
-class NoTaskActivity final : public TaskActivity {
+// The task layer as the main window asks it before closing: the scheduled work of the
+// client's TaskScheduler. Without one (the screenshot tool) nothing runs.
+class SchedulerActivity final : public TaskActivity {
 public:
+    // `scheduler` may be null; otherwise it must outlive this object.
+    explicit SchedulerActivity(TaskScheduler* scheduler) : scheduler_(scheduler) {}
     bool shuttingDown() override { return false; }
-    bool downloadTaskRunning() override { return false; }
-    bool autoSyncTaskRunning() override { return false; }
-    bool uploadTaskRunning() override { return false; }
+    bool downloadTaskRunning() override;
+    bool autoSyncTaskRunning() override;
+    bool uploadTaskRunning() override;
     bool realtimeServiceRunning() override { return false; }
-    void stopForExit() override {}
+    void stopForExit() override;
+
+private:
+    CPlanThreadMgr* threads() const { return scheduler_ ? scheduler_->threadManager() : nullptr; }
+
+    TaskScheduler* scheduler_;
 };
 
 }  // namespace vantrel::ui

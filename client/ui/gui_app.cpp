@@ -34,7 +34,10 @@ int runGuiApp(int argc, char** argv) {
     QtUserPrompt prompt([&gateway] { return gateway.process().shouldStop(); });
     context.prompt = &prompt;
 
-    GuiPorts ports(gateway, context);
+    TaskScheduler::Options schedulerOptions;
+    schedulerOptions.loginSource = &gateway.handle();
+    TaskScheduler scheduler(context, gateway.process(), schedulerOptions);
+    GuiPorts ports(gateway, context, &scheduler);
     DiskSpaceCheck disk(installation.bin());
 
     CMainFrame::Services services = ports.frameServices(notifier);
@@ -51,12 +54,16 @@ int runGuiApp(int argc, char** argv) {
     parts.login = &login;
     parts.session = &gateway;
     parts.timers = &timers;
+    parts.blockStates = &scheduler;
+    parts.threads = &scheduler;
+    parts.flagFiles = &scheduler;
 
     AppCore core(context, parts);
     const AppCore::Start started = core.start();
     if (started == AppCore::Start::SecondInstance) return 0;
     int code = 0;
     if (started == AppCore::Start::Started) code = app.exec();
+    scheduler.stop();
     core.exit();
     return code;
 }

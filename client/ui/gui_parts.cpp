@@ -6,12 +6,13 @@
 
 namespace vantrel::ui {
 
-GuiPorts::GuiPorts(InteractiveGateway& gateway, const Context& context)
+GuiPorts::GuiPorts(InteractiveGateway& gateway, const Context& context, TaskScheduler* scheduler)
     : prompt_(*context.prompt),
       session_(gateway),
       settings_(context.installation),
       mailbox_(session_, context, gateway.process(), prompt_),
-      tableExport_(*context.clock) {}
+      tableExport_(*context.clock),
+      tasks_(scheduler) {}
 
 CMainFrame::Services GuiPorts::frameServices(QtNotifier& notifier) {
     CMainFrame::Services services;

@@ -17,7 +17,8 @@ namespace vantrel::ui {
 // the object lives as long as the window.
 class GuiPorts {
 public:
-    GuiPorts(InteractiveGateway& gateway, const Context& context);
+    // `scheduler` may be null (nothing scheduled runs); otherwise it outlives the ports.
+    GuiPorts(InteractiveGateway& gateway, const Context& context, TaskScheduler* scheduler = nullptr);
     GuiPorts(const GuiPorts&) = delete;
     GuiPorts& operator=(const GuiPorts&) = delete;
 
@@ -31,7 +32,7 @@ private:
     ConfigSettingsStore settings_;
     HandleMailbox mailbox_;
     CatalogueListExport tableExport_;
-    NoTaskActivity tasks_;
+    SchedulerActivity tasks_;
 };
 
 class GuiMainWindow final : public MainWindow {
