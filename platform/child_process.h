@@ -14,6 +14,10 @@ struct ChildOptions {
     std::vector<std::string> arguments;      // without argv[0]
     std::filesystem::path workingDirectory;  // empty: the caller's
     bool quiet = false;                      // send the child's stdout and stderr to /dev/null
+    // Start the child in a session of its own with standard input from /dev/null, so it has
+    // no terminal to stop and ask on (an unpacker prompting for a password would otherwise
+    // hold its caller forever).
+    bool noTerminal = false;
 };
 
 // Children start with no blocked signals and SIGPIPE at its default action; descriptors

@@ -9,4 +9,9 @@ namespace vantrel::platform {
 // empty when the system cannot tell.
 std::optional<std::uint64_t> freeBytes(const std::filesystem::path& path);
 
+// The directory the file system holding `path` is mounted on (what a drive letter names on
+// Windows): the highest ancestor of the nearest existing ancestor of `path` on the same
+// device. Empty when nothing of `path` exists.
+std::filesystem::path mountPoint(const std::filesystem::path& path);
+
 }  // namespace vantrel::platform

@@ -21,5 +21,11 @@ Status writeFileAtomically(const std::filesystem::path& path, std::string_view b
 Status appendToFile(const std::filesystem::path& path, std::string_view bytes);
 // Sets the modification (and access) time.
 Status setFileTime(const std::filesystem::path& path, WallTime time);
+// Moves a file onto `to`, replacing a file there, written through: the data is synced and
+// renamed; across file systems it is copied to a temporary beside `to` (mode and times
+// kept), synced and renamed over `to`, and only then is `from` removed. On failure `from`
+// is kept and `to` is either untouched or already replaced whole. The parent of `to` must
+// exist.
+Status moveFileReplacing(const std::filesystem::path& from, const std::filesystem::path& to);
 
 }  // namespace vantrel::platform

@@ -33,11 +33,17 @@ public:
     explicit operator bool() const { return isOk(); }
     ErrorKind kind() const { return kind_; }
     const std::string& text() const { return text_; }
+    // The errno value behind a failure made by statusFromErrno (log lines show the number);
+    // 0 otherwise.
+    int systemError() const { return systemError_; }
 
 private:
-    Status(ErrorKind kind, std::string text) : kind_(kind), text_(std::move(text)) {}
+    friend Status statusFromErrno(int err, const std::string& context);
+    Status(ErrorKind kind, std::string text, int systemError = 0)
+        : kind_(kind), text_(std::move(text)), systemError_(systemError) {}
     ErrorKind kind_ = ErrorKind::Ok;
     std::string text_;
+    int systemError_ = 0;
 };
 
 // Maps an errno value to a Status; the one place that decides which errno means which kind.

@@ -40,12 +40,17 @@ public:
         short flags = POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF;
         // A detached child leaves our session, so a terminal hang-up or Ctrl-C sent to the
         // client does not reach it.
-        if (newSession) flags |= POSIX_SPAWN_SETSID;
+        if (newSession || options.noTerminal) flags |= POSIX_SPAWN_SETSID;
         if (int err = posix_spawnattr_setsigmask(&attributes_, &none)) return err;
         if (int err = posix_spawnattr_setsigdefault(&attributes_, &defaults)) return err;
         if (int err = posix_spawnattr_setflags(&attributes_, flags)) return err;
         if (!options.workingDirectory.empty()) {
             if (int err = posix_spawn_file_actions_addchdir_np(&actions_, options.workingDirectory.c_str())) {
+                return err;
+            }
+        }
+        if (options.noTerminal) {
+            if (int err = posix_spawn_file_actions_addopen(&actions_, STDIN_FILENO, "/dev/null", O_RDONLY, 0)) {
                 return err;
             }
         }

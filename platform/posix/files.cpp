@@ -40,6 +40,56 @@ std::filesystem::path temporaryBeside(const std::filesystem::path& path) {
     return temp;
 }
 
+Status syncFile(const std::filesystem::path& path) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return statusFromErrno(errno, "open " + path.string());
+    Status status;
+    if (::fsync(fd) != 0) status = statusFromErrno(errno, "sync " + path.string());
+    ::close(fd);
+    return status;
+}
+
+// Copies `from` into the new file `to` (which must not exist), keeping mode and times, and
+// syncs it. A partial copy is removed.
+Status copyFileSynced(const std::filesystem::path& from, const std::filesystem::path& to) {
+    const int in = ::open(from.c_str(), O_RDONLY | O_CLOEXEC);
+    if (in < 0) return statusFromErrno(errno, "open " + from.string());
+    struct stat info {};
+    if (::fstat(in, &info) != 0) {
+        const int err = errno;
+        ::close(in);
+        return statusFromErrno(err, "stat " + from.string());
+    }
+    const int out = ::open(to.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, info.st_mode & 07777);
+    if (out < 0) {
+        const int err = errno;
+        ::close(in);
+        return statusFromErrno(err, "create " + to.string());
+    }
+    Status status;
+    std::string buffer(1 << 20, '\0');
+    for (;;) {
+        const ssize_t n = ::read(in, buffer.data(), buffer.size());
+        if (n == 0) break;
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            status = statusFromErrno(errno, "read " + from.string());
+            break;
+        }
+        status = writeAll(out, std::string_view(buffer.data(), static_cast<std::size_t>(n)), to);
+        if (!status) break;
+    }
+    if (status) {
+        const struct timespec times[2] = {info.st_atim, info.st_mtim};
+        ::futimens(out, times);
+        if (::fsync(out) != 0) status = statusFromErrno(errno, "sync " + to.string());
+    }
+    if (::close(out) != 0 && status) status = statusFromErrno(errno, "close " + to.string());
+    ::close(in);
+    if (!status) ::unlink(to.c_str());
+    return status;
+}
+
 }  // namespace
 
 Status createDirectories(const std::filesystem::path& dir) {
@@ -118,6 +168,32 @@ Status setFileTime(const std::filesystem::path& path, WallTime time) {
     if (::utimensat(AT_FDCWD, path.c_str(), times, 0) != 0) {
         return statusFromErrno(errno, "set time of " + path.string());
     }
+    return Status::ok();
+}
+
+Status moveFileReplacing(const std::filesystem::path& from, const std::filesystem::path& to) {
+    // The data reaches the disk before the new name does, so a crash never leaves `to`
+    // naming unwritten blocks.
+    if (Status synced = syncFile(from); !synced) return synced;
+    if (::rename(from.c_str(), to.c_str()) == 0) {
+        syncDirectory(to.parent_path());
+        syncDirectory(from.parent_path());
+        return Status::ok();
+    }
+    if (errno != EXDEV) return statusFromErrno(errno, "rename " + from.string() + " to " + to.string());
+
+    const std::filesystem::path temp = temporaryBeside(to);
+    if (Status copied = copyFileSynced(from, temp); !copied) return copied;
+    if (::rename(temp.c_str(), to.c_str()) != 0) {
+        const int err = errno;
+        ::unlink(temp.c_str());
+        return statusFromErrno(err, "rename " + temp.string() + " to " + to.string());
+    }
+    syncDirectory(to.parent_path());
+    // `to` is complete; a source that cannot be removed is still reported, so the caller
+    // retries and replaces `to` again rather than leaving two copies unnoticed.
+    if (::unlink(from.c_str()) != 0) return statusFromErrno(errno, "remove " + from.string());
+    syncDirectory(from.parent_path());
     return Status::ok();
 }
 

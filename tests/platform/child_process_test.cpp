@@ -82,6 +82,16 @@ TEST(ChildProcessTest, aDetachedChildRunsInItsOwnSession) {
     EXPECT_NE(std::stoi(readFile(dir.path() / "session.txt").value()), ::getsid(0));
 }
 
+TEST(ChildProcessTest, aChildWithoutTerminalReadsNothingAndHasASessionOfItsOwn) {
+    testing::TempDir dir;
+    ChildOptions options = shell("read -r pid name state ppid pgrp session rest < /proc/self/stat; "
+                                 "if read -r line; then exit 9; fi; echo $session > session.txt");
+    options.workingDirectory = dir.path();
+    options.noTerminal = true;
+    ASSERT_EQ(runAndWait(options).value(), 0);
+    EXPECT_NE(std::stoi(readFile(dir.path() / "session.txt").value()), ::getsid(0));
+}
+
 TEST(ChildProcessTest, theChildDoesNotInheritAnIgnoredSigpipe) {
     struct sigaction ignore {};
     struct sigaction previous {};

@@ -92,6 +92,53 @@ TEST(FilesTest, setFileTimeSetsTheModificationTime) {
     EXPECT_EQ(setFileTime(dir.path() / "missing", when).kind(), ErrorKind::NotFound);
 }
 
+TEST(FilesTest, moveFileReplacingReplacesTheTargetAndKeepsTheSourceOnFailure) {
+    testing::TempDir dir;
+    const fs::path from = dir.path() / "from";
+    const fs::path to = dir.path() / "to";
+    ASSERT_TRUE(writeFileAtomically(from, "new"));
+    ASSERT_TRUE(writeFileAtomically(to, "old"));
+    ASSERT_TRUE(moveFileReplacing(from, to));
+    EXPECT_EQ(readFile(to).value(), "new");
+    EXPECT_FALSE(fs::exists(from));
+
+    const Status missing = moveFileReplacing(from, to);
+    EXPECT_EQ(missing.kind(), ErrorKind::NotFound);
+    EXPECT_EQ(missing.systemError(), ENOENT);
+    ASSERT_TRUE(writeFileAtomically(from, "kept"));
+    ASSERT_TRUE(createDirectories(dir.path() / "dir"));
+    EXPECT_EQ(moveFileReplacing(from, dir.path() / "dir").systemError(), EISDIR);
+    EXPECT_EQ(readFile(from).value(), "kept");
+}
+
+TEST(FilesTest, moveFileReplacingCopiesAcrossFileSystems) {
+    // /dev/shm is a file system of its own on the machines we test on.
+    testing::TempDir dir;
+    struct stat here {};
+    struct stat shm {};
+    if (::stat(dir.path().c_str(), &here) != 0 || ::stat("/dev/shm", &shm) != 0 || here.st_dev == shm.st_dev) {
+        GTEST_SKIP() << "no second file system at /dev/shm";
+    }
+    const fs::path from = fs::path("/dev/shm") / ("vantrel-move-" + std::to_string(::getpid()));
+    ASSERT_TRUE(writeFileAtomically(from, std::string(3 << 20, 'x')));
+    ASSERT_EQ(::chmod(from.c_str(), 0640), 0);
+    ASSERT_TRUE(setFileTime(from, WallTime(std::chrono::seconds(1'700'000'000))));
+    const fs::path to = dir.path() / "to";
+    ASSERT_TRUE(writeFileAtomically(to, "old"));
+
+    ASSERT_TRUE(moveFileReplacing(from, to));
+    EXPECT_FALSE(fs::exists(from));
+    EXPECT_EQ(readFile(to).value(), std::string(3 << 20, 'x'));
+    struct stat info {};
+    ASSERT_EQ(::stat(to.c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 0777, 0640u);
+    EXPECT_EQ(info.st_mtim.tv_sec, 1'700'000'000);
+    EXPECT_EQ(namesIn(dir.path()), std::vector<std::string>{"to"}) << "no temporary is left";
+
+    EXPECT_EQ(mountPoint(from.parent_path() / "not" / "made"), fs::path("/dev/shm"));
+    EXPECT_EQ(mountPoint(dir.path()), mountPoint(dir.path() / "x")) << "a missing tail belongs to its parent";
+}
+
 TEST(DiskSpaceTest, reportsFreeBytesOrNothing) {
     testing::TempDir dir;
     const std::optional<std::uint64_t> free = freeBytes(dir.path());
