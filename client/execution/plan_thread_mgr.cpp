@@ -11,6 +11,7 @@ namespace vantrel {
 namespace {
 
 using Millis = std::chrono::milliseconds;
+using Pace = std::chrono::steady_clock;
 
 std::string format(const char* pattern, unsigned value) {
     char buffer[256];
@@ -149,7 +150,7 @@ void CPlanThreadMgr::TerminateThreads() {
 void CPlanThreadMgr::planMonitor() {
     PlanModel* models[] = {options_.upload, options_.download, options_.autoSync};
     bool served[] = {false, false, false};
-    platform::Tick lastTick = context_.clock->tick();
+    Pace::time_point lastTick = Pace::now();
     bool firstTick = true;
     for (;;) {
         for (int i = 0; i < 3; ++i) {
@@ -171,11 +172,11 @@ void CPlanThreadMgr::planMonitor() {
             }
             plansLoaded_ = true;
         }
-        const platform::Tick now = context_.clock->tick();
+        const Pace::time_point now = Pace::now();
         if (firstTick || now - lastTick >= Millis(1000)) {
             firstTick = false;
             tick();
-            lastTick = context_.clock->tick();
+            lastTick = Pace::now();
         }
         if (ShouldStop()) break;
         watchdog();
@@ -219,12 +220,12 @@ void CPlanThreadMgr::watchdog() {
 
 void CPlanThreadMgr::transferManager() {
     seedRandom(*context_.clock);
-    platform::Tick lastTick = context_.clock->tick();
+    Pace::time_point lastTick = Pace::now();
     while (!ShouldStop()) {
-        if (context_.clock->tick() - lastTick >= Millis(1000)) {
+        if (Pace::now() - lastTick >= Millis(1000)) {
             if (options_.download) options_.download->perSecondStep();
             if (options_.upload) options_.upload->perSecondStep();
-            lastTick = context_.clock->tick();
+            lastTick = Pace::now();
         }
         if (options_.download) options_.download->continuousStep();
         Millis pause(50);
@@ -244,11 +245,11 @@ void CPlanThreadMgr::transferManager() {
 void CPlanThreadMgr::autoSyncManager() {
     seedRandom(*context_.clock);
     PlanModel* model = options_.autoSync;
-    platform::Tick lastTick = context_.clock->tick();
+    Pace::time_point lastTick = Pace::now();
     while (!ShouldStop()) {
-        if (model && context_.clock->tick() - lastTick >= Millis(1000)) {
+        if (model && Pace::now() - lastTick >= Millis(1000)) {
             model->perSecondStep();
-            lastTick = context_.clock->tick();
+            lastTick = Pace::now();
         }
         if (model) model->continuousStep();
         Millis pause(50);
@@ -279,7 +280,7 @@ void CPlanThreadMgr::worker(int slot) {
     seedRandom(*context_.clock);
     Slot& self = *slots_[static_cast<std::size_t>(slot)];
     std::unique_ptr<CVornFtp> session = options_.makeSession();
-    platform::Tick idleSince = context_.clock->tick();
+    Pace::time_point idleSince = Pace::now();
     bool registered = false;
     std::string refusedLogin;  // the login failure last logged; empty while logins succeed
     Millis loginPause(500);
@@ -289,7 +290,7 @@ void CPlanThreadMgr::worker(int slot) {
         self.heartbeat = nowSeconds();
         BlockTask* block = transferQueue_.popFront();
         if (block == nullptr) {
-            if (session->IsLoggedIn() && context_.clock->tick() - idleSince >= options_.idleLogout) {
+            if (session->IsLoggedIn() && Pace::now() - idleSince >= options_.idleLogout) {
                 session->DropIfLoggedIn();
             } else {
                 stop_.wait(Millis(100));
@@ -305,7 +306,7 @@ void CPlanThreadMgr::worker(int slot) {
             if (block->repeatCount() <= 3) block->setState(kBlockIdle);
             continue;
         }
-        idleSince = context_.clock->tick();
+        idleSince = Pace::now();
         PlanModel* owner = ownerOf(*block);
         const std::string fileName(remoteBaseName(block->file().remoteName()));
         if (owner == nullptr || fileName.empty() || block->file().taskId().empty()) {
@@ -330,7 +331,7 @@ void CPlanThreadMgr::worker(int slot) {
             loginPause = Millis(500);
         }
         owner->runBlock(*block, *session, BlockRun{actionText(*block, fileName), stopQuery});
-        idleSince = context_.clock->tick();
+        idleSince = Pace::now();
     }
     session->DropIfLoggedIn();
 }

@@ -8,6 +8,9 @@
 // The user interface never transfers a scheduled file itself: it queues commands on a
 // model and reads its state.
 //
+// The loops are paced by the machine's monotonic clock; the context's clock says what
+// time it is for the schedules and the heartbeats.
+//
 // Thread: StartThreads, StopThreads and TerminateThreads on the owner's thread (the GUI or
 // the serve command); ShouldStop and the queues from any thread.
 

@@ -28,7 +28,7 @@ platform::WallTime at(int y, int mo, int d, int h, int mi, int s = 0) {
     return platform::fromLocalTime(t);
 }
 
-// Feeds the blocks of one upload file and holds every block a worker takes until the
+// Feeds the blocks of one download and holds every block a worker takes until the
 // threads stop, so the queue's flow control shows.
 class HoldingModel final : public PlanModel {
 public:
@@ -63,10 +63,7 @@ private:
 class ThreadManager : public GatewayFixture {};
 
 TEST_F(ThreadManager, dispatchersStopFeedingAtThreeTimesTheWorkersAndEveryThreadStopsInOrder) {
-    // setup: a sparse 300 MiB upload file (30 blocks); workers log in for real
-    const fs::path source = root.path() / "big.bin";
-    { std::ofstream(source, std::ios::binary); }
-    fs::resize_file(source, 300ll * 1024 * 1024);
+    // setup: a 300 MiB download (30 blocks, its data file sparse); workers log in for real
     FileBlockInfo::Options blockOptions;
     blockOptions.clock = &platform::RealClock::instance();
     FileBlockInfo file(blockOptions);
@@ -76,10 +73,10 @@ TEST_F(ThreadManager, dispatchersStopFeedingAtThreeTimesTheWorkersAndEveryThread
     item.localDirectory = root.path();
     item.fileSize = 300ll * 1024 * 1024;
     item.taskId = "T1";
-    ASSERT_TRUE(file.open(item, true, "VRELKA", "FTP_A_QS", "03")) << file.errorText();
+    ASSERT_TRUE(file.open(item, false, "VRELKA", "FTP_A_QS", "04")) << file.errorText();
     HoldingModel model(file);
     ThreadManagerOptions options;
-    options.upload = &model;
+    options.download = &model;
     options.makeSession = [this] { return makeHandle(); };
     CPlanThreadMgr manager(context(), process, options);
 
