@@ -6,19 +6,19 @@
 // vantrel-cli's ls/get/put/rm/mv call them; both keep only their dialogs and printing.
 //
 // Threads and locks:
-//  - MailboxSession may be called from any thread. Every use of the interactive handle
-//    (log-in, permission check, list, rename, delete, and transfers when the operations
-//    share the handle) runs under the handle lock, one at a time; the permission list the
-//    handle loads is only touched there. After each use the login state, the codes and
-//    the last error are copied under the facts lock, with the credentials, so the facts'
-//    readers never wait for a network exchange.
-//  - MailboxOperations: every method runs on a worker thread (they block on the network).
-//    list, findFile, rename and remove take the handle lock. download and upload on a
-//    transfer handle of their own take only the transfer lock for the whole file, so the
-//    windows may use the session while a file moves; on the shared handle they hold the
-//    handle lock instead.
-//  - TransferProgress is written by the transfer's thread and read by any thread; its
-//    texts and counts are guarded by its own mutex, the Stop flags are atomics.
+//  - MailboxSession: any thread. Every use of the interactive handle (log-in, permission
+//    check, list, rename, delete, and transfers when the operations share the handle) runs
+//    under the handle lock, one at a time; the permission list the handle loads is only
+//    touched there. After each use the login state, codes and last error are copied under
+//    the facts lock (which also guards the credentials), so the facts' getters never wait
+//    for a network exchange; a GUI thread may call them.
+//  - MailboxOperations: every method blocks on the network, so a window calls them from a
+//    worker thread. list, findFile, rename and remove take the handle lock. download and
+//    upload on a transfer handle of their own take only the transfer lock for the whole
+//    file, so the windows keep using the session while a file moves; on the session's
+//    handle they hold the handle lock instead.
+//  - TransferProgress: written by the transfer's thread, read by any thread; its texts and
+//    counts are guarded by its own mutex, the Stop flags are atomics.
 // Lock order: the transfer lock or the handle lock before the facts lock, never the other
 // way; the transfer lock and the handle lock are never held together.
 
@@ -99,14 +99,14 @@ void storeProgress(TransferProgress& progress, const TransferProgressRecord& rec
 
 // The transfer layer's observer over a TransferProgress. Called on the transfer's thread.
 class ProgressSnapshotObserver final : public TransferObserver {
-  public:
+public:
     explicit ProgressSnapshotObserver(TransferProgress& progress) : progress_(progress) {}
     void begins(const std::string& fileName) override;
     void progress(const TransferProgressRecord& record) override;
     bool stopPressed() override { return progress_.stopPressed.exchange(false); }
     void resumed() override { progress_.resumed = true; }
 
-  private:
+private:
     TransferProgress& progress_;
 };
 
@@ -121,7 +121,7 @@ struct SessionCredentials {
 
 // The interactive gateway handle, serialised, with its facts kept aside.
 class MailboxSession {
-  public:
+public:
     // `gateway` must outlive this object.
     explicit MailboxSession(InteractiveGateway& gateway);
     MailboxSession(const MailboxSession&) = delete;
@@ -166,9 +166,7 @@ class MailboxSession {
         return use(gateway_.handle());
     }
 
-    GatewayProcessState& process() { return gateway_.process(); }
-
-  private:
+private:
     // Requires: handleMutex_ held.
     void keepFacts();
 
@@ -186,7 +184,7 @@ class MailboxSession {
 // negative on failure with `error` (the handle's text); -3/-9998/-9999 mean the
 // connection is lost.
 class MailboxOperations {
-  public:
+public:
     // Where files move: on a handle of their own logged in as the session's operator (a
     // window that keeps asking while a file moves), or on the session's handle (a command
     // that does one thing at a time).
@@ -222,7 +220,7 @@ class MailboxOperations {
                                                const std::vector<MailboxTransferItem>& items,
                                                TransferProgress& progress);
 
-  private:
+private:
     TransferOutcome move(TransferDirection direction, const MailboxTransferItem& item,
                          TransferObserver& observer);
     // Requires: transferMutex_ held. The own handle, logged in as the session's operator.
