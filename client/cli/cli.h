@@ -73,5 +73,6 @@ struct Command {
 std::vector<Command> runCommands();  // command_run.cpp
 std::vector<Command> gatewayCommands();  // command_login.cpp
 std::vector<Command> mailboxCommands();  // command_mailbox.cpp
+std::vector<Command> taskCommands();  // command_tasks.cpp
 
 }  // namespace vantrel::cli

@@ -14,7 +14,8 @@ using vantrel::cli::Command;
 
 std::vector<Command> allCommands() {
     std::vector<Command> commands;
-    for (auto group : {vantrel::cli::runCommands, vantrel::cli::gatewayCommands, vantrel::cli::mailboxCommands}) {
+    for (auto group : {vantrel::cli::runCommands, vantrel::cli::gatewayCommands, vantrel::cli::mailboxCommands,
+                       vantrel::cli::taskCommands}) {
         for (const Command& c : group()) commands.push_back(c);
     }
     return commands;
