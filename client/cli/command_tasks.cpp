@@ -38,21 +38,22 @@ constexpr int kRefused = 4;
 // The directory-in-use question: --yes answers Yes; otherwise the answer is No and the
 // question comes back as the refusal.
 class AnsweringPrompt final : public UserPrompt {
-public:
+  public:
     explicit AnsweringPrompt(bool yes) : yes_(yes) {}
     bool askYesNo(const std::string& caption, const std::string& text, Icon) override {
-        asked_ = true;
-        if (yes_) std::fprintf(stderr, "%s: %s [answered: yes (--yes)]\n", caption.c_str(), text.c_str());
+        answeredNo_ = !yes_;
+        if (yes_)
+            std::fprintf(stderr, "%s: %s [answered: yes (--yes)]\n", caption.c_str(), text.c_str());
         return yes_;
     }
     void show(const std::string& caption, const std::string& text, Icon) override {
         std::fprintf(stderr, "%s: %s\n", caption.c_str(), text.c_str());
     }
-    bool asked() const { return asked_; }
+    bool answeredNo() const { return answeredNo_; }
 
-private:
+  private:
     const bool yes_;
-    bool asked_ = false;
+    bool answeredNo_ = false;
 };
 
 // The options of one tasks command line: positional words and "--name value" pairs. A
@@ -70,9 +71,9 @@ struct TaskArguments {
 };
 
 const std::set<std::string> kSwitches = {"--next-day", "--dated", "--sent-dated", "--resume"};
-const std::set<std::string> kValued = {"--desc",     "--mailbox", "--file",     "--keyword", "--dir",
-                                       "--sent-dir", "--begin",   "--end",      "--days",    "--interval",
-                                       "--if-exists"};
+const std::set<std::string> kValued = {"--desc", "--mailbox",  "--file",     "--keyword",
+                                       "--dir",  "--sent-dir", "--begin",    "--end",
+                                       "--days", "--interval", "--if-exists"};
 
 void complain(const char* command, const std::string& text) {
     std::fprintf(stderr, "vantrel-cli tasks %s: %s\n", command, text.c_str());
@@ -83,7 +84,8 @@ int usageFault(const char* command, const std::string& text) {
     return kUsage;
 }
 
-bool parseArguments(const char* command, const std::vector<std::string>& arguments, TaskArguments& out) {
+bool parseArguments(const char* command, const std::vector<std::string>& arguments,
+                    TaskArguments& out) {
     for (std::size_t i = 0; i < arguments.size(); ++i) {
         const std::string& a = arguments[i];
         const bool hasNext = i + 1 < arguments.size();
@@ -92,7 +94,8 @@ bool parseArguments(const char* command, const std::vector<std::string>& argumen
         } else if (a == "--operator" && hasNext) {
             out.operatorCode = arguments[++i];
         } else if (kSwitches.count(a) != 0) {
-            const bool explicitValue = hasNext && (arguments[i + 1] == "yes" || arguments[i + 1] == "no");
+            const bool explicitValue =
+                hasNext && (arguments[i + 1] == "yes" || arguments[i + 1] == "no");
             out.options[a] = explicitValue ? arguments[++i] : "yes";
         } else if (kValued.count(a) != 0 && hasNext) {
             out.options[a] = arguments[++i];
@@ -108,9 +111,11 @@ bool parseArguments(const char* command, const std::vector<std::string>& argumen
 
 // The catalogue of the operator's tasks, loaded from the tables.
 class TaskSession {
-public:
+  public:
     TaskSession(Environment& environment, std::string operatorCode)
-        : environment_(environment), context_(environment.context()), module_(context_, planDir_),
+        : environment_(environment),
+          context_(environment.context()),
+          module_(context_, planDir_),
           operatorCode_(std::move(operatorCode)) {
         module_.SetOperator(operatorCode_);
         module_.LoadUploadTasks();
@@ -123,7 +128,7 @@ public:
     const std::string& operatorCode() const { return operatorCode_; }
     Environment& environment() { return environment_; }
 
-private:
+  private:
     Environment& environment_;
     Context context_;
     catalogue::CPlanDir planDir_;
@@ -133,7 +138,8 @@ private:
 
 std::optional<std::string> operatorOf(Environment& environment, const TaskArguments& args) {
     if (!args.operatorCode.empty()) return args.operatorCode;
-    if (const char* code = std::getenv("VANTREL_OPERATOR"); code != nullptr && *code != '\0') return std::string(code);
+    if (const char* code = std::getenv("VANTREL_OPERATOR"); code != nullptr && *code != '\0')
+        return std::string(code);
     CConfig config(environment.installation());
     config.load();
     if (!config.operatorCode.empty()) return config.operatorCode;
@@ -171,7 +177,9 @@ struct Apply {
         if (!v) return true;
         // A relative directory is taken from where the command runs, as a file dialog would.
         const std::filesystem::path p(*v);
-        target = p.is_relative() && !v->empty() ? (std::filesystem::current_path() / p).lexically_normal().string() : *v;
+        target = p.is_relative() && !v->empty()
+                     ? (std::filesystem::current_path() / p).lexically_normal().string()
+                     : *v;
         return true;
     }
     bool time(const char* name, execution::TimeOfDay& target) {
@@ -227,30 +235,33 @@ struct Apply {
     // Options that the task's kind does not have are a usage fault.
     bool only(const std::set<std::string>& allowed) {
         for (const auto& [name, value] : args.options) {
-            if (allowed.count(name) == 0) return fail(name + " does not apply to this kind of task");
+            if (allowed.count(name) == 0)
+                return fail(name + " does not apply to this kind of task");
         }
         return true;
     }
 };
 
-const std::set<std::string> kDownloadOptions = {"--desc",  "--mailbox", "--file",  "--begin",    "--end",
-                                                "--next-day", "--dir", "--dated", "--resume", "--days",
-                                                "--interval"};
-const std::set<std::string> kBulletinOptions = {"--desc",  "--mailbox", "--keyword", "--begin",    "--end",
-                                                "--next-day", "--dir", "--dated",   "--resume", "--days",
-                                                "--interval"};
-const std::set<std::string> kUploadOptions = {"--desc",     "--mailbox",  "--if-exists", "--begin",  "--end",
-                                              "--dir",      "--dated",    "--sent-dir",  "--sent-dated",
-                                              "--resume",   "--days",     "--interval"};
-const std::set<std::string> kAutoSyncOptions = {"--desc", "--mailbox", "--interval", "--dir", "--dated", "--resume"};
+const std::set<std::string> kDownloadOptions = {"--desc",   "--mailbox",  "--file",    "--begin",
+                                                "--end",    "--next-day", "--dir",     "--dated",
+                                                "--resume", "--days",     "--interval"};
+const std::set<std::string> kBulletinOptions = {"--desc",   "--mailbox",  "--keyword", "--begin",
+                                                "--end",    "--next-day", "--dir",     "--dated",
+                                                "--resume", "--days",     "--interval"};
+const std::set<std::string> kUploadOptions = {
+    "--desc",  "--mailbox",  "--if-exists",  "--begin",  "--end",  "--dir",
+    "--dated", "--sent-dir", "--sent-dated", "--resume", "--days", "--interval"};
+const std::set<std::string> kAutoSyncOptions = {"--desc", "--mailbox", "--interval",
+                                                "--dir",  "--dated",   "--resume"};
 
 bool applyDownload(Apply& a, execution::DownloadForm& f) {
     const bool bulletin = f.source == execution::DownloadSource::Bulletin;
     if (!a.only(bulletin ? kBulletinOptions : kDownloadOptions)) return false;
     a.text("--desc", f.description);
     a.text(bulletin ? "--keyword" : "--file", f.fileName);
-    return a.mailbox(execution::TaskMailboxes(), f.mailbox) && a.time("--begin", f.begin) && a.time("--end", f.end) &&
-           a.yesNo("--next-day", f.nextDay) && a.directory("--dir", f.directory) && a.yesNo("--dated", f.dated) &&
+    return a.mailbox(execution::TaskMailboxes(), f.mailbox) && a.time("--begin", f.begin) &&
+           a.time("--end", f.end) && a.yesNo("--next-day", f.nextDay) &&
+           a.directory("--dir", f.directory) && a.yesNo("--dated", f.dated) &&
            a.yesNo("--resume", f.resume) && a.schedule(f.schedule);
 }
 
@@ -266,31 +277,34 @@ bool applyUpload(Apply& a, execution::UploadForm& f) {
             return a.fail("--if-exists wants overwrite or rename");
         }
     }
-    return a.mailbox(execution::TaskMailboxes(), f.mailbox) && a.time("--begin", f.begin) && a.time("--end", f.end) &&
-           a.directory("--dir", f.uploadDirectory) && a.yesNo("--dated", f.uploadDated) &&
-           a.directory("--sent-dir", f.sentDirectory) && a.yesNo("--sent-dated", f.sentDated) &&
-           a.yesNo("--resume", f.resume) && a.schedule(f.schedule);
+    return a.mailbox(execution::TaskMailboxes(), f.mailbox) && a.time("--begin", f.begin) &&
+           a.time("--end", f.end) && a.directory("--dir", f.uploadDirectory) &&
+           a.yesNo("--dated", f.uploadDated) && a.directory("--sent-dir", f.sentDirectory) &&
+           a.yesNo("--sent-dated", f.sentDated) && a.yesNo("--resume", f.resume) &&
+           a.schedule(f.schedule);
 }
 
 bool applyAutoSync(Apply& a, execution::AutoSyncForm& f) {
     if (!a.only(kAutoSyncOptions)) return false;
     a.text("--desc", f.description);
     a.interval(f.intervalMinutes);
-    return a.mailbox(execution::AutoSyncMailboxes(), f.mailbox) && a.directory("--dir", f.directory) &&
-           a.yesNo("--dated", f.datedByFileDate) && a.yesNo("--resume", f.resume);
+    return a.mailbox(execution::AutoSyncMailboxes(), f.mailbox) &&
+           a.directory("--dir", f.directory) && a.yesNo("--dated", f.datedByFileDate) &&
+           a.yesNo("--resume", f.resume);
 }
 
-int report(const char* command, const SaveOutcome& outcome, const AnsweringPrompt& prompt, bool printId) {
+int report(const char* command, const SaveOutcome& outcome, const AnsweringPrompt& prompt,
+           bool printId) {
     switch (outcome.result) {
-    case SaveResult::Saved:
-        if (printId) std::printf("%s\n", outcome.taskId.c_str());
-        return kDone;
-    case SaveResult::Refused:
-        std::fprintf(stderr, "%s\n", outcome.message.c_str());
-        if (prompt.asked()) complain(command, "answered No; --yes answers Yes");
-        return kRefused;
-    case SaveResult::Failed:
-        break;
+        case SaveResult::Saved:
+            if (printId) std::printf("%s\n", outcome.taskId.c_str());
+            return kDone;
+        case SaveResult::Refused:
+            std::fprintf(stderr, "%s\n", outcome.message.c_str());
+            if (prompt.answeredNo()) complain(command, "answered No; --yes answers Yes");
+            return kRefused;
+        case SaveResult::Failed:
+            break;
     }
     std::fprintf(stderr, "%s\n", outcome.message.c_str());
     return kFailed;
@@ -298,22 +312,28 @@ int report(const char* command, const SaveOutcome& outcome, const AnsweringPromp
 
 // --- subcommands ----------------------------------------------------------------------
 
-const char* onOff(int planstate) { return planstate >= 1 ? "enabled" : "disabled"; }
-std::string orDash(const std::string& text) { return text.empty() ? "-" : text; }
+const char* onOff(int planstate) {
+    return planstate >= 1 ? "enabled" : "disabled";
+}
+std::string orDash(const std::string& text) {
+    return text.empty() ? "-" : text;
+}
 std::string nextRunText(const catalogue::NextRunTime& t) {
     return t ? catalogue::FormatDateTime(platform::toLocalTime(*t)) : "-";
 }
 
 void printLine(const char* kind, const catalogue::TaskPlan& t, const std::string& schedule) {
     std::printf("%s\t%s\t%s\t%s\t%s\t%s\t%s\t%s\t%s\n", kind, t.planid.c_str(), onOff(t.planstate),
-                orDash(t.mailname).c_str(), orDash(t.plandes).c_str(), schedule.c_str(), orDash(t.lastresult).c_str(),
-                orDash(t.laruntime).c_str(), nextRunText(t.nextRun).c_str());
+                orDash(t.mailname).c_str(), orDash(t.plandes).c_str(), schedule.c_str(),
+                orDash(t.lastresult).c_str(), orDash(t.laruntime).c_str(),
+                nextRunText(t.nextRun).c_str());
 }
 
 int list(TaskSession& session, const TaskArguments& args) {
     if (!args.positional.empty() || !args.options.empty()) return kUsage;
     CModule& m = session.module();
-    std::printf("kind\tid\tstate\tmailbox\tdescription\tschedule\tlast result\tlast run\tnext run\n");
+    std::printf(
+        "kind\tid\tstate\tmailbox\tdescription\tschedule\tlast result\tlast run\tnext run\n");
     for (const DownloadTask& t : m.DownloadTasks()) {
         printLine(t.plantype == 2 ? "bulletin" : "download", t, execution::ScheduleText(t));
     }
@@ -324,8 +344,12 @@ int list(TaskSession& session, const TaskArguments& args) {
     return kDone;
 }
 
-void field(const char* name, const std::string& value) { std::printf("%-11s %s\n", name, value.c_str()); }
-void field(const char* name, int value) { field(name, std::to_string(value)); }
+void field(const char* name, const std::string& value) {
+    std::printf("%-11s %s\n", name, value.c_str());
+}
+void field(const char* name, int value) {
+    field(name, std::to_string(value));
+}
 
 void showCommon(const catalogue::TaskPlan& t) {
     field("planid", t.planid);
@@ -391,7 +415,8 @@ int show(TaskSession& session, const TaskArguments& args) {
     return kDone;
 }
 
-execution::FormScope scopeFor(TaskSession& session, AnsweringPrompt& prompt, const std::string& editedId) {
+execution::FormScope scopeFor(TaskSession& session, AnsweringPrompt& prompt,
+                              const std::string& editedId) {
     execution::FormScope scope;
     scope.module = &session.module();
     scope.prompt = &prompt;
@@ -408,7 +433,8 @@ int add(TaskSession& session, const TaskArguments& args) {
     SaveOutcome outcome;
     if (kind == "download" || kind == "bulletin") {
         execution::DownloadForm form;
-        form.source = kind == "bulletin" ? execution::DownloadSource::Bulletin : execution::DownloadSource::Mailbox;
+        form.source = kind == "bulletin" ? execution::DownloadSource::Bulletin
+                                         : execution::DownloadSource::Mailbox;
         if (!applyDownload(apply, form)) return usageFault("add", apply.error);
         outcome = execution::SaveDownloadTask(form, scope, session.clock(), session.operatorCode());
     } else if (kind == "upload") {
@@ -505,14 +531,19 @@ int setState(TaskSession& session, const TaskArguments& args, int state) {
         updated = m.UpdateAutoSyncRow(id, "", "", "", state);
     }
     if (updated != 1) {
-        complain(state == 1 ? "enable" : "disable", "the task table could not be updated (see the system log)");
+        complain(state == 1 ? "enable" : "disable",
+                 "the task table could not be updated (see the system log)");
         return kFailed;
     }
     return kDone;
 }
 
-int enable(TaskSession& session, const TaskArguments& args) { return setState(session, args, 1); }
-int disable(TaskSession& session, const TaskArguments& args) { return setState(session, args, 0); }
+int enable(TaskSession& session, const TaskArguments& args) {
+    return setState(session, args, 1);
+}
+int disable(TaskSession& session, const TaskArguments& args) {
+    return setState(session, args, 0);
+}
 
 // The subcommands, by name. Commands that act on a task's runs (through the thread
 // manager) join this table with the same signature.
@@ -529,20 +560,26 @@ constexpr TaskSubcommand kSubcommands[] = {
 const char* const kUsageText =
     "list | show ID | add KIND [options] | edit ID [options] | delete ID | enable ID | disable ID\n"
     "      [--operator CODE] (default: VANTREL_OPERATOR, then OpertID of Client.ini)\n"
-    "      KIND: download | bulletin | upload | autosync. Options (edit changes only those given):\n"
-    "        --desc TEXT            task description (at most 40 bytes, a Chinese character counts 2)\n"
+    "      KIND: download | bulletin | upload | autosync. Options (edit changes only those "
+    "given):\n"
+    "        --desc TEXT            task description (at most 40 bytes, a Chinese character counts "
+    "2)\n"
     "        --mailbox CODE         FTP_A_QS, FTP_B_QS or FTP_SG (autosync: FTP_A_QS or FTP_B_QS)\n"
     "        --file RULE            download: file-name rule, e.g. \"*.%\"\n"
     "        --keyword TEXT         bulletin: keyword of the bulletin names\n"
     "        --begin HH:MM --end HH:MM   daily window (download, bulletin, upload)\n"
-    "        --next-day [yes|no]    download, bulletin: the window ends on the next day (default no)\n"
+    "        --next-day [yes|no]    download, bulletin: the window ends on the next day (default "
+    "no)\n"
     "        --dir DIR              target directory (upload: the directory uploaded from); a\n"
     "                               trailing /\"YYYYMMDD\" is the same as --dated\n"
-    "        --dated [yes|no]       files go to a dated subdirectory (autosync: by file date; default no)\n"
+    "        --dated [yes|no]       files go to a dated subdirectory (autosync: by file date; "
+    "default no)\n"
     "        --sent-dir DIR --sent-dated [yes|no]   upload: where uploaded files are moved\n"
-    "        --if-exists overwrite|rename           upload: a file the server has (default overwrite)\n"
+    "        --if-exists overwrite|rename           upload: a file the server has (default "
+    "overwrite)\n"
     "        --resume [yes|no]      resume interrupted transfers (default yes)\n"
-    "        --days daily|MASK      run every day (default) or on the days of seven 0/1, Monday first\n"
+    "        --days daily|MASK      run every day (default) or on the days of seven 0/1, Monday "
+    "first\n"
     "        --interval N           minutes between runs, 3 to 60 (default 10; autosync 5)\n"
     "        --yes                  answer Yes when the directory is used by another task\n"
     "      exit codes: 0 done, 1 failed, 2 usage, 4 refused by a check (its text is printed)";
@@ -557,17 +594,20 @@ int tasks(Environment& environment, const std::vector<std::string>& arguments) {
         if (arguments[0] == s.name) sub = &s;
     }
     if (sub == nullptr) {
-        std::fprintf(stderr, "vantrel-cli tasks: unknown subcommand '%s'\nusage: vantrel-cli tasks %s\n",
+        std::fprintf(stderr,
+                     "vantrel-cli tasks: unknown subcommand '%s'\nusage: vantrel-cli tasks %s\n",
                      arguments[0].c_str(), kUsageText);
         return kUsage;
     }
     TaskArguments args;
-    if (!parseArguments(sub->name, std::vector<std::string>(arguments.begin() + 1, arguments.end()), args)) {
+    if (!parseArguments(sub->name, std::vector<std::string>(arguments.begin() + 1, arguments.end()),
+                        args)) {
         return kUsage;
     }
     const auto operatorCode = operatorOf(environment, args);
     if (!operatorCode) {
-        complain(sub->name, "请输入操作员！ (--operator, VANTREL_OPERATOR or OpertID in Client.ini)");
+        complain(sub->name,
+                 "请输入操作员！ (--operator, VANTREL_OPERATOR or OpertID in Client.ini)");
         return kFailed;
     }
     TaskSession session(environment, *operatorCode);
@@ -579,8 +619,10 @@ int tasks(Environment& environment, const std::vector<std::string>& arguments) {
 }  // namespace
 
 std::vector<Command> taskCommands() {
-    return {{"tasks", kUsageText, "the scheduled tasks in the task tables: list, show, add, edit, delete, enable, disable",
-             tasks}};
+    return {
+        {"tasks", kUsageText,
+         "the scheduled tasks in the task tables: list, show, add, edit, delete, enable, disable",
+         tasks}};
 }
 
 }  // namespace vantrel::cli

@@ -18,10 +18,10 @@ using catalogue::EqualsIgnoreCase;
 using catalogue::TrimText;
 using catalogue::UploadTask;
 
-constexpr std::size_t kTextLimit = 40;    // descriptions, file names, keywords
-constexpr std::size_t kPathLimit = 256;   // a directory must stay below this many bytes
-constexpr int kShortestWindow = 10;       // minutes
-constexpr int kLongestWindow = 24 * 60;   // minutes
+constexpr std::size_t kTextLimit = 40;   // descriptions, file names, keywords
+constexpr std::size_t kPathLimit = 256;  // a directory must stay below this many bytes
+constexpr int kShortestWindow = 10;      // minutes
+constexpr int kLongestWindow = 24 * 60;  // minutes
 
 constexpr const char* kDescriptionEmpty = "任务描述不能为空！";
 constexpr const char* kUploadDescriptionEmpty = "任务描述不能为空";
@@ -29,14 +29,17 @@ constexpr const char* kDescriptionTooLong =
     "任务描述所占字节数不能超过40字节（英文字符占1个字节，中文字符占2字节）！";
 constexpr const char* kMailboxEmpty = "信箱名称不能为空!";
 constexpr const char* kFileNameEmpty = "文件名称不能为空!";
-constexpr const char* kFileNameTooLong = "文件名所占字节数不能超过40字节（英文字符占1个字节，中文字符占2字节）！";
+constexpr const char* kFileNameTooLong =
+    "文件名所占字节数不能超过40字节（英文字符占1个字节，中文字符占2字节）！";
 constexpr const char* kKeywordEmpty = "关键字不能为空!";
-constexpr const char* kKeywordTooLong = "关键字所占字节数不能超过40字节（英文字符占1个字节，中文字符占2字节）！";
+constexpr const char* kKeywordTooLong =
+    "关键字所占字节数不能超过40字节（英文字符占1个字节，中文字符占2字节）！";
 constexpr const char* kWindowTooShort = "开始时间必须在结束时间之前,且不能小于10分钟！";
 constexpr const char* kWindowTooLong = "开始时间与结束时间间隔不能大于24小时!";
 constexpr const char* kDirectoryTooLong = "该目录[%s]过长，为了正确下载文件，请重新选择下载目录！";
 constexpr const char* kDirectoryInvalid = "该目录[%s]无效，请重新选择！";
-constexpr const char* kDirectoryShared = "该目录[%s]已被其他任务使用，下载同名文件，将可能发生冲突，是否继续？";
+constexpr const char* kDirectoryShared =
+    "该目录[%s]已被其他任务使用，下载同名文件，将可能发生冲突，是否继续？";
 constexpr const char* kUploadDirectoryEmpty = "上传目录不能为空,请重新选择！";
 constexpr const char* kSentDirectoryEmpty = "已上传目录不能为空,请重新选择！";
 constexpr const char* kUploadDirectoryTooLong = "该目录[%s]过长，请重新选择上传目录！";
@@ -54,10 +57,15 @@ std::string withPath(const char* pattern, const std::string& path) {
     return text.substr(0, at) + path + text.substr(at + 2);
 }
 
-FormCheck refuse(FormField field, std::string message) { return {false, field, std::move(message)}; }
-FormCheck accept() { return {true, FormField::None, {}}; }
+FormCheck refuse(FormField field, std::string message) {
+    return {false, field, std::move(message)};
+}
+FormCheck accept() {
+    return {true, FormField::None, {}};
+}
 
-std::optional<FormCheck> checkText(const std::string& text, FormField field, const char* empty, const char* tooLong) {
+std::optional<FormCheck> checkText(const std::string& text, FormField field, const char* empty,
+                                   const char* tooLong) {
     const std::string trimmed = TrimText(text);
     if (trimmed.empty()) return refuse(field, empty);
     if (platform::gbkLength(trimmed) > kTextLimit) return refuse(field, tooLong);
@@ -69,9 +77,12 @@ std::optional<FormCheck> checkInterval(int minutes) {
     return std::nullopt;
 }
 
-int minutesOf(TimeOfDay t) { return t.hour * 60 + t.minute; }
+int minutesOf(TimeOfDay t) {
+    return t.hour * 60 + t.minute;
+}
 
-std::optional<FormCheck> checkWindow(TimeOfDay begin, TimeOfDay end, bool nextDay, bool limitToOneDay) {
+std::optional<FormCheck> checkWindow(TimeOfDay begin, TimeOfDay end, bool nextDay,
+                                     bool limitToOneDay) {
     const int span = minutesOf(end) + (nextDay ? kLongestWindow : 0) - minutesOf(begin);
     if (span < kShortestWindow) return refuse(FormField::Times, kWindowTooShort);
     if (limitToOneDay && span > kLongestWindow) return refuse(FormField::Times, kWindowTooLong);
@@ -87,7 +98,8 @@ struct DirectoryText {
 DirectoryText splitDatedSuffix(const std::string& text) {
     const std::string trimmed = TrimText(text);
     const std::string suffix = kDatedDirectorySuffix;
-    if (trimmed.size() < suffix.size() || trimmed.compare(trimmed.size() - suffix.size(), suffix.size(), suffix) != 0) {
+    if (trimmed.size() < suffix.size() ||
+        trimmed.compare(trimmed.size() - suffix.size(), suffix.size(), suffix) != 0) {
         return {trimmed, false};
     }
     // Nothing but the suffix: the root keeps its separator.
@@ -99,7 +111,8 @@ DirectoryText splitDatedSuffix(const std::string& text) {
 // directory must be absolute (a relative one would depend on the running program's
 // working directory) and representable in the tables' GBK, or the stored path would name
 // another directory.
-std::optional<FormCheck> checkDirectory(const std::string& path, FormField field, const char* tooLong) {
+std::optional<FormCheck> checkDirectory(const std::string& path, FormField field,
+                                        const char* tooLong) {
     if (platform::gbkLength(path) >= kPathLimit) return refuse(field, withPath(tooLong, path));
     std::error_code ec;
     const std::filesystem::path p(path);
@@ -116,12 +129,15 @@ std::string comparable(std::string path) {
 }
 
 // Asks whether a download directory another task writes to may be shared.
-std::optional<FormCheck> checkSharedReceiveDirectory(const std::string& path, const FormScope& scope) {
-    if (!scope.module->planDir().IsDirectoryInUse(CPlanDir::Kind::Receive, path, scope.editedTaskId)) {
+std::optional<FormCheck> checkSharedReceiveDirectory(const std::string& path,
+                                                     const FormScope& scope) {
+    if (!scope.module->planDir().IsDirectoryInUse(CPlanDir::Kind::Receive, path,
+                                                  scope.editedTaskId)) {
         return std::nullopt;
     }
     const std::string question = withPath(kDirectoryShared, path);
-    if (scope.prompt != nullptr && scope.prompt->askYesNo(kAppCaption, question, UserPrompt::Icon::Question)) {
+    if (scope.prompt != nullptr &&
+        scope.prompt->askYesNo(kAppCaption, question, UserPrompt::Icon::Question)) {
         return std::nullopt;
     }
     return refuse(FormField::Directory, question);
@@ -158,7 +174,9 @@ ScheduleForm scheduleOf(const Task& task) {
     return s;
 }
 
-TimeOfDay timeOrMidnight(const std::string& text) { return ParseTimeOfDay(text).value_or(TimeOfDay{}); }
+TimeOfDay timeOrMidnight(const std::string& text) {
+    return ParseTimeOfDay(text).value_or(TimeOfDay{});
+}
 
 std::string today(const platform::Clock& clock) {
     const platform::LocalTime t = clock.localNow();
@@ -177,7 +195,9 @@ Task newTask(const platform::Clock& clock, const std::string& operatorCode) {
     return task;
 }
 
-SaveOutcome refused(const FormCheck& check) { return {SaveResult::Refused, check.field, check.message, {}}; }
+SaveOutcome refused(const FormCheck& check) {
+    return {SaveResult::Refused, check.field, check.message, {}};
+}
 
 catalogue::TaskSchedule scheduleFor(const DownloadTask& t) {
     return {t.planstate, t.begindate, t.begintime, t.endtime, t.curweek, t.nextday != 0};
@@ -192,20 +212,25 @@ catalogue::TaskSchedule scheduleFor(const AutoSyncTask& t) {
 // Adds or modifies the checked record, then mirrors it, with its next run, in the
 // catalogue's memory.
 template <class Task, class Add, class Modify, class Put>
-SaveOutcome store(Task& task, const FormScope& scope, const platform::Clock& clock, Add add, Modify modify, Put put) {
+SaveOutcome store(Task& task, const FormScope& scope, const platform::Clock& clock, Add add,
+                  Modify modify, Put put) {
     std::string message;
     catalogue::CModule& module = *scope.module;
-    const int written = scope.editedTaskId.empty() ? (module.*add)(task, message) : (module.*modify)(task, message);
+    const int written =
+        scope.editedTaskId.empty() ? (module.*add)(task, message) : (module.*modify)(task, message);
     if (written != 1) return {SaveResult::Failed, FormField::None, message, task.planid};
     task.nextRun = catalogue::FirstNextRun(scheduleFor(task), clock.now());
     (module.*put)(task);
     return {SaveResult::Saved, FormField::None, {}, task.planid};
 }
 
+// The record the form is applied to: a new one, or the loaded task being edited.
 template <class Task, class Find>
-std::optional<Task> baseRecord(const FormScope& scope, const platform::Clock& clock, const std::string& operatorCode,
+std::optional<Task> baseRecord(const FormScope& scope, const platform::Clock& clock,
+                               const std::string& operatorCode,
+                               Task (*make)(const platform::Clock&, const std::string&),
                                Find find) {
-    if (scope.editedTaskId.empty()) return newTask<Task>(clock, operatorCode);
+    if (scope.editedTaskId.empty()) return make(clock, operatorCode);
     return (scope.module->*find)(scope.editedTaskId);
 }
 
@@ -215,10 +240,11 @@ SaveOutcome notLoaded(const std::string& taskId) {
 
 const char* kWeekdayNames[] = {"一", "二", "三", "四", "五", "六", "日"};
 
-std::string scheduleText(const std::string& begindate, const std::string& begintime, const std::string& endtime,
-                         const std::string& curweek, bool nextDay) {
+std::string scheduleText(const std::string& begindate, const std::string& begintime,
+                         const std::string& endtime, const std::string& curweek, bool nextDay) {
     const std::string end = (nextDay ? "次日" : "") + endtime;
-    if (curweek.empty() || curweek == "1111111") return "从" + begindate + "起,每天" + begintime + "--" + end;
+    if (curweek.empty() || curweek == "1111111")
+        return "从" + begindate + "起,每天" + begintime + "--" + end;
     std::string days;
     for (std::size_t i = 0; i < 7 && i < curweek.size(); ++i) {
         if (curweek[i] != '1') continue;
@@ -237,20 +263,24 @@ const std::vector<TaskMailbox>& TaskMailboxes() {
 }
 
 const std::vector<TaskMailbox>& AutoSyncMailboxes() {
-    static const std::vector<TaskMailbox> mailboxes = {{"FTP_A_QS", "A股信箱"}, {"FTP_B_QS", "B股信箱"}};
+    static const std::vector<TaskMailbox> mailboxes = {{"FTP_A_QS", "A股信箱"},
+                                                       {"FTP_B_QS", "B股信箱"}};
     return mailboxes;
 }
 
-std::optional<std::string> MailboxCode(const std::vector<TaskMailbox>& mailboxes, const std::string& codeOrName) {
+std::optional<std::string> MailboxCode(const std::vector<TaskMailbox>& mailboxes,
+                                       const std::string& codeOrName) {
     for (const TaskMailbox& m : mailboxes) {
-        if (EqualsIgnoreCase(codeOrName, m.code) || codeOrName == m.name) return std::string(m.code);
+        if (EqualsIgnoreCase(codeOrName, m.code) || codeOrName == m.name)
+            return std::string(m.code);
     }
     return std::nullopt;
 }
 
 std::optional<TimeOfDay> ParseTimeOfDay(const std::string& text) {
     const std::size_t colon = text.find(':');
-    if (colon == std::string::npos || colon == 0 || colon > 2 || text.size() != colon + 3) return std::nullopt;
+    if (colon == std::string::npos || colon == 0 || colon > 2 || text.size() != colon + 3)
+        return std::nullopt;
     for (std::size_t i = 0; i < text.size(); ++i) {
         if (i != colon && (text[i] < '0' || text[i] > '9')) return std::nullopt;
     }
@@ -270,11 +300,14 @@ std::string FormatTimeOfDay(TimeOfDay t) {
 FormCheck CheckDownloadForm(const DownloadForm& form, const FormScope& scope, DownloadTask& task) {
     // The schedule dialog is closed, and so checked, before the task dialog's OK.
     if (auto r = checkInterval(form.schedule.intervalMinutes)) return *r;
-    if (auto r = checkText(form.description, FormField::Description, kDescriptionEmpty, kDescriptionTooLong)) return *r;
+    if (auto r = checkText(form.description, FormField::Description, kDescriptionEmpty,
+                           kDescriptionTooLong))
+        return *r;
     if (TrimText(form.mailbox).empty()) return refuse(FormField::Mailbox, kMailboxEmpty);
     const bool bulletin = form.source == DownloadSource::Bulletin;
-    if (auto r = checkText(form.fileName, FormField::FileName, bulletin ? kKeywordEmpty : kFileNameEmpty,
-                           bulletin ? kKeywordTooLong : kFileNameTooLong)) {
+    if (auto r =
+            checkText(form.fileName, FormField::FileName, bulletin ? kKeywordEmpty : kFileNameEmpty,
+                      bulletin ? kKeywordTooLong : kFileNameTooLong)) {
         return *r;
     }
     if (auto r = checkWindow(form.begin, form.end, form.nextDay, true)) return *r;
@@ -298,7 +331,8 @@ FormCheck CheckDownloadForm(const DownloadForm& form, const FormScope& scope, Do
 
 FormCheck CheckUploadForm(const UploadForm& form, const FormScope& scope, UploadTask& task) {
     if (auto r = checkInterval(form.schedule.intervalMinutes)) return *r;
-    if (auto r = checkText(form.description, FormField::Description, kUploadDescriptionEmpty, kDescriptionTooLong)) {
+    if (auto r = checkText(form.description, FormField::Description, kUploadDescriptionEmpty,
+                           kDescriptionTooLong)) {
         return *r;
     }
     if (TrimText(form.mailbox).empty()) return refuse(FormField::Mailbox, kMailboxEmpty);
@@ -306,11 +340,16 @@ FormCheck CheckUploadForm(const UploadForm& form, const FormScope& scope, Upload
     if (auto r = checkWindow(form.begin, form.end, false, false)) return *r;
     const DirectoryText send = splitDatedSuffix(form.uploadDirectory);
     const DirectoryText sent = splitDatedSuffix(form.sentDirectory);
-    if (TrimText(form.uploadDirectory).empty()) return refuse(FormField::Directory, kUploadDirectoryEmpty);
-    if (TrimText(form.sentDirectory).empty()) return refuse(FormField::SentDirectory, kSentDirectoryEmpty);
-    if (auto r = checkDirectory(send.path, FormField::Directory, kUploadDirectoryTooLong)) return *r;
-    if (auto r = checkDirectory(sent.path, FormField::SentDirectory, kSentDirectoryTooLong)) return *r;
-    if (comparable(send.path) == comparable(sent.path)) return refuse(FormField::SentDirectory, kSameDirectories);
+    if (TrimText(form.uploadDirectory).empty())
+        return refuse(FormField::Directory, kUploadDirectoryEmpty);
+    if (TrimText(form.sentDirectory).empty())
+        return refuse(FormField::SentDirectory, kSentDirectoryEmpty);
+    if (auto r = checkDirectory(send.path, FormField::Directory, kUploadDirectoryTooLong))
+        return *r;
+    if (auto r = checkDirectory(sent.path, FormField::SentDirectory, kSentDirectoryTooLong))
+        return *r;
+    if (comparable(send.path) == comparable(sent.path))
+        return refuse(FormField::SentDirectory, kSameDirectories);
     // Two upload tasks on one directory would send and move the same files, so a
     // directory in use is refused outright rather than asked about.
     const CPlanDir& planDir = scope.module->planDir();
@@ -337,7 +376,9 @@ FormCheck CheckUploadForm(const UploadForm& form, const FormScope& scope, Upload
 
 FormCheck CheckAutoSyncForm(const AutoSyncForm& form, const FormScope& scope, AutoSyncTask& task) {
     if (auto r = checkInterval(form.intervalMinutes)) return *r;
-    if (auto r = checkText(form.description, FormField::Description, kDescriptionEmpty, kDescriptionTooLong)) return *r;
+    if (auto r = checkText(form.description, FormField::Description, kDescriptionEmpty,
+                           kDescriptionTooLong))
+        return *r;
     if (TrimText(form.mailbox).empty()) return refuse(FormField::Mailbox, kMailboxEmpty);
     const DirectoryText dir = splitDatedSuffix(form.directory);
     if (auto r = checkDirectory(dir.path, FormField::Directory, kDirectoryTooLong)) return *r;
@@ -347,12 +388,16 @@ FormCheck CheckAutoSyncForm(const AutoSyncForm& form, const FormScope& scope, Au
     const std::string description = TrimText(form.description);
     const std::string mailbox = TrimText(form.mailbox);
     std::vector<AutoSyncTask> others = scope.module->AutoSyncTasks();
-    std::erase_if(others, [&](const AutoSyncTask& t) { return t.plantype == 2 || t.planid == scope.editedTaskId; });
+    std::erase_if(others, [&](const AutoSyncTask& t) {
+        return t.plantype == 2 || t.planid == scope.editedTaskId;
+    });
     for (const AutoSyncTask& t : others) {
-        if (t.plandes == description) return refuse(FormField::Description, kDuplicateAutoSyncDescription);
+        if (t.plandes == description)
+            return refuse(FormField::Description, kDuplicateAutoSyncDescription);
     }
     for (const AutoSyncTask& t : others) {
-        if (EqualsIgnoreCase(t.mailname, mailbox)) return refuse(FormField::Mailbox, kDuplicateAutoSyncMailbox);
+        if (EqualsIgnoreCase(t.mailname, mailbox))
+            return refuse(FormField::Mailbox, kDuplicateAutoSyncMailbox);
     }
 
     task.plandes = description;
@@ -423,38 +468,42 @@ AutoSyncTask NewAutoSyncTask(const platform::Clock& clock, const std::string& op
     return task;
 }
 
-SaveOutcome SaveDownloadTask(const DownloadForm& form, const FormScope& scope, const platform::Clock& clock,
-                             const std::string& operatorCode) {
-    auto task = baseRecord<DownloadTask>(scope, clock, operatorCode, &catalogue::CModule::FindDownloadTask);
+SaveOutcome SaveDownloadTask(const DownloadForm& form, const FormScope& scope,
+                             const platform::Clock& clock, const std::string& operatorCode) {
+    auto task = baseRecord<DownloadTask>(scope, clock, operatorCode, NewDownloadTask,
+                                         &catalogue::CModule::FindDownloadTask);
     if (!task) return notLoaded(scope.editedTaskId);
     const FormCheck check = CheckDownloadForm(form, scope, *task);
     if (!check.accepted) return refused(check);
-    return store(*task, scope, clock, &catalogue::CModule::AddDownloadTask, &catalogue::CModule::ModifyDownloadTask,
-                 &catalogue::CModule::PutDownloadTask);
+    return store(*task, scope, clock, &catalogue::CModule::AddDownloadTask,
+                 &catalogue::CModule::ModifyDownloadTask, &catalogue::CModule::PutDownloadTask);
 }
 
-SaveOutcome SaveUploadTask(const UploadForm& form, const FormScope& scope, const platform::Clock& clock,
-                           const std::string& operatorCode) {
-    auto task = baseRecord<UploadTask>(scope, clock, operatorCode, &catalogue::CModule::FindUploadTask);
+SaveOutcome SaveUploadTask(const UploadForm& form, const FormScope& scope,
+                           const platform::Clock& clock, const std::string& operatorCode) {
+    auto task = baseRecord<UploadTask>(scope, clock, operatorCode, NewUploadTask,
+                                       &catalogue::CModule::FindUploadTask);
     if (!task) return notLoaded(scope.editedTaskId);
     const FormCheck check = CheckUploadForm(form, scope, *task);
     if (!check.accepted) return refused(check);
-    return store(*task, scope, clock, &catalogue::CModule::AddUploadTask, &catalogue::CModule::ModifyUploadTask,
-                 &catalogue::CModule::PutUploadTask);
+    return store(*task, scope, clock, &catalogue::CModule::AddUploadTask,
+                 &catalogue::CModule::ModifyUploadTask, &catalogue::CModule::PutUploadTask);
 }
 
-SaveOutcome SaveAutoSyncTask(const AutoSyncForm& form, const FormScope& scope, const platform::Clock& clock,
-                             const std::string& operatorCode) {
-    auto task = baseRecord<AutoSyncTask>(scope, clock, operatorCode, &catalogue::CModule::FindAutoSyncTask);
+SaveOutcome SaveAutoSyncTask(const AutoSyncForm& form, const FormScope& scope,
+                             const platform::Clock& clock, const std::string& operatorCode) {
+    auto task = baseRecord<AutoSyncTask>(scope, clock, operatorCode, NewAutoSyncTask,
+                                         &catalogue::CModule::FindAutoSyncTask);
     if (!task) return notLoaded(scope.editedTaskId);
     const FormCheck check = CheckAutoSyncForm(form, scope, *task);
     if (!check.accepted) return refused(check);
-    return store(*task, scope, clock, &catalogue::CModule::AddAutoSyncTask, &catalogue::CModule::ModifyAutoSyncTask,
-                 &catalogue::CModule::PutAutoSyncTask);
+    return store(*task, scope, clock, &catalogue::CModule::AddAutoSyncTask,
+                 &catalogue::CModule::ModifyAutoSyncTask, &catalogue::CModule::PutAutoSyncTask);
 }
 
 std::string ScheduleText(const DownloadTask& task) {
-    return scheduleText(task.begindate, task.begintime, task.endtime, task.curweek, task.nextday != 0);
+    return scheduleText(task.begindate, task.begintime, task.endtime, task.curweek,
+                        task.nextday != 0);
 }
 
 std::string ScheduleText(const UploadTask& task) {

@@ -34,7 +34,8 @@ const std::vector<TaskMailbox>& TaskMailboxes();
 const std::vector<TaskMailbox>& AutoSyncMailboxes();
 // The code for a code or display name of `mailboxes` (codes compared ignoring case);
 // nothing when it is not one of them.
-std::optional<std::string> MailboxCode(const std::vector<TaskMailbox>& mailboxes, const std::string& codeOrName);
+std::optional<std::string> MailboxCode(const std::vector<TaskMailbox>& mailboxes,
+                                       const std::string& codeOrName);
 
 struct TimeOfDay {
     int hour = 0;    // 0..23
@@ -126,9 +127,12 @@ struct FormScope {
 // Each check runs the rules in the dialog's order. On acceptance it writes the form's
 // fields into `task` and leaves the other fields (id, owner, first day, state, results)
 // as they are; on refusal `task` is untouched.
-FormCheck CheckDownloadForm(const DownloadForm& form, const FormScope& scope, catalogue::DownloadTask& task);
-FormCheck CheckUploadForm(const UploadForm& form, const FormScope& scope, catalogue::UploadTask& task);
-FormCheck CheckAutoSyncForm(const AutoSyncForm& form, const FormScope& scope, catalogue::AutoSyncTask& task);
+FormCheck CheckDownloadForm(const DownloadForm& form, const FormScope& scope,
+                            catalogue::DownloadTask& task);
+FormCheck CheckUploadForm(const UploadForm& form, const FormScope& scope,
+                          catalogue::UploadTask& task);
+FormCheck CheckAutoSyncForm(const AutoSyncForm& form, const FormScope& scope,
+                            catalogue::AutoSyncTask& task);
 
 // The form of a stored task, for editing.
 DownloadForm DownloadFormOf(const catalogue::DownloadTask& task);
@@ -137,10 +141,12 @@ AutoSyncForm AutoSyncFormOf(const catalogue::AutoSyncTask& task);
 
 // A new task's record before its form is applied: a fresh id, the owner, today as the
 // first day and the scheduled state.
-catalogue::DownloadTask NewDownloadTask(const platform::Clock& clock, const std::string& operatorCode);
+catalogue::DownloadTask NewDownloadTask(const platform::Clock& clock,
+                                        const std::string& operatorCode);
 catalogue::UploadTask NewUploadTask(const platform::Clock& clock, const std::string& operatorCode);
 // An auto-sync task runs all day: its window is 00:00-23:59.
-catalogue::AutoSyncTask NewAutoSyncTask(const platform::Clock& clock, const std::string& operatorCode);
+catalogue::AutoSyncTask NewAutoSyncTask(const platform::Clock& clock,
+                                        const std::string& operatorCode);
 
 // Checks the form and writes the task: a new task when `scope.editedTaskId` is empty (added
 // to the table, then to the catalogue's memory), else the edited one, which must be loaded.
@@ -151,12 +157,12 @@ struct SaveOutcome {
     std::string message;  // the refusal or the catalogue's failure text
     std::string taskId;
 };
-SaveOutcome SaveDownloadTask(const DownloadForm& form, const FormScope& scope, const platform::Clock& clock,
-                             const std::string& operatorCode);
-SaveOutcome SaveUploadTask(const UploadForm& form, const FormScope& scope, const platform::Clock& clock,
-                           const std::string& operatorCode);
-SaveOutcome SaveAutoSyncTask(const AutoSyncForm& form, const FormScope& scope, const platform::Clock& clock,
-                             const std::string& operatorCode);
+SaveOutcome SaveDownloadTask(const DownloadForm& form, const FormScope& scope,
+                             const platform::Clock& clock, const std::string& operatorCode);
+SaveOutcome SaveUploadTask(const UploadForm& form, const FormScope& scope,
+                           const platform::Clock& clock, const std::string& operatorCode);
+SaveOutcome SaveAutoSyncTask(const AutoSyncForm& form, const FormScope& scope,
+                             const platform::Clock& clock, const std::string& operatorCode);
 
 // The task list's schedule text: "从%s起,每天%s--%s", "从%s起,每周%s%s--%s" and their
 // "次日" forms; auto-sync tasks use the every-day form.
