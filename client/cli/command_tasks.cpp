@@ -42,8 +42,9 @@ class AnsweringPrompt final : public UserPrompt {
     explicit AnsweringPrompt(bool yes) : yes_(yes) {}
     bool askYesNo(const std::string& caption, const std::string& text, Icon) override {
         answeredNo_ = !yes_;
-        if (yes_)
+        if (yes_) {
             std::fprintf(stderr, "%s: %s [answered: yes (--yes)]\n", caption.c_str(), text.c_str());
+        }
         return yes_;
     }
     void show(const std::string& caption, const std::string& text, Icon) override {
@@ -113,8 +114,7 @@ bool parseArguments(const char* command, const std::vector<std::string>& argumen
 class TaskSession {
   public:
     TaskSession(Environment& environment, std::string operatorCode)
-        : environment_(environment),
-          context_(environment.context()),
+        : context_(environment.context()),
           module_(context_, planDir_),
           operatorCode_(std::move(operatorCode)) {
         module_.SetOperator(operatorCode_);
@@ -126,10 +126,8 @@ class TaskSession {
     CModule& module() { return module_; }
     const platform::Clock& clock() const { return *context_.clock; }
     const std::string& operatorCode() const { return operatorCode_; }
-    Environment& environment() { return environment_; }
 
   private:
-    Environment& environment_;
     Context context_;
     catalogue::CPlanDir planDir_;
     CModule module_;
