@@ -204,7 +204,11 @@ TEST_F(TaskFormsTest, aSharedDirectoryAnsweredNoWritesNothingAndYesSavesTheTask)
     // setup: one task already writes to the directory
     const SaveOutcome first = SaveDownloadTask(downloadForm(), scope_, clock_, "OP01");
     ASSERT_EQ(first.result, SaveResult::Saved) << first.message;
+    // The task being edited does not share its directory with itself.
+    scope_.editedTaskId = first.taskId;
+    ASSERT_EQ(SaveDownloadTask(downloadForm(), scope_, clock_, "OP01").result, SaveResult::Saved);
     ASSERT_TRUE(prompt_.questions.empty());
+    scope_.editedTaskId.clear();
     DownloadForm second = downloadForm();
     second.description = "第二个";
     const std::string question = "该目录[" + target_.string() +
@@ -225,12 +229,6 @@ TEST_F(TaskFormsTest, aSharedDirectoryAnsweredNoWritesNothingAndYesSavesTheTask)
     prompt_.answer = true;
     EXPECT_EQ(SaveDownloadTask(second, scope_, clock_, "OP01").result, SaveResult::Saved);
     EXPECT_EQ(storedDownloadTasks(), 2u);
-
-    // The task being edited does not share its directory with itself.
-    prompt_.questions.clear();
-    scope_.editedTaskId = first.taskId;
-    EXPECT_EQ(SaveDownloadTask(downloadForm(), scope_, clock_, "OP01").result, SaveResult::Saved);
-    EXPECT_TRUE(prompt_.questions.empty());
 }
 
 TEST_F(TaskFormsTest, aSavedTaskReadsBackAsItsFormAndAnEditKeepsItsIdAndFirstDay) {
