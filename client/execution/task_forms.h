@@ -114,10 +114,10 @@ struct FormCheck {
     std::string message;  // the refusal shown to the operator; empty when accepted
 };
 
-// What a check needs besides the form. `module` supplies the directory registry and the
-// auto-sync tasks for the duplicate refusals; `prompt` asks whether a directory another
-// task uses may be shared (No refuses, with the question as the message). `editedTaskId`
-// is empty for a new task.
+// What a check needs besides the form. `module` (required) supplies the directory
+// registry and the auto-sync tasks for the duplicate refusals; `prompt` asks, on the
+// calling thread, whether a download directory another task uses may be shared (No, or no
+// prompt, refuses with the question as the message). `editedTaskId` is empty for a new task.
 struct FormScope {
     catalogue::CModule* module = nullptr;
     UserPrompt* prompt = nullptr;
