@@ -73,6 +73,7 @@ struct Command {
 std::vector<Command> runCommands();  // command_run.cpp
 std::vector<Command> gatewayCommands();  // command_login.cpp
 std::vector<Command> mailboxCommands();  // command_mailbox.cpp
+std::vector<Command> taskCommands();  // command_tasks.cpp
 std::vector<Command> serveCommands();  // command_serve.cpp
 
 // tasks run|stop|again ID: handed to a running client, else carried out in this process

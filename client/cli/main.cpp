@@ -15,7 +15,7 @@ using vantrel::cli::Command;
 std::vector<Command> allCommands() {
     std::vector<Command> commands;
     for (auto group : {vantrel::cli::runCommands, vantrel::cli::gatewayCommands, vantrel::cli::mailboxCommands,
-                       vantrel::cli::serveCommands}) {
+                       vantrel::cli::taskCommands, vantrel::cli::serveCommands}) {
         for (const Command& c : group()) commands.push_back(c);
     }
     return commands;
