@@ -70,13 +70,6 @@ public:
         scheduler_.stop();
         if (core_) core_->exit();
     }
-    // The commands other vantrel-cli processes posted.
-    void takeInbox() {
-        for (const InboxCommand& command : CommandInbox(environment_.installation()).take()) {
-            std::string error;
-            if (!scheduler_.execute(command, error)) environment_.logs().writeSysLog(error);
-        }
-    }
     TaskScheduler& scheduler() { return scheduler_; }
 
 private:
@@ -102,7 +95,8 @@ int serve(Environment& environment, const std::vector<std::string>& arguments) {
         return 1;
     }
     std::fprintf(stderr, "vantrel-cli serve: running; SIGTERM or SIGINT stops it\n");
-    while (!signals.waitSecond()) client.takeInbox();
+    while (!signals.waitSecond()) {
+    }
     std::fprintf(stderr, "vantrel-cli serve: stopping\n");
     client.exit();
     return 0;

@@ -557,6 +557,8 @@ constexpr TaskSubcommand kSubcommands[] = {
 
 const char* const kUsageText =
     "list | show ID | add KIND [options] | edit ID [options] | delete ID | enable ID | disable ID\n"
+    "      | run ID | stop ID | again ID   (start now, stop, download again: handed to a running\n"
+    "        client; without one, run and again run the task here and wait for its end)\n"
     "      [--operator CODE] (default: VANTREL_OPERATOR, then OpertID of Client.ini)\n"
     "      KIND: download | bulletin | upload | autosync. Options (edit changes only those "
     "given):\n"
@@ -582,10 +584,20 @@ const char* const kUsageText =
     "        --yes                  answer Yes when the directory is used by another task\n"
     "      exit codes: 0 done, 1 failed, 2 usage, 4 refused by a check (its text is printed)";
 
+// The subcommands that act on a task's run rather than on the tables.
+bool isRunCommand(const std::string& name) { return name == "run" || name == "stop" || name == "again"; }
+
 int tasks(Environment& environment, const std::vector<std::string>& arguments) {
     if (arguments.empty()) {
         std::fprintf(stderr, "usage: vantrel-cli tasks %s\n", kUsageText);
         return kUsage;
+    }
+    if (isRunCommand(arguments[0])) {
+        if (arguments.size() != 2) {
+            std::fprintf(stderr, "usage: vantrel-cli tasks %s\n", kUsageText);
+            return kUsage;
+        }
+        return taskRunCommand(environment, arguments[0], arguments[1]);
     }
     const TaskSubcommand* sub = nullptr;
     for (const TaskSubcommand& s : kSubcommands) {
@@ -608,9 +620,15 @@ int tasks(Environment& environment, const std::vector<std::string>& arguments) {
                  "请输入操作员！ (--operator, VANTREL_OPERATOR or OpertID in Client.ini)");
         return kFailed;
     }
-    TaskSession session(environment, *operatorCode);
-    const int rc = sub->run(session, args);
+    int rc = kDone;
+    {
+        TaskSession session(environment, *operatorCode);
+        rc = sub->run(session, args);
+    }
     if (rc == kUsage) std::fprintf(stderr, "usage: vantrel-cli tasks %s\n", kUsageText);
+    // A running client (serve or the window) reloads the tables it has in memory.
+    const std::string name = sub->name;
+    if (rc == kDone && name != "list" && name != "show") notifyRunningClient(environment);
     return rc;
 }
 
@@ -619,7 +637,7 @@ int tasks(Environment& environment, const std::vector<std::string>& arguments) {
 std::vector<Command> taskCommands() {
     return {
         {"tasks", kUsageText,
-         "the scheduled tasks in the task tables: list, show, add, edit, delete, enable, disable",
+         "the scheduled tasks: list, show, add, edit, delete, enable, disable, run, stop, again",
          tasks}};
 }
 

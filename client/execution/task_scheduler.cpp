@@ -63,6 +63,8 @@ void TaskScheduler::start(int workerCount) {
     ThreadManagerOptions o;
     o.download = &downloads_;
     o.makeSession = [this] { return makeSession(); };
+    // Commands another vantrel-cli posted are taken once a second by the plan monitor.
+    o.housekeeping = [this] { takeInbox(); };
     if (options_.stopStep) o.stopStep = *options_.stopStep;
     threads_ = std::make_unique<CPlanThreadMgr>(context_, process_, std::move(o));
     threads_->StartThreads(workerCount);
@@ -72,6 +74,13 @@ void TaskScheduler::initialiseToday() { flags_.LoadFlags(); }
 
 void TaskScheduler::stop() {
     if (threads_) threads_->StopThreads();
+}
+
+void TaskScheduler::takeInbox() {
+    for (const InboxCommand& command : CommandInbox(context_.installation).take()) {
+        std::string error;
+        if (!execute(command, error) && context_.logs) (void)context_.logs->writeSysLog(error);
+    }
 }
 
 bool TaskScheduler::execute(const InboxCommand& command, std::string& error) {

@@ -3,7 +3,8 @@
 // `vantrel-cli serve`) start and stop it. It owns the task catalogue, the flag files, the
 // registry of open block state, the task models and the thread manager, and provides the
 // start-up steps that install them (block-state list, background threads, today's flag
-// files). The task commands of the user interface go through it.
+// files). The task commands of the user interface go through it, and so do those another
+// vantrel-cli posts to the installation's command inbox.
 //
 // Thread: construction, the start-up steps and stop() on the front end's main thread; the
 // task commands and snapshots from any thread.
@@ -65,6 +66,7 @@ public:
 
 private:
     std::unique_ptr<CVornFtp> makeSession() const;
+    void takeInbox();
 
     const Context context_;
     GatewayProcessState& process_;
