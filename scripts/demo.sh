@@ -88,6 +88,19 @@ cmp "$work/outgoing_20261208.txt" "$work/mailboxes/FTP_SG/outgoing_20261208.txt"
 cli ls FTP_SG
 echo "uploaded byte-exact: $work/mailboxes/FTP_SG/outgoing_20261208.txt"
 
+# A scheduled download task of the demo mailbox, run now through the scheduler: listed,
+# fetched in blocks by the transfer workers, verified, delivered, recorded.
+mkdir -p "$work/scheduled"
+echo "\$ vantrel-cli tasks add download --desc 演示下载任务 --mailbox FTP_A_QS --file '*.*' ..."
+task=$("$bin/vantrel-cli" --root "$root" tasks add download --desc 演示下载任务 --mailbox FTP_A_QS \
+         --file '*.*' --dir "$work/scheduled" --begin 00:00 --end 23:59 --days daily --yes)
+cli tasks list
+cli tasks run "$task"
+for f in quotes_20261208.txt clearing_20261208.dat; do
+  cmp "$work/mailboxes/FTP_A_QS/$f" "$work/scheduled/$f"
+done
+echo "scheduled run delivered byte-exact into $work/scheduled"
+
 today=$(date +%Y%m%d)
 log="$root/log/SysLog$today.log"
 echo "--- $log"
