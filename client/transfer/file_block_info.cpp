@@ -237,7 +237,11 @@ bool FileBlockInfo::open(const TransferItem& item, bool isUpload, std::string_vi
     if (resumed_) {
         reloadState();
     } else {
-        if (!mapStateFile(blockCount, false)) return false;
+        if (!mapStateFile(blockCount, false)) {
+            // No state file, no data file: a fresh ".tmp" without one would only be left behind.
+            if (!isUpload) (void)deleteFile(dataPath_, "");
+            return false;
+        }
         initialiseState(item, blockCount, orgCode, mailbox, ftpType);
         if (!flush(0, state_.size())) {
             state_.close();
@@ -253,7 +257,7 @@ bool FileBlockInfo::openDownload(const TransferItem& item) {
         errorText_ = target.status().text();
         return false;
     }
-    dataPath_ = target->string() + ".tmp";
+    dataPath_ = partialPathFor(*target);
     statePath_ = dataPath_.string() + ".~block";
 
     std::error_code ec;
@@ -505,6 +509,12 @@ std::optional<CPkgSize::Packet> FileBlockInfo::awaiting(BlockTask& block, std::i
     return controllers_[block.index()]->awaiting(offset);
 }
 
+std::optional<CPkgSize::Packet> FileBlockInfo::awaitingSerial(BlockTask& block, std::string_view serial) {
+    std::lock_guard lock(stateMutex_);
+    if (!block.hasControllerLocked()) return std::nullopt;
+    return controllers_[block.index()]->awaitingSerial(serial);
+}
+
 bool FileBlockInfo::packetDone(BlockTask& block, std::int64_t packetOffset, int slotKind) {
     std::lock_guard lock(stateMutex_);
     if (!block.hasControllerLocked()) {
@@ -661,7 +671,11 @@ void FileBlockInfo::setStopRequest(bool stop) {
     flush(0, bs::kHeaderSize);
 }
 
-void FileBlockInfo::close() {
+void FileBlockInfo::close() { closeAndMaybeDiscard(false); }
+
+void FileBlockInfo::closeKeepingData() { closeAndMaybeDiscard(true); }
+
+void FileBlockInfo::closeAndMaybeDiscard(bool keepData) {
     setStopRequest(true);
     for (int i = 0; i < 120 && isTaken(); ++i) std::this_thread::sleep_for(options_.retryPause);
 
@@ -680,7 +694,7 @@ void FileBlockInfo::close() {
         state_.close();
     }
     closeDataFile();
-    if (finalState != kFileComplete && finalState != kFileFailed) return;
+    if (keepData || (finalState != kFileComplete && finalState != kFileFailed)) return;
     if (!isUpload_ && !deleteFile(dataPath_, "")) {
         log("删除文件[" + pathText(dataPath_) + "]失败，请手工处理该文件！");
     }

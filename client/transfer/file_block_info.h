@@ -148,6 +148,8 @@ public:
     bool markSent(BlockTask& block, const CPkgSize::Packet& packet, std::string_view serial);
     // The in-flight packet of `block` at `offset`, if any.
     std::optional<CPkgSize::Packet> awaiting(BlockTask& block, std::int64_t offset);
+    // The in-flight packet of `block` whose request carried `serial`, if any.
+    std::optional<CPkgSize::Packet> awaitingSerial(BlockTask& block, std::string_view serial);
     // The answer for the packet at `packetOffset` arrived: the slot is refilled, the bytes
     // transferred grow, header and record are persisted. `slotKind`: CPkgSize::kDownloadSlots
     // or kUploadSlots. False with errorText() set on failure.
@@ -177,6 +179,10 @@ public:
     // Ends the transfer: waits for workers to let go of their blocks, unmaps and closes
     // everything; a complete or failed file loses its ".tmp" (downloads) and its state file.
     void close();
+    // close() that keeps the data file and the state file whatever the file state: a
+    // finished download whose digest could not be checked yet, which a later run only
+    // verifies.
+    void closeKeepingData();
 
     const std::string& errorText() const { return errorText_; }
     const std::filesystem::path& dataPath() const { return dataPath_; }
@@ -192,6 +198,7 @@ public:
 private:
     friend class BlockTask;
 
+    void closeAndMaybeDiscard(bool keepData);
     bool openDownload(const TransferItem& item);
     bool openUpload(const TransferItem& item);
     // Deletes any earlier state, creates the data file at full size.
