@@ -111,8 +111,9 @@ int CDownLoadFile::DeleteList() {
 }
 
 void CDownLoadFile::removePartialFiles(const std::string& fileName) {
-    auto partial = localPathInside(receiveDirectory_, fileName + ".tmp");
-    if (!partial) return;
+    auto target = localPathInside(receiveDirectory_, fileName);
+    if (!target) return;
+    const Result<std::filesystem::path> partial = partialPathFor(target.value());
     auto report = [this](const std::filesystem::path& path, int err) {
         lastError_ = "文件[" + path.string() + "]删除失败！请手动处理该文件!" +
                      printf1("%2$s, 错误代码：%1$d", err, std::strerror(err));
@@ -293,7 +294,9 @@ bool CDownLoadFile::LoadWorkItems() {
         item->loadTime = row.trimmed("loadtime");
         item->retry = 0;
         item->row = r;
-        auto partial = localPathInside(receiveDirectory_, item->fileName + ".tmp");
+        auto target = localPathInside(receiveDirectory_, item->fileName);
+        const Result<std::filesystem::path> partial =
+            target ? Result<std::filesystem::path>(partialPathFor(target.value())) : target.status();
         std::error_code ec;
         if (!partial || !std::filesystem::exists(partial.value(), ec)) {
             if (item->downSize != "0" || flag != "0") list_->SetFieldValues(r, {{"downsize", "0"}, {"flag", "0"}});
@@ -403,7 +406,9 @@ int CDownLoadFile::startFileLocked(DownloadWorkItem& item) {
     taskLog(item.retry > 0 ? printf1("开始第(%d)次重复下载文件[%s]", item.retry, item.fileName)
                            : printfText("开始下载文件[%s]", item.fileName),
             0);
-    auto partial = localPathInside(receiveDirectory_, item.fileName + ".tmp");
+    auto target = localPathInside(receiveDirectory_, item.fileName);
+    const Result<std::filesystem::path> partial =
+        target ? Result<std::filesystem::path>(partialPathFor(target.value())) : target.status();
     int fd = -1;
     std::string error;
     if (partial) {
