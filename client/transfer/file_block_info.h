@@ -10,7 +10,6 @@
 
 #include <cstdint>
 #include <filesystem>
-#include <fstream>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -21,6 +20,7 @@
 
 #include "client/transfer/pkg_size.h"
 #include "platform/clock.h"
+#include "platform/file_system.h"
 #include "platform/mapped_file.h"
 
 namespace vantrel {
@@ -126,6 +126,8 @@ public:
         std::function<void(std::string_view)> systemLog;
         // Between deletion attempts and stop polls; tests shorten it.
         std::chrono::milliseconds retryPause{500};
+        // Carries the data and state file I/O; null is the machine's. Must outlive the object.
+        platform::FileSystem* files = nullptr;
     };
 
     explicit FileBlockInfo(Options options);
@@ -236,8 +238,10 @@ private:
     std::vector<std::unique_ptr<BlockTask>> blocks_;
     std::vector<std::unique_ptr<CPkgSize>> controllers_;
 
+    platform::FileSystem& files() const { return options_.files ? *options_.files : platform::FileSystem::real(); }
+
     std::mutex dataMutex_;
-    std::fstream data_;
+    std::unique_ptr<platform::File> data_;
 };
 
 }  // namespace vantrel

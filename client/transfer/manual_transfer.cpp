@@ -62,6 +62,7 @@ FileBlockInfo::Options fileOptions(const ManualTransferEnvironment& env) {
     FileBlockInfo::Options o;
     o.clock = env.options.clock;
     o.systemLog = env.systemLog;
+    o.files = env.files;
     return o;
 }
 

@@ -32,6 +32,7 @@ struct ManualTransferEnvironment {
     TransferObserver* observer = nullptr;  // with `prompt`: the interactive variants
     UserPrompt* prompt = nullptr;
     int attempts = 3;  // per block and for the digest query, for a lost session or time-out
+    platform::FileSystem* files = nullptr;  // the transfer's file I/O; null is the machine's
 };
 
 // The digest query of a finished transfer got no usable answer in any attempt; the data

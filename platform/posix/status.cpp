@@ -56,7 +56,7 @@ Status statusFromErrno(int err, const std::string& context) {
     if (kind == ErrorKind::Ok) return Status::ok();
     std::string text = std::generic_category().message(err);
     if (!context.empty()) text = context + ": " + text;
-    return Status::error(kind, std::move(text));
+    return Status::systemError(kind, std::move(text), err);
 }
 
 }  // namespace vantrel
