@@ -106,7 +106,10 @@ int BlockMover::sendNext() {
         batchPending_ = true;
         batchRequested_ = options_.clock->tick();
     }
-    auto packet = file_.nextPacket(block_, !download_);
+    bool unsaved = false;
+    auto packet = file_.nextPacket(block_, !download_, &unsaved);
+    // A window that cannot be saved (a full disk) fails the block instead of waiting for it.
+    if (unsaved) return fail(-1, title_ + file_.errorText());
     if (!packet) return 0;
     const auto offset = static_cast<std::int32_t>(packet->offset);
     const auto length = static_cast<std::int32_t>(packet->length);

@@ -464,8 +464,9 @@ bool FileBlockInfo::attachControllers(bool resumed) {
     return true;
 }
 
-std::optional<CPkgSize::Packet> FileBlockInfo::nextPacket(BlockTask& block, bool lowestOffset) {
+std::optional<CPkgSize::Packet> FileBlockInfo::nextPacket(BlockTask& block, bool lowestOffset, bool* unsaved) {
     std::lock_guard lock(stateMutex_);
+    if (unsaved) *unsaved = false;
     if (!block.hasControllerLocked()) {
         errorText_ = "文件块对应的滑动窗口信息指针为空！";
         return std::nullopt;
@@ -475,6 +476,7 @@ std::optional<CPkgSize::Packet> FileBlockInfo::nextPacket(BlockTask& block, bool
     if (!packet) return std::nullopt;
     if (!flushRecord(block.index())) {
         c.giveBack(packet->slot);
+        if (unsaved) *unsaved = true;
         return std::nullopt;
     }
     return packet;

@@ -142,8 +142,10 @@ public:
               std::string_view ftpType);
 
     // The next packet to send of `block` (round robin, or the lowest offset for uploads); its
-    // slot is in flight and persisted. Empty when the window is full or nothing is ready.
-    std::optional<CPkgSize::Packet> nextPacket(BlockTask& block, bool lowestOffset = false);
+    // slot is in flight and persisted. Empty when the window is full or nothing is ready, or
+    // when the slot could not be persisted: then `*unsaved` (if given) is true and
+    // errorText() says why.
+    std::optional<CPkgSize::Packet> nextPacket(BlockTask& block, bool lowestOffset = false, bool* unsaved = nullptr);
     // Puts a packet taken by nextPacket back to ready (it could not be sent).
     void giveBack(BlockTask& block, const CPkgSize::Packet& packet);
     // Records the request sent for the packet: serial number and send time, persisted.

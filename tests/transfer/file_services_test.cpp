@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "client/transfer/local_path.h"
+#include "tests/support/no_space_file_system.h"
 #include "tests/transfer/transfer_gateway_fixture.h"
 
 namespace vantrel::testing {
@@ -263,6 +264,26 @@ TEST_F(FileServices, longNamesDownloadWithTheirStateFilesWithinTheNameLimit) {
     EXPECT_EQ(downloadFile(*handle, downloadRequest(chinese + "文z", 10), env, error), -2);
     EXPECT_NE(error.find("超过本地文件名上限255字节"), std::string::npos) << error;
     EXPECT_TRUE(fs::is_empty(root.path() / "recv"));
+}
+
+// The disk fills at the sizing of the ".tmp", at a block-state flush or at a data write:
+// each run ends with the system's reason, delivers nothing, and a run with space completes
+// byte-exact from what the full-disk runs kept.
+TEST_F(FileServices, fullDiskDuringADownloadFailsClearlyAndALaterRunCompletes) {
+    const std::string bytes = putRemote("f.dat", 200000);
+    testing::NoSpaceFileSystem disk;
+    env.files = &disk;
+    for (int n = 1; n <= 12; ++n) {
+        disk.failFrom(n);
+        std::string error;
+        EXPECT_NE(downloadFile(*handle, downloadRequest("f.dat", 200000), env, error), 0) << n;
+        EXPECT_NE(error.find("No space left on device"), std::string::npos) << n << ": " << error;
+        EXPECT_FALSE(fs::exists(root.path() / "recv" / "f.dat")) << n;
+        disk.spaceBack();
+    }
+    std::string error;
+    ASSERT_EQ(downloadFile(*handle, downloadRequest("f.dat", 200000), env, error), 0) << error;
+    EXPECT_TRUE(readLocal(root.path() / "recv" / "f.dat") == bytes);
 }
 
 }  // namespace
