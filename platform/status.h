@@ -29,21 +29,25 @@ public:
     static Status ok() { return Status(); }
     static Status error(ErrorKind kind, std::string text) { return Status(kind, std::move(text)); }
 
+    // A failure reported by the system with errno `code`.
+    static Status systemError(ErrorKind kind, std::string text, int code) {
+        Status s(kind, std::move(text));
+        s.code_ = code;
+        return s;
+    }
+
     bool isOk() const { return kind_ == ErrorKind::Ok; }
     explicit operator bool() const { return isOk(); }
     ErrorKind kind() const { return kind_; }
     const std::string& text() const { return text_; }
-    // The errno value behind a failure made by statusFromErrno (log lines show the number);
-    // 0 otherwise.
-    int systemError() const { return systemError_; }
+    // The errno value of a system failure (statusFromErrno); 0 otherwise.
+    int systemCode() const { return code_; }
 
 private:
-    friend Status statusFromErrno(int err, const std::string& context);
-    Status(ErrorKind kind, std::string text, int systemError = 0)
-        : kind_(kind), text_(std::move(text)), systemError_(systemError) {}
+    Status(ErrorKind kind, std::string text) : kind_(kind), text_(std::move(text)) {}
     ErrorKind kind_ = ErrorKind::Ok;
     std::string text_;
-    int systemError_ = 0;
+    int code_ = 0;
 };
 
 // Maps an errno value to a Status; the one place that decides which errno means which kind.

@@ -7,6 +7,7 @@
 #include "client/app/notifier.h"
 #include "client/app/user_prompt.h"
 #include "platform/clock.h"
+#include "platform/file_system.h"
 
 namespace vantrel {
 
@@ -18,6 +19,10 @@ struct Context {
     Notifier* notifier = nullptr;
     UserPrompt* prompt = nullptr;
     Logs* logs = nullptr;
+    // What the catalogue and the transfers write through; null is the machine's.
+    platform::FileSystem* files = nullptr;
+
+    platform::FileSystem& fileSystem() const { return files ? *files : platform::FileSystem::real(); }
 };
 
 }  // namespace vantrel

@@ -1,9 +1,5 @@
 #include "client/catalogue/dbf_file.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
@@ -30,59 +26,48 @@ void putInt16(std::uint8_t* p, int v) {
 }
 
 // Reads exactly `size` bytes at `offset`; false on error or end of file.
-bool readExactly(int fd, std::int64_t offset, void* data, std::size_t size) {
-    auto* out = static_cast<char*>(data);
-    std::size_t done = 0;
-    while (done < size) {
-        ssize_t n = ::pread(fd, out + done, size - done, static_cast<off_t>(offset + done));
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return false;
-        done += static_cast<std::size_t>(n);
-    }
-    return true;
+bool readExactly(platform::File& file, std::int64_t offset, void* data, std::size_t size) {
+    Result<std::size_t> n = file.readAt(offset, data, size);
+    return n && n.value() == size;
 }
 
 char upperAscii(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; }
 
 }  // namespace
 
-DbfFile::DbfFile(const platform::Clock& clock) : clock_(clock) {}
+DbfFile::DbfFile(const platform::Clock& clock, platform::FileSystem& files) : clock_(clock), files_(files) {}
 
 DbfFile::~DbfFile() { close(); }
 
 bool DbfFile::open(const std::filesystem::path& path, int mode) {
     close();
     error_ = kNoError;
+    writeFailed_ = false;
     if (mode != kReadOnly && mode != kReadWrite) {
         error_ = kBadMode;
         return false;
     }
-    int fd = ::open(path.c_str(), (mode == kReadOnly ? O_RDONLY : O_RDWR) | O_CLOEXEC);
-    if (fd < 0) {
+    Result<std::unique_ptr<platform::File>> file =
+        files_.open(path, mode == kReadOnly ? platform::OpenMode::kRead : platform::OpenMode::kReadWrite);
+    Result<std::int64_t> length = file ? file.value()->size() : Result<std::int64_t>(file.status());
+    if (!length) {
         error_ = kOpenFailed;
         return false;
     }
-    struct stat st {};
-    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-        ::close(fd);
-        error_ = kOpenFailed;
-        return false;
-    }
-    if (!validateAndLoad(fd, st.st_size)) {
-        ::close(fd);
+    if (!validateAndLoad(*file.value(), length.value())) {
         fields_.clear();
         recordCount_ = headerLength_ = recordLength_ = 0;
         return false;
     }
-    fd_ = fd;
+    file_ = std::move(file.value());
     mode_ = mode;
     return true;
 }
 
-bool DbfFile::validateAndLoad(int fd, std::int64_t fileLength) {
+bool DbfFile::validateAndLoad(platform::File& file, std::int64_t fileLength) {
     error_ = kInvalidTable;
     std::uint8_t header[kFileHeaderSize];
-    if (!readExactly(fd, 0, header, sizeof header)) return false;
+    if (!readExactly(file, 0, header, sizeof header)) return false;
     if (header[0] != 0x03 && header[0] != 0x30) return false;
     for (int i = 12; i < 28; ++i) {
         if (header[i] != 0) return false;
@@ -98,7 +83,7 @@ bool DbfFile::validateAndLoad(int fd, std::int64_t fileLength) {
     if (recordCount > kMaxRecordCount || fieldCount < 0 || fieldCount > kMaxFieldCount) return false;
 
     std::vector<std::uint8_t> block(static_cast<std::size_t>(headerLength - kFileHeaderSize));
-    if (!block.empty() && !readExactly(fd, kFileHeaderSize, block.data(), block.size())) return false;
+    if (!block.empty() && !readExactly(file, kFileHeaderSize, block.data(), block.size())) return false;
 
     std::vector<DbfField> fields;
     bool terminated = false;
@@ -137,8 +122,8 @@ bool DbfFile::validateAndLoad(int fd, std::int64_t fileLength) {
     return true;
 }
 
-void DbfFile::close() {
-    if (fd_ < 0) return;
+bool DbfFile::close() {
+    if (!file_) return true;
     if (mode_ == kReadWrite) {
         const platform::LocalTime today = clock_.localNow();
         std::uint8_t header[kFileHeaderSize] = {};
@@ -154,9 +139,11 @@ void DbfFile::close() {
             writeAt(end, &kEndOfFile, 1);
         }
     }
-    ::close(fd_);
-    fd_ = -1;
+    if (!file_->close()) writeFailed_ = true;
+    file_.reset();
     mode_ = 0;
+    if (writeFailed_) error_ = kWriteFailed;
+    return !writeFailed_;
 }
 
 int DbfFile::readRecord(int index, char* buffer) {
@@ -165,7 +152,7 @@ int DbfFile::readRecord(int index, char* buffer) {
         return -1;
     }
     const std::int64_t at = headerLength_ + static_cast<std::int64_t>(index) * recordLength_;
-    if (!readExactly(fd_, at, buffer, static_cast<std::size_t>(recordLength_))) {
+    if (!readExactly(*file_, at, buffer, static_cast<std::size_t>(recordLength_))) {
         error_ = kShortRead;
         return -1;
     }
@@ -179,7 +166,7 @@ int DbfFile::readRecords(int first, int count, char* buffer) {
     }
     count = std::min(count, recordCount_ - first);
     const std::int64_t at = headerLength_ + static_cast<std::int64_t>(first) * recordLength_;
-    if (!readExactly(fd_, at, buffer, static_cast<std::size_t>(count) * recordLength_)) {
+    if (!readExactly(*file_, at, buffer, static_cast<std::size_t>(count) * recordLength_)) {
         error_ = kShortRead;
         return -1;
     }
@@ -236,15 +223,11 @@ bool DbfFile::writeCount() {
 }
 
 bool DbfFile::writeAt(std::int64_t offset, const char* data, std::size_t size) {
-    std::size_t done = 0;
-    while (done < size) {
-        ssize_t n = ::pwrite(fd_, data + done, size - done, static_cast<off_t>(offset + done));
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) {
-            error_ = kWriteFailed;
-            return false;
-        }
-        done += static_cast<std::size_t>(n);
+    if (!file_->writeAt(offset, data, size)) {
+        // Remembered for close(): a table whose writes failed is not reported as saved.
+        writeFailed_ = true;
+        error_ = kWriteFailed;
+        return false;
     }
     return true;
 }

@@ -9,11 +9,13 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "platform/clock.h"
+#include "platform/file_system.h"
 
 namespace vantrel::catalogue {
 
@@ -44,16 +46,18 @@ public:
     static constexpr int kMaxFieldCount = 100;
     static constexpr std::int64_t kMaxRecordCount = 100'000'000;
 
-    // `clock` gives the last-update date written at close; it must outlive the handle.
-    explicit DbfFile(const platform::Clock& clock);
+    // `clock` gives the last-update date written at close; `files` carries every read and
+    // write. Both must outlive the handle.
+    explicit DbfFile(const platform::Clock& clock, platform::FileSystem& files = platform::FileSystem::real());
     ~DbfFile();
     DbfFile(const DbfFile&) = delete;
     DbfFile& operator=(const DbfFile&) = delete;
 
     // Opens and validates; false with error() set on failure.
     bool open(const std::filesystem::path& path, int mode);
-    // A read-write table gets its header rewritten and the end-of-file marker placed.
-    void close();
+    // A read-write table gets its header rewritten and the end-of-file marker placed. False
+    // (error 18) when that or an earlier write of this handle failed, or the close did.
+    bool close();
 
     // 0 on success, -1 on failure (error 20 or 17). `buffer` holds recordLength() bytes.
     int readRecord(int index, char* buffer);
@@ -67,7 +71,7 @@ public:
     // Index of the field whose name equals `name` ignoring ASCII case, or -1.
     int findField(std::string_view name) const;
 
-    bool isOpen() const { return fd_ >= 0; }
+    bool isOpen() const { return file_ != nullptr; }
     int mode() const { return mode_; }
     int error() const { return error_; }
     int fieldCount() const { return static_cast<int>(fields_.size()); }
@@ -78,12 +82,14 @@ public:
     const std::uint8_t* lastUpdate() const { return lastUpdate_; }
 
 private:
-    bool validateAndLoad(int fd, std::int64_t fileLength);
+    bool validateAndLoad(platform::File& file, std::int64_t fileLength);
     bool writeCount();
     bool writeAt(std::int64_t offset, const char* data, std::size_t size);
 
     const platform::Clock& clock_;
-    int fd_ = -1;
+    platform::FileSystem& files_;
+    std::unique_ptr<platform::File> file_;
+    bool writeFailed_ = false;
     int mode_ = 0;
     std::uint8_t lastUpdate_[3] = {0, 0, 0};
     std::vector<DbfField> fields_;

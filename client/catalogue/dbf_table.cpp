@@ -1,8 +1,5 @@
 #include "client/catalogue/dbf_table.h"
 
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
@@ -24,105 +21,73 @@ std::string format(const char* pattern, int code) {
 
 bool isBlank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\0'; }
 
-class Fd {
-public:
-    explicit Fd(int fd) : fd_(fd) {}
-    ~Fd() {
-        if (fd_ >= 0) ::close(fd_);
-    }
-    Fd(const Fd&) = delete;
-    Fd& operator=(const Fd&) = delete;
-    int get() const { return fd_; }
-    bool closeChecked() {
-        int fd = fd_;
-        fd_ = -1;
-        return ::close(fd) == 0;
-    }
-
-private:
-    int fd_;
-};
-
-// Reads up to `size` bytes; the count read, or -1.
-ssize_t readSome(int fd, char* data, std::size_t size) {
-    std::size_t done = 0;
-    while (done < size) {
-        ssize_t n = ::read(fd, data + done, size - done);
-        if (n < 0 && errno == EINTR) continue;
-        if (n < 0) return -1;
-        if (n == 0) break;
-        done += static_cast<std::size_t>(n);
-    }
-    return static_cast<ssize_t>(done);
-}
-
-bool writeAll(int fd, const char* data, std::size_t size) {
-    std::size_t done = 0;
-    while (done < size) {
-        ssize_t n = ::write(fd, data + done, size - done);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return false;
-        done += static_cast<std::size_t>(n);
-    }
-    return true;
-}
-
-// Copies the table at `path` into "<path>.tmp" without the records for which `drop`
-// answers true, fixes the copy's record count and renames it over the original. Records
-// are read in chunks of ten; a chunk asks for no more than what remains of the records,
-// and only fewer bytes than asked is a failure.
-int rewriteTable(const std::filesystem::path& path,
-                 const std::function<bool(int index, const char* record)>& drop) {
+// Copies the table at `path` without the records for which `drop` answers true, fixes the
+// copy's record count and puts it in place of the original as one durable replacement.
+// Records are read in chunks of ten; a chunk asks for no more than what remains of the
+// records, and only fewer bytes than asked is a failure.
+int rewriteTable(const std::filesystem::path& path, const std::function<bool(int index, const char* record)>& drop,
+                 platform::FileSystem& files) {
     platform::RealClock& clock = platform::RealClock::instance();
-    DbfFile table(clock);
+    DbfFile table(clock, files);
     if (!table.open(path, DbfFile::kReadOnly)) return -1;
     const int headerLength = table.headerLength();
     const int recordLength = table.recordLength();
     const int count = table.recordCount();
     table.close();
 
-    Fd in(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
-    if (in.get() < 0) return -1;
-    const std::filesystem::path tmp = path.string() + ".tmp";
-    Fd out(::open(tmp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
-    if (out.get() < 0) return -1;
-    auto fail = [&tmp]() {
-        std::error_code ignored;
-        std::filesystem::remove(tmp, ignored);
-        return -1;
-    };
+    Result<std::unique_ptr<platform::File>> in = files.open(path, platform::OpenMode::kRead);
+    if (!in) return -1;
+    const Status replaced = platform::replaceFileDurably(files, path, [&](const std::filesystem::path& temporary) {
+        Result<std::unique_ptr<platform::File>> opened = files.open(temporary, platform::OpenMode::kCreateTruncate);
+        if (!opened) return opened.status();
+        platform::File& out = *opened.value();
+        std::int64_t readAt = 0;
+        std::int64_t writeAt = 0;
+        auto copy = [&](const char* data, std::size_t size) {
+            Status s = out.writeAt(writeAt, data, size);
+            writeAt += static_cast<std::int64_t>(size);
+            return s;
+        };
+        auto corrupt = [] { return Status::error(ErrorKind::Corruption, "short table"); };
 
-    std::string header(static_cast<std::size_t>(headerLength), '\0');
-    if (readSome(in.get(), header.data(), header.size()) != static_cast<ssize_t>(header.size())) return fail();
-    if (!writeAll(out.get(), header.data(), header.size())) return fail();
+        std::string header(static_cast<std::size_t>(headerLength), '\0');
+        Result<std::size_t> got = in.value()->readAt(readAt, header.data(), header.size());
+        if (!got) return got.status();
+        if (got.value() != header.size()) return corrupt();
+        readAt += headerLength;
+        if (Status s = copy(header.data(), header.size()); !s) return s;
 
-    constexpr int kChunkRecords = 10;
-    std::string chunk(static_cast<std::size_t>(recordLength) * kChunkRecords, '\0');
-    int kept = 0;
-    for (int first = 0; first < count; first += kChunkRecords) {
-        const int n = std::min(kChunkRecords, count - first);
-        const std::size_t want = static_cast<std::size_t>(n) * recordLength;
-        if (readSome(in.get(), chunk.data(), want) != static_cast<ssize_t>(want)) return fail();
-        for (int k = 0; k < n; ++k) {
-            const char* record = chunk.data() + static_cast<std::size_t>(k) * recordLength;
-            if (drop(first + k, record)) continue;
-            if (!writeAll(out.get(), record, static_cast<std::size_t>(recordLength))) return fail();
-            ++kept;
+        constexpr int kChunkRecords = 10;
+        std::string chunk(static_cast<std::size_t>(recordLength) * kChunkRecords, '\0');
+        int kept = 0;
+        for (int first = 0; first < count; first += kChunkRecords) {
+            const int n = std::min(kChunkRecords, count - first);
+            const std::size_t want = static_cast<std::size_t>(n) * recordLength;
+            got = in.value()->readAt(readAt, chunk.data(), want);
+            if (!got) return got.status();
+            if (got.value() != want) return corrupt();
+            readAt += static_cast<std::int64_t>(want);
+            for (int k = 0; k < n; ++k) {
+                const char* record = chunk.data() + static_cast<std::size_t>(k) * recordLength;
+                if (drop(first + k, record)) continue;
+                if (Status s = copy(record, static_cast<std::size_t>(recordLength)); !s) return s;
+                ++kept;
+            }
         }
-    }
-    // Whatever follows the last record (the end-of-file marker) goes along.
-    for (;;) {
-        ssize_t n = readSome(in.get(), chunk.data(), chunk.size());
-        if (n < 0) return fail();
-        if (n == 0) break;
-        if (!writeAll(out.get(), chunk.data(), static_cast<std::size_t>(n))) return fail();
-    }
-    char countBytes[4];
-    for (int i = 0; i < 4; ++i) countBytes[i] = static_cast<char>((static_cast<unsigned>(kept) >> (8 * i)) & 0xFF);
-    if (::pwrite(out.get(), countBytes, 4, 4) != 4) return fail();
-    if (::fsync(out.get()) != 0 || !out.closeChecked()) return fail();
-    if (::rename(tmp.c_str(), path.c_str()) != 0) return fail();
-    return 0;
+        // Whatever follows the last record (the end-of-file marker) goes along.
+        for (;;) {
+            got = in.value()->readAt(readAt, chunk.data(), chunk.size());
+            if (!got) return got.status();
+            if (got.value() == 0) break;
+            readAt += static_cast<std::int64_t>(got.value());
+            if (Status s = copy(chunk.data(), got.value()); !s) return s;
+        }
+        char countBytes[4];
+        for (int i = 0; i < 4; ++i) countBytes[i] = static_cast<char>((static_cast<unsigned>(kept) >> (8 * i)) & 0xFF);
+        if (Status s = out.writeAt(4, countBytes, 4); !s) return s;
+        return out.close();
+    });
+    return replaced ? 0 : -1;
 }
 
 }  // namespace
@@ -177,15 +142,15 @@ bool DbfCursor::Next(int& index, DbfRow& row) {
     return true;
 }
 
-CDbfImpl::CDbfImpl() : clock_(platform::RealClock::instance()) {}
+CDbfImpl::CDbfImpl() : clock_(platform::RealClock::instance()), files_(platform::FileSystem::real()) {}
 
-CDbfImpl::CDbfImpl(const platform::Clock& clock) : clock_(clock) {}
+CDbfImpl::CDbfImpl(const platform::Clock& clock, platform::FileSystem& files) : clock_(clock), files_(files) {}
 
 CDbfImpl::~CDbfImpl() { Close(); }
 
 int CDbfImpl::Open(const std::filesystem::path& path, int mode) {
     Close();
-    auto file = std::make_unique<DbfFile>(clock_);
+    auto file = std::make_unique<DbfFile>(clock_, files_);
     if (!file->open(path, mode)) {
         openError_ = file->error();
         return -1;
@@ -195,11 +160,12 @@ int CDbfImpl::Open(const std::filesystem::path& path, int mode) {
     return 1;
 }
 
-void CDbfImpl::Close() {
-    if (file_) {
-        file_->close();
-        file_.reset();
-    }
+bool CDbfImpl::Close() {
+    if (!file_) return true;
+    const bool saved = file_->close();
+    if (!saved) lastError_ = format("保存DBF文件失败，错误代码：%d", file_->error());
+    file_.reset();
+    return saved;
 }
 
 int CDbfImpl::GetRecordCount() const { return file_ ? file_->recordCount() : 0; }
@@ -386,17 +352,17 @@ int FindRecordByPlanId(std::string_view planId, CDbfImpl& table) {
     return -1;
 }
 
-int PackTable(const std::filesystem::path& path) {
-    return rewriteTable(path, [](int, const char* record) { return record[0] == '*'; });
+int PackTable(const std::filesystem::path& path, platform::FileSystem& files) {
+    return rewriteTable(path, [](int, const char* record) { return record[0] == '*'; }, files);
 }
 
-int RemoveRecord(const std::filesystem::path& path, int record) {
+int RemoveRecord(const std::filesystem::path& path, int record, platform::FileSystem& files) {
     {
-        DbfFile table(platform::RealClock::instance());
+        DbfFile table(platform::RealClock::instance(), files);
         if (!table.open(path, DbfFile::kReadOnly)) return -1;
         if (record < 0 || record >= table.recordCount()) return -1;
     }
-    return rewriteTable(path, [record](int index, const char*) { return index == record; });
+    return rewriteTable(path, [record](int index, const char*) { return index == record; }, files);
 }
 
 }  // namespace vantrel::catalogue

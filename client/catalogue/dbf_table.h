@@ -61,7 +61,8 @@ class CDbfImpl {
 public:
     // `clock` dates the header at close; defaults to the machine's clock.
     CDbfImpl();
-    explicit CDbfImpl(const platform::Clock& clock);
+    // `files` carries every read and write; clock and files must outlive the table.
+    explicit CDbfImpl(const platform::Clock& clock, platform::FileSystem& files = platform::FileSystem::real());
     virtual ~CDbfImpl();
     CDbfImpl(const CDbfImpl&) = delete;
     CDbfImpl& operator=(const CDbfImpl&) = delete;
@@ -69,7 +70,8 @@ public:
     // 1 on success, -1 on failure (no message: callers report with the path). Mode 1 is
     // read-only, 2 read-write. OpenError() tells the handle's code of the last failure.
     int Open(const std::filesystem::path& path, int mode);
-    void Close();
+    // False, with LastError() set, when a write of this table failed: it is not saved whole.
+    bool Close();
     bool IsOpen() const { return file_ != nullptr; }
     int OpenError() const { return openError_; }
 
@@ -107,6 +109,7 @@ private:
     bool encodeInto(std::string& record, int field, std::string_view text);
 
     const platform::Clock& clock_;
+    platform::FileSystem& files_;
     std::unique_ptr<DbfFile> file_;
     std::string lastError_;
     int openError_ = 0;
@@ -121,12 +124,14 @@ int MarkRecordDeleted(int record, CDbfImpl& table);
 // Index of the first record whose planID field, right-trimmed, equals `planId` exactly;
 // deleted records are not skipped. -1 when absent.
 int FindRecordByPlanId(std::string_view planId, CDbfImpl& table);
-// Removes every record marked deleted. The packed table is written beside the original
-// ("<path>.tmp") and renamed over it in one step, so an interruption never truncates it.
-// 0 on success (also when nothing was deleted), -1 on failure with the table untouched.
-int PackTable(const std::filesystem::path& path);
+// Removes every record marked deleted. The packed table is written beside the original,
+// synced and renamed over it in one step, so an interruption or a full disk never
+// truncates it. 0 on success (also when nothing was deleted), -1 on failure with the table
+// untouched.
+int PackTable(const std::filesystem::path& path, platform::FileSystem& files = platform::FileSystem::real());
 // Removes one record the same way. 0 on success, -1 on failure.
-int RemoveRecord(const std::filesystem::path& path, int record);
+int RemoveRecord(const std::filesystem::path& path, int record,
+                 platform::FileSystem& files = platform::FileSystem::real());
 
 // Trims blanks (space, tab, CR, LF, NUL) from both ends / from the right.
 std::string TrimText(std::string_view text);

@@ -111,8 +111,9 @@ int CDownLoadFile::DeleteList() {
 }
 
 void CDownLoadFile::removePartialFiles(const std::string& fileName) {
-    auto partial = localPathInside(receiveDirectory_, fileName + ".tmp");
-    if (!partial) return;
+    auto target = localPathInside(receiveDirectory_, fileName);
+    if (!target) return;
+    const Result<std::filesystem::path> partial = partialPathFor(target.value());
     auto report = [this](const std::filesystem::path& path, int err) {
         lastError_ = "文件[" + path.string() + "]删除失败！请手动处理该文件!" +
                      printf1("%2$s, 错误代码：%1$d", err, std::strerror(err));
@@ -153,87 +154,83 @@ int CDownLoadFile::RebuildList(const std::vector<RemoteFileEntry>& listing,
         }
     }
 
-    // 2. A fresh copy of the template beside the list.
-    const std::filesystem::path fresh = listPath_.string() + ".tmp";
-    std::error_code ec;
-    std::filesystem::remove(fresh, ec);
-    if (!CopyTemplate(context_.installation.localconfig() / kDownloadListTemplate, fresh)) {
-        lastError_ = "拷贝上传数据模板文件失败!";
+    // 2.-4. A fresh copy of the template beside the list, filled, then put in place of the
+    // list as one durable replacement: on any failure the list stays as it was.
+    platform::FileSystem& files = context_.fileSystem();
+    std::string failure;
+    auto fail = [&failure](std::string text) {
+        failure = std::move(text);
+        return Status::error(ErrorKind::IoError, failure);
+    };
+    const Status replaced = platform::replaceFileDurably(files, listPath_, [&](const std::filesystem::path& fresh) {
+        if (!platform::copyFile(files, context_.installation.localconfig() / kDownloadListTemplate, fresh)) {
+            return fail("拷贝上传数据模板文件失败!");
+        }
+        CDbfImpl table(*context_.clock, files);
+        if (table.Open(fresh, 2) != 1) return fail("打开发送文件列表DBF文件失败！");
+
+        // 3. The listing, newest file of each name.
+        struct Taken {
+            int row;
+            std::string updateTime;
+        };
+        std::unordered_map<std::string, Taken> taken;
+        for (const RemoteFileEntry& entry : listing) {
+            const std::string name = TrimText(entry.name);
+            if (name.empty() || (select && !select(name))) continue;
+            const std::string updateTime = serverTime(entry);
+            const std::string key = ToLowerAscii(name);
+            if (auto t = taken.find(key); t != taken.end()) {
+                if (t->second.updateTime > updateTime) continue;
+                MarkRecordDeleted(t->second.row, table);
+                taskLog("存在同名文件，仅下载最新文件[" + name + "]!", 0);
+            }
+            const std::string size = std::to_string(entry.size);
+            int row;
+            auto o = oldByName.find(key);
+            if (o != oldByName.end() && EqualsIgnoreCase(old[o->second].updateTime, updateTime) &&
+                LeadingInteger(old[o->second].size) == entry.size) {
+                const OldRow& known = old[o->second];
+                row = appendRowLocked(table, {{"filename", name},
+                                              {"size", known.size},
+                                              {"downsize", known.downSize},
+                                              {"updatetime", known.updateTime},
+                                              {"loadtime", known.loadTime},
+                                              {"flag", known.flag}});
+            } else {
+                if (o != oldByName.end()) removePartialFiles(old[o->second].name);
+                row = appendRowLocked(table, {{"filename", name}, {"size", size}, {"updatetime", updateTime}, {"flag", "0"}});
+            }
+            if (row < 0) return fail(lastError_);
+            if (o != oldByName.end()) old[o->second].mentioned = true;
+            taken[key] = Taken{row, updateTime};
+        }
+
+        // A listing of changes only must not forget what was delivered before.
+        for (const OldRow& known : old) {
+            if (known.mentioned) continue;
+            if (appendRowLocked(table, {{"filename", known.name},
+                                        {"size", known.size},
+                                        {"downsize", known.downSize},
+                                        {"updatetime", known.updateTime},
+                                        {"loadtime", known.loadTime},
+                                        {"flag", known.flag},
+                                        {"retry", known.retry},
+                                        {"discript", known.description},
+                                        {"modifytime", known.modifyTime}}) < 0) {
+                return fail(lastError_);
+            }
+        }
+        if (!table.Close()) return fail(table.LastError());
+        return Status::ok();
+    });
+    if (!replaced) {
+        lastError_ = !failure.empty() ? failure
+                                      : printfText("替换下载文件列表DBF[%s]文件失败！", listPath_.string()) + replaced.text();
         return 0;
     }
-    CDbfImpl table(*context_.clock);
-    auto abandon = [&]() {
-        table.Close();
-        std::filesystem::remove(fresh, ec);
-        return 0;
-    };
-    if (table.Open(fresh, 2) != 1) {
-        lastError_ = "打开发送文件列表DBF文件失败！";
-        return abandon();
-    }
-
-    // 3. The listing, newest file of each name.
-    struct Taken {
-        int row;
-        std::string updateTime;
-    };
-    std::unordered_map<std::string, Taken> taken;
-    for (const RemoteFileEntry& entry : listing) {
-        const std::string name = TrimText(entry.name);
-        if (name.empty() || (select && !select(name))) continue;
-        const std::string updateTime = serverTime(entry);
-        const std::string key = ToLowerAscii(name);
-        if (auto t = taken.find(key); t != taken.end()) {
-            if (t->second.updateTime > updateTime) continue;
-            MarkRecordDeleted(t->second.row, table);
-            taskLog("存在同名文件，仅下载最新文件[" + name + "]!", 0);
-        }
-        const std::string size = std::to_string(entry.size);
-        int row;
-        auto o = oldByName.find(key);
-        if (o != oldByName.end() && EqualsIgnoreCase(old[o->second].updateTime, updateTime) &&
-            LeadingInteger(old[o->second].size) == entry.size) {
-            const OldRow& known = old[o->second];
-            row = appendRowLocked(table, {{"filename", name},
-                                          {"size", known.size},
-                                          {"downsize", known.downSize},
-                                          {"updatetime", known.updateTime},
-                                          {"loadtime", known.loadTime},
-                                          {"flag", known.flag}});
-        } else {
-            if (o != oldByName.end()) removePartialFiles(old[o->second].name);
-            row = appendRowLocked(table, {{"filename", name}, {"size", size}, {"updatetime", updateTime}, {"flag", "0"}});
-        }
-        if (row < 0) return abandon();
-        if (o != oldByName.end()) old[o->second].mentioned = true;
-        taken[key] = Taken{row, updateTime};
-    }
-
-    // A listing of changes only must not forget what was delivered before.
-    for (const OldRow& known : old) {
-        if (known.mentioned) continue;
-        if (appendRowLocked(table, {{"filename", known.name},
-                                    {"size", known.size},
-                                    {"downsize", known.downSize},
-                                    {"updatetime", known.updateTime},
-                                    {"loadtime", known.loadTime},
-                                    {"flag", known.flag},
-                                    {"retry", known.retry},
-                                    {"discript", known.description},
-                                    {"modifytime", known.modifyTime}}) < 0) {
-            return abandon();
-        }
-    }
-    table.Close();
-
-    // 4. Swap the new list in.
+    // The list now names the new file; the old handle still reads the replaced one.
     list_.reset();
-    if (std::rename(fresh.c_str(), listPath_.c_str()) != 0) {
-        lastError_ = printfText("替换下载文件列表DBF[%s]文件失败！", listPath_.string());
-        std::filesystem::remove(fresh, ec);
-        openListLocked();
-        return 0;
-    }
     clearItemsLocked();
     return openListLocked();
 }
@@ -293,7 +290,9 @@ bool CDownLoadFile::LoadWorkItems() {
         item->loadTime = row.trimmed("loadtime");
         item->retry = 0;
         item->row = r;
-        auto partial = localPathInside(receiveDirectory_, item->fileName + ".tmp");
+        auto target = localPathInside(receiveDirectory_, item->fileName);
+        const Result<std::filesystem::path> partial =
+            target ? Result<std::filesystem::path>(partialPathFor(target.value())) : target.status();
         std::error_code ec;
         if (!partial || !std::filesystem::exists(partial.value(), ec)) {
             if (item->downSize != "0" || flag != "0") list_->SetFieldValues(r, {{"downsize", "0"}, {"flag", "0"}});
@@ -403,7 +402,9 @@ int CDownLoadFile::startFileLocked(DownloadWorkItem& item) {
     taskLog(item.retry > 0 ? printf1("开始第(%d)次重复下载文件[%s]", item.retry, item.fileName)
                            : printfText("开始下载文件[%s]", item.fileName),
             0);
-    auto partial = localPathInside(receiveDirectory_, item.fileName + ".tmp");
+    auto target = localPathInside(receiveDirectory_, item.fileName);
+    const Result<std::filesystem::path> partial =
+        target ? Result<std::filesystem::path>(partialPathFor(target.value())) : target.status();
     int fd = -1;
     std::string error;
     if (partial) {

@@ -15,6 +15,7 @@
 #include "client/app/context.h"
 #include "client/catalogue/dbf_table.h"
 #include "client/catalogue/task_file_list.h"
+#include "client/transfer/local_path.h"
 
 namespace vantrel::catalogue {
 
@@ -48,7 +49,7 @@ struct DownloadWorkItem {
     int state = kFetchFromStart;
 
     // The partial file the engine fills.
-    std::filesystem::path partialFile() const { return receiveDirectory / (fileName + ".tmp"); }
+    std::filesystem::path partialFile() const { return partialPathFor(receiveDirectory / fileName); }
 };
 
 // One file of the server's listing.

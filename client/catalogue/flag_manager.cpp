@@ -118,36 +118,42 @@ void CFlagManager::RefreshFlags() {
     }
 
     (void)platform::createDirectories(path.parent_path());
-    const std::filesystem::path fresh = path.string() + ".tmp";
-    CDbfImpl table(*context_.clock);
-    bool opened = false;
-    for (int attempt = 0; attempt < 2 && !opened; ++attempt) {
-        std::filesystem::copy_file(templatePath(), fresh, std::filesystem::copy_options::overwrite_existing, ec);
-        opened = table.Open(fresh, 2) == 1;
-    }
-    if (!opened) {
-        sysLog(withPath("打开日期标志文件[%s]失败,操作：更新标志文件", path));
-        std::filesystem::remove(fresh, ec);
-        return;
-    }
-    post(FlagViewRefill{});
+    // The day's list is replaced as a whole and durably: a copy of the template gets the
+    // known times, and only a copy written without a failure takes the list's place.
+    platform::FileSystem& files = context_.fileSystem();
     std::map<std::string, std::string> rebuilt;
-    DbfRow row;
-    for (int r = 0; r < table.GetRecordCount(); ++r) {
-        if (!table.ReadRow(r, row)) break;
-        if (row.deleted()) continue;
-        const std::string name = row.trimmed("flagname");
-        auto it = known.find(name);
-        const std::string time = it == known.end() ? std::string() : it->second;
-        table.SetFieldValueByName(r, "updatetime", time);
-        post(FlagViewFlag{false, name, time});
-        rebuilt[name] = time;
-    }
-    table.Close();
-    std::filesystem::rename(fresh, path, ec);
-    if (ec) {
+    bool refilling = false;
+    const Status replaced = platform::replaceFileDurably(files, path, [&](const std::filesystem::path& fresh) {
+        const auto failed = [] { return Status::error(ErrorKind::IoError, "flag list"); };
+        CDbfImpl table(*context_.clock, files);
+        bool opened = false;
+        for (int attempt = 0; attempt < 2 && !opened; ++attempt) {
+            opened = platform::copyFile(files, templatePath(), fresh) && table.Open(fresh, 2) == 1;
+        }
+        if (!opened) return failed();
+        post(FlagViewRefill{});
+        refilling = true;
+        DbfRow row;
+        for (int r = 0; r < table.GetRecordCount(); ++r) {
+            // A row that cannot be read or written would leave the day's list short.
+            if (!table.ReadRow(r, row)) return failed();
+            if (row.deleted()) continue;
+            const std::string name = row.trimmed("flagname");
+            auto it = known.find(name);
+            const std::string time = it == known.end() ? std::string() : it->second;
+            if (table.SetFieldValueByName(r, "updatetime", time) != 0) return failed();
+            post(FlagViewFlag{false, name, time});
+            rebuilt[name] = time;
+        }
+        return table.Close() ? Status::ok() : failed();
+    });
+    if (!replaced) {
         sysLog(withPath("打开日期标志文件[%s]失败,操作：更新标志文件", path));
-        std::filesystem::remove(fresh, ec);
+        // The view was refilled from a list that was not kept: show the kept one again.
+        if (refilling) {
+            post(FlagViewRefill{});
+            for (const auto& [name, time] : known) post(FlagViewFlag{false, name, time});
+        }
         return;
     }
     flags_ = std::move(rebuilt);

@@ -22,6 +22,7 @@
 #include "client/cli/cli.h"
 #include "client/execution/mailbox_session.h"
 #include "client/gateway/interactive_gateway.h"
+#include "client/gateway/text_format.h"
 
 namespace vantrel::cli {
 namespace {
@@ -114,9 +115,11 @@ int ls(Environment& environment, const std::vector<std::string>& arguments) {
         std::fprintf(stderr, "获取远程目录失败!(%s)\n", error.c_str());
         return 1;
     }
+    // Gateway texts are escaped: one entry per line, and no byte of a name steers the terminal.
     for (const auto& e : entries) {
         std::printf("%-4s %12lld %s %s %s\n", e.isDirectory() ? "DIR" : "", static_cast<long long>(e.size),
-                    e.date.c_str(), e.time.c_str(), e.name.c_str());
+                    escapeControlCharacters(e.date).c_str(), escapeControlCharacters(e.time).c_str(),
+                    escapeControlCharacters(e.name).c_str());
     }
     return 0;
 }

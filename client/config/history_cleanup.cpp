@@ -73,6 +73,10 @@ int HistoryCleanup::datedFolderAge(const std::string& name) const {
 }
 
 int HistoryCleanup::DeleteTree(const std::filesystem::path& directory) {
+    return DeleteTree(directory, platform::FileSystem::real());
+}
+
+int HistoryCleanup::DeleteTree(const std::filesystem::path& directory, platform::FileSystem& files) {
     std::error_code ec;
     std::filesystem::directory_iterator it(directory, ec), end;
     if (ec) return 1;
@@ -80,14 +84,14 @@ int HistoryCleanup::DeleteTree(const std::filesystem::path& directory) {
         const std::filesystem::path path = it->path();
         const bool isDirectory = it->is_directory(ec) && !it->is_symlink(ec);
         if (isDirectory) {
-            if (DeleteTree(path) == 0) return 0;
+            if (DeleteTree(path, files) == 0) return 0;
             ::rmdir(path.c_str());
             continue;
         }
         makeWritable(path);
-        if (::unlink(path.c_str()) != 0 && errno != ENOENT) {
+        if (Status removed = files.remove(path); !removed && removed.kind() != ErrorKind::NotFound) {
             char text[1024];
-            std::snprintf(text, sizeof text, "删除文件 %s 失败(error code:%d)", path.string().c_str(), errno);
+            std::snprintf(text, sizeof text, "删除文件 %s 失败(error code:%d)", path.string().c_str(), removed.systemCode());
             lastDeletionError = text;
             return 0;
         }

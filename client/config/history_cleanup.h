@@ -12,6 +12,7 @@
 
 #include "client/app/installation.h"
 #include "platform/clock.h"
+#include "platform/file_system.h"
 
 namespace vantrel {
 
@@ -45,6 +46,8 @@ public:
     // Empties `directory` recursively (it stays). 1 done, 0 when a file could not be
     // deleted, with LastDeletionError() set. Symbolic links are removed, never followed.
     static int DeleteTree(const std::filesystem::path& directory);
+    // The same through `files`, which carries every deletion of a file.
+    static int DeleteTree(const std::filesystem::path& directory, platform::FileSystem& files);
     // "删除文件 %s 失败(error code:%d)" of the last failed deletion on this thread.
     static const std::string& LastDeletionError();
 

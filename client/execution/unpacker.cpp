@@ -158,7 +158,7 @@ Status moveWithRetries(const fs::path& from, const fs::path& to, const MoveLines
             if (log) log(lines.succeeded(attempt), 0);
             return last;
         }
-        if (log) log(lines.failed(attempt, last.systemError()), 1);
+        if (log) log(lines.failed(attempt, last.systemCode()), 1);
     }
     return last;
 }
@@ -229,7 +229,7 @@ UnpackResult unpackDownloadedFile(const DownloadedFile& file, bool unpack, const
     removeQuietly(copy);
     if (!exit) {
         removeQuietly(extraction);
-        return failure(kNotRun, formatText("解压文件 %s 失败(Error:%d )", file.name.c_str(), exit.status().systemError()));
+        return failure(kNotRun, formatText("解压文件 %s 失败(Error:%d )", file.name.c_str(), exit.status().systemCode()));
     }
 
     switch (*exit) {

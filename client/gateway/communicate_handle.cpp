@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cctype>
+#include <chrono>
 #include <climits>
 #include <cstdlib>
 #include <cstring>
@@ -260,22 +261,23 @@ int CCommunicateHandle::SendPacket(const char* data, int length, bool encrypt) {
     return 0;
 }
 
+const platform::Clock& CCommunicateHandle::AnswerClock() const {
+    return context_.clock ? *context_.clock : platform::RealClock::instance();
+}
+
 int CCommunicateHandle::WaitAndReceive(int waits, char* buffer, int length, bool strict) {
+    platform::Tick deadline;
+    return WaitAndReceiveFirst(waits, buffer, length, strict, deadline);
+}
+
+int CCommunicateHandle::WaitAndReceiveFirst(int waits, char* buffer, int length, bool strict,
+                                            platform::Tick& deadline) {
     int rc = WaitForData(waits, strict);
     if (rc != 1) return rc;
-    const long answerTimeOut = leadingInteger(current_.timeOut);
-    if (answerTimeOut > 0) {
-        rc = SetTimeOut(static_cast<int>(answerTimeOut));
-        if (rc == -1) {
-            lastError_ = "设置超时失败[" + lastError_ + "]";
-            return -1;
-        }
-        if (rc == -9) {
-            lastError_ = "接收超时";
-            return -9;
-        }
-    }
-    return RecvData(buffer, length);
+    // The answer has begun: all of it must arrive within the answer time-out, so a gateway
+    // that declares more than it sends cannot hold the connection for ever.
+    deadline = AnswerClock().tick() + std::chrono::seconds(AnswerTimeOut());
+    return RecvDataUntil(buffer, length, deadline, AnswerClock());
 }
 
 int CCommunicateHandle::ReceivePacket(std::string& buffer) {
@@ -301,12 +303,15 @@ int CCommunicateHandle::ReceivePacket(std::string& buffer) {
             return -1;
         }
     }
-    return ReceiveBody(buffer, "接收数据：申请内存失败[%d]！");
+    const int rc = ReceiveBody(buffer, "接收数据：申请内存失败[%d]！");
+    if (rc != 0) buffer.clear();
+    return rc;
 }
 
 int CCommunicateHandle::ReceiveBody(std::string& buffer, const char* noMemoryFormat) {
     char header[frame::kHeaderSize];
-    int rc = WaitAndReceive(kStrictWaits, header, static_cast<int>(frame::kHeaderSize), true);
+    platform::Tick deadline;
+    int rc = WaitAndReceiveFirst(kStrictWaits, header, static_cast<int>(frame::kHeaderSize), true, deadline);
     if (rc != static_cast<int>(frame::kHeaderSize)) {
         DropIfLoggedIn();
         return rc < 0 ? rc : -1;
@@ -331,7 +336,7 @@ int CCommunicateHandle::ReceiveBody(std::string& buffer, const char* noMemoryFor
     char piece[frame::kPiece];
     for (std::size_t left = bodyLength; left > 0;) {
         const int want = static_cast<int>(std::min(frame::kPiece, left));
-        rc = WaitAndReceive(kStrictWaits, piece, want, true);
+        rc = RecvDataUntil(piece, want, deadline, AnswerClock());
         if (rc != want) {
             lastError_ = formatText("接收交易报文失败[%d!=%d]！,失败原因:%s", rc, want, lastError_.c_str());
             DropIfLoggedIn();
@@ -404,7 +409,8 @@ int CCommunicateHandle::FastLoginOnce(const std::vector<std::string>& names, con
     }
 
     char header[frame::kHeaderSize];
-    int rc = WaitAndReceive(kStrictWaits, header, static_cast<int>(frame::kHeaderSize), true);
+    platform::Tick deadline;
+    int rc = WaitAndReceiveFirst(kStrictWaits, header, static_cast<int>(frame::kHeaderSize), true, deadline);
     if (rc < 0) {
         if (rc == -3) {
             lastError_ = "版本更新登录失败-网关主动关闭连接（用户名或密码不正确）";
@@ -425,7 +431,7 @@ int CCommunicateHandle::FastLoginOnce(const std::vector<std::string>& names, con
     std::string answer(header, frame::kHeaderSize);
     answer.resize(frame::kHeaderSize + bodyLength);
     if (bodyLength > 0) {
-        rc = WaitAndReceive(kStrictWaits, answer.data() + frame::kHeaderSize, static_cast<int>(bodyLength), true);
+        rc = RecvDataUntil(answer.data() + frame::kHeaderSize, static_cast<int>(bodyLength), deadline, AnswerClock());
         if (rc != static_cast<int>(bodyLength)) {
             lastError_ = "版本更新登录失败-接收登录应答数据失败:" + lastError_;
             Disconnect();
@@ -497,8 +503,17 @@ int CCommunicateHandle::BuildRequest(std::string_view code, const std::string& s
 
 int CCommunicateHandle::ReceiveAnswer(std::string& buffer, int waits, bool strict) {
     std::lock_guard lock(exchangeLock_);
+    const int rc = ReceiveAnswerLocked(buffer, waits, strict);
+    // A failed receive hands nothing on: a caller must not read fields out of a partial
+    // or undecrypted answer.
+    if (rc != 0) buffer.clear();
+    return rc;
+}
+
+int CCommunicateHandle::ReceiveAnswerLocked(std::string& buffer, int waits, bool strict) {
     char header[frame::kHeaderSize];
-    int rc = WaitAndReceive(waits, header, static_cast<int>(frame::kHeaderSize), strict);
+    platform::Tick deadline;
+    int rc = WaitAndReceiveFirst(waits, header, static_cast<int>(frame::kHeaderSize), strict, deadline);
     if (rc == -999) return rc;
     if (rc != static_cast<int>(frame::kHeaderSize)) {
         lastError_ = "接收交易应答包头失败[" + lastError_ + "]";
@@ -515,7 +530,7 @@ int CCommunicateHandle::ReceiveAnswer(std::string& buffer, int waits, bool stric
     char piece[frame::kPiece];
     for (std::size_t left = bodyLength; left > 0;) {
         const int want = static_cast<int>(std::min(frame::kPiece, left));
-        rc = WaitAndReceive(kStrictWaits, piece, want, true);
+        rc = RecvDataUntil(piece, want, deadline, AnswerClock());
         if (rc != want) {
             lastError_ = "接收交易应答数据失败[" + lastError_ + "]";
             DropIfLoggedIn();

@@ -95,10 +95,11 @@ public:
 
     // Sends one packet (encrypting its body when asked) in pieces → 0 or -1 (and drops).
     int SendPacket(const char* data, int length, bool encrypt);
-    // Receives one complete packet into `buffer` and decrypts it → 0 or negative (drops).
+    // Receives one complete packet into `buffer` and decrypts it → 0 or negative (drops;
+    // `buffer` is then empty).
     int ReceivePacket(std::string& buffer);
-    // Waits (n waits, strict or poll) for data, then up to the gateway's answer time-out,
-    // then receives exactly `length` bytes → length or a negative code.
+    // Waits (n waits, strict or poll) for data, then receives exactly `length` bytes
+    // within the gateway's answer time-out → length or a negative code (-9 "接收超时").
     int WaitAndReceive(int waits, char* buffer, int length, bool strict);
     // The update server's login over the fast-transfer ports, asking for `names` → number
     // of answer records (at most 8) or -1.
@@ -109,7 +110,8 @@ public:
     void SetRoute(const std::string& organisation, const std::string& service,
                   const std::string& function);
     const Route& CurrentRoute() const { return route_; }
-    // One answer, read and checked → 0, -5, -9998, -9999 or a receive failure code.
+    // One answer, read and checked → 0, -5, -9998, -9999 or a receive failure code. After a
+    // receive failure `buffer` is empty; after a refusal it holds the decrypted answer.
     int ReceiveResponse(std::string& buffer);
     // One answer if one has arrived → 0, 8888, -999 (nothing yet), -5, -12, -9998, -9999
     // or a receive failure code. `window` may be null.
@@ -155,9 +157,17 @@ protected:
     GatewayProcessState& process_;
 
 private:
+    // WaitAndReceive that also hands out the deadline it set for the whole answer, so the
+    // rest of the answer is received against the same one.
+    int WaitAndReceiveFirst(int waits, char* buffer, int length, bool strict, platform::Tick& deadline);
+    // The context's clock (the machine's when none was given).
+    const platform::Clock& AnswerClock() const;
     // Reads and decrypts one answer after WaitAndReceive's header wait; shared by
     // ReceiveResponse and PollResponse. `waits`/`strict` as for WaitAndReceive.
+    // Empties `buffer` on failure.
     int ReceiveAnswer(std::string& buffer, int waits, bool strict);
+    // ReceiveAnswer's work. Requires: the exchange lock held.
+    int ReceiveAnswerLocked(std::string& buffer, int waits, bool strict);
     // ReceivePacket after its readiness wait: header, body in pieces, decryption.
     int ReceiveBody(std::string& buffer, const char* noMemoryFormat);
     int FastLoginOnce(const std::vector<std::string>& names, const std::string& productId,

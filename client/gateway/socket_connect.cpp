@@ -1,5 +1,6 @@
 #include "client/gateway/socket_connect.h"
 
+#include <algorithm>
 #include <chrono>
 #include <thread>
 
@@ -56,6 +57,48 @@ int CSocketConnect::RecvData(char* buffer, int length) {
         }
         std::this_thread::sleep_for(kWouldBlockPause);
     }
+}
+
+int CSocketConnect::RecvDataUntil(char* buffer, int length, platform::Tick deadline,
+                                  const platform::Clock& clock) {
+    if (buffer == nullptr || length <= 0 || !socket_.isOpen()) return -2;
+    int received = 0;
+    while (received < length) {
+        const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - clock.tick());
+        if (left.count() <= 0) {
+            lastError_ = "接收超时";
+            return -9;
+        }
+        const int waitMs = static_cast<int>(std::min<long long>(left.count(), kOneSecondMs));
+        const int ready = socket_.wait(platform::kReadable, waitMs);
+        if (ready < 0) {
+            lastError_ = formatText("RecvData : 从服务端接收报文失败，错误代码：%d", -ready);
+            return -1;
+        }
+        if (ready == 0) {
+            if (ShouldStop()) {
+                lastError_ = kShutdownText;
+                return kShuttingDown;
+            }
+            continue;
+        }
+        // One call per readiness: a second one could block past the deadline.
+        const long n = socket_.receiveSome(buffer + received, static_cast<std::size_t>(length - received));
+        if (n > 0) {
+            received += static_cast<int>(n);
+            continue;
+        }
+        const int err = n == 0 ? 0 : static_cast<int>(-n);
+        if (n == 0 || platform::isConnectionLost(err)) {
+            lastError_ = "网关主动关闭连接!";
+            return -3;
+        }
+        if (!platform::isWouldBlock(err)) {
+            lastError_ = formatText("RecvData : 从服务端接收报文失败，错误代码：%d", err);
+            return -1;
+        }
+    }
+    return length;
 }
 
 int CSocketConnect::SetTimeOut(int seconds) {

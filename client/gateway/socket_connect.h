@@ -12,6 +12,7 @@
 #include <string>
 
 #include "client/gateway/stop_query.h"
+#include "platform/clock.h"
 #include "platform/tcp_socket.h"
 
 namespace vantrel {
@@ -27,6 +28,10 @@ public:
     virtual int SendData(const char* data, int length);
     // Receives exactly `length` bytes → length, -1, -2, -3.
     virtual int RecvData(char* buffer, int length);
+    // Receives exactly `length` bytes, giving up once `clock` reaches `deadline` however
+    // the bytes trickle in → length, -1, -2, -3, -9 ("接收超时"), -98 (shutting down,
+    // asked once a second while nothing arrives).
+    int RecvDataUntil(char* buffer, int length, platform::Tick deadline, const platform::Clock& clock);
     // Connects to a dotted IPv4 address, waiting up to `timeoutSeconds` counted in idle
     // one-second waits (0: return once the connect has been started) → 0, -1, -98.
     // Always closes a previous socket first; any failure leaves the object closed.

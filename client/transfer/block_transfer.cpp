@@ -106,7 +106,10 @@ int BlockMover::sendNext() {
         batchPending_ = true;
         batchRequested_ = options_.clock->tick();
     }
-    auto packet = file_.nextPacket(block_, !download_);
+    bool unsaved = false;
+    auto packet = file_.nextPacket(block_, !download_, &unsaved);
+    // A window that cannot be saved (a full disk) fails the block instead of waiting for it.
+    if (unsaved) return fail(-1, title_ + file_.errorText());
     if (!packet) return 0;
     const auto offset = static_cast<std::int32_t>(packet->offset);
     const auto length = static_cast<std::int32_t>(packet->length);
@@ -141,23 +144,35 @@ int BlockMover::takeAnswer(const std::string& packet) {
     Result<filesvc::Body> body = filesvc::decodeBody(packet);
     if (!body) return fail(-1, title_ + body.status().text());
     const std::int64_t offset = body->b;
-    const auto awaited = file_.awaiting(block_, offset);
+    const std::int64_t length = body->c;
+    // A range outside the file fails the block at once, whichever request it claims to
+    // answer: waiting would only end in the packet time-out.
+    const std::int64_t size = file_.fileSize();
+    if (download_ && (offset < 0 || length < 0 || (size >= 0 && offset + length > size))) {
+        return fail(-109, title_ + "下载数据偏移量超过文件大小！");
+    }
+    const std::string serial = trimmed(responseRecordOf(packet).serial);
+    const auto awaited = file_.awaitingSerial(block_, serial);
     if (!awaited) {
-        // No request of this window waits for that packet: the answer to a request sent
+        // No request of this window waits for that answer: the answer to a request sent
         // again after a reset, or to an earlier call's. Dropped; its bytes arrive with the
         // answer that is awaited.
         return 0;
     }
+    // Each failure below frees the request's slot, so the packet is asked for again.
+    auto refuse = [&](const char* why) {
+        block_.releaseSerial(serial);
+        if (block_.inFlight() == 0) return fail(-1, title_ + why);
+        remember(-1, title_ + why);
+        return 0;
+    };
+    // Data is taken only at the offset its request asked for: bytes written elsewhere
+    // would be marked done for a packet they do not belong to.
+    if (offset != awaited->offset) return refuse(download_ ? "下载数据偏移量与请求不符！" : "上传应答偏移量与请求不符！");
     if (download_) {
-        const std::int64_t length = body->c;
-        const std::int64_t size = file_.fileSize();
-        if (size >= 0 && offset + length > size) return fail(-109, title_ + "下载数据偏移量超过文件大小！");
+        // A short or long packet would leave a hole or spill into the next packet.
         if (length != awaited->length || static_cast<std::int64_t>(body->data.size()) < length) {
-            // A short or long packet would leave a hole or spill into the next packet.
-            block_.releaseSerial(trimmed(responseRecordOf(packet).serial));
-            if (block_.inFlight() == 0) return fail(-1, title_ + "下载数据长度与请求不符！");
-            remember(-1, title_ + "下载数据长度与请求不符！");
-            return 0;
+            return refuse("下载数据长度与请求不符！");
         }
         if (!file_.writeData(offset, body->data.data(), static_cast<std::size_t>(length))) {
             return fail(-1, title_ + file_.errorText());
@@ -169,7 +184,6 @@ int BlockMover::takeAnswer(const std::string& packet) {
     reportProgress();
     return 0;
 }
-
 
 void BlockMover::reportProgress() {
     if (!observer_) return;

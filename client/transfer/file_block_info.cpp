@@ -25,8 +25,6 @@ constexpr std::int64_t kWireLimit = std::int64_t{1} << 31;
 
 std::string pathText(const fs::path& p) { return p.string(); }
 
-std::string systemText(int err) { return std::error_code(err, std::generic_category()).message(); }
-
 int blocksForDownload(std::int64_t size) {
     return static_cast<int>((size + bs::kBlockSize - 1) / bs::kBlockSize);
 }
@@ -173,8 +171,8 @@ const std::uint8_t* FileBlockInfo::record(int block) const {
 
 bool FileBlockInfo::flush(std::size_t offset, std::size_t length) {
     if (!state_.isOpen()) return false;
-    if (!state_.flushRange(offset, length)) {
-        errorText_ = "写入内存映射文件[" + pathText(statePath_) + "]失败！";
+    if (Status flushed = files().flushMapped(state_, offset, length); !flushed) {
+        errorText_ = "写入内存映射文件[" + pathText(statePath_) + "]失败！" + flushed.text();
         return false;
     }
     return true;
@@ -237,7 +235,11 @@ bool FileBlockInfo::open(const TransferItem& item, bool isUpload, std::string_vi
     if (resumed_) {
         reloadState();
     } else {
-        if (!mapStateFile(blockCount, false)) return false;
+        if (!mapStateFile(blockCount, false)) {
+            // No state file, no data file: a fresh ".tmp" without one would only be left behind.
+            if (!isUpload) (void)deleteFile(dataPath_, "");
+            return false;
+        }
         initialiseState(item, blockCount, orgCode, mailbox, ftpType);
         if (!flush(0, state_.size())) {
             state_.close();
@@ -253,7 +255,7 @@ bool FileBlockInfo::openDownload(const TransferItem& item) {
         errorText_ = target.status().text();
         return false;
     }
-    dataPath_ = target->string() + ".tmp";
+    dataPath_ = partialPathFor(*target);
     statePath_ = dataPath_.string() + ".~block";
 
     std::error_code ec;
@@ -289,17 +291,13 @@ bool FileBlockInfo::startDownloadFromZero(const TransferItem& item) {
                      "]空间不足，为了能够正常的进行业务操作，请您先进行磁盘清理!";
         return false;
     }
-    {
-        std::ofstream create(dataPath_, std::ios::binary | std::ios::app);
-        if (!create) {
-            errorText_ = "打开[" + pathText(dataPath_) + "]文件失败，请手动处理该文件！";
-            return false;
-        }
+    Result<std::unique_ptr<platform::File>> created = files().open(dataPath_, platform::OpenMode::kCreate);
+    if (!created) {
+        errorText_ = "打开[" + pathText(dataPath_) + "]文件失败，请手动处理该文件！";
+        return false;
     }
-    std::error_code ec;
-    fs::resize_file(dataPath_, static_cast<std::uintmax_t>(item.fileSize), ec);
-    if (ec) {
-        errorText_ = "创建文件[" + pathText(dataPath_) + "]在设置文件大小时出现错误,错误代码:" + std::to_string(ec.value());
+    if (Status sized = created.value()->resize(item.fileSize); !sized) {
+        errorText_ = "创建文件[" + pathText(dataPath_) + "]在设置文件大小时出现错误,错误代码:" + sized.text();
         return false;
     }
     return true;
@@ -332,7 +330,7 @@ bool FileBlockInfo::openUpload(const TransferItem& item) {
         !deleteFile(statePath_, "删除[" + pathText(statePath_) + "]对应临时文件失败，请手动处理该文件！")) {
         return false;
     }
-    if (!std::ifstream(dataPath_, std::ios::binary)) {
+    if (!files().open(dataPath_, platform::OpenMode::kRead)) {
         errorText_ = "打开[" + pathText(dataPath_) + "]文件失败，请手动处理该文件！";
         return false;
     }
@@ -350,7 +348,7 @@ bool FileBlockInfo::mapStateFile(int blockCount, bool existing) {
             return false;
         }
     }
-    Result<platform::MappedFile> mapped = platform::MappedFile::open(statePath_, size, !existing);
+    Result<platform::MappedFile> mapped = files().map(statePath_, size, !existing);
     if (!mapped) {
         errorText_ = "创建内存映射文件[" + pathText(statePath_) + "]失败," + mapped.status().text();
         return false;
@@ -466,8 +464,9 @@ bool FileBlockInfo::attachControllers(bool resumed) {
     return true;
 }
 
-std::optional<CPkgSize::Packet> FileBlockInfo::nextPacket(BlockTask& block, bool lowestOffset) {
+std::optional<CPkgSize::Packet> FileBlockInfo::nextPacket(BlockTask& block, bool lowestOffset, bool* unsaved) {
     std::lock_guard lock(stateMutex_);
+    if (unsaved) *unsaved = false;
     if (!block.hasControllerLocked()) {
         errorText_ = "文件块对应的滑动窗口信息指针为空！";
         return std::nullopt;
@@ -477,6 +476,7 @@ std::optional<CPkgSize::Packet> FileBlockInfo::nextPacket(BlockTask& block, bool
     if (!packet) return std::nullopt;
     if (!flushRecord(block.index())) {
         c.giveBack(packet->slot);
+        if (unsaved) *unsaved = true;
         return std::nullopt;
     }
     return packet;
@@ -505,6 +505,12 @@ std::optional<CPkgSize::Packet> FileBlockInfo::awaiting(BlockTask& block, std::i
     return controllers_[block.index()]->awaiting(offset);
 }
 
+std::optional<CPkgSize::Packet> FileBlockInfo::awaitingSerial(BlockTask& block, std::string_view serial) {
+    std::lock_guard lock(stateMutex_);
+    if (!block.hasControllerLocked()) return std::nullopt;
+    return controllers_[block.index()]->awaitingSerial(serial);
+}
+
 bool FileBlockInfo::packetDone(BlockTask& block, std::int64_t packetOffset, int slotKind) {
     std::lock_guard lock(stateMutex_);
     if (!block.hasControllerLocked()) {
@@ -523,37 +529,30 @@ bool FileBlockInfo::packetDone(BlockTask& block, std::int64_t packetOffset, int 
 }
 
 bool FileBlockInfo::openDataFile() {
-    if (data_.is_open()) return true;
-    data_.open(dataPath_, std::ios::in | std::ios::out | std::ios::binary);
-    if (!data_) {
-        data_.close();
-        data_.clear();
+    if (data_) return true;
+    Result<std::unique_ptr<platform::File>> opened =
+        files().open(dataPath_, isUpload_ ? platform::OpenMode::kRead : platform::OpenMode::kReadWrite);
+    if (!opened) {
         errorText_ = "打开[" + pathText(dataPath_) + "]文件失败，请手动处理该文件！";
         return false;
     }
+    data_ = std::move(opened.value());
     return true;
 }
 
 void FileBlockInfo::closeDataFile() {
     std::lock_guard lock(dataMutex_);
-    if (data_.is_open()) data_.close();
-    data_.clear();
+    if (data_) (void)data_->close();
+    data_.reset();
 }
 
 bool FileBlockInfo::writeData(std::int64_t offset, const void* bytes, std::size_t length) {
     std::lock_guard lock(dataMutex_);
     if (!openDataFile()) return false;
-    data_.clear();
-    errno = 0;
-    data_.seekp(offset);
-    data_.write(static_cast<const char*>(bytes), static_cast<std::streamsize>(length));
     // Into the kernel before the state file says the packet is in: a killed process
     // loses nothing that the state file claims.
-    data_.flush();
-    if (!data_) {
-        const int err = errno;
-        data_.clear();
-        errorText_ = "写文件[" + pathText(dataPath_) + "]出现错误，错误原因：" + (err ? systemText(err) : "写入失败");
+    if (Status written = data_->writeAt(offset, bytes, length); !written) {
+        errorText_ = "写文件[" + pathText(dataPath_) + "]出现错误，错误原因：" + written.text();
         return false;
     }
     return true;
@@ -562,12 +561,8 @@ bool FileBlockInfo::writeData(std::int64_t offset, const void* bytes, std::size_
 std::size_t FileBlockInfo::readData(std::int64_t offset, void* buffer, std::size_t length) {
     std::lock_guard lock(dataMutex_);
     if (!openDataFile()) return 0;
-    data_.clear();
-    data_.seekg(offset);
-    data_.read(static_cast<char*>(buffer), static_cast<std::streamsize>(length));
-    const auto n = static_cast<std::size_t>(std::max<std::streamsize>(0, data_.gcount()));
-    data_.clear();
-    return n;
+    Result<std::size_t> n = data_->readAt(offset, buffer, length);
+    return n ? n.value() : 0;
 }
 
 BlockTask* FileBlockInfo::findNextBlock() {
@@ -661,7 +656,11 @@ void FileBlockInfo::setStopRequest(bool stop) {
     flush(0, bs::kHeaderSize);
 }
 
-void FileBlockInfo::close() {
+void FileBlockInfo::close() { closeAndMaybeDiscard(false); }
+
+void FileBlockInfo::closeKeepingData() { closeAndMaybeDiscard(true); }
+
+void FileBlockInfo::closeAndMaybeDiscard(bool keepData) {
     setStopRequest(true);
     for (int i = 0; i < 120 && isTaken(); ++i) std::this_thread::sleep_for(options_.retryPause);
 
@@ -680,7 +679,7 @@ void FileBlockInfo::close() {
         state_.close();
     }
     closeDataFile();
-    if (finalState != kFileComplete && finalState != kFileFailed) return;
+    if (keepData || (finalState != kFileComplete && finalState != kFileFailed)) return;
     if (!isUpload_ && !deleteFile(dataPath_, "")) {
         log("删除文件[" + pathText(dataPath_) + "]失败，请手工处理该文件！");
     }

@@ -10,7 +10,6 @@
 
 #include <cstdint>
 #include <filesystem>
-#include <fstream>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -21,6 +20,7 @@
 
 #include "client/transfer/pkg_size.h"
 #include "platform/clock.h"
+#include "platform/file_system.h"
 #include "platform/mapped_file.h"
 
 namespace vantrel {
@@ -126,6 +126,8 @@ public:
         std::function<void(std::string_view)> systemLog;
         // Between deletion attempts and stop polls; tests shorten it.
         std::chrono::milliseconds retryPause{500};
+        // Carries the data and state file I/O; null is the machine's. Must outlive the object.
+        platform::FileSystem* files = nullptr;
     };
 
     explicit FileBlockInfo(Options options);
@@ -140,14 +142,18 @@ public:
               std::string_view ftpType);
 
     // The next packet to send of `block` (round robin, or the lowest offset for uploads); its
-    // slot is in flight and persisted. Empty when the window is full or nothing is ready.
-    std::optional<CPkgSize::Packet> nextPacket(BlockTask& block, bool lowestOffset = false);
+    // slot is in flight and persisted. Empty when the window is full or nothing is ready, or
+    // when the slot could not be persisted: then `*unsaved` (if given) is true and
+    // errorText() says why.
+    std::optional<CPkgSize::Packet> nextPacket(BlockTask& block, bool lowestOffset = false, bool* unsaved = nullptr);
     // Puts a packet taken by nextPacket back to ready (it could not be sent).
     void giveBack(BlockTask& block, const CPkgSize::Packet& packet);
     // Records the request sent for the packet: serial number and send time, persisted.
     bool markSent(BlockTask& block, const CPkgSize::Packet& packet, std::string_view serial);
     // The in-flight packet of `block` at `offset`, if any.
     std::optional<CPkgSize::Packet> awaiting(BlockTask& block, std::int64_t offset);
+    // The in-flight packet of `block` whose request carried `serial`, if any.
+    std::optional<CPkgSize::Packet> awaitingSerial(BlockTask& block, std::string_view serial);
     // The answer for the packet at `packetOffset` arrived: the slot is refilled, the bytes
     // transferred grow, header and record are persisted. `slotKind`: CPkgSize::kDownloadSlots
     // or kUploadSlots. False with errorText() set on failure.
@@ -177,6 +183,10 @@ public:
     // Ends the transfer: waits for workers to let go of their blocks, unmaps and closes
     // everything; a complete or failed file loses its ".tmp" (downloads) and its state file.
     void close();
+    // close() that keeps the data file and the state file whatever the file state: a
+    // finished download whose digest could not be checked yet, which a later run only
+    // verifies.
+    void closeKeepingData();
 
     const std::string& errorText() const { return errorText_; }
     const std::filesystem::path& dataPath() const { return dataPath_; }
@@ -192,6 +202,7 @@ public:
 private:
     friend class BlockTask;
 
+    void closeAndMaybeDiscard(bool keepData);
     bool openDownload(const TransferItem& item);
     bool openUpload(const TransferItem& item);
     // Deletes any earlier state, creates the data file at full size.
@@ -229,8 +240,10 @@ private:
     std::vector<std::unique_ptr<BlockTask>> blocks_;
     std::vector<std::unique_ptr<CPkgSize>> controllers_;
 
+    platform::FileSystem& files() const { return options_.files ? *options_.files : platform::FileSystem::real(); }
+
     std::mutex dataMutex_;
-    std::fstream data_;
+    std::unique_ptr<platform::File> data_;
 };
 
 }  // namespace vantrel

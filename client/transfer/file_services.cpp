@@ -142,41 +142,56 @@ int VornFileService::queryVersion(const std::string& mailbox, const std::string&
     return 0;
 }
 
-int VornFileService::md5Check(const std::filesystem::path& localPath, const std::string& remoteName,
-                              std::int64_t fileSize) {
-    if (!handle_.IsLoggedIn() && handle_.LoginToGateway() != 1) return fail(-1, "与服务器连接失败，请查询网络连接");
-    if (!std::ifstream(localPath, std::ios::binary)) return fail(-1, "打开本地文件[" + localPath.string() + "]失败!");
+DigestVerdict VornFileService::verifyDigest(const std::filesystem::path& localPath, const std::string& remoteName,
+                                            std::int64_t fileSize) {
+    const DigestVerdict notVerified;
+    auto failed = [&](const std::string& text) {
+        handle_.SetLastError(text);
+        return notVerified;
+    };
+    if (!handle_.IsLoggedIn() && handle_.LoginToGateway() != 1) return failed("与服务器连接失败，请查询网络连接");
+    if (!std::ifstream(localPath, std::ios::binary)) return failed("打开本地文件[" + localPath.string() + "]失败!");
     const std::string local = fileMd5(localPath);
-    if (local.size() != 16) return fail(-1, "打开本地文件[" + localPath.string() + "]失败!");
+    if (local.size() != 16) return failed("打开本地文件[" + localPath.string() + "]失败!");
     const std::string ftpType = handle_.CurrentRoute().function;
     if (ftpType != filesvc::kUpload && ftpType != filesvc::kDownload) {
-        return fail(-1, "Md5校验类型不正确[" + ftpType + "]失败!");
+        return failed("Md5校验类型不正确[" + ftpType + "]失败!");
     }
     std::string serial;
     char flag = '0';
-    if (int rc = takeSerial(serial, flag); rc != 0) return rc;
+    if (takeSerial(serial, flag) != 0) return notVerified;
     const bool download = ftpType == filesvc::kDownload;
     const auto size = static_cast<std::int32_t>(fileSize);
     if (sendRequest(serial, flag, download ? remoteName : "", download ? "" : remoteName, size, size, -1, {}) != 0) {
-        return fail(-1, "发送数据失败，失败原因:" + handle_.LastError());
+        return failed("发送数据失败，失败原因:" + handle_.LastError());
     }
     std::string answer;
     const int rc = handle_.ReceiveResponse(answer);
+    // After a receive failure the answer is empty: the receive's own text explains it.
     const TransactionResponseRecord response = responseRecordOf(answer);
-    if (rc != 0 && response.returnCode.empty()) return fail(-1, "接收数据失败，失败原因:" + handle_.LastError());
+    if (rc != 0 && response.returnCode.empty()) return failed("接收数据失败，失败原因:" + handle_.LastError());
     if (rc != 0) {
         if (response.returnCode == "0014") handle_.Serials().clear();
-        return fail(-1, trimmed(response.message));
+        return failed(trimmed(response.message));
     }
-    if (trimmed(response.function) != ftpType) return fail(-1, "返回数据不是该笔请求的结果数据!");
+    if (trimmed(response.function) != ftpType) return failed("返回数据不是该笔请求的结果数据!");
     Result<filesvc::Body> body = filesvc::decodeBody(answer);
-    if (!body || body->data.size() < 16 || body->data.substr(0, 16) != local) {
-        return fail(-1, download ? "文件:" + remoteName +
-                                       "校验错误,下载的文件可能被破坏。\n\r请不要使用断点续传功能重新下载该文件!"
-                                 : "文件:" + localPath.string() +
-                                       "校验错误,上传的文件可能被破坏。\n\r请不要使用断点续传功能重新上传该文件!");
+    if (!body) return failed("接收数据失败，失败原因:" + body.status().text());
+    if (body->data.size() < 16) return failed("接收数据失败，失败原因:应答数据长度不足");
+    if (body->data.substr(0, 16) != local) {
+        handle_.SetLastError(download ? "文件:" + remoteName +
+                                            "校验错误,下载的文件可能被破坏。\n\r请不要使用断点续传功能重新下载该文件!"
+                                      : "文件:" + localPath.string() +
+                                            "校验错误,上传的文件可能被破坏。\n\r请不要使用断点续传功能重新上传该文件!");
+        return DigestVerdict{DigestVerdict::kMismatch, -1};
     }
-    return body->c;
+    return DigestVerdict{DigestVerdict::kMatch, body->c};
+}
+
+int VornFileService::md5Check(const std::filesystem::path& localPath, const std::string& remoteName,
+                              std::int64_t fileSize) {
+    const DigestVerdict verdict = verifyDigest(localPath, remoteName, fileSize);
+    return verdict.outcome == DigestVerdict::kMatch ? verdict.result : -1;
 }
 
 int VornFileService::mailboxRequest(std::string_view ftpType, const std::string& name2, const std::string& mailbox,

@@ -21,6 +21,19 @@ namespace vantrel {
 // The organisation code of every mailbox request.
 inline constexpr const char* kMailboxOrganisation = "VRELKA";
 
+// What the MD5 query found out about a finished file. Only kMismatch says the data is bad;
+// kNotVerified says nothing about it: keep the data and ask again later (after re-login).
+struct DigestVerdict {
+    enum Outcome {
+        kMatch,        // the gateway's digest equals the local one
+        kMismatch,     // the gateway answered with another digest: discard the transfer
+        kNotVerified,  // no usable answer: not logged in, local file unreadable, answer lost,
+                       // timed out, undecryptable, malformed or refused
+    };
+    Outcome outcome = kNotVerified;
+    int result = -1;  // the answer's result number (C) on a match
+};
+
 class VornFileService {
 public:
     explicit VornFileService(CVornFtp& handle) : handle_(handle) {}
@@ -42,8 +55,11 @@ public:
                     std::int32_t a, std::int32_t b, std::int32_t c, std::string_view payload);
 
     // Compares the local file's MD5 digest with the gateway's for `remoteName` on the
-    // current route (FTP type "04" download, "03" upload). The answer's result number
-    // (>= 0) when equal; -1 otherwise.
+    // current route (FTP type "04" download, "03" upload). The handle's text explains any
+    // outcome but kMatch.
+    DigestVerdict verifyDigest(const std::filesystem::path& localPath, const std::string& remoteName,
+                               std::int64_t fileSize);
+    // verifyDigest as one number: the answer's result number (>= 0) on a match; -1 otherwise.
     int md5Check(const std::filesystem::path& localPath, const std::string& remoteName, std::int64_t fileSize);
 
     // One request without payload and its answer: delete ("01": `name1` the file) and

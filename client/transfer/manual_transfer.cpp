@@ -62,12 +62,42 @@ FileBlockInfo::Options fileOptions(const ManualTransferEnvironment& env) {
     FileBlockInfo::Options o;
     o.clock = env.options.clock;
     o.systemLog = env.systemLog;
+    o.files = env.files;
     return o;
 }
 
-// Opens the block state of `item`, moves every block, then has the gateway compare the
-// digest of the finished file with its own. 0 with `file` open; else the code, with `file`
-// closed once opened (its progress discarded when the digests differ).
+// Asks the gateway to compare its digest of the file with the finished local one, asking
+// again after a re-login while the answer is lost. 0 match; -1 mismatch (progress
+// discarded, `file` closed); -4 still not verified (`file` closed, data and block state
+// kept, so a later run only verifies).
+int verifyFinished(CVornFtp& handle, FileBlockInfo& file, const TransferItem& item, bool download,
+                   const ManualTransferRequest& request, const ManualTransferEnvironment& env, std::string& error) {
+    const std::string ftpType(download ? filesvc::kDownload : filesvc::kUpload);
+    // A download is checked in its data file before it is moved into place.
+    const fs::path& finished = download ? file.dataPath() : request.localFile;
+    for (int attempt = 0; attempt < std::max(1, env.attempts); ++attempt) {
+        if (attempt > 0) handle.DropIfLoggedIn();
+        if (ensureLoggedIn(handle) != 0) {
+            error = handle.LastError();
+            continue;
+        }
+        handle.SetRoute(kMailboxOrganisation, request.mailbox, ftpType);
+        VornFileService service(handle);
+        const DigestVerdict verdict = service.verifyDigest(finished, request.remoteName, item.fileSize);
+        if (verdict.outcome == DigestVerdict::kMatch) return 0;
+        error = handle.LastError();
+        if (verdict.outcome == DigestVerdict::kMismatch) {
+            discardProgress(file);
+            file.close();
+            return -1;
+        }
+    }
+    file.closeKeepingData();
+    return kDigestNotVerified;
+}
+
+// Opens the block state of `item`, moves every block, then verifies the finished file.
+// 0 with `file` open; else the code, with `file` closed once opened.
 int moveAndVerify(CVornFtp& handle, FileBlockInfo& file, const TransferItem& item, bool download,
                   const ManualTransferRequest& request, const ManualTransferEnvironment& env, std::string& error) {
     const std::string_view ftpType = download ? filesvc::kDownload : filesvc::kUpload;
@@ -79,22 +109,7 @@ int moveAndVerify(CVornFtp& handle, FileBlockInfo& file, const TransferItem& ite
         file.close();
         return rc;
     }
-    if (ensureLoggedIn(handle) != 0) {
-        error = handle.LastError();
-        file.close();
-        return -3;
-    }
-    handle.SetRoute(kMailboxOrganisation, request.mailbox, std::string(ftpType));
-    VornFileService service(handle);
-    // A download is checked in its data file before it is moved into place.
-    const fs::path& finished = download ? file.dataPath() : request.localFile;
-    if (service.md5Check(finished, request.remoteName, item.fileSize) < 0) {
-        error = handle.LastError();
-        discardProgress(file);
-        file.close();
-        return -1;
-    }
-    return 0;
+    return verifyFinished(handle, file, item, download, request, env, error);
 }
 
 }  // namespace

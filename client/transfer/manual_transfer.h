@@ -2,7 +2,8 @@
 // A whole file moved by hand on one handle: every block in turn, a few retries on a lost
 // session, the MD5 check, and the received file put in place. The block state files are
 // the same as the task runs use, so a transfer interrupted in any way resumes when it is
-// run again. A digest mismatch discards the transfer, so the next run starts from zero.
+// run again. A digest mismatch discards the transfer, so the next run starts from zero; a
+// digest query without a usable answer keeps it, so the next run only verifies.
 //
 // Thread: the caller owns `handle` for the whole call.
 
@@ -30,10 +31,15 @@ struct ManualTransferEnvironment {
     std::function<void(std::string_view)> systemLog;
     TransferObserver* observer = nullptr;  // with `prompt`: the interactive variants
     UserPrompt* prompt = nullptr;
-    int attempts = 3;  // per block, for a lost session or time-out
+    int attempts = 3;  // per block and for the digest query, for a lost session or time-out
+    platform::FileSystem* files = nullptr;  // the transfer's file I/O; null is the machine's
 };
 
-// 0 done; negative with the text in `error` (-10 cancelled).
+// The digest query of a finished transfer got no usable answer in any attempt; the data
+// and its block state are kept, so the next run only verifies.
+inline constexpr int kDigestNotVerified = -4;
+
+// 0 done; negative with the text in `error` (-10 cancelled, kDigestNotVerified).
 int downloadFile(CVornFtp& handle, const ManualTransferRequest& request, const ManualTransferEnvironment& env,
                  std::string& error);
 int uploadFile(CVornFtp& handle, const ManualTransferRequest& request, const ManualTransferEnvironment& env,

@@ -136,6 +136,16 @@ std::optional<CPkgSize::Packet> CPkgSize::awaiting(std::int64_t packetOffset) co
     return std::nullopt;
 }
 
+std::optional<CPkgSize::Packet> CPkgSize::awaitingSerial(std::string_view serial) const {
+    if (serial.empty()) return std::nullopt;
+    for (int i = 0; i < slotCount_; ++i) {
+        if (slotState(i) == kInFlight && bs::textAt(slotAt(i) + bs::slot::kSerial, bs::slot::kSerialWidth) == serial) {
+            return Packet{i, slotOffset(i), slotLength(i)};
+        }
+    }
+    return std::nullopt;
+}
+
 std::optional<std::int64_t> CPkgSize::answered(std::int64_t packetOffset, int slotKind) {
     const auto found = awaiting(packetOffset);
     if (!found) {

@@ -60,6 +60,8 @@ public:
     std::optional<std::int64_t> answered(std::int64_t packetOffset, int slotKind);
     // The in-flight packet at `packetOffset`, if any.
     std::optional<Packet> awaiting(std::int64_t packetOffset) const;
+    // The in-flight packet whose request carried `serial`, if any.
+    std::optional<Packet> awaitingSerial(std::string_view serial) const;
 
     // Makes every in-flight slot ready again; returns how many were in flight.
     int resetInFlight();

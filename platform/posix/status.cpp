@@ -56,7 +56,7 @@ Status statusFromErrno(int err, const std::string& context) {
     if (kind == ErrorKind::Ok) return Status::ok();
     std::string text = std::generic_category().message(err);
     if (!context.empty()) text = context + ": " + text;
-    return Status(kind, std::move(text), err);
+    return Status::systemError(kind, std::move(text), err);
 }
 
 }  // namespace vantrel

@@ -104,10 +104,10 @@ TEST(FilesTest, moveFileReplacingReplacesTheTargetAndKeepsTheSourceOnFailure) {
 
     const Status missing = moveFileReplacing(from, to);
     EXPECT_EQ(missing.kind(), ErrorKind::NotFound);
-    EXPECT_EQ(missing.systemError(), ENOENT);
+    EXPECT_EQ(missing.systemCode(), ENOENT);
     ASSERT_TRUE(writeFileAtomically(from, "kept"));
     ASSERT_TRUE(createDirectories(dir.path() / "dir"));
-    EXPECT_EQ(moveFileReplacing(from, dir.path() / "dir").systemError(), EISDIR);
+    EXPECT_EQ(moveFileReplacing(from, dir.path() / "dir").systemCode(), EISDIR);
     EXPECT_EQ(readFile(from).value(), "kept");
 }
 

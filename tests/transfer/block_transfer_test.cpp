@@ -113,6 +113,38 @@ TEST_F(BlockTransfer, answerPassingTheFileEndIsRefusedAndNothingIsWritten) {
     EXPECT_EQ(file->bytesDone(), 0);
 }
 
+// The answer names another offset than asked for, so no in-flight packet matches it; the
+// range check alone must fail the block, without waiting for the packet time-out (30 s).
+TEST_F(BlockTransfer, answerWithAnOffsetPastTheFileEndFailsAtOnceWithMinus109) {
+    putRemote("p.dat", 1000);
+    for (int lie : {1, -1}) {  // B + C = S + 1, and B < 0
+        auto file = openDownload("p.dat", 1000);
+        files->faults().nextOffsetLie = lie;
+        EXPECT_EQ(downloadBlock(file->block(0), *handle, env.options), -109) << lie;
+        EXPECT_EQ(handle->LastError(), "下载文件[p.dat]-下载数据偏移量超过文件大小！");
+        EXPECT_EQ(tmpBytes(*file), std::string(1000, '\0'));
+        EXPECT_EQ(file->bytesDone(), 0);
+        file->close();
+    }
+}
+
+// The answer to the packet at 0 claims to be the packet at 16384, which is in flight too.
+TEST_F(BlockTransfer, answerThatLiesAboutItsOffsetIsWrittenNowhere) {
+    const std::string bytes = putRemote("o.dat", 48 * 1024);
+    auto file = openDownload("o.dat", 48 * 1024);
+    files->faults().nextOffsetLie = 16384;
+    // act: the lie fails the block once the honest answers are in
+    EXPECT_EQ(downloadBlock(file->block(0), *handle, env.options), -1);
+    EXPECT_EQ(handle->LastError(), "下载文件[o.dat]-下载数据偏移量与请求不符！");
+    // verify: packet 0's bytes were not written at 16384, and the packet at 0 is not done
+    EXPECT_FALSE(tmpBytes(*file).substr(16384, 16384) == bytes.substr(0, 16384));
+    EXPECT_TRUE(tmpBytes(*file).substr(0, 16384) == std::string(16384, '\0'));
+    EXPECT_LE(file->bytesDone(), 2 * 16384);
+    // the next attempt asks for packet 0 again and completes the block
+    EXPECT_EQ(downloadBlock(file->block(0), *handle, env.options), 0) << handle->LastError();
+    EXPECT_TRUE(tmpBytes(*file) == bytes);
+}
+
 TEST_F(BlockTransfer, uploadOf40000BytesSendsThreeCutPackets) {
     const std::string content(40000, 'k');
     auto file = openUpload(content);

@@ -45,9 +45,36 @@ public:
     std::vector<std::int64_t> offsets;
 };
 
+// Lists "hostile\\*.*" with names that would steer a terminal, forge a listing line or
+// cut themselves short if printed raw. Every name begins with "hostile-".
+class HostileListing final : public testgateway::TransactionService {
+public:
+    static std::vector<std::string> names() {
+        return {"hostile-esc\x1b[2J",                                  // clears the screen
+                "hostile-bell\x07",                                    // rings
+                "hostile-cr\rFIL            1 20261208 09:00:00 ok",   // overwrites its own line
+                "hostile-del\x7f",
+                "hostile-two\nFIL            1 20261208 09:00:00 forged.txt",  // forges a line
+                std::string("hostile-nul\0cut", 15)};
+    }
+    std::optional<testgateway::TransactionAnswer> handle(const testgateway::TransactionRequest& request) override {
+        Result<filesvc::Body> body = filesvc::decodePayload(request.payload);
+        if (request.code != "40" || !body || trimmed(request.record.function) != "00" ||
+            filesvc::nameFromWire(body->name1).value() != "hostile\\*.*") {
+            return std::nullopt;
+        }
+        std::string entries;
+        for (const std::string& name : names()) entries += filesvc::encodeEntry({"FIL", 1, "20261208", "09:00:00", name});
+        testgateway::TransactionAnswer a;
+        a.payload = filesvc::encodeBody("", "", 0, 0, static_cast<std::int32_t>(entries.size()), entries);
+        return a;
+    }
+};
+
 class CliMailbox : public TransferGatewayFixture {
 protected:
     void SetUp() override {
+        gateway.addService(std::make_shared<HostileListing>());
         gateway.addService(spy);
         TransferGatewayFixture::SetUp();
         ASSERT_TRUE(platform::createDirectories(installation.localconfig()));
@@ -145,6 +172,31 @@ TEST_F(CliMailbox, listsMovesRenamesAndDeletesWithinThePermissions) {
     EXPECT_NE(output().find("该操作员无此信箱文件删除权限！"), std::string::npos);
     // An entry kind other than "C" grants nothing.
     EXPECT_EQ(run({"get", "FTP_B_QS", "a", (root.path() / "recv").string()}), 3);
+}
+
+TEST_F(CliMailbox, lsPrintsHostileNamesEscapedOneEntryPerLineAndGetRefusesThem) {
+    // act
+    ASSERT_EQ(run({"ls", "FTP_A_QS", "hostile"}), 0) << output();
+    const std::string out = output();
+    // verify: no byte that steers a terminal, and one line per entry
+    for (char raw : {'\x1b', '\x07', '\r', '\x7f', '\0'}) {
+        EXPECT_EQ(out.find(raw), std::string::npos) << static_cast<int>(raw);
+    }
+    std::vector<std::string> lines;
+    for (std::size_t at = 0; at < out.size();) {
+        const std::size_t end = std::min(out.find('\n', at), out.size());
+        const std::string line = out.substr(at, end - at);
+        if (line.find("hostile-") != std::string::npos) lines.push_back(line);
+        at = end + 1;
+    }
+    ASSERT_EQ(lines.size(), HostileListing::names().size()) << out;
+    EXPECT_NE(lines[0].find("hostile-esc\\x1b[2J"), std::string::npos) << lines[0];
+    EXPECT_NE(lines[4].find("hostile-two\\x0aFIL"), std::string::npos) << lines[4];
+    EXPECT_NE(lines[5].find("hostile-nul\\x00cut"), std::string::npos) << lines[5];
+    // A name with a control character is refused as a local file name, and nothing is made.
+    EXPECT_EQ(run({"get", "FTP_A_QS", "hostile\\hostile-bell\x07", (root.path() / "recv").string()}), 1);
+    EXPECT_NE(output().find("文件名[hostile-bell\\x07]含有控制字符，拒绝写入本地目录！"), std::string::npos) << output();
+    EXPECT_TRUE(fs::is_empty(root.path() / "recv"));
 }
 
 TEST_F(CliMailbox, killedDownloadsResumeAndCompleteByteExact) {

@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include "client/transfer/local_path.h"
+#include "tests/support/no_space_file_system.h"
 #include "tests/transfer/transfer_gateway_fixture.h"
 
 namespace vantrel::testing {
@@ -12,6 +14,7 @@ namespace fs = std::filesystem;
 constexpr std::int64_t MiB = 1024 * 1024;
 
 using FileServices = TransferGatewayFixture;
+using testgateway::Delivery;
 
 TEST_F(FileServices, listsFilesDirectoriesTodayAndHistory) {
     // setup
@@ -164,6 +167,123 @@ TEST_F(FileServices, md5QueryOnlyOnTheTransferRoutes) {
     handle->SetRoute("VRELKA", "FTP_A_QS", "02");
     EXPECT_EQ(service.md5Check(root.path() / "x" / "m.txt", "m.txt", 100), -1);
     EXPECT_EQ(handle->LastError(), "Md5校验类型不正确[02]失败!");
+}
+
+// A gateway that declares more than it sends and keeps the connection open costs one
+// answer time-out per attempt (TimeOut = 1 here), then the usual retry path takes over.
+TEST_F(FileServices, halfSentAnswerTimesOutWithinTheAnswerTimeOut) {
+    const std::string bytes = putRemote("h.dat", 100000);
+    handle = std::make_unique<CVornFtp>(context(), process);
+    handle->SetGatewayList({entry(gateway.gatewayPort(), "1")}, 0, "", "OPER01", "pass1234");
+    ASSERT_EQ(handle->LoginToGateway(), 1) << handle->LastError();
+    VornFileService service(*handle);
+    std::vector<filesvc::ListEntry> entries;
+    for (Delivery spoiled : {Delivery::kHalfThenStall, Delivery::kLongerThanSent}) {
+        // act: a list answer cut short
+        files->faults().nextListDelivery = spoiled;
+        const auto started = std::chrono::steady_clock::now();
+        EXPECT_EQ(service.listFiles("FTP_A_QS", "*.*", entries), -9);
+        const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+        RecordProperty(spoiled == Delivery::kHalfThenStall ? "halfSentListSeconds" : "longerThanSentListSeconds",
+                       std::to_string(seconds));
+        // verify: the receive's own text, and the next call logs in again and lists
+        EXPECT_NE(handle->LastError().find("接收超时"), std::string::npos) << handle->LastError();
+        EXPECT_FALSE(handle->IsLoggedIn());
+        EXPECT_EQ(service.listFiles("FTP_A_QS", "*.*", entries), 2) << handle->LastError();  // Bullet, h.dat
+    }
+    // A data packet and the digest answer cut short: each attempt is retried, and the file
+    // arrives whole in one run without being fetched twice.
+    files->faults().nextDownloadDelivery = Delivery::kHalfThenStall;
+    files->faults().nextMd5Delivery = Delivery::kLongerThanSent;
+    std::string error;
+    ASSERT_EQ(downloadFile(*handle, downloadRequest("h.dat", 100000), env, error), 0) << error;
+    EXPECT_TRUE(readLocal(root.path() / "recv" / "h.dat") == bytes);
+    EXPECT_EQ(files->counters().md5Queries.load(), 2);
+}
+
+// Only a digest that differs may discard a finished download; a lost answer keeps it.
+TEST_F(FileServices, lostMd5AnswerKeepsTheCompleteDownloadAndALaterRunOnlyVerifies) {
+    const std::string bytes = putRemote("k.dat", static_cast<std::size_t>(21 * MiB));
+    env.attempts = 1;
+    for (Delivery lost : {Delivery::kDrop, Delivery::kUndecryptable}) {
+        // setup: every block arrives, the digest answer does not
+        files->faults().nextMd5Delivery = lost;
+        const long long fetchedBefore = files->counters().downloadBytes.load();
+        std::string error;
+        // act
+        EXPECT_EQ(downloadFile(*handle, downloadRequest("k.dat", 21 * MiB), env, error), kDigestNotVerified);
+        // verify: nothing delivered, nothing discarded
+        EXPECT_FALSE(fs::exists(root.path() / "recv" / "k.dat"));
+        EXPECT_EQ(fs::file_size(root.path() / "recv" / "k.dat.tmp"), static_cast<std::uintmax_t>(21 * MiB));
+        EXPECT_TRUE(fs::exists(root.path() / "recv" / "k.dat.tmp.~block"));
+        EXPECT_EQ(files->counters().downloadBytes.load() - fetchedBefore,
+                  lost == Delivery::kDrop ? 21 * MiB : 0)
+            << "the second round resumes the finished file and only asks for its digest";
+        if (lost == Delivery::kUndecryptable) {
+            // The receive's own reason, never bytes of the undecrypted answer.
+            EXPECT_EQ(error, "接收数据失败，失败原因:解密数据失败,KLAV_Decrypt() failed!");
+        }
+    }
+    // A later run only verifies, then delivers.
+    const long long fetchedBefore = files->counters().downloadBytes.load();
+    std::string error;
+    ASSERT_EQ(downloadFile(*handle, downloadRequest("k.dat", 21 * MiB), env, error), 0) << error;
+    EXPECT_EQ(files->counters().downloadBytes.load(), fetchedBefore);
+    EXPECT_TRUE(readLocal(root.path() / "recv" / "k.dat") == bytes);
+    EXPECT_FALSE(fs::exists(root.path() / "recv" / "k.dat.tmp"));
+    EXPECT_FALSE(fs::exists(root.path() / "recv" / "k.dat.tmp.~block"));
+}
+
+TEST_F(FileServices, undecryptableAnswerReportsTheReceiveErrorNotCiphertext) {
+    putRemote("d.dat", 10);
+    VornFileService service(*handle);
+    std::vector<filesvc::ListEntry> entries;
+    files->faults().nextListDelivery = Delivery::kUndecryptable;
+    EXPECT_EQ(service.listFiles("FTP_A_QS", "*.*", entries), -1);
+    const std::string text = handle->LastError();
+    EXPECT_EQ(text.substr(0, text.find('(')), "查询文件列表-失败") << text;
+    EXPECT_EQ(text.substr(text.find(')') + 1), ",解密数据失败,KLAV_Decrypt() failed!") << text;
+}
+
+// Gateway names are at most 127 characters, so a long name is a Chinese one: 82 characters
+// of 3 bytes and one ASCII letter make 247 bytes, whose "<name>.tmp.~block" would be 258.
+TEST_F(FileServices, longNamesDownloadWithTheirStateFilesWithinTheNameLimit) {
+    std::string chinese;
+    for (int i = 0; i < 84; ++i) chinese += "文";
+    for (const std::string& name : {chinese.substr(0, 82 * 3) + "x", chinese + "y"}) {
+        ASSERT_LE(name.size(), kLocalNameLimit);
+        const std::string bytes = putRemote(name, 70000);
+        std::string error;
+        ASSERT_EQ(downloadFile(*handle, downloadRequest(name, 70000), env, error), 0) << name.size() << ": " << error;
+        EXPECT_TRUE(readLocal(root.path() / "recv" / name) == bytes);
+        fs::remove(root.path() / "recv" / name);
+        EXPECT_TRUE(fs::is_empty(root.path() / "recv")) << "nothing left behind for " << name.size() << " bytes";
+    }
+    // A name the local file system cannot hold is refused before anything is created.
+    std::string error;
+    EXPECT_EQ(downloadFile(*handle, downloadRequest(chinese + "文z", 10), env, error), -2);
+    EXPECT_NE(error.find("超过本地文件名上限255字节"), std::string::npos) << error;
+    EXPECT_TRUE(fs::is_empty(root.path() / "recv"));
+}
+
+// The disk fills at the sizing of the ".tmp", at a block-state flush or at a data write:
+// each run ends with the system's reason, delivers nothing, and a run with space completes
+// byte-exact from what the full-disk runs kept.
+TEST_F(FileServices, fullDiskDuringADownloadFailsClearlyAndALaterRunCompletes) {
+    const std::string bytes = putRemote("f.dat", 200000);
+    testing::NoSpaceFileSystem disk;
+    env.files = &disk;
+    for (int n = 1; n <= 12; ++n) {
+        disk.failFrom(n);
+        std::string error;
+        EXPECT_NE(downloadFile(*handle, downloadRequest("f.dat", 200000), env, error), 0) << n;
+        EXPECT_NE(error.find("No space left on device"), std::string::npos) << n << ": " << error;
+        EXPECT_FALSE(fs::exists(root.path() / "recv" / "f.dat")) << n;
+        disk.spaceBack();
+    }
+    std::string error;
+    ASSERT_EQ(downloadFile(*handle, downloadRequest("f.dat", 200000), env, error), 0) << error;
+    EXPECT_TRUE(readLocal(root.path() / "recv" / "f.dat") == bytes);
 }
 
 }  // namespace

@@ -95,31 +95,47 @@ std::optional<TransactionAnswer> MailboxFileService::handle(const TransactionReq
     Result<std::string> n2 = filesvc::nameFromWire(body->name2);
     if (!n1 || !n2) return refusal("0001", "文件名编码不正确");
 
+    TransactionAnswer answer = answerFor(type, mailbox, *body, *n1, *n2);
+    Delivery spoiled = Delivery::kWhole;
+    if (type == filesvc::kList || type == filesvc::kHistory) {
+        spoiled = faults_.nextListDelivery.exchange(Delivery::kWhole);
+    } else if ((type == filesvc::kDownload || type == filesvc::kUpload) && body->c == -1) {
+        spoiled = faults_.nextMd5Delivery.exchange(Delivery::kWhole);
+    } else if (type == filesvc::kDownload) {
+        spoiled = faults_.nextDownloadDelivery.exchange(Delivery::kWhole);
+    }
+    if (spoiled != Delivery::kWhole) answer.delivery = spoiled;
+    return answer;
+}
+
+TransactionAnswer MailboxFileService::answerFor(const std::string& type, const std::string& mailbox,
+                                                const filesvc::Body& body, const std::string& n1,
+                                                const std::string& n2) {
     if (type == filesvc::kList) {
-        if (*n2 == "MT") {
+        if (n2 == "MT") {
             filesvc::ListEntry ver{"VER", 0, version_.substr(0, 8),
                                    version_.substr(8, 2) + ":" + version_.substr(10, 2) + ":" + version_.substr(12, 2),
                                    "version"};
             const std::string entries = filesvc::encodeEntry(ver);
             TransactionAnswer a;
-            a.payload = filesvc::encodeBody(body->name1, body->name2, 0, 0, static_cast<std::int32_t>(entries.size()),
+            a.payload = filesvc::encodeBody(body.name1, body.name2, 0, 0, static_cast<std::int32_t>(entries.size()),
                                             entries);
             return a;
         }
-        return list(mailbox, *n1, *n2);
+        return list(mailbox, n1, n2);
     }
-    if (type == filesvc::kHistory) return list(mailbox, *n1, "");
-    if (type == filesvc::kDelete) return remove(mailbox, *n1);
-    if (type == filesvc::kRename) return rename(mailbox, *n1, *n2);
+    if (type == filesvc::kHistory) return list(mailbox, n1, "");
+    if (type == filesvc::kDelete) return remove(mailbox, n1);
+    if (type == filesvc::kRename) return rename(mailbox, n1, n2);
     if (type == filesvc::kDownload) {
-        if (body->c == -1) return md5(mailbox, *n1, body->name1, body->name2);
-        if (auto fault = packetFault()) return fault;
-        return download(mailbox, *n1, body->name1, body->b, body->c);
+        if (body.c == -1) return md5(mailbox, n1, body.name1, body.name2);
+        if (auto fault = packetFault()) return *fault;
+        return download(mailbox, n1, body.name1, body.b, body.c);
     }
     if (type == filesvc::kUpload) {
-        if (body->c == -1) return md5(mailbox, *n2, body->name1, body->name2);
-        if (auto fault = packetFault()) return fault;
-        return upload(mailbox, *n2, body->name2, body->a, body->b, body->data.substr(0, static_cast<std::size_t>(std::max(0, body->c))));
+        if (body.c == -1) return md5(mailbox, n2, body.name1, body.name2);
+        if (auto fault = packetFault()) return *fault;
+        return upload(mailbox, n2, body.name2, body.a, body.b, body.data.substr(0, static_cast<std::size_t>(std::max(0, body.c))));
     }
     return refusal("0002", "不支持的文件服务[" + type + "]");
 }
@@ -199,7 +215,8 @@ TransactionAnswer MailboxFileService::download(const std::string& mailbox, const
     ++counters_.downloadPackets;
     counters_.downloadBytes += static_cast<long long>(data.size());
     TransactionAnswer a;
-    a.payload = filesvc::encodeBody(wireName, "", length, offset, static_cast<std::int32_t>(data.size()), data);
+    const std::int32_t reported = offset + faults_.nextOffsetLie.exchange(0);
+    a.payload = filesvc::encodeBody(wireName, "", length, reported, static_cast<std::int32_t>(data.size()), data);
     return a;
 }
 

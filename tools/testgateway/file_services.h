@@ -5,7 +5,8 @@
 // (today's files) and empty selectors, the "MT" version query, history lists ("09"),
 // delete, rename, download and upload packets at any offset in any order, and the MD5
 // query of both directions. Fault switches corrupt a download packet, lie about sizes in
-// lists, or refuse a data packet with a return code.
+// lists or about a packet's offset, refuse a data packet with a return code, or spoil how
+// the next answer of a kind is delivered.
 //
 // Thread-safe: connections call handle() concurrently.
 
@@ -15,6 +16,7 @@
 #include <optional>
 #include <string>
 
+#include "client/transfer/file_service_body.h"
 #include "tools/testgateway/test_gateway.h"
 
 namespace vantrel::testgateway {
@@ -34,6 +36,12 @@ struct FileServiceFaults {
     }
     std::mutex mutex;
     std::string packetFailureCode = "0015";
+    // How the next answer of each kind leaves the gateway (one shot each).
+    std::atomic<Delivery> nextListDelivery{Delivery::kWhole};
+    std::atomic<Delivery> nextDownloadDelivery{Delivery::kWhole};
+    std::atomic<Delivery> nextMd5Delivery{Delivery::kWhole};
+    // Added to the offset (B) that the next download answer reports (one shot; 0 = none).
+    std::atomic<int> nextOffsetLie{0};
 };
 
 struct FileServiceCounters {
@@ -57,6 +65,9 @@ public:
     const std::filesystem::path& root() const { return root_; }
 
 private:
+    // The answer to a decoded "40" request, before any delivery fault.
+    TransactionAnswer answerFor(const std::string& type, const std::string& mailbox, const filesvc::Body& body,
+                                const std::string& n1, const std::string& n2);
     TransactionAnswer list(const std::string& mailbox, const std::string& pattern, const std::string& selector);
     TransactionAnswer remove(const std::string& mailbox, const std::string& name);
     TransactionAnswer rename(const std::string& mailbox, const std::string& from, const std::string& to);

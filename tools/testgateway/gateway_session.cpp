@@ -62,13 +62,43 @@ public:
             const std::string failure = shared_.faults.takeFailure();
             delayAnswer(shared_.faults);
             const std::string code(frame::messageCode(packet));
-            const std::string answer =
-                code == frame::kSerialRequestCode ? serialAnswer(packet, failure) : transactionAnswer(packet, code, failure);
-            if (answer.empty() || !io_.writeAll(answer)) return;
+            Delivery delivery = Delivery::kWhole;
+            std::string answer = code == frame::kSerialRequestCode ? serialAnswer(packet, failure)
+                                                                   : transactionAnswer(packet, code, failure, delivery);
+            if (answer.empty() || !deliver(answer, delivery)) return;
         }
     }
 
 private:
+    // Sends `answer` as `delivery` says; false when the connection is to end.
+    bool deliver(std::string& answer, Delivery delivery) {
+        switch (delivery) {
+        case Delivery::kWhole:
+            return io_.writeAll(answer);
+        case Delivery::kDrop:
+            return false;
+        case Delivery::kUndecryptable: {
+            // A plain length the ciphertext cannot hold fails every decryption.
+            const auto cipher = static_cast<std::uint32_t>(answer.size() - frame::kHeaderSize);
+            frame::writeHeader(answer.data(), cipher, cipher);
+            return io_.writeAll(answer);
+        }
+        case Delivery::kHalfThenStall:
+            answer.resize(answer.size() / 2);
+            break;
+        case Delivery::kLongerThanSent: {
+            const std::uint32_t declared = frame::readBodyLength(answer.data()) + (1u << 20);
+            frame::writeHeader(answer.data(), declared, frame::readPlainLength(answer.data()));
+            break;
+        }
+        }
+        if (!io_.writeAll(answer)) return false;
+        // Stall: read and ignore whatever comes until the client or the server ends it.
+        std::string ignored;
+        while (io_.readExactly(1, ignored)) ignored.clear();
+        return false;
+    }
+
     bool login() {
         const std::string challenge = makeChallenge();
         if (!io_.writeAll(challenge)) return false;
@@ -135,7 +165,8 @@ private:
         return sealedPacket(frame::kSerialAnswerCode, encode(answer), key_);
     }
 
-    std::string transactionAnswer(const std::string& packet, const std::string& code, const std::string& failure) {
+    std::string transactionAnswer(const std::string& packet, const std::string& code, const std::string& failure,
+                                  Delivery& delivery) {
         TransactionRequest request;
         request.code = code;
         (void)decode(std::string_view(packet).substr(frame::kRecordOffset), request.record);
@@ -163,6 +194,7 @@ private:
                 answer.message = "不支持的交易[" + code + "]";
             }
         }
+        delivery = answer.delivery;
         TransactionResponseRecord response{request.record.serial,   request.record.sequence,
                                            request.record.organisation, request.record.service,
                                            request.record.function, answer.returnCode,

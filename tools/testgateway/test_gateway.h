@@ -34,12 +34,23 @@ struct TransactionRequest {
     const OperatorSettings* op = nullptr;
 };
 
+// How an answer leaves the gateway. Anything but kWhole is a fault for tests: after a
+// partial answer the connection stays open, silent, until the client or the server ends it.
+enum class Delivery {
+    kWhole,
+    kHalfThenStall,    // the first half of the packet, then nothing
+    kLongerThanSent,   // the header declares 1 MiB more than the packet that follows
+    kUndecryptable,    // whole, but the body cannot be decrypted
+    kDrop,             // no answer; the connection is closed
+};
+
 // A service's answer; sent encrypted with the request's serial, sequence and route echoed.
 struct TransactionAnswer {
     std::string returnCode = "0000";
     std::string message;
     std::string payload;
     std::string code;  // answer message code; empty = the request's
+    Delivery delivery = Delivery::kWhole;
 };
 
 // Answers transactions. Called on the connection's thread; several connections may call

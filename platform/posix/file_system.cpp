@@ -1,0 +1,182 @@
+#include "platform/file_system.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <string>
+
+namespace vantrel::platform {
+
+namespace {
+
+class PosixFile final : public File {
+public:
+    PosixFile(int fd, std::filesystem::path path) : fd_(fd), path_(std::move(path)) {}
+    ~PosixFile() override {
+        if (fd_ >= 0) ::close(fd_);
+    }
+
+    Result<std::size_t> readAt(std::int64_t offset, void* buffer, std::size_t length) override {
+        auto* out = static_cast<char*>(buffer);
+        std::size_t done = 0;
+        while (done < length) {
+            const ssize_t n = ::pread(fd_, out + done, length - done, static_cast<off_t>(offset + done));
+            if (n < 0 && errno == EINTR) continue;
+            if (n < 0) return statusFromErrno(errno, "read " + path_.string());
+            if (n == 0) break;
+            done += static_cast<std::size_t>(n);
+        }
+        return done;
+    }
+
+    Status writeAt(std::int64_t offset, const void* bytes, std::size_t length) override {
+        const auto* in = static_cast<const char*>(bytes);
+        std::size_t done = 0;
+        while (done < length) {
+            const ssize_t n = ::pwrite(fd_, in + done, length - done, static_cast<off_t>(offset + done));
+            if (n < 0 && errno == EINTR) continue;
+            // A write that moves nothing would loop for ever; the disk is full.
+            if (n <= 0) return statusFromErrno(n == 0 ? ENOSPC : errno, "write " + path_.string());
+            done += static_cast<std::size_t>(n);
+        }
+        return Status::ok();
+    }
+
+    Status resize(std::int64_t size) override {
+        if (::ftruncate(fd_, static_cast<off_t>(size)) != 0) return statusFromErrno(errno, "resize " + path_.string());
+        return Status::ok();
+    }
+
+    Result<std::int64_t> size() override {
+        struct stat info {};
+        if (::fstat(fd_, &info) != 0) return statusFromErrno(errno, "stat " + path_.string());
+        return static_cast<std::int64_t>(info.st_size);
+    }
+
+    Status sync() override {
+        if (::fsync(fd_) != 0) return statusFromErrno(errno, "sync " + path_.string());
+        return Status::ok();
+    }
+
+    Status close() override {
+        if (fd_ < 0) return Status::ok();
+        const int rc = ::close(fd_);
+        fd_ = -1;
+        if (rc != 0) return statusFromErrno(errno, "close " + path_.string());
+        return Status::ok();
+    }
+
+private:
+    int fd_;
+    std::filesystem::path path_;
+};
+
+class PosixFileSystem final : public FileSystem {
+public:
+    Result<std::unique_ptr<File>> open(const std::filesystem::path& path, OpenMode mode) override {
+        int flags = O_CLOEXEC;
+        switch (mode) {
+        case OpenMode::kRead: flags |= O_RDONLY; break;
+        case OpenMode::kReadWrite: flags |= O_RDWR; break;
+        case OpenMode::kCreate: flags |= O_RDWR | O_CREAT; break;
+        case OpenMode::kCreateTruncate: flags |= O_RDWR | O_CREAT | O_TRUNC; break;
+        }
+        const int fd = ::open(path.c_str(), flags, 0644);
+        if (fd < 0) return statusFromErrno(errno, "open " + path.string());
+        struct stat info {};
+        const int err = ::fstat(fd, &info) != 0 ? errno : S_ISREG(info.st_mode) ? 0 : EISDIR;
+        if (err != 0) {
+            ::close(fd);
+            return statusFromErrno(err, "open " + path.string());
+        }
+        return std::unique_ptr<File>(std::make_unique<PosixFile>(fd, path));
+    }
+
+    Status rename(const std::filesystem::path& from, const std::filesystem::path& to) override {
+        if (::rename(from.c_str(), to.c_str()) != 0) {
+            return statusFromErrno(errno, "rename " + from.string() + " to " + to.string());
+        }
+        return Status::ok();
+    }
+
+    Status remove(const std::filesystem::path& path) override {
+        if (::unlink(path.c_str()) == 0) return Status::ok();
+        if (errno == EISDIR && ::rmdir(path.c_str()) == 0) return Status::ok();
+        return statusFromErrno(errno, "remove " + path.string());
+    }
+
+    Status syncDirectory(const std::filesystem::path& directory) override {
+        const int fd = ::open(directory.empty() ? "." : directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        if (fd < 0) return statusFromErrno(errno, "open " + directory.string());
+        const int rc = ::fsync(fd);
+        const int err = errno;
+        ::close(fd);
+        if (rc != 0) return statusFromErrno(err, "sync " + directory.string());
+        return Status::ok();
+    }
+
+    Result<MappedFile> map(const std::filesystem::path& path, std::size_t size, bool create) override {
+        return MappedFile::open(path, size, create);
+    }
+
+    Status flushMapped(MappedFile& file, std::size_t offset, std::size_t length) override {
+        return file.flushRange(offset, length);
+    }
+};
+
+// A name beside `path` that no other writer in this or another process uses at once.
+std::filesystem::path temporaryBeside(const std::filesystem::path& path) {
+    static std::atomic<unsigned> counter{0};
+    std::filesystem::path temp = path;
+    temp += "." + std::to_string(::getpid()) + "." + std::to_string(counter++) + ".tmp";
+    return temp;
+}
+
+}  // namespace
+
+FileSystem& FileSystem::real() {
+    static PosixFileSystem instance;
+    return instance;
+}
+
+Status copyFile(FileSystem& fs, const std::filesystem::path& from, const std::filesystem::path& to) {
+    Result<std::unique_ptr<File>> in = fs.open(from, OpenMode::kRead);
+    if (!in) return in.status();
+    Result<std::unique_ptr<File>> out = fs.open(to, OpenMode::kCreateTruncate);
+    if (!out) return out.status();
+    char buffer[65536];
+    for (std::int64_t at = 0;;) {
+        Result<std::size_t> n = in.value()->readAt(at, buffer, sizeof buffer);
+        if (!n) return n.status();
+        if (n.value() == 0) break;
+        if (Status s = out.value()->writeAt(at, buffer, n.value()); !s) return s;
+        at += static_cast<std::int64_t>(n.value());
+    }
+    if (Status s = out.value()->sync(); !s) return s;
+    return out.value()->close();
+}
+
+Status replaceFileDurably(FileSystem& fs, const std::filesystem::path& target,
+                          const std::function<Status(const std::filesystem::path& temporary)>& build) {
+    const std::filesystem::path temporary = temporaryBeside(target);
+    Status status = build(temporary);
+    if (status) {
+        // The build closed its handles; the data reaches the disk before the name does.
+        Result<std::unique_ptr<File>> written = fs.open(temporary, OpenMode::kReadWrite);
+        status = written ? written.value()->sync() : written.status();
+        if (status) status = written.value()->close();
+    }
+    if (status) status = fs.rename(temporary, target);
+    if (!status) {
+        (void)fs.remove(temporary);
+        return status;
+    }
+    // The old name may already point at the new file; a failed directory sync is reported
+    // so the caller knows the replacement may not survive a power cut.
+    return fs.syncDirectory(target.parent_path());
+}
+
+}  // namespace vantrel::platform
