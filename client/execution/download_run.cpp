@@ -31,13 +31,6 @@ std::chrono::seconds dayOffsetOf(const catalogue::DownloadTask& task) {
     return std::chrono::seconds(h * 3600 + m * 60 + 1);
 }
 
-enum class Md5Verdict { Match, Mismatch, QueryFailed };
-
-Md5Verdict verifyDigest(VornFileService& service, const fs::path& data, const std::string& remoteName,
-                        std::int64_t size) {
-    return service.md5Check(data, remoteName, size) >= 0 ? Md5Verdict::Match : Md5Verdict::QueryFailed;
-}
-
 }  // namespace
 
 DownloadRun::DownloadRun(const Context& context, DownloadRunSetup setup, catalogue::DownloadTask task)
@@ -257,13 +250,13 @@ void DownloadRun::finishFile(BlockTask& block, CVornFtp& handle, const BlockRun&
     FileBlockInfo& info = block.file();
 
     VornFileService service(handle);
-    const Md5Verdict verdict = verifyDigest(service, info.dataPath(), file.remoteName, file.size);
-    if (verdict != Md5Verdict::Match) {
+    const DigestVerdict verdict = service.verifyDigest(info.dataPath(), file.remoteName, file.size);
+    if (verdict.outcome != DigestVerdict::kMatch) {
         const std::string error = handle.LastError();
         taskLog(printf2("%s失败,MD5计算时出现错误：%s", run.actionText, error), 1);
         handle.DropIfLoggedIn();
         if (file.row >= 0) list_->RecordFailure(file.row, error);
-        if (verdict == Md5Verdict::Mismatch) {
+        if (verdict.outcome == DigestVerdict::kMismatch) {
             // The data is wrong: it is discarded and the next run fetches the file again.
             for (int i = 0; i < info.blockCount(); ++i) info.block(i).setState(kBlockFailed);
             std::lock_guard lock(mutex_);
