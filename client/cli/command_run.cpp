@@ -5,6 +5,8 @@
 #include "client/app/app_core.h"
 #include "client/cli/cli.h"
 #include "client/cli/login_seam.h"
+#include "client/execution/task_scheduler.h"
+#include "client/gateway/interactive_gateway.h"
 
 namespace vantrel::cli {
 namespace {
@@ -39,17 +41,26 @@ int run(Environment& environment, const std::vector<std::string>& arguments) {
 
     HeadlessWindow window;
     OfflineLogin offlineLogin;
-    InteractiveLogin interactive = offline ? InteractiveLogin{} : makeInteractiveLogin(environment);
+    InteractiveLogin interactive = makeInteractiveLogin(environment);
+    auto& gateway = dynamic_cast<InteractiveGateway&>(*interactive.session);
+    TaskScheduler::Options schedulerOptions;
+    // Offline, the workers have no operator to log in as; nothing is fetched.
+    if (!offline) schedulerOptions.loginSource = &gateway.handle();
+    TaskScheduler scheduler(environment.context(), gateway.process(), schedulerOptions);
 
     StartupParts parts;
     parts.window = &window;
     parts.login = offline ? static_cast<LoginStep*>(&offlineLogin) : interactive.login.get();
     parts.session = interactive.session.get();
+    parts.blockStates = &scheduler;
+    parts.threads = &scheduler;
+    parts.flagFiles = &scheduler;
 
     AppCore core(environment.context(), parts);
     const AppCore::Start started = core.start();
     // A second client ends at once, as the running one must be left alone.
     if (started == AppCore::Start::SecondInstance) return 0;
+    scheduler.stop();
     core.exit();
     reportSkippedSteps(core);
     if (started != AppCore::Start::Started) return 1;

@@ -4,6 +4,7 @@
 #include "client/config/logs.h"
 #include "client/execution/unpacker.h"
 #include "client/gateway/record_codec.h"
+#include "platform/files.h"
 
 namespace vantrel {
 namespace {
@@ -49,6 +50,7 @@ std::unique_ptr<CVornFtp> TaskScheduler::makeSession() const {
 }
 
 Status TaskScheduler::open(const std::filesystem::path& file) {
+    if (Status made = platform::createDirectories(file.parent_path()); !made) return made;
     if (!memList_.open(file)) return Status::error(ErrorKind::IoError, memList_.errorText());
     return Status::ok();
 }
