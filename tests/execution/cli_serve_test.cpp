@@ -1,0 +1,130 @@
+// vantrel-cli serve as an operator runs it: scheduled work until SIGTERM, one client per
+// machine, and a run killed with SIGKILL that resumes at the next start from its block
+// state, delivering the file once and whole.
+
+#include <gtest/gtest.h>
+
+#include "client/app/single_instance.h"
+#include "client/catalogue/table_schema.h"
+#include "client/catalogue/task_catalogue.h"
+#include "tests/catalogue/table_bytes.h"
+#include "tests/support/cli_process.h"
+#include "tests/transfer/transfer_gateway_fixture.h"
+
+namespace vantrel::testing {
+namespace {
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+
+// The bytes the client asked for in download data requests.
+class RequestedBytes final : public testgateway::TransactionService {
+public:
+    std::optional<testgateway::TransactionAnswer> handle(const testgateway::TransactionRequest& request) override {
+        Result<filesvc::Body> body = filesvc::decodePayload(request.payload);
+        if (request.code == "40" && trimmed(request.record.function) == "04" && body && body->c > 0) bytes += body->c;
+        return std::nullopt;
+    }
+    std::atomic<std::int64_t> bytes{0};
+};
+
+class CliServe : public TransferGatewayFixture {
+protected:
+    void SetUp() override {
+        gateway.addService(requested);
+        TransferGatewayFixture::SetUp();
+        fs::create_directories(installation.localconfig());
+        fs::create_directories(runtime);
+        for (const catalogue::TableSpec* spec : catalogue::ShippedTemplates()) {
+            platform::LocalTime day;
+            day.year = 2026;
+            writeBytes(installation.localconfig() / spec->fileName, catalogue::BuildTableBytes(*spec, day));
+        }
+        ASSERT_TRUE(platform::writeFileAtomically(
+            installation.clientIni(), "[GateMultiple]\nGateIP1=127.0.0.1\nGatePort1=" +
+                                          std::to_string(gateway.gatewayPort()) + "\nGateType=0\n[userinfo]\nOpertID=OPER01\n"));
+        fs::create_directories(recv);
+        // The task row, as `tasks add` writes it.
+        catalogue::CPlanDir dirs;
+        const Context ctx = context();
+        catalogue::CModule module(ctx, dirs);
+        module.SetOperator("OPER01");
+        catalogue::DownloadTask t;
+        t.planid = taskId;
+        t.plandes = "每日";
+        t.plantype = 1;
+        t.mailname = "FTP_A_QS";
+        t.filename = "*.*";
+        t.recvpath = recv.string();
+        t.hastrans = 1;
+        t.begindate = "2026-01-01";
+        t.begintime = "00:00";
+        t.endtime = "23:59";
+        t.curweek = "1111111";
+        t.planstate = 1;
+        t.right = "OPER01";
+        std::string message;
+        ASSERT_EQ(module.AddDownloadTask(t, message), 1) << message;
+    }
+
+    bool clientRunning() {
+        SingleInstance probe;
+        std::string error;
+        return probe.acquire(runtime, error) == SingleInstance::Outcome::AlreadyRunning;
+    }
+
+    // Starts serve and hands it the task once it holds the single-instance lock.
+    pid_t serveAndRunTheTask() {
+        const pid_t pid = cli.spawn({"serve"});
+        for (int i = 0; i < 400 && !clientRunning(); ++i) std::this_thread::sleep_for(25ms);
+        EXPECT_EQ(cli.run({"tasks", "run", taskId}), 0);
+        return pid;
+    }
+
+    std::string output() { return readLocal(root.path() / "cli.out"); }
+
+    const std::string taskId = "20261208090000-00042";
+    fs::path runtime = root.path() / "run";
+    fs::path recv = root.path() / "recv";
+    CliProcess cli{VANTREL_CLI, root.path(), runtime, "pass1234"};
+    std::shared_ptr<RequestedBytes> requested = std::make_shared<RequestedBytes>();
+};
+
+TEST_F(CliServe, aRunKilledMidFileResumesAtTheNextStartAndDeliversTheFileOnceAndWhole) {
+    // setup: a file of several blocks, answers slow enough to kill the run in the middle
+    const std::int64_t size = 24 * 1024 * 1024 + 777;
+    const std::string bytes = putRemote("big.dat", static_cast<std::size_t>(size));
+    gateway.faults().answerDelayMs = 15;
+
+    // act: SIGKILL once a good part has arrived
+    pid_t serve = serveAndRunTheTask();
+    for (int i = 0; i < 1200 && requested->bytes < size / 3; ++i) std::this_thread::sleep_for(25ms);
+    ASSERT_GE(requested->bytes, size / 3) << output();
+    kill(serve, SIGKILL);
+    CliProcess::wait(serve);
+
+    // verify: nothing delivered half, the partial file and its state are kept
+    EXPECT_FALSE(fs::exists(recv / "big.dat"));
+    EXPECT_TRUE(fs::exists(recv / "big.dat.tmp.~block"));
+
+    // act: start again at full speed
+    gateway.faults().answerDelayMs = 0;
+    const std::int64_t before = requested->bytes;
+    serve = serveAndRunTheTask();
+    for (int i = 0; i < 2400 && !fs::exists(recv / "big.dat"); ++i) std::this_thread::sleep_for(25ms);
+
+    // verify: a second client is refused while this one runs; SIGTERM stops it in order
+    EXPECT_EQ(cli.run({"serve"}), 1);
+    kill(serve, SIGTERM);
+    EXPECT_EQ(CliProcess::wait(serve, 60s), 0) << output();
+    EXPECT_TRUE(readLocal(recv / "big.dat") == bytes);
+    EXPECT_FALSE(fs::exists(recv / "big.dat.tmp"));
+    EXPECT_FALSE(fs::exists(recv / "big.dat.tmp.~block"));
+    EXPECT_LT(requested->bytes - before, size) << "the second start fetched the whole file again";
+    const std::string log = sysLog();
+    EXPECT_NE(log.find("用户关闭系统，监控线程退出"), std::string::npos);
+    EXPECT_NE(output().find("vantrel-cli serve: stopping"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace vantrel::testing
