@@ -4,6 +4,8 @@
 #                                     embedded default (test gateway on loopback)
 #   scripts/setup.sh test             build, then run the whole test suite
 #   scripts/setup.sh test --sanitize  the same with AddressSanitizer + UBSan (build-asan/)
+#   scripts/setup.sh test --tsan      the threaded tests (scheduler, transfers, gateway)
+#                                     with ThreadSanitizer (build-tsan/)
 set -euo pipefail
 
 mode=${1:-run}
@@ -30,9 +32,25 @@ flags=(-DCMAKE_BUILD_TYPE=RelWithDebInfo -DVANTREL_WERROR=ON)
 if [ "$variant" = "--sanitize" ]; then
   build=build-asan
   flags=(-DCMAKE_BUILD_TYPE=Debug -DVANTREL_WERROR=ON -DVANTREL_SANITIZE=ON)
+elif [ "$variant" = "--tsan" ]; then
+  build=build-tsan
+  flags=(-DCMAKE_BUILD_TYPE=RelWithDebInfo -DVANTREL_WERROR=ON -DVANTREL_TSAN=ON)
 fi
 
 cmake -S . -B "$build" -G Ninja "${flags[@]}"
+if [ "$variant" = "--tsan" ]; then
+  [ "$mode" = test ] || { echo "--tsan is for: $0 test --tsan" >&2; exit 2; }
+  # The programs whose threads share state: the scheduler, the transfers, the gateway.
+  targets=(execution_scheduler_test execution_serve_test execution_mailbox_session_test
+           transfer_gateway_test gateway_session_test)
+  cmake --build "$build" --target vantrel-cli "${targets[@]}"
+  export TSAN_OPTIONS=${TSAN_OPTIONS:-halt_on_error=1 second_deadlock_stack=1}
+  for t in "${targets[@]}"; do
+    echo "== $t"
+    "$build/tests/$t"
+  done
+  exit 0
+fi
 cmake --build "$build"
 
 case "$mode" in
