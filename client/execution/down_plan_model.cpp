@@ -470,7 +470,7 @@ void CDownPlanModel::handleAgain(TransferQueue&, const std::string& taskId) {
     }
 }
 
-void CDownPlanModel::dispatch(TransferQueue& queue) {
+int CDownPlanModel::dispatch(TransferQueue& queue) {
     struct Work {
         std::string taskId;
         bool stopping;
@@ -487,6 +487,7 @@ void CDownPlanModel::dispatch(TransferQueue& queue) {
             }
         }
     }
+    int queued = 0;
     for (Work& w : work) {
         if (w.stopping) {
             handleStop(queue, w.taskId);
@@ -503,13 +504,10 @@ void CDownPlanModel::dispatch(TransferQueue& queue) {
         if (!w.run) continue;
         bool front = false;
         if (BlockTask* block = w.run->nextBlock(front)) {
-            if (front) {
-                queue.pushFront(block);
-            } else {
-                queue.pushBack(block);
-            }
+            queued += front ? queue.pushFront(block) : queue.pushBack(block);
         }
     }
+    return queued;
 }
 
 // ---- workers --------------------------------------------------------------------------

@@ -39,7 +39,8 @@ public:
     // The model's manager thread: once a second, on every pass, and while the queue has room.
     virtual void perSecondStep() = 0;
     virtual void continuousStep() = 0;
-    virtual void dispatch(TransferQueue& queue) = 0;
+    // Returns how many blocks it queued.
+    virtual int dispatch(TransferQueue& queue) = 0;
 
     // Workers: whether the block's task is this model's, and the block's transfer with
     // the retry rule. `handle` is the worker's, logged in.

@@ -117,6 +117,7 @@ void CPlanThreadMgr::StartThreads(int workerCount) {
 void CPlanThreadMgr::StopThreads() {
     if (!started_ || stopped_) return;
     stop_.set();
+    transferQueue_.wakeAll();
     for (std::size_t i = 0; i < slots_.size(); ++i) {
         Slot& s = *slots_[i];
         if (!s.thread.joinable()) continue;
@@ -140,6 +141,7 @@ void CPlanThreadMgr::StopThreads() {
 void CPlanThreadMgr::TerminateThreads() {
     if (!started_ || stopped_) return;
     stop_.set();
+    transferQueue_.wakeAll();
     for (auto& s : slots_) {
         if (s->thread.joinable()) s->thread.detach();
     }
@@ -230,14 +232,21 @@ void CPlanThreadMgr::transferManager() {
         if (options_.download) options_.download->continuousStep();
         Millis pause(50);
         if (transferQueue_.count() >= 3 * workerCount_) {
-            pause = Millis(500);
+            // Back as soon as a worker takes a block, at the latest after the pause.
+            transferQueue_.waitForRoom(3 * workerCount_, Millis(500));
+            pause = Millis(0);
         } else if (!plansLoaded_) {
             pause = Millis(200);
         } else {
-            if (options_.download) options_.download->dispatch(transferQueue_);
-            if (options_.upload) options_.upload->dispatch(transferQueue_);
+            int queued = 0;
+            if (options_.download) queued += options_.download->dispatch(transferQueue_);
+            if (options_.upload) queued += options_.upload->dispatch(transferQueue_);
+            // While there is work and room, the next pass follows at once: each pass
+            // queues at most one block per task, so the pause would cap small files at 20
+            // a second per task.
+            if (queued > 0) pause = Millis(0);
         }
-        stop_.wait(pause);
+        if (pause > Millis(0)) stop_.wait(pause);
     }
     sysLog("用户关闭系统，传送管理线程退出");
 }
@@ -254,13 +263,14 @@ void CPlanThreadMgr::autoSyncManager() {
         if (model) model->continuousStep();
         Millis pause(50);
         if (transferQueue_.count() >= 3 * workerCount_) {
-            pause = Millis(500);
+            transferQueue_.waitForRoom(3 * workerCount_, Millis(500));
+            pause = Millis(0);
         } else if (!plansLoaded_) {
             pause = Millis(200);
-        } else if (model) {
-            model->dispatch(transferQueue_);
+        } else if (model && model->dispatch(transferQueue_) > 0) {
+            pause = Millis(0);
         }
-        stop_.wait(pause);
+        if (pause > Millis(0)) stop_.wait(pause);
     }
     sysLog("用户关闭系统，自动同步管理线程退出");
 }
@@ -293,7 +303,8 @@ void CPlanThreadMgr::worker(int slot) {
             if (session->IsLoggedIn() && Pace::now() - idleSince >= options_.idleLogout) {
                 session->DropIfLoggedIn();
             } else {
-                stop_.wait(Millis(100));
+                // Woken by the next queued block, or by the stop.
+                transferQueue_.waitForBlocks(Millis(100));
             }
             continue;
         }

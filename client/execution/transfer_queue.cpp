@@ -6,7 +6,7 @@
 namespace vantrel {
 
 int TransferQueue::push(BlockTask* block, bool front) {
-    std::lock_guard lock(mutex_);
+    std::unique_lock lock(mutex_);
     if (block == nullptr) {
         lastError_ = "传入的文件块参数为空!";
         return 0;
@@ -17,6 +17,8 @@ int TransferQueue::push(BlockTask* block, bool front) {
     } else {
         blocks_.push_back(block);
     }
+    lock.unlock();
+    changed_.notify_all();
     return 1;
 }
 
@@ -25,18 +27,38 @@ int TransferQueue::pushBack(BlockTask* block) { return push(block, false); }
 int TransferQueue::pushFront(BlockTask* block) { return push(block, true); }
 
 BlockTask* TransferQueue::popFront() {
-    std::lock_guard lock(mutex_);
+    std::unique_lock lock(mutex_);
     if (blocks_.empty() || blocks_.front() == nullptr) return nullptr;
     BlockTask* block = blocks_.front();
     blocks_.pop_front();
     block->setState(kBlockTaken);
     block->setWorkerThread(platform::currentThreadId());
+    lock.unlock();
+    changed_.notify_all();
     return block;
+}
+
+void TransferQueue::waitForBlocks(std::chrono::milliseconds timeout) const {
+    std::unique_lock lock(mutex_);
+    changed_.wait_for(lock, timeout, [this] { return woken_ || !blocks_.empty(); });
+}
+
+void TransferQueue::waitForRoom(int limit, std::chrono::milliseconds timeout) const {
+    std::unique_lock lock(mutex_);
+    changed_.wait_for(lock, timeout, [&] { return woken_ || static_cast<int>(blocks_.size()) < limit; });
+}
+
+void TransferQueue::wakeAll() {
+    {
+        std::lock_guard lock(mutex_);
+        woken_ = true;
+    }
+    changed_.notify_all();
 }
 
 template <class Match>
 int TransferQueue::removeIf(Match match) {
-    std::lock_guard lock(mutex_);
+    std::unique_lock lock(mutex_);
     int removed = 0;
     for (auto it = blocks_.begin(); it != blocks_.end();) {
         if (match(**it)) {
@@ -47,6 +69,8 @@ int TransferQueue::removeIf(Match match) {
             ++it;
         }
     }
+    lock.unlock();
+    changed_.notify_all();
     return removed;
 }
 

@@ -5,6 +5,8 @@
 //
 // Thread-safe: dispatchers push, workers pop, stop handling removes.
 
+#include <chrono>
+#include <condition_variable>
 #include <deque>
 #include <mutex>
 #include <string>
@@ -29,12 +31,21 @@ public:
     int count() const;
     std::string lastError() const;
 
+    // The waits of the threads around the queue, each at most `timeout`: a worker without
+    // work wakes when a block is queued, a dispatcher facing a full queue when a block is
+    // taken; wakeAll() ends every wait (the stop).
+    void waitForBlocks(std::chrono::milliseconds timeout) const;
+    void waitForRoom(int limit, std::chrono::milliseconds timeout) const;
+    void wakeAll();
+
 private:
     int push(BlockTask* block, bool front);
     template <class Match>
     int removeIf(Match match);
 
     mutable std::mutex mutex_;
+    mutable std::condition_variable changed_;
+    bool woken_ = false;
     std::deque<BlockTask*> blocks_;
     std::string lastError_;
 };

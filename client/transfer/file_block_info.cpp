@@ -624,8 +624,11 @@ int FileBlockInfo::computeFileState() {
         }
     }
     if (result == kFileIdle && running) result = kFileRunning;
-    bs::store<std::int32_t>(state_.data() + bs::header::kFileState, result);
-    flush(0, bs::kHeaderSize);
+    // Asked on every dispatcher pass: the header is written (and flushed) only on a change.
+    if (bs::load<std::int32_t>(state_.data() + bs::header::kFileState) != result) {
+        bs::store<std::int32_t>(state_.data() + bs::header::kFileState, result);
+        flush(0, bs::kHeaderSize);
+    }
     return result;
 }
 

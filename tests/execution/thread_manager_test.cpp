@@ -41,9 +41,11 @@ public:
     void endOfRunCheck() override {}
     void perSecondStep() override {}
     void continuousStep() override {}
-    void dispatch(TransferQueue& queue) override {
-        if (BlockTask* block = file_.claimNextBlock()) queue.pushBack(block);
+    int dispatch(TransferQueue& queue) override {
+        BlockTask* block = file_.claimNextBlock();
+        if (block) queue.pushBack(block);
         maxQueued = std::max(maxQueued.load(), queue.count());
+        return block ? 1 : 0;
     }
     bool ownsTask(std::string_view) const override { return true; }
     void runBlock(BlockTask& block, CVornFtp&, const BlockRun& run) override {

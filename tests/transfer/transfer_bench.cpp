@@ -26,126 +26,13 @@
 #include "client/transfer/manual_transfer.h"
 #include "tools/testgateway/file_services.h"
 #include "tools/testgateway/test_gateway.h"
+#include "tests/transfer/bench_support.h"
 
 namespace fs = std::filesystem;
 using namespace vantrel;
+using namespace vantrel::bench;
 
 namespace {
-
-double opensslFigure() {
-    FILE* pipe = popen("openssl speed -evp des-ede -seconds 2 -bytes 16384 2>/dev/null | tail -1", "r");
-    if (!pipe) return 0;
-    char line[256] = {};
-    const bool got = std::fgets(line, sizeof line, pipe) != nullptr;
-    pclose(pipe);
-    if (!got) return 0;
-    const char* last = std::strrchr(line, ' ');
-    return last ? std::atof(last + 1) * 1000.0 : 0;  // bytes per second
-}
-
-long peakKiB() {
-    std::ifstream status("/proc/self/status");
-    std::string key;
-    while (status >> key) {
-        if (key == "VmHWM:") {
-            long kib = 0;
-            status >> kib;
-            return kib;
-        }
-    }
-    return 0;
-}
-
-testgateway::TestGatewaySettings settings() {
-    return testgateway::parseSettings("[gateway]\n[operator OPER01]\nPassword = pass1234\n"
-                                      "Permission = VRELKA,FTP_A_QS,**,C\n")
-        .value();
-}
-
-// Child: serves `root` until its parent closes the pipe. Writes the port to `portPipe`.
-[[noreturn]] void serveGateway(const fs::path& root, int portPipe, int lifePipe) {
-    testgateway::TestGateway gateway(settings());
-    gateway.addService(std::make_shared<testgateway::MailboxFileService>(root, "20261208"));
-    if (!gateway.start()) _exit(1);
-    const std::uint16_t port = gateway.gatewayPort();
-    (void)!write(portPipe, &port, sizeof port);
-    char c;
-    while (read(lifePipe, &c, 1) > 0) {
-    }
-    gateway.stop();
-    _exit(0);
-}
-
-struct Client {
-    Client(const fs::path& root, std::uint16_t port)
-        : installation(root, root), logs(installation, platform::RealClock::instance(), notifier), port(port) {
-        context.installation = installation;
-        context.clock = &platform::RealClock::instance();
-        context.notifier = &notifier;
-        context.logs = &logs;
-    }
-    std::unique_ptr<CVornFtp> handle() {
-        auto h = std::make_unique<CVornFtp>(context, process);
-        h->SetGatewayList({GatewayEntry{"127.0.0.1", std::to_string(port), "1", "30"}}, 0, "", "OPER01", "pass1234");
-        if (h->LoginToGateway() != 1) std::fprintf(stderr, "login: %s\n", h->LastError().c_str());
-        return h;
-    }
-    Installation installation;
-    NullNotifier notifier;
-    Logs logs;
-    GatewayProcessState process;
-    Context context;
-    std::uint16_t port;
-};
-
-double seconds(std::chrono::steady_clock::time_point since) {
-    return std::chrono::duration<double>(std::chrono::steady_clock::now() - since).count();
-}
-
-// Five handles, each taking the next block of the file until none is left.
-bool moveWithFive(Client& client, const TransferItem& item, bool upload) {
-    const std::string ftpType(upload ? filesvc::kUpload : filesvc::kDownload);
-    FileBlockInfo::Options o;
-    o.clock = &platform::RealClock::instance();
-    FileBlockInfo file(o);
-    if (!file.open(item, upload, "VRELKA", "FTP_A_QS", ftpType)) return false;
-    BlockTransferOptions options;
-    options.clock = &platform::RealClock::instance();
-    std::atomic<bool> ok{true};
-    std::vector<std::thread> workers;
-    for (int w = 0; w < 5; ++w) {
-        workers.emplace_back([&] {
-            auto h = client.handle();
-            h->SetRoute("VRELKA", "FTP_A_QS", ftpType);
-            for (;;) {
-                // The last block waits for the others, as the dispatcher does.
-                BlockTask* block = file.claimNextBlock();
-                if (!block) {
-                    if (file.fileState() == kFileComplete || !ok) return;
-                    std::this_thread::sleep_for(std::chrono::milliseconds(5));
-                    continue;
-                }
-                block->setState(kBlockTaken);
-                const int rc = upload ? uploadBlock(*h, block, options) : downloadBlock(*block, *h, options);
-                if (rc != 0) {
-                    std::fprintf(stderr, "block %d: %s\n", block->index(), h->LastError().c_str());
-                    ok = false;
-                    return;
-                }
-                block->setState(kBlockDone);
-            }
-        });
-    }
-    for (auto& t : workers) t.join();
-    // A finished download is moved into place before closing, which drops its data file.
-    if (ok && !upload) {
-        std::error_code ec;
-        fs::rename(file.dataPath(), item.localDirectory / item.localName, ec);
-        ok = !ec;
-    }
-    file.close();
-    return ok;
-}
 
 bool sameBytes(const fs::path& a, const fs::path& b) {
     std::ifstream x(a, std::ios::binary), y(b, std::ios::binary);
@@ -179,16 +66,10 @@ int main(int argc, char** argv) {
                       static_cast<std::streamsize>(std::min<std::int64_t>(size - done, chunk.size() * 8)));
         }
     }
-    int portPipe[2], lifePipe[2];
-    if (pipe(portPipe) != 0 || pipe(lifePipe) != 0) return 1;
-    const pid_t child = fork();
-    if (child == 0) {
-        close(lifePipe[1]);
-        serveGateway(work / "mailboxes", portPipe[1], lifePipe[0]);
-    }
-    close(lifePipe[0]);
-    std::uint16_t port = 0;
-    if (read(portPipe[0], &port, sizeof port) != sizeof port) return 1;
+    pid_t child = -1;
+    int life = -1;
+    const std::uint16_t port = startGatewayChild(work / "mailboxes", child, life);
+    if (port == 0) return 1;
 
     const double openssl = opensslFigure();
     Client client(work, port);
@@ -243,7 +124,7 @@ int main(int argc, char** argv) {
         if (!ok) std::fprintf(stderr, "%s\n", error.c_str());
     }
     timeWithFive("upload, 5 connections", "bench-up5.dat", true);
-    close(lifePipe[1]);
+    close(life);
     waitpid(child, nullptr, 0);
     std::error_code ec;
     fs::remove_all(work, ec);
