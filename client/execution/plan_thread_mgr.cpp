@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <future>
 
 #include "client/config/logs.h"
 #include "client/transfer/local_path.h"
@@ -66,23 +67,23 @@ std::int64_t CPlanThreadMgr::nowSeconds() const {
 void CPlanThreadMgr::launch(int slot, std::function<void()> body, const char* startMessage) {
     Slot& s = *slots_[static_cast<std::size_t>(slot)];
     s.heartbeat = nowSeconds();
-    platform::Event started(platform::Event::Reset::Manual);
-    std::atomic<std::uint32_t> id{0};
-    s.thread = std::thread([this, &s, &started, &id, body = std::move(body)] {
-        id = platform::currentThreadId();
-        started.set();
+    // The promise belongs to the new thread, so nothing it touches after handing over its
+    // id lives on this stack.
+    std::promise<std::uint32_t> idPromise;
+    std::future<std::uint32_t> id = idPromise.get_future();
+    s.thread = std::thread([&s, body = std::move(body), idPromise = std::move(idPromise)]() mutable {
+        idPromise.set_value(platform::currentThreadId());
         body();
         // The very last act: after this the owner may join and free the slot.
         s.exitEvent->set();
     });
-    started.wait();
-    s.threadId = id;
+    s.threadId = id.get();
     if (slot >= 5) {
         char buffer[256];
-        std::snprintf(buffer, sizeof buffer, startMessage, slot - 3, s.threadId);
+        std::snprintf(buffer, sizeof buffer, startMessage, slot - 3, s.threadId.load());
         sysLog(buffer);
     } else {
-        sysLog(format(startMessage, s.threadId));
+        sysLog(format(startMessage, s.threadId.load()));
     }
 }
 
@@ -128,7 +129,7 @@ void CPlanThreadMgr::StopThreads() {
             s.thread.join();
         } else {
             char buffer[256];
-            std::snprintf(buffer, sizeof buffer, "线程[0x%08X]在系统退出时未能按时结束，不再等待", s.threadId);
+            std::snprintf(buffer, sizeof buffer, "线程[0x%08X]在系统退出时未能按时结束，不再等待", s.threadId.load());
             sysLog(buffer);
             // Left to finish its write on its own; the manager outlives it (process exit).
             s.thread.detach();
@@ -212,7 +213,7 @@ void CPlanThreadMgr::watchdog() {
             char buffer[512];
             std::snprintf(buffer, sizeof buffer,
                           "工作线程下载（或上传）文件时，文件块下载（或上传）时间超时，工作线程[%u]长时间不工作，处于卡死状态！",
-                          s.threadId);
+                          s.threadId.load());
             sysLog(buffer);
         }
         // One line per stall: the next is written only after the worker has moved again.

@@ -88,7 +88,7 @@ public:
 private:
     struct Slot {
         std::thread thread;
-        std::uint32_t threadId = 0;
+        std::atomic<std::uint32_t> threadId{0};
         std::unique_ptr<platform::Event> exitEvent;
         std::atomic<std::int64_t> heartbeat{0};  // seconds since 1970
         bool stallReported = false;              // plan monitor only

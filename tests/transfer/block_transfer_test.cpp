@@ -28,6 +28,11 @@ public:
     struct Seen {
         std::int64_t a, b, c, dataSize;
     };
+    // A copy taken under the lock: the gateway's threads may still be adding.
+    std::vector<Seen> seen() {
+        std::lock_guard lock(mutex);
+        return bodies;
+    }
     std::mutex mutex;
     std::vector<Seen> bodies;
     std::function<void(int)> onPacket;
@@ -96,11 +101,11 @@ TEST_F(BlockTransfer, threePacketBlockSendsThreeRequestsAndEndsAfterTheThirdAnsw
     const std::string bytes = putRemote("t.dat", 48 * 1024);
     auto file = openDownload("t.dat", 48 * 1024);
     ASSERT_EQ(downloadBlock(file->block(0), *handle, env.options), 0) << handle->LastError();
-    ASSERT_EQ(spy->bodies.size(), 3u);
+    ASSERT_EQ(spy->seen().size(), 3u);
     for (int i = 0; i < 3; ++i) {
-        EXPECT_EQ(spy->bodies[i].b, i * 16384);
-        EXPECT_EQ(spy->bodies[i].a, 16384);
-        EXPECT_EQ(spy->bodies[i].c, 16384);
+        EXPECT_EQ(spy->seen()[i].b, i * 16384);
+        EXPECT_EQ(spy->seen()[i].a, 16384);
+        EXPECT_EQ(spy->seen()[i].c, 16384);
     }
     EXPECT_TRUE(tmpBytes(*file) == bytes);
 }
@@ -149,11 +154,11 @@ TEST_F(BlockTransfer, uploadOf40000BytesSendsThreeCutPackets) {
     const std::string content(40000, 'k');
     auto file = openUpload(content);
     ASSERT_EQ(uploadBlock(*handle, &file->block(0), env.options), 0) << handle->LastError();
-    ASSERT_EQ(spy->bodies.size(), 3u);
-    EXPECT_EQ(spy->bodies[2].b, 32768);
-    EXPECT_EQ(spy->bodies[2].c, 7232);
-    EXPECT_EQ(spy->bodies[2].a, 40000);
-    EXPECT_EQ(spy->bodies[2].dataSize, 7232);
+    ASSERT_EQ(spy->seen().size(), 3u);
+    EXPECT_EQ(spy->seen()[2].b, 32768);
+    EXPECT_EQ(spy->seen()[2].c, 7232);
+    EXPECT_EQ(spy->seen()[2].a, 40000);
+    EXPECT_EQ(spy->seen()[2].dataSize, 7232);
     EXPECT_EQ(readLocal(files->root() / "FTP_A_QS" / "u.dat"), content);
 }
 
@@ -166,14 +171,14 @@ TEST_F(BlockTransfer, errorAnswerIsReturnedOnlyAfterTheOtherAnswersAreWritten) {
         << handle->LastError();
     EXPECT_EQ(file->block(0).inFlight(), 0);
     // Every packet sent was answered and written, but the refused one.
-    const std::int64_t sent = static_cast<std::int64_t>(spy->bodies.size());
+    const std::int64_t sent = static_cast<std::int64_t>(spy->seen().size());
     EXPECT_EQ(file->bytesDone(), (sent - 1) * 16384);
     // The next call sends the refused packet and those never sent, nothing else.
     ASSERT_EQ(downloadBlock(file->block(0), *handle, env.options), 0) << handle->LastError();
-    EXPECT_EQ(static_cast<std::int64_t>(spy->bodies.size()) - sent, 5 - (sent - 1));
+    EXPECT_EQ(static_cast<std::int64_t>(spy->seen().size()) - sent, 5 - (sent - 1));
     bool refusedSentAgain = false;
-    for (std::size_t i = static_cast<std::size_t>(sent); i < spy->bodies.size(); ++i) {
-        refusedSentAgain = refusedSentAgain || spy->bodies[i].b == 16384;
+    for (std::size_t i = static_cast<std::size_t>(sent); i < spy->seen().size(); ++i) {
+        refusedSentAgain = refusedSentAgain || spy->seen()[i].b == 16384;
     }
     EXPECT_TRUE(refusedSentAgain);
     EXPECT_TRUE(tmpBytes(*file) == bytes);
@@ -195,7 +200,7 @@ TEST_F(BlockTransfer, packetThatCannotBeReadIsNotSent) {
     fs::resize_file(root.path() / "send" / "short.dat", 20000);
     EXPECT_EQ(uploadBlock(*handle, &file->block(0), env.options), -1);
     EXPECT_EQ(handle->LastError(), "上传文件服务-读文件失败!");
-    for (auto& b : spy->bodies) EXPECT_EQ(b.b, 0) << "only the readable packet went out";
+    for (auto& b : spy->seen()) EXPECT_EQ(b.b, 0) << "only the readable packet went out";
 }
 
 TEST_F(BlockTransfer, uploadResendsAfterE999AndGivesUpOn0014) {
@@ -223,7 +228,7 @@ TEST_F(BlockTransfer, stopRequestLetsInFlightAnswersInThenStops) {
     EXPECT_EQ(file->block(0).inFlight(), 0);
     // Everything that was sent was answered and counted.
     std::int64_t sent = 0;
-    for (auto& b : spy->bodies) sent += b.c;
+    for (auto& b : spy->seen()) sent += b.c;
     EXPECT_EQ(file->bytesDone(), sent);
 }
 
@@ -279,7 +284,7 @@ TEST_F(BlockTransfer, resumedUploadSendsOnlyTheUnansweredPackets) {
     auto file = openUpload(content);
     ASSERT_EQ(uploadBlock(*handle, &file->block(0), env.options), 0) << handle->LastError();
     std::int64_t sent = 0;
-    for (auto& b : spy->bodies) {
+    for (auto& b : spy->seen()) {
         EXPECT_GE(b.b, 32768);
         sent += b.c;
     }
@@ -342,9 +347,9 @@ TEST_F(BlockTransfer, requestBuilderCutsUploadPacketsAndRefusesBadRequests) {
     // The last 1000 bytes of a 5000-byte file asked as 2000 bytes go out as 1000.
     ASSERT_EQ(service.sendRequest("2026120800000999", '0', "", "cut.dat", 5000, 4000, 2000, data), 0);
     ASSERT_EQ(handle->ReceiveResponse(answer), 0) << handle->LastError();
-    ASSERT_EQ(spy->bodies.size(), 1u);
-    EXPECT_EQ(spy->bodies[0].c, 1000);
-    EXPECT_EQ(spy->bodies[0].dataSize, 1000);
+    ASSERT_EQ(spy->seen().size(), 1u);
+    EXPECT_EQ(spy->seen()[0].c, 1000);
+    EXPECT_EQ(spy->seen()[0].dataSize, 1000);
     EXPECT_EQ(service.sendRequest("2026120800000998", '0', "", "cut.dat", 5000, 6000, 10, data), -2);
     EXPECT_EQ(handle->LastError(), "偏移量出错!");
     EXPECT_EQ(service.sendRequest("2026120800000997", '0', "", std::string(128, 'n'), 5000, 0, 10, data), -2);
