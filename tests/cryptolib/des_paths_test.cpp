@@ -66,7 +66,7 @@ protected:
         Bytes outBuffer(size + 8 + 16 + 16, 0x5A);
         unsigned char* in = inBuffer.data() + inOffset;
         unsigned char* out = inPlace ? in : outBuffer.data() + outOffset;
-        std::memcpy(in, plain.data(), size);
+        if (size > 0) std::memcpy(in, plain.data(), size);
         int outLen = -1;
         ASSERT_EQ(KLAV_Encrypt(KLAV_DES2_ECB_PAD, &key, nullptr, 0, in, static_cast<int>(size), out, &outLen),
                   KLAV_OK);
@@ -83,7 +83,7 @@ protected:
                                &backLen),
                   KLAV_OK);
         ASSERT_EQ(static_cast<size_t>(backLen), size);
-        ASSERT_EQ(0, std::memcmp(back, plain.data(), size)) << "decryption differs";
+        ASSERT_TRUE(size == 0 || std::memcmp(back, plain.data(), size) == 0) << "decryption differs";
     }
 
     Bytes randomKey() {
