@@ -3,6 +3,7 @@
 
 #include <cstring>
 
+#include "des_bitslice.h"
 #include "internal.h"
 
 using namespace korrim;
@@ -121,8 +122,11 @@ int encryptDes2Padded(const unsigned char key[16], const unsigned char* in, int 
     if (inLen > 0) std::memmove(out, in, static_cast<size_t>(inLen));
     std::memset(out + inLen, 0, static_cast<size_t>(padded - inLen));
     out[padded - 1] = static_cast<unsigned char>(7 - remainder);
+    // Whole batches take the bitsliced path; the remaining blocks go through OpenSSL.
+    const int done = static_cast<int>(des2EcbBatches(key, true, out, out, static_cast<size_t>(padded / 8)) * 8);
+    const int rest = padded - done;
     int written = 0;
-    if (EVP_EncryptUpdate(ctx.get(), out, &written, out, padded) != 1 || written != padded) {
+    if (rest > 0 && (EVP_EncryptUpdate(ctx.get(), out + done, &written, out + done, rest) != 1 || written != rest)) {
         return fail(KLAV_ERR_CRYPTO, outLen);
     }
     *outLen = padded;
@@ -151,7 +155,10 @@ int decryptDes2Padded(const unsigned char key[16], const unsigned char* in, int 
         return fail(KLAV_ERR_CRYPTO, outLen);
     }
     const int head = inLen - 8;
-    if (head > 0 && (EVP_DecryptUpdate(ctx.get(), out, &written, in, head) != 1 || written != head)) {
+    const int done = static_cast<int>(des2EcbBatches(key, false, in, out, static_cast<size_t>(head / 8)) * 8);
+    const int rest = head - done;
+    if (rest > 0 &&
+        (EVP_DecryptUpdate(ctx.get(), out + done, &written, in + done, rest) != 1 || written != rest)) {
         OPENSSL_cleanse(last, sizeof last);
         return fail(KLAV_ERR_CRYPTO, outLen);
     }
