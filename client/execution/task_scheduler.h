@@ -22,6 +22,7 @@
 #include "client/execution/command_inbox.h"
 #include "client/execution/down_plan_model.h"
 #include "client/execution/plan_thread_mgr.h"
+#include "client/execution/send_plan_model.h"
 #include "client/gateway/vorn_ftp.h"
 #include "client/transfer/file_block_map.h"
 #include "client/transfer/file_mem_list.h"
@@ -62,6 +63,7 @@ public:
 
     catalogue::CModule& catalogue() { return catalogue_; }
     CDownPlanModel& downloads() { return downloads_; }
+    CSendPlanModel& uploads() { return uploads_; }
     CPlanThreadMgr* threadManager() { return threads_.get(); }
 
 private:
@@ -78,6 +80,7 @@ private:
     FileBlockMap blocks_;
     FileMemList memList_;
     CDownPlanModel downloads_;
+    CSendPlanModel uploads_;
     std::unique_ptr<CPlanThreadMgr> threads_;
 };
 
