@@ -12,6 +12,13 @@
 namespace vantrel {
 namespace {
 
+std::string upperAscii(std::string text) {
+    for (char& c : text) {
+        if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+    }
+    return text;
+}
+
 std::string printf2(const char* pattern, const std::string& a, const std::string& b) {
     char buffer[2048];
     std::snprintf(buffer, sizeof buffer, pattern, a.c_str(), b.c_str());
@@ -21,7 +28,9 @@ std::string printf2(const char* pattern, const std::string& a, const std::string
 }  // namespace
 
 UploadRun::UploadRun(const Context& context, UploadRunSetup setup, catalogue::UploadTask task)
-    : context_(context), setup_(setup), task_(std::move(task)) {}
+    : context_(context), setup_(setup), task_(std::move(task)),
+      // The mailbox is matched ignoring case and always named by its code.
+      mailbox_(upperAscii(catalogue::TrimText(task_.mailname))) {}
 
 UploadRun::~UploadRun() = default;
 
@@ -64,7 +73,7 @@ bool UploadRun::start(std::string& error) {
         transfer.taskId = task_.planid;
         std::string openError;
         file.key = FileBlockMap::keyFor(transfer, true);
-        file.info = setup_.blocks->create(transfer, true, kMailboxOrganisation, task_.mailname, filesvc::kUpload,
+        file.info = setup_.blocks->create(transfer, true, kMailboxOrganisation, mailbox_, filesvc::kUpload,
                                           openError);
         if (file.info == nullptr) {
             file.phase = Phase::Failed;
@@ -130,7 +139,7 @@ void UploadRun::runBlock(BlockTask& block, CVornFtp& handle, const BlockRun& run
         file = *f;
     }
     taskLog(blockLine("开始", run.actionText, block), 0);
-    handle.SetRoute(kMailboxOrganisation, task_.mailname, std::string(filesvc::kUpload));
+    handle.SetRoute(kMailboxOrganisation, mailbox_, std::string(filesvc::kUpload));
     BlockTransferOptions options;
     options.clock = setup_.transferClock ? setup_.transferClock : context_.clock;
     options.shouldStop = run.shouldStop;
@@ -190,7 +199,7 @@ void UploadRun::finishSent() {
         if (list_->BackupSentFile(file.row) != 1) {
             // The gateway has the file; only the local move failed, so the row stays sent
             // and the file stays where it was.
-            error = "备份文件失败：" + list_->LastError();
+            error = list_->LastError();
             taskLog(printf2("上传文件[%s]成功，%s", file.name, error), 2);
             phase = Phase::Failed;
         }

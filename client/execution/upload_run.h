@@ -83,6 +83,7 @@ private:
     const Context& context_;
     UploadRunSetup setup_;
     const catalogue::UploadTask task_;
+    const std::string mailbox_;
     std::filesystem::path taskLogPath_;
     std::unique_ptr<catalogue::CUpLoadFile> list_;
 
