@@ -293,8 +293,9 @@ void CDownPlanModel::endOfRunCheck() {
             if (!entry.running) continue;
             if (!entry.deliverPending) events.push_back(applyLocked(entry, kRunDeliver));
             if (entry.runStarted && entry.run && !entry.stopping && entry.run->finished()) {
+                // The task counts as running until its result is recorded, so whoever
+                // waits for the end reads this run's result.
                 ending.push_back({id, entry.run, entry.task.planstate});
-                events.push_back(applyLocked(entry, entry.task.planstate));
                 entry.run.reset();
             }
         }
@@ -310,15 +311,21 @@ void CDownPlanModel::endOfRunCheck() {
         e.run->taskLog("", 0);
         if (result != "成功") post(TaskFailed{CatalogueTaskKind::Download, e.taskId, description});
         // The catalogue has computed the next run.
-        if (auto task = options_.catalogue->FindDownloadTask(e.taskId)) {
+        const auto task = options_.catalogue->FindDownloadTask(e.taskId);
+        std::optional<NotifierEvent> ended;
+        {
             std::lock_guard lock(mutex_);
-            if (auto it = tasks_.find(e.taskId); it != tasks_.end() && !it->second.running) {
-                it->second.task.nextRun = task->nextRun;
-                it->second.task.lastresult = task->lastresult;
-                it->second.task.lastdes = task->lastdes;
-                it->second.task.laruntime = task->laruntime;
+            if (auto it = tasks_.find(e.taskId); it != tasks_.end()) {
+                ended = applyLocked(it->second, it->second.task.planstate);
+                if (task) {
+                    it->second.task.nextRun = task->nextRun;
+                    it->second.task.lastresult = task->lastresult;
+                    it->second.task.lastdes = task->lastdes;
+                    it->second.task.laruntime = task->laruntime;
+                }
             }
         }
+        post(ended);
     }
 }
 

@@ -272,12 +272,11 @@ void CSendPlanModel::endOfRunCheck() {
         std::lock_guard lock(mutex_);
         for (auto& [id, entry] : tasks_) {
             if (!entry.running || !entry.runStarted || !entry.run || entry.stopping || !entry.run->finished()) continue;
+            // Running until the result is recorded, so whoever waits for the end reads it.
             ending.push_back({id, entry.run});
-            events.push_back(applyLocked(entry, entry.task.planstate));
             entry.run.reset();
         }
     }
-    for (const auto& event : events) post(event);
     for (const Ending& e : ending) {
         if (taskQueue_) taskQueue_->remove(e.taskId);
         std::string description;
@@ -287,9 +286,16 @@ void CSendPlanModel::endOfRunCheck() {
                                             nowText(*context_.clock), false);
         e.run->taskLog("上传任务结束运行，运行结果：" + result, result == "成功" ? 0 : 2);
         e.run->taskLog("", 0);
+        {
+            std::lock_guard lock(mutex_);
+            if (auto it = tasks_.find(e.taskId); it != tasks_.end()) {
+                events.push_back(applyLocked(it->second, it->second.task.planstate));
+            }
+        }
         refreshResult(e.taskId);
         if (result != "成功") post(TaskFailed{CatalogueTaskKind::Upload, e.taskId, description});
     }
+    for (const auto& event : events) post(event);
 }
 
 // ---- transfer manager -----------------------------------------------------------------

@@ -113,6 +113,16 @@ bool TaskScheduler::execute(const InboxCommand& command, std::string& error) {
     return done == 1;
 }
 
+std::optional<TaskScheduler::RunView> TaskScheduler::runView(const std::string& taskId) const {
+    if (auto s = uploads_.find(taskId)) {
+        return RunView{s->running, s->task.laruntime, s->task.lastresult, s->task.lastdes};
+    }
+    if (auto s = downloads_.find(taskId)) {
+        return RunView{s->running, s->task.laruntime, s->task.lastresult, s->task.lastdes};
+    }
+    return std::nullopt;
+}
+
 std::string TaskScheduler::closeRefusal() const {
     if (!threads_) return {};
     if (threads_->downloadRunning()) return "下载任务正在运行,请先停止!";

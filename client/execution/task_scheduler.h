@@ -57,6 +57,15 @@ public:
     // set when it names an unknown task.
     bool execute(const InboxCommand& command, std::string& error);
 
+    // The run state and last result of a task of any kind; empty when no model has it.
+    struct RunView {
+        bool running = false;
+        std::string lastRunTime;
+        std::string lastResult;
+        std::string lastDescription;
+    };
+    std::optional<RunView> runView(const std::string& taskId) const;
+
     // What refuses the window's close: the message for the first kind of task that runs,
     // empty when none does.
     std::string closeRefusal() const;
