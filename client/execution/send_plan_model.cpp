@@ -364,6 +364,8 @@ bool CSendPlanModel::beginRun(const std::string& taskId) {
 
 void CSendPlanModel::handleStop(TransferQueue& queue, const std::string& taskId) {
     queue.removeTask(taskId);
+    // A file is one block: the worker sending it gives up at its next packet (-97).
+    options_.blocks->requestStop(taskId);
     std::shared_ptr<UploadRun> run = runOf(taskId);
     if (run && run->anyTaken()) return;  // a worker still holds a block: next pass
     fs::path taskLog;

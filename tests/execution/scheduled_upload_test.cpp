@@ -212,6 +212,33 @@ TEST_F(ScheduledUpload, aFailedPacketIsResentAloneAndTheGatewaysDigestAgrees) {
     EXPECT_NE(taskLog().find("上传文件[r.dat]出现错误"), std::string::npos) << taskLog();
 }
 
+TEST_F(ScheduledUpload, aUserStopKeepsTheFileAndTheNextRunSendsOnlyWhatWasMissing) {
+    std::string bytes(24 * 1024 * 1024, '\0');
+    for (std::size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<char>(i * 31 + i / 65536);
+    putReady("big.dat", bytes);
+    startScheduler();
+    advanceToNextRun();
+    // Stopped once some bytes went out (at most 30 s of waiting).
+    for (int i = 0; i < 3000 && files->counters().uploadBytes.load() == 0; ++i) std::this_thread::sleep_for(10ms);
+    ASSERT_EQ(scheduler->uploads().stop(kTask), 1);
+    const catalogue::UploadTask stopped = awaitResult();
+    if (stopped.lastresult == "成功") GTEST_SKIP() << "the whole file went out before the stop arrived";
+    EXPECT_EQ(stopped.lastdes, "用户停止任务!");
+    EXPECT_EQ(stopped.planstate, -1);
+    EXPECT_TRUE(readLocal(send / "big.dat") == bytes);
+    EXPECT_TRUE(fs::exists(send / "big.dat.rdy"));
+    EXPECT_NE(taskLog().find("上传任务停止运行，用户停止任务！"), std::string::npos) << taskLog();
+
+    // act: the next run resumes
+    const long long before = files->counters().uploadBytes.load();
+    ASSERT_EQ(scheduler->uploads().startNow(kTask), 1);
+    const catalogue::UploadTask resumed = awaitResult();
+    EXPECT_EQ(resumed.lastresult, "成功") << resumed.lastdes << "\n" << taskLog();
+    EXPECT_TRUE(readLocal(files->root() / "FTP_SG" / "big.dat") == bytes);
+    // Only what had not arrived went out again.
+    EXPECT_LT(files->counters().uploadBytes.load() - before, static_cast<long long>(bytes.size()) - before / 2);
+}
+
 TEST_F(ScheduledUpload, aSentDirectoryThatCannotBeWrittenFailsTheRunAndKeepsTheSource) {
     // A file where the directory should be: nothing can be moved into it, not even by root.
     std::ofstream(sent) << "in the way";
