@@ -25,6 +25,18 @@ std::string printf2(const char* pattern, const std::string& a, const std::string
     return buffer;
 }
 
+// An empty file has no packet to send: one request without data creates it.
+int createEmpty(CVornFtp& handle, const std::string& remoteName) {
+    VornFileService service(handle);
+    std::string serial;
+    char flag = '0';
+    int rc = service.takeSerial(serial, flag);
+    if (rc == 0) rc = service.sendRequest(serial, flag, "", remoteName, 0, 0, 0, {});
+    std::string answer;
+    if (rc == 0) rc = handle.ReceiveResponse(answer);
+    return rc < 0 ? rc : (rc == 0 ? 0 : -1);
+}
+
 }  // namespace
 
 UploadRun::UploadRun(const Context& context, UploadRunSetup setup, catalogue::UploadTask task)
@@ -143,7 +155,7 @@ void UploadRun::runBlock(BlockTask& block, CVornFtp& handle, const BlockRun& run
     BlockTransferOptions options;
     options.clock = setup_.transferClock ? setup_.transferClock : context_.clock;
     options.shouldStop = run.shouldStop;
-    const int rc = uploadBlock(handle, &block, options);
+    const int rc = file.size == 0 ? createEmpty(handle, file.name) : uploadBlock(handle, &block, options);
     if (rc == -97 || rc == -98) {
         // Stopped by the user or by the exit: not an attempt.
         taskLog(blockLine("", run.actionText + "出现错误,错误信息：" + handle.LastError(), block), 1);

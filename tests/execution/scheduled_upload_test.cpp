@@ -163,6 +163,7 @@ TEST_F(ScheduledUpload, readyFilesAreSentConfirmedAndMovedAwayUnderNamesThatNeve
     for (std::size_t i = 0; i < big.size(); ++i) big[i] = static_cast<char>(i * 13 + i / 4096);
     putReady("a.txt", big);
     putReady("b.txt", "not yet", false);
+    putReady("empty.txt", "");
     std::ofstream(send / "gone.txt.rdy").flush();
 
     // act
@@ -174,6 +175,8 @@ TEST_F(ScheduledUpload, readyFilesAreSentConfirmedAndMovedAwayUnderNamesThatNeve
     EXPECT_EQ(done.lastresult, "成功") << done.lastdes << "\n" << taskLog();
     EXPECT_TRUE(readLocal(files->root() / "FTP_SG" / "a.txt") == big);
     EXPECT_FALSE(fs::exists(files->root() / "FTP_SG" / "b.txt"));
+    EXPECT_TRUE(fs::exists(files->root() / "FTP_SG" / "empty.txt"));
+    EXPECT_TRUE(fs::exists(sent / ("empty_SUCCESS_" + stamp() + ".txt")));
     const fs::path first = sent / ("a_SUCCESS_" + stamp() + ".txt");
     EXPECT_TRUE(readLocal(first) == big);
     EXPECT_FALSE(fs::exists(send / "a.txt"));
