@@ -50,11 +50,28 @@ public:
     std::vector<TaskFailed> alerts;
 };
 
+// Appends to a local file when the first upload packet arrives: a file that grows while it
+// is sent.
+class GrowOnFirstPacket final : public testgateway::TransactionService {
+public:
+    std::optional<testgateway::TransactionAnswer> handle(const testgateway::TransactionRequest& request) override {
+        Result<filesvc::Body> body = filesvc::decodePayload(request.payload);
+        if (request.code == "40" && trimmed(request.record.function) == filesvc::kUpload && body && body->c > 0 &&
+            !target.empty() && !grown.exchange(true)) {
+            std::ofstream(target, std::ios::binary | std::ios::app) << "late line\n";
+        }
+        return std::nullopt;
+    }
+    std::filesystem::path target;
+    std::atomic<bool> grown{false};
+};
+
 class ScheduledUpload : public TransferGatewayFixture {
 protected:
     ScheduledUpload() : clock(platform::fromLocalTime(at(2026, 12, 8, 10, 0, 0))), fakeLogs(installation, clock, notifier) {}
 
     void SetUp() override {
+        gateway.addService(grower);
         TransferGatewayFixture::SetUp();
         fs::create_directories(installation.localconfig());
         for (const catalogue::TableSpec* spec : catalogue::ShippedTemplates()) {
@@ -150,6 +167,7 @@ protected:
     platform::FakeClock clock;
     Logs fakeLogs;
     AlertCollector alerts;
+    std::shared_ptr<GrowOnFirstPacket> grower = std::make_shared<GrowOnFirstPacket>();
     Context ctx;
     fs::path send;
     fs::path sent;
@@ -240,6 +258,25 @@ TEST_F(ScheduledUpload, aUserStopKeepsTheFileAndTheNextRunSendsOnlyWhatWasMissin
     EXPECT_TRUE(readLocal(files->root() / "FTP_SG" / "big.dat") == bytes);
     // Only what had not arrived went out again.
     EXPECT_LT(files->counters().uploadBytes.load() - before, static_cast<long long>(bytes.size()) - before / 2);
+}
+
+TEST_F(ScheduledUpload, aFileThatGrowsWhileSentFailsItsDigestStaysAndGoesWholeNextTime) {
+    putReady("grow.txt", std::string(300000, 'g'));
+    grower->target = send / "grow.txt";
+    startScheduler();
+    advanceToNextRun();
+    const catalogue::UploadTask failed = awaitResult();
+    EXPECT_EQ(failed.lastresult, "失败");
+    EXPECT_NE(taskLog().find("上传文件[grow.txt]失败,MD5计算时出现错误"), std::string::npos) << taskLog();
+    EXPECT_EQ(readLocal(send / "grow.txt"), std::string(300000, 'g') + "late line\n");
+    EXPECT_TRUE(fs::exists(send / "grow.txt.rdy"));
+
+    // act: the next run finds the file changed and sends it from the start
+    clock.set(clock.now() + 1min);
+    ASSERT_EQ(scheduler->uploads().startNow(kTask), 1);
+    const catalogue::UploadTask resent = awaitResult();
+    EXPECT_EQ(resent.lastresult, "成功") << resent.lastdes << "\n" << taskLog();
+    EXPECT_EQ(readLocal(files->root() / "FTP_SG" / "grow.txt"), std::string(300000, 'g') + "late line\n");
 }
 
 TEST_F(ScheduledUpload, aSentDirectoryThatCannotBeWrittenFailsTheRunAndKeepsTheSource) {
