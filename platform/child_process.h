@@ -1,6 +1,7 @@
 #pragma once
 // Starting a program and waiting for it (the external unpacker, the updater).
 
+#include <chrono>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -25,6 +26,10 @@ struct ChildOptions {
 // Starts the child and waits for it. The result is its exit code; a child killed by a
 // signal gives 128 + the signal number. A program that cannot be started is an error.
 Result<int> runAndWait(const ChildOptions& options);
+
+// The same, giving the child at most `limit`: one still running then is killed (SIGKILL)
+// and reaped, and the result is an error that says so.
+Result<int> runAndWait(const ChildOptions& options, std::chrono::milliseconds limit);
 
 // Starts the child without waiting (the updater outlives the client), in a session of its
 // own. Returns its pid.

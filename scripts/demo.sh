@@ -101,6 +101,20 @@ for f in quotes_20261208.txt clearing_20261208.dat; do
 done
 echo "scheduled run delivered byte-exact into $work/scheduled"
 
+# A scheduled upload task: a file of the outbox is sent once its ready marker is beside
+# it, confirmed by the gateway's MD5 and moved into the sent directory.
+mkdir -p "$work/outbox" "$work/outbox-sent"
+printf 'closing prices\r\n' > "$work/outbox/report_20261208.txt"
+cp "$work/outbox/report_20261208.txt" "$work/report.copy"
+touch "$work/outbox/report_20261208.txt.rdy"
+echo "\$ vantrel-cli tasks add upload --desc 演示上传任务 --mailbox FTP_SG --dir $work/outbox ..."
+upload=$("$bin/vantrel-cli" --root "$root" tasks add upload --desc 演示上传任务 --mailbox FTP_SG \
+           --dir "$work/outbox" --sent-dir "$work/outbox-sent" --begin 00:00 --end 23:59 --days daily --yes)
+cli tasks run "$upload"
+cmp "$work/report.copy" "$work/mailboxes/FTP_SG/report_20261208.txt"
+ls "$work/outbox-sent"
+echo "scheduled upload sent byte-exact and moved into $work/outbox-sent"
+
 today=$(date +%Y%m%d)
 log="$root/log/SysLog$today.log"
 echo "--- $log"

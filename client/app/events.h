@@ -108,10 +108,31 @@ struct TaskNextRunChanged {
     std::string nextRunTime;
 };
 
+// A run of a task ended "失败" (or could not start): copies of what an operator needs to
+// act on it, for the tray message and the alert program.
+struct TaskFailed {
+    CatalogueTaskKind kind = CatalogueTaskKind::Download;
+    std::string taskId;
+    std::string reason;
+};
+
+// The alert program's kind argument.
+inline const char* taskKindName(CatalogueTaskKind kind) {
+    switch (kind) {
+        case CatalogueTaskKind::Upload:
+            return "upload";
+        case CatalogueTaskKind::AutoSync:
+            return "autosync";
+        case CatalogueTaskKind::Download:
+            break;
+    }
+    return "download";
+}
+
 using NotifierEvent = std::variant<LoginStateChanged, RealtimeLogRecord, UploadTasksReloading,
                                    TaskRecordChanged, TaskRunRecorded, FirstTaskLoaded,
                                    FlagViewRefill, FlagViewClear, FlagViewFlag,
                                    UploadItemChanged, DownloadItemFailed, ThreadsStarted,
-                                   TaskRunStateChanged, TaskNextRunChanged>;
+                                   TaskRunStateChanged, TaskNextRunChanged, TaskFailed>;
 
 }  // namespace vantrel

@@ -661,22 +661,15 @@ bool CModule::IsHistorySyncCurrent(const std::string& taskId) const {
     }
     const platform::IniFile ini(context_.installation.clientIni());
     const std::string key = EqualsIgnoreCase(TrimText(mailname), "FTP_A_QS") ? "syncHisDate_A" : "syncHisDate_B";
-    const std::string synced = TrimText(ini.getString("system", key, ""));
-    std::string dayAfter;
-    if (synced.size() >= 8) {
-        platform::LocalTime t;
-        t.year = static_cast<int>(LeadingInteger(synced.substr(0, 4)));
-        t.month = static_cast<int>(LeadingInteger(synced.substr(4, 2)));
-        t.day = static_cast<int>(LeadingInteger(synced.substr(6, 2))) + 1;
-        t.hour = 12;
-        dayAfter = FormatDate(platform::toLocalTime(platform::fromLocalTime(t)));
-    }
+    // The stored value is the next date still to synchronise: caught up once it lies
+    // after the trading date.
+    const std::string next = TrimText(ini.getString("system", key, ""));
     std::string trading;
     {
         std::lock_guard lock(sessionMutex_);
         trading = TrimText(tradingDate_);
     }
-    return !(dayAfter < trading);
+    return next.size() >= 8 && next.substr(0, 8) > trading;
 }
 
 void CModule::PutUploadTask(const UploadTask& task) {

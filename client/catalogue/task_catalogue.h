@@ -78,7 +78,8 @@ public:
 
     // The day-change work: the send and sent directories of the upload tasks due today.
     void CreateUploadDirectories();
-    // Whether the auto-sync task's mailbox has been caught up to the trading date.
+    // Whether the auto-sync task's mailbox has been caught up to the trading date: the
+    // stored next date still to synchronise lies after it.
     bool IsHistorySyncCurrent(const std::string& taskId) const;
 
     // In-memory maps (and the directory registry), for the dialogs after a table

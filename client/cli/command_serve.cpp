@@ -1,4 +1,5 @@
-// vantrel-cli serve: the scheduled work without a window, until SIGTERM or SIGINT.
+// vantrel-cli serve: the scheduled work without a window, until SIGTERM or SIGINT; a run
+// that fails starts the program of Client.ini's [alert] Command.
 // vantrel-cli tasks run|stop|again ID: handed to a running serve, or, when none runs,
 // carried out here (run and again wait for the run's end).
 
@@ -9,6 +10,7 @@
 #include <thread>
 
 #include "client/app/app_core.h"
+#include "client/app/failure_alerts.h"
 #include "client/cli/cli.h"
 #include "client/cli/login_seam.h"
 #include "client/execution/command_inbox.h"
@@ -46,14 +48,23 @@ TaskScheduler::Options schedulerOptions(InteractiveGateway& gateway) {
     return options;
 }
 
-// The client started headless with its scheduled work.
+// The environment's context whose events go through `alerts`.
+Context alerting(Environment& environment, FailureAlerts& alerts) {
+    Context context = environment.context();
+    context.notifier = &alerts;
+    return context;
+}
+
+// The client started headless with its scheduled work; a failed run starts the operator's
+// alert program.
 class HeadlessClient {
 public:
     explicit HeadlessClient(Environment& environment)
         : environment_(environment),
+          alerts_(environment.installation(), *environment.context().notifier, &environment.logs()),
           interactive_(makeInteractiveLogin(environment)),
           gateway_(dynamic_cast<InteractiveGateway&>(*interactive_.session)),
-          scheduler_(environment.context(), gateway_.process(), schedulerOptions(gateway_)) {}
+          scheduler_(alerting(environment, alerts_), gateway_.process(), schedulerOptions(gateway_)) {}
 
     AppCore::Start start() {
         StartupParts parts;
@@ -74,6 +85,7 @@ public:
 
 private:
     Environment& environment_;
+    FailureAlerts alerts_;
     HeadlessWindow window_;
     InteractiveLogin interactive_;
     InteractiveGateway& gateway_;
@@ -115,38 +127,34 @@ int runHere(Environment& environment, const std::string& verb, const std::string
     HeadlessClient client(environment);
     const AppCore::Start started = client.start();
     if (started == AppCore::Start::SecondInstance) return 1;
-    CDownPlanModel& downloads = client.scheduler().downloads();
-    // The task table is loaded by the plan monitor: wait for it, briefly.
-    for (int i = 0; i < 100 && started == AppCore::Start::Started && !downloads.find(taskId); ++i) {
+    TaskScheduler& scheduler = client.scheduler();
+    // The task tables are loaded by the plan monitor: wait for them, briefly.
+    for (int i = 0; i < 100 && started == AppCore::Start::Started && !scheduler.runView(taskId); ++i) {
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
     }
-    if (started != AppCore::Start::Started || !downloads.find(taskId)) {
+    std::string error;
+    if (started != AppCore::Start::Started || !scheduler.runView(taskId) || !scheduler.execute({verb, taskId}, error)) {
         if (started == AppCore::Start::Started) std::fprintf(stderr, "计划[%s]不存在！\n", taskId.c_str());
         client.exit();
         return 1;
     }
-    if (verb == "again") {
-        downloads.downloadAgain(taskId);
-    } else {
-        downloads.startNow(taskId);
-    }
     bool interrupted = false;
     bool sawRunning = false;
+    std::optional<TaskScheduler::RunView> state;
     for (;;) {
-        const auto state = downloads.find(taskId);
+        state = scheduler.runView(taskId);
         if (!state) break;
         sawRunning = sawRunning || state->running;
         if (sawRunning && !state->running) break;
         if (signals.waitSecond() && !interrupted) {
             interrupted = true;
-            downloads.stop(taskId);
+            (void)scheduler.execute({"stop", taskId}, error);
         }
     }
-    const auto task = client.scheduler().catalogue().FindDownloadTask(taskId);
     client.exit();
-    if (!task) return 1;
-    std::printf("%s %s %s\n", task->laruntime.c_str(), task->lastresult.c_str(), task->lastdes.c_str());
-    return task->lastresult == "成功" ? 0 : 1;
+    if (!state) return 1;
+    std::printf("%s %s %s\n", state->lastRunTime.c_str(), state->lastResult.c_str(), state->lastDescription.c_str());
+    return state->lastResult == "成功" ? 0 : 1;
 }
 
 }  // namespace

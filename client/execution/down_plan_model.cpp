@@ -293,8 +293,9 @@ void CDownPlanModel::endOfRunCheck() {
             if (!entry.running) continue;
             if (!entry.deliverPending) events.push_back(applyLocked(entry, kRunDeliver));
             if (entry.runStarted && entry.run && !entry.stopping && entry.run->finished()) {
+                // The task counts as running until its result is recorded, so whoever
+                // waits for the end reads this run's result.
                 ending.push_back({id, entry.run, entry.task.planstate});
-                events.push_back(applyLocked(entry, entry.task.planstate));
                 entry.run.reset();
             }
         }
@@ -308,16 +309,23 @@ void CDownPlanModel::endOfRunCheck() {
                                               nowText(*context_.clock), false);
         e.run->taskLog("下载任务结束运行，运行结果：" + result, result == "成功" ? 0 : 2);
         e.run->taskLog("", 0);
+        if (result != "成功") post(TaskFailed{CatalogueTaskKind::Download, e.taskId, description});
         // The catalogue has computed the next run.
-        if (auto task = options_.catalogue->FindDownloadTask(e.taskId)) {
+        const auto task = options_.catalogue->FindDownloadTask(e.taskId);
+        std::optional<NotifierEvent> ended;
+        {
             std::lock_guard lock(mutex_);
-            if (auto it = tasks_.find(e.taskId); it != tasks_.end() && !it->second.running) {
-                it->second.task.nextRun = task->nextRun;
-                it->second.task.lastresult = task->lastresult;
-                it->second.task.lastdes = task->lastdes;
-                it->second.task.laruntime = task->laruntime;
+            if (auto it = tasks_.find(e.taskId); it != tasks_.end()) {
+                ended = applyLocked(it->second, it->second.task.planstate);
+                if (task) {
+                    it->second.task.nextRun = task->nextRun;
+                    it->second.task.lastresult = task->lastresult;
+                    it->second.task.lastdes = task->lastdes;
+                    it->second.task.laruntime = task->laruntime;
+                }
             }
         }
+        post(ended);
     }
 }
 
@@ -352,12 +360,15 @@ void CDownPlanModel::failRunStart(const std::string& taskId, const fs::path& tas
         context_.logs->writeTaskLog("下载任务运行结束，运行结果：失败", 2, taskLog);
         context_.logs->writeTaskLog("", 0, taskLog);
     }
-    std::lock_guard lock(mutex_);
-    if (auto it = tasks_.find(taskId); it != tasks_.end()) {
-        applyLocked(it->second, kRunEnd);
-        it->second.run.reset();
-        if (auto task = options_.catalogue->FindDownloadTask(taskId)) it->second.task.nextRun = task->nextRun;
+    {
+        std::lock_guard lock(mutex_);
+        if (auto it = tasks_.find(taskId); it != tasks_.end()) {
+            applyLocked(it->second, kRunEnd);
+            it->second.run.reset();
+            if (auto task = options_.catalogue->FindDownloadTask(taskId)) it->second.task.nextRun = task->nextRun;
+        }
     }
+    post(TaskFailed{CatalogueTaskKind::Download, taskId, error});
 }
 
 bool CDownPlanModel::beginRun(const std::string& taskId) {
@@ -390,15 +401,18 @@ bool CDownPlanModel::beginRun(const std::string& taskId) {
         failRunStart(taskId, run->taskLogPath(), error);
         return false;
     }
-    std::lock_guard lock(mutex_);
-    auto it = tasks_.find(taskId);
-    if (it == tasks_.end()) {
-        failRunStart(taskId, run->taskLogPath(), "计划[" + taskId + "]不存在！");
-        return false;
+    {
+        std::lock_guard lock(mutex_);
+        auto it = tasks_.find(taskId);
+        if (it != tasks_.end()) {
+            it->second.run = std::move(run);
+            it->second.runStarted = true;
+            return true;
+        }
     }
-    it->second.run = std::move(run);
-    it->second.runStarted = true;
-    return true;
+    // Deleted meanwhile (failRunStart takes the lock itself).
+    failRunStart(taskId, run->taskLogPath(), "计划[" + taskId + "]不存在！");
+    return false;
 }
 
 void CDownPlanModel::handleStop(TransferQueue& queue, const std::string& taskId) {

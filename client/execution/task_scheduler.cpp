@@ -39,6 +39,13 @@ TaskScheduler::TaskScheduler(const Context& context, GatewayProcessState& proces
           config.load();
           o.noUnzipFileTypes = config.noUnzipFileTypes;
           return o;
+      }()),
+      uploads_(context_, [&] {
+          UploadModelOptions o;
+          o.catalogue = &catalogue_;
+          o.blocks = &blocks_;
+          o.transferClock = options.transferClock;
+          return o;
       }()) {}
 
 TaskScheduler::~TaskScheduler() { stop(); }
@@ -64,11 +71,13 @@ void TaskScheduler::start(int workerCount) {
     catalogue_.SetTradingDate(process_.lastLogin().businessDate);
     ThreadManagerOptions o;
     o.download = &downloads_;
+    o.upload = &uploads_;
     o.makeSession = [this] { return makeSession(); };
     // Commands another vantrel-cli posted are taken once a second by the plan monitor.
     o.housekeeping = [this] { takeInbox(); };
     if (options_.stopStep) o.stopStep = *options_.stopStep;
     threads_ = std::make_unique<CPlanThreadMgr>(context_, process_, std::move(o));
+    uploads_.setTaskQueue(&threads_->uploadTaskQueue());
     threads_->StartThreads(workerCount);
 }
 
@@ -88,14 +97,30 @@ void TaskScheduler::takeInbox() {
 bool TaskScheduler::execute(const InboxCommand& command, std::string& error) {
     if (command.verb == "reload") {
         downloads_.queueLoad();
+        uploads_.queueLoad();
         return true;
     }
     int done = 0;
-    if (command.verb == "run") done = downloads_.startNow(command.taskId);
-    if (command.verb == "stop") done = downloads_.stop(command.taskId);
-    if (command.verb == "again") done = downloads_.downloadAgain(command.taskId);
+    if (uploads_.ownsTask(command.taskId)) {
+        if (command.verb == "run") done = uploads_.startNow(command.taskId);
+        if (command.verb == "stop") done = uploads_.stop(command.taskId);
+    } else {
+        if (command.verb == "run") done = downloads_.startNow(command.taskId);
+        if (command.verb == "stop") done = downloads_.stop(command.taskId);
+        if (command.verb == "again") done = downloads_.downloadAgain(command.taskId);
+    }
     if (done != 1) error = "计划[" + command.taskId + "]不存在或未在运行！";
     return done == 1;
+}
+
+std::optional<TaskScheduler::RunView> TaskScheduler::runView(const std::string& taskId) const {
+    if (auto s = uploads_.find(taskId)) {
+        return RunView{s->running, s->task.laruntime, s->task.lastresult, s->task.lastdes};
+    }
+    if (auto s = downloads_.find(taskId)) {
+        return RunView{s->running, s->task.laruntime, s->task.lastresult, s->task.lastdes};
+    }
+    return std::nullopt;
 }
 
 std::string TaskScheduler::closeRefusal() const {

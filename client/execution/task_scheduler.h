@@ -22,6 +22,7 @@
 #include "client/execution/command_inbox.h"
 #include "client/execution/down_plan_model.h"
 #include "client/execution/plan_thread_mgr.h"
+#include "client/execution/send_plan_model.h"
 #include "client/gateway/vorn_ftp.h"
 #include "client/transfer/file_block_map.h"
 #include "client/transfer/file_mem_list.h"
@@ -56,12 +57,22 @@ public:
     // set when it names an unknown task.
     bool execute(const InboxCommand& command, std::string& error);
 
+    // The run state and last result of a task of any kind; empty when no model has it.
+    struct RunView {
+        bool running = false;
+        std::string lastRunTime;
+        std::string lastResult;
+        std::string lastDescription;
+    };
+    std::optional<RunView> runView(const std::string& taskId) const;
+
     // What refuses the window's close: the message for the first kind of task that runs,
     // empty when none does.
     std::string closeRefusal() const;
 
     catalogue::CModule& catalogue() { return catalogue_; }
     CDownPlanModel& downloads() { return downloads_; }
+    CSendPlanModel& uploads() { return uploads_; }
     CPlanThreadMgr* threadManager() { return threads_.get(); }
 
 private:
@@ -78,6 +89,7 @@ private:
     FileBlockMap blocks_;
     FileMemList memList_;
     CDownPlanModel downloads_;
+    CSendPlanModel uploads_;
     std::unique_ptr<CPlanThreadMgr> threads_;
 };
 

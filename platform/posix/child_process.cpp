@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <thread>
 
 extern char** environ;
 
@@ -101,6 +102,27 @@ Result<int> runAndWait(const ChildOptions& options) {
     int status = 0;
     while (::waitpid(*pid, &status, 0) < 0) {
         if (errno != EINTR) return statusFromErrno(errno, "wait for " + options.program.string());
+    }
+    if (WIFSIGNALED(status)) return 128 + WTERMSIG(status);
+    return WEXITSTATUS(status);
+}
+
+Result<int> runAndWait(const ChildOptions& options, std::chrono::milliseconds limit) {
+    Result<int> pid = spawn(options, false);
+    if (!pid) return pid;
+    const auto deadline = std::chrono::steady_clock::now() + limit;
+    int status = 0;
+    for (;;) {
+        const pid_t done = ::waitpid(*pid, &status, WNOHANG);
+        if (done == *pid) break;
+        if (done < 0 && errno != EINTR) return statusFromErrno(errno, "wait for " + options.program.string());
+        if (std::chrono::steady_clock::now() >= deadline) {
+            ::kill(*pid, SIGKILL);
+            while (::waitpid(*pid, &status, 0) < 0 && errno == EINTR) {
+            }
+            return Status::error(ErrorKind::TimedOut, options.program.string() + " did not end in time and was killed");
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
     if (WIFSIGNALED(status)) return 128 + WTERMSIG(status);
     return WEXITSTATUS(status);

@@ -258,9 +258,13 @@ TEST_F(TaskCatalogueTest, historySyncIsCurrentOnceCaughtUpToTheTradingDay) {
     module_.LoadAutoSyncTasks();
     module_.SetTradingDate("20261208");
     platform::IniFile ini(installation_.clientIni());
-    ASSERT_TRUE(ini.setString("system", "syncHisDate_A", "20261206").isOk());
+    // The stored date is the next one still to synchronise.
     EXPECT_FALSE(module_.IsHistorySyncCurrent("S1"));
     ASSERT_TRUE(ini.setString("system", "syncHisDate_A", "20261207").isOk());
+    EXPECT_FALSE(module_.IsHistorySyncCurrent("S1"));
+    ASSERT_TRUE(ini.setString("system", "syncHisDate_A", "20261208").isOk());
+    EXPECT_FALSE(module_.IsHistorySyncCurrent("S1"));
+    ASSERT_TRUE(ini.setString("system", "syncHisDate_A", "20261209").isOk());
     EXPECT_TRUE(module_.IsHistorySyncCurrent("S1"));
     EXPECT_TRUE(module_.IsHistorySyncCurrent("unknown"));
 }
