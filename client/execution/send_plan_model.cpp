@@ -393,7 +393,7 @@ void CSendPlanModel::handleStop(TransferQueue& queue, const std::string& taskId)
     post(event);
 }
 
-void CSendPlanModel::dispatch(TransferQueue& queue) {
+int CSendPlanModel::dispatch(TransferQueue& queue) {
     struct Work {
         std::string taskId;
         bool stopping;
@@ -407,6 +407,7 @@ void CSendPlanModel::dispatch(TransferQueue& queue) {
             if (entry.stopping || entry.running) work.push_back({id, entry.stopping, entry.runStarted, entry.run});
         }
     }
+    int queued = 0;
     for (Work& w : work) {
         if (w.stopping) {
             handleStop(queue, w.taskId);
@@ -419,8 +420,9 @@ void CSendPlanModel::dispatch(TransferQueue& queue) {
         if (!w.run) continue;
         w.run->finishSent();
         // Upload blocks always wait at the tail.
-        if (BlockTask* block = w.run->nextBlock()) queue.pushBack(block);
+        if (BlockTask* block = w.run->nextBlock()) queued += queue.pushBack(block);
     }
+    return queued;
 }
 
 // ---- workers --------------------------------------------------------------------------

@@ -77,7 +77,7 @@ public:
     void endOfRunCheck() override;
     void perSecondStep() override;
     void continuousStep() override {}
-    void dispatch(TransferQueue& queue) override;
+    int dispatch(TransferQueue& queue) override;
     bool ownsTask(std::string_view taskId) const override;
     void runBlock(BlockTask& block, CVornFtp& handle, const BlockRun& run) override;
     bool anyRunning() const override;
