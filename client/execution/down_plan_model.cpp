@@ -7,6 +7,7 @@
 #include "client/config/logs.h"
 #include "client/execution/download_run.h"
 #include "client/execution/download_schedule.h"
+#include "client/execution/model_tasks.h"
 
 namespace vantrel {
 namespace {
@@ -115,29 +116,9 @@ void CDownPlanModel::execute(const Command& command) {
 }
 
 void CDownPlanModel::reloadFromCatalogue() {
-    const std::vector<DownloadTask> tasks = options_.catalogue->DownloadTasks();
+    const auto tasks = options_.catalogue->DownloadTasks();
     std::lock_guard lock(mutex_);
-    std::map<std::string, Entry> next;
-    for (const DownloadTask& task : tasks) {
-        Entry entry;
-        if (auto it = tasks_.find(task.planid); it != tasks_.end()) entry = std::move(it->second);
-        const bool keepNextRun = entry.running;
-        const catalogue::NextRunTime running = entry.task.nextRun;
-        entry.task = task;
-        // A running task keeps its cleared next run until its run ends.
-        if (keepNextRun) entry.task.nextRun = running;
-        entry.task.running = entry.running;
-        next.emplace(task.planid, std::move(entry));
-    }
-    // A deleted task that still runs is stopped by its removal from the map only after
-    // its run is released.
-    for (auto& [id, entry] : tasks_) {
-        if (next.count(id) == 0 && entry.run) {
-            entry.stopping = true;
-            next.emplace(id, std::move(entry));
-        }
-    }
-    tasks_ = std::move(next);
+    MergeCatalogueTasks(tasks_, tasks);
 }
 
 int CDownPlanModel::startNow(const std::string& taskId) {

@@ -3,6 +3,7 @@
 #include "client/catalogue/catalogue_text.h"
 #include "client/config/logs.h"
 #include "client/execution/download_schedule.h"
+#include "client/execution/model_tasks.h"
 #include "client/execution/upload_run.h"
 
 namespace vantrel {
@@ -112,27 +113,9 @@ void CSendPlanModel::processCommands() {
 }
 
 void CSendPlanModel::reloadFromCatalogue() {
-    const std::vector<UploadTask> tasks = options_.catalogue->UploadTasks();
+    const auto tasks = options_.catalogue->UploadTasks();
     std::lock_guard lock(mutex_);
-    std::map<std::string, Entry> next;
-    for (const UploadTask& task : tasks) {
-        Entry entry;
-        if (auto it = tasks_.find(task.planid); it != tasks_.end()) entry = std::move(it->second);
-        const bool keepNextRun = entry.running;
-        const catalogue::NextRunTime running = entry.task.nextRun;
-        entry.task = task;
-        if (keepNextRun) entry.task.nextRun = running;
-        entry.task.running = entry.running;
-        next.emplace(task.planid, std::move(entry));
-    }
-    // A deleted task that still runs stays until its run is released.
-    for (auto& [id, entry] : tasks_) {
-        if (next.count(id) == 0 && entry.run) {
-            entry.stopping = true;
-            next.emplace(id, std::move(entry));
-        }
-    }
-    tasks_ = std::move(next);
+    MergeCatalogueTasks(tasks_, tasks);
 }
 
 int CSendPlanModel::startNow(const std::string& taskId) {
