@@ -29,7 +29,7 @@ LocalTime toLocalTime(WallTime t);
 WallTime fromLocalTime(const LocalTime& lt);
 
 class Clock {
-public:
+  public:
     virtual ~Clock() = default;
     virtual WallTime now() const = 0;
     // Monotonic, for time-outs and durations.
@@ -39,7 +39,7 @@ public:
 
 // The machine's clocks. Thread-safe.
 class RealClock final : public Clock {
-public:
+  public:
     WallTime now() const override { return std::chrono::system_clock::now(); }
     Tick tick() const override { return std::chrono::steady_clock::now(); }
     // The process-wide instance, for main() to inject.
@@ -48,7 +48,7 @@ public:
 
 // A clock that moves only when told to; wall time and tick advance together. Thread-safe.
 class FakeClock final : public Clock {
-public:
+  public:
     explicit FakeClock(WallTime start);
     WallTime now() const override;
     Tick tick() const override;
@@ -56,7 +56,7 @@ public:
     void setLocal(const LocalTime& lt) { set(fromLocalTime(lt)); }
     void advance(std::chrono::milliseconds d);
 
-private:
+  private:
     mutable std::mutex mutex_;
     WallTime wall_;
     Tick tick_;

@@ -9,7 +9,7 @@
 namespace vantrel::platform {
 
 class Event {
-public:
+  public:
     enum class Reset { Manual, Auto };
     explicit Event(Reset mode = Reset::Manual, bool initiallySet = false)
         : mode_(mode), set_(initiallySet) {}
@@ -21,7 +21,7 @@ public:
     bool wait(std::chrono::milliseconds timeout);
     void wait();
 
-private:
+  private:
     const Reset mode_;
     mutable std::mutex mutex_;
     std::condition_variable cv_;

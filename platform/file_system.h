@@ -21,7 +21,7 @@ namespace vantrel::platform {
 // One open file, read and written at offsets. Closing happens in the destructor too, but
 // only close() reports a failure.
 class File {
-public:
+  public:
     virtual ~File() = default;
     // Up to `length` bytes at `offset`; fewer only at the end of the file.
     virtual Result<std::size_t> readAt(std::int64_t offset, void* buffer, std::size_t length) = 0;
@@ -43,9 +43,10 @@ enum class OpenMode {
 };
 
 class FileSystem {
-public:
+  public:
     virtual ~FileSystem() = default;
-    virtual Result<std::unique_ptr<File>> open(const std::filesystem::path& path, OpenMode mode) = 0;
+    virtual Result<std::unique_ptr<File>> open(const std::filesystem::path& path,
+                                               OpenMode mode) = 0;
     // Replaces `to` if it exists.
     virtual Status rename(const std::filesystem::path& from, const std::filesystem::path& to) = 0;
     // A file or an empty directory; a missing one is NotFound.
@@ -54,7 +55,8 @@ public:
     virtual Status syncDirectory(const std::filesystem::path& directory) = 0;
     // MappedFile::open and MappedFile::flushRange, so that the state files of the transfers
     // fail in tests as other writes do.
-    virtual Result<MappedFile> map(const std::filesystem::path& path, std::size_t size, bool create) = 0;
+    virtual Result<MappedFile> map(const std::filesystem::path& path, std::size_t size,
+                                   bool create) = 0;
     virtual Status flushMapped(MappedFile& file, std::size_t offset, std::size_t length) = 0;
 
     // The machine's file system; lives for the whole process.
@@ -63,7 +65,7 @@ public:
 
 // Forwards every call to a target; a test overrides what it wants to break.
 class FileSystemWrapper : public FileSystem {
-public:
+  public:
     // `target` must outlive the wrapper.
     explicit FileSystemWrapper(FileSystem& target) : target_(target) {}
     Result<std::unique_ptr<File>> open(const std::filesystem::path& path, OpenMode mode) override {
@@ -73,24 +75,27 @@ public:
         return target_.rename(from, to);
     }
     Status remove(const std::filesystem::path& path) override { return target_.remove(path); }
-    Status syncDirectory(const std::filesystem::path& directory) override { return target_.syncDirectory(directory); }
-    Result<MappedFile> map(const std::filesystem::path& path, std::size_t size, bool create) override {
+    Status syncDirectory(const std::filesystem::path& directory) override {
+        return target_.syncDirectory(directory);
+    }
+    Result<MappedFile> map(const std::filesystem::path& path, std::size_t size,
+                           bool create) override {
         return target_.map(path, size, create);
     }
     Status flushMapped(MappedFile& file, std::size_t offset, std::size_t length) override {
         return target_.flushMapped(file, offset, length);
     }
 
-protected:
+  protected:
     FileSystem& target() { return target_; }
 
-private:
+  private:
     FileSystem& target_;
 };
 
 // Forwards every call to a file it owns.
 class FileWrapper : public File {
-public:
+  public:
     explicit FileWrapper(std::unique_ptr<File> target) : target_(std::move(target)) {}
     Result<std::size_t> readAt(std::int64_t offset, void* buffer, std::size_t length) override {
         return target_->readAt(offset, buffer, length);
@@ -103,7 +108,7 @@ public:
     Status sync() override { return target_->sync(); }
     Status close() override { return target_->close(); }
 
-private:
+  private:
     std::unique_ptr<File> target_;
 };
 
@@ -114,7 +119,8 @@ Status copyFile(FileSystem& fs, const std::filesystem::path& from, const std::fi
 // path it is given, beside `target`, through `fs` (it may copy a template there first);
 // then the temporary is synced, renamed over `target` and the directory synced. On any
 // failure, `build`'s included, the temporary is removed and `target` is left untouched.
-Status replaceFileDurably(FileSystem& fs, const std::filesystem::path& target,
-                          const std::function<Status(const std::filesystem::path& temporary)>& build);
+Status replaceFileDurably(
+    FileSystem& fs, const std::filesystem::path& target,
+    const std::function<Status(const std::filesystem::path& temporary)>& build);
 
 }  // namespace vantrel::platform

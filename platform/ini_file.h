@@ -19,7 +19,7 @@
 namespace vantrel::platform {
 
 class IniFile {
-public:
+  public:
     explicit IniFile(std::filesystem::path path) : path_(std::move(path)) {}
 
     const std::filesystem::path& path() const { return path_; }
@@ -40,7 +40,7 @@ public:
     Status setString(const std::string& section, const std::string& key, const std::string& value);
     Status setInt(const std::string& section, const std::string& key, int value);
 
-private:
+  private:
     std::optional<std::string> find(const std::string& section, const std::string& key) const;
     std::filesystem::path path_;
 };

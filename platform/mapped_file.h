@@ -11,12 +11,13 @@
 namespace vantrel::platform {
 
 class MappedFile {
-public:
+  public:
     // Opens `path` read-write, creating it when `create` is true, and maps `size` bytes.
     // A file shorter than `size` is extended with zero bytes; a longer one is not cut.
     // `size` 0 maps the file's current length (an empty file cannot be mapped). Growth
     // reserves disk blocks, so a full disk fails here (NoSpace) and not at a later store.
-    static Result<MappedFile> open(const std::filesystem::path& path, std::size_t size, bool create);
+    static Result<MappedFile> open(const std::filesystem::path& path, std::size_t size,
+                                   bool create);
 
     MappedFile() = default;
     MappedFile(MappedFile&& other) noexcept;
@@ -37,7 +38,7 @@ public:
     Status resize(std::size_t newSize);
     void close();
 
-private:
+  private:
     std::filesystem::path path_;
     int fd_ = -1;
     std::uint8_t* data_ = nullptr;

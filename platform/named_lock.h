@@ -17,7 +17,7 @@ namespace vantrel::platform {
 std::filesystem::path defaultRuntimeDirectory();
 
 class NamedLock {
-public:
+  public:
     // Opens (creating if needed) the lock file `name` + ".lock" in `directory`.
     static Result<std::shared_ptr<NamedLock>> open(const std::string& name,
                                                    const std::filesystem::path& directory);
@@ -32,7 +32,7 @@ public:
     bool tryLock();
     void unlock();
 
-private:
+  private:
     NamedLock(int fd, std::string name);
     struct Impl;
     std::unique_ptr<Impl> impl_;
@@ -40,13 +40,13 @@ private:
 
 // RAII holder.
 class NamedLockGuard {
-public:
+  public:
     explicit NamedLockGuard(NamedLock& lock) : lock_(lock) { lock_.lock(); }
     ~NamedLockGuard() { lock_.unlock(); }
     NamedLockGuard(const NamedLockGuard&) = delete;
     NamedLockGuard& operator=(const NamedLockGuard&) = delete;
 
-private:
+  private:
     NamedLock& lock_;
 };
 

@@ -24,7 +24,7 @@ enum class ErrorKind {
 };
 
 class [[nodiscard]] Status {
-public:
+  public:
     Status() = default;
     static Status ok() { return Status(); }
     static Status error(ErrorKind kind, std::string text) { return Status(kind, std::move(text)); }
@@ -43,7 +43,7 @@ public:
     // The errno value of a system failure (statusFromErrno); 0 otherwise.
     int systemCode() const { return code_; }
 
-private:
+  private:
     Status(ErrorKind kind, std::string text) : kind_(kind), text_(std::move(text)) {}
     ErrorKind kind_ = ErrorKind::Ok;
     std::string text_;
@@ -57,8 +57,8 @@ Status statusFromErrno(int err, const std::string& context);
 // A value or the Status that explains why there is none.
 template <class T>
 class [[nodiscard]] Result {
-public:
-    Result(T value) : state_(std::move(value)) {}  // NOLINT: implicit by design
+  public:
+    Result(T value) : state_(std::move(value)) {}         // NOLINT: implicit by design
     Result(Status status) : state_(std::move(status)) {}  // NOLINT: implicit by design
 
     bool isOk() const { return state_.index() == 0; }
@@ -72,7 +72,7 @@ public:
     // The failure; an ok Status when a value is held.
     Status status() const { return isOk() ? Status::ok() : std::get<1>(state_); }
 
-private:
+  private:
     std::variant<T, Status> state_;
 };
 

@@ -14,15 +14,15 @@ namespace vantrel::platform {
 std::optional<std::uint32_t> parseIpv4(std::string_view text);
 
 // errno classes that callers branch on.
-bool isWouldBlock(int err);       // EAGAIN / EWOULDBLOCK / EINTR
-bool isConnectPending(int err);   // EINPROGRESS / EALREADY
-bool isConnectionLost(int err);   // ECONNRESET / ECONNABORTED / EPIPE
+bool isWouldBlock(int err);      // EAGAIN / EWOULDBLOCK / EINTR
+bool isConnectPending(int err);  // EINPROGRESS / EALREADY
+bool isConnectionLost(int err);  // ECONNRESET / ECONNABORTED / EPIPE
 
 // Readiness sets for wait().
 enum SocketReady : int { kReadable = 1, kWritable = 2, kFailed = 4 };
 
 class TcpSocket {
-public:
+  public:
     TcpSocket() = default;
     explicit TcpSocket(int fd) : fd_(fd) {}
     ~TcpSocket();
@@ -67,7 +67,7 @@ public:
     // Stops both directions without closing the descriptor (wakes a blocked accept/recv).
     void shutdownBoth();
 
-private:
+  private:
     int fd_ = -1;
 };
 

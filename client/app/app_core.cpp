@@ -15,7 +15,8 @@ const char* const kNotInstalled = "not installed in this build";
 
 }  // namespace
 
-AppCore::AppCore(const Context& context, StartupParts parts) : context_(context), parts_(std::move(parts)) {}
+AppCore::AppCore(const Context& context, StartupParts parts)
+    : context_(context), parts_(std::move(parts)) {}
 
 AppCore::~AppCore() = default;
 
@@ -41,9 +42,10 @@ AppCore::Start AppCore::start() {
     }
 
     const auto sinceEpoch = context_.clock->now().time_since_epoch();
-    session_.randomSeed = platform::currentThreadId() +
-                          static_cast<std::uint32_t>(
-                              std::chrono::duration_cast<std::chrono::milliseconds>(sinceEpoch).count());
+    session_.randomSeed =
+        platform::currentThreadId() +
+        static_cast<std::uint32_t>(
+            std::chrono::duration_cast<std::chrono::milliseconds>(sinceEpoch).count());
 
     // Settings before the window, the window before the login, the login before any
     // directory, store or thread: later steps rely on what earlier ones set up.
@@ -53,7 +55,8 @@ AppCore::Start AppCore::start() {
     if (!login()) return Start::Failed;
     prepareDirectories();
     if (!openBlockStateStore()) return Start::Failed;
-    if (loggedIn()) context_.prompt->show(kAppCaption, "系统登录成功!", UserPrompt::Icon::Information);
+    if (loggedIn())
+        context_.prompt->show(kAppCaption, "系统登录成功!", UserPrompt::Icon::Information);
     startBackgroundWork();
     context_.logs->writeSysLog("系统启动！");
     record("系统启动！", StepOutcome::Done);
@@ -147,13 +150,15 @@ bool AppCore::openBlockStateStore() {
         record("block-state list store", StepOutcome::NotInstalled, kNotInstalled);
         return true;
     }
-    const Status opened = parts_.blockStates->open(context_.installation.data() / kBlockStateListFile);
+    const Status opened =
+        parts_.blockStates->open(context_.installation.data() / kBlockStateListFile);
     if (opened.isOk()) {
         record("block-state list store", StepOutcome::Done);
         return true;
     }
     char text[2048];
-    std::snprintf(text, sizeof text, "初始化内存映射文件%s失败,原因:%s", kBlockStateListFile, opened.text().c_str());
+    std::snprintf(text, sizeof text, "初始化内存映射文件%s失败,原因:%s", kBlockStateListFile,
+                  opened.text().c_str());
     context_.prompt->show(kAppCaption, text, UserPrompt::Icon::Error);
     context_.logs->writeSysLog(text);
     record("block-state list store", StepOutcome::Failed, text);

@@ -39,7 +39,7 @@ struct StartupParts {
 // Process-wide values set up at start-up, for the life of the process.
 struct AppSession {
     std::string productId;
-    std::string clientVersion;      // 7 characters, carried by the login request
+    std::string clientVersion;  // 7 characters, carried by the login request
     std::string flagId;
     std::string flagClientVersion;  // the copy kept beside the flag id for the flag-model update
     std::vector<GatewayEntry> gateways;
@@ -63,7 +63,7 @@ struct StepReport {
 inline constexpr const char* kBlockStateListFile = "filememlist.data";
 
 class AppCore {
-public:
+  public:
     enum class Start {
         Started,         // logged in and running; call exit() at the end
         SecondInstance,  // another client runs: end the process at once with code 0, no exit()
@@ -85,7 +85,7 @@ public:
     // Every step taken so far, in order (what a headless front end tells the operator).
     const std::vector<StepReport>& steps() const { return steps_; }
 
-private:
+  private:
     void loadSettings();
     bool createMainWindow();
     void checkDiskSpace(int minimumMegabytes);

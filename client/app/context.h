@@ -22,7 +22,9 @@ struct Context {
     // What the catalogue and the transfers write through; null is the machine's.
     platform::FileSystem* files = nullptr;
 
-    platform::FileSystem& fileSystem() const { return files ? *files : platform::FileSystem::real(); }
+    platform::FileSystem& fileSystem() const {
+        return files ? *files : platform::FileSystem::real();
+    }
 };
 
 }  // namespace vantrel

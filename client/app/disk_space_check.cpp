@@ -24,12 +24,14 @@ bool DiskSpaceCheck::enough(int minimumMegabytes, std::string& message) const {
     if (!free) return true;
     const std::uint32_t freeMb = megabytes(*free);
     // Compared as signed 64-bit so a negative minimum never fails and a huge count never wraps.
-    if (static_cast<std::int64_t>(freeMb) >= static_cast<std::int64_t>(minimumMegabytes)) return true;
+    if (static_cast<std::int64_t>(freeMb) >= static_cast<std::int64_t>(minimumMegabytes))
+        return true;
     char text[1024];
-    std::snprintf(text, sizeof text,
-                  "您的磁盘[%s]空间:%ld M，已经少于系统所需最小值:%d M，为了能够正常的进行业务操作，"
-                  "请您先进行磁盘清理!",
-                  directory_.string().c_str(), static_cast<long>(freeMb), minimumMegabytes);
+    std::snprintf(
+        text, sizeof text,
+        "您的磁盘[%s]空间:%ld M，已经少于系统所需最小值:%d M，为了能够正常的进行业务操作，"
+        "请您先进行磁盘清理!",
+        directory_.string().c_str(), static_cast<long>(freeMb), minimumMegabytes);
     message = text;
     return false;
 }

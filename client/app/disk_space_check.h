@@ -10,9 +10,10 @@
 namespace vantrel {
 
 class DiskSpaceCheck {
-public:
+  public:
     // Free bytes of the file system holding a path; empty when the system cannot tell.
-    using FreeSpaceSource = std::function<std::optional<std::uint64_t>(const std::filesystem::path&)>;
+    using FreeSpaceSource =
+        std::function<std::optional<std::uint64_t>(const std::filesystem::path&)>;
 
     // `directory` is the installation's bin/ directory. The default source asks the system.
     explicit DiskSpaceCheck(std::filesystem::path directory, FreeSpaceSource source = {});
@@ -24,7 +25,7 @@ public:
     // Whole megabytes in a byte count, as a 32-bit number (saturating).
     static std::uint32_t megabytes(std::uint64_t bytes);
 
-private:
+  private:
     std::filesystem::path directory_;
     FreeSpaceSource source_;
 };

@@ -129,10 +129,10 @@ inline const char* taskKindName(CatalogueTaskKind kind) {
     return "download";
 }
 
-using NotifierEvent = std::variant<LoginStateChanged, RealtimeLogRecord, UploadTasksReloading,
-                                   TaskRecordChanged, TaskRunRecorded, FirstTaskLoaded,
-                                   FlagViewRefill, FlagViewClear, FlagViewFlag,
-                                   UploadItemChanged, DownloadItemFailed, ThreadsStarted,
-                                   TaskRunStateChanged, TaskNextRunChanged, TaskFailed>;
+using NotifierEvent =
+    std::variant<LoginStateChanged, RealtimeLogRecord, UploadTasksReloading, TaskRecordChanged,
+                 TaskRunRecorded, FirstTaskLoaded, FlagViewRefill, FlagViewClear, FlagViewFlag,
+                 UploadItemChanged, DownloadItemFailed, ThreadsStarted, TaskRunStateChanged,
+                 TaskNextRunChanged, TaskFailed>;
 
 }  // namespace vantrel

@@ -6,8 +6,13 @@
 
 namespace vantrel {
 
-FailureAlerts::FailureAlerts(Installation installation, Notifier& inner, Logs* logs, std::chrono::milliseconds limit)
-    : installation_(std::move(installation)), inner_(inner), logs_(logs), limit_(limit), thread_([this] { loop(); }) {}
+FailureAlerts::FailureAlerts(Installation installation, Notifier& inner, Logs* logs,
+                             std::chrono::milliseconds limit)
+    : installation_(std::move(installation)),
+      inner_(inner),
+      logs_(logs),
+      limit_(limit),
+      thread_([this] { loop(); }) {}
 
 FailureAlerts::~FailureAlerts() {
     {
@@ -56,7 +61,8 @@ void FailureAlerts::loop() {
 
 void FailureAlerts::run(const TaskFailed& alert) {
     // Read at every alert, so an edited Client.ini counts without a restart.
-    const std::string command = platform::IniFile(installation_.clientIni()).getString("alert", "Command", "");
+    const std::string command =
+        platform::IniFile(installation_.clientIni()).getString("alert", "Command", "");
     if (command.empty()) return;
     platform::ChildOptions options;
     options.program = command;
@@ -71,7 +77,8 @@ void FailureAlerts::run(const TaskFailed& alert) {
         failure = "退出码" + std::to_string(*exit);
     }
     if (!failure.empty() && logs_) {
-        (void)logs_->writeSysLog("任务[" + alert.taskId + "]失败告警程序[" + command + "]执行失败：" + failure);
+        (void)logs_->writeSysLog("任务[" + alert.taskId + "]失败告警程序[" + command +
+                                 "]执行失败：" + failure);
     }
 }
 

@@ -23,7 +23,7 @@ namespace vantrel {
 class Logs;
 
 class FailureAlerts final : public Notifier {
-public:
+  public:
     // `inner` and `logs` (may be null) must outlive this object.
     FailureAlerts(Installation installation, Notifier& inner, Logs* logs,
                   std::chrono::milliseconds limit = std::chrono::seconds(30));
@@ -35,7 +35,7 @@ public:
     void post(const NotifierEvent& event) override;
     void send(const NotifierEvent& event) override;
 
-private:
+  private:
     void take(const NotifierEvent& event);
     void loop();
     void run(const TaskFailed& alert);

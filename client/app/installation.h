@@ -11,7 +11,7 @@
 namespace vantrel {
 
 class Installation {
-public:
+  public:
     Installation() = default;
     // `root` is the installation root; named locks live in `runtimeDirectory`.
     Installation(std::filesystem::path root, std::filesystem::path runtimeDirectory);
@@ -31,7 +31,7 @@ public:
     // `tmp/YYYYMMDD/` for the given day's temporary transfer files.
     std::filesystem::path tmpForDay(const platform::LocalTime& day) const;
 
-private:
+  private:
     std::filesystem::path root_;
     std::filesystem::path runtimeDirectory_;
 };

@@ -14,7 +14,7 @@
 namespace vantrel {
 
 class Notifier {
-public:
+  public:
     virtual ~Notifier() = default;
     virtual void post(const NotifierEvent& event) = 0;
     virtual void send(const NotifierEvent& event) = 0;
@@ -22,14 +22,14 @@ public:
 
 // Drops every event (headless runs that show nothing).
 class NullNotifier final : public Notifier {
-public:
+  public:
     void post(const NotifierEvent&) override {}
     void send(const NotifierEvent&) override {}
 };
 
 // Keeps every event, for tests. Thread-safe.
 class RecordingNotifier final : public Notifier {
-public:
+  public:
     void post(const NotifierEvent& event) override { record(event); }
     void send(const NotifierEvent& event) override { record(event); }
     std::vector<NotifierEvent> events() const {
@@ -37,7 +37,7 @@ public:
         return events_;
     }
 
-private:
+  private:
     void record(const NotifierEvent& event) {
         std::lock_guard lock(mutex_);
         events_.push_back(event);

@@ -5,7 +5,9 @@
 
 namespace vantrel {
 
-SingleInstance::~SingleInstance() { release(); }
+SingleInstance::~SingleInstance() {
+    release();
+}
 
 SingleInstance::Outcome SingleInstance::acquire(const std::filesystem::path& runtimeDirectory,
                                                 std::string& error) {

@@ -18,7 +18,7 @@ inline constexpr const char* kSingleInstanceLockName = "Vantrel_exe";
 inline constexpr const char* kSecondInstanceMessage = "您已经运行了一个程序，不能再运行此程序!";
 
 class SingleInstance {
-public:
+  public:
     enum class Outcome { Acquired, AlreadyRunning, Failed };
 
     SingleInstance() = default;
@@ -32,7 +32,7 @@ public:
     // Gives the lock back; harmless when not held.
     void release();
 
-private:
+  private:
     std::shared_ptr<platform::NamedLock> lock_;
     bool held_ = false;
 };

@@ -24,7 +24,7 @@ struct LoginRequest {
 };
 
 class MainWindow {
-public:
+  public:
     virtual ~MainWindow() = default;
     // Creates and shows the main window; false ends start-up without a message.
     virtual bool create() = 0;
@@ -42,7 +42,7 @@ enum class LoginOutcome {
 };
 
 class LoginStep {
-public:
+  public:
     virtual ~LoginStep() = default;
     // Runs the login (the modal dialog in the GUI).
     virtual LoginOutcome run(const LoginRequest& request) = 0;
@@ -50,7 +50,7 @@ public:
 
 // The interactive gateway handle, as far as exit needs it.
 class InteractiveSession {
-public:
+  public:
     virtual ~InteractiveSession() = default;
     // Closes the connection and clears the logged-in state (the window hears of it).
     virtual void disconnect() = 0;
@@ -58,27 +58,27 @@ public:
 
 // The process-wide list of open block-state files ("filememlist.data").
 class BlockStateListStore {
-public:
+  public:
     virtual ~BlockStateListStore() = default;
     // On failure the Status text is the store's reason, shown to the operator.
     virtual Status open(const std::filesystem::path& file) = 0;
 };
 
 class BackgroundThreads {
-public:
+  public:
     virtual ~BackgroundThreads() = default;
     // Starts the management threads and `workerCount` transfer workers.
     virtual void start(int workerCount) = 0;
 };
 
 class FlagFilesStartup {
-public:
+  public:
     virtual ~FlagFilesStartup() = default;
     virtual void initialiseToday() = 0;
 };
 
 class PeriodicTimers {
-public:
+  public:
     virtual ~PeriodicTimers() = default;
     // The main window's four timers (2305..2308).
     virtual void start() = 0;

@@ -9,7 +9,7 @@
 namespace vantrel {
 
 class UserPrompt {
-public:
+  public:
     enum class Icon { Information, Warning, Error, Question };
     virtual ~UserPrompt() = default;
     // A Yes/No question; true for Yes.

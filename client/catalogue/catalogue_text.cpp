@@ -7,7 +7,9 @@
 namespace vantrel::catalogue {
 namespace {
 
-char lowerAscii(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
+char lowerAscii(char c) {
+    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+}
 
 bool digits(std::string_view text, std::size_t at, std::size_t count, int& value) {
     if (at + count > text.size()) return false;
@@ -43,8 +45,8 @@ std::string ToLowerAscii(std::string_view text) {
 
 std::string FormatDateTime(const platform::LocalTime& t) {
     char buffer[64];
-    std::snprintf(buffer, sizeof buffer, "%04d-%02d-%02d %02d:%02d:%02d", t.year, t.month, t.day, t.hour, t.minute,
-                  t.second);
+    std::snprintf(buffer, sizeof buffer, "%04d-%02d-%02d %02d:%02d:%02d", t.year, t.month, t.day,
+                  t.hour, t.minute, t.second);
     return buffer;
 }
 
@@ -56,19 +58,22 @@ std::string FormatDate(const platform::LocalTime& t) {
 
 std::optional<platform::LocalTime> ParseDateTime(std::string_view text) {
     platform::LocalTime t;
-    if (!digits(text, 0, 4, t.year) || text.size() < 10 || !digits(text, 5, 2, t.month) || !digits(text, 8, 2, t.day)) {
+    if (!digits(text, 0, 4, t.year) || text.size() < 10 || !digits(text, 5, 2, t.month) ||
+        !digits(text, 8, 2, t.day)) {
         return std::nullopt;
     }
     const char sep = text[4];
     if ((sep != '-' && sep != '/') || text[7] != sep) return std::nullopt;
-    if (t.month < 1 || t.month > 12 || t.day < 1 || t.day > daysInMonth(t.year, t.month)) return std::nullopt;
+    if (t.month < 1 || t.month > 12 || t.day < 1 || t.day > daysInMonth(t.year, t.month))
+        return std::nullopt;
     t.hour = t.minute = t.second = 0;
     if (text.size() > 10) {
-        if (text[10] != ' ' || !digits(text, 11, 2, t.hour) || text.size() < 16 || text[13] != ':' ||
-            !digits(text, 14, 2, t.minute)) {
+        if (text[10] != ' ' || !digits(text, 11, 2, t.hour) || text.size() < 16 ||
+            text[13] != ':' || !digits(text, 14, 2, t.minute)) {
             return std::nullopt;
         }
-        if (text.size() > 16 && (text.size() != 19 || text[16] != ':' || !digits(text, 17, 2, t.second))) {
+        if (text.size() > 16 &&
+            (text.size() != 19 || text[16] != ':' || !digits(text, 17, 2, t.second))) {
             return std::nullopt;
         }
         if (t.hour > 23 || t.minute > 59 || t.second > 59) return std::nullopt;
@@ -91,8 +96,9 @@ std::int64_t LeadingInteger(std::string_view text) {
     return negative ? -value : value;
 }
 
-std::filesystem::path DailyTaskFile(const std::filesystem::path& directory, const std::string& taskId,
-                                    const platform::LocalTime& day, const char* extension) {
+std::filesystem::path DailyTaskFile(const std::filesystem::path& directory,
+                                    const std::string& taskId, const platform::LocalTime& day,
+                                    const char* extension) {
     return directory / (taskId + "-" + FormatDate(day) + extension);
 }
 

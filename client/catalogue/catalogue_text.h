@@ -28,8 +28,9 @@ std::optional<platform::LocalTime> ParseDateTime(std::string_view text);
 std::int64_t LeadingInteger(std::string_view text);
 
 // "<directory>/<taskId>-YYYYMMDD<extension>": the daily list (".dat") and task log (".log").
-std::filesystem::path DailyTaskFile(const std::filesystem::path& directory, const std::string& taskId,
-                                    const platform::LocalTime& day, const char* extension);
+std::filesystem::path DailyTaskFile(const std::filesystem::path& directory,
+                                    const std::string& taskId, const platform::LocalTime& day,
+                                    const char* extension);
 
 // Copies `from` to `to` unless `to` exists; true when `to` exists afterwards.
 bool CopyTemplate(const std::filesystem::path& from, const std::filesystem::path& to);

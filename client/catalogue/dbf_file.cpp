@@ -31,13 +31,18 @@ bool readExactly(platform::File& file, std::int64_t offset, void* data, std::siz
     return n && n.value() == size;
 }
 
-char upperAscii(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; }
+char upperAscii(char c) {
+    return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c;
+}
 
 }  // namespace
 
-DbfFile::DbfFile(const platform::Clock& clock, platform::FileSystem& files) : clock_(clock), files_(files) {}
+DbfFile::DbfFile(const platform::Clock& clock, platform::FileSystem& files)
+    : clock_(clock), files_(files) {}
 
-DbfFile::~DbfFile() { close(); }
+DbfFile::~DbfFile() {
+    close();
+}
 
 bool DbfFile::open(const std::filesystem::path& path, int mode) {
     close();
@@ -47,8 +52,8 @@ bool DbfFile::open(const std::filesystem::path& path, int mode) {
         error_ = kBadMode;
         return false;
     }
-    Result<std::unique_ptr<platform::File>> file =
-        files_.open(path, mode == kReadOnly ? platform::OpenMode::kRead : platform::OpenMode::kReadWrite);
+    Result<std::unique_ptr<platform::File>> file = files_.open(
+        path, mode == kReadOnly ? platform::OpenMode::kRead : platform::OpenMode::kReadWrite);
     Result<std::int64_t> length = file ? file.value()->size() : Result<std::int64_t>(file.status());
     if (!length) {
         error_ = kOpenFailed;
@@ -80,10 +85,12 @@ bool DbfFile::validateAndLoad(platform::File& file, std::int64_t fileLength) {
     if (fileLength < headerLength) return false;
     const std::int64_t recordCount = (fileLength - headerLength) / recordLength;
     const int fieldCount = headerLength / kDescriptorSize - 1;
-    if (recordCount > kMaxRecordCount || fieldCount < 0 || fieldCount > kMaxFieldCount) return false;
+    if (recordCount > kMaxRecordCount || fieldCount < 0 || fieldCount > kMaxFieldCount)
+        return false;
 
     std::vector<std::uint8_t> block(static_cast<std::size_t>(headerLength - kFileHeaderSize));
-    if (!block.empty() && !readExactly(file, kFileHeaderSize, block.data(), block.size())) return false;
+    if (!block.empty() && !readExactly(file, kFileHeaderSize, block.data(), block.size()))
+        return false;
 
     std::vector<DbfField> fields;
     bool terminated = false;
@@ -135,7 +142,8 @@ bool DbfFile::close() {
         putInt16(header + 8, headerLength_);
         putInt16(header + 10, recordLength_);
         if (writeAt(0, reinterpret_cast<const char*>(header), sizeof header)) {
-            const std::int64_t end = headerLength_ + static_cast<std::int64_t>(recordCount_) * recordLength_;
+            const std::int64_t end =
+                headerLength_ + static_cast<std::int64_t>(recordCount_) * recordLength_;
             writeAt(end, &kEndOfFile, 1);
         }
     }

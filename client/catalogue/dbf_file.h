@@ -28,7 +28,7 @@ struct DbfField {
 };
 
 class DbfFile {
-public:
+  public:
     enum Mode { kReadOnly = 1, kReadWrite = 2 };
     // The handle's error codes.
     enum Error {
@@ -48,7 +48,8 @@ public:
 
     // `clock` gives the last-update date written at close; `files` carries every read and
     // write. Both must outlive the handle.
-    explicit DbfFile(const platform::Clock& clock, platform::FileSystem& files = platform::FileSystem::real());
+    explicit DbfFile(const platform::Clock& clock,
+                     platform::FileSystem& files = platform::FileSystem::real());
     ~DbfFile();
     DbfFile(const DbfFile&) = delete;
     DbfFile& operator=(const DbfFile&) = delete;
@@ -81,7 +82,7 @@ public:
     const std::vector<DbfField>& fields() const { return fields_; }
     const std::uint8_t* lastUpdate() const { return lastUpdate_; }
 
-private:
+  private:
     bool validateAndLoad(platform::File& file, std::int64_t fileLength);
     bool writeCount();
     bool writeAt(std::int64_t offset, const char* data, std::size_t size);

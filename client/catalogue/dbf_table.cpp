@@ -19,13 +19,16 @@ std::string format(const char* pattern, int code) {
     return buffer;
 }
 
-bool isBlank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\0'; }
+bool isBlank(char c) {
+    return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\0';
+}
 
 // Copies the table at `path` without the records for which `drop` answers true, fixes the
 // copy's record count and puts it in place of the original as one durable replacement.
 // Records are read in chunks of ten; a chunk asks for no more than what remains of the
 // records, and only fewer bytes than asked is a failure.
-int rewriteTable(const std::filesystem::path& path, const std::function<bool(int index, const char* record)>& drop,
+int rewriteTable(const std::filesystem::path& path,
+                 const std::function<bool(int index, const char* record)>& drop,
                  platform::FileSystem& files) {
     platform::RealClock& clock = platform::RealClock::instance();
     DbfFile table(clock, files);
@@ -37,56 +40,60 @@ int rewriteTable(const std::filesystem::path& path, const std::function<bool(int
 
     Result<std::unique_ptr<platform::File>> in = files.open(path, platform::OpenMode::kRead);
     if (!in) return -1;
-    const Status replaced = platform::replaceFileDurably(files, path, [&](const std::filesystem::path& temporary) {
-        Result<std::unique_ptr<platform::File>> opened = files.open(temporary, platform::OpenMode::kCreateTruncate);
-        if (!opened) return opened.status();
-        platform::File& out = *opened.value();
-        std::int64_t readAt = 0;
-        std::int64_t writeAt = 0;
-        auto copy = [&](const char* data, std::size_t size) {
-            Status s = out.writeAt(writeAt, data, size);
-            writeAt += static_cast<std::int64_t>(size);
-            return s;
-        };
-        auto corrupt = [] { return Status::error(ErrorKind::Corruption, "short table"); };
+    const Status replaced =
+        platform::replaceFileDurably(files, path, [&](const std::filesystem::path& temporary) {
+            Result<std::unique_ptr<platform::File>> opened =
+                files.open(temporary, platform::OpenMode::kCreateTruncate);
+            if (!opened) return opened.status();
+            platform::File& out = *opened.value();
+            std::int64_t readAt = 0;
+            std::int64_t writeAt = 0;
+            auto copy = [&](const char* data, std::size_t size) {
+                Status s = out.writeAt(writeAt, data, size);
+                writeAt += static_cast<std::int64_t>(size);
+                return s;
+            };
+            auto corrupt = [] { return Status::error(ErrorKind::Corruption, "short table"); };
 
-        std::string header(static_cast<std::size_t>(headerLength), '\0');
-        Result<std::size_t> got = in.value()->readAt(readAt, header.data(), header.size());
-        if (!got) return got.status();
-        if (got.value() != header.size()) return corrupt();
-        readAt += headerLength;
-        if (Status s = copy(header.data(), header.size()); !s) return s;
-
-        constexpr int kChunkRecords = 10;
-        std::string chunk(static_cast<std::size_t>(recordLength) * kChunkRecords, '\0');
-        int kept = 0;
-        for (int first = 0; first < count; first += kChunkRecords) {
-            const int n = std::min(kChunkRecords, count - first);
-            const std::size_t want = static_cast<std::size_t>(n) * recordLength;
-            got = in.value()->readAt(readAt, chunk.data(), want);
+            std::string header(static_cast<std::size_t>(headerLength), '\0');
+            Result<std::size_t> got = in.value()->readAt(readAt, header.data(), header.size());
             if (!got) return got.status();
-            if (got.value() != want) return corrupt();
-            readAt += static_cast<std::int64_t>(want);
-            for (int k = 0; k < n; ++k) {
-                const char* record = chunk.data() + static_cast<std::size_t>(k) * recordLength;
-                if (drop(first + k, record)) continue;
-                if (Status s = copy(record, static_cast<std::size_t>(recordLength)); !s) return s;
-                ++kept;
+            if (got.value() != header.size()) return corrupt();
+            readAt += headerLength;
+            if (Status s = copy(header.data(), header.size()); !s) return s;
+
+            constexpr int kChunkRecords = 10;
+            std::string chunk(static_cast<std::size_t>(recordLength) * kChunkRecords, '\0');
+            int kept = 0;
+            for (int first = 0; first < count; first += kChunkRecords) {
+                const int n = std::min(kChunkRecords, count - first);
+                const std::size_t want = static_cast<std::size_t>(n) * recordLength;
+                got = in.value()->readAt(readAt, chunk.data(), want);
+                if (!got) return got.status();
+                if (got.value() != want) return corrupt();
+                readAt += static_cast<std::int64_t>(want);
+                for (int k = 0; k < n; ++k) {
+                    const char* record = chunk.data() + static_cast<std::size_t>(k) * recordLength;
+                    if (drop(first + k, record)) continue;
+                    if (Status s = copy(record, static_cast<std::size_t>(recordLength)); !s)
+                        return s;
+                    ++kept;
+                }
             }
-        }
-        // Whatever follows the last record (the end-of-file marker) goes along.
-        for (;;) {
-            got = in.value()->readAt(readAt, chunk.data(), chunk.size());
-            if (!got) return got.status();
-            if (got.value() == 0) break;
-            readAt += static_cast<std::int64_t>(got.value());
-            if (Status s = copy(chunk.data(), got.value()); !s) return s;
-        }
-        char countBytes[4];
-        for (int i = 0; i < 4; ++i) countBytes[i] = static_cast<char>((static_cast<unsigned>(kept) >> (8 * i)) & 0xFF);
-        if (Status s = out.writeAt(4, countBytes, 4); !s) return s;
-        return out.close();
-    });
+            // Whatever follows the last record (the end-of-file marker) goes along.
+            for (;;) {
+                got = in.value()->readAt(readAt, chunk.data(), chunk.size());
+                if (!got) return got.status();
+                if (got.value() == 0) break;
+                readAt += static_cast<std::int64_t>(got.value());
+                if (Status s = copy(chunk.data(), got.value()); !s) return s;
+            }
+            char countBytes[4];
+            for (int i = 0; i < 4; ++i)
+                countBytes[i] = static_cast<char>((static_cast<unsigned>(kept) >> (8 * i)) & 0xFF);
+            if (Status s = out.writeAt(4, countBytes, 4); !s) return s;
+            return out.close();
+        });
     return replaced ? 0 : -1;
 }
 
@@ -118,7 +125,9 @@ std::string DbfRow::text(std::string_view fieldName) const {
     return file_ == nullptr ? std::string() : text(file_->findField(fieldName));
 }
 
-std::string DbfRow::trimmed(std::string_view fieldName) const { return TrimText(text(fieldName)); }
+std::string DbfRow::trimmed(std::string_view fieldName) const {
+    return TrimText(text(fieldName));
+}
 
 bool DbfCursor::Next(int& index, DbfRow& row) {
     DbfFile* file = table_.file_.get();
@@ -142,11 +151,15 @@ bool DbfCursor::Next(int& index, DbfRow& row) {
     return true;
 }
 
-CDbfImpl::CDbfImpl() : clock_(platform::RealClock::instance()), files_(platform::FileSystem::real()) {}
+CDbfImpl::CDbfImpl()
+    : clock_(platform::RealClock::instance()), files_(platform::FileSystem::real()) {}
 
-CDbfImpl::CDbfImpl(const platform::Clock& clock, platform::FileSystem& files) : clock_(clock), files_(files) {}
+CDbfImpl::CDbfImpl(const platform::Clock& clock, platform::FileSystem& files)
+    : clock_(clock), files_(files) {}
 
-CDbfImpl::~CDbfImpl() { Close(); }
+CDbfImpl::~CDbfImpl() {
+    Close();
+}
 
 int CDbfImpl::Open(const std::filesystem::path& path, int mode) {
     Close();
@@ -168,11 +181,17 @@ bool CDbfImpl::Close() {
     return saved;
 }
 
-int CDbfImpl::GetRecordCount() const { return file_ ? file_->recordCount() : 0; }
+int CDbfImpl::GetRecordCount() const {
+    return file_ ? file_->recordCount() : 0;
+}
 
-int CDbfImpl::GetFieldCount() const { return file_ ? file_->fieldCount() : 0; }
+int CDbfImpl::GetFieldCount() const {
+    return file_ ? file_->fieldCount() : 0;
+}
 
-int CDbfImpl::FieldIndex(std::string_view name) const { return file_ ? file_->findField(name) : -1; }
+int CDbfImpl::FieldIndex(std::string_view name) const {
+    return file_ ? file_->findField(name) : -1;
+}
 
 int CDbfImpl::AppendBlank() {
     if (!file_) {
@@ -206,7 +225,8 @@ bool CDbfImpl::ReadRow(int record, DbfRow& row) {
 
 int CDbfImpl::GetFieldValue(int record, int field, std::string& out) {
     out.clear();
-    if (!file_ || record < 0 || record >= file_->recordCount() || field < 0 || field >= file_->fieldCount()) {
+    if (!file_ || record < 0 || record >= file_->recordCount() || field < 0 ||
+        field >= file_->fieldCount()) {
         return 0;
     }
     DbfRow row;
@@ -277,7 +297,8 @@ int CDbfImpl::SetFieldValueByName(int record, std::string_view name, std::string
     return SetFieldValue(field, record, text);
 }
 
-int CDbfImpl::SetFieldValues(int record, const std::vector<std::pair<std::string_view, std::string_view>>& values) {
+int CDbfImpl::SetFieldValues(
+    int record, const std::vector<std::pair<std::string_view, std::string_view>>& values) {
     if (!file_) {
         lastError_ = "找不到该dbf文件！";
         return 1;
@@ -319,7 +340,9 @@ int CDbfImpl::AppendRow(const std::vector<std::pair<std::string_view, std::strin
     return file_->recordCount() - 1;
 }
 
-const std::string& LastDbfErrorText() { return lastDbfErrorText; }
+const std::string& LastDbfErrorText() {
+    return lastDbfErrorText;
+}
 
 int MarkRecordDeleted(int record, CDbfImpl& table) {
     DbfFile* file = table.handle();
@@ -353,7 +376,8 @@ int FindRecordByPlanId(std::string_view planId, CDbfImpl& table) {
 }
 
 int PackTable(const std::filesystem::path& path, platform::FileSystem& files) {
-    return rewriteTable(path, [](int, const char* record) { return record[0] == '*'; }, files);
+    return rewriteTable(
+        path, [](int, const char* record) { return record[0] == '*'; }, files);
 }
 
 int RemoveRecord(const std::filesystem::path& path, int record, platform::FileSystem& files) {
@@ -362,7 +386,8 @@ int RemoveRecord(const std::filesystem::path& path, int record, platform::FileSy
         if (!table.open(path, DbfFile::kReadOnly)) return -1;
         if (record < 0 || record >= table.recordCount()) return -1;
     }
-    return rewriteTable(path, [record](int index, const char*) { return index == record; }, files);
+    return rewriteTable(
+        path, [record](int index, const char*) { return index == record; }, files);
 }
 
 }  // namespace vantrel::catalogue

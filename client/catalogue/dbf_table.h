@@ -21,7 +21,7 @@ namespace vantrel::catalogue {
 
 // One record as read, with field access by index or name.
 class DbfRow {
-public:
+  public:
     bool deleted() const { return !bytes_.empty() && bytes_[0] == '*'; }
     // The field's bytes converted to UTF-8, untrimmed; empty for an unknown field.
     std::string text(int field) const;
@@ -30,7 +30,7 @@ public:
     std::string trimmed(std::string_view fieldName) const;
     const std::string& bytes() const { return bytes_; }
 
-private:
+  private:
     friend class CDbfImpl;
     friend class DbfCursor;
     std::string bytes_;
@@ -43,13 +43,13 @@ class CDbfImpl;
 // Each chunk shows the file as it was when read; writes to the current record through
 // the table do not disturb the walk. The table must stay open while the cursor is used.
 class DbfCursor {
-public:
+  public:
     explicit DbfCursor(CDbfImpl& table) : table_(table) {}
     // The next record into `row` and its index into `index`; false at the end or on a
     // read failure (the table's LastError() then says why).
     bool Next(int& index, DbfRow& row);
 
-private:
+  private:
     CDbfImpl& table_;
     std::string chunk_;
     int chunkFirst_ = 0;
@@ -58,11 +58,12 @@ private:
 };
 
 class CDbfImpl {
-public:
+  public:
     // `clock` dates the header at close; defaults to the machine's clock.
     CDbfImpl();
     // `files` carries every read and write; clock and files must outlive the table.
-    explicit CDbfImpl(const platform::Clock& clock, platform::FileSystem& files = platform::FileSystem::real());
+    explicit CDbfImpl(const platform::Clock& clock,
+                      platform::FileSystem& files = platform::FileSystem::real());
     virtual ~CDbfImpl();
     CDbfImpl(const CDbfImpl&) = delete;
     CDbfImpl& operator=(const CDbfImpl&) = delete;
@@ -92,7 +93,8 @@ public:
 
     // Sets several fields of one existing record in a single write (unknown names are
     // ignored). 0 on success, 1 on failure, with the texts of SetFieldValue.
-    int SetFieldValues(int record, const std::vector<std::pair<std::string_view, std::string_view>>& values);
+    int SetFieldValues(int record,
+                       const std::vector<std::pair<std::string_view, std::string_view>>& values);
     // Reads one whole record; false with LastError() set.
     bool ReadRow(int record, DbfRow& row);
     // Appends one record built from blanks and the named values in a single write; the
@@ -103,7 +105,7 @@ public:
     // For the table operations below.
     DbfFile* handle() { return file_.get(); }
 
-private:
+  private:
     friend class DbfCursor;
     // Stores `text` into the field bytes of `record`; false with LastError() set.
     bool encodeInto(std::string& record, int field, std::string_view text);
@@ -128,7 +130,8 @@ int FindRecordByPlanId(std::string_view planId, CDbfImpl& table);
 // synced and renamed over it in one step, so an interruption or a full disk never
 // truncates it. 0 on success (also when nothing was deleted), -1 on failure with the table
 // untouched.
-int PackTable(const std::filesystem::path& path, platform::FileSystem& files = platform::FileSystem::real());
+int PackTable(const std::filesystem::path& path,
+              platform::FileSystem& files = platform::FileSystem::real());
 // Removes one record the same way. 0 on success, -1 on failure.
 int RemoveRecord(const std::filesystem::path& path, int record,
                  platform::FileSystem& files = platform::FileSystem::real());

@@ -57,12 +57,17 @@ CDownLoadFile::CDownLoadFile(const Context& context, DownloadEngine* engine, Fla
 
 CDownLoadFile::~CDownLoadFile() = default;
 
-std::string CDownLoadFile::today() const { return FormatDate(context_.clock->localNow()); }
+std::string CDownLoadFile::today() const {
+    return FormatDate(context_.clock->localNow());
+}
 
-std::string CDownLoadFile::nowText() const { return FormatDateTime(context_.clock->localNow()); }
+std::string CDownLoadFile::nowText() const {
+    return FormatDateTime(context_.clock->localNow());
+}
 
 void CDownLoadFile::taskLog(const std::string& message, int level) {
-    if (context_.logs != nullptr && !taskLogPath_.empty()) context_.logs->writeTaskLog(message, level, taskLogPath_);
+    if (context_.logs != nullptr && !taskLogPath_.empty())
+        context_.logs->writeTaskLog(message, level, taskLogPath_);
 }
 
 int CDownLoadFile::Init(const std::string& taskId, TaskKind kind, std::chrono::seconds dayOffset) {
@@ -103,7 +108,8 @@ int CDownLoadFile::DeleteList() {
     list_.reset();
     for (int attempt = 0; attempt < 3; ++attempt) {
         std::error_code ec;
-        if (!std::filesystem::exists(listPath_, ec) || std::filesystem::remove(listPath_, ec)) return 1;
+        if (!std::filesystem::exists(listPath_, ec) || std::filesystem::remove(listPath_, ec))
+            return 1;
         if (attempt < 2) std::this_thread::sleep_for(std::chrono::milliseconds(500));
     }
     lastError_ = printfText("重试3次删除下载文件列表DBF[%s]文件失败！", listPath_.string());
@@ -123,7 +129,8 @@ void CDownLoadFile::removePartialFiles(const std::string& fileName) {
     if (engine_ != nullptr) {
         Status removed = engine_->removeBlockState(partial.value());
         if (!removed) {
-            lastError_ = "文件[" + partial.value().string() + ".~block]删除失败！请手动处理该文件!" + removed.text();
+            lastError_ = "文件[" + partial.value().string() +
+                         ".~block]删除失败！请手动处理该文件!" + removed.text();
             taskLog(lastError_, 1);
         }
     } else {
@@ -144,9 +151,9 @@ int CDownLoadFile::RebuildList(const std::vector<RemoteFileEntry>& listing,
         int r;
         while (cursor.Next(r, row)) {
             if (row.deleted()) continue;
-            OldRow o{row.trimmed("filename"), row.trimmed("size"),     row.trimmed("downsize"),
+            OldRow o{row.trimmed("filename"),   row.trimmed("size"),     row.trimmed("downsize"),
                      row.trimmed("updatetime"), row.trimmed("loadtime"), row.trimmed("flag"),
-                     row.trimmed("retry"),    row.trimmed("discript"), row.trimmed("modifytime")};
+                     row.trimmed("retry"),      row.trimmed("discript"), row.trimmed("modifytime")};
             const std::string key = ToLowerAscii(o.name);
             if (oldByName.count(key) != 0) continue;
             oldByName[key] = old.size();
@@ -162,71 +169,79 @@ int CDownLoadFile::RebuildList(const std::vector<RemoteFileEntry>& listing,
         failure = std::move(text);
         return Status::error(ErrorKind::IoError, failure);
     };
-    const Status replaced = platform::replaceFileDurably(files, listPath_, [&](const std::filesystem::path& fresh) {
-        if (!platform::copyFile(files, context_.installation.localconfig() / kDownloadListTemplate, fresh)) {
-            return fail("拷贝上传数据模板文件失败!");
-        }
-        CDbfImpl table(*context_.clock, files);
-        if (table.Open(fresh, 2) != 1) return fail("打开发送文件列表DBF文件失败！");
+    const Status replaced =
+        platform::replaceFileDurably(files, listPath_, [&](const std::filesystem::path& fresh) {
+            if (!platform::copyFile(
+                    files, context_.installation.localconfig() / kDownloadListTemplate, fresh)) {
+                return fail("拷贝上传数据模板文件失败!");
+            }
+            CDbfImpl table(*context_.clock, files);
+            if (table.Open(fresh, 2) != 1) return fail("打开发送文件列表DBF文件失败！");
 
-        // 3. The listing, newest file of each name.
-        struct Taken {
-            int row;
-            std::string updateTime;
-        };
-        std::unordered_map<std::string, Taken> taken;
-        for (const RemoteFileEntry& entry : listing) {
-            const std::string name = TrimText(entry.name);
-            if (name.empty() || (select && !select(name))) continue;
-            const std::string updateTime = serverTime(entry);
-            const std::string key = ToLowerAscii(name);
-            if (auto t = taken.find(key); t != taken.end()) {
-                if (t->second.updateTime > updateTime) continue;
-                MarkRecordDeleted(t->second.row, table);
-                taskLog("存在同名文件，仅下载最新文件[" + name + "]!", 0);
+            // 3. The listing, newest file of each name.
+            struct Taken {
+                int row;
+                std::string updateTime;
+            };
+            std::unordered_map<std::string, Taken> taken;
+            for (const RemoteFileEntry& entry : listing) {
+                const std::string name = TrimText(entry.name);
+                if (name.empty() || (select && !select(name))) continue;
+                const std::string updateTime = serverTime(entry);
+                const std::string key = ToLowerAscii(name);
+                if (auto t = taken.find(key); t != taken.end()) {
+                    if (t->second.updateTime > updateTime) continue;
+                    MarkRecordDeleted(t->second.row, table);
+                    taskLog("存在同名文件，仅下载最新文件[" + name + "]!", 0);
+                }
+                const std::string size = std::to_string(entry.size);
+                int row;
+                auto o = oldByName.find(key);
+                if (o != oldByName.end() &&
+                    EqualsIgnoreCase(old[o->second].updateTime, updateTime) &&
+                    LeadingInteger(old[o->second].size) == entry.size) {
+                    const OldRow& known = old[o->second];
+                    row = appendRowLocked(table, {{"filename", name},
+                                                  {"size", known.size},
+                                                  {"downsize", known.downSize},
+                                                  {"updatetime", known.updateTime},
+                                                  {"loadtime", known.loadTime},
+                                                  {"flag", known.flag}});
+                } else {
+                    if (o != oldByName.end()) removePartialFiles(old[o->second].name);
+                    row = appendRowLocked(table, {{"filename", name},
+                                                  {"size", size},
+                                                  {"updatetime", updateTime},
+                                                  {"flag", "0"}});
+                }
+                if (row < 0) return fail(lastError_);
+                if (o != oldByName.end()) old[o->second].mentioned = true;
+                taken[key] = Taken{row, updateTime};
             }
-            const std::string size = std::to_string(entry.size);
-            int row;
-            auto o = oldByName.find(key);
-            if (o != oldByName.end() && EqualsIgnoreCase(old[o->second].updateTime, updateTime) &&
-                LeadingInteger(old[o->second].size) == entry.size) {
-                const OldRow& known = old[o->second];
-                row = appendRowLocked(table, {{"filename", name},
-                                              {"size", known.size},
-                                              {"downsize", known.downSize},
-                                              {"updatetime", known.updateTime},
-                                              {"loadtime", known.loadTime},
-                                              {"flag", known.flag}});
-            } else {
-                if (o != oldByName.end()) removePartialFiles(old[o->second].name);
-                row = appendRowLocked(table, {{"filename", name}, {"size", size}, {"updatetime", updateTime}, {"flag", "0"}});
-            }
-            if (row < 0) return fail(lastError_);
-            if (o != oldByName.end()) old[o->second].mentioned = true;
-            taken[key] = Taken{row, updateTime};
-        }
 
-        // A listing of changes only must not forget what was delivered before.
-        for (const OldRow& known : old) {
-            if (known.mentioned) continue;
-            if (appendRowLocked(table, {{"filename", known.name},
-                                        {"size", known.size},
-                                        {"downsize", known.downSize},
-                                        {"updatetime", known.updateTime},
-                                        {"loadtime", known.loadTime},
-                                        {"flag", known.flag},
-                                        {"retry", known.retry},
-                                        {"discript", known.description},
-                                        {"modifytime", known.modifyTime}}) < 0) {
-                return fail(lastError_);
+            // A listing of changes only must not forget what was delivered before.
+            for (const OldRow& known : old) {
+                if (known.mentioned) continue;
+                if (appendRowLocked(table, {{"filename", known.name},
+                                            {"size", known.size},
+                                            {"downsize", known.downSize},
+                                            {"updatetime", known.updateTime},
+                                            {"loadtime", known.loadTime},
+                                            {"flag", known.flag},
+                                            {"retry", known.retry},
+                                            {"discript", known.description},
+                                            {"modifytime", known.modifyTime}}) < 0) {
+                    return fail(lastError_);
+                }
             }
-        }
-        if (!table.Close()) return fail(table.LastError());
-        return Status::ok();
-    });
+            if (!table.Close()) return fail(table.LastError());
+            return Status::ok();
+        });
     if (!replaced) {
-        lastError_ = !failure.empty() ? failure
-                                      : printfText("替换下载文件列表DBF[%s]文件失败！", listPath_.string()) + replaced.text();
+        lastError_ = !failure.empty()
+                         ? failure
+                         : printfText("替换下载文件列表DBF[%s]文件失败！", listPath_.string()) +
+                               replaced.text();
         return 0;
     }
     // The list now names the new file; the old handle still reads the replaced one.
@@ -235,15 +250,16 @@ int CDownLoadFile::RebuildList(const std::vector<RemoteFileEntry>& listing,
     return openListLocked();
 }
 
-int CDownLoadFile::appendRowLocked(CDbfImpl& table,
-                                   const std::vector<std::pair<std::string_view, std::string_view>>& values) {
+int CDownLoadFile::appendRowLocked(
+    CDbfImpl& table, const std::vector<std::pair<std::string_view, std::string_view>>& values) {
     const int row = table.AppendRow(values);
     if (row < 0) lastError_ = table.LastError();
     return row;
 }
 
-int CDownLoadFile::AppendRow(const std::string& fileName, const std::string& size, const std::string& downSize,
-                             const std::string& updateTime, const std::string& loadTime, const std::string& flag,
+int CDownLoadFile::AppendRow(const std::string& fileName, const std::string& size,
+                             const std::string& downSize, const std::string& updateTime,
+                             const std::string& loadTime, const std::string& flag,
                              const std::string& retry, const std::string& description) {
     std::lock_guard lock(mutex_);
     if (!list_) {
@@ -292,10 +308,12 @@ bool CDownLoadFile::LoadWorkItems() {
         item->row = r;
         auto target = localPathInside(receiveDirectory_, item->fileName);
         const Result<std::filesystem::path> partial =
-            target ? Result<std::filesystem::path>(partialPathFor(target.value())) : target.status();
+            target ? Result<std::filesystem::path>(partialPathFor(target.value()))
+                   : target.status();
         std::error_code ec;
         if (!partial || !std::filesystem::exists(partial.value(), ec)) {
-            if (item->downSize != "0" || flag != "0") list_->SetFieldValues(r, {{"downsize", "0"}, {"flag", "0"}});
+            if (item->downSize != "0" || flag != "0")
+                list_->SetFieldValues(r, {{"downsize", "0"}, {"flag", "0"}});
             item->downSize = "0";
             item->flag = '0';
             item->state = kFetchFromStart;
@@ -339,7 +357,9 @@ int CDownLoadFile::recordFailureLocked(DownloadWorkItem& item, const std::string
     std::string stored;
     list_->GetFieldValueByName(item.row, "retry", stored);
     const std::string retry = std::to_string(LeadingInteger(stored) + 1);
-    if (list_->SetFieldValues(item.row, {{"modifytime", item.changeDate}, {"retry", retry}, {"discript", error}}) != 0) {
+    if (list_->SetFieldValues(
+            item.row, {{"modifytime", item.changeDate}, {"retry", retry}, {"discript", error}}) !=
+        0) {
         lastError_ = list_->LastError();
         return 0;
     }
@@ -358,7 +378,8 @@ void CDownLoadFile::setStateLocked(DownloadWorkItem& item, int state) {
     if (state == kFetchFromStart || state == kTransferring || state == kDelivered) {
         item.flag = static_cast<char>('0' + state);
         const std::string flag(1, item.flag);
-        if (list_->SetFieldValueByName(item.row, "flag", flag) != 0) lastError_ = list_->LastError();
+        if (list_->SetFieldValueByName(item.row, "flag", flag) != 0)
+            lastError_ = list_->LastError();
     }
 }
 
@@ -384,7 +405,8 @@ int CDownLoadFile::MarkDelivered(int row) {
         return 0;
     }
     ++deliveredCount_;
-    if (flags_ != nullptr && flags_->IsFlagFile(item.fileName) == 1) flags_->RecordFlagFile(item.fileName, item.loadTime);
+    if (flags_ != nullptr && flags_->IsFlagFile(item.fileName) == 1)
+        flags_->RecordFlagFile(item.fileName, item.loadTime);
     return 1;
 }
 
@@ -398,7 +420,8 @@ int CDownLoadFile::FinishItem(int row) {
 }
 
 int CDownLoadFile::startFileLocked(DownloadWorkItem& item) {
-    if (item.state == kTransferring || item.state == kHeld || item.finished || item.retry > 3) return 0;
+    if (item.state == kTransferring || item.state == kHeld || item.finished || item.retry > 3)
+        return 0;
     taskLog(item.retry > 0 ? printf1("开始第(%d)次重复下载文件[%s]", item.retry, item.fileName)
                            : printfText("开始下载文件[%s]", item.fileName),
             0);
@@ -412,7 +435,8 @@ int CDownLoadFile::startFileLocked(DownloadWorkItem& item) {
         // start again when the state cannot be trusted); truncating it would lose it.
         std::error_code ec;
         const bool resumable = std::filesystem::exists(partial.value().string() + ".~block", ec);
-        fd = ::open(partial.value().c_str(), O_WRONLY | O_CREAT | (resumable ? 0 : O_TRUNC) | O_CLOEXEC, 0644);
+        fd = ::open(partial.value().c_str(),
+                    O_WRONLY | O_CREAT | (resumable ? 0 : O_TRUNC) | O_CLOEXEC, 0644);
         if (fd < 0) error = std::strerror(errno);
     } else {
         error = partial.status().text();
@@ -450,15 +474,17 @@ std::optional<DownloadWorkItem> CDownLoadFile::NextFailed() {
         if (!list_ || engine_ == nullptr) return std::nullopt;
         for (auto& owned : items_) {
             DownloadWorkItem& item = *owned;
-            if (item.state != kTransferring || item.finished || LeadingInteger(item.size) <= 0) continue;
+            if (item.state != kTransferring || item.finished || LeadingInteger(item.size) <= 0)
+                continue;
             if (engine_->holds(taskId_, item.row)) {
                 if (!next) next = item;
                 continue;
             }
             const std::string text = engine_->failureText(taskId_, item.row);
-            taskLog(item.retry > 0
-                        ? printf1("第（%d）次重试下载文件[%s]失败，失败原因：", item.retry, item.fileName) + text
-                        : "下载文件[" + item.fileName + "]失败，失败原因：" + text,
+            taskLog(item.retry > 0 ? printf1("第（%d）次重试下载文件[%s]失败，失败原因：",
+                                             item.retry, item.fileName) +
+                                         text
+                                   : "下载文件[" + item.fileName + "]失败，失败原因：" + text,
                     item.retry < 3 ? 1 : 2);
             recordFailureLocked(item, text);
             // The row keeps flag "2"; in memory the item may be started again.
@@ -468,7 +494,8 @@ std::optional<DownloadWorkItem> CDownLoadFile::NextFailed() {
                 item.finished = true;
             }
             if (kind_ == TaskKind::Download) {
-                failed.push_back(DownloadItemFailed{taskId_, item.fileName, item.row, item.retry, text});
+                failed.push_back(
+                    DownloadItemFailed{taskId_, item.fileName, item.row, item.retry, text});
             } else if (item.state != kHeld) {
                 startFileLocked(item);
             }

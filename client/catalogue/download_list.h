@@ -49,7 +49,9 @@ struct DownloadWorkItem {
     int state = kFetchFromStart;
 
     // The partial file the engine fills.
-    std::filesystem::path partialFile() const { return partialPathFor(receiveDirectory / fileName); }
+    std::filesystem::path partialFile() const {
+        return partialPathFor(receiveDirectory / fileName);
+    }
 };
 
 // One file of the server's listing.
@@ -61,7 +63,7 @@ struct RemoteFileEntry {
 };
 
 class CDownLoadFile : public TaskFileList<DownloadWorkItem> {
-public:
+  public:
     enum class TaskKind { Download, AutoSync };
 
     // `engine` and `flags` may be null (no transfers / no flag files); every pointee must
@@ -73,7 +75,8 @@ public:
 
     // Names the day's list and task log (the day is now minus `dayOffset`, for windows
     // that cross midnight) and opens the list. 1 or 0 with LastError().
-    int Init(const std::string& taskId, TaskKind kind, std::chrono::seconds dayOffset = std::chrono::seconds(0));
+    int Init(const std::string& taskId, TaskKind kind,
+             std::chrono::seconds dayOffset = std::chrono::seconds(0));
     int OpenList();
     int DeleteList();
     // Rewrites the list from `listing`, taking only names `select` accepts (all when
@@ -82,8 +85,9 @@ public:
     int RebuildList(const std::vector<RemoteFileEntry>& listing,
                     const std::function<bool(const std::string&)>& select = {});
     int AppendRow(const std::string& fileName, const std::string& size, const std::string& downSize,
-                  const std::string& updateTime, const std::string& loadTime, const std::string& flag,
-                  const std::string& retry, const std::string& description);
+                  const std::string& updateTime, const std::string& loadTime,
+                  const std::string& flag, const std::string& retry,
+                  const std::string& description);
     bool LoadWorkItems();
     int SetReceivedSize(int row, std::int64_t bytes);
     int RecordFailure(int row, const std::string& error);
@@ -104,9 +108,10 @@ public:
     void SetTaskLogPath(const std::filesystem::path& path);
     int DeliveredCount() const;
 
-private:
+  private:
     int openListLocked();
-    int appendRowLocked(CDbfImpl& table, const std::vector<std::pair<std::string_view, std::string_view>>& values);
+    int appendRowLocked(CDbfImpl& table,
+                        const std::vector<std::pair<std::string_view, std::string_view>>& values);
     int recordFailureLocked(DownloadWorkItem& item, const std::string& error);
     void setStateLocked(DownloadWorkItem& item, int state);
     int startFileLocked(DownloadWorkItem& item);

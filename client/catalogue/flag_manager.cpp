@@ -94,7 +94,8 @@ void CFlagManager::RecordFlagFile(const std::string& fileName, const std::string
         if (row.deleted()) continue;
         const std::string name = row.trimmed("flagname");
         if (!EqualsIgnoreCase(name, base)) continue;
-        if (table.SetFieldValueByName(r, "updatetime", arrivalTime) == 0) flags_[name] = arrivalTime;
+        if (table.SetFieldValueByName(r, "updatetime", arrivalTime) == 0)
+            flags_[name] = arrivalTime;
     }
     table.Close();
     post(FlagViewFlag{true, base, arrivalTime});
@@ -123,30 +124,32 @@ void CFlagManager::RefreshFlags() {
     platform::FileSystem& files = context_.fileSystem();
     std::map<std::string, std::string> rebuilt;
     bool refilling = false;
-    const Status replaced = platform::replaceFileDurably(files, path, [&](const std::filesystem::path& fresh) {
-        const auto failed = [] { return Status::error(ErrorKind::IoError, "flag list"); };
-        CDbfImpl table(*context_.clock, files);
-        bool opened = false;
-        for (int attempt = 0; attempt < 2 && !opened; ++attempt) {
-            opened = platform::copyFile(files, templatePath(), fresh) && table.Open(fresh, 2) == 1;
-        }
-        if (!opened) return failed();
-        post(FlagViewRefill{});
-        refilling = true;
-        DbfRow row;
-        for (int r = 0; r < table.GetRecordCount(); ++r) {
-            // A row that cannot be read or written would leave the day's list short.
-            if (!table.ReadRow(r, row)) return failed();
-            if (row.deleted()) continue;
-            const std::string name = row.trimmed("flagname");
-            auto it = known.find(name);
-            const std::string time = it == known.end() ? std::string() : it->second;
-            if (table.SetFieldValueByName(r, "updatetime", time) != 0) return failed();
-            post(FlagViewFlag{false, name, time});
-            rebuilt[name] = time;
-        }
-        return table.Close() ? Status::ok() : failed();
-    });
+    const Status replaced =
+        platform::replaceFileDurably(files, path, [&](const std::filesystem::path& fresh) {
+            const auto failed = [] { return Status::error(ErrorKind::IoError, "flag list"); };
+            CDbfImpl table(*context_.clock, files);
+            bool opened = false;
+            for (int attempt = 0; attempt < 2 && !opened; ++attempt) {
+                opened =
+                    platform::copyFile(files, templatePath(), fresh) && table.Open(fresh, 2) == 1;
+            }
+            if (!opened) return failed();
+            post(FlagViewRefill{});
+            refilling = true;
+            DbfRow row;
+            for (int r = 0; r < table.GetRecordCount(); ++r) {
+                // A row that cannot be read or written would leave the day's list short.
+                if (!table.ReadRow(r, row)) return failed();
+                if (row.deleted()) continue;
+                const std::string name = row.trimmed("flagname");
+                auto it = known.find(name);
+                const std::string time = it == known.end() ? std::string() : it->second;
+                if (table.SetFieldValueByName(r, "updatetime", time) != 0) return failed();
+                post(FlagViewFlag{false, name, time});
+                rebuilt[name] = time;
+            }
+            return table.Close() ? Status::ok() : failed();
+        });
     if (!replaced) {
         sysLog(withPath("打开日期标志文件[%s]失败,操作：更新标志文件", path));
         // The view was refilled from a list that was not kept: show the kept one again.
@@ -159,7 +162,9 @@ void CFlagManager::RefreshFlags() {
     flags_ = std::move(rebuilt);
 }
 
-void CFlagManager::ClearFlagView() { post(FlagViewClear{}); }
+void CFlagManager::ClearFlagView() {
+    post(FlagViewClear{});
+}
 
 std::map<std::string, std::string> CFlagManager::Flags() const {
     std::lock_guard lock(mutex_);

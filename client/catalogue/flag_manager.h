@@ -17,7 +17,7 @@
 namespace vantrel::catalogue {
 
 class CFlagManager final : public FlagRecorder {
-public:
+  public:
     explicit CFlagManager(const Context& context);
 
     // The day list's path for today; whether it exists.
@@ -35,7 +35,7 @@ public:
 
     std::map<std::string, std::string> Flags() const;
 
-private:
+  private:
     std::filesystem::path dayListPath() const;
     std::filesystem::path templatePath() const;
     void post(const NotifierEvent& event);

@@ -6,7 +6,7 @@
 namespace vantrel::catalogue {
 
 class FlagRecorder {
-public:
+  public:
     virtual ~FlagRecorder() = default;
     // 1 when `fileName` is one of today's flag files, else 0.
     virtual int IsFlagFile(const std::string& fileName) = 0;

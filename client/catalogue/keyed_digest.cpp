@@ -20,7 +20,8 @@ KLAV_SYMMETRIC_KEY digestKey() {
     key.keyLen = 16;
     key.algorithm = kDeviceCipher;
     for (int i = 0; i < 4; ++i) {
-        for (int b = 0; b < 4; ++b) key.key[i * 4 + b] = static_cast<unsigned char>(kParts[i] >> (8 * b));
+        for (int b = 0; b < 4; ++b)
+            key.key[i * 4 + b] = static_cast<unsigned char>(kParts[i] >> (8 * b));
     }
     return key;
 }
@@ -61,8 +62,9 @@ std::optional<std::string> KeyedDigestOfMd5(const std::string& md5) {
     const KLAV_SYMMETRIC_KEY key = digestKey();
     unsigned char out[KLAV_CIPHER_OUT_MAX(16)];
     int length = 0;
-    if (CKLAV_EXT::Encrypt(kDeviceCipher, &key, nullptr, 0, reinterpret_cast<const unsigned char*>(md5.data()), 16,
-                           out, &length) != KLAV_OK ||
+    if (CKLAV_EXT::Encrypt(kDeviceCipher, &key, nullptr, 0,
+                           reinterpret_cast<const unsigned char*>(md5.data()), 16, out,
+                           &length) != KLAV_OK ||
         length != 24) {
         return std::nullopt;
     }
@@ -78,7 +80,8 @@ bool KeyedDigestMatchesMd5(const std::string& md5, const std::string& digest) {
     const KLAV_SYMMETRIC_KEY key = digestKey();
     unsigned char out[KLAV_CIPHER_OUT_MAX(24)];
     int length = 0;
-    if (CKLAV_EXT::Decrypt(kDeviceCipher, &key, nullptr, 0, bytes->data(), 24, out, &length) != KLAV_OK ||
+    if (CKLAV_EXT::Decrypt(kDeviceCipher, &key, nullptr, 0, bytes->data(), 24, out, &length) !=
+            KLAV_OK ||
         length != 16) {
         return false;
     }

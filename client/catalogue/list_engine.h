@@ -14,7 +14,7 @@ struct DownloadWorkItem;
 // Block-state files (a partial file's "<partial>.~block") belong to the engine's store,
 // which may hold them open; deleting one goes through it.
 class BlockStateRemover {
-public:
+  public:
     virtual ~BlockStateRemover() = default;
     // Removes the block state kept for `dataFile`; a missing state file is success.
     virtual Status removeBlockState(const std::filesystem::path& dataFile) = 0;
@@ -23,7 +23,7 @@ public:
 // The download side of the engine. Called with the list manager's lock held: an
 // implementation must not call back into the list manager.
 class DownloadEngine : public BlockStateRemover {
-public:
+  public:
     // Starts fetching `item` into its partial file "<receive directory>/<name>.tmp".
     virtual void startDownload(const DownloadWorkItem& item) = 0;
     // Whether a transfer of the list row `row` of task `taskId` is still held.

@@ -10,7 +10,7 @@ namespace vantrel::catalogue {
 namespace {
 
 constexpr std::array<int, 4> kWidths = {125, 20, 20, 8};
-constexpr int kHeaderLength = 32 + 4 * 32 + 1;  // 161
+constexpr int kHeaderLength = 32 + 4 * 32 + 1;        // 161
 constexpr int kRecordLength = 1 + 125 + 20 + 20 + 8;  // 174
 
 void putLe(std::string& out, std::uint32_t value, int bytes) {
@@ -20,7 +20,8 @@ void putLe(std::string& out, std::uint32_t value, int bytes) {
 // `text` as GBK, left-justified in `width` blanks; cut at a character boundary.
 std::string fixedWidth(const std::string& text, int width) {
     const std::string gbk = platform::utf8ToGbkLossy(text);
-    std::string field = gbk.substr(0, platform::gbkPrefixLength(gbk, static_cast<std::size_t>(width)));
+    std::string field =
+        gbk.substr(0, platform::gbkPrefixLength(gbk, static_cast<std::size_t>(width)));
     field.resize(static_cast<std::size_t>(width), ' ');
     return field;
 }
@@ -56,7 +57,8 @@ int ExportMailboxList(const std::filesystem::path& path, const std::array<std::s
     table.push_back(0x0D);
     for (std::size_t r = 1; r < rows.size(); ++r) {
         table.push_back(' ');
-        for (std::size_t c = 0; c < kWidths.size(); ++c) table += fixedWidth(rows[r][c], kWidths[c]);
+        for (std::size_t c = 0; c < kWidths.size(); ++c)
+            table += fixedWidth(rows[r][c], kWidths[c]);
     }
 
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
@@ -67,7 +69,8 @@ int ExportMailboxList(const std::filesystem::path& path, const std::array<std::s
         return 0;
     }
     char text[1024];
-    std::snprintf(text, sizeof text, "导出记录：%i条\n导出文件：%s", static_cast<int>(exported), path.string().c_str());
+    std::snprintf(text, sizeof text, "导出记录：%i条\n导出文件：%s", static_cast<int>(exported),
+                  path.string().c_str());
     message = text;
     return 1;
 }

@@ -6,7 +6,8 @@ namespace vantrel::catalogue {
 namespace {
 
 std::string withoutTrailingSeparator(const std::string& path) {
-    if (!path.empty() && (path.back() == '\\' || path.back() == '/')) return path.substr(0, path.size() - 1);
+    if (!path.empty() && (path.back() == '\\' || path.back() == '/'))
+        return path.substr(0, path.size() - 1);
     return path;
 }
 
@@ -36,7 +37,8 @@ std::map<std::string, PlanDirectories> CPlanDir::Snapshot() const {
     return entries_;
 }
 
-bool CPlanDir::IsDirectoryInUse(Kind kind, const std::string& candidate, const std::string& editedTaskId) const {
+bool CPlanDir::IsDirectoryInUse(Kind kind, const std::string& candidate,
+                                const std::string& editedTaskId) const {
     const std::string wanted = withoutTrailingSeparator(candidate);
     const auto entries = Snapshot();
     for (const auto& [id, dirs] : entries) {

@@ -17,7 +17,7 @@ struct PlanDirectories {
 };
 
 class CPlanDir {
-public:
+  public:
     enum class Kind { Send, Sent, Receive };
 
     void Register(const std::string& taskId, const PlanDirectories& directories);
@@ -31,9 +31,10 @@ public:
     //  - Sent: used when it equals any task's send or receive directory.
     //  - Send, Receive: the first task (in id order) with an equal directory decides; it
     //    is free only when that task is the one being edited.
-    bool IsDirectoryInUse(Kind kind, const std::string& candidate, const std::string& editedTaskId) const;
+    bool IsDirectoryInUse(Kind kind, const std::string& candidate,
+                          const std::string& editedTaskId) const;
 
-private:
+  private:
     mutable std::mutex mutex_;
     std::map<std::string, PlanDirectories> entries_;
 };

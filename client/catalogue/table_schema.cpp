@@ -17,59 +17,80 @@ void putLe(std::string& out, std::uint32_t value, int bytes) {
 }  // namespace
 
 const TableSpec& UploadTaskTableSpec() {
-    static const TableSpec spec{kUploadTaskTable,
-                                {{"PLANDES", 40},    {"PLANID", 20},     {"RIGHT", 21},
-                                 {"OPERTYPE", 16},   {"MAILNAME", 8},    {"LOADTYPE", 1},
-                                 {"BEGINDATE", 10},  {"BEGINTIME", 5},   {"ENDTIME", 5},
-                                 {"SENDPATH", kPathWidth}, {"HASSENDDIR", 1},
-                                 {"SENTPATH", kPathWidth}, {"HASSENTDIR", 1},
-                                 {"HASTRANS", 1},    {"CURWEEK", 7},     {"TMPWEEK", 7},
-                                 {"WEEKTYPE", 1},    {"TIMESPACE", 2},   {"LASTRESULT", 4},
-                                 {"LASTDES", 200},   {"LARUNTIME", 19},  {"PLANSTATE", 2}},
-                                {}};
+    static const TableSpec spec{
+        kUploadTaskTable,
+        {{"PLANDES", 40},   {"PLANID", 20},           {"RIGHT", 21},     {"OPERTYPE", 16},
+         {"MAILNAME", 8},   {"LOADTYPE", 1},          {"BEGINDATE", 10}, {"BEGINTIME", 5},
+         {"ENDTIME", 5},    {"SENDPATH", kPathWidth}, {"HASSENDDIR", 1}, {"SENTPATH", kPathWidth},
+         {"HASSENTDIR", 1}, {"HASTRANS", 1},          {"CURWEEK", 7},    {"TMPWEEK", 7},
+         {"WEEKTYPE", 1},   {"TIMESPACE", 2},         {"LASTRESULT", 4}, {"LASTDES", 200},
+         {"LARUNTIME", 19}, {"PLANSTATE", 2}},
+        {}};
     return spec;
 }
 
 const TableSpec& DownloadTaskTableSpec() {
-    static const TableSpec spec{kDownloadTaskTable,
-                                {{"PLANTYPE", 1},    {"PLANDES", 40},    {"PLANID", 20},
-                                 {"RIGHT", 25},      {"OPERTYPE", 16},   {"MAILNAME", 8},
-                                 {"FILENAME", 40},   {"RECVPATH", kPathWidth},
-                                 {"HASRECVDIR", 1},  {"HASTRANS", 1},    {"BEGINDATE", 10},
-                                 {"BEGINTIME", 5},   {"ENDTIME", 6},     {"NEXTDAY", 1},
-                                 {"CURWEEK", 7},     {"TMPWEEK", 7},     {"WEEKTYPE", 1},
-                                 {"TIMESPACE", 2},   {"LASTRESULT", 4},  {"LASTDES", 200},
-                                 {"LARUNTIME", 19},  {"PLANSTATE", 2}},
-                                {}};
+    static const TableSpec spec{
+        kDownloadTaskTable,
+        {{"PLANTYPE", 1},   {"PLANDES", 40},  {"PLANID", 20},    {"RIGHT", 25},
+         {"OPERTYPE", 16},  {"MAILNAME", 8},  {"FILENAME", 40},  {"RECVPATH", kPathWidth},
+         {"HASRECVDIR", 1}, {"HASTRANS", 1},  {"BEGINDATE", 10}, {"BEGINTIME", 5},
+         {"ENDTIME", 6},    {"NEXTDAY", 1},   {"CURWEEK", 7},    {"TMPWEEK", 7},
+         {"WEEKTYPE", 1},   {"TIMESPACE", 2}, {"LASTRESULT", 4}, {"LASTDES", 200},
+         {"LARUNTIME", 19}, {"PLANSTATE", 2}},
+        {}};
     return spec;
 }
 
 const TableSpec& AutoSyncTaskTableSpec() {
     static const TableSpec spec{kAutoSyncTaskTable,
-                                {{"PLANTYPE", 1},    {"PLANDES", 40},    {"PLANID", 20},
-                                 {"RIGHT", 25},      {"OPERTYPE", 16},   {"MAILNAME", 8},
-                                 {"RECVPATH", kPathWidth}, {"HASRECVDIR", 1},
-                                 {"HASTRANS", 1},    {"BEGINDATE", 10},  {"BEGINTIME", 5},
-                                 {"ENDTIME", 6},     {"TIMESPACE", 2},   {"LASTRESULT", 4},
-                                 {"LASTDES", 200},   {"LARUNTIME", 19},  {"PLANSTATE", 2}},
+                                {{"PLANTYPE", 1},
+                                 {"PLANDES", 40},
+                                 {"PLANID", 20},
+                                 {"RIGHT", 25},
+                                 {"OPERTYPE", 16},
+                                 {"MAILNAME", 8},
+                                 {"RECVPATH", kPathWidth},
+                                 {"HASRECVDIR", 1},
+                                 {"HASTRANS", 1},
+                                 {"BEGINDATE", 10},
+                                 {"BEGINTIME", 5},
+                                 {"ENDTIME", 6},
+                                 {"TIMESPACE", 2},
+                                 {"LASTRESULT", 4},
+                                 {"LASTDES", 200},
+                                 {"LARUNTIME", 19},
+                                 {"PLANSTATE", 2}},
                                 {}};
     return spec;
 }
 
 const TableSpec& DownloadListSpec() {
     static const TableSpec spec{kDownloadListTemplate,
-                                {{"FILENAME", kPathWidth}, {"SIZE", 20},      {"DOWNSIZE", 20},
-                                 {"UPDATETIME", 19},       {"LOADTIME", 19},  {"FLAG", 1},
-                                 {"RETRY", 10},            {"DISCRIPT", 200}, {"MODIFYTIME", 8}},
+                                {{"FILENAME", kPathWidth},
+                                 {"SIZE", 20},
+                                 {"DOWNSIZE", 20},
+                                 {"UPDATETIME", 19},
+                                 {"LOADTIME", 19},
+                                 {"FLAG", 1},
+                                 {"RETRY", 10},
+                                 {"DISCRIPT", 200},
+                                 {"MODIFYTIME", 8}},
                                 {}};
     return spec;
 }
 
 const TableSpec& UploadListSpec() {
     static const TableSpec spec{kUploadListTemplate,
-                                {{"FLAG", 1},        {"FILENAME", kPathWidth}, {"LOCALSIZE", 20},
-                                 {"UPLOADSIZE", 20}, {"MODIFYTIME", 19},       {"BEGINTIME", 19},
-                                 {"ENDTIME", 19},    {"MD5", 48},              {"RETRY", 10},
+                                {{"FLAG", 1},
+                                 {"FILENAME", kPathWidth},
+                                 {"LOCALSIZE", 20},
+                                 {"UPLOADSIZE", 20},
+                                 {"MODIFYTIME", 19},
+                                 {"BEGINTIME", 19},
+                                 {"ENDTIME", 19},
+                                 {"MD5", 48},
+                                 {"RETRY", 10},
                                  {"DISCRIPT", 200}},
                                 {}};
     return spec;
@@ -124,7 +145,8 @@ std::string BuildTableBytes(const TableSpec& spec, const platform::LocalTime& da
             for (const FieldSpec& f : spec.fields) {
                 if (std::strcmp(f.name, fieldName) == 0) {
                     const std::string gbk = platform::utf8ToGbkLossy(text);
-                    record.replace(static_cast<std::size_t>(at), std::min<std::size_t>(gbk.size(), f.width),
+                    record.replace(static_cast<std::size_t>(at),
+                                   std::min<std::size_t>(gbk.size(), f.width),
                                    gbk.substr(0, static_cast<std::size_t>(f.width)));
                 }
                 at += f.width;

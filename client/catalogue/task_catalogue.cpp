@@ -18,7 +18,8 @@ namespace {
 
 using Fields = std::vector<std::pair<std::string, std::string>>;
 
-std::string fmt(const char* pattern, const std::string& a = {}, const std::string& b = {}, const std::string& c = {}) {
+std::string fmt(const char* pattern, const std::string& a = {}, const std::string& b = {},
+                const std::string& c = {}) {
     char buffer[2048];
     std::snprintf(buffer, sizeof buffer, pattern, a.c_str(), b.c_str(), c.c_str());
     return buffer;
@@ -30,9 +31,15 @@ std::string fmtInt(const char* pattern, int value) {
     return buffer;
 }
 
-std::string flag(int value) { return value ? "1" : " "; }
-int readFlag(const DbfRow& row, const char* name) { return row.trimmed(name).empty() ? 0 : 1; }
-int readInt(const DbfRow& row, const char* name) { return static_cast<int>(LeadingInteger(row.trimmed(name))); }
+std::string flag(int value) {
+    return value ? "1" : " ";
+}
+int readFlag(const DbfRow& row, const char* name) {
+    return row.trimmed(name).empty() ? 0 : 1;
+}
+int readInt(const DbfRow& row, const char* name) {
+    return static_cast<int>(LeadingInteger(row.trimmed(name)));
+}
 
 std::string withoutTrailingSeparator(std::string path) {
     path = TrimText(path);
@@ -122,42 +129,72 @@ const Texts kAutoSyncTexts = {
 
 // Row <-> record, per kind.
 Fields toRow(const UploadTask& t) {
-    return {{"plandes", TrimText(t.plandes)},     {"planid", TrimText(t.planid)},
-            {"right", TrimText(t.right)},         {"opertype", TrimText(t.opertype)},
-            {"mailname", TrimText(t.mailname)},   {"loadtype", std::to_string(t.loadtype)},
-            {"begindate", TrimText(t.begindate)}, {"begintime", TrimText(t.begintime)},
-            {"endtime", TrimText(t.endtime)},     {"sendpath", withoutTrailingSeparator(t.sendpath)},
-            {"hassenddir", flag(t.hassenddir)},   {"sentpath", withoutTrailingSeparator(t.sentpath)},
-            {"hassentdir", flag(t.hassentdir)},   {"hastrans", flag(t.hastrans)},
-            {"curweek", TrimText(t.curweek)},     {"tmpweek", TrimText(t.tmpweek)},
-            {"weektype", std::to_string(t.weektype)}, {"timespace", std::to_string(t.timespace)},
-            {"lastresult", TrimText(t.lastresult)}, {"lastdes", TrimText(t.lastdes)},
-            {"laruntime", TrimText(t.laruntime)}, {"planstate", std::to_string(t.planstate)}};
+    return {{"plandes", TrimText(t.plandes)},
+            {"planid", TrimText(t.planid)},
+            {"right", TrimText(t.right)},
+            {"opertype", TrimText(t.opertype)},
+            {"mailname", TrimText(t.mailname)},
+            {"loadtype", std::to_string(t.loadtype)},
+            {"begindate", TrimText(t.begindate)},
+            {"begintime", TrimText(t.begintime)},
+            {"endtime", TrimText(t.endtime)},
+            {"sendpath", withoutTrailingSeparator(t.sendpath)},
+            {"hassenddir", flag(t.hassenddir)},
+            {"sentpath", withoutTrailingSeparator(t.sentpath)},
+            {"hassentdir", flag(t.hassentdir)},
+            {"hastrans", flag(t.hastrans)},
+            {"curweek", TrimText(t.curweek)},
+            {"tmpweek", TrimText(t.tmpweek)},
+            {"weektype", std::to_string(t.weektype)},
+            {"timespace", std::to_string(t.timespace)},
+            {"lastresult", TrimText(t.lastresult)},
+            {"lastdes", TrimText(t.lastdes)},
+            {"laruntime", TrimText(t.laruntime)},
+            {"planstate", std::to_string(t.planstate)}};
 }
 
 Fields toRow(const DownloadTask& t) {
-    return {{"plantype", std::to_string(t.plantype)}, {"plandes", TrimText(t.plandes)},
-            {"planid", TrimText(t.planid)},           {"right", TrimText(t.right)},
-            {"opertype", TrimText(t.opertype)},       {"mailname", TrimText(t.mailname)},
-            {"filename", TrimText(t.filename)},       {"recvpath", withoutTrailingSeparator(t.recvpath)},
-            {"hasrecvdir", flag(t.hasrecvdir)},       {"hastrans", flag(t.hastrans)},
-            {"begindate", TrimText(t.begindate)},     {"begintime", TrimText(t.begintime)},
-            {"endtime", TrimText(t.endtime)},         {"nextday", flag(t.nextday)},
-            {"curweek", TrimText(t.curweek)},         {"tmpweek", TrimText(t.tmpweek)},
-            {"weektype", std::to_string(t.weektype)}, {"timespace", std::to_string(t.timespace)},
-            {"lastresult", TrimText(t.lastresult)},   {"lastdes", TrimText(t.lastdes)},
-            {"laruntime", TrimText(t.laruntime)},     {"planstate", std::to_string(t.planstate)}};
+    return {{"plantype", std::to_string(t.plantype)},
+            {"plandes", TrimText(t.plandes)},
+            {"planid", TrimText(t.planid)},
+            {"right", TrimText(t.right)},
+            {"opertype", TrimText(t.opertype)},
+            {"mailname", TrimText(t.mailname)},
+            {"filename", TrimText(t.filename)},
+            {"recvpath", withoutTrailingSeparator(t.recvpath)},
+            {"hasrecvdir", flag(t.hasrecvdir)},
+            {"hastrans", flag(t.hastrans)},
+            {"begindate", TrimText(t.begindate)},
+            {"begintime", TrimText(t.begintime)},
+            {"endtime", TrimText(t.endtime)},
+            {"nextday", flag(t.nextday)},
+            {"curweek", TrimText(t.curweek)},
+            {"tmpweek", TrimText(t.tmpweek)},
+            {"weektype", std::to_string(t.weektype)},
+            {"timespace", std::to_string(t.timespace)},
+            {"lastresult", TrimText(t.lastresult)},
+            {"lastdes", TrimText(t.lastdes)},
+            {"laruntime", TrimText(t.laruntime)},
+            {"planstate", std::to_string(t.planstate)}};
 }
 
 Fields toRow(const AutoSyncTask& t) {
-    return {{"plantype", std::to_string(t.plantype)}, {"plandes", TrimText(t.plandes)},
-            {"planid", TrimText(t.planid)},           {"right", TrimText(t.right)},
-            {"opertype", TrimText(t.opertype)},       {"mailname", TrimText(t.mailname)},
-            {"recvpath", withoutTrailingSeparator(t.recvpath)}, {"hasrecvdir", flag(t.hasrecvdir)},
-            {"hastrans", flag(t.hastrans)},           {"begindate", TrimText(t.begindate)},
-            {"begintime", TrimText(t.begintime)},     {"endtime", TrimText(t.endtime)},
-            {"timespace", std::to_string(t.timespace)}, {"lastresult", TrimText(t.lastresult)},
-            {"lastdes", TrimText(t.lastdes)},         {"laruntime", TrimText(t.laruntime)},
+    return {{"plantype", std::to_string(t.plantype)},
+            {"plandes", TrimText(t.plandes)},
+            {"planid", TrimText(t.planid)},
+            {"right", TrimText(t.right)},
+            {"opertype", TrimText(t.opertype)},
+            {"mailname", TrimText(t.mailname)},
+            {"recvpath", withoutTrailingSeparator(t.recvpath)},
+            {"hasrecvdir", flag(t.hasrecvdir)},
+            {"hastrans", flag(t.hastrans)},
+            {"begindate", TrimText(t.begindate)},
+            {"begintime", TrimText(t.begintime)},
+            {"endtime", TrimText(t.endtime)},
+            {"timespace", std::to_string(t.timespace)},
+            {"lastresult", TrimText(t.lastresult)},
+            {"lastdes", TrimText(t.lastdes)},
+            {"laruntime", TrimText(t.laruntime)},
             {"planstate", std::to_string(t.planstate)}};
 }
 
@@ -220,11 +257,18 @@ TaskSchedule scheduleOf(const AutoSyncTask& t) {
     return {t.planstate, t.begindate, t.begintime, t.endtime, std::string(), false};
 }
 
-PlanDirectories directoriesOf(const UploadTask& t) { return {"", t.sendpath, t.sentpath}; }
-PlanDirectories directoriesOf(const DownloadTask& t) { return {t.recvpath, "", ""}; }
-PlanDirectories directoriesOf(const AutoSyncTask& t) { return {t.recvpath, "", ""}; }
+PlanDirectories directoriesOf(const UploadTask& t) {
+    return {"", t.sendpath, t.sentpath};
+}
+PlanDirectories directoriesOf(const DownloadTask& t) {
+    return {t.recvpath, "", ""};
+}
+PlanDirectories directoriesOf(const AutoSyncTask& t) {
+    return {t.recvpath, "", ""};
+}
 
-NotifierEvent changed(CatalogueTaskKind kind, TaskRecordChanged::Change change, const std::string& id) {
+NotifierEvent changed(CatalogueTaskKind kind, TaskRecordChanged::Change change,
+                      const std::string& id) {
     TaskRecordChanged event;
     event.kind = kind;
     event.change = change;
@@ -236,7 +280,8 @@ NotifierEvent changed(CatalogueTaskKind kind, TaskRecordChanged::Change change, 
 
 std::string MakeTaskId(const platform::Clock& clock) {
     static std::mutex mutex;
-    static std::minstd_rand random(static_cast<unsigned>(std::chrono::system_clock::now().time_since_epoch().count()));
+    static std::minstd_rand random(
+        static_cast<unsigned>(std::chrono::system_clock::now().time_since_epoch().count()));
     const platform::LocalTime t = clock.localNow();
     int number;
     {
@@ -244,8 +289,8 @@ std::string MakeTaskId(const platform::Clock& clock) {
         number = static_cast<int>(random() % 32768);
     }
     char id[64];
-    std::snprintf(id, sizeof id, "%04d%02d%02d%02d%02d%02d-%05d", t.year, t.month, t.day, t.hour, t.minute, t.second,
-                  number);
+    std::snprintf(id, sizeof id, "%04d%02d%02d%02d%02d%02d-%05d", t.year, t.month, t.day, t.hour,
+                  t.minute, t.second, number);
     return std::string(id).substr(0, 20);
 }
 
@@ -263,12 +308,27 @@ struct CModule::Kind {
 CModule::CModule(const Context& context, CPlanDir& planDir)
     : context_(context),
       planDir_(planDir),
-      upload_(new Kind<UploadTask>{CatalogueTaskKind::Upload, kUploadTaskTable, kOldUploadTaskTable,
-                                   UploadTaskTableSpec(), kUploadTexts, {}, {}}),
-      download_(new Kind<DownloadTask>{CatalogueTaskKind::Download, kDownloadTaskTable, kOldDownloadTaskTable,
-                                       DownloadTaskTableSpec(), kDownloadTexts, {}, {}}),
-      autoSync_(new Kind<AutoSyncTask>{CatalogueTaskKind::AutoSync, kAutoSyncTaskTable, nullptr,
-                                       AutoSyncTaskTableSpec(), kAutoSyncTexts, {}, {}}) {}
+      upload_(new Kind<UploadTask>{CatalogueTaskKind::Upload,
+                                   kUploadTaskTable,
+                                   kOldUploadTaskTable,
+                                   UploadTaskTableSpec(),
+                                   kUploadTexts,
+                                   {},
+                                   {}}),
+      download_(new Kind<DownloadTask>{CatalogueTaskKind::Download,
+                                       kDownloadTaskTable,
+                                       kOldDownloadTaskTable,
+                                       DownloadTaskTableSpec(),
+                                       kDownloadTexts,
+                                       {},
+                                       {}}),
+      autoSync_(new Kind<AutoSyncTask>{CatalogueTaskKind::AutoSync,
+                                       kAutoSyncTaskTable,
+                                       nullptr,
+                                       AutoSyncTaskTableSpec(),
+                                       kAutoSyncTexts,
+                                       {},
+                                       {}}) {}
 
 CModule::~CModule() = default;
 
@@ -287,7 +347,9 @@ void CModule::SetHistoryCleanup(std::function<void(int)> cleanup) {
     historyCleanup_ = std::move(cleanup);
 }
 
-std::filesystem::path CModule::tablePath(const char* name) const { return context_.installation.localconfig() / name; }
+std::filesystem::path CModule::tablePath(const char* name) const {
+    return context_.installation.localconfig() / name;
+}
 
 void CModule::sysLog(const std::string& message) {
     if (context_.logs != nullptr) context_.logs->writeSysLog(message);
@@ -377,7 +439,8 @@ void CModule::load(Kind<Task>& kind) {
         const platform::WallTime now = context_.clock->now();
         for (const DbfRow& row : rows) {
             const std::string right = row.trimmed("right");
-            if (!EqualsIgnoreCase(right, operatorCode) && !EqualsIgnoreCase(right, "public")) continue;
+            if (!EqualsIgnoreCase(right, operatorCode) && !EqualsIgnoreCase(right, "public"))
+                continue;
             Task task;
             fromRow(row, task);
             task.nextRun = FirstNextRun(scheduleOf(task), now);
@@ -416,8 +479,12 @@ void CModule::load(Kind<Task>& kind) {
     }
 }
 
-void CModule::LoadUploadTasks() { load(*upload_); }
-void CModule::LoadDownloadTasks() { load(*download_); }
+void CModule::LoadUploadTasks() {
+    load(*upload_);
+}
+void CModule::LoadDownloadTasks() {
+    load(*download_);
+}
 
 void CModule::LoadAutoSyncTasks() {
     load(*autoSync_);
@@ -435,21 +502,24 @@ void CModule::createUploadDirectoriesFor(const UploadTask& task) {
         if (base.empty()) return;
         std::filesystem::path dir = base;
         if (dated) dir /= today;
-        if (!platform::createDirectories(dir)) sysLog(fmt("创建上传目录[%s]失败,任务ID：%s", dir.string(), task.planid));
+        if (!platform::createDirectories(dir))
+            sysLog(fmt("创建上传目录[%s]失败,任务ID：%s", dir.string(), task.planid));
     };
     make(task.sendpath, task.hassenddir);
     make(task.sentpath, task.hassentdir);
 }
 
 void CModule::createUploadDirectoriesIfDue(const UploadTask& task) {
-    if (!task.curweek.empty() && WeekAllows(task.curweek, context_.clock->localNow())) createUploadDirectoriesFor(task);
+    if (!task.curweek.empty() && WeekAllows(task.curweek, context_.clock->localNow()))
+        createUploadDirectoriesFor(task);
 }
 
 void CModule::CreateUploadDirectories() {
     std::lock_guard lock(upload_->mutex);
     const platform::LocalTime today = context_.clock->localNow();
     for (const auto& [id, task] : upload_->tasks) {
-        if (!task.curweek.empty() && WeekAllows(task.curweek, today)) createUploadDirectoriesFor(task);
+        if (!task.curweek.empty() && WeekAllows(task.curweek, today))
+            createUploadDirectoriesFor(task);
     }
 }
 
@@ -479,9 +549,15 @@ int CModule::add(Kind<Task>& kind, const Task& task, std::string& message) {
     return 1;
 }
 
-int CModule::AddUploadTask(const UploadTask& task, std::string& message) { return add(*upload_, task, message); }
-int CModule::AddDownloadTask(const DownloadTask& task, std::string& message) { return add(*download_, task, message); }
-int CModule::AddAutoSyncTask(const AutoSyncTask& task, std::string& message) { return add(*autoSync_, task, message); }
+int CModule::AddUploadTask(const UploadTask& task, std::string& message) {
+    return add(*upload_, task, message);
+}
+int CModule::AddDownloadTask(const DownloadTask& task, std::string& message) {
+    return add(*download_, task, message);
+}
+int CModule::AddAutoSyncTask(const AutoSyncTask& task, std::string& message) {
+    return add(*autoSync_, task, message);
+}
 
 template <class Task>
 int CModule::remove(Kind<Task>& kind, const Task& task, std::string& message) {
@@ -509,7 +585,9 @@ int CModule::remove(Kind<Task>& kind, const Task& task, std::string& message) {
     return 1;
 }
 
-int CModule::DeleteUploadTask(const UploadTask& task, std::string& message) { return remove(*upload_, task, message); }
+int CModule::DeleteUploadTask(const UploadTask& task, std::string& message) {
+    return remove(*upload_, task, message);
+}
 int CModule::DeleteDownloadTask(const DownloadTask& task, std::string& message) {
     return remove(*download_, task, message);
 }
@@ -536,7 +614,8 @@ int CModule::modify(Kind<Task>& kind, const Task& task, std::string& message) {
             return 0;
         }
         Fields fields = toRow(task);
-        std::erase_if(fields, [](const auto& f) { return f.first == "planid" || f.first == "begindate"; });
+        std::erase_if(fields,
+                      [](const auto& f) { return f.first == "planid" || f.first == "begindate"; });
         if (table.SetFieldValues(row, views(fields)) != 0) {
             message = fmt(kind.texts.modifyWriteFailed, id, path.string(), table.LastError());
             sysLog(message);
@@ -550,7 +629,9 @@ int CModule::modify(Kind<Task>& kind, const Task& task, std::string& message) {
     return 1;
 }
 
-int CModule::ModifyUploadTask(const UploadTask& task, std::string& message) { return modify(*upload_, task, message); }
+int CModule::ModifyUploadTask(const UploadTask& task, std::string& message) {
+    return modify(*upload_, task, message);
+}
 int CModule::ModifyDownloadTask(const DownloadTask& task, std::string& message) {
     return modify(*download_, task, message);
 }
@@ -559,8 +640,9 @@ int CModule::ModifyAutoSyncTask(const AutoSyncTask& task, std::string& message) 
 }
 
 template <class Task>
-int CModule::updateRowLocked(Kind<Task>& kind, const std::string& taskId, const std::string& lastResult,
-                             const std::string& lastDescription, const std::string& lastRunTime, int state) {
+int CModule::updateRowLocked(Kind<Task>& kind, const std::string& taskId,
+                             const std::string& lastResult, const std::string& lastDescription,
+                             const std::string& lastRunTime, int state) {
     const std::string id = TrimText(taskId);
     const std::filesystem::path path = tablePath(kind.table);
     CDbfImpl table(*context_.clock);
@@ -577,7 +659,8 @@ int CModule::updateRowLocked(Kind<Task>& kind, const std::string& taskId, const 
     if (!lastRunTime.empty()) fields.emplace_back("laruntime", lastRunTime);
     if (!lastResult.empty()) fields.emplace_back("lastresult", lastResult);
     if (!lastDescription.empty()) fields.emplace_back("lastdes", lastDescription);
-    if (state == 1 || state == 0 || state == -1) fields.emplace_back("planstate", std::to_string(state));
+    if (state == 1 || state == 0 || state == -1)
+        fields.emplace_back("planstate", std::to_string(state));
     if (fields.empty()) return 1;
     if (table.SetFieldValues(row, views(fields)) != 0) {
         sysLog(table.LastError());
@@ -587,26 +670,30 @@ int CModule::updateRowLocked(Kind<Task>& kind, const std::string& taskId, const 
 }
 
 int CModule::UpdateUploadRow(const std::string& taskId, const std::string& lastResult,
-                             const std::string& lastDescription, const std::string& lastRunTime, int state) {
+                             const std::string& lastDescription, const std::string& lastRunTime,
+                             int state) {
     std::lock_guard lock(upload_->mutex);
     return updateRowLocked(*upload_, taskId, lastResult, lastDescription, lastRunTime, state);
 }
 
 int CModule::UpdateDownloadRow(const std::string& taskId, const std::string& lastResult,
-                               const std::string& lastDescription, const std::string& lastRunTime, int state) {
+                               const std::string& lastDescription, const std::string& lastRunTime,
+                               int state) {
     std::lock_guard lock(download_->mutex);
     return updateRowLocked(*download_, taskId, lastResult, lastDescription, lastRunTime, state);
 }
 
 int CModule::UpdateAutoSyncRow(const std::string& taskId, const std::string& lastResult,
-                               const std::string& lastDescription, const std::string& lastRunTime, int state) {
+                               const std::string& lastDescription, const std::string& lastRunTime,
+                               int state) {
     std::lock_guard lock(autoSync_->mutex);
     return updateRowLocked(*autoSync_, taskId, lastResult, lastDescription, lastRunTime, state);
 }
 
 template <class Task>
-std::string CModule::recordRun(Kind<Task>& kind, const std::string& taskId, const std::string& lastResult,
-                               const std::string& lastDescription, const std::string& lastRunTime, bool earlyRetry) {
+std::string CModule::recordRun(Kind<Task>& kind, const std::string& taskId,
+                               const std::string& lastResult, const std::string& lastDescription,
+                               const std::string& lastRunTime, bool earlyRetry) {
     TaskRunRecorded event;
     {
         std::lock_guard lock(kind.mutex);
@@ -634,20 +721,20 @@ std::string CModule::recordRun(Kind<Task>& kind, const std::string& taskId, cons
 }
 
 std::string CModule::RecordUploadRun(const std::string& taskId, const std::string& lastResult,
-                                     const std::string& lastDescription, const std::string& lastRunTime,
-                                     bool earlyRetry) {
+                                     const std::string& lastDescription,
+                                     const std::string& lastRunTime, bool earlyRetry) {
     return recordRun(*upload_, taskId, lastResult, lastDescription, lastRunTime, earlyRetry);
 }
 
 std::string CModule::RecordDownloadRun(const std::string& taskId, const std::string& lastResult,
-                                       const std::string& lastDescription, const std::string& lastRunTime,
-                                       bool earlyRetry) {
+                                       const std::string& lastDescription,
+                                       const std::string& lastRunTime, bool earlyRetry) {
     return recordRun(*download_, taskId, lastResult, lastDescription, lastRunTime, earlyRetry);
 }
 
 std::string CModule::RecordAutoSyncRun(const std::string& taskId, const std::string& lastResult,
-                                       const std::string& lastDescription, const std::string& lastRunTime,
-                                       bool earlyRetry) {
+                                       const std::string& lastDescription,
+                                       const std::string& lastRunTime, bool earlyRetry) {
     return recordRun(*autoSync_, taskId, lastResult, lastDescription, lastRunTime, earlyRetry);
 }
 
@@ -660,7 +747,8 @@ bool CModule::IsHistorySyncCurrent(const std::string& taskId) const {
         mailname = it->second.mailname;
     }
     const platform::IniFile ini(context_.installation.clientIni());
-    const std::string key = EqualsIgnoreCase(TrimText(mailname), "FTP_A_QS") ? "syncHisDate_A" : "syncHisDate_B";
+    const std::string key =
+        EqualsIgnoreCase(TrimText(mailname), "FTP_A_QS") ? "syncHisDate_A" : "syncHisDate_B";
     // The stored value is the next date still to synchronise: caught up once it lies
     // after the trading date.
     const std::string next = TrimText(ini.getString("system", key, ""));
@@ -697,9 +785,15 @@ void CModule::forget(Kind<Task>& kind, const std::string& taskId) {
     planDir_.Unregister(taskId);
 }
 
-void CModule::RemoveUploadTask(const std::string& taskId) { forget(*upload_, taskId); }
-void CModule::RemoveDownloadTask(const std::string& taskId) { forget(*download_, taskId); }
-void CModule::RemoveAutoSyncTask(const std::string& taskId) { forget(*autoSync_, taskId); }
+void CModule::RemoveUploadTask(const std::string& taskId) {
+    forget(*upload_, taskId);
+}
+void CModule::RemoveDownloadTask(const std::string& taskId) {
+    forget(*download_, taskId);
+}
+void CModule::RemoveAutoSyncTask(const std::string& taskId) {
+    forget(*autoSync_, taskId);
+}
 
 namespace {
 template <class Map>
@@ -764,7 +858,8 @@ HistoryCleanupTasks CModule::CleanupTasks() {
     HistoryCleanupTasks tasks;
     for (const AutoSyncTask& task : AutoSyncTasks()) tasks.autoSyncTaskIds.push_back(task.planid);
     for (const DownloadTask& task : DownloadTasks()) {
-        if (!task.recvpath.empty()) tasks.downloadReceiveDirectories.push_back({task.recvpath, task.hasrecvdir != 0});
+        if (!task.recvpath.empty())
+            tasks.downloadReceiveDirectories.push_back({task.recvpath, task.hasrecvdir != 0});
     }
     tasks.packTaskTables = [this] { return PackTaskTables(); };
     return tasks;

@@ -17,16 +17,16 @@
 #include <vector>
 
 #include "client/app/context.h"
-#include "client/config/history_cleanup.h"
 #include "client/catalogue/plan_dir.h"
 #include "client/catalogue/task_records.h"
+#include "client/config/history_cleanup.h"
 
 namespace vantrel::catalogue {
 
 class CDbfImpl;
 
 class CModule {
-public:
+  public:
     // `context` and `planDir` must outlive the catalogue.
     CModule(const Context& context, CPlanDir& planDir);
     virtual ~CModule();
@@ -59,22 +59,28 @@ public:
     int ModifyAutoSyncTask(const AutoSyncTask& task, std::string& message);
 
     // Writes the non-empty texts, and the state when it is 1, 0 or -1. 1 or 0.
-    int UpdateUploadRow(const std::string& taskId, const std::string& lastResult, const std::string& lastDescription,
-                        const std::string& lastRunTime, int state);
-    int UpdateDownloadRow(const std::string& taskId, const std::string& lastResult, const std::string& lastDescription,
-                          const std::string& lastRunTime, int state);
-    int UpdateAutoSyncRow(const std::string& taskId, const std::string& lastResult, const std::string& lastDescription,
-                          const std::string& lastRunTime, int state);
+    int UpdateUploadRow(const std::string& taskId, const std::string& lastResult,
+                        const std::string& lastDescription, const std::string& lastRunTime,
+                        int state);
+    int UpdateDownloadRow(const std::string& taskId, const std::string& lastResult,
+                          const std::string& lastDescription, const std::string& lastRunTime,
+                          int state);
+    int UpdateAutoSyncRow(const std::string& taskId, const std::string& lastResult,
+                          const std::string& lastDescription, const std::string& lastRunTime,
+                          int state);
 
     // Writes a run's outcome, computes the next run time (every 5 minutes when
     // `earlyRetry`, else the task's interval) and posts the notice. The next run time as
     // "%Y-%m-%d %H:%M:%S", empty when not scheduled.
     std::string RecordUploadRun(const std::string& taskId, const std::string& lastResult,
-                                const std::string& lastDescription, const std::string& lastRunTime, bool earlyRetry);
+                                const std::string& lastDescription, const std::string& lastRunTime,
+                                bool earlyRetry);
     std::string RecordDownloadRun(const std::string& taskId, const std::string& lastResult,
-                                  const std::string& lastDescription, const std::string& lastRunTime, bool earlyRetry);
+                                  const std::string& lastDescription,
+                                  const std::string& lastRunTime, bool earlyRetry);
     std::string RecordAutoSyncRun(const std::string& taskId, const std::string& lastResult,
-                                  const std::string& lastDescription, const std::string& lastRunTime, bool earlyRetry);
+                                  const std::string& lastDescription,
+                                  const std::string& lastRunTime, bool earlyRetry);
 
     // The day-change work: the send and sent directories of the upload tasks due today.
     void CreateUploadDirectories();
@@ -107,7 +113,7 @@ public:
 
     CPlanDir& planDir() { return planDir_; }
 
-private:
+  private:
     template <class Task>
     struct Kind;
     template <class Task>
@@ -120,10 +126,12 @@ private:
     int modify(Kind<Task>& kind, const Task& task, std::string& message);
     template <class Task>
     int updateRowLocked(Kind<Task>& kind, const std::string& taskId, const std::string& lastResult,
-                        const std::string& lastDescription, const std::string& lastRunTime, int state);
+                        const std::string& lastDescription, const std::string& lastRunTime,
+                        int state);
     template <class Task>
-    std::string recordRun(Kind<Task>& kind, const std::string& taskId, const std::string& lastResult,
-                          const std::string& lastDescription, const std::string& lastRunTime, bool earlyRetry);
+    std::string recordRun(Kind<Task>& kind, const std::string& taskId,
+                          const std::string& lastResult, const std::string& lastDescription,
+                          const std::string& lastRunTime, bool earlyRetry);
     template <class Task>
     void migrate(Kind<Task>& kind, CDbfImpl& table);
     // Drops the task from memory and its directories from the plan directory.

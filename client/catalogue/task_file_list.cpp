@@ -4,7 +4,8 @@
 
 namespace vantrel::catalogue {
 
-std::unique_ptr<CDbfImpl> OpenListFromTemplate(const Context& context, const std::filesystem::path& listPath,
+std::unique_ptr<CDbfImpl> OpenListFromTemplate(const Context& context,
+                                               const std::filesystem::path& listPath,
                                                const char* templateName, std::string& error) {
     auto list = std::make_unique<CDbfImpl>(*context.clock);
     if (list->Open(listPath, 2) == 1) return list;

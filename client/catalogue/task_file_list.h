@@ -19,12 +19,13 @@ namespace vantrel::catalogue {
 // Opens the list table `listPath`, first copying the template `templateName` from the
 // installation's localconfig when it cannot be opened. The open table, or null with
 // `error` set.
-std::unique_ptr<CDbfImpl> OpenListFromTemplate(const Context& context, const std::filesystem::path& listPath,
+std::unique_ptr<CDbfImpl> OpenListFromTemplate(const Context& context,
+                                               const std::filesystem::path& listPath,
                                                const char* templateName, std::string& error);
 
 template <class WorkItem>
 class TaskFileList {
-public:
+  public:
     TaskFileList(const TaskFileList&) = delete;
     TaskFileList& operator=(const TaskFileList&) = delete;
 
@@ -55,7 +56,7 @@ public:
         return *it->second;
     }
 
-protected:
+  protected:
     TaskFileList() = default;
     ~TaskFileList() = default;
 
@@ -92,7 +93,7 @@ protected:
     std::filesystem::path taskLogPath_;
     std::string lastError_;
 
-private:
+  private:
     std::map<int, WorkItem*> itemsByRow_;
 };
 

@@ -47,7 +47,8 @@ bool WeekAllows(const std::string& curweek, const platform::LocalTime& day) {
 
 NextRunTime FirstNextRun(const TaskSchedule& s, platform::WallTime realNow) {
     if (s.planstate < 1) return std::nullopt;
-    const platform::WallTime now = s.nextday ? realNow - (sinceMidnight(s.endtime) + seconds(1)) : realNow;
+    const platform::WallTime now =
+        s.nextday ? realNow - (sinceMidnight(s.endtime) + seconds(1)) : realNow;
     const platform::LocalTime today = platform::toLocalTime(now);
 
     platform::LocalTime beginDay;

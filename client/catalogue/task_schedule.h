@@ -27,7 +27,8 @@ NextRunTime FirstNextRun(const TaskSchedule& schedule, platform::WallTime now);
 // The next run time after a run that ended at `now`, repeating every `intervalMinutes`
 // inside the daily window. A window that crosses midnight is taken from the day it
 // started, so it repeats through the night.
-NextRunTime NextRunAfterRun(const TaskSchedule& schedule, platform::WallTime now, int intervalMinutes);
+NextRunTime NextRunAfterRun(const TaskSchedule& schedule, platform::WallTime now,
+                            int intervalMinutes);
 
 // 1 when the time of day of `t` ("HH:MM") lies between `begin` and `end` inclusive, as
 // text, else 0.

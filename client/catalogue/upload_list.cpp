@@ -35,13 +35,15 @@ bool endsWith(const std::string& text, const std::string& suffix) {
 
 // "YYYY-MM-DD hh:mm:ss" from "YYYYMMDD" and "hh:mm:ss".
 std::string modifyTimeOf(const ScannedFile& f) {
-    return f.date.substr(0, 4) + "-" + f.date.substr(4, 2) + "-" + f.date.substr(6, 2) + " " + f.time;
+    return f.date.substr(0, 4) + "-" + f.date.substr(4, 2) + "-" + f.date.substr(6, 2) + " " +
+           f.time;
 }
 
 std::optional<ScannedFile> describe(const std::filesystem::path& path) {
     struct stat st {};
     if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return std::nullopt;
-    const platform::LocalTime t = platform::toLocalTime(std::chrono::system_clock::from_time_t(st.st_mtime));
+    const platform::LocalTime t =
+        platform::toLocalTime(std::chrono::system_clock::from_time_t(st.st_mtime));
     char date[16], time[16];
     std::snprintf(date, sizeof date, "%04d%02d%02d", t.year, t.month, t.day);
     std::snprintf(time, sizeof time, "%02d:%02d:%02d", t.hour, t.minute, t.second);
@@ -55,7 +57,9 @@ CUpLoadFile::CUpLoadFile(const Context& context, BlockStateRemover* blockStates)
 
 CUpLoadFile::~CUpLoadFile() = default;
 
-std::string CUpLoadFile::nowText() const { return FormatDateTime(context_.clock->localNow()); }
+std::string CUpLoadFile::nowText() const {
+    return FormatDateTime(context_.clock->localNow());
+}
 
 int CUpLoadFile::InitFileList(const UploadTask& task) {
     std::lock_guard lock(mutex_);
@@ -151,7 +155,8 @@ int CUpLoadFile::AddNewFiles() {
                                           {"md5", item->md5}});
         if (row < 0) {
             char text[2048];
-            std::snprintf(text, sizeof text, "添加文件信息到上传列表失败!任务ID：%s， 失败原因：上传任务表[%s]%s！",
+            std::snprintf(text, sizeof text,
+                          "添加文件信息到上传列表失败!任务ID：%s， 失败原因：上传任务表[%s]%s！",
                           taskId_.c_str(), listPath_.string().c_str(), list_->LastError().c_str());
             lastError_ = text;
             continue;
@@ -302,7 +307,8 @@ std::filesystem::path CUpLoadFile::sentFileNameLocked(const std::string& fileNam
     const std::string extension = dot == std::string::npos ? std::string() : fileName.substr(dot);
     const platform::LocalTime t = context_.clock->localNow();
     char stamp[32];
-    std::snprintf(stamp, sizeof stamp, "%04d%02d%02d%02d%02d%02d", t.year, t.month, t.day, t.hour, t.minute, t.second);
+    std::snprintf(stamp, sizeof stamp, "%04d%02d%02d%02d%02d%02d", t.year, t.month, t.day, t.hour,
+                  t.minute, t.second);
     const std::string stem = base + "_SUCCESS_" + stamp;
     std::filesystem::path candidate = sentDirectory_ / (stem + extension);
     std::error_code ec;
@@ -331,7 +337,8 @@ int CUpLoadFile::BackupSentFile(int row) {
             moved = ::unlink(source.value().c_str()) == 0;
         } else if (errno == EXDEV || errno == EPERM) {
             std::error_code ec;
-            moved = std::filesystem::copy_file(source.value(), target, std::filesystem::copy_options::none, ec) &&
+            moved = std::filesystem::copy_file(source.value(), target,
+                                               std::filesystem::copy_options::none, ec) &&
                     std::filesystem::remove(source.value(), ec);
         }
     }
@@ -347,7 +354,8 @@ int CUpLoadFile::BackupSentFile(int row) {
     return 0;
 }
 
-void CUpLoadFile::SetDirectories(const std::filesystem::path& send, const std::filesystem::path& sent) {
+void CUpLoadFile::SetDirectories(const std::filesystem::path& send,
+                                 const std::filesystem::path& sent) {
     std::lock_guard lock(mutex_);
     sendDirectory_ = send;
     sentDirectory_ = sent;

@@ -44,7 +44,7 @@ struct UploadWorkItem {
 };
 
 class CUpLoadFile : public TaskFileList<UploadWorkItem> {
-public:
+  public:
     // `blockStates` may be null (the ".~block" file is then removed directly); pointees
     // must outlive the manager.
     CUpLoadFile(const Context& context, BlockStateRemover* blockStates);
@@ -77,7 +77,7 @@ public:
     std::filesystem::path SentDirectory() const;
     int SentCount() const;
 
-private:
+  private:
     int initListLocked();
     std::vector<ScannedFile> scanLocked();
     std::filesystem::path sentFileNameLocked(const std::string& fileName) const;

@@ -32,7 +32,8 @@ Context Environment::context() {
     return c;
 }
 
-bool takeLoginOption(const std::vector<std::string>& arguments, std::size_t& i, LoginOptions& options) {
+bool takeLoginOption(const std::vector<std::string>& arguments, std::size_t& i,
+                     LoginOptions& options) {
     const std::string& a = arguments[i];
     if ((a != "--operator" && a != "--password-file") || i + 1 >= arguments.size()) return false;
     (a == "--operator" ? options.operatorCode : options.passwordFile) = arguments[++i];
@@ -43,9 +44,12 @@ bool logIn(const char* command, Environment& environment, const LoginOptions& op
            MailboxSession& session) {
     CConfig config(environment.installation());
     config.load();
-    const std::string operatorCode = options.operatorCode.empty() ? config.operatorCode : options.operatorCode;
+    const std::string operatorCode =
+        options.operatorCode.empty() ? config.operatorCode : options.operatorCode;
     if (operatorCode.empty()) {
-        std::fprintf(stderr, "vantrel-cli %s: 请输入操作员！ (--operator or OpertID in Client.ini)\n", command);
+        std::fprintf(stderr,
+                     "vantrel-cli %s: 请输入操作员！ (--operator or OpertID in Client.ini)\n",
+                     command);
         return false;
     }
     std::string why;

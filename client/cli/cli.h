@@ -21,14 +21,14 @@ namespace vantrel::cli {
 // Message boxes become lines on stderr. Questions cannot be asked of a script, so every
 // question is answered No (the cautious answer of every flow that asks).
 class ConsolePrompt final : public UserPrompt {
-public:
+  public:
     bool askYesNo(const std::string& caption, const std::string& text, Icon icon) override;
     void show(const std::string& caption, const std::string& text, Icon icon) override;
 };
 
 // Owns what a Context points to, for the life of one command.
 class Environment {
-public:
+  public:
     explicit Environment(Installation installation);
     Environment(const Environment&) = delete;
     Environment& operator=(const Environment&) = delete;
@@ -38,7 +38,7 @@ public:
     UserPrompt& prompt() { return prompt_; }
     Context context();
 
-private:
+  private:
     Installation installation_;
     NullNotifier notifier_;
     ConsolePrompt prompt_;
@@ -54,7 +54,8 @@ struct LoginOptions {
 
 // Takes `--operator CODE` or `--password-file FILE` at arguments[i] into `options`, moving
 // i past the value; false (nothing taken) when arguments[i] is neither or has no value.
-bool takeLoginOption(const std::vector<std::string>& arguments, std::size_t& i, LoginOptions& options);
+bool takeLoginOption(const std::vector<std::string>& arguments, std::size_t& i,
+                     LoginOptions& options);
 
 // Logs `session` in with the settings of Client.ini and `options`; false (with the reason
 // printed, prefixed by `command`) when it cannot.
@@ -70,11 +71,11 @@ struct Command {
 };
 
 // Command groups, one source file each.
-std::vector<Command> runCommands();  // command_run.cpp
+std::vector<Command> runCommands();      // command_run.cpp
 std::vector<Command> gatewayCommands();  // command_login.cpp
 std::vector<Command> mailboxCommands();  // command_mailbox.cpp
-std::vector<Command> taskCommands();  // command_tasks.cpp
-std::vector<Command> serveCommands();  // command_serve.cpp
+std::vector<Command> taskCommands();     // command_tasks.cpp
+std::vector<Command> serveCommands();    // command_serve.cpp
 
 // tasks run|stop|again ID: handed to a running client, else carried out in this process
 // (run and again wait for the run's end). The exit code.

@@ -35,8 +35,8 @@ struct Parsed {
     bool today = false;
 };
 
-bool parse(const char* command, const std::vector<std::string>& arguments, std::size_t least, std::size_t most,
-           Parsed& out) {
+bool parse(const char* command, const std::vector<std::string>& arguments, std::size_t least,
+           std::size_t most, Parsed& out) {
     for (std::size_t i = 0; i < arguments.size(); ++i) {
         if (takeLoginOption(arguments, i, out.login)) continue;
         const std::string& a = arguments[i];
@@ -62,7 +62,8 @@ struct Mailbox {
     explicit Mailbox(Environment& environment)
         : gateway(environment.context()),
           session(gateway),
-          operations(session, environment.context(), gateway.process(), MailboxOperations::TransferHandle::Session) {}
+          operations(session, environment.context(), gateway.process(),
+                     MailboxOperations::TransferHandle::Session) {}
 
     InteractiveGateway gateway;
     MailboxSession session;
@@ -78,7 +79,7 @@ bool permitted(Mailbox& box, const std::string& mailbox, MailboxFunction functio
 
 // A progress line on a terminal, at most a few times a second.
 class TerminalProgress final : public TransferObserver {
-public:
+  public:
     TerminalProgress() : terminal_(::isatty(STDERR_FILENO) == 1) {}
     ~TerminalProgress() override {
         if (terminal_ && shown_) std::fputc('\n', stderr);
@@ -87,15 +88,17 @@ public:
     void progress(const TransferProgressRecord& r) override {
         if (!terminal_) return;
         const auto now = std::chrono::steady_clock::now();
-        if (shown_ && r.bytesDone < r.fileSize && now - last_ < std::chrono::milliseconds(200)) return;
+        if (shown_ && r.bytesDone < r.fileSize && now - last_ < std::chrono::milliseconds(200))
+            return;
         last_ = now;
         shown_ = true;
-        std::fprintf(stderr, "\r%s %s/s %s ", r.statusLine.c_str(), r.speed.c_str(), r.remaining.c_str());
+        std::fprintf(stderr, "\r%s %s/s %s ", r.statusLine.c_str(), r.speed.c_str(),
+                     r.remaining.c_str());
     }
     bool stopPressed() override { return false; }
     void resumed() override {}
 
-private:
+  private:
     const bool terminal_;
     bool shown_ = false;
     std::chrono::steady_clock::time_point last_{};
@@ -117,8 +120,9 @@ int ls(Environment& environment, const std::vector<std::string>& arguments) {
     }
     // Gateway texts are escaped: one entry per line, and no byte of a name steers the terminal.
     for (const auto& e : entries) {
-        std::printf("%-4s %12lld %s %s %s\n", e.isDirectory() ? "DIR" : "", static_cast<long long>(e.size),
-                    escapeControlCharacters(e.date).c_str(), escapeControlCharacters(e.time).c_str(),
+        std::printf("%-4s %12lld %s %s %s\n", e.isDirectory() ? "DIR" : "",
+                    static_cast<long long>(e.size), escapeControlCharacters(e.date).c_str(),
+                    escapeControlCharacters(e.time).c_str(),
                     escapeControlCharacters(e.name).c_str());
     }
     return 0;
@@ -192,8 +196,8 @@ int put(Environment& environment, const std::vector<std::string>& arguments) {
 }
 
 // rm (two arguments) and mv (three).
-int simpleRequest(const char* command, Environment& environment, const std::vector<std::string>& arguments,
-                  MailboxFunction function) {
+int simpleRequest(const char* command, Environment& environment,
+                  const std::vector<std::string>& arguments, MailboxFunction function) {
     const std::size_t count = function == MailboxFunction::Rename ? 3 : 2;
     Parsed p;
     if (!parse(command, arguments, count, count, p)) return 2;

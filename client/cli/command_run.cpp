@@ -13,9 +13,10 @@ namespace {
 
 // --offline: start-up goes on without any gateway session, and says so.
 class OfflineLogin final : public LoginStep {
-public:
+  public:
     LoginOutcome run(const LoginRequest&) override {
-        std::fprintf(stderr, "vantrel-cli: offline: no gateway login, start-up goes on without a session\n");
+        std::fprintf(
+            stderr, "vantrel-cli: offline: no gateway login, start-up goes on without a session\n");
         return LoginOutcome::Offline;
     }
 };
@@ -23,7 +24,8 @@ public:
 void reportSkippedSteps(const AppCore& core) {
     for (const StepReport& step : core.steps()) {
         if (step.outcome == StepOutcome::NotInstalled) {
-            std::fprintf(stderr, "vantrel-cli: %s: %s (skipped)\n", step.name.c_str(), step.detail.c_str());
+            std::fprintf(stderr, "vantrel-cli: %s: %s (skipped)\n", step.name.c_str(),
+                         step.detail.c_str());
         }
     }
 }

@@ -23,7 +23,7 @@ namespace {
 // Every thread started from here on inherits the blocked stop signals; the main thread
 // alone takes them, with sigtimedwait, between its other duties.
 class StopSignals {
-public:
+  public:
     StopSignals() {
         sigemptyset(&set_);
         sigaddset(&set_, SIGINT);
@@ -37,7 +37,7 @@ public:
         return sigtimedwait(&set_, nullptr, &second) > 0;
     }
 
-private:
+  private:
     sigset_t set_;
     sigset_t previous_;
 };
@@ -58,13 +58,14 @@ Context alerting(Environment& environment, FailureAlerts& alerts) {
 // The client started headless with its scheduled work; a failed run starts the operator's
 // alert program.
 class HeadlessClient {
-public:
+  public:
     explicit HeadlessClient(Environment& environment)
         : environment_(environment),
           alerts_(environment.installation(), *environment.context().notifier, &environment.logs()),
           interactive_(makeInteractiveLogin(environment)),
           gateway_(dynamic_cast<InteractiveGateway&>(*interactive_.session)),
-          scheduler_(alerting(environment, alerts_), gateway_.process(), schedulerOptions(gateway_)) {}
+          scheduler_(alerting(environment, alerts_), gateway_.process(),
+                     schedulerOptions(gateway_)) {}
 
     AppCore::Start start() {
         StartupParts parts;
@@ -83,7 +84,7 @@ public:
     }
     TaskScheduler& scheduler() { return scheduler_; }
 
-private:
+  private:
     Environment& environment_;
     FailureAlerts alerts_;
     HeadlessWindow window_;
@@ -118,7 +119,8 @@ int serve(Environment& environment, const std::vector<std::string>& arguments) {
 bool clientRunning(Environment& environment) {
     SingleInstance probe;
     std::string error;
-    return probe.acquire(environment.installation().runtimeDirectory(), error) == SingleInstance::Outcome::AlreadyRunning;
+    return probe.acquire(environment.installation().runtimeDirectory(), error) ==
+           SingleInstance::Outcome::AlreadyRunning;
 }
 
 // Runs the task in this process and waits for its run to end; 0 when it succeeded.
@@ -129,12 +131,15 @@ int runHere(Environment& environment, const std::string& verb, const std::string
     if (started == AppCore::Start::SecondInstance) return 1;
     TaskScheduler& scheduler = client.scheduler();
     // The task tables are loaded by the plan monitor: wait for them, briefly.
-    for (int i = 0; i < 100 && started == AppCore::Start::Started && !scheduler.runView(taskId); ++i) {
+    for (int i = 0; i < 100 && started == AppCore::Start::Started && !scheduler.runView(taskId);
+         ++i) {
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
     }
     std::string error;
-    if (started != AppCore::Start::Started || !scheduler.runView(taskId) || !scheduler.execute({verb, taskId}, error)) {
-        if (started == AppCore::Start::Started) std::fprintf(stderr, "计划[%s]不存在！\n", taskId.c_str());
+    if (started != AppCore::Start::Started || !scheduler.runView(taskId) ||
+        !scheduler.execute({verb, taskId}, error)) {
+        if (started == AppCore::Start::Started)
+            std::fprintf(stderr, "计划[%s]不存在！\n", taskId.c_str());
         client.exit();
         return 1;
     }
@@ -153,7 +158,8 @@ int runHere(Environment& environment, const std::string& verb, const std::string
     }
     client.exit();
     if (!state) return 1;
-    std::printf("%s %s %s\n", state->lastRunTime.c_str(), state->lastResult.c_str(), state->lastDescription.c_str());
+    std::printf("%s %s %s\n", state->lastRunTime.c_str(), state->lastResult.c_str(),
+                state->lastDescription.c_str());
     return state->lastResult == "成功" ? 0 : 1;
 }
 
@@ -177,12 +183,14 @@ int taskRunCommand(Environment& environment, const std::string& verb, const std:
 }
 
 void notifyRunningClient(Environment& environment) {
-    if (clientRunning(environment)) (void)CommandInbox(environment.installation()).post({"reload", ""});
+    if (clientRunning(environment))
+        (void)CommandInbox(environment.installation()).post({"reload", ""});
 }
 
 std::vector<Command> serveCommands() {
     return {{"serve", "",
-             "start the client headless and run its scheduled tasks until SIGTERM or SIGINT", serve}};
+             "start the client headless and run its scheduled tasks until SIGTERM or SIGINT",
+             serve}};
 }
 
 }  // namespace vantrel::cli

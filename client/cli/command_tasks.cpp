@@ -585,7 +585,9 @@ const char* const kUsageText =
     "      exit codes: 0 done, 1 failed, 2 usage, 4 refused by a check (its text is printed)";
 
 // The subcommands that act on a task's run rather than on the tables.
-bool isRunCommand(const std::string& name) { return name == "run" || name == "stop" || name == "again"; }
+bool isRunCommand(const std::string& name) {
+    return name == "run" || name == "stop" || name == "again";
+}
 
 int tasks(Environment& environment, const std::vector<std::string>& arguments) {
     if (arguments.empty()) {

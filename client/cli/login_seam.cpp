@@ -14,7 +14,7 @@ namespace {
 // The headless login: the operator code of Client.ini (or VANTREL_OPERATOR), the password
 // from VANTREL_PASSWORD_FILE, VANTREL_PASSWORD or the terminal; then the fail-over login.
 class HeadlessLogin final : public LoginStep {
-public:
+  public:
     explicit HeadlessLogin(InteractiveGateway& gateway) : gateway_(gateway) {}
 
     LoginOutcome run(const LoginRequest& request) override {
@@ -23,7 +23,9 @@ public:
             operatorCode = code;
         }
         if (operatorCode.empty()) {
-            std::fprintf(stderr, "vantrel-cli: 请输入操作员！ (OpertID in Client.ini or VANTREL_OPERATOR)\n");
+            std::fprintf(
+                stderr,
+                "vantrel-cli: 请输入操作员！ (OpertID in Client.ini or VANTREL_OPERATOR)\n");
             return LoginOutcome::NotLoggedIn;
         }
         const char* file = std::getenv("VANTREL_PASSWORD_FILE");
@@ -38,14 +40,15 @@ public:
             return LoginOutcome::NotLoggedIn;
         }
         const LoginFacts facts = gateway_.process().lastLogin();
-        std::fprintf(stderr, "vantrel-cli: 登录网关[%s/%s]成功 用户代码:%s 业务日期:%s 网关时间:%s\n",
-                     gateway_.handle().CurrentGateway().address.c_str(),
-                     gateway_.handle().CurrentGateway().port.c_str(), trimmed(facts.userCode).c_str(),
-                     facts.businessDate.c_str(), facts.gatewayTime.c_str());
+        std::fprintf(
+            stderr, "vantrel-cli: 登录网关[%s/%s]成功 用户代码:%s 业务日期:%s 网关时间:%s\n",
+            gateway_.handle().CurrentGateway().address.c_str(),
+            gateway_.handle().CurrentGateway().port.c_str(), trimmed(facts.userCode).c_str(),
+            facts.businessDate.c_str(), facts.gatewayTime.c_str());
         return LoginOutcome::LoggedIn;
     }
 
-private:
+  private:
     InteractiveGateway& gateway_;
 };
 

@@ -19,7 +19,7 @@ InteractiveLogin makeInteractiveLogin(Environment& environment);
 
 // A headless client has no window: nothing to create, show or hide.
 class HeadlessWindow final : public MainWindow {
-public:
+  public:
     bool create() override { return true; }
     void applyPermissions() override {}
     void hideProgress() override {}

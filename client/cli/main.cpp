@@ -14,8 +14,9 @@ using vantrel::cli::Command;
 
 std::vector<Command> allCommands() {
     std::vector<Command> commands;
-    for (auto group : {vantrel::cli::runCommands, vantrel::cli::gatewayCommands, vantrel::cli::mailboxCommands,
-                       vantrel::cli::taskCommands, vantrel::cli::serveCommands}) {
+    for (auto group :
+         {vantrel::cli::runCommands, vantrel::cli::gatewayCommands, vantrel::cli::mailboxCommands,
+          vantrel::cli::taskCommands, vantrel::cli::serveCommands}) {
         for (const Command& c : group()) commands.push_back(c);
     }
     return commands;
@@ -23,7 +24,8 @@ std::vector<Command> allCommands() {
 
 int usage(const std::vector<Command>& commands) {
     std::fprintf(stderr, "usage: vantrel-cli [--root DIR] <command> [arguments]\n\ncommands:\n");
-    for (const Command& c : commands) std::fprintf(stderr, "  %s %s\n      %s\n", c.name, c.usage, c.summary);
+    for (const Command& c : commands)
+        std::fprintf(stderr, "  %s %s\n      %s\n", c.name, c.usage, c.summary);
     return 2;
 }
 

@@ -30,11 +30,15 @@ std::string withoutAnyAddress(std::string address) {
     return address == "0.0.0.0" ? std::string() : address;
 }
 
-std::string numbered(const char* key, int n) { return key + std::to_string(n); }
+std::string numbered(const char* key, int n) {
+    return key + std::to_string(n);
+}
 
 // Out-of-range or nonsensical day counts fall back to the default, so a clean-up never
 // reaches today's files.
-int atLeastOneOr(int value, int fallback) { return value < 1 ? fallback : value; }
+int atLeastOneOr(int value, int fallback) {
+    return value < 1 ? fallback : value;
+}
 
 int clampedTransCounts(int value) {
     if (value <= 0) return 1;
@@ -61,8 +65,10 @@ std::string CConfig::normalisePort(std::string_view port) {
     if (port.empty()) return {};
     const std::int64_t value = parseLeadingInteger(port);
     // The stored reader produced a 32-bit integer; keep that range.
-    if (value > std::numeric_limits<int>::max()) return std::to_string(std::numeric_limits<int>::max());
-    if (value < std::numeric_limits<int>::min()) return std::to_string(std::numeric_limits<int>::min());
+    if (value > std::numeric_limits<int>::max())
+        return std::to_string(std::numeric_limits<int>::max());
+    if (value < std::numeric_limits<int>::min())
+        return std::to_string(std::numeric_limits<int>::min());
     return std::to_string(value);
 }
 
@@ -95,7 +101,8 @@ void CConfig::load() {
     version = readString(ini, "system", "version", kDefaultVersion);
     if (version.empty()) version = kDefaultVersion;
     flagId = readString(ini, "system", "Flagid", "FLAG0001");
-    historyDays = atLeastOneOr(ini.getInt("system", "HistoryDays", kDefaultHistoryDays), kDefaultHistoryDays);
+    historyDays =
+        atLeastOneOr(ini.getInt("system", "HistoryDays", kDefaultHistoryDays), kDefaultHistoryDays);
     flagFileExtend = readString(ini, "system", "FlagFileExtend", ".rdy");
     closeFlag = ini.getInt("system", "CloseFlag", 0);
     diskSpace = ini.getInt("system", "DiskSpace", kDefaultDiskSpace);
@@ -104,8 +111,10 @@ void CConfig::load() {
     installState = ini.getInt("update", "install", 0);
     gateType = ini.getInt("GateMultiple", "GateType", 0) != 0 ? 1 : 0;
     loadGateways();
-    selectTimeOut = validSelectTimeOut(ini.getInt("GateMultiple", "SelectTimeOut", kDefaultSelectTimeOut));
-    noUnzipFileTypes = parseNoUnzipFileTypes(ini.getString("system", "NoUnzipFileType", "", kValueChars));
+    selectTimeOut =
+        validSelectTimeOut(ini.getInt("GateMultiple", "SelectTimeOut", kDefaultSelectTimeOut));
+    noUnzipFileTypes =
+        parseNoUnzipFileTypes(ini.getString("system", "NoUnzipFileType", "", kValueChars));
 }
 
 void CConfig::loadGateways() {
@@ -114,7 +123,8 @@ void CConfig::loadGateways() {
     bool anyComplete = false;
     for (int n = 1; n <= kGatewayCount; ++n) {
         GatewayEntry entry;
-        entry.address = withoutAnyAddress(readString(ini, "GateMultiple", numbered("GateIP", n), ""));
+        entry.address =
+            withoutAnyAddress(readString(ini, "GateMultiple", numbered("GateIP", n), ""));
         entry.port = normalisePort(readString(ini, "GateMultiple", numbered("GatePort", n), ""));
         entry.ftpPort = readString(ini, "GateMultiple", numbered("FtpPort", n), "8021");
         entry.timeOut = readString(ini, "GateMultiple", numbered("TimeOut", n), "30");
@@ -148,7 +158,8 @@ Status CConfig::save() const {
     for (std::size_t i = 0; i < gateways.size(); ++i) {
         const GatewayEntry& g = gateways[i];
         const int n = static_cast<int>(i) + 1;
-        keep(ini.setString("GateMultiple", numbered("GateIP", n), g.address == "0.0.0.0" ? "" : g.address));
+        keep(ini.setString("GateMultiple", numbered("GateIP", n),
+                           g.address == "0.0.0.0" ? "" : g.address));
         keep(ini.setString("GateMultiple", numbered("GatePort", n), g.port == "0" ? "" : g.port));
         keep(ini.setString("GateMultiple", numbered("FtpPort", n), g.ftpPort));
         keep(ini.setString("GateMultiple", numbered("TimeOut", n), g.timeOut));
@@ -180,17 +191,19 @@ int CConfig::readDiskSpace() const {
 }
 
 int CConfig::readHistoryDays() const {
-    return atLeastOneOr(platform::IniFile(clientIniPath).getInt("system", "HistoryDays", kDefaultHistoryDays),
-                        kDefaultHistoryDays);
+    return atLeastOneOr(
+        platform::IniFile(clientIniPath).getInt("system", "HistoryDays", kDefaultHistoryDays),
+        kDefaultHistoryDays);
 }
 
 int CConfig::readTransCounts() const {
-    return clampedTransCounts(platform::IniFile(clientIniPath).getInt("network", "TransCounts", kDefaultTransCounts));
+    return clampedTransCounts(
+        platform::IniFile(clientIniPath).getInt("network", "TransCounts", kDefaultTransCounts));
 }
 
 int CConfig::readSelectTimeOut() const {
-    return validSelectTimeOut(
-        platform::IniFile(clientIniPath).getInt("GateMultiple", "SelectTimeOut", kDefaultSelectTimeOut));
+    return validSelectTimeOut(platform::IniFile(clientIniPath)
+                                  .getInt("GateMultiple", "SelectTimeOut", kDefaultSelectTimeOut));
 }
 
 int CConfig::readCloseFlag() const {
@@ -202,8 +215,9 @@ std::string CConfig::readFlagFileExtend() const {
 }
 
 int CConfig::readAutoSyncDay() const {
-    return atLeastOneOr(platform::IniFile(clientIniPath).getInt("system", "AutoSyncDay", kDefaultAutoSyncDay),
-                        kDefaultAutoSyncDay);
+    return atLeastOneOr(
+        platform::IniFile(clientIniPath).getInt("system", "AutoSyncDay", kDefaultAutoSyncDay),
+        kDefaultAutoSyncDay);
 }
 
 int CConfig::readForceTimeMulti() const {
@@ -238,7 +252,8 @@ std::string CConfig::readMailSavePath() const {
     // A drive letter means nothing here; the operator's home folder is the natural start.
     const char* home = std::getenv("HOME");
     const std::string fallback = home && *home ? home : installation_.root().string();
-    return readString(platform::IniFile(clientIniPath), "system", "mailsavepath", fallback, kLongValueChars);
+    return readString(platform::IniFile(clientIniPath), "system", "mailsavepath", fallback,
+                      kLongValueChars);
 }
 
 Status CConfig::writeMailSavePath(const std::string& path) const {
@@ -246,11 +261,13 @@ Status CConfig::writeMailSavePath(const std::string& path) const {
 }
 
 std::vector<std::string> CConfig::readNoUnzipFileTypes() const {
-    return parseNoUnzipFileTypes(platform::IniFile(clientIniPath).getString("system", "NoUnzipFileType", "", kValueChars));
+    return parseNoUnzipFileTypes(
+        platform::IniFile(clientIniPath).getString("system", "NoUnzipFileType", "", kValueChars));
 }
 
 std::filesystem::path CConfig::todayBulletinDirectory(const platform::Clock& clock) const {
-    const std::string name = readString(platform::IniFile(clientIniPath), "Bullet", "defaultpath", "Bullet");
+    const std::string name =
+        readString(platform::IniFile(clientIniPath), "Bullet", "defaultpath", "Bullet");
     const platform::LocalTime today = clock.localNow();
     char date[16];
     std::snprintf(date, sizeof date, "%04d%02d%02d", today.year, today.month, today.day);
@@ -260,8 +277,10 @@ std::filesystem::path CConfig::todayBulletinDirectory(const platform::Clock& clo
 RealtimeReportSettings CConfig::readRealtimeReportSettings() const {
     const platform::IniFile ini(clientIniPath);
     RealtimeReportSettings s;
-    s.receivePath = readString(ini, "sshbcfg", "revpath", (installation_.root() / "sshbrev").string() + "/");
-    s.manualReceivePath = readString(ini, "sshbcfg", "handrevpath", (installation_.root() / "sshbrev_s").string());
+    s.receivePath =
+        readString(ini, "sshbcfg", "revpath", (installation_.root() / "sshbrev").string() + "/");
+    s.manualReceivePath =
+        readString(ini, "sshbcfg", "handrevpath", (installation_.root() / "sshbrev_s").string());
     s.stopped = ini.getInt("sshbcfg", "runstate", 1) != 1;
     s.addDate = ini.getInt("sshbcfg", "adddate", 0) == 1;
     return s;

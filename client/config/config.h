@@ -39,7 +39,7 @@ struct RealtimeReportSettings {
 };
 
 class CConfig {
-public:
+  public:
     explicit CConfig(const Installation& installation);
     virtual ~CConfig() = default;
 
@@ -110,7 +110,7 @@ public:
     std::vector<std::string> noUnzipFileTypes;
     int selectTimeOut = 0;
 
-private:
+  private:
     void loadGateways();
     Installation installation_;
 };

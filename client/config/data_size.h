@@ -21,7 +21,7 @@ struct PacketSizeLimits {
 };
 
 class DataSizeSettings {
-public:
+  public:
     static constexpr std::int64_t kMinimumSize = 8 * 1024;
     static constexpr std::int64_t kDefaultInitialSize = 16 * 1024;
     static constexpr std::int64_t kMaximumReceiveSize = 2048 * 1024;
@@ -42,7 +42,7 @@ public:
     int transIdBatch() const { return transIdBatch_; }
     bool loaded() const { return loaded_; }
 
-private:
+  private:
     PacketSizeLimits receive_;
     PacketSizeLimits send_;
     int transIdBatch_ = kDefaultTransIdBatch;

@@ -21,7 +21,8 @@ std::int64_t parseLeadingInteger(std::string_view text) {
         value = value * 10 + digit;
     }
     if (saturated) {
-        return negative ? std::numeric_limits<std::int64_t>::min() : std::numeric_limits<std::int64_t>::max();
+        return negative ? std::numeric_limits<std::int64_t>::min()
+                        : std::numeric_limits<std::int64_t>::max();
     }
     return negative ? -static_cast<std::int64_t>(value) : static_cast<std::int64_t>(value);
 }

@@ -17,7 +17,9 @@ namespace {
 
 thread_local std::string lastDeletionError;
 
-std::chrono::year_month_day civilDate(int y, int m, int d) { return std::chrono::year{y} / m / d; }
+std::chrono::year_month_day civilDate(int y, int m, int d) {
+    return std::chrono::year{y} / m / d;
+}
 
 // Days since 1970-01-01 of a civil date.
 long daysFromCivil(int y, int m, int d) {
@@ -28,7 +30,8 @@ long daysFromCivil(int y, int m, int d) {
 bool leadingDate(const std::string& text, int& y, int& m, int& d) {
     if (text.size() < 8) return false;
     for (int i = 0; i < 8; ++i) {
-        if (text[static_cast<std::size_t>(i)] < '0' || text[static_cast<std::size_t>(i)] > '9') return false;
+        if (text[static_cast<std::size_t>(i)] < '0' || text[static_cast<std::size_t>(i)] > '9')
+            return false;
     }
     y = std::stoi(text.substr(0, 4));
     m = std::stoi(text.substr(4, 2));
@@ -38,7 +41,8 @@ bool leadingDate(const std::string& text, int& y, int& m, int& d) {
 
 void makeWritable(const std::filesystem::path& path) {
     struct stat st {};
-    if (::lstat(path.c_str(), &st) == 0 && !S_ISLNK(st.st_mode)) ::chmod(path.c_str(), st.st_mode | S_IWUSR);
+    if (::lstat(path.c_str(), &st) == 0 && !S_ISLNK(st.st_mode))
+        ::chmod(path.c_str(), st.st_mode | S_IWUSR);
 }
 
 constexpr const char* kProtectedFileName = "filememlist.data";
@@ -47,19 +51,23 @@ constexpr std::string_view kSuccessMarker = "_SUCCESS_";
 
 }  // namespace
 
-HistoryCleanup::HistoryCleanup(const Installation& installation, const platform::Clock& clock, Logs* logs)
+HistoryCleanup::HistoryCleanup(const Installation& installation, const platform::Clock& clock,
+                               Logs* logs)
     : installation_(installation), clock_(clock), logs_(logs) {}
 
 void HistoryCleanup::sysLog(const std::string& message) {
     if (logs_ != nullptr) logs_->writeSysLog(message);
 }
 
-const std::string& HistoryCleanup::LastDeletionError() { return lastDeletionError; }
+const std::string& HistoryCleanup::LastDeletionError() {
+    return lastDeletionError;
+}
 
 int HistoryCleanup::AgeInDays(const std::filesystem::path& file) const {
     struct stat st {};
     if (::stat(file.c_str(), &st) != 0) return -1;
-    const platform::LocalTime written = platform::toLocalTime(std::chrono::system_clock::from_time_t(st.st_mtime));
+    const platform::LocalTime written =
+        platform::toLocalTime(std::chrono::system_clock::from_time_t(st.st_mtime));
     const platform::LocalTime today = clock_.localNow();
     return static_cast<int>(daysFromCivil(today.year, today.month, today.day) -
                             daysFromCivil(written.year, written.month, written.day));
@@ -69,14 +77,16 @@ int HistoryCleanup::datedFolderAge(const std::string& name) const {
     int y, m, d;
     if (!leadingDate(name, y, m, d)) return -1;
     const platform::LocalTime today = clock_.localNow();
-    return static_cast<int>(daysFromCivil(today.year, today.month, today.day) - daysFromCivil(y, m, d));
+    return static_cast<int>(daysFromCivil(today.year, today.month, today.day) -
+                            daysFromCivil(y, m, d));
 }
 
 int HistoryCleanup::DeleteTree(const std::filesystem::path& directory) {
     return DeleteTree(directory, platform::FileSystem::real());
 }
 
-int HistoryCleanup::DeleteTree(const std::filesystem::path& directory, platform::FileSystem& files) {
+int HistoryCleanup::DeleteTree(const std::filesystem::path& directory,
+                               platform::FileSystem& files) {
     std::error_code ec;
     std::filesystem::directory_iterator it(directory, ec), end;
     if (ec) return 1;
@@ -89,9 +99,11 @@ int HistoryCleanup::DeleteTree(const std::filesystem::path& directory, platform:
             continue;
         }
         makeWritable(path);
-        if (Status removed = files.remove(path); !removed && removed.kind() != ErrorKind::NotFound) {
+        if (Status removed = files.remove(path);
+            !removed && removed.kind() != ErrorKind::NotFound) {
             char text[1024];
-            std::snprintf(text, sizeof text, "删除文件 %s 失败(error code:%d)", path.string().c_str(), removed.systemCode());
+            std::snprintf(text, sizeof text, "删除文件 %s 失败(error code:%d)",
+                          path.string().c_str(), removed.systemCode());
             lastDeletionError = text;
             return 0;
         }
@@ -123,8 +135,8 @@ int HistoryCleanup::CleanDirectoryByAge(const std::filesystem::path& directory, 
         struct stat st {};
         if (::lstat(path.c_str(), &st) != 0) {
             char text[2048];
-            std::snprintf(text, sizeof text, "删除文件[%s]失败,失败原因：得到文件[%s]属性失败-%d", pathText.c_str(),
-                          pathText.c_str(), errno);
+            std::snprintf(text, sizeof text, "删除文件[%s]失败,失败原因：得到文件[%s]属性失败-%d",
+                          pathText.c_str(), pathText.c_str(), errno);
             sysLog(text);
             return 0;
         }
@@ -133,7 +145,8 @@ int HistoryCleanup::CleanDirectoryByAge(const std::filesystem::path& directory, 
     return 1;
 }
 
-void HistoryCleanup::cleanDatedFolders(const std::filesystem::path& directory, int days, bool filesToo) {
+void HistoryCleanup::cleanDatedFolders(const std::filesystem::path& directory, int days,
+                                       bool filesToo) {
     std::error_code ec;
     std::filesystem::directory_iterator it(directory, ec), end;
     if (ec) return;

@@ -32,14 +32,15 @@ struct HistoryCleanupTasks {
 };
 
 class HistoryCleanup {
-public:
+  public:
     // Every reference must outlive the object; `logs` may be null.
     HistoryCleanup(const Installation& installation, const platform::Clock& clock, Logs* logs);
 
     // Runs every step in order; a failing step does not stop the next.
     void CleanLocalHistory(int days, const HistoryCleanupTasks& tasks);
     // 1 done, 0 stopped by a failure.
-    int CleanDirectoryByAge(const std::filesystem::path& directory, int days, const std::vector<std::string>& protectedIds);
+    int CleanDirectoryByAge(const std::filesystem::path& directory, int days,
+                            const std::vector<std::string>& protectedIds);
     // Whole days between today and the local date of `file`'s last write.
     int AgeInDays(const std::filesystem::path& file) const;
 
@@ -51,7 +52,7 @@ public:
     // "删除文件 %s 失败(error code:%d)" of the last failed deletion on this thread.
     static const std::string& LastDeletionError();
 
-private:
+  private:
     // Age of a directory named YYYYMMDD...; -1 when the name is not a date.
     int datedFolderAge(const std::string& name) const;
     void cleanDatedFolders(const std::filesystem::path& directory, int days, bool filesToo);

@@ -35,12 +35,13 @@ std::size_t utf8Length(std::string_view text) {
 
 std::string timeText(const platform::LocalTime& t) {
     char text[32];
-    std::snprintf(text, sizeof text, "%04d-%02d-%02d %02d:%02d:%02d", t.year, t.month, t.day, t.hour, t.minute,
-                  t.second);
+    std::snprintf(text, sizeof text, "%04d-%02d-%02d %02d:%02d:%02d", t.year, t.month, t.day,
+                  t.hour, t.minute, t.second);
     return text;
 }
 
-std::filesystem::path datedPath(const std::filesystem::path& dir, const char* prefix, const platform::LocalTime& day) {
+std::filesystem::path datedPath(const std::filesystem::path& dir, const char* prefix,
+                                const platform::LocalTime& day) {
     char name[64];
     std::snprintf(name, sizeof name, "%s%04d%02d%02d.log", prefix, day.year, day.month, day.day);
     return dir / name;
@@ -59,7 +60,8 @@ bool appendRecord(const std::filesystem::path& file, std::string_view bytes) {
 }  // namespace
 
 struct Logs::Impl {
-    Impl(const Installation& i, const platform::Clock& c, Notifier& n) : installation(i), clock(c), notifier(n) {}
+    Impl(const Installation& i, const platform::Clock& c, Notifier& n)
+        : installation(i), clock(c), notifier(n) {}
 
     // The lock of one log kind, opened on first use and kept for the life of the Logs.
     platform::NamedLock* lockFor(std::shared_ptr<platform::NamedLock>& slot, const char* name) {
@@ -91,10 +93,14 @@ Logs::~Logs() = default;
 
 std::string_view Logs::levelName(int level) {
     switch (level) {
-        case 0: return "消息";
-        case 1: return "警告";
-        case 2: return "错误";
-        default: return "";
+        case 0:
+            return "消息";
+        case 1:
+            return "警告";
+        case 2:
+            return "错误";
+        default:
+            return "";
     }
 }
 
@@ -110,15 +116,18 @@ std::string Logs::formatSysLogRecord(const platform::LocalTime& time, std::uint3
                                      std::string_view message) {
     char id[16];
     std::snprintf(id, sizeof id, "%08X", threadId);
-    return platform::utf8ToGbkLossy(timeText(time) + "--[" + id + "]-" + std::string(message) + " \r\n");
+    return platform::utf8ToGbkLossy(timeText(time) + "--[" + id + "]-" + std::string(message) +
+                                    " \r\n");
 }
 
-std::string Logs::formatSssjRecord(const platform::LocalTime& time, std::string_view message, int level) {
+std::string Logs::formatSssjRecord(const platform::LocalTime& time, std::string_view message,
+                                   int level) {
     return platform::utf8ToGbkLossy(timeText(time) + "[" + std::string(levelName(level)) + "]--" +
                                     std::string(message) + " \r\n");
 }
 
-std::string Logs::formatTaskRecord(const platform::LocalTime& time, std::string_view message, int level) {
+std::string Logs::formatTaskRecord(const platform::LocalTime& time, std::string_view message,
+                                   int level) {
     std::string record;
     if (!message.empty()) {
         const std::string_view name = levelName(level);
@@ -143,8 +152,8 @@ int Logs::writeSysLog(std::string_view message) {
     if (!lock) return -1;
     platform::NamedLockGuard hold(*lock);
     const platform::LocalTime now = impl_->clock.localNow();
-    const bool written =
-        appendRecord(sysLogPath(now), formatSysLogRecord(now, platform::currentThreadId(), message));
+    const bool written = appendRecord(
+        sysLogPath(now), formatSysLogRecord(now, platform::currentThreadId(), message));
     return written ? 0 : -1;
 }
 

@@ -21,7 +21,7 @@ class NamedLock;
 }
 
 class Logs {
-public:
+  public:
     // All three references must outlive the Logs.
     Logs(const Installation& installation, const platform::Clock& clock, Notifier& notifier);
     ~Logs();
@@ -42,11 +42,13 @@ public:
     // The records as written (GBK bytes), for the given moment (doc/formats/logs.md).
     static std::string formatSysLogRecord(const platform::LocalTime& time, std::uint32_t threadId,
                                           std::string_view message);
-    static std::string formatSssjRecord(const platform::LocalTime& time, std::string_view message, int level);
+    static std::string formatSssjRecord(const platform::LocalTime& time, std::string_view message,
+                                        int level);
     // Exactly 200 bytes: 197 bytes of text, CR, LF, NUL.
-    static std::string formatTaskRecord(const platform::LocalTime& time, std::string_view message, int level);
+    static std::string formatTaskRecord(const platform::LocalTime& time, std::string_view message,
+                                        int level);
 
-private:
+  private:
     struct Impl;
     std::unique_ptr<Impl> impl_;
 };

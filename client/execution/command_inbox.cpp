@@ -19,7 +19,9 @@ bool validVerb(const std::string& verb) {
 
 }  // namespace
 
-fs::path CommandInbox::directory() const { return installation_.data() / "commands"; }
+fs::path CommandInbox::directory() const {
+    return installation_.data() / "commands";
+}
 
 Status CommandInbox::post(const InboxCommand& command) const {
     if (!validVerb(command.verb) || command.taskId.find_first_of("\r\n") != std::string::npos) {
@@ -32,8 +34,8 @@ Status CommandInbox::post(const InboxCommand& command) const {
                            std::chrono::system_clock::now().time_since_epoch())
                            .count();
     char name[96];
-    std::snprintf(name, sizeof name, "%020lld-%d-%u", static_cast<long long>(stamp), static_cast<int>(::getpid()),
-                  sequence++);
+    std::snprintf(name, sizeof name, "%020lld-%d-%u", static_cast<long long>(stamp),
+                  static_cast<int>(::getpid()), sequence++);
     const fs::path partial = directory() / (std::string(name) + ".part");
     {
         std::ofstream out(partial, std::ios::binary | std::ios::trunc);

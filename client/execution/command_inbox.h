@@ -18,7 +18,7 @@ struct InboxCommand {
 };
 
 class CommandInbox {
-public:
+  public:
     explicit CommandInbox(Installation installation) : installation_(std::move(installation)) {}
 
     Status post(const InboxCommand& command) const;
@@ -26,7 +26,7 @@ public:
     // malformed files are removed and skipped.
     std::vector<InboxCommand> take() const;
 
-private:
+  private:
     std::filesystem::path directory() const;
 
     Installation installation_;

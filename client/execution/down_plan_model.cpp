@@ -15,7 +15,9 @@ namespace {
 namespace fs = std::filesystem;
 using catalogue::DownloadTask;
 
-std::string nowText(const platform::Clock& clock) { return catalogue::FormatDateTime(clock.localNow()); }
+std::string nowText(const platform::Clock& clock) {
+    return catalogue::FormatDateTime(clock.localNow());
+}
 
 std::string nextRunText(const catalogue::NextRunTime& t) {
     return t ? catalogue::FormatDateTime(platform::toLocalTime(*t)) : std::string();
@@ -69,7 +71,8 @@ std::optional<NotifierEvent> CDownPlanModel::applyLocked(Entry& entry, int code)
             return std::nullopt;
     }
     entry.task.running = entry.running;
-    return TaskRunStateChanged{CatalogueTaskKind::Download, entry.task.planid, entry.running, entry.task.planstate};
+    return TaskRunStateChanged{CatalogueTaskKind::Download, entry.task.planid, entry.running,
+                               entry.task.planstate};
 }
 
 // ---- commands -------------------------------------------------------------------------
@@ -286,7 +289,8 @@ void CDownPlanModel::endOfRunCheck() {
         std::string description;
         const std::string result = e.run->result(description);
         e.run->release(false);
-        options_.catalogue->RecordDownloadRun(e.taskId, result, description.empty() ? " " : description,
+        options_.catalogue->RecordDownloadRun(e.taskId, result,
+                                              description.empty() ? " " : description,
                                               nowText(*context_.clock), false);
         e.run->taskLog("下载任务结束运行，运行结果：" + result, result == "成功" ? 0 : 2);
         e.run->taskLog("", 0);
@@ -328,13 +332,15 @@ void CDownPlanModel::continuousStep() {
     {
         std::lock_guard lock(mutex_);
         for (auto& [id, entry] : tasks_) {
-            if (entry.run && entry.runStarted && entry.deliverPending && !entry.stopping) runs.push_back(entry.run);
+            if (entry.run && entry.runStarted && entry.deliverPending && !entry.stopping)
+                runs.push_back(entry.run);
         }
     }
     for (auto& run : runs) run->deliver();
 }
 
-void CDownPlanModel::failRunStart(const std::string& taskId, const fs::path& taskLog, const std::string& error) {
+void CDownPlanModel::failRunStart(const std::string& taskId, const fs::path& taskLog,
+                                  const std::string& error) {
     options_.catalogue->RecordDownloadRun(taskId, "失败", error, nowText(*context_.clock), false);
     if (context_.logs && !taskLog.empty()) {
         context_.logs->writeTaskLog(error, 2, taskLog);
@@ -346,7 +352,8 @@ void CDownPlanModel::failRunStart(const std::string& taskId, const fs::path& tas
         if (auto it = tasks_.find(taskId); it != tasks_.end()) {
             applyLocked(it->second, kRunEnd);
             it->second.run.reset();
-            if (auto task = options_.catalogue->FindDownloadTask(taskId)) it->second.task.nextRun = task->nextRun;
+            if (auto task = options_.catalogue->FindDownloadTask(taskId))
+                it->second.task.nextRun = task->nextRun;
         }
     }
     post(TaskFailed{CatalogueTaskKind::Download, taskId, error});
@@ -404,7 +411,8 @@ void CDownPlanModel::handleStop(TransferQueue& queue, const std::string& taskId)
     if (run) {
         run->release(true);
         taskLog = run->taskLogPath();
-        options_.catalogue->RecordDownloadRun(taskId, "失败", "用户停止任务!", nowText(*context_.clock), false);
+        options_.catalogue->RecordDownloadRun(taskId, "失败", "用户停止任务!",
+                                              nowText(*context_.clock), false);
     }
     const bool stillDefined = options_.catalogue->FindDownloadTask(taskId).has_value();
     std::optional<NotifierEvent> event;
@@ -423,7 +431,8 @@ void CDownPlanModel::handleStop(TransferQueue& queue, const std::string& taskId)
         if (!stillDefined) tasks_.erase(it);
     }
     if (disable) options_.catalogue->UpdateDownloadRow(taskId, "", "", "", kRunDisabledByStop);
-    if (run && context_.logs) context_.logs->writeTaskLog("下载任务结束运行，用户停止任务！", 1, taskLog);
+    if (run && context_.logs)
+        context_.logs->writeTaskLog("下载任务结束运行，用户停止任务！", 1, taskLog);
     post(event);
 }
 
@@ -440,11 +449,13 @@ void CDownPlanModel::handleAgain(TransferQueue&, const std::string& taskId) {
     catalogue::CDownLoadFile list(context_, nullptr, nullptr);
     int h = 0, m = 0;
     std::sscanf(task.endtime.c_str(), "%d:%d", &h, &m);
-    const auto offset = task.nextday ? std::chrono::seconds(h * 3600 + m * 60 + 1) : std::chrono::seconds(0);
+    const auto offset =
+        task.nextday ? std::chrono::seconds(h * 3600 + m * 60 + 1) : std::chrono::seconds(0);
     list.Init(taskId, catalogue::CDownLoadFile::TaskKind::Download, offset);
     const fs::path listPath = list.ListPath();
     // Every partial file of the day goes with the list, so every file is fetched afresh.
-    list.SetReceiveDirectory(task.plantype == 2 ? fs::path(task.recvpath) / "Bullet" : fs::path(task.recvpath));
+    list.SetReceiveDirectory(task.plantype == 2 ? fs::path(task.recvpath) / "Bullet"
+                                                : fs::path(task.recvpath));
     if (list.LoadWorkItems()) {
         for (const auto& item : list.Items()) {
             std::error_code ec;
@@ -455,13 +466,16 @@ void CDownPlanModel::handleAgain(TransferQueue&, const std::string& taskId) {
     const int deleted = list.DeleteList();
     char line[1024];
     if (deleted == 1) {
-        std::snprintf(line, sizeof line, "删除[%s]任务清单成功,清单文件为:%s", taskId.c_str(), listPath.string().c_str());
+        std::snprintf(line, sizeof line, "删除[%s]任务清单成功,清单文件为:%s", taskId.c_str(),
+                      listPath.string().c_str());
         sysLog(line);
         startNow(taskId);
     } else {
-        std::snprintf(line, sizeof line, "重新下载[%s]任务失败,失败原因为:%s", taskId.c_str(), list.LastError().c_str());
+        std::snprintf(line, sizeof line, "重新下载[%s]任务失败,失败原因为:%s", taskId.c_str(),
+                      list.LastError().c_str());
         sysLog(line);
-        if (context_.prompt) context_.prompt->show("DRAV信箱文件交换工具", line, UserPrompt::Icon::Error);
+        if (context_.prompt)
+            context_.prompt->show("DRAV信箱文件交换工具", line, UserPrompt::Icon::Error);
     }
 }
 
@@ -478,7 +492,8 @@ int CDownPlanModel::dispatch(TransferQueue& queue) {
         std::lock_guard lock(mutex_);
         for (auto& [id, entry] : tasks_) {
             if (entry.stopping || entry.againRequested || entry.running) {
-                work.push_back({id, entry.stopping, entry.againRequested, entry.runStarted, entry.run});
+                work.push_back(
+                    {id, entry.stopping, entry.againRequested, entry.runStarted, entry.run});
             }
         }
     }

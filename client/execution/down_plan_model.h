@@ -37,7 +37,14 @@ class DownloadRun;
 enum class TableCommand { Add = 1, Delete = 2, Modify = 3, Load = 4 };
 
 // Run-state codes applied to a task.
-enum RunCode { kRunDisable = 0, kRunEnable = 1, kRunDisabledByStop = -1, kRunStart = 2, kRunDeliver = 3, kRunEnd = 4 };
+enum RunCode {
+    kRunDisable = 0,
+    kRunEnable = 1,
+    kRunDisabledByStop = -1,
+    kRunStart = 2,
+    kRunDeliver = 3,
+    kRunEnd = 4
+};
 
 struct DownloadModelOptions {
     catalogue::CModule* catalogue = nullptr;  // required
@@ -63,7 +70,7 @@ struct DownloadTaskState {
 };
 
 class CDownPlanModel final : public PlanModel {
-public:
+  public:
     // `context` and every pointee of `options` must outlive the model.
     CDownPlanModel(const Context& context, DownloadModelOptions options);
     ~CDownPlanModel() override;
@@ -92,7 +99,7 @@ public:
     void runBlock(BlockTask& block, CVornFtp& handle, const BlockRun& run) override;
     bool anyRunning() const override;
 
-private:
+  private:
     struct Entry {
         catalogue::DownloadTask task;
         bool running = false;
@@ -117,7 +124,8 @@ private:
     void execute(const Command& command);
     // The first pass of a run; false when it failed (the run has then ended).
     bool beginRun(const std::string& taskId);
-    void failRunStart(const std::string& taskId, const std::filesystem::path& taskLog, const std::string& error);
+    void failRunStart(const std::string& taskId, const std::filesystem::path& taskLog,
+                      const std::string& error);
     void handleStop(TransferQueue& queue, const std::string& taskId);
     void handleAgain(TransferQueue& queue, const std::string& taskId);
     std::shared_ptr<DownloadRun> runOf(std::string_view taskId) const;

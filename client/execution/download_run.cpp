@@ -33,13 +33,18 @@ std::chrono::seconds dayOffsetOf(const catalogue::DownloadTask& task) {
 
 }  // namespace
 
-DownloadRun::DownloadRun(const Context& context, DownloadRunSetup setup, catalogue::DownloadTask task)
-    : context_(context), setup_(std::move(setup)), task_(std::move(task)), startedAt_(context.clock->now()) {}
+DownloadRun::DownloadRun(const Context& context, DownloadRunSetup setup,
+                         catalogue::DownloadTask task)
+    : context_(context),
+      setup_(std::move(setup)),
+      task_(std::move(task)),
+      startedAt_(context.clock->now()) {}
 
 DownloadRun::~DownloadRun() = default;
 
 void DownloadRun::taskLog(const std::string& line, int level) const {
-    if (context_.logs && !taskLogPath_.empty()) (void)context_.logs->writeTaskLog(line, level, taskLogPath_);
+    if (context_.logs && !taskLogPath_.empty())
+        (void)context_.logs->writeTaskLog(line, level, taskLogPath_);
 }
 
 fs::path DownloadRun::workDirectory() const {
@@ -65,7 +70,8 @@ std::string DownloadRun::remoteDirectory() const {
 
 bool DownloadRun::openList(std::string& error) {
     list_ = std::make_unique<catalogue::CDownLoadFile>(context_, this, setup_.flags);
-    const int opened = list_->Init(task_.planid, catalogue::CDownLoadFile::TaskKind::Download, dayOffsetOf(task_));
+    const int opened =
+        list_->Init(task_.planid, catalogue::CDownLoadFile::TaskKind::Download, dayOffsetOf(task_));
     taskLogPath_ = list_->TaskLogPath();
     if (opened != 1) {
         error = "初始化下载文件管理类失败！";
@@ -80,7 +86,8 @@ bool DownloadRun::start(CVornFtp& session, std::string& error) {
     if (isBulletin()) {
         pattern = remoteDirectory() + task_.filename;
     } else {
-        Result<std::string> name = execution::applyFileNameRule(task_.filename, context_.clock->localNow());
+        Result<std::string> name =
+            execution::applyFileNameRule(task_.filename, context_.clock->localNow());
         if (!name) {
             error = name.status().text();
             return false;
@@ -90,7 +97,8 @@ bool DownloadRun::start(CVornFtp& session, std::string& error) {
 
     if (session.LoginToGateway() != 1 && session.LoginToGateway() != 1) {
         char prefix[128];
-        std::snprintf(prefix, sizeof prefix, "管理线程[0x%08x]登陆失败！失败原因:", platform::currentThreadId());
+        std::snprintf(prefix, sizeof prefix,
+                      "管理线程[0x%08x]登陆失败！失败原因:", platform::currentThreadId());
         error = prefix + session.LastError();
         if (context_.logs) (void)context_.logs->writeSysLog(error);
         return false;
@@ -145,7 +153,8 @@ void DownloadRun::startDownload(const catalogue::DownloadWorkItem& item) {
     transfer.allowResume = task_.hastrans != 0;
     std::string error;
     file.key = FileBlockMap::keyFor(transfer, false);
-    file.info = setup_.blocks->create(transfer, false, kMailboxOrganisation, task_.mailname, filesvc::kDownload, error);
+    file.info = setup_.blocks->create(transfer, false, kMailboxOrganisation, task_.mailname,
+                                      filesvc::kDownload, error);
     if (file.info == nullptr) {
         file.phase = Phase::Failed;
         file.error = error;
@@ -217,7 +226,8 @@ void DownloadRun::runBlock(BlockTask& block, CVornFtp& handle, const BlockRun& r
     const int rc = downloadBlock(block, handle, options);
     if (rc == -97 || rc == -98) {
         // Stopped by the user or by the exit: not an attempt.
-        taskLog(blockLine("", run.actionText + "出现错误,错误信息：" + handle.LastError(), block), 1);
+        taskLog(blockLine("", run.actionText + "出现错误,错误信息：" + handle.LastError(), block),
+                1);
         block.setState(kBlockIdle);
         return;
     }
@@ -274,7 +284,8 @@ void DownloadRun::finishFile(BlockTask& block, CVornFtp& handle, const BlockRun&
     }
 
     const execution::DownloadedFile received{workDirectory(), file.name, file.kind};
-    const execution::UnpackResult unpacked = execution::unpackDownloadedFile(received, file.unpack, setup_.unzipProgram);
+    const execution::UnpackResult unpacked =
+        execution::unpackDownloadedFile(received, file.unpack, setup_.unzipProgram);
     if (!unpacked.status) {
         const std::string error = unpacked.status.text();
         taskLog(printf2("%s失败,%s", run.actionText, error), 1);
@@ -284,7 +295,8 @@ void DownloadRun::finishFile(BlockTask& block, CVornFtp& handle, const BlockRun&
         return;
     }
     if (info.stopRequested()) {
-        taskLog(printf2("%s完成解压，文件下载失败，失败原因：%s", run.actionText, "用户停止任务！"), 1);
+        taskLog(printf2("%s完成解压，文件下载失败，失败原因：%s", run.actionText, "用户停止任务！"),
+                1);
         block.setState(kBlockIdle);
         return;
     }
@@ -345,7 +357,8 @@ void DownloadRun::deliver() {
             continue;
         }
         // A file delivered as it is carries the server's time.
-        if (file.extraction.empty()) catalogue::CDownLoadFile::StampFileTime(targetDirectory() / file.name, file.updateTime);
+        if (file.extraction.empty())
+            catalogue::CDownLoadFile::StampFileTime(targetDirectory() / file.name, file.updateTime);
         // Recorded only now that the file is in place.
         list_->MarkDelivered(file.row);
         list_->SetState(file.row, catalogue::kDelivered);
@@ -368,8 +381,9 @@ std::string DownloadRun::result(std::string& description) const {
     std::lock_guard lock(mutex_);
     for (const auto& [row, file] : files_) {
         if (file.phase != Phase::Delivered) {
-            description = file.phase == Phase::Stopped ? std::string("用户停止任务!")
-                                                       : "文件[" + file.name + "]下载失败：" + file.error;
+            description = file.phase == Phase::Stopped
+                              ? std::string("用户停止任务!")
+                              : "文件[" + file.name + "]下载失败：" + file.error;
             return "失败";
         }
     }
@@ -379,8 +393,9 @@ std::string DownloadRun::result(std::string& description) const {
 
 bool DownloadRun::anyTaken() const {
     std::lock_guard lock(mutex_);
-    return std::any_of(files_.begin(), files_.end(),
-                       [](const auto& entry) { return entry.second.info && entry.second.info->isTaken(); });
+    return std::any_of(files_.begin(), files_.end(), [](const auto& entry) {
+        return entry.second.info && entry.second.info->isTaken();
+    });
 }
 
 void DownloadRun::release(bool stopped) {
@@ -398,7 +413,8 @@ void DownloadRun::release(bool stopped) {
                 const int last = info.blockCount() - 1;
                 for (int i = 0; i <= last; ++i) {
                     const int s = info.block(i).state();
-                    if (s != kBlockDone || (i == last && file.phase != Phase::Delivered)) info.block(i).setState(kBlockIdle);
+                    if (s != kBlockDone || (i == last && file.phase != Phase::Delivered))
+                        info.block(i).setState(kBlockIdle);
                 }
             }
             keys.push_back(file.key);
@@ -413,7 +429,8 @@ void DownloadRun::release(bool stopped) {
     for (const auto& [row, complete] : rows) {
         list_->SetState(row, complete ? catalogue::kTransferring : catalogue::kFetchFromStart);
         char line[512];
-        std::snprintf(line, sizeof line, "文件[%s]下载停止，停止原因：用户停止任务!", list_->Item(row) ? list_->Item(row)->fileName.c_str() : "");
+        std::snprintf(line, sizeof line, "文件[%s]下载停止，停止原因：用户停止任务!",
+                      list_->Item(row) ? list_->Item(row)->fileName.c_str() : "");
         taskLog(line, 1);
     }
 }
@@ -423,6 +440,8 @@ int DownloadRun::fileCount() const {
     return static_cast<int>(files_.size());
 }
 
-int DownloadRun::deliveredCount() const { return list_ ? list_->DeliveredCount() : 0; }
+int DownloadRun::deliveredCount() const {
+    return list_ ? list_->DeliveredCount() : 0;
+}
 
 }  // namespace vantrel

@@ -35,7 +35,7 @@ struct DownloadRunSetup {
 };
 
 class DownloadRun final : public catalogue::DownloadEngine {
-public:
+  public:
     // `context` and the setup's pointees must outlive the run.
     DownloadRun(const Context& context, DownloadRunSetup setup, catalogue::DownloadTask task);
     ~DownloadRun() override;
@@ -78,7 +78,7 @@ public:
     std::string failureText(const std::string& taskId, int row) const override;
     Status removeBlockState(const std::filesystem::path& dataFile) override;
 
-private:
+  private:
     enum class Phase { Transferring, Finished, Delivered, Failed, Stopped };
     struct File {
         int row = -1;

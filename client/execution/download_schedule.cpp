@@ -9,8 +9,8 @@
 namespace vantrel {
 namespace {
 
-using std::chrono::seconds;
 using platform::WallTime;
+using std::chrono::seconds;
 
 // "HH:MM" → the span since midnight.
 seconds sinceMidnight(const std::string& hhmm) {
@@ -38,11 +38,14 @@ seconds shiftOf(const catalogue::DownloadTask& task) {
     return task.nextday ? sinceMidnight(task.endtime) + seconds(1) : seconds(0);
 }
 
-WallTime wholeSeconds(WallTime t) { return std::chrono::time_point_cast<seconds>(t); }
+WallTime wholeSeconds(WallTime t) {
+    return std::chrono::time_point_cast<seconds>(t);
+}
 
 }  // namespace
 
-ScheduleDecision CheckDownloadSchedule(const catalogue::DownloadTask& task, bool running, WallTime now) {
+ScheduleDecision CheckDownloadSchedule(const catalogue::DownloadTask& task, bool running,
+                                       WallTime now) {
     if (task.planstate != 1) return ScheduleDecision::Idle;
     now = wholeSeconds(now);
     const seconds shift = shiftOf(task);
@@ -54,9 +57,11 @@ ScheduleDecision CheckDownloadSchedule(const catalogue::DownloadTask& task, bool
         begin = hhmm(at(today, task.begintime) - shift);
         end = hhmm(at(today, task.endtime, 1) - shift);
     }
-    if (!catalogue::WeekAllows(task.curweek, platform::toLocalTime(shifted))) return ScheduleDecision::Idle;
+    if (!catalogue::WeekAllows(task.curweek, platform::toLocalTime(shifted)))
+        return ScheduleDecision::Idle;
     const std::string current = hhmm(shifted);
-    if (!(begin <= current && current <= end) || running || !task.nextRun) return ScheduleDecision::Idle;
+    if (!(begin <= current && current <= end) || running || !task.nextRun)
+        return ScheduleDecision::Idle;
     const auto distance = *task.nextRun - now;
     if (distance <= std::chrono::milliseconds(500) && distance >= std::chrono::milliseconds(-500)) {
         return ScheduleDecision::Start;

@@ -14,11 +14,13 @@ enum class ScheduleDecision {
     Recompute,  // the next run was missed: compute it again
 };
 
-ScheduleDecision CheckDownloadSchedule(const catalogue::DownloadTask& task, bool running, platform::WallTime now);
+ScheduleDecision CheckDownloadSchedule(const catalogue::DownloadTask& task, bool running,
+                                       platform::WallTime now);
 
 // The next run after a missed start: inside the window on an enabled day ten seconds from
 // now, else the window's start on the next enabled day within a week. Empty when the task
 // is not scheduled or no day of the week is enabled.
-catalogue::NextRunTime NextRunAfterMissedStart(const catalogue::DownloadTask& task, platform::WallTime now);
+catalogue::NextRunTime NextRunAfterMissedStart(const catalogue::DownloadTask& task,
+                                               platform::WallTime now);
 
 }  // namespace vantrel

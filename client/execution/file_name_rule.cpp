@@ -32,18 +32,21 @@ Date civilFromDays(std::int64_t days) {
     days += 719468;
     const std::int64_t era = (days >= 0 ? days : days - 146096) / 146097;
     const std::int64_t dayOfEra = days - era * 146097;
-    const std::int64_t yearOfEra = (dayOfEra - dayOfEra / 1460 + dayOfEra / 36524 - dayOfEra / 146096) / 365;
+    const std::int64_t yearOfEra =
+        (dayOfEra - dayOfEra / 1460 + dayOfEra / 36524 - dayOfEra / 146096) / 365;
     const std::int64_t dayOfYear = dayOfEra - (365 * yearOfEra + yearOfEra / 4 - yearOfEra / 100);
     const std::int64_t monthFromMarch = (5 * dayOfYear + 2) / 153;
     const auto day = static_cast<unsigned>(dayOfYear - (153 * monthFromMarch + 2) / 5 + 1);
-    const auto month = static_cast<unsigned>(monthFromMarch < 10 ? monthFromMarch + 3 : monthFromMarch - 9);
+    const auto month =
+        static_cast<unsigned>(monthFromMarch < 10 ? monthFromMarch + 3 : monthFromMarch - 9);
     return Date{yearOfEra + era * 400 + (month <= 2 ? 1 : 0), month, day};
 }
 
 // The signed day offset of a bracket suffix "[%-n]"/"[%+n]" (after an optional "!"), or
 // nothing when `inner` (the text between the brackets, "!" removed) is not of that form.
 std::optional<std::int64_t> bracketOffset(std::string_view inner) {
-    if (inner.size() < 3 || inner[0] != '%' || (inner[1] != '-' && inner[1] != '+')) return std::nullopt;
+    if (inner.size() < 3 || inner[0] != '%' || (inner[1] != '-' && inner[1] != '+'))
+        return std::nullopt;
     const std::string_view digits = inner.substr(2);
     if (digits.size() > 9) return std::nullopt;
     std::int64_t n = 0;
@@ -59,7 +62,8 @@ std::optional<std::int64_t> bracketOffset(std::string_view inner) {
 Result<std::string> applyFileNameRule(std::string_view rule, const platform::LocalTime& today) {
     if (rule.empty()) return Status::error(ErrorKind::InvalidArgument, "文件名为空!");
     const std::size_t dot = rule.rfind('.');
-    const std::string_view prefix = dot == std::string_view::npos ? std::string_view() : rule.substr(0, dot + 1);
+    const std::string_view prefix =
+        dot == std::string_view::npos ? std::string_view() : rule.substr(0, dot + 1);
     std::string_view suffix = dot == std::string_view::npos ? rule : rule.substr(dot + 1);
 
     bool bracketed = false;
@@ -76,11 +80,12 @@ Result<std::string> applyFileNameRule(std::string_view rule, const platform::Loc
         if (!n) return std::string(rule);
         offset = *n;
     }
-    const Date date = civilFromDays(
-        daysFromCivil(Date{today.year, static_cast<unsigned>(today.month), static_cast<unsigned>(today.day)}) +
-        offset);
-    return formatText(upper ? "%.*s%X%02u" : "%.*s%x%02u", static_cast<int>(prefix.size()), prefix.data(),
-                      date.month, date.day);
+    const Date date =
+        civilFromDays(daysFromCivil(Date{today.year, static_cast<unsigned>(today.month),
+                                         static_cast<unsigned>(today.day)}) +
+                      offset);
+    return formatText(upper ? "%.*s%X%02u" : "%.*s%x%02u", static_cast<int>(prefix.size()),
+                      prefix.data(), date.month, date.day);
 }
 
 bool shouldUnpack(std::string_view fileName, const std::vector<std::string>& noUnzipFileTypes) {
@@ -89,11 +94,14 @@ bool shouldUnpack(std::string_view fileName, const std::vector<std::string>& noU
     const std::size_t dot = fileName.rfind('.');
     if (dot == std::string_view::npos || dot + 1 == fileName.size()) return false;
     const std::string_view extension = fileName.substr(dot + 1);
-    const auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; };
+    const auto lower = [](char c) {
+        return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+    };
     for (const std::string& type : noUnzipFileTypes) {
         if (type.size() != extension.size()) continue;
         bool same = true;
-        for (std::size_t i = 0; i < type.size() && same; ++i) same = lower(type[i]) == lower(extension[i]);
+        for (std::size_t i = 0; i < type.size() && same; ++i)
+            same = lower(type[i]) == lower(extension[i]);
         if (same) return false;
     }
     return true;

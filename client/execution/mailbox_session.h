@@ -99,14 +99,14 @@ void storeProgress(TransferProgress& progress, const TransferProgressRecord& rec
 
 // The transfer layer's observer over a TransferProgress. Called on the transfer's thread.
 class ProgressSnapshotObserver final : public TransferObserver {
-public:
+  public:
     explicit ProgressSnapshotObserver(TransferProgress& progress) : progress_(progress) {}
     void begins(const std::string& fileName) override;
     void progress(const TransferProgressRecord& record) override;
     bool stopPressed() override { return progress_.stopPressed.exchange(false); }
     void resumed() override { progress_.resumed = true; }
 
-private:
+  private:
     TransferProgress& progress_;
 };
 
@@ -121,7 +121,7 @@ struct SessionCredentials {
 
 // The interactive gateway handle, serialised, with its facts kept aside.
 class MailboxSession {
-public:
+  public:
     // `gateway` must outlive this object.
     explicit MailboxSession(InteractiveGateway& gateway);
     MailboxSession(const MailboxSession&) = delete;
@@ -166,7 +166,7 @@ public:
         return use(gateway_.handle());
     }
 
-private:
+  private:
     // Requires: handleMutex_ held.
     void keepFacts();
 
@@ -184,7 +184,7 @@ private:
 // negative on failure with `error` (the handle's text); -3/-9998/-9999 mean the
 // connection is lost.
 class MailboxOperations {
-public:
+  public:
     // Where files move: on a handle of their own logged in as the session's operator (a
     // window that keeps asking while a file moves), or on the session's handle (a command
     // that does one thing at a time).
@@ -220,7 +220,7 @@ public:
                                                const std::vector<MailboxTransferItem>& items,
                                                TransferProgress& progress);
 
-private:
+  private:
     TransferOutcome move(TransferDirection direction, const MailboxTransferItem& item,
                          TransferObserver& observer);
     // Requires: transferMutex_ held. The own handle, logged in as the session's operator.

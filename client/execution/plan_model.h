@@ -23,7 +23,7 @@ struct BlockRun {
 };
 
 class PlanModel {
-public:
+  public:
     virtual ~PlanModel() = default;
 
     // Start-up: queues the command that loads the model's task table.
@@ -58,7 +58,8 @@ std::string blockLine(std::string_view prefix, const std::string& action, const 
 // attempts failed, the final "...下载文件失败！"/"...上传文件失败！" error at the 4th), then one
 // more failed attempt is counted and the block goes back to state 0, or to `finalState`
 // after the 4th. `taskLog(line, level)` writes the owning task's log.
-void applyRetryRule(BlockTask& block, const std::string& action, const std::string& error, bool upload,
-                    int finalState, const std::function<void(const std::string&, int)>& taskLog);
+void applyRetryRule(BlockTask& block, const std::string& action, const std::string& error,
+                    bool upload, int finalState,
+                    const std::function<void(const std::string&, int)>& taskLog);
 
 }  // namespace vantrel

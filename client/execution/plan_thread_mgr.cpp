@@ -33,17 +33,20 @@ std::string actionText(const BlockTask& block, const std::string& fileName) {
     const int repeat = block.repeatCount();
     char buffer[1024];
     if (repeat > 0) {
-        std::snprintf(buffer, sizeof buffer, upload ? "第(%d)次重复上传文件[%s]" : "第(%d)次重复下载文件[%s]", repeat,
+        std::snprintf(buffer, sizeof buffer,
+                      upload ? "第(%d)次重复上传文件[%s]" : "第(%d)次重复下载文件[%s]", repeat,
                       fileName.c_str());
     } else {
-        std::snprintf(buffer, sizeof buffer, upload ? "上传文件[%s]" : "下载文件[%s]", fileName.c_str());
+        std::snprintf(buffer, sizeof buffer, upload ? "上传文件[%s]" : "下载文件[%s]",
+                      fileName.c_str());
     }
     return buffer;
 }
 
 }  // namespace
 
-CPlanThreadMgr::CPlanThreadMgr(const Context& context, GatewayProcessState& process, ThreadManagerOptions options)
+CPlanThreadMgr::CPlanThreadMgr(const Context& context, GatewayProcessState& process,
+                               ThreadManagerOptions options)
     : context_(context), process_(process), options_(std::move(options)) {}
 
 CPlanThreadMgr::~CPlanThreadMgr() {
@@ -61,7 +64,9 @@ void CPlanThreadMgr::sysLog(const std::string& line) const {
 }
 
 std::int64_t CPlanThreadMgr::nowSeconds() const {
-    return std::chrono::duration_cast<std::chrono::seconds>(context_.clock->now().time_since_epoch()).count();
+    return std::chrono::duration_cast<std::chrono::seconds>(
+               context_.clock->now().time_since_epoch())
+        .count();
 }
 
 void CPlanThreadMgr::launch(int slot, std::function<void()> body, const char* startMessage) {
@@ -71,12 +76,13 @@ void CPlanThreadMgr::launch(int slot, std::function<void()> body, const char* st
     // id lives on this stack.
     std::promise<std::uint32_t> idPromise;
     std::future<std::uint32_t> id = idPromise.get_future();
-    s.thread = std::thread([&s, body = std::move(body), idPromise = std::move(idPromise)]() mutable {
-        idPromise.set_value(platform::currentThreadId());
-        body();
-        // The very last act: after this the owner may join and free the slot.
-        s.exitEvent->set();
-    });
+    s.thread =
+        std::thread([&s, body = std::move(body), idPromise = std::move(idPromise)]() mutable {
+            idPromise.set_value(platform::currentThreadId());
+            body();
+            // The very last act: after this the owner may join and free the slot.
+            s.exitEvent->set();
+        });
     s.threadId = id.get();
     if (slot >= 5) {
         char buffer[256];
@@ -99,14 +105,20 @@ void CPlanThreadMgr::StartThreads(int workerCount) {
     // Every wait of every gateway handle now gives up (-98) once the stop is signalled.
     process_.setStopQuery([this] { return ShouldStop(); });
 
-    launch(0, [this] { planMonitor(); }, "计划监控线程启动(ID=0x%08X)");
-    launch(1, [this] { transferManager(); }, "传送管理线程启动(ID=0x%08X)");
-    launch(2, [this] { idleRealtimeThread(); }, "实时回报服务文件回报遍历线程启动(ID=0x%08X)");
-    launch(3, [this] { idleRealtimeThread(); }, "实时回报服务文件下载线程启动(ID=0x%08X)");
+    launch(
+        0, [this] { planMonitor(); }, "计划监控线程启动(ID=0x%08X)");
+    launch(
+        1, [this] { transferManager(); }, "传送管理线程启动(ID=0x%08X)");
+    launch(
+        2, [this] { idleRealtimeThread(); }, "实时回报服务文件回报遍历线程启动(ID=0x%08X)");
+    launch(
+        3, [this] { idleRealtimeThread(); }, "实时回报服务文件下载线程启动(ID=0x%08X)");
     sysLog("实时回报服务未包含在本版本中：两个实时回报线程只等待系统退出");
-    launch(4, [this] { autoSyncManager(); }, "自动同步管理线程启动(ID=0x%08X)");
+    launch(
+        4, [this] { autoSyncManager(); }, "自动同步管理线程启动(ID=0x%08X)");
     for (int slot = 5; slot < workerCount_ + 5; ++slot) {
-        launch(slot, [this, slot] { worker(slot); }, "文件传送线程[%d]启动(ID=0x%08X)");
+        launch(
+            slot, [this, slot] { worker(slot); }, "文件传送线程[%d]启动(ID=0x%08X)");
     }
 
     if (options_.upload) options_.upload->queueLoad();
@@ -123,13 +135,15 @@ void CPlanThreadMgr::StopThreads() {
         Slot& s = *slots_[i];
         if (!s.thread.joinable()) continue;
         bool exited = false;
-        for (int step = 0; step < options_.stopSteps && !exited; ++step) exited = s.exitEvent->wait(options_.stopStep);
+        for (int step = 0; step < options_.stopSteps && !exited; ++step)
+            exited = s.exitEvent->wait(options_.stopStep);
         if (!exited) exited = s.exitEvent->wait(Millis(1000));
         if (exited) {
             s.thread.join();
         } else {
             char buffer[256];
-            std::snprintf(buffer, sizeof buffer, "线程[0x%08X]在系统退出时未能按时结束，不再等待", s.threadId.load());
+            std::snprintf(buffer, sizeof buffer, "线程[0x%08X]在系统退出时未能按时结束，不再等待",
+                          s.threadId.load());
             sysLog(buffer);
             // Left to finish its write on its own; the manager outlives it (process exit).
             s.thread.detach();
@@ -208,11 +222,13 @@ void CPlanThreadMgr::watchdog() {
     const std::int64_t now = nowSeconds();
     for (std::size_t i = 5; i < slots_.size(); ++i) {
         Slot& s = *slots_[i];
-        const bool stalled = now - s.heartbeat.load() > options_.stallLimit.count() && workerRegistered(s.threadId);
+        const bool stalled =
+            now - s.heartbeat.load() > options_.stallLimit.count() && workerRegistered(s.threadId);
         if (stalled && !s.stallReported) {
             char buffer[512];
             std::snprintf(buffer, sizeof buffer,
-                          "工作线程下载（或上传）文件时，文件块下载（或上传）时间超时，工作线程[%u]长时间不工作，处于卡死状态！",
+                          "工作线程下载（或上传）文件时，文件块下载（或上传）时间超时，工作线程[%u]"
+                          "长时间不工作，处于卡死状态！",
                           s.threadId.load());
             sysLog(buffer);
         }
@@ -276,7 +292,9 @@ void CPlanThreadMgr::autoSyncManager() {
     sysLog("用户关闭系统，自动同步管理线程退出");
 }
 
-void CPlanThreadMgr::idleRealtimeThread() { stop_.wait(); }
+void CPlanThreadMgr::idleRealtimeThread() {
+    stop_.wait();
+}
 
 PlanModel* CPlanThreadMgr::ownerOf(const BlockTask& block) const {
     const std::string& taskId = block.file().taskId();
@@ -323,7 +341,8 @@ void CPlanThreadMgr::worker(int slot) {
         const std::string fileName(remoteBaseName(block->file().remoteName()));
         if (owner == nullptr || fileName.empty() || block->file().taskId().empty()) {
             block->setState(kBlockFailed);
-            sysLog(owner == nullptr ? "传送文件时，文件信息不存在！" : "传送文件时，文件信息为空！");
+            sysLog(owner == nullptr ? "传送文件时，文件信息不存在！"
+                                    : "传送文件时，文件信息为空！");
             continue;
         }
         if (!session->IsLoggedIn()) {

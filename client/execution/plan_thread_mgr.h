@@ -55,9 +55,10 @@ struct ThreadManagerOptions {
 };
 
 class CPlanThreadMgr {
-public:
+  public:
     // `context` (clock, logs) and `process` must outlive the manager.
-    CPlanThreadMgr(const Context& context, GatewayProcessState& process, ThreadManagerOptions options);
+    CPlanThreadMgr(const Context& context, GatewayProcessState& process,
+                   ThreadManagerOptions options);
     ~CPlanThreadMgr();
     CPlanThreadMgr(const CPlanThreadMgr&) = delete;
     CPlanThreadMgr& operator=(const CPlanThreadMgr&) = delete;
@@ -85,7 +86,7 @@ public:
     bool autoSyncRunning() const { return options_.autoSync && options_.autoSync->anyRunning(); }
     bool uploadRunning() const { return options_.upload && options_.upload->anyRunning(); }
 
-private:
+  private:
     struct Slot {
         std::thread thread;
         std::atomic<std::uint32_t> threadId{0};

@@ -14,7 +14,9 @@ using catalogue::UploadTask;
 
 constexpr const char* kQueueFull = "上传任务队列已满,稍候执行!";
 
-std::string nowText(const platform::Clock& clock) { return catalogue::FormatDateTime(clock.localNow()); }
+std::string nowText(const platform::Clock& clock) {
+    return catalogue::FormatDateTime(clock.localNow());
+}
 
 // An upload window never crosses midnight: the download schedule without the shift.
 catalogue::DownloadTask windowOf(const UploadTask& task) {
@@ -31,8 +33,8 @@ catalogue::DownloadTask windowOf(const UploadTask& task) {
 
 bool AcceptsUploads(const std::string& mailbox) {
     const std::string m = catalogue::TrimText(mailbox);
-    return catalogue::EqualsIgnoreCase(m, "FTP_A_QS") || catalogue::EqualsIgnoreCase(m, "FTP_B_QS") ||
-           catalogue::EqualsIgnoreCase(m, "FTP_SG");
+    return catalogue::EqualsIgnoreCase(m, "FTP_A_QS") ||
+           catalogue::EqualsIgnoreCase(m, "FTP_B_QS") || catalogue::EqualsIgnoreCase(m, "FTP_SG");
 }
 
 CSendPlanModel::CSendPlanModel(const Context& context, UploadModelOptions options)
@@ -70,7 +72,8 @@ std::optional<NotifierEvent> CSendPlanModel::applyLocked(Entry& entry, int code)
             return std::nullopt;
     }
     entry.task.running = entry.running;
-    return TaskRunStateChanged{CatalogueTaskKind::Upload, entry.task.planid, entry.running, entry.task.planstate};
+    return TaskRunStateChanged{CatalogueTaskKind::Upload, entry.task.planid, entry.running,
+                               entry.task.planstate};
 }
 
 // ---- commands -------------------------------------------------------------------------
@@ -222,7 +225,8 @@ void CSendPlanModel::scheduleCheck() {
             } else {
                 options_.blocks->requestStop(id);
             }
-            const ScheduleDecision decision = CheckDownloadSchedule(windowOf(entry.task), entry.running, now);
+            const ScheduleDecision decision =
+                CheckDownloadSchedule(windowOf(entry.task), entry.running, now);
             if (decision == ScheduleDecision::Recompute) {
                 entry.task.nextRun = NextRunAfterMissedStart(windowOf(entry.task), now);
             } else if (decision == ScheduleDecision::Start) {
@@ -238,7 +242,8 @@ void CSendPlanModel::scheduleCheck() {
     }
     for (const auto& event : events) post(event);
     for (const std::string& id : refused) {
-        options_.catalogue->RecordUploadRun(id, "失败", kQueueFull, nowText(*context_.clock), false);
+        options_.catalogue->RecordUploadRun(id, "失败", kQueueFull, nowText(*context_.clock),
+                                            false);
         refreshResult(id);
         post(TaskFailed{CatalogueTaskKind::Upload, id, kQueueFull});
     }
@@ -254,7 +259,9 @@ void CSendPlanModel::endOfRunCheck() {
     {
         std::lock_guard lock(mutex_);
         for (auto& [id, entry] : tasks_) {
-            if (!entry.running || !entry.runStarted || !entry.run || entry.stopping || !entry.run->finished()) continue;
+            if (!entry.running || !entry.runStarted || !entry.run || entry.stopping ||
+                !entry.run->finished())
+                continue;
             // Running until the result is recorded, so whoever waits for the end reads it.
             ending.push_back({id, entry.run});
             entry.run.reset();
@@ -265,7 +272,8 @@ void CSendPlanModel::endOfRunCheck() {
         std::string description;
         const std::string result = e.run->result(description);
         e.run->release(false);
-        options_.catalogue->RecordUploadRun(e.taskId, result, description.empty() ? " " : description,
+        options_.catalogue->RecordUploadRun(e.taskId, result,
+                                            description.empty() ? " " : description,
                                             nowText(*context_.clock), false);
         e.run->taskLog("上传任务结束运行，运行结果：" + result, result == "成功" ? 0 : 2);
         e.run->taskLog("", 0);
@@ -294,7 +302,8 @@ void CSendPlanModel::perSecondStep() {
     for (auto& run : runs) run->perSecond();
 }
 
-void CSendPlanModel::failRunStart(const std::string& taskId, const fs::path& taskLog, const std::string& error) {
+void CSendPlanModel::failRunStart(const std::string& taskId, const fs::path& taskLog,
+                                  const std::string& error) {
     if (taskQueue_) taskQueue_->remove(taskId);
     options_.catalogue->RecordUploadRun(taskId, "失败", error, nowText(*context_.clock), false);
     if (context_.logs && !taskLog.empty()) {
@@ -355,7 +364,8 @@ void CSendPlanModel::handleStop(TransferQueue& queue, const std::string& taskId)
     if (run) {
         run->release(true);
         taskLog = run->taskLogPath();
-        options_.catalogue->RecordUploadRun(taskId, "失败", "用户停止任务!", nowText(*context_.clock), false);
+        options_.catalogue->RecordUploadRun(taskId, "失败", "用户停止任务!",
+                                            nowText(*context_.clock), false);
     }
     const bool stillDefined = options_.catalogue->FindUploadTask(taskId).has_value();
     std::optional<NotifierEvent> event;
@@ -371,7 +381,8 @@ void CSendPlanModel::handleStop(TransferQueue& queue, const std::string& taskId)
         if (!stillDefined) tasks_.erase(it);
     }
     if (stillDefined) options_.catalogue->UpdateUploadRow(taskId, "", "", "", kRunDisabledByStop);
-    if (run && context_.logs) context_.logs->writeTaskLog("上传任务停止运行，用户停止任务！", 1, taskLog);
+    if (run && context_.logs)
+        context_.logs->writeTaskLog("上传任务停止运行，用户停止任务！", 1, taskLog);
     refreshResult(taskId);
     post(event);
 }
@@ -387,7 +398,8 @@ int CSendPlanModel::dispatch(TransferQueue& queue) {
     {
         std::lock_guard lock(mutex_);
         for (auto& [id, entry] : tasks_) {
-            if (entry.stopping || entry.running) work.push_back({id, entry.stopping, entry.runStarted, entry.run});
+            if (entry.stopping || entry.running)
+                work.push_back({id, entry.stopping, entry.runStarted, entry.run});
         }
     }
     int queued = 0;

@@ -52,7 +52,7 @@ struct UploadTaskState {
 bool AcceptsUploads(const std::string& mailbox);
 
 class CSendPlanModel final : public PlanModel {
-public:
+  public:
     // `context` and every pointee of `options` must outlive the model.
     CSendPlanModel(const Context& context, UploadModelOptions options);
     ~CSendPlanModel() override;
@@ -82,7 +82,7 @@ public:
     void runBlock(BlockTask& block, CVornFtp& handle, const BlockRun& run) override;
     bool anyRunning() const override;
 
-private:
+  private:
     struct Entry {
         catalogue::UploadTask task;
         bool running = false;
@@ -100,7 +100,8 @@ private:
     void post(const std::optional<NotifierEvent>& event);
     void reloadFromCatalogue();
     bool beginRun(const std::string& taskId);
-    void failRunStart(const std::string& taskId, const std::filesystem::path& taskLog, const std::string& error);
+    void failRunStart(const std::string& taskId, const std::filesystem::path& taskLog,
+                      const std::string& error);
     void handleStop(TransferQueue& queue, const std::string& taskId);
     void refreshResult(const std::string& taskId);
     std::shared_ptr<UploadRun> runOf(std::string_view taskId) const;

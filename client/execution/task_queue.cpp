@@ -7,14 +7,16 @@ namespace vantrel {
 int CTaskQueue::add(const std::string& name) {
     std::lock_guard lock(mutex_);
     if (names_.size() >= kCapacity) return 0;
-    if (auto it = std::find(names_.begin(), names_.end(), name); it != names_.end()) names_.erase(it);
+    if (auto it = std::find(names_.begin(), names_.end(), name); it != names_.end())
+        names_.erase(it);
     names_.push_back(name);
     return 1;
 }
 
 void CTaskQueue::remove(const std::string& name) {
     std::lock_guard lock(mutex_);
-    if (auto it = std::find(names_.begin(), names_.end(), name); it != names_.end()) names_.erase(it);
+    if (auto it = std::find(names_.begin(), names_.end(), name); it != names_.end())
+        names_.erase(it);
 }
 
 bool CTaskQueue::contains(const std::string& name) const {

@@ -9,7 +9,7 @@
 namespace vantrel {
 
 class CTaskQueue {
-public:
+  public:
     static constexpr std::size_t kCapacity = 51;
 
     // 0 when the queue is full (the caller logs "上传任务队列已满,稍候执行!"); else a queued
@@ -19,7 +19,7 @@ public:
     bool contains(const std::string& name) const;
     std::size_t size() const;
 
-private:
+  private:
     mutable std::mutex mutex_;
     std::deque<std::string> names_;
 };

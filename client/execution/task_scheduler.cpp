@@ -12,7 +12,8 @@ namespace {
 FileBlockInfo::Options blockOptions(const Context& context) {
     FileBlockInfo::Options o;
     o.clock = context.clock;
-    if (Logs* logs = context.logs) o.systemLog = [logs](std::string_view line) { (void)logs->writeSysLog(line); };
+    if (Logs* logs = context.logs)
+        o.systemLog = [logs](std::string_view line) { (void)logs->writeSysLog(line); };
     return o;
 }
 
@@ -27,19 +28,20 @@ TaskScheduler::TaskScheduler(const Context& context, GatewayProcessState& proces
       flags_(context_),
       blocks_(blockOptions(context)),
       memList_(blockOptions(context).systemLog),
-      downloads_(context_, [&] {
-          DownloadModelOptions o;
-          o.catalogue = &catalogue_;
-          o.blocks = &blocks_;
-          o.flags = &flags_;
-          o.makeSession = [this] { return makeSession(); };
-          o.transferClock = options.transferClock;
-          o.unzipProgram = execution::unzipProgram(context.installation);
-          CConfig config(context.installation);
-          config.load();
-          o.noUnzipFileTypes = config.noUnzipFileTypes;
-          return o;
-      }()),
+      downloads_(context_,
+                 [&] {
+                     DownloadModelOptions o;
+                     o.catalogue = &catalogue_;
+                     o.blocks = &blocks_;
+                     o.flags = &flags_;
+                     o.makeSession = [this] { return makeSession(); };
+                     o.transferClock = options.transferClock;
+                     o.unzipProgram = execution::unzipProgram(context.installation);
+                     CConfig config(context.installation);
+                     config.load();
+                     o.noUnzipFileTypes = config.noUnzipFileTypes;
+                     return o;
+                 }()),
       uploads_(context_, [&] {
           UploadModelOptions o;
           o.catalogue = &catalogue_;
@@ -48,7 +50,9 @@ TaskScheduler::TaskScheduler(const Context& context, GatewayProcessState& proces
           return o;
       }()) {}
 
-TaskScheduler::~TaskScheduler() { stop(); }
+TaskScheduler::~TaskScheduler() {
+    stop();
+}
 
 std::unique_ptr<CVornFtp> TaskScheduler::makeSession() const {
     auto session = std::make_unique<CVornFtp>(context_, process_);
@@ -81,7 +85,9 @@ void TaskScheduler::start(int workerCount) {
     threads_->StartThreads(workerCount);
 }
 
-void TaskScheduler::initialiseToday() { flags_.LoadFlags(); }
+void TaskScheduler::initialiseToday() {
+    flags_.LoadFlags();
+}
 
 void TaskScheduler::stop() {
     if (threads_) threads_->StopThreads();

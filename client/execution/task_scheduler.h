@@ -29,8 +29,10 @@
 
 namespace vantrel {
 
-class TaskScheduler final : public BlockStateListStore, public BackgroundThreads, public FlagFilesStartup {
-public:
+class TaskScheduler final : public BlockStateListStore,
+                            public BackgroundThreads,
+                            public FlagFilesStartup {
+  public:
     struct Options {
         // The logged-in handle whose operator and gateways the workers use (read once, at
         // start); null runs without gateway sessions (every login fails and is retried).
@@ -75,7 +77,7 @@ public:
     CSendPlanModel& uploads() { return uploads_; }
     CPlanThreadMgr* threadManager() { return threads_.get(); }
 
-private:
+  private:
     std::unique_ptr<CVornFtp> makeSession() const;
     void takeInbox();
 

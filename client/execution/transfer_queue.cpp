@@ -22,9 +22,13 @@ int TransferQueue::push(BlockTask* block, bool front) {
     return 1;
 }
 
-int TransferQueue::pushBack(BlockTask* block) { return push(block, false); }
+int TransferQueue::pushBack(BlockTask* block) {
+    return push(block, false);
+}
 
-int TransferQueue::pushFront(BlockTask* block) { return push(block, true); }
+int TransferQueue::pushFront(BlockTask* block) {
+    return push(block, true);
+}
 
 BlockTask* TransferQueue::popFront() {
     std::unique_lock lock(mutex_);
@@ -45,7 +49,8 @@ void TransferQueue::waitForBlocks(std::chrono::milliseconds timeout) const {
 
 void TransferQueue::waitForRoom(int limit, std::chrono::milliseconds timeout) const {
     std::unique_lock lock(mutex_);
-    changed_.wait_for(lock, timeout, [&] { return woken_ || static_cast<int>(blocks_.size()) < limit; });
+    changed_.wait_for(lock, timeout,
+                      [&] { return woken_ || static_cast<int>(blocks_.size()) < limit; });
 }
 
 void TransferQueue::wakeAll() {
@@ -75,7 +80,8 @@ int TransferQueue::removeIf(Match match) {
 }
 
 int TransferQueue::removeTask(std::string_view taskId) {
-    return removeIf([&](const BlockTask& b) { return catalogue::EqualsIgnoreCase(b.file().taskId(), taskId); });
+    return removeIf(
+        [&](const BlockTask& b) { return catalogue::EqualsIgnoreCase(b.file().taskId(), taskId); });
 }
 
 int TransferQueue::removeFile(std::string_view taskId, std::string_view remoteName) {

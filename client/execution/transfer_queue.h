@@ -17,7 +17,7 @@
 namespace vantrel {
 
 class TransferQueue {
-public:
+  public:
     // 1 when queued (state 1); 0 for a null block, with the queue's last error set.
     int pushBack(BlockTask* block);
     // The same, at the head: blocks that complete a file jump the queue.
@@ -38,7 +38,7 @@ public:
     void waitForRoom(int limit, std::chrono::milliseconds timeout) const;
     void wakeAll();
 
-private:
+  private:
     int push(BlockTask* block, bool front);
     template <class Match>
     int removeIf(Match match);

@@ -30,13 +30,17 @@ const char* const kCorruptText = "解压文件失败(压缩文件已损坏)";
 // the names of the day's files are.
 constexpr const char* kExtractionSuffix = ".~unzip";
 
-UnpackResult failure(int code, Status status) { return UnpackResult{std::move(status), code, {}}; }
+UnpackResult failure(int code, Status status) {
+    return UnpackResult{std::move(status), code, {}};
+}
 
 UnpackResult failure(int code, const std::string& text) {
     return failure(code, Status::error(ErrorKind::IoError, text));
 }
 
-bool isSeparator(char c) { return c == '/' || c == '\\'; }
+bool isSeparator(char c) {
+    return c == '/' || c == '\\';
+}
 
 // Whether an archive entry name, written below a directory, stays below it. The unpacker
 // takes both separators in names from Windows archives, so both count here.
@@ -57,14 +61,15 @@ bool staysInside(std::string_view name) {
 // entry is harmless.
 std::string refusalOf(const ZipDirectory& directory) {
     for (const ZipEntry& entry : directory.entries) {
-        if (!staysInside(entry.name)) return "解压文件失败(压缩文件中的[" + entry.name + "]会写到解压目录以外)";
+        if (!staysInside(entry.name))
+            return "解压文件失败(压缩文件中的[" + entry.name + "]会写到解压目录以外)";
         if (entry.isSymlink) return "解压文件失败(压缩文件中的[" + entry.name + "]是链接)";
     }
     return {};
 }
 
 struct FileWalk {
-    std::vector<fs::path> files;  // relative to the walked directory
+    std::vector<fs::path> files;      // relative to the walked directory
     std::optional<fs::path> refused;  // the first link, special file or escaping path
     std::error_code error;
 };
@@ -96,7 +101,9 @@ void removeQuietly(const fs::path& path) {
     fs::remove_all(path, ec);
 }
 
-std::string pathText(const fs::path& path) { return path.generic_string(); }
+std::string pathText(const fs::path& path) {
+    return path.generic_string();
+}
 
 Status moveFailure(const std::string& name, const std::string& reason) {
     return Status::error(ErrorKind::IoError, "移动文件[" + name + "]失败，失败原因：" + reason);
@@ -122,33 +129,37 @@ struct MoveLines {
             return attempt == 0 ? formatText("移动文件[%s]开始", file.c_str())
                                 : formatText("第(%d)次重试移动文件[%s]开始", attempt, file.c_str());
         }
-        return attempt == 0 ? formatText("移动压缩文件[%s]解压后的文件[%s]开始", archive.c_str(), file.c_str())
-                            : formatText("第(%d)次重试移动压缩文件[%s]解压后的文件[%s]开始", attempt,
-                                         archive.c_str(), file.c_str());
+        return attempt == 0 ? formatText("移动压缩文件[%s]解压后的文件[%s]开始", archive.c_str(),
+                                         file.c_str())
+                            : formatText("第(%d)次重试移动压缩文件[%s]解压后的文件[%s]开始",
+                                         attempt, archive.c_str(), file.c_str());
     }
     std::string succeeded(int attempt) const {
         if (archive.empty()) {
             return attempt == 0 ? formatText("移动文件[%s]成功", file.c_str())
                                 : formatText("第(%d)次重试移动文件[%s]成功", attempt, file.c_str());
         }
-        return attempt == 0 ? formatText("移动压缩文件[%s]解压后的文件[%s]成功", archive.c_str(), file.c_str())
-                            : formatText("第(%d)次移动压缩文件[%s]解压后的文件[%s]成功", attempt, archive.c_str(),
-                                         file.c_str());
+        return attempt == 0 ? formatText("移动压缩文件[%s]解压后的文件[%s]成功", archive.c_str(),
+                                         file.c_str())
+                            : formatText("第(%d)次移动压缩文件[%s]解压后的文件[%s]成功", attempt,
+                                         archive.c_str(), file.c_str());
     }
     std::string failed(int attempt, int code) const {
         if (archive.empty()) {
             return attempt == 0 ? formatText("移动文件[%s]失败,错误代码:%d", file.c_str(), code)
-                                : formatText("第(%d)次重试移动文件[%s]失败,错误代码:%d", attempt, file.c_str(), code);
+                                : formatText("第(%d)次重试移动文件[%s]失败,错误代码:%d", attempt,
+                                             file.c_str(), code);
         }
-        return attempt == 0 ? formatText("移动压缩文件[%s]解压后的文件[%s]失败,错误代码:%d", archive.c_str(),
-                                         file.c_str(), code)
-                            : formatText("第(%d)次移动压缩文件[%s]解压后的文件[%s]失败,错误代码:%d", attempt,
-                                         archive.c_str(), file.c_str(), code);
+        return attempt == 0 ? formatText("移动压缩文件[%s]解压后的文件[%s]失败,错误代码:%d",
+                                         archive.c_str(), file.c_str(), code)
+                            : formatText("第(%d)次移动压缩文件[%s]解压后的文件[%s]失败,错误代码:%d",
+                                         attempt, archive.c_str(), file.c_str(), code);
     }
 };
 
 // One file into place, up to four attempts in a row. The failure is the last attempt's.
-Status moveWithRetries(const fs::path& from, const fs::path& to, const MoveLines& lines, const DeliveryLog& log) {
+Status moveWithRetries(const fs::path& from, const fs::path& to, const MoveLines& lines,
+                       const DeliveryLog& log) {
     Status last;
     for (int attempt = 0; attempt < kMoveAttempts; ++attempt) {
         if (log) log(lines.start(attempt), 0);
@@ -189,7 +200,8 @@ UnpackResult unpackDownloadedFile(const DownloadedFile& file, bool unpack, const
     // What an interrupted earlier attempt left would otherwise be delivered with this one.
     removeQuietly(extraction);
     if (!platform::createDirectories(extraction)) {
-        return failure(kNotRun, formatText("解压文件:创建解压临时目录 %s 失败!", extraction.string().c_str()));
+        return failure(
+            kNotRun, formatText("解压文件:创建解压临时目录 %s 失败!", extraction.string().c_str()));
     }
     const auto cleanUp = [&] {
         removeQuietly(copy);
@@ -200,7 +212,9 @@ UnpackResult unpackDownloadedFile(const DownloadedFile& file, bool unpack, const
     fs::remove(copy, ec);
     ec.clear();
     fs::copy_file(source, copy, ec);
-    if (!ec) fs::permissions(copy, fs::perms::owner_read | fs::perms::owner_write, fs::perm_options::add, ec);
+    if (!ec)
+        fs::permissions(copy, fs::perms::owner_read | fs::perms::owner_write, fs::perm_options::add,
+                        ec);
     if (ec) {
         const int code = ec.value();
         cleanUp();
@@ -229,7 +243,8 @@ UnpackResult unpackDownloadedFile(const DownloadedFile& file, bool unpack, const
     removeQuietly(copy);
     if (!exit) {
         removeQuietly(extraction);
-        return failure(kNotRun, formatText("解压文件 %s 失败(Error:%d )", file.name.c_str(), exit.status().systemCode()));
+        return failure(kNotRun, formatText("解压文件 %s 失败(Error:%d )", file.name.c_str(),
+                                           exit.status().systemCode()));
     }
 
     switch (*exit) {
@@ -243,7 +258,8 @@ UnpackResult unpackDownloadedFile(const DownloadedFile& file, bool unpack, const
             if (walk.refused || walk.error) {
                 removeQuietly(extraction);
                 if (walk.error) return failure(kNotRun, "解压文件:" + walk.error.message());
-                return failure(kNotRun, "解压文件失败(解压出的[" + pathText(*walk.refused) + "]是链接或特殊文件)");
+                return failure(kNotRun, "解压文件失败(解压出的[" + pathText(*walk.refused) +
+                                            "]是链接或特殊文件)");
             }
             return UnpackResult{Status::ok(), 0, extraction};
         }
@@ -258,7 +274,8 @@ UnpackResult unpackDownloadedFile(const DownloadedFile& file, bool unpack, const
             const fs::path disk = platform::mountPoint(extraction);
             removeQuietly(extraction);
             return failure(kDiskFull, Status::error(ErrorKind::NoSpace,
-                                                    formatText("解压文件失败(磁盘[%s]空间不足!)", disk.string().c_str())));
+                                                    formatText("解压文件失败(磁盘[%s]空间不足!)",
+                                                               disk.string().c_str())));
         }
         default:
             removeQuietly(extraction);
@@ -270,7 +287,8 @@ Status deliverDownloadedFile(const DownloadedFile& file, const fs::path& extract
                              const fs::path& targetDirectory, const DeliveryLog& log) {
     Result<fs::path> received = localPathInside(file.workDirectory, file.name);
     if (!received) return moveFailure(file.name, received.status().text());
-    if (Status made = platform::createDirectories(targetDirectory); !made) return moveFailure(file.name, made.text());
+    if (Status made = platform::createDirectories(targetDirectory); !made)
+        return moveFailure(file.name, made.text());
     std::error_code ec;
     const fs::path target = fs::canonical(targetDirectory, ec);
     if (ec) return moveFailure(file.name, ec.message());
@@ -279,7 +297,8 @@ Status deliverDownloadedFile(const DownloadedFile& file, const fs::path& extract
     if (extractionDirectory.empty()) {
         const fs::path destination = localPathInside(target, file.name).value();
         if (!insideTarget(target, destination)) {
-            return moveFailure(file.name, "目标路径[" + pathText(destination) + "]不在目标目录之内");
+            return moveFailure(file.name,
+                               "目标路径[" + pathText(destination) + "]不在目标目录之内");
         }
         Status moved = moveWithRetries(source, destination, MoveLines{{}, file.name}, log);
         return moved ? moved : moveFailure(file.name, moved.text());
@@ -297,7 +316,8 @@ Status deliverDownloadedFile(const DownloadedFile& file, const fs::path& extract
         if (!insideTarget(target, destination)) {
             return moveFailure(name, "目标路径[" + pathText(destination) + "]不在目标目录之内");
         }
-        Status moved = moveWithRetries(extractionDirectory / relative, destination, MoveLines{file.name, name}, log);
+        Status moved = moveWithRetries(extractionDirectory / relative, destination,
+                                       MoveLines{file.name, name}, log);
         if (!moved) return moveFailure(name, moved.text());
     }
     if (log) log(formatText("移动文件[%s]成功", file.name.c_str()), 0);

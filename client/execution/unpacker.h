@@ -54,7 +54,8 @@ std::filesystem::path unzipProgram(const Installation& installation);
 // outside the extraction directory (absolute names, "..", symbolic links) are refused
 // before the unpacker runs, and its output is checked again afterwards; on any failure
 // the partial output is removed.
-UnpackResult unpackDownloadedFile(const DownloadedFile& file, bool unpack, const std::filesystem::path& unzip);
+UnpackResult unpackDownloadedFile(const DownloadedFile& file, bool unpack,
+                                  const std::filesystem::path& unzip);
 
 // Receives each delivery log line with its level (0 message, 1 warning, 2 error).
 using DeliveryLog = std::function<void(std::string_view line, int level)>;
@@ -69,7 +70,8 @@ using DeliveryLog = std::function<void(std::string_view line, int level)>;
 // to stay inside the target directory, and a link found among the unpacked files is
 // refused. Returns ok, or "移动文件[<name>]失败，失败原因：<reason>" for the file that
 // could not be moved.
-Status deliverDownloadedFile(const DownloadedFile& file, const std::filesystem::path& extractionDirectory,
+Status deliverDownloadedFile(const DownloadedFile& file,
+                             const std::filesystem::path& extractionDirectory,
                              const std::filesystem::path& targetDirectory, const DeliveryLog& log);
 
 }  // namespace vantrel::execution

@@ -40,14 +40,17 @@ int createEmpty(CVornFtp& handle, const std::string& remoteName) {
 }  // namespace
 
 UploadRun::UploadRun(const Context& context, UploadRunSetup setup, catalogue::UploadTask task)
-    : context_(context), setup_(setup), task_(std::move(task)),
+    : context_(context),
+      setup_(setup),
+      task_(std::move(task)),
       // The mailbox is matched ignoring case and always named by its code.
       mailbox_(upperAscii(catalogue::TrimText(task_.mailname))) {}
 
 UploadRun::~UploadRun() = default;
 
 void UploadRun::taskLog(const std::string& line, int level) const {
-    if (context_.logs && !taskLogPath_.empty()) (void)context_.logs->writeTaskLog(line, level, taskLogPath_);
+    if (context_.logs && !taskLogPath_.empty())
+        (void)context_.logs->writeTaskLog(line, level, taskLogPath_);
 }
 
 bool UploadRun::openList(std::string& error) {
@@ -85,8 +88,8 @@ bool UploadRun::start(std::string& error) {
         transfer.taskId = task_.planid;
         std::string openError;
         file.key = FileBlockMap::keyFor(transfer, true);
-        file.info = setup_.blocks->create(transfer, true, kMailboxOrganisation, mailbox_, filesvc::kUpload,
-                                          openError);
+        file.info = setup_.blocks->create(transfer, true, kMailboxOrganisation, mailbox_,
+                                          filesvc::kUpload, openError);
         if (file.info == nullptr) {
             file.phase = Phase::Failed;
             file.error = openError;
@@ -103,9 +106,12 @@ void UploadRun::reportOrphanMarkers(const std::filesystem::path& sendDirectory) 
     std::string suffix = CConfig(context_.installation).readFlagFileExtend();
     if (suffix.empty()) suffix = ".rdy";
     std::error_code ec;
-    for (std::filesystem::directory_iterator it(sendDirectory, ec), end; !ec && it != end; it.increment(ec)) {
+    for (std::filesystem::directory_iterator it(sendDirectory, ec), end; !ec && it != end;
+         it.increment(ec)) {
         const std::string name = it->path().filename().string();
-        if (name.size() <= suffix.size() || name.compare(name.size() - suffix.size(), suffix.size(), suffix) != 0) continue;
+        if (name.size() <= suffix.size() ||
+            name.compare(name.size() - suffix.size(), suffix.size(), suffix) != 0)
+            continue;
         const std::string dataName = name.substr(0, name.size() - suffix.size());
         std::error_code missing;
         if (!std::filesystem::exists(sendDirectory / dataName, missing)) {
@@ -155,10 +161,12 @@ void UploadRun::runBlock(BlockTask& block, CVornFtp& handle, const BlockRun& run
     BlockTransferOptions options;
     options.clock = setup_.transferClock ? setup_.transferClock : context_.clock;
     options.shouldStop = run.shouldStop;
-    const int rc = file.size == 0 ? createEmpty(handle, file.name) : uploadBlock(handle, &block, options);
+    const int rc =
+        file.size == 0 ? createEmpty(handle, file.name) : uploadBlock(handle, &block, options);
     if (rc == -97 || rc == -98) {
         // Stopped by the user or by the exit: not an attempt.
-        taskLog(blockLine("", run.actionText + "出现错误,错误信息：" + handle.LastError(), block), 1);
+        taskLog(blockLine("", run.actionText + "出现错误,错误信息：" + handle.LastError(), block),
+                1);
         block.setState(kBlockIdle);
         return;
     }
@@ -178,7 +186,8 @@ void UploadRun::runBlock(BlockTask& block, CVornFtp& handle, const BlockRun& run
     // The gateway confirms it holds the very bytes of the file; a file that changed while
     // it was sent fails here and stays in the send directory.
     VornFileService service(handle);
-    const DigestVerdict verdict = service.verifyDigest(block.file().dataPath(), file.name, file.size);
+    const DigestVerdict verdict =
+        service.verifyDigest(block.file().dataPath(), file.name, file.size);
     if (verdict.outcome != DigestVerdict::kMatch) {
         const std::string error = handle.LastError();
         taskLog(printf2("%s失败,MD5计算时出现错误：%s", run.actionText, error), 1);
@@ -254,8 +263,9 @@ std::string UploadRun::result(std::string& description) const {
     std::lock_guard lock(mutex_);
     for (const auto& [row, file] : files_) {
         if (file.phase != Phase::Sent) {
-            description = file.phase == Phase::Stopped ? std::string("用户停止任务!")
-                                                       : "文件[" + file.name + "]上传失败：" + file.error;
+            description = file.phase == Phase::Stopped
+                              ? std::string("用户停止任务!")
+                              : "文件[" + file.name + "]上传失败：" + file.error;
             return "失败";
         }
     }
@@ -265,8 +275,9 @@ std::string UploadRun::result(std::string& description) const {
 
 bool UploadRun::anyTaken() const {
     std::lock_guard lock(mutex_);
-    return std::any_of(files_.begin(), files_.end(),
-                       [](const auto& entry) { return entry.second.info && entry.second.info->isTaken(); });
+    return std::any_of(files_.begin(), files_.end(), [](const auto& entry) {
+        return entry.second.info && entry.second.info->isTaken();
+    });
 }
 
 void UploadRun::release(bool stopped) {
@@ -280,7 +291,8 @@ void UploadRun::release(bool stopped) {
             // Failed attempts count for this run only: what was sent stays for the next run.
             const bool begun = info.bytesDone() > 0;
             for (int i = 0; i < info.blockCount(); ++i) {
-                if (info.block(i).state() != kBlockDone || file.phase != Phase::Confirmed) info.block(i).setState(kBlockIdle);
+                if (info.block(i).state() != kBlockDone || file.phase != Phase::Confirmed)
+                    info.block(i).setState(kBlockIdle);
             }
             keys.push_back(file.key);
             if (stopped && file.phase == Phase::Transferring) {
@@ -303,6 +315,8 @@ int UploadRun::fileCount() const {
     return static_cast<int>(files_.size());
 }
 
-int UploadRun::sentCount() const { return list_ ? list_->SentCount() : 0; }
+int UploadRun::sentCount() const {
+    return list_ ? list_->SentCount() : 0;
+}
 
 }  // namespace vantrel

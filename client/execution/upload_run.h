@@ -27,7 +27,7 @@ struct UploadRunSetup {
 };
 
 class UploadRun {
-public:
+  public:
     // `context` and the setup's pointees must outlive the run.
     UploadRun(const Context& context, UploadRunSetup setup, catalogue::UploadTask task);
     ~UploadRun();
@@ -62,7 +62,7 @@ public:
     int fileCount() const;
     int sentCount() const;
 
-private:
+  private:
     enum class Phase { Transferring, Confirmed, Sent, Failed, Stopped };
     struct File {
         int row = -1;

@@ -30,7 +30,7 @@ Status corrupt(const std::filesystem::path& archive, const std::string& why) {
 }
 
 class Reader {
-public:
+  public:
     explicit Reader(const std::filesystem::path& path) : in_(path, std::ios::binary) {}
     bool isOpen() const { return in_.is_open(); }
     bool read(std::uint64_t offset, void* buffer, std::size_t length) {
@@ -40,15 +40,15 @@ public:
         return static_cast<std::size_t>(in_.gcount()) == length;
     }
 
-private:
+  private:
     std::ifstream in_;
 };
 
 // Where the central directory starts. Like the unpacker, first where the end record says
 // it must lie (which also covers data put in front of the archive), then at the stored
 // offset.
-std::optional<std::uint64_t> directoryStart(Reader& reader, std::uint64_t endPosition, std::uint64_t size,
-                                            std::uint64_t storedOffset) {
+std::optional<std::uint64_t> directoryStart(Reader& reader, std::uint64_t endPosition,
+                                            std::uint64_t size, std::uint64_t storedOffset) {
     unsigned char signature[4];
     const auto holdsHeader = [&](std::uint64_t at) {
         return reader.read(at, signature, 4) && little(signature, 4) == kCentralHeader;
@@ -65,7 +65,8 @@ Result<ZipDirectory> readZipDirectory(const std::filesystem::path& archive) {
     const std::uint64_t fileSize = std::filesystem::file_size(archive, ec);
     if (ec) return Status::error(ErrorKind::NotFound, archive.string() + ": " + ec.message());
     Reader reader(archive);
-    if (!reader.isOpen()) return Status::error(ErrorKind::IoError, archive.string() + ": cannot be opened");
+    if (!reader.isOpen())
+        return Status::error(ErrorKind::IoError, archive.string() + ": cannot be opened");
 
     ZipDirectory directory;
     if (fileSize < kEndRecordSize) return directory;
@@ -93,7 +94,8 @@ Result<ZipDirectory> readZipDirectory(const std::filesystem::path& archive) {
     std::uint64_t size = little(end + 12, 4);
     std::uint64_t offset = little(end + 16, 4);
     unsigned char locator[kZip64LocatorSize];
-    if (endPosition >= kZip64LocatorSize && reader.read(endPosition - kZip64LocatorSize, locator, sizeof locator) &&
+    if (endPosition >= kZip64LocatorSize &&
+        reader.read(endPosition - kZip64LocatorSize, locator, sizeof locator) &&
         little(locator, 4) == kZip64Locator) {
         const std::uint64_t recordAt = little(locator + 8, 8);
         unsigned char record[kZip64EndRecordSize];

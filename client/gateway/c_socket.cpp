@@ -9,7 +9,9 @@ namespace {
 constexpr int kOneSecondMs = 1000;
 }
 
-CCSocket::~CCSocket() { socket_.close(); }
+CCSocket::~CCSocket() {
+    socket_.close();
+}
 
 void CCSocket::close() {
     if (int err = socket_.close()) lastError_ = formatText("closesocket()-%d", err);

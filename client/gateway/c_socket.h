@@ -12,7 +12,7 @@
 namespace vantrel {
 
 class CCSocket {
-public:
+  public:
     CCSocket() = default;
     virtual ~CCSocket();
     CCSocket(const CCSocket&) = delete;
@@ -33,7 +33,7 @@ public:
     const std::string& lastError() const { return lastError_; }
     void setStopQuery(StopQuery stop) { stop_ = std::move(stop); }
 
-private:
+  private:
     platform::TcpSocket socket_;
     std::string lastError_;
     StopQuery stop_;

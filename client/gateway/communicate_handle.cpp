@@ -1,8 +1,8 @@
 #include "client/gateway/communicate_handle.h"
 
 #include <algorithm>
-#include <cerrno>
 #include <cctype>
+#include <cerrno>
 #include <chrono>
 #include <climits>
 #include <cstdlib>
@@ -43,8 +43,7 @@ long leadingInteger(std::string_view text) {
 }
 
 bool equalsIgnoreCase(std::string_view a, std::string_view b) {
-    return a.size() == b.size() &&
-           std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
                return std::tolower(static_cast<unsigned char>(x)) ==
                       std::tolower(static_cast<unsigned char>(y));
            });
@@ -59,14 +58,17 @@ std::string zeroEndedText(std::string_view packet, std::size_t from, std::size_t
     return trimmed(platform::gbkToUtf8Lossy(field));
 }
 
-std::string wire(std::string_view utf8) { return platform::utf8ToGbkLossy(utf8); }
+std::string wire(std::string_view utf8) {
+    return platform::utf8ToGbkLossy(utf8);
+}
 
 }  // namespace
 
 std::string loginRequestPacket(const std::string& operatorCode, const std::string& passwordDigest,
                                const std::string& productId, const std::string& clientVersion) {
     std::string packet(frame::kRecordOffset, '\0');
-    frame::writeHeader(packet.data(), frame::kRecordSize + 2, frame::kRecordSize + 2, frame::HeaderForm::Login);
+    frame::writeHeader(packet.data(), frame::kRecordSize + 2, frame::kRecordSize + 2,
+                       frame::HeaderForm::Login);
     packet.replace(frame::kCodeOffset, 2, frame::kLoginCode);
     packet += encode(LoginRequestRecord{operatorCode, passwordDigest, productId, clientVersion});
     return packet;
@@ -77,8 +79,9 @@ std::string serialRequestPacket(const std::string& loginCode, const Route& route
     std::string packet(frame::kRecordOffset, '\0');
     frame::writeHeader(packet.data(), frame::kRecordSize + 2, frame::kRecordSize + 2);
     packet.replace(frame::kCodeOffset, 2, frame::kSerialRequestCode);
-    packet += encode(SerialRequestRecord{loginCode, route.organisation, route.service, route.function.substr(0, 2),
-                                         formatText("%04d", std::min(count, kMaxSerialCount)), sequence});
+    packet += encode(SerialRequestRecord{
+        loginCode, route.organisation, route.service, route.function.substr(0, 2),
+        formatText("%04d", std::min(count, kMaxSerialCount)), sequence});
     return packet;
 }
 
@@ -161,7 +164,8 @@ int CCommunicateHandle::Login() {
     if (loggedIn_) return 1;
     productId_ = process_.productId();
     clientVersion_ = process_.clientVersion();
-    if (Connect(current_.address, static_cast<int>(leadingInteger(current_.port)), connectTimeOut_) != 0) {
+    if (Connect(current_.address, static_cast<int>(leadingInteger(current_.port)),
+                connectTimeOut_) != 0) {
         return 0;
     }
 
@@ -183,7 +187,8 @@ int CCommunicateHandle::Login() {
                                                   std::string_view(challenge, kChallengeSize));
     sessionKey_ = digest.sessionKey;
 
-    const std::string packet = loginRequestPacket(operatorCode_, digest.h2, productId_, clientVersion_);
+    const std::string packet =
+        loginRequestPacket(operatorCode_, digest.h2, productId_, clientVersion_);
     if (SendPacket(packet.data(), static_cast<int>(packet.size()), false) != 0) {
         lastError_ = "发送操作员登录请求数据失败[" + lastError_ + "]!";
         Disconnect();
@@ -236,7 +241,8 @@ int CCommunicateHandle::SendPacket(const char* data, int length, bool encrypt) {
     }
     std::string work;
     try {
-        work.reserve(frame::kHeaderSize + frame::encryptedSize(static_cast<std::size_t>(length)) + 128);
+        work.reserve(frame::kHeaderSize + frame::encryptedSize(static_cast<std::size_t>(length)) +
+                     128);
         work.assign(data, static_cast<std::size_t>(length));
     } catch (const std::bad_alloc&) {
         lastError_ = "加密前申请临时缓冲区失败！";
@@ -311,7 +317,8 @@ int CCommunicateHandle::ReceivePacket(std::string& buffer) {
 int CCommunicateHandle::ReceiveBody(std::string& buffer, const char* noMemoryFormat) {
     char header[frame::kHeaderSize];
     platform::Tick deadline;
-    int rc = WaitAndReceiveFirst(kStrictWaits, header, static_cast<int>(frame::kHeaderSize), true, deadline);
+    int rc = WaitAndReceiveFirst(kStrictWaits, header, static_cast<int>(frame::kHeaderSize), true,
+                                 deadline);
     if (rc != static_cast<int>(frame::kHeaderSize)) {
         DropIfLoggedIn();
         return rc < 0 ? rc : -1;
@@ -320,7 +327,9 @@ int CCommunicateHandle::ReceiveBody(std::string& buffer, const char* noMemoryFor
     // A length beyond any message of the protocol is a corrupt header, not a reason to
     // reserve gigabytes; the buffer grows with the bytes that really arrive.
     if (bodyLength > frame::kMaxBodyLength) {
-        lastError_ = formatText(noMemoryFormat, static_cast<int>(std::min<std::uint32_t>(bodyLength, INT_MAX - 17)) + 17);
+        lastError_ =
+            formatText(noMemoryFormat,
+                       static_cast<int>(std::min<std::uint32_t>(bodyLength, INT_MAX - 17)) + 17);
         DropIfLoggedIn();
         return -1;
     }
@@ -338,7 +347,8 @@ int CCommunicateHandle::ReceiveBody(std::string& buffer, const char* noMemoryFor
         const int want = static_cast<int>(std::min(frame::kPiece, left));
         rc = RecvDataUntil(piece, want, deadline, AnswerClock());
         if (rc != want) {
-            lastError_ = formatText("接收交易报文失败[%d!=%d]！,失败原因:%s", rc, want, lastError_.c_str());
+            lastError_ =
+                formatText("接收交易报文失败[%d!=%d]！,失败原因:%s", rc, want, lastError_.c_str());
             DropIfLoggedIn();
             return rc == -98 ? rc : -1;
         }
@@ -361,8 +371,9 @@ int CCommunicateHandle::ReceiveBody(std::string& buffer, const char* noMemoryFor
 
 // ---- fast-transfer login -----------------------------------------------------------------
 
-int CCommunicateHandle::FastLogin(const std::vector<std::string>& names, const std::string& productId,
-                                  const std::string& version, std::vector<FastLoginValue>& values) {
+int CCommunicateHandle::FastLogin(const std::vector<std::string>& names,
+                                  const std::string& productId, const std::string& version,
+                                  std::vector<FastLoginValue>& values) {
     const char* modeText = mode_ == 1 ? "随机" : "顺序";
     const std::vector<GatewayEntry> order = OrderedGateways();
     if (order.empty()) lastError_ = "没有可用的网关地址/端口!";
@@ -370,8 +381,8 @@ int CCommunicateHandle::FastLogin(const std::vector<std::string>& names, const s
         currentFastServer_ = entry;
         int rc = FastLoginOnce(names, productId, version, values);
         if (rc >= 0) {
-            WriteSysLog(formatText("FasterFtp登录网关(%s)[%s/%s]成功", modeText, entry.address.c_str(),
-                                   entry.ftpPort.c_str()));
+            WriteSysLog(formatText("FasterFtp登录网关(%s)[%s/%s]成功", modeText,
+                                   entry.address.c_str(), entry.ftpPort.c_str()));
             return rc;
         }
         WriteSysLog(formatText("FasterFtp登录网关(%s)[%s/%s]失败，失败原因：%s", modeText,
@@ -380,10 +391,12 @@ int CCommunicateHandle::FastLogin(const std::vector<std::string>& names, const s
     return -1;
 }
 
-int CCommunicateHandle::FastLoginOnce(const std::vector<std::string>& names, const std::string& productId,
-                                      const std::string& version, std::vector<FastLoginValue>& values) {
+int CCommunicateHandle::FastLoginOnce(const std::vector<std::string>& names,
+                                      const std::string& productId, const std::string& version,
+                                      std::vector<FastLoginValue>& values) {
     Disconnect();
-    if (Connect(currentFastServer_.address, static_cast<int>(leadingInteger(currentFastServer_.ftpPort)),
+    if (Connect(currentFastServer_.address,
+                static_cast<int>(leadingInteger(currentFastServer_.ftpPort)),
                 connectTimeOut_) != 0) {
         return -1;
     }
@@ -410,7 +423,8 @@ int CCommunicateHandle::FastLoginOnce(const std::vector<std::string>& names, con
 
     char header[frame::kHeaderSize];
     platform::Tick deadline;
-    int rc = WaitAndReceiveFirst(kStrictWaits, header, static_cast<int>(frame::kHeaderSize), true, deadline);
+    int rc = WaitAndReceiveFirst(kStrictWaits, header, static_cast<int>(frame::kHeaderSize), true,
+                                 deadline);
     if (rc < 0) {
         if (rc == -3) {
             lastError_ = "版本更新登录失败-网关主动关闭连接（用户名或密码不正确）";
@@ -424,14 +438,16 @@ int CCommunicateHandle::FastLoginOnce(const std::vector<std::string>& names, con
     }
     const std::uint32_t bodyLength = frame::readBodyLength(header);
     if (bodyLength > frame::kMaxBodyLength) {
-        lastError_ = formatText("版本更新登录失败-接收登录应答数据失败:应答长度[%u]不合法", bodyLength);
+        lastError_ =
+            formatText("版本更新登录失败-接收登录应答数据失败:应答长度[%u]不合法", bodyLength);
         Disconnect();
         return -1;
     }
     std::string answer(header, frame::kHeaderSize);
     answer.resize(frame::kHeaderSize + bodyLength);
     if (bodyLength > 0) {
-        rc = RecvDataUntil(answer.data() + frame::kHeaderSize, static_cast<int>(bodyLength), deadline, AnswerClock());
+        rc = RecvDataUntil(answer.data() + frame::kHeaderSize, static_cast<int>(bodyLength),
+                           deadline, AnswerClock());
         if (rc != static_cast<int>(bodyLength)) {
             lastError_ = "版本更新登录失败-接收登录应答数据失败:" + lastError_;
             Disconnect();
@@ -439,7 +455,8 @@ int CCommunicateHandle::FastLoginOnce(const std::vector<std::string>& names, con
         }
     }
     if (answer.size() < frame::kPayloadOffset) {
-        lastError_ = formatText("版本更新登录失败-接收登录应答数据失败:应答长度[%u]不足", bodyLength);
+        lastError_ =
+            formatText("版本更新登录失败-接收登录应答数据失败:应答长度[%u]不足", bodyLength);
         Disconnect();
         return -1;
     }
@@ -454,11 +471,13 @@ int CCommunicateHandle::FastLoginOnce(const std::vector<std::string>& names, con
         byteCount = byteCount * 10 + static_cast<std::size_t>(answer[i] - '0');
     }
     const std::size_t available = (answer.size() - frame::kPayloadOffset) / kFastRecordSize;
-    const std::size_t count = std::min({byteCount / kFastRecordSize, kMaxFastLoginRecords, available});
+    const std::size_t count =
+        std::min({byteCount / kFastRecordSize, kMaxFastLoginRecords, available});
     values.clear();
     for (std::size_t i = 0; i < count; ++i) {
         const std::size_t at = frame::kPayloadOffset + i * kFastRecordSize;
-        values.push_back({zeroEndedText(answer, at, at + 16), zeroEndedText(answer, at + 16, at + 32)});
+        values.push_back(
+            {zeroEndedText(answer, at, at + 16), zeroEndedText(answer, at + 16, at + 32)});
     }
     loginCode_ = zeroEndedText(answer, 92, frame::kPayloadOffset);
     loggedIn_ = true;
@@ -481,8 +500,8 @@ std::string CCommunicateHandle::NextSequence() {
     return sequence_;
 }
 
-int CCommunicateHandle::BuildRequest(std::string_view code, const std::string& serial, char serialFlag,
-                                     int payloadLength, std::string& buffer) {
+int CCommunicateHandle::BuildRequest(std::string_view code, const std::string& serial,
+                                     char serialFlag, int payloadLength, std::string& buffer) {
     if (payloadLength < 0 || static_cast<std::uint32_t>(payloadLength) > frame::kMaxBodyLength ||
         code.size() != 2) {
         lastError_ = formatText("交易请求参数不合法[%d]", payloadLength);
@@ -492,9 +511,14 @@ int CCommunicateHandle::BuildRequest(std::string_view code, const std::string& s
     buffer.assign(frame::kPayloadOffset + static_cast<std::size_t>(payloadLength), '\0');
     frame::writeHeader(buffer.data(), body, body);
     buffer.replace(frame::kCodeOffset, 2, code);
-    TransactionRequestRecord record{serial,          NextSequence(), route_.organisation,
-                                    route_.service,  route_.function, userCode_,
-                                    operatorCode_,   formatText("%09d", payloadLength),
+    TransactionRequestRecord record{serial,
+                                    NextSequence(),
+                                    route_.organisation,
+                                    route_.service,
+                                    route_.function,
+                                    userCode_,
+                                    operatorCode_,
+                                    formatText("%09d", payloadLength),
                                     std::string(1, serialFlag)};
     std::string encoded = encode(record);
     buffer.replace(frame::kRecordOffset, encoded.size(), encoded);
@@ -513,7 +537,8 @@ int CCommunicateHandle::ReceiveAnswer(std::string& buffer, int waits, bool stric
 int CCommunicateHandle::ReceiveAnswerLocked(std::string& buffer, int waits, bool strict) {
     char header[frame::kHeaderSize];
     platform::Tick deadline;
-    int rc = WaitAndReceiveFirst(waits, header, static_cast<int>(frame::kHeaderSize), strict, deadline);
+    int rc =
+        WaitAndReceiveFirst(waits, header, static_cast<int>(frame::kHeaderSize), strict, deadline);
     if (rc == -999) return rc;
     if (rc != static_cast<int>(frame::kHeaderSize)) {
         lastError_ = "接收交易应答包头失败[" + lastError_ + "]";
@@ -560,9 +585,10 @@ int CCommunicateHandle::RefuseTransaction(const TransactionResponseRecord& respo
         return -12;
     }
     if (code == "0015" || code == "E001") {
-        lastError_ = formatText("%s-%s[%s-%s-%s]", code.c_str(), message.c_str(),
-                                trimmed(response.organisation).c_str(), trimmed(response.service).c_str(),
-                                trimmed(response.function).c_str());
+        lastError_ =
+            formatText("%s-%s[%s-%s-%s]", code.c_str(), message.c_str(),
+                       trimmed(response.organisation).c_str(), trimmed(response.service).c_str(),
+                       trimmed(response.function).c_str());
         return -5;
     }
     lastError_ = formatText("返回代码:%s-%s", code.c_str(), message.c_str());
@@ -600,7 +626,8 @@ int CCommunicateHandle::PollResponse(std::string& buffer, InFlightWindow* window
         }
         lastError_ = formatText("批量申请交易序列号[%s]失败-[%s-%s]!", route.c_str(),
                                 answer.returnCode.c_str(), trimmed(answer.message).c_str());
-        if (answer.returnCode == "E999" || answer.returnCode == "E998" || answer.returnCode == "0014") {
+        if (answer.returnCode == "E999" || answer.returnCode == "E998" ||
+            answer.returnCode == "0014") {
             EmptySerials();
             return answer.returnCode == "E999" ? -9999 : answer.returnCode == "E998" ? -9998 : -12;
         }
@@ -625,8 +652,9 @@ int CCommunicateHandle::FailBadAnswer(const std::string& route) {
     return -1;
 }
 
-int CCommunicateHandle::RequestTransSerials(const std::string& organisation, const std::string& service,
-                                            const std::string& function, int count, SerialPool& pool) {
+int CCommunicateHandle::RequestTransSerials(const std::string& organisation,
+                                            const std::string& service, const std::string& function,
+                                            int count, SerialPool& pool) {
     const std::string route = RouteText(organisation, service, function);
     if (!loggedIn_) {
         lastError_ = formatText("批量申请交易序列号[%s]-系统未登录!", route.c_str());
@@ -643,11 +671,13 @@ int CCommunicateHandle::RequestTransSerials(const std::string& organisation, con
         if (SendPacket(request.data(), static_cast<int>(request.size()), true) != 0 ||
             ReceivePacket(answerPacket) != 0) {
             DropIfLoggedIn();
-            lastError_ = formatText("批量申请交易序列号[%s]失败-%s!", route.c_str(), lastError_.c_str());
+            lastError_ =
+                formatText("批量申请交易序列号[%s]失败-%s!", route.c_str(), lastError_.c_str());
             return -1;
         }
         SerialAnswerRecord answer;
-        if (!decode(std::string_view(answerPacket).substr(std::min(answerPacket.size(), frame::kRecordOffset)),
+        if (!decode(std::string_view(answerPacket)
+                        .substr(std::min(answerPacket.size(), frame::kRecordOffset)),
                     answer)) {
             return FailBadAnswer(route);
         }
@@ -672,7 +702,8 @@ int CCommunicateHandle::RequestTransSerials(const std::string& organisation, con
 }
 
 int CCommunicateHandle::GetTransSerial(const std::string& organisation, const std::string& service,
-                                       const std::string& function, std::string& serial, char& flag) {
+                                       const std::string& function, std::string& serial,
+                                       char& flag) {
     const std::string route = RouteText(organisation, service, function);
     if (!loggedIn_) {
         lastError_ = formatText("申请交易序列号[%s]-系统未登录!", route.c_str());
@@ -681,10 +712,12 @@ int CCommunicateHandle::GetTransSerial(const std::string& organisation, const st
     SerialPool fresh;
     int rc = RequestTransSerials(organisation, service, function, 1, fresh);
     if (rc != 0) {
-        lastError_ = formatText("申请交易序列号[%s]-申请交易序列号失败[%s]!", route.c_str(), lastError_.c_str());
+        lastError_ = formatText("申请交易序列号[%s]-申请交易序列号失败[%s]!", route.c_str(),
+                                lastError_.c_str());
         return rc;
     }
-    return TakeSerial(fresh, Route{trimmed(organisation), trimmed(service), trimmed(function)}, serial, flag);
+    return TakeSerial(fresh, Route{trimmed(organisation), trimmed(service), trimmed(function)},
+                      serial, flag);
 }
 
 int CCommunicateHandle::RequestTransSerialsAsync() {
@@ -697,7 +730,8 @@ int CCommunicateHandle::RequestTransSerialsAsync() {
     const std::string request = BuildSerialRequest(route_, kAsyncSerialCount);
     if (SendPacket(request.data(), static_cast<int>(request.size()), true) != 0) {
         DropIfLoggedIn();
-        lastError_ = formatText("批量申请交易序列号[%s]失败-%s!", route.c_str(), lastError_.c_str());
+        lastError_ =
+            formatText("批量申请交易序列号[%s]失败-%s!", route.c_str(), lastError_.c_str());
         return -1;
     }
     return 0;
@@ -722,7 +756,8 @@ int CCommunicateHandle::QueryPermissions(std::string& buffer) {
     if (SendPacket(request.data(), static_cast<int>(request.size()), true) != 0) return -1;
     if (ReceivePacket(buffer) != 0) return -1;
     TransactionResponseRecord response;
-    if (!decode(std::string_view(buffer).substr(std::min(buffer.size(), frame::kRecordOffset)), response)) {
+    if (!decode(std::string_view(buffer).substr(std::min(buffer.size(), frame::kRecordOffset)),
+                response)) {
         lastError_ = formatText("接收交易应答数据失败[应答长度%zu不足]", buffer.size());
         DropIfLoggedIn();
         return -1;
@@ -749,10 +784,13 @@ bool CCommunicateHandle::LoadPermissions() {
     }
     // Only entries that really arrived are read, whatever the answer claims.
     const std::size_t available = answer.size() - frame::kPayloadOffset;
-    const std::size_t entries = std::min<std::size_t>(payloadLength, available) / kPermissionEntrySize;
+    const std::size_t entries =
+        std::min<std::size_t>(payloadLength, available) / kPermissionEntrySize;
     for (std::size_t i = 0; i < entries; ++i) {
         PermissionRecord entry;
-        (void)decode(std::string_view(answer).substr(frame::kPayloadOffset + i * kPermissionEntrySize), entry);
+        (void)decode(
+            std::string_view(answer).substr(frame::kPayloadOffset + i * kPermissionEntrySize),
+            entry);
         list.push_back(entry);
     }
     if (entries > 0) permissionsLoaded_ = 1;
@@ -769,7 +807,8 @@ int CCommunicateHandle::CheckPermission(const std::string& service, const std::s
             continue;
         }
         const std::string entryFunction = trimmed(entry.function);
-        if (function.empty() || entryFunction == "**" || equalsIgnoreCase(entryFunction, function)) return 1;
+        if (function.empty() || entryFunction == "**" || equalsIgnoreCase(entryFunction, function))
+            return 1;
     }
     return 0;
 }

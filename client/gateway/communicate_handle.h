@@ -32,7 +32,7 @@ namespace vantrel {
 // The in-flight window of a block transfer, as far as PollResponse needs it: an error
 // answer frees the slot of the request it answers.
 class InFlightWindow {
-public:
+  public:
     virtual ~InFlightWindow() = default;
     // Frees the slot whose request carried `serial`, if one is in flight.
     virtual void releaseSlot(std::string_view serial) = 0;
@@ -53,7 +53,7 @@ std::string serialRequestPacket(const std::string& loginCode, const Route& route
                                 const std::string& sequence);
 
 class CCommunicateHandle : public CSocketConnect {
-public:
+  public:
     // `context` gives the installation (Client.ini), logs and notifier (copied; the
     // pointees and `process` must outlive the handle).
     CCommunicateHandle(const Context& context, GatewayProcessState& process);
@@ -143,7 +143,7 @@ public:
     // The session key of the last login exchange.
     const frame::SessionKey& SessionKeyBytes() const { return sessionKey_; }
 
-protected:
+  protected:
     // Empties the handle's serial pool (the gateway declared the session's numbers void).
     void EmptySerials() { serials_.clear(); }
     void WriteSysLog(const std::string& line);
@@ -156,10 +156,11 @@ protected:
     const Context context_;
     GatewayProcessState& process_;
 
-private:
+  private:
     // WaitAndReceive that also hands out the deadline it set for the whole answer, so the
     // rest of the answer is received against the same one.
-    int WaitAndReceiveFirst(int waits, char* buffer, int length, bool strict, platform::Tick& deadline);
+    int WaitAndReceiveFirst(int waits, char* buffer, int length, bool strict,
+                            platform::Tick& deadline);
     // The context's clock (the machine's when none was given).
     const platform::Clock& AnswerClock() const;
     // Reads and decrypts one answer after WaitAndReceive's header wait; shared by

@@ -22,7 +22,7 @@ struct LoginFacts {
 };
 
 class GatewayProcessState {
-public:
+  public:
     void recordLogin(LoginFacts facts) {
         std::lock_guard lock(mutex_);
         lastLogin_ = std::move(facts);
@@ -71,7 +71,7 @@ public:
     // there, through the interactive handle).
     std::vector<PermissionRecord> permissions;
 
-private:
+  private:
     mutable std::mutex mutex_;
     LoginFacts lastLogin_;
     std::string productId_;

@@ -50,15 +50,15 @@ struct LoginAnswerRecord {
 
 // Every transaction request ("40", "E6"); the payload follows at packet offset 145.
 struct TransactionRequestRecord {
-    std::string serial;          // 16 digits, or blanks
-    std::string sequence;        // "%010d"
-    std::string organisation;    // 16
-    std::string service;         // 16
-    std::string function;        // 2
-    std::string userCode;        // 8
-    std::string operatorCode;    // 8
-    std::string payloadLength;   // "%09d"
-    std::string serialFlag;      // 1
+    std::string serial;         // 16 digits, or blanks
+    std::string sequence;       // "%010d"
+    std::string organisation;   // 16
+    std::string service;        // 16
+    std::string function;       // 2
+    std::string userCode;       // 8
+    std::string operatorCode;   // 8
+    std::string payloadLength;  // "%09d"
+    std::string serialFlag;     // 1
     static constexpr std::array<Field<TransactionRequestRecord>, 10> kLayout{{
         {16, FieldKind::Text, &TransactionRequestRecord::serial},
         {10, FieldKind::Text, &TransactionRequestRecord::sequence},

@@ -14,7 +14,7 @@
 namespace vantrel {
 
 class InteractiveGateway final : public InteractiveSession {
-public:
+  public:
     // `context`'s pointees must outlive this object.
     explicit InteractiveGateway(const Context& context) : handle_(context, process_) {}
 
@@ -24,12 +24,13 @@ public:
     // Drops a previous session, hands the gateway list, mode and codes to the handle and
     // logs in with fail-over. Success sets the re-login notice; either way the window
     // hears of the new state. True when logged in; else the reason is handle().LastError().
-    bool login(const LoginRequest& request, const std::string& operatorCode, const std::string& password);
+    bool login(const LoginRequest& request, const std::string& operatorCode,
+               const std::string& password);
 
     CVornFtp& handle() { return handle_; }
     GatewayProcessState& process() { return process_; }
 
-private:
+  private:
     GatewayProcessState process_;
     CVornFtp handle_;
 };

@@ -35,7 +35,9 @@ KLAV_SYMMETRIC_KEY cipherKey(const SessionKey& key) {
     return k;
 }
 
-Status corrupt(std::string text) { return Status::error(ErrorKind::Corruption, std::move(text)); }
+Status corrupt(std::string text) {
+    return Status::error(ErrorKind::Corruption, std::move(text));
+}
 
 }  // namespace
 
@@ -57,8 +59,12 @@ std::string makePacket(std::size_t bodyLength) {
     return packet;
 }
 
-std::uint32_t readBodyLength(const char* header) { return getBigEndian(header); }
-std::uint32_t readPlainLength(const char* header) { return getBigEndian(header + 5); }
+std::uint32_t readBodyLength(const char* header) {
+    return getBigEndian(header);
+}
+std::uint32_t readPlainLength(const char* header) {
+    return getBigEndian(header + 5);
+}
 
 std::string_view messageCode(std::string_view packet) {
     return packet.size() < kCodeOffset + 2 ? std::string_view() : packet.substr(kCodeOffset, 2);
@@ -84,8 +90,8 @@ Status encryptBody(std::string& packet, const SessionKey& key) {
         int outLen = 0;
         int rc = KLAV_Encrypt(KLAV_DES2_ECB_PAD, &k, nullptr, 0,
                               reinterpret_cast<const unsigned char*>(packet.data() + in),
-                              static_cast<int>(n), reinterpret_cast<unsigned char*>(out.data() + at),
-                              &outLen);
+                              static_cast<int>(n),
+                              reinterpret_cast<unsigned char*>(out.data() + at), &outLen);
         if (rc != KLAV_OK || outLen != static_cast<int>(n - n % 8 + 8)) {
             return Status::error(ErrorKind::IoError, "KLAV_Encrypt()=" + std::to_string(rc));
         }
@@ -106,11 +112,12 @@ Status decryptBody(std::string& packet, const SessionKey& key) {
     const std::size_t cipherLength = packet.size() - kHeaderSize;
     const std::size_t plainLength = readPlainLength(packet.data());
     if (cipherLength == 0 || cipherLength % 8 != 0) {
-        return corrupt("ciphertext of " + std::to_string(cipherLength) + " bytes is not whole blocks");
+        return corrupt("ciphertext of " + std::to_string(cipherLength) +
+                       " bytes is not whole blocks");
     }
     if (plainLength >= cipherLength) {
-        return corrupt("plain length " + std::to_string(plainLength) + " does not fit ciphertext of " +
-                       std::to_string(cipherLength));
+        return corrupt("plain length " + std::to_string(plainLength) +
+                       " does not fit ciphertext of " + std::to_string(cipherLength));
     }
     const KLAV_SYMMETRIC_KEY k = cipherKey(key);
     std::string out(kHeaderSize + cipherLength, '\0');
@@ -125,8 +132,8 @@ Status decryptBody(std::string& packet, const SessionKey& key) {
         int outLen = 0;
         int rc = KLAV_Decrypt(KLAV_DES2_ECB_PAD, &k, nullptr, 0,
                               reinterpret_cast<const unsigned char*>(packet.data() + in),
-                              static_cast<int>(n), reinterpret_cast<unsigned char*>(out.data() + at),
-                              &outLen);
+                              static_cast<int>(n),
+                              reinterpret_cast<unsigned char*>(out.data() + at), &outLen);
         if (rc != KLAV_OK || outLen < 0 || static_cast<std::size_t>(outLen) > plainLeft ||
             (full && static_cast<std::size_t>(outLen) != kPlainChunk)) {
             return corrupt("KLAV_Decrypt()=" + std::to_string(rc));

@@ -39,9 +39,9 @@ inline constexpr std::string_view kSerialAnswerCode = "23";
 inline constexpr std::string_view kFileServiceCode = "40";
 
 enum class HeaderForm {
-    Standard,    // plain length big-endian, eight blanks
-    Login,       // plain length little-endian, eight blanks
-    FastLogin,   // plain length little-endian, eight zero bytes
+    Standard,   // plain length big-endian, eight blanks
+    Login,      // plain length little-endian, eight blanks
+    FastLogin,  // plain length little-endian, eight zero bytes
 };
 
 using SessionKey = std::array<unsigned char, 16>;

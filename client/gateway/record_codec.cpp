@@ -3,7 +3,9 @@
 namespace vantrel {
 
 std::string trimmed(std::string_view text) {
-    auto blank = [](char c) { return c == ' ' || c == '\0' || c == '\t' || c == '\r' || c == '\n'; };
+    auto blank = [](char c) {
+        return c == ' ' || c == '\0' || c == '\t' || c == '\r' || c == '\n';
+    };
     std::size_t begin = 0;
     std::size_t end = text.size();
     while (begin < end && blank(text[begin])) ++begin;

@@ -111,9 +111,9 @@ Status decodeRecord(std::string_view wire, std::span<const Field<Record>> layout
     using namespace record_detail;
     const std::size_t width = recordWidth(layout);
     if (wire.size() < width) {
-        return Status::error(ErrorKind::Corruption,
-                             "record of " + std::to_string(width) + " bytes cut short at " +
-                                 std::to_string(wire.size()));
+        return Status::error(ErrorKind::Corruption, "record of " + std::to_string(width) +
+                                                        " bytes cut short at " +
+                                                        std::to_string(wire.size()));
     }
     std::size_t at = 0;
     for (const auto& f : layout) {
@@ -133,7 +133,8 @@ Status decodeRecord(std::string_view wire, std::span<const Field<Record>> layout
                 if (f.number) std::memcpy(&(record.*(f.number)), field.data(), 4);
                 break;
             case FieldKind::BigEndianInt32:
-                if (f.number) record.*(f.number) = static_cast<std::int32_t>(getBigEndian(field.data()));
+                if (f.number)
+                    record.*(f.number) = static_cast<std::int32_t>(getBigEndian(field.data()));
                 break;
         }
     }

@@ -14,9 +14,13 @@ constexpr int kOneSecondMs = 1000;
 constexpr auto kWouldBlockPause = std::chrono::milliseconds(10);
 }  // namespace
 
-CSocketConnect::~CSocketConnect() { Close(); }
+CSocketConnect::~CSocketConnect() {
+    Close();
+}
 
-void CSocketConnect::Close() { socket_.close(); }
+void CSocketConnect::Close() {
+    socket_.close();
+}
 
 int CSocketConnect::Connect(const std::string& address, int port, int timeoutSeconds) {
     static constexpr ConnectWording kWording{
@@ -85,7 +89,8 @@ int CSocketConnect::RecvDataUntil(char* buffer, int length, platform::Tick deadl
             continue;
         }
         // One call per readiness: a second one could block past the deadline.
-        const long n = socket_.receiveSome(buffer + received, static_cast<std::size_t>(length - received));
+        const long n =
+            socket_.receiveSome(buffer + received, static_cast<std::size_t>(length - received));
         if (n > 0) {
             received += static_cast<int>(n);
             continue;

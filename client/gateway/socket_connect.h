@@ -18,7 +18,7 @@
 namespace vantrel {
 
 class CSocketConnect {
-public:
+  public:
     CSocketConnect() = default;
     virtual ~CSocketConnect();
     CSocketConnect(const CSocketConnect&) = delete;
@@ -31,7 +31,8 @@ public:
     // Receives exactly `length` bytes, giving up once `clock` reaches `deadline` however
     // the bytes trickle in → length, -1, -2, -3, -9 ("接收超时"), -98 (shutting down,
     // asked once a second while nothing arrives).
-    int RecvDataUntil(char* buffer, int length, platform::Tick deadline, const platform::Clock& clock);
+    int RecvDataUntil(char* buffer, int length, platform::Tick deadline,
+                      const platform::Clock& clock);
     // Connects to a dotted IPv4 address, waiting up to `timeoutSeconds` counted in idle
     // one-second waits (0: return once the connect has been started) → 0, -1, -98.
     // Always closes a previous socket first; any failure leaves the object closed.
@@ -54,13 +55,13 @@ public:
     // Installs the shutdown check used by every wait; empty = threads not started.
     void SetStopQuery(StopQuery stop) { stop_ = std::move(stop); }
 
-protected:
+  protected:
     bool ShouldStop() const { return stop_ && stop_(); }
 
     platform::TcpSocket socket_;
     std::string lastError_;
 
-private:
+  private:
     StopQuery stop_;
 };
 

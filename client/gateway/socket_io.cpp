@@ -39,9 +39,9 @@ int awaitConnect(platform::TcpSocket& socket, int timeoutSeconds, const StopQuer
         int socketError = 0;
         if ((ready & (platform::kReadable | platform::kWritable)) == 0) {
             socket.pendingError(socketError);
-            return failConnect(
-                socket, formatText("socket is not in set, socket error %d!", socketError),
-                lastError);
+            return failConnect(socket,
+                               formatText("socket is not in set, socket error %d!", socketError),
+                               lastError);
         }
         if (int getErr = socket.pendingError(socketError)) {
             return failConnect(socket, formatText("getsockopt() failed with error %d!", getErr),

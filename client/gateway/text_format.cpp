@@ -27,7 +27,8 @@ namespace {
 void appendHex(std::string& out, const char* prefix, unsigned value, int digits) {
     static const char kDigits[] = "0123456789abcdef";
     out += prefix;
-    for (int shift = 4 * (digits - 1); shift >= 0; shift -= 4) out += kDigits[(value >> shift) & 0xF];
+    for (int shift = 4 * (digits - 1); shift >= 0; shift -= 4)
+        out += kDigits[(value >> shift) & 0xF];
 }
 
 // The length of the valid UTF-8 sequence at `at` (1..4), or 0 when there is none.
@@ -38,10 +39,14 @@ std::size_t utf8Length(std::string_view text, std::size_t at) {
     unsigned min = 0;
     unsigned code = 0;
     if (lead < 0x80) return 1;
-    if (lead >= 0xC2 && lead <= 0xDF) n = 2, min = 0x80, code = lead & 0x1F;
-    else if (lead >= 0xE0 && lead <= 0xEF) n = 3, min = 0x800, code = lead & 0x0F;
-    else if (lead >= 0xF0 && lead <= 0xF4) n = 4, min = 0x10000, code = lead & 0x07;
-    else return 0;
+    if (lead >= 0xC2 && lead <= 0xDF)
+        n = 2, min = 0x80, code = lead & 0x1F;
+    else if (lead >= 0xE0 && lead <= 0xEF)
+        n = 3, min = 0x800, code = lead & 0x0F;
+    else if (lead >= 0xF0 && lead <= 0xF4)
+        n = 4, min = 0x10000, code = lead & 0x07;
+    else
+        return 0;
     if (at + n > text.size()) return 0;
     for (std::size_t i = 1; i < n; ++i) {
         if ((byte(at + i) & 0xC0) != 0x80) return 0;

@@ -28,7 +28,9 @@ void adoptPending(CTransIdM& block) {
 
 }  // namespace
 
-std::string Route::key() const { return trimmed(organisation) + trimmed(service) + trimmed(function); }
+std::string Route::key() const {
+    return trimmed(organisation) + trimmed(service) + trimmed(function);
+}
 
 int TakeSerial(SerialPool& pool, const Route& route, std::string& serial, char& flag) {
     auto it = pool.find(route.key());
@@ -43,7 +45,8 @@ int TakeSerial(SerialPool& pool, const Route& route, std::string& serial, char& 
         adoptPending(block);
     }
     char text[32];
-    std::snprintf(text, sizeof text, "%016" PRIu64, block.base + static_cast<std::uint64_t>(block.used));
+    std::snprintf(text, sizeof text, "%016" PRIu64,
+                  block.base + static_cast<std::uint64_t>(block.used));
     serial = text;
     flag = block.serialFlag;
     ++block.used;

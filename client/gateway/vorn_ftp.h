@@ -8,7 +8,7 @@
 namespace vantrel {
 
 class CVornFtp : public CCommunicateHandle {
-public:
+  public:
     using CCommunicateHandle::CCommunicateHandle;
     ~CVornFtp() override;
 

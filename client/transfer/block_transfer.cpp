@@ -15,20 +15,20 @@ namespace {
 
 // Error answers free the slot of the request they answer, so that packet is sent again.
 class BlockWindow final : public InFlightWindow {
-public:
+  public:
     explicit BlockWindow(BlockTask& block) : block_(block) {}
     void releaseSlot(std::string_view serial) override { block_.releaseSerial(serial); }
 
-private:
+  private:
     BlockTask& block_;
 };
 
 // One call of the download or upload service. The two directions differ only where the
 // comments say so.
 class BlockMover {
-public:
-    BlockMover(bool download, BlockTask& block, CVornFtp& handle, const BlockTransferOptions& options,
-               TransferObserver* observer, UserPrompt* prompt)
+  public:
+    BlockMover(bool download, BlockTask& block, CVornFtp& handle,
+               const BlockTransferOptions& options, TransferObserver* observer, UserPrompt* prompt)
         : download_(download),
           block_(block),
           file_(block.file()),
@@ -44,7 +44,7 @@ public:
 
     int run();
 
-private:
+  private:
     int fail(int code, const std::string& text) {
         handle_.SetLastError(text);
         return code;
@@ -66,7 +66,9 @@ private:
     }
     int rememberedFailure() { return fail(remembered_, rememberedText_); }
     // The handle's text with the title in front, as every failure text of a download has.
-    int failWithTitle(int code) { return fail(code, download_ ? title_ + handle_.LastError() : handle_.LastError()); }
+    int failWithTitle(int code) {
+        return fail(code, download_ ? title_ + handle_.LastError() : handle_.LastError());
+    }
 
     const bool download_;
     BlockTask& block_;
@@ -102,7 +104,8 @@ int BlockMover::sendNext() {
         return 0;
     }
     // Ask for the next block of numbers before this one runs out.
-    if (!batchPending_ && NeedsSerials(handle_.Serials(), route) && handle_.RequestTransSerialsAsync() == 0) {
+    if (!batchPending_ && NeedsSerials(handle_.Serials(), route) &&
+        handle_.RequestTransSerialsAsync() == 0) {
         batchPending_ = true;
         batchRequested_ = options_.clock->tick();
     }
@@ -133,8 +136,9 @@ int BlockMover::sendNext() {
             return fail(-1, title_ + "读文件失败!");
         }
         if (!file_.markSent(block_, *packet, serial)) return fail(-1, title_ + file_.errorText());
-        rc = service_.sendRequest(serial, flag, "", file_.remoteName(), static_cast<std::int32_t>(block_.end()), offset,
-                                  length, std::string_view(buffer->data(), buffer->length()));
+        rc = service_.sendRequest(serial, flag, "", file_.remoteName(),
+                                  static_cast<std::int32_t>(block_.end()), offset, length,
+                                  std::string_view(buffer->data(), buffer->length()));
     }
     if (rc != 0) return fail(rc, title_ + "失败(交易序列号:" + serial + ")," + handle_.LastError());
     return 1;
@@ -168,7 +172,8 @@ int BlockMover::takeAnswer(const std::string& packet) {
     };
     // Data is taken only at the offset its request asked for: bytes written elsewhere
     // would be marked done for a packet they do not belong to.
-    if (offset != awaited->offset) return refuse(download_ ? "下载数据偏移量与请求不符！" : "上传应答偏移量与请求不符！");
+    if (offset != awaited->offset)
+        return refuse(download_ ? "下载数据偏移量与请求不符！" : "上传应答偏移量与请求不符！");
     if (download_) {
         // A short or long packet would leave a hole or spill into the next packet.
         if (length != awaited->length || static_cast<std::int64_t>(body->data.size()) < length) {
@@ -178,7 +183,8 @@ int BlockMover::takeAnswer(const std::string& packet) {
             return fail(-1, title_ + file_.errorText());
         }
     }
-    if (!file_.packetDone(block_, offset, download_ ? CPkgSize::kDownloadSlots : CPkgSize::kUploadSlots)) {
+    if (!file_.packetDone(block_, offset,
+                          download_ ? CPkgSize::kDownloadSlots : CPkgSize::kUploadSlots)) {
         return fail(-1, title_ + file_.errorText());
     }
     reportProgress();
@@ -187,13 +193,15 @@ int BlockMover::takeAnswer(const std::string& packet) {
 
 void BlockMover::reportProgress() {
     if (!observer_) return;
-    observer_->progress(makeProgressRecord(download_, fileName_, file_.bytesDone(), file_.fileSize(), elapsedSeconds()));
+    observer_->progress(makeProgressRecord(download_, fileName_, file_.bytesDone(),
+                                           file_.fileSize(), elapsedSeconds()));
 }
 
 void BlockMover::checkCancel() {
     if (!observer_ || !prompt_ || cancelled_ || !observer_->stopPressed()) return;
     const bool yes = prompt_->askYesNo(download_ ? "Stop download file" : "Stop upload file",
-                                       download_ ? "是否要取消下载?" : "是否要取消上传?", UserPrompt::Icon::Question);
+                                       download_ ? "是否要取消下载?" : "是否要取消上传?",
+                                       UserPrompt::Icon::Question);
     if (yes) {
         cancelled_ = true;
     } else {
@@ -203,8 +211,8 @@ void BlockMover::checkCancel() {
 
 int BlockMover::run() {
     if (!block_.hasController()) {
-        return fail(download_ ? -1 : -5,
-                    download_ ? title_ + "出错,滑动窗口信息加载失败！" : "加载滑动窗口断点临时文件出错");
+        return fail(download_ ? -1 : -5, download_ ? title_ + "出错,滑动窗口信息加载失败！"
+                                                   : "加载滑动窗口断点临时文件出错");
     }
     block_.resetInFlight();
     if (!download_ && block_.start() >= block_.end()) return 0;
@@ -224,7 +232,8 @@ int BlockMover::run() {
 
         const int rc = handle_.PollResponse(packet, &window_);
         if (rc != 0 && rc != 8888) {
-            if (batchPending_ && options_.clock->tick() - batchRequested_ >= std::chrono::seconds(timeOut_)) {
+            if (batchPending_ &&
+                options_.clock->tick() - batchRequested_ >= std::chrono::seconds(timeOut_)) {
                 return fail(-9, title_ + "批量申请TransId超时!");
             }
             std::string text;
@@ -248,62 +257,66 @@ int BlockMover::run() {
             continue;
         }
         switch (rc) {
-        case 8888:
-            batchPending_ = false;
-            continue;
-        case 0:
-            if (int taken = takeAnswer(packet); taken != 0) return taken;
-            if (remembered_ != 0 && block_.inFlight() == 0) return rememberedFailure();
-            continue;
-        case -9999:
-            // The gateway voided the session's serial numbers: everything in flight is sent
-            // again with fresh numbers; late answers to the old requests are dropped.
-            batchPending_ = false;
-            block_.resetInFlight();
-            continue;
-        case -12:
-            if (!download_) {
+            case 8888:
                 batchPending_ = false;
-                return fail(-12, title_ + "交易返回错误");
-            }
-            batchPending_ = false;
-            block_.resetInFlight();
-            continue;
-        case -9998:
-            handle_.Serials().clear();
-            block_.resetInFlight();
-            batchPending_ = false;
-            if (!download_) return fail(-9998, title_ + "交易返回错误");
-            return failWithTitle(-9998);
-        case -5:
-            if (!download_) handle_.SetLastError(title_ + "交易返回错误");
-            if (block_.inFlight() == 0) return failWithTitle(-5);
-            remember(-5, download_ ? title_ + handle_.LastError() : handle_.LastError());
-            continue;
-        default:
-            if (!download_) return fail(rc, title_ + "交易返回错误");
-            return failWithTitle(rc);
+                continue;
+            case 0:
+                if (int taken = takeAnswer(packet); taken != 0) return taken;
+                if (remembered_ != 0 && block_.inFlight() == 0) return rememberedFailure();
+                continue;
+            case -9999:
+                // The gateway voided the session's serial numbers: everything in flight is sent
+                // again with fresh numbers; late answers to the old requests are dropped.
+                batchPending_ = false;
+                block_.resetInFlight();
+                continue;
+            case -12:
+                if (!download_) {
+                    batchPending_ = false;
+                    return fail(-12, title_ + "交易返回错误");
+                }
+                batchPending_ = false;
+                block_.resetInFlight();
+                continue;
+            case -9998:
+                handle_.Serials().clear();
+                block_.resetInFlight();
+                batchPending_ = false;
+                if (!download_) return fail(-9998, title_ + "交易返回错误");
+                return failWithTitle(-9998);
+            case -5:
+                if (!download_) handle_.SetLastError(title_ + "交易返回错误");
+                if (block_.inFlight() == 0) return failWithTitle(-5);
+                remember(-5, download_ ? title_ + handle_.LastError() : handle_.LastError());
+                continue;
+            default:
+                if (!download_) return fail(rc, title_ + "交易返回错误");
+                return failWithTitle(rc);
         }
     }
 }
 
 }  // namespace
 
-TransferProgressRecord makeProgressRecord(bool download, const std::string& fileName, std::int64_t bytesDone,
-                                          std::int64_t fileSize, double elapsedSeconds) {
+TransferProgressRecord makeProgressRecord(bool download, const std::string& fileName,
+                                          std::int64_t bytesDone, std::int64_t fileSize,
+                                          double elapsedSeconds) {
     TransferProgressRecord r;
     r.fileName = fileName;
     r.bytesDone = bytesDone;
     r.fileSize = fileSize;
     r.elapsedSeconds = elapsedSeconds;
-    const double speed = elapsedSeconds > 0 ? static_cast<double>(bytesDone) / elapsedSeconds / 1024.0 : 0.0;
+    const double speed =
+        elapsedSeconds > 0 ? static_cast<double>(bytesDone) / elapsedSeconds / 1024.0 : 0.0;
     char text[160];
     std::snprintf(text, sizeof text, "%9.2fK", speed);
     r.speed = text;
-    double left = speed > 0 ? static_cast<double>(fileSize) / (speed * 1024.0) - elapsedSeconds : 0.0;
+    double left =
+        speed > 0 ? static_cast<double>(fileSize) / (speed * 1024.0) - elapsedSeconds : 0.0;
     if (left < 0) left = 0;
     const long seconds = static_cast<long>(left);
-    std::snprintf(text, sizeof text, "%02ld:%02ld:%02ld", seconds / 3600, seconds / 60 % 60, seconds % 60);
+    std::snprintf(text, sizeof text, "%02ld:%02ld:%02ld", seconds / 3600, seconds / 60 % 60,
+                  seconds % 60);
     r.remaining = text;
     std::snprintf(text, sizeof text, "(%" PRId64 "B / %" PRIu64 "B ), 请稍候...", bytesDone,
                   static_cast<std::uint64_t>(fileSize < 0 ? 0 : fileSize));
@@ -315,8 +328,9 @@ int downloadBlock(BlockTask& block, CVornFtp& handle, const BlockTransferOptions
     return BlockMover(true, block, handle, options, nullptr, nullptr).run();
 }
 
-int downloadBlockInteractive(BlockTask& block, CVornFtp& handle, const BlockTransferOptions& options,
-                             TransferObserver& observer, UserPrompt& prompt) {
+int downloadBlockInteractive(BlockTask& block, CVornFtp& handle,
+                             const BlockTransferOptions& options, TransferObserver& observer,
+                             UserPrompt& prompt) {
     return BlockMover(true, block, handle, options, &observer, &prompt).run();
 }
 

@@ -45,7 +45,7 @@ struct TransferProgressRecord {
 // What an interactive transfer reports to its dialog. Called on the transfer's thread;
 // implementations only store or post (a progress record is a snapshot the dialog polls).
 class TransferObserver {
-public:
+  public:
     virtual ~TransferObserver() = default;
     // The transfer of `fileName` begins.
     virtual void begins(const std::string& fileName) = 0;
@@ -57,15 +57,17 @@ public:
 };
 
 int downloadBlock(BlockTask& block, CVornFtp& handle, const BlockTransferOptions& options);
-int downloadBlockInteractive(BlockTask& block, CVornFtp& handle, const BlockTransferOptions& options,
-                             TransferObserver& observer, UserPrompt& prompt);
+int downloadBlockInteractive(BlockTask& block, CVornFtp& handle,
+                             const BlockTransferOptions& options, TransferObserver& observer,
+                             UserPrompt& prompt);
 // A null block fails with "文件块句柄为NULL" (-5).
 int uploadBlock(CVornFtp& handle, BlockTask* block, const BlockTransferOptions& options);
 int uploadBlockInteractive(CVornFtp& handle, BlockTask* block, const BlockTransferOptions& options,
                            TransferObserver& observer, UserPrompt& prompt);
 
 // The progress record for `bytesDone` of `fileSize` after `elapsedSeconds`.
-TransferProgressRecord makeProgressRecord(bool download, const std::string& fileName, std::int64_t bytesDone,
-                                          std::int64_t fileSize, double elapsedSeconds);
+TransferProgressRecord makeProgressRecord(bool download, const std::string& fileName,
+                                          std::int64_t bytesDone, std::int64_t fileSize,
+                                          double elapsedSeconds);
 
 }  // namespace vantrel

@@ -23,14 +23,18 @@ namespace {
 constexpr std::int64_t kMiB = 1024 * 1024;
 constexpr std::int64_t kWireLimit = std::int64_t{1} << 31;
 
-std::string pathText(const fs::path& p) { return p.string(); }
+std::string pathText(const fs::path& p) {
+    return p.string();
+}
 
 int blocksForDownload(std::int64_t size) {
     return static_cast<int>((size + bs::kBlockSize - 1) / bs::kBlockSize);
 }
 
 // Text fields hold the system code page; names that do not convert keep '?' in their place.
-std::string narrow(std::string_view utf8) { return platform::utf8ToGbkLossy(utf8); }
+std::string narrow(std::string_view utf8) {
+    return platform::utf8ToGbkLossy(utf8);
+}
 
 }  // namespace
 
@@ -56,10 +60,18 @@ void BlockTask::storeField(std::size_t field, T value) {
     file_.flushRecord(index_);
 }
 
-std::int64_t BlockTask::start() const { return loadField<std::int64_t>(bs::task::kStart, 0); }
-std::int64_t BlockTask::end() const { return loadField<std::int64_t>(bs::task::kEnd, 0); }
-std::int64_t BlockTask::nextOffset() const { return loadField<std::int64_t>(bs::task::kNextOffset, 0); }
-int BlockTask::inFlight() const { return loadField<std::int32_t>(bs::task::kInFlight, 0); }
+std::int64_t BlockTask::start() const {
+    return loadField<std::int64_t>(bs::task::kStart, 0);
+}
+std::int64_t BlockTask::end() const {
+    return loadField<std::int64_t>(bs::task::kEnd, 0);
+}
+std::int64_t BlockTask::nextOffset() const {
+    return loadField<std::int64_t>(bs::task::kNextOffset, 0);
+}
+int BlockTask::inFlight() const {
+    return loadField<std::int32_t>(bs::task::kInFlight, 0);
+}
 
 std::string BlockTask::kind() const {
     std::lock_guard lock(file_.stateMutex_);
@@ -72,9 +84,15 @@ bool BlockTask::isLast() const {
     return k == "02" || k == "03";
 }
 
-int BlockTask::repeatCount() const { return loadField<std::int32_t>(bs::task::kRepeat, 0); }
-int BlockTask::state() const { return loadField<std::int32_t>(bs::task::kState, kBlockIdle); }
-std::uint32_t BlockTask::workerThread() const { return loadField<std::uint32_t>(bs::task::kWorkerThread, 0); }
+int BlockTask::repeatCount() const {
+    return loadField<std::int32_t>(bs::task::kRepeat, 0);
+}
+int BlockTask::state() const {
+    return loadField<std::int32_t>(bs::task::kState, kBlockIdle);
+}
+std::uint32_t BlockTask::workerThread() const {
+    return loadField<std::uint32_t>(bs::task::kWorkerThread, 0);
+}
 
 bool BlockTask::hasController() const {
     std::lock_guard lock(file_.stateMutex_);
@@ -88,20 +106,26 @@ int BlockTask::packetSize() const {
 }
 
 bool BlockTask::hasControllerLocked() const {
-    return file_.controllers_.size() > static_cast<std::size_t>(index_) && file_.controllers_[index_] != nullptr;
+    return file_.controllers_.size() > static_cast<std::size_t>(index_) &&
+           file_.controllers_[index_] != nullptr;
 }
 
-void BlockTask::setState(int state) { storeField<std::int32_t>(bs::task::kState, state); }
+void BlockTask::setState(int state) {
+    storeField<std::int32_t>(bs::task::kState, state);
+}
 
 void BlockTask::incrementRepeat() {
     std::lock_guard lock(file_.stateMutex_);
     auto* r = file_.record(index_);
     if (!r) return;
-    bs::store<std::int32_t>(r + bs::task::kRepeat, bs::load<std::int32_t>(r + bs::task::kRepeat) + 1);
+    bs::store<std::int32_t>(r + bs::task::kRepeat,
+                            bs::load<std::int32_t>(r + bs::task::kRepeat) + 1);
     file_.flushRecord(index_);
 }
 
-void BlockTask::setWorkerThread(std::uint32_t tid) { storeField<std::uint32_t>(bs::task::kWorkerThread, tid); }
+void BlockTask::setWorkerThread(std::uint32_t tid) {
+    storeField<std::uint32_t>(bs::task::kWorkerThread, tid);
+}
 
 int BlockTask::resetInFlight() {
     std::lock_guard lock(file_.stateMutex_);
@@ -133,7 +157,8 @@ bool BlockTask::hasReadySlot() const {
 bool BlockTask::releaseSerial(std::string_view serial) {
     std::lock_guard lock(file_.stateMutex_);
     if (!hasControllerLocked()) return false;
-    const bool released = file_.controllers_[index_]->setSlotStateBySerial(serial, CPkgSize::kReady);
+    const bool released =
+        file_.controllers_[index_]->setSlotStateBySerial(serial, CPkgSize::kReady);
     if (released) file_.flushRecord(index_);
     return released;
 }
@@ -160,12 +185,14 @@ void FileBlockInfo::log(std::string_view line) const {
 }
 
 std::uint8_t* FileBlockInfo::record(int block) {
-    if (!state_.isOpen() || block < 0 || bs::recordOffset(block + 1) > state_.size()) return nullptr;
+    if (!state_.isOpen() || block < 0 || bs::recordOffset(block + 1) > state_.size())
+        return nullptr;
     return state_.data() + bs::recordOffset(block);
 }
 
 const std::uint8_t* FileBlockInfo::record(int block) const {
-    if (!state_.isOpen() || block < 0 || bs::recordOffset(block + 1) > state_.size()) return nullptr;
+    if (!state_.isOpen() || block < 0 || bs::recordOffset(block + 1) > state_.size())
+        return nullptr;
     return state_.data() + bs::recordOffset(block);
 }
 
@@ -178,7 +205,9 @@ bool FileBlockInfo::flush(std::size_t offset, std::size_t length) {
     return true;
 }
 
-bool FileBlockInfo::flushRecord(int block) { return flush(bs::recordOffset(block), bs::kRecordSize); }
+bool FileBlockInfo::flushRecord(int block) {
+    return flush(bs::recordOffset(block), bs::kRecordSize);
+}
 
 bool FileBlockInfo::deleteFile(const fs::path& path, const std::string& failureText) {
     for (int attempt = 0; attempt < 3; ++attempt) {
@@ -193,7 +222,8 @@ bool FileBlockInfo::deleteFile(const fs::path& path, const std::string& failureT
 
 bool FileBlockInfo::open(const TransferItem& item, bool isUpload, std::string_view orgCode,
                          std::string_view mailbox, std::string_view ftpType) {
-    if (orgCode.empty() || mailbox.empty() || ftpType.empty() || item.fileSize < 0 || !options_.clock) {
+    if (orgCode.empty() || mailbox.empty() || ftpType.empty() || item.fileSize < 0 ||
+        !options_.clock) {
         errorText_ = "函数参数传递不正确！";
         return false;
     }
@@ -215,7 +245,8 @@ bool FileBlockInfo::open(const TransferItem& item, bool isUpload, std::string_vi
     const int blockCount = isUpload ? 1 : blocksForDownload(item.fileSize);
     if (resumed_) {
         if (!mapStateFile(blockCount, true)) {
-            log("块状态文件[" + pathText(statePath_) + "]无法打开(" + errorText_ + ")，从头重新传送");
+            log("块状态文件[" + pathText(statePath_) + "]无法打开(" + errorText_ +
+                ")，从头重新传送");
             resumed_ = false;
         } else if (std::string why = validateState(blockCount); !why.empty()) {
             log("块状态文件[" + pathText(statePath_) + "]已损坏(" + why + ")，从头重新传送");
@@ -224,7 +255,8 @@ bool FileBlockInfo::open(const TransferItem& item, bool isUpload, std::string_vi
         }
         if (!resumed_) {
             if (isUpload) {
-                if (!deleteFile(statePath_, "删除[" + pathText(statePath_) + "]对应临时文件失败，请手动处理该文件！")) {
+                if (!deleteFile(statePath_, "删除[" + pathText(statePath_) +
+                                                "]对应临时文件失败，请手动处理该文件！")) {
                     return false;
                 }
             } else if (!startDownloadFromZero(item)) {
@@ -266,7 +298,8 @@ bool FileBlockInfo::openDownload(const TransferItem& item) {
         if (ec) {
             errorText_ = "文件[" + pathText(dataPath_) + "]打开数据文件失败,文件重新传送";
         } else if (static_cast<std::int64_t>(length) != item.fileSize) {
-            errorText_ = "文件[" + pathText(dataPath_) + "],对应数据文件大小不正确，将会重新下载该文件！";
+            errorText_ =
+                "文件[" + pathText(dataPath_) + "],对应数据文件大小不正确，将会重新下载该文件！";
         } else {
             resumed_ = true;
             return true;
@@ -278,26 +311,32 @@ bool FileBlockInfo::openDownload(const TransferItem& item) {
 
 bool FileBlockInfo::startDownloadFromZero(const TransferItem& item) {
     resumed_ = false;
-    if (!deleteFile(dataPath_, "删除[" + pathText(dataPath_) + "]文件失败，请手动处理该文件！")) return false;
-    if (!deleteFile(statePath_, "删除[" + pathText(statePath_) + "]对应临时文件失败，请手动处理该文件！")) return false;
+    if (!deleteFile(dataPath_, "删除[" + pathText(dataPath_) + "]文件失败，请手动处理该文件！"))
+        return false;
+    if (!deleteFile(statePath_,
+                    "删除[" + pathText(statePath_) + "]对应临时文件失败，请手动处理该文件！"))
+        return false;
     const fs::path directory = dataPath_.parent_path();
     if (!platform::createDirectories(directory)) {
         errorText_ = "创建目录: " + pathText(directory) + " 失败";
         return false;
     }
     const std::int64_t needed = item.kind == 1 ? item.fileSize * 10 : item.fileSize;
-    if (auto free = platform::freeBytes(directory); free && static_cast<std::int64_t>(*free / kMiB) < needed / kMiB) {
+    if (auto free = platform::freeBytes(directory);
+        free && static_cast<std::int64_t>(*free / kMiB) < needed / kMiB) {
         errorText_ = "您的下载文件磁盘[" + pathText(directory) +
                      "]空间不足，为了能够正常的进行业务操作，请您先进行磁盘清理!";
         return false;
     }
-    Result<std::unique_ptr<platform::File>> created = files().open(dataPath_, platform::OpenMode::kCreate);
+    Result<std::unique_ptr<platform::File>> created =
+        files().open(dataPath_, platform::OpenMode::kCreate);
     if (!created) {
         errorText_ = "打开[" + pathText(dataPath_) + "]文件失败，请手动处理该文件！";
         return false;
     }
     if (Status sized = created.value()->resize(item.fileSize); !sized) {
-        errorText_ = "创建文件[" + pathText(dataPath_) + "]在设置文件大小时出现错误,错误代码:" + sized.text();
+        errorText_ = "创建文件[" + pathText(dataPath_) +
+                     "]在设置文件大小时出现错误,错误代码:" + sized.text();
         return false;
     }
     return true;
@@ -313,7 +352,8 @@ bool FileBlockInfo::openUpload(const TransferItem& item) {
     statePath_ = dataPath_.string() + ".~block";
     std::error_code ec;
     if (!fs::exists(dataPath_, ec)) {
-        deleteFile(statePath_, "删除[" + pathText(statePath_) + "]对应临时文件失败，请手动处理该文件！");
+        deleteFile(statePath_,
+                   "删除[" + pathText(statePath_) + "]对应临时文件失败，请手动处理该文件！");
         errorText_ = "数据文件[" + pathText(dataPath_) + "]不存在！";
         return false;
     }
@@ -326,8 +366,8 @@ bool FileBlockInfo::openUpload(const TransferItem& item) {
         errorText_ = "文件[" + pathText(dataPath_) + "],对应数据文件大小不正确";
         return false;
     }
-    if (!item.allowResume &&
-        !deleteFile(statePath_, "删除[" + pathText(statePath_) + "]对应临时文件失败，请手动处理该文件！")) {
+    if (!item.allowResume && !deleteFile(statePath_, "删除[" + pathText(statePath_) +
+                                                         "]对应临时文件失败，请手动处理该文件！")) {
         return false;
     }
     if (!files().open(dataPath_, platform::OpenMode::kRead)) {
@@ -343,8 +383,8 @@ bool FileBlockInfo::mapStateFile(int blockCount, bool existing) {
     if (!existing) {
         const fs::path directory = statePath_.parent_path();
         if (auto free = platform::freeBytes(directory); free && *free < size) {
-            errorText_ = "空间[" + std::to_string(size) + " Byte]不够，磁盘[" + pathText(directory) +
-                         "]空间太小，请进行磁盘清理!";
+            errorText_ = "空间[" + std::to_string(size) + " Byte]不够，磁盘[" +
+                         pathText(directory) + "]空间太小，请进行磁盘清理!";
             return false;
         }
     }
@@ -362,11 +402,14 @@ std::string FileBlockInfo::validateState(int expectedBlocks) const {
     const std::uint8_t* h = state_.data();
     const int blockCount = bs::load<std::int32_t>(h + bs::header::kBlockCount);
     if (blockCount != expectedBlocks) return "块数不符";
-    if (bs::load<std::int32_t>(h + bs::header::kWindowSize) != bs::kWindowSlots) return "窗口大小不符";
+    if (bs::load<std::int32_t>(h + bs::header::kWindowSize) != bs::kWindowSlots)
+        return "窗口大小不符";
     if (state_.size() != bs::fileSizeFor(blockCount)) return "文件长度与块数不符";
     if (bs::load<std::int64_t>(h + bs::header::kFileSize) != expectedSize_) return "文件大小不符";
-    if (bs::loadText(h + bs::header::kDirection, 4) != (isUpload_ ? "00" : "01")) return "传送方向不符";
-    if (bs::loadText(h + bs::header::kRemoteName, 260) != narrow(remoteName_).substr(0, 259)) return "远程文件名不符";
+    if (bs::loadText(h + bs::header::kDirection, 4) != (isUpload_ ? "00" : "01"))
+        return "传送方向不符";
+    if (bs::loadText(h + bs::header::kRemoteName, 260) != narrow(remoteName_).substr(0, 259))
+        return "远程文件名不符";
     const std::int64_t done = bs::load<std::int64_t>(h + bs::header::kBytesDone);
     if (done < 0 || done > expectedSize_) return "已传送字节数不正确";
 
@@ -377,8 +420,10 @@ std::string FileBlockInfo::validateState(int expectedBlocks) const {
         const std::int64_t end = bs::load<std::int64_t>(r + bs::task::kEnd);
         const std::int64_t next = bs::load<std::int64_t>(r + bs::task::kNextOffset);
         const std::int64_t wantStart = isUpload_ ? 0 : i * bs::kBlockSize;
-        const std::int64_t wantEnd = (isUpload_ || last) ? expectedSize_ : wantStart + bs::kBlockSize;
-        if (start != wantStart || end != wantEnd || next < start || next > end) return "块边界不正确";
+        const std::int64_t wantEnd =
+            (isUpload_ || last) ? expectedSize_ : wantStart + bs::kBlockSize;
+        if (start != wantStart || end != wantEnd || next < start || next > end)
+            return "块边界不正确";
         const std::string kind(reinterpret_cast<const char*>(r + bs::task::kKind), 2);
         const char* wantKind = isUpload_ ? "02" : (last ? "03" : "01");
         if (kind != wantKind) return "块类型不正确";
@@ -387,19 +432,22 @@ std::string FileBlockInfo::validateState(int expectedBlocks) const {
         for (int s = 0; s < bs::kWindowSlots; ++s) {
             const std::uint8_t* slot = r + bs::slotOffset(s);
             const int slotState = bs::load<std::int32_t>(slot + bs::slot::kState);
-            if (slotState < CPkgSize::kReady || slotState > CPkgSize::kFinished) return "窗口状态不正确";
+            if (slotState < CPkgSize::kReady || slotState > CPkgSize::kFinished)
+                return "窗口状态不正确";
             if (slotState == CPkgSize::kFinished) continue;
             const std::int64_t offset = bs::load<std::int64_t>(slot + bs::slot::kOffset);
             const std::int64_t length = bs::load<std::int64_t>(slot + bs::slot::kLength);
             if (length == 0 && offset == 0) continue;  // never laid out; start() gives it a packet
-            if (length <= 0 || offset < start || offset > next - length) return "窗口数据包范围不正确";
+            if (length <= 0 || offset < start || offset > next - length)
+                return "窗口数据包范围不正确";
         }
     }
     return {};
 }
 
-void FileBlockInfo::initialiseState(const TransferItem& item, int blockCount, std::string_view orgCode,
-                                    std::string_view mailbox, std::string_view ftpType) {
+void FileBlockInfo::initialiseState(const TransferItem& item, int blockCount,
+                                    std::string_view orgCode, std::string_view mailbox,
+                                    std::string_view ftpType) {
     std::uint8_t* h = state_.data();
     std::memset(h, 0, state_.size());
     bs::storeText(h + bs::header::kRemoteName, 260, narrow(item.remoteName));
@@ -431,7 +479,8 @@ void FileBlockInfo::reloadState() {
     for (int i = 0; i < n; ++i) {
         std::uint8_t* r = record(i);
         const int s = bs::load<std::int32_t>(r + bs::task::kState);
-        if (s == kBlockQueued || s == kBlockTaken || s == kBlockFailed || s == kBlockFailedFinishing) {
+        if (s == kBlockQueued || s == kBlockTaken || s == kBlockFailed ||
+            s == kBlockFailedFinishing) {
             bs::store<std::int32_t>(r + bs::task::kState, kBlockIdle);
             bs::store<std::int32_t>(r + bs::task::kRepeat, 0);
         }
@@ -464,7 +513,8 @@ bool FileBlockInfo::attachControllers(bool resumed) {
     return true;
 }
 
-std::optional<CPkgSize::Packet> FileBlockInfo::nextPacket(BlockTask& block, bool lowestOffset, bool* unsaved) {
+std::optional<CPkgSize::Packet> FileBlockInfo::nextPacket(BlockTask& block, bool lowestOffset,
+                                                          bool* unsaved) {
     std::lock_guard lock(stateMutex_);
     if (unsaved) *unsaved = false;
     if (!block.hasControllerLocked()) {
@@ -489,7 +539,8 @@ void FileBlockInfo::giveBack(BlockTask& block, const CPkgSize::Packet& packet) {
     flushRecord(block.index());
 }
 
-bool FileBlockInfo::markSent(BlockTask& block, const CPkgSize::Packet& packet, std::string_view serial) {
+bool FileBlockInfo::markSent(BlockTask& block, const CPkgSize::Packet& packet,
+                             std::string_view serial) {
     std::lock_guard lock(stateMutex_);
     if (!block.hasControllerLocked()) {
         errorText_ = "文件块对应的滑动窗口信息指针为空！";
@@ -505,7 +556,8 @@ std::optional<CPkgSize::Packet> FileBlockInfo::awaiting(BlockTask& block, std::i
     return controllers_[block.index()]->awaiting(offset);
 }
 
-std::optional<CPkgSize::Packet> FileBlockInfo::awaitingSerial(BlockTask& block, std::string_view serial) {
+std::optional<CPkgSize::Packet> FileBlockInfo::awaitingSerial(BlockTask& block,
+                                                              std::string_view serial) {
     std::lock_guard lock(stateMutex_);
     if (!block.hasControllerLocked()) return std::nullopt;
     return controllers_[block.index()]->awaitingSerial(serial);
@@ -524,14 +576,15 @@ bool FileBlockInfo::packetDone(BlockTask& block, std::int64_t packetOffset, int 
         return false;
     }
     std::uint8_t* h = state_.data();
-    bs::store<std::int64_t>(h + bs::header::kBytesDone, bs::load<std::int64_t>(h + bs::header::kBytesDone) + *length);
+    bs::store<std::int64_t>(h + bs::header::kBytesDone,
+                            bs::load<std::int64_t>(h + bs::header::kBytesDone) + *length);
     return flush(0, bs::kHeaderSize) && flushRecord(block.index());
 }
 
 bool FileBlockInfo::openDataFile() {
     if (data_) return true;
-    Result<std::unique_ptr<platform::File>> opened =
-        files().open(dataPath_, isUpload_ ? platform::OpenMode::kRead : platform::OpenMode::kReadWrite);
+    Result<std::unique_ptr<platform::File>> opened = files().open(
+        dataPath_, isUpload_ ? platform::OpenMode::kRead : platform::OpenMode::kReadWrite);
     if (!opened) {
         errorText_ = "打开[" + pathText(dataPath_) + "]文件失败，请手动处理该文件！";
         return false;
@@ -573,7 +626,8 @@ BlockTask* FileBlockInfo::findNextBlock() {
     for (int i = 0; i < n; ++i) {
         const std::uint8_t* r = record(i);
         const int s = bs::load<std::int32_t>(r + bs::task::kState);
-        if (fileState == kFileLastBlockFailed && bs::load<std::int32_t>(r + bs::task::kRepeat) > 3) return nullptr;
+        if (fileState == kFileLastBlockFailed && bs::load<std::int32_t>(r + bs::task::kRepeat) > 3)
+            return nullptr;
         const std::string kind(reinterpret_cast<const char*>(r + bs::task::kKind), 2);
         const bool last = kind == "02" || kind == "03";
         if (s == kBlockIdle && (!last || earlierAllDone)) return blocks_[i].get();
@@ -659,9 +713,13 @@ void FileBlockInfo::setStopRequest(bool stop) {
     flush(0, bs::kHeaderSize);
 }
 
-void FileBlockInfo::close() { closeAndMaybeDiscard(false); }
+void FileBlockInfo::close() {
+    closeAndMaybeDiscard(false);
+}
 
-void FileBlockInfo::closeKeepingData() { closeAndMaybeDiscard(true); }
+void FileBlockInfo::closeKeepingData() {
+    closeAndMaybeDiscard(true);
+}
 
 void FileBlockInfo::closeAndMaybeDiscard(bool keepData) {
     setStopRequest(true);
@@ -686,7 +744,8 @@ void FileBlockInfo::closeAndMaybeDiscard(bool keepData) {
     if (!isUpload_ && !deleteFile(dataPath_, "")) {
         log("删除文件[" + pathText(dataPath_) + "]失败，请手工处理该文件！");
     }
-    if (!deleteFile(statePath_, "")) log("删除文件[" + pathText(statePath_) + "]失败，请手工处理该文件！");
+    if (!deleteFile(statePath_, ""))
+        log("删除文件[" + pathText(statePath_) + "]失败，请手工处理该文件！");
 }
 
 }  // namespace vantrel

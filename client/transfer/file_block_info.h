@@ -71,7 +71,7 @@ enum FileState : int {
 // its FileBlockInfo and valid while that object lives; the transfer queue holds pointers
 // to it. Every accessor takes the owner's state lock.
 class BlockTask {
-public:
+  public:
     BlockTask(FileBlockInfo& file, int index) : file_(file), index_(index) {}
     FileBlockInfo& file() const { return file_; }
     int index() const { return index_; }
@@ -103,7 +103,7 @@ public:
     // The gateway refused the request that carried `serial`: its slot becomes ready again.
     bool releaseSerial(std::string_view serial);
 
-private:
+  private:
     friend class FileBlockInfo;
     // Requires: the owner's state lock held.
     bool hasControllerLocked() const;
@@ -119,7 +119,7 @@ private:
 };
 
 class FileBlockInfo {
-public:
+  public:
     struct Options {
         const platform::Clock* clock = nullptr;  // required
         // Receives lines for the system log (a corrupt state file, a failed deletion).
@@ -138,14 +138,15 @@ public:
     // Prepares the data file and the block state file: resumes from an intact state file
     // whose data file still has the full size, else starts from zero. False with
     // errorText() set on failure.
-    bool open(const TransferItem& item, bool isUpload, std::string_view orgCode, std::string_view mailbox,
-              std::string_view ftpType);
+    bool open(const TransferItem& item, bool isUpload, std::string_view orgCode,
+              std::string_view mailbox, std::string_view ftpType);
 
     // The next packet to send of `block` (round robin, or the lowest offset for uploads); its
     // slot is in flight and persisted. Empty when the window is full or nothing is ready, or
     // when the slot could not be persisted: then `*unsaved` (if given) is true and
     // errorText() says why.
-    std::optional<CPkgSize::Packet> nextPacket(BlockTask& block, bool lowestOffset = false, bool* unsaved = nullptr);
+    std::optional<CPkgSize::Packet> nextPacket(BlockTask& block, bool lowestOffset = false,
+                                               bool* unsaved = nullptr);
     // Puts a packet taken by nextPacket back to ready (it could not be sent).
     void giveBack(BlockTask& block, const CPkgSize::Packet& packet);
     // Records the request sent for the packet: serial number and send time, persisted.
@@ -199,7 +200,7 @@ public:
     // empty when `size` fits.
     static std::string sizeRefusal(std::int64_t size, std::string_view name);
 
-private:
+  private:
     friend class BlockTask;
 
     void closeAndMaybeDiscard(bool keepData);
@@ -240,7 +241,9 @@ private:
     std::vector<std::unique_ptr<BlockTask>> blocks_;
     std::vector<std::unique_ptr<CPkgSize>> controllers_;
 
-    platform::FileSystem& files() const { return options_.files ? *options_.files : platform::FileSystem::real(); }
+    platform::FileSystem& files() const {
+        return options_.files ? *options_.files : platform::FileSystem::real();
+    }
 
     std::mutex dataMutex_;
     std::unique_ptr<platform::File> data_;

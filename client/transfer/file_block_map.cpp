@@ -10,7 +10,8 @@ bool endsWithIgnoringCase(std::string_view text, std::string_view suffix) {
     if (suffix.size() > text.size()) return false;
     text.remove_prefix(text.size() - suffix.size());
     for (std::size_t i = 0; i < suffix.size(); ++i) {
-        if (std::tolower(static_cast<unsigned char>(text[i])) != std::tolower(static_cast<unsigned char>(suffix[i]))) {
+        if (std::tolower(static_cast<unsigned char>(text[i])) !=
+            std::tolower(static_cast<unsigned char>(suffix[i]))) {
             return false;
         }
     }
@@ -24,8 +25,9 @@ std::string FileBlockMap::keyFor(const TransferItem& item, bool isUpload) {
     return (isUpload ? "U|" : "D|") + (base / item.localName).string() + "|" + item.taskId;
 }
 
-FileBlockInfo* FileBlockMap::create(const TransferItem& item, bool isUpload, std::string_view orgCode,
-                                    std::string_view mailbox, std::string_view ftpType, std::string& error) {
+FileBlockInfo* FileBlockMap::create(const TransferItem& item, bool isUpload,
+                                    std::string_view orgCode, std::string_view mailbox,
+                                    std::string_view ftpType, std::string& error) {
     const std::string key = keyFor(item, isUpload);
     std::lock_guard lock(mutex_);
     if (auto it = files_.find(key); it != files_.end()) return it->second.get();
@@ -60,8 +62,12 @@ void FileBlockMap::setStop(std::string_view taskId, bool stop) {
     }
 }
 
-void FileBlockMap::requestStop(std::string_view taskId) { setStop(taskId, true); }
-void FileBlockMap::clearStop(std::string_view taskId) { setStop(taskId, false); }
+void FileBlockMap::requestStop(std::string_view taskId) {
+    setStop(taskId, true);
+}
+void FileBlockMap::clearStop(std::string_view taskId) {
+    setStop(taskId, false);
+}
 
 void FileBlockMap::remove(const std::vector<std::string>& keys) {
     std::vector<std::unique_ptr<FileBlockInfo>> closing;

@@ -15,7 +15,7 @@
 namespace vantrel {
 
 class FileBlockMap {
-public:
+  public:
     explicit FileBlockMap(FileBlockInfo::Options options) : options_(std::move(options)) {}
 
     // The registry key of an item: its block state file and its task identifier.
@@ -34,7 +34,7 @@ public:
     void remove(const std::vector<std::string>& keys);
     std::size_t size() const;
 
-private:
+  private:
     void setStop(std::string_view taskId, bool stop);
 
     FileBlockInfo::Options options_;

@@ -10,7 +10,9 @@ namespace vantrel {
 
 namespace bs = blockstate;
 
-std::string FileMemList::nameOf(const Record& record) { return bs::loadText(record.data(), kNameSize); }
+std::string FileMemList::nameOf(const Record& record) {
+    return bs::loadText(record.data(), kNameSize);
+}
 
 bool FileMemList::open(const std::filesystem::path& path) {
     std::lock_guard lock(mutex_);
@@ -22,8 +24,8 @@ bool FileMemList::open(const std::filesystem::path& path) {
     const auto length = std::filesystem::file_size(path, ec);
     const bool isNew = ec || length < 4;
     if (auto free = platform::freeBytes(path.parent_path()); free && isNew && *free < kFileSize) {
-        errorText_ = "空间[" + std::to_string(kFileSize) + " Byte]不够，磁盘[" + path.parent_path().string() +
-                     "]空间太小，请进行磁盘清理!";
+        errorText_ = "空间[" + std::to_string(kFileSize) + " Byte]不够，磁盘[" +
+                     path.parent_path().string() + "]空间太小，请进行磁盘清理!";
         return false;
     }
     if (isNew) std::filesystem::remove(path, ec);
@@ -42,7 +44,9 @@ bool FileMemList::open(const std::filesystem::path& path) {
     return true;
 }
 
-int FileMemList::countLocked() const { return file_.isOpen() ? bs::load<std::int32_t>(file_.data()) : 0; }
+int FileMemList::countLocked() const {
+    return file_.isOpen() ? bs::load<std::int32_t>(file_.data()) : 0;
+}
 
 int FileMemList::count() const {
     std::lock_guard lock(mutex_);
@@ -54,7 +58,9 @@ std::string FileMemList::errorText() const {
     return errorText_;
 }
 
-std::uint8_t* FileMemList::recordAt(int i) { return file_.data() + 4 + static_cast<std::size_t>(i) * kRecordSize; }
+std::uint8_t* FileMemList::recordAt(int i) {
+    return file_.data() + 4 + static_cast<std::size_t>(i) * kRecordSize;
+}
 const std::uint8_t* FileMemList::recordAt(int i) const {
     return file_.data() + 4 + static_cast<std::size_t>(i) * kRecordSize;
 }
@@ -106,7 +112,8 @@ bool FileMemList::remove(std::string_view name) {
     const int found = indexOf(name);
     if (found < 0) return false;
     const int n = countLocked();
-    std::memmove(recordAt(found), recordAt(found + 1), static_cast<std::size_t>(n - found - 1) * kRecordSize);
+    std::memmove(recordAt(found), recordAt(found + 1),
+                 static_cast<std::size_t>(n - found - 1) * kRecordSize);
     std::memset(recordAt(n - 1), 0, kRecordSize);
     bs::store<std::int32_t>(file_.data(), n - 1);
     return flush(0, 4 + static_cast<std::size_t>(n) * kRecordSize);

@@ -18,7 +18,7 @@
 namespace vantrel {
 
 class FileMemList {
-public:
+  public:
     static constexpr std::size_t kRecordSize = 1124;
     static constexpr std::size_t kNameSize = 256;
     static constexpr int kMaxRecords = 5000;
@@ -26,7 +26,8 @@ public:
     using Record = std::array<std::uint8_t, kRecordSize>;
 
     // `systemLog` receives the refusal of a record beyond the limit.
-    explicit FileMemList(std::function<void(std::string_view)> systemLog = {}) : systemLog_(std::move(systemLog)) {}
+    explicit FileMemList(std::function<void(std::string_view)> systemLog = {})
+        : systemLog_(std::move(systemLog)) {}
 
     // Opens or creates the list at `path`. False with errorText() set.
     bool open(const std::filesystem::path& path);
@@ -41,7 +42,7 @@ public:
     // The name key of a record.
     static std::string nameOf(const Record& record);
 
-private:
+  private:
     int countLocked() const;
     std::uint8_t* recordAt(int i);
     const std::uint8_t* recordAt(int i) const;

@@ -7,8 +7,8 @@
 namespace vantrel::filesvc {
 
 bool isKnownFtpType(std::string_view type) {
-    return type == kList || type == kDelete || type == kRename || type == kUpload || type == kDownload ||
-           type == kHistory;
+    return type == kList || type == kDelete || type == kRename || type == kUpload ||
+           type == kDownload || type == kHistory;
 }
 
 namespace {
@@ -23,16 +23,21 @@ void putInt32At(char* out, std::int32_t value) {
 
 }  // namespace
 
-void putInt32(std::string& out, std::size_t offset, std::int32_t value) { putInt32At(out.data() + offset, value); }
+void putInt32(std::string& out, std::size_t offset, std::int32_t value) {
+    putInt32At(out.data() + offset, value);
+}
 
 std::int32_t getInt32(std::string_view in, std::size_t offset) {
-    const auto byte = [&](std::size_t i) { return static_cast<std::uint32_t>(static_cast<unsigned char>(in[offset + i])); };
+    const auto byte = [&](std::size_t i) {
+        return static_cast<std::uint32_t>(static_cast<unsigned char>(in[offset + i]));
+    };
     return static_cast<std::int32_t>(byte(0) << 24 | byte(1) << 16 | byte(2) << 8 | byte(3));
 }
 
 Result<std::string> wireName(std::string_view utf8) {
     Result<std::u16string> wide = platform::utf8ToUtf16(utf8);
-    if (!wide || wide->size() * 2 > kMaxNameBytes) return Status::error(ErrorKind::InvalidArgument, "UNICODE出错");
+    if (!wide || wide->size() * 2 > kMaxNameBytes)
+        return Status::error(ErrorKind::InvalidArgument, "UNICODE出错");
     return platform::utf16ToLeBytes(*wide);
 }
 
@@ -47,8 +52,8 @@ std::size_t bodySize(std::string_view name1, std::string_view name2, std::string
     return kFixedSize + name1.size() + name2.size() + data.size();
 }
 
-void writeBody(char* out, std::string_view name1, std::string_view name2, std::int32_t a, std::int32_t b,
-               std::int32_t c, std::string_view data) {
+void writeBody(char* out, std::string_view name1, std::string_view name2, std::int32_t a,
+               std::int32_t b, std::int32_t c, std::string_view data) {
     out[0] = static_cast<char>(name1.size());
     out[1] = static_cast<char>(name2.size());
     putInt32At(out + 2, a);
@@ -61,8 +66,8 @@ void writeBody(char* out, std::string_view name1, std::string_view name2, std::i
     }
 }
 
-std::string encodeBody(std::string_view name1, std::string_view name2, std::int32_t a, std::int32_t b,
-                       std::int32_t c, std::string_view data) {
+std::string encodeBody(std::string_view name1, std::string_view name2, std::int32_t a,
+                       std::int32_t b, std::int32_t c, std::string_view data) {
     std::string out(bodySize(name1, name2, data), '\0');
     writeBody(out.data(), name1, name2, a, b, c, data);
     return out;
@@ -79,7 +84,8 @@ Result<Body> decodePayload(std::string_view body) {
     if (body.size() < kFixedSize) return Status::error(ErrorKind::Corruption, "应答数据长度不足");
     const std::size_t n1 = static_cast<unsigned char>(body[0]);
     const std::size_t n2 = static_cast<unsigned char>(body[1]);
-    if (kFixedSize + n1 + n2 > body.size()) return Status::error(ErrorKind::Corruption, "应答数据长度不足");
+    if (kFixedSize + n1 + n2 > body.size())
+        return Status::error(ErrorKind::Corruption, "应答数据长度不足");
     Body out;
     out.a = getInt32(body, 2);
     out.b = getInt32(body, 6);
@@ -102,7 +108,8 @@ Result<std::vector<ListEntry>> parseEntries(std::string_view data, std::int64_t 
         e.date = std::string(data.substr(at + 8, 8));
         e.time = std::string(data.substr(at + 16, 8));
         // Fixed-width texts end at their first zero byte.
-        for (std::string* s : {&e.type, &e.date, &e.time}) s->resize(std::min(s->size(), s->find('\0')));
+        for (std::string* s : {&e.type, &e.date, &e.time})
+            s->resize(std::min(s->size(), s->find('\0')));
         Result<std::string> name = nameFromWire(data.substr(at + 24, nameLength));
         if (!name) return name.status();
         e.name = std::move(name.value());

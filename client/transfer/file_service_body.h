@@ -50,10 +50,10 @@ Result<std::string> nameFromWire(std::string_view utf16le);
 std::size_t bodySize(std::string_view name1, std::string_view name2, std::string_view data);
 // Writes the body at `out`, which has room for bodySize() bytes: a request is built in its
 // packet without copying its data twice.
-void writeBody(char* out, std::string_view name1, std::string_view name2, std::int32_t a, std::int32_t b,
-               std::int32_t c, std::string_view data);
-std::string encodeBody(std::string_view name1, std::string_view name2, std::int32_t a, std::int32_t b,
-                       std::int32_t c, std::string_view data);
+void writeBody(char* out, std::string_view name1, std::string_view name2, std::int32_t a,
+               std::int32_t b, std::int32_t c, std::string_view data);
+std::string encodeBody(std::string_view name1, std::string_view name2, std::int32_t a,
+                       std::int32_t b, std::int32_t c, std::string_view data);
 // Reads the body of a whole packet (header, code, record, body). Fails when the packet is
 // shorter than 159 bytes or the names pass its end. `data` is everything after the names.
 Result<Body> decodeBody(std::string_view packet);

@@ -9,7 +9,8 @@ namespace vantrel {
 
 TransactionResponseRecord responseRecordOf(std::string_view packet) {
     TransactionResponseRecord r;
-    if (packet.size() >= frame::kPayloadOffset) (void)decode(packet.substr(frame::kRecordOffset), r);
+    if (packet.size() >= frame::kPayloadOffset)
+        (void)decode(packet.substr(frame::kRecordOffset), r);
     return r;
 }
 
@@ -22,7 +23,8 @@ std::string fileMd5(const std::filesystem::path& path) {
     while (in) {
         in.read(piece.data(), static_cast<std::streamsize>(piece.size()));
         const auto n = static_cast<int>(in.gcount());
-        if (n > 0 && KLAV_HASHUpdate(&context, reinterpret_cast<const unsigned char*>(piece.data()), n) != KLAV_OK) {
+        if (n > 0 && KLAV_HASHUpdate(&context, reinterpret_cast<const unsigned char*>(piece.data()),
+                                     n) != KLAV_OK) {
             return {};
         }
     }
@@ -46,15 +48,17 @@ int VornFileService::fail(int code, const std::string& text) {
 int VornFileService::takeSerial(std::string& serial, char& flag) {
     const Route route = handle_.CurrentRoute();
     if (TakeSerial(handle_.Serials(), route, serial, flag) == 0) return 0;
-    const int rc = handle_.RequestTransSerials(route.organisation, route.service, route.function, 20, handle_.Serials());
+    const int rc = handle_.RequestTransSerials(route.organisation, route.service, route.function,
+                                               20, handle_.Serials());
     if (rc != 0) return rc;
-    if (TakeSerial(handle_.Serials(), route, serial, flag) != 0) return fail(-1, "从列表中取交易序号失败!");
+    if (TakeSerial(handle_.Serials(), route, serial, flag) != 0)
+        return fail(-1, "从列表中取交易序号失败!");
     return 0;
 }
 
 int VornFileService::sendRequest(const std::string& serial, char serialFlag, std::string_view name1,
-                                 std::string_view name2, std::int32_t a, std::int32_t b, std::int32_t c,
-                                 std::string_view payload) {
+                                 std::string_view name2, std::int32_t a, std::int32_t b,
+                                 std::int32_t c, std::string_view payload) {
     if (!handle_.IsLoggedIn()) return fail(-1, "系统未登录!");
     const std::string& ftpType = handle_.CurrentRoute().function;
     if (!filesvc::isKnownFtpType(ftpType)) return fail(-2, "不支持的FTP_TYPE!");
@@ -69,7 +73,8 @@ int VornFileService::sendRequest(const std::string& serial, char serialFlag, std
     }
     const std::size_t bodySize = filesvc::bodySize(*wire1, *wire2, payload);
     std::string packet;
-    if (handle_.BuildRequest(frame::kFileServiceCode, serial, serialFlag, static_cast<int>(bodySize), packet) != 0) {
+    if (handle_.BuildRequest(frame::kFileServiceCode, serial, serialFlag,
+                             static_cast<int>(bodySize), packet) != 0) {
         return fail(-2, "申请内存[" + std::to_string(bodySize + frame::kPayloadOffset) + "]失败!");
     }
     filesvc::writeBody(packet.data() + frame::kPayloadOffset, *wire1, *wire2, a, b, c, payload);
@@ -81,8 +86,9 @@ int VornFileService::sendRequest(const std::string& serial, char serialFlag, std
     return 0;
 }
 
-int VornFileService::list(const std::string& title, const std::string& mailbox, std::string_view ftpType,
-                          const std::string& name1, const std::string& name2, std::vector<filesvc::ListEntry>& out) {
+int VornFileService::list(const std::string& title, const std::string& mailbox,
+                          std::string_view ftpType, const std::string& name1,
+                          const std::string& name2, std::vector<filesvc::ListEntry>& out) {
     out.clear();
     if (!handle_.IsLoggedIn() && handle_.LoginToGateway() != 1) {
         return fail(-3, title + "与服务器连接失败，请查询网络连接");
@@ -97,7 +103,8 @@ int VornFileService::list(const std::string& title, const std::string& mailbox, 
     std::string answer;
     if (int rc = handle_.ReceiveResponse(answer); rc != 0) {
         const TransactionResponseRecord response = responseRecordOf(answer);
-        const std::string message = response.returnCode.empty() ? handle_.LastError() : trimmed(response.message);
+        const std::string message =
+            response.returnCode.empty() ? handle_.LastError() : trimmed(response.message);
         return fail(rc, title + "失败(交易序列号:" + serial + ")," + message);
     }
     Result<filesvc::Body> body = filesvc::decodeBody(answer);
@@ -120,20 +127,24 @@ int dropVersionEntries(std::vector<filesvc::ListEntry>& entries, int rc) {
 
 int VornFileService::listFiles(const std::string& mailbox, const std::string& directory,
                                std::vector<filesvc::ListEntry>& out) {
-    return dropVersionEntries(out, list("查询文件列表-", mailbox, filesvc::kList, directory, "", out));
+    return dropVersionEntries(out,
+                              list("查询文件列表-", mailbox, filesvc::kList, directory, "", out));
 }
 
 int VornFileService::listToday(const std::string& mailbox, const std::string& directory,
                                std::vector<filesvc::ListEntry>& out) {
-    return dropVersionEntries(out, list("查询当日文件列表-", mailbox, filesvc::kList, directory, "T", out));
+    return dropVersionEntries(
+        out, list("查询当日文件列表-", mailbox, filesvc::kList, directory, "T", out));
 }
 
 int VornFileService::listHistory(const std::string& mailbox, const std::string& path,
                                  std::vector<filesvc::ListEntry>& out) {
-    return dropVersionEntries(out, list("查询历史文件列表-", mailbox, filesvc::kHistory, path, "", out));
+    return dropVersionEntries(out,
+                              list("查询历史文件列表-", mailbox, filesvc::kHistory, path, "", out));
 }
 
-int VornFileService::queryVersion(const std::string& mailbox, const std::string& text, std::string& version) {
+int VornFileService::queryVersion(const std::string& mailbox, const std::string& text,
+                                  std::string& version) {
     version.clear();
     std::vector<filesvc::ListEntry> entries;
     const int rc = list("查询版本号-", mailbox, filesvc::kList, text, "MT", entries);
@@ -142,15 +153,17 @@ int VornFileService::queryVersion(const std::string& mailbox, const std::string&
     return 0;
 }
 
-DigestVerdict VornFileService::verifyDigest(const std::filesystem::path& localPath, const std::string& remoteName,
-                                            std::int64_t fileSize) {
+DigestVerdict VornFileService::verifyDigest(const std::filesystem::path& localPath,
+                                            const std::string& remoteName, std::int64_t fileSize) {
     const DigestVerdict notVerified;
     auto failed = [&](const std::string& text) {
         handle_.SetLastError(text);
         return notVerified;
     };
-    if (!handle_.IsLoggedIn() && handle_.LoginToGateway() != 1) return failed("与服务器连接失败，请查询网络连接");
-    if (!std::ifstream(localPath, std::ios::binary)) return failed("打开本地文件[" + localPath.string() + "]失败!");
+    if (!handle_.IsLoggedIn() && handle_.LoginToGateway() != 1)
+        return failed("与服务器连接失败，请查询网络连接");
+    if (!std::ifstream(localPath, std::ios::binary))
+        return failed("打开本地文件[" + localPath.string() + "]失败!");
     const std::string local = fileMd5(localPath);
     if (local.size() != 16) return failed("打开本地文件[" + localPath.string() + "]失败!");
     const std::string ftpType = handle_.CurrentRoute().function;
@@ -162,14 +175,16 @@ DigestVerdict VornFileService::verifyDigest(const std::filesystem::path& localPa
     if (takeSerial(serial, flag) != 0) return notVerified;
     const bool download = ftpType == filesvc::kDownload;
     const auto size = static_cast<std::int32_t>(fileSize);
-    if (sendRequest(serial, flag, download ? remoteName : "", download ? "" : remoteName, size, size, -1, {}) != 0) {
+    if (sendRequest(serial, flag, download ? remoteName : "", download ? "" : remoteName, size,
+                    size, -1, {}) != 0) {
         return failed("发送数据失败，失败原因:" + handle_.LastError());
     }
     std::string answer;
     const int rc = handle_.ReceiveResponse(answer);
     // After a receive failure the answer is empty: the receive's own text explains it.
     const TransactionResponseRecord response = responseRecordOf(answer);
-    if (rc != 0 && response.returnCode.empty()) return failed("接收数据失败，失败原因:" + handle_.LastError());
+    if (rc != 0 && response.returnCode.empty())
+        return failed("接收数据失败，失败原因:" + handle_.LastError());
     if (rc != 0) {
         if (response.returnCode == "0014") handle_.Serials().clear();
         return failed(trimmed(response.message));
@@ -179,10 +194,12 @@ DigestVerdict VornFileService::verifyDigest(const std::filesystem::path& localPa
     if (!body) return failed("接收数据失败，失败原因:" + body.status().text());
     if (body->data.size() < 16) return failed("接收数据失败，失败原因:应答数据长度不足");
     if (body->data.substr(0, 16) != local) {
-        handle_.SetLastError(download ? "文件:" + remoteName +
-                                            "校验错误,下载的文件可能被破坏。\n\r请不要使用断点续传功能重新下载该文件!"
-                                      : "文件:" + localPath.string() +
-                                            "校验错误,上传的文件可能被破坏。\n\r请不要使用断点续传功能重新上传该文件!");
+        handle_.SetLastError(
+            download
+                ? "文件:" + remoteName +
+                      "校验错误,下载的文件可能被破坏。\n\r请不要使用断点续传功能重新下载该文件!"
+                : "文件:" + localPath.string() +
+                      "校验错误,上传的文件可能被破坏。\n\r请不要使用断点续传功能重新上传该文件!");
         return DigestVerdict{DigestVerdict::kMismatch, -1};
     }
     return DigestVerdict{DigestVerdict::kMatch, body->c};
@@ -194,8 +211,8 @@ int VornFileService::md5Check(const std::filesystem::path& localPath, const std:
     return verdict.outcome == DigestVerdict::kMatch ? verdict.result : -1;
 }
 
-int VornFileService::mailboxRequest(std::string_view ftpType, const std::string& name2, const std::string& mailbox,
-                                    const std::string& name1) {
+int VornFileService::mailboxRequest(std::string_view ftpType, const std::string& name2,
+                                    const std::string& mailbox, const std::string& name1) {
     if (!handle_.IsConnected() || !handle_.IsLoggedIn()) {
         if (handle_.LoginToGateway() != 1) return fail(-3, "与服务器连接失败，请查询网络连接");
     }

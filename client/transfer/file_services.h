@@ -35,15 +35,18 @@ struct DigestVerdict {
 };
 
 class VornFileService {
-public:
+  public:
     explicit VornFileService(CVornFtp& handle) : handle_(handle) {}
 
     // The files of `directory` ("*.*", "Bullet\\*.*") in `mailbox`; "VER" entries left out.
-    int listFiles(const std::string& mailbox, const std::string& directory, std::vector<filesvc::ListEntry>& out);
+    int listFiles(const std::string& mailbox, const std::string& directory,
+                  std::vector<filesvc::ListEntry>& out);
     // Today's files only (selector "T").
-    int listToday(const std::string& mailbox, const std::string& directory, std::vector<filesvc::ListEntry>& out);
+    int listToday(const std::string& mailbox, const std::string& directory,
+                  std::vector<filesvc::ListEntry>& out);
     // The files of an earlier day; `path` is the day's directory and pattern (FTP type "09").
-    int listHistory(const std::string& mailbox, const std::string& path, std::vector<filesvc::ListEntry>& out);
+    int listHistory(const std::string& mailbox, const std::string& path,
+                    std::vector<filesvc::ListEntry>& out);
     // The version record (selector "MT"): 14 digits, or empty when the first entry is not
     // a version record.
     int queryVersion(const std::string& mailbox, const std::string& text, std::string& version);
@@ -51,21 +54,23 @@ public:
     // Builds, encrypts and sends one request on the handle's current route; does not wait.
     // Names are UTF-8. An upload packet ("03", c != -1) that passes the file size `a` is cut
     // to it. 0, -1 (not logged in, send failed) or -2 (bad names or offsets).
-    int sendRequest(const std::string& serial, char serialFlag, std::string_view name1, std::string_view name2,
-                    std::int32_t a, std::int32_t b, std::int32_t c, std::string_view payload);
+    int sendRequest(const std::string& serial, char serialFlag, std::string_view name1,
+                    std::string_view name2, std::int32_t a, std::int32_t b, std::int32_t c,
+                    std::string_view payload);
 
     // Compares the local file's MD5 digest with the gateway's for `remoteName` on the
     // current route (FTP type "04" download, "03" upload). The handle's text explains any
     // outcome but kMatch.
-    DigestVerdict verifyDigest(const std::filesystem::path& localPath, const std::string& remoteName,
-                               std::int64_t fileSize);
+    DigestVerdict verifyDigest(const std::filesystem::path& localPath,
+                               const std::string& remoteName, std::int64_t fileSize);
     // verifyDigest as one number: the answer's result number (>= 0) on a match; -1 otherwise.
-    int md5Check(const std::filesystem::path& localPath, const std::string& remoteName, std::int64_t fileSize);
+    int md5Check(const std::filesystem::path& localPath, const std::string& remoteName,
+                 std::int64_t fileSize);
 
     // One request without payload and its answer: delete ("01": `name1` the file) and
     // rename ("02": `name1` the old name, `name2` the new). Logs in first when needed.
-    int mailboxRequest(std::string_view ftpType, const std::string& name2, const std::string& mailbox,
-                       const std::string& name1);
+    int mailboxRequest(std::string_view ftpType, const std::string& name2,
+                       const std::string& mailbox, const std::string& name1);
 
     // A serial number for the current route from the handle's pool, asking the gateway for
     // 20 when the pool is empty. 0 or negative (text set).
@@ -73,9 +78,10 @@ public:
 
     CVornFtp& handle() { return handle_; }
 
-private:
+  private:
     int list(const std::string& title, const std::string& mailbox, std::string_view ftpType,
-             const std::string& name1, const std::string& name2, std::vector<filesvc::ListEntry>& out);
+             const std::string& name1, const std::string& name2,
+             std::vector<filesvc::ListEntry>& out);
     int fail(int code, const std::string& text);
 
     CVornFtp& handle_;

@@ -12,15 +12,19 @@ namespace {
 
 // The name is shown escaped: the refusal of a hostile name must not carry its bytes on.
 Status refused(std::string_view name, std::string_view why) {
-    return Status::error(ErrorKind::InvalidArgument,
-                         "文件名[" + escapeControlCharacters(name) + "]" + std::string(why) + "，拒绝写入本地目录！");
+    return Status::error(ErrorKind::InvalidArgument, "文件名[" + escapeControlCharacters(name) +
+                                                         "]" + std::string(why) +
+                                                         "，拒绝写入本地目录！");
 }
 
-bool isSeparator(char c) { return c == '/' || c == '\\'; }
+bool isSeparator(char c) {
+    return c == '/' || c == '\\';
+}
 
 }  // namespace
 
-Result<std::filesystem::path> localPathInside(const std::filesystem::path& directory, std::string_view name) {
+Result<std::filesystem::path> localPathInside(const std::filesystem::path& directory,
+                                              std::string_view name) {
     if (name.empty()) return refused(name, "为空");
     if (isSeparator(name.front())) return refused(name, "是绝对路径");
     if (name.size() >= 2 && name[1] == ':') return refused(name, "带有盘符");
@@ -49,7 +53,8 @@ std::filesystem::path partialPathFor(const std::filesystem::path& target) {
     static constexpr std::string_view kData = ".tmp";
     static constexpr std::string_view kState = ".tmp.~block";
     const std::string name = target.filename().string();
-    if (name.size() + kState.size() <= kLocalNameLimit) return target.parent_path() / (name + std::string(kData));
+    if (name.size() + kState.size() <= kLocalNameLimit)
+        return target.parent_path() / (name + std::string(kData));
     // FNV-1a over the whole name: names that share the kept prefix still differ.
     std::uint64_t digest = 14695981039346656037ull;
     for (unsigned char c : name) digest = (digest ^ c) * 1099511628211ull;

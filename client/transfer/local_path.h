@@ -14,7 +14,8 @@ namespace vantrel {
 // Chinese text (naming the name escaped) when the name is empty, absolute, carries a drive
 // ("C:"), contains a ".." component, a NUL or another control character, or a component
 // longer than kLocalNameLimit bytes, or ends in a separator.
-Result<std::filesystem::path> localPathInside(const std::filesystem::path& directory, std::string_view name);
+Result<std::filesystem::path> localPathInside(const std::filesystem::path& directory,
+                                              std::string_view name);
 
 // The longest file name, in bytes, that local names are held to.
 inline constexpr std::size_t kLocalNameLimit = 255;

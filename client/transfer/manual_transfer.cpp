@@ -11,7 +11,9 @@ namespace fs = std::filesystem;
 
 namespace {
 
-bool worthRetrying(int rc) { return rc == -9 || rc == -1 || rc == -3 || rc == -12 || rc == -9999 || rc == -9998 || rc == -5; }
+bool worthRetrying(int rc) {
+    return rc == -9 || rc == -1 || rc == -3 || rc == -12 || rc == -9999 || rc == -9998 || rc == -5;
+}
 
 int ensureLoggedIn(CVornFtp& handle) {
     if (handle.IsLoggedIn()) return 0;
@@ -19,8 +21,9 @@ int ensureLoggedIn(CVornFtp& handle) {
 }
 
 // Moves every block of `file`; 0 when all are done.
-int moveBlocks(CVornFtp& handle, FileBlockInfo& file, bool download, const ManualTransferRequest& request,
-               const ManualTransferEnvironment& env, std::string& error) {
+int moveBlocks(CVornFtp& handle, FileBlockInfo& file, bool download,
+               const ManualTransferRequest& request, const ManualTransferEnvironment& env,
+               std::string& error) {
     const std::string ftpType(download ? filesvc::kDownload : filesvc::kUpload);
     while (BlockTask* block = file.claimNextBlock()) {
         int rc = 0;
@@ -33,10 +36,13 @@ int moveBlocks(CVornFtp& handle, FileBlockInfo& file, bool download, const Manua
             handle.SetRoute(kMailboxOrganisation, request.mailbox, ftpType);
             block->setState(kBlockTaken);
             if (env.observer && env.prompt) {
-                rc = download ? downloadBlockInteractive(*block, handle, env.options, *env.observer, *env.prompt)
-                              : uploadBlockInteractive(handle, block, env.options, *env.observer, *env.prompt);
+                rc = download ? downloadBlockInteractive(*block, handle, env.options, *env.observer,
+                                                         *env.prompt)
+                              : uploadBlockInteractive(handle, block, env.options, *env.observer,
+                                                       *env.prompt);
             } else {
-                rc = download ? downloadBlock(*block, handle, env.options) : uploadBlock(handle, block, env.options);
+                rc = download ? downloadBlock(*block, handle, env.options)
+                              : uploadBlock(handle, block, env.options);
             }
             if (rc == 0) break;
             error = handle.LastError();
@@ -71,7 +77,8 @@ FileBlockInfo::Options fileOptions(const ManualTransferEnvironment& env) {
 // discarded, `file` closed); -4 still not verified (`file` closed, data and block state
 // kept, so a later run only verifies).
 int verifyFinished(CVornFtp& handle, FileBlockInfo& file, const TransferItem& item, bool download,
-                   const ManualTransferRequest& request, const ManualTransferEnvironment& env, std::string& error) {
+                   const ManualTransferRequest& request, const ManualTransferEnvironment& env,
+                   std::string& error) {
     const std::string ftpType(download ? filesvc::kDownload : filesvc::kUpload);
     // A download is checked in its data file before it is moved into place.
     const fs::path& finished = download ? file.dataPath() : request.localFile;
@@ -83,7 +90,8 @@ int verifyFinished(CVornFtp& handle, FileBlockInfo& file, const TransferItem& it
         }
         handle.SetRoute(kMailboxOrganisation, request.mailbox, ftpType);
         VornFileService service(handle);
-        const DigestVerdict verdict = service.verifyDigest(finished, request.remoteName, item.fileSize);
+        const DigestVerdict verdict =
+            service.verifyDigest(finished, request.remoteName, item.fileSize);
         if (verdict.outcome == DigestVerdict::kMatch) return 0;
         error = handle.LastError();
         if (verdict.outcome == DigestVerdict::kMismatch) {
@@ -99,7 +107,8 @@ int verifyFinished(CVornFtp& handle, FileBlockInfo& file, const TransferItem& it
 // Opens the block state of `item`, moves every block, then verifies the finished file.
 // 0 with `file` open; else the code, with `file` closed once opened.
 int moveAndVerify(CVornFtp& handle, FileBlockInfo& file, const TransferItem& item, bool download,
-                  const ManualTransferRequest& request, const ManualTransferEnvironment& env, std::string& error) {
+                  const ManualTransferRequest& request, const ManualTransferEnvironment& env,
+                  std::string& error) {
     const std::string_view ftpType = download ? filesvc::kDownload : filesvc::kUpload;
     if (!file.open(item, !download, kMailboxOrganisation, request.mailbox, ftpType)) {
         error = file.errorText();
@@ -114,8 +123,8 @@ int moveAndVerify(CVornFtp& handle, FileBlockInfo& file, const TransferItem& ite
 
 }  // namespace
 
-int downloadFile(CVornFtp& handle, const ManualTransferRequest& request, const ManualTransferEnvironment& env,
-                 std::string& error) {
+int downloadFile(CVornFtp& handle, const ManualTransferRequest& request,
+                 const ManualTransferEnvironment& env, std::string& error) {
     const std::string localName(remoteBaseName(request.remoteName));
     Result<fs::path> target = localPathInside(request.localDirectory, localName);
     if (!target) {
@@ -133,7 +142,8 @@ int downloadFile(CVornFtp& handle, const ManualTransferRequest& request, const M
     std::error_code ec;
     fs::rename(file.dataPath(), *target, ec);
     if (ec) {
-        error = "移动文件[" + file.dataPath().string() + "]到[" + target->string() + "]失败:" + ec.message();
+        error = "移动文件[" + file.dataPath().string() + "]到[" + target->string() +
+                "]失败:" + ec.message();
         file.close();
         return -1;
     }
@@ -144,15 +154,16 @@ int downloadFile(CVornFtp& handle, const ManualTransferRequest& request, const M
     return 0;
 }
 
-int uploadFile(CVornFtp& handle, const ManualTransferRequest& request, const ManualTransferEnvironment& env,
-               std::string& error) {
+int uploadFile(CVornFtp& handle, const ManualTransferRequest& request,
+               const ManualTransferEnvironment& env, std::string& error) {
     std::error_code ec;
     const auto size = fs::file_size(request.localFile, ec);
     if (ec) {
         error = "数据文件[" + request.localFile.string() + "]不存在！";
         return -1;
     }
-    if (std::string refusal = FileBlockInfo::sizeRefusal(static_cast<std::int64_t>(size), request.localFile.string());
+    if (std::string refusal =
+            FileBlockInfo::sizeRefusal(static_cast<std::int64_t>(size), request.localFile.string());
         !refusal.empty()) {
         error = refusal;
         return -2;

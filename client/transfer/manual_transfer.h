@@ -18,8 +18,8 @@
 namespace vantrel {
 
 struct ManualTransferRequest {
-    std::string mailbox;      // FTP_A_QS, ...
-    std::string remoteName;   // with its mailbox directory prefix ("Bullet\\a.txt")
+    std::string mailbox;                   // FTP_A_QS, ...
+    std::string remoteName;                // with its mailbox directory prefix ("Bullet\\a.txt")
     std::filesystem::path localDirectory;  // download: receive directory; upload: unused
     std::filesystem::path localFile;       // upload: the source file
     std::int64_t fileSize = 0;             // download: from the listing
@@ -40,9 +40,9 @@ struct ManualTransferEnvironment {
 inline constexpr int kDigestNotVerified = -4;
 
 // 0 done; negative with the text in `error` (-10 cancelled, kDigestNotVerified).
-int downloadFile(CVornFtp& handle, const ManualTransferRequest& request, const ManualTransferEnvironment& env,
-                 std::string& error);
-int uploadFile(CVornFtp& handle, const ManualTransferRequest& request, const ManualTransferEnvironment& env,
-               std::string& error);
+int downloadFile(CVornFtp& handle, const ManualTransferRequest& request,
+                 const ManualTransferEnvironment& env, std::string& error);
+int uploadFile(CVornFtp& handle, const ManualTransferRequest& request,
+               const ManualTransferEnvironment& env, std::string& error);
 
 }  // namespace vantrel

@@ -9,7 +9,7 @@
 namespace vantrel {
 
 class CMemDataBuf {
-public:
+  public:
     static constexpr std::size_t kInlineSize = 131072;
 
     // Makes room for `length` bytes and sets the current length; false (and the buffer
@@ -25,7 +25,7 @@ public:
     char* data() { return heap_ ? heap_.get() : inline_.data(); }
     const char* data() const { return heap_ ? heap_.get() : inline_.data(); }
 
-private:
+  private:
     std::array<char, kInlineSize> inline_{};
     std::unique_ptr<char[]> heap_;
     std::size_t heapSize_ = 0;

@@ -14,13 +14,27 @@ namespace bs = blockstate;
 CPkgSize::CPkgSize(std::uint8_t* record, int slotCount, const platform::Clock& clock)
     : record_(record), slotCount_(slotCount), clock_(clock) {}
 
-std::uint8_t* CPkgSize::slotAt(int i) const { return record_ + bs::slotOffset(i); }
-int CPkgSize::slotState(int i) const { return bs::load<std::int32_t>(slotAt(i) + bs::slot::kState); }
-void CPkgSize::setSlotState(int i, int state) { bs::store<std::int32_t>(slotAt(i) + bs::slot::kState, state); }
-std::int64_t CPkgSize::slotOffset(int i) const { return bs::load<std::int64_t>(slotAt(i) + bs::slot::kOffset); }
-std::int64_t CPkgSize::slotLength(int i) const { return bs::load<std::int64_t>(slotAt(i) + bs::slot::kLength); }
-int CPkgSize::inFlight() const { return bs::load<std::int32_t>(record_ + bs::task::kInFlight); }
-void CPkgSize::setInFlight(int n) { bs::store<std::int32_t>(record_ + bs::task::kInFlight, n); }
+std::uint8_t* CPkgSize::slotAt(int i) const {
+    return record_ + bs::slotOffset(i);
+}
+int CPkgSize::slotState(int i) const {
+    return bs::load<std::int32_t>(slotAt(i) + bs::slot::kState);
+}
+void CPkgSize::setSlotState(int i, int state) {
+    bs::store<std::int32_t>(slotAt(i) + bs::slot::kState, state);
+}
+std::int64_t CPkgSize::slotOffset(int i) const {
+    return bs::load<std::int64_t>(slotAt(i) + bs::slot::kOffset);
+}
+std::int64_t CPkgSize::slotLength(int i) const {
+    return bs::load<std::int64_t>(slotAt(i) + bs::slot::kLength);
+}
+int CPkgSize::inFlight() const {
+    return bs::load<std::int32_t>(record_ + bs::task::kInFlight);
+}
+void CPkgSize::setInFlight(int n) {
+    bs::store<std::int32_t>(record_ + bs::task::kInFlight, n);
+}
 
 void CPkgSize::refill(int i) {
     const std::int64_t next = bs::load<std::int64_t>(record_ + bs::task::kNextOffset);
@@ -105,16 +119,20 @@ void CPkgSize::giveBack(int i) {
 
 void CPkgSize::markSent(int i, std::string_view serial) {
     const auto now = clock_.now();
-    const auto sinceEpoch = std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch()).count();
+    const auto sinceEpoch =
+        std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch()).count();
     const std::int64_t seconds = sinceEpoch / 1000;
     std::uint8_t* s = slotAt(i);
     bs::store<std::int64_t>(s + bs::slot::kSentSeconds, seconds);
-    bs::store<std::int16_t>(s + bs::slot::kSentMillis, static_cast<std::int16_t>(sinceEpoch % 1000));
+    bs::store<std::int16_t>(s + bs::slot::kSentMillis,
+                            static_cast<std::int16_t>(sinceEpoch % 1000));
     struct tm local {};
     const time_t t = static_cast<time_t>(seconds);
     localtime_r(&t, &local);
-    bs::store<std::int16_t>(s + bs::slot::kTimeZone, static_cast<std::int16_t>(-local.tm_gmtoff / 60));
-    bs::store<std::int16_t>(s + bs::slot::kDst, static_cast<std::int16_t>(local.tm_isdst > 0 ? 1 : 0));
+    bs::store<std::int16_t>(s + bs::slot::kTimeZone,
+                            static_cast<std::int16_t>(-local.tm_gmtoff / 60));
+    bs::store<std::int16_t>(s + bs::slot::kDst,
+                            static_cast<std::int16_t>(local.tm_isdst > 0 ? 1 : 0));
     bs::storeText(s + bs::slot::kSerial, bs::slot::kSerialWidth, serial);
 }
 
@@ -139,7 +157,8 @@ std::optional<CPkgSize::Packet> CPkgSize::awaiting(std::int64_t packetOffset) co
 std::optional<CPkgSize::Packet> CPkgSize::awaitingSerial(std::string_view serial) const {
     if (serial.empty()) return std::nullopt;
     for (int i = 0; i < slotCount_; ++i) {
-        if (slotState(i) == kInFlight && bs::textAt(slotAt(i) + bs::slot::kSerial, bs::slot::kSerialWidth) == serial) {
+        if (slotState(i) == kInFlight &&
+            bs::textAt(slotAt(i) + bs::slot::kSerial, bs::slot::kSerialWidth) == serial) {
             return Packet{i, slotOffset(i), slotLength(i)};
         }
     }
@@ -164,7 +183,8 @@ std::optional<std::int64_t> CPkgSize::answered(std::int64_t packetOffset, int sl
     const int limit = slotKind == kUploadSlots ? kMaxUploadPacket : kMaxDownloadPacket;
     if (packetSize_ < limit && elapsed <= kFastSeconds) {
         // Growth stops at the limit instead of overshooting it by up to half.
-        packetSize_ = static_cast<int>(std::min<std::int64_t>(static_cast<std::int64_t>(packetSize_) * 3 / 2, limit));
+        packetSize_ = static_cast<int>(
+            std::min<std::int64_t>(static_cast<std::int64_t>(packetSize_) * 3 / 2, limit));
     } else if (elapsed > kSlowSeconds && packetSize_ >= kMinPacketSize) {
         packetSize_ = static_cast<int>(static_cast<std::int64_t>(packetSize_) * 2 / 3);
     }
@@ -221,7 +241,8 @@ bool CPkgSize::setSlotStateBySerial(std::string_view serial, int state) {
     for (int i = 0; i < slotCount_; ++i) {
         std::uint8_t* s = slotAt(i);
         if (bs::textAt(s + bs::slot::kSerial, bs::slot::kSerialWidth) != serial) continue;
-        if (slotState(i) == kInFlight && state != kInFlight) setInFlight(std::max(0, inFlight() - 1));
+        if (slotState(i) == kInFlight && state != kInFlight)
+            setInFlight(std::max(0, inFlight() - 1));
         setSlotState(i, state);
         bs::storeText(s + bs::slot::kSerial, bs::slot::kSerialWidth, "");
         return true;

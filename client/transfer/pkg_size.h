@@ -16,7 +16,7 @@
 namespace vantrel {
 
 class CPkgSize {
-public:
+  public:
     static constexpr int kInitialPacketSize = 16384;
     static constexpr int kMaxDownloadPacket = 2097152;
     static constexpr int kMaxUploadPacket = 524288;
@@ -78,7 +78,7 @@ public:
     int packetSize() const { return packetSize_; }
     const std::string& lastError() const { return lastError_; }
 
-private:
+  private:
     std::uint8_t* slotAt(int i) const;
     int slotState(int i) const;
     void setSlotState(int i, int state);

@@ -11,7 +11,7 @@
 namespace vantrel::ui {
 
 class BackgroundJob {
-public:
+  public:
     BackgroundJob() = default;
     BackgroundJob(const BackgroundJob&) = delete;
     BackgroundJob& operator=(const BackgroundJob&) = delete;
@@ -26,19 +26,20 @@ public:
     void start(QObject* receiver, Work work, Done done) {
         join();
         busy_ = true;
-        thread_ = std::thread([this, receiver, work = std::move(work), done = std::move(done)]() mutable {
-            auto result = work();
-            QMetaObject::invokeMethod(
-                receiver,
-                [this, done = std::move(done), result = std::move(result)]() mutable {
-                    busy_ = false;
-                    done(std::move(result));
-                },
-                Qt::QueuedConnection);
-        });
+        thread_ =
+            std::thread([this, receiver, work = std::move(work), done = std::move(done)]() mutable {
+                auto result = work();
+                QMetaObject::invokeMethod(
+                    receiver,
+                    [this, done = std::move(done), result = std::move(result)]() mutable {
+                        busy_ = false;
+                        done(std::move(result));
+                    },
+                    Qt::QueuedConnection);
+            });
     }
 
-private:
+  private:
     void join() {
         if (thread_.joinable()) thread_.join();
     }

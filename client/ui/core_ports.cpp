@@ -48,18 +48,20 @@ Context withPrompt(Context context, UserPrompt& prompt) {
 
 }  // namespace
 
-HandleMailbox::HandleMailbox(HandleSession& session, const Context& context, GatewayProcessState& process,
-                             UserPrompt& prompt)
-    : core_(session.core(), withPrompt(context, prompt), process, MailboxOperations::TransferHandle::Own) {}
+HandleMailbox::HandleMailbox(HandleSession& session, const Context& context,
+                             GatewayProcessState& process, UserPrompt& prompt)
+    : core_(session.core(), withPrompt(context, prompt), process,
+            MailboxOperations::TransferHandle::Own) {}
 
-int HandleMailbox::list(const std::string& mailbox, const std::string& directory, std::vector<RemoteEntry>& entries,
-                        std::string& error) {
+int HandleMailbox::list(const std::string& mailbox, const std::string& directory,
+                        std::vector<RemoteEntry>& entries, std::string& error) {
     std::vector<filesvc::ListEntry> listed;
     const int result = core_.list(mailbox, directory, listed, error);
     if (result < 0) return result;
     entries.clear();
     for (const filesvc::ListEntry& e : listed) {
-        entries.push_back(RemoteEntry{e.name, e.isDirectory(), static_cast<std::uint64_t>(std::max<std::int64_t>(e.size, 0)),
+        entries.push_back(RemoteEntry{e.name, e.isDirectory(),
+                                      static_cast<std::uint64_t>(std::max<std::int64_t>(e.size, 0)),
                                       e.date, e.time});
     }
     return result;
@@ -77,17 +79,24 @@ Result<int> CatalogueListExport::write(const std::filesystem::path& file,
         table.push_back(std::move(r));
     }
     std::string message;
-    if (catalogue::ExportMailboxList(file, {"名称", "大小(B)", "创建日期", "类型"}, table, clock_, message) != 1) {
+    if (catalogue::ExportMailboxList(file, {"名称", "大小(B)", "创建日期", "类型"}, table, clock_,
+                                     message) != 1) {
         return Status::error(ErrorKind::IoError, message);
     }
     return static_cast<int>(rows.size());
 }
 
-bool SchedulerActivity::downloadTaskRunning() { return threads() && threads()->downloadRunning(); }
+bool SchedulerActivity::downloadTaskRunning() {
+    return threads() && threads()->downloadRunning();
+}
 
-bool SchedulerActivity::autoSyncTaskRunning() { return threads() && threads()->autoSyncRunning(); }
+bool SchedulerActivity::autoSyncTaskRunning() {
+    return threads() && threads()->autoSyncRunning();
+}
 
-bool SchedulerActivity::uploadTaskRunning() { return threads() && threads()->uploadRunning(); }
+bool SchedulerActivity::uploadTaskRunning() {
+    return threads() && threads()->uploadRunning();
+}
 
 void SchedulerActivity::stopForExit() {
     if (scheduler_) scheduler_->stop();

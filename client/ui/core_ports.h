@@ -4,28 +4,29 @@
 // the task layer's answers. Toolkit-free.
 
 #include "client/app/context.h"
-#include "client/execution/task_scheduler.h"
 #include "client/execution/mailbox_session.h"
+#include "client/execution/task_scheduler.h"
 #include "client/gateway/interactive_gateway.h"
 #include "client/ui/ports.h"
 
 namespace vantrel::ui {
 
 class ConfigSettingsStore final : public SettingsStore {
-public:
-    explicit ConfigSettingsStore(Installation installation) : installation_(std::move(installation)) {}
+  public:
+    explicit ConfigSettingsStore(Installation installation)
+        : installation_(std::move(installation)) {}
     LoginSettings loadLogin() override;
     Status saveLogin(const LoginSettings& settings) override;
     int minimumFreeMegabytes() override;
     std::filesystem::path receiveDirectory() override;
 
-private:
+  private:
     Installation installation_;
 };
 
 // The windows' session: the core's MailboxSession behind the window's interface.
 class HandleSession final : public GatewaySession {
-public:
+  public:
     // `gateway` must outlive this object.
     explicit HandleSession(InteractiveGateway& gateway) : core_(gateway) {}
 
@@ -46,19 +47,20 @@ public:
 
     MailboxSession& core() { return core_; }
 
-private:
+  private:
     MailboxSession core_;
 };
 
 // The browser's file services: the core's MailboxOperations, with downloads and uploads
 // on a handle of their own, so a long transfer never holds the handle the windows ask about.
 class HandleMailbox final : public MailboxService {
-public:
+  public:
     // The pointees must outlive this object. `prompt` asks the Stop question.
-    HandleMailbox(HandleSession& session, const Context& context, GatewayProcessState& process, UserPrompt& prompt);
+    HandleMailbox(HandleSession& session, const Context& context, GatewayProcessState& process,
+                  UserPrompt& prompt);
 
-    int list(const std::string& mailbox, const std::string& directory, std::vector<RemoteEntry>& entries,
-             std::string& error) override;
+    int list(const std::string& mailbox, const std::string& directory,
+             std::vector<RemoteEntry>& entries, std::string& error) override;
     int rename(const std::string& mailbox, const std::string& oldPath, const std::string& newPath,
                std::string& error) override {
         return core_.rename(mailbox, oldPath, newPath, error);
@@ -73,24 +75,25 @@ public:
         return core_.transfer(TransferDirection::Upload, item, progress);
     }
 
-private:
+  private:
     MailboxOperations core_;
 };
 
 // The catalogue's mailbox-list table.
 class CatalogueListExport final : public ListTableExport {
-public:
+  public:
     explicit CatalogueListExport(const platform::Clock& clock) : clock_(clock) {}
-    Result<int> write(const std::filesystem::path& file, const std::vector<std::vector<std::string>>& rows) override;
+    Result<int> write(const std::filesystem::path& file,
+                      const std::vector<std::vector<std::string>>& rows) override;
 
-private:
+  private:
     const platform::Clock& clock_;
 };
 
 // The task layer as the main window asks it before closing: the scheduled work of the
 // client's TaskScheduler. Without one (the screenshot tool) nothing runs.
 class SchedulerActivity final : public TaskActivity {
-public:
+  public:
     // `scheduler` may be null; otherwise it must outlive this object.
     explicit SchedulerActivity(TaskScheduler* scheduler) : scheduler_(scheduler) {}
     bool shuttingDown() override { return false; }
@@ -100,7 +103,7 @@ public:
     bool realtimeServiceRunning() override { return false; }
     void stopForExit() override;
 
-private:
+  private:
     CPlanThreadMgr* threads() const { return scheduler_ ? scheduler_->threadManager() : nullptr; }
 
     TaskScheduler* scheduler_;

@@ -4,11 +4,11 @@
 #include <filesystem>
 
 #include "client/app/app_core.h"
+#include "client/app/disk_space_check.h"
 #include "client/config/logs.h"
 #include "client/ui/gui_parts.h"
 #include "client/ui/qt_notifier.h"
 #include "client/ui/qt_user_prompt.h"
-#include "client/app/disk_space_check.h"
 
 namespace vantrel::ui {
 
@@ -41,7 +41,9 @@ int runGuiApp(int argc, char** argv) {
     DiskSpaceCheck disk(installation.bin());
 
     CMainFrame::Services services = ports.frameServices(notifier);
-    services.diskSpaceEnough = [&disk](int minimum, std::string& message) { return disk.enough(minimum, message); };
+    services.diskSpaceEnough = [&disk](int minimum, std::string& message) {
+        return disk.enough(minimum, message);
+    };
     services.manual = installation.userManual();
 
     GuiMainWindow window(services);

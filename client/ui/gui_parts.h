@@ -16,9 +16,10 @@ namespace vantrel::ui {
 // the screenshot tool wire the same set. `context` must carry the clock and the prompt;
 // the object lives as long as the window.
 class GuiPorts {
-public:
+  public:
     // `scheduler` may be null (nothing scheduled runs); otherwise it outlives the ports.
-    GuiPorts(InteractiveGateway& gateway, const Context& context, TaskScheduler* scheduler = nullptr);
+    GuiPorts(InteractiveGateway& gateway, const Context& context,
+             TaskScheduler* scheduler = nullptr);
     GuiPorts(const GuiPorts&) = delete;
     GuiPorts& operator=(const GuiPorts&) = delete;
 
@@ -26,7 +27,7 @@ public:
     // manual are left for the caller.
     CMainFrame::Services frameServices(QtNotifier& notifier);
 
-private:
+  private:
     UserPrompt& prompt_;
     HandleSession session_;
     ConfigSettingsStore settings_;
@@ -36,7 +37,7 @@ private:
 };
 
 class GuiMainWindow final : public MainWindow {
-public:
+  public:
     explicit GuiMainWindow(CMainFrame::Services services) : services_(std::move(services)) {}
     bool create() override;
     void applyPermissions() override;
@@ -45,31 +46,32 @@ public:
 
     CMainFrame* frame() const { return frame_.get(); }
 
-private:
+  private:
     CMainFrame::Services services_;
     std::unique_ptr<CMainFrame> frame_;
 };
 
 // The start-up login: CLogin, modal, over the main window.
 class GuiLoginStep final : public LoginStep {
-public:
+  public:
     // `process` gets the product id and client version every login carries.
-    GuiLoginStep(GuiMainWindow& window, GatewayProcessState& process, PreLoginUpdate* preLoginUpdate)
+    GuiLoginStep(GuiMainWindow& window, GatewayProcessState& process,
+                 PreLoginUpdate* preLoginUpdate)
         : window_(window), process_(process), preLoginUpdate_(preLoginUpdate) {}
     LoginOutcome run(const LoginRequest& request) override;
 
-private:
+  private:
     GuiMainWindow& window_;
     GatewayProcessState& process_;
     PreLoginUpdate* preLoginUpdate_;
 };
 
 class GuiTimers final : public PeriodicTimers {
-public:
+  public:
     explicit GuiTimers(GuiMainWindow& window) : window_(window) {}
     void start() override;
 
-private:
+  private:
     GuiMainWindow& window_;
 };
 

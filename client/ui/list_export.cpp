@@ -22,10 +22,18 @@ std::string xmlEscaped(const std::string& text) {
     std::string out;
     for (char c : text) {
         switch (c) {
-            case '&': out += "&amp;"; break;
-            case '<': out += "&lt;"; break;
-            case '>': out += "&gt;"; break;
-            case '"': out += "&quot;"; break;
+            case '&':
+                out += "&amp;";
+                break;
+            case '<':
+                out += "&lt;";
+                break;
+            case '>':
+                out += "&gt;";
+                break;
+            case '"':
+                out += "&quot;";
+                break;
             default:
                 // Control characters other than tab are not allowed in XML 1.0.
                 if (static_cast<unsigned char>(c) >= 0x20 || c == '\t') out += c;
@@ -35,20 +43,23 @@ std::string xmlEscaped(const std::string& text) {
 }
 
 bool allDigits(const std::string& text) {
-    return !text.empty() && std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; });
+    return !text.empty() &&
+           std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; });
 }
 
 void appendRow(std::string& xml, const ListRow& row) {
     xml += "<Row>";
     for (const std::string& cell : row) {
-        xml += allDigits(cell) ? "<Cell><Data ss:Type=\"Number\">" : "<Cell><Data ss:Type=\"String\">";
+        xml +=
+            allDigits(cell) ? "<Cell><Data ss:Type=\"Number\">" : "<Cell><Data ss:Type=\"String\">";
         xml += xmlEscaped(cell);
         xml += "</Data></Cell>";
     }
     xml += "</Row>\n";
 }
 
-std::string sheet(const ListRow& titles, const std::vector<ListRow>& rows, std::size_t first, std::size_t end) {
+std::string sheet(const ListRow& titles, const std::vector<ListRow>& rows, std::size_t first,
+                  std::size_t end) {
     std::string xml =
         "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
         "<?mso-application progid=\"Excel.Sheet\"?>\n"
@@ -65,7 +76,8 @@ std::string sheet(const ListRow& titles, const std::vector<ListRow>& rows, std::
 
 }  // namespace
 
-Status writeTextList(const std::filesystem::path& file, const ListRow& titles, const std::vector<ListRow>& rows) {
+Status writeTextList(const std::filesystem::path& file, const ListRow& titles,
+                     const std::vector<ListRow>& rows) {
     std::string text;
     auto appendLine = [&text](const ListRow& row) {
         for (std::size_t i = 0; i < row.size(); ++i) {
@@ -80,9 +92,9 @@ Status writeTextList(const std::filesystem::path& file, const ListRow& titles, c
 }
 
 Result<std::vector<std::filesystem::path>> writeSpreadsheetList(const std::filesystem::path& file,
-                                                               const ListRow& titles,
-                                                               const std::vector<ListRow>& rows,
-                                                               std::size_t rowsPerFile) {
+                                                                const ListRow& titles,
+                                                                const std::vector<ListRow>& rows,
+                                                                std::size_t rowsPerFile) {
     rowsPerFile = std::max<std::size_t>(rowsPerFile, 1);
     std::vector<std::filesystem::path> written;
     if (rows.size() <= rowsPerFile) {
@@ -92,7 +104,8 @@ Result<std::vector<std::filesystem::path>> writeSpreadsheetList(const std::files
     }
     for (std::size_t first = 0, part = 1; first < rows.size(); first += rowsPerFile, ++part) {
         std::filesystem::path partFile = file;
-        partFile.replace_filename(file.stem().string() + "_" + std::to_string(part) + file.extension().string());
+        partFile.replace_filename(file.stem().string() + "_" + std::to_string(part) +
+                                  file.extension().string());
         const std::size_t end = std::min(rows.size(), first + rowsPerFile);
         if (Status s = writeWhole(partFile, sheet(titles, rows, first, end)); !s) return s;
         written.push_back(partFile);

@@ -22,16 +22,18 @@ using ListRow = std::array<std::string, 4>;
 // Rows a single spreadsheet file may hold besides its title row.
 inline constexpr std::size_t kSpreadsheetRowsPerFile = 65534;
 
-Status writeTextList(const std::filesystem::path& file, const ListRow& titles, const std::vector<ListRow>& rows);
+Status writeTextList(const std::filesystem::path& file, const ListRow& titles,
+                     const std::vector<ListRow>& rows);
 
 // True when `rowCount` rows need more than one file.
-inline bool spreadsheetNeedsSplit(std::size_t rowCount) { return rowCount > kSpreadsheetRowsPerFile; }
+inline bool spreadsheetNeedsSplit(std::size_t rowCount) {
+    return rowCount > kSpreadsheetRowsPerFile;
+}
 
 // Writes the rows into `file`, or into numbered files beside it when they do not fit one;
 // the files written, in order.
-Result<std::vector<std::filesystem::path>> writeSpreadsheetList(const std::filesystem::path& file,
-                                                               const ListRow& titles,
-                                                               const std::vector<ListRow>& rows,
-                                                               std::size_t rowsPerFile = kSpreadsheetRowsPerFile);
+Result<std::vector<std::filesystem::path>> writeSpreadsheetList(
+    const std::filesystem::path& file, const ListRow& titles, const std::vector<ListRow>& rows,
+    std::size_t rowsPerFile = kSpreadsheetRowsPerFile);
 
 }  // namespace vantrel::ui

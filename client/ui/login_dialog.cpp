@@ -34,13 +34,15 @@ LoginSettings withFiveGateways(LoginSettings settings) {
 
 }  // namespace
 
-std::vector<GatewayEntry> normaliseGateways(const std::vector<std::pair<std::string, std::string>>& typed,
-                                              const std::vector<GatewayEntry>& given) {
+std::vector<GatewayEntry> normaliseGateways(
+    const std::vector<std::pair<std::string, std::string>>& typed,
+    const std::vector<GatewayEntry>& given) {
     std::vector<GatewayEntry> gateways;
     for (std::size_t i = 0; i < typed.size(); ++i) {
         GatewayEntry entry;
         entry.address = typed[i].first == "0.0.0.0" ? std::string() : typed[i].first;
-        entry.port = typed[i].second.empty() ? std::string() : CConfig::normalisePort(typed[i].second);
+        entry.port =
+            typed[i].second.empty() ? std::string() : CConfig::normalisePort(typed[i].second);
         if (i < given.size()) {
             entry.ftpPort = given[i].ftpPort;
             entry.timeOut = given[i].timeOut;
@@ -51,7 +53,8 @@ std::vector<GatewayEntry> normaliseGateways(const std::vector<std::pair<std::str
 }
 
 bool anyUsableGateway(const std::vector<GatewayEntry>& gateways) {
-    return std::any_of(gateways.begin(), gateways.end(), [](const GatewayEntry& g) { return g.usable(); });
+    return std::any_of(gateways.begin(), gateways.end(),
+                       [](const GatewayEntry& g) { return g.usable(); });
 }
 
 CLogin::CLogin(const Services& services, const LoginSettings& given, bool relogin, QWidget* parent)
@@ -143,9 +146,13 @@ CLogin::CLogin(const Services& services, const LoginSettings& given, bool relogi
     connect(cancelButton_, &QPushButton::clicked, this, &CLogin::reject);
 }
 
-std::string CLogin::password() const { return u8(passwordBox_->text()); }
+std::string CLogin::password() const {
+    return u8(passwordBox_->text());
+}
 
-bool CLogin::panelExpanded() const { return !panel_->isHidden(); }
+bool CLogin::panelExpanded() const {
+    return !panel_->isHidden();
+}
 
 void CLogin::togglePanel() {
     const bool expand = panel_->isHidden();
@@ -156,7 +163,8 @@ void CLogin::togglePanel() {
 std::vector<GatewayEntry> CLogin::typedGateways() const {
     std::vector<std::pair<std::string, std::string>> typed;
     for (int i = 0; i < kGatewayCount; ++i) {
-        typed.emplace_back(u8(addressBoxes_[i]->text().trimmed()), u8(portBoxes_[i]->text().trimmed()));
+        typed.emplace_back(u8(addressBoxes_[i]->text().trimmed()),
+                           u8(portBoxes_[i]->text().trimmed()));
     }
     return normaliseGateways(typed, given_.gateways);
 }
@@ -177,7 +185,8 @@ void CLogin::submit() {
     if (login_.busy()) return;
     const std::string operatorCode = u8(operatorBox_->text());
     if (operatorCode.empty()) return refuse(operatorBox_, "请输入操作员！");
-    if (operatorBox_->text().size() > kCodeLimit) return refuse(operatorBox_, "操作员不能超过八位！");
+    if (operatorBox_->text().size() > kCodeLimit)
+        return refuse(operatorBox_, "操作员不能超过八位！");
     if (passwordBox_->text().isEmpty()) return refuse(passwordBox_, "请输入密码！");
 
     const auto gateways = typedGateways();
@@ -221,7 +230,9 @@ void CLogin::startLogin() {
             const bool ok = session->loginToGateway();
             return std::make_pair(ok, ok ? std::string() : session->lastError());
         },
-        [this](std::pair<bool, std::string> outcome) { finishLogin(outcome.first, outcome.second); });
+        [this](std::pair<bool, std::string> outcome) {
+            finishLogin(outcome.first, outcome.second);
+        });
 }
 
 void CLogin::finishLogin(bool ok, const std::string& error) {
@@ -234,7 +245,8 @@ void CLogin::finishLogin(bool ok, const std::string& error) {
         accept();
         return;
     }
-    services_.prompt->show(kAppCaption, "登录失败,失败原因[" + error + "]", UserPrompt::Icon::Error);
+    services_.prompt->show(kAppCaption, "登录失败,失败原因[" + error + "]",
+                           UserPrompt::Icon::Error);
     emit loginFinished(false);
 }
 
@@ -249,12 +261,14 @@ void CLogin::reject() {
     const auto gateways = typedGateways();
     const GatewayOrder order = typedOrder();
     if (gateways != given_.gateways || order != given_.order) {
-        if (services_.prompt->askYesNo(kLoginCaption, "网关配置已修改，是否保存？", UserPrompt::Icon::Question)) {
+        if (services_.prompt->askYesNo(kLoginCaption, "网关配置已修改，是否保存？",
+                                       UserPrompt::Icon::Question)) {
             LoginSettings changed;
             changed.gateways = gateways;
             changed.order = order;
             const Status saved = services_.settings->saveLogin(changed);
-            if (!saved) services_.prompt->show(kAppCaption, saved.text(), UserPrompt::Icon::Warning);
+            if (!saved)
+                services_.prompt->show(kAppCaption, saved.text(), UserPrompt::Icon::Warning);
         }
     }
     QDialog::reject();

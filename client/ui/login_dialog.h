@@ -25,8 +25,7 @@ extern const char* const kGatewayOrderTip;
 
 class CLogin final : public QDialog {
     Q_OBJECT
-public:
-    
+  public:
     struct Services {
         GatewaySession* session = nullptr;
         SettingsStore* settings = nullptr;
@@ -39,7 +38,8 @@ public:
 
     // `given` is the process-wide gateway list, order and last operator code. A re-login
     // keeps the operator and skips the checks before the login.
-    CLogin(const Services& services, const LoginSettings& given, bool relogin, QWidget* parent = nullptr);
+    CLogin(const Services& services, const LoginSettings& given, bool relogin,
+           QWidget* parent = nullptr);
 
     // After OK: the gateways, order and operator of this login; the password typed.
     const LoginSettings& chosen() const { return chosen_; }
@@ -60,14 +60,14 @@ public:
     // Runs the OK steps (also the OK button's action).
     void submit();
 
-public slots:
+  public slots:
     void reject() override;
 
-signals:
+  signals:
     // A login attempt ended (after its messages); `ok` when the dialog is being accepted.
     void loginFinished(bool ok);
 
-private:
+  private:
     void togglePanel();
     std::vector<GatewayEntry> typedGateways() const;
     GatewayOrder typedOrder() const;
@@ -96,9 +96,11 @@ private:
     BackgroundJob login_;  // last: joined before the members above go
 };
 
-// "0.0.0.0" becomes empty; a non-empty port becomes its decimal integer; the fast port and time-out come from the same entry of `given`.
-std::vector<GatewayEntry> normaliseGateways(const std::vector<std::pair<std::string, std::string>>& typed,
-                                              const std::vector<GatewayEntry>& given);
+// "0.0.0.0" becomes empty; a non-empty port becomes its decimal integer; the fast port and time-out
+// come from the same entry of `given`.
+std::vector<GatewayEntry> normaliseGateways(
+    const std::vector<std::pair<std::string, std::string>>& typed,
+    const std::vector<GatewayEntry>& given);
 // True when some entry has an address and a port from 1 to 65,535.
 bool anyUsableGateway(const std::vector<GatewayEntry>& gateways);
 

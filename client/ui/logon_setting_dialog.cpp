@@ -29,7 +29,8 @@ CLogonSetting::CLogonSetting(SettingsStore& settings, QWidget* parent) : QDialog
     grid->addWidget(new QLabel(qs("操作员:"), this), 0, 0);
     grid->addWidget(readOnlyBox(current.operatorCode, this), 0, 1);
     for (int i = 0; i < kGatewayCount; ++i) {
-        const GatewayEntry entry = i < static_cast<int>(current.gateways.size()) ? current.gateways[i] : GatewayEntry{};
+        const GatewayEntry entry =
+            i < static_cast<int>(current.gateways.size()) ? current.gateways[i] : GatewayEntry{};
         grid->addWidget(new QLabel(qs("网关地址%1:").arg(i + 1), this), i + 1, 0);
         grid->addWidget(readOnlyBox(entry.address, this), i + 1, 1);
         grid->addWidget(new QLabel(qs("端口%1:").arg(i + 1), this), i + 1, 2);

@@ -9,7 +9,7 @@ namespace vantrel::ui {
 
 class CLogonSetting final : public QDialog {
     Q_OBJECT
-public:
+  public:
     CLogonSetting(SettingsStore& settings, QWidget* parent = nullptr);
 };
 

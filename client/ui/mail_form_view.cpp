@@ -27,7 +27,9 @@ constexpr int kKindRole = Qt::UserRole;
 constexpr int kSizeRole = Qt::UserRole + 1;
 const char* const kLostConnection = "与服务器连接失败，请查询网络连接";
 
-bool connectionLost(int code) { return code == -3 || code == -9998 || code == -9999; }
+bool connectionLost(int code) {
+    return code == -3 || code == -9998 || code == -9999;
+}
 
 std::string format(const char* pattern, const std::string& value) {
     return u8(qs(pattern).arg(qs(value)));
@@ -60,15 +62,17 @@ std::string remoteDateText(const std::string& date, const std::string& time) {
         if (c != ':') stamp += c;
     }
     stamp.resize(12, ' ');
-    return stamp.substr(0, 4) + "-" + stamp.substr(4, 2) + "-" + stamp.substr(6, 2) + " " + stamp.substr(8, 2) +
-           ":" + stamp.substr(10, 2);
+    return stamp.substr(0, 4) + "-" + stamp.substr(4, 2) + "-" + stamp.substr(6, 2) + " " +
+           stamp.substr(8, 2) + ":" + stamp.substr(10, 2);
 }
 
 std::string localSizeText(std::uint64_t bytes) {
     return bytes >= 1024 ? std::to_string(bytes / 1024) + "KB" : std::to_string(bytes) + "B";
 }
 
-ListRow CMailFormView::columnTitles() { return {"名称", "大小(B)", "创建日期", "类型"}; }
+ListRow CMailFormView::columnTitles() {
+    return {"名称", "大小(B)", "创建日期", "类型"};
+}
 
 CMailFormView::CMailFormView(const Services& services, QWidget* parent)
     : QWidget(parent),
@@ -81,8 +85,8 @@ CMailFormView::CMailFormView(const Services& services, QWidget* parent)
       commands_(new QWidget(this)) {
     askNewName = [this](const std::string& oldName) -> std::optional<std::string> {
         bool ok = false;
-        const QString name = QInputDialog::getText(this, qs("重命名"), qs("新文件名:"), QLineEdit::Normal,
-                                                   qs(oldName), &ok);
+        const QString name = QInputDialog::getText(this, qs("重命名"), qs("新文件名:"),
+                                                   QLineEdit::Normal, qs(oldName), &ok);
         if (!ok || name.trimmed().isEmpty()) return std::nullopt;
         return u8(name.trimmed());
     };
@@ -91,13 +95,16 @@ CMailFormView::CMailFormView(const Services& services, QWidget* parent)
         const QString text = qs("文本文件 (*.txt)");
         const QString sheet = qs("Excel文件 (*.xls)");
         QString chosen = text;
-        QString file = QFileDialog::getSaveFileName(this, qs("导出"), qs((localDirectory_ / "*.txt").string()),
-                                                    table + ";;" + text + ";;" + sheet, &chosen);
+        QString file =
+            QFileDialog::getSaveFileName(this, qs("导出"), qs((localDirectory_ / "*.txt").string()),
+                                         table + ";;" + text + ";;" + sheet, &chosen);
         if (file.isEmpty()) return std::nullopt;
-        const ExportKind kind = chosen == table ? ExportKind::Table
+        const ExportKind kind = chosen == table   ? ExportKind::Table
                                 : chosen == sheet ? ExportKind::Spreadsheet
                                                   : ExportKind::Text;
-        const char* extension = kind == ExportKind::Table ? ".dbf" : kind == ExportKind::Spreadsheet ? ".xls" : ".txt";
+        const char* extension = kind == ExportKind::Table         ? ".dbf"
+                                : kind == ExportKind::Spreadsheet ? ".xls"
+                                                                  : ".txt";
         if (!file.endsWith(qs(extension), Qt::CaseInsensitive)) file += qs(extension);
         return std::make_pair(std::filesystem::path(u8(file)), kind);
     };
@@ -117,8 +124,8 @@ void CMailFormView::buildLayout() {
 
     auto* commandRow = new QHBoxLayout;
     const std::pair<const char*, void (CMailFormView::*)()> commands[] = {
-        {"刷新", &CMailFormView::refreshRemote},   {"上一层", &CMailFormView::goUp},
-        {"上传", &CMailFormView::uploadSelected},  {"下载", &CMailFormView::downloadSelected},
+        {"刷新", &CMailFormView::refreshRemote},    {"上一层", &CMailFormView::goUp},
+        {"上传", &CMailFormView::uploadSelected},   {"下载", &CMailFormView::downloadSelected},
         {"重命名", &CMailFormView::renameSelected}, {"删除", &CMailFormView::deleteSelected},
         {"导出", &CMailFormView::exportList}};
     for (const auto& [text, action] : commands) {
@@ -136,10 +143,12 @@ void CMailFormView::buildLayout() {
     auto* browse = new QPushButton(qs("浏览..."), this);
     auto* localUp = new QPushButton(qs("向上"), this);
     connect(browse, &QPushButton::clicked, this, [this] {
-        const QString dir = QFileDialog::getExistingDirectory(this, qs("本地目录"), qs(localDirectory_.string()));
+        const QString dir =
+            QFileDialog::getExistingDirectory(this, qs("本地目录"), qs(localDirectory_.string()));
         if (!dir.isEmpty()) setLocalDirectory(u8(dir));
     });
-    connect(localUp, &QPushButton::clicked, this, [this] { setLocalDirectory(localDirectory_.parent_path()); });
+    connect(localUp, &QPushButton::clicked, this,
+            [this] { setLocalDirectory(localDirectory_.parent_path()); });
     connect(localPathBox_, &QLineEdit::returnPressed, this,
             [this] { setLocalDirectory(u8(localPathBox_->text())); });
     auto* localPathRow = new QHBoxLayout;
@@ -153,7 +162,8 @@ void CMailFormView::buildLayout() {
     localList_->header()->resizeSection(0, 200);
     localList_->header()->resizeSection(1, 70);
     connect(localList_, &QTreeWidget::itemDoubleClicked, this, [this](QTreeWidgetItem* item) {
-        if (item->data(0, kKindRole).toInt() == kDirectory) setLocalDirectory(localDirectory_ / u8(item->text(0)));
+        if (item->data(0, kKindRole).toInt() == kDirectory)
+            setLocalDirectory(localDirectory_ / u8(item->text(0)));
     });
     auto* localSide = new QWidget(this);
     auto* localLayout = new QVBoxLayout(localSide);
@@ -171,7 +181,8 @@ void CMailFormView::buildLayout() {
     remoteList_->header()->resizeSection(1, 90);
     remoteList_->header()->resizeSection(2, 120);
     connect(remoteList_, &QTreeWidget::itemDoubleClicked, this, &CMailFormView::openRemoteItem);
-    connect(remoteList_, &QTreeWidget::customContextMenuRequested, this, &CMailFormView::showContextMenu);
+    connect(remoteList_, &QTreeWidget::customContextMenuRequested, this,
+            &CMailFormView::showContextMenu);
     auto* remoteSide = new QWidget(this);
     auto* remoteLayout = new QVBoxLayout(remoteSide);
     remoteLayout->setContentsMargins(0, 0, 0, 0);
@@ -198,10 +209,18 @@ void CMailFormView::showContextMenu(const QPoint& at) {
     QAction* chosen = menu.exec(remoteList_->viewport()->mapToGlobal(at));
     if (!chosen) return;
     switch (chosen->data().toInt()) {
-        case kCmdOpen: openRemoteItem(remoteList_->currentItem()); break;
-        case kCmdDelete: deleteSelected(); break;
-        case kCmdRename: renameSelected(); break;
-        case kCmdRefresh: refreshRemote(); break;
+        case kCmdOpen:
+            openRemoteItem(remoteList_->currentItem());
+            break;
+        case kCmdDelete:
+            deleteSelected();
+            break;
+        case kCmdRename:
+            renameSelected();
+            break;
+        case kCmdRefresh:
+            refreshRemote();
+            break;
     }
 }
 
@@ -218,7 +237,8 @@ void CMailFormView::refreshLocal() {
     std::error_code ec;
     std::vector<QTreeWidgetItem*> directories;
     std::vector<QTreeWidgetItem*> files;
-    for (std::filesystem::directory_iterator it(localDirectory_, ec), end; !ec && it != end; it.increment(ec)) {
+    for (std::filesystem::directory_iterator it(localDirectory_, ec), end; !ec && it != end;
+         it.increment(ec)) {
         const bool isDirectory = it->is_directory(ec);
         auto* item = new QTreeWidgetItem;
         item->setText(0, qs(it->path().filename().string()));
@@ -279,20 +299,24 @@ void CMailFormView::runPermitted(const std::string& code, MailboxFunction functi
         {},
         [this, code, function] {
             RemoteOutcome outcome;
-            if (!ensureLoggedIn()) outcome.error = kLostConnection;
-            else permitted(code, function, outcome);
+            if (!ensureLoggedIn())
+                outcome.error = kLostConnection;
+            else
+                permitted(code, function, outcome);
             return outcome;
         },
         std::move(done));
 }
 
-bool CMailFormView::permitted(const std::string& code, MailboxFunction function, RemoteOutcome& outcome) {
+bool CMailFormView::permitted(const std::string& code, MailboxFunction function,
+                              RemoteOutcome& outcome) {
     if (services_.session->checkPermission(code, mailboxFunctionCode(function))) return true;
     outcome.refusal = mailboxRefusal(function);
     return false;
 }
 
-void CMailFormView::listInto(const std::string& code, const std::string& directory, RemoteOutcome& outcome) {
+void CMailFormView::listInto(const std::string& code, const std::string& directory,
+                             RemoteOutcome& outcome) {
     std::string error;
     std::vector<RemoteEntry> entries;
     int result = services_.mailbox->list(code, directory, entries, error);
@@ -345,9 +369,9 @@ void CMailFormView::openMailbox(const std::string& code) {
 
 void CMailFormView::listDirectory(const std::string& directory) {
     if (busy() || mailboxCode_.empty()) return;
-    const QString text = directory.empty()
-                             ? qs("正在读取远程文件列表, 请稍候......")
-                             : qs("正在读取远程目录 %1 下的文件列表, 请稍候......").arg(qs(directory));
+    const QString text =
+        directory.empty() ? qs("正在读取远程文件列表, 请稍候......")
+                          : qs("正在读取远程目录 %1 下的文件列表, 请稍候......").arg(qs(directory));
     const std::string code = mailboxCode_;
     runRemote(
         text,
@@ -374,17 +398,21 @@ void CMailFormView::fillRemote(const RemoteOutcome& outcome) {
     for (const RemoteEntry& entry : outcome.entries) {
         auto* item = new QTreeWidgetItem(remoteList_);
         item->setText(0, qs(entry.name));
-        item->setText(1, entry.isDirectory ? qs("DIR") : QString::number(static_cast<qulonglong>(entry.size)));
+        item->setText(1, entry.isDirectory ? qs("DIR")
+                                           : QString::number(static_cast<qulonglong>(entry.size)));
         item->setText(2, qs(remoteDateText(entry.date, entry.time)));
         item->setText(3, qs(entry.isDirectory ? "文件夹" : "文件"));
         item->setData(0, kKindRole, entry.isDirectory ? kDirectory : kFile);
         item->setData(0, kSizeRole, QVariant::fromValue<qulonglong>(entry.size));
     }
-    remotePathLabel_->setText(remoteDirectory_.empty() ? qs("已经到顶层目录了!")
-                                                       : qs(mailboxCode_ + "\\" + remoteDirectory_));
+    remotePathLabel_->setText(remoteDirectory_.empty()
+                                  ? qs("已经到顶层目录了!")
+                                  : qs(mailboxCode_ + "\\" + remoteDirectory_));
 }
 
-void CMailFormView::refreshRemote() { listDirectory(remoteDirectory_); }
+void CMailFormView::refreshRemote() {
+    listDirectory(remoteDirectory_);
+}
 
 void CMailFormView::goUp() {
     if (mailboxCode_.empty()) return;
@@ -392,7 +420,8 @@ void CMailFormView::goUp() {
         services_.prompt->show(kAppCaption, "已经到顶层目录了!", UserPrompt::Icon::Information);
         return;
     }
-    std::string parent = remoteDirectory_.substr(0, remoteDirectory_.size() - 1);  // drop the trailing '\'
+    std::string parent =
+        remoteDirectory_.substr(0, remoteDirectory_.size() - 1);  // drop the trailing '\'
     const auto cut = parent.rfind('\\');
     parent = cut == std::string::npos ? std::string() : parent.substr(0, cut + 1);
     listDirectory(parent);
@@ -401,9 +430,14 @@ void CMailFormView::goUp() {
 void CMailFormView::openRemoteItem(QTreeWidgetItem* item) {
     if (!item) return;
     switch (item->data(0, kKindRole).toInt()) {
-        case kParent: goUp(); break;
-        case kDirectory: listDirectory(remoteDirectory_ + u8(item->text(0)) + "\\"); break;
-        default: break;  // a remote file is not opened
+        case kParent:
+            goUp();
+            break;
+        case kDirectory:
+            listDirectory(remoteDirectory_ + u8(item->text(0)) + "\\");
+            break;
+        default:
+            break;  // a remote file is not opened
     }
 }
 
@@ -420,56 +454,61 @@ std::vector<ListRow> CMailFormView::remoteRows() const {
     for (int i = 0; i < remoteList_->topLevelItemCount(); ++i) {
         const QTreeWidgetItem* item = remoteList_->topLevelItem(i);
         if (item->data(0, kKindRole).toInt() == kParent) continue;
-        rows.push_back({u8(item->text(0)), u8(item->text(1)), u8(item->text(2)), u8(item->text(3))});
+        rows.push_back(
+            {u8(item->text(0)), u8(item->text(1)), u8(item->text(2)), u8(item->text(3))});
     }
     return rows;
 }
 
 void CMailFormView::postProgress(const std::string& text) {
     ProgressPopup* popup = services_.progress;
-    QMetaObject::invokeMethod(popup, [popup, text] { popup->showText(qs(text)); }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        popup, [popup, text] { popup->showText(qs(text)); }, Qt::QueuedConnection);
 }
 
 // --- transfers ------------------------------------------------------------------------------
 
-void CMailFormView::runTransferDialog(TransferDirection direction, std::vector<TransferItem> items) {
+void CMailFormView::runTransferDialog(TransferDirection direction,
+                                      std::vector<TransferItem> items) {
     CTransferDlg dialog(direction, std::move(items), *services_.mailbox, *services_.prompt, this);
     dialog.exec();
 }
 
 TransferItem CMailFormView::transferItem(const QTreeWidgetItem& row) const {
-    return {mailboxCode_, remoteDirectory_, u8(row.text(0)), localDirectory_, row.data(0, kSizeRole).toULongLong()};
+    return {mailboxCode_, remoteDirectory_, u8(row.text(0)), localDirectory_,
+            row.data(0, kSizeRole).toULongLong()};
 }
 
 void CMailFormView::uploadSelected() {
     if (busy() || mailboxCode_.empty()) return;
     const auto selected = localList_->selectedItems();
     if (selected.isEmpty()) {
-        services_.prompt->show(kAppCaption, "请在本地目录中选择需要上传的文件！", UserPrompt::Icon::Warning);
+        services_.prompt->show(kAppCaption, "请在本地目录中选择需要上传的文件！",
+                               UserPrompt::Icon::Warning);
         return;
     }
     std::vector<TransferItem> items;
     for (QTreeWidgetItem* row : selected) {
         if (row->data(0, kKindRole).toInt() != kFile) {
-            services_.prompt->show(kAppCaption, "您选择的不是文件，请在本地目录中选择需要上传的文件!",
+            services_.prompt->show(kAppCaption,
+                                   "您选择的不是文件，请在本地目录中选择需要上传的文件!",
                                    UserPrompt::Icon::Warning);
             return;
         }
         items.push_back(transferItem(*row));
     }
-    runPermitted(
-        mailboxCode_, MailboxFunction::Upload,
-        [this, items](RemoteOutcome&) {
-            runTransferDialog(TransferDirection::Upload, items);
-            refreshRemote();
-        });
+    runPermitted(mailboxCode_, MailboxFunction::Upload, [this, items](RemoteOutcome&) {
+        runTransferDialog(TransferDirection::Upload, items);
+        refreshRemote();
+    });
 }
 
 void CMailFormView::downloadSelected() {
     if (busy() || mailboxCode_.empty()) return;
     const auto selected = selectedRemote();
     if (selected.isEmpty()) {
-        services_.prompt->show(kAppCaption, "请在远程目录中选择需要下载的文件！", UserPrompt::Icon::Warning);
+        services_.prompt->show(kAppCaption, "请在远程目录中选择需要下载的文件！",
+                               UserPrompt::Icon::Warning);
         return;
     }
     std::error_code ec;
@@ -483,17 +522,16 @@ void CMailFormView::downloadSelected() {
         if (row->data(0, kKindRole).toInt() != kFile) allFiles = false;
         items.push_back(transferItem(*row));
     }
-    runPermitted(
-        mailboxCode_, MailboxFunction::Download,
-        [this, items, allFiles](RemoteOutcome&) {
-            if (!allFiles) {
-                services_.prompt->show(kAppCaption, "您选择的不是文件，请在远程目录中选择需要下载的文件!",
-                                       UserPrompt::Icon::Warning);
-                return;
-            }
-            runTransferDialog(TransferDirection::Download, items);
-            refreshLocal();
-        });
+    runPermitted(mailboxCode_, MailboxFunction::Download, [this, items, allFiles](RemoteOutcome&) {
+        if (!allFiles) {
+            services_.prompt->show(kAppCaption,
+                                   "您选择的不是文件，请在远程目录中选择需要下载的文件!",
+                                   UserPrompt::Icon::Warning);
+            return;
+        }
+        runTransferDialog(TransferDirection::Download, items);
+        refreshLocal();
+    });
 }
 
 // --- rename and delete ----------------------------------------------------------------------
@@ -502,7 +540,8 @@ void CMailFormView::renameSelected() {
     if (busy() || mailboxCode_.empty()) return;
     const auto selected = selectedRemote();
     if (selected.isEmpty()) {
-        services_.prompt->show(kAppCaption, "请在远程目录中选择需要重命名的文件！", UserPrompt::Icon::Warning);
+        services_.prompt->show(kAppCaption, "请在远程目录中选择需要重命名的文件！",
+                               UserPrompt::Icon::Warning);
         return;
     }
     if (selected.front()->data(0, kKindRole).toInt() != kFile) {
@@ -512,25 +551,24 @@ void CMailFormView::renameSelected() {
     const std::string oldName = u8(selected.front()->text(0));
     const std::string code = mailboxCode_;
     const std::string directory = remoteDirectory_;
-    runPermitted(
-        code, MailboxFunction::Rename,
-        [this, code, directory, oldName](RemoteOutcome&) {
-            const auto newName = askNewName(oldName);
-            if (!newName || *newName == oldName) return;
-            runRemote(
-                qs("正在进行重命名请求，请稍候..."),
-                [this, code, directory, oldName, newName] {
-                    RemoteOutcome outcome;
-                    std::string error;
-                    if (services_.mailbox->rename(code, directory + oldName, directory + *newName, error) < 0) {
-                        outcome.error = error;
-                        return outcome;
-                    }
-                    listInto(code, directory, outcome);
+    runPermitted(code, MailboxFunction::Rename, [this, code, directory, oldName](RemoteOutcome&) {
+        const auto newName = askNewName(oldName);
+        if (!newName || *newName == oldName) return;
+        runRemote(
+            qs("正在进行重命名请求，请稍候..."),
+            [this, code, directory, oldName, newName] {
+                RemoteOutcome outcome;
+                std::string error;
+                if (services_.mailbox->rename(code, directory + oldName, directory + *newName,
+                                              error) < 0) {
+                    outcome.error = error;
                     return outcome;
-                },
-                [this](RemoteOutcome& outcome) { fillRemote(outcome); });
-        });
+                }
+                listInto(code, directory, outcome);
+                return outcome;
+            },
+            [this](RemoteOutcome& outcome) { fillRemote(outcome); });
+    });
 }
 
 void CMailFormView::deleteSelected() {
@@ -540,42 +578,41 @@ void CMailFormView::deleteSelected() {
     std::vector<std::string> names;
     for (QTreeWidgetItem* row : selected) {
         if (row->data(0, kKindRole).toInt() != kFile) {
-            services_.prompt->show(kAppCaption, format("不能删除%1目录", u8(row->text(0))), UserPrompt::Icon::Warning);
+            services_.prompt->show(kAppCaption, format("不能删除%1目录", u8(row->text(0))),
+                                   UserPrompt::Icon::Warning);
             return;
         }
         names.push_back(u8(row->text(0)));
     }
     const std::string code = mailboxCode_;
     const std::string directory = remoteDirectory_;
-    runPermitted(
-        code, MailboxFunction::Delete,
-        [this, code, directory, names](RemoteOutcome&) {
-            const std::string question = names.size() == 1
-                                             ? format("确实要删除%1文件吗？", names.front())
-                                             : u8(qs("确实要删除此%1项吗？").arg(names.size()));
-            if (!services_.prompt->askYesNo(kAppCaption, question, UserPrompt::Icon::Question)) return;
-            runRemote(
-                {},
-                [this, code, directory, names] {
-                    RemoteOutcome outcome;
-                    for (const std::string& name : names) {
-                        postProgress(format("正在删除文件%1,请稍候...", name));
-                        std::string error;
-                        if (services_.mailbox->remove(code, directory + name, error) < 0) {
-                            outcome.error = error;
-                            break;
-                        }
+    runPermitted(code, MailboxFunction::Delete, [this, code, directory, names](RemoteOutcome&) {
+        const std::string question = names.size() == 1
+                                         ? format("确实要删除%1文件吗？", names.front())
+                                         : u8(qs("确实要删除此%1项吗？").arg(names.size()));
+        if (!services_.prompt->askYesNo(kAppCaption, question, UserPrompt::Icon::Question)) return;
+        runRemote(
+            {},
+            [this, code, directory, names] {
+                RemoteOutcome outcome;
+                for (const std::string& name : names) {
+                    postProgress(format("正在删除文件%1,请稍候...", name));
+                    std::string error;
+                    if (services_.mailbox->remove(code, directory + name, error) < 0) {
+                        outcome.error = error;
+                        break;
                     }
-                    postProgress("正在更新列表，请稍候...");
-                    // The list is read again even after a failure: some files may be gone.
-                    RemoteOutcome listed;
-                    listInto(code, directory, listed);
-                    if (outcome.error.empty()) return listed;
-                    outcome.entries = std::move(listed.entries);
-                    return outcome;
-                },
-                [this](RemoteOutcome& outcome) { fillRemote(outcome); });
-        });
+                }
+                postProgress("正在更新列表，请稍候...");
+                // The list is read again even after a failure: some files may be gone.
+                RemoteOutcome listed;
+                listInto(code, directory, listed);
+                if (outcome.error.empty()) return listed;
+                outcome.entries = std::move(listed.entries);
+                return outcome;
+            },
+            [this](RemoteOutcome& outcome) { fillRemote(outcome); });
+    });
 }
 
 // --- export -----------------------------------------------------------------------------------
@@ -625,9 +662,9 @@ void CMailFormView::writeExport(const std::filesystem::path& file, ExportKind ki
         services_.prompt->show(kAppCaption, "无法创建目标文件", UserPrompt::Icon::Error);
         return;
     }
-    services_.prompt->show(kAppCaption,
-                           u8(qs("导出记录：%1条\n导出文件：%2").arg(written).arg(qs(file.string()))),
-                           UserPrompt::Icon::Information);
+    services_.prompt->show(
+        kAppCaption, u8(qs("导出记录：%1条\n导出文件：%2").arg(written).arg(qs(file.string()))),
+        UserPrompt::Icon::Information);
 }
 
 }  // namespace vantrel::ui

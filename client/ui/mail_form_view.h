@@ -27,7 +27,12 @@ namespace vantrel::ui {
 class ProgressPopup;
 
 // The mailbox list context menu "目录" and its command ids.
-enum MailboxCommand { kCmdOpen = 32802, kCmdDelete = 32803, kCmdRename = 32804, kCmdRefresh = 32805 };
+enum MailboxCommand {
+    kCmdOpen = 32802,
+    kCmdDelete = 32803,
+    kCmdRename = 32804,
+    kCmdRefresh = 32805
+};
 
 inline constexpr const char* kParentRow = "返回上一层目录...";
 
@@ -43,7 +48,7 @@ enum class ExportKind { Table, Text, Spreadsheet };
 
 class CMailFormView final : public QWidget {
     Q_OBJECT
-public:
+  public:
     struct Services : MailboxPorts {
         Notifier* notifier = nullptr;
         ProgressPopup* progress = nullptr;
@@ -81,19 +86,19 @@ public:
     std::vector<ListRow> remoteRows() const;
     static ListRow columnTitles();
 
-signals:
+  signals:
     // A command ended (with whatever messages it showed).
     void idle();
 
-private:
+  private:
     enum RowKind { kParent = 0, kDirectory = 1, kFile = 2 };
     struct RemoteOutcome {
-        bool silent = false;         // end without a word (offline and the login failed)
-        std::string refusal;         // a permission refusal, shown as a warning
-        std::string error;           // a failure, shown as an error
+        bool silent = false;  // end without a word (offline and the login failed)
+        std::string refusal;  // a permission refusal, shown as a warning
+        std::string error;    // a failure, shown as an error
         std::vector<RemoteEntry> entries;
         bool listed = false;
-        std::string directory;       // the directory listed
+        std::string directory;  // the directory listed
     };
 
     void buildLayout();
@@ -107,7 +112,8 @@ private:
     bool permitted(const std::string& code, MailboxFunction function, RemoteOutcome& outcome);
     // Logs in again if need be and checks `function` on mailbox `code` off the GUI
     // thread; `done` runs on it only when both succeeded.
-    void runPermitted(const std::string& code, MailboxFunction function, std::function<void(RemoteOutcome&)> done);
+    void runPermitted(const std::string& code, MailboxFunction function,
+                      std::function<void(RemoteOutcome&)> done);
     // Worker thread: lists `directory` into `outcome`, logging in again after a lost
     // connection.
     void listInto(const std::string& code, const std::string& directory, RemoteOutcome& outcome);

@@ -104,7 +104,8 @@ CMainFrame::CMainFrame(const Services& services, QWidget* parent)
     diskTip_->setMargin(8);
 
     services_.notifier->addListener(this, [this](const NotifierEvent& event) {
-        if (const auto* state = std::get_if<LoginStateChanged>(&event)) onLoginState(state->loggedIn);
+        if (const auto* state = std::get_if<LoginStateChanged>(&event))
+            onLoginState(state->loggedIn);
     });
     connect(clock_, &QTimer::timeout, this, &CMainFrame::refreshClock);
     connect(diskTimer_, &QTimer::timeout, this, &CMainFrame::checkDiskSpace);
@@ -113,13 +114,16 @@ CMainFrame::CMainFrame(const Services& services, QWidget* parent)
     onLoginState(services_.session->isLoggedIn());
 }
 
-CMainFrame::~CMainFrame() { services_.notifier->removeListeners(this); }
+CMainFrame::~CMainFrame() {
+    services_.notifier->removeListeners(this);
+}
 
 QToolButton* CMainFrame::addCommand(QWidget* panel, const QString& text, const std::string& code) {
     auto* button = new QToolButton(panel);
     button->setText(text);
     button->setToolButtonStyle(Qt::ToolButtonTextUnderIcon);
-    button->setIcon(style()->standardIcon(code.empty() ? QStyle::SP_ComputerIcon : QStyle::SP_DirIcon));
+    button->setIcon(
+        style()->standardIcon(code.empty() ? QStyle::SP_ComputerIcon : QStyle::SP_DirIcon));
     button->setIconSize(QSize(32, 32));
     button->setMinimumWidth(72);
     auto* layout = static_cast<QHBoxLayout*>(panel->layout());
@@ -132,22 +136,26 @@ void CMainFrame::buildRibbon() {
     QWidget* system = newPanel(ribbon_, "系统");
     reloginButton_ = addCommand(system, qs("重新登录"), {});
     connect(reloginButton_, &QToolButton::clicked, this, &CMainFrame::relogin);
-    connect(addCommand(system, qs("登录设置"), {}), &QToolButton::clicked, this, &CMainFrame::showLogonSettings);
-    connect(addCommand(system, qs("用户手册"), {}), &QToolButton::clicked, this, &CMainFrame::openManual);
+    connect(addCommand(system, qs("登录设置"), {}), &QToolButton::clicked, this,
+            &CMainFrame::showLogonSettings);
+    connect(addCommand(system, qs("用户手册"), {}), &QToolButton::clicked, this,
+            &CMainFrame::openManual);
     connect(addCommand(system, qs("退出"), {}), &QToolButton::clicked, this, &QWidget::close);
 
     mailboxCategory_ = newPanel(ribbon_, "信箱");
     for (const MailboxName& m : kBrowsableMailboxes) {
         const std::string code = m.code;
-        connect(addCommand(mailboxCategory_, qs(m.display), code), &QToolButton::clicked, this, [this, code] {
-            work_->setCurrentWidget(mailView_);
-            mailView_->openMailbox(code);
-        });
+        connect(addCommand(mailboxCategory_, qs(m.display), code), &QToolButton::clicked, this,
+                [this, code] {
+                    work_->setCurrentWidget(mailView_);
+                    mailView_->openMailbox(code);
+                });
     }
     // The bulletin views come with the task and view windows; the category already follows
     // the permissions.
     bulletinCategory_ = newPanel(ribbon_, "公告");
-    for (const CommandCode& b : kBulletins) addCommand(bulletinCategory_, qs(b.display), b.code)->setEnabled(false);
+    for (const CommandCode& b : kBulletins)
+        addCommand(bulletinCategory_, qs(b.display), b.code)->setEnabled(false);
 
     ribbon_->setFixedHeight(ribbon_->sizeHint().height());
     setMenuWidget(ribbon_);
@@ -168,7 +176,8 @@ void CMainFrame::buildWorkArea() {
     tasks->setFeatures(QDockWidget::DockWidgetMovable);
     auto* tree = new QTreeWidget(tasks);
     tree->setHeaderHidden(true);
-    for (const char* kind : {"下载任务", "上传任务", "自动同步任务"}) new QTreeWidgetItem(tree, {qs(kind)});
+    for (const char* kind : {"下载任务", "上传任务", "自动同步任务"})
+        new QTreeWidgetItem(tree, {qs(kind)});
     tree->setContextMenuPolicy(Qt::CustomContextMenu);
     for (QAction* action : taskMenu_->actions()) action->setEnabled(false);
     connect(tree, &QTreeWidget::customContextMenuRequested, this,
@@ -203,17 +212,19 @@ void CMainFrame::buildTray() {
     tray_ = new QSystemTrayIcon(style()->standardIcon(QStyle::SP_DriveNetIcon), this);
     tray_->setToolTip(qs(kAppCaption));
     tray_->setContextMenu(trayMenu_);
-    connect(tray_, &QSystemTrayIcon::activated, this, [this](QSystemTrayIcon::ActivationReason reason) {
-        if (reason == QSystemTrayIcon::DoubleClick) {
-            showNormal();
-            activateWindow();
-        }
-    });
+    connect(tray_, &QSystemTrayIcon::activated, this,
+            [this](QSystemTrayIcon::ActivationReason reason) {
+                if (reason == QSystemTrayIcon::DoubleClick) {
+                    showNormal();
+                    activateWindow();
+                }
+            });
     tray_->show();
 }
 
 void CMainFrame::refreshClock() {
-    status_[kClock]->setText(qs("当前时间:") + QDateTime::currentDateTime().toString("yyyy-MM-dd  HH:mm:ss"));
+    status_[kClock]->setText(qs("当前时间:") +
+                             QDateTime::currentDateTime().toString("yyyy-MM-dd  HH:mm:ss"));
 }
 
 void CMainFrame::onLoginState(bool loggedIn) {
@@ -225,7 +236,9 @@ void CMainFrame::onLoginState(bool loggedIn) {
     reloginButton_->setEnabled(!loggedIn);
 }
 
-QString CMainFrame::statusText(int element) const { return status_.at(element)->text(); }
+QString CMainFrame::statusText(int element) const {
+    return status_.at(element)->text();
+}
 
 void CMainFrame::applyPermissions() {
     const char* const list = mailboxFunctionCode(MailboxFunction::List);
@@ -265,7 +278,9 @@ bool CMainFrame::commandVisible(const std::string& code) const {
     return it != codeButtons_.end() && !it->second->isHidden();
 }
 
-void CMainFrame::startTimers() { diskTimer_->start(kDiskSpaceTimerMs); }
+void CMainFrame::startTimers() {
+    diskTimer_->start(kDiskSpaceTimerMs);
+}
 
 void CMainFrame::checkDiskSpace() {
     if (!services_.diskSpaceEnough) return;
@@ -310,22 +325,24 @@ void CMainFrame::openManual() {
         reason = "没有可以打开此文件的程序";
     }
     if (!reason.empty()) {
-        services_.prompt->show(kAppCaption, "打开用户手册" + services_.manual.string() + "失败. \n\r原因:" + reason,
-                               UserPrompt::Icon::Error);
+        services_.prompt->show(
+            kAppCaption, "打开用户手册" + services_.manual.string() + "失败. \n\r原因:" + reason,
+            UserPrompt::Icon::Error);
     }
 }
 
 bool CMainFrame::confirmClose() {
     TaskActivity* tasks = services_.tasks;
     if (tasks && tasks->shuttingDown()) return true;
-    if (!services_.prompt->askYesNo(kAppCaption, "是否确认关闭程序？", UserPrompt::Icon::Question)) return false;
+    if (!services_.prompt->askYesNo(kAppCaption, "是否确认关闭程序？", UserPrompt::Icon::Question))
+        return false;
     // Gives a task that was just stopped a moment to report it.
     QThread::msleep(100);
     if (tasks) {
-        const char* refusal = tasks->downloadTaskRunning()   ? "下载任务正在运行,请先停止!"
+        const char* refusal = tasks->downloadTaskRunning() ? "下载任务正在运行,请先停止!"
                               : tasks->autoSyncTaskRunning() ? "自动同步任务正在运行,请先停止!"
-                              : tasks->uploadTaskRunning()   ? "上传任务正在运行,请先停止!"
-                                                             : nullptr;
+                              : tasks->uploadTaskRunning() ? "上传任务正在运行,请先停止!"
+                                                           : nullptr;
         if (refusal) {
             services_.prompt->show(kAppCaption, refusal, UserPrompt::Icon::Warning);
             return false;

@@ -50,7 +50,7 @@ inline constexpr int kDiskSpaceTimerMs = 60000;
 
 class CMainFrame final : public QMainWindow {
     Q_OBJECT
-public:
+  public:
     struct Services : MailboxPorts {
         QtNotifier* notifier = nullptr;
         TaskActivity* tasks = nullptr;
@@ -94,10 +94,10 @@ public:
     // For the tests: the answer of the last close attempt.
     bool lastCloseAccepted() const { return lastCloseAccepted_; }
 
-protected:
+  protected:
     void closeEvent(QCloseEvent* event) override;
 
-private:
+  private:
     void buildRibbon();
     void buildWorkArea();
     void buildStatusBar();

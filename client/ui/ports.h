@@ -31,7 +31,7 @@ struct LoginSettings {
 
 // Client.ini, read afresh on every call. GUI thread.
 class SettingsStore {
-public:
+  public:
     virtual ~SettingsStore() = default;
     virtual LoginSettings loadLogin() = 0;
     // Saves the gateways, the order and (when not empty) the operator code. The password
@@ -45,7 +45,7 @@ public:
 
 // The interactive gateway handle: one logged-in session for the windows.
 class GatewaySession {
-public:
+  public:
     virtual ~GatewaySession() = default;
     // Any thread.
     virtual bool isLoggedIn() = 0;
@@ -69,7 +69,7 @@ public:
 // Results: 0 nothing to install, 2/3 the updater takes over (the login closes), 4 the
 // operator declined a waiting install, negative failed with `text` filled.
 class PreLoginUpdate {
-public:
+  public:
     virtual ~PreLoginUpdate() = default;
     // GUI thread; may show its own questions.
     virtual int runBeforeLogin(std::string& text) = 0;
@@ -90,7 +90,7 @@ using TransferItem = MailboxTransferItem;
 
 // The mailbox file services of the interactive handle. Worker thread.
 class MailboxService {
-public:
+  public:
     virtual ~MailboxService() = default;
     // Negative on failure with `error`; -3/-9998/-9999 mean the connection is lost.
     virtual int list(const std::string& mailbox, const std::string& directory,
@@ -104,7 +104,7 @@ public:
 
 // The task layer, asked by the main window before it closes. GUI thread.
 class TaskActivity {
-public:
+  public:
     virtual ~TaskActivity() = default;
     // The client is ending on its own (the updater takes over): close without questions.
     virtual bool shuttingDown() = 0;
@@ -119,7 +119,7 @@ public:
 
 // The mailbox-list export table (DBF, four text columns 125/20/20/8). GUI thread.
 class ListTableExport {
-public:
+  public:
     virtual ~ListTableExport() = default;
     // Writes one record per row (name, size, date, type); the count of records written.
     virtual Result<int> write(const std::filesystem::path& file,

@@ -11,7 +11,8 @@
 namespace vantrel::ui {
 
 ProgressPopup::ProgressPopup(QWidget* parent)
-    : QDialog(parent, Qt::Dialog | Qt::WindowStaysOnTopHint | Qt::CustomizeWindowHint | Qt::WindowTitleHint),
+    : QDialog(parent, Qt::Dialog | Qt::WindowStaysOnTopHint | Qt::CustomizeWindowHint |
+                          Qt::WindowTitleHint),
       label_(new QLabel(this)) {
     setWindowTitle(qs(kAppCaption));
     setModal(false);
@@ -38,6 +39,8 @@ void ProgressPopup::showText(const QString& text) {
     repaint();
 }
 
-QString ProgressPopup::text() const { return isVisible() ? label_->text() : QString(); }
+QString ProgressPopup::text() const {
+    return isVisible() ? label_->text() : QString();
+}
 
 }  // namespace vantrel::ui

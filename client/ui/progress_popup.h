@@ -10,14 +10,14 @@ namespace vantrel::ui {
 
 class ProgressPopup final : public QDialog {
     Q_OBJECT
-public:
+  public:
     explicit ProgressPopup(QWidget* parent = nullptr);
     // A non-empty text shows the window with it (centred, painted at once); an empty text
     // hides it. GUI thread.
     void showText(const QString& text);
     QString text() const;
 
-private:
+  private:
     QLabel* label_;
 };
 

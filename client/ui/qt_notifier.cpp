@@ -15,7 +15,8 @@ void QtNotifier::removeListeners(const QObject* owner) {
 }
 
 void QtNotifier::post(const NotifierEvent& event) {
-    QMetaObject::invokeMethod(this, [this, event] { dispatch(event); }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        this, [this, event] { dispatch(event); }, Qt::QueuedConnection);
 }
 
 void QtNotifier::send(const NotifierEvent& event) {
@@ -23,8 +24,8 @@ void QtNotifier::send(const NotifierEvent& event) {
         dispatch(event);
         return;
     }
-    QMetaObject::invokeMethod(this, [this, &event] { dispatch(event); },
-                              Qt::BlockingQueuedConnection);
+    QMetaObject::invokeMethod(
+        this, [this, &event] { dispatch(event); }, Qt::BlockingQueuedConnection);
 }
 
 void QtNotifier::dispatch(const NotifierEvent& event) {

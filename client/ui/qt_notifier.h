@@ -13,7 +13,7 @@ namespace vantrel::ui {
 
 class QtNotifier final : public QObject, public Notifier {
     Q_OBJECT
-public:
+  public:
     using Listener = std::function<void(const NotifierEvent&)>;
 
     // Create on the GUI thread; it lives there.
@@ -30,7 +30,7 @@ public:
     // lock the GUI thread may take.
     void send(const NotifierEvent& event) override;
 
-private:
+  private:
     void dispatch(const NotifierEvent& event);
     std::vector<std::pair<const QObject*, Listener>> listeners_;
 };

@@ -16,10 +16,14 @@ namespace {
 
 QMessageBox::Icon boxIcon(UserPrompt::Icon icon) {
     switch (icon) {
-        case UserPrompt::Icon::Information: return QMessageBox::Information;
-        case UserPrompt::Icon::Warning: return QMessageBox::Warning;
-        case UserPrompt::Icon::Error: return QMessageBox::Critical;
-        case UserPrompt::Icon::Question: return QMessageBox::Question;
+        case UserPrompt::Icon::Information:
+            return QMessageBox::Information;
+        case UserPrompt::Icon::Warning:
+            return QMessageBox::Warning;
+        case UserPrompt::Icon::Error:
+            return QMessageBox::Critical;
+        case UserPrompt::Icon::Question:
+            return QMessageBox::Question;
     }
     return QMessageBox::NoIcon;
 }
@@ -80,7 +84,8 @@ bool QtUserPrompt::park(const std::string& caption, const std::string& text, Ico
         answer(*request);
         return request->yes;
     }
-    QMetaObject::invokeMethod(this, [request] { answer(*request); }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        this, [request] { answer(*request); }, Qt::QueuedConnection);
     while (!request->waitFor(std::chrono::seconds(1))) {
         if (shouldStop_ && shouldStop_()) return false;
     }

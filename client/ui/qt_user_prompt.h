@@ -12,7 +12,7 @@ namespace vantrel::ui {
 
 class QtUserPrompt final : public QObject, public UserPrompt {
     Q_OBJECT
-public:
+  public:
     // Create on the GUI thread. `shouldStop` (any thread) ends a parked wait with the
     // answer No when the process is shutting down; empty means never.
     explicit QtUserPrompt(std::function<bool()> shouldStop = {}, QObject* parent = nullptr);
@@ -20,7 +20,7 @@ public:
     bool askYesNo(const std::string& caption, const std::string& text, Icon icon) override;
     void show(const std::string& caption, const std::string& text, Icon icon) override;
 
-private:
+  private:
     struct Request;
     // Shows the box of `request` on the GUI thread and answers it.
     static void answer(Request& request);

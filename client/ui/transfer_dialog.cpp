@@ -55,8 +55,9 @@ void CTransferDlg::start() {
         this,
         [this] {
             return runTransferQueue(items_, [this](const TransferItem& item) {
-                return direction_ == TransferDirection::Download ? service_.download(item, progress_)
-                                                                 : service_.upload(item, progress_);
+                return direction_ == TransferDirection::Download
+                           ? service_.download(item, progress_)
+                           : service_.upload(item, progress_);
             });
         },
         [this](std::vector<TransferOutcome> outcomes) { finish(std::move(outcomes)); });
@@ -72,8 +73,12 @@ void CTransferDlg::refresh() {
     bar_->setValue(now.fileSize == 0 ? 0 : static_cast<int>(now.bytesDone * 100 / now.fileSize));
 }
 
-QString CTransferDlg::statusLine() const { return statusLabel_->text(); }
-int CTransferDlg::percent() const { return bar_->value(); }
+QString CTransferDlg::statusLine() const {
+    return statusLabel_->text();
+}
+int CTransferDlg::percent() const {
+    return bar_->value();
+}
 
 void CTransferDlg::pressStop() {
     if (!job_.busy() || !stopButton_->isEnabled()) return;

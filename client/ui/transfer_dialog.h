@@ -21,10 +21,10 @@ namespace vantrel::ui {
 
 class CTransferDlg final : public QDialog {
     Q_OBJECT
-public:
+  public:
     // The transfer starts once the event loop runs (exec() or show()).
-    CTransferDlg(TransferDirection direction, std::vector<TransferItem> items, MailboxService& service,
-                 UserPrompt& prompt, QWidget* parent = nullptr);
+    CTransferDlg(TransferDirection direction, std::vector<TransferItem> items,
+                 MailboxService& service, UserPrompt& prompt, QWidget* parent = nullptr);
 
     // After the dialog closed: one outcome per item that was started, in order.
     const std::vector<TransferOutcome>& outcomes() const { return outcomes_; }
@@ -36,10 +36,10 @@ public:
     // Reads the snapshot into the labels now (also done by the timer).
     void refresh();
 
-public slots:
+  public slots:
     void reject() override;  // closing the window means Stop
 
-private:
+  private:
     void start();
     void pressStop();
     void finish(std::vector<TransferOutcome> outcomes);

@@ -52,26 +52,47 @@ const CipherTable& table() {
 
 }  // namespace
 
-const EVP_CIPHER* EVP_ssf33_ecb() { return table().sm4Ecb; }
-const EVP_CIPHER* EVP_ssf33_cbc() { return table().sm4Cbc; }
-const EVP_CIPHER* desCbc() { return table().desCbc; }
-const EVP_CIPHER* des3Cbc() { return table().des3Cbc; }
-const EVP_CIPHER* aes128Cbc() { return table().aesCbc; }
+const EVP_CIPHER* EVP_ssf33_ecb() {
+    return table().sm4Ecb;
+}
+const EVP_CIPHER* EVP_ssf33_cbc() {
+    return table().sm4Cbc;
+}
+const EVP_CIPHER* desCbc() {
+    return table().desCbc;
+}
+const EVP_CIPHER* des3Cbc() {
+    return table().des3Cbc;
+}
+const EVP_CIPHER* aes128Cbc() {
+    return table().aesCbc;
+}
 
 const EVP_CIPHER* cipherForCode(int code) {
     const CipherTable& t = table();
     switch (code) {
-        case KLAV_DES3_ECB: return t.des3Ecb;
-        case KLAV_DES3_CBC: return t.des3Cbc;
-        case KLAV_AES128_ECB: return t.aesEcb;
-        case KLAV_AES128_CBC: return t.aesCbc;
-        case KLAV_SSF33_ECB: return EVP_ssf33_ecb();
-        case KLAV_SSF33_CBC: return EVP_ssf33_cbc();
-        case KLAV_DES_ECB: return t.desEcb;
-        case KLAV_DES_CBC: return t.desCbc;
-        case KLAV_DES_CFB8: return t.desCfb8;
-        case KLAV_DES2_ECB_PAD: return t.des2Ecb;
-        default: return nullptr;
+        case KLAV_DES3_ECB:
+            return t.des3Ecb;
+        case KLAV_DES3_CBC:
+            return t.des3Cbc;
+        case KLAV_AES128_ECB:
+            return t.aesEcb;
+        case KLAV_AES128_CBC:
+            return t.aesCbc;
+        case KLAV_SSF33_ECB:
+            return EVP_ssf33_ecb();
+        case KLAV_SSF33_CBC:
+            return EVP_ssf33_cbc();
+        case KLAV_DES_ECB:
+            return t.desEcb;
+        case KLAV_DES_CBC:
+            return t.desCbc;
+        case KLAV_DES_CFB8:
+            return t.desCfb8;
+        case KLAV_DES2_ECB_PAD:
+            return t.des2Ecb;
+        default:
+            return nullptr;
     }
 }
 
@@ -97,9 +118,12 @@ bool isSymmetricCode(int code) {
 
 const EVP_MD* digestForCode(int code) {
     switch (code) {
-        case KLAV_MD5: return EVP_md5();
-        case KLAV_SHA1: return EVP_sha1();
-        default: return nullptr;
+        case KLAV_MD5:
+            return EVP_md5();
+        case KLAV_SHA1:
+            return EVP_sha1();
+        default:
+            return nullptr;
     }
 }
 

@@ -36,7 +36,9 @@ using Bio = std::unique_ptr<BIO, BioFree>;
 // Certificate files are small; anything larger is not one.
 constexpr long kMaxCertificateFile = 1 << 20;
 
-int noPassword(char*, int, int, void*) { return -1; }
+int noPassword(char*, int, int, void*) {
+    return -1;
+}
 
 bool readFile(const char* name, std::vector<unsigned char>& content) {
     std::FILE* file = std::fopen(name, "rb");
@@ -98,7 +100,8 @@ std::string serialHex(const X509* cert) {
 std::string nameText(const X509_NAME* name) {
     std::string text;
     Bio bio(BIO_new(BIO_s_mem()));
-    if (!bio || X509_NAME_print_ex(bio.get(), name, 0, XN_FLAG_ONELINE & ~ASN1_STRFLGS_ESC_MSB) < 0) {
+    if (!bio ||
+        X509_NAME_print_ex(bio.get(), name, 0, XN_FLAG_ONELINE & ~ASN1_STRFLGS_ESC_MSB) < 0) {
         return text;
     }
     char* data = nullptr;
@@ -192,7 +195,10 @@ struct SubjectField {
     const char* (*text)(const KLAV_SUBJECT&);
 };
 
-#define KLAV_FIELD(nid, member) {nid, [](const KLAV_SUBJECT& s) -> const char* { return s.member; }}
+#define KLAV_FIELD(nid, member)                                            \
+    {                                                                      \
+        nid, [](const KLAV_SUBJECT& s) -> const char* { return s.member; } \
+    }
 const SubjectField kSubjectFields[] = {
     KLAV_FIELD(NID_countryName, country),
     KLAV_FIELD(NID_organizationName, organization),
@@ -303,6 +309,7 @@ int KLAV_GetCertInfoByOID(const unsigned char* cert, int length, int nid, char* 
 }
 
 int KLAV_GetCertInfoByOIDEx(const void* x509, int nid, char* out, int* outLen) {
-    if (x509 == nullptr || out == nullptr || outLen == nullptr) return fail(KLAV_ERR_CRYPTO, outLen);
+    if (x509 == nullptr || out == nullptr || outLen == nullptr)
+        return fail(KLAV_ERR_CRYPTO, outLen);
     return extensionHex(static_cast<const X509*>(x509), nid, out, outLen);
 }

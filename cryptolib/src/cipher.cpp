@@ -13,7 +13,9 @@ namespace {
 // The fixed IV of code 0x4000, "KLAVCFB8".
 constexpr unsigned char kCfb8Iv[8] = {0x4B, 0x4C, 0x41, 0x56, 0x43, 0x46, 0x42, 0x38};
 
-bool needsIv(const EVP_CIPHER* cipher) { return EVP_CIPHER_get_iv_length(cipher) > 0; }
+bool needsIv(const EVP_CIPHER* cipher) {
+    return EVP_CIPHER_get_iv_length(cipher) > 0;
+}
 
 // Sets up ctx for an OpenSSL-backed code with the caller's IV where the mode has one.
 bool initCipher(EVP_CIPHER_CTX* ctx, const EVP_CIPHER* cipher, const KLAV_SYMMETRIC_KEY* key,
@@ -66,8 +68,8 @@ int decryptStandard(const EVP_CIPHER* cipher, const KLAV_SYMMETRIC_KEY* key,
 }
 
 // DES in 8-bit CFB mode under the library's IV; output length equals input length.
-int runCfb8(const KLAV_SYMMETRIC_KEY* key, const unsigned char* in, int inLen,
-            unsigned char* out, int* outLen, bool encrypt) {
+int runCfb8(const KLAV_SYMMETRIC_KEY* key, const unsigned char* in, int inLen, unsigned char* out,
+            int* outLen, bool encrypt) {
     const EVP_CIPHER* cipher = cipherForCode(KLAV_DES_CFB8);
     CipherCtx ctx(EVP_CIPHER_CTX_new());
     if (cipher == nullptr || !ctx ||
@@ -123,10 +125,12 @@ int encryptDes2Padded(const unsigned char key[16], const unsigned char* in, int 
     std::memset(out + inLen, 0, static_cast<size_t>(padded - inLen));
     out[padded - 1] = static_cast<unsigned char>(7 - remainder);
     // Whole batches take the bitsliced path; the remaining blocks go through OpenSSL.
-    const int done = static_cast<int>(des2EcbBatches(key, true, out, out, static_cast<size_t>(padded / 8)) * 8);
+    const int done =
+        static_cast<int>(des2EcbBatches(key, true, out, out, static_cast<size_t>(padded / 8)) * 8);
     const int rest = padded - done;
     int written = 0;
-    if (rest > 0 && (EVP_EncryptUpdate(ctx.get(), out + done, &written, out + done, rest) != 1 || written != rest)) {
+    if (rest > 0 && (EVP_EncryptUpdate(ctx.get(), out + done, &written, out + done, rest) != 1 ||
+                     written != rest)) {
         return fail(KLAV_ERR_CRYPTO, outLen);
     }
     *outLen = padded;
@@ -155,10 +159,11 @@ int decryptDes2Padded(const unsigned char key[16], const unsigned char* in, int 
         return fail(KLAV_ERR_CRYPTO, outLen);
     }
     const int head = inLen - 8;
-    const int done = static_cast<int>(des2EcbBatches(key, false, in, out, static_cast<size_t>(head / 8)) * 8);
+    const int done =
+        static_cast<int>(des2EcbBatches(key, false, in, out, static_cast<size_t>(head / 8)) * 8);
     const int rest = head - done;
-    if (rest > 0 &&
-        (EVP_DecryptUpdate(ctx.get(), out + done, &written, in + done, rest) != 1 || written != rest)) {
+    if (rest > 0 && (EVP_DecryptUpdate(ctx.get(), out + done, &written, in + done, rest) != 1 ||
+                     written != rest)) {
         OPENSSL_cleanse(last, sizeof last);
         return fail(KLAV_ERR_CRYPTO, outLen);
     }

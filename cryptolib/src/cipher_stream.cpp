@@ -100,8 +100,8 @@ int initStream(int cipher, KLAV_HANDLE* handle, const KLAV_SYMMETRIC_KEY* key,
     if (evp == nullptr) return KLAV_ERR_SETUP;
     const bool withIv = EVP_CIPHER_get_iv_length(evp) > 0;
     if (withIv && iv == nullptr) return KLAV_ERR_SETUP;
-    std::unique_ptr<klav_context> context(new (std::nothrow) klav_context(
-        encrypt ? klav_context::kEncrypt : klav_context::kDecrypt));
+    std::unique_ptr<klav_context> context(
+        new (std::nothrow) klav_context(encrypt ? klav_context::kEncrypt : klav_context::kDecrypt));
     if (!context) return KLAV_ERR_SETUP;
     context->cipher = EVP_CIPHER_CTX_new();
     if (context->cipher == nullptr ||
@@ -140,7 +140,8 @@ int updateStream(KLAV_HANDLE* handle, klav_context::Kind kind, const unsigned ch
 int finishStream(KLAV_HANDLE* handle, klav_context::Kind kind, unsigned char* out, int* outLen) {
     if (!holds(handle, kind)) return fail(KLAV_ERR_CRYPTO, outLen);
     int rc = KLAV_ERR_CRYPTO;
-    if (out != nullptr && outLen != nullptr) rc = EVP_CipherFinal_ex((*handle)->cipher, out, outLen);
+    if (out != nullptr && outLen != nullptr)
+        rc = EVP_CipherFinal_ex((*handle)->cipher, out, outLen);
     release(handle);
     return rc == 1 ? KLAV_OK : fail(rc, outLen);
 }

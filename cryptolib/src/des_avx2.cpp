@@ -6,7 +6,8 @@ namespace korrim::des {
 
 using Lane256 = uint64_t __attribute__((vector_size(32)));
 
-void edeAvx2(const EdeSchedule& schedule, const unsigned char* in, unsigned char* out, size_t batches) {
+void edeAvx2(const EdeSchedule& schedule, const unsigned char* in, unsigned char* out,
+             size_t batches) {
     edeBatches<Lane256>(schedule, in, out, batches);
 }
 

@@ -6,7 +6,8 @@ namespace korrim::des {
 
 using Lane512 = uint64_t __attribute__((vector_size(64)));
 
-void edeAvx512(const EdeSchedule& schedule, const unsigned char* in, unsigned char* out, size_t batches) {
+void edeAvx512(const EdeSchedule& schedule, const unsigned char* in, unsigned char* out,
+               size_t batches) {
     edeBatches<Lane512>(schedule, in, out, batches);
 }
 

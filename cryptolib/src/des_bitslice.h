@@ -22,9 +22,12 @@ void makeEdeSchedule(const unsigned char key[16], bool encrypt, EdeSchedule& sch
 inline constexpr size_t kPortableBatch = 64;
 inline constexpr size_t kAvx2Batch = 256;
 inline constexpr size_t kAvx512Batch = 512;
-void edePortable(const EdeSchedule& schedule, const unsigned char* in, unsigned char* out, size_t batches);
-void edeAvx2(const EdeSchedule& schedule, const unsigned char* in, unsigned char* out, size_t batches);
-void edeAvx512(const EdeSchedule& schedule, const unsigned char* in, unsigned char* out, size_t batches);
+void edePortable(const EdeSchedule& schedule, const unsigned char* in, unsigned char* out,
+                 size_t batches);
+void edeAvx2(const EdeSchedule& schedule, const unsigned char* in, unsigned char* out,
+             size_t batches);
+void edeAvx512(const EdeSchedule& schedule, const unsigned char* in, unsigned char* out,
+               size_t batches);
 
 }  // namespace korrim::des
 
@@ -36,7 +39,7 @@ namespace korrim {
 // the caller's. The path is the processor's best, unless KORRIM_DES_PATH
 // names openssl, portable, avx2 or avx512 (a path the processor lacks falls
 // back to the best one it has).
-size_t des2EcbBatches(const unsigned char key[16], bool encrypt, const unsigned char* in, unsigned char* out,
-                      size_t blocks);
+size_t des2EcbBatches(const unsigned char key[16], bool encrypt, const unsigned char* in,
+                      unsigned char* out, size_t blocks);
 
 }  // namespace korrim

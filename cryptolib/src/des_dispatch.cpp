@@ -73,17 +73,27 @@ void makeEdeSchedule(const unsigned char key[16], bool encrypt, EdeSchedule& sch
 
 namespace korrim {
 
-size_t des2EcbBatches(const unsigned char key[16], bool encrypt, const unsigned char* in, unsigned char* out,
-                      size_t blocks) {
+size_t des2EcbBatches(const unsigned char key[16], bool encrypt, const unsigned char* in,
+                      unsigned char* out, size_t blocks) {
     static const des::Path path = des::choosePath();
     using Kernel = void (*)(const des::EdeSchedule&, const unsigned char*, unsigned char*, size_t);
     Kernel kernel = nullptr;
     size_t batch = 0;
     switch (path) {
-        case des::Path::kOpenssl: return 0;
-        case des::Path::kPortable: kernel = des::edePortable; batch = des::kPortableBatch; break;
-        case des::Path::kAvx2: kernel = des::edeAvx2; batch = des::kAvx2Batch; break;
-        case des::Path::kAvx512: kernel = des::edeAvx512; batch = des::kAvx512Batch; break;
+        case des::Path::kOpenssl:
+            return 0;
+        case des::Path::kPortable:
+            kernel = des::edePortable;
+            batch = des::kPortableBatch;
+            break;
+        case des::Path::kAvx2:
+            kernel = des::edeAvx2;
+            batch = des::kAvx2Batch;
+            break;
+        case des::Path::kAvx512:
+            kernel = des::edeAvx512;
+            batch = des::kAvx512Batch;
+            break;
     }
     const size_t batches = blocks / batch;
     if (batches == 0) return 0;

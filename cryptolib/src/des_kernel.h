@@ -57,14 +57,22 @@ inline void feistel(T* target, const T* source, const uint64_t* key) {
     T x[48];
     for (int j = 0; j < 48; ++j) x[j] = source[kE[j] - 1] ^ (T{} + key[j]);
     const uint8_t* p = kLandsOn.of;
-    sbox1(x[0], x[1], x[2], x[3], x[4], x[5], target[p[0]], target[p[1]], target[p[2]], target[p[3]]);
-    sbox2(x[6], x[7], x[8], x[9], x[10], x[11], target[p[4]], target[p[5]], target[p[6]], target[p[7]]);
-    sbox3(x[12], x[13], x[14], x[15], x[16], x[17], target[p[8]], target[p[9]], target[p[10]], target[p[11]]);
-    sbox4(x[18], x[19], x[20], x[21], x[22], x[23], target[p[12]], target[p[13]], target[p[14]], target[p[15]]);
-    sbox5(x[24], x[25], x[26], x[27], x[28], x[29], target[p[16]], target[p[17]], target[p[18]], target[p[19]]);
-    sbox6(x[30], x[31], x[32], x[33], x[34], x[35], target[p[20]], target[p[21]], target[p[22]], target[p[23]]);
-    sbox7(x[36], x[37], x[38], x[39], x[40], x[41], target[p[24]], target[p[25]], target[p[26]], target[p[27]]);
-    sbox8(x[42], x[43], x[44], x[45], x[46], x[47], target[p[28]], target[p[29]], target[p[30]], target[p[31]]);
+    sbox1(x[0], x[1], x[2], x[3], x[4], x[5], target[p[0]], target[p[1]], target[p[2]],
+          target[p[3]]);
+    sbox2(x[6], x[7], x[8], x[9], x[10], x[11], target[p[4]], target[p[5]], target[p[6]],
+          target[p[7]]);
+    sbox3(x[12], x[13], x[14], x[15], x[16], x[17], target[p[8]], target[p[9]], target[p[10]],
+          target[p[11]]);
+    sbox4(x[18], x[19], x[20], x[21], x[22], x[23], target[p[12]], target[p[13]], target[p[14]],
+          target[p[15]]);
+    sbox5(x[24], x[25], x[26], x[27], x[28], x[29], target[p[16]], target[p[17]], target[p[18]],
+          target[p[19]]);
+    sbox6(x[30], x[31], x[32], x[33], x[34], x[35], target[p[20]], target[p[21]], target[p[22]],
+          target[p[23]]);
+    sbox7(x[36], x[37], x[38], x[39], x[40], x[41], target[p[24]], target[p[25]], target[p[26]],
+          target[p[27]]);
+    sbox8(x[42], x[43], x[44], x[45], x[46], x[47], target[p[28]], target[p[29]], target[p[30]],
+          target[p[31]]);
 }
 
 // Sixteen rounds that start with a = L, b = R and end with a = L16, b = R16.
@@ -81,7 +89,8 @@ inline void sixteenRounds(T* a, T* b, const uint64_t (*keys)[48]) {
 
 // Runs batches of 64 * sizeof(T) / 8 blocks through the schedule's 48 rounds.
 template <typename T>
-void edeBatches(const EdeSchedule& schedule, const unsigned char* in, unsigned char* out, size_t batches) {
+void edeBatches(const EdeSchedule& schedule, const unsigned char* in, unsigned char* out,
+                size_t batches) {
     constexpr size_t kWords = sizeof(T) / sizeof(uint64_t);
     constexpr size_t kBatchBytes = 64 * kWords * 8;
     for (size_t batch = 0; batch < batches; ++batch) {

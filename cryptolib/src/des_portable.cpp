@@ -3,7 +3,8 @@
 
 namespace korrim::des {
 
-void edePortable(const EdeSchedule& schedule, const unsigned char* in, unsigned char* out, size_t batches) {
+void edePortable(const EdeSchedule& schedule, const unsigned char* in, unsigned char* out,
+                 size_t batches) {
     edeBatches<uint64_t>(schedule, in, out, batches);
 }
 

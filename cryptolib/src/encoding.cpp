@@ -25,7 +25,9 @@ struct BioFree {
 using Bio = std::unique_ptr<BIO, BioFree>;
 
 // Encrypted PEM keys are refused rather than prompting on a terminal.
-int noPassword(char*, int, int, void*) { return -1; }
+int noPassword(char*, int, int, void*) {
+    return -1;
+}
 
 // DER of a PEM object, or empty when the text holds no object of the type.
 std::vector<unsigned char> pemToDer(const unsigned char* in, int inLen, int type) {
@@ -64,8 +66,8 @@ bool derToPem(const unsigned char* in, int inLen, int type, BIO* bio) {
         X509_free(cert);
     } else if (type == KLAV_OBJ_PRIVATE_KEY) {
         EVP_PKEY* key = d2i_AutoPrivateKey(nullptr, &cursor, inLen);
-        written = key != nullptr &&
-                  PEM_write_bio_PKCS8PrivateKey(bio, key, nullptr, nullptr, 0, nullptr, nullptr) == 1;
+        written = key != nullptr && PEM_write_bio_PKCS8PrivateKey(bio, key, nullptr, nullptr, 0,
+                                                                  nullptr, nullptr) == 1;
         EVP_PKEY_free(key);
     } else {
         X509_REQ* request = d2i_X509_REQ(nullptr, &cursor, inLen);
@@ -155,7 +157,8 @@ int KLAV_Der2Pem(const unsigned char* in, int inLen, unsigned char* out, int* ou
     if (!written) return fail(KLAV_ERR_SETUP, outLen);
     char* pem = nullptr;
     const long length = BIO_get_mem_data(bio.get(), &pem);
-    if (length <= 0 || length >= static_cast<long>(KLAV_DER2PEM_OUT_MAX(static_cast<long>(inLen)))) {
+    if (length <= 0 ||
+        length >= static_cast<long>(KLAV_DER2PEM_OUT_MAX(static_cast<long>(inLen)))) {
         return fail(KLAV_ERR_SETUP, outLen);
     }
     std::memcpy(out, pem, static_cast<size_t>(length));

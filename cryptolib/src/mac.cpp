@@ -13,23 +13,33 @@ namespace {
 
 const char* hmacDigestName(int mac) {
     switch (mac) {
-        case KLAV_MAC_HMAC_MD5: return "MD5";
-        case KLAV_MAC_HMAC_SHA1: return "SHA1";
-        default: return nullptr;
+        case KLAV_MAC_HMAC_MD5:
+            return "MD5";
+        case KLAV_MAC_HMAC_SHA1:
+            return "SHA1";
+        default:
+            return nullptr;
     }
 }
 
 const EVP_CIPHER* macCipher(int mac) {
     switch (mac) {
-        case KLAV_MAC_DES_CBC: return desCbc();
-        case KLAV_MAC_DES3_CBC: return des3Cbc();
-        case KLAV_MAC_AES128_CBC: return aes128Cbc();
-        case KLAV_MAC_SSF33_CBC: return EVP_ssf33_cbc();
-        default: return nullptr;
+        case KLAV_MAC_DES_CBC:
+            return desCbc();
+        case KLAV_MAC_DES3_CBC:
+            return des3Cbc();
+        case KLAV_MAC_AES128_CBC:
+            return aes128Cbc();
+        case KLAV_MAC_SSF33_CBC:
+            return EVP_ssf33_cbc();
+        default:
+            return nullptr;
     }
 }
 
-bool isMacCode(int mac) { return hmacDigestName(mac) != nullptr || macCipher(mac) != nullptr; }
+bool isMacCode(int mac) {
+    return hmacDigestName(mac) != nullptr || macCipher(mac) != nullptr;
+}
 
 struct MacFree {
     void operator()(EVP_MAC* mac) const { EVP_MAC_free(mac); }
@@ -41,10 +51,9 @@ EVP_MAC_CTX* newHmac(int mac, const KLAV_SYMMETRIC_KEY* key) {
     if (!hmac) return nullptr;
     EVP_MAC_CTX* ctx = EVP_MAC_CTX_new(hmac.get());
     if (ctx == nullptr) return nullptr;
-    OSSL_PARAM params[] = {
-        OSSL_PARAM_construct_utf8_string(OSSL_MAC_PARAM_DIGEST,
-                                         const_cast<char*>(hmacDigestName(mac)), 0),
-        OSSL_PARAM_construct_end()};
+    OSSL_PARAM params[] = {OSSL_PARAM_construct_utf8_string(
+                               OSSL_MAC_PARAM_DIGEST, const_cast<char*>(hmacDigestName(mac)), 0),
+                           OSSL_PARAM_construct_end()};
     if (EVP_MAC_init(ctx, key->key, key->keyLen, params) != 1) {
         EVP_MAC_CTX_free(ctx);
         return nullptr;
@@ -131,8 +140,8 @@ int KLAV_MACInit(int mac, KLAV_HANDLE* handle, const KLAV_SYMMETRIC_KEY* key,
     if (handle == nullptr || key == nullptr) return KLAV_ERR_CRYPTO;
     *handle = nullptr;
     const bool isHmac = hmacDigestName(mac) != nullptr;
-    std::unique_ptr<klav_context> context(new (std::nothrow) klav_context(
-        isHmac ? klav_context::kHmac : klav_context::kCipherMac));
+    std::unique_ptr<klav_context> context(
+        new (std::nothrow) klav_context(isHmac ? klav_context::kHmac : klav_context::kCipherMac));
     if (!context) return KLAV_ERR_CRYPTO;
     if (isHmac) {
         ERR_clear_error();
@@ -169,8 +178,9 @@ int KLAV_MACFinal(KLAV_HANDLE* handle, unsigned char* out, int* outLen) {
     if (out != nullptr && outLen != nullptr) {
         // Only errors of this final step count, not whatever the caller left queued.
         ERR_clear_error();
-        rc = (*handle)->kind == klav_context::kHmac ? finishHmac((*handle)->mac, out, outLen)
-                                                    : finishCipherMac((*handle)->cipher, out, outLen);
+        rc = (*handle)->kind == klav_context::kHmac
+                 ? finishHmac((*handle)->mac, out, outLen)
+                 : finishCipherMac((*handle)->cipher, out, outLen);
     }
     release(handle);
     return rc == KLAV_OK ? rc : fail(rc, outLen);

@@ -22,8 +22,8 @@ Pkey decodeKey(const KLAV_RSA_KEY* holder, int selection) {
     if (holder == nullptr || holder->data == nullptr || holder->length <= 0) return Pkey();
     EVP_PKEY* key = nullptr;
     ERR_set_mark();
-    OSSL_DECODER_CTX* decoder = OSSL_DECODER_CTX_new_for_pkey(&key, nullptr, nullptr, "RSA",
-                                                              selection, nullptr, nullptr);
+    OSSL_DECODER_CTX* decoder =
+        OSSL_DECODER_CTX_new_for_pkey(&key, nullptr, nullptr, "RSA", selection, nullptr, nullptr);
     if (decoder != nullptr) {
         const unsigned char* data = holder->data;
         size_t length = static_cast<size_t>(holder->length);
@@ -40,7 +40,9 @@ Pkey decodeKey(const KLAV_RSA_KEY* holder, int selection) {
 
 }  // namespace
 
-Pkey loadPrivateKey(const KLAV_RSA_KEY* holder) { return decodeKey(holder, EVP_PKEY_KEYPAIR); }
+Pkey loadPrivateKey(const KLAV_RSA_KEY* holder) {
+    return decodeKey(holder, EVP_PKEY_KEYPAIR);
+}
 
 Pkey loadPublicKey(const KLAV_RSA_KEY* holder) {
     Pkey key = decodeKey(holder, EVP_PKEY_PUBLIC_KEY);
@@ -72,9 +74,10 @@ int rsaRun(EVP_PKEY* key, RsaOp op, const unsigned char* in, int inLen, unsigned
                  EVP_PKEY_encrypt(ctx.get(), out, &size, in, static_cast<size_t>(inLen)) == 1;
             break;
         case RsaOp::PublicRecover:
-            rc = EVP_PKEY_verify_recover_init(ctx.get()) == 1 &&
-                 EVP_PKEY_CTX_set_rsa_padding(ctx.get(), RSA_PKCS1_PADDING) == 1 &&
-                 EVP_PKEY_verify_recover(ctx.get(), out, &size, in, static_cast<size_t>(inLen)) == 1;
+            rc =
+                EVP_PKEY_verify_recover_init(ctx.get()) == 1 &&
+                EVP_PKEY_CTX_set_rsa_padding(ctx.get(), RSA_PKCS1_PADDING) == 1 &&
+                EVP_PKEY_verify_recover(ctx.get(), out, &size, in, static_cast<size_t>(inLen)) == 1;
             break;
         case RsaOp::PrivateSign:
             rc = EVP_PKEY_sign_init(ctx.get()) == 1 &&
@@ -106,17 +109,23 @@ int rawRsa(const KLAV_RSA_KEY* holder, bool privateKey, RsaOp op, const unsigned
 
 int signDigestCode(int sign) {
     switch (sign) {
-        case KLAV_SIGN_MD5: return KLAV_MD5;
-        case KLAV_SIGN_SHA1: return KLAV_SHA1;
-        default: return 0;
+        case KLAV_SIGN_MD5:
+            return KLAV_MD5;
+        case KLAV_SIGN_SHA1:
+            return KLAV_SHA1;
+        default:
+            return 0;
     }
 }
 
 int verifyDigestCode(int verify) {
     switch (verify) {
-        case KLAV_VERIFY_MD5: return KLAV_MD5;
-        case KLAV_VERIFY_SHA1: return KLAV_SHA1;
-        default: return 0;
+        case KLAV_VERIFY_MD5:
+            return KLAV_MD5;
+        case KLAV_VERIFY_SHA1:
+            return KLAV_SHA1;
+        default:
+            return 0;
     }
 }
 
@@ -203,7 +212,9 @@ struct EnvelopeCipher {
     const EVP_CIPHER* (*cipher)();
 };
 
-const EVP_CIPHER* envelopeAes() { return aes128Cbc(); }
+const EVP_CIPHER* envelopeAes() {
+    return aes128Cbc();
+}
 
 constexpr EnvelopeCipher kEnvelopeCiphers[] = {
     {KLAV_ENV_AES128_CBC, 1, envelopeAes},
@@ -317,7 +328,8 @@ int KLAV_EncodeEnvelope(int cipher, const KLAV_RSA_KEY* recipientPublicKey,
         return fail(KLAV_ERR_SETUP, outLen);
     }
     CipherCtx ctx(EVP_CIPHER_CTX_new());
-    const bool ready = ctx && EVP_EncryptInit_ex2(ctx.get(), evp, contentKey, kEnvelopeIv, nullptr) == 1;
+    const bool ready =
+        ctx && EVP_EncryptInit_ex2(ctx.get(), evp, contentKey, kEnvelopeIv, nullptr) == 1;
     const int keyLength = EVP_CIPHER_get_key_length(evp);
     unsigned char keyBlock[1 + sizeof contentKey];
     keyBlock[0] = envelope->identifier;
@@ -329,9 +341,9 @@ int KLAV_EncodeEnvelope(int cipher, const KLAV_RSA_KEY* recipientPublicKey,
     }
     Pkey key = loadPublicKey(recipientPublicKey);
     int rsaLength = 0;
-    const int rc = key ? rsaRun(key.get(), RsaOp::PublicEncrypt, keyBlock, 1 + keyLength, out,
-                                &rsaLength)
-                       : KLAV_ERR_RSA_KEY;
+    const int rc =
+        key ? rsaRun(key.get(), RsaOp::PublicEncrypt, keyBlock, 1 + keyLength, out, &rsaLength)
+            : KLAV_ERR_RSA_KEY;
     OPENSSL_cleanse(keyBlock, sizeof keyBlock);
     if (rc != KLAV_OK) return fail(rc, outLen);
     int total = rsaLength;

@@ -11,7 +11,7 @@ constexpr unsigned char kDeviceKey[16] = {0x5A, 0x3C, 0x96, 0x0F, 0xE1, 0x7B, 0x
 // The working key: the caller's 16 key bytes XOR the device key. The result is
 // wiped before returning.
 class WorkingKey {
-public:
+  public:
     explicit WorkingKey(const KLAV_SYMMETRIC_KEY& callerKey) {
         std::memset(&key_, 0, sizeof key_);
         key_.keyLen = 16;
@@ -29,7 +29,7 @@ public:
 
     const KLAV_SYMMETRIC_KEY* get() const { return &key_; }
 
-private:
+  private:
     KLAV_SYMMETRIC_KEY key_;
 };
 

@@ -41,7 +41,7 @@ struct Gate {
 
 // Signals 0..5 are the inputs; every later one is a gate.
 class Circuit {
-public:
+  public:
     Circuit() {
         for (int v = 0; v < 6; ++v) {
             tables_.push_back(inputTable(v));
@@ -99,15 +99,25 @@ public:
         return result;
     }
 
-private:
+  private:
     int emit(Op op, int a, int b) {
         Table t = 0;
         switch (op) {
-            case Op::And: t = tables_[a] & tables_[b]; break;
-            case Op::Or: t = tables_[a] | tables_[b]; break;
-            case Op::Xor: t = tables_[a] ^ tables_[b]; break;
-            case Op::AndNot: t = tables_[a] & ~tables_[b]; break;
-            case Op::Not: t = ~tables_[a]; break;
+            case Op::And:
+                t = tables_[a] & tables_[b];
+                break;
+            case Op::Or:
+                t = tables_[a] | tables_[b];
+                break;
+            case Op::Xor:
+                t = tables_[a] ^ tables_[b];
+                break;
+            case Op::AndNot:
+                t = tables_[a] & ~tables_[b];
+                break;
+            case Op::Not:
+                t = ~tables_[a];
+                break;
         }
         if (auto it = known_.find(t); it != known_.end()) return it->second;
         const int index = static_cast<int>(tables_.size());
@@ -141,7 +151,8 @@ BoxCircuit smallestCircuit(int box) {
     bool first = true;
     do {
         BoxCircuit candidate;
-        for (int bit = 0; bit < 4; ++bit) candidate.outputs[bit] = candidate.circuit.build(outputTable(box, bit), order, 0);
+        for (int bit = 0; bit < 4; ++bit)
+            candidate.outputs[bit] = candidate.circuit.build(outputTable(box, bit), order, 0);
         candidate.circuit = candidate.circuit.compact(candidate.outputs);
         if (first || candidate.circuit.gateCount() < best.circuit.gateCount()) best = candidate;
         first = false;
@@ -162,15 +173,26 @@ bool matchesTable(int box, const BoxCircuit& c) {
             const bool a = value[static_cast<size_t>(g.a)];
             const bool b = g.b >= 0 && value[static_cast<size_t>(g.b)];
             switch (g.op) {
-                case Op::And: value.push_back(a && b); break;
-                case Op::Or: value.push_back(a || b); break;
-                case Op::Xor: value.push_back(a != b); break;
-                case Op::AndNot: value.push_back(a && !b); break;
-                case Op::Not: value.push_back(!a); break;
+                case Op::And:
+                    value.push_back(a && b);
+                    break;
+                case Op::Or:
+                    value.push_back(a || b);
+                    break;
+                case Op::Xor:
+                    value.push_back(a != b);
+                    break;
+                case Op::AndNot:
+                    value.push_back(a && !b);
+                    break;
+                case Op::Not:
+                    value.push_back(!a);
+                    break;
             }
         }
         unsigned result = 0;
-        for (int bit = 0; bit < 4; ++bit) result = (result << 1) | (value[static_cast<size_t>(c.outputs[bit])] ? 1u : 0u);
+        for (int bit = 0; bit < 4; ++bit)
+            result = (result << 1) | (value[static_cast<size_t>(c.outputs[bit])] ? 1u : 0u);
         if (result != korrim::des::sboxValue(box, x)) return false;
     }
     return true;
@@ -192,9 +214,11 @@ std::string name(int signal) {
 }
 
 void print(int box, const BoxCircuit& c) {
-    std::printf("\n// S-box %d, %d gates.\ntemplate <typename T>\n", box + 1, c.circuit.gateCount());
-    std::printf("inline void sbox%d(T a1, T a2, T a3, T a4, T a5, T a6, T& o1, T& o2, T& o3, T& o4) {\n",
-                box + 1);
+    std::printf("\n// S-box %d, %d gates.\ntemplate <typename T>\n", box + 1,
+                c.circuit.gateCount());
+    std::printf(
+        "inline void sbox%d(T a1, T a2, T a3, T a4, T a5, T a6, T& o1, T& o2, T& o3, T& o4) {\n",
+        box + 1);
     const auto& gates = c.circuit.gates();
     for (size_t i = 6; i < gates.size(); ++i) {
         const Gate& g = gates[i];
@@ -202,15 +226,26 @@ void print(int box, const BoxCircuit& c) {
         const std::string b = g.b >= 0 ? name(g.b) : "";
         std::string expr;
         switch (g.op) {
-            case Op::And: expr = a + " & " + b; break;
-            case Op::Or: expr = a + " | " + b; break;
-            case Op::Xor: expr = a + " ^ " + b; break;
-            case Op::AndNot: expr = a + " & ~" + b; break;
-            case Op::Not: expr = "~" + a; break;
+            case Op::And:
+                expr = a + " & " + b;
+                break;
+            case Op::Or:
+                expr = a + " | " + b;
+                break;
+            case Op::Xor:
+                expr = a + " ^ " + b;
+                break;
+            case Op::AndNot:
+                expr = a + " & ~" + b;
+                break;
+            case Op::Not:
+                expr = "~" + a;
+                break;
         }
         std::printf("    const T %s = %s;\n", name(static_cast<int>(i)).c_str(), expr.c_str());
     }
-    for (int bit = 0; bit < 4; ++bit) std::printf("    o%d ^= %s;\n", bit + 1, name(c.outputs[bit]).c_str());
+    for (int bit = 0; bit < 4; ++bit)
+        std::printf("    o%d ^= %s;\n", bit + 1, name(c.outputs[bit]).c_str());
     std::printf("}\n");
 }
 
@@ -230,7 +265,8 @@ int main() {
         }
     }
     std::printf(
-        "// Generated by cryptolib/tools/sboxgen.cpp from the tables in des_tables.h; do not edit.\n"
+        "// Generated by cryptolib/tools/sboxgen.cpp from the tables in des_tables.h; do not "
+        "edit.\n"
         "// Bitsliced DES S-boxes: a1..a6 are the six input bits (first bit first),\n"
         "// o1..o4 receive the four output bits (most significant first) by exclusive or,\n"
         "// so the caller can fold them straight into the other half of the block.\n"

@@ -17,7 +17,7 @@ namespace {
 
 // posix_spawn's attribute and file-action objects, released on every path.
 class SpawnSetup {
-public:
+  public:
     SpawnSetup() {
         posix_spawnattr_init(&attributes_);
         posix_spawn_file_actions_init(&actions_);
@@ -46,20 +46,24 @@ public:
         if (int err = posix_spawnattr_setsigdefault(&attributes_, &defaults)) return err;
         if (int err = posix_spawnattr_setflags(&attributes_, flags)) return err;
         if (!options.workingDirectory.empty()) {
-            if (int err = posix_spawn_file_actions_addchdir_np(&actions_, options.workingDirectory.c_str())) {
+            if (int err = posix_spawn_file_actions_addchdir_np(&actions_,
+                                                               options.workingDirectory.c_str())) {
                 return err;
             }
         }
         if (options.noTerminal) {
-            if (int err = posix_spawn_file_actions_addopen(&actions_, STDIN_FILENO, "/dev/null", O_RDONLY, 0)) {
+            if (int err = posix_spawn_file_actions_addopen(&actions_, STDIN_FILENO, "/dev/null",
+                                                           O_RDONLY, 0)) {
                 return err;
             }
         }
         if (options.quiet) {
-            if (int err = posix_spawn_file_actions_addopen(&actions_, STDOUT_FILENO, "/dev/null", O_WRONLY, 0)) {
+            if (int err = posix_spawn_file_actions_addopen(&actions_, STDOUT_FILENO, "/dev/null",
+                                                           O_WRONLY, 0)) {
                 return err;
             }
-            if (int err = posix_spawn_file_actions_adddup2(&actions_, STDOUT_FILENO, STDERR_FILENO)) return err;
+            if (int err = posix_spawn_file_actions_adddup2(&actions_, STDOUT_FILENO, STDERR_FILENO))
+                return err;
         }
         return 0;
     }
@@ -67,29 +71,33 @@ public:
     const posix_spawnattr_t* attributes() const { return &attributes_; }
     const posix_spawn_file_actions_t* actions() const { return &actions_; }
 
-private:
+  private:
     posix_spawnattr_t attributes_;
     posix_spawn_file_actions_t actions_;
 };
 
 Result<int> spawn(const ChildOptions& options, bool newSession) {
     const std::string program = options.program.string();
-    if (program.empty()) return Status::error(ErrorKind::InvalidArgument, "start: no program given");
+    if (program.empty())
+        return Status::error(ErrorKind::InvalidArgument, "start: no program given");
     SpawnSetup setup;
-    if (int err = setup.prepare(options, newSession)) return statusFromErrno(err, "start " + program);
+    if (int err = setup.prepare(options, newSession))
+        return statusFromErrno(err, "start " + program);
 
     std::vector<char*> argv;
     argv.reserve(options.arguments.size() + 2);
     argv.push_back(const_cast<char*>(program.c_str()));
-    for (const std::string& argument : options.arguments) argv.push_back(const_cast<char*>(argument.c_str()));
+    for (const std::string& argument : options.arguments)
+        argv.push_back(const_cast<char*>(argument.c_str()));
     argv.push_back(nullptr);
 
     // A name without '/' is looked up in PATH, as a shell would.
     const bool searchPath = program.find('/') == std::string::npos;
     pid_t pid = 0;
-    const int err = searchPath
-                        ? posix_spawnp(&pid, program.c_str(), setup.actions(), setup.attributes(), argv.data(), environ)
-                        : posix_spawn(&pid, program.c_str(), setup.actions(), setup.attributes(), argv.data(), environ);
+    const int err = searchPath ? posix_spawnp(&pid, program.c_str(), setup.actions(),
+                                              setup.attributes(), argv.data(), environ)
+                               : posix_spawn(&pid, program.c_str(), setup.actions(),
+                                             setup.attributes(), argv.data(), environ);
     if (err != 0) return statusFromErrno(err, "start " + program);
     return static_cast<int>(pid);
 }
@@ -115,12 +123,14 @@ Result<int> runAndWait(const ChildOptions& options, std::chrono::milliseconds li
     for (;;) {
         const pid_t done = ::waitpid(*pid, &status, WNOHANG);
         if (done == *pid) break;
-        if (done < 0 && errno != EINTR) return statusFromErrno(errno, "wait for " + options.program.string());
+        if (done < 0 && errno != EINTR)
+            return statusFromErrno(errno, "wait for " + options.program.string());
         if (std::chrono::steady_clock::now() >= deadline) {
             ::kill(*pid, SIGKILL);
             while (::waitpid(*pid, &status, 0) < 0 && errno == EINTR) {
             }
-            return Status::error(ErrorKind::TimedOut, options.program.string() + " did not end in time and was killed");
+            return Status::error(ErrorKind::TimedOut,
+                                 options.program.string() + " did not end in time and was killed");
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
@@ -128,6 +138,8 @@ Result<int> runAndWait(const ChildOptions& options, std::chrono::milliseconds li
     return WEXITSTATUS(status);
 }
 
-Result<int> startDetached(const ChildOptions& options) { return spawn(options, true); }
+Result<int> startDetached(const ChildOptions& options) {
+    return spawn(options, true);
+}
 
 }  // namespace vantrel::platform

@@ -25,7 +25,8 @@ std::filesystem::path mountPoint(const std::filesystem::path& path) {
     for (;;) {
         const std::filesystem::path parent = current.parent_path();
         struct stat parentInfo {};
-        if (parent == current || ::stat(parent.c_str(), &parentInfo) != 0 || parentInfo.st_dev != info.st_dev) {
+        if (parent == current || ::stat(parent.c_str(), &parentInfo) != 0 ||
+            parentInfo.st_dev != info.st_dev) {
             return current;
         }
         current = parent;

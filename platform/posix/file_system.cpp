@@ -13,7 +13,7 @@ namespace vantrel::platform {
 namespace {
 
 class PosixFile final : public File {
-public:
+  public:
     PosixFile(int fd, std::filesystem::path path) : fd_(fd), path_(std::move(path)) {}
     ~PosixFile() override {
         if (fd_ >= 0) ::close(fd_);
@@ -23,7 +23,8 @@ public:
         auto* out = static_cast<char*>(buffer);
         std::size_t done = 0;
         while (done < length) {
-            const ssize_t n = ::pread(fd_, out + done, length - done, static_cast<off_t>(offset + done));
+            const ssize_t n =
+                ::pread(fd_, out + done, length - done, static_cast<off_t>(offset + done));
             if (n < 0 && errno == EINTR) continue;
             if (n < 0) return statusFromErrno(errno, "read " + path_.string());
             if (n == 0) break;
@@ -36,7 +37,8 @@ public:
         const auto* in = static_cast<const char*>(bytes);
         std::size_t done = 0;
         while (done < length) {
-            const ssize_t n = ::pwrite(fd_, in + done, length - done, static_cast<off_t>(offset + done));
+            const ssize_t n =
+                ::pwrite(fd_, in + done, length - done, static_cast<off_t>(offset + done));
             if (n < 0 && errno == EINTR) continue;
             // A write that moves nothing would loop for ever; the disk is full.
             if (n <= 0) return statusFromErrno(n == 0 ? ENOSPC : errno, "write " + path_.string());
@@ -46,7 +48,8 @@ public:
     }
 
     Status resize(std::int64_t size) override {
-        if (::ftruncate(fd_, static_cast<off_t>(size)) != 0) return statusFromErrno(errno, "resize " + path_.string());
+        if (::ftruncate(fd_, static_cast<off_t>(size)) != 0)
+            return statusFromErrno(errno, "resize " + path_.string());
         return Status::ok();
     }
 
@@ -69,20 +72,28 @@ public:
         return Status::ok();
     }
 
-private:
+  private:
     int fd_;
     std::filesystem::path path_;
 };
 
 class PosixFileSystem final : public FileSystem {
-public:
+  public:
     Result<std::unique_ptr<File>> open(const std::filesystem::path& path, OpenMode mode) override {
         int flags = O_CLOEXEC;
         switch (mode) {
-        case OpenMode::kRead: flags |= O_RDONLY; break;
-        case OpenMode::kReadWrite: flags |= O_RDWR; break;
-        case OpenMode::kCreate: flags |= O_RDWR | O_CREAT; break;
-        case OpenMode::kCreateTruncate: flags |= O_RDWR | O_CREAT | O_TRUNC; break;
+            case OpenMode::kRead:
+                flags |= O_RDONLY;
+                break;
+            case OpenMode::kReadWrite:
+                flags |= O_RDWR;
+                break;
+            case OpenMode::kCreate:
+                flags |= O_RDWR | O_CREAT;
+                break;
+            case OpenMode::kCreateTruncate:
+                flags |= O_RDWR | O_CREAT | O_TRUNC;
+                break;
         }
         const int fd = ::open(path.c_str(), flags, 0644);
         if (fd < 0) return statusFromErrno(errno, "open " + path.string());
@@ -109,7 +120,8 @@ public:
     }
 
     Status syncDirectory(const std::filesystem::path& directory) override {
-        const int fd = ::open(directory.empty() ? "." : directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        const int fd =
+            ::open(directory.empty() ? "." : directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
         if (fd < 0) return statusFromErrno(errno, "open " + directory.string());
         const int rc = ::fsync(fd);
         const int err = errno;
@@ -118,7 +130,8 @@ public:
         return Status::ok();
     }
 
-    Result<MappedFile> map(const std::filesystem::path& path, std::size_t size, bool create) override {
+    Result<MappedFile> map(const std::filesystem::path& path, std::size_t size,
+                           bool create) override {
         return MappedFile::open(path, size, create);
     }
 
@@ -142,7 +155,8 @@ FileSystem& FileSystem::real() {
     return instance;
 }
 
-Status copyFile(FileSystem& fs, const std::filesystem::path& from, const std::filesystem::path& to) {
+Status copyFile(FileSystem& fs, const std::filesystem::path& from,
+                const std::filesystem::path& to) {
     Result<std::unique_ptr<File>> in = fs.open(from, OpenMode::kRead);
     if (!in) return in.status();
     Result<std::unique_ptr<File>> out = fs.open(to, OpenMode::kCreateTruncate);
@@ -159,8 +173,9 @@ Status copyFile(FileSystem& fs, const std::filesystem::path& from, const std::fi
     return out.value()->close();
 }
 
-Status replaceFileDurably(FileSystem& fs, const std::filesystem::path& target,
-                          const std::function<Status(const std::filesystem::path& temporary)>& build) {
+Status replaceFileDurably(
+    FileSystem& fs, const std::filesystem::path& target,
+    const std::function<Status(const std::filesystem::path& temporary)>& build) {
     const std::filesystem::path temporary = temporaryBeside(target);
     Status status = build(temporary);
     if (status) {

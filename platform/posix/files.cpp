@@ -60,7 +60,8 @@ Status copyFileSynced(const std::filesystem::path& from, const std::filesystem::
         ::close(in);
         return statusFromErrno(err, "stat " + from.string());
     }
-    const int out = ::open(to.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, info.st_mode & 07777);
+    const int out =
+        ::open(to.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, info.st_mode & 07777);
     if (out < 0) {
         const int err = errno;
         ::close(in);
@@ -93,7 +94,8 @@ Status copyFileSynced(const std::filesystem::path& from, const std::filesystem::
 }  // namespace
 
 Status createDirectories(const std::filesystem::path& dir) {
-    if (dir.empty()) return Status::error(ErrorKind::InvalidArgument, "create directory: empty path");
+    if (dir.empty())
+        return Status::error(ErrorKind::InvalidArgument, "create directory: empty path");
     std::error_code ec;
     std::filesystem::create_directories(dir, ec);
     if (ec) return statusFromErrno(ec.value(), "create directory " + dir.string());
@@ -109,7 +111,8 @@ Result<std::string> readFile(const std::filesystem::path& path) {
     if (fd < 0) return statusFromErrno(errno, "open " + path.string());
     std::string bytes;
     struct stat info {};
-    if (::fstat(fd, &info) == 0 && info.st_size > 0) bytes.reserve(static_cast<std::size_t>(info.st_size));
+    if (::fstat(fd, &info) == 0 && info.st_size > 0)
+        bytes.reserve(static_cast<std::size_t>(info.st_size));
     char buffer[65536];
     for (;;) {
         const ssize_t n = ::read(fd, buffer, sizeof buffer);
@@ -180,7 +183,8 @@ Status moveFileReplacing(const std::filesystem::path& from, const std::filesyste
         syncDirectory(from.parent_path());
         return Status::ok();
     }
-    if (errno != EXDEV) return statusFromErrno(errno, "rename " + from.string() + " to " + to.string());
+    if (errno != EXDEV)
+        return statusFromErrno(errno, "rename " + from.string() + " to " + to.string());
 
     const std::filesystem::path temp = temporaryBeside(to);
     if (Status copied = copyFileSynced(from, temp); !copied) return copied;

@@ -24,7 +24,9 @@ std::string_view trim(std::string_view text) {
 bool equalsIgnoringCase(std::string_view a, std::string_view b) {
     if (a.size() != b.size()) return false;
     for (std::size_t i = 0; i < a.size(); ++i) {
-        const auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + ('a' - 'A')) : c; };
+        const auto lower = [](char c) {
+            return c >= 'A' && c <= 'Z' ? static_cast<char>(c + ('a' - 'A')) : c;
+        };
         if (lower(a[i]) != lower(b[i])) return false;
     }
     return true;
@@ -64,12 +66,15 @@ Parsed parse(std::string_view line) {
     if (text.empty() || text.front() == ';' || text.front() == '#') return {};
     if (text.front() == '[') {
         const std::size_t close = text.find(']');
-        return {Parsed::Kind::Section, trim(text.substr(1, close == std::string_view::npos ? close : close - 1)), {}};
+        return {Parsed::Kind::Section,
+                trim(text.substr(1, close == std::string_view::npos ? close : close - 1)),
+                {}};
     }
     const std::size_t equals = text.find('=');
     if (equals == std::string_view::npos) return {};
     std::string_view value = trim(text.substr(equals + 1));
-    if (value.size() >= 2 && (value.front() == '"' || value.front() == '\'') && value.back() == value.front()) {
+    if (value.size() >= 2 && (value.front() == '"' || value.front() == '\'') &&
+        value.back() == value.front()) {
         value = value.substr(1, value.size() - 2);
     }
     return {Parsed::Kind::Key, trim(text.substr(0, equals)), value};
@@ -77,8 +82,9 @@ Parsed parse(std::string_view line) {
 
 // Where a key is, or where it would go, in a file's lines.
 struct Location {
-    std::optional<std::size_t> keyLine;      // the first line holding the key
-    std::optional<std::size_t> sectionLast;  // the last header or key line of the first matching section
+    std::optional<std::size_t> keyLine;  // the first line holding the key
+    std::optional<std::size_t>
+        sectionLast;  // the last header or key line of the first matching section
 };
 
 // Sections may repeat; the key's first occurrence in any of them counts.
@@ -118,7 +124,9 @@ std::string cutToChars(const std::string& text, std::size_t maxChars) {
     return text;
 }
 
-bool hasLineBreak(std::string_view text) { return text.find_first_of("\r\n") != std::string_view::npos; }
+bool hasLineBreak(std::string_view text) {
+    return text.find_first_of("\r\n") != std::string_view::npos;
+}
 
 // Read-modify-write of one file must not interleave between threads.
 std::mutex& writeMutex() {
@@ -142,8 +150,8 @@ std::string IniFile::getString(const std::string& section, const std::string& ke
     return find(section, key).value_or(fallback);
 }
 
-std::string IniFile::getString(const std::string& section, const std::string& key, const std::string& fallback,
-                               std::size_t maxChars) const {
+std::string IniFile::getString(const std::string& section, const std::string& key,
+                               const std::string& fallback, std::size_t maxChars) const {
     return cutToChars(getString(section, key, fallback), maxChars);
 }
 
@@ -166,24 +174,28 @@ int IniFile::getInt(const std::string& section, const std::string& key, int fall
     return static_cast<int>(negative ? -magnitude : magnitude);
 }
 
-Status IniFile::setString(const std::string& section, const std::string& key, const std::string& value) {
+Status IniFile::setString(const std::string& section, const std::string& key,
+                          const std::string& value) {
     if (section.empty() || trim(section) != section || section.find(']') != std::string::npos ||
         hasLineBreak(section)) {
-        return Status::error(ErrorKind::InvalidArgument, "settings: bad section name \"" + section + "\"");
+        return Status::error(ErrorKind::InvalidArgument,
+                             "settings: bad section name \"" + section + "\"");
     }
-    if (key.empty() || trim(key) != key || key.find('=') != std::string::npos || hasLineBreak(key) ||
-        key.front() == '[' || key.front() == ';' || key.front() == '#') {
+    if (key.empty() || trim(key) != key || key.find('=') != std::string::npos ||
+        hasLineBreak(key) || key.front() == '[' || key.front() == ';' || key.front() == '#') {
         return Status::error(ErrorKind::InvalidArgument, "settings: bad key name \"" + key + "\"");
     }
     if (hasLineBreak(value)) {
-        return Status::error(ErrorKind::InvalidArgument, "settings: a value cannot span lines (key " + key + ")");
+        return Status::error(ErrorKind::InvalidArgument,
+                             "settings: a value cannot span lines (key " + key + ")");
     }
 
     std::lock_guard guard(writeMutex());
     Result<std::string> content = readFile(path_);
     if (!content && content.status().kind() != ErrorKind::NotFound) return content.status();
     const std::string original = content ? std::move(content).value() : std::string();
-    const std::string_view bom = std::string_view(original).starts_with(kUtf8Bom) ? kUtf8Bom : std::string_view();
+    const std::string_view bom =
+        std::string_view(original).starts_with(kUtf8Bom) ? kUtf8Bom : std::string_view();
     const std::vector<Line> lines = splitLines(std::string_view(original).substr(bom.size()));
     const Location where = locate(lines, section, key);
 

@@ -30,7 +30,8 @@ Result<std::uint8_t*> mapShared(int fd, std::size_t size, const std::filesystem:
 
 }  // namespace
 
-Result<MappedFile> MappedFile::open(const std::filesystem::path& path, std::size_t size, bool create) {
+Result<MappedFile> MappedFile::open(const std::filesystem::path& path, std::size_t size,
+                                    bool create) {
     const int fd = ::open(path.c_str(), O_RDWR | O_CLOEXEC | (create ? O_CREAT : 0), 0666);
     if (fd < 0) return statusFromErrno(errno, "open " + path.string());
     MappedFile file;
@@ -71,12 +72,15 @@ MappedFile& MappedFile::operator=(MappedFile&& other) noexcept {
     return *this;
 }
 
-MappedFile::~MappedFile() { close(); }
+MappedFile::~MappedFile() {
+    close();
+}
 
 Status MappedFile::flushRange(std::size_t offset, std::size_t length) {
     if (!isOpen()) return Status::error(ErrorKind::InvalidArgument, "flush: file not mapped");
     if (offset > size_ || length > size_ - offset) {
-        return Status::error(ErrorKind::InvalidArgument, "flush " + path_.string() + ": range outside the mapping");
+        return Status::error(ErrorKind::InvalidArgument,
+                             "flush " + path_.string() + ": range outside the mapping");
     }
     if (length == 0) return Status::ok();
     // msync wants a page-aligned start.
@@ -91,7 +95,8 @@ Status MappedFile::flushRange(std::size_t offset, std::size_t length) {
 Status MappedFile::resize(std::size_t newSize) {
     if (!isOpen()) return Status::error(ErrorKind::InvalidArgument, "resize: file not mapped");
     if (newSize < size_) {
-        return Status::error(ErrorKind::InvalidArgument, "resize " + path_.string() + ": cannot shrink");
+        return Status::error(ErrorKind::InvalidArgument,
+                             "resize " + path_.string() + ": cannot shrink");
     }
     if (newSize == size_) return Status::ok();
     if (Status status = reserve(fd_, newSize, path_); !status) return status;

@@ -85,7 +85,9 @@ Result<std::shared_ptr<NamedLock>> NamedLock::open(const std::string& name,
 
 NamedLock::NamedLock(int fd, std::string name) : impl_(new Impl{fd, mutexFor(name)}) {}
 
-NamedLock::~NamedLock() { ::close(impl_->fd); }
+NamedLock::~NamedLock() {
+    ::close(impl_->fd);
+}
 
 void NamedLock::lock() {
     impl_->mutex->lock();

@@ -20,11 +20,19 @@ std::optional<std::uint32_t> parseIpv4(std::string_view text) {
     return address.s_addr;
 }
 
-bool isWouldBlock(int err) { return err == EAGAIN || err == EWOULDBLOCK || err == EINTR; }
-bool isConnectPending(int err) { return err == EINPROGRESS || err == EALREADY; }
-bool isConnectionLost(int err) { return err == ECONNRESET || err == ECONNABORTED || err == EPIPE; }
+bool isWouldBlock(int err) {
+    return err == EAGAIN || err == EWOULDBLOCK || err == EINTR;
+}
+bool isConnectPending(int err) {
+    return err == EINPROGRESS || err == EALREADY;
+}
+bool isConnectionLost(int err) {
+    return err == ECONNRESET || err == ECONNABORTED || err == EPIPE;
+}
 
-TcpSocket::~TcpSocket() { close(); }
+TcpSocket::~TcpSocket() {
+    close();
+}
 
 TcpSocket& TcpSocket::operator=(TcpSocket&& other) noexcept {
     if (this != &other) {

@@ -12,10 +12,13 @@ namespace {
 
 constexpr std::size_t kNone = std::string_view::npos;
 
-std::uint8_t byteAt(std::string_view bytes, std::size_t i) { return static_cast<std::uint8_t>(bytes[i]); }
+std::uint8_t byteAt(std::string_view bytes, std::size_t i) {
+    return static_cast<std::uint8_t>(bytes[i]);
+}
 
 bool isAscii(std::string_view bytes) {
-    return std::all_of(bytes.begin(), bytes.end(), [](char c) { return static_cast<std::uint8_t>(c) < 0x80; });
+    return std::all_of(bytes.begin(), bytes.end(),
+                       [](char c) { return static_cast<std::uint8_t>(c) < 0x80; });
 }
 
 // The GBK character at the start of `bytes`: 1 for ASCII, 2 for a lead byte 0x81..0xFE with
@@ -39,10 +42,14 @@ std::size_t firstNonGbk(std::string_view gbk) {
 }
 
 // The bytes of one unconvertible GBK character, so a lossy conversion steps over it whole.
-std::size_t gbkBadLength(std::string_view gbk) { return gbkCharLength(gbk) == 2 ? 2 : 1; }
+std::size_t gbkBadLength(std::string_view gbk) {
+    return gbkCharLength(gbk) == 2 ? 2 : 1;
+}
 
 // The euro sign, which iconv would write as the byte 0x80 that GBK lacks.
-std::size_t firstUtf8WithoutGbk(std::string_view utf8) { return utf8.find("\xE2\x82\xAC"); }
+std::size_t firstUtf8WithoutGbk(std::string_view utf8) {
+    return utf8.find("\xE2\x82\xAC");
+}
 
 // The length of the UTF-8 sequence announced by its lead byte, or 1 for a stray byte.
 std::size_t utf8BadLength(std::string_view utf8) {
@@ -71,7 +78,7 @@ const Encoding kUtf8{"UTF-8", "UTF-8", firstUtf8WithoutGbk, utf8BadLength};
 const Encoding kGbk{"GBK", "GBK", firstNonGbk, gbkBadLength};
 
 class IconvHandle {
-public:
+  public:
     IconvHandle(const char* to, const char* from) : cd_(iconv_open(to, from)) {}
     ~IconvHandle() {
         if (isOpen()) iconv_close(cd_);
@@ -96,13 +103,14 @@ public:
         return span.size() - inLeft;
     }
 
-private:
+  private:
     iconv_t cd_;
 };
 
 // Converts `in` from `from` to `to`. A character that does not convert fails the whole
 // conversion, or with `lossy` becomes '?'.
-Result<std::string> convert(const Encoding& from, const Encoding& to, std::string_view in, bool lossy) {
+Result<std::string> convert(const Encoding& from, const Encoding& to, std::string_view in,
+                            bool lossy) {
     IconvHandle cd(to.iconvName, from.iconvName);
     if (!cd.isOpen()) {
         return Status::error(ErrorKind::Unsupported,
@@ -118,8 +126,9 @@ Result<std::string> convert(const Encoding& from, const Encoding& to, std::strin
         if (pos == in.size()) break;
         if (!lossy) {
             return Status::error(ErrorKind::InvalidArgument,
-                                 std::string(from.label) + " to " + to.label + ": byte " + std::to_string(pos) +
-                                     " does not start a convertible " + from.label + " character");
+                                 std::string(from.label) + " to " + to.label + ": byte " +
+                                     std::to_string(pos) + " does not start a convertible " +
+                                     from.label + " character");
         }
         out += '?';
         pos += from.badLength(in.substr(pos));
@@ -156,7 +165,9 @@ std::string gbkToUtf8Lossy(std::string_view gbk) {
     return utf8 ? std::move(utf8).value() : std::string(gbk.size(), '?');
 }
 
-std::size_t gbkLength(std::string_view utf8) { return utf8ToGbkLossy(utf8).size(); }
+std::size_t gbkLength(std::string_view utf8) {
+    return utf8ToGbkLossy(utf8).size();
+}
 
 std::size_t gbkPrefixLength(std::string_view gbk, std::size_t maxBytes) {
     std::size_t length = 0;
@@ -194,7 +205,8 @@ Result<std::u16string> utf8ToUtf16(std::string_view utf8) {
             code = (code << 6) | (next & 0x3F);
         }
         // Overlong forms, surrogates and values past U+10FFFF are not UTF-8.
-        if (code < minimum || (code >= 0xD800 && code <= 0xDFFF) || code > 0x10FFFF) return badUtf("UTF-8", i);
+        if (code < minimum || (code >= 0xD800 && code <= 0xDFFF) || code > 0x10FFFF)
+            return badUtf("UTF-8", i);
         if (code >= 0x10000) {
             code -= 0x10000;
             out += static_cast<char16_t>(0xD800 + (code >> 10));
@@ -214,7 +226,8 @@ Result<std::string> utf16ToUtf8(std::u16string_view utf16) {
         char32_t code = utf16[i];
         if (code >= 0xDC00 && code <= 0xDFFF) return badUtf("UTF-16", i);
         if (code >= 0xD800 && code <= 0xDBFF) {
-            if (i + 1 == utf16.size() || utf16[i + 1] < 0xDC00 || utf16[i + 1] > 0xDFFF) return badUtf("UTF-16", i);
+            if (i + 1 == utf16.size() || utf16[i + 1] < 0xDC00 || utf16[i + 1] > 0xDFFF)
+                return badUtf("UTF-16", i);
             code = 0x10000 + ((code - 0xD800) << 10) + (utf16[i + 1] - 0xDC00);
             ++i;
         }

@@ -4,8 +4,12 @@
 
 namespace vantrel::platform {
 
-std::uint32_t currentThreadId() { return static_cast<std::uint32_t>(gettid()); }
+std::uint32_t currentThreadId() {
+    return static_cast<std::uint32_t>(gettid());
+}
 
-std::uint32_t currentProcessId() { return static_cast<std::uint32_t>(getpid()); }
+std::uint32_t currentProcessId() {
+    return static_cast<std::uint32_t>(getpid());
+}
 
 }  // namespace vantrel::platform

@@ -22,7 +22,7 @@ namespace {
 using Journal = std::vector<std::string>;
 
 class FakeWindow final : public MainWindow {
-public:
+  public:
     explicit FakeWindow(Journal& j) : journal(j) {}
     bool create() override {
         journal.push_back("window");
@@ -36,7 +36,7 @@ public:
 };
 
 class FakeLogin final : public LoginStep {
-public:
+  public:
     explicit FakeLogin(Journal& j) : journal(j) {}
     LoginOutcome run(const LoginRequest& r) override {
         journal.push_back("login");
@@ -51,7 +51,7 @@ public:
 };
 
 class FakeSession final : public InteractiveSession {
-public:
+  public:
     explicit FakeSession(Journal& j) : journal(j) {}
     void disconnect() override {
         journal.push_back("disconnect");
@@ -62,7 +62,7 @@ public:
 };
 
 class FakeStore final : public BlockStateListStore {
-public:
+  public:
     explicit FakeStore(Journal& j) : journal(j) {}
     Status open(const std::filesystem::path& file) override {
         journal.push_back("store " + file.filename().string());
@@ -77,28 +77,28 @@ public:
 };
 
 class FakeThreads final : public BackgroundThreads {
-public:
+  public:
     explicit FakeThreads(Journal& j) : journal(j) {}
     void start(int workers) override { journal.push_back("threads " + std::to_string(workers)); }
     Journal& journal;
 };
 
 class FakeFlags final : public FlagFilesStartup {
-public:
+  public:
     explicit FakeFlags(Journal& j) : journal(j) {}
     void initialiseToday() override { journal.push_back("flag files"); }
     Journal& journal;
 };
 
 class FakeTimers final : public PeriodicTimers {
-public:
+  public:
     explicit FakeTimers(Journal& j) : journal(j) {}
     void start() override { journal.push_back("timers"); }
     Journal& journal;
 };
 
 class FakePrompt final : public UserPrompt {
-public:
+  public:
     explicit FakePrompt(Journal& j) : journal(j) {}
     bool askYesNo(const std::string&, const std::string& text, Icon) override {
         journal.push_back("ask " + text);
@@ -114,13 +114,19 @@ public:
 };
 
 class AppCoreTest : public ::testing::Test {
-protected:
+  protected:
     AppCoreTest()
         : installation_(dir_.path() / "root", dir_.path() / "run"),
           clock_(platform::fromLocalTime({2026, 12, 8, 10, 0, 0, 0, 2})),
           logs_(installation_, clock_, notifier_),
-          window_(journal_), login_(journal_), session_(journal_), store_(journal_), threads_(journal_),
-          flags_(journal_), timers_(journal_), prompt_(journal_) {
+          window_(journal_),
+          login_(journal_),
+          session_(journal_),
+          store_(journal_),
+          threads_(journal_),
+          flags_(journal_),
+          timers_(journal_),
+          prompt_(journal_) {
         std::filesystem::create_directories(installation_.localconfig());
         context_.installation = installation_;
         context_.clock = &clock_;
@@ -150,7 +156,9 @@ protected:
         auto text = platform::readFile(logs_.sysLogPath(clock_.localNow()));
         return text ? platform::gbkToUtf8Lossy(text.value()) : std::string();
     }
-    static bool has(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
+    static bool has(const std::string& text, const std::string& part) {
+        return text.find(part) != std::string::npos;
+    }
 
     testing::TempDir dir_;
     Installation installation_;
@@ -172,11 +180,14 @@ protected:
 
 TEST_F(AppCoreTest, startUpRunsEveryStepInOrderAndExitUndoesIt) {
     // setup
-    std::ofstream(installation_.clientIni()) << "[network]\nTransCounts=4\nGateIP=10.0.0.1\nGatePort=9000\n"
-                                                "[userinfo]\nOpertID=op01\n[system]\npdtid=PRD00001\n";
+    std::ofstream(installation_.clientIni())
+        << "[network]\nTransCounts=4\nGateIP=10.0.0.1\nGatePort=9000\n"
+           "[userinfo]\nOpertID=op01\n[system]\npdtid=PRD00001\n";
     // The worker count is read again after login.
     login_.duringLogin = [this] {
-        ASSERT_TRUE(platform::IniFile(installation_.clientIni()).setInt("network", "TransCounts", 3).isOk());
+        ASSERT_TRUE(platform::IniFile(installation_.clientIni())
+                        .setInt("network", "TransCounts", 3)
+                        .isOk());
     };
     bool directoriesBeforeStore = false;
     store_.beforeAnswer = [&] {
@@ -195,8 +206,8 @@ TEST_F(AppCoreTest, startUpRunsEveryStepInOrderAndExitUndoesIt) {
 
     // verify
     EXPECT_EQ(journal_, (Journal{"window", "disk check", "login", "permissions", "hide progress",
-                                 "store filememlist.data", "box 系统登录成功!", "threads 3", "flag files", "timers",
-                                 "disconnect", "destroy progress"}));
+                                 "store filememlist.data", "box 系统登录成功!", "threads 3",
+                                 "flag files", "timers", "disconnect", "destroy progress"}));
     EXPECT_EQ(store_.opened, installation_.data() / "filememlist.data");
     EXPECT_TRUE(directoriesBeforeStore);
     EXPECT_TRUE(has(afterStart, "系统启动！"));
@@ -213,15 +224,20 @@ TEST_F(AppCoreTest, startUpRunsEveryStepInOrderAndExitUndoesIt) {
     EXPECT_EQ(core.session().flagClientVersion, "1.30.00");
     EXPECT_EQ(core.session().flagId, "FLAG0001");
     // Thread id + seconds x 1000 + milliseconds (wrapping in 32 bits).
-    const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(clock_.now().time_since_epoch()).count();
-    EXPECT_EQ(core.session().randomSeed, platform::currentThreadId() + static_cast<std::uint32_t>(ms));
-    for (const StepReport& step : core.steps()) EXPECT_EQ(step.outcome, StepOutcome::Done) << step.name;
+    const auto ms =
+        std::chrono::duration_cast<std::chrono::milliseconds>(clock_.now().time_since_epoch())
+            .count();
+    EXPECT_EQ(core.session().randomSeed,
+              platform::currentThreadId() + static_cast<std::uint32_t>(ms));
+    for (const StepReport& step : core.steps())
+        EXPECT_EQ(step.outcome, StepOutcome::Done) << step.name;
 
     // The single-instance lock was released last.
     std::thread([&] {
         SingleInstance next;
         std::string error;
-        EXPECT_EQ(next.acquire(installation_.runtimeDirectory(), error), SingleInstance::Outcome::Acquired);
+        EXPECT_EQ(next.acquire(installation_.runtimeDirectory(), error),
+                  SingleInstance::Outcome::Acquired);
     }).join();
 }
 
@@ -230,7 +246,8 @@ TEST_F(AppCoreTest, aCancelledLoginEndsStartUpButExitStillLogs) {
     AppCore core(context_, allParts());
     ASSERT_EQ(core.start(), AppCore::Start::Failed);
     core.exit();
-    EXPECT_EQ(journal_, (Journal{"window", "disk check", "login", "disconnect", "destroy progress"}));
+    EXPECT_EQ(journal_,
+              (Journal{"window", "disk check", "login", "disconnect", "destroy progress"}));
     EXPECT_FALSE(has(sysLog(), "系统启动！"));
     EXPECT_TRUE(has(sysLog(), "系统退出！"));
     EXPECT_FALSE(std::filesystem::exists(installation_.root() / "send"));
@@ -248,9 +265,10 @@ TEST_F(AppCoreTest, tooLittleDiskSpaceWarnsAndStartUpGoesOn) {
     freeBytes_ = std::uint64_t{1999} << 20;
     AppCore core(context_, allParts());
     ASSERT_EQ(core.start(), AppCore::Start::Started);
-    const std::string warning = "box 您的磁盘[" + installation_.bin().string() +
-                                "]空间:1999 M，已经少于系统所需最小值:2000 M，为了能够正常的进行业务操作，"
-                                "请您先进行磁盘清理!";
+    const std::string warning =
+        "box 您的磁盘[" + installation_.bin().string() +
+        "]空间:1999 M，已经少于系统所需最小值:2000 M，为了能够正常的进行业务操作，"
+        "请您先进行磁盘清理!";
     ASSERT_GE(journal_.size(), 4u);
     EXPECT_EQ(journal_[1], "disk check");
     EXPECT_EQ(journal_[2], warning);
@@ -289,8 +307,8 @@ TEST_F(AppCoreTest, hooksNotInstalledAreSkippedAndReportedAsSuch) {
     for (const StepReport& step : core.steps()) {
         if (step.outcome == StepOutcome::NotInstalled) skipped.push_back(step.name);
     }
-    EXPECT_EQ(skipped, (std::vector<std::string>{"block-state list store", "background threads", "flag files",
-                                                 "timers", "interactive handle"}));
+    EXPECT_EQ(skipped, (std::vector<std::string>{"block-state list store", "background threads",
+                                                 "flag files", "timers", "interactive handle"}));
 }
 
 TEST_F(AppCoreTest, anOfflineStartRunsOnWithoutClaimingALogin) {
@@ -311,7 +329,8 @@ TEST_F(AppCoreTest, existingAndNestedDirectoriesAreBothFine) {
     ASSERT_EQ(core.start(), AppCore::Start::Started);
     EXPECT_TRUE(std::filesystem::is_directory(installation_.root() / "deep" / "er" / "send"));
     EXPECT_TRUE(std::filesystem::is_directory(installation_.root() / "sent"));
-    for (const StepReport& step : core.steps()) EXPECT_EQ(step.outcome, StepOutcome::Done) << step.name;
+    for (const StepReport& step : core.steps())
+        EXPECT_EQ(step.outcome, StepOutcome::Done) << step.name;
     core.exit();
 }
 
@@ -321,7 +340,8 @@ TEST_F(AppCoreTest, aSecondInstanceStopsAtOnceWithoutTouchingAnything) {
     std::thread other([&] {
         SingleInstance instance;
         std::string error;
-        EXPECT_EQ(instance.acquire(installation_.runtimeDirectory(), error), SingleInstance::Outcome::Acquired);
+        EXPECT_EQ(instance.acquire(installation_.runtimeDirectory(), error),
+                  SingleInstance::Outcome::Acquired);
         held.set();
         release.wait();
     });

@@ -16,17 +16,19 @@ namespace vantrel {
 namespace {
 
 class CliRunTest : public ::testing::Test {
-protected:
+  protected:
     CliRunTest() {
         std::filesystem::create_directories(root_ / "bin");
         std::filesystem::create_directories(root_ / "localconfig");
-        std::filesystem::copy_file(VANTREL_SOURCE_DIR "/localconfig/Client.ini", root_ / "localconfig" / "Client.ini");
+        std::filesystem::copy_file(VANTREL_SOURCE_DIR "/localconfig/Client.ini",
+                                   root_ / "localconfig" / "Client.ini");
     }
 
     // Runs vantrel-cli with the test's root and lock directory; returns the exit code.
     int runCli(const std::string& arguments, const std::string& prefix = "") {
-        const std::string command = prefix + " VANTREL_RUNTIME_DIR='" + runtime_.string() + "' '" VANTREL_CLI_PATH "' --root '" +
-                                    root_.string() + "' " + arguments + " 2>'" + stderrFile_.string() + "' >/dev/null";
+        const std::string command = prefix + " VANTREL_RUNTIME_DIR='" + runtime_.string() +
+                                    "' '" VANTREL_CLI_PATH "' --root '" + root_.string() + "' " +
+                                    arguments + " 2>'" + stderrFile_.string() + "' >/dev/null";
         const int status = std::system(command.c_str());
         return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     }
@@ -45,7 +47,9 @@ protected:
         }
         return all;
     }
-    static bool has(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
+    static bool has(const std::string& text, const std::string& part) {
+        return text.find(part) != std::string::npos;
+    }
 
     testing::TempDir dir_;
     std::filesystem::path root_ = dir_.path() / "root";
@@ -61,7 +65,8 @@ TEST_F(CliRunTest, offlineRunStartsAndShutsDownLeavingBothLines) {
     ASSERT_NE(started, std::string::npos) << log;
     ASSERT_NE(stopped, std::string::npos) << log;
     EXPECT_LT(started, stopped);
-    for (const char* dir : {"send", "sent", "recv"}) EXPECT_TRUE(std::filesystem::is_directory(root_ / dir)) << dir;
+    for (const char* dir : {"send", "sent", "recv"})
+        EXPECT_TRUE(std::filesystem::is_directory(root_ / dir)) << dir;
     const std::string err = errorOutput();
     EXPECT_TRUE(has(err, "offline: no gateway login")) << err;
     EXPECT_FALSE(has(err, "系统登录成功!")) << err;
@@ -75,7 +80,8 @@ TEST_F(CliRunTest, offlineRunStartsAndShutsDownLeavingBothLines) {
 
 TEST_F(CliRunTest, aRunWhoseLoginFailsStartsNothingButStillLogsTheExit) {
     // No operator code anywhere: the login fails before any connection is tried.
-    EXPECT_EQ(runCli("run", "env -u VANTREL_OPERATOR -u VANTREL_PASSWORD -u VANTREL_PASSWORD_FILE"), 1);
+    EXPECT_EQ(runCli("run", "env -u VANTREL_OPERATOR -u VANTREL_PASSWORD -u VANTREL_PASSWORD_FILE"),
+              1);
     EXPECT_FALSE(has(sysLogs(), "系统启动！"));
     EXPECT_TRUE(has(sysLogs(), "系统退出！"));
     EXPECT_FALSE(std::filesystem::exists(root_ / "send"));

@@ -19,7 +19,8 @@ namespace {
 TEST(Installation, theRootIsTwoLevelsAboveTheProgram) {
     testing::TempDir dir;
     std::filesystem::create_directories(dir.path() / "root" / "bin");
-    const Installation inst = Installation::fromExecutable(dir.path() / "root" / "bin" / "vantrel-cli");
+    const Installation inst =
+        Installation::fromExecutable(dir.path() / "root" / "bin" / "vantrel-cli");
     EXPECT_EQ(inst.root(), std::filesystem::canonical(dir.path()) / "root");
     EXPECT_EQ(inst.bin(), inst.root() / "bin");
     EXPECT_EQ(inst.clientIni(), inst.root() / "localconfig" / "Client.ini");
@@ -35,11 +36,11 @@ TEST(ClientVersion, theUnderscorePositionDecidesTheSevenCharacters) {
     EXPECT_EQ(clientVersionString("_1.31.02"), "1.00.00");           // index 0
     EXPECT_EQ(clientVersionString("001.30.00_x"), "1.00.00");        // index 9
     EXPECT_EQ(clientVersionString(""), "1.00.00");
-    EXPECT_EQ(clientVersionString("abcdefg_h_"), "abcdefg");         // only the first "_" counts
+    EXPECT_EQ(clientVersionString("abcdefg_h_"), "abcdefg");  // only the first "_" counts
 }
 
 class DiskSpaceTest : public ::testing::Test {
-protected:
+  protected:
     DiskSpaceCheck checkWith(std::optional<std::uint64_t> bytes) {
         return DiskSpaceCheck("/opt/vantrel/bin", [bytes](const std::filesystem::path& p) {
             EXPECT_EQ(p, std::filesystem::path("/opt/vantrel/bin"));
@@ -109,7 +110,8 @@ TEST(SingleInstance, anUnusableRuntimeDirectoryFailsWithAReason) {
     std::ofstream(dir.path() / "file") << "x";
     SingleInstance instance;
     std::string error;
-    EXPECT_EQ(instance.acquire(dir.path() / "file" / "run", error), SingleInstance::Outcome::Failed);
+    EXPECT_EQ(instance.acquire(dir.path() / "file" / "run", error),
+              SingleInstance::Outcome::Failed);
     EXPECT_FALSE(error.empty());
 }
 

@@ -32,8 +32,8 @@ void writeTemplate(const Installation& installation, const TableSpec& spec) {
     platform::LocalTime date;
     date.year = 2026;
     const std::string bytes = BuildTableBytes(spec, date);
-    std::ofstream(installation.localconfig() / spec.fileName, std::ios::binary).write(bytes.data(),
-                                                                                      static_cast<long>(bytes.size()));
+    std::ofstream(installation.localconfig() / spec.fileName, std::ios::binary)
+        .write(bytes.data(), static_cast<long>(bytes.size()));
 }
 
 }  // namespace
@@ -59,18 +59,27 @@ int main() {
         table.Open(installation.localconfig() / kDownloadTaskTable, 2);
         for (int i = 0; i < 10000; ++i) {
             const std::string id = "20261208093000-" + std::to_string(10000 + i);
-            table.AppendRow({{"plantype", "1"}, {"plandes", "每日行情下载任务"}, {"planid", id}, {"right", "public"},
-                             {"mailname", "FTP_A_QS"}, {"filename", "*.txt"}, {"recvpath", "/data/recv/" + id},
-                             {"begindate", "2026-01-01"}, {"begintime", "09:00"}, {"endtime", "17:00"},
-                             {"curweek", "1111100"}, {"timespace", "10"}, {"planstate", "1"}});
+            table.AppendRow({{"plantype", "1"},
+                             {"plandes", "每日行情下载任务"},
+                             {"planid", id},
+                             {"right", "public"},
+                             {"mailname", "FTP_A_QS"},
+                             {"filename", "*.txt"},
+                             {"recvpath", "/data/recv/" + id},
+                             {"begindate", "2026-01-01"},
+                             {"begintime", "09:00"},
+                             {"endtime", "17:00"},
+                             {"curweek", "1111100"},
+                             {"timespace", "10"},
+                             {"planstate", "1"}});
         }
     }
     CPlanDir planDir;
     CModule module(context, planDir);
     auto start = Clock::now();
     module.LoadDownloadTasks();
-    std::printf("load a task table of 10,000 rows:              %.3f s (%zu tasks)\n", secondsSince(start),
-                module.DownloadTasks().size());
+    std::printf("load a task table of 10,000 rows:              %.3f s (%zu tasks)\n",
+                secondsSince(start), module.DownloadTasks().size());
 
     // 2. A download list of 100,000 rows.
     const std::filesystem::path receive = dir.path() / "recv";
@@ -80,21 +89,24 @@ int main() {
     list.SetReceiveDirectory(receive);
     for (int i = 0; i < 100000; ++i) {
         const std::string name = "file" + std::to_string(i) + ".txt";
-        list.AppendRow(name, "1024", "0", "2026-12-08 09:00:00", i % 2 ? "2026-12-08 09:30:00" : "", i % 2 ? "4" : "0",
-                       "", "");
+        list.AppendRow(name, "1024", "0", "2026-12-08 09:00:00", i % 2 ? "2026-12-08 09:30:00" : "",
+                       i % 2 ? "4" : "0", "", "");
     }
     start = Clock::now();
     list.OpenList();
     list.LoadWorkItems();
-    std::printf("open and walk a download list of 100,000 rows: %.3f s (%zu work items, %d delivered)\n",
-                secondsSince(start), list.Items().size(), list.DeliveredCount());
+    std::printf(
+        "open and walk a download list of 100,000 rows: %.3f s (%zu work items, %d delivered)\n",
+        secondsSince(start), list.Items().size(), list.DeliveredCount());
 
     // 3. Rebuild from a listing of 20,000 names.
     CDownLoadFile rebuilt(context, nullptr, nullptr);
     rebuilt.Init("REBUILD", CDownLoadFile::TaskKind::Download);
     rebuilt.SetReceiveDirectory(receive);
     std::vector<RemoteFileEntry> listing;
-    for (int i = 0; i < 20000; ++i) listing.push_back({"remote" + std::to_string(i) + ".zip", 4096 + i, "20261208", "09:00:00"});
+    for (int i = 0; i < 20000; ++i)
+        listing.push_back(
+            {"remote" + std::to_string(i) + ".zip", 4096 + i, "20261208", "09:00:00"});
     rebuilt.RebuildList(listing);
     start = Clock::now();
     rebuilt.RebuildList(listing);

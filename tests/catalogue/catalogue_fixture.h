@@ -29,7 +29,7 @@ inline platform::LocalTime localTime(int y, int mo, int d, int h = 0, int mi = 0
 }
 
 class CatalogueFixture : public ::testing::Test {
-protected:
+  protected:
     CatalogueFixture()
         : clock_(platform::fromLocalTime(localTime(2026, 12, 8, 9, 30, 0))),
           installation_(dir_.path() / "root", dir_.path() / "run"),
@@ -37,7 +37,8 @@ protected:
         std::filesystem::create_directories(installation_.localconfig());
         std::filesystem::create_directories(installation_.log());
         std::filesystem::create_directories(dir_.path() / "run");
-        for (const catalogue::TableSpec* spec : catalogue::ShippedTemplates()) installTemplate(*spec);
+        for (const catalogue::TableSpec* spec : catalogue::ShippedTemplates())
+            installTemplate(*spec);
         context_.installation = installation_;
         context_.clock = &clock_;
         context_.notifier = &notifier_;

@@ -16,7 +16,8 @@ namespace {
 
 std::filesystem::path scratchPath() {
     static const std::filesystem::path path = [] {
-        std::string pattern = (std::filesystem::temp_directory_path() / "vantrel-dbf-fuzz-XXXXXX").string();
+        std::string pattern =
+            (std::filesystem::temp_directory_path() / "vantrel-dbf-fuzz-XXXXXX").string();
         if (mkdtemp(pattern.data()) == nullptr) abort();
         return std::filesystem::path(pattern) / "t.dbf";
     }();

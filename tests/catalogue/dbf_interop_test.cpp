@@ -30,7 +30,8 @@ struct PeerTable {
 std::string unhex(const std::string& hex) {
     if (hex == "-") return {};
     std::string out;
-    for (std::size_t i = 0; i + 1 < hex.size(); i += 2) out.push_back(static_cast<char>(std::stoi(hex.substr(i, 2), nullptr, 16)));
+    for (std::size_t i = 0; i + 1 < hex.size(); i += 2)
+        out.push_back(static_cast<char>(std::stoi(hex.substr(i, 2), nullptr, 16)));
     return out;
 }
 
@@ -46,7 +47,8 @@ std::string run(const std::string& command) {
 }
 
 PeerTable peerDump(const std::filesystem::path& path) {
-    std::istringstream lines(run(std::string(VANTREL_PYTHON3) + " " + VANTREL_DBF_PEER + " dump '" + path.string() + "' 2>&1"));
+    std::istringstream lines(run(std::string(VANTREL_PYTHON3) + " " + VANTREL_DBF_PEER + " dump '" +
+                                 path.string() + "' 2>&1"));
     PeerTable table;
     std::string line, word;
     std::getline(lines, line);
@@ -77,7 +79,8 @@ void expectSameAsPeer(const std::filesystem::path& path) {
     ASSERT_EQ(static_cast<int>(peer.fields.size()), ours.GetFieldCount());
     ASSERT_EQ(static_cast<int>(peer.records.size()), ours.GetRecordCount());
     for (int f = 0; f < ours.GetFieldCount(); ++f) {
-        EXPECT_EQ(peer.fields[static_cast<std::size_t>(f)], lower(ours.handle()->fields()[static_cast<std::size_t>(f)].name));
+        EXPECT_EQ(peer.fields[static_cast<std::size_t>(f)],
+                  lower(ours.handle()->fields()[static_cast<std::size_t>(f)].name));
     }
     DbfRow row;
     for (int r = 0; r < ours.GetRecordCount(); ++r) {
@@ -85,13 +88,14 @@ void expectSameAsPeer(const std::filesystem::path& path) {
         const auto& expected = peer.records[static_cast<std::size_t>(r)];
         EXPECT_EQ(expected.deleted, row.deleted()) << "record " << r;
         for (int f = 0; f < ours.GetFieldCount(); ++f) {
-            EXPECT_EQ(expected.values[static_cast<std::size_t>(f)], row.text(f)) << "record " << r << " field " << f;
+            EXPECT_EQ(expected.values[static_cast<std::size_t>(f)], row.text(f))
+                << "record " << r << " field " << f;
         }
     }
 }
 
 class DbfInteropTest : public ::testing::Test {
-protected:
+  protected:
     std::filesystem::path writeTemplate(const TableSpec& spec) {
         platform::LocalTime date;
         date.year = 2026;
@@ -118,16 +122,22 @@ TEST_F(DbfInteropTest, rowsWithChineseTextAndDeletedRowsReadTheSameThere) {
         for (int i = 0; i < 3; ++i) {
             const int r = table.AppendBlank();
             ASSERT_GE(r, 0);
-            ASSERT_EQ(table.SetFieldValueByName(r, "plandes", "每日行情下载任务" + std::to_string(i)), 0);
-            ASSERT_EQ(table.SetFieldValueByName(r, "planID", "20261208093000-0123" + std::to_string(i)), 0);
-            ASSERT_EQ(table.SetFieldValueByName(r, "recvpath", "/data/接收/" + std::string(300, 'x')), 0);
+            ASSERT_EQ(
+                table.SetFieldValueByName(r, "plandes", "每日行情下载任务" + std::to_string(i)), 0);
+            ASSERT_EQ(
+                table.SetFieldValueByName(r, "planID", "20261208093000-0123" + std::to_string(i)),
+                0);
+            ASSERT_EQ(
+                table.SetFieldValueByName(r, "recvpath", "/data/接收/" + std::string(300, 'x')), 0);
             ASSERT_EQ(table.SetFieldValueByName(r, "lastresult", "失败"), 0);
             ASSERT_EQ(table.SetFieldValueByName(r, "nextday", " "), 0);
         }
         ASSERT_EQ(MarkRecordDeleted(1, table), 0);
         CDbfImpl rows;
         ASSERT_EQ(rows.Open(list, 2), 1);
-        ASSERT_EQ(rows.AppendRow({{"filename", "日报表20261208.zip"}, {"size", "1024"}, {"flag", "0"}}), 0);
+        ASSERT_EQ(
+            rows.AppendRow({{"filename", "日报表20261208.zip"}, {"size", "1024"}, {"flag", "0"}}),
+            0);
         ASSERT_EQ(rows.AppendRow({{"FILENAME", "b.txt"}, {"DISCRIPT", "连接超时"}}), 1);
     }
     expectSameAsPeer(plans);
@@ -144,13 +154,16 @@ TEST_F(DbfInteropTest, theMailboxListExportReadsTheSameThere) {
                                         {"行情文件.dbf", "123456", "2026-12-08", "09:30:00"},
                                         {std::string(130, 'n'), "1", "2026-12-07", "23:59:59"}};
     std::string message;
-    ASSERT_EQ(ExportMailboxList(path, {"FILENAME", "SIZE", "DATE", "TIME"}, rows, platform::RealClock::instance(), message), 1);
+    ASSERT_EQ(ExportMailboxList(path, {"FILENAME", "SIZE", "DATE", "TIME"}, rows,
+                                platform::RealClock::instance(), message),
+              1);
     EXPECT_EQ(message, "导出记录：2条\n导出文件：" + path.string());
     // header: 0x03, year - 1900, count 2, header length 161, record length 174, no end marker
     const std::string bytes = testing::readBytes(path);
     ASSERT_EQ(bytes.size(), 161u + 2 * 174);
     EXPECT_EQ(bytes[0], 0x03);
-    EXPECT_EQ(static_cast<unsigned char>(bytes[1]), platform::RealClock::instance().localNow().year - 1900);
+    EXPECT_EQ(static_cast<unsigned char>(bytes[1]),
+              platform::RealClock::instance().localNow().year - 1900);
     EXPECT_EQ(bytes.substr(4, 8), std::string("\x02\0\0\0\xa1\0\xae\0", 8));
     EXPECT_EQ(bytes[160], 0x0D);
     expectSameAsPeer(path);
@@ -171,7 +184,8 @@ TEST_F(DbfInteropTest, tablesWrittenThereReadTheSameHere) {
             << "标志文件\t\n";
     }
     auto path = dir_.path() / "peer.conf";
-    run(std::string(VANTREL_PYTHON3) + " " + VANTREL_DBF_PEER + " write '" + path.string() + "' '" + spec.string() + "' 2>&1");
+    run(std::string(VANTREL_PYTHON3) + " " + VANTREL_DBF_PEER + " write '" + path.string() + "' '" +
+        spec.string() + "' 2>&1");
     // act / verify
     expectSameAsPeer(path);
     CDbfImpl table;

@@ -25,11 +25,12 @@ platform::LocalTime day(int y, int m, int d) {
 }
 
 class DbfTableTest : public ::testing::Test {
-protected:
+  protected:
     DbfTableTest() : clock_(platform::fromLocalTime(day(2027, 3, 4))) {}
 
     // NAME C(8), CODE C(3): record length 12, header length 97.
-    std::filesystem::path twoFieldTable(const std::vector<std::string>& records, long storedCount = -1) {
+    std::filesystem::path twoFieldTable(const std::vector<std::string>& records,
+                                        long storedCount = -1) {
         auto path = dir_.path() / "t.dbf";
         writeBytes(path, handTable({{"NAME", 8}, {"CODE", 3}}, records, storedCount));
         return path;
@@ -122,7 +123,8 @@ const Damage kDamages[] = {
     {"reserved byte 12 set", [](std::string& b) { b[12] = 1; }, 1},
     {"reserved byte 27 set", [](std::string& b) { b[27] = 1; }, 1},
     {"header length 0", [](std::string& b) { b[8] = 0, b[9] = 0; }, 1},
-    {"header length 5001", [](std::string& b) { b[8] = static_cast<char>(5001 & 0xFF), b[9] = 5001 >> 8; }, 1},
+    {"header length 5001",
+     [](std::string& b) { b[8] = static_cast<char>(5001 & 0xFF), b[9] = 5001 >> 8; }, 1},
     {"header length negative", [](std::string& b) { b[9] = static_cast<char>(0x80); }, 1},
     {"record length 0", [](std::string& b) { b[10] = 0, b[11] = 0; }, 1},
     {"record length negative", [](std::string& b) { b[11] = static_cast<char>(0xFF); }, 1},
@@ -282,7 +284,8 @@ TEST_F(DbfTableTest, invalidGbkBytesReadAsReplacementsWithoutHarm) {
 
 TEST_F(DbfTableTest, markDeletedAndFindByPlanId) {
     auto path = dir_.path() / "plans.dbf";
-    writeBytes(path, handTable({{"planid", 6}, {"X", 1}}, {" id-1  a", "*id-2  b", " ID-3  c", " id-2  d"}));
+    writeBytes(path, handTable({{"planid", 6}, {"X", 1}},
+                               {" id-1  a", "*id-2  b", " ID-3  c", " id-2  d"}));
     CDbfImpl table(clock_);
     ASSERT_EQ(table.Open(path, 2), 1);
     EXPECT_EQ(FindRecordByPlanId("id-2", table), 1) << "deleted records are not skipped";

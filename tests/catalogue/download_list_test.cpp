@@ -17,7 +17,7 @@ namespace {
 using testing::localTime;
 
 class FakeEngine : public DownloadEngine {
-public:
+  public:
     void startDownload(const DownloadWorkItem& item) override { started.push_back(item.fileName); }
     bool holds(const std::string&, int row) const override { return held.count(row) != 0; }
     std::string failureText(const std::string&, int) const override { return failure; }
@@ -34,14 +34,16 @@ public:
 };
 
 class FakeFlags : public FlagRecorder {
-public:
+  public:
     int IsFlagFile(const std::string& name) override { return name == "DONE.c08" ? 1 : 0; }
-    void RecordFlagFile(const std::string& name, const std::string& time) override { recorded.push_back(name + "@" + time); }
+    void RecordFlagFile(const std::string& name, const std::string& time) override {
+        recorded.push_back(name + "@" + time);
+    }
     std::vector<std::string> recorded;
 };
 
 class DownloadListTest : public testing::CatalogueFixture {
-protected:
+  protected:
     DownloadListTest() : list_(context_, &engine_, &flags_) {
         receive_ = dir_.path() / "recv";
         std::filesystem::create_directories(receive_);
@@ -61,8 +63,9 @@ protected:
         for (int r = 0; r < table.GetRecordCount(); ++r) {
             EXPECT_TRUE(table.ReadRow(r, row));
             if (row.deleted()) continue;
-            out.push_back(row.trimmed("filename") + "|" + row.trimmed("size") + "|" + row.trimmed("downsize") + "|" +
-                          row.trimmed("updatetime") + "|" + row.trimmed("loadtime") + "|" + row.trimmed("flag"));
+            out.push_back(row.trimmed("filename") + "|" + row.trimmed("size") + "|" +
+                          row.trimmed("downsize") + "|" + row.trimmed("updatetime") + "|" +
+                          row.trimmed("loadtime") + "|" + row.trimmed("flag"));
         }
         return out;
     }
@@ -99,23 +102,30 @@ TEST_F(DownloadListTest, withoutTemplateInitFails) {
 
 TEST_F(DownloadListTest, aRowWithADeliveryTimeReadsBackDelivered) {
     init();
-    ASSERT_EQ(list_.AppendRow("a.txt", "10", "10", "2026-12-08 08:00:00", "2026-12-08 09:00:00", "2", "", ""), 1);
+    ASSERT_EQ(list_.AppendRow("a.txt", "10", "10", "2026-12-08 08:00:00", "2026-12-08 09:00:00",
+                              "2", "", ""),
+              1);
     ASSERT_EQ(list_.AppendRow("b.txt", "10", "3", "2026-12-08 08:00:00", "", "2", "", ""), 1);
     ASSERT_EQ(list_.OpenList(), 1);
-    EXPECT_THAT(rows(), ::testing::ElementsAre("a.txt|10|10|2026-12-08 08:00:00|2026-12-08 09:00:00|4",
-                                               "b.txt|10|3|2026-12-08 08:00:00||2"));
+    EXPECT_THAT(rows(),
+                ::testing::ElementsAre("a.txt|10|10|2026-12-08 08:00:00|2026-12-08 09:00:00|4",
+                                       "b.txt|10|3|2026-12-08 08:00:00||2"));
 }
 
 TEST_F(DownloadListTest, onlyTheNewestFileOfANameIsListedWhateverTheOrder) {
     init();
-    const std::vector<RemoteFileEntry> olderFirst = {{"R.txt", 5, "20261208", "10:00:00"}, {"r.TXT", 6, "20261208", "11:00:00"}};
+    const std::vector<RemoteFileEntry> olderFirst = {{"R.txt", 5, "20261208", "10:00:00"},
+                                                     {"r.TXT", 6, "20261208", "11:00:00"}};
     ASSERT_EQ(list_.RebuildList(olderFirst), 1) << list_.LastError();
     EXPECT_THAT(rows(), ::testing::ElementsAre("r.TXT|6||2026-12-08 11:00:00||0"));
-    EXPECT_THAT(logText(list_.TaskLogPath()), ::testing::HasSubstr("存在同名文件，仅下载最新文件[r.TXT]!"));
+    EXPECT_THAT(logText(list_.TaskLogPath()),
+                ::testing::HasSubstr("存在同名文件，仅下载最新文件[r.TXT]!"));
 
-    const std::vector<RemoteFileEntry> newerFirst = {{"S.txt", 6, "20261208", "11:00:00"}, {"S.txt", 5, "20261208", "10:00:00"}};
+    const std::vector<RemoteFileEntry> newerFirst = {{"S.txt", 6, "20261208", "11:00:00"},
+                                                     {"S.txt", 5, "20261208", "10:00:00"}};
     ASSERT_EQ(list_.RebuildList(newerFirst), 1);
-    EXPECT_THAT(rows(), ::testing::ElementsAre("S.txt|6||2026-12-08 11:00:00||0", "r.TXT|6||2026-12-08 11:00:00||0"));
+    EXPECT_THAT(rows(), ::testing::ElementsAre("S.txt|6||2026-12-08 11:00:00||0",
+                                               "r.TXT|6||2026-12-08 11:00:00||0"));
 }
 
 TEST_F(DownloadListTest, rebuildingKeepsKnownFilesResetsChangedOnesAndForgetsNothing) {
@@ -137,10 +147,11 @@ TEST_F(DownloadListTest, rebuildingKeepsKnownFilesResetsChangedOnesAndForgetsNot
                                  {"new.txt", 1, "20261208", "09:00:00"}}),
               1);
     // verify
-    EXPECT_THAT(rows(), ::testing::ElementsAre("kept.txt|10|0|2026-12-08 08:00:00|2026-12-08 09:30:00|4",
-                                               "changed.txt|25||2026-12-08 08:00:00||0",
-                                               "new.txt|1||2026-12-08 09:00:00||0",
-                                               "omitted.txt|30|0|2026-12-08 08:00:00||0"));
+    EXPECT_THAT(rows(),
+                ::testing::ElementsAre("kept.txt|10|0|2026-12-08 08:00:00|2026-12-08 09:30:00|4",
+                                       "changed.txt|25||2026-12-08 08:00:00||0",
+                                       "new.txt|1||2026-12-08 09:00:00||0",
+                                       "omitted.txt|30|0|2026-12-08 08:00:00||0"));
     EXPECT_FALSE(std::filesystem::exists(receive_ / "changed.txt.tmp"));
     EXPECT_FALSE(std::filesystem::exists(receive_ / "changed.txt.tmp.~block"));
     EXPECT_THAT(engine_.removed, ::testing::ElementsAre(receive_ / "changed.txt.tmp"));
@@ -159,8 +170,9 @@ TEST_F(DownloadListTest, selectionAndAnEmptyListing) {
     init();
     ASSERT_EQ(list_.RebuildList({}), 1);
     EXPECT_TRUE(rows().empty());
-    ASSERT_EQ(list_.RebuildList({{"a.zip", 1, "20261208", "08:00:00"}, {"b.txt", 1, "20261208", "08:00:00"}},
-                                [](const std::string& name) { return name.ends_with(".zip"); }),
+    ASSERT_EQ(list_.RebuildList(
+                  {{"a.zip", 1, "20261208", "08:00:00"}, {"b.txt", 1, "20261208", "08:00:00"}},
+                  [](const std::string& name) { return name.ends_with(".zip"); }),
               1);
     EXPECT_EQ(rows().size(), 1u);
 }
@@ -232,7 +244,8 @@ TEST_F(DownloadListTest, startFileHandsTheItemToTheEngineAndFailuresAreBooked) {
     auto failed = eventsOf<DownloadItemFailed>();
     ASSERT_EQ(failed.size(), 1u);
     EXPECT_EQ(failed[0].error, "连接中断");
-    EXPECT_THAT(logText(list_.TaskLogPath()), ::testing::HasSubstr("下载文件[a.txt]失败，失败原因：连接中断"));
+    EXPECT_THAT(logText(list_.TaskLogPath()),
+                ::testing::HasSubstr("下载文件[a.txt]失败，失败原因：连接中断"));
     // two more failures with new texts make three: the item is held for this run
     for (int i = 0; i < 2; ++i) {
         engine_.failure = "失败" + std::to_string(i);
@@ -255,7 +268,9 @@ TEST_F(DownloadListTest, aRemoteNameCannotEscapeTheReceiveDirectory) {
 
 TEST_F(DownloadListTest, deliveryStampsTheRowAndReportsFlagFiles) {
     init();
-    ASSERT_EQ(list_.RebuildList({{"DONE.c08", 5, "20261208", "08:00:00"}, {"x.txt", 5, "20261208", "08:00:00"}}), 1);
+    ASSERT_EQ(list_.RebuildList(
+                  {{"DONE.c08", 5, "20261208", "08:00:00"}, {"x.txt", 5, "20261208", "08:00:00"}}),
+              1);
     ASSERT_TRUE(list_.LoadWorkItems());
     clock_.advance(std::chrono::seconds(5));
     ASSERT_EQ(list_.MarkDelivered(0), 1);
@@ -272,7 +287,8 @@ TEST_F(DownloadListTest, stampFileTimeSetsTheServersLocalTime) {
     ASSERT_TRUE(CDownLoadFile::StampFileTime(file, "2025-01-15 09:30:05"));
     struct stat st {};
     ASSERT_EQ(::stat(file.c_str(), &st), 0);
-    auto expected = std::chrono::system_clock::to_time_t(platform::fromLocalTime(localTime(2025, 1, 15, 9, 30, 5)));
+    auto expected = std::chrono::system_clock::to_time_t(
+        platform::fromLocalTime(localTime(2025, 1, 15, 9, 30, 5)));
     EXPECT_EQ(st.st_mtime, expected);
     EXPECT_FALSE(CDownLoadFile::StampFileTime(file, "2025-01-15"));
 }

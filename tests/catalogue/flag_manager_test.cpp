@@ -9,11 +9,11 @@ namespace vantrel::catalogue {
 namespace {
 
 using ::testing::ElementsAre;
-using ::testing::Pair;
 using testing::localTime;
+using ::testing::Pair;
 
 class FlagManagerTest : public testing::CatalogueFixture {
-protected:
+  protected:
     FlagManagerTest() : flags_(context_) {
         clock_.setLocal(localTime(2026, 12, 7, 9, 0, 0));
         useTemplate({"ABC", "A.B", "TWICE", "TWICE"});
@@ -65,8 +65,8 @@ TEST_F(FlagManagerTest, withoutADayListTheTemplateFillsTheMapAndTheFirstArrivalC
     flags_.RecordFlagFile("A.B.c07", "2026-12-07 09:01:00");
     flags_.RecordFlagFile("twice.c07", "2026-12-07 09:02:00");
     // verify
-    EXPECT_THAT(dayList(), ElementsAre("ABC=", "A.B=2026-12-07 09:01:00", "TWICE=2026-12-07 09:02:00",
-                                       "TWICE=2026-12-07 09:02:00"));
+    EXPECT_THAT(dayList(), ElementsAre("ABC=", "A.B=2026-12-07 09:01:00",
+                                       "TWICE=2026-12-07 09:02:00", "TWICE=2026-12-07 09:02:00"));
     EXPECT_EQ(flags_.Flags()["A.B"], "2026-12-07 09:01:00");
     const auto shown = eventsOf<FlagViewFlag>();
     ASSERT_EQ(shown.size(), 2u);
@@ -109,7 +109,8 @@ TEST_F(FlagManagerTest, aBrokenTemplateLeavesTheDayListAndTheMap) {
     flags_.RefreshFlags();
     EXPECT_EQ(dayList().size(), 4u);
     EXPECT_EQ(flags_.Flags()["ABC"], "2026-12-07 09:01:00");
-    EXPECT_THAT(logText(logs_.sysLogPath(clock_.localNow())), ::testing::HasSubstr("操作：更新标志文件"));
+    EXPECT_THAT(logText(logs_.sysLogPath(clock_.localNow())),
+                ::testing::HasSubstr("操作：更新标志文件"));
 }
 
 }  // namespace

@@ -16,7 +16,7 @@ using testing::localTime;
 namespace fs = std::filesystem;
 
 class FullDiskTest : public testing::CatalogueFixture {
-protected:
+  protected:
     FullDiskTest() { context_.files = &disk_; }
 
     // Runs `replace` with the disk full from its 1st, 2nd, ... block-needing call, until a
@@ -35,7 +35,8 @@ protected:
             EXPECT_FALSE(done) << "disk full at call " << n;
             EXPECT_EQ(testing::readBytes(file), before) << "disk full at call " << n;
             for (const auto& entry : fs::directory_iterator(file.parent_path())) {
-                EXPECT_NE(entry.path().extension(), ".tmp") << entry.path() << " left at call " << n;
+                EXPECT_NE(entry.path().extension(), ".tmp")
+                    << entry.path() << " left at call " << n;
             }
             disk_.spaceBack();
         }
@@ -75,7 +76,8 @@ TEST_F(FullDiskTest, flagListSwapOnAFullDiskKeepsTheDaysListAndSaysSo) {
         return disk_.failures() == 0;
     });
     EXPECT_EQ(flags.Flags(), known);
-    EXPECT_THAT(logText(logs_.sysLogPath(clock_.localNow())), ::testing::HasSubstr("操作：更新标志文件"));
+    EXPECT_THAT(logText(logs_.sysLogPath(clock_.localNow())),
+                ::testing::HasSubstr("操作：更新标志文件"));
 }
 
 TEST_F(FullDiskTest, taskTablePackOnAFullDiskLeavesTheTableWhole) {

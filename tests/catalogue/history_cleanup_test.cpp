@@ -15,7 +15,7 @@ namespace {
 using testing::localTime;
 
 class HistoryCleanupTest : public testing::CatalogueFixture {
-protected:
+  protected:
     HistoryCleanupTest() : cleanup_(installation_, clock_, &logs_) {}
 
     // A file last written `age` days before today (the fixture's today is 2026-12-08).
@@ -65,7 +65,8 @@ TEST_F(HistoryCleanupTest, receiveDirectoriesLoseOldDatedFoldersAndSuccessFiles)
     EXPECT_FALSE(std::filesystem::exists(oldFolder.parent_path()));
     EXPECT_TRUE(std::filesystem::exists(newFolder));
     EXPECT_TRUE(std::filesystem::exists(notDate));
-    EXPECT_TRUE(std::filesystem::exists(plainFolder)) << "a task without dated folders keeps its subfolders";
+    EXPECT_TRUE(std::filesystem::exists(plainFolder))
+        << "a task without dated folders keeps its subfolders";
     EXPECT_FALSE(std::filesystem::exists(oldSuccess));
     EXPECT_TRUE(std::filesystem::exists(newSuccess));
     EXPECT_TRUE(std::filesystem::exists(other));
@@ -90,7 +91,8 @@ TEST_F(HistoryCleanupTest, readOnlyFilesAreDeletedAndSymlinksNotFollowed) {
     auto target = file(dir_.path() / "outside" / "precious.txt", 90);
     auto readOnly = file(installation_.log() / "ro" / "r.log", 90);
     ::chmod(readOnly.c_str(), 0444);
-    std::filesystem::create_directory_symlink(dir_.path() / "outside", installation_.log() / "link");
+    std::filesystem::create_directory_symlink(dir_.path() / "outside",
+                                              installation_.log() / "link");
     EXPECT_EQ(cleanup_.CleanDirectoryByAge(installation_.log(), 30, {}), 1);
     EXPECT_FALSE(std::filesystem::exists(readOnly));
     EXPECT_TRUE(std::filesystem::exists(target));
@@ -120,7 +122,7 @@ TEST_F(HistoryCleanupTest, theCatalogueHandsOverItsTasksAndPacksItsTables) {
 
 // A file that cannot be deleted, whoever runs the test (root deletes anything on disk).
 class RefusingDeletion final : public platform::FileSystemWrapper {
-public:
+  public:
     RefusingDeletion() : FileSystemWrapper(platform::FileSystem::real()) {}
     Status remove(const std::filesystem::path& path) override {
         if (path.filename() == "f") return statusFromErrno(EACCES, "remove " + path.string());
@@ -136,7 +138,8 @@ TEST(DeleteTreeTest, reportsTheFileItCouldNotDelete) {
     RefusingDeletion files;
     EXPECT_EQ(HistoryCleanup::DeleteTree(dir.path(), files), 0);
     EXPECT_EQ(HistoryCleanup::LastDeletionError(),
-              "删除文件 " + (dir.path() / "locked" / "f").string() + " 失败(error code:" + std::to_string(EACCES) + ")");
+              "删除文件 " + (dir.path() / "locked" / "f").string() +
+                  " 失败(error code:" + std::to_string(EACCES) + ")");
     EXPECT_TRUE(std::filesystem::exists(dir.path() / "locked" / "f"));
 }
 

@@ -23,8 +23,8 @@ inline void putLe(std::string& out, std::uint32_t v, int bytes) {
 // Version 0x03, date 2026-12-08, `storedCount` in the header (defaults to the number of
 // records), header length 32 + 32n + 1, descriptors, 0x0D, records as given (each must
 // already be the record length), then 0x1A.
-inline std::string handTable(const std::vector<HandField>& fields, const std::vector<std::string>& records,
-                             long storedCount = -1) {
+inline std::string handTable(const std::vector<HandField>& fields,
+                             const std::vector<std::string>& records, long storedCount = -1) {
     int recordLength = 1;
     for (const auto& f : fields) recordLength += f.length;
     std::string t;

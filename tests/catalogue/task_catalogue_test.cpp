@@ -73,7 +73,7 @@ AutoSyncTask autoSyncTask(const std::string& id, const std::string& mailbox) {
 }
 
 class TaskCatalogueTest : public testing::CatalogueFixture {
-protected:
+  protected:
     TaskCatalogueTest() : module_(context_, planDir_) { module_.SetOperator("OP01"); }
 
     std::string field(const char* table, const std::string& id, const char* name) {
@@ -113,7 +113,8 @@ TEST_F(TaskCatalogueTest, loadKeepsTheOperatorsAndPublicRowsThatAreNotDeleted) {
     EXPECT_EQ(a.hastrans, 0);
     EXPECT_EQ(a.timespace, 10);
     EXPECT_EQ(field(kUploadTaskTable, "A", "hastrans"), "");
-    EXPECT_TRUE(std::filesystem::is_directory(send + "A/20261208")) << "today's dated send directory";
+    EXPECT_TRUE(std::filesystem::is_directory(send + "A/20261208"))
+        << "today's dated send directory";
     EXPECT_TRUE(std::filesystem::is_directory(send + "A-sent"));
     EXPECT_THAT(sysLogText(), HasSubstr("初始化上传任务成功,共初始化[2]个任务"));
     EXPECT_EQ(planDir_.Snapshot().size(), 2u);
@@ -144,13 +145,18 @@ TEST_F(TaskCatalogueTest, olderTablesAreMigratedOnceAsPublic) {
     // setup: an older table with two rows, the second deleted, and one id already present
     std::string message;
     testing::writeBytes(installation_.localconfig() / kOldDownloadTaskTable,
-               BuildTableBytes(DownloadTaskTableSpec(), localTime(2020, 1, 1)));
+                        BuildTableBytes(DownloadTaskTableSpec(), localTime(2020, 1, 1)));
     {
         CDbfImpl old;
         ASSERT_EQ(old.Open(installation_.localconfig() / kOldDownloadTaskTable, 2), 1);
         for (const char* id : {"OLD1", "OLD2", "DUP"}) {
-            ASSERT_GE(old.AppendRow({{"planid", id}, {"right", "someone"}, {"plandes", "旧任务"}, {"planstate", "1"},
-                                     {"curweek", "1111111"}, {"begintime", "09:00"}, {"endtime", "17:00"}}),
+            ASSERT_GE(old.AppendRow({{"planid", id},
+                                     {"right", "someone"},
+                                     {"plandes", "旧任务"},
+                                     {"planstate", "1"},
+                                     {"curweek", "1111111"},
+                                     {"begintime", "09:00"},
+                                     {"endtime", "17:00"}}),
                       0);
         }
         ASSERT_EQ(MarkRecordDeleted(1, old), 0);
@@ -194,7 +200,8 @@ TEST_F(TaskCatalogueTest, aMissingTableFailsWithItsMessage) {
     std::filesystem::remove(installation_.localconfig() / kAutoSyncTaskTable);
     std::string message;
     EXPECT_EQ(module_.AddAutoSyncTask(autoSyncTask("S", "FTP_A_QS"), message), 0);
-    EXPECT_THAT(message, HasSubstr("新增自动同步任务失败! 任务ID：S，失败原因：打开自动同步任务表["));
+    EXPECT_THAT(message,
+                HasSubstr("新增自动同步任务失败! 任务ID：S，失败原因：打开自动同步任务表["));
     EXPECT_EQ(module_.DeleteAutoSyncTask(autoSyncTask("S", "FTP_A_QS"), message), 0);
     module_.LoadAutoSyncTasks();
     EXPECT_TRUE(module_.AutoSyncTasks().empty());
@@ -220,7 +227,8 @@ TEST_F(TaskCatalogueTest, recordingARunSchedulesTheNextAndTellsTheWindow) {
     ASSERT_EQ(module_.AddDownloadTask(downloadTask("D", "/tmp/d"), message), 1);
     module_.LoadDownloadTasks();
     // act
-    const std::string next = module_.RecordDownloadRun("D", "成功", "", "2026-12-08 01:00:00", false);
+    const std::string next =
+        module_.RecordDownloadRun("D", "成功", "", "2026-12-08 01:00:00", false);
     // verify
     EXPECT_EQ(next, "2026-12-08 01:10:00");
     EXPECT_EQ(field(kDownloadTaskTable, "D", "laruntime"), "2026-12-08 01:00:00");
@@ -228,7 +236,8 @@ TEST_F(TaskCatalogueTest, recordingARunSchedulesTheNextAndTellsTheWindow) {
     const auto recorded = eventsOf<TaskRunRecorded>();
     ASSERT_EQ(recorded.size(), 1u);
     EXPECT_EQ(recorded[0].nextRunTime, "2026-12-08 01:10:00");
-    EXPECT_EQ(module_.RecordDownloadRun("D", "失败", "超时", "2026-12-08 01:00:00", true), "2026-12-08 01:05:00");
+    EXPECT_EQ(module_.RecordDownloadRun("D", "失败", "超时", "2026-12-08 01:00:00", true),
+              "2026-12-08 01:05:00");
     EXPECT_EQ(module_.FindDownloadTask("D")->lastdes, "超时");
 }
 
@@ -286,7 +295,8 @@ TEST_F(TaskCatalogueTest, theFirstLoadedTaskIsAnnouncedUntilTheWindowAccepts) {
 TEST_F(TaskCatalogueTest, packingRemovesDeletedTaskRows) {
     std::string message;
     const std::string s = (dir_.path() / "s").string();
-    for (const char* id : {"A", "B", "C"}) ASSERT_EQ(module_.AddUploadTask(uploadTask(id, "public", s), message), 1);
+    for (const char* id : {"A", "B", "C"})
+        ASSERT_EQ(module_.AddUploadTask(uploadTask(id, "public", s), message), 1);
     ASSERT_EQ(module_.DeleteUploadTask(uploadTask("B", "", ""), message), 1);
     ASSERT_EQ(module_.PackTaskTables(), 0);
     CDbfImpl table;
@@ -297,10 +307,12 @@ TEST_F(TaskCatalogueTest, packingRemovesDeletedTaskRows) {
 
 TEST_F(TaskCatalogueTest, concurrentRunRecordsLandInTheirOwnRows) {
     std::string message;
-    for (const char* id : {"D1", "D2"}) ASSERT_EQ(module_.AddDownloadTask(downloadTask(id, "/tmp/x"), message), 1);
+    for (const char* id : {"D1", "D2"})
+        ASSERT_EQ(module_.AddDownloadTask(downloadTask(id, "/tmp/x"), message), 1);
     module_.LoadDownloadTasks();
     auto recorder = [this](const std::string& id) {
-        for (int i = 0; i < 50; ++i) module_.RecordDownloadRun(id, "成功", id + "-" + std::to_string(i), "", false);
+        for (int i = 0; i < 50; ++i)
+            module_.RecordDownloadRun(id, "成功", id + "-" + std::to_string(i), "", false);
     };
     std::thread a(recorder, "D1"), b(recorder, "D2");
     for (int i = 0; i < 20; ++i) ASSERT_EQ(module_.PackTaskTables(), 0);

@@ -11,9 +11,13 @@ namespace {
 using testing::localTime;
 
 // 2026-12-08 is a Tuesday.
-platform::WallTime at(int day, int h, int mi, int s = 0) { return platform::fromLocalTime(localTime(2026, 12, day, h, mi, s)); }
+platform::WallTime at(int day, int h, int mi, int s = 0) {
+    return platform::fromLocalTime(localTime(2026, 12, day, h, mi, s));
+}
 
-std::string text(const NextRunTime& t) { return t ? FormatDateTime(platform::toLocalTime(*t)) : "null"; }
+std::string text(const NextRunTime& t) {
+    return t ? FormatDateTime(platform::toLocalTime(*t)) : "null";
+}
 
 TaskSchedule daily(const char* begin, const char* end, const char* week = "1111111") {
     return TaskSchedule{1, "2026-01-01", begin, end, week, false};
@@ -27,9 +31,11 @@ TEST(FirstNextRunTest, beforeInsideAndAfterTheWindow) {
 
 TEST(FirstNextRunTest, theWeekdayMaskIsHonoured) {
     // Tuesday evening, a task for Thursdays only
-    EXPECT_EQ(text(FirstNextRun(daily("09:00", "17:00", "0001000"), at(8, 18, 0))), "2026-12-10 09:00:00");
+    EXPECT_EQ(text(FirstNextRun(daily("09:00", "17:00", "0001000"), at(8, 18, 0))),
+              "2026-12-10 09:00:00");
     // inside today's window, but today is not allowed: the next Monday
-    EXPECT_EQ(text(FirstNextRun(daily("09:00", "17:00", "1000000"), at(8, 10, 0))), "2026-12-14 10:00:00");
+    EXPECT_EQ(text(FirstNextRun(daily("09:00", "17:00", "1000000"), at(8, 10, 0))),
+              "2026-12-14 10:00:00");
 }
 
 TEST(FirstNextRunTest, noDayOrNoStateMeansNotScheduled) {
@@ -65,11 +71,15 @@ TEST(FirstNextRunTest, aNightWindowIsDueAtOnceAfterMidnight) {
 }
 
 TEST(NextRunAfterRunTest, repeatsInsideTheWindowAndMovesOnAtItsEnd) {
-    EXPECT_EQ(text(NextRunAfterRun(daily("09:00", "17:00"), at(8, 10, 0), 10)), "2026-12-08 10:10:00");
-    EXPECT_EQ(text(NextRunAfterRun(daily("09:00", "17:00"), at(8, 16, 55), 10)), "2026-12-09 09:00:00");
-    EXPECT_EQ(text(NextRunAfterRun(daily("09:00", "17:00"), at(8, 8, 0), 10)), "2026-12-08 09:00:00");
+    EXPECT_EQ(text(NextRunAfterRun(daily("09:00", "17:00"), at(8, 10, 0), 10)),
+              "2026-12-08 10:10:00");
+    EXPECT_EQ(text(NextRunAfterRun(daily("09:00", "17:00"), at(8, 16, 55), 10)),
+              "2026-12-09 09:00:00");
+    EXPECT_EQ(text(NextRunAfterRun(daily("09:00", "17:00"), at(8, 8, 0), 10)),
+              "2026-12-08 09:00:00");
     EXPECT_EQ(text(NextRunAfterRun(daily("09:00", "17:00", "0000000"), at(8, 10, 0), 10)), "null");
-    EXPECT_EQ(text(NextRunAfterRun(daily("09:00", "17:00", "0000100"), at(8, 16, 55), 10)), "2026-12-11 09:00:00");
+    EXPECT_EQ(text(NextRunAfterRun(daily("09:00", "17:00", "0000100"), at(8, 16, 55), 10)),
+              "2026-12-11 09:00:00");
 }
 
 TEST(NextRunAfterRunTest, aNightWindowRepeatsThroughTheNight) {

@@ -15,7 +15,7 @@ using ::testing::ElementsAre;
 using testing::localTime;
 
 class UploadListTest : public testing::CatalogueFixture {
-protected:
+  protected:
     UploadListTest() : list_(context_, nullptr) {
         task_.planid = "U1";
         task_.sendpath = (dir_.path() / "send").string();
@@ -26,11 +26,13 @@ protected:
     void init() { ASSERT_EQ(list_.InitFileList(task_), 1) << list_.LastError(); }
 
     // A data file written at hh:mm today, with its ready marker unless told otherwise.
-    std::filesystem::path ready(const std::string& name, int hour, int minute = 0, bool marker = true,
-                                const std::string& content = "data") {
+    std::filesystem::path ready(const std::string& name, int hour, int minute = 0,
+                                bool marker = true, const std::string& content = "data") {
         const std::filesystem::path path = list_.SendDirectory() / name;
         std::ofstream(path, std::ios::binary) << content;
-        EXPECT_TRUE(platform::setFileTime(path, platform::fromLocalTime(localTime(2026, 12, 8, hour, minute))).isOk());
+        EXPECT_TRUE(platform::setFileTime(
+                        path, platform::fromLocalTime(localTime(2026, 12, 8, hour, minute)))
+                        .isOk());
         if (marker) std::ofstream(path.string() + ".rdy") << "";
         return path;
     }
@@ -42,7 +44,8 @@ protected:
         DbfRow row;
         for (int r = 0; r < table.GetRecordCount(); ++r) {
             EXPECT_TRUE(table.ReadRow(r, row));
-            out.push_back(row.trimmed("filename") + "|" + row.trimmed("flag") + "|" + row.trimmed("localsize"));
+            out.push_back(row.trimmed("filename") + "|" + row.trimmed("flag") + "|" +
+                          row.trimmed("localsize"));
         }
         return out;
     }
@@ -64,7 +67,9 @@ TEST(KeyedDigestTest, theInterleavedLayoutPutsHighDigitsFirst) {
     for (unsigned i = 0; i < 24; ++i) bytes[i] = static_cast<unsigned char>(i * 0x11);
     const std::string text = InterleavedHex(bytes);
     // bytes 00 11 22 .. ff 10 21 .. 87: high digits, then low digits
-    EXPECT_EQ(text, "0123456789abcdef12345678" "0123456789abcdef01234567");
+    EXPECT_EQ(text,
+              "0123456789abcdef12345678"
+              "0123456789abcdef01234567");
     EXPECT_EQ(FromInterleavedHex(text), bytes);
     EXPECT_FALSE(FromInterleavedHex(text.substr(1)).has_value());
     EXPECT_FALSE(FromInterleavedHex(std::string(48, 'g')).has_value());

@@ -16,11 +16,13 @@ namespace vantrel {
 namespace {
 
 class ConfigTest : public ::testing::Test {
-protected:
+  protected:
     ConfigTest() : installation_(dir_.path() / "root", dir_.path() / "run") {
         std::filesystem::create_directories(installation_.localconfig());
     }
-    void writeIni(const std::string& text) { std::ofstream(installation_.clientIni(), std::ios::binary) << text; }
+    void writeIni(const std::string& text) {
+        std::ofstream(installation_.clientIni(), std::ios::binary) << text;
+    }
     CConfig loaded() {
         CConfig config(installation_);
         config.load();
@@ -120,13 +122,15 @@ TEST_F(ConfigTest, gatewayUsabilityNeedsAnAddressAndAPortInRange) {
 }
 
 TEST_F(ConfigTest, workerCountAndSelectTimeOutAreKeptInRange) {
-    const std::pair<const char*, int> workers[] = {{"0", 1}, {"-4", 1}, {"1", 1}, {"9", 9}, {"10", 10}, {"25", 10}};
+    const std::pair<const char*, int> workers[] = {{"0", 1}, {"-4", 1},  {"1", 1},
+                                                   {"9", 9}, {"10", 10}, {"25", 10}};
     for (const auto& [value, expected] : workers) {
         writeIni(std::string("[network]\nTransCounts=") + value + "\n");
         EXPECT_EQ(loaded().transCounts, expected) << value;
         EXPECT_EQ(CConfig(installation_).readTransCounts(), expected) << value;
     }
-    const std::pair<const char*, int> timeOuts[] = {{"2", 5}, {"3", 3}, {"60", 60}, {"61", 5}, {"x", 5}};
+    const std::pair<const char*, int> timeOuts[] = {
+        {"2", 5}, {"3", 3}, {"60", 60}, {"61", 5}, {"x", 5}};
     for (const auto& [value, expected] : timeOuts) {
         writeIni(std::string("[GateMultiple]\nSelectTimeOut=") + value + "\n");
         EXPECT_EQ(loaded().selectTimeOut, expected) << value;
@@ -160,8 +164,10 @@ TEST_F(ConfigTest, anEmptyVersionReadsAsTheDefaultAndTextValuesAreTrimmed) {
 }
 
 TEST_F(ConfigTest, theNoUnpackListKeepsInnerBlanksAndDropsEmptyPieces) {
-    EXPECT_EQ(CConfig::parseNoUnzipFileTypes("zip| rar|"), (std::vector<std::string>{"zip", " rar"}));
-    EXPECT_EQ(CConfig::parseNoUnzipFileTypes("  |zip||doc  "), (std::vector<std::string>{"zip", "doc"}));
+    EXPECT_EQ(CConfig::parseNoUnzipFileTypes("zip| rar|"),
+              (std::vector<std::string>{"zip", " rar"}));
+    EXPECT_EQ(CConfig::parseNoUnzipFileTypes("  |zip||doc  "),
+              (std::vector<std::string>{"zip", "doc"}));
     EXPECT_EQ(CConfig::parseNoUnzipFileTypes("rar"), (std::vector<std::string>{"rar"}));
     EXPECT_TRUE(CConfig::parseNoUnzipFileTypes(" || ").empty());
     EXPECT_EQ(CConfig::formatNoUnzipFileTypes({}), "docx|pptx|xlsx|");
@@ -228,7 +234,9 @@ TEST_F(ConfigTest, pathsAreJoinedToTheRoot) {
 }
 
 TEST_F(ConfigTest, singleValuesAreReadAndWrittenInPlace) {
-    writeIni("[update]\nmoduleversion=1.31.00 \ninstall=1\n[update_flag]\nflagmoduleversion=F2\nflagservpath=/flag\n");
+    writeIni(
+        "[update]\nmoduleversion=1.31.00 "
+        "\ninstall=1\n[update_flag]\nflagmoduleversion=F2\nflagservpath=/flag\n");
     const CConfig c(installation_);
     EXPECT_EQ(c.readModuleVersion(), "1.31.00");
     EXPECT_EQ(c.readInstallState(), 1);
@@ -277,8 +285,8 @@ TEST_F(ConfigTest, malformedFilesGiveTheDefaults) {
     EXPECT_LE(c.transCounts, 10);
 
     // Huge lines and no [network] section.
-    writeIni("[system]\npdtid=" + std::string(1 << 20, 'x') + "\nversion=" +
-             std::string(100000, '_') + "\n");
+    writeIni("[system]\npdtid=" + std::string(1 << 20, 'x') +
+             "\nversion=" + std::string(100000, '_') + "\n");
     c = loaded();
     EXPECT_EQ(c.transCounts, 5);
     EXPECT_EQ(c.productId.size(), 259u);

@@ -14,7 +14,7 @@ namespace {
 constexpr std::int64_t KB = 1024;
 
 class DataSizeTest : public ::testing::Test {
-protected:
+  protected:
     DataSizeSettings loadWith(const std::string& text) {
         std::ofstream(path_, std::ios::binary | std::ios::trunc) << text;
         return DataSizeSettings::load(path_);
@@ -57,7 +57,8 @@ TEST_F(DataSizeTest, outOfRangeValuesFallBackPerKey) {
 
 TEST_F(DataSizeTest, theLowLimitNeverEndsAboveTheHighLimit) {
     // A large lowsize beside an over-large highsize: both leave their ranges.
-    DataSizeSettings s = loadWith("[rec]\nlowsize=4096\nhighsize=4096\n[snd]\nlowsize=1024\nhighsize=1024\n");
+    DataSizeSettings s =
+        loadWith("[rec]\nlowsize=4096\nhighsize=4096\n[snd]\nlowsize=1024\nhighsize=1024\n");
     EXPECT_EQ(s.receive().lowSize, 8 * KB);
     EXPECT_EQ(s.receive().highSize, 2048 * KB);
     EXPECT_EQ(s.send().lowSize, 8 * KB);
@@ -78,8 +79,9 @@ TEST_F(DataSizeTest, theLowLimitNeverEndsAboveTheHighLimit) {
 
 TEST_F(DataSizeTest, hugeNumbersNeitherOverflowNorWrapIntoRange) {
     // 4,194,312 KB is 2^32 + 8 KB in bytes: a 32-bit product would wrap to 8,192.
-    DataSizeSettings s = loadWith("[rec]\ninit=4194312\nlowsize=4194312\nhighsize=99999999999999999999\n"
-                                  "[COMMUNICATION]\nFileSvrTransIdNum=99999999999\n");
+    DataSizeSettings s = loadWith(
+        "[rec]\ninit=4194312\nlowsize=4194312\nhighsize=99999999999999999999\n"
+        "[COMMUNICATION]\nFileSvrTransIdNum=99999999999\n");
     EXPECT_EQ(s.receive().initialSize, 16 * KB);
     EXPECT_EQ(s.receive().lowSize, 8 * KB);
     // Only the first 10 characters are read: 9,999,999,999 KB, still out of range.
@@ -95,8 +97,10 @@ TEST_F(DataSizeTest, malformedFilesGiveTheDefaults) {
     for (int i = 0; i < 70000; ++i) junk.push_back(static_cast<char>((i * 7919) % 256));
     EXPECT_EQ(loadWith(junk).send(), DataSizeSettings().send());
     // A huge line, and values with no section.
-    EXPECT_EQ(loadWith("init=64\nhighsize=4\n" + std::string(1 << 20, '9')).receive(), DataSizeSettings().receive());
-    EXPECT_EQ(loadWith("[snd]\ninit=" + std::string(500000, '1') + "\n").send().initialSize, 16 * KB);
+    EXPECT_EQ(loadWith("init=64\nhighsize=4\n" + std::string(1 << 20, '9')).receive(),
+              DataSizeSettings().receive());
+    EXPECT_EQ(loadWith("[snd]\ninit=" + std::string(500000, '1') + "\n").send().initialSize,
+              16 * KB);
 }
 
 }  // namespace

@@ -16,6 +16,7 @@ int main(int argc, char** argv) {
     vantrel::Logs logs(installation, vantrel::platform::RealClock::instance(), notifier);
     const int count = std::atoi(argv[3]);
     int failures = 0;
-    for (int i = 0; i < count; ++i) failures += logs.writeSysLog(std::string(argv[4]) + "-" + std::to_string(i)) != 0;
+    for (int i = 0; i < count; ++i)
+        failures += logs.writeSysLog(std::string(argv[4]) + "-" + std::to_string(i)) != 0;
     return failures == 0 ? 0 : 1;
 }

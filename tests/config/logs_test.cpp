@@ -36,11 +36,13 @@ std::string readAll(const std::filesystem::path& path) {
 }
 
 TEST(LogRecordFormat, systemLogRecordMatchesTheWorkedExample) {
-    const std::string expected = "2026-12-08 09:05:03--[00001A2B]-" +
-                                 bytes({0xCF, 0xB5, 0xCD, 0xB3, 0xC6, 0xF4, 0xB6, 0xAF, 0xA3, 0xA1}) + " \r\n";
+    const std::string expected =
+        "2026-12-08 09:05:03--[00001A2B]-" +
+        bytes({0xCF, 0xB5, 0xCD, 0xB3, 0xC6, 0xF4, 0xB6, 0xAF, 0xA3, 0xA1}) + " \r\n";
     EXPECT_EQ(Logs::formatSysLogRecord(kMorning, 0x1A2B, "系统启动！"), expected);
     EXPECT_EQ(expected.size(), 45u);
-    EXPECT_EQ(Logs::formatSysLogRecord(kMorning, 0xFFFFFFFF, ""), "2026-12-08 09:05:03--[FFFFFFFF]- \r\n");
+    EXPECT_EQ(Logs::formatSysLogRecord(kMorning, 0xFFFFFFFF, ""),
+              "2026-12-08 09:05:03--[FFFFFFFF]- \r\n");
 }
 
 TEST(LogRecordFormat, realtimeRecordKeepsTheBracketsEvenWithoutALevelName) {
@@ -78,7 +80,8 @@ TEST(LogRecordFormat, taskRecordsMatchTheWorkedExamples) {
     EXPECT_EQ(Logs::formatTaskRecord(kMorning, many, 0), expected + tail);
 
     // Example 7: no level name, no brackets. Example 8: an empty message is all blanks.
-    EXPECT_EQ(Logs::formatTaskRecord(kMorning, "abc", 5), stamp + "abc" + std::string(173, ' ') + tail);
+    EXPECT_EQ(Logs::formatTaskRecord(kMorning, "abc", 5),
+              stamp + "abc" + std::string(173, ' ') + tail);
     EXPECT_EQ(Logs::formatTaskRecord(kMorning, "", 1), std::string(197, ' ') + tail);
 }
 
@@ -89,7 +92,8 @@ TEST(LogRecordFormat, everyTaskRecordIsTwoHundredBytesWithNoHalfCharacter) {
         std::string message;
         const int length = static_cast<int>(random() % 260);
         for (int i = 0; i < length; ++i) message += pieces[random() % 6];
-        const std::string record = Logs::formatTaskRecord(kMorning, message, static_cast<int>(random() % 4));
+        const std::string record =
+            Logs::formatTaskRecord(kMorning, message, static_cast<int>(random() % 4));
         ASSERT_EQ(record.size(), 200u) << message;
         ASSERT_EQ(record.substr(197), std::string("\r\n") + '\0');
         const std::string text = record.substr(0, 197);
@@ -99,7 +103,7 @@ TEST(LogRecordFormat, everyTaskRecordIsTwoHundredBytesWithNoHalfCharacter) {
 }
 
 class LogsTest : public ::testing::Test {
-protected:
+  protected:
     LogsTest()
         : installation_(dir_.path() / "root", dir_.path() / "run"),
           clock_(platform::fromLocalTime(kMorning)),
@@ -130,7 +134,9 @@ TEST_F(LogsTest, recordsGoToDailyFilesNamedByDate) {
     EXPECT_NE(first.find("-two \r\n"), std::string::npos);
     EXPECT_EQ(first.find("three"), std::string::npos);
     const std::string next = readAll(sysLog({2026, 12, 9}));
-    EXPECT_TRUE(std::regex_match(next, std::regex(R"(2026-12-09 00:00:00--\[[0-9A-F]{8}\]-three \r\n)"))) << next;
+    EXPECT_TRUE(
+        std::regex_match(next, std::regex(R"(2026-12-09 00:00:00--\[[0-9A-F]{8}\]-three \r\n)")))
+        << next;
 }
 
 TEST_F(LogsTest, theThreadIdIsTheWritersKernelThreadId) {
@@ -178,7 +184,8 @@ TEST_F(LogsTest, aLockThatCannotBeOpenedGivesMinusOne) {
 
 TEST_F(LogsTest, taskLogRecordsAreFixedLengthSoRecordNCanBeReadByOffset) {
     const std::filesystem::path file = installation_.log() / "20261208090503-00042-20261208.log";
-    const std::string messages[] = {"开始下载", "", std::string(400, 'x'), std::string(175, 'b') + "中文"};
+    const std::string messages[] = {"开始下载", "", std::string(400, 'x'),
+                                    std::string(175, 'b') + "中文"};
     for (int i = 0; i < 4; ++i) ASSERT_EQ(logs_.writeTaskLog(messages[i], i, file), 0);
     const std::string text = readAll(file);
     ASSERT_EQ(text.size(), 800u);
@@ -200,12 +207,13 @@ TEST_F(LogsTest, theRealtimeNoticeCarriesTimeLevelAndAtMost255Characters) {
     EXPECT_EQ(notice.level, 2);
     EXPECT_EQ(notice.message, longMessage.substr(0, 255 * 3));
     // The file keeps the whole message.
-    EXPECT_EQ(readAll(logs_.sssjLogPath(kMorning)), Logs::formatSssjRecord(kMorning, longMessage, 2));
+    EXPECT_EQ(readAll(logs_.sssjLogPath(kMorning)),
+              Logs::formatSssjRecord(kMorning, longMessage, 2));
 }
 
 // A window that logs while it handles the notice, as the real-time list may.
 class LoggingNotifier final : public Notifier {
-public:
+  public:
     Logs* logs = nullptr;
     int handled = 0;
     void post(const NotifierEvent&) override {}
@@ -255,7 +263,8 @@ TEST_F(LogsTest, twoThreadsWritingAtOnceLeaveWholeLines) {
     Logs logs(installation_, clock, notifier_);
     const platform::LocalTime day = clock.localNow();
     auto writer = [&logs](const char* tag) {
-        for (int i = 0; i < 1000; ++i) ASSERT_EQ(logs.writeSysLog(std::string(tag) + "-" + std::to_string(i)), 0);
+        for (int i = 0; i < 1000; ++i)
+            ASSERT_EQ(logs.writeSysLog(std::string(tag) + "-" + std::to_string(i)), 0);
     };
     std::thread a(writer, "A"), b(writer, "B");
     a.join();
@@ -276,7 +285,8 @@ TEST_F(LogsTest, twoProcessesWritingAtOnceLeaveWholeLines) {
     auto run = [this](const char* tag, int& code) {
         platform::ChildOptions options;
         options.program = LOG_WRITER_PATH;
-        options.arguments = {installation_.root().string(), installation_.runtimeDirectory().string(), "1000", tag};
+        options.arguments = {installation_.root().string(),
+                             installation_.runtimeDirectory().string(), "1000", tag};
         auto result = platform::runAndWait(options);
         code = result ? result.value() : -1;
     };

@@ -14,7 +14,9 @@
 namespace korrim_test {
 namespace {
 
-std::string text(const Bytes& bytes) { return std::string(bytes.begin(), bytes.end()); }
+std::string text(const Bytes& bytes) {
+    return std::string(bytes.begin(), bytes.end());
+}
 
 std::string trimmed(std::string s) {
     while (!s.empty() && (s.back() == '\n' || s.back() == '\r' || s.back() == ' ')) s.pop_back();
@@ -39,13 +41,14 @@ KLAV_SUBJECT fullSubject() {
 }
 
 class Pkcs10Test : public ::testing::Test {
-protected:
+  protected:
     // Writes the request and returns the tool's verdict and subject line.
     std::pair<int, std::string> verify(const Bytes& der, const std::string& extra = "") {
         const auto file = dir_.path() / "req.der";
         writeFile(file, der);
-        const CommandResult r = openssl("req -inform DER -in " + file.string() +
-                                        " -verify -noout -subject -nameopt oneline,-esc_msb " + extra);
+        const CommandResult r =
+            openssl("req -inform DER -in " + file.string() +
+                    " -verify -noout -subject -nameopt oneline,-esc_msb " + extra);
         return {r.exitCode, trimmed(text(r.output))};
     }
     Bytes generate(const KLAV_SUBJECT& subject, int digest, int form, int expected = KLAV_OK) {
@@ -66,9 +69,10 @@ TEST_F(Pkcs10Test, requestVerifiesWithTheToolAndListsTheSubjectInOrder) {
         SCOPED_TRACE(digest);
         const auto [exitCode, subject] = verify(generate(fullSubject(), digest, KLAV_PKCS10_ASCII));
         EXPECT_EQ(exitCode, 0);
-        EXPECT_EQ(subject,
-                  "subject=C = CN, O = Vantrel, OU = Crypto, ST = Shanghai, CN = client 01, L = Pudong, "
-                  "title = Operator, SN = Li, GN = Lei, initials = LL, emailAddress = op@example.com");
+        EXPECT_EQ(
+            subject,
+            "subject=C = CN, O = Vantrel, OU = Crypto, ST = Shanghai, CN = client 01, L = Pudong, "
+            "title = Operator, SN = Li, GN = Lei, initials = LL, emailAddress = op@example.com");
     }
 }
 
@@ -80,7 +84,8 @@ TEST_F(Pkcs10Test, emptyFieldsAreSkippedAndTheVersionIsZero) {
     EXPECT_EQ(verify(der).second, "subject=CN = only me");
     const auto file = dir_.path() / "r.der";
     writeFile(file, der);
-    EXPECT_NE(text(openssl("req -inform DER -noout -text -in " + file.string()).output).find("Version: 1 (0x0)"),
+    EXPECT_NE(text(openssl("req -inform DER -noout -text -in " + file.string()).output)
+                  .find("Version: 1 (0x0)"),
               std::string::npos);
 }
 
@@ -97,7 +102,8 @@ TEST_F(Pkcs10Test, form2StoresGbkTextAsUtf8Strings) {
     writeFile(file, der);
     const std::string parsed = text(openssl("asn1parse -inform DER -in " + file.string()).output);
     size_t utf8Strings = 0;
-    for (size_t at = parsed.find("UTF8STRING"); at != std::string::npos; at = parsed.find("UTF8STRING", at + 1)) {
+    for (size_t at = parsed.find("UTF8STRING"); at != std::string::npos;
+         at = parsed.find("UTF8STRING", at + 1)) {
         ++utf8Strings;
     }
     EXPECT_EQ(utf8Strings, size_t{2});
@@ -122,7 +128,8 @@ TEST_F(Pkcs10Test, unsupportedArgumentsAndUnusableInputGiveTheirStatus) {
     const Bytes junk = bytesOf("junk");
     const KLAV_RSA_KEY badKey{junk.data(), 4};
     const KLAV_SUBJECT subject = fullSubject();
-    EXPECT_EQ(KLAV_GenPKCS10(&subject, &badKey, KLAV_SHA1, KLAV_PKCS10_ASCII, out.data(), &outLen), 305);
+    EXPECT_EQ(KLAV_GenPKCS10(&subject, &badKey, KLAV_SHA1, KLAV_PKCS10_ASCII, out.data(), &outLen),
+              305);
     EXPECT_EQ(KLAV_GenPKCS10(nullptr, &key_, KLAV_SHA1, KLAV_PKCS10_ASCII, out.data(), &outLen), 3);
 }
 
@@ -137,15 +144,17 @@ int64_t toolTime(const std::string& line) {
 }
 
 class CertInfoTest : public ::testing::Test {
-protected:
+  protected:
     std::string tool(const std::string& what, const std::filesystem::path& cert) {
         return trimmed(text(openssl("x509 -noout -in " + cert.string() + " " + what).output));
     }
     void expectMatchesTool(const KLAV_CERT_INFO& info, const std::filesystem::path& cert) {
         EXPECT_EQ(info.version, 2);
         EXPECT_EQ("serial=" + std::string(info.serialNumber), tool("-serial", cert));
-        EXPECT_EQ("subject=" + std::string(info.subject), tool("-subject -nameopt oneline,-esc_msb", cert));
-        EXPECT_EQ("issuer=" + std::string(info.issuer), tool("-issuer -nameopt oneline,-esc_msb", cert));
+        EXPECT_EQ("subject=" + std::string(info.subject),
+                  tool("-subject -nameopt oneline,-esc_msb", cert));
+        EXPECT_EQ("issuer=" + std::string(info.issuer),
+                  tool("-issuer -nameopt oneline,-esc_msb", cert));
         EXPECT_EQ(info.notBefore, toolTime(tool("-startdate", cert)));
         EXPECT_EQ(info.notAfter, toolTime(tool("-enddate", cert)));
     }
@@ -156,21 +165,26 @@ protected:
 
 TEST_F(CertInfoTest, readsDerPemAndFilesAlike) {
     KLAV_CERT_INFO info;
-    ASSERT_EQ(KLAV_GetCertInfo(pki_.certDerBytes.data(), static_cast<int>(pki_.certDerBytes.size()), &info), KLAV_OK);
+    ASSERT_EQ(KLAV_GetCertInfo(pki_.certDerBytes.data(), static_cast<int>(pki_.certDerBytes.size()),
+                               &info),
+              KLAV_OK);
     expectMatchesTool(info, pki_.certPem);
     EXPECT_STREQ(info.serialNumber, "1A2B3C4D5E");
-    ASSERT_EQ(KLAV_GetCertInfo(pki_.certPemBytes.data(), static_cast<int>(pki_.certPemBytes.size()), &info), KLAV_OK);
+    ASSERT_EQ(KLAV_GetCertInfo(pki_.certPemBytes.data(), static_cast<int>(pki_.certPemBytes.size()),
+                               &info),
+              KLAV_OK);
     expectMatchesTool(info, pki_.certPem);
     for (const auto& file : {pki_.certDer, pki_.certPem}) {
-        ASSERT_EQ(KLAV_GetCertInfo(reinterpret_cast<const unsigned char*>(file.c_str()), 0, &info), KLAV_OK);
+        ASSERT_EQ(KLAV_GetCertInfo(reinterpret_cast<const unsigned char*>(file.c_str()), 0, &info),
+                  KLAV_OK);
         expectMatchesTool(info, pki_.certPem);
     }
 }
 
 TEST_F(CertInfoTest, datesAfter2049ComeFromGeneralizedTime) {
     const auto cert = dir_.path() / "long.pem";
-    ASSERT_EQ(openssl("req -new -x509 -key " + pki_.keyPem.string() + " -days 36500 -subj '/CN=long' -out " +
-                      cert.string())
+    ASSERT_EQ(openssl("req -new -x509 -key " + pki_.keyPem.string() +
+                      " -days 36500 -subj '/CN=long' -out " + cert.string())
                   .exitCode,
               0);
     const Bytes pem = readFile(cert);
@@ -190,14 +204,16 @@ TEST_F(CertInfoTest, extensionValuesComeAsUpperCaseHex) {
     }
     std::string out(2 * pki_.certDerBytes.size() + 1, '\0');
     int outLen = 0;
-    ASSERT_EQ(KLAV_GetCertInfoByOID(pki_.certDerBytes.data(), static_cast<int>(pki_.certDerBytes.size()),
-                                    NID_subject_key_identifier, out.data(), &outLen),
-              KLAV_OK);
+    ASSERT_EQ(
+        KLAV_GetCertInfoByOID(pki_.certDerBytes.data(), static_cast<int>(pki_.certDerBytes.size()),
+                              NID_subject_key_identifier, out.data(), &outLen),
+        KLAV_OK);
     EXPECT_EQ(outLen, 44);
     EXPECT_EQ(std::string(out.c_str()), expected);
-    EXPECT_EQ(KLAV_GetCertInfoByOID(pki_.certDerBytes.data(), static_cast<int>(pki_.certDerBytes.size()),
-                                    NID_subject_alt_name, out.data(), &outLen),
-              1025);
+    EXPECT_EQ(
+        KLAV_GetCertInfoByOID(pki_.certDerBytes.data(), static_cast<int>(pki_.certDerBytes.size()),
+                              NID_subject_alt_name, out.data(), &outLen),
+        1025);
 }
 
 TEST_F(CertInfoTest, objectVariantsReadTheCallersCertificate) {
@@ -220,17 +236,21 @@ TEST_F(CertInfoTest, unreadableCertificatesGive1024) {
     const Bytes junk = pattern(300);
     EXPECT_EQ(KLAV_GetCertInfo(junk.data(), 300, &info), 1024);
     const auto missing = dir_.path() / "missing.cer";
-    EXPECT_EQ(KLAV_GetCertInfo(reinterpret_cast<const unsigned char*>(missing.c_str()), 0, &info), 1024);
+    EXPECT_EQ(KLAV_GetCertInfo(reinterpret_cast<const unsigned char*>(missing.c_str()), 0, &info),
+              1024);
     std::string out(16, '\0');
     int outLen = 0;
-    EXPECT_EQ(KLAV_GetCertInfoByOID(junk.data(), 300, NID_subject_key_identifier, out.data(), &outLen), 1024);
+    EXPECT_EQ(
+        KLAV_GetCertInfoByOID(junk.data(), 300, NID_subject_key_identifier, out.data(), &outLen),
+        1024);
     EXPECT_EQ(KLAV_GetCertInfo(junk.data(), -1, &info), 3);
     EXPECT_EQ(KLAV_GetCertInfo(nullptr, 10, &info), 3);
     EXPECT_EQ(KLAV_GetCertInfo(junk.data(), 300, nullptr), 3);
 }
 
 TEST_F(CertInfoTest, sessionSummariesOfOwnAndPeerCertificates) {
-    KLAV_SESSION session{pki_.certPemBytes.data(), static_cast<int>(pki_.certPemBytes.size()), nullptr, 0};
+    KLAV_SESSION session{pki_.certPemBytes.data(), static_cast<int>(pki_.certPemBytes.size()),
+                         nullptr, 0};
     KLAV_CERT_SUMMARY summary;
     ASSERT_EQ(KLAV_GetMyCert(&session, &summary), KLAV_OK);
     EXPECT_STREQ(summary.commonName, "korrim.test");

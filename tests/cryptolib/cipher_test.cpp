@@ -25,19 +25,15 @@ const Bytes kIv16 = fromHex("a0a1a2a3a4a5a6a7a8a9aaabacadaeaf");
 const Bytes kCfb8Iv = bytesOf("KLAVCFB8");  // the library's fixed IV for 0x4000
 
 const CliCipher kCliCiphers[] = {
-    {KLAV_DES3_ECB, "des-ede3", 24, 0, false},
-    {KLAV_DES3_CBC, "des-ede3-cbc", 24, 8, false},
-    {KLAV_AES128_ECB, "aes-128-ecb", 16, 0, false},
-    {KLAV_AES128_CBC, "aes-128-cbc", 16, 16, false},
-    {KLAV_SSF33_ECB, "sm4-ecb", 16, 0, false},
-    {KLAV_SSF33_CBC, "sm4-cbc", 16, 16, false},
-    {KLAV_DES_ECB, "des-ecb", 8, 0, true},
-    {KLAV_DES_CBC, "des-cbc", 8, 8, true},
+    {KLAV_DES3_ECB, "des-ede3", 24, 0, false},      {KLAV_DES3_CBC, "des-ede3-cbc", 24, 8, false},
+    {KLAV_AES128_ECB, "aes-128-ecb", 16, 0, false}, {KLAV_AES128_CBC, "aes-128-cbc", 16, 16, false},
+    {KLAV_SSF33_ECB, "sm4-ecb", 16, 0, false},      {KLAV_SSF33_CBC, "sm4-cbc", 16, 16, false},
+    {KLAV_DES_ECB, "des-ecb", 8, 0, true},          {KLAV_DES_CBC, "des-cbc", 8, 8, true},
     {KLAV_DES_CFB8, "des-cfb8", 8, 8, true},
 };
 
 class CliCipherTest : public ::testing::TestWithParam<CliCipher> {
-protected:
+  protected:
     std::string cliArguments(bool encrypt, const std::filesystem::path& in) const {
         const CliCipher& c = GetParam();
         std::string args = std::string("enc ") + (encrypt ? "-e" : "-d") + " -" + c.cliName +
@@ -91,10 +87,10 @@ TEST_P(CliCipherTest, encryptsAndDecryptsLikeTheOpensslTool) {
         // we decrypt the tool's
         Bytes decrypted(theirs.output.size() + KLAV_MAX_BLOCK);
         int decryptedLen = 0;
-        ASSERT_EQ(KLAV_Decrypt(c.code, &key, iv.data(), static_cast<int>(iv.size()),
-                               theirs.output.data(), static_cast<int>(theirs.output.size()),
-                               decrypted.data(), &decryptedLen),
-                  KLAV_OK);
+        ASSERT_EQ(
+            KLAV_Decrypt(c.code, &key, iv.data(), static_cast<int>(iv.size()), theirs.output.data(),
+                         static_cast<int>(theirs.output.size()), decrypted.data(), &decryptedLen),
+            KLAV_OK);
         decrypted.resize(static_cast<size_t>(decryptedLen));
         EXPECT_EQ(decrypted, plain);
     }
@@ -114,19 +110,21 @@ INSTANTIATE_TEST_SUITE_P(EveryOpensslCode, CliCipherTest, ::testing::ValuesIn(kC
 const Bytes kK1K2 = fromHex("0123456789abcdeffedcba9876543210");
 
 class ClientCodeTest : public ::testing::Test {
-protected:
+  protected:
     // The tool's view of a ciphertext: two-key EDE per block, no padding.
     Bytes toolDecrypt(const Bytes& cipher) {
         const auto file = dir_.path() / "c";
         writeFile(file, cipher);
-        CommandResult r = openssl("enc -d -des-ede -nopad -K " + toHex(kK1K2) + " -in " + file.string());
+        CommandResult r =
+            openssl("enc -d -des-ede -nopad -K " + toHex(kK1K2) + " -in " + file.string());
         EXPECT_EQ(r.exitCode, 0);
         return r.output;
     }
     Bytes toolEncrypt(const Bytes& padded) {
         const auto file = dir_.path() / "p";
         writeFile(file, padded);
-        CommandResult r = openssl("enc -e -des-ede -nopad -K " + toHex(kK1K2) + " -in " + file.string());
+        CommandResult r =
+            openssl("enc -e -des-ede -nopad -K " + toHex(kK1K2) + " -in " + file.string());
         EXPECT_EQ(r.exitCode, 0);
         return r.output;
     }
@@ -175,7 +173,10 @@ TEST_F(ClientCodeTest, padsWithTheFillerCountAndEncryptsEachBlockWithTwoKeyEde) 
 
 TEST_F(ClientCodeTest, decryptsWhatTheToolEncryptsWhateverTheFiller) {
     // 5 data bytes, 2 filler bytes of any value, then the filler count 2.
-    const Bytes padded = fromHex("68656c6c6fa5a502" "0001020304050607" "1112131415ee5a02");
+    const Bytes padded = fromHex(
+        "68656c6c6fa5a502"
+        "0001020304050607"
+        "1112131415ee5a02");
     const Bytes cipher = toolEncrypt(padded);
     Bytes out(cipher.size(), 0xCC);
     int outLen = -1;
@@ -184,7 +185,8 @@ TEST_F(ClientCodeTest, decryptsWhatTheToolEncryptsWhateverTheFiller) {
               KLAV_OK);
     ASSERT_EQ(outLen, 21);
     EXPECT_EQ(toHex(Bytes(out.begin(), out.begin() + 21)),
-              "68656c6c6fa5a502000102030405060711121314" "15");
+              "68656c6c6fa5a502000102030405060711121314"
+              "15");
     // Nothing lands past the reported length.
     EXPECT_EQ(out[21], 0xCC);
 }
@@ -234,8 +236,9 @@ TEST(CipherEdges, desCbcOver4097BytesGivesOnePieceAndOneByteThen4104Bytes) {
     const Bytes plain = pattern(4097);
     Bytes out(4097 + 16);
     int outLen = 0;
-    ASSERT_EQ(KLAV_Encrypt(KLAV_DES_CBC, &key, iv.data(), 8, plain.data(), 4097, out.data(), &outLen),
-              KLAV_OK);
+    ASSERT_EQ(
+        KLAV_Encrypt(KLAV_DES_CBC, &key, iv.data(), 8, plain.data(), 4097, out.data(), &outLen),
+        KLAV_OK);
     EXPECT_EQ(outLen, 4104);
 }
 
@@ -263,16 +266,23 @@ TEST(CipherEdges, badArgumentsGiveAStatus) {
     int outLen = 0;
     for (int code : {KLAV_DES3_CBC, KLAV_DES_CFB8, KLAV_DES2_ECB_PAD}) {
         SCOPED_TRACE(code);
-        EXPECT_EQ(KLAV_Encrypt(code, nullptr, kIv16.data(), 16, in.data(), 16, out.data(), &outLen), 3);
+        EXPECT_EQ(KLAV_Encrypt(code, nullptr, kIv16.data(), 16, in.data(), 16, out.data(), &outLen),
+                  3);
         EXPECT_EQ(KLAV_Encrypt(code, &key, kIv16.data(), 16, nullptr, 16, out.data(), &outLen), 3);
-        EXPECT_EQ(KLAV_Encrypt(code, &key, kIv16.data(), 16, in.data(), -1, out.data(), &outLen), 3);
+        EXPECT_EQ(KLAV_Encrypt(code, &key, kIv16.data(), 16, in.data(), -1, out.data(), &outLen),
+                  3);
         EXPECT_EQ(KLAV_Encrypt(code, &key, kIv16.data(), 16, in.data(), 16, nullptr, &outLen), 3);
-        EXPECT_EQ(KLAV_Encrypt(code, &key, kIv16.data(), 16, in.data(), 16, out.data(), nullptr), 3);
-        EXPECT_EQ(KLAV_Decrypt(code, &key, kIv16.data(), 16, in.data(), -8, out.data(), &outLen), 3);
+        EXPECT_EQ(KLAV_Encrypt(code, &key, kIv16.data(), 16, in.data(), 16, out.data(), nullptr),
+                  3);
+        EXPECT_EQ(KLAV_Decrypt(code, &key, kIv16.data(), 16, in.data(), -8, out.data(), &outLen),
+                  3);
     }
     // A CBC code without a whole IV cannot set up its context.
-    EXPECT_EQ(KLAV_Encrypt(KLAV_AES128_CBC, &key, nullptr, 0, in.data(), 16, out.data(), &outLen), 4);
-    EXPECT_EQ(KLAV_Encrypt(KLAV_AES128_CBC, &key, kIv16.data(), 8, in.data(), 16, out.data(), &outLen), 4);
+    EXPECT_EQ(KLAV_Encrypt(KLAV_AES128_CBC, &key, nullptr, 0, in.data(), 16, out.data(), &outLen),
+              4);
+    EXPECT_EQ(
+        KLAV_Encrypt(KLAV_AES128_CBC, &key, kIv16.data(), 8, in.data(), 16, out.data(), &outLen),
+        4);
 }
 
 TEST(CipherEdges, aWrongPaddingIsTheCiphersOwnFailureValue) {
@@ -280,7 +290,9 @@ TEST(CipherEdges, aWrongPaddingIsTheCiphersOwnFailureValue) {
     const Bytes garbage = pattern(32);
     Bytes out(64);
     int outLen = 0;
-    EXPECT_EQ(KLAV_Decrypt(KLAV_AES128_ECB, &key, nullptr, 0, garbage.data(), 32, out.data(), &outLen), 0);
+    EXPECT_EQ(
+        KLAV_Decrypt(KLAV_AES128_ECB, &key, nullptr, 0, garbage.data(), 32, out.data(), &outLen),
+        0);
     EXPECT_EQ(outLen, 0);
 }
 
@@ -294,7 +306,8 @@ TEST(CipherStreams, piecewiseEncryptionAndDecryptionMatchOneShot) {
         SCOPED_TRACE(code);
         Bytes oneShot(plain.size() + 16);
         int oneShotLen = 0;
-        ASSERT_EQ(KLAV_Encrypt(code, &key, kIv16.data(), 16, plain.data(), 1000, oneShot.data(), &oneShotLen),
+        ASSERT_EQ(KLAV_Encrypt(code, &key, kIv16.data(), 16, plain.data(), 1000, oneShot.data(),
+                               &oneShotLen),
                   KLAV_OK);
         oneShot.resize(static_cast<size_t>(oneShotLen));
 
@@ -306,7 +319,8 @@ TEST(CipherStreams, piecewiseEncryptionAndDecryptionMatchOneShot) {
         for (size_t piece : {size_t{1}, size_t{0}, size_t{17}, size_t{500}, size_t{482}}) {
             Bytes out(piece + 16);
             int outLen = 0;
-            ASSERT_EQ(KLAV_EncryptUpdate(&handle, plain.data() + offset, static_cast<int>(piece), out.data(), &outLen),
+            ASSERT_EQ(KLAV_EncryptUpdate(&handle, plain.data() + offset, static_cast<int>(piece),
+                                         out.data(), &outLen),
                       KLAV_OK);
             streamed.insert(streamed.end(), out.begin(), out.begin() + outLen);
             offset += piece;
@@ -324,7 +338,8 @@ TEST(CipherStreams, piecewiseEncryptionAndDecryptionMatchOneShot) {
             const size_t piece = std::min<size_t>(24, oneShot.size() - at);
             Bytes out(piece + 16);
             int outLen = 0;
-            ASSERT_EQ(KLAV_DecryptUpdate(&handle, oneShot.data() + at, static_cast<int>(piece), out.data(), &outLen),
+            ASSERT_EQ(KLAV_DecryptUpdate(&handle, oneShot.data() + at, static_cast<int>(piece),
+                                         out.data(), &outLen),
                       KLAV_OK);
             decrypted.insert(decrypted.end(), out.begin(), out.begin() + outLen);
         }
@@ -351,7 +366,7 @@ TEST(CipherStreams, aFailingUpdateFreesTheHandleAndAWrongFamilyIsRefused) {
 }
 
 class CipherFiles : public ::testing::Test {
-protected:
+  protected:
     vantrel::testing::TempDir dir_;
     std::filesystem::path plainFile_ = dir_.path() / "plain.bin";
     std::filesystem::path cipherFile_ = dir_.path() / "cipher.bin";
@@ -362,13 +377,16 @@ TEST_F(CipherFiles, everyCodeRoundTripsThroughFiles) {
     const KLAV_SYMMETRIC_KEY key = symmetricKey(kKey24);
     const Bytes plain = pattern(3 * 4096 + 77, 11);
     writeFile(plainFile_, plain);
-    for (int code : {KLAV_DES3_ECB, KLAV_DES3_CBC, KLAV_AES128_ECB, KLAV_AES128_CBC, KLAV_SSF33_ECB,
-                     KLAV_SSF33_CBC, KLAV_DES_ECB, KLAV_DES_CBC, KLAV_DES_CFB8, KLAV_DES2_ECB_PAD}) {
+    for (int code :
+         {KLAV_DES3_ECB, KLAV_DES3_CBC, KLAV_AES128_ECB, KLAV_AES128_CBC, KLAV_SSF33_ECB,
+          KLAV_SSF33_CBC, KLAV_DES_ECB, KLAV_DES_CBC, KLAV_DES_CFB8, KLAV_DES2_ECB_PAD}) {
         SCOPED_TRACE(code);
-        ASSERT_EQ(KLAV_EncryptFile(code, &key, kIv16.data(), 16, plainFile_.c_str(), cipherFile_.c_str()),
-                  KLAV_OK);
-        ASSERT_EQ(KLAV_DecryptFile(code, &key, kIv16.data(), 16, cipherFile_.c_str(), backFile_.c_str()),
-                  KLAV_OK);
+        ASSERT_EQ(
+            KLAV_EncryptFile(code, &key, kIv16.data(), 16, plainFile_.c_str(), cipherFile_.c_str()),
+            KLAV_OK);
+        ASSERT_EQ(
+            KLAV_DecryptFile(code, &key, kIv16.data(), 16, cipherFile_.c_str(), backFile_.c_str()),
+            KLAV_OK);
         EXPECT_EQ(readFile(backFile_), plain);
     }
 }
@@ -377,12 +395,13 @@ TEST_F(CipherFiles, streamedCodesWriteWhatOneShotWrites) {
     const KLAV_SYMMETRIC_KEY key = symmetricKey(kKey24);
     const Bytes plain = pattern(2 * 4096 + 5, 12);
     writeFile(plainFile_, plain);
-    ASSERT_EQ(KLAV_EncryptFile(KLAV_DES3_CBC, &key, kIv16.data(), 8, plainFile_.c_str(), cipherFile_.c_str()),
+    ASSERT_EQ(KLAV_EncryptFile(KLAV_DES3_CBC, &key, kIv16.data(), 8, plainFile_.c_str(),
+                               cipherFile_.c_str()),
               KLAV_OK);
     Bytes oneShot(plain.size() + 16);
     int len = 0;
-    ASSERT_EQ(KLAV_Encrypt(KLAV_DES3_CBC, &key, kIv16.data(), 8, plain.data(), static_cast<int>(plain.size()),
-                           oneShot.data(), &len),
+    ASSERT_EQ(KLAV_Encrypt(KLAV_DES3_CBC, &key, kIv16.data(), 8, plain.data(),
+                           static_cast<int>(plain.size()), oneShot.data(), &len),
               KLAV_OK);
     oneShot.resize(static_cast<size_t>(len));
     EXPECT_EQ(readFile(cipherFile_), oneShot);
@@ -392,15 +411,16 @@ TEST_F(CipherFiles, theClientCodePadsEach4096BytePieceOnItsOwn) {
     const KLAV_SYMMETRIC_KEY key = symmetricKey(kK1K2);
     const Bytes plain = pattern(4096 + 100, 13);
     writeFile(plainFile_, plain);
-    ASSERT_EQ(KLAV_EncryptFile(KLAV_DES2_ECB_PAD, &key, nullptr, 0, plainFile_.c_str(), cipherFile_.c_str()),
+    ASSERT_EQ(KLAV_EncryptFile(KLAV_DES2_ECB_PAD, &key, nullptr, 0, plainFile_.c_str(),
+                               cipherFile_.c_str()),
               KLAV_OK);
     Bytes expected;
     for (size_t at = 0; at < plain.size(); at += 4096) {
         const size_t piece = std::min<size_t>(4096, plain.size() - at);
         Bytes out(piece + 8);
         int len = 0;
-        ASSERT_EQ(KLAV_Encrypt(KLAV_DES2_ECB_PAD, &key, nullptr, 0, plain.data() + at, static_cast<int>(piece),
-                               out.data(), &len),
+        ASSERT_EQ(KLAV_Encrypt(KLAV_DES2_ECB_PAD, &key, nullptr, 0, plain.data() + at,
+                               static_cast<int>(piece), out.data(), &len),
                   KLAV_OK);
         expected.insert(expected.end(), out.begin(), out.begin() + len);
     }
@@ -412,12 +432,16 @@ TEST_F(CipherFiles, missingInputGivesTwoAndBadCiphertextLeavesNoOutput) {
     const KLAV_SYMMETRIC_KEY key = symmetricKey(kK1K2);
     const auto missing = dir_.path() / "missing.bin";
     writeFile(plainFile_, pattern(10));
-    EXPECT_EQ(KLAV_EncryptFile(KLAV_AES128_ECB, &key, nullptr, 0, missing.c_str(), cipherFile_.c_str()), 2);
+    EXPECT_EQ(
+        KLAV_EncryptFile(KLAV_AES128_ECB, &key, nullptr, 0, missing.c_str(), cipherFile_.c_str()),
+        2);
     EXPECT_EQ(KLAV_EncryptFile(KLAV_AES128_ECB, &key, nullptr, 0, plainFile_.c_str(),
                                (dir_.path() / "no" / "such" / "dir").c_str()),
               2);
     writeFile(cipherFile_, pattern(100));  // not a multiple of 8
-    EXPECT_EQ(KLAV_DecryptFile(KLAV_DES2_ECB_PAD, &key, nullptr, 0, cipherFile_.c_str(), backFile_.c_str()), 3);
+    EXPECT_EQ(KLAV_DecryptFile(KLAV_DES2_ECB_PAD, &key, nullptr, 0, cipherFile_.c_str(),
+                               backFile_.c_str()),
+              3);
     EXPECT_FALSE(std::filesystem::exists(backFile_));
 }
 

@@ -35,9 +35,10 @@ Bytes referenceEncrypt(const Bytes& key, const unsigned char* plain, size_t size
     EVP_CIPHER_CTX* ctx = EVP_CIPHER_CTX_new();
     Bytes out(padded);
     int written = 0;
-    const bool ok = EVP_EncryptInit_ex(ctx, EVP_des_ede_ecb(), nullptr, key.data(), nullptr) == 1 &&
-                    EVP_CIPHER_CTX_set_padding(ctx, 0) == 1 &&
-                    EVP_EncryptUpdate(ctx, out.data(), &written, block.data(), static_cast<int>(padded)) == 1;
+    const bool ok =
+        EVP_EncryptInit_ex(ctx, EVP_des_ede_ecb(), nullptr, key.data(), nullptr) == 1 &&
+        EVP_CIPHER_CTX_set_padding(ctx, 0) == 1 &&
+        EVP_EncryptUpdate(ctx, out.data(), &written, block.data(), static_cast<int>(padded)) == 1;
     EVP_CIPHER_CTX_free(ctx);
     EXPECT_TRUE(ok);
     EXPECT_EQ(static_cast<size_t>(written), padded);
@@ -45,7 +46,7 @@ Bytes referenceEncrypt(const Bytes& key, const unsigned char* plain, size_t size
 }
 
 class DesPathTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         batch_ = forcedBatch();
         if (batch_ == 0) GTEST_SKIP() << "the processor lacks the forced path's instructions";
@@ -53,9 +54,11 @@ protected:
 
     // Encrypts and decrypts size bytes: out-of-place or in place, the input and
     // output misaligned by the given offsets, both directions against the reference.
-    void roundTrip(const Bytes& keyBytes, size_t size, bool inPlace, size_t inOffset, size_t outOffset) {
-        SCOPED_TRACE("size " + std::to_string(size) + (inPlace ? " in place" : " out of place") + " offsets " +
-                     std::to_string(inOffset) + "/" + std::to_string(outOffset) + " key " + toHex(keyBytes));
+    void roundTrip(const Bytes& keyBytes, size_t size, bool inPlace, size_t inOffset,
+                   size_t outOffset) {
+        SCOPED_TRACE("size " + std::to_string(size) + (inPlace ? " in place" : " out of place") +
+                     " offsets " + std::to_string(inOffset) + "/" + std::to_string(outOffset) +
+                     " key " + toHex(keyBytes));
         const KLAV_SYMMETRIC_KEY key = symmetricKey(keyBytes);
         Bytes plain(size);
         for (auto& b : plain) b = static_cast<unsigned char>(random_());
@@ -68,7 +71,8 @@ protected:
         unsigned char* out = inPlace ? in : outBuffer.data() + outOffset;
         if (size > 0) std::memcpy(in, plain.data(), size);
         int outLen = -1;
-        ASSERT_EQ(KLAV_Encrypt(KLAV_DES2_ECB_PAD, &key, nullptr, 0, in, static_cast<int>(size), out, &outLen),
+        ASSERT_EQ(KLAV_Encrypt(KLAV_DES2_ECB_PAD, &key, nullptr, 0, in, static_cast<int>(size), out,
+                               &outLen),
                   KLAV_OK);
         ASSERT_EQ(static_cast<size_t>(outLen), expected.size());
         ASSERT_EQ(0, std::memcmp(out, expected.data(), expected.size())) << "encryption differs";
@@ -79,11 +83,12 @@ protected:
         unsigned char* back = inPlace ? cipher : outBuffer.data() + (outOffset + 5) % 8;
         std::memcpy(cipher, expected.data(), expected.size());
         int backLen = -1;
-        ASSERT_EQ(KLAV_Decrypt(KLAV_DES2_ECB_PAD, &key, nullptr, 0, cipher, static_cast<int>(expected.size()), back,
-                               &backLen),
+        ASSERT_EQ(KLAV_Decrypt(KLAV_DES2_ECB_PAD, &key, nullptr, 0, cipher,
+                               static_cast<int>(expected.size()), back, &backLen),
                   KLAV_OK);
         ASSERT_EQ(static_cast<size_t>(backLen), size);
-        ASSERT_TRUE(size == 0 || std::memcmp(back, plain.data(), size) == 0) << "decryption differs";
+        ASSERT_TRUE(size == 0 || std::memcmp(back, plain.data(), size) == 0)
+            << "decryption differs";
     }
 
     Bytes randomKey() {
@@ -140,12 +145,13 @@ TEST_F(DesPathTest, agreesWithTheOpensslToolOnAGatewayChunk) {
         const Bytes plain = pattern(16384, 11);
         Bytes cipher(16392);
         int cipherLen = 0;
-        ASSERT_EQ(KLAV_Encrypt(KLAV_DES2_ECB_PAD, &k, nullptr, 0, plain.data(), 16384, cipher.data(), &cipherLen),
+        ASSERT_EQ(KLAV_Encrypt(KLAV_DES2_ECB_PAD, &k, nullptr, 0, plain.data(), 16384,
+                               cipher.data(), &cipherLen),
                   KLAV_OK);
         ASSERT_EQ(cipherLen, 16392);
         writeFile(dir.path() / "c", cipher);
-        const CommandResult tool =
-            openssl("enc -d -des-ede -nopad -K " + toHex(key) + " -in " + (dir.path() / "c").string());
+        const CommandResult tool = openssl("enc -d -des-ede -nopad -K " + toHex(key) + " -in " +
+                                           (dir.path() / "c").string());
         ASSERT_EQ(tool.exitCode, 0);
         Bytes expected = plain;
         expected.resize(16392, 0);

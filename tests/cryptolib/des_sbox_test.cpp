@@ -21,8 +21,8 @@ uint64_t inputLane(int k) {
     return lane;
 }
 
-using Box = void (*)(uint64_t, uint64_t, uint64_t, uint64_t, uint64_t, uint64_t, uint64_t&, uint64_t&,
-                     uint64_t&, uint64_t&);
+using Box = void (*)(uint64_t, uint64_t, uint64_t, uint64_t, uint64_t, uint64_t, uint64_t&,
+                     uint64_t&, uint64_t&, uint64_t&);
 
 TEST(DesSboxCircuits, everyCircuitGivesItsTableValueForAll64Inputs) {
     using namespace korrim::des;
@@ -33,11 +33,12 @@ TEST(DesSboxCircuits, everyCircuitGivesItsTableValueForAll64Inputs) {
         const uint64_t start = 0x9E3779B97F4A7C15ull * static_cast<uint64_t>(box + 1);
         uint64_t out[4] = {start, ~start, start >> 3, start << 5};
         const uint64_t before[4] = {out[0], out[1], out[2], out[3]};
-        boxes[box](inputLane(0), inputLane(1), inputLane(2), inputLane(3), inputLane(4), inputLane(5), out[0],
-                   out[1], out[2], out[3]);
+        boxes[box](inputLane(0), inputLane(1), inputLane(2), inputLane(3), inputLane(4),
+                   inputLane(5), out[0], out[1], out[2], out[3]);
         for (unsigned x = 0; x < 64; ++x) {
             unsigned value = 0;
-            for (int bit = 0; bit < 4; ++bit) value = (value << 1) | (((out[bit] ^ before[bit]) >> x) & 1);
+            for (int bit = 0; bit < 4; ++bit)
+                value = (value << 1) | (((out[bit] ^ before[bit]) >> x) & 1);
             ASSERT_EQ(value, sboxValue(box, x)) << "S-box " << box + 1 << " input " << x;
         }
     }
@@ -49,7 +50,8 @@ TEST(DesSboxCircuits, tablesHaveTheStandardShape) {
     for (int box = 0; box < 8; ++box) {
         for (int row = 0; row < 4; ++row) {
             unsigned seen = 0;
-            for (int column = 0; column < 16; ++column) seen |= 1u << korrim::des::kSbox[box][row][column];
+            for (int column = 0; column < 16; ++column)
+                seen |= 1u << korrim::des::kSbox[box][row][column];
             EXPECT_EQ(seen, 0xFFFFu) << "S-box " << box + 1 << " row " << row;
         }
         EXPECT_EQ(sboxValue(box, 0x21), korrim::des::kSbox[box][3][0]);

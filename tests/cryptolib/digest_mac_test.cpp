@@ -46,7 +46,8 @@ TEST(Digests, sha1MatchesFips180) {
     KLAV_HANDLE handle = nullptr;
     ASSERT_EQ(KLAV_HASHInit(KLAV_SHA1, &handle), KLAV_OK);
     const Bytes thousand(1000, 'a');
-    for (int i = 0; i < 1000; ++i) ASSERT_EQ(KLAV_HASHUpdate(&handle, thousand.data(), 1000), KLAV_OK);
+    for (int i = 0; i < 1000; ++i)
+        ASSERT_EQ(KLAV_HASHUpdate(&handle, thousand.data(), 1000), KLAV_OK);
     Bytes out(KLAV_MAX_DIGEST_SIZE);
     int outLen = 0;
     ASSERT_EQ(KLAV_HASHFinal(&handle, out.data(), &outLen), KLAV_OK);
@@ -91,13 +92,16 @@ std::vector<HmacVector> rfc2202() {
     return {
         {Bytes(16, 0x0b), bytesOf("Hi There"), "9294727a3638bb1c13f48ef8158bfc9d", nullptr},
         {Bytes(20, 0x0b), bytesOf("Hi There"), nullptr, "b617318655057264e28bc0b6fb378c8ef146be00"},
-        {bytesOf("Jefe"), bytesOf("what do ya want for nothing?"), "750c783e6ab0b503eaa86e310a5db738",
-         "effcdf6ae5eb2fa2d27416d5f184df9c259a7c79"},
+        {bytesOf("Jefe"), bytesOf("what do ya want for nothing?"),
+         "750c783e6ab0b503eaa86e310a5db738", "effcdf6ae5eb2fa2d27416d5f184df9c259a7c79"},
         {Bytes(16, 0xaa), Bytes(50, 0xdd), "56be34521d144c88dbb8c733f0e8b3f6", nullptr},
         {Bytes(20, 0xaa), Bytes(50, 0xdd), nullptr, "125d7342b9ac11cd91a39af48aa17b4f63f175d3"},
-        {key4, Bytes(50, 0xcd), "697eaf0aca3a3aea3a75164746ffaa79", "4c9007f4026250c6bc8414f9bf50c86c2d7235da"},
-        {Bytes(16, 0x0c), bytesOf("Test With Truncation"), "56461ef2342edc00f9bab995690efd4c", nullptr},
-        {Bytes(20, 0x0c), bytesOf("Test With Truncation"), nullptr, "4c1a03424b55e07fe7f27be1d58bb9324a9a5a04"},
+        {key4, Bytes(50, 0xcd), "697eaf0aca3a3aea3a75164746ffaa79",
+         "4c9007f4026250c6bc8414f9bf50c86c2d7235da"},
+        {Bytes(16, 0x0c), bytesOf("Test With Truncation"), "56461ef2342edc00f9bab995690efd4c",
+         nullptr},
+        {Bytes(20, 0x0c), bytesOf("Test With Truncation"), nullptr,
+         "4c1a03424b55e07fe7f27be1d58bb9324a9a5a04"},
         {Bytes(80, 0xaa), bytesOf("Test Using Larger Than Block-Size Key - Hash Key First"),
          "6b1ab7fe4bd7bf8f0b62e6ce61b9d0cd", "aa4ae5e15272d00e95705637ce8a3b55ed402112"},
         {Bytes(80, 0xaa),
@@ -117,14 +121,16 @@ std::string mac(int code, const KLAV_SYMMETRIC_KEY& key, const Bytes& iv, const 
 }
 
 // The same MAC through the handle family, the data in three pieces.
-std::string macPiecewise(int code, const KLAV_SYMMETRIC_KEY& key, const Bytes& iv, const Bytes& data) {
+std::string macPiecewise(int code, const KLAV_SYMMETRIC_KEY& key, const Bytes& iv,
+                         const Bytes& data) {
     KLAV_HANDLE handle = nullptr;
     int rc = KLAV_MACInit(code, &handle, &key, iv.data(), static_cast<int>(iv.size()));
     if (rc != KLAV_OK) return "status " + std::to_string(rc);
     const size_t third = data.size() / 3;
     const size_t cuts[] = {0, third, 2 * third, data.size()};
     for (int i = 0; i < 3; ++i) {
-        rc = KLAV_MACUpdate(&handle, data.data() + cuts[i], static_cast<int>(cuts[i + 1] - cuts[i]));
+        rc =
+            KLAV_MACUpdate(&handle, data.data() + cuts[i], static_cast<int>(cuts[i + 1] - cuts[i]));
         if (rc != KLAV_OK) return "status " + std::to_string(rc);
     }
     Bytes out(KLAV_MAX_DIGEST_SIZE);
@@ -180,14 +186,15 @@ TEST(CipherMac, isTheLastPaddedCbcBlockOfTheOpensslTool) {
             SCOPED_TRACE(std::string(c.cli) + " " + std::to_string(size));
             const Bytes data = pattern(size, 3);
             writeFile(file, data);
-            const CommandResult tool =
-                openssl(std::string("enc -e -") + c.cli + " -K " +
-                        toHex(Bytes(keyBytes.begin(), keyBytes.begin() + c.keySize)) + " -iv " +
-                        toHex(Bytes(iv.begin(), iv.begin() + c.block)) +
-                        (c.legacy ? " -provider legacy -provider default" : "") + " -in " + file.string());
+            const CommandResult tool = openssl(
+                std::string("enc -e -") + c.cli + " -K " +
+                toHex(Bytes(keyBytes.begin(), keyBytes.begin() + c.keySize)) + " -iv " +
+                toHex(Bytes(iv.begin(), iv.begin() + c.block)) +
+                (c.legacy ? " -provider legacy -provider default" : "") + " -in " + file.string());
             ASSERT_EQ(tool.exitCode, 0);
             const Bytes last(tool.output.end() - static_cast<long>(c.block), tool.output.end());
-            const KLAV_SYMMETRIC_KEY key = symmetricKey(Bytes(keyBytes.begin(), keyBytes.begin() + c.keySize));
+            const KLAV_SYMMETRIC_KEY key =
+                symmetricKey(Bytes(keyBytes.begin(), keyBytes.begin() + c.keySize));
             EXPECT_EQ(mac(c.code, key, iv, data), toHex(last));
             EXPECT_EQ(macPiecewise(c.code, key, iv, data), toHex(last));
         }

@@ -13,7 +13,8 @@ namespace {
 std::string encode(const Bytes& data) {
     std::string out(KLAV_BASE64_OUT_MAX(data.size()), '\0');
     int outLen = -1;
-    EXPECT_EQ(KLAV_Base64Encode(data.data(), static_cast<int>(data.size()), out.data(), &outLen), KLAV_OK);
+    EXPECT_EQ(KLAV_Base64Encode(data.data(), static_cast<int>(data.size()), out.data(), &outLen),
+              KLAV_OK);
     EXPECT_EQ(out[static_cast<size_t>(outLen)], '\0');
     out.resize(static_cast<size_t>(outLen));
     return out;
@@ -85,18 +86,20 @@ TEST(Base64, refusesBadTextAndShortBuffersWithoutWriting) {
 // ---- PEM and DER ----------------------------------------------------------------
 
 class PemDerTest : public ::testing::Test {
-protected:
+  protected:
     Bytes pem2der(const Bytes& pem, int type, int expected = KLAV_OK) {
         Bytes out(pem.size());
         int outLen = -1;
-        EXPECT_EQ(KLAV_Pem2Der(pem.data(), static_cast<int>(pem.size()), out.data(), &outLen, type), expected);
+        EXPECT_EQ(KLAV_Pem2Der(pem.data(), static_cast<int>(pem.size()), out.data(), &outLen, type),
+                  expected);
         out.resize(expected == KLAV_OK ? static_cast<size_t>(outLen) : 0);
         return out;
     }
     Bytes der2pem(const Bytes& der, int type, int expected = KLAV_OK) {
         Bytes out(KLAV_DER2PEM_OUT_MAX(der.size()));
         int outLen = -1;
-        EXPECT_EQ(KLAV_Der2Pem(der.data(), static_cast<int>(der.size()), out.data(), &outLen, type), expected);
+        EXPECT_EQ(KLAV_Der2Pem(der.data(), static_cast<int>(der.size()), out.data(), &outLen, type),
+                  expected);
         if (expected != KLAV_OK) return {};
         EXPECT_EQ(out[static_cast<size_t>(outLen)], 0);
         out.resize(static_cast<size_t>(outLen));
@@ -120,7 +123,8 @@ TEST_F(PemDerTest, certificatesConvertLikeOpensslX509) {
 
 TEST_F(PemDerTest, requestsConvertLikeOpensslReq) {
     const auto requestPem = dir_.path() / "req.pem";
-    tool("req -new -key " + pki_.keyPem.string() + " -subj '/C=CN/CN=request' -out " + requestPem.string());
+    tool("req -new -key " + pki_.keyPem.string() + " -subj '/C=CN/CN=request' -out " +
+         requestPem.string());
     const Bytes pem = readFile(requestPem);
     const Bytes der = tool("req -in " + requestPem.string() + " -outform DER");
     EXPECT_EQ(pem2der(pem, KLAV_OBJ_CERT_REQUEST), der);
@@ -134,7 +138,8 @@ TEST_F(PemDerTest, privateKeysConvertToAndFromPkcs8LikeOpensslPkcs8) {
     // A traditional PKCS#1 key reads too, and comes out as PKCS#8.
     const Bytes traditional = tool("rsa -in " + pki_.keyPem.string() + " -traditional");
     EXPECT_EQ(pem2der(traditional, KLAV_OBJ_PRIVATE_KEY), der);
-    const Bytes traditionalDer = tool("rsa -in " + pki_.keyPem.string() + " -traditional -outform DER");
+    const Bytes traditionalDer =
+        tool("rsa -in " + pki_.keyPem.string() + " -traditional -outform DER");
     EXPECT_EQ(der2pem(traditionalDer, KLAV_OBJ_PRIVATE_KEY), pki_.keyPemBytes);
 }
 
@@ -143,14 +148,17 @@ TEST_F(PemDerTest, wrongTypesAndDamagedInputGiveTheirStatus) {
     EXPECT_TRUE(der2pem(pki_.certDerBytes, 0, KLAV_ERR_TYPE).empty());
     // A certificate is not a request; truncated DER is nothing.
     pem2der(pki_.certPemBytes, KLAV_OBJ_CERT_REQUEST, KLAV_ERR_SETUP);
-    der2pem(Bytes(pki_.certDerBytes.begin(), pki_.certDerBytes.end() - 10), KLAV_OBJ_CERTIFICATE, KLAV_ERR_SETUP);
+    der2pem(Bytes(pki_.certDerBytes.begin(), pki_.certDerBytes.end() - 10), KLAV_OBJ_CERTIFICATE,
+            KLAV_ERR_SETUP);
     // An encrypted key is refused rather than prompting for a password.
-    const Bytes encrypted = tool("pkey -in " + pki_.keyPem.string() + " -aes128 -passout pass:secret");
+    const Bytes encrypted =
+        tool("pkey -in " + pki_.keyPem.string() + " -aes128 -passout pass:secret");
     pem2der(encrypted, KLAV_OBJ_PRIVATE_KEY, KLAV_ERR_SETUP);
     Bytes out(16);
     int outLen = 0;
     EXPECT_EQ(KLAV_Pem2Der(nullptr, 10, out.data(), &outLen, KLAV_OBJ_CERTIFICATE), 3);
-    EXPECT_EQ(KLAV_Der2Pem(pki_.certDerBytes.data(), -1, out.data(), &outLen, KLAV_OBJ_CERTIFICATE), 3);
+    EXPECT_EQ(KLAV_Der2Pem(pki_.certDerBytes.data(), -1, out.data(), &outLen, KLAV_OBJ_CERTIFICATE),
+              3);
 }
 
 }  // namespace

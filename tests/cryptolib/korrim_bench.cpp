@@ -28,7 +28,8 @@ using Clock = std::chrono::steady_clock;
 double userSeconds() {
     struct rusage usage {};
     getrusage(RUSAGE_SELF, &usage);
-    return static_cast<double>(usage.ru_utime.tv_sec) + static_cast<double>(usage.ru_utime.tv_usec) / 1e6;
+    return static_cast<double>(usage.ru_utime.tv_sec) +
+           static_cast<double>(usage.ru_utime.tv_usec) / 1e6;
 }
 
 // Bytes of input processed by op per second of user CPU time, over about the
@@ -55,8 +56,8 @@ double measure(double seconds, Op op) {
 // The tool's figure in bytes per second for 16,384-byte blocks, 0 if unavailable.
 double opensslSpeed(double seconds, bool decrypt) {
     const std::string command = "openssl speed -evp des-ede -bytes 16384 -mr -seconds " +
-                                std::to_string(static_cast<int>(seconds)) + (decrypt ? " -decrypt" : "") +
-                                " 2>/dev/null";
+                                std::to_string(static_cast<int>(seconds)) +
+                                (decrypt ? " -decrypt" : "") + " 2>/dev/null";
     std::FILE* pipe = popen(command.c_str(), "r");
     if (pipe == nullptr) return 0;
     char line[512];
@@ -73,8 +74,8 @@ double opensslSpeed(double seconds, bool decrypt) {
 }
 
 void report(const char* what, const char* path, double ours, double theirs) {
-    std::printf("%-22s %-9s %9.2f MB/s   openssl speed %9.2f MB/s   ratio %.3f\n", what, path, ours / 1e6,
-                theirs / 1e6, theirs > 0 ? ours / theirs : 0.0);
+    std::printf("%-22s %-9s %9.2f MB/s   openssl speed %9.2f MB/s   ratio %.3f\n", what, path,
+                ours / 1e6, theirs / 1e6, theirs > 0 ? ours / theirs : 0.0);
 }
 
 struct Figures {
@@ -91,16 +92,18 @@ int measurePath(double seconds) {
     std::vector<unsigned char> plain(kChunk);
     std::vector<unsigned char> cipher(kChunk + 8);
     std::vector<unsigned char> back(kChunk + 8);
-    if (KLAV_GenRandData(16, key.key) != KLAV_OK || KLAV_GenRandData(kChunk, plain.data()) != KLAV_OK) return 1;
+    if (KLAV_GenRandData(16, key.key) != KLAV_OK ||
+        KLAV_GenRandData(kChunk, plain.data()) != KLAV_OK)
+        return 1;
     int cipherLen = 0;
     int backLen = 0;
     const double encrypt = measure(seconds, [&] {
-        return KLAV_Encrypt(KLAV_DES2_ECB_PAD, &key, nullptr, 0, plain.data(), kChunk, cipher.data(), &cipherLen) ==
-               KLAV_OK;
+        return KLAV_Encrypt(KLAV_DES2_ECB_PAD, &key, nullptr, 0, plain.data(), kChunk,
+                            cipher.data(), &cipherLen) == KLAV_OK;
     });
     const double decrypt = measure(seconds, [&] {
-        return KLAV_Decrypt(KLAV_DES2_ECB_PAD, &key, nullptr, 0, cipher.data(), cipherLen, back.data(), &backLen) ==
-               KLAV_OK;
+        return KLAV_Decrypt(KLAV_DES2_ECB_PAD, &key, nullptr, 0, cipher.data(), cipherLen,
+                            back.data(), &backLen) == KLAV_OK;
     });
     if (backLen != kChunk || std::memcmp(back.data(), plain.data(), kChunk) != 0) {
         std::fprintf(stderr, "round trip failed\n");
@@ -112,8 +115,8 @@ int measurePath(double seconds) {
 
 // Runs this program as a child on the given path; false if it failed.
 bool measureChild(const std::string& self, const char* path, double seconds, Figures& figures) {
-    const std::string command = std::string("KORRIM_DES_PATH=") + path + " '" + self + "' --measure " +
-                                std::to_string(static_cast<int>(seconds));
+    const std::string command = std::string("KORRIM_DES_PATH=") + path + " '" + self +
+                                "' --measure " + std::to_string(static_cast<int>(seconds));
     std::FILE* pipe = popen(command.c_str(), "r");
     if (pipe == nullptr) return false;
     double encrypt = 0;
@@ -167,7 +170,9 @@ int main(int argc, char** argv) {
         best(toolDecrypt, opensslSpeed(seconds, true));
     }
     std::printf("16384-byte chunks, best of %d rounds of %.0f s\n", rounds, seconds);
-    for (size_t i = 0; i < paths.size(); ++i) report("KLAV_Encrypt 0x10000", paths[i], ours[i].encrypt, toolEncrypt);
-    for (size_t i = 0; i < paths.size(); ++i) report("KLAV_Decrypt 0x10000", paths[i], ours[i].decrypt, toolDecrypt);
+    for (size_t i = 0; i < paths.size(); ++i)
+        report("KLAV_Encrypt 0x10000", paths[i], ours[i].encrypt, toolEncrypt);
+    for (size_t i = 0; i < paths.size(); ++i)
+        report("KLAV_Decrypt 0x10000", paths[i], ours[i].decrypt, toolDecrypt);
     return 0;
 }

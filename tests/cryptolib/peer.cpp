@@ -1,12 +1,12 @@
 #include "peer.h"
 
+#include <sys/wait.h>
 #include <cstdio>
 #include <cstring>
 #include <fstream>
 #include <iterator>
 #include <memory>
 #include <stdexcept>
-#include <sys/wait.h>
 
 #include "tests/support/temp_dir.h"
 
@@ -36,7 +36,9 @@ std::string toHex(const Bytes& bytes) {
     return hex;
 }
 
-Bytes bytesOf(std::string_view text) { return Bytes(text.begin(), text.end()); }
+Bytes bytesOf(std::string_view text) {
+    return Bytes(text.begin(), text.end());
+}
 
 Bytes pattern(size_t size, unsigned seed) {
     Bytes bytes(size);
@@ -50,7 +52,8 @@ Bytes pattern(size_t size, unsigned seed) {
 
 void writeFile(const std::filesystem::path& path, const Bytes& content) {
     std::ofstream out(path, std::ios::binary);
-    out.write(reinterpret_cast<const char*>(content.data()), static_cast<std::streamsize>(content.size()));
+    out.write(reinterpret_cast<const char*>(content.data()),
+              static_cast<std::streamsize>(content.size()));
 }
 
 Bytes readFile(const std::filesystem::path& path) {
@@ -90,7 +93,8 @@ const TestPki& testPki() {
         p.certPem = dir.path() / "cert.pem";
         p.certDer = dir.path() / "cert.der";
         const std::string key = p.keyPem.string();
-        if (openssl("genpkey -algorithm RSA -pkeyopt rsa_keygen_bits:1024 -out " + key).exitCode != 0 ||
+        if (openssl("genpkey -algorithm RSA -pkeyopt rsa_keygen_bits:1024 -out " + key).exitCode !=
+                0 ||
             openssl("pkey -in " + key + " -pubout -out " + p.publicPem.string()).exitCode != 0 ||
             openssl("req -new -x509 -key " + key + " -days 3650 -set_serial 0x1A2B3C4D5E" +
                     " -subj '/C=CN/O=Vantrel Test/OU=Crypto/CN=korrim.test'" +

@@ -34,7 +34,7 @@ KLAV_SYMMETRIC_KEY symmetricKey(const Bytes& key);
 
 // An RSA key and a self-signed certificate made once per test run by openssl.
 struct TestPki {
-    std::filesystem::path keyPem;   // PKCS#8 private key
+    std::filesystem::path keyPem;  // PKCS#8 private key
     std::filesystem::path publicPem;
     std::filesystem::path certPem;
     std::filesystem::path certDer;

@@ -19,17 +19,19 @@ using namespace std::chrono_literals;
 
 // The bytes the client asked for in download data requests.
 class RequestedBytes final : public testgateway::TransactionService {
-public:
-    std::optional<testgateway::TransactionAnswer> handle(const testgateway::TransactionRequest& request) override {
+  public:
+    std::optional<testgateway::TransactionAnswer> handle(
+        const testgateway::TransactionRequest& request) override {
         Result<filesvc::Body> body = filesvc::decodePayload(request.payload);
-        if (request.code == "40" && trimmed(request.record.function) == "04" && body && body->c > 0) bytes += body->c;
+        if (request.code == "40" && trimmed(request.record.function) == "04" && body && body->c > 0)
+            bytes += body->c;
         return std::nullopt;
     }
     std::atomic<std::int64_t> bytes{0};
 };
 
 class CliServe : public TransferGatewayFixture {
-protected:
+  protected:
     void SetUp() override {
         gateway.addService(requested);
         TransferGatewayFixture::SetUp();
@@ -38,11 +40,13 @@ protected:
         for (const catalogue::TableSpec* spec : catalogue::ShippedTemplates()) {
             platform::LocalTime day;
             day.year = 2026;
-            writeBytes(installation.localconfig() / spec->fileName, catalogue::BuildTableBytes(*spec, day));
+            writeBytes(installation.localconfig() / spec->fileName,
+                       catalogue::BuildTableBytes(*spec, day));
         }
         ASSERT_TRUE(platform::writeFileAtomically(
             installation.clientIni(), "[GateMultiple]\nGateIP1=127.0.0.1\nGatePort1=" +
-                                          std::to_string(gateway.gatewayPort()) + "\nGateType=0\n[userinfo]\nOpertID=OPER01\n"));
+                                          std::to_string(gateway.gatewayPort()) +
+                                          "\nGateType=0\n[userinfo]\nOpertID=OPER01\n"));
         fs::create_directories(recv);
         // The task row, as `tasks add` writes it.
         catalogue::CPlanDir dirs;
@@ -111,7 +115,8 @@ TEST_F(CliServe, aRunKilledMidFileResumesAtTheNextStartAndDeliversTheFileOnceAnd
     gateway.faults().answerDelayMs = 0;
     const std::int64_t before = requested->bytes;
     serve = serveAndRunTheTask();
-    for (int i = 0; i < 2400 && !fs::exists(recv / "big.dat"); ++i) std::this_thread::sleep_for(25ms);
+    for (int i = 0; i < 2400 && !fs::exists(recv / "big.dat"); ++i)
+        std::this_thread::sleep_for(25ms);
 
     // verify: a second client is refused while this one runs; SIGTERM stops it in order
     EXPECT_EQ(cli.run({"serve"}), 1);

@@ -23,17 +23,17 @@ TEST(FileNameRule, suffixFormsGiveTheMonthInHexAndTheDay) {
     } rows[] = {
         {"*.%", day(2026, 1, 21), "*.121"},
         {"*.[%]", day(2026, 1, 21), "*.121"},
-        {"%", day(2026, 1, 21), "121"},                      // no ".": the whole rule is the suffix
+        {"%", day(2026, 1, 21), "121"},  // no ".": the whole rule is the suffix
         {"!%", day(2026, 10, 10), "A10"},
         {"x.[!%]", day(2026, 11, 5), "x.B05"},
-        {"ab.c.%", day(2026, 12, 9), "ab.c.c09"},            // split at the last "."
-        {"abc.[%-1]", day(2025, 3, 1), "abc.228"},           // non-leap year
-        {"abc.[%-1]", day(2024, 3, 1), "abc.229"},           // leap year
+        {"ab.c.%", day(2026, 12, 9), "ab.c.c09"},   // split at the last "."
+        {"abc.[%-1]", day(2025, 3, 1), "abc.228"},  // non-leap year
+        {"abc.[%-1]", day(2024, 3, 1), "abc.229"},  // leap year
         {"abc.[%+1]", day(2024, 2, 28), "abc.229"},
-        {"abc.[%-366]", day(2025, 3, 1), "abc.229"},         // back across a leap day
-        {"x.[%-1]", day(2026, 1, 1), "x.c31"},               // back across the year boundary
+        {"abc.[%-366]", day(2025, 3, 1), "abc.229"},  // back across a leap day
+        {"x.[%-1]", day(2026, 1, 1), "x.c31"},        // back across the year boundary
         {"x.[!%-1]", day(2026, 1, 1), "x.C31"},
-        {"x.[%+2]", day(2025, 12, 31), "x.102"},             // forward across it
+        {"x.[%+2]", day(2025, 12, 31), "x.102"},  // forward across it
         {"x.[!%+01]", day(2026, 12, 31), "x.101"},
         {"x.[%-0]", day(2026, 7, 4), "x.704"},
         // Anything else stays as written.
@@ -58,19 +58,15 @@ TEST(FileNameRule, suffixFormsGiveTheMonthInHexAndTheDay) {
 }
 
 TEST(FileNameRule, filesWithoutAnExtensionOrOfAnExcludedTypeAreNotUnpacked) {
-    const std::vector<std::string> saved = {"docx", "pptx", "xlsx"};  // what a save of an empty list writes
+    const std::vector<std::string> saved = {"docx", "pptx",
+                                            "xlsx"};  // what a save of an empty list writes
     struct Row {
         const char* name;
         bool unpack;
     } rows[] = {
-        {"a.zip", true},
-        {"a.tar.gz", true},
-        {"a.docx.zip", true},
-        {"dir\\a.zip", true},
-        {"A.DOCX", false},       // compared without case
-        {"report.Docx", false},
-        {"noext", false},
-        {"trail.", false},       // an empty extension
+        {"a.zip", true},        {"a.tar.gz", true}, {"a.docx.zip", true},
+        {"dir\\a.zip", true},   {"A.DOCX", false},                      // compared without case
+        {"report.Docx", false}, {"noext", false},   {"trail.", false},  // an empty extension
         {"dir.v2/file", false},  // a directory's dot is no extension
     };
     for (const Row& row : rows) EXPECT_EQ(shouldUnpack(row.name, saved), row.unpack) << row.name;

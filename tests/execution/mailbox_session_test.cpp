@@ -21,7 +21,7 @@ namespace fs = std::filesystem;
 
 // Answers every question Yes, so a pressed Stop cancels.
 class YesPrompt final : public UserPrompt {
-public:
+  public:
     bool askYesNo(const std::string&, const std::string&, Icon) override {
         ++questions;
         return true;
@@ -39,7 +39,8 @@ std::string randomBytes(std::size_t size) {
 
 void writeBytes(const fs::path& path, const std::string& bytes) {
     fs::create_directories(path.parent_path());
-    std::ofstream(path, std::ios::binary).write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    std::ofstream(path, std::ios::binary)
+        .write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
 }
 
 std::string readBytes(const fs::path& path) {
@@ -48,9 +49,10 @@ std::string readBytes(const fs::path& path) {
 }
 
 class MailboxSessionTest : public GatewayFixture {
-protected:
+  protected:
     void SetUp() override {
-        files = std::make_shared<testgateway::MailboxFileService>(root.path() / "mailboxes", "20261208");
+        files = std::make_shared<testgateway::MailboxFileService>(root.path() / "mailboxes",
+                                                                  "20261208");
         fs::create_directories(files->root() / "FTP_A_QS");
         fs::create_directories(recv);
         gateway.addService(files);
@@ -133,8 +135,8 @@ TEST_F(MailboxSessionTest, listsDownloadsUploadsRenamesAndDeletesInOneRoundTrip)
     EXPECT_EQ(operations->findFile("FTP_A_QS", "none.dat", found, error), 1);
 
     TransferProgress progress;
-    const TransferOutcome down = operations->transfer(TransferDirection::Download, remoteFile("a.dat", bytes.size()),
-                                                      progress);
+    const TransferOutcome down = operations->transfer(TransferDirection::Download,
+                                                      remoteFile("a.dat", bytes.size()), progress);
     ASSERT_EQ(down.code, 0) << down.text;
     EXPECT_TRUE(readBytes(recv / "a.dat") == bytes);
 
@@ -156,14 +158,20 @@ TEST_F(MailboxSessionTest, theTransferHandleLogsInAgainAfterTheGatewayDroppedIt)
     writeBytes(files->root() / "FTP_A_QS" / "w.dat", "warm");
     writeBytes(files->root() / "FTP_A_QS" / "d.dat", bytes);
     TransferProgress progress;
-    ASSERT_EQ(operations->transfer(TransferDirection::Download, remoteFile("w.dat", 4), progress).code, 0);
+    ASSERT_EQ(
+        operations->transfer(TransferDirection::Download, remoteFile("w.dat", 4), progress).code,
+        0);
     gateway.faults().dropAfterPackets = 1;
-    EXPECT_LT(operations->transfer(TransferDirection::Download, remoteFile("d.dat", bytes.size()), progress).code, 0);
+    EXPECT_LT(
+        operations
+            ->transfer(TransferDirection::Download, remoteFile("d.dat", bytes.size()), progress)
+            .code,
+        0);
     gateway.faults().dropAfterPackets = 0;
     const int loginsBefore = gateway.counters().logins.load();
     // act
-    const TransferOutcome again =
-        operations->transfer(TransferDirection::Download, remoteFile("d.dat", bytes.size()), progress);
+    const TransferOutcome again = operations->transfer(TransferDirection::Download,
+                                                       remoteFile("d.dat", bytes.size()), progress);
     // verify
     ASSERT_EQ(again.code, 0) << again.text;
     EXPECT_TRUE(readBytes(recv / "d.dat") == bytes);
@@ -182,7 +190,8 @@ TEST_F(MailboxSessionTest, progressSnapshotsGrowToTheFileSizeAndStopEndsTheQueue
     TransferOutcome outcome;
     // act: a window polls while the file moves on a worker
     std::thread worker([&] {
-        outcome = operations->transfer(TransferDirection::Download, remoteFile("big.dat", size), progress);
+        outcome = operations->transfer(TransferDirection::Download, remoteFile("big.dat", size),
+                                       progress);
         done = true;
     });
     std::vector<std::int64_t> seen;
@@ -206,7 +215,8 @@ TEST_F(MailboxSessionTest, progressSnapshotsGrowToTheFileSizeAndStopEndsTheQueue
     // A Stop answered Yes cancels the file and skips the rest of the queue.
     progress.stopPressed = true;
     const std::vector<TransferOutcome> outcomes = operations->transferQueue(
-        TransferDirection::Download, {remoteFile("big.dat", size), remoteFile("next.dat", 4)}, progress);
+        TransferDirection::Download, {remoteFile("big.dat", size), remoteFile("next.dat", 4)},
+        progress);
     ASSERT_EQ(outcomes.size(), 1u);
     EXPECT_EQ(outcomes[0].code, -10);
     EXPECT_EQ(prompt.questions.load(), 1);

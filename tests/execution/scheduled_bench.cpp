@@ -23,12 +23,14 @@ void writeRandom(const fs::path& path, std::int64_t size, std::mt19937_64& rng) 
     std::vector<std::uint64_t> chunk(1 << 17);
     for (std::int64_t done = 0; done < size; done += static_cast<std::int64_t>(chunk.size() * 8)) {
         for (auto& v : chunk) v = rng();
-        out.write(reinterpret_cast<const char*>(chunk.data()),
-                  static_cast<std::streamsize>(std::min<std::int64_t>(size - done, chunk.size() * 8)));
+        out.write(
+            reinterpret_cast<const char*>(chunk.data()),
+            static_cast<std::streamsize>(std::min<std::int64_t>(size - done, chunk.size() * 8)));
     }
 }
 
-catalogue::DownloadTask taskFor(const std::string& id, const std::string& mailbox, const fs::path& recv) {
+catalogue::DownloadTask taskFor(const std::string& id, const std::string& mailbox,
+                                const fs::path& recv) {
     catalogue::DownloadTask t;
     t.planid = id;
     t.plandes = id;
@@ -48,7 +50,8 @@ catalogue::DownloadTask taskFor(const std::string& id, const std::string& mailbo
 
 // Starts the task and waits for its run's end; the seconds it took.
 double timeRun(TaskScheduler& scheduler, const std::string& id) {
-    for (int i = 0; i < 2000 && !scheduler.downloads().find(id); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    for (int i = 0; i < 2000 && !scheduler.downloads().find(id); ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
     const auto t0 = std::chrono::steady_clock::now();
     scheduler.downloads().startNow(id);
     for (;;) {
@@ -63,7 +66,8 @@ double timeRun(TaskScheduler& scheduler, const std::string& id) {
 
 int main(int argc, char** argv) {
     const bool smallOnly = argc > 1 && std::string(argv[1]) == "small";
-    const fs::path base = fs::is_directory("/dev/shm") ? fs::path("/dev/shm") : fs::temp_directory_path();
+    const fs::path base =
+        fs::is_directory("/dev/shm") ? fs::path("/dev/shm") : fs::temp_directory_path();
     const fs::path work = base / ("vantrel-sched-bench-" + std::to_string(getpid()));
     const fs::path small = work / "mailboxes" / "FTP_A_QS";
     const fs::path large = work / "mailboxes" / "FTP_B_QS";
@@ -72,8 +76,10 @@ int main(int argc, char** argv) {
     std::mt19937_64 rng(7);
     constexpr int kSmallFiles = 2000;
     constexpr std::int64_t kLarge = 64ll * 1024 * 1024;
-    for (int i = 0; i < kSmallFiles; ++i) writeRandom(small / ("f" + std::to_string(i) + ".dat"), 10000, rng);
-    for (int i = 0; i < (smallOnly ? 0 : 4); ++i) writeRandom(large / ("big" + std::to_string(i) + ".dat"), kLarge, rng);
+    for (int i = 0; i < kSmallFiles; ++i)
+        writeRandom(small / ("f" + std::to_string(i) + ".dat"), 10000, rng);
+    for (int i = 0; i < (smallOnly ? 0 : 4); ++i)
+        writeRandom(large / ("big" + std::to_string(i) + ".dat"), kLarge, rng);
 
     pid_t child = -1;
     int life = -1;
@@ -104,7 +110,8 @@ int main(int argc, char** argv) {
     for (const catalogue::TableSpec* spec : catalogue::ShippedTemplates()) {
         platform::LocalTime day;
         day.year = 2026;
-        testing::writeBytes(work / "localconfig" / spec->fileName, catalogue::BuildTableBytes(*spec, day));
+        testing::writeBytes(work / "localconfig" / spec->fileName,
+                            catalogue::BuildTableBytes(*spec, day));
     }
     std::ofstream(work / "localconfig" / "Client.ini") << "[system]\nNoUnzipFileType=dat|\n";
     auto login = client.handle();
@@ -113,8 +120,10 @@ int main(int argc, char** argv) {
     TaskScheduler scheduler(client.context, client.process, options);
     scheduler.catalogue().SetOperator("OPER01");
     std::string message;
-    scheduler.catalogue().AddDownloadTask(taskFor("small", "FTP_A_QS", work / "recv-small"), message);
-    scheduler.catalogue().AddDownloadTask(taskFor("large", "FTP_B_QS", work / "recv-large"), message);
+    scheduler.catalogue().AddDownloadTask(taskFor("small", "FTP_A_QS", work / "recv-small"),
+                                          message);
+    scheduler.catalogue().AddDownloadTask(taskFor("large", "FTP_B_QS", work / "recv-large"),
+                                          message);
     fs::create_directories(work / "recv-small");
     fs::create_directories(work / "recv-large");
     scheduler.start(5);
@@ -126,14 +135,17 @@ int main(int argc, char** argv) {
     const auto largeTask = scheduler.catalogue().FindDownloadTask("large");
     scheduler.stop();
 
-    std::printf("(a) %d files of 10 KB, scheduled, 5 workers: %s %.1f files/s (%.2f MB/s)\n", kSmallFiles,
-                smallTask ? smallTask->lastresult.c_str() : "?", kSmallFiles / smallSeconds,
-                kSmallFiles * 10000.0 / smallSeconds / 1e6);
+    std::printf("(a) %d files of 10 KB, scheduled, 5 workers: %s %.1f files/s (%.2f MB/s)\n",
+                kSmallFiles, smallTask ? smallTask->lastresult.c_str() : "?",
+                kSmallFiles / smallSeconds, kSmallFiles * 10000.0 / smallSeconds / 1e6);
     const double largeRate = 4.0 * static_cast<double>(kLarge) / largeSeconds;
-    std::printf("(b) 4 files of 64 MiB, scheduled, 5 workers: %s %.2f MB/s (ratio to openssl %.2f)\n",
-                largeTask ? largeTask->lastresult.c_str() : "?", largeRate / 1e6, openssl > 0 ? largeRate / openssl : 0);
-    std::printf("    bare engine, same files, 5 connections per file: %s %.2f MB/s; scheduled/bare %.2f\n",
-                bareOk ? "ok" : "FAILED", bare / 1e6, largeRate / bare);
+    std::printf(
+        "(b) 4 files of 64 MiB, scheduled, 5 workers: %s %.2f MB/s (ratio to openssl %.2f)\n",
+        largeTask ? largeTask->lastresult.c_str() : "?", largeRate / 1e6,
+        openssl > 0 ? largeRate / openssl : 0);
+    std::printf(
+        "    bare engine, same files, 5 connections per file: %s %.2f MB/s; scheduled/bare %.2f\n",
+        bareOk ? "ok" : "FAILED", bare / 1e6, largeRate / bare);
     std::printf("client peak RSS %ld KiB\n", peakKiB());
     close(life);
     waitpid(child, nullptr, 0);

@@ -32,19 +32,22 @@ platform::LocalTime at(int y, int mo, int d, int h, int mi, int s = 0) {
 
 // Counts the data packets the gateway serves for downloads.
 class DownloadCounter final : public testgateway::TransactionService {
-public:
-    std::optional<testgateway::TransactionAnswer> handle(const testgateway::TransactionRequest& request) override {
+  public:
+    std::optional<testgateway::TransactionAnswer> handle(
+        const testgateway::TransactionRequest& request) override {
         Result<filesvc::Body> body = filesvc::decodePayload(request.payload);
-        if (request.code == "40" && trimmed(request.record.function) == "04" && body && body->c > 0) ++packets;
+        if (request.code == "40" && trimmed(request.record.function) == "04" && body && body->c > 0)
+            ++packets;
         return std::nullopt;
     }
     std::atomic<int> packets{0};
 };
 
 class ScheduledDownload : public TransferGatewayFixture {
-protected:
+  protected:
     ScheduledDownload()
-        : clock(platform::fromLocalTime(at(2026, 12, 8, 10, 0, 0))), fakeLogs(installation, clock, notifier) {}
+        : clock(platform::fromLocalTime(at(2026, 12, 8, 10, 0, 0))),
+          fakeLogs(installation, clock, notifier) {}
 
     void SetUp() override {
         gateway.addService(counter);
@@ -52,8 +55,10 @@ protected:
         fs::create_directories(installation.localconfig());
         for (const catalogue::TableSpec* spec : catalogue::ShippedTemplates()) {
             catalogue::TableSpec copy = *spec;
-            if (copy.fileName == std::string(catalogue::kFlagTemplate)) copy.rows = {{{"FLAGNAME", "DONE"}}};
-            writeBytes(installation.localconfig() / copy.fileName, catalogue::BuildTableBytes(copy, at(2026, 1, 1, 0, 0)));
+            if (copy.fileName == std::string(catalogue::kFlagTemplate))
+                copy.rows = {{{"FLAGNAME", "DONE"}}};
+            writeBytes(installation.localconfig() / copy.fileName,
+                       catalogue::BuildTableBytes(copy, at(2026, 1, 1, 0, 0)));
         }
         ASSERT_TRUE(platform::writeFileAtomically(installation.clientIni(),
                                                   "[system]\nNoUnzipFileType=docx|pptx|xlsx|\n"));
@@ -127,22 +132,28 @@ protected:
     }
 
     std::string taskLog(const std::string& id) {
-        return platform::gbkToUtf8Lossy(readBytes(catalogue::DailyTaskFile(installation.log(), id, clock.localNow(), ".log")));
+        return platform::gbkToUtf8Lossy(
+            readBytes(catalogue::DailyTaskFile(installation.log(), id, clock.localNow(), ".log")));
     }
 
-    void putZip(const std::string& name, const std::vector<std::pair<std::string, std::string>>& entries,
+    void putZip(const std::string& name,
+                const std::vector<std::pair<std::string, std::string>>& entries,
                 const char* symlinkEntry = nullptr) {
         const fs::path script = root.path() / "zip.py";
         std::string py = "import zipfile,sys\nz=zipfile.ZipFile(sys.argv[1],'w')\n";
-        for (const auto& [entry, text] : entries) py += "z.writestr('" + entry + "','" + text + "')\n";
+        for (const auto& [entry, text] : entries)
+            py += "z.writestr('" + entry + "','" + text + "')\n";
         if (symlinkEntry) {
-            py += "i=zipfile.ZipInfo('" + std::string(symlinkEntry) + "')\ni.external_attr=0o120777<<16\n"
+            py += "i=zipfile.ZipInfo('" + std::string(symlinkEntry) +
+                  "')\ni.external_attr=0o120777<<16\n"
                   "z.writestr(i,'/etc/passwd')\n";
         }
         py += "z.close()\n";
         std::ofstream(script) << py;
         const fs::path target = files->root() / "FTP_A_QS" / name;
-        ASSERT_EQ(std::system(("python3 '" + script.string() + "' '" + target.string() + "'").c_str()), 0);
+        ASSERT_EQ(
+            std::system(("python3 '" + script.string() + "' '" + target.string() + "'").c_str()),
+            0);
     }
 
     platform::FakeClock clock;
@@ -203,7 +214,8 @@ TEST_F(ScheduledDownload, aHostileArchiveDeliversNothingOutsideAndFailsTheRunWit
     EXPECT_EQ(done.lastresult, "失败");
     EXPECT_FALSE(fs::exists(root.path() / "escaped.txt"));
     EXPECT_FALSE(fs::exists(recv / "sneaky"));
-    EXPECT_NE(taskLog(done.planid).find("下载文件[evil.zip]失败,"), std::string::npos) << taskLog(done.planid);
+    EXPECT_NE(taskLog(done.planid).find("下载文件[evil.zip]失败,"), std::string::npos)
+        << taskLog(done.planid);
 }
 
 }  // namespace

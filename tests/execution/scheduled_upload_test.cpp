@@ -34,7 +34,7 @@ platform::LocalTime at(int y, int mo, int d, int h, int mi, int s = 0) {
 
 // Collects the failure alerts the runs raise.
 class AlertCollector final : public Notifier {
-public:
+  public:
     void post(const NotifierEvent& event) override {
         if (const auto* failed = std::get_if<TaskFailed>(&event)) {
             std::lock_guard lock(mutex);
@@ -53,11 +53,12 @@ public:
 // Appends to a local file when the first upload packet arrives: a file that grows while it
 // is sent.
 class GrowOnFirstPacket final : public testgateway::TransactionService {
-public:
-    std::optional<testgateway::TransactionAnswer> handle(const testgateway::TransactionRequest& request) override {
+  public:
+    std::optional<testgateway::TransactionAnswer> handle(
+        const testgateway::TransactionRequest& request) override {
         Result<filesvc::Body> body = filesvc::decodePayload(request.payload);
-        if (request.code == "40" && trimmed(request.record.function) == filesvc::kUpload && body && body->c > 0 &&
-            !target.empty() && !grown.exchange(true)) {
+        if (request.code == "40" && trimmed(request.record.function) == filesvc::kUpload && body &&
+            body->c > 0 && !target.empty() && !grown.exchange(true)) {
             std::ofstream(target, std::ios::binary | std::ios::app) << "late line\n";
         }
         return std::nullopt;
@@ -67,15 +68,18 @@ public:
 };
 
 class ScheduledUpload : public TransferGatewayFixture {
-protected:
-    ScheduledUpload() : clock(platform::fromLocalTime(at(2026, 12, 8, 10, 0, 0))), fakeLogs(installation, clock, notifier) {}
+  protected:
+    ScheduledUpload()
+        : clock(platform::fromLocalTime(at(2026, 12, 8, 10, 0, 0))),
+          fakeLogs(installation, clock, notifier) {}
 
     void SetUp() override {
         gateway.addService(grower);
         TransferGatewayFixture::SetUp();
         fs::create_directories(installation.localconfig());
         for (const catalogue::TableSpec* spec : catalogue::ShippedTemplates()) {
-            writeBytes(installation.localconfig() / spec->fileName, catalogue::BuildTableBytes(*spec, at(2026, 1, 1, 0, 0)));
+            writeBytes(installation.localconfig() / spec->fileName,
+                       catalogue::BuildTableBytes(*spec, at(2026, 1, 1, 0, 0)));
         }
         send = root.path() / "send";
         sent = root.path() / "sent";
@@ -154,13 +158,15 @@ protected:
     }
 
     std::string taskLog() {
-        return platform::gbkToUtf8Lossy(readBytes(catalogue::DailyTaskFile(installation.log(), kTask, clock.localNow(), ".log")));
+        return platform::gbkToUtf8Lossy(readBytes(
+            catalogue::DailyTaskFile(installation.log(), kTask, clock.localNow(), ".log")));
     }
 
     std::string stamp() const {
         const platform::LocalTime t = clock.localNow();
         char text[32];
-        std::snprintf(text, sizeof text, "%04d%02d%02d%02d%02d%02d", t.year, t.month, t.day, t.hour, t.minute, t.second);
+        std::snprintf(text, sizeof text, "%04d%02d%02d%02d%02d%02d", t.year, t.month, t.day, t.hour,
+                      t.minute, t.second);
         return text;
     }
 
@@ -205,7 +211,9 @@ TEST_F(ScheduledUpload, readyFilesAreSentConfirmedAndMovedAwayUnderNamesThatNeve
     const std::string log = taskLog();
     EXPECT_NE(log.find("上传任务开始运行"), std::string::npos);
     EXPECT_NE(log.find("完成上传文件[a.txt]"), std::string::npos);
-    EXPECT_NE(log.find("就绪标志文件[gone.txt.rdy]对应的发送文件[gone.txt]不存在！"), std::string::npos) << log;
+    EXPECT_NE(log.find("就绪标志文件[gone.txt.rdy]对应的发送文件[gone.txt]不存在！"),
+              std::string::npos)
+        << log;
     EXPECT_NE(log.find("上传任务结束运行，运行结果：成功"), std::string::npos);
 
     // act again, the same second: the same name is sent once more
@@ -240,10 +248,12 @@ TEST_F(ScheduledUpload, aUserStopKeepsTheFileAndTheNextRunSendsOnlyWhatWasMissin
     startScheduler();
     advanceToNextRun();
     // Stopped once some bytes went out (at most 30 s of waiting).
-    for (int i = 0; i < 3000 && files->counters().uploadBytes.load() == 0; ++i) std::this_thread::sleep_for(10ms);
+    for (int i = 0; i < 3000 && files->counters().uploadBytes.load() == 0; ++i)
+        std::this_thread::sleep_for(10ms);
     ASSERT_EQ(scheduler->uploads().stop(kTask), 1);
     const catalogue::UploadTask stopped = awaitResult();
-    if (stopped.lastresult == "成功") GTEST_SKIP() << "the whole file went out before the stop arrived";
+    if (stopped.lastresult == "成功")
+        GTEST_SKIP() << "the whole file went out before the stop arrived";
     EXPECT_EQ(stopped.lastdes, "用户停止任务!");
     EXPECT_EQ(stopped.planstate, -1);
     EXPECT_TRUE(readLocal(send / "big.dat") == bytes);
@@ -257,7 +267,8 @@ TEST_F(ScheduledUpload, aUserStopKeepsTheFileAndTheNextRunSendsOnlyWhatWasMissin
     EXPECT_EQ(resumed.lastresult, "成功") << resumed.lastdes << "\n" << taskLog();
     EXPECT_TRUE(readLocal(files->root() / "FTP_SG" / "big.dat") == bytes);
     // Only what had not arrived went out again.
-    EXPECT_LT(files->counters().uploadBytes.load() - before, static_cast<long long>(bytes.size()) - before / 2);
+    EXPECT_LT(files->counters().uploadBytes.load() - before,
+              static_cast<long long>(bytes.size()) - before / 2);
 }
 
 TEST_F(ScheduledUpload, aFileThatGrowsWhileSentFailsItsDigestStaysAndGoesWholeNextTime) {
@@ -267,7 +278,8 @@ TEST_F(ScheduledUpload, aFileThatGrowsWhileSentFailsItsDigestStaysAndGoesWholeNe
     advanceToNextRun();
     const catalogue::UploadTask failed = awaitResult();
     EXPECT_EQ(failed.lastresult, "失败");
-    EXPECT_NE(taskLog().find("上传文件[grow.txt]失败,MD5计算时出现错误"), std::string::npos) << taskLog();
+    EXPECT_NE(taskLog().find("上传文件[grow.txt]失败,MD5计算时出现错误"), std::string::npos)
+        << taskLog();
     EXPECT_EQ(readLocal(send / "grow.txt"), std::string(300000, 'g') + "late line\n");
     EXPECT_TRUE(fs::exists(send / "grow.txt.rdy"));
 
@@ -276,7 +288,8 @@ TEST_F(ScheduledUpload, aFileThatGrowsWhileSentFailsItsDigestStaysAndGoesWholeNe
     ASSERT_EQ(scheduler->uploads().startNow(kTask), 1);
     const catalogue::UploadTask resent = awaitResult();
     EXPECT_EQ(resent.lastresult, "成功") << resent.lastdes << "\n" << taskLog();
-    EXPECT_EQ(readLocal(files->root() / "FTP_SG" / "grow.txt"), std::string(300000, 'g') + "late line\n");
+    EXPECT_EQ(readLocal(files->root() / "FTP_SG" / "grow.txt"),
+              std::string(300000, 'g') + "late line\n");
 }
 
 TEST_F(ScheduledUpload, aSentDirectoryThatCannotBeWrittenFailsTheRunAndKeepsTheSource) {
@@ -289,7 +302,8 @@ TEST_F(ScheduledUpload, aSentDirectoryThatCannotBeWrittenFailsTheRunAndKeepsTheS
     EXPECT_EQ(done.lastresult, "失败");
     EXPECT_EQ(readLocal(send / "keep.txt"), "precious");
     EXPECT_EQ(readLocal(files->root() / "FTP_SG" / "keep.txt"), "precious");
-    EXPECT_NE(taskLog().find("上传文件[keep.txt]成功，备份文件失败"), std::string::npos) << taskLog();
+    EXPECT_NE(taskLog().find("上传文件[keep.txt]成功，备份文件失败"), std::string::npos)
+        << taskLog();
     const std::vector<TaskFailed> raised = alerts.taken();
     ASSERT_EQ(raised.size(), 1u);
     EXPECT_EQ(raised[0].kind, CatalogueTaskKind::Upload);

@@ -32,7 +32,7 @@ platform::WallTime at(int y, int mo, int d, int h, int mi, int s = 0) {
 // Feeds the blocks of one download and holds every block a worker takes until the
 // threads stop, so the queue's flow control shows.
 class HoldingModel final : public PlanModel {
-public:
+  public:
     explicit HoldingModel(FileBlockInfo& file) : file_(file) {}
     void queueLoad() override { pending_.set(); }
     platform::Event& commandPending() override { return pending_; }
@@ -58,7 +58,7 @@ public:
     std::atomic<int> maxQueued{0};
     std::atomic<int> taken{0};
 
-private:
+  private:
     FileBlockInfo& file_;
     platform::Event pending_{platform::Event::Reset::Auto};
 };
@@ -97,8 +97,9 @@ TEST_F(ThreadManager, dispatchersStopFeedingAtThreeTimesTheWorkersAndEveryThread
     manager.StopThreads();
     EXPECT_TRUE(manager.stopped());
     const std::string log = sysLog();
-    for (const char* line : {"计划监控线程启动", "文件传送线程[6]启动", "用户关闭系统，监控线程退出",
-                             "用户关闭系统，传送管理线程退出", "用户关闭系统，自动同步管理线程退出"}) {
+    for (const char* line :
+         {"计划监控线程启动", "文件传送线程[6]启动", "用户关闭系统，监控线程退出",
+          "用户关闭系统，传送管理线程退出", "用户关闭系统，自动同步管理线程退出"}) {
         EXPECT_NE(log.find(line), std::string::npos) << line;
     }
     EXPECT_EQ(log.find("未能按时结束"), std::string::npos);
@@ -142,7 +143,8 @@ TEST(ThreadManagerRules, aBlockIsTriedFourTimesThenFailsForGoodWithTheErrorLine)
     }
     EXPECT_EQ(states, (std::vector<int>{kBlockIdle, kBlockIdle, kBlockIdle, kBlockFailed}));
     ASSERT_EQ(lines.size(), 4u);
-    EXPECT_EQ(lines[0].first, "上传文件[a.bin]出现错误,错误信息：网关断开;开始偏移量-[0],结束偏移量-[1000]");
+    EXPECT_EQ(lines[0].first,
+              "上传文件[a.bin]出现错误,错误信息：网关断开;开始偏移量-[0],结束偏移量-[1000]");
     EXPECT_EQ(lines[0].second, 1);
     EXPECT_EQ(lines[3].first, "上传文件[a.bin]出现错误,错误信息：网关断开;上传文件失败！");
     EXPECT_EQ(lines[3].second, 2);
@@ -180,7 +182,8 @@ TEST(DownloadSchedule, aNightWindowBelongsToTheDayItStartsOn) {
         catalogue::DownloadTask task = nightTask();
         task.nextRun = c.now;
         EXPECT_EQ(CheckDownloadSchedule(task, false, c.now), c.expected) << c.why;
-        EXPECT_EQ(CheckDownloadSchedule(task, true, c.now), ScheduleDecision::Idle) << c.why << " (running)";
+        EXPECT_EQ(CheckDownloadSchedule(task, true, c.now), ScheduleDecision::Idle)
+            << c.why << " (running)";
     }
 }
 
@@ -198,9 +201,11 @@ TEST(DownloadSchedule, aMissedStartStartsTenSecondsLaterAndEqualTimesGiveOneMinu
     minute.curweek = "1111111";
     minute.planstate = 1;
     minute.nextRun = at(2026, 12, 8, 8, 0, 30);
-    EXPECT_EQ(CheckDownloadSchedule(minute, false, at(2026, 12, 8, 8, 0, 30)), ScheduleDecision::Start);
+    EXPECT_EQ(CheckDownloadSchedule(minute, false, at(2026, 12, 8, 8, 0, 30)),
+              ScheduleDecision::Start);
     minute.nextRun = at(2026, 12, 8, 8, 1, 0);
-    EXPECT_EQ(CheckDownloadSchedule(minute, false, at(2026, 12, 8, 8, 1, 0)), ScheduleDecision::Idle);
+    EXPECT_EQ(CheckDownloadSchedule(minute, false, at(2026, 12, 8, 8, 1, 0)),
+              ScheduleDecision::Idle);
 }
 
 }  // namespace

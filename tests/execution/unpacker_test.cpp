@@ -63,7 +63,7 @@ std::vector<std::string> tree(const fs::path& dir) {
 }
 
 class UnpackerTest : public ::testing::Test {
-protected:
+  protected:
     UnpackerTest() : installation(dir.path() / "root", dir.path() / "run") {
         fs::create_directories(scratch);
         fs::create_directories(work);
@@ -76,9 +76,10 @@ protected:
     }
 
     Status deliver(const DownloadedFile& file, const fs::path& extraction) {
-        return deliverDownloadedFile(file, extraction, target, [this](std::string_view line, int level) {
-            lines.push_back(std::to_string(level) + " " + std::string(line));
-        });
+        return deliverDownloadedFile(
+            file, extraction, target, [this](std::string_view line, int level) {
+                lines.push_back(std::to_string(level) + " " + std::string(line));
+            });
     }
 
     testing::TempDir dir;
@@ -93,7 +94,8 @@ TEST_F(UnpackerTest, anArchiveIsUnpackedApartAndDeliveredWithItsSubdirectories) 
     // setup: blanks and ";" in the name would split a shell command line
     ASSERT_EQ(unzipProgram(installation), fs::path("/usr/bin/unzip"));
     const std::string name = "day 1; report.zip";
-    const DownloadedFile file = receive(name, zipBytes(scratch, {"a.txt", "alpha", "sub/b.txt", "beta"}), 1);
+    const DownloadedFile file =
+        receive(name, zipBytes(scratch, {"a.txt", "alpha", "sub/b.txt", "beta"}), 1);
     ASSERT_TRUE(platform::createDirectories(target));
     ASSERT_TRUE(platform::writeFileAtomically(target / "a.txt", "old"));
 
@@ -104,7 +106,8 @@ TEST_F(UnpackerTest, anArchiveIsUnpackedApartAndDeliveredWithItsSubdirectories) 
     ASSERT_TRUE(unpacked.status) << unpacked.status.text();
     EXPECT_EQ(unpacked.code, 0);
     EXPECT_EQ(unpacked.extractionDirectory.parent_path(), work / "temp");
-    EXPECT_EQ(tree(unpacked.extractionDirectory), (std::vector<std::string>{"a.txt", "sub", "sub/b.txt"}));
+    EXPECT_EQ(tree(unpacked.extractionDirectory),
+              (std::vector<std::string>{"a.txt", "sub", "sub/b.txt"}));
     EXPECT_EQ(contentOf(target / "a.txt"), "old");
     EXPECT_TRUE(fs::exists(work / (name + ".tmp")));
 
@@ -146,8 +149,9 @@ TEST_F(UnpackerTest, whatIsNotUnpackedIsDeliveredAsItCame) {
 
         ASSERT_TRUE(deliver(file, unpacked.extractionDirectory));
         EXPECT_EQ(contentOf(target / row.name), row.bytes);
-        EXPECT_EQ(lines, (std::vector<std::string>{"0 移动文件[" + std::string(row.name) + "]开始",
-                                                   "0 移动文件[" + std::string(row.name) + "]成功"}));
+        EXPECT_EQ(lines,
+                  (std::vector<std::string>{"0 移动文件[" + std::string(row.name) + "]开始",
+                                            "0 移动文件[" + std::string(row.name) + "]成功"}));
     }
     EXPECT_EQ(tree(work), std::vector<std::string>{"temp"});
 }
@@ -155,7 +159,8 @@ TEST_F(UnpackerTest, whatIsNotUnpackedIsDeliveredAsItCame) {
 TEST_F(UnpackerTest, aCorruptArchiveFailsAndLeavesNoPartialOutput) {
     // setup: damage the first entry's compressed data; the directory stays readable, so
     // unzip writes part of the output before it fails
-    std::string bytes = zipBytes(scratch, {"a.txt", std::string(5000, 'a'), "b.txt", std::string(5000, 'b')});
+    std::string bytes =
+        zipBytes(scratch, {"a.txt", std::string(5000, 'a'), "b.txt", std::string(5000, 'b')});
     for (std::size_t i = 40; i < 60; ++i) bytes[i] = static_cast<char>(bytes[i] ^ 0xFF);
     const DownloadedFile file = receive("broken.zip", bytes, 1);
 
@@ -177,10 +182,12 @@ TEST_F(UnpackerTest, entriesThatWouldLeaveTheExtractionDirectoryAreRefusedBefore
         std::string text;
     } rows[] = {
         {{"ok.txt", "fine", "../x", "evil"}, "解压文件失败(压缩文件中的[../x]会写到解压目录以外)"},
-        {{"sub\\..\\..\\x", "evil"}, "解压文件失败(压缩文件中的[sub\\..\\..\\x]会写到解压目录以外)"},
+        {{"sub\\..\\..\\x", "evil"},
+         "解压文件失败(压缩文件中的[sub\\..\\..\\x]会写到解压目录以外)"},
         {{(outside / "abs.txt").string(), "evil"},
          "解压文件失败(压缩文件中的[" + (outside / "abs.txt").string() + "]会写到解压目录以外)"},
-        {{"@link", outside.string(), "link/x.txt", "evil"}, "解压文件失败(压缩文件中的[link]是链接)"},
+        {{"@link", outside.string(), "link/x.txt", "evil"},
+         "解压文件失败(压缩文件中的[link]是链接)"},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.text);
@@ -203,7 +210,8 @@ TEST_F(UnpackerTest, theUnpackersOwnFailuresKeepTheirTextsAndLeaveNoOutput) {
     const fs::path bundled = installation.bin() / "unzip";
     ASSERT_TRUE(platform::createDirectories(installation.bin()));
     const DownloadedFile file = receive("data.zip", zipBytes(scratch, {"a.txt", "alpha"}), 0);
-    const std::string full = "解压文件失败(磁盘[" + platform::mountPoint(work).string() + "]空间不足!)";
+    const std::string full =
+        "解压文件失败(磁盘[" + platform::mountPoint(work).string() + "]空间不足!)";
     struct Row {
         int exit;
         std::string text;
@@ -215,9 +223,10 @@ TEST_F(UnpackerTest, theUnpackersOwnFailuresKeepTheirTextsAndLeaveNoOutput) {
     for (const Row& row : rows) {
         SCOPED_TRACE(row.exit);
         ASSERT_TRUE(platform::writeFileAtomically(
-            bundled, "#!/bin/sh\n[ \"$#\" = 2 ] && [ \"$1\" = -o ] && [ -f \"$2\" ] || exit 77\n"
-                     "read line && exit 78\necho partial > partial.txt\nexit " +
-                         std::to_string(row.exit) + "\n"));
+            bundled,
+            "#!/bin/sh\n[ \"$#\" = 2 ] && [ \"$1\" = -o ] && [ -f \"$2\" ] || exit 77\n"
+            "read line && exit 78\necho partial > partial.txt\nexit " +
+                std::to_string(row.exit) + "\n"));
         ASSERT_EQ(::chmod(bundled.c_str(), 0755), 0);
         ASSERT_EQ(unzipProgram(installation), bundled);
 
@@ -232,7 +241,8 @@ TEST_F(UnpackerTest, theUnpackersOwnFailuresKeepTheirTextsAndLeaveNoOutput) {
 
 TEST_F(UnpackerTest, aFailedMoveIsTriedFourTimesAndLeftInPlaceForTheNextDelivery) {
     // setup: directories stand where two files must go, so every rename fails
-    const DownloadedFile archive = receive("two.zip", zipBytes(scratch, {"a.txt", "alpha", "b.txt", "beta"}), 1);
+    const DownloadedFile archive =
+        receive("two.zip", zipBytes(scratch, {"a.txt", "alpha", "b.txt", "beta"}), 1);
     const UnpackResult unpacked = unpackDownloadedFile(archive, true, unzipProgram(installation));
     ASSERT_TRUE(unpacked.status) << unpacked.status.text();
     const DownloadedFile plain = receive("plain.txt", "text", 0);
@@ -246,8 +256,9 @@ TEST_F(UnpackerTest, aFailedMoveIsTriedFourTimesAndLeftInPlaceForTheNextDelivery
     // verify: a.txt went; b.txt and plain.txt failed four times each and stay put
     const std::string prefix = "移动文件[b.txt]失败，失败原因：";
     EXPECT_EQ(archiveFailed.text().substr(0, prefix.size()), prefix);
-    EXPECT_EQ(plainFailed.text().substr(0, std::string("移动文件[plain.txt]失败，失败原因：").size()),
-              "移动文件[plain.txt]失败，失败原因：");
+    EXPECT_EQ(
+        plainFailed.text().substr(0, std::string("移动文件[plain.txt]失败，失败原因：").size()),
+        "移动文件[plain.txt]失败，失败原因：");
     const int isDirectory = 21;  // EISDIR
     const std::string code = ",错误代码:" + std::to_string(isDirectory);
     EXPECT_EQ(lines, (std::vector<std::string>{

@@ -33,8 +33,9 @@ std::string sealed(std::string_view code, const std::string& body, const frame::
 }
 
 class LyingGateway {
-public:
-    explicit LyingGateway(Script script, std::string status = "S") : script_(std::move(script)), status_(std::move(status)) {
+  public:
+    explicit LyingGateway(Script script, std::string status = "S")
+        : script_(std::move(script)), status_(std::move(status)) {
         EXPECT_EQ(listener_.listenOn(htonl(INADDR_LOOPBACK), 0, 1), 0);
         thread_ = std::thread([this] { serve(); });
     }
@@ -44,7 +45,7 @@ public:
     }
     std::uint16_t port() const { return listener_.localPort(); }
 
-private:
+  private:
     void serve() {
         if (listener_.wait(platform::kReadable, 5000) <= 0) return;
         int err = 0;
@@ -71,13 +72,13 @@ private:
 };
 
 class BadInput : public ::testing::Test {
-protected:
+  protected:
     std::unique_ptr<CVornFtp> loggedIn(LyingGateway& lying) {
         Context c;
         c.installation = Installation(root.path(), root.path());
         auto handle = std::make_unique<CVornFtp>(c, process);
-        handle->SetGatewayList({{"127.0.0.1", std::to_string(lying.port()), "8021", "30"}}, 0, "", "OPER01",
-                               "pass1234");
+        handle->SetGatewayList({{"127.0.0.1", std::to_string(lying.port()), "8021", "30"}}, 0, "",
+                               "OPER01", "pass1234");
         EXPECT_EQ(handle->LoginToGateway(), 1) << handle->LastError();
         handle->SetRoute("VRELKA", "FTP_A_QS", "04");
         return handle;
@@ -126,7 +127,8 @@ TEST_F(BadInput, receivePacketRefusesAGigabyteHeaderToo) {
 }
 
 TEST_F(BadInput, bodyShorterThanItsRecordIsRefused) {
-    LyingGateway lying([](const frame::SessionKey& key) { return sealed("40", "0000000001234567", key); });
+    LyingGateway lying(
+        [](const frame::SessionKey& key) { return sealed("40", "0000000001234567", key); });
     auto handle = loggedIn(lying);
     std::string answer;
     sendTransaction(*handle);
@@ -190,7 +192,7 @@ TEST_F(BadInput, lowerCaseLoginStatusCountsAsSuccess) {
 // An update server whose fast-login answer carries `records` name/value records while its
 // byte count claims `claimed` bytes, with digits right after the count's nine characters.
 class LyingUpdateServer {
-public:
+  public:
     LyingUpdateServer(int records, int claimed) {
         EXPECT_EQ(listener_.listenOn(htonl(INADDR_LOOPBACK), 0, 1), 0);
         thread_ = std::thread([this, records, claimed] {
@@ -203,7 +205,8 @@ public:
             std::string answer = frame::makePacket(128 + 32 * records);
             answer[82] = 'S';
             answer.replace(83, 9, formatText("%09d", claimed));
-            answer.replace(92, 8, "12345678");  // the login code: digits that must not join the count
+            answer.replace(92, 8,
+                           "12345678");  // the login code: digits that must not join the count
             for (int i = 0; i < records; ++i) {
                 answer.replace(145 + 32 * i, 32, formatText("name%-12dvalue%-11d", i, i));
             }
@@ -218,7 +221,7 @@ public:
     }
     std::uint16_t port() const { return listener_.localPort(); }
 
-private:
+  private:
     platform::TcpSocket listener_;
     std::atomic<bool> stopping_{false};
     std::thread thread_;
@@ -229,9 +232,11 @@ TEST_F(BadInput, fastLoginByteCountReadsOnlyItsNineCharacters) {
     Context c;
     c.installation = Installation(root.path(), root.path());
     CVornFtp handle(c, process);
-    handle.SetGatewayList({{"127.0.0.1", "8888", std::to_string(server.port()), "30"}}, 0, "", "OPER01", "x");
+    handle.SetGatewayList({{"127.0.0.1", "8888", std::to_string(server.port()), "30"}}, 0, "",
+                          "OPER01", "x");
     std::vector<FastLoginValue> values;
-    ASSERT_EQ(handle.FastLogin({"name0", "name1", "name2"}, "HMRQ0001", "1.30.00", values), 2) << handle.LastError();
+    ASSERT_EQ(handle.FastLogin({"name0", "name1", "name2"}, "HMRQ0001", "1.30.00", values), 2)
+        << handle.LastError();
     EXPECT_EQ(values[1].name, "name1");
     EXPECT_EQ(values[1].value, "value1");
     EXPECT_EQ(handle.LoginCode(), "12345678");

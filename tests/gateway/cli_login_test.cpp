@@ -17,22 +17,25 @@ struct CliRun {
 };
 
 class CliLogin : public GatewayFixture {
-protected:
+  protected:
     void SetUp() override {
         GatewayFixture::SetUp();
         ASSERT_TRUE(platform::createDirectories(installation.localconfig()));
         const std::string dead = refusingPort();
         ASSERT_TRUE(platform::writeFileAtomically(
-            installation.clientIni(),
-            "[GateMultiple]\nGateIP1=127.0.0.1\nGatePort1=" + dead + "\nGateIP2=0.0.0.0\nGatePort2=1\n"
-            "GateIP3=127.0.0.1\nGatePort3=" + std::to_string(gateway.gatewayPort()) + "\nFtpPort3=" +
-            std::to_string(gateway.updatePort()) + "\nGateType=0\n[userinfo]\nOpertID=OPER01\n"));
+            installation.clientIni(), "[GateMultiple]\nGateIP1=127.0.0.1\nGatePort1=" + dead +
+                                          "\nGateIP2=0.0.0.0\nGatePort2=1\n"
+                                          "GateIP3=127.0.0.1\nGatePort3=" +
+                                          std::to_string(gateway.gatewayPort()) +
+                                          "\nFtpPort3=" + std::to_string(gateway.updatePort()) +
+                                          "\nGateType=0\n[userinfo]\nOpertID=OPER01\n"));
     }
 
     // `environment` is a prefix of shell assignments; stdin is never a terminal here.
     CliRun cli(const std::string& environment, const std::string& arguments) {
-        const std::string command = "env -u VANTREL_PASSWORD " + environment + " '" + VANTREL_CLI + "' --root '" +
-                                    root.path().string() + "' " + arguments + " 2>&1 </dev/null";
+        const std::string command = "env -u VANTREL_PASSWORD " + environment + " '" + VANTREL_CLI +
+                                    "' --root '" + root.path().string() + "' " + arguments +
+                                    " 2>&1 </dev/null";
         CliRun run;
         FILE* pipe = popen(command.c_str(), "r");
         if (pipe == nullptr) return run;
@@ -52,9 +55,11 @@ TEST_F(CliLogin, logsInOverTheConfiguredGatewaysAndPrintsWhatTheGatewaySaid) {
     EXPECT_NE(run.output.find("业务日期: 20261208"), std::string::npos);
     EXPECT_NE(run.output.find("网关时间: 093015"), std::string::npos);
     const std::string log = sysLog();
-    EXPECT_NE(log.find("失败，失败原因：socket status is error with 111!"), std::string::npos) << log;
-    EXPECT_NE(log.find("用户登录网关(顺序)[127.0.0.1/" + std::to_string(gateway.gatewayPort()) + "]成功"),
-              std::string::npos);
+    EXPECT_NE(log.find("失败，失败原因：socket status is error with 111!"), std::string::npos)
+        << log;
+    EXPECT_NE(
+        log.find("用户登录网关(顺序)[127.0.0.1/" + std::to_string(gateway.gatewayPort()) + "]成功"),
+        std::string::npos);
 }
 
 TEST_F(CliLogin, takesThePasswordFromAFileAndReportsARefusal) {
@@ -63,7 +68,8 @@ TEST_F(CliLogin, takesThePasswordFromAFileAndReportsARefusal) {
     const CliRun run = cli("", "login --operator OPER01 --password-file '" + file.string() + "'");
     EXPECT_EQ(run.exitCode, 1);
     // The last gateway tried gives the reason.
-    EXPECT_NE(run.output.find("登录失败,失败原因[网关主动关闭连接（用户名或密码不正确）!]"), std::string::npos)
+    EXPECT_NE(run.output.find("登录失败,失败原因[网关主动关闭连接（用户名或密码不正确）!]"),
+              std::string::npos)
         << run.output;
     EXPECT_EQ(gateway.counters().refusedLogins.load(), 1);
 }

@@ -18,7 +18,9 @@ namespace {
 
 using namespace std::string_literals;
 
-std::string blanks(std::size_t n) { return std::string(n, ' '); }
+std::string blanks(std::size_t n) {
+    return std::string(n, ' ');
+}
 
 std::string fromHex(const std::string& hex) {
     std::string bytes;
@@ -63,12 +65,13 @@ TEST(LoginDigest, challengeEndsAtItsFirstZeroByteAndPasswordIsCutToEightBytes) {
 }
 
 TEST(LoginRequest, is145BytesWithLittleEndianPlainLength) {
-    const std::string packet = loginRequestPacket(fixedWidth("OPER01", 8), kH2, "HMRQ0001", "1.30.00");
-    const std::string expected = "\x00\x00\x00\x80"s   // 128, big-endian
-                                 "0"                    // fixed
-                                 "\x80\x00\x00\x00"s    // 128, little-endian (login only)
-                                 + blanks(8) + "E0" + "OPER01  " + kH2 + "HMRQ0001" + "1.30.00" + "0" +
-                                 blanks(70);
+    const std::string packet =
+        loginRequestPacket(fixedWidth("OPER01", 8), kH2, "HMRQ0001", "1.30.00");
+    const std::string expected =
+        "\x00\x00\x00\x80"s  // 128, big-endian
+        "0"                  // fixed
+        "\x80\x00\x00\x00"s  // 128, little-endian (login only)
+        + blanks(8) + "E0" + "OPER01  " + kH2 + "HMRQ0001" + "1.30.00" + "0" + blanks(70);
     ASSERT_EQ(packet.size(), 145u);
     EXPECT_EQ(packet, expected);
 }
@@ -82,7 +85,7 @@ TEST(LoginRequest, longOperatorCodeIsCutToEight) {
 }
 
 class RequestBuilding : public ::testing::Test {
-protected:
+  protected:
     testing::TempDir root;
     GatewayProcessState process;
     Context context() {
@@ -99,9 +102,12 @@ TEST_F(RequestBuilding, transactionHeaderCarriesPayloadPlus128InBothLengths) {
     std::string packet;
     ASSERT_EQ(handle.BuildRequest(frame::kFileServiceCode, "2026120800000001", '0', 30, packet), 0);
     // 30 + 128 = 158 = 0x9E
-    const std::string expected = "\x00\x00\x00\x9e"s "0" "\x00\x00\x00\x9e"s + blanks(8) + "40" +
-                                 "2026120800000001" + "0000000001" + "VRELKA" + blanks(10) + "FTP_A_QS" +
-                                 blanks(8) + "04" + "U0000001" + "OPER01  " + "000000030" + "0" + blanks(40);
+    const std::string expected =
+        "\x00\x00\x00\x9e"s
+        "0"
+        "\x00\x00\x00\x9e"s +
+        blanks(8) + "40" + "2026120800000001" + "0000000001" + "VRELKA" + blanks(10) + "FTP_A_QS" +
+        blanks(8) + "04" + "U0000001" + "OPER01  " + "000000030" + "0" + blanks(40);
     ASSERT_EQ(packet.size(), 145u + 30u);
     EXPECT_EQ(packet.substr(0, 145), expected);
     EXPECT_EQ(packet.substr(145), std::string(30, '\0'));
@@ -116,12 +122,16 @@ TEST_F(RequestBuilding, sequenceNumbersStartAtOneAndCountUp) {
 TEST(SerialRequest, countAbove9999IsSentAs9999) {
     const std::string packet =
         serialRequestPacket("LC000001", Route{"VRELKA", "FTP_A_QS", "04"}, 12000, "0000000007");
-    const std::string expected = "\x00\x00\x00\x80"s "0" "\x00\x00\x00\x80"s + blanks(8) + "22" + "LC000001" +
-                                 "VRELKA" + blanks(10) + "FTP_A_QS" + blanks(8) + "04" + "9999" + "0000000007" +
-                                 blanks(70);
+    const std::string expected =
+        "\x00\x00\x00\x80"s
+        "0"
+        "\x00\x00\x00\x80"s +
+        blanks(8) + "22" + "LC000001" + "VRELKA" + blanks(10) + "FTP_A_QS" + blanks(8) + "04" +
+        "9999" + "0000000007" + blanks(70);
     EXPECT_EQ(packet, expected);
-    EXPECT_EQ(serialRequestPacket("LC1", Route{"ORG", "SVC", "0405"}, 20, "0000000001").substr(19, 46),
-              "LC1     ORG             SVC             040020");
+    EXPECT_EQ(
+        serialRequestPacket("LC1", Route{"ORG", "SVC", "0405"}, 20, "0000000001").substr(19, 46),
+        "LC1     ORG             SVC             040020");
 }
 
 // Key 00112233445566778899aabbccddeeff (K1 = 0011..77, K2 = 8899..ff).
@@ -137,8 +147,11 @@ TEST(BodyEncryption, frameCarriesEncryptedAndPlainLengths) {
     packet.replace(17, 13, "22ABCDEFGHIJK");
     ASSERT_TRUE(frame::encryptBody(packet, testKey()));
     // printf '22ABCDEFGHIJK\x00\x00\x02' | openssl enc -des-ede -K 0011..eeff -nopad
-    const std::string expected = "\x00\x00\x00\x10"s "0" "\x00\x00\x00\x0d"s + blanks(8) +
-                                 fromHex("2aa8126fb783774ea26ba81fae31a68b");
+    const std::string expected =
+        "\x00\x00\x00\x10"s
+        "0"
+        "\x00\x00\x00\x0d"s +
+        blanks(8) + fromHex("2aa8126fb783774ea26ba81fae31a68b");
     EXPECT_EQ(packet, expected);
     ASSERT_TRUE(frame::decryptBody(packet, testKey()));
     EXPECT_EQ(packet.substr(17), "22ABCDEFGHIJK");
@@ -216,12 +229,14 @@ TEST(BodyEncryption, rejectsDamagedCiphertextWithoutTouchingThePacket) {
 
 TEST(RecordCodec, parsesTheTablesOffsetsAndRefusesShortRecords) {
     // Response record: serial, sequence, org, service, function, code, length, spare, text.
-    TransactionResponseRecord built{"2026120800000001", "0000000009", "VRELKA", "FTP_A_QS", "04", "E999",
-                                    "000000000", "会话已失效"};
+    TransactionResponseRecord built{"2026120800000001", "0000000009", "VRELKA",
+                                    "FTP_A_QS",         "04",         "E999",
+                                    "000000000",        "会话已失效"};
     const std::string encoded = encode(built);
     ASSERT_EQ(encoded.size(), 126u);
     EXPECT_EQ(encoded.substr(60, 4), "E999");
-    EXPECT_EQ(encoded.substr(74, 10), "\xbb\xe1\xbb\xb0\xd2\xd1\xca\xa7\xd0\xa7");  // GBK of 会话已失效
+    EXPECT_EQ(encoded.substr(74, 10),
+              "\xbb\xe1\xbb\xb0\xd2\xd1\xca\xa7\xd0\xa7");  // GBK of 会话已失效
     TransactionResponseRecord parsed;
     ASSERT_TRUE(decode(encoded, parsed));
     EXPECT_EQ(parsed.returnCode, "E999");
@@ -235,7 +250,8 @@ TEST(RecordCodec, parsesTheTablesOffsetsAndRefusesShortRecords) {
 TEST(RecordCodec, permissionEntryIs54BytesWithKindLast) {
     PermissionRecord p{"VRELKA", "FTP_A_QS", "**", "C"};
     const std::string wire = encode(p);
-    EXPECT_EQ(wire, blanks(16) + "VRELKA" + blanks(10) + "FTP_A_QS" + blanks(8) + "**" + blanks(3) + "C");
+    EXPECT_EQ(wire,
+              blanks(16) + "VRELKA" + blanks(10) + "FTP_A_QS" + blanks(8) + "**" + blanks(3) + "C");
 }
 
 }  // namespace

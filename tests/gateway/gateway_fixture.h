@@ -57,7 +57,7 @@ inline std::string refusingPort() {
 }
 
 class GatewayFixture : public ::testing::Test {
-protected:
+  protected:
     GatewayFixture()
         : installation(root.path(), root.path()),
           logs(installation, platform::RealClock::instance(), notifier),
@@ -76,11 +76,13 @@ protected:
     }
 
     GatewayEntry entry(std::uint16_t port, const std::string& timeOut = "30") {
-        return GatewayEntry{"127.0.0.1", std::to_string(port), std::to_string(gateway.updatePort()), timeOut};
+        return GatewayEntry{"127.0.0.1", std::to_string(port), std::to_string(gateway.updatePort()),
+                            timeOut};
     }
 
     // A handle for OPER01 with the fixture gateway as its only entry.
-    std::unique_ptr<CVornFtp> makeHandle(const std::string& op = "OPER01", const std::string& password = "pass1234") {
+    std::unique_ptr<CVornFtp> makeHandle(const std::string& op = "OPER01",
+                                         const std::string& password = "pass1234") {
         auto handle = std::make_unique<CVornFtp>(context(), process);
         handle->SetGatewayList({entry(gateway.gatewayPort())}, 0, "", op, password);
         return handle;

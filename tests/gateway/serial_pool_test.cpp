@@ -10,8 +10,8 @@
 #include <optional>
 #include <random>
 
-#include "client/gateway/trans_serials.h"
 #include "client/gateway/text_format.h"
+#include "client/gateway/trans_serials.h"
 
 namespace vantrel {
 namespace {
@@ -64,7 +64,8 @@ TEST(SerialPool, needsSerialsWhenFiveRemainAndNoneWaits) {
 
 TEST(SerialPool, routeKeyIsTheTrimmedCodesAndSixteenDigitsStayExact) {
     SerialPool pool;
-    ASSERT_TRUE(AddSerialBlock(pool, Route{" VRELKA ", "FTP_A_QS  ", "04"}, block(9999999999999990ull, 5)));
+    ASSERT_TRUE(
+        AddSerialBlock(pool, Route{" VRELKA ", "FTP_A_QS  ", "04"}, block(9999999999999990ull, 5)));
     EXPECT_EQ(pool.count("VRELKAFTP_A_QS04"), 1u);
     std::string serial;
     char flag;
@@ -77,8 +78,9 @@ TEST(SerialPool, refusesAnswersThatAreNotNumbers) {
         const char* first;
         const char* count;
     };
-    const Case cases[] = {{"20261208000000x1", "0020"}, {"", "0020"}, {"0000000000000000", "0020"},
-                          {"2026120800000001", "00a0"}, {"2026120800000001", "0000"}, {"2026120800000001", "-001"}};
+    const Case cases[] = {{"20261208000000x1", "0020"}, {"", "0020"},
+                          {"0000000000000000", "0020"}, {"2026120800000001", "00a0"},
+                          {"2026120800000001", "0000"}, {"2026120800000001", "-001"}};
     for (const Case& c : cases) {
         SCOPED_TRACE(std::string(c.first) + "/" + c.count);
         SerialPool pool;
@@ -115,7 +117,8 @@ TEST(SerialPool, behavesLikeThePlainModelOverRandomOperations) {
         const bool modelNeeds = !known || (!waiting && current.size() < 6);
         EXPECT_EQ(NeedsSerials(pool, kRoute), modelNeeds);
         if (current.empty() && waiting) {
-            for (int i = 0; i < count; ++i) current.push_back(*waiting + static_cast<std::uint64_t>(i));
+            for (int i = 0; i < count; ++i)
+                current.push_back(*waiting + static_cast<std::uint64_t>(i));
             waiting.reset();
         }
         std::string serial;
@@ -125,7 +128,8 @@ TEST(SerialPool, behavesLikeThePlainModelOverRandomOperations) {
             ASSERT_EQ(rc, -1) << "step " << step;
         } else {
             ASSERT_EQ(rc, 0) << "step " << step;
-            ASSERT_EQ(serial, formatText("%016llu", static_cast<unsigned long long>(current.front())));
+            ASSERT_EQ(serial,
+                      formatText("%016llu", static_cast<unsigned long long>(current.front())));
             current.pop_front();
         }
     }

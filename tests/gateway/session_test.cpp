@@ -16,8 +16,9 @@ using namespace std::chrono_literals;
 
 // Answers "40" requests: the payload back, or the return code the payload names.
 class EchoService final : public testgateway::TransactionService {
-public:
-    std::optional<testgateway::TransactionAnswer> handle(const testgateway::TransactionRequest& request) override {
+  public:
+    std::optional<testgateway::TransactionAnswer> handle(
+        const testgateway::TransactionRequest& request) override {
         if (request.code != "40") return std::nullopt;
         testgateway::TransactionAnswer answer;
         if (request.payload.rfind("code:", 0) == 0) {
@@ -31,7 +32,7 @@ public:
 };
 
 class Session : public GatewayFixture {
-protected:
+  protected:
     void SetUp() override {
         process.setProduct("HMRQ0001", "1.30.00");
         gateway.addService(std::make_shared<EchoService>());
@@ -39,11 +40,15 @@ protected:
     }
 
     // Sends one "40" transaction with `payload` on the handle's route.
-    void sendTransaction(CVornFtp& handle, const std::string& payload, const std::string& serial = "2026120800009999") {
+    void sendTransaction(CVornFtp& handle, const std::string& payload,
+                         const std::string& serial = "2026120800009999") {
         std::string packet;
-        ASSERT_EQ(handle.BuildRequest(frame::kFileServiceCode, serial, '0', static_cast<int>(payload.size()), packet), 0);
+        ASSERT_EQ(handle.BuildRequest(frame::kFileServiceCode, serial, '0',
+                                      static_cast<int>(payload.size()), packet),
+                  0);
         packet.replace(frame::kPayloadOffset, payload.size(), payload);
-        ASSERT_EQ(handle.SendPacket(packet.data(), static_cast<int>(packet.size()), true), 0) << handle.LastError();
+        ASSERT_EQ(handle.SendPacket(packet.data(), static_cast<int>(packet.size()), true), 0)
+            << handle.LastError();
     }
 };
 
@@ -59,7 +64,8 @@ TEST_F(Session, loginReportsDateTimeAndCodesAndLogsTheGateway) {
     EXPECT_EQ(facts.userCode, "U0000042");
     EXPECT_EQ(handle->LoginToGateway(), 1);  // already logged in: no second login
     EXPECT_EQ(gateway.counters().logins.load(), 1);
-    EXPECT_NE(sysLog().find("用户登录网关(顺序)[127.0.0.1/" + std::to_string(gateway.gatewayPort()) + "]成功"),
+    EXPECT_NE(sysLog().find("用户登录网关(顺序)[127.0.0.1/" +
+                            std::to_string(gateway.gatewayPort()) + "]成功"),
               std::string::npos);
 }
 
@@ -75,8 +81,10 @@ TEST_F(Session, failOverSkipsUnusableEntriesAndTriesTheRestInOrder) {
     ASSERT_EQ(handle->Gateways().size(), 2u);
     ASSERT_EQ(handle->LoginToGateway(), 1) << handle->LastError();
     const std::string log = sysLog();
-    const auto failed = log.find("用户登录网关(顺序)[127.0.0.1/" + dead + "]失败，失败原因：socket status is error with 111!");
-    const auto succeeded = log.find("用户登录网关(顺序)[127.0.0.1/" + std::to_string(gateway.gatewayPort()) + "]成功");
+    const auto failed = log.find("用户登录网关(顺序)[127.0.0.1/" + dead +
+                                 "]失败，失败原因：socket status is error with 111!");
+    const auto succeeded =
+        log.find("用户登录网关(顺序)[127.0.0.1/" + std::to_string(gateway.gatewayPort()) + "]成功");
     ASSERT_NE(failed, std::string::npos) << log;
     ASSERT_NE(succeeded, std::string::npos) << log;
     EXPECT_LT(failed, succeeded);
@@ -84,7 +92,8 @@ TEST_F(Session, failOverSkipsUnusableEntriesAndTriesTheRestInOrder) {
 
 TEST_F(Session, listWithoutUsablePortsFailsWithoutTouchingTheNetwork) {
     auto handle = std::make_unique<CVornFtp>(context(), process);
-    handle->SetGatewayList({{"127.0.0.1", "", "8021", "30"}, {"127.0.0.1", "0", "8021", "30"}}, 1, "", "OPER01", "x");
+    handle->SetGatewayList({{"127.0.0.1", "", "8021", "30"}, {"127.0.0.1", "0", "8021", "30"}}, 1,
+                           "", "OPER01", "x");
     EXPECT_EQ(handle->LoginToGateway(), 0);
     EXPECT_EQ(gateway.counters().connections.load(), 0);
 }
@@ -95,7 +104,8 @@ TEST_F(Session, randomModeSpreadsLoginsOverTheGateways) {
     constexpr int kLogins = 40;
     for (int i = 0; i < kLogins; ++i) {
         CVornFtp handle(context(), process);
-        handle.SetGatewayList({entry(gateway.gatewayPort()), entry(second.gatewayPort())}, 1, "", "OPER01", "pass1234");
+        handle.SetGatewayList({entry(gateway.gatewayPort()), entry(second.gatewayPort())}, 1, "",
+                              "OPER01", "pass1234");
         ASSERT_EQ(handle.LoginToGateway(), 1) << handle.LastError();
         handle.Disconnect();
     }
@@ -122,7 +132,8 @@ TEST_F(Session, refusedLoginsGiveTheGatewaysReason) {
     EXPECT_EQ(locked->LastError(), "操作员已被锁定");
     EXPECT_FALSE(locked->IsLoggedIn());
     EXPECT_EQ(gateway.counters().refusedLogins.load(), 2);
-    EXPECT_NE(sysLog().find("失败，失败原因：网关主动关闭连接（用户名或密码不正确）!"), std::string::npos);
+    EXPECT_NE(sysLog().find("失败，失败原因：网关主动关闭连接（用户名或密码不正确）!"),
+              std::string::npos);
 }
 
 TEST_F(Session, disconnectClearsNoticesAndTellsTheWindow) {
@@ -179,13 +190,16 @@ TEST_F(Session, sessionLossEmptiesThePoolOfEveryRoute) {
 
     for (const char* code : {"E999", "E998"}) {
         SCOPED_TRACE(code);
-        ASSERT_EQ(handle->RequestTransSerials("VRELKA", "FTP_A_QS", "04", 20, handle->Serials()), 0);
+        ASSERT_EQ(handle->RequestTransSerials("VRELKA", "FTP_A_QS", "04", 20, handle->Serials()),
+                  0);
         gateway.faults().failNextTransaction(code);
         std::string answer;
         sendTransaction(*handle, "hello");
         EXPECT_EQ(handle->ReceiveResponse(answer), std::string(code) == "E999" ? -9999 : -9998);
-        EXPECT_EQ(handle->LastError(), std::string("返回代码:") + code + "-" + testgateway::failureMessage(code));
-        EXPECT_EQ(TakeSerial(handle->Serials(), Route{"VRELKA", "FTP_A_QS", "04"}, serial, flag), -1);
+        EXPECT_EQ(handle->LastError(),
+                  std::string("返回代码:") + code + "-" + testgateway::failureMessage(code));
+        EXPECT_EQ(TakeSerial(handle->Serials(), Route{"VRELKA", "FTP_A_QS", "04"}, serial, flag),
+                  -1);
         EXPECT_EQ(TakeSerial(handle->Serials(), Route{"VRELKA", "FTP_SG", "03"}, serial, flag), -1);
     }
 }
@@ -197,7 +211,8 @@ TEST_F(Session, serialRequestAfterE999IsSentOnceMore) {
     ASSERT_EQ(handle->RequestTransSerials("VRELKA", "FTP_A_QS", "04", 3, pool), 0);
     gateway.faults().failNextTransaction("E999");
     const int before = gateway.counters().serialRequests.load();
-    ASSERT_EQ(handle->RequestTransSerials("VRELKA", "FTP_A_QS", "04", 20, pool), 0) << handle->LastError();
+    ASSERT_EQ(handle->RequestTransSerials("VRELKA", "FTP_A_QS", "04", 20, pool), 0)
+        << handle->LastError();
     EXPECT_EQ(gateway.counters().serialRequests.load() - before, 2);
     // The old block went with the E999; the new one starts after the numbers given out.
     std::string serial;
@@ -207,7 +222,8 @@ TEST_F(Session, serialRequestAfterE999IsSentOnceMore) {
 
     gateway.faults().failNextTransaction("E998");
     EXPECT_EQ(handle->RequestTransSerials("VRELKA", "FTP_A_QS", "04", 20, pool), -5);
-    EXPECT_EQ(handle->LastError(), "批量申请交易序列号[VRELKA-FTP_A_QS-04]失败-[E998-会话已超时,请重新登录]!");
+    EXPECT_EQ(handle->LastError(),
+              "批量申请交易序列号[VRELKA-FTP_A_QS-04]失败-[E998-会话已超时,请重新登录]!");
 
     EXPECT_EQ(handle->RequestTransSerials("VRELKA", "FTP_A_QS", "04", 0, pool), -1);
     EXPECT_EQ(handle->LastError(), "批量申请交易序列号[VRELKA-FTP_A_QS-04]-申请数量[0]不合法!");
@@ -229,7 +245,7 @@ TEST_F(Session, getTransSerialTakesOneNumberPerExchange) {
 
 // Records the slots an error answer frees.
 class RecordingWindow final : public InFlightWindow {
-public:
+  public:
     void releaseSlot(std::string_view serial) override { released.emplace_back(serial); }
     std::vector<std::string> released;
 };
@@ -268,7 +284,8 @@ TEST_F(Session, pollingDeliversSerialBlocksAndFreesTheSlotOfAnErrorAnswer) {
     gateway.faults().failNextTransaction("0014");
     ASSERT_EQ(handle->RequestTransSerialsAsync(), 0);
     EXPECT_EQ(pollOnce(*handle, answer, &window), -12);
-    EXPECT_EQ(handle->LastError(), "批量申请交易序列号[VRELKA-FTP_A_QS-04]失败-[0014-交易序列号已失效]!");
+    EXPECT_EQ(handle->LastError(),
+              "批量申请交易序列号[VRELKA-FTP_A_QS-04]失败-[0014-交易序列号已失效]!");
 }
 
 TEST_F(Session, peerCloseWhileWaitingGivesMinusThree) {
@@ -290,7 +307,7 @@ TEST_F(Session, permissionsGrantByKindAndWildcard) {
     EXPECT_EQ(handle->CheckPermission("ftp_a_qs", "04", "vrelka"), 1);  // "**": every function
     EXPECT_EQ(handle->CheckPermission("FTP_SG", "00", "VRELKA"), 1);    // kind "c"
     EXPECT_EQ(handle->CheckPermission("FTP_SG", "03", "VRELKA"), 0);
-    EXPECT_EQ(handle->CheckPermission("FTP_SG", "", "VRELKA"), 1);      // no function: org and service
+    EXPECT_EQ(handle->CheckPermission("FTP_SG", "", "VRELKA"), 1);  // no function: org and service
     EXPECT_EQ(handle->CheckPermission("FTP_B_QS", "00", "VRELKA"), 0);  // kind "X" grants nothing
     EXPECT_EQ(handle->CheckPermission("FTP_A_QS", "00", "OTHER"), 0);
     EXPECT_EQ(process.permissions.size(), 3u);
@@ -309,7 +326,8 @@ TEST_F(Session, emptyPermissionListIsAskedForAgain) {
 TEST_F(Session, permissionLoadLogsInFirstAndLogsAFailedLogin) {
     auto handle = makeHandle("OPER01", "wrong");
     EXPECT_EQ(handle->CheckPermission("FTP_A_QS", "00", "VRELKA"), 0);
-    EXPECT_NE(sysLog().find("通用句柄登录失败,失败原因:网关主动关闭连接（用户名或密码不正确）!!"), std::string::npos);
+    EXPECT_NE(sysLog().find("通用句柄登录失败,失败原因:网关主动关闭连接（用户名或密码不正确）!!"),
+              std::string::npos);
     auto good = makeHandle();
     EXPECT_EQ(good->CheckPermission("FTP_A_QS", "00", "VRELKA"), 1);
     EXPECT_TRUE(good->IsLoggedIn());
@@ -318,14 +336,17 @@ TEST_F(Session, permissionLoadLogsInFirstAndLogsAFailedLogin) {
 TEST_F(Session, fastLoginReturnsTheValuesAskedFor) {
     auto handle = makeHandle();
     std::vector<FastLoginValue> values;
-    ASSERT_EQ(handle->FastLogin({"moduleversion", "packagename", "unknown"}, "HMRQ0001", "1.30.00", values), 2)
+    ASSERT_EQ(handle->FastLogin({"moduleversion", "packagename", "unknown"}, "HMRQ0001", "1.30.00",
+                                values),
+              2)
         << handle->LastError();
     ASSERT_EQ(values.size(), 2u);
     EXPECT_EQ(values[0].name, "moduleversion");
     EXPECT_EQ(values[0].value, "1.30.01");
     EXPECT_EQ(values[1].value, "v1.30.01.zip");
     EXPECT_EQ(handle->LoginCode(), "FL000001");
-    EXPECT_NE(sysLog().find("FasterFtp登录网关(顺序)[127.0.0.1/" + std::to_string(gateway.updatePort()) + "]成功"),
+    EXPECT_NE(sysLog().find("FasterFtp登录网关(顺序)[127.0.0.1/" +
+                            std::to_string(gateway.updatePort()) + "]成功"),
               std::string::npos);
 
     auto other = makeHandle();

@@ -21,7 +21,7 @@ using namespace std::chrono_literals;
 
 // A listener that never accepts, with its backlog filled, so further connects hang.
 class DeafListener {
-public:
+  public:
     DeafListener() {
         EXPECT_EQ(listener_.listenOn(htonl(INADDR_LOOPBACK), 0, 0), 0);
         const auto ip = platform::parseIpv4("127.0.0.1");
@@ -36,7 +36,7 @@ public:
     }
     int port() const { return listener_.localPort(); }
 
-private:
+  private:
     platform::TcpSocket listener_;
     std::vector<platform::TcpSocket> fillers_;
 };
@@ -72,7 +72,8 @@ TEST(SocketConnect, stopDuringAConnectEndsItWithMinus98) {
 TEST(SocketConnect, addressesAreDottedIpv4Only) {
     CSocketConnect socket;
     EXPECT_EQ(socket.Connect("localhost", 8888, 1), -1);
-    EXPECT_EQ(socket.LastError(), "连接网关[ip:localhost,port:8888]失败,ErrNo:99!");  // EADDRNOTAVAIL
+    EXPECT_EQ(socket.LastError(),
+              "连接网关[ip:localhost,port:8888]失败,ErrNo:99!");  // EADDRNOTAVAIL
     CCSocket fast;
     EXPECT_EQ(fast.connect("gateway.example", 8021, 1), -1);
     EXPECT_EQ(fast.lastError(), "connect[ip:gateway.example,port:8021]failed,ErrNo:99!");
@@ -86,7 +87,7 @@ TEST(SocketConnect, timeOutZeroReturnsOnceTheConnectIsUnderWay) {
 }
 
 class ConnectedPair : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         ASSERT_EQ(listener.listenOn(htonl(INADDR_LOOPBACK), 0, 4), 0);
         ASSERT_EQ(client.Connect("127.0.0.1", listener.localPort(), 5), 0) << client.LastError();
@@ -128,7 +129,8 @@ TEST_F(ConnectedPair, sendAllMovesEveryByteAndRefusesBadArguments) {
         }
         EXPECT_EQ(got, big);
     });
-    EXPECT_EQ(client.SendData(big.data(), static_cast<int>(big.size())), static_cast<int>(big.size()));
+    EXPECT_EQ(client.SendData(big.data(), static_cast<int>(big.size())),
+              static_cast<int>(big.size()));
     reader.join();
     EXPECT_EQ(client.SendData(nullptr, 3), -2);
     EXPECT_EQ(client.SendData("x", 0), -2);
@@ -143,7 +145,8 @@ TEST(CCSocket, connectsWaitsAndReportsItsTexts) {
     ASSERT_EQ(listener.listenOn(htonl(INADDR_LOOPBACK), 0, 4), 0);
     CCSocket fast;
     ASSERT_EQ(fast.connect("127.0.0.1", listener.localPort(), 5), 0);
-    EXPECT_EQ(fast.lastError(), " connect IP:127.0.0.1,Port:" + std::to_string(listener.localPort()) + "...successful");
+    EXPECT_EQ(fast.lastError(), " connect IP:127.0.0.1,Port:" +
+                                    std::to_string(listener.localPort()) + "...successful");
     EXPECT_EQ(fast.waitReadable(0), 0);
     int err = 0;
     platform::TcpSocket peer = listener.accept(err);

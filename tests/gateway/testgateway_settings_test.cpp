@@ -22,7 +22,8 @@ TEST(TestGatewaySettings, exampleFileReadsAsDocumented) {
     EXPECT_EQ(settings->findOperator("LOCKED01")->refuse, "操作员已被锁定");
     EXPECT_EQ(settings->updateProduct, "HMRQ0001");
     ASSERT_EQ(settings->updateValues.size(), 2u);
-    EXPECT_EQ(settings->updateValues[1], (std::pair<std::string, std::string>{"packagename", "v1.30.01.zip"}));
+    EXPECT_EQ(settings->updateValues[1],
+              (std::pair<std::string, std::string>{"packagename", "v1.30.01.zip"}));
 }
 
 TEST(TestGatewaySettings, mistakesNameTheirLine) {
@@ -35,7 +36,8 @@ TEST(TestGatewaySettings, mistakesNameTheirLine) {
     for (auto& c : cases) {
         auto settings = parseSettings(c[0]);
         ASSERT_FALSE(settings.isOk()) << c[0];
-        EXPECT_NE(settings.status().text().find(c[1]), std::string::npos) << settings.status().text();
+        EXPECT_NE(settings.status().text().find(c[1]), std::string::npos)
+            << settings.status().text();
     }
 }
 

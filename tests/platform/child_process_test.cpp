@@ -14,7 +14,9 @@
 namespace vantrel::platform {
 namespace {
 
-ChildOptions shell(const std::string& script) { return ChildOptions{"sh", {"-c", script}, {}, false}; }
+ChildOptions shell(const std::string& script) {
+    return ChildOptions{"sh", {"-c", script}, {}, false};
+}
 
 TEST(ChildProcessTest, theChildRunsInTheWorkingDirectoryGiven) {
     testing::TempDir dir;
@@ -34,7 +36,11 @@ TEST(ChildProcessTest, theExitCodeIsReturnedAndASignalCountsAs128Plus) {
 TEST(ChildProcessTest, argumentsArriveUnchanged) {
     testing::TempDir dir;
     const std::filesystem::path out = dir.path() / "args.txt";
-    ChildOptions options{"/bin/sh", {"-c", "printf '%s|' \"$@\" > \"$0\"", out.string(), "two words", "", "中文"}, {}, false};
+    ChildOptions options{
+        "/bin/sh",
+        {"-c", "printf '%s|' \"$@\" > \"$0\"", out.string(), "two words", "", "中文"},
+        {},
+        false};
     ASSERT_EQ(runAndWait(options).value(), 0);
     EXPECT_EQ(readFile(out).value(), "two words||中文|");
 }
@@ -45,7 +51,8 @@ TEST(ChildProcessTest, aProgramThatCannotStartIsAnError) {
     EXPECT_EQ(absolute.status().kind(), ErrorKind::NotFound);
     EXPECT_NE(absolute.status().text().find("no-such-program"), std::string::npos);
 
-    EXPECT_EQ(runAndWait({"vantrel-no-such-program", {}, {}, false}).status().kind(), ErrorKind::NotFound);
+    EXPECT_EQ(runAndWait({"vantrel-no-such-program", {}, {}, false}).status().kind(),
+              ErrorKind::NotFound);
 
     ChildOptions missingDirectory = shell("exit 0");
     missingDirectory.workingDirectory = dir.path() / "missing";
@@ -71,8 +78,9 @@ TEST(ChildProcessTest, aQuietChildWritesNothingToOurOutput) {
 
 TEST(ChildProcessTest, aDetachedChildRunsInItsOwnSession) {
     testing::TempDir dir;
-    ChildOptions options = shell("read -r pid name state ppid pgrp session rest < /proc/self/stat; "
-                                 "echo $session > session.tmp && mv session.tmp session.txt");
+    ChildOptions options = shell(
+        "read -r pid name state ppid pgrp session rest < /proc/self/stat; "
+        "echo $session > session.tmp && mv session.tmp session.txt");
     options.workingDirectory = dir.path();
     Result<int> pid = startDetached(options);
     ASSERT_TRUE(pid) << pid.status().text();
@@ -84,8 +92,9 @@ TEST(ChildProcessTest, aDetachedChildRunsInItsOwnSession) {
 
 TEST(ChildProcessTest, aChildWithoutTerminalReadsNothingAndHasASessionOfItsOwn) {
     testing::TempDir dir;
-    ChildOptions options = shell("read -r pid name state ppid pgrp session rest < /proc/self/stat; "
-                                 "if read -r line; then exit 9; fi; echo $session > session.txt");
+    ChildOptions options = shell(
+        "read -r pid name state ppid pgrp session rest < /proc/self/stat; "
+        "if read -r line; then exit 9; fi; echo $session > session.txt");
     options.workingDirectory = dir.path();
     options.noTerminal = true;
     ASSERT_EQ(runAndWait(options).value(), 0);

@@ -15,7 +15,7 @@ using namespace std::chrono_literals;
 
 // Fixes the process's time zone for one test. POSIX zone strings need no zone database.
 class ZoneTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         if (const char* tz = std::getenv("TZ")) saved_ = tz;
     }
@@ -27,15 +27,18 @@ protected:
         ::setenv("TZ", tz, 1);
         ::tzset();
     }
-    static WallTime utc(int y, unsigned m, unsigned d, int h = 0, int min = 0, int s = 0, int ms = 0) {
-        return sys_days(year(y) / month(m) / day(d)) + hours(h) + minutes(min) + seconds(s) + milliseconds(ms);
+    static WallTime utc(int y, unsigned m, unsigned d, int h = 0, int min = 0, int s = 0,
+                        int ms = 0) {
+        return sys_days(year(y) / month(m) / day(d)) + hours(h) + minutes(min) + seconds(s) +
+               milliseconds(ms);
     }
 
-private:
+  private:
     std::optional<std::string> saved_;
 };
 
-void expectLocal(const LocalTime& lt, int y, int mo, int d, int h, int mi, int s, int ms, int weekday) {
+void expectLocal(const LocalTime& lt, int y, int mo, int d, int h, int mi, int s, int ms,
+                 int weekday) {
     EXPECT_EQ(lt.year, y);
     EXPECT_EQ(lt.month, mo);
     EXPECT_EQ(lt.day, d);

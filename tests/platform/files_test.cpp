@@ -21,7 +21,8 @@ namespace fs = std::filesystem;
 
 std::vector<std::string> namesIn(const fs::path& dir) {
     std::vector<std::string> names;
-    for (const fs::directory_entry& entry : fs::directory_iterator(dir)) names.push_back(entry.path().filename());
+    for (const fs::directory_entry& entry : fs::directory_iterator(dir))
+        names.push_back(entry.path().filename());
     std::sort(names.begin(), names.end());
     return names;
 }
@@ -61,7 +62,8 @@ TEST(FilesTest, aFailedAtomicWriteLeavesNoTemporaryBehind) {
     ASSERT_TRUE(createDirectories(blocked / "inside"));
     EXPECT_FALSE(writeFileAtomically(blocked, "bytes"));
     EXPECT_EQ(namesIn(dir.path()), std::vector<std::string>{"blocked"});
-    EXPECT_EQ(writeFileAtomically(dir.path() / "missing" / "x", "bytes").kind(), ErrorKind::NotFound);
+    EXPECT_EQ(writeFileAtomically(dir.path() / "missing" / "x", "bytes").kind(),
+              ErrorKind::NotFound);
 }
 
 TEST(FilesTest, readAndAppendWholeFiles) {
@@ -82,7 +84,8 @@ TEST(FilesTest, setFileTimeSetsTheModificationTime) {
     testing::TempDir dir;
     const fs::path path = dir.path() / "received.dat";
     ASSERT_TRUE(writeFileAtomically(path, "x"));
-    const WallTime when = std::chrono::sys_days(std::chrono::year(2020) / 1 / 2) + 3h + 4min + 5s + 500ms;
+    const WallTime when =
+        std::chrono::sys_days(std::chrono::year(2020) / 1 / 2) + 3h + 4min + 5s + 500ms;
     ASSERT_TRUE(setFileTime(path, when));
     struct stat info {};
     ASSERT_EQ(::stat(path.c_str(), &info), 0);
@@ -116,7 +119,8 @@ TEST(FilesTest, moveFileReplacingCopiesAcrossFileSystems) {
     testing::TempDir dir;
     struct stat here {};
     struct stat shm {};
-    if (::stat(dir.path().c_str(), &here) != 0 || ::stat("/dev/shm", &shm) != 0 || here.st_dev == shm.st_dev) {
+    if (::stat(dir.path().c_str(), &here) != 0 || ::stat("/dev/shm", &shm) != 0 ||
+        here.st_dev == shm.st_dev) {
         GTEST_SKIP() << "no second file system at /dev/shm";
     }
     const fs::path from = fs::path("/dev/shm") / ("vantrel-move-" + std::to_string(::getpid()));
@@ -136,7 +140,8 @@ TEST(FilesTest, moveFileReplacingCopiesAcrossFileSystems) {
     EXPECT_EQ(namesIn(dir.path()), std::vector<std::string>{"to"}) << "no temporary is left";
 
     EXPECT_EQ(mountPoint(from.parent_path() / "not" / "made"), fs::path("/dev/shm"));
-    EXPECT_EQ(mountPoint(dir.path()), mountPoint(dir.path() / "x")) << "a missing tail belongs to its parent";
+    EXPECT_EQ(mountPoint(dir.path()), mountPoint(dir.path() / "x"))
+        << "a missing tail belongs to its parent";
 }
 
 TEST(DiskSpaceTest, reportsFreeBytesOrNothing) {

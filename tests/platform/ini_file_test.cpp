@@ -13,7 +13,7 @@ namespace vantrel::platform {
 namespace {
 
 class IniFileTest : public ::testing::Test {
-protected:
+  protected:
     std::filesystem::path write(const std::string& content) {
         const std::filesystem::path path = dir_.path() / "Client.ini";
         EXPECT_TRUE(writeFileAtomically(path, content));
@@ -42,14 +42,15 @@ TEST_F(IniFileTest, sectionsAndKeysCompareWithoutCase) {
 }
 
 TEST_F(IniFileTest, valuesAreTrimmedAndLoseOnePairOfQuotes) {
-    const IniFile ini(write("  [ s ]  \n"
-                            "  a  =  plain value \t\n"
-                            "b=\"  quoted \"\n"
-                            "c='single'\n"
-                            "d=\"unbalanced\n"
-                            "e=\"\"x\"\"\n"
-                            "f=\n"
-                            "g=a=b\n"));
+    const IniFile ini(
+        write("  [ s ]  \n"
+              "  a  =  plain value \t\n"
+              "b=\"  quoted \"\n"
+              "c='single'\n"
+              "d=\"unbalanced\n"
+              "e=\"\"x\"\"\n"
+              "f=\n"
+              "g=a=b\n"));
     EXPECT_EQ(ini.getString("s", "a", "-"), "plain value");
     EXPECT_EQ(ini.getString("s", "b", "-"), "  quoted ");
     EXPECT_EQ(ini.getString("s", "c", "-"), "single");
@@ -60,18 +61,19 @@ TEST_F(IniFileTest, valuesAreTrimmedAndLoseOnePairOfQuotes) {
 }
 
 TEST_F(IniFileTest, integerReadsStopAtTheFirstNonDigit) {
-    const IniFile ini(write("[n]\n"
-                            "trailing=12ab\n"
-                            "negative=-3\n"
-                            "plus=+7\n"
-                            "padded=  42  \n"
-                            "letters=abc\n"
-                            "sign=-\n"
-                            "empty=\n"
-                            "hex=0x10\n"
-                            "huge=99999999999\n"
-                            "tiny=-99999999999\n"
-                            "quoted=\"15\"\n"));
+    const IniFile ini(
+        write("[n]\n"
+              "trailing=12ab\n"
+              "negative=-3\n"
+              "plus=+7\n"
+              "padded=  42  \n"
+              "letters=abc\n"
+              "sign=-\n"
+              "empty=\n"
+              "hex=0x10\n"
+              "huge=99999999999\n"
+              "tiny=-99999999999\n"
+              "quoted=\"15\"\n"));
     EXPECT_EQ(ini.getInt("n", "trailing", 0), 12);
     EXPECT_EQ(ini.getInt("n", "negative", 0), -3);
     EXPECT_EQ(ini.getInt("n", "plus", 0), 7);
@@ -94,11 +96,12 @@ TEST_F(IniFileTest, lengthLimitedReadsCountCharactersNotBytes) {
 }
 
 TEST_F(IniFileTest, firstKeyWinsAndRepeatedSectionsAreSearched) {
-    const IniFile ini(write("key=outside any section\n"
-                            "[a]\nx=1\nx=2\n"
-                            "[b]\ny=3\n"
-                            "[A]\nz=4\n"
-                            "; x=5\n"));
+    const IniFile ini(
+        write("key=outside any section\n"
+              "[a]\nx=1\nx=2\n"
+              "[b]\ny=3\n"
+              "[A]\nz=4\n"
+              "; x=5\n"));
     EXPECT_EQ(ini.getInt("a", "x", 0), 1);
     EXPECT_EQ(ini.getInt("a", "z", 0), 4);
     EXPECT_EQ(ini.getInt("b", "z", 0), 0);
@@ -189,7 +192,8 @@ TEST_F(IniFileTest, binaryJunkGivesDefaultsAndCanStillBeWritten) {
 }
 
 TEST_F(IniFileTest, junkLinesAroundRealOnesAreSkipped) {
-    const IniFile ini(write(std::string("\0\0[\0]=\xff\n[", 9) + "\n=\n===\n[s]\n\x01\x02junk\nk=v\n[\n"));
+    const IniFile ini(
+        write(std::string("\0\0[\0]=\xff\n[", 9) + "\n=\n===\n[s]\n\x01\x02junk\nk=v\n[\n"));
     EXPECT_EQ(ini.getString("s", "k", "-"), "v");
     EXPECT_EQ(ini.getString("s", "", "-"), "-");
 }
@@ -226,7 +230,8 @@ TEST_F(IniFileTest, concurrentWritersInOneProcessLoseNoKey) {
     }
     for (std::thread& writer : writers) writer.join();
     for (int t = 0; t < 4; ++t) {
-        for (int k = 0; k < 25; ++k) EXPECT_EQ(ini.getInt("s", "t" + std::to_string(t) + "k" + std::to_string(k), -1), k);
+        for (int k = 0; k < 25; ++k)
+            EXPECT_EQ(ini.getInt("s", "t" + std::to_string(t) + "k" + std::to_string(k), -1), k);
     }
 }
 

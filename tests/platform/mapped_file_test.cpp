@@ -12,7 +12,7 @@ namespace vantrel::platform {
 namespace {
 
 class MappedFileTest : public ::testing::Test {
-protected:
+  protected:
     testing::TempDir dir_;
     std::filesystem::path path_ = dir_.path() / "filememlist.data";
 };
@@ -90,7 +90,8 @@ TEST_F(MappedFileTest, flushRangesOutsideTheMappingAreRefused) {
     EXPECT_TRUE(file->flushRange(0, 4096));
     EXPECT_EQ(file->flushRange(4000, 97).kind(), ErrorKind::InvalidArgument);
     EXPECT_EQ(file->flushRange(4097, 0).kind(), ErrorKind::InvalidArgument);
-    EXPECT_EQ(file->flushRange(1, SIZE_MAX).kind(), ErrorKind::InvalidArgument) << "offset + length overflows";
+    EXPECT_EQ(file->flushRange(1, SIZE_MAX).kind(), ErrorKind::InvalidArgument)
+        << "offset + length overflows";
 }
 
 TEST_F(MappedFileTest, openingFailsCleanly) {
@@ -106,7 +107,8 @@ TEST_F(MappedFileTest, movingHandsOverTheMappingAndCloseReleasesIt) {
     MappedFile first = std::move(opened).value();
     first.data()[0] = 1;
     MappedFile second = std::move(first);
-    EXPECT_FALSE(first.isOpen());  // NOLINT(bugprone-use-after-move): the moved-from state is the contract
+    EXPECT_FALSE(
+        first.isOpen());  // NOLINT(bugprone-use-after-move): the moved-from state is the contract
     ASSERT_TRUE(second.isOpen());
     EXPECT_EQ(second.data()[0], 1);
     second.close();

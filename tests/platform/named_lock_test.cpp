@@ -17,7 +17,8 @@
 namespace vantrel::platform {
 namespace {
 
-std::shared_ptr<NamedLock> openLock(const std::filesystem::path& dir, const std::string& name = "vantrel_SYSLOG") {
+std::shared_ptr<NamedLock> openLock(const std::filesystem::path& dir,
+                                    const std::string& name = "vantrel_SYSLOG") {
     Result<std::shared_ptr<NamedLock>> lock = NamedLock::open(name, dir);
     EXPECT_TRUE(lock) << lock.status().text();
     return lock ? lock.value() : nullptr;
@@ -48,7 +49,8 @@ TEST(NamedLockTest, twoProcessesAppendingUnderTheLockLeaveOnlyWholeLines) {
             for (int i = 0; i < 1000; ++i) {
                 NamedLockGuard guard(**lock);
                 const std::string number = std::to_string(i);
-                if (!appendToFile(log, std::string(1, tag)) || !appendToFile(log, ":" + number + ":") ||
+                if (!appendToFile(log, std::string(1, tag)) ||
+                    !appendToFile(log, ":" + number + ":") ||
                     !appendToFile(log, std::string(40, tag) + "\n")) {
                     return 3;
                 }

@@ -69,12 +69,15 @@ TEST(GbkTest, textWithoutAGbkFormFailsStrictlyAndBecomesAQuestionMarkLossily) {
     EXPECT_EQ(utf8ToGbk("a😀b").status().kind(), ErrorKind::InvalidArgument);
     EXPECT_EQ(utf8ToGbk("€").status().kind(), ErrorKind::InvalidArgument) << "GBK has no euro sign";
     EXPECT_EQ(utf8ToGbk("bad \xC3").status().kind(), ErrorKind::InvalidArgument);
-    EXPECT_EQ(utf8ToGbk("\xED\xA0\x80").status().kind(), ErrorKind::InvalidArgument) << "a UTF-8 surrogate";
+    EXPECT_EQ(utf8ToGbk("\xED\xA0\x80").status().kind(), ErrorKind::InvalidArgument)
+        << "a UTF-8 surrogate";
 
     EXPECT_EQ(utf8ToGbkLossy("a😀中€b"), "a?\xD6\xD0?b");
     EXPECT_EQ(utf8ToGbkLossy("x\xC3"), "x?");
-    EXPECT_EQ(utf8ToGbkLossy("\xF8\x80\x80z"), "???z") << "no UTF-8 lead byte: each byte is its own mark";
-    EXPECT_EQ(utf8ToGbkLossy("\xE4\xB8z"), "?z") << "a cut sequence becomes one mark and z survives";
+    EXPECT_EQ(utf8ToGbkLossy("\xF8\x80\x80z"), "???z")
+        << "no UTF-8 lead byte: each byte is its own mark";
+    EXPECT_EQ(utf8ToGbkLossy("\xE4\xB8z"), "?z")
+        << "a cut sequence becomes one mark and z survives";
     EXPECT_EQ(gbkToUtf8Lossy("a\x80\xFF\xD6\xD0\xA2\xA0z\x81"), "a??中?z?");
     EXPECT_EQ(gbkLength("😀"), 1u);
 }
@@ -108,7 +111,8 @@ TEST(Utf16Test, malformedInputIsAnError) {
     EXPECT_FALSE(utf8ToUtf16("\xE4\xB8")) << "cut short";
     EXPECT_FALSE(utf8ToUtf16("\x80")) << "stray continuation byte";
     EXPECT_FALSE(utf16ToUtf8(u"\xD83D")) << "lone high surrogate at the end";
-    EXPECT_FALSE(utf16ToUtf8(std::u16string{u'\xD83D', u'a'})) << "high surrogate without its low one";
+    EXPECT_FALSE(utf16ToUtf8(std::u16string{u'\xD83D', u'a'}))
+        << "high surrogate without its low one";
     EXPECT_FALSE(utf16ToUtf8(u"\xDE00")) << "lone low surrogate";
 }
 

@@ -21,9 +21,13 @@ extern char** environ;
 namespace vantrel::testing {
 
 class CliProcess {
-public:
-    CliProcess(std::string program, std::filesystem::path root, std::filesystem::path runtime, std::string password)
-        : program_(std::move(program)), root_(std::move(root)), runtime_(std::move(runtime)), password_(std::move(password)) {}
+  public:
+    CliProcess(std::string program, std::filesystem::path root, std::filesystem::path runtime,
+               std::string password)
+        : program_(std::move(program)),
+          root_(std::move(root)),
+          runtime_(std::move(runtime)),
+          password_(std::move(password)) {}
 
     // Starts `vantrel-cli --root ROOT args...`; its output goes to ROOT/cli.out.
     pid_t spawn(const std::vector<std::string>& args) const {
@@ -32,11 +36,13 @@ public:
         std::vector<char*> argv;
         for (auto& a : all) argv.push_back(a.data());
         argv.push_back(nullptr);
-        std::vector<std::string> own = {"VANTREL_PASSWORD=" + password_, "VANTREL_RUNTIME_DIR=" + runtime_.string()};
+        std::vector<std::string> own = {"VANTREL_PASSWORD=" + password_,
+                                        "VANTREL_RUNTIME_DIR=" + runtime_.string()};
         std::vector<char*> env;
         for (char** e = environ; *e; ++e) {
             const std::string_view v(*e);
-            if (v.rfind("VANTREL_PASSWORD=", 0) != 0 && v.rfind("VANTREL_RUNTIME_DIR=", 0) != 0) env.push_back(*e);
+            if (v.rfind("VANTREL_PASSWORD=", 0) != 0 && v.rfind("VANTREL_RUNTIME_DIR=", 0) != 0)
+                env.push_back(*e);
         }
         for (auto& o : own) env.push_back(o.data());
         env.push_back(nullptr);
@@ -44,7 +50,8 @@ public:
         posix_spawn_file_actions_init(&actions);
         posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
         const std::string out = (root_ / "cli.out").string();
-        posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, out.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
+        posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, out.c_str(),
+                                         O_WRONLY | O_CREAT | O_APPEND, 0644);
         posix_spawn_file_actions_adddup2(&actions, STDOUT_FILENO, STDERR_FILENO);
         pid_t pid = -1;
         EXPECT_EQ(posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), env.data()), 0);
@@ -69,7 +76,7 @@ public:
 
     int run(const std::vector<std::string>& args) const { return wait(spawn(args)); }
 
-private:
+  private:
     std::string program_;
     std::filesystem::path root_;
     std::filesystem::path runtime_;

@@ -11,7 +11,7 @@
 namespace vantrel::testing {
 
 class NoSpaceFileSystem final : public platform::FileSystemWrapper {
-public:
+  public:
     NoSpaceFileSystem() : FileSystemWrapper(platform::FileSystem::real()) {}
 
     // The next `n`th call and every later one fail (n >= 1).
@@ -35,19 +35,22 @@ public:
         return failures_;
     }
 
-    Result<std::unique_ptr<platform::File>> open(const std::filesystem::path& path, platform::OpenMode mode) override {
+    Result<std::unique_ptr<platform::File>> open(const std::filesystem::path& path,
+                                                 platform::OpenMode mode) override {
         Result<std::unique_ptr<platform::File>> file = target().open(path, mode);
         if (!file) return file;
-        return std::unique_ptr<platform::File>(std::make_unique<Counted>(std::move(file.value()), *this));
+        return std::unique_ptr<platform::File>(
+            std::make_unique<Counted>(std::move(file.value()), *this));
     }
-    Status flushMapped(platform::MappedFile& file, std::size_t offset, std::size_t length) override {
+    Status flushMapped(platform::MappedFile& file, std::size_t offset,
+                       std::size_t length) override {
         if (Status s = take("flush"); !s) return s;
         return target().flushMapped(file, offset, length);
     }
 
-private:
+  private:
     class Counted final : public platform::FileWrapper {
-    public:
+      public:
         Counted(std::unique_ptr<platform::File> file, NoSpaceFileSystem& disk)
             : FileWrapper(std::move(file)), disk_(disk) {}
         Status writeAt(std::int64_t offset, const void* bytes, std::size_t length) override {
@@ -63,7 +66,7 @@ private:
             return FileWrapper::sync();
         }
 
-    private:
+      private:
         NoSpaceFileSystem& disk_;
     };
 

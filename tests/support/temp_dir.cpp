@@ -9,7 +9,8 @@ namespace vantrel::testing {
 
 TempDir::TempDir() {
     std::string pattern = (std::filesystem::temp_directory_path() / "vantrel-test-XXXXXX").string();
-    if (mkdtemp(pattern.data()) == nullptr) throw std::system_error(errno, std::generic_category(), "mkdtemp");
+    if (mkdtemp(pattern.data()) == nullptr)
+        throw std::system_error(errno, std::generic_category(), "mkdtemp");
     path_ = pattern;
 }
 

@@ -25,7 +25,8 @@ namespace vantrel::bench {
 namespace fs = std::filesystem;
 
 inline double opensslFigure() {
-    FILE* pipe = popen("openssl speed -evp des-ede -seconds 2 -bytes 16384 2>/dev/null | tail -1", "r");
+    FILE* pipe =
+        popen("openssl speed -evp des-ede -seconds 2 -bytes 16384 2>/dev/null | tail -1", "r");
     if (!pipe) return 0;
     char line[256] = {};
     const bool got = std::fgets(line, sizeof line, pipe) != nullptr;
@@ -49,9 +50,10 @@ inline long peakKiB() {
 }
 
 inline testgateway::TestGatewaySettings settings() {
-    return testgateway::parseSettings("[gateway]\n[operator OPER01]\nPassword = pass1234\n"
-                                      "Permission = VRELKA,FTP_A_QS,**,C\n"
-                                      "Permission = VRELKA,FTP_B_QS,**,C\n")
+    return testgateway::parseSettings(
+               "[gateway]\n[operator OPER01]\nPassword = pass1234\n"
+               "Permission = VRELKA,FTP_A_QS,**,C\n"
+               "Permission = VRELKA,FTP_B_QS,**,C\n")
         .value();
 }
 
@@ -71,7 +73,9 @@ inline testgateway::TestGatewaySettings settings() {
 
 struct Client {
     Client(const fs::path& root, std::uint16_t port)
-        : installation(root, root), logs(installation, platform::RealClock::instance(), notifier), port(port) {
+        : installation(root, root),
+          logs(installation, platform::RealClock::instance(), notifier),
+          port(port) {
         context.installation = installation;
         context.clock = &platform::RealClock::instance();
         context.notifier = &notifier;
@@ -79,7 +83,8 @@ struct Client {
     }
     std::unique_ptr<CVornFtp> handle() {
         auto h = std::make_unique<CVornFtp>(context, process);
-        h->SetGatewayList({GatewayEntry{"127.0.0.1", std::to_string(port), "1", "30"}}, 0, "", "OPER01", "pass1234");
+        h->SetGatewayList({GatewayEntry{"127.0.0.1", std::to_string(port), "1", "30"}}, 0, "",
+                          "OPER01", "pass1234");
         if (h->LoginToGateway() != 1) std::fprintf(stderr, "login: %s\n", h->LastError().c_str());
         return h;
     }
@@ -96,7 +101,8 @@ inline double seconds(std::chrono::steady_clock::time_point since) {
 }
 
 // Five handles, each taking the next block of the file until none is left.
-inline bool moveWithFive(Client& client, const TransferItem& item, bool upload, const std::string& mailbox = "FTP_A_QS") {
+inline bool moveWithFive(Client& client, const TransferItem& item, bool upload,
+                         const std::string& mailbox = "FTP_A_QS") {
     const std::string ftpType(upload ? filesvc::kUpload : filesvc::kDownload);
     FileBlockInfo::Options o;
     o.clock = &platform::RealClock::instance();
@@ -119,7 +125,8 @@ inline bool moveWithFive(Client& client, const TransferItem& item, bool upload, 
                     continue;
                 }
                 block->setState(kBlockTaken);
-                const int rc = upload ? uploadBlock(*h, block, options) : downloadBlock(*block, *h, options);
+                const int rc =
+                    upload ? uploadBlock(*h, block, options) : downloadBlock(*block, *h, options);
                 if (rc != 0) {
                     std::fprintf(stderr, "block %d: %s\n", block->index(), h->LastError().c_str());
                     ok = false;

@@ -27,7 +27,7 @@ struct PreferMemoryTempDir {
 };
 
 class BlockStateFixture : public ::testing::Test, private PreferMemoryTempDir {
-protected:
+  protected:
     BlockStateFixture() : clock_(platform::WallTime(std::chrono::seconds(1'800'000'000))) {}
 
     FileBlockInfo::Options options() {
@@ -62,7 +62,8 @@ protected:
 
     std::unique_ptr<FileBlockInfo> openFile(const TransferItem& item, bool upload) {
         auto file = std::make_unique<FileBlockInfo>(options());
-        EXPECT_TRUE(file->open(item, upload, "VRELKA", "FTP_A_QS", upload ? "03" : "04")) << file->errorText();
+        EXPECT_TRUE(file->open(item, upload, "VRELKA", "FTP_A_QS", upload ? "03" : "04"))
+            << file->errorText();
         return file;
     }
 

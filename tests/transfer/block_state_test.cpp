@@ -78,7 +78,8 @@ TEST_F(BlockGeometry, filesOfTwoGiBAreRefusedBeforeAnythingIsWritten) {
 }
 
 TEST_F(BlockGeometry, escapingLocalNamesAreRefusedAndNothingIsWritten) {
-    for (const char* name : {"../evil.txt", "..\\evil.txt", "/etc/evil", "sub/../../evil", "C:evil"}) {
+    for (const char* name :
+         {"../evil.txt", "..\\evil.txt", "/etc/evil", "sub/../../evil", "C:evil"}) {
         FileBlockInfo file(options());
         EXPECT_FALSE(file.open(downloadItem(10, name), false, "VRELKA", "FTP_A_QS", "04")) << name;
         EXPECT_NE(file.errorText().find("拒绝"), std::string::npos) << file.errorText();
@@ -139,7 +140,8 @@ TEST_F(BlockWindow, threePacketBlockLeavesTwoSlotsFinished) {
     std::vector<std::int64_t> lengths;
     while (auto p = file->nextPacket(block, true)) lengths.push_back(p->length);
     EXPECT_EQ(lengths, (std::vector<std::int64_t>{16384, 16384, 7232}));
-    for (std::int64_t offset : {0, 16384, 32768}) EXPECT_TRUE(file->packetDone(block, offset, CPkgSize::kUploadSlots));
+    for (std::int64_t offset : {0, 16384, 32768})
+        EXPECT_TRUE(file->packetDone(block, offset, CPkgSize::kUploadSlots));
     EXPECT_TRUE(block.allDone());
     EXPECT_EQ(file->bytesDone(), 40000);
 }
@@ -166,8 +168,9 @@ TEST_F(BlockWindow, fastAnswersGrowAndSlowAnswersShrinkThePacketSize) {
 TEST_F(BlockWindow, growthStopsExactlyAtEachDirectionsLimit) {
     auto up = openFile(uploadItem(std::string(8 * MiB, 'u')), true);
     auto down = openFile(downloadItem(25 * MiB), false);
-    for (auto [file, kind, limit] : {std::tuple{up.get(), CPkgSize::kUploadSlots, CPkgSize::kMaxUploadPacket},
-                                     std::tuple{down.get(), CPkgSize::kDownloadSlots, CPkgSize::kMaxDownloadPacket}}) {
+    for (auto [file, kind, limit] :
+         {std::tuple{up.get(), CPkgSize::kUploadSlots, CPkgSize::kMaxUploadPacket},
+          std::tuple{down.get(), CPkgSize::kDownloadSlots, CPkgSize::kMaxDownloadPacket}}) {
         BlockTask& block = file->block(0);
         for (int i = 0; i < 30 && !block.allDone(); ++i) {
             auto p = file->nextPacket(block);
@@ -406,25 +409,32 @@ void flip(const fs::path& p, std::size_t offset) {
 const std::vector<Damage>& damages() {
     static const std::vector<Damage> table = {
         // A truncated file (the process died while it was being created).
-        {"truncated to 100 bytes", [](const fs::path& p) { fs::resize_file(p, 100); }, "文件长度不足"},
+        {"truncated to 100 bytes", [](const fs::path& p) { fs::resize_file(p, 100); },
+         "文件长度不足"},
         {"truncated to nothing", [](const fs::path& p) { fs::resize_file(p, 0); }, "无法打开"},
-        {"cut inside the last record", [](const fs::path& p) { fs::resize_file(p, 2000 - 10); }, "文件长度与块数不符"},
-        {"grown by junk", [](const fs::path& p) { fs::resize_file(p, 2010); }, "文件长度与块数不符"},
+        {"cut inside the last record", [](const fs::path& p) { fs::resize_file(p, 2000 - 10); },
+         "文件长度与块数不符"},
+        {"grown by junk", [](const fs::path& p) { fs::resize_file(p, 2010); },
+         "文件长度与块数不符"},
         // Lies about lengths and counts.
-        {"block count says 4", [](const fs::path& p) { patch(p, 860, std::string("\x04\0\0\0", 4)); }, "块数不符"},
+        {"block count says 4",
+         [](const fs::path& p) { patch(p, 860, std::string("\x04\0\0\0", 4)); }, "块数不符"},
         {"block count flipped", [](const fs::path& p) { flip(p, 860); }, "块数不符"},
         {"window size flipped", [](const fs::path& p) { flip(p, 864); }, "窗口大小不符"},
         {"file size flipped", [](const fs::path& p) { flip(p, 594); }, "文件大小不符"},
         {"direction flipped", [](const fs::path& p) { flip(p, 577); }, "传送方向不符"},
         {"remote name flipped", [](const fs::path& p) { flip(p, 0); }, "远程文件名不符"},
-        {"bytes done negative", [](const fs::path& p) { patch(p, 591, "\x80"); }, "已传送字节数不正确"},
+        {"bytes done negative", [](const fs::path& p) { patch(p, 591, "\x80"); },
+         "已传送字节数不正确"},
         {"block end moved", [](const fs::path& p) { flip(p, 872 + 376 + 9); }, "块边界不正确"},
         {"next offset past the end", [](const fs::path& p) { flip(p, 872 + 23); }, "块边界不正确"},
         {"block kind flipped", [](const fs::path& p) { flip(p, 872 + 28); }, "块类型不正确"},
         {"block state 9", [](const fs::path& p) { patch(p, 872 + 36, "\x09"); }, "块状态不正确"},
         {"slot state 7", [](const fs::path& p) { patch(p, 872 + 56, "\x07"); }, "窗口状态不正确"},
-        {"slot length negative", [](const fs::path& p) { patch(p, 872 + 56 + 23, "\x80"); }, "窗口数据包范围不正确"},
-        {"slot offset past next", [](const fs::path& p) { patch(p, 872 + 56 + 12, "\x01"); }, "窗口数据包范围不正确"},
+        {"slot length negative", [](const fs::path& p) { patch(p, 872 + 56 + 23, "\x80"); },
+         "窗口数据包范围不正确"},
+        {"slot offset past next", [](const fs::path& p) { patch(p, 872 + 56 + 12, "\x01"); },
+         "窗口数据包范围不正确"},
     };
     return table;
 }
@@ -452,7 +462,8 @@ TEST_P(BlockCorruption, damagedStateFileRestartsTheDownloadFromZero) {
     std::ifstream(file->dataPath(), std::ios::binary).read(head.data(), 4);
     EXPECT_EQ(head, std::string(4, '\0')) << damage.what;
     ASSERT_FALSE(logLines_.empty()) << damage.what;
-    EXPECT_NE(logLines_.back().find(damage.reason), std::string::npos) << damage.what << ": " << logLines_.back();
+    EXPECT_NE(logLines_.back().find(damage.reason), std::string::npos)
+        << damage.what << ": " << logLines_.back();
     auto p = file->nextPacket(file->block(0));
     ASSERT_TRUE(p);
     EXPECT_EQ(p->offset, 0);
@@ -482,8 +493,8 @@ TEST_F(BlockStateFixture, unsettledSlotsOfACrashDuringCreationGetTheirPackets) {
         file->close();
     }
     const fs::path state = dir_.path() / "recv" / "a.dat.tmp.~block";
-    patch(state, 872 + 16, std::string(8, '\0'));                 // next offset back to start
-    patch(state, 872 + 56, std::string(64 * 5, '\0'));            // slots never written
+    patch(state, 872 + 16, std::string(8, '\0'));       // next offset back to start
+    patch(state, 872 + 56, std::string(64 * 5, '\0'));  // slots never written
     // act
     auto file = openFile(item, false);
     // verify: every byte of the block is still handed out

@@ -15,12 +15,15 @@ namespace fs = std::filesystem;
 
 // Sees every request before the file services answer it.
 class Spy final : public testgateway::TransactionService {
-public:
-    std::optional<testgateway::TransactionAnswer> handle(const testgateway::TransactionRequest& request) override {
+  public:
+    std::optional<testgateway::TransactionAnswer> handle(
+        const testgateway::TransactionRequest& request) override {
         std::lock_guard lock(mutex);
         if (request.code == "40") {
             Result<filesvc::Body> body = filesvc::decodePayload(request.payload);
-            if (body) bodies.push_back({body->a, body->b, body->c, static_cast<std::int64_t>(body->data.size())});
+            if (body)
+                bodies.push_back(
+                    {body->a, body->b, body->c, static_cast<std::int64_t>(body->data.size())});
             if (onPacket) onPacket(static_cast<int>(bodies.size()));
         }
         return std::nullopt;
@@ -40,20 +43,23 @@ public:
 
 // Answers download packets of "over.dat" with one byte more than asked for.
 class OverlongAnswers final : public testgateway::TransactionService {
-public:
-    std::optional<testgateway::TransactionAnswer> handle(const testgateway::TransactionRequest& request) override {
+  public:
+    std::optional<testgateway::TransactionAnswer> handle(
+        const testgateway::TransactionRequest& request) override {
         Result<filesvc::Body> body = filesvc::decodePayload(request.payload);
-        if (request.code != "40" || !body || body->c < 0 || filesvc::nameFromWire(body->name1).value() != "over.dat") {
+        if (request.code != "40" || !body || body->c < 0 ||
+            filesvc::nameFromWire(body->name1).value() != "over.dat") {
             return std::nullopt;
         }
         testgateway::TransactionAnswer a;
-        a.payload = filesvc::encodeBody(body->name1, "", body->a, body->b, body->c + 1, std::string(body->c + 1, 'o'));
+        a.payload = filesvc::encodeBody(body->name1, "", body->a, body->b, body->c + 1,
+                                        std::string(body->c + 1, 'o'));
         return a;
     }
 };
 
 class BlockTransfer : public TransferGatewayFixture {
-protected:
+  protected:
     void SetUp() override {
         gateway.addService(std::make_shared<OverlongAnswers>());
         gateway.addService(spy);
@@ -75,7 +81,8 @@ protected:
         return file;
     }
 
-    std::unique_ptr<FileBlockInfo> openUpload(const std::string& content, const std::string& name = "u.dat") {
+    std::unique_ptr<FileBlockInfo> openUpload(const std::string& content,
+                                              const std::string& name = "u.dat") {
         fs::create_directories(root.path() / "send");
         std::ofstream(root.path() / "send" / name, std::ios::binary) << content;
         TransferItem item;
@@ -167,7 +174,8 @@ TEST_F(BlockTransfer, errorAnswerIsReturnedOnlyAfterTheOtherAnswersAreWritten) {
     files->faults().failPacket(1, "0015");
     auto file = openDownload("e.dat", 5 * 16384);
     EXPECT_EQ(downloadBlock(file->block(0), *handle, env.options), -5);
-    EXPECT_EQ(handle->LastError().rfind("下载文件[e.dat]-0015-无此交易权限[VRELKA-FTP_A_QS-04]", 0), 0u)
+    EXPECT_EQ(handle->LastError().rfind("下载文件[e.dat]-0015-无此交易权限[VRELKA-FTP_A_QS-04]", 0),
+              0u)
         << handle->LastError();
     EXPECT_EQ(file->block(0).inFlight(), 0);
     // Every packet sent was answered and written, but the refused one.
@@ -190,7 +198,8 @@ TEST_F(BlockTransfer, lateAnswersAfterE999Or0014DoNotFailTheDownload) {
         const std::string bytes = putRemote(name, 400000);
         files->faults().failPacket(2, code);
         auto file = openDownload(name, 400000);
-        ASSERT_EQ(downloadBlock(file->block(0), *handle, env.options), 0) << code << ": " << handle->LastError();
+        ASSERT_EQ(downloadBlock(file->block(0), *handle, env.options), 0)
+            << code << ": " << handle->LastError();
         EXPECT_TRUE(tmpBytes(*file) == bytes) << code;
     }
 }
@@ -245,7 +254,8 @@ TEST_F(BlockTransfer, droppedConnectionResendsExactlyTheUnansweredPackets) {
     ASSERT_EQ(downloadBlock(file->block(0), *handle, env.options), 0) << handle->LastError();
     EXPECT_TRUE(tmpBytes(*file) == bytes);
     // The second call fetched what was missing, and nothing already answered.
-    EXPECT_EQ(files->counters().downloadBytes.load() - fetchedBefore, static_cast<long long>(bytes.size()) - kept);
+    EXPECT_EQ(files->counters().downloadBytes.load() - fetchedBefore,
+              static_cast<long long>(bytes.size()) - kept);
 }
 
 TEST_F(BlockTransfer, silentGatewayTimesOutAndTheNextCallResends) {
@@ -292,7 +302,7 @@ TEST_F(BlockTransfer, resumedUploadSendsOnlyTheUnansweredPackets) {
 }
 
 class ScriptedObserver final : public TransferObserver {
-public:
+  public:
     void begins(const std::string& name) override { began = name; }
     void progress(const TransferProgressRecord& r) override { records.push_back(r); }
     bool stopPressed() override { return pressStop && !std::exchange(pressed, true); }
@@ -305,7 +315,7 @@ public:
 };
 
 class ScriptedPrompt final : public UserPrompt {
-public:
+  public:
     bool askYesNo(const std::string& caption, const std::string& text, Icon) override {
         asked = caption + "|" + text;
         return answer;
@@ -328,14 +338,16 @@ TEST_F(BlockTransfer, interactiveDownloadReportsProgressAndAsksBeforeCancelling)
     EXPECT_EQ(observer.began, "i.dat");
     ASSERT_FALSE(observer.records.empty());
     EXPECT_EQ(observer.records.back().bytesDone, 200000);
-    EXPECT_EQ(observer.records.back().statusLine, "正在接收文件[i.dat](200000B / 200000B ), 请稍候...");
+    EXPECT_EQ(observer.records.back().statusLine,
+              "正在接收文件[i.dat](200000B / 200000B ), 请稍候...");
 
     putRemote("j.dat", 2000000);
     auto other = openDownload("j.dat", 2000000);
     ScriptedObserver cancelling;
     cancelling.pressStop = true;
     prompt.answer = true;
-    EXPECT_EQ(downloadBlockInteractive(other->block(0), *handle, env.options, cancelling, prompt), -10);
+    EXPECT_EQ(downloadBlockInteractive(other->block(0), *handle, env.options, cancelling, prompt),
+              -10);
     EXPECT_EQ(other->block(0).inFlight(), 0);
 }
 
@@ -345,14 +357,18 @@ TEST_F(BlockTransfer, requestBuilderCutsUploadPacketsAndRefusesBadRequests) {
     const std::string data(2000, 'p');
     std::string answer;
     // The last 1000 bytes of a 5000-byte file asked as 2000 bytes go out as 1000.
-    ASSERT_EQ(service.sendRequest("2026120800000999", '0', "", "cut.dat", 5000, 4000, 2000, data), 0);
+    ASSERT_EQ(service.sendRequest("2026120800000999", '0', "", "cut.dat", 5000, 4000, 2000, data),
+              0);
     ASSERT_EQ(handle->ReceiveResponse(answer), 0) << handle->LastError();
     ASSERT_EQ(spy->seen().size(), 1u);
     EXPECT_EQ(spy->seen()[0].c, 1000);
     EXPECT_EQ(spy->seen()[0].dataSize, 1000);
-    EXPECT_EQ(service.sendRequest("2026120800000998", '0', "", "cut.dat", 5000, 6000, 10, data), -2);
+    EXPECT_EQ(service.sendRequest("2026120800000998", '0', "", "cut.dat", 5000, 6000, 10, data),
+              -2);
     EXPECT_EQ(handle->LastError(), "偏移量出错!");
-    EXPECT_EQ(service.sendRequest("2026120800000997", '0', "", std::string(128, 'n'), 5000, 0, 10, data), -2);
+    EXPECT_EQ(
+        service.sendRequest("2026120800000997", '0', "", std::string(128, 'n'), 5000, 0, 10, data),
+        -2);
     EXPECT_EQ(handle->LastError(), "UNICODE出错");
     handle->SetRoute("VRELKA", "FTP_A_QS", "05");
     EXPECT_EQ(service.sendRequest("2026120800000996", '0', "a", "", 0, 0, 0, {}), -2);
@@ -412,7 +428,8 @@ TEST_F(BlockTransfer, threeWorkersShareTheBlocksOfOneFile) {
 }
 
 TEST(ProgressRecord, formatsSpeedAndRemainingTime) {
-    const TransferProgressRecord r = makeProgressRecord(false, "a.dat", 1024 * 100, 1024 * 1000, 10.0);
+    const TransferProgressRecord r =
+        makeProgressRecord(false, "a.dat", 1024 * 100, 1024 * 1000, 10.0);
     EXPECT_EQ(r.speed, "    10.00K");
     EXPECT_EQ(r.remaining, "00:01:30");
     EXPECT_EQ(r.statusLine, "正在发送文件[a.dat](102400B / 1024000B ), 请稍候...");

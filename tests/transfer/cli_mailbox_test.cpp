@@ -39,8 +39,9 @@ struct OpensslCipherPath {
 
 // Records the offset of every download and upload packet, for the resume checks.
 class OffsetSpy final : public testgateway::TransactionService {
-public:
-    std::optional<testgateway::TransactionAnswer> handle(const testgateway::TransactionRequest& request) override {
+  public:
+    std::optional<testgateway::TransactionAnswer> handle(
+        const testgateway::TransactionRequest& request) override {
         Result<filesvc::Body> body = filesvc::decodePayload(request.payload);
         if (request.code == "40" && body && body->c > 0) {
             std::lock_guard lock(mutex);
@@ -59,31 +60,34 @@ public:
 // Lists "hostile\\*.*" with names that would steer a terminal, forge a listing line or
 // cut themselves short if printed raw. Every name begins with "hostile-".
 class HostileListing final : public testgateway::TransactionService {
-public:
+  public:
     static std::vector<std::string> names() {
-        return {"hostile-esc\x1b[2J",                                  // clears the screen
-                "hostile-bell\x07",                                    // rings
-                "hostile-cr\rFIL            1 20261208 09:00:00 ok",   // overwrites its own line
+        return {"hostile-esc\x1b[2J",                                 // clears the screen
+                "hostile-bell\x07",                                   // rings
+                "hostile-cr\rFIL            1 20261208 09:00:00 ok",  // overwrites its own line
                 "hostile-del\x7f",
                 "hostile-two\nFIL            1 20261208 09:00:00 forged.txt",  // forges a line
                 std::string("hostile-nul\0cut", 15)};
     }
-    std::optional<testgateway::TransactionAnswer> handle(const testgateway::TransactionRequest& request) override {
+    std::optional<testgateway::TransactionAnswer> handle(
+        const testgateway::TransactionRequest& request) override {
         Result<filesvc::Body> body = filesvc::decodePayload(request.payload);
         if (request.code != "40" || !body || trimmed(request.record.function) != "00" ||
             filesvc::nameFromWire(body->name1).value() != "hostile\\*.*") {
             return std::nullopt;
         }
         std::string entries;
-        for (const std::string& name : names()) entries += filesvc::encodeEntry({"FIL", 1, "20261208", "09:00:00", name});
+        for (const std::string& name : names())
+            entries += filesvc::encodeEntry({"FIL", 1, "20261208", "09:00:00", name});
         testgateway::TransactionAnswer a;
-        a.payload = filesvc::encodeBody("", "", 0, 0, static_cast<std::int32_t>(entries.size()), entries);
+        a.payload =
+            filesvc::encodeBody("", "", 0, 0, static_cast<std::int32_t>(entries.size()), entries);
         return a;
     }
 };
 
 class CliMailbox : public TransferGatewayFixture {
-protected:
+  protected:
     void SetUp() override {
         gateway.addService(std::make_shared<HostileListing>());
         gateway.addService(spy);
@@ -91,8 +95,8 @@ protected:
         ASSERT_TRUE(platform::createDirectories(installation.localconfig()));
         ASSERT_TRUE(platform::writeFileAtomically(
             installation.clientIni(), "[GateMultiple]\nGateIP1=127.0.0.1\nGatePort1=" +
-                                          std::to_string(gateway.gatewayPort()) + "\nFtpPort1=" +
-                                          std::to_string(gateway.updatePort()) +
+                                          std::to_string(gateway.gatewayPort()) +
+                                          "\nFtpPort1=" + std::to_string(gateway.updatePort()) +
                                           "\nGateType=0\n[userinfo]\nOpertID=OPER01\n"));
         fs::create_directories(root.path() / "recv");
     }
@@ -119,7 +123,8 @@ protected:
         posix_spawn_file_actions_init(&actions);
         posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
         const std::string out = (root.path() / "cli.out").string();
-        posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, out.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
+        posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, out.c_str(),
+                                         O_WRONLY | O_CREAT | O_APPEND, 0644);
         posix_spawn_file_actions_adddup2(&actions, STDOUT_FILENO, STDERR_FILENO);
         pid_t pid = -1;
         EXPECT_EQ(posix_spawn(&pid, raw[0], &actions, nullptr, raw.data(), env.data()), 0);
@@ -151,9 +156,11 @@ protected:
         std::set<int> done;
         const std::string bytes = readLocal(state);
         if (bytes.size() < bs::kHeaderSize) return done;
-        const int n = bs::load<std::int32_t>(reinterpret_cast<const std::uint8_t*>(bytes.data()) + bs::header::kBlockCount);
+        const int n = bs::load<std::int32_t>(reinterpret_cast<const std::uint8_t*>(bytes.data()) +
+                                             bs::header::kBlockCount);
         for (int i = 0; i < n && bs::recordOffset(i + 1) <= bytes.size(); ++i) {
-            const auto* r = reinterpret_cast<const std::uint8_t*>(bytes.data()) + bs::recordOffset(i);
+            const auto* r =
+                reinterpret_cast<const std::uint8_t*>(bytes.data()) + bs::recordOffset(i);
             if (bs::load<std::int32_t>(r + bs::task::kState) == 3) done.insert(i);
         }
         return done;
@@ -171,7 +178,8 @@ TEST_F(CliMailbox, listsMovesRenamesAndDeletesWithinThePermissions) {
     EXPECT_EQ(readLocal(root.path() / "recv" / "x.txt"), bytes);
     ASSERT_EQ(run({"mv", "FTP_A_QS", "x.txt", "y.txt"}), 0) << output();
     EXPECT_TRUE(fs::exists(files->root() / "FTP_A_QS" / "y.txt"));
-    ASSERT_EQ(run({"put", "FTP_A_QS", (root.path() / "recv" / "x.txt").string(), "z.txt"}), 0) << output();
+    ASSERT_EQ(run({"put", "FTP_A_QS", (root.path() / "recv" / "x.txt").string(), "z.txt"}), 0)
+        << output();
     EXPECT_EQ(readLocal(files->root() / "FTP_A_QS" / "z.txt"), bytes);
     ASSERT_EQ(run({"rm", "FTP_A_QS", "y.txt"}), 0) << output();
     EXPECT_FALSE(fs::exists(files->root() / "FTP_A_QS" / "y.txt"));
@@ -205,8 +213,11 @@ TEST_F(CliMailbox, lsPrintsHostileNamesEscapedOneEntryPerLineAndGetRefusesThem) 
     EXPECT_NE(lines[4].find("hostile-two\\x0aFIL"), std::string::npos) << lines[4];
     EXPECT_NE(lines[5].find("hostile-nul\\x00cut"), std::string::npos) << lines[5];
     // A name with a control character is refused as a local file name, and nothing is made.
-    EXPECT_EQ(run({"get", "FTP_A_QS", "hostile\\hostile-bell\x07", (root.path() / "recv").string()}), 1);
-    EXPECT_NE(output().find("文件名[hostile-bell\\x07]含有控制字符，拒绝写入本地目录！"), std::string::npos) << output();
+    EXPECT_EQ(
+        run({"get", "FTP_A_QS", "hostile\\hostile-bell\x07", (root.path() / "recv").string()}), 1);
+    EXPECT_NE(output().find("文件名[hostile-bell\\x07]含有控制字符，拒绝写入本地目录！"),
+              std::string::npos)
+        << output();
     EXPECT_TRUE(fs::is_empty(root.path() / "recv"));
 }
 
@@ -221,7 +232,8 @@ TEST_F(CliMailbox, killedDownloadsResumeAndCompleteByteExact) {
         const std::set<int> doneBefore = doneBlocks(state);
         spy->take();
         const pid_t pid = spawn({"get", "FTP_A_QS", "k.dat", recv.string()});
-        std::this_thread::sleep_for(std::chrono::milliseconds(std::uniform_int_distribution<int>(30, 700)(rng)));
+        std::this_thread::sleep_for(
+            std::chrono::milliseconds(std::uniform_int_distribution<int>(30, 700)(rng)));
         kill(pid, SIGKILL);
         int status = 0;
         waitpid(pid, &status, 0);
@@ -229,7 +241,8 @@ TEST_F(CliMailbox, killedDownloadsResumeAndCompleteByteExact) {
         if (WIFSIGNALED(status)) ++kills;
         // Blocks that were done before this run were not asked for again.
         for (std::int64_t offset : spy->take()) {
-            EXPECT_EQ(doneBefore.count(static_cast<int>(offset / bs::kBlockSize)), 0u) << "offset " << offset;
+            EXPECT_EQ(doneBefore.count(static_cast<int>(offset / bs::kBlockSize)), 0u)
+                << "offset " << offset;
         }
         if (finished) break;
     }
@@ -249,12 +262,14 @@ TEST_F(CliMailbox, killedUploadsResumeAndCompleteByteExact) {
     for (auto& c : bytes) c = static_cast<char>(fill());
     fs::create_directories(root.path() / "send");
     const fs::path source = root.path() / "send" / "p.dat";
-    std::ofstream(source, std::ios::binary).write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    std::ofstream(source, std::ios::binary)
+        .write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
     std::mt19937 rng(::testing::UnitTest::GetInstance()->random_seed());
     int kills = 0;
     for (int trial = 0; trial < 14; ++trial) {
         const pid_t pid = spawn({"put", "FTP_A_QS", source.string()});
-        std::this_thread::sleep_for(std::chrono::milliseconds(std::uniform_int_distribution<int>(20, 300)(rng)));
+        std::this_thread::sleep_for(
+            std::chrono::milliseconds(std::uniform_int_distribution<int>(20, 300)(rng)));
         kill(pid, SIGKILL);
         int status = 0;
         waitpid(pid, &status, 0);

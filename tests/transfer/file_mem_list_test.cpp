@@ -15,7 +15,8 @@ namespace {
 FileMemList::Record recordFor(const std::string& name, char fill) {
     FileMemList::Record r{};
     std::memcpy(r.data(), name.data(), name.size());
-    std::memset(r.data() + FileMemList::kNameSize, fill, FileMemList::kRecordSize - FileMemList::kNameSize);
+    std::memset(r.data() + FileMemList::kNameSize, fill,
+                FileMemList::kRecordSize - FileMemList::kNameSize);
     return r;
 }
 
@@ -26,7 +27,8 @@ TEST(FileMemListTest, theRecordBeyondFiveThousandIsRefusedAndLogged) {
     FileMemList list([&](std::string_view line) { log.emplace_back(line); });
     ASSERT_TRUE(list.open(dir.path() / "filememlist.data")) << list.errorText();
     EXPECT_EQ(std::filesystem::file_size(dir.path() / "filememlist.data"), 4u + 5000u * 1124u);
-    for (int i = 0; i < 5000; ++i) ASSERT_TRUE(list.addOrUpdate(recordFor("f" + std::to_string(i), 'a')));
+    for (int i = 0; i < 5000; ++i)
+        ASSERT_TRUE(list.addOrUpdate(recordFor("f" + std::to_string(i), 'a')));
     EXPECT_FALSE(list.addOrUpdate(recordFor("f5000", 'a')));
     EXPECT_EQ(list.errorText(), "文件信息列表个数超过上限！");
     ASSERT_EQ(log.size(), 1u);

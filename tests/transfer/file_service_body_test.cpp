@@ -27,7 +27,8 @@ TEST(FileServiceBody, downloadRequestOf16KiBAt32KiB) {
 
 TEST(FileServiceBody, md5QueryCarriesMinusOne) {
     const std::string body = encodeBody("", wireName("x").value(), 5000, 5000, -1, {});
-    EXPECT_EQ(body.substr(0, 14), bytes({0, 2, 0, 0, 0x13, 0x88, 0, 0, 0x13, 0x88, -1, -1, -1, -1}));
+    EXPECT_EQ(body.substr(0, 14),
+              bytes({0, 2, 0, 0, 0x13, 0x88, 0, 0, 0x13, 0x88, -1, -1, -1, -1}));
     Result<Body> back = decodePayload(body);
     ASSERT_TRUE(back);
     EXPECT_EQ(back->c, -1);
@@ -54,8 +55,9 @@ TEST(FileServiceBody, truncatedAnswersAreRefused) {
 
 // Two entries with names of 10 and 20 bytes: C = (24 + 10) + (24 + 20) = 78.
 const std::string kTwoEntries =
-    bytes({10}) + "FIL" + bytes({0, 0, 0x03, 0xe8}) + "20261208" + "09:30:15" + bytes({'a', 0, '.', 0, 't', 0, 'x', 0, 't', 0}) +
-    bytes({20}) + "DIR" + bytes({0, 0, 0, 0}) + "20261207" + "23:59:59" +
+    bytes({10}) + "FIL" + bytes({0, 0, 0x03, 0xe8}) + "20261208" + "09:30:15" +
+    bytes({'a', 0, '.', 0, 't', 0, 'x', 0, 't', 0}) + bytes({20}) + "DIR" + bytes({0, 0, 0, 0}) +
+    "20261207" + "23:59:59" +
     bytes({'B', 0, 'u', 0, 'l', 0, 'l', 0, 'e', 0, 't', 0, '0', 0, '1', 0, '2', 0, '3', 0});
 
 TEST(FileListEntries, twoEntriesComeWithC78) {

@@ -57,7 +57,8 @@ TEST_F(FileServices, listOfAMissingDirectoryCarriesTheTitleAndSerial) {
     VornFileService service(*handle);
     std::vector<filesvc::ListEntry> entries;
     EXPECT_LT(service.listFiles("FTP_A_QS", "nope\\*.*", entries), 0);
-    EXPECT_EQ(handle->LastError().rfind("查询文件列表-失败(交易序列号:", 0), 0u) << handle->LastError();
+    EXPECT_EQ(handle->LastError().rfind("查询文件列表-失败(交易序列号:", 0), 0u)
+        << handle->LastError();
     EXPECT_NE(handle->LastError().find("目录不存在"), std::string::npos);
 }
 
@@ -65,8 +66,10 @@ TEST_F(FileServices, deleteAndRenameChangeTheMailbox) {
     putRemote("a.txt", 10);
     putRemote("b.txt", 10);
     VornFileService service(*handle);
-    EXPECT_EQ(service.mailboxRequest(filesvc::kRename, "c.txt", "FTP_A_QS", "a.txt"), 0) << handle->LastError();
-    EXPECT_EQ(service.mailboxRequest(filesvc::kDelete, "", "FTP_A_QS", "b.txt"), 0) << handle->LastError();
+    EXPECT_EQ(service.mailboxRequest(filesvc::kRename, "c.txt", "FTP_A_QS", "a.txt"), 0)
+        << handle->LastError();
+    EXPECT_EQ(service.mailboxRequest(filesvc::kDelete, "", "FTP_A_QS", "b.txt"), 0)
+        << handle->LastError();
     EXPECT_TRUE(fs::exists(files->root() / "FTP_A_QS" / "c.txt"));
     EXPECT_FALSE(fs::exists(files->root() / "FTP_A_QS" / "a.txt"));
     EXPECT_FALSE(fs::exists(files->root() / "FTP_A_QS" / "b.txt"));
@@ -77,7 +80,10 @@ TEST_F(FileServices, deleteAndRenameChangeTheMailbox) {
 TEST_F(FileServices, multiBlockDownloadArrivesByteExactAndLeavesNothingBehind) {
     const std::string bytes = putRemote("big.dat", static_cast<std::size_t>(21 * MiB + 123));
     std::string error;
-    ASSERT_EQ(downloadFile(*handle, downloadRequest("big.dat", static_cast<std::int64_t>(bytes.size())), env, error), 0)
+    ASSERT_EQ(
+        downloadFile(*handle, downloadRequest("big.dat", static_cast<std::int64_t>(bytes.size())),
+                     env, error),
+        0)
         << error;
     EXPECT_TRUE(readLocal(root.path() / "recv" / "big.dat") == bytes);
     EXPECT_FALSE(fs::exists(root.path() / "recv" / "big.dat.tmp"));
@@ -123,7 +129,8 @@ TEST_F(FileServices, corruptedPacketFailsTheDigestAndTheFileIsNotDelivered) {
     files->faults().corruptNextDownload = true;
     std::string error;
     EXPECT_EQ(downloadFile(*handle, downloadRequest("c.dat", 300000), env, error), -1);
-    EXPECT_EQ(error, "文件:c.dat校验错误,下载的文件可能被破坏。\n\r请不要使用断点续传功能重新下载该文件!");
+    EXPECT_EQ(error,
+              "文件:c.dat校验错误,下载的文件可能被破坏。\n\r请不要使用断点续传功能重新下载该文件!");
     EXPECT_FALSE(fs::exists(root.path() / "recv" / "c.dat"));
     // The progress was discarded: the next run fetches everything again and succeeds.
     EXPECT_FALSE(fs::exists(root.path() / "recv" / "c.dat.tmp.~block"));
@@ -140,7 +147,8 @@ TEST_F(FileServices, aSizeLieIsNeverDeliveredAsGood) {
         ASSERT_EQ(service.listFiles("FTP_A_QS", "l.dat", entries), 1) << handle->LastError();
         EXPECT_EQ(entries[0].size, 50000 + lie);
         std::string error;
-        EXPECT_NE(downloadFile(*handle, downloadRequest("l.dat", entries[0].size), env, error), 0) << lie;
+        EXPECT_NE(downloadFile(*handle, downloadRequest("l.dat", entries[0].size), env, error), 0)
+            << lie;
         EXPECT_FALSE(fs::exists(root.path() / "recv" / "l.dat")) << lie;
     }
 }
@@ -183,13 +191,16 @@ TEST_F(FileServices, halfSentAnswerTimesOutWithinTheAnswerTimeOut) {
         files->faults().nextListDelivery = spoiled;
         const auto started = std::chrono::steady_clock::now();
         EXPECT_EQ(service.listFiles("FTP_A_QS", "*.*", entries), -9);
-        const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
-        RecordProperty(spoiled == Delivery::kHalfThenStall ? "halfSentListSeconds" : "longerThanSentListSeconds",
+        const double seconds =
+            std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+        RecordProperty(spoiled == Delivery::kHalfThenStall ? "halfSentListSeconds"
+                                                           : "longerThanSentListSeconds",
                        std::to_string(seconds));
         // verify: the receive's own text, and the next call logs in again and lists
         EXPECT_NE(handle->LastError().find("接收超时"), std::string::npos) << handle->LastError();
         EXPECT_FALSE(handle->IsLoggedIn());
-        EXPECT_EQ(service.listFiles("FTP_A_QS", "*.*", entries), 2) << handle->LastError();  // Bullet, h.dat
+        EXPECT_EQ(service.listFiles("FTP_A_QS", "*.*", entries), 2)
+            << handle->LastError();  // Bullet, h.dat
     }
     // A data packet and the digest answer cut short: each attempt is retried, and the file
     // arrives whole in one run without being fetched twice.
@@ -211,10 +222,12 @@ TEST_F(FileServices, lostMd5AnswerKeepsTheCompleteDownloadAndALaterRunOnlyVerifi
         const long long fetchedBefore = files->counters().downloadBytes.load();
         std::string error;
         // act
-        EXPECT_EQ(downloadFile(*handle, downloadRequest("k.dat", 21 * MiB), env, error), kDigestNotVerified);
+        EXPECT_EQ(downloadFile(*handle, downloadRequest("k.dat", 21 * MiB), env, error),
+                  kDigestNotVerified);
         // verify: nothing delivered, nothing discarded
         EXPECT_FALSE(fs::exists(root.path() / "recv" / "k.dat"));
-        EXPECT_EQ(fs::file_size(root.path() / "recv" / "k.dat.tmp"), static_cast<std::uintmax_t>(21 * MiB));
+        EXPECT_EQ(fs::file_size(root.path() / "recv" / "k.dat.tmp"),
+                  static_cast<std::uintmax_t>(21 * MiB));
         EXPECT_TRUE(fs::exists(root.path() / "recv" / "k.dat.tmp.~block"));
         EXPECT_EQ(files->counters().downloadBytes.load() - fetchedBefore,
                   lost == Delivery::kDrop ? 21 * MiB : 0)
@@ -254,10 +267,12 @@ TEST_F(FileServices, longNamesDownloadWithTheirStateFilesWithinTheNameLimit) {
         ASSERT_LE(name.size(), kLocalNameLimit);
         const std::string bytes = putRemote(name, 70000);
         std::string error;
-        ASSERT_EQ(downloadFile(*handle, downloadRequest(name, 70000), env, error), 0) << name.size() << ": " << error;
+        ASSERT_EQ(downloadFile(*handle, downloadRequest(name, 70000), env, error), 0)
+            << name.size() << ": " << error;
         EXPECT_TRUE(readLocal(root.path() / "recv" / name) == bytes);
         fs::remove(root.path() / "recv" / name);
-        EXPECT_TRUE(fs::is_empty(root.path() / "recv")) << "nothing left behind for " << name.size() << " bytes";
+        EXPECT_TRUE(fs::is_empty(root.path() / "recv"))
+            << "nothing left behind for " << name.size() << " bytes";
     }
     // A name the local file system cannot hold is refused before anything is created.
     std::string error;

@@ -24,9 +24,9 @@
 #include "client/transfer/block_transfer.h"
 #include "client/transfer/file_services.h"
 #include "client/transfer/manual_transfer.h"
+#include "tests/transfer/bench_support.h"
 #include "tools/testgateway/file_services.h"
 #include "tools/testgateway/test_gateway.h"
-#include "tests/transfer/bench_support.h"
 
 namespace fs = std::filesystem;
 using namespace vantrel;
@@ -40,7 +40,8 @@ bool sameBytes(const fs::path& a, const fs::path& b) {
     while (x && y) {
         x.read(p.data(), static_cast<std::streamsize>(p.size()));
         y.read(q.data(), static_cast<std::streamsize>(q.size()));
-        if (x.gcount() != y.gcount() || !std::equal(p.begin(), p.begin() + x.gcount(), q.begin())) return false;
+        if (x.gcount() != y.gcount() || !std::equal(p.begin(), p.begin() + x.gcount(), q.begin()))
+            return false;
     }
     return x.eof() && y.eof();
 }
@@ -50,7 +51,8 @@ bool sameBytes(const fs::path& a, const fs::path& b) {
 int main(int argc, char** argv) {
     const std::int64_t mib = argc > 1 ? std::atoll(argv[1]) : 256;
     const std::int64_t size = mib * 1024 * 1024;
-    const fs::path base = fs::is_directory("/dev/shm") ? fs::path("/dev/shm") : fs::temp_directory_path();
+    const fs::path base =
+        fs::is_directory("/dev/shm") ? fs::path("/dev/shm") : fs::temp_directory_path();
     const fs::path work = base / ("vantrel-bench-" + std::to_string(getpid()));
     const fs::path mailbox = work / "mailboxes" / "FTP_A_QS";
     const fs::path recv = work / "recv";
@@ -60,10 +62,12 @@ int main(int argc, char** argv) {
         std::ofstream out(mailbox / "bench.dat", std::ios::binary);
         std::mt19937_64 rng(1);
         std::vector<std::uint64_t> chunk(1 << 17);
-        for (std::int64_t done = 0; done < size; done += static_cast<std::int64_t>(chunk.size() * 8)) {
+        for (std::int64_t done = 0; done < size;
+             done += static_cast<std::int64_t>(chunk.size() * 8)) {
             for (auto& v : chunk) v = rng();
             out.write(reinterpret_cast<const char*>(chunk.data()),
-                      static_cast<std::streamsize>(std::min<std::int64_t>(size - done, chunk.size() * 8)));
+                      static_cast<std::streamsize>(
+                          std::min<std::int64_t>(size - done, chunk.size() * 8)));
         }
     }
     pid_t child = -1;
@@ -75,8 +79,9 @@ int main(int argc, char** argv) {
     Client client(work, port);
     auto report = [&](const char* what, double secs, bool ok) {
         const double rate = static_cast<double>(size) / secs;
-        std::printf("%-28s %s %8.2f MB/s  ratio to openssl des-ede %.2f  client peak RSS %ld KiB\n", what,
-                    ok ? "ok    " : "FAILED", rate / 1e6, openssl > 0 ? rate / openssl : 0.0, peakKiB());
+        std::printf("%-28s %s %8.2f MB/s  ratio to openssl des-ede %.2f  client peak RSS %ld KiB\n",
+                    what, ok ? "ok    " : "FAILED", rate / 1e6, openssl > 0 ? rate / openssl : 0.0,
+                    peakKiB());
     };
     std::printf("file %lld MiB; openssl speed -evp des-ede (16384-byte blocks): %.2f MB/s\n",
                 static_cast<long long>(mib), openssl / 1e6);

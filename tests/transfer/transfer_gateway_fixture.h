@@ -15,9 +15,10 @@
 namespace vantrel::testing {
 
 class TransferGatewayFixture : private PreferMemoryTempDir, public GatewayFixture {
-protected:
+  protected:
     TransferGatewayFixture()
-        : files(std::make_shared<testgateway::MailboxFileService>(root.path() / "mailboxes", "20261208")) {}
+        : files(std::make_shared<testgateway::MailboxFileService>(root.path() / "mailboxes",
+                                                                  "20261208")) {}
 
     void SetUp() override {
         std::filesystem::create_directories(files->root() / "FTP_A_QS" / "Bullet");
@@ -30,13 +31,15 @@ protected:
     }
 
     // A file of `size` pseudo-random bytes in a mailbox.
-    std::string putRemote(const std::string& name, std::size_t size, const std::string& mailbox = "FTP_A_QS") {
+    std::string putRemote(const std::string& name, std::size_t size,
+                          const std::string& mailbox = "FTP_A_QS") {
         std::string bytes(size, '\0');
         std::mt19937 rng(static_cast<unsigned>(size));
         for (auto& c : bytes) c = static_cast<char>(rng());
         const auto path = files->root() / mailbox / name;
         std::filesystem::create_directories(path.parent_path());
-        std::ofstream(path, std::ios::binary).write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+        std::ofstream(path, std::ios::binary)
+            .write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
         return bytes;
     }
 

@@ -32,7 +32,8 @@ struct Model {
     std::map<std::int64_t, Packet> packets;
 
     int count(P s) const {
-        return static_cast<int>(std::count_if(packets.begin(), packets.end(), [&](auto& kv) { return kv.second.state == s; }));
+        return static_cast<int>(std::count_if(packets.begin(), packets.end(),
+                                              [&](auto& kv) { return kv.second.state == s; }));
     }
     std::int64_t doneBytes() const {
         std::int64_t n = 0;
@@ -79,7 +80,8 @@ void runTrial(std::mt19937& rng, bool lowest, int kind) {
     window.start(false);
     for (int i = 0; i < bs::kWindowSlots; ++i) m.cut();
 
-    const int limit = kind == CPkgSize::kUploadSlots ? CPkgSize::kMaxUploadPacket : CPkgSize::kMaxDownloadPacket;
+    const int limit =
+        kind == CPkgSize::kUploadSlots ? CPkgSize::kMaxUploadPacket : CPkgSize::kMaxDownloadPacket;
     for (int step = 0; step < 20000 && !window.allDone(); ++step) {
         // Mostly quick answers, with slow ones often enough to shrink the packets.
         const int pause = std::uniform_int_distribution<int>(0, 9)(rng) < 8 ? 1000 : 12000;
@@ -117,7 +119,8 @@ void runTrial(std::mt19937& rng, bool lowest, int kind) {
                 ASSERT_FALSE(window.answered(m.end + 1, kind));
                 continue;
             }
-            const std::int64_t offset = flying[std::uniform_int_distribution<std::size_t>(0, flying.size() - 1)(rng)];
+            const std::int64_t offset =
+                flying[std::uniform_int_distribution<std::size_t>(0, flying.size() - 1)(rng)];
             m.adapt(millis(clock.now()), limit);
             auto length = window.answered(offset, kind);
             ASSERT_TRUE(length);

@@ -51,16 +51,18 @@ std::string randomBytes(std::size_t size) {
 
 void writeBytes(const std::filesystem::path& path, const std::string& bytes) {
     std::filesystem::create_directories(path.parent_path());
-    std::ofstream(path, std::ios::binary).write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    std::ofstream(path, std::ios::binary)
+        .write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
 }
 
 class GatewayUiTest : public testing::QtTest {
-protected:
+  protected:
     GatewayUiTest()
         : installation(root.path(), root.path()),
           logs(installation, platform::RealClock::instance(), notifier),
           gateway(operators()),
-          files(std::make_shared<testgateway::MailboxFileService>(root.path() / "mailboxes", "20261208")) {}
+          files(std::make_shared<testgateway::MailboxFileService>(root.path() / "mailboxes",
+                                                                  "20261208")) {}
 
     void SetUp() override {
         ASSERT_TRUE(platform::createDirectories(installation.localconfig()));
@@ -80,7 +82,8 @@ protected:
         interactive = std::make_unique<InteractiveGateway>(context);
         interactive->process().setProduct("HMRQ0001", "1.30.00");
         session = std::make_unique<HandleSession>(*interactive);
-        mailbox = std::make_unique<HandleMailbox>(*session, context, interactive->process(), prompt);
+        mailbox =
+            std::make_unique<HandleMailbox>(*session, context, interactive->process(), prompt);
     }
 
     void TearDown() override {
@@ -172,7 +175,9 @@ TEST_F(GatewayUiTest, logsInAndShowsTheCategoriesTheOperatorMayList) {
     EXPECT_TRUE(frame.categoryVisible("公告"));
     EXPECT_TRUE(frame.commandVisible("FTP_TZ_BULLET"));
     EXPECT_FALSE(frame.commandVisible("FTP_A_BULLET"));
-    ASSERT_TRUE(waitUntil([&] { return frame.statusText(CMainFrame::kConnection).endsWith(QString::fromUtf8("在线")); }));
+    ASSERT_TRUE(waitUntil([&] {
+        return frame.statusText(CMainFrame::kConnection).endsWith(QString::fromUtf8("在线"));
+    }));
     EXPECT_EQ(frame.statusText(CMainFrame::kOperator).toStdString(), "操作员:OPER01");
 }
 
@@ -182,7 +187,8 @@ TEST_F(GatewayUiTest, browsesDownloadsAndUploadsWithProgress) {
     run(*view, [&] { view->openMailbox("FTP_A_QS"); });
     ASSERT_NE(row(view->remoteList(), "report.txt"), nullptr) << prompt.last();
     ASSERT_NE(row(view->remoteList(), "old"), nullptr);
-    EXPECT_EQ(row(view->remoteList(), "data.bin")->text(1).toStdString(), std::to_string(600 * 1024));
+    EXPECT_EQ(row(view->remoteList(), "data.bin")->text(1).toStdString(),
+              std::to_string(600 * 1024));
 
     run(*view, [&] { view->openRemoteItem(row(view->remoteList(), "old")); });
     EXPECT_EQ(view->remoteList()->topLevelItem(0)->text(0).toStdString(), kParentRow);
@@ -197,7 +203,8 @@ TEST_F(GatewayUiTest, browsesDownloadsAndUploadsWithProgress) {
     QObject::connect(&watch, &QTimer::timeout, [&] {
         if (auto* dialog = qobject_cast<CTransferDlg*>(QApplication::activeModalWidget())) {
             dialog->refresh();
-            if (!dialog->statusLine().isEmpty()) statusLines.insert(dialog->statusLine().toStdString());
+            if (!dialog->statusLine().isEmpty())
+                statusLines.insert(dialog->statusLine().toStdString());
         }
     });
     watch.start(5);

@@ -24,7 +24,7 @@ GatewayEntry gateway(const std::string& address, const std::string& port) {
 }
 
 class PreLoginCounter final : public PreLoginUpdate {
-public:
+  public:
     int runBeforeLogin(std::string& text) override {
         ++calls;
         text = failure;
@@ -36,10 +36,10 @@ public:
 };
 
 class LoginDialogTest : public testing::QtTest {
-protected:
+  protected:
     LoginDialogTest() {
-        given.gateways = {gateway("127.0.0.1", "8888"), gateway("", ""), gateway("", ""), gateway("", ""),
-                          gateway("", "")};
+        given.gateways = {gateway("127.0.0.1", "8888"), gateway("", ""), gateway("", ""),
+                          gateway("", ""), gateway("", "")};
         given.operatorCode = "OPER01";
         settings.stored = given;
     }

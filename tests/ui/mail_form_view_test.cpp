@@ -23,15 +23,18 @@ using testing::waitUntil;
 RemoteEntry file(const std::string& name, std::uint64_t size) {
     return RemoteEntry{name, false, size, "20261208", "09:30:15"};
 }
-RemoteEntry directory(const std::string& name) { return RemoteEntry{name, true, 0, "20261207", "18:00:00"}; }
+RemoteEntry directory(const std::string& name) {
+    return RemoteEntry{name, true, 0, "20261207", "18:00:00"};
+}
 
 class MailFormViewTest : public testing::QtTest {
-protected:
+  protected:
     MailFormViewTest() : tableExport(platform::RealClock::instance()) {
         settings.receive = local.path();
         mailbox.prompt = &prompt;
         session.loggedIn = true;
-        mailbox.tree["FTP_A_QS"][""] = {file("a.txt", 10), directory("sub"), file("big.zip", 123456)};
+        mailbox.tree["FTP_A_QS"][""] = {file("a.txt", 10), directory("sub"),
+                                        file("big.zip", 123456)};
         mailbox.tree["FTP_A_QS"]["sub\\"] = {file("inner.dat", 2048)};
         CMailFormView::Services s;
         s.session = &session;
@@ -54,7 +57,9 @@ protected:
         QObject::disconnect(connection);
     }
 
-    void openA() { run([&] { view->openMailbox("FTP_A_QS"); }); }
+    void openA() {
+        run([&] { view->openMailbox("FTP_A_QS"); });
+    }
 
     QTreeWidgetItem* remoteRow(const std::string& name) {
         for (int i = 0; i < view->remoteList()->topLevelItemCount(); ++i) {
@@ -108,7 +113,8 @@ TEST_F(MailFormViewTest, browsesAMailboxWithTheParentRowOnlyBelowTheRoot) {
     EXPECT_EQ(view->remoteDirectory(), "");
     view->goUp();
     EXPECT_EQ(prompt.last(), "已经到顶层目录了!");
-    EXPECT_EQ(mailbox.listed, (std::vector<std::string>{"FTP_A_QS:", "FTP_A_QS:sub\\", "FTP_A_QS:"}));
+    EXPECT_EQ(mailbox.listed,
+              (std::vector<std::string>{"FTP_A_QS:", "FTP_A_QS:sub\\", "FTP_A_QS:"}));
 }
 
 TEST_F(MailFormViewTest, refusalsAndFailuresLeaveTheListsAsTheyWere) {
@@ -167,14 +173,16 @@ TEST_F(MailFormViewTest, downloadShowsTheProgressRecordOfEachFile) {
     QObject::connect(&watch, &QTimer::timeout, [&] {
         if (auto* dialog = qobject_cast<CTransferDlg*>(QApplication::activeModalWidget())) {
             dialog->refresh();
-            if (!dialog->statusLine().isEmpty()) statusLines.insert(dialog->statusLine().toStdString());
+            if (!dialog->statusLine().isEmpty())
+                statusLines.insert(dialog->statusLine().toStdString());
         }
     });
     watch.start(50);
     run([&] { view->downloadSelected(); });
     watch.stop();
     EXPECT_EQ(mailbox.moved, (std::vector<std::string>{"a.txt", "big.zip"}));
-    EXPECT_TRUE(statusLines.count("正在接收文件[big.zip](61728B / 123456B ), 请稍候...")) << statusLines.size();
+    EXPECT_TRUE(statusLines.count("正在接收文件[big.zip](61728B / 123456B ), 请稍候..."))
+        << statusLines.size();
     EXPECT_TRUE(prompt.messages().empty());
 }
 
@@ -254,7 +262,9 @@ TEST_F(MailFormViewTest, renameTakesOneFileAndTheNewNameFromTheDialog) {
     view->renameSelected();
     EXPECT_EQ(prompt.last(), "只能重命名文件!");
     selectRemote({"a.txt"});
-    view->askNewName = [](const std::string& old) { return std::optional<std::string>(old + ".bak"); };
+    view->askNewName = [](const std::string& old) {
+        return std::optional<std::string>(old + ".bak");
+    };
     run([&] { view->renameSelected(); });
     EXPECT_EQ(mailbox.renamed, (std::vector<std::string>{"FTP_A_QS:a.txt>a.txt.bak"}));
     session.denied = {"FTP_A_QS/02"};
@@ -297,7 +307,8 @@ TEST_F(MailFormViewTest, exportKeepsTheFirstFileAtTheRootAndDropsOnlyTheParentRo
     EXPECT_EQ(lines.value().find("返回上一层"), std::string::npos);
 
     view->askExportFile = [&] {
-        return std::optional(std::make_pair(local.path() / "no" / "such" / "dir.txt", ExportKind::Text));
+        return std::optional(
+            std::make_pair(local.path() / "no" / "such" / "dir.txt", ExportKind::Text));
     };
     view->exportList();
     EXPECT_EQ(prompt.last(), "无法创建目标文件");
@@ -305,10 +316,13 @@ TEST_F(MailFormViewTest, exportKeepsTheFirstFileAtTheRootAndDropsOnlyTheParentRo
 
 TEST_F(MailFormViewTest, aSpreadsheetExportPastOneSheetAsksBeforeSplitting) {
     auto& root = mailbox.tree["FTP_SG"][""];
-    for (std::size_t i = 0; i <= kSpreadsheetRowsPerFile; ++i) root.push_back(file("f" + std::to_string(i), i));
+    for (std::size_t i = 0; i <= kSpreadsheetRowsPerFile; ++i)
+        root.push_back(file("f" + std::to_string(i), i));
     run([&] { view->openMailbox("FTP_SG"); });
     const auto sheet = local.path() / "big.xls";
-    view->askExportFile = [&] { return std::optional(std::make_pair(sheet, ExportKind::Spreadsheet)); };
+    view->askExportFile = [&] {
+        return std::optional(std::make_pair(sheet, ExportKind::Spreadsheet));
+    };
     prompt.answer(false);
     view->exportList();
     EXPECT_EQ(prompt.last(), "记录数很大，需要分文件导出，是否继续？");
@@ -324,8 +338,10 @@ TEST_F(MailFormViewTest, aSpreadsheetExportPastOneSheetAsksBeforeSplitting) {
 TEST(ListExportTest, aLongListIsSplitIntoSpreadsheetFilesWithTitlesInEach) {
     vantrel::testing::TempDir dir;
     std::vector<ListRow> rows;
-    for (int i = 0; i < 5; ++i) rows.push_back({"f" + std::to_string(i) + "<&>.txt", "12", "2026-12-08 09:30", "文件"});
-    auto written = writeSpreadsheetList(dir.path() / "list.xls", CMailFormView::columnTitles(), rows, 2);
+    for (int i = 0; i < 5; ++i)
+        rows.push_back({"f" + std::to_string(i) + "<&>.txt", "12", "2026-12-08 09:30", "文件"});
+    auto written =
+        writeSpreadsheetList(dir.path() / "list.xls", CMailFormView::columnTitles(), rows, 2);
     ASSERT_TRUE(written.isOk());
     ASSERT_EQ(written.value().size(), 3u);
     EXPECT_EQ(written.value()[0].filename(), "list_1.xls");

@@ -13,7 +13,7 @@ namespace {
 using testing::waitUntil;
 
 class FakeTasks final : public TaskActivity {
-public:
+  public:
     bool shuttingDown() override { return stopping; }
     bool downloadTaskRunning() override { return download; }
     bool autoSyncTaskRunning() override { return autoSync; }
@@ -25,7 +25,7 @@ public:
 };
 
 class MainFrameTest : public testing::QtTest {
-protected:
+  protected:
     std::unique_ptr<CMainFrame> makeFrame() {
         CMainFrame::Services s;
         s.session = &session;
@@ -56,7 +56,8 @@ protected:
 };
 
 TEST_F(MainFrameTest, categoriesFollowTheOperatorsListPermissions) {
-    session.denied = {"FTP_B_QS/00", "FTP_A_BULLET/00", "FTP_B_BULLET/00", "FTP_SG_BULLET/00", "FTP_TZ_BULLET/00"};
+    session.denied = {"FTP_B_QS/00", "FTP_A_BULLET/00", "FTP_B_BULLET/00", "FTP_SG_BULLET/00",
+                      "FTP_TZ_BULLET/00"};
     auto frame = makeFrame();
     frame->applyPermissions();
     EXPECT_TRUE(frame->categoryVisible("信箱"));
@@ -87,7 +88,9 @@ TEST_F(MainFrameTest, statusBarShowsTheClockAndFollowsTheLoginState) {
     session.setGatewayList({}, GatewayOrder::InOrder, "OPER01", "x");
     session.loggedIn = true;
     notifier.post(LoginStateChanged{true});
-    ASSERT_TRUE(waitUntil([&] { return frame->statusText(CMainFrame::kConnection).endsWith(QString::fromUtf8("在线")); }));
+    ASSERT_TRUE(waitUntil([&] {
+        return frame->statusText(CMainFrame::kConnection).endsWith(QString::fromUtf8("在线"));
+    }));
     EXPECT_EQ(frame->statusText(CMainFrame::kOperator).toStdString(), "操作员:OPER01");
     EXPECT_EQ(frame->statusText(CMainFrame::kBranch).toStdString(), "网点代码:U0000042");
 }
@@ -150,7 +153,8 @@ TEST_F(MainFrameTest, menusCarryTheirTextsAndCommandIds) {
         }
         return out;
     };
-    EXPECT_EQ(ids(frame->trayMenu()), (std::vector<std::pair<std::string, int>>{{"显示", 32793}, {"退出", 32794}}));
+    EXPECT_EQ(ids(frame->trayMenu()),
+              (std::vector<std::pair<std::string, int>>{{"显示", 32793}, {"退出", 32794}}));
     const auto task = ids(frame->taskMenu());
     ASSERT_EQ(task.size(), 7u);
     EXPECT_EQ(task[0], (std::pair<std::string, int>{"计划运行", 32835}));

@@ -70,7 +70,10 @@ TEST_F(QtAdaptersTest, aWorkersQuestionIsParkedUntilTheGuiThreadAnswersIt) {
     answerNextBox(QMessageBox::Yes, caption, text);
     std::atomic<int> answer{-1};
     std::thread worker([&] {
-        answer = prompt.askYesNo("Stop download file", "是否要取消下载?", UserPrompt::Icon::Question) ? 1 : 0;
+        answer =
+            prompt.askYesNo("Stop download file", "是否要取消下载?", UserPrompt::Icon::Question)
+                ? 1
+                : 0;
     });
     ASSERT_TRUE(waitUntil([&] { return answer != -1; }));
     worker.join();
@@ -92,14 +95,18 @@ TEST_F(QtAdaptersTest, aParkedQuestionGivesUpWithNoWhenTheClientStops) {
         if (!box) return;
         timer->stop();
         stopping = true;
-        for (int i = 0; i < 300 && answer == -1; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        for (int i = 0; i < 300 && answer == -1; ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
         answerWhileBoxWasUp = answer;
         box->button(QMessageBox::Yes)->click();
         timer->deleteLater();
     });
     timer->start(10);
     std::thread worker([&] {
-        answer = prompt.askYesNo(kAppCaption, "本地存在未安装的更新，是否现在安装?", UserPrompt::Icon::Question) ? 1 : 0;
+        answer = prompt.askYesNo(kAppCaption, "本地存在未安装的更新，是否现在安装?",
+                                 UserPrompt::Icon::Question)
+                     ? 1
+                     : 0;
     });
     ASSERT_TRUE(waitUntil([&] { return answerWhileBoxWasUp != -2; }));
     worker.join();

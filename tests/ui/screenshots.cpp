@@ -9,8 +9,8 @@
 #include <QElapsedTimer>
 #include <QLineEdit>
 #include <QPixmap>
-#include <QRadioButton>
 #include <QPushButton>
+#include <QRadioButton>
 #include <QThread>
 #include <QTimer>
 #include <QTreeWidget>
@@ -37,7 +37,7 @@ namespace {
 
 // Messages go to stderr; questions are answered No.
 class StderrPrompt final : public UserPrompt {
-public:
+  public:
     bool askYesNo(const std::string& caption, const std::string& text, Icon) override {
         std::fprintf(stderr, "[%s] %s -> No\n", caption.c_str(), text.c_str());
         return false;
@@ -63,7 +63,8 @@ void put(const std::filesystem::path& path, std::size_t size) {
     std::string bytes(size, '\0');
     std::mt19937 rng(static_cast<unsigned>(size));
     for (auto& c : bytes) c = static_cast<char>('A' + rng() % 26);
-    std::ofstream(path, std::ios::binary).write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    std::ofstream(path, std::ios::binary)
+        .write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
 }
 
 bool save(QWidget& widget, const std::filesystem::path& file) {
@@ -74,7 +75,8 @@ bool save(QWidget& widget, const std::filesystem::path& file) {
 
 int render(const std::filesystem::path& out) {
     std::error_code ec;
-    const auto root = std::filesystem::temp_directory_path() / ("vantrel-screens-" + std::to_string(::getpid()));
+    const auto root =
+        std::filesystem::temp_directory_path() / ("vantrel-screens-" + std::to_string(::getpid()));
     std::filesystem::create_directories(root / "localconfig", ec);
     std::filesystem::create_directories(root / "recv", ec);
     struct Cleanup {
@@ -150,13 +152,16 @@ int render(const std::filesystem::path& out) {
 
     // 3. The download dialog while the big archive comes in, slowed down by the gateway.
     gateway.faults().answerDelayMs = 40;
-    std::vector<TransferItem> items{{"FTP_A_QS", "", "QS20261208.zip", root / "recv", 48ull * 1024 * 1024}};
+    std::vector<TransferItem> items{
+        {"FTP_A_QS", "", "QS20261208.zip", root / "recv", 48ull * 1024 * 1024}};
     CTransferDlg transfer(TransferDirection::Download, items, *services.mailbox, prompt, &frame);
     transfer.show();
-    if (!turnUntil([&] {
-            transfer.refresh();
-            return transfer.percent() >= 5;
-        }, 60000)) {
+    if (!turnUntil(
+            [&] {
+                transfer.refresh();
+                return transfer.percent() >= 5;
+            },
+            60000)) {
         return 1;
     }
     ok = save(transfer, out / "transfer.png") && ok;

@@ -25,7 +25,8 @@ TEST(ToolkitBoundaryTest, noQtHeaderOutsideTheWindowsAndTheUpdater) {
     std::size_t scanned = 0;
     for (const char* folder : {"client", "platform", "cryptolib"}) {
         std::error_code ec;
-        for (fs::recursive_directory_iterator it(top / folder, ec), end; !ec && it != end; it.increment(ec)) {
+        for (fs::recursive_directory_iterator it(top / folder, ec), end; !ec && it != end;
+             it.increment(ec)) {
             const fs::path& p = it->path();
             if (it->is_directory() && p == top / "client" / "ui") {
                 it.disable_recursion_pending();

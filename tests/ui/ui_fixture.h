@@ -20,9 +20,9 @@
 #include <vector>
 
 #include "client/app/user_prompt.h"
-#include "client/ui/ports.h"
 #include "client/transfer/block_transfer.h"
 #include "client/ui/core_ports.h"
+#include "client/ui/ports.h"
 
 namespace vantrel::ui::testing {
 
@@ -31,7 +31,8 @@ inline QApplication& application() {
     static char name[] = "vantrel_ui_test";
     static char* argv[] = {name, nullptr};
     static QApplication* app = [] {
-        qputenv("QT_QPA_PLATFORM", qgetenv("QT_QPA_PLATFORM").isEmpty() ? "offscreen" : qgetenv("QT_QPA_PLATFORM"));
+        qputenv("QT_QPA_PLATFORM",
+                qgetenv("QT_QPA_PLATFORM").isEmpty() ? "offscreen" : qgetenv("QT_QPA_PLATFORM"));
         return new QApplication(argc, argv);
     }();
     return *app;
@@ -39,7 +40,7 @@ inline QApplication& application() {
 
 // A test base whose QApplication exists before any member widget is made.
 class QtTest : public ::testing::Test {
-protected:
+  protected:
     QtTest() { application(); }
 };
 
@@ -57,7 +58,7 @@ inline bool waitUntil(const std::function<bool()>& done, int timeoutMs = 10000) 
 
 // Message boxes as records; questions answered from a script (No when it runs dry).
 class ScriptedPrompt final : public UserPrompt {
-public:
+  public:
     struct Message {
         std::string caption;
         std::string text;
@@ -98,7 +99,7 @@ public:
         messages_.clear();
     }
 
-private:
+  private:
     mutable std::mutex mutex_;
     std::vector<Message> messages_;
     std::deque<bool> answers_;
@@ -106,11 +107,11 @@ private:
 
 // A session whose login result, permissions and threads the test controls.
 class FakeSession final : public GatewaySession {
-public:
+  public:
     bool isLoggedIn() override { return loggedIn; }
     void dropIfLoggedIn() override { loggedIn = false; }
-    void setGatewayList(const std::vector<GatewayEntry>& list, GatewayOrder order, const std::string& op,
-                        const std::string& password) override {
+    void setGatewayList(const std::vector<GatewayEntry>& list, GatewayOrder order,
+                        const std::string& op, const std::string& password) override {
         std::lock_guard lock(mutex);
         gateways = list;
         this->order = order;
@@ -122,7 +123,8 @@ public:
         loginThread = std::this_thread::get_id();
         ++loginCalls;
         if (holdLogin) {
-            for (int i = 0; i < 1000 && holdLogin; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+            for (int i = 0; i < 1000 && holdLogin; ++i)
+                std::this_thread::sleep_for(std::chrono::milliseconds(10));
         }
         loggedIn = loginSucceeds.load();
         return loggedIn;
@@ -151,16 +153,16 @@ public:
     std::string password;
     std::set<std::string> denied;  // "FTP_A_QS/04"
 
-private:
+  private:
     std::string operatorCode_;
 };
 
 // A mailbox tree in memory: directory ("" or "a\\") -> entries; downloads and uploads
 // report progress in a few steps and record what they moved.
 class FakeMailbox final : public MailboxService {
-public:
-    int list(const std::string& mailbox, const std::string& directory, std::vector<RemoteEntry>& entries,
-             std::string& error) override {
+  public:
+    int list(const std::string& mailbox, const std::string& directory,
+             std::vector<RemoteEntry>& entries, std::string& error) override {
         std::lock_guard lock(mutex);
         listed.push_back(mailbox + ":" + directory);
         if (failList) {
@@ -170,7 +172,8 @@ public:
         entries = tree[mailbox][directory];
         return static_cast<int>(entries.size());
     }
-    int rename(const std::string& mailbox, const std::string& from, const std::string& to, std::string&) override {
+    int rename(const std::string& mailbox, const std::string& from, const std::string& to,
+               std::string&) override {
         std::lock_guard lock(mutex);
         renamed.push_back(mailbox + ":" + from + ">" + to);
         return 0;
@@ -196,21 +199,25 @@ public:
     int stepMs = 5;
     UserPrompt* prompt = nullptr;  // asks the Stop question
 
-private:
-    TransferOutcome move(const TransferItem& item, TransferProgress& progress, TransferDirection direction) {
+  private:
+    TransferOutcome move(const TransferItem& item, TransferProgress& progress,
+                         TransferDirection direction) {
         const std::uint64_t size = item.size ? item.size : 4096;
         const bool download = direction == TransferDirection::Download;
         for (int step = 1; step <= 4; ++step) {
             if (progress.stopPressed.exchange(false) && prompt) {
                 if (prompt->askYesNo(download ? "Stop download file" : "Stop upload file",
-                                     download ? "是否要取消下载?" : "是否要取消上传?", UserPrompt::Icon::Question)) {
+                                     download ? "是否要取消下载?" : "是否要取消上传?",
+                                     UserPrompt::Icon::Question)) {
                     return {-10, "用户取消"};
                 }
                 progress.resumed = true;
             }
             std::this_thread::sleep_for(std::chrono::milliseconds(stepMs));
-            storeProgress(progress, makeProgressRecord(download, item.remoteName, static_cast<std::int64_t>(size * step / 4),
-                                                       static_cast<std::int64_t>(size), 0.01 * step));
+            storeProgress(progress,
+                          makeProgressRecord(download, item.remoteName,
+                                             static_cast<std::int64_t>(size * step / 4),
+                                             static_cast<std::int64_t>(size), 0.01 * step));
         }
         std::lock_guard lock(mutex);
         moved.push_back(item.remoteDirectory + item.remoteName);
@@ -220,7 +227,7 @@ private:
 
 // Settings kept in memory.
 class MemorySettings final : public SettingsStore {
-public:
+  public:
     LoginSettings loadLogin() override { return stored; }
     Status saveLogin(const LoginSettings& s) override {
         stored.gateways = s.gateways;

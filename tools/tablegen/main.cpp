@@ -33,7 +33,8 @@ int main(int argc, char** argv) {
         }
         std::filesystem::rename(tmp, path, ec);
         if (ec) {
-            std::fprintf(stderr, "tablegen: cannot replace %s: %s\n", path.c_str(), ec.message().c_str());
+            std::fprintf(stderr, "tablegen: cannot replace %s: %s\n", path.c_str(),
+                         ec.message().c_str());
             return 1;
         }
     }

@@ -10,7 +10,7 @@
 namespace vantrel::testgateway {
 
 class ConnectionIo {
-public:
+  public:
     ConnectionIo(platform::TcpSocket& socket, const std::atomic<bool>& stopping)
         : socket_(socket), stopping_(stopping) {}
 
@@ -21,7 +21,7 @@ public:
     bool readPacket(std::string& packet, std::size_t maxBody);
     bool writeAll(const std::string& bytes);
 
-private:
+  private:
     platform::TcpSocket& socket_;
     const std::atomic<bool>& stopping_;
 };

@@ -57,14 +57,18 @@ void stampOf(const fs::path& p, std::string& date, std::string& time) {
 }  // namespace
 
 MailboxFileService::MailboxFileService(fs::path root, std::string businessDate, std::string version)
-    : root_(std::move(root)), businessDate_(std::move(businessDate)), version_(std::move(version)) {}
+    : root_(std::move(root)),
+      businessDate_(std::move(businessDate)),
+      version_(std::move(version)) {}
 
-std::optional<fs::path> MailboxFileService::pathOf(const std::string& mailbox, const std::string& name) const {
+std::optional<fs::path> MailboxFileService::pathOf(const std::string& mailbox,
+                                                   const std::string& name) const {
     if (mailbox.empty() || mailbox.find_first_of("/\\.") != std::string::npos) return std::nullopt;
     // Scheduled runs name their files from the mailbox itself ("FTP_A_QS\\a.zip").
     std::string_view local = name;
     const std::string_view first = local.substr(0, local.find('\\'));
-    if (first.size() == mailbox.size() && strcasecmp(std::string(first).c_str(), mailbox.c_str()) == 0) {
+    if (first.size() == mailbox.size() &&
+        strcasecmp(std::string(first).c_str(), mailbox.c_str()) == 0) {
         local.remove_prefix(std::min(local.size(), first.size() + 1));
     }
     if (local.empty()) return root_ / mailbox;
@@ -113,13 +117,14 @@ TransactionAnswer MailboxFileService::answerFor(const std::string& type, const s
                                                 const std::string& n2) {
     if (type == filesvc::kList) {
         if (n2 == "MT") {
-            filesvc::ListEntry ver{"VER", 0, version_.substr(0, 8),
-                                   version_.substr(8, 2) + ":" + version_.substr(10, 2) + ":" + version_.substr(12, 2),
-                                   "version"};
+            filesvc::ListEntry ver{
+                "VER", 0, version_.substr(0, 8),
+                version_.substr(8, 2) + ":" + version_.substr(10, 2) + ":" + version_.substr(12, 2),
+                "version"};
             const std::string entries = filesvc::encodeEntry(ver);
             TransactionAnswer a;
-            a.payload = filesvc::encodeBody(body.name1, body.name2, 0, 0, static_cast<std::int32_t>(entries.size()),
-                                            entries);
+            a.payload = filesvc::encodeBody(body.name1, body.name2, 0, 0,
+                                            static_cast<std::int32_t>(entries.size()), entries);
             return a;
         }
         return list(mailbox, n1, n2);
@@ -135,7 +140,8 @@ TransactionAnswer MailboxFileService::answerFor(const std::string& type, const s
     if (type == filesvc::kUpload) {
         if (body.c == -1) return md5(mailbox, n2, body.name1, body.name2);
         if (auto fault = packetFault()) return *fault;
-        return upload(mailbox, n2, body.name2, body.a, body.b, body.data.substr(0, static_cast<std::size_t>(std::max(0, body.c))));
+        return upload(mailbox, n2, body.name2, body.a, body.b,
+                      body.data.substr(0, static_cast<std::size_t>(std::max(0, body.c))));
     }
     return refusal("0002", "不支持的文件服务[" + type + "]");
 }
@@ -144,7 +150,8 @@ TransactionAnswer MailboxFileService::list(const std::string& mailbox, const std
                                            const std::string& selector) {
     const std::string_view base = remoteBaseName(pattern);
     const std::string directory = pattern.substr(0, pattern.size() - base.size());
-    auto dir = pathOf(mailbox, directory.empty() ? std::string() : directory.substr(0, directory.size() - 1));
+    auto dir = pathOf(
+        mailbox, directory.empty() ? std::string() : directory.substr(0, directory.size() - 1));
     if (!dir) return refusal("0003", "目录名不合法");
     std::error_code ec;
     if (!fs::is_directory(*dir, ec)) return refusal("0004", "目录不存在");
@@ -152,7 +159,8 @@ TransactionAnswer MailboxFileService::list(const std::string& mailbox, const std
     for (const auto& entry : fs::directory_iterator(*dir, ec)) {
         const std::string name = entry.path().filename().string();
         // "*.*" names every entry, dotted or not.
-        const std::string_view wanted = base.empty() || base == "*.*" ? std::string_view("*") : base;
+        const std::string_view wanted =
+            base.empty() || base == "*.*" ? std::string_view("*") : base;
         if (matches(wanted, name)) found.emplace_back(name, entry.path());
     }
     std::sort(found.begin(), found.end());
@@ -171,7 +179,8 @@ TransactionAnswer MailboxFileService::list(const std::string& mailbox, const std
         entries += filesvc::encodeEntry(e);
     }
     TransactionAnswer a;
-    a.payload = filesvc::encodeBody("", "", 0, 0, static_cast<std::int32_t>(entries.size()), entries);
+    a.payload =
+        filesvc::encodeBody("", "", 0, 0, static_cast<std::int32_t>(entries.size()), entries);
     return a;
 }
 
@@ -186,7 +195,8 @@ TransactionAnswer MailboxFileService::remove(const std::string& mailbox, const s
     return a;
 }
 
-TransactionAnswer MailboxFileService::rename(const std::string& mailbox, const std::string& from, const std::string& to) {
+TransactionAnswer MailboxFileService::rename(const std::string& mailbox, const std::string& from,
+                                             const std::string& to) {
     auto a = pathOf(mailbox, from);
     auto b = pathOf(mailbox, to);
     if (!a || !b || from.empty() || to.empty()) return refusal("0003", "文件名不合法");
@@ -202,7 +212,8 @@ TransactionAnswer MailboxFileService::rename(const std::string& mailbox, const s
 }
 
 TransactionAnswer MailboxFileService::download(const std::string& mailbox, const std::string& name,
-                                               const std::string& wireName, std::int32_t offset, std::int32_t length) {
+                                               const std::string& wireName, std::int32_t offset,
+                                               std::int32_t length) {
     auto p = pathOf(mailbox, name);
     if (!p || offset < 0 || length < 0) return refusal("0003", "请求参数不合法");
     std::string data(static_cast<std::size_t>(length), '\0');
@@ -216,16 +227,17 @@ TransactionAnswer MailboxFileService::download(const std::string& mailbox, const
     counters_.downloadBytes += static_cast<long long>(data.size());
     TransactionAnswer a;
     const std::int32_t reported = offset + faults_.nextOffsetLie.exchange(0);
-    a.payload = filesvc::encodeBody(wireName, "", length, reported, static_cast<std::int32_t>(data.size()), data);
+    a.payload = filesvc::encodeBody(wireName, "", length, reported,
+                                    static_cast<std::int32_t>(data.size()), data);
     return a;
 }
 
 TransactionAnswer MailboxFileService::upload(const std::string& mailbox, const std::string& name,
-                                             const std::string& wireName, std::int32_t size, std::int32_t offset,
-                                             std::string_view data) {
+                                             const std::string& wireName, std::int32_t size,
+                                             std::int32_t offset, std::string_view data) {
     auto p = pathOf(mailbox, name);
-    if (!p || name.empty() || offset < 0 || size < 0 || static_cast<std::int64_t>(offset) + data.size() >
-                                                          static_cast<std::uint64_t>(size)) {
+    if (!p || name.empty() || offset < 0 || size < 0 ||
+        static_cast<std::int64_t>(offset) + data.size() > static_cast<std::uint64_t>(size)) {
         return refusal("0003", "请求参数不合法");
     }
     {
@@ -233,7 +245,8 @@ TransactionAnswer MailboxFileService::upload(const std::string& mailbox, const s
         std::error_code ec;
         fs::create_directories(p->parent_path(), ec);
         if (!fs::exists(*p, ec)) std::ofstream(*p, std::ios::binary).flush();
-        if (fs::file_size(*p, ec) != static_cast<std::uintmax_t>(size)) fs::resize_file(*p, static_cast<std::uintmax_t>(size), ec);
+        if (fs::file_size(*p, ec) != static_cast<std::uintmax_t>(size))
+            fs::resize_file(*p, static_cast<std::uintmax_t>(size), ec);
         std::fstream out(*p, std::ios::in | std::ios::out | std::ios::binary);
         out.seekp(offset);
         out.write(data.data(), static_cast<std::streamsize>(data.size()));
@@ -242,12 +255,13 @@ TransactionAnswer MailboxFileService::upload(const std::string& mailbox, const s
     ++counters_.uploadPackets;
     counters_.uploadBytes += static_cast<long long>(data.size());
     TransactionAnswer a;
-    a.payload = filesvc::encodeBody("", wireName, size, offset, static_cast<std::int32_t>(data.size()), {});
+    a.payload =
+        filesvc::encodeBody("", wireName, size, offset, static_cast<std::int32_t>(data.size()), {});
     return a;
 }
 
-TransactionAnswer MailboxFileService::md5(const std::string& mailbox, const std::string& name, const std::string& n1,
-                                          const std::string& n2) {
+TransactionAnswer MailboxFileService::md5(const std::string& mailbox, const std::string& name,
+                                          const std::string& n1, const std::string& n2) {
     auto p = pathOf(mailbox, name);
     if (!p || name.empty()) return refusal("0003", "文件名不合法");
     ++counters_.md5Queries;

@@ -53,10 +53,11 @@ struct FileServiceCounters {
 };
 
 class MailboxFileService final : public TransactionService {
-public:
+  public:
     // `root` holds one folder per mailbox. `businessDate` (YYYYMMDD) decides what "today's
     // files" are; `version` is what the "MT" query answers (14 digits).
-    MailboxFileService(std::filesystem::path root, std::string businessDate, std::string version = "20261208093015");
+    MailboxFileService(std::filesystem::path root, std::string businessDate,
+                       std::string version = "20261208093015");
 
     std::optional<TransactionAnswer> handle(const TransactionRequest& request) override;
 
@@ -64,22 +65,28 @@ public:
     FileServiceCounters& counters() { return counters_; }
     const std::filesystem::path& root() const { return root_; }
 
-private:
+  private:
     // The answer to a decoded "40" request, before any delivery fault.
-    TransactionAnswer answerFor(const std::string& type, const std::string& mailbox, const filesvc::Body& body,
-                                const std::string& n1, const std::string& n2);
-    TransactionAnswer list(const std::string& mailbox, const std::string& pattern, const std::string& selector);
+    TransactionAnswer answerFor(const std::string& type, const std::string& mailbox,
+                                const filesvc::Body& body, const std::string& n1,
+                                const std::string& n2);
+    TransactionAnswer list(const std::string& mailbox, const std::string& pattern,
+                           const std::string& selector);
     TransactionAnswer remove(const std::string& mailbox, const std::string& name);
-    TransactionAnswer rename(const std::string& mailbox, const std::string& from, const std::string& to);
+    TransactionAnswer rename(const std::string& mailbox, const std::string& from,
+                             const std::string& to);
     // `wireName` is the request's name as it travelled; the answer echoes it.
-    TransactionAnswer download(const std::string& mailbox, const std::string& name, const std::string& wireName,
-                               std::int32_t offset, std::int32_t length);
-    TransactionAnswer upload(const std::string& mailbox, const std::string& name, const std::string& wireName,
-                             std::int32_t size, std::int32_t offset, std::string_view data);
-    TransactionAnswer md5(const std::string& mailbox, const std::string& name, const std::string& n1,
-                          const std::string& n2);
+    TransactionAnswer download(const std::string& mailbox, const std::string& name,
+                               const std::string& wireName, std::int32_t offset,
+                               std::int32_t length);
+    TransactionAnswer upload(const std::string& mailbox, const std::string& name,
+                             const std::string& wireName, std::int32_t size, std::int32_t offset,
+                             std::string_view data);
+    TransactionAnswer md5(const std::string& mailbox, const std::string& name,
+                          const std::string& n1, const std::string& n2);
     // Null when the name would leave the mailbox.
-    std::optional<std::filesystem::path> pathOf(const std::string& mailbox, const std::string& name) const;
+    std::optional<std::filesystem::path> pathOf(const std::string& mailbox,
+                                                const std::string& name) const;
     std::optional<TransactionAnswer> packetFault();
 
     std::filesystem::path root_;

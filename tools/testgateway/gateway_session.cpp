@@ -18,7 +18,8 @@ namespace {
 constexpr std::size_t kLoginBodyLimit = 4096;
 
 std::string makeChallenge() {
-    static const char kAlphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
+    static const char kAlphabet[] =
+        "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
     thread_local std::mt19937 random{std::random_device{}()};
     std::uniform_int_distribution<int> pick(0, static_cast<int>(sizeof kAlphabet) - 2);
     std::string challenge(16, ' ');
@@ -32,7 +33,8 @@ void delayAnswer(const FaultSwitches& faults) {
 }
 
 // A packet: standard header, code, body (records and payload), encrypted under `key`.
-std::string sealedPacket(std::string_view code, const std::string& body, const frame::SessionKey& key) {
+std::string sealedPacket(std::string_view code, const std::string& body,
+                         const frame::SessionKey& key) {
     std::string packet = frame::makePacket(2 + body.size());
     packet.replace(frame::kCodeOffset, 2, code);
     packet.replace(frame::kRecordOffset, body.size(), body);
@@ -40,10 +42,12 @@ std::string sealedPacket(std::string_view code, const std::string& body, const f
     return packet;
 }
 
-std::string fourDigits(int n) { return formatText("%04d", n); }
+std::string fourDigits(int n) {
+    return formatText("%04d", n);
+}
 
 class GatewaySession {
-public:
+  public:
     GatewaySession(TestGateway::Shared& shared, platform::TcpSocket socket)
         : shared_(shared), socket_(std::move(socket)), io_(socket_, shared.stopping) {}
 
@@ -63,34 +67,35 @@ public:
             delayAnswer(shared_.faults);
             const std::string code(frame::messageCode(packet));
             Delivery delivery = Delivery::kWhole;
-            std::string answer = code == frame::kSerialRequestCode ? serialAnswer(packet, failure)
-                                                                   : transactionAnswer(packet, code, failure, delivery);
+            std::string answer = code == frame::kSerialRequestCode
+                                     ? serialAnswer(packet, failure)
+                                     : transactionAnswer(packet, code, failure, delivery);
             if (answer.empty() || !deliver(answer, delivery)) return;
         }
     }
 
-private:
+  private:
     // Sends `answer` as `delivery` says; false when the connection is to end.
     bool deliver(std::string& answer, Delivery delivery) {
         switch (delivery) {
-        case Delivery::kWhole:
-            return io_.writeAll(answer);
-        case Delivery::kDrop:
-            return false;
-        case Delivery::kUndecryptable: {
-            // A plain length the ciphertext cannot hold fails every decryption.
-            const auto cipher = static_cast<std::uint32_t>(answer.size() - frame::kHeaderSize);
-            frame::writeHeader(answer.data(), cipher, cipher);
-            return io_.writeAll(answer);
-        }
-        case Delivery::kHalfThenStall:
-            answer.resize(answer.size() / 2);
-            break;
-        case Delivery::kLongerThanSent: {
-            const std::uint32_t declared = frame::readBodyLength(answer.data()) + (1u << 20);
-            frame::writeHeader(answer.data(), declared, frame::readPlainLength(answer.data()));
-            break;
-        }
+            case Delivery::kWhole:
+                return io_.writeAll(answer);
+            case Delivery::kDrop:
+                return false;
+            case Delivery::kUndecryptable: {
+                // A plain length the ciphertext cannot hold fails every decryption.
+                const auto cipher = static_cast<std::uint32_t>(answer.size() - frame::kHeaderSize);
+                frame::writeHeader(answer.data(), cipher, cipher);
+                return io_.writeAll(answer);
+            }
+            case Delivery::kHalfThenStall:
+                answer.resize(answer.size() / 2);
+                break;
+            case Delivery::kLongerThanSent: {
+                const std::uint32_t declared = frame::readBodyLength(answer.data()) + (1u << 20);
+                frame::writeHeader(answer.data(), declared, frame::readPlainLength(answer.data()));
+                break;
+            }
         }
         if (!io_.writeAll(answer)) return false;
         // Stall: read and ignore whatever comes until the client or the server ends it.
@@ -112,7 +117,8 @@ private:
         op_ = shared_.settings.findOperator(trimmed(record.operatorCode));
         const std::string operatorWire = request.substr(frame::kRecordOffset, 8);
         if (op_ != nullptr) {
-            LoginDigest digest = computeLoginDigest(platform::utf8ToGbkLossy(op_->password), operatorWire, challenge);
+            LoginDigest digest = computeLoginDigest(platform::utf8ToGbkLossy(op_->password),
+                                                    operatorWire, challenge);
             if (digest.h2 == record.passwordDigest) {
                 key_ = digest.sessionKey;
             } else {
@@ -126,8 +132,12 @@ private:
         }
         LoginAnswerRecord answer;
         if (op_->refuse.empty()) {
-            answer = {"S", shared_.settings.businessDate, shared_.settings.gatewayTime, op_->loginCode,
-                      op_->userCode, ""};
+            answer = {"S",
+                      shared_.settings.businessDate,
+                      shared_.settings.gatewayTime,
+                      op_->loginCode,
+                      op_->userCode,
+                      ""};
         } else {
             answer.status = "F";
             answer.message = op_->refuse;
@@ -158,15 +168,16 @@ private:
             answer.message = "申请数量不合法";
         } else {
             answer.returnCode = "0000";
-            answer.firstSerial = formatText("%016llu", static_cast<unsigned long long>(shared_.takeSerials(count)));
+            answer.firstSerial =
+                formatText("%016llu", static_cast<unsigned long long>(shared_.takeSerials(count)));
             answer.serialFlag = std::string(1, shared_.settings.serialFlag);
             answer.count = fourDigits(count);
         }
         return sealedPacket(frame::kSerialAnswerCode, encode(answer), key_);
     }
 
-    std::string transactionAnswer(const std::string& packet, const std::string& code, const std::string& failure,
-                                  Delivery& delivery) {
+    std::string transactionAnswer(const std::string& packet, const std::string& code,
+                                  const std::string& failure, Delivery& delivery) {
         TransactionRequest request;
         request.code = code;
         (void)decode(std::string_view(packet).substr(frame::kRecordOffset), request.record);
@@ -195,11 +206,16 @@ private:
             }
         }
         delivery = answer.delivery;
-        TransactionResponseRecord response{request.record.serial,   request.record.sequence,
-                                           request.record.organisation, request.record.service,
-                                           request.record.function, answer.returnCode,
-                                           formatText("%09zu", answer.payload.size()), answer.message};
-        return sealedPacket(answer.code.empty() ? code : answer.code, encode(response) + answer.payload, key_);
+        TransactionResponseRecord response{request.record.serial,
+                                           request.record.sequence,
+                                           request.record.organisation,
+                                           request.record.service,
+                                           request.record.function,
+                                           answer.returnCode,
+                                           formatText("%09zu", answer.payload.size()),
+                                           answer.message};
+        return sealedPacket(answer.code.empty() ? code : answer.code,
+                            encode(response) + answer.payload, key_);
     }
 
     TestGateway::Shared& shared_;

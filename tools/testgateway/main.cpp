@@ -20,10 +20,11 @@
 namespace {
 
 int usage() {
-    std::fprintf(stderr,
-                 "usage: vantrel-testgateway [--settings FILE] [--mailbox-root DIR] [--gateway-port N]\n"
-                 "                           [--update-port N] [--ports-file FILE] [--drop-after N]\n"
-                 "                           [--delay-ms N] [--fail-next CODE]\n");
+    std::fprintf(
+        stderr,
+        "usage: vantrel-testgateway [--settings FILE] [--mailbox-root DIR] [--gateway-port N]\n"
+        "                           [--update-port N] [--ports-file FILE] [--drop-after N]\n"
+        "                           [--delay-ms N] [--fail-next CODE]\n");
     return 2;
 }
 
@@ -112,8 +113,8 @@ int main(int argc, char** argv) {
     std::printf("gateway port %u\nupdate port %u\n", gateway.gatewayPort(), gateway.updatePort());
     std::fflush(stdout);
     if (!portsFile.empty()) {
-        const std::string ports = "gateway=" + std::to_string(gateway.gatewayPort()) + "\nupdate=" +
-                                  std::to_string(gateway.updatePort()) + "\n";
+        const std::string ports = "gateway=" + std::to_string(gateway.gatewayPort()) +
+                                  "\nupdate=" + std::to_string(gateway.updatePort()) + "\n";
         if (auto s = vantrel::platform::writeFileAtomically(portsFile, ports); !s) {
             std::fprintf(stderr, "vantrel-testgateway: %s\n", s.text().c_str());
             return 1;

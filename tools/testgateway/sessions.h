@@ -39,7 +39,7 @@ struct TestGateway::Shared {
     std::mutex workersMutex;
     std::vector<Worker> workers;
 
-private:
+  private:
     std::mutex serialMutex;
     std::uint64_t nextSerial;
 };

@@ -101,7 +101,8 @@ Result<TestGatewaySettings> parseSettings(const std::string& text) {
                 op.refuse = value;
             } else if (key == "permission") {
                 auto parts = splitCommas(value);
-                if (parts.size() != 4) return bad(lineNumber, "permission needs ORG,SERVICE,FUNCTION,KIND");
+                if (parts.size() != 4)
+                    return bad(lineNumber, "permission needs ORG,SERVICE,FUNCTION,KIND");
                 op.permissions.push_back({parts[0], parts[1], parts[2], parts[3]});
             } else {
                 return bad(lineNumber, "unknown operator key " + key);

@@ -15,7 +15,9 @@ TestGateway::TestGateway(TestGatewaySettings settings)
     : settings_(std::move(settings)),
       shared_(std::make_unique<Shared>(settings_, faults_, counters_)) {}
 
-TestGateway::~TestGateway() { stop(); }
+TestGateway::~TestGateway() {
+    stop();
+}
 
 void TestGateway::addService(std::shared_ptr<TransactionService> service) {
     shared_->services.push_back(std::move(service));

@@ -38,10 +38,10 @@ struct TransactionRequest {
 // partial answer the connection stays open, silent, until the client or the server ends it.
 enum class Delivery {
     kWhole,
-    kHalfThenStall,    // the first half of the packet, then nothing
-    kLongerThanSent,   // the header declares 1 MiB more than the packet that follows
-    kUndecryptable,    // whole, but the body cannot be decrypted
-    kDrop,             // no answer; the connection is closed
+    kHalfThenStall,   // the first half of the packet, then nothing
+    kLongerThanSent,  // the header declares 1 MiB more than the packet that follows
+    kUndecryptable,   // whole, but the body cannot be decrypted
+    kDrop,            // no answer; the connection is closed
 };
 
 // A service's answer; sent encrypted with the request's serial, sequence and route echoed.
@@ -56,7 +56,7 @@ struct TransactionAnswer {
 // Answers transactions. Called on the connection's thread; several connections may call
 // one service at once, so a service guards its own state.
 class TransactionService {
-public:
+  public:
     virtual ~TransactionService() = default;
     // An answer, or nothing when the request is not this service's.
     virtual std::optional<TransactionAnswer> handle(const TransactionRequest& request) = 0;
@@ -65,7 +65,7 @@ public:
 // Answers packets that follow a fast-transfer login on the update-server port (plain,
 // unencrypted packets: header and body). Nothing = not this service's.
 class FastService {
-public:
+  public:
     virtual ~FastService() = default;
     virtual std::optional<std::string> handle(const std::string& packet) = 0;
 };
@@ -101,16 +101,16 @@ struct FaultSwitches {
 // What the gateway has seen, for tests.
 struct GatewayCounters {
     std::atomic<int> connections{0};
-    std::atomic<int> logins{0};           // successful logins
-    std::atomic<int> refusedLogins{0};    // wrong password or unknown operator
-    std::atomic<int> serialRequests{0};   // "22" packets
+    std::atomic<int> logins{0};          // successful logins
+    std::atomic<int> refusedLogins{0};   // wrong password or unknown operator
+    std::atomic<int> serialRequests{0};  // "22" packets
     std::atomic<int> permissionQueries{0};
-    std::atomic<int> transactions{0};     // every encrypted request after login
+    std::atomic<int> transactions{0};  // every encrypted request after login
     std::atomic<int> fastLogins{0};
 };
 
 class TestGateway {
-public:
+  public:
     explicit TestGateway(TestGatewaySettings settings);
     ~TestGateway();
     TestGateway(const TestGateway&) = delete;
@@ -135,7 +135,7 @@ public:
     // Internal to the connection handlers.
     struct Shared;
 
-private:
+  private:
     void acceptLoop(int which);
 
     TestGatewaySettings settings_;

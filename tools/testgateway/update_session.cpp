@@ -48,7 +48,8 @@ std::string loginAnswer(const TestGatewaySettings& settings, const std::string& 
             if (key == name) records.emplace_back(name, value);
         }
     }
-    std::string answer = frame::makePacket(frame::kPayloadOffset - frame::kHeaderSize + 32 * records.size());
+    std::string answer =
+        frame::makePacket(frame::kPayloadOffset - frame::kHeaderSize + 32 * records.size());
     answer.replace(frame::kCodeOffset, 2, frame::kFastLoginCode);
     if (!refusal.empty()) {
         putZeroEnded(answer, 52, 30, refusal);
@@ -71,7 +72,9 @@ void runUpdateSession(TestGateway::Shared& shared, platform::TcpSocket socket) {
     ConnectionIo io(socket, shared.stopping);
     std::string request;
     if (!io.readPacket(request, kRequestLimit)) return;
-    if (request.size() < frame::kPayloadOffset || frame::messageCode(request) != frame::kFastLoginCode) return;
+    if (request.size() < frame::kPayloadOffset ||
+        frame::messageCode(request) != frame::kFastLoginCode)
+        return;
     ++shared.counters.fastLogins;
     const int delay = shared.faults.answerDelayMs.load();
     if (delay > 0) std::this_thread::sleep_for(std::chrono::milliseconds(delay));

@@ -32,10 +32,10 @@ extern "C" {
 
 /* ---- Status codes ------------------------------------------------------- */
 #define KLAV_OK 1
-#define KLAV_ERR_FILE 2              /* file cannot be opened; unsupported type argument */
-#define KLAV_ERR_TYPE 2              /* PEM/DER object type, PKCS#10 form or digest, envelope cipher */
-#define KLAV_ERR_CRYPTO 3            /* cryptographic operation failed; bad argument */
-#define KLAV_ERR_SETUP 4             /* cipher context set-up failed; no certificate; object not creatable */
+#define KLAV_ERR_FILE 2   /* file cannot be opened; unsupported type argument */
+#define KLAV_ERR_TYPE 2   /* PEM/DER object type, PKCS#10 form or digest, envelope cipher */
+#define KLAV_ERR_CRYPTO 3 /* cryptographic operation failed; bad argument */
+#define KLAV_ERR_SETUP 4  /* cipher context set-up failed; no certificate; object not creatable */
 #define KLAV_ERR_RAND_LENGTH 256     /* KLAV_GenRandData: more than KLAV_MAX_RANDOM bytes */
 #define KLAV_ERR_PASSWORD 276        /* KLAV_PasswordDecrypt: password does not match */
 #define KLAV_ERR_DIGEST_ALG 288      /* unsupported digest or signature code */
@@ -61,15 +61,15 @@ extern "C" {
 #define KLAV_VERIFY_SHA1 2048
 
 /* ---- Symmetric cipher codes --------------------------------------------- */
-#define KLAV_DES3_ECB 0x1        /* 24-byte key, PKCS#7 */
-#define KLAV_DES3_CBC 0x2        /* 24-byte key, PKCS#7, caller's 8-byte IV */
-#define KLAV_AES128_ECB 0x10     /* 16-byte key, PKCS#7 */
-#define KLAV_AES128_CBC 0x20     /* 16-byte key, PKCS#7, caller's 16-byte IV */
-#define KLAV_SSF33_ECB 0x100     /* 16-byte key, PKCS#7 */
-#define KLAV_SSF33_CBC 0x200     /* 16-byte key, PKCS#7, caller's 16-byte IV */
-#define KLAV_DES_ECB 0x1000      /* 8-byte key, PKCS#7 */
-#define KLAV_DES_CBC 0x2000      /* 8-byte key, PKCS#7, caller's 8-byte IV */
-#define KLAV_DES_CFB8 0x4000     /* 8-byte key, stream, fixed library IV (caller's IV ignored) */
+#define KLAV_DES3_ECB 0x1         /* 24-byte key, PKCS#7 */
+#define KLAV_DES3_CBC 0x2         /* 24-byte key, PKCS#7, caller's 8-byte IV */
+#define KLAV_AES128_ECB 0x10      /* 16-byte key, PKCS#7 */
+#define KLAV_AES128_CBC 0x20      /* 16-byte key, PKCS#7, caller's 16-byte IV */
+#define KLAV_SSF33_ECB 0x100      /* 16-byte key, PKCS#7 */
+#define KLAV_SSF33_CBC 0x200      /* 16-byte key, PKCS#7, caller's 16-byte IV */
+#define KLAV_DES_ECB 0x1000       /* 8-byte key, PKCS#7 */
+#define KLAV_DES_CBC 0x2000       /* 8-byte key, PKCS#7, caller's 8-byte IV */
+#define KLAV_DES_CFB8 0x4000      /* 8-byte key, stream, fixed library IV (caller's IV ignored) */
 #define KLAV_DES2_ECB_PAD 0x10000 /* 16-byte key K1|K2, EDE K1,K2,K1 per block, library padding */
 
 /* ---- MAC codes ---------------------------------------------------------- */
@@ -81,10 +81,10 @@ extern "C" {
 #define KLAV_MAC_SSF33_CBC 32
 
 /* ---- Envelope cipher codes (identifier byte carried in the envelope) ---- */
-#define KLAV_ENV_DES3_CBC 0x2     /* identifier 3, 24-byte key */
-#define KLAV_ENV_AES128_CBC 0x20  /* identifier 1, 16-byte key */
-#define KLAV_ENV_SSF33_CBC 0x200  /* identifier 4, 16-byte key */
-#define KLAV_ENV_DES_CBC 0x2000   /* identifier 2, 8-byte key */
+#define KLAV_ENV_DES3_CBC 0x2    /* identifier 3, 24-byte key */
+#define KLAV_ENV_AES128_CBC 0x20 /* identifier 1, 16-byte key */
+#define KLAV_ENV_SSF33_CBC 0x200 /* identifier 4, 16-byte key */
+#define KLAV_ENV_DES_CBC 0x2000  /* identifier 2, 8-byte key */
 
 /* ---- PEM/DER object types ----------------------------------------------- */
 #define KLAV_OBJ_CERTIFICATE 1
@@ -275,8 +275,8 @@ KLAV_API int KLAV_EncodeEnvelope(int cipher, const KLAV_RSA_KEY* recipientPublic
                                  int* outLen);
 /* reserved is ignored. out holds envelopeLen bytes. */
 KLAV_API int KLAV_DecodeEnvelope(int reserved, const KLAV_RSA_KEY* privateKey,
-                                 const unsigned char* envelope, int envelopeLen,
-                                 unsigned char* out, int* outLen);
+                                 const unsigned char* envelope, int envelopeLen, unsigned char* out,
+                                 int* outLen);
 
 /* ---- Password encryption ------------------------------------------------ */
 /* password is NUL-terminated. Encrypt: out holds length + 24 bytes.
@@ -291,8 +291,7 @@ KLAV_API int KLAV_PasswordDecrypt(const char* password, const unsigned char* blo
 KLAV_API int KLAV_Base64Encode(const unsigned char* in, int inLen, char* out, int* outLen);
 /* text is NUL-terminated, with or without line breaks. Invalid text, or more
  * than outCapacity decoded bytes, gives 3 and writes nothing. */
-KLAV_API int KLAV_Base64Decode(const char* text, int outCapacity, unsigned char* out,
-                               int* outLen);
+KLAV_API int KLAV_Base64Decode(const char* text, int outCapacity, unsigned char* out, int* outLen);
 /* out holds inLen bytes; a DER encoding that would not fit gives 4. */
 KLAV_API int KLAV_Pem2Der(const unsigned char* in, int inLen, unsigned char* out, int* outLen,
                           int type);
@@ -302,8 +301,8 @@ KLAV_API int KLAV_Der2Pem(const unsigned char* in, int inLen, unsigned char* out
 
 /* ---- PKCS#10 ------------------------------------------------------------ */
 /* Writes the DER request signed by privateKey; out holds KLAV_PKCS10_OUT_MAX bytes. */
-KLAV_API int KLAV_GenPKCS10(const KLAV_SUBJECT* subject, const KLAV_RSA_KEY* privateKey,
-                            int digest, int form, unsigned char* out, int* outLen);
+KLAV_API int KLAV_GenPKCS10(const KLAV_SUBJECT* subject, const KLAV_RSA_KEY* privateKey, int digest,
+                            int form, unsigned char* out, int* outLen);
 
 /* ---- Certificates ------------------------------------------------------- */
 KLAV_API int KLAV_GetMyCert(const KLAV_SESSION* session, KLAV_CERT_SUMMARY* out);

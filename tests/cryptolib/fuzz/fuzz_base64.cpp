@@ -19,11 +19,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (rc == KLAV_OK) {
         std::vector<char> encoded(KLAV_BASE64_OUT_MAX(static_cast<size_t>(outLen)));
         int encodedLen = 0;
-        if (KLAV_Base64Encode(out.data(), outLen, encoded.data(), &encodedLen) != KLAV_OK) std::abort();
+        if (KLAV_Base64Encode(out.data(), outLen, encoded.data(), &encodedLen) != KLAV_OK)
+            std::abort();
         std::vector<unsigned char> again(static_cast<size_t>(outLen));
         int againLen = 0;
-        if (KLAV_Base64Decode(encoded.data(), outLen, again.data(), &againLen) != KLAV_OK) std::abort();
-        if (againLen != outLen || !std::equal(again.begin(), again.end(), out.begin())) std::abort();
+        if (KLAV_Base64Decode(encoded.data(), outLen, again.data(), &againLen) != KLAV_OK)
+            std::abort();
+        if (againLen != outLen || !std::equal(again.begin(), again.end(), out.begin()))
+            std::abort();
     }
     return 0;
 }

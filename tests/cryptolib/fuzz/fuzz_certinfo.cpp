@@ -8,7 +8,7 @@
 #include "korrim/klav.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    if (size < 2) return 0;  // length 0 would name a file
+    if (size < 2) return 0;        // length 0 would name a file
     const int nid = data[0] + 60;  // around the X.509 extension object numbers
     const unsigned char* cert = data + 1;
     const int length = static_cast<int>(size - 1);
@@ -24,7 +24,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::vector<char> hex(2 * static_cast<size_t>(length) + 1);
     int hexLen = -1;
     if (KLAV_GetCertInfoByOID(cert, length, nid, hex.data(), &hexLen) == KLAV_OK &&
-        (hexLen < 0 || static_cast<size_t>(hexLen) >= hex.size() || hex[static_cast<size_t>(hexLen)] != '\0')) {
+        (hexLen < 0 || static_cast<size_t>(hexLen) >= hex.size() ||
+         hex[static_cast<size_t>(hexLen)] != '\0')) {
         std::abort();
     }
     const KLAV_SESSION session{cert, length, nullptr, 0};

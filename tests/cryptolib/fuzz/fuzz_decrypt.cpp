@@ -9,9 +9,17 @@
 
 namespace {
 
-const int kCodes[] = {KLAV_DES3_ECB, KLAV_DES3_CBC, KLAV_AES128_ECB, KLAV_AES128_CBC,
-                      KLAV_SSF33_ECB, KLAV_SSF33_CBC, KLAV_DES_ECB, KLAV_DES_CBC,
-                      KLAV_DES_CFB8, KLAV_DES2_ECB_PAD, 0x3};
+const int kCodes[] = {KLAV_DES3_ECB,
+                      KLAV_DES3_CBC,
+                      KLAV_AES128_ECB,
+                      KLAV_AES128_CBC,
+                      KLAV_SSF33_ECB,
+                      KLAV_SSF33_CBC,
+                      KLAV_DES_ECB,
+                      KLAV_DES_CBC,
+                      KLAV_DES_CFB8,
+                      KLAV_DES2_ECB_PAD,
+                      0x3};
 constexpr size_t kHeader = 1 + 24 + 16;
 constexpr unsigned char kSentinel = 0xA5;
 
@@ -50,7 +58,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         std::vector<unsigned char> piece(static_cast<size_t>(inLen) + KLAV_MAX_BLOCK);
         int pieceLen = 0;
         bool live = KLAV_DecryptUpdate(&handle, in, half, piece.data(), &pieceLen) == KLAV_OK;
-        live = live && KLAV_DecryptUpdate(&handle, in + half, inLen - half, piece.data(), &pieceLen) == KLAV_OK;
+        live = live && KLAV_DecryptUpdate(&handle, in + half, inLen - half, piece.data(),
+                                          &pieceLen) == KLAV_OK;
         if (live) KLAV_DecryptFinal(&handle, piece.data(), &pieceLen);
         if (handle != nullptr) std::abort();  // Final and failed Updates free it
     }

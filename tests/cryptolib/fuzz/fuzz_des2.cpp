@@ -13,14 +13,16 @@
 
 namespace {
 
-std::vector<unsigned char> reference(const unsigned char* key, const unsigned char* in, size_t size, bool encrypt) {
+std::vector<unsigned char> reference(const unsigned char* key, const unsigned char* in, size_t size,
+                                     bool encrypt) {
     std::vector<unsigned char> out(size);
     EVP_CIPHER_CTX* ctx = EVP_CIPHER_CTX_new();
     int written = 0;
-    const bool ok = ctx != nullptr &&
-                    EVP_CipherInit_ex(ctx, EVP_des_ede_ecb(), nullptr, key, nullptr, encrypt ? 1 : 0) == 1 &&
-                    EVP_CIPHER_CTX_set_padding(ctx, 0) == 1 &&
-                    (size == 0 || EVP_CipherUpdate(ctx, out.data(), &written, in, static_cast<int>(size)) == 1);
+    const bool ok =
+        ctx != nullptr &&
+        EVP_CipherInit_ex(ctx, EVP_des_ede_ecb(), nullptr, key, nullptr, encrypt ? 1 : 0) == 1 &&
+        EVP_CIPHER_CTX_set_padding(ctx, 0) == 1 &&
+        (size == 0 || EVP_CipherUpdate(ctx, out.data(), &written, in, static_cast<int>(size)) == 1);
     EVP_CIPHER_CTX_free(ctx);
     if (!ok || static_cast<size_t>(written) != size) std::abort();
     return out;
@@ -40,18 +42,19 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::vector<unsigned char> padded(inLen - inLen % 8 + 8, 0);
     std::memcpy(padded.data(), in, inLen);
     padded.back() = static_cast<unsigned char>(7 - inLen % 8);
-    const std::vector<unsigned char> expected = reference(key.key, padded.data(), padded.size(), true);
+    const std::vector<unsigned char> expected =
+        reference(key.key, padded.data(), padded.size(), true);
     std::vector<unsigned char> cipher(padded.size());
     int cipherLen = -1;
-    if (KLAV_Encrypt(KLAV_DES2_ECB_PAD, &key, nullptr, 0, in, static_cast<int>(inLen), cipher.data(), &cipherLen) !=
-            KLAV_OK ||
+    if (KLAV_Encrypt(KLAV_DES2_ECB_PAD, &key, nullptr, 0, in, static_cast<int>(inLen),
+                     cipher.data(), &cipherLen) != KLAV_OK ||
         cipher != expected) {
         std::abort();
     }
     std::vector<unsigned char> back(cipher.size());
     int backLen = -1;
-    if (KLAV_Decrypt(KLAV_DES2_ECB_PAD, &key, nullptr, 0, cipher.data(), cipherLen, back.data(), &backLen) !=
-            KLAV_OK ||
+    if (KLAV_Decrypt(KLAV_DES2_ECB_PAD, &key, nullptr, 0, cipher.data(), cipherLen, back.data(),
+                     &backLen) != KLAV_OK ||
         static_cast<size_t>(backLen) != inLen || std::memcmp(back.data(), in, inLen) != 0) {
         std::abort();
     }
@@ -62,8 +65,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const std::vector<unsigned char> plain = reference(key.key, in, whole, false);
     std::vector<unsigned char> buffer(in, in + whole);
     int outLen = -1;
-    const int rc = KLAV_Decrypt(KLAV_DES2_ECB_PAD, &key, nullptr, 0, buffer.data(), static_cast<int>(whole),
-                                buffer.data(), &outLen);
+    const int rc = KLAV_Decrypt(KLAV_DES2_ECB_PAD, &key, nullptr, 0, buffer.data(),
+                                static_cast<int>(whole), buffer.data(), &outLen);
     if (plain.back() > 7) {
         if (rc != KLAV_ERR_CRYPTO) std::abort();
     } else if (rc != KLAV_OK || static_cast<size_t>(outLen) != whole - plain.back() - 1 ||

@@ -43,10 +43,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::vector<unsigned char> envelope;
     if (data[0] & 1) {
         // data[1] bytes of key block (at most what PKCS#1 v1.5 fits), then content.
-        const size_t blockLen = std::min<size_t>({static_cast<size_t>(data[1] % 64), size - 2, static_cast<size_t>(kModulusBytes - 11)});
+        const size_t blockLen = std::min<size_t>(
+            {static_cast<size_t>(data[1] % 64), size - 2, static_cast<size_t>(kModulusBytes - 11)});
         envelope.resize(kModulusBytes);
         int rsaLen = 0;
-        if (KLAV_RSAPublicKeyEnc(&key, data + 2, static_cast<int>(blockLen), envelope.data(), &rsaLen) != KLAV_OK) {
+        if (KLAV_RSAPublicKeyEnc(&key, data + 2, static_cast<int>(blockLen), envelope.data(),
+                                 &rsaLen) != KLAV_OK) {
             std::abort();
         }
         envelope.insert(envelope.end(), data + 2 + blockLen, data + size);
@@ -55,7 +57,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
     std::vector<unsigned char> out(envelope.size());
     int outLen = -1;
-    const int rc = KLAV_DecodeEnvelope(0, &key, envelope.data(), static_cast<int>(envelope.size()), out.data(), &outLen);
-    if (rc == KLAV_OK && (outLen < 0 || static_cast<size_t>(outLen) > envelope.size() - kModulusBytes)) std::abort();
+    const int rc = KLAV_DecodeEnvelope(0, &key, envelope.data(), static_cast<int>(envelope.size()),
+                                       out.data(), &outLen);
+    if (rc == KLAV_OK &&
+        (outLen < 0 || static_cast<size_t>(outLen) > envelope.size() - kModulusBytes))
+        std::abort();
     return 0;
 }

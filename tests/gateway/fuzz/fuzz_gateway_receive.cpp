@@ -76,7 +76,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     // decryption behind it is reached.
     std::string framed(bytes);
     if (framed.size() >= frame::kHeaderSize && (framed[4] & 1)) {
-        frame::writeHeader(framed.data(), static_cast<std::uint32_t>(framed.size() - frame::kHeaderSize),
+        frame::writeHeader(framed.data(),
+                           static_cast<std::uint32_t>(framed.size() - frame::kHeaderSize),
                            frame::readPlainLength(framed.data()));
     }
     receiveFrom(framed, [](CVornFtp& h, std::string& b) { (void)h.ReceivePacket(b); });

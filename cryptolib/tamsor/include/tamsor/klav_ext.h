@@ -16,7 +16,7 @@
 #endif
 
 class TAMSOR_API CKLAV_EXT {
-public:
+  public:
     static int Encrypt(int cipher, const KLAV_SYMMETRIC_KEY* key, const unsigned char* iv,
                        int ivLen, const unsigned char* in, int inLen, unsigned char* out,
                        int* outLen);
