@@ -178,58 +178,61 @@ int CDownPlanModel::downloadAgain(const std::string& taskId) {
 }
 
 std::vector<DownloadTaskState> CDownPlanModel::snapshot() const {
-    std::vector<std::pair<DownloadTaskState, std::shared_ptr<DownloadRun>>> copies;
+    std::vector<std::pair<DownloadTaskState, std::shared_ptr<Run>>> copies;
     {
         std::lock_guard lock(mutex_);
-        for (const auto& [id, entry] : tasks_) {
-            DownloadTaskState s;
-            s.task = entry.task;
-            s.running = entry.running;
-            s.stopping = entry.stopping;
-            s.runStarted = entry.runStarted;
-            copies.emplace_back(std::move(s), entry.run);
-        }
+        for (const auto& [id, entry] : tasks_) copies.emplace_back(stateOf(entry), entry.run);
     }
     std::vector<DownloadTaskState> out;
-    for (auto& [state, run] : copies) {
-        if (run) {
-            state.files = run->fileCount();
-            state.delivered = run->deliveredCount();
-        }
-        out.push_back(std::move(state));
-    }
+    for (auto& [state, run] : copies) out.push_back(withRunCounts(std::move(state), run.get()));
     return out;
 }
 
-std::optional<DownloadTaskState> CDownPlanModel::find(const std::string& taskId) const {
-    for (DownloadTaskState& s : snapshot()) {
-        if (s.task.planid == taskId) return std::move(s);
+DownloadTaskState CDownPlanModel::stateOf(const Entry& entry) {
+    DownloadTaskState state;
+    state.task = entry.task;
+    state.running = entry.running;
+    state.stopping = entry.stopping;
+    state.runStarted = entry.runStarted;
+    return state;
+}
+
+DownloadTaskState CDownPlanModel::withRunCounts(DownloadTaskState state, const Run* run) {
+    // Asked of the run outside the model's lock, which the run never takes.
+    if (run) {
+        state.files = run->fileCount();
+        state.delivered = run->deliveredCount();
     }
-    return std::nullopt;
+    return state;
+}
+
+std::optional<DownloadTaskState> CDownPlanModel::find(const std::string& taskId) const {
+    DownloadTaskState state;
+    std::shared_ptr<Run> run;
+    {
+        std::lock_guard lock(mutex_);
+        auto it = tasks_.find(taskId);
+        if (it == tasks_.end()) return std::nullopt;
+        state = stateOf(it->second);
+        run = it->second.run;
+    }
+    return withRunCounts(std::move(state), run.get());
 }
 
 bool CDownPlanModel::anyRunning() const {
     std::lock_guard lock(mutex_);
-    for (const auto& [id, entry] : tasks_) {
-        if (entry.running) return true;
-    }
-    return false;
+    return AnyTaskRunning(tasks_);
 }
 
 bool CDownPlanModel::ownsTask(std::string_view taskId) const {
     std::lock_guard lock(mutex_);
-    for (const auto& [id, entry] : tasks_) {
-        if (catalogue::EqualsIgnoreCase(id, taskId)) return true;
-    }
-    return false;
+    return FindTaskIgnoringCase(tasks_, taskId) != nullptr;
 }
 
 std::shared_ptr<DownloadRun> CDownPlanModel::runOf(std::string_view taskId) const {
     std::lock_guard lock(mutex_);
-    for (const auto& [id, entry] : tasks_) {
-        if (catalogue::EqualsIgnoreCase(id, taskId)) return entry.run;
-    }
-    return nullptr;
+    const Entry* entry = FindTaskIgnoringCase(tasks_, taskId);
+    return entry ? entry->run : nullptr;
 }
 
 // ---- plan monitor ---------------------------------------------------------------------

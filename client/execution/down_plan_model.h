@@ -114,6 +114,10 @@ class CDownPlanModel final : public PlanModel {
         TableCommand command;
         catalogue::DownloadTask task;
     };
+    using Run = DownloadRun;
+
+    static DownloadTaskState stateOf(const Entry& entry);
+    static DownloadTaskState withRunCounts(DownloadTaskState state, const Run* run);
 
     // Requires: mutex_ held. Applies a run-state code; the notice is returned for posting
     // after the lock is released.

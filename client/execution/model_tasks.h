@@ -6,6 +6,9 @@
 #include <string>
 #include <vector>
 
+#include <string_view>
+
+#include "client/catalogue/catalogue_text.h"
 #include "client/catalogue/task_records.h"
 
 namespace vantrel {
@@ -35,6 +38,26 @@ void MergeCatalogueTasks(std::map<std::string, Entry>& tasks, const std::vector<
         }
     }
     tasks = std::move(next);
+}
+
+// The entry of `taskId`, compared ignoring case as block owners name their task; null
+// when absent. Requires: the model's lock held.
+template <class Entry>
+const Entry* FindTaskIgnoringCase(const std::map<std::string, Entry>& tasks,
+                                  std::string_view taskId) {
+    for (const auto& [id, entry] : tasks) {
+        if (catalogue::EqualsIgnoreCase(id, taskId)) return &entry;
+    }
+    return nullptr;
+}
+
+// Requires: the model's lock held.
+template <class Entry>
+bool AnyTaskRunning(const std::map<std::string, Entry>& tasks) {
+    for (const auto& [id, entry] : tasks) {
+        if (entry.running) return true;
+    }
+    return false;
 }
 
 }  // namespace vantrel

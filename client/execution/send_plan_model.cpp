@@ -144,58 +144,61 @@ int CSendPlanModel::stop(const std::string& taskId) {
 }
 
 std::vector<UploadTaskState> CSendPlanModel::snapshot() const {
-    std::vector<std::pair<UploadTaskState, std::shared_ptr<UploadRun>>> copies;
+    std::vector<std::pair<UploadTaskState, std::shared_ptr<Run>>> copies;
     {
         std::lock_guard lock(mutex_);
-        for (const auto& [id, entry] : tasks_) {
-            UploadTaskState s;
-            s.task = entry.task;
-            s.running = entry.running;
-            s.stopping = entry.stopping;
-            s.runStarted = entry.runStarted;
-            copies.emplace_back(std::move(s), entry.run);
-        }
+        for (const auto& [id, entry] : tasks_) copies.emplace_back(stateOf(entry), entry.run);
     }
     std::vector<UploadTaskState> out;
-    for (auto& [state, run] : copies) {
-        if (run) {
-            state.files = run->fileCount();
-            state.sent = run->sentCount();
-        }
-        out.push_back(std::move(state));
-    }
+    for (auto& [state, run] : copies) out.push_back(withRunCounts(std::move(state), run.get()));
     return out;
 }
 
-std::optional<UploadTaskState> CSendPlanModel::find(const std::string& taskId) const {
-    for (UploadTaskState& s : snapshot()) {
-        if (s.task.planid == taskId) return std::move(s);
+UploadTaskState CSendPlanModel::stateOf(const Entry& entry) {
+    UploadTaskState state;
+    state.task = entry.task;
+    state.running = entry.running;
+    state.stopping = entry.stopping;
+    state.runStarted = entry.runStarted;
+    return state;
+}
+
+UploadTaskState CSendPlanModel::withRunCounts(UploadTaskState state, const Run* run) {
+    // Asked of the run outside the model's lock, which the run never takes.
+    if (run) {
+        state.files = run->fileCount();
+        state.sent = run->sentCount();
     }
-    return std::nullopt;
+    return state;
+}
+
+std::optional<UploadTaskState> CSendPlanModel::find(const std::string& taskId) const {
+    UploadTaskState state;
+    std::shared_ptr<Run> run;
+    {
+        std::lock_guard lock(mutex_);
+        auto it = tasks_.find(taskId);
+        if (it == tasks_.end()) return std::nullopt;
+        state = stateOf(it->second);
+        run = it->second.run;
+    }
+    return withRunCounts(std::move(state), run.get());
 }
 
 bool CSendPlanModel::anyRunning() const {
     std::lock_guard lock(mutex_);
-    for (const auto& [id, entry] : tasks_) {
-        if (entry.running) return true;
-    }
-    return false;
+    return AnyTaskRunning(tasks_);
 }
 
 bool CSendPlanModel::ownsTask(std::string_view taskId) const {
     std::lock_guard lock(mutex_);
-    for (const auto& [id, entry] : tasks_) {
-        if (catalogue::EqualsIgnoreCase(id, taskId)) return true;
-    }
-    return false;
+    return FindTaskIgnoringCase(tasks_, taskId) != nullptr;
 }
 
 std::shared_ptr<UploadRun> CSendPlanModel::runOf(std::string_view taskId) const {
     std::lock_guard lock(mutex_);
-    for (const auto& [id, entry] : tasks_) {
-        if (catalogue::EqualsIgnoreCase(id, taskId)) return entry.run;
-    }
-    return nullptr;
+    const Entry* entry = FindTaskIgnoringCase(tasks_, taskId);
+    return entry ? entry->run : nullptr;
 }
 
 // Copies the result the catalogue recorded (and the next run it computed) into the entry.

@@ -95,6 +95,10 @@ class CSendPlanModel final : public PlanModel {
         TableCommand command;
         catalogue::UploadTask task;
     };
+    using Run = UploadRun;
+
+    static UploadTaskState stateOf(const Entry& entry);
+    static UploadTaskState withRunCounts(UploadTaskState state, const Run* run);
 
     std::optional<NotifierEvent> applyLocked(Entry& entry, int code);
     void post(const std::optional<NotifierEvent>& event);

@@ -6,6 +6,7 @@
 #include "client/catalogue/catalogue_text.h"
 #include "client/config/config.h"
 #include "client/config/logs.h"
+#include "client/execution/run_files.h"
 #include "client/transfer/block_transfer.h"
 #include "client/transfer/file_services.h"
 
@@ -253,31 +254,17 @@ void UploadRun::perSecond() {
 
 bool UploadRun::finished() const {
     std::lock_guard lock(mutex_);
-    return std::all_of(files_.begin(), files_.end(), [](const auto& entry) {
-        const Phase p = entry.second.phase;
-        return p == Phase::Sent || p == Phase::Failed || p == Phase::Stopped;
-    });
+    return AllFilesEnded(files_, Phase::Sent);
 }
 
 std::string UploadRun::result(std::string& description) const {
     std::lock_guard lock(mutex_);
-    for (const auto& [row, file] : files_) {
-        if (file.phase != Phase::Sent) {
-            description = file.phase == Phase::Stopped
-                              ? std::string("用户停止任务!")
-                              : "文件[" + file.name + "]上传失败：" + file.error;
-            return "失败";
-        }
-    }
-    description.clear();
-    return "成功";
+    return RunResult(files_, Phase::Sent, "上传失败", description);
 }
 
 bool UploadRun::anyTaken() const {
     std::lock_guard lock(mutex_);
-    return std::any_of(files_.begin(), files_.end(), [](const auto& entry) {
-        return entry.second.info && entry.second.info->isTaken();
-    });
+    return AnyBlockTaken(files_);
 }
 
 void UploadRun::release(bool stopped) {

@@ -13,20 +13,10 @@
 #include "platform/files.h"
 #include "platform/text_codec.h"
 #include "tests/catalogue/table_bytes.h"
+#include "tests/support/local_time.h"
 #include "tests/support/temp_dir.h"
 
 namespace vantrel::testing {
-
-inline platform::LocalTime localTime(int y, int mo, int d, int h = 0, int mi = 0, int s = 0) {
-    platform::LocalTime t;
-    t.year = y;
-    t.month = mo;
-    t.day = d;
-    t.hour = h;
-    t.minute = mi;
-    t.second = s;
-    return t;
-}
 
 class CatalogueFixture : public ::testing::Test {
   protected:

@@ -11,6 +11,7 @@
 #include "client/catalogue/table_schema.h"
 #include "client/execution/task_scheduler.h"
 #include "tests/catalogue/table_bytes.h"
+#include "tests/support/local_time.h"
 #include "tests/transfer/transfer_gateway_fixture.h"
 
 namespace vantrel::testing {
@@ -20,14 +21,7 @@ namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 
 platform::LocalTime at(int y, int mo, int d, int h, int mi, int s = 0) {
-    platform::LocalTime t;
-    t.year = y;
-    t.month = mo;
-    t.day = d;
-    t.hour = h;
-    t.minute = mi;
-    t.second = s;
-    return t;
+    return localTime(y, mo, d, h, mi, s);
 }
 
 // Counts the data packets the gateway serves for downloads.

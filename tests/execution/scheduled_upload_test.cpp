@@ -11,6 +11,7 @@
 #include "client/catalogue/table_schema.h"
 #include "client/execution/task_scheduler.h"
 #include "tests/catalogue/table_bytes.h"
+#include "tests/support/local_time.h"
 #include "tests/transfer/transfer_gateway_fixture.h"
 
 namespace vantrel::testing {
@@ -22,14 +23,7 @@ using namespace std::chrono_literals;
 constexpr const char* kTask = "20261208090000-00002";
 
 platform::LocalTime at(int y, int mo, int d, int h, int mi, int s = 0) {
-    platform::LocalTime t;
-    t.year = y;
-    t.month = mo;
-    t.day = d;
-    t.hour = h;
-    t.minute = mi;
-    t.second = s;
-    return t;
+    return localTime(y, mo, d, h, mi, s);
 }
 
 // Collects the failure alerts the runs raise.

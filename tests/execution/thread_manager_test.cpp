@@ -11,6 +11,7 @@
 #include "client/execution/plan_thread_mgr.h"
 #include "client/transfer/file_block_map.h"
 #include "tests/gateway/gateway_fixture.h"
+#include "tests/support/local_time.h"
 
 namespace vantrel::testing {
 namespace {
@@ -19,14 +20,7 @@ namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 
 platform::WallTime at(int y, int mo, int d, int h, int mi, int s = 0) {
-    platform::LocalTime t;
-    t.year = y;
-    t.month = mo;
-    t.day = d;
-    t.hour = h;
-    t.minute = mi;
-    t.second = s;
-    return platform::fromLocalTime(t);
+    return platform::fromLocalTime(localTime(y, mo, d, h, mi, s));
 }
 
 // Feeds the blocks of one download and holds every block a worker takes until the
