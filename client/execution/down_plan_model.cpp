@@ -450,11 +450,7 @@ void CDownPlanModel::handleAgain(TransferQueue&, const std::string& taskId) {
     }
     // The list the run really uses: a window that crosses midnight keeps the day it began.
     catalogue::CDownLoadFile list(context_, nullptr, nullptr);
-    int h = 0, m = 0;
-    std::sscanf(task.endtime.c_str(), "%d:%d", &h, &m);
-    const auto offset =
-        task.nextday ? std::chrono::seconds(h * 3600 + m * 60 + 1) : std::chrono::seconds(0);
-    list.Init(taskId, catalogue::CDownLoadFile::TaskKind::Download, offset);
+    list.Init(taskId, catalogue::CDownLoadFile::TaskKind::Download, WindowShift(task));
     const fs::path listPath = list.ListPath();
     // Every partial file of the day goes with the list, so every file is fetched afresh.
     list.SetReceiveDirectory(task.plantype == 2 ? fs::path(task.recvpath) / "Bullet"

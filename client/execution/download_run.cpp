@@ -5,6 +5,7 @@
 
 #include "client/catalogue/catalogue_text.h"
 #include "client/config/logs.h"
+#include "client/execution/download_schedule.h"
 #include "client/execution/file_name_rule.h"
 #include "client/execution/run_files.h"
 #include "client/execution/unpacker.h"
@@ -22,14 +23,6 @@ std::string printf2(const char* pattern, const std::string& a, const std::string
     char buffer[2048];
     std::snprintf(buffer, sizeof buffer, pattern, a.c_str(), b.c_str());
     return buffer;
-}
-
-// The day a run belongs to: a window that crosses midnight belongs to the day it started.
-std::chrono::seconds dayOffsetOf(const catalogue::DownloadTask& task) {
-    if (!task.nextday) return std::chrono::seconds(0);
-    int h = 0, m = 0;
-    std::sscanf(task.endtime.c_str(), "%d:%d", &h, &m);
-    return std::chrono::seconds(h * 3600 + m * 60 + 1);
 }
 
 }  // namespace
@@ -56,7 +49,7 @@ fs::path DownloadRun::workDirectory() const {
 fs::path DownloadRun::targetDirectory() const {
     fs::path target = task_.recvpath;
     if (task_.hasrecvdir) {
-        target /= catalogue::FormatDate(platform::toLocalTime(startedAt_ - dayOffsetOf(task_)));
+        target /= catalogue::FormatDate(platform::toLocalTime(startedAt_ - WindowShift(task_)));
     }
     return target;
 }
@@ -72,7 +65,7 @@ std::string DownloadRun::remoteDirectory() const {
 bool DownloadRun::openList(std::string& error) {
     list_ = std::make_unique<catalogue::CDownLoadFile>(context_, this, setup_.flags);
     const int opened =
-        list_->Init(task_.planid, catalogue::CDownLoadFile::TaskKind::Download, dayOffsetOf(task_));
+        list_->Init(task_.planid, catalogue::CDownLoadFile::TaskKind::Download, WindowShift(task_));
     taskLogPath_ = list_->TaskLogPath();
     if (opened != 1) {
         error = "初始化下载文件管理类失败！";

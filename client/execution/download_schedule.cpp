@@ -34,21 +34,21 @@ std::string hhmm(WallTime t) {
     return buffer;
 }
 
-seconds shiftOf(const catalogue::DownloadTask& task) {
-    return task.nextday ? sinceMidnight(task.endtime) + seconds(1) : seconds(0);
-}
-
 WallTime wholeSeconds(WallTime t) {
     return std::chrono::time_point_cast<seconds>(t);
 }
 
 }  // namespace
 
+seconds WindowShift(const catalogue::DownloadTask& task) {
+    return task.nextday ? sinceMidnight(task.endtime) + seconds(1) : seconds(0);
+}
+
 ScheduleDecision CheckDownloadSchedule(const catalogue::DownloadTask& task, bool running,
                                        WallTime now) {
     if (task.planstate != 1) return ScheduleDecision::Idle;
     now = wholeSeconds(now);
-    const seconds shift = shiftOf(task);
+    const seconds shift = WindowShift(task);
     const WallTime shifted = now - shift;
     const platform::LocalTime today = platform::toLocalTime(now);
     std::string begin = task.begintime;
@@ -72,7 +72,7 @@ ScheduleDecision CheckDownloadSchedule(const catalogue::DownloadTask& task, bool
 catalogue::NextRunTime NextRunAfterMissedStart(const catalogue::DownloadTask& task, WallTime now) {
     if (task.planstate < 1) return std::nullopt;
     now = wholeSeconds(now);
-    const seconds shift = shiftOf(task);
+    const seconds shift = WindowShift(task);
     const WallTime shifted = now - shift;
     const platform::LocalTime day = platform::toLocalTime(shifted);
     const WallTime begin = at(day, task.begintime) - shift;

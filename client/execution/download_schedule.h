@@ -4,6 +4,8 @@
 // back by its end (plus a second), so the part after midnight belongs to the day the
 // window started and the weekday mask of that day decides. Pure functions.
 
+#include <chrono>
+
 #include "client/catalogue/task_records.h"
 
 namespace vantrel {
@@ -13,6 +15,10 @@ enum class ScheduleDecision {
     Start,      // the next run is now (to half a second)
     Recompute,  // the next run was missed: compute it again
 };
+
+// How far a window that crosses midnight is shifted back: its end plus a second; zero for a
+// window within one day. A run belongs to the day of (its start - this shift).
+std::chrono::seconds WindowShift(const catalogue::DownloadTask& task);
 
 ScheduleDecision CheckDownloadSchedule(const catalogue::DownloadTask& task, bool running,
                                        platform::WallTime now);
