@@ -3,7 +3,8 @@
 # directory as $1: start the test gateway on 127.0.0.1 with demo mailboxes, point the runnable
 # root's Client.ini at it, then open the Qt client when there is a display. Without a display
 # the same scenario runs headless with vantrel-cli: start-up with login, list, download,
-# upload. The gateway is stopped when this script ends, however it ends.
+# upload, and scheduled download, upload and auto-sync tasks. The gateway is stopped when
+# this script ends, however it ends.
 set -euo pipefail
 
 build=${1:?usage: demo.sh BUILD_DIR}
@@ -29,6 +30,12 @@ make_mailboxes() {
   printf 'disclosure 2026-12-08\r\n' > "$m/FTP_SG/disclosure_20261208.txt"
   printf 'Trading hours are unchanged on 2026-12-08.\r\n' > "$m/FTP_A_QS/Bullet/notice_20261208.txt"
   cp "$m/FTP_A_QS/Bullet/notice_20261208.txt" "$m/FTP_A_BULLET/"
+  # The business day's files carry its date; an earlier day lies in its own folder, as the
+  # history lists of the auto-sync tasks find it.
+  touch -d '2026-12-08 10:00:00' "$m"/FTP_A_QS/*_20261208.*
+  mkdir -p "$m/FTP_A_QS/20261207"
+  printf '600000|2026-12-07|10.40|10.55|10.38|10.52\r\n' > "$m/FTP_A_QS/20261207/quotes_20261207.txt"
+  touch -d '2026-12-07 15:30:00' "$m/FTP_A_QS/20261207/quotes_20261207.txt"
 }
 
 # set_ini FILE SECTION KEY VALUE: replace KEY's value inside [SECTION] (keys are ASCII, the
@@ -114,6 +121,18 @@ cli tasks run "$upload"
 cmp "$work/report.copy" "$work/mailboxes/FTP_SG/report_20261208.txt"
 ls "$work/outbox-sent"
 echo "scheduled upload sent byte-exact and moved into $work/outbox-sent"
+
+# An auto-sync task of the demo mailbox: the business day's list by its version, each file
+# into the subdirectory of its date.
+mkdir -p "$work/synced"
+echo "\$ vantrel-cli tasks add autosync --desc 演示自动同步任务 --mailbox FTP_A_QS --dir $work/synced ..."
+sync=$("$bin/vantrel-cli" --root "$root" tasks add autosync --desc 演示自动同步任务 --mailbox FTP_A_QS \
+         --dir "$work/synced" --dated yes --yes)
+cli tasks run "$sync"
+for f in quotes_20261208.txt clearing_20261208.dat; do
+  cmp "$work/mailboxes/FTP_A_QS/$f" "$work/synced/20261208/$f"
+done
+echo "auto-sync delivered the business day byte-exact into $work/synced/20261208"
 
 today=$(date +%Y%m%d)
 log="$root/log/SysLog$today.log"

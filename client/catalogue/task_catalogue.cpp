@@ -699,8 +699,14 @@ std::string CModule::recordRun(Kind<Task>& kind, const std::string& taskId,
         std::lock_guard lock(kind.mutex);
         // A state outside 1, 0 and -1 leaves the stored state alone.
         constexpr int kKeepState = 99;
-        updateRowLocked(kind, taskId, lastResult, lastDescription, lastRunTime, kKeepState);
         auto it = kind.tasks.find(TrimText(taskId));
+        bool hasRow = true;
+        if constexpr (std::is_same_v<Task, AutoSyncTask>) {
+            // A history entry lives in memory only: it has no row to write.
+            hasRow = it == kind.tasks.end() || it->second.plantype != 2;
+        }
+        if (hasRow)
+            updateRowLocked(kind, taskId, lastResult, lastDescription, lastRunTime, kKeepState);
         if (it == kind.tasks.end()) return {};
         Task& task = it->second;
         const int interval = earlyRetry ? 5 : task.timespace;

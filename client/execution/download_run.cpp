@@ -46,15 +46,20 @@ fs::path DownloadRun::workDirectory() const {
     return isBulletin() ? root / "Bullet" : root;
 }
 
-fs::path DownloadRun::targetDirectory() const {
+fs::path DownloadRun::targetDirectory(const File& file) const {
     fs::path target = task_.recvpath;
-    if (task_.hasrecvdir) {
+    if (setup_.datedByFileDate) {
+        // "YYYY-MM-DD hh:mm:ss" on the server.
+        const std::string& t = file.updateTime;
+        if (t.size() >= 10) target /= t.substr(0, 4) + t.substr(5, 2) + t.substr(8, 2);
+    } else if (task_.hasrecvdir) {
         target /= catalogue::FormatDate(platform::toLocalTime(startedAt_ - WindowShift(task_)));
     }
     return target;
 }
 
 std::string DownloadRun::remoteDirectory() const {
+    if (!setup_.remoteDirectory.empty()) return setup_.remoteDirectory;
     if (isBulletin()) {
         const std::string day = catalogue::FormatDate(platform::toLocalTime(startedAt_));
         return day + day + "Bullet\\";
@@ -64,9 +69,24 @@ std::string DownloadRun::remoteDirectory() const {
 
 bool DownloadRun::openList(std::string& error) {
     list_ = std::make_unique<catalogue::CDownLoadFile>(context_, this, setup_.flags);
+    std::chrono::seconds dayOffset = WindowShift(task_);
+    if (setup_.listDay) {
+        // Init counts the day back from now.
+        const platform::WallTime now = context_.clock->now();
+        platform::LocalTime day = platform::toLocalTime(now);
+        day.year = setup_.listDay->year;
+        day.month = setup_.listDay->month;
+        day.day = setup_.listDay->day;
+        dayOffset = std::chrono::duration_cast<std::chrono::seconds>(
+            now - platform::fromLocalTime(day));
+    }
     const int opened =
-        list_->Init(task_.planid, catalogue::CDownLoadFile::TaskKind::Download, WindowShift(task_));
+        list_->Init(task_.planid, catalogue::CDownLoadFile::TaskKind::Download, dayOffset);
     taskLogPath_ = list_->TaskLogPath();
+    if (!setup_.taskLogPath.empty()) {
+        taskLogPath_ = setup_.taskLogPath;
+        list_->SetTaskLogPath(taskLogPath_);
+    }
     if (opened != 1) {
         error = "初始化下载文件管理类失败！";
         return false;
@@ -110,6 +130,10 @@ bool DownloadRun::start(CVornFtp& session, std::string& error) {
     for (const filesvc::ListEntry& e : listed) {
         if (!e.isDirectory()) listing.push_back({e.name, e.size, e.date, e.time});
     }
+    return adopt(std::move(listing), error);
+}
+
+bool DownloadRun::adopt(std::vector<catalogue::RemoteFileEntry> listing, std::string& error) {
     std::sort(listing.begin(), listing.end(),
               [](const auto& a, const auto& b) { return a.name < b.name; });
     if (list_->RebuildList(listing) != 1 || !list_->LoadWorkItems()) {
@@ -339,7 +363,7 @@ void DownloadRun::deliver() {
     for (const File& file : ready) {
         const execution::DownloadedFile received{workDirectory(), file.name, file.kind};
         const Status moved = execution::deliverDownloadedFile(
-            received, file.extraction, targetDirectory(),
+            received, file.extraction, targetDirectory(file),
             [this](std::string_view line, int level) { taskLog(std::string(line), level); });
         if (!moved) {
             list_->RecordFailure(file.row, moved.text());
@@ -352,7 +376,8 @@ void DownloadRun::deliver() {
         }
         // A file delivered as it is carries the server's time.
         if (file.extraction.empty())
-            catalogue::CDownLoadFile::StampFileTime(targetDirectory() / file.name, file.updateTime);
+            catalogue::CDownLoadFile::StampFileTime(targetDirectory(file) / file.name,
+                                                    file.updateTime);
         // Recorded only now that the file is in place.
         list_->MarkDelivered(file.row);
         list_->SetState(file.row, catalogue::kDelivered);

@@ -13,6 +13,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -32,6 +33,18 @@ struct DownloadRunSetup {
     const platform::Clock* transferClock = nullptr;
     std::filesystem::path unzipProgram;
     std::vector<std::string> noUnzipFileTypes;
+
+    // Auto-sync runs. Their lists behave as a download task's: a file that failed for good
+    // (four attempts of the retry rule) waits for the next run.
+    // The day of the list, when not the day of the task's window (a history run keeps the
+    // list of the day it synchronises).
+    std::optional<platform::LocalTime> listDay;
+    // The task log, when not the list's day log.
+    std::filesystem::path taskLogPath;
+    // Where the files lie in the mailbox ("FTP_A_QS\\20261207\\"), when not its root.
+    std::string remoteDirectory;
+    // Each file goes to the subdirectory named after its own date on the server.
+    bool datedByFileDate = false;
 };
 
 class DownloadRun final : public catalogue::DownloadEngine {
@@ -46,6 +59,9 @@ class DownloadRun final : public catalogue::DownloadEngine {
     // fails), rebuilds the day's list and opens the block state of every file to fetch.
     // The session is logged out once the listing is done. False with `error` set.
     bool start(CVornFtp& session, std::string& error);
+    // Takes a listing made by the caller: rebuilds the list from it and opens the block
+    // state of every file still to fetch. False with `error` set.
+    bool adopt(std::vector<catalogue::RemoteFileEntry> listing, std::string& error);
 
     const std::filesystem::path& taskLogPath() const { return taskLogPath_; }
     void taskLog(const std::string& line, int level) const;
@@ -102,7 +118,7 @@ class DownloadRun final : public catalogue::DownloadEngine {
     void finishFile(BlockTask& block, CVornFtp& handle, const BlockRun& run);
     File* fileOf(const FileBlockInfo& info);
     void setPhase(const FileBlockInfo& info, Phase phase, const std::string& error = {});
-    std::filesystem::path targetDirectory() const;
+    std::filesystem::path targetDirectory(const File& file) const;
     std::filesystem::path workDirectory() const;
     std::string remoteDirectory() const;
     bool isBulletin() const { return task_.plantype == 2; }

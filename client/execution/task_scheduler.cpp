@@ -42,11 +42,26 @@ TaskScheduler::TaskScheduler(const Context& context, GatewayProcessState& proces
                      o.noUnzipFileTypes = config.noUnzipFileTypes;
                      return o;
                  }()),
-      uploads_(context_, [&] {
-          UploadModelOptions o;
+      uploads_(context_,
+               [&] {
+                   UploadModelOptions o;
+                   o.catalogue = &catalogue_;
+                   o.blocks = &blocks_;
+                   o.transferClock = options.transferClock;
+                   return o;
+               }()),
+      autoSyncs_(context_, [&] {
+          AutoSyncModelOptions o;
           o.catalogue = &catalogue_;
           o.blocks = &blocks_;
+          o.process = &process_;
+          o.flags = &flags_;
+          o.makeSession = [this] { return makeSession(); };
           o.transferClock = options.transferClock;
+          o.unzipProgram = execution::unzipProgram(context.installation);
+          CConfig config(context.installation);
+          config.load();
+          o.noUnzipFileTypes = config.noUnzipFileTypes;
           return o;
       }()) {}
 
@@ -76,6 +91,7 @@ void TaskScheduler::start(int workerCount) {
     ThreadManagerOptions o;
     o.download = &downloads_;
     o.upload = &uploads_;
+    o.autoSync = &autoSyncs_;
     o.makeSession = [this] { return makeSession(); };
     // Commands another vantrel-cli posted are taken once a second by the plan monitor.
     o.housekeeping = [this] { takeInbox(); };
@@ -104,10 +120,15 @@ bool TaskScheduler::execute(const InboxCommand& command, std::string& error) {
     if (command.verb == "reload") {
         downloads_.queueLoad();
         uploads_.queueLoad();
+        autoSyncs_.queueLoad();
         return true;
     }
     int done = 0;
-    if (uploads_.ownsTask(command.taskId)) {
+    if (autoSyncs_.ownsTask(command.taskId)) {
+        if (command.verb == "run") done = autoSyncs_.startNow(command.taskId);
+        if (command.verb == "stop") done = autoSyncs_.stop(command.taskId);
+        if (command.verb == "again") done = autoSyncs_.syncAgain(command.taskId);
+    } else if (uploads_.ownsTask(command.taskId)) {
         if (command.verb == "run") done = uploads_.startNow(command.taskId);
         if (command.verb == "stop") done = uploads_.stop(command.taskId);
     } else {
@@ -124,6 +145,9 @@ std::optional<TaskScheduler::RunView> TaskScheduler::runView(const std::string& 
         return RunView{s->running, s->task.laruntime, s->task.lastresult, s->task.lastdes};
     }
     if (auto s = downloads_.find(taskId)) {
+        return RunView{s->running, s->task.laruntime, s->task.lastresult, s->task.lastdes};
+    }
+    if (auto s = autoSyncs_.find(taskId)) {
         return RunView{s->running, s->task.laruntime, s->task.lastresult, s->task.lastdes};
     }
     return std::nullopt;

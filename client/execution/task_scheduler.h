@@ -19,6 +19,7 @@
 #include "client/catalogue/flag_manager.h"
 #include "client/catalogue/plan_dir.h"
 #include "client/catalogue/task_catalogue.h"
+#include "client/execution/auto_down_model.h"
 #include "client/execution/command_inbox.h"
 #include "client/execution/down_plan_model.h"
 #include "client/execution/plan_thread_mgr.h"
@@ -75,6 +76,7 @@ class TaskScheduler final : public BlockStateListStore,
     catalogue::CModule& catalogue() { return catalogue_; }
     CDownPlanModel& downloads() { return downloads_; }
     CSendPlanModel& uploads() { return uploads_; }
+    CAutoDownModel& autoSyncs() { return autoSyncs_; }
     CPlanThreadMgr* threadManager() { return threads_.get(); }
 
   private:
@@ -92,6 +94,7 @@ class TaskScheduler final : public BlockStateListStore,
     FileMemList memList_;
     CDownPlanModel downloads_;
     CSendPlanModel uploads_;
+    CAutoDownModel autoSyncs_;
     std::unique_ptr<CPlanThreadMgr> threads_;
 };
 

@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <random>
+
 #include "client/app/single_instance.h"
 #include "client/catalogue/table_schema.h"
 #include "client/catalogue/task_catalogue.h"
@@ -129,6 +131,81 @@ TEST_F(CliServe, aRunKilledMidFileResumesAtTheNextStartAndDeliversTheFileOnceAnd
     const std::string log = sysLog();
     EXPECT_NE(log.find("用户关闭系统，监控线程退出"), std::string::npos);
     EXPECT_NE(output().find("vantrel-cli serve: stopping"), std::string::npos);
+}
+
+TEST_F(CliServe, anUploadKilledMidFileSendsOnlyWhatWasMissingAtTheNextStart) {
+    // setup: an upload task whose outbox holds a ready file of several blocks
+    const fs::path send = root.path() / "send";
+    const fs::path sent = root.path() / "sent";
+    fs::create_directories(send);
+    const std::string uploadId = "20261208090000-00043";
+    {
+        catalogue::CPlanDir dirs;
+        const Context ctx = context();
+        catalogue::CModule module(ctx, dirs);
+        module.SetOperator("OPER01");
+        catalogue::UploadTask t;
+        t.planid = uploadId;
+        t.plandes = "上传";
+        t.opertype = "1";
+        t.mailname = "FTP_A_QS";
+        t.loadtype = 1;
+        t.hastrans = 1;
+        t.begindate = "2026-01-01";
+        t.begintime = "00:00";
+        t.endtime = "23:59";
+        t.sendpath = send.string();
+        t.sentpath = sent.string();
+        t.curweek = "1111111";
+        t.tmpweek = "1111111";
+        t.weektype = 1;
+        t.timespace = 10;
+        t.planstate = 1;
+        t.right = "OPER01";
+        std::string message;
+        ASSERT_EQ(module.AddUploadTask(t, message), 1) << message;
+    }
+    const std::int64_t size = 24 * 1024 * 1024 + 321;
+    std::string bytes(static_cast<std::size_t>(size), '\0');
+    std::mt19937 rng(7);
+    for (auto& c : bytes) c = static_cast<char>(rng());
+    std::ofstream(send / "out.dat", std::ios::binary) << bytes;
+    std::ofstream(send / "out.dat.rdy").flush();
+    gateway.faults().answerDelayMs = 15;
+    auto sentBytes = [this] { return files->counters().uploadBytes.load(); };
+
+    // act: SIGKILL once a good part has been sent
+    pid_t serve = cli.spawn({"serve"});
+    for (int i = 0; i < 400 && !clientRunning(); ++i) std::this_thread::sleep_for(25ms);
+    ASSERT_EQ(cli.run({"tasks", "run", uploadId}), 0) << output();
+    for (int i = 0; i < 1200 && sentBytes() < size / 3; ++i) std::this_thread::sleep_for(25ms);
+    ASSERT_GE(sentBytes(), size / 3) << output();
+    kill(serve, SIGKILL);
+    CliProcess::wait(serve);
+    // verify: the source is still in the outbox
+    ASSERT_TRUE(readLocal(send / "out.dat") == bytes);
+
+    // act: start again at full speed; the run ends when the file has left the outbox
+    gateway.faults().answerDelayMs = 0;
+    const long long before = sentBytes();
+    serve = cli.spawn({"serve"});
+    for (int i = 0; i < 400 && !clientRunning(); ++i) std::this_thread::sleep_for(25ms);
+    ASSERT_EQ(cli.run({"tasks", "run", uploadId}), 0) << output();
+    for (int i = 0; i < 2400 && fs::exists(send / "out.dat"); ++i)
+        std::this_thread::sleep_for(25ms);
+    kill(serve, SIGTERM);
+    EXPECT_EQ(CliProcess::wait(serve, 60s), 0) << output();
+
+    // verify: the gateway holds the file whole (its digest agreed with the client's), the
+    // source moved to the sent directory, and only what was missing went the second time
+    EXPECT_FALSE(fs::exists(send / "out.dat"));
+    EXPECT_TRUE(readLocal(files->root() / "FTP_A_QS" / "out.dat") == bytes);
+    bool moved = false;
+    for (const auto& entry : fs::directory_iterator(sent))
+        moved = moved || readLocal(entry.path()) == bytes;
+    EXPECT_TRUE(moved);
+    EXPECT_LT(sentBytes() - before, size) << "the second start sent the whole file again";
+    EXPECT_GE(files->counters().md5Queries.load(), 1);
 }
 
 }  // namespace

@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <time.h>
 
+#include <algorithm>
 #include <fstream>
 #include <vector>
 
@@ -52,6 +53,13 @@ void stampOf(const fs::path& p, std::string& date, std::string& time) {
     date = text;
     std::strftime(text, sizeof text, "%H:%M:%S", &local);
     time = text;
+}
+
+// "YYYYMMDDhhmmss" of an entry's date and time.
+std::string stampText(const filesvc::ListEntry& e) {
+    std::string time = e.time;
+    time.erase(std::remove(time.begin(), time.end(), ':'), time.end());
+    return e.date + time;
 }
 
 }  // namespace
@@ -117,9 +125,10 @@ TransactionAnswer MailboxFileService::answerFor(const std::string& type, const s
                                                 const std::string& n2) {
     if (type == filesvc::kList) {
         if (n2 == "MT") {
+            const std::string version = dayVersion(mailbox, n1);
             filesvc::ListEntry ver{
-                "VER", 0, version_.substr(0, 8),
-                version_.substr(8, 2) + ":" + version_.substr(10, 2) + ":" + version_.substr(12, 2),
+                "VER", 0, version.substr(0, 8),
+                version.substr(8, 2) + ":" + version.substr(10, 2) + ":" + version.substr(12, 2),
                 "version"};
             const std::string entries = filesvc::encodeEntry(ver);
             TransactionAnswer a;
@@ -129,7 +138,15 @@ TransactionAnswer MailboxFileService::answerFor(const std::string& type, const s
         }
         return list(mailbox, n1, n2);
     }
-    if (type == filesvc::kHistory) return list(mailbox, n1, "");
+    if (type == filesvc::kHistory) {
+        // A day without files has no folder: its list is empty, not an error.
+        TransactionAnswer a = list(mailbox, n1, "");
+        if (a.returnCode == "0004") {
+            a = TransactionAnswer{};
+            a.payload = filesvc::encodeBody("", "", 0, 0, 0, {});
+        }
+        return a;
+    }
     if (type == filesvc::kDelete) return remove(mailbox, n1);
     if (type == filesvc::kRename) return rename(mailbox, n1, n2);
     if (type == filesvc::kDownload) {
@@ -174,7 +191,11 @@ TransactionAnswer MailboxFileService::list(const std::string& mailbox, const std
         } else {
             e.type = "FIL";
             e.size = static_cast<std::int64_t>(fs::file_size(path, ec)) + faults_.sizeLie.load();
-            if (selector == "T" && e.date != businessDate_) continue;
+            const bool changes = !selector.empty() && selector[0] == 'V';
+            if ((selector == "T" || changes) && e.date != businessDate_) continue;
+            // Stamped at or after the version: a file of the version's own second may be
+            // named again, never missed.
+            if (changes && stampText(e) < selector.substr(1)) continue;
         }
         entries += filesvc::encodeEntry(e);
     }
@@ -182,6 +203,23 @@ TransactionAnswer MailboxFileService::list(const std::string& mailbox, const std
     a.payload =
         filesvc::encodeBody("", "", 0, 0, static_cast<std::int32_t>(entries.size()), entries);
     return a;
+}
+
+std::string MailboxFileService::dayVersion(const std::string& mailbox, const std::string& pattern) {
+    std::string version = version_;
+    const std::string_view base = remoteBaseName(pattern);
+    const std::string directory = pattern.substr(0, pattern.size() - base.size());
+    auto dir = pathOf(
+        mailbox, directory.empty() ? std::string() : directory.substr(0, directory.size() - 1));
+    std::error_code ec;
+    if (!dir || !fs::is_directory(*dir, ec)) return version;
+    for (const auto& entry : fs::directory_iterator(*dir, ec)) {
+        if (!entry.is_regular_file(ec)) continue;
+        filesvc::ListEntry e;
+        stampOf(entry.path(), e.date, e.time);
+        if (e.date == businessDate_) version = std::max(version, stampText(e));
+    }
+    return version;
 }
 
 TransactionAnswer MailboxFileService::remove(const std::string& mailbox, const std::string& name) {

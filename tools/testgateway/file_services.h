@@ -1,8 +1,9 @@
 #pragma once
 // The test gateway's mailbox file services (message "40") over a mailbox tree on disk:
 // one folder per mailbox code under the root ("FTP_A_QS/", with "Bullet/" and dated
-// history folders inside), remote '\\' separators mapped to folders. Lists with the "T"
-// (today's files) and empty selectors, the "MT" version query, history lists ("09"),
+// history folders "YYYYMMDD/" inside), remote '\\' separators mapped to folders. Lists with
+// the "T" (today's files), "V" (changed since a version) and empty selectors, the "MT"
+// version query, history lists ("09"; a day without a folder lists empty),
 // delete, rename, download and upload packets at any offset in any order, and the MD5
 // query of both directions. Fault switches corrupt a download packet, lie about sizes in
 // lists or about a packet's offset, refuse a data packet with a return code, or spoil how
@@ -55,7 +56,9 @@ struct FileServiceCounters {
 class MailboxFileService final : public TransactionService {
   public:
     // `root` holds one folder per mailbox. `businessDate` (YYYYMMDD) decides what "today's
-    // files" are; `version` is what the "MT" query answers (14 digits).
+    // files" are; `version` is the day list's first version (14 digits): the "MT" query of a
+    // directory answers the newer of it and the stamp of the directory's newest file of the
+    // day, and a "V" + version listing names today's files stamped at or after a version.
     MailboxFileService(std::filesystem::path root, std::string businessDate,
                        std::string version = "20261208093015");
 
@@ -72,6 +75,7 @@ class MailboxFileService final : public TransactionService {
                                 const std::string& n2);
     TransactionAnswer list(const std::string& mailbox, const std::string& pattern,
                            const std::string& selector);
+    std::string dayVersion(const std::string& mailbox, const std::string& pattern);
     TransactionAnswer remove(const std::string& mailbox, const std::string& name);
     TransactionAnswer rename(const std::string& mailbox, const std::string& from,
                              const std::string& to);
