@@ -278,6 +278,28 @@ TEST_F(TaskCatalogueTest, historySyncIsCurrentOnceCaughtUpToTheTradingDay) {
     EXPECT_TRUE(module_.IsHistorySyncCurrent("unknown"));
 }
 
+TEST_F(TaskCatalogueTest, autoSyncRunsRepeatOnEveryDayAndHistoryEntriesHaveNoRowToWrite) {
+    // setup: Saturday 2026-12-12, after the window has closed
+    std::string message;
+    ASSERT_EQ(module_.AddAutoSyncTask(autoSyncTask("S1", "FTP_B_QS"), message), 1);
+    module_.LoadAutoSyncTasks();
+    std::string history;
+    for (const auto& t : module_.AutoSyncTasks())
+        if (t.plantype == 2) history = t.planid;
+    clock_.setLocal(localTime(2026, 12, 12, 18, 30, 0));
+
+    // act / verify: without a weekday mask the next run is Sunday's window
+    EXPECT_EQ(module_.RecordAutoSyncRun("S1", "成功", " ", "2026-12-12 18:30:00", false),
+              "2026-12-13 08:00:00");
+    EXPECT_EQ(field(kAutoSyncTaskTable, "S1", "lastresult"), "成功");
+    EXPECT_EQ(module_.RecordAutoSyncRun(history, "失败", "查询版本号失败", "2026-12-12 18:30:00",
+                                        false),
+              "2026-12-13 08:00:00");
+    EXPECT_EQ(module_.FindAutoSyncTask(history)->lastdes, "查询版本号失败");
+    // the history entry's outcome stays in memory: no failed row update is logged
+    EXPECT_EQ(sysLogText().find("没有找到该任务记录"), std::string::npos);
+}
+
 TEST_F(TaskCatalogueTest, theFirstLoadedTaskIsAnnouncedUntilTheWindowAccepts) {
     std::string message;
     ASSERT_EQ(module_.AddDownloadTask(downloadTask("D", "/tmp/d"), message), 1);
