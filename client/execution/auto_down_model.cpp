@@ -73,7 +73,7 @@ void CAutoDownModel::setRunning(Entry& entry, bool running) {
 
 std::string CAutoDownModel::historyKey(const AutoSyncTask& task) const {
     return catalogue::EqualsIgnoreCase(task.mailname, "FTP_A_QS") ? "syncHisDate_A"
-                                                                   : "syncHisDate_B";
+                                                                  : "syncHisDate_B";
 }
 
 // ---- commands -------------------------------------------------------------------------
@@ -298,10 +298,12 @@ void CAutoDownModel::endOfRunCheck() {
                     sysLog(written.text());
             }
         }
-        options_.catalogue->RecordAutoSyncRun(e.taskId, result, description.empty() ? " " : description,
+        options_.catalogue->RecordAutoSyncRun(e.taskId, result,
+                                              description.empty() ? " " : description,
                                               nowText(*context_.clock), false);
         taskLog(e.taskLog,
-                (e.history ? "自动同步历史任务结束运行，运行结果：" : "下载自动同步任务结束运行，运行结果：") +
+                (e.history ? "自动同步历史任务结束运行，运行结果："
+                           : "下载自动同步任务结束运行，运行结果：") +
                     result,
                 ok ? 0 : 2);
         taskLog(e.taskLog, "", 0);
@@ -354,8 +356,7 @@ void CAutoDownModel::cleanLocalHistory() {
             if (!isHistory(entry.task)) daily.push_back(entry.task);
         }
     }
-    const std::string cutoff =
-        execution::AddDays(facts.businessDate, -config.readAutoSyncDay());
+    const std::string cutoff = execution::AddDays(facts.businessDate, -config.readAutoSyncDay());
     // "<id>-YYYYMMDD..." of a day before the cut-off.
     auto old = [&cutoff](const std::string& name, const std::string& id) {
         if (name.size() < id.size() + 9 || name.compare(0, id.size(), id) != 0 ||
@@ -365,9 +366,8 @@ void CAutoDownModel::cleanLocalHistory() {
         return execution::ParseDay(day).has_value() && day < cutoff;
     };
     for (const AutoSyncTask& task : daily) {
-        const fs::path log =
-            catalogue::DailyTaskFile(context_.installation.log(), task.planid,
-                                     context_.clock->localNow(), ".log");
+        const fs::path log = catalogue::DailyTaskFile(context_.installation.log(), task.planid,
+                                                      context_.clock->localNow(), ".log");
         taskLog(log, "开始本地历史文件清理", 0);
         int mine = 0;
         struct Place {
@@ -428,8 +428,8 @@ void CAutoDownModel::continuousStep() {
 bool CAutoDownModel::login(CVornFtp& session, std::string& error) {
     if (session.LoginToGateway() == 1 || session.LoginToGateway() == 1) return true;
     char prefix[128];
-    std::snprintf(prefix, sizeof prefix, "管理线程[0x%08x]登陆失败！失败原因:",
-                  platform::currentThreadId());
+    std::snprintf(prefix, sizeof prefix,
+                  "管理线程[0x%08x]登陆失败！失败原因:", platform::currentThreadId());
     error = prefix + session.LastError();
     sysLog(error);
     return false;
@@ -478,9 +478,9 @@ bool CAutoDownModel::beginDaily(const Entry& entry, Begun& begun, std::string& e
     const std::string known = sameDay ? entry.version : std::string();
     const platform::WallTime now = context_.clock->now();
     const int multi = CConfig(context_.installation).readForceTimeMulti();
-    begun.fullList = known.empty() ||
-                     execution::FullListDue(sameDay ? entry.lastFullList : std::nullopt, now,
-                                            multi, task.timespace);
+    begun.fullList =
+        known.empty() || execution::FullListDue(sameDay ? entry.lastFullList : std::nullopt, now,
+                                                multi, task.timespace);
     begun.pendingVersion = version;
     if (!begun.fullList && version == known) {
         // Nothing changed since the last run took this version.
@@ -601,9 +601,9 @@ bool CAutoDownModel::beginRun(const std::string& taskId) {
     }
     const bool history = isHistory(copy.task);
     Begun begun;
-    begun.taskLog = catalogue::DailyTaskFile(context_.installation.log(), taskId,
-                                             context_.clock->localNow(),
-                                             history ? "_his.log" : ".log");
+    begun.taskLog =
+        catalogue::DailyTaskFile(context_.installation.log(), taskId, context_.clock->localNow(),
+                                 history ? "_his.log" : ".log");
     std::string error;
     const platform::WallTime listedAt = context_.clock->now();
     const bool ok = history ? beginHistory(copy, begun, error) : beginDaily(copy, begun, error);
@@ -680,8 +680,8 @@ void CAutoDownModel::handleStop(TransferQueue& queue, const std::string& taskId)
         setRunning(entry, false);
         // "Sync again" starts afresh; a plain stop takes the task off the schedule.
         if (!again) entry.task.planstate = kRunDisabledByStop;
-        event = TaskRunStateChanged{CatalogueTaskKind::AutoSync, taskId, false,
-                                    entry.task.planstate};
+        event =
+            TaskRunStateChanged{CatalogueTaskKind::AutoSync, taskId, false, entry.task.planstate};
         if (!stillDefined) tasks_.erase(it);
     }
     if (!again && stillDefined && !history)

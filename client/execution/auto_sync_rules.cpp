@@ -45,8 +45,8 @@ bool HistoryCaughtUp(const std::string& nextDate, const std::string& businessDat
 bool FullListDue(std::optional<platform::WallTime> lastFullList, platform::WallTime now,
                  int forceTimeMulti, int timespaceMinutes) {
     if (!lastFullList) return true;
-    const auto limit = std::chrono::seconds(static_cast<long long>(forceTimeMulti - 1) *
-                                            timespaceMinutes * 60);
+    const auto limit =
+        std::chrono::seconds(static_cast<long long>(forceTimeMulti - 1) * timespaceMinutes * 60);
     return now - *lastFullList >= limit;
 }
 

@@ -77,8 +77,8 @@ bool DownloadRun::openList(std::string& error) {
         day.year = setup_.listDay->year;
         day.month = setup_.listDay->month;
         day.day = setup_.listDay->day;
-        dayOffset = std::chrono::duration_cast<std::chrono::seconds>(
-            now - platform::fromLocalTime(day));
+        dayOffset =
+            std::chrono::duration_cast<std::chrono::seconds>(now - platform::fromLocalTime(day));
     }
     const int opened =
         list_->Init(task_.planid, catalogue::CDownLoadFile::TaskKind::Download, dayOffset);

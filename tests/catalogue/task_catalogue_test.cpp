@@ -292,9 +292,9 @@ TEST_F(TaskCatalogueTest, autoSyncRunsRepeatOnEveryDayAndHistoryEntriesHaveNoRow
     EXPECT_EQ(module_.RecordAutoSyncRun("S1", "成功", " ", "2026-12-12 18:30:00", false),
               "2026-12-13 08:00:00");
     EXPECT_EQ(field(kAutoSyncTaskTable, "S1", "lastresult"), "成功");
-    EXPECT_EQ(module_.RecordAutoSyncRun(history, "失败", "查询版本号失败", "2026-12-12 18:30:00",
-                                        false),
-              "2026-12-13 08:00:00");
+    EXPECT_EQ(
+        module_.RecordAutoSyncRun(history, "失败", "查询版本号失败", "2026-12-12 18:30:00", false),
+        "2026-12-13 08:00:00");
     EXPECT_EQ(module_.FindAutoSyncTask(history)->lastdes, "查询版本号失败");
     // the history entry's outcome stays in memory: no failed row update is logged
     EXPECT_EQ(sysLogText().find("没有找到该任务记录"), std::string::npos);

@@ -126,15 +126,15 @@ class AutoSync : public TransferGatewayFixture {
     // A mailbox file stamped at `stamp` local time.
     std::string putStamped(const std::string& name, std::size_t size, platform::LocalTime stamp) {
         const std::string bytes = putRemote(name, size);
-        EXPECT_TRUE(platform::setFileTime(files->root() / "FTP_A_QS" / name,
-                                          platform::fromLocalTime(stamp))
-                        .isOk());
+        EXPECT_TRUE(
+            platform::setFileTime(files->root() / "FTP_A_QS" / name, platform::fromLocalTime(stamp))
+                .isOk());
         return bytes;
     }
 
     std::string log(const std::string& id, const char* extension) {
-        return platform::gbkToUtf8Lossy(
-            readBytes(catalogue::DailyTaskFile(installation.log(), id, clock.localNow(), extension)));
+        return platform::gbkToUtf8Lossy(readBytes(
+            catalogue::DailyTaskFile(installation.log(), id, clock.localNow(), extension)));
     }
 
     std::string iniValue(const std::string& key) {
