@@ -135,6 +135,7 @@ Status writePackage(const std::filesystem::path& folder, const std::filesystem::
     }
     out.push_back(kEnd);
     out += sha256(out);
+    if (Status s = platform::createDirectories(archive.parent_path()); !s) return s;
     return platform::writeFileAtomically(archive, out);
 }
 

@@ -4,6 +4,7 @@
 #include <cctype>
 #include <system_error>
 
+#include "client/app/client_version.h"
 #include "client/catalogue/flag_manager.h"
 #include "client/config/logs.h"
 #include "client/gateway/record_codec.h"
@@ -61,6 +62,13 @@ UpdaterCommand updaterCommand(const Installation& installation, const std::strin
     return {installation.bin() / kUpdaterProgram,
             {installation.clientIni().string(), trimmed(productId), clientVersion,
              server.address, server.port, std::to_string(timeOut)}};
+}
+
+UpdateSettings updateSettingsFor(const Installation& installation) {
+    CConfig config(installation);
+    config.load();
+    return {config.productId, clientVersionString(config.version), config.flagId, config.gateways,
+            installation.bin() / "libKorrim.so"};
 }
 
 UpdateChecker::UpdateChecker(const Context& context, UpdateSettings settings,
@@ -142,7 +150,7 @@ int UpdateChecker::updateConfigFile() {
     return 1;
 }
 
-UpdateChecker::Outcome UpdateChecker::checkVersion() {
+UpdateChecker::VersionState UpdateChecker::checkVersion() {
     CFastFtp& ftp = connection();
     std::vector<FastLoginValue> values;
     const int rc = ftp.login({"moduleversion", "packagename"}, settings_.productId,
@@ -150,7 +158,7 @@ UpdateChecker::Outcome UpdateChecker::checkVersion() {
     ftp.close();
     if (rc < 0) {
         sysLog("系统更新：" + ftp.status());
-        return Outcome::kLoginFailed;
+        return VersionState::kLoginFailed;
     }
     server_ = ftp.currentServer();
     serverKnown_ = true;
@@ -158,23 +166,23 @@ UpdateChecker::Outcome UpdateChecker::checkVersion() {
     const std::string package = fastLoginValue(values, "packagename");
     if (version.empty() || package.empty()) {
         sysLog("系统更新：得到服务器版本失败！");
-        return Outcome::kNoVersion;
+        return VersionState::kNoServerVersion;
     }
     // Both become parts of paths here and in the updater.
     if (!isPlainFileName(version) || !isPlainFileName(package)) {
         sysLog(std::string("系统更新：") + kBadPackageName);
-        return Outcome::kNoVersion;
+        return VersionState::kNoServerVersion;
     }
     const CConfig config(context_.installation);
     if (compareVersions(version, trimmed(config.readModuleVersion())) > 0) {
         offer_ = {version, package};
-        return Outcome::kNewer;
+        return VersionState::kNewer;
     }
-    if (config.readInstallState() != 0) return Outcome::kNothing;
+    if (config.readInstallState() != 0) return VersionState::kUpToDate;
     offer_ = {version, package};
     if (present(context_.installation.root() / kPackageDirectory / package))
-        return Outcome::kAskInstall;
-    return Outcome::kStartUpdater;
+        return VersionState::kPackageWaiting;
+    return VersionState::kNeedsUpdater;
 }
 
 int UpdateChecker::startUpdater() {
@@ -198,13 +206,13 @@ int UpdateChecker::startUpdater() {
 
 StartupResult UpdateChecker::startupCheck() {
     switch (checkVersion()) {
-        case Outcome::kNothing:
+        case VersionState::kUpToDate:
             return StartupResult::kNothingToDo;
-        case Outcome::kLoginFailed:
+        case VersionState::kLoginFailed:
             return StartupResult::kLoginFailed;
-        case Outcome::kNoVersion:
+        case VersionState::kNoServerVersion:
             return StartupResult::kNoServerVersion;
-        case Outcome::kAskInstall: {
+        case VersionState::kPackageWaiting: {
             questionOpen_ = true;
             const bool yes = context_.prompt &&
                              context_.prompt->askYesNo(kAppCaption, kInstallQuestion,
@@ -214,8 +222,8 @@ StartupResult UpdateChecker::startupCheck() {
             // The waiting package is installed by the updater, never run itself.
             [[fallthrough]];
         }
-        case Outcome::kNewer:
-        case Outcome::kStartUpdater:
+        case VersionState::kNewer:
+        case VersionState::kNeedsUpdater:
             return startUpdater() == 0 ? StartupResult::kUpdaterStarted
                                        : StartupResult::kUpdaterFailed;
     }
@@ -224,15 +232,15 @@ StartupResult UpdateChecker::startupCheck() {
 
 NightResult UpdateChecker::nightCheck(HandOverTarget& target) {
     switch (checkVersion()) {
-        case Outcome::kNothing:
+        case VersionState::kUpToDate:
             return NightResult::kNothingToDo;
-        case Outcome::kLoginFailed:
+        case VersionState::kLoginFailed:
             return NightResult::kLoginFailed;
-        case Outcome::kNoVersion:
+        case VersionState::kNoServerVersion:
             return NightResult::kNoServerVersion;
-        case Outcome::kNewer:
+        case VersionState::kNewer:
             return NightResult::kNewerOffered;
-        case Outcome::kAskInstall: {
+        case VersionState::kPackageWaiting: {
             questionOpen_ = true;
             const bool yes = context_.prompt &&
                              context_.prompt->askYesNo(kAppCaption, kInstallQuestion,
@@ -241,7 +249,7 @@ NightResult UpdateChecker::nightCheck(HandOverTarget& target) {
             if (!yes) return NightResult::kDeclined;
             return handOver(target);
         }
-        case Outcome::kStartUpdater:
+        case VersionState::kNeedsUpdater:
             return handOver(target);
     }
     return NightResult::kNothingToDo;

@@ -93,6 +93,10 @@ struct UpdateSettings {
     std::filesystem::path cryptoLibrary;
 };
 
+// The settings as Client.ini holds them: product id, client version, flag id, gateways, and
+// the crypto library in the installation's bin/.
+UpdateSettings updateSettingsFor(const Installation& installation);
+
 // Starts a program without a shell and without waiting → its pid or the failure.
 using Launcher = std::function<Result<int>(const platform::ChildOptions&)>;
 
@@ -113,6 +117,22 @@ class UpdateChecker {
     // or kUpdaterFailed. Needs a server from an earlier check's login.
     NightResult handOver(HandOverTarget& target);
 
+    // What the server offers against this installation (no question asked, nothing
+    // started): the shared first half of both version checks.
+    enum class VersionState {
+        kUpToDate,        // same or older version, and the last package is installed
+        kNewer,           // a newer version (offer())
+        kPackageWaiting,  // same version, its package downloaded but not installed
+        kNeedsUpdater,    // same version, not installed and no package here
+        kLoginFailed,
+        kNoServerVersion,
+    };
+    VersionState checkVersion();
+    // The update server of the last successful check's login, and the time-out used.
+    const FastServer& server() const { return server_; }
+    const UpdateSettings& settings() const { return settings_; }
+    int timeOut() const { return timeOut_; }
+
     // The newer version and package name of the last check that found one.
     struct Offer {
         std::string version;
@@ -125,8 +145,6 @@ class UpdateChecker {
     platform::Event& cancelEvent() { return cancel_; }
 
   private:
-    enum class Outcome { kNothing, kNewer, kAskInstall, kStartUpdater, kLoginFailed, kNoVersion };
-    Outcome checkVersion();
     int startUpdater();
     void sysLog(const std::string& line) const;
     CFastFtp& connection();
