@@ -96,8 +96,17 @@ void TravexDialog::status(const std::string& text) {
 }
 
 void TravexDialog::progress(std::int64_t done, std::int64_t total) {
+    const auto now = std::chrono::steady_clock::now();
+    if (startedAt_ < 0 || done < startedAt_) {
+        started_ = now;
+        startedAt_ = done;
+    }
+    const double seconds = std::chrono::duration<double>(now - started_).count();
+    const double rate = seconds > 0 ? static_cast<double>(done - startedAt_) / 1024 / seconds : 0;
     const int percent = total > 0 ? static_cast<int>(done * 100 / total) : 0;
-    const QString line = QString::asprintf("数据包:%.0f K,速率:-", static_cast<double>(done) / 1024);
+    const QString line =
+        QString::asprintf("数据包:[%.0f K,%.0f K],速率:%.2f K/S", static_cast<double>(done) / 1024,
+                          static_cast<double>(total) / 1024, rate);
     QMetaObject::invokeMethod(
         bar_,
         [this, percent, line] {

@@ -4,6 +4,7 @@
 // thread; its reports reach the widgets queued onto the GUI thread.
 
 #include <QDialog>
+#include <chrono>
 #include <memory>
 #include <thread>
 
@@ -32,6 +33,9 @@ class TravexDialog final : public QDialog, private Reporter {
     UpdateRun run_;
     std::thread worker_;
     bool done_ = false;
+    // When the current download's first packet arrived (worker thread only).
+    std::chrono::steady_clock::time_point started_;
+    std::int64_t startedAt_ = -1;
     QLabel* caption_;
     QLabel* text_;
     QLabel* status_;

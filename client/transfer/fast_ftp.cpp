@@ -257,6 +257,7 @@ int CFastFtp::download(const std::string& remotePath, const std::filesystem::pat
     }
     if (sendAll(*request) != 0) return -1;
 
+    std::int64_t requested = start;
     int announced = FastPacketSize::kInitial;
     std::int64_t total = 0;
     for (;;) {
@@ -300,7 +301,9 @@ int CFastFtp::download(const std::string& remotePath, const std::filesystem::pat
             continue;
         }
         status_ += answer.message;
-        if (answer.returnCode != "6008") return -1;
+        // A restart asked for a download that already starts at 0 would repeat forever.
+        if (answer.returnCode != "6008" || requested == 0) return -1;
+        requested = 0;
         // The server cannot resume this file: take it from the start.
         done = 0;
         if (Status cut = file.resize(0); !cut) {

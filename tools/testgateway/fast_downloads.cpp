@@ -21,6 +21,8 @@ std::filesystem::path servedPath(const std::filesystem::path& root, std::string 
     for (char& c : name) {
         if (c == '\\') c = '/';
     }
+    // Remote paths are relative to the root, however they start.
+    name.erase(0, name.find_first_not_of('/'));
     const std::filesystem::path relative = std::filesystem::path(name).lexically_normal();
     if (relative.empty() || relative.is_absolute() || *relative.begin() == "..") return {};
     return root / relative;
