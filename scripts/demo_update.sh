@@ -33,10 +33,11 @@ for _ in $(seq 100); do
   sleep 0.1
 done
 port=$(sed -n 's/^update=//p' "$work/ports")
+gateway_port=$(sed -n 's/^gateway=//p' "$work/ports")
 [ -n "$port" ] || { echo "demo: the test gateway did not report its update port" >&2; exit 1; }
 
 ini="$root/localconfig/Client.ini"
-sed -i "s/^GateIP1=.*/GateIP1=127.0.0.1/; s/^FtpPort1=.*/FtpPort1=$port/; s/^moduleversion=.*/moduleversion=1.30.00/;
+sed -i "s/^GateIP1=.*/GateIP1=127.0.0.1/; s/^GatePort1=.*/GatePort1=$gateway_port/; s/^FtpPort1=.*/FtpPort1=$port/; s/^moduleversion=.*/moduleversion=1.30.00/;
         s/^install=.*/install=1/; s/^flagmoduleversion=.*/flagmoduleversion=20261201/;
         s/^flagservpath=.*/flagservpath=flags/" "$ini"
 
