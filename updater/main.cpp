@@ -20,8 +20,8 @@ class ConsoleReporter final : public vantrel::updater::Reporter {
     void text(const std::string&) override {}
     void status(const std::string& text) override { std::printf("%s\n", text.c_str()); }
     void progress(std::int64_t done, std::int64_t total) override {
-        if (done == total) std::printf("%lld/%lld\n", static_cast<long long>(done),
-                                       static_cast<long long>(total));
+        if (done == total)
+            std::printf("%lld/%lld\n", static_cast<long long>(done), static_cast<long long>(total));
     }
 };
 

@@ -23,7 +23,8 @@ constexpr char kFolder = 'D';
 constexpr char kEnd = 'E';
 
 void putBig(std::string& out, std::uint64_t value, int bytes) {
-    for (int i = bytes - 1; i >= 0; --i) out.push_back(static_cast<char>((value >> (8 * i)) & 0xff));
+    for (int i = bytes - 1; i >= 0; --i)
+        out.push_back(static_cast<char>((value >> (8 * i)) & 0xff));
 }
 
 std::uint64_t getBig(std::string_view in, std::size_t at, int bytes) {
@@ -89,7 +90,8 @@ Result<std::vector<Entry>> parse(std::string_view bytes) {
         const std::uint64_t size = getBig(covered, at, 8);
         at += 8;
         if (!safeEntryName(name)) return corrupt("条目名称不合法[" + name + "]");
-        if (size > covered.size() - at || (kind == kFolder && size != 0)) return corrupt("条目长度");
+        if (size > covered.size() - at || (kind == kFolder && size != 0))
+            return corrupt("条目长度");
         entries.push_back({kind, mode, std::move(name), covered.substr(at, size)});
         at += size;
     }
@@ -162,8 +164,8 @@ Status unpackPackage(const std::filesystem::path& archive, const std::filesystem
             if (Status s = platform::createDirectories(target.parent_path()); !s) return s;
             if (Status s = platform::writeFileAtomically(target, entry.data); !s) return s;
         }
-        std::filesystem::permissions(target, static_cast<std::filesystem::perms>(entry.mode & 0777u),
-                                     ec);
+        std::filesystem::permissions(target,
+                                     static_cast<std::filesystem::perms>(entry.mode & 0777u), ec);
         if (ec) return statusFromErrno(ec.value(), "chmod " + target.string());
     }
     return Status::ok();

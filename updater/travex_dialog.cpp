@@ -18,7 +18,8 @@ QString q(const std::string& text) {
 TravexDialog::TravexDialog(Arguments arguments)
     : run_(std::move(arguments), *this),
       caption_(new QLabel(q("说明"))),
-      text_(new QLabel(q("欢迎使用DRAV升级更新工具。\r\n\r\n本工具将可帮您更新到最新的DRAV产品。"))),
+      text_(
+          new QLabel(q("欢迎使用DRAV升级更新工具。\r\n\r\n本工具将可帮您更新到最新的DRAV产品。"))),
       status_(new QLabel),
       bar_(new QProgressBar),
       start_(new QPushButton(q("开始"))),
@@ -64,7 +65,8 @@ void TravexDialog::start() {
     if (worker_.joinable()) worker_.join();
     worker_ = std::thread([this] {
         const int result = run_.run();
-        QMetaObject::invokeMethod(this, [this, result] { finished(result); }, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(
+            this, [this, result] { finished(result); }, Qt::QueuedConnection);
     });
 }
 
@@ -81,18 +83,18 @@ void TravexDialog::finished(int result) {
 }
 
 void TravexDialog::caption(const std::string& text) {
-    QMetaObject::invokeMethod(caption_, [this, t = q(text)] { caption_->setText(t); },
-                              Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        caption_, [this, t = q(text)] { caption_->setText(t); }, Qt::QueuedConnection);
 }
 
 void TravexDialog::text(const std::string& text) {
-    QMetaObject::invokeMethod(text_, [this, t = q(text)] { text_->setText(t); },
-                              Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        text_, [this, t = q(text)] { text_->setText(t); }, Qt::QueuedConnection);
 }
 
 void TravexDialog::status(const std::string& text) {
-    QMetaObject::invokeMethod(status_, [this, t = q(text)] { status_->setText(t); },
-                              Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        status_, [this, t = q(text)] { status_->setText(t); }, Qt::QueuedConnection);
 }
 
 void TravexDialog::progress(std::int64_t done, std::int64_t total) {

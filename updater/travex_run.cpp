@@ -37,8 +37,8 @@ Result<Arguments> parseArguments(const std::vector<std::string>& arguments) {
     }
     const int port = std::stoi(arguments[4]);
     if (port < 1 || port > 65535) return bad();
-    return Arguments{arguments[0], arguments[1], arguments[2], arguments[3], arguments[4],
-                     std::stoi(arguments[5])};
+    return Arguments{arguments[0], arguments[1], arguments[2],
+                     arguments[3], arguments[4], std::stoi(arguments[5])};
 }
 
 UpdateRun::UpdateRun(Arguments arguments, Reporter& reporter)
@@ -73,7 +73,8 @@ int UpdateRun::run() {
     reporter_.status("正在连接服务器......");
     ftp_.init({{arguments_.address, arguments_.port}}, library, arguments_.timeOut);
     ftp_.setCancelEvent(&cancel_);
-    ftp_.setProgress([this](std::int64_t done, std::int64_t total) { reporter_.progress(done, total); });
+    ftp_.setProgress(
+        [this](std::int64_t done, std::int64_t total) { reporter_.progress(done, total); });
     std::vector<FastLoginValue> values;
     if (ftp_.login({"moduleversion", "packagename"}, arguments_.productId, arguments_.version,
                    values) < 0) {
@@ -124,9 +125,9 @@ int UpdateRun::run() {
     (void)ini.setString("update", "install", "1");
     ftp_.close();
     reporter_.caption("更新完成");
-    reporter_.text(formatText(
-        "您已更新到最新版本.\r\n\r\n更新日期 [moduleversion:%s] \r\n\r\n安 装 包 [%s]",
-        moduleVersion_.c_str(), packageName_.c_str()));
+    reporter_.text(
+        formatText("您已更新到最新版本.\r\n\r\n更新日期 [moduleversion:%s] \r\n\r\n安 装 包 [%s]",
+                   moduleVersion_.c_str(), packageName_.c_str()));
     reporter_.status("更新完成");
     return 0;
 }

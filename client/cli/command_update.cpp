@@ -57,10 +57,9 @@ int runUpdate(Environment& environment, const std::vector<std::string>& argument
     if (state == State::kLoginFailed || state == State::kNoServerVersion) return 1;
     if (arguments[0] == "check" || state == State::kUpToDate) return 0;
 
-    const update::UpdaterCommand command =
-        update::updaterCommand(context.installation, checker.settings().productId,
-                               checker.settings().clientVersion, checker.server(),
-                               checker.timeOut());
+    const update::UpdaterCommand command = update::updaterCommand(
+        context.installation, checker.settings().productId, checker.settings().clientVersion,
+        checker.server(), checker.timeOut());
     platform::ChildOptions options;
     options.program = command.program;
     options.arguments = command.arguments;

@@ -75,8 +75,8 @@ int CCSocket::receiveWithin(char* buffer, int length, int timeoutSeconds) {
         }
         idle = 0;
         // One read of what has arrived: a blocking read of the rest could outwait the limit.
-        const long n = socket_.receiveSome(buffer + received,
-                                           static_cast<std::size_t>(length - received));
+        const long n =
+            socket_.receiveSome(buffer + received, static_cast<std::size_t>(length - received));
         if (n > 0) {
             received += static_cast<int>(n);
             continue;

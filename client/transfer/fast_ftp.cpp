@@ -225,8 +225,8 @@ int CFastFtp::receiveAnswer(Answer& answer) {
     answer.message.clear();
     if (answer.packet.size() >= frame::kPayloadOffset) {
         answer.returnCode = answer.packet.substr(kReturnCodeOffset, 4);
-        std::string_view text =
-            std::string_view(answer.packet).substr(kMessageOffset, frame::kPayloadOffset - kMessageOffset);
+        std::string_view text = std::string_view(answer.packet)
+                                    .substr(kMessageOffset, frame::kPayloadOffset - kMessageOffset);
         text = text.substr(0, std::min(text.find('\0'), text.size()));
         answer.message = trimmed(platform::gbkToUtf8Lossy(text));
     }
@@ -289,8 +289,8 @@ int CFastFtp::download(const std::string& remotePath, const std::filesystem::pat
                 (void)file.close();
                 return 0;
             }
-            if (Status written = file.writeAt(body->b, body->data.data(),
-                                              static_cast<std::size_t>(body->c));
+            if (Status written =
+                    file.writeAt(body->b, body->data.data(), static_cast<std::size_t>(body->c));
                 !written) {
                 status_ += written.kind() == ErrorKind::NoSpace ? "磁盘空间已满" : "写文件出错";
                 return -1;
@@ -343,10 +343,10 @@ bool CFastFtp::decryptDigest(std::string_view cipher, std::string& digestText) {
         std::memcpy(key.key, keyBytes, keyLength);
         std::string out(part.size() + 32, '\0');
         int outLength = static_cast<int>(out.size());
-        const int rc = decrypt(code, &key, nullptr, 0,
-                               reinterpret_cast<const unsigned char*>(part.data()),
-                               static_cast<int>(part.size()),
-                               reinterpret_cast<unsigned char*>(out.data()), &outLength);
+        const int rc =
+            decrypt(code, &key, nullptr, 0, reinterpret_cast<const unsigned char*>(part.data()),
+                    static_cast<int>(part.size()), reinterpret_cast<unsigned char*>(out.data()),
+                    &outLength);
         if (rc != 1 || outLength != static_cast<int>(kDigestTextSize)) return false;
         digestText.assign(out.data(), kDigestTextSize);
         return true;
@@ -376,8 +376,7 @@ int CFastFtp::verify(const std::filesystem::path& localPath) {
     if (!actual || expected.size() != kDigestTextSize || *actual != expected) {
         status_ += "Md5检验码不一致!";
         // The bytes on disk are known to be wrong: the next attempt must not resume on them.
-        (void)platform::FileSystem::real()
-            .open(localPath, platform::OpenMode::kCreateTruncate);
+        (void)platform::FileSystem::real().open(localPath, platform::OpenMode::kCreateTruncate);
         return -4;
     }
     return 0;

@@ -60,8 +60,8 @@ UpdaterCommand updaterCommand(const Installation& installation, const std::strin
                               const std::string& clientVersion, const FastServer& server,
                               int timeOut) {
     return {installation.bin() / kUpdaterProgram,
-            {installation.clientIni().string(), trimmed(productId), clientVersion,
-             server.address, server.port, std::to_string(timeOut)}};
+            {installation.clientIni().string(), trimmed(productId), clientVersion, server.address,
+             server.port, std::to_string(timeOut)}};
 }
 
 UpdateSettings updateSettingsFor(const Installation& installation) {
@@ -73,9 +73,12 @@ UpdateSettings updateSettingsFor(const Installation& installation) {
 
 UpdateChecker::UpdateChecker(const Context& context, UpdateSettings settings,
                              catalogue::CFlagManager* flags, Launcher launcher)
-    : context_(context), settings_(std::move(settings)), flags_(flags),
+    : context_(context),
+      settings_(std::move(settings)),
+      flags_(flags),
       launcher_(std::move(launcher)) {
-    if (!launcher_) launcher_ = [](const platform::ChildOptions& o) { return platform::startDetached(o); };
+    if (!launcher_)
+        launcher_ = [](const platform::ChildOptions& o) { return platform::startDetached(o); };
 }
 
 void UpdateChecker::sysLog(const std::string& line) const {
@@ -84,7 +87,8 @@ void UpdateChecker::sysLog(const std::string& line) const {
 
 CFastFtp& UpdateChecker::connection() {
     std::vector<FastServer> servers;
-    for (const auto& gateway : settings_.gateways) servers.push_back({gateway.address, gateway.ftpPort});
+    for (const auto& gateway : settings_.gateways)
+        servers.push_back({gateway.address, gateway.ftpPort});
     timeOut_ = CConfig(context_.installation).readSelectTimeOut();
     ftp_.close();
     ftp_.init(servers, settings_.cryptoLibrary, timeOut_);
@@ -135,8 +139,7 @@ int UpdateChecker::updateConfigFile() {
     // version together, so the next check fetches the model again.
     removeIfPresent(old);
     const bool hadModel = present(model);
-    if ((hadModel && !renamed(model, old)) ||
-        !platform::moveFileReplacing(fresh, model)) {
+    if ((hadModel && !renamed(model, old)) || !platform::moveFileReplacing(fresh, model)) {
         if (hadModel && !present(model)) (void)renamed(old, model);
         removeIfPresent(fresh);
         sysLog("从配置文件服务器下载配置文件失败,失败原因:替换配置文件失败！");
@@ -214,9 +217,9 @@ StartupResult UpdateChecker::startupCheck() {
             return StartupResult::kNoServerVersion;
         case VersionState::kPackageWaiting: {
             questionOpen_ = true;
-            const bool yes = context_.prompt &&
-                             context_.prompt->askYesNo(kAppCaption, kInstallQuestion,
-                                                       UserPrompt::Icon::Question);
+            const bool yes =
+                context_.prompt && context_.prompt->askYesNo(kAppCaption, kInstallQuestion,
+                                                             UserPrompt::Icon::Question);
             questionOpen_ = false;
             if (!yes) return StartupResult::kDeclined;
             // The waiting package is installed by the updater, never run itself.
@@ -242,9 +245,9 @@ NightResult UpdateChecker::nightCheck(HandOverTarget& target) {
             return NightResult::kNewerOffered;
         case VersionState::kPackageWaiting: {
             questionOpen_ = true;
-            const bool yes = context_.prompt &&
-                             context_.prompt->askYesNo(kAppCaption, kInstallQuestion,
-                                                       UserPrompt::Icon::Question);
+            const bool yes =
+                context_.prompt && context_.prompt->askYesNo(kAppCaption, kInstallQuestion,
+                                                             UserPrompt::Icon::Question);
             questionOpen_ = false;
             if (!yes) return NightResult::kDeclined;
             return handOver(target);

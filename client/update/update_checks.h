@@ -62,11 +62,11 @@ enum class StartupResult : int {
 // Night version check results.
 enum class NightResult {
     kNothingToDo,
-    kNewerOffered,   // a newer version: the window shows the offer (offer()); its OK button
-                     // calls handOver()
-    kDeclined,       // the operator declined installing the waiting package
-    kHandedOver,     // the updater runs; threads stopped; the window was asked to close
-    kDeferred,       // a task runs: nothing was started, ask again later
+    kNewerOffered,  // a newer version: the window shows the offer (offer()); its OK button
+                    // calls handOver()
+    kDeclined,      // the operator declined installing the waiting package
+    kHandedOver,    // the updater runs; threads stopped; the window was asked to close
+    kDeferred,      // a task runs: nothing was started, ask again later
     kLoginFailed,
     kNoServerVersion,
     kUpdaterFailed,
@@ -85,9 +85,9 @@ class HandOverTarget {
 };
 
 struct UpdateSettings {
-    std::string productId;      // login name of the version check
-    std::string clientVersion;  // 7 characters
-    std::string flagId;         // login name of the flag-model update
+    std::string productId;               // login name of the version check
+    std::string clientVersion;           // 7 characters
+    std::string flagId;                  // login name of the flag-model update
     std::vector<GatewayEntry> gateways;  // address and fast-transfer port are used
     // The crypto library whose KLAV_Decrypt checks the digests.
     std::filesystem::path cryptoLibrary;

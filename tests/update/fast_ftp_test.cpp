@@ -22,7 +22,9 @@ TEST(FastFtpFormats, digestTextPutsTheFirstHexDigitsBeforeTheSecond) {
     // MD5("") = d4 1d 8c d9 8f 00 b2 04 e9 80 09 98 ec f8 42 7e.
     const unsigned char md5[16] = {0xd4, 0x1d, 0x8c, 0xd9, 0x8f, 0x00, 0xb2, 0x04,
                                    0xe9, 0x80, 0x09, 0x98, 0xec, 0xf8, 0x42, 0x7e};
-    EXPECT_EQ(splitDigestText(md5), "d18d80b0e809ef47" "4dc9f0249098c82e");
+    EXPECT_EQ(splitDigestText(md5),
+              "d18d80b0e809ef47"
+              "4dc9f0249098c82e");
 }
 
 TEST(FastFtpFormats, requestAndPacketSizeMessagesHaveTheirFixedBytes) {
@@ -30,7 +32,9 @@ TEST(FastFtpFormats, requestAndPacketSizeMessagesHaveTheirFixedBytes) {
     ASSERT_TRUE(request.isOk());
     const std::string& r = *request;
     ASSERT_EQ(r.size(), 159u + 6);
-    EXPECT_EQ(r.substr(0, 9), std::string("\0\0\0\x94" "0\0\0\0\x94", 9));  // 165 - 17 = 148
+    EXPECT_EQ(r.substr(0, 9), std::string("\0\0\0\x94"
+                                          "0\0\0\0\x94",
+                                          9));  // 165 - 17 = 148
     EXPECT_EQ(r.substr(9, 8), std::string(8, ' '));
     EXPECT_EQ(r.substr(17, 2), "40");
     EXPECT_EQ(r.substr(19, 26), std::string(26, '0'));
@@ -44,7 +48,9 @@ TEST(FastFtpFormats, requestAndPacketSizeMessagesHaveTheirFixedBytes) {
 
     const std::string m = packetSizeMessage(32768);
     ASSERT_EQ(m.size(), 145u);
-    EXPECT_EQ(m.substr(0, 17), std::string("\0\0\0\x80" "0\0\0\0\x80        ", 17));
+    EXPECT_EQ(m.substr(0, 17), std::string("\0\0\0\x80"
+                                           "0\0\0\0\x80        ",
+                                           17));
     EXPECT_EQ(m.substr(17, 2), "83");
     EXPECT_EQ(m.substr(75, 9), "000032768");
     EXPECT_EQ(m.substr(84), std::string(61, ' '));

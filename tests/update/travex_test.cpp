@@ -38,7 +38,8 @@ class TravexTest : public UpdateServerFixture {
     platform::ChildOptions travex() const {
         platform::ChildOptions o;
         o.program = TRAVEX;
-        o.arguments = {"--headless", ini().string(), "HMRQ0001", "1.30.00", "127.0.0.1", port(), "5"};
+        o.arguments = {"--headless", ini().string(), "HMRQ0001", "1.30.00",
+                       "127.0.0.1",  port(),         "5"};
         o.quiet = true;
         return o;
     }

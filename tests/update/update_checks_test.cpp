@@ -65,7 +65,8 @@ class UpdateChecksTest : public CatalogueFixture {
             });
     }
     void setIni(const char* section, const char* key, const std::string& value) {
-        ASSERT_TRUE(platform::IniFile(installation_.clientIni()).setString(section, key, value).isOk());
+        ASSERT_TRUE(
+            platform::IniFile(installation_.clientIni()).setString(section, key, value).isOk());
     }
     std::string ini(const char* section, const char* key) {
         return platform::IniFile(installation_.clientIni()).getString(section, key, "");
@@ -186,7 +187,8 @@ TEST_F(UpdateChecksTest, flagModelUpdateSwapsTheFileAndKeepsTodaysArrivals) {
     EXPECT_EQ(readBytes(installation_.localconfig() / "flagmodel.conf.old"), oldModel);
     EXPECT_FALSE(std::filesystem::exists(installation_.localconfig() / "flagmodel.conf.new"));
     EXPECT_EQ(ini("update_flag", "flagmoduleversion"), "20261207");
-    EXPECT_EQ(flags.Flags(), (std::map<std::string, std::string>{{"ABC", "09:00:00"}, {"NEW", ""}}));
+    EXPECT_EQ(flags.Flags(),
+              (std::map<std::string, std::string>{{"ABC", "09:00:00"}, {"NEW", ""}}));
     EXPECT_THAT(sysLog(), HasSubstr("成功!版本号为[20261207]"));
     // Same version again: nothing to do.
     EXPECT_EQ(checker->updateConfigFile(), 0);

@@ -23,7 +23,8 @@ inline std::string randomBytes(std::size_t size, unsigned seed) {
 
 inline void putFile(const std::filesystem::path& path, const std::string& bytes) {
     std::filesystem::create_directories(path.parent_path());
-    std::ofstream(path, std::ios::binary).write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    std::ofstream(path, std::ios::binary)
+        .write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
 }
 
 inline std::string fileBytes(const std::filesystem::path& path) {

@@ -50,7 +50,8 @@ std::string encrypted(int code, const unsigned char* keyBytes, std::size_t keyLe
 std::string fastAnswerPacket(const std::string& returnCode, const std::string& message,
                              const std::string& body) {
     std::string packet(frame::kPayloadOffset, ' ');
-    const auto length = static_cast<std::uint32_t>(packet.size() + body.size() - frame::kHeaderSize);
+    const auto length =
+        static_cast<std::uint32_t>(packet.size() + body.size() - frame::kHeaderSize);
     frame::writeHeader(packet.data(), length, length);
     packet.replace(frame::kCodeOffset, 2, frame::kFileServiceCode);
     packet.replace(79, 4, returnCode);
@@ -80,8 +81,9 @@ FastAnswer FastDownloadService::download(const std::string& packet) {
     Result<std::string> name = filesvc::nameFromWire(request->name1);
     const std::filesystem::path path =
         name ? servedPath(settings_.updateRoot, *name) : std::filesystem::path();
-    Result<std::string> content =
-        path.empty() ? Result<std::string>(Status::error(ErrorKind::NotFound, "")) : platform::readFile(path);
+    Result<std::string> content = path.empty()
+                                      ? Result<std::string>(Status::error(ErrorKind::NotFound, ""))
+                                      : platform::readFile(path);
     if (!content) return {fastAnswerPacket("6002", "文件不存在", {}), false};
     const auto size = static_cast<std::int32_t>(content->size());
     const std::int32_t offset = request->b;
@@ -89,7 +91,8 @@ FastAnswer FastDownloadService::download(const std::string& packet) {
         return {fastAnswerPacket("6008", "请从头下载", {}), false};
     }
     if (offset == size) {
-        return {fastAnswerPacket("0000", {}, filesvc::encodeBody(request->name1, {}, size, size, 0, {})),
+        return {fastAnswerPacket("0000", {},
+                                 filesvc::encodeBody(request->name1, {}, size, size, 0, {})),
                 false};
     }
     const std::int32_t piece = request->c > 0 ? request->c : kFastPacketField;
@@ -105,10 +108,10 @@ FastAnswer FastDownloadService::download(const std::string& packet) {
             data[0] = static_cast<char>(data[0] ^ 0x5a);
             corrupt = false;
         }
-        answer.bytes += fastAnswerPacket(
-            "0000", {},
-            filesvc::encodeBody(request->name1, {}, size, at, static_cast<std::int32_t>(data.size()),
-                                data));
+        answer.bytes +=
+            fastAnswerPacket("0000", {},
+                             filesvc::encodeBody(request->name1, {}, size, at,
+                                                 static_cast<std::int32_t>(data.size()), data));
         ++packets;
         if (packets == dropAfter) return {answer.bytes, true};
         if (packets == stallAfter) return {answer.bytes, false};

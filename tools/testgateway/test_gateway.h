@@ -124,7 +124,7 @@ struct GatewayCounters {
     std::atomic<int> permissionQueries{0};
     std::atomic<int> transactions{0};  // every encrypted request after login
     std::atomic<int> fastLogins{0};
-    std::atomic<int> fastDownloads{0};        // fast download requests
+    std::atomic<int> fastDownloads{0};             // fast download requests
     std::atomic<std::int64_t> lastFastOffset{-1};  // the offset the last one asked for
 };
 
