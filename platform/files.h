@@ -27,5 +27,8 @@ Status setFileTime(const std::filesystem::path& path, WallTime time);
 // is kept and `to` is either untouched or already replaced whole. The parent of `to` must
 // exist.
 Status moveFileReplacing(const std::filesystem::path& from, const std::filesystem::path& to);
+// Swaps two existing entries of one file system in a single step (each name then names
+// what the other named), so no moment exists at which either name is missing.
+Status exchangePaths(const std::filesystem::path& a, const std::filesystem::path& b);
 
 }  // namespace vantrel::platform

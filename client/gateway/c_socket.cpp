@@ -1,5 +1,7 @@
 #include "client/gateway/c_socket.h"
 
+#include <cerrno>
+
 #include "client/gateway/socket_io.h"
 #include "client/gateway/text_format.h"
 
@@ -51,6 +53,40 @@ int CCSocket::receive(char* buffer, int length) {
     // An orderly close has no error number: "recv()-0".
     lastError_ = formatText("recv()-%d", moved.err);
     return -1;
+}
+
+int CCSocket::receiveWithin(char* buffer, int length, int timeoutSeconds) {
+    if (buffer == nullptr || length <= 0 || !socket_.isOpen()) return -2;
+    int received = 0;
+    int idle = 0;
+    while (received < length) {
+        const int ready = socket_.wait(platform::kReadable, kOneSecondMs);
+        if (ready < 0) {
+            lastError_ = formatText("select()-%d", -ready);
+            return -1;
+        }
+        if (ready == 0) {
+            if (stop_ && stop_()) {
+                lastError_ = kShutdownText;
+                return kShuttingDown;
+            }
+            if (++idle >= timeoutSeconds) return -9;
+            continue;
+        }
+        idle = 0;
+        // One read of what has arrived: a blocking read of the rest could outwait the limit.
+        const long n =
+            socket_.receiveSome(buffer + received, static_cast<std::size_t>(length - received));
+        if (n > 0) {
+            received += static_cast<int>(n);
+            continue;
+        }
+        const int err = n == 0 ? 0 : static_cast<int>(-n);
+        if (n < 0 && (platform::isWouldBlock(err) || err == EINTR)) continue;
+        lastError_ = formatText("recv()-%d", err);
+        return -1;
+    }
+    return length;
 }
 
 int CCSocket::waitReadable(int seconds) {

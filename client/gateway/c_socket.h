@@ -24,6 +24,10 @@ class CCSocket {
     // moved are not reported), -1 ("send()-%d" / "recv()-%d"), -2.
     int send(const char* data, int length);
     int receive(char* buffer, int length);
+    // Receives exactly `length` bytes, allowing `timeoutSeconds` of silence between pieces
+    // (asked in one-second waits, each followed by the stop check) → length, -1 ("recv()-%d",
+    // "select()-%d"; an orderly close is "recv()-0"), -2, -9 time-out, -98 shutting down.
+    int receiveWithin(char* buffer, int length, int timeoutSeconds);
     // One wait of `seconds` for readability → 1 readable, 0 time-out, -1 ("select()-%d").
     int waitReadable(int seconds);
     // Closes the socket; a failing close leaves "closesocket()-%d".

@@ -74,6 +74,62 @@ std::string loginRequestPacket(const std::string& operatorCode, const std::strin
     return packet;
 }
 
+std::string fastLoginRequestPacket(const std::vector<std::string>& names,
+                                   const std::string& productId, const std::string& version) {
+    const std::size_t n = names.size();
+    std::string request(frame::kPayloadOffset + 16 * n, ' ');
+    frame::writeHeader(request.data(), static_cast<std::uint32_t>((n + 8) * 16),
+                       static_cast<std::uint32_t>((n + 8) * 16), frame::HeaderForm::FastLogin);
+    request.replace(frame::kCodeOffset, 2, frame::kFastLoginCode);
+    std::string product = wire(productId).substr(0, 8);
+    request.replace(75 + 8 - product.size(), product.size(), product);
+    std::string ver = wire(version).substr(0, 7);
+    request.replace(83 + 7 - ver.size(), ver.size(), ver);
+    request[90] = '4';
+    request.replace(91, 9, formatText("%09i", static_cast<int>(16 * n)));
+    for (std::size_t i = 0; i < n; ++i) {
+        std::string name = wire(names[i]).substr(0, 16);
+        request.replace(frame::kPayloadOffset + 16 * i, name.size(), name);
+    }
+    return request;
+}
+
+int parseFastLoginAnswer(std::string_view answer, std::vector<FastLoginValue>& values,
+                         std::string& loginCode, std::string& error) {
+    if (answer.size() < frame::kPayloadOffset) {
+        error = "登录失败 原因:应答长度不足";
+        return -1;
+    }
+    const char status = answer[82];
+    if (status != 'S' && status != 's') {
+        error = "登录失败 原因:" + zeroEndedText(answer, 52, 82);
+        return -1;
+    }
+    // The byte count is a 9-character field; digits beyond it belong to the login code.
+    std::size_t byteCount = 0;
+    for (std::size_t i = 83; i < 92 && answer[i] >= '0' && answer[i] <= '9'; ++i) {
+        byteCount = byteCount * 10 + static_cast<std::size_t>(answer[i] - '0');
+    }
+    const std::size_t available = (answer.size() - frame::kPayloadOffset) / kFastRecordSize;
+    const std::size_t count =
+        std::min({byteCount / kFastRecordSize, kMaxFastLoginRecords, available});
+    values.clear();
+    for (std::size_t i = 0; i < count; ++i) {
+        const std::size_t at = frame::kPayloadOffset + i * kFastRecordSize;
+        values.push_back(
+            {zeroEndedText(answer, at, at + 16), zeroEndedText(answer, at + 16, at + 32)});
+    }
+    loginCode = zeroEndedText(answer, 92, frame::kPayloadOffset);
+    return static_cast<int>(count);
+}
+
+std::string fastLoginValue(const std::vector<FastLoginValue>& values, std::string_view name) {
+    for (const auto& v : values) {
+        if (equalsIgnoreCase(v.name, name)) return v.value;
+    }
+    return {};
+}
+
 std::string serialRequestPacket(const std::string& loginCode, const Route& route, int count,
                                 const std::string& sequence) {
     std::string packet(frame::kRecordOffset, '\0');
@@ -400,21 +456,7 @@ int CCommunicateHandle::FastLoginOnce(const std::vector<std::string>& names,
                 connectTimeOut_) != 0) {
         return -1;
     }
-    const std::size_t n = names.size();
-    std::string request(frame::kPayloadOffset + 16 * n, ' ');
-    frame::writeHeader(request.data(), static_cast<std::uint32_t>((n + 8) * 16),
-                       static_cast<std::uint32_t>((n + 8) * 16), frame::HeaderForm::FastLogin);
-    request.replace(frame::kCodeOffset, 2, frame::kFastLoginCode);
-    std::string product = wire(productId).substr(0, 8);
-    request.replace(75 + 8 - product.size(), product.size(), product);
-    std::string ver = wire(version).substr(0, 7);
-    request.replace(83 + 7 - ver.size(), ver.size(), ver);
-    request[90] = '4';
-    request.replace(91, 9, formatText("%09i", static_cast<int>(16 * n)));
-    for (std::size_t i = 0; i < n; ++i) {
-        std::string name = wire(names[i]).substr(0, 16);
-        request.replace(frame::kPayloadOffset + 16 * i, name.size(), name);
-    }
+    const std::string request = fastLoginRequestPacket(names, productId, version);
     if (SendData(request.data(), static_cast<int>(request.size())) < 0) {
         lastError_ = "版本更新登录失败-发送操登录请求数据失败[" + lastError_ + "]";
         Disconnect();
@@ -460,28 +502,10 @@ int CCommunicateHandle::FastLoginOnce(const std::vector<std::string>& names,
         Disconnect();
         return -1;
     }
-    const char status = answer[82];
-    if (status != 'S' && status != 's') {
-        lastError_ = "登录失败 原因:" + zeroEndedText(answer, 52, 82);
-        return -1;
-    }
-    // The byte count is a 9-character field; digits beyond it belong to the login code.
-    std::size_t byteCount = 0;
-    for (std::size_t i = 83; i < 92 && answer[i] >= '0' && answer[i] <= '9'; ++i) {
-        byteCount = byteCount * 10 + static_cast<std::size_t>(answer[i] - '0');
-    }
-    const std::size_t available = (answer.size() - frame::kPayloadOffset) / kFastRecordSize;
-    const std::size_t count =
-        std::min({byteCount / kFastRecordSize, kMaxFastLoginRecords, available});
-    values.clear();
-    for (std::size_t i = 0; i < count; ++i) {
-        const std::size_t at = frame::kPayloadOffset + i * kFastRecordSize;
-        values.push_back(
-            {zeroEndedText(answer, at, at + 16), zeroEndedText(answer, at + 16, at + 32)});
-    }
-    loginCode_ = zeroEndedText(answer, 92, frame::kPayloadOffset);
+    const int count = parseFastLoginAnswer(answer, values, loginCode_, lastError_);
+    if (count < 0) return -1;
     loggedIn_ = true;
-    return static_cast<int>(count);
+    return count;
 }
 
 // ---- transactions ------------------------------------------------------------------------

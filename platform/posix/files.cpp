@@ -1,6 +1,7 @@
 #include "platform/files.h"
 
 #include <fcntl.h>
+#include <stdio.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -198,6 +199,13 @@ Status moveFileReplacing(const std::filesystem::path& from, const std::filesyste
     // retries and replaces `to` again rather than leaving two copies unnoticed.
     if (::unlink(from.c_str()) != 0) return statusFromErrno(errno, "remove " + from.string());
     syncDirectory(from.parent_path());
+    return Status::ok();
+}
+
+Status exchangePaths(const std::filesystem::path& a, const std::filesystem::path& b) {
+    if (::renameat2(AT_FDCWD, a.c_str(), AT_FDCWD, b.c_str(), RENAME_EXCHANGE) != 0) {
+        return statusFromErrno(errno, "exchange " + a.string() + " " + b.string());
+    }
     return Status::ok();
 }
 

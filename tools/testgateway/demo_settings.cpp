@@ -14,7 +14,7 @@ TestGatewaySettings demoSettings() {
         op.permissions.push_back({"VRELKA", service, "**", "C"});
     }
     settings.operators.push_back(op);
-    settings.updateValues = {{"moduleversion", "1.30.00"}, {"packagename", "vantrel-1.30.00.zip"}};
+    settings.updateValues = {{"moduleversion", "1.30.00"}, {"packagename", "vantrel-130.pkg"}};
     return settings;
 }
 

@@ -1,9 +1,12 @@
 // vantrel-testgateway [--settings FILE] [--mailbox-root DIR] [--gateway-port N] [--update-port N]
 //                     [--ports-file FILE] [--drop-after N] [--delay-ms N] [--fail-next CODE]
+//                     [--update-root DIR] [--update-value NAME=VALUE]...
 // A loopback gateway and update server on 127.0.0.1. Port 0 (the default) picks free ports;
 // the chosen ports are printed ("gateway port N", "update port M") and, with --ports-file,
 // written to FILE as "gateway=N" and "update=M" lines. With a mailbox root (option or
-// settings file) it also serves the mailbox files under it. Runs until SIGINT or SIGTERM.
+// settings file) it also serves the mailbox files under it; with an update root, the update
+// server's fast downloads of the files under that one. --update-value sets a value the
+// update server answers by name (replacing one of that name). Runs until SIGINT or SIGTERM.
 
 #include <csignal>
 #include <cstdio>
@@ -11,6 +14,8 @@
 #include <filesystem>
 #include <memory>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "platform/files.h"
 #include "tools/testgateway/demo_settings.h"
@@ -24,7 +29,8 @@ int usage() {
         stderr,
         "usage: vantrel-testgateway [--settings FILE] [--mailbox-root DIR] [--gateway-port N]\n"
         "                           [--update-port N] [--ports-file FILE] [--drop-after N]\n"
-        "                           [--delay-ms N] [--fail-next CODE]\n");
+        "                           [--delay-ms N] [--fail-next CODE] [--update-root DIR]\n"
+        "                           [--update-value NAME=VALUE]...\n");
     return 2;
 }
 
@@ -48,6 +54,8 @@ int main(int argc, char** argv) {
     int dropAfter = 0;
     int delayMs = 0;
     std::string failNext;
+    std::string updateRoot;
+    std::vector<std::pair<std::string, std::string>> updateValues;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
         if (i + 1 >= argc) return usage();
@@ -68,6 +76,12 @@ int main(int argc, char** argv) {
             delayMs = std::atoi(value.c_str());
         } else if (arg == "--fail-next") {
             failNext = value;
+        } else if (arg == "--update-root") {
+            updateRoot = value;
+        } else if (arg == "--update-value") {
+            const auto eq = value.find('=');
+            if (eq == std::string::npos || eq == 0) return usage();
+            updateValues.emplace_back(value.substr(0, eq), value.substr(eq + 1));
         } else {
             return usage();
         }
@@ -84,6 +98,11 @@ int main(int argc, char** argv) {
         settings = std::move(loaded.value());
     }
     if (!mailboxRoot.empty()) settings.mailboxRoot = mailboxRoot;
+    if (!updateRoot.empty()) settings.updateRoot = updateRoot;
+    for (const auto& [name, value] : updateValues) {
+        std::erase_if(settings.updateValues, [&](const auto& v) { return v.first == name; });
+        settings.updateValues.emplace_back(name, value);
+    }
     std::shared_ptr<MailboxFileService> files;
     if (!settings.mailboxRoot.empty()) {
         if (!std::filesystem::is_directory(settings.mailboxRoot)) {

@@ -112,6 +112,10 @@ Result<TestGatewaySettings> parseSettings(const std::string& text) {
                 settings.updateProduct = value;
             } else if (key == "fail") {
                 settings.updateFail = value;
+            } else if (key == "root") {
+                settings.updateRoot = value;
+            } else if (key == "restart6008") {
+                settings.updateRestart6008 = value == "1";
             } else {
                 settings.updateValues.emplace_back(trimmed(line.substr(0, eq)), value);
             }

@@ -8,7 +8,10 @@
 //   [operator CODE]                Password, UserCode, LoginCode, Refuse (a refusal text),
 //                                  Permission = ORG,SERVICE,FUNCTION,KIND  (repeatable)
 //   [update]                       Product (expected product id, empty = any), Fail (a
-//                                  refusal text); every other key is a value by name
+//                                  refusal text), Root (the folder fast downloads are
+//                                  served from; empty = none), Restart6008 (1: a download
+//                                  asked from a non-zero offset is answered "6008");
+//                                  every other key is a value by name
 //
 // Lines starting with ';' or '#' are comments, as is the rest of a line from a ';' after
 // a blank; keys compare case-insensitively.
@@ -45,6 +48,8 @@ struct TestGatewaySettings {
     std::string updateProduct;  // empty: any product id is accepted
     std::string updateFail;     // non-empty: the fast login is refused with this text
     std::vector<std::pair<std::string, std::string>> updateValues;
+    std::filesystem::path updateRoot;  // empty: no fast downloads
+    bool updateRestart6008 = false;
 
     const OperatorSettings* findOperator(const std::string& code) const;
 };

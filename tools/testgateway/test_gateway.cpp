@@ -2,6 +2,7 @@
 
 #include <arpa/inet.h>
 
+#include "tools/testgateway/fast_downloads.h"
 #include "tools/testgateway/sessions.h"
 
 namespace vantrel::testgateway {
@@ -13,7 +14,11 @@ constexpr int kBacklog = 64;
 
 TestGateway::TestGateway(TestGatewaySettings settings)
     : settings_(std::move(settings)),
-      shared_(std::make_unique<Shared>(settings_, faults_, counters_)) {}
+      shared_(std::make_unique<Shared>(settings_, faults_, counters_)) {
+    if (!settings_.updateRoot.empty()) {
+        addFastService(std::make_shared<FastDownloadService>(settings_, faults_, counters_));
+    }
+}
 
 TestGateway::~TestGateway() {
     stop();

@@ -62,12 +62,19 @@ class TransactionService {
     virtual std::optional<TransactionAnswer> handle(const TransactionRequest& request) = 0;
 };
 
+// What a fast service answers: bytes to write (possibly several packets, possibly none),
+// and whether the connection closes after them.
+struct FastAnswer {
+    std::string bytes;
+    bool close = false;
+};
+
 // Answers packets that follow a fast-transfer login on the update-server port (plain,
 // unencrypted packets: header and body). Nothing = not this service's.
 class FastService {
   public:
     virtual ~FastService() = default;
-    virtual std::optional<std::string> handle(const std::string& packet) = 0;
+    virtual std::optional<FastAnswer> handle(const std::string& packet) = 0;
 };
 
 // The message text the gateway sends with a failure return code ("E999", "E998", ...).
@@ -96,6 +103,16 @@ struct FaultSwitches {
     }
     std::mutex mutex;
     std::string nextFailure;
+
+    // Fast downloads (each taken by the next download that reaches it, then cleared):
+    // close the connection after this many data packets (0 = never);
+    std::atomic<int> fastDropAfterPackets{0};
+    // send this many data packets, then fall silent with the connection open (0 = never);
+    std::atomic<int> fastStallAfterPackets{0};
+    // flip a byte of the first data packet's data;
+    std::atomic<bool> fastCorruptPacket{false};
+    // and, until cleared, send a first digest half that does not decrypt.
+    std::atomic<bool> fastBrokenFirstHalf{false};
 };
 
 // What the gateway has seen, for tests.
@@ -107,6 +124,8 @@ struct GatewayCounters {
     std::atomic<int> permissionQueries{0};
     std::atomic<int> transactions{0};  // every encrypted request after login
     std::atomic<int> fastLogins{0};
+    std::atomic<int> fastDownloads{0};             // fast download requests
+    std::atomic<std::int64_t> lastFastOffset{-1};  // the offset the last one asked for
 };
 
 class TestGateway {

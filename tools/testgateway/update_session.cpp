@@ -82,11 +82,11 @@ void runUpdateSession(TestGateway::Shared& shared, platform::TcpSocket socket) {
     if (!io.writeAll(answer) || answer[82] != 'S') return;
     std::string packet;
     while (io.readPacket(packet, frame::kMaxBodyLength)) {
-        std::optional<std::string> reply;
+        std::optional<FastAnswer> reply;
         for (const auto& service : shared.fastServices) {
             if ((reply = service->handle(packet))) break;
         }
-        if (!reply || !io.writeAll(*reply)) return;
+        if (!reply || !io.writeAll(reply->bytes) || reply->close) return;
     }
 }
 

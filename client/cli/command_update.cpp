@@ -1,0 +1,85 @@
+// vantrel-cli update check
+// vantrel-cli update apply
+// check: brings the flag model up to date and tells what the update server offers for the
+// program. apply: the same, then runs the updater (headless, waiting for it) when the
+// server has a newer version or this version's package is not installed yet.
+
+#include <cstdio>
+
+#include "client/catalogue/flag_manager.h"
+#include "client/cli/cli.h"
+#include "client/update/update_checks.h"
+
+namespace vantrel::cli {
+namespace {
+
+const char* describe(update::UpdateChecker::VersionState state) {
+    using State = update::UpdateChecker::VersionState;
+    switch (state) {
+        case State::kUpToDate:
+            return "已是最新版本";
+        case State::kNewer:
+            return "有新版本";
+        case State::kPackageWaiting:
+            return "本地存在未安装的更新";
+        case State::kNeedsUpdater:
+            return "更新尚未安装";
+        case State::kLoginFailed:
+            return "登录升级服务器失败";
+        case State::kNoServerVersion:
+            return "得到服务器版本失败";
+    }
+    return "";
+}
+
+int runUpdate(Environment& environment, const std::vector<std::string>& arguments) {
+    if (arguments.size() != 1 || (arguments[0] != "check" && arguments[0] != "apply")) {
+        std::fprintf(stderr, "usage: vantrel-cli update check|apply\n");
+        return 2;
+    }
+    const Context context = environment.context();
+    catalogue::CFlagManager flags(context);
+    update::UpdateChecker checker(context, update::updateSettingsFor(context.installation), &flags);
+
+    const int config = checker.updateConfigFile();
+    std::printf("配置文件: %s\n", config == 1   ? "已更新"
+                                  : config == 0 ? "已是最新版本"
+                                                : "更新失败(见系统日志)");
+    using State = update::UpdateChecker::VersionState;
+    const State state = checker.checkVersion();
+    std::printf("程序: %s", describe(state));
+    if (state != State::kUpToDate && state != State::kLoginFailed &&
+        state != State::kNoServerVersion) {
+        std::printf(" [%s %s]", checker.offer().version.c_str(),
+                    checker.offer().packageName.c_str());
+    }
+    std::printf("\n");
+    if (state == State::kLoginFailed || state == State::kNoServerVersion) return 1;
+    if (arguments[0] == "check" || state == State::kUpToDate) return 0;
+
+    const update::UpdaterCommand command = update::updaterCommand(
+        context.installation, checker.settings().productId, checker.settings().clientVersion,
+        checker.server(), checker.timeOut());
+    platform::ChildOptions options;
+    options.program = command.program;
+    options.arguments = command.arguments;
+    options.arguments.insert(options.arguments.begin(), "--headless");
+    options.workingDirectory = context.installation.bin();
+    Result<int> exit = platform::runAndWait(options);
+    if (!exit) {
+        std::fprintf(stderr, "vantrel-cli update: 系统更新：启动升级进程失败！ %s\n",
+                     exit.status().text().c_str());
+        return 1;
+    }
+    return *exit == 0 ? 0 : 1;
+}
+
+}  // namespace
+
+std::vector<Command> updateCommands() {
+    return {{"update", "check|apply",
+             "update the flag model and check (or install) a newer program from the update server",
+             runUpdate}};
+}
+
+}  // namespace vantrel::cli

@@ -1,0 +1,159 @@
+// travex run as a program against the test update server: install, refusals, and a SIGKILL
+// in the middle of the download. Also the package format's refusals.
+
+#include <openssl/evp.h>
+#include <signal.h>
+#include <sys/wait.h>
+
+#include <chrono>
+#include <thread>
+
+#include "platform/child_process.h"
+#include "platform/ini_file.h"
+#include "tests/update/update_fixture.h"
+#include "updater/package_archive.h"
+
+namespace vantrel::testing {
+namespace {
+
+constexpr const char* kPackage = "vantrel-131.pkg";
+
+class TravexTest : public UpdateServerFixture {
+  protected:
+    void SetUp() override {
+        putFile(bin() / "vantrel", "old program");
+        putFile(inst() / "data" / "20261208-FLAG.flg", "day list");
+        putFile(inst() / "log" / "sys.log", "log");
+        putFile(ini(), "[update]\nmoduleversion=1.30.00\ndllpath=" KORRIM_LIBRARY "\n");
+        putFile(root.path() / "newbin" / "vantrel", "new program");
+        putFile(root.path() / "newbin" / "lib" / "big.so", randomBytes(100000, 9));
+        ASSERT_TRUE(updater::writePackage(root.path() / "newbin", serveRoot() / kPackage).isOk());
+    }
+    std::filesystem::path inst() const { return root.path() / "inst"; }
+    std::filesystem::path bin() const { return inst() / "bin"; }
+    std::filesystem::path ini() const { return inst() / "localconfig" / "Client.ini"; }
+    std::string setting(const char* key) const {
+        return platform::IniFile(ini()).getString("update", key, "");
+    }
+    platform::ChildOptions travex() const {
+        platform::ChildOptions o;
+        o.program = TRAVEX;
+        o.arguments = {"--headless", ini().string(), "HMRQ0001", "1.30.00",
+                       "127.0.0.1",  port(),         "5"};
+        o.quiet = true;
+        return o;
+    }
+    int runTravex() {
+        Result<int> exit = platform::runAndWait(travex(), std::chrono::seconds(60));
+        EXPECT_TRUE(exit.isOk()) << exit.status().text();
+        return exit.isOk() ? *exit : -1;
+    }
+    void expectOldProgramInPlace() {
+        EXPECT_EQ(fileBytes(bin() / "vantrel"), "old program");
+        EXPECT_FALSE(std::filesystem::exists(inst() / "installdir" / kPackage));
+        EXPECT_EQ(setting("install"), "0");
+        EXPECT_EQ(setting("moduleversion"), "1.30.00");
+    }
+};
+
+TEST_F(TravexTest, headlessRunInstallsThePackageAndRecordsTheVersion) {
+    startServer({{"moduleversion", "1.31.00"}, {"packagename", kPackage}});
+    ASSERT_EQ(runTravex(), 0);
+    EXPECT_EQ(fileBytes(bin() / "vantrel"), "new program");
+    EXPECT_EQ(fileBytes(bin() / "lib" / "big.so"), randomBytes(100000, 9));
+    // The previous program stays for one roll-back; settings, logs and data are untouched.
+    EXPECT_EQ(fileBytes(inst() / "bin.old" / "vantrel"), "old program");
+    EXPECT_EQ(fileBytes(inst() / "data" / "20261208-FLAG.flg"), "day list");
+    EXPECT_EQ(fileBytes(inst() / "log" / "sys.log"), "log");
+    EXPECT_TRUE(std::filesystem::exists(inst() / "installdir" / kPackage));
+    EXPECT_EQ(setting("moduleversion"), "1.31.00");
+    EXPECT_EQ(setting("install"), "1");
+}
+
+TEST_F(TravexTest, wrongDigestLeavesTheProgramAndTheNextRunStartsAfresh) {
+    startServer({{"moduleversion", "1.31.00"}, {"packagename", kPackage}});
+    server->faults().fastCorruptPacket = true;
+    EXPECT_EQ(runTravex(), 1);
+    expectOldProgramInPlace();
+    ASSERT_EQ(runTravex(), 0);
+    EXPECT_EQ(server->counters().lastFastOffset, 0);
+    EXPECT_EQ(fileBytes(bin() / "vantrel"), "new program");
+}
+
+TEST_F(TravexTest, hostileNamesAndWrongArgumentsAreRefused) {
+    startServer({{"moduleversion", "1.31.00"}, {"packagename", "../bin/vantrel"}});
+    EXPECT_EQ(runTravex(), 1);
+    expectOldProgramInPlace();
+    EXPECT_EQ(server->counters().fastDownloads, 0);
+    platform::ChildOptions five = travex();
+    five.arguments.pop_back();
+    Result<int> exit = platform::runAndWait(five, std::chrono::seconds(60));
+    ASSERT_TRUE(exit.isOk());
+    EXPECT_EQ(*exit, 1);
+}
+
+TEST_F(TravexTest, killedMidDownloadKeepsTheOldProgramAndTheNextRunResumes) {
+    startServer({{"moduleversion", "1.31.00"}, {"packagename", kPackage}});
+    server->faults().fastStallAfterPackets = 3;
+    Result<int> pid = platform::startDetached(travex());
+    ASSERT_TRUE(pid.isOk());
+    const auto partial = inst() / "tmp" / (std::string(kPackage) + "_1.31.00");
+    const auto size = [&] {
+        std::error_code ec;
+        const auto n = std::filesystem::file_size(partial, ec);
+        return ec ? 0u : n;
+    };
+    for (int i = 0; i < 600 && size() < 3u * 8192; ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    ASSERT_EQ(size(), 3u * 8192);
+    ::kill(*pid, SIGKILL);
+    int status = 0;
+    ::waitpid(*pid, &status, 0);
+    expectOldProgramInPlace();
+    ASSERT_EQ(runTravex(), 0);
+    EXPECT_EQ(server->counters().lastFastOffset, 3 * 8192 - 100);
+    EXPECT_EQ(fileBytes(bin() / "vantrel"), "new program");
+}
+
+// An archive written by hand: one entry, the end mark and a correct digest.
+std::string handArchive(const std::string& name) {
+    std::string out = "VTPKG1\n";
+    out += 'F';
+    out += std::string("\0\0\x01\xa4", 4);  // mode 0644
+    out += static_cast<char>(name.size() >> 8);
+    out += static_cast<char>(name.size());
+    out += name;
+    out += std::string("\0\0\0\0\0\0\0\x02", 8);
+    out += "hi";
+    out += 'E';
+    unsigned char digest[32];
+    unsigned int length = 0;
+    EVP_Digest(out.data(), out.size(), digest, &length, EVP_sha256(), nullptr);
+    return out + std::string(reinterpret_cast<char*>(digest), length);
+}
+
+TEST(PackageArchive, refusesEscapingNamesAndBrokenBytesBeforeWritingAnything) {
+    TempDir dir;
+    putFile(dir.path() / "ok.pkg", handArchive("sub/ok.txt"));
+    ASSERT_TRUE(updater::unpackPackage(dir.path() / "ok.pkg", dir.path() / "ok").isOk());
+    EXPECT_EQ(fileBytes(dir.path() / "ok" / "sub" / "ok.txt"), "hi");
+
+    for (const char* name : {"../x", "a/../../x", "/etc/x", "a//b", "./a", "a\\..\\x", "a/"}) {
+        putFile(dir.path() / "bad.pkg", handArchive(name));
+        const Status s = updater::unpackPackage(dir.path() / "bad.pkg", dir.path() / "out");
+        EXPECT_EQ(s.kind(), ErrorKind::Corruption) << name;
+        EXPECT_FALSE(std::filesystem::exists(dir.path() / "out")) << name;
+    }
+    std::string flipped = handArchive("ok.txt");
+    flipped[20] ^= 1;
+    putFile(dir.path() / "flipped.pkg", flipped);
+    EXPECT_EQ(updater::verifyPackage(dir.path() / "flipped.pkg").kind(), ErrorKind::Corruption);
+    std::string cut = handArchive("ok.txt");
+    cut.resize(cut.size() - 1);
+    putFile(dir.path() / "cut.pkg", cut);
+    EXPECT_EQ(updater::verifyPackage(dir.path() / "cut.pkg").kind(), ErrorKind::Corruption);
+}
+
+}  // namespace
+}  // namespace vantrel::testing

@@ -1,0 +1,213 @@
+// The client's update checks against the test update server: the flag-model swap, the
+// version checks and the hand-over to the updater.
+
+#include "client/update/update_checks.h"
+
+#include <gmock/gmock.h>
+
+#include "client/catalogue/flag_manager.h"
+#include "platform/ini_file.h"
+#include "tests/catalogue/catalogue_fixture.h"
+#include "tools/testgateway/test_gateway.h"
+
+namespace vantrel::testing {
+namespace {
+
+using ::testing::ElementsAre;
+using ::testing::HasSubstr;
+
+void place(const std::filesystem::path& path, const std::string& bytes) {
+    std::filesystem::create_directories(path.parent_path());
+    writeBytes(path, bytes);
+}
+
+class ScriptedPrompt final : public UserPrompt {
+  public:
+    bool askYesNo(const std::string&, const std::string& text, Icon) override {
+        questions.push_back(text);
+        return answer;
+    }
+    void show(const std::string&, const std::string& text, Icon) override { shown.push_back(text); }
+    bool answer = false;
+    std::vector<std::string> questions;
+    std::vector<std::string> shown;
+};
+
+class RecordingHandOver final : public update::HandOverTarget {
+  public:
+    bool tasksRunning() override { return running; }
+    void stopThreads() override { calls.push_back("stop"); }
+    void closeMainWindow() override { calls.push_back("close"); }
+    bool running = false;
+    std::vector<std::string> calls;
+};
+
+class UpdateChecksTest : public CatalogueFixture {
+  protected:
+    void startServer(std::vector<std::pair<std::string, std::string>> values) {
+        testgateway::TestGatewaySettings settings;
+        settings.updateRoot = dir_.path() / "serve";
+        settings.updateValues = std::move(values);
+        server = std::make_unique<testgateway::TestGateway>(settings);
+        ASSERT_TRUE(server->start().isOk());
+        context_.prompt = &prompt;
+        update::UpdateSettings s;
+        s.productId = "HMRQ0001";
+        s.clientVersion = "1.30.00";
+        s.flagId = "FLAG0001";
+        s.gateways = {{"127.0.0.1", "1", std::to_string(server->updatePort()), "30"}};
+        s.cryptoLibrary = KORRIM_LIBRARY;
+        checker = std::make_unique<update::UpdateChecker>(
+            context_, s, &flags, [this](const platform::ChildOptions& o) -> Result<int> {
+                launched.push_back(o);
+                if (launchFails) return Status::error(ErrorKind::NotFound, "no such program");
+                return 4242;
+            });
+    }
+    void setIni(const char* section, const char* key, const std::string& value) {
+        ASSERT_TRUE(
+            platform::IniFile(installation_.clientIni()).setString(section, key, value).isOk());
+    }
+    std::string ini(const char* section, const char* key) {
+        return platform::IniFile(installation_.clientIni()).getString(section, key, "");
+    }
+    std::string sysLog() { return logText(logs_.sysLogPath(clock_.localNow())); }
+    std::filesystem::path model() const { return installation_.localconfig() / "flagmodel.conf"; }
+
+    ScriptedPrompt prompt;
+    catalogue::CFlagManager flags{context_};
+    std::unique_ptr<testgateway::TestGateway> server;
+    std::unique_ptr<update::UpdateChecker> checker;
+    std::vector<platform::ChildOptions> launched;
+    bool launchFails = false;
+};
+
+TEST(UpdateNames, serverNamesMustBePlainFileNames) {
+    for (const char* good : {"vantrel-1.31.pkg", "1.31.00", "安装包.pkg"})
+        EXPECT_TRUE(update::isPlainFileName(good)) << good;
+    for (const char* bad : {"", ".", "..", "../x", "a/b", "a\\b", "c:x", "a\x01", "a\x7f"})
+        EXPECT_FALSE(update::isPlainFileName(bad)) << bad;
+    EXPECT_EQ(update::compareVersions("1.30.00A", "1.30.00a"), 0);
+    EXPECT_GT(update::compareVersions("1.31.00", "1.30.00"), 0);
+    EXPECT_LT(update::compareVersions("1.30", "1.30.00"), 0);
+}
+
+TEST_F(UpdateChecksTest, newerServerVersionStartsTheUpdaterWithSixArguments) {
+    startServer({{"moduleversion", "1.31.00"}, {"packagename", "vantrel-131.pkg"}});
+    setIni("update", "moduleversion", "1.30.00");
+    EXPECT_EQ(checker->startupCheck(), update::StartupResult::kUpdaterStarted);
+    ASSERT_EQ(launched.size(), 1u);
+    EXPECT_EQ(launched[0].program, installation_.bin() / "travex");
+    EXPECT_THAT(launched[0].arguments,
+                ElementsAre(installation_.clientIni().string(), "HMRQ0001", "1.30.00", "127.0.0.1",
+                            std::to_string(server->updatePort()), "5"));
+    EXPECT_EQ(checker->offer().packageName, "vantrel-131.pkg");
+}
+
+TEST_F(UpdateChecksTest, sameVersionFollowsTheInstallStateAndTheWaitingPackage) {
+    startServer({{"moduleversion", "1.30.00A"}, {"packagename", "p.pkg"}});
+    // A version differing only in case is the same version; installed: nothing to do.
+    setIni("update", "moduleversion", "1.30.00a");
+    setIni("update", "install", "1");
+    EXPECT_EQ(checker->startupCheck(), update::StartupResult::kNothingToDo);
+    // Not installed, no package here: the updater fetches it.
+    setIni("update", "install", "0");
+    EXPECT_EQ(checker->startupCheck(), update::StartupResult::kUpdaterStarted);
+    // Not installed, the package waits: the operator is asked, and No is respected.
+    place(installation_.root() / "installdir" / "p.pkg", "package");
+    EXPECT_EQ(checker->startupCheck(), update::StartupResult::kDeclined);
+    EXPECT_THAT(prompt.questions, ElementsAre(update::kInstallQuestion));
+    EXPECT_EQ(launched.size(), 1u);
+    // Yes hands the package to the updater; the package itself is never started.
+    prompt.answer = true;
+    EXPECT_EQ(checker->startupCheck(), update::StartupResult::kUpdaterStarted);
+    ASSERT_EQ(launched.size(), 2u);
+    EXPECT_EQ(launched[1].program, installation_.bin() / "travex");
+    // An updater that cannot start is reported.
+    launchFails = true;
+    EXPECT_EQ(checker->startupCheck(), update::StartupResult::kUpdaterFailed);
+    EXPECT_THAT(sysLog(), HasSubstr("系统更新：启动升级进程失败！"));
+}
+
+TEST_F(UpdateChecksTest, hostilePackageNamesStartNothing) {
+    for (const char* name : {"../../bin/evil", "a/b.pkg", "c:evil", "x\x01y"}) {
+        startServer({{"moduleversion", "1.99.00"}, {"packagename", name}});
+        EXPECT_EQ(checker->startupCheck(), update::StartupResult::kNoServerVersion) << name;
+        server->stop();
+    }
+    startServer({{"moduleversion", "../1.99"}, {"packagename", "p.pkg"}});
+    EXPECT_EQ(checker->startupCheck(), update::StartupResult::kNoServerVersion);
+    EXPECT_TRUE(launched.empty());
+    EXPECT_THAT(sysLog(), HasSubstr("获取安装包名称失败!"));
+}
+
+TEST_F(UpdateChecksTest, nightHandOverWaitsForRunningTasksThenStopsInOrder) {
+    startServer({{"moduleversion", "1.30.00"}, {"packagename", "p.pkg"}});
+    setIni("update", "moduleversion", "1.30.00");
+    setIni("update", "install", "0");
+    RecordingHandOver target;
+    target.running = true;
+    EXPECT_EQ(checker->nightCheck(target), update::NightResult::kDeferred);
+    EXPECT_TRUE(launched.empty());
+    EXPECT_TRUE(target.calls.empty());
+    target.running = false;
+    EXPECT_EQ(checker->nightCheck(target), update::NightResult::kHandedOver);
+    EXPECT_EQ(launched.size(), 1u);
+    EXPECT_THAT(target.calls, ElementsAre("stop", "close"));
+    // A newer version is offered to the window instead.
+    setIni("update", "moduleversion", "1.20.00");
+    EXPECT_EQ(checker->nightCheck(target), update::NightResult::kNewerOffered);
+    EXPECT_EQ(checker->offer().version, "1.30.00");
+}
+
+TEST_F(UpdateChecksTest, flagModelUpdateSwapsTheFileAndKeepsTodaysArrivals) {
+    // setup: the day list already records an arrival; the manager is fresh, as before login
+    clock_.setLocal(localTime(2026, 12, 7, 9, 0, 0));
+    {
+        catalogue::TableSpec spec = catalogue::FlagModelSpec();
+        spec.rows = {{{"FLAGNAME", "ABC"}}};
+        installTemplate(spec);
+        catalogue::CFlagManager earlier(context_);
+        earlier.RecordFlagFile("ABC.c07", "09:00:00");
+    }
+    catalogue::TableSpec served = catalogue::FlagModelSpec();
+    served.rows = {{{"FLAGNAME", "ABC"}}, {{"FLAGNAME", "NEW"}}};
+    const std::string newModel = catalogue::BuildTableBytes(served, localTime(2026, 12, 1));
+    place(dir_.path() / "serve" / "flags" / "flagmodel.conf", newModel);
+    const std::string oldModel = readBytes(model());
+    startServer({{"flagversion", "20261207"}});
+    setIni("update_flag", "flagmoduleversion", "20261201");
+    setIni("update_flag", "flagservpath", "flags");
+    // A crash between the renames of an earlier run left a stale copy.
+    writeBytes(installation_.localconfig() / "flagmodel.conf.new", "stale");
+    // act
+    EXPECT_EQ(checker->updateConfigFile(), 1) << sysLog();
+    // verify
+    EXPECT_EQ(readBytes(model()), newModel);
+    EXPECT_EQ(readBytes(installation_.localconfig() / "flagmodel.conf.old"), oldModel);
+    EXPECT_FALSE(std::filesystem::exists(installation_.localconfig() / "flagmodel.conf.new"));
+    EXPECT_EQ(ini("update_flag", "flagmoduleversion"), "20261207");
+    EXPECT_EQ(flags.Flags(),
+              (std::map<std::string, std::string>{{"ABC", "09:00:00"}, {"NEW", ""}}));
+    EXPECT_THAT(sysLog(), HasSubstr("成功!版本号为[20261207]"));
+    // Same version again: nothing to do.
+    EXPECT_EQ(checker->updateConfigFile(), 0);
+}
+
+TEST_F(UpdateChecksTest, failedFlagModelDownloadKeepsTheFileAndTheVersion) {
+    startServer({{"flagversion", "20261207"}});  // nothing served: the download fails
+    setIni("update_flag", "flagmoduleversion", "20261201");
+    const std::string oldModel = readBytes(model());
+    EXPECT_EQ(checker->updateConfigFile(), -1);
+    EXPECT_EQ(readBytes(model()), oldModel);
+    EXPECT_FALSE(std::filesystem::exists(installation_.localconfig() / "flagmodel.conf.new"));
+    EXPECT_EQ(ini("update_flag", "flagmoduleversion"), "20261201");
+    EXPECT_THAT(sysLog(), HasSubstr("从配置文件服务器下载配置文件失败"));
+    // After a crash that left only ".old", a failed attempt puts it back.
+    std::filesystem::rename(model(), installation_.localconfig() / "flagmodel.conf.old");
+    EXPECT_EQ(checker->updateConfigFile(), -1);
+    EXPECT_EQ(readBytes(model()), oldModel);
+}
+
+}  // namespace
+}  // namespace vantrel::testing

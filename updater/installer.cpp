@@ -1,0 +1,37 @@
+#include "updater/installer.h"
+
+#include <system_error>
+
+#include "platform/files.h"
+#include "updater/package_archive.h"
+
+namespace vantrel::updater {
+
+Status installPackage(const Installation& installation, const std::filesystem::path& package) {
+    // Nothing is written before the whole package has been checked.
+    if (Status verified = verifyPackage(package); !verified) return verified;
+    const std::filesystem::path bin = installation.bin();
+    const std::filesystem::path fresh = installation.root() / "bin.new";
+    const std::filesystem::path previous = installation.root() / "bin.old";
+    std::error_code ec;
+    // Left by an install that was cut off before its exchange.
+    std::filesystem::remove_all(fresh, ec);
+    if (Status unpacked = unpackPackage(package, fresh); !unpacked) {
+        std::filesystem::remove_all(fresh, ec);
+        return unpacked;
+    }
+    if (!std::filesystem::exists(bin, ec)) {
+        std::filesystem::rename(fresh, bin, ec);
+        return ec ? statusFromErrno(ec.value(), "rename " + fresh.string()) : Status::ok();
+    }
+    if (Status swapped = platform::exchangePaths(fresh, bin); !swapped) {
+        std::filesystem::remove_all(fresh, ec);
+        return swapped;
+    }
+    // "bin.new" now holds the program that ran until now: it becomes the roll-back copy.
+    std::filesystem::remove_all(previous, ec);
+    std::filesystem::rename(fresh, previous, ec);
+    return Status::ok();
+}
+
+}  // namespace vantrel::updater
