@@ -48,6 +48,12 @@ TaskScheduler::TaskScheduler(const Context& context, GatewayProcessState& proces
           o.blocks = &blocks_;
           o.transferClock = options.transferClock;
           return o;
+      }()),
+      realtime_(context_, [&] {
+          RealtimeService::Options o = options.realtime.value_or(RealtimeService::Options{});
+          o.makeSession = [this] { return makeSession(); };
+          o.localList = &memList_;
+          return o;
       }()) {}
 
 TaskScheduler::~TaskScheduler() {
@@ -76,10 +82,12 @@ void TaskScheduler::start(int workerCount) {
     ThreadManagerOptions o;
     o.download = &downloads_;
     o.upload = &uploads_;
+    o.realtime = &realtime_;
     o.makeSession = [this] { return makeSession(); };
     // Commands another vantrel-cli posted are taken once a second by the plan monitor.
     o.housekeeping = [this] { takeInbox(); };
     if (options_.stopStep) o.stopStep = *options_.stopStep;
+    realtime_.startAsConfigured();
     threads_ = std::make_unique<CPlanThreadMgr>(context_, process_, std::move(o));
     uploads_.setTaskQueue(&threads_->uploadTaskQueue());
     threads_->StartThreads(workerCount);
@@ -90,7 +98,9 @@ void TaskScheduler::initialiseToday() {
 }
 
 void TaskScheduler::stop() {
-    if (threads_) threads_->StopThreads();
+    if (!threads_) return;
+    realtime_.prepareExit();
+    threads_->StopThreads();
 }
 
 void TaskScheduler::takeInbox() {
@@ -101,6 +111,14 @@ void TaskScheduler::takeInbox() {
 }
 
 bool TaskScheduler::execute(const InboxCommand& command, std::string& error) {
+    if (command.verb == "realtime") {
+        if (command.taskId != "on" && command.taskId != "off") {
+            error = "实时回报服务命令[" + command.taskId + "]不正确！";
+            return false;
+        }
+        realtime_.setRunning(command.taskId == "on");
+        return true;
+    }
     if (command.verb == "reload") {
         downloads_.queueLoad();
         uploads_.queueLoad();

@@ -22,6 +22,7 @@
 #include "client/execution/command_inbox.h"
 #include "client/execution/down_plan_model.h"
 #include "client/execution/plan_thread_mgr.h"
+#include "client/execution/realtime_service.h"
 #include "client/execution/send_plan_model.h"
 #include "client/gateway/vorn_ftp.h"
 #include "client/transfer/file_block_map.h"
@@ -40,6 +41,8 @@ class TaskScheduler final : public BlockStateListStore,
         // Tests: the clock of the block transfers, and a shorter stop wait.
         const platform::Clock* transferClock = nullptr;
         std::optional<std::chrono::milliseconds> stopStep;
+        // Tests: the real-time service's intervals and pauses.
+        std::optional<RealtimeService::Options> realtime;
     };
 
     // The pointees of `context`, and `process`, must outlive the scheduler.
@@ -55,8 +58,8 @@ class TaskScheduler final : public BlockStateListStore,
     void stop();
     bool started() const { return threads_ != nullptr; }
 
-    // A command a second vantrel-cli posted (run, stop, again, reload); false with `error`
-    // set when it names an unknown task.
+    // A command a second vantrel-cli posted (run, stop, again, reload, and realtime with
+    // "on" or "off"); false with `error` set when it names an unknown task.
     bool execute(const InboxCommand& command, std::string& error);
 
     // The run state and last result of a task of any kind; empty when no model has it.
@@ -76,6 +79,8 @@ class TaskScheduler final : public BlockStateListStore,
     CDownPlanModel& downloads() { return downloads_; }
     CSendPlanModel& uploads() { return uploads_; }
     CPlanThreadMgr* threadManager() { return threads_.get(); }
+    // The real-time report service: its switch and the snapshot its view shows.
+    RealtimeService& realtime() { return realtime_; }
 
   private:
     std::unique_ptr<CVornFtp> makeSession() const;
@@ -92,6 +97,7 @@ class TaskScheduler final : public BlockStateListStore,
     FileMemList memList_;
     CDownPlanModel downloads_;
     CSendPlanModel uploads_;
+    RealtimeService realtime_;
     std::unique_ptr<CPlanThreadMgr> threads_;
 };
 
