@@ -151,6 +151,12 @@ void RealtimeService::moveAside(const fs::path& directory, const fs::path& data)
 
 int RealtimeService::compareDay(const std::string& day, const std::vector<RealtimeEntry>& entries) {
     const fs::path directory = receiveDirectory(day);
+    {
+        // The view shows one day: a new day starts an empty list.
+        std::lock_guard lock(mutex_);
+        if (day != recordsDay_) records_.clear();
+        recordsDay_ = day;
+    }
     int unsettled = 0;
     for (const RealtimeEntry& entry : entries) {
         {
@@ -323,9 +329,9 @@ void RealtimeService::traversalThread(platform::Event& stop) {
     session->DropIfLoggedIn();
 }
 
-void RealtimeService::recordFetched(const std::string& day, const RealtimeReportRecord& record) {
+void RealtimeService::recordFetched(const RealtimeReportRecord& record) {
     if (!options_.localList) return;
-    const std::string key = day + "\\" + record.fileName;
+    const std::string& key = record.fileName;
     const std::string rest = record.state + "|" + std::to_string(record.localSize) + "|" +
                              std::to_string(record.recordCount) + "|" + record.downloadTime + "|" +
                              record.result;
@@ -336,7 +342,10 @@ void RealtimeService::recordFetched(const std::string& day, const RealtimeReport
     FileMemList::Record stored{};
     std::memcpy(stored.data(), key.data(), key.size());
     std::memcpy(stored.data() + FileMemList::kNameSize, rest.data(), rest.size());
-    if (!options_.localList->addOrUpdate(stored)) log(options_.localList->errorText(), 1);
+    // A full list is said once, not at every report from then on.
+    const bool kept = options_.localList->addOrUpdate(stored);
+    if (!kept && !localListRefused_) log(options_.localList->errorText(), 1);
+    localListRefused_ = !kept;
 }
 
 void RealtimeService::downloadThread(platform::Event& stop) {
@@ -399,7 +408,7 @@ void RealtimeService::downloadThread(platform::Event& stop) {
             *ftp, next->day, next->entry, next->directory, *context_.clock, stopQuery);
         if (fetched.outcome == realtime::FetchResult::kDone) {
             log(withName("下载文件[%s]成功", name), 0);
-            recordFetched(next->day, fetched.record);
+            recordFetched(fetched.record);
         } else {
             log(fetched.error, 1);
         }

@@ -103,15 +103,18 @@ class RealtimeService {
     bool enqueue(const std::string& day, const RealtimeEntry& entry,
                  const std::filesystem::path& directory);
     void show(const RealtimeReportRecord& record);
-    void recordFetched(const std::string& day, const RealtimeReportRecord& record);
+    // Keeps the fetched report's line in the local list. Download thread only.
+    void recordFetched(const RealtimeReportRecord& record);
 
     const Context context_;
     Options options_;
     std::atomic<bool> running_{false};
-    mutable std::mutex mutex_;  // pending_, records_, quiet_
+    mutable std::mutex mutex_;  // pending_, records_, quiet_, recordsDay_
     std::deque<Pending> pending_;
     std::vector<RealtimeReportRecord> records_;
     std::map<std::string, int> quiet_;
+    std::string recordsDay_;
+    bool localListRefused_ = false;  // download thread only
 };
 
 }  // namespace vantrel
