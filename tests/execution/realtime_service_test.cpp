@@ -6,6 +6,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <thread>
 
 #include "client/execution/plan_thread_mgr.h"
@@ -176,6 +177,36 @@ TEST_F(RealtimeServiceTest, aDeletedFlagMovesTheDataAsideAndBothAreFetchedAgain)
     EXPECT_THAT(realtimeLog(), ::testing::HasSubstr("对应数据文件或者标志文件不存在"));
 }
 
+TEST_F(RealtimeServiceTest, aRefusedDownloadLoginIsLoggedOnceAndTheReportStaysQueued) {
+    // setup: the traversal logs in and queues; the download thread's password is wrong
+    publish("rpt_a.txt", 100);
+    std::atomic<bool> wrongPassword{false};
+    RealtimeService::Options o = options();
+    o.makeSession = [&]() -> std::unique_ptr<CVornFtp> {
+        return wrongPassword ? makeHandle("OPER01", "wrong") : makeHandle();
+    };
+    service = std::make_unique<RealtimeService>(serviceContext(), o);
+    service->startAsConfigured();
+    traversal = std::thread([this] { service->traversalThread(stop); });
+    ASSERT_TRUE(advanceUntil([&] { return service->pendingCount() == 1; }, 500));
+    wrongPassword = true;
+
+    // act
+    download = std::thread([this] { service->downloadThread(stop); });
+    ASSERT_TRUE(advanceUntil([&] { return gateway.counters().refusedLogins.load() >= 4; }, 500));
+    stopThreads();
+
+    // verify
+    const std::string log = realtimeLog();
+    std::size_t lines = 0;
+    for (std::size_t at = log.find("登陆服务器失败"); at != std::string::npos;
+         at = log.find("登陆服务器失败", at + 1)) {
+        ++lines;
+    }
+    EXPECT_EQ(lines, 1u);
+    EXPECT_EQ(service->pendingCount(), 1u);
+}
+
 TEST_F(RealtimeServiceTest, theQueueNeverHoldsMoreThanFiveAndNothingIsFetchedTwice) {
     // setup: twelve reports and a gateway slow enough that the queue fills
     for (int i = 0; i < 12; ++i) publish("rpt_" + std::to_string(i) + ".txt", 100 + i);
@@ -246,6 +277,15 @@ TEST_F(RealtimeServiceTest, packetSizesDoubleAfterFastAnswersAndHalveAfterSlowOn
                                               8192));
     EXPECT_EQ(readLocal(local), readLocal(files->root() / "FTP_SSHB" / kDay / "rpt.dat")
                                     .substr(0, static_cast<std::size_t>(offset)));
+
+    // and the other direction: one upload packet lands where it was sent
+    const fs::path outgoing = root.path() / "up.dat";
+    const std::string up(5000, 'u');
+    std::ofstream(outgoing, std::ios::binary).write(up.data(), 5000);
+    EXPECT_EQ(ftp.transfer(CDRAVFtp::kUpload, "FTP_SSHB", "20261209\\up.dat", outgoing, 5000, 0),
+              5000)
+        << ftp.errorText();
+    EXPECT_EQ(readLocal(files->root() / "FTP_SSHB" / "20261209" / "up.dat"), up);
 }
 
 TEST_F(RealtimeServiceTest, theManualReceiveFetchesChosenReportsOfADayRange) {
