@@ -156,7 +156,6 @@ using NotifierEvent =
     std::variant<LoginStateChanged, RealtimeLogRecord, UploadTasksReloading, TaskRecordChanged,
                  TaskRunRecorded, FirstTaskLoaded, FlagViewRefill, FlagViewClear, FlagViewFlag,
                  UploadItemChanged, DownloadItemFailed, ThreadsStarted, TaskRunStateChanged,
-                 TaskNextRunChanged, TaskFailed, RealtimeReportChanged,
-                 RealtimeServiceSwitched>;
+                 TaskNextRunChanged, TaskFailed, RealtimeReportChanged, RealtimeServiceSwitched>;
 
 }  // namespace vantrel

@@ -71,11 +71,11 @@ struct Command {
 };
 
 // Command groups, one source file each.
-std::vector<Command> runCommands();      // command_run.cpp
-std::vector<Command> gatewayCommands();  // command_login.cpp
-std::vector<Command> mailboxCommands();  // command_mailbox.cpp
-std::vector<Command> taskCommands();     // command_tasks.cpp
-std::vector<Command> serveCommands();    // command_serve.cpp
+std::vector<Command> runCommands();       // command_run.cpp
+std::vector<Command> gatewayCommands();   // command_login.cpp
+std::vector<Command> mailboxCommands();   // command_mailbox.cpp
+std::vector<Command> taskCommands();      // command_tasks.cpp
+std::vector<Command> serveCommands();     // command_serve.cpp
 std::vector<Command> realtimeCommands();  // command_realtime.cpp
 
 // Whether a client (serve or the GUI) holds the single-instance lock.

@@ -72,7 +72,8 @@ int receive(Environment& environment, const std::vector<std::string>& arguments)
         return 2;
     }
     if (directory.empty())
-        directory = CConfig(environment.installation()).readRealtimeReportSettings().manualReceivePath;
+        directory =
+            CConfig(environment.installation()).readRealtimeReportSettings().manualReceivePath;
 
     InteractiveGateway gateway(environment.context());
     MailboxSession session(gateway);
@@ -99,8 +100,8 @@ int receive(Environment& environment, const std::vector<std::string>& arguments)
         }
         int failures = 0;
         for (const ManualFetchResult& r : *results) {
-            std::printf("%s %s%s%s\n", r.name.c_str(), r.result.c_str(),
-                        r.error.empty() ? "" : " ", r.error.c_str());
+            std::printf("%s %s%s%s\n", r.name.c_str(), r.result.c_str(), r.error.empty() ? "" : " ",
+                        r.error.c_str());
             failures += r.result != "下载成功";
         }
         return failures == 0 ? 0 : 1;

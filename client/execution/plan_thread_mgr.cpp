@@ -293,7 +293,8 @@ void CPlanThreadMgr::autoSyncManager() {
 
 void CPlanThreadMgr::realtimeTraversal() {
     if (options_.realtime == nullptr) {
-        sysLog(format("实时消息DoDir线程[0x%08X]退出, pDoDir == NULL", platform::currentThreadId()));
+        sysLog(
+            format("实时消息DoDir线程[0x%08X]退出, pDoDir == NULL", platform::currentThreadId()));
         return;
     }
     options_.realtime->traversalThread(stop_);

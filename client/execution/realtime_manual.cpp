@@ -16,9 +16,8 @@ namespace fs = std::filesystem;
 namespace {
 
 std::optional<platform::LocalTime> dayOf(const std::string& text) {
-    if (text.size() != 8 || !std::all_of(text.begin(), text.end(), [](char c) {
-            return c >= '0' && c <= '9';
-        })) {
+    if (text.size() != 8 ||
+        !std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; })) {
         return std::nullopt;
     }
     platform::LocalTime t;
@@ -92,8 +91,7 @@ Status RealtimeManualReceive::prepareDirectory(const fs::path& directory) {
     const fs::path service = fs::weakly_canonical(settings.receivePath, ec);
     const fs::path chosen = fs::weakly_canonical(directory, ec);
     if (service.lexically_normal() / "" == chosen.lexically_normal() / "") {
-        return Status::error(ErrorKind::InvalidArgument,
-                             "手动接收目录不能和实时回报服务目录一致!");
+        return Status::error(ErrorKind::InvalidArgument, "手动接收目录不能和实时回报服务目录一致!");
     }
     if (Status made = platform::createDirectories(directory); !made)
         return Status::error(made.kind(), "创建接收目录失败！");
@@ -104,18 +102,18 @@ Status RealtimeManualReceive::prepareDirectory(const fs::path& directory) {
 Result<std::vector<ManualFetchResult>> RealtimeManualReceive::fetch(
     const std::vector<std::string>& chosen, const std::vector<ManualReport>& listed,
     const fs::path& directory, const std::function<bool()>& stop) {
-    if (chosen.empty())
-        return Status::error(ErrorKind::InvalidArgument, "请选择需要下载的文件！");
+    if (chosen.empty()) return Status::error(ErrorKind::InvalidArgument, "请选择需要下载的文件！");
     std::vector<ManualFetchResult> results;
     for (const std::string& name : chosen) {
-        const auto found = std::find_if(listed.begin(), listed.end(),
-                                        [&](const ManualReport& r) { return r.entry.name == name; });
+        const auto found = std::find_if(listed.begin(), listed.end(), [&](const ManualReport& r) {
+            return r.entry.name == name;
+        });
         if (found == listed.end()) {
             results.push_back({name, "找不到文件信息", {}});
             continue;
         }
-        const realtime::FetchResult fetched = realtime::fetchReport(
-            ftp_, found->day, found->entry, directory, *context_.clock, stop);
+        const realtime::FetchResult fetched =
+            realtime::fetchReport(ftp_, found->day, found->entry, directory, *context_.clock, stop);
         if (fetched.outcome == realtime::FetchResult::kDone) {
             results.push_back({name, "下载成功", {}});
         } else {

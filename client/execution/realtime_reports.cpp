@@ -138,11 +138,13 @@ FetchResult fetchReport(CDRAVFtp& ftp, const std::string& day, const RealtimeEnt
     std::string digest;
     if (entry.complete()) {
         if (ftp.md5Check(partial, remote, entry.size) != 0) {
-            if (ftp.errorText() != "MD5计算不正确") return failed(FetchResult::kFailed, ftp.errorText());
+            if (ftp.errorText() != "MD5计算不正确")
+                return failed(FetchResult::kFailed, ftp.errorText());
             // What arrived is wrong: the next fetch starts from nothing.
             std::error_code ec;
             fs::remove(partial, ec);
-            return failed(FetchResult::kDigestMismatch, "下载文件[" + entry.name + "]失败,MD5计算不正确");
+            return failed(FetchResult::kDigestMismatch,
+                          "下载文件[" + entry.name + "]失败,MD5计算不正确");
         }
         digest = hex(fileMd5(partial));
     }

@@ -105,13 +105,12 @@ RealtimeSnapshot RealtimeService::snapshot() const {
     return s;
 }
 
-void RealtimeService::show(const RealtimeReportRecord& record) {
+bool RealtimeService::show(const RealtimeReportRecord& record) {
     {
         std::lock_guard lock(mutex_);
-        auto it = std::find_if(records_.begin(), records_.end(), [&](const auto& r) {
-            return r.fileName == record.fileName;
-        });
-        if (it != records_.end() && *it == record) return;
+        auto it = std::find_if(records_.begin(), records_.end(),
+                               [&](const auto& r) { return r.fileName == record.fileName; });
+        if (it != records_.end() && *it == record) return false;
         if (it == records_.end()) {
             records_.push_back(record);
         } else {
@@ -119,6 +118,7 @@ void RealtimeService::show(const RealtimeReportRecord& record) {
         }
     }
     if (context_.notifier) context_.notifier->post(RealtimeReportChanged{record});
+    return true;
 }
 
 bool RealtimeService::enqueue(const std::string& day, const RealtimeEntry& entry,
@@ -176,7 +176,7 @@ int RealtimeService::compareDay(const std::string& day, const std::vector<Realti
             // A name that would leave the receive directory is never fetched.
             record.state = realtime::kFailed;
             record.result = target.status().text();
-            show(record);
+            if (show(record)) log(record.result, 2);
             continue;
         }
         const fs::path& data = *target;
@@ -208,9 +208,9 @@ int RealtimeService::compareDay(const std::string& day, const std::vector<Realti
                 1);
         } else if (entry.complete()) {
             Result<std::string> text = platform::readFile(realtime::flagPathOf(data));
-            Result<realtime::FlagContent> flag =
-                text ? realtime::parseFlag(text.value())
-                     : Result<realtime::FlagContent>(text.status());
+            Result<realtime::FlagContent> flag = text
+                                                     ? realtime::parseFlag(text.value())
+                                                     : Result<realtime::FlagContent>(text.status());
             if (!flag) {
                 log(withNameAndReason("标志文件[%s]解析失败,失败原因：%s",
                                       realtime::flagPathOf(data).string(), flag.status().text()),
@@ -251,9 +251,10 @@ int RealtimeService::compareDay(const std::string& day, const std::vector<Realti
             continue;
         }
         if (!explained) {
-            log(withName("本地文件[%s]和实际下载不一致,把对应数据、标志文件移动到[sshbrev_back]目录,"
-                         "并重新下载文件",
-                         local),
+            log(withName(
+                    "本地文件[%s]和实际下载不一致,把对应数据、标志文件移动到[sshbrev_back]目录,"
+                    "并重新下载文件",
+                    local),
                 1);
         }
         moveAside(directory, data);
@@ -353,8 +354,7 @@ void RealtimeService::downloadThread(platform::Event& stop) {
     std::unique_ptr<CDRAVFtp> ftp;
     if (session) {
         ftp = std::make_unique<CDRAVFtp>(
-            *session, DataSizeSettings::load(context_.installation.dataSizeIni()),
-            *context_.clock);
+            *session, DataSizeSettings::load(context_.installation.dataSizeIni()), *context_.clock);
     }
     const std::function<bool()> stopQuery = [&stop] { return stop.isSet(); };
     bool reportedMissing = false;

@@ -102,7 +102,8 @@ class RealtimeService {
     // Queues unless queued already or the queue is full; true when it is (now) queued.
     bool enqueue(const std::string& day, const RealtimeEntry& entry,
                  const std::filesystem::path& directory);
-    void show(const RealtimeReportRecord& record);
+    // Updates the report's line and tells the view; false when the line was already so.
+    bool show(const RealtimeReportRecord& record);
     // Keeps the fetched report's line in the local list. Download thread only.
     void recordFetched(const RealtimeReportRecord& record);
 

@@ -28,6 +28,7 @@ TaskScheduler::TaskScheduler(const Context& context, GatewayProcessState& proces
       flags_(context_),
       blocks_(blockOptions(context)),
       memList_(blockOptions(context).systemLog),
+      realtime_(context_, realtimeOptions()),
       downloads_(context_,
                  [&] {
                      DownloadModelOptions o;
@@ -48,13 +49,14 @@ TaskScheduler::TaskScheduler(const Context& context, GatewayProcessState& proces
           o.blocks = &blocks_;
           o.transferClock = options.transferClock;
           return o;
-      }()),
-      realtime_(context_, [&] {
-          RealtimeService::Options o = options.realtime.value_or(RealtimeService::Options{});
-          o.makeSession = [this] { return makeSession(); };
-          o.localList = &memList_;
-          return o;
       }()) {}
+
+RealtimeService::Options TaskScheduler::realtimeOptions() {
+    RealtimeService::Options o;
+    o.makeSession = [this] { return makeSession(); };
+    o.localList = &memList_;
+    return o;
+}
 
 TaskScheduler::~TaskScheduler() {
     stop();

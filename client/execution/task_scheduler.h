@@ -41,8 +41,6 @@ class TaskScheduler final : public BlockStateListStore,
         // Tests: the clock of the block transfers, and a shorter stop wait.
         const platform::Clock* transferClock = nullptr;
         std::optional<std::chrono::milliseconds> stopStep;
-        // Tests: the real-time service's intervals and pauses.
-        std::optional<RealtimeService::Options> realtime;
     };
 
     // The pointees of `context`, and `process`, must outlive the scheduler.
@@ -84,6 +82,8 @@ class TaskScheduler final : public BlockStateListStore,
 
   private:
     std::unique_ptr<CVornFtp> makeSession() const;
+    // The service's options: sessions like the workers', the local list of this scheduler.
+    RealtimeService::Options realtimeOptions();
     void takeInbox();
 
     const Context context_;
@@ -95,9 +95,9 @@ class TaskScheduler final : public BlockStateListStore,
     catalogue::CFlagManager flags_;
     FileBlockMap blocks_;
     FileMemList memList_;
+    RealtimeService realtime_;
     CDownPlanModel downloads_;
     CSendPlanModel uploads_;
-    RealtimeService realtime_;
     std::unique_ptr<CPlanThreadMgr> threads_;
 };
 

@@ -149,10 +149,9 @@ int CDRAVFtp::transfer(int direction, const std::string& mailbox, const std::str
     std::chrono::milliseconds elapsed{0};
     const auto total = static_cast<std::int32_t>(fileSize);
     const auto at = static_cast<std::int32_t>(offset);
-    const int rc = upload ? exchange(mailbox, ftpType, "", remoteName, total, at, length, payload,
-                                     elapsed)
-                          : exchange(mailbox, ftpType, remoteName, "", length, at, length, {},
-                                     elapsed);
+    const int rc =
+        upload ? exchange(mailbox, ftpType, "", remoteName, total, at, length, payload, elapsed)
+               : exchange(mailbox, ftpType, remoteName, "", length, at, length, {}, elapsed);
     if (rc != 0) return -1;
     adapt(direction, length, elapsed);
     if (upload) return length;

@@ -78,9 +78,7 @@ class CDRAVFtp {
     int md5Check(const std::filesystem::path& localPath, const std::string& remoteName,
                  std::int64_t fileSize);
 
-    int packetSize(int direction) const {
-        return direction == kUpload ? sendSize_ : receiveSize_;
-    }
+    int packetSize(int direction) const { return direction == kUpload ? sendSize_ : receiveSize_; }
     const std::string& errorText() const { return error_; }
     CVornFtp& session() { return session_; }
 
@@ -92,10 +90,9 @@ class CDRAVFtp {
     int takeSerial(const std::string& ftpType, std::string& serial, char& flag);
     // Sends one request on route (FTP_SSHB, ftpType) and receives its answer into the
     // message buffer → 0 or -1. `elapsed` is how long the exchange took.
-    int exchange(const std::string& mailbox, const std::string& ftpType,
-                 std::string_view name1, std::string_view name2, std::int32_t a,
-                 std::int32_t b, std::int32_t c, std::string_view payload,
-                 std::chrono::milliseconds& elapsed);
+    int exchange(const std::string& mailbox, const std::string& ftpType, std::string_view name1,
+                 std::string_view name2, std::int32_t a, std::int32_t b, std::int32_t c,
+                 std::string_view payload, std::chrono::milliseconds& elapsed);
     void adapt(int direction, int sentSize, std::chrono::milliseconds elapsed);
 
     CVornFtp& session_;

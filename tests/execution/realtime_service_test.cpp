@@ -103,7 +103,8 @@ class RealtimeServiceTest : public TransferGatewayFixture {
         return fs::exists(realtime::flagPathOf(received(name)), ec);
     }
     std::string realtimeLog() {
-        auto text = platform::readFile(logs.sssjLogPath(platform::RealClock::instance().localNow()));
+        auto text =
+            platform::readFile(logs.sssjLogPath(platform::RealClock::instance().localNow()));
         return text ? platform::gbkToUtf8Lossy(text.value()) : std::string();
     }
 
@@ -250,7 +251,8 @@ TEST_F(RealtimeServiceTest, aFetchCutOffMidFileResumesAndTheDigestAgrees) {
 TEST_F(RealtimeServiceTest, packetSizesDoubleAfterFastAnswersAndHalveAfterSlowOnes) {
     // setup: limits 8..64 KB, fast within 4 s, slow beyond 8 s
     ASSERT_TRUE(platform::writeFileAtomically(
-        installation.dataSizeIni(), "[rec]\ninit=16\nlowsize=8\nhighsize=64\nlowsec=4\nhighsec=8\n"));
+        installation.dataSizeIni(),
+        "[rec]\ninit=16\nlowsize=8\nhighsize=64\nlowsec=4\nhighsec=8\n"));
     publish("rpt.dat", 1000000);
     SteppingClock answers;
     CDRAVFtp ftp(*handle, DataSizeSettings::load(installation.dataSizeIni()), answers);
@@ -273,8 +275,8 @@ TEST_F(RealtimeServiceTest, packetSizesDoubleAfterFastAnswersAndHalveAfterSlowOn
     for (int i = 0; i < 4; ++i) packet();
 
     // verify
-    EXPECT_THAT(sizes, ::testing::ElementsAre(32768, 65536, 65536, 65536, 32768, 16384, 8192,
-                                              8192));
+    EXPECT_THAT(sizes,
+                ::testing::ElementsAre(32768, 65536, 65536, 65536, 32768, 16384, 8192, 8192));
     EXPECT_EQ(readLocal(local), readLocal(files->root() / "FTP_SSHB" / kDay / "rpt.dat")
                                     .substr(0, static_cast<std::size_t>(offset)));
 

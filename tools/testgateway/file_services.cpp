@@ -146,8 +146,7 @@ TransactionAnswer MailboxFileService::answerFor(const std::string& type, const s
     return refusal("0002", "不支持的文件服务[" + type + "]");
 }
 
-TransactionAnswer MailboxFileService::list(const std::string& mailbox,
-                                           const std::string& requested,
+TransactionAnswer MailboxFileService::list(const std::string& mailbox, const std::string& requested,
                                            const std::string& selector) {
     // The real-time area is asked for a day ("20261208") and answers with that day's
     // reports; a day without any is an empty list.
