@@ -58,8 +58,9 @@ struct FetchResult {
     RealtimeReportRecord record;  // the view line after the fetch
 };
 
-// Fetches `entry` of `day` into `directory` (created when missing). The name must stay
-// inside the directory. `now` stamps the record's download time.
+// Fetches `entry` of `day` into `directory` (created when missing); a name that would
+// leave the directory is refused. `clock` gives the download time of the view's line and
+// the ".flag"; `stop` is asked between packets.
 FetchResult fetchReport(CDRAVFtp& ftp, const std::string& day, const RealtimeEntry& entry,
                         const std::filesystem::path& directory, const platform::Clock& clock,
                         const std::function<bool()>& stop);
