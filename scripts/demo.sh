@@ -3,8 +3,8 @@
 # directory as $1: start the test gateway on 127.0.0.1 with demo mailboxes, point the runnable
 # root's Client.ini at it, then open the Qt client when there is a display. Without a display
 # the same scenario runs headless with vantrel-cli: start-up with login, list, download,
-# upload, and scheduled download, upload and auto-sync tasks. The gateway is stopped when
-# this script ends, however it ends.
+# upload, scheduled download, upload and auto-sync tasks, and the real-time report service.
+# The gateway (and a headless client) are stopped when this script ends, however it ends.
 set -euo pipefail
 
 build=${1:?usage: demo.sh BUILD_DIR}
@@ -51,10 +51,17 @@ set_ini() {
 
 make_mailboxes
 
+# The gateway publishes a real-time report every second into today's FTP_SSHB folder.
 "$bin/vantrel-testgateway" --mailbox-root "$work/mailboxes" --ports-file "$work/ports" \
-  > "$work/gateway.log" 2>&1 &
+  --realtime-drip 1 > "$work/gateway.log" 2>&1 &
 gateway_pid=$!
-trap 'kill "$gateway_pid" 2>/dev/null || true; wait "$gateway_pid" 2>/dev/null || true' EXIT
+serve_pid=
+stop_all() {
+  [ -n "$serve_pid" ] && { kill "$serve_pid" 2>/dev/null || true; wait "$serve_pid" 2>/dev/null || true; }
+  kill "$gateway_pid" 2>/dev/null || true
+  wait "$gateway_pid" 2>/dev/null || true
+}
+trap stop_all EXIT
 
 for _ in $(seq 100); do
   [ -s "$work/ports" ] && break
@@ -69,6 +76,8 @@ set_ini "$ini" GateMultiple GateType 0
 set_ini "$ini" GateMultiple GateIP1 127.0.0.1
 set_ini "$ini" GateMultiple GatePort1 "$port"
 set_ini "$ini" userinfo OpertID "$operator"
+# The real-time service starts switched off; the headless part switches it on.
+set_ini "$ini" sshbcfg runstate 0
 
 echo "Test gateway on 127.0.0.1:$port, demo mailboxes in $work/mailboxes"
 echo "Operator: $operator   Password: $password"
@@ -134,7 +143,28 @@ for f in quotes_20261208.txt clearing_20261208.dat; do
 done
 echo "auto-sync delivered the business day byte-exact into $work/synced/20261208"
 
+# The real-time report service: switched on, the headless client fetches the reports the
+# gateway has published so far, each complete one with its ".flag", and later ones as they come.
+cli realtime on
+"$bin/vantrel-cli" --root "$root" serve > "$work/serve.log" 2>&1 &
+serve_pid=$!
+for _ in $(seq 300); do
+  [ "$(ls "$root/sshbrev" 2>/dev/null | grep -c '\.flag$')" -ge 3 ] && break
+  kill -0 "$serve_pid" 2>/dev/null || { cat "$work/serve.log" >&2; exit 1; }
+  sleep 0.1
+done
+kill -TERM "$serve_pid"
+wait "$serve_pid" || true
+serve_pid=
+cli realtime off
+ls "$root/sshbrev"
+reports=$(ls "$root/sshbrev" | grep -c '\.flag$' || true)
+[ "$reports" -ge 3 ] || { echo "demo: no real-time reports arrived" >&2; cat "$work/serve.log" >&2; exit 1; }
+echo "real-time reports received: $reports into $root/sshbrev"
+
 today=$(date +%Y%m%d)
+echo "--- $root/log/SssjSysLog$today.log"
+iconv -f GBK -t UTF-8 "$root/log/SssjSysLog$today.log" | tail -n 6
 log="$root/log/SysLog$today.log"
 echo "--- $log"
 iconv -f GBK -t UTF-8 "$log" | tail -n 20

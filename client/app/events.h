@@ -26,6 +26,29 @@ struct RealtimeLogRecord {
     int level = 0;
 };
 
+// 0x52D: one report file's line in the real-time report view. `state` is one of the view's
+// states ("等待接收", "正在推送", "正在下载", "出现错误", "完成下载", "完成推送", "加载失败");
+// `downloadTime` is "YYYY-MM-DD HH:MM:SS", empty until the file arrived.
+struct RealtimeReportRecord {
+    std::string fileName;
+    std::string state;
+    std::int64_t localSize = 0;
+    std::int64_t recordCount = 0;
+    std::string downloadTime;
+    std::string result;
+    bool operator==(const RealtimeReportRecord&) const = default;
+};
+struct RealtimeReportChanged {
+    RealtimeReportRecord record;
+};
+
+// The real-time report service was switched on or off; `statusText` is the status bar's
+// "实时回报服务状态:运行" or "实时回报服务状态:停止".
+struct RealtimeServiceSwitched {
+    bool running = false;
+    std::string statusText;
+};
+
 // Task catalogue events. Each carries the task's id; views read the record itself from the
 // catalogue's snapshot.
 enum class CatalogueTaskKind { Upload, Download, AutoSync };
@@ -133,6 +156,6 @@ using NotifierEvent =
     std::variant<LoginStateChanged, RealtimeLogRecord, UploadTasksReloading, TaskRecordChanged,
                  TaskRunRecorded, FirstTaskLoaded, FlagViewRefill, FlagViewClear, FlagViewFlag,
                  UploadItemChanged, DownloadItemFailed, ThreadsStarted, TaskRunStateChanged,
-                 TaskNextRunChanged, TaskFailed>;
+                 TaskNextRunChanged, TaskFailed, RealtimeReportChanged, RealtimeServiceSwitched>;
 
 }  // namespace vantrel

@@ -71,12 +71,16 @@ struct Command {
 };
 
 // Command groups, one source file each.
-std::vector<Command> runCommands();      // command_run.cpp
-std::vector<Command> gatewayCommands();  // command_login.cpp
-std::vector<Command> mailboxCommands();  // command_mailbox.cpp
-std::vector<Command> taskCommands();     // command_tasks.cpp
-std::vector<Command> serveCommands();    // command_serve.cpp
-std::vector<Command> updateCommands();   // command_update.cpp
+std::vector<Command> runCommands();       // command_run.cpp
+std::vector<Command> gatewayCommands();   // command_login.cpp
+std::vector<Command> mailboxCommands();   // command_mailbox.cpp
+std::vector<Command> taskCommands();      // command_tasks.cpp
+std::vector<Command> serveCommands();     // command_serve.cpp
+std::vector<Command> updateCommands();    // command_update.cpp
+std::vector<Command> realtimeCommands();  // command_realtime.cpp
+
+// Whether a client (serve or the GUI) holds the single-instance lock.
+bool clientRunning(Environment& environment);
 
 // tasks run|stop|again ID: handed to a running client, else carried out in this process
 // (run and again wait for the run's end). The exit code.

@@ -115,14 +115,6 @@ int serve(Environment& environment, const std::vector<std::string>& arguments) {
     return 0;
 }
 
-// Whether a client (serve or the GUI) holds the single-instance lock.
-bool clientRunning(Environment& environment) {
-    SingleInstance probe;
-    std::string error;
-    return probe.acquire(environment.installation().runtimeDirectory(), error) ==
-           SingleInstance::Outcome::AlreadyRunning;
-}
-
 // Runs the task in this process and waits for its run to end; 0 when it succeeded.
 int runHere(Environment& environment, const std::string& verb, const std::string& taskId) {
     StopSignals signals;
@@ -164,6 +156,13 @@ int runHere(Environment& environment, const std::string& verb, const std::string
 }
 
 }  // namespace
+
+bool clientRunning(Environment& environment) {
+    SingleInstance probe;
+    std::string error;
+    return probe.acquire(environment.installation().runtimeDirectory(), error) ==
+           SingleInstance::Outcome::AlreadyRunning;
+}
 
 int taskRunCommand(Environment& environment, const std::string& verb, const std::string& taskId) {
     if (clientRunning(environment)) {

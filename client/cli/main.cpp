@@ -14,9 +14,10 @@ using vantrel::cli::Command;
 
 std::vector<Command> allCommands() {
     std::vector<Command> commands;
-    for (auto group :
-         {vantrel::cli::runCommands, vantrel::cli::gatewayCommands, vantrel::cli::mailboxCommands,
-          vantrel::cli::taskCommands, vantrel::cli::serveCommands, vantrel::cli::updateCommands}) {
+    for (auto group : {vantrel::cli::runCommands, vantrel::cli::gatewayCommands,
+                       vantrel::cli::mailboxCommands, vantrel::cli::taskCommands,
+                       vantrel::cli::serveCommands, vantrel::cli::updateCommands,
+                       vantrel::cli::realtimeCommands}) {
         for (const Command& c : group()) commands.push_back(c);
     }
     return commands;

@@ -14,7 +14,8 @@ namespace {
 namespace fs = std::filesystem;
 
 bool validVerb(const std::string& verb) {
-    return verb == "run" || verb == "stop" || verb == "again" || verb == "reload";
+    return verb == "run" || verb == "stop" || verb == "again" || verb == "reload" ||
+           verb == "realtime";
 }
 
 }  // namespace

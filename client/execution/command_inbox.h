@@ -13,8 +13,8 @@
 namespace vantrel {
 
 struct InboxCommand {
-    std::string verb;    // run, stop, again, reload
-    std::string taskId;  // empty for reload
+    std::string verb;    // run, stop, again, reload, realtime
+    std::string taskId;  // empty for reload; "on" or "off" for realtime
 };
 
 class CommandInbox {

@@ -110,10 +110,9 @@ void CPlanThreadMgr::StartThreads(int workerCount) {
     launch(
         1, [this] { transferManager(); }, "传送管理线程启动(ID=0x%08X)");
     launch(
-        2, [this] { idleRealtimeThread(); }, "实时回报服务文件回报遍历线程启动(ID=0x%08X)");
+        2, [this] { realtimeTraversal(); }, "实时回报服务文件回报遍历线程启动(ID=0x%08X)");
     launch(
-        3, [this] { idleRealtimeThread(); }, "实时回报服务文件下载线程启动(ID=0x%08X)");
-    sysLog("实时回报服务未包含在本版本中：两个实时回报线程只等待系统退出");
+        3, [this] { realtimeDownload(); }, "实时回报服务文件下载线程启动(ID=0x%08X)");
     launch(
         4, [this] { autoSyncManager(); }, "自动同步管理线程启动(ID=0x%08X)");
     for (int slot = 5; slot < workerCount_ + 5; ++slot) {
@@ -292,8 +291,22 @@ void CPlanThreadMgr::autoSyncManager() {
     sysLog("用户关闭系统，自动同步管理线程退出");
 }
 
-void CPlanThreadMgr::idleRealtimeThread() {
-    stop_.wait();
+void CPlanThreadMgr::realtimeTraversal() {
+    if (options_.realtime == nullptr) {
+        sysLog(
+            format("实时消息DoDir线程[0x%08X]退出, pDoDir == NULL", platform::currentThreadId()));
+        return;
+    }
+    options_.realtime->traversalThread(stop_);
+}
+
+void CPlanThreadMgr::realtimeDownload() {
+    seedRandom(*context_.clock);
+    if (options_.realtime == nullptr) {
+        sysLog("参数为空,实时消息为NULL");
+        return;
+    }
+    options_.realtime->downloadThread(stop_);
 }
 
 PlanModel* CPlanThreadMgr::ownerOf(const BlockTask& block) const {

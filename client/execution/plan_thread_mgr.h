@@ -26,6 +26,7 @@
 
 #include "client/app/context.h"
 #include "client/execution/plan_model.h"
+#include "client/execution/realtime_service.h"
 #include "client/execution/task_queue.h"
 #include "client/execution/transfer_queue.h"
 #include "client/gateway/gateway_process.h"
@@ -42,6 +43,9 @@ struct ThreadManagerOptions {
     PlanModel* upload = nullptr;
     PlanModel* download = nullptr;
     PlanModel* autoSync = nullptr;
+    // Runs in slots 2 (traversal) and 3 (download); null leaves both threads to say so and
+    // end.
+    RealtimeService* realtime = nullptr;
     SessionFactory makeSession;  // required
     // Run by the plan monitor's tick after the checks (the local history clean-up).
     std::function<void()> housekeeping;
@@ -99,7 +103,8 @@ class CPlanThreadMgr {
     void planMonitor();
     void transferManager();
     void autoSyncManager();
-    void idleRealtimeThread();
+    void realtimeTraversal();
+    void realtimeDownload();
     void worker(int slot);
     void tick();
     void watchdog();

@@ -28,6 +28,7 @@ TaskScheduler::TaskScheduler(const Context& context, GatewayProcessState& proces
       flags_(context_),
       blocks_(blockOptions(context)),
       memList_(blockOptions(context).systemLog),
+      realtime_(context_, realtimeOptions()),
       downloads_(context_,
                  [&] {
                      DownloadModelOptions o;
@@ -65,6 +66,13 @@ TaskScheduler::TaskScheduler(const Context& context, GatewayProcessState& proces
           return o;
       }()) {}
 
+RealtimeService::Options TaskScheduler::realtimeOptions() {
+    RealtimeService::Options o;
+    o.makeSession = [this] { return makeSession(); };
+    o.localList = &memList_;
+    return o;
+}
+
 TaskScheduler::~TaskScheduler() {
     stop();
 }
@@ -92,10 +100,12 @@ void TaskScheduler::start(int workerCount) {
     o.download = &downloads_;
     o.upload = &uploads_;
     o.autoSync = &autoSyncs_;
+    o.realtime = &realtime_;
     o.makeSession = [this] { return makeSession(); };
     // Commands another vantrel-cli posted are taken once a second by the plan monitor.
     o.housekeeping = [this] { takeInbox(); };
     if (options_.stopStep) o.stopStep = *options_.stopStep;
+    realtime_.startAsConfigured();
     threads_ = std::make_unique<CPlanThreadMgr>(context_, process_, std::move(o));
     uploads_.setTaskQueue(&threads_->uploadTaskQueue());
     threads_->StartThreads(workerCount);
@@ -106,7 +116,9 @@ void TaskScheduler::initialiseToday() {
 }
 
 void TaskScheduler::stop() {
-    if (threads_) threads_->StopThreads();
+    if (!threads_) return;
+    realtime_.prepareExit();
+    threads_->StopThreads();
 }
 
 void TaskScheduler::takeInbox() {
@@ -117,6 +129,14 @@ void TaskScheduler::takeInbox() {
 }
 
 bool TaskScheduler::execute(const InboxCommand& command, std::string& error) {
+    if (command.verb == "realtime") {
+        if (command.taskId != "on" && command.taskId != "off") {
+            error = "实时回报服务命令[" + command.taskId + "]不正确！";
+            return false;
+        }
+        realtime_.setRunning(command.taskId == "on");
+        return true;
+    }
     if (command.verb == "reload") {
         downloads_.queueLoad();
         uploads_.queueLoad();

@@ -23,6 +23,7 @@
 #include "client/execution/command_inbox.h"
 #include "client/execution/down_plan_model.h"
 #include "client/execution/plan_thread_mgr.h"
+#include "client/execution/realtime_service.h"
 #include "client/execution/send_plan_model.h"
 #include "client/gateway/vorn_ftp.h"
 #include "client/transfer/file_block_map.h"
@@ -56,8 +57,8 @@ class TaskScheduler final : public BlockStateListStore,
     void stop();
     bool started() const { return threads_ != nullptr; }
 
-    // A command a second vantrel-cli posted (run, stop, again, reload); false with `error`
-    // set when it names an unknown task.
+    // A command a second vantrel-cli posted (run, stop, again, reload, and realtime with
+    // "on" or "off"); false with `error` set when it names an unknown task.
     bool execute(const InboxCommand& command, std::string& error);
 
     // The run state and last result of a task of any kind; empty when no model has it.
@@ -78,9 +79,13 @@ class TaskScheduler final : public BlockStateListStore,
     CSendPlanModel& uploads() { return uploads_; }
     CAutoDownModel& autoSyncs() { return autoSyncs_; }
     CPlanThreadMgr* threadManager() { return threads_.get(); }
+    // The real-time report service: its switch and the snapshot its view shows.
+    RealtimeService& realtime() { return realtime_; }
 
   private:
     std::unique_ptr<CVornFtp> makeSession() const;
+    // The service's options: sessions like the workers', the local list of this scheduler.
+    RealtimeService::Options realtimeOptions();
     void takeInbox();
 
     const Context context_;
@@ -92,6 +97,7 @@ class TaskScheduler final : public BlockStateListStore,
     catalogue::CFlagManager flags_;
     FileBlockMap blocks_;
     FileMemList memList_;
+    RealtimeService realtime_;
     CDownPlanModel downloads_;
     CSendPlanModel uploads_;
     CAutoDownModel autoSyncs_;

@@ -19,7 +19,7 @@ env -u DISPLAY -u WAYLAND_DISPLAY VANTREL_RUNTIME_DIR="$scratch/run" timeout 120
 cat "$scratch/out.txt"
 for expected in "Operator: DEMO0001   Password: demo1234" "No display: running the same scenario headless" \
                 "系统登录成功" "downloaded byte-exact" "uploaded byte-exact" "scheduled upload sent byte-exact" \
-                "auto-sync delivered the business day byte-exact" "系统退出！"; do
+                "auto-sync delivered the business day byte-exact" "real-time reports received" "系统退出！"; do
   grep -qF "$expected" "$scratch/out.txt" || { echo "missing from the demo's output: $expected"; exit 1; }
 done
 if pgrep -f "vantrel-testgateway --mailbox-root $scratch" > /dev/null; then

@@ -163,18 +163,30 @@ TransactionAnswer MailboxFileService::answerFor(const std::string& type, const s
     return refusal("0002", "不支持的文件服务[" + type + "]");
 }
 
-TransactionAnswer MailboxFileService::list(const std::string& mailbox, const std::string& pattern,
+TransactionAnswer MailboxFileService::list(const std::string& mailbox, const std::string& requested,
                                            const std::string& selector) {
+    // The real-time area is asked for a day ("20261208") and answers with that day's
+    // reports; a day without any is an empty list.
+    const bool realtime = mailbox == kRealtimeMailbox;
+    const std::string pattern = realtime && requested.find_first_of("\\*?") == std::string::npos
+                                    ? requested + "\\*.*"
+                                    : requested;
     const std::string_view base = remoteBaseName(pattern);
     const std::string directory = pattern.substr(0, pattern.size() - base.size());
     auto dir = pathOf(
         mailbox, directory.empty() ? std::string() : directory.substr(0, directory.size() - 1));
     if (!dir) return refusal("0003", "目录名不合法");
     std::error_code ec;
-    if (!fs::is_directory(*dir, ec)) return refusal("0004", "目录不存在");
+    if (!fs::is_directory(*dir, ec)) {
+        if (!realtime) return refusal("0004", "目录不存在");
+        TransactionAnswer empty;
+        empty.payload = filesvc::encodeBody("", "", 0, 0, 0, {});
+        return empty;
+    }
     std::vector<std::pair<std::string, fs::path>> found;
     for (const auto& entry : fs::directory_iterator(*dir, ec)) {
         const std::string name = entry.path().filename().string();
+        if (realtime && name.ends_with(kPublishingMark)) continue;
         // "*.*" names every entry, dotted or not.
         const std::string_view wanted =
             base.empty() || base == "*.*" ? std::string_view("*") : base;
@@ -190,6 +202,11 @@ TransactionAnswer MailboxFileService::list(const std::string& mailbox, const std
             e.type = "DIR";
         } else {
             e.type = "FIL";
+            if (realtime) {
+                fs::path mark = path;
+                mark += kPublishingMark;
+                e.type = fs::exists(mark, ec) ? "00F" : "10F";
+            }
             e.size = static_cast<std::int64_t>(fs::file_size(path, ec)) + faults_.sizeLie.load();
             const bool changes = !selector.empty() && selector[0] == 'V';
             if ((selector == "T" || changes) && e.date != businessDate_) continue;

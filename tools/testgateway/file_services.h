@@ -9,6 +9,10 @@
 // lists or about a packet's offset, refuse a data packet with a return code, or spoil how
 // the next answer of a kind is delivered.
 //
+// The real-time area "FTP_SSHB" keeps a folder per day ("FTP_SSHB/20261208/"); a list asks
+// for the day and each report's type field starts with its status: "10" published, "00"
+// while a file "<report>.publishing" stands beside it (such marks are not listed).
+//
 // Thread-safe: connections call handle() concurrently.
 
 #include <atomic>
@@ -21,6 +25,9 @@
 #include "tools/testgateway/test_gateway.h"
 
 namespace vantrel::testgateway {
+
+inline constexpr const char* kRealtimeMailbox = "FTP_SSHB";
+inline constexpr std::string_view kPublishingMark = ".publishing";
 
 struct FileServiceFaults {
     // Flip one byte in the data of the next download packet.

@@ -1,22 +1,27 @@
 // vantrel-testgateway [--settings FILE] [--mailbox-root DIR] [--gateway-port N] [--update-port N]
 //                     [--ports-file FILE] [--drop-after N] [--delay-ms N] [--fail-next CODE]
-//                     [--update-root DIR] [--update-value NAME=VALUE]...
+//                     [--update-root DIR] [--update-value NAME=VALUE]... [--realtime-drip SECONDS]
 // A loopback gateway and update server on 127.0.0.1. Port 0 (the default) picks free ports;
 // the chosen ports are printed ("gateway port N", "update port M") and, with --ports-file,
 // written to FILE as "gateway=N" and "update=M" lines. With a mailbox root (option or
 // settings file) it also serves the mailbox files under it; with an update root, the update
 // server's fast downloads of the files under that one. --update-value sets a value the
-// update server answers by name (replacing one of that name). Runs until SIGINT or SIGTERM.
+// update server answers by name (replacing one of that name). --realtime-drip publishes a new
+// real-time report into today's folder of FTP_SSHB every SECONDS (at most 100), for the
+// demo. Runs until SIGINT or SIGTERM.
 
+#include <atomic>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <memory>
 #include <string>
+#include <thread>
 #include <utility>
 #include <vector>
 
+#include "platform/clock.h"
 #include "platform/files.h"
 #include "tools/testgateway/demo_settings.h"
 #include "tools/testgateway/file_services.h"
@@ -30,7 +35,7 @@ int usage() {
         "usage: vantrel-testgateway [--settings FILE] [--mailbox-root DIR] [--gateway-port N]\n"
         "                           [--update-port N] [--ports-file FILE] [--drop-after N]\n"
         "                           [--delay-ms N] [--fail-next CODE] [--update-root DIR]\n"
-        "                           [--update-value NAME=VALUE]...\n");
+        "                           [--update-value NAME=VALUE]... [--realtime-drip SECONDS]\n");
     return 2;
 }
 
@@ -40,6 +45,28 @@ bool parsePort(const std::string& text, std::uint16_t& port) {
     if (text.empty() || *end != '\0' || value < 0 || value > 65535) return false;
     port = static_cast<std::uint16_t>(value);
     return true;
+}
+
+// Publishes report N of today: written beside the day folder, then renamed into it, so a
+// list never shows half a report.
+void publishReport(const std::filesystem::path& area, int n) {
+    const vantrel::platform::LocalTime t = vantrel::platform::RealClock::instance().localNow();
+    char day[16];
+    std::snprintf(day, sizeof day, "%04d%02d%02d", t.year, t.month, t.day);
+    char name[64];
+    std::snprintf(name, sizeof name, "report_%03d.txt", n);
+    std::string text;
+    for (int line = 0; line <= n % 7; ++line) {
+        char row[96];
+        std::snprintf(row, sizeof row, "%06d|%s|%02d:%02d:%02d|%d\r\n", 600000 + n, day, t.hour,
+                      t.minute, t.second, line);
+        text += row;
+    }
+    std::error_code ec;
+    std::filesystem::create_directories(area / day, ec);
+    const auto partial = area / ".publishing.tmp";
+    if (vantrel::platform::writeFileAtomically(partial, text))
+        std::filesystem::rename(partial, area / day / name, ec);
 }
 
 }  // namespace
@@ -56,6 +83,7 @@ int main(int argc, char** argv) {
     std::string failNext;
     std::string updateRoot;
     std::vector<std::pair<std::string, std::string>> updateValues;
+    int dripSeconds = 0;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
         if (i + 1 >= argc) return usage();
@@ -82,6 +110,8 @@ int main(int argc, char** argv) {
             const auto eq = value.find('=');
             if (eq == std::string::npos || eq == 0) return usage();
             updateValues.emplace_back(value.substr(0, eq), value.substr(eq + 1));
+        } else if (arg == "--realtime-drip") {
+            dripSeconds = std::atoi(value.c_str());
         } else {
             return usage();
         }
@@ -139,8 +169,21 @@ int main(int argc, char** argv) {
             return 1;
         }
     }
+    std::atomic<bool> stopping{false};
+    std::thread drip;
+    if (dripSeconds > 0 && files) {
+        drip = std::thread([&] {
+            for (int n = 1; n <= 100 && !stopping; ++n) {
+                publishReport(files->root() / kRealtimeMailbox, n);
+                for (int step = 0; step < dripSeconds * 10 && !stopping; ++step)
+                    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+            }
+        });
+    }
     int received = 0;
     sigwait(&stopSignals, &received);
+    stopping = true;
+    if (drip.joinable()) drip.join();
     gateway.stop();
     return 0;
 }

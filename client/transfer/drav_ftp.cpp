@@ -1,0 +1,283 @@
+#include "client/transfer/drav_ftp.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <limits>
+
+#include "client/gateway/record_codec.h"
+#include "client/transfer/file_services.h"
+
+namespace vantrel {
+namespace {
+
+std::string formatted(const char* pattern, const std::string& path, int code) {
+    char buffer[1024];
+    std::snprintf(buffer, sizeof buffer, pattern, path.c_str(), code);
+    return buffer;
+}
+
+// Owns a POSIX descriptor for the life of one packet.
+class Descriptor {
+  public:
+    explicit Descriptor(int fd) : fd_(fd) {}
+    ~Descriptor() {
+        if (fd_ >= 0) ::close(fd_);
+    }
+    Descriptor(const Descriptor&) = delete;
+    Descriptor& operator=(const Descriptor&) = delete;
+    int get() const { return fd_; }
+
+  private:
+    int fd_;
+};
+
+}  // namespace
+
+CDRAVFtp::CDRAVFtp(CVornFtp& session, const DataSizeSettings& settings,
+                   const platform::Clock& clock)
+    : session_(session),
+      clock_(clock),
+      receive_(settings.receive()),
+      send_(settings.send()),
+      receiveSize_(static_cast<int>(settings.receive().initialSize)),
+      sendSize_(static_cast<int>(settings.send().initialSize)),
+      batch_(settings.transIdBatch()),
+      settingsLoaded_(settings.loaded()) {}
+
+int CDRAVFtp::fail(const std::string& text) {
+    error_ = text;
+    return -1;
+}
+
+bool CDRAVFtp::connected() {
+    if (session_.IsLoggedIn() && session_.IsConnected()) return true;
+    // Numbers drawn for a lost session are void on the next one.
+    listSerials_.clear();
+    transferSerials_.clear();
+    return session_.LoginToGateway() == 1;
+}
+
+int CDRAVFtp::takeSerial(const std::string& ftpType, std::string& serial, char& flag) {
+    SerialPool& pool = ftpType == filesvc::kList ? listSerials_ : transferSerials_;
+    const Route route = session_.CurrentRoute();
+    if (TakeSerial(pool, route, serial, flag) == 0) return 0;
+    if (session_.RequestTransSerials(route.organisation, route.service, route.function, batch_,
+                                     pool) != 0) {
+        return fail(session_.LastError());
+    }
+    if (TakeSerial(pool, route, serial, flag) != 0) return fail("从列表中取交易序号失败!");
+    return 0;
+}
+
+int CDRAVFtp::exchange(const std::string& mailbox, const std::string& ftpType,
+                       std::string_view name1, std::string_view name2, std::int32_t a,
+                       std::int32_t b, std::int32_t c, std::string_view payload,
+                       std::chrono::milliseconds& elapsed) {
+    elapsed = std::chrono::milliseconds(0);
+    if (!connected()) return fail("系统处于断线状态,请先登录!");
+    session_.SetRoute(kMailboxOrganisation, mailbox, ftpType);
+    std::string serial;
+    char flag = '0';
+    if (takeSerial(ftpType, serial, flag) != 0) return -1;
+    VornFileService service(session_);
+    const platform::Tick start = clock_.tick();
+    if (service.sendRequest(serial, flag, name1, name2, a, b, c, payload) != 0)
+        return fail("发送数据失败，失败原因:" + session_.LastError());
+    std::string answer;
+    const int rc = session_.ReceiveResponse(answer);
+    elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(clock_.tick() - start);
+    const TransactionResponseRecord response = responseRecordOf(answer);
+    if (rc != 0 && response.returnCode.empty())
+        return fail("接收数据失败，失败原因:" + session_.LastError());
+    if (rc != 0) {
+        if (response.returnCode == "0014") {
+            listSerials_.clear();
+            transferSerials_.clear();
+        }
+        return fail(trimmed(response.message));
+    }
+    if (trimmed(response.function) != ftpType) return fail("返回数据不是该笔请求的结果数据!");
+    if (!message_.resize(answer.size()) || message_.write(0, answer.data(), answer.size()) != 0)
+        return fail("申请内存出错");
+    return 0;
+}
+
+void CDRAVFtp::adapt(int direction, int sentSize, std::chrono::milliseconds elapsed) {
+    int& size = direction == kUpload ? sendSize_ : receiveSize_;
+    if (!settingsLoaded_ || sentSize != size) return;
+    const PacketSizeLimits& limits = direction == kUpload ? send_ : receive_;
+    const auto seconds = elapsed.count() / 1000.0;
+    if (size < limits.highSize && seconds <= static_cast<double>(limits.lowSeconds)) {
+        size = static_cast<int>(std::min<std::int64_t>(std::int64_t{size} * 2, limits.highSize));
+    } else if (seconds > static_cast<double>(limits.highSeconds) && size > limits.lowSize) {
+        size = static_cast<int>(std::max<std::int64_t>(size / 2, limits.lowSize));
+    }
+}
+
+int CDRAVFtp::transfer(int direction, const std::string& mailbox, const std::string& remoteName,
+                       const std::filesystem::path& localPath, std::int64_t fileSize,
+                       std::int64_t offset) {
+    if (direction != kUpload && direction != kDownload) return fail("不支持的FTP_TYPE!");
+    if (offset < 0 || offset >= fileSize || fileSize > std::numeric_limits<std::int32_t>::max())
+        return fail("偏移量出错!");
+    const bool upload = direction == kUpload;
+    const int size = packetSize(direction);
+    const auto length = static_cast<std::int32_t>(std::min<std::int64_t>(size, fileSize - offset));
+    const std::string path = localPath.string();
+
+    std::string payload;
+    if (upload) {
+        Descriptor in(::open(localPath.c_str(), O_RDONLY | O_CLOEXEC));
+        if (in.get() < 0) return fail(formatted("打不开文件%s，错误代码：%d!", path, errno));
+        payload.resize(static_cast<std::size_t>(length));
+        std::size_t got = 0;
+        while (got < payload.size()) {
+            const std::size_t piece = std::min(kFilePiece, payload.size() - got);
+            const ssize_t n = ::pread(in.get(), payload.data() + got, piece,
+                                      static_cast<off_t>(offset + static_cast<std::int64_t>(got)));
+            if (n <= 0)
+                return fail(formatted("读文件：%s出错，错误原因：%d!", path, n < 0 ? errno : 0));
+            got += static_cast<std::size_t>(n);
+        }
+    }
+
+    const std::string ftpType(upload ? filesvc::kUpload : filesvc::kDownload);
+    std::chrono::milliseconds elapsed{0};
+    const auto total = static_cast<std::int32_t>(fileSize);
+    const auto at = static_cast<std::int32_t>(offset);
+    const int rc =
+        upload ? exchange(mailbox, ftpType, "", remoteName, total, at, length, payload, elapsed)
+               : exchange(mailbox, ftpType, remoteName, "", length, at, length, {}, elapsed);
+    if (rc != 0) return -1;
+    adapt(direction, length, elapsed);
+    if (upload) return length;
+
+    Result<filesvc::Body> body =
+        filesvc::decodeBody(std::string_view(message_.data(), message_.length()));
+    if (!body) return fail("接收数据失败，失败原因:" + body.status().text());
+    // Only the bytes asked for, at the place asked for: anything else would put foreign
+    // data into the file.
+    if (body->b != at || body->c <= 0 || body->c > length ||
+        body->data.size() < static_cast<std::size_t>(body->c)) {
+        return fail("偏移量出错!");
+    }
+    Descriptor out(::open(localPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644));
+    if (out.get() < 0) return fail(formatted("打不开文件%s，错误原因：%d!", path, errno));
+    std::size_t written = 0;
+    const auto want = static_cast<std::size_t>(body->c);
+    while (written < want) {
+        const std::size_t piece = std::min(kFilePiece, want - written);
+        const ssize_t n = ::pwrite(out.get(), body->data.data() + written, piece,
+                                   static_cast<off_t>(offset + static_cast<std::int64_t>(written)));
+        if (n <= 0) {
+            const int error = n < 0 ? errno : ENOSPC;
+            if (error == ENOSPC) return fail("写文件：" + path + "出错，错误原因：磁盘空间已满!");
+            return fail(formatted("写文件：%s出错，错误原因：%d!", path, error));
+        }
+        written += static_cast<std::size_t>(n);
+    }
+    return body->c;
+}
+
+int CDRAVFtp::download(const std::string& mailbox, const std::string& remoteName,
+                       const std::filesystem::path& localPath, std::int64_t fileSize,
+                       const std::function<bool()>& stop) {
+    std::error_code ec;
+    std::int64_t done = 0;
+    if (std::filesystem::exists(localPath, ec)) {
+        done = static_cast<std::int64_t>(std::filesystem::file_size(localPath, ec));
+        if (ec) done = 0;
+    }
+    if (done > fileSize) {
+        // The gateway's file is shorter than what arrived before: start again.
+        std::filesystem::resize_file(localPath, 0, ec);
+        if (ec) return fail("写文件：" + localPath.string() + "出错，错误原因：" + ec.message());
+        done = 0;
+    }
+    if (fileSize == 0 || done == fileSize) {
+        Descriptor touch(::open(localPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644));
+        if (touch.get() < 0)
+            return fail(formatted("打不开文件%s，错误原因：%d!", localPath.string(), errno));
+        return 0;
+    }
+    while (done < fileSize) {
+        if (stop && stop()) return fail("系统退出，停止下载文件[" + remoteName + "]");
+        const int moved = transfer(kDownload, mailbox, remoteName, localPath, fileSize, done);
+        if (moved < 0) return -1;
+        done += moved;
+    }
+    return 0;
+}
+
+int CDRAVFtp::list(const std::string& day) {
+    message_.clear();
+    std::chrono::milliseconds elapsed{0};
+    if (exchange(kRealtimeMailbox, std::string(filesvc::kList), day, "", 0, 0, 0, {}, elapsed) !=
+        0) {
+        message_.clear();
+        return -1;
+    }
+    return entryCount();
+}
+
+int CDRAVFtp::entryCount() const {
+    Result<filesvc::Body> body =
+        filesvc::decodeBody(std::string_view(message_.data(), message_.length()));
+    if (!body) return 0;
+    Result<std::vector<filesvc::ListEntry>> all = filesvc::parseEntries(body->data, body->c);
+    return all ? static_cast<int>(all->size()) : 0;
+}
+
+int CDRAVFtp::entryAt(int number, RealtimeEntry& out) {
+    if (number < 0) return fail("无效的NO.号");
+    Result<filesvc::Body> body =
+        filesvc::decodeBody(std::string_view(message_.data(), message_.length()));
+    if (!body) return fail("GetFIlEINFO_HANDLE 出错!");
+    Result<std::vector<filesvc::ListEntry>> all = filesvc::parseEntries(body->data, body->c);
+    if (!all) return fail(all.status().text());
+    if (static_cast<std::size_t>(number) >= all->size()) return fail("无效的NO.号");
+    const filesvc::ListEntry& e = (*all)[static_cast<std::size_t>(number)];
+    out.name = e.name;
+    out.status = e.type.substr(0, 2);
+    out.size = e.size;
+    out.date = e.date;
+    out.time = e.time;
+    return 0;
+}
+
+std::vector<RealtimeEntry> CDRAVFtp::entries() {
+    std::vector<RealtimeEntry> result;
+    Result<filesvc::Body> body =
+        filesvc::decodeBody(std::string_view(message_.data(), message_.length()));
+    if (!body) return result;
+    Result<std::vector<filesvc::ListEntry>> all = filesvc::parseEntries(body->data, body->c);
+    if (!all) return result;
+    for (const filesvc::ListEntry& e : *all) {
+        if (e.isDirectory() || e.type == "VER") continue;
+        result.push_back(RealtimeEntry{e.name, e.type.substr(0, 2), e.size, e.date, e.time});
+    }
+    return result;
+}
+
+int CDRAVFtp::md5Check(const std::filesystem::path& localPath, const std::string& remoteName,
+                       std::int64_t fileSize) {
+    const std::string local = fileMd5(localPath);
+    if (local.size() != 16) return fail("打开本地文件[" + localPath.string() + "]失败!");
+    const auto size = static_cast<std::int32_t>(fileSize);
+    std::chrono::milliseconds elapsed{0};
+    if (exchange(kRealtimeMailbox, std::string(filesvc::kDownload), remoteName, "", size, size, -1,
+                 {}, elapsed) != 0) {
+        return -1;
+    }
+    Result<filesvc::Body> body =
+        filesvc::decodeBody(std::string_view(message_.data(), message_.length()));
+    if (!body || body->data.size() < 16) return fail("接收数据失败，失败原因:应答数据长度不足");
+    if (body->data.substr(0, 16) != local) return fail("MD5计算不正确");
+    return 0;
+}
+
+}  // namespace vantrel

@@ -1,0 +1,347 @@
+// The real-time report service against the loopback gateway: reports arrive as they are
+// published, a lost ".flag" is recovered through "sshbrev_back", the queue stays within its
+// limit and fetches nothing twice, an interrupted fetch resumes, names never leave the
+// receive directory, the packet size follows the answers, the manual receive, and the stop.
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <thread>
+
+#include "client/execution/plan_thread_mgr.h"
+#include "client/execution/realtime_manual.h"
+#include "client/execution/realtime_reports.h"
+#include "client/execution/realtime_service.h"
+#include "client/transfer/local_path.h"
+#include "tests/transfer/transfer_gateway_fixture.h"
+
+namespace vantrel::testing {
+namespace {
+
+namespace fs = std::filesystem;
+using std::chrono::milliseconds;
+
+constexpr const char* kDay = "20261208";
+
+// A clock whose monotonic tick moves by `step` at every reading: an exchange reads it
+// before and after, so `step` is how long each answer appears to take.
+class SteppingClock final : public platform::Clock {
+  public:
+    platform::WallTime now() const override { return std::chrono::system_clock::now(); }
+    platform::Tick tick() const override {
+        std::lock_guard lock(mutex_);
+        tick_ += step;
+        return tick_;
+    }
+    milliseconds step{0};
+
+  private:
+    mutable std::mutex mutex_;
+    mutable platform::Tick tick_{};
+};
+
+class RealtimeServiceTest : public TransferGatewayFixture {
+  protected:
+    RealtimeServiceTest() : clock(platform::fromLocalTime({2026, 12, 8, 10, 0, 0, 0, 2})) {}
+
+    void SetUp() override {
+        TransferGatewayFixture::SetUp();
+        fs::create_directories(installation.localconfig());
+    }
+    void TearDown() override {
+        stopThreads();
+        TransferGatewayFixture::TearDown();
+    }
+
+    Context serviceContext() {
+        Context c = context();
+        c.clock = &clock;
+        return c;
+    }
+
+    RealtimeService::Options options() {
+        RealtimeService::Options o;
+        o.makeSession = [this]() -> std::unique_ptr<CVornFtp> { return makeHandle(); };
+        o.waitStep = milliseconds(5);
+        o.idlePause = milliseconds(5);
+        o.emptyPause = milliseconds(5);
+        o.loginBackoffLimit = milliseconds(50);
+        return o;
+    }
+
+    void startThreads() {
+        service = std::make_unique<RealtimeService>(serviceContext(), options());
+        service->startAsConfigured();
+        traversal = std::thread([this] { service->traversalThread(stop); });
+        download = std::thread([this] { service->downloadThread(stop); });
+    }
+    void stopThreads() {
+        stop.set();
+        if (traversal.joinable()) traversal.join();
+        if (download.joinable()) download.join();
+    }
+
+    std::string publish(const std::string& name, std::size_t size, const char* day = kDay) {
+        return putRemote(std::string(day) + "/" + name, size, "FTP_SSHB");
+    }
+    fs::path received(const std::string& name) { return root.path() / "sshbrev" / name; }
+
+    // Moves the service's clock on by half a minute at a time until `done` holds; false when
+    // it never does within the bound.
+    template <class Done>
+    bool advanceUntil(Done done, int rounds = 1500) {
+        for (int i = 0; i < rounds; ++i) {
+            if (done()) return true;
+            clock.advance(milliseconds(30000));
+            std::this_thread::sleep_for(milliseconds(10));
+        }
+        return done();
+    }
+    bool arrived(const std::string& name) {
+        std::error_code ec;
+        return fs::exists(realtime::flagPathOf(received(name)), ec);
+    }
+    std::string realtimeLog() {
+        auto text =
+            platform::readFile(logs.sssjLogPath(platform::RealClock::instance().localNow()));
+        return text ? platform::gbkToUtf8Lossy(text.value()) : std::string();
+    }
+
+    platform::FakeClock clock;
+    platform::Event stop{platform::Event::Reset::Manual};
+    std::unique_ptr<RealtimeService> service;
+    std::thread traversal;
+    std::thread download;
+};
+
+TEST_F(RealtimeServiceTest, reportsArriveAsTheyArePublishedWithFlagsOnlyForCompleteOnes) {
+    // setup: two published reports, one still being published, one whose name climbs out
+    const std::string first = publish("rpt_a.txt", 3000);
+    publish("rpt_b.txt", 70000);
+    const std::string partial = publish("rpt_c.txt", 500);
+    std::ofstream(files->root() / "FTP_SSHB" / kDay / "rpt_c.txt.publishing").put('x');
+    publish("..\\escape.txt", 10);
+
+    // act
+    startThreads();
+    ASSERT_TRUE(advanceUntil([&] { return arrived("rpt_a.txt") && arrived("rpt_b.txt"); }));
+    ASSERT_TRUE(advanceUntil([&] { return fs::exists(received("rpt_c.txt")); }));
+
+    // verify: whole files, a flag that records the gateway's digest, none for rpt_c
+    EXPECT_EQ(readLocal(received("rpt_a.txt")), first);
+    auto flag = realtime::parseFlag(readLocal(realtime::flagPathOf(received("rpt_a.txt"))));
+    ASSERT_TRUE(flag.isOk()) << flag.status().text();
+    EXPECT_EQ(flag->size, 3000);
+    EXPECT_EQ(flag->md5.size(), 32u);
+    EXPECT_FALSE(fs::exists(realtime::flagPathOf(received("rpt_c.txt"))));
+    EXPECT_FALSE(fs::exists(root.path() / "escape.txt"));
+    EXPECT_FALSE(fs::exists(root.path() / "sshbrev" / "escape.txt"));
+
+    // act: a report published later arrives at a later pass; the one still being
+    // published, unchanged, is not fetched again at every pass
+    const std::string later = publish("rpt_d.txt", 1200);
+    ASSERT_TRUE(advanceUntil([&] { return arrived("rpt_d.txt"); }));
+    EXPECT_EQ(readLocal(received("rpt_d.txt")), later);
+    const int packetsBefore = files->counters().downloadPackets.load();
+    for (int i = 0; i < 5; ++i) advanceUntil([] { return false; }, 1);
+    EXPECT_EQ(files->counters().downloadPackets.load(), packetsBefore)
+        << "an unchanged report being published is fetched again";
+
+    // verify: the view's records
+    const RealtimeSnapshot view = service->snapshot();
+    EXPECT_EQ(view.statusText, "实时回报服务状态:运行");
+    auto stateOf = [&](const std::string& name) {
+        for (const auto& r : view.records)
+            if (r.fileName == name) return r.state;
+        return std::string("(none)");
+    };
+    EXPECT_EQ(stateOf("rpt_a.txt"), "完成下载");
+    EXPECT_EQ(stateOf("rpt_c.txt"), "正在推送");
+    EXPECT_EQ(stateOf("..\\escape.txt"), "出现错误");
+    EXPECT_THAT(realtimeLog(), ::testing::HasSubstr("下载文件[rpt_d.txt]成功"));
+}
+
+TEST_F(RealtimeServiceTest, aDeletedFlagMovesTheDataAsideAndBothAreFetchedAgain) {
+    // setup
+    const std::string bytes = publish("rpt_a.txt", 4000);
+    startThreads();
+    ASSERT_TRUE(advanceUntil([&] { return arrived("rpt_a.txt"); }));
+
+    // act
+    fs::remove(realtime::flagPathOf(received("rpt_a.txt")));
+    ASSERT_TRUE(advanceUntil([&] { return arrived("rpt_a.txt"); }));
+
+    // verify
+    EXPECT_EQ(readLocal(received("rpt_a.txt")), bytes);
+    EXPECT_EQ(readLocal(root.path() / "sshbrev" / "sshbrev_back" / "rpt_a.txt"), bytes);
+    EXPECT_THAT(realtimeLog(), ::testing::HasSubstr("对应数据文件或者标志文件不存在"));
+}
+
+TEST_F(RealtimeServiceTest, aRefusedDownloadLoginIsLoggedOnceAndTheReportStaysQueued) {
+    // setup: the traversal logs in and queues; the download thread's password is wrong
+    publish("rpt_a.txt", 100);
+    std::atomic<bool> wrongPassword{false};
+    RealtimeService::Options o = options();
+    o.makeSession = [&]() -> std::unique_ptr<CVornFtp> {
+        return wrongPassword ? makeHandle("OPER01", "wrong") : makeHandle();
+    };
+    service = std::make_unique<RealtimeService>(serviceContext(), o);
+    service->startAsConfigured();
+    traversal = std::thread([this] { service->traversalThread(stop); });
+    ASSERT_TRUE(advanceUntil([&] { return service->pendingCount() == 1; }, 500));
+    wrongPassword = true;
+
+    // act
+    download = std::thread([this] { service->downloadThread(stop); });
+    ASSERT_TRUE(advanceUntil([&] { return gateway.counters().refusedLogins.load() >= 4; }, 500));
+    stopThreads();
+
+    // verify
+    const std::string log = realtimeLog();
+    std::size_t lines = 0;
+    for (std::size_t at = log.find("登陆服务器失败"); at != std::string::npos;
+         at = log.find("登陆服务器失败", at + 1)) {
+        ++lines;
+    }
+    EXPECT_EQ(lines, 1u);
+    EXPECT_EQ(service->pendingCount(), 1u);
+}
+
+TEST_F(RealtimeServiceTest, theQueueNeverHoldsMoreThanFiveAndNothingIsFetchedTwice) {
+    // setup: twelve reports and a gateway slow enough that the queue fills
+    for (int i = 0; i < 12; ++i) publish("rpt_" + std::to_string(i) + ".txt", 100 + i);
+    gateway.faults().answerDelayMs = 20;
+
+    // act
+    startThreads();
+    std::size_t most = 0;
+    const bool all = advanceUntil([&] {
+        most = std::max(most, service->pendingCount());
+        for (int i = 0; i < 12; ++i)
+            if (!arrived("rpt_" + std::to_string(i) + ".txt")) return false;
+        return true;
+    });
+
+    // verify
+    ASSERT_TRUE(all);
+    EXPECT_LE(most, RealtimeService::kQueueLimit);
+    EXPECT_GT(most, 1u);
+    EXPECT_EQ(files->counters().downloadPackets.load(), 12);
+}
+
+TEST_F(RealtimeServiceTest, aFetchCutOffMidFileResumesAndTheDigestAgrees) {
+    // setup: 16 KB packets, so the report takes many; every connection drops after a few
+    ASSERT_TRUE(platform::writeFileAtomically(installation.dataSizeIni(),
+                                              "[rec]\ninit=16\nlowsize=8\nhighsize=16\n"));
+    const std::string bytes = publish("big.dat", 300000);
+    gateway.faults().dropAfterPackets = 8;
+
+    // act
+    startThreads();
+    ASSERT_TRUE(advanceUntil([&] { return arrived("big.dat"); }));
+
+    // verify: byte-exact, and what crossed the wire is not a fetch from the start per drop
+    EXPECT_EQ(readLocal(received("big.dat")), bytes);
+    EXPECT_GE(gateway.counters().logins.load(), 4) << "the connection was never cut";
+    EXPECT_LT(files->counters().downloadBytes.load(), 2 * 300000);
+    EXPECT_FALSE(fs::exists(partialPathFor(received("big.dat"))));
+}
+
+TEST_F(RealtimeServiceTest, packetSizesDoubleAfterFastAnswersAndHalveAfterSlowOnes) {
+    // setup: limits 8..64 KB, fast within 4 s, slow beyond 8 s
+    ASSERT_TRUE(platform::writeFileAtomically(
+        installation.dataSizeIni(),
+        "[rec]\ninit=16\nlowsize=8\nhighsize=64\nlowsec=4\nhighsec=8\n"));
+    publish("rpt.dat", 1000000);
+    SteppingClock answers;
+    CDRAVFtp ftp(*handle, DataSizeSettings::load(installation.dataSizeIni()), answers);
+    const fs::path local = root.path() / "rpt.dat";
+    std::int64_t offset = 0;
+    std::vector<int> sizes;
+    auto packet = [&] {
+        const int n = ftp.transfer(CDRAVFtp::kDownload, "FTP_SSHB", std::string(kDay) + "\\rpt.dat",
+                                   local, 1000000, offset);
+        ASSERT_GT(n, 0) << ftp.errorText();
+        offset += n;
+        sizes.push_back(ftp.packetSize(CDRAVFtp::kDownload));
+    };
+
+    // act: three fast answers, one in between, four slow ones
+    for (int i = 0; i < 3; ++i) packet();
+    answers.step = milliseconds(6000);
+    packet();
+    answers.step = milliseconds(9000);
+    for (int i = 0; i < 4; ++i) packet();
+
+    // verify
+    EXPECT_THAT(sizes,
+                ::testing::ElementsAre(32768, 65536, 65536, 65536, 32768, 16384, 8192, 8192));
+    EXPECT_EQ(readLocal(local), readLocal(files->root() / "FTP_SSHB" / kDay / "rpt.dat")
+                                    .substr(0, static_cast<std::size_t>(offset)));
+
+    // and the other direction: one upload packet lands where it was sent
+    const fs::path outgoing = root.path() / "up.dat";
+    const std::string up(5000, 'u');
+    std::ofstream(outgoing, std::ios::binary).write(up.data(), 5000);
+    EXPECT_EQ(ftp.transfer(CDRAVFtp::kUpload, "FTP_SSHB", "20261209\\up.dat", outgoing, 5000, 0),
+              5000)
+        << ftp.errorText();
+    EXPECT_EQ(readLocal(files->root() / "FTP_SSHB" / "20261209" / "up.dat"), up);
+}
+
+TEST_F(RealtimeServiceTest, theManualReceiveFetchesChosenReportsOfADayRange) {
+    // setup
+    const std::string a = publish("a.txt", 300, "20261207");
+    publish("b.txt", 400, kDay);
+    RealtimeManualReceive manual(serviceContext(), *handle);
+    std::vector<ManualReport> listed;
+
+    // act and verify: the checks first
+    EXPECT_EQ(manual.query(kDay, "20261207", listed), -1);
+    EXPECT_EQ(manual.errorText(), "开始时间不能大于结束时间！");
+    EXPECT_EQ(manual.query("20261201", "20261202", listed), -1);
+    EXPECT_EQ(manual.errorText(), "文件列表为空！");
+    EXPECT_EQ(manual.prepareDirectory(root.path() / "sshbrev").text(),
+              "手动接收目录不能和实时回报服务目录一致!");
+
+    ASSERT_EQ(manual.query("20261207", kDay, listed), 2) << manual.errorText();
+    const fs::path target = root.path() / "by_hand";
+    ASSERT_TRUE(manual.prepareDirectory(target).isOk());
+    auto results = manual.fetch({"a.txt", "zz.txt"}, listed, target);
+    ASSERT_TRUE(results.isOk());
+    ASSERT_EQ(results->size(), 2u);
+    EXPECT_EQ((*results)[0].result, "下载成功");
+    EXPECT_EQ((*results)[1].result, "找不到文件信息");
+    EXPECT_EQ(readLocal(target / "a.txt"), a);
+    EXPECT_EQ(CConfig(installation).readRealtimeReportSettings().manualReceivePath,
+              target.string());
+}
+
+TEST_F(RealtimeServiceTest, theServiceStopsWithinTheThreadManagersStopTimeMidFetch) {
+    // setup: a slow gateway, so the stop comes while a report is on its way
+    publish("big.dat", 400000);
+    ASSERT_TRUE(platform::writeFileAtomically(installation.dataSizeIni(),
+                                              "[rec]\ninit=8\nlowsize=8\nhighsize=8\n"));
+    gateway.faults().answerDelayMs = 300;
+    RealtimeService realtimeService(serviceContext(), options());
+    realtimeService.startAsConfigured();
+    ThreadManagerOptions o;
+    o.realtime = &realtimeService;
+    o.makeSession = [this]() -> std::unique_ptr<CVornFtp> { return makeHandle(); };
+    CPlanThreadMgr threads(context(), process, std::move(o));
+    threads.StartThreads(1);
+    ASSERT_TRUE(advanceUntil([&] { return files->counters().downloadPackets.load() > 0; }, 1000));
+
+    // act
+    realtimeService.prepareExit();
+    threads.StopThreads();
+
+    // verify
+    EXPECT_THAT(sysLog(), ::testing::Not(::testing::HasSubstr("未能按时结束")));
+    EXPECT_THAT(realtimeLog(), ::testing::HasSubstr("系统退出，退出实时回报服务"));
+    EXPECT_FALSE(realtimeService.running());
+}
+
+}  // namespace
+}  // namespace vantrel::testing
