@@ -217,7 +217,9 @@ class FakeMailbox final : public MailboxService {
             storeProgress(progress,
                           makeProgressRecord(download, item.remoteName,
                                              static_cast<std::int64_t>(size * step / 4),
-                                             static_cast<std::int64_t>(size), 0.01 * step));
+                                             static_cast<std::int64_t>(size),
+                                             static_cast<std::int64_t>(size * step / 4),
+                                             0.01 * step));
         }
         std::lock_guard lock(mutex);
         moved.push_back(item.remoteDirectory + item.remoteName);
