@@ -88,6 +88,13 @@ struct RemoteEntry {
 // TransferProgress (the snapshot the dialog polls), TransferOutcome, and the file to move.
 using TransferItem = MailboxTransferItem;
 
+// Results of the file services that mean the connection to the gateway is lost.
+inline bool connectionLost(int code) {
+    return code == -3 || code == -9998 || code == -9999;
+}
+// What the operator is told then.
+inline constexpr const char* kLostConnection = "与服务器连接失败，请查询网络连接";
+
 // The mailbox file services of the interactive handle. Worker thread.
 class MailboxService {
   public:
