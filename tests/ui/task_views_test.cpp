@@ -1,0 +1,247 @@
+// The task list and the task dialogs over a real task scheduler (its catalogue in a
+// temporary installation, no gateway): each dialog's checks in order, and a task created in
+// the dialog that is started from the task menu, with its row following the run live.
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDialogButtonBox>
+#include <QPushButton>
+#include <QLineEdit>
+#include <QMenu>
+#include <QTableWidget>
+#include <QTimeEdit>
+#include <fstream>
+
+#include "client/catalogue/table_schema.h"
+#include "client/config/logs.h"
+#include "client/execution/task_scheduler.h"
+#include "client/ui/gui_app.h"
+#include "client/ui/main_frame.h"
+#include "client/ui/qt_notifier.h"
+#include "client/ui/task_dialogs.h"
+#include "client/ui/task_view.h"
+#include "tests/support/local_time.h"
+#include "tests/support/temp_dir.h"
+#include "tests/ui/ui_fixture.h"
+
+namespace vantrel::ui {
+namespace {
+
+using testing::waitUntil;
+namespace fs = std::filesystem;
+
+class TaskViewsTest : public testing::QtTest {
+  protected:
+    TaskViewsTest()
+        : installation(root.path(), root.path()),
+          clock(platform::fromLocalTime(vantrel::testing::localTime(2026, 12, 8, 10, 0, 0))),
+          logs(installation, clock, notifier) {
+        fs::create_directories(installation.localconfig());
+        for (const catalogue::TableSpec* spec : catalogue::ShippedTemplates()) {
+            std::ofstream(installation.localconfig() / spec->fileName, std::ios::binary)
+                << catalogue::BuildTableBytes(*spec,
+                                              vantrel::testing::localTime(2026, 1, 1, 0, 0, 0));
+        }
+        fs::create_directories(root.path() / "recv");
+        fs::create_directories(root.path() / "send");
+        context.installation = installation;
+        context.clock = &clock;
+        context.notifier = &notifier;
+        context.logs = &logs;
+        context.prompt = &prompt;
+        TaskScheduler::Options options;
+        options.stopStep = std::chrono::milliseconds(10);
+        scheduler = std::make_unique<TaskScheduler>(context, process, options);
+        scheduler->catalogue().SetOperator("OPER01");
+        board = std::make_unique<SchedulerTaskBoard>(*scheduler, clock,
+                                                     [] { return std::string("OPER01"); });
+    }
+    ~TaskViewsTest() override { scheduler->stop(); }
+
+    execution::DownloadForm downloadForm() {
+        execution::DownloadForm form;
+        form.mailbox = "FTP_A_QS";
+        form.fileName = "*.%";
+        form.begin = {8, 0};
+        form.end = {18, 0};
+        form.directory = (root.path() / "recv").string();
+        return form;
+    }
+
+    static std::string chinese(int count) {
+        std::string text;
+        for (int i = 0; i < count; ++i) text += "信";
+        return text;
+    }
+
+    vantrel::testing::TempDir root;
+    Installation installation;
+    platform::FakeClock clock;
+    QtNotifier notifier;
+    Logs logs;
+    testing::ScriptedPrompt prompt;
+    Context context;
+    GatewayProcessState process;
+    std::unique_ptr<TaskScheduler> scheduler;
+    std::unique_ptr<SchedulerTaskBoard> board;
+};
+
+TEST_F(TaskViewsTest, downloadDialogRefusesInTheDialogsOrderAndStoresTheAcceptedTask) {
+    CDownTaskDlg dialog(*board, prompt, downloadForm(), {});
+    dialog.show();
+    EXPECT_EQ(dialog.windowTitle().toStdString(), "新建信箱下载任务");
+
+    // 21 Chinese characters are 42 bytes: refused before anything else is looked at.
+    dialog.descriptionBox()->setText(QString::fromStdString(chinese(21)));
+    dialog.endBox()->setTime(QTime(8, 9));
+    dialog.submit();
+    EXPECT_EQ(prompt.last(),
+              "任务描述所占字节数不能超过40字节（英文字符占1个字节，中文字符占2字节）！");
+    // 20 are 40 bytes and pass; 08:00-08:09 is shorter than ten minutes.
+    dialog.descriptionBox()->setText(QString::fromStdString(chinese(20)));
+    dialog.submit();
+    EXPECT_EQ(prompt.last(), "开始时间必须在结束时间之前,且不能小于10分钟！");
+    // 07:59 on the next day is 23 h 59 min later.
+    dialog.endBox()->setTime(QTime(7, 59));
+    dialog.nextDayBox()->setChecked(true);
+    dialog.mailboxBox()->setCurrentIndex(0);
+    dialog.submit();
+    EXPECT_EQ(prompt.last(), "信箱名称不能为空!");
+    dialog.mailboxBox()->setCurrentIndex(1);
+    dialog.directoryBox()->setText(QString::fromStdString((root.path() / "missing").string()));
+    dialog.submit();
+    EXPECT_EQ(prompt.last(), "该目录[" + (root.path() / "missing").string() + "]无效，请重新选择！");
+    EXPECT_TRUE(dialog.savedTaskId().empty());
+    dialog.directoryBox()->setText(QString::fromStdString((root.path() / "recv").string()));
+    const std::size_t shown = prompt.messages().size();
+    dialog.submit();
+    EXPECT_EQ(prompt.messages().size(), shown) << prompt.last();
+    EXPECT_EQ(dialog.result(), QDialog::Accepted);
+    const auto stored = scheduler->catalogue().FindDownloadTask(dialog.savedTaskId());
+    ASSERT_TRUE(stored);
+    EXPECT_EQ(stored->plandes, chinese(20));
+    EXPECT_EQ(stored->endtime, "07:59");
+    EXPECT_EQ(stored->nextday, 1);
+
+    // A second task into the same directory asks first; No keeps the dialog open, silently.
+    CDownTaskDlg second(*board, prompt, downloadForm(), {});
+    second.descriptionBox()->setText("second");
+    second.submit();
+    EXPECT_EQ(prompt.last().rfind("该目录[", 0), 0u);
+    EXPECT_TRUE(prompt.messages().back().question);
+    EXPECT_TRUE(second.savedTaskId().empty());
+}
+
+TEST_F(TaskViewsTest, uploadAndAutoSyncDialogsRefuseWhatTheirChecksRefuse) {
+    execution::UploadForm up;
+    up.mailbox = "FTP_SG";
+    up.begin = {9, 0};
+    up.end = {9, 5};
+    CUpTaskDlg upload(*board, prompt, up, {});
+    upload.submit();
+    EXPECT_EQ(prompt.last(), "任务描述不能为空");
+    upload.descriptionBox()->setText("upload");
+    upload.submit();
+    EXPECT_EQ(prompt.last(), "开始时间必须在结束时间之前,且不能小于10分钟！");
+    upload.endBox()->setTime(QTime(18, 0));
+    upload.submit();
+    EXPECT_EQ(prompt.last(), "上传目录不能为空,请重新选择！");
+    const QString send = QString::fromStdString((root.path() / "send").string());
+    upload.uploadDirectoryBox()->setText(send);
+    upload.sentDirectoryBox()->setText(send);
+    upload.submit();
+    EXPECT_EQ(prompt.last(), "上传目录和已上传目录不能相同，请重新选择");
+
+    execution::AutoSyncForm sync;
+    sync.mailbox = "FTP_A_QS";
+    sync.directory = (root.path() / "recv").string();
+    CAutoSyncTaskDlg autoSync(*board, prompt, sync, {});
+    autoSync.descriptionBox()->setText("sync");
+    for (const char* interval : {"abc", "2", "61"}) {
+        autoSync.intervalBox()->setText(interval);
+        autoSync.submit();
+        EXPECT_EQ(prompt.last(), "请输入 3 至 60 之间的整数。") << interval;
+    }
+    autoSync.intervalBox()->setText("60");
+    autoSync.submit();
+    EXPECT_EQ(autoSync.result(), QDialog::Accepted) << prompt.last();
+    sync.directory = (root.path() / "send").string();
+    CAutoSyncTaskDlg again(*board, prompt, sync, {});
+    again.descriptionBox()->setText("sync");
+    again.submit();
+    EXPECT_EQ(prompt.last(), "已存在任务描述对应的自动同步任务！");
+}
+
+TEST_F(TaskViewsTest, taskCreatedInTheDialogRunsFromTheMenuAndItsRowFollowsLive) {
+    // setup: the main window over the running scheduler (no gateway: every login fails)
+    testing::FakeSession session;
+    testing::FakeMailbox mailbox;
+    testing::MemorySettings settings;
+    settings.receive = root.path() / "recv";
+    CMainFrame::Services s;
+    s.session = &session;
+    s.mailbox = &mailbox;
+    s.settings = &settings;
+    s.prompt = &prompt;
+    s.notifier = &notifier;
+    s.board = board.get();
+    CMainFrame frame(s);
+    frame.show();
+    frame.showTasks();
+    scheduler->start(1);
+    CTaskView& view = *frame.taskView();
+
+    CDownTaskDlg dialog(*board, prompt, downloadForm(), {});
+    dialog.descriptionBox()->setText(QString::fromUtf8("日终文件"));
+    dialog.submit();
+    const std::string id = dialog.savedTaskId();
+    ASSERT_FALSE(id.empty()) << prompt.last();
+
+    // The row appears once the model has loaded the task, with its schedule text.
+    ASSERT_TRUE(waitUntil([&] { return view.shownTask(id) && scheduler->downloads().find(id); }));
+    TaskRow row = *view.shownTask(id);
+    EXPECT_EQ(row.texts[kColKind], "信箱任务");
+    EXPECT_EQ(row.texts[kColDescription], "日终文件");
+    EXPECT_EQ(row.texts[kColSchedule], "从2026-12-08起,每天08:00--18:00");
+    EXPECT_EQ(row.texts[kColTaskId], id);
+    ASSERT_EQ(view.table()->columnCount(), kTaskColumnCount);
+    EXPECT_EQ(view.table()->horizontalHeaderItem(kColNextRun)->text().toStdString(),
+              "下次运行时间");
+
+    // act: 立刻运行 from the task menu
+    ASSERT_TRUE(view.selectTask(id));
+    view.runMenuCommand(kCmdTaskRunNow);
+
+    // verify: the row says it runs without anyone asking the list to refresh
+    ASSERT_TRUE(waitUntil([&] {
+        const auto r = view.shownTask(id);
+        return r && r->running;
+    })) << prompt.last();
+    EXPECT_EQ(view.shownTask(id)->texts[kColState], "正在运行");
+    view.updateMenu();
+    bool stopOffered = false;
+    for (QAction* a : frame.taskMenu()->actions()) {
+        if (a->data().toInt() == kCmdTaskStop) stopOffered = a->isEnabled();
+    }
+    EXPECT_TRUE(stopOffered);
+    view.runMenuCommand(kCmdTaskStop);
+    ASSERT_TRUE(waitUntil([&] {
+        const auto r = view.shownTask(id);
+        return r && !r->running;
+    }, 20000));
+
+    // A failed run reaches the tray.
+    notifier.post(TaskFailed{CatalogueTaskKind::Download, id, "登录失败"});
+    ASSERT_TRUE(waitUntil([&] { return !frame.lastTrayMessage().isEmpty(); }));
+    EXPECT_EQ(frame.lastTrayMessage().toStdString(), "任务[日终文件]运行失败:登录失败");
+}
+
+// Message boxes and file dialogs showed Qt's English button texts.
+TEST_F(TaskViewsTest, qtsOwnTextsReadInChinese) {
+    ASSERT_TRUE(installQtTranslations(testing::application()));
+    QDialogButtonBox buttons(QDialogButtonBox::Ok | QDialogButtonBox::Cancel);
+    EXPECT_EQ(buttons.button(QDialogButtonBox::Cancel)->text().toStdString(), "取消");
+}
+
+}  // namespace
+}  // namespace vantrel::ui
