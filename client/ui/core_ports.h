@@ -19,6 +19,11 @@ class ConfigSettingsStore final : public SettingsStore {
     Status saveLogin(const LoginSettings& settings) override;
     int minimumFreeMegabytes() override;
     std::filesystem::path receiveDirectory() override;
+    SystemSettings loadSystem() override;
+    Status saveSystem(const SystemSettings& settings) override;
+    Status saveMinimumFreeMegabytes(int megabytes) override {
+        return CConfig(installation_).writeDiskSpace(megabytes);
+    }
 
   private:
     Installation installation_;

@@ -167,8 +167,8 @@ void CMailFormView::buildLayout() {
     localList_->setHeaderLabels({qs("名称"), qs("大小"), qs("修改时间"), qs("类型")});
     localList_->setRootIsDecorated(false);
     localList_->setSelectionMode(QAbstractItemView::ExtendedSelection);
-    localList_->header()->resizeSection(0, 180);
-    localList_->header()->resizeSection(1, 70);
+    localList_->header()->resizeSection(0, 150);
+    localList_->header()->resizeSection(1, 60);
     // Wide enough for "YYYY-MM-DD hh:mm" in the font in use.
     localList_->header()->resizeSection(
         2, localList_->fontMetrics().horizontalAdvance(qs("0000-00-00 00:00")) + 24);

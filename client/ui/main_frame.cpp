@@ -28,6 +28,7 @@
 #include "client/ui/progress_popup.h"
 #include "client/ui/qt_notifier.h"
 #include "client/ui/qt_text.h"
+#include "client/ui/system_setting_dialog.h"
 #include "client/ui/task_dialogs.h"
 #include "client/ui/task_view.h"
 
@@ -174,6 +175,8 @@ void CMainFrame::buildRibbon() {
     connect(reloginButton_, &QToolButton::clicked, this, &CMainFrame::relogin);
     connect(addCommand(system, qs("登录设置"), {}), &QToolButton::clicked, this,
             &CMainFrame::showLogonSettings);
+    connect(addCommand(system, qs("系统设置"), {}), &QToolButton::clicked, this,
+            &CMainFrame::showSystemSettings);
     connect(addCommand(system, qs("用户手册"), {}), &QToolButton::clicked, this,
             &CMainFrame::openManual);
     connect(addCommand(system, qs("退出"), {}), &QToolButton::clicked, this, &QWidget::close);
@@ -464,6 +467,11 @@ void CMainFrame::relogin() {
     login.notifier = services_.notifier;
     login.progress = progress_;
     CLogin dialog(login, services_.settings->loadLogin(), true, this);
+    dialog.exec();
+}
+
+void CMainFrame::showSystemSettings() {
+    CSystemSettingDlg dialog(*services_.settings, *services_.prompt, this);
     dialog.exec();
 }
 

@@ -106,6 +106,7 @@ class CMainFrame final : public QMainWindow {
     // Re-login when the interactive handle is not logged in.
     void relogin();
     void showLogonSettings();
+    void showSystemSettings();
     void openManual();
 
     // The status bar texts, for tests and the tray tooltip.

@@ -12,6 +12,7 @@
 
 #include "client/config/config.h"
 #include "client/execution/mailbox_session.h"
+#include "client/ui/system_settings.h"
 #include "platform/status.h"
 
 namespace vantrel {
@@ -41,6 +42,11 @@ class SettingsStore {
     virtual int minimumFreeMegabytes() = 0;
     // The directory downloads land in and uploads are picked from, created when missing.
     virtual std::filesystem::path receiveDirectory() = 0;
+    // The system settings dialog's keys (HistoryDays, FlagFileExtend, CloseFlag and the
+    // real-time report settings), and the disk-space minimum written on its own.
+    virtual SystemSettings loadSystem() = 0;
+    virtual Status saveSystem(const SystemSettings& settings) = 0;
+    virtual Status saveMinimumFreeMegabytes(int megabytes) = 0;
 };
 
 // The interactive gateway handle: one logged-in session for the windows.

@@ -47,6 +47,7 @@ CTaskView::CTaskView(TaskBoard& board, UserPrompt& prompt, QMenu* menu, QWidget*
     table_->setSelectionMode(QAbstractItemView::SingleSelection);
     table_->setEditTriggers(QAbstractItemView::NoEditTriggers);
     table_->setShowGrid(true);
+    table_->setWordWrap(false);
     table_->verticalHeader()->hide();
     table_->setSortingEnabled(false);
     table_->setContextMenuPolicy(Qt::CustomContextMenu);

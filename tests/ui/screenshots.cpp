@@ -3,6 +3,10 @@
 //   DIR/login.png     the login dialog with its gateway panel open
 //   DIR/main.png      the main window after a real login, the A-share mailbox listed
 //   DIR/transfer.png  the download dialog in the middle of a transfer
+//   DIR/tasks.png     the task list with one task of each kind
+//   DIR/task-download.png, task-bulletin.png, task-upload.png, task-autosync.png,
+//   DIR/schedule.png  the task dialogs and the schedule dialog
+//   DIR/settings.png  the system settings dialog
 // Everything runs in a temporary installation; nothing outside DIR is kept.
 
 #include <QApplication>
@@ -19,13 +23,19 @@
 #include <functional>
 #include <random>
 
+#include "client/catalogue/table_schema.h"
 #include "client/config/logs.h"
+#include "client/execution/task_scheduler.h"
+#include "client/ui/gui_app.h"
 #include "client/ui/gui_parts.h"
 #include "client/ui/login_dialog.h"
 #include "client/ui/mail_form_view.h"
 #include "client/ui/main_frame.h"
 #include "client/ui/progress_popup.h"
 #include "client/ui/qt_notifier.h"
+#include "client/ui/system_setting_dialog.h"
+#include "client/ui/task_dialogs.h"
+#include "client/ui/task_view.h"
 #include "client/ui/transfer_dialog.h"
 #include "platform/files.h"
 #include "tools/testgateway/demo_settings.h"
@@ -112,7 +122,14 @@ int render(const std::filesystem::path& out) {
     context.logs = &logs;
     InteractiveGateway interactive(context);
     interactive.process().setProduct("HMRQ0001", "1.30.00");
-    GuiPorts ports(interactive, context);
+    // The task tables, empty; the tasks are added below through the dialogs' own saves.
+    for (const catalogue::TableSpec* spec : catalogue::ShippedTemplates()) {
+        std::ofstream(installation.localconfig() / spec->fileName, std::ios::binary)
+            << catalogue::BuildTableBytes(*spec, platform::RealClock::instance().localNow());
+    }
+    TaskScheduler scheduler(context, interactive.process(), {});
+    scheduler.catalogue().SetOperator(testgateway::kDemoOperator);
+    GuiPorts ports(interactive, context, &scheduler);
     const CMainFrame::Services services = ports.frameServices(notifier);
     CMainFrame frame(services);
     frame.resize(1180, 680);
@@ -168,6 +185,80 @@ int render(const std::filesystem::path& out) {
     transfer.stopButton()->click();  // the question is answered No; the gateway stops instead
     gateway.stop();
     turnUntil([&] { return !transfer.isVisible(); }, 60000);
+
+    // 4. The task dialogs, each filled as an operator would, then the task list.
+    TaskBoard& board = *services.board;
+    execution::DownloadForm download;
+    download.description = "A股日终清算文件";
+    download.mailbox = "FTP_A_QS";
+    download.fileName = "QS*.%";
+    download.begin = {16, 30};
+    download.end = {2, 0};
+    download.nextDay = true;
+    download.directory = (root / "recv").string();
+    CDownTaskDlg downloadDialog(board, prompt, download, {}, &frame);
+    downloadDialog.show();
+    turnUntil([] { return false; }, 200);
+    ok = save(downloadDialog, out / "task-download.png") && ok;
+    downloadDialog.submit();
+
+    execution::DownloadForm bulletin;
+    bulletin.source = execution::DownloadSource::Bulletin;
+    bulletin.description = "投资人公告";
+    bulletin.mailbox = "FTP_TZ_BULLET";
+    bulletin.fileName = "*.pdf";
+    bulletin.begin = {8, 0};
+    bulletin.end = {18, 0};
+    bulletin.directory = root.string();
+    bulletin.schedule.everyDay = false;
+    bulletin.schedule.days = {true, true, true, true, true, false, false};
+    CDownTaskDlg bulletinDialog(board, prompt, bulletin, {}, &frame);
+    bulletinDialog.show();
+    turnUntil([] { return false; }, 200);
+    ok = save(bulletinDialog, out / "task-bulletin.png") && ok;
+    bulletinDialog.submit();
+
+    std::filesystem::create_directories(root / "send", ec);
+    std::filesystem::create_directories(root / "sent", ec);
+    execution::UploadForm upload;
+    upload.description = "上市公司报送";
+    upload.mailbox = "FTP_SG";
+    upload.begin = {9, 0};
+    upload.end = {17, 30};
+    upload.uploadDirectory = (root / "send").string();
+    upload.sentDirectory = (root / "sent").string();
+    upload.sentDated = true;
+    CUpTaskDlg uploadDialog(board, prompt, upload, {}, &frame);
+    uploadDialog.show();
+    turnUntil([] { return false; }, 200);
+    ok = save(uploadDialog, out / "task-upload.png") && ok;
+    uploadDialog.submit();
+
+    execution::AutoSyncForm sync;
+    sync.mailbox = "FTP_B_QS";
+    sync.description = "B股信箱同步";
+    sync.intervalMinutes = 5;
+    sync.directory = (root / "mailboxes").string();
+    CAutoSyncTaskDlg syncDialog(board, prompt, sync, {}, &frame);
+    syncDialog.show();
+    turnUntil([] { return false; }, 200);
+    ok = save(syncDialog, out / "task-autosync.png") && ok;
+    syncDialog.submit();
+
+    CScheduleDlg schedule(bulletin.schedule, &frame);
+    schedule.show();
+    turnUntil([] { return false; }, 200);
+    ok = save(schedule, out / "schedule.png") && ok;
+
+    CSystemSettingDlg settingsDialog(*services.settings, prompt, &frame);
+    settingsDialog.show();
+    turnUntil([] { return false; }, 200);
+    ok = save(settingsDialog, out / "settings.png") && ok;
+
+    frame.showTasks();
+    frame.taskView()->refresh();
+    turnUntil([] { return false; }, 300);
+    ok = save(frame, out / "tasks.png") && ok;
     return ok ? 0 : 1;
 }
 
@@ -181,6 +272,7 @@ int main(int argc, char** argv) {
     }
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
+    vantrel::ui::installQtTranslations(app);
     std::filesystem::create_directories(argv[1]);
     return vantrel::ui::render(argv[1]);
 }

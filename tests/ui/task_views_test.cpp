@@ -18,6 +18,7 @@
 #include "client/ui/gui_app.h"
 #include "client/ui/main_frame.h"
 #include "client/ui/qt_notifier.h"
+#include "client/ui/system_setting_dialog.h"
 #include "client/ui/task_dialogs.h"
 #include "client/ui/task_view.h"
 #include "tests/support/local_time.h"
@@ -241,6 +242,44 @@ TEST_F(TaskViewsTest, qtsOwnTextsReadInChinese) {
     ASSERT_TRUE(installQtTranslations(testing::application()));
     QDialogButtonBox buttons(QDialogButtonBox::Ok | QDialogButtonBox::Cancel);
     EXPECT_EQ(buttons.button(QDialogButtonBox::Cancel)->text().toStdString(), "取消");
+}
+
+TEST_F(TaskViewsTest, systemSettingsCheckTheFlagSuffixThenThePathAndTheDiskSpaceOnItsOwn) {
+    testing::MemorySettings settings;
+    CSystemSettingDlg dialog(settings, prompt);
+    // The suffix first, each fault with its own text, the path only after it.
+    dialog.savePathBox()->setText(QString(300, QChar('p')));
+    const std::pair<const char*, const char*> suffixes[] = {
+        {"", "单标志文件后缀不能为空！"},
+        {".", "单标志文件后缀字符个数少于两位！单标志文件后缀只能由以\".\"开头的含[1-9]个英文字符组成。"},
+        {"ok", "单标志文件后缀格式错误！单标志文件后缀只能由以\".\"开头的含[1-9]个英文字符组成。"},
+        {".o1", "单标志文件后缀中不能包含除\".\"以外的非英文字母！单标志文件后缀只能由以\".\"开头的含[1-9]个英文字符组成。"},
+        {".OK", nullptr}};
+    for (const auto& [suffix, refusal] : suffixes) {
+        dialog.flagSuffixBox()->setText(suffix);
+        dialog.submit();
+        if (refusal) {
+            EXPECT_EQ(prompt.last(), refusal) << suffix;
+        }
+    }
+    EXPECT_EQ(prompt.last(), "该路径[" + std::string(300, 'p') + "]过长，请重新选择文件保存路径！");
+    EXPECT_EQ(settings.saves, 0);
+    dialog.savePathBox()->setText(QString::fromStdString(root.path().string()));
+    dialog.submit();
+    EXPECT_EQ(settings.saves, 1);
+    EXPECT_EQ(settings.system.flagFileExtend, ".OK");
+
+    // 应用: the range, then the question; No writes nothing.
+    dialog.diskSpaceBox()->setText("99");
+    dialog.applyDiskSpace();
+    EXPECT_EQ(prompt.last(), "磁盘空间设置必须在100MB~100,000,000MB之间！");
+    dialog.diskSpaceBox()->setText("2048");
+    dialog.applyDiskSpace();
+    EXPECT_EQ(prompt.last(), "是否确认修改?");
+    EXPECT_EQ(settings.diskSpace, 1000);
+    prompt.answer(true);
+    dialog.applyDiskSpace();
+    EXPECT_EQ(settings.diskSpace, 2048);
 }
 
 }  // namespace

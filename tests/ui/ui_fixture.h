@@ -238,8 +238,20 @@ class MemorySettings final : public SettingsStore {
         ++saves;
         return Status::ok();
     }
-    int minimumFreeMegabytes() override { return 1000; }
+    int minimumFreeMegabytes() override { return diskSpace; }
     std::filesystem::path receiveDirectory() override { return receive; }
+    SystemSettings loadSystem() override { return system; }
+    Status saveSystem(const SystemSettings& s) override {
+        system = s;
+        ++saves;
+        return Status::ok();
+    }
+    Status saveMinimumFreeMegabytes(int megabytes) override {
+        diskSpace = megabytes;
+        return Status::ok();
+    }
+    SystemSettings system;
+    int diskSpace = 1000;
 
     LoginSettings stored;
     int saves = 0;
