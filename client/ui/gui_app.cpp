@@ -63,6 +63,7 @@ int runGuiApp(int argc, char** argv) {
     };
     services.manual = installation.userManual();
     services.clock = &clock;
+    services.installation = installation;
     services.newDay = [&scheduler] {
         scheduler.initialiseToday();
         scheduler.catalogue().CreateUploadDirectories();

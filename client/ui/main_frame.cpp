@@ -22,6 +22,7 @@
 #include <cstdio>
 #include <set>
 
+#include "client/ui/log_views.h"
 #include "client/ui/login_dialog.h"
 #include "client/ui/logon_setting_dialog.h"
 #include "client/ui/mail_form_view.h"
@@ -86,6 +87,8 @@ CMainFrame::CMainFrame(const Services& services, QWidget* parent)
       ribbon_(new QTabWidget(this)),
       work_(new QStackedWidget(this)),
       mailView_(nullptr),
+      logView_(nullptr),
+      flagView_(nullptr),
       mailboxCategory_(nullptr),
       bulletinCategory_(nullptr),
       clock_(new QTimer(this)),
@@ -125,6 +128,7 @@ CMainFrame::CMainFrame(const Services& services, QWidget* parent)
     if (!services_.clock) services_.clock = &platform::RealClock::instance();
     today_ = dayText(services_.clock->localNow());
     lastCleanup_ = today_;  // start-up ran its own
+    if (taskTree_) taskTree_->refresh(today_);
     clock_->start(kClockTimerMs);
     refreshClock();
     onLoginState(services_.session->isLoggedIn());
@@ -136,6 +140,8 @@ void CMainFrame::onEvent(const NotifierEvent& event) {
     } else if (const auto* failed = std::get_if<TaskFailed>(&event)) {
         trayMessage(*failed);
         if (taskView_) taskView_->refreshSoon();
+    } else if (flagView_->apply(event)) {
+        return;
     } else if (taskView_ && CTaskView::concernsTasks(event)) {
         taskView_->refreshSoon();
     }
@@ -181,6 +187,15 @@ void CMainFrame::buildRibbon() {
             &CMainFrame::openManual);
     connect(addCommand(system, qs("退出"), {}), &QToolButton::clicked, this, &QWidget::close);
 
+    QWidget* views = newPanel(ribbon_, "视图");
+    connect(addCommand(views, qs("任务列表"), {}), &QToolButton::clicked, this,
+            &CMainFrame::showTasks);
+    connect(addCommand(views, qs("标志文件"), {}), &QToolButton::clicked, this,
+            [this] { work_->setCurrentWidget(flagView_); });
+    connect(addCommand(views, qs("刷新日志"), {}), &QToolButton::clicked, this, [this] {
+        if (taskTree_) taskTree_->refresh(today_);
+    });
+
     mailboxCategory_ = newPanel(ribbon_, "信箱");
     for (const MailboxName& m : kBrowsableMailboxes) {
         const std::string code = m.code;
@@ -209,6 +224,10 @@ void CMainFrame::buildWorkArea() {
     work_->addWidget(mailView_);
     setCentralWidget(work_);
 
+    logView_ = new CTaskLogView(work_);
+    work_->addWidget(logView_);
+    flagView_ = new CFlagStatusView(work_);
+    work_->addWidget(flagView_);
     for (QAction* action : taskMenu_->actions()) action->setEnabled(false);
     if (services_.board) {
         taskView_ = new CTaskView(*services_.board, *services_.prompt, taskMenu_, work_);
@@ -258,6 +277,20 @@ void CMainFrame::buildWorkArea() {
     tasks->setWidget(tree);
     addDockWidget(Qt::LeftDockWidgetArea, tasks);
     resizeDocks({tasks}, {180}, Qt::Horizontal);
+
+    if (services_.installation) {
+        auto* logs = new QDockWidget(qs("任务日志"), this);
+        logs->setObjectName("taskLogTree");
+        logs->setFeatures(QDockWidget::DockWidgetMovable);
+        taskTree_ = new CTaskTreeView(*services_.installation, logs);
+        connect(taskTree_, &CTaskTreeView::fileChosen, this,
+                [this](const std::filesystem::path& file) {
+                    logView_->showFile(file);
+                    work_->setCurrentWidget(logView_);
+                });
+        logs->setWidget(taskTree_);
+        addDockWidget(Qt::LeftDockWidgetArea, logs);
+    }
 }
 
 std::string CMainFrame::openTaskDialog(TaskRowKind kind, const std::string& taskId) {
@@ -422,6 +455,7 @@ void CMainFrame::checkDayRollover() {
     if (today == today_) return;
     today_ = today;
     if (services_.newDay) services_.newDay();
+    if (taskTree_) taskTree_->refresh(today_);
     if (today != lastCleanup_) {
         lastCleanup_ = today;
         if (services_.historyCleanup) services_.historyCleanup();

@@ -11,8 +11,10 @@
 #include <filesystem>
 #include <functional>
 #include <map>
+#include <optional>
 
 #include "client/app/events.h"
+#include "client/app/installation.h"
 #include "client/app/user_prompt.h"
 #include "platform/clock.h"
 #include "client/ui/ports.h"
@@ -29,6 +31,9 @@ class QWidget;
 namespace vantrel::ui {
 
 class CMailFormView;
+class CFlagStatusView;
+class CTaskLogView;
+class CTaskTreeView;
 class CTaskView;
 class ProgressPopup;
 class QtNotifier;
@@ -67,6 +72,8 @@ class CMainFrame final : public QMainWindow {
         std::function<bool(int minimumMegabytes, std::string& message)> diskSpaceEnough;
         // The user manual, "<bin>/vorn.pdf".
         std::filesystem::path manual;
+        // The folders the task log tree reads; none: no task log tree.
+        std::optional<Installation> installation;
         // The clock of the timers below; null: the machine's.
         const platform::Clock* clock = nullptr;
         // A new day began: the flag files and views start it, the upload tasks make their
@@ -86,6 +93,9 @@ class CMainFrame final : public QMainWindow {
     ProgressPopup* progress() const { return progress_; }
     CMailFormView* mailView() const { return mailView_; }
     CTaskView* taskView() const { return taskView_; }
+    CTaskTreeView* taskTree() const { return taskTree_; }
+    CTaskLogView* logView() const { return logView_; }
+    CFlagStatusView* flagView() const { return flagView_; }
     // Brings the task list to the front.
     void showTasks();
     // The task dialog of `kind`: a new task when `taskId` is empty, else the stored task's
@@ -148,6 +158,9 @@ class CMainFrame final : public QMainWindow {
     QStackedWidget* work_;
     CMailFormView* mailView_;
     CTaskView* taskView_ = nullptr;
+    CTaskTreeView* taskTree_ = nullptr;
+    CTaskLogView* logView_;
+    CFlagStatusView* flagView_;
     QWidget* mailboxCategory_;
     QWidget* bulletinCategory_;
     std::map<std::string, QToolButton*> codeButtons_;

@@ -7,6 +7,8 @@
 #include <QDialogButtonBox>
 #include <QPushButton>
 #include <QLineEdit>
+#include <QListWidget>
+#include <QTreeWidget>
 #include <QMenu>
 #include <QTableWidget>
 #include <QTimeEdit>
@@ -16,6 +18,7 @@
 #include "client/config/logs.h"
 #include "client/execution/task_scheduler.h"
 #include "client/ui/gui_app.h"
+#include "client/ui/log_views.h"
 #include "client/ui/main_frame.h"
 #include "client/ui/qt_notifier.h"
 #include "client/ui/system_setting_dialog.h"
@@ -280,6 +283,41 @@ TEST_F(TaskViewsTest, systemSettingsCheckTheFlagSuffixThenThePathAndTheDiskSpace
     prompt.answer(true);
     dialog.applyDiskSpace();
     EXPECT_EQ(settings.diskSpace, 2048);
+}
+
+TEST_F(TaskViewsTest, taskLogTreeFindsTodaysLogAndTheLogViewPagesItsRecords) {
+    // setup: 250 records of today's log of one task, one older log, the system log
+    const fs::path today = installation.log() / "20261208100000-00001-20261208.log";
+    for (int i = 0; i < 250; ++i)
+        ASSERT_EQ(logs.writeTaskLog("第" + std::to_string(i) + "条", 0, today), 0);
+    std::ofstream(installation.log() / "20261208100000-00001-20261207.log") << "";
+    std::ofstream(installation.log() / "SysLog20261208.log") << "x";
+    CTaskTreeView tree(installation);
+    tree.refresh("20261208");
+    QTreeWidgetItem* root = tree.tree()->topLevelItem(0);
+    ASSERT_EQ(root->childCount(), 3);
+    EXPECT_EQ(root->child(1)->text(0).toStdString(), "当日任务日志\\");
+    ASSERT_EQ(root->child(1)->childCount(), 1);
+    EXPECT_EQ(root->child(2)->childCount(), 1);  // the system log is no task log
+
+    // act: the latest page first, then back to the first
+    CTaskLogView view;
+    view.showFile(today);
+    // verify
+    EXPECT_EQ(view.pageCount(), 3);
+    EXPECT_EQ(view.page(), 2);
+    ASSERT_EQ(view.lines()->count(), 50);
+    EXPECT_EQ(view.lines()->item(49)->text().toStdString(), "2026-12-08 10:00:00--[消息]第249条");
+    view.showPage(0);
+    EXPECT_EQ(view.lines()->item(0)->text().toStdString(), "2026-12-08 10:00:00--[消息]第0条");
+
+    CFlagStatusView flags;
+    flags.apply(FlagViewFlag{false, "QS20261208.ok", ""});
+    flags.apply(FlagViewFlag{true, "QS20261208.ok", "10:05:00"});
+    ASSERT_EQ(flags.list()->topLevelItemCount(), 1);
+    EXPECT_EQ(flags.list()->topLevelItem(0)->text(1).toStdString(), "10:05:00");
+    flags.apply(FlagViewClear{});
+    EXPECT_EQ(flags.list()->topLevelItemCount(), 0);
 }
 
 }  // namespace
