@@ -7,6 +7,8 @@
 //   DIR/task-download.png, task-bulletin.png, task-upload.png, task-autosync.png,
 //   DIR/schedule.png  the task dialogs and the schedule dialog
 //   DIR/settings.png  the system settings dialog
+//   DIR/tasklog.png   a task log in the log view, the task log tree beside it
+//   DIR/flags.png     the flag status view
 // Everything runs in a temporary installation; nothing outside DIR is kept.
 
 #include <QApplication>
@@ -17,6 +19,7 @@
 #include <QRadioButton>
 #include <QThread>
 #include <QTimer>
+#include <QToolButton>
 #include <QTreeWidget>
 #include <cstdio>
 #include <fstream>
@@ -28,6 +31,7 @@
 #include "client/execution/task_scheduler.h"
 #include "client/ui/gui_app.h"
 #include "client/ui/gui_parts.h"
+#include "client/ui/log_views.h"
 #include "client/ui/login_dialog.h"
 #include "client/ui/mail_form_view.h"
 #include "client/ui/main_frame.h"
@@ -130,7 +134,8 @@ int render(const std::filesystem::path& out) {
     TaskScheduler scheduler(context, interactive.process(), {});
     scheduler.catalogue().SetOperator(testgateway::kDemoOperator);
     GuiPorts ports(interactive, context, &scheduler);
-    const CMainFrame::Services services = ports.frameServices(notifier);
+    CMainFrame::Services services = ports.frameServices(notifier);
+    services.installation = installation;
     CMainFrame frame(services);
     frame.resize(1180, 680);
     frame.show();
@@ -259,6 +264,33 @@ int render(const std::filesystem::path& out) {
     frame.taskView()->refresh();
     turnUntil([] { return false; }, 300);
     ok = save(frame, out / "tasks.png") && ok;
+
+    // 5. A task log and the flags of the day.
+    const auto rows = services.board->rows();
+    if (!rows.empty()) {
+        const std::string id = rows.front().id();
+        const auto today = platform::RealClock::instance().localNow();
+        char day[16];
+        std::snprintf(day, sizeof day, "%04d%02d%02d", today.year, today.month, today.day);
+        const auto log = installation.log() / (id + "-" + day + ".log");
+        logs.writeTaskLog("任务开始运行", 0, log);
+        logs.writeTaskLog("文件[QS20261208.zip]下载完成", 0, log);
+        logs.writeTaskLog("文件[jsmx20261208.dbf]不存在,稍后重试", 1, log);
+        logs.writeTaskLog("任务运行结束", 0, log);
+        frame.taskTree()->refresh(day);
+        frame.taskTree()->fileChosen(log);
+        turnUntil([] { return false; }, 200);
+        ok = save(frame, out / "tasklog.png") && ok;
+    }
+    for (const char* flag : {"QS20261208.ok", "jsmx20261208.ok", "B20261208.ok"})
+        notifier.post(FlagViewFlag{false, flag, ""});
+    notifier.post(FlagViewFlag{true, "QS20261208.ok", "16:42:10"});
+    frame.showCategory(QString::fromUtf8("视图"));
+    for (QToolButton* button : frame.findChildren<QToolButton*>()) {
+        if (button->text() == QString::fromUtf8("标志文件")) button->click();
+    }
+    turnUntil([] { return false; }, 200);
+    ok = save(frame, out / "flags.png") && ok;
     return ok ? 0 : 1;
 }
 
