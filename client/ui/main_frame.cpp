@@ -22,6 +22,7 @@
 #include <cstdio>
 #include <set>
 
+#include "client/ui/bulletin_view.h"
 #include "client/ui/log_views.h"
 #include "client/ui/login_dialog.h"
 #include "client/ui/logon_setting_dialog.h"
@@ -87,6 +88,7 @@ CMainFrame::CMainFrame(const Services& services, QWidget* parent)
       ribbon_(new QTabWidget(this)),
       work_(new QStackedWidget(this)),
       mailView_(nullptr),
+      bulletinView_(nullptr),
       logView_(nullptr),
       flagView_(nullptr),
       mailboxCategory_(nullptr),
@@ -205,11 +207,16 @@ void CMainFrame::buildRibbon() {
                     mailView_->openMailbox(code);
                 });
     }
-    // The bulletin views come with the task and view windows; the category already follows
-    // the permissions.
     bulletinCategory_ = newPanel(ribbon_, "公告");
-    for (const CommandCode& b : kBulletins)
-        addCommand(bulletinCategory_, qs(b.display), b.code)->setEnabled(false);
+    for (const CommandCode& b : kBulletins) {
+        const std::string code = b.code;
+        const std::string title = b.display;
+        connect(addCommand(bulletinCategory_, qs(b.display), b.code), &QToolButton::clicked, this,
+                [this, code, title] {
+                    work_->setCurrentWidget(bulletinView_);
+                    bulletinView_->openFolder(code, title);
+                });
+    }
 
     ribbon_->setFixedHeight(ribbon_->sizeHint().height());
     setMenuWidget(ribbon_);
@@ -224,6 +231,11 @@ void CMainFrame::buildWorkArea() {
     work_->addWidget(mailView_);
     setCentralWidget(work_);
 
+    CBulletinView::Services bulletin;
+    static_cast<MailboxPorts&>(bulletin) = services_;
+    bulletin.notifier = services_.notifier;
+    bulletinView_ = new CBulletinView(bulletin, work_);
+    work_->addWidget(bulletinView_);
     logView_ = new CTaskLogView(work_);
     work_->addWidget(logView_);
     flagView_ = new CFlagStatusView(work_);

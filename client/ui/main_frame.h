@@ -31,6 +31,7 @@ class QWidget;
 namespace vantrel::ui {
 
 class CMailFormView;
+class CBulletinView;
 class CFlagStatusView;
 class CTaskLogView;
 class CTaskTreeView;
@@ -95,6 +96,7 @@ class CMainFrame final : public QMainWindow {
     CTaskView* taskView() const { return taskView_; }
     CTaskTreeView* taskTree() const { return taskTree_; }
     CTaskLogView* logView() const { return logView_; }
+    CBulletinView* bulletinView() const { return bulletinView_; }
     CFlagStatusView* flagView() const { return flagView_; }
     // Brings the task list to the front.
     void showTasks();
@@ -159,6 +161,7 @@ class CMainFrame final : public QMainWindow {
     CMailFormView* mailView_;
     CTaskView* taskView_ = nullptr;
     CTaskTreeView* taskTree_ = nullptr;
+    CBulletinView* bulletinView_;
     CTaskLogView* logView_;
     CFlagStatusView* flagView_;
     QWidget* mailboxCategory_;

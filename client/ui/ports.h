@@ -42,6 +42,8 @@ class SettingsStore {
     virtual int minimumFreeMegabytes() = 0;
     // The directory downloads land in and uploads are picked from, created when missing.
     virtual std::filesystem::path receiveDirectory() = 0;
+    // Today's bulletin directory, where opened bulletins are kept (not created here).
+    virtual std::filesystem::path bulletinDirectory() = 0;
     // The system settings dialog's keys (HistoryDays, FlagFileExtend, CloseFlag and the
     // real-time report settings), and the disk-space minimum written on its own.
     virtual SystemSettings loadSystem() = 0;

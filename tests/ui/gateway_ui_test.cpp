@@ -12,6 +12,7 @@
 #include <random>
 
 #include "client/config/logs.h"
+#include "client/ui/bulletin_view.h"
 #include "client/ui/core_ports.h"
 #include "client/ui/login_dialog.h"
 #include "client/ui/mail_form_view.h"
@@ -311,6 +312,41 @@ TEST_F(GatewayUiTest, gatewayGoneDuringADownloadReadsAsALostConnectionAndOffersR
     }));
     EXPECT_EQ(frame.statusText(CMainFrame::kOperator).toStdString(), "操作员:--------");
     EXPECT_TRUE(frame.reloginButton()->isEnabled());
+}
+
+TEST_F(GatewayUiTest, bulletinViewListsAFolderAndOpensOrSavesABulletin) {
+    // setup
+    writeBytes(files->root() / "FTP_TZ_BULLET" / "公告1208.txt", "bulletin text");
+    settings.receive = root.path() / "recv";
+    login();
+    CBulletinView::Services s;
+    s.session = session.get();
+    s.mailbox = mailbox.get();
+    s.settings = &settings;
+    s.prompt = &prompt;
+    s.notifier = &notifier;
+    CBulletinView view(s);
+    std::vector<std::filesystem::path> opened;
+    view.openFile = [&](const std::filesystem::path& file) {
+        opened.push_back(file);
+        return true;
+    };
+    view.askDirectory = [&] { return std::optional(root.path() / "saved"); };
+    view.show();
+    // act
+    view.openFolder("FTP_TZ_BULLET", "投资人公告");
+    ASSERT_TRUE(waitUntil([&] { return !view.busy(); }));
+    ASSERT_EQ(view.list()->topLevelItemCount(), 1) << prompt.last();
+    view.list()->setCurrentItem(view.list()->topLevelItem(0));
+    const auto saved = view.saveSelectedAs();
+    const auto shown = view.openSelected();
+    // verify
+    ASSERT_TRUE(saved) << prompt.last();
+    EXPECT_EQ(platform::readFile(root.path() / "saved" / "公告1208.txt").value(), "bulletin text");
+    ASSERT_TRUE(shown) << prompt.last();
+    EXPECT_EQ(*shown, settings.bulletinDirectory() / "公告1208.txt");
+    EXPECT_EQ(platform::readFile(*shown).value(), "bulletin text");
+    EXPECT_EQ(opened, std::vector<std::filesystem::path>{*shown});
 }
 
 }  // namespace

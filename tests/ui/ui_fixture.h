@@ -240,6 +240,7 @@ class MemorySettings final : public SettingsStore {
     }
     int minimumFreeMegabytes() override { return diskSpace; }
     std::filesystem::path receiveDirectory() override { return receive; }
+    std::filesystem::path bulletinDirectory() override { return receive / "Bullet"; }
     SystemSettings loadSystem() override { return system; }
     Status saveSystem(const SystemSettings& s) override {
         system = s;
