@@ -382,7 +382,9 @@ void CMainFrame::buildTray() {
             showNormal();
             activateWindow();
         } else if (action->data().toInt() == kCmdTrayExit) {
+            exitRequested_ = true;
             close();
+            exitRequested_ = false;
         }
     });
     if (!QSystemTrayIcon::isSystemTrayAvailable()) return;
@@ -566,6 +568,14 @@ bool CMainFrame::confirmClose() {
 }
 
 void CMainFrame::closeEvent(QCloseEvent* event) {
+    // With CloseFlag set to the tray, the window's close button only hides it; the tray's
+    // 退出 ends the client.
+    if (!exitRequested_ && tray_ && services_.settings &&
+        services_.settings->loadSystem().closeAction == CloseAction::MinimizeToTray) {
+        hide();
+        event->ignore();
+        return;
+    }
     lastCloseAccepted_ = confirmClose();
     if (!lastCloseAccepted_) {
         event->ignore();

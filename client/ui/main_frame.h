@@ -183,6 +183,7 @@ class CMainFrame final : public QMainWindow {
     QMenu* trayMenu_;
     QMenu* taskMenu_;
     bool lastCloseAccepted_ = false;
+    bool exitRequested_ = false;  // the tray's 退出 is closing the window
     QString lastTrayMessage_;
 };
 
