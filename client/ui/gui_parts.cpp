@@ -14,7 +14,8 @@ GuiPorts::GuiPorts(InteractiveGateway& gateway, const Context& context, TaskSche
       tableExport_(*context.clock),
       tasks_(scheduler) {
     if (scheduler) {
-        board_ = std::make_unique<SchedulerTaskBoard>(*scheduler, *context.clock,
+        board_ = std::make_unique<SchedulerTaskBoard>(*scheduler, context.installation,
+                                                      *context.clock,
                                                       [this] { return session_.operatorCode(); });
     }
 }

@@ -108,6 +108,10 @@ std::vector<TaskRow> SchedulerTaskBoard::rows() {
     return rows;
 }
 
+std::filesystem::path SchedulerTaskBoard::listFile(const std::string& taskId) {
+    return catalogue::DailyTaskFile(installation_.data(), taskId, clock_.localNow(), ".dat");
+}
+
 bool SchedulerTaskBoard::command(TaskCommand command, const std::string& taskId,
                                  std::string& error) {
     std::optional<TaskRow> found;

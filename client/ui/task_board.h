@@ -6,12 +6,14 @@
 // Thread: GUI thread (the models and the catalogue guard themselves).
 
 #include <array>
+#include <filesystem>
 #include <functional>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "client/app/events.h"
+#include "client/app/installation.h"
 #include "client/app/user_prompt.h"
 #include "client/execution/task_forms.h"
 
@@ -70,6 +72,8 @@ class TaskBoard {
     virtual ~TaskBoard() = default;
     // Every task, downloads and bulletins first, then uploads, then auto-sync tasks.
     virtual std::vector<TaskRow> rows() = 0;
+    // Today's file list of `taskId` (it may not exist yet).
+    virtual std::filesystem::path listFile(const std::string& taskId) = 0;
     // Hands `command` for `taskId` to the scheduled work; false with `error` when it was
     // refused (unknown task, not offered in its state).
     virtual bool command(TaskCommand command, const std::string& taskId, std::string& error) = 0;
@@ -92,11 +96,15 @@ class SchedulerTaskBoard final : public TaskBoard {
   public:
     // `scheduler` and `clock` must outlive the board; `operatorCode` names the owner of new
     // tasks and is asked afresh each time (it is known only after the login).
-    SchedulerTaskBoard(TaskScheduler& scheduler, const platform::Clock& clock,
-                       std::function<std::string()> operatorCode)
-        : scheduler_(scheduler), clock_(clock), operatorCode_(std::move(operatorCode)) {}
+    SchedulerTaskBoard(TaskScheduler& scheduler, const Installation& installation,
+                       const platform::Clock& clock, std::function<std::string()> operatorCode)
+        : scheduler_(scheduler),
+          installation_(installation),
+          clock_(clock),
+          operatorCode_(std::move(operatorCode)) {}
 
     std::vector<TaskRow> rows() override;
+    std::filesystem::path listFile(const std::string& taskId) override;
     bool command(TaskCommand command, const std::string& taskId, std::string& error) override;
     std::optional<execution::DownloadForm> downloadForm(const std::string& taskId) override;
     std::optional<execution::UploadForm> uploadForm(const std::string& taskId) override;
@@ -110,6 +118,7 @@ class SchedulerTaskBoard final : public TaskBoard {
 
   private:
     TaskScheduler& scheduler_;
+    const Installation installation_;
     const platform::Clock& clock_;
     std::function<std::string()> operatorCode_;
 };

@@ -2,12 +2,15 @@
 
 #include <QHeaderView>
 #include <QMenu>
+#include <QSplitter>
+#include <QTreeWidget>
 #include <QTableWidget>
 #include <QTimer>
 #include <QVBoxLayout>
 
 #include "client/ui/main_frame.h"
 #include "client/ui/qt_text.h"
+#include "client/ui/task_file_rows.h"
 
 namespace vantrel::ui {
 
@@ -38,6 +41,7 @@ CTaskView::CTaskView(TaskBoard& board, UserPrompt& prompt, QMenu* menu, QWidget*
       prompt_(prompt),
       menu_(menu),
       table_(new QTableWidget(0, kTaskColumnCount, this)),
+      files_(new QTreeWidget(this)),
       soon_(new QTimer(this)) {
     QStringList titles;
     for (const TaskColumnTitle& column : kTaskColumns) titles << qs(column.title);
@@ -53,9 +57,15 @@ CTaskView::CTaskView(TaskBoard& board, UserPrompt& prompt, QMenu* menu, QWidget*
     table_->setContextMenuPolicy(Qt::CustomContextMenu);
     connect(table_, &QTableWidget::customContextMenuRequested, this, &CTaskView::showMenu);
     connect(table_, &QTableWidget::itemSelectionChanged, this, &CTaskView::updateMenu);
+    connect(table_, &QTableWidget::itemSelectionChanged, this, &CTaskView::refreshFiles);
+    files_->setRootIsDecorated(false);
+    auto* split = new QSplitter(Qt::Vertical, this);
+    split->addWidget(table_);
+    split->addWidget(files_);
+    split->setSizes({380, 200});
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
-    layout->addWidget(table_);
+    layout->addWidget(split);
 
     soon_->setSingleShot(true);
     soon_->setInterval(0);
@@ -100,6 +110,22 @@ void CTaskView::refresh() {
     }
     if (selected) selectTask(selected->id());
     updateMenu();
+    refreshFiles();
+}
+
+void CTaskView::refreshFiles() {
+    files_->clear();
+    const std::optional<TaskRow> row = selectedTask();
+    const FileListKind kind =
+        row && row->kind == TaskRowKind::Upload ? FileListKind::Upload : FileListKind::Download;
+    QStringList titles;
+    for (const std::string& title : fileListTitles(kind)) titles << qs(title);
+    files_->setHeaderLabels(titles);
+    if (!row) return;
+    for (const auto& texts : readFileListRows(board_.listFile(row->id()), kind)) {
+        auto* item = new QTreeWidgetItem(files_);
+        for (int c = 0; c < static_cast<int>(texts.size()); ++c) item->setText(c, qs(texts[c]));
+    }
 }
 
 std::optional<TaskRow> CTaskView::selectedTask() const {

@@ -15,6 +15,7 @@
 
 class QMenu;
 class QTableWidget;
+class QTreeWidget;
 class QTimer;
 
 namespace vantrel::ui {
@@ -47,6 +48,10 @@ class CTaskView final : public QWidget {
     // Enables the menu's actions for the selected task.
     void updateMenu();
     QTableWidget* table() const { return table_; }
+    // The selected task's file list of today, under the task list.
+    QTreeWidget* fileList() const { return files_; }
+    // Reads the selected task's file list again.
+    void refreshFiles();
 
   signals:
     void dialogRequested(int commandId);
@@ -58,6 +63,7 @@ class CTaskView final : public QWidget {
     UserPrompt& prompt_;
     QMenu* menu_;
     QTableWidget* table_;
+    QTreeWidget* files_;
     QTimer* soon_;
     std::set<TaskRowKind> kinds_;
     std::vector<TaskRow> shown_;

@@ -14,6 +14,8 @@
 #include <QTimeEdit>
 #include <fstream>
 
+#include "client/catalogue/dbf_table.h"
+#include "client/catalogue/download_list.h"
 #include "client/catalogue/table_schema.h"
 #include "client/config/logs.h"
 #include "client/execution/task_scheduler.h"
@@ -57,7 +59,7 @@ class TaskViewsTest : public testing::QtTest {
         options.stopStep = std::chrono::milliseconds(10);
         scheduler = std::make_unique<TaskScheduler>(context, process, options);
         scheduler->catalogue().SetOperator("OPER01");
-        board = std::make_unique<SchedulerTaskBoard>(*scheduler, clock,
+        board = std::make_unique<SchedulerTaskBoard>(*scheduler, installation, clock,
                                                      [] { return std::string("OPER01"); });
     }
     ~TaskViewsTest() override { scheduler->stop(); }
@@ -233,6 +235,22 @@ TEST_F(TaskViewsTest, taskCreatedInTheDialogRunsFromTheMenuAndItsRowFollowsLive)
         const auto r = view.shownTask(id);
         return r && !r->running;
     }, 20000));
+
+    // The selected task's list of the day shows under the list, row by row.
+    {
+        const fs::path list = board->listFile(id);
+        fs::create_directories(list.parent_path());
+        fs::copy_file(installation.localconfig() / catalogue::kDownloadListTemplate, list);
+        catalogue::CDbfImpl table;
+        ASSERT_EQ(table.Open(list, 2), 1);
+        ASSERT_GE(table.AppendRow({{"FILENAME", "QS1208.zip"}, {"SIZE", "2048"}, {"FLAG", "4"}}), 0);
+        table.Close();
+    }
+    view.refreshFiles();
+    ASSERT_EQ(view.fileList()->topLevelItemCount(), 1);
+    EXPECT_EQ(view.fileList()->topLevelItem(0)->text(0).toStdString(), "QS1208.zip");
+    EXPECT_EQ(view.fileList()->topLevelItem(0)->text(5).toStdString(), "下载完成");
+    EXPECT_EQ(view.fileList()->headerItem()->text(2).toStdString(), "已下载大小(B)");
 
     // A failed run reaches the tray.
     notifier.post(TaskFailed{CatalogueTaskKind::Download, id, "登录失败"});
