@@ -290,7 +290,9 @@ TransferOutcome MailboxOperations::move(TransferDirection direction,
     std::lock_guard lock(transferMutex_);
     std::string error;
     CVornFtp* handle = ownHandle(error);
-    if (handle == nullptr) return {-1, error};
+    // The session is logged in, so a transfer handle that cannot log in as the same operator
+    // has lost the gateway, not its password.
+    if (handle == nullptr) return {-3, error};
     return run(*handle);
 }
 

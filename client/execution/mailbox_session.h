@@ -59,7 +59,8 @@ struct MailboxTransferItem {
     std::string localName{};               // upload: the local file when not `remoteName`
 };
 
-// 0 done, -10 cancelled by the operator, other negatives failed with the text.
+// 0 done, -10 cancelled by the operator, other negatives failed with the text; -3, -9998
+// and -9999 mean the connection to the gateway is lost.
 struct TransferOutcome {
     int code = 0;
     std::string text;

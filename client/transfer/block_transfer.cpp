@@ -49,8 +49,9 @@ class BlockMover {
         handle_.SetLastError(text);
         return code;
     }
-    double elapsedSeconds() const {
-        return std::chrono::duration<double>(options_.clock->tick() - started_).count();
+    TransferSession& session() { return options_.session ? *options_.session : ownSession_; }
+    double elapsedSeconds() {
+        return std::chrono::duration<double>(options_.clock->tick() - session().started).count();
     }
     // Sends the next ready packet. 1 sent, 0 nothing to send now, negative failure.
     int sendNext();
@@ -83,7 +84,7 @@ class BlockMover {
     const std::string fileName_;
     const std::string title_;
 
-    platform::Tick started_{};
+    TransferSession ownSession_;
     bool batchPending_ = false;
     platform::Tick batchRequested_{};
     int remembered_ = 0;
@@ -187,6 +188,7 @@ int BlockMover::takeAnswer(const std::string& packet) {
                           download_ ? CPkgSize::kDownloadSlots : CPkgSize::kUploadSlots)) {
         return fail(-1, title_ + file_.errorText());
     }
+    session().bytesMoved += awaited->length;
     reportProgress();
     return 0;
 }
@@ -194,7 +196,8 @@ int BlockMover::takeAnswer(const std::string& packet) {
 void BlockMover::reportProgress() {
     if (!observer_) return;
     observer_->progress(makeProgressRecord(download_, fileName_, file_.bytesDone(),
-                                           file_.fileSize(), elapsedSeconds()));
+                                           file_.fileSize(), session().bytesMoved,
+                                           elapsedSeconds()));
 }
 
 void BlockMover::checkCancel() {
@@ -216,7 +219,7 @@ int BlockMover::run() {
     }
     block_.resetInFlight();
     if (!download_ && block_.start() >= block_.end()) return 0;
-    started_ = options_.clock->tick();
+    ownSession_.started = options_.clock->tick();
     if (observer_) observer_->begins(fileName_);
 
     std::string packet;
@@ -300,19 +303,20 @@ int BlockMover::run() {
 
 TransferProgressRecord makeProgressRecord(bool download, const std::string& fileName,
                                           std::int64_t bytesDone, std::int64_t fileSize,
-                                          double elapsedSeconds) {
+                                          std::int64_t movedThisSession, double elapsedSeconds) {
     TransferProgressRecord r;
     r.fileName = fileName;
     r.bytesDone = bytesDone;
     r.fileSize = fileSize;
     r.elapsedSeconds = elapsedSeconds;
-    const double speed =
-        elapsedSeconds > 0 ? static_cast<double>(bytesDone) / elapsedSeconds / 1024.0 : 0.0;
+    const double speed = elapsedSeconds > 0
+                             ? static_cast<double>(movedThisSession) / elapsedSeconds / 1024.0
+                             : 0.0;
     char text[160];
     std::snprintf(text, sizeof text, "%9.2fK", speed);
     r.speed = text;
     double left =
-        speed > 0 ? static_cast<double>(fileSize) / (speed * 1024.0) - elapsedSeconds : 0.0;
+        speed > 0 ? static_cast<double>(fileSize - bytesDone) / (speed * 1024.0) : 0.0;
     if (left < 0) left = 0;
     const long seconds = static_cast<long>(left);
     std::snprintf(text, sizeof text, "%02ld:%02ld:%02ld", seconds / 3600, seconds / 60 % 60,

@@ -25,10 +25,20 @@
 
 namespace vantrel {
 
+// The bytes one interactive transfer of a file moved since it began, over all its blocks:
+// its speed and remaining time come from these alone, since a resumed file's earlier bytes
+// were not moved in this transfer's time. Written on the transfer's thread only.
+struct TransferSession {
+    platform::Tick started{};
+    std::int64_t bytesMoved = 0;
+};
+
 struct BlockTransferOptions {
     const platform::Clock* clock = nullptr;  // required
     // The process-wide stop (thread manager shutting down); may be empty.
     std::function<bool()> shouldStop;
+    // The file's transfer, for the progress records; null: the block's call on its own.
+    TransferSession* session = nullptr;
 };
 
 // One progress record of an interactive transfer, for the transfer dialog.
@@ -65,9 +75,10 @@ int uploadBlock(CVornFtp& handle, BlockTask* block, const BlockTransferOptions& 
 int uploadBlockInteractive(CVornFtp& handle, BlockTask* block, const BlockTransferOptions& options,
                            TransferObserver& observer, UserPrompt& prompt);
 
-// The progress record for `bytesDone` of `fileSize` after `elapsedSeconds`.
+// The progress record for `bytesDone` of `fileSize`, of which `movedThisSession` were moved
+// in the `elapsedSeconds` since the transfer began; the speed and remaining time come from those.
 TransferProgressRecord makeProgressRecord(bool download, const std::string& fileName,
                                           std::int64_t bytesDone, std::int64_t fileSize,
-                                          double elapsedSeconds);
+                                          std::int64_t movedThisSession, double elapsedSeconds);
 
 }  // namespace vantrel

@@ -25,24 +25,30 @@ int moveBlocks(CVornFtp& handle, FileBlockInfo& file, bool download,
                const ManualTransferRequest& request, const ManualTransferEnvironment& env,
                std::string& error) {
     const std::string ftpType(download ? filesvc::kDownload : filesvc::kUpload);
+    // One session over all blocks, so the speed counts only what this call moves.
+    TransferSession session{env.options.clock->tick()};
+    BlockTransferOptions options = env.options;
+    options.session = &session;
     while (BlockTask* block = file.claimNextBlock()) {
         int rc = 0;
         for (int attempt = 0; attempt < std::max(1, env.attempts); ++attempt) {
             if (ensureLoggedIn(handle) != 0) {
                 rc = -3;
-                error = handle.LastError();
+                // After a dropped connection the failed re-login's text (a closed
+                // connection reads as a refused password there) would hide why it failed.
+                if (attempt == 0) error = handle.LastError();
                 continue;
             }
             handle.SetRoute(kMailboxOrganisation, request.mailbox, ftpType);
             block->setState(kBlockTaken);
             if (env.observer && env.prompt) {
-                rc = download ? downloadBlockInteractive(*block, handle, env.options, *env.observer,
+                rc = download ? downloadBlockInteractive(*block, handle, options, *env.observer,
                                                          *env.prompt)
-                              : uploadBlockInteractive(handle, block, env.options, *env.observer,
+                              : uploadBlockInteractive(handle, block, options, *env.observer,
                                                        *env.prompt);
             } else {
-                rc = download ? downloadBlock(*block, handle, env.options)
-                              : uploadBlock(handle, block, env.options);
+                rc = download ? downloadBlock(*block, handle, options)
+                              : uploadBlock(handle, block, options);
             }
             if (rc == 0) break;
             error = handle.LastError();
@@ -85,7 +91,7 @@ int verifyFinished(CVornFtp& handle, FileBlockInfo& file, const TransferItem& it
     for (int attempt = 0; attempt < std::max(1, env.attempts); ++attempt) {
         if (attempt > 0) handle.DropIfLoggedIn();
         if (ensureLoggedIn(handle) != 0) {
-            error = handle.LastError();
+            if (attempt == 0) error = handle.LastError();  // else the lost answer's text
             continue;
         }
         handle.SetRoute(kMailboxOrganisation, request.mailbox, ftpType);

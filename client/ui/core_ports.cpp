@@ -32,6 +32,28 @@ int ConfigSettingsStore::minimumFreeMegabytes() {
     return config.readDiskSpace();
 }
 
+SystemSettings ConfigSettingsStore::loadSystem() {
+    CConfig config(installation_);
+    config.load();
+    SystemSettings settings;
+    settings.historyDays = config.historyDays;
+    settings.flagFileExtend = config.flagFileExtend;
+    settings.closeAction =
+        config.closeFlag == 1 ? CloseAction::MinimizeToTray : CloseAction::Exit;
+    settings.realtime = config.readRealtimeReportSettings();
+    return settings;
+}
+
+Status ConfigSettingsStore::saveSystem(const SystemSettings& settings) {
+    CConfig config(installation_);
+    config.load();
+    config.historyDays = settings.historyDays;
+    config.flagFileExtend = settings.flagFileExtend;
+    config.closeFlag = static_cast<int>(settings.closeAction);
+    if (Status saved = config.save(); !saved) return saved;
+    return config.writeRealtimeReportSettings(settings.realtime);
+}
+
 std::filesystem::path ConfigSettingsStore::receiveDirectory() {
     CConfig config(installation_);
     config.readPaths();

@@ -19,6 +19,14 @@ class ConfigSettingsStore final : public SettingsStore {
     Status saveLogin(const LoginSettings& settings) override;
     int minimumFreeMegabytes() override;
     std::filesystem::path receiveDirectory() override;
+    std::filesystem::path bulletinDirectory() override {
+        return CConfig(installation_).todayBulletinDirectory(platform::RealClock::instance());
+    }
+    SystemSettings loadSystem() override;
+    Status saveSystem(const SystemSettings& settings) override;
+    Status saveMinimumFreeMegabytes(int megabytes) override {
+        return CConfig(installation_).writeDiskSpace(megabytes);
+    }
 
   private:
     Installation installation_;

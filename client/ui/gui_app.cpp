@@ -1,20 +1,37 @@
 #include "client/ui/gui_app.h"
 
 #include <QApplication>
+#include <QLibraryInfo>
+#include <QTranslator>
 #include <filesystem>
 
 #include "client/app/app_core.h"
 #include "client/app/disk_space_check.h"
+#include "client/config/config.h"
+#include "client/config/history_cleanup.h"
 #include "client/config/logs.h"
 #include "client/ui/gui_parts.h"
+#include "client/ui/qt_text.h"
 #include "client/ui/qt_notifier.h"
 #include "client/ui/qt_user_prompt.h"
 
 namespace vantrel::ui {
 
+bool installQtTranslations(QApplication& app) {
+    // Qt's own texts (standard buttons, file dialogs) in the operators' language.
+    auto* translator = new QTranslator(&app);
+    if (!translator->load(qs("qtbase_zh_CN"), QLibraryInfo::path(QLibraryInfo::TranslationsPath))) {
+        delete translator;
+        return false;
+    }
+    QApplication::installTranslator(translator);
+    return true;
+}
+
 int runGuiApp(int argc, char** argv) {
     QApplication app(argc, argv);
     app.setQuitOnLastWindowClosed(true);
+    installQtTranslations(app);
 
     std::error_code ec;
     std::filesystem::path program = std::filesystem::read_symlink("/proc/self/exe", ec);
@@ -45,6 +62,17 @@ int runGuiApp(int argc, char** argv) {
         return disk.enough(minimum, message);
     };
     services.manual = installation.userManual();
+    services.clock = &clock;
+    services.installation = installation;
+    services.newDay = [&scheduler] {
+        scheduler.initialiseToday();
+        scheduler.catalogue().CreateUploadDirectories();
+    };
+    HistoryCleanup history(installation, clock, &logs);
+    services.historyCleanup = [&history, &scheduler, &installation] {
+        history.CleanLocalHistory(CConfig(installation).readHistoryDays(),
+                                  scheduler.catalogue().CleanupTasks());
+    };
 
     GuiMainWindow window(services);
     // The checks before the start-up login come with the update checks.

@@ -12,7 +12,13 @@ GuiPorts::GuiPorts(InteractiveGateway& gateway, const Context& context, TaskSche
       settings_(context.installation),
       mailbox_(session_, context, gateway.process(), prompt_),
       tableExport_(*context.clock),
-      tasks_(scheduler) {}
+      tasks_(scheduler) {
+    if (scheduler) {
+        board_ = std::make_unique<SchedulerTaskBoard>(*scheduler, context.installation,
+                                                      *context.clock,
+                                                      [this] { return session_.operatorCode(); });
+    }
+}
 
 CMainFrame::Services GuiPorts::frameServices(QtNotifier& notifier) {
     CMainFrame::Services services;
@@ -23,6 +29,7 @@ CMainFrame::Services GuiPorts::frameServices(QtNotifier& notifier) {
     services.notifier = &notifier;
     services.tableExport = &tableExport_;
     services.tasks = &tasks_;
+    services.board = board_.get();
     return services;
 }
 

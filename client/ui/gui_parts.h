@@ -9,6 +9,7 @@
 #include "client/gateway/gateway_process.h"
 #include "client/ui/core_ports.h"
 #include "client/ui/main_frame.h"
+#include "client/ui/task_board.h"
 
 namespace vantrel::ui {
 
@@ -34,6 +35,7 @@ class GuiPorts {
     HandleMailbox mailbox_;
     CatalogueListExport tableExport_;
     SchedulerActivity tasks_;
+    std::unique_ptr<SchedulerTaskBoard> board_;  // with a scheduler
 };
 
 class GuiMainWindow final : public MainWindow {

@@ -1,6 +1,7 @@
 #include "client/ui/mail_form_view.h"
 
 #include <QFileDialog>
+#include <QFileSystemWatcher>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QInputDialog>
@@ -9,6 +10,8 @@
 #include <QMenu>
 #include <QPushButton>
 #include <QSplitter>
+#include <QStyle>
+#include <QTimer>
 #include <QTreeWidget>
 #include <QVBoxLayout>
 #include <chrono>
@@ -25,12 +28,6 @@ namespace {
 
 constexpr int kKindRole = Qt::UserRole;
 constexpr int kSizeRole = Qt::UserRole + 1;
-const char* const kLostConnection = "与服务器连接失败，请查询网络连接";
-
-bool connectionLost(int code) {
-    return code == -3 || code == -9998 || code == -9999;
-}
-
 std::string format(const char* pattern, const std::string& value) {
     return u8(qs(pattern).arg(qs(value)));
 }
@@ -81,6 +78,7 @@ CMailFormView::CMailFormView(const Services& services, QWidget* parent)
       remotePathLabel_(new QLabel(this)),
       localPathBox_(new QLineEdit(this)),
       localList_(new QTreeWidget(this)),
+      localWatch_(new QFileSystemWatcher(this)),
       remoteList_(new QTreeWidget(this)),
       commands_(new QWidget(this)) {
     askNewName = [this](const std::string& oldName) -> std::optional<std::string> {
@@ -142,6 +140,15 @@ void CMailFormView::buildLayout() {
     // Local side: a path box with browse and up, then the files.
     auto* browse = new QPushButton(qs("浏览..."), this);
     auto* localUp = new QPushButton(qs("向上"), this);
+    auto* localRefresh = new QPushButton(qs("刷新"), this);
+    connect(localRefresh, &QPushButton::clicked, this, &CMailFormView::refreshLocal);
+    // A change outside (a file saved, copied or removed there) is read once it settles.
+    auto* settle = new QTimer(this);
+    settle->setSingleShot(true);
+    settle->setInterval(300);
+    connect(settle, &QTimer::timeout, this, &CMailFormView::refreshLocal);
+    connect(localWatch_, &QFileSystemWatcher::directoryChanged, settle,
+            qOverload<>(&QTimer::start));
     connect(browse, &QPushButton::clicked, this, [this] {
         const QString dir =
             QFileDialog::getExistingDirectory(this, qs("本地目录"), qs(localDirectory_.string()));
@@ -155,12 +162,16 @@ void CMailFormView::buildLayout() {
     localPathRow->addWidget(new QLabel(qs("本地目录:"), this));
     localPathRow->addWidget(localPathBox_, 1);
     localPathRow->addWidget(localUp);
+    localPathRow->addWidget(localRefresh);
     localPathRow->addWidget(browse);
-    localList_->setHeaderLabels({qs("名称"), qs("大小"), qs("修改时间")});
+    localList_->setHeaderLabels({qs("名称"), qs("大小"), qs("修改时间"), qs("类型")});
     localList_->setRootIsDecorated(false);
     localList_->setSelectionMode(QAbstractItemView::ExtendedSelection);
-    localList_->header()->resizeSection(0, 200);
-    localList_->header()->resizeSection(1, 70);
+    localList_->header()->resizeSection(0, 150);
+    localList_->header()->resizeSection(1, 60);
+    // Wide enough for "YYYY-MM-DD hh:mm" in the font in use.
+    localList_->header()->resizeSection(
+        2, localList_->fontMetrics().horizontalAdvance(qs("0000-00-00 00:00")) + 24);
     connect(localList_, &QTreeWidget::itemDoubleClicked, this, [this](QTreeWidgetItem* item) {
         if (item->data(0, kKindRole).toInt() == kDirectory)
             setLocalDirectory(localDirectory_ / u8(item->text(0)));
@@ -179,7 +190,8 @@ void CMailFormView::buildLayout() {
     remoteList_->setContextMenuPolicy(Qt::CustomContextMenu);
     remoteList_->header()->resizeSection(0, 200);
     remoteList_->header()->resizeSection(1, 90);
-    remoteList_->header()->resizeSection(2, 120);
+    remoteList_->header()->resizeSection(
+        2, remoteList_->fontMetrics().horizontalAdvance(qs("0000-00-00 00:00")) + 24);
     connect(remoteList_, &QTreeWidget::itemDoubleClicked, this, &CMailFormView::openRemoteItem);
     connect(remoteList_, &QTreeWidget::customContextMenuRequested, this,
             &CMailFormView::showContextMenu);
@@ -227,8 +239,11 @@ void CMailFormView::showContextMenu(const QPoint& at) {
 // --- local side --------------------------------------------------------------------------
 
 void CMailFormView::setLocalDirectory(const std::filesystem::path& directory) {
+    if (!localWatch_->directories().isEmpty()) localWatch_->removePaths(localWatch_->directories());
     localDirectory_ = directory;
     localPathBox_->setText(qs(directory.string()));
+    std::error_code ec;
+    if (std::filesystem::is_directory(directory, ec)) localWatch_->addPath(qs(directory.string()));
     refreshLocal();
 }
 
@@ -242,6 +257,9 @@ void CMailFormView::refreshLocal() {
         const bool isDirectory = it->is_directory(ec);
         auto* item = new QTreeWidgetItem;
         item->setText(0, qs(it->path().filename().string()));
+        item->setIcon(0, style()->standardIcon(isDirectory ? QStyle::SP_DirIcon
+                                                           : QStyle::SP_FileIcon));
+        item->setText(3, qs(isDirectory ? "文件夹" : "文件"));
         item->setData(0, kKindRole, isDirectory ? kDirectory : kFile);
         if (!isDirectory) {
             const std::uint64_t size = it->file_size(ec);
@@ -398,6 +416,8 @@ void CMailFormView::fillRemote(const RemoteOutcome& outcome) {
     for (const RemoteEntry& entry : outcome.entries) {
         auto* item = new QTreeWidgetItem(remoteList_);
         item->setText(0, qs(entry.name));
+        item->setIcon(0, style()->standardIcon(entry.isDirectory ? QStyle::SP_DirIcon
+                                                                 : QStyle::SP_FileIcon));
         item->setText(1, entry.isDirectory ? qs("DIR")
                                            : QString::number(static_cast<qulonglong>(entry.size)));
         item->setText(2, qs(remoteDateText(entry.date, entry.time)));
@@ -468,10 +488,19 @@ void CMailFormView::postProgress(const std::string& text) {
 
 // --- transfers ------------------------------------------------------------------------------
 
-void CMailFormView::runTransferDialog(TransferDirection direction,
+bool CMailFormView::runTransferDialog(TransferDirection direction,
                                       std::vector<TransferItem> items) {
     CTransferDlg dialog(direction, std::move(items), *services_.mailbox, *services_.prompt, this);
     dialog.exec();
+    if (!dialog.lostConnection()) return true;
+    markOffline();
+    return false;
+}
+
+void CMailFormView::markOffline() {
+    // No worker holds the session here: the transfer has ended.
+    services_.session->dropIfLoggedIn();
+    if (services_.notifier) services_.notifier->post(LoginStateChanged{false});
 }
 
 TransferItem CMailFormView::transferItem(const QTreeWidgetItem& row) const {
@@ -498,8 +527,9 @@ void CMailFormView::uploadSelected() {
         items.push_back(transferItem(*row));
     }
     runPermitted(mailboxCode_, MailboxFunction::Upload, [this, items](RemoteOutcome&) {
-        runTransferDialog(TransferDirection::Upload, items);
-        refreshRemote();
+        const bool connected = runTransferDialog(TransferDirection::Upload, items);
+        refreshLocal();
+        if (connected) refreshRemote();
     });
 }
 
@@ -626,6 +656,7 @@ void CMailFormView::exportList() {
     const auto choice = askExportFile();
     if (!choice) return;
     writeExport(choice->first, choice->second);
+    refreshLocal();
     emit idle();
 }
 

@@ -16,6 +16,7 @@
 #include "client/ui/list_export.h"
 #include "client/ui/ports.h"
 
+class QFileSystemWatcher;
 class QLabel;
 class QLineEdit;
 class QPushButton;
@@ -73,7 +74,9 @@ class CMailFormView final : public QWidget {
     void deleteSelected();
     void exportList();
 
+    // Shows `directory` and follows changes made in it from outside.
     void setLocalDirectory(const std::filesystem::path& directory);
+    // Reads the local directory again (also after each own operation that may change it).
     void refreshLocal();
 
     bool busy() const { return job_.busy(); }
@@ -123,7 +126,12 @@ class CMailFormView final : public QWidget {
     QList<QTreeWidgetItem*> selectedRemote() const;
     // The transfer of the listed file `row` between the current directories.
     TransferItem transferItem(const QTreeWidgetItem& row) const;
-    void runTransferDialog(TransferDirection direction, std::vector<TransferItem> items);
+    // Runs the transfer dialog; false when the connection was lost, after the window has been
+    // told the session is offline.
+    bool runTransferDialog(TransferDirection direction, std::vector<TransferItem> items);
+    // The connection is gone: the session is dropped, so the window shows offline and offers
+    // the re-login.
+    void markOffline();
     void finishCommand();
     void writeExport(const std::filesystem::path& file, ExportKind kind);
 
@@ -136,6 +144,7 @@ class CMailFormView final : public QWidget {
     QLabel* remotePathLabel_;
     QLineEdit* localPathBox_;
     QTreeWidget* localList_;
+    QFileSystemWatcher* localWatch_;
     QTreeWidget* remoteList_;
     QWidget* commands_;
 

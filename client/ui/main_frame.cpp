@@ -2,6 +2,7 @@
 
 #include <QApplication>
 #include <QCloseEvent>
+#include <QCursor>
 #include <QDateTime>
 #include <QDesktopServices>
 #include <QDockWidget>
@@ -18,15 +19,20 @@
 #include <QToolButton>
 #include <QTreeWidget>
 #include <QUrl>
-#include <cerrno>
-#include <cstring>
+#include <cstdio>
+#include <set>
 
+#include "client/ui/bulletin_view.h"
+#include "client/ui/log_views.h"
 #include "client/ui/login_dialog.h"
 #include "client/ui/logon_setting_dialog.h"
 #include "client/ui/mail_form_view.h"
 #include "client/ui/progress_popup.h"
 #include "client/ui/qt_notifier.h"
 #include "client/ui/qt_text.h"
+#include "client/ui/system_setting_dialog.h"
+#include "client/ui/task_dialogs.h"
+#include "client/ui/task_view.h"
 
 namespace vantrel::ui {
 
@@ -58,6 +64,12 @@ QMenu* buildMenu(const char* title, std::initializer_list<MenuItem> items, QWidg
     return menu;
 }
 
+std::string dayText(const platform::LocalTime& t) {
+    char text[16];
+    std::snprintf(text, sizeof text, "%04d%02d%02d", t.year, t.month, t.day);
+    return text;
+}
+
 QWidget* newPanel(QTabWidget* ribbon, const char* title) {
     auto* panel = new QWidget(ribbon);
     auto* layout = new QHBoxLayout(panel);
@@ -76,10 +88,16 @@ CMainFrame::CMainFrame(const Services& services, QWidget* parent)
       ribbon_(new QTabWidget(this)),
       work_(new QStackedWidget(this)),
       mailView_(nullptr),
+      bulletinView_(nullptr),
+      logView_(nullptr),
+      flagView_(nullptr),
       mailboxCategory_(nullptr),
       bulletinCategory_(nullptr),
       clock_(new QTimer(this)),
       diskTimer_(new QTimer(this)),
+      dayTimer_(new QTimer(this)),
+      configTimer_(new QTimer(this)),
+      versionTimer_(new QTimer(this)),
       diskTip_(new QLabel(this, Qt::ToolTip)),
       trayMenu_(buildMenu("托盘菜单", {{"显示", kCmdTrayShow}, {"退出", kCmdTrayExit}}, this)),
       taskMenu_(buildMenu("任务菜单",
@@ -103,15 +121,42 @@ CMainFrame::CMainFrame(const Services& services, QWidget* parent)
     diskTip_->setMaximumWidth(420);
     diskTip_->setMargin(8);
 
-    services_.notifier->addListener(this, [this](const NotifierEvent& event) {
-        if (const auto* state = std::get_if<LoginStateChanged>(&event))
-            onLoginState(state->loggedIn);
-    });
+    services_.notifier->addListener(this, [this](const NotifierEvent& event) { onEvent(event); });
     connect(clock_, &QTimer::timeout, this, &CMainFrame::refreshClock);
     connect(diskTimer_, &QTimer::timeout, this, &CMainFrame::checkDiskSpace);
+    connect(dayTimer_, &QTimer::timeout, this, &CMainFrame::checkDayRollover);
+    connect(configTimer_, &QTimer::timeout, this, &CMainFrame::checkNightlyWork);
+    connect(versionTimer_, &QTimer::timeout, this, &CMainFrame::checkNightlyWork);
+    if (!services_.clock) services_.clock = &platform::RealClock::instance();
+    today_ = dayText(services_.clock->localNow());
+    lastCleanup_ = today_;  // start-up ran its own
+    if (taskTree_) taskTree_->refresh(today_);
     clock_->start(kClockTimerMs);
     refreshClock();
     onLoginState(services_.session->isLoggedIn());
+}
+
+void CMainFrame::onEvent(const NotifierEvent& event) {
+    if (const auto* state = std::get_if<LoginStateChanged>(&event)) {
+        onLoginState(state->loggedIn);
+    } else if (const auto* failed = std::get_if<TaskFailed>(&event)) {
+        trayMessage(*failed);
+        if (taskView_) taskView_->refreshSoon();
+    } else if (flagView_->apply(event)) {
+        return;
+    } else if (taskView_ && CTaskView::concernsTasks(event)) {
+        taskView_->refreshSoon();
+    }
+}
+
+void CMainFrame::trayMessage(const TaskFailed& failed) {
+    std::string name = failed.taskId;
+    if (taskView_) {
+        if (const auto row = taskView_->shownTask(failed.taskId))
+            name = row->texts[kColDescription];
+    }
+    lastTrayMessage_ = qs("任务[" + name + "]运行失败:" + failed.reason);
+    if (tray_) tray_->showMessage(qs(kAppCaption), lastTrayMessage_, QSystemTrayIcon::Warning);
 }
 
 CMainFrame::~CMainFrame() {
@@ -138,9 +183,20 @@ void CMainFrame::buildRibbon() {
     connect(reloginButton_, &QToolButton::clicked, this, &CMainFrame::relogin);
     connect(addCommand(system, qs("登录设置"), {}), &QToolButton::clicked, this,
             &CMainFrame::showLogonSettings);
+    connect(addCommand(system, qs("系统设置"), {}), &QToolButton::clicked, this,
+            &CMainFrame::showSystemSettings);
     connect(addCommand(system, qs("用户手册"), {}), &QToolButton::clicked, this,
             &CMainFrame::openManual);
     connect(addCommand(system, qs("退出"), {}), &QToolButton::clicked, this, &QWidget::close);
+
+    QWidget* views = newPanel(ribbon_, "视图");
+    connect(addCommand(views, qs("任务列表"), {}), &QToolButton::clicked, this,
+            &CMainFrame::showTasks);
+    connect(addCommand(views, qs("标志文件"), {}), &QToolButton::clicked, this,
+            [this] { work_->setCurrentWidget(flagView_); });
+    connect(addCommand(views, qs("刷新日志"), {}), &QToolButton::clicked, this, [this] {
+        if (taskTree_) taskTree_->refresh(today_);
+    });
 
     mailboxCategory_ = newPanel(ribbon_, "信箱");
     for (const MailboxName& m : kBrowsableMailboxes) {
@@ -151,11 +207,16 @@ void CMainFrame::buildRibbon() {
                     mailView_->openMailbox(code);
                 });
     }
-    // The bulletin views come with the task and view windows; the category already follows
-    // the permissions.
     bulletinCategory_ = newPanel(ribbon_, "公告");
-    for (const CommandCode& b : kBulletins)
-        addCommand(bulletinCategory_, qs(b.display), b.code)->setEnabled(false);
+    for (const CommandCode& b : kBulletins) {
+        const std::string code = b.code;
+        const std::string title = b.display;
+        connect(addCommand(bulletinCategory_, qs(b.display), b.code), &QToolButton::clicked, this,
+                [this, code, title] {
+                    work_->setCurrentWidget(bulletinView_);
+                    bulletinView_->openFolder(code, title);
+                });
+    }
 
     ribbon_->setFixedHeight(ribbon_->sizeHint().height());
     setMenuWidget(ribbon_);
@@ -170,21 +231,137 @@ void CMainFrame::buildWorkArea() {
     work_->addWidget(mailView_);
     setCentralWidget(work_);
 
-    // The task tree; its tasks come with the task catalogue's views.
+    CBulletinView::Services bulletin;
+    static_cast<MailboxPorts&>(bulletin) = services_;
+    bulletin.notifier = services_.notifier;
+    bulletinView_ = new CBulletinView(bulletin, work_);
+    work_->addWidget(bulletinView_);
+    logView_ = new CTaskLogView(work_);
+    work_->addWidget(logView_);
+    flagView_ = new CFlagStatusView(work_);
+    work_->addWidget(flagView_);
+    for (QAction* action : taskMenu_->actions()) action->setEnabled(false);
+    if (services_.board) {
+        taskView_ = new CTaskView(*services_.board, *services_.prompt, taskMenu_, work_);
+        work_->addWidget(taskView_);
+        connect(taskView_, &CTaskView::dialogRequested, this, [this](int commandId) {
+            if (commandId == kCmdTaskProperties) {
+                if (const auto row = taskView_->selectedTask()) openTaskDialog(row->kind, row->id());
+                return;
+            }
+            QMenu kinds;
+            for (TaskRowKind kind : {TaskRowKind::Mailbox, TaskRowKind::Bulletin,
+                                     TaskRowKind::Upload, TaskRowKind::AutoSync}) {
+                kinds.addAction(qs(taskRowKindText(kind)))->setData(static_cast<int>(kind));
+            }
+            if (QAction* chosen = kinds.exec(QCursor::pos()))
+                openTaskDialog(static_cast<TaskRowKind>(chosen->data().toInt()), {});
+        });
+    }
+
+    // The task tree: a kind shows its tasks in the task list.
     auto* tasks = new QDockWidget(qs("任务列表"), this);
     tasks->setObjectName("taskTree");
     tasks->setFeatures(QDockWidget::DockWidgetMovable);
     auto* tree = new QTreeWidget(tasks);
     tree->setHeaderHidden(true);
-    for (const char* kind : {"下载任务", "上传任务", "自动同步任务"})
-        new QTreeWidgetItem(tree, {qs(kind)});
-    tree->setContextMenuPolicy(Qt::CustomContextMenu);
-    for (QAction* action : taskMenu_->actions()) action->setEnabled(false);
-    connect(tree, &QTreeWidget::customContextMenuRequested, this,
-            [this, tree](const QPoint& at) { taskMenu_->exec(tree->viewport()->mapToGlobal(at)); });
+    auto* all = new QTreeWidgetItem(tree, {qs("全部任务")});
+    const std::pair<const char*, std::set<TaskRowKind>> kinds[] = {
+        {"下载任务", {TaskRowKind::Mailbox, TaskRowKind::Bulletin}},
+        {"上传任务", {TaskRowKind::Upload}},
+        {"自动同步任务", {TaskRowKind::AutoSync}}};
+    for (const auto& [title, members] : kinds) {
+        auto* item = new QTreeWidgetItem(all, {qs(title)});
+        QVariantList list;
+        for (TaskRowKind k : members) list << static_cast<int>(k);
+        item->setData(0, Qt::UserRole, list);
+    }
+    tree->expandAll();
+    if (taskView_) {
+        connect(tree, &QTreeWidget::itemClicked, this, [this](QTreeWidgetItem* item) {
+            std::set<TaskRowKind> members;
+            for (const QVariant& k : item->data(0, Qt::UserRole).toList())
+                members.insert(static_cast<TaskRowKind>(k.toInt()));
+            taskView_->setKinds(members);
+            showTasks();
+        });
+    }
     tasks->setWidget(tree);
     addDockWidget(Qt::LeftDockWidgetArea, tasks);
     resizeDocks({tasks}, {180}, Qt::Horizontal);
+
+    if (services_.installation) {
+        auto* logs = new QDockWidget(qs("任务日志"), this);
+        logs->setObjectName("taskLogTree");
+        logs->setFeatures(QDockWidget::DockWidgetMovable);
+        taskTree_ = new CTaskTreeView(*services_.installation, logs);
+        connect(taskTree_, &CTaskTreeView::fileChosen, this,
+                [this](const std::filesystem::path& file) {
+                    logView_->showFile(file);
+                    work_->setCurrentWidget(logView_);
+                });
+        logs->setWidget(taskTree_);
+        addDockWidget(Qt::LeftDockWidgetArea, logs);
+    }
+}
+
+std::string CMainFrame::openTaskDialog(TaskRowKind kind, const std::string& taskId) {
+    TaskBoard* board = services_.board;
+    if (!board) return {};
+    UserPrompt& prompt = *services_.prompt;
+    const bool isNew = taskId.empty();
+    std::string saved;
+    auto show = [&](auto& dialog) {
+        if (dialog.exec() == QDialog::Accepted) saved = dialog.savedTaskId();
+    };
+    if (kind == TaskRowKind::Upload) {
+        execution::UploadForm form;
+        if (!isNew) {
+            const auto stored = board->uploadForm(taskId);
+            if (!stored) return {};
+            form = *stored;
+        } else {
+            form.begin = {8, 0};
+            form.end = {18, 0};
+        }
+        CUpTaskDlg dialog(*board, prompt, form, taskId, this);
+        show(dialog);
+    } else if (kind == TaskRowKind::AutoSync) {
+        execution::AutoSyncForm form;
+        if (!isNew) {
+            const auto stored = board->autoSyncForm(taskId);
+            if (!stored) return {};
+            form = *stored;
+        } else {
+            form.directory = services_.settings->receiveDirectory().string();
+        }
+        CAutoSyncTaskDlg dialog(*board, prompt, form, taskId, this);
+        show(dialog);
+    } else {
+        execution::DownloadForm form;
+        if (!isNew) {
+            const auto stored = board->downloadForm(taskId);
+            if (!stored) return {};
+            form = *stored;
+        } else {
+            form.source = kind == TaskRowKind::Bulletin ? execution::DownloadSource::Bulletin
+                                                        : execution::DownloadSource::Mailbox;
+            form.begin = {8, 0};
+            form.end = {18, 0};
+            form.directory = services_.settings->receiveDirectory().string();
+        }
+        CDownTaskDlg dialog(*board, prompt, form, taskId, this);
+        show(dialog);
+    }
+    if (!saved.empty() && taskView_) {
+        taskView_->refresh();
+        taskView_->selectTask(saved);
+    }
+    return saved;
+}
+
+void CMainFrame::showTasks() {
+    if (taskView_) work_->setCurrentWidget(taskView_);
 }
 
 void CMainFrame::buildStatusBar() {
@@ -205,7 +382,9 @@ void CMainFrame::buildTray() {
             showNormal();
             activateWindow();
         } else if (action->data().toInt() == kCmdTrayExit) {
+            exitRequested_ = true;
             close();
+            exitRequested_ = false;
         }
     });
     if (!QSystemTrayIcon::isSystemTrayAvailable()) return;
@@ -280,6 +459,35 @@ bool CMainFrame::commandVisible(const std::string& code) const {
 
 void CMainFrame::startTimers() {
     diskTimer_->start(kDiskSpaceTimerMs);
+    dayTimer_->start(kDayRolloverTimerMs);
+    configTimer_->start(kConfigUpdateTimerMs);
+    versionTimer_->start(kVersionCheckTimerMs);
+}
+
+void CMainFrame::checkDayRollover() {
+    const std::string today = dayText(services_.clock->localNow());
+    if (today == today_) return;
+    today_ = today;
+    if (services_.newDay) services_.newDay();
+    if (taskTree_) taskTree_->refresh(today_);
+    if (today != lastCleanup_) {
+        lastCleanup_ = today;
+        if (services_.historyCleanup) services_.historyCleanup();
+    }
+}
+
+void CMainFrame::checkNightlyWork() {
+    const platform::LocalTime now = services_.clock->localNow();
+    const std::string today = dayText(now);
+    // Both timers come more than once in a minute now and then; the work runs once a day.
+    if (now.hour == 2 && now.minute == 0 && lastConfigRun_ != today) {
+        lastConfigRun_ = today;
+        if (services_.configUpdate) services_.configUpdate();
+    }
+    if (now.hour == 3 && now.minute == 0 && lastVersionRun_ != today) {
+        lastVersionRun_ = today;
+        if (services_.versionCheck) services_.versionCheck();
+    }
 }
 
 void CMainFrame::checkDiskSpace() {
@@ -310,6 +518,11 @@ void CMainFrame::relogin() {
     dialog.exec();
 }
 
+void CMainFrame::showSystemSettings() {
+    CSystemSettingDlg dialog(*services_.settings, *services_.prompt, this);
+    dialog.exec();
+}
+
 void CMainFrame::showLogonSettings() {
     CLogonSetting dialog(*services_.settings, this);
     dialog.exec();
@@ -320,7 +533,7 @@ void CMainFrame::openManual() {
     std::error_code ec;
     std::string reason;
     if (!std::filesystem::exists(services_.manual, ec)) {
-        reason = std::strerror(ENOENT);
+        reason = "文件不存在";
     } else if (!QDesktopServices::openUrl(QUrl::fromLocalFile(path))) {
         reason = "没有可以打开此文件的程序";
     }
@@ -355,6 +568,14 @@ bool CMainFrame::confirmClose() {
 }
 
 void CMainFrame::closeEvent(QCloseEvent* event) {
+    // With CloseFlag set to the tray, the window's close button only hides it; the tray's
+    // 退出 ends the client.
+    if (!exitRequested_ && tray_ && services_.settings &&
+        services_.settings->loadSystem().closeAction == CloseAction::MinimizeToTray) {
+        hide();
+        event->ignore();
+        return;
+    }
     lastCloseAccepted_ = confirmClose();
     if (!lastCloseAccepted_) {
         event->ignore();

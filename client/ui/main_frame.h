@@ -11,9 +11,14 @@
 #include <filesystem>
 #include <functional>
 #include <map>
+#include <optional>
 
+#include "client/app/events.h"
+#include "client/app/installation.h"
 #include "client/app/user_prompt.h"
+#include "platform/clock.h"
 #include "client/ui/ports.h"
+#include "client/ui/task_board.h"
 
 class QMenu;
 class QStackedWidget;
@@ -26,6 +31,11 @@ class QWidget;
 namespace vantrel::ui {
 
 class CMailFormView;
+class CBulletinView;
+class CFlagStatusView;
+class CTaskLogView;
+class CTaskTreeView;
+class CTaskView;
 class ProgressPopup;
 class QtNotifier;
 
@@ -47,6 +57,9 @@ enum FrameCommand {
 // Periods of the window's timers.
 inline constexpr int kClockTimerMs = 1000;
 inline constexpr int kDiskSpaceTimerMs = 60000;
+inline constexpr int kDayRolloverTimerMs = 2000;
+inline constexpr int kConfigUpdateTimerMs = 50000;
+inline constexpr int kVersionCheckTimerMs = 55000;
 
 class CMainFrame final : public QMainWindow {
     Q_OBJECT
@@ -54,10 +67,24 @@ class CMainFrame final : public QMainWindow {
     struct Services : MailboxPorts {
         QtNotifier* notifier = nullptr;
         TaskActivity* tasks = nullptr;
+        // The scheduled tasks of the task list; null: no task list (nothing scheduled runs).
+        TaskBoard* board = nullptr;
         // The disk-space check: true when enough, else `message` explains.
         std::function<bool(int minimumMegabytes, std::string& message)> diskSpaceEnough;
         // The user manual, "<bin>/vorn.pdf".
         std::filesystem::path manual;
+        // The folders the task log tree reads; none: no task log tree.
+        std::optional<Installation> installation;
+        // The clock of the timers below; null: the machine's.
+        const platform::Clock* clock = nullptr;
+        // A new day began: the flag files and views start it, the upload tasks make their
+        // dated directories. Then, once a day, the local history clean-up.
+        std::function<void()> newDay;
+        std::function<void()> historyCleanup;
+        // The nightly configuration-file update (02:00) and version check (03:00); each
+        // runs at most once a day. Empty: not in this build.
+        std::function<void()> configUpdate;
+        std::function<void()> versionCheck;
     };
 
     explicit CMainFrame(const Services& services, QWidget* parent = nullptr);
@@ -66,6 +93,16 @@ class CMainFrame final : public QMainWindow {
     const Services& services() const { return services_; }
     ProgressPopup* progress() const { return progress_; }
     CMailFormView* mailView() const { return mailView_; }
+    CTaskView* taskView() const { return taskView_; }
+    CTaskTreeView* taskTree() const { return taskTree_; }
+    CTaskLogView* logView() const { return logView_; }
+    CBulletinView* bulletinView() const { return bulletinView_; }
+    CFlagStatusView* flagView() const { return flagView_; }
+    // Brings the task list to the front.
+    void showTasks();
+    // The task dialog of `kind`: a new task when `taskId` is empty, else the stored task's
+    // properties. The id of the stored task, empty when cancelled.
+    std::string openTaskDialog(TaskRowKind kind, const std::string& taskId);
 
     // After login: show the categories and buttons of the mailboxes and bulletins the
     // operator may list; also fills the operator and branch elements.
@@ -75,9 +112,13 @@ class CMainFrame final : public QMainWindow {
 
     // Runs the disk-space check once (also the 60-second timer).
     void checkDiskSpace();
+    // The 2-second day roll-over check and the nightly checks (also their timers).
+    void checkDayRollover();
+    void checkNightlyWork();
     // Re-login when the interactive handle is not logged in.
     void relogin();
     void showLogonSettings();
+    void showSystemSettings();
     void openManual();
 
     // The status bar texts, for tests and the tray tooltip.
@@ -88,11 +129,14 @@ class CMainFrame final : public QMainWindow {
     void showCategory(const QString& title);
     bool commandVisible(const std::string& code) const;
     QLabel* diskSpaceTip() const { return diskTip_; }
+    QToolButton* reloginButton() const { return reloginButton_; }
     QMenu* trayMenu() const { return trayMenu_; }
     QMenu* taskMenu() const { return taskMenu_; }
 
     // For the tests: the answer of the last close attempt.
     bool lastCloseAccepted() const { return lastCloseAccepted_; }
+    // The last tray message (also kept where the desktop has no tray).
+    QString lastTrayMessage() const { return lastTrayMessage_; }
 
   protected:
     void closeEvent(QCloseEvent* event) override;
@@ -105,6 +149,9 @@ class CMainFrame final : public QMainWindow {
     QToolButton* addCommand(QWidget* panel, const QString& text, const std::string& code);
     void refreshClock();
     void onLoginState(bool loggedIn);
+    void onEvent(const NotifierEvent& event);
+    // A failed task run, told in the tray.
+    void trayMessage(const TaskFailed& failed);
     bool confirmClose();
 
     Services services_;
@@ -112,6 +159,11 @@ class CMainFrame final : public QMainWindow {
     QTabWidget* ribbon_;
     QStackedWidget* work_;
     CMailFormView* mailView_;
+    CTaskView* taskView_ = nullptr;
+    CTaskTreeView* taskTree_ = nullptr;
+    CBulletinView* bulletinView_;
+    CTaskLogView* logView_;
+    CFlagStatusView* flagView_;
     QWidget* mailboxCategory_;
     QWidget* bulletinCategory_;
     std::map<std::string, QToolButton*> codeButtons_;
@@ -119,11 +171,20 @@ class CMainFrame final : public QMainWindow {
     std::array<QLabel*, kElementCount> status_{};
     QTimer* clock_;
     QTimer* diskTimer_;
+    QTimer* dayTimer_;
+    QTimer* configTimer_;
+    QTimer* versionTimer_;
+    std::string today_;          // "%Y%m%d" of the last roll-over
+    std::string lastCleanup_;    // the day of the last history clean-up
+    std::string lastConfigRun_;  // the days of the last nightly runs
+    std::string lastVersionRun_;
     QLabel* diskTip_;
     QSystemTrayIcon* tray_ = nullptr;
     QMenu* trayMenu_;
     QMenu* taskMenu_;
     bool lastCloseAccepted_ = false;
+    bool exitRequested_ = false;  // the tray's 退出 is closing the window
+    QString lastTrayMessage_;
 };
 
 }  // namespace vantrel::ui

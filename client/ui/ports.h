@@ -12,6 +12,7 @@
 
 #include "client/config/config.h"
 #include "client/execution/mailbox_session.h"
+#include "client/ui/system_settings.h"
 #include "platform/status.h"
 
 namespace vantrel {
@@ -41,6 +42,13 @@ class SettingsStore {
     virtual int minimumFreeMegabytes() = 0;
     // The directory downloads land in and uploads are picked from, created when missing.
     virtual std::filesystem::path receiveDirectory() = 0;
+    // Today's bulletin directory, where opened bulletins are kept (not created here).
+    virtual std::filesystem::path bulletinDirectory() = 0;
+    // The system settings dialog's keys (HistoryDays, FlagFileExtend, CloseFlag and the
+    // real-time report settings), and the disk-space minimum written on its own.
+    virtual SystemSettings loadSystem() = 0;
+    virtual Status saveSystem(const SystemSettings& settings) = 0;
+    virtual Status saveMinimumFreeMegabytes(int megabytes) = 0;
 };
 
 // The interactive gateway handle: one logged-in session for the windows.
@@ -87,6 +95,13 @@ struct RemoteEntry {
 // The transfer types are the core's (client/execution/mailbox_session.h): TransferDirection,
 // TransferProgress (the snapshot the dialog polls), TransferOutcome, and the file to move.
 using TransferItem = MailboxTransferItem;
+
+// Results of the file services that mean the connection to the gateway is lost.
+inline bool connectionLost(int code) {
+    return code == -3 || code == -9998 || code == -9999;
+}
+// What the operator is told then.
+inline constexpr const char* kLostConnection = "与服务器连接失败，请查询网络连接";
 
 // The mailbox file services of the interactive handle. Worker thread.
 class MailboxService {

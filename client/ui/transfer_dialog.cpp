@@ -100,8 +100,14 @@ void CTransferDlg::finish(std::vector<TransferOutcome> outcomes) {
     refresh();
     outcomes_ = std::move(outcomes);
     for (const TransferOutcome& outcome : outcomes_) {
-        if (outcome.code == -10) cancelled_ = true;
-        if (outcome.code < 0 && outcome.code != -10) {
+        if (outcome.code == -10) {
+            cancelled_ = true;
+        } else if (connectionLost(outcome.code)) {
+            // Said once, whatever the transfer's text: after a dropped connection the failed
+            // re-login's text would blame the password.
+            if (!lostConnection_) prompt_.show(kAppCaption, kLostConnection, UserPrompt::Icon::Error);
+            lostConnection_ = true;
+        } else if (outcome.code < 0) {
             prompt_.show(kAppCaption, outcome.text, UserPrompt::Icon::Error);
         }
     }

@@ -29,6 +29,8 @@ class CTransferDlg final : public QDialog {
     // After the dialog closed: one outcome per item that was started, in order.
     const std::vector<TransferOutcome>& outcomes() const { return outcomes_; }
     bool cancelled() const { return cancelled_; }
+    // A file failed because the connection to the gateway is lost.
+    bool lostConnection() const { return lostConnection_; }
 
     QPushButton* stopButton() const { return stopButton_; }
     QString statusLine() const;
@@ -51,6 +53,7 @@ class CTransferDlg final : public QDialog {
     TransferProgress progress_;
     std::vector<TransferOutcome> outcomes_;
     bool cancelled_ = false;
+    bool lostConnection_ = false;
 
     QLabel* fileLabel_;
     QLabel* speedLabel_;

@@ -3,8 +3,10 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <cstdio>
 #include <thread>
 
+#include "client/transfer/block_state_layout.h"
 #include "client/transfer/file_block_info.h"
 #include "tests/transfer/transfer_gateway_fixture.h"
 
@@ -427,9 +429,61 @@ TEST_F(BlockTransfer, threeWorkersShareTheBlocksOfOneFile) {
     EXPECT_TRUE(tmpBytes(*file) == bytes);
 }
 
+// A user saw 591,279 K/s and 00:00:00 from 45% of a resumed 400 MB file: the speed divided
+// the whole file's bytes by the time since the current block began.
+TEST_F(BlockTransfer, resumedFileSpeedCountsOnlyTheBytesOfThisSessionAcrossItsBlocks) {
+    // setup: three blocks, the first already received by an earlier run
+    using blockstate::kBlockSize;
+    const std::int64_t size = 2 * kBlockSize + 2 * 16384;
+    putRemote("r.dat", static_cast<std::size_t>(size));
+    auto file = openDownload("r.dat", size);
+    ASSERT_EQ(downloadBlock(file->block(0), *handle, env.options), 0) << handle->LastError();
+    platform::FakeClock clock(platform::WallTime{});
+    BlockTransferOptions options = env.options;
+    options.clock = &clock;
+    TransferSession session{clock.tick()};
+    options.session = &session;
+    // Each answer takes 500 ms of the injected clock, after its record is made.
+    struct Pacing final : TransferObserver {
+        platform::FakeClock& clock;
+        std::vector<TransferProgressRecord> records;
+        explicit Pacing(platform::FakeClock& c) : clock(c) {}
+        void begins(const std::string&) override {}
+        void progress(const TransferProgressRecord& r) override {
+            records.push_back(r);
+            clock.advance(std::chrono::milliseconds(500));
+        }
+        bool stopPressed() override { return false; }
+        void resumed() override {}
+    } observer(clock);
+    ScriptedPrompt prompt;
+    // act
+    for (int b = 1; b <= 2; ++b) {
+        ASSERT_EQ(downloadBlockInteractive(file->block(b), *handle, options, observer, prompt), 0)
+            << handle->LastError();
+    }
+    // verify: at every record, this session's bytes over this session's time
+    ASSERT_GT(observer.records.size(), 20u);
+    for (std::size_t i : {std::size_t{10}, std::size_t{20}}) {
+        const TransferProgressRecord& r = observer.records[i];
+        const double moved = static_cast<double>(r.bytesDone - kBlockSize);
+        const double seconds = 0.5 * static_cast<double>(i);
+        EXPECT_NEAR(std::stod(r.speed), moved / seconds / 1024.0, 0.01) << i;
+        const long left = static_cast<long>((size - r.bytesDone) / (moved / seconds));
+        char expected[64];
+        std::snprintf(expected, sizeof expected, "%02ld:%02ld:%02ld", left / 3600, left / 60 % 60,
+                      left % 60);
+        EXPECT_EQ(r.remaining, expected) << i;
+    }
+    // The earlier run's 10 MiB are nobody's speed: counting them would at least double it.
+    EXPECT_LT(std::stod(observer.records[10].speed) * 1024.0 * 5.0,
+              static_cast<double>(observer.records[10].bytesDone) / 2.0);
+    EXPECT_EQ(session.bytesMoved, size - kBlockSize);
+}
+
 TEST(ProgressRecord, formatsSpeedAndRemainingTime) {
     const TransferProgressRecord r =
-        makeProgressRecord(false, "a.dat", 1024 * 100, 1024 * 1000, 10.0);
+        makeProgressRecord(false, "a.dat", 1024 * 100, 1024 * 1000, 1024 * 100, 10.0);
     EXPECT_EQ(r.speed, "    10.00K");
     EXPECT_EQ(r.remaining, "00:01:30");
     EXPECT_EQ(r.statusLine, "正在发送文件[a.dat](102400B / 1024000B ), 请稍候...");

@@ -1,14 +1,18 @@
 // The windows against the loopback test gateway: a real login through the dialog, the
 // categories by the operator's real permissions, browsing, a download and an upload with
-// progress records, a permission refusal, and a delete answered by the test.
+// progress records, a permission refusal, a delete answered by the test, and the gateway
+// going away in the middle of a download.
 
 #include <QLineEdit>
 #include <QTimer>
+#include <QToolButton>
 #include <QTreeWidget>
+#include <algorithm>
 #include <fstream>
 #include <random>
 
 #include "client/config/logs.h"
+#include "client/ui/bulletin_view.h"
 #include "client/ui/core_ports.h"
 #include "client/ui/login_dialog.h"
 #include "client/ui/mail_form_view.h"
@@ -255,6 +259,94 @@ TEST_F(GatewayUiTest, refusesWhatTheOperatorMayNotDoAndDeletesAfterTheQuestion) 
     EXPECT_EQ(prompt.last(), "确实要删除report.txt文件吗？");
     EXPECT_FALSE(std::filesystem::exists(files->root() / "FTP_A_QS" / "report.txt"));
     EXPECT_EQ(row(view->remoteList(), "report.txt"), nullptr);
+}
+
+// A user stopped the gateway during a download and was told the password was wrong, while
+// the status bar still said 在线 and 重新登录 stayed disabled.
+TEST_F(GatewayUiTest, gatewayGoneDuringADownloadReadsAsALostConnectionAndOffersReLogin) {
+    // setup: logged in, the main window on the A-share mailbox
+    login();
+    CMainFrame::Services s;
+    s.session = session.get();
+    s.mailbox = mailbox.get();
+    s.settings = &settings;
+    s.prompt = &prompt;
+    s.notifier = &notifier;
+    settings.receive = root.path() / "recv";
+    CMainFrame frame(s);
+    frame.applyPermissions();
+    ASSERT_TRUE(waitUntil([&] {
+        return frame.statusText(CMainFrame::kConnection).endsWith(QString::fromUtf8("在线"));
+    }));
+    EXPECT_FALSE(frame.reloginButton()->isEnabled());
+    CMailFormView& view = *frame.mailView();
+    run(view, [&] { view.openMailbox("FTP_A_QS"); });
+    ASSERT_NE(row(view.remoteList(), "data.bin"), nullptr) << prompt.last();
+    row(view.remoteList(), "data.bin")->setSelected(true);
+    gateway.faults().answerDelayMs = 20;  // the file takes long enough to be cut off
+
+    // act: the gateway goes once the first bytes have arrived
+    bool stopped = false;
+    QTimer watch;
+    QObject::connect(&watch, &QTimer::timeout, [&] {
+        auto* dialog = qobject_cast<CTransferDlg*>(QApplication::activeModalWidget());
+        if (!dialog || stopped) return;
+        dialog->refresh();
+        if (dialog->percent() > 0) {
+            stopped = true;
+            gateway.stop();
+        }
+    });
+    watch.start(5);
+    run(view, [&] { view.downloadSelected(); });
+    watch.stop();
+
+    // verify
+    ASSERT_TRUE(stopped);
+    EXPECT_FALSE(std::filesystem::exists(root.path() / "recv" / "data.bin"));
+    const std::vector<std::string> shown = prompt.texts();
+    EXPECT_EQ(std::count(shown.begin(), shown.end(), std::string(kLostConnection)), 1);
+    for (const std::string& text : shown) EXPECT_EQ(text.find("密码"), std::string::npos) << text;
+    ASSERT_TRUE(waitUntil([&] {
+        return frame.statusText(CMainFrame::kConnection).endsWith(QString::fromUtf8("离线"));
+    }));
+    EXPECT_EQ(frame.statusText(CMainFrame::kOperator).toStdString(), "操作员:--------");
+    EXPECT_TRUE(frame.reloginButton()->isEnabled());
+}
+
+TEST_F(GatewayUiTest, bulletinViewListsAFolderAndOpensOrSavesABulletin) {
+    // setup
+    writeBytes(files->root() / "FTP_TZ_BULLET" / "公告1208.txt", "bulletin text");
+    settings.receive = root.path() / "recv";
+    login();
+    CBulletinView::Services s;
+    s.session = session.get();
+    s.mailbox = mailbox.get();
+    s.settings = &settings;
+    s.prompt = &prompt;
+    s.notifier = &notifier;
+    CBulletinView view(s);
+    std::vector<std::filesystem::path> opened;
+    view.openFile = [&](const std::filesystem::path& file) {
+        opened.push_back(file);
+        return true;
+    };
+    view.askDirectory = [&] { return std::optional(root.path() / "saved"); };
+    view.show();
+    // act
+    view.openFolder("FTP_TZ_BULLET", "投资人公告");
+    ASSERT_TRUE(waitUntil([&] { return !view.busy(); }));
+    ASSERT_EQ(view.list()->topLevelItemCount(), 1) << prompt.last();
+    view.list()->setCurrentItem(view.list()->topLevelItem(0));
+    const auto saved = view.saveSelectedAs();
+    const auto shown = view.openSelected();
+    // verify
+    ASSERT_TRUE(saved) << prompt.last();
+    EXPECT_EQ(platform::readFile(root.path() / "saved" / "公告1208.txt").value(), "bulletin text");
+    ASSERT_TRUE(shown) << prompt.last();
+    EXPECT_EQ(*shown, settings.bulletinDirectory() / "公告1208.txt");
+    EXPECT_EQ(platform::readFile(*shown).value(), "bulletin text");
+    EXPECT_EQ(opened, std::vector<std::filesystem::path>{*shown});
 }
 
 }  // namespace

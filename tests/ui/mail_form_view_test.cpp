@@ -360,5 +360,29 @@ TEST(ListExportTest, aLongListIsSplitIntoSpreadsheetFilesWithTitlesInEach) {
     EXPECT_TRUE(spreadsheetNeedsSplit(kSpreadsheetRowsPerFile + 1));
 }
 
+// A user's local list went stale after an export into the shown folder and after files
+// were copied there from outside.
+TEST_F(MailFormViewTest, localListFollowsOwnExportsAndChangesMadeOutside) {
+    // setup
+    std::filesystem::create_directories(local.path() / "dir");
+    view->refreshLocal();
+    ASSERT_NE(localRow("dir"), nullptr);
+    EXPECT_EQ(localRow("dir")->text(3).toStdString(), "文件夹");
+    EXPECT_FALSE(localRow("dir")->icon(0).isNull());
+    openA();
+    // act: an export into the shown folder
+    const auto text = local.path() / "list.txt";
+    view->askExportFile = [&] { return std::optional(std::make_pair(text, ExportKind::Text)); };
+    view->exportList();
+    // verify: listed at once, as a file
+    ASSERT_NE(localRow("list.txt"), nullptr);
+    EXPECT_EQ(localRow("list.txt")->text(3).toStdString(), "文件");
+    // A file written by another program shows up without a refresh.
+    std::ofstream(local.path() / "outside.dat") << "x";
+    EXPECT_TRUE(waitUntil([&] { return localRow("outside.dat") != nullptr; }, 5000));
+    std::filesystem::remove(local.path() / "outside.dat");
+    EXPECT_TRUE(waitUntil([&] { return localRow("outside.dat") == nullptr; }, 5000));
+}
+
 }  // namespace
 }  // namespace vantrel::ui

@@ -3,6 +3,12 @@
 //   DIR/login.png     the login dialog with its gateway panel open
 //   DIR/main.png      the main window after a real login, the A-share mailbox listed
 //   DIR/transfer.png  the download dialog in the middle of a transfer
+//   DIR/tasks.png     the task list with one task of each kind
+//   DIR/task-download.png, task-bulletin.png, task-upload.png, task-autosync.png,
+//   DIR/schedule.png  the task dialogs and the schedule dialog
+//   DIR/settings.png  the system settings dialog
+//   DIR/tasklog.png   a task log in the log view, the task log tree beside it
+//   DIR/flags.png     the flag status view
 // Everything runs in a temporary installation; nothing outside DIR is kept.
 
 #include <QApplication>
@@ -13,19 +19,27 @@
 #include <QRadioButton>
 #include <QThread>
 #include <QTimer>
+#include <QToolButton>
 #include <QTreeWidget>
 #include <cstdio>
 #include <fstream>
 #include <functional>
 #include <random>
 
+#include "client/catalogue/table_schema.h"
 #include "client/config/logs.h"
+#include "client/execution/task_scheduler.h"
+#include "client/ui/gui_app.h"
 #include "client/ui/gui_parts.h"
+#include "client/ui/log_views.h"
 #include "client/ui/login_dialog.h"
 #include "client/ui/mail_form_view.h"
 #include "client/ui/main_frame.h"
 #include "client/ui/progress_popup.h"
 #include "client/ui/qt_notifier.h"
+#include "client/ui/system_setting_dialog.h"
+#include "client/ui/task_dialogs.h"
+#include "client/ui/task_view.h"
 #include "client/ui/transfer_dialog.h"
 #include "platform/files.h"
 #include "tools/testgateway/demo_settings.h"
@@ -112,8 +126,16 @@ int render(const std::filesystem::path& out) {
     context.logs = &logs;
     InteractiveGateway interactive(context);
     interactive.process().setProduct("HMRQ0001", "1.30.00");
-    GuiPorts ports(interactive, context);
-    const CMainFrame::Services services = ports.frameServices(notifier);
+    // The task tables, empty; the tasks are added below through the dialogs' own saves.
+    for (const catalogue::TableSpec* spec : catalogue::ShippedTemplates()) {
+        std::ofstream(installation.localconfig() / spec->fileName, std::ios::binary)
+            << catalogue::BuildTableBytes(*spec, platform::RealClock::instance().localNow());
+    }
+    TaskScheduler scheduler(context, interactive.process(), {});
+    scheduler.catalogue().SetOperator(testgateway::kDemoOperator);
+    GuiPorts ports(interactive, context, &scheduler);
+    CMainFrame::Services services = ports.frameServices(notifier);
+    services.installation = installation;
     CMainFrame frame(services);
     frame.resize(1180, 680);
     frame.show();
@@ -168,6 +190,107 @@ int render(const std::filesystem::path& out) {
     transfer.stopButton()->click();  // the question is answered No; the gateway stops instead
     gateway.stop();
     turnUntil([&] { return !transfer.isVisible(); }, 60000);
+
+    // 4. The task dialogs, each filled as an operator would, then the task list.
+    TaskBoard& board = *services.board;
+    execution::DownloadForm download;
+    download.description = "A股日终清算文件";
+    download.mailbox = "FTP_A_QS";
+    download.fileName = "QS*.%";
+    download.begin = {16, 30};
+    download.end = {2, 0};
+    download.nextDay = true;
+    download.directory = (root / "recv").string();
+    CDownTaskDlg downloadDialog(board, prompt, download, {}, &frame);
+    downloadDialog.show();
+    turnUntil([] { return false; }, 200);
+    ok = save(downloadDialog, out / "task-download.png") && ok;
+    downloadDialog.submit();
+
+    execution::DownloadForm bulletin;
+    bulletin.source = execution::DownloadSource::Bulletin;
+    bulletin.description = "投资人公告";
+    bulletin.mailbox = "FTP_TZ_BULLET";
+    bulletin.fileName = "*.pdf";
+    bulletin.begin = {8, 0};
+    bulletin.end = {18, 0};
+    bulletin.directory = root.string();
+    bulletin.schedule.everyDay = false;
+    bulletin.schedule.days = {true, true, true, true, true, false, false};
+    CDownTaskDlg bulletinDialog(board, prompt, bulletin, {}, &frame);
+    bulletinDialog.show();
+    turnUntil([] { return false; }, 200);
+    ok = save(bulletinDialog, out / "task-bulletin.png") && ok;
+    bulletinDialog.submit();
+
+    std::filesystem::create_directories(root / "send", ec);
+    std::filesystem::create_directories(root / "sent", ec);
+    execution::UploadForm upload;
+    upload.description = "上市公司报送";
+    upload.mailbox = "FTP_SG";
+    upload.begin = {9, 0};
+    upload.end = {17, 30};
+    upload.uploadDirectory = (root / "send").string();
+    upload.sentDirectory = (root / "sent").string();
+    upload.sentDated = true;
+    CUpTaskDlg uploadDialog(board, prompt, upload, {}, &frame);
+    uploadDialog.show();
+    turnUntil([] { return false; }, 200);
+    ok = save(uploadDialog, out / "task-upload.png") && ok;
+    uploadDialog.submit();
+
+    execution::AutoSyncForm sync;
+    sync.mailbox = "FTP_B_QS";
+    sync.description = "B股信箱同步";
+    sync.intervalMinutes = 5;
+    sync.directory = (root / "mailboxes").string();
+    CAutoSyncTaskDlg syncDialog(board, prompt, sync, {}, &frame);
+    syncDialog.show();
+    turnUntil([] { return false; }, 200);
+    ok = save(syncDialog, out / "task-autosync.png") && ok;
+    syncDialog.submit();
+
+    CScheduleDlg schedule(bulletin.schedule, &frame);
+    schedule.show();
+    turnUntil([] { return false; }, 200);
+    ok = save(schedule, out / "schedule.png") && ok;
+
+    CSystemSettingDlg settingsDialog(*services.settings, prompt, &frame);
+    settingsDialog.show();
+    turnUntil([] { return false; }, 200);
+    ok = save(settingsDialog, out / "settings.png") && ok;
+
+    frame.showTasks();
+    frame.taskView()->refresh();
+    turnUntil([] { return false; }, 300);
+    ok = save(frame, out / "tasks.png") && ok;
+
+    // 5. A task log and the flags of the day.
+    const auto rows = services.board->rows();
+    if (!rows.empty()) {
+        const std::string id = rows.front().id();
+        const auto today = platform::RealClock::instance().localNow();
+        char day[16];
+        std::snprintf(day, sizeof day, "%04d%02d%02d", today.year, today.month, today.day);
+        const auto log = installation.log() / (id + "-" + day + ".log");
+        logs.writeTaskLog("任务开始运行", 0, log);
+        logs.writeTaskLog("文件[QS20261208.zip]下载完成", 0, log);
+        logs.writeTaskLog("文件[jsmx20261208.dbf]不存在,稍后重试", 1, log);
+        logs.writeTaskLog("任务运行结束", 0, log);
+        frame.taskTree()->refresh(day);
+        frame.taskTree()->fileChosen(log);
+        turnUntil([] { return false; }, 200);
+        ok = save(frame, out / "tasklog.png") && ok;
+    }
+    for (const char* flag : {"QS20261208.ok", "jsmx20261208.ok", "B20261208.ok"})
+        notifier.post(FlagViewFlag{false, flag, ""});
+    notifier.post(FlagViewFlag{true, "QS20261208.ok", "16:42:10"});
+    frame.showCategory(QString::fromUtf8("视图"));
+    for (QToolButton* button : frame.findChildren<QToolButton*>()) {
+        if (button->text() == QString::fromUtf8("标志文件")) button->click();
+    }
+    turnUntil([] { return false; }, 200);
+    ok = save(frame, out / "flags.png") && ok;
     return ok ? 0 : 1;
 }
 
@@ -181,6 +304,7 @@ int main(int argc, char** argv) {
     }
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
+    vantrel::ui::installQtTranslations(app);
     std::filesystem::create_directories(argv[1]);
     return vantrel::ui::render(argv[1]);
 }

@@ -217,7 +217,9 @@ class FakeMailbox final : public MailboxService {
             storeProgress(progress,
                           makeProgressRecord(download, item.remoteName,
                                              static_cast<std::int64_t>(size * step / 4),
-                                             static_cast<std::int64_t>(size), 0.01 * step));
+                                             static_cast<std::int64_t>(size),
+                                             static_cast<std::int64_t>(size * step / 4),
+                                             0.01 * step));
         }
         std::lock_guard lock(mutex);
         moved.push_back(item.remoteDirectory + item.remoteName);
@@ -236,8 +238,21 @@ class MemorySettings final : public SettingsStore {
         ++saves;
         return Status::ok();
     }
-    int minimumFreeMegabytes() override { return 1000; }
+    int minimumFreeMegabytes() override { return diskSpace; }
     std::filesystem::path receiveDirectory() override { return receive; }
+    std::filesystem::path bulletinDirectory() override { return receive / "Bullet"; }
+    SystemSettings loadSystem() override { return system; }
+    Status saveSystem(const SystemSettings& s) override {
+        system = s;
+        ++saves;
+        return Status::ok();
+    }
+    Status saveMinimumFreeMegabytes(int megabytes) override {
+        diskSpace = megabytes;
+        return Status::ok();
+    }
+    SystemSettings system;
+    int diskSpace = 1000;
 
     LoginSettings stored;
     int saves = 0;

@@ -1,0 +1,134 @@
+#include "client/ui/log_views.h"
+
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QLabel>
+#include <QListWidget>
+#include <QPushButton>
+#include <QStyle>
+#include <QTreeWidget>
+#include <QVBoxLayout>
+
+#include "client/ui/qt_text.h"
+#include "client/ui/task_log_pages.h"
+
+namespace vantrel::ui {
+
+namespace {
+constexpr int kPathRole = Qt::UserRole;
+}
+
+// --- task log tree ---------------------------------------------------------------------
+
+CTaskTreeView::CTaskTreeView(Installation installation, QWidget* parent)
+    : QWidget(parent), installation_(std::move(installation)), tree_(new QTreeWidget(this)) {
+    tree_->setHeaderHidden(true);
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->addWidget(tree_);
+    connect(tree_, &QTreeWidget::itemClicked, this, [this](QTreeWidgetItem* item) {
+        const QString path = item->data(0, kPathRole).toString();
+        if (!path.isEmpty()) emit fileChosen(std::filesystem::path(u8(path)));
+    });
+}
+
+void CTaskTreeView::refresh(const std::string& yyyymmdd) {
+    tree_->clear();
+    const TaskLogFiles files = findTaskLogFiles(installation_, yyyymmdd);
+    auto* root = new QTreeWidgetItem(tree_, {qs("任务日志")});
+    const QIcon folder = style()->standardIcon(QStyle::SP_DirIcon);
+    const QIcon file = style()->standardIcon(QStyle::SP_FileIcon);
+    root->setIcon(0, folder);
+    const std::pair<const char*, const std::vector<std::filesystem::path>*> groups[] = {
+        {"文件清单\\", &files.lists}, {"当日任务日志\\", &files.today},
+        {"历史任务日志\\", &files.history}};
+    for (const auto& [title, paths] : groups) {
+        auto* group = new QTreeWidgetItem(root, {qs(title)});
+        group->setIcon(0, folder);
+        for (const std::filesystem::path& p : *paths) {
+            auto* item = new QTreeWidgetItem(group, {qs(p.filename().string())});
+            item->setIcon(0, file);
+            item->setData(0, kPathRole, qs(p.string()));
+        }
+    }
+    tree_->expandToDepth(0);
+}
+
+// --- task log --------------------------------------------------------------------------
+
+CTaskLogView::CTaskLogView(QWidget* parent)
+    : QWidget(parent),
+      title_(new QLabel(this)),
+      lines_(new QListWidget(this)),
+      previous_(new QPushButton(qs("上一页"), this)),
+      next_(new QPushButton(qs("下一页"), this)) {
+    auto* head = new QHBoxLayout;
+    head->addWidget(title_, 1);
+    head->addWidget(previous_);
+    head->addWidget(next_);
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->addLayout(head);
+    layout->addWidget(lines_);
+    connect(previous_, &QPushButton::clicked, this, [this] { showPage(page_ - 1); });
+    connect(next_, &QPushButton::clicked, this, [this] { showPage(page_ + 1); });
+    previous_->setEnabled(false);
+    next_->setEnabled(false);
+}
+
+std::int64_t CTaskLogView::pageCount() const {
+    const std::int64_t records = taskLogRecordCount(file_);
+    return records == 0 ? 1 : (records + kPageRecords - 1) / kPageRecords;
+}
+
+void CTaskLogView::showFile(const std::filesystem::path& file) {
+    file_ = file;
+    showPage(pageCount() - 1);
+}
+
+void CTaskLogView::showPage(std::int64_t page) {
+    const std::int64_t pages = pageCount();
+    page_ = std::clamp<std::int64_t>(page, 0, pages - 1);
+    lines_->clear();
+    // A list file is not a task log: its table is shown by the file-list views.
+    if (file_.extension() == ".log") {
+        for (const std::string& line : readTaskLogPage(file_, page_ * kPageRecords, kPageRecords))
+            lines_->addItem(qs(line));
+    }
+    title_->setText(qs(file_.filename().string()) +
+                    qs("  第%1/%2页").arg(page_ + 1).arg(pages));
+    previous_->setEnabled(page_ > 0);
+    next_->setEnabled(page_ + 1 < pages);
+}
+
+// --- flags -----------------------------------------------------------------------------
+
+CFlagStatusView::CFlagStatusView(QWidget* parent)
+    : QWidget(parent), list_(new QTreeWidget(this)) {
+    list_->setHeaderLabels({qs("标志文件"), qs("下载时间")});
+    list_->setRootIsDecorated(false);
+    list_->header()->resizeSection(0, 260);
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->addWidget(list_);
+}
+
+bool CFlagStatusView::apply(const NotifierEvent& event) {
+    if (std::holds_alternative<FlagViewRefill>(event) ||
+        std::holds_alternative<FlagViewClear>(event)) {
+        list_->clear();
+        return true;
+    }
+    const auto* flag = std::get_if<FlagViewFlag>(&event);
+    if (!flag) return false;
+    const QString name = qs(flag->name);
+    QTreeWidgetItem* row = nullptr;
+    for (int i = 0; i < list_->topLevelItemCount() && !row; ++i) {
+        if (list_->topLevelItem(i)->text(0) == name) row = list_->topLevelItem(i);
+    }
+    if (!row) row = new QTreeWidgetItem(list_, {name});
+    row->setText(1, qs(flag->time));
+    return true;
+}
+
+}  // namespace vantrel::ui

@@ -1,0 +1,73 @@
+#pragma once
+// The read-only views beside the task list. GUI thread.
+//  - CTaskTreeView: the tree "任务日志" with the day's list files, today's task logs and the
+//    earlier ones; choosing a file names it through fileChosen().
+//  - CTaskLogView: one task log, a page of its 200-byte records at a time.
+//  - CFlagStatusView: the day's flag files and when each arrived, kept from the flag
+//    events (refill, clear, one flag).
+
+#include <QWidget>
+#include <filesystem>
+#include <string>
+
+#include "client/app/events.h"
+#include "client/app/installation.h"
+
+class QLabel;
+class QListWidget;
+class QPushButton;
+class QTreeWidget;
+
+namespace vantrel::ui {
+
+class CTaskTreeView final : public QWidget {
+    Q_OBJECT
+  public:
+    explicit CTaskTreeView(Installation installation, QWidget* parent = nullptr);
+    // Reads the folders again for the day `yyyymmdd`.
+    void refresh(const std::string& yyyymmdd);
+    QTreeWidget* tree() const { return tree_; }
+
+  signals:
+    void fileChosen(const std::filesystem::path& file);
+
+  private:
+    Installation installation_;
+    QTreeWidget* tree_;
+};
+
+class CTaskLogView final : public QWidget {
+    Q_OBJECT
+  public:
+    static constexpr int kPageRecords = 100;
+
+    explicit CTaskLogView(QWidget* parent = nullptr);
+    // Shows the last page of `file` (the latest records).
+    void showFile(const std::filesystem::path& file);
+    void showPage(std::int64_t page);
+    std::int64_t page() const { return page_; }
+    std::int64_t pageCount() const;
+    QListWidget* lines() const { return lines_; }
+
+  private:
+    std::filesystem::path file_;
+    std::int64_t page_ = 0;
+    QLabel* title_;
+    QListWidget* lines_;
+    QPushButton* previous_;
+    QPushButton* next_;
+};
+
+class CFlagStatusView final : public QWidget {
+    Q_OBJECT
+  public:
+    explicit CFlagStatusView(QWidget* parent = nullptr);
+    // True when `event` was a flag event (and has been applied).
+    bool apply(const NotifierEvent& event);
+    QTreeWidget* list() const { return list_; }
+
+  private:
+    QTreeWidget* list_;
+};
+
+}  // namespace vantrel::ui

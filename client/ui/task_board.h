@@ -1,0 +1,126 @@
+#pragma once
+// The task list's seam to the scheduled work: rows copied from the task models and the
+// catalogue (never pointers into their tables), and the task menu's commands handed to the
+// models' command queues. Toolkit-free; the views only show what it returns.
+//
+// Thread: GUI thread (the models and the catalogue guard themselves).
+
+#include <array>
+#include <filesystem>
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "client/app/events.h"
+#include "client/app/installation.h"
+#include "client/app/user_prompt.h"
+#include "client/execution/task_forms.h"
+
+namespace vantrel {
+class TaskScheduler;
+}
+
+namespace vantrel::ui {
+
+// The task list's twelve columns, in order.
+enum TaskColumn {
+    kColDescription,
+    kColKind,
+    kColFileName,
+    kColFilesDone,
+    kColFilesTotal,
+    kColSchedule,
+    kColNextRun,
+    kColLastRun,
+    kColLastResult,
+    kColLastError,
+    kColState,
+    kColTaskId,
+    kTaskColumnCount
+};
+
+struct TaskColumnTitle {
+    const char* title;
+    int width;  // pixels
+};
+inline constexpr TaskColumnTitle kTaskColumns[kTaskColumnCount] = {
+    {"任务描述", 80},     {"任务类别", 100}, {"文件名", 80},       {"文件成功数量", 100},
+    {"文件总数量", 80},   {"计划", 150},     {"下次运行时间", 130}, {"上次运行时间", 130},
+    {"上次结果", 80},     {"错误描述", 80},  {"任务状态", 80},     {"任务ID", 150}};
+
+// The kinds as the task list names them.
+enum class TaskRowKind { Mailbox, Bulletin, Upload, AutoSync };
+const char* taskRowKindText(TaskRowKind kind);
+
+struct TaskRow {
+    TaskRowKind kind = TaskRowKind::Mailbox;
+    std::array<std::string, kTaskColumnCount> texts;
+    bool running = false;
+    bool scheduled = false;
+    const std::string& id() const { return texts[kColTaskId]; }
+};
+
+// The task menu's commands that act on a selected task.
+enum class TaskCommand { ToggleSchedule, RunNow, DownloadAgain, Stop, Delete };
+
+// Whether the menu offers `command` for a task in `row`'s state.
+bool taskCommandOffered(TaskCommand command, const TaskRow& row);
+
+class TaskBoard {
+  public:
+    virtual ~TaskBoard() = default;
+    // Every task, downloads and bulletins first, then uploads, then auto-sync tasks.
+    virtual std::vector<TaskRow> rows() = 0;
+    // Today's file list of `taskId` (it may not exist yet).
+    virtual std::filesystem::path listFile(const std::string& taskId) = 0;
+    // Hands `command` for `taskId` to the scheduled work; false with `error` when it was
+    // refused (unknown task, not offered in its state).
+    virtual bool command(TaskCommand command, const std::string& taskId, std::string& error) = 0;
+
+    // The task dialogs: the stored form of a task, and the save of a checked form (a new task
+    // when `editedTaskId` is empty). `prompt` asks the directory-in-use questions.
+    virtual std::optional<execution::DownloadForm> downloadForm(const std::string& taskId) = 0;
+    virtual std::optional<execution::UploadForm> uploadForm(const std::string& taskId) = 0;
+    virtual std::optional<execution::AutoSyncForm> autoSyncForm(const std::string& taskId) = 0;
+    virtual execution::SaveOutcome save(const execution::DownloadForm& form,
+                                        const std::string& editedTaskId, UserPrompt& prompt) = 0;
+    virtual execution::SaveOutcome save(const execution::UploadForm& form,
+                                        const std::string& editedTaskId, UserPrompt& prompt) = 0;
+    virtual execution::SaveOutcome save(const execution::AutoSyncForm& form,
+                                        const std::string& editedTaskId, UserPrompt& prompt) = 0;
+};
+
+// The board over the client's TaskScheduler.
+class SchedulerTaskBoard final : public TaskBoard {
+  public:
+    // `scheduler` and `clock` must outlive the board; `operatorCode` names the owner of new
+    // tasks and is asked afresh each time (it is known only after the login).
+    SchedulerTaskBoard(TaskScheduler& scheduler, const Installation& installation,
+                       const platform::Clock& clock, std::function<std::string()> operatorCode)
+        : scheduler_(scheduler),
+          installation_(installation),
+          clock_(clock),
+          operatorCode_(std::move(operatorCode)) {}
+
+    std::vector<TaskRow> rows() override;
+    std::filesystem::path listFile(const std::string& taskId) override;
+    bool command(TaskCommand command, const std::string& taskId, std::string& error) override;
+    std::optional<execution::DownloadForm> downloadForm(const std::string& taskId) override;
+    std::optional<execution::UploadForm> uploadForm(const std::string& taskId) override;
+    std::optional<execution::AutoSyncForm> autoSyncForm(const std::string& taskId) override;
+    execution::SaveOutcome save(const execution::DownloadForm& form,
+                                const std::string& editedTaskId, UserPrompt& prompt) override;
+    execution::SaveOutcome save(const execution::UploadForm& form,
+                                const std::string& editedTaskId, UserPrompt& prompt) override;
+    execution::SaveOutcome save(const execution::AutoSyncForm& form,
+                                const std::string& editedTaskId, UserPrompt& prompt) override;
+
+  private:
+    TaskScheduler& scheduler_;
+    const Installation installation_;
+    const platform::Clock& clock_;
+    std::function<std::string()> operatorCode_;
+};
+
+}  // namespace vantrel::ui

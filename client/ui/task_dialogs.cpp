@@ -1,0 +1,502 @@
+#include "client/ui/task_dialogs.h"
+
+#include <QButtonGroup>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDialogButtonBox>
+#include <QFileDialog>
+#include <QFormLayout>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QSpinBox>
+#include <QTimeEdit>
+#include <QVBoxLayout>
+
+#include "client/ui/qt_text.h"
+
+namespace vantrel::ui {
+
+using execution::FormField;
+using execution::SaveOutcome;
+using execution::SaveResult;
+using execution::TimeOfDay;
+
+const char* const kFileNameHelp =
+    "“文件名”配置规则\r\n"
+    "前缀（.之前）\r\n"
+    "  1）支持通配符“？”和“*”，其中“？”指代1个任意字符，“*”指代1 ～ n个任意字符。\r\n"
+    "后缀（.之后）\r\n"
+    "  1）后缀名为%或者[%]：表示用户下载的任务文件后缀名为当天时间。如当天时间为1月21日，"
+    "则用户下载文件后缀为：.121的文件。\r\n"
+    "  2）后缀名为[%-n]：表示用户下载的任务文件后缀名为当天时间前n天的文件,且n必须是数字，"
+    "否则视为无效。\r\n"
+    "  3）后缀名为[%+n]：表示用户下载的任务文件后缀名为当天时间后n天的文件,且n必须是数字，"
+    "否则视为无效。\r\n"
+    "  4）“%”前加“！”，表示后缀名中的字母大写。如欲下载后缀为：.A21的文件，需要使用“！”。"
+    "\r\n\r\n"
+    "  示例：如欲下载信箱内当日所有文件，配置为“*.%”";
+
+const char* const kKeywordHelp =
+    "公告的关键字配置\r\n"
+    "  1)公告的自动下载只能下载当日的公告(历史的公告可以通过公告界面手工下载)。\r\n"
+    "  2)输入的关键字为公告名中出现的字符,如doc,则会下载各种doc文件和含有doc字符的其他公告文件;"
+    "如若只下载doc的公告，则可输入关键字*.doc。\r\n"
+    "  3)如若下载任意公告,则输入关键字*即可。";
+
+namespace {
+
+const std::vector<execution::TaskMailbox>& bulletinMailboxes() {
+    static const std::vector<execution::TaskMailbox> bulletins = {
+        {"FTP_A_BULLET", "A股公告"},
+        {"FTP_B_BULLET", "B股公告"},
+        {"FTP_SG_BULLET", "上市公司公告"},
+        {"FTP_TZ_BULLET", "投资人公告"}};
+    return bulletins;
+}
+
+// The mailboxes by display name, the code as data; an empty first choice for a new task.
+void fillMailboxes(QComboBox* box, const std::vector<execution::TaskMailbox>& mailboxes,
+                   const std::string& code) {
+    box->clear();
+    box->addItem(QString(), QString());
+    for (const execution::TaskMailbox& m : mailboxes) box->addItem(qs(m.name), qs(m.code));
+    const int at = box->findData(qs(code), Qt::UserRole, Qt::MatchFixedString);
+    box->setCurrentIndex(at < 0 ? 0 : at);
+}
+
+std::string mailboxOf(const QComboBox* box) {
+    return u8(box->currentData().toString());
+}
+
+QTimeEdit* timeBox(TimeOfDay t, QWidget* parent) {
+    auto* box = new QTimeEdit(QTime(t.hour, t.minute), parent);
+    box->setDisplayFormat("HH:mm");
+    return box;
+}
+
+TimeOfDay timeOf(const QTimeEdit* box) {
+    return {box->time().hour(), box->time().minute()};
+}
+
+// A directory box with its browse button.
+QHBoxLayout* directoryRow(QLineEdit* box, const std::string& path, QWidget* parent) {
+    box->setText(qs(path));
+    auto* browse = new QPushButton(qs("浏览..."), parent);
+    QObject::connect(browse, &QPushButton::clicked, parent, [box, parent] {
+        const QString dir = QFileDialog::getExistingDirectory(parent, qs("选择目录"), box->text());
+        if (!dir.isEmpty()) box->setText(dir);
+    });
+    auto* row = new QHBoxLayout;
+    row->addWidget(box, 1);
+    row->addWidget(browse);
+    return row;
+}
+
+QDialogButtonBox* okCancel(QDialog* dialog) {
+    auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, dialog);
+    QObject::connect(buttons, &QDialogButtonBox::rejected, dialog, &QDialog::reject);
+    return buttons;
+}
+
+// Forwards to the window's prompt and remembers the last question, so a refusal that only
+// repeats the question the operator has just answered No is not shown again.
+class AskingPrompt final : public UserPrompt {
+  public:
+    explicit AskingPrompt(UserPrompt& inner) : inner_(inner) {}
+    bool askYesNo(const std::string& caption, const std::string& text, Icon icon) override {
+        asked = text;
+        return inner_.askYesNo(caption, text, icon);
+    }
+    void show(const std::string& caption, const std::string& text, Icon icon) override {
+        inner_.show(caption, text, icon);
+    }
+    std::string asked;
+
+  private:
+    UserPrompt& inner_;
+};
+
+// Saves through `save`; true when stored. A refusal is shown and focuses its field.
+template <class Save, class FieldOf>
+bool runSave(UserPrompt& prompt, Save save, FieldOf fieldOf, std::string& savedTaskId) {
+    AskingPrompt asking(prompt);
+    const SaveOutcome outcome = save(asking);
+    if (outcome.result == SaveResult::Saved) {
+        savedTaskId = outcome.taskId;
+        return true;
+    }
+    if (!outcome.message.empty() && outcome.message != asking.asked) {
+        prompt.show(kAppCaption, outcome.message,
+                    outcome.result == SaveResult::Refused ? UserPrompt::Icon::Warning
+                                                          : UserPrompt::Icon::Error);
+    }
+    if (QWidget* field = fieldOf(outcome.field)) field->setFocus();
+    return false;
+}
+
+QPushButton* scheduleButton(QDialog* dialog, execution::ScheduleForm& schedule) {
+    auto* button = new QPushButton(qs("计划..."), dialog);
+    QObject::connect(button, &QPushButton::clicked, dialog, [dialog, &schedule] {
+        CScheduleDlg plan(schedule, dialog);
+        if (plan.exec() == QDialog::Accepted) schedule = plan.form();
+    });
+    return button;
+}
+
+}  // namespace
+
+int intervalOf(const std::string& text) {
+    bool ok = false;
+    const int value = qs(text).trimmed().toInt(&ok);
+    return ok ? value : -1;
+}
+
+// --- schedule ---------------------------------------------------------------------------
+
+CScheduleDlg::CScheduleDlg(const execution::ScheduleForm& form, QWidget* parent)
+    : QDialog(parent),
+      everyDay_(new QRadioButton(qs("每日"), this)),
+      custom_(new QRadioButton(qs("自定义"), this)),
+      interval_(new QSpinBox(this)) {
+    setWindowTitle(qs("计划"));
+    const char* names[7] = {"周一", "周二", "周三", "周四", "周五", "周六", "周日"};
+    auto* dayRow = new QHBoxLayout;
+    for (int d = 0; d < 7; ++d) {
+        days_[d] = new QCheckBox(qs(names[d]), this);
+        days_[d]->setChecked(form.days[d]);
+        dayRow->addWidget(days_[d]);
+    }
+    everyDay_->setChecked(form.everyDay);
+    custom_->setChecked(!form.everyDay);
+    auto enableDays = [this] {
+        for (QCheckBox* box : days_) box->setEnabled(custom_->isChecked());
+    };
+    connect(custom_, &QRadioButton::toggled, this, enableDays);
+    enableDays();
+    interval_->setRange(3, 60);
+    interval_->setValue(form.intervalMinutes);
+    interval_->setSuffix(qs(" 分钟"));
+
+    auto* kinds = new QHBoxLayout;
+    kinds->addWidget(everyDay_);
+    kinds->addWidget(custom_);
+    kinds->addStretch();
+    auto* layout = new QVBoxLayout(this);
+    layout->addLayout(kinds);
+    layout->addLayout(dayRow);
+    auto* intervalRow = new QFormLayout;
+    intervalRow->addRow(qs("重复执行时间间隔:"), interval_);
+    layout->addLayout(intervalRow);
+    QDialogButtonBox* buttons = okCancel(this);
+    connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
+    layout->addWidget(buttons);
+}
+
+execution::ScheduleForm CScheduleDlg::form() const {
+    execution::ScheduleForm form;
+    form.everyDay = everyDay_->isChecked();
+    for (int d = 0; d < 7; ++d) form.days[d] = days_[d]->isChecked();
+    form.intervalMinutes = interval_->value();
+    return form;
+}
+
+// --- download ---------------------------------------------------------------------------
+
+CDownTaskDlg::CDownTaskDlg(TaskBoard& board, UserPrompt& prompt, execution::DownloadForm form,
+                           std::string editedTaskId, QWidget* parent)
+    : QDialog(parent),
+      board_(board),
+      prompt_(prompt),
+      original_(std::move(form)),
+      editedTaskId_(std::move(editedTaskId)),
+      mailboxSource_(new QRadioButton(qs("信箱"), this)),
+      bulletinSource_(new QRadioButton(qs("公告"), this)),
+      description_(new QLineEdit(qs(original_.description), this)),
+      mailbox_(new QComboBox(this)),
+      fileName_(new QLineEdit(qs(original_.fileName), this)),
+      fileNameLabel_(new QLabel(this)),
+      help_(new QPlainTextEdit(this)),
+      begin_(timeBox(original_.begin, this)),
+      end_(timeBox(original_.end, this)),
+      nextDay_(new QCheckBox(qs("次日"), this)),
+      directory_(new QLineEdit(this)),
+      resume_(new QCheckBox(qs("断点续传"), this)),
+      dated_(new QCheckBox(qs("是否使用日期目录(当前日期作为目录)"), this)),
+      schedule_(original_.schedule) {
+    const bool bulletin = original_.source == execution::DownloadSource::Bulletin;
+    (bulletin ? bulletinSource_ : mailboxSource_)->setChecked(true);
+    // The kind of a stored task stays what it is.
+    mailboxSource_->setEnabled(editedTaskId_.empty());
+    bulletinSource_->setEnabled(editedTaskId_.empty());
+    nextDay_->setChecked(original_.nextDay);
+    resume_->setChecked(original_.resume);
+    dated_->setChecked(original_.dated);
+    help_->setReadOnly(true);
+    help_->setMinimumHeight(150);
+
+    auto* sources = new QHBoxLayout;
+    sources->addWidget(mailboxSource_);
+    sources->addWidget(bulletinSource_);
+    sources->addStretch();
+    auto* times = new QHBoxLayout;
+    times->addWidget(begin_);
+    times->addWidget(new QLabel(qs("--"), this));
+    times->addWidget(end_);
+    times->addWidget(nextDay_);
+    times->addStretch();
+    times->addWidget(scheduleButton(this, schedule_));
+    auto* fields = new QFormLayout;
+    fields->addRow(qs("任务类型:"), sources);
+    fields->addRow(qs("任务描述:"), description_);
+    fields->addRow(qs("信箱名称:"), mailbox_);
+    fields->addRow(fileNameLabel_, fileName_);
+    fields->addRow(QString(), help_);
+    fields->addRow(qs("运行时间:"), times);
+    fields->addRow(qs("保存到:"), directoryRow(directory_, original_.directory, this));
+    fields->addRow(QString(), resume_);
+    fields->addRow(QString(), dated_);
+    auto* layout = new QVBoxLayout(this);
+    layout->addLayout(fields);
+    QDialogButtonBox* buttons = okCancel(this);
+    connect(buttons, &QDialogButtonBox::accepted, this, &CDownTaskDlg::submit);
+    layout->addWidget(buttons);
+    connect(bulletinSource_, &QRadioButton::toggled, this, &CDownTaskDlg::sourceChanged);
+    setMinimumWidth(560);
+    sourceChanged();
+}
+
+void CDownTaskDlg::sourceChanged() {
+    const bool bulletin = bulletinSource_->isChecked();
+    const bool isNew = editedTaskId_.empty();
+    setWindowTitle(qs(bulletin ? (isNew ? "新建公告下载任务" : "公告下载任务属性")
+                               : (isNew ? "新建信箱下载任务" : "信箱下载任务属性")));
+    fileNameLabel_->setText(qs(bulletin ? "关键字:" : "文件名:"));
+    help_->setPlainText(qs(bulletin ? kKeywordHelp : kFileNameHelp));
+    const std::string keep = mailboxOf(mailbox_).empty() ? original_.mailbox : mailboxOf(mailbox_);
+    fillMailboxes(mailbox_, bulletin ? bulletinMailboxes() : execution::TaskMailboxes(), keep);
+}
+
+execution::DownloadForm CDownTaskDlg::form() const {
+    execution::DownloadForm form = original_;
+    form.source = bulletinSource_->isChecked() ? execution::DownloadSource::Bulletin
+                                               : execution::DownloadSource::Mailbox;
+    form.description = u8(description_->text());
+    form.mailbox = mailboxOf(mailbox_);
+    form.fileName = u8(fileName_->text());
+    form.begin = timeOf(begin_);
+    form.end = timeOf(end_);
+    form.nextDay = nextDay_->isChecked();
+    form.directory = u8(directory_->text());
+    form.dated = dated_->isChecked();
+    form.resume = resume_->isChecked();
+    form.schedule = schedule_;
+    return form;
+}
+
+QWidget* CDownTaskDlg::fieldOf(FormField field) const {
+    switch (field) {
+        case FormField::Description:
+            return description_;
+        case FormField::Mailbox:
+            return mailbox_;
+        case FormField::FileName:
+            return fileName_;
+        case FormField::Times:
+            return begin_;
+        case FormField::Directory:
+            return directory_;
+        default:
+            return nullptr;
+    }
+}
+
+void CDownTaskDlg::submit() {
+    const execution::DownloadForm checked = form();
+    if (runSave(
+            prompt_,
+            [&](UserPrompt& asking) { return board_.save(checked, editedTaskId_, asking); },
+            [this](FormField f) { return fieldOf(f); }, savedTaskId_)) {
+        accept();
+    }
+}
+
+// --- upload -----------------------------------------------------------------------------
+
+CUpTaskDlg::CUpTaskDlg(TaskBoard& board, UserPrompt& prompt, execution::UploadForm form,
+                       std::string editedTaskId, QWidget* parent)
+    : QDialog(parent),
+      board_(board),
+      prompt_(prompt),
+      original_(std::move(form)),
+      editedTaskId_(std::move(editedTaskId)),
+      description_(new QLineEdit(qs(original_.description), this)),
+      mailbox_(new QComboBox(this)),
+      overwrite_(new QRadioButton(qs("覆盖"), this)),
+      begin_(timeBox(original_.begin, this)),
+      end_(timeBox(original_.end, this)),
+      upload_(new QLineEdit(this)),
+      uploadDated_(new QCheckBox(qs("是否使用日期目录(当前日期作为目录)"), this)),
+      sent_(new QLineEdit(this)),
+      sentDated_(new QCheckBox(qs("是否使用日期目录(当前日期作为目录)"), this)),
+      resume_(new QCheckBox(qs("断点续传"), this)),
+      schedule_(original_.schedule) {
+    setWindowTitle(qs(editedTaskId_.empty() ? "新建上传任务" : "上传任务属性"));
+    fillMailboxes(mailbox_, execution::TaskMailboxes(), original_.mailbox);
+    auto* rename = new QRadioButton(qs("更名"), this);
+    (original_.existing == execution::ExistingRemoteFile::Overwrite ? overwrite_ : rename)
+        ->setChecked(true);
+    uploadDated_->setChecked(original_.uploadDated);
+    sentDated_->setChecked(original_.sentDated);
+    resume_->setChecked(original_.resume);
+
+    auto* existing = new QHBoxLayout;
+    existing->addWidget(overwrite_);
+    existing->addWidget(rename);
+    existing->addStretch();
+    auto* times = new QHBoxLayout;
+    times->addWidget(begin_);
+    times->addWidget(new QLabel(qs("--"), this));
+    times->addWidget(end_);
+    times->addStretch();
+    times->addWidget(scheduleButton(this, schedule_));
+    auto* fields = new QFormLayout;
+    fields->addRow(qs("任务描述:"), description_);
+    fields->addRow(qs("信箱名称:"), mailbox_);
+    fields->addRow(qs("服务器文件存在:"), existing);
+    fields->addRow(qs("运行时间:"), times);
+    fields->addRow(qs("上传目录:"), directoryRow(upload_, original_.uploadDirectory, this));
+    fields->addRow(QString(), uploadDated_);
+    fields->addRow(qs("已上传目录:"), directoryRow(sent_, original_.sentDirectory, this));
+    fields->addRow(QString(), sentDated_);
+    fields->addRow(QString(), resume_);
+    auto* layout = new QVBoxLayout(this);
+    layout->addLayout(fields);
+    QDialogButtonBox* buttons = okCancel(this);
+    connect(buttons, &QDialogButtonBox::accepted, this, &CUpTaskDlg::submit);
+    layout->addWidget(buttons);
+    setMinimumWidth(560);
+}
+
+execution::UploadForm CUpTaskDlg::form() const {
+    execution::UploadForm form = original_;
+    form.description = u8(description_->text());
+    form.mailbox = mailboxOf(mailbox_);
+    form.existing = overwrite_->isChecked() ? execution::ExistingRemoteFile::Overwrite
+                                            : execution::ExistingRemoteFile::Rename;
+    form.begin = timeOf(begin_);
+    form.end = timeOf(end_);
+    form.uploadDirectory = u8(upload_->text());
+    form.uploadDated = uploadDated_->isChecked();
+    form.sentDirectory = u8(sent_->text());
+    form.sentDated = sentDated_->isChecked();
+    form.resume = resume_->isChecked();
+    form.schedule = schedule_;
+    return form;
+}
+
+QWidget* CUpTaskDlg::fieldOf(FormField field) const {
+    switch (field) {
+        case FormField::Description:
+            return description_;
+        case FormField::Mailbox:
+            return mailbox_;
+        case FormField::Times:
+            return begin_;
+        case FormField::Directory:
+            return upload_;
+        case FormField::SentDirectory:
+            return sent_;
+        default:
+            return nullptr;
+    }
+}
+
+void CUpTaskDlg::submit() {
+    const execution::UploadForm checked = form();
+    if (runSave(
+            prompt_,
+            [&](UserPrompt& asking) { return board_.save(checked, editedTaskId_, asking); },
+            [this](FormField f) { return fieldOf(f); }, savedTaskId_)) {
+        accept();
+    }
+}
+
+// --- auto-sync --------------------------------------------------------------------------
+
+CAutoSyncTaskDlg::CAutoSyncTaskDlg(TaskBoard& board, UserPrompt& prompt,
+                                   execution::AutoSyncForm form, std::string editedTaskId,
+                                   QWidget* parent)
+    : QDialog(parent),
+      board_(board),
+      prompt_(prompt),
+      editedTaskId_(std::move(editedTaskId)),
+      mailbox_(new QComboBox(this)),
+      description_(new QLineEdit(qs(form.description), this)),
+      interval_(new QLineEdit(QString::number(form.intervalMinutes), this)),
+      directory_(new QLineEdit(this)),
+      resume_(new QCheckBox(qs("断点续传"), this)),
+      datedByFileDate_(new QCheckBox(qs("使用日期子目录（按文件生成日期存放）"), this)) {
+    setWindowTitle(qs(editedTaskId_.empty() ? "新建自动同步任务" : "自动同步任务属性"));
+    fillMailboxes(mailbox_, execution::AutoSyncMailboxes(), form.mailbox);
+    resume_->setChecked(form.resume);
+    datedByFileDate_->setChecked(form.datedByFileDate);
+    auto* interval = new QHBoxLayout;
+    interval->addWidget(interval_);
+    interval->addWidget(new QLabel(qs("分钟"), this));
+    interval->addStretch();
+    auto* fields = new QFormLayout;
+    fields->addRow(qs("信箱名称:"), mailbox_);
+    fields->addRow(qs("任务描述:"), description_);
+    fields->addRow(qs("执行间隔:"), interval);
+    fields->addRow(qs("文件保存:"), directoryRow(directory_, form.directory, this));
+    fields->addRow(QString(), resume_);
+    fields->addRow(QString(), datedByFileDate_);
+    auto* layout = new QVBoxLayout(this);
+    layout->addLayout(fields);
+    QDialogButtonBox* buttons = okCancel(this);
+    connect(buttons, &QDialogButtonBox::accepted, this, &CAutoSyncTaskDlg::submit);
+    layout->addWidget(buttons);
+    setMinimumWidth(520);
+}
+
+execution::AutoSyncForm CAutoSyncTaskDlg::form() const {
+    execution::AutoSyncForm form;
+    form.mailbox = mailboxOf(mailbox_);
+    form.description = u8(description_->text());
+    form.intervalMinutes = intervalOf(u8(interval_->text()));
+    form.directory = u8(directory_->text());
+    form.resume = resume_->isChecked();
+    form.datedByFileDate = datedByFileDate_->isChecked();
+    return form;
+}
+
+QWidget* CAutoSyncTaskDlg::fieldOf(FormField field) const {
+    switch (field) {
+        case FormField::Description:
+            return description_;
+        case FormField::Mailbox:
+            return mailbox_;
+        case FormField::Interval:
+            return interval_;
+        case FormField::Directory:
+            return directory_;
+        default:
+            return nullptr;
+    }
+}
+
+void CAutoSyncTaskDlg::submit() {
+    const execution::AutoSyncForm checked = form();
+    if (runSave(
+            prompt_,
+            [&](UserPrompt& asking) { return board_.save(checked, editedTaskId_, asking); },
+            [this](FormField f) { return fieldOf(f); }, savedTaskId_)) {
+        accept();
+    }
+}
+
+}  // namespace vantrel::ui

@@ -1,0 +1,166 @@
+#pragma once
+// The task dialogs: download (mailbox and bulletin), upload and auto-sync tasks, and the
+// schedule dialog "计划". Each collects a form of client/execution/task_forms.h; OK hands it
+// to the task board, which runs every check in the dialog's order (asking the
+// directory-in-use question through the prompt) and stores the task. A refusal is shown,
+// puts the focus on the field it names and keeps the dialog open; nothing is written.
+// GUI thread.
+
+#include <QDialog>
+#include <string>
+
+#include "client/app/user_prompt.h"
+#include "client/execution/task_forms.h"
+#include "client/ui/task_board.h"
+
+class QButtonGroup;
+class QCheckBox;
+class QComboBox;
+class QLabel;
+class QPlainTextEdit;
+class QLineEdit;
+class QRadioButton;
+class QSpinBox;
+class QTimeEdit;
+class QWidget;
+
+namespace vantrel::ui {
+
+// The file-name and keyword rules shown beside the file-name field.
+extern const char* const kFileNameHelp;
+extern const char* const kKeywordHelp;
+
+class CScheduleDlg final : public QDialog {
+    Q_OBJECT
+  public:
+    explicit CScheduleDlg(const execution::ScheduleForm& form, QWidget* parent = nullptr);
+    execution::ScheduleForm form() const;
+
+    QRadioButton* everyDayBox() const { return everyDay_; }
+    QCheckBox* dayBox(int monday0) const { return days_[monday0]; }
+
+  private:
+    QRadioButton* everyDay_;
+    QRadioButton* custom_;
+    QCheckBox* days_[7];
+    QSpinBox* interval_;
+};
+
+// Download and upload dialogs share the time and directory rows; each is one class.
+class CDownTaskDlg final : public QDialog {
+    Q_OBJECT
+  public:
+    // `editedTaskId` empty: a new task of `source`; else the stored task's form.
+    CDownTaskDlg(TaskBoard& board, UserPrompt& prompt, execution::DownloadForm form,
+                 std::string editedTaskId, QWidget* parent = nullptr);
+
+    execution::DownloadForm form() const;
+    // OK: checks and saves; the dialog closes only when the task was stored.
+    void submit();
+    const std::string& savedTaskId() const { return savedTaskId_; }
+
+    QLineEdit* descriptionBox() const { return description_; }
+    QComboBox* mailboxBox() const { return mailbox_; }
+    QLineEdit* fileNameBox() const { return fileName_; }
+    QTimeEdit* beginBox() const { return begin_; }
+    QTimeEdit* endBox() const { return end_; }
+    QCheckBox* nextDayBox() const { return nextDay_; }
+    QLineEdit* directoryBox() const { return directory_; }
+
+  private:
+    void sourceChanged();
+    QWidget* fieldOf(execution::FormField field) const;
+
+    TaskBoard& board_;
+    UserPrompt& prompt_;
+    execution::DownloadForm original_;
+    const std::string editedTaskId_;
+    std::string savedTaskId_;
+    QRadioButton* mailboxSource_;
+    QRadioButton* bulletinSource_;
+    QLineEdit* description_;
+    QComboBox* mailbox_;
+    QLineEdit* fileName_;
+    QLabel* fileNameLabel_;
+    QPlainTextEdit* help_;
+    QTimeEdit* begin_;
+    QTimeEdit* end_;
+    QCheckBox* nextDay_;
+    QLineEdit* directory_;
+    QCheckBox* resume_;
+    QCheckBox* dated_;
+    execution::ScheduleForm schedule_;
+};
+
+class CUpTaskDlg final : public QDialog {
+    Q_OBJECT
+  public:
+    CUpTaskDlg(TaskBoard& board, UserPrompt& prompt, execution::UploadForm form,
+               std::string editedTaskId, QWidget* parent = nullptr);
+
+    execution::UploadForm form() const;
+    void submit();
+    const std::string& savedTaskId() const { return savedTaskId_; }
+
+    QLineEdit* descriptionBox() const { return description_; }
+    QComboBox* mailboxBox() const { return mailbox_; }
+    QTimeEdit* beginBox() const { return begin_; }
+    QTimeEdit* endBox() const { return end_; }
+    QLineEdit* uploadDirectoryBox() const { return upload_; }
+    QLineEdit* sentDirectoryBox() const { return sent_; }
+
+  private:
+    QWidget* fieldOf(execution::FormField field) const;
+
+    TaskBoard& board_;
+    UserPrompt& prompt_;
+    execution::UploadForm original_;
+    const std::string editedTaskId_;
+    std::string savedTaskId_;
+    QLineEdit* description_;
+    QComboBox* mailbox_;
+    QRadioButton* overwrite_;
+    QTimeEdit* begin_;
+    QTimeEdit* end_;
+    QLineEdit* upload_;
+    QCheckBox* uploadDated_;
+    QLineEdit* sent_;
+    QCheckBox* sentDated_;
+    QCheckBox* resume_;
+    execution::ScheduleForm schedule_;
+};
+
+class CAutoSyncTaskDlg final : public QDialog {
+    Q_OBJECT
+  public:
+    CAutoSyncTaskDlg(TaskBoard& board, UserPrompt& prompt, execution::AutoSyncForm form,
+                     std::string editedTaskId, QWidget* parent = nullptr);
+
+    execution::AutoSyncForm form() const;
+    void submit();
+    const std::string& savedTaskId() const { return savedTaskId_; }
+
+    QLineEdit* descriptionBox() const { return description_; }
+    QLineEdit* intervalBox() const { return interval_; }
+    QLineEdit* directoryBox() const { return directory_; }
+
+  private:
+    QWidget* fieldOf(execution::FormField field) const;
+
+    TaskBoard& board_;
+    UserPrompt& prompt_;
+    const std::string editedTaskId_;
+    std::string savedTaskId_;
+    QComboBox* mailbox_;
+    QLineEdit* description_;
+    QLineEdit* interval_;
+    QLineEdit* directory_;
+    QCheckBox* resume_;
+    QCheckBox* datedByFileDate_;
+};
+
+// The interval text of the auto-sync dialog: its integer, or -1 when it is not one (the
+// check then refuses it as out of range).
+int intervalOf(const std::string& text);
+
+}  // namespace vantrel::ui

@@ -1,0 +1,342 @@
+// The task list and the task dialogs over a real task scheduler (its catalogue in a
+// temporary installation, no gateway): each dialog's checks in order, and a task created in
+// the dialog that is started from the task menu, with its row following the run live.
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDialogButtonBox>
+#include <QPushButton>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QTreeWidget>
+#include <QMenu>
+#include <QTableWidget>
+#include <QTimeEdit>
+#include <fstream>
+
+#include "client/catalogue/dbf_table.h"
+#include "client/catalogue/download_list.h"
+#include "client/catalogue/table_schema.h"
+#include "client/config/logs.h"
+#include "client/execution/task_scheduler.h"
+#include "client/ui/gui_app.h"
+#include "client/ui/log_views.h"
+#include "client/ui/main_frame.h"
+#include "client/ui/qt_notifier.h"
+#include "client/ui/system_setting_dialog.h"
+#include "client/ui/task_dialogs.h"
+#include "client/ui/task_view.h"
+#include "tests/support/local_time.h"
+#include "tests/support/temp_dir.h"
+#include "tests/ui/ui_fixture.h"
+
+namespace vantrel::ui {
+namespace {
+
+using testing::waitUntil;
+namespace fs = std::filesystem;
+
+class TaskViewsTest : public testing::QtTest {
+  protected:
+    TaskViewsTest()
+        : installation(root.path(), root.path()),
+          clock(platform::fromLocalTime(vantrel::testing::localTime(2026, 12, 8, 10, 0, 0))),
+          logs(installation, clock, notifier) {
+        fs::create_directories(installation.localconfig());
+        for (const catalogue::TableSpec* spec : catalogue::ShippedTemplates()) {
+            std::ofstream(installation.localconfig() / spec->fileName, std::ios::binary)
+                << catalogue::BuildTableBytes(*spec,
+                                              vantrel::testing::localTime(2026, 1, 1, 0, 0, 0));
+        }
+        fs::create_directories(root.path() / "recv");
+        fs::create_directories(root.path() / "send");
+        context.installation = installation;
+        context.clock = &clock;
+        context.notifier = &notifier;
+        context.logs = &logs;
+        context.prompt = &prompt;
+        TaskScheduler::Options options;
+        options.stopStep = std::chrono::milliseconds(10);
+        scheduler = std::make_unique<TaskScheduler>(context, process, options);
+        scheduler->catalogue().SetOperator("OPER01");
+        board = std::make_unique<SchedulerTaskBoard>(*scheduler, installation, clock,
+                                                     [] { return std::string("OPER01"); });
+    }
+    ~TaskViewsTest() override { scheduler->stop(); }
+
+    execution::DownloadForm downloadForm() {
+        execution::DownloadForm form;
+        form.mailbox = "FTP_A_QS";
+        form.fileName = "*.%";
+        form.begin = {8, 0};
+        form.end = {18, 0};
+        form.directory = (root.path() / "recv").string();
+        return form;
+    }
+
+    static std::string chinese(int count) {
+        std::string text;
+        for (int i = 0; i < count; ++i) text += "信";
+        return text;
+    }
+
+    vantrel::testing::TempDir root;
+    Installation installation;
+    platform::FakeClock clock;
+    QtNotifier notifier;
+    Logs logs;
+    testing::ScriptedPrompt prompt;
+    Context context;
+    GatewayProcessState process;
+    std::unique_ptr<TaskScheduler> scheduler;
+    std::unique_ptr<SchedulerTaskBoard> board;
+};
+
+TEST_F(TaskViewsTest, downloadDialogRefusesInTheDialogsOrderAndStoresTheAcceptedTask) {
+    CDownTaskDlg dialog(*board, prompt, downloadForm(), {});
+    dialog.show();
+    EXPECT_EQ(dialog.windowTitle().toStdString(), "新建信箱下载任务");
+
+    // 21 Chinese characters are 42 bytes: refused before anything else is looked at.
+    dialog.descriptionBox()->setText(QString::fromStdString(chinese(21)));
+    dialog.endBox()->setTime(QTime(8, 9));
+    dialog.submit();
+    EXPECT_EQ(prompt.last(),
+              "任务描述所占字节数不能超过40字节（英文字符占1个字节，中文字符占2字节）！");
+    // 20 are 40 bytes and pass; 08:00-08:09 is shorter than ten minutes.
+    dialog.descriptionBox()->setText(QString::fromStdString(chinese(20)));
+    dialog.submit();
+    EXPECT_EQ(prompt.last(), "开始时间必须在结束时间之前,且不能小于10分钟！");
+    // 07:59 on the next day is 23 h 59 min later.
+    dialog.endBox()->setTime(QTime(7, 59));
+    dialog.nextDayBox()->setChecked(true);
+    dialog.mailboxBox()->setCurrentIndex(0);
+    dialog.submit();
+    EXPECT_EQ(prompt.last(), "信箱名称不能为空!");
+    dialog.mailboxBox()->setCurrentIndex(1);
+    dialog.directoryBox()->setText(QString::fromStdString((root.path() / "missing").string()));
+    dialog.submit();
+    EXPECT_EQ(prompt.last(), "该目录[" + (root.path() / "missing").string() + "]无效，请重新选择！");
+    EXPECT_TRUE(dialog.savedTaskId().empty());
+    dialog.directoryBox()->setText(QString::fromStdString((root.path() / "recv").string()));
+    const std::size_t shown = prompt.messages().size();
+    dialog.submit();
+    EXPECT_EQ(prompt.messages().size(), shown) << prompt.last();
+    EXPECT_EQ(dialog.result(), QDialog::Accepted);
+    const auto stored = scheduler->catalogue().FindDownloadTask(dialog.savedTaskId());
+    ASSERT_TRUE(stored);
+    EXPECT_EQ(stored->plandes, chinese(20));
+    EXPECT_EQ(stored->endtime, "07:59");
+    EXPECT_EQ(stored->nextday, 1);
+
+    // A second task into the same directory asks first; No keeps the dialog open, silently.
+    CDownTaskDlg second(*board, prompt, downloadForm(), {});
+    second.descriptionBox()->setText("second");
+    second.submit();
+    EXPECT_EQ(prompt.last().rfind("该目录[", 0), 0u);
+    EXPECT_TRUE(prompt.messages().back().question);
+    EXPECT_TRUE(second.savedTaskId().empty());
+}
+
+TEST_F(TaskViewsTest, uploadAndAutoSyncDialogsRefuseWhatTheirChecksRefuse) {
+    execution::UploadForm up;
+    up.mailbox = "FTP_SG";
+    up.begin = {9, 0};
+    up.end = {9, 5};
+    CUpTaskDlg upload(*board, prompt, up, {});
+    upload.submit();
+    EXPECT_EQ(prompt.last(), "任务描述不能为空");
+    upload.descriptionBox()->setText("upload");
+    upload.submit();
+    EXPECT_EQ(prompt.last(), "开始时间必须在结束时间之前,且不能小于10分钟！");
+    upload.endBox()->setTime(QTime(18, 0));
+    upload.submit();
+    EXPECT_EQ(prompt.last(), "上传目录不能为空,请重新选择！");
+    const QString send = QString::fromStdString((root.path() / "send").string());
+    upload.uploadDirectoryBox()->setText(send);
+    upload.sentDirectoryBox()->setText(send);
+    upload.submit();
+    EXPECT_EQ(prompt.last(), "上传目录和已上传目录不能相同，请重新选择");
+
+    execution::AutoSyncForm sync;
+    sync.mailbox = "FTP_A_QS";
+    sync.directory = (root.path() / "recv").string();
+    CAutoSyncTaskDlg autoSync(*board, prompt, sync, {});
+    autoSync.descriptionBox()->setText("sync");
+    for (const char* interval : {"abc", "2", "61"}) {
+        autoSync.intervalBox()->setText(interval);
+        autoSync.submit();
+        EXPECT_EQ(prompt.last(), "请输入 3 至 60 之间的整数。") << interval;
+    }
+    autoSync.intervalBox()->setText("60");
+    autoSync.submit();
+    EXPECT_EQ(autoSync.result(), QDialog::Accepted) << prompt.last();
+    sync.directory = (root.path() / "send").string();
+    CAutoSyncTaskDlg again(*board, prompt, sync, {});
+    again.descriptionBox()->setText("sync");
+    again.submit();
+    EXPECT_EQ(prompt.last(), "已存在任务描述对应的自动同步任务！");
+}
+
+TEST_F(TaskViewsTest, taskCreatedInTheDialogRunsFromTheMenuAndItsRowFollowsLive) {
+    // setup: the main window over the running scheduler (no gateway: every login fails)
+    testing::FakeSession session;
+    testing::FakeMailbox mailbox;
+    testing::MemorySettings settings;
+    settings.receive = root.path() / "recv";
+    CMainFrame::Services s;
+    s.session = &session;
+    s.mailbox = &mailbox;
+    s.settings = &settings;
+    s.prompt = &prompt;
+    s.notifier = &notifier;
+    s.board = board.get();
+    CMainFrame frame(s);
+    frame.show();
+    frame.showTasks();
+    scheduler->start(1);
+    CTaskView& view = *frame.taskView();
+
+    CDownTaskDlg dialog(*board, prompt, downloadForm(), {});
+    dialog.descriptionBox()->setText(QString::fromUtf8("日终文件"));
+    dialog.submit();
+    const std::string id = dialog.savedTaskId();
+    ASSERT_FALSE(id.empty()) << prompt.last();
+
+    // The row appears once the model has loaded the task, with its schedule text.
+    ASSERT_TRUE(waitUntil([&] { return view.shownTask(id) && scheduler->downloads().find(id); }));
+    TaskRow row = *view.shownTask(id);
+    EXPECT_EQ(row.texts[kColKind], "信箱任务");
+    EXPECT_EQ(row.texts[kColDescription], "日终文件");
+    EXPECT_EQ(row.texts[kColSchedule], "从2026-12-08起,每天08:00--18:00");
+    EXPECT_EQ(row.texts[kColTaskId], id);
+    ASSERT_EQ(view.table()->columnCount(), kTaskColumnCount);
+    EXPECT_EQ(view.table()->horizontalHeaderItem(kColNextRun)->text().toStdString(),
+              "下次运行时间");
+
+    // act: 立刻运行 from the task menu
+    ASSERT_TRUE(view.selectTask(id));
+    view.runMenuCommand(kCmdTaskRunNow);
+
+    // verify: the row says it runs without anyone asking the list to refresh
+    ASSERT_TRUE(waitUntil([&] {
+        const auto r = view.shownTask(id);
+        return r && r->running;
+    })) << prompt.last();
+    EXPECT_EQ(view.shownTask(id)->texts[kColState], "正在运行");
+    view.updateMenu();
+    bool stopOffered = false;
+    for (QAction* a : frame.taskMenu()->actions()) {
+        if (a->data().toInt() == kCmdTaskStop) stopOffered = a->isEnabled();
+    }
+    EXPECT_TRUE(stopOffered);
+    view.runMenuCommand(kCmdTaskStop);
+    ASSERT_TRUE(waitUntil([&] {
+        const auto r = view.shownTask(id);
+        return r && !r->running;
+    }, 20000));
+
+    // The selected task's list of the day shows under the list, row by row.
+    {
+        const fs::path list = board->listFile(id);
+        fs::create_directories(list.parent_path());
+        fs::copy_file(installation.localconfig() / catalogue::kDownloadListTemplate, list);
+        catalogue::CDbfImpl table;
+        ASSERT_EQ(table.Open(list, 2), 1);
+        ASSERT_GE(table.AppendRow({{"FILENAME", "QS1208.zip"}, {"SIZE", "2048"}, {"FLAG", "4"}}), 0);
+        table.Close();
+    }
+    view.refreshFiles();
+    ASSERT_EQ(view.fileList()->topLevelItemCount(), 1);
+    EXPECT_EQ(view.fileList()->topLevelItem(0)->text(0).toStdString(), "QS1208.zip");
+    EXPECT_EQ(view.fileList()->topLevelItem(0)->text(5).toStdString(), "下载完成");
+    EXPECT_EQ(view.fileList()->headerItem()->text(2).toStdString(), "已下载大小(B)");
+
+    // A failed run reaches the tray.
+    notifier.post(TaskFailed{CatalogueTaskKind::Download, id, "登录失败"});
+    ASSERT_TRUE(waitUntil([&] { return !frame.lastTrayMessage().isEmpty(); }));
+    EXPECT_EQ(frame.lastTrayMessage().toStdString(), "任务[日终文件]运行失败:登录失败");
+}
+
+// Message boxes and file dialogs showed Qt's English button texts.
+TEST_F(TaskViewsTest, qtsOwnTextsReadInChinese) {
+    ASSERT_TRUE(installQtTranslations(testing::application()));
+    QDialogButtonBox buttons(QDialogButtonBox::Ok | QDialogButtonBox::Cancel);
+    EXPECT_EQ(buttons.button(QDialogButtonBox::Cancel)->text().toStdString(), "取消");
+}
+
+TEST_F(TaskViewsTest, systemSettingsCheckTheFlagSuffixThenThePathAndTheDiskSpaceOnItsOwn) {
+    testing::MemorySettings settings;
+    CSystemSettingDlg dialog(settings, prompt);
+    // The suffix first, each fault with its own text, the path only after it.
+    dialog.savePathBox()->setText(QString(300, QChar('p')));
+    const std::pair<const char*, const char*> suffixes[] = {
+        {"", "单标志文件后缀不能为空！"},
+        {".", "单标志文件后缀字符个数少于两位！单标志文件后缀只能由以\".\"开头的含[1-9]个英文字符组成。"},
+        {"ok", "单标志文件后缀格式错误！单标志文件后缀只能由以\".\"开头的含[1-9]个英文字符组成。"},
+        {".o1", "单标志文件后缀中不能包含除\".\"以外的非英文字母！单标志文件后缀只能由以\".\"开头的含[1-9]个英文字符组成。"},
+        {".OK", nullptr}};
+    for (const auto& [suffix, refusal] : suffixes) {
+        dialog.flagSuffixBox()->setText(suffix);
+        dialog.submit();
+        if (refusal) {
+            EXPECT_EQ(prompt.last(), refusal) << suffix;
+        }
+    }
+    EXPECT_EQ(prompt.last(), "该路径[" + std::string(300, 'p') + "]过长，请重新选择文件保存路径！");
+    EXPECT_EQ(settings.saves, 0);
+    dialog.savePathBox()->setText(QString::fromStdString(root.path().string()));
+    dialog.submit();
+    EXPECT_EQ(settings.saves, 1);
+    EXPECT_EQ(settings.system.flagFileExtend, ".OK");
+
+    // 应用: the range, then the question; No writes nothing.
+    dialog.diskSpaceBox()->setText("99");
+    dialog.applyDiskSpace();
+    EXPECT_EQ(prompt.last(), "磁盘空间设置必须在100MB~100,000,000MB之间！");
+    dialog.diskSpaceBox()->setText("2048");
+    dialog.applyDiskSpace();
+    EXPECT_EQ(prompt.last(), "是否确认修改?");
+    EXPECT_EQ(settings.diskSpace, 1000);
+    prompt.answer(true);
+    dialog.applyDiskSpace();
+    EXPECT_EQ(settings.diskSpace, 2048);
+}
+
+TEST_F(TaskViewsTest, taskLogTreeFindsTodaysLogAndTheLogViewPagesItsRecords) {
+    // setup: 250 records of today's log of one task, one older log, the system log
+    const fs::path today = installation.log() / "20261208100000-00001-20261208.log";
+    for (int i = 0; i < 250; ++i)
+        ASSERT_EQ(logs.writeTaskLog("第" + std::to_string(i) + "条", 0, today), 0);
+    std::ofstream(installation.log() / "20261208100000-00001-20261207.log") << "";
+    std::ofstream(installation.log() / "SysLog20261208.log") << "x";
+    CTaskTreeView tree(installation);
+    tree.refresh("20261208");
+    QTreeWidgetItem* root = tree.tree()->topLevelItem(0);
+    ASSERT_EQ(root->childCount(), 3);
+    EXPECT_EQ(root->child(1)->text(0).toStdString(), "当日任务日志\\");
+    ASSERT_EQ(root->child(1)->childCount(), 1);
+    EXPECT_EQ(root->child(2)->childCount(), 1);  // the system log is no task log
+
+    // act: the latest page first, then back to the first
+    CTaskLogView view;
+    view.showFile(today);
+    // verify
+    EXPECT_EQ(view.pageCount(), 3);
+    EXPECT_EQ(view.page(), 2);
+    ASSERT_EQ(view.lines()->count(), 50);
+    EXPECT_EQ(view.lines()->item(49)->text().toStdString(), "2026-12-08 10:00:00--[消息]第249条");
+    view.showPage(0);
+    EXPECT_EQ(view.lines()->item(0)->text().toStdString(), "2026-12-08 10:00:00--[消息]第0条");
+
+    CFlagStatusView flags;
+    flags.apply(FlagViewFlag{false, "QS20261208.ok", ""});
+    flags.apply(FlagViewFlag{true, "QS20261208.ok", "10:05:00"});
+    ASSERT_EQ(flags.list()->topLevelItemCount(), 1);
+    EXPECT_EQ(flags.list()->topLevelItem(0)->text(1).toStdString(), "10:05:00");
+    flags.apply(FlagViewClear{});
+    EXPECT_EQ(flags.list()->topLevelItemCount(), 0);
+}
+
+}  // namespace
+}  // namespace vantrel::ui
