@@ -230,9 +230,7 @@ void CMsgHandRev::showListed() {
         row->setCheckState(kColState, Qt::Unchecked);
         row->setText(kColState, qs(report.entry.complete() ? "完成推送" : "正在推送"));
         row->setText(kColName, qs(report.entry.name));
-        row->setData(kColName, Qt::UserRole, qs(report.day));
-        row->setText(kColSize, QString::number(report.entry.size));
-        row->setText(kColTime, qs(report.entry.date + " " + report.entry.time));
+        // Size, records and time are the local file's, known once it is fetched.
     }
 }
 
