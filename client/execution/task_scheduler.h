@@ -78,6 +78,8 @@ class TaskScheduler final : public BlockStateListStore,
     CDownPlanModel& downloads() { return downloads_; }
     CSendPlanModel& uploads() { return uploads_; }
     CAutoDownModel& autoSyncs() { return autoSyncs_; }
+    // The day's flag files (the nightly flag-model update rebuilds today's).
+    catalogue::CFlagManager& flags() { return flags_; }
     CPlanThreadMgr* threadManager() { return threads_.get(); }
     // The real-time report service: its switch and the snapshot its view shows.
     RealtimeService& realtime() { return realtime_; }

@@ -124,4 +124,30 @@ void SchedulerActivity::stopForExit() {
     if (scheduler_) scheduler_->stop();
 }
 
+std::filesystem::path HandleRealtimeReceive::defaultDirectory() {
+    return CConfig(context_.installation).readRealtimeReportSettings().manualReceivePath;
+}
+
+int HandleRealtimeReceive::query(const std::string& from, const std::string& to,
+                                 std::vector<ManualReport>& out, std::string& error) {
+    return session_.core().withHandle([&](CVornFtp& handle) {
+        RealtimeManualReceive manual(context_, handle);
+        const int count = manual.query(from, to, out);
+        if (count < 0) error = manual.errorText();
+        return count;
+    });
+}
+
+Result<std::vector<ManualFetchResult>> HandleRealtimeReceive::fetch(
+    const std::vector<std::string>& chosen, const std::vector<ManualReport>& listed,
+    const std::filesystem::path& directory) {
+    return session_.core().withHandle(
+        [&](CVornFtp& handle) -> Result<std::vector<ManualFetchResult>> {
+            RealtimeManualReceive manual(context_, handle);
+            const Status prepared = manual.prepareDirectory(directory);
+            if (!prepared) return prepared;
+            return manual.fetch(chosen, listed, directory);
+        });
+}
+
 }  // namespace vantrel::ui

@@ -108,13 +108,49 @@ class SchedulerActivity final : public TaskActivity {
     bool downloadTaskRunning() override;
     bool autoSyncTaskRunning() override;
     bool uploadTaskRunning() override;
-    bool realtimeServiceRunning() override { return false; }
+    bool realtimeServiceRunning() override {
+        return scheduler_ && scheduler_->realtime().running();
+    }
     void stopForExit() override;
 
   private:
     CPlanThreadMgr* threads() const { return scheduler_ ? scheduler_->threadManager() : nullptr; }
 
     TaskScheduler* scheduler_;
+};
+
+// The scheduler's real-time report service.
+class SchedulerRealtime final : public RealtimeReports {
+  public:
+    // `service` must outlive this object.
+    explicit SchedulerRealtime(RealtimeService& service) : service_(service) {}
+    bool running() override { return service_.running(); }
+    void setRunning(bool on) override { service_.setRunning(on); }
+    RealtimeSnapshot snapshot() override { return service_.snapshot(); }
+    std::filesystem::path receiveDirectory() override {
+        return service_.receiveDirectory(service_.today());
+    }
+
+  private:
+    RealtimeService& service_;
+};
+
+// The manual receive on the windows' handle; each operation holds the handle's lock.
+class HandleRealtimeReceive final : public RealtimeReceive {
+  public:
+    // The pointees must outlive this object.
+    HandleRealtimeReceive(HandleSession& session, const Context& context)
+        : session_(session), context_(context) {}
+    std::filesystem::path defaultDirectory() override;
+    int query(const std::string& from, const std::string& to, std::vector<ManualReport>& out,
+              std::string& error) override;
+    Result<std::vector<ManualFetchResult>> fetch(const std::vector<std::string>& chosen,
+                                                 const std::vector<ManualReport>& listed,
+                                                 const std::filesystem::path& directory) override;
+
+  private:
+    HandleSession& session_;
+    const Context context_;
 };
 
 }  // namespace vantrel::ui

@@ -14,6 +14,8 @@
 #include "client/ui/qt_text.h"
 #include "client/ui/qt_notifier.h"
 #include "client/ui/qt_user_prompt.h"
+#include "client/ui/update_dialog.h"
+#include "client/update/update_checks.h"
 
 namespace vantrel::ui {
 
@@ -74,9 +76,13 @@ int runGuiApp(int argc, char** argv) {
                                   scheduler.catalogue().CleanupTasks());
     };
 
+    update::UpdateChecker checker(context, update::updateSettingsFor(installation),
+                                  &scheduler.flags());
     GuiMainWindow window(services);
-    // The checks before the start-up login come with the update checks.
-    GuiLoginStep login(window, gateway.process(), nullptr);
+    GuiUpdate updates(checker, [&window] { return window.frame(); });
+    window.setNightlyWork([&updates] { updates.configUpdate(); },
+                          [&updates] { updates.nightCheck(); });
+    GuiLoginStep login(window, gateway.process(), &updates);
     GuiTimers timers(window);
 
     StartupParts parts;

@@ -12,8 +12,10 @@ GuiPorts::GuiPorts(InteractiveGateway& gateway, const Context& context, TaskSche
       settings_(context.installation),
       mailbox_(session_, context, gateway.process(), prompt_),
       tableExport_(*context.clock),
-      tasks_(scheduler) {
+      tasks_(scheduler),
+      realtimeReceive_(session_, context) {
     if (scheduler) {
+        realtime_ = std::make_unique<SchedulerRealtime>(scheduler->realtime());
         board_ = std::make_unique<SchedulerTaskBoard>(*scheduler, context.installation,
                                                       *context.clock,
                                                       [this] { return session_.operatorCode(); });
@@ -30,6 +32,8 @@ CMainFrame::Services GuiPorts::frameServices(QtNotifier& notifier) {
     services.tableExport = &tableExport_;
     services.tasks = &tasks_;
     services.board = board_.get();
+    services.realtime = realtime_.get();
+    services.realtimeReceive = &realtimeReceive_;
     return services;
 }
 

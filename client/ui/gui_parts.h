@@ -35,12 +35,19 @@ class GuiPorts {
     HandleMailbox mailbox_;
     CatalogueListExport tableExport_;
     SchedulerActivity tasks_;
-    std::unique_ptr<SchedulerTaskBoard> board_;  // with a scheduler
+    HandleRealtimeReceive realtimeReceive_;
+    std::unique_ptr<SchedulerTaskBoard> board_;     // with a scheduler
+    std::unique_ptr<SchedulerRealtime> realtime_;  // with a scheduler
 };
 
 class GuiMainWindow final : public MainWindow {
   public:
     explicit GuiMainWindow(CMainFrame::Services services) : services_(std::move(services)) {}
+    // The 02:00 and 03:00 work; before create().
+    void setNightlyWork(std::function<void()> configUpdate, std::function<void()> versionCheck) {
+        services_.configUpdate = std::move(configUpdate);
+        services_.versionCheck = std::move(versionCheck);
+    }
     bool create() override;
     void applyPermissions() override;
     void hideProgress() override;

@@ -161,9 +161,12 @@ void CMailFormView::buildLayout() {
     auto* localPathRow = new QHBoxLayout;
     localPathRow->addWidget(new QLabel(qs("本地目录:"), this));
     localPathRow->addWidget(localPathBox_, 1);
-    localPathRow->addWidget(localUp);
-    localPathRow->addWidget(localRefresh);
-    localPathRow->addWidget(browse);
+    // The buttons on a row of their own leave the path its whole width.
+    auto* localButtonRow = new QHBoxLayout;
+    localButtonRow->addWidget(localUp);
+    localButtonRow->addWidget(localRefresh);
+    localButtonRow->addWidget(browse);
+    localButtonRow->addStretch();
     localList_->setHeaderLabels({qs("名称"), qs("大小"), qs("修改时间"), qs("类型")});
     localList_->setRootIsDecorated(false);
     localList_->setSelectionMode(QAbstractItemView::ExtendedSelection);
@@ -180,6 +183,7 @@ void CMailFormView::buildLayout() {
     auto* localLayout = new QVBoxLayout(localSide);
     localLayout->setContentsMargins(0, 0, 0, 0);
     localLayout->addLayout(localPathRow);
+    localLayout->addLayout(localButtonRow);
     localLayout->addWidget(localList_);
 
     // Remote side: the mailbox and directory, then the list.

@@ -30,6 +30,7 @@
 #include "client/ui/progress_popup.h"
 #include "client/ui/qt_notifier.h"
 #include "client/ui/qt_text.h"
+#include "client/ui/realtime_view.h"
 #include "client/ui/system_setting_dialog.h"
 #include "client/ui/task_dialogs.h"
 #include "client/ui/task_view.h"
@@ -142,7 +143,11 @@ void CMainFrame::onEvent(const NotifierEvent& event) {
     } else if (const auto* failed = std::get_if<TaskFailed>(&event)) {
         trayMessage(*failed);
         if (taskView_) taskView_->refreshSoon();
+    } else if (const auto* switched = std::get_if<RealtimeServiceSwitched>(&event)) {
+        showRealtimeState(switched->running, switched->statusText);
     } else if (flagView_->apply(event)) {
+        return;
+    } else if (realtimeView_ && realtimeView_->apply(event)) {
         return;
     } else if (taskView_ && CTaskView::concernsTasks(event)) {
         taskView_->refreshSoon();
@@ -198,6 +203,19 @@ void CMainFrame::buildRibbon() {
         if (taskTree_) taskTree_->refresh(today_);
     });
 
+    if (services_.realtime) {
+        QWidget* realtime = newPanel(ribbon_, "实时回报");
+        connect(addCommand(realtime, qs("实时回报"), {}), &QToolButton::clicked, this,
+                &CMainFrame::showRealtime);
+        realtimeSwitch_ = addCommand(realtime, {}, {});
+        realtimeSwitch_->setCheckable(true);
+        connect(realtimeSwitch_, &QToolButton::clicked, this, &CMainFrame::toggleRealtime);
+        if (services_.realtimeReceive) {
+            connect(addCommand(realtime, qs("手动接收"), {}), &QToolButton::clicked, this,
+                    &CMainFrame::showManualReceive);
+        }
+    }
+
     mailboxCategory_ = newPanel(ribbon_, "信箱");
     for (const MailboxName& m : kBrowsableMailboxes) {
         const std::string code = m.code;
@@ -240,6 +258,11 @@ void CMainFrame::buildWorkArea() {
     work_->addWidget(logView_);
     flagView_ = new CFlagStatusView(work_);
     work_->addWidget(flagView_);
+    if (RealtimeReports* realtime = services_.realtime) {
+        realtimeView_ = new CMsgFormView([realtime] { return realtime->receiveDirectory(); }, work_);
+        realtimeView_->reload(realtime->snapshot());
+        work_->addWidget(realtimeView_);
+    }
     for (QAction* action : taskMenu_->actions()) action->setEnabled(false);
     if (services_.board) {
         taskView_ = new CTaskView(*services_.board, *services_.prompt, taskMenu_, work_);
@@ -371,9 +394,41 @@ void CMainFrame::buildStatusBar() {
     }
     statusBar()->addWidget(status_[kClock]);
     for (int i = kOperator; i < kElementCount; ++i) statusBar()->addPermanentWidget(status_[i]);
-    status_[kRealtime]->setText(qs(services_.tasks && services_.tasks->realtimeServiceRunning()
-                                       ? "实时回报服务状态:运行"
-                                       : "实时回报服务状态:停止"));
+    const bool running = services_.tasks && services_.tasks->realtimeServiceRunning();
+    showRealtimeState(running, RealtimeService::statusText(running));
+}
+
+void CMainFrame::showRealtimeState(bool running, const std::string& statusText) {
+    status_[kRealtime]->setText(qs(statusText));
+    if (!realtimeSwitch_) return;
+    realtimeSwitch_->setChecked(running);
+    realtimeSwitch_->setText(qs(running ? "停止服务" : "启动服务"));
+    realtimeSwitch_->setIcon(
+        style()->standardIcon(running ? QStyle::SP_MediaStop : QStyle::SP_MediaPlay));
+}
+
+void CMainFrame::showRealtime() {
+    if (realtimeView_) work_->setCurrentWidget(realtimeView_);
+}
+
+void CMainFrame::toggleRealtime() {
+    if (!services_.realtime) return;
+    // The button shows the service's state, which the switch event brings back.
+    const bool on = !services_.realtime->running();
+    realtimeSwitch_->setChecked(!on);
+    services_.realtime->setRunning(on);
+}
+
+void CMainFrame::showManualReceive() {
+    if (!services_.realtimeReceive) return;
+    CMsgHandRev dialog(*services_.realtimeReceive, *services_.prompt, this);
+    dialog.exec();
+}
+
+void CMainFrame::closeOnItsOwn() {
+    endingOnItsOwn_ = true;
+    exitRequested_ = true;
+    close();
 }
 
 void CMainFrame::buildTray() {
@@ -470,6 +525,7 @@ void CMainFrame::checkDayRollover() {
     today_ = today;
     if (services_.newDay) services_.newDay();
     if (taskTree_) taskTree_->refresh(today_);
+    if (realtimeView_) realtimeView_->reload(services_.realtime->snapshot());
     if (today != lastCleanup_) {
         lastCleanup_ = today;
         if (services_.historyCleanup) services_.historyCleanup();
@@ -546,7 +602,7 @@ void CMainFrame::openManual() {
 
 bool CMainFrame::confirmClose() {
     TaskActivity* tasks = services_.tasks;
-    if (tasks && tasks->shuttingDown()) return true;
+    if (endingOnItsOwn_ || (tasks && tasks->shuttingDown())) return true;
     if (!services_.prompt->askYesNo(kAppCaption, "是否确认关闭程序？", UserPrompt::Icon::Question))
         return false;
     // Gives a task that was just stopped a moment to report it.

@@ -31,6 +31,7 @@ class QWidget;
 namespace vantrel::ui {
 
 class CMailFormView;
+class CMsgFormView;
 class CBulletinView;
 class CFlagStatusView;
 class CTaskLogView;
@@ -85,6 +86,9 @@ class CMainFrame final : public QMainWindow {
         // runs at most once a day. Empty: not in this build.
         std::function<void()> configUpdate;
         std::function<void()> versionCheck;
+        // The real-time report service and its manual receive; null: no real-time view.
+        RealtimeReports* realtime = nullptr;
+        RealtimeReceive* realtimeReceive = nullptr;
     };
 
     explicit CMainFrame(const Services& services, QWidget* parent = nullptr);
@@ -98,6 +102,17 @@ class CMainFrame final : public QMainWindow {
     CTaskLogView* logView() const { return logView_; }
     CBulletinView* bulletinView() const { return bulletinView_; }
     CFlagStatusView* flagView() const { return flagView_; }
+    CMsgFormView* realtimeView() const { return realtimeView_; }
+    // The real-time category's on/off switch; null without a service.
+    QToolButton* realtimeSwitch() const { return realtimeSwitch_; }
+    // Brings the real-time report view to the front.
+    void showRealtime();
+    // The operator's switch of the real-time report service.
+    void toggleRealtime();
+    // The manual receive dialog, modal.
+    void showManualReceive();
+    // The client ends on its own (the updater takes over): no questions, no tray.
+    void closeOnItsOwn();
     // Brings the task list to the front.
     void showTasks();
     // The task dialog of `kind`: a new task when `taskId` is empty, else the stored task's
@@ -152,6 +167,7 @@ class CMainFrame final : public QMainWindow {
     void onEvent(const NotifierEvent& event);
     // A failed task run, told in the tray.
     void trayMessage(const TaskFailed& failed);
+    void showRealtimeState(bool running, const std::string& statusText);
     bool confirmClose();
 
     Services services_;
@@ -164,6 +180,8 @@ class CMainFrame final : public QMainWindow {
     CBulletinView* bulletinView_;
     CTaskLogView* logView_;
     CFlagStatusView* flagView_;
+    CMsgFormView* realtimeView_ = nullptr;
+    QToolButton* realtimeSwitch_ = nullptr;
     QWidget* mailboxCategory_;
     QWidget* bulletinCategory_;
     std::map<std::string, QToolButton*> codeButtons_;
@@ -184,6 +202,7 @@ class CMainFrame final : public QMainWindow {
     QMenu* taskMenu_;
     bool lastCloseAccepted_ = false;
     bool exitRequested_ = false;  // the tray's 退出 is closing the window
+    bool endingOnItsOwn_ = false;
     QString lastTrayMessage_;
 };
 

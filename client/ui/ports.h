@@ -12,6 +12,8 @@
 
 #include "client/config/config.h"
 #include "client/execution/mailbox_session.h"
+#include "client/execution/realtime_manual.h"
+#include "client/execution/realtime_service.h"
 #include "client/ui/system_settings.h"
 #include "platform/status.h"
 
@@ -130,6 +132,36 @@ class TaskActivity {
     // Stops the real-time service (logging why) and the background threads; blocks until
     // they are gone.
     virtual void stopForExit() = 0;
+};
+
+// The real-time report service's switch and what it shows. GUI thread.
+class RealtimeReports {
+  public:
+    virtual ~RealtimeReports() = default;
+    virtual bool running() = 0;
+    // The operator's switch: saved as the start-up state and logged by the service.
+    virtual void setRunning(bool on) = 0;
+    // A copy of the view's lines and the status text.
+    virtual RealtimeSnapshot snapshot() = 0;
+    // Today's receive directory (the view's double-click opens it).
+    virtual std::filesystem::path receiveDirectory() = 0;
+};
+
+// The manual receive of real-time reports over the interactive handle. Worker thread,
+// except defaultDirectory (GUI thread).
+class RealtimeReceive {
+  public:
+    virtual ~RealtimeReceive() = default;
+    // Client.ini's handrevpath.
+    virtual std::filesystem::path defaultDirectory() = 0;
+    // The reports of the days `from` to `to` ("YYYYMMDD") → their number, or -1 with `error`.
+    virtual int query(const std::string& from, const std::string& to,
+                      std::vector<ManualReport>& out, std::string& error) = 0;
+    // Checks, creates and saves `directory` as handrevpath, then fetches the chosen reports
+    // one by one.
+    virtual Result<std::vector<ManualFetchResult>> fetch(const std::vector<std::string>& chosen,
+                                                         const std::vector<ManualReport>& listed,
+                                                         const std::filesystem::path& directory) = 0;
 };
 
 // The mailbox-list export table (DBF, four text columns 125/20/20/8). GUI thread.

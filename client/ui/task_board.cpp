@@ -63,18 +63,16 @@ const char* taskRowKindText(TaskRowKind kind) {
 }
 
 bool taskCommandOffered(TaskCommand command, const TaskRow& row) {
-    // The auto-sync runs are driven by their own service; the list only schedules them.
-    const bool runs = row.kind != TaskRowKind::AutoSync;
     switch (command) {
         case TaskCommand::ToggleSchedule:
             return true;
         case TaskCommand::RunNow:
-            return runs && !row.running;
+            return !row.running;
         case TaskCommand::DownloadAgain:
-            return (row.kind == TaskRowKind::Mailbox || row.kind == TaskRowKind::Bulletin) &&
-                   !row.running;
+            // An upload has nothing to fetch again.
+            return row.kind != TaskRowKind::Upload && !row.running;
         case TaskCommand::Stop:
-            return runs && row.running;
+            return row.running;
         case TaskCommand::Delete:
             return !row.running;
     }
@@ -101,9 +99,12 @@ std::vector<TaskRow> SchedulerTaskBoard::rows() {
                              state && state->stopping, state ? state->sent : 0,
                              state ? state->files : 0));
     }
-    for (const catalogue::AutoSyncTask& task : catalogue.AutoSyncTasks()) {
-        if (task.plantype == 2) continue;  // the history entries of a sync
-        rows.push_back(rowOf(TaskRowKind::AutoSync, task, task.mailname, task.running, false, 0, 0));
+    for (const catalogue::AutoSyncTask& stored : catalogue.AutoSyncTasks()) {
+        if (stored.plantype == 2) continue;  // the history entries of a sync
+        const auto state = scheduler_.autoSyncs().find(stored.planid);
+        rows.push_back(rowOf(TaskRowKind::AutoSync, stored, stored.mailname,
+                             state ? state->running : stored.running, state && state->stopping,
+                             state ? state->delivered : 0, state ? state->files : 0));
     }
     return rows;
 }
@@ -125,6 +126,7 @@ bool SchedulerTaskBoard::command(TaskCommand command, const std::string& taskId,
     catalogue::CModule& catalogue = scheduler_.catalogue();
     CDownPlanModel& downloads = scheduler_.downloads();
     CSendPlanModel& uploads = scheduler_.uploads();
+    CAutoDownModel& autoSyncs = scheduler_.autoSyncs();
     const bool upload = found->kind == TaskRowKind::Upload;
     const bool autoSync = found->kind == TaskRowKind::AutoSync;
     int done = 0;
@@ -144,13 +146,17 @@ bool SchedulerTaskBoard::command(TaskCommand command, const std::string& taskId,
             break;
         }
         case TaskCommand::RunNow:
-            done = upload ? uploads.startNow(taskId) : downloads.startNow(taskId);
+            done = autoSync ? autoSyncs.startNow(taskId)
+                   : upload ? uploads.startNow(taskId)
+                            : downloads.startNow(taskId);
             break;
         case TaskCommand::DownloadAgain:
-            done = downloads.downloadAgain(taskId);
+            done = autoSync ? autoSyncs.syncAgain(taskId) : downloads.downloadAgain(taskId);
             break;
         case TaskCommand::Stop:
-            done = upload ? uploads.stop(taskId) : downloads.stop(taskId);
+            done = autoSync ? autoSyncs.stop(taskId)
+                   : upload ? uploads.stop(taskId)
+                            : downloads.stop(taskId);
             break;
         case TaskCommand::Delete:
             if (autoSync) {

@@ -7,6 +7,7 @@
 #include <QTableWidget>
 #include <QTimer>
 #include <QVBoxLayout>
+#include <algorithm>
 
 #include "client/ui/main_frame.h"
 #include "client/ui/qt_text.h"
@@ -15,6 +16,9 @@
 namespace vantrel::ui {
 
 namespace {
+
+// The widest a task column grows by itself.
+constexpr int kTaskColumnMaxWidth = 360;
 
 std::optional<TaskCommand> commandOf(int commandId) {
     switch (commandId) {
@@ -107,6 +111,14 @@ void CTaskView::refresh() {
             }
             item->setText(qs(shown_[r].texts[c]));
         }
+    }
+    // A column grows to show its longest text (up to a limit); it never shrinks, so the
+    // operator's own widening stays.
+    for (int c = 0; c < kTaskColumnCount; ++c) {
+        const int shown = table_->columnWidth(c);
+        table_->resizeColumnToContents(c);
+        table_->setColumnWidth(c,
+                               std::max(shown, std::min(table_->columnWidth(c), kTaskColumnMaxWidth)));
     }
     if (selected) selectTask(selected->id());
     updateMenu();

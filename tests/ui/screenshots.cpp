@@ -9,6 +9,9 @@
 //   DIR/settings.png  the system settings dialog
 //   DIR/tasklog.png   a task log in the log view, the task log tree beside it
 //   DIR/flags.png     the flag status view
+//   DIR/manual.png    the manual receive dialog after a query and a fetch
+//   DIR/realtime.png  the real-time report view with its log
+//   DIR/update.png    the update dialog offering a newer version
 // Everything runs in a temporary installation; nothing outside DIR is kept.
 
 #include <QApplication>
@@ -36,11 +39,13 @@
 #include "client/ui/mail_form_view.h"
 #include "client/ui/main_frame.h"
 #include "client/ui/progress_popup.h"
+#include "client/ui/realtime_view.h"
 #include "client/ui/qt_notifier.h"
 #include "client/ui/system_setting_dialog.h"
 #include "client/ui/task_dialogs.h"
 #include "client/ui/task_view.h"
 #include "client/ui/transfer_dialog.h"
+#include "client/ui/update_dialog.h"
 #include "platform/files.h"
 #include "tools/testgateway/demo_settings.h"
 #include "tools/testgateway/file_services.h"
@@ -108,6 +113,9 @@ int render(const std::filesystem::path& out) {
     put(files->root() / "FTP_A_QS" / "公告20261208.txt", 12840);
     put(files->root() / "FTP_A_QS" / "history" / "QS20261207.zip", 2048);
     put(files->root() / "FTP_B_QS" / "B20261208.txt", 512);
+    put(files->root() / "FTP_SSHB" / "20261208" / "SSHB_A_20261208_001.txt", 18432);
+    put(files->root() / "FTP_SSHB" / "20261208" / "SSHB_A_20261208_002.txt", 9216);
+    put(files->root() / "FTP_SSHB" / "20261208" / "SSHB_B_20261208_001.txt", 4096);
     put(root / "recv" / "回报20261207.dbf", 20480);
     put(root / "recv" / "send.txt", 734);
     testgateway::TestGateway gateway(testgateway::demoSettings());
@@ -171,6 +179,22 @@ int render(const std::filesystem::path& out) {
     frame.mailView()->remoteList()->topLevelItem(0)->setSelected(true);
     turnUntil([] { return false; }, 1200);  // the clock ticks once
     ok = save(frame, out / "main.png") && ok;
+
+    // 2b. The manual receive of the day's real-time reports, one fetched.
+    {
+        CMsgHandRev manual(*services.realtimeReceive, prompt, &frame);
+        manual.setRange("20261208", "20261208");
+        manual.directory()->setText(QString::fromStdString((root / "sshbrev_s").string()));
+        manual.show();
+        manual.query();
+        if (!turnUntil([&] { return !manual.busy(); })) return 1;
+        if (manual.list()->topLevelItemCount() > 0) {
+            manual.list()->topLevelItem(0)->setCheckState(0, Qt::Checked);
+            manual.download();
+            if (!turnUntil([&] { return !manual.busy(); })) return 1;
+        }
+        ok = save(manual, out / "manual.png") && ok;
+    }
 
     // 3. The download dialog while the big archive comes in, slowed down by the gateway.
     gateway.faults().answerDelayMs = 40;
@@ -291,6 +315,34 @@ int render(const std::filesystem::path& out) {
     }
     turnUntil([] { return false; }, 200);
     ok = save(frame, out / "flags.png") && ok;
+
+    // 6. The real-time report view as the service reports, and the update offer.
+    const struct {
+        const char* name;
+        const char* state;
+        std::int64_t size, records;
+        const char* time;
+        const char* result;
+    } reports[] = {
+        {"SSHB_A_20261208_001.txt", "完成推送", 18432, 256, "2026-12-08 09:31:02", "下载成功"},
+        {"SSHB_A_20261208_002.txt", "正在下载", 0, 0, "", ""},
+        {"SSHB_B_20261208_001.txt", "等待接收", 0, 0, "", ""},
+    };
+    for (const auto& r : reports)
+        notifier.post(RealtimeReportChanged{{r.name, r.state, r.size, r.records, r.time, r.result}});
+    notifier.post(RealtimeLogRecord{"2026-12-08 09:31:00", "开始下载文件[SSHB_A_20261208_001.txt]", 0});
+    notifier.post(RealtimeLogRecord{"2026-12-08 09:31:02", "下载文件[SSHB_A_20261208_001.txt]成功", 0});
+    notifier.post(RealtimeServiceSwitched{true, "实时回报服务状态:运行"});
+    frame.showCategory(QString::fromUtf8("实时回报"));
+    frame.showRealtime();
+    turnUntil([] { return false; }, 300);
+    ok = save(frame, out / "realtime.png") && ok;
+
+    CUpdateDlg update(&frame);
+    update.setOffer("1.31.00", "vantrel-1.31.00.pkg");
+    update.show();
+    turnUntil([] { return false; }, 200);
+    ok = save(update, out / "update.png") && ok;
     return ok ? 0 : 1;
 }
 
