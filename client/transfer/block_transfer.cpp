@@ -281,8 +281,11 @@ BlockTask* BlockMover::aheadToSend() {
         BlockTask* next = ahead_->claim(block_);
         if (!next) return nullptr;
         next->setState(kBlockTaken);
-        // Whatever an earlier call left in flight for it is sent again.
+        // Whatever an earlier call left in flight for it is sent again, in packets of the
+        // size this connection has reached: small first packets would leave the gateway
+        // idle again.
         next->resetInFlight();
+        next->adoptPacketSize(block_.packetSize());
         ahead_->block = next;
         ahead_->carried = false;
     }

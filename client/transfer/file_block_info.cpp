@@ -135,6 +135,13 @@ int BlockTask::resetInFlight() {
     return n;
 }
 
+void BlockTask::adoptPacketSize(int size) {
+    std::lock_guard lock(file_.stateMutex_);
+    if (!hasControllerLocked()) return;
+    file_.controllers_[index_]->adoptPacketSize(size);
+    file_.flushRecord(index_);
+}
+
 bool BlockTask::timedOut(int limitSeconds, std::string& text) {
     std::lock_guard lock(file_.stateMutex_);
     if (!hasControllerLocked()) return false;

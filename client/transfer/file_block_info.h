@@ -97,6 +97,9 @@ class BlockTask {
 
     // Window operations, each under the state lock and persisted.
     int resetInFlight();
+    // Takes the packet size the connection's previous block arrived at, so a block taken
+    // on the same connection starts at the link's pace (see CPkgSize::adoptPacketSize).
+    void adoptPacketSize(int size);
     bool timedOut(int limitSeconds, std::string& text);
     bool allDone() const;
     bool hasReadySlot() const;
