@@ -3,7 +3,9 @@
 #include <cinttypes>
 #include <cstdio>
 #include <memory>
+#include <utility>
 
+#include "client/transfer/block_state_layout.h"
 #include "client/transfer/file_service_body.h"
 #include "client/transfer/file_services.h"
 #include "client/transfer/local_path.h"
@@ -13,14 +15,22 @@ namespace vantrel {
 
 namespace {
 
-// Error answers free the slot of the request they answer, so that packet is sent again.
+// Error answers free the slot of the request they answer, so that packet is sent again;
+// the request may be one of the lookahead's block.
 class BlockWindow final : public InFlightWindow {
   public:
-    explicit BlockWindow(BlockTask& block) : block_(block) {}
-    void releaseSlot(std::string_view serial) override { block_.releaseSerial(serial); }
+    BlockWindow(BlockTask& block, const BlockLookahead* ahead) : block_(block), ahead_(ahead) {}
+    void releaseSlot(std::string_view serial) override {
+        if (block_.releaseSerial(serial)) return;
+        if (ahead_ && ahead_->block && ahead_->block->releaseSerial(serial)) aheadRefused_ = true;
+    }
+    // True once after an error answer to a request of the lookahead's block.
+    bool takeAheadRefused() { return std::exchange(aheadRefused_, false); }
 
   private:
     BlockTask& block_;
+    const BlockLookahead* ahead_;
+    bool aheadRefused_ = false;
 };
 
 // One call of the download or upload service. The two directions differ only where the
@@ -37,7 +47,8 @@ class BlockMover {
           options_(options),
           observer_(observer),
           prompt_(prompt),
-          window_(block),
+          ahead_(download ? options.lookahead : nullptr),
+          window_(block, ahead_),
           timeOut_(handle.AnswerTimeOut()),
           fileName_(std::string(remoteBaseName(file_.remoteName()))),
           title_(download ? "下载文件[" + fileName_ + "]-" : "上传文件服务-") {}
@@ -53,10 +64,30 @@ class BlockMover {
     double elapsedSeconds() {
         return std::chrono::duration<double>(options_.clock->tick() - session().started).count();
     }
-    // Sends the next ready packet. 1 sent, 0 nothing to send now, negative failure.
-    int sendNext();
+    int moveBlock();
+    // Sends the next ready packet of `block` (this call's or the lookahead's). 1 sent, 0
+    // nothing to send now, negative failure.
+    int sendNext(BlockTask& block);
     // Handles a "0000" answer to a packet. 0 go on, negative failure.
     int takeAnswer(const std::string& packet);
+    // Takes over the lookahead's requests or makes the block's in-flight packets ready again.
+    void startWindow();
+    // The lookahead's block when it may be sent for now: this block has nothing left to
+    // ask for and the connection has room for another request. Takes the block first.
+    BlockTask* aheadToSend();
+    // Sends the lookahead's next request when there is room for it: 1 sent, 0 not now,
+    // negative failure.
+    int sendAhead();
+    // The lookahead's requests are not kept past this call: its next call sends them again.
+    void haltAhead() {
+        aheadHalted_ = true;
+        if (ahead_) ahead_->carried = false;
+    }
+    // Every packet in flight on the connection is sent again with a fresh serial number.
+    void resetAllInFlight() {
+        block_.resetInFlight();
+        if (ahead_ && ahead_->block) ahead_->block->resetInFlight();
+    }
     void reportProgress();
     // Asks the cancel question when the operator pressed Stop.
     void checkCancel();
@@ -79,6 +110,7 @@ class BlockMover {
     const BlockTransferOptions& options_;
     TransferObserver* observer_;
     UserPrompt* prompt_;
+    BlockLookahead* const ahead_;
     BlockWindow window_;
     const int timeOut_;
     const std::string fileName_;
@@ -90,10 +122,12 @@ class BlockMover {
     int remembered_ = 0;
     std::string rememberedText_;
     bool cancelled_ = false;
+    bool aheadClaimTried_ = false;
+    bool aheadHalted_ = false;
     std::unique_ptr<CMemDataBuf> uploadBuffer_;
 };
 
-int BlockMover::sendNext() {
+int BlockMover::sendNext(BlockTask& block) {
     const Route& route = handle_.CurrentRoute();
     std::string serial;
     char flag = '0';
@@ -111,7 +145,7 @@ int BlockMover::sendNext() {
         batchRequested_ = options_.clock->tick();
     }
     bool unsaved = false;
-    auto packet = file_.nextPacket(block_, !download_, &unsaved);
+    auto packet = file_.nextPacket(block, !download_, &unsaved);
     // A window that cannot be saved (a full disk) fails the block instead of waiting for it.
     if (unsaved) return fail(-1, title_ + file_.errorText());
     if (!packet) return 0;
@@ -119,7 +153,7 @@ int BlockMover::sendNext() {
     const auto length = static_cast<std::int32_t>(packet->length);
     int rc = 0;
     if (download_) {
-        if (!file_.markSent(block_, *packet, serial)) return fail(-1, title_ + file_.errorText());
+        if (!file_.markSent(block, *packet, serial)) return fail(-1, title_ + file_.errorText());
         rc = service_.sendRequest(serial, flag, file_.remoteName(), "", length, offset, length, {});
     } else {
         // One buffer for the whole call: its inline area is large, and a packet that grows
@@ -127,18 +161,18 @@ int BlockMover::sendNext() {
         if (!uploadBuffer_) uploadBuffer_ = std::make_unique<CMemDataBuf>();
         CMemDataBuf* buffer = uploadBuffer_.get();
         if (!buffer->resize(static_cast<std::size_t>(length))) {
-            file_.giveBack(block_, *packet);
+            file_.giveBack(block, *packet);
             return fail(-1, title_ + "申请内存[" + std::to_string(length) + "]失败!");
         }
         if (file_.readData(packet->offset, buffer->data(), buffer->length()) != buffer->length()) {
             // A short read would send bytes that are not the file's; the packet stays
             // ready for the next attempt.
-            file_.giveBack(block_, *packet);
+            file_.giveBack(block, *packet);
             return fail(-1, title_ + "读文件失败!");
         }
-        if (!file_.markSent(block_, *packet, serial)) return fail(-1, title_ + file_.errorText());
+        if (!file_.markSent(block, *packet, serial)) return fail(-1, title_ + file_.errorText());
         rc = service_.sendRequest(serial, flag, "", file_.remoteName(),
-                                  static_cast<std::int32_t>(block_.end()), offset, length,
+                                  static_cast<std::int32_t>(block.end()), offset, length,
                                   std::string_view(buffer->data(), buffer->length()));
     }
     if (rc != 0) return fail(rc, title_ + "失败(交易序列号:" + serial + ")," + handle_.LastError());
@@ -157,7 +191,12 @@ int BlockMover::takeAnswer(const std::string& packet) {
         return fail(-109, title_ + "下载数据偏移量超过文件大小！");
     }
     const std::string serial = trimmed(responseRecordOf(packet).serial);
-    const auto awaited = file_.awaitingSerial(block_, serial);
+    BlockTask* block = &block_;
+    auto awaited = file_.awaitingSerial(block_, serial);
+    if (!awaited && ahead_ && ahead_->block) {
+        block = ahead_->block;
+        awaited = file_.awaitingSerial(*block, serial);
+    }
     if (!awaited) {
         // No request of this window waits for that answer: the answer to a request sent
         // again after a reset, or to an earlier call's. Dropped; its bytes arrive with the
@@ -166,7 +205,12 @@ int BlockMover::takeAnswer(const std::string& packet) {
     }
     // Each failure below frees the request's slot, so the packet is asked for again.
     auto refuse = [&](const char* why) {
-        block_.releaseSerial(serial);
+        block->releaseSerial(serial);
+        if (block != &block_) {
+            // The lookahead's block asks again in its own call, which judges the answer.
+            haltAhead();
+            return 0;
+        }
         if (block_.inFlight() == 0) return fail(-1, title_ + why);
         remember(-1, title_ + why);
         return 0;
@@ -184,7 +228,7 @@ int BlockMover::takeAnswer(const std::string& packet) {
             return fail(-1, title_ + file_.errorText());
         }
     }
-    if (!file_.packetDone(block_, offset,
+    if (!file_.packetDone(*block, offset,
                           download_ ? CPkgSize::kDownloadSlots : CPkgSize::kUploadSlots)) {
         return fail(-1, title_ + file_.errorText());
     }
@@ -212,12 +256,67 @@ void BlockMover::checkCancel() {
     }
 }
 
+void BlockMover::startWindow() {
+    if (ahead_ && ahead_->block == &block_) {
+        const bool carried = ahead_->carried;
+        ahead_->block = nullptr;
+        ahead_->carried = false;
+        // The requests the previous call sent for this block are answered on this
+        // connection: sending them again would only double the gateway's work.
+        if (carried) return;
+    } else if (ahead_ && ahead_->block && !ahead_->carried) {
+        ahead_->block->resetInFlight();
+    }
+    block_.resetInFlight();
+}
+
+BlockTask* BlockMover::aheadToSend() {
+    if (!ahead_ || aheadHalted_ || !ahead_->claim) return nullptr;
+    if (block_.hasReadySlot() || block_.nextOffset() < block_.end()) return nullptr;
+    if (!ahead_->block) {
+        // One try per call: the only thing that could change the answer is another
+        // connection finishing a block, and then that connection takes the next one.
+        if (aheadClaimTried_) return nullptr;
+        aheadClaimTried_ = true;
+        BlockTask* next = ahead_->claim(block_);
+        if (!next) return nullptr;
+        next->setState(kBlockTaken);
+        // Whatever an earlier call left in flight for it is sent again, in packets of the
+        // size this connection has reached: small first packets would leave the gateway
+        // idle again.
+        next->resetInFlight();
+        next->adoptPacketSize(block_.packetSize());
+        ahead_->block = next;
+        ahead_->carried = false;
+    }
+    BlockTask& next = *ahead_->block;
+    // Never more on the connection than one block's window.
+    if (block_.inFlight() + next.inFlight() >= blockstate::kWindowSlots) return nullptr;
+    return next.hasReadySlot() ? &next : nullptr;
+}
+
+int BlockMover::sendAhead() {
+    BlockTask* next = aheadToSend();
+    if (!next) return 0;
+    const int sent = sendNext(*next);
+    if (sent > 0) ahead_->carried = true;
+    return sent;
+}
+
 int BlockMover::run() {
+    const int rc = moveBlock();
+    // After a failure the connection is dropped or no longer read: what the lookahead's
+    // block has in flight is sent again by its own call.
+    if (rc != 0 && ahead_) ahead_->carried = false;
+    return rc;
+}
+
+int BlockMover::moveBlock() {
     if (!block_.hasController()) {
         return fail(download_ ? -1 : -5, download_ ? title_ + "出错,滑动窗口信息加载失败！"
                                                    : "加载滑动窗口断点临时文件出错");
     }
-    block_.resetInFlight();
+    startWindow();
     if (!download_ && block_.start() >= block_.end()) return 0;
     ownSession_.started = options_.clock->tick();
     if (observer_) observer_->begins(fileName_);
@@ -251,7 +350,11 @@ int BlockMover::run() {
             if (remembered_ != 0) {
                 if (block_.inFlight() == 0) return rememberedFailure();
             } else if (!stopRequested && !cancelled_ && block_.hasReadySlot()) {
-                const int sent = sendNext();
+                const int sent = sendNext(block_);
+                if (sent < 0) return sent;
+                if (sent > 0) continue;
+            } else if (!stopRequested && !cancelled_) {
+                const int sent = sendAhead();
                 if (sent < 0) return sent;
                 if (sent > 0) continue;
             }
@@ -259,6 +362,7 @@ int BlockMover::run() {
             (void)handle_.WaitForData(1, true);
             continue;
         }
+        const bool aheadRefused = window_.takeAheadRefused();
         switch (rc) {
             case 8888:
                 batchPending_ = false;
@@ -266,12 +370,17 @@ int BlockMover::run() {
             case 0:
                 if (int taken = takeAnswer(packet); taken != 0) return taken;
                 if (remembered_ != 0 && block_.inFlight() == 0) return rememberedFailure();
+                // The next block's request goes out before the next answer is taken, so the
+                // gateway has it before this block's last answer.
+                if (remembered_ == 0 && !stopRequested && !cancelled_) {
+                    if (int sent = sendAhead(); sent < 0) return sent;
+                }
                 continue;
             case -9999:
                 // The gateway voided the session's serial numbers: everything in flight is sent
                 // again with fresh numbers; late answers to the old requests are dropped.
                 batchPending_ = false;
-                block_.resetInFlight();
+                resetAllInFlight();
                 continue;
             case -12:
                 if (!download_) {
@@ -279,7 +388,7 @@ int BlockMover::run() {
                     return fail(-12, title_ + "交易返回错误");
                 }
                 batchPending_ = false;
-                block_.resetInFlight();
+                resetAllInFlight();
                 continue;
             case -9998:
                 handle_.Serials().clear();
@@ -288,6 +397,11 @@ int BlockMover::run() {
                 if (!download_) return fail(-9998, title_ + "交易返回错误");
                 return failWithTitle(-9998);
             case -5:
+                if (aheadRefused) {
+                    // Judged by the lookahead block's own call, which asks again.
+                    haltAhead();
+                    continue;
+                }
                 if (!download_) handle_.SetLastError(title_ + "交易返回错误");
                 if (block_.inFlight() == 0) return failWithTitle(-5);
                 remember(-5, download_ ? title_ + handle_.LastError() : handle_.LastError());

@@ -33,12 +33,35 @@ struct TransferSession {
     std::int64_t bytesMoved = 0;
 };
 
+// One connection's next download block, taken while the current block's last answers are
+// still on their way: once every remaining packet of the current block is in flight, the
+// call sends the next block's first requests on the same connection, so the gateway is not
+// left idle at the boundary. Answers go to whichever of the two blocks awaits their serial.
+// The caller runs `block` next with the same lookahead, or gives it back when it stops.
+//
+// Thread: owned by one worker, used with one handle.
+struct BlockLookahead {
+    // Takes the next block of the connection (queued, so no other worker takes it); null
+    // when none. `current` is the block being finished, which counts as done when the
+    // last block of its file is considered: its own requests are all out by then.
+    std::function<BlockTask*(const BlockTask& current)> claim;
+    // The block taken early (state taken), or null.
+    BlockTask* block = nullptr;
+    // True while `block`'s in-flight requests went out on the handle of a call that ended
+    // with 0, so its answers are still to come there. The next call of `block` then keeps
+    // them instead of sending them again; any failing call clears it, and `block` resends
+    // whatever it had in flight.
+    bool carried = false;
+};
+
 struct BlockTransferOptions {
     const platform::Clock* clock = nullptr;  // required
     // The process-wide stop (thread manager shutting down); may be empty.
     std::function<bool()> shouldStop;
     // The file's transfer, for the progress records; null: the block's call on its own.
     TransferSession* session = nullptr;
+    // Downloads only: lets the call start the connection's next block; null: none.
+    BlockLookahead* lookahead = nullptr;
 };
 
 // One progress record of an interactive transfer, for the transfer dialog.

@@ -135,6 +135,13 @@ int BlockTask::resetInFlight() {
     return n;
 }
 
+void BlockTask::adoptPacketSize(int size) {
+    std::lock_guard lock(file_.stateMutex_);
+    if (!hasControllerLocked()) return;
+    file_.controllers_[index_]->adoptPacketSize(size);
+    file_.flushRecord(index_);
+}
+
 bool BlockTask::timedOut(int limitSeconds, std::string& text) {
     std::lock_guard lock(file_.stateMutex_);
     if (!hasControllerLocked()) return false;
@@ -618,7 +625,7 @@ std::size_t FileBlockInfo::readData(std::int64_t offset, void* buffer, std::size
     return n ? n.value() : 0;
 }
 
-BlockTask* FileBlockInfo::findNextBlock() {
+BlockTask* FileBlockInfo::findNextBlock(const BlockTask* finishing) {
     const int n = static_cast<int>(blocks_.size());
     if (!state_.isOpen() || n == 0) return nullptr;
     const int fileState = computeFileState();
@@ -631,7 +638,7 @@ BlockTask* FileBlockInfo::findNextBlock() {
         const std::string kind(reinterpret_cast<const char*>(r + bs::task::kKind), 2);
         const bool last = kind == "02" || kind == "03";
         if (s == kBlockIdle && (!last || earlierAllDone)) return blocks_[i].get();
-        if (s != kBlockDone) earlierAllDone = false;
+        if (s != kBlockDone && blocks_[i].get() != finishing) earlierAllDone = false;
     }
     return nullptr;
 }
@@ -641,9 +648,9 @@ BlockTask* FileBlockInfo::nextBlock() {
     return findNextBlock();
 }
 
-BlockTask* FileBlockInfo::claimNextBlock() {
+BlockTask* FileBlockInfo::claimNextBlock(const BlockTask* finishing) {
     std::lock_guard lock(stateMutex_);
-    BlockTask* block = findNextBlock();
+    BlockTask* block = findNextBlock(finishing);
     if (block) {
         bs::store<std::int32_t>(record(block->index()) + bs::task::kState, kBlockQueued);
         flushRecord(block->index());

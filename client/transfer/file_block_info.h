@@ -97,6 +97,9 @@ class BlockTask {
 
     // Window operations, each under the state lock and persisted.
     int resetInFlight();
+    // Takes the packet size the connection's previous block arrived at, so a block taken
+    // on the same connection starts at the link's pace (see CPkgSize::adoptPacketSize).
+    void adoptPacketSize(int size);
     bool timedOut(int limitSeconds, std::string& text);
     bool allDone() const;
     bool hasReadySlot() const;
@@ -169,8 +172,9 @@ class FileBlockInfo {
     // block before it is done. Null when none.
     BlockTask* nextBlock();
     // The same, and the block becomes queued before the state lock is released, so two
-    // dispatchers never take the same block.
-    BlockTask* claimNextBlock();
+    // dispatchers never take the same block. `finishing`, a block of this file whose
+    // requests are all out, counts as done for the last block's rule.
+    BlockTask* claimNextBlock(const BlockTask* finishing = nullptr);
     bool isTaken() const;
     int fileState();
     std::int64_t bytesDone() const;
@@ -224,7 +228,7 @@ class FileBlockInfo {
     void log(std::string_view line) const;
     std::uint8_t* record(int block);
     const std::uint8_t* record(int block) const;
-    BlockTask* findNextBlock();
+    BlockTask* findNextBlock(const BlockTask* finishing = nullptr);
 
     Options options_;
     bool isUpload_ = false;

@@ -29,7 +29,16 @@ int moveBlocks(CVornFtp& handle, FileBlockInfo& file, bool download,
     TransferSession session{env.options.clock->tick()};
     BlockTransferOptions options = env.options;
     options.session = &session;
-    while (BlockTask* block = file.claimNextBlock()) {
+    BlockLookahead lookahead;
+    if (download) {
+        lookahead.claim = [&file](const BlockTask& current) {
+            return file.claimNextBlock(&current);
+        };
+        options.lookahead = &lookahead;
+    }
+    // A block taken early goes next: its first requests may already be out.
+    auto nextBlock = [&] { return lookahead.block ? lookahead.block : file.claimNextBlock(); };
+    while (BlockTask* block = nextBlock()) {
         int rc = 0;
         for (int attempt = 0; attempt < std::max(1, env.attempts); ++attempt) {
             if (ensureLoggedIn(handle) != 0) {
@@ -58,6 +67,7 @@ int moveBlocks(CVornFtp& handle, FileBlockInfo& file, bool download,
         }
         if (rc != 0) {
             block->setState(kBlockIdle);
+            if (lookahead.block && lookahead.block != block) lookahead.block->setState(kBlockIdle);
             return rc;
         }
         block->setState(kBlockDone);

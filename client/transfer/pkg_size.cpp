@@ -194,6 +194,22 @@ std::optional<std::int64_t> CPkgSize::answered(std::int64_t packetOffset, int sl
     return length;
 }
 
+void CPkgSize::adoptPacketSize(int size) {
+    if (size <= 0) return;
+    packetSize_ = std::min(size, kMaxDownloadPacket);
+    const std::int64_t start = bs::load<std::int64_t>(record_ + bs::task::kStart);
+    std::int64_t cut = 0;
+    for (int i = 0; i < slotCount_; ++i) {
+        if (slotState(i) == kInFlight) return;
+        if (slotState(i) == kReady) cut += slotLength(i);
+    }
+    // Bytes cut but no longer in a slot were answered: those slots keep their packets.
+    if (bs::load<std::int64_t>(record_ + bs::task::kNextOffset) - start != cut) return;
+    bs::store<std::int64_t>(record_ + bs::task::kNextOffset, start);
+    nextPosition_ = 0;
+    for (int i = 0; i < slotCount_; ++i) refill(i);
+}
+
 int CPkgSize::resetInFlight() {
     int reset = 0;
     for (int i = 0; i < slotCount_; ++i) {

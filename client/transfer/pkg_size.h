@@ -63,6 +63,10 @@ class CPkgSize {
     // The in-flight packet whose request carried `serial`, if any.
     std::optional<Packet> awaitingSerial(std::string_view serial) const;
 
+    // Packets of `size` (at most the download limit) from now on; a window none of whose
+    // packets is in flight or answered yet is cut again at that size.
+    void adoptPacketSize(int size);
+
     // Makes every in-flight slot ready again; returns how many were in flight.
     int resetInFlight();
     // True, with "交易包出现超时", when an in-flight packet was sent `limitSeconds` or more

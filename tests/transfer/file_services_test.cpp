@@ -3,6 +3,9 @@
 
 #include <gtest/gtest.h>
 
+#include <condition_variable>
+
+#include "client/transfer/block_state_layout.h"
 #include "client/transfer/local_path.h"
 #include "tests/support/no_space_file_system.h"
 #include "tests/transfer/transfer_gateway_fixture.h"
@@ -89,6 +92,123 @@ TEST_F(FileServices, multiBlockDownloadArrivesByteExactAndLeavesNothingBehind) {
     EXPECT_FALSE(fs::exists(root.path() / "recv" / "big.dat.tmp"));
     EXPECT_FALSE(fs::exists(root.path() / "recv" / "big.dat.tmp.~block"));
     EXPECT_EQ(files->counters().downloadBytes.load(), static_cast<long long>(bytes.size()));
+}
+
+// Watches the download requests that reach the gateway: the highest offset asked for so
+// far, and on cue the connection ends at the first request at or past an offset.
+class RequestWatch final : public testgateway::TransactionService {
+  public:
+    std::optional<testgateway::TransactionAnswer> handle(
+        const testgateway::TransactionRequest& request) override {
+        Result<filesvc::Body> body = filesvc::decodePayload(request.payload);
+        if (request.code != "40" || !body || body->c <= 0) return std::nullopt;
+        std::lock_guard lock(mutex_);
+        highest_ = std::max<std::int64_t>(highest_, body->b);
+        changed_.notify_all();
+        if (dropFrom_ > 0 && body->b >= dropFrom_) {
+            dropFrom_ = 0;
+            testgateway::TransactionAnswer drop;
+            drop.delivery = Delivery::kDrop;
+            return drop;
+        }
+        return std::nullopt;
+    }
+    void dropAtFirstRequestFrom(std::int64_t offset) {
+        std::lock_guard lock(mutex_);
+        dropFrom_ = offset;
+    }
+    // True once a request at or past `offset` arrived, waiting up to 20 s for it.
+    bool waitForRequestFrom(std::int64_t offset) {
+        std::unique_lock lock(mutex_);
+        return changed_.wait_for(lock, std::chrono::seconds(20),
+                                 [&] { return highest_ >= offset; });
+    }
+
+  private:
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    std::int64_t highest_ = -1;
+    std::int64_t dropFrom_ = 0;
+};
+
+// Holds the write of each block's final packet until the gateway has a request of the
+// next block, and records whether it came while this block still had an answer to take.
+class BoundaryGate final : public platform::FileSystemWrapper {
+  public:
+    explicit BoundaryGate(RequestWatch& watch)
+        : FileSystemWrapper(platform::FileSystem::real()), watch_(watch) {}
+    Result<std::unique_ptr<platform::File>> open(const std::filesystem::path& path,
+                                                 platform::OpenMode mode) override {
+        Result<std::unique_ptr<platform::File>> file = target().open(path, mode);
+        if (!file) return file;
+        return std::unique_ptr<platform::File>(
+            std::make_unique<Gated>(std::move(file.value()), *this));
+    }
+    std::vector<bool> early;  // per block boundary, in order; written on the client thread
+
+  private:
+    class Gated final : public platform::FileWrapper {
+      public:
+        Gated(std::unique_ptr<platform::File> file, BoundaryGate& gate)
+            : FileWrapper(std::move(file)), gate_(gate) {}
+        Status writeAt(std::int64_t offset, const void* bytes, std::size_t length) override {
+            const std::int64_t end = offset + static_cast<std::int64_t>(length);
+            if (length > 0 && end % blockstate::kBlockSize == 0)
+                gate_.early.push_back(gate_.watch_.waitForRequestFrom(end));
+            return FileWrapper::writeAt(offset, bytes, length);
+        }
+
+      private:
+        BoundaryGate& gate_;
+    };
+    RequestWatch& watch_;
+};
+
+class BlockBoundaries : public TransferGatewayFixture {
+  protected:
+    void SetUp() override {
+        gateway.addService(watch);
+        TransferGatewayFixture::SetUp();
+    }
+    std::shared_ptr<RequestWatch> watch = std::make_shared<RequestWatch>();
+};
+
+TEST_F(BlockBoundaries, oneConnectionAsksForTheNextBlockBeforeTakingTheLastAnswerOfTheCurrent) {
+    // setup: three blocks, the last a short one
+    const std::int64_t size = 2 * blockstate::kBlockSize + 4097;
+    const std::string bytes = putRemote("p.dat", static_cast<std::size_t>(size));
+    BoundaryGate gate(*watch);
+    env.files = &gate;
+    // act
+    std::string error;
+    ASSERT_EQ(downloadFile(*handle, downloadRequest("p.dat", size), env, error), 0) << error;
+    // verify: both boundaries were crossed with the next block already asked for, and no
+    // packet was asked for twice
+    EXPECT_EQ(gate.early, (std::vector<bool>{true, true}));
+    EXPECT_TRUE(readLocal(root.path() / "recv" / "p.dat") == bytes);
+    EXPECT_EQ(files->counters().downloadBytes.load(), size);
+}
+
+TEST_F(BlockBoundaries, downloadDroppedRightAtABlockBoundaryResumesFromItsBlockState) {
+    // setup
+    const std::int64_t size = 2 * blockstate::kBlockSize + 4097;
+    const std::string bytes = putRemote("d.dat", static_cast<std::size_t>(size));
+    const fs::path state = root.path() / "recv" / "d.dat.tmp.~block";
+    std::string error;
+    // act: the connection ends at the first request of the second block, with no attempt
+    // left; the state kept on disk is all the next run has
+    watch->dropAtFirstRequestFrom(blockstate::kBlockSize);
+    env.attempts = 1;
+    EXPECT_NE(downloadFile(*handle, downloadRequest("d.dat", size), env, error), 0);
+    ASSERT_TRUE(fs::exists(state));
+    // act: the next run loses its connection at the last block's first request and
+    // finishes on its retry
+    watch->dropAtFirstRequestFrom(2 * blockstate::kBlockSize);
+    env.attempts = 3;
+    ASSERT_EQ(downloadFile(*handle, downloadRequest("d.dat", size), env, error), 0) << error;
+    // verify: the file is whole (its digest was checked too) and its state is gone
+    EXPECT_TRUE(readLocal(root.path() / "recv" / "d.dat") == bytes);
+    EXPECT_FALSE(fs::exists(state));
 }
 
 TEST_F(FileServices, uploadArrivesByteExactAndItsDigestIsChecked) {
