@@ -179,6 +179,13 @@ TEST_F(BlockBoundaries, oneConnectionAsksForTheNextBlockBeforeTakingTheLastAnswe
     const std::string bytes = putRemote("p.dat", static_cast<std::size_t>(size));
     BoundaryGate gate(*watch);
     env.files = &gate;
+    // Serial numbers for the whole file up front: a batch asked for mid-file would be answered
+    // behind the answer the gate holds, and the next block's request would wait for both.
+    ASSERT_TRUE(handle->IsLoggedIn() || handle->LoginToGateway() == 1) << handle->LastError();
+    ASSERT_EQ(handle->RequestTransSerials(kMailboxOrganisation, "FTP_A_QS",
+                                          std::string(filesvc::kDownload), 500, handle->Serials()),
+              0)
+        << handle->LastError();
     // act
     std::string error;
     ASSERT_EQ(downloadFile(*handle, downloadRequest("p.dat", size), env, error), 0) << error;
