@@ -79,24 +79,11 @@ std::string CAutoDownModel::historyKey(const AutoSyncTask& task) const {
 // ---- commands -------------------------------------------------------------------------
 
 void CAutoDownModel::queueCommand(TableCommand command, const AutoSyncTask& task) {
-    {
-        std::lock_guard lock(mutex_);
-        commands_.push_back(Command{command, task});
-    }
-    commandPending_.set();
+    commands_.push(command, task);
 }
 
 void CAutoDownModel::processCommands() {
-    for (;;) {
-        Command command;
-        {
-            std::lock_guard lock(mutex_);
-            if (commands_.empty()) return;
-            command = std::move(commands_.front());
-            commands_.pop_front();
-        }
-        execute(command);
-    }
+    while (const std::optional<Command> command = commands_.take()) execute(*command);
 }
 
 void CAutoDownModel::execute(const Command& command) {

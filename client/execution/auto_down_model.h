@@ -23,7 +23,6 @@
 // states and the command queue, and is never held while a run, a list or the gateway is
 // asked anything.
 
-#include <deque>
 #include <filesystem>
 #include <map>
 #include <memory>
@@ -37,6 +36,7 @@
 #include "client/catalogue/task_catalogue.h"
 #include "client/execution/down_plan_model.h"
 #include "client/execution/plan_model.h"
+#include "client/execution/table_commands.h"
 #include "client/transfer/file_block_map.h"
 
 namespace vantrel {
@@ -83,7 +83,7 @@ class CAutoDownModel final : public PlanModel {
 
     // PlanModel.
     void queueLoad() override { queueCommand(TableCommand::Load, {}); }
-    platform::Event& commandPending() override { return commandPending_; }
+    platform::Event& commandPending() override { return commands_.pending(); }
     void processCommands() override;
     void scheduleCheck() override;
     // Also the local clean-up of the auto-sync files, which follows it on every tick.
@@ -116,10 +116,7 @@ class CAutoDownModel final : public PlanModel {
         // History: the day the running run synchronises.
         std::string syncDate;
     };
-    struct Command {
-        TableCommand command;
-        catalogue::AutoSyncTask task;
-    };
+    using Command = TableCommandQueue<catalogue::AutoSyncTask>::Command;
     // What the first pass of a run decided.
     struct Begun {
         std::shared_ptr<DownloadRun> run;  // null: the run ended already
@@ -158,8 +155,7 @@ class CAutoDownModel final : public PlanModel {
     AutoSyncModelOptions options_;
     mutable std::mutex mutex_;
     std::map<std::string, Entry> tasks_;
-    std::deque<Command> commands_;
-    platform::Event commandPending_{platform::Event::Reset::Auto};
+    TableCommandQueue<catalogue::AutoSyncTask> commands_;
     // The gateway facts of the last login seen, and when they were seen (plan monitor).
     std::string seenBusinessDate_;
     std::string seenGatewayTime_;

@@ -78,24 +78,11 @@ std::optional<NotifierEvent> CDownPlanModel::applyLocked(Entry& entry, int code)
 // ---- commands -------------------------------------------------------------------------
 
 void CDownPlanModel::queueCommand(TableCommand command, const DownloadTask& task) {
-    {
-        std::lock_guard lock(mutex_);
-        commands_.push_back(Command{command, task});
-    }
-    commandPending_.set();
+    commands_.push(command, task);
 }
 
 void CDownPlanModel::processCommands() {
-    for (;;) {
-        Command command;
-        {
-            std::lock_guard lock(mutex_);
-            if (commands_.empty()) return;
-            command = std::move(commands_.front());
-            commands_.pop_front();
-        }
-        execute(command);
-    }
+    while (const std::optional<Command> command = commands_.take()) execute(*command);
 }
 
 void CDownPlanModel::execute(const Command& command) {

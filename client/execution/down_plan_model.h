@@ -13,7 +13,6 @@
 // never held while a run's own lock or a file list's lock is taken, nor while a gateway is
 // asked anything. Notices are posted, never sent, so no thread waits for a window.
 
-#include <deque>
 #include <filesystem>
 #include <map>
 #include <memory>
@@ -27,14 +26,12 @@
 #include "client/catalogue/task_catalogue.h"
 #include "client/execution/plan_model.h"
 #include "client/execution/plan_thread_mgr.h"
+#include "client/execution/table_commands.h"
 #include "client/transfer/file_block_map.h"
 
 namespace vantrel {
 
 class DownloadRun;
-
-// A table command, as the task dialogs (and vantrel-cli) queue it.
-enum class TableCommand { Add = 1, Delete = 2, Modify = 3, Load = 4 };
 
 // Run-state codes applied to a task.
 enum RunCode {
@@ -88,7 +85,7 @@ class CDownPlanModel final : public PlanModel {
 
     // PlanModel.
     void queueLoad() override { queueCommand(TableCommand::Load, {}); }
-    platform::Event& commandPending() override { return commandPending_; }
+    platform::Event& commandPending() override { return commands_.pending(); }
     void processCommands() override;
     void scheduleCheck() override;
     void endOfRunCheck() override;
@@ -110,10 +107,7 @@ class CDownPlanModel final : public PlanModel {
         int lastCommand = 0;
         std::shared_ptr<DownloadRun> run;
     };
-    struct Command {
-        TableCommand command;
-        catalogue::DownloadTask task;
-    };
+    using Command = TableCommandQueue<catalogue::DownloadTask>::Command;
     using Run = DownloadRun;
 
     static DownloadTaskState stateOf(const Entry& entry);
@@ -139,8 +133,7 @@ class CDownPlanModel final : public PlanModel {
     DownloadModelOptions options_;
     mutable std::mutex mutex_;
     std::map<std::string, Entry> tasks_;
-    std::deque<Command> commands_;
-    platform::Event commandPending_{platform::Event::Reset::Auto};
+    TableCommandQueue<catalogue::DownloadTask> commands_;
 };
 
 }  // namespace vantrel

@@ -79,22 +79,12 @@ std::optional<NotifierEvent> CSendPlanModel::applyLocked(Entry& entry, int code)
 // ---- commands -------------------------------------------------------------------------
 
 void CSendPlanModel::queueCommand(TableCommand command, const UploadTask& task) {
-    {
-        std::lock_guard lock(mutex_);
-        commands_.push_back(Command{command, task});
-    }
-    commandPending_.set();
+    commands_.push(command, task);
 }
 
 void CSendPlanModel::processCommands() {
-    for (;;) {
-        Command command;
-        {
-            std::lock_guard lock(mutex_);
-            if (commands_.empty()) return;
-            command = std::move(commands_.front());
-            commands_.pop_front();
-        }
+    while (const std::optional<Command> taken = commands_.take()) {
+        const Command& command = *taken;
         catalogue::CModule& catalogue = *options_.catalogue;
         std::string message;
         switch (command.command) {

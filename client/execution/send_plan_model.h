@@ -12,7 +12,6 @@
 // never held while a run's own lock or its list's lock is taken, nor while a gateway is
 // asked anything.
 
-#include <deque>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -24,6 +23,7 @@
 #include "client/catalogue/task_catalogue.h"
 #include "client/execution/down_plan_model.h"
 #include "client/execution/plan_model.h"
+#include "client/execution/table_commands.h"
 #include "client/execution/task_queue.h"
 #include "client/transfer/file_block_map.h"
 
@@ -71,7 +71,7 @@ class CSendPlanModel final : public PlanModel {
 
     // PlanModel.
     void queueLoad() override { queueCommand(TableCommand::Load, {}); }
-    platform::Event& commandPending() override { return commandPending_; }
+    platform::Event& commandPending() override { return commands_.pending(); }
     void processCommands() override;
     void scheduleCheck() override;
     void endOfRunCheck() override;
@@ -91,10 +91,7 @@ class CSendPlanModel final : public PlanModel {
         int lastCommand = 0;
         std::shared_ptr<UploadRun> run;
     };
-    struct Command {
-        TableCommand command;
-        catalogue::UploadTask task;
-    };
+    using Command = TableCommandQueue<catalogue::UploadTask>::Command;
     using Run = UploadRun;
 
     static UploadTaskState stateOf(const Entry& entry);
@@ -116,8 +113,7 @@ class CSendPlanModel final : public PlanModel {
     CTaskQueue* taskQueue_ = nullptr;
     mutable std::mutex mutex_;
     std::map<std::string, Entry> tasks_;
-    std::deque<Command> commands_;
-    platform::Event commandPending_{platform::Event::Reset::Auto};
+    TableCommandQueue<catalogue::UploadTask> commands_;
 };
 
 }  // namespace vantrel

@@ -1,0 +1,47 @@
+#pragma once
+// The table edits the task dialogs and vantrel-cli post to a task model; the plan monitor
+// carries them out on its own thread, one at a time, in the order they came.
+
+#include <deque>
+#include <mutex>
+#include <optional>
+
+#include "platform/event.h"
+
+namespace vantrel {
+
+enum class TableCommand { Add = 1, Delete = 2, Modify = 3, Load = 4 };
+
+template <class Task>
+class TableCommandQueue {
+  public:
+    struct Command {
+        TableCommand command;
+        Task task;
+    };
+
+    void push(TableCommand command, const Task& task) {
+        {
+            std::lock_guard lock(mutex_);
+            commands_.push_back(Command{command, task});
+        }
+        pending_.set();
+    }
+    // The oldest command, empty when none waits.
+    std::optional<Command> take() {
+        std::lock_guard lock(mutex_);
+        if (commands_.empty()) return std::nullopt;
+        Command command = std::move(commands_.front());
+        commands_.pop_front();
+        return command;
+    }
+    // Set by each push; the plan monitor waits on it.
+    platform::Event& pending() { return pending_; }
+
+  private:
+    std::mutex mutex_;
+    std::deque<Command> commands_;
+    platform::Event pending_{platform::Event::Reset::Auto};
+};
+
+}  // namespace vantrel
