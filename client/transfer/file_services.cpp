@@ -170,8 +170,6 @@ DigestVerdict VornFileService::verifyDigest(const std::filesystem::path& localPa
         return failed("与服务器连接失败，请查询网络连接");
     if (!std::ifstream(localPath, std::ios::binary))
         return failed("打开本地文件[" + localPath.string() + "]失败!");
-    const std::string local = fileMd5(localPath);
-    if (local.size() != 16) return failed("打开本地文件[" + localPath.string() + "]失败!");
     const std::string ftpType = handle_.CurrentRoute().function;
     if (ftpType != filesvc::kUpload && ftpType != filesvc::kDownload) {
         return failed("Md5校验类型不正确[" + ftpType + "]失败!");
@@ -185,8 +183,11 @@ DigestVerdict VornFileService::verifyDigest(const std::filesystem::path& localPa
                     size, -1, {}) != 0) {
         return failed("发送数据失败，失败原因:" + handle_.LastError());
     }
+    // The local digest is worked out while the gateway works out its own.
+    const std::string local = fileMd5(localPath);
     std::string answer;
     const int rc = handle_.ReceiveResponse(answer);
+    if (local.size() != 16) return failed("打开本地文件[" + localPath.string() + "]失败!");
     // After a receive failure the answer is empty: the receive's own text explains it.
     const TransactionResponseRecord response = responseRecordOf(answer);
     if (rc != 0 && response.returnCode.empty())
