@@ -352,7 +352,15 @@ int BlockMover::moveBlock() {
             } else if (!stopRequested && !cancelled_ && block_.hasReadySlot()) {
                 const int sent = sendNext(block_);
                 if (sent < 0) return sent;
-                if (sent > 0) continue;
+                if (sent > 0) {
+                    // After the block's last request the next block's first one goes out at
+                    // once: the last answer may be waiting already, and taking it first would
+                    // leave the gateway idle again.
+                    if (!block_.hasReadySlot()) {
+                        if (int ahead = sendAhead(); ahead < 0) return ahead;
+                    }
+                    continue;
+                }
             } else if (!stopRequested && !cancelled_) {
                 const int sent = sendAhead();
                 if (sent < 0) return sent;
@@ -370,6 +378,9 @@ int BlockMover::moveBlock() {
             case 0:
                 if (int taken = takeAnswer(packet); taken != 0) return taken;
                 if (remembered_ != 0 && block_.inFlight() == 0) return rememberedFailure();
+                // Done at once, though the lookahead's answers may be waiting: its own call
+                // takes them and asks for the block after it, which this call cannot.
+                if (remembered_ == 0 && block_.allDone()) return 0;
                 // The next block's request goes out before the next answer is taken, so the
                 // gateway has it before this block's last answer.
                 if (remembered_ == 0 && !stopRequested && !cancelled_) {
@@ -423,14 +434,12 @@ TransferProgressRecord makeProgressRecord(bool download, const std::string& file
     r.bytesDone = bytesDone;
     r.fileSize = fileSize;
     r.elapsedSeconds = elapsedSeconds;
-    const double speed = elapsedSeconds > 0
-                             ? static_cast<double>(movedThisSession) / elapsedSeconds / 1024.0
-                             : 0.0;
+    const double speed =
+        elapsedSeconds > 0 ? static_cast<double>(movedThisSession) / elapsedSeconds / 1024.0 : 0.0;
     char text[160];
     std::snprintf(text, sizeof text, "%9.2fK", speed);
     r.speed = text;
-    double left =
-        speed > 0 ? static_cast<double>(fileSize - bytesDone) / (speed * 1024.0) : 0.0;
+    double left = speed > 0 ? static_cast<double>(fileSize - bytesDone) / (speed * 1024.0) : 0.0;
     if (left < 0) left = 0;
     const long seconds = static_cast<long>(left);
     std::snprintf(text, sizeof text, "%02ld:%02ld:%02ld", seconds / 3600, seconds / 60 % 60,
