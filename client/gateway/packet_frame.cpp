@@ -79,10 +79,16 @@ std::size_t encryptedSize(std::size_t plainLength) {
 }
 
 Status encryptBody(std::string& packet, const SessionKey& key) {
+    std::string scratch;
+    return encryptBody(packet, key, scratch);
+}
+
+Status encryptBody(std::string& packet, const SessionKey& key, std::string& out) {
     if (packet.size() < kHeaderSize) return corrupt("packet shorter than its header");
     const std::size_t plainLength = packet.size() - kHeaderSize;
     const KLAV_SYMMETRIC_KEY k = cipherKey(key);
-    std::string out(kHeaderSize + encryptedSize(plainLength), '\0');
+    // Every byte is written below; the resize only keeps the buffer's memory.
+    out.resize(kHeaderSize + encryptedSize(plainLength));
     std::size_t in = kHeaderSize;
     std::size_t at = kHeaderSize;
     do {
@@ -108,6 +114,11 @@ Status encryptBody(std::string& packet, const SessionKey& key) {
 }
 
 Status decryptBody(std::string& packet, const SessionKey& key) {
+    std::string scratch;
+    return decryptBody(packet, key, scratch);
+}
+
+Status decryptBody(std::string& packet, const SessionKey& key, std::string& out) {
     if (packet.size() < kHeaderSize) return corrupt("packet shorter than its header");
     const std::size_t cipherLength = packet.size() - kHeaderSize;
     const std::size_t plainLength = readPlainLength(packet.data());
@@ -120,7 +131,7 @@ Status decryptBody(std::string& packet, const SessionKey& key) {
                        " does not fit ciphertext of " + std::to_string(cipherLength));
     }
     const KLAV_SYMMETRIC_KEY k = cipherKey(key);
-    std::string out(kHeaderSize + cipherLength, '\0');
+    out.resize(kHeaderSize + cipherLength);
     std::size_t in = kHeaderSize;
     std::size_t at = kHeaderSize;
     std::size_t plainLeft = plainLength;

@@ -58,7 +58,7 @@ void writeBody(char* out, std::string_view name1, std::string_view name2, std::i
     out[1] = static_cast<char>(name2.size());
     putInt32At(out + 2, a);
     putInt32At(out + 6, b);
-    putInt32At(out + 10, c);
+    putInt32At(out + kFieldCOffset, c);
     out += kFixedSize;
     for (std::string_view part : {name1, name2, data}) {
         if (!part.empty()) std::memcpy(out, part.data(), part.size());
@@ -89,7 +89,7 @@ Result<Body> decodePayload(std::string_view body) {
     Body out;
     out.a = getInt32(body, 2);
     out.b = getInt32(body, 6);
-    out.c = getInt32(body, 10);
+    out.c = getInt32(body, kFieldCOffset);
     out.name1 = std::string(body.substr(kFixedSize, n1));
     out.name2 = std::string(body.substr(kFixedSize + n1, n2));
     out.data = body.substr(kFixedSize + n1 + n2);

@@ -18,6 +18,8 @@
 namespace vantrel::filesvc {
 
 inline constexpr std::size_t kFixedSize = 14;
+// Field C, which holds the data's length in a data-carrying body.
+inline constexpr std::size_t kFieldCOffset = 10;
 inline constexpr std::size_t kBodyOffset = 145;
 // The largest name: 127 UTF-16 units (its byte length must fit one byte).
 inline constexpr std::size_t kMaxNameBytes = 254;

@@ -197,6 +197,28 @@ TEST(BodyEncryption, decryptsChunksOf16392Bytes) {
     EXPECT_EQ(plain.substr(17), cipher);
 }
 
+// A connection's scratch buffer carries a large packet's bytes into a small one and back:
+// none of them may leak into a result.
+TEST(BodyEncryption, reusedScratchGivesTheSameBytesForEverySize) {
+    const std::string large = std::string(16384, 'a') + "bbbbb";
+    std::string scratch;
+    for (const std::string& body : {large, std::string("22ABCDEFGHIJK"), large}) {
+        SCOPED_TRACE(body.size());
+        std::string packet = frame::makePacket(body.size());
+        packet.replace(17, body.size(), body);
+        std::string fresh = packet;
+        ASSERT_TRUE(frame::encryptBody(packet, testKey(), scratch));
+        ASSERT_TRUE(frame::encryptBody(fresh, testKey()));
+        EXPECT_EQ(packet, fresh);
+        if (body == large) {
+            EXPECT_EQ(packet.substr(17), twoChunkCiphertext());
+        }
+        ASSERT_TRUE(frame::decryptBody(packet, testKey(), scratch));
+        EXPECT_EQ(packet.size(), 17 + body.size());
+        EXPECT_EQ(packet.substr(17), body);
+    }
+}
+
 // Corruption in the style of a log reader's tests: a valid frame, then one lie at a time.
 TEST(BodyEncryption, rejectsDamagedCiphertextWithoutTouchingThePacket) {
     struct Case {

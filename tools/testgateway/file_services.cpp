@@ -271,19 +271,23 @@ TransactionAnswer MailboxFileService::download(const std::string& mailbox, const
                                                std::int32_t length) {
     auto p = pathOf(mailbox, name);
     if (!p || offset < 0 || length < 0) return refusal("0003", "请求参数不合法");
-    std::string data(static_cast<std::size_t>(length), '\0');
     std::ifstream in(*p, std::ios::binary);
     if (!in) return refusal("0004", "文件不存在");
-    in.seekg(offset);
-    in.read(data.data(), length);
-    data.resize(static_cast<std::size_t>(std::max<std::streamsize>(0, in.gcount())));
-    if (!data.empty() && faults_.corruptNextDownload.exchange(false)) data[data.size() / 2] ^= 0x20;
-    ++counters_.downloadPackets;
-    counters_.downloadBytes += static_cast<long long>(data.size());
     TransactionAnswer a;
     const std::int32_t reported = offset + faults_.nextOffsetLie.exchange(0);
-    a.payload = filesvc::encodeBody(wireName, "", length, reported,
-                                    static_cast<std::int32_t>(data.size()), data);
+    // The file's bytes are read straight behind the body's fixed part, which ends the
+    // payload, instead of into a buffer of their own that would then be copied.
+    a.payload = filesvc::encodeBody(wireName, "", length, reported, 0, {});
+    const std::size_t prefix = a.payload.size();
+    a.payload.resize(prefix + static_cast<std::size_t>(length));
+    in.seekg(offset);
+    in.read(a.payload.data() + prefix, length);
+    const auto got = static_cast<std::int32_t>(std::max<std::streamsize>(0, in.gcount()));
+    a.payload.resize(prefix + static_cast<std::size_t>(got));
+    filesvc::putInt32(a.payload, filesvc::kFieldCOffset, got);
+    if (got > 0 && faults_.corruptNextDownload.exchange(false)) a.payload[prefix + got / 2] ^= 0x20;
+    ++counters_.downloadPackets;
+    counters_.downloadBytes += got;
     return a;
 }
 

@@ -1,7 +1,9 @@
 // The gateway side of one client connection: challenge, login, then encrypted
 // transactions until the client leaves, the server stops or a fault switch drops it.
 
+#include <algorithm>
 #include <chrono>
+#include <initializer_list>
 #include <random>
 #include <thread>
 
@@ -32,16 +34,6 @@ void delayAnswer(const FaultSwitches& faults) {
     if (ms > 0) std::this_thread::sleep_for(std::chrono::milliseconds(ms));
 }
 
-// A packet: standard header, code, body (records and payload), encrypted under `key`.
-std::string sealedPacket(std::string_view code, const std::string& body,
-                         const frame::SessionKey& key) {
-    std::string packet = frame::makePacket(2 + body.size());
-    packet.replace(frame::kCodeOffset, 2, code);
-    packet.replace(frame::kRecordOffset, body.size(), body);
-    (void)frame::encryptBody(packet, key);
-    return packet;
-}
-
 std::string fourDigits(int n) {
     return formatText("%04d", n);
 }
@@ -60,21 +52,37 @@ class GatewaySession {
             ++packets;
             const int dropAfter = shared_.faults.dropAfterPackets.load();
             if (dropAfter > 0 && packets >= dropAfter) return;
-            if (!frame::decryptBody(packet, key_)) return;
+            if (!frame::decryptBody(packet, key_, scratch_)) return;
             if (packet.size() < frame::kPayloadOffset) return;
             ++shared_.counters.transactions;
             const std::string failure = shared_.faults.takeFailure();
             delayAnswer(shared_.faults);
             const std::string code(frame::messageCode(packet));
             Delivery delivery = Delivery::kWhole;
-            std::string answer = code == frame::kSerialRequestCode
-                                     ? serialAnswer(packet, failure)
-                                     : transactionAnswer(packet, code, failure, delivery);
+            std::string& answer = code == frame::kSerialRequestCode
+                                      ? serialAnswer(packet, failure)
+                                      : transactionAnswer(packet, code, failure, delivery);
             if (answer.empty() || !deliver(answer, delivery)) return;
         }
     }
 
   private:
+    // A packet in `sealed_`: standard header, code, body (the pieces one after the other),
+    // encrypted under the session key. The session's buffers are reused for every answer,
+    // so answers of up to 2 MiB do not take fresh memory each time.
+    std::string& seal(std::string_view code, std::initializer_list<std::string_view> body) {
+        std::size_t length = 2;
+        for (std::string_view piece : body) length += piece.size();
+        sealed_.resize(frame::kHeaderSize + length);
+        frame::writeHeader(sealed_.data(), static_cast<std::uint32_t>(length),
+                           static_cast<std::uint32_t>(length));
+        char* at = sealed_.data() + frame::kCodeOffset;
+        at = std::copy(code.begin(), code.end(), at);
+        for (std::string_view piece : body) at = std::copy(piece.begin(), piece.end(), at);
+        (void)frame::encryptBody(sealed_, key_, scratch_);
+        return sealed_;
+    }
+
     // Sends `answer` as `delivery` says; false when the connection is to end.
     bool deliver(std::string& answer, Delivery delivery) {
         switch (delivery) {
@@ -145,17 +153,20 @@ class GatewaySession {
         delayAnswer(shared_.faults);
         // Counted before the answer leaves, so a client that has its answer sees the count.
         if (op_->refuse.empty()) ++shared_.counters.logins;
-        if (!io_.writeAll(sealedPacket(frame::kLoginCode, encode(answer), key_))) return false;
+        if (!io_.writeAll(seal(frame::kLoginCode, {encode(answer)}))) return false;
         return op_->refuse.empty();
     }
 
-    std::string serialAnswer(const std::string& packet, const std::string& failure) {
+    std::string& serialAnswer(const std::string& packet, const std::string& failure) {
         ++shared_.counters.serialRequests;
         SerialRequestRecord request;
         (void)decode(std::string_view(packet).substr(frame::kRecordOffset), request);
         int count = 0;
         for (char c : trimmed(request.count)) {
-            if (c < '0' || c > '9') return {};
+            if (c < '0' || c > '9') {
+                sealed_.clear();
+                return sealed_;
+            }
             count = count * 10 + (c - '0');
         }
         SerialAnswerRecord answer;
@@ -173,11 +184,11 @@ class GatewaySession {
             answer.serialFlag = std::string(1, shared_.settings.serialFlag);
             answer.count = fourDigits(count);
         }
-        return sealedPacket(frame::kSerialAnswerCode, encode(answer), key_);
+        return seal(frame::kSerialAnswerCode, {encode(answer)});
     }
 
-    std::string transactionAnswer(const std::string& packet, const std::string& code,
-                                  const std::string& failure, Delivery& delivery) {
+    std::string& transactionAnswer(const std::string& packet, const std::string& code,
+                                   const std::string& failure, Delivery& delivery) {
         TransactionRequest request;
         request.code = code;
         (void)decode(std::string_view(packet).substr(frame::kRecordOffset), request.record);
@@ -214,8 +225,7 @@ class GatewaySession {
                                            answer.returnCode,
                                            formatText("%09zu", answer.payload.size()),
                                            answer.message};
-        return sealedPacket(answer.code.empty() ? code : answer.code,
-                            encode(response) + answer.payload, key_);
+        return seal(answer.code.empty() ? code : answer.code, {encode(response), answer.payload});
     }
 
     TestGateway::Shared& shared_;
@@ -223,6 +233,8 @@ class GatewaySession {
     ConnectionIo io_;
     const OperatorSettings* op_ = nullptr;
     frame::SessionKey key_{};
+    std::string sealed_;
+    std::string scratch_;
 };
 
 }  // namespace
