@@ -279,9 +279,13 @@ TransactionAnswer MailboxFileService::download(const std::string& mailbox, const
     // payload, instead of into a buffer of their own that would then be copied.
     a.payload = filesvc::encodeBody(wireName, "", length, reported, 0, {});
     const std::size_t prefix = a.payload.size();
-    a.payload.resize(prefix + static_cast<std::size_t>(length));
+    // Room for what the file holds from `offset`, never for a length it cannot fill.
+    in.seekg(0, std::ios::end);
+    const std::streamoff left = std::max<std::streamoff>(0, in.tellg() - std::streamoff(offset));
+    const auto want = static_cast<std::int32_t>(std::min<std::streamoff>(length, left));
+    a.payload.resize(prefix + static_cast<std::size_t>(want));
     in.seekg(offset);
-    in.read(a.payload.data() + prefix, length);
+    in.read(a.payload.data() + prefix, want);
     const auto got = static_cast<std::int32_t>(std::max<std::streamsize>(0, in.gcount()));
     a.payload.resize(prefix + static_cast<std::size_t>(got));
     filesvc::putInt32(a.payload, filesvc::kFieldCOffset, got);
