@@ -241,6 +241,7 @@ void DownloadRun::runBlock(BlockTask& block, CVornFtp& handle, const BlockRun& r
     BlockTransferOptions options;
     options.clock = setup_.transferClock ? setup_.transferClock : context_.clock;
     options.shouldStop = run.shouldStop;
+    options.lookahead = run.lookahead;
     const int rc = downloadBlock(block, handle, options);
     if (rc == -97 || rc == -98) {
         // Stopped by the user or by the exit: not an attempt.

@@ -7,6 +7,7 @@
 #include <string_view>
 
 #include "client/gateway/vorn_ftp.h"
+#include "client/transfer/block_transfer.h"
 #include "client/transfer/file_block_info.h"
 #include "platform/event.h"
 
@@ -20,6 +21,9 @@ struct BlockRun {
     std::string actionText;
     // The process-wide stop, for the transfer services.
     std::function<bool()> shouldStop;
+    // Downloads: the worker's connection may ask for the next block of the file early; the
+    // worker runs that block next, or gives it back when this one did not finish.
+    BlockLookahead* lookahead = nullptr;
 };
 
 class PlanModel {

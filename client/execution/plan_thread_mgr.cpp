@@ -327,10 +327,31 @@ void CPlanThreadMgr::worker(int slot) {
     std::string refusedLogin;  // the login failure last logged; empty while logins succeed
     Millis loginPause(500);
     const std::function<bool()> stopQuery = [this] { return ShouldStop(); };
+    // A download's next block, asked for on this connection while the current one ends, so
+    // the gateway is not left idle between blocks. It is run next on the same connection.
+    BlockLookahead lookahead;
+    // Queued blocks of the same file first: with the head of the queue still there, every
+    // other worker is busy.
+    lookahead.claim = [this](const BlockTask& current) {
+        BlockTask* next = transferQueue_.popFrontOf(current.file());
+        return next ? next : current.file().claimNextBlock(&current);
+    };
+    // The early block leaves this worker: `giveBack` returns it to the dispatcher, which
+    // queues it again and whoever runs it sends its requests again.
+    const auto dropAhead = [&lookahead](bool giveBack) {
+        if (giveBack && lookahead.block) lookahead.block->setState(kBlockIdle);
+        lookahead.block = nullptr;
+        lookahead.carried = false;
+    };
     for (;;) {
         if (ShouldStop()) break;
         self.heartbeat = nowSeconds();
-        BlockTask* block = transferQueue_.popFront();
+        BlockTask* block = lookahead.block;
+        if (block != nullptr) {
+            block->setWorkerThread(platform::currentThreadId());
+        } else {
+            block = transferQueue_.popFront();
+        }
         if (block == nullptr) {
             if (session->IsLoggedIn() && Pace::now() - idleSince >= options_.idleLogout) {
                 session->DropIfLoggedIn();
@@ -346,6 +367,7 @@ void CPlanThreadMgr::worker(int slot) {
             registered = true;
         }
         if (block->file().stopRequested()) {
+            if (block == lookahead.block) dropAhead(false);
             if (block->repeatCount() <= 3) block->setState(kBlockIdle);
             continue;
         }
@@ -353,18 +375,22 @@ void CPlanThreadMgr::worker(int slot) {
         PlanModel* owner = ownerOf(*block);
         const std::string fileName(remoteBaseName(block->file().remoteName()));
         if (owner == nullptr || fileName.empty() || block->file().taskId().empty()) {
+            if (block == lookahead.block) dropAhead(false);
             block->setState(kBlockFailed);
             sysLog(owner == nullptr ? "传送文件时，文件信息不存在！"
                                     : "传送文件时，文件信息为空！");
             continue;
         }
         if (!session->IsLoggedIn()) {
+            // A new connection has none of the early block's requests.
+            lookahead.carried = false;
             if (session->LoginToGateway() != 1) {
                 const std::string why = session->LastError();
                 // Logged when the reason changes, and the pause grows, so a gateway that
                 // refuses for hours neither floods the log nor the gateway.
                 if (why != refusedLogin) sysLog("登录失败：" + why);
                 refusedLogin = why;
+                if (block == lookahead.block) dropAhead(false);
                 block->setState(kBlockIdle);
                 stop_.wait(loginPause);
                 loginPause = std::min(loginPause * 2, Millis(30000));
@@ -374,9 +400,18 @@ void CPlanThreadMgr::worker(int slot) {
             refusedLogin.clear();
             loginPause = Millis(500);
         }
-        owner->runBlock(*block, *session, BlockRun{actionText(*block, fileName), stopQuery});
+        owner->runBlock(*block, *session,
+                        BlockRun{actionText(*block, fileName), stopQuery, &lookahead});
+        if (lookahead.block == block) {
+            // The model settled the block without moving it (its run had ended).
+            dropAhead(false);
+        } else if (lookahead.block != nullptr && block->state() != kBlockDone) {
+            // Only a block that is done is followed by its early successor.
+            dropAhead(true);
+        }
         idleSince = Pace::now();
     }
+    dropAhead(true);
     session->DropIfLoggedIn();
 }
 

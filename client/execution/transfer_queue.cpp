@@ -31,8 +31,16 @@ int TransferQueue::pushFront(BlockTask* block) {
 }
 
 BlockTask* TransferQueue::popFront() {
+    return popFrontIf([](const BlockTask&) { return true; });
+}
+
+BlockTask* TransferQueue::popFrontOf(const FileBlockInfo& file) {
+    return popFrontIf([&file](const BlockTask& block) { return &block.file() == &file; });
+}
+
+BlockTask* TransferQueue::popFrontIf(const std::function<bool(const BlockTask&)>& wanted) {
     std::unique_lock lock(mutex_);
-    if (blocks_.empty() || blocks_.front() == nullptr) return nullptr;
+    if (blocks_.empty() || blocks_.front() == nullptr || !wanted(*blocks_.front())) return nullptr;
     BlockTask* block = blocks_.front();
     blocks_.pop_front();
     block->setState(kBlockTaken);

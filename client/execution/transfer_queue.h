@@ -8,6 +8,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <deque>
+#include <functional>
 #include <mutex>
 #include <string>
 #include <string_view>
@@ -24,6 +25,8 @@ class TransferQueue {
     int pushFront(BlockTask* block);
     // The head, taken by the calling thread (state 2); null when the queue is empty.
     BlockTask* popFront();
+    // The same, only when the head is a block of `file`; null otherwise.
+    BlockTask* popFrontOf(const FileBlockInfo& file);
     // Every queued block of the task (or of one file of it) returns to state 0 and leaves
     // the queue. Names are compared ignoring case. The number removed.
     int removeTask(std::string_view taskId);
@@ -40,6 +43,7 @@ class TransferQueue {
 
   private:
     int push(BlockTask* block, bool front);
+    BlockTask* popFrontIf(const std::function<bool(const BlockTask&)>& wanted);
     template <class Match>
     int removeIf(Match match);
 

@@ -10,6 +10,7 @@
 #include "client/catalogue/catalogue_text.h"
 #include "client/catalogue/table_schema.h"
 #include "client/execution/task_scheduler.h"
+#include "client/transfer/block_state_layout.h"
 #include "tests/catalogue/table_bytes.h"
 #include "tests/support/local_time.h"
 #include "tests/transfer/transfer_gateway_fixture.h"
@@ -37,6 +38,24 @@ class DownloadCounter final : public testgateway::TransactionService {
     std::atomic<int> packets{0};
 };
 
+// Drops the connection at the first download request for data at or past `from`, once.
+class DropOnce final : public testgateway::TransactionService {
+  public:
+    std::optional<testgateway::TransactionAnswer> handle(
+        const testgateway::TransactionRequest& request) override {
+        Result<filesvc::Body> body = filesvc::decodePayload(request.payload);
+        if (request.code != "40" || !body || body->c <= 0 || from < 0 || body->b < from)
+            return std::nullopt;
+        from = -1;
+        ++drops;
+        testgateway::TransactionAnswer drop;
+        drop.delivery = testgateway::Delivery::kDrop;
+        return drop;
+    }
+    std::atomic<std::int64_t> from{-1};
+    std::atomic<int> drops{0};
+};
+
 class ScheduledDownload : public TransferGatewayFixture {
   protected:
     ScheduledDownload()
@@ -45,6 +64,7 @@ class ScheduledDownload : public TransferGatewayFixture {
 
     void SetUp() override {
         gateway.addService(counter);
+        gateway.addService(dropper);
         TransferGatewayFixture::SetUp();
         fs::create_directories(installation.localconfig());
         for (const catalogue::TableSpec* spec : catalogue::ShippedTemplates()) {
@@ -68,7 +88,7 @@ class ScheduledDownload : public TransferGatewayFixture {
         TransferGatewayFixture::TearDown();
     }
 
-    void startScheduler(const catalogue::DownloadTask& task) {
+    void startScheduler(const catalogue::DownloadTask& task, int workers = 3) {
         TaskScheduler::Options options;
         options.loginSource = handle.get();
         options.transferClock = &platform::RealClock::instance();
@@ -76,7 +96,7 @@ class ScheduledDownload : public TransferGatewayFixture {
         scheduler->catalogue().SetOperator("OPER01");
         std::string message;
         ASSERT_EQ(scheduler->catalogue().AddDownloadTask(task, message), 1) << message;
-        scheduler->start(3);
+        scheduler->start(workers);
         scheduler->initialiseToday();
     }
 
@@ -155,6 +175,7 @@ class ScheduledDownload : public TransferGatewayFixture {
     Context ctx;
     fs::path recv;
     std::shared_ptr<DownloadCounter> counter = std::make_shared<DownloadCounter>();
+    std::shared_ptr<DropOnce> dropper = std::make_shared<DropOnce>();
     std::unique_ptr<TaskScheduler> scheduler;
 };
 
@@ -197,6 +218,25 @@ TEST_F(ScheduledDownload, aDueTaskFetchesVerifiesUnpacksAndDeliversTheDayOnceAnd
     const catalogue::DownloadTask again = awaitRunEnd(done.planid, true);
     EXPECT_EQ(again.lastresult, "成功") << again.lastdes;
     EXPECT_EQ(counter->packets, packets);
+}
+
+TEST_F(ScheduledDownload, oneWorkerChainsTheBlocksOfAFileAndGivesTheEarlyOneBackWhenCutOff) {
+    // setup: three blocks; the connection is lost at the first request of the second block,
+    // which the worker asks for while the first one ends
+    const std::string big = putRemote("big.dat", 2 * blockstate::kBlockSize + 4097);
+    dropper->from = blockstate::kBlockSize;
+
+    // act
+    startScheduler(dailyTask(), 1);
+    advanceToNextRun("20261208090000-00001");
+    const catalogue::DownloadTask done = awaitRunEnd("20261208090000-00001");
+
+    // verify: an early block left behind would keep the run from ending
+    EXPECT_EQ(dropper->drops, 1);
+    EXPECT_EQ(done.lastresult, "成功") << done.lastdes << "\n" << taskLog(done.planid);
+    EXPECT_TRUE(readLocal(recv / "big.dat") == big);
+    EXPECT_NE(taskLog(done.planid).find("第(1)次重复下载文件[big.dat]"), std::string::npos);
+    EXPECT_FALSE(fs::exists(recv / "big.dat.tmp.~block"));
 }
 
 TEST_F(ScheduledDownload, aHostileArchiveDeliversNothingOutsideAndFailsTheRunWithTheUnpackText) {
