@@ -378,10 +378,10 @@ int BlockMover::moveBlock() {
             case 0:
                 if (int taken = takeAnswer(packet); taken != 0) return taken;
                 if (remembered_ != 0 && block_.inFlight() == 0) return rememberedFailure();
-                // Done at once, though the lookahead's answers may be waiting: its own call
-                // takes them and asks for the block after it, which this call cannot. A
-                // batch of serial numbers on its way is still taken here.
-                if (remembered_ == 0 && !batchPending_ && block_.allDone()) return 0;
+                // Done at once, though the lookahead's answers may be waiting: its block's call
+                // comes next on this connection, takes them (and a batch of serial numbers on
+                // its way) and asks for the block after, which this call cannot.
+                if (remembered_ == 0 && ahead_ && ahead_->block && block_.allDone()) return 0;
                 // The next block's request goes out before the next answer is taken, so the
                 // gateway has it before this block's last answer.
                 if (remembered_ == 0 && !stopRequested && !cancelled_) {
