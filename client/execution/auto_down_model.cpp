@@ -20,6 +20,10 @@
 namespace vantrel {
 namespace {
 
+constexpr CatalogueTable<catalogue::AutoSyncTask> kAutoSyncTable{
+    &catalogue::CModule::LoadAutoSyncTasks, &catalogue::CModule::AddAutoSyncTask,
+    &catalogue::CModule::ModifyAutoSyncTask, &catalogue::CModule::DeleteAutoSyncTask};
+
 namespace fs = std::filesystem;
 using catalogue::AutoSyncTask;
 using execution::AsDownloadTask;
@@ -87,22 +91,8 @@ void CAutoDownModel::processCommands() {
 }
 
 void CAutoDownModel::execute(const Command& command) {
-    catalogue::CModule& catalogue = *options_.catalogue;
-    std::string message;
-    switch (command.command) {
-        case TableCommand::Load:
-            catalogue.LoadAutoSyncTasks();
-            break;
-        case TableCommand::Add:
-            if (catalogue.AddAutoSyncTask(command.task, message) != 1) sysLog(message);
-            break;
-        case TableCommand::Modify:
-            if (catalogue.ModifyAutoSyncTask(command.task, message) != 1) sysLog(message);
-            break;
-        case TableCommand::Delete:
-            if (catalogue.DeleteAutoSyncTask(command.task, message) != 1) sysLog(message);
-            break;
-    }
+    applyTableCommand(*options_.catalogue, kAutoSyncTable, command,
+                      [this](const std::string& message) { sysLog(message); });
     reloadFromCatalogue();
 }
 

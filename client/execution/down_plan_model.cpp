@@ -12,6 +12,10 @@
 namespace vantrel {
 namespace {
 
+constexpr CatalogueTable<catalogue::DownloadTask> kDownloadTable{
+    &catalogue::CModule::LoadDownloadTasks, &catalogue::CModule::AddDownloadTask,
+    &catalogue::CModule::ModifyDownloadTask, &catalogue::CModule::DeleteDownloadTask};
+
 namespace fs = std::filesystem;
 using catalogue::DownloadTask;
 
@@ -86,22 +90,8 @@ void CDownPlanModel::processCommands() {
 }
 
 void CDownPlanModel::execute(const Command& command) {
-    catalogue::CModule& catalogue = *options_.catalogue;
-    std::string message;
-    switch (command.command) {
-        case TableCommand::Load:
-            catalogue.LoadDownloadTasks();
-            break;
-        case TableCommand::Add:
-            if (catalogue.AddDownloadTask(command.task, message) != 1) sysLog(message);
-            break;
-        case TableCommand::Modify:
-            if (catalogue.ModifyDownloadTask(command.task, message) != 1) sysLog(message);
-            break;
-        case TableCommand::Delete:
-            if (catalogue.DeleteDownloadTask(command.task, message) != 1) sysLog(message);
-            break;
-    }
+    applyTableCommand(*options_.catalogue, kDownloadTable, command,
+                      [this](const std::string& message) { sysLog(message); });
     reloadFromCatalogue();
 }
 

@@ -9,6 +9,10 @@
 namespace vantrel {
 namespace {
 
+constexpr CatalogueTable<catalogue::UploadTask> kUploadTable{
+    &catalogue::CModule::LoadUploadTasks, &catalogue::CModule::AddUploadTask,
+    &catalogue::CModule::ModifyUploadTask, &catalogue::CModule::DeleteUploadTask};
+
 namespace fs = std::filesystem;
 using catalogue::UploadTask;
 
@@ -83,24 +87,9 @@ void CSendPlanModel::queueCommand(TableCommand command, const UploadTask& task) 
 }
 
 void CSendPlanModel::processCommands() {
-    while (const std::optional<Command> taken = commands_.take()) {
-        const Command& command = *taken;
-        catalogue::CModule& catalogue = *options_.catalogue;
-        std::string message;
-        switch (command.command) {
-            case TableCommand::Load:
-                catalogue.LoadUploadTasks();
-                break;
-            case TableCommand::Add:
-                if (catalogue.AddUploadTask(command.task, message) != 1) sysLog(message);
-                break;
-            case TableCommand::Modify:
-                if (catalogue.ModifyUploadTask(command.task, message) != 1) sysLog(message);
-                break;
-            case TableCommand::Delete:
-                if (catalogue.DeleteUploadTask(command.task, message) != 1) sysLog(message);
-                break;
-        }
+    while (const std::optional<Command> command = commands_.take()) {
+        applyTableCommand(*options_.catalogue, kUploadTable, *command,
+                          [this](const std::string& message) { sysLog(message); });
         reloadFromCatalogue();
     }
 }

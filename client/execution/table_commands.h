@@ -5,7 +5,9 @@
 #include <deque>
 #include <mutex>
 #include <optional>
+#include <string>
 
+#include "client/catalogue/task_catalogue.h"
 #include "platform/event.h"
 
 namespace vantrel {
@@ -43,5 +45,30 @@ class TableCommandQueue {
     std::deque<Command> commands_;
     platform::Event pending_{platform::Event::Reset::Auto};
 };
+
+// One task kind's table operations in the catalogue.
+template <class Task>
+struct CatalogueTable {
+    void (catalogue::CModule::*load)();
+    int (catalogue::CModule::*add)(const Task&, std::string&);
+    int (catalogue::CModule::*modify)(const Task&, std::string&);
+    int (catalogue::CModule::*remove)(const Task&, std::string&);
+};
+
+// Carries out one table command on the catalogue; an edit it refuses gives its message to
+// `log`.
+template <class Task, class Log>
+void applyTableCommand(catalogue::CModule& catalogue, const CatalogueTable<Task>& table,
+                       const typename TableCommandQueue<Task>::Command& command, Log&& log) {
+    if (command.command == TableCommand::Load) {
+        (catalogue.*table.load)();
+        return;
+    }
+    const auto edit = command.command == TableCommand::Add      ? table.add
+                      : command.command == TableCommand::Modify ? table.modify
+                                                                : table.remove;
+    std::string message;
+    if ((catalogue.*edit)(command.task, message) != 1) log(message);
+}
 
 }  // namespace vantrel
