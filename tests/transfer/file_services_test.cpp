@@ -7,6 +7,7 @@
 
 #include "client/transfer/block_state_layout.h"
 #include "client/transfer/local_path.h"
+#include "platform/files.h"
 #include "tests/support/no_space_file_system.h"
 #include "tests/transfer/transfer_gateway_fixture.h"
 
@@ -26,8 +27,11 @@ TEST_F(FileServices, listsFilesDirectoriesTodayAndHistory) {
     putRemote("Bullet/n.txt", 5);
     fs::create_directories(files->root() / "FTP_A_QS" / "20261207");
     putRemote("20261207/old.txt", 7);
-    const auto yesterday = fs::file_time_type::clock::now() - std::chrono::hours(48);
-    fs::last_write_time(files->root() / "FTP_A_QS" / "b.dat", yesterday);
+    // "Today" is the gateway's business date (2026-12-08), whatever the machine's date.
+    const auto box = files->root() / "FTP_A_QS";
+    const auto onDay = [](int day) { return platform::fromLocalTime({2026, 12, day, 10}); };
+    ASSERT_TRUE(platform::setFileTime(box / "a.txt", onDay(8)).isOk());
+    ASSERT_TRUE(platform::setFileTime(box / "b.dat", onDay(6)).isOk());
     VornFileService service(*handle);
     std::vector<filesvc::ListEntry> entries;
     // act / verify: all entries of the root
