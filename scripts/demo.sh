@@ -1,21 +1,27 @@
 #!/usr/bin/env bash
 # The client's main job on the embedded default, called by setup.sh run with the build
-# directory as $1: start the test gateway on 127.0.0.1 with demo mailboxes, point the runnable
-# root's Client.ini at it, then open the Qt client when there is a display. Without a display
+# directory as $1 (and, optionally, a scratch folder as $2, build/demo by default): start the
+# test gateway on 127.0.0.1 with demo mailboxes, lay out a scratch copy of the runnable root
+# (programs hard-linked, settings copied) and point its Client.ini at the gateway, then open
+# the Qt client when there is a display. The build's own root is never written, so the demo
+# runs any number of times in a row and the build's task tables stay as installed. Without a display
 # the same scenario runs headless with vantrel-cli: start-up with login, list, download,
 # upload, scheduled download, upload and auto-sync tasks, and the real-time report service.
 # The gateway (and a headless client) are stopped when this script ends, however it ends.
 set -euo pipefail
 
-build=${1:?usage: demo.sh BUILD_DIR}
-root="$build/root"
+build=${1:?usage: demo.sh BUILD_DIR [SCRATCH_DIR]}
+work=${2:-$build/demo}
+root="$work/root"
 bin="$root/bin"
-work="$build/demo"
 operator=DEMO0001
 password=demo1234
 
 rm -rf "$work"
-mkdir -p "$work/mailboxes" "$work/received"
+mkdir -p "$work/mailboxes" "$work/received" "$root"
+# Hard links keep the copy cheap and let the programs find this root from their own path.
+cp -al "$build/root/bin" "$bin" 2>/dev/null || cp -a "$build/root/bin" "$bin"
+cp -r "$build/root/localconfig" "$root/localconfig"
 
 # Demo mailboxes: a few files in each mailbox, a sub folder, a multi-block file and a bulletin.
 make_mailboxes() {
