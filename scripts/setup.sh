@@ -47,10 +47,21 @@ if [ "$variant" = "--tsan" ]; then
            update_fast_ftp_test)
   cmake --build "$build" --target vantrel-cli "${targets[@]}"
   export TSAN_OPTIONS=${TSAN_OPTIONS:-halt_on_error=1 second_deadlock_stack=1}
+  # Every program runs, whatever an earlier one did; the summary names each one's result.
+  failed=()
+  results=()
   for t in "${targets[@]}"; do
     echo "== $t"
-    "$build/tests/$t"
+    if "$build/tests/$t"; then
+      results+=("passed  $t")
+    else
+      results+=("FAILED  $t (exit $?)")
+      failed+=("$t")
+    fi
   done
+  echo "== thread-sanitizer summary"
+  printf '%s\n' "${results[@]}"
+  ((${#failed[@]} == 0)) || { echo "${#failed[@]} of ${#targets[@]} programs failed" >&2; exit 1; }
   exit 0
 fi
 cmake --build "$build"
