@@ -1,13 +1,15 @@
 #include "tools/testgateway/fast_downloads.h"
 
+#include <cstdint>
 #include <cstring>
+#include <filesystem>
+#include <fstream>
 
 #include "client/gateway/packet_frame.h"
 #include "client/gateway/text_format.h"
 #include "client/transfer/fast_ftp.h"
 #include "client/transfer/file_service_body.h"
 #include "korrim/klav.h"
-#include "platform/files.h"
 #include "platform/text_codec.h"
 
 namespace vantrel::testgateway {
@@ -62,7 +64,8 @@ std::string fastAnswerPacket(const std::string& returnCode, const std::string& m
     return packet + body;
 }
 
-std::optional<FastAnswer> FastDownloadService::handle(const std::string& packet) {
+std::optional<FastAnswer> FastDownloadService::handle(const std::string& packet,
+                                                      const FastSend& send) {
     const std::string_view code = frame::messageCode(packet);
     // The client's packet-size notes need no answer: packets are cut as the request asked.
     if (code == "83") return FastAnswer{};
@@ -70,10 +73,10 @@ std::optional<FastAnswer> FastDownloadService::handle(const std::string& packet)
         trimmed(packet.substr(61, 16)) != kFastMailbox || packet.substr(77, 2) != kFastFtpType) {
         return std::nullopt;
     }
-    return download(packet);
+    return download(packet, send);
 }
 
-FastAnswer FastDownloadService::download(const std::string& packet) {
+FastAnswer FastDownloadService::download(const std::string& packet, const FastSend& send) {
     ++counters_.fastDownloads;
     Result<filesvc::Body> request = filesvc::decodeBody(packet);
     if (!request) return {fastAnswerPacket("6001", "请求格式错误", {}), false};
@@ -81,11 +84,13 @@ FastAnswer FastDownloadService::download(const std::string& packet) {
     Result<std::string> name = filesvc::nameFromWire(request->name1);
     const std::filesystem::path path =
         name ? servedPath(settings_.updateRoot, *name) : std::filesystem::path();
-    Result<std::string> content = path.empty()
-                                      ? Result<std::string>(Status::error(ErrorKind::NotFound, ""))
-                                      : platform::readFile(path);
-    if (!content) return {fastAnswerPacket("6002", "文件不存在", {}), false};
-    const auto size = static_cast<std::int32_t>(content->size());
+    std::ifstream in;
+    std::error_code ec;
+    const auto fileSize = path.empty() ? 0 : std::filesystem::file_size(path, ec);
+    if (!path.empty() && !ec) in.open(path, std::ios::binary);
+    if (!in || fileSize > static_cast<std::uintmax_t>(INT32_MAX))
+        return {fastAnswerPacket("6002", "文件不存在", {}), false};
+    const auto size = static_cast<std::int32_t>(fileSize);
     const std::int32_t offset = request->b;
     if (offset < 0 || offset > size || (settings_.updateRestart6008 && offset > 0)) {
         return {fastAnswerPacket("6008", "请从头下载", {}), false};
@@ -99,23 +104,27 @@ FastAnswer FastDownloadService::download(const std::string& packet) {
     const int dropAfter = faults_.fastDropAfterPackets.exchange(0);
     const int stallAfter = faults_.fastStallAfterPackets.exchange(0);
     bool corrupt = faults_.fastCorruptPacket.exchange(false);
-    FastAnswer answer;
+    in.seekg(offset);
+    std::string data;
     int packets = 0;
     for (std::int32_t at = offset; at < size; at += piece) {
-        std::string data = content->substr(static_cast<std::size_t>(at),
-                                           static_cast<std::size_t>(std::min(piece, size - at)));
+        data.resize(static_cast<std::size_t>(std::min(piece, size - at)));
+        if (!in.read(data.data(), static_cast<std::streamsize>(data.size())))
+            return {{}, true};  // the file shrank under us: the client sees the drop
         if (corrupt) {
             data[0] = static_cast<char>(data[0] ^ 0x5a);
             corrupt = false;
         }
-        answer.bytes +=
-            fastAnswerPacket("0000", {},
-                             filesvc::encodeBody(request->name1, {}, size, at,
-                                                 static_cast<std::int32_t>(data.size()), data));
+        if (!send(fastAnswerPacket("0000", {},
+                                   filesvc::encodeBody(request->name1, {}, size, at,
+                                                       static_cast<std::int32_t>(data.size()),
+                                                       data))))
+            return {{}, true};
         ++packets;
-        if (packets == dropAfter) return {answer.bytes, true};
-        if (packets == stallAfter) return {answer.bytes, false};
+        if (packets == dropAfter) return {{}, true};
+        if (packets == stallAfter) return {{}, false};
     }
+    FastAnswer answer;
     Result<std::string> digest = fileSplitDigestText(path);
     const std::string text = digest ? *digest : std::string(32, '0');
     const auto key16 = fastDigestKey16();

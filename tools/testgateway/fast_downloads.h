@@ -1,6 +1,6 @@
 #pragma once
 // The update server's fast downloads: files below the settings' update root, streamed in
-// packets from the asked offset, followed by the verification answer that carries the
+// packets from the asked offset as the file is read, followed by the verification answer that carries the
 // file's digest text encrypted twice under the fixed verification key. Fault switches drop,
 // stall or corrupt a download. See doc/formats/fast-transfer.md.
 
@@ -21,10 +21,10 @@ class FastDownloadService final : public FastService {
     FastDownloadService(const TestGatewaySettings& settings, FaultSwitches& faults,
                         GatewayCounters& counters)
         : settings_(settings), faults_(faults), counters_(counters) {}
-    std::optional<FastAnswer> handle(const std::string& packet) override;
+    std::optional<FastAnswer> handle(const std::string& packet, const FastSend& send) override;
 
   private:
-    FastAnswer download(const std::string& packet);
+    FastAnswer download(const std::string& packet, const FastSend& send);
 
     const TestGatewaySettings& settings_;
     FaultSwitches& faults_;

@@ -12,6 +12,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -69,12 +70,17 @@ struct FastAnswer {
     bool close = false;
 };
 
+// Writes answer bytes to the connection as they are made; false when the peer is gone.
+using FastSend = std::function<bool(const std::string&)>;
+
 // Answers packets that follow a fast-transfer login on the update-server port (plain,
-// unencrypted packets: header and body). Nothing = not this service's.
+// unencrypted packets: header and body). Nothing = not this service's. A long answer goes
+// out through `send` packet by packet, so its first bytes leave before the last are read;
+// what the returned answer holds follows them.
 class FastService {
   public:
     virtual ~FastService() = default;
-    virtual std::optional<FastAnswer> handle(const std::string& packet) = 0;
+    virtual std::optional<FastAnswer> handle(const std::string& packet, const FastSend& send) = 0;
 };
 
 // The message text the gateway sends with a failure return code ("E999", "E998", ...).

@@ -82,9 +82,10 @@ void runUpdateSession(TestGateway::Shared& shared, platform::TcpSocket socket) {
     if (!io.writeAll(answer) || answer[82] != 'S') return;
     std::string packet;
     while (io.readPacket(packet, frame::kMaxBodyLength)) {
+        const FastSend send = [&io](const std::string& bytes) { return io.writeAll(bytes); };
         std::optional<FastAnswer> reply;
         for (const auto& service : shared.fastServices) {
-            if ((reply = service->handle(packet))) break;
+            if ((reply = service->handle(packet, send))) break;
         }
         if (!reply || !io.writeAll(reply->bytes) || reply->close) return;
     }
