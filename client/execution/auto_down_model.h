@@ -19,14 +19,11 @@
 // failed day is repeated, never skipped. The business date itself is the last day taken;
 // afterwards the runs have nothing to do until the business date moves on.
 //
-// Threads and locks as in CDownPlanModel: the model's lock guards the task map, the run
-// states and the command queue, and is never held while a run, a list or the gateway is
-// asked anything.
+// The task map, the commands, the run phases and the end of a run are TaskModel's.
 
 #include <filesystem>
 #include <map>
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
@@ -36,7 +33,7 @@
 #include "client/catalogue/task_catalogue.h"
 #include "client/execution/down_plan_model.h"
 #include "client/execution/plan_model.h"
-#include "client/execution/table_commands.h"
+#include "client/execution/task_model.h"
 #include "client/transfer/file_block_map.h"
 
 namespace vantrel {
@@ -55,84 +52,58 @@ struct AutoSyncModelOptions {
     std::vector<std::string> noUnzipFileTypes;
 };
 
-struct AutoSyncTaskState {
-    catalogue::AutoSyncTask task;
-    bool running = false;
-    bool stopping = false;
-    int files = 0;
-    int delivered = 0;
-    // Daily tasks: the day list's version the last successful run took.
-    std::string version;
+struct AutoSyncKind {
+    using Task = catalogue::AutoSyncTask;
+    using Run = DownloadRun;
+    struct Extra {
+        // Daily: what the last successful run took, and what the running run lists.
+        std::string businessDate;
+        std::string version;
+        std::string pendingVersion;
+        std::optional<platform::WallTime> lastFullList;
+        bool fullList = false;
+        // History: the day the running run synchronises.
+        std::string syncDate;
+    };
 };
+extern template class TaskModel<AutoSyncKind>;
 
-class CAutoDownModel final : public PlanModel {
+using AutoSyncTaskState = TaskModel<AutoSyncKind>::State;
+
+class CAutoDownModel final : public TaskModel<AutoSyncKind> {
   public:
     // `context` and every pointee of `options` must outlive the model.
     CAutoDownModel(const Context& context, AutoSyncModelOptions options);
     ~CAutoDownModel() override;
-
-    // The user interface's commands (any thread), as CDownPlanModel's. syncAgain forgets the
-    // day's list and version of a daily task (a history entry: its current day's list) and
-    // starts it afresh.
-    void queueCommand(TableCommand command, const catalogue::AutoSyncTask& task);
-    int startNow(const std::string& taskId);
-    int stop(const std::string& taskId);
-    int syncAgain(const std::string& taskId);
-    std::vector<AutoSyncTaskState> snapshot() const;
-    std::optional<AutoSyncTaskState> find(const std::string& taskId) const;
-
-    // PlanModel.
-    void queueLoad() override { queueCommand(TableCommand::Load, {}); }
-    platform::Event& commandPending() override { return commands_.pending(); }
-    void processCommands() override;
-    void scheduleCheck() override;
-    // Also the local clean-up of the auto-sync files, which follows it on every tick.
-    void endOfRunCheck() override;
-    void perSecondStep() override;
-    void continuousStep() override;
-    int dispatch(TransferQueue& queue) override;
-    bool ownsTask(std::string_view taskId) const override;
-    void runBlock(BlockTask& block, CVornFtp& handle, const BlockRun& run) override;
-    bool anyRunning() const override;
 
     // Plan monitor: deletes the daily list and log files older than AutoSyncDay days of
     // every auto-sync task, once per business date, while the gateway's time is 02:00-03:00.
     void cleanLocalHistory();
 
   private:
-    struct Entry {
-        catalogue::AutoSyncTask task;
-        bool running = false;
-        bool stopping = false;
-        bool runStarted = false;
-        bool againRequested = false;
-        std::shared_ptr<DownloadRun> run;
-        std::filesystem::path taskLog;
-        // Daily: what the last successful run took, and what the running run lists.
-        std::string businessDate;
-        std::string version;
-        std::string pendingVersion;
-        std::optional<platform::WallTime> lastFullList;
-        // History: the day the running run synchronises.
-        std::string syncDate;
-    };
-    using Command = TableCommandQueue<catalogue::AutoSyncTask>::Command;
-    // What the first pass of a run decided.
-    struct Begun {
-        std::shared_ptr<DownloadRun> run;  // null: the run ended already
-        std::filesystem::path taskLog;
-        std::string pendingVersion;
-        std::string businessDate;
-        std::string syncDate;
-        bool fullList = false;
-    };
-
     static bool isHistory(const catalogue::AutoSyncTask& task) { return task.plantype == 2; }
-    void setRunning(Entry& entry, bool running);
-    void post(const NotifierEvent& event);
-    void reloadFromCatalogue();
-    void execute(const Command& command);
-    bool beginRun(const std::string& taskId);
+    bool beginRun(const Entry& entry, Begun& begun, std::string& error) override;
+    void takeBegun(Entry& entry, const Begun& begun) override;
+    int queueBlocks(TransferQueue& queue, DownloadRun& run) override;
+    void deliver(DownloadRun& run) override;
+    int doneCount(const DownloadRun& run) const override;
+    bool supportsAgain() const override { return true; }
+    void resetForAgain(Entry& entry) override;
+    bool forgetDay(const Entry& entry) override;
+    catalogue::DownloadTask scheduleShape(const catalogue::AutoSyncTask& task) const override;
+    void beforeScheduleCheck() override;
+    Admission admitStart(Entry& entry, platform::WallTime now) override;
+    void beforeRecord(const Entry& entry, bool ok, bool hadRun) override;
+    void runEnded(Entry& entry, Ending how, bool ok) override;
+    void afterEndOfRunCheck() override { cleanLocalHistory(); }
+    bool stopDisablesRow(const catalogue::AutoSyncTask& task) const override {
+        return !isHistory(task);
+    }
+    void stopped(const Entry& entry) override;
+    std::string endLine(const Entry& entry, const std::string& result, bool hadRun) const override;
+    std::string startFailedLine(const std::string& result) const override;
+    std::string stoppedLine() const override;
+
     // Logs in on a session of its own; false with `error` set.
     bool login(CVornFtp& session, std::string& error);
     bool beginDaily(const Entry& entry, Begun& begun, std::string& error);
@@ -141,21 +112,12 @@ class CAutoDownModel final : public PlanModel {
                                          const std::string& listDay,
                                          const std::filesystem::path& taskLog,
                                          const std::string& remoteDirectory);
-    // Ends a run that did not start, or ended at once, with its result.
-    void endAtOnce(const std::string& taskId, const std::filesystem::path& taskLog,
-                   const std::string& result, const std::string& error);
-    void handleStop(TransferQueue& queue, const std::string& taskId);
-    void handleAgain(const std::string& taskId);
-    std::shared_ptr<DownloadRun> runOf(std::string_view taskId) const;
-    void taskLog(const std::filesystem::path& path, const std::string& line, int level) const;
-    void sysLog(const std::string& line) const;
     std::string historyKey(const catalogue::AutoSyncTask& task) const;
 
-    const Context& context_;
     AutoSyncModelOptions options_;
-    mutable std::mutex mutex_;
-    std::map<std::string, Entry> tasks_;
-    TableCommandQueue<catalogue::AutoSyncTask> commands_;
+    // Read by the schedule check before it takes the map's lock (plan monitor).
+    std::string scheduleBusinessDate_;
+    std::map<std::string, std::string> scheduleNextDay_;
     // The gateway facts of the last login seen, and when they were seen (plan monitor).
     std::string seenBusinessDate_;
     std::string seenGatewayTime_;

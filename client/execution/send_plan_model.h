@@ -5,25 +5,18 @@
 // has the gateway confirm each complete file's MD5 digest, moves sent files into the sent
 // directory and ends the run with its result in the task table and the task log.
 //
-// The user interface (or vantrel-cli) only queues commands and reads snapshots; every
-// table command is executed by the plan monitor.
-//
-// Locks: the model's lock guards the task map, the run states and the command queue; it is
-// never held while a run's own lock or its list's lock is taken, nor while a gateway is
-// asked anything.
+// The task map, the commands, the run phases and the end of a run are TaskModel's; this
+// class supplies the upload run, the name queue a scheduled start waits in, and the stop of
+// a file being sent.
 
-#include <map>
 #include <memory>
-#include <mutex>
-#include <optional>
 #include <string>
 #include <vector>
 
 #include "client/app/context.h"
 #include "client/catalogue/task_catalogue.h"
-#include "client/execution/down_plan_model.h"
 #include "client/execution/plan_model.h"
-#include "client/execution/table_commands.h"
+#include "client/execution/task_model.h"
 #include "client/execution/task_queue.h"
 #include "client/transfer/file_block_map.h"
 
@@ -38,20 +31,20 @@ struct UploadModelOptions {
     const platform::Clock* transferClock = nullptr;
 };
 
-struct UploadTaskState {
-    catalogue::UploadTask task;
-    bool running = false;
-    bool stopping = false;
-    bool runStarted = false;
-    int files = 0;
-    int sent = 0;
+struct UploadKind {
+    using Task = catalogue::UploadTask;
+    using Run = UploadRun;
+    struct Extra {};
 };
+extern template class TaskModel<UploadKind>;
+
+using UploadTaskState = TaskModel<UploadKind>::State;
 
 // Whether uploads to `mailbox` are accepted (the A-share, B-share and listed-company
 // mailboxes, ignoring case).
 bool AcceptsUploads(const std::string& mailbox);
 
-class CSendPlanModel final : public PlanModel {
+class CSendPlanModel final : public TaskModel<UploadKind> {
   public:
     // `context` and every pointee of `options` must outlive the model.
     CSendPlanModel(const Context& context, UploadModelOptions options);
@@ -61,59 +54,21 @@ class CSendPlanModel final : public PlanModel {
     // threads start. Without one every start is accepted.
     void setTaskQueue(CTaskQueue* queue) { taskQueue_ = queue; }
 
-    // The user interface's commands (any thread); 0 when the task is unknown (or, for
-    // stop, not running).
-    void queueCommand(TableCommand command, const catalogue::UploadTask& task);
-    int startNow(const std::string& taskId);
-    int stop(const std::string& taskId);
-    std::vector<UploadTaskState> snapshot() const;
-    std::optional<UploadTaskState> find(const std::string& taskId) const;
-
-    // PlanModel.
-    void queueLoad() override { queueCommand(TableCommand::Load, {}); }
-    platform::Event& commandPending() override { return commands_.pending(); }
-    void processCommands() override;
-    void scheduleCheck() override;
-    void endOfRunCheck() override;
-    void perSecondStep() override;
-    void continuousStep() override {}
-    int dispatch(TransferQueue& queue) override;
-    bool ownsTask(std::string_view taskId) const override;
-    void runBlock(BlockTask& block, CVornFtp& handle, const BlockRun& run) override;
-    bool anyRunning() const override;
-
   private:
-    struct Entry {
-        catalogue::UploadTask task;
-        bool running = false;
-        bool stopping = false;
-        bool runStarted = false;
-        int lastCommand = 0;
-        std::shared_ptr<UploadRun> run;
-    };
-    using Command = TableCommandQueue<catalogue::UploadTask>::Command;
-    using Run = UploadRun;
+    bool beginRun(const Entry& entry, Begun& begun, std::string& error) override;
+    int queueBlocks(TransferQueue& queue, UploadRun& run) override;
+    int doneCount(const UploadRun& run) const override;
+    catalogue::DownloadTask scheduleShape(const catalogue::UploadTask& task) const override;
+    Admission admitStart(Entry& entry, platform::WallTime now) override;
+    void startRefused(const std::string& taskId) override;
+    void leaveRun(const std::string& taskId) override;
+    void stopping(const std::string& taskId) override;
+    std::string endLine(const Entry& entry, const std::string& result, bool hadRun) const override;
+    std::string startFailedLine(const std::string& result) const override;
+    std::string stoppedLine() const override;
 
-    static UploadTaskState stateOf(const Entry& entry);
-    static UploadTaskState withRunCounts(UploadTaskState state, const Run* run);
-
-    std::optional<NotifierEvent> applyLocked(Entry& entry, int code);
-    void post(const std::optional<NotifierEvent>& event);
-    void reloadFromCatalogue();
-    bool beginRun(const std::string& taskId);
-    void failRunStart(const std::string& taskId, const std::filesystem::path& taskLog,
-                      const std::string& error);
-    void handleStop(TransferQueue& queue, const std::string& taskId);
-    void refreshResult(const std::string& taskId);
-    std::shared_ptr<UploadRun> runOf(std::string_view taskId) const;
-    void sysLog(const std::string& line) const;
-
-    const Context& context_;
     UploadModelOptions options_;
     CTaskQueue* taskQueue_ = nullptr;
-    mutable std::mutex mutex_;
-    std::map<std::string, Entry> tasks_;
-    TableCommandQueue<catalogue::UploadTask> commands_;
 };
 
 }  // namespace vantrel

@@ -6,6 +6,7 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "client/catalogue/task_catalogue.h"
 #include "platform/event.h"
@@ -46,17 +47,27 @@ class TableCommandQueue {
     platform::Event pending_{platform::Event::Reset::Auto};
 };
 
-// One task kind's table operations in the catalogue.
+// One task kind's operations in the catalogue: the table's edits, and the in-memory map the
+// catalogue keeps of it.
 template <class Task>
 struct CatalogueTable {
     void (catalogue::CModule::*load)();
     int (catalogue::CModule::*add)(const Task&, std::string&);
     int (catalogue::CModule::*modify)(const Task&, std::string&);
     int (catalogue::CModule::*remove)(const Task&, std::string&);
+    void (catalogue::CModule::*forget)(const std::string&);
+    void (catalogue::CModule::*put)(const Task&);
+    std::vector<Task> (catalogue::CModule::*all)() const;
+    std::optional<Task> (catalogue::CModule::*find)(const std::string&) const;
+    int (catalogue::CModule::*updateRow)(const std::string&, const std::string&,
+                                         const std::string&, const std::string&, int);
+    std::string (catalogue::CModule::*record)(const std::string&, const std::string&,
+                                              const std::string&, const std::string&, bool);
 };
 
 // Carries out one table command on the catalogue; an edit it refuses gives its message to
-// `log`.
+// `log`. A deleted task also leaves the catalogue's map, so the next load cannot bring it
+// back to the model.
 template <class Task, class Log>
 void applyTableCommand(catalogue::CModule& catalogue, const CatalogueTable<Task>& table,
                        const typename TableCommandQueue<Task>::Command& command, Log&& log) {
@@ -68,7 +79,10 @@ void applyTableCommand(catalogue::CModule& catalogue, const CatalogueTable<Task>
                       : command.command == TableCommand::Modify ? table.modify
                                                                 : table.remove;
     std::string message;
-    if ((catalogue.*edit)(command.task, message) != 1) log(message);
+    const int done = (catalogue.*edit)(command.task, message);
+    if (done != 1) log(message);
+    if (done == 1 && command.command == TableCommand::Delete)
+        (catalogue.*table.forget)(command.task.planid);
 }
 
 }  // namespace vantrel

@@ -164,7 +164,7 @@ TEST_F(AutoSync, aDailyRunFollowsTheDayListByItsVersionAndFetchesEachFileOnce) {
     EXPECT_TRUE(readLocal(recv / "20261208" / "a.txt") == a);
     EXPECT_TRUE(readLocal(recv / "20261208" / "big.dat") == big);
     EXPECT_FALSE(fs::exists(recv / "20261207" / "old.txt"));
-    EXPECT_EQ(first.version, "20261208100100");
+    EXPECT_EQ(first.extra.version, "20261208100100");
     std::string text = log(kDaily, ".log");
     EXPECT_NE(text.find("自动同步任务开始运行：同步日期[20261208]"), std::string::npos);
     EXPECT_NE(text.find("查询当日文件列表，文件总数为[2]，版本号为[20261208100100]"),
@@ -183,7 +183,7 @@ TEST_F(AutoSync, aDailyRunFollowsTheDayListByItsVersionAndFetchesEachFileOnce) {
     EXPECT_EQ(files->counters().downloadBytes - bytes, 700 + 5100);
     EXPECT_TRUE(readLocal(recv / "20261208" / "c.txt") == c);
     EXPECT_TRUE(readLocal(recv / "20261208" / "a.txt") == a2);
-    EXPECT_EQ(second.version, "20261208103400");
+    EXPECT_EQ(second.extra.version, "20261208103400");
     text = log(kDaily, ".log");
     // (the file of the version's own second is named again, and not fetched again)
     EXPECT_NE(text.find("查询当日文件列表，文件总数为[3]，版本号为[20261208103400]"),
