@@ -18,6 +18,7 @@
 #include "client/catalogue/task_catalogue.h"
 #include "client/cli/cli.h"
 #include "client/config/config.h"
+#include "client/execution/task_commands.h"
 #include "client/execution/task_forms.h"
 
 namespace vantrel::cli {
@@ -116,7 +117,10 @@ class TaskSession {
     TaskSession(Environment& environment, std::string operatorCode)
         : context_(environment.context()),
           module_(context_, planDir_),
-          operatorCode_(std::move(operatorCode)) {
+          operatorCode_(std::move(operatorCode)),
+          // A client running meanwhile reloads the tables it has in memory.
+          commands_(module_, *context_.clock, [this] { return operatorCode_; },
+                    [&environment] { notifyRunningClient(environment); }) {
         module_.SetOperator(operatorCode_);
         module_.LoadUploadTasks();
         module_.LoadDownloadTasks();
@@ -124,14 +128,14 @@ class TaskSession {
     }
 
     CModule& module() { return module_; }
-    const platform::Clock& clock() const { return *context_.clock; }
-    const std::string& operatorCode() const { return operatorCode_; }
+    TaskCommands& commands() { return commands_; }
 
   private:
     Context context_;
     catalogue::CPlanDir planDir_;
     CModule module_;
     std::string operatorCode_;
+    TaskCommands commands_;
 };
 
 std::optional<std::string> operatorOf(Environment& environment, const TaskArguments& args) {
@@ -144,16 +148,7 @@ std::optional<std::string> operatorOf(Environment& environment, const TaskArgume
     return std::nullopt;
 }
 
-// One task of any kind, found by id. History entries of auto-sync tasks are not tasks
-// the operator manages.
-using FoundTask = std::variant<DownloadTask, UploadTask, AutoSyncTask>;
-
-std::optional<FoundTask> findTask(CModule& module, const std::string& id) {
-    if (auto t = module.FindDownloadTask(id)) return FoundTask(*t);
-    if (auto t = module.FindUploadTask(id)) return FoundTask(*t);
-    if (auto t = module.FindAutoSyncTask(id); t && t->plantype != 2) return FoundTask(*t);
-    return std::nullopt;
-}
+using FoundTask = AnyTask;
 
 // --- applying options to forms ------------------------------------------------------
 
@@ -370,7 +365,7 @@ void showCommon(const catalogue::TaskPlan& t) {
 int show(TaskSession& session, const TaskArguments& args) {
     if (args.positional.size() != 1 || !args.options.empty()) return kUsage;
     const std::string& id = args.positional[0];
-    const auto found = findTask(session.module(), id);
+    const auto found = session.commands().find(id);
     if (!found) {
         std::fprintf(stderr, "计划[%s]不存在！\n", id.c_str());
         return kFailed;
@@ -413,20 +408,10 @@ int show(TaskSession& session, const TaskArguments& args) {
     return kDone;
 }
 
-execution::FormScope scopeFor(TaskSession& session, AnsweringPrompt& prompt,
-                              const std::string& editedId) {
-    execution::FormScope scope;
-    scope.module = &session.module();
-    scope.prompt = &prompt;
-    scope.editedTaskId = editedId;
-    return scope;
-}
-
 int add(TaskSession& session, const TaskArguments& args) {
     if (args.positional.size() != 1) return kUsage;
     const std::string& kind = args.positional[0];
     AnsweringPrompt prompt(args.yes);
-    const execution::FormScope scope = scopeFor(session, prompt, {});
     Apply apply{args, {}};
     SaveOutcome outcome;
     if (kind == "download" || kind == "bulletin") {
@@ -434,15 +419,15 @@ int add(TaskSession& session, const TaskArguments& args) {
         form.source = kind == "bulletin" ? execution::DownloadSource::Bulletin
                                          : execution::DownloadSource::Mailbox;
         if (!applyDownload(apply, form)) return usageFault("add", apply.error);
-        outcome = execution::SaveDownloadTask(form, scope, session.clock(), session.operatorCode());
+        outcome = session.commands().save(form, {}, prompt);
     } else if (kind == "upload") {
         execution::UploadForm form;
         if (!applyUpload(apply, form)) return usageFault("add", apply.error);
-        outcome = execution::SaveUploadTask(form, scope, session.clock(), session.operatorCode());
+        outcome = session.commands().save(form, {}, prompt);
     } else if (kind == "autosync") {
         execution::AutoSyncForm form;
         if (!applyAutoSync(apply, form)) return usageFault("add", apply.error);
-        outcome = execution::SaveAutoSyncTask(form, scope, session.clock(), session.operatorCode());
+        outcome = session.commands().save(form, {}, prompt);
     } else {
         complain("add", "the kind is download, bulletin, upload or autosync, not '" + kind + "'");
         return kUsage;
@@ -453,27 +438,26 @@ int add(TaskSession& session, const TaskArguments& args) {
 int edit(TaskSession& session, const TaskArguments& args) {
     if (args.positional.size() != 1) return kUsage;
     const std::string& id = args.positional[0];
-    const auto found = findTask(session.module(), id);
+    const auto found = session.commands().find(id);
     if (!found) {
         std::fprintf(stderr, "计划[%s]不存在！\n", id.c_str());
         return kFailed;
     }
     AnsweringPrompt prompt(args.yes);
-    const execution::FormScope scope = scopeFor(session, prompt, id);
     Apply apply{args, {}};
     SaveOutcome outcome;
     if (const auto* download = std::get_if<DownloadTask>(&*found)) {
         execution::DownloadForm form = execution::DownloadFormOf(*download);
         if (!applyDownload(apply, form)) return usageFault("edit", apply.error);
-        outcome = execution::SaveDownloadTask(form, scope, session.clock(), session.operatorCode());
+        outcome = session.commands().save(form, id, prompt);
     } else if (const auto* upload = std::get_if<UploadTask>(&*found)) {
         execution::UploadForm form = execution::UploadFormOf(*upload);
         if (!applyUpload(apply, form)) return usageFault("edit", apply.error);
-        outcome = execution::SaveUploadTask(form, scope, session.clock(), session.operatorCode());
+        outcome = session.commands().save(form, id, prompt);
     } else {
         execution::AutoSyncForm form = execution::AutoSyncFormOf(std::get<AutoSyncTask>(*found));
         if (!applyAutoSync(apply, form)) return usageFault("edit", apply.error);
-        outcome = execution::SaveAutoSyncTask(form, scope, session.clock(), session.operatorCode());
+        outcome = session.commands().save(form, id, prompt);
     }
     return report("edit", outcome, prompt, false);
 }
@@ -484,7 +468,7 @@ std::optional<FoundTask> theTask(TaskSession& session, const TaskArguments& args
         exitCode = kUsage;
         return std::nullopt;
     }
-    auto found = findTask(session.module(), args.positional[0]);
+    auto found = session.commands().find(args.positional[0]);
     if (!found) {
         std::fprintf(stderr, "计划[%s]不存在！\n", args.positional[0].c_str());
         exitCode = kFailed;
@@ -494,46 +478,20 @@ std::optional<FoundTask> theTask(TaskSession& session, const TaskArguments& args
 
 int remove(TaskSession& session, const TaskArguments& args) {
     int exitCode = kDone;
-    const auto found = theTask(session, args, exitCode);
-    if (!found) return exitCode;
-    CModule& m = session.module();
-    const std::string& id = args.positional[0];
-    std::string message;
-    int deleted = 0;
-    if (const auto* download = std::get_if<DownloadTask>(&*found)) {
-        deleted = m.DeleteDownloadTask(*download, message);
-        if (deleted == 1) m.RemoveDownloadTask(id);
-    } else if (const auto* upload = std::get_if<UploadTask>(&*found)) {
-        deleted = m.DeleteUploadTask(*upload, message);
-        if (deleted == 1) m.RemoveUploadTask(id);
-    } else {
-        deleted = m.DeleteAutoSyncTask(std::get<AutoSyncTask>(*found), message);
-        if (deleted == 1) m.RemoveAutoSyncTask(id);
-    }
-    if (!message.empty()) std::fprintf(stderr, "%s\n", message.c_str());
-    return deleted == 1 ? kDone : kFailed;
+    if (!theTask(session, args, exitCode)) return exitCode;
+    std::string error;
+    if (session.commands().remove(args.positional[0], error)) return kDone;
+    std::fprintf(stderr, "%s\n", error.c_str());
+    return kFailed;
 }
 
 int setState(TaskSession& session, const TaskArguments& args, int state) {
     int exitCode = kDone;
-    const auto found = theTask(session, args, exitCode);
-    if (!found) return exitCode;
-    CModule& m = session.module();
-    const std::string& id = args.positional[0];
-    int updated = 0;
-    if (std::holds_alternative<DownloadTask>(*found)) {
-        updated = m.UpdateDownloadRow(id, "", "", "", state);
-    } else if (std::holds_alternative<UploadTask>(*found)) {
-        updated = m.UpdateUploadRow(id, "", "", "", state);
-    } else {
-        updated = m.UpdateAutoSyncRow(id, "", "", "", state);
-    }
-    if (updated != 1) {
-        complain(state == 1 ? "enable" : "disable",
-                 "the task table could not be updated (see the system log)");
-        return kFailed;
-    }
-    return kDone;
+    if (!theTask(session, args, exitCode)) return exitCode;
+    std::string error;
+    if (session.commands().setScheduled(args.positional[0], state == 1, error)) return kDone;
+    complain(state == 1 ? "enable" : "disable", error);
+    return kFailed;
 }
 
 int enable(TaskSession& session, const TaskArguments& args) {
@@ -628,9 +586,6 @@ int tasks(Environment& environment, const std::vector<std::string>& arguments) {
         rc = sub->run(session, args);
     }
     if (rc == kUsage) std::fprintf(stderr, "usage: vantrel-cli tasks %s\n", kUsageText);
-    // A running client (serve or the window) reloads the tables it has in memory.
-    const std::string name = sub->name;
-    if (rc == kDone && name != "list" && name != "show") notifyRunningClient(environment);
     return rc;
 }
 

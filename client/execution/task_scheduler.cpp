@@ -2,6 +2,7 @@
 
 #include "client/config/config.h"
 #include "client/config/logs.h"
+#include "client/execution/task_commands.h"
 #include "client/execution/unpacker.h"
 #include "client/gateway/record_codec.h"
 #include "platform/files.h"
@@ -143,33 +144,22 @@ bool TaskScheduler::execute(const InboxCommand& command, std::string& error) {
         autoSyncs_.queueLoad();
         return true;
     }
-    int done = 0;
-    if (autoSyncs_.ownsTask(command.taskId)) {
-        if (command.verb == "run") done = autoSyncs_.startNow(command.taskId);
-        if (command.verb == "stop") done = autoSyncs_.stop(command.taskId);
-        if (command.verb == "again") done = autoSyncs_.syncAgain(command.taskId);
-    } else if (uploads_.ownsTask(command.taskId)) {
-        if (command.verb == "run") done = uploads_.startNow(command.taskId);
-        if (command.verb == "stop") done = uploads_.stop(command.taskId);
-    } else {
-        if (command.verb == "run") done = downloads_.startNow(command.taskId);
-        if (command.verb == "stop") done = downloads_.stop(command.taskId);
-        if (command.verb == "again") done = downloads_.downloadAgain(command.taskId);
-    }
-    if (done != 1) error = "计划[" + command.taskId + "]不存在或未在运行！";
-    return done == 1;
+    TaskCommands commands(*this, *context_.clock, [] { return std::string(); });
+    if (command.verb == "run") return commands.runNow(command.taskId, error);
+    if (command.verb == "stop") return commands.stop(command.taskId, error);
+    if (command.verb == "again") return commands.again(command.taskId, error);
+    error = "命令[" + command.verb + "]不正确！";
+    return false;
 }
 
 std::optional<TaskScheduler::RunView> TaskScheduler::runView(const std::string& taskId) const {
-    if (auto s = uploads_.find(taskId)) {
-        return RunView{s->running, s->task.laruntime, s->task.lastresult, s->task.lastdes};
-    }
-    if (auto s = downloads_.find(taskId)) {
-        return RunView{s->running, s->task.laruntime, s->task.lastresult, s->task.lastdes};
-    }
-    if (auto s = autoSyncs_.find(taskId)) {
-        return RunView{s->running, s->task.laruntime, s->task.lastresult, s->task.lastdes};
-    }
+    auto viewOf = [](const auto& state) {
+        return RunView{state.running, state.task.laruntime, state.task.lastresult,
+                       state.task.lastdes};
+    };
+    if (auto s = uploads_.find(taskId)) return viewOf(*s);
+    if (auto s = downloads_.find(taskId)) return viewOf(*s);
+    if (auto s = autoSyncs_.find(taskId)) return viewOf(*s);
     return std::nullopt;
 }
 

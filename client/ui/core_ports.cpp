@@ -108,16 +108,8 @@ Result<int> CatalogueListExport::write(const std::filesystem::path& file,
     return static_cast<int>(rows.size());
 }
 
-bool SchedulerActivity::downloadTaskRunning() {
-    return threads() && threads()->downloadRunning();
-}
-
-bool SchedulerActivity::autoSyncTaskRunning() {
-    return threads() && threads()->autoSyncRunning();
-}
-
-bool SchedulerActivity::uploadTaskRunning() {
-    return threads() && threads()->uploadRunning();
+std::string SchedulerActivity::closeRefusal() {
+    return scheduler_ ? scheduler_->closeRefusal() : std::string();
 }
 
 void SchedulerActivity::stopForExit() {

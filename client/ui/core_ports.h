@@ -105,16 +105,13 @@ class SchedulerActivity final : public TaskActivity {
     // `scheduler` may be null; otherwise it must outlive this object.
     explicit SchedulerActivity(TaskScheduler* scheduler) : scheduler_(scheduler) {}
     bool shuttingDown() override { return false; }
-    bool downloadTaskRunning() override;
-    bool autoSyncTaskRunning() override;
-    bool uploadTaskRunning() override;
+    std::string closeRefusal() override;
     bool realtimeServiceRunning() override {
         return scheduler_ && scheduler_->realtime().running();
     }
     void stopForExit() override;
 
   private:
-    CPlanThreadMgr* threads() const { return scheduler_ ? scheduler_->threadManager() : nullptr; }
 
     TaskScheduler* scheduler_;
 };

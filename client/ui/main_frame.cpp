@@ -608,11 +608,7 @@ bool CMainFrame::confirmClose() {
     // Gives a task that was just stopped a moment to report it.
     QThread::msleep(100);
     if (tasks) {
-        const char* refusal = tasks->downloadTaskRunning() ? "下载任务正在运行,请先停止!"
-                              : tasks->autoSyncTaskRunning() ? "自动同步任务正在运行,请先停止!"
-                              : tasks->uploadTaskRunning() ? "上传任务正在运行,请先停止!"
-                                                           : nullptr;
-        if (refusal) {
+        if (const std::string refusal = tasks->closeRefusal(); !refusal.empty()) {
             services_.prompt->show(kAppCaption, refusal, UserPrompt::Icon::Warning);
             return false;
         }

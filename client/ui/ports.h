@@ -125,9 +125,9 @@ class TaskActivity {
     virtual ~TaskActivity() = default;
     // The client is ending on its own (the updater takes over): close without questions.
     virtual bool shuttingDown() = 0;
-    virtual bool downloadTaskRunning() = 0;
-    virtual bool autoSyncTaskRunning() = 0;
-    virtual bool uploadTaskRunning() = 0;
+    // What refuses the close while a task runs ("下载任务正在运行,请先停止!", ...); empty
+    // when no task runs.
+    virtual std::string closeRefusal() = 0;
     virtual bool realtimeServiceRunning() = 0;
     // Stops the real-time service (logging why) and the background threads; blocks until
     // they are gone.

@@ -1,7 +1,6 @@
 #include "client/ui/task_board.h"
 
 #include "client/catalogue/catalogue_text.h"
-#include "client/execution/task_scheduler.h"
 
 namespace vantrel::ui {
 
@@ -19,31 +18,28 @@ std::string stateText(bool running, bool stopping, int planstate) {
     return planstate >= 1 ? "计划运行" : "停止";
 }
 
-template <class Task>
-TaskRow rowOf(TaskRowKind kind, const Task& task, const std::string& fileName, bool running,
-              bool stopping, int done, int total) {
+TaskRow rowOf(const TaskView& view) {
     TaskRow row;
-    row.kind = kind;
-    row.running = running;
-    row.scheduled = task.planstate >= 1;
+    row.kind = view.kind == CatalogueTaskKind::Upload     ? TaskRowKind::Upload
+               : view.kind == CatalogueTaskKind::AutoSync ? TaskRowKind::AutoSync
+               : view.bulletin                            ? TaskRowKind::Bulletin
+                                                          : TaskRowKind::Mailbox;
+    row.running = view.running;
+    row.scheduled = view.plan.planstate >= 1;
     auto& t = row.texts;
-    t[kColDescription] = task.plandes;
-    t[kColKind] = taskRowKindText(kind);
-    t[kColFileName] = fileName;
-    t[kColFilesDone] = std::to_string(done);
-    t[kColFilesTotal] = std::to_string(total);
-    t[kColSchedule] = execution::ScheduleText(task);
-    t[kColNextRun] = timeText(task.nextRun);
-    t[kColLastRun] = task.laruntime;
-    t[kColLastResult] = task.lastresult;
-    t[kColLastError] = task.lastdes;
-    t[kColState] = stateText(running, stopping, task.planstate);
-    t[kColTaskId] = task.planid;
+    t[kColDescription] = view.plan.plandes;
+    t[kColKind] = taskRowKindText(row.kind);
+    t[kColFileName] = view.fileName;
+    t[kColFilesDone] = std::to_string(view.done);
+    t[kColFilesTotal] = std::to_string(view.files);
+    t[kColSchedule] = view.scheduleText;
+    t[kColNextRun] = timeText(view.plan.nextRun);
+    t[kColLastRun] = view.plan.laruntime;
+    t[kColLastResult] = view.plan.lastresult;
+    t[kColLastError] = view.plan.lastdes;
+    t[kColState] = stateText(view.running, view.stopping, view.plan.planstate);
+    t[kColTaskId] = view.plan.planid;
     return row;
-}
-
-std::string unknownTask(const std::string& taskId) {
-    return "计划[" + taskId + "]不存在或未在运行！";
 }
 
 }  // namespace
@@ -81,31 +77,7 @@ bool taskCommandOffered(TaskCommand command, const TaskRow& row) {
 
 std::vector<TaskRow> SchedulerTaskBoard::rows() {
     std::vector<TaskRow> rows;
-    catalogue::CModule& catalogue = scheduler_.catalogue();
-    // The models' copies carry the run state; a task they have not loaded yet shows its
-    // catalogue record.
-    for (const catalogue::DownloadTask& stored : catalogue.DownloadTasks()) {
-        const auto state = scheduler_.downloads().find(stored.planid);
-        const catalogue::DownloadTask& task = state ? state->task : stored;
-        rows.push_back(rowOf(task.plantype == 2 ? TaskRowKind::Bulletin : TaskRowKind::Mailbox,
-                             task, task.filename, state && state->running,
-                             state && state->stopping, state ? state->delivered : 0,
-                             state ? state->files : 0));
-    }
-    for (const catalogue::UploadTask& stored : catalogue.UploadTasks()) {
-        const auto state = scheduler_.uploads().find(stored.planid);
-        const catalogue::UploadTask& task = state ? state->task : stored;
-        rows.push_back(rowOf(TaskRowKind::Upload, task, task.sendpath, state && state->running,
-                             state && state->stopping, state ? state->sent : 0,
-                             state ? state->files : 0));
-    }
-    for (const catalogue::AutoSyncTask& stored : catalogue.AutoSyncTasks()) {
-        if (stored.plantype == 2) continue;  // the history entries of a sync
-        const auto state = scheduler_.autoSyncs().find(stored.planid);
-        rows.push_back(rowOf(TaskRowKind::AutoSync, stored, stored.mailname,
-                             state ? state->running : stored.running, state && state->stopping,
-                             state ? state->delivered : 0, state ? state->files : 0));
-    }
+    for (const TaskView& view : commands_.views()) rows.push_back(rowOf(view));
     return rows;
 }
 
@@ -115,115 +87,58 @@ std::filesystem::path SchedulerTaskBoard::listFile(const std::string& taskId) {
 
 bool SchedulerTaskBoard::command(TaskCommand command, const std::string& taskId,
                                  std::string& error) {
-    std::optional<TaskRow> found;
-    for (TaskRow& row : rows()) {
-        if (row.id() == taskId) found = std::move(row);
-    }
-    if (!found || !taskCommandOffered(command, *found)) {
-        error = unknownTask(taskId);
+    const std::optional<TaskView> view = commands_.view(taskId);
+    if (!view || !taskCommandOffered(command, rowOf(*view))) {
+        error = UnknownTaskText(taskId);
         return false;
     }
-    catalogue::CModule& catalogue = scheduler_.catalogue();
-    CDownPlanModel& downloads = scheduler_.downloads();
-    CSendPlanModel& uploads = scheduler_.uploads();
-    CAutoDownModel& autoSyncs = scheduler_.autoSyncs();
-    const bool upload = found->kind == TaskRowKind::Upload;
-    const bool autoSync = found->kind == TaskRowKind::AutoSync;
-    int done = 0;
     switch (command) {
-        case TaskCommand::ToggleSchedule: {
-            const int state = found->scheduled ? 0 : 1;
-            if (autoSync) {
-                done = catalogue.UpdateAutoSyncRow(taskId, "", "", "", state);
-                if (done == 1) catalogue.LoadAutoSyncTasks();
-            } else if (upload) {
-                // The upload model takes the new state from the table on its next load.
-                done = catalogue.UpdateUploadRow(taskId, "", "", "", state);
-                if (done == 1) uploads.queueLoad();
-            } else {
-                done = downloads.setScheduled(taskId, state == 1);
-            }
-            break;
-        }
+        case TaskCommand::ToggleSchedule:
+            return commands_.setScheduled(taskId, view->plan.planstate < 1, error);
         case TaskCommand::RunNow:
-            done = autoSync ? autoSyncs.startNow(taskId)
-                   : upload ? uploads.startNow(taskId)
-                            : downloads.startNow(taskId);
-            break;
+            return commands_.runNow(taskId, error);
         case TaskCommand::DownloadAgain:
-            done = autoSync ? autoSyncs.syncAgain(taskId) : downloads.downloadAgain(taskId);
-            break;
+            return commands_.again(taskId, error);
         case TaskCommand::Stop:
-            done = autoSync ? autoSyncs.stop(taskId)
-                   : upload ? uploads.stop(taskId)
-                            : downloads.stop(taskId);
-            break;
+            return commands_.stop(taskId, error);
         case TaskCommand::Delete:
-            if (autoSync) {
-                std::string message;
-                const auto task = catalogue.FindAutoSyncTask(taskId);
-                done = task ? catalogue.DeleteAutoSyncTask(*task, message) : 0;
-                if (done == 1) {
-                    catalogue.RemoveAutoSyncTask(taskId);
-                } else if (!message.empty()) {
-                    error = message;
-                    return false;
-                }
-            } else if (upload) {
-                if (const auto task = catalogue.FindUploadTask(taskId)) {
-                    uploads.queueCommand(TableCommand::Delete, *task);
-                    done = 1;
-                }
-            } else if (const auto task = catalogue.FindDownloadTask(taskId)) {
-                downloads.queueCommand(TableCommand::Delete, *task);
-                done = 1;
-            }
-            break;
+            return commands_.remove(taskId, error);
     }
-    if (done != 1) error = unknownTask(taskId);
-    return done == 1;
+    return false;
 }
 
 std::optional<execution::DownloadForm> SchedulerTaskBoard::downloadForm(const std::string& taskId) {
-    const auto task = scheduler_.catalogue().FindDownloadTask(taskId);
-    if (!task) return std::nullopt;
-    return execution::DownloadFormOf(*task);
+    const auto task = commands_.find(taskId);
+    if (!task || !std::holds_alternative<catalogue::DownloadTask>(*task)) return std::nullopt;
+    return execution::DownloadFormOf(std::get<catalogue::DownloadTask>(*task));
 }
 
 std::optional<execution::UploadForm> SchedulerTaskBoard::uploadForm(const std::string& taskId) {
-    const auto task = scheduler_.catalogue().FindUploadTask(taskId);
-    if (!task) return std::nullopt;
-    return execution::UploadFormOf(*task);
+    const auto task = commands_.find(taskId);
+    if (!task || !std::holds_alternative<catalogue::UploadTask>(*task)) return std::nullopt;
+    return execution::UploadFormOf(std::get<catalogue::UploadTask>(*task));
 }
 
 std::optional<execution::AutoSyncForm> SchedulerTaskBoard::autoSyncForm(
     const std::string& taskId) {
-    const auto task = scheduler_.catalogue().FindAutoSyncTask(taskId);
-    if (!task) return std::nullopt;
-    return execution::AutoSyncFormOf(*task);
+    const auto task = commands_.find(taskId);
+    if (!task || !std::holds_alternative<catalogue::AutoSyncTask>(*task)) return std::nullopt;
+    return execution::AutoSyncFormOf(std::get<catalogue::AutoSyncTask>(*task));
 }
 
 SaveOutcome SchedulerTaskBoard::save(const execution::DownloadForm& form,
                                      const std::string& editedTaskId, UserPrompt& prompt) {
-    const execution::FormScope scope{&scheduler_.catalogue(), &prompt, editedTaskId};
-    SaveOutcome outcome = execution::SaveDownloadTask(form, scope, clock_, operatorCode_());
-    // The model takes the stored task from the table on its next command pass.
-    if (outcome.result == execution::SaveResult::Saved) scheduler_.downloads().queueLoad();
-    return outcome;
+    return commands_.save(form, editedTaskId, prompt);
 }
 
 SaveOutcome SchedulerTaskBoard::save(const execution::UploadForm& form,
                                      const std::string& editedTaskId, UserPrompt& prompt) {
-    const execution::FormScope scope{&scheduler_.catalogue(), &prompt, editedTaskId};
-    SaveOutcome outcome = execution::SaveUploadTask(form, scope, clock_, operatorCode_());
-    if (outcome.result == execution::SaveResult::Saved) scheduler_.uploads().queueLoad();
-    return outcome;
+    return commands_.save(form, editedTaskId, prompt);
 }
 
 SaveOutcome SchedulerTaskBoard::save(const execution::AutoSyncForm& form,
                                      const std::string& editedTaskId, UserPrompt& prompt) {
-    const execution::FormScope scope{&scheduler_.catalogue(), &prompt, editedTaskId};
-    return execution::SaveAutoSyncTask(form, scope, clock_, operatorCode_());
+    return commands_.save(form, editedTaskId, prompt);
 }
 
 }  // namespace vantrel::ui

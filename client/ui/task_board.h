@@ -1,7 +1,7 @@
 #pragma once
-// The task list's seam to the scheduled work: rows copied from the task models and the
-// catalogue (never pointers into their tables), and the task menu's commands handed to the
-// models' command queues. Toolkit-free; the views only show what it returns.
+// The task list's seam to the scheduled work: the rows of the core's task views in the task
+// list's columns, and the task menu's commands handed to the core's task commands.
+// Toolkit-free; the views only show what it returns.
 //
 // Thread: GUI thread (the models and the catalogue guard themselves).
 
@@ -15,11 +15,8 @@
 #include "client/app/events.h"
 #include "client/app/installation.h"
 #include "client/app/user_prompt.h"
+#include "client/execution/task_commands.h"
 #include "client/execution/task_forms.h"
-
-namespace vantrel {
-class TaskScheduler;
-}
 
 namespace vantrel::ui {
 
@@ -98,10 +95,9 @@ class SchedulerTaskBoard final : public TaskBoard {
     // tasks and is asked afresh each time (it is known only after the login).
     SchedulerTaskBoard(TaskScheduler& scheduler, const Installation& installation,
                        const platform::Clock& clock, std::function<std::string()> operatorCode)
-        : scheduler_(scheduler),
+        : commands_(scheduler, clock, std::move(operatorCode)),
           installation_(installation),
-          clock_(clock),
-          operatorCode_(std::move(operatorCode)) {}
+          clock_(clock) {}
 
     std::vector<TaskRow> rows() override;
     std::filesystem::path listFile(const std::string& taskId) override;
@@ -117,10 +113,9 @@ class SchedulerTaskBoard final : public TaskBoard {
                                 const std::string& editedTaskId, UserPrompt& prompt) override;
 
   private:
-    TaskScheduler& scheduler_;
+    TaskCommands commands_;
     const Installation installation_;
     const platform::Clock& clock_;
-    std::function<std::string()> operatorCode_;
 };
 
 }  // namespace vantrel::ui

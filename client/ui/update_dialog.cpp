@@ -113,8 +113,7 @@ void GuiUpdate::after(update::NightResult result) {
 bool GuiUpdate::tasksRunning() {
     CMainFrame* frame = frame_();
     TaskActivity* tasks = frame ? frame->services().tasks : nullptr;
-    return tasks && (tasks->downloadTaskRunning() || tasks->autoSyncTaskRunning() ||
-                     tasks->uploadTaskRunning());
+    return tasks && !tasks->closeRefusal().empty();
 }
 
 void GuiUpdate::stopThreads() {

@@ -16,12 +16,11 @@ using testing::waitUntil;
 class FakeTasks final : public TaskActivity {
   public:
     bool shuttingDown() override { return stopping; }
-    bool downloadTaskRunning() override { return download; }
-    bool autoSyncTaskRunning() override { return autoSync; }
-    bool uploadTaskRunning() override { return upload; }
+    std::string closeRefusal() override { return refusal; }
     bool realtimeServiceRunning() override { return realtime; }
     void stopForExit() override { ++stops; }
-    bool stopping = false, download = false, autoSync = false, upload = false, realtime = false;
+    bool stopping = false, realtime = false;
+    std::string refusal;
     int stops = 0;
 };
 
@@ -117,18 +116,12 @@ TEST_F(MainFrameTest, closingAsksFirstAndIsRefusedWhileATaskRuns) {
     EXPECT_EQ(prompt.last(), "是否确认关闭程序？");
     EXPECT_TRUE(frame->isVisible());
 
-    const std::pair<bool FakeTasks::*, const char*> running[] = {
-        {&FakeTasks::download, "下载任务正在运行,请先停止!"},
-        {&FakeTasks::autoSync, "自动同步任务正在运行,请先停止!"},
-        {&FakeTasks::upload, "上传任务正在运行,请先停止!"}};
-    for (const auto& [flag, refusal] : running) {
-        tasks.*flag = true;
-        prompt.answer(true);
-        frame->close();
-        EXPECT_EQ(prompt.last(), refusal);
-        EXPECT_TRUE(frame->isVisible());
-        tasks.*flag = false;
-    }
+    tasks.refusal = "自动同步任务正在运行,请先停止!";
+    prompt.answer(true);
+    frame->close();
+    EXPECT_EQ(prompt.last(), tasks.refusal);
+    EXPECT_TRUE(frame->isVisible());
+    tasks.refusal.clear();
     EXPECT_EQ(tasks.stops, 0);
 
     prompt.answer(true);

@@ -36,9 +36,7 @@ constexpr const char* kDay = "20261208";
 class TestTasks final : public TaskActivity {
   public:
     bool shuttingDown() override { return false; }
-    bool downloadTaskRunning() override { return download; }
-    bool autoSyncTaskRunning() override { return false; }
-    bool uploadTaskRunning() override { return false; }
+    std::string closeRefusal() override { return download ? "下载任务正在运行,请先停止!" : ""; }
     bool realtimeServiceRunning() override { return false; }
     void stopForExit() override { ++stops; }
     bool download = false;
