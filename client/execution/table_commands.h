@@ -66,8 +66,8 @@ struct CatalogueTable {
 };
 
 // Carries out one table command on the catalogue; an edit it refuses gives its message to
-// `log`. A deleted task also leaves the catalogue's map, so the next load cannot bring it
-// back to the model.
+// `log`. The catalogue's map follows each edit of the table, as the model reads the map:
+// a deleted task leaves it, an added or changed one takes its new record.
 template <class Task, class Log>
 void applyTableCommand(catalogue::CModule& catalogue, const CatalogueTable<Task>& table,
                        const typename TableCommandQueue<Task>::Command& command, Log&& log) {
@@ -80,9 +80,15 @@ void applyTableCommand(catalogue::CModule& catalogue, const CatalogueTable<Task>
                                                                 : table.remove;
     std::string message;
     const int done = (catalogue.*edit)(command.task, message);
-    if (done != 1) log(message);
-    if (done == 1 && command.command == TableCommand::Delete)
+    if (done != 1) {
+        log(message);
+        return;
+    }
+    if (command.command == TableCommand::Delete) {
         (catalogue.*table.forget)(command.task.planid);
+    } else {
+        (catalogue.*table.put)(command.task);
+    }
 }
 
 }  // namespace vantrel

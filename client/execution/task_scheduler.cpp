@@ -139,9 +139,14 @@ bool TaskScheduler::execute(const InboxCommand& command, std::string& error) {
         return true;
     }
     if (command.verb == "reload") {
-        downloads_.queueLoad();
-        uploads_.queueLoad();
-        autoSyncs_.queueLoad();
+        // Taken at once (this is the plan monitor's thread), so a command posted after the
+        // edit finds the tables as edited.
+        for (PlanModel* model : {static_cast<PlanModel*>(&downloads_),
+                                 static_cast<PlanModel*>(&uploads_),
+                                 static_cast<PlanModel*>(&autoSyncs_)}) {
+            model->queueLoad();
+            model->processCommands();
+        }
         return true;
     }
     TaskCommands commands(*this, *context_.clock, [] { return std::string(); });

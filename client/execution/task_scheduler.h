@@ -58,7 +58,8 @@ class TaskScheduler final : public BlockStateListStore,
     bool started() const { return threads_ != nullptr; }
 
     // A command a second vantrel-cli posted (run, stop, again, reload, and realtime with
-    // "on" or "off"); false with `error` set when it names an unknown task.
+    // "on" or "off"); false with `error` set when it names an unknown task. A reload is
+    // carried out at once, so only the plan monitor's thread posts one.
     bool execute(const InboxCommand& command, std::string& error);
 
     // The run state and last result of a task of any kind; empty when no model has it.

@@ -258,6 +258,67 @@ TEST_F(TaskViewsTest, taskCreatedInTheDialogRunsFromTheMenuAndItsRowFollowsLive)
     EXPECT_EQ(frame.lastTrayMessage().toStdString(), "任务[日终文件]运行失败:登录失败");
 }
 
+// Every kind saved, run, disabled, enabled and deleted on the board while the threads run:
+// each takes effect at the models' next pass (a new auto-sync task used to wait for a
+// restart, a deleted download kept running), and the rows follow.
+TEST_F(TaskViewsTest, everyKindsCommandsOnTheBoardTakeEffectWhileTheThreadsRun) {
+    scheduler->start(1);
+    fs::create_directories(root.path() / "sent");
+    fs::create_directories(root.path() / "sync");
+    execution::UploadForm up;
+    up.description = "上传";
+    up.mailbox = "FTP_SG";
+    up.begin = {8, 0};
+    up.end = {18, 0};
+    up.uploadDirectory = (root.path() / "send").string();
+    up.sentDirectory = (root.path() / "sent").string();
+    execution::AutoSyncForm sync;
+    sync.description = "同步";
+    sync.mailbox = "FTP_A_QS";
+    sync.directory = (root.path() / "sync").string();
+    execution::DownloadForm down = downloadForm();
+    down.description = "下载";
+    const std::string ids[] = {board->save(down, {}, prompt).taskId,
+                               board->save(up, {}, prompt).taskId,
+                               board->save(sync, {}, prompt).taskId};
+    auto rowOf = [&](const std::string& id) -> std::optional<TaskRow> {
+        for (TaskRow& row : board->rows()) {
+            if (row.id() == id) return row;
+        }
+        return std::nullopt;
+    };
+    for (const std::string& id : ids) {
+        ASSERT_FALSE(id.empty()) << prompt.last();
+        std::string error;
+        // Run now is answered as soon as the model has taken the new task.
+        ASSERT_TRUE(waitUntil([&] { return board->command(TaskCommand::RunNow, id, error); }))
+            << id << ": " << error;
+        // The run ends (no gateway: the downloads fail at their login, the empty outbox
+        // is sent) and its result shows in the row.
+        ASSERT_TRUE(waitUntil([&] {
+            const auto row = rowOf(id);
+            return row && !row->running && !row->texts[kColLastRun].empty();
+        }, 20000)) << id;
+        EXPECT_EQ(rowOf(id)->texts[kColLastResult], id == ids[1] ? "成功" : "失败") << id;
+
+        ASSERT_TRUE(board->command(TaskCommand::ToggleSchedule, id, error)) << error;
+        EXPECT_EQ(rowOf(id)->texts[kColState], "停止") << id;
+        ASSERT_TRUE(board->command(TaskCommand::ToggleSchedule, id, error)) << error;
+        EXPECT_EQ(rowOf(id)->texts[kColState], "计划运行") << id;
+
+        ASSERT_TRUE(board->command(TaskCommand::Delete, id, error)) << error;
+        ASSERT_TRUE(waitUntil([&] { return !rowOf(id) && !scheduler->runView(id); })) << id;
+        EXPECT_FALSE(board->command(TaskCommand::RunNow, id, error));
+        EXPECT_EQ(error, "计划[" + id + "]不存在或未在运行！");
+    }
+    // A later reload (another client's edit) does not bring a deleted task back.
+    scheduler->downloads().queueLoad();
+    scheduler->autoSyncs().queueLoad();
+    clock.advance(std::chrono::minutes(30));
+    std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+    for (const std::string& id : ids) EXPECT_FALSE(scheduler->runView(id)) << id;
+}
+
 // Message boxes and file dialogs showed Qt's English button texts.
 TEST_F(TaskViewsTest, qtsOwnTextsReadInChinese) {
     ASSERT_TRUE(installQtTranslations(testing::application()));
