@@ -96,8 +96,8 @@ int UpdateRun::run() {
     reporter_.status("正在检查......");
     const std::filesystem::path tempFile = tempPath / (packageName_ + "_" + moduleVersion_);
     const std::filesystem::path target = targetPath / packageName_;
-    const std::string serverFile =
-        serverPath.empty() ? packageName_ : serverPath + "/" + packageName_;
+    // As the flag model is asked for: an empty servpath gives "/" + the name.
+    const std::string serverFile = serverPath + "/" + packageName_;
     if (Status s = platform::createDirectories(tempPath); !s) return fail(s.text());
     if (Status s = platform::createDirectories(targetPath); !s) return fail(s.text());
     std::error_code ec;

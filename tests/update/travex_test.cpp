@@ -68,6 +68,27 @@ TEST_F(TravexTest, headlessRunInstallsThePackageAndRecordsTheVersion) {
     EXPECT_TRUE(std::filesystem::exists(inst() / "installdir" / kPackage));
     EXPECT_EQ(setting("moduleversion"), "1.31.00");
     EXPECT_EQ(setting("install"), "1");
+    // An empty servpath still puts "/" before the name, as for the flag model.
+    EXPECT_EQ(server->counters().lastFastPath(), std::string("/") + kPackage);
+}
+
+TEST_F(TravexTest, restartAskedMidwayThroughADownloadFromZeroInstallsByteExact) {
+    // setup: the package below a server directory; "6008" after the third packet of the
+    // first request, which started at 0
+    std::filesystem::create_directories(serveRoot() / "pkgs");
+    std::filesystem::rename(serveRoot() / kPackage, serveRoot() / "pkgs" / kPackage);
+    ASSERT_TRUE(platform::IniFile(ini()).setString("update", "servpath", "pkgs\\").isOk());
+    startServer({{"moduleversion", "1.31.00"}, {"packagename", kPackage}});
+    server->faults().fastRestartAfterPackets = 3;
+    // act
+    ASSERT_EQ(runTravex(), 0);
+    // verify
+    EXPECT_EQ(server->counters().fastDownloads, 2);
+    EXPECT_EQ(server->counters().lastFastOffset, 0);
+    EXPECT_EQ(server->counters().lastFastPath(), std::string("pkgs/") + kPackage);
+    EXPECT_EQ(fileBytes(bin() / "lib" / "big.so"), randomBytes(100000, 9));
+    EXPECT_EQ(fileBytes(inst() / "installdir" / kPackage),
+              fileBytes(serveRoot() / "pkgs" / kPackage));
 }
 
 TEST_F(TravexTest, wrongDigestLeavesTheProgramAndTheNextRunStartsAfresh) {

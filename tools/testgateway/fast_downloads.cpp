@@ -79,6 +79,7 @@ FastAnswer FastDownloadService::download(const std::string& packet) {
     if (!request) return {fastAnswerPacket("6001", "请求格式错误", {}), false};
     counters_.lastFastOffset = request->b;
     Result<std::string> name = filesvc::nameFromWire(request->name1);
+    counters_.setLastFastPath(name ? *name : std::string());
     const std::filesystem::path path =
         name ? servedPath(settings_.updateRoot, *name) : std::filesystem::path();
     Result<std::string> content = path.empty()
@@ -98,6 +99,7 @@ FastAnswer FastDownloadService::download(const std::string& packet) {
     const std::int32_t piece = request->c > 0 ? request->c : kFastPacketField;
     const int dropAfter = faults_.fastDropAfterPackets.exchange(0);
     const int stallAfter = faults_.fastStallAfterPackets.exchange(0);
+    const int restartAfter = faults_.fastRestartAfterPackets.exchange(0);
     bool corrupt = faults_.fastCorruptPacket.exchange(false);
     FastAnswer answer;
     int packets = 0;
@@ -115,6 +117,10 @@ FastAnswer FastDownloadService::download(const std::string& packet) {
         ++packets;
         if (packets == dropAfter) return {answer.bytes, true};
         if (packets == stallAfter) return {answer.bytes, false};
+        if (packets == restartAfter) {
+            answer.bytes += fastAnswerPacket("6008", "请从头下载", {});
+            return answer;
+        }
     }
     Result<std::string> digest = fileSplitDigestText(path);
     const std::string text = digest ? *digest : std::string(32, '0');
