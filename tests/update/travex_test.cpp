@@ -6,6 +6,7 @@
 #include <sys/wait.h>
 
 #include <chrono>
+#include <cstdlib>
 #include <thread>
 
 #include "platform/child_process.h"
@@ -135,6 +136,26 @@ TEST_F(TravexTest, killedMidDownloadKeepsTheOldProgramAndTheNextRunResumes) {
     ASSERT_EQ(runTravex(), 0);
     EXPECT_EQ(server->counters().lastFastOffset, 3 * 8192 - 100);
     EXPECT_EQ(fileBytes(bin() / "vantrel"), "new program");
+}
+
+TEST(TravexUsage, helpOrWrongArgumentsWithoutADisplayPrintTheUsageWithoutAWindow) {
+    TempDir dir;
+    const std::filesystem::path err = dir.path() / "err";
+    struct Case {
+        const char* arguments;
+        const char* begins;
+    };
+    for (const Case c : {Case{"--help", "usage: travex"}, Case{"", "参数错误!\nusage: travex"},
+                         Case{"a b", "参数错误!\nusage: travex"}}) {
+        // No display and no platform chosen: a QApplication would abort here.
+        const std::string command =
+            "env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM '" TRAVEX "' " +
+            std::string(c.arguments) + " </dev/null >/dev/null 2>'" + err.string() + "'";
+        const int status = std::system(command.c_str());
+        ASSERT_TRUE(WIFEXITED(status)) << c.arguments;
+        EXPECT_EQ(WEXITSTATUS(status), 1) << c.arguments;
+        EXPECT_EQ(fileBytes(err).rfind(c.begins, 0), 0u) << fileBytes(err);
+    }
 }
 
 // An archive written by hand: one entry, the end mark and a correct digest.
