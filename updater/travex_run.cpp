@@ -27,6 +27,14 @@ std::filesystem::path setting(const platform::IniFile& ini, const char* key,
     return value.empty() ? fallback : std::filesystem::path(value);
 }
 
+// Texts from the server may hold line breaks, which would end the value in Client.ini.
+std::string oneLine(std::string text) {
+    for (char& c : text) {
+        if (static_cast<unsigned char>(c) < 0x20) c = ' ';
+    }
+    return text;
+}
+
 }  // namespace
 
 Result<Arguments> parseArguments(const std::vector<std::string>& arguments) {
@@ -47,6 +55,12 @@ UpdateRun::UpdateRun(Arguments arguments, Reporter& reporter)
 int UpdateRun::fail(std::string text) {
     ftp_.close();
     error_ = std::move(text);
+    // The client's start-up reads this, so that it goes on to the login instead of starting
+    // an update that cannot be completed over and over.
+    platform::IniFile ini(arguments_.settingsFile);
+    (void)ini.setString("update", update::kFailureKey, oneLine(error_));
+    (void)ini.setString("update", update::kFailedVersionKey,
+                        update::isPlainFileName(moduleVersion_) ? moduleVersion_ : "");
     reporter_.status(error_);
     return -1;
 }
@@ -57,9 +71,15 @@ int UpdateRun::run() {
     platform::IniFile ini(arguments_.settingsFile);
     const std::filesystem::path root =
         std::filesystem::absolute(arguments_.settingsFile).parent_path().parent_path();
+    moduleVersion_.clear();
+    packageName_.clear();
     if (Status s = ini.setString("update", "install", "0"); !s) {
         return fail("写配置文件失败:" + s.text());
     }
+    // Only a run that ends in failure leaves a record; one cut off (killed, power lost) is
+    // taken up again by the next start, which resumes the download.
+    (void)ini.setString("update", update::kFailureKey, "");
+    (void)ini.setString("update", update::kFailedVersionKey, "");
     reporter_.caption("更新配置");
     reporter_.text("正在更新相关配置，请稍候...");
     reporter_.status("正在登录升级服务器......");

@@ -138,7 +138,47 @@ TEST_F(UpdateChecksTest, hostilePackageNamesStartNothing) {
     startServer({{"moduleversion", "../1.99"}, {"packagename", "p.pkg"}});
     EXPECT_EQ(checker->startupCheck(), update::StartupResult::kNoServerVersion);
     EXPECT_TRUE(launched.empty());
+    // The operator is given the precise reason, not a missing version.
+    EXPECT_EQ(checker->failureText(), "系统更新：获取安装包名称失败!");
     EXPECT_THAT(sysLog(), HasSubstr("获取安装包名称失败!"));
+}
+
+TEST_F(UpdateChecksTest, startUpAfterAFailedUpdateGoesOnToTheLoginWithTheInstalledProgram) {
+    // setup: a newer version whose package the server cannot deliver; the launcher runs the
+    // real updater to its end
+    startServer({{"moduleversion", "1.31.00"}, {"packagename", "vantrel-131.pkg"}});
+    setIni("update", "moduleversion", "1.30.00");
+    setIni("update", "install", "1");
+    setIni("update", "dllpath", KORRIM_LIBRARY);
+    int updaterExit = -1;
+    checker = std::make_unique<update::UpdateChecker>(
+        context_, checker->settings(), &flags, [&](const platform::ChildOptions& o) -> Result<int> {
+            launched.push_back(o);
+            platform::ChildOptions headless = o;
+            headless.program = TRAVEX;  // the test root has no bin/
+            headless.workingDirectory.clear();
+            headless.arguments.insert(headless.arguments.begin(), "--headless");
+            headless.quiet = true;
+            Result<int> exit = platform::runAndWait(headless, std::chrono::seconds(60));
+            EXPECT_TRUE(exit.isOk()) << exit.status().text();
+            updaterExit = exit ? *exit : -1;
+            return 4242;
+        });
+    // act: the first start hands over; the updater fails and leaves install at 0
+    ASSERT_EQ(checker->startupCheck(), update::StartupResult::kUpdaterStarted);
+    ASSERT_EQ(updaterExit, 1);
+    ASSERT_EQ(ini("update", "install"), "0");
+    // verify: the next start does not hand over again, and says why
+    EXPECT_EQ(checker->startupCheck(), update::StartupResult::kUpdateIncomplete);
+    EXPECT_EQ(launched.size(), 1u);
+    EXPECT_THAT(checker->failureText(), HasSubstr("上次更新[1.31.00]未能完成"));
+    EXPECT_THAT(checker->failureText(), HasSubstr("文件不存在"));
+    EXPECT_THAT(checker->failureText(), HasSubstr("继续使用已安装的程序"));
+    EXPECT_EQ(ini("update", "moduleversion"), "1.30.00");
+    // A version other than the failed one is fetched again.
+    server->stop();
+    startServer({{"moduleversion", "1.32.00"}, {"packagename", "vantrel-132.pkg"}});
+    EXPECT_EQ(checker->startupCheck(), update::StartupResult::kUpdaterStarted);
 }
 
 TEST_F(UpdateChecksTest, nightHandOverWaitsForRunningTasksThenStopsInOrder) {
