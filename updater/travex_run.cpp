@@ -9,6 +9,8 @@
 #include "platform/files.h"
 #include "platform/ini_file.h"
 #include "updater/installer.h"
+#include "updater/package_archive.h"
+#include "updater/package_signature.h"
 
 namespace vantrel::updater {
 
@@ -131,12 +133,21 @@ int UpdateRun::run() {
                               moduleVersion_.c_str(), packageName_.c_str()));
     if (ftp_.download(serverFile, tempFile) != 0) return fail(ftp_.status());
 
+    // The digest only says the file came as the server holds it; the signature says who
+    // made it. A refused package goes nowhere near installdir/ or bin/.
+    const Installation installation(root, root / "tmp");
+    reporter_.status("正在验证安装包签名...");
+    if (Status s = verifyPackage(tempFile, installation.localconfig() / kPublicKeyFile); !s) {
+        std::filesystem::remove(tempFile, ec);  // the next run fetches it anew
+        return fail("拒绝安装:" + s.text());
+    }
+
     reporter_.status("正在移动安装包...");
     if (Status s = platform::moveFileReplacing(tempFile, target); !s) {
         return fail(formatText("移动文件失败，错误代码：%d", s.systemCode()));
     }
     reporter_.status("正在安装更新...");
-    if (Status s = installPackage(Installation(root, root / "tmp"), target); !s) {
+    if (Status s = installPackage(installation, target); !s) {
         return fail("安装更新失败:" + s.text());
     }
     if (Status s = ini.setString("update", "moduleversion", moduleVersion_); !s) {
