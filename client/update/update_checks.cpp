@@ -212,14 +212,16 @@ int UpdateChecker::startUpdater() {
 }
 
 bool UpdateChecker::lastRunFailedOnOffer() {
-    const platform::IniFile ini(context_.installation.clientIni());
+    platform::IniFile ini(context_.installation.clientIni());
     const std::string failure = ini.getString("update", kFailureKey, "");
     const std::string failedVersion = trimmed(ini.getString("update", kFailedVersionKey, ""));
-    // A run that failed before it learnt the version (its login) counts for any offer.
     if (failure.empty() ||
         (!failedVersion.empty() && compareVersions(failedVersion, offer_.version) != 0)) {
         return false;
     }
+    // A run that failed before it learnt the version (at its login) is taken to have failed
+    // on this offer, and recorded so, so that a later version is tried again.
+    if (failedVersion.empty()) (void)ini.setString("update", kFailedVersionKey, offer_.version);
     failure_ = formatText("系统更新：上次更新[%s]未能完成(%s)，继续使用已安装的程序。",
                           offer_.version.c_str(), failure.c_str());
     sysLog(failure_);

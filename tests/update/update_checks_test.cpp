@@ -179,6 +179,11 @@ TEST_F(UpdateChecksTest, startUpAfterAFailedUpdateGoesOnToTheLoginWithTheInstall
     server->stop();
     startServer({{"moduleversion", "1.32.00"}, {"packagename", "vantrel-132.pkg"}});
     EXPECT_EQ(checker->startupCheck(), update::StartupResult::kUpdaterStarted);
+    // A run that failed at its login learnt no version: it holds for the present offer only.
+    setIni("update", "lastfailure", "版本更新登录失败");
+    setIni("update", "failedversion", "");
+    EXPECT_EQ(checker->startupCheck(), update::StartupResult::kUpdateIncomplete);
+    EXPECT_EQ(ini("update", "failedversion"), "1.32.00");
 }
 
 TEST_F(UpdateChecksTest, nightHandOverWaitsForRunningTasksThenStopsInOrder) {
