@@ -4,6 +4,9 @@
 #include "client/update/update_checks.h"
 
 #include <gmock/gmock.h>
+#include <sys/wait.h>
+
+#include <cstdlib>
 
 #include "client/catalogue/flag_manager.h"
 #include "platform/ini_file.h"
@@ -138,9 +141,19 @@ TEST_F(UpdateChecksTest, hostilePackageNamesStartNothing) {
     startServer({{"moduleversion", "../1.99"}, {"packagename", "p.pkg"}});
     EXPECT_EQ(checker->startupCheck(), update::StartupResult::kNoServerVersion);
     EXPECT_TRUE(launched.empty());
-    // The operator is given the precise reason, not a missing version.
+    // The operator is given the precise reason, not a missing version, also by the CLI.
     EXPECT_EQ(checker->failureText(), "系统更新：获取安装包名称失败!");
     EXPECT_THAT(sysLog(), HasSubstr("获取安装包名称失败!"));
+    setIni("GateMultiple", "GateIP1", "127.0.0.1");
+    setIni("GateMultiple", "GatePort1", "1");
+    setIni("GateMultiple", "FtpPort1", std::to_string(server->updatePort()));
+    const std::filesystem::path err = dir_.path() / "err";
+    const std::string command = "VANTREL_RUNTIME_DIR='" + (dir_.path() / "run").string() +
+                                "' '" VANTREL_CLI "' --root '" + installation_.root().string() +
+                                "' update check >/dev/null 2>'" + err.string() + "'";
+    const int status = std::system(command.c_str());
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 1) << status;
+    EXPECT_EQ(readBytes(err), "vantrel-cli update: 系统更新：获取安装包名称失败!\n");
 }
 
 TEST_F(UpdateChecksTest, startUpAfterAFailedUpdateGoesOnToTheLoginWithTheInstalledProgram) {
