@@ -1,9 +1,11 @@
 #!/usr/bin/env bash
 # The self-update end to end, headless, on a scratch copy of the runnable root (the update
-# replaces its bin/): pack the build's bin/ into an update package, let the test gateway's
-# update server offer it as version 1.31.00 together with a newer flag model, then
+# replaces its bin/): pack the build's bin/ into an update package signed with the build's
+# throwaway key (build/keys/; the root's localconfig/ holds its public key), let the test
+# gateway's update server offer it as version 1.31.00 together with a newer flag model, then
 #   vantrel-cli update check   (flag model replaced, newer program found)
-#   vantrel-cli update apply   (travex --headless downloads, verifies and installs it)
+#   vantrel-cli update apply   (travex --headless downloads, checks the digest and the
+#                               signature, and installs it)
 #   vantrel-cli update check   (up to date)
 # Usage: demo_update.sh BUILD_DIR [SCRATCH_DIR]
 set -euo pipefail
@@ -18,9 +20,12 @@ cp -a "$bin" "$work/root/bin"
 cp -r "$build/root/localconfig" "$work/root/localconfig"
 root="$work/root"
 
-"$bin/vantrel-package" "$bin" "$work/serve/vantrel-131.pkg"
+key="$build/keys/package-signing.key"
+[ -s "$key" ] && [ -s "$root/localconfig/package-signing.pub" ] ||
+  { echo "demo: no signing key pair in the build (build the package-keys target)" >&2; exit 1; }
+"$bin/vantrel-package" --key "$key" "$bin" "$work/serve/vantrel-131.pkg"
 cp "$root/localconfig/flagmodel.conf" "$work/serve/flags/flagmodel.conf"
-echo "update package: $work/serve/vantrel-131.pkg ($(stat -c %s "$work/serve/vantrel-131.pkg") bytes)"
+echo "signed update package: $work/serve/vantrel-131.pkg ($(stat -c %s "$work/serve/vantrel-131.pkg") bytes)"
 
 "$bin/vantrel-testgateway" --ports-file "$work/ports" --update-root "$work/serve" \
   --update-value moduleversion=1.31.00 --update-value packagename=vantrel-131.pkg \

@@ -4,19 +4,21 @@
 
 #include "platform/files.h"
 #include "updater/package_archive.h"
+#include "updater/package_signature.h"
 
 namespace vantrel::updater {
 
 Status installPackage(const Installation& installation, const std::filesystem::path& package) {
-    // Nothing is written before the whole package has been checked.
-    if (Status verified = verifyPackage(package); !verified) return verified;
+    const std::filesystem::path publicKey = installation.localconfig() / kPublicKeyFile;
+    // Nothing is written before the whole package, its signature included, has been checked.
+    if (Status verified = verifyPackage(package, publicKey); !verified) return verified;
     const std::filesystem::path bin = installation.bin();
     const std::filesystem::path fresh = installation.root() / "bin.new";
     const std::filesystem::path previous = installation.root() / "bin.old";
     std::error_code ec;
     // Left by an install that was cut off before its exchange.
     std::filesystem::remove_all(fresh, ec);
-    if (Status unpacked = unpackPackage(package, fresh); !unpacked) {
+    if (Status unpacked = unpackPackage(package, fresh, publicKey); !unpacked) {
         std::filesystem::remove_all(fresh, ec);
         return unpacked;
     }

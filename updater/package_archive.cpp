@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "platform/files.h"
+#include "updater/package_signature.h"
 
 namespace vantrel::updater {
 
@@ -40,6 +41,30 @@ std::string sha256(std::string_view bytes) {
     return std::string(reinterpret_cast<const char*>(digest), length);
 }
 
+// What the signature covers: the SHA-512 of the magic followed by everything after the
+// signature entry up to and including the end mark. Hashed in two pieces, so that a package
+// of some hundred megabytes is never copied to be signed.
+std::string signedDigest(std::string_view magic, std::string_view rest) {
+    unsigned char digest[EVP_MAX_MD_SIZE];
+    unsigned int length = 0;
+    EVP_MD_CTX* context = EVP_MD_CTX_new();
+    const bool ok = context && EVP_DigestInit_ex(context, EVP_sha512(), nullptr) == 1 &&
+                    EVP_DigestUpdate(context, magic.data(), magic.size()) == 1 &&
+                    EVP_DigestUpdate(context, rest.data(), rest.size()) == 1 &&
+                    EVP_DigestFinal_ex(context, digest, &length) == 1;
+    EVP_MD_CTX_free(context);
+    return ok ? std::string(reinterpret_cast<const char*>(digest), length) : std::string();
+}
+
+void putEntryHeader(std::string& out, char kind, std::uint32_t mode, const std::string& name,
+                    std::uint64_t size) {
+    out.push_back(kind);
+    putBig(out, mode, 4);
+    putBig(out, name.size(), 2);
+    out += name;
+    putBig(out, size, 8);
+}
+
 Status corrupt(const std::string& why) {
     return Status::error(ErrorKind::Corruption, "安装包损坏:" + why);
 }
@@ -68,14 +93,45 @@ struct Entry {
     std::string_view data;
 };
 
-// Reads the whole archive into entries that point into `bytes`.
-Result<std::vector<Entry>> parse(std::string_view bytes) {
+// The signature entry's header: a file entry, so that a reader of the format before
+// signing reads a signed package too (and unpacks the signature as one more file).
+std::string signatureHeader() {
+    std::string header;
+    putEntryHeader(header, kFile, 0644, kSignatureEntry, kSignatureSize);
+    return header;
+}
+
+// Checks the signature entry at the start of the entries against `publicKeyFile` → the
+// offset of the entry after it.
+Result<std::size_t> checkSignature(std::string_view covered,
+                                   const std::filesystem::path& publicKeyFile) {
+    const std::string header = signatureHeader();
+    const std::size_t signatureEnd = kMagicSize + header.size() + kSignatureSize;
+    if (covered.size() < signatureEnd || covered.substr(kMagicSize, header.size()) != header)
+        return Status::error(ErrorKind::Corruption, "安装包未签名");
+    const std::string digest =
+        signedDigest(covered.substr(0, kMagicSize), covered.substr(signatureEnd));
+    if (digest.empty()) return corrupt("摘要计算失败");
+    if (Status verified = verifySignature(
+            digest, covered.substr(kMagicSize + header.size(), kSignatureSize), publicKeyFile);
+        !verified) {
+        return verified;
+    }
+    return signatureEnd;
+}
+
+// Reads the whole archive into entries that point into `bytes`; the signature is checked
+// before any entry is looked at.
+Result<std::vector<Entry>> parse(std::string_view bytes,
+                                 const std::filesystem::path& publicKeyFile) {
     if (bytes.size() < kMagicSize + 1 + kDigestSize || bytes.substr(0, kMagicSize) != kMagic)
         return corrupt("格式不符");
     const std::string_view covered = bytes.substr(0, bytes.size() - kDigestSize);
     if (sha256(covered) != bytes.substr(covered.size())) return corrupt("摘要不一致");
+    Result<std::size_t> first = checkSignature(covered, publicKeyFile);
+    if (!first) return first.status();
     std::vector<Entry> entries;
-    std::size_t at = kMagicSize;
+    std::size_t at = *first;
     while (true) {
         if (at >= covered.size()) return corrupt("缺少结束标记");
         const char kind = covered[at++];
@@ -89,7 +145,9 @@ Result<std::vector<Entry>> parse(std::string_view bytes) {
         at += nameSize;
         const std::uint64_t size = getBig(covered, at, 8);
         at += 8;
-        if (!safeEntryName(name)) return corrupt("条目名称不合法[" + name + "]");
+        // A second signature entry could only be there to confuse a reader.
+        if (!safeEntryName(name) || name == kSignatureEntry)
+            return corrupt("条目名称不合法[" + name + "]");
         if (size > covered.size() - at || (kind == kFolder && size != 0))
             return corrupt("条目长度");
         entries.push_back({kind, mode, std::move(name), covered.substr(at, size)});
@@ -101,7 +159,8 @@ Result<std::vector<Entry>> parse(std::string_view bytes) {
 
 }  // namespace
 
-Status writePackage(const std::filesystem::path& folder, const std::filesystem::path& archive) {
+Status writePackage(const std::filesystem::path& folder, const std::filesystem::path& archive,
+                    const std::filesystem::path& privateKeyFile) {
     std::error_code ec;
     std::vector<std::filesystem::path> paths;
     for (auto it = std::filesystem::recursive_directory_iterator(folder, ec);
@@ -110,47 +169,56 @@ Status writePackage(const std::filesystem::path& folder, const std::filesystem::
     }
     if (ec) return statusFromErrno(ec.value(), "read " + folder.string());
     std::sort(paths.begin(), paths.end());
+    // The signature's place is kept, and filled once everything after it is written.
     std::string out(kMagic, kMagicSize);
+    out += signatureHeader();
+    const std::size_t signatureAt = out.size();
+    out.append(kSignatureSize, '\0');
     for (const auto& path : paths) {
         const auto status = std::filesystem::symlink_status(path, ec);
         if (ec) return statusFromErrno(ec.value(), "stat " + path.string());
         const std::string name = path.lexically_relative(folder).generic_string();
         const auto mode = static_cast<std::uint32_t>(status.permissions()) & 0777u;
+        if (name == kSignatureEntry) {
+            return Status::error(ErrorKind::InvalidArgument,
+                                 std::string("reserved name: ") + kSignatureEntry);
+        }
         if (std::filesystem::is_directory(status)) {
-            out.push_back(kFolder);
-            putBig(out, mode, 4);
-            putBig(out, name.size(), 2);
-            out += name;
-            putBig(out, 0, 8);
+            putEntryHeader(out, kFolder, mode, name, 0);
         } else if (std::filesystem::is_regular_file(status)) {
             Result<std::string> data = platform::readFile(path);
             if (!data) return data.status();
-            out.push_back(kFile);
-            putBig(out, mode, 4);
-            putBig(out, name.size(), 2);
-            out += name;
-            putBig(out, data->size(), 8);
+            putEntryHeader(out, kFile, mode, name, data->size());
             out += *data;
         } else {
             return Status::error(ErrorKind::Unsupported, "not a file or folder: " + path.string());
         }
     }
     out.push_back(kEnd);
+    const std::string_view written(out);
+    const std::string digest =
+        signedDigest(written.substr(0, kMagicSize), written.substr(signatureAt + kSignatureSize));
+    if (digest.empty()) return Status::error(ErrorKind::IoError, "SHA-512");
+    Result<std::string> signature = signMessage(digest, privateKeyFile);
+    if (!signature) return signature.status();
+    out.replace(signatureAt, kSignatureSize, *signature);
     out += sha256(out);
     if (Status s = platform::createDirectories(archive.parent_path()); !s) return s;
     return platform::writeFileAtomically(archive, out);
 }
 
-Status verifyPackage(const std::filesystem::path& archive) {
+Status verifyPackage(const std::filesystem::path& archive,
+                     const std::filesystem::path& publicKeyFile) {
     Result<std::string> bytes = platform::readFile(archive);
     if (!bytes) return bytes.status();
-    return parse(*bytes).status();
+    return parse(*bytes, publicKeyFile).status();
 }
 
-Status unpackPackage(const std::filesystem::path& archive, const std::filesystem::path& folder) {
+Status unpackPackage(const std::filesystem::path& archive, const std::filesystem::path& folder,
+                     const std::filesystem::path& publicKeyFile) {
     Result<std::string> bytes = platform::readFile(archive);
     if (!bytes) return bytes.status();
-    Result<std::vector<Entry>> entries = parse(*bytes);
+    Result<std::vector<Entry>> entries = parse(*bytes, publicKeyFile);
     if (!entries) return entries.status();
     std::error_code ec;
     if (!std::filesystem::create_directory(folder, ec)) {

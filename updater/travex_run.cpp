@@ -9,6 +9,8 @@
 #include "platform/files.h"
 #include "platform/ini_file.h"
 #include "updater/installer.h"
+#include "updater/package_archive.h"
+#include "updater/package_signature.h"
 
 namespace vantrel::updater {
 
@@ -25,6 +27,14 @@ std::filesystem::path setting(const platform::IniFile& ini, const char* key,
     std::string value = ini.getString("update", key, "");
     while (!value.empty() && (value.back() == '\\' || value.back() == '/')) value.pop_back();
     return value.empty() ? fallback : std::filesystem::path(value);
+}
+
+// Texts from the server may hold line breaks, which would end the value in Client.ini.
+std::string oneLine(std::string text) {
+    for (char& c : text) {
+        if (static_cast<unsigned char>(c) < 0x20) c = ' ';
+    }
+    return text;
 }
 
 }  // namespace
@@ -47,6 +57,12 @@ UpdateRun::UpdateRun(Arguments arguments, Reporter& reporter)
 int UpdateRun::fail(std::string text) {
     ftp_.close();
     error_ = std::move(text);
+    // The client's start-up reads this, so that it goes on to the login instead of starting
+    // an update that cannot be completed over and over.
+    platform::IniFile ini(arguments_.settingsFile);
+    (void)ini.setString("update", update::kFailureKey, oneLine(error_));
+    (void)ini.setString("update", update::kFailedVersionKey,
+                        update::isPlainFileName(moduleVersion_) ? moduleVersion_ : "");
     reporter_.status(error_);
     return -1;
 }
@@ -57,9 +73,15 @@ int UpdateRun::run() {
     platform::IniFile ini(arguments_.settingsFile);
     const std::filesystem::path root =
         std::filesystem::absolute(arguments_.settingsFile).parent_path().parent_path();
+    moduleVersion_.clear();
+    packageName_.clear();
     if (Status s = ini.setString("update", "install", "0"); !s) {
         return fail("写配置文件失败:" + s.text());
     }
+    // Only a run that ends in failure leaves a record; one cut off (killed, power lost) is
+    // taken up again by the next start, which resumes the download.
+    (void)ini.setString("update", update::kFailureKey, "");
+    (void)ini.setString("update", update::kFailedVersionKey, "");
     reporter_.caption("更新配置");
     reporter_.text("正在更新相关配置，请稍候...");
     reporter_.status("正在登录升级服务器......");
@@ -96,8 +118,8 @@ int UpdateRun::run() {
     reporter_.status("正在检查......");
     const std::filesystem::path tempFile = tempPath / (packageName_ + "_" + moduleVersion_);
     const std::filesystem::path target = targetPath / packageName_;
-    const std::string serverFile =
-        serverPath.empty() ? packageName_ : serverPath + "/" + packageName_;
+    // As the flag model is asked for: an empty servpath gives "/" + the name.
+    const std::string serverFile = serverPath + "/" + packageName_;
     if (Status s = platform::createDirectories(tempPath); !s) return fail(s.text());
     if (Status s = platform::createDirectories(targetPath); !s) return fail(s.text());
     std::error_code ec;
@@ -111,12 +133,21 @@ int UpdateRun::run() {
                               moduleVersion_.c_str(), packageName_.c_str()));
     if (ftp_.download(serverFile, tempFile) != 0) return fail(ftp_.status());
 
+    // The digest only says the file came as the server holds it; the signature says who
+    // made it. A refused package goes nowhere near installdir/ or bin/.
+    const Installation installation(root, root / "tmp");
+    reporter_.status("正在验证安装包签名...");
+    if (Status s = verifyPackage(tempFile, installation.localconfig() / kPublicKeyFile); !s) {
+        std::filesystem::remove(tempFile, ec);  // the next run fetches it anew
+        return fail("拒绝安装:" + s.text());
+    }
+
     reporter_.status("正在移动安装包...");
     if (Status s = platform::moveFileReplacing(tempFile, target); !s) {
         return fail(formatText("移动文件失败，错误代码：%d", s.systemCode()));
     }
     reporter_.status("正在安装更新...");
-    if (Status s = installPackage(Installation(root, root / "tmp"), target); !s) {
+    if (Status s = installPackage(installation, target); !s) {
         return fail("安装更新失败:" + s.text());
     }
     if (Status s = ini.setString("update", "moduleversion", moduleVersion_); !s) {

@@ -1,9 +1,12 @@
 #pragma once
 // The updater's run, free of any GUI toolkit: it logs in to the update server with the
 // client's product id and version, asks for "moduleversion" and "packagename", downloads
-// the package into `temppath` with resume and digest check, moves it onto the target in
-// `targetpath` in one step, installs it (installer.h) and records the new version in the
-// client's settings file (`update`/`moduleversion`, `update`/`install`).
+// the package into `temppath` with resume and digest check, checks its signature against
+// the installation's public key, moves it onto the target in `targetpath` in one step,
+// installs it (installer.h) and records the new version in the client's settings file
+// (`update`/`moduleversion`, `update`/`install`). A run that fails records why
+// (`update`/`lastfailure`, `update`/`failedversion`), so the client's next start goes on
+// to the login instead of starting the same failing update again.
 // Nothing downloaded is ever started.
 //
 // Thread: run() on one worker thread; the reporter is called on that thread; cancel() from

@@ -90,8 +90,8 @@ int receive(Environment& environment, const std::vector<std::string>& arguments)
             std::fprintf(stderr, "%s\n", ready.text().c_str());
             return 1;
         }
-        std::vector<std::string> chosen;
-        for (const ManualReport& r : listed) chosen.push_back(r.entry.name);
+        std::vector<std::size_t> chosen(listed.size());
+        for (std::size_t i = 0; i < chosen.size(); ++i) chosen[i] = i;
         std::printf("正在下载文件...\n");
         auto results = manual.fetch(chosen, listed, directory);
         if (!results) {
@@ -100,8 +100,8 @@ int receive(Environment& environment, const std::vector<std::string>& arguments)
         }
         int failures = 0;
         for (const ManualFetchResult& r : *results) {
-            std::printf("%s %s%s%s\n", r.name.c_str(), r.result.c_str(), r.error.empty() ? "" : " ",
-                        r.error.c_str());
+            std::printf("%s %s %s%s%s\n", listed[r.position].day.c_str(), r.name.c_str(),
+                        r.result.c_str(), r.error.empty() ? "" : " ", r.error.c_str());
             failures += r.result != "下载成功";
         }
         return failures == 0 ? 0 : 1;

@@ -25,9 +25,8 @@ const char* describe(update::UpdateChecker::VersionState state) {
         case State::kNeedsUpdater:
             return "更新尚未安装";
         case State::kLoginFailed:
-            return "登录升级服务器失败";
         case State::kNoServerVersion:
-            return "得到服务器版本失败";
+            break;  // said with the precise reason instead
     }
     return "";
 }
@@ -47,14 +46,18 @@ int runUpdate(Environment& environment, const std::vector<std::string>& argument
                                                 : "更新失败(见系统日志)");
     using State = update::UpdateChecker::VersionState;
     const State state = checker.checkVersion();
+    if (state == State::kLoginFailed || state == State::kNoServerVersion) {
+        // The precise reason (a refused login, no version, a package name that is no
+        // plain file name), as the system log has it.
+        std::fprintf(stderr, "vantrel-cli update: %s\n", checker.failureText().c_str());
+        return 1;
+    }
     std::printf("程序: %s", describe(state));
-    if (state != State::kUpToDate && state != State::kLoginFailed &&
-        state != State::kNoServerVersion) {
+    if (state != State::kUpToDate) {
         std::printf(" [%s %s]", checker.offer().version.c_str(),
                     checker.offer().packageName.c_str());
     }
     std::printf("\n");
-    if (state == State::kLoginFailed || state == State::kNoServerVersion) return 1;
     if (arguments[0] == "check" || state == State::kUpToDate) return 0;
 
     const update::UpdaterCommand command = update::updaterCommand(

@@ -99,25 +99,34 @@ Status RealtimeManualReceive::prepareDirectory(const fs::path& directory) {
     return config.writeRealtimeReportSettings(settings);
 }
 
+fs::path manualTargetDirectory(const std::vector<ManualReport>& listed, std::size_t position,
+                               const fs::path& directory) {
+    const ManualReport& report = listed.at(position);
+    const bool sharedName = std::any_of(listed.begin(), listed.end(), [&](const ManualReport& r) {
+        return r.entry.name == report.entry.name && r.day != report.day;
+    });
+    return sharedName ? directory / report.day : directory;
+}
+
 Result<std::vector<ManualFetchResult>> RealtimeManualReceive::fetch(
-    const std::vector<std::string>& chosen, const std::vector<ManualReport>& listed,
+    const std::vector<std::size_t>& chosen, const std::vector<ManualReport>& listed,
     const fs::path& directory, const std::function<bool()>& stop) {
     if (chosen.empty()) return Status::error(ErrorKind::InvalidArgument, "请选择需要下载的文件！");
     std::vector<ManualFetchResult> results;
-    for (const std::string& name : chosen) {
-        const auto found = std::find_if(listed.begin(), listed.end(), [&](const ManualReport& r) {
-            return r.entry.name == name;
-        });
-        if (found == listed.end()) {
-            results.push_back({name, "找不到文件信息", {}});
+    for (const std::size_t position : chosen) {
+        if (position >= listed.size()) {
+            results.push_back({position, {}, "找不到文件信息", {}, {}});
             continue;
         }
+        const ManualReport& report = listed[position];
+        const fs::path into = manualTargetDirectory(listed, position, directory);
         const realtime::FetchResult fetched =
-            realtime::fetchReport(ftp_, found->day, found->entry, directory, *context_.clock, stop);
+            realtime::fetchReport(ftp_, report.day, report.entry, into, *context_.clock, stop);
         if (fetched.outcome == realtime::FetchResult::kDone) {
-            results.push_back({name, "下载成功", {}});
+            results.push_back(
+                {position, report.entry.name, "下载成功", {}, into / report.entry.name});
         } else {
-            results.push_back({name, "下载失败", fetched.error});
+            results.push_back({position, report.entry.name, "下载失败", fetched.error, {}});
         }
     }
     return results;

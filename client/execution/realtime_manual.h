@@ -25,10 +25,19 @@ struct ManualReport {
 
 // One chosen report's outcome: "下载成功", "下载失败" (with `error`) or "找不到文件信息".
 struct ManualFetchResult {
+    std::size_t position = 0;  // of the report in the listed ones
     std::string name;
     std::string result;
     std::string error;
+    std::filesystem::path file;  // where the report is kept, after "下载成功"
 };
+
+// Where the listed report at `position` is kept below `directory`: `directory`/name, as a
+// query of one day always gives; a name listed on more than one day goes into a folder
+// per day, `directory`/YYYYMMDD/name, so that no day's report replaces another's.
+std::filesystem::path manualTargetDirectory(const std::vector<ManualReport>& listed,
+                                            std::size_t position,
+                                            const std::filesystem::path& directory);
 
 class RealtimeManualReceive {
   public:
@@ -47,9 +56,10 @@ class RealtimeManualReceive {
     // the service's receive directory, 256 bytes or longer, or cannot be created.
     Status prepareDirectory(const std::filesystem::path& directory);
 
-    // Fetches the reports named in `chosen` from those `listed` into `directory`, one by one
-    // ("请选择需要下载的文件！" when none is chosen).
-    Result<std::vector<ManualFetchResult>> fetch(const std::vector<std::string>& chosen,
+    // Fetches the reports at the positions `chosen` of those `listed` into `directory`
+    // (see manualTargetDirectory), one by one, in the order chosen ("请选择需要下载的文件！"
+    // when none is chosen). A name alone would not do: one name may be listed on two days.
+    Result<std::vector<ManualFetchResult>> fetch(const std::vector<std::size_t>& chosen,
                                                  const std::vector<ManualReport>& listed,
                                                  const std::filesystem::path& directory,
                                                  const std::function<bool()>& stop = {});

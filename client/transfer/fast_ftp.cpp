@@ -21,6 +21,7 @@ constexpr std::size_t kReturnCodeOffset = 79;
 constexpr std::size_t kBodyLengthOffset = 83;
 constexpr std::size_t kMessageOffset = 93;
 constexpr std::int64_t kResumeOverlap = 100;
+constexpr int kMaxRestarts = 3;
 constexpr std::size_t kDigestReadPiece = 32768;
 constexpr std::size_t kDigestTextSize = 32;
 constexpr int kCode3DesTwoKey = 0x10000;
@@ -257,7 +258,7 @@ int CFastFtp::download(const std::string& remotePath, const std::filesystem::pat
     }
     if (sendAll(*request) != 0) return -1;
 
-    std::int64_t requested = start;
+    int restarts = 0;
     int announced = FastPacketSize::kInitial;
     std::int64_t total = 0;
     for (;;) {
@@ -301,10 +302,12 @@ int CFastFtp::download(const std::string& remotePath, const std::filesystem::pat
             continue;
         }
         status_ += answer.message;
-        // A restart asked for a download that already starts at 0 would repeat forever.
-        if (answer.returnCode != "6008" || requested == 0) return -1;
-        requested = 0;
-        // The server cannot resume this file: take it from the start.
+        // "6008" may come at any point, also in a download that started at 0 (the file
+        // changed on the server meanwhile). The restarts are counted, so a server that
+        // answers nothing else cannot keep the loop going.
+        if (answer.returnCode != "6008" || restarts == kMaxRestarts) return -1;
+        ++restarts;
+        // The server wants the file from the start.
         done = 0;
         if (Status cut = file.resize(0); !cut) {
             status_ += "写文件出错";

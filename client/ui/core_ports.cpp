@@ -38,8 +38,7 @@ SystemSettings ConfigSettingsStore::loadSystem() {
     SystemSettings settings;
     settings.historyDays = config.historyDays;
     settings.flagFileExtend = config.flagFileExtend;
-    settings.closeAction =
-        config.closeFlag == 1 ? CloseAction::MinimizeToTray : CloseAction::Exit;
+    settings.closeAction = config.closeFlag == 1 ? CloseAction::MinimizeToTray : CloseAction::Exit;
     settings.realtime = config.readRealtimeReportSettings();
     return settings;
 }
@@ -131,7 +130,7 @@ int HandleRealtimeReceive::query(const std::string& from, const std::string& to,
 }
 
 Result<std::vector<ManualFetchResult>> HandleRealtimeReceive::fetch(
-    const std::vector<std::string>& chosen, const std::vector<ManualReport>& listed,
+    const std::vector<std::size_t>& chosen, const std::vector<ManualReport>& listed,
     const std::filesystem::path& directory) {
     return session_.core().withHandle(
         [&](CVornFtp& handle) -> Result<std::vector<ManualFetchResult>> {

@@ -141,7 +141,7 @@ class HandleRealtimeReceive final : public RealtimeReceive {
     std::filesystem::path defaultDirectory() override;
     int query(const std::string& from, const std::string& to, std::vector<ManualReport>& out,
               std::string& error) override;
-    Result<std::vector<ManualFetchResult>> fetch(const std::vector<std::string>& chosen,
+    Result<std::vector<ManualFetchResult>> fetch(const std::vector<std::size_t>& chosen,
                                                  const std::vector<ManualReport>& listed,
                                                  const std::filesystem::path& directory) override;
 

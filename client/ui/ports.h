@@ -157,11 +157,11 @@ class RealtimeReceive {
     // The reports of the days `from` to `to` ("YYYYMMDD") → their number, or -1 with `error`.
     virtual int query(const std::string& from, const std::string& to,
                       std::vector<ManualReport>& out, std::string& error) = 0;
-    // Checks, creates and saves `directory` as handrevpath, then fetches the chosen reports
-    // one by one.
-    virtual Result<std::vector<ManualFetchResult>> fetch(const std::vector<std::string>& chosen,
-                                                         const std::vector<ManualReport>& listed,
-                                                         const std::filesystem::path& directory) = 0;
+    // Checks, creates and saves `directory` as handrevpath, then fetches the reports at the
+    // positions `chosen` of `listed` one by one.
+    virtual Result<std::vector<ManualFetchResult>> fetch(
+        const std::vector<std::size_t>& chosen, const std::vector<ManualReport>& listed,
+        const std::filesystem::path& directory) = 0;
 };
 
 // The mailbox-list export table (DBF, four text columns 125/20/20/8). GUI thread.

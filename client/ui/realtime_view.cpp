@@ -2,8 +2,8 @@
 
 #include <QCloseEvent>
 #include <QDate>
-#include <QDateTime>
 #include <QDateEdit>
+#include <QDateTime>
 #include <QDesktopServices>
 #include <QFileDialog>
 #include <QHBoxLayout>
@@ -16,7 +16,6 @@
 #include <QTreeWidget>
 #include <QUrl>
 #include <QVBoxLayout>
-#include <map>
 
 #include "client/execution/realtime_reports.h"
 #include "client/ui/qt_text.h"
@@ -44,8 +43,8 @@ CMsgFormView::CMsgFormView(std::function<std::filesystem::path()> directory, QWi
       title_(new QLabel(this)),
       list_(new QTreeWidget(this)),
       log_(new QListWidget(this)) {
-    list_->setHeaderLabels({qs("发布状态"), qs("文件名称"), qs("本地文件大小(B)"),
-                            qs("消息记录数"), qs("更新时间"), qs("更新结果")});
+    list_->setHeaderLabels({qs("发布状态"), qs("文件名称"), qs("本地文件大小(B)"), qs("消息记录数"),
+                            qs("更新时间"), qs("更新结果")});
     list_->setRootIsDecorated(false);
     list_->setAllColumnsShowFocus(true);
     list_->setSortingEnabled(true);
@@ -130,8 +129,8 @@ CMsgHandRev::CMsgHandRev(RealtimeReceive& receive, UserPrompt& prompt, QWidget* 
         edit->setCalendarPopup(true);
         edit->setDisplayFormat("yyyy-MM-dd");
     }
-    list_->setHeaderLabels({qs("发布状态"), qs("文件名称"), qs("本地文件大小(B)"),
-                            qs("消息记录数"), qs("下载时间"), qs("下载结果")});
+    list_->setHeaderLabels({qs("发布状态"), qs("文件名称"), qs("本地文件大小(B)"), qs("消息记录数"),
+                            qs("下载时间"), qs("下载结果")});
     list_->setRootIsDecorated(false);
     list_->setAllColumnsShowFocus(true);
     setWidths(list_, {90, 260, 120, 90, 150, 160});
@@ -241,10 +240,11 @@ void CMsgHandRev::checkAll(bool checked) {
 
 bool CMsgHandRev::download() {
     if (job_.busy()) return false;
-    std::vector<std::string> chosen;
+    // Rows are in the order of listed_, one per report.
+    std::vector<std::size_t> chosen;
     for (int i = 0; i < list_->topLevelItemCount(); ++i) {
-        const QTreeWidgetItem* row = list_->topLevelItem(i);
-        if (row->checkState(kColState) == Qt::Checked) chosen.push_back(u8(row->text(kColName)));
+        if (list_->topLevelItem(i)->checkState(kColState) == Qt::Checked)
+            chosen.push_back(static_cast<std::size_t>(i));
     }
     if (chosen.empty()) {
         prompt_.show(kAppCaption, "请选择需要下载的文件！", UserPrompt::Icon::Warning);
@@ -264,22 +264,17 @@ bool CMsgHandRev::download() {
                 prompt_.show(kAppCaption, fetched.status().text(), UserPrompt::Icon::Warning);
                 return;
             }
-            std::map<QString, const ManualFetchResult*> byName;
-            for (const ManualFetchResult& r : *fetched) byName[qs(r.name)] = &r;
-            const std::filesystem::path target = u8(directory_->text().trimmed());
-            for (int i = 0; i < list_->topLevelItemCount(); ++i) {
-                QTreeWidgetItem* row = list_->topLevelItem(i);
-                const auto it = byName.find(row->text(kColName));
-                if (it == byName.end()) continue;
-                const ManualFetchResult& r = *it->second;
+            for (const ManualFetchResult& r : *fetched) {
+                QTreeWidgetItem* row = list_->topLevelItem(static_cast<int>(r.position));
+                if (!row) continue;
                 row->setText(kColResult, qs(r.error.empty() ? r.result : r.result + ":" + r.error));
                 if (r.result != "下载成功") continue;
-                const std::filesystem::path file = target / u8(row->text(kColName));
                 std::error_code ec;
-                const auto size = std::filesystem::file_size(file, ec);
+                const auto size = std::filesystem::file_size(r.file, ec);
                 if (!ec) row->setText(kColSize, QString::number(size));
-                row->setText(kColRecords, QString::number(realtime::recordCountOf(file)));
-                row->setText(kColTime, QDateTime::currentDateTime().toString("yyyy-MM-dd HH:mm:ss"));
+                row->setText(kColRecords, QString::number(realtime::recordCountOf(r.file)));
+                row->setText(kColTime,
+                             QDateTime::currentDateTime().toString("yyyy-MM-dd HH:mm:ss"));
             }
         });
     return true;

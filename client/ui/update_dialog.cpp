@@ -63,7 +63,8 @@ int GuiUpdate::runBeforeLogin(std::string& text) {
             text = "系统更新：登录升级服务器失败";
             break;
         case R::kNoServerVersion:
-            text = "系统更新：得到服务器版本失败！";
+        case R::kUpdateIncomplete:
+            text = checker_.failureText();
             break;
         case R::kUpdaterFailed:
             text = "系统更新：启动升级进程失败！";

@@ -159,8 +159,10 @@ UpdateChecker::VersionState UpdateChecker::checkVersion() {
     const int rc = ftp.login({"moduleversion", "packagename"}, settings_.productId,
                              settings_.clientVersion, values);
     ftp.close();
+    failure_.clear();
     if (rc < 0) {
-        sysLog("系统更新：" + ftp.status());
+        failure_ = "系统更新：" + ftp.status();
+        sysLog(failure_);
         return VersionState::kLoginFailed;
     }
     server_ = ftp.currentServer();
@@ -168,12 +170,14 @@ UpdateChecker::VersionState UpdateChecker::checkVersion() {
     const std::string version = fastLoginValue(values, "moduleversion");
     const std::string package = fastLoginValue(values, "packagename");
     if (version.empty() || package.empty()) {
-        sysLog("系统更新：得到服务器版本失败！");
+        failure_ = "系统更新：得到服务器版本失败！";
+        sysLog(failure_);
         return VersionState::kNoServerVersion;
     }
     // Both become parts of paths here and in the updater.
     if (!isPlainFileName(version) || !isPlainFileName(package)) {
-        sysLog(std::string("系统更新：") + kBadPackageName);
+        failure_ = std::string("系统更新：") + kBadPackageName;
+        sysLog(failure_);
         return VersionState::kNoServerVersion;
     }
     const CConfig config(context_.installation);
@@ -207,8 +211,33 @@ int UpdateChecker::startUpdater() {
     return -1;
 }
 
+bool UpdateChecker::lastRunFailedOnOffer() {
+    platform::IniFile ini(context_.installation.clientIni());
+    const std::string failure = ini.getString("update", kFailureKey, "");
+    const std::string failedVersion = trimmed(ini.getString("update", kFailedVersionKey, ""));
+    if (failure.empty() ||
+        (!failedVersion.empty() && compareVersions(failedVersion, offer_.version) != 0)) {
+        return false;
+    }
+    // A run that failed before it learnt the version (at its login) is taken to have failed
+    // on this offer, and recorded so, so that a later version is tried again.
+    if (failedVersion.empty()) (void)ini.setString("update", kFailedVersionKey, offer_.version);
+    failure_ = formatText("系统更新：上次更新[%s]未能完成(%s)，继续使用已安装的程序。",
+                          offer_.version.c_str(), failure.c_str());
+    sysLog(failure_);
+    return true;
+}
+
 StartupResult UpdateChecker::startupCheck() {
-    switch (checkVersion()) {
+    const VersionState state = checkVersion();
+    // Starting the updater again would end every start-up in the same failure: the operator
+    // is told, and the login goes on with the installed program.
+    if ((state == VersionState::kNewer || state == VersionState::kNeedsUpdater ||
+         state == VersionState::kPackageWaiting) &&
+        lastRunFailedOnOffer()) {
+        return StartupResult::kUpdateIncomplete;
+    }
+    switch (state) {
         case VersionState::kUpToDate:
             return StartupResult::kNothingToDo;
         case VersionState::kLoginFailed:
@@ -253,6 +282,8 @@ NightResult UpdateChecker::nightCheck(HandOverTarget& target) {
             return handOver(target);
         }
         case VersionState::kNeedsUpdater:
+            // Unattended, a hand-over that failed before would close the client every night.
+            if (lastRunFailedOnOffer()) return NightResult::kUpdateIncomplete;
             return handOver(target);
     }
     return NightResult::kNothingToDo;

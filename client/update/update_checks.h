@@ -29,6 +29,10 @@ inline constexpr const char* kPackageDirectory = "installdir";
 inline constexpr const char* kUpdaterProgram = "travex";
 inline constexpr const char* kInstallQuestion = "本地存在未安装的更新，是否现在安装?";
 inline constexpr const char* kBadPackageName = "获取安装包名称失败!";
+// Where the updater records how its last run ended (section `update` of Client.ini): the
+// failure text, empty after a run that did not fail, and the version it was fetching.
+inline constexpr const char* kFailureKey = "lastfailure";
+inline constexpr const char* kFailedVersionKey = "failedversion";
 
 // True for a name that is one plain file name: not empty, not "." or "..", and free of
 // "/", "\\", ":" and control characters. Names from the server must pass before they
@@ -57,6 +61,9 @@ enum class StartupResult : int {
     kLoginFailed = -1,
     kNoServerVersion = -2,
     kUpdaterFailed = -3,
+    // The updater's last run failed on the version offered: it is not started again, the
+    // login goes on with the installed program (failureText() says why).
+    kUpdateIncomplete = -4,
 };
 
 // Night version check results.
@@ -70,6 +77,7 @@ enum class NightResult {
     kLoginFailed,
     kNoServerVersion,
     kUpdaterFailed,
+    kUpdateIncomplete,  // as at start-up: nothing handed over automatically
 };
 
 // What the night hand-over needs from the running client. Called on the checker's thread.
@@ -139,6 +147,9 @@ class UpdateChecker {
         std::string packageName;
     };
     const Offer& offer() const { return offer_; }
+    // What the operator is told after a check that ended in kLoginFailed, kNoServerVersion
+    // or kUpdateIncomplete (the same line goes to the system log).
+    const std::string& failureText() const { return failure_; }
     // True while the install question is open (the night timer posts no check then).
     bool questionOpen() const { return questionOpen_; }
     // The cancel event of the running transfer (set by the window's cancel).
@@ -146,6 +157,8 @@ class UpdateChecker {
 
   private:
     int startUpdater();
+    // True when the updater's last run failed on the offered version; sets failure_.
+    bool lastRunFailedOnOffer();
     void sysLog(const std::string& line) const;
     CFastFtp& connection();
 
@@ -154,6 +167,7 @@ class UpdateChecker {
     catalogue::CFlagManager* flags_;
     Launcher launcher_;
     Offer offer_;
+    std::string failure_;
     FastServer server_;
     int timeOut_ = 5;
     bool serverKnown_ = false;

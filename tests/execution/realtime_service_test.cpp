@@ -308,7 +308,7 @@ TEST_F(RealtimeServiceTest, theManualReceiveFetchesChosenReportsOfADayRange) {
     ASSERT_EQ(manual.query("20261207", kDay, listed), 2) << manual.errorText();
     const fs::path target = root.path() / "by_hand";
     ASSERT_TRUE(manual.prepareDirectory(target).isOk());
-    auto results = manual.fetch({"a.txt", "zz.txt"}, listed, target);
+    auto results = manual.fetch({0, 99}, listed, target);
     ASSERT_TRUE(results.isOk());
     ASSERT_EQ(results->size(), 2u);
     EXPECT_EQ((*results)[0].result, "下载成功");
@@ -316,6 +316,32 @@ TEST_F(RealtimeServiceTest, theManualReceiveFetchesChosenReportsOfADayRange) {
     EXPECT_EQ(readLocal(target / "a.txt"), a);
     EXPECT_EQ(CConfig(installation).readRealtimeReportSettings().manualReceivePath,
               target.string());
+}
+
+TEST_F(RealtimeServiceTest, oneNameOnTwoDaysIsFetchedForEachDayAndKeptApart) {
+    // setup: "rpt.txt" is published on both days, with other bytes on each
+    const std::string first = publish("rpt.txt", 700, "20261207");
+    const std::string second = publish("rpt.txt", 900, kDay);
+    const std::string once = publish("once.txt", 500, kDay);
+    RealtimeManualReceive manual(serviceContext(), *handle);
+    std::vector<ManualReport> listed;
+    ASSERT_EQ(manual.query("20261207", kDay, listed), 3) << manual.errorText();
+    const fs::path target = root.path() / "by_hand";
+    // act
+    auto results = manual.fetch({0, 1, 2}, listed, target);
+    // verify: each day's report in a folder of its day; a name of one day stays flat
+    ASSERT_TRUE(results.isOk()) << results.status().text();
+    ASSERT_EQ(results->size(), 3u);
+    for (const ManualFetchResult& r : *results) EXPECT_EQ(r.result, "下载成功") << r.error;
+    EXPECT_EQ(readLocal(target / "20261207" / "rpt.txt"), first);
+    EXPECT_EQ(readLocal(target / kDay / "rpt.txt"), second);
+    EXPECT_EQ(readLocal(target / "once.txt"), once);
+    EXPECT_FALSE(fs::exists(target / "rpt.txt"));
+    std::vector<fs::path> files;
+    for (const ManualFetchResult& r : *results) files.push_back(r.file);
+    EXPECT_THAT(files,
+                ::testing::UnorderedElementsAre(target / "20261207" / "rpt.txt",
+                                                target / kDay / "rpt.txt", target / "once.txt"));
 }
 
 TEST_F(RealtimeServiceTest, theServiceStopsWithinTheThreadManagersStopTimeMidFetch) {

@@ -2,16 +2,19 @@
 // in the middle of the download. Also the package format's refusals.
 
 #include <openssl/evp.h>
+#include <openssl/pem.h>
 #include <signal.h>
 #include <sys/wait.h>
 
 #include <chrono>
+#include <cstdlib>
 #include <thread>
 
 #include "platform/child_process.h"
 #include "platform/ini_file.h"
 #include "tests/update/update_fixture.h"
 #include "updater/package_archive.h"
+#include "updater/package_signature.h"
 
 namespace vantrel::testing {
 namespace {
@@ -27,7 +30,13 @@ class TravexTest : public UpdateServerFixture {
         putFile(ini(), "[update]\nmoduleversion=1.30.00\ndllpath=" KORRIM_LIBRARY "\n");
         putFile(root.path() / "newbin" / "vantrel", "new program");
         putFile(root.path() / "newbin" / "lib" / "big.so", randomBytes(100000, 9));
-        ASSERT_TRUE(updater::writePackage(root.path() / "newbin", serveRoot() / kPackage).isOk());
+        putFile(publicKey(), fileBytes(PACKAGE_PUBLIC_KEY));
+        ASSERT_TRUE(
+            updater::writePackage(root.path() / "newbin", serveRoot() / kPackage, PACKAGE_KEY)
+                .isOk());
+    }
+    std::filesystem::path publicKey() const {
+        return inst() / "localconfig" / updater::kPublicKeyFile;
     }
     std::filesystem::path inst() const { return root.path() / "inst"; }
     std::filesystem::path bin() const { return inst() / "bin"; }
@@ -68,6 +77,27 @@ TEST_F(TravexTest, headlessRunInstallsThePackageAndRecordsTheVersion) {
     EXPECT_TRUE(std::filesystem::exists(inst() / "installdir" / kPackage));
     EXPECT_EQ(setting("moduleversion"), "1.31.00");
     EXPECT_EQ(setting("install"), "1");
+    // An empty servpath still puts "/" before the name, as for the flag model.
+    EXPECT_EQ(server->counters().lastFastPath(), std::string("/") + kPackage);
+}
+
+TEST_F(TravexTest, restartAskedMidwayThroughADownloadFromZeroInstallsByteExact) {
+    // setup: the package below a server directory; "6008" after the third packet of the
+    // first request, which started at 0
+    std::filesystem::create_directories(serveRoot() / "pkgs");
+    std::filesystem::rename(serveRoot() / kPackage, serveRoot() / "pkgs" / kPackage);
+    ASSERT_TRUE(platform::IniFile(ini()).setString("update", "servpath", "pkgs\\").isOk());
+    startServer({{"moduleversion", "1.31.00"}, {"packagename", kPackage}});
+    server->faults().fastRestartAfterPackets = 3;
+    // act
+    ASSERT_EQ(runTravex(), 0);
+    // verify
+    EXPECT_EQ(server->counters().fastDownloads, 2);
+    EXPECT_EQ(server->counters().lastFastOffset, 0);
+    EXPECT_EQ(server->counters().lastFastPath(), std::string("pkgs/") + kPackage);
+    EXPECT_EQ(fileBytes(bin() / "lib" / "big.so"), randomBytes(100000, 9));
+    EXPECT_EQ(fileBytes(inst() / "installdir" / kPackage),
+              fileBytes(serveRoot() / "pkgs" / kPackage));
 }
 
 TEST_F(TravexTest, wrongDigestLeavesTheProgramAndTheNextRunStartsAfresh) {
@@ -78,6 +108,76 @@ TEST_F(TravexTest, wrongDigestLeavesTheProgramAndTheNextRunStartsAfresh) {
     ASSERT_EQ(runTravex(), 0);
     EXPECT_EQ(server->counters().lastFastOffset, 0);
     EXPECT_EQ(fileBytes(bin() / "vantrel"), "new program");
+}
+
+// A fresh Ed25519 key pair the installation knows nothing of → the private key's file.
+std::filesystem::path strangerKey(const std::filesystem::path& dir) {
+    EVP_PKEY* key = EVP_PKEY_Q_keygen(nullptr, nullptr, "ED25519");
+    const std::filesystem::path file = dir / "stranger.key";
+    std::FILE* out = std::fopen(file.c_str(), "wb");
+    EXPECT_TRUE(key && out &&
+                PEM_write_PrivateKey(out, key, nullptr, nullptr, 0, nullptr, nullptr));
+    if (out) std::fclose(out);
+    EVP_PKEY_free(key);
+    return file;
+}
+
+std::string sha256(const std::string& bytes) {
+    unsigned char digest[32];
+    unsigned int length = 0;
+    EVP_Digest(bytes.data(), bytes.size(), digest, &length, EVP_sha256(), nullptr);
+    return std::string(reinterpret_cast<char*>(digest), length);
+}
+
+TEST_F(TravexTest, unsignedStrangelySignedOrTamperedPackagesAreRefusedLeavingAllAsItWas) {
+    startServer({{"moduleversion", "1.31.00"}, {"packagename", kPackage}});
+    const std::string good = fileBytes(serveRoot() / kPackage);
+    // A tamperer who changes a byte of the program and mends the digest after it.
+    std::string tampered = good.substr(0, good.size() - 32);
+    tampered[tampered.size() - 1000] ^= 0x20;
+    tampered += sha256(tampered);
+    // The format before signing: the entries right after the magic.
+    const std::string header = std::string("VTPKG1\n");
+    const std::size_t signatureEntry =
+        1 + 4 + 2 + std::string(updater::kSignatureEntry).size() + 8 + 64;
+    std::string unsignedPackage = header + good.substr(header.size() + signatureEntry);
+    unsignedPackage.resize(unsignedPackage.size() - 32);
+    unsignedPackage += sha256(unsignedPackage);
+    ASSERT_TRUE(updater::writePackage(root.path() / "newbin", root.path() / "stranger.pkg",
+                                      strangerKey(root.path()))
+                    .isOk());
+    const std::string stranger = fileBytes(root.path() / "stranger.pkg");
+    struct Case {
+        const char* what;
+        std::string bytes;
+        const char* reason;
+    };
+    const Case cases[] = {
+        {"unsigned", unsignedPackage, "拒绝安装:安装包未签名"},
+        {"signed by a stranger", stranger, "拒绝安装:安装包签名不正确"},
+        {"tampered", tampered, "拒绝安装:安装包签名不正确"},
+    };
+    for (const Case& c : cases) {
+        putFile(serveRoot() / kPackage, c.bytes);
+        EXPECT_EQ(runTravex(), 1) << c.what;
+        expectOldProgramInPlace();
+        EXPECT_EQ(setting("lastfailure"), c.reason) << c.what;
+        EXPECT_FALSE(std::filesystem::exists(inst() / "bin.new")) << c.what;
+        EXPECT_TRUE(std::filesystem::is_empty(inst() / "tmp")) << c.what;
+    }
+    // Without the public key nothing can be trusted.
+    putFile(serveRoot() / kPackage, good);
+    std::filesystem::rename(publicKey(), root.path() / "kept.pub");
+    EXPECT_EQ(runTravex(), 1);
+    expectOldProgramInPlace();
+    EXPECT_EQ(setting("lastfailure").rfind("拒绝安装:缺少安装包验证公钥", 0), 0u)
+        << setting("lastfailure");
+    // With it back, the same package installs and the failure record goes.
+    std::filesystem::rename(root.path() / "kept.pub", publicKey());
+    ASSERT_EQ(runTravex(), 0);
+    EXPECT_EQ(fileBytes(bin() / "vantrel"), "new program");
+    EXPECT_FALSE(std::filesystem::exists(bin() / updater::kSignatureEntry));
+    EXPECT_EQ(setting("lastfailure"), "");
 }
 
 TEST_F(TravexTest, hostileNamesAndWrongArgumentsAreRefused) {
@@ -116,43 +216,76 @@ TEST_F(TravexTest, killedMidDownloadKeepsTheOldProgramAndTheNextRunResumes) {
     EXPECT_EQ(fileBytes(bin() / "vantrel"), "new program");
 }
 
-// An archive written by hand: one entry, the end mark and a correct digest.
+TEST(TravexUsage, helpOrWrongArgumentsWithoutADisplayPrintTheUsageWithoutAWindow) {
+    TempDir dir;
+    const std::filesystem::path err = dir.path() / "err";
+    struct Case {
+        const char* arguments;
+        const char* begins;
+    };
+    for (const Case c : {Case{"--help", "usage: travex"}, Case{"", "参数错误!\nusage: travex"},
+                         Case{"a b", "参数错误!\nusage: travex"}}) {
+        // No display and no platform chosen: a QApplication would abort here.
+        const std::string command =
+            "env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM '" TRAVEX "' " +
+            std::string(c.arguments) + " </dev/null >/dev/null 2>'" + err.string() + "'";
+        const int status = std::system(command.c_str());
+        ASSERT_TRUE(WIFEXITED(status)) << c.arguments;
+        EXPECT_EQ(WEXITSTATUS(status), 1) << c.arguments;
+        EXPECT_EQ(fileBytes(err).rfind(c.begins, 0), 0u) << fileBytes(err);
+    }
+}
+
+// A signed archive written by hand from doc/formats/package.md: the signature entry (over
+// the SHA-512 of the magic, the file entry and the end mark), one file entry, the end mark
+// and the SHA-256 digest.
 std::string handArchive(const std::string& name) {
-    std::string out = "VTPKG1\n";
-    out += 'F';
-    out += std::string("\0\0\x01\xa4", 4);  // mode 0644
-    out += static_cast<char>(name.size() >> 8);
-    out += static_cast<char>(name.size());
-    out += name;
-    out += std::string("\0\0\0\0\0\0\0\x02", 8);
-    out += "hi";
-    out += 'E';
-    unsigned char digest[32];
+    const std::string magic = "VTPKG1\n";
+    std::string entries = "F";
+    entries += std::string("\0\0\x01\xa4", 4);  // mode 0644
+    entries += static_cast<char>(name.size() >> 8);
+    entries += static_cast<char>(name.size());
+    entries += name;
+    entries += std::string("\0\0\0\0\0\0\0\x02", 8);
+    entries += "hi";
+    entries += 'E';
+    unsigned char digest[64];
     unsigned int length = 0;
-    EVP_Digest(out.data(), out.size(), digest, &length, EVP_sha256(), nullptr);
-    return out + std::string(reinterpret_cast<char*>(digest), length);
+    const std::string covered = magic + entries;
+    EVP_Digest(covered.data(), covered.size(), digest, &length, EVP_sha512(), nullptr);
+    Result<std::string> signature =
+        updater::signMessage(std::string(reinterpret_cast<char*>(digest), length), PACKAGE_KEY);
+    EXPECT_TRUE(signature.isOk());
+    const std::string out = magic + "F" + std::string("\0\0\x01\xa4\0\x0b", 6) + "package.sig" +
+                            std::string("\0\0\0\0\0\0\0\x40", 8) + signature.value() + entries;
+    return out + sha256(out);
 }
 
 TEST(PackageArchive, refusesEscapingNamesAndBrokenBytesBeforeWritingAnything) {
     TempDir dir;
     putFile(dir.path() / "ok.pkg", handArchive("sub/ok.txt"));
-    ASSERT_TRUE(updater::unpackPackage(dir.path() / "ok.pkg", dir.path() / "ok").isOk());
+    ASSERT_TRUE(updater::unpackPackage(dir.path() / "ok.pkg", dir.path() / "ok", PACKAGE_PUBLIC_KEY)
+                    .isOk());
     EXPECT_EQ(fileBytes(dir.path() / "ok" / "sub" / "ok.txt"), "hi");
 
-    for (const char* name : {"../x", "a/../../x", "/etc/x", "a//b", "./a", "a\\..\\x", "a/"}) {
+    for (const char* name :
+         {"../x", "a/../../x", "/etc/x", "a//b", "./a", "a\\..\\x", "a/", "package.sig"}) {
         putFile(dir.path() / "bad.pkg", handArchive(name));
-        const Status s = updater::unpackPackage(dir.path() / "bad.pkg", dir.path() / "out");
+        const Status s =
+            updater::unpackPackage(dir.path() / "bad.pkg", dir.path() / "out", PACKAGE_PUBLIC_KEY);
         EXPECT_EQ(s.kind(), ErrorKind::Corruption) << name;
         EXPECT_FALSE(std::filesystem::exists(dir.path() / "out")) << name;
     }
     std::string flipped = handArchive("ok.txt");
     flipped[20] ^= 1;
     putFile(dir.path() / "flipped.pkg", flipped);
-    EXPECT_EQ(updater::verifyPackage(dir.path() / "flipped.pkg").kind(), ErrorKind::Corruption);
+    EXPECT_EQ(updater::verifyPackage(dir.path() / "flipped.pkg", PACKAGE_PUBLIC_KEY).kind(),
+              ErrorKind::Corruption);
     std::string cut = handArchive("ok.txt");
     cut.resize(cut.size() - 1);
     putFile(dir.path() / "cut.pkg", cut);
-    EXPECT_EQ(updater::verifyPackage(dir.path() / "cut.pkg").kind(), ErrorKind::Corruption);
+    EXPECT_EQ(updater::verifyPackage(dir.path() / "cut.pkg", PACKAGE_PUBLIC_KEY).kind(),
+              ErrorKind::Corruption);
 }
 
 }  // namespace

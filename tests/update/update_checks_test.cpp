@@ -4,6 +4,9 @@
 #include "client/update/update_checks.h"
 
 #include <gmock/gmock.h>
+#include <sys/wait.h>
+
+#include <cstdlib>
 
 #include "client/catalogue/flag_manager.h"
 #include "platform/ini_file.h"
@@ -138,7 +141,62 @@ TEST_F(UpdateChecksTest, hostilePackageNamesStartNothing) {
     startServer({{"moduleversion", "../1.99"}, {"packagename", "p.pkg"}});
     EXPECT_EQ(checker->startupCheck(), update::StartupResult::kNoServerVersion);
     EXPECT_TRUE(launched.empty());
+    // The operator is given the precise reason, not a missing version, also by the CLI.
+    EXPECT_EQ(checker->failureText(), "系统更新：获取安装包名称失败!");
     EXPECT_THAT(sysLog(), HasSubstr("获取安装包名称失败!"));
+    setIni("GateMultiple", "GateIP1", "127.0.0.1");
+    setIni("GateMultiple", "GatePort1", "1");
+    setIni("GateMultiple", "FtpPort1", std::to_string(server->updatePort()));
+    const std::filesystem::path err = dir_.path() / "err";
+    const std::string command = "VANTREL_RUNTIME_DIR='" + (dir_.path() / "run").string() +
+                                "' '" VANTREL_CLI "' --root '" + installation_.root().string() +
+                                "' update check >/dev/null 2>'" + err.string() + "'";
+    const int status = std::system(command.c_str());
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 1) << status;
+    EXPECT_EQ(readBytes(err), "vantrel-cli update: 系统更新：获取安装包名称失败!\n");
+}
+
+TEST_F(UpdateChecksTest, startUpAfterAFailedUpdateGoesOnToTheLoginWithTheInstalledProgram) {
+    // setup: a newer version whose package the server cannot deliver; the launcher runs the
+    // real updater to its end
+    startServer({{"moduleversion", "1.31.00"}, {"packagename", "vantrel-131.pkg"}});
+    setIni("update", "moduleversion", "1.30.00");
+    setIni("update", "install", "1");
+    setIni("update", "dllpath", KORRIM_LIBRARY);
+    int updaterExit = -1;
+    checker = std::make_unique<update::UpdateChecker>(
+        context_, checker->settings(), &flags, [&](const platform::ChildOptions& o) -> Result<int> {
+            launched.push_back(o);
+            platform::ChildOptions headless = o;
+            headless.program = TRAVEX;  // the test root has no bin/
+            headless.workingDirectory.clear();
+            headless.arguments.insert(headless.arguments.begin(), "--headless");
+            headless.quiet = true;
+            Result<int> exit = platform::runAndWait(headless, std::chrono::seconds(60));
+            EXPECT_TRUE(exit.isOk()) << exit.status().text();
+            updaterExit = exit ? *exit : -1;
+            return 4242;
+        });
+    // act: the first start hands over; the updater fails and leaves install at 0
+    ASSERT_EQ(checker->startupCheck(), update::StartupResult::kUpdaterStarted);
+    ASSERT_EQ(updaterExit, 1);
+    ASSERT_EQ(ini("update", "install"), "0");
+    // verify: the next start does not hand over again, and says why
+    EXPECT_EQ(checker->startupCheck(), update::StartupResult::kUpdateIncomplete);
+    EXPECT_EQ(launched.size(), 1u);
+    EXPECT_THAT(checker->failureText(), HasSubstr("上次更新[1.31.00]未能完成"));
+    EXPECT_THAT(checker->failureText(), HasSubstr("文件不存在"));
+    EXPECT_THAT(checker->failureText(), HasSubstr("继续使用已安装的程序"));
+    EXPECT_EQ(ini("update", "moduleversion"), "1.30.00");
+    // A version other than the failed one is fetched again.
+    server->stop();
+    startServer({{"moduleversion", "1.32.00"}, {"packagename", "vantrel-132.pkg"}});
+    EXPECT_EQ(checker->startupCheck(), update::StartupResult::kUpdaterStarted);
+    // A run that failed at its login learnt no version: it holds for the present offer only.
+    setIni("update", "lastfailure", "版本更新登录失败");
+    setIni("update", "failedversion", "");
+    EXPECT_EQ(checker->startupCheck(), update::StartupResult::kUpdateIncomplete);
+    EXPECT_EQ(ini("update", "failedversion"), "1.32.00");
 }
 
 TEST_F(UpdateChecksTest, nightHandOverWaitsForRunningTasksThenStopsInOrder) {

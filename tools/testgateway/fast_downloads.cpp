@@ -82,6 +82,7 @@ FastAnswer FastDownloadService::download(const std::string& packet, const FastSe
     if (!request) return {fastAnswerPacket("6001", "请求格式错误", {}), false};
     counters_.lastFastOffset = request->b;
     Result<std::string> name = filesvc::nameFromWire(request->name1);
+    counters_.setLastFastPath(name ? *name : std::string());
     const std::filesystem::path path =
         name ? servedPath(settings_.updateRoot, *name) : std::filesystem::path();
     std::ifstream in;
@@ -103,6 +104,7 @@ FastAnswer FastDownloadService::download(const std::string& packet, const FastSe
     const std::int32_t piece = request->c > 0 ? request->c : kFastPacketField;
     const int dropAfter = faults_.fastDropAfterPackets.exchange(0);
     const int stallAfter = faults_.fastStallAfterPackets.exchange(0);
+    const int restartAfter = faults_.fastRestartAfterPackets.exchange(0);
     bool corrupt = faults_.fastCorruptPacket.exchange(false);
     in.seekg(offset);
     std::string data;
@@ -123,6 +125,7 @@ FastAnswer FastDownloadService::download(const std::string& packet, const FastSe
         ++packets;
         if (packets == dropAfter) return {{}, true};
         if (packets == stallAfter) return {{}, false};
+        if (packets == restartAfter) return {fastAnswerPacket("6008", "请从头下载", {}), false};
     }
     FastAnswer answer;
     Result<std::string> digest = fileSplitDigestText(path);

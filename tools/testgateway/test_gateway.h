@@ -115,6 +115,9 @@ struct FaultSwitches {
     std::atomic<int> fastDropAfterPackets{0};
     // send this many data packets, then fall silent with the connection open (0 = never);
     std::atomic<int> fastStallAfterPackets{0};
+    // send this many data packets, then "6008" (start again from 0), the connection open
+    // (0 = never);
+    std::atomic<int> fastRestartAfterPackets{0};
     // flip a byte of the first data packet's data;
     std::atomic<bool> fastCorruptPacket{false};
     // and, until cleared, send a first digest half that does not decrypt.
@@ -132,6 +135,19 @@ struct GatewayCounters {
     std::atomic<int> fastLogins{0};
     std::atomic<int> fastDownloads{0};             // fast download requests
     std::atomic<std::int64_t> lastFastOffset{-1};  // the offset the last one asked for
+    // The remote path the last fast download asked for, as it came.
+    std::string lastFastPath() {
+        std::lock_guard lock(pathMutex);
+        return lastFastPath_;
+    }
+    void setLastFastPath(std::string path) {
+        std::lock_guard lock(pathMutex);
+        lastFastPath_ = std::move(path);
+    }
+
+  private:
+    std::mutex pathMutex;
+    std::string lastFastPath_;
 };
 
 class TestGateway {
