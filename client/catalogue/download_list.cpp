@@ -400,7 +400,11 @@ int CDownLoadFile::MarkDelivered(int row) {
     DownloadWorkItem& item = *itemLocked(row);
     item.finished = true;
     item.loadTime = nowText();
-    if (list_->SetFieldValues(row, {{"LOADTIME", item.loadTime}, {"discript", " "}}) != 0) {
+    // A file delivered between two progress notes still shows all of it as received.
+    item.downSize = item.size;
+    if (list_->SetFieldValues(row, {{"LOADTIME", item.loadTime},
+                                    {"DOWNSIZE", item.downSize},
+                                    {"discript", " "}}) != 0) {
         lastError_ = list_->LastError();
         return 0;
     }

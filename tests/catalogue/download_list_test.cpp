@@ -148,7 +148,7 @@ TEST_F(DownloadListTest, rebuildingKeepsKnownFilesResetsChangedOnesAndForgetsNot
               1);
     // verify
     EXPECT_THAT(rows(),
-                ::testing::ElementsAre("kept.txt|10|0|2026-12-08 08:00:00|2026-12-08 09:30:00|4",
+                ::testing::ElementsAre("kept.txt|10|10|2026-12-08 08:00:00|2026-12-08 09:30:00|4",
                                        "changed.txt|25||2026-12-08 08:00:00||0",
                                        "new.txt|1||2026-12-08 09:00:00||0",
                                        "omitted.txt|30|0|2026-12-08 08:00:00||0"));
@@ -278,7 +278,7 @@ TEST_F(DownloadListTest, deliveryStampsTheRowAndReportsFlagFiles) {
     EXPECT_THAT(flags_.recorded, ::testing::ElementsAre("DONE.c08@2026-12-08 09:30:05"));
     EXPECT_EQ(list_.DeliveredCount(), 2);
     ASSERT_EQ(list_.OpenList(), 1);
-    EXPECT_EQ(rows()[0], "DONE.c08|5|0|2026-12-08 08:00:00|2026-12-08 09:30:05|4");
+    EXPECT_EQ(rows()[0], "DONE.c08|5|5|2026-12-08 08:00:00|2026-12-08 09:30:05|4");
 }
 
 TEST_F(DownloadListTest, stampFileTimeSetsTheServersLocalTime) {
