@@ -51,8 +51,10 @@ std::vector<catalogue::RemoteFileEntry> filesOf(const std::vector<filesvc::ListE
 }  // namespace
 
 CAutoDownModel::CAutoDownModel(const Context& context, AutoSyncModelOptions options)
-    : TaskModel(context, *options.catalogue, *options.blocks, CatalogueTaskKind::AutoSync,
-                kAutoSyncTable),
+    : DownloadRunModel(context, *options.catalogue, *options.blocks,
+                       CatalogueTaskKind::AutoSync, kAutoSyncTable,
+                       {"下载任务运行结束，运行结果：", "下载任务运行结束，运行结果：",
+                        "下载任务结束运行，用户停止任务！"}),
       options_(std::move(options)) {}
 
 CAutoDownModel::~CAutoDownModel() = default;
@@ -117,19 +119,13 @@ void CAutoDownModel::stopped(const Entry& entry) {
 
 std::string CAutoDownModel::endLine(const Entry& entry, const std::string& result,
                                     bool hadRun) const {
-    if (!hadRun) return "下载任务运行结束，运行结果：" + result;
+    // A run that found nothing to do ends with the common line.
+    if (!hadRun) return DownloadRunModel::endLine(entry, result, hadRun);
     return (isHistory(entry.task) ? "自动同步历史任务结束运行，运行结果："
                                   : "下载自动同步任务结束运行，运行结果：") +
            result;
 }
 
-std::string CAutoDownModel::startFailedLine(const std::string& result) const {
-    return "下载任务运行结束，运行结果：" + result;
-}
-
-std::string CAutoDownModel::stoppedLine() const {
-    return "下载任务结束运行，用户停止任务！";
-}
 
 void CAutoDownModel::cleanLocalHistory() {
     const LoginFacts facts = options_.process->lastLogin();
@@ -198,22 +194,6 @@ void CAutoDownModel::cleanLocalHistory() {
 
 // ---- auto-sync manager ----------------------------------------------------------------
 
-int CAutoDownModel::queueBlocks(TransferQueue& queue, DownloadRun& run) {
-    bool front = false;
-    // Completing blocks jump the queue, as the auto-sync runs ask.
-    BlockTask* block = run.nextBlock(front);
-    if (!block) return 0;
-    return front ? queue.pushFront(block) : queue.pushBack(block);
-}
-
-void CAutoDownModel::deliver(DownloadRun& run) {
-    run.deliver();
-}
-
-int CAutoDownModel::doneCount(const DownloadRun& run) const {
-    return run.deliveredCount();
-}
-
 bool CAutoDownModel::login(CVornFtp& session, std::string& error) {
     if (session.LoginToGateway() == 1 || session.LoginToGateway() == 1) return true;
     char prefix[128];
@@ -228,12 +208,7 @@ std::shared_ptr<DownloadRun> CAutoDownModel::makeRun(const AutoSyncTask& task,
                                                      const std::string& listDay,
                                                      const fs::path& taskLog,
                                                      const std::string& remoteDirectory) {
-    DownloadRunSetup setup;
-    setup.blocks = options_.blocks;
-    setup.flags = options_.flags;
-    setup.transferClock = options_.transferClock;
-    setup.unzipProgram = options_.unzipProgram;
-    setup.noUnzipFileTypes = options_.noUnzipFileTypes;
+    DownloadRunSetup setup = RunSetupOf(options_);
     setup.listDay = execution::ParseDay(listDay);
     setup.taskLogPath = taskLog;
     setup.remoteDirectory = remoteDirectory;
@@ -378,37 +353,19 @@ void CAutoDownModel::resetForAgain(Entry& entry) {
 
 bool CAutoDownModel::forgetDay(const Entry& entry) {
     const AutoSyncTask& task = entry.task;
-    const std::string& taskId = task.planid;
     std::string day = isHistory(task) ? entry.extra.syncDate : std::string();
     if (day.empty()) day = catalogue::FormatDate(context_.clock->localNow());
-    // The list the runs use, with every partial file of it, so every file comes afresh.
-    catalogue::CDownLoadFile list(context_, nullptr, nullptr);
+    // The list the runs use: the one of the day they synchronise.
     const auto listDay = execution::ParseDay(day);
     const auto offset = listDay ? std::chrono::duration_cast<std::chrono::seconds>(
                                       context_.clock->now() - platform::fromLocalTime(*listDay))
                                 : std::chrono::seconds(0);
-    list.Init(taskId, catalogue::CDownLoadFile::TaskKind::Download,
-              offset.count() > 0 ? offset : std::chrono::seconds(0));
-    const fs::path listPath = list.ListPath();
-    list.SetReceiveDirectory(task.recvpath);
-    if (list.LoadWorkItems()) {
-        for (const auto& item : list.Items()) {
-            std::error_code ec;
-            fs::remove(item.partialFile(), ec);
-            fs::remove(item.partialFile().string() + ".~block", ec);
-        }
-    }
-    char line[1024];
-    if (list.DeleteList() == 1) {
-        std::snprintf(line, sizeof line, "删除[%s]任务清单成功,清单文件为:%s", taskId.c_str(),
-                      listPath.string().c_str());
-        sysLog(line);
-        return true;
-    }
-    std::snprintf(line, sizeof line, "重新下载[%s]任务失败,失败原因为:%s", taskId.c_str(),
-                  list.LastError().c_str());
+    std::string line;
+    const bool forgotten = ForgetDownloadDay(context_, task.planid,
+                                             offset.count() > 0 ? offset : std::chrono::seconds(0),
+                                             task.recvpath, line);
     sysLog(line);
-    return false;
+    return forgotten;
 }
 
 }  // namespace vantrel

@@ -31,9 +31,7 @@
 #include "client/app/context.h"
 #include "client/catalogue/flag_recorder.h"
 #include "client/catalogue/task_catalogue.h"
-#include "client/execution/down_plan_model.h"
-#include "client/execution/plan_model.h"
-#include "client/execution/task_model.h"
+#include "client/execution/download_run_model.h"
 #include "client/transfer/file_block_map.h"
 
 namespace vantrel {
@@ -41,36 +39,27 @@ namespace vantrel {
 class DownloadRun;
 class GatewayProcessState;
 
-struct AutoSyncModelOptions {
-    catalogue::CModule* catalogue = nullptr;  // required
-    FileBlockMap* blocks = nullptr;           // required
-    GatewayProcessState* process = nullptr;   // required: the business date and gateway time
-    catalogue::FlagRecorder* flags = nullptr;
-    SessionFactory makeSession;  // required: the run's management session
-    const platform::Clock* transferClock = nullptr;
-    std::filesystem::path unzipProgram;
-    std::vector<std::string> noUnzipFileTypes;
+struct AutoSyncModelOptions : DownloadModelOptions {
+    GatewayProcessState* process = nullptr;  // required: the business date and gateway time
 };
 
-struct AutoSyncKind {
-    using Task = catalogue::AutoSyncTask;
-    using Run = DownloadRun;
-    struct Extra {
-        // Daily: what the last successful run took, and what the running run lists.
-        std::string businessDate;
-        std::string version;
-        std::string pendingVersion;
-        std::optional<platform::WallTime> lastFullList;
-        bool fullList = false;
-        // History: the day the running run synchronises.
-        std::string syncDate;
-    };
+// What an auto-sync task keeps beside the common run state.
+struct AutoSyncExtra {
+    // Daily: what the last successful run took, and what the running run lists.
+    std::string businessDate;
+    std::string version;
+    std::string pendingVersion;
+    std::optional<platform::WallTime> lastFullList;
+    bool fullList = false;
+    // History: the day the running run synchronises.
+    std::string syncDate;
 };
+using AutoSyncKind = TaskKind<catalogue::AutoSyncTask, DownloadRun, AutoSyncExtra>;
 extern template class TaskModel<AutoSyncKind>;
 
 using AutoSyncTaskState = TaskModel<AutoSyncKind>::State;
 
-class CAutoDownModel final : public TaskModel<AutoSyncKind> {
+class CAutoDownModel final : public DownloadRunModel<AutoSyncKind> {
   public:
     // `context` and every pointee of `options` must outlive the model.
     CAutoDownModel(const Context& context, AutoSyncModelOptions options);
@@ -84,10 +73,6 @@ class CAutoDownModel final : public TaskModel<AutoSyncKind> {
     static bool isHistory(const catalogue::AutoSyncTask& task) { return task.plantype == 2; }
     bool beginRun(const Entry& entry, Begun& begun, std::string& error) override;
     void takeBegun(Entry& entry, const Begun& begun) override;
-    int queueBlocks(TransferQueue& queue, DownloadRun& run) override;
-    void deliver(DownloadRun& run) override;
-    int doneCount(const DownloadRun& run) const override;
-    bool supportsAgain() const override { return true; }
     void resetForAgain(Entry& entry) override;
     bool forgetDay(const Entry& entry) override;
     catalogue::DownloadTask scheduleShape(const catalogue::AutoSyncTask& task) const override;
@@ -101,8 +86,6 @@ class CAutoDownModel final : public TaskModel<AutoSyncKind> {
     }
     void stopped(const Entry& entry) override;
     std::string endLine(const Entry& entry, const std::string& result, bool hadRun) const override;
-    std::string startFailedLine(const std::string& result) const override;
-    std::string stoppedLine() const override;
 
     // Logs in on a session of its own; false with `error` set.
     bool login(CVornFtp& session, std::string& error);

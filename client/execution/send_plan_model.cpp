@@ -31,7 +31,9 @@ bool AcceptsUploads(const std::string& mailbox) {
 
 CSendPlanModel::CSendPlanModel(const Context& context, UploadModelOptions options)
     : TaskModel(context, *options.catalogue, *options.blocks, CatalogueTaskKind::Upload,
-                kUploadTable),
+                kUploadTable,
+                {"上传任务结束运行，运行结果：", "上传任务运行结束，运行结果：",
+                 "上传任务停止运行，用户停止任务！"}),
       options_(options) {}
 
 CSendPlanModel::~CSendPlanModel() = default;
@@ -93,18 +95,6 @@ int CSendPlanModel::queueBlocks(TransferQueue& queue, UploadRun& run) {
 
 int CSendPlanModel::doneCount(const UploadRun& run) const {
     return run.sentCount();
-}
-
-std::string CSendPlanModel::endLine(const Entry&, const std::string& result, bool) const {
-    return "上传任务结束运行，运行结果：" + result;
-}
-
-std::string CSendPlanModel::startFailedLine(const std::string& result) const {
-    return "上传任务运行结束，运行结果：" + result;
-}
-
-std::string CSendPlanModel::stoppedLine() const {
-    return "上传任务停止运行，用户停止任务！";
 }
 
 }  // namespace vantrel

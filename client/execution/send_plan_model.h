@@ -31,13 +31,8 @@ struct UploadModelOptions {
     const platform::Clock* transferClock = nullptr;
 };
 
-struct UploadKind {
-    using Task = catalogue::UploadTask;
-    using Run = UploadRun;
-    struct Extra {};
-};
+using UploadKind = TaskKind<catalogue::UploadTask, UploadRun>;
 extern template class TaskModel<UploadKind>;
-
 using UploadTaskState = TaskModel<UploadKind>::State;
 
 // Whether uploads to `mailbox` are accepted (the A-share, B-share and listed-company
@@ -63,9 +58,6 @@ class CSendPlanModel final : public TaskModel<UploadKind> {
     void startRefused(const std::string& taskId) override;
     void leaveRun(const std::string& taskId) override;
     void stopping(const std::string& taskId) override;
-    std::string endLine(const Entry& entry, const std::string& result, bool hadRun) const override;
-    std::string startFailedLine(const std::string& result) const override;
-    std::string stoppedLine() const override;
 
     UploadModelOptions options_;
     CTaskQueue* taskQueue_ = nullptr;

@@ -53,6 +53,14 @@ bool RunPhaseMoveAllowed(RunPhase from, RunPhase to);
 
 // A kind names its record and run types and the state it keeps per task beside the
 // common one (`Extra`, default-constructible and copyable).
+struct NoExtra {};
+template <class TaskType, class RunType, class ExtraType = NoExtra>
+struct TaskKind {
+    using Task = TaskType;
+    using Run = RunType;
+    using Extra = ExtraType;
+};
+
 template <class Kind>
 class TaskModel : public PlanModel {
   public:
@@ -121,11 +129,22 @@ class TaskModel : public PlanModel {
     };
     enum class Admission { Start, Wait, Refuse };
     enum class Ending { Finished, StartFailed, Stopped };
+    // The task-log lines of a run's end, each followed by the result where it has one.
+    struct RunTexts {
+        const char* ended;        // "下载任务结束运行，运行结果："
+        const char* startFailed;  // "下载任务运行结束，运行结果："
+        const char* stopped;      // "下载任务结束运行，用户停止任务！"
+    };
 
     // `context`, `catalogue` and `blocks` must outlive the model.
     TaskModel(const Context& context, catalogue::CModule& catalogue, FileBlockMap& blocks,
-              CatalogueTaskKind kind, const CatalogueTable<Task>& table)
-        : context_(context), catalogue_(catalogue), blocks_(blocks), kind_(kind), table_(table) {}
+              CatalogueTaskKind kind, const CatalogueTable<Task>& table, RunTexts texts)
+        : context_(context),
+          catalogue_(catalogue),
+          blocks_(blocks),
+          kind_(kind),
+          table_(table),
+          texts_(texts) {}
 
     // ---- what a kind supplies ----
     // Dispatcher: the first pass of a run of `entry` (a copy). False with `error` set; the
@@ -166,11 +185,10 @@ class TaskModel : public PlanModel {
     virtual void afterEndOfRunCheck() {}
     // Whether a plain stop also disables the task's row in the table.
     virtual bool stopDisablesRow(const Task&) const { return true; }
-    // The task-log lines of a run's end.
-    virtual std::string endLine(const Entry& entry, const std::string& result,
-                                bool hadRun) const = 0;
-    virtual std::string startFailedLine(const std::string& result) const = 0;
-    virtual std::string stoppedLine() const = 0;
+    // The task-log line of a finished run's end.
+    virtual std::string endLine(const Entry&, const std::string& result, bool /*hadRun*/) const {
+        return texts_.ended + result;
+    }
     // After a stop is carried out (plain stops only).
     virtual void stopped(const Entry&) {}
 
@@ -209,6 +227,7 @@ class TaskModel : public PlanModel {
 
     const CatalogueTaskKind kind_;
     const CatalogueTable<Task> table_;
+    const RunTexts texts_;
     mutable std::mutex mutex_;
     std::map<std::string, Entry> tasks_;
     TableCommandQueue<Task> commands_;

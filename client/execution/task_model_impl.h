@@ -518,11 +518,11 @@ void TaskModel<Kind>::endRun(const std::string& taskId, const std::shared_ptr<Ru
             break;
         case Ending::StartFailed:
             writeTaskLog(taskLog, description, 2);
-            writeTaskLog(taskLog, startFailedLine(result), 2);
+            writeTaskLog(taskLog, texts_.startFailed + result, 2);
             writeTaskLog(taskLog, "", 0);
             break;
         case Ending::Stopped:
-            if (run) writeTaskLog(taskLog, stoppedLine(), 1);
+            if (run) writeTaskLog(taskLog, texts_.stopped, 1);
             break;
     }
     if (how != Ending::Stopped && !ok) post(TaskFailed{kind_, taskId, description});

@@ -30,20 +30,7 @@ TaskScheduler::TaskScheduler(const Context& context, GatewayProcessState& proces
       blocks_(blockOptions(context)),
       memList_(blockOptions(context).systemLog),
       realtime_(context_, realtimeOptions()),
-      downloads_(context_,
-                 [&] {
-                     DownloadModelOptions o;
-                     o.catalogue = &catalogue_;
-                     o.blocks = &blocks_;
-                     o.flags = &flags_;
-                     o.makeSession = [this] { return makeSession(); };
-                     o.transferClock = options.transferClock;
-                     o.unzipProgram = execution::unzipProgram(context.installation);
-                     CConfig config(context.installation);
-                     config.load();
-                     o.noUnzipFileTypes = config.noUnzipFileTypes;
-                     return o;
-                 }()),
+      downloads_(context_, downloadOptions(options)),
       uploads_(context_,
                [&] {
                    UploadModelOptions o;
@@ -54,18 +41,24 @@ TaskScheduler::TaskScheduler(const Context& context, GatewayProcessState& proces
                }()),
       autoSyncs_(context_, [&] {
           AutoSyncModelOptions o;
-          o.catalogue = &catalogue_;
-          o.blocks = &blocks_;
+          static_cast<DownloadModelOptions&>(o) = downloadOptions(options);
           o.process = &process_;
-          o.flags = &flags_;
-          o.makeSession = [this] { return makeSession(); };
-          o.transferClock = options.transferClock;
-          o.unzipProgram = execution::unzipProgram(context.installation);
-          CConfig config(context.installation);
-          config.load();
-          o.noUnzipFileTypes = config.noUnzipFileTypes;
           return o;
       }()) {}
+
+DownloadModelOptions TaskScheduler::downloadOptions(const Options& options) {
+    DownloadModelOptions o;
+    o.catalogue = &catalogue_;
+    o.blocks = &blocks_;
+    o.flags = &flags_;
+    o.makeSession = [this] { return makeSession(); };
+    o.transferClock = options.transferClock;
+    o.unzipProgram = execution::unzipProgram(context_.installation);
+    CConfig config(context_.installation);
+    config.load();
+    o.noUnzipFileTypes = config.noUnzipFileTypes;
+    return o;
+}
 
 RealtimeService::Options TaskScheduler::realtimeOptions() {
     RealtimeService::Options o;

@@ -89,6 +89,8 @@ class TaskScheduler final : public BlockStateListStore,
     std::unique_ptr<CVornFtp> makeSession() const;
     // The service's options: sessions like the workers', the local list of this scheduler.
     RealtimeService::Options realtimeOptions();
+    // The options of the download and auto-sync models over this scheduler's parts.
+    DownloadModelOptions downloadOptions(const Options& options);
     void takeInbox();
 
     const Context context_;

@@ -48,11 +48,7 @@ class FakeRun {
     std::filesystem::path log_;
 };
 
-struct FakeKind {
-    using Task = catalogue::DownloadTask;
-    using Run = FakeRun;
-    struct Extra {};
-};
+using FakeKind = TaskKind<catalogue::DownloadTask, FakeRun>;
 
 constexpr CatalogueTable<catalogue::DownloadTask> kTable{
     &catalogue::CModule::LoadDownloadTasks,  &catalogue::CModule::AddDownloadTask,
@@ -64,7 +60,8 @@ constexpr CatalogueTable<catalogue::DownloadTask> kTable{
 class FakeModel final : public TaskModel<FakeKind> {
   public:
     FakeModel(const Context& context, catalogue::CModule& catalogue, FileBlockMap& blocks)
-        : TaskModel(context, catalogue, blocks, CatalogueTaskKind::Download, kTable) {}
+        : TaskModel(context, catalogue, blocks, CatalogueTaskKind::Download, kTable,
+                    {"ended:", "start failed:", "stopped"}) {}
 
     // What the next first pass does.
     std::string failWith;
@@ -84,9 +81,6 @@ class FakeModel final : public TaskModel<FakeKind> {
     catalogue::DownloadTask scheduleShape(const catalogue::DownloadTask& task) const override {
         return task;
     }
-    std::string endLine(const Entry&, const std::string& r, bool) const override { return r; }
-    std::string startFailedLine(const std::string& r) const override { return r; }
-    std::string stoppedLine() const override { return "stopped"; }
 };
 
 class RecordingNotifier final : public Notifier {
