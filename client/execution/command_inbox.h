@@ -25,9 +25,10 @@ class CommandInbox {
     // Every waiting command, oldest first; each is removed once read. Unreadable or
     // malformed files are removed and skipped.
     std::vector<InboxCommand> take() const;
+    // Where the commands wait: "data/commands".
+    std::filesystem::path directory() const;
 
   private:
-    std::filesystem::path directory() const;
 
     Installation installation_;
 };

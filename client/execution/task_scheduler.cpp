@@ -64,7 +64,8 @@ TaskScheduler::TaskScheduler(const Context& context, GatewayProcessState& proces
           config.load();
           o.noUnzipFileTypes = config.noUnzipFileTypes;
           return o;
-      }()) {}
+      }()),
+      daily_(context_, catalogue_, flags_) {}
 
 RealtimeService::Options TaskScheduler::realtimeOptions() {
     RealtimeService::Options o;
@@ -102,9 +103,14 @@ void TaskScheduler::start(int workerCount) {
     o.autoSync = &autoSyncs_;
     o.realtime = &realtime_;
     o.makeSession = [this] { return makeSession(); };
-    // Commands another vantrel-cli posted are taken once a second by the plan monitor.
-    o.housekeeping = [this] { takeInbox(); };
+    // Commands another vantrel-cli posted are taken once a second by the plan monitor, and
+    // the day's work is looked after.
+    o.housekeeping = [this] {
+        takeInbox();
+        daily_.tick();
+    };
     if (options_.stopStep) o.stopStep = *options_.stopStep;
+    if (options_.tickPeriod) o.tickPeriod = *options_.tickPeriod;
     realtime_.startAsConfigured();
     threads_ = std::make_unique<CPlanThreadMgr>(context_, process_, std::move(o));
     uploads_.setTaskQueue(&threads_->uploadTaskQueue());
