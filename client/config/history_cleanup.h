@@ -27,10 +27,10 @@ struct HistoryCleanupTasks {
         bool datedFolders = false;  // the task files into YYYYMMDD subfolders
     };
     std::vector<Receive> downloadReceiveDirectories;
-    // Subdirectories of log/ and data/ that hold live state, not history: left alone.
-    std::vector<std::filesystem::path> keptDirectories;
     // Compacts the task tables under their catalogue locks.
     std::function<int()> packTaskTables;
+    // Subdirectories of log/ and data/ that hold live state, not history: left alone.
+    std::vector<std::filesystem::path> keptDirectories;
 };
 
 class HistoryCleanup {
