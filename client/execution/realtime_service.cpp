@@ -327,7 +327,7 @@ void RealtimeService::traversalThread(platform::Event& stop) {
             failed = false;
         }
         int quiet = 0;
-        for (const std::string& day : {today()}) {
+        for (const std::string& day : passDays()) {
             if (pendingCount() >= kQueueLimit) {
                 stop.wait(options_.idlePause);
                 continue;
