@@ -66,8 +66,7 @@ int run(Environment& environment, const std::vector<std::string>& arguments) {
     if (started == AppCore::Start::SecondInstance) return 0;
     // The day's start and the history clean-up follow the table loads on the plan
     // monitor: give them a few seconds before the shutdown.
-    for (int i = 0; i < 100 && scheduler.started() && scheduler.daily().dayStarted().empty();
-         ++i) {
+    for (int i = 0; i < 100 && scheduler.started() && scheduler.daily().dayStarted().empty(); ++i) {
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
     }
     scheduler.stop();

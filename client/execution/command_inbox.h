@@ -29,7 +29,6 @@ class CommandInbox {
     std::filesystem::path directory() const;
 
   private:
-
     Installation installation_;
 };
 

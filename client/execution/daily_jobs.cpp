@@ -1,5 +1,7 @@
 #include "client/execution/daily_jobs.h"
 
+#include <tuple>
+
 #include "client/catalogue/catalogue_text.h"
 #include "client/catalogue/flag_manager.h"
 #include "client/catalogue/task_catalogue.h"
@@ -19,28 +21,23 @@ std::string DailyJobs::dayStarted() const {
 }
 
 void DailyJobs::tick() {
-    const platform::WallTime wallNow = context_.clock->now();
-    const platform::LocalTime now = platform::toLocalTime(wallNow);
+    const platform::LocalTime now = context_.clock->localNow();
     const std::string today = catalogue::FormatDate(now);
     if (today != dayStarted()) startDay(today);
     // After the day's start, so a 02:00 update refreshes the list of the day it runs in.
-    if (due(flagModel_, now, wallNow, today) && nightly_.flagModelUpdate)
-        nightly_.flagModelUpdate();
-    if (due(version_, now, wallNow, today) && nightly_.versionCheck) nightly_.versionCheck();
-    lastTick_ = wallNow;
+    if (due(flagModel_, now, today) && nightly_.flagModelUpdate) nightly_.flagModelUpdate();
+    if (due(version_, now, today) && nightly_.versionCheck) nightly_.versionCheck();
+    lastTick_ = now;
 }
 
-bool DailyJobs::due(Nightly& job, const platform::LocalTime& now, platform::WallTime wallNow,
-                    const std::string& today) {
-    platform::LocalTime mark = now;
-    mark.hour = job.hour;
-    mark.minute = 0;
-    mark.second = 0;
-    mark.millisecond = 0;
-    const platform::WallTime at = platform::fromLocalTime(mark);
+bool DailyJobs::due(Nightly& job, const platform::LocalTime& now, const std::string& today) {
     // Crossing the hour, not being in its minute: a tick held up past the minute (a long
     // clean-up) still runs the job, and a clock set back over the hour does not run it twice.
-    if (!lastTick_ || *lastTick_ >= at || wallNow < at || job.lastRun == today) return false;
+    if (!lastTick_ || now.hour < job.hour || job.lastRun == today) return false;
+    const platform::LocalTime& last = *lastTick_;
+    const auto lastDay = std::tie(last.year, last.month, last.day);
+    const auto nowDay = std::tie(now.year, now.month, now.day);
+    if (lastDay > nowDay || (lastDay == nowDay && last.hour >= job.hour)) return false;
     job.lastRun = today;
     return true;
 }

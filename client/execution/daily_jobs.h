@@ -53,8 +53,7 @@ class DailyJobs {
     void startDay(const std::string& day);
     // Whether the time moved from before `job`'s hour today to at or after it since the last
     // tick, and the job has not run today.
-    bool due(Nightly& job, const platform::LocalTime& now, platform::WallTime wallNow,
-             const std::string& today);
+    bool due(Nightly& job, const platform::LocalTime& now, const std::string& today);
 
     const Context& context_;
     catalogue::CModule& catalogue_;
@@ -62,7 +61,7 @@ class DailyJobs {
     NightlyJobs nightly_;
     Nightly flagModel_{2, {}};
     Nightly version_{3, {}};
-    std::optional<platform::WallTime> lastTick_;
+    std::optional<platform::LocalTime> lastTick_;
     mutable std::mutex dayMutex_;
     std::string day_;
 };

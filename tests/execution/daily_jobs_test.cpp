@@ -29,9 +29,7 @@ constexpr int kHistoryDays = 3;
 
 class DailyWork : public ::testing::Test {
   protected:
-    DailyWork()
-        : installation(root.path(), root.path()),
-          clock(platform::fromLocalTime(localTime(2026, 3, 1, 1, 0, 0))) {}
+    DailyWork() : installation(root.path(), root.path()), clock(at(0, 1, 0, 0)) {}
 
     void SetUp() override {
         fs::create_directories(installation.localconfig());
@@ -113,8 +111,8 @@ class DailyWork : public ::testing::Test {
         for (int i = 0; i < 1000 && !done(); ++i) std::this_thread::sleep_for(10ms);
         return done();
     }
-    void setTime(int dayOffset, int h, int mi, int s) {
-        clock.setLocal(localTime(2026, 3, 1 + dayOffset, h, mi, s));
+    static platform::WallTime at(int dayOffset, int h, int mi, int s) {
+        return platform::fromLocalTime(localTime(2026, 3, 1 + dayOffset, h, mi, s));
     }
 
     TempDir root;
@@ -180,7 +178,7 @@ TEST_F(DailyWork, aWeekOfServeKeepsHistoryDaysPacksDeletedRowsAndRunsEachNightly
         ASSERT_EQ(module.AddUploadTask(uploadTask("U2", root.path() / "u2"), message), 1);
     }
     ASSERT_EQ(deletedRows(catalogue::kDownloadTaskTable), 1);
-    setTime(-40, 12, 0, 0);
+    clock.set(at(-40, 12, 0, 0));
     plant(installation.log() / "SysLog20260120.log");
     plant(installation.data() / "D1-20260120.dat");
     plant(recv / "20260120" / "old.txt");
@@ -189,7 +187,17 @@ TEST_F(DailyWork, aWeekOfServeKeepsHistoryDaysPacksDeletedRowsAndRunsEachNightly
     plant(root.path() / "Bullet" / "20260120" / "b.txt");
     // A command a second vantrel-cli is writing into the inbox at that moment.
     plant(installation.data() / "commands" / "00000000000000000001-1-0.part");
-    setTime(0, 1, 0, 0);
+    clock.set(at(0, 1, 0, 0));
+    // The moments of each day, made before the threads run: mktime's time zone set-up and
+    // the threads' local-time reads do not mix under the thread sanitizer.
+    struct Day {
+        platform::WallTime begins, flagCheck, flagAgain, versionCheck, versionAgain, evening;
+    };
+    std::vector<Day> week;
+    for (int d = 0; d < 7; ++d) {
+        week.push_back({at(d, 0, 0, 5), at(d, 2, 0, 10), at(d, 2, 0, 50), at(d, 3, 0, 10),
+                        at(d, 3, 0, 50), at(d, 23, 59, 50)});
+    }
 
     TaskScheduler::Options options;
     options.tickPeriod = 10ms;
@@ -214,7 +222,7 @@ TEST_F(DailyWork, aWeekOfServeKeepsHistoryDaysPacksDeletedRowsAndRunsEachNightly
     scheduler.start(1);
     std::vector<std::string> days;
     for (int d = 0; d < 7; ++d) {
-        if (d > 0) setTime(d, 0, 0, 5);
+        if (d > 0) clock.set(week[static_cast<std::size_t>(d)].begins);
         const std::string day = today();
         days.push_back(day);
         ASSERT_TRUE(waitFor([&] { return scheduler.daily().dayStarted() == day; })) << day;
@@ -251,15 +259,15 @@ TEST_F(DailyWork, aWeekOfServeKeepsHistoryDaysPacksDeletedRowsAndRunsEachNightly
         }
 
         // The nightly checks, with more ticks inside their minute.
-        setTime(d, 2, 0, 10);
+        clock.set(week[static_cast<std::size_t>(d)].flagCheck);
         ASSERT_TRUE(waitFor([&] { return count(flagUpdates) == std::size_t(d) + 1; })) << day;
-        setTime(d, 2, 0, 50);
+        clock.set(week[static_cast<std::size_t>(d)].flagAgain);
         std::this_thread::sleep_for(50ms);
-        setTime(d, 3, 0, 10);
+        clock.set(week[static_cast<std::size_t>(d)].versionCheck);
         ASSERT_TRUE(waitFor([&] { return count(versionChecks) == std::size_t(d) + 1; })) << day;
-        setTime(d, 3, 0, 50);
+        clock.set(week[static_cast<std::size_t>(d)].versionAgain);
         std::this_thread::sleep_for(50ms);
-        setTime(d, 23, 59, 50);
+        clock.set(week[static_cast<std::size_t>(d)].evening);
         std::this_thread::sleep_for(50ms);
     }
     scheduler.stop();

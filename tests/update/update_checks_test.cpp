@@ -5,8 +5,8 @@
 
 #include <gmock/gmock.h>
 
-#include "client/update/headless_update.h"
 #include "client/catalogue/flag_manager.h"
+#include "client/update/headless_update.h"
 #include "platform/ini_file.h"
 #include "tests/catalogue/catalogue_fixture.h"
 #include "tools/testgateway/test_gateway.h"
