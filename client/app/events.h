@@ -139,6 +139,20 @@ struct TaskFailed {
     std::string reason;
 };
 
+// A new local day began ("YYYYMMDD"), or the first day of this run: its flag list and
+// upload directories exist and the history clean-up has run. Views that show one day
+// start the new one.
+struct DayBegan {
+    std::string day;
+};
+
+// 1314 and the 02:00 work: a nightly update check is due that the window runs itself on its
+// own thread, because it may show the offer or ask a question.
+struct NightlyCheckDue {
+    enum class Check { FlagModel, Version };
+    Check check = Check::FlagModel;
+};
+
 // The alert program's kind argument.
 inline const char* taskKindName(CatalogueTaskKind kind) {
     switch (kind) {
@@ -156,6 +170,7 @@ using NotifierEvent =
     std::variant<LoginStateChanged, RealtimeLogRecord, UploadTasksReloading, TaskRecordChanged,
                  TaskRunRecorded, FirstTaskLoaded, FlagViewRefill, FlagViewClear, FlagViewFlag,
                  UploadItemChanged, DownloadItemFailed, ThreadsStarted, TaskRunStateChanged,
-                 TaskNextRunChanged, TaskFailed, RealtimeReportChanged, RealtimeServiceSwitched>;
+                 TaskNextRunChanged, TaskFailed, RealtimeReportChanged, RealtimeServiceSwitched,
+                 DayBegan, NightlyCheckDue>;
 
 }  // namespace vantrel

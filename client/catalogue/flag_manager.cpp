@@ -66,6 +66,18 @@ void CFlagManager::LoadFlags() {
     }
 }
 
+void CFlagManager::StartDay() {
+    {
+        std::lock_guard lock(mutex_);
+        post(FlagViewClear{});
+        const std::filesystem::path path = dayListPath();
+        (void)platform::createDirectories(path.parent_path());
+        // A failed copy is reported by the open that follows.
+        (void)CopyTemplate(templatePath(), path);
+    }
+    LoadFlags();
+}
+
 int CFlagManager::IsFlagFile(const std::string& fileName) {
     const std::size_t dot = fileName.rfind('.');
     if (dot == std::string::npos) return 0;

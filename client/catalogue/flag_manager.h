@@ -24,6 +24,9 @@ class CFlagManager final : public FlagRecorder {
     bool TodayFlagListPath(std::filesystem::path& path) const;
     // Fills the map from the day list, or from the template while there is none.
     void LoadFlags();
+    // A new day (or the first of this run): the views clear, today's list is made from the
+    // template unless it exists, and the map is filled from it.
+    void StartDay();
     // 1 when the extension is today's "%x%02d" (month in hex, day) and the base name is a
     // known flag name (both exact), else 0.
     int IsFlagFile(const std::string& fileName) override;

@@ -8,7 +8,6 @@
 #include "client/catalogue/dbf_table.h"
 #include "client/catalogue/table_schema.h"
 #include "client/catalogue/task_schedule.h"
-#include "client/config/config.h"
 #include "client/config/logs.h"
 #include "platform/files.h"
 #include "platform/ini_file.h"
@@ -342,11 +341,6 @@ void CModule::SetTradingDate(const std::string& tradingDate) {
     tradingDate_ = tradingDate;
 }
 
-void CModule::SetHistoryCleanup(std::function<void(int)> cleanup) {
-    std::lock_guard lock(sessionMutex_);
-    historyCleanup_ = std::move(cleanup);
-}
-
 std::filesystem::path CModule::tablePath(const char* name) const {
     return context_.installation.localconfig() / name;
 }
@@ -488,12 +482,6 @@ void CModule::LoadDownloadTasks() {
 
 void CModule::LoadAutoSyncTasks() {
     load(*autoSync_);
-    std::function<void(int)> cleanup;
-    {
-        std::lock_guard lock(sessionMutex_);
-        cleanup = historyCleanup_;
-    }
-    if (cleanup) cleanup(CConfig(context_.installation).readHistoryDays());
 }
 
 void CModule::createUploadDirectoriesFor(const UploadTask& task) {

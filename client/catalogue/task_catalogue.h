@@ -37,9 +37,6 @@ class CModule {
     // trading date (YYYYMMDD) from the last login.
     void SetOperator(const std::string& operatorCode);
     void SetTradingDate(const std::string& tradingDate);
-    // Run after the auto-sync tasks have been loaded, with HistoryDays (the history
-    // clean-up, which the application wires in).
-    void SetHistoryCleanup(std::function<void(int historyDays)> cleanup);
 
     void LoadUploadTasks();
     void LoadDownloadTasks();
@@ -153,7 +150,6 @@ class CModule {
     mutable std::mutex sessionMutex_;
     std::string operatorCode_;
     std::string tradingDate_;
-    std::function<void(int)> historyCleanup_;
     // The once-per-process handshake of the first loaded task.
     std::mutex handshakeMutex_;
     std::shared_ptr<std::atomic<bool>> handshakeAccepted_;

@@ -1,6 +1,8 @@
 // vantrel-cli run [--offline]: start the client headlessly, then shut it down.
 
+#include <chrono>
 #include <cstdio>
+#include <thread>
 
 #include "client/app/app_core.h"
 #include "client/cli/cli.h"
@@ -62,6 +64,11 @@ int run(Environment& environment, const std::vector<std::string>& arguments) {
     const AppCore::Start started = core.start();
     // A second client ends at once, as the running one must be left alone.
     if (started == AppCore::Start::SecondInstance) return 0;
+    // The day's start and the history clean-up follow the table loads on the plan
+    // monitor: give them a few seconds before the shutdown.
+    for (int i = 0; i < 100 && scheduler.started() && scheduler.daily().dayStarted().empty(); ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
     scheduler.stop();
     core.exit();
     reportSkippedSteps(core);

@@ -1,5 +1,7 @@
 // vantrel-cli serve: the scheduled work without a window, until SIGTERM or SIGINT; a run
-// that fails starts the program of Client.ini's [alert] Command.
+// that fails starts the program of Client.ini's [alert] Command. Each night it updates the
+// flag model at 02:00 and checks the version at 03:00 without asking anything: what the
+// server offers is logged, and installed only with Client.ini's [update] ServeInstall=1.
 // vantrel-cli tasks run|stop|again ID: handed to a running serve, or, when none runs,
 // carried out here (run and again wait for the run's end).
 
@@ -13,9 +15,12 @@
 #include "client/app/failure_alerts.h"
 #include "client/cli/cli.h"
 #include "client/cli/login_seam.h"
+#include "client/config/logs.h"
 #include "client/execution/command_inbox.h"
 #include "client/execution/task_scheduler.h"
 #include "client/gateway/interactive_gateway.h"
+#include "client/update/headless_update.h"
+#include "client/update/update_checks.h"
 
 namespace vantrel::cli {
 namespace {
@@ -65,7 +70,14 @@ class HeadlessClient {
           interactive_(makeInteractiveLogin(environment)),
           gateway_(dynamic_cast<InteractiveGateway&>(*interactive_.session)),
           scheduler_(alerting(environment, alerts_), gateway_.process(),
-                     schedulerOptions(gateway_)) {}
+                     schedulerOptions(gateway_)),
+          updates_(environment.context(), update::updateSettingsFor(environment.installation()),
+                   &scheduler_.flags()),
+          headlessUpdate_(environment.context(), updates_) {
+        // On the plan monitor: nothing here may wait for an answer.
+        scheduler_.daily().setNightly({[this] { (void)updates_.updateConfigFile(); },
+                                       [this] { headlessUpdate_.nightCheck(); }});
+    }
 
     AppCore::Start start() {
         StartupParts parts;
@@ -84,6 +96,16 @@ class HeadlessClient {
     }
     TaskScheduler& scheduler() { return scheduler_; }
 
+    // Whether the night check found something to install and Client.ini allows it.
+    bool updateWaiting() const { return headlessUpdate_.waiting(); }
+    // Stops every thread in order, runs the updater and waits for it, then exits the
+    // client → the exit code that has the service manager start it again.
+    int installUpdate() {
+        const int code = headlessUpdate_.install([this] { scheduler_.stop(); });
+        if (core_) core_->exit();
+        return code;
+    }
+
   private:
     Environment& environment_;
     FailureAlerts alerts_;
@@ -91,6 +113,8 @@ class HeadlessClient {
     InteractiveLogin interactive_;
     InteractiveGateway& gateway_;
     TaskScheduler scheduler_;
+    update::UpdateChecker updates_;
+    update::HeadlessUpdate headlessUpdate_;
     std::unique_ptr<AppCore> core_;
 };
 
@@ -108,7 +132,18 @@ int serve(Environment& environment, const std::vector<std::string>& arguments) {
         return 1;
     }
     std::fprintf(stderr, "vantrel-cli serve: running; SIGTERM or SIGINT stops it\n");
+    bool deferralSaid = false;
     while (!signals.waitSecond()) {
+        if (!client.updateWaiting()) continue;
+        // A running task is never cut off by an update; it is installed once none runs.
+        if (!client.scheduler().closeRefusal().empty()) {
+            if (!deferralSaid)
+                (void)environment.logs().writeSysLog("系统更新：有任务正在运行，稍后再启动升级");
+            deferralSaid = true;
+            continue;
+        }
+        std::fprintf(stderr, "vantrel-cli serve: installing an update, then restarting\n");
+        return client.installUpdate();
     }
     std::fprintf(stderr, "vantrel-cli serve: stopping\n");
     client.exit();

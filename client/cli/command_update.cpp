@@ -60,15 +60,7 @@ int runUpdate(Environment& environment, const std::vector<std::string>& argument
     std::printf("\n");
     if (arguments[0] == "check" || state == State::kUpToDate) return 0;
 
-    const update::UpdaterCommand command = update::updaterCommand(
-        context.installation, checker.settings().productId, checker.settings().clientVersion,
-        checker.server(), checker.timeOut());
-    platform::ChildOptions options;
-    options.program = command.program;
-    options.arguments = command.arguments;
-    options.arguments.insert(options.arguments.begin(), "--headless");
-    options.workingDirectory = context.installation.bin();
-    Result<int> exit = platform::runAndWait(options);
+    Result<int> exit = checker.runUpdaterHeadless();
     if (!exit) {
         std::fprintf(stderr, "vantrel-cli update: 系统更新：启动升级进程失败！ %s\n",
                      exit.status().text().c_str());

@@ -228,6 +228,10 @@ int CConfig::readInstallState() const {
     return platform::IniFile(clientIniPath).getInt("update", "install", 0);
 }
 
+bool CConfig::readServeInstall() const {
+    return platform::IniFile(clientIniPath).getInt("update", "ServeInstall", 0) == 1;
+}
+
 std::string CConfig::readModuleVersion() const {
     return readString(platform::IniFile(clientIniPath), "update", "moduleversion", "");
 }

@@ -64,6 +64,9 @@ class CConfig {
     int readAutoSyncDay() const;
     int readForceTimeMulti() const;
     int readInstallState() const;
+    // update/ServeInstall: whether `vantrel-cli serve` installs what the night version
+    // check finds (default off: it only logs the offer).
+    bool readServeInstall() const;
     std::string readModuleVersion() const;
     std::string readFlagModuleVersion() const;
     std::string readFlagServPath() const;

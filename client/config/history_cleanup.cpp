@@ -112,13 +112,18 @@ int HistoryCleanup::DeleteTree(const std::filesystem::path& directory,
 }
 
 int HistoryCleanup::CleanDirectoryByAge(const std::filesystem::path& directory, int days,
-                                        const std::vector<std::string>& protectedIds) {
+                                        const std::vector<std::string>& protectedIds,
+                                        const std::vector<std::filesystem::path>& keptDirectories) {
     std::error_code ec;
     std::filesystem::directory_iterator it(directory, ec), end;
     if (ec) return 1;
     for (; it != end; it.increment(ec)) {
         const std::filesystem::path path = it->path();
         if (it->is_directory(ec) && !it->is_symlink(ec)) {
+            if (std::find(keptDirectories.begin(), keptDirectories.end(), path) !=
+                keptDirectories.end()) {
+                continue;
+            }
             if (::rmdir(path.c_str()) != 0) {
                 if (DeleteTree(path) == 0) return 0;
                 ::rmdir(path.c_str());
@@ -165,8 +170,8 @@ void HistoryCleanup::cleanDatedFolders(const std::filesystem::path& directory, i
 void HistoryCleanup::CleanLocalHistory(int days, const HistoryCleanupTasks& tasks) {
     static std::mutex oneAtATime;
     std::lock_guard lock(oneAtATime);
-    CleanDirectoryByAge(installation_.log(), days, tasks.autoSyncTaskIds);
-    CleanDirectoryByAge(installation_.data(), days, tasks.autoSyncTaskIds);
+    CleanDirectoryByAge(installation_.log(), days, tasks.autoSyncTaskIds, tasks.keptDirectories);
+    CleanDirectoryByAge(installation_.data(), days, tasks.autoSyncTaskIds, tasks.keptDirectories);
 
     for (const HistoryCleanupTasks::Receive& receive : tasks.downloadReceiveDirectories) {
         if (receive.datedFolders) cleanDatedFolders(receive.directory, days, false);

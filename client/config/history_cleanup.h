@@ -1,8 +1,8 @@
 #pragma once
 // The daily local history clean-up: log, data, temporary and bulletin files older than
 // HistoryDays, dated receive folders and "_SUCCESS_" files of download tasks, then the
-// compaction of the upload and download task tables. Runs on the GUI thread at a change
-// of day and once after the auto-sync tasks are loaded; one run at a time. Failures are
+// compaction of the upload and download task tables. Runs on the plan monitor at start-up
+// and at each change of day (client/execution/daily_jobs.h); one run at a time. Failures are
 // logged where stated and otherwise ignored.
 
 #include <filesystem>
@@ -29,6 +29,8 @@ struct HistoryCleanupTasks {
     std::vector<Receive> downloadReceiveDirectories;
     // Compacts the task tables under their catalogue locks.
     std::function<int()> packTaskTables;
+    // Subdirectories of log/ and data/ that hold live state, not history: left alone.
+    std::vector<std::filesystem::path> keptDirectories;
 };
 
 class HistoryCleanup {
@@ -40,7 +42,8 @@ class HistoryCleanup {
     void CleanLocalHistory(int days, const HistoryCleanupTasks& tasks);
     // 1 done, 0 stopped by a failure.
     int CleanDirectoryByAge(const std::filesystem::path& directory, int days,
-                            const std::vector<std::string>& protectedIds);
+                            const std::vector<std::string>& protectedIds,
+                            const std::vector<std::filesystem::path>& keptDirectories = {});
     // Whole days between today and the local date of `file`'s last write.
     int AgeInDays(const std::filesystem::path& file) const;
 

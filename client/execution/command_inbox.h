@@ -25,10 +25,10 @@ class CommandInbox {
     // Every waiting command, oldest first; each is removed once read. Unreadable or
     // malformed files are removed and skipped.
     std::vector<InboxCommand> take() const;
-
-  private:
+    // Where the commands wait: "data/commands".
     std::filesystem::path directory() const;
 
+  private:
     Installation installation_;
 };
 

@@ -189,7 +189,7 @@ void CPlanThreadMgr::planMonitor() {
             plansLoaded_ = true;
         }
         const Pace::time_point now = Pace::now();
-        if (firstTick || now - lastTick >= Millis(1000)) {
+        if (firstTick || now - lastTick >= options_.tickPeriod) {
             firstTick = false;
             tick();
             lastTick = Pace::now();

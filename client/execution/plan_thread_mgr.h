@@ -47,8 +47,11 @@ struct ThreadManagerOptions {
     // end.
     RealtimeService* realtime = nullptr;
     SessionFactory makeSession;  // required
-    // Run by the plan monitor's tick after the checks (the local history clean-up).
+    // Run by the plan monitor's tick after the checks (the inbox, the day's work), once the
+    // first table loads are done.
     std::function<void()> housekeeping;
+    // The pace of that tick.
+    std::chrono::milliseconds tickPeriod{1000};
     // A worker logs out after this long without work.
     std::chrono::seconds idleLogout{180};
     // A worker whose heartbeat is older than this is reported by the watchdog.

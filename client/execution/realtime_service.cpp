@@ -152,10 +152,13 @@ void RealtimeService::moveAside(const fs::path& directory, const fs::path& data)
 int RealtimeService::compareDay(const std::string& day, const std::vector<RealtimeEntry>& entries) {
     const fs::path directory = receiveDirectory(day);
     {
-        // The view shows one day: a new day starts an empty list.
+        // The view shows one day: a new day starts an empty list. The previous day's late
+        // reports join today's list while they are fetched.
         std::lock_guard lock(mutex_);
-        if (day != recordsDay_) records_.clear();
-        recordsDay_ = day;
+        if (day > recordsDay_) {
+            records_.clear();
+            recordsDay_ = day;
+        }
     }
     int unsettled = 0;
     for (const RealtimeEntry& entry : entries) {
@@ -270,6 +273,17 @@ int RealtimeService::compareDay(const std::string& day, const std::vector<Realti
     return quiet;
 }
 
+std::vector<std::string> RealtimeService::passDays() {
+    const std::string day = today();
+    if (!passDay_.empty() && passDay_ < day) {
+        lateDay_ = passDay_;
+        lateSince_ = context_.clock->tick();
+    }
+    passDay_ = day;
+    if (lateDay_.empty()) return {day};
+    return {lateDay_, day};
+}
+
 void RealtimeService::traversalThread(platform::Event& stop) {
     log(running_ ? "实时回报服务处于运行状态!" : "实时回报服务处于停止状态!", 0);
     std::unique_ptr<CVornFtp> session = options_.makeSession ? options_.makeSession() : nullptr;
@@ -313,7 +327,7 @@ void RealtimeService::traversalThread(platform::Event& stop) {
             failed = false;
         }
         int quiet = 0;
-        for (const std::string& day : {today()}) {
+        for (const std::string& day : passDays()) {
             if (pendingCount() >= kQueueLimit) {
                 stop.wait(options_.idlePause);
                 continue;
@@ -324,7 +338,11 @@ void RealtimeService::traversalThread(platform::Event& stop) {
                 continue;
             }
             quiet = compareDay(day, ftp.entries());
+            // Everything of the previous day is here: it needs no further pass.
+            if (day == lateDay_ && quiet > 0) lateDay_.clear();
         }
+        if (!lateDay_.empty() && context_.clock->tick() - lateSince_ >= kLateDayWindow)
+            lateDay_.clear();
         interval = quiet >= kQuietPasses ? options_.longInterval : options_.shortInterval;
     }
     session->DropIfLoggedIn();

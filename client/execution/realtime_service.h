@@ -3,7 +3,9 @@
 // publishes them. Two threads of the thread manager run it: the traversal asks for the
 // day's report list every 30 seconds (5 minutes once six passes in a row found nothing new)
 // and compares it with the local files; the download thread fetches what the traversal
-// queued, one report at a time. Each thread has its own gateway session.
+// queued, one report at a time. Each thread has its own gateway session. After midnight
+// the previous day's list is passed over as well until nothing of it is left to fetch, so
+// reports published in the last interval of a day are not lost.
 //
 // A report with status "10" is kept when its data file and its ".flag" agree with the list;
 // a report still being published has no ".flag" and is kept while its size and time agree.
@@ -46,6 +48,9 @@ class RealtimeService {
     static constexpr std::size_t kQueueLimit = 5;
     // Six quiet passes in a row slow the traversal down.
     static constexpr int kQuietPasses = 6;
+    // The previous day is passed over for at most this long after midnight: a report that
+    // cannot be fetched must not keep it forever (the manual receive still can).
+    static constexpr std::chrono::minutes kLateDayWindow{60};
 
     struct Options {
         // A new session of the operator, not logged in (required).
@@ -97,6 +102,9 @@ class RealtimeService {
     // The comparison of one day's list with the local files; queues what must be fetched
     // and returns the number of quiet passes of that day in a row.
     int compareDay(const std::string& day, const std::vector<RealtimeEntry>& entries);
+    // The days this pass lists: today, after midnight the previous day first. Traversal
+    // thread only.
+    std::vector<std::string> passDays();
     // Moves the report's data and ".flag" (those that exist) into "sshbrev_back".
     void moveAside(const std::filesystem::path& directory, const std::filesystem::path& data);
     // Queues unless queued already or the queue is full; true when it is (now) queued.
@@ -116,6 +124,11 @@ class RealtimeService {
     std::map<std::string, int> quiet_;
     std::string recordsDay_;
     bool localListRefused_ = false;  // download thread only
+    // Traversal thread only: the day of the last pass, and the previous day while it is
+    // still passed over after midnight, since when.
+    std::string passDay_;
+    std::string lateDay_;
+    platform::Tick lateSince_{};
 };
 
 }  // namespace vantrel

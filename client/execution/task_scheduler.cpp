@@ -44,7 +44,8 @@ TaskScheduler::TaskScheduler(const Context& context, GatewayProcessState& proces
           static_cast<DownloadModelOptions&>(o) = downloadOptions(options);
           o.process = &process_;
           return o;
-      }()) {}
+      }()),
+      daily_(context_, catalogue_, flags_) {}
 
 DownloadModelOptions TaskScheduler::downloadOptions(const Options& options) {
     DownloadModelOptions o;
@@ -96,9 +97,14 @@ void TaskScheduler::start(int workerCount) {
     o.autoSync = &autoSyncs_;
     o.realtime = &realtime_;
     o.makeSession = [this] { return makeSession(); };
-    // Commands another vantrel-cli posted are taken once a second by the plan monitor.
-    o.housekeeping = [this] { takeInbox(); };
+    // Commands another vantrel-cli posted are taken once a second by the plan monitor, and
+    // the day's work is looked after.
+    o.housekeeping = [this] {
+        takeInbox();
+        daily_.tick();
+    };
     if (options_.stopStep) o.stopStep = *options_.stopStep;
+    if (options_.tickPeriod) o.tickPeriod = *options_.tickPeriod;
     realtime_.startAsConfigured();
     threads_ = std::make_unique<CPlanThreadMgr>(context_, process_, std::move(o));
     uploads_.setTaskQueue(&threads_->uploadTaskQueue());

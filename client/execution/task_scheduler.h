@@ -21,6 +21,7 @@
 #include "client/catalogue/task_catalogue.h"
 #include "client/execution/auto_down_model.h"
 #include "client/execution/command_inbox.h"
+#include "client/execution/daily_jobs.h"
 #include "client/execution/down_plan_model.h"
 #include "client/execution/plan_thread_mgr.h"
 #include "client/execution/realtime_service.h"
@@ -42,6 +43,8 @@ class TaskScheduler final : public BlockStateListStore,
         // Tests: the clock of the block transfers, and a shorter stop wait.
         const platform::Clock* transferClock = nullptr;
         std::optional<std::chrono::milliseconds> stopStep;
+        // Tests: a shorter pace of the plan monitor's tick.
+        std::optional<std::chrono::milliseconds> tickPeriod;
     };
 
     // The pointees of `context`, and `process`, must outlive the scheduler.
@@ -84,6 +87,9 @@ class TaskScheduler final : public BlockStateListStore,
     CPlanThreadMgr* threadManager() { return threads_.get(); }
     // The real-time report service: its switch and the snapshot its view shows.
     RealtimeService& realtime() { return realtime_; }
+    // The day's start, clean-up and nightly checks; the front end sets its nightly checks
+    // before start().
+    DailyJobs& daily() { return daily_; }
 
   private:
     std::unique_ptr<CVornFtp> makeSession() const;
@@ -106,6 +112,7 @@ class TaskScheduler final : public BlockStateListStore,
     CDownPlanModel downloads_;
     CSendPlanModel uploads_;
     CAutoDownModel autoSyncs_;
+    DailyJobs daily_;
     std::unique_ptr<CPlanThreadMgr> threads_;
 };
 

@@ -7,8 +7,6 @@
 
 #include "client/app/app_core.h"
 #include "client/app/disk_space_check.h"
-#include "client/config/config.h"
-#include "client/config/history_cleanup.h"
 #include "client/config/logs.h"
 #include "client/ui/gui_parts.h"
 #include "client/ui/qt_text.h"
@@ -66,15 +64,11 @@ int runGuiApp(int argc, char** argv) {
     services.manual = installation.userManual();
     services.clock = &clock;
     services.installation = installation;
-    services.newDay = [&scheduler] {
-        scheduler.initialiseToday();
-        scheduler.catalogue().CreateUploadDirectories();
-    };
-    HistoryCleanup history(installation, clock, &logs);
-    services.historyCleanup = [&history, &scheduler, &installation] {
-        history.CleanLocalHistory(CConfig(installation).readHistoryDays(),
-                                  scheduler.catalogue().CleanupTasks());
-    };
+    // The core says when; the checks run on the GUI thread, where the offer and the
+    // install question are shown.
+    scheduler.daily().setNightly(
+        {[&notifier] { notifier.post(NightlyCheckDue{NightlyCheckDue::Check::FlagModel}); },
+         [&notifier] { notifier.post(NightlyCheckDue{NightlyCheckDue::Check::Version}); }});
 
     update::UpdateChecker checker(context, update::updateSettingsFor(installation),
                                   &scheduler.flags());

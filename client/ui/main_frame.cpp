@@ -96,9 +96,6 @@ CMainFrame::CMainFrame(const Services& services, QWidget* parent)
       bulletinCategory_(nullptr),
       clock_(new QTimer(this)),
       diskTimer_(new QTimer(this)),
-      dayTimer_(new QTimer(this)),
-      configTimer_(new QTimer(this)),
-      versionTimer_(new QTimer(this)),
       diskTip_(new QLabel(this, Qt::ToolTip)),
       trayMenu_(buildMenu("托盘菜单", {{"显示", kCmdTrayShow}, {"退出", kCmdTrayExit}}, this)),
       taskMenu_(buildMenu("任务菜单",
@@ -125,12 +122,8 @@ CMainFrame::CMainFrame(const Services& services, QWidget* parent)
     services_.notifier->addListener(this, [this](const NotifierEvent& event) { onEvent(event); });
     connect(clock_, &QTimer::timeout, this, &CMainFrame::refreshClock);
     connect(diskTimer_, &QTimer::timeout, this, &CMainFrame::checkDiskSpace);
-    connect(dayTimer_, &QTimer::timeout, this, &CMainFrame::checkDayRollover);
-    connect(configTimer_, &QTimer::timeout, this, &CMainFrame::checkNightlyWork);
-    connect(versionTimer_, &QTimer::timeout, this, &CMainFrame::checkNightlyWork);
     if (!services_.clock) services_.clock = &platform::RealClock::instance();
     today_ = dayText(services_.clock->localNow());
-    lastCleanup_ = today_;  // start-up ran its own
     if (taskTree_) taskTree_->refresh(today_);
     clock_->start(kClockTimerMs);
     refreshClock();
@@ -145,6 +138,13 @@ void CMainFrame::onEvent(const NotifierEvent& event) {
         if (taskView_) taskView_->refreshSoon();
     } else if (const auto* switched = std::get_if<RealtimeServiceSwitched>(&event)) {
         showRealtimeState(switched->running, switched->statusText);
+    } else if (const auto* began = std::get_if<DayBegan>(&event)) {
+        startDay(began->day);
+    } else if (const auto* due = std::get_if<NightlyCheckDue>(&event)) {
+        const auto& check = due->check == NightlyCheckDue::Check::FlagModel
+                                ? services_.configUpdate
+                                : services_.versionCheck;
+        if (check) check();
     } else if (flagView_->apply(event)) {
         return;
     } else if (realtimeView_ && realtimeView_->apply(event)) {
@@ -514,36 +514,13 @@ bool CMainFrame::commandVisible(const std::string& code) const {
 
 void CMainFrame::startTimers() {
     diskTimer_->start(kDiskSpaceTimerMs);
-    dayTimer_->start(kDayRolloverTimerMs);
-    configTimer_->start(kConfigUpdateTimerMs);
-    versionTimer_->start(kVersionCheckTimerMs);
 }
 
-void CMainFrame::checkDayRollover() {
-    const std::string today = dayText(services_.clock->localNow());
-    if (today == today_) return;
-    today_ = today;
-    if (services_.newDay) services_.newDay();
+void CMainFrame::startDay(const std::string& day) {
+    if (day == today_) return;
+    today_ = day;
     if (taskTree_) taskTree_->refresh(today_);
     if (realtimeView_) realtimeView_->reload(services_.realtime->snapshot());
-    if (today != lastCleanup_) {
-        lastCleanup_ = today;
-        if (services_.historyCleanup) services_.historyCleanup();
-    }
-}
-
-void CMainFrame::checkNightlyWork() {
-    const platform::LocalTime now = services_.clock->localNow();
-    const std::string today = dayText(now);
-    // Both timers come more than once in a minute now and then; the work runs once a day.
-    if (now.hour == 2 && now.minute == 0 && lastConfigRun_ != today) {
-        lastConfigRun_ = today;
-        if (services_.configUpdate) services_.configUpdate();
-    }
-    if (now.hour == 3 && now.minute == 0 && lastVersionRun_ != today) {
-        lastVersionRun_ = today;
-        if (services_.versionCheck) services_.versionCheck();
-    }
 }
 
 void CMainFrame::checkDiskSpace() {

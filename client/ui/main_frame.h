@@ -58,9 +58,6 @@ enum FrameCommand {
 // Periods of the window's timers.
 inline constexpr int kClockTimerMs = 1000;
 inline constexpr int kDiskSpaceTimerMs = 60000;
-inline constexpr int kDayRolloverTimerMs = 2000;
-inline constexpr int kConfigUpdateTimerMs = 50000;
-inline constexpr int kVersionCheckTimerMs = 55000;
 
 class CMainFrame final : public QMainWindow {
     Q_OBJECT
@@ -76,14 +73,10 @@ class CMainFrame final : public QMainWindow {
         std::filesystem::path manual;
         // The folders the task log tree reads; none: no task log tree.
         std::optional<Installation> installation;
-        // The clock of the timers below; null: the machine's.
+        // The clock of the status bar; null: the machine's.
         const platform::Clock* clock = nullptr;
-        // A new day began: the flag files and views start it, the upload tasks make their
-        // dated directories. Then, once a day, the local history clean-up.
-        std::function<void()> newDay;
-        std::function<void()> historyCleanup;
-        // The nightly configuration-file update (02:00) and version check (03:00); each
-        // runs at most once a day. Empty: not in this build.
+        // The nightly configuration-file update (02:00) and version check (03:00), run when
+        // the core says one is due (NightlyCheckDue). Empty: not in this build.
         std::function<void()> configUpdate;
         std::function<void()> versionCheck;
         // The real-time report service and its manual receive; null: no real-time view.
@@ -127,9 +120,6 @@ class CMainFrame final : public QMainWindow {
 
     // Runs the disk-space check once (also the 60-second timer).
     void checkDiskSpace();
-    // The 2-second day roll-over check and the nightly checks (also their timers).
-    void checkDayRollover();
-    void checkNightlyWork();
     // Re-login when the interactive handle is not logged in.
     void relogin();
     void showLogonSettings();
@@ -168,6 +158,8 @@ class CMainFrame final : public QMainWindow {
     // A failed task run, told in the tray.
     void trayMessage(const TaskFailed& failed);
     void showRealtimeState(bool running, const std::string& statusText);
+    // The core began `day` ("YYYYMMDD"): the views that show one day move to it.
+    void startDay(const std::string& day);
     bool confirmClose();
 
     Services services_;
@@ -189,13 +181,7 @@ class CMainFrame final : public QMainWindow {
     std::array<QLabel*, kElementCount> status_{};
     QTimer* clock_;
     QTimer* diskTimer_;
-    QTimer* dayTimer_;
-    QTimer* configTimer_;
-    QTimer* versionTimer_;
-    std::string today_;          // "%Y%m%d" of the last roll-over
-    std::string lastCleanup_;    // the day of the last history clean-up
-    std::string lastConfigRun_;  // the days of the last nightly runs
-    std::string lastVersionRun_;
+    std::string today_;  // "%Y%m%d" of the day the views show
     QLabel* diskTip_;
     QSystemTrayIcon* tray_ = nullptr;
     QMenu* trayMenu_;

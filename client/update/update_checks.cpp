@@ -289,6 +289,40 @@ NightResult UpdateChecker::nightCheck(HandOverTarget& target) {
     return NightResult::kNothingToDo;
 }
 
+bool UpdateChecker::headlessCheck() {
+    const VersionState state = checkVersion();
+    const char* version = offer_.version.c_str();
+    const char* package = offer_.packageName.c_str();
+    switch (state) {
+        case VersionState::kNewer:
+            sysLog(formatText("系统更新：服务器提供新版本[%s]，安装包[%s]", version, package));
+            return true;
+        case VersionState::kPackageWaiting:
+            sysLog(formatText("系统更新：版本[%s]的安装包[%s]已下载，尚未安装", version, package));
+            return true;
+        case VersionState::kNeedsUpdater:
+            sysLog(formatText("系统更新：版本[%s]尚未安装，安装包[%s]需要下载", version, package));
+            return true;
+        case VersionState::kUpToDate:
+        case VersionState::kLoginFailed:
+        case VersionState::kNoServerVersion:
+            // A failure is logged by the check itself.
+            break;
+    }
+    return false;
+}
+
+Result<int> UpdateChecker::runUpdaterHeadless() {
+    const UpdaterCommand command = updaterCommand(context_.installation, settings_.productId,
+                                                  settings_.clientVersion, server_, timeOut_);
+    platform::ChildOptions options;
+    options.program = command.program;
+    options.arguments = command.arguments;
+    options.arguments.insert(options.arguments.begin(), "--headless");
+    options.workingDirectory = context_.installation.bin();
+    return platform::runAndWait(options);
+}
+
 NightResult UpdateChecker::handOver(HandOverTarget& target) {
     if (!serverKnown_) return NightResult::kUpdaterFailed;
     // A running task is never cut off by an update; the next check tries again.

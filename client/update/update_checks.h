@@ -125,6 +125,14 @@ class UpdateChecker {
     // or kUpdaterFailed. Needs a server from an earlier check's login.
     NightResult handOver(HandOverTarget& target);
 
+    // The night version check without a window: nothing is asked, nothing is started. What
+    // the server offers goes to the system log; true when there is something for the
+    // updater to install.
+    bool headlessCheck();
+    // Runs `travex --headless` for the server of the last check's login and waits for it
+    // → its exit code, or the failure to start it.
+    Result<int> runUpdaterHeadless();
+
     // What the server offers against this installation (no question asked, nothing
     // started): the shared first half of both version checks.
     enum class VersionState {

@@ -41,7 +41,7 @@ TEST_F(HistoryCleanupTest, oldLogsAndDataGoAndSubdirectoriesAlways) {
     auto autoSync = file(data / "20261101120000-00042-20261101.dat", 40);
     auto oldList = file(data / "T-20261001.dat", 60);
     // act
-    cleanup_.CleanLocalHistory(30, {{"20261101120000-00042"}, {}, {}});
+    cleanup_.CleanLocalHistory(30, {{"20261101120000-00042"}, {}, {}, {}});
     // verify
     EXPECT_FALSE(std::filesystem::exists(old));
     EXPECT_TRUE(std::filesystem::exists(recent));
@@ -61,7 +61,7 @@ TEST_F(HistoryCleanupTest, receiveDirectoriesLoseOldDatedFoldersAndSuccessFiles)
     auto oldSuccess = file(plain / "A_SUCCESS_20261101093005.txt", 0);
     auto newSuccess = file(plain / "A_SUCCESS_20261201093005.txt", 0);
     auto other = file(plain / "B.txt", 90);
-    cleanup_.CleanLocalHistory(30, {{}, {{dated, true}, {plain, false}}, {}});
+    cleanup_.CleanLocalHistory(30, {{}, {{dated, true}, {plain, false}}, {}, {}});
     EXPECT_FALSE(std::filesystem::exists(oldFolder.parent_path()));
     EXPECT_TRUE(std::filesystem::exists(newFolder));
     EXPECT_TRUE(std::filesystem::exists(notDate));

@@ -241,11 +241,9 @@ TEST_F(TaskCatalogueTest, recordingARunSchedulesTheNextAndTellsTheWindow) {
     EXPECT_EQ(module_.FindDownloadTask("D")->lastdes, "超时");
 }
 
-TEST_F(TaskCatalogueTest, autoSyncTasksGetHistoryEntriesAndTheCleanUpRuns) {
+TEST_F(TaskCatalogueTest, autoSyncTasksGetHistoryEntries) {
     std::string message;
     ASSERT_EQ(module_.AddAutoSyncTask(autoSyncTask("S1", "FTP_A_QS"), message), 1);
-    int cleanedWith = -1;
-    module_.SetHistoryCleanup([&](int days) { cleanedWith = days; });
     module_.LoadAutoSyncTasks();
     const auto tasks = module_.AutoSyncTasks();
     ASSERT_EQ(tasks.size(), 2u);
@@ -258,7 +256,6 @@ TEST_F(TaskCatalogueTest, autoSyncTasksGetHistoryEntriesAndTheCleanUpRuns) {
         }
     }
     EXPECT_EQ(history, 1);
-    EXPECT_EQ(cleanedWith, 30);
 }
 
 TEST_F(TaskCatalogueTest, historySyncIsCurrentOnceCaughtUpToTheTradingDay) {

@@ -369,5 +369,33 @@ TEST_F(RealtimeServiceTest, theServiceStopsWithinTheThreadManagersStopTimeMidFet
     EXPECT_FALSE(realtimeService.running());
 }
 
+TEST_F(RealtimeServiceTest, reportsPublishedSecondsBeforeMidnightAreFetchedAfterIt) {
+    // setup: the day's last pass, 20 s before midnight, fetched what there was. The times
+    // are made before the threads run (mktime's time zone set-up is not theirs to share).
+    const platform::WallTime published = platform::fromLocalTime({2026, 12, 8, 23, 59, 55, 0, 2});
+    const platform::WallTime afterMidnight = platform::fromLocalTime({2026, 12, 9, 0, 0, 15, 0, 3});
+    clock.setLocal({2026, 12, 8, 23, 59, 40, 0, 2});
+    publish("rpt_day.txt", 1000);
+    startThreads();
+    for (int i = 0; i < 1000 && !arrived("rpt_day.txt"); ++i)
+        std::this_thread::sleep_for(milliseconds(10));
+    ASSERT_TRUE(arrived("rpt_day.txt"));
+
+    // act: after that pass, more reports than the queue holds come out just before
+    // midnight; the next pass comes after it
+    clock.set(published);
+    std::vector<std::string> late;
+    for (int i = 0; i < 7; ++i) {
+        late.push_back("rpt_late" + std::to_string(i) + ".txt");
+        publish(late.back(), 200 + static_cast<std::size_t>(i));
+    }
+    clock.set(afterMidnight);
+
+    // verify: every one of them is fetched, well within the hour after midnight
+    EXPECT_TRUE(advanceUntil(
+        [&] { return std::all_of(late.begin(), late.end(), [&](auto& n) { return arrived(n); }); },
+        60));
+}
+
 }  // namespace
 }  // namespace vantrel::testing

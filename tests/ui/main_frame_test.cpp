@@ -5,7 +5,6 @@
 
 #include "client/ui/main_frame.h"
 #include "client/ui/qt_notifier.h"
-#include "tests/support/local_time.h"
 #include "tests/ui/ui_fixture.h"
 
 namespace vantrel::ui {
@@ -162,45 +161,25 @@ TEST_F(MainFrameTest, aMissingManualIsReportedWithItsPath) {
     EXPECT_EQ(prompt.last(), "打开用户手册/nonexistent/bin/vorn.pdf失败. \n\r原因:文件不存在");
 }
 
-TEST_F(MainFrameTest, dayRolloverAndNightlyWorkRunOnceEachOnTheInjectedClock) {
+TEST_F(MainFrameTest, theNightlyChecksRunOnTheGuiThreadWhenTheCoreSaysTheyAreDue) {
     // setup
-    platform::FakeClock clock(
-        platform::fromLocalTime(vantrel::testing::localTime(2026, 12, 8, 23, 59, 58)));
-    int newDays = 0, cleanups = 0, configUpdates = 0, versionChecks = 0;
+    int configUpdates = 0, versionChecks = 0;
     CMainFrame::Services s;
     s.session = &session;
     s.mailbox = &mailbox;
     s.settings = &settings;
     s.prompt = &prompt;
     s.notifier = &notifier;
-    s.clock = &clock;
-    s.newDay = [&] { ++newDays; };
-    s.historyCleanup = [&] { ++cleanups; };
     s.configUpdate = [&] { ++configUpdates; };
     s.versionCheck = [&] { ++versionChecks; };
     CMainFrame frame(s);
-    // act and verify: nothing before midnight, once after it
-    frame.checkDayRollover();
-    EXPECT_EQ(newDays, 0);
-    clock.advance(std::chrono::seconds(3));
-    frame.checkDayRollover();
-    frame.checkDayRollover();
-    EXPECT_EQ(newDays, 1);
-    EXPECT_EQ(cleanups, 1);
-    // 02:00 and 03:00: the timers come twice within the minute, the work runs once.
-    clock.setLocal(vantrel::testing::localTime(2026, 12, 9, 2, 0, 5));
-    frame.checkNightlyWork();
-    clock.setLocal(vantrel::testing::localTime(2026, 12, 9, 2, 0, 55));
-    frame.checkNightlyWork();
+    // act: the 02:00 and 03:00 notices, posted as the plan monitor does
+    notifier.post(NightlyCheckDue{NightlyCheckDue::Check::FlagModel});
+    ASSERT_TRUE(waitUntil([&] { return configUpdates == 1; }));
+    notifier.post(NightlyCheckDue{NightlyCheckDue::Check::Version});
+    ASSERT_TRUE(waitUntil([&] { return versionChecks == 1; }));
+    // verify: each notice ran its own check only
     EXPECT_EQ(configUpdates, 1);
-    EXPECT_EQ(versionChecks, 0);
-    clock.setLocal(vantrel::testing::localTime(2026, 12, 9, 3, 0, 10));
-    frame.checkNightlyWork();
-    frame.checkNightlyWork();
-    EXPECT_EQ(versionChecks, 1);
-    clock.setLocal(vantrel::testing::localTime(2026, 12, 10, 3, 0, 10));
-    frame.checkNightlyWork();
-    EXPECT_EQ(versionChecks, 2);
 }
 
 }  // namespace

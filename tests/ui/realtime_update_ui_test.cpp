@@ -284,10 +284,9 @@ TEST_F(RealtimeUpdateUiTest, nightOfferHandsOverToTheUpdaterOnceNoTaskRuns) {
     updates = std::make_unique<GuiUpdate>(checker, [&] { return frame.get(); });
 
     // 03:00: the newer version is offered in the update dialog.
-    clock.setLocal({2026, 12, 9, 3, 0, 10, 0, 3});
-    frame->checkNightlyWork();
+    notifier.post(NightlyCheckDue{NightlyCheckDue::Check::Version});
+    ASSERT_TRUE(waitUntil([&] { return updates->dialog() != nullptr; }));
     CUpdateDlg* dialog = updates->dialog();
-    ASSERT_NE(dialog, nullptr);
     ASSERT_TRUE(dialog->isVisible());
     EXPECT_TRUE(dialog->version()->text().contains("1.31.00"));
     EXPECT_TRUE(dialog->package()->text().contains("v131.pkg"));

@@ -9,6 +9,7 @@
 #include <cstdlib>
 
 #include "client/catalogue/flag_manager.h"
+#include "client/update/headless_update.h"
 #include "platform/ini_file.h"
 #include "tests/catalogue/catalogue_fixture.h"
 #include "tools/testgateway/test_gateway.h"
@@ -216,6 +217,42 @@ TEST_F(UpdateChecksTest, nightHandOverWaitsForRunningTasksThenStopsInOrder) {
     setIni("update", "moduleversion", "1.20.00");
     EXPECT_EQ(checker->nightCheck(target), update::NightResult::kNewerOffered);
     EXPECT_EQ(checker->offer().version, "1.30.00");
+}
+
+TEST_F(UpdateChecksTest, withoutAWindowTheNightCheckOnlyLogsTheOfferUnlessServeInstallIsSet) {
+    // setup: a newer version, and an updater that records how it was run
+    startServer({{"moduleversion", "1.31.00"}, {"packagename", "v131.pkg"}});
+    setIni("update", "moduleversion", "1.30.00");
+    const std::filesystem::path travex = installation_.bin() / "travex";
+    const std::filesystem::path ran = installation_.root() / "travex.args";
+    place(travex, "#!/bin/sh\necho \"$@\" > '" + ran.string() + "'\nexit 3\n");
+    std::filesystem::permissions(travex, std::filesystem::perms::owner_all);
+    update::HeadlessUpdate headless(context_, *checker);
+
+    // act and verify: by default the offer is only logged
+    headless.nightCheck();
+    EXPECT_FALSE(headless.waiting());
+    EXPECT_THAT(sysLog(), HasSubstr("系统更新：服务器提供新版本[1.31.00]，安装包[v131.pkg]"));
+    EXPECT_THAT(sysLog(), HasSubstr("不安装"));
+    EXPECT_TRUE(prompt.questions.empty());
+    EXPECT_TRUE(launched.empty());
+    EXPECT_FALSE(std::filesystem::exists(ran));
+
+    // With ServeInstall the threads stop first, then the updater runs headless to its end.
+    setIni("update", "ServeInstall", "1");
+    headless.nightCheck();
+    ASSERT_TRUE(headless.waiting());
+    std::vector<std::string> order;
+    EXPECT_EQ(headless.install([&] {
+        order.push_back(std::filesystem::exists(ran) ? "updater first" : "stop");
+    }),
+              update::HeadlessUpdate::kRestartExitCode);
+    EXPECT_THAT(order, ElementsAre("stop"));
+    EXPECT_EQ(logText(ran), "--headless " + installation_.clientIni().string() +
+                                " HMRQ0001 1.30.00 127.0.0.1 " +
+                                std::to_string(server->updatePort()) + " 5\n");
+    EXPECT_THAT(sysLog(), HasSubstr("系统更新：升级程序结束，退出码[3]"));
+    EXPECT_TRUE(prompt.questions.empty());
 }
 
 TEST_F(UpdateChecksTest, flagModelUpdateSwapsTheFileAndKeepsTodaysArrivals) {
