@@ -113,6 +113,8 @@ class CDownLoadFile : public TaskFileList<DownloadWorkItem> {
     int appendRowLocked(CDbfImpl& table,
                         const std::vector<std::pair<std::string_view, std::string_view>>& values);
     int recordFailureLocked(DownloadWorkItem& item, const std::string& error);
+    // Books a failure already counted on the item in its row: date, retries, text.
+    int writeFailureLocked(DownloadWorkItem& item, const std::string& error);
     void setStateLocked(DownloadWorkItem& item, int state);
     int startFileLocked(DownloadWorkItem& item);
     void removePartialFiles(const std::string& fileName);
