@@ -142,13 +142,25 @@ bool DownloadRun::adopt(std::vector<catalogue::RemoteFileEntry> listing, std::st
     }
     for (const catalogue::DownloadWorkItem& item : list_->Items()) {
         if (item.state == catalogue::kFetchFromStart) {
-            list_->StartFile(item.row);
+            if (list_->StartFile(item.row) != 1) failToStart(item);
         } else if (item.state == catalogue::kTransferring) {
             // Every byte had arrived before: resume, which only finishes the file.
             startDownload(item);
         }
     }
     return true;
+}
+
+void DownloadRun::failToStart(const catalogue::DownloadWorkItem& item) {
+    // Counted as failed, so the run says why instead of ending as if the file were not listed.
+    File file;
+    file.row = item.row;
+    file.name = item.fileName;
+    file.phase = Phase::Failed;
+    const auto booked = list_->Item(item.row);
+    file.error = booked && !booked->lastError.empty() ? booked->lastError : list_->LastError();
+    std::lock_guard lock(mutex_);
+    files_[item.row] = std::move(file);
 }
 
 void DownloadRun::startDownload(const catalogue::DownloadWorkItem& item) {
@@ -160,6 +172,19 @@ void DownloadRun::startDownload(const catalogue::DownloadWorkItem& item) {
     file.size = catalogue::LeadingInteger(item.size);
     file.unpack = !isBulletin() && execution::shouldUnpack(item.fileName, setup_.noUnzipFileTypes);
     file.kind = isBulletin() ? 2 : (file.unpack ? 1 : 0);
+
+    if (file.size == 0) {
+        // Nothing to fetch, check or unpack: the empty partial file is delivered as it is.
+        // A state file an earlier run left for it would only stay behind.
+        std::error_code ec;
+        fs::remove(item.partialFile().string() + ".~block", ec);
+        file.unpack = false;
+        file.kind = isBulletin() ? 2 : 0;
+        file.phase = Phase::Finished;
+        std::lock_guard lock(mutex_);
+        files_[item.row] = std::move(file);
+        return;
+    }
 
     TransferItem transfer;
     transfer.remoteName = file.remoteName;
@@ -367,6 +392,7 @@ void DownloadRun::deliver() {
             received, file.extraction, targetDirectory(file),
             [this](std::string_view line, int level) { taskLog(std::string(line), level); });
         if (!moved) {
+            taskLog(moved.text(), 2);
             list_->RecordFailure(file.row, moved.text());
             // The row stays "2" with its complete data; the next run moves it.
             if (file.info) file.info->block(file.info->blockCount() - 1).setState(kBlockIdle);

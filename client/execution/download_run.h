@@ -116,6 +116,9 @@ class DownloadRun final : public catalogue::DownloadEngine {
     };
 
     void finishFile(BlockTask& block, CVornFtp& handle, const BlockRun& run);
+    // Run start: the row's partial file could not be made.
+    void failToStart(const catalogue::DownloadWorkItem& item);
+
     File* fileOf(const FileBlockInfo& info);
     void setPhase(const FileBlockInfo& info, Phase phase, const std::string& error = {});
     std::filesystem::path targetDirectory(const File& file) const;
