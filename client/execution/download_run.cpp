@@ -5,10 +5,12 @@
 
 #include "client/catalogue/catalogue_text.h"
 #include "client/config/logs.h"
+#include "client/execution/crash_point.h"
 #include "client/execution/download_schedule.h"
 #include "client/execution/file_name_rule.h"
 #include "client/execution/run_files.h"
 #include "client/execution/unpacker.h"
+#include "client/execution/zip_directory.h"
 #include "client/transfer/block_transfer.h"
 #include "client/transfer/file_services.h"
 #include "client/transfer/local_path.h"
@@ -142,12 +144,34 @@ bool DownloadRun::adopt(std::vector<catalogue::RemoteFileEntry> listing, std::st
     }
     for (const catalogue::DownloadWorkItem& item : list_->Items()) {
         if (item.state == catalogue::kFetchFromStart) {
+            if (recoverDelivered(item)) continue;
             if (list_->StartFile(item.row) != 1) failToStart(item);
         } else if (item.state == catalogue::kTransferring) {
             // Every byte had arrived before: resume, which only finishes the file.
             startDownload(item);
         }
     }
+    return true;
+}
+
+bool DownloadRun::recoverDelivered(const catalogue::DownloadWorkItem& item) {
+    // Delivery moves the partial file away (or removes it after its unpacked files), and
+    // the block state goes only after the row says delivered: without the one and with a
+    // finished other, the process died between the delivery and its record.
+    const fs::path partial = item.partialFile();
+    const fs::path state = partial.string() + ".~block";
+    std::error_code ec;
+    if (fs::exists(partial, ec) || !FileBlockInfo::recordsFinishedFile(state)) return false;
+    list_->MarkDelivered(item.row);
+    list_->SetState(item.row, catalogue::kDelivered);
+    fs::remove(state, ec);
+    taskLog("文件[" + item.fileName + "]已在上次运行中移动到目标目录", 0);
+    File file;
+    file.row = item.row;
+    file.name = item.fileName;
+    file.phase = Phase::Delivered;
+    std::lock_guard lock(mutex_);
+    files_[item.row] = std::move(file);
     return true;
 }
 
@@ -161,6 +185,28 @@ void DownloadRun::failToStart(const catalogue::DownloadWorkItem& item) {
     file.error = booked && !booked->lastError.empty() ? booked->lastError : list_->LastError();
     std::lock_guard lock(mutex_);
     files_[item.row] = std::move(file);
+}
+
+void DownloadRun::recoverFinished(File& file) {
+    // The last block is done only once the digest matched and the file was unpacked, so
+    // what is left is the delivery: from the extraction directory, where the files not yet
+    // moved before the process died still lie, or the received file as it is.
+    const execution::DownloadedFile received{workDirectory(), file.name, file.kind};
+    const fs::path extraction = execution::extractionDirectoryOf(received);
+    std::error_code ec;
+    if (file.unpack && !extraction.empty() && fs::is_directory(extraction, ec)) {
+        file.phase = Phase::Finished;
+        file.extraction = extraction;
+        return;
+    }
+    const Result<execution::ZipDirectory> zip = execution::readZipDirectory(file.info->dataPath());
+    if (file.unpack && zip && zip->isArchive) {
+        // Its unpacked files are gone: the last block, with nothing left to fetch, is
+        // handed out again and the worker checks and unpacks the file anew.
+        file.info->block(file.info->blockCount() - 1).setState(kBlockIdle);
+        return;
+    }
+    file.phase = Phase::Finished;
 }
 
 void DownloadRun::startDownload(const catalogue::DownloadWorkItem& item) {
@@ -201,6 +247,8 @@ void DownloadRun::startDownload(const catalogue::DownloadWorkItem& item) {
     if (file.info == nullptr) {
         file.phase = Phase::Failed;
         file.error = error;
+    } else if (file.info->fileState() == kFileComplete) {
+        recoverFinished(file);
     }
     std::lock_guard lock(mutex_);
     files_[item.row] = std::move(file);
@@ -326,6 +374,7 @@ void DownloadRun::finishFile(BlockTask& block, CVornFtp& handle, const BlockRun&
         if (block.state() == kBlockFailed) setPhase(info, Phase::Failed, error);
         return;
     }
+    execution::crashPoint("download-digest-verdict");
 
     const execution::DownloadedFile received{workDirectory(), file.name, file.kind};
     const execution::UnpackResult unpacked =
@@ -346,6 +395,7 @@ void DownloadRun::finishFile(BlockTask& block, CVornFtp& handle, const BlockRun&
     }
     taskLog("完成" + run.actionText, 0);
     block.setState(kBlockDone);
+    execution::crashPoint("download-finished");
     std::lock_guard lock(mutex_);
     if (File* f = fileOf(info)) {
         f->phase = Phase::Finished;

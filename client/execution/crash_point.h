@@ -1,0 +1,19 @@
+#pragma once
+// Test hook: named moments of a run at which a test has the process die at once, so that
+// what is left on disk is exactly what a crash at that moment leaves. The process raises
+// SIGKILL at the point whose name the environment variable VANTREL_TEST_CRASH_AT holds;
+// without the variable (every real installation) a point does nothing. The kill-and-resume
+// tests of `vantrel-cli serve` set it.
+//
+// Points: "download-digest-verdict" (a file's MD5 matched), "download-finished" (the file is
+// unpacked and its block state says complete), "download-moving" (the first of several
+// unpacked files moved into place).
+
+#include <string_view>
+
+namespace vantrel::execution {
+
+// Any thread.
+void crashPoint(std::string_view name);
+
+}  // namespace vantrel::execution
