@@ -7,7 +7,8 @@
 //
 // Points: "download-digest-verdict" (a file's MD5 matched), "download-finished" (the file is
 // unpacked and its block state says complete), "download-moving" (the first of several
-// unpacked files moved into place), "upload-confirmed" (the gateway confirmed a file's MD5),
+// unpacked files moved into place), "download-delivered" (a file is in place, its row does
+// not say so yet), "upload-confirmed" (the gateway confirmed a file's MD5),
 // "upload-marked-sent" (the file's row says sent, the file is not moved yet).
 
 #include <string_view>

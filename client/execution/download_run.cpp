@@ -455,6 +455,7 @@ void DownloadRun::deliver() {
         if (file.extraction.empty())
             catalogue::CDownLoadFile::StampFileTime(targetDirectory(file) / file.name,
                                                     file.updateTime);
+        execution::crashPoint("download-delivered");
         // Recorded only now that the file is in place.
         list_->MarkDelivered(file.row);
         list_->SetState(file.row, catalogue::kDelivered);

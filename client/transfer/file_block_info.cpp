@@ -191,8 +191,9 @@ std::string FileBlockInfo::sizeRefusal(std::int64_t size, std::string_view name)
 
 bool FileBlockInfo::recordsFinishedFile(const fs::path& statePath) {
     std::ifstream in(statePath, std::ios::binary);
-    std::vector<char> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    if (!in.eof() || bytes.size() < bs::kHeaderSize) return false;
+    if (!in) return false;
+    const std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    if (bytes.size() < bs::kHeaderSize) return false;
     const auto* h = reinterpret_cast<const std::uint8_t*>(bytes.data());
     const int blockCount = bs::load<std::int32_t>(h + bs::header::kBlockCount);
     if (blockCount < 1 || bytes.size() != bs::fileSizeFor(blockCount)) return false;

@@ -301,7 +301,7 @@ TEST_P(CliServeKilledWhileFinishing, aDownloadDeliversEachFileOnceAtTheNextStart
 
 INSTANTIATE_TEST_SUITE_P(Moments, CliServeKilledWhileFinishing,
                          ::testing::Values("download-digest-verdict", "download-finished",
-                                           "download-moving"));
+                                           "download-moving", "download-delivered"));
 
 class CliServeKilledBeforeTheMove : public CliServe,
                                     public ::testing::WithParamInterface<const char*> {};
