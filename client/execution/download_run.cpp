@@ -191,20 +191,23 @@ void DownloadRun::recoverFinished(File& file) {
     // The last block is done only once the digest matched and the file was unpacked, so
     // what is left is the delivery: from the extraction directory, where the files not yet
     // moved before the process died still lie, or the received file as it is.
-    const execution::DownloadedFile received{workDirectory(), file.name, file.kind};
-    const fs::path extraction = execution::extractionDirectoryOf(received);
-    std::error_code ec;
-    if (file.unpack && !extraction.empty() && fs::is_directory(extraction, ec)) {
-        file.phase = Phase::Finished;
-        file.extraction = extraction;
-        return;
-    }
-    const Result<execution::ZipDirectory> zip = execution::readZipDirectory(file.info->dataPath());
-    if (file.unpack && zip && zip->isArchive) {
-        // Its unpacked files are gone: the last block, with nothing left to fetch, is
-        // handed out again and the worker checks and unpacks the file anew.
-        file.info->block(file.info->blockCount() - 1).setState(kBlockIdle);
-        return;
+    if (file.unpack) {
+        const execution::DownloadedFile received{workDirectory(), file.name, file.kind};
+        const fs::path extraction = execution::extractionDirectoryOf(received);
+        std::error_code ec;
+        if (!extraction.empty() && fs::is_directory(extraction, ec)) {
+            file.phase = Phase::Finished;
+            file.extraction = extraction;
+            return;
+        }
+        const Result<execution::ZipDirectory> zip =
+            execution::readZipDirectory(file.info->dataPath());
+        if (zip && zip->isArchive) {
+            // Its unpacked files are gone: the last block, with nothing left to fetch, is
+            // handed out again and the worker checks and unpacks the file anew.
+            file.info->block(file.info->blockCount() - 1).setState(kBlockIdle);
+            return;
+        }
     }
     file.phase = Phase::Finished;
 }
