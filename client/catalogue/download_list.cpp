@@ -139,6 +139,23 @@ void CDownLoadFile::removePartialFiles(const std::string& fileName) {
     }
 }
 
+void CDownLoadFile::removeStrayBlockState(const std::string& fileName) {
+    // A delivery cut off after its row was written and before its block state went leaves
+    // the state file alone, without its partial file.
+    auto target = localPathInside(receiveDirectory_, fileName);
+    if (!target) return;
+    const std::filesystem::path partial = partialPathFor(target.value());
+    std::error_code ec;
+    if (std::filesystem::exists(partial, ec) ||
+        !std::filesystem::exists(partial.string() + ".~block", ec))
+        return;
+    if (engine_ != nullptr) {
+        (void)engine_->removeBlockState(partial);
+    } else {
+        std::filesystem::remove(partial.string() + ".~block", ec);
+    }
+}
+
 int CDownLoadFile::RebuildList(const std::vector<RemoteFileEntry>& listing,
                                const std::function<bool(const std::string&)>& select) {
     std::lock_guard lock(mutex_);
@@ -294,6 +311,7 @@ bool CDownLoadFile::LoadWorkItems() {
         const std::string flag = row.trimmed("flag");
         if (flag == "4") {
             ++deliveredCount_;
+            removeStrayBlockState(row.trimmed("filename"));
             continue;
         }
         auto item = std::make_unique<DownloadWorkItem>();

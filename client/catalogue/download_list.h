@@ -118,6 +118,8 @@ class CDownLoadFile : public TaskFileList<DownloadWorkItem> {
     void setStateLocked(DownloadWorkItem& item, int state);
     int startFileLocked(DownloadWorkItem& item);
     void removePartialFiles(const std::string& fileName);
+    // Requires: mutex_ held.
+    void removeStrayBlockState(const std::string& fileName);
     void taskLog(const std::string& message, int level);
     std::string today() const;
     std::string nowText() const;

@@ -8,8 +8,9 @@
 // Points: "download-digest-verdict" (a file's MD5 matched), "download-finished" (the file is
 // unpacked and its block state says complete), "download-moving" (the first of several
 // unpacked files moved into place), "download-delivered" (a file is in place, its row does
-// not say so yet), "upload-confirmed" (the gateway confirmed a file's MD5),
-// "upload-marked-sent" (the file's row says sent, the file is not moved yet).
+// not say so yet), "download-recorded" (its row says so, its block state is still there),
+// "upload-confirmed" (the gateway confirmed a file's MD5), "upload-marked-sent" (the file's
+// row says sent, the file is not moved yet).
 
 #include <string_view>
 

@@ -462,6 +462,7 @@ void DownloadRun::deliver() {
         // Recorded only now that the file is in place.
         list_->MarkDelivered(file.row);
         list_->SetState(file.row, catalogue::kDelivered);
+        execution::crashPoint("download-recorded");
         setup_.blocks->remove({file.key});
         std::lock_guard lock(mutex_);
         files_[file.row].phase = Phase::Delivered;

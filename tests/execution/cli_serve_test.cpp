@@ -301,7 +301,8 @@ TEST_P(CliServeKilledWhileFinishing, aDownloadDeliversEachFileOnceAtTheNextStart
 
 INSTANTIATE_TEST_SUITE_P(Moments, CliServeKilledWhileFinishing,
                          ::testing::Values("download-digest-verdict", "download-finished",
-                                           "download-moving", "download-delivered"));
+                                           "download-moving", "download-delivered",
+                                           "download-recorded"));
 
 class CliServeKilledBeforeTheMove : public CliServe,
                                     public ::testing::WithParamInterface<const char*> {};
