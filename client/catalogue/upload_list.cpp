@@ -245,8 +245,7 @@ bool CUpLoadFile::LoadWorkItems() {
     return true;
 }
 
-std::unique_ptr<UploadWorkItem> CUpLoadFile::pendingMoveLocked(const DbfRow& row,
-                                                               int index) const {
+std::unique_ptr<UploadWorkItem> CUpLoadFile::pendingMoveLocked(const DbfRow& row, int index) const {
     const std::string name = row.trimmed("filename");
     auto path = localPathInside(sendDirectory_, name);
     if (!path) return nullptr;

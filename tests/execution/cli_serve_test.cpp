@@ -148,13 +148,9 @@ class CliServe : public TransferGatewayFixture {
     static std::vector<std::string> leftovers(const fs::path& dir) {
         std::vector<std::string> found;
         for (const auto& entry : fs::recursive_directory_iterator(dir)) {
-            const std::string name = entry.path().filename().string();
-            for (const char* suffix : {".tmp", ".~block", ".~unzip", ".rdy"}) {
-                const std::string_view end(suffix);
-                if (name.size() >= end.size() &&
-                    name.compare(name.size() - end.size(), end.size(), end) == 0)
-                    found.push_back(entry.path().lexically_relative(dir).string());
-            }
+            const std::string suffix = entry.path().extension().string();
+            if (suffix == ".tmp" || suffix == ".~block" || suffix == ".~unzip" || suffix == ".rdy")
+                found.push_back(entry.path().lexically_relative(dir).string());
         }
         return found;
     }
@@ -291,9 +287,9 @@ TEST_P(CliServeKilledWhileFinishing, aDownloadDeliversEachFileOnceAtTheNextStart
     EXPECT_TRUE(readLocal(recv / "plain.dat") == plain);
     EXPECT_FALSE(fs::exists(recv / "day.zip"));
     for (const char* entry : {"a.txt", "b.txt", "c.txt"}) {
-        EXPECT_EQ(occurrences(log, std::string("移动压缩文件[day.zip]解压后的文件[") + entry + "]成功"),
-                  1u)
-            << entry << "\n" << log;
+        const std::string moved =
+            std::string("移动压缩文件[day.zip]解压后的文件[") + entry + "]成功";
+        EXPECT_EQ(occurrences(log, moved), 1u) << moved << "\n" << log;
     }
     EXPECT_EQ(occurrences(log, "移动文件[plain.dat]成功"), 1u) << log;
     EXPECT_EQ(leftovers(recv), std::vector<std::string>{});
