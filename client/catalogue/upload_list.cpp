@@ -16,6 +16,7 @@
 #include "client/catalogue/list_engine.h"
 #include "client/catalogue/table_schema.h"
 #include "client/config/config.h"
+#include "client/transfer/file_block_info.h"
 #include "client/transfer/file_services.h"
 #include "client/transfer/local_path.h"
 #include "platform/files.h"
@@ -163,6 +164,10 @@ int CUpLoadFile::AddNewFiles() {
             lastError_ = text;
             continue;
         }
+        // Never sent under this row: a finished block state beside it is an earlier send's
+        // (one cut off before its state went) and would pass this file off as confirmed.
+        const std::filesystem::path path = sendDirectory_ / file.name;
+        if (FileBlockInfo::recordsFinishedFile(path.string() + ".~block")) removeBlockState(path);
         item->row = row;
         addItemLocked(std::move(item), row);
         listed.insert(std::move(key));
