@@ -324,6 +324,7 @@ bool CDownLoadFile::LoadWorkItems() {
         item->loadTime = row.trimmed("loadtime");
         item->retry = 0;
         item->row = r;
+        item->rowInTransfer = flag == "2";
         auto target = localPathInside(receiveDirectory_, item->fileName);
         const Result<std::filesystem::path> partial =
             target ? Result<std::filesystem::path>(partialPathFor(target.value()))

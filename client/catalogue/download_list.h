@@ -47,6 +47,9 @@ struct DownloadWorkItem {
     int row = -1;
     bool finished = false;
     int state = kFetchFromStart;
+    // The row said "2" when the list was read: partial files beside it are this row's own,
+    // not an earlier day's file of the same name.
+    bool rowInTransfer = false;
 
     // The partial file the engine fills.
     std::filesystem::path partialFile() const {

@@ -161,7 +161,9 @@ bool DownloadRun::recoverDelivered(const catalogue::DownloadWorkItem& item) {
     const fs::path partial = item.partialFile();
     const fs::path state = partial.string() + ".~block";
     std::error_code ec;
-    if (fs::exists(partial, ec) || !FileBlockInfo::recordsFinishedFile(state)) return false;
+    if (!item.rowInTransfer || fs::exists(partial, ec) ||
+        !FileBlockInfo::recordsFinishedFile(state))
+        return false;
     list_->MarkDelivered(item.row);
     list_->SetState(item.row, catalogue::kDelivered);
     fs::remove(state, ec);
@@ -233,6 +235,14 @@ void DownloadRun::startDownload(const catalogue::DownloadWorkItem& item) {
         std::lock_guard lock(mutex_);
         files_[item.row] = std::move(file);
         return;
+    }
+
+    if (!item.rowInTransfer) {
+        // A finished state under a row that never handed its file over is an earlier day's
+        // file of this name: resumed, it would be delivered in place of this one unchecked.
+        const std::string state = item.partialFile().string() + ".~block";
+        std::error_code ec;
+        if (FileBlockInfo::recordsFinishedFile(state)) fs::remove(state, ec);
     }
 
     TransferItem transfer;

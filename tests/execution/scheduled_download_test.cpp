@@ -267,5 +267,30 @@ TEST_F(ScheduledDownload, aReceiveDirectoryThatCannotBeWrittenFailsTheRunWithThe
     EXPECT_TRUE(alerted);
 }
 
+TEST_F(ScheduledDownload, aFinishedFileLeftByAnEarlierDayIsFetchedAgainNotDeliveredInstead) {
+    // setup: today's a.txt, and beside the task's directory a finished partial file of the
+    // same name and size from a day whose run died before delivering it
+    const std::string today = putRemote("a.txt", 5000);
+    {
+        FileBlockInfo::Options options;
+        options.clock = &platform::RealClock::instance();
+        FileBlockInfo stale(options);
+        TransferItem item{"FTP_A_QS\\a.txt", "a.txt", recv, 5000, 0, "20261208090000-00001", true};
+        ASSERT_TRUE(stale.open(item, false, "VRELKA", "FTP_A_QS", filesvc::kDownload));
+        const std::string old(5000, 'o');
+        ASSERT_TRUE(stale.writeData(0, old.data(), old.size()));
+        stale.block(0).setState(kBlockDone);
+    }  // gone without close(): both files stay as they are
+
+    // act
+    startScheduler(dailyTask());
+    advanceToNextRun("20261208090000-00001");
+    const catalogue::DownloadTask done = awaitRunEnd("20261208090000-00001");
+
+    // verify
+    EXPECT_EQ(done.lastresult, "成功") << done.lastdes << "\n" << taskLog(done.planid);
+    EXPECT_TRUE(readLocal(recv / "a.txt") == today);
+}
+
 }  // namespace
 }  // namespace vantrel::testing
