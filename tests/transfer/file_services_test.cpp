@@ -7,6 +7,7 @@
 
 #include "client/transfer/block_state_layout.h"
 #include "client/transfer/local_path.h"
+#include "tests/support/local_time.h"
 #include "tests/support/no_space_file_system.h"
 #include "tests/transfer/transfer_gateway_fixture.h"
 
@@ -22,6 +23,10 @@ using testgateway::Delivery;
 TEST_F(FileServices, listsFilesDirectoriesTodayAndHistory) {
     // setup
     putRemote("a.txt", 10);
+    // On the gateway's business day, whatever day the test runs on.
+    ASSERT_TRUE(platform::setFileTime(files->root() / "FTP_A_QS" / "a.txt",
+                                      platform::fromLocalTime(localTime(2026, 12, 8, 9, 0, 0)))
+                    .isOk());
     putRemote("b.dat", 2000);
     putRemote("Bullet/n.txt", 5);
     fs::create_directories(files->root() / "FTP_A_QS" / "20261207");
