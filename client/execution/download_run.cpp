@@ -400,6 +400,7 @@ void DownloadRun::finishFile(BlockTask& block, CVornFtp& handle, const BlockRun&
         if (block.state() == kBlockFailedFinishing) setPhase(info, Phase::Failed, error);
         return;
     }
+    execution::crashPoint("download-unpacked");
     if (info.stopRequested()) {
         taskLog(printf2("%s完成解压，文件下载失败，失败原因：%s", run.actionText, "用户停止任务！"),
                 1);

@@ -296,9 +296,9 @@ TEST_P(CliServeKilledWhileFinishing, aDownloadDeliversEachFileOnceAtTheNextStart
 }
 
 INSTANTIATE_TEST_SUITE_P(Moments, CliServeKilledWhileFinishing,
-                         ::testing::Values("download-digest-verdict", "download-finished",
-                                           "download-moving", "download-delivered",
-                                           "download-recorded"));
+                         ::testing::Values("download-digest-verdict", "download-unpacked",
+                                           "download-finished", "download-moving",
+                                           "download-delivered", "download-recorded"));
 
 class CliServeKilledBeforeTheMove : public CliServe,
                                     public ::testing::WithParamInterface<const char*> {};
