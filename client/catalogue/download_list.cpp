@@ -139,6 +139,23 @@ void CDownLoadFile::removePartialFiles(const std::string& fileName) {
     }
 }
 
+void CDownLoadFile::removeStrayBlockState(const std::string& fileName) {
+    // A delivery cut off after its row was written and before its block state went leaves
+    // the state file alone, without its partial file.
+    auto target = localPathInside(receiveDirectory_, fileName);
+    if (!target) return;
+    const std::filesystem::path partial = partialPathFor(target.value());
+    std::error_code ec;
+    if (std::filesystem::exists(partial, ec) ||
+        !std::filesystem::exists(partial.string() + ".~block", ec))
+        return;
+    if (engine_ != nullptr) {
+        (void)engine_->removeBlockState(partial);
+    } else {
+        std::filesystem::remove(partial.string() + ".~block", ec);
+    }
+}
+
 int CDownLoadFile::RebuildList(const std::vector<RemoteFileEntry>& listing,
                                const std::function<bool(const std::string&)>& select) {
     std::lock_guard lock(mutex_);
@@ -294,6 +311,7 @@ bool CDownLoadFile::LoadWorkItems() {
         const std::string flag = row.trimmed("flag");
         if (flag == "4") {
             ++deliveredCount_;
+            removeStrayBlockState(row.trimmed("filename"));
             continue;
         }
         auto item = std::make_unique<DownloadWorkItem>();
@@ -306,6 +324,7 @@ bool CDownLoadFile::LoadWorkItems() {
         item->loadTime = row.trimmed("loadtime");
         item->retry = 0;
         item->row = r;
+        item->rowInTransfer = flag == "2";
         auto target = localPathInside(receiveDirectory_, item->fileName);
         const Result<std::filesystem::path> partial =
             target ? Result<std::filesystem::path>(partialPathFor(target.value()))
@@ -353,6 +372,10 @@ int CDownLoadFile::recordFailureLocked(DownloadWorkItem& item, const std::string
     if (error == item.lastError) return 1;
     ++item.retry;
     item.lastError = error.substr(0, 200);
+    return writeFailureLocked(item, error);
+}
+
+int CDownLoadFile::writeFailureLocked(DownloadWorkItem& item, const std::string& error) {
     item.changeDate = today();
     std::string stored;
     list_->GetFieldValueByName(item.row, "retry", stored);
@@ -435,24 +458,33 @@ int CDownLoadFile::startFileLocked(DownloadWorkItem& item) {
     int fd = -1;
     std::string error;
     if (partial) {
-        // With block state beside it the partial file is the engine's to resume (or to
-        // start again when the state cannot be trusted); truncating it would lose it.
-        std::error_code ec;
-        const bool resumable = std::filesystem::exists(partial.value().string() + ".~block", ec);
-        fd = ::open(partial.value().c_str(),
-                    O_WRONLY | O_CREAT | (resumable ? 0 : O_TRUNC) | O_CLOEXEC, 0644);
-        if (fd < 0) error = std::strerror(errno);
+        // A task's directory that does not exist yet is made, as the transfer would.
+        if (Status made = platform::createDirectories(partial.value().parent_path()); !made) {
+            error = made.text();
+        } else {
+            // With block state beside it the partial file is the engine's to resume (or to
+            // start again when the state cannot be trusted); truncating it would lose it.
+            std::error_code ec;
+            const bool resumable =
+                std::filesystem::exists(partial.value().string() + ".~block", ec);
+            fd = ::open(partial.value().c_str(),
+                        O_WRONLY | O_CREAT | (resumable ? 0 : O_TRUNC) | O_CLOEXEC, 0644);
+            if (fd < 0) error = std::strerror(errno);
+        }
     } else {
         error = partial.status().text();
     }
     if (fd < 0) {
-        taskLog(item.retry > 0 ? printf1("第(%d)次重复下载文件[%s]失败", item.retry, item.fileName)
-                               : printfText("下载文件[%s]失败", item.fileName),
+        // The reason goes with the line and into the row: an operator must learn why.
+        taskLog((item.retry > 0 ? printf1("第(%d)次重复下载文件[%s]失败", item.retry, item.fileName)
+                                : printfText("下载文件[%s]失败", item.fileName)) +
+                    "，失败原因：" + error,
                 item.retry < 3 ? 1 : 2);
         item.lastError = error.substr(0, 200);
         lastError_ = error;
         if (item.retry >= 3) item.state = kHeld;
         ++item.retry;
+        writeFailureLocked(item, error);
         return 0;
     }
     ::close(fd);

@@ -47,6 +47,9 @@ struct DownloadWorkItem {
     int row = -1;
     bool finished = false;
     int state = kFetchFromStart;
+    // The row said "2" when the list was read: partial files beside it are this row's own,
+    // not an earlier day's file of the same name.
+    bool rowInTransfer = false;
 
     // The partial file the engine fills.
     std::filesystem::path partialFile() const {
@@ -113,9 +116,13 @@ class CDownLoadFile : public TaskFileList<DownloadWorkItem> {
     int appendRowLocked(CDbfImpl& table,
                         const std::vector<std::pair<std::string_view, std::string_view>>& values);
     int recordFailureLocked(DownloadWorkItem& item, const std::string& error);
+    // Books a failure already counted on the item in its row: date, retries, text.
+    int writeFailureLocked(DownloadWorkItem& item, const std::string& error);
     void setStateLocked(DownloadWorkItem& item, int state);
     int startFileLocked(DownloadWorkItem& item);
     void removePartialFiles(const std::string& fileName);
+    // Requires: mutex_ held.
+    void removeStrayBlockState(const std::string& fileName);
     void taskLog(const std::string& message, int level);
     std::string today() const;
     std::string nowText() const;

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <tuple>
 #include <unordered_set>
 #include <utility>
@@ -15,6 +16,7 @@
 #include "client/catalogue/list_engine.h"
 #include "client/catalogue/table_schema.h"
 #include "client/config/config.h"
+#include "client/transfer/file_block_info.h"
 #include "client/transfer/file_services.h"
 #include "client/transfer/local_path.h"
 #include "platform/files.h"
@@ -135,7 +137,8 @@ int CUpLoadFile::AddNewFiles() {
     // file's row was reset when the work items were loaded.
     std::unordered_set<std::string> listed;
     for (const auto& item : items_) {
-        if (item->flag != '1' && item->endTime.empty()) listed.insert(ToLowerAscii(item->fileName));
+        if ((item->flag != '1' && item->endTime.empty()) || item->movePending)
+            listed.insert(ToLowerAscii(item->fileName));
     }
     for (const ScannedFile& file : files) {
         std::string key = ToLowerAscii(file.name);
@@ -161,6 +164,10 @@ int CUpLoadFile::AddNewFiles() {
             lastError_ = text;
             continue;
         }
+        // Never sent under this row: a finished block state beside it is an earlier send's
+        // (one cut off before its state went) and would pass this file off as confirmed.
+        const std::filesystem::path path = sendDirectory_ / file.name;
+        if (FileBlockInfo::recordsFinishedFile(path.string() + ".~block")) removeBlockState(path);
         item->row = row;
         addItemLocked(std::move(item), row);
         listed.insert(std::move(key));
@@ -196,6 +203,7 @@ bool CUpLoadFile::LoadWorkItems() {
             if (row.deleted()) continue;
             if (row.trimmed("flag") == "1") {
                 ++sentCount_;
+                if (auto pending = pendingMoveLocked(row, r)) addItemLocked(std::move(pending), r);
                 continue;
             }
             auto item = std::make_unique<UploadWorkItem>();
@@ -240,6 +248,48 @@ bool CUpLoadFile::LoadWorkItems() {
         for (const auto& notice : notices) context_.notifier->post(notice);
     }
     return true;
+}
+
+std::unique_ptr<UploadWorkItem> CUpLoadFile::pendingMoveLocked(const DbfRow& row, int index) const {
+    const std::string name = row.trimmed("filename");
+    auto path = localPathInside(sendDirectory_, name);
+    if (!path) return nullptr;
+    std::error_code ec;
+    if (!std::filesystem::exists(path.value().string() + readySuffix_, ec)) return nullptr;
+    const std::optional<ScannedFile> file = describe(path.value());
+    // The very file that was sent: same size, same last write, same content.
+    if (!file || std::to_string(file->size) != row.trimmed("localsize") ||
+        modifyTimeOf(*file) != row.trimmed("modifytime") ||
+        !KeyedDigestMatchesMd5(fileMd5(path.value()), row.trimmed("md5")))
+        return nullptr;
+    auto item = std::make_unique<UploadWorkItem>();
+    item->taskId = taskId_;
+    item->fileName = name;
+    item->localSize = row.trimmed("localsize");
+    item->sentSize = row.trimmed("uploadsize");
+    item->modifyTime = row.trimmed("modifytime");
+    item->beginTime = row.trimmed("begintime");
+    item->endTime = row.trimmed("endtime");
+    item->md5 = row.trimmed("md5");
+    item->flag = '1';
+    item->row = index;
+    item->movePending = true;
+    return item;
+}
+
+std::optional<std::filesystem::path> CUpLoadFile::linkedIntoSentLocked(
+    const std::filesystem::path& source) const {
+    struct stat own {};
+    if (::stat(source.c_str(), &own) != 0 || own.st_nlink < 2) return std::nullopt;
+    std::error_code ec;
+    for (std::filesystem::directory_iterator it(sentDirectory_, ec), end; !ec && it != end;
+         it.increment(ec)) {
+        struct stat other {};
+        if (::stat(it->path().c_str(), &other) == 0 && other.st_dev == own.st_dev &&
+            other.st_ino == own.st_ino)
+            return it->path();
+    }
+    return std::nullopt;
 }
 
 int CUpLoadFile::SetUploadedSize(int row, std::int64_t bytes) {
@@ -321,7 +371,8 @@ std::filesystem::path CUpLoadFile::sentFileNameLocked(const std::string& fileNam
 int CUpLoadFile::BackupSentFile(int row) {
     std::lock_guard lock(mutex_);
     if (!checkLocked(row, kBadArgument, kNotOpen)) return 0;
-    const std::string name = itemLocked(row)->fileName;
+    const UploadWorkItem& item = *itemLocked(row);
+    const std::string name = item.fileName;
     auto source = localPathInside(sendDirectory_, name);
     if (!source) {
         lastError_ = source.status().text();
@@ -329,21 +380,31 @@ int CUpLoadFile::BackupSentFile(int row) {
     }
     (void)platform::createDirectories(sentDirectory_);
     bool moved = false;
+    int failure = 0;
+    if (item.movePending && linkedIntoSentLocked(source.value())) {
+        moved = ::unlink(source.value().c_str()) == 0 || errno == ENOENT;
+        if (!moved) failure = errno;
+    }
     for (int attempt = 0; attempt < 3 && !moved; ++attempt) {
         const std::filesystem::path target = sentFileNameLocked(name);
         // A hard link never replaces an existing file; across volumes, copy without
         // overwriting and remove the original.
         if (::link(source.value().c_str(), target.c_str()) == 0) {
             moved = ::unlink(source.value().c_str()) == 0;
+            if (!moved) failure = errno;
         } else if (errno == EXDEV || errno == EPERM) {
             std::error_code ec;
             moved = std::filesystem::copy_file(source.value(), target,
                                                std::filesystem::copy_options::none, ec) &&
                     std::filesystem::remove(source.value(), ec);
+            if (!moved) failure = ec.value();
+        } else {
+            failure = errno;
         }
     }
     if (!moved) {
         lastError_ = "备份文件失败";
+        if (failure != 0) lastError_ += std::string("，失败原因：") + std::strerror(failure);
         return 0;
     }
     const std::filesystem::path marker = source.value().string() + readySuffix_;

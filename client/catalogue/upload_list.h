@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -41,6 +42,9 @@ struct UploadWorkItem {
     std::string changeDate;
     int row = -1;
     bool finished = false;
+    // A sent row whose file, unchanged, still lies in the send directory with its marker:
+    // the process died before the move. Only the move is left.
+    bool movePending = false;
 };
 
 class CUpLoadFile : public TaskFileList<UploadWorkItem> {
@@ -66,7 +70,9 @@ class CUpLoadFile : public TaskFileList<UploadWorkItem> {
     int MarkSent(int row);
     int FinishItem(int row);
     // Moves the sent file into the sent directory under a unique name and deletes its
-    // marker. 1 only when both succeeded; a failed move keeps the marker.
+    // marker. 1 only when both succeeded; a failed move keeps the marker. For a pending
+    // move, a file the interrupted move had already placed in the sent directory is kept
+    // as the one copy there.
     int BackupSentFile(int row);
     // sent directory / base + "_SUCCESS_" + YYYYMMDDhhmmss + extension; a name that
     // already exists gets "_1", "_2", ... before the extension.
@@ -82,6 +88,13 @@ class CUpLoadFile : public TaskFileList<UploadWorkItem> {
     std::vector<ScannedFile> scanLocked();
     std::filesystem::path sentFileNameLocked(const std::string& fileName) const;
     void removeBlockState(const std::filesystem::path& file);
+    // The work item of a sent row whose move is still to be done, or null.
+    // Requires: mutex_ held.
+    std::unique_ptr<UploadWorkItem> pendingMoveLocked(const DbfRow& row, int index) const;
+    // The file of the sent directory that is `source` itself (a move cut off between its
+    // link and its unlink), if any.
+    std::optional<std::filesystem::path> linkedIntoSentLocked(
+        const std::filesystem::path& source) const;
     std::string nowText() const;
 
     const Context& context_;

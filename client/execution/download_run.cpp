@@ -5,10 +5,12 @@
 
 #include "client/catalogue/catalogue_text.h"
 #include "client/config/logs.h"
+#include "client/execution/crash_point.h"
 #include "client/execution/download_schedule.h"
 #include "client/execution/file_name_rule.h"
 #include "client/execution/run_files.h"
 #include "client/execution/unpacker.h"
+#include "client/execution/zip_directory.h"
 #include "client/transfer/block_transfer.h"
 #include "client/transfer/file_services.h"
 #include "client/transfer/local_path.h"
@@ -142,13 +144,74 @@ bool DownloadRun::adopt(std::vector<catalogue::RemoteFileEntry> listing, std::st
     }
     for (const catalogue::DownloadWorkItem& item : list_->Items()) {
         if (item.state == catalogue::kFetchFromStart) {
-            list_->StartFile(item.row);
+            if (recoverDelivered(item)) continue;
+            if (list_->StartFile(item.row) != 1) failToStart(item);
         } else if (item.state == catalogue::kTransferring) {
             // Every byte had arrived before: resume, which only finishes the file.
             startDownload(item);
         }
     }
     return true;
+}
+
+bool DownloadRun::recoverDelivered(const catalogue::DownloadWorkItem& item) {
+    // Delivery moves the partial file away (or removes it after its unpacked files), and
+    // the block state goes only after the row says delivered: without the one and with a
+    // finished other, the process died between the delivery and its record.
+    const fs::path partial = item.partialFile();
+    const fs::path state = partial.string() + ".~block";
+    std::error_code ec;
+    if (!item.rowInTransfer || fs::exists(partial, ec) ||
+        !FileBlockInfo::recordsFinishedFile(state))
+        return false;
+    list_->MarkDelivered(item.row);
+    list_->SetState(item.row, catalogue::kDelivered);
+    fs::remove(state, ec);
+    taskLog("文件[" + item.fileName + "]已在上次运行中移动到目标目录", 0);
+    File file;
+    file.row = item.row;
+    file.name = item.fileName;
+    file.phase = Phase::Delivered;
+    std::lock_guard lock(mutex_);
+    files_[item.row] = std::move(file);
+    return true;
+}
+
+void DownloadRun::failToStart(const catalogue::DownloadWorkItem& item) {
+    // Counted as failed, so the run says why instead of ending as if the file were not listed.
+    File file;
+    file.row = item.row;
+    file.name = item.fileName;
+    file.phase = Phase::Failed;
+    const auto booked = list_->Item(item.row);
+    file.error = booked && !booked->lastError.empty() ? booked->lastError : list_->LastError();
+    std::lock_guard lock(mutex_);
+    files_[item.row] = std::move(file);
+}
+
+void DownloadRun::recoverFinished(File& file) {
+    // The last block is done only once the digest matched and the file was unpacked, so
+    // what is left is the delivery: from the extraction directory, where the files not yet
+    // moved before the process died still lie, or the received file as it is.
+    if (file.unpack) {
+        const execution::DownloadedFile received{workDirectory(), file.name, file.kind};
+        const fs::path extraction = execution::extractionDirectoryOf(received);
+        std::error_code ec;
+        if (!extraction.empty() && fs::is_directory(extraction, ec)) {
+            file.phase = Phase::Finished;
+            file.extraction = extraction;
+            return;
+        }
+        const Result<execution::ZipDirectory> zip =
+            execution::readZipDirectory(file.info->dataPath());
+        if (zip && zip->isArchive) {
+            // Its unpacked files are gone: the last block, with nothing left to fetch, is
+            // handed out again and the worker checks and unpacks the file anew.
+            file.info->block(file.info->blockCount() - 1).setState(kBlockIdle);
+            return;
+        }
+    }
+    file.phase = Phase::Finished;
 }
 
 void DownloadRun::startDownload(const catalogue::DownloadWorkItem& item) {
@@ -160,6 +223,27 @@ void DownloadRun::startDownload(const catalogue::DownloadWorkItem& item) {
     file.size = catalogue::LeadingInteger(item.size);
     file.unpack = !isBulletin() && execution::shouldUnpack(item.fileName, setup_.noUnzipFileTypes);
     file.kind = isBulletin() ? 2 : (file.unpack ? 1 : 0);
+
+    if (file.size == 0) {
+        // Nothing to fetch, check or unpack: the empty partial file is delivered as it is.
+        // A state file an earlier run left for it would only stay behind.
+        std::error_code ec;
+        fs::remove(item.partialFile().string() + ".~block", ec);
+        file.unpack = false;
+        file.kind = isBulletin() ? 2 : 0;
+        file.phase = Phase::Finished;
+        std::lock_guard lock(mutex_);
+        files_[item.row] = std::move(file);
+        return;
+    }
+
+    if (!item.rowInTransfer) {
+        // A finished state under a row that never handed its file over is an earlier day's
+        // file of this name: resumed, it would be delivered in place of this one unchecked.
+        const std::string state = item.partialFile().string() + ".~block";
+        std::error_code ec;
+        if (FileBlockInfo::recordsFinishedFile(state)) fs::remove(state, ec);
+    }
 
     TransferItem transfer;
     transfer.remoteName = file.remoteName;
@@ -176,6 +260,8 @@ void DownloadRun::startDownload(const catalogue::DownloadWorkItem& item) {
     if (file.info == nullptr) {
         file.phase = Phase::Failed;
         file.error = error;
+    } else if (file.info->fileState() == kFileComplete) {
+        recoverFinished(file);
     }
     std::lock_guard lock(mutex_);
     files_[item.row] = std::move(file);
@@ -301,6 +387,7 @@ void DownloadRun::finishFile(BlockTask& block, CVornFtp& handle, const BlockRun&
         if (block.state() == kBlockFailed) setPhase(info, Phase::Failed, error);
         return;
     }
+    execution::crashPoint("download-digest-verdict");
 
     const execution::DownloadedFile received{workDirectory(), file.name, file.kind};
     const execution::UnpackResult unpacked =
@@ -313,6 +400,7 @@ void DownloadRun::finishFile(BlockTask& block, CVornFtp& handle, const BlockRun&
         if (block.state() == kBlockFailedFinishing) setPhase(info, Phase::Failed, error);
         return;
     }
+    execution::crashPoint("download-unpacked");
     if (info.stopRequested()) {
         taskLog(printf2("%s完成解压，文件下载失败，失败原因：%s", run.actionText, "用户停止任务！"),
                 1);
@@ -321,6 +409,7 @@ void DownloadRun::finishFile(BlockTask& block, CVornFtp& handle, const BlockRun&
     }
     taskLog("完成" + run.actionText, 0);
     block.setState(kBlockDone);
+    execution::crashPoint("download-finished");
     std::lock_guard lock(mutex_);
     if (File* f = fileOf(info)) {
         f->phase = Phase::Finished;
@@ -367,6 +456,7 @@ void DownloadRun::deliver() {
             received, file.extraction, targetDirectory(file),
             [this](std::string_view line, int level) { taskLog(std::string(line), level); });
         if (!moved) {
+            taskLog(moved.text(), 2);
             list_->RecordFailure(file.row, moved.text());
             // The row stays "2" with its complete data; the next run moves it.
             if (file.info) file.info->block(file.info->blockCount() - 1).setState(kBlockIdle);
@@ -379,9 +469,11 @@ void DownloadRun::deliver() {
         if (file.extraction.empty())
             catalogue::CDownLoadFile::StampFileTime(targetDirectory(file) / file.name,
                                                     file.updateTime);
+        execution::crashPoint("download-delivered");
         // Recorded only now that the file is in place.
         list_->MarkDelivered(file.row);
         list_->SetState(file.row, catalogue::kDelivered);
+        execution::crashPoint("download-recorded");
         setup_.blocks->remove({file.key});
         std::lock_guard lock(mutex_);
         files_[file.row].phase = Phase::Delivered;

@@ -116,6 +116,14 @@ class DownloadRun final : public catalogue::DownloadEngine {
     };
 
     void finishFile(BlockTask& block, CVornFtp& handle, const BlockRun& run);
+    // Run start, for a row whose partial file is gone: true when the file had been
+    // delivered and only its record was missing, which is then written.
+    bool recoverDelivered(const catalogue::DownloadWorkItem& item);
+    // Run start: the row's partial file could not be made.
+    void failToStart(const catalogue::DownloadWorkItem& item);
+    // Run start, for a file whose block state says finished: on to its delivery.
+    void recoverFinished(File& file);
+
     File* fileOf(const FileBlockInfo& info);
     void setPhase(const FileBlockInfo& info, Phase phase, const std::string& error = {});
     std::filesystem::path targetDirectory(const File& file) const;

@@ -5,6 +5,7 @@
 #include <system_error>
 #include <vector>
 
+#include "client/execution/crash_point.h"
 #include "client/execution/zip_directory.h"
 #include "client/gateway/text_format.h"
 #include "client/transfer/local_path.h"
@@ -182,6 +183,15 @@ fs::path unzipProgram(const Installation& installation) {
     return fs::is_regular_file(bundled, ec) ? bundled : fs::path("/usr/bin/unzip");
 }
 
+fs::path extractionDirectoryOf(const DownloadedFile& file) {
+    std::error_code ec;
+    const fs::path work = fs::absolute(file.workDirectory, ec);
+    if (ec) return {};
+    const fs::path base = file.kind == 1 || file.kind == 3 ? work / "temp" : work;
+    Result<fs::path> inside = localPathInside(base, file.name);
+    return inside ? fs::path(inside->string() + kExtractionSuffix) : fs::path();
+}
+
 UnpackResult unpackDownloadedFile(const DownloadedFile& file, bool unpack, const fs::path& unzip) {
     std::error_code ec;
     const fs::path work = fs::absolute(file.workDirectory, ec);
@@ -192,8 +202,7 @@ UnpackResult unpackDownloadedFile(const DownloadedFile& file, bool unpack, const
     if (file.kind == 2 || !unpack) return UnpackResult{Status::ok(), kNotAnArchive, {}};
 
     const fs::path temp = work / "temp";
-    const fs::path base = file.kind == 1 || file.kind == 3 ? temp : work;
-    const fs::path extraction = localPathInside(base, file.name)->string() + kExtractionSuffix;
+    const fs::path extraction = extractionDirectoryOf(file);
     const fs::path copy = localPathInside(temp, file.name)->string() + ".tmp";
     const fs::path source = received->string() + ".tmp";
 
@@ -319,6 +328,8 @@ Status deliverDownloadedFile(const DownloadedFile& file, const fs::path& extract
         Status moved = moveWithRetries(extractionDirectory / relative, destination,
                                        MoveLines{file.name, name}, log);
         if (!moved) return moveFailure(name, moved.text());
+        if (&relative == &walk.files.front() && walk.files.size() > 1)
+            crashPoint("download-moving");
     }
     if (log) log(formatText("移动文件[%s]成功", file.name.c_str()), 0);
     // The ".tmp" goes first: an extraction directory still present but empty then means

@@ -48,6 +48,10 @@ struct UnpackResult {
 // /usr/bin/unzip.
 std::filesystem::path unzipProgram(const Installation& installation);
 
+// The directory unpackDownloadedFile puts the unpacked files of `file` in, whether or not it
+// exists; empty when the name is refused.
+std::filesystem::path extractionDirectoryOf(const DownloadedFile& file);
+
 // Unpacks "<work>/<name>.tmp" with `unzip` (see unzipProgram) unless `unpack` is false
 // (shouldUnpack) or the file is a bulletin; the ".tmp" itself is never changed. A leftover
 // extraction directory of an earlier attempt is emptied first. Entries that would land

@@ -6,6 +6,7 @@
 #include "client/catalogue/catalogue_text.h"
 #include "client/config/config.h"
 #include "client/config/logs.h"
+#include "client/execution/crash_point.h"
 #include "client/execution/run_files.h"
 #include "client/transfer/block_transfer.h"
 #include "client/transfer/file_services.h"
@@ -76,11 +77,19 @@ bool UploadRun::start(std::string& error) {
     const std::filesystem::path sendDirectory = list_->SendDirectory();
     reportOrphanMarkers(sendDirectory);
     for (const catalogue::UploadWorkItem& item : list_->Items()) {
-        if (item.flag == '1') continue;
         File file;
         file.row = item.row;
         file.name = item.fileName;
         file.size = catalogue::LeadingInteger(item.localSize);
+        if (item.movePending) {
+            // Sent before the process died; the move is all that is left.
+            file.phase = Phase::Confirmed;
+            file.markedSent = true;
+            std::lock_guard lock(mutex_);
+            files_[file.row] = std::move(file);
+            continue;
+        }
+        if (item.flag == '1') continue;
         TransferItem transfer;
         transfer.remoteName = item.fileName;
         transfer.localName = item.fileName;
@@ -96,6 +105,10 @@ bool UploadRun::start(std::string& error) {
             file.error = openError;
             taskLog(printf2("上传文件[%s]失败，错误原因: %s", file.name, openError), 2);
             list_->RecordFailure(file.row, openError);
+        } else if (file.info->fileState() == kFileComplete) {
+            // The last block is done only once the gateway confirmed the file's MD5: the
+            // process died before the row said sent. On to the move.
+            file.phase = Phase::Confirmed;
         }
         std::lock_guard lock(mutex_);
         files_[file.row] = std::move(file);
@@ -200,6 +213,7 @@ void UploadRun::runBlock(BlockTask& block, CVornFtp& handle, const BlockRun& run
     }
     taskLog("完成" + run.actionText, 0);
     block.setState(kBlockDone);
+    execution::crashPoint("upload-confirmed");
     setPhase(block.file(), Phase::Confirmed);
 }
 
@@ -211,11 +225,21 @@ void UploadRun::finishSent() {
             if (file.phase == Phase::Confirmed) ready.push_back(file);
         }
     }
+    const std::filesystem::path sendDirectory = list_->SendDirectory();
     for (const File& file : ready) {
+        if (!file.markedSent) {
+            list_->SetUploadedSize(file.row, file.size);
+            // Before the block state goes: from here on, a crash leaves a sent row whose
+            // file the next run only moves, never one that is sent again.
+            list_->MarkSent(file.row);
+            execution::crashPoint("upload-marked-sent");
+        }
         // Closing the complete block state removes it; the data file stays for the move.
-        setup_.blocks->remove({file.key});
-        list_->SetUploadedSize(file.row, file.size);
-        list_->MarkSent(file.row);
+        if (!file.key.empty()) setup_.blocks->remove({file.key});
+        if (file.markedSent) {
+            std::error_code ec;
+            std::filesystem::remove((sendDirectory / file.name).string() + ".~block", ec);
+        }
         Phase phase = Phase::Sent;
         std::string error;
         if (list_->BackupSentFile(file.row) != 1) {

@@ -73,6 +73,8 @@ class UploadRun {
         Phase phase = Phase::Transferring;
         std::string error;
         std::int64_t reportedBytes = -1;
+        // The row says sent already (an earlier run died before the move).
+        bool markedSent = false;
     };
 
     // A ready marker without its file is told in the task log, so the sender learns of it.

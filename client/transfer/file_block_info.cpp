@@ -4,6 +4,8 @@
 #include <cinttypes>
 #include <cstdio>
 #include <cstring>
+#include <fstream>
+#include <iterator>
 #include <system_error>
 #include <thread>
 
@@ -185,6 +187,18 @@ std::string FileBlockInfo::sizeRefusal(std::int64_t size, std::string_view name)
     char text[96];
     std::snprintf(text, sizeof text, "%" PRId64, size);
     return "文件[" + std::string(name) + "]大小为" + text + "字节，达到或超过2GB，无法传送该文件！";
+}
+
+bool FileBlockInfo::recordsFinishedFile(const fs::path& statePath) {
+    std::ifstream in(statePath, std::ios::binary);
+    if (!in) return false;
+    const std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    if (bytes.size() < bs::kHeaderSize) return false;
+    const auto* h = reinterpret_cast<const std::uint8_t*>(bytes.data());
+    const int blockCount = bs::load<std::int32_t>(h + bs::header::kBlockCount);
+    if (blockCount < 1 || bytes.size() != bs::fileSizeFor(blockCount)) return false;
+    return bs::load<std::int32_t>(h + bs::recordOffset(blockCount - 1) + bs::task::kState) ==
+           kBlockDone;
 }
 
 void FileBlockInfo::log(std::string_view line) const {

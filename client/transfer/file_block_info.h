@@ -203,6 +203,9 @@ class FileBlockInfo {
     // The refusal text for files the 32-bit wire offsets cannot carry (2 GiB and more);
     // empty when `size` fits.
     static std::string sizeRefusal(std::int64_t size, std::string_view name);
+    // Whether the state file at `statePath`, read without opening a transfer, records a
+    // finished file: well formed and its last block done. False when absent or unreadable.
+    static bool recordsFinishedFile(const std::filesystem::path& statePath);
 
   private:
     friend class BlockTask;

@@ -150,9 +150,11 @@ class AutoSync : public TransferGatewayFixture {
 };
 
 TEST_F(AutoSync, aDailyRunFollowsTheDayListByItsVersionAndFetchesEachFileOnce) {
-    // setup: two files of the business day (one of several blocks) and one of the day before
+    // setup: three files of the business day (one of several blocks, one empty) and one of
+    // the day before
     const std::string a = putStamped("a.txt", 5000, at(2026, 12, 8, 10, 0, 0));
     const std::string big = putStamped("big.dat", 3 * 1024 * 1024 + 7, at(2026, 12, 8, 10, 1, 0));
+    putStamped("empty.txt", 0, at(2026, 12, 8, 10, 0, 30));
     putStamped("old.txt", 100, at(2026, 12, 7, 16, 0, 0));
     startScheduler();
 
@@ -163,11 +165,13 @@ TEST_F(AutoSync, aDailyRunFollowsTheDayListByItsVersionAndFetchesEachFileOnce) {
     EXPECT_EQ(first.task.lastresult, "成功") << first.task.lastdes << log(kDaily, ".log");
     EXPECT_TRUE(readLocal(recv / "20261208" / "a.txt") == a);
     EXPECT_TRUE(readLocal(recv / "20261208" / "big.dat") == big);
+    EXPECT_TRUE(fs::is_regular_file(recv / "20261208" / "empty.txt"));
+    EXPECT_EQ(readLocal(recv / "20261208" / "empty.txt"), "");
     EXPECT_FALSE(fs::exists(recv / "20261207" / "old.txt"));
     EXPECT_EQ(first.extra.version, "20261208100100");
     std::string text = log(kDaily, ".log");
     EXPECT_NE(text.find("自动同步任务开始运行：同步日期[20261208]"), std::string::npos);
-    EXPECT_NE(text.find("查询当日文件列表，文件总数为[2]，版本号为[20261208100100]"),
+    EXPECT_NE(text.find("查询当日文件列表，文件总数为[3]，版本号为[20261208100100]"),
               std::string::npos);
     EXPECT_NE(text.find("下载自动同步任务结束运行，运行结果：成功"), std::string::npos);
 
@@ -206,7 +210,7 @@ TEST_F(AutoSync, aDailyRunFollowsTheDayListByItsVersionAndFetchesEachFileOnce) {
     EXPECT_EQ(files->counters().downloadBytes, bytes);
     text = log(kDaily, ".log");
     EXPECT_NE(text.find("强制同步当日文件列表"), std::string::npos);
-    EXPECT_NE(text.find("查询当日文件列表，文件总数为[3]，版本号为[20261208103400]"),
+    EXPECT_NE(text.find("查询当日文件列表，文件总数为[4]，版本号为[20261208103400]"),
               std::string::npos);
     EXPECT_TRUE(failures.taken().empty());
 }

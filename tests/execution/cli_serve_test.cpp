@@ -89,6 +89,72 @@ class CliServe : public TransferGatewayFixture {
 
     std::string output() { return readLocal(root.path() / "cli.out"); }
 
+    // An upload task of `send` into `sent`, as `tasks add` writes it.
+    void addUploadTask(const std::string& id, const fs::path& send, const fs::path& sent) {
+        catalogue::CPlanDir dirs;
+        const Context ctx = context();
+        catalogue::CModule module(ctx, dirs);
+        module.SetOperator("OPER01");
+        catalogue::UploadTask t;
+        t.planid = id;
+        t.plandes = "上传";
+        t.opertype = "1";
+        t.mailname = "FTP_A_QS";
+        t.loadtype = 1;
+        t.hastrans = 1;
+        t.begindate = "2026-01-01";
+        t.begintime = "00:00";
+        t.endtime = "23:59";
+        t.sendpath = send.string();
+        t.sentpath = sent.string();
+        t.curweek = "1111111";
+        t.tmpweek = "1111111";
+        t.weektype = 1;
+        t.timespace = 10;
+        t.planstate = 1;
+        t.right = "OPER01";
+        std::string message;
+        ASSERT_EQ(module.AddUploadTask(t, message), 1) << message;
+    }
+
+    // Every task log of the task, whatever day serve wrote it on.
+    std::string taskLogs(const std::string& id) {
+        std::string text;
+        std::error_code ec;
+        for (const auto& entry : fs::directory_iterator(installation.log(), ec)) {
+            const std::string name = entry.path().filename().string();
+            if (name.rfind(id + "-", 0) == 0 && entry.path().extension() == ".log")
+                text += platform::gbkToUtf8Lossy(readLocal(entry.path()));
+        }
+        return text;
+    }
+
+    // Waits (at most 60 s) until the task log holds `line`.
+    bool awaitLogLine(const std::string& id, const std::string& line) {
+        for (int i = 0; i < 2400; ++i) {
+            if (taskLogs(id).find(line) != std::string::npos) return true;
+            std::this_thread::sleep_for(25ms);
+        }
+        return false;
+    }
+
+    // Stops serve in order.
+    void stopServe(pid_t serve) {
+        kill(serve, SIGTERM);
+        EXPECT_EQ(CliProcess::wait(serve, 60s), 0) << output();
+    }
+
+    // The files below `dir` whose names end in one of the transfer's own suffixes.
+    static std::vector<std::string> leftovers(const fs::path& dir) {
+        std::vector<std::string> found;
+        for (const auto& entry : fs::recursive_directory_iterator(dir)) {
+            const std::string suffix = entry.path().extension().string();
+            if (suffix == ".tmp" || suffix == ".~block" || suffix == ".~unzip" || suffix == ".rdy")
+                found.push_back(entry.path().lexically_relative(dir).string());
+        }
+        return found;
+    }
+
     const std::string taskId = "20261208090000-00042";
     fs::path runtime = root.path() / "run";
     fs::path recv = root.path() / "recv";
@@ -139,32 +205,7 @@ TEST_F(CliServe, anUploadKilledMidFileSendsOnlyWhatWasMissingAtTheNextStart) {
     const fs::path sent = root.path() / "sent";
     fs::create_directories(send);
     const std::string uploadId = "20261208090000-00043";
-    {
-        catalogue::CPlanDir dirs;
-        const Context ctx = context();
-        catalogue::CModule module(ctx, dirs);
-        module.SetOperator("OPER01");
-        catalogue::UploadTask t;
-        t.planid = uploadId;
-        t.plandes = "上传";
-        t.opertype = "1";
-        t.mailname = "FTP_A_QS";
-        t.loadtype = 1;
-        t.hastrans = 1;
-        t.begindate = "2026-01-01";
-        t.begintime = "00:00";
-        t.endtime = "23:59";
-        t.sendpath = send.string();
-        t.sentpath = sent.string();
-        t.curweek = "1111111";
-        t.tmpweek = "1111111";
-        t.weektype = 1;
-        t.timespace = 10;
-        t.planstate = 1;
-        t.right = "OPER01";
-        std::string message;
-        ASSERT_EQ(module.AddUploadTask(t, message), 1) << message;
-    }
+    addUploadTask(uploadId, send, sent);
     const std::int64_t size = 24 * 1024 * 1024 + 321;
     std::string bytes(static_cast<std::size_t>(size), '\0');
     std::mt19937 rng(7);
@@ -207,6 +248,105 @@ TEST_F(CliServe, anUploadKilledMidFileSendsOnlyWhatWasMissingAtTheNextStart) {
     EXPECT_LT(sentBytes() - before, size) << "the second start sent the whole file again";
     EXPECT_GE(files->counters().md5Queries.load(), 1);
 }
+
+std::size_t occurrences(const std::string& text, const std::string& what) {
+    std::size_t n = 0;
+    for (auto at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
+    return n;
+}
+
+// serve killed by the test hook at a moment of a file's finishing, then started again.
+class CliServeKilledWhileFinishing : public CliServe,
+                                     public ::testing::WithParamInterface<const char*> {};
+
+TEST_P(CliServeKilledWhileFinishing, aDownloadDeliversEachFileOnceAtTheNextStartAndTheRunEnds) {
+    // setup: an archive of three files and a plain file
+    putZip("day.zip", {{"a.txt", "alpha"}, {"b.txt", "bravo"}, {"c.txt", "charlie"}});
+    const std::string plain = putRemote("plain.dat", 70000);
+
+    // act: serve dies at the moment named, by SIGKILL
+    cli.setExtraEnvironment({std::string("VANTREL_TEST_CRASH_AT=") + GetParam()});
+    pid_t serve = serveAndRunTheTask();
+    EXPECT_EQ(CliProcess::wait(serve), -1) << output();
+    ASSERT_FALSE(fs::exists(recv / "plain.dat") && fs::exists(recv / "c.txt"))
+        << "serve was not killed before the day was delivered";
+
+    // act: start again; the run must end
+    cli.setExtraEnvironment({});
+    serve = serveAndRunTheTask();
+    const bool ended = awaitLogLine(taskId, "下载任务结束运行，运行结果：");
+    stopServe(serve);
+
+    // verify: every file whole and in place, moved once over both starts, nothing left over
+    const std::string log = taskLogs(taskId);
+    ASSERT_TRUE(ended) << log;
+    EXPECT_NE(log.find("下载任务结束运行，运行结果：成功"), std::string::npos) << log;
+    EXPECT_EQ(readLocal(recv / "a.txt"), "alpha");
+    EXPECT_EQ(readLocal(recv / "b.txt"), "bravo");
+    EXPECT_EQ(readLocal(recv / "c.txt"), "charlie");
+    EXPECT_TRUE(readLocal(recv / "plain.dat") == plain);
+    EXPECT_FALSE(fs::exists(recv / "day.zip"));
+    for (const char* entry : {"a.txt", "b.txt", "c.txt"}) {
+        const std::string moved =
+            std::string("移动压缩文件[day.zip]解压后的文件[") + entry + "]成功";
+        EXPECT_EQ(occurrences(log, moved), 1u) << moved << "\n" << log;
+    }
+    EXPECT_EQ(occurrences(log, "移动文件[plain.dat]成功"), 1u) << log;
+    EXPECT_EQ(leftovers(recv), std::vector<std::string>{});
+}
+
+INSTANTIATE_TEST_SUITE_P(Moments, CliServeKilledWhileFinishing,
+                         ::testing::Values("download-digest-verdict", "download-unpacked",
+                                           "download-finished", "download-moving",
+                                           "download-delivered", "download-recorded"));
+
+class CliServeKilledBeforeTheMove : public CliServe,
+                                    public ::testing::WithParamInterface<const char*> {};
+
+TEST_P(CliServeKilledBeforeTheMove, anUploadMovesTheFileOnceAtTheNextStartWithoutSendingItAgain) {
+    // setup: a ready file in the outbox
+    const fs::path send = root.path() / "send";
+    const fs::path sent = root.path() / "sent";
+    fs::create_directories(send);
+    const std::string uploadId = "20261208090000-00044";
+    addUploadTask(uploadId, send, sent);
+    const std::string bytes(30000, 'u');
+    std::ofstream(send / "out.dat", std::ios::binary) << bytes;
+    std::ofstream(send / "out.dat.rdy").flush();
+
+    // act: serve dies at the moment named, once the gateway has confirmed the file
+    cli.setExtraEnvironment({std::string("VANTREL_TEST_CRASH_AT=") + GetParam()});
+    pid_t serve = cli.spawn({"serve"});
+    for (int i = 0; i < 400 && !clientRunning(); ++i) std::this_thread::sleep_for(25ms);
+    ASSERT_EQ(cli.run({"tasks", "run", uploadId}), 0) << output();
+    EXPECT_EQ(CliProcess::wait(serve), -1) << output();
+    ASSERT_TRUE(fs::exists(send / "out.dat"));
+    const long long sentBefore = files->counters().uploadBytes.load();
+
+    // act: start again; the run must end
+    cli.setExtraEnvironment({});
+    serve = cli.spawn({"serve"});
+    for (int i = 0; i < 400 && !clientRunning(); ++i) std::this_thread::sleep_for(25ms);
+    ASSERT_EQ(cli.run({"tasks", "run", uploadId}), 0) << output();
+    const bool ended = awaitLogLine(uploadId, "上传任务结束运行，运行结果：");
+    stopServe(serve);
+
+    // verify: one copy in the sent directory, none left in the outbox, nothing sent again
+    const std::string log = taskLogs(uploadId);
+    ASSERT_TRUE(ended) << log;
+    EXPECT_NE(log.find("上传任务结束运行，运行结果：成功"), std::string::npos) << log;
+    EXPECT_TRUE(readLocal(files->root() / "FTP_A_QS" / "out.dat") == bytes);
+    EXPECT_EQ(files->counters().uploadBytes.load(), sentBefore);
+    std::vector<fs::path> copies;
+    for (const auto& entry : fs::directory_iterator(sent)) copies.push_back(entry.path());
+    ASSERT_EQ(copies.size(), 1u);
+    EXPECT_TRUE(readLocal(copies.front()) == bytes);
+    EXPECT_EQ(leftovers(send), std::vector<std::string>{});
+    EXPECT_FALSE(fs::exists(send / "out.dat"));
+}
+
+INSTANTIATE_TEST_SUITE_P(Moments, CliServeKilledBeforeTheMove,
+                         ::testing::Values("upload-confirmed", "upload-marked-sent"));
 
 }  // namespace
 }  // namespace vantrel::testing

@@ -4,7 +4,9 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <chrono>
+#include <cstring>
 #include <thread>
 
 #include "client/catalogue/catalogue_text.h"
@@ -150,26 +152,6 @@ class ScheduledDownload : public TransferGatewayFixture {
             readBytes(catalogue::DailyTaskFile(installation.log(), id, clock.localNow(), ".log")));
     }
 
-    void putZip(const std::string& name,
-                const std::vector<std::pair<std::string, std::string>>& entries,
-                const char* symlinkEntry = nullptr) {
-        const fs::path script = root.path() / "zip.py";
-        std::string py = "import zipfile,sys\nz=zipfile.ZipFile(sys.argv[1],'w')\n";
-        for (const auto& [entry, text] : entries)
-            py += "z.writestr('" + entry + "','" + text + "')\n";
-        if (symlinkEntry) {
-            py += "i=zipfile.ZipInfo('" + std::string(symlinkEntry) +
-                  "')\ni.external_attr=0o120777<<16\n"
-                  "z.writestr(i,'/etc/passwd')\n";
-        }
-        py += "z.close()\n";
-        std::ofstream(script) << py;
-        const fs::path target = files->root() / "FTP_A_QS" / name;
-        ASSERT_EQ(
-            std::system(("python3 '" + script.string() + "' '" + target.string() + "'").c_str()),
-            0);
-    }
-
     platform::FakeClock clock;
     Logs fakeLogs;
     Context ctx;
@@ -181,8 +163,9 @@ class ScheduledDownload : public TransferGatewayFixture {
 
 TEST_F(ScheduledDownload, aDueTaskFetchesVerifiesUnpacksAndDeliversTheDayOnceAndOnlyOnce) {
     // setup: an archive with a subdirectory, an excluded document, a plain file bigger than
-    // a block, and today's flag file
+    // a block, an empty file, and today's flag file
     putZip("day.zip", {{"sub/inner.txt", "inner"}, {"top.txt", "top"}});
+    putRemote("empty.txt", 0);
     const std::string doc = putRemote("report.docx", 3000);
     const std::string big = putRemote("big.dat", 10 * 1024 * 1024 + 12345);
     const std::string flag = putRemote("DONE.c08", 10);
@@ -200,6 +183,8 @@ TEST_F(ScheduledDownload, aDueTaskFetchesVerifiesUnpacksAndDeliversTheDayOnceAnd
     EXPECT_TRUE(readLocal(recv / "report.docx") == doc);
     EXPECT_TRUE(readLocal(recv / "big.dat") == big);
     EXPECT_TRUE(readLocal(recv / "DONE.c08") == flag);
+    EXPECT_TRUE(fs::is_regular_file(recv / "empty.txt"));
+    EXPECT_EQ(readLocal(recv / "empty.txt"), "");
     for (const auto& entry : fs::recursive_directory_iterator(recv)) {
         EXPECT_NE(entry.path().extension(), ".tmp") << entry.path();
         EXPECT_NE(entry.path().extension(), ".~block") << entry.path();
@@ -250,6 +235,61 @@ TEST_F(ScheduledDownload, aHostileArchiveDeliversNothingOutsideAndFailsTheRunWit
     EXPECT_FALSE(fs::exists(recv / "sneaky"));
     EXPECT_NE(taskLog(done.planid).find("下载文件[evil.zip]失败,"), std::string::npos)
         << taskLog(done.planid);
+}
+
+TEST_F(ScheduledDownload, aReceiveDirectoryThatCannotBeWrittenFailsTheRunWithTheReason) {
+    // setup: the task's directory lies below a plain file, so nothing can be made in it
+    // (whoever runs the tests, even root)
+    putRemote("a.txt", 100);
+    const fs::path blocker = root.path() / "blocker";
+    std::ofstream(blocker) << "not a directory";
+    catalogue::DownloadTask task = dailyTask();
+    task.recvpath = (blocker / "recv").string();
+
+    // act
+    startScheduler(task);
+    advanceToNextRun(task.planid);
+    const catalogue::DownloadTask done = awaitRunEnd(task.planid);
+
+    // verify: failed, saying which file and why, in the table, the task log and the alert
+    const std::string reason = std::strerror(ENOTDIR);
+    EXPECT_EQ(done.lastresult, "失败");
+    EXPECT_NE(done.lastdes.find("文件[a.txt]下载失败："), std::string::npos) << done.lastdes;
+    EXPECT_NE(done.lastdes.find(reason), std::string::npos) << done.lastdes;
+    const std::string log = taskLog(task.planid);
+    EXPECT_NE(log.find("下载文件[a.txt]失败，失败原因："), std::string::npos) << log;
+    EXPECT_NE(log.find("下载任务结束运行，运行结果：失败"), std::string::npos) << log;
+    bool alerted = false;
+    for (const NotifierEvent& event : notifier.events()) {
+        if (const auto* failed = std::get_if<TaskFailed>(&event))
+            alerted = alerted || failed->reason.find(reason) != std::string::npos;
+    }
+    EXPECT_TRUE(alerted);
+}
+
+TEST_F(ScheduledDownload, aFinishedFileLeftByAnEarlierDayIsFetchedAgainNotDeliveredInstead) {
+    // setup: today's a.txt, and beside the task's directory a finished partial file of the
+    // same name and size from a day whose run died before delivering it
+    const std::string today = putRemote("a.txt", 5000);
+    {
+        FileBlockInfo::Options options;
+        options.clock = &platform::RealClock::instance();
+        FileBlockInfo stale(options);
+        TransferItem item{"FTP_A_QS\\a.txt", "a.txt", recv, 5000, 0, "20261208090000-00001", true};
+        ASSERT_TRUE(stale.open(item, false, "VRELKA", "FTP_A_QS", filesvc::kDownload));
+        const std::string old(5000, 'o');
+        ASSERT_TRUE(stale.writeData(0, old.data(), old.size()));
+        stale.block(0).setState(kBlockDone);
+    }  // gone without close(): both files stay as they are
+
+    // act
+    startScheduler(dailyTask());
+    advanceToNextRun("20261208090000-00001");
+    const catalogue::DownloadTask done = awaitRunEnd("20261208090000-00001");
+
+    // verify
+    EXPECT_EQ(done.lastresult, "成功") << done.lastdes << "\n" << taskLog(done.planid);
+    EXPECT_TRUE(readLocal(recv / "a.txt") == today);
 }
 
 }  // namespace

@@ -210,11 +210,21 @@ TEST_F(ScheduledUpload, readyFilesAreSentConfirmedAndMovedAwayUnderNamesThatNeve
         << log;
     EXPECT_NE(log.find("上传任务结束运行，运行结果：成功"), std::string::npos);
 
-    // act again, the same second: the same name is sent once more
+    // act again, the same second: the same name is sent once more, though a finished block
+    // state of an earlier send of that size lies beside it (a crash before it went)
     putReady("a.txt", "second");
+    {
+        FileBlockInfo::Options options;
+        options.clock = &platform::RealClock::instance();
+        FileBlockInfo stale(options);
+        TransferItem item{"a.txt", "a.txt", send, 6, 0, kTask, true};
+        ASSERT_TRUE(stale.open(item, true, "VRELKA", "FTP_SG", filesvc::kUpload));
+        stale.block(0).setState(kBlockDone);
+    }  // gone without close(): the state file stays as it is
     ASSERT_EQ(scheduler->uploads().startNow(kTask), 1);
     const catalogue::UploadTask again = awaitResult();
     EXPECT_EQ(again.lastresult, "成功") << again.lastdes;
+    EXPECT_TRUE(readLocal(files->root() / "FTP_SG" / "a.txt") == "second");
     EXPECT_EQ(readLocal(sent / ("a_SUCCESS_" + stamp() + "_1.txt")), "second");
     EXPECT_TRUE(readLocal(first) == big);
     EXPECT_TRUE(alerts.taken().empty());

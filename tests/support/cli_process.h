@@ -29,6 +29,9 @@ class CliProcess {
           runtime_(std::move(runtime)),
           password_(std::move(password)) {}
 
+    // "NAME=value" entries added to the environment of the processes started from now on.
+    void setExtraEnvironment(std::vector<std::string> entries) { extra_ = std::move(entries); }
+
     // Starts `vantrel-cli --root ROOT args...`; its output goes to ROOT/cli.out.
     pid_t spawn(const std::vector<std::string>& args) const {
         std::vector<std::string> all = {program_, "--root", root_.string()};
@@ -38,6 +41,7 @@ class CliProcess {
         argv.push_back(nullptr);
         std::vector<std::string> own = {"VANTREL_PASSWORD=" + password_,
                                         "VANTREL_RUNTIME_DIR=" + runtime_.string()};
+        own.insert(own.end(), extra_.begin(), extra_.end());
         std::vector<char*> env;
         for (char** e = environ; *e; ++e) {
             const std::string_view v(*e);
@@ -81,6 +85,7 @@ class CliProcess {
     std::filesystem::path root_;
     std::filesystem::path runtime_;
     std::string password_;
+    std::vector<std::string> extra_;
 };
 
 }  // namespace vantrel::testing

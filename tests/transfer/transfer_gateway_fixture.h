@@ -2,6 +2,7 @@
 // The gateway fixture with the mailbox file services on a tree under the temporary root,
 // and helpers to fill mailboxes and move files.
 
+#include <cstdlib>
 #include <fstream>
 #include <random>
 
@@ -41,6 +42,28 @@ class TransferGatewayFixture : private PreferMemoryTempDir, public GatewayFixtur
         std::ofstream(path, std::ios::binary)
             .write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
         return bytes;
+    }
+
+    // A zip archive in the mailbox FTP_A_QS holding `entries` (name, text), made by
+    // Python's zipfile; `symlinkEntry` adds a link to /etc/passwd under that name.
+    void putZip(const std::string& name,
+                const std::vector<std::pair<std::string, std::string>>& entries,
+                const char* symlinkEntry = nullptr) {
+        const std::filesystem::path script = root.path() / "zip.py";
+        std::string py = "import zipfile,sys\nz=zipfile.ZipFile(sys.argv[1],'w')\n";
+        for (const auto& [entry, text] : entries)
+            py += "z.writestr('" + entry + "','" + text + "')\n";
+        if (symlinkEntry) {
+            py += "i=zipfile.ZipInfo('" + std::string(symlinkEntry) +
+                  "')\ni.external_attr=0o120777<<16\n"
+                  "z.writestr(i,'/etc/passwd')\n";
+        }
+        py += "z.close()\n";
+        std::ofstream(script) << py;
+        const std::filesystem::path target = files->root() / "FTP_A_QS" / name;
+        ASSERT_EQ(
+            std::system(("python3 '" + script.string() + "' '" + target.string() + "'").c_str()),
+            0);
     }
 
     std::string readLocal(const std::filesystem::path& p) {
