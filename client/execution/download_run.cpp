@@ -142,6 +142,12 @@ bool DownloadRun::adopt(std::vector<catalogue::RemoteFileEntry> listing, std::st
         error = list_->LastError();
         return false;
     }
+    // Asked before the run's lock is taken: the list may call this run back under its own.
+    const int delivered = list_->DeliveredCount();
+    {
+        std::lock_guard lock(mutex_);
+        deliveredBefore_ = delivered;
+    }
     for (const catalogue::DownloadWorkItem& item : list_->Items()) {
         if (item.state == catalogue::kFetchFromStart) {
             if (recoverDelivered(item)) continue;
@@ -535,7 +541,7 @@ void DownloadRun::release(bool stopped) {
 
 int DownloadRun::fileCount() const {
     std::lock_guard lock(mutex_);
-    return static_cast<int>(files_.size());
+    return deliveredBefore_ + static_cast<int>(files_.size());
 }
 
 int DownloadRun::deliveredCount() const {

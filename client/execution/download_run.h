@@ -85,6 +85,7 @@ class DownloadRun final : public catalogue::DownloadEngine {
     // Closes the run's block state; complete data of undelivered files is kept for the
     // next run. `stopped`: the user stopped the run.
     void release(bool stopped);
+    // The files of the day's list: those delivered before this run and this run's.
     int fileCount() const;
     int deliveredCount() const;
 
@@ -140,6 +141,7 @@ class DownloadRun final : public catalogue::DownloadEngine {
 
     mutable std::mutex mutex_;
     std::map<int, File> files_;  // by list row
+    int deliveredBefore_ = 0;
 };
 
 }  // namespace vantrel

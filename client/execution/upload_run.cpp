@@ -73,6 +73,12 @@ bool UploadRun::start(std::string& error) {
         error = "初始化上传文件管理类失败！";
         return false;
     }
+    // Asked before the run's lock is taken: the list may call this run back under its own.
+    const int sent = list_->SentCount();
+    {
+        std::lock_guard lock(mutex_);
+        sentBefore_ = sent;
+    }
     list_->AddNewFiles();
     const std::filesystem::path sendDirectory = list_->SendDirectory();
     reportOrphanMarkers(sendDirectory);
@@ -323,7 +329,7 @@ void UploadRun::release(bool stopped) {
 
 int UploadRun::fileCount() const {
     std::lock_guard lock(mutex_);
-    return static_cast<int>(files_.size());
+    return sentBefore_ + static_cast<int>(files_.size());
 }
 
 int UploadRun::sentCount() const {

@@ -59,6 +59,7 @@ class UploadRun {
     // Closes the run's block state; progress of unsent files is kept for the next run.
     // `stopped`: the user stopped the run.
     void release(bool stopped);
+    // The files of the day's list: those sent before this run and this run's.
     int fileCount() const;
     int sentCount() const;
 
@@ -91,6 +92,7 @@ class UploadRun {
 
     mutable std::mutex mutex_;
     std::map<int, File> files_;  // by list row
+    int sentBefore_ = 0;
 };
 
 }  // namespace vantrel
