@@ -4,6 +4,8 @@
 #include <QHeaderView>
 #include <QLabel>
 #include <QListWidget>
+#include <QPainter>
+#include <QPixmap>
 #include <QPushButton>
 #include <QStyle>
 #include <QTreeWidget>
@@ -103,14 +105,47 @@ void CTaskLogView::showPage(std::int64_t page) {
 
 // --- flags -----------------------------------------------------------------------------
 
+namespace {
+
+// The mark of a flag's state: green once arrived, grey while awaited.
+QIcon stateMark(bool arrived) {
+    QPixmap mark(12, 12);
+    mark.fill(Qt::transparent);
+    QPainter painter(&mark);
+    painter.setRenderHint(QPainter::Antialiasing);
+    painter.setPen(Qt::NoPen);
+    painter.setBrush(arrived ? QColor(0x2e, 0x9d, 0x3a) : QColor(0xb0, 0xb0, 0xb0));
+    painter.drawEllipse(1, 1, 10, 10);
+    return QIcon(mark);
+}
+
+constexpr int kArrivedRole = Qt::UserRole + 1;
+
+}  // namespace
+
 CFlagStatusView::CFlagStatusView(QWidget* parent)
     : QWidget(parent), list_(new QTreeWidget(this)) {
     list_->setHeaderLabels({qs("标志文件"), qs("下载时间")});
     list_->setRootIsDecorated(false);
     list_->header()->resizeSection(0, 260);
+    auto* legend = new QHBoxLayout;
+    for (const bool arrived : {true, false}) {
+        auto* mark = new QLabel(this);
+        mark->setPixmap(stateMark(arrived).pixmap(12, 12));
+        legend->addWidget(mark);
+        legend->addWidget(
+            new QLabel(qs(arrived ? "表示标志文件已下载" : "表示标志文件未下载"), this));
+        legend->addSpacing(16);
+    }
+    legend->addStretch();
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->addWidget(list_);
+    layout->addLayout(legend);
+}
+
+bool CFlagStatusView::arrived(const QTreeWidgetItem* row) {
+    return row->data(0, kArrivedRole).toBool();
 }
 
 bool CFlagStatusView::apply(const NotifierEvent& event) {
@@ -127,7 +162,13 @@ bool CFlagStatusView::apply(const NotifierEvent& event) {
         if (list_->topLevelItem(i)->text(0) == name) row = list_->topLevelItem(i);
     }
     if (!row) row = new QTreeWidgetItem(list_, {name});
+    const bool arrived = !flag->time.empty();
     row->setText(1, qs(flag->time));
+    row->setIcon(0, stateMark(arrived));
+    row->setData(0, kArrivedRole, arrived);
+    const QBrush text = arrived ? list_->palette().text() : QBrush(Qt::gray);
+    row->setForeground(0, text);
+    row->setForeground(1, text);
     return true;
 }
 

@@ -3,8 +3,8 @@
 //  - CTaskTreeView: the tree "任务日志" with the day's list files, today's task logs and the
 //    earlier ones; choosing a file names it through fileChosen().
 //  - CTaskLogView: one task log, a page of its 200-byte records at a time.
-//  - CFlagStatusView: the day's flag files and when each arrived, kept from the flag
-//    events (refill, clear, one flag).
+//  - CFlagStatusView: the day's expected flag files, arrived ones with their time, kept
+//    from the flag events (refill, clear, one flag), under a legend of the two states.
 
 #include <QWidget>
 #include <filesystem>
@@ -17,6 +17,7 @@ class QLabel;
 class QListWidget;
 class QPushButton;
 class QTreeWidget;
+class QTreeWidgetItem;
 
 namespace vantrel::ui {
 
@@ -65,6 +66,8 @@ class CFlagStatusView final : public QWidget {
     // True when `event` was a flag event (and has been applied).
     bool apply(const NotifierEvent& event);
     QTreeWidget* list() const { return list_; }
+    // A row's state as the legend names it.
+    static bool arrived(const QTreeWidgetItem* row);
 
   private:
     QTreeWidget* list_;
