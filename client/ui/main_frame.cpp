@@ -374,6 +374,7 @@ std::string CMainFrame::openTaskDialog(TaskRowKind kind, const std::string& task
             form.directory = services_.settings->receiveDirectory().string();
         }
         CDownTaskDlg dialog(*board, prompt, form, taskId, this);
+        dialog.setPreview(services_.mailbox, services_.clock);
         show(dialog);
     }
     if (!saved.empty() && taskView_) {

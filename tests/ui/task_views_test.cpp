@@ -3,6 +3,7 @@
 // the dialog that is started from the task menu, with its row following the run live.
 
 #include <QCheckBox>
+#include <QLabel>
 #include <QComboBox>
 #include <QDialogButtonBox>
 #include <QPushButton>
@@ -16,6 +17,7 @@
 
 #include "client/catalogue/dbf_table.h"
 #include "client/catalogue/download_list.h"
+#include "client/catalogue/flag_manager.h"
 #include "client/catalogue/table_schema.h"
 #include "client/config/logs.h"
 #include "client/execution/task_scheduler.h"
@@ -91,6 +93,45 @@ class TaskViewsTest : public testing::QtTest {
     std::unique_ptr<TaskScheduler> scheduler;
     std::unique_ptr<SchedulerTaskBoard> board;
 };
+
+// Regression: a bulletin task stored its folder's code cut to 8 characters in the mailbox
+// field, had no "所属信箱" and no preview of what a run would fetch.
+TEST_F(TaskViewsTest, bulletinDialogPreviewsTheDaysMatchingBulletinsAndStoresFolderAndMailbox) {
+    // setup: the gateway's answer for today's A-share bulletin folder and the keyword
+    testing::FakeMailbox gateway;
+    gateway.tree["FTP_A_BULLET"]["2026120820261208Bullet\\*.doc"] = {
+        {"notice.doc", false, 7000, "20261208", "09:30:00"}};
+    execution::DownloadForm form = downloadForm();
+    form.source = execution::DownloadSource::Bulletin;
+    form.fileName.clear();
+    CDownTaskDlg dialog(*board, prompt, form, {});
+    dialog.setPreview(&gateway, &clock);
+    dialog.show();
+    EXPECT_EQ(dialog.windowTitle().toStdString(), "新建公告下载任务");
+    dialog.descriptionBox()->setText("A股公告");
+    dialog.fileNameBox()->setText("*.doc");
+
+    // act: without a folder the preview and OK both ask for it
+    dialog.refreshPreview();
+    EXPECT_EQ(dialog.previewStatus()->text().toStdString(), "获取远程目录失败!(信箱名称不能为空!)");
+    dialog.submit();
+    EXPECT_EQ(prompt.last(), "信箱名称不能为空!");
+    dialog.bulletinBox()->setCurrentIndex(dialog.bulletinBox()->findText("A股公告"));
+    dialog.refreshButton()->click();
+    ASSERT_TRUE(waitUntil([&] { return !dialog.previewBusy(); }));
+    dialog.submit();
+
+    // verify: the preview asked as the run asks, a history list of the day's folder
+    EXPECT_EQ(gateway.listed.back(), "FTP_A_BULLET?2026120820261208Bullet\\*.doc");
+    ASSERT_EQ(dialog.previewList()->topLevelItemCount(), 1);
+    EXPECT_EQ(dialog.previewList()->topLevelItem(0)->text(0).toStdString(), "notice.doc");
+    EXPECT_EQ(dialog.result(), QDialog::Accepted) << prompt.last();
+    const auto stored = scheduler->catalogue().FindDownloadTask(dialog.savedTaskId());
+    ASSERT_TRUE(stored);
+    EXPECT_EQ(stored->plantype, 2);
+    EXPECT_EQ(stored->mailname, "FTP_A_QS");
+    EXPECT_EQ(stored->opertype, "FTP_A_BULLET");
+}
 
 TEST_F(TaskViewsTest, downloadDialogRefusesInTheDialogsOrderAndStoresTheAcceptedTask) {
     CDownTaskDlg dialog(*board, prompt, downloadForm(), {});
@@ -390,13 +431,47 @@ TEST_F(TaskViewsTest, taskLogTreeFindsTodaysLogAndTheLogViewPagesItsRecords) {
     view.showPage(0);
     EXPECT_EQ(view.lines()->item(0)->text().toStdString(), "2026-12-08 10:00:00--[消息]第0条");
 
-    CFlagStatusView flags;
-    flags.apply(FlagViewFlag{false, "QS20261208.ok", ""});
-    flags.apply(FlagViewFlag{true, "QS20261208.ok", "10:05:00"});
-    ASSERT_EQ(flags.list()->topLevelItemCount(), 1);
-    EXPECT_EQ(flags.list()->topLevelItem(0)->text(1).toStdString(), "10:05:00");
-    flags.apply(FlagViewClear{});
-    EXPECT_EQ(flags.list()->topLevelItemCount(), 0);
+}
+
+// Regression: only flags that had arrived were listed, and there was no legend.
+TEST_F(TaskViewsTest, flagViewShowsEveryExpectedFlagOfTheDayAwaitedOrArrivedUnderItsLegend) {
+    // setup: the day's template expects three flags
+    catalogue::TableSpec flagTemplate;
+    for (const catalogue::TableSpec* spec : catalogue::ShippedTemplates()) {
+        if (spec->fileName == std::string(catalogue::kFlagTemplate)) flagTemplate = *spec;
+    }
+    flagTemplate.rows = {{{"FLAGNAME", "QS"}}, {{"FLAGNAME", "JSMX"}}, {{"FLAGNAME", "B"}}};
+    std::ofstream(installation.localconfig() / flagTemplate.fileName, std::ios::binary)
+        << catalogue::BuildTableBytes(flagTemplate, vantrel::testing::localTime(2026, 1, 1, 0, 0, 0));
+    RecordingNotifier recorded;
+    Context flagContext = context;
+    flagContext.notifier = &recorded;
+    catalogue::CFlagManager manager(flagContext);
+    CFlagStatusView view;
+
+    // act: the start-up load, then one arrival
+    manager.LoadFlags();
+    manager.RecordFlagFile("JSMX.c08", "2026-12-08 10:05:00");
+    for (const NotifierEvent& event : recorded.events()) EXPECT_TRUE(view.apply(event));
+
+    // verify
+    QTreeWidget* list = view.list();
+    ASSERT_EQ(list->topLevelItemCount(), 3);
+    std::map<std::string, std::pair<bool, std::string>> rows;
+    for (int i = 0; i < 3; ++i) {
+        const QTreeWidgetItem* row = list->topLevelItem(i);
+        rows[row->text(0).toStdString()] = {CFlagStatusView::arrived(row),
+                                            row->text(1).toStdString()};
+    }
+    EXPECT_EQ(rows["QS"], std::make_pair(false, std::string()));
+    EXPECT_EQ(rows["B"], std::make_pair(false, std::string()));
+    EXPECT_EQ(rows["JSMX"], std::make_pair(true, std::string("2026-12-08 10:05:00")));
+    QStringList legend;
+    for (const QLabel* label : view.findChildren<QLabel*>()) legend << label->text();
+    EXPECT_TRUE(legend.contains(QString::fromUtf8("表示标志文件已下载")));
+    EXPECT_TRUE(legend.contains(QString::fromUtf8("表示标志文件未下载")));
+    view.apply(FlagViewClear{});
+    EXPECT_EQ(list->topLevelItemCount(), 0);
 }
 
 }  // namespace

@@ -172,6 +172,18 @@ class FakeMailbox final : public MailboxService {
         entries = tree[mailbox][directory];
         return static_cast<int>(entries.size());
     }
+    // The pattern is recorded; the entries are those of the tree's key `pattern`.
+    int listPattern(const std::string& service, const std::string& pattern, bool history,
+                    std::vector<RemoteEntry>& entries, std::string& error) override {
+        std::lock_guard lock(mutex);
+        listed.push_back(service + (history ? "?" : ":") + pattern);
+        if (failList) {
+            error = "目录不存在";
+            return -1;
+        }
+        entries = tree[service][pattern];
+        return static_cast<int>(entries.size());
+    }
     int rename(const std::string& mailbox, const std::string& from, const std::string& to,
                std::string&) override {
         std::lock_guard lock(mutex);
