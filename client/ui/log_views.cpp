@@ -7,11 +7,13 @@
 #include <QPainter>
 #include <QPixmap>
 #include <QPushButton>
+#include <QSet>
 #include <QStyle>
 #include <QTreeWidget>
 #include <QVBoxLayout>
 
 #include "client/ui/qt_text.h"
+#include "client/ui/task_file_rows.h"
 #include "client/ui/task_log_pages.h"
 
 namespace vantrel::ui {
@@ -34,13 +36,43 @@ CTaskTreeView::CTaskTreeView(Installation installation, QWidget* parent)
     });
 }
 
+namespace {
+
+// "<task id>-YYYYMMDD.log" (or "_his.log", ".dat") as "<description>-YYYYMMDD.log"; the
+// file name itself when its task is not known.
+QString shownName(const std::string& fileName, const std::map<std::string, std::string>& names) {
+    // A task id is "%Y%m%d%H%M%S-%05d", 20 characters.
+    constexpr std::size_t kIdLength = 20;
+    if (fileName.size() > kIdLength && fileName[kIdLength] == '-') {
+        const auto it = names.find(fileName.substr(0, kIdLength));
+        if (it != names.end() && !it->second.empty())
+            return qs(it->second + fileName.substr(kIdLength));
+    }
+    return qs(fileName);
+}
+
+}  // namespace
+
 void CTaskTreeView::refresh(const std::string& yyyymmdd) {
+    const std::map<std::string, std::string> names =
+        descriptions ? descriptions() : std::map<std::string, std::string>();
+    // What the operator had open survives the rebuild.
+    QSet<QString> collapsed;
+    QString chosen;
+    if (QTreeWidgetItem* root = tree_->topLevelItem(0)) {
+        for (int i = 0; i < root->childCount(); ++i) {
+            if (!root->child(i)->isExpanded()) collapsed.insert(root->child(i)->text(0));
+        }
+    }
+    if (QTreeWidgetItem* current = tree_->currentItem())
+        chosen = current->data(0, kPathRole).toString();
     tree_->clear();
     const TaskLogFiles files = findTaskLogFiles(installation_, yyyymmdd);
     auto* root = new QTreeWidgetItem(tree_, {qs("任务日志")});
     const QIcon folder = style()->standardIcon(QStyle::SP_DirIcon);
     const QIcon file = style()->standardIcon(QStyle::SP_FileIcon);
     root->setIcon(0, folder);
+    root->setExpanded(true);
     const std::pair<const char*, const std::vector<std::filesystem::path>*> groups[] = {
         {"文件清单\\", &files.lists}, {"当日任务日志\\", &files.today},
         {"历史任务日志\\", &files.history}};
@@ -48,12 +80,15 @@ void CTaskTreeView::refresh(const std::string& yyyymmdd) {
         auto* group = new QTreeWidgetItem(root, {qs(title)});
         group->setIcon(0, folder);
         for (const std::filesystem::path& p : *paths) {
-            auto* item = new QTreeWidgetItem(group, {qs(p.filename().string())});
+            auto* item =
+                new QTreeWidgetItem(group, {shownName(p.filename().string(), names)});
             item->setIcon(0, file);
             item->setData(0, kPathRole, qs(p.string()));
+            item->setToolTip(0, qs(p.filename().string()));
+            if (!chosen.isEmpty() && chosen == qs(p.string())) tree_->setCurrentItem(item);
         }
+        group->setExpanded(!collapsed.contains(group->text(0)));
     }
-    tree_->expandToDepth(0);
 }
 
 // --- task log --------------------------------------------------------------------------
@@ -62,6 +97,7 @@ CTaskLogView::CTaskLogView(QWidget* parent)
     : QWidget(parent),
       title_(new QLabel(this)),
       lines_(new QListWidget(this)),
+      table_(new QTreeWidget(this)),
       previous_(new QPushButton(qs("上一页"), this)),
       next_(new QPushButton(qs("下一页"), this)) {
     auto* head = new QHBoxLayout;
@@ -72,6 +108,9 @@ CTaskLogView::CTaskLogView(QWidget* parent)
     layout->setContentsMargins(0, 0, 0, 0);
     layout->addLayout(head);
     layout->addWidget(lines_);
+    layout->addWidget(table_);
+    table_->setRootIsDecorated(false);
+    table_->hide();
     connect(previous_, &QPushButton::clicked, this, [this] { showPage(page_ - 1); });
     connect(next_, &QPushButton::clicked, this, [this] { showPage(page_ + 1); });
     previous_->setEnabled(false);
@@ -85,14 +124,37 @@ std::int64_t CTaskLogView::pageCount() const {
 
 void CTaskLogView::showFile(const std::filesystem::path& file) {
     file_ = file;
+    const bool list = file_.extension() == ".dat";
+    lines_->setVisible(!list);
+    table_->setVisible(list);
+    if (list) {
+        showTable();
+        return;
+    }
     showPage(pageCount() - 1);
+}
+
+void CTaskLogView::showTable() {
+    table_->clear();
+    const FileListKind kind = fileListKindOf(file_).value_or(FileListKind::Download);
+    QStringList titles;
+    for (const std::string& title : fileListTitles(kind)) titles << qs(title);
+    table_->setColumnCount(titles.size());
+    table_->setHeaderLabels(titles);
+    const auto rows = readFileListRows(file_, kind);
+    for (const auto& texts : rows) {
+        auto* item = new QTreeWidgetItem(table_);
+        for (int c = 0; c < static_cast<int>(texts.size()); ++c) item->setText(c, qs(texts[c]));
+    }
+    title_->setText(qs(file_.filename().string()) + qs("  共%1个文件").arg(rows.size()));
+    previous_->setEnabled(false);
+    next_->setEnabled(false);
 }
 
 void CTaskLogView::showPage(std::int64_t page) {
     const std::int64_t pages = pageCount();
     page_ = std::clamp<std::int64_t>(page, 0, pages - 1);
     lines_->clear();
-    // A list file is not a task log: its table is shown by the file-list views.
     if (file_.extension() == ".log") {
         for (const std::string& line : readTaskLogPage(file_, page_ * kPageRecords, kPageRecords))
             lines_->addItem(qs(line));

@@ -8,6 +8,8 @@
 
 #include <QWidget>
 #include <filesystem>
+#include <functional>
+#include <map>
 #include <string>
 
 #include "client/app/events.h"
@@ -25,9 +27,13 @@ class CTaskTreeView final : public QWidget {
     Q_OBJECT
   public:
     explicit CTaskTreeView(Installation installation, QWidget* parent = nullptr);
-    // Reads the folders again for the day `yyyymmdd`.
+    // Reads the folders again for the day `yyyymmdd`. A task's file is named by the task's
+    // description (from `descriptions`) and its date, the file name itself in the tooltip;
+    // the groups opened and the file chosen stay so.
     void refresh(const std::string& yyyymmdd);
     QTreeWidget* tree() const { return tree_; }
+    // Task id -> description, asked at every refresh; empty: files by their names.
+    std::function<std::map<std::string, std::string>()> descriptions;
 
   signals:
     void fileChosen(const std::filesystem::path& file);
@@ -49,12 +55,18 @@ class CTaskLogView final : public QWidget {
     std::int64_t page() const { return page_; }
     std::int64_t pageCount() const;
     QListWidget* lines() const { return lines_; }
+    const std::filesystem::path& file() const { return file_; }
+    // A day's file list (".dat") is shown as its table here instead of the lines.
+    QTreeWidget* table() const { return table_; }
 
   private:
+    void showTable();
+
     std::filesystem::path file_;
     std::int64_t page_ = 0;
     QLabel* title_;
     QListWidget* lines_;
+    QTreeWidget* table_;
     QPushButton* previous_;
     QPushButton* next_;
 };

@@ -131,6 +131,14 @@ CMainFrame::CMainFrame(const Services& services, QWidget* parent)
     if (!services_.clock) services_.clock = &platform::RealClock::instance();
     today_ = dayText(services_.clock->localNow());
     lastCleanup_ = today_;  // start-up ran its own
+    logsSoon_ = new QTimer(this);
+    logsSoon_->setSingleShot(true);
+    logsSoon_->setInterval(500);
+    connect(logsSoon_, &QTimer::timeout, this, [this] {
+        if (taskTree_) taskTree_->refresh(today_);
+        if (work_->currentWidget() == logView_ && !logView_->file().empty())
+            logView_->showFile(logView_->file());
+    });
     if (taskTree_) taskTree_->refresh(today_);
     clock_->start(kClockTimerMs);
     refreshClock();
@@ -143,14 +151,17 @@ void CMainFrame::onEvent(const NotifierEvent& event) {
     } else if (const auto* failed = std::get_if<TaskFailed>(&event)) {
         trayMessage(*failed);
         if (taskView_) taskView_->refreshSoon();
+        logsSoon_->start();
     } else if (const auto* switched = std::get_if<RealtimeServiceSwitched>(&event)) {
         showRealtimeState(switched->running, switched->statusText);
     } else if (flagView_->apply(event)) {
         return;
     } else if (realtimeView_ && realtimeView_->apply(event)) {
         return;
-    } else if (taskView_ && CTaskView::concernsTasks(event)) {
-        taskView_->refreshSoon();
+    } else if (CTaskView::concernsTasks(event)) {
+        // A run writes its log and list as it goes: the tree follows the tasks.
+        if (taskView_) taskView_->refreshSoon();
+        logsSoon_->start();
     }
 }
 
@@ -318,6 +329,14 @@ void CMainFrame::buildWorkArea() {
         logs->setObjectName("taskLogTree");
         logs->setFeatures(QDockWidget::DockWidgetMovable);
         taskTree_ = new CTaskTreeView(*services_.installation, logs);
+        taskTree_->descriptions = [this] {
+            std::map<std::string, std::string> names;
+            if (services_.board) {
+                for (const TaskRow& row : services_.board->rows())
+                    names[row.id()] = row.texts[kColDescription];
+            }
+            return names;
+        };
         connect(taskTree_, &CTaskTreeView::fileChosen, this,
                 [this](const std::filesystem::path& file) {
                     logView_->showFile(file);

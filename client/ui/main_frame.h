@@ -177,6 +177,8 @@ class CMainFrame final : public QMainWindow {
     CMailFormView* mailView_;
     CTaskView* taskView_ = nullptr;
     CTaskTreeView* taskTree_ = nullptr;
+    // Coalesces the task events into one reread of the task log tree.
+    QTimer* logsSoon_ = nullptr;
     CBulletinView* bulletinView_;
     CTaskLogView* logView_;
     CFlagStatusView* flagView_;

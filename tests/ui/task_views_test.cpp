@@ -232,6 +232,8 @@ TEST_F(TaskViewsTest, taskCreatedInTheDialogRunsFromTheMenuAndItsRowFollowsLive)
     s.prompt = &prompt;
     s.notifier = &notifier;
     s.board = board.get();
+    s.installation = installation;
+    s.clock = &clock;
     CMainFrame frame(s);
     frame.show();
     frame.showTasks();
@@ -276,10 +278,9 @@ TEST_F(TaskViewsTest, taskCreatedInTheDialogRunsFromTheMenuAndItsRowFollowsLive)
         const auto r = view.shownTask(id);
         return r && !r->running;
     }, 20000));
-
     // The selected task's list of the day shows under the list, row by row.
+    const fs::path list = board->listFile(id);
     {
-        const fs::path list = board->listFile(id);
         fs::create_directories(list.parent_path());
         fs::copy_file(installation.localconfig() / catalogue::kDownloadListTemplate, list);
         catalogue::CDbfImpl table;
@@ -292,11 +293,28 @@ TEST_F(TaskViewsTest, taskCreatedInTheDialogRunsFromTheMenuAndItsRowFollowsLive)
     EXPECT_EQ(view.fileList()->topLevelItem(0)->text(0).toStdString(), "QS1208.zip");
     EXPECT_EQ(view.fileList()->topLevelItem(0)->text(5).toStdString(), "下载完成");
     EXPECT_EQ(view.fileList()->headerItem()->text(2).toStdString(), "已下载大小(B)");
+    EXPECT_EQ(view.fileList()->columnCount(), 7) << "no column is left from an upload list";
+    // Chosen in the log tree, the list file reads as its table, not as a blank page.
+    frame.logView()->showFile(list);
+    ASSERT_EQ(frame.logView()->table()->topLevelItemCount(), 1);
+    EXPECT_EQ(frame.logView()->table()->topLevelItem(0)->text(0).toStdString(), "QS1208.zip");
 
     // A failed run reaches the tray.
     notifier.post(TaskFailed{CatalogueTaskKind::Download, id, "登录失败"});
     ASSERT_TRUE(waitUntil([&] { return !frame.lastTrayMessage().isEmpty(); }));
     EXPECT_EQ(frame.lastTrayMessage().toStdString(), "任务[日终文件]运行失败:登录失败");
+
+    // The task log tree follows the task events by itself and names a log by its task.
+    const auto inTree = [&](const std::string& text) {
+        const auto found = frame.taskTree()->tree()->findItems(
+            QString::fromStdString(text), Qt::MatchExactly | Qt::MatchRecursive);
+        return found.isEmpty() ? nullptr : found.front();
+    };
+    EXPECT_EQ(inTree("日终文件-20261208.log"), nullptr);
+    ASSERT_EQ(logs.writeTaskLog("下载任务开始运行", 0, installation.log() / (id + "-20261208.log")), 0);
+    notifier.post(TaskRunStateChanged{});
+    ASSERT_TRUE(waitUntil([&] { return inTree("日终文件-20261208.log") != nullptr; }));
+    EXPECT_EQ(inTree("日终文件-20261208.log")->toolTip(0).toStdString(), id + "-20261208.log");
 }
 
 // Every kind saved, run, disabled, enabled and deleted on the board while the threads run:
