@@ -305,6 +305,11 @@ std::string FormatTimeOfDay(TimeOfDay t) {
     return text;
 }
 
+FormCheck CheckScheduleForm(const ScheduleForm& form) {
+    if (auto r = checkInterval(form.intervalMinutes)) return *r;
+    return accept();
+}
+
 FormCheck CheckDownloadForm(const DownloadForm& form, const FormScope& scope, DownloadTask& task) {
     // The schedule dialog is closed, and so checked, before the task dialog's OK.
     if (auto r = checkInterval(form.schedule.intervalMinutes)) return *r;

@@ -131,6 +131,8 @@ struct FormScope {
 // Each check runs the rules in the dialog's order. On acceptance it writes the form's
 // fields into `task` and leaves the other fields (id, owner, first day, state, results)
 // as they are; on refusal `task` is untouched.
+// The schedule dialog's own OK: the repeat interval, 3 to 60 minutes.
+FormCheck CheckScheduleForm(const ScheduleForm& form);
 FormCheck CheckDownloadForm(const DownloadForm& form, const FormScope& scope,
                             catalogue::DownloadTask& task);
 FormCheck CheckUploadForm(const UploadForm& form, const FormScope& scope,

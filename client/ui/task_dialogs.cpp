@@ -12,7 +12,6 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRadioButton>
-#include <QSpinBox>
 #include <QTimeEdit>
 #include <QTreeWidget>
 #include <QVBoxLayout>
@@ -133,10 +132,11 @@ bool runSave(UserPrompt& prompt, Save save, FieldOf fieldOf, std::string& savedT
     return false;
 }
 
-QPushButton* scheduleButton(QDialog* dialog, execution::ScheduleForm& schedule) {
+QPushButton* scheduleButton(QDialog* dialog, execution::ScheduleForm& schedule,
+                            UserPrompt& prompt) {
     auto* button = new QPushButton(qs("计划..."), dialog);
-    QObject::connect(button, &QPushButton::clicked, dialog, [dialog, &schedule] {
-        CScheduleDlg plan(schedule, dialog);
+    QObject::connect(button, &QPushButton::clicked, dialog, [dialog, &schedule, &prompt] {
+        CScheduleDlg plan(schedule, prompt, dialog);
         if (plan.exec() == QDialog::Accepted) schedule = plan.form();
     });
     return button;
@@ -152,11 +152,13 @@ int intervalOf(const std::string& text) {
 
 // --- schedule ---------------------------------------------------------------------------
 
-CScheduleDlg::CScheduleDlg(const execution::ScheduleForm& form, QWidget* parent)
+CScheduleDlg::CScheduleDlg(const execution::ScheduleForm& form, UserPrompt& prompt,
+                           QWidget* parent)
     : QDialog(parent),
+      prompt_(prompt),
       everyDay_(new QRadioButton(qs("每日"), this)),
       custom_(new QRadioButton(qs("自定义"), this)),
-      interval_(new QSpinBox(this)) {
+      interval_(new QLineEdit(QString::number(form.intervalMinutes), this)) {
     setWindowTitle(qs("计划"));
     const char* names[7] = {"周一", "周二", "周三", "周四", "周五", "周六", "周日"};
     auto* dayRow = new QHBoxLayout;
@@ -172,9 +174,8 @@ CScheduleDlg::CScheduleDlg(const execution::ScheduleForm& form, QWidget* parent)
     };
     connect(custom_, &QRadioButton::toggled, this, enableDays);
     enableDays();
-    interval_->setRange(3, 60);
-    interval_->setValue(form.intervalMinutes);
-    interval_->setSuffix(qs(" 分钟"));
+    // A plain box: a spin box would quietly put a value of its own for one out of range.
+    interval_->setMaximumWidth(60);
 
     auto* kinds = new QHBoxLayout;
     kinds->addWidget(everyDay_);
@@ -183,19 +184,34 @@ CScheduleDlg::CScheduleDlg(const execution::ScheduleForm& form, QWidget* parent)
     auto* layout = new QVBoxLayout(this);
     layout->addLayout(kinds);
     layout->addLayout(dayRow);
+    auto* minutes = new QHBoxLayout;
+    minutes->addWidget(interval_);
+    minutes->addWidget(new QLabel(qs("分钟"), this));
+    minutes->addStretch();
     auto* intervalRow = new QFormLayout;
-    intervalRow->addRow(qs("重复执行时间间隔:"), interval_);
+    intervalRow->addRow(qs("重复执行时间间隔:"), minutes);
     layout->addLayout(intervalRow);
     QDialogButtonBox* buttons = okCancel(this);
-    connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
+    connect(buttons, &QDialogButtonBox::accepted, this, &CScheduleDlg::submit);
     layout->addWidget(buttons);
+}
+
+void CScheduleDlg::submit() {
+    const execution::FormCheck check = execution::CheckScheduleForm(form());
+    if (!check.accepted) {
+        prompt_.show(kAppCaption, check.message, UserPrompt::Icon::Warning);
+        interval_->setFocus();
+        interval_->selectAll();
+        return;
+    }
+    accept();
 }
 
 execution::ScheduleForm CScheduleDlg::form() const {
     execution::ScheduleForm form;
     form.everyDay = everyDay_->isChecked();
     for (int d = 0; d < 7; ++d) form.days[d] = days_[d]->isChecked();
-    form.intervalMinutes = interval_->value();
+    form.intervalMinutes = intervalOf(u8(interval_->text()));
     return form;
 }
 
@@ -254,7 +270,7 @@ CDownTaskDlg::CDownTaskDlg(TaskBoard& board, UserPrompt& prompt, execution::Down
     times->addWidget(end_);
     times->addWidget(nextDay_);
     times->addStretch();
-    times->addWidget(scheduleButton(this, schedule_));
+    times->addWidget(scheduleButton(this, schedule_, prompt_));
     auto* previewHead = new QHBoxLayout;
     previewHead->addWidget(previewStatus_, 1);
     previewHead->addWidget(refresh_);
@@ -445,7 +461,7 @@ CUpTaskDlg::CUpTaskDlg(TaskBoard& board, UserPrompt& prompt, execution::UploadFo
     times->addWidget(new QLabel(qs("--"), this));
     times->addWidget(end_);
     times->addStretch();
-    times->addWidget(scheduleButton(this, schedule_));
+    times->addWidget(scheduleButton(this, schedule_, prompt_));
     auto* fields = new QFormLayout;
     fields->addRow(qs("任务描述:"), description_);
     fields->addRow(qs("信箱名称:"), mailbox_);

@@ -24,7 +24,6 @@ class QLabel;
 class QPlainTextEdit;
 class QLineEdit;
 class QRadioButton;
-class QSpinBox;
 class QTimeEdit;
 class QPushButton;
 class QTreeWidget;
@@ -39,17 +38,24 @@ extern const char* const kKeywordHelp;
 class CScheduleDlg final : public QDialog {
     Q_OBJECT
   public:
-    explicit CScheduleDlg(const execution::ScheduleForm& form, QWidget* parent = nullptr);
+    // `prompt` shows the interval's refusal.
+    CScheduleDlg(const execution::ScheduleForm& form, UserPrompt& prompt,
+                 QWidget* parent = nullptr);
+    // The interval (not a number: -1).
     execution::ScheduleForm form() const;
+    // OK: an interval outside 3..60 is refused and keeps the dialog open.
+    void submit();
 
     QRadioButton* everyDayBox() const { return everyDay_; }
     QCheckBox* dayBox(int monday0) const { return days_[monday0]; }
+    QLineEdit* intervalBox() const { return interval_; }
 
   private:
+    UserPrompt& prompt_;
     QRadioButton* everyDay_;
     QRadioButton* custom_;
     QCheckBox* days_[7];
-    QSpinBox* interval_;
+    QLineEdit* interval_;
 };
 
 // Download and upload dialogs share the time and directory rows; each is one class.

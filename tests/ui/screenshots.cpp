@@ -274,7 +274,7 @@ int render(const std::filesystem::path& out) {
     ok = save(syncDialog, out / "task-autosync.png") && ok;
     syncDialog.submit();
 
-    CScheduleDlg schedule(bulletin.schedule, &frame);
+    CScheduleDlg schedule(bulletin.schedule, prompt, &frame);
     schedule.show();
     turnUntil([] { return false; }, 200);
     ok = save(schedule, out / "schedule.png") && ok;

@@ -385,7 +385,7 @@ TEST_F(TaskViewsTest, qtsOwnTextsReadInChinese) {
     EXPECT_EQ(buttons.button(QDialogButtonBox::Cancel)->text().toStdString(), "取消");
 }
 
-TEST_F(TaskViewsTest, systemSettingsCheckTheFlagSuffixThenThePathAndTheDiskSpaceOnItsOwn) {
+TEST_F(TaskViewsTest, settingsRefuseEveryValueOutsideItsLimitWithTheLimitsMessage) {
     testing::MemorySettings settings;
     CSystemSettingDlg dialog(settings, prompt);
     // The suffix first, each fault with its own text, the path only after it.
@@ -406,9 +406,30 @@ TEST_F(TaskViewsTest, systemSettingsCheckTheFlagSuffixThenThePathAndTheDiskSpace
     EXPECT_EQ(prompt.last(), "该路径[" + std::string(300, 'p') + "]过长，请重新选择文件保存路径！");
     EXPECT_EQ(settings.saves, 0);
     dialog.savePathBox()->setText(QString::fromStdString(root.path().string()));
+    // Regression: 5 days closed the dialog without a word and saved a value of its own.
+    for (const char* days : {"5", "61", "x"}) {
+        dialog.historyDaysBox()->setText(days);
+        dialog.submit();
+        EXPECT_EQ(prompt.last(), "历史文件保留天数必须在7~60天之间！") << days;
+    }
+    EXPECT_EQ(settings.saves, 0);
+    EXPECT_NE(dialog.result(), QDialog::Accepted);
+    dialog.historyDaysBox()->setText("7");
     dialog.submit();
     EXPECT_EQ(settings.saves, 1);
     EXPECT_EQ(settings.system.flagFileExtend, ".OK");
+    EXPECT_EQ(settings.system.historyDays, 7);
+
+    // The schedule's repeat interval likewise: refused as typed, never replaced.
+    CScheduleDlg schedule(execution::ScheduleForm{}, prompt);
+    schedule.intervalBox()->setText("2");
+    schedule.submit();
+    EXPECT_EQ(prompt.last(), "请输入 3 至 60 之间的整数。");
+    EXPECT_NE(schedule.result(), QDialog::Accepted);
+    schedule.intervalBox()->setText("60");
+    schedule.submit();
+    EXPECT_EQ(schedule.result(), QDialog::Accepted);
+    EXPECT_EQ(schedule.form().intervalMinutes, 60);
 
     // 应用: the range, then the question; No writes nothing.
     dialog.diskSpaceBox()->setText("99");
