@@ -1,10 +1,12 @@
 #include "client/ui/main_frame.h"
 
+#include "client/app/desktop_open.h"
+#include "client/ui/desktop_opener.h"
+
 #include <QApplication>
 #include <QCloseEvent>
 #include <QCursor>
 #include <QDateTime>
-#include <QDesktopServices>
 #include <QDockWidget>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -18,7 +20,6 @@
 #include <QTimer>
 #include <QToolButton>
 #include <QTreeWidget>
-#include <QUrl>
 #include <cstdio>
 #include <set>
 
@@ -129,6 +130,8 @@ CMainFrame::CMainFrame(const Services& services, QWidget* parent)
     connect(configTimer_, &QTimer::timeout, this, &CMainFrame::checkNightlyWork);
     connect(versionTimer_, &QTimer::timeout, this, &CMainFrame::checkNightlyWork);
     if (!services_.clock) services_.clock = &platform::RealClock::instance();
+    if (!services_.openFile)
+        services_.openFile = [](const std::filesystem::path& target) { return OpenOnDesktop(target); };
     today_ = dayText(services_.clock->localNow());
     lastCleanup_ = today_;  // start-up ran its own
     logsSoon_ = new QTimer(this);
@@ -271,6 +274,13 @@ void CMainFrame::buildWorkArea() {
     work_->addWidget(flagView_);
     if (RealtimeReports* realtime = services_.realtime) {
         realtimeView_ = new CMsgFormView([realtime] { return realtime->receiveDirectory(); }, work_);
+        realtimeView_->openFolder = [this](const std::filesystem::path& folder) {
+            openOnDesktop(this, folder, services_.openFile, [this, folder](const std::string& reason) {
+                services_.prompt->show(kAppCaption,
+                                       "打开目录" + folder.string() + "失败. \n\r原因:" + reason,
+                                       UserPrompt::Icon::Error);
+            });
+        };
         realtimeView_->reload(realtime->snapshot());
         work_->addWidget(realtimeView_);
     }
@@ -605,19 +615,12 @@ void CMainFrame::showLogonSettings() {
 }
 
 void CMainFrame::openManual() {
-    const QString path = qs(services_.manual.string());
-    std::error_code ec;
-    std::string reason;
-    if (!std::filesystem::exists(services_.manual, ec)) {
-        reason = "文件不存在";
-    } else if (!QDesktopServices::openUrl(QUrl::fromLocalFile(path))) {
-        reason = "没有可以打开此文件的程序";
-    }
-    if (!reason.empty()) {
-        services_.prompt->show(
-            kAppCaption, "打开用户手册" + services_.manual.string() + "失败. \n\r原因:" + reason,
-            UserPrompt::Icon::Error);
-    }
+    const std::filesystem::path manual = services_.manual;
+    openOnDesktop(this, manual, services_.openFile, [this, manual](const std::string& reason) {
+        services_.prompt->show(kAppCaption,
+                               "打开用户手册" + manual.string() + "失败. \n\r原因:" + reason,
+                               UserPrompt::Icon::Error);
+    });
 }
 
 bool CMainFrame::confirmClose() {

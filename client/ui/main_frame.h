@@ -74,6 +74,9 @@ class CMainFrame final : public QMainWindow {
         std::function<bool(int minimumMegabytes, std::string& message)> diskSpaceEnough;
         // The user manual, "<bin>/vorn.pdf".
         std::filesystem::path manual;
+        // Opens the manual or a folder with the desktop's program (worker thread): empty
+        // on success, else the reason. Empty: xdg-open.
+        std::function<std::string(const std::filesystem::path&)> openFile;
         // The folders the task log tree reads; none: no task log tree.
         std::optional<Installation> installation;
         // The clock of the timers below; null: the machine's.

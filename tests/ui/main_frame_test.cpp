@@ -3,9 +3,13 @@
 
 #include <QMenu>
 
+#include <fstream>
+
+#include "client/app/desktop_open.h"
 #include "client/ui/main_frame.h"
 #include "client/ui/qt_notifier.h"
 #include "tests/support/local_time.h"
+#include "tests/support/temp_dir.h"
 #include "tests/ui/ui_fixture.h"
 
 namespace vantrel::ui {
@@ -39,7 +43,8 @@ class MainFrameTest : public testing::QtTest {
             message = diskMessage;
             return diskMessage.empty();
         };
-        s.manual = "/nonexistent/bin/vorn.pdf";
+        s.manual = manual;
+        s.openFile = openFile;
         auto frame = std::make_unique<CMainFrame>(s);
         frame->show();
         return frame;
@@ -53,6 +58,8 @@ class MainFrameTest : public testing::QtTest {
     FakeTasks tasks;
     std::string diskMessage;
     int minimumAsked = 0;
+    std::filesystem::path manual = "/nonexistent/bin/vorn.pdf";
+    std::function<std::string(const std::filesystem::path&)> openFile;
 };
 
 TEST_F(MainFrameTest, categoriesFollowTheOperatorsListPermissions) {
@@ -156,10 +163,27 @@ TEST_F(MainFrameTest, menusCarryTheirTextsAndCommandIds) {
     EXPECT_EQ(task[6], (std::pair<std::string, int>{"删除任务", 32839}));
 }
 
-TEST_F(MainFrameTest, aMissingManualIsReportedWithItsPath) {
+// Regression: a manual that no program opens did nothing at all.
+TEST_F(MainFrameTest, aManualThatCannotBeOpenedIsReportedWithItsPathAndReason) {
+    // setup: the opener reports no program for the type (xdg-open's 3)
+    vantrel::testing::TempDir dir;
+    const std::filesystem::path opener = testing::writeOpener(dir.path(), 3);
+    openFile = [opener](const std::filesystem::path& target) {
+        return OpenOnDesktop(target, opener);
+    };
     auto frame = makeFrame();
+
+    // act / verify: missing, then present but unopenable
     frame->openManual();
+    ASSERT_TRUE(waitUntil([&] { return !prompt.last().empty(); }));
     EXPECT_EQ(prompt.last(), "打开用户手册/nonexistent/bin/vorn.pdf失败. \n\r原因:文件不存在");
+    manual = dir.path() / "vorn.pdf";
+    std::ofstream(manual) << "%PDF";
+    frame = makeFrame();
+    frame->openManual();
+    ASSERT_TRUE(waitUntil([&] { return prompt.messages().size() == 2; }));
+    EXPECT_EQ(prompt.last(),
+              "打开用户手册" + manual.string() + "失败. \n\r原因:没有可以打开此文件的程序");
 }
 
 TEST_F(MainFrameTest, dayRolloverAndNightlyWorkRunOnceEachOnTheInjectedClock) {

@@ -11,6 +11,8 @@
 #include <atomic>
 #include <chrono>
 #include <deque>
+#include <filesystem>
+#include <fstream>
 #include <functional>
 #include <map>
 #include <mutex>
@@ -270,5 +272,13 @@ class MemorySettings final : public SettingsStore {
     int saves = 0;
     std::filesystem::path receive;
 };
+
+// A stand-in for the desktop's opener that exits with `code` (3: no program for the type).
+inline std::filesystem::path writeOpener(const std::filesystem::path& dir, int code) {
+    const std::filesystem::path script = dir / "opener.sh";
+    std::ofstream(script) << "#!/bin/sh\nexit " << code << "\n";
+    std::filesystem::permissions(script, std::filesystem::perms::owner_all);
+    return script;
+}
 
 }  // namespace vantrel::ui::testing
