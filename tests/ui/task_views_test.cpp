@@ -6,6 +6,7 @@
 #include <QLabel>
 #include <QComboBox>
 #include <QDialogButtonBox>
+#include <QFileSystemModel>
 #include <QPushButton>
 #include <QLineEdit>
 #include <QListWidget>
@@ -378,11 +379,19 @@ TEST_F(TaskViewsTest, everyKindsCommandsOnTheBoardTakeEffectWhileTheThreadsRun) 
     for (const std::string& id : ids) EXPECT_FALSE(scheduler->runView(id)) << id;
 }
 
-// Message boxes and file dialogs showed Qt's English button texts.
+// Message boxes and file dialogs showed Qt's English button texts, "Folder", "bytes" and
+// English dates.
 TEST_F(TaskViewsTest, qtsOwnTextsReadInChinese) {
     ASSERT_TRUE(installQtTranslations(testing::application()));
     QDialogButtonBox buttons(QDialogButtonBox::Ok | QDialogButtonBox::Cancel);
     EXPECT_EQ(buttons.button(QDialogButtonBox::Cancel)->text().toStdString(), "取消");
+    EXPECT_EQ(buttons.button(QDialogButtonBox::Ok)->text().toStdString(), "确定");
+    QFileSystemModel model;
+    model.setRootPath(QString::fromStdString(root.path().string()));
+    const QModelIndex recv = model.index(QString::fromStdString((root.path() / "recv").string()));
+    EXPECT_EQ(model.type(recv).toStdString(), "文件夹");
+    EXPECT_EQ(QLocale().formattedDataSize(512).toStdString(), "512 字节");
+    EXPECT_EQ(QLocale().monthName(12).toStdString(), "十二月");
 }
 
 TEST_F(TaskViewsTest, settingsRefuseEveryValueOutsideItsLimitWithTheLimitsMessage) {

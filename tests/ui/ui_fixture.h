@@ -220,7 +220,7 @@ class FakeMailbox final : public MailboxService {
         const bool download = direction == TransferDirection::Download;
         for (int step = 1; step <= 4; ++step) {
             if (progress.stopPressed.exchange(false) && prompt) {
-                if (prompt->askYesNo(download ? "Stop download file" : "Stop upload file",
+                if (prompt->askYesNo(download ? "停止下载文件" : "停止上传文件",
                                      download ? "是否要取消下载?" : "是否要取消上传?",
                                      UserPrompt::Icon::Question)) {
                     return {-10, "用户取消"};
