@@ -2,6 +2,7 @@
 
 #include "client/app/desktop_open.h"
 #include "client/ui/desktop_opener.h"
+#include "platform/ini_file.h"
 
 #include <QApplication>
 #include <QCloseEvent>
@@ -118,6 +119,7 @@ CMainFrame::CMainFrame(const Services& services, QWidget* parent)
     buildWorkArea();
     buildStatusBar();
     buildTray();
+    restoreWindowPlacement();
 
     diskTip_->setWordWrap(true);
     diskTip_->setMaximumWidth(420);
@@ -659,7 +661,28 @@ void CMainFrame::closeEvent(QCloseEvent* event) {
     diskTip_->hide();
     progress_->hide();
     if (tray_) tray_->hide();
+    saveWindowPlacement();
     event->accept();
+}
+
+// The window's size, position and docks, kept in Client.ini as Qt's own encoding in Base64.
+constexpr const char* kWindowSection = "window";
+
+void CMainFrame::restoreWindowPlacement() {
+    if (!services_.installation) return;
+    const platform::IniFile ini(services_.installation->clientIni());
+    const std::string geometry = ini.getString(kWindowSection, "geometry", "");
+    const std::string docks = ini.getString(kWindowSection, "docks", "");
+    if (!geometry.empty()) restoreGeometry(QByteArray::fromBase64(QByteArray::fromStdString(geometry)));
+    if (!docks.empty()) restoreState(QByteArray::fromBase64(QByteArray::fromStdString(docks)));
+}
+
+void CMainFrame::saveWindowPlacement() {
+    if (!services_.installation) return;
+    platform::IniFile ini(services_.installation->clientIni());
+    // A placement that cannot be kept only costs the next start its default size.
+    (void)ini.setString(kWindowSection, "geometry", saveGeometry().toBase64().toStdString());
+    (void)ini.setString(kWindowSection, "docks", saveState().toBase64().toStdString());
 }
 
 }  // namespace vantrel::ui

@@ -158,6 +158,10 @@ class CMainFrame final : public QMainWindow {
 
   protected:
     void closeEvent(QCloseEvent* event) override;
+    // The size, position and docks of the last start (Client.ini [window]); none without an
+    // installation.
+    void restoreWindowPlacement();
+    void saveWindowPlacement();
 
   private:
     void buildRibbon();

@@ -44,6 +44,7 @@ class MainFrameTest : public testing::QtTest {
             return diskMessage.empty();
         };
         s.manual = manual;
+        s.installation = installation;
         s.openFile = openFile;
         auto frame = std::make_unique<CMainFrame>(s);
         frame->show();
@@ -59,6 +60,7 @@ class MainFrameTest : public testing::QtTest {
     std::string diskMessage;
     int minimumAsked = 0;
     std::filesystem::path manual = "/nonexistent/bin/vorn.pdf";
+    std::optional<Installation> installation;
     std::function<std::string(const std::filesystem::path&)> openFile;
 };
 
@@ -135,6 +137,29 @@ TEST_F(MainFrameTest, closingAsksFirstAndIsRefusedWhileATaskRuns) {
     frame->close();
     EXPECT_FALSE(frame->isVisible());
     EXPECT_EQ(tasks.stops, 1);
+}
+
+// Regression: every start opened at the default size and place.
+TEST_F(MainFrameTest, theWindowOpensWhereAndAsLargeAsItWasClosed) {
+    // setup
+    vantrel::testing::TempDir dir;
+    installation = Installation(dir.path(), dir.path());
+    std::filesystem::create_directories(installation->localconfig());
+    auto frame = makeFrame();
+    const QSize defaultSize = frame->size();
+    frame->resize(900, 640);
+    frame->move(40, 30);
+    const QRect placed = frame->geometry();
+
+    // act: closed, then opened again
+    prompt.answer(true);
+    frame->close();
+    ASSERT_FALSE(frame->isVisible());
+    frame = makeFrame();
+
+    // verify
+    EXPECT_NE(placed.size(), defaultSize);
+    EXPECT_EQ(frame->geometry(), placed);
 }
 
 TEST_F(MainFrameTest, aClientEndingOnItsOwnClosesWithoutQuestions) {
