@@ -10,6 +10,7 @@
 #include <QSet>
 #include <QStyle>
 #include <QTreeWidget>
+#include <QTreeWidgetItemIterator>
 #include <QVBoxLayout>
 
 #include "client/ui/qt_text.h"
@@ -27,6 +28,9 @@ constexpr int kPathRole = Qt::UserRole;
 CTaskTreeView::CTaskTreeView(Installation installation, QWidget* parent)
     : QWidget(parent), installation_(std::move(installation)), tree_(new QTreeWidget(this)) {
     tree_->setHeaderHidden(true);
+    // Long task names scroll instead of being cut off.
+    tree_->header()->setSectionResizeMode(QHeaderView::ResizeToContents);
+    tree_->header()->setStretchLastSection(false);
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->addWidget(tree_);
@@ -40,7 +44,7 @@ namespace {
 
 // "<task id>-YYYYMMDD.log" (or "_his.log", ".dat") as "<description>-YYYYMMDD.log"; the
 // file name itself when its task is not known.
-QString shownName(const std::string& fileName, const std::map<std::string, std::string>& names) {
+QString taskFileName(const std::string& fileName, const std::map<std::string, std::string>& names) {
     // A task id is "%Y%m%d%H%M%S-%05d", 20 characters.
     constexpr std::size_t kIdLength = 20;
     if (fileName.size() > kIdLength && fileName[kIdLength] == '-') {
@@ -52,6 +56,14 @@ QString shownName(const std::string& fileName, const std::map<std::string, std::
 }
 
 }  // namespace
+
+QString CTaskTreeView::shownName(const std::filesystem::path& file) const {
+    const QString path = qs(file.string());
+    for (QTreeWidgetItemIterator it(tree_); *it; ++it) {
+        if ((*it)->data(0, kPathRole).toString() == path) return (*it)->text(0);
+    }
+    return qs(file.filename().string());
+}
 
 void CTaskTreeView::refresh(const std::string& yyyymmdd) {
     const std::map<std::string, std::string> names =
@@ -81,7 +93,7 @@ void CTaskTreeView::refresh(const std::string& yyyymmdd) {
         group->setIcon(0, folder);
         for (const std::filesystem::path& p : *paths) {
             auto* item =
-                new QTreeWidgetItem(group, {shownName(p.filename().string(), names)});
+                new QTreeWidgetItem(group, {taskFileName(p.filename().string(), names)});
             item->setIcon(0, file);
             item->setData(0, kPathRole, qs(p.string()));
             item->setToolTip(0, qs(p.filename().string()));
@@ -110,6 +122,7 @@ CTaskLogView::CTaskLogView(QWidget* parent)
     layout->addWidget(lines_);
     layout->addWidget(table_);
     table_->setRootIsDecorated(false);
+    table_->header()->setDefaultSectionSize(120);
     table_->hide();
     connect(previous_, &QPushButton::clicked, this, [this] { showPage(page_ - 1); });
     connect(next_, &QPushButton::clicked, this, [this] { showPage(page_ + 1); });
@@ -122,8 +135,9 @@ std::int64_t CTaskLogView::pageCount() const {
     return records == 0 ? 1 : (records + kPageRecords - 1) / kPageRecords;
 }
 
-void CTaskLogView::showFile(const std::filesystem::path& file) {
+void CTaskLogView::showFile(const std::filesystem::path& file, const QString& name) {
     file_ = file;
+    name_ = name.isEmpty() ? qs(file.filename().string()) : name;
     const bool list = file_.extension() == ".dat";
     lines_->setVisible(!list);
     table_->setVisible(list);
@@ -134,6 +148,15 @@ void CTaskLogView::showFile(const std::filesystem::path& file) {
     showPage(pageCount() - 1);
 }
 
+void CTaskLogView::reload() {
+    if (file_.empty()) return;
+    if (file_.extension() == ".dat") {
+        showTable();
+    } else {
+        showPage(page_);
+    }
+}
+
 void CTaskLogView::showTable() {
     table_->clear();
     const FileListKind kind = fileListKindOf(file_).value_or(FileListKind::Download);
@@ -141,12 +164,13 @@ void CTaskLogView::showTable() {
     for (const std::string& title : fileListTitles(kind)) titles << qs(title);
     table_->setColumnCount(titles.size());
     table_->setHeaderLabels(titles);
+    table_->header()->resizeSection(0, 240);
     const auto rows = readFileListRows(file_, kind);
     for (const auto& texts : rows) {
         auto* item = new QTreeWidgetItem(table_);
         for (int c = 0; c < static_cast<int>(texts.size()); ++c) item->setText(c, qs(texts[c]));
     }
-    title_->setText(qs(file_.filename().string()) + qs("  共%1个文件").arg(rows.size()));
+    title_->setText(name_ + qs("  共%1个文件").arg(rows.size()));
     previous_->setEnabled(false);
     next_->setEnabled(false);
 }
@@ -159,8 +183,7 @@ void CTaskLogView::showPage(std::int64_t page) {
         for (const std::string& line : readTaskLogPage(file_, page_ * kPageRecords, kPageRecords))
             lines_->addItem(qs(line));
     }
-    title_->setText(qs(file_.filename().string()) +
-                    qs("  第%1/%2页").arg(page_ + 1).arg(pages));
+    title_->setText(name_ + qs("  第%1/%2页").arg(page_ + 1).arg(pages));
     previous_->setEnabled(page_ > 0);
     next_->setEnabled(page_ + 1 < pages);
 }

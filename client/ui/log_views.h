@@ -6,6 +6,7 @@
 //  - CFlagStatusView: the day's expected flag files, arrived ones with their time, kept
 //    from the flag events (refill, clear, one flag), under a legend of the two states.
 
+#include <QString>
 #include <QWidget>
 #include <filesystem>
 #include <functional>
@@ -32,6 +33,8 @@ class CTaskTreeView final : public QWidget {
     // the groups opened and the file chosen stay so.
     void refresh(const std::string& yyyymmdd);
     QTreeWidget* tree() const { return tree_; }
+    // How the tree names `file` (its file name when the tree does not hold it).
+    QString shownName(const std::filesystem::path& file) const;
     // Task id -> description, asked at every refresh; empty: files by their names.
     std::function<std::map<std::string, std::string>()> descriptions;
 
@@ -49,13 +52,15 @@ class CTaskLogView final : public QWidget {
     static constexpr int kPageRecords = 100;
 
     explicit CTaskLogView(QWidget* parent = nullptr);
-    // Shows the last page of `file` (the latest records).
-    void showFile(const std::filesystem::path& file);
+    // Shows the last page of `file` (the latest records), titled `name` (empty: the file
+    // name).
+    void showFile(const std::filesystem::path& file, const QString& name = {});
     void showPage(std::int64_t page);
+    // Reads the shown file again, on the page shown.
+    void reload();
     std::int64_t page() const { return page_; }
     std::int64_t pageCount() const;
     QListWidget* lines() const { return lines_; }
-    const std::filesystem::path& file() const { return file_; }
     // A day's file list (".dat") is shown as its table here instead of the lines.
     QTreeWidget* table() const { return table_; }
 
@@ -63,6 +68,7 @@ class CTaskLogView final : public QWidget {
     void showTable();
 
     std::filesystem::path file_;
+    QString name_;
     std::int64_t page_ = 0;
     QLabel* title_;
     QListWidget* lines_;

@@ -141,8 +141,7 @@ CMainFrame::CMainFrame(const Services& services, QWidget* parent)
     logsSoon_->setInterval(500);
     connect(logsSoon_, &QTimer::timeout, this, [this] {
         if (taskTree_) taskTree_->refresh(today_);
-        if (work_->currentWidget() == logView_ && !logView_->file().empty())
-            logView_->showFile(logView_->file());
+        if (work_->currentWidget() == logView_) logView_->reload();
     });
     if (taskTree_) taskTree_->refresh(today_);
     clock_->start(kClockTimerMs);
@@ -351,7 +350,7 @@ void CMainFrame::buildWorkArea() {
         };
         connect(taskTree_, &CTaskTreeView::fileChosen, this,
                 [this](const std::filesystem::path& file) {
-                    logView_->showFile(file);
+                    logView_->showFile(file, taskTree_->shownName(file));
                     work_->setCurrentWidget(logView_);
                 });
         logs->setWidget(taskTree_);

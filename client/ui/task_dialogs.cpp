@@ -7,6 +7,7 @@
 #include <QFileDialog>
 #include <QFormLayout>
 #include <QHBoxLayout>
+#include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
@@ -256,6 +257,7 @@ CDownTaskDlg::CDownTaskDlg(TaskBoard& board, UserPrompt& prompt, execution::Down
     fillMailboxes(bulletin_, execution::BulletinMailboxes(), original_.bulletin);
     preview_->setHeaderLabels({qs("文件名"), qs("大小(B)"), qs("创建日期")});
     preview_->setRootIsDecorated(false);
+    preview_->header()->resizeSection(0, 260);
     preview_->setMinimumHeight(110);
     refresh_->setEnabled(false);
     connect(refresh_, &QPushButton::clicked, this, &CDownTaskDlg::refreshPreview);
@@ -327,12 +329,12 @@ void CDownTaskDlg::refreshPreview() {
     task.filename = catalogue::TrimText(f.fileName);
     const bool bulletin = f.source == execution::DownloadSource::Bulletin;
     if (task.mailname.empty() || (bulletin && task.opertype.empty())) {
-        showPreview({-2, "信箱名称不能为空!", {}});
+        showPreview({kNothingToAsk, "信箱名称不能为空!", {}});
         return;
     }
     Result<std::string> pattern = execution::DownloadListPattern(task, previewClock_->localNow());
     if (!pattern) {
-        showPreview({-2, pattern.status().text(), {}});
+        showPreview({kNothingToAsk, pattern.status().text(), {}});
         return;
     }
     refresh_->setEnabled(false);
@@ -357,6 +359,10 @@ void CDownTaskDlg::refreshPreview() {
 
 void CDownTaskDlg::showPreview(const Preview& preview) {
     preview_->clear();
+    if (preview.result == kNothingToAsk) {
+        previewStatus_->setText(qs(preview.text));
+        return;
+    }
     if (preview.result < 0) {
         previewStatus_->setText(qs(connectionLost(preview.result)
                                        ? std::string(kLostConnection)

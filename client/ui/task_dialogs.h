@@ -95,6 +95,8 @@ class CDownTaskDlg final : public QDialog {
     void previewIdle();
 
   private:
+    // The form names nothing to list yet (no mailbox, no file name): `text` says why.
+    static constexpr int kNothingToAsk = -1000;
     struct Preview {
         int result = 0;
         std::string text;  // the failure, or the pattern asked for

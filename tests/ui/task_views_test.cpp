@@ -114,7 +114,7 @@ TEST_F(TaskViewsTest, bulletinDialogPreviewsTheDaysMatchingBulletinsAndStoresFol
 
     // act: without a folder the preview and OK both ask for it
     dialog.refreshPreview();
-    EXPECT_EQ(dialog.previewStatus()->text().toStdString(), "获取远程目录失败!(信箱名称不能为空!)");
+    EXPECT_EQ(dialog.previewStatus()->text().toStdString(), "信箱名称不能为空!");
     dialog.submit();
     EXPECT_EQ(prompt.last(), "信箱名称不能为空!");
     dialog.bulletinBox()->setCurrentIndex(dialog.bulletinBox()->findText("A股公告"));
