@@ -17,8 +17,8 @@ namespace vantrel::ui {
 using DesktopOpen = std::function<std::string(const std::filesystem::path&)>;
 
 // GUI thread. `failed(reason)` runs on the GUI thread when `open` reports a reason.
-inline void openOnDesktop(QObject* receiver, const std::filesystem::path& target,
-                          DesktopOpen open, std::function<void(const std::string&)> failed) {
+inline void openOnDesktop(QObject* receiver, const std::filesystem::path& target, DesktopOpen open,
+                          std::function<void(const std::string&)> failed) {
     QPointer<QObject> guard(receiver);
     // Detached: a viewer the opener waits for may outlive the window.
     std::thread([guard, target, open = std::move(open), failed = std::move(failed)] {
@@ -26,7 +26,11 @@ inline void openOnDesktop(QObject* receiver, const std::filesystem::path& target
         QCoreApplication* app = QCoreApplication::instance();
         if (reason.empty() || app == nullptr) return;
         QMetaObject::invokeMethod(
-            app, [guard, failed, reason] { if (guard) failed(reason); }, Qt::QueuedConnection);
+            app,
+            [guard, failed, reason] {
+                if (guard) failed(reason);
+            },
+            Qt::QueuedConnection);
     }).detach();
 }
 

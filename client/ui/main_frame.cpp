@@ -133,7 +133,9 @@ CMainFrame::CMainFrame(const Services& services, QWidget* parent)
     connect(versionTimer_, &QTimer::timeout, this, &CMainFrame::checkNightlyWork);
     if (!services_.clock) services_.clock = &platform::RealClock::instance();
     if (!services_.openFile)
-        services_.openFile = [](const std::filesystem::path& target) { return OpenOnDesktop(target); };
+        services_.openFile = [](const std::filesystem::path& target) {
+            return OpenOnDesktop(target);
+        };
     today_ = dayText(services_.clock->localNow());
     lastCleanup_ = today_;  // start-up ran its own
     logsSoon_ = new QTimer(this);
@@ -276,11 +278,12 @@ void CMainFrame::buildWorkArea() {
     if (RealtimeReports* realtime = services_.realtime) {
         realtimeView_ = new CMsgFormView([realtime] { return realtime->receiveDirectory(); }, work_);
         realtimeView_->openFolder = [this](const std::filesystem::path& folder) {
-            openOnDesktop(this, folder, services_.openFile, [this, folder](const std::string& reason) {
-                services_.prompt->show(kAppCaption,
-                                       "打开目录" + folder.string() + "失败. \n\r原因:" + reason,
-                                       UserPrompt::Icon::Error);
-            });
+            openOnDesktop(this, folder, services_.openFile,
+                          [this, folder](const std::string& reason) {
+                              services_.prompt->show(
+                                  kAppCaption, "打开目录" + folder.string() + "失败. \n\r原因:" + reason,
+                                  UserPrompt::Icon::Error);
+                          });
         };
         realtimeView_->reload(realtime->snapshot());
         work_->addWidget(realtimeView_);
@@ -672,7 +675,8 @@ void CMainFrame::restoreWindowPlacement() {
     const platform::IniFile ini(services_.installation->clientIni());
     const std::string geometry = ini.getString(kWindowSection, "geometry", "");
     const std::string docks = ini.getString(kWindowSection, "docks", "");
-    if (!geometry.empty()) restoreGeometry(QByteArray::fromBase64(QByteArray::fromStdString(geometry)));
+    if (!geometry.empty())
+        restoreGeometry(QByteArray::fromBase64(QByteArray::fromStdString(geometry)));
     if (!docks.empty()) restoreState(QByteArray::fromBase64(QByteArray::fromStdString(docks)));
 }
 

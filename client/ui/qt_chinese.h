@@ -24,8 +24,8 @@ class MissingQtTexts final : public QTranslator {
         static const struct {
             const char* source;
             const char* text;
-        } texts[] = {{"Folder", "文件夹"}, {"File", "文件"}, {"Drive", "驱动器"},
-                     {"%1 File", "%1 文件"}};
+        } texts[] = {
+            {"Folder", "文件夹"}, {"File", "文件"}, {"Drive", "驱动器"}, {"%1 File", "%1 文件"}};
         for (const auto& t : texts) {
             if (std::strcmp(source, t.source) == 0) return QString::fromUtf8(t.text);
         }

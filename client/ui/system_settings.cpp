@@ -35,7 +35,8 @@ std::string checkSystemSettings(const SystemSettings& settings) {
 }
 
 std::string checkHistoryDays(int days) {
-    if (days < kHistoryDaysMin || days > kHistoryDaysMax) return "历史文件保留天数必须在7~60天之间！";
+    if (days < kHistoryDaysMin || days > kHistoryDaysMax)
+        return "历史文件保留天数必须在7~60天之间！";
     return {};
 }
 

@@ -346,7 +346,8 @@ void CDownTaskDlg::refreshPreview() {
             Preview preview;
             preview.text = pattern;
             std::string error;
-            preview.result = mailbox->listPattern(service, pattern, bulletin, preview.entries, error);
+            preview.result =
+                mailbox->listPattern(service, pattern, bulletin, preview.entries, error);
             if (preview.result < 0) preview.text = error;
             return preview;
         },
