@@ -75,12 +75,20 @@ for _ in $(seq 100); do
   sleep 0.1
 done
 port=$(sed -n 's/^gateway=//p' "$work/ports")
-[ -n "$port" ] || { echo "demo: the test gateway did not report its port" >&2; exit 1; }
+update_port=$(sed -n 's/^update=//p' "$work/ports")
+[ -n "$port" ] && [ -n "$update_port" ] ||
+  { echo "demo: the test gateway did not report its ports" >&2; exit 1; }
 
 ini="$root/localconfig/Client.ini"
 set_ini "$ini" GateMultiple GateType 0
 set_ini "$ini" GateMultiple GateIP1 127.0.0.1
 set_ini "$ini" GateMultiple GatePort1 "$port"
+# The same test gateway is the update server: the checks before the login reach it there.
+set_ini "$ini" GateMultiple FtpPort1 "$update_port"
+# It announces the version this build is (1.30.00): the demo root counts as installed at
+# it, so no update is offered and none is waiting.
+set_ini "$ini" update moduleversion 1.30.00
+set_ini "$ini" update install 1
 set_ini "$ini" userinfo OpertID "$operator"
 # The real-time service starts switched off; the headless part switches it on.
 set_ini "$ini" sshbcfg runstate 0

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "client/ui/qt_chinese.h"
 #include "updater/travex_dialog.h"
 #include "updater/travex_run.h"
 
@@ -72,6 +73,7 @@ int main(int argc, char** argv) {
         return 0;
     }
     QApplication app(argc, argv);
+    vantrel::ui::installChineseQt(app);
     if (!parsed) {
         QMessageBox::critical(nullptr, QString::fromUtf8("系统更新"),
                               QString::fromUtf8(vantrel::updater::kArgumentError));

@@ -62,7 +62,11 @@ void CFlagManager::LoadFlags() {
     for (int r = 0; r < table.GetRecordCount(); ++r) {
         if (!table.ReadRow(r, row)) break;
         if (row.deleted()) continue;
-        flags_[row.trimmed("flagname")] = row.trimmed("updatetime");
+        const std::string name = row.trimmed("flagname");
+        const std::string time = row.trimmed("updatetime");
+        flags_[name] = time;
+        // Every expected flag is shown, the ones still awaited too.
+        post(FlagViewFlag{false, name, time});
     }
 }
 

@@ -75,7 +75,7 @@ struct TaskArguments {
 const std::set<std::string> kSwitches = {"--next-day", "--dated", "--sent-dated", "--resume"};
 const std::set<std::string> kValued = {"--desc", "--mailbox",  "--file",     "--keyword",
                                        "--dir",  "--sent-dir", "--begin",    "--end",
-                                       "--days", "--interval", "--if-exists"};
+                                       "--days", "--interval", "--if-exists", "--bulletin"};
 
 void complain(const char* command, const std::string& text) {
     std::fprintf(stderr, "vantrel-cli tasks %s: %s\n", command, text.c_str());
@@ -191,8 +191,9 @@ struct Apply {
         const long n = std::strtol(v->c_str(), &end, 10);
         target = (!v->empty() && *end == '\0' && n >= 0 && n < 100000) ? static_cast<int>(n) : 0;
     }
-    bool mailbox(const std::vector<execution::TaskMailbox>& allowed, std::string& target) {
-        const std::string* v = args.get("--mailbox");
+    bool mailbox(const std::vector<execution::TaskMailbox>& allowed, std::string& target,
+                 const std::string& option = "--mailbox") {
+        const std::string* v = args.get(option);
         if (!v) return true;
         if (v->empty()) {
             target.clear();
@@ -204,7 +205,7 @@ struct Apply {
         }
         std::string list;
         for (const auto& m : allowed) list += std::string(list.empty() ? "" : ", ") + m.code;
-        return fail("--mailbox must be one of " + list);
+        return fail(option + " must be one of " + list);
     }
     bool schedule(execution::ScheduleForm& s) {
         interval(s.intervalMinutes);
@@ -238,9 +239,9 @@ struct Apply {
 const std::set<std::string> kDownloadOptions = {"--desc",   "--mailbox",  "--file",    "--begin",
                                                 "--end",    "--next-day", "--dir",     "--dated",
                                                 "--resume", "--days",     "--interval"};
-const std::set<std::string> kBulletinOptions = {"--desc",   "--mailbox",  "--keyword", "--begin",
-                                                "--end",    "--next-day", "--dir",     "--dated",
-                                                "--resume", "--days",     "--interval"};
+const std::set<std::string> kBulletinOptions = {
+    "--desc", "--mailbox", "--bulletin", "--keyword", "--begin",   "--end",
+    "--next-day", "--dir", "--dated",    "--resume",  "--days",    "--interval"};
 const std::set<std::string> kUploadOptions = {
     "--desc",  "--mailbox",  "--if-exists",  "--begin",  "--end",  "--dir",
     "--dated", "--sent-dir", "--sent-dated", "--resume", "--days", "--interval"};
@@ -252,6 +253,8 @@ bool applyDownload(Apply& a, execution::DownloadForm& f) {
     if (!a.only(bulletin ? kBulletinOptions : kDownloadOptions)) return false;
     a.text("--desc", f.description);
     a.text(bulletin ? "--keyword" : "--file", f.fileName);
+    if (bulletin && !a.mailbox(execution::BulletinMailboxes(), f.bulletin, "--bulletin"))
+        return false;
     return a.mailbox(execution::TaskMailboxes(), f.mailbox) && a.time("--begin", f.begin) &&
            a.time("--end", f.end) && a.yesNo("--next-day", f.nextDay) &&
            a.directory("--dir", f.directory) && a.yesNo("--dated", f.dated) &&
@@ -524,6 +527,8 @@ const char* const kUsageText =
     "2)\n"
     "        --mailbox CODE         FTP_A_QS, FTP_B_QS or FTP_SG (autosync: FTP_A_QS or FTP_B_QS)\n"
     "        --file RULE            download: file-name rule, e.g. \"*.%\"\n"
+    "        --bulletin CODE        bulletin: FTP_A_BULLET, FTP_B_BULLET, FTP_SG_BULLET or\n"
+    "                               FTP_TZ_BULLET\n"
     "        --keyword TEXT         bulletin: keyword of the bulletin names\n"
     "        --begin HH:MM --end HH:MM   daily window (download, bulletin, upload)\n"
     "        --next-day [yes|no]    download, bulletin: the window ends on the next day (default "

@@ -6,6 +6,7 @@
 #include "client/catalogue/catalogue_text.h"
 #include "client/config/logs.h"
 #include "client/execution/crash_point.h"
+#include "client/execution/download_listing.h"
 #include "client/execution/download_schedule.h"
 #include "client/execution/file_name_rule.h"
 #include "client/execution/run_files.h"
@@ -93,6 +94,9 @@ bool DownloadRun::openList(std::string& error) {
         error = "初始化下载文件管理类失败！";
         return false;
     }
+    // A bulletin task's work directory ("Bullet" below the target) is the run's to make.
+    std::error_code ec;
+    if (isBulletin()) fs::create_directories(workDirectory(), ec);
     list_->SetReceiveDirectory(workDirectory());
     return true;
 }
@@ -121,8 +125,11 @@ bool DownloadRun::start(CVornFtp& session, std::string& error) {
     }
     VornFileService service(session);
     std::vector<filesvc::ListEntry> listed;
-    session.SetRoute(kMailboxOrganisation, task_.mailname, "00");
-    const int listedCode = service.listFiles(task_.mailname, pattern, listed);
+    // A bulletin folder is listed as a day's history ("09"), a mailbox with "00".
+    const std::string& name = execution::DownloadService(task_);
+    session.SetRoute(kMailboxOrganisation, name, isBulletin() ? "09" : "00");
+    const int listedCode = isBulletin() ? service.listHistory(name, pattern, listed)
+                                        : service.listFiles(name, pattern, listed);
     if (listedCode < 0) error = session.LastError();
     // The listing is all this session is for.
     session.DropIfLoggedIn();
@@ -261,7 +268,8 @@ void DownloadRun::startDownload(const catalogue::DownloadWorkItem& item) {
     transfer.allowResume = task_.hastrans != 0;
     std::string error;
     file.key = FileBlockMap::keyFor(transfer, false);
-    file.info = setup_.blocks->create(transfer, false, kMailboxOrganisation, task_.mailname,
+    file.info = setup_.blocks->create(transfer, false, kMailboxOrganisation,
+                                      execution::DownloadService(task_),
                                       filesvc::kDownload, error);
     if (file.info == nullptr) {
         file.phase = Phase::Failed;
@@ -329,7 +337,8 @@ void DownloadRun::runBlock(BlockTask& block, CVornFtp& handle, const BlockRun& r
         if (const File* f = fileOf(block.file())) row = f->row;
     }
     taskLog(blockLine("开始", run.actionText, block), 0);
-    handle.SetRoute(kMailboxOrganisation, task_.mailname, std::string(filesvc::kDownload));
+    handle.SetRoute(kMailboxOrganisation, execution::DownloadService(task_),
+                    std::string(filesvc::kDownload));
     BlockTransferOptions options;
     options.clock = setup_.transferClock ? setup_.transferClock : context_.clock;
     options.shouldStop = run.shouldStop;

@@ -176,6 +176,23 @@ int MailboxOperations::list(const std::string& mailbox, const std::string& direc
     });
 }
 
+int MailboxOperations::listPattern(const std::string& service, const std::string& pattern,
+                                   bool history, std::vector<filesvc::ListEntry>& entries,
+                                   std::string& error) {
+    return session_.withHandle([&](CVornFtp& handle) {
+        VornFileService files(handle);
+        std::vector<filesvc::ListEntry> listed;
+        const int result = history ? files.listHistory(service, pattern, listed)
+                                   : files.listFiles(service, pattern, listed);
+        if (result < 0) {
+            error = handle.LastError();
+            return result;
+        }
+        entries = std::move(listed);
+        return result;
+    });
+}
+
 int MailboxOperations::findFile(const std::string& mailbox, const std::string& remotePath,
                                 filesvc::ListEntry& entry, std::string& error) {
     const std::string name(remoteBaseName(remotePath));

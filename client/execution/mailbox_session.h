@@ -202,6 +202,10 @@ class MailboxOperations {
     // The entries of `directory` ("" the root, "dir" or "dir\\"); today's only when asked.
     int list(const std::string& mailbox, const std::string& directory,
              std::vector<filesvc::ListEntry>& entries, std::string& error, bool todayOnly = false);
+    // The entries of `service` that `pattern` ("FTP_A_QS\\*.121") names, as a scheduled
+    // run asks for them: a day's history list ("09") when `history`, else a plain list.
+    int listPattern(const std::string& service, const std::string& pattern, bool history,
+                    std::vector<filesvc::ListEntry>& entries, std::string& error);
     // The listing entry of `remotePath` ("dir\\name"): 0 a file, 1 missing or a directory.
     int findFile(const std::string& mailbox, const std::string& remotePath,
                  filesvc::ListEntry& entry, std::string& error);

@@ -262,6 +262,14 @@ const std::vector<TaskMailbox>& TaskMailboxes() {
     return mailboxes;
 }
 
+const std::vector<TaskMailbox>& BulletinMailboxes() {
+    static const std::vector<TaskMailbox> bulletins = {{"FTP_A_BULLET", "A股公告"},
+                                                       {"FTP_B_BULLET", "B股公告"},
+                                                       {"FTP_SG_BULLET", "上市公司公告"},
+                                                       {"FTP_TZ_BULLET", "投资人公告"}};
+    return bulletins;
+}
+
 const std::vector<TaskMailbox>& AutoSyncMailboxes() {
     static const std::vector<TaskMailbox> mailboxes = {{"FTP_A_QS", "A股信箱"},
                                                        {"FTP_B_QS", "B股信箱"}};
@@ -297,6 +305,11 @@ std::string FormatTimeOfDay(TimeOfDay t) {
     return text;
 }
 
+FormCheck CheckScheduleForm(const ScheduleForm& form) {
+    if (auto r = checkInterval(form.intervalMinutes)) return *r;
+    return accept();
+}
+
 FormCheck CheckDownloadForm(const DownloadForm& form, const FormScope& scope, DownloadTask& task) {
     // The schedule dialog is closed, and so checked, before the task dialog's OK.
     if (auto r = checkInterval(form.schedule.intervalMinutes)) return *r;
@@ -305,6 +318,10 @@ FormCheck CheckDownloadForm(const DownloadForm& form, const FormScope& scope, Do
         return *r;
     if (TrimText(form.mailbox).empty()) return refuse(FormField::Mailbox, kMailboxEmpty);
     const bool bulletin = form.source == DownloadSource::Bulletin;
+    // The run asks the gateway for this folder: only a known one is a usable service.
+    const std::optional<std::string> folder =
+        bulletin ? MailboxCode(BulletinMailboxes(), TrimText(form.bulletin)) : std::nullopt;
+    if (bulletin && !folder) return refuse(FormField::Bulletin, kMailboxEmpty);
     if (auto r =
             checkText(form.fileName, FormField::FileName, bulletin ? kKeywordEmpty : kFileNameEmpty,
                       bulletin ? kKeywordTooLong : kFileNameTooLong)) {
@@ -318,6 +335,7 @@ FormCheck CheckDownloadForm(const DownloadForm& form, const FormScope& scope, Do
     task.plantype = static_cast<int>(form.source);
     task.plandes = TrimText(form.description);
     task.mailname = TrimText(form.mailbox);
+    if (bulletin) task.opertype = *folder;
     task.filename = TrimText(form.fileName);
     task.begintime = FormatTimeOfDay(form.begin);
     task.endtime = FormatTimeOfDay(form.end);
@@ -414,6 +432,7 @@ DownloadForm DownloadFormOf(const DownloadTask& task) {
     form.source = task.plantype == 2 ? DownloadSource::Bulletin : DownloadSource::Mailbox;
     form.description = task.plandes;
     form.mailbox = task.mailname;
+    if (task.plantype == 2) form.bulletin = task.opertype;
     form.fileName = task.filename;
     form.begin = timeOrMidnight(task.begintime);
     form.end = timeOrMidnight(task.endtime);

@@ -30,6 +30,8 @@ struct TaskMailbox {
 };
 // Download, bulletin and upload tasks: every mailbox.
 const std::vector<TaskMailbox>& TaskMailboxes();
+// Bulletin tasks' folders ("信箱名称" of a bulletin task).
+const std::vector<TaskMailbox>& BulletinMailboxes();
 // Auto-sync tasks: the A-share and B-share mailboxes only.
 const std::vector<TaskMailbox>& AutoSyncMailboxes();
 // The code for a code or display name of `mailboxes` (codes compared ignoring case);
@@ -59,7 +61,8 @@ enum class DownloadSource { Mailbox = 1, Bulletin = 2 };
 struct DownloadForm {
     DownloadSource source = DownloadSource::Mailbox;
     std::string description;
-    std::string mailbox;   // mailbox code
+    std::string mailbox;   // "所属信箱": mailbox code (`mailname`)
+    std::string bulletin;  // bulletin task: the bulletin folder's code (`opertype`)
     std::string fileName;  // file-name rule (mailbox task) or keyword (bulletin task)
     TimeOfDay begin;
     TimeOfDay end;
@@ -101,6 +104,7 @@ enum class FormField {
     None,
     Description,
     Mailbox,
+    Bulletin,
     FileName,
     Times,
     Directory,
@@ -127,6 +131,8 @@ struct FormScope {
 // Each check runs the rules in the dialog's order. On acceptance it writes the form's
 // fields into `task` and leaves the other fields (id, owner, first day, state, results)
 // as they are; on refusal `task` is untouched.
+// The schedule dialog's own OK: the repeat interval, 3 to 60 minutes.
+FormCheck CheckScheduleForm(const ScheduleForm& form);
 FormCheck CheckDownloadForm(const DownloadForm& form, const FormScope& scope,
                             catalogue::DownloadTask& task);
 FormCheck CheckUploadForm(const UploadForm& form, const FormScope& scope,

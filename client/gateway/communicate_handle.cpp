@@ -164,7 +164,8 @@ void CCommunicateHandle::Disconnect() {
     loggedIn_ = false;
     process_.loggedInNotice = 0;
     process_.reloginNotice = 0;
-    if (context_.notifier != nullptr) context_.notifier->post(LoginStateChanged{false});
+    if (reportsLoginState_ && context_.notifier != nullptr)
+        context_.notifier->post(LoginStateChanged{false});
 }
 
 void CCommunicateHandle::DropIfLoggedIn() {
@@ -794,8 +795,7 @@ int CCommunicateHandle::QueryPermissions(std::string& buffer) {
 }
 
 bool CCommunicateHandle::LoadPermissions() {
-    auto& list = process_.permissions;
-    list.clear();
+    // A failed load leaves the list as it was.
     if (!loggedIn_ && LoginToGateway() != 1) {
         WriteSysLog(formatText("通用句柄登录失败,失败原因:%s!", lastError_.c_str()));
         return false;
@@ -806,6 +806,8 @@ bool CCommunicateHandle::LoadPermissions() {
         WriteSysLog(formatText("获取用户权限失败,失败原因:%s", lastError_.c_str()));
         return false;
     }
+    auto& list = process_.permissions;
+    list.clear();
     // Only entries that really arrived are read, whatever the answer claims.
     const std::size_t available = answer.size() - frame::kPayloadOffset;
     const std::size_t entries =

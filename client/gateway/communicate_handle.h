@@ -70,9 +70,12 @@ class CCommunicateHandle : public CSocketConnect {
     CCommunicateHandle(const Context& context, GatewayProcessState& process);
     ~CCommunicateHandle() override;
 
-    // Closes the socket, clears the logged-in flag and both process-wide notices, and
-    // posts LoginStateChanged{false}.
+    // Closes the socket, clears the logged-in flag and both process-wide notices, and,
+    // for the handle that reports the login state, posts LoginStateChanged{false}.
     virtual void Disconnect();
+    // Only the application's interactive handle reports: the window's status bar and its
+    // re-login command follow that handle, never a worker's or a run's connection.
+    void SetReportsLoginState(bool reports) { reportsLoginState_ = reports; }
     // 1 logged in (or already), 0 failed with the text set.
     virtual int Login();
     // Disconnect when logged in.
@@ -193,6 +196,7 @@ class CCommunicateHandle : public CSocketConnect {
     Route route_;
     int permissionsLoaded_ = 0;
     bool loggedIn_ = false;
+    bool reportsLoginState_ = false;
     std::string operatorCode_;
     std::string userCode_;
     std::string password_;

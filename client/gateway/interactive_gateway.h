@@ -16,7 +16,9 @@ namespace vantrel {
 class InteractiveGateway final : public InteractiveSession {
   public:
     // `context`'s pointees must outlive this object.
-    explicit InteractiveGateway(const Context& context) : handle_(context, process_) {}
+    explicit InteractiveGateway(const Context& context) : handle_(context, process_) {
+        handle_.SetReportsLoginState(true);
+    }
 
     // Closes the connection; the window hears of it (LoginStateChanged).
     void disconnect() override { handle_.Disconnect(); }

@@ -246,7 +246,7 @@ void BlockMover::reportProgress() {
 
 void BlockMover::checkCancel() {
     if (!observer_ || !prompt_ || cancelled_ || !observer_->stopPressed()) return;
-    const bool yes = prompt_->askYesNo(download_ ? "Stop download file" : "Stop upload file",
+    const bool yes = prompt_->askYesNo(download_ ? "停止下载文件" : "停止上传文件",
                                        download_ ? "是否要取消下载?" : "是否要取消上传?",
                                        UserPrompt::Icon::Question);
     if (yes) {

@@ -74,17 +74,34 @@ HandleMailbox::HandleMailbox(HandleSession& session, const Context& context,
     : core_(session.core(), withPrompt(context, prompt), process,
             MailboxOperations::TransferHandle::Own) {}
 
-int HandleMailbox::list(const std::string& mailbox, const std::string& directory,
-                        std::vector<RemoteEntry>& entries, std::string& error) {
-    std::vector<filesvc::ListEntry> listed;
-    const int result = core_.list(mailbox, directory, listed, error);
-    if (result < 0) return result;
-    entries.clear();
+namespace {
+
+std::vector<RemoteEntry> remoteEntries(const std::vector<filesvc::ListEntry>& listed) {
+    std::vector<RemoteEntry> entries;
     for (const filesvc::ListEntry& e : listed) {
         entries.push_back(RemoteEntry{e.name, e.isDirectory(),
                                       static_cast<std::uint64_t>(std::max<std::int64_t>(e.size, 0)),
                                       e.date, e.time});
     }
+    return entries;
+}
+
+}  // namespace
+
+int HandleMailbox::list(const std::string& mailbox, const std::string& directory,
+                        std::vector<RemoteEntry>& entries, std::string& error) {
+    std::vector<filesvc::ListEntry> listed;
+    const int result = core_.list(mailbox, directory, listed, error);
+    if (result >= 0) entries = remoteEntries(listed);
+    return result;
+}
+
+int HandleMailbox::listPattern(const std::string& service, const std::string& pattern,
+                               bool history, std::vector<RemoteEntry>& entries,
+                               std::string& error) {
+    std::vector<filesvc::ListEntry> listed;
+    const int result = core_.listPattern(service, pattern, history, listed, error);
+    if (result >= 0) entries = remoteEntries(listed);
     return result;
 }
 

@@ -69,6 +69,8 @@ class HandleMailbox final : public MailboxService {
 
     int list(const std::string& mailbox, const std::string& directory,
              std::vector<RemoteEntry>& entries, std::string& error) override;
+    int listPattern(const std::string& service, const std::string& pattern, bool history,
+                    std::vector<RemoteEntry>& entries, std::string& error) override;
     int rename(const std::string& mailbox, const std::string& oldPath, const std::string& newPath,
                std::string& error) override {
         return core_.rename(mailbox, oldPath, newPath, error);

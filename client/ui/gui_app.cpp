@@ -1,14 +1,13 @@
 #include "client/ui/gui_app.h"
 
 #include <QApplication>
-#include <QLibraryInfo>
-#include <QTranslator>
 #include <filesystem>
 
 #include "client/app/app_core.h"
 #include "client/app/disk_space_check.h"
 #include "client/config/logs.h"
 #include "client/ui/gui_parts.h"
+#include "client/ui/qt_chinese.h"
 #include "client/ui/qt_text.h"
 #include "client/ui/qt_notifier.h"
 #include "client/ui/qt_user_prompt.h"
@@ -18,14 +17,7 @@
 namespace vantrel::ui {
 
 bool installQtTranslations(QApplication& app) {
-    // Qt's own texts (standard buttons, file dialogs) in the operators' language.
-    auto* translator = new QTranslator(&app);
-    if (!translator->load(qs("qtbase_zh_CN"), QLibraryInfo::path(QLibraryInfo::TranslationsPath))) {
-        delete translator;
-        return false;
-    }
-    QApplication::installTranslator(translator);
-    return true;
+    return installChineseQt(app);
 }
 
 int runGuiApp(int argc, char** argv) {

@@ -5,7 +5,8 @@ class QApplication;
 
 namespace vantrel::ui {
 
-// Loads Qt's own Chinese texts into `app`; false when the translation is not installed.
+// Qt's own texts and formats in Chinese (client/ui/qt_chinese.h); false when the shipped
+// translation is not installed.
 bool installQtTranslations(QApplication& app);
 
 // Runs the client; the process's exit code.

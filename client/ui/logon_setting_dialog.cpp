@@ -52,8 +52,14 @@ CLogonSetting::CLogonSetting(SettingsStore& settings, QWidget* parent) : QDialog
 
     auto* close = new QDialogButtonBox(QDialogButtonBox::Close, this);
     connect(close, &QDialogButtonBox::rejected, this, &QDialog::reject);
+    // Where the shown values are changed, so the read-only boxes do not look broken.
+    auto* where = new QLabel(qs("网关地址和端口在登录窗口的“配置>>”中修改；"
+                                "更新端口和超时时间在 Client.ini 中设置。"),
+                             this);
+    where->setWordWrap(true);
     auto* layout = new QVBoxLayout(this);
     layout->addLayout(grid);
+    layout->addWidget(where);
     layout->addWidget(close);
 }
 

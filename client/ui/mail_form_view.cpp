@@ -332,7 +332,21 @@ void CMailFormView::runPermitted(const std::string& code, MailboxFunction functi
 
 bool CMailFormView::permitted(const std::string& code, MailboxFunction function,
                               RemoteOutcome& outcome) {
-    if (services_.session->checkPermission(code, mailboxFunctionCode(function))) return true;
+    const std::string functionCode = mailboxFunctionCode(function);
+    if (services_.session->checkPermission(code, functionCode)) return true;
+    // A permission list that could not be loaded dropped the connection: that is a lost
+    // connection, not a refusal. The re-login loads the list afresh.
+    if (!services_.session->isLoggedIn()) {
+        if (!ensureLoggedIn()) {
+            outcome.error = kLostConnection;
+            return false;
+        }
+        if (services_.session->checkPermission(code, functionCode)) return true;
+        if (!services_.session->isLoggedIn()) {
+            outcome.error = kLostConnection;
+            return false;
+        }
+    }
     outcome.refusal = mailboxRefusal(function);
     return false;
 }

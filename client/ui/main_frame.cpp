@@ -1,10 +1,13 @@
 #include "client/ui/main_frame.h"
 
+#include "client/app/desktop_open.h"
+#include "client/ui/desktop_opener.h"
+#include "platform/ini_file.h"
+
 #include <QApplication>
 #include <QCloseEvent>
 #include <QCursor>
 #include <QDateTime>
-#include <QDesktopServices>
 #include <QDockWidget>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -18,7 +21,6 @@
 #include <QTimer>
 #include <QToolButton>
 #include <QTreeWidget>
-#include <QUrl>
 #include <cstdio>
 #include <set>
 
@@ -114,6 +116,7 @@ CMainFrame::CMainFrame(const Services& services, QWidget* parent)
     buildWorkArea();
     buildStatusBar();
     buildTray();
+    restoreWindowPlacement();
 
     diskTip_->setWordWrap(true);
     diskTip_->setMaximumWidth(420);
@@ -123,7 +126,18 @@ CMainFrame::CMainFrame(const Services& services, QWidget* parent)
     connect(clock_, &QTimer::timeout, this, &CMainFrame::refreshClock);
     connect(diskTimer_, &QTimer::timeout, this, &CMainFrame::checkDiskSpace);
     if (!services_.clock) services_.clock = &platform::RealClock::instance();
+    if (!services_.openFile)
+        services_.openFile = [](const std::filesystem::path& target) {
+            return OpenOnDesktop(target);
+        };
     today_ = dayText(services_.clock->localNow());
+    logsSoon_ = new QTimer(this);
+    logsSoon_->setSingleShot(true);
+    logsSoon_->setInterval(500);
+    connect(logsSoon_, &QTimer::timeout, this, [this] {
+        if (taskTree_) taskTree_->refresh(today_);
+        if (work_->currentWidget() == logView_) logView_->reload();
+    });
     if (taskTree_) taskTree_->refresh(today_);
     clock_->start(kClockTimerMs);
     refreshClock();
@@ -136,6 +150,7 @@ void CMainFrame::onEvent(const NotifierEvent& event) {
     } else if (const auto* failed = std::get_if<TaskFailed>(&event)) {
         trayMessage(*failed);
         if (taskView_) taskView_->refreshSoon();
+        logsSoon_->start();
     } else if (const auto* switched = std::get_if<RealtimeServiceSwitched>(&event)) {
         showRealtimeState(switched->running, switched->statusText);
     } else if (const auto* began = std::get_if<DayBegan>(&event)) {
@@ -149,8 +164,10 @@ void CMainFrame::onEvent(const NotifierEvent& event) {
         return;
     } else if (realtimeView_ && realtimeView_->apply(event)) {
         return;
-    } else if (taskView_ && CTaskView::concernsTasks(event)) {
-        taskView_->refreshSoon();
+    } else if (CTaskView::concernsTasks(event)) {
+        // A run writes its log and list as it goes: the tree follows the tasks.
+        if (taskView_) taskView_->refreshSoon();
+        logsSoon_->start();
     }
 }
 
@@ -260,6 +277,14 @@ void CMainFrame::buildWorkArea() {
     work_->addWidget(flagView_);
     if (RealtimeReports* realtime = services_.realtime) {
         realtimeView_ = new CMsgFormView([realtime] { return realtime->receiveDirectory(); }, work_);
+        realtimeView_->openFolder = [this](const std::filesystem::path& folder) {
+            openOnDesktop(this, folder, services_.openFile,
+                          [this, folder](const std::string& reason) {
+                              services_.prompt->show(
+                                  kAppCaption, "打开目录" + folder.string() + "失败. \n\r原因:" + reason,
+                                  UserPrompt::Icon::Error);
+                          });
+        };
         realtimeView_->reload(realtime->snapshot());
         work_->addWidget(realtimeView_);
     }
@@ -318,9 +343,17 @@ void CMainFrame::buildWorkArea() {
         logs->setObjectName("taskLogTree");
         logs->setFeatures(QDockWidget::DockWidgetMovable);
         taskTree_ = new CTaskTreeView(*services_.installation, logs);
+        taskTree_->descriptions = [this] {
+            std::map<std::string, std::string> names;
+            if (services_.board) {
+                for (const TaskRow& row : services_.board->rows())
+                    names[row.id()] = row.texts[kColDescription];
+            }
+            return names;
+        };
         connect(taskTree_, &CTaskTreeView::fileChosen, this,
                 [this](const std::filesystem::path& file) {
-                    logView_->showFile(file);
+                    logView_->showFile(file, taskTree_->shownName(file));
                     work_->setCurrentWidget(logView_);
                 });
         logs->setWidget(taskTree_);
@@ -374,6 +407,7 @@ std::string CMainFrame::openTaskDialog(TaskRowKind kind, const std::string& task
             form.directory = services_.settings->receiveDirectory().string();
         }
         CDownTaskDlg dialog(*board, prompt, form, taskId, this);
+        dialog.setPreview(services_.mailbox, services_.clock);
         show(dialog);
     }
     if (!saved.empty() && taskView_) {
@@ -562,19 +596,12 @@ void CMainFrame::showLogonSettings() {
 }
 
 void CMainFrame::openManual() {
-    const QString path = qs(services_.manual.string());
-    std::error_code ec;
-    std::string reason;
-    if (!std::filesystem::exists(services_.manual, ec)) {
-        reason = "文件不存在";
-    } else if (!QDesktopServices::openUrl(QUrl::fromLocalFile(path))) {
-        reason = "没有可以打开此文件的程序";
-    }
-    if (!reason.empty()) {
-        services_.prompt->show(
-            kAppCaption, "打开用户手册" + services_.manual.string() + "失败. \n\r原因:" + reason,
-            UserPrompt::Icon::Error);
-    }
+    const std::filesystem::path manual = services_.manual;
+    openOnDesktop(this, manual, services_.openFile, [this, manual](const std::string& reason) {
+        services_.prompt->show(kAppCaption,
+                               "打开用户手册" + manual.string() + "失败. \n\r原因:" + reason,
+                               UserPrompt::Icon::Error);
+    });
 }
 
 bool CMainFrame::confirmClose() {
@@ -613,7 +640,29 @@ void CMainFrame::closeEvent(QCloseEvent* event) {
     diskTip_->hide();
     progress_->hide();
     if (tray_) tray_->hide();
+    saveWindowPlacement();
     event->accept();
+}
+
+// The window's size, position and docks, kept in Client.ini as Qt's own encoding in Base64.
+constexpr const char* kWindowSection = "window";
+
+void CMainFrame::restoreWindowPlacement() {
+    if (!services_.installation) return;
+    const platform::IniFile ini(services_.installation->clientIni());
+    const std::string geometry = ini.getString(kWindowSection, "geometry", "");
+    const std::string docks = ini.getString(kWindowSection, "docks", "");
+    if (!geometry.empty())
+        restoreGeometry(QByteArray::fromBase64(QByteArray::fromStdString(geometry)));
+    if (!docks.empty()) restoreState(QByteArray::fromBase64(QByteArray::fromStdString(docks)));
+}
+
+void CMainFrame::saveWindowPlacement() {
+    if (!services_.installation) return;
+    platform::IniFile ini(services_.installation->clientIni());
+    // A placement that cannot be kept only costs the next start its default size.
+    (void)ini.setString(kWindowSection, "geometry", saveGeometry().toBase64().toStdString());
+    (void)ini.setString(kWindowSection, "docks", saveState().toBase64().toStdString());
 }
 
 }  // namespace vantrel::ui

@@ -71,6 +71,9 @@ class CMainFrame final : public QMainWindow {
         std::function<bool(int minimumMegabytes, std::string& message)> diskSpaceEnough;
         // The user manual, "<bin>/vorn.pdf".
         std::filesystem::path manual;
+        // Opens the manual or a folder with the desktop's program (worker thread): empty
+        // on success, else the reason. Empty: xdg-open.
+        std::function<std::string(const std::filesystem::path&)> openFile;
         // The folders the task log tree reads; none: no task log tree.
         std::optional<Installation> installation;
         // The clock of the status bar; null: the machine's.
@@ -145,6 +148,10 @@ class CMainFrame final : public QMainWindow {
 
   protected:
     void closeEvent(QCloseEvent* event) override;
+    // The size, position and docks of the last start (Client.ini [window]); none without an
+    // installation.
+    void restoreWindowPlacement();
+    void saveWindowPlacement();
 
   private:
     void buildRibbon();
@@ -169,6 +176,8 @@ class CMainFrame final : public QMainWindow {
     CMailFormView* mailView_;
     CTaskView* taskView_ = nullptr;
     CTaskTreeView* taskTree_ = nullptr;
+    // Coalesces the task events into one reread of the task log tree.
+    QTimer* logsSoon_ = nullptr;
     CBulletinView* bulletinView_;
     CTaskLogView* logView_;
     CFlagStatusView* flagView_;

@@ -112,6 +112,10 @@ class MailboxService {
     // Negative on failure with `error`; -3/-9998/-9999 mean the connection is lost.
     virtual int list(const std::string& mailbox, const std::string& directory,
                      std::vector<RemoteEntry>& entries, std::string& error) = 0;
+    // The entries `pattern` names in `service`, asked as a scheduled run asks (a day's
+    // history list when `history`): the task dialog's preview.
+    virtual int listPattern(const std::string& service, const std::string& pattern, bool history,
+                            std::vector<RemoteEntry>& entries, std::string& error) = 0;
     virtual int rename(const std::string& mailbox, const std::string& oldPath,
                        const std::string& newPath, std::string& error) = 0;
     virtual int remove(const std::string& mailbox, const std::string& path, std::string& error) = 0;

@@ -4,7 +4,6 @@
 #include <QDate>
 #include <QDateEdit>
 #include <QDateTime>
-#include <QDesktopServices>
 #include <QFileDialog>
 #include <QHBoxLayout>
 #include <QHeaderView>
@@ -14,7 +13,6 @@
 #include <QPushButton>
 #include <QSplitter>
 #include <QTreeWidget>
-#include <QUrl>
 #include <QVBoxLayout>
 
 #include "client/execution/realtime_reports.h"
@@ -51,8 +49,7 @@ CMsgFormView::CMsgFormView(std::function<std::filesystem::path()> directory, QWi
     list_->sortByColumn(kColName, Qt::AscendingOrder);
     setWidths(list_, {90, 280, 120, 90, 150, 160});
     connect(list_, &QTreeWidget::itemDoubleClicked, this, [this] {
-        if (!directory_) return;
-        QDesktopServices::openUrl(QUrl::fromLocalFile(qs(directory_().string())));
+        if (directory_ && openFolder) openFolder(directory_());
     });
 
     auto* splitter = new QSplitter(Qt::Vertical, this);

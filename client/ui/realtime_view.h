@@ -38,6 +38,8 @@ class CMsgFormView final : public QWidget {
     // `directory` gives the folder the double-click opens; may be empty.
     explicit CMsgFormView(std::function<std::filesystem::path()> directory = {},
                           QWidget* parent = nullptr);
+    // Opens the folder a double click names (and tells of a failure); empty: nothing.
+    std::function<void(const std::filesystem::path&)> openFolder;
 
     // Shows the snapshot's lines instead of the current ones.
     void reload(const RealtimeSnapshot& snapshot);

@@ -10,7 +10,6 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
-#include <QSpinBox>
 #include <QVBoxLayout>
 
 #include "client/ui/qt_text.h"
@@ -32,7 +31,7 @@ CSystemSettingDlg::CSystemSettingDlg(SettingsStore& settings, UserPrompt& prompt
       settings_(settings),
       prompt_(prompt),
       loaded_(settings.loadSystem()),
-      historyDays_(new QSpinBox(this)),
+      historyDays_(new QLineEdit(QString::number(loaded_.historyDays), this)),
       flagSuffix_(new QLineEdit(qs(loaded_.flagFileExtend), this)),
       minimize_(new QRadioButton(qs("最小化到托盘"), this)),
       exit_(new QRadioButton(qs("直接退出程序"), this)),
@@ -41,8 +40,8 @@ CSystemSettingDlg::CSystemSettingDlg(SettingsStore& settings, UserPrompt& prompt
       savePath_(new QLineEdit(qs(loaded_.realtime.receivePath), this)),
       addDate_(new QCheckBox(qs("文件保存路径自动添加日期[YYYYMMDD]"), this)) {
     setWindowTitle(qs("系统设置"));
-    historyDays_->setRange(kHistoryDaysMin, kHistoryDaysMax);
-    historyDays_->setValue(loaded_.historyDays);
+    // A plain box: a spin box would quietly put a value of its own for one out of range.
+    historyDays_->setMaximumWidth(60);
     (loaded_.closeAction == CloseAction::MinimizeToTray ? minimize_ : exit_)->setChecked(true);
     realtimeAtStart_->setChecked(!loaded_.realtime.stopped);
     addDate_->setChecked(loaded_.realtime.addDate);
@@ -95,7 +94,9 @@ CSystemSettingDlg::CSystemSettingDlg(SettingsStore& settings, UserPrompt& prompt
 
 SystemSettings CSystemSettingDlg::form() const {
     SystemSettings s = loaded_;
-    s.historyDays = historyDays_->value();
+    bool number = false;
+    const int days = historyDays_->text().trimmed().toInt(&number);
+    s.historyDays = number ? days : -1;
     s.flagFileExtend = u8(flagSuffix_->text().trimmed());
     s.closeAction = minimize_->isChecked() ? CloseAction::MinimizeToTray : CloseAction::Exit;
     s.realtime.stopped = !realtimeAtStart_->isChecked();
@@ -108,7 +109,11 @@ void CSystemSettingDlg::submit() {
     const SystemSettings s = form();
     if (const std::string refusal = checkSystemSettings(s); !refusal.empty()) {
         prompt_.show(kAppCaption, refusal, UserPrompt::Icon::Warning);
-        (checkFlagFileExtend(s.flagFileExtend).empty() ? savePath_ : flagSuffix_)->setFocus();
+        QLineEdit* field = refusal == checkFlagFileExtend(s.flagFileExtend) ? flagSuffix_
+                           : refusal == checkHistoryDays(s.historyDays)     ? historyDays_
+                                                                            : savePath_;
+        field->setFocus();
+        field->selectAll();
         return;
     }
     if (const Status saved = settings_.saveSystem(s); !saved) {

@@ -12,7 +12,6 @@
 class QCheckBox;
 class QLineEdit;
 class QRadioButton;
-class QSpinBox;
 
 namespace vantrel::ui {
 
@@ -28,7 +27,7 @@ class CSystemSettingDlg final : public QDialog {
     // The disk-space "应用" button.
     void applyDiskSpace();
 
-    QSpinBox* historyDaysBox() const { return historyDays_; }
+    QLineEdit* historyDaysBox() const { return historyDays_; }
     QLineEdit* flagSuffixBox() const { return flagSuffix_; }
     QLineEdit* diskSpaceBox() const { return diskSpace_; }
     QLineEdit* savePathBox() const { return savePath_; }
@@ -37,7 +36,7 @@ class CSystemSettingDlg final : public QDialog {
     SettingsStore& settings_;
     UserPrompt& prompt_;
     SystemSettings loaded_;
-    QSpinBox* historyDays_;
+    QLineEdit* historyDays_;
     QLineEdit* flagSuffix_;
     QRadioButton* minimize_;
     QRadioButton* exit_;

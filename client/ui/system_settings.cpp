@@ -31,6 +31,12 @@ std::string checkSystemSettings(const SystemSettings& settings) {
         return refusal;
     if (platform::gbkLength(settings.realtime.receivePath) >= kPathLimit)
         return "该路径[" + settings.realtime.receivePath + "]过长，请重新选择文件保存路径！";
+    return checkHistoryDays(settings.historyDays);
+}
+
+std::string checkHistoryDays(int days) {
+    if (days < kHistoryDaysMin || days > kHistoryDaysMax)
+        return "历史文件保留天数必须在7~60天之间！";
     return {};
 }
 

@@ -24,10 +24,11 @@ struct SystemSettings {
     RealtimeReportSettings realtime;
 };
 
-// The OK checks in the dialog's order: the flag suffix, then the real-time save path. The
-// refusal shown to the operator, empty when accepted. (The retention is kept in range by
-// its box.)
+// The OK checks in the dialog's order: the flag suffix, the real-time save path, then the
+// retention. The refusal shown to the operator, empty when accepted.
 std::string checkSystemSettings(const SystemSettings& settings);
+// The retention alone: 7 to 60 days (a text that is no number is passed as -1).
+std::string checkHistoryDays(int days);
 // The flag-file suffix alone: "." and 1 to 9 letters.
 std::string checkFlagFileExtend(const std::string& suffix);
 // The disk-space "应用" check; empty when `megabytes` is in range.

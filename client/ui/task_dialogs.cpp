@@ -7,15 +7,19 @@
 #include <QFileDialog>
 #include <QFormLayout>
 #include <QHBoxLayout>
+#include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRadioButton>
-#include <QSpinBox>
 #include <QTimeEdit>
+#include <QTreeWidget>
 #include <QVBoxLayout>
 
+#include "client/catalogue/dbf_table.h"
+#include "client/execution/download_listing.h"
+#include "client/ui/mail_form_view.h"
 #include "client/ui/qt_text.h"
 
 namespace vantrel::ui {
@@ -48,15 +52,6 @@ const char* const kKeywordHelp =
     "  3)如若下载任意公告,则输入关键字*即可。";
 
 namespace {
-
-const std::vector<execution::TaskMailbox>& bulletinMailboxes() {
-    static const std::vector<execution::TaskMailbox> bulletins = {
-        {"FTP_A_BULLET", "A股公告"},
-        {"FTP_B_BULLET", "B股公告"},
-        {"FTP_SG_BULLET", "上市公司公告"},
-        {"FTP_TZ_BULLET", "投资人公告"}};
-    return bulletins;
-}
 
 // The mailboxes by display name, the code as data; an empty first choice for a new task.
 void fillMailboxes(QComboBox* box, const std::vector<execution::TaskMailbox>& mailboxes,
@@ -138,10 +133,11 @@ bool runSave(UserPrompt& prompt, Save save, FieldOf fieldOf, std::string& savedT
     return false;
 }
 
-QPushButton* scheduleButton(QDialog* dialog, execution::ScheduleForm& schedule) {
+QPushButton* scheduleButton(QDialog* dialog, execution::ScheduleForm& schedule,
+                            UserPrompt& prompt) {
     auto* button = new QPushButton(qs("计划..."), dialog);
-    QObject::connect(button, &QPushButton::clicked, dialog, [dialog, &schedule] {
-        CScheduleDlg plan(schedule, dialog);
+    QObject::connect(button, &QPushButton::clicked, dialog, [dialog, &schedule, &prompt] {
+        CScheduleDlg plan(schedule, prompt, dialog);
         if (plan.exec() == QDialog::Accepted) schedule = plan.form();
     });
     return button;
@@ -157,11 +153,13 @@ int intervalOf(const std::string& text) {
 
 // --- schedule ---------------------------------------------------------------------------
 
-CScheduleDlg::CScheduleDlg(const execution::ScheduleForm& form, QWidget* parent)
+CScheduleDlg::CScheduleDlg(const execution::ScheduleForm& form, UserPrompt& prompt,
+                           QWidget* parent)
     : QDialog(parent),
+      prompt_(prompt),
       everyDay_(new QRadioButton(qs("每日"), this)),
       custom_(new QRadioButton(qs("自定义"), this)),
-      interval_(new QSpinBox(this)) {
+      interval_(new QLineEdit(QString::number(form.intervalMinutes), this)) {
     setWindowTitle(qs("计划"));
     const char* names[7] = {"周一", "周二", "周三", "周四", "周五", "周六", "周日"};
     auto* dayRow = new QHBoxLayout;
@@ -177,9 +175,8 @@ CScheduleDlg::CScheduleDlg(const execution::ScheduleForm& form, QWidget* parent)
     };
     connect(custom_, &QRadioButton::toggled, this, enableDays);
     enableDays();
-    interval_->setRange(3, 60);
-    interval_->setValue(form.intervalMinutes);
-    interval_->setSuffix(qs(" 分钟"));
+    // A plain box: a spin box would quietly put a value of its own for one out of range.
+    interval_->setMaximumWidth(60);
 
     auto* kinds = new QHBoxLayout;
     kinds->addWidget(everyDay_);
@@ -188,19 +185,34 @@ CScheduleDlg::CScheduleDlg(const execution::ScheduleForm& form, QWidget* parent)
     auto* layout = new QVBoxLayout(this);
     layout->addLayout(kinds);
     layout->addLayout(dayRow);
+    auto* minutes = new QHBoxLayout;
+    minutes->addWidget(interval_);
+    minutes->addWidget(new QLabel(qs("分钟"), this));
+    minutes->addStretch();
     auto* intervalRow = new QFormLayout;
-    intervalRow->addRow(qs("重复执行时间间隔:"), interval_);
+    intervalRow->addRow(qs("重复执行时间间隔:"), minutes);
     layout->addLayout(intervalRow);
     QDialogButtonBox* buttons = okCancel(this);
-    connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
+    connect(buttons, &QDialogButtonBox::accepted, this, &CScheduleDlg::submit);
     layout->addWidget(buttons);
+}
+
+void CScheduleDlg::submit() {
+    const execution::FormCheck check = execution::CheckScheduleForm(form());
+    if (!check.accepted) {
+        prompt_.show(kAppCaption, check.message, UserPrompt::Icon::Warning);
+        interval_->setFocus();
+        interval_->selectAll();
+        return;
+    }
+    accept();
 }
 
 execution::ScheduleForm CScheduleDlg::form() const {
     execution::ScheduleForm form;
     form.everyDay = everyDay_->isChecked();
     for (int d = 0; d < 7; ++d) form.days[d] = days_[d]->isChecked();
-    form.intervalMinutes = interval_->value();
+    form.intervalMinutes = intervalOf(u8(interval_->text()));
     return form;
 }
 
@@ -226,6 +238,10 @@ CDownTaskDlg::CDownTaskDlg(TaskBoard& board, UserPrompt& prompt, execution::Down
       directory_(new QLineEdit(this)),
       resume_(new QCheckBox(qs("断点续传"), this)),
       dated_(new QCheckBox(qs("是否使用日期目录(当前日期作为目录)"), this)),
+      bulletin_(new QComboBox(this)),
+      preview_(new QTreeWidget(this)),
+      refresh_(new QPushButton(qs("刷新"), this)),
+      previewStatus_(new QLabel(this)),
       schedule_(original_.schedule) {
     const bool bulletin = original_.source == execution::DownloadSource::Bulletin;
     (bulletin ? bulletinSource_ : mailboxSource_)->setChecked(true);
@@ -237,6 +253,14 @@ CDownTaskDlg::CDownTaskDlg(TaskBoard& board, UserPrompt& prompt, execution::Down
     dated_->setChecked(original_.dated);
     help_->setReadOnly(true);
     help_->setMinimumHeight(150);
+    fillMailboxes(mailbox_, execution::TaskMailboxes(), original_.mailbox);
+    fillMailboxes(bulletin_, execution::BulletinMailboxes(), original_.bulletin);
+    preview_->setHeaderLabels({qs("文件名"), qs("大小(B)"), qs("创建日期")});
+    preview_->setRootIsDecorated(false);
+    preview_->header()->resizeSection(0, 260);
+    preview_->setMinimumHeight(110);
+    refresh_->setEnabled(false);
+    connect(refresh_, &QPushButton::clicked, this, &CDownTaskDlg::refreshPreview);
 
     auto* sources = new QHBoxLayout;
     sources->addWidget(mailboxSource_);
@@ -248,13 +272,20 @@ CDownTaskDlg::CDownTaskDlg(TaskBoard& board, UserPrompt& prompt, execution::Down
     times->addWidget(end_);
     times->addWidget(nextDay_);
     times->addStretch();
-    times->addWidget(scheduleButton(this, schedule_));
+    times->addWidget(scheduleButton(this, schedule_, prompt_));
+    auto* previewHead = new QHBoxLayout;
+    previewHead->addWidget(previewStatus_, 1);
+    previewHead->addWidget(refresh_);
     auto* fields = new QFormLayout;
+    fields_ = fields;
     fields->addRow(qs("任务类型:"), sources);
     fields->addRow(qs("任务描述:"), description_);
-    fields->addRow(qs("信箱名称:"), mailbox_);
+    fields->addRow(qs("所属信箱:"), mailbox_);
+    fields->addRow(qs("信箱名称:"), bulletin_);
     fields->addRow(fileNameLabel_, fileName_);
     fields->addRow(QString(), help_);
+    fields->addRow(qs("匹配文件:"), previewHead);
+    fields->addRow(QString(), preview_);
     fields->addRow(qs("运行时间:"), times);
     fields->addRow(qs("保存到:"), directoryRow(directory_, original_.directory, this));
     fields->addRow(QString(), resume_);
@@ -276,8 +307,79 @@ void CDownTaskDlg::sourceChanged() {
                                : (isNew ? "新建信箱下载任务" : "信箱下载任务属性")));
     fileNameLabel_->setText(qs(bulletin ? "关键字:" : "文件名:"));
     help_->setPlainText(qs(bulletin ? kKeywordHelp : kFileNameHelp));
-    const std::string keep = mailboxOf(mailbox_).empty() ? original_.mailbox : mailboxOf(mailbox_);
-    fillMailboxes(mailbox_, bulletin ? bulletinMailboxes() : execution::TaskMailboxes(), keep);
+    // A mailbox task's mailbox is its own name; a bulletin task names its folder besides.
+    fields_->setRowVisible(bulletin_, bulletin);
+    preview_->clear();
+    previewStatus_->clear();
+}
+
+void CDownTaskDlg::setPreview(MailboxService* mailbox, const platform::Clock* clock) {
+    previewMailbox_ = mailbox;
+    previewClock_ = clock;
+    refresh_->setEnabled(mailbox != nullptr && clock != nullptr);
+}
+
+void CDownTaskDlg::refreshPreview() {
+    if (previewMailbox_ == nullptr || previewClock_ == nullptr || job_.busy()) return;
+    const execution::DownloadForm f = form();
+    catalogue::DownloadTask task;
+    task.plantype = static_cast<int>(f.source);
+    task.mailname = catalogue::TrimText(f.mailbox);
+    task.opertype = catalogue::TrimText(f.bulletin);
+    task.filename = catalogue::TrimText(f.fileName);
+    const bool bulletin = f.source == execution::DownloadSource::Bulletin;
+    if (task.mailname.empty() || (bulletin && task.opertype.empty())) {
+        showPreview({kNothingToAsk, "信箱名称不能为空!", {}});
+        return;
+    }
+    Result<std::string> pattern = execution::DownloadListPattern(task, previewClock_->localNow());
+    if (!pattern) {
+        showPreview({kNothingToAsk, pattern.status().text(), {}});
+        return;
+    }
+    refresh_->setEnabled(false);
+    previewStatus_->setText(qs("正在读取远程文件列表, 请稍候......"));
+    MailboxService* mailbox = previewMailbox_;
+    job_.start(
+        this,
+        [mailbox, service = execution::DownloadService(task), pattern = *pattern, bulletin] {
+            Preview preview;
+            preview.text = pattern;
+            std::string error;
+            preview.result =
+                mailbox->listPattern(service, pattern, bulletin, preview.entries, error);
+            if (preview.result < 0) preview.text = error;
+            return preview;
+        },
+        [this](Preview preview) {
+            refresh_->setEnabled(true);
+            showPreview(preview);
+            emit previewIdle();
+        });
+}
+
+void CDownTaskDlg::showPreview(const Preview& preview) {
+    preview_->clear();
+    if (preview.result == kNothingToAsk) {
+        previewStatus_->setText(qs(preview.text));
+        return;
+    }
+    if (preview.result < 0) {
+        previewStatus_->setText(qs(connectionLost(preview.result)
+                                       ? std::string(kLostConnection)
+                                       : "获取远程目录失败!(" + preview.text + ")"));
+        return;
+    }
+    int count = 0;
+    for (const RemoteEntry& entry : preview.entries) {
+        if (entry.isDirectory) continue;
+        auto* item = new QTreeWidgetItem(preview_);
+        item->setText(0, qs(entry.name));
+        item->setText(1, QString::number(static_cast<qulonglong>(entry.size)));
+        item->setText(2, qs(remoteDateText(entry.date, entry.time)));
+        ++count;
+    }
+    previewStatus_->setText(qs("共" + std::to_string(count) + "个文件 (" + preview.text + ")"));
 }
 
 execution::DownloadForm CDownTaskDlg::form() const {
@@ -286,6 +388,8 @@ execution::DownloadForm CDownTaskDlg::form() const {
                                                : execution::DownloadSource::Mailbox;
     form.description = u8(description_->text());
     form.mailbox = mailboxOf(mailbox_);
+    form.bulletin = form.source == execution::DownloadSource::Bulletin ? mailboxOf(bulletin_)
+                                                                       : std::string();
     form.fileName = u8(fileName_->text());
     form.begin = timeOf(begin_);
     form.end = timeOf(end_);
@@ -303,6 +407,8 @@ QWidget* CDownTaskDlg::fieldOf(FormField field) const {
             return description_;
         case FormField::Mailbox:
             return mailbox_;
+        case FormField::Bulletin:
+            return bulletin_;
         case FormField::FileName:
             return fileName_;
         case FormField::Times:
@@ -362,7 +468,7 @@ CUpTaskDlg::CUpTaskDlg(TaskBoard& board, UserPrompt& prompt, execution::UploadFo
     times->addWidget(new QLabel(qs("--"), this));
     times->addWidget(end_);
     times->addStretch();
-    times->addWidget(scheduleButton(this, schedule_));
+    times->addWidget(scheduleButton(this, schedule_, prompt_));
     auto* fields = new QFormLayout;
     fields->addRow(qs("任务描述:"), description_);
     fields->addRow(qs("信箱名称:"), mailbox_);

@@ -11,17 +11,22 @@
 
 #include "client/app/user_prompt.h"
 #include "client/execution/task_forms.h"
+#include "client/ui/background_job.h"
+#include "client/ui/ports.h"
 #include "client/ui/task_board.h"
+#include "platform/clock.h"
 
 class QButtonGroup;
 class QCheckBox;
 class QComboBox;
+class QFormLayout;
 class QLabel;
 class QPlainTextEdit;
 class QLineEdit;
 class QRadioButton;
-class QSpinBox;
 class QTimeEdit;
+class QPushButton;
+class QTreeWidget;
 class QWidget;
 
 namespace vantrel::ui {
@@ -33,17 +38,24 @@ extern const char* const kKeywordHelp;
 class CScheduleDlg final : public QDialog {
     Q_OBJECT
   public:
-    explicit CScheduleDlg(const execution::ScheduleForm& form, QWidget* parent = nullptr);
+    // `prompt` shows the interval's refusal.
+    CScheduleDlg(const execution::ScheduleForm& form, UserPrompt& prompt,
+                 QWidget* parent = nullptr);
+    // The interval (not a number: -1).
     execution::ScheduleForm form() const;
+    // OK: an interval outside 3..60 is refused and keeps the dialog open.
+    void submit();
 
     QRadioButton* everyDayBox() const { return everyDay_; }
     QCheckBox* dayBox(int monday0) const { return days_[monday0]; }
+    QLineEdit* intervalBox() const { return interval_; }
 
   private:
+    UserPrompt& prompt_;
     QRadioButton* everyDay_;
     QRadioButton* custom_;
     QCheckBox* days_[7];
-    QSpinBox* interval_;
+    QLineEdit* interval_;
 };
 
 // Download and upload dialogs share the time and directory rows; each is one class.
@@ -66,9 +78,32 @@ class CDownTaskDlg final : public QDialog {
     QTimeEdit* endBox() const { return end_; }
     QCheckBox* nextDayBox() const { return nextDay_; }
     QLineEdit* directoryBox() const { return directory_; }
+    QComboBox* bulletinBox() const { return bulletin_; }
+    QTreeWidget* previewList() const { return preview_; }
+    QPushButton* refreshButton() const { return refresh_; }
+    QLabel* previewStatus() const { return previewStatus_; }
+
+    // The preview's source: the remote files that today's run of the form would fetch
+    // are listed through `mailbox` on 刷新, "today" read from `clock`. Without one the
+    // refresh button is disabled. Both must outlive the dialog.
+    void setPreview(MailboxService* mailbox, const platform::Clock* clock);
+    // 刷新: lists in the background; previewIdle() once the list is shown.
+    void refreshPreview();
+    bool previewBusy() const { return job_.busy(); }
+
+  signals:
+    void previewIdle();
 
   private:
+    // The form names nothing to list yet (no mailbox, no file name): `text` says why.
+    static constexpr int kNothingToAsk = -1000;
+    struct Preview {
+        int result = 0;
+        std::string text;  // the failure, or the pattern asked for
+        std::vector<RemoteEntry> entries;
+    };
     void sourceChanged();
+    void showPreview(const Preview& preview);
     QWidget* fieldOf(execution::FormField field) const;
 
     TaskBoard& board_;
@@ -89,7 +124,15 @@ class CDownTaskDlg final : public QDialog {
     QLineEdit* directory_;
     QCheckBox* resume_;
     QCheckBox* dated_;
+    QComboBox* bulletin_;
+    QTreeWidget* preview_;
+    QPushButton* refresh_;
+    QLabel* previewStatus_;
+    QFormLayout* fields_ = nullptr;
     execution::ScheduleForm schedule_;
+    MailboxService* previewMailbox_ = nullptr;
+    const platform::Clock* previewClock_ = nullptr;
+    BackgroundJob job_;  // last: joined before the members its work reads
 };
 
 class CUpTaskDlg final : public QDialog {

@@ -19,6 +19,16 @@ std::string uploadState(const std::string& flag) {
 
 }  // namespace
 
+std::optional<FileListKind> fileListKindOf(const std::filesystem::path& table) {
+    std::error_code ec;
+    if (!std::filesystem::exists(table, ec)) return std::nullopt;
+    catalogue::CDbfImpl list;
+    if (list.Open(table, 1) != 1) return std::nullopt;
+    const bool upload = list.FieldIndex("LOCALSIZE") >= 0;
+    list.Close();
+    return upload ? FileListKind::Upload : FileListKind::Download;
+}
+
 std::vector<std::string> fileListTitles(FileListKind kind) {
     if (kind == FileListKind::Download)
         return {"文件名", "远程大小(B)", "已下载大小(B)", "更新时间", "下载时间", "状态",

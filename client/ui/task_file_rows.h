@@ -3,6 +3,7 @@
 // only, for the file-list view under the task list. Toolkit-free.
 
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -10,6 +11,9 @@ namespace vantrel::ui {
 
 enum class FileListKind { Download, Upload };
 
+// The kind of list `table` holds (an upload list has LOCALSIZE); none when it cannot be
+// opened.
+std::optional<FileListKind> fileListKindOf(const std::filesystem::path& table);
 // The column titles of the list of `kind`.
 std::vector<std::string> fileListTitles(FileListKind kind);
 // One row of texts per live record, in the titles' order; empty when the table cannot be

@@ -132,6 +132,8 @@ void CTaskView::refreshFiles() {
         row && row->kind == TaskRowKind::Upload ? FileListKind::Upload : FileListKind::Download;
     QStringList titles;
     for (const std::string& title : fileListTitles(kind)) titles << qs(title);
+    // Fewer titles than before would leave the old columns standing.
+    files_->setColumnCount(titles.size());
     files_->setHeaderLabels(titles);
     if (!row) return;
     for (const auto& texts : readFileListRows(board_.listFile(row->id()), kind)) {

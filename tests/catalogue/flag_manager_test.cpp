@@ -68,10 +68,14 @@ TEST_F(FlagManagerTest, withoutADayListTheTemplateFillsTheMapAndTheFirstArrivalC
     EXPECT_THAT(dayList(), ElementsAre("ABC=", "A.B=2026-12-07 09:01:00",
                                        "TWICE=2026-12-07 09:02:00", "TWICE=2026-12-07 09:02:00"));
     EXPECT_EQ(flags_.Flags()["A.B"], "2026-12-07 09:01:00");
+    // the view was given every expected flag at the load, then each arrival
     const auto shown = eventsOf<FlagViewFlag>();
-    ASSERT_EQ(shown.size(), 2u);
-    EXPECT_TRUE(shown[0].arrival);
-    EXPECT_EQ(shown[0].name, "A.B");
+    ASSERT_EQ(shown.size(), 6u);
+    EXPECT_FALSE(shown[0].arrival);
+    EXPECT_EQ(shown[0].name, "ABC");
+    EXPECT_EQ(shown[0].time, "");
+    EXPECT_TRUE(shown[4].arrival);
+    EXPECT_EQ(shown[4].name, "A.B");
 }
 
 TEST_F(FlagManagerTest, loadingReadsTheDayListsTimes) {

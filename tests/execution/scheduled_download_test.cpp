@@ -205,6 +205,32 @@ TEST_F(ScheduledDownload, aDueTaskFetchesVerifiesUnpacksAndDeliversTheDayOnceAnd
     EXPECT_EQ(counter->packets, packets);
 }
 
+// Regression: a bulletin task asked the gateway for its mailbox's service (the bulletin
+// code cut to "FTP_A_BU"), so it could never list its folder.
+TEST_F(ScheduledDownload, aBulletinTaskFetchesTheKeywordsFilesOfTheDaysBulletinFolder) {
+    // setup: today's bulletin folder of the A-share bulletins, one name matching the keyword
+    const std::string notice =
+        putRemote("2026120820261208Bullet/notice.doc", 70000, "FTP_A_BULLET");
+    putRemote("2026120820261208Bullet/other.txt", 10, "FTP_A_BULLET");
+    putRemote("2026120720261207Bullet/yesterday.doc", 10, "FTP_A_BULLET");
+    catalogue::DownloadTask task = dailyTask();
+    task.plantype = 2;
+    task.mailname = "FTP_A_QS";
+    task.opertype = "FTP_A_BULLET";
+    task.filename = "*.doc";
+
+    // act
+    startScheduler(task);
+    advanceToNextRun(task.planid);
+    const catalogue::DownloadTask done = awaitRunEnd(task.planid);
+
+    // verify: delivered as it came (bulletins are never unpacked), nothing else fetched
+    EXPECT_EQ(done.lastresult, "成功") << done.lastdes << "\n" << taskLog(done.planid);
+    EXPECT_TRUE(readLocal(recv / "notice.doc") == notice);
+    EXPECT_FALSE(fs::exists(recv / "other.txt"));
+    EXPECT_FALSE(fs::exists(recv / "yesterday.doc"));
+}
+
 TEST_F(ScheduledDownload, oneWorkerChainsTheBlocksOfAFileAndGivesTheEarlyOneBackWhenCutOff) {
     // setup: three blocks; the connection is lost at the first request of the second block,
     // which the worker asks for while the first one ends

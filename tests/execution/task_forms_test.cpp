@@ -116,12 +116,20 @@ TEST_F(TaskFormsTest, downloadChecksRefuseInTheirOrderWithTheirTexts) {
         {"no file name", [](DownloadForm& f) { f.fileName.clear(); }, "文件名称不能为空!"},
         {"a 41-byte file name", [](DownloadForm& f) { f.fileName = repeat("a", 41); },
          "文件名所占字节数不能超过40字节（英文字符占1个字节，中文字符占2字节）！"},
+        {"a bulletin task names its bulletin folder",
+         [](DownloadForm& f) { f.source = DownloadSource::Bulletin; }, "信箱名称不能为空!"},
+        {"a bulletin folder the gateway does not serve",
+         [](DownloadForm& f) { f.source = DownloadSource::Bulletin, f.bulletin = "FTP_A_BU"; },
+         "信箱名称不能为空!"},
         {"a bulletin names a keyword",
-         [](DownloadForm& f) { f.source = DownloadSource::Bulletin, f.fileName.clear(); },
+         [](DownloadForm& f) {
+             f.source = DownloadSource::Bulletin, f.bulletin = "FTP_A_BULLET", f.fileName.clear();
+         },
          "关键字不能为空!"},
         {"a bulletin keyword of 41 bytes",
          [](DownloadForm& f) {
-             f.source = DownloadSource::Bulletin, f.fileName = repeat("公", 20) + "x";
+             f.source = DownloadSource::Bulletin, f.bulletin = "FTP_A_BULLET",
+             f.fileName = repeat("公", 20) + "x";
          },
          "关键字所占字节数不能超过40字节（英文字符占1个字节，中文字符占2字节）！"},
         {"08:00-08:09 is under ten minutes",
@@ -235,6 +243,7 @@ TEST_F(TaskFormsTest, aSavedTaskReadsBackAsItsFormAndAnEditKeepsItsIdAndFirstDay
     // setup
     DownloadForm f = downloadForm();
     f.source = DownloadSource::Bulletin;
+    f.bulletin = "上市公司公告";  // a display name is taken for its code
     f.begin = {22, 0};
     f.end = {6, 0};
     f.nextDay = true;
@@ -252,6 +261,9 @@ TEST_F(TaskFormsTest, aSavedTaskReadsBackAsItsFormAndAnEditKeepsItsIdAndFirstDay
     ASSERT_TRUE(stored);
     EXPECT_THAT(stored->planid, ::testing::MatchesRegex("20261208093000-[0-9]{5}"));
     EXPECT_EQ(stored->plantype, 2);
+    // the folder's whole code, beside the mailbox (it was once cut into the 8-wide mailname)
+    EXPECT_EQ(stored->opertype, "FTP_SG_BULLET");
+    EXPECT_EQ(stored->mailname, "FTP_A_QS");
     EXPECT_EQ(stored->right, "OP01");
     EXPECT_EQ(stored->begindate, "2026-12-08");
     EXPECT_EQ(stored->begintime, "22:00");
@@ -262,6 +274,7 @@ TEST_F(TaskFormsTest, aSavedTaskReadsBackAsItsFormAndAnEditKeepsItsIdAndFirstDay
     EXPECT_EQ(ScheduleText(*stored), "从2026-12-08起,每周一、三、五 22:00--次日06:00");
     const DownloadForm back = DownloadFormOf(*stored);
     EXPECT_EQ(back.source, DownloadSource::Bulletin);
+    EXPECT_EQ(back.bulletin, "FTP_SG_BULLET");
     EXPECT_TRUE(back.nextDay);
     EXPECT_FALSE(back.resume);
     EXPECT_FALSE(back.schedule.everyDay);

@@ -136,8 +136,15 @@ TEST_F(Session, refusedLoginsGiveTheGatewaysReason) {
               std::string::npos);
 }
 
-TEST_F(Session, disconnectClearsNoticesAndTellsTheWindow) {
+// Regression: every scheduled run's disconnect showed the window offline.
+TEST_F(Session, disconnectClearsNoticesAndOnlyTheInteractiveHandleTellsTheWindow) {
+    auto worker = makeHandle();
+    ASSERT_EQ(worker->LoginToGateway(), 1);
+    worker->DropIfLoggedIn();
+    EXPECT_TRUE(notifier.events().empty()) << "a worker's connection is not the window's";
+
     auto handle = makeHandle();
+    handle->SetReportsLoginState(true);
     ASSERT_EQ(handle->LoginToGateway(), 1);
     process.reloginNotice = 1;
     process.loggedInNotice = 1;

@@ -335,7 +335,7 @@ TEST_F(BlockTransfer, interactiveDownloadReportsProgressAndAsksBeforeCancelling)
     observer.pressStop = true;
     prompt.answer = false;
     ASSERT_EQ(downloadBlockInteractive(file->block(0), *handle, env.options, observer, prompt), 0);
-    EXPECT_EQ(prompt.asked, "Stop download file|是否要取消下载?");
+    EXPECT_EQ(prompt.asked, "停止下载文件|是否要取消下载?");
     EXPECT_EQ(observer.resumes, 1);
     EXPECT_EQ(observer.began, "i.dat");
     ASSERT_FALSE(observer.records.empty());
@@ -388,7 +388,7 @@ TEST_F(BlockTransfer, interactiveUploadAsksItsOwnQuestionAndCancels) {
     ScriptedPrompt prompt;
     prompt.answer = true;
     EXPECT_EQ(uploadBlockInteractive(*handle, &file->block(0), env.options, observer, prompt), -10);
-    EXPECT_EQ(prompt.asked, "Stop upload file|是否要取消上传?");
+    EXPECT_EQ(prompt.asked, "停止上传文件|是否要取消上传?");
     EXPECT_EQ(file->block(0).inFlight(), 0);
     EXPECT_LT(file->bytesDone(), 3 * 1024 * 1024);
 }

@@ -77,7 +77,6 @@ class GatewayUiTest : public testing::QtTest {
         writeBytes(files->root() / "FTP_B_QS" / "b.txt", "b");
         gateway.addService(files);
         ASSERT_TRUE(gateway.start());
-        Context context;
         context.installation = installation;
         context.clock = &platform::RealClock::instance();
         context.notifier = &notifier;
@@ -147,7 +146,26 @@ class GatewayUiTest : public testing::QtTest {
         return nullptr;
     }
 
+    // The main window over the session, its status bar showing the login state.
+    std::unique_ptr<CMainFrame> makeFrame() {
+        CMainFrame::Services s;
+        s.session = session.get();
+        s.mailbox = mailbox.get();
+        s.settings = &settings;
+        s.prompt = &prompt;
+        s.notifier = &notifier;
+        settings.receive = root.path() / "recv";
+        auto frame = std::make_unique<CMainFrame>(s);
+        frame->applyPermissions();
+        return frame;
+    }
+
+    bool online(const CMainFrame& frame) {
+        return frame.statusText(CMainFrame::kConnection).endsWith(QString::fromUtf8("在线"));
+    }
+
     vantrel::testing::TempDir root;
+    Context context;
     Installation installation;
     QtNotifier notifier;
     Logs logs;
@@ -347,6 +365,53 @@ TEST_F(GatewayUiTest, bulletinViewListsAFolderAndOpensOrSavesABulletin) {
     EXPECT_EQ(*shown, settings.bulletinDirectory() / "公告1208.txt");
     EXPECT_EQ(platform::readFile(*shown).value(), "bulletin text");
     EXPECT_EQ(opened, std::vector<std::filesystem::path>{*shown});
+}
+
+// Regression: every scheduled run's disconnect showed 操作员:-------- and 离线, and
+// 重新登录 then did nothing because the window's own session was still logged in.
+TEST_F(GatewayUiTest, aScheduledRunsConnectionEndingLeavesTheWindowOnline) {
+    // setup
+    login();
+    auto frame = makeFrame();
+    ASSERT_TRUE(waitUntil([&] { return online(*frame); }));
+
+    // act: a run logs in on a handle of its own, lists, and hangs up
+    {
+        CVornFtp run(context, interactive->process());
+        run.SetGatewayList(given().gateways, 0, "", "OPER01", "pass1234");
+        ASSERT_EQ(run.LoginToGateway(), 1) << run.LastError();
+        run.DropIfLoggedIn();
+    }
+    for (int i = 0; i < 20; ++i) QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+
+    // verify: only the window's session decides, and its end is shown
+    EXPECT_TRUE(online(*frame));
+    EXPECT_EQ(frame->statusText(CMainFrame::kOperator).toStdString(), "操作员:OPER01");
+    EXPECT_FALSE(frame->reloginButton()->isEnabled());
+    interactive->disconnect();
+    ASSERT_TRUE(waitUntil([&] { return !online(*frame); }));
+    EXPECT_TRUE(frame->reloginButton()->isEnabled());
+}
+
+// Regression: after the gateway restarted, the failed permission load read as
+// "该操作员无此信箱获取文件列表权限！".
+TEST_F(GatewayUiTest, aPermissionLoadCutByAGatewayRestartIsRetriedAfterTheReLogin) {
+    // setup: logged in, the permissions not loaded yet; the gateway restarts on its port
+    login();
+    auto view = makeView();
+    const std::uint16_t port = gateway.gatewayPort();
+    const std::uint16_t updatePort = gateway.updatePort();
+    gateway.stop();
+    ASSERT_TRUE(gateway.start(port, updatePort).isOk());
+    ASSERT_TRUE(session->isLoggedIn()) << "the session has not noticed yet";
+
+    // act
+    run(*view, [&] { view->openMailbox("FTP_B_QS"); });
+
+    // verify: listed on the new connection, never refused
+    EXPECT_NE(row(view->remoteList(), "b.txt"), nullptr) << prompt.last();
+    for (const std::string& text : prompt.texts())
+        EXPECT_EQ(text.find("权限"), std::string::npos) << text;
 }
 
 }  // namespace

@@ -201,7 +201,7 @@ TEST_F(MailFormViewTest, stopAsksAndYesCancelsTheRestOfTheQueue) {
     stopper.start(100);
     run([&] { view->downloadSelected(); });
     ASSERT_FALSE(prompt.messages().empty());
-    EXPECT_EQ(prompt.messages().front().caption, "Stop download file");
+    EXPECT_EQ(prompt.messages().front().caption, "停止下载文件");
     EXPECT_EQ(prompt.messages().front().text, "是否要取消下载?");
     EXPECT_TRUE(mailbox.moved.empty());
 }

@@ -3,8 +3,12 @@
 
 #include <QMenu>
 
+#include <fstream>
+
+#include "client/app/desktop_open.h"
 #include "client/ui/main_frame.h"
 #include "client/ui/qt_notifier.h"
+#include "tests/support/temp_dir.h"
 #include "tests/ui/ui_fixture.h"
 
 namespace vantrel::ui {
@@ -38,7 +42,9 @@ class MainFrameTest : public testing::QtTest {
             message = diskMessage;
             return diskMessage.empty();
         };
-        s.manual = "/nonexistent/bin/vorn.pdf";
+        s.manual = manual;
+        s.installation = installation;
+        s.openFile = openFile;
         auto frame = std::make_unique<CMainFrame>(s);
         frame->show();
         return frame;
@@ -52,6 +58,9 @@ class MainFrameTest : public testing::QtTest {
     FakeTasks tasks;
     std::string diskMessage;
     int minimumAsked = 0;
+    std::filesystem::path manual = "/nonexistent/bin/vorn.pdf";
+    std::optional<Installation> installation;
+    std::function<std::string(const std::filesystem::path&)> openFile;
 };
 
 TEST_F(MainFrameTest, categoriesFollowTheOperatorsListPermissions) {
@@ -129,6 +138,29 @@ TEST_F(MainFrameTest, closingAsksFirstAndIsRefusedWhileATaskRuns) {
     EXPECT_EQ(tasks.stops, 1);
 }
 
+// Regression: every start opened at the default size and place.
+TEST_F(MainFrameTest, theWindowOpensWhereAndAsLargeAsItWasClosed) {
+    // setup
+    vantrel::testing::TempDir dir;
+    installation = Installation(dir.path(), dir.path());
+    std::filesystem::create_directories(installation->localconfig());
+    auto frame = makeFrame();
+    const QSize defaultSize = frame->size();
+    frame->resize(900, 640);
+    frame->move(40, 30);
+    const QRect placed = frame->geometry();
+
+    // act: closed, then opened again
+    prompt.answer(true);
+    frame->close();
+    ASSERT_FALSE(frame->isVisible());
+    frame = makeFrame();
+
+    // verify
+    EXPECT_NE(placed.size(), defaultSize);
+    EXPECT_EQ(frame->geometry(), placed);
+}
+
 TEST_F(MainFrameTest, aClientEndingOnItsOwnClosesWithoutQuestions) {
     auto frame = makeFrame();
     tasks.stopping = true;
@@ -155,10 +187,27 @@ TEST_F(MainFrameTest, menusCarryTheirTextsAndCommandIds) {
     EXPECT_EQ(task[6], (std::pair<std::string, int>{"删除任务", 32839}));
 }
 
-TEST_F(MainFrameTest, aMissingManualIsReportedWithItsPath) {
+// Regression: a manual that no program opens did nothing at all.
+TEST_F(MainFrameTest, aManualThatCannotBeOpenedIsReportedWithItsPathAndReason) {
+    // setup: the opener reports no program for the type (xdg-open's 3)
+    vantrel::testing::TempDir dir;
+    const std::filesystem::path opener = testing::writeOpener(dir.path(), 3);
+    openFile = [opener](const std::filesystem::path& target) {
+        return OpenOnDesktop(target, opener);
+    };
     auto frame = makeFrame();
+
+    // act / verify: missing, then present but unopenable
     frame->openManual();
+    ASSERT_TRUE(waitUntil([&] { return !prompt.last().empty(); }));
     EXPECT_EQ(prompt.last(), "打开用户手册/nonexistent/bin/vorn.pdf失败. \n\r原因:文件不存在");
+    manual = dir.path() / "vorn.pdf";
+    std::ofstream(manual) << "%PDF";
+    frame = makeFrame();
+    frame->openManual();
+    ASSERT_TRUE(waitUntil([&] { return prompt.messages().size() == 2; }));
+    EXPECT_EQ(prompt.last(),
+              "打开用户手册" + manual.string() + "失败. \n\r原因:没有可以打开此文件的程序");
 }
 
 TEST_F(MainFrameTest, theNightlyChecksRunOnTheGuiThreadWhenTheCoreSaysTheyAreDue) {

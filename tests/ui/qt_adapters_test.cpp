@@ -71,14 +71,14 @@ TEST_F(QtAdaptersTest, aWorkersQuestionIsParkedUntilTheGuiThreadAnswersIt) {
     std::atomic<int> answer{-1};
     std::thread worker([&] {
         answer =
-            prompt.askYesNo("Stop download file", "是否要取消下载?", UserPrompt::Icon::Question)
+            prompt.askYesNo("停止下载文件", "是否要取消下载?", UserPrompt::Icon::Question)
                 ? 1
                 : 0;
     });
     ASSERT_TRUE(waitUntil([&] { return answer != -1; }));
     worker.join();
     EXPECT_EQ(answer, 1);
-    EXPECT_EQ(caption.toStdString(), "Stop download file");
+    EXPECT_EQ(caption.toStdString(), "停止下载文件");
     EXPECT_EQ(text.toStdString(), "是否要取消下载?");
 }
 

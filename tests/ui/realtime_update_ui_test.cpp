@@ -14,6 +14,7 @@
 
 #include "client/config/logs.h"
 #include "client/execution/realtime_reports.h"
+#include "client/app/desktop_open.h"
 #include "client/ui/main_frame.h"
 #include "client/ui/qt_notifier.h"
 #include "client/ui/realtime_view.h"
@@ -111,6 +112,9 @@ Permission = VRELKA,FTP_SSHB,**,C
         s.tasks = &tasks;
         s.clock = &clock;
         s.realtime = realtime;
+        s.openFile = [opener = testing::writeOpener(root.path(), 3)](const fs::path& target) {
+            return OpenOnDesktop(target, opener);
+        };
         s.versionCheck = [this] {
             if (updates) updates->nightCheck();
         };
@@ -200,6 +204,13 @@ TEST_F(RealtimeUpdateUiTest, viewAndStatusBarFollowTheServiceSwitchedFromTheWind
     for (int i = 0; i < view->log()->count(); ++i)
         logged = logged || view->log()->item(i)->text().contains("开始下载文件[rpt_b.txt]");
     EXPECT_TRUE(logged);
+
+    // A double click opens the folder; with no program for it the operator is told.
+    view->list()->setCurrentItem(row(view->list(), "rpt_a.txt"));
+    emit view->list()->itemDoubleClicked(row(view->list(), "rpt_a.txt"), 0);
+    ASSERT_TRUE(waitUntil([&] { return prompt.last().rfind("打开目录", 0) == 0; }));
+    EXPECT_NE(prompt.last().find("失败. \n\r原因:没有可以打开此文件的程序"), std::string::npos)
+        << prompt.last();
 
     // A second view made now starts from the service's copy of the same lines.
     CMsgFormView fresh;

@@ -7,7 +7,9 @@
 //   DIR/task-download.png, task-bulletin.png, task-upload.png, task-autosync.png,
 //   DIR/schedule.png  the task dialogs and the schedule dialog
 //   DIR/settings.png  the system settings dialog
+//   DIR/logon-settings.png  登录设置, the gateways as they are set
 //   DIR/tasklog.png   a task log in the log view, the task log tree beside it
+//   DIR/tasklist.png  a task's file list of the day in the log view
 //   DIR/flags.png     the flag status view
 //   DIR/manual.png    the manual receive dialog after a query and a fetch
 //   DIR/realtime.png  the real-time report view with its log
@@ -31,11 +33,13 @@
 
 #include "client/catalogue/table_schema.h"
 #include "client/config/logs.h"
+#include "client/catalogue/dbf_table.h"
 #include "client/execution/task_scheduler.h"
 #include "client/ui/gui_app.h"
 #include "client/ui/gui_parts.h"
 #include "client/ui/log_views.h"
 #include "client/ui/login_dialog.h"
+#include "client/ui/logon_setting_dialog.h"
 #include "client/ui/mail_form_view.h"
 #include "client/ui/main_frame.h"
 #include "client/ui/progress_popup.h"
@@ -116,6 +120,15 @@ int render(const std::filesystem::path& out) {
     put(files->root() / "FTP_SSHB" / "20261208" / "SSHB_A_20261208_001.txt", 18432);
     put(files->root() / "FTP_SSHB" / "20261208" / "SSHB_A_20261208_002.txt", 9216);
     put(files->root() / "FTP_SSHB" / "20261208" / "SSHB_B_20261208_001.txt", 4096);
+    {
+        const auto today = platform::RealClock::instance().localNow();
+        char day[16];
+        std::snprintf(day, sizeof day, "%04d%02d%02d", today.year, today.month, today.day);
+        const auto folder = files->root() / "FTP_TZ_BULLET" / (std::string(day) + day + "Bullet");
+        put(folder / "投资者风险提示.pdf", 183240);
+        put(folder / "交易规则修订说明.pdf", 96512);
+        put(folder / "会议通知.doc", 20480);
+    }
     put(root / "recv" / "回报20261207.dbf", 20480);
     put(root / "recv" / "send.txt", 734);
     testgateway::TestGateway gateway(testgateway::demoSettings());
@@ -196,6 +209,46 @@ int render(const std::filesystem::path& out) {
         ok = save(manual, out / "manual.png") && ok;
     }
 
+    // 2c. The download and bulletin task dialogs with the remote files their run would fetch
+    // today, listed while the gateway is up.
+    TaskBoard& downloadBoard = *services.board;
+    execution::DownloadForm download;
+    download.description = "A股日终清算文件";
+    download.mailbox = "FTP_A_QS";
+    download.fileName = "QS*.zip";
+    download.begin = {16, 30};
+    download.end = {2, 0};
+    download.nextDay = true;
+    download.directory = (root / "recv").string();
+    CDownTaskDlg downloadDialog(downloadBoard, prompt, download, {}, &frame);
+    downloadDialog.setPreview(services.mailbox, &platform::RealClock::instance());
+    downloadDialog.show();
+    downloadDialog.refreshPreview();
+    turnUntil([&] { return !downloadDialog.previewBusy(); });
+    turnUntil([] { return false; }, 200);
+    ok = save(downloadDialog, out / "task-download.png") && ok;
+    downloadDialog.submit();
+
+    execution::DownloadForm bulletin;
+    bulletin.source = execution::DownloadSource::Bulletin;
+    bulletin.description = "投资人公告";
+    bulletin.mailbox = "FTP_A_QS";
+    bulletin.bulletin = "FTP_TZ_BULLET";
+    bulletin.fileName = "*.pdf";
+    bulletin.begin = {8, 0};
+    bulletin.end = {18, 0};
+    bulletin.directory = root.string();
+    bulletin.schedule.everyDay = false;
+    bulletin.schedule.days = {true, true, true, true, true, false, false};
+    CDownTaskDlg bulletinDialog(downloadBoard, prompt, bulletin, {}, &frame);
+    bulletinDialog.setPreview(services.mailbox, &platform::RealClock::instance());
+    bulletinDialog.show();
+    bulletinDialog.refreshPreview();
+    turnUntil([&] { return !bulletinDialog.previewBusy(); });
+    turnUntil([] { return false; }, 200);
+    ok = save(bulletinDialog, out / "task-bulletin.png") && ok;
+    bulletinDialog.submit();
+
     // 3. The download dialog while the big archive comes in, slowed down by the gateway.
     gateway.faults().answerDelayMs = 40;
     std::vector<TransferItem> items{
@@ -217,36 +270,6 @@ int render(const std::filesystem::path& out) {
 
     // 4. The task dialogs, each filled as an operator would, then the task list.
     TaskBoard& board = *services.board;
-    execution::DownloadForm download;
-    download.description = "A股日终清算文件";
-    download.mailbox = "FTP_A_QS";
-    download.fileName = "QS*.%";
-    download.begin = {16, 30};
-    download.end = {2, 0};
-    download.nextDay = true;
-    download.directory = (root / "recv").string();
-    CDownTaskDlg downloadDialog(board, prompt, download, {}, &frame);
-    downloadDialog.show();
-    turnUntil([] { return false; }, 200);
-    ok = save(downloadDialog, out / "task-download.png") && ok;
-    downloadDialog.submit();
-
-    execution::DownloadForm bulletin;
-    bulletin.source = execution::DownloadSource::Bulletin;
-    bulletin.description = "投资人公告";
-    bulletin.mailbox = "FTP_TZ_BULLET";
-    bulletin.fileName = "*.pdf";
-    bulletin.begin = {8, 0};
-    bulletin.end = {18, 0};
-    bulletin.directory = root.string();
-    bulletin.schedule.everyDay = false;
-    bulletin.schedule.days = {true, true, true, true, true, false, false};
-    CDownTaskDlg bulletinDialog(board, prompt, bulletin, {}, &frame);
-    bulletinDialog.show();
-    turnUntil([] { return false; }, 200);
-    ok = save(bulletinDialog, out / "task-bulletin.png") && ok;
-    bulletinDialog.submit();
-
     std::filesystem::create_directories(root / "send", ec);
     std::filesystem::create_directories(root / "sent", ec);
     execution::UploadForm upload;
@@ -274,7 +297,7 @@ int render(const std::filesystem::path& out) {
     ok = save(syncDialog, out / "task-autosync.png") && ok;
     syncDialog.submit();
 
-    CScheduleDlg schedule(bulletin.schedule, &frame);
+    CScheduleDlg schedule(bulletin.schedule, prompt, &frame);
     schedule.show();
     turnUntil([] { return false; }, 200);
     ok = save(schedule, out / "schedule.png") && ok;
@@ -283,6 +306,11 @@ int render(const std::filesystem::path& out) {
     settingsDialog.show();
     turnUntil([] { return false; }, 200);
     ok = save(settingsDialog, out / "settings.png") && ok;
+
+    CLogonSetting logonSettings(*services.settings, &frame);
+    logonSettings.show();
+    turnUntil([] { return false; }, 200);
+    ok = save(logonSettings, out / "logon-settings.png") && ok;
 
     frame.showTasks();
     frame.taskView()->refresh();
@@ -305,6 +333,24 @@ int render(const std::filesystem::path& out) {
         frame.taskTree()->fileChosen(log);
         turnUntil([] { return false; }, 200);
         ok = save(frame, out / "tasklog.png") && ok;
+
+        // The day's file list of the task, chosen in the tree, as its table.
+        const auto list = services.board->listFile(id);
+        std::filesystem::create_directories(list.parent_path(), ec);
+        std::filesystem::copy_file(installation.localconfig() / catalogue::kDownloadListTemplate,
+                                   list, ec);
+        catalogue::CDbfImpl table;
+        if (table.Open(list, 2) == 1) {
+            (void)table.AppendRow({{"FILENAME", "QS20261208.zip"}, {"SIZE", "50331648"},
+                                   {"DownSize", "50331648"}, {"FLAG", "4"}});
+            (void)table.AppendRow({{"FILENAME", "jsmx20261208.dbf"}, {"SIZE", "734512"},
+                                   {"FLAG", "0"}, {"DISCRIPT", "文件不存在,稍后重试"}});
+            table.Close();
+        }
+        frame.taskTree()->refresh(day);
+        frame.taskTree()->fileChosen(list);
+        turnUntil([] { return false; }, 200);
+        ok = save(frame, out / "tasklist.png") && ok;
     }
     for (const char* flag : {"QS20261208.ok", "jsmx20261208.ok", "B20261208.ok"})
         notifier.post(FlagViewFlag{false, flag, ""});

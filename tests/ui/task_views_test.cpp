@@ -3,8 +3,10 @@
 // the dialog that is started from the task menu, with its row following the run live.
 
 #include <QCheckBox>
+#include <QLabel>
 #include <QComboBox>
 #include <QDialogButtonBox>
+#include <QFileSystemModel>
 #include <QPushButton>
 #include <QLineEdit>
 #include <QListWidget>
@@ -16,6 +18,7 @@
 
 #include "client/catalogue/dbf_table.h"
 #include "client/catalogue/download_list.h"
+#include "client/catalogue/flag_manager.h"
 #include "client/catalogue/table_schema.h"
 #include "client/config/logs.h"
 #include "client/execution/task_scheduler.h"
@@ -91,6 +94,45 @@ class TaskViewsTest : public testing::QtTest {
     std::unique_ptr<TaskScheduler> scheduler;
     std::unique_ptr<SchedulerTaskBoard> board;
 };
+
+// Regression: a bulletin task stored its folder's code cut to 8 characters in the mailbox
+// field, had no "所属信箱" and no preview of what a run would fetch.
+TEST_F(TaskViewsTest, bulletinDialogPreviewsTheDaysMatchingBulletinsAndStoresFolderAndMailbox) {
+    // setup: the gateway's answer for today's A-share bulletin folder and the keyword
+    testing::FakeMailbox gateway;
+    gateway.tree["FTP_A_BULLET"]["2026120820261208Bullet\\*.doc"] = {
+        {"notice.doc", false, 7000, "20261208", "09:30:00"}};
+    execution::DownloadForm form = downloadForm();
+    form.source = execution::DownloadSource::Bulletin;
+    form.fileName.clear();
+    CDownTaskDlg dialog(*board, prompt, form, {});
+    dialog.setPreview(&gateway, &clock);
+    dialog.show();
+    EXPECT_EQ(dialog.windowTitle().toStdString(), "新建公告下载任务");
+    dialog.descriptionBox()->setText("A股公告");
+    dialog.fileNameBox()->setText("*.doc");
+
+    // act: without a folder the preview and OK both ask for it
+    dialog.refreshPreview();
+    EXPECT_EQ(dialog.previewStatus()->text().toStdString(), "信箱名称不能为空!");
+    dialog.submit();
+    EXPECT_EQ(prompt.last(), "信箱名称不能为空!");
+    dialog.bulletinBox()->setCurrentIndex(dialog.bulletinBox()->findText("A股公告"));
+    dialog.refreshButton()->click();
+    ASSERT_TRUE(waitUntil([&] { return !dialog.previewBusy(); }));
+    dialog.submit();
+
+    // verify: the preview asked as the run asks, a history list of the day's folder
+    EXPECT_EQ(gateway.listed.back(), "FTP_A_BULLET?2026120820261208Bullet\\*.doc");
+    ASSERT_EQ(dialog.previewList()->topLevelItemCount(), 1);
+    EXPECT_EQ(dialog.previewList()->topLevelItem(0)->text(0).toStdString(), "notice.doc");
+    EXPECT_EQ(dialog.result(), QDialog::Accepted) << prompt.last();
+    const auto stored = scheduler->catalogue().FindDownloadTask(dialog.savedTaskId());
+    ASSERT_TRUE(stored);
+    EXPECT_EQ(stored->plantype, 2);
+    EXPECT_EQ(stored->mailname, "FTP_A_QS");
+    EXPECT_EQ(stored->opertype, "FTP_A_BULLET");
+}
 
 TEST_F(TaskViewsTest, downloadDialogRefusesInTheDialogsOrderAndStoresTheAcceptedTask) {
     CDownTaskDlg dialog(*board, prompt, downloadForm(), {});
@@ -191,6 +233,8 @@ TEST_F(TaskViewsTest, taskCreatedInTheDialogRunsFromTheMenuAndItsRowFollowsLive)
     s.prompt = &prompt;
     s.notifier = &notifier;
     s.board = board.get();
+    s.installation = installation;
+    s.clock = &clock;
     CMainFrame frame(s);
     frame.show();
     frame.showTasks();
@@ -235,10 +279,9 @@ TEST_F(TaskViewsTest, taskCreatedInTheDialogRunsFromTheMenuAndItsRowFollowsLive)
         const auto r = view.shownTask(id);
         return r && !r->running;
     }, 20000));
-
     // The selected task's list of the day shows under the list, row by row.
+    const fs::path list = board->listFile(id);
     {
-        const fs::path list = board->listFile(id);
         fs::create_directories(list.parent_path());
         fs::copy_file(installation.localconfig() / catalogue::kDownloadListTemplate, list);
         catalogue::CDbfImpl table;
@@ -251,11 +294,28 @@ TEST_F(TaskViewsTest, taskCreatedInTheDialogRunsFromTheMenuAndItsRowFollowsLive)
     EXPECT_EQ(view.fileList()->topLevelItem(0)->text(0).toStdString(), "QS1208.zip");
     EXPECT_EQ(view.fileList()->topLevelItem(0)->text(5).toStdString(), "下载完成");
     EXPECT_EQ(view.fileList()->headerItem()->text(2).toStdString(), "已下载大小(B)");
+    EXPECT_EQ(view.fileList()->columnCount(), 7) << "no column is left from an upload list";
+    // Chosen in the log tree, the list file reads as its table, not as a blank page.
+    frame.logView()->showFile(list);
+    ASSERT_EQ(frame.logView()->table()->topLevelItemCount(), 1);
+    EXPECT_EQ(frame.logView()->table()->topLevelItem(0)->text(0).toStdString(), "QS1208.zip");
 
     // A failed run reaches the tray.
     notifier.post(TaskFailed{CatalogueTaskKind::Download, id, "登录失败"});
     ASSERT_TRUE(waitUntil([&] { return !frame.lastTrayMessage().isEmpty(); }));
     EXPECT_EQ(frame.lastTrayMessage().toStdString(), "任务[日终文件]运行失败:登录失败");
+
+    // The task log tree follows the task events by itself and names a log by its task.
+    const auto inTree = [&](const std::string& text) {
+        const auto found = frame.taskTree()->tree()->findItems(
+            QString::fromStdString(text), Qt::MatchExactly | Qt::MatchRecursive);
+        return found.isEmpty() ? nullptr : found.front();
+    };
+    EXPECT_EQ(inTree("日终文件-20261208.log"), nullptr);
+    ASSERT_EQ(logs.writeTaskLog("下载任务开始运行", 0, installation.log() / (id + "-20261208.log")), 0);
+    notifier.post(TaskRunStateChanged{});
+    ASSERT_TRUE(waitUntil([&] { return inTree("日终文件-20261208.log") != nullptr; }));
+    EXPECT_EQ(inTree("日终文件-20261208.log")->toolTip(0).toStdString(), id + "-20261208.log");
 }
 
 // Every kind saved, run, disabled, enabled and deleted on the board while the threads run:
@@ -319,14 +379,22 @@ TEST_F(TaskViewsTest, everyKindsCommandsOnTheBoardTakeEffectWhileTheThreadsRun) 
     for (const std::string& id : ids) EXPECT_FALSE(scheduler->runView(id)) << id;
 }
 
-// Message boxes and file dialogs showed Qt's English button texts.
+// Message boxes and file dialogs showed Qt's English button texts, "Folder", "bytes" and
+// English dates.
 TEST_F(TaskViewsTest, qtsOwnTextsReadInChinese) {
     ASSERT_TRUE(installQtTranslations(testing::application()));
     QDialogButtonBox buttons(QDialogButtonBox::Ok | QDialogButtonBox::Cancel);
     EXPECT_EQ(buttons.button(QDialogButtonBox::Cancel)->text().toStdString(), "取消");
+    EXPECT_EQ(buttons.button(QDialogButtonBox::Ok)->text().toStdString(), "确定");
+    QFileSystemModel model;
+    model.setRootPath(QString::fromStdString(root.path().string()));
+    const QModelIndex recv = model.index(QString::fromStdString((root.path() / "recv").string()));
+    EXPECT_EQ(model.type(recv).toStdString(), "文件夹");
+    EXPECT_EQ(QLocale().formattedDataSize(512).toStdString(), "512 字节");
+    EXPECT_EQ(QLocale().monthName(12).toStdString(), "十二月");
 }
 
-TEST_F(TaskViewsTest, systemSettingsCheckTheFlagSuffixThenThePathAndTheDiskSpaceOnItsOwn) {
+TEST_F(TaskViewsTest, settingsRefuseEveryValueOutsideItsLimitWithTheLimitsMessage) {
     testing::MemorySettings settings;
     CSystemSettingDlg dialog(settings, prompt);
     // The suffix first, each fault with its own text, the path only after it.
@@ -347,9 +415,30 @@ TEST_F(TaskViewsTest, systemSettingsCheckTheFlagSuffixThenThePathAndTheDiskSpace
     EXPECT_EQ(prompt.last(), "该路径[" + std::string(300, 'p') + "]过长，请重新选择文件保存路径！");
     EXPECT_EQ(settings.saves, 0);
     dialog.savePathBox()->setText(QString::fromStdString(root.path().string()));
+    // Regression: 5 days closed the dialog without a word and saved a value of its own.
+    for (const char* days : {"5", "61", "x"}) {
+        dialog.historyDaysBox()->setText(days);
+        dialog.submit();
+        EXPECT_EQ(prompt.last(), "历史文件保留天数必须在7~60天之间！") << days;
+    }
+    EXPECT_EQ(settings.saves, 0);
+    EXPECT_NE(dialog.result(), QDialog::Accepted);
+    dialog.historyDaysBox()->setText("7");
     dialog.submit();
     EXPECT_EQ(settings.saves, 1);
     EXPECT_EQ(settings.system.flagFileExtend, ".OK");
+    EXPECT_EQ(settings.system.historyDays, 7);
+
+    // The schedule's repeat interval likewise: refused as typed, never replaced.
+    CScheduleDlg schedule(execution::ScheduleForm{}, prompt);
+    schedule.intervalBox()->setText("2");
+    schedule.submit();
+    EXPECT_EQ(prompt.last(), "请输入 3 至 60 之间的整数。");
+    EXPECT_NE(schedule.result(), QDialog::Accepted);
+    schedule.intervalBox()->setText("60");
+    schedule.submit();
+    EXPECT_EQ(schedule.result(), QDialog::Accepted);
+    EXPECT_EQ(schedule.form().intervalMinutes, 60);
 
     // 应用: the range, then the question; No writes nothing.
     dialog.diskSpaceBox()->setText("99");
@@ -390,13 +479,47 @@ TEST_F(TaskViewsTest, taskLogTreeFindsTodaysLogAndTheLogViewPagesItsRecords) {
     view.showPage(0);
     EXPECT_EQ(view.lines()->item(0)->text().toStdString(), "2026-12-08 10:00:00--[消息]第0条");
 
-    CFlagStatusView flags;
-    flags.apply(FlagViewFlag{false, "QS20261208.ok", ""});
-    flags.apply(FlagViewFlag{true, "QS20261208.ok", "10:05:00"});
-    ASSERT_EQ(flags.list()->topLevelItemCount(), 1);
-    EXPECT_EQ(flags.list()->topLevelItem(0)->text(1).toStdString(), "10:05:00");
-    flags.apply(FlagViewClear{});
-    EXPECT_EQ(flags.list()->topLevelItemCount(), 0);
+}
+
+// Regression: only flags that had arrived were listed, and there was no legend.
+TEST_F(TaskViewsTest, flagViewShowsEveryExpectedFlagOfTheDayAwaitedOrArrivedUnderItsLegend) {
+    // setup: the day's template expects three flags
+    catalogue::TableSpec flagTemplate;
+    for (const catalogue::TableSpec* spec : catalogue::ShippedTemplates()) {
+        if (spec->fileName == std::string(catalogue::kFlagTemplate)) flagTemplate = *spec;
+    }
+    flagTemplate.rows = {{{"FLAGNAME", "QS"}}, {{"FLAGNAME", "JSMX"}}, {{"FLAGNAME", "B"}}};
+    std::ofstream(installation.localconfig() / flagTemplate.fileName, std::ios::binary)
+        << catalogue::BuildTableBytes(flagTemplate, vantrel::testing::localTime(2026, 1, 1, 0, 0, 0));
+    RecordingNotifier recorded;
+    Context flagContext = context;
+    flagContext.notifier = &recorded;
+    catalogue::CFlagManager manager(flagContext);
+    CFlagStatusView view;
+
+    // act: the start-up load, then one arrival
+    manager.LoadFlags();
+    manager.RecordFlagFile("JSMX.c08", "2026-12-08 10:05:00");
+    for (const NotifierEvent& event : recorded.events()) EXPECT_TRUE(view.apply(event));
+
+    // verify
+    QTreeWidget* list = view.list();
+    ASSERT_EQ(list->topLevelItemCount(), 3);
+    std::map<std::string, std::pair<bool, std::string>> rows;
+    for (int i = 0; i < 3; ++i) {
+        const QTreeWidgetItem* row = list->topLevelItem(i);
+        rows[row->text(0).toStdString()] = {CFlagStatusView::arrived(row),
+                                            row->text(1).toStdString()};
+    }
+    EXPECT_EQ(rows["QS"], std::make_pair(false, std::string()));
+    EXPECT_EQ(rows["B"], std::make_pair(false, std::string()));
+    EXPECT_EQ(rows["JSMX"], std::make_pair(true, std::string("2026-12-08 10:05:00")));
+    QStringList legend;
+    for (const QLabel* label : view.findChildren<QLabel*>()) legend << label->text();
+    EXPECT_TRUE(legend.contains(QString::fromUtf8("表示标志文件已下载")));
+    EXPECT_TRUE(legend.contains(QString::fromUtf8("表示标志文件未下载")));
+    view.apply(FlagViewClear{});
+    EXPECT_EQ(list->topLevelItemCount(), 0);
 }
 
 }  // namespace

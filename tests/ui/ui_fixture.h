@@ -11,6 +11,8 @@
 #include <atomic>
 #include <chrono>
 #include <deque>
+#include <filesystem>
+#include <fstream>
 #include <functional>
 #include <map>
 #include <mutex>
@@ -172,6 +174,18 @@ class FakeMailbox final : public MailboxService {
         entries = tree[mailbox][directory];
         return static_cast<int>(entries.size());
     }
+    // The pattern is recorded; the entries are those of the tree's key `pattern`.
+    int listPattern(const std::string& service, const std::string& pattern, bool history,
+                    std::vector<RemoteEntry>& entries, std::string& error) override {
+        std::lock_guard lock(mutex);
+        listed.push_back(service + (history ? "?" : ":") + pattern);
+        if (failList) {
+            error = "目录不存在";
+            return -1;
+        }
+        entries = tree[service][pattern];
+        return static_cast<int>(entries.size());
+    }
     int rename(const std::string& mailbox, const std::string& from, const std::string& to,
                std::string&) override {
         std::lock_guard lock(mutex);
@@ -206,7 +220,7 @@ class FakeMailbox final : public MailboxService {
         const bool download = direction == TransferDirection::Download;
         for (int step = 1; step <= 4; ++step) {
             if (progress.stopPressed.exchange(false) && prompt) {
-                if (prompt->askYesNo(download ? "Stop download file" : "Stop upload file",
+                if (prompt->askYesNo(download ? "停止下载文件" : "停止上传文件",
                                      download ? "是否要取消下载?" : "是否要取消上传?",
                                      UserPrompt::Icon::Question)) {
                     return {-10, "用户取消"};
@@ -258,5 +272,13 @@ class MemorySettings final : public SettingsStore {
     int saves = 0;
     std::filesystem::path receive;
 };
+
+// A stand-in for the desktop's opener that exits with `code` (3: no program for the type).
+inline std::filesystem::path writeOpener(const std::filesystem::path& dir, int code) {
+    const std::filesystem::path script = dir / "opener.sh";
+    std::ofstream(script) << "#!/bin/sh\nexit " << code << "\n";
+    std::filesystem::permissions(script, std::filesystem::perms::owner_all);
+    return script;
+}
 
 }  // namespace vantrel::ui::testing
