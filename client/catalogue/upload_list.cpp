@@ -206,17 +206,8 @@ bool CUpLoadFile::LoadWorkItems() {
                 if (auto pending = pendingMoveLocked(row, r)) addItemLocked(std::move(pending), r);
                 continue;
             }
-            auto item = std::make_unique<UploadWorkItem>();
-            item->taskId = taskId_;
-            item->fileName = row.trimmed("filename");
-            item->localSize = row.trimmed("localsize");
-            item->sentSize = row.trimmed("uploadsize");
-            item->modifyTime = row.trimmed("modifytime");
-            item->endTime = row.trimmed("endtime");
-            item->beginTime = row.trimmed("begintime");
-            item->md5 = row.trimmed("md5");
+            auto item = itemOf(row, r);
             item->lastError = row.trimmed("discript");
-            item->row = r;
             auto path = localPathInside(sendDirectory_, item->fileName);
             std::optional<ScannedFile> file;
             if (path) file = describe(path.value());
@@ -262,18 +253,23 @@ std::unique_ptr<UploadWorkItem> CUpLoadFile::pendingMoveLocked(const DbfRow& row
         modifyTimeOf(*file) != row.trimmed("modifytime") ||
         !KeyedDigestMatchesMd5(fileMd5(path.value()), row.trimmed("md5")))
         return nullptr;
+    auto item = itemOf(row, index);
+    item->flag = '1';
+    item->movePending = true;
+    return item;
+}
+
+std::unique_ptr<UploadWorkItem> CUpLoadFile::itemOf(const DbfRow& row, int index) const {
     auto item = std::make_unique<UploadWorkItem>();
     item->taskId = taskId_;
-    item->fileName = name;
+    item->fileName = row.trimmed("filename");
     item->localSize = row.trimmed("localsize");
     item->sentSize = row.trimmed("uploadsize");
     item->modifyTime = row.trimmed("modifytime");
     item->beginTime = row.trimmed("begintime");
     item->endTime = row.trimmed("endtime");
     item->md5 = row.trimmed("md5");
-    item->flag = '1';
     item->row = index;
-    item->movePending = true;
     return item;
 }
 

@@ -91,6 +91,8 @@ class CUpLoadFile : public TaskFileList<UploadWorkItem> {
     // The work item of a sent row whose move is still to be done, or null.
     // Requires: mutex_ held.
     std::unique_ptr<UploadWorkItem> pendingMoveLocked(const DbfRow& row, int index) const;
+    // The work item a row describes.
+    std::unique_ptr<UploadWorkItem> itemOf(const DbfRow& row, int index) const;
     // The file of the sent directory that is `source` itself (a move cut off between its
     // link and its unlink), if any.
     std::optional<std::filesystem::path> linkedIntoSentLocked(
