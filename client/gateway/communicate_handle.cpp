@@ -28,6 +28,8 @@ constexpr int kPermissionPayload = 225;
 constexpr int kPermissionOperatorField = 40;
 constexpr std::size_t kMaxFastLoginRecords = 8;
 constexpr std::size_t kFastRecordSize = 32;
+// Answers passed over while one is awaited: more than a transfer window ever leaves behind.
+constexpr int kMaxPassedAnswers = 256;
 
 // The integer a text starts with ("30s" gives 30); 0 when it starts with no digit.
 long leadingInteger(std::string_view text) {
@@ -161,11 +163,16 @@ std::string CCommunicateHandle::RouteText(const std::string& organisation,
 
 void CCommunicateHandle::Disconnect() {
     Close();
-    loggedIn_ = false;
+    ForgetConnection();
     process_.loggedInNotice = 0;
     process_.reloginNotice = 0;
-    if (reportsLoginState_ && context_.notifier != nullptr)
-        context_.notifier->post(LoginStateChanged{false});
+    SetLoggedIn(false);
+}
+
+void CCommunicateHandle::SetLoggedIn(bool loggedIn) {
+    const bool changed = loggedIn_ != loggedIn;
+    loggedIn_ = loggedIn;
+    if (changed && loginStateListener_) loginStateListener_(loggedIn);
 }
 
 void CCommunicateHandle::DropIfLoggedIn() {
@@ -221,6 +228,9 @@ int CCommunicateHandle::Login() {
     if (loggedIn_) return 1;
     productId_ = process_.productId();
     clientVersion_ = process_.clientVersion();
+    // Numbers and awaited blocks of an earlier connection are void on this one.
+    ForgetConnection();
+    lostByPeer_ = false;
     if (Connect(current_.address, static_cast<int>(leadingInteger(current_.port)),
                 connectTimeOut_) != 0) {
         return 0;
@@ -278,8 +288,8 @@ int CCommunicateHandle::Login() {
     process_.recordLogin({record.businessDate, record.gatewayTime, record.userCode});
     userCode_ = record.userCode;
     loginCode_ = record.loginCode;
-    loggedIn_ = true;
     permissionsLoaded_ = 0;
+    SetLoggedIn(true);
     return 1;
 }
 
@@ -316,6 +326,7 @@ int CCommunicateHandle::SendPacket(const char* data, int length, bool encrypt) {
     for (std::size_t at = 0; at < work.size();) {
         int piece = static_cast<int>(std::min(frame::kPiece, work.size() - at));
         if (SendData(work.data() + at, piece) != piece) {
+            lostByPeer_ = true;
             DropIfLoggedIn();
             return -1;
         }
@@ -377,6 +388,7 @@ int CCommunicateHandle::ReceiveBody(std::string& buffer, const char* noMemoryFor
     int rc = WaitAndReceiveFirst(kStrictWaits, header, static_cast<int>(frame::kHeaderSize), true,
                                  deadline);
     if (rc != static_cast<int>(frame::kHeaderSize)) {
+        if (rc == -3) lostByPeer_ = true;
         DropIfLoggedIn();
         return rc < 0 ? rc : -1;
     }
@@ -406,6 +418,7 @@ int CCommunicateHandle::ReceiveBody(std::string& buffer, const char* noMemoryFor
         if (rc != want) {
             lastError_ =
                 formatText("接收交易报文失败[%d!=%d]！,失败原因:%s", rc, want, lastError_.c_str());
+            if (rc == -3) lostByPeer_ = true;
             DropIfLoggedIn();
             return rc == -98 ? rc : -1;
         }
@@ -536,8 +549,9 @@ int CCommunicateHandle::BuildRequest(std::string_view code, const std::string& s
     buffer.assign(frame::kPayloadOffset + static_cast<std::size_t>(payloadLength), '\0');
     frame::writeHeader(buffer.data(), body, body);
     buffer.replace(frame::kCodeOffset, 2, code);
+    lastRequestSequence_ = NextSequence();
     TransactionRequestRecord record{serial,
-                                    NextSequence(),
+                                    lastRequestSequence_,
                                     route_.organisation,
                                     route_.service,
                                     route_.function,
@@ -567,6 +581,7 @@ int CCommunicateHandle::ReceiveAnswerLocked(std::string& buffer, int waits, bool
     if (rc == -999) return rc;
     if (rc != static_cast<int>(frame::kHeaderSize)) {
         lastError_ = "接收交易应答包头失败[" + lastError_ + "]";
+        if (rc == -3) lostByPeer_ = true;
         DropIfLoggedIn();
         return rc < 0 ? rc : -1;
     }
@@ -583,6 +598,7 @@ int CCommunicateHandle::ReceiveAnswerLocked(std::string& buffer, int waits, bool
         rc = RecvDataUntil(piece, want, deadline, AnswerClock());
         if (rc != want) {
             lastError_ = "接收交易应答数据失败[" + lastError_ + "]";
+            if (rc == -3) lostByPeer_ = true;
             DropIfLoggedIn();
             return rc < 0 ? rc : -1;
         }
@@ -629,35 +645,34 @@ int CCommunicateHandle::RefuseTransaction(const TransactionResponseRecord& respo
 }
 
 int CCommunicateHandle::ReceiveResponse(std::string& buffer) {
-    int rc = ReceiveAnswer(buffer, kStrictWaits, true);
-    if (rc != 0) return rc;
-    TransactionResponseRecord response;
-    (void)decode(std::string_view(buffer).substr(frame::kRecordOffset), response);
-    if (response.returnCode == "0000") return 0;
-    return RefuseTransaction(response, false);
+    for (int passed = 0; passed < kMaxPassedAnswers; ++passed) {
+        int rc = ReceiveAnswer(buffer, kStrictWaits, true);
+        if (rc != 0) return rc;
+        if (frame::messageCode(buffer) == frame::kSerialAnswerCode) {
+            // A block asked for earlier, without waiting: its numbers are kept for its route.
+            (void)FileAwaitedSerials(buffer);
+            continue;
+        }
+        TransactionResponseRecord response;
+        (void)decode(std::string_view(buffer).substr(frame::kRecordOffset), response);
+        // An answer to an earlier request nobody reads any more (a transfer that ended with
+        // requests in flight) is not this one's.
+        const std::string sequence = trimmed(response.sequence);
+        if (!sequence.empty() && sequence != lastRequestSequence_) continue;
+        if (response.returnCode == "0000") return 0;
+        return RefuseTransaction(response, false);
+    }
+    buffer.clear();
+    lastError_ = "接收交易应答数据失败[应答与请求不符]";
+    DropIfLoggedIn();
+    return -1;
 }
 
 int CCommunicateHandle::PollResponse(std::string& buffer, InFlightWindow* window) {
     int rc = ReceiveAnswer(buffer, 1, false);
     if (rc != 0) return rc;
     const std::string_view body = std::string_view(buffer).substr(frame::kRecordOffset);
-    if (frame::messageCode(buffer) == frame::kSerialAnswerCode) {
-        SerialAnswerRecord answer;
-        (void)decode(body, answer);
-        const std::string route = RouteText(route_.organisation, route_.service, route_.function);
-        if (answer.returnCode == "0000") {
-            if (!AddSerialBlock(serials_, route_, answer)) return FailBadAnswer(route);
-            return 8888;
-        }
-        lastError_ = formatText("批量申请交易序列号[%s]失败-[%s-%s]!", route.c_str(),
-                                answer.returnCode.c_str(), trimmed(answer.message).c_str());
-        if (answer.returnCode == "E999" || answer.returnCode == "E998" ||
-            answer.returnCode == "0014") {
-            EmptySerials();
-            return answer.returnCode == "E999" ? -9999 : answer.returnCode == "E998" ? -9998 : -12;
-        }
-        return -5;
-    }
+    if (frame::messageCode(buffer) == frame::kSerialAnswerCode) return FileAwaitedSerials(buffer);
     TransactionResponseRecord response;
     (void)decode(body, response);
     if (response.returnCode == "0000") return 0;
@@ -669,6 +684,29 @@ int CCommunicateHandle::PollResponse(std::string& buffer, InFlightWindow* window
 
 std::string CCommunicateHandle::BuildSerialRequest(const Route& route, int count) {
     return serialRequestPacket(loginCode_, route, count, NextSequence());
+}
+
+int CCommunicateHandle::FileAwaitedSerials(const std::string& answerPacket) {
+    SerialAnswerRecord answer;
+    (void)decode(std::string_view(answerPacket).substr(frame::kRecordOffset), answer);
+    Route target = route_;
+    if (!awaitedSerials_.empty()) {
+        target = awaitedSerials_.front();
+        awaitedSerials_.pop_front();
+    }
+    const std::string route = RouteText(target.organisation, target.service, target.function);
+    if (answer.returnCode == "0000") {
+        if (!AddSerialBlock(serials_, target, answer)) return FailBadAnswer(route);
+        return 8888;
+    }
+    lastError_ = formatText("批量申请交易序列号[%s]失败-[%s-%s]!", route.c_str(),
+                            answer.returnCode.c_str(), trimmed(answer.message).c_str());
+    if (answer.returnCode == "E999" || answer.returnCode == "E998" ||
+        answer.returnCode == "0014") {
+        EmptySerials();
+        return answer.returnCode == "E999" ? -9999 : answer.returnCode == "E998" ? -9998 : -12;
+    }
+    return -5;
 }
 
 int CCommunicateHandle::FailBadAnswer(const std::string& route) {
@@ -694,7 +732,7 @@ int CCommunicateHandle::RequestTransSerials(const std::string& organisation,
         const std::string request = BuildSerialRequest(target, count);
         std::string answerPacket;
         if (SendPacket(request.data(), static_cast<int>(request.size()), true) != 0 ||
-            ReceivePacket(answerPacket) != 0) {
+            ReceiveSerialAnswer(answerPacket) != 0) {
             DropIfLoggedIn();
             lastError_ =
                 formatText("批量申请交易序列号[%s]失败-%s!", route.c_str(), lastError_.c_str());
@@ -724,6 +762,22 @@ int CCommunicateHandle::RequestTransSerials(const std::string& organisation,
         return -5;
     }
     return -5;
+}
+
+int CCommunicateHandle::ReceiveSerialAnswer(std::string& answerPacket) {
+    // Blocks asked for earlier without waiting are answered first, in order.
+    std::size_t earlier = awaitedSerials_.size();
+    for (int passed = 0; passed < kMaxPassedAnswers; ++passed) {
+        if (int rc = ReceivePacket(answerPacket); rc != 0) return rc;
+        const std::string_view code = frame::messageCode(answerPacket);
+        // An answer to an earlier transaction nobody reads any more.
+        if (code == frame::kFileServiceCode || code == frame::kPermissionCode) continue;
+        if (earlier == 0) return 0;
+        --earlier;
+        (void)FileAwaitedSerials(answerPacket);
+    }
+    lastError_ = "接收交易应答数据失败[应答与请求不符]";
+    return -1;
 }
 
 int CCommunicateHandle::GetTransSerial(const std::string& organisation, const std::string& service,
@@ -759,6 +813,7 @@ int CCommunicateHandle::RequestTransSerialsAsync() {
             formatText("批量申请交易序列号[%s]失败-%s!", route.c_str(), lastError_.c_str());
         return -1;
     }
+    awaitedSerials_.push_back(route_);
     return 0;
 }
 

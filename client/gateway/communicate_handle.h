@@ -14,6 +14,8 @@
 // -12 the gateway asks for a new session ("0014"), -9998 / -9999 session lost ("E998" /
 // "E999"), 8888 a polled serial-number block arrived.
 
+#include <deque>
+#include <functional>
 #include <mutex>
 #include <string>
 #include <string_view>
@@ -70,12 +72,20 @@ class CCommunicateHandle : public CSocketConnect {
     CCommunicateHandle(const Context& context, GatewayProcessState& process);
     ~CCommunicateHandle() override;
 
-    // Closes the socket, clears the logged-in flag and both process-wide notices, and,
-    // for the handle that reports the login state, posts LoginStateChanged{false}.
+    // Closes the socket, clears the logged-in flag and both process-wide notices, and
+    // forgets what belonged to the connection (serial pools, awaited serial blocks).
     virtual void Disconnect();
-    // Only the application's interactive handle reports: the window's status bar and its
-    // re-login command follow that handle, never a worker's or a run's connection.
-    void SetReportsLoginState(bool reports) { reportsLoginState_ = reports; }
+    // Told of every change of the logged-in state, on the thread that uses the handle: a
+    // login that succeeds (true), a disconnect of a logged-in connection (false). The
+    // interactive handle's owner reports it to the window.
+    using LoginStateListener = std::function<void(bool loggedIn)>;
+    void SetLoginStateListener(LoginStateListener listener) {
+        loginStateListener_ = std::move(listener);
+    }
+    // True when the last connection ended because the gateway closed it or a send failed
+    // (not a time-out): an exchange that met that on a connection made before it may log
+    // in again and be repeated once.
+    bool LostByPeer() const { return lostByPeer_; }
     // 1 logged in (or already), 0 failed with the text set.
     virtual int Login();
     // Disconnect when logged in.
@@ -124,11 +134,14 @@ class CCommunicateHandle : public CSocketConnect {
     void SetRoute(const std::string& organisation, const std::string& service,
                   const std::string& function);
     const Route& CurrentRoute() const { return route_; }
-    // One answer, read and checked → 0, -5, -9998, -9999 or a receive failure code. After a
-    // receive failure `buffer` is empty; after a refusal it holds the decrypted answer.
+    // The answer to the last request built, read and checked → 0, -5, -9998, -9999 or a
+    // receive failure code. Serial blocks that arrive first are filed for the routes that
+    // asked for them; answers to earlier requests are passed over. After a receive failure
+    // `buffer` is empty; after a refusal it holds the decrypted answer.
     int ReceiveResponse(std::string& buffer);
     // One answer if one has arrived → 0, 8888, -999 (nothing yet), -5, -12, -9998, -9999
-    // or a receive failure code. `window` may be null.
+    // or a receive failure code. A serial block is filed for the route that asked for it.
+    // `window` may be null.
     int PollResponse(std::string& buffer, InFlightWindow* window);
     // The next sequence number, "%010d"; wraps to 1 after the largest 32-bit value.
     std::string NextSequence();
@@ -160,6 +173,12 @@ class CCommunicateHandle : public CSocketConnect {
   protected:
     // Empties the handle's serial pool (the gateway declared the session's numbers void).
     void EmptySerials() { serials_.clear(); }
+    // A new or closed connection keeps nothing of the one before.
+    void ForgetConnection() {
+        serials_.clear();
+        awaitedSerials_.clear();
+    }
+    void SetLoggedIn(bool loggedIn);
     void WriteSysLog(const std::string& line);
     // The gateway list in the order of the choice mode.
     std::vector<GatewayEntry> OrderedGateways() const;
@@ -192,11 +211,18 @@ class CCommunicateHandle : public CSocketConnect {
     std::string BuildSerialRequest(const Route& route, int count);
     // Clears the handle's state once the serial answer cannot be used.
     int FailBadAnswer(const std::string& what);
+    // Files a "23" answer that arrived for the oldest serial request still awaited (the
+    // current route when none is) → 8888, or the refusal's failure value.
+    int FileAwaitedSerials(const std::string& answerPacket);
+    // The answer to a synchronous serial request, after those of the blocks awaited before
+    // it (filed for their routes) → 0 or a receive failure.
+    int ReceiveSerialAnswer(std::string& answerPacket);
 
     Route route_;
     int permissionsLoaded_ = 0;
     bool loggedIn_ = false;
-    bool reportsLoginState_ = false;
+    bool lostByPeer_ = false;
+    LoginStateListener loginStateListener_;
     std::string operatorCode_;
     std::string userCode_;
     std::string password_;
@@ -208,7 +234,11 @@ class CCommunicateHandle : public CSocketConnect {
     std::mutex batchLock_;
     std::mutex exchangeLock_;
     std::string sequence_;
+    std::string lastRequestSequence_;  // of the last request built
     SerialPool serials_;
+    // Routes of the serial requests sent on this connection and not yet answered, oldest
+    // first: the gateway answers in order, and an answer names no route.
+    std::deque<Route> awaitedSerials_;
     std::vector<GatewayEntry> gateways_;
     GatewayEntry current_;
     GatewayEntry currentFastServer_;

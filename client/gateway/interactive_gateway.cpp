@@ -2,17 +2,21 @@
 
 namespace vantrel {
 
+InteractiveGateway::InteractiveGateway(const Context& context) : handle_(context, process_) {
+    Notifier* notifier = context.notifier;
+    handle_.SetLoginStateListener([this, notifier](bool loggedIn) {
+        process_.reloginNotice = loggedIn ? 1 : 0;
+        if (notifier != nullptr) notifier->post(LoginStateChanged{loggedIn});
+    });
+}
+
 bool InteractiveGateway::login(const LoginRequest& request, const std::string& operatorCode,
                                const std::string& password) {
     process_.setProduct(request.productId, request.clientVersion);
     handle_.DropIfLoggedIn();
     handle_.SetGatewayList(request.gateways, request.gateType, process_.lastLogin().userCode,
                            operatorCode, password);
-    const bool loggedIn = handle_.LoginToGateway() == 1;
-    process_.reloginNotice = loggedIn ? 1 : 0;
-    if (handle_.context().notifier != nullptr)
-        handle_.context().notifier->post(LoginStateChanged{loggedIn});
-    return loggedIn;
+    return handle_.LoginToGateway() == 1;
 }
 
 }  // namespace vantrel

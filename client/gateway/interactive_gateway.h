@@ -16,16 +16,18 @@ namespace vantrel {
 class InteractiveGateway final : public InteractiveSession {
   public:
     // `context`'s pointees must outlive this object.
-    explicit InteractiveGateway(const Context& context) : handle_(context, process_) {
-        handle_.SetReportsLoginState(true);
-    }
+    explicit InteractiveGateway(const Context& context);
 
     // Closes the connection; the window hears of it (LoginStateChanged).
     void disconnect() override { handle_.Disconnect(); }
 
     // Drops a previous session, hands the gateway list, mode and codes to the handle and
-    // logs in with fail-over. Success sets the re-login notice; either way the window
-    // hears of the new state. True when logged in; else the reason is handle().LastError().
+    // logs in with fail-over. True when logged in; else the reason is handle().LastError().
+    //
+    // The window hears of the handle's real state from here alone, whoever used the
+    // handle: every login that succeeds (the re-login notice is set then, and an automatic
+    // login of a service counts) and every drop of a logged-in connection post
+    // LoginStateChanged.
     bool login(const LoginRequest& request, const std::string& operatorCode,
                const std::string& password);
 

@@ -4,9 +4,4 @@ namespace vantrel {
 
 CVornFtp::~CVornFtp() = default;
 
-void CVornFtp::DropIfLoggedIn() {
-    CCommunicateHandle::DropIfLoggedIn();
-    EmptySerials();
-}
-
 }  // namespace vantrel

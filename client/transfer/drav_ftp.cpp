@@ -55,14 +55,12 @@ int CDRAVFtp::fail(const std::string& text) {
 
 bool CDRAVFtp::connected() {
     if (session_.IsLoggedIn() && session_.IsConnected()) return true;
-    // Numbers drawn for a lost session are void on the next one.
-    listSerials_.clear();
-    transferSerials_.clear();
     return session_.LoginToGateway() == 1;
 }
 
-int CDRAVFtp::takeSerial(const std::string& ftpType, std::string& serial, char& flag) {
-    SerialPool& pool = ftpType == filesvc::kList ? listSerials_ : transferSerials_;
+int CDRAVFtp::takeSerial(std::string& serial, char& flag) {
+    // The session's pools: they belong to its connection and die with it.
+    SerialPool& pool = session_.Serials();
     const Route route = session_.CurrentRoute();
     if (TakeSerial(pool, route, serial, flag) == 0) return 0;
     if (session_.RequestTransSerials(route.organisation, route.service, route.function, batch_,
@@ -77,12 +75,26 @@ int CDRAVFtp::exchange(const std::string& mailbox, const std::string& ftpType,
                        std::string_view name1, std::string_view name2, std::int32_t a,
                        std::int32_t b, std::int32_t c, std::string_view payload,
                        std::chrono::milliseconds& elapsed) {
+    const bool wasConnected = session_.IsLoggedIn() && session_.IsConnected();
+    const int rc = exchangeOnce(mailbox, ftpType, name1, name2, a, b, c, payload, elapsed);
+    // A gateway drops connections that stay idle: one that was up before this exchange
+    // and was closed by the gateway during it is made again, and the exchange repeated
+    // once with the new connection's numbers.
+    if (rc != 0 && wasConnected && !session_.IsLoggedIn() && session_.LostByPeer())
+        return exchangeOnce(mailbox, ftpType, name1, name2, a, b, c, payload, elapsed);
+    return rc;
+}
+
+int CDRAVFtp::exchangeOnce(const std::string& mailbox, const std::string& ftpType,
+                           std::string_view name1, std::string_view name2, std::int32_t a,
+                           std::int32_t b, std::int32_t c, std::string_view payload,
+                           std::chrono::milliseconds& elapsed) {
     elapsed = std::chrono::milliseconds(0);
     if (!connected()) return fail("系统处于断线状态,请先登录!");
     session_.SetRoute(kMailboxOrganisation, mailbox, ftpType);
     std::string serial;
     char flag = '0';
-    if (takeSerial(ftpType, serial, flag) != 0) return -1;
+    if (takeSerial(serial, flag) != 0) return -1;
     VornFileService service(session_);
     const platform::Tick start = clock_.tick();
     if (service.sendRequest(serial, flag, name1, name2, a, b, c, payload) != 0)
@@ -94,10 +106,7 @@ int CDRAVFtp::exchange(const std::string& mailbox, const std::string& ftpType,
     if (rc != 0 && response.returnCode.empty())
         return fail("接收数据失败，失败原因:" + session_.LastError());
     if (rc != 0) {
-        if (response.returnCode == "0014") {
-            listSerials_.clear();
-            transferSerials_.clear();
-        }
+        if (response.returnCode == "0014") session_.Serials().clear();
         return fail(trimmed(response.message));
     }
     if (trimmed(response.function) != ftpType) return fail("返回数据不是该笔请求的结果数据!");

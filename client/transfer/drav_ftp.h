@@ -3,8 +3,9 @@
 // windowed services it moves a file with one request and one answer per packet, on a
 // gateway session of its own, and sizes its packets from "DataSize.ini": after every packet
 // that had the current size the size doubles when the answer came within the fast threshold
-// and halves when it took longer than the slow one, within the file's limits. It keeps two
-// serial pools of its own (lists; packets and digests), filled FileSvrTransIdNum at a time.
+// and halves when it took longer than the slow one, within the file's limits. Its serial
+// numbers come from the session's pools (one per route, emptied with every connection),
+// filled FileSvrTransIdNum at a time.
 //
 // Operations return 0 or a count on success and -1 on failure with the Chinese text in
 // errorText(). Thread: the owner of the session (the real-time download thread, or the
@@ -86,13 +87,18 @@ class CDRAVFtp {
     int fail(const std::string& text);
     // Logs in when the session is down → true when it is up.
     bool connected();
-    // A serial number from the pool of `ftpType` → 0 or -1.
-    int takeSerial(const std::string& ftpType, std::string& serial, char& flag);
-    // Sends one request on route (FTP_SSHB, ftpType) and receives its answer into the
-    // message buffer → 0 or -1. `elapsed` is how long the exchange took.
+    // A serial number of the current route → 0 or -1.
+    int takeSerial(std::string& serial, char& flag);
+    // Sends one request on route (mailbox, ftpType) and receives its answer into the
+    // message buffer → 0 or -1. `elapsed` is how long the exchange took. Repeated once on a
+    // new connection when the gateway closed the one it began on.
     int exchange(const std::string& mailbox, const std::string& ftpType, std::string_view name1,
                  std::string_view name2, std::int32_t a, std::int32_t b, std::int32_t c,
                  std::string_view payload, std::chrono::milliseconds& elapsed);
+    int exchangeOnce(const std::string& mailbox, const std::string& ftpType,
+                     std::string_view name1, std::string_view name2, std::int32_t a,
+                     std::int32_t b, std::int32_t c, std::string_view payload,
+                     std::chrono::milliseconds& elapsed);
     void adapt(int direction, int sentSize, std::chrono::milliseconds elapsed);
 
     CVornFtp& session_;
@@ -103,8 +109,6 @@ class CDRAVFtp {
     int sendSize_ = 0;
     int batch_ = DataSizeSettings::kDefaultTransIdBatch;
     bool settingsLoaded_ = false;
-    SerialPool listSerials_;
-    SerialPool transferSerials_;
     std::string error_;
     CMemDataBuf message_;
 };

@@ -89,6 +89,17 @@ int VornFileService::sendRequest(const std::string& serial, char serialFlag, std
 int VornFileService::list(const std::string& title, const std::string& mailbox,
                           std::string_view ftpType, const std::string& name1,
                           const std::string& name2, std::vector<filesvc::ListEntry>& out) {
+    const bool wasConnected = handle_.IsLoggedIn() && handle_.IsConnected();
+    const int rc = listOnce(title, mailbox, ftpType, name1, name2, out);
+    // A connection the gateway dropped while idle is made again and the list asked once more.
+    if (rc < 0 && wasConnected && !handle_.IsLoggedIn() && handle_.LostByPeer())
+        return listOnce(title, mailbox, ftpType, name1, name2, out);
+    return rc;
+}
+
+int VornFileService::listOnce(const std::string& title, const std::string& mailbox,
+                              std::string_view ftpType, const std::string& name1,
+                              const std::string& name2, std::vector<filesvc::ListEntry>& out) {
     out.clear();
     if (!handle_.IsLoggedIn() && handle_.LoginToGateway() != 1) {
         return fail(-3, title + "与服务器连接失败，请查询网络连接");

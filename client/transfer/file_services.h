@@ -83,9 +83,14 @@ class VornFileService {
     CVornFtp& handle() { return handle_; }
 
   private:
+    // One list exchange, repeated once on a new connection when the gateway had closed the
+    // one it began on.
     int list(const std::string& title, const std::string& mailbox, std::string_view ftpType,
              const std::string& name1, const std::string& name2,
              std::vector<filesvc::ListEntry>& out);
+    int listOnce(const std::string& title, const std::string& mailbox, std::string_view ftpType,
+                 const std::string& name1, const std::string& name2,
+                 std::vector<filesvc::ListEntry>& out);
     int fail(int code, const std::string& text);
 
     CVornFtp& handle_;

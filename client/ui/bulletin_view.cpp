@@ -63,9 +63,6 @@ void CBulletinView::openFolder(const std::string& code, const std::string& title
             return listing;
         },
         [this](Listing listing) {
-            if (connectionLost(listing.result) || !services_.session->isLoggedIn()) {
-                if (services_.notifier) services_.notifier->post(LoginStateChanged{false});
-            }
             if (listing.result < 0) {
                 services_.prompt->show(kAppCaption,
                                        connectionLost(listing.result)
@@ -110,10 +107,7 @@ std::optional<std::filesystem::path> CBulletinView::fetchSelected(
     CTransferDlg dialog(TransferDirection::Download, {item}, *services_.mailbox,
                         *services_.prompt, this);
     dialog.exec();
-    if (dialog.lostConnection()) {
-        services_.session->dropIfLoggedIn();
-        if (services_.notifier) services_.notifier->post(LoginStateChanged{false});
-    }
+    if (dialog.lostConnection()) services_.session->dropIfLoggedIn();
     const auto& outcomes = dialog.outcomes();
     if (outcomes.empty() || outcomes.front().code != 0) return std::nullopt;
     return directory / item.remoteName;

@@ -237,7 +237,6 @@ void CLogin::startLogin() {
 
 void CLogin::finishLogin(bool ok, const std::string& error) {
     setBusy(false);
-    if (services_.notifier) services_.notifier->post(LoginStateChanged{ok});
     services_.progress->showText({});
     if (ok) {
         userCode_ = services_.session->userCode();

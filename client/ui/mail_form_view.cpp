@@ -310,9 +310,7 @@ void CMailFormView::finishCommand() {
 
 bool CMailFormView::ensureLoggedIn() {
     if (services_.session->isLoggedIn()) return true;
-    const bool ok = services_.session->loginToGateway();
-    if (services_.notifier) services_.notifier->post(LoginStateChanged{ok});
-    return ok;
+    return services_.session->loginToGateway();
 }
 
 void CMailFormView::runPermitted(const std::string& code, MailboxFunction function,
@@ -516,9 +514,9 @@ bool CMailFormView::runTransferDialog(TransferDirection direction,
 }
 
 void CMailFormView::markOffline() {
-    // No worker holds the session here: the transfer has ended.
+    // No worker holds the session here: the transfer has ended. The window hears of the
+    // drop from the session itself.
     services_.session->dropIfLoggedIn();
-    if (services_.notifier) services_.notifier->post(LoginStateChanged{false});
 }
 
 TransferItem CMailFormView::transferItem(const QTreeWidgetItem& row) const {

@@ -574,7 +574,6 @@ void CMainFrame::checkDiskSpace() {
 }
 
 void CMainFrame::relogin() {
-    if (services_.session->isLoggedIn()) return;
     CLogin::Services login;
     login.session = services_.session;
     login.settings = services_.settings;

@@ -256,6 +256,48 @@ std::size_t occurrences(const std::string& text, const std::string& what) {
 }
 
 // serve killed by the test hook at a moment of a file's finishing, then started again.
+// Regression: a gateway stopped and started again on its ports in the middle of a download
+// left the real-time connections with the old connection's numbers, which they sent on the
+// new one (where the restarted gateway had just handed them out for other routes).
+TEST_F(CliServe, aGatewayRestartMidDownloadGivesEveryConnectionFreshNumbers) {
+    // setup: a download of several blocks with slow answers, and a report of the day for the
+    // real-time service (which serve runs unless switched off)
+    const std::int64_t size = 24 * 1024 * 1024 + 777;
+    const std::string bytes = putRemote("big.dat", static_cast<std::size_t>(size));
+    const platform::LocalTime now = platform::RealClock::instance().localNow();
+    char day[16];
+    std::snprintf(day, sizeof day, "%04d%02d%02d", now.year, now.month, now.day);
+    const std::string first = putRemote(std::string(day) + "/rpt_a.txt", 3000, "FTP_SSHB");
+    const fs::path reports = root.path() / "sshbrev";
+    gateway.faults().answerDelayMs = 15;
+    const pid_t serve = serveAndRunTheTask();
+    for (int i = 0; i < 1200 && (requested->bytes < size / 3 || !fs::exists(reports / "rpt_a.txt"));
+         ++i) {
+        std::this_thread::sleep_for(25ms);
+    }
+    ASSERT_GE(requested->bytes, size / 3) << output();
+    ASSERT_TRUE(fs::exists(reports / "rpt_a.txt")) << output();
+
+    // act: the gateway restarts on the same ports; a report is published after it
+    const std::uint16_t port = gateway.gatewayPort();
+    const std::uint16_t updatePort = gateway.updatePort();
+    gateway.stop();
+    gateway.faults().answerDelayMs = 0;
+    ASSERT_TRUE(gateway.start(port, updatePort));
+    const std::string second = putRemote(std::string(day) + "/rpt_b.txt", 5000, "FTP_SSHB");
+
+    // verify: the file and the new report arrive, and no number of the old gateway went to
+    // the new one
+    for (int i = 0; i < 4800 && !(fs::exists(recv / "big.dat") && fs::exists(reports / "rpt_b.txt"));
+         ++i) {
+        std::this_thread::sleep_for(25ms);
+    }
+    stopServe(serve);
+    EXPECT_TRUE(readLocal(recv / "big.dat") == bytes) << output();
+    EXPECT_TRUE(readLocal(reports / "rpt_b.txt") == second);
+    EXPECT_EQ(gateway.serialViolations(), std::vector<std::string>{});
+}
+
 class CliServeKilledWhileFinishing : public CliServe,
                                      public ::testing::WithParamInterface<const char*> {};
 

@@ -87,6 +87,16 @@ class MailboxSessionTest : public GatewayFixture {
         return out;
     }
 
+    // The login states the window was told of, in order.
+    std::vector<bool> loginStates() {
+        std::vector<bool> states;
+        for (const NotifierEvent& event : notifier.events()) {
+            if (const auto* state = std::get_if<LoginStateChanged>(&event))
+                states.push_back(state->loggedIn);
+        }
+        return states;
+    }
+
     const fs::path recv = root.path() / "recv";
     YesPrompt prompt;
     std::shared_ptr<testgateway::MailboxFileService> files;
@@ -221,6 +231,47 @@ TEST_F(MailboxSessionTest, progressSnapshotsGrowToTheFileSizeAndStopEndsTheQueue
     EXPECT_EQ(outcomes[0].code, -10);
     EXPECT_EQ(prompt.questions.load(), 1);
     EXPECT_FALSE(fs::exists(recv / "next.dat"));
+}
+
+// Regression: after a gateway restart the status bar stayed 离线 through work that went
+// well, 重新登录 did nothing, and the numbers of the old connection went out on the new one.
+TEST_F(MailboxSessionTest, aGatewayRestartShowsOfflineThenOnlineWithAFreshLoginAndNumbers) {
+    // setup: the window's session has worked and holds numbers of the list route
+    writeBytes(files->root() / "FTP_A_QS" / "a.dat", "a");
+    ASSERT_EQ(names("FTP_A_QS"), std::vector<std::string>{"a.dat"});
+    ASSERT_EQ(loginStates(), std::vector<bool>{true});
+    const std::uint16_t port = gateway.gatewayPort();
+    const std::uint16_t updatePort = gateway.updatePort();
+
+    // act: the gateway goes down under the window
+    gateway.stop();
+    std::vector<filesvc::ListEntry> entries;
+    std::string error;
+    EXPECT_LT(operations->list("FTP_A_QS", "", entries, error), 0);
+
+    // verify: offline
+    EXPECT_FALSE(session->isLoggedIn());
+    EXPECT_EQ(loginStates(), (std::vector<bool>{true, false}));
+
+    // act: the gateway is back and the operator logs in again, as 重新登录 does
+    ASSERT_TRUE(gateway.start(port, updatePort));
+    session->dropIfLoggedIn();
+    session->setGatewayList({entry(port)}, 0, "OPER01", "pass1234");
+    ASSERT_TRUE(session->loginToGateway()) << session->lastError();
+
+    // verify: online, and the restarted gateway's own numbers serve the list
+    EXPECT_EQ(loginStates(), (std::vector<bool>{true, false, true}));
+    EXPECT_EQ(names("FTP_A_QS"), std::vector<std::string>{"a.dat"});
+
+    // act: a restart while the window idles; the next list logs in again by itself
+    gateway.stop();
+    ASSERT_TRUE(gateway.start(port, updatePort));
+    EXPECT_EQ(names("FTP_A_QS"), std::vector<std::string>{"a.dat"});
+
+    // verify: the window saw the drop and the new login
+    EXPECT_TRUE(session->isLoggedIn());
+    EXPECT_EQ(loginStates(), (std::vector<bool>{true, false, true, false, true}));
+    EXPECT_EQ(gateway.serialViolations(), std::vector<std::string>{});
 }
 
 }  // namespace

@@ -397,5 +397,78 @@ TEST_F(RealtimeServiceTest, reportsPublishedSecondsBeforeMidnightAreFetchedAfter
         60));
 }
 
+// Regression: in the window the real-time list went out with serial numbers handed out for
+// other routes. A block of numbers a download asked for without waiting was still on its
+// way when the file was done, and the manual receive's request took it for its own.
+TEST_F(RealtimeServiceTest, manualTransfersAndTheManualReceiveShareTheHandleButNoSerials) {
+    // setup: reports of the day, and mailbox files of several blocks and of a few packets
+    publish("rpt_a.txt", 3000);
+    publish("rpt_b.txt", 70000);
+    const std::string big = putRemote("big.dat", 11 * 1024 * 1024 + 77);
+    const std::string small = putRemote("small.dat", 300000);
+    RealtimeManualReceive manual(serviceContext(), *handle);
+    std::vector<ManualReport> listed;
+    std::string error;
+
+    for (int round = 0; round < 2; ++round) {
+        SCOPED_TRACE(round);
+        const fs::path into = root.path() / ("recv" + std::to_string(round));
+        ManualTransferRequest request = downloadRequest("big.dat", std::ssize(big));
+        request.localDirectory = into;
+
+        // act: the operator's day, every service on the one handle
+        ASSERT_EQ(downloadFile(*handle, request, env, error), 0) << error;
+        ASSERT_EQ(manual.query(kDay, kDay, listed), 2) << manual.errorText();
+        for (const std::size_t size : {300000u, 1048579u, 2097157u}) {
+            const std::string name = "up" + std::to_string(size) + ".dat";
+            std::string bytes(size, '\0');
+            for (std::size_t i = 0; i < size; ++i) bytes[i] = static_cast<char>(i * 7 + round);
+            fs::create_directories(root.path() / "send");
+            std::ofstream(root.path() / "send" / name, std::ios::binary) << bytes;
+            ManualTransferRequest up;
+            up.mailbox = "FTP_A_QS";
+            up.remoteName = name;
+            up.localFile = root.path() / "send" / name;
+            ASSERT_EQ(uploadFile(*handle, up, env, error), 0) << error;
+            ASSERT_EQ(manual.query(kDay, kDay, listed), 2) << manual.errorText();
+            std::vector<filesvc::ListEntry> entries;
+            ASSERT_GE(VornFileService(*handle).listFiles("FTP_A_QS", "*.*", entries), 2)
+                << handle->LastError();
+        }
+        auto fetched = manual.fetch({0, 1}, listed, into / "by_hand");
+        ASSERT_TRUE(fetched.isOk());
+        for (const ManualFetchResult& result : *fetched) EXPECT_EQ(result.result, "下载成功");
+        request = downloadRequest("small.dat", std::ssize(small));
+        request.localDirectory = into;
+        ASSERT_EQ(downloadFile(*handle, request, env, error), 0) << error;
+
+        // verify
+        EXPECT_TRUE(readLocal(into / "big.dat") == big);
+        EXPECT_TRUE(readLocal(into / "small.dat") == small);
+    }
+    EXPECT_EQ(gateway.serialViolations(), std::vector<std::string>{});
+    EXPECT_EQ(gateway.counters().logins.load(), 1) << "no exchange lost the connection";
+}
+
+// Regression: the first 查询 after an idle spell failed with "批量申请交易序列号
+// [VRELKA-FTP_SSHB-00]失败-网关主动关闭连接!!"; the second worked.
+TEST_F(RealtimeServiceTest, theFirstQueryAfterTheGatewayDroppedTheIdleConnectionWorks) {
+    // setup: a session that has drawn numbers, then idles until the gateway drops it
+    publish("rpt_a.txt", 3000);
+    RealtimeManualReceive manual(serviceContext(), *handle);
+    std::vector<ManualReport> listed;
+    ASSERT_EQ(manual.query(kDay, kDay, listed), 1) << manual.errorText();
+    gateway.dropConnections();
+
+    // act
+    const int count = manual.query(kDay, kDay, listed);
+
+    // verify: made again with a fresh login and fresh numbers
+    EXPECT_EQ(count, 1) << manual.errorText();
+    EXPECT_TRUE(handle->IsLoggedIn());
+    EXPECT_EQ(gateway.counters().logins.load(), 2);
+    EXPECT_EQ(gateway.serialViolations(), std::vector<std::string>{});
+}
+
 }  // namespace
 }  // namespace vantrel::testing

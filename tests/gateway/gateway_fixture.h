@@ -8,6 +8,7 @@
 
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "client/app/context.h"
 #include "client/config/logs.h"
@@ -64,7 +65,11 @@ class GatewayFixture : public ::testing::Test {
           gateway(fixtureSettings()) {}
 
     void SetUp() override { ASSERT_TRUE(gateway.start()); }
-    void TearDown() override { gateway.stop(); }
+    // Every test runs against the gateway's serial-number checks.
+    void TearDown() override {
+        gateway.stop();
+        EXPECT_EQ(gateway.serialViolations(), expectedViolations);
+    }
 
     Context context() {
         Context c;
@@ -99,6 +104,8 @@ class GatewayFixture : public ::testing::Test {
     Logs logs;
     GatewayProcessState process;
     testgateway::TestGateway gateway;
+    // The misuses of serial numbers a test commits on purpose.
+    std::vector<std::string> expectedViolations;
 };
 
 }  // namespace vantrel

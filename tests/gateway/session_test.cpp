@@ -7,6 +7,7 @@
 #include <set>
 #include <thread>
 
+#include "client/gateway/interactive_gateway.h"
 #include "tests/gateway/gateway_fixture.h"
 
 namespace vantrel {
@@ -39,9 +40,24 @@ class Session : public GatewayFixture {
         GatewayFixture::SetUp();
     }
 
-    // Sends one "40" transaction with `payload` on the handle's route.
-    void sendTransaction(CVornFtp& handle, const std::string& payload,
-                         const std::string& serial = "2026120800009999") {
+    // A serial number the gateway hands out for the handle's route (VRELKA/FTP_A_QS/04
+    // when none is set yet), by an exchange of its own.
+    static std::string drawSerial(CVornFtp& handle) {
+        if (handle.CurrentRoute().key().empty()) handle.SetRoute("VRELKA", "FTP_A_QS", "04");
+        const Route route = handle.CurrentRoute();
+        std::string serial;
+        char flag = '0';
+        EXPECT_EQ(handle.GetTransSerial(route.organisation, route.service, route.function, serial,
+                                        flag),
+                  0)
+            << handle.LastError();
+        return serial;
+    }
+
+    // Sends one "40" transaction with `payload` on the handle's route, with `serial` or a
+    // newly drawn one.
+    void sendTransaction(CVornFtp& handle, const std::string& payload, std::string serial = "") {
+        if (serial.empty()) serial = drawSerial(handle);
         std::string packet;
         ASSERT_EQ(handle.BuildRequest(frame::kFileServiceCode, serial, '0',
                                       static_cast<int>(payload.size()), packet),
@@ -143,22 +159,25 @@ TEST_F(Session, disconnectClearsNoticesAndOnlyTheInteractiveHandleTellsTheWindow
     worker->DropIfLoggedIn();
     EXPECT_TRUE(notifier.events().empty()) << "a worker's connection is not the window's";
 
-    auto handle = makeHandle();
-    handle->SetReportsLoginState(true);
-    ASSERT_EQ(handle->LoginToGateway(), 1);
-    process.reloginNotice = 1;
-    process.loggedInNotice = 1;
-    handle->DropIfLoggedIn();
-    EXPECT_FALSE(handle->IsLoggedIn());
-    EXPECT_FALSE(handle->IsConnected());
-    EXPECT_EQ(process.reloginNotice.load(), 0);
-    EXPECT_EQ(process.loggedInNotice.load(), 0);
+    InteractiveGateway interactive(context());
+    CVornFtp& handle = interactive.handle();
+    handle.SetGatewayList({entry(gateway.gatewayPort())}, 0, "", "OPER01", "pass1234");
+    ASSERT_EQ(handle.LoginToGateway(), 1);
     auto events = notifier.events();
-    ASSERT_FALSE(events.empty());
+    ASSERT_EQ(events.size(), 1u);
+    EXPECT_TRUE(std::get<LoginStateChanged>(events.back()).loggedIn);
+    EXPECT_EQ(interactive.process().reloginNotice.load(), 1);
+    interactive.process().loggedInNotice = 1;
+    handle.DropIfLoggedIn();
+    EXPECT_FALSE(handle.IsLoggedIn());
+    EXPECT_FALSE(handle.IsConnected());
+    EXPECT_EQ(interactive.process().reloginNotice.load(), 0);
+    EXPECT_EQ(interactive.process().loggedInNotice.load(), 0);
+    events = notifier.events();
+    ASSERT_EQ(events.size(), 2u);
     EXPECT_FALSE(std::get<LoginStateChanged>(events.back()).loggedIn);
-    const std::size_t before = notifier.events().size();
-    handle->DropIfLoggedIn();  // not logged in: nothing
-    EXPECT_EQ(notifier.events().size(), before);
+    handle.DropIfLoggedIn();  // not logged in: nothing
+    EXPECT_EQ(notifier.events().size(), 2u);
 }
 
 TEST_F(Session, transactionsEchoAndRefusalsMapToTheirCodes) {
@@ -172,7 +191,8 @@ TEST_F(Session, transactionsEchoAndRefusalsMapToTheirCodes) {
     sendTransaction(*handle, big);
     ASSERT_EQ(handle->ReceiveResponse(answer), 0) << handle->LastError();
     EXPECT_EQ(answer.substr(frame::kPayloadOffset), big);
-    EXPECT_EQ(answer.substr(frame::kRecordOffset + 16, 10), "0000000001");  // sequence echoed
+    // The serial request took sequence number 1.
+    EXPECT_EQ(answer.substr(frame::kRecordOffset + 16, 10), "0000000002");  // sequence echoed
 
     sendTransaction(*handle, "code:0015");
     EXPECT_EQ(handle->ReceiveResponse(answer), -5);
@@ -199,9 +219,10 @@ TEST_F(Session, sessionLossEmptiesThePoolOfEveryRoute) {
         SCOPED_TRACE(code);
         ASSERT_EQ(handle->RequestTransSerials("VRELKA", "FTP_A_QS", "04", 20, handle->Serials()),
                   0);
+        const std::string spent = drawSerial(*handle);
         gateway.faults().failNextTransaction(code);
         std::string answer;
-        sendTransaction(*handle, "hello");
+        sendTransaction(*handle, "hello", spent);
         EXPECT_EQ(handle->ReceiveResponse(answer), std::string(code) == "E999" ? -9999 : -9998);
         EXPECT_EQ(handle->LastError(),
                   std::string("返回代码:") + code + "-" + testgateway::failureMessage(code));
@@ -234,6 +255,84 @@ TEST_F(Session, serialRequestAfterE999IsSentOnceMore) {
 
     EXPECT_EQ(handle->RequestTransSerials("VRELKA", "FTP_A_QS", "04", 0, pool), -1);
     EXPECT_EQ(handle->LastError(), "批量申请交易序列号[VRELKA-FTP_A_QS-04]-申请数量[0]不合法!");
+}
+
+// The gateway's checks that every suite runs against: a number is good once, on the route
+// it was handed out for, until the gateway restarts.
+TEST_F(Session, theGatewayRefusesNumbersOfAnotherRouteUsedTwiceOrFromBeforeARestart) {
+    // setup
+    auto handle = makeHandle();
+    ASSERT_EQ(handle->LoginToGateway(), 1);
+    handle->SetRoute("VRELKA", "FTP_A_QS", "04");
+    const std::string serial = drawSerial(*handle);
+    std::string answer;
+    auto exchange = [&](const char* service, const char* function) {
+        handle->SetRoute("VRELKA", service, function);
+        sendTransaction(*handle, "payload", serial);
+        return handle->ReceiveResponse(answer);
+    };
+
+    // act + verify
+    EXPECT_EQ(exchange("FTP_SG", "03"), -5);
+    EXPECT_EQ(handle->LastError(), "返回代码:0014-交易序列号已失效");
+    EXPECT_EQ(exchange("FTP_A_QS", "04"), 0);
+    EXPECT_EQ(exchange("FTP_A_QS", "04"), -5);
+    const std::uint16_t port = gateway.gatewayPort();
+    gateway.stop();
+    ASSERT_TRUE(gateway.start(port));
+    handle->DropIfLoggedIn();
+    ASSERT_EQ(handle->LoginToGateway(), 1);
+    EXPECT_EQ(exchange("FTP_A_QS", "04"), -5);
+    expectedViolations = {
+        "[" + serial + "] on VRELKA/FTP_SG/03: handed out for VRELKA/FTP_A_QS/04",
+        "[" + serial + "] on VRELKA/FTP_A_QS/04: used before",
+        "[" + serial + "] on VRELKA/FTP_A_QS/04: never handed out",
+    };
+    EXPECT_EQ(gateway.serialViolations(), expectedViolations);
+}
+
+// Regression: a block of numbers asked for without waiting, whose answer nobody polled, was
+// read by the next synchronous request of another route as its own; both routes' numbers
+// then went out on the wrong route.
+TEST_F(Session, aBlockAskedForWithoutWaitingIsFiledForTheRouteThatAskedForIt) {
+    // setup
+    auto handle = makeHandle();
+    ASSERT_EQ(handle->LoginToGateway(), 1);
+    handle->SetRoute("VRELKA", "FTP_A_QS", "03");
+    ASSERT_EQ(handle->RequestTransSerialsAsync(), 0);
+
+    // act: another service's synchronous request on the same handle
+    ASSERT_EQ(handle->RequestTransSerials("VRELKA", "FTP_SSHB", "00", 20, handle->Serials()), 0)
+        << handle->LastError();
+
+    // verify: each route's numbers are good on it, and only there
+    for (const char* function : {"00", "03"}) {
+        SCOPED_TRACE(function);
+        const Route route{"VRELKA", function == std::string("00") ? "FTP_SSHB" : "FTP_A_QS",
+                          function};
+        handle->SetRoute(route.organisation, route.service, route.function);
+        std::string serial;
+        char flag;
+        ASSERT_EQ(TakeSerial(handle->Serials(), route, serial, flag), 0);
+        sendTransaction(*handle, "payload", serial);
+        std::string answer;
+        EXPECT_EQ(handle->ReceiveResponse(answer), 0) << handle->LastError();
+    }
+}
+
+// An answer to a request nobody reads any more (a transfer that ended with requests in
+// flight) is not taken for the answer awaited.
+TEST_F(Session, anAnswerNobodyAwaitsIsPassedOver) {
+    auto handle = makeHandle();
+    ASSERT_EQ(handle->LoginToGateway(), 1);
+    const std::string first = drawSerial(*handle);
+    const std::string second = drawSerial(*handle);
+    sendTransaction(*handle, "left behind", first);
+    sendTransaction(*handle, "awaited", second);
+    std::string answer;
+    ASSERT_EQ(handle->ReceiveResponse(answer), 0) << handle->LastError();
+    EXPECT_EQ(answer.substr(frame::kPayloadOffset), "awaited");
+    EXPECT_EQ(answer.substr(frame::kRecordOffset, 16), second);
 }
 
 TEST_F(Session, getTransSerialTakesOneNumberPerExchange) {
@@ -271,21 +370,23 @@ TEST_F(Session, pollingDeliversSerialBlocksAndFreesTheSlotOfAnErrorAnswer) {
     auto handle = makeHandle();
     ASSERT_EQ(handle->LoginToGateway(), 1);
     handle->SetRoute("VRELKA", "FTP_A_QS", "04");
+    const std::string first = drawSerial(*handle);
+    const std::string second = drawSerial(*handle);
     std::string answer;
     RecordingWindow window;
     EXPECT_EQ(handle->PollResponse(answer, &window), -999);  // nothing sent, nothing there
 
     ASSERT_EQ(handle->RequestTransSerialsAsync(), 0);
-    sendTransaction(*handle, "payload", "2026120800000077");
+    sendTransaction(*handle, "payload", first);
     EXPECT_EQ(pollOnce(*handle, answer, &window), 8888);
     EXPECT_FALSE(NeedsSerials(handle->Serials(), handle->CurrentRoute()));
     EXPECT_EQ(pollOnce(*handle, answer, &window), 0);
     EXPECT_TRUE(window.released.empty());
 
     gateway.faults().failNextTransaction("0014");
-    sendTransaction(*handle, "payload", "2026120800000078");
+    sendTransaction(*handle, "payload", second);
     EXPECT_EQ(pollOnce(*handle, answer, &window), -12);
-    EXPECT_EQ(window.released, std::vector<std::string>{"2026120800000078"});
+    EXPECT_EQ(window.released, std::vector<std::string>{second});
     EXPECT_TRUE(handle->Serials().empty());
 
     gateway.faults().failNextTransaction("0014");
@@ -298,9 +399,10 @@ TEST_F(Session, pollingDeliversSerialBlocksAndFreesTheSlotOfAnErrorAnswer) {
 TEST_F(Session, peerCloseWhileWaitingGivesMinusThree) {
     auto handle = makeHandle();
     ASSERT_EQ(handle->LoginToGateway(), 1);
-    gateway.faults().dropAfterPackets = 1;
     handle->SetRoute("VRELKA", "FTP_A_QS", "04");
-    sendTransaction(*handle, "payload");
+    const std::string serial = drawSerial(*handle);
+    gateway.faults().dropAfterPackets = 2;  // the serial request was the first
+    sendTransaction(*handle, "payload", serial);
     std::string answer;
     EXPECT_EQ(handle->ReceiveResponse(answer), -3);
     EXPECT_EQ(handle->LastError(), "接收交易应答包头失败[网关主动关闭连接!]");
@@ -366,9 +468,10 @@ TEST_F(Session, stopDuringAnAnswerWaitGivesUpWithinAboutASecond) {
     process.setStopQuery(stopQueryFor(stop));
     auto handle = makeHandle();
     ASSERT_EQ(handle->LoginToGateway(), 1);
-    gateway.faults().answerDelayMs = 4000;
     handle->SetRoute("VRELKA", "FTP_A_QS", "04");
-    sendTransaction(*handle, "payload");
+    const std::string serial = drawSerial(*handle);
+    gateway.faults().answerDelayMs = 4000;
+    sendTransaction(*handle, "payload", serial);
     std::thread stopper([&] {
         std::this_thread::sleep_for(300ms);
         stop.set();

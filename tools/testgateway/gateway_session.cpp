@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <chrono>
 #include <initializer_list>
+#include <optional>
 #include <random>
 #include <thread>
 
@@ -38,10 +39,32 @@ std::string fourDigits(int n) {
     return formatText("%04d", n);
 }
 
+std::string routeText(const std::string& organisation, const std::string& service,
+                      const std::string& function) {
+    return trimmed(organisation) + "/" + trimmed(service) + "/" + trimmed(function);
+}
+
+// The 16 digits of a serial number; nothing when the field is not one.
+std::optional<std::uint64_t> serialNumber(const std::string& field) {
+    const std::string digits = trimmed(field);
+    if (digits.size() != 16) return std::nullopt;
+    std::uint64_t n = 0;
+    for (char c : digits) {
+        if (c < '0' || c > '9') return std::nullopt;
+        n = n * 10 + static_cast<std::uint64_t>(c - '0');
+    }
+    return n;
+}
+
 class GatewaySession {
   public:
     GatewaySession(TestGateway::Shared& shared, platform::TcpSocket socket)
-        : shared_(shared), socket_(std::move(socket)), io_(socket_, shared.stopping) {}
+        : shared_(shared), socket_(std::move(socket)), io_(socket_, shared.stopping) {
+        shared_.addLive(&socket_);
+    }
+    ~GatewaySession() { shared_.removeLive(&socket_); }
+    GatewaySession(const GatewaySession&) = delete;
+    GatewaySession& operator=(const GatewaySession&) = delete;
 
     void run() {
         ++shared_.counters.connections;
@@ -179,8 +202,10 @@ class GatewaySession {
             answer.message = "申请数量不合法";
         } else {
             answer.returnCode = "0000";
-            answer.firstSerial =
-                formatText("%016llu", static_cast<unsigned long long>(shared_.takeSerials(count)));
+            const std::string route =
+                routeText(request.organisation, request.service, request.function);
+            answer.firstSerial = formatText(
+                "%016llu", static_cast<unsigned long long>(shared_.takeSerials(count, route)));
             answer.serialFlag = std::string(1, shared_.settings.serialFlag);
             answer.count = fourDigits(count);
         }
@@ -196,9 +221,19 @@ class GatewaySession {
         request.op = op_;
 
         TransactionAnswer answer;
+        // Every transaction but the permission query spends a serial number of its route.
+        const std::string misuse =
+            code == frame::kPermissionCode
+                ? std::string()
+                : shared_.useSerial(request.record.serial,
+                                    routeText(request.record.organisation, request.record.service,
+                                              request.record.function));
         if (!failure.empty()) {
             answer.returnCode = failure;
             answer.message = failureMessage(failure);
+        } else if (!misuse.empty()) {
+            answer.returnCode = "0014";
+            answer.message = failureMessage("0014");
         } else if (code == frame::kPermissionCode) {
             ++shared_.counters.permissionQueries;
             for (const auto& p : op_->permissions) answer.payload += encode(p);
@@ -245,6 +280,26 @@ std::string failureMessage(const std::string& returnCode) {
     if (returnCode == "0014") return "交易序列号已失效";
     if (returnCode == "0015") return "无此交易权限";
     return "交易失败";
+}
+
+std::string TestGateway::Shared::useSerial(const std::string& serial, const std::string& route) {
+    std::lock_guard lock(serialMutex);
+    std::string violation;
+    const std::optional<std::uint64_t> number = serialNumber(serial);
+    auto it = number ? issued.find(*number) : issued.end();
+    if (!number) {
+        violation = "[" + serial + "] on " + route + ": not a serial number";
+    } else if (it == issued.end()) {
+        violation = "[" + trimmed(serial) + "] on " + route + ": never handed out";
+    } else if (it->second.route != route) {
+        violation = "[" + trimmed(serial) + "] on " + route + ": handed out for " + it->second.route;
+    } else if (it->second.used) {
+        violation = "[" + trimmed(serial) + "] on " + route + ": used before";
+    } else {
+        it->second.used = true;
+    }
+    if (!violation.empty()) violations_.push_back(violation);
+    return violation;
 }
 
 void runGatewaySession(TestGateway::Shared& shared, platform::TcpSocket socket) {

@@ -41,6 +41,7 @@ Status TestGateway::start(std::uint16_t gatewayPort, std::uint16_t updatePort) {
             return statusFromErrno(err, "listen on 127.0.0.1:" + std::to_string(ports[i]));
         }
     }
+    shared_->forgetSerials();
     gatewayPort_ = shared_->listeners[0].localPort();
     updatePort_ = shared_->listeners[1].localPort();
     shared_->stopping = false;
@@ -79,6 +80,14 @@ void TestGateway::acceptLoop(int which) {
              }),
              done});
     }
+}
+
+void TestGateway::dropConnections() {
+    shared_->cutLive();
+}
+
+std::vector<std::string> TestGateway::serialViolations() const {
+    return shared_->violations();
 }
 
 void TestGateway::stop() {

@@ -4,6 +4,7 @@
 //  - gateway port: the login challenge and answer, then encrypted transactions: serial
 //    number blocks ("22" answered by "23"), the permission query ("E6"), and whatever the
 //    registered transaction services answer (the file services add themselves there);
+//    Serial numbers are checked strictly (see serialViolations);
 //  - update-server port: the fast-transfer login with its name/value answer, then
 //    whatever the registered fast services answer.
 // Every connection runs on its own thread. Fault switches make it misbehave on purpose.
@@ -159,8 +160,18 @@ class TestGateway {
 
     // Listens on 127.0.0.1; port 0 picks a free one. Both ports are known afterwards.
     Status start(std::uint16_t gatewayPort = 0, std::uint16_t updatePort = 0);
-    // Closes the listeners and every connection and joins every thread.
+    // Closes the listeners and every connection and joins every thread. A later start()
+    // is a restart: the serial numbers handed out before are void, and counting starts
+    // again at SerialStart, as a restarted gateway does.
     void stop();
+    // Cuts every gateway connection open now, as a gateway drops idle sessions.
+    void dropConnections();
+
+    // Serial numbers are checked as a real gateway checks them: each is handed out for one
+    // route and may be used once, on that route, before the next restart. Every
+    // transaction but the permission query must carry one. A misuse is answered "0014"
+    // and recorded here ("[serial] on ORG/SERVICE/FUNCTION: why"), in the order seen.
+    std::vector<std::string> serialViolations() const;
 
     std::uint16_t gatewayPort() const { return gatewayPort_; }
     std::uint16_t updatePort() const { return updatePort_; }
