@@ -62,7 +62,7 @@ int permissions(Environment& environment, const std::vector<std::string>& argume
         gateway.disconnect();
         return 1;
     }
-    for (const PermissionRecord& p : gateway.process().permissions) {
+    for (const PermissionRecord& p : gateway.handle().Permissions().entries()) {
         std::printf("%-16s %-16s %-2s %s\n", trimmed(p.organisation).c_str(),
                     trimmed(p.service).c_str(), trimmed(p.function).c_str(), p.kind.c_str());
     }

@@ -26,8 +26,6 @@ constexpr int kAsyncSerialCount = 20;
 constexpr int kMaxSerialCount = 9999;
 constexpr int kPermissionPayload = 225;
 constexpr int kPermissionOperatorField = 40;
-constexpr std::size_t kMaxFastLoginRecords = 8;
-constexpr std::size_t kFastRecordSize = 32;
 // Answers passed over while one is awaited: more than a transfer window ever leaves behind.
 constexpr int kMaxPassedAnswers = 256;
 
@@ -44,22 +42,6 @@ long leadingInteger(std::string_view text) {
     return negative ? -value : value;
 }
 
-bool equalsIgnoreCase(std::string_view a, std::string_view b) {
-    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-               return std::tolower(static_cast<unsigned char>(x)) ==
-                      std::tolower(static_cast<unsigned char>(y));
-           });
-}
-
-// Bytes of `packet` from `from` up to the first zero byte, never past `end`.
-std::string zeroEndedText(std::string_view packet, std::size_t from, std::size_t end) {
-    end = std::min(end, packet.size());
-    if (from >= end) return {};
-    std::string_view field = packet.substr(from, end - from);
-    field = field.substr(0, std::min(field.find('\0'), field.size()));
-    return trimmed(platform::gbkToUtf8Lossy(field));
-}
-
 std::string wire(std::string_view utf8) {
     return platform::utf8ToGbkLossy(utf8);
 }
@@ -74,62 +56,6 @@ std::string loginRequestPacket(const std::string& operatorCode, const std::strin
     packet.replace(frame::kCodeOffset, 2, frame::kLoginCode);
     packet += encode(LoginRequestRecord{operatorCode, passwordDigest, productId, clientVersion});
     return packet;
-}
-
-std::string fastLoginRequestPacket(const std::vector<std::string>& names,
-                                   const std::string& productId, const std::string& version) {
-    const std::size_t n = names.size();
-    std::string request(frame::kPayloadOffset + 16 * n, ' ');
-    frame::writeHeader(request.data(), static_cast<std::uint32_t>((n + 8) * 16),
-                       static_cast<std::uint32_t>((n + 8) * 16), frame::HeaderForm::FastLogin);
-    request.replace(frame::kCodeOffset, 2, frame::kFastLoginCode);
-    std::string product = wire(productId).substr(0, 8);
-    request.replace(75 + 8 - product.size(), product.size(), product);
-    std::string ver = wire(version).substr(0, 7);
-    request.replace(83 + 7 - ver.size(), ver.size(), ver);
-    request[90] = '4';
-    request.replace(91, 9, formatText("%09i", static_cast<int>(16 * n)));
-    for (std::size_t i = 0; i < n; ++i) {
-        std::string name = wire(names[i]).substr(0, 16);
-        request.replace(frame::kPayloadOffset + 16 * i, name.size(), name);
-    }
-    return request;
-}
-
-int parseFastLoginAnswer(std::string_view answer, std::vector<FastLoginValue>& values,
-                         std::string& loginCode, std::string& error) {
-    if (answer.size() < frame::kPayloadOffset) {
-        error = "登录失败 原因:应答长度不足";
-        return -1;
-    }
-    const char status = answer[82];
-    if (status != 'S' && status != 's') {
-        error = "登录失败 原因:" + zeroEndedText(answer, 52, 82);
-        return -1;
-    }
-    // The byte count is a 9-character field; digits beyond it belong to the login code.
-    std::size_t byteCount = 0;
-    for (std::size_t i = 83; i < 92 && answer[i] >= '0' && answer[i] <= '9'; ++i) {
-        byteCount = byteCount * 10 + static_cast<std::size_t>(answer[i] - '0');
-    }
-    const std::size_t available = (answer.size() - frame::kPayloadOffset) / kFastRecordSize;
-    const std::size_t count =
-        std::min({byteCount / kFastRecordSize, kMaxFastLoginRecords, available});
-    values.clear();
-    for (std::size_t i = 0; i < count; ++i) {
-        const std::size_t at = frame::kPayloadOffset + i * kFastRecordSize;
-        values.push_back(
-            {zeroEndedText(answer, at, at + 16), zeroEndedText(answer, at + 16, at + 32)});
-    }
-    loginCode = zeroEndedText(answer, 92, frame::kPayloadOffset);
-    return static_cast<int>(count);
-}
-
-std::string fastLoginValue(const std::vector<FastLoginValue>& values, std::string_view name) {
-    for (const auto& v : values) {
-        if (equalsIgnoreCase(v.name, name)) return v.value;
-    }
-    return {};
 }
 
 std::string serialRequestPacket(const std::string& loginCode, const Route& route, int count,
@@ -183,45 +109,30 @@ void CCommunicateHandle::SetGatewayList(const std::vector<GatewayEntry>& gateway
                                         const std::string& userCode,
                                         const std::string& operatorCode,
                                         const std::string& password) {
-    gateways_.clear();
-    for (const auto& entry : gateways) {
-        if (entry.usable()) gateways_.push_back(entry);
-    }
-    mode_ = mode != 0 ? 1 : 0;
+    roster_.set(gateways, mode);
     connectTimeOut_ = CConfig(context_.installation).readSelectTimeOut();
     userCode_ = fixedWidth(userCode, 8);
     operatorCode_ = fixedWidth(operatorCode, 8);
     password_ = fixedWidth(password, 8);
 }
 
-std::vector<GatewayEntry> CCommunicateHandle::OrderedGateways() const {
-    std::vector<GatewayEntry> order = gateways_;
-    if (mode_ == 1) {
-        const unsigned thread = platform::currentThreadId();
-        for (std::size_t count = order.size(); count >= 2; --count) {
-            std::size_t pick = (thread + static_cast<unsigned>(std::rand())) % count;
-            std::swap(order[pick], order[count - 1]);
-        }
-    }
-    return order;
-}
-
 int CCommunicateHandle::LoginToGateway() {
     if (loggedIn_) return 1;
-    const char* modeText = mode_ == 1 ? "随机" : "顺序";
-    const std::vector<GatewayEntry> order = OrderedGateways();
-    if (order.empty()) lastError_ = "没有可用的网关地址/端口!";
-    for (const auto& entry : order) {
-        current_ = entry;
-        if (Login() == 1) {
-            WriteSysLog(formatText("用户登录网关(%s)[%s/%s]成功", modeText, entry.address.c_str(),
-                                   entry.port.c_str()));
-            return 1;
-        }
-        WriteSysLog(formatText("用户登录网关(%s)[%s/%s]失败，失败原因：%s", modeText,
-                               entry.address.c_str(), entry.port.c_str(), lastError_.c_str()));
-    }
-    return 0;
+    if (roster_.entries().empty()) lastError_ = "没有可用的网关地址/端口!";
+    const char* modeText = roster_.modeText();
+    const bool loggedIn = roster_.failOver(
+        [this](const GatewayEntry& entry) {
+            current_ = entry;
+            return Login() == 1;
+        },
+        [this, modeText](const GatewayEntry& entry, bool succeeded) {
+            WriteSysLog(succeeded ? formatText("用户登录网关(%s)[%s/%s]成功", modeText,
+                                               entry.address.c_str(), entry.port.c_str())
+                                  : formatText("用户登录网关(%s)[%s/%s]失败，失败原因：%s",
+                                               modeText, entry.address.c_str(),
+                                               entry.port.c_str(), lastError_.c_str()));
+        });
+    return loggedIn ? 1 : 0;
 }
 
 int CCommunicateHandle::Login() {
@@ -288,7 +199,6 @@ int CCommunicateHandle::Login() {
     process_.recordLogin({record.businessDate, record.gatewayTime, record.userCode});
     userCode_ = record.userCode;
     loginCode_ = record.loginCode;
-    permissionsLoaded_ = 0;
     SetLoggedIn(true);
     return 1;
 }
@@ -377,149 +287,74 @@ int CCommunicateHandle::ReceivePacket(std::string& buffer) {
             return -1;
         }
     }
-    const int rc = ReceiveBody(buffer, "接收数据：申请内存失败[%d]！");
-    if (rc != 0) buffer.clear();
-    return rc;
+    return ReadFrame(buffer, kStrictWaits, true, FrameWording::Packet);
 }
 
-int CCommunicateHandle::ReceiveBody(std::string& buffer, const char* noMemoryFormat) {
-    char header[frame::kHeaderSize];
-    platform::Tick deadline;
-    int rc = WaitAndReceiveFirst(kStrictWaits, header, static_cast<int>(frame::kHeaderSize), true,
-                                 deadline);
-    if (rc != static_cast<int>(frame::kHeaderSize)) {
+int CCommunicateHandle::ReadFrame(std::string& buffer, int waits, bool strict,
+                                  FrameWording wording) {
+    const bool answer = wording == FrameWording::Answer;
+    // Every failure drops the connection: what follows on it can no longer be told apart.
+    auto failed = [&](int rc) {
         if (rc == -3) lostByPeer_ = true;
         DropIfLoggedIn();
-        return rc < 0 ? rc : -1;
+        buffer.clear();
+        return rc;
+    };
+    char header[frame::kHeaderSize];
+    platform::Tick deadline;
+    int rc =
+        WaitAndReceiveFirst(waits, header, static_cast<int>(frame::kHeaderSize), strict, deadline);
+    if (rc == -999) return rc;
+    if (rc != static_cast<int>(frame::kHeaderSize)) {
+        if (answer) lastError_ = "接收交易应答包头失败[" + lastError_ + "]";
+        return failed(rc < 0 ? rc : -1);
     }
     const std::uint32_t bodyLength = frame::readBodyLength(header);
+    const auto noMemory = [&] {
+        return answer ? formatText("申请内存失败[%u]", bodyLength + 17u)
+                      : formatText("接收数据：申请内存失败[%d]！",
+                                   static_cast<int>(std::min<std::uint32_t>(bodyLength,
+                                                                            INT_MAX - 17)) +
+                                       17);
+    };
     // A length beyond any message of the protocol is a corrupt header, not a reason to
     // reserve gigabytes; the buffer grows with the bytes that really arrive.
     if (bodyLength > frame::kMaxBodyLength) {
-        lastError_ =
-            formatText(noMemoryFormat,
-                       static_cast<int>(std::min<std::uint32_t>(bodyLength, INT_MAX - 17)) + 17);
-        DropIfLoggedIn();
-        return -1;
+        lastError_ = noMemory();
+        return failed(-1);
     }
+    char piece[frame::kPiece];
     try {
         buffer.clear();
         buffer.reserve(frame::kHeaderSize + std::min<std::size_t>(bodyLength, 1u << 20));
         buffer.append(header, frame::kHeaderSize);
-    } catch (const std::bad_alloc&) {
-        lastError_ = formatText(noMemoryFormat, static_cast<int>(bodyLength) + 17);
-        DropIfLoggedIn();
-        return -1;
-    }
-    char piece[frame::kPiece];
-    for (std::size_t left = bodyLength; left > 0;) {
-        const int want = static_cast<int>(std::min(frame::kPiece, left));
-        rc = RecvDataUntil(piece, want, deadline, AnswerClock());
-        if (rc != want) {
-            lastError_ =
-                formatText("接收交易报文失败[%d!=%d]！,失败原因:%s", rc, want, lastError_.c_str());
-            if (rc == -3) lostByPeer_ = true;
-            DropIfLoggedIn();
-            return rc == -98 ? rc : -1;
-        }
-        try {
+        for (std::size_t left = bodyLength; left > 0;) {
+            const int want = static_cast<int>(std::min(frame::kPiece, left));
+            rc = RecvDataUntil(piece, want, deadline, AnswerClock());
+            if (rc != want) {
+                lastError_ = answer ? "接收交易应答数据失败[" + lastError_ + "]"
+                                    : formatText("接收交易报文失败[%d!=%d]！,失败原因:%s", rc, want,
+                                                 lastError_.c_str());
+                if (rc == -3) lostByPeer_ = true;
+                if (answer) return failed(rc < 0 ? rc : -1);
+                return failed(rc == kShuttingDown ? rc : -1);
+            }
             buffer.append(piece, static_cast<std::size_t>(want));
-        } catch (const std::bad_alloc&) {
-            lastError_ = formatText(noMemoryFormat, static_cast<int>(bodyLength) + 17);
-            DropIfLoggedIn();
-            return -1;
+            left -= static_cast<std::size_t>(want);
         }
-        left -= static_cast<std::size_t>(want);
+    } catch (const std::bad_alloc&) {
+        lastError_ = noMemory();
+        return failed(-1);
     }
     if (Status s = frame::decryptBody(buffer, sessionKey_); !s) {
         lastError_ = "解密数据失败,KLAV_Decrypt() failed!";
-        DropIfLoggedIn();
-        return -1;
+        return failed(-1);
+    }
+    if (answer && buffer.size() < frame::kPayloadOffset) {
+        lastError_ = formatText("接收交易应答数据失败[应答长度%zu不足]", buffer.size());
+        return failed(-1);
     }
     return 0;
-}
-
-// ---- fast-transfer login -----------------------------------------------------------------
-
-int CCommunicateHandle::FastLogin(const std::vector<std::string>& names,
-                                  const std::string& productId, const std::string& version,
-                                  std::vector<FastLoginValue>& values) {
-    const char* modeText = mode_ == 1 ? "随机" : "顺序";
-    const std::vector<GatewayEntry> order = OrderedGateways();
-    if (order.empty()) lastError_ = "没有可用的网关地址/端口!";
-    for (const auto& entry : order) {
-        currentFastServer_ = entry;
-        int rc = FastLoginOnce(names, productId, version, values);
-        if (rc >= 0) {
-            WriteSysLog(formatText("FasterFtp登录网关(%s)[%s/%s]成功", modeText,
-                                   entry.address.c_str(), entry.ftpPort.c_str()));
-            return rc;
-        }
-        WriteSysLog(formatText("FasterFtp登录网关(%s)[%s/%s]失败，失败原因：%s", modeText,
-                               entry.address.c_str(), entry.ftpPort.c_str(), lastError_.c_str()));
-    }
-    return -1;
-}
-
-int CCommunicateHandle::FastLoginOnce(const std::vector<std::string>& names,
-                                      const std::string& productId, const std::string& version,
-                                      std::vector<FastLoginValue>& values) {
-    Disconnect();
-    if (Connect(currentFastServer_.address,
-                static_cast<int>(leadingInteger(currentFastServer_.ftpPort)),
-                connectTimeOut_) != 0) {
-        return -1;
-    }
-    const std::string request = fastLoginRequestPacket(names, productId, version);
-    if (SendData(request.data(), static_cast<int>(request.size())) < 0) {
-        lastError_ = "版本更新登录失败-发送操登录请求数据失败[" + lastError_ + "]";
-        Disconnect();
-        return -1;
-    }
-
-    char header[frame::kHeaderSize];
-    platform::Tick deadline;
-    int rc = WaitAndReceiveFirst(kStrictWaits, header, static_cast<int>(frame::kHeaderSize), true,
-                                 deadline);
-    if (rc < 0) {
-        if (rc == -3) {
-            lastError_ = "版本更新登录失败-网关主动关闭连接（用户名或密码不正确）";
-        } else if (rc == -9) {
-            lastError_ = "版本更新登录失败-等待接收登录应答TXB数据超时!";
-        } else {
-            lastError_ = "版本更新登录失败-接收登录应答TXB数据失败[" + lastError_ + "]";
-        }
-        Disconnect();
-        return -1;
-    }
-    const std::uint32_t bodyLength = frame::readBodyLength(header);
-    if (bodyLength > frame::kMaxBodyLength) {
-        lastError_ =
-            formatText("版本更新登录失败-接收登录应答数据失败:应答长度[%u]不合法", bodyLength);
-        Disconnect();
-        return -1;
-    }
-    std::string answer(header, frame::kHeaderSize);
-    answer.resize(frame::kHeaderSize + bodyLength);
-    if (bodyLength > 0) {
-        rc = RecvDataUntil(answer.data() + frame::kHeaderSize, static_cast<int>(bodyLength),
-                           deadline, AnswerClock());
-        if (rc != static_cast<int>(bodyLength)) {
-            lastError_ = "版本更新登录失败-接收登录应答数据失败:" + lastError_;
-            Disconnect();
-            return -1;
-        }
-    }
-    if (answer.size() < frame::kPayloadOffset) {
-        lastError_ =
-            formatText("版本更新登录失败-接收登录应答数据失败:应答长度[%u]不足", bodyLength);
-        Disconnect();
-        return -1;
-    }
-    const int count = parseFastLoginAnswer(answer, values, loginCode_, lastError_);
-    if (count < 0) return -1;
-    loggedIn_ = true;
-    return count;
 }
 
 // ---- transactions ------------------------------------------------------------------------
@@ -566,56 +401,7 @@ int CCommunicateHandle::BuildRequest(std::string_view code, const std::string& s
 
 int CCommunicateHandle::ReceiveAnswer(std::string& buffer, int waits, bool strict) {
     std::lock_guard lock(exchangeLock_);
-    const int rc = ReceiveAnswerLocked(buffer, waits, strict);
-    // A failed receive hands nothing on: a caller must not read fields out of a partial
-    // or undecrypted answer.
-    if (rc != 0) buffer.clear();
-    return rc;
-}
-
-int CCommunicateHandle::ReceiveAnswerLocked(std::string& buffer, int waits, bool strict) {
-    char header[frame::kHeaderSize];
-    platform::Tick deadline;
-    int rc =
-        WaitAndReceiveFirst(waits, header, static_cast<int>(frame::kHeaderSize), strict, deadline);
-    if (rc == -999) return rc;
-    if (rc != static_cast<int>(frame::kHeaderSize)) {
-        lastError_ = "接收交易应答包头失败[" + lastError_ + "]";
-        if (rc == -3) lostByPeer_ = true;
-        DropIfLoggedIn();
-        return rc < 0 ? rc : -1;
-    }
-    const std::uint32_t bodyLength = frame::readBodyLength(header);
-    if (bodyLength > frame::kMaxBodyLength) {
-        lastError_ = formatText("申请内存失败[%u]", bodyLength + 17u);
-        DropIfLoggedIn();
-        return -1;
-    }
-    buffer.assign(header, frame::kHeaderSize);
-    char piece[frame::kPiece];
-    for (std::size_t left = bodyLength; left > 0;) {
-        const int want = static_cast<int>(std::min(frame::kPiece, left));
-        rc = RecvDataUntil(piece, want, deadline, AnswerClock());
-        if (rc != want) {
-            lastError_ = "接收交易应答数据失败[" + lastError_ + "]";
-            if (rc == -3) lostByPeer_ = true;
-            DropIfLoggedIn();
-            return rc < 0 ? rc : -1;
-        }
-        buffer.append(piece, static_cast<std::size_t>(want));
-        left -= static_cast<std::size_t>(want);
-    }
-    if (Status s = frame::decryptBody(buffer, sessionKey_); !s) {
-        lastError_ = "解密数据失败,KLAV_Decrypt() failed!";
-        DropIfLoggedIn();
-        return -1;
-    }
-    if (buffer.size() < frame::kPayloadOffset) {
-        lastError_ = formatText("接收交易应答数据失败[应答长度%zu不足]", buffer.size());
-        DropIfLoggedIn();
-        return -1;
-    }
-    return 0;
+    return ReadFrame(buffer, waits, strict, FrameWording::Answer);
 }
 
 int CCommunicateHandle::RefuseTransaction(const TransactionResponseRecord& response, bool polled) {
@@ -689,14 +475,10 @@ std::string CCommunicateHandle::BuildSerialRequest(const Route& route, int count
 int CCommunicateHandle::FileAwaitedSerials(const std::string& answerPacket) {
     SerialAnswerRecord answer;
     (void)decode(std::string_view(answerPacket).substr(frame::kRecordOffset), answer);
-    Route target = route_;
-    if (!awaitedSerials_.empty()) {
-        target = awaitedSerials_.front();
-        awaitedSerials_.pop_front();
-    }
+    const Route target = serials_.answeredRoute(route_);
     const std::string route = RouteText(target.organisation, target.service, target.function);
     if (answer.returnCode == "0000") {
-        if (!AddSerialBlock(serials_, target, answer)) return FailBadAnswer(route);
+        if (!AddSerialBlock(serials_.pool(), target, answer)) return FailBadAnswer(route);
         return 8888;
     }
     lastError_ = formatText("批量申请交易序列号[%s]失败-[%s-%s]!", route.c_str(),
@@ -766,7 +548,7 @@ int CCommunicateHandle::RequestTransSerials(const std::string& organisation,
 
 int CCommunicateHandle::ReceiveSerialAnswer(std::string& answerPacket) {
     // Blocks asked for earlier without waiting are answered first, in order.
-    std::size_t earlier = awaitedSerials_.size();
+    std::size_t earlier = serials_.awaitedBlocks();
     for (int passed = 0; passed < kMaxPassedAnswers; ++passed) {
         if (int rc = ReceivePacket(answerPacket); rc != 0) return rc;
         const std::string_view code = frame::messageCode(answerPacket);
@@ -813,7 +595,7 @@ int CCommunicateHandle::RequestTransSerialsAsync() {
             formatText("批量申请交易序列号[%s]失败-%s!", route.c_str(), lastError_.c_str());
         return -1;
     }
-    awaitedSerials_.push_back(route_);
+    serials_.awaitBlock(route_);
     return 0;
 }
 
@@ -861,37 +643,13 @@ bool CCommunicateHandle::LoadPermissions() {
         WriteSysLog(formatText("获取用户权限失败,失败原因:%s", lastError_.c_str()));
         return false;
     }
-    auto& list = process_.permissions;
-    list.clear();
-    // Only entries that really arrived are read, whatever the answer claims.
-    const std::size_t available = answer.size() - frame::kPayloadOffset;
-    const std::size_t entries =
-        std::min<std::size_t>(payloadLength, available) / kPermissionEntrySize;
-    for (std::size_t i = 0; i < entries; ++i) {
-        PermissionRecord entry;
-        (void)decode(
-            std::string_view(answer).substr(frame::kPayloadOffset + i * kPermissionEntrySize),
-            entry);
-        list.push_back(entry);
-    }
-    if (entries > 0) permissionsLoaded_ = 1;
-    return entries > 0;
+    return permissions_.load(answer, static_cast<std::size_t>(payloadLength));
 }
 
 int CCommunicateHandle::CheckPermission(const std::string& service, const std::string& function,
                                         const std::string& organisation) {
-    if (permissionsLoaded_ == 0) LoadPermissions();
-    for (const auto& entry : process_.permissions) {
-        if (entry.kind != "C" && entry.kind != "c") continue;
-        if (!equalsIgnoreCase(trimmed(entry.organisation), organisation) ||
-            !equalsIgnoreCase(trimmed(entry.service), service)) {
-            continue;
-        }
-        const std::string entryFunction = trimmed(entry.function);
-        if (function.empty() || entryFunction == "**" || equalsIgnoreCase(entryFunction, function))
-            return 1;
-    }
-    return 0;
+    if (!permissions_.loaded()) LoadPermissions();
+    return permissions_.allows(service, function, organisation) ? 1 : 0;
 }
 
 }  // namespace vantrel

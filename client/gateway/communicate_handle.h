@@ -1,8 +1,9 @@
 #pragma once
-// CCommunicateHandle: one conversation with a gateway. It holds the usable gateways, picks
-// one in order or at random, connects, logs the operator in (challenge-response that also
-// yields the session key), and then carries framed, encrypted transactions with their
-// sequence numbers, serial-number pools and the permission query.
+// CCommunicateHandle: one conversation with a gateway. It picks a gateway of its roster,
+// connects, logs the operator in (challenge-response that also yields the session key), and
+// then carries framed, encrypted transactions with their sequence numbers; the serial
+// numbers and the permissions it reads belong to the connection (SerialSupply,
+// PermissionTable) and are forgotten with it.
 //
 // Every thread that talks to a gateway owns its own handle; a handle is used by one
 // thread at a time (its owner). Internally three locks: the sequence lock (NextSequence),
@@ -14,7 +15,6 @@
 // -12 the gateway asks for a new session ("0014"), -9998 / -9999 session lost ("E998" /
 // "E999"), 8888 a polled serial-number block arrived.
 
-#include <deque>
 #include <functional>
 #include <mutex>
 #include <string>
@@ -25,7 +25,9 @@
 #include "client/config/config.h"
 #include "client/gateway/gateway_process.h"
 #include "client/gateway/gateway_records.h"
+#include "client/gateway/gateway_roster.h"
 #include "client/gateway/packet_frame.h"
+#include "client/gateway/permission_table.h"
 #include "client/gateway/socket_connect.h"
 #include "client/gateway/trans_serials.h"
 
@@ -40,27 +42,10 @@ class InFlightWindow {
     virtual void releaseSlot(std::string_view serial) = 0;
 };
 
-// One name/value record of the update server's fast-transfer login answer.
-struct FastLoginValue {
-    std::string name;   // 16 characters as sent, trimmed
-    std::string value;  // trimmed
-};
-
 // The 145-byte operator login request ("E0", not encrypted; the header's plain length is
 // written little-endian). Codes are cut or blank-padded to their widths.
 std::string loginRequestPacket(const std::string& operatorCode, const std::string& passwordDigest,
                                const std::string& productId, const std::string& clientVersion);
-// The update server's login request ("80", 145 + 16 x names bytes, sent unencrypted):
-// product id "%8s" at 75, version "%7s" at 83, "4" at 90, 16 x n "%09i" at 91, each name
-// "%-16s" from 145.
-std::string fastLoginRequestPacket(const std::vector<std::string>& names,
-                                   const std::string& productId, const std::string& version);
-// Reads a whole fast-login answer (header and body, at least 145 bytes) → its record count
-// (at most 8) with `values` and `loginCode` filled, or -1 with "登录失败 原因:%s" in `error`.
-int parseFastLoginAnswer(std::string_view answer, std::vector<FastLoginValue>& values,
-                         std::string& loginCode, std::string& error);
-// The value of the record named `name` (case-insensitive); empty when absent.
-std::string fastLoginValue(const std::vector<FastLoginValue>& values, std::string_view name);
 // The serial-number request ("22") before encryption; counts above 9999 are sent as 9999.
 std::string serialRequestPacket(const std::string& loginCode, const Route& route, int count,
                                 const std::string& sequence);
@@ -111,7 +96,8 @@ class CCommunicateHandle : public CSocketConnect {
     // Gives `other` this handle's gateway list, choice mode and codes: a second session of
     // the same operator (transfer workers, task runs), not logged in. Reads only.
     void ConfigureLike(CCommunicateHandle& other) const {
-        other.SetGatewayList(gateways_, mode_, userCode_, operatorCode_, password_);
+        other.SetGatewayList(roster_.entries(), roster_.mode(), userCode_, operatorCode_,
+                             password_);
     }
     // Logs in on the first gateway that accepts, in order (mode 0) or at random (mode 1),
     // writing one system-log line per attempt → 1 or 0 (the text is the last failure).
@@ -125,10 +111,6 @@ class CCommunicateHandle : public CSocketConnect {
     // Waits (n waits, strict or poll) for data, then receives exactly `length` bytes
     // within the gateway's answer time-out → length or a negative code (-9 "接收超时").
     int WaitAndReceive(int waits, char* buffer, int length, bool strict);
-    // The update server's login over the fast-transfer ports, asking for `names` → number
-    // of answer records (at most 8) or -1.
-    int FastLogin(const std::vector<std::string>& names, const std::string& productId,
-                  const std::string& version, std::vector<FastLoginValue>& values);
 
     // Transactions.
     void SetRoute(const std::string& organisation, const std::string& service,
@@ -147,23 +129,25 @@ class CCommunicateHandle : public CSocketConnect {
     std::string NextSequence();
     // Sends a request for 20 numbers for the current route without waiting → 0 or -1.
     int RequestTransSerialsAsync();
-    SerialPool& Serials() { return serials_; }
+    SerialPool& Serials() { return serials_.pool(); }
 
-    // Permissions (interactive handle, GUI thread).
+    // Permissions (the interactive handle).
     // The query's answer in `buffer` → its payload length or -1.
     int QueryPermissions(std::string& buffer);
-    // Reloads the process-wide permission list; true when at least one entry arrived.
+    // Reloads the connection's permission table (logging in first when needed); true when
+    // at least one entry arrived. A failed load leaves the table as it was.
     bool LoadPermissions();
     // 1 allowed, 0 not; loads the list first when needed.
     int CheckPermission(const std::string& service, const std::string& function,
                         const std::string& organisation);
 
     bool IsLoggedIn() const { return loggedIn_; }
-    bool PermissionsLoaded() const { return permissionsLoaded_ != 0; }
+    bool PermissionsLoaded() const { return permissions_.loaded(); }
+    const PermissionTable& Permissions() const { return permissions_; }
     const std::string& LoginCode() const { return loginCode_; }
     const Context& context() const { return context_; }
     const GatewayEntry& CurrentGateway() const { return current_; }
-    const std::vector<GatewayEntry>& Gateways() const { return gateways_; }
+    const std::vector<GatewayEntry>& Gateways() const { return roster_.entries(); }
     int ConnectTimeOut() const { return connectTimeOut_; }
     // The current gateway's answer time-out in seconds (TimeOut; 90 when not positive).
     int AnswerTimeOut() const;
@@ -172,16 +156,14 @@ class CCommunicateHandle : public CSocketConnect {
 
   protected:
     // Empties the handle's serial pool (the gateway declared the session's numbers void).
-    void EmptySerials() { serials_.clear(); }
+    void EmptySerials() { serials_.emptyPool(); }
     // A new or closed connection keeps nothing of the one before.
     void ForgetConnection() {
-        serials_.clear();
-        awaitedSerials_.clear();
+        serials_.forget();
+        permissions_.clear();
     }
     void SetLoggedIn(bool loggedIn);
     void WriteSysLog(const std::string& line);
-    // The gateway list in the order of the choice mode.
-    std::vector<GatewayEntry> OrderedGateways() const;
     // The text for "%s-%s-%s" of a route.
     static std::string RouteText(const std::string& organisation, const std::string& service,
                                  const std::string& function);
@@ -196,16 +178,16 @@ class CCommunicateHandle : public CSocketConnect {
                             platform::Tick& deadline);
     // The context's clock (the machine's when none was given).
     const platform::Clock& AnswerClock() const;
-    // Reads and decrypts one answer after WaitAndReceive's header wait; shared by
-    // ReceiveResponse and PollResponse. `waits`/`strict` as for WaitAndReceive.
-    // Empties `buffer` on failure.
+    // Whose words a failure of ReadFrame is told in: ReceivePacket's or a transaction
+    // answer's (which also refuses a body too short for its record).
+    enum class FrameWording { Packet, Answer };
+    // The one frame reader: waits (`waits`/`strict` as for WaitAndReceive) for a header,
+    // then reads the body in pieces within the answer time-out and decrypts it → 0, -999
+    // (nothing yet, not strict) or a failure code, having dropped the connection and
+    // emptied `buffer`. Requires: the exchange lock held.
+    int ReadFrame(std::string& buffer, int waits, bool strict, FrameWording wording);
+    // One transaction answer under the exchange lock: ReadFrame in an answer's words.
     int ReceiveAnswer(std::string& buffer, int waits, bool strict);
-    // ReceiveAnswer's work. Requires: the exchange lock held.
-    int ReceiveAnswerLocked(std::string& buffer, int waits, bool strict);
-    // ReceivePacket after its readiness wait: header, body in pieces, decryption.
-    int ReceiveBody(std::string& buffer, const char* noMemoryFormat);
-    int FastLoginOnce(const std::vector<std::string>& names, const std::string& productId,
-                      const std::string& version, std::vector<FastLoginValue>& values);
     // The reaction to a transaction's return code (not "0000").
     int RefuseTransaction(const TransactionResponseRecord& response, bool polled);
     std::string BuildSerialRequest(const Route& route, int count);
@@ -219,7 +201,6 @@ class CCommunicateHandle : public CSocketConnect {
     int ReceiveSerialAnswer(std::string& answerPacket);
 
     Route route_;
-    int permissionsLoaded_ = 0;
     bool loggedIn_ = false;
     bool lostByPeer_ = false;
     LoginStateListener loginStateListener_;
@@ -235,14 +216,10 @@ class CCommunicateHandle : public CSocketConnect {
     std::mutex exchangeLock_;
     std::string sequence_;
     std::string lastRequestSequence_;  // of the last request built
-    SerialPool serials_;
-    // Routes of the serial requests sent on this connection and not yet answered, oldest
-    // first: the gateway answers in order, and an answer names no route.
-    std::deque<Route> awaitedSerials_;
-    std::vector<GatewayEntry> gateways_;
+    SerialSupply serials_;
+    PermissionTable permissions_;
+    GatewayRoster roster_;
     GatewayEntry current_;
-    GatewayEntry currentFastServer_;
-    int mode_ = 0;
     int connectTimeOut_ = kDefaultSelectTimeOut;
 };
 

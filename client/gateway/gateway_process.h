@@ -1,8 +1,8 @@
 #pragma once
 // The gateway facts that are process-wide: the business date, gateway time and user code
 // of the last successful login of any handle, the two connection notices, the product id
-// and client version every login carries, the operator's permission list, and the
-// shutdown check of the background threads. Owned once by the application (or a test)
+// and client version every login carries, and the shutdown check of the background
+// threads. Owned once by the application (or a test)
 // and handed to every gateway handle. Thread-safe unless a member says otherwise.
 
 #include <atomic>
@@ -66,10 +66,6 @@ class GatewayProcessState {
     // cleared by every disconnect.
     std::atomic<int> loggedInNotice{0};
     std::atomic<int> reloginNotice{0};
-
-    // The operator's permissions in the order received. GUI thread only (loaded and read
-    // there, through the interactive handle).
-    std::vector<PermissionRecord> permissions;
 
   private:
     mutable std::mutex mutex_;

@@ -47,24 +47,6 @@ int CSocketConnect::SendData(const char* data, int length) {
     }
 }
 
-int CSocketConnect::RecvData(char* buffer, int length) {
-    if (buffer == nullptr || length <= 0 || !socket_.isOpen()) return -2;
-    int received = 0;
-    for (;;) {
-        MoveResult moved = receiveRest(socket_, buffer, length, received);
-        if (moved.kind == MoveResult::kDone) return length;
-        if (moved.kind == MoveResult::kClosed || platform::isConnectionLost(moved.err)) {
-            lastError_ = "网关主动关闭连接!";
-            return -3;
-        }
-        if (!platform::isWouldBlock(moved.err)) {
-            lastError_ = formatText("RecvData : 从服务端接收报文失败，错误代码：%d", moved.err);
-            return -1;
-        }
-        (void)socket_.wait(platform::kReadable, static_cast<int>(kWouldBlockPause.count()));
-    }
-}
-
 int CSocketConnect::RecvDataUntil(char* buffer, int length, platform::Tick deadline,
                                   const platform::Clock& clock) {
     if (buffer == nullptr || length <= 0 || !socket_.isOpen()) return -2;

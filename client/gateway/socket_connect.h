@@ -26,11 +26,9 @@ class CSocketConnect {
 
     // Sends all `length` bytes → length, -1, -2.
     virtual int SendData(const char* data, int length);
-    // Receives exactly `length` bytes → length, -1, -2, -3.
-    virtual int RecvData(char* buffer, int length);
-    // Receives exactly `length` bytes, giving up once `clock` reaches `deadline` however
-    // the bytes trickle in → length, -1, -2, -3, -9 ("接收超时"), -98 (shutting down,
-    // asked once a second while nothing arrives).
+    // The one receive loop: exactly `length` bytes, giving up once `clock` reaches
+    // `deadline` however the bytes trickle in → length, -1, -2, -3 ("网关主动关闭连接!"),
+    // -9 ("接收超时"), -98 (shutting down, asked once a second while nothing arrives).
     int RecvDataUntil(char* buffer, int length, platform::Tick deadline,
                       const platform::Clock& clock);
     // Connects to a dotted IPv4 address, waiting up to `timeoutSeconds` counted in idle

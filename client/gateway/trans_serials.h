@@ -4,6 +4,7 @@
 // it has no lock of its own.
 
 #include <cstdint>
+#include <deque>
 #include <map>
 #include <string>
 
@@ -46,5 +47,38 @@ bool NeedsSerials(const SerialPool& pool, const Route& route);
 // the pool as it was, when the route key is empty or the answer's first number (16 digits)
 // or count (1..9999) are not decimal numbers.
 Status AddSerialBlock(SerialPool& pool, const Route& route, const SerialAnswerRecord& answer);
+
+// SerialSupply: the serial numbers of one connection: its pool, and the routes of the
+// blocks asked for without waiting whose answers are still to come, oldest first (the
+// gateway answers in order, and an answer names no route). Numbers of one connection are
+// void on the next, so the supply is forgotten at every connect and disconnect. Owned by
+// one handle; no lock of its own.
+class SerialSupply {
+  public:
+    SerialPool& pool() { return pool_; }
+    const SerialPool& pool() const { return pool_; }
+    // A new or closed connection: nothing of the old one is kept.
+    void forget() {
+        pool_.clear();
+        awaited_.clear();
+    }
+    // The gateway declared the numbers void; blocks still on their way are awaited still.
+    void emptyPool() { pool_.clear(); }
+    // A block was asked for on `route` without waiting.
+    void awaitBlock(Route route) { awaited_.push_back(std::move(route)); }
+    std::size_t awaitedBlocks() const { return awaited_.size(); }
+    // The route an arriving block answers: the oldest one awaited, which then waits no
+    // more; `current` when none is awaited.
+    Route answeredRoute(const Route& current) {
+        if (awaited_.empty()) return current;
+        Route route = std::move(awaited_.front());
+        awaited_.pop_front();
+        return route;
+    }
+
+  private:
+    SerialPool pool_;
+    std::deque<Route> awaited_;
+};
 
 }  // namespace vantrel

@@ -9,6 +9,7 @@
 #include "client/gateway/text_format.h"
 #include "client/transfer/file_service_body.h"
 #include "korrim/klav.h"
+#include "platform/file_system.h"
 #include "platform/files.h"
 #include "platform/shared_library.h"
 #include "platform/text_codec.h"

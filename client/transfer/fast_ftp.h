@@ -18,7 +18,7 @@
 #include <vector>
 
 #include "client/gateway/c_socket.h"
-#include "client/gateway/communicate_handle.h"
+#include "client/gateway/fast_login_codec.h"
 #include "platform/event.h"
 #include "platform/status.h"
 

@@ -12,6 +12,7 @@
 #include "client/gateway/login_digest.h"
 #include "client/gateway/text_format.h"
 #include "client/gateway/vorn_ftp.h"
+#include "client/transfer/fast_ftp.h"
 #include "platform/tcp_socket.h"
 #include "tests/support/temp_dir.h"
 #include "tools/testgateway/connection_io.h"
@@ -229,17 +230,13 @@ class LyingUpdateServer {
 
 TEST_F(BadInput, fastLoginByteCountReadsOnlyItsNineCharacters) {
     LyingUpdateServer server(3, 64);
-    Context c;
-    c.installation = Installation(root.path(), root.path());
-    CVornFtp handle(c, process);
-    handle.SetGatewayList({{"127.0.0.1", "8888", std::to_string(server.port()), "30"}}, 0, "",
-                          "OPER01", "x");
+    CFastFtp ftp;
+    ftp.init({{"127.0.0.1", std::to_string(server.port())}}, {}, 5);
     std::vector<FastLoginValue> values;
-    ASSERT_EQ(handle.FastLogin({"name0", "name1", "name2"}, "HMRQ0001", "1.30.00", values), 2)
-        << handle.LastError();
+    ASSERT_EQ(ftp.login({"name0", "name1", "name2"}, "HMRQ0001", "1.30.00", values), 2)
+        << ftp.status();
     EXPECT_EQ(values[1].name, "name1");
     EXPECT_EQ(values[1].value, "value1");
-    EXPECT_EQ(handle.LoginCode(), "12345678");
 }
 
 }  // namespace

@@ -8,6 +8,7 @@
 #include <thread>
 
 #include "client/gateway/interactive_gateway.h"
+#include "client/transfer/fast_ftp.h"
 #include "tests/gateway/gateway_fixture.h"
 
 namespace vantrel {
@@ -419,8 +420,14 @@ TEST_F(Session, permissionsGrantByKindAndWildcard) {
     EXPECT_EQ(handle->CheckPermission("FTP_SG", "", "VRELKA"), 1);  // no function: org and service
     EXPECT_EQ(handle->CheckPermission("FTP_B_QS", "00", "VRELKA"), 0);  // kind "X" grants nothing
     EXPECT_EQ(handle->CheckPermission("FTP_A_QS", "00", "OTHER"), 0);
-    EXPECT_EQ(process.permissions.size(), 3u);
+    EXPECT_EQ(handle->Permissions().entries().size(), 3u);
     EXPECT_EQ(gateway.counters().permissionQueries.load(), 1);  // loaded once per login
+
+    // The table is the connection's: the next connection asks again.
+    handle->DropIfLoggedIn();
+    EXPECT_FALSE(handle->PermissionsLoaded());
+    EXPECT_EQ(handle->CheckPermission("FTP_A_QS", "00", "VRELKA"), 1);
+    EXPECT_EQ(gateway.counters().permissionQueries.load(), 2);
 }
 
 TEST_F(Session, emptyPermissionListIsAskedForAgain) {
@@ -443,24 +450,21 @@ TEST_F(Session, permissionLoadLogsInFirstAndLogsAFailedLogin) {
 }
 
 TEST_F(Session, fastLoginReturnsTheValuesAskedFor) {
-    auto handle = makeHandle();
+    CFastFtp ftp;
+    ftp.init({{"127.0.0.1", std::to_string(gateway.updatePort())}}, {}, 5);
     std::vector<FastLoginValue> values;
-    ASSERT_EQ(handle->FastLogin({"moduleversion", "packagename", "unknown"}, "HMRQ0001", "1.30.00",
-                                values),
+    ASSERT_EQ(ftp.login({"moduleversion", "packagename", "unknown"}, "HMRQ0001", "1.30.00", values),
               2)
-        << handle->LastError();
+        << ftp.status();
     ASSERT_EQ(values.size(), 2u);
     EXPECT_EQ(values[0].name, "moduleversion");
     EXPECT_EQ(values[0].value, "1.30.01");
     EXPECT_EQ(values[1].value, "v1.30.01.zip");
-    EXPECT_EQ(handle->LoginCode(), "FL000001");
-    EXPECT_NE(sysLog().find("FasterFtp登录网关(顺序)[127.0.0.1/" +
-                            std::to_string(gateway.updatePort()) + "]成功"),
-              std::string::npos);
 
-    auto other = makeHandle();
-    EXPECT_EQ(other->FastLogin({"moduleversion"}, "OTHER001", "1.30.00", values), -1);
-    EXPECT_EQ(other->LastError(), "登录失败 原因:产品代码不正确");
+    CFastFtp other;
+    other.init({{"127.0.0.1", std::to_string(gateway.updatePort())}}, {}, 5);
+    EXPECT_EQ(other.login({"moduleversion"}, "OTHER001", "1.30.00", values), -1);
+    EXPECT_EQ(other.status(), "登录失败 原因:产品代码不正确");
 }
 
 TEST_F(Session, stopDuringAnAnswerWaitGivesUpWithinAboutASecond) {

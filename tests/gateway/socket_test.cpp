@@ -109,11 +109,12 @@ TEST_F(ConnectedPair, waitsReportNothingYetTimeOutAndPeerClose) {
     ASSERT_EQ(peer.sendSome("abc", 3), 3);
     EXPECT_EQ(client.WaitForData(1, true), 1);
     char buffer[8] = {};
-    EXPECT_EQ(client.RecvData(buffer, 3), 3);
+    const platform::Clock& clock = platform::RealClock::instance();
+    EXPECT_EQ(client.RecvDataUntil(buffer, 3, clock.tick() + std::chrono::seconds(5), clock), 3);
     EXPECT_STREQ(buffer, "abc");
 
     peer.close();
-    EXPECT_EQ(client.RecvData(buffer, 4), -3);
+    EXPECT_EQ(client.RecvDataUntil(buffer, 4, clock.tick() + std::chrono::seconds(5), clock), -3);
     EXPECT_EQ(client.LastError(), "网关主动关闭连接!");
 }
 
@@ -135,7 +136,8 @@ TEST_F(ConnectedPair, sendAllMovesEveryByteAndRefusesBadArguments) {
     EXPECT_EQ(client.SendData(nullptr, 3), -2);
     EXPECT_EQ(client.SendData("x", 0), -2);
     char c;
-    EXPECT_EQ(client.RecvData(&c, -1), -2);
+    const platform::Clock& clock = platform::RealClock::instance();
+    EXPECT_EQ(client.RecvDataUntil(&c, -1, clock.tick() + std::chrono::seconds(5), clock), -2);
     client.Close();
     EXPECT_EQ(client.SendData("x", 1), -2);
 }
