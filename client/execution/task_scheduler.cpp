@@ -102,6 +102,7 @@ void TaskScheduler::start(int workerCount) {
     o.housekeeping = [this] {
         takeInbox();
         daily_.tick();
+        if (options_.onTick) options_.onTick();
     };
     if (options_.stopStep) o.stopStep = *options_.stopStep;
     if (options_.tickPeriod) o.tickPeriod = *options_.tickPeriod;

@@ -9,6 +9,7 @@
 // Thread: construction, the start-up steps and stop() on the front end's main thread; the
 // task commands and snapshots from any thread.
 
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -45,6 +46,9 @@ class TaskScheduler final : public BlockStateListStore,
         std::optional<std::chrono::milliseconds> stopStep;
         // Tests: a shorter pace of the plan monitor's tick.
         std::optional<std::chrono::milliseconds> tickPeriod;
+        // Called by the plan monitor at the end of every tick once the tables are loaded
+        // (a service's heartbeat: it stops when the monitor hangs).
+        std::function<void()> onTick;
     };
 
     // The pointees of `context`, and `process`, must outlive the scheduler.
@@ -82,6 +86,8 @@ class TaskScheduler final : public BlockStateListStore,
     CDownPlanModel& downloads() { return downloads_; }
     CSendPlanModel& uploads() { return uploads_; }
     CAutoDownModel& autoSyncs() { return autoSyncs_; }
+    // The registry of the files being transferred (progress, and the counters of a service).
+    FileBlockMap& blocks() { return blocks_; }
     // The day's flag files (the nightly flag-model update rebuilds today's).
     catalogue::CFlagManager& flags() { return flags_; }
     CPlanThreadMgr* threadManager() { return threads_.get(); }

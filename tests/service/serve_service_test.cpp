@@ -1,0 +1,240 @@
+// vantrel-cli serve watched as a service: what it tells a service manager (readiness, the
+// heartbeat from the plan monitor's tick, stopping), what `status` and `status --check`
+// say of it, and the low-disk alert.
+
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <poll.h>
+
+#include <fstream>
+
+#include "client/service/serve_status.h"
+#include "tests/execution/cli_serve_fixture.h"
+
+namespace vantrel::testing {
+namespace {
+
+// The service manager's end of the notify protocol: a datagram socket the test binds.
+class NotifySocket {
+  public:
+    explicit NotifySocket(const fs::path& path) : path_(path) {
+        fd_ = socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+        sockaddr_un address{};
+        address.sun_family = AF_UNIX;
+        EXPECT_LT(path.string().size(), sizeof address.sun_path);
+        std::snprintf(address.sun_path, sizeof address.sun_path, "%s", path.c_str());
+        EXPECT_EQ(bind(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    }
+    ~NotifySocket() { close(fd_); }
+
+    // The next message within `limit`; empty when none came.
+    std::string receive(std::chrono::milliseconds limit) {
+        pollfd p{fd_, POLLIN, 0};
+        if (poll(&p, 1, static_cast<int>(limit.count())) != 1) return {};
+        char buffer[4096];
+        const ssize_t n = recv(fd_, buffer, sizeof buffer, 0);
+        return n > 0 ? std::string(buffer, static_cast<std::size_t>(n)) : std::string();
+    }
+    // The first message holding `line` within `limit` (every message is kept in `seen`).
+    std::string await(const std::string& line, std::chrono::seconds limit) {
+        const auto deadline = std::chrono::steady_clock::now() + limit;
+        while (std::chrono::steady_clock::now() < deadline) {
+            const std::string message = receive(250ms);
+            if (message.empty()) continue;
+            seen.push_back(message);
+            if (message.find(line) != std::string::npos) return message;
+        }
+        return {};
+    }
+    // How many messages holding `line` came within `span`.
+    int count(const std::string& line, std::chrono::milliseconds span) {
+        int n = 0;
+        const auto deadline = std::chrono::steady_clock::now() + span;
+        while (std::chrono::steady_clock::now() < deadline) {
+            const std::string message = receive(100ms);
+            if (message.find(line) != std::string::npos) ++n;
+        }
+        return n;
+    }
+    std::vector<std::string> seen;
+    const fs::path path_;
+
+  private:
+    int fd_ = -1;
+};
+
+class ServeService : public CliServe {
+  protected:
+    // Waits (at most 60 s) for a snapshot that satisfies `wanted`.
+    template <class Wanted>
+    std::optional<service::ServeStatus> awaitStatus(Wanted wanted) {
+        for (int i = 0; i < 600; ++i) {
+            std::ifstream in(service::statusFilePath(installation), std::ios::binary);
+            const std::string text(std::istreambuf_iterator<char>(in), {});
+            if (auto status = service::fromJson(text); status && wanted(*status)) return status;
+            std::this_thread::sleep_for(100ms);
+        }
+        return std::nullopt;
+    }
+    void appendClientIni(const std::string& lines) {
+        std::ofstream(installation.clientIni(), std::ios::app) << lines;
+    }
+};
+
+TEST_F(ServeService, underAServiceManagerServeIsReadyBeatsFromThePlanMonitorAndSaysItStops) {
+    // setup: the manager's socket, the password as the manager's credential (the variable
+    // holds a wrong one), and the test's hold on the plan monitor's tick
+    NotifySocket manager(root.path() / "notify.sock");
+    const fs::path hold = root.path() / "hold-tick";
+    const fs::path credentials = root.path() / "credentials";
+    fs::create_directories(credentials);
+    std::ofstream(credentials / "vantrel-password") << "pass1234\n";
+    CliProcess service{VANTREL_CLI, root.path(), runtime, "wrong"};
+    service.setExtraEnvironment({"NOTIFY_SOCKET=" + manager.path_.string(),
+                                 "VANTREL_TEST_HOLD_TICK=" + hold.string(),
+                                 "CREDENTIALS_DIRECTORY=" + credentials.string()});
+
+    // act: start serve
+    const pid_t serve = service.spawn({"serve"});
+
+    // verify: ready once logged in, with the one-line status, then a heartbeat per tick
+    const std::string ready = manager.await("READY=1", 60s);
+    ASSERT_FALSE(ready.empty()) << output();
+    EXPECT_NE(ready.find("STATUS=1 个任务, 0 个正在运行"), std::string::npos) << ready;
+    ASSERT_FALSE(manager.await("WATCHDOG=1", 30s).empty()) << output();
+
+    // act: the plan monitor hangs
+    std::ofstream(hold).flush();
+    (void)manager.count("WATCHDOG=1", 1500ms);  // a tick already past the hold
+
+    // verify: no heartbeat while it hangs, and the beat comes back once it runs again
+    EXPECT_EQ(manager.count("WATCHDOG=1", 3500ms), 0);
+    fs::remove(hold);
+    EXPECT_FALSE(manager.await("WATCHDOG=1", 30s).empty());
+
+    // act/verify: SIGTERM says stopping, and serve ends in order
+    kill(serve, SIGTERM);
+    EXPECT_FALSE(manager.await("STOPPING=1", 30s).empty());
+    EXPECT_EQ(CliProcess::wait(serve, 60s), 0) << output();
+}
+
+TEST_F(ServeService, statusShowsADownloadsRateWhileItRunsAndTheDaysCountsAfterIt) {
+    // setup: a file of several blocks, answered slowly enough to be seen moving
+    const std::int64_t size = 8 * 1024 * 1024 + 99;
+    const std::string bytes = putRemote("big.dat", static_cast<std::size_t>(size));
+    gateway.faults().answerDelayMs = 300;
+
+    // act: run the task under serve
+    const pid_t serve = serveAndRunTheTask();
+
+    // verify: while it runs, the transfer with its bytes done and rate
+    const auto moving = awaitStatus([](const service::ServeStatus& s) {
+        return !s.transfers.empty() && s.transfers[0].bytesPerSecond > 0;
+    });
+    ASSERT_TRUE(moving) << output() << readLocal(service::statusFilePath(installation));
+    EXPECT_EQ(moving->transfers[0].file, "FTP_A_QS\\big.dat");
+    EXPECT_EQ(moving->transfers[0].fileSize, size);
+    EXPECT_FALSE(moving->transfers[0].upload);
+    const auto [shown, text] = cli.capture({"status"});
+    EXPECT_EQ(shown, 0) << text;
+    EXPECT_NE(text.find("下载 " + taskId + " FTP_A_QS\\big.dat "), std::string::npos) << text;
+    EXPECT_NE(text.find("/s"), std::string::npos) << text;
+    EXPECT_NE(text.find("登录: 已登录 网关 127.0.0.1:"), std::string::npos) << text;
+
+    // verify: after it, the day's counts of the task, and a healthy check
+    gateway.faults().answerDelayMs = 0;
+    const auto done = awaitStatus([this](const service::ServeStatus& s) {
+        return s.tasks.size() == 1 && s.tasks[0].lastResult == "成功" && s.transfers.empty();
+    });
+    ASSERT_TRUE(done) << output();
+    EXPECT_EQ(done->tasks[0].id, taskId);
+    EXPECT_EQ(done->tasks[0].kind, "download");
+    EXPECT_EQ(done->tasks[0].filesToday, 1);
+    EXPECT_EQ(done->tasks[0].bytesToday, size);
+    EXPECT_EQ(done->businessDay, "20261208");
+    EXPECT_EQ(done->pid, serve);
+    const auto [json, jsonText] = cli.capture({"status", "--json"});
+    EXPECT_EQ(json, 0);
+    EXPECT_NE(jsonText.find("\"bytesToday\": " + std::to_string(size)), std::string::npos)
+        << jsonText;
+    const auto [healthy, line] = cli.capture({"status", "--check"});
+    EXPECT_EQ(healthy, 0) << line;
+    EXPECT_EQ(line, "VANTREL OK - 1 个任务, 0 个正在运行\n");
+
+    // act/verify: once serve stopped, the check is critical
+    stopServe(serve);
+    const auto [stopped, why] = cli.capture({"status", "--check"});
+    EXPECT_EQ(stopped, 2) << why;
+    EXPECT_EQ(why, "VANTREL CRITICAL - serve 未运行\n");
+    EXPECT_TRUE(readLocal(recv / "big.dat") == bytes);
+}
+
+TEST_F(ServeService, lowDiskUnderServeIsLoggedAlertedAndAWarningOfTheCheck) {
+    // setup: a minimum no disk has, and an alert program that notes its arguments
+    const fs::path noted = root.path() / "alert.txt";
+    const fs::path program = root.path() / "alert.sh";
+    std::ofstream(program) << "#!/bin/sh\nprintf '%s|%s|%s\\n' \"$1\" \"$2\" \"$3\" >> '"
+                           << noted.string() << "'\n";
+    fs::permissions(program, fs::perms::owner_all);
+    appendClientIni("[system]\nDiskSpace=2000000000\n[alert]\nCommand=" + program.string() +
+                    "\n");
+
+    // act: serve starts and checks its disks
+    const pid_t serve = cli.spawn({"serve"});
+    const auto low = awaitStatus([](const service::ServeStatus& s) {
+        return !s.disks.empty() && s.disks[0].low;
+    });
+    ASSERT_TRUE(low) << output();
+    for (int i = 0; i < 400 && !fs::exists(noted); ++i) std::this_thread::sleep_for(25ms);
+
+    // verify: the root and the task's target are both low, each alerted once with "disk"
+    ASSERT_EQ(low->disks.size(), 2u);
+    EXPECT_EQ(low->disks[0].path, installation.root().string());
+    EXPECT_EQ(low->disks[1].taskId, taskId);
+    const auto [code, line] = cli.capture({"status", "--check"});
+    EXPECT_EQ(code, 1) << line;
+    EXPECT_EQ(line.rfind("VANTREL WARNING - 磁盘[" + installation.root().string() + "]空间不足", 0),
+              0u)
+        << line;
+    stopServe(serve);
+    const std::string alerts = readLocal(noted);
+    EXPECT_NE(alerts.find("|disk|您的磁盘[" + installation.root().string() + "]空间:"),
+              std::string::npos)
+        << alerts;
+    EXPECT_NE(alerts.find(taskId + "|disk|您的磁盘[" + recv.string() + "]"), std::string::npos)
+        << alerts;
+    EXPECT_NE(sysLog().find("已经少于系统所需最小值:2000000000 M"), std::string::npos);
+}
+
+// The check of snapshots serve could have left: stale, unreadable, a gateway that has
+// refused every login for too long.
+TEST_F(ServeService, theCheckIsCriticalForAStaleSnapshotOrALostGatewayAndUnknownForGarbage) {
+    fs::create_directories(installation.data());
+    const fs::path file = service::statusFilePath(installation);
+    const std::int64_t now = service::epochSeconds(std::chrono::system_clock::now());
+    service::ServeStatus s;
+    s.pid = getpid();  // a process that runs
+
+    s.writtenEpoch = now - 45;
+    std::ofstream(file) << service::toJson(s);
+    auto [stale, staleLine] = cli.capture({"status", "--check"});
+    EXPECT_EQ(stale, 2) << staleLine;
+    EXPECT_NE(staleLine.find("VANTREL CRITICAL - 状态已 "), std::string::npos) << staleLine;
+
+    s.writtenEpoch = now;
+    s.unreachableSinceEpoch = now - 200;
+    std::ofstream(file) << service::toJson(s);
+    auto [lost, lostLine] = cli.capture({"status", "--check", "--gateway-timeout", "120"});
+    EXPECT_EQ(lost, 2) << lostLine;
+    EXPECT_EQ(lostLine, "VANTREL CRITICAL - 网关已 200 秒无法登录\n");
+    auto [patient, patientLine] = cli.capture({"status", "--check"});
+    EXPECT_EQ(patient, 0) << patientLine;
+
+    std::ofstream(file) << "{\"pid\": \"not a number\"";
+    auto [garbage, garbageLine] = cli.capture({"status", "--check"});
+    EXPECT_EQ(garbage, 3) << garbageLine;
+    EXPECT_EQ(garbageLine, "VANTREL UNKNOWN - 状态文件无法读取\n");
+}
+
+}  // namespace
+}  // namespace vantrel::testing
