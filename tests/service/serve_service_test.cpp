@@ -6,7 +6,14 @@
 #include <sys/un.h>
 #include <poll.h>
 
+#include <netinet/in.h>
+
 #include <fstream>
+#include <map>
+#include <regex>
+#include <set>
+
+#include <httplib.h>
 
 #include "client/service/serve_status.h"
 #include "tests/execution/cli_serve_fixture.h"
@@ -62,6 +69,87 @@ class NotifySocket {
   private:
     int fd_ = -1;
 };
+
+// One sample of a scrape: its name, its labels as written, its value.
+struct Sample {
+    std::string name;
+    std::map<std::string, std::string> labels;
+    double value = 0;
+};
+
+// A strict reader of the text exposition format: every line is a HELP, a TYPE that comes
+// before its family's samples, or a sample of a declared family; anything else fails.
+std::vector<Sample> parseExposition(const std::string& text) {
+    static const std::regex help(R"(# HELP ([a-zA-Z_:][a-zA-Z0-9_:]*) [^\n]*)");
+    static const std::regex type(
+        R"(# TYPE ([a-zA-Z_:][a-zA-Z0-9_:]*) (counter|gauge|summary|histogram|untyped))");
+    static const std::regex sample(
+        R"(([a-zA-Z_:][a-zA-Z0-9_:]*)(\{((?:[a-zA-Z_][a-zA-Z0-9_]*="(?:[^"\\\n]|\\[\\"n])*",?)*)\})? )"
+        R"(([-+]?(?:[0-9]+(?:\.[0-9]*)?(?:[eE][-+]?[0-9]+)?|Inf|NaN)))");
+    static const std::regex label(R"re(([a-zA-Z_][a-zA-Z0-9_]*)="((?:[^"\\]|\\.)*)")re");
+    std::map<std::string, std::string> types;
+    std::set<std::string> seenHelp;
+    std::vector<Sample> samples;
+    EXPECT_FALSE(text.empty());
+    EXPECT_EQ(text.back(), '\n') << "the last line ends with a line feed";
+    std::size_t start = 0;
+    while (start < text.size()) {
+        const std::size_t end = text.find('\n', start);
+        const std::string line = text.substr(start, end - start);
+        start = end == std::string::npos ? text.size() : end + 1;
+        std::smatch m;
+        if (std::regex_match(line, m, help)) {
+            EXPECT_TRUE(seenHelp.insert(m[1]).second) << "HELP twice: " << line;
+        } else if (std::regex_match(line, m, type)) {
+            EXPECT_TRUE(types.emplace(m[1], m[2]).second) << "TYPE twice: " << line;
+        } else if (std::regex_match(line, m, sample)) {
+            Sample s;
+            s.name = m[1];
+            s.value = std::stod(m[4]);
+            const std::string labels = m[3];
+            for (auto it = std::sregex_iterator(labels.begin(), labels.end(), label);
+                 it != std::sregex_iterator(); ++it)
+                s.labels[(*it)[1]] = (*it)[2];
+            std::string family = s.name;
+            for (const char* suffix : {"_sum", "_count", "_bucket"}) {
+                const std::string x = suffix;
+                if (!types.count(family) && family.size() > x.size() &&
+                    family.compare(family.size() - x.size(), x.size(), x) == 0)
+                    family.resize(family.size() - x.size());
+            }
+            EXPECT_TRUE(types.count(family)) << "a sample before its TYPE: " << line;
+            samples.push_back(std::move(s));
+        } else {
+            ADD_FAILURE() << "not a line of the text format: [" << line << "]";
+        }
+    }
+    return samples;
+}
+
+// The value of the sample `name` whose labels include `labels`; -1 when none.
+double valueOf(const std::vector<Sample>& samples, const std::string& name,
+               const std::map<std::string, std::string>& labels = {}) {
+    for (const Sample& s : samples) {
+        if (s.name != name) continue;
+        bool all = true;
+        for (const auto& [k, v] : labels) all = all && s.labels.count(k) && s.labels.at(k) == v;
+        if (all) return s.value;
+    }
+    return -1;
+}
+
+// A loopback port nobody listens on now.
+int freePort() {
+    const int fd = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    EXPECT_EQ(bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    socklen_t length = sizeof address;
+    getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
+    close(fd);
+    return ntohs(address.sin_port);
+}
 
 class ServeService : public CliServe {
   protected:
@@ -204,6 +292,62 @@ TEST_F(ServeService, lowDiskUnderServeIsLoggedAlertedAndAWarningOfTheCheck) {
     EXPECT_NE(alerts.find(taskId + "|disk|您的磁盘[" + recv.string() + "]"), std::string::npos)
         << alerts;
     EXPECT_NE(sysLog().find("已经少于系统所需最小值:2000000000 M"), std::string::npos);
+}
+
+TEST_F(ServeService, metricsAfterADownloadAndAnUploadShowTheCountersMovedInTheTextFormat) {
+    // setup: metrics on, a file to fetch and a ready file to send
+    const int port = freePort();
+    appendClientIni("[serve]\nMetricsPort=" + std::to_string(port) + "\n");
+    const std::string fetched = putRemote("in.dat", 300000);
+    const fs::path send = root.path() / "send";
+    const fs::path sent = root.path() / "sent";
+    fs::create_directories(send);
+    const std::string uploadId = "20261208090000-00043";
+    addUploadTask(uploadId, send, sent);
+    std::ofstream(send / "out.dat", std::ios::binary) << std::string(200000, 'u');
+    std::ofstream(send / "out.dat.rdy").flush();
+
+    // act: both tasks run under serve, then the test scrapes
+    const pid_t serve = serveAndRunTheTask();
+    ASSERT_EQ(cli.run({"tasks", "run", uploadId}), 0) << output();
+    const auto done = awaitStatus([&](const service::ServeStatus& s) {
+        int succeeded = 0;
+        for (const auto& t : s.tasks) succeeded += t.lastResult == "成功" && t.filesToday == 1;
+        return succeeded == 2;
+    });
+    ASSERT_TRUE(done) << output();
+    httplib::Client client("127.0.0.1", port);
+    const httplib::Result scrape = client.Get("/metrics");
+    ASSERT_TRUE(scrape) << output();
+    const httplib::Result other = client.Get("/");
+    stopServe(serve);
+
+    // verify: a strict parse, and the counters of both directions moved
+    EXPECT_EQ(scrape->status, 200);
+    EXPECT_EQ(scrape->get_header_value("Content-Type").rfind("text/plain; version=0.0.4", 0), 0u);
+    const std::vector<Sample> samples = parseExposition(scrape->body);
+    EXPECT_EQ(valueOf(samples, "vantrel_files_total",
+                      {{"task", taskId}, {"mailbox", "FTP_A_QS"}, {"direction", "received"}}),
+              1);
+    EXPECT_EQ(valueOf(samples, "vantrel_bytes_total", {{"task", taskId}, {"direction", "received"}}),
+              300000);
+    EXPECT_EQ(valueOf(samples, "vantrel_files_total", {{"task", uploadId}, {"direction", "sent"}}),
+              1);
+    EXPECT_EQ(valueOf(samples, "vantrel_bytes_total", {{"task", uploadId}, {"direction", "sent"}}),
+              200000);
+    EXPECT_GE(valueOf(samples, "vantrel_runs_total", {{"kind", "download"}, {"result", "成功"}}), 1);
+    EXPECT_GE(valueOf(samples, "vantrel_runs_total", {{"kind", "upload"}, {"result", "成功"}}), 1);
+    EXPECT_GE(valueOf(samples, "vantrel_run_duration_seconds_count", {{"kind", "upload"}}), 1);
+    EXPECT_GE(valueOf(samples, "vantrel_logins_total"), 2);
+    EXPECT_EQ(valueOf(samples, "vantrel_login_failures_total"), 0);
+    EXPECT_GT(valueOf(samples, "vantrel_disk_free_bytes", {{"task", ""}}), 0);
+    EXPECT_GT(valueOf(samples, "vantrel_thread_manager_last_tick_seconds"), 0);
+    EXPECT_EQ(valueOf(samples, "vantrel_build_info", {{"version", VANTREL_VERSION}}), 1);
+    EXPECT_EQ(scrape->body.find("pass1234"), std::string::npos);
+    // nothing else is served
+    ASSERT_TRUE(other);
+    EXPECT_EQ(other->status, 404);
+    EXPECT_TRUE(readLocal(recv / "in.dat") == fetched);
 }
 
 // The check of snapshots serve could have left: stale, unreadable, a gateway that has
