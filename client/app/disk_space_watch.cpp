@@ -33,9 +33,8 @@ std::vector<DiskSpaceWatch::Finding> DiskSpaceWatch::check(const std::vector<Tar
         const std::filesystem::path probe = existingAncestor(target.directory);
         if (const std::optional<std::uint64_t> free = source_(probe))
             finding.freeMegabytes = DiskSpaceCheck::megabytes(*free);
-        DiskSpaceCheck one(target.directory, [this, probe](const std::filesystem::path&) {
-            return source_(probe);
-        });
+        DiskSpaceCheck one(target.directory,
+                           [this, probe](const std::filesystem::path&) { return source_(probe); });
         finding.low = !one.enough(minimumMegabytes, finding.message);
         findings.push_back(std::move(finding));
     }

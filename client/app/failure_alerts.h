@@ -3,8 +3,9 @@
 // passes every event on to the notifier it wraps and, for each TaskFailed, runs the program
 // named by the `Command` key of the `[alert]` section of Client.ini with the task id, its
 // kind ("download", "upload", "autosync") and the reason as its three arguments (no shell
-// ever sees them); raise() queues other alerts the same way. The program gets at most `limit`; a program that cannot be started,
-// fails or runs too long is written to the system log and never stops the client.
+// ever sees them); raise() queues other alerts the same way. The program gets at most `limit`; a
+// program that cannot be started, fails or runs too long is written to the system log and never
+// stops the client.
 //
 // Alerts run one after another on a thread of their own, so no task thread waits for them.
 // Thread: post and send from any thread.

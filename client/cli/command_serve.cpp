@@ -26,9 +26,9 @@
 #include "client/service/metrics_server.h"
 #include "client/service/serve_events.h"
 #include "client/service/serve_monitor.h"
-#include "platform/files.h"
 #include "client/update/headless_update.h"
 #include "client/update/update_checks.h"
+#include "platform/files.h"
 
 namespace vantrel::cli {
 namespace {
@@ -64,8 +64,7 @@ void holdTickForTests() {
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
 }
 
-TaskScheduler::Options schedulerOptions(InteractiveGateway& gateway,
-                                        std::function<void()> onTick) {
+TaskScheduler::Options schedulerOptions(InteractiveGateway& gateway, std::function<void()> onTick) {
     TaskScheduler::Options options;
     options.loginSource = &gateway.handle();
     options.onTick = std::move(onTick);
@@ -131,9 +130,9 @@ class HeadlessClient {
             service::metricsSettingsFor(environment_.installation());
         if (settings.port == 0) return;
         const Status started = metrics_.start(settings);
-        const std::string line =
-            started ? "指标服务已启动[" + settings.address + ":" + std::to_string(settings.port) + "]"
-                    : started.text();
+        const std::string line = started ? "指标服务已启动[" + settings.address + ":" +
+                                               std::to_string(settings.port) + "]"
+                                         : started.text();
         (void)environment_.logs().writeSysLog(line);
         std::fprintf(stderr, "vantrel-cli serve: %s\n", line.c_str());
     }

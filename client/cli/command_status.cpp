@@ -37,7 +37,8 @@ bool processRuns(int pid) {
 std::string rate(std::int64_t bytesPerSecond) {
     char text[32];
     if (bytesPerSecond >= 1024 * 1024) {
-        std::snprintf(text, sizeof text, "%.1f MB/s", static_cast<double>(bytesPerSecond) / 1048576);
+        std::snprintf(text, sizeof text, "%.1f MB/s",
+                      static_cast<double>(bytesPerSecond) / 1048576);
     } else {
         std::snprintf(text, sizeof text, "%.1f KB/s", static_cast<double>(bytesPerSecond) / 1024);
     }
@@ -45,8 +46,9 @@ std::string rate(std::int64_t bytesPerSecond) {
 }
 
 void printStatus(const ServeStatus& s, bool running) {
-    std::printf("serve: %s pid %d, 启动于 %s, 版本 %s (状态写于 %s)\n", running ? "运行中" : "未运行",
-                s.pid, s.startedAt.c_str(), s.version.c_str(), s.writtenAt.c_str());
+    std::printf("serve: %s pid %d, 启动于 %s, 版本 %s (状态写于 %s)\n",
+                running ? "运行中" : "未运行", s.pid, s.startedAt.c_str(), s.version.c_str(),
+                s.writtenAt.c_str());
     std::printf("登录: %s 网关 %s 业务日期 %s\n", s.loggedIn ? "已登录" : "未登录",
                 s.gateway.empty() ? "-" : s.gateway.c_str(),
                 s.businessDay.empty() ? "-" : s.businessDay.c_str());
@@ -60,8 +62,8 @@ void printStatus(const ServeStatus& s, bool running) {
         std::printf("    下次运行 %s; 上次 %s %s %s\n", t.nextRun.empty() ? "-" : t.nextRun.c_str(),
                     t.lastRunTime.empty() ? "-" : t.lastRunTime.c_str(), t.lastResult.c_str(),
                     t.lastDescription.c_str());
-        std::printf("    文件 %d/%d; 今日 %d 个文件 %lld 字节\n", t.filesDone, t.files, t.filesToday,
-                    static_cast<long long>(t.bytesToday));
+        std::printf("    文件 %d/%d; 今日 %d 个文件 %lld 字节\n", t.filesDone, t.files,
+                    t.filesToday, static_cast<long long>(t.bytesToday));
     }
     std::printf("传输 (%zu):\n", s.transfers.size());
     for (const service::TransferStatus& t : s.transfers) {

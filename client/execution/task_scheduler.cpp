@@ -112,6 +112,17 @@ void TaskScheduler::start(int workerCount) {
     threads_->StartThreads(workerCount);
 }
 
+std::vector<DiskSpaceWatch::Target> TaskScheduler::diskTargets() const {
+    std::vector<DiskSpaceWatch::Target> targets = {{context_.installation.root(), ""}};
+    for (const auto& s : downloads_.snapshot())
+        if (!s.task.recvpath.empty()) targets.push_back({s.task.recvpath, s.task.planid});
+    for (const auto& s : autoSyncs_.snapshot())
+        if (!s.task.recvpath.empty()) targets.push_back({s.task.recvpath, s.task.planid});
+    for (const auto& s : uploads_.snapshot())
+        if (!s.task.sentpath.empty()) targets.push_back({s.task.sentpath, s.task.planid});
+    return targets;
+}
+
 void TaskScheduler::initialiseToday() {
     flags_.LoadFlags();
 }

@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "client/app/context.h"
+#include "client/app/disk_space_watch.h"
 #include "client/app/startup_steps.h"
 #include "client/catalogue/flag_manager.h"
 #include "client/catalogue/plan_dir.h"
@@ -77,6 +78,10 @@ class TaskScheduler final : public BlockStateListStore,
         std::string lastDescription;
     };
     std::optional<RunView> runView(const std::string& taskId) const;
+
+    // Where the client writes: the installation root, then each task's target (download
+    // and auto-sync receive folders, upload sent folders), for the free-space check.
+    std::vector<DiskSpaceWatch::Target> diskTargets() const;
 
     // What refuses the window's close: the message for the first kind of task that runs,
     // empty when none does.

@@ -69,10 +69,10 @@ std::string renderMetrics(const MetricsInputs& in) {
     x.family("vantrel_resumed_files_total", "counter",
              "Files finished from the block state of an earlier run.");
     for (const auto& [key, totals] : in.transfers)
-        x.sample("vantrel_resumed_files_total",
-                 label("task", key.first) + "," +
-                     label("direction", key.second ? "sent" : "received"),
-                 static_cast<double>(totals.resumed));
+        x.sample(
+            "vantrel_resumed_files_total",
+            label("task", key.first) + "," + label("direction", key.second ? "sent" : "received"),
+            static_cast<double>(totals.resumed));
 
     x.family("vantrel_runs_total", "counter", "Task runs that ended, by kind and result.");
     for (const auto& [key, totals] : in.events.runs)

@@ -33,18 +33,6 @@ void addTasks(const Model& model, const char* kind, std::vector<TaskStatus>& out
     }
 }
 
-std::vector<DiskSpaceWatch::Target> diskTargets(const Installation& installation,
-                                                TaskScheduler& scheduler) {
-    std::vector<DiskSpaceWatch::Target> targets = {{installation.root(), ""}};
-    for (const auto& s : scheduler.downloads().snapshot())
-        if (!s.task.recvpath.empty()) targets.push_back({s.task.recvpath, s.task.planid});
-    for (const auto& s : scheduler.autoSyncs().snapshot())
-        if (!s.task.recvpath.empty()) targets.push_back({s.task.recvpath, s.task.planid});
-    for (const auto& s : scheduler.uploads().snapshot())
-        if (!s.task.sentpath.empty()) targets.push_back({s.task.sentpath, s.task.planid});
-    return targets;
-}
-
 }  // namespace
 
 ServeMonitor::ServeMonitor(const Context& context, Parts parts)
@@ -90,9 +78,8 @@ void ServeMonitor::checkDisks(ServeStatus& status) {
     diskChecked_ = true;
     lastDiskCheck_ = tick;
     disks_.clear();
-    const std::vector<DiskSpaceWatch::Finding> findings = parts_.disk.check(
-        diskTargets(context_.installation, *parts_.scheduler),
-        status.minimumFreeMegabytes);
+    const std::vector<DiskSpaceWatch::Finding> findings =
+        parts_.disk.check(parts_.scheduler->diskTargets(), status.minimumFreeMegabytes);
     std::set<std::string> low;
     for (const DiskSpaceWatch::Finding& f : findings) {
         const std::string path = f.target.directory.string();
@@ -165,8 +152,9 @@ void ServeMonitor::second() {
     int running = 0;
     for (const TaskStatus& t : status.tasks)
         if (t.phase != RunPhaseName(RunPhase::Idle)) ++running;
-    const std::string line = statusLine(static_cast<int>(status.tasks.size()), running,
-                                        status.failures.empty() ? "" : status.failures.back().reason);
+    const std::string line =
+        statusLine(static_cast<int>(status.tasks.size()), running,
+                   status.failures.empty() ? "" : status.failures.back().reason);
     if (ready && !readySaid_) {
         manager_.ready(line);
         readySaid_ = true;

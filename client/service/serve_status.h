@@ -26,8 +26,8 @@ struct TaskStatus {
     std::string lastRunTime;
     std::string lastResult;
     std::string lastDescription;
-    int files = 0;      // the day's list (this run's, else the last run's)
-    int filesDone = 0;  // of them, delivered or sent
+    int files = 0;                // the day's list (this run's, else the last run's)
+    int filesDone = 0;            // of them, delivered or sent
     std::int64_t bytesToday = 0;  // bytes of the files this serve finished today
     int filesToday = 0;           // files this serve finished today
 };
@@ -51,7 +51,7 @@ struct FailureRecord {
 
 struct DiskStatus {
     std::string path;
-    std::string taskId;  // empty: the installation root
+    std::string taskId;               // empty: the installation root
     std::int64_t freeMegabytes = -1;  // -1: the system cannot tell
     bool low = false;
 };

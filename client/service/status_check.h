@@ -17,8 +17,8 @@ struct CheckOutcome {
 };
 
 struct CheckLimits {
-    std::int64_t staleSeconds = 30;             // the snapshot (and the plan monitor's tick)
-    std::int64_t gatewaySeconds = 300;          // logins failing this long: unreachable
+    std::int64_t staleSeconds = 30;     // the snapshot (and the plan monitor's tick)
+    std::int64_t gatewaySeconds = 300;  // logins failing this long: unreachable
 };
 
 // The snapshot file's state: absent, unreadable (not a snapshot), or read.
@@ -29,7 +29,7 @@ struct SnapshotRead {
 
 // `serveRunning`: whether the process the snapshot names still runs; `nowEpoch`: seconds
 // since 1970.
-CheckOutcome evaluateCheck(const SnapshotRead& snapshot, bool serveRunning,
-                           std::int64_t nowEpoch, const CheckLimits& limits);
+CheckOutcome evaluateCheck(const SnapshotRead& snapshot, bool serveRunning, std::int64_t nowEpoch,
+                           const CheckLimits& limits);
 
 }  // namespace vantrel::service

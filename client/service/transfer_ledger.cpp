@@ -35,8 +35,7 @@ void TransferLedger::fileClosed(const FileBlockMap::Closed& file) {
     }
 }
 
-std::vector<TransferStatus> TransferLedger::sample(
-    const std::vector<FileBlockMap::Closed>& open) {
+std::vector<TransferStatus> TransferLedger::sample(const std::vector<FileBlockMap::Closed>& open) {
     const platform::Tick now = clock_.tick();
     std::lock_guard lock(mutex_);
     rollDayLocked();

@@ -2,9 +2,9 @@
 // heartbeat from the plan monitor's tick, stopping), what `status` and `status --check`
 // say of it, and the low-disk alert.
 
+#include <poll.h>
 #include <sys/socket.h>
 #include <sys/un.h>
-#include <poll.h>
 
 #include <netinet/in.h>
 
@@ -264,14 +264,12 @@ TEST_F(ServeService, lowDiskUnderServeIsLoggedAlertedAndAWarningOfTheCheck) {
     std::ofstream(program) << "#!/bin/sh\nprintf '%s|%s|%s\\n' \"$1\" \"$2\" \"$3\" >> '"
                            << noted.string() << "'\n";
     fs::permissions(program, fs::perms::owner_all);
-    appendClientIni("[system]\nDiskSpace=2000000000\n[alert]\nCommand=" + program.string() +
-                    "\n");
+    appendClientIni("[system]\nDiskSpace=2000000000\n[alert]\nCommand=" + program.string() + "\n");
 
     // act: serve starts and checks its disks
     const pid_t serve = cli.spawn({"serve"});
-    const auto low = awaitStatus([](const service::ServeStatus& s) {
-        return !s.disks.empty() && s.disks[0].low;
-    });
+    const auto low = awaitStatus(
+        [](const service::ServeStatus& s) { return !s.disks.empty() && s.disks[0].low; });
     ASSERT_TRUE(low) << output();
     for (int i = 0; i < 400 && !fs::exists(noted); ++i) std::this_thread::sleep_for(25ms);
 
@@ -329,13 +327,15 @@ TEST_F(ServeService, metricsAfterADownloadAndAnUploadShowTheCountersMovedInTheTe
     EXPECT_EQ(valueOf(samples, "vantrel_files_total",
                       {{"task", taskId}, {"mailbox", "FTP_A_QS"}, {"direction", "received"}}),
               1);
-    EXPECT_EQ(valueOf(samples, "vantrel_bytes_total", {{"task", taskId}, {"direction", "received"}}),
-              300000);
+    EXPECT_EQ(
+        valueOf(samples, "vantrel_bytes_total", {{"task", taskId}, {"direction", "received"}}),
+        300000);
     EXPECT_EQ(valueOf(samples, "vantrel_files_total", {{"task", uploadId}, {"direction", "sent"}}),
               1);
     EXPECT_EQ(valueOf(samples, "vantrel_bytes_total", {{"task", uploadId}, {"direction", "sent"}}),
               200000);
-    EXPECT_GE(valueOf(samples, "vantrel_runs_total", {{"kind", "download"}, {"result", "成功"}}), 1);
+    EXPECT_GE(valueOf(samples, "vantrel_runs_total", {{"kind", "download"}, {"result", "成功"}}),
+              1);
     EXPECT_GE(valueOf(samples, "vantrel_runs_total", {{"kind", "upload"}, {"result", "成功"}}), 1);
     EXPECT_GE(valueOf(samples, "vantrel_run_duration_seconds_count", {{"kind", "upload"}}), 1);
     EXPECT_GE(valueOf(samples, "vantrel_logins_total"), 2);

@@ -257,12 +257,11 @@ TEST_F(UpdateChecksTest, withoutAWindowTheNightCheckOnlyLogsTheOfferUnlessServeI
 
 TEST_F(UpdateChecksTest, aPackageManagedRootNeverReplacesItsProgramButStillUpdatesTheFlagModel) {
     // setup: a newer program and a newer flag model on offer, in a root apt installed
-    const std::string served = catalogue::BuildTableBytes(catalogue::FlagModelSpec(),
-                                                          localTime(2026, 12, 1));
+    const std::string served =
+        catalogue::BuildTableBytes(catalogue::FlagModelSpec(), localTime(2026, 12, 1));
     place(dir_.path() / "serve" / "flags" / "flagmodel.conf", served);
-    startServer({{"moduleversion", "1.31.00"},
-                 {"packagename", "v131.pkg"},
-                 {"flagversion", "20261207"}});
+    startServer(
+        {{"moduleversion", "1.31.00"}, {"packagename", "v131.pkg"}, {"flagversion", "20261207"}});
     setIni("update", "moduleversion", "1.30.00");
     setIni("update", "ServeInstall", "1");
     setIni("update_flag", "flagmoduleversion", "20261201");
