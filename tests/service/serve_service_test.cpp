@@ -350,9 +350,10 @@ TEST_F(ServeService, metricsAfterADownloadAndAnUploadShowTheCountersMovedInTheTe
     EXPECT_TRUE(readLocal(recv / "in.dat") == fetched);
 }
 
-// The check of snapshots serve could have left: stale, unreadable, a gateway that has
-// refused every login for too long.
-TEST_F(ServeService, theCheckIsCriticalForAStaleSnapshotOrALostGatewayAndUnknownForGarbage) {
+// The check of snapshots serve could have left: stale, a gateway that has refused every
+// login for too long, a task whose last run failed, unreadable.
+TEST_F(ServeService,
+       theCheckIsCriticalForAStaleSnapshotOrALostGatewayWarnsOfAFailedRunAndIsUnknownForGarbage) {
     fs::create_directories(installation.data());
     const fs::path file = service::statusFilePath(installation);
     const std::int64_t now = service::epochSeconds(std::chrono::system_clock::now());
@@ -373,6 +374,17 @@ TEST_F(ServeService, theCheckIsCriticalForAStaleSnapshotOrALostGatewayAndUnknown
     EXPECT_EQ(lostLine, "VANTREL CRITICAL - 网关已 200 秒无法登录\n");
     auto [patient, patientLine] = cli.capture({"status", "--check"});
     EXPECT_EQ(patient, 0) << patientLine;
+
+    s.unreachableSinceEpoch = 0;
+    service::TaskStatus failed;
+    failed.id = taskId;
+    failed.description = "每日";
+    failed.lastResult = "失败";
+    s.tasks = {failed};
+    std::ofstream(file) << service::toJson(s);
+    auto [warned, warnedLine] = cli.capture({"status", "--check"});
+    EXPECT_EQ(warned, 1) << warnedLine;
+    EXPECT_EQ(warnedLine, "VANTREL WARNING - 1 个任务上次运行失败: " + taskId + " 每日\n");
 
     std::ofstream(file) << "{\"pid\": \"not a number\"";
     auto [garbage, garbageLine] = cli.capture({"status", "--check"});
