@@ -104,6 +104,14 @@ class HeadlessClient {
                                        [this] { headlessUpdate_.nightCheck(); }});
     }
 
+    // The threads that call into the monitor and the metrics end before either goes.
+    ~HeadlessClient() {
+        metrics_.stop();
+        scheduler_.stop();
+    }
+    HeadlessClient(const HeadlessClient&) = delete;
+    HeadlessClient& operator=(const HeadlessClient&) = delete;
+
     AppCore::Start start() {
         StartupParts parts;
         parts.window = &window_;

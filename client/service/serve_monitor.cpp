@@ -44,6 +44,10 @@ ServeMonitor::ServeMonitor(const Context& context, Parts parts)
         [this](const FileBlockMap::Closed& file) { ledger_.fileClosed(file); });
 }
 
+ServeMonitor::~ServeMonitor() {
+    parts_.scheduler->blocks().setCloseObserver({});
+}
+
 void ServeMonitor::started() {
     loggedIn_ = true;
     second();

@@ -46,6 +46,10 @@ class ServeMonitor {
     // `context`'s pointees and the parts must outlive the monitor. Installs the ledger as
     // the registry's close observer (before the threads start).
     ServeMonitor(const Context& context, Parts parts);
+    // Requires: the scheduler's threads have stopped.
+    ~ServeMonitor();
+    ServeMonitor(const ServeMonitor&) = delete;
+    ServeMonitor& operator=(const ServeMonitor&) = delete;
 
     // Logged in and the threads started; READY follows once the task tables are loaded.
     void started();
