@@ -59,9 +59,11 @@ void printStatus(const ServeStatus& s, bool running) {
     for (const service::TaskStatus& t : s.tasks) {
         std::printf("  %s %s %s [%s] %s\n", t.kind.c_str(), t.id.c_str(), t.description.c_str(),
                     t.mailbox.c_str(), t.phase.c_str());
-        std::printf("    下次运行 %s; 上次 %s %s %s\n", t.nextRun.empty() ? "-" : t.nextRun.c_str(),
-                    t.lastRunTime.empty() ? "-" : t.lastRunTime.c_str(), t.lastResult.c_str(),
-                    t.lastDescription.c_str());
+        const std::string last = t.lastRunTime.empty()
+                                     ? "-"
+                                     : t.lastRunTime + " " + t.lastResult + " " + t.lastDescription;
+        std::printf("    下次运行 %s; 上次 %s\n", t.nextRun.empty() ? "-" : t.nextRun.c_str(),
+                    last.c_str());
         std::printf("    文件 %d/%d; 今日 %d 个文件 %lld 字节\n", t.filesDone, t.files,
                     t.filesToday, static_cast<long long>(t.bytesToday));
     }

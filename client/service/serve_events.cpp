@@ -32,18 +32,23 @@ void ServeEvents::take(const NotifierEvent& event) {
             if constexpr (std::is_same_v<E, TaskFailed>) {
                 recordFailure(taskKindName(e.kind), e.taskId, e.reason);
             } else if constexpr (std::is_same_v<E, TaskRunStateChanged>) {
+                const platform::Tick now = clock_.tick();
                 std::lock_guard lock(mutex_);
-                if (e.running) {
-                    runStarts_.try_emplace(e.taskId, clock_.tick());
+                auto it = runs_.find(e.taskId);
+                if (e.running && (it == runs_.end() || it->second.end)) {
+                    runs_[e.taskId] = {now, std::nullopt};
+                } else if (!e.running && it != runs_.end() && !it->second.end) {
+                    it->second.end = now;
                 }
             } else if constexpr (std::is_same_v<E, TaskRunRecorded>) {
+                const platform::Tick now = clock_.tick();
                 std::lock_guard lock(mutex_);
                 RunTotals& totals = counters_.runs[{taskKindName(e.kind), e.lastResult}];
                 ++totals.count;
-                if (auto it = runStarts_.find(e.taskId); it != runStarts_.end()) {
-                    totals.seconds +=
-                        std::chrono::duration<double>(clock_.tick() - it->second).count();
-                    runStarts_.erase(it);
+                if (auto it = runs_.find(e.taskId); it != runs_.end()) {
+                    const platform::Tick end = it->second.end.value_or(now);
+                    totals.seconds += std::chrono::duration<double>(end - it->second.start).count();
+                    runs_.erase(it);
                 }
             } else if constexpr (std::is_same_v<E, DownloadItemFailed>) {
                 std::lock_guard lock(mutex_);

@@ -10,6 +10,7 @@
 #include <deque>
 #include <map>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -56,8 +57,13 @@ class ServeEvents final : public Notifier {
     mutable std::mutex mutex_;
     std::deque<FailureRecord> failures_;
     Counters counters_;
-    // task id -> when its current run started
-    std::map<std::string, platform::Tick> runStarts_;
+    // task id -> when its current or last run started and, once its state said so, ended
+    // (a stopped run records no result, so the next start replaces it)
+    struct RunSpan {
+        platform::Tick start;
+        std::optional<platform::Tick> end;
+    };
+    std::map<std::string, RunSpan> runs_;
     // Reports already counted (name and arrival), so a record shown twice counts once.
     std::map<std::string, std::string> reportsFetched_;
 };
