@@ -18,6 +18,20 @@ void take(const json& object, const char* key, T& into) {
     if (it != object.end() && !it->is_null()) into = it->get<T>();
 }
 
+// A snapshot whose shape is not the one written.
+struct Damaged {};
+
+// The objects listed under `key`: none when absent; anything but a list of objects is damage.
+const json& listOf(const json& object, const char* key) {
+    static const json none = json::array();
+    const auto it = object.find(key);
+    if (it == object.end() || it->is_null()) return none;
+    if (!it->is_array()) throw Damaged{};
+    for (const json& element : *it)
+        if (!element.is_object()) throw Damaged{};
+    return *it;
+}
+
 json taskJson(const TaskStatus& t) {
     return {{"kind", t.kind},
             {"id", t.id},
@@ -126,8 +140,8 @@ std::optional<ServeStatus> fromJson(const std::string& text) {
         take(j, "lastTick", s.lastTick);
         take(j, "lastTickEpoch", s.lastTickEpoch);
         take(j, "minimumFreeMegabytes", s.minimumFreeMegabytes);
-        for (const json& t : j.value("tasks", json::array())) s.tasks.push_back(taskFrom(t));
-        for (const json& t : j.value("transfers", json::array())) {
+        for (const json& t : listOf(j, "tasks")) s.tasks.push_back(taskFrom(t));
+        for (const json& t : listOf(j, "transfers")) {
             TransferStatus x;
             take(t, "taskId", x.taskId);
             take(t, "file", x.file);
@@ -137,13 +151,14 @@ std::optional<ServeStatus> fromJson(const std::string& text) {
             take(t, "bytesPerSecond", x.bytesPerSecond);
             s.transfers.push_back(x);
         }
-        if (const auto r = j.find("realtime"); r != j.end() && r->is_object()) {
+        if (const auto r = j.find("realtime"); r != j.end() && !r->is_null()) {
+            if (!r->is_object()) throw Damaged{};
             take(*r, "running", s.realtime.running);
             take(*r, "statusText", s.realtime.statusText);
             take(*r, "reports", s.realtime.reports);
             take(*r, "pending", s.realtime.pending);
         }
-        for (const json& f : j.value("failures", json::array())) {
+        for (const json& f : listOf(j, "failures")) {
             FailureRecord x;
             take(f, "time", x.time);
             take(f, "epoch", x.epoch);
@@ -152,7 +167,7 @@ std::optional<ServeStatus> fromJson(const std::string& text) {
             take(f, "reason", x.reason);
             s.failures.push_back(x);
         }
-        for (const json& d : j.value("disks", json::array())) {
+        for (const json& d : listOf(j, "disks")) {
             DiskStatus x;
             take(d, "path", x.path);
             take(d, "taskId", x.taskId);
@@ -163,6 +178,8 @@ std::optional<ServeStatus> fromJson(const std::string& text) {
         return s;
     } catch (const json::exception&) {
         // A field of the wrong type: not a snapshot this program wrote.
+        return std::nullopt;
+    } catch (const Damaged&) {
         return std::nullopt;
     }
 }
