@@ -153,6 +153,19 @@ int freePort() {
 
 class ServeService : public CliServe {
   protected:
+    // A serve that a failed assertion left running ends with the test, not after it.
+    void TearDown() override {
+        if (serve_ > 0 && waitpid(serve_, nullptr, WNOHANG) == 0) {
+            kill(serve_, SIGKILL);
+            waitpid(serve_, nullptr, 0);
+        }
+        CliServe::TearDown();
+    }
+    pid_t watched(pid_t serve) {
+        serve_ = serve;
+        return serve;
+    }
+
     // Waits (at most 60 s) for a snapshot that satisfies `wanted`.
     template <class Wanted>
     std::optional<service::ServeStatus> awaitStatus(Wanted wanted) {
@@ -167,6 +180,9 @@ class ServeService : public CliServe {
     void appendClientIni(const std::string& lines) {
         std::ofstream(installation.clientIni(), std::ios::app) << lines;
     }
+
+  private:
+    pid_t serve_ = -1;
 };
 
 TEST_F(ServeService, underAServiceManagerServeIsReadyBeatsFromThePlanMonitorAndSaysItStops) {
@@ -183,7 +199,7 @@ TEST_F(ServeService, underAServiceManagerServeIsReadyBeatsFromThePlanMonitorAndS
                                  "CREDENTIALS_DIRECTORY=" + credentials.string()});
 
     // act: start serve
-    const pid_t serve = service.spawn({"serve"});
+    const pid_t serve = watched(service.spawn({"serve"}));
 
     // verify: ready once logged in, with the one-line status, then a heartbeat per tick
     const std::string ready = manager.await("READY=1", 60s);
@@ -213,7 +229,7 @@ TEST_F(ServeService, statusShowsADownloadsRateWhileItRunsAndTheDaysCountsAfterIt
     gateway.faults().answerDelayMs = 300;
 
     // act: run the task under serve
-    const pid_t serve = serveAndRunTheTask();
+    const pid_t serve = watched(serveAndRunTheTask());
 
     // verify: while it runs, the transfer with its bytes done and rate
     const auto moving = awaitStatus([](const service::ServeStatus& s) {
@@ -267,7 +283,7 @@ TEST_F(ServeService, lowDiskUnderServeIsLoggedAlertedAndAWarningOfTheCheck) {
     appendClientIni("[system]\nDiskSpace=2000000000\n[alert]\nCommand=" + program.string() + "\n");
 
     // act: serve starts and checks its disks
-    const pid_t serve = cli.spawn({"serve"});
+    const pid_t serve = watched(cli.spawn({"serve"}));
     const auto low = awaitStatus(
         [](const service::ServeStatus& s) { return !s.disks.empty() && s.disks[0].low; });
     ASSERT_TRUE(low) << output();
@@ -306,7 +322,7 @@ TEST_F(ServeService, metricsAfterADownloadAndAnUploadShowTheCountersMovedInTheTe
     std::ofstream(send / "out.dat.rdy").flush();
 
     // act: both tasks run under serve, then the test scrapes
-    const pid_t serve = serveAndRunTheTask();
+    const pid_t serve = watched(serveAndRunTheTask());
     ASSERT_EQ(cli.run({"tasks", "run", uploadId}), 0) << output();
     const auto done = awaitStatus([&](const service::ServeStatus& s) {
         int succeeded = 0;
