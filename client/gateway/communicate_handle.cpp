@@ -120,17 +120,24 @@ int CCommunicateHandle::LoginToGateway() {
     if (loggedIn_) return 1;
     if (roster_.entries().empty()) lastError_ = "没有可用的网关地址/端口!";
     const char* modeText = roster_.modeText();
+    int tried = 0;
     const bool loggedIn = roster_.failOver(
         [this](const GatewayEntry& entry) {
             current_ = entry;
             return Login() == 1;
         },
-        [this, modeText](const GatewayEntry& entry, bool succeeded) {
-            WriteSysLog(succeeded ? formatText("用户登录网关(%s)[%s/%s]成功", modeText,
-                                               entry.address.c_str(), entry.port.c_str())
-                                  : formatText("用户登录网关(%s)[%s/%s]失败，失败原因：%s",
-                                               modeText, entry.address.c_str(),
-                                               entry.port.c_str(), lastError_.c_str()));
+        [this, modeText, &tried](const GatewayEntry& entry, bool succeeded) {
+            if (succeeded) {
+                if (tried > 0) ++process_.failovers;
+                WriteSysLog(formatText("用户登录网关(%s)[%s/%s]成功", modeText,
+                                       entry.address.c_str(), entry.port.c_str()));
+            } else {
+                WriteSysLog(formatText("用户登录网关(%s)[%s/%s]失败，失败原因：%s", modeText,
+                                       entry.address.c_str(), entry.port.c_str(),
+                                       lastError_.c_str()));
+                ++process_.loginFailures;
+            }
+            ++tried;
         });
     return loggedIn ? 1 : 0;
 }
