@@ -85,6 +85,8 @@ class CPlanThreadMgr {
     TransferQueue& transferQueue() { return transferQueue_; }
     CTaskQueue& uploadTaskQueue() { return taskQueue_; }
     int workerCount() const { return workerCount_; }
+    // Whether the plan monitor has loaded the task tables (serve reports readiness after).
+    bool plansLoaded() const { return plansLoaded_; }
     // Whether any download, auto-sync or upload task runs (what the close refuses).
     bool downloadRunning() const { return options_.download && options_.download->anyRunning(); }
     bool autoSyncRunning() const { return options_.autoSync && options_.autoSync->anyRunning(); }
