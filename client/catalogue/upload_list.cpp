@@ -70,6 +70,7 @@ int CUpLoadFile::InitFileList(const UploadTask& task) {
     readySuffix_ = suffix.empty() ? ".rdy" : suffix;
     const platform::LocalTime today = context_.clock->localNow();
     sendDirectory_ = task.sendpath;
+    datedSendDirectory_ = task.hassenddir != 0;
     if (task.hassenddir) sendDirectory_ /= FormatDate(today);
     sentDirectory_ = task.sentpath;
     if (task.hassentdir) sentDirectory_ /= FormatDate(today);
@@ -140,9 +141,21 @@ int CUpLoadFile::AddNewFiles() {
         if ((item->flag != '1' && item->endTime.empty()) || item->movePending)
             listed.insert(ToLowerAscii(item->fileName));
     }
+    // Read only when a file is not listed today, which is rare after the day's first run.
+    std::optional<std::map<std::string, EarlierUploadRow>> earlier;
     for (const ScannedFile& file : files) {
         std::string key = ToLowerAscii(file.name);
         if (listed.count(key) != 0) continue;
+        if (!earlier) earlier = earlierRowsLocked();
+        if (auto e = earlier->find(key); e != earlier->end()) {
+            const CarryOver carried = carryOverLocked(file, e->second);
+            // A file that may have been sent never gets a fresh row.
+            if (carried == CarryOver::kFailed) continue;
+            if (carried == CarryOver::kCarried) {
+                listed.insert(std::move(key));
+                continue;
+            }
+        }
         auto item = std::make_unique<UploadWorkItem>();
         item->taskId = taskId_;
         item->fileName = file.name;
@@ -157,11 +170,7 @@ int CUpLoadFile::AddNewFiles() {
                                           {"begintime", item->beginTime},
                                           {"md5", item->md5}});
         if (row < 0) {
-            char text[2048];
-            std::snprintf(text, sizeof text,
-                          "添加文件信息到上传列表失败!任务ID：%s， 失败原因：上传任务表[%s]%s！",
-                          taskId_.c_str(), listPath_.string().c_str(), list_->LastError().c_str());
-            lastError_ = text;
+            lastError_ = appendFailureLocked();
             continue;
         }
         // Never sent under this row: a finished block state beside it is an earlier send's
@@ -257,6 +266,91 @@ std::unique_ptr<UploadWorkItem> CUpLoadFile::pendingMoveLocked(const DbfRow& row
     item->flag = '1';
     item->movePending = true;
     return item;
+}
+
+std::string EarlierUploadRow::value(std::string_view field) const {
+    for (const auto& [name, text] : fields) {
+        if (EqualsIgnoreCase(name, field)) return text;
+    }
+    return {};
+}
+
+std::map<std::string, EarlierUploadRow> CUpLoadFile::earlierRowsLocked() const {
+    std::map<std::string, EarlierUploadRow> rows;
+    // Another day's send directory is another directory: its rows say nothing of these files.
+    if (datedSendDirectory_) return rows;
+    const std::string today = listPath_.filename().string();
+    const std::string prefix = taskId_ + "-";
+    std::vector<std::filesystem::path> lists;
+    std::error_code ec;
+    for (std::filesystem::directory_iterator it(listPath_.parent_path(), ec), end;
+         !ec && it != end; it.increment(ec)) {
+        const std::string name = it->path().filename().string();
+        // "<task>-YYYYMMDD.dat" of a day before the list's own; the date sorts as text.
+        if (name.size() == today.size() && name.rfind(prefix, 0) == 0 && name.ends_with(".dat") &&
+            name < today)
+            lists.push_back(it->path());
+    }
+    std::sort(lists.rbegin(), lists.rend());
+    // The lists the history clean-up leaves are few; a month of them is plenty.
+    constexpr std::size_t kMostLists = 31;
+    if (lists.size() > kMostLists) lists.resize(kMostLists);
+    for (const std::filesystem::path& path : lists) {
+        CDbfImpl table(*context_.clock, context_.fileSystem());
+        if (table.Open(path, 1) != 1) continue;
+        std::map<std::string, EarlierUploadRow> ofDay;
+        DbfCursor cursor(table);
+        DbfRow row;
+        int index;
+        while (cursor.Next(index, row)) {
+            if (row.deleted()) continue;
+            EarlierUploadRow earlier;
+            for (const char* field : {"flag", "filename", "localsize", "uploadsize", "modifytime",
+                                      "begintime", "endtime", "md5", "retry", "discript"}) {
+                earlier.fields.emplace_back(field, row.trimmed(field));
+            }
+            // A later row of the same name is the file's later state that day.
+            ofDay[ToLowerAscii(earlier.value("filename"))] = std::move(earlier);
+        }
+        // A newer day's row stands.
+        rows.merge(ofDay);
+    }
+    return rows;
+}
+
+std::string CUpLoadFile::appendFailureLocked() const {
+    char text[2048];
+    std::snprintf(text, sizeof text,
+                  "添加文件信息到上传列表失败!任务ID：%s， 失败原因：上传任务表[%s]%s！",
+                  taskId_.c_str(), listPath_.string().c_str(), list_->LastError().c_str());
+    return text;
+}
+
+CUpLoadFile::CarryOver CUpLoadFile::carryOverLocked(const ScannedFile& file,
+                                                    const EarlierUploadRow& earlier) {
+    const std::filesystem::path path = sendDirectory_ / file.name;
+    if (std::to_string(file.size) != earlier.value("localsize") ||
+        modifyTimeOf(file) != earlier.value("modifytime") ||
+        !KeyedDigestMatchesMd5(fileMd5(path), earlier.value("md5")))
+        return CarryOver::kNotTheFile;
+    std::vector<std::pair<std::string_view, std::string_view>> values;
+    for (const auto& [name, text] : earlier.fields) values.emplace_back(name, text);
+    const int index = list_->AppendRow(values);
+    DbfRow row;
+    if (index < 0 || !list_->ReadRow(index, row)) {
+        lastError_ = appendFailureLocked();
+        return CarryOver::kFailed;
+    }
+    auto item = itemOf(row, index);
+    if (earlier.value("flag") == "1") {
+        item->flag = '1';
+        item->movePending = true;
+        ++sentCount_;
+    } else {
+        item->lastError = earlier.value("discript");
+    }
+    addItemLocked(std::move(item), index);
+    return CarryOver::kCarried;
 }
 
 std::unique_ptr<UploadWorkItem> CUpLoadFile::itemOf(const DbfRow& row, int index) const {
