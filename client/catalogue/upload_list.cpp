@@ -41,6 +41,26 @@ std::string modifyTimeOf(const ScannedFile& f) {
            f.time;
 }
 
+// `candidate` is a name SentFileName gives `fileName`: base + "_SUCCESS_" + 14 digits, an
+// optional "_" + digits, then the extension.
+bool isSentNameOf(const std::string& candidate, const std::string& fileName) {
+    const std::size_t dot = fileName.rfind('.');
+    const std::string base = dot == std::string::npos ? fileName : fileName.substr(0, dot);
+    const std::string extension = dot == std::string::npos ? std::string() : fileName.substr(dot);
+    const std::string stem = base + "_SUCCESS_";
+    if (candidate.size() < stem.size() + 14 + extension.size() || candidate.rfind(stem, 0) != 0 ||
+        !candidate.ends_with(extension))
+        return false;
+    const std::string_view middle = std::string_view(candidate).substr(
+        stem.size(), candidate.size() - stem.size() - extension.size());
+    const auto digits = [](std::string_view text) {
+        return !text.empty() && text.find_first_not_of("0123456789") == std::string_view::npos;
+    };
+    if (middle.size() == 14) return digits(middle);
+    return middle.size() > 15 && digits(middle.substr(0, 14)) && middle[14] == '_' &&
+           digits(middle.substr(15));
+}
+
 std::optional<ScannedFile> describe(const std::filesystem::path& path) {
     struct stat st {};
     if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return std::nullopt;
@@ -503,6 +523,40 @@ int CUpLoadFile::BackupSentFile(int row) {
     }
     lastError_ = "删除[" + marker.string() + "]文件失败，请手动处理该文件！";
     return 0;
+}
+
+std::vector<std::string> CUpLoadFile::RemoveMarkersOfMovedFiles() {
+    std::lock_guard lock(mutex_);
+    std::vector<std::string> removed;
+    std::error_code ec;
+    std::vector<std::filesystem::path> sent;
+    for (std::filesystem::directory_iterator it(sentDirectory_, ec), end; !ec && it != end;
+         it.increment(ec))
+        sent.push_back(it->path());
+    if (sent.empty()) return removed;
+    for (std::filesystem::directory_iterator it(sendDirectory_, ec), end; !ec && it != end;
+         it.increment(ec)) {
+        const std::string markerName = it->path().filename().string();
+        if (markerName.size() <= readySuffix_.size() || !endsWith(markerName, readySuffix_))
+            continue;
+        const std::string dataName = markerName.substr(0, markerName.size() - readySuffix_.size());
+        struct stat marker {};
+        if (::stat(it->path().c_str(), &marker) != 0 ||
+            ::access((sendDirectory_ / dataName).c_str(), F_OK) == 0 || errno != ENOENT)
+            continue;
+        // A move gives the file in the sent directory a status change no earlier than the
+        // marker's last write; a marker written after the move is another file's.
+        const bool moved = std::any_of(sent.begin(), sent.end(), [&](const auto& path) {
+            struct stat placed {};
+            return isSentNameOf(path.filename().string(), dataName) &&
+                   ::stat(path.c_str(), &placed) == 0 &&
+                   std::tie(placed.st_ctim.tv_sec, placed.st_ctim.tv_nsec) >=
+                       std::tie(marker.st_mtim.tv_sec, marker.st_mtim.tv_nsec);
+        });
+        if (moved && (::unlink(it->path().c_str()) == 0 || errno == ENOENT))
+            removed.push_back(markerName);
+    }
+    return removed;
 }
 
 void CUpLoadFile::SetDirectories(const std::filesystem::path& send,

@@ -86,6 +86,11 @@ class CUpLoadFile : public TaskFileList<UploadWorkItem> {
     // move, a file the interrupted move had already placed in the sent directory is kept
     // as the one copy there.
     int BackupSentFile(int row);
+    // Run start: removes each ready marker whose file is gone from the send directory
+    // because it was moved into the sent directory (a sent name of it there, placed there
+    // no earlier than the marker was written): the process died between the move and the
+    // marker's removal. The names of the markers removed.
+    std::vector<std::string> RemoveMarkersOfMovedFiles();
     // sent directory / base + "_SUCCESS_" + YYYYMMDDhhmmss + extension; a name that
     // already exists gets "_1", "_2", ... before the extension.
     std::filesystem::path SentFileName(const std::string& fileName) const;
