@@ -218,12 +218,17 @@ int CDownLoadFile::RebuildList(const std::vector<RemoteFileEntry>& listing,
                     EqualsIgnoreCase(old[o->second].updateTime, updateTime) &&
                     LeadingInteger(old[o->second].size) == entry.size) {
                     const OldRow& known = old[o->second];
+                    // A held file keeps the reason it is held for.
+                    const bool held = known.flag == "1";
                     row = appendRowLocked(table, {{"filename", name},
                                                   {"size", known.size},
                                                   {"downsize", known.downSize},
                                                   {"updatetime", known.updateTime},
                                                   {"loadtime", known.loadTime},
-                                                  {"flag", known.flag}});
+                                                  {"flag", known.flag},
+                                                  {"retry", held ? known.retry : ""},
+                                                  {"discript", held ? known.description : ""},
+                                                  {"modifytime", held ? known.modifyTime : ""}});
                 } else {
                     if (o != oldByName.end()) removePartialFiles(old[o->second].name);
                     row = appendRowLocked(table, {{"filename", name},
@@ -337,8 +342,10 @@ bool CDownLoadFile::LoadWorkItems() {
             item->flag = '0';
             item->state = kFetchFromStart;
         } else if (flag == "1") {
+            // Held for the day: the row says why.
             item->flag = '1';
             item->state = kHeld;
+            item->lastError = row.trimmed("discript");
         } else if (flag == "2") {
             const bool complete = LeadingInteger(item->size) == LeadingInteger(item->downSize);
             item->flag = '2';
@@ -443,6 +450,24 @@ int CDownLoadFile::FinishItem(int row) {
     DownloadWorkItem& item = *itemLocked(row);
     item.finished = true;
     if (item.state == kTransferring) list_->SetFieldValueByName(row, "flag", "2");
+    return 1;
+}
+
+int CDownLoadFile::HoldFile(int row, const std::string& reason) {
+    std::lock_guard lock(mutex_);
+    if (!checkLocked(row, kBadArgumentFull, kNotOpenFull)) return 0;
+    DownloadWorkItem& item = *itemLocked(row);
+    item.state = kHeld;
+    item.flag = '1';
+    item.finished = true;
+    item.lastError = reason.substr(0, 200);
+    item.changeDate = today();
+    if (list_->SetFieldValues(row, {{"flag", "1"},
+                                    {"modifytime", item.changeDate},
+                                    {"discript", reason}}) != 0) {
+        lastError_ = list_->LastError();
+        return 0;
+    }
     return 1;
 }
 

@@ -162,6 +162,15 @@ bool DownloadRun::adopt(std::vector<catalogue::RemoteFileEntry> listing, std::st
         } else if (item.state == catalogue::kTransferring) {
             // Every byte had arrived before: resume, which only finishes the file.
             startDownload(item);
+        } else if (item.state == catalogue::kHeld) {
+            // Refused for good earlier this day: it fails again without being touched.
+            File file;
+            file.row = item.row;
+            file.name = item.fileName;
+            file.phase = Phase::Failed;
+            file.error = item.lastError;
+            std::lock_guard lock(mutex_);
+            files_[item.row] = std::move(file);
         }
     }
     return true;
@@ -407,6 +416,16 @@ void DownloadRun::finishFile(BlockTask& block, CVornFtp& handle, const BlockRun&
     const execution::DownloadedFile received{workDirectory(), file.name, file.kind};
     const execution::UnpackResult unpacked =
         execution::unpackDownloadedFile(received, file.unpack, setup_.unzipProgram);
+    if (!unpacked.status && unpacked.refused) {
+        // Final for the day: the received archive stays for inspection, and no later
+        // attempt fetches or unpacks it again.
+        const std::string error = unpacked.status.text();
+        taskLog(printf2("%s失败,%s", run.actionText, error), 2);
+        if (file.row >= 0) list_->HoldFile(file.row, error);
+        block.setState(kBlockFailedFinishing);
+        setPhase(info, Phase::Failed, error);
+        return;
+    }
     if (!unpacked.status) {
         const std::string error = unpacked.status.text();
         taskLog(printf2("%s失败,%s", run.actionText, error), 1);

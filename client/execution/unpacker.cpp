@@ -39,6 +39,12 @@ UnpackResult failure(int code, const std::string& text) {
     return failure(code, Status::error(ErrorKind::IoError, text));
 }
 
+UnpackResult refusal(const std::string& text) {
+    UnpackResult result = failure(kNotRun, text);
+    result.refused = true;
+    return result;
+}
+
 bool isSeparator(char c) {
     return c == '/' || c == '\\';
 }
@@ -237,9 +243,9 @@ UnpackResult unpackDownloadedFile(const DownloadedFile& file, bool unpack, const
         cleanUp();
         return failure(kNotRun, kCorruptText);
     }
-    if (const std::string refusal = refusalOf(*listing); !refusal.empty()) {
+    if (const std::string refused = refusalOf(*listing); !refused.empty()) {
         cleanUp();
-        return failure(kNotRun, refusal);
+        return refusal(refused);
     }
 
     platform::ChildOptions options;
@@ -267,8 +273,8 @@ UnpackResult unpackDownloadedFile(const DownloadedFile& file, bool unpack, const
             if (walk.refused || walk.error) {
                 removeQuietly(extraction);
                 if (walk.error) return failure(kNotRun, "解压文件:" + walk.error.message());
-                return failure(kNotRun, "解压文件失败(解压出的[" + pathText(*walk.refused) +
-                                            "]是链接或特殊文件)");
+                return refusal("解压文件失败(解压出的[" + pathText(*walk.refused) +
+                               "]是链接或特殊文件)");
             }
             return UnpackResult{Status::ok(), 0, extraction};
         }

@@ -250,17 +250,57 @@ TEST_F(ScheduledDownload, oneWorkerChainsTheBlocksOfAFileAndGivesTheEarlyOneBack
     EXPECT_FALSE(fs::exists(recv / "big.dat.tmp.~block"));
 }
 
-TEST_F(ScheduledDownload, aHostileArchiveDeliversNothingOutsideAndFailsTheRunWithTheUnpackText) {
+std::size_t occurrences(const std::string& text, const std::string& what) {
+    std::size_t n = 0;
+    for (auto at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
+    return n;
+}
+
+TEST_F(ScheduledDownload, aHostileArchiveIsRefusedForTheDayKeptForInspectionAndNeverFetchedAgain) {
+    // setup
     putZip("evil.zip", {{"../escaped.txt", "x"}});
     putZip("link.zip", {}, "sneaky");
+    const std::string refusal = "解压文件失败(压缩文件中的[../escaped.txt]会写到解压目录以外)";
+
+    // act
     startScheduler(dailyTask());
     advanceToNextRun("20261208090000-00001");
     const catalogue::DownloadTask done = awaitRunEnd("20261208090000-00001");
+
+    // verify: nothing outside; refused at the first attempt, the run failed and alerted,
+    // the received archives kept in the task's folder
     EXPECT_EQ(done.lastresult, "失败");
+    EXPECT_NE(done.lastdes.find(refusal), std::string::npos) << done.lastdes;
     EXPECT_FALSE(fs::exists(root.path() / "escaped.txt"));
     EXPECT_FALSE(fs::exists(recv / "sneaky"));
-    EXPECT_NE(taskLog(done.planid).find("下载文件[evil.zip]失败,"), std::string::npos)
-        << taskLog(done.planid);
+    std::string log = taskLog(done.planid);
+    EXPECT_EQ(occurrences(log, "下载文件[evil.zip]失败," + refusal), 1u) << log;
+    EXPECT_EQ(occurrences(log, "下载文件[link.zip]失败,解压文件失败(压缩文件中的[sneaky]是链接)"),
+              1u);
+    EXPECT_TRUE(fs::exists(recv / "evil.zip.tmp"));
+    EXPECT_TRUE(fs::exists(recv / "link.zip.tmp"));
+    bool alerted = false;
+    for (const NotifierEvent& event : notifier.events()) {
+        if (const auto* failed = std::get_if<TaskFailed>(&event))
+            alerted = alerted || failed->reason.find(refusal) != std::string::npos;
+    }
+    EXPECT_TRUE(alerted);
+
+    // act: the next run of the day
+    const int packets = counter->packets;
+    const std::size_t starts = occurrences(log, "开始下载文件[evil.zip]");
+    clock.advance(1min);
+    ASSERT_EQ(scheduler->downloads().startNow(done.planid), 1);
+    const catalogue::DownloadTask again = awaitRunEnd(done.planid, true);
+
+    // verify: the refusal stands, without fetching or unpacking anything again
+    EXPECT_EQ(again.lastresult, "失败");
+    EXPECT_NE(again.lastdes.find(refusal), std::string::npos) << again.lastdes;
+    EXPECT_EQ(counter->packets, packets);
+    log = taskLog(done.planid);
+    EXPECT_EQ(occurrences(log, "下载文件[evil.zip]失败," + refusal), 1u) << log;
+    EXPECT_EQ(occurrences(log, "开始下载文件[evil.zip]"), starts);
+    EXPECT_TRUE(fs::exists(recv / "evil.zip.tmp"));
 }
 
 TEST_F(ScheduledDownload, aReceiveDirectoryThatCannotBeWrittenFailsTheRunWithTheReason) {
