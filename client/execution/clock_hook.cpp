@@ -42,7 +42,8 @@ std::optional<platform::WallTime> armedStart() {
 const platform::Clock& processClock() {
     // Read once: the environment is not written after start-up.
     static const std::optional<ShiftedClock> shifted = []() -> std::optional<ShiftedClock> {
-        if (const std::optional<platform::WallTime> start = armedStart()) return ShiftedClock(*start);
+        if (const std::optional<platform::WallTime> start = armedStart())
+            return ShiftedClock(*start);
         return std::nullopt;
     }();
     if (shifted) return *shifted;

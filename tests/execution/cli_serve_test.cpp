@@ -379,8 +379,7 @@ TEST_P(CliServeKilledBeforeTheMove, anUploadKilledBeforeMidnightIsNotSentAgainAf
     // verify: moved once, on the new day, and never sent or checked again
     const std::string log = taskLogs(uploadId);
     ASSERT_TRUE(ended) << log;
-    EXPECT_NE(platform::gbkToUtf8Lossy(
-                  readLocal(installation.log() / (uploadId + "-20261209.log")))
+    EXPECT_NE(platform::gbkToUtf8Lossy(readLocal(installation.log() / (uploadId + "-20261209.log")))
                   .find("上传任务结束运行，运行结果：成功"),
               std::string::npos)
         << log;

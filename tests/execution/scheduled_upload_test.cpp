@@ -250,7 +250,8 @@ TEST_F(ScheduledUpload, aMarkerTheMoveLeftBehindIsRemovedAtTheNextRunAndWarnedOf
     ASSERT_TRUE(fs::exists(movedA) && fs::exists(movedC));
     // a.txt's marker as a crash between the move and its removal leaves it (written before
     // the move); c.txt's written after the move, for a file still on its way
-    struct stat a {}, c {};
+    struct stat a {
+    }, c{};
     ASSERT_EQ(::stat(movedA.c_str(), &a), 0);
     ASSERT_EQ(::stat(movedC.c_str(), &c), 0);
     std::ofstream(send / "a.txt.rdy").flush();
@@ -258,10 +259,9 @@ TEST_F(ScheduledUpload, aMarkerTheMoveLeftBehindIsRemovedAtTheNextRunAndWarnedOf
     ASSERT_TRUE(platform::setFileTime(send / "a.txt.rdy",
                                       platform::WallTime(std::chrono::seconds(a.st_mtim.tv_sec)))
                     .isOk());
-    ASSERT_TRUE(
-        platform::setFileTime(send / "c.txt.rdy",
-                              platform::WallTime(std::chrono::seconds(c.st_ctim.tv_sec + 60)))
-            .isOk());
+    ASSERT_TRUE(platform::setFileTime(send / "c.txt.rdy", platform::WallTime(std::chrono::seconds(
+                                                              c.st_ctim.tv_sec + 60)))
+                    .isOk());
 
     // act: the next run, and one more
     for (int run = 0; run < 2; ++run) {
@@ -273,8 +273,9 @@ TEST_F(ScheduledUpload, aMarkerTheMoveLeftBehindIsRemovedAtTheNextRunAndWarnedOf
     // verify: a.txt's marker went at the first, without a warning; c.txt's stays, told of
     const std::string log = taskLog();
     EXPECT_FALSE(fs::exists(send / "a.txt.rdy"));
-    EXPECT_EQ(occurrences(log, "就绪标志文件[a.txt.rdy]对应的发送文件已移动到已发送目录，"
-                               "删除该标志文件"),
+    EXPECT_EQ(occurrences(log,
+                          "就绪标志文件[a.txt.rdy]对应的发送文件已移动到已发送目录，"
+                          "删除该标志文件"),
               1u)
         << log;
     EXPECT_EQ(log.find("就绪标志文件[a.txt.rdy]对应的发送文件[a.txt]不存在！"), std::string::npos);
