@@ -15,6 +15,7 @@
 #include "client/catalogue/table_schema.h"
 #include "client/config/logs.h"
 #include "client/transfer/local_path.h"
+#include "platform/error_text.h"
 #include "platform/files.h"
 
 namespace vantrel::catalogue {
@@ -122,7 +123,7 @@ void CDownLoadFile::removePartialFiles(const std::string& fileName) {
     const Result<std::filesystem::path> partial = partialPathFor(target.value());
     auto report = [this](const std::filesystem::path& path, int err) {
         lastError_ = "文件[" + path.string() + "]删除失败！请手动处理该文件!" +
-                     printf1("%2$s, 错误代码：%1$d", err, std::strerror(err));
+                     printf1("%2$s, 错误代码：%1$d", err, platform::systemErrorText(err).c_str());
         taskLog(lastError_, 1);
     };
     if (::unlink(partial.value().c_str()) != 0 && errno != ENOENT) report(partial.value(), errno);
@@ -462,9 +463,8 @@ int CDownLoadFile::HoldFile(int row, const std::string& reason) {
     item.finished = true;
     item.lastError = reason.substr(0, 200);
     item.changeDate = today();
-    if (list_->SetFieldValues(row, {{"flag", "1"},
-                                    {"modifytime", item.changeDate},
-                                    {"discript", reason}}) != 0) {
+    if (list_->SetFieldValues(
+            row, {{"flag", "1"}, {"modifytime", item.changeDate}, {"discript", reason}}) != 0) {
         lastError_ = list_->LastError();
         return 0;
     }
@@ -494,7 +494,7 @@ int CDownLoadFile::startFileLocked(DownloadWorkItem& item) {
                 std::filesystem::exists(partial.value().string() + ".~block", ec);
             fd = ::open(partial.value().c_str(),
                         O_WRONLY | O_CREAT | (resumable ? 0 : O_TRUNC) | O_CLOEXEC, 0644);
-            if (fd < 0) error = std::strerror(errno);
+            if (fd < 0) error = platform::systemErrorText(errno);
         }
     } else {
         error = partial.status().text();

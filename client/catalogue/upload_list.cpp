@@ -19,6 +19,7 @@
 #include "client/transfer/file_block_info.h"
 #include "client/transfer/file_services.h"
 #include "client/transfer/local_path.h"
+#include "platform/error_text.h"
 #include "platform/files.h"
 #include "platform/text_codec.h"
 
@@ -303,8 +304,8 @@ std::map<std::string, EarlierUploadRow> CUpLoadFile::earlierRowsLocked() const {
     const std::string prefix = taskId_ + "-";
     std::vector<std::filesystem::path> lists;
     std::error_code ec;
-    for (std::filesystem::directory_iterator it(listPath_.parent_path(), ec), end;
-         !ec && it != end; it.increment(ec)) {
+    for (std::filesystem::directory_iterator it(listPath_.parent_path(), ec), end; !ec && it != end;
+         it.increment(ec)) {
         const std::string name = it->path().filename().string();
         // "<task>-YYYYMMDD.dat" of a day before the list's own; the date sorts as text.
         if (name.size() == today.size() && name.rfind(prefix, 0) == 0 && name.ends_with(".dat") &&
@@ -514,7 +515,8 @@ int CUpLoadFile::BackupSentFile(int row) {
     }
     if (!moved) {
         lastError_ = "备份文件失败";
-        if (failure != 0) lastError_ += std::string("，失败原因：") + std::strerror(failure);
+        if (failure != 0)
+            lastError_ += std::string("，失败原因：") + platform::systemErrorText(failure);
         return 0;
     }
     const std::filesystem::path marker = source.value().string() + readySuffix_;
@@ -528,12 +530,9 @@ int CUpLoadFile::BackupSentFile(int row) {
 std::vector<std::string> CUpLoadFile::RemoveMarkersOfMovedFiles() {
     std::lock_guard lock(mutex_);
     std::vector<std::string> removed;
+    // Markers without their file, with the time each was last written.
+    std::vector<std::pair<std::filesystem::path, struct timespec>> orphans;
     std::error_code ec;
-    std::vector<std::filesystem::path> sent;
-    for (std::filesystem::directory_iterator it(sentDirectory_, ec), end; !ec && it != end;
-         it.increment(ec))
-        sent.push_back(it->path());
-    if (sent.empty()) return removed;
     for (std::filesystem::directory_iterator it(sendDirectory_, ec), end; !ec && it != end;
          it.increment(ec)) {
         const std::string markerName = it->path().filename().string();
@@ -541,9 +540,18 @@ std::vector<std::string> CUpLoadFile::RemoveMarkersOfMovedFiles() {
             continue;
         const std::string dataName = markerName.substr(0, markerName.size() - readySuffix_.size());
         struct stat marker {};
-        if (::stat(it->path().c_str(), &marker) != 0 ||
-            ::access((sendDirectory_ / dataName).c_str(), F_OK) == 0 || errno != ENOENT)
-            continue;
+        if (::stat(it->path().c_str(), &marker) == 0 &&
+            ::access((sendDirectory_ / dataName).c_str(), F_OK) != 0 && errno == ENOENT)
+            orphans.emplace_back(it->path(), marker.st_mtim);
+    }
+    if (orphans.empty()) return removed;
+    std::vector<std::filesystem::path> sent;
+    for (std::filesystem::directory_iterator it(sentDirectory_, ec), end; !ec && it != end;
+         it.increment(ec))
+        sent.push_back(it->path());
+    for (const auto& [marker, written] : orphans) {
+        const std::string markerName = marker.filename().string();
+        const std::string dataName = markerName.substr(0, markerName.size() - readySuffix_.size());
         // A move gives the file in the sent directory a status change no earlier than the
         // marker's last write; a marker written after the move is another file's.
         const bool moved = std::any_of(sent.begin(), sent.end(), [&](const auto& path) {
@@ -551,9 +559,9 @@ std::vector<std::string> CUpLoadFile::RemoveMarkersOfMovedFiles() {
             return isSentNameOf(path.filename().string(), dataName) &&
                    ::stat(path.c_str(), &placed) == 0 &&
                    std::tie(placed.st_ctim.tv_sec, placed.st_ctim.tv_nsec) >=
-                       std::tie(marker.st_mtim.tv_sec, marker.st_mtim.tv_nsec);
+                       std::tie(written.tv_sec, written.tv_nsec);
         });
-        if (moved && (::unlink(it->path().c_str()) == 0 || errno == ENOENT))
+        if (moved && (::unlink(marker.c_str()) == 0 || errno == ENOENT))
             removed.push_back(markerName);
     }
     return removed;

@@ -440,7 +440,7 @@ TEST_F(FileServices, fullDiskDuringADownloadFailsClearlyAndALaterRunCompletes) {
         disk.failFrom(n);
         std::string error;
         EXPECT_NE(downloadFile(*handle, downloadRequest("f.dat", 200000), env, error), 0) << n;
-        EXPECT_NE(error.find("No space left on device"), std::string::npos) << n << ": " << error;
+        EXPECT_NE(error.find("磁盘空间不足"), std::string::npos) << n << ": " << error;
         EXPECT_FALSE(fs::exists(root.path() / "recv" / "f.dat")) << n;
         disk.spaceBack();
     }
