@@ -15,6 +15,7 @@
 #include "client/transfer/block_transfer.h"
 #include "client/transfer/file_services.h"
 #include "client/transfer/local_path.h"
+#include "platform/error_text.h"
 #include "platform/thread_id.h"
 
 namespace vantrel {
@@ -173,7 +174,24 @@ bool DownloadRun::adopt(std::vector<catalogue::RemoteFileEntry> listing, std::st
             files_[item.row] = std::move(file);
         }
     }
+    bookUnopened();
     return true;
+}
+
+void DownloadRun::bookUnopened() {
+    std::vector<File> unopened;
+    {
+        std::lock_guard lock(mutex_);
+        for (int row : unopened_) unopened.push_back(files_[row]);
+        unopened_.clear();
+    }
+    for (const File& file : unopened) {
+        // Nothing was fetched: the row shows the reason, not a transfer at 0 bytes.
+        list_->SetState(file.row, catalogue::kFetchFromStart);
+        list_->RecordFailure(file.row, file.error);
+        list_->FinishItem(file.row);
+        taskLog(printf2("下载文件[%s]失败，失败原因：%s", file.name, file.error), 2);
+    }
 }
 
 bool DownloadRun::recoverDelivered(const catalogue::DownloadWorkItem& item) {
@@ -283,6 +301,8 @@ void DownloadRun::startDownload(const catalogue::DownloadWorkItem& item) {
     if (file.info == nullptr) {
         file.phase = Phase::Failed;
         file.error = error;
+        std::lock_guard lock(mutex_);
+        unopened_.push_back(item.row);
     } else if (file.info->fileState() == kFileComplete) {
         recoverFinished(file);
     }
@@ -307,7 +327,7 @@ Status DownloadRun::removeBlockState(const fs::path& dataFile) {
     // this run, so the file is simply removed.
     std::error_code ec;
     fs::remove(dataFile.string() + ".~block", ec);
-    if (ec) return Status::error(ErrorKind::IoError, ec.message());
+    if (ec) return Status::error(ErrorKind::IoError, platform::systemErrorText(ec.value()));
     return Status::ok();
 }
 
@@ -453,6 +473,7 @@ void DownloadRun::finishFile(BlockTask& block, CVornFtp& handle, const BlockRun&
 
 void DownloadRun::perSecond() {
     if (!list_) return;
+    bookUnopened();
     struct Progress {
         int row;
         std::int64_t bytes;

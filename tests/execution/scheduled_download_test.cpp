@@ -13,6 +13,7 @@
 #include "client/catalogue/table_schema.h"
 #include "client/execution/task_scheduler.h"
 #include "client/transfer/block_state_layout.h"
+#include "platform/error_text.h"
 #include "tests/catalogue/table_bytes.h"
 #include "tests/support/local_time.h"
 #include "tests/transfer/transfer_gateway_fixture.h"
@@ -56,6 +57,27 @@ class DropOnce final : public testgateway::TransactionService {
     }
     std::atomic<std::int64_t> from{-1};
     std::atomic<int> drops{0};
+};
+
+// A disk that has no room for the partial file of `name`: giving it its size fails.
+class FullForPartialFile final : public platform::FileSystemWrapper {
+  public:
+    explicit FullForPartialFile(std::string name)
+        : FileSystemWrapper(platform::FileSystem::real()), name_(std::move(name)) {}
+    Result<std::unique_ptr<platform::File>> open(const std::filesystem::path& path,
+                                                 platform::OpenMode mode) override {
+        Result<std::unique_ptr<platform::File>> file = target().open(path, mode);
+        if (!file || path.filename() != name_) return file;
+        return std::unique_ptr<platform::File>(std::make_unique<NoRoom>(std::move(file.value())));
+    }
+
+  private:
+    class NoRoom final : public platform::FileWrapper {
+      public:
+        using FileWrapper::FileWrapper;
+        Status resize(std::int64_t) override { return statusFromErrno(ENOSPC, "设置大小"); }
+    };
+    std::string name_;
 };
 
 class ScheduledDownload : public TransferGatewayFixture {
@@ -318,7 +340,7 @@ TEST_F(ScheduledDownload, aReceiveDirectoryThatCannotBeWrittenFailsTheRunWithThe
     const catalogue::DownloadTask done = awaitRunEnd(task.planid);
 
     // verify: failed, saying which file and why, in the table, the task log and the alert
-    const std::string reason = std::strerror(ENOTDIR);
+    const std::string reason = platform::systemErrorText(ENOTDIR);
     EXPECT_EQ(done.lastresult, "失败");
     EXPECT_NE(done.lastdes.find("文件[a.txt]下载失败："), std::string::npos) << done.lastdes;
     EXPECT_NE(done.lastdes.find(reason), std::string::npos) << done.lastdes;
@@ -331,6 +353,36 @@ TEST_F(ScheduledDownload, aReceiveDirectoryThatCannotBeWrittenFailsTheRunWithThe
             alerted = alerted || failed->reason.find(reason) != std::string::npos;
     }
     EXPECT_TRUE(alerted);
+}
+
+TEST_F(ScheduledDownload, aFileRefusedForLackOfDiskSpaceShowsTheReasonInItsRowNotATransferAtZero) {
+    // setup: a file of a few MiB and no room for it
+    putRemote("big.dat", 3 * 1024 * 1024);
+    FullForPartialFile full("big.dat.tmp");
+    ctx.files = &full;
+
+    // act
+    startScheduler(dailyTask());
+    advanceToNextRun("20261208090000-00001");
+    const catalogue::DownloadTask done = awaitRunEnd("20261208090000-00001");
+
+    // verify: the run failed for the space, and the file's row says why
+    EXPECT_EQ(done.lastresult, "失败");
+    EXPECT_NE(done.lastdes.find("磁盘空间不足"), std::string::npos) << done.lastdes;
+    catalogue::CDbfImpl list;
+    ASSERT_EQ(list.Open(catalogue::DailyTaskFile(installation.data(), done.planid, clock.localNow(),
+                                                 ".dat"),
+                        1),
+              1);
+    ASSERT_EQ(list.GetRecordCount(), 1);
+    catalogue::DbfRow row;
+    ASSERT_TRUE(list.ReadRow(0, row));
+    EXPECT_EQ(row.trimmed("filename"), "big.dat");
+    EXPECT_EQ(row.trimmed("flag"), "0") << "not shown as being fetched";
+    EXPECT_NE(row.trimmed("discript").find("磁盘空间不足"), std::string::npos)
+        << row.trimmed("discript");
+    EXPECT_EQ(row.trimmed("retry"), "1");
+    EXPECT_NE(taskLog(done.planid).find("下载文件[big.dat]失败，失败原因："), std::string::npos);
 }
 
 TEST_F(ScheduledDownload, aFinishedFileLeftByAnEarlierDayIsFetchedAgainNotDeliveredInstead) {
