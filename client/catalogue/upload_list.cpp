@@ -457,11 +457,6 @@ int CUpLoadFile::FinishItem(int row) {
     return 1;
 }
 
-std::filesystem::path CUpLoadFile::SentFileName(const std::string& fileName) const {
-    std::lock_guard lock(mutex_);
-    return sentFileNameLocked(fileName);
-}
-
 std::filesystem::path CUpLoadFile::sentFileNameLocked(const std::string& fileName) const {
     const std::size_t dot = fileName.rfind('.');
     const std::string base = dot == std::string::npos ? fileName : fileName.substr(0, dot);
@@ -565,13 +560,6 @@ std::vector<std::string> CUpLoadFile::RemoveMarkersOfMovedFiles() {
             removed.push_back(markerName);
     }
     return removed;
-}
-
-void CUpLoadFile::SetDirectories(const std::filesystem::path& send,
-                                 const std::filesystem::path& sent) {
-    std::lock_guard lock(mutex_);
-    sendDirectory_ = send;
-    sentDirectory_ = sent;
 }
 
 std::filesystem::path CUpLoadFile::SendDirectory() const {

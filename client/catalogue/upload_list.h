@@ -91,11 +91,6 @@ class CUpLoadFile : public TaskFileList<UploadWorkItem> {
     // no earlier than the marker was written): the process died between the move and the
     // marker's removal. The names of the markers removed.
     std::vector<std::string> RemoveMarkersOfMovedFiles();
-    // sent directory / base + "_SUCCESS_" + YYYYMMDDhhmmss + extension; a name that
-    // already exists gets "_1", "_2", ... before the extension.
-    std::filesystem::path SentFileName(const std::string& fileName) const;
-
-    void SetDirectories(const std::filesystem::path& send, const std::filesystem::path& sent);
     std::filesystem::path SendDirectory() const;
     std::filesystem::path SentDirectory() const;
     int SentCount() const;
@@ -103,6 +98,8 @@ class CUpLoadFile : public TaskFileList<UploadWorkItem> {
   private:
     int initListLocked();
     std::vector<ScannedFile> scanLocked();
+    // sent directory / base + "_SUCCESS_" + YYYYMMDDhhmmss + extension; a name that
+    // already exists gets "_1", "_2", ... before the extension.
     std::filesystem::path sentFileNameLocked(const std::string& fileName) const;
     void removeBlockState(const std::filesystem::path& file);
     // The work item of a sent row whose move is still to be done, or null.
