@@ -85,10 +85,8 @@ set_ini "$ini" GateMultiple GateIP1 127.0.0.1
 set_ini "$ini" GateMultiple GatePort1 "$port"
 # The same test gateway is the update server: the checks before the login reach it there.
 set_ini "$ini" GateMultiple FtpPort1 "$update_port"
-# It announces the version this build is (1.30.00): the demo root counts as installed at
-# it, so no update is offered and none is waiting.
-set_ini "$ini" update moduleversion 1.30.00
-set_ini "$ini" update install 1
+# It announces the version this build is (1.30.00), which the shipped settings record as
+# installed, so no update is offered and none is waiting.
 set_ini "$ini" userinfo OpertID "$operator"
 # The real-time service starts switched off; the headless part switches it on.
 set_ini "$ini" sshbcfg runstate 0

@@ -24,7 +24,7 @@ Status installPackage(const Installation& installation, const std::filesystem::p
     }
     if (!std::filesystem::exists(bin, ec)) {
         std::filesystem::rename(fresh, bin, ec);
-        return ec ? statusFromErrno(ec.value(), "rename " + fresh.string()) : Status::ok();
+        return ec ? statusFromErrno(ec.value(), "改名[" + fresh.string() + "]") : Status::ok();
     }
     if (Status swapped = platform::exchangePaths(fresh, bin); !swapped) {
         std::filesystem::remove_all(fresh, ec);

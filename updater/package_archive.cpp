@@ -167,7 +167,7 @@ Status writePackage(const std::filesystem::path& folder, const std::filesystem::
          !ec && it != std::filesystem::recursive_directory_iterator(); it.increment(ec)) {
         paths.push_back(it->path());
     }
-    if (ec) return statusFromErrno(ec.value(), "read " + folder.string());
+    if (ec) return statusFromErrno(ec.value(), "读取[" + folder.string() + "]");
     std::sort(paths.begin(), paths.end());
     // The signature's place is kept, and filled once everything after it is written.
     std::string out(kMagic, kMagicSize);
@@ -176,7 +176,7 @@ Status writePackage(const std::filesystem::path& folder, const std::filesystem::
     out.append(kSignatureSize, '\0');
     for (const auto& path : paths) {
         const auto status = std::filesystem::symlink_status(path, ec);
-        if (ec) return statusFromErrno(ec.value(), "stat " + path.string());
+        if (ec) return statusFromErrno(ec.value(), "读取属性[" + path.string() + "]");
         const std::string name = path.lexically_relative(folder).generic_string();
         const auto mode = static_cast<std::uint32_t>(status.permissions()) & 0777u;
         if (name == kSignatureEntry) {
@@ -234,7 +234,7 @@ Status unpackPackage(const std::filesystem::path& archive, const std::filesystem
         }
         std::filesystem::permissions(target,
                                      static_cast<std::filesystem::perms>(entry.mode & 0777u), ec);
-        if (ec) return statusFromErrno(ec.value(), "chmod " + target.string());
+        if (ec) return statusFromErrno(ec.value(), "修改权限[" + target.string() + "]");
     }
     return Status::ok();
 }

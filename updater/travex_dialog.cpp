@@ -78,6 +78,10 @@ void TravexDialog::finished(int result) {
         start_->setText(q("完成"));
         return;
     }
+    if (result == UpdateRun::kCancelled) {
+        reject();
+        return;
+    }
     bar_->reset();
     QMessageBox::critical(this, q("系统更新"), q(run_.errorText()));
 }

@@ -67,6 +67,16 @@ int UpdateRun::fail(std::string text) {
     return -1;
 }
 
+int UpdateRun::failOrCancelled(std::string text) {
+    if (!cancel_.isSet()) return fail(std::move(text));
+    ftp_.close();
+    platform::IniFile ini(arguments_.settingsFile);
+    (void)ini.setString("update", "install", installBefore_);
+    error_ = "用户取消更新";
+    reporter_.status(error_);
+    return kCancelled;
+}
+
 int UpdateRun::run() {
     error_.clear();
     cancel_.reset();
@@ -75,6 +85,7 @@ int UpdateRun::run() {
         std::filesystem::absolute(arguments_.settingsFile).parent_path().parent_path();
     moduleVersion_.clear();
     packageName_.clear();
+    installBefore_ = ini.getString("update", "install", "0");
     if (Status s = ini.setString("update", "install", "0"); !s) {
         return fail("写配置文件失败:" + s.text());
     }
@@ -100,7 +111,7 @@ int UpdateRun::run() {
     std::vector<FastLoginValue> values;
     if (ftp_.login({"moduleversion", "packagename"}, arguments_.productId, arguments_.version,
                    values) < 0) {
-        return fail(ftp_.status());
+        return failOrCancelled(ftp_.status());
     }
     reporter_.status("正在获得版本信息......");
     moduleVersion_ = fastLoginValue(values, "moduleversion");
@@ -131,7 +142,7 @@ int UpdateRun::run() {
     reporter_.caption("升级主程序");
     reporter_.text(formatText("更新日期：moduleversion:%s \r\n\r\n正在下载[%s]，请稍候...",
                               moduleVersion_.c_str(), packageName_.c_str()));
-    if (ftp_.download(serverFile, tempFile) != 0) return fail(ftp_.status());
+    if (ftp_.download(serverFile, tempFile) != 0) return failOrCancelled(ftp_.status());
 
     // The digest only says the file came as the server holds it; the signature says who
     // made it. A refused package goes nowhere near installdir/ or bin/.

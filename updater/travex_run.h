@@ -6,7 +6,8 @@
 // installs it (installer.h) and records the new version in the client's settings file
 // (`update`/`moduleversion`, `update`/`install`). A run that fails records why
 // (`update`/`lastfailure`, `update`/`failedversion`), so the client's next start goes on
-// to the login instead of starting the same failing update again.
+// to the login instead of starting the same failing update again. A run the operator
+// cancels is no failure: it records nothing and leaves `install` as it found it.
 // Nothing downloaded is ever started.
 //
 // Thread: run() on one worker thread; the reporter is called on that thread; cancel() from
@@ -55,7 +56,9 @@ class UpdateRun {
     // `reporter` must outlive the run.
     UpdateRun(Arguments arguments, Reporter& reporter);
 
-    // 0 installed; otherwise the failure, whose text is errorText().
+    // 0 installed; kCancelled when cancel() cut it off; otherwise the failure, whose text
+    // is errorText().
+    static constexpr int kCancelled = 2;
     int run();
     void cancel() { cancel_.set(); }
     const std::string& errorText() const { return error_; }
@@ -63,6 +66,8 @@ class UpdateRun {
 
   private:
     int fail(std::string text);
+    // A failure of the server exchange: the operator's cancel, or fail(text).
+    int failOrCancelled(std::string text);
 
     Arguments arguments_;
     Reporter& reporter_;
@@ -71,6 +76,7 @@ class UpdateRun {
     std::string error_;
     std::string moduleVersion_;
     std::string packageName_;
+    std::string installBefore_;
 };
 
 }  // namespace vantrel::updater

@@ -15,6 +15,7 @@
 #include "client/catalogue/table_schema.h"
 #include "client/config/logs.h"
 #include "client/transfer/local_path.h"
+#include "platform/error_text.h"
 #include "platform/files.h"
 
 namespace vantrel::catalogue {
@@ -122,7 +123,7 @@ void CDownLoadFile::removePartialFiles(const std::string& fileName) {
     const Result<std::filesystem::path> partial = partialPathFor(target.value());
     auto report = [this](const std::filesystem::path& path, int err) {
         lastError_ = "文件[" + path.string() + "]删除失败！请手动处理该文件!" +
-                     printf1("%2$s, 错误代码：%1$d", err, std::strerror(err));
+                     printf1("%2$s, 错误代码：%1$d", err, platform::systemErrorText(err).c_str());
         taskLog(lastError_, 1);
     };
     if (::unlink(partial.value().c_str()) != 0 && errno != ENOENT) report(partial.value(), errno);
@@ -218,12 +219,17 @@ int CDownLoadFile::RebuildList(const std::vector<RemoteFileEntry>& listing,
                     EqualsIgnoreCase(old[o->second].updateTime, updateTime) &&
                     LeadingInteger(old[o->second].size) == entry.size) {
                     const OldRow& known = old[o->second];
+                    // A held file keeps the reason it is held for.
+                    const bool held = known.flag == "1";
                     row = appendRowLocked(table, {{"filename", name},
                                                   {"size", known.size},
                                                   {"downsize", known.downSize},
                                                   {"updatetime", known.updateTime},
                                                   {"loadtime", known.loadTime},
-                                                  {"flag", known.flag}});
+                                                  {"flag", known.flag},
+                                                  {"retry", held ? known.retry : ""},
+                                                  {"discript", held ? known.description : ""},
+                                                  {"modifytime", held ? known.modifyTime : ""}});
                 } else {
                     if (o != oldByName.end()) removePartialFiles(old[o->second].name);
                     row = appendRowLocked(table, {{"filename", name},
@@ -337,8 +343,10 @@ bool CDownLoadFile::LoadWorkItems() {
             item->flag = '0';
             item->state = kFetchFromStart;
         } else if (flag == "1") {
+            // Held for the day: the row says why.
             item->flag = '1';
             item->state = kHeld;
+            item->lastError = row.trimmed("discript");
         } else if (flag == "2") {
             const bool complete = LeadingInteger(item->size) == LeadingInteger(item->downSize);
             item->flag = '2';
@@ -446,6 +454,23 @@ int CDownLoadFile::FinishItem(int row) {
     return 1;
 }
 
+int CDownLoadFile::HoldFile(int row, const std::string& reason) {
+    std::lock_guard lock(mutex_);
+    if (!checkLocked(row, kBadArgumentFull, kNotOpenFull)) return 0;
+    DownloadWorkItem& item = *itemLocked(row);
+    item.state = kHeld;
+    item.flag = '1';
+    item.finished = true;
+    item.lastError = reason.substr(0, 200);
+    item.changeDate = today();
+    if (list_->SetFieldValues(
+            row, {{"flag", "1"}, {"modifytime", item.changeDate}, {"discript", reason}}) != 0) {
+        lastError_ = list_->LastError();
+        return 0;
+    }
+    return 1;
+}
+
 int CDownLoadFile::startFileLocked(DownloadWorkItem& item) {
     if (item.state == kTransferring || item.state == kHeld || item.finished || item.retry > 3)
         return 0;
@@ -469,7 +494,7 @@ int CDownLoadFile::startFileLocked(DownloadWorkItem& item) {
                 std::filesystem::exists(partial.value().string() + ".~block", ec);
             fd = ::open(partial.value().c_str(),
                         O_WRONLY | O_CREAT | (resumable ? 0 : O_TRUNC) | O_CLOEXEC, 0644);
-            if (fd < 0) error = std::strerror(errno);
+            if (fd < 0) error = platform::systemErrorText(errno);
         }
     } else {
         error = partial.status().text();

@@ -97,6 +97,11 @@ class CDownLoadFile : public TaskFileList<DownloadWorkItem> {
     int SetState(int row, int state);
     int MarkDelivered(int row);
     int FinishItem(int row);
+    // The received file is refused for good this day (an archive whose entries would be
+    // written elsewhere): held (`flag` "1", kept by rebuilds while the server's file stays
+    // the same) with `reason` in the row, it is neither fetched nor unpacked again; its
+    // partial file stays for inspection. 1 or 0.
+    int HoldFile(int row, const std::string& reason);
     // Starts the row's transfer; 1 when handed to the engine, 0 otherwise.
     int StartFile(int row);
     // Books the items whose transfer ended in failure and returns the first item the

@@ -197,6 +197,34 @@ Fields toRow(const AutoSyncTask& t) {
             {"planstate", std::to_string(t.planstate)}};
 }
 
+// Bulletin tasks saved before a bulletin task kept its folder in `opertype` hold the
+// folder's code cut to the 8 characters of `mailname`; each such prefix names one folder.
+// Sets `opertype` to the whole code in every such row; the log lines of what was mended.
+std::vector<std::string> mendCutBulletinCodes(CDbfImpl& table) {
+    static constexpr const char* kBulletins[] = {"FTP_A_BULLET", "FTP_B_BULLET", "FTP_SG_BULLET",
+                                                 "FTP_TZ_BULLET"};
+    std::vector<std::string> mended;
+    DbfCursor cursor(table);
+    DbfRow row;
+    int r;
+    while (cursor.Next(r, row)) {
+        if (row.deleted() || row.trimmed("plantype") != "2") continue;
+        const std::string operType = row.trimmed("opertype");
+        const std::string mailName = row.trimmed("mailname");
+        if (std::any_of(std::begin(kBulletins), std::end(kBulletins),
+                        [&](const char* code) { return EqualsIgnoreCase(operType, code); }))
+            continue;
+        for (const char* code : kBulletins) {
+            if (mailName.size() != 8 || !EqualsIgnoreCase(mailName, std::string_view(code, 8)))
+                continue;
+            if (table.SetFieldValues(r, {{"opertype", code}}) == 0)
+                mended.push_back("公告任务[" + row.trimmed("planid") + "]的公告类型[" + mailName +
+                                 "]已更正为[" + code + "]");
+        }
+    }
+    return mended;
+}
+
 void readCommonColumns(const DbfRow& r, TaskPlan& t) {
     t.plandes = r.trimmed("plandes");
     t.planid = r.trimmed("planid");
@@ -416,6 +444,9 @@ void CModule::load(Kind<Task>& kind) {
             return;
         }
         migrate(kind, table);
+        if constexpr (std::is_same_v<Task, DownloadTask>) {
+            for (const std::string& line : mendCutBulletinCodes(table)) sysLog(line);
+        }
 
         std::vector<DbfRow> rows;
         rows.reserve(static_cast<std::size_t>(table.GetRecordCount()));

@@ -19,6 +19,7 @@
 #include "client/transfer/file_block_info.h"
 #include "client/transfer/file_services.h"
 #include "client/transfer/local_path.h"
+#include "platform/error_text.h"
 #include "platform/files.h"
 #include "platform/text_codec.h"
 
@@ -39,6 +40,26 @@ bool endsWith(const std::string& text, const std::string& suffix) {
 std::string modifyTimeOf(const ScannedFile& f) {
     return f.date.substr(0, 4) + "-" + f.date.substr(4, 2) + "-" + f.date.substr(6, 2) + " " +
            f.time;
+}
+
+// `candidate` is a name SentFileName gives `fileName`: base + "_SUCCESS_" + 14 digits, an
+// optional "_" + digits, then the extension.
+bool isSentNameOf(const std::string& candidate, const std::string& fileName) {
+    const std::size_t dot = fileName.rfind('.');
+    const std::string base = dot == std::string::npos ? fileName : fileName.substr(0, dot);
+    const std::string extension = dot == std::string::npos ? std::string() : fileName.substr(dot);
+    const std::string stem = base + "_SUCCESS_";
+    if (candidate.size() < stem.size() + 14 + extension.size() || candidate.rfind(stem, 0) != 0 ||
+        !candidate.ends_with(extension))
+        return false;
+    const std::string_view middle = std::string_view(candidate).substr(
+        stem.size(), candidate.size() - stem.size() - extension.size());
+    const auto digits = [](std::string_view text) {
+        return !text.empty() && text.find_first_not_of("0123456789") == std::string_view::npos;
+    };
+    if (middle.size() == 14) return digits(middle);
+    return middle.size() > 15 && digits(middle.substr(0, 14)) && middle[14] == '_' &&
+           digits(middle.substr(15));
 }
 
 std::optional<ScannedFile> describe(const std::filesystem::path& path) {
@@ -70,6 +91,7 @@ int CUpLoadFile::InitFileList(const UploadTask& task) {
     readySuffix_ = suffix.empty() ? ".rdy" : suffix;
     const platform::LocalTime today = context_.clock->localNow();
     sendDirectory_ = task.sendpath;
+    datedSendDirectory_ = task.hassenddir != 0;
     if (task.hassenddir) sendDirectory_ /= FormatDate(today);
     sentDirectory_ = task.sentpath;
     if (task.hassentdir) sentDirectory_ /= FormatDate(today);
@@ -140,9 +162,21 @@ int CUpLoadFile::AddNewFiles() {
         if ((item->flag != '1' && item->endTime.empty()) || item->movePending)
             listed.insert(ToLowerAscii(item->fileName));
     }
+    // Read only when a file is not listed today, which is rare after the day's first run.
+    std::optional<std::map<std::string, EarlierUploadRow>> earlier;
     for (const ScannedFile& file : files) {
         std::string key = ToLowerAscii(file.name);
         if (listed.count(key) != 0) continue;
+        if (!earlier) earlier = earlierRowsLocked();
+        if (auto e = earlier->find(key); e != earlier->end()) {
+            const CarryOver carried = carryOverLocked(file, e->second);
+            // A file that may have been sent never gets a fresh row.
+            if (carried == CarryOver::kFailed) continue;
+            if (carried == CarryOver::kCarried) {
+                listed.insert(std::move(key));
+                continue;
+            }
+        }
         auto item = std::make_unique<UploadWorkItem>();
         item->taskId = taskId_;
         item->fileName = file.name;
@@ -157,11 +191,7 @@ int CUpLoadFile::AddNewFiles() {
                                           {"begintime", item->beginTime},
                                           {"md5", item->md5}});
         if (row < 0) {
-            char text[2048];
-            std::snprintf(text, sizeof text,
-                          "添加文件信息到上传列表失败!任务ID：%s， 失败原因：上传任务表[%s]%s！",
-                          taskId_.c_str(), listPath_.string().c_str(), list_->LastError().c_str());
-            lastError_ = text;
+            lastError_ = appendFailureLocked();
             continue;
         }
         // Never sent under this row: a finished block state beside it is an earlier send's
@@ -257,6 +287,91 @@ std::unique_ptr<UploadWorkItem> CUpLoadFile::pendingMoveLocked(const DbfRow& row
     item->flag = '1';
     item->movePending = true;
     return item;
+}
+
+std::string EarlierUploadRow::value(std::string_view field) const {
+    for (const auto& [name, text] : fields) {
+        if (EqualsIgnoreCase(name, field)) return text;
+    }
+    return {};
+}
+
+std::map<std::string, EarlierUploadRow> CUpLoadFile::earlierRowsLocked() const {
+    std::map<std::string, EarlierUploadRow> rows;
+    // Another day's send directory is another directory: its rows say nothing of these files.
+    if (datedSendDirectory_) return rows;
+    const std::string today = listPath_.filename().string();
+    const std::string prefix = taskId_ + "-";
+    std::vector<std::filesystem::path> lists;
+    std::error_code ec;
+    for (std::filesystem::directory_iterator it(listPath_.parent_path(), ec), end; !ec && it != end;
+         it.increment(ec)) {
+        const std::string name = it->path().filename().string();
+        // "<task>-YYYYMMDD.dat" of a day before the list's own; the date sorts as text.
+        if (name.size() == today.size() && name.rfind(prefix, 0) == 0 && name.ends_with(".dat") &&
+            name < today)
+            lists.push_back(it->path());
+    }
+    std::sort(lists.rbegin(), lists.rend());
+    // The lists the history clean-up leaves are few; a month of them is plenty.
+    constexpr std::size_t kMostLists = 31;
+    if (lists.size() > kMostLists) lists.resize(kMostLists);
+    for (const std::filesystem::path& path : lists) {
+        CDbfImpl table(*context_.clock, context_.fileSystem());
+        if (table.Open(path, 1) != 1) continue;
+        std::map<std::string, EarlierUploadRow> ofDay;
+        DbfCursor cursor(table);
+        DbfRow row;
+        int index;
+        while (cursor.Next(index, row)) {
+            if (row.deleted()) continue;
+            EarlierUploadRow earlier;
+            for (const char* field : {"flag", "filename", "localsize", "uploadsize", "modifytime",
+                                      "begintime", "endtime", "md5", "retry", "discript"}) {
+                earlier.fields.emplace_back(field, row.trimmed(field));
+            }
+            // A later row of the same name is the file's later state that day.
+            ofDay[ToLowerAscii(earlier.value("filename"))] = std::move(earlier);
+        }
+        // A newer day's row stands.
+        rows.merge(ofDay);
+    }
+    return rows;
+}
+
+std::string CUpLoadFile::appendFailureLocked() const {
+    char text[2048];
+    std::snprintf(text, sizeof text,
+                  "添加文件信息到上传列表失败!任务ID：%s， 失败原因：上传任务表[%s]%s！",
+                  taskId_.c_str(), listPath_.string().c_str(), list_->LastError().c_str());
+    return text;
+}
+
+CUpLoadFile::CarryOver CUpLoadFile::carryOverLocked(const ScannedFile& file,
+                                                    const EarlierUploadRow& earlier) {
+    const std::filesystem::path path = sendDirectory_ / file.name;
+    if (std::to_string(file.size) != earlier.value("localsize") ||
+        modifyTimeOf(file) != earlier.value("modifytime") ||
+        !KeyedDigestMatchesMd5(fileMd5(path), earlier.value("md5")))
+        return CarryOver::kNotTheFile;
+    std::vector<std::pair<std::string_view, std::string_view>> values;
+    for (const auto& [name, text] : earlier.fields) values.emplace_back(name, text);
+    const int index = list_->AppendRow(values);
+    DbfRow row;
+    if (index < 0 || !list_->ReadRow(index, row)) {
+        lastError_ = appendFailureLocked();
+        return CarryOver::kFailed;
+    }
+    auto item = itemOf(row, index);
+    if (earlier.value("flag") == "1") {
+        item->flag = '1';
+        item->movePending = true;
+        ++sentCount_;
+    } else {
+        item->lastError = earlier.value("discript");
+    }
+    addItemLocked(std::move(item), index);
+    return CarryOver::kCarried;
 }
 
 std::unique_ptr<UploadWorkItem> CUpLoadFile::itemOf(const DbfRow& row, int index) const {
@@ -395,7 +510,8 @@ int CUpLoadFile::BackupSentFile(int row) {
     }
     if (!moved) {
         lastError_ = "备份文件失败";
-        if (failure != 0) lastError_ += std::string("，失败原因：") + std::strerror(failure);
+        if (failure != 0)
+            lastError_ += std::string("，失败原因：") + platform::systemErrorText(failure);
         return 0;
     }
     const std::filesystem::path marker = source.value().string() + readySuffix_;
@@ -404,6 +520,46 @@ int CUpLoadFile::BackupSentFile(int row) {
     }
     lastError_ = "删除[" + marker.string() + "]文件失败，请手动处理该文件！";
     return 0;
+}
+
+std::vector<std::string> CUpLoadFile::RemoveMarkersOfMovedFiles() {
+    std::lock_guard lock(mutex_);
+    std::vector<std::string> removed;
+    // Markers without their file, with the time each was last written.
+    std::vector<std::pair<std::filesystem::path, struct timespec>> orphans;
+    std::error_code ec;
+    for (std::filesystem::directory_iterator it(sendDirectory_, ec), end; !ec && it != end;
+         it.increment(ec)) {
+        const std::string markerName = it->path().filename().string();
+        if (markerName.size() <= readySuffix_.size() || !endsWith(markerName, readySuffix_))
+            continue;
+        const std::string dataName = markerName.substr(0, markerName.size() - readySuffix_.size());
+        struct stat marker {};
+        if (::stat(it->path().c_str(), &marker) == 0 &&
+            ::access((sendDirectory_ / dataName).c_str(), F_OK) != 0 && errno == ENOENT)
+            orphans.emplace_back(it->path(), marker.st_mtim);
+    }
+    if (orphans.empty()) return removed;
+    std::vector<std::filesystem::path> sent;
+    for (std::filesystem::directory_iterator it(sentDirectory_, ec), end; !ec && it != end;
+         it.increment(ec))
+        sent.push_back(it->path());
+    for (const auto& [marker, written] : orphans) {
+        const std::string markerName = marker.filename().string();
+        const std::string dataName = markerName.substr(0, markerName.size() - readySuffix_.size());
+        // A move gives the file in the sent directory a status change no earlier than the
+        // marker's last write; a marker written after the move is another file's.
+        const bool moved = std::any_of(sent.begin(), sent.end(), [&](const auto& path) {
+            struct stat placed {};
+            return isSentNameOf(path.filename().string(), dataName) &&
+                   ::stat(path.c_str(), &placed) == 0 &&
+                   std::tie(placed.st_ctim.tv_sec, placed.st_ctim.tv_nsec) >=
+                       std::tie(written.tv_sec, written.tv_nsec);
+        });
+        if (moved && (::unlink(marker.c_str()) == 0 || errno == ENOENT))
+            removed.push_back(markerName);
+    }
+    return removed;
 }
 
 std::filesystem::path CUpLoadFile::SendDirectory() const {

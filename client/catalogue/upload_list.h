@@ -6,9 +6,12 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <map>
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
+#include <utility>
 #include <vector>
 
 #include "client/app/context.h"
@@ -47,6 +50,12 @@ struct UploadWorkItem {
     bool movePending = false;
 };
 
+// A row of one of the task's lists of an earlier day, as stored.
+struct EarlierUploadRow {
+    std::vector<std::pair<std::string, std::string>> fields;  // every field, trimmed
+    std::string value(std::string_view field) const;
+};
+
 class CUpLoadFile : public TaskFileList<UploadWorkItem> {
   public:
     // `blockStates` may be null (the ".~block" file is then removed directly); pointees
@@ -62,7 +71,10 @@ class CUpLoadFile : public TaskFileList<UploadWorkItem> {
     int InitFileListDbf();
     // The ready files of the send directory, oldest first (date, time, then name).
     std::vector<ScannedFile> ScanSendDirectory();
-    // Lists the ready files that have no unsent row yet. 0 when no file is ready.
+    // Lists the ready files that have no unsent row yet. 0 when no file is ready. A file
+    // that an earlier day's list of the task holds, unchanged, keeps that row's state: sent
+    // there (the process died before the move, and the next start came after midnight), it
+    // is only moved; part sent, its transfer goes on.
     int AddNewFiles();
     bool LoadWorkItems();
     int SetUploadedSize(int row, std::int64_t bytes);
@@ -74,6 +86,11 @@ class CUpLoadFile : public TaskFileList<UploadWorkItem> {
     // move, a file the interrupted move had already placed in the sent directory is kept
     // as the one copy there.
     int BackupSentFile(int row);
+    // Run start: removes each ready marker whose file is gone from the send directory
+    // because it was moved into the sent directory (a sent name of it there, placed there
+    // no earlier than the marker was written): the process died between the move and the
+    // marker's removal. The names of the markers removed.
+    std::vector<std::string> RemoveMarkersOfMovedFiles();
     std::filesystem::path SendDirectory() const;
     std::filesystem::path SentDirectory() const;
     int SentCount() const;
@@ -90,6 +107,15 @@ class CUpLoadFile : public TaskFileList<UploadWorkItem> {
     std::unique_ptr<UploadWorkItem> pendingMoveLocked(const DbfRow& row, int index) const;
     // The work item a row describes.
     std::unique_ptr<UploadWorkItem> itemOf(const DbfRow& row, int index) const;
+    // The last row of each file name (lower case) in the task's lists of earlier days, the
+    // newest day's first; empty when the send directory is one of the day.
+    std::map<std::string, EarlierUploadRow> earlierRowsLocked() const;
+    // Appends `earlier` to today's list as the row of `file` when it describes the file as
+    // it is. kFailed: it does, but the list could not take it (the text says why).
+    enum class CarryOver { kNotTheFile, kCarried, kFailed };
+    CarryOver carryOverLocked(const ScannedFile& file, const EarlierUploadRow& earlier);
+    // The text of a row that could not be added to the list.
+    std::string appendFailureLocked() const;
     // The file of the sent directory that is `source` itself (a move cut off between its
     // link and its unlink), if any.
     std::optional<std::filesystem::path> linkedIntoSentLocked(
@@ -102,6 +128,7 @@ class CUpLoadFile : public TaskFileList<UploadWorkItem> {
     std::string readySuffix_ = ".rdy";
     std::filesystem::path sendDirectory_;
     std::filesystem::path sentDirectory_;
+    bool datedSendDirectory_ = false;
     int sentCount_ = 0;
 };
 

@@ -5,6 +5,7 @@
 #include "client/app/client_version.h"
 #include "client/cli/password_source.h"
 #include "client/config/config.h"
+#include "client/execution/clock_hook.h"
 #include "client/execution/mailbox_session.h"
 
 namespace vantrel::cli {
@@ -20,12 +21,12 @@ void ConsolePrompt::show(const std::string& caption, const std::string& text, Ic
 
 Environment::Environment(Installation installation)
     : installation_(std::move(installation)),
-      logs_(installation_, platform::RealClock::instance(), notifier_) {}
+      logs_(installation_, execution::processClock(), notifier_) {}
 
 Context Environment::context() {
     Context c;
     c.installation = installation_;
-    c.clock = &platform::RealClock::instance();
+    c.clock = &execution::processClock();
     c.notifier = &notifier_;
     c.prompt = &prompt_;
     c.logs = &logs_;

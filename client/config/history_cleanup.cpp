@@ -180,6 +180,14 @@ void HistoryCleanup::CleanLocalHistory(int days, const HistoryCleanupTasks& task
         for (; !ec && it != end; it.increment(ec)) {
             if (!it->is_regular_file(ec)) continue;
             const std::string name = it->path().filename().string();
+            // A received file never delivered (an archive refused for its entries, kept for
+            // inspection) and its block state: history once old enough.
+            if ((name.ends_with(".tmp") || name.ends_with(".tmp.~block")) &&
+                AgeInDays(it->path()) >= days) {
+                makeWritable(it->path());
+                ::unlink(it->path().c_str());
+                continue;
+            }
             const std::size_t marker = name.find(kSuccessMarker);
             if (marker == std::string::npos) continue;
             const int age = datedFolderAge(name.substr(marker + kSuccessMarker.size()));

@@ -1,6 +1,7 @@
 #pragma once
 // The daily local history clean-up: log, data, temporary and bulletin files older than
-// HistoryDays, dated receive folders and "_SUCCESS_" files of download tasks, then the
+// HistoryDays, dated receive folders, "_SUCCESS_" files and received files never delivered
+// (".tmp" with its ".~block") of download tasks, then the
 // compaction of the upload and download task tables. Runs on the plan monitor at start-up
 // and at each change of day (client/execution/daily_jobs.h); one run at a time. Failures are
 // logged where stated and otherwise ignored.

@@ -254,9 +254,11 @@ bool CAutoDownModel::beginDaily(const Entry& entry, Begun& begun, std::string& e
     if (begun.extra.fullList && !known.empty())
         writeTaskLog(begun.taskLog, "强制同步当日文件列表", 0);
 
+    // The protocol has no query of changes alone: a changed version is answered with the
+    // day's list, which the rebuild merges with the day list kept here, so files already
+    // delivered keep their rows and only new or rewritten ones are fetched.
     std::vector<filesvc::ListEntry> listed;
-    const int rc = begun.extra.fullList ? service.listToday(task.mailname, pattern, listed)
-                                  : service.listChanges(task.mailname, pattern, known, listed);
+    const int rc = service.listToday(task.mailname, pattern, listed);
     if (rc < 0) error = session->LastError();
     session->DropIfLoggedIn();
     if (rc < 0) return false;

@@ -7,9 +7,10 @@
 // list and log files once per business date.
 //
 // Daily runs: each run reads the day list's version first. A version the last successful
-// run already took ends the run at once ("成功"); otherwise the run lists only the files
-// changed since that version, or the whole day when it knows no version yet or the last
-// full list is (ForceTimeMuli - 1) x timespace minutes old. The version is kept only when
+// run already took ends the run at once ("成功"); otherwise the run lists the day ("T") and
+// merges it with the day list, which takes up the files changed since that version. The
+// day is listed whatever the version when the run knows no version yet or the last full
+// list is (ForceTimeMuli - 1) x timespace minutes old. The version is kept only when
 // the run succeeds, so a file that failed is taken up again by the next run. Runs repeat
 // every timespace minutes (the catalogue's next run), so the gateway is asked once per run;
 // a run never lists again while its files move, because a rebuild renumbers the list's rows.

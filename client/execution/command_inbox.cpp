@@ -1,4 +1,5 @@
 #include "client/execution/command_inbox.h"
+#include "platform/error_text.h"
 
 #include <unistd.h>
 
@@ -50,7 +51,8 @@ Status CommandInbox::post(const InboxCommand& command) const {
     fs::rename(partial, directory() / (std::string(name) + ".cmd"), ec);
     if (ec) {
         fs::remove(partial, ec);
-        return Status::error(ErrorKind::IoError, "写命令文件失败：" + ec.message());
+        return Status::error(ErrorKind::IoError,
+                             "写命令文件失败：" + platform::systemErrorText(ec.value()));
     }
     return Status::ok();
 }

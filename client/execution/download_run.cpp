@@ -15,6 +15,7 @@
 #include "client/transfer/block_transfer.h"
 #include "client/transfer/file_services.h"
 #include "client/transfer/local_path.h"
+#include "platform/error_text.h"
 #include "platform/thread_id.h"
 
 namespace vantrel {
@@ -162,9 +163,35 @@ bool DownloadRun::adopt(std::vector<catalogue::RemoteFileEntry> listing, std::st
         } else if (item.state == catalogue::kTransferring) {
             // Every byte had arrived before: resume, which only finishes the file.
             startDownload(item);
+        } else if (item.state == catalogue::kHeld) {
+            // Refused for good earlier this day: it fails again without being touched.
+            File file;
+            file.row = item.row;
+            file.name = item.fileName;
+            file.phase = Phase::Failed;
+            file.error = item.lastError;
+            std::lock_guard lock(mutex_);
+            files_[item.row] = std::move(file);
         }
     }
+    bookUnopened();
     return true;
+}
+
+void DownloadRun::bookUnopened() {
+    std::vector<File> unopened;
+    {
+        std::lock_guard lock(mutex_);
+        for (int row : unopened_) unopened.push_back(files_[row]);
+        unopened_.clear();
+    }
+    for (const File& file : unopened) {
+        // Nothing was fetched: the row shows the reason, not a transfer at 0 bytes.
+        list_->SetState(file.row, catalogue::kFetchFromStart);
+        list_->RecordFailure(file.row, file.error);
+        list_->FinishItem(file.row);
+        taskLog(printf2("下载文件[%s]失败，失败原因：%s", file.name, file.error), 2);
+    }
 }
 
 bool DownloadRun::recoverDelivered(const catalogue::DownloadWorkItem& item) {
@@ -274,6 +301,8 @@ void DownloadRun::startDownload(const catalogue::DownloadWorkItem& item) {
     if (file.info == nullptr) {
         file.phase = Phase::Failed;
         file.error = error;
+        std::lock_guard lock(mutex_);
+        unopened_.push_back(item.row);
     } else if (file.info->fileState() == kFileComplete) {
         recoverFinished(file);
     }
@@ -298,7 +327,7 @@ Status DownloadRun::removeBlockState(const fs::path& dataFile) {
     // this run, so the file is simply removed.
     std::error_code ec;
     fs::remove(dataFile.string() + ".~block", ec);
-    if (ec) return Status::error(ErrorKind::IoError, ec.message());
+    if (ec) return Status::error(ErrorKind::IoError, platform::systemErrorText(ec.value()));
     return Status::ok();
 }
 
@@ -407,6 +436,16 @@ void DownloadRun::finishFile(BlockTask& block, CVornFtp& handle, const BlockRun&
     const execution::DownloadedFile received{workDirectory(), file.name, file.kind};
     const execution::UnpackResult unpacked =
         execution::unpackDownloadedFile(received, file.unpack, setup_.unzipProgram);
+    if (!unpacked.status && unpacked.refused) {
+        // Final for the day: the received archive stays for inspection, and no later
+        // attempt fetches or unpacks it again.
+        const std::string error = unpacked.status.text();
+        taskLog(printf2("%s失败,%s", run.actionText, error), 2);
+        if (file.row >= 0) list_->HoldFile(file.row, error);
+        block.setState(kBlockFailedFinishing);
+        setPhase(info, Phase::Failed, error);
+        return;
+    }
     if (!unpacked.status) {
         const std::string error = unpacked.status.text();
         taskLog(printf2("%s失败,%s", run.actionText, error), 1);
@@ -434,6 +473,7 @@ void DownloadRun::finishFile(BlockTask& block, CVornFtp& handle, const BlockRun&
 
 void DownloadRun::perSecond() {
     if (!list_) return;
+    bookUnopened();
     struct Progress {
         int row;
         std::int64_t bytes;

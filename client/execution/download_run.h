@@ -124,6 +124,9 @@ class DownloadRun final : public catalogue::DownloadEngine {
     void failToStart(const catalogue::DownloadWorkItem& item);
     // Run start, for a file whose block state says finished: on to its delivery.
     void recoverFinished(File& file);
+    // The rows of files whose block state could not be made (startDownload, under the
+    // list's lock) are told so here, outside it: they never started.
+    void bookUnopened();
 
     File* fileOf(const FileBlockInfo& info);
     void setPhase(const FileBlockInfo& info, Phase phase, const std::string& error = {});
@@ -142,6 +145,7 @@ class DownloadRun final : public catalogue::DownloadEngine {
     mutable std::mutex mutex_;
     std::map<int, File> files_;  // by list row
     int deliveredBefore_ = 0;
+    std::vector<int> unopened_;  // rows for bookUnopened
 };
 
 }  // namespace vantrel

@@ -12,6 +12,7 @@
 #include "client/config/logs.h"
 #include "client/execution/realtime_reports.h"
 #include "client/transfer/local_path.h"
+#include "platform/error_text.h"
 #include "platform/files.h"
 
 namespace vantrel {
@@ -207,7 +208,7 @@ int RealtimeService::compareDay(const std::string& day, const std::vector<Realti
         } else if (!statted) {
             log(withNameAndReason("加载本地文件[%s]信息出错，错误原因：%s,把对应数据、标志文件移动"
                                   "到[sshbrev_back]目录,并重新下载文件！",
-                                  local, std::strerror(errno)),
+                                  local, platform::systemErrorText(errno).c_str()),
                 1);
         } else if (entry.complete()) {
             Result<std::string> text = platform::readFile(realtime::flagPathOf(data));

@@ -13,6 +13,7 @@ namespace {
 FileBlockInfo::Options blockOptions(const Context& context) {
     FileBlockInfo::Options o;
     o.clock = context.clock;
+    o.files = context.files;
     if (Logs* logs = context.logs)
         o.systemLog = [logs](std::string_view line) { (void)logs->writeSysLog(line); };
     return o;

@@ -11,6 +11,7 @@
 #include "client/transfer/local_path.h"
 #include "platform/child_process.h"
 #include "platform/disk_space.h"
+#include "platform/error_text.h"
 #include "platform/files.h"
 
 namespace vantrel::execution {
@@ -37,6 +38,12 @@ UnpackResult failure(int code, Status status) {
 
 UnpackResult failure(int code, const std::string& text) {
     return failure(code, Status::error(ErrorKind::IoError, text));
+}
+
+UnpackResult refusal(const std::string& text) {
+    UnpackResult result = failure(kNotRun, text);
+    result.refused = true;
+    return result;
 }
 
 bool isSeparator(char c) {
@@ -195,7 +202,7 @@ fs::path extractionDirectoryOf(const DownloadedFile& file) {
 UnpackResult unpackDownloadedFile(const DownloadedFile& file, bool unpack, const fs::path& unzip) {
     std::error_code ec;
     const fs::path work = fs::absolute(file.workDirectory, ec);
-    if (ec) return failure(kNotRun, "解压文件:" + ec.message());
+    if (ec) return failure(kNotRun, "解压文件:" + platform::systemErrorText(ec.value()));
     Result<fs::path> received = localPathInside(work, file.name);
     if (!received) return failure(kNotRun, received.status());
     // Bulletins and excluded types are delivered as they came.
@@ -237,9 +244,9 @@ UnpackResult unpackDownloadedFile(const DownloadedFile& file, bool unpack, const
         cleanUp();
         return failure(kNotRun, kCorruptText);
     }
-    if (const std::string refusal = refusalOf(*listing); !refusal.empty()) {
+    if (const std::string refused = refusalOf(*listing); !refused.empty()) {
         cleanUp();
-        return failure(kNotRun, refusal);
+        return refusal(refused);
     }
 
     platform::ChildOptions options;
@@ -266,9 +273,11 @@ UnpackResult unpackDownloadedFile(const DownloadedFile& file, bool unpack, const
             const FileWalk walk = walkFiles(extraction);
             if (walk.refused || walk.error) {
                 removeQuietly(extraction);
-                if (walk.error) return failure(kNotRun, "解压文件:" + walk.error.message());
-                return failure(kNotRun, "解压文件失败(解压出的[" + pathText(*walk.refused) +
-                                            "]是链接或特殊文件)");
+                if (walk.error)
+                    return failure(kNotRun,
+                                   "解压文件:" + platform::systemErrorText(walk.error.value()));
+                return refusal("解压文件失败(解压出的[" + pathText(*walk.refused) +
+                               "]是链接或特殊文件)");
             }
             return UnpackResult{Status::ok(), 0, extraction};
         }
@@ -300,7 +309,7 @@ Status deliverDownloadedFile(const DownloadedFile& file, const fs::path& extract
         return moveFailure(file.name, made.text());
     std::error_code ec;
     const fs::path target = fs::canonical(targetDirectory, ec);
-    if (ec) return moveFailure(file.name, ec.message());
+    if (ec) return moveFailure(file.name, platform::systemErrorText(ec.value()));
     const fs::path source = received->string() + ".tmp";
 
     if (extractionDirectory.empty()) {
@@ -317,7 +326,7 @@ Status deliverDownloadedFile(const DownloadedFile& file, const fs::path& extract
         return moveFailure(file.name, "解压目录[" + pathText(extractionDirectory) + "]不存在");
     }
     const FileWalk walk = walkFiles(extractionDirectory);
-    if (walk.error) return moveFailure(file.name, walk.error.message());
+    if (walk.error) return moveFailure(file.name, platform::systemErrorText(walk.error.value()));
     if (walk.refused) return moveFailure(pathText(*walk.refused), "解压出的文件是链接或特殊文件");
     for (const fs::path& relative : walk.files) {
         const std::string name = pathText(relative);

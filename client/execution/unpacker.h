@@ -42,6 +42,9 @@ struct UnpackResult {
     // Code 0: the directory holding the unpacked files. Store it with the file's record
     // and hand it to deliverDownloadedFile. Empty otherwise.
     std::filesystem::path extractionDirectory;
+    // The archive's own entries were refused (names leaving the extraction directory,
+    // links, special files): the same data is refused again, so it is not worth another try.
+    bool refused = false;
 };
 
 // The unpacker program: "unzip" in the installation's bin/ when present, else

@@ -81,6 +81,8 @@ bool UploadRun::start(std::string& error) {
     }
     list_->AddNewFiles();
     const std::filesystem::path sendDirectory = list_->SendDirectory();
+    for (const std::string& marker : list_->RemoveMarkersOfMovedFiles())
+        taskLog("就绪标志文件[" + marker + "]对应的发送文件已移动到已发送目录，删除该标志文件", 0);
     reportOrphanMarkers(sendDirectory);
     for (const catalogue::UploadWorkItem& item : list_->Items()) {
         File file;

@@ -1,4 +1,5 @@
 #include "client/execution/zip_directory.h"
+#include "platform/error_text.h"
 
 #include <algorithm>
 #include <cstdint>
@@ -63,7 +64,9 @@ std::optional<std::uint64_t> directoryStart(Reader& reader, std::uint64_t endPos
 Result<ZipDirectory> readZipDirectory(const std::filesystem::path& archive) {
     std::error_code ec;
     const std::uint64_t fileSize = std::filesystem::file_size(archive, ec);
-    if (ec) return Status::error(ErrorKind::NotFound, archive.string() + ": " + ec.message());
+    if (ec)
+        return Status::error(ErrorKind::NotFound,
+                             archive.string() + ": " + platform::systemErrorText(ec.value()));
     Reader reader(archive);
     if (!reader.isOpen())
         return Status::error(ErrorKind::IoError, archive.string() + ": cannot be opened");

@@ -10,6 +10,7 @@
 
 #include "client/gateway/record_codec.h"
 #include "client/transfer/file_services.h"
+#include "platform/error_text.h"
 
 namespace vantrel {
 namespace {
@@ -204,7 +205,9 @@ int CDRAVFtp::download(const std::string& mailbox, const std::string& remoteName
     if (done > fileSize) {
         // The gateway's file is shorter than what arrived before: start again.
         std::filesystem::resize_file(localPath, 0, ec);
-        if (ec) return fail("写文件：" + localPath.string() + "出错，错误原因：" + ec.message());
+        if (ec)
+            return fail("写文件：" + localPath.string() + "出错，错误原因：" +
+                        platform::systemErrorText(ec.value()));
         done = 0;
     }
     if (fileSize == 0 || done == fileSize) {

@@ -148,12 +148,6 @@ int VornFileService::listToday(const std::string& mailbox, const std::string& di
         out, list("查询当日文件列表-", mailbox, filesvc::kList, directory, "T", out));
 }
 
-int VornFileService::listChanges(const std::string& mailbox, const std::string& directory,
-                                 const std::string& version, std::vector<filesvc::ListEntry>& out) {
-    return dropVersionEntries(
-        out, list("查询当日文件列表-", mailbox, filesvc::kList, directory, "V" + version, out));
-}
-
 int VornFileService::listHistory(const std::string& mailbox, const std::string& path,
                                  std::vector<filesvc::ListEntry>& out) {
     return dropVersionEntries(out,

@@ -44,10 +44,6 @@ class VornFileService {
     // Today's files only (selector "T").
     int listToday(const std::string& mailbox, const std::string& directory,
                   std::vector<filesvc::ListEntry>& out);
-    // Today's files that changed since the day list's `version` (selector "V" + the 14
-    // digits): new or rewritten files stamped at or after it. Files not named are unchanged.
-    int listChanges(const std::string& mailbox, const std::string& directory,
-                    const std::string& version, std::vector<filesvc::ListEntry>& out);
     // The files of an earlier day; `path` is the day's directory and pattern (FTP type "09").
     int listHistory(const std::string& mailbox, const std::string& path,
                     std::vector<filesvc::ListEntry>& out);

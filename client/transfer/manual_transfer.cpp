@@ -4,6 +4,7 @@
 
 #include "client/transfer/file_services.h"
 #include "client/transfer/local_path.h"
+#include "platform/error_text.h"
 
 namespace vantrel {
 
@@ -159,7 +160,7 @@ int downloadFile(CVornFtp& handle, const ManualTransferRequest& request,
     fs::rename(file.dataPath(), *target, ec);
     if (ec) {
         error = "移动文件[" + file.dataPath().string() + "]到[" + target->string() +
-                "]失败:" + ec.message();
+                "]失败:" + platform::systemErrorText(ec.value());
         file.close();
         return -1;
     }

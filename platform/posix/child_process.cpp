@@ -82,7 +82,7 @@ Result<int> spawn(const ChildOptions& options, bool newSession) {
         return Status::error(ErrorKind::InvalidArgument, "start: no program given");
     SpawnSetup setup;
     if (int err = setup.prepare(options, newSession))
-        return statusFromErrno(err, "start " + program);
+        return statusFromErrno(err, "启动[" + program + "]");
 
     std::vector<char*> argv;
     argv.reserve(options.arguments.size() + 2);
@@ -98,7 +98,7 @@ Result<int> spawn(const ChildOptions& options, bool newSession) {
                                               setup.attributes(), argv.data(), environ)
                                : posix_spawn(&pid, program.c_str(), setup.actions(),
                                              setup.attributes(), argv.data(), environ);
-    if (err != 0) return statusFromErrno(err, "start " + program);
+    if (err != 0) return statusFromErrno(err, "启动[" + program + "]");
     return static_cast<int>(pid);
 }
 
@@ -109,7 +109,7 @@ Result<int> runAndWait(const ChildOptions& options) {
     if (!pid) return pid;
     int status = 0;
     while (::waitpid(*pid, &status, 0) < 0) {
-        if (errno != EINTR) return statusFromErrno(errno, "wait for " + options.program.string());
+        if (errno != EINTR) return statusFromErrno(errno, "等待[" + options.program.string() + "]");
     }
     if (WIFSIGNALED(status)) return 128 + WTERMSIG(status);
     return WEXITSTATUS(status);
@@ -124,7 +124,7 @@ Result<int> runAndWait(const ChildOptions& options, std::chrono::milliseconds li
         const pid_t done = ::waitpid(*pid, &status, WNOHANG);
         if (done == *pid) break;
         if (done < 0 && errno != EINTR)
-            return statusFromErrno(errno, "wait for " + options.program.string());
+            return statusFromErrno(errno, "等待[" + options.program.string() + "]");
         if (std::chrono::steady_clock::now() >= deadline) {
             ::kill(*pid, SIGKILL);
             while (::waitpid(*pid, &status, 0) < 0 && errno == EINTR) {

@@ -26,7 +26,7 @@ class PosixFile final : public File {
             const ssize_t n =
                 ::pread(fd_, out + done, length - done, static_cast<off_t>(offset + done));
             if (n < 0 && errno == EINTR) continue;
-            if (n < 0) return statusFromErrno(errno, "read " + path_.string());
+            if (n < 0) return statusFromErrno(errno, "读取[" + path_.string() + "]");
             if (n == 0) break;
             done += static_cast<std::size_t>(n);
         }
@@ -41,7 +41,8 @@ class PosixFile final : public File {
                 ::pwrite(fd_, in + done, length - done, static_cast<off_t>(offset + done));
             if (n < 0 && errno == EINTR) continue;
             // A write that moves nothing would loop for ever; the disk is full.
-            if (n <= 0) return statusFromErrno(n == 0 ? ENOSPC : errno, "write " + path_.string());
+            if (n <= 0)
+                return statusFromErrno(n == 0 ? ENOSPC : errno, "写入[" + path_.string() + "]");
             done += static_cast<std::size_t>(n);
         }
         return Status::ok();
@@ -49,18 +50,19 @@ class PosixFile final : public File {
 
     Status resize(std::int64_t size) override {
         if (::ftruncate(fd_, static_cast<off_t>(size)) != 0)
-            return statusFromErrno(errno, "resize " + path_.string());
+            return statusFromErrno(errno, "设置大小[" + path_.string() + "]");
         return Status::ok();
     }
 
     Result<std::int64_t> size() override {
         struct stat info {};
-        if (::fstat(fd_, &info) != 0) return statusFromErrno(errno, "stat " + path_.string());
+        if (::fstat(fd_, &info) != 0)
+            return statusFromErrno(errno, "读取属性[" + path_.string() + "]");
         return static_cast<std::int64_t>(info.st_size);
     }
 
     Status sync() override {
-        if (::fsync(fd_) != 0) return statusFromErrno(errno, "sync " + path_.string());
+        if (::fsync(fd_) != 0) return statusFromErrno(errno, "同步[" + path_.string() + "]");
         return Status::ok();
     }
 
@@ -68,7 +70,7 @@ class PosixFile final : public File {
         if (fd_ < 0) return Status::ok();
         const int rc = ::close(fd_);
         fd_ = -1;
-        if (rc != 0) return statusFromErrno(errno, "close " + path_.string());
+        if (rc != 0) return statusFromErrno(errno, "关闭[" + path_.string() + "]");
         return Status::ok();
     }
 
@@ -96,19 +98,19 @@ class PosixFileSystem final : public FileSystem {
                 break;
         }
         const int fd = ::open(path.c_str(), flags, 0644);
-        if (fd < 0) return statusFromErrno(errno, "open " + path.string());
+        if (fd < 0) return statusFromErrno(errno, "打开[" + path.string() + "]");
         struct stat info {};
         const int err = ::fstat(fd, &info) != 0 ? errno : S_ISREG(info.st_mode) ? 0 : EISDIR;
         if (err != 0) {
             ::close(fd);
-            return statusFromErrno(err, "open " + path.string());
+            return statusFromErrno(err, "打开[" + path.string() + "]");
         }
         return std::unique_ptr<File>(std::make_unique<PosixFile>(fd, path));
     }
 
     Status rename(const std::filesystem::path& from, const std::filesystem::path& to) override {
         if (::rename(from.c_str(), to.c_str()) != 0) {
-            return statusFromErrno(errno, "rename " + from.string() + " to " + to.string());
+            return statusFromErrno(errno, "将[" + from.string() + "]改名为[" + to.string() + "]");
         }
         return Status::ok();
     }
@@ -116,17 +118,17 @@ class PosixFileSystem final : public FileSystem {
     Status remove(const std::filesystem::path& path) override {
         if (::unlink(path.c_str()) == 0) return Status::ok();
         if (errno == EISDIR && ::rmdir(path.c_str()) == 0) return Status::ok();
-        return statusFromErrno(errno, "remove " + path.string());
+        return statusFromErrno(errno, "删除[" + path.string() + "]");
     }
 
     Status syncDirectory(const std::filesystem::path& directory) override {
         const int fd =
             ::open(directory.empty() ? "." : directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-        if (fd < 0) return statusFromErrno(errno, "open " + directory.string());
+        if (fd < 0) return statusFromErrno(errno, "打开[" + directory.string() + "]");
         const int rc = ::fsync(fd);
         const int err = errno;
         ::close(fd);
-        if (rc != 0) return statusFromErrno(err, "sync " + directory.string());
+        if (rc != 0) return statusFromErrno(err, "同步[" + directory.string() + "]");
         return Status::ok();
     }
 

@@ -18,7 +18,7 @@ Status writeAll(int fd, std::string_view bytes, const std::filesystem::path& pat
         const ssize_t n = ::write(fd, bytes.data(), bytes.size());
         if (n < 0) {
             if (errno == EINTR) continue;
-            return statusFromErrno(errno, "write " + path.string());
+            return statusFromErrno(errno, "写入[" + path.string() + "]");
         }
         bytes.remove_prefix(static_cast<std::size_t>(n));
     }
@@ -43,9 +43,9 @@ std::filesystem::path temporaryBeside(const std::filesystem::path& path) {
 
 Status syncFile(const std::filesystem::path& path) {
     const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return statusFromErrno(errno, "open " + path.string());
+    if (fd < 0) return statusFromErrno(errno, "打开[" + path.string() + "]");
     Status status;
-    if (::fsync(fd) != 0) status = statusFromErrno(errno, "sync " + path.string());
+    if (::fsync(fd) != 0) status = statusFromErrno(errno, "同步[" + path.string() + "]");
     ::close(fd);
     return status;
 }
@@ -54,19 +54,19 @@ Status syncFile(const std::filesystem::path& path) {
 // syncs it. A partial copy is removed.
 Status copyFileSynced(const std::filesystem::path& from, const std::filesystem::path& to) {
     const int in = ::open(from.c_str(), O_RDONLY | O_CLOEXEC);
-    if (in < 0) return statusFromErrno(errno, "open " + from.string());
+    if (in < 0) return statusFromErrno(errno, "打开[" + from.string() + "]");
     struct stat info {};
     if (::fstat(in, &info) != 0) {
         const int err = errno;
         ::close(in);
-        return statusFromErrno(err, "stat " + from.string());
+        return statusFromErrno(err, "读取属性[" + from.string() + "]");
     }
     const int out =
         ::open(to.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, info.st_mode & 07777);
     if (out < 0) {
         const int err = errno;
         ::close(in);
-        return statusFromErrno(err, "create " + to.string());
+        return statusFromErrno(err, "创建[" + to.string() + "]");
     }
     Status status;
     std::string buffer(1 << 20, '\0');
@@ -75,7 +75,7 @@ Status copyFileSynced(const std::filesystem::path& from, const std::filesystem::
         if (n == 0) break;
         if (n < 0) {
             if (errno == EINTR) continue;
-            status = statusFromErrno(errno, "read " + from.string());
+            status = statusFromErrno(errno, "读取[" + from.string() + "]");
             break;
         }
         status = writeAll(out, std::string_view(buffer.data(), static_cast<std::size_t>(n)), to);
@@ -84,9 +84,9 @@ Status copyFileSynced(const std::filesystem::path& from, const std::filesystem::
     if (status) {
         const struct timespec times[2] = {info.st_atim, info.st_mtim};
         ::futimens(out, times);
-        if (::fsync(out) != 0) status = statusFromErrno(errno, "sync " + to.string());
+        if (::fsync(out) != 0) status = statusFromErrno(errno, "同步[" + to.string() + "]");
     }
-    if (::close(out) != 0 && status) status = statusFromErrno(errno, "close " + to.string());
+    if (::close(out) != 0 && status) status = statusFromErrno(errno, "关闭[" + to.string() + "]");
     ::close(in);
     if (!status) ::unlink(to.c_str());
     return status;
@@ -99,7 +99,7 @@ Status createDirectories(const std::filesystem::path& dir) {
         return Status::error(ErrorKind::InvalidArgument, "create directory: empty path");
     std::error_code ec;
     std::filesystem::create_directories(dir, ec);
-    if (ec) return statusFromErrno(ec.value(), "create directory " + dir.string());
+    if (ec) return statusFromErrno(ec.value(), "创建目录[" + dir.string() + "]");
     if (!std::filesystem::is_directory(dir, ec)) {
         return Status::error(ErrorKind::AlreadyExists,
                              "create directory " + dir.string() + ": a file of that name exists");
@@ -109,7 +109,7 @@ Status createDirectories(const std::filesystem::path& dir) {
 
 Result<std::string> readFile(const std::filesystem::path& path) {
     const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return statusFromErrno(errno, "open " + path.string());
+    if (fd < 0) return statusFromErrno(errno, "打开[" + path.string() + "]");
     std::string bytes;
     struct stat info {};
     if (::fstat(fd, &info) == 0 && info.st_size > 0)
@@ -122,7 +122,7 @@ Result<std::string> readFile(const std::filesystem::path& path) {
             if (errno == EINTR) continue;
             const int err = errno;
             ::close(fd);
-            return statusFromErrno(err, "read " + path.string());
+            return statusFromErrno(err, "读取[" + path.string() + "]");
         }
         bytes.append(buffer, static_cast<std::size_t>(n));
     }
@@ -133,17 +133,17 @@ Result<std::string> readFile(const std::filesystem::path& path) {
 Status writeFileAtomically(const std::filesystem::path& path, std::string_view bytes) {
     const std::filesystem::path temp = temporaryBeside(path);
     const int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-    if (fd < 0) return statusFromErrno(errno, "create " + temp.string());
+    if (fd < 0) return statusFromErrno(errno, "创建[" + temp.string() + "]");
 
     // The replacement keeps the permissions of the file it replaces.
     struct stat existing {};
     if (::stat(path.c_str(), &existing) == 0) ::fchmod(fd, existing.st_mode & 07777);
 
     Status status = writeAll(fd, bytes, temp);
-    if (status && ::fsync(fd) != 0) status = statusFromErrno(errno, "sync " + temp.string());
-    if (::close(fd) != 0 && status) status = statusFromErrno(errno, "close " + temp.string());
+    if (status && ::fsync(fd) != 0) status = statusFromErrno(errno, "同步[" + temp.string() + "]");
+    if (::close(fd) != 0 && status) status = statusFromErrno(errno, "关闭[" + temp.string() + "]");
     if (status && ::rename(temp.c_str(), path.c_str()) != 0) {
-        status = statusFromErrno(errno, "rename " + temp.string() + " to " + path.string());
+        status = statusFromErrno(errno, "将[" + temp.string() + "]改名为[" + path.string() + "]");
     }
     if (!status) {
         ::unlink(temp.c_str());
@@ -155,9 +155,9 @@ Status writeFileAtomically(const std::filesystem::path& path, std::string_view b
 
 Status appendToFile(const std::filesystem::path& path, std::string_view bytes) {
     const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0666);
-    if (fd < 0) return statusFromErrno(errno, "open " + path.string());
+    if (fd < 0) return statusFromErrno(errno, "打开[" + path.string() + "]");
     Status status = writeAll(fd, bytes, path);
-    if (::close(fd) != 0 && status) status = statusFromErrno(errno, "close " + path.string());
+    if (::close(fd) != 0 && status) status = statusFromErrno(errno, "关闭[" + path.string() + "]");
     return status;
 }
 
@@ -170,7 +170,7 @@ Status setFileTime(const std::filesystem::path& path, WallTime time) {
     times[0].tv_nsec = static_cast<long>(duration_cast<nanoseconds>(sinceEpoch - whole).count());
     times[1] = times[0];
     if (::utimensat(AT_FDCWD, path.c_str(), times, 0) != 0) {
-        return statusFromErrno(errno, "set time of " + path.string());
+        return statusFromErrno(errno, "设置时间[" + path.string() + "]");
     }
     return Status::ok();
 }
@@ -185,26 +185,26 @@ Status moveFileReplacing(const std::filesystem::path& from, const std::filesyste
         return Status::ok();
     }
     if (errno != EXDEV)
-        return statusFromErrno(errno, "rename " + from.string() + " to " + to.string());
+        return statusFromErrno(errno, "将[" + from.string() + "]改名为[" + to.string() + "]");
 
     const std::filesystem::path temp = temporaryBeside(to);
     if (Status copied = copyFileSynced(from, temp); !copied) return copied;
     if (::rename(temp.c_str(), to.c_str()) != 0) {
         const int err = errno;
         ::unlink(temp.c_str());
-        return statusFromErrno(err, "rename " + temp.string() + " to " + to.string());
+        return statusFromErrno(err, "将[" + temp.string() + "]改名为[" + to.string() + "]");
     }
     syncDirectory(to.parent_path());
     // `to` is complete; a source that cannot be removed is still reported, so the caller
     // retries and replaces `to` again rather than leaving two copies unnoticed.
-    if (::unlink(from.c_str()) != 0) return statusFromErrno(errno, "remove " + from.string());
+    if (::unlink(from.c_str()) != 0) return statusFromErrno(errno, "删除[" + from.string() + "]");
     syncDirectory(from.parent_path());
     return Status::ok();
 }
 
 Status exchangePaths(const std::filesystem::path& a, const std::filesystem::path& b) {
     if (::renameat2(AT_FDCWD, a.c_str(), AT_FDCWD, b.c_str(), RENAME_EXCHANGE) != 0) {
-        return statusFromErrno(errno, "exchange " + a.string() + " " + b.string());
+        return statusFromErrno(errno, "交换[" + a.string() + "]与[" + b.string() + "]");
     }
     return Status::ok();
 }

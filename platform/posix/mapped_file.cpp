@@ -19,12 +19,12 @@ Status reserve(int fd, std::size_t size, const std::filesystem::path& path) {
     do {
         err = ::posix_fallocate(fd, 0, static_cast<off_t>(size));
     } while (err == EINTR);
-    return err == 0 ? Status::ok() : statusFromErrno(err, "allocate " + path.string());
+    return err == 0 ? Status::ok() : statusFromErrno(err, "分配空间[" + path.string() + "]");
 }
 
 Result<std::uint8_t*> mapShared(int fd, std::size_t size, const std::filesystem::path& path) {
     void* data = ::mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
-    if (data == MAP_FAILED) return statusFromErrno(errno, "map " + path.string());
+    if (data == MAP_FAILED) return statusFromErrno(errno, "映射[" + path.string() + "]");
     return static_cast<std::uint8_t*>(data);
 }
 
@@ -33,13 +33,13 @@ Result<std::uint8_t*> mapShared(int fd, std::size_t size, const std::filesystem:
 Result<MappedFile> MappedFile::open(const std::filesystem::path& path, std::size_t size,
                                     bool create) {
     const int fd = ::open(path.c_str(), O_RDWR | O_CLOEXEC | (create ? O_CREAT : 0), 0666);
-    if (fd < 0) return statusFromErrno(errno, "open " + path.string());
+    if (fd < 0) return statusFromErrno(errno, "打开[" + path.string() + "]");
     MappedFile file;
     file.path_ = path;
     file.fd_ = fd;  // closed by `file` from here on
 
     struct stat info {};
-    if (::fstat(fd, &info) != 0) return statusFromErrno(errno, "stat " + path.string());
+    if (::fstat(fd, &info) != 0) return statusFromErrno(errno, "读取属性[" + path.string() + "]");
     const auto length = static_cast<std::size_t>(info.st_size);
     if (size == 0) size = length;
     if (size == 0) {
@@ -87,7 +87,7 @@ Status MappedFile::flushRange(std::size_t offset, std::size_t length) {
     const auto pageSize = static_cast<std::size_t>(::sysconf(_SC_PAGESIZE));
     const std::size_t start = offset - offset % pageSize;
     if (::msync(data_ + start, offset + length - start, MS_SYNC) != 0) {
-        return statusFromErrno(errno, "flush " + path_.string());
+        return statusFromErrno(errno, "写回[" + path_.string() + "]");
     }
     return Status::ok();
 }

@@ -76,7 +76,7 @@ Result<std::shared_ptr<NamedLock>> NamedLock::open(const std::string& name,
     const std::filesystem::path file = directory / (name + ".lock");
     // Close-on-exec: a child that inherited the descriptor would keep the lock after we die.
     const int fd = ::open(file.c_str(), O_RDONLY | O_CREAT | O_CLOEXEC, 0644);
-    if (fd < 0) return statusFromErrno(errno, "open lock " + file.string());
+    if (fd < 0) return statusFromErrno(errno, "打开锁文件[" + file.string() + "]");
     std::error_code ec;
     const std::filesystem::path canonical = std::filesystem::weakly_canonical(file, ec);
     std::shared_ptr<NamedLock> lock(new NamedLock(fd, (ec ? file : canonical).string()));

@@ -1,7 +1,8 @@
 #include "platform/status.h"
 
 #include <cerrno>
-#include <system_error>
+
+#include "platform/error_text.h"
 
 namespace vantrel {
 
@@ -54,8 +55,8 @@ ErrorKind kindFromErrno(int err) {
 Status statusFromErrno(int err, const std::string& context) {
     const ErrorKind kind = kindFromErrno(err);
     if (kind == ErrorKind::Ok) return Status::ok();
-    std::string text = std::generic_category().message(err);
-    if (!context.empty()) text = context + ": " + text;
+    std::string text = platform::systemErrorText(err);
+    if (!context.empty()) text = context + "失败：" + text;
     return Status::systemError(kind, std::move(text), err);
 }
 

@@ -51,7 +51,7 @@ TEST_F(HistoryCleanupTest, oldLogsAndDataGoAndSubdirectoriesAlways) {
     EXPECT_FALSE(std::filesystem::exists(oldList));
 }
 
-TEST_F(HistoryCleanupTest, receiveDirectoriesLoseOldDatedFoldersAndSuccessFiles) {
+TEST_F(HistoryCleanupTest, receiveDirectoriesLoseOldDatedFoldersSuccessAndUndeliveredFiles) {
     const auto dated = dir_.path() / "recv-dated";
     const auto plain = dir_.path() / "recv-plain";
     auto oldFolder = file(dated / "20261101" / "a.txt", 0);
@@ -61,7 +61,14 @@ TEST_F(HistoryCleanupTest, receiveDirectoriesLoseOldDatedFoldersAndSuccessFiles)
     auto oldSuccess = file(plain / "A_SUCCESS_20261101093005.txt", 0);
     auto newSuccess = file(plain / "A_SUCCESS_20261201093005.txt", 0);
     auto other = file(plain / "B.txt", 90);
+    // an archive refused a month ago, and one still on its way
+    auto oldReceived = file(plain / "evil.zip.tmp", 30);
+    auto oldState = file(plain / "evil.zip.tmp.~block", 30);
+    auto newReceived = file(plain / "big.dat.tmp", 29);
     cleanup_.CleanLocalHistory(30, {{}, {{dated, true}, {plain, false}}, {}, {}});
+    EXPECT_FALSE(std::filesystem::exists(oldReceived));
+    EXPECT_FALSE(std::filesystem::exists(oldState));
+    EXPECT_TRUE(std::filesystem::exists(newReceived));
     EXPECT_FALSE(std::filesystem::exists(oldFolder.parent_path()));
     EXPECT_TRUE(std::filesystem::exists(newFolder));
     EXPECT_TRUE(std::filesystem::exists(notDate));

@@ -175,6 +175,43 @@ TEST_F(TaskCatalogueTest, olderTablesAreMigratedOnceAsPublic) {
     EXPECT_EQ(table.GetRecordCount(), 3) << "the id already present is not copied again";
 }
 
+TEST_F(TaskCatalogueTest, bulletinTasksSavedWithACutCodeGetTheirWholeBulletinFolderBack) {
+    // setup: bulletin tasks of the old form, the folder's code cut to the 8 characters of
+    // mailname; one bulletin task of the new form and a mailbox task
+    std::string message;
+    const std::pair<const char*, const char*> old[] = {
+        {"A", "FTP_A_BU"}, {"B", "FTP_B_BU"}, {"SG", "FTP_SG_B"}, {"TZ", "ftp_tz_b"}};
+    for (const auto& [id, cut] : old) {
+        DownloadTask t = downloadTask(id, std::string("/tmp/b") + id);
+        t.plantype = 2;
+        t.mailname = cut;
+        t.opertype = "1";
+        ASSERT_EQ(module_.AddDownloadTask(t, message), 1) << message;
+    }
+    DownloadTask current = downloadTask("NEW", "/tmp/new");
+    current.plantype = 2;
+    current.opertype = "FTP_SG_BULLET";
+    current.mailname = "FTP_A_QS";
+    ASSERT_EQ(module_.AddDownloadTask(current, message), 1);
+    ASSERT_EQ(module_.AddDownloadTask(downloadTask("BOX", "/tmp/box"), message), 1);
+    // act
+    module_.LoadDownloadTasks();
+    // verify: each mapped to the one folder its prefix names, in memory and in the table
+    const std::pair<const char*, const char*> expected[] = {{"A", "FTP_A_BULLET"},
+                                                            {"B", "FTP_B_BULLET"},
+                                                            {"SG", "FTP_SG_BULLET"},
+                                                            {"TZ", "FTP_TZ_BULLET"},
+                                                            {"NEW", "FTP_SG_BULLET"}};
+    for (const auto& [id, code] : expected) {
+        ASSERT_TRUE(module_.FindDownloadTask(id)) << id;
+        EXPECT_EQ(module_.FindDownloadTask(id)->opertype, code) << id;
+        EXPECT_EQ(field(kDownloadTaskTable, id, "opertype"), code) << id;
+    }
+    EXPECT_EQ(field(kDownloadTaskTable, "NEW", "mailname"), "FTP_A_QS");
+    EXPECT_EQ(field(kDownloadTaskTable, "BOX", "opertype"), "");
+    EXPECT_THAT(sysLogText(), HasSubstr("公告任务[A]的公告类型[FTP_A_BU]已更正为[FTP_A_BULLET]"));
+}
+
 TEST_F(TaskCatalogueTest, modifyKeepsIdAndFirstDayAndMissingRowsAreReported) {
     std::string message;
     UploadTask t = uploadTask("A", "public", (dir_.path() / "s").string());

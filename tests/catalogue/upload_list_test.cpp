@@ -202,6 +202,43 @@ TEST_F(UploadListTest, sentFilesMoveUnderUniqueNamesAndLoseTheirMarkers) {
     EXPECT_EQ(list_.SentCount(), 2);
 }
 
+TEST_F(UploadListTest, aNewDaysListTakesOverTheRowOfAFileThatIsStillTheSame) {
+    // setup: yesterday one file was sent but not moved, one part sent, one sent and then
+    // rewritten
+    init();
+    auto sent = ready("sent.txt", 9, 0, true, "sent");
+    ready("part.txt", 9, 0, true, "partial");
+    ready("rewritten.txt", 9, 0, true, "old");
+    ASSERT_EQ(list_.AddNewFiles(), 1);
+    // (rows by name: part.txt, rewritten.txt, sent.txt)
+    ASSERT_EQ(list_.SetUploadedSize(0, 4), 1);
+    ASSERT_EQ(list_.MarkSent(1), 1);
+    ASSERT_EQ(list_.MarkSent(2), 1);
+    ready("rewritten.txt", 9, 5, true, "new content");
+    // act: the first run after midnight
+    clock_.setLocal(localTime(2026, 12, 9, 0, 0, 30));
+    CUpLoadFile next(context_, nullptr);
+    ASSERT_EQ(next.InitFileList(task_), 1);
+    ASSERT_TRUE(next.LoadWorkItems());
+    ASSERT_EQ(next.AddNewFiles(), 1);
+    // verify: the unchanged files keep their state, the rewritten one is sent anew
+    EXPECT_EQ(next.ListPath(), installation_.data() / "U1-20261209.dat");
+    const std::vector<UploadWorkItem> items = next.Items();
+    ASSERT_EQ(items.size(), 3u);
+    EXPECT_EQ(items[0].fileName, "part.txt");
+    EXPECT_EQ(items[0].sentSize, "4");
+    EXPECT_FALSE(items[0].movePending);
+    EXPECT_EQ(items[1].fileName, "sent.txt");
+    EXPECT_TRUE(items[1].movePending);
+    EXPECT_EQ(items[1].endTime, "2026-12-08 09:30:00");
+    EXPECT_EQ(items[2].fileName, "rewritten.txt");
+    EXPECT_EQ(items[2].flag, ' ');
+    EXPECT_EQ(items[2].beginTime, "2026-12-09 00:00:30");
+    EXPECT_EQ(next.SentCount(), 1);
+    ASSERT_EQ(next.BackupSentFile(items[1].row), 1) << next.LastError();
+    EXPECT_FALSE(std::filesystem::exists(sent));
+}
+
 TEST_F(UploadListTest, aFailedMoveKeepsTheMarker) {
     std::ofstream(dir_.path() / "blocked") << "a file where the sent directory should be";
     task_.sentpath = (dir_.path() / "blocked").string();

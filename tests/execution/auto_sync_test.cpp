@@ -175,7 +175,8 @@ TEST_F(AutoSync, aDailyRunFollowsTheDayListByItsVersionAndFetchesEachFileOnce) {
               std::string::npos);
     EXPECT_NE(text.find("下载自动同步任务结束运行，运行结果：成功"), std::string::npos);
 
-    // act: a new file and a rewritten one; five minutes on, only the changes are listed
+    // act: a new file and a rewritten one; five minutes on, the version has moved and the
+    // day's list is merged with what the first run took
     const std::string c = putStamped("c.txt", 700, at(2026, 12, 8, 10, 33, 0));
     const std::string a2 = putStamped("a.txt", 5100, at(2026, 12, 8, 10, 34, 0));
     clock.advance(5min);
@@ -189,8 +190,7 @@ TEST_F(AutoSync, aDailyRunFollowsTheDayListByItsVersionAndFetchesEachFileOnce) {
     EXPECT_TRUE(readLocal(recv / "20261208" / "a.txt") == a2);
     EXPECT_EQ(second.extra.version, "20261208103400");
     text = log(kDaily, ".log");
-    // (the file of the version's own second is named again, and not fetched again)
-    EXPECT_NE(text.find("查询当日文件列表，文件总数为[3]，版本号为[20261208103400]"),
+    EXPECT_NE(text.find("查询当日文件列表，文件总数为[4]，版本号为[20261208103400]"),
               std::string::npos);
     EXPECT_EQ(text.find("强制同步当日文件列表"), std::string::npos);
 
@@ -213,6 +213,8 @@ TEST_F(AutoSync, aDailyRunFollowsTheDayListByItsVersionAndFetchesEachFileOnce) {
     EXPECT_NE(text.find("查询当日文件列表，文件总数为[4]，版本号为[20261208103400]"),
               std::string::npos);
     EXPECT_TRUE(failures.taken().empty());
+    // every list asked with a selector the protocol has ("MT", "T")
+    EXPECT_TRUE(files->takeViolations().empty());
 }
 
 TEST_F(AutoSync, aHistoryEntryCatchesUpOneDayPerRunAndRepeatsADayThatFailed) {

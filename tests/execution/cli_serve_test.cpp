@@ -232,6 +232,55 @@ TEST_P(CliServeKilledBeforeTheMove, anUploadMovesTheFileOnceAtTheNextStartWithou
     EXPECT_FALSE(fs::exists(send / "out.dat"));
 }
 
+TEST_P(CliServeKilledBeforeTheMove, anUploadKilledBeforeMidnightIsNotSentAgainAfterIt) {
+    // setup: a ready file in the outbox (a send directory of no day)
+    const fs::path send = root.path() / "send";
+    const fs::path sent = root.path() / "sent";
+    fs::create_directories(send);
+    const std::string uploadId = "20261208090000-00045";
+    addUploadTask(uploadId, send, sent);
+    const std::string bytes(30000, 'm');
+    std::ofstream(send / "out.dat", std::ios::binary) << bytes;
+    std::ofstream(send / "out.dat.rdy").flush();
+
+    // act: just before midnight serve dies at the moment named
+    cli.setExtraEnvironment({std::string("VANTREL_TEST_CRASH_AT=") + GetParam(),
+                             "VANTREL_TEST_CLOCK_START=20261208235930"});
+    pid_t serve = cli.spawn({"serve"});
+    for (int i = 0; i < 400 && !clientRunning(); ++i) std::this_thread::sleep_for(25ms);
+    ASSERT_EQ(cli.run({"tasks", "run", uploadId}), 0) << output();
+    EXPECT_EQ(CliProcess::wait(serve), -1) << output();
+    ASSERT_TRUE(fs::exists(send / "out.dat"));
+    ASSERT_TRUE(fs::exists(installation.data() / (uploadId + "-20261208.dat")));
+    const long long sentBefore = files->counters().uploadBytes.load();
+    const int md5Before = files->counters().md5Queries.load();
+
+    // act: the next start comes after midnight, with a new day's list
+    cli.setExtraEnvironment({"VANTREL_TEST_CLOCK_START=20261209000030"});
+    serve = cli.spawn({"serve"});
+    for (int i = 0; i < 400 && !clientRunning(); ++i) std::this_thread::sleep_for(25ms);
+    ASSERT_EQ(cli.run({"tasks", "run", uploadId}), 0) << output();
+    const bool ended = awaitLogLine(uploadId, "上传任务结束运行，运行结果：");
+    stopServe(serve);
+
+    // verify: moved once, on the new day, and never sent or checked again
+    const std::string log = taskLogs(uploadId);
+    ASSERT_TRUE(ended) << log;
+    EXPECT_NE(platform::gbkToUtf8Lossy(readLocal(installation.log() / (uploadId + "-20261209.log")))
+                  .find("上传任务结束运行，运行结果：成功"),
+              std::string::npos)
+        << log;
+    EXPECT_EQ(files->counters().uploadBytes.load(), sentBefore);
+    EXPECT_EQ(files->counters().md5Queries.load(), md5Before);
+    std::vector<fs::path> copies;
+    for (const auto& entry : fs::directory_iterator(sent)) copies.push_back(entry.path());
+    ASSERT_EQ(copies.size(), 1u);
+    EXPECT_TRUE(readLocal(copies.front()) == bytes);
+    EXPECT_EQ(copies.front().filename().string().rfind("out_SUCCESS_20261209", 0), 0u)
+        << copies.front();
+    EXPECT_EQ(leftovers(send), std::vector<std::string>{});
+}
+
 INSTANTIATE_TEST_SUITE_P(Moments, CliServeKilledBeforeTheMove,
                          ::testing::Values("upload-confirmed", "upload-marked-sent"));
 

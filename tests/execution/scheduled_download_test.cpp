@@ -13,6 +13,7 @@
 #include "client/catalogue/table_schema.h"
 #include "client/execution/task_scheduler.h"
 #include "client/transfer/block_state_layout.h"
+#include "platform/error_text.h"
 #include "tests/catalogue/table_bytes.h"
 #include "tests/support/local_time.h"
 #include "tests/transfer/transfer_gateway_fixture.h"
@@ -56,6 +57,27 @@ class DropOnce final : public testgateway::TransactionService {
     }
     std::atomic<std::int64_t> from{-1};
     std::atomic<int> drops{0};
+};
+
+// A disk that has no room for the partial file of `name`: giving it its size fails.
+class FullForPartialFile final : public platform::FileSystemWrapper {
+  public:
+    explicit FullForPartialFile(std::string name)
+        : FileSystemWrapper(platform::FileSystem::real()), name_(std::move(name)) {}
+    Result<std::unique_ptr<platform::File>> open(const std::filesystem::path& path,
+                                                 platform::OpenMode mode) override {
+        Result<std::unique_ptr<platform::File>> file = target().open(path, mode);
+        if (!file || path.filename() != name_) return file;
+        return std::unique_ptr<platform::File>(std::make_unique<NoRoom>(std::move(file.value())));
+    }
+
+  private:
+    class NoRoom final : public platform::FileWrapper {
+      public:
+        using FileWrapper::FileWrapper;
+        Status resize(std::int64_t) override { return statusFromErrno(ENOSPC, "设置大小"); }
+    };
+    std::string name_;
 };
 
 class ScheduledDownload : public TransferGatewayFixture {
@@ -250,17 +272,57 @@ TEST_F(ScheduledDownload, oneWorkerChainsTheBlocksOfAFileAndGivesTheEarlyOneBack
     EXPECT_FALSE(fs::exists(recv / "big.dat.tmp.~block"));
 }
 
-TEST_F(ScheduledDownload, aHostileArchiveDeliversNothingOutsideAndFailsTheRunWithTheUnpackText) {
+std::size_t occurrences(const std::string& text, const std::string& what) {
+    std::size_t n = 0;
+    for (auto at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
+    return n;
+}
+
+TEST_F(ScheduledDownload, aHostileArchiveIsRefusedForTheDayKeptForInspectionAndNeverFetchedAgain) {
+    // setup
     putZip("evil.zip", {{"../escaped.txt", "x"}});
     putZip("link.zip", {}, "sneaky");
+    const std::string refusal = "解压文件失败(压缩文件中的[../escaped.txt]会写到解压目录以外)";
+
+    // act
     startScheduler(dailyTask());
     advanceToNextRun("20261208090000-00001");
     const catalogue::DownloadTask done = awaitRunEnd("20261208090000-00001");
+
+    // verify: nothing outside; refused at the first attempt, the run failed and alerted,
+    // the received archives kept in the task's folder
     EXPECT_EQ(done.lastresult, "失败");
+    EXPECT_NE(done.lastdes.find(refusal), std::string::npos) << done.lastdes;
     EXPECT_FALSE(fs::exists(root.path() / "escaped.txt"));
     EXPECT_FALSE(fs::exists(recv / "sneaky"));
-    EXPECT_NE(taskLog(done.planid).find("下载文件[evil.zip]失败,"), std::string::npos)
-        << taskLog(done.planid);
+    std::string log = taskLog(done.planid);
+    EXPECT_EQ(occurrences(log, "下载文件[evil.zip]失败," + refusal), 1u) << log;
+    EXPECT_EQ(occurrences(log, "下载文件[link.zip]失败,解压文件失败(压缩文件中的[sneaky]是链接)"),
+              1u);
+    EXPECT_TRUE(fs::exists(recv / "evil.zip.tmp"));
+    EXPECT_TRUE(fs::exists(recv / "link.zip.tmp"));
+    bool alerted = false;
+    for (const NotifierEvent& event : notifier.events()) {
+        if (const auto* failed = std::get_if<TaskFailed>(&event))
+            alerted = alerted || failed->reason.find(refusal) != std::string::npos;
+    }
+    EXPECT_TRUE(alerted);
+
+    // act: the next run of the day
+    const int packets = counter->packets;
+    const std::size_t starts = occurrences(log, "开始下载文件[evil.zip]");
+    clock.advance(1min);
+    ASSERT_EQ(scheduler->downloads().startNow(done.planid), 1);
+    const catalogue::DownloadTask again = awaitRunEnd(done.planid, true);
+
+    // verify: the refusal stands, without fetching or unpacking anything again
+    EXPECT_EQ(again.lastresult, "失败");
+    EXPECT_NE(again.lastdes.find(refusal), std::string::npos) << again.lastdes;
+    EXPECT_EQ(counter->packets, packets);
+    log = taskLog(done.planid);
+    EXPECT_EQ(occurrences(log, "下载文件[evil.zip]失败," + refusal), 1u) << log;
+    EXPECT_EQ(occurrences(log, "开始下载文件[evil.zip]"), starts);
+    EXPECT_TRUE(fs::exists(recv / "evil.zip.tmp"));
 }
 
 TEST_F(ScheduledDownload, aReceiveDirectoryThatCannotBeWrittenFailsTheRunWithTheReason) {
@@ -278,7 +340,7 @@ TEST_F(ScheduledDownload, aReceiveDirectoryThatCannotBeWrittenFailsTheRunWithThe
     const catalogue::DownloadTask done = awaitRunEnd(task.planid);
 
     // verify: failed, saying which file and why, in the table, the task log and the alert
-    const std::string reason = std::strerror(ENOTDIR);
+    const std::string reason = platform::systemErrorText(ENOTDIR);
     EXPECT_EQ(done.lastresult, "失败");
     EXPECT_NE(done.lastdes.find("文件[a.txt]下载失败："), std::string::npos) << done.lastdes;
     EXPECT_NE(done.lastdes.find(reason), std::string::npos) << done.lastdes;
@@ -291,6 +353,36 @@ TEST_F(ScheduledDownload, aReceiveDirectoryThatCannotBeWrittenFailsTheRunWithThe
             alerted = alerted || failed->reason.find(reason) != std::string::npos;
     }
     EXPECT_TRUE(alerted);
+}
+
+TEST_F(ScheduledDownload, aFileRefusedForLackOfDiskSpaceShowsTheReasonInItsRowNotATransferAtZero) {
+    // setup: a file of a few MiB and no room for it
+    putRemote("big.dat", 3 * 1024 * 1024);
+    FullForPartialFile full("big.dat.tmp");
+    ctx.files = &full;
+
+    // act
+    startScheduler(dailyTask());
+    advanceToNextRun("20261208090000-00001");
+    const catalogue::DownloadTask done = awaitRunEnd("20261208090000-00001");
+
+    // verify: the run failed for the space, and the file's row says why
+    EXPECT_EQ(done.lastresult, "失败");
+    EXPECT_NE(done.lastdes.find("磁盘空间不足"), std::string::npos) << done.lastdes;
+    catalogue::CDbfImpl list;
+    ASSERT_EQ(list.Open(catalogue::DailyTaskFile(installation.data(), done.planid, clock.localNow(),
+                                                 ".dat"),
+                        1),
+              1);
+    ASSERT_EQ(list.GetRecordCount(), 1);
+    catalogue::DbfRow row;
+    ASSERT_TRUE(list.ReadRow(0, row));
+    EXPECT_EQ(row.trimmed("filename"), "big.dat");
+    EXPECT_EQ(row.trimmed("flag"), "0") << "not shown as being fetched";
+    EXPECT_NE(row.trimmed("discript").find("磁盘空间不足"), std::string::npos)
+        << row.trimmed("discript");
+    EXPECT_EQ(row.trimmed("retry"), "1");
+    EXPECT_NE(taskLog(done.planid).find("下载文件[big.dat]失败，失败原因："), std::string::npos);
 }
 
 TEST_F(ScheduledDownload, aFinishedFileLeftByAnEarlierDayIsFetchedAgainNotDeliveredInstead) {

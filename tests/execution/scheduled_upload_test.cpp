@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include <chrono>
 #include <thread>
 
@@ -228,6 +230,57 @@ TEST_F(ScheduledUpload, readyFilesAreSentConfirmedAndMovedAwayUnderNamesThatNeve
     EXPECT_EQ(readLocal(sent / ("a_SUCCESS_" + stamp() + "_1.txt")), "second");
     EXPECT_TRUE(readLocal(first) == big);
     EXPECT_TRUE(alerts.taken().empty());
+}
+
+std::size_t occurrences(const std::string& text, const std::string& what) {
+    std::size_t n = 0;
+    for (auto at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
+    return n;
+}
+
+TEST_F(ScheduledUpload, aMarkerTheMoveLeftBehindIsRemovedAtTheNextRunAndWarnedOfNoMore) {
+    // setup: two files sent and moved
+    putReady("a.txt", "alpha");
+    putReady("c.txt", "charlie");
+    startScheduler();
+    advanceToNextRun();
+    ASSERT_EQ(awaitResult().lastresult, "成功") << taskLog();
+    const fs::path movedA = sent / ("a_SUCCESS_" + stamp() + ".txt");
+    const fs::path movedC = sent / ("c_SUCCESS_" + stamp() + ".txt");
+    ASSERT_TRUE(fs::exists(movedA) && fs::exists(movedC));
+    // a.txt's marker as a crash between the move and its removal leaves it (written before
+    // the move); c.txt's written after the move, for a file still on its way
+    struct stat a {
+    }, c{};
+    ASSERT_EQ(::stat(movedA.c_str(), &a), 0);
+    ASSERT_EQ(::stat(movedC.c_str(), &c), 0);
+    std::ofstream(send / "a.txt.rdy").flush();
+    std::ofstream(send / "c.txt.rdy").flush();
+    ASSERT_TRUE(platform::setFileTime(send / "a.txt.rdy",
+                                      platform::WallTime(std::chrono::seconds(a.st_mtim.tv_sec)))
+                    .isOk());
+    ASSERT_TRUE(platform::setFileTime(send / "c.txt.rdy", platform::WallTime(std::chrono::seconds(
+                                                              c.st_ctim.tv_sec + 60)))
+                    .isOk());
+
+    // act: the next run, and one more
+    for (int run = 0; run < 2; ++run) {
+        clock.advance(1s);
+        ASSERT_EQ(scheduler->uploads().startNow(kTask), 1);
+        EXPECT_EQ(awaitResult().lastresult, "成功");
+    }
+
+    // verify: a.txt's marker went at the first, without a warning; c.txt's stays, told of
+    const std::string log = taskLog();
+    EXPECT_FALSE(fs::exists(send / "a.txt.rdy"));
+    EXPECT_EQ(occurrences(log,
+                          "就绪标志文件[a.txt.rdy]对应的发送文件已移动到已发送目录，"
+                          "删除该标志文件"),
+              1u)
+        << log;
+    EXPECT_EQ(log.find("就绪标志文件[a.txt.rdy]对应的发送文件[a.txt]不存在！"), std::string::npos);
+    EXPECT_TRUE(fs::exists(send / "c.txt.rdy"));
+    EXPECT_EQ(occurrences(log, "就绪标志文件[c.txt.rdy]对应的发送文件[c.txt]不存在！"), 2u);
 }
 
 TEST_F(ScheduledUpload, aFailedPacketIsResentAloneAndTheGatewaysDigestAgrees) {

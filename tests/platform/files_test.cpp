@@ -10,6 +10,7 @@
 #include <thread>
 
 #include "platform/disk_space.h"
+#include "platform/error_text.h"
 #include "platform/thread_id.h"
 #include "tests/support/temp_dir.h"
 
@@ -170,8 +171,25 @@ TEST(StatusTest, errnoValuesMapToTheKindsCallersBranchOn) {
     EXPECT_EQ(statusFromErrno(ETIMEDOUT, "").kind(), ErrorKind::TimedOut);
     EXPECT_EQ(statusFromErrno(ENOENT, "").kind(), ErrorKind::NotFound);
     EXPECT_EQ(statusFromErrno(EIO, "").kind(), ErrorKind::IoError);
-    const Status status = statusFromErrno(ENOENT, "open /x");
-    EXPECT_EQ(status.text(), "open /x: No such file or directory");
+    const Status status = statusFromErrno(ENOENT, "打开[/x]");
+    EXPECT_EQ(status.text(), "打开[/x]失败：文件或目录不存在");
+    EXPECT_EQ(status.systemCode(), ENOENT);
+}
+
+TEST(SystemErrorText, commonErrorsHaveChineseTextsAndTheRestKeepTheirNumber) {
+    // The texts an operator meets most, whatever the machine's locale says.
+    const std::pair<int, const char*> rows[] = {
+        {ENOSPC, "磁盘空间不足"},       {EROFS, "文件系统只读"},      {EACCES, "没有访问权限"},
+        {EPERM, "没有访问权限"},        {ENOENT, "文件或目录不存在"}, {ECONNREFUSED, "连接被拒绝"},
+        {ECONNRESET, "连接被对方重置"}, {ETIMEDOUT, "连接超时"},      {EPIPE, "连接已断开"},
+    };
+    for (const auto& [err, text] : rows) EXPECT_EQ(systemErrorText(err), text) << err;
+    EXPECT_EQ(systemErrorText(EDOM), "系统错误(错误码:" + std::to_string(EDOM) + ")");
+    // An errno text never leaks through: every number gives Chinese or the number.
+    for (int err = 1; err < 134; ++err) {
+        const std::string text = systemErrorText(err);
+        EXPECT_TRUE(static_cast<unsigned char>(text[0]) >= 0x80) << err << ": " << text;
+    }
 }
 
 }  // namespace

@@ -60,6 +60,23 @@ TEST_F(FileServices, versionQueryJoinsDateAndTimeDigits) {
     EXPECT_EQ(version, "20261208093015");
 }
 
+TEST_F(FileServices, theGatewayRefusesAndRecordsAListSelectorTheProtocolDoesNotHave) {
+    VornFileService service(*handle);
+    // act: a list ("00") asking for changes since a version
+    EXPECT_LT(service.mailboxRequest("00", "V20261208093015", "FTP_A_QS", "*.*"), 0);
+    // verify: refused and recorded; the protocol's own selectors are not
+    EXPECT_NE(handle->LastError().find("V20261208093015"), std::string::npos)
+        << handle->LastError();
+    EXPECT_EQ(files->takeViolations(),
+              std::vector<std::string>{"list selector [V20261208093015] in FTP_A_QS"});
+    std::vector<filesvc::ListEntry> entries;
+    std::string version;
+    EXPECT_GE(service.listToday("FTP_A_QS", "*.*", entries), 0);
+    EXPECT_GE(service.listFiles("FTP_A_QS", "*.*", entries), 0);
+    EXPECT_EQ(service.queryVersion("FTP_A_QS", "FTP_A_QS\\*.*", version), 0);
+    EXPECT_TRUE(files->takeViolations().empty());
+}
+
 TEST_F(FileServices, listOfAMissingDirectoryCarriesTheTitleAndSerial) {
     VornFileService service(*handle);
     std::vector<filesvc::ListEntry> entries;
@@ -423,7 +440,7 @@ TEST_F(FileServices, fullDiskDuringADownloadFailsClearlyAndALaterRunCompletes) {
         disk.failFrom(n);
         std::string error;
         EXPECT_NE(downloadFile(*handle, downloadRequest("f.dat", 200000), env, error), 0) << n;
-        EXPECT_NE(error.find("No space left on device"), std::string::npos) << n << ": " << error;
+        EXPECT_NE(error.find("磁盘空间不足"), std::string::npos) << n << ": " << error;
         EXPECT_FALSE(fs::exists(root.path() / "recv" / "f.dat")) << n;
         disk.spaceBack();
     }

@@ -31,6 +31,13 @@ class TransferGatewayFixture : private PreferMemoryTempDir, public GatewayFixtur
         env.systemLog = [this](std::string_view line) { logLines.emplace_back(line); };
     }
 
+    // The gateway is strict: whatever the protocol does not have fails the test.
+    void TearDown() override {
+        for (const std::string& violation : files->takeViolations())
+            ADD_FAILURE() << "protocol violation: " << violation;
+        GatewayFixture::TearDown();
+    }
+
     // A file of `size` pseudo-random bytes in a mailbox.
     std::string putRemote(const std::string& name, std::size_t size,
                           const std::string& mailbox = "FTP_A_QS") {

@@ -15,6 +15,7 @@
 #include "tests/update/update_fixture.h"
 #include "updater/package_archive.h"
 #include "updater/package_signature.h"
+#include "updater/travex_run.h"
 
 namespace vantrel::testing {
 namespace {
@@ -79,6 +80,35 @@ TEST_F(TravexTest, headlessRunInstallsThePackageAndRecordsTheVersion) {
     EXPECT_EQ(setting("install"), "1");
     // An empty servpath still puts "/" before the name, as for the flag model.
     EXPECT_EQ(server->counters().lastFastPath(), std::string("/") + kPackage);
+}
+
+// Presses 取消 as soon as the first piece of the package has come.
+class CancellingReporter final : public updater::Reporter {
+  public:
+    void caption(const std::string&) override {}
+    void text(const std::string&) override {}
+    void status(const std::string&) override {}
+    void progress(std::int64_t done, std::int64_t) override {
+        if (done > 0 && run != nullptr) run->cancel();
+    }
+    updater::UpdateRun* run = nullptr;
+};
+
+TEST_F(TravexTest, aCancelledRunIsNoFailedUpdateAndLeavesTheInstallStateAsItWas) {
+    // setup: an installed program and a newer version on the server
+    startServer({{"moduleversion", "1.31.00"}, {"packagename", kPackage}});
+    ASSERT_TRUE(platform::IniFile(ini()).setString("update", "install", "1").isOk());
+    CancellingReporter reporter;
+    updater::UpdateRun run({ini(), "HMRQ0001", "1.30.00", "127.0.0.1", port(), 5}, reporter);
+    reporter.run = &run;
+    // act
+    EXPECT_EQ(run.run(), updater::UpdateRun::kCancelled);
+    // verify: nothing for the client's next start to report, nothing installed
+    EXPECT_EQ(setting("lastfailure"), "");
+    EXPECT_EQ(setting("failedversion"), "");
+    EXPECT_EQ(setting("install"), "1");
+    EXPECT_EQ(setting("moduleversion"), "1.30.00");
+    EXPECT_EQ(fileBytes(bin() / "vantrel"), "old program");
 }
 
 TEST_F(TravexTest, restartAskedMidwayThroughADownloadFromZeroInstallsByteExact) {

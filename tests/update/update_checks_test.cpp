@@ -8,6 +8,7 @@
 
 #include <cstdlib>
 
+#include "client/app/client_version.h"
 #include "client/catalogue/flag_manager.h"
 #include "client/update/headless_update.h"
 #include "platform/ini_file.h"
@@ -131,6 +132,20 @@ TEST_F(UpdateChecksTest, sameVersionFollowsTheInstallStateAndTheWaitingPackage) 
     launchFails = true;
     EXPECT_EQ(checker->startupCheck(), update::StartupResult::kUpdaterFailed);
     EXPECT_THAT(sysLog(), HasSubstr("系统更新：启动升级进程失败！"));
+}
+
+TEST_F(UpdateChecksTest, aFreshInstallationAtTheServersVersionStartsNoUpdater) {
+    // setup: the settings the build ships (its root, `cmake --install` and the package take
+    // them), and an update server announcing the version this build is
+    place(installation_.clientIni(), readBytes(SHIPPED_CLIENT_INI));
+    const std::string version = clientVersionString(
+        platform::IniFile(installation_.clientIni()).getString("system", "version", ""));
+    EXPECT_EQ(ini("update", "moduleversion"), version) << "the shipped root records its version";
+    EXPECT_EQ(ini("update", "install"), "1");
+    startServer({{"moduleversion", version}, {"packagename", "vantrel-130.pkg"}});
+    // act / verify
+    EXPECT_EQ(checker->startupCheck(), update::StartupResult::kNothingToDo);
+    EXPECT_TRUE(launched.empty());
 }
 
 TEST_F(UpdateChecksTest, hostilePackageNamesStartNothing) {

@@ -97,6 +97,18 @@ std::optional<TransactionAnswer> MailboxFileService::packetFault() {
     return refusal(faults_.packetFailureCode, failureMessage(faults_.packetFailureCode));
 }
 
+void MailboxFileService::recordViolation(std::string what) {
+    std::lock_guard lock(violationsMutex_);
+    violations_.push_back(std::move(what));
+}
+
+std::vector<std::string> MailboxFileService::takeViolations() {
+    std::lock_guard lock(violationsMutex_);
+    std::vector<std::string> taken;
+    taken.swap(violations_);
+    return taken;
+}
+
 std::optional<TransactionAnswer> MailboxFileService::handle(const TransactionRequest& request) {
     if (request.code != "40") return std::nullopt;
     const std::string mailbox = trimmed(request.record.service);
@@ -124,6 +136,11 @@ TransactionAnswer MailboxFileService::answerFor(const std::string& type, const s
                                                 const filesvc::Body& body, const std::string& n1,
                                                 const std::string& n2) {
     if (type == filesvc::kList) {
+        if (n2 != "T" && !n2.empty() && n2 != "MT") {
+            // A real gateway may refuse such a list or answer the whole mailbox.
+            recordViolation("list selector [" + n2 + "] in " + mailbox);
+            return refusal("0002", "不支持的文件列表选择[" + n2 + "]");
+        }
         if (n2 == "MT") {
             const std::string version = dayVersion(mailbox, n1);
             filesvc::ListEntry ver{
@@ -208,11 +225,7 @@ TransactionAnswer MailboxFileService::list(const std::string& mailbox, const std
                 e.type = fs::exists(mark, ec) ? "00F" : "10F";
             }
             e.size = static_cast<std::int64_t>(fs::file_size(path, ec)) + faults_.sizeLie.load();
-            const bool changes = !selector.empty() && selector[0] == 'V';
-            if ((selector == "T" || changes) && e.date != businessDate_) continue;
-            // Stamped at or after the version: a file of the version's own second may be
-            // named again, never missed.
-            if (changes && stampText(e) < selector.substr(1)) continue;
+            if (selector == "T" && e.date != businessDate_) continue;
         }
         entries += filesvc::encodeEntry(e);
     }

@@ -2,8 +2,9 @@
 // The test gateway's mailbox file services (message "40") over a mailbox tree on disk:
 // one folder per mailbox code under the root ("FTP_A_QS/", with "Bullet/" and dated
 // history folders "YYYYMMDD/" inside), remote '\\' separators mapped to folders. Lists with
-// the "T" (today's files), "V" (changed since a version) and empty selectors, the "MT"
-// version query, history lists ("09"; a day without a folder lists empty),
+// the "T" (today's files) and empty selectors, the "MT" version query (any other selector
+// is refused and recorded as a protocol violation), history lists ("09"; a day without a
+// folder lists empty),
 // delete, rename, download and upload packets at any offset in any order, and the MD5
 // query of both directions. Fault switches corrupt a download packet, lie about sizes in
 // lists or about a packet's offset, refuse a data packet with a return code, or spoil how
@@ -20,6 +21,7 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "client/transfer/file_service_body.h"
 #include "tools/testgateway/test_gateway.h"
@@ -65,7 +67,7 @@ class MailboxFileService final : public TransactionService {
     // `root` holds one folder per mailbox. `businessDate` (YYYYMMDD) decides what "today's
     // files" are; `version` is the day list's first version (14 digits): the "MT" query of a
     // directory answers the newer of it and the stamp of the directory's newest file of the
-    // day, and a "V" + version listing names today's files stamped at or after a version.
+    // day.
     MailboxFileService(std::filesystem::path root, std::string businessDate,
                        std::string version = "20261208093015");
 
@@ -74,6 +76,9 @@ class MailboxFileService final : public TransactionService {
     FileServiceFaults& faults() { return faults_; }
     FileServiceCounters& counters() { return counters_; }
     const std::filesystem::path& root() const { return root_; }
+    // What clients sent that the protocol does not have, one line each, in arrival order;
+    // taking them clears the record.
+    std::vector<std::string> takeViolations();
 
   private:
     // The answer to a decoded "40" request, before any delivery fault.
@@ -99,6 +104,7 @@ class MailboxFileService final : public TransactionService {
     std::optional<std::filesystem::path> pathOf(const std::string& mailbox,
                                                 const std::string& name) const;
     std::optional<TransactionAnswer> packetFault();
+    void recordViolation(std::string what);
 
     std::filesystem::path root_;
     std::string businessDate_;
@@ -106,6 +112,8 @@ class MailboxFileService final : public TransactionService {
     FileServiceFaults faults_;
     FileServiceCounters counters_;
     std::mutex filesMutex_;
+    std::mutex violationsMutex_;
+    std::vector<std::string> violations_;
 };
 
 }  // namespace vantrel::testgateway
