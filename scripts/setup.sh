@@ -14,7 +14,8 @@ top=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 cd "$top"
 
 packages=(cmake ninja-build g++ pkg-config ccache libssl-dev openssl libgtest-dev libgmock-dev
-          libbenchmark-dev unzip zip python3 python3-dbf qt6-base-dev qt6-translations-l10n fonts-noto-cjk)
+          libbenchmark-dev unzip zip python3 python3-dbf qt6-base-dev qt6-translations-l10n fonts-noto-cjk
+          libxlsxwriter-dev)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "ok installed" || missing+=("$p")
