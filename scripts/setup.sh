@@ -15,7 +15,7 @@ cd "$top"
 
 packages=(cmake ninja-build g++ pkg-config ccache libssl-dev openssl libgtest-dev libgmock-dev
           libbenchmark-dev unzip zip python3 python3-dbf qt6-base-dev qt6-translations-l10n fonts-noto-cjk
-          libxlsxwriter-dev)
+          libsystemd-dev libcpp-httplib-dev nlohmann-json3-dev dpkg-dev lintian libxlsxwriter-dev)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "ok installed" || missing+=("$p")
@@ -42,10 +42,10 @@ cmake -S . -B "$build" -G Ninja "${flags[@]}"
 if [ "$variant" = "--tsan" ]; then
   [ "$mode" = test ] || { echo "--tsan is for: $0 test --tsan" >&2; exit 2; }
   # The programs whose threads share state: the scheduler, the real-time service, the
-  # transfers, the gateway and the update server.
+  # transfers, the gateway, the update server and serve's monitor and metrics listener.
   targets=(execution_scheduler_test execution_serve_test execution_mailbox_session_test
            execution_realtime_test transfer_gateway_test gateway_session_test
-           update_fast_ftp_test)
+           update_fast_ftp_test service_serve_test)
   cmake --build "$build" --target vantrel-cli "${targets[@]}"
   export TSAN_OPTIONS=${TSAN_OPTIONS:-halt_on_error=1 second_deadlock_stack=1}
   # Every program runs, whatever an earlier one did; the summary names each one's result.

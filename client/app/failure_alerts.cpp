@@ -37,17 +37,25 @@ void FailureAlerts::send(const NotifierEvent& event) {
 void FailureAlerts::take(const NotifierEvent& event) {
     const auto* failed = std::get_if<TaskFailed>(&event);
     if (failed == nullptr) return;
+    queue({failed->taskId, taskKindName(failed->kind), failed->reason});
+}
+
+void FailureAlerts::raise(std::string subject, std::string kind, std::string reason) {
+    queue({std::move(subject), std::move(kind), std::move(reason)});
+}
+
+void FailureAlerts::queue(Alert alert) {
     {
         std::lock_guard lock(mutex_);
         if (closing_) return;
-        pending_.push_back(*failed);
+        pending_.push_back(std::move(alert));
     }
     wake_.notify_one();
 }
 
 void FailureAlerts::loop() {
     for (;;) {
-        TaskFailed alert;
+        Alert alert;
         {
             std::unique_lock lock(mutex_);
             wake_.wait(lock, [this] { return closing_ || !pending_.empty(); });
@@ -59,14 +67,14 @@ void FailureAlerts::loop() {
     }
 }
 
-void FailureAlerts::run(const TaskFailed& alert) {
+void FailureAlerts::run(const Alert& alert) {
     // Read at every alert, so an edited Client.ini counts without a restart.
     const std::string command =
         platform::IniFile(installation_.clientIni()).getString("alert", "Command", "");
     if (command.empty()) return;
     platform::ChildOptions options;
     options.program = command;
-    options.arguments = {alert.taskId, taskKindName(alert.kind), alert.reason};
+    options.arguments = {alert.subject, alert.kind, alert.reason};
     options.quiet = true;
     options.noTerminal = true;
     Result<int> exit = platform::runAndWait(options, limit_);
@@ -77,7 +85,7 @@ void FailureAlerts::run(const TaskFailed& alert) {
         failure = "退出码" + std::to_string(*exit);
     }
     if (!failure.empty() && logs_) {
-        (void)logs_->writeSysLog("任务[" + alert.taskId + "]失败告警程序[" + command +
+        (void)logs_->writeSysLog("任务[" + alert.subject + "]失败告警程序[" + command +
                                  "]执行失败：" + failure);
     }
 }

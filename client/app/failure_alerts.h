@@ -3,8 +3,9 @@
 // passes every event on to the notifier it wraps and, for each TaskFailed, runs the program
 // named by the `Command` key of the `[alert]` section of Client.ini with the task id, its
 // kind ("download", "upload", "autosync") and the reason as its three arguments (no shell
-// ever sees them). The program gets at most `limit`; a program that cannot be started,
-// fails or runs too long is written to the system log and never stops the client.
+// ever sees them); raise() queues other alerts the same way. The program gets at most `limit`; a
+// program that cannot be started, fails or runs too long is written to the system log and never
+// stops the client.
 //
 // Alerts run one after another on a thread of their own, so no task thread waits for them.
 // Thread: post and send from any thread.
@@ -35,10 +36,20 @@ class FailureAlerts final : public Notifier {
     void post(const NotifierEvent& event) override;
     void send(const NotifierEvent& event) override;
 
+    // An alert that is no run's: the program gets `subject` (a task id, or empty), `kind`
+    // ("disk") and `reason`.
+    void raise(std::string subject, std::string kind, std::string reason);
+
   private:
+    struct Alert {
+        std::string subject;
+        std::string kind;
+        std::string reason;
+    };
     void take(const NotifierEvent& event);
+    void queue(Alert alert);
     void loop();
-    void run(const TaskFailed& alert);
+    void run(const Alert& alert);
 
     const Installation installation_;
     Notifier& inner_;
@@ -46,7 +57,7 @@ class FailureAlerts final : public Notifier {
     const std::chrono::milliseconds limit_;
     std::mutex mutex_;
     std::condition_variable wake_;
-    std::deque<TaskFailed> pending_;
+    std::deque<Alert> pending_;
     bool closing_ = false;
     std::thread thread_;
 };

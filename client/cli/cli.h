@@ -78,6 +78,7 @@ std::vector<Command> taskCommands();      // command_tasks.cpp
 std::vector<Command> serveCommands();     // command_serve.cpp
 std::vector<Command> updateCommands();    // command_update.cpp
 std::vector<Command> realtimeCommands();  // command_realtime.cpp
+std::vector<Command> statusCommands();    // command_status.cpp
 
 // Whether a client (serve or the GUI) holds the single-instance lock.
 bool clientRunning(Environment& environment);

@@ -2,6 +2,9 @@
 // that fails starts the program of Client.ini's [alert] Command. Each night it updates the
 // flag model at 02:00 and checks the version at 03:00 without asking anything: what the
 // server offers is logged, and installed only with Client.ini's [update] ServeInstall=1.
+// Under systemd (NOTIFY_SOCKET) it reports readiness, a status line, a watchdog heartbeat
+// from the plan monitor's tick and its stop; it writes its status into data/ once a second
+// and, with Client.ini's [serve] MetricsPort, serves Prometheus metrics.
 // vantrel-cli tasks run|stop|again ID: handed to a running serve, or, when none runs,
 // carried out here (run and again wait for the run's end).
 
@@ -9,6 +12,7 @@
 
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <thread>
 
 #include "client/app/app_core.h"
@@ -19,8 +23,12 @@
 #include "client/execution/command_inbox.h"
 #include "client/execution/task_scheduler.h"
 #include "client/gateway/interactive_gateway.h"
+#include "client/service/metrics_server.h"
+#include "client/service/serve_events.h"
+#include "client/service/serve_monitor.h"
 #include "client/update/headless_update.h"
 #include "client/update/update_checks.h"
+#include "platform/files.h"
 
 namespace vantrel::cli {
 namespace {
@@ -47,16 +55,26 @@ class StopSignals {
     sigset_t previous_;
 };
 
-TaskScheduler::Options schedulerOptions(InteractiveGateway& gateway) {
+// Tests only: while the file VANTREL_TEST_HOLD_TICK names exists, the plan monitor's tick
+// waits (at most two minutes), as a hung scheduler would.
+void holdTickForTests() {
+    const char* hold = std::getenv("VANTREL_TEST_HOLD_TICK");
+    if (!hold || !*hold) return;
+    for (int i = 0; i < 1200 && platform::readFile(hold); ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+}
+
+TaskScheduler::Options schedulerOptions(InteractiveGateway& gateway, std::function<void()> onTick) {
     TaskScheduler::Options options;
     options.loginSource = &gateway.handle();
+    options.onTick = std::move(onTick);
     return options;
 }
 
-// The environment's context whose events go through `alerts`.
-Context alerting(Environment& environment, FailureAlerts& alerts) {
+// The environment's context whose events go through `events`.
+Context observed(Environment& environment, Notifier& events) {
     Context context = environment.context();
-    context.notifier = &alerts;
+    context.notifier = &events;
     return context;
 }
 
@@ -67,17 +85,32 @@ class HeadlessClient {
     explicit HeadlessClient(Environment& environment)
         : environment_(environment),
           alerts_(environment.installation(), *environment.context().notifier, &environment.logs()),
+          events_(alerts_, *environment.context().clock),
           interactive_(makeInteractiveLogin(environment)),
           gateway_(dynamic_cast<InteractiveGateway&>(*interactive_.session)),
-          scheduler_(alerting(environment, alerts_), gateway_.process(),
-                     schedulerOptions(gateway_)),
+          scheduler_(observed(environment, events_), gateway_.process(),
+                     schedulerOptions(gateway_,
+                                      [this] {
+                                          holdTickForTests();
+                                          monitor_.ticked();
+                                      })),
           updates_(environment.context(), update::updateSettingsFor(environment.installation()),
                    &scheduler_.flags()),
-          headlessUpdate_(environment.context(), updates_) {
+          headlessUpdate_(environment.context(), updates_),
+          monitor_(environment.context(), monitorParts()),
+          metrics_([this] { return monitor_.metricsText(); }) {
         // On the plan monitor: nothing here may wait for an answer.
         scheduler_.daily().setNightly({[this] { (void)updates_.updateConfigFile(); },
                                        [this] { headlessUpdate_.nightCheck(); }});
     }
+
+    // The threads that call into the monitor and the metrics end before either goes.
+    ~HeadlessClient() {
+        metrics_.stop();
+        scheduler_.stop();
+    }
+    HeadlessClient(const HeadlessClient&) = delete;
+    HeadlessClient& operator=(const HeadlessClient&) = delete;
 
     AppCore::Start start() {
         StartupParts parts;
@@ -91,10 +124,26 @@ class HeadlessClient {
         return core_->start();
     }
     void exit() {
+        metrics_.stop();
         scheduler_.stop();
         if (core_) core_->exit();
     }
     TaskScheduler& scheduler() { return scheduler_; }
+    service::ServeMonitor& monitor() { return monitor_; }
+
+    // The metrics listener when Client.ini asks for it; a port that cannot be bound is
+    // logged and serve runs on without it.
+    void startMetrics() {
+        const service::MetricsSettings settings =
+            service::metricsSettingsFor(environment_.installation());
+        if (settings.port == 0) return;
+        const Status started = metrics_.start(settings);
+        const std::string line = started ? "指标服务已启动[" + settings.address + ":" +
+                                               std::to_string(settings.port) + "]"
+                                         : started.text();
+        (void)environment_.logs().writeSysLog(line);
+        std::fprintf(stderr, "vantrel-cli serve: %s\n", line.c_str());
+    }
 
     // Whether the night check found something to install and Client.ini allows it.
     bool updateWaiting() const { return headlessUpdate_.waiting(); }
@@ -107,14 +156,31 @@ class HeadlessClient {
     }
 
   private:
+    service::ServeMonitor::Parts monitorParts() {
+        service::ServeMonitor::Parts parts;
+        parts.scheduler = &scheduler_;
+        parts.process = &gateway_.process();
+        parts.events = &events_;
+        parts.alerts = &alerts_;
+        parts.loggedIn = [this] { return gateway_.handle().IsLoggedIn(); };
+        parts.gateway = [this] {
+            const GatewayEntry& entry = gateway_.handle().CurrentGateway();
+            return entry.address + ":" + entry.port;
+        };
+        return parts;
+    }
+
     Environment& environment_;
     FailureAlerts alerts_;
+    service::ServeEvents events_;
     HeadlessWindow window_;
     InteractiveLogin interactive_;
     InteractiveGateway& gateway_;
     TaskScheduler scheduler_;
     update::UpdateChecker updates_;
     update::HeadlessUpdate headlessUpdate_;
+    service::ServeMonitor monitor_;
+    service::MetricsServer metrics_;
     std::unique_ptr<AppCore> core_;
 };
 
@@ -132,8 +198,11 @@ int serve(Environment& environment, const std::vector<std::string>& arguments) {
         return 1;
     }
     std::fprintf(stderr, "vantrel-cli serve: running; SIGTERM or SIGINT stops it\n");
+    client.startMetrics();
+    client.monitor().started();
     bool deferralSaid = false;
     while (!signals.waitSecond()) {
+        client.monitor().second();
         if (!client.updateWaiting()) continue;
         // A running task is never cut off by an update; it is installed once none runs.
         if (!client.scheduler().closeRefusal().empty()) {
@@ -143,9 +212,11 @@ int serve(Environment& environment, const std::vector<std::string>& arguments) {
             continue;
         }
         std::fprintf(stderr, "vantrel-cli serve: installing an update, then restarting\n");
+        client.monitor().stoppingForUpdate();
         return client.installUpdate();
     }
     std::fprintf(stderr, "vantrel-cli serve: stopping\n");
+    client.monitor().stopping();
     client.exit();
     return 0;
 }

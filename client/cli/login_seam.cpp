@@ -12,7 +12,7 @@ namespace vantrel::cli {
 namespace {
 
 // The headless login: the operator code of Client.ini (or VANTREL_OPERATOR), the password
-// from VANTREL_PASSWORD_FILE, VANTREL_PASSWORD or the terminal; then the fail-over login.
+// from VANTREL_PASSWORD_FILE, systemd's credential, VANTREL_PASSWORD or the terminal; then the fail-over login.
 class HeadlessLogin final : public LoginStep {
   public:
     explicit HeadlessLogin(InteractiveGateway& gateway) : gateway_(gateway) {}
@@ -28,9 +28,8 @@ class HeadlessLogin final : public LoginStep {
                 "vantrel-cli: 请输入操作员！ (OpertID in Client.ini or VANTREL_OPERATOR)\n");
             return LoginOutcome::NotLoggedIn;
         }
-        const char* file = std::getenv("VANTREL_PASSWORD_FILE");
         std::string why;
-        const auto password = readPassword(file != nullptr ? file : "", why);
+        const auto password = readPassword(headlessPasswordFile(), why);
         if (!password || password->empty()) {
             std::fprintf(stderr, "vantrel-cli: 请输入密码！ %s\n", why.c_str());
             return LoginOutcome::NotLoggedIn;

@@ -17,7 +17,7 @@ std::vector<Command> allCommands() {
     for (auto group : {vantrel::cli::runCommands, vantrel::cli::gatewayCommands,
                        vantrel::cli::mailboxCommands, vantrel::cli::taskCommands,
                        vantrel::cli::serveCommands, vantrel::cli::updateCommands,
-                       vantrel::cli::realtimeCommands}) {
+                       vantrel::cli::realtimeCommands, vantrel::cli::statusCommands}) {
         for (const Command& c : group()) commands.push_back(c);
     }
     return commands;

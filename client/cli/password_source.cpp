@@ -5,6 +5,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <iostream>
 
 #include "platform/files.h"
@@ -43,6 +44,15 @@ std::optional<std::string> promptWithoutEcho(std::string& why) {
 }
 
 }  // namespace
+
+std::string headlessPasswordFile() {
+    if (const char* file = std::getenv("VANTREL_PASSWORD_FILE"); file && *file) return file;
+    const char* credentials = std::getenv("CREDENTIALS_DIRECTORY");
+    if (!credentials || !*credentials) return {};
+    const std::filesystem::path path = std::filesystem::path(credentials) / kPasswordCredential;
+    std::error_code ec;
+    return std::filesystem::exists(path, ec) ? path.string() : std::string();
+}
 
 std::optional<std::string> readPassword(const std::string& passwordFile, std::string& why) {
     if (!passwordFile.empty()) {

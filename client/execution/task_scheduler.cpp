@@ -102,6 +102,7 @@ void TaskScheduler::start(int workerCount) {
     o.housekeeping = [this] {
         takeInbox();
         daily_.tick();
+        if (options_.onTick) options_.onTick();
     };
     if (options_.stopStep) o.stopStep = *options_.stopStep;
     if (options_.tickPeriod) o.tickPeriod = *options_.tickPeriod;
@@ -109,6 +110,17 @@ void TaskScheduler::start(int workerCount) {
     threads_ = std::make_unique<CPlanThreadMgr>(context_, process_, std::move(o));
     uploads_.setTaskQueue(&threads_->uploadTaskQueue());
     threads_->StartThreads(workerCount);
+}
+
+std::vector<DiskSpaceWatch::Target> TaskScheduler::diskTargets() const {
+    std::vector<DiskSpaceWatch::Target> targets = {{context_.installation.root(), ""}};
+    for (const auto& s : downloads_.snapshot())
+        if (!s.task.recvpath.empty()) targets.push_back({s.task.recvpath, s.task.planid});
+    for (const auto& s : autoSyncs_.snapshot())
+        if (!s.task.recvpath.empty()) targets.push_back({s.task.recvpath, s.task.planid});
+    for (const auto& s : uploads_.snapshot())
+        if (!s.task.sentpath.empty()) targets.push_back({s.task.sentpath, s.task.planid});
+    return targets;
 }
 
 void TaskScheduler::initialiseToday() {

@@ -9,12 +9,14 @@
 // Thread: construction, the start-up steps and stop() on the front end's main thread; the
 // task commands and snapshots from any thread.
 
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "client/app/context.h"
+#include "client/app/disk_space_watch.h"
 #include "client/app/startup_steps.h"
 #include "client/catalogue/flag_manager.h"
 #include "client/catalogue/plan_dir.h"
@@ -45,6 +47,9 @@ class TaskScheduler final : public BlockStateListStore,
         std::optional<std::chrono::milliseconds> stopStep;
         // Tests: a shorter pace of the plan monitor's tick.
         std::optional<std::chrono::milliseconds> tickPeriod;
+        // Called by the plan monitor at the end of every tick once the tables are loaded
+        // (a service's heartbeat: it stops when the monitor hangs).
+        std::function<void()> onTick;
     };
 
     // The pointees of `context`, and `process`, must outlive the scheduler.
@@ -74,6 +79,10 @@ class TaskScheduler final : public BlockStateListStore,
     };
     std::optional<RunView> runView(const std::string& taskId) const;
 
+    // Where the client writes: the installation root, then each task's target (download
+    // and auto-sync receive folders, upload sent folders), for the free-space check.
+    std::vector<DiskSpaceWatch::Target> diskTargets() const;
+
     // What refuses the window's close: the message for the first kind of task that runs,
     // empty when none does.
     std::string closeRefusal() const;
@@ -82,6 +91,8 @@ class TaskScheduler final : public BlockStateListStore,
     CDownPlanModel& downloads() { return downloads_; }
     CSendPlanModel& uploads() { return uploads_; }
     CAutoDownModel& autoSyncs() { return autoSyncs_; }
+    // The registry of the files being transferred (progress, and the counters of a service).
+    FileBlockMap& blocks() { return blocks_; }
     // The day's flag files (the nightly flag-model update rebuilds today's).
     catalogue::CFlagManager& flags() { return flags_; }
     CPlanThreadMgr* threadManager() { return threads_.get(); }

@@ -207,12 +207,14 @@ int CCommunicateHandle::LoginToGateway() {
     for (const auto& entry : order) {
         current_ = entry;
         if (Login() == 1) {
+            if (&entry != &order.front()) ++process_.failovers;
             WriteSysLog(formatText("用户登录网关(%s)[%s/%s]成功", modeText, entry.address.c_str(),
                                    entry.port.c_str()));
             return 1;
         }
         WriteSysLog(formatText("用户登录网关(%s)[%s/%s]失败，失败原因：%s", modeText,
                                entry.address.c_str(), entry.port.c_str(), lastError_.c_str()));
+        ++process_.loginFailures;
     }
     return 0;
 }

@@ -6,6 +6,7 @@
 // and handed to every gateway handle. Thread-safe unless a member says otherwise.
 
 #include <atomic>
+#include <cstdint>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -26,6 +27,7 @@ class GatewayProcessState {
     void recordLogin(LoginFacts facts) {
         std::lock_guard lock(mutex_);
         lastLogin_ = std::move(facts);
+        ++logins;
     }
     LoginFacts lastLogin() const {
         std::lock_guard lock(mutex_);
@@ -66,6 +68,13 @@ class GatewayProcessState {
     // cleared by every disconnect.
     std::atomic<int> loggedInNotice{0};
     std::atomic<int> reloginNotice{0};
+
+    // Counted over every handle, for the service's status and metrics: successful logins,
+    // logins a gateway refused or did not answer, and logins that succeeded only on a
+    // gateway after the first one tried.
+    std::atomic<std::int64_t> logins{0};
+    std::atomic<std::int64_t> loginFailures{0};
+    std::atomic<std::int64_t> failovers{0};
 
     // The operator's permissions in the order received. GUI thread only (loaded and read
     // there, through the interactive handle).

@@ -81,7 +81,30 @@ void FileBlockMap::remove(const std::vector<std::string>& keys) {
         }
     }
     // Closing waits for workers to let go of their blocks; the registry stays usable meanwhile.
-    for (auto& file : closing) file->close();
+    for (auto& file : closing) {
+        const Closed facts = describe(*file);
+        file->close();
+        if (closeObserver_) closeObserver_(facts);
+    }
+}
+
+FileBlockMap::Closed FileBlockMap::describe(const FileBlockInfo& file) {
+    Closed facts;
+    facts.taskId = file.taskId();
+    facts.remoteName = file.remoteName();
+    facts.isUpload = file.isUpload();
+    facts.bytesDone = file.bytesDone();
+    facts.fileSize = file.fileSize();
+    facts.resumed = file.resumed();
+    return facts;
+}
+
+std::vector<FileBlockMap::Closed> FileBlockMap::openFiles() const {
+    std::lock_guard lock(mutex_);
+    std::vector<Closed> open;
+    open.reserve(files_.size());
+    for (const auto& [key, file] : files_) open.push_back(describe(*file));
+    return open;
 }
 
 std::size_t FileBlockMap::size() const {

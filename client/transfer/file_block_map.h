@@ -3,6 +3,8 @@
 // with the owning task's identifier, so a task's stop request reaches all of its files.
 // Thread-safe; its lock is taken before a file's state lock.
 
+#include <cstdint>
+#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -34,12 +36,32 @@ class FileBlockMap {
     void remove(const std::vector<std::string>& keys);
     std::size_t size() const;
 
+    // What a file's block state said when it left the registry (done, stopped or failed).
+    struct Closed {
+        std::string taskId;
+        std::string remoteName;
+        bool isUpload = false;
+        std::int64_t bytesDone = 0;
+        std::int64_t fileSize = -1;
+        bool resumed = false;
+        bool complete() const { return fileSize >= 0 && bytesDone >= fileSize; }
+    };
+    // Called on the thread that removes a file, without the registry's lock; set before
+    // the transfers start.
+    void setCloseObserver(std::function<void(const Closed&)> observer) {
+        closeObserver_ = std::move(observer);
+    }
+    // The files open now, as the status and its rates see them.
+    std::vector<Closed> openFiles() const;
+
   private:
+    static Closed describe(const FileBlockInfo& file);
     void setStop(std::string_view taskId, bool stop);
 
     FileBlockInfo::Options options_;
     mutable std::mutex mutex_;
     std::map<std::string, std::unique_ptr<FileBlockInfo>, std::less<>> files_;
+    std::function<void(const Closed&)> closeObserver_;
 };
 
 }  // namespace vantrel

@@ -4,7 +4,7 @@
 #include <filesystem>
 
 #include "client/app/app_core.h"
-#include "client/app/disk_space_check.h"
+#include "client/app/disk_space_watch.h"
 #include "client/config/logs.h"
 #include "client/ui/gui_parts.h"
 #include "client/ui/qt_chinese.h"
@@ -47,11 +47,19 @@ int runGuiApp(int argc, char** argv) {
     schedulerOptions.loginSource = &gateway.handle();
     TaskScheduler scheduler(context, gateway.process(), schedulerOptions);
     GuiPorts ports(gateway, context, &scheduler);
-    DiskSpaceCheck disk(installation.bin());
+    DiskSpaceWatch disk;
 
     CMainFrame::Services services = ports.frameServices(notifier);
-    services.diskSpaceEnough = [&disk](int minimum, std::string& message) {
-        return disk.enough(minimum, message);
+    // The same check as serve's: the root and every task's target; the tip names the first
+    // that runs low.
+    services.diskSpaceEnough = [&disk, &scheduler](int minimum, std::string& message) {
+        for (const DiskSpaceWatch::Finding& finding :
+             disk.check(scheduler.diskTargets(), minimum)) {
+            if (!finding.low) continue;
+            message = finding.message;
+            return false;
+        }
+        return true;
     };
     services.manual = installation.userManual();
     services.clock = &clock;

@@ -192,7 +192,18 @@ UpdateChecker::VersionState UpdateChecker::checkVersion() {
     return VersionState::kNeedsUpdater;
 }
 
+bool packageManaged(const Installation& installation) {
+    std::error_code ec;
+    return std::filesystem::exists(installation.root() / kPackageManagedMarker, ec);
+}
+
 int UpdateChecker::startUpdater() {
+    if (packageManaged(context_.installation)) {
+        if (context_.prompt)
+            context_.prompt->show(kAppCaption, kPackageManagedRefusal, UserPrompt::Icon::Error);
+        sysLog(kPackageManagedRefusal);
+        return -1;
+    }
     const UpdaterCommand command = updaterCommand(context_.installation, settings_.productId,
                                                   settings_.clientVersion, server_, timeOut_);
     platform::ChildOptions options;
@@ -293,26 +304,39 @@ bool UpdateChecker::headlessCheck() {
     const VersionState state = checkVersion();
     const char* version = offer_.version.c_str();
     const char* package = offer_.packageName.c_str();
+    bool offered = false;
     switch (state) {
         case VersionState::kNewer:
             sysLog(formatText("系统更新：服务器提供新版本[%s]，安装包[%s]", version, package));
-            return true;
+            offered = true;
+            break;
         case VersionState::kPackageWaiting:
             sysLog(formatText("系统更新：版本[%s]的安装包[%s]已下载，尚未安装", version, package));
-            return true;
+            offered = true;
+            break;
         case VersionState::kNeedsUpdater:
             sysLog(formatText("系统更新：版本[%s]尚未安装，安装包[%s]需要下载", version, package));
-            return true;
+            offered = true;
+            break;
         case VersionState::kUpToDate:
         case VersionState::kLoginFailed:
         case VersionState::kNoServerVersion:
             // A failure is logged by the check itself.
             break;
     }
-    return false;
+    if (offered && packageManaged(context_.installation)) {
+        // Nothing to wait for: serve runs on, and the operator upgrades the package.
+        sysLog(kPackageManagedRefusal);
+        return false;
+    }
+    return offered;
 }
 
 Result<int> UpdateChecker::runUpdaterHeadless() {
+    if (packageManaged(context_.installation)) {
+        sysLog(kPackageManagedRefusal);
+        return Status::error(ErrorKind::Unsupported, kPackageManagedRefusal);
+    }
     const UpdaterCommand command = updaterCommand(context_.installation, settings_.productId,
                                                   settings_.clientVersion, server_, timeOut_);
     platform::ChildOptions options;

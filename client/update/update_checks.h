@@ -29,6 +29,12 @@ inline constexpr const char* kPackageDirectory = "installdir";
 inline constexpr const char* kUpdaterProgram = "travex";
 inline constexpr const char* kInstallQuestion = "本地存在未安装的更新，是否现在安装?";
 inline constexpr const char* kBadPackageName = "获取安装包名称失败!";
+// A root installed by the Debian package holds this file: apt owns bin/, so the program
+// never replaces itself there (the flag model is still updated).
+inline constexpr const char* kPackageManagedMarker = "package-managed";
+inline constexpr const char* kPackageManagedRefusal =
+    "系统更新：本机程序由软件包(apt)管理，不能自行升级，请用 apt 升级 vantrel 软件包";
+bool packageManaged(const Installation& installation);
 // Where the updater records how its last run ended (section `update` of Client.ini): the
 // failure text, empty after a run that did not fail, and the version it was fetching.
 inline constexpr const char* kFailureKey = "lastfailure";

@@ -12,8 +12,11 @@
 
 #include <chrono>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 extern char** environ;
@@ -32,8 +35,10 @@ class CliProcess {
     // "NAME=value" entries added to the environment of the processes started from now on.
     void setExtraEnvironment(std::vector<std::string> entries) { extra_ = std::move(entries); }
 
-    // Starts `vantrel-cli --root ROOT args...`; its output goes to ROOT/cli.out.
-    pid_t spawn(const std::vector<std::string>& args) const {
+    // Starts `vantrel-cli --root ROOT args...`; its output goes to ROOT/cli.out, or is
+    // appended to `output`.
+    pid_t spawn(const std::vector<std::string>& args,
+                const std::filesystem::path& output = {}) const {
         std::vector<std::string> all = {program_, "--root", root_.string()};
         all.insert(all.end(), args.begin(), args.end());
         std::vector<char*> argv;
@@ -53,7 +58,7 @@ class CliProcess {
         posix_spawn_file_actions_t actions;
         posix_spawn_file_actions_init(&actions);
         posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
-        const std::string out = (root_ / "cli.out").string();
+        const std::string out = (output.empty() ? root_ / "cli.out" : output).string();
         posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, out.c_str(),
                                          O_WRONLY | O_CREAT | O_APPEND, 0644);
         posix_spawn_file_actions_adddup2(&actions, STDOUT_FILENO, STDERR_FILENO);
@@ -79,6 +84,15 @@ class CliProcess {
     }
 
     int run(const std::vector<std::string>& args) const { return wait(spawn(args)); }
+
+    // Runs the command to its end → its exit code and its output (stdout and stderr).
+    std::pair<int, std::string> capture(const std::vector<std::string>& args) const {
+        const std::filesystem::path out = root_ / "capture.out";
+        std::filesystem::remove(out);
+        const int code = wait(spawn(args, out));
+        std::ifstream in(out, std::ios::binary);
+        return {code, std::string(std::istreambuf_iterator<char>(in), {})};
+    }
 
   private:
     std::string program_;

@@ -255,6 +255,37 @@ TEST_F(UpdateChecksTest, withoutAWindowTheNightCheckOnlyLogsTheOfferUnlessServeI
     EXPECT_TRUE(prompt.questions.empty());
 }
 
+TEST_F(UpdateChecksTest, aPackageManagedRootNeverReplacesItsProgramButStillUpdatesTheFlagModel) {
+    // setup: a newer program and a newer flag model on offer, in a root apt installed
+    const std::string served =
+        catalogue::BuildTableBytes(catalogue::FlagModelSpec(), localTime(2026, 12, 1));
+    place(dir_.path() / "serve" / "flags" / "flagmodel.conf", served);
+    startServer(
+        {{"moduleversion", "1.31.00"}, {"packagename", "v131.pkg"}, {"flagversion", "20261207"}});
+    setIni("update", "moduleversion", "1.30.00");
+    setIni("update", "ServeInstall", "1");
+    setIni("update_flag", "flagmoduleversion", "20261201");
+    setIni("update_flag", "flagservpath", "flags");
+    writeBytes(installation_.root() / update::kPackageManagedMarker, "vantrel\n");
+    update::HeadlessUpdate headless(context_, *checker);
+
+    // act: serve's night, the window's start-up check, `update apply`
+    EXPECT_EQ(checker->updateConfigFile(), 1) << sysLog();
+    headless.nightCheck();
+    const update::StartupResult startup = checker->startupCheck();
+    const Result<int> apply = checker->runUpdaterHeadless();
+
+    // verify: the flag model is new, no updater ran, and each path says why
+    EXPECT_EQ(readBytes(model()), served);
+    EXPECT_FALSE(headless.waiting());
+    EXPECT_EQ(startup, update::StartupResult::kUpdaterFailed);
+    ASSERT_FALSE(apply);
+    EXPECT_EQ(apply.status().text(), update::kPackageManagedRefusal);
+    EXPECT_TRUE(launched.empty());
+    EXPECT_THAT(prompt.shown, ElementsAre(update::kPackageManagedRefusal));
+    EXPECT_THAT(sysLog(), HasSubstr("系统更新：本机程序由软件包(apt)管理，不能自行升级"));
+}
+
 TEST_F(UpdateChecksTest, flagModelUpdateSwapsTheFileAndKeepsTodaysArrivals) {
     // setup: the day list already records an arrival; the manager is fresh, as before login
     clock_.setLocal(localTime(2026, 12, 7, 9, 0, 0));
