@@ -14,4 +14,8 @@ std::optional<std::uint64_t> freeBytes(const std::filesystem::path& path);
 // device. Empty when nothing of `path` exists.
 std::filesystem::path mountPoint(const std::filesystem::path& path);
 
+// Whether this process may create and remove files in the directory `dir` (false also for
+// a file system mounted read-only, or a missing directory).
+bool directoryTakesFiles(const std::filesystem::path& dir);
+
 }  // namespace vantrel::platform

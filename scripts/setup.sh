@@ -15,7 +15,7 @@ cd "$top"
 
 packages=(cmake ninja-build g++ pkg-config ccache libssl-dev openssl libgtest-dev libgmock-dev
           libbenchmark-dev unzip zip python3 python3-dbf qt6-base-dev qt6-translations-l10n fonts-noto-cjk
-          libsystemd-dev libcpp-httplib-dev nlohmann-json3-dev dpkg-dev lintian)
+          libsystemd-dev libcpp-httplib-dev nlohmann-json3-dev dpkg-dev lintian libxlsxwriter-dev)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "ok installed" || missing+=("$p")

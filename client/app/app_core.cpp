@@ -184,6 +184,8 @@ void AppCore::startBackgroundWork() {
     if (parts_.timers) {
         parts_.timers->start();
         record("timers", StepOutcome::Done);
+    } else if (!parts_.window->hasTimers()) {
+        record("timers", StepOutcome::NotApplicable, "no window");
     } else {
         record("timers", StepOutcome::NotInstalled, kNotInstalled);
     }

@@ -52,7 +52,9 @@ struct AppSession {
     std::uint32_t randomSeed = 0;
 };
 
-enum class StepOutcome { Done, NotInstalled, Failed };
+// NotApplicable: the step has no meaning for this front end (a headless one has no window
+// timers); unlike NotInstalled, nothing is missing.
+enum class StepOutcome { Done, NotInstalled, NotApplicable, Failed };
 
 struct StepReport {
     std::string name;

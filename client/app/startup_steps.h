@@ -33,6 +33,8 @@ class MainWindow {
     virtual void hideProgress() = 0;
     // Exit: the progress dialog goes, if it was ever made.
     virtual void destroyProgress() = 0;
+    // False for a front end without a window, which has no window timers to start.
+    virtual bool hasTimers() const { return true; }
 };
 
 enum class LoginOutcome {

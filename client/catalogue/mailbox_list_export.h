@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "platform/clock.h"
+#include "platform/status.h"
 
 namespace vantrel::catalogue {
 
@@ -21,5 +22,17 @@ using MailboxListRow = std::array<std::string, 4>;
 int ExportMailboxList(const std::filesystem::path& path, const std::array<std::string, 4>& titles,
                       const std::vector<MailboxListRow>& rows, const platform::Clock& clock,
                       std::string& message);
+
+// Rows one worksheet of a workbook holds besides its title row (1,048,576 rows a sheet).
+inline constexpr std::size_t kWorkbookRowsPerSheet = 1048575;
+
+// Writes `rows` (entries only, no parent-folder row) as an Office Open XML workbook
+// (.xlsx) at `path`, replacing a file there only once the workbook is whole. Each sheet
+// starts with `titles`; a cell of digits only is a number, every other one a string. A list
+// longer than one sheet holds goes on in further sheets ("Sheet2", ...) of the same file.
+Status ExportMailboxListWorkbook(const std::filesystem::path& path,
+                                 const std::array<std::string, 4>& titles,
+                                 const std::vector<MailboxListRow>& rows,
+                                 std::size_t rowsPerSheet = kWorkbookRowsPerSheet);
 
 }  // namespace vantrel::catalogue

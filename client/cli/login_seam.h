@@ -24,6 +24,7 @@ class HeadlessWindow final : public MainWindow {
     void applyPermissions() override {}
     void hideProgress() override {}
     void destroyProgress() override {}
+    bool hasTimers() const override { return false; }
 };
 
 }  // namespace vantrel::cli

@@ -99,10 +99,13 @@ RealtimeSnapshot RealtimeService::snapshot() const {
     RealtimeSnapshot s;
     s.running = running_;
     s.statusText = statusText(s.running);
+    // The view shows one day: after midnight, until the first pass of the new day, the
+    // lines held are the previous day's.
+    const std::string day = today();
     std::lock_guard lock(mutex_);
-    s.records = records_;
+    if (recordsDay_ == day) s.records = records_;
     for (const Pending& p : pending_) s.pending.push_back(p.entry.name);
-    s.listTitle = "实时回报文件列表[" + std::to_string(records_.size()) + "]";
+    s.listTitle = "实时回报文件列表[" + std::to_string(s.records.size()) + "]";
     return s;
 }
 
@@ -152,9 +155,11 @@ void RealtimeService::moveAside(const fs::path& directory, const fs::path& data)
 
 int RealtimeService::compareDay(const std::string& day, const std::vector<RealtimeEntry>& entries) {
     const fs::path directory = receiveDirectory(day);
+    // The previous day's late reports are fetched after midnight, but they are no lines of
+    // the new day's list.
+    const bool listed = day >= today();
     {
-        // The view shows one day: a new day starts an empty list. The previous day's late
-        // reports join today's list while they are fetched.
+        // The view shows one day: a new day starts an empty list.
         std::lock_guard lock(mutex_);
         if (day > recordsDay_) {
             records_.clear();
@@ -180,7 +185,7 @@ int RealtimeService::compareDay(const std::string& day, const std::vector<Realti
             // A name that would leave the receive directory is never fetched.
             record.state = realtime::kFailed;
             record.result = target.status().text();
-            if (show(record)) log(record.result, 2);
+            if (listed && show(record)) log(record.result, 2);
             continue;
         }
         const fs::path& data = *target;
@@ -190,7 +195,7 @@ int RealtimeService::compareDay(const std::string& day, const std::vector<Realti
         const bool haveFlag = fs::exists(realtime::flagPathOf(data), ec);
         if (!haveData && !haveFlag) {
             ++unsettled;
-            if (enqueue(day, entry, directory)) {
+            if (enqueue(day, entry, directory) && listed) {
                 record.state = entry.complete() ? realtime::kWaiting : realtime::kPublishing;
                 show(record);
             }
@@ -251,7 +256,7 @@ int RealtimeService::compareDay(const std::string& day, const std::vector<Realti
                     record.recordCount = realtime::recordCountOf(data);
                 }
             }
-            show(record);
+            if (listed) show(record);
             continue;
         }
         if (!explained) {
@@ -263,7 +268,7 @@ int RealtimeService::compareDay(const std::string& day, const std::vector<Realti
         }
         moveAside(directory, data);
         ++unsettled;
-        if (enqueue(day, entry, directory)) {
+        if (enqueue(day, entry, directory) && listed) {
             record.state = entry.complete() ? realtime::kWaiting : realtime::kPublishing;
             show(record);
         }
@@ -334,9 +339,20 @@ void RealtimeService::traversalThread(platform::Event& stop) {
                 continue;
             }
             if (ftp.list(day) < 0) {
-                log("查询实时回报文件列表[" + day + "]失败，" + ftp.errorText(), 2);
-                quiet = 0;
-                continue;
+                const std::string failure =
+                    "查询实时回报文件列表[" + day + "]失败，" + ftp.errorText();
+                // The gateway drops idle connections: when the connection is gone, one
+                // new login and query at once tell a drop the service recovers from (a
+                // warning) from a gateway it cannot reach (an error).
+                const bool dropped = !session->IsLoggedIn();
+                if (!dropped || ftp.list(day) < 0) {
+                    log(dropped ? "查询实时回报文件列表[" + day + "]失败，" + ftp.errorText()
+                                : failure,
+                        2);
+                    quiet = 0;
+                    continue;
+                }
+                log(failure, 1);
             }
             quiet = compareDay(day, ftp.entries());
             // Everything of the previous day is here: it needs no further pass.
@@ -422,7 +438,8 @@ void RealtimeService::downloadThread(platform::Event& stop) {
         RealtimeReportRecord downloading;
         downloading.fileName = name;
         downloading.state = realtime::kDownloading;
-        show(downloading);
+        const bool listed = next->day >= today();
+        if (listed) show(downloading);
         const realtime::FetchResult fetched = realtime::fetchReport(
             *ftp, next->day, next->entry, next->directory, *context_.clock, stopQuery);
         if (fetched.outcome == realtime::FetchResult::kDone) {
@@ -431,7 +448,7 @@ void RealtimeService::downloadThread(platform::Event& stop) {
         } else {
             log(fetched.error, 1);
         }
-        show(fetched.record);
+        if (listed) show(fetched.record);
         std::lock_guard lock(mutex_);
         if (!pending_.empty() && pending_.front().day == next->day &&
             pending_.front().entry.name == name) {

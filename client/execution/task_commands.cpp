@@ -261,6 +261,16 @@ std::vector<TaskView> TaskCommands::views() const {
     return views;
 }
 
+std::map<std::string, std::string> TaskCommands::taskNames() const {
+    std::map<std::string, std::string> names;
+    for (const TaskView& v : views()) names[v.plan.planid] = v.plan.plandes;
+    // A history entry is a copy of its task's record under an id of its own.
+    for (const AutoSyncTask& stored : catalogue().AutoSyncTasks()) {
+        if (stored.plantype == 2) names[stored.planid] = stored.plandes;
+    }
+    return names;
+}
+
 std::optional<TaskView> TaskCommands::view(const std::string& taskId) const {
     for (TaskView& v : views()) {
         if (catalogue::EqualsIgnoreCase(v.plan.planid, taskId)) return std::move(v);

@@ -11,6 +11,7 @@
 // Thread: the front end's (the models and the catalogue guard themselves).
 
 #include <functional>
+#include <map>
 #include <optional>
 #include <string>
 #include <variant>
@@ -76,6 +77,9 @@ class TaskCommands {
     // Every task, downloads and bulletins first, then uploads, then auto-sync tasks.
     std::vector<TaskView> views() const;
     std::optional<TaskView> view(const std::string& taskId) const;
+    // Task id -> description of every task, and of each auto-sync task's history entry
+    // (whose logs are kept under the entry's own id) the description of its task.
+    std::map<std::string, std::string> taskNames() const;
     // The message for the first kind of task that runs; empty when none does.
     std::string closeRefusal() const;
 

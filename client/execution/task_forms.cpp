@@ -6,6 +6,7 @@
 #include "client/catalogue/catalogue_text.h"
 #include "client/catalogue/dbf_table.h"
 #include "client/catalogue/task_schedule.h"
+#include "platform/disk_space.h"
 #include "platform/text_codec.h"
 
 namespace vantrel::execution {
@@ -40,6 +41,8 @@ constexpr const char* kDirectoryTooLong = "该目录[%s]过长，为了正确下
 constexpr const char* kDirectoryInvalid = "该目录[%s]无效，请重新选择！";
 constexpr const char* kDirectoryShared =
     "该目录[%s]已被其他任务使用，下载同名文件，将可能发生冲突，是否继续？";
+constexpr const char* kDirectoryReadOnly =
+    "该目录[%s]不能写入文件，任务运行时将无法保存或移动其中的文件，是否继续？";
 constexpr const char* kUploadDirectoryEmpty = "上传目录不能为空,请重新选择！";
 constexpr const char* kSentDirectoryEmpty = "已上传目录不能为空,请重新选择！";
 constexpr const char* kUploadDirectoryTooLong = "该目录[%s]过长，请重新选择上传目录！";
@@ -120,6 +123,19 @@ std::optional<FormCheck> checkDirectory(const std::string& path, FormField field
         return refuse(field, withPath(kDirectoryInvalid, path));
     }
     return std::nullopt;
+}
+
+// A directory the task could not write to fails every run: the operator is warned and
+// decides (it may be made writable before the task runs).
+std::optional<FormCheck> checkWritable(const std::string& path, FormField field,
+                                       const FormScope& scope) {
+    if (platform::directoryTakesFiles(path)) return std::nullopt;
+    const std::string question = withPath(kDirectoryReadOnly, path);
+    if (scope.prompt != nullptr &&
+        scope.prompt->askYesNo(kAppCaption, question, UserPrompt::Icon::Warning)) {
+        return std::nullopt;
+    }
+    return refuse(field, question);
 }
 
 // The registry compares without one trailing separator and ignoring case.
@@ -330,6 +346,7 @@ FormCheck CheckDownloadForm(const DownloadForm& form, const FormScope& scope, Do
     if (auto r = checkWindow(form.begin, form.end, form.nextDay, true)) return *r;
     const DirectoryText dir = splitDatedSuffix(form.directory);
     if (auto r = checkDirectory(dir.path, FormField::Directory, kDirectoryTooLong)) return *r;
+    if (auto r = checkWritable(dir.path, FormField::Directory, scope)) return *r;
     if (auto r = checkSharedReceiveDirectory(dir.path, scope)) return *r;
 
     task.plantype = static_cast<int>(form.source);
@@ -368,6 +385,8 @@ FormCheck CheckUploadForm(const UploadForm& form, const FormScope& scope, Upload
         return *r;
     if (comparable(send.path) == comparable(sent.path))
         return refuse(FormField::SentDirectory, kSameDirectories);
+    if (auto r = checkWritable(send.path, FormField::Directory, scope)) return *r;
+    if (auto r = checkWritable(sent.path, FormField::SentDirectory, scope)) return *r;
     // Two upload tasks on one directory would send and move the same files, so a
     // directory in use is refused outright rather than asked about.
     const CPlanDir& planDir = scope.module->planDir();
@@ -400,6 +419,7 @@ FormCheck CheckAutoSyncForm(const AutoSyncForm& form, const FormScope& scope, Au
     if (TrimText(form.mailbox).empty()) return refuse(FormField::Mailbox, kMailboxEmpty);
     const DirectoryText dir = splitDatedSuffix(form.directory);
     if (auto r = checkDirectory(dir.path, FormField::Directory, kDirectoryTooLong)) return *r;
+    if (auto r = checkWritable(dir.path, FormField::Directory, scope)) return *r;
     if (auto r = checkSharedReceiveDirectory(dir.path, scope)) return *r;
     // One auto-sync task per description and per mailbox; history entries are the
     // daily tasks' shadows and the edited task does not count against itself.

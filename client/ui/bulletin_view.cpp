@@ -1,17 +1,16 @@
 #include "client/ui/bulletin_view.h"
 
-#include <QDesktopServices>
 #include <QFileDialog>
 #include <QHeaderView>
 #include <QLabel>
 #include <QMenu>
 #include <QStyle>
 #include <QTreeWidget>
-#include <QUrl>
 #include <QVBoxLayout>
 
-#include "client/ui/main_frame.h"
+#include "client/app/desktop_open.h"
 #include "client/ui/mail_form_view.h"
+#include "client/ui/main_frame.h"
 #include "client/ui/qt_text.h"
 #include "client/ui/transfer_dialog.h"
 
@@ -31,9 +30,7 @@ CBulletinView::CBulletinView(const Services& services, QWidget* parent)
         if (dir.isEmpty()) return std::nullopt;
         return std::filesystem::path(u8(dir));
     };
-    openFile = [](const std::filesystem::path& file) {
-        return QDesktopServices::openUrl(QUrl::fromLocalFile(qs(file.string())));
-    };
+    openFile = [](const std::filesystem::path& file) { return OpenOnDesktop(file); };
     list_->setHeaderLabels({qs("名称"), qs("大小(B)"), qs("创建日期")});
     list_->setRootIsDecorated(false);
     list_->header()->resizeSection(0, 320);
@@ -115,9 +112,12 @@ std::optional<std::filesystem::path> CBulletinView::fetchSelected(
 
 std::optional<std::filesystem::path> CBulletinView::openSelected() {
     auto file = fetchSelected(services_.settings->bulletinDirectory());
-    if (file && !openFile(*file)) {
-        services_.prompt->show(kAppCaption, "打开文件" + file->string() + "失败",
-                               UserPrompt::Icon::Error);
+    if (file && openFile) {
+        openOnDesktop(this, *file, openFile, [this, shown = *file](const std::string& reason) {
+            services_.prompt->show(kAppCaption,
+                                   "打开文件" + shown.string() + "失败. \n\r原因:" + reason,
+                                   UserPrompt::Icon::Error);
+        });
     }
     return file;
 }

@@ -13,6 +13,7 @@
 
 #include "client/app/notifier.h"
 #include "client/ui/background_job.h"
+#include "client/ui/desktop_opener.h"
 #include "client/ui/ports.h"
 
 class QLabel;
@@ -30,7 +31,8 @@ class CBulletinView final : public QWidget {
 
     // The operator's choices; defaults show Qt dialogs and the desktop, tests replace them.
     std::function<std::optional<std::filesystem::path>()> askDirectory;
-    std::function<bool(const std::filesystem::path& file)> openFile;
+    // The checked opener (off the GUI thread; a failure is told in a box).
+    DesktopOpen openFile;
 
     // Lists bulletin folder `code` ("FTP_TZ_BULLET", ...) titled `title`.
     void openFolder(const std::string& code, const std::string& title);

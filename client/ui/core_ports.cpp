@@ -106,6 +106,7 @@ int HandleMailbox::listPattern(const std::string& service, const std::string& pa
 }
 
 Result<int> CatalogueListExport::write(const std::filesystem::path& file,
+                                       const std::array<std::string, 4>& titles,
                                        const std::vector<std::vector<std::string>>& rows) {
     // The table writer passes over its first row, the list's parent-folder row; the rows
     // given here are entries only, so a stand-in parent row goes first.
@@ -117,8 +118,7 @@ Result<int> CatalogueListExport::write(const std::filesystem::path& file,
         table.push_back(std::move(r));
     }
     std::string message;
-    if (catalogue::ExportMailboxList(file, {"名称", "大小(B)", "创建日期", "类型"}, table, clock_,
-                                     message) != 1) {
+    if (catalogue::ExportMailboxList(file, titles, table, clock_, message) != 1) {
         return Status::error(ErrorKind::IoError, message);
     }
     return static_cast<int>(rows.size());

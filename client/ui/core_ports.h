@@ -93,7 +93,7 @@ class HandleMailbox final : public MailboxService {
 class CatalogueListExport final : public ListTableExport {
   public:
     explicit CatalogueListExport(const platform::Clock& clock) : clock_(clock) {}
-    Result<int> write(const std::filesystem::path& file,
+    Result<int> write(const std::filesystem::path& file, const std::array<std::string, 4>& titles,
                       const std::vector<std::vector<std::string>>& rows) override;
 
   private:

@@ -66,8 +66,11 @@ QString CTaskTreeView::shownName(const std::filesystem::path& file) const {
 }
 
 void CTaskTreeView::refresh(const std::string& yyyymmdd) {
-    const std::map<std::string, std::string> names =
+    const std::optional<std::map<std::string, std::string>> known =
         descriptions ? descriptions() : std::map<std::string, std::string>();
+    const std::map<std::string, std::string> names =
+        known.value_or(std::map<std::string, std::string>());
+    waiting_ = !known;
     // What the operator had open survives the rebuild.
     QSet<QString> collapsed;
     QString chosen;
@@ -79,7 +82,7 @@ void CTaskTreeView::refresh(const std::string& yyyymmdd) {
     if (QTreeWidgetItem* current = tree_->currentItem())
         chosen = current->data(0, kPathRole).toString();
     tree_->clear();
-    const TaskLogFiles files = findTaskLogFiles(installation_, yyyymmdd);
+    const TaskLogFiles files = known ? findTaskLogFiles(installation_, yyyymmdd) : TaskLogFiles{};
     auto* root = new QTreeWidgetItem(tree_, {qs("任务日志")});
     const QIcon folder = style()->standardIcon(QStyle::SP_DirIcon);
     const QIcon file = style()->standardIcon(QStyle::SP_FileIcon);

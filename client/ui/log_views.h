@@ -11,6 +11,7 @@
 #include <filesystem>
 #include <functional>
 #include <map>
+#include <optional>
 #include <string>
 
 #include "client/app/events.h"
@@ -33,10 +34,13 @@ class CTaskTreeView final : public QWidget {
     // the groups opened and the file chosen stay so.
     void refresh(const std::string& yyyymmdd);
     QTreeWidget* tree() const { return tree_; }
+    // True when the last refresh found the tasks still loading (the groups are empty).
+    bool waitingForTasks() const { return waiting_; }
     // How the tree names `file` (its file name when the tree does not hold it).
     QString shownName(const std::filesystem::path& file) const;
-    // Task id -> description, asked at every refresh; empty: files by their names.
-    std::function<std::map<std::string, std::string>()> descriptions;
+    // Task id -> description, asked at every refresh; empty: files by their names. None
+    // while the tasks are still loading: the groups wait empty rather than show task ids.
+    std::function<std::optional<std::map<std::string, std::string>>()> descriptions;
 
   signals:
     void fileChosen(const std::filesystem::path& file);
@@ -44,6 +48,7 @@ class CTaskTreeView final : public QWidget {
   private:
     Installation installation_;
     QTreeWidget* tree_;
+    bool waiting_ = false;
 };
 
 class CTaskLogView final : public QWidget {

@@ -87,19 +87,22 @@ CLogin::CLogin(const Services& services, const LoginSettings& given, bool relogi
     buttons->addWidget(cancelButton_);
     okButton_->setDefault(true);
 
-    // The marker line: the collapsed dialog ends here.
-    auto* marker = new QFrame(this);
+    // The marker line heads the panel: it parts the panel from the buttons when expanded,
+    // and goes with the panel, so the collapsed dialog has no line along its bottom edge.
+    auto* marker = new QFrame(panel_);
     marker->setFrameShape(QFrame::HLine);
 
     auto* grid = new QGridLayout(panel_);
+    grid->setContentsMargins(0, 0, 0, 0);
+    grid->addWidget(marker, 0, 0, 1, 4);
     for (int i = 0; i < kGatewayCount; ++i) {
         addressBoxes_[i] = new QLineEdit(panel_);
         portBoxes_[i] = new QLineEdit(panel_);
         portBoxes_[i]->setMaximumWidth(80);
-        grid->addWidget(new QLabel(qs("网关地址%1:").arg(i + 1), panel_), i, 0);
-        grid->addWidget(addressBoxes_[i], i, 1);
-        grid->addWidget(new QLabel(qs("端口%1:").arg(i + 1), panel_), i, 2);
-        grid->addWidget(portBoxes_[i], i, 3);
+        grid->addWidget(new QLabel(qs("网关地址%1:").arg(i + 1), panel_), i + 1, 0);
+        grid->addWidget(addressBoxes_[i], i + 1, 1);
+        grid->addWidget(new QLabel(qs("端口%1:").arg(i + 1), panel_), i + 1, 2);
+        grid->addWidget(portBoxes_[i], i + 1, 3);
     }
     auto* orderGroup = new QButtonGroup(this);
     orderGroup->addButton(inOrderButton_, 0);
@@ -109,14 +112,13 @@ CLogin::CLogin(const Services& services, const LoginSettings& given, bool relogi
     orderRow->addWidget(inOrderButton_);
     orderRow->addWidget(randomButton_);
     orderRow->addStretch();
-    grid->addLayout(orderRow, kGatewayCount, 0, 1, 4);
+    grid->addLayout(orderRow, kGatewayCount + 1, 0, 1, 4);
     inOrderButton_->setToolTip(qs(kGatewayOrderTip));
     randomButton_->setToolTip(qs(kGatewayOrderTip));
 
     auto* layout = new QVBoxLayout(this);
     layout->addLayout(form);
     layout->addLayout(buttons);
-    layout->addWidget(marker);
     layout->addWidget(panel_);
     layout->setSizeConstraint(QLayout::SetFixedSize);
 

@@ -14,9 +14,15 @@ namespace vantrel::ui {
 
 namespace {
 
+// A box that shows a value the operator cannot change here: on the window's ground, with
+// no text cursor and out of the tab order, so it does not look like an input field.
 QLineEdit* readOnlyBox(const std::string& text, QWidget* parent) {
     auto* box = new QLineEdit(qs(text), parent);
     box->setReadOnly(true);
+    box->setFocusPolicy(Qt::NoFocus);
+    QPalette shown = box->palette();
+    shown.setColor(QPalette::Base, shown.color(QPalette::Window));
+    box->setPalette(shown);
     return box;
 }
 

@@ -18,6 +18,7 @@
 #include <ctime>
 #include <system_error>
 
+#include "client/catalogue/mailbox_list_export.h"
 #include "client/ui/progress_popup.h"
 #include "client/ui/qt_text.h"
 #include "client/ui/transfer_dialog.h"
@@ -28,6 +29,9 @@ namespace {
 
 constexpr int kKindRole = Qt::UserRole;
 constexpr int kSizeRole = Qt::UserRole + 1;
+// Files of the shown folder watched for writes; each takes one of the user's inotify
+// watches, so a folder of very many files has only its first ones followed.
+constexpr qsizetype kWatchedLocalFiles = 1000;
 std::string format(const char* pattern, const std::string& value) {
     return u8(qs(pattern).arg(qs(value)));
 }
@@ -92,16 +96,19 @@ CMailFormView::CMailFormView(const Services& services, QWidget* parent)
         const QString table = qs("DBF文件(*.dbf)");
         const QString text = qs("文本文件 (*.txt)");
         const QString sheet = qs("Excel文件 (*.xls)");
+        const QString workbook = qs("Excel工作簿 (*.xlsx)");
         QString chosen = text;
-        QString file =
-            QFileDialog::getSaveFileName(this, qs("导出"), qs((localDirectory_ / "*.txt").string()),
-                                         table + ";;" + text + ";;" + sheet, &chosen);
+        QString file = QFileDialog::getSaveFileName(
+            this, qs("导出"), qs((localDirectory_ / "*.txt").string()),
+            table + ";;" + text + ";;" + sheet + ";;" + workbook, &chosen);
         if (file.isEmpty()) return std::nullopt;
-        const ExportKind kind = chosen == table   ? ExportKind::Table
-                                : chosen == sheet ? ExportKind::Spreadsheet
-                                                  : ExportKind::Text;
+        const ExportKind kind = chosen == table      ? ExportKind::Table
+                                : chosen == sheet    ? ExportKind::Spreadsheet
+                                : chosen == workbook ? ExportKind::Workbook
+                                                     : ExportKind::Text;
         const char* extension = kind == ExportKind::Table         ? ".dbf"
                                 : kind == ExportKind::Spreadsheet ? ".xls"
+                                : kind == ExportKind::Workbook    ? ".xlsx"
                                                                   : ".txt";
         if (!file.endsWith(qs(extension), Qt::CaseInsensitive)) file += qs(extension);
         return std::make_pair(std::filesystem::path(u8(file)), kind);
@@ -142,13 +149,18 @@ void CMailFormView::buildLayout() {
     auto* localUp = new QPushButton(qs("向上"), this);
     auto* localRefresh = new QPushButton(qs("刷新"), this);
     connect(localRefresh, &QPushButton::clicked, this, &CMailFormView::refreshLocal);
-    // A change outside (a file saved, copied or removed there) is read once it settles.
+    auto* localExport = new QPushButton(qs("导出"), this);
+    connect(localExport, &QPushButton::clicked, this, &CMailFormView::exportLocalList);
+    // A change outside (a file saved, copied or removed there, or written on) is read once
+    // it settles: the folder's entries are watched, and so are its files, because a file
+    // written on changes no entry of the folder.
     auto* settle = new QTimer(this);
     settle->setSingleShot(true);
     settle->setInterval(300);
     connect(settle, &QTimer::timeout, this, &CMailFormView::refreshLocal);
     connect(localWatch_, &QFileSystemWatcher::directoryChanged, settle,
             qOverload<>(&QTimer::start));
+    connect(localWatch_, &QFileSystemWatcher::fileChanged, settle, qOverload<>(&QTimer::start));
     connect(browse, &QPushButton::clicked, this, [this] {
         const QString dir =
             QFileDialog::getExistingDirectory(this, qs("本地目录"), qs(localDirectory_.string()));
@@ -166,6 +178,7 @@ void CMailFormView::buildLayout() {
     localButtonRow->addWidget(localUp);
     localButtonRow->addWidget(localRefresh);
     localButtonRow->addWidget(browse);
+    localButtonRow->addWidget(localExport);
     localButtonRow->addStretch();
     localList_->setHeaderLabels({qs("名称"), qs("大小"), qs("修改时间"), qs("类型")});
     localList_->setRootIsDecorated(false);
@@ -253,6 +266,8 @@ void CMailFormView::setLocalDirectory(const std::filesystem::path& directory) {
 
 void CMailFormView::refreshLocal() {
     localList_->clear();
+    if (!localWatch_->files().isEmpty()) localWatch_->removePaths(localWatch_->files());
+    QStringList watched;
     std::error_code ec;
     std::vector<QTreeWidgetItem*> directories;
     std::vector<QTreeWidgetItem*> files;
@@ -266,6 +281,7 @@ void CMailFormView::refreshLocal() {
         item->setText(3, qs(isDirectory ? "文件夹" : "文件"));
         item->setData(0, kKindRole, isDirectory ? kDirectory : kFile);
         if (!isDirectory) {
+            if (watched.size() < kWatchedLocalFiles) watched.push_back(qs(it->path().string()));
             const std::uint64_t size = it->file_size(ec);
             item->setText(1, qs(localSizeText(ec ? 0 : size)));
             item->setData(0, kSizeRole, QVariant::fromValue<qulonglong>(ec ? 0 : size));
@@ -279,6 +295,7 @@ void CMailFormView::refreshLocal() {
     std::sort(files.begin(), files.end(), byName);
     for (auto* item : directories) localList_->addTopLevelItem(item);
     for (auto* item : files) localList_->addTopLevelItem(item);
+    if (!watched.isEmpty()) localWatch_->addPaths(watched);
 }
 
 // --- remote work ---------------------------------------------------------------------------
@@ -496,6 +513,22 @@ std::vector<ListRow> CMailFormView::remoteRows() const {
     return rows;
 }
 
+std::vector<ListRow> CMailFormView::localRows() const {
+    std::vector<ListRow> rows;
+    for (int i = 0; i < localList_->topLevelItemCount(); ++i) {
+        const QTreeWidgetItem* item = localList_->topLevelItem(i);
+        const bool isFile = item->data(0, kKindRole).toInt() == kFile;
+        rows.push_back({u8(item->text(0)),
+                        isFile ? std::to_string(item->data(0, kSizeRole).toULongLong()) : "",
+                        u8(item->text(2)), u8(item->text(3))});
+    }
+    return rows;
+}
+
+ListRow CMailFormView::localColumnTitles() {
+    return {"名称", "大小(B)", "修改时间", "类型"};
+}
+
 void CMailFormView::postProgress(const std::string& text) {
     ProgressPopup* popup = services_.progress;
     QMetaObject::invokeMethod(
@@ -669,28 +702,42 @@ void CMailFormView::exportList() {
         services_.prompt->show(kAppCaption, "远程目录中没有文件!", UserPrompt::Icon::Warning);
         return;
     }
+    exportRows(columnTitles(), remoteRows());
+}
+
+void CMailFormView::exportLocalList() {
+    if (busy()) return;
+    const std::vector<ListRow> rows = localRows();
+    if (rows.empty()) {
+        services_.prompt->show(kAppCaption, "本地目录中没有文件!", UserPrompt::Icon::Warning);
+        return;
+    }
+    exportRows(localColumnTitles(), rows);
+}
+
+void CMailFormView::exportRows(const ListRow& titles, const std::vector<ListRow>& rows) {
     const auto choice = askExportFile();
     if (!choice) return;
-    writeExport(choice->first, choice->second);
+    writeExport(choice->first, choice->second, titles, rows);
     refreshLocal();
     emit idle();
 }
 
-void CMailFormView::writeExport(const std::filesystem::path& file, ExportKind kind) {
-    const std::vector<ListRow> rows = remoteRows();
+void CMailFormView::writeExport(const std::filesystem::path& file, ExportKind kind,
+                                const ListRow& titles, const std::vector<ListRow>& rows) {
     int written = 0;
     Status status;
     switch (kind) {
         case ExportKind::Table: {
             std::vector<std::vector<std::string>> table;
             for (const ListRow& row : rows) table.emplace_back(row.begin(), row.end());
-            Result<int> result = services_.tableExport->write(file, table);
+            Result<int> result = services_.tableExport->write(file, titles, table);
             status = result.status();
             if (result) written = result.value();
             break;
         }
         case ExportKind::Text:
-            status = writeTextList(file, columnTitles(), rows);
+            status = writeTextList(file, titles, rows);
             written = static_cast<int>(rows.size());
             break;
         case ExportKind::Spreadsheet: {
@@ -699,11 +746,15 @@ void CMailFormView::writeExport(const std::filesystem::path& file, ExportKind ki
                                             UserPrompt::Icon::Question)) {
                 return;
             }
-            auto result = writeSpreadsheetList(file, columnTitles(), rows);
+            auto result = writeSpreadsheetList(file, titles, rows);
             status = result.status();
             written = static_cast<int>(rows.size());
             break;
         }
+        case ExportKind::Workbook:
+            status = catalogue::ExportMailboxListWorkbook(file, titles, rows);
+            written = static_cast<int>(rows.size());
+            break;
     }
     if (!status) {
         services_.prompt->show(kAppCaption, "无法创建目标文件", UserPrompt::Icon::Error);

@@ -45,7 +45,8 @@ struct MailboxName {
 inline constexpr MailboxName kBrowsableMailboxes[] = {
     {"A股信箱", "FTP_A_QS"}, {"B股信箱", "FTP_B_QS"}, {"上市公司信箱", "FTP_SG"}};
 
-enum class ExportKind { Table, Text, Spreadsheet };
+// Spreadsheet: the XML .xls form; Workbook: an .xlsx workbook.
+enum class ExportKind { Table, Text, Spreadsheet, Workbook };
 
 class CMailFormView final : public QWidget {
     Q_OBJECT
@@ -72,7 +73,9 @@ class CMailFormView final : public QWidget {
     void downloadSelected();
     void renameSelected();
     void deleteSelected();
+    // Exports the remote list, or the local one, in the form the operator picks.
     void exportList();
+    void exportLocalList();
 
     // Shows `directory` and follows changes made in it from outside.
     void setLocalDirectory(const std::filesystem::path& directory);
@@ -88,6 +91,9 @@ class CMailFormView final : public QWidget {
     // The remote rows as shown, without the parent row (name, size, date, type).
     std::vector<ListRow> remoteRows() const;
     static ListRow columnTitles();
+    // The local rows as shown (name, size in bytes, modification time, type) and their titles.
+    std::vector<ListRow> localRows() const;
+    static ListRow localColumnTitles();
 
   signals:
     // A command ended (with whatever messages it showed).
@@ -133,7 +139,9 @@ class CMailFormView final : public QWidget {
     // the re-login.
     void markOffline();
     void finishCommand();
-    void writeExport(const std::filesystem::path& file, ExportKind kind);
+    void exportRows(const ListRow& titles, const std::vector<ListRow>& rows);
+    void writeExport(const std::filesystem::path& file, ExportKind kind, const ListRow& titles,
+                     const std::vector<ListRow>& rows);
 
     Services services_;
     std::string mailboxCode_;

@@ -130,15 +130,16 @@ CMainFrame::CMainFrame(const Services& services, QWidget* parent)
         services_.openFile = [](const std::filesystem::path& target) {
             return OpenOnDesktop(target);
         };
+    bulletinView_->openFile = services_.openFile;
     today_ = dayText(services_.clock->localNow());
     logsSoon_ = new QTimer(this);
     logsSoon_->setSingleShot(true);
     logsSoon_->setInterval(500);
     connect(logsSoon_, &QTimer::timeout, this, [this] {
-        if (taskTree_) taskTree_->refresh(today_);
+        refreshTaskTree();
         if (work_->currentWidget() == logView_) logView_->reload();
     });
-    if (taskTree_) taskTree_->refresh(today_);
+    refreshTaskTree();
     clock_->start(kClockTimerMs);
     refreshClock();
     onLoginState(services_.session->isLoggedIn());
@@ -216,9 +217,8 @@ void CMainFrame::buildRibbon() {
             &CMainFrame::showTasks);
     connect(addCommand(views, qs("标志文件"), {}), &QToolButton::clicked, this,
             [this] { work_->setCurrentWidget(flagView_); });
-    connect(addCommand(views, qs("刷新日志"), {}), &QToolButton::clicked, this, [this] {
-        if (taskTree_) taskTree_->refresh(today_);
-    });
+    connect(addCommand(views, qs("刷新日志"), {}), &QToolButton::clicked, this,
+            [this] { refreshTaskTree(); });
 
     if (services_.realtime) {
         QWidget* realtime = newPanel(ribbon_, "实时回报");
@@ -343,13 +343,10 @@ void CMainFrame::buildWorkArea() {
         logs->setObjectName("taskLogTree");
         logs->setFeatures(QDockWidget::DockWidgetMovable);
         taskTree_ = new CTaskTreeView(*services_.installation, logs);
-        taskTree_->descriptions = [this] {
-            std::map<std::string, std::string> names;
-            if (services_.board) {
-                for (const TaskRow& row : services_.board->rows())
-                    names[row.id()] = row.texts[kColDescription];
-            }
-            return names;
+        taskTree_->descriptions = [this]() -> std::optional<std::map<std::string, std::string>> {
+            if (!services_.board) return std::map<std::string, std::string>();
+            if (!services_.board->tasksLoaded()) return std::nullopt;
+            return services_.board->taskNames();
         };
         connect(taskTree_, &CTaskTreeView::fileChosen, this,
                 [this](const std::filesystem::path& file) {
@@ -553,8 +550,14 @@ void CMainFrame::startTimers() {
 void CMainFrame::startDay(const std::string& day) {
     if (day == today_) return;
     today_ = day;
-    if (taskTree_) taskTree_->refresh(today_);
+    refreshTaskTree();
     if (realtimeView_) realtimeView_->reload(services_.realtime->snapshot());
+}
+
+void CMainFrame::refreshTaskTree() {
+    if (!taskTree_) return;
+    taskTree_->refresh(today_);
+    if (taskTree_->waitingForTasks()) logsSoon_->start();
 }
 
 void CMainFrame::checkDiskSpace() {

@@ -167,6 +167,9 @@ class CMainFrame final : public QMainWindow {
     void showRealtimeState(bool running, const std::string& statusText);
     // The core began `day` ("YYYYMMDD"): the views that show one day move to it.
     void startDay(const std::string& day);
+    // Reads the log tree again; while the tasks are still loading it tries again shortly,
+    // so that no file shows by its task id.
+    void refreshTaskTree();
     bool confirmClose();
 
     Services services_;

@@ -5,6 +5,7 @@
 // it. Methods marked "worker thread" may block on the network and are never called on the
 // GUI thread.
 
+#include <array>
 #include <cstdint>
 #include <filesystem>
 #include <string>
@@ -172,8 +173,10 @@ class RealtimeReceive {
 class ListTableExport {
   public:
     virtual ~ListTableExport() = default;
-    // Writes one record per row (name, size, date, type); the count of records written.
+    // Writes one record per row (name, size, date, type) under the four column `titles`;
+    // the count of records written.
     virtual Result<int> write(const std::filesystem::path& file,
+                              const std::array<std::string, 4>& titles,
                               const std::vector<std::vector<std::string>>& rows) = 0;
 };
 

@@ -1,6 +1,8 @@
 #include "client/ui/qt_user_prompt.h"
 
 #include <QApplication>
+#include <QFontMetrics>
+#include <QGridLayout>
 #include <QMessageBox>
 #include <QThread>
 #include <chrono>
@@ -26,6 +28,23 @@ QMessageBox::Icon boxIcon(UserPrompt::Icon icon) {
             return QMessageBox::Question;
     }
     return QMessageBox::NoIcon;
+}
+
+// Room the window frame takes from the title bar beside the title: the window's icon and
+// its buttons.
+constexpr int kTitleBarDecorations = 160;
+
+// A box sizes itself to its text; one short line would leave a title bar too narrow for
+// the caption, which the window manager then cuts ("DRA…换工具"). A spacer the width of
+// the caption keeps it whole.
+void keepTitleWhole(QMessageBox& box) {
+    auto* grid = qobject_cast<QGridLayout*>(box.layout());
+    if (!grid) return;
+    const int width = QFontMetrics(QApplication::font("QMdiSubWindowTitleBar"))
+                          .horizontalAdvance(box.windowTitle()) +
+                      kTitleBarDecorations;
+    grid->addItem(new QSpacerItem(width, 0, QSizePolicy::Minimum, QSizePolicy::Fixed),
+                  grid->rowCount(), 0, 1, grid->columnCount());
 }
 
 }  // namespace
@@ -69,6 +88,7 @@ void QtUserPrompt::answer(Request& request) {
     QMessageBox box(boxIcon(request.icon), qs(request.caption), qs(request.text),
                     request.question ? QMessageBox::Yes | QMessageBox::No : QMessageBox::Ok,
                     QApplication::activeWindow());
+    keepTitleWhole(box);
     const int result = box.exec();
     request.finish(request.question && result == QMessageBox::Yes);
 }

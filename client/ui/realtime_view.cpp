@@ -15,6 +15,7 @@
 #include <QTreeWidget>
 #include <QVBoxLayout>
 
+#include "client/config/logs.h"
 #include "client/execution/realtime_reports.h"
 #include "client/ui/qt_text.h"
 
@@ -81,7 +82,10 @@ bool CMsgFormView::apply(const NotifierEvent& event) {
         return true;
     }
     if (const auto* line = std::get_if<RealtimeLogRecord>(&event)) {
-        log_->addItem(qs(line->time + "  " + line->message));
+        // As in the real-time log file: the level tells a recovered drop from a failure.
+        const std::string level(Logs::levelName(line->level));
+        log_->addItem(
+            qs(line->time + (level.empty() ? "" : "[" + level + "]") + "  " + line->message));
         while (log_->count() > kRealtimeLogLines) delete log_->takeItem(0);
         log_->scrollToBottom();
         return true;

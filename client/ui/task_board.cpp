@@ -1,6 +1,7 @@
 #include "client/ui/task_board.h"
 
 #include "client/catalogue/catalogue_text.h"
+#include "client/execution/task_scheduler.h"
 
 namespace vantrel::ui {
 
@@ -79,6 +80,20 @@ std::vector<TaskRow> SchedulerTaskBoard::rows() {
     std::vector<TaskRow> rows;
     for (const TaskView& view : commands_.views()) rows.push_back(rowOf(view));
     return rows;
+}
+
+std::map<std::string, std::string> TaskBoard::taskNames() {
+    std::map<std::string, std::string> names;
+    for (const TaskRow& row : rows()) names[row.id()] = row.texts[kColDescription];
+    return names;
+}
+
+bool SchedulerTaskBoard::tasksLoaded() {
+    // The threads load the tables when they start; before that only tasks saved in this
+    // process are known, and an empty catalogue is one not loaded yet.
+    const CPlanThreadMgr* threads = scheduler_.threadManager();
+    if (!threads) return !commands_.views().empty();
+    return threads->plansLoaded();
 }
 
 std::filesystem::path SchedulerTaskBoard::listFile(const std::string& taskId) {

@@ -8,6 +8,7 @@
 #include <array>
 #include <filesystem>
 #include <functional>
+#include <map>
 #include <optional>
 #include <string>
 #include <vector>
@@ -74,6 +75,11 @@ class TaskBoard {
     // Hands `command` for `taskId` to the scheduled work; false with `error` when it was
     // refused (unknown task, not offered in its state).
     virtual bool command(TaskCommand command, const std::string& taskId, std::string& error) = 0;
+    // Task id -> description, for naming the tasks' files (history entries included).
+    virtual std::map<std::string, std::string> taskNames();
+    // False while the tasks are still to be loaded (before and while the threads load the
+    // tables): their names are not known yet.
+    virtual bool tasksLoaded() { return true; }
 
     // The task dialogs: the stored form of a task, and the save of a checked form (a new task
     // when `editedTaskId` is empty). `prompt` asks the directory-in-use questions.
@@ -95,13 +101,16 @@ class SchedulerTaskBoard final : public TaskBoard {
     // tasks and is asked afresh each time (it is known only after the login).
     SchedulerTaskBoard(TaskScheduler& scheduler, const Installation& installation,
                        const platform::Clock& clock, std::function<std::string()> operatorCode)
-        : commands_(scheduler, clock, std::move(operatorCode)),
+        : scheduler_(scheduler),
+          commands_(scheduler, clock, std::move(operatorCode)),
           installation_(installation),
           clock_(clock) {}
 
     std::vector<TaskRow> rows() override;
     std::filesystem::path listFile(const std::string& taskId) override;
     bool command(TaskCommand command, const std::string& taskId, std::string& error) override;
+    std::map<std::string, std::string> taskNames() override { return commands_.taskNames(); }
+    bool tasksLoaded() override;
     std::optional<execution::DownloadForm> downloadForm(const std::string& taskId) override;
     std::optional<execution::UploadForm> uploadForm(const std::string& taskId) override;
     std::optional<execution::AutoSyncForm> autoSyncForm(const std::string& taskId) override;
@@ -113,6 +122,7 @@ class SchedulerTaskBoard final : public TaskBoard {
                                 const std::string& editedTaskId, UserPrompt& prompt) override;
 
   private:
+    TaskScheduler& scheduler_;
     TaskCommands commands_;
     const Installation installation_;
     const platform::Clock& clock_;

@@ -8,6 +8,7 @@
 #include <QFormLayout>
 #include <QHBoxLayout>
 #include <QHeaderView>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
@@ -67,8 +68,31 @@ std::string mailboxOf(const QComboBox* box) {
     return u8(box->currentData().toString());
 }
 
+// A time box that takes typed digits as well as the arrow keys. A full section ("08")
+// refuses another digit unless it is selected, so a digit typed into a full section first
+// selects it and replaces it; a section being typed ("1") takes its second digit as usual.
+class TypedTimeEdit final : public QTimeEdit {
+  public:
+    using QTimeEdit::QTimeEdit;
+
+  protected:
+    void keyPressEvent(QKeyEvent* event) override {
+        const QString typed = event->text();
+        if (typed.size() == 1 && typed.front().isDigit() && !lineEdit()->hasSelectedText()) {
+            // The boxes show "HH:mm": the separators before the cursor count the section.
+            const QString text = lineEdit()->text();
+            const int index = static_cast<int>(text.left(lineEdit()->cursorPosition()).count(':'));
+            if (index < sectionCount() && text.split(':').value(index).size() >= 2) {
+                setCurrentSectionIndex(index);
+                setSelectedSection(currentSection());
+            }
+        }
+        QTimeEdit::keyPressEvent(event);
+    }
+};
+
 QTimeEdit* timeBox(TimeOfDay t, QWidget* parent) {
-    auto* box = new QTimeEdit(QTime(t.hour, t.minute), parent);
+    auto* box = new TypedTimeEdit(QTime(t.hour, t.minute), parent);
     box->setDisplayFormat("HH:mm");
     return box;
 }

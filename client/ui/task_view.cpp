@@ -46,7 +46,8 @@ CTaskView::CTaskView(TaskBoard& board, UserPrompt& prompt, QMenu* menu, QWidget*
       menu_(menu),
       table_(new QTableWidget(0, kTaskColumnCount, this)),
       files_(new QTreeWidget(this)),
-      soon_(new QTimer(this)) {
+      soon_(new QTimer(this)),
+      filePoll_(new QTimer(this)) {
     QStringList titles;
     for (const TaskColumnTitle& column : kTaskColumns) titles << qs(column.title);
     table_->setHorizontalHeaderLabels(titles);
@@ -74,6 +75,8 @@ CTaskView::CTaskView(TaskBoard& board, UserPrompt& prompt, QMenu* menu, QWidget*
     soon_->setSingleShot(true);
     soon_->setInterval(0);
     connect(soon_, &QTimer::timeout, this, &CTaskView::refresh);
+    filePoll_->setInterval(kFilePollMs);
+    connect(filePoll_, &QTimer::timeout, this, &CTaskView::refreshFiles);
     refresh();
 }
 
@@ -126,19 +129,41 @@ void CTaskView::refresh() {
 }
 
 void CTaskView::refreshFiles() {
-    files_->clear();
     const std::optional<TaskRow> row = selectedTask();
-    const FileListKind kind =
-        row && row->kind == TaskRowKind::Upload ? FileListKind::Upload : FileListKind::Download;
+    // The run state is the row's as last read; the events of its start and end read it.
+    if (row && row->running) {
+        if (!filePoll_->isActive()) filePoll_->start();
+    } else {
+        filePoll_->stop();
+    }
+    // Before a row is chosen, a view of upload tasks only shows the upload list's columns.
+    const bool uploads = row ? row->kind == TaskRowKind::Upload
+                             : kinds_ == std::set<TaskRowKind>{TaskRowKind::Upload};
+    const FileListKind kind = uploads ? FileListKind::Upload : FileListKind::Download;
     QStringList titles;
     for (const std::string& title : fileListTitles(kind)) titles << qs(title);
-    // Fewer titles than before would leave the old columns standing.
-    files_->setColumnCount(titles.size());
-    files_->setHeaderLabels(titles);
-    if (!row) return;
-    for (const auto& texts : readFileListRows(board_.listFile(row->id()), kind)) {
-        auto* item = new QTreeWidgetItem(files_);
-        for (int c = 0; c < static_cast<int>(texts.size()); ++c) item->setText(c, qs(texts[c]));
+    const std::string taskId = row ? row->id() : std::string();
+    if (taskId != filesTaskId_ || files_->columnCount() != titles.size() ||
+        files_->headerItem()->text(2) != titles[2]) {
+        filesTaskId_ = taskId;
+        // Fewer titles than before would leave the old columns standing.
+        files_->clear();
+        files_->setColumnCount(titles.size());
+        files_->setHeaderLabels(titles);
+    }
+    const auto rows = row ? readFileListRows(board_.listFile(row->id()), kind)
+                          : std::vector<std::vector<std::string>>();
+    // Rows are rewritten in place, so a list read again every second keeps the operator's
+    // selection and scroll position.
+    while (files_->topLevelItemCount() > static_cast<int>(rows.size()))
+        delete files_->takeTopLevelItem(files_->topLevelItemCount() - 1);
+    for (int r = 0; r < static_cast<int>(rows.size()); ++r) {
+        QTreeWidgetItem* item =
+            r < files_->topLevelItemCount() ? files_->topLevelItem(r) : new QTreeWidgetItem(files_);
+        for (int c = 0; c < static_cast<int>(rows[r].size()); ++c) {
+            const QString text = qs(rows[r][c]);
+            if (item->text(c) != text) item->setText(c, text);
+        }
     }
 }
 

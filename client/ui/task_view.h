@@ -50,8 +50,11 @@ class CTaskView final : public QWidget {
     QTableWidget* table() const { return table_; }
     // The selected task's file list of today, under the task list.
     QTreeWidget* fileList() const { return files_; }
-    // Reads the selected task's file list again.
+    // Reads the selected task's file list again. While that task runs, the list is read
+    // again every kFilePollMs: its run writes each file's row as the file is listed, fetched
+    // (the received size, once a second) and delivered.
     void refreshFiles();
+    static constexpr int kFilePollMs = 1000;
 
   signals:
     void dialogRequested(int commandId);
@@ -65,6 +68,8 @@ class CTaskView final : public QWidget {
     QTableWidget* table_;
     QTreeWidget* files_;
     QTimer* soon_;
+    QTimer* filePoll_;
+    std::string filesTaskId_;  // whose list files_ shows
     std::set<TaskRowKind> kinds_;
     std::vector<TaskRow> shown_;
 };

@@ -2,6 +2,7 @@
 
 #include <sys/stat.h>
 #include <sys/statvfs.h>
+#include <unistd.h>
 
 namespace vantrel::platform {
 
@@ -31,6 +32,13 @@ std::filesystem::path mountPoint(const std::filesystem::path& path) {
         }
         current = parent;
     }
+}
+
+bool directoryTakesFiles(const std::filesystem::path& dir) {
+    struct stat info {};
+    if (::stat(dir.c_str(), &info) != 0 || !S_ISDIR(info.st_mode)) return false;
+    // Refused (EROFS) on a read-only mount whatever the permission bits say.
+    return ::access(dir.c_str(), W_OK | X_OK) == 0;
 }
 
 }  // namespace vantrel::platform

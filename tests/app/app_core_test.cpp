@@ -31,8 +31,10 @@ class FakeWindow final : public MainWindow {
     void applyPermissions() override { journal.push_back("permissions"); }
     void hideProgress() override { journal.push_back("hide progress"); }
     void destroyProgress() override { journal.push_back("destroy progress"); }
+    bool hasTimers() const override { return timers; }
     Journal& journal;
     bool createOk = true;
+    bool timers = true;
 };
 
 class FakeLogin final : public LoginStep {
@@ -309,6 +311,22 @@ TEST_F(AppCoreTest, hooksNotInstalledAreSkippedAndReportedAsSuch) {
     }
     EXPECT_EQ(skipped, (std::vector<std::string>{"block-state list store", "background threads",
                                                  "flag files", "timers", "interactive handle"}));
+}
+
+// Regression: a headless run reported its window timers as missing from the build.
+TEST_F(AppCoreTest, aFrontEndWithoutAWindowHasNoTimersMissing) {
+    StartupParts parts = allParts();
+    parts.timers = nullptr;
+    window_.timers = false;
+    AppCore core(context_, parts);
+    ASSERT_EQ(core.start(), AppCore::Start::Started);
+    core.exit();
+    for (const StepReport& step : core.steps()) {
+        EXPECT_NE(step.outcome, StepOutcome::NotInstalled) << step.name;
+        if (step.name == "timers") {
+            EXPECT_EQ(step.outcome, StepOutcome::NotApplicable);
+        }
+    }
 }
 
 TEST_F(AppCoreTest, anOfflineStartRunsOnWithoutClaimingALogin) {

@@ -173,6 +173,44 @@ TEST_F(DbfInteropTest, theMailboxListExportReadsTheSameThere) {
     EXPECT_EQ(peer.records[1].values[0], std::string(125, 'n'));
 }
 
+TEST_F(DbfInteropTest, theListWorkbookOpensAsAZipWithOneRowPerEntryAndGoesOnInANewSheet) {
+    // setup: Chinese names, a size that is a number, an empty cell, markup characters
+    const std::array<std::string, 4> titles = {"名称", "大小(B)", "创建日期", "类型"};
+    const std::vector<MailboxListRow> rows = {
+        {"行情文件.dbf", "123456", "2026-12-08 09:30", "文件"},
+        {"sub", "", "2026-12-07 23:59", "文件夹"},
+        {"a<b>&c.txt", "0", "2026-12-06 00:00", "文件"}};
+    auto book = [this](const std::string& name) { return dir_.path() / name; };
+    auto dump = [](const std::filesystem::path& path) {
+        return run(std::string(VANTREL_PYTHON3) + " " + VANTREL_XLSX_PEER + " dump '" +
+                   path.string() + "' 2>&1");
+    };
+
+    // act: one sheet, then the same rows on sheets of two rows each, over an older file
+    ASSERT_TRUE(ExportMailboxListWorkbook(book("list.xlsx"), titles, rows));
+    std::ofstream(book("split.xlsx")) << "an older file";
+    ASSERT_TRUE(ExportMailboxListWorkbook(book("split.xlsx"), titles, rows, 2));
+
+    // verify: the titles head each sheet; every entry is a row, in order
+    EXPECT_EQ(dump(book("list.xlsx")),
+              "sheet Sheet1\n"
+              "名称\t大小(B)\t创建日期\t类型\n"
+              "行情文件.dbf\t123456\t2026-12-08 09:30\t文件\n"
+              "sub\t\t2026-12-07 23:59\t文件夹\n"
+              "a<b>&c.txt\t0\t2026-12-06 00:00\t文件\n");
+    EXPECT_EQ(dump(book("split.xlsx")),
+              "sheet Sheet1\n"
+              "名称\t大小(B)\t创建日期\t类型\n"
+              "行情文件.dbf\t123456\t2026-12-08 09:30\t文件\n"
+              "sub\t\t2026-12-07 23:59\t文件夹\n"
+              "sheet Sheet2\n"
+              "名称\t大小(B)\t创建日期\t类型\n"
+              "a<b>&c.txt\t0\t2026-12-06 00:00\t文件\n");
+    EXPECT_FALSE(std::filesystem::exists(book("split.xlsx.tmp")));
+    EXPECT_FALSE(
+        ExportMailboxListWorkbook(dir_.path() / "no" / "such" / "list.xlsx", titles, rows));
+}
+
 TEST_F(DbfInteropTest, tablesWrittenThereReadTheSameHere) {
     // setup: a dBASE III table written by the peer, with a deleted record
     auto spec = dir_.path() / "spec.txt";

@@ -248,6 +248,41 @@ TEST_F(RealtimeServiceTest, aFetchCutOffMidFileResumesAndTheDigestAgrees) {
     EXPECT_FALSE(fs::exists(partialPathFor(received("big.dat"))));
 }
 
+TEST_F(RealtimeServiceTest, anIdleConnectionTheGatewayDropsIsAWarningWhenTheServiceGoesOn) {
+    // setup: every connection is closed at its fourth request, as a gateway drops idle
+    // ones, so every few passes the traversal's list meets a closed connection
+    publish("rpt_a.txt", 100);
+    gateway.faults().dropAfterPackets = 4;
+
+    // act
+    startThreads();
+    ASSERT_TRUE(advanceUntil([&] { return arrived("rpt_a.txt"); }));
+    const int logins = gateway.counters().logins.load();
+    ASSERT_TRUE(advanceUntil([&] { return gateway.counters().logins.load() >= logins + 6; }));
+    stopThreads();
+
+    // verify: the drops are logged as warnings, and no line of the log is an error
+    const std::string log = realtimeLog();
+    EXPECT_THAT(log, ::testing::HasSubstr("[警告]--查询实时回报文件列表[20261208]失败"));
+    EXPECT_THAT(log, ::testing::Not(::testing::HasSubstr("[错误]")));
+}
+
+TEST_F(RealtimeServiceTest, aGatewayThatStaysAwayAfterADropIsAnError) {
+    // setup: the first list answers, then the gateway is gone
+    publish("rpt_a.txt", 100);
+    startThreads();
+    ASSERT_TRUE(advanceUntil([&] { return arrived("rpt_a.txt"); }));
+
+    // act
+    gateway.stop();
+    ASSERT_TRUE(
+        advanceUntil([&] { return realtimeLog().find("[错误]") != std::string::npos; }, 50));
+    stopThreads();
+
+    // verify
+    EXPECT_THAT(realtimeLog(), ::testing::HasSubstr("[错误]--查询实时回报文件列表[20261208]失败"));
+}
+
 TEST_F(RealtimeServiceTest, packetSizesDoubleAfterFastAnswersAndHalveAfterSlowOnes) {
     // setup: limits 8..64 KB, fast within 4 s, slow beyond 8 s
     ASSERT_TRUE(platform::writeFileAtomically(
@@ -395,6 +430,13 @@ TEST_F(RealtimeServiceTest, reportsPublishedSecondsBeforeMidnightAreFetchedAfter
     EXPECT_TRUE(advanceUntil(
         [&] { return std::all_of(late.begin(), late.end(), [&](auto& n) { return arrived(n); }); },
         60));
+    // and they are no lines of the new day's view: it starts empty and stays so
+    EXPECT_THAT(service->snapshot().records, ::testing::IsEmpty());
+    for (const NotifierEvent& event : notifier.events()) {
+        if (const auto* line = std::get_if<RealtimeReportChanged>(&event)) {
+            EXPECT_EQ(line->record.fileName.rfind("rpt_late", 0), std::string::npos);
+        }
+    }
 }
 
 // Regression: in the window the real-time list went out with serial numbers handed out for

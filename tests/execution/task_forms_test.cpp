@@ -4,6 +4,7 @@
 
 #include <functional>
 
+#include "platform/disk_space.h"
 #include "tests/catalogue/catalogue_fixture.h"
 
 namespace vantrel::execution {
@@ -237,6 +238,52 @@ TEST_F(TaskFormsTest, aSharedDirectoryAnsweredNoWritesNothingAndYesSavesTheTask)
     prompt_.answer = true;
     EXPECT_EQ(SaveDownloadTask(second, scope_, clock_, "OP01").result, SaveResult::Saved);
     EXPECT_EQ(storedDownloadTasks(), 2u);
+}
+
+// Regression: a read-only target directory was accepted without a word, and every run
+// of the task then failed.
+TEST_F(TaskFormsTest, aDirectoryTheTaskCannotWriteToIsAskedAboutInEveryKindOfTask) {
+    // setup: a directory without write permission; root passes permission bits, so for
+    // root a directory of the kernel's read-only tree stands in
+    const std::filesystem::path locked = dir_.path() / "locked";
+    std::filesystem::create_directories(locked);
+    std::filesystem::permissions(
+        locked, std::filesystem::perms::owner_read | std::filesystem::perms::owner_exec);
+    std::filesystem::path readOnly;
+    for (const std::filesystem::path& candidate : {locked, std::filesystem::path("/proc/sys")}) {
+        if (readOnly.empty() && !platform::directoryTakesFiles(candidate)) readOnly = candidate;
+    }
+    if (readOnly.empty()) GTEST_SKIP() << "no directory here refuses this process's writes";
+    ASSERT_TRUE(platform::directoryTakesFiles(target_));
+    const std::string question = "该目录[" + readOnly.string() +
+                                 "]不能写入文件，任务运行时将无法保存或移动其中的文件，是否继续？";
+    DownloadForm download = downloadForm();
+    download.directory = readOnly.string();
+    UploadForm upload = uploadForm();
+    upload.sentDirectory = readOnly.string();
+    AutoSyncForm sync = autoSyncForm();
+    sync.directory = readOnly.string();
+
+    // act: No to each
+    prompt_.answer = false;
+    DownloadTask d;
+    UploadTask u;
+    AutoSyncTask a;
+    const FormCheck downloadRefused = CheckDownloadForm(download, scope_, d);
+    const FormCheck uploadRefused = CheckUploadForm(upload, scope_, u);
+    const FormCheck syncRefused = CheckAutoSyncForm(sync, scope_, a);
+
+    // verify: each asked once and kept its dialog open on the directory
+    EXPECT_EQ(prompt_.questions, std::vector<std::string>(3, question));
+    EXPECT_EQ(downloadRefused.message, question);
+    EXPECT_EQ(downloadRefused.field, FormField::Directory);
+    EXPECT_EQ(uploadRefused.field, FormField::SentDirectory);
+    EXPECT_EQ(syncRefused.field, FormField::Directory);
+
+    // act / verify: Yes goes on
+    prompt_.answer = true;
+    EXPECT_TRUE(CheckDownloadForm(download, scope_, d).accepted);
+    std::filesystem::permissions(locked, std::filesystem::perms::owner_all);
 }
 
 TEST_F(TaskFormsTest, aSavedTaskReadsBackAsItsFormAndAnEditKeepsItsIdAndFirstDay) {

@@ -9,8 +9,10 @@
 #include <QTreeWidget>
 #include <algorithm>
 #include <fstream>
+#include <mutex>
 #include <random>
 
+#include "client/app/desktop_open.h"
 #include "client/config/logs.h"
 #include "client/ui/bulletin_view.h"
 #include "client/ui/core_ports.h"
@@ -344,10 +346,12 @@ TEST_F(GatewayUiTest, bulletinViewListsAFolderAndOpensOrSavesABulletin) {
     s.prompt = &prompt;
     s.notifier = &notifier;
     CBulletinView view(s);
+    std::mutex openedMutex;
     std::vector<std::filesystem::path> opened;
     view.openFile = [&](const std::filesystem::path& file) {
+        std::lock_guard lock(openedMutex);
         opened.push_back(file);
-        return true;
+        return std::string();
     };
     view.askDirectory = [&] { return std::optional(root.path() / "saved"); };
     view.show();
@@ -364,7 +368,20 @@ TEST_F(GatewayUiTest, bulletinViewListsAFolderAndOpensOrSavesABulletin) {
     ASSERT_TRUE(shown) << prompt.last();
     EXPECT_EQ(*shown, settings.bulletinDirectory() / "公告1208.txt");
     EXPECT_EQ(platform::readFile(*shown).value(), "bulletin text");
-    EXPECT_EQ(opened, std::vector<std::filesystem::path>{*shown});
+    EXPECT_TRUE(waitUntil([&] {
+        std::lock_guard lock(openedMutex);
+        return opened == std::vector<std::filesystem::path>{*shown};
+    }));
+
+    // The checked opener, as the manual and the real-time view use it: a type no program
+    // opens is told with the reason.
+    view.openFile = [opener = testing::writeOpener(root.path(), 3)](
+                        const std::filesystem::path& f) { return OpenOnDesktop(f, opener); };
+    ASSERT_TRUE(view.openSelected());
+    EXPECT_TRUE(waitUntil([&] {
+        return prompt.last() ==
+               "打开文件" + shown->string() + "失败. \n\r原因:没有可以打开此文件的程序";
+    })) << prompt.last();
 }
 
 // Regression: every scheduled run's disconnect showed 操作员:-------- and 离线, and

@@ -1,6 +1,7 @@
 // The login dialog: what the operator may type, every refusal and where the focus goes,
 // what is saved, the re-login mode, and a login that keeps the window alive while it runs.
 
+#include <QFrame>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
@@ -9,6 +10,7 @@
 #include "client/config/config.h"
 #include "client/ui/core_ports.h"
 #include "client/ui/login_dialog.h"
+#include "client/ui/logon_setting_dialog.h"
 #include "client/ui/progress_popup.h"
 #include "platform/files.h"
 #include "tests/support/temp_dir.h"
@@ -185,6 +187,27 @@ TEST_F(LoginDialogTest, togglePanelFlipsItsCaption) {
     EXPECT_EQ(dialog->randomButton()->toolTip().toStdString(), kGatewayOrderTip);
     dialog->toggleButton()->click();
     EXPECT_EQ(dialog->toggleButton()->text(), "配置>>");
+    // Regression: the panel's marker line stayed behind as a line along the bottom edge of
+    // the collapsed dialog.
+    for (const QFrame* frame : dialog->findChildren<QFrame*>()) {
+        if (frame->frameShape() == QFrame::HLine) {
+            EXPECT_FALSE(frame->isVisible());
+        }
+    }
+}
+
+// Regression: the read-only values of 登录设置 looked like fields to type into.
+TEST_F(LoginDialogTest, logonSettingsShowTheirValuesOnTheWindowsGround) {
+    CLogonSetting dialog(settings);
+    dialog.show();
+    const QList<QLineEdit*> boxes = dialog.findChildren<QLineEdit*>();
+    ASSERT_EQ(boxes.size(), 1 + 2 * kGatewayCount);
+    EXPECT_EQ(boxes.front()->text().toStdString(), "OPER01");
+    for (const QLineEdit* box : boxes) {
+        EXPECT_TRUE(box->isReadOnly());
+        EXPECT_EQ(box->focusPolicy(), Qt::NoFocus);
+        EXPECT_EQ(box->palette().color(QPalette::Base), box->palette().color(QPalette::Window));
+    }
 }
 
 TEST_F(LoginDialogTest, theLoginRunsOffTheGuiThreadWhileTheWindowKeepsWorking) {

@@ -380,8 +380,28 @@ TEST_F(MailFormViewTest, localListFollowsOwnExportsAndChangesMadeOutside) {
     // A file written by another program shows up without a refresh.
     std::ofstream(local.path() / "outside.dat") << "x";
     EXPECT_TRUE(waitUntil([&] { return localRow("outside.dat") != nullptr; }, 5000));
+    // A file caught while it was being written shows its final size once written.
+    {
+        std::ofstream growing(local.path() / "outside.dat", std::ios::app);
+        growing << std::string(2047, 'y');
+    }
+    EXPECT_TRUE(waitUntil([&] { return localRow("outside.dat")->text(1) == "2KB"; }, 5000));
     std::filesystem::remove(local.path() / "outside.dat");
     EXPECT_TRUE(waitUntil([&] { return localRow("outside.dat") == nullptr; }, 5000));
+
+    // The local list exports as the remote one does, here as a workbook.
+    const auto book = local.path() / "local.xlsx";
+    view->askExportFile = [&] { return std::optional(std::make_pair(book, ExportKind::Workbook)); };
+    view->exportLocalList();
+    EXPECT_EQ(prompt.last(), "导出记录：2条\n导出文件：" + book.string());  // dir, list.txt
+    ASSERT_TRUE(std::filesystem::exists(book));
+    auto head = platform::readFile(book);
+    EXPECT_EQ(head.value().substr(0, 2), "PK");
+    std::filesystem::remove_all(local.path());
+    std::filesystem::create_directories(local.path());
+    view->refreshLocal();
+    view->exportLocalList();
+    EXPECT_EQ(prompt.last(), "本地目录中没有文件!");
 }
 
 }  // namespace

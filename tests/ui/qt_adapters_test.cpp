@@ -1,6 +1,7 @@
 // The Qt adapters: events and questions from worker threads reach the GUI thread, post()
 // never waits, send() and questions do.
 
+#include <QFontMetrics>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QTimer>
@@ -80,6 +81,25 @@ TEST_F(QtAdaptersTest, aWorkersQuestionIsParkedUntilTheGuiThreadAnswersIt) {
     EXPECT_EQ(answer, 1);
     EXPECT_EQ(caption.toStdString(), "停止下载文件");
     EXPECT_EQ(text.toStdString(), "是否要取消下载?");
+}
+
+// Regression: a box with one short line was narrower than its caption ("DRA…换工具").
+TEST_F(QtAdaptersTest, aShortMessagesBoxIsWideEnoughForItsWholeCaption) {
+    QtUserPrompt prompt;
+    int boxWidth = 0;
+    auto* timer = new QTimer;
+    QObject::connect(timer, &QTimer::timeout, [timer, &boxWidth] {
+        if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+            boxWidth = box->width();
+            box->button(QMessageBox::Ok)->click();
+            timer->deleteLater();
+        }
+    });
+    timer->start(10);
+    prompt.show(kAppCaption, "完成", UserPrompt::Icon::Information);
+    const int caption = QFontMetrics(QApplication::font("QMdiSubWindowTitleBar"))
+                            .horizontalAdvance(QString::fromUtf8(kAppCaption));
+    EXPECT_GT(boxWidth, caption + 100);
 }
 
 TEST_F(QtAdaptersTest, aParkedQuestionGivesUpWithNoWhenTheClientStops) {

@@ -224,6 +224,44 @@ TEST_F(RealtimeUpdateUiTest, viewAndStatusBarFollowTheServiceSwitchedFromTheWind
     EXPECT_FALSE(frame->realtimeSwitch()->isChecked());
 }
 
+// What the service's copy holds when the window opens: one line of the day.
+class FixedRealtime final : public RealtimeReports {
+  public:
+    bool running() override { return true; }
+    void setRunning(bool) override {}
+    RealtimeSnapshot snapshot() override { return shown; }
+    fs::path receiveDirectory() override { return {}; }
+    RealtimeSnapshot shown;
+};
+
+TEST_F(RealtimeUpdateUiTest, theListStartsEachDayAfreshAndTheLogTellsWarningsFromErrors) {
+    // setup: the window opens at 10:00 on the 8th with one report of the day
+    FixedRealtime realtime;
+    realtime.shown.records = {{"rpt_a.txt", "完成下载", 10, 1, "2026-12-08 09:00:00", "下载成功"}};
+    auto frame = makeFrame(&realtime);
+    CMsgFormView* view = frame->realtimeView();
+    ASSERT_NE(view, nullptr);
+    ASSERT_NE(row(view->list(), "rpt_a.txt"), nullptr);
+
+    // act: the day changes (the service's copy is the new day's, still empty), then the
+    // new day's first report arrives and the service logs a recovered drop and a failure
+    realtime.shown.records.clear();
+    notifier.post(DayBegan{"20261209"});
+    notifier.post(RealtimeReportChanged{{"rpt_next.txt", "等待接收", 0, 0, "", ""}});
+    notifier.post(RealtimeLogRecord{"2026-12-09 00:01:00", "查询实时回报文件列表失败", 1});
+    notifier.post(RealtimeLogRecord{"2026-12-09 00:02:00", "登陆服务器失败", 2});
+    ASSERT_TRUE(waitUntil([&] { return view->log()->count() == 2; }));
+
+    // verify: only the new day's report is listed; each log line says its level
+    EXPECT_EQ(row(view->list(), "rpt_a.txt"), nullptr);
+    EXPECT_NE(row(view->list(), "rpt_next.txt"), nullptr);
+    EXPECT_EQ(view->title()->text().toStdString(), "实时回报文件列表[1]");
+    EXPECT_EQ(view->log()->item(0)->text().toStdString(),
+              "2026-12-09 00:01:00[警告]  查询实时回报文件列表失败");
+    EXPECT_EQ(view->log()->item(1)->text().toStdString(),
+              "2026-12-09 00:02:00[错误]  登陆服务器失败");
+}
+
 TEST_F(RealtimeUpdateUiTest, manualReceiveChecksItsInputAndFetchesTheChosenReports) {
     const std::string a = publish("rpt_a.txt", 4000);
     publish("rpt_b.txt", 900);

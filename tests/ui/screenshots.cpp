@@ -31,9 +31,9 @@
 #include <functional>
 #include <random>
 
+#include "client/catalogue/dbf_table.h"
 #include "client/catalogue/table_schema.h"
 #include "client/config/logs.h"
-#include "client/catalogue/dbf_table.h"
 #include "client/execution/task_scheduler.h"
 #include "client/ui/gui_app.h"
 #include "client/ui/gui_parts.h"
@@ -43,8 +43,8 @@
 #include "client/ui/mail_form_view.h"
 #include "client/ui/main_frame.h"
 #include "client/ui/progress_popup.h"
-#include "client/ui/realtime_view.h"
 #include "client/ui/qt_notifier.h"
+#include "client/ui/realtime_view.h"
 #include "client/ui/system_setting_dialog.h"
 #include "client/ui/task_dialogs.h"
 #include "client/ui/task_view.h"
@@ -54,6 +54,7 @@
 #include "tools/testgateway/demo_settings.h"
 #include "tools/testgateway/file_services.h"
 #include "tools/testgateway/test_gateway.h"
+#include "updater/travex_dialog.h"
 
 namespace vantrel::ui {
 namespace {
@@ -176,10 +177,12 @@ int render(const std::filesystem::path& out) {
     loginServices.progress = frame.progress();
     CLogin login(loginServices, given, false, &frame);
     login.show();
+    turnUntil([] { return false; }, 200);
+    bool ok = save(login, out / "login-collapsed.png");
     login.toggleButton()->click();
     login.passwordBox()->setText(testgateway::kDemoPassword);
     turnUntil([] { return false; }, 200);
-    bool ok = save(login, out / "login.png");
+    ok = save(login, out / "login.png") && ok;
 
     // 2. A real login, then the main window with the A-share mailbox.
     login.submit();
@@ -378,6 +381,10 @@ int render(const std::filesystem::path& out) {
         notifier.post(RealtimeReportChanged{{r.name, r.state, r.size, r.records, r.time, r.result}});
     notifier.post(RealtimeLogRecord{"2026-12-08 09:31:00", "开始下载文件[SSHB_A_20261208_001.txt]", 0});
     notifier.post(RealtimeLogRecord{"2026-12-08 09:31:02", "下载文件[SSHB_A_20261208_001.txt]成功", 0});
+    notifier.post(RealtimeLogRecord{"2026-12-08 09:36:02",
+                                    "查询实时回报文件列表[20261208]失败，接收数据失败，失败原因:"
+                                    "对方已关闭连接",
+                                    1});
     notifier.post(RealtimeServiceSwitched{true, "实时回报服务状态:运行"});
     frame.showCategory(QString::fromUtf8("实时回报"));
     frame.showRealtime();
@@ -389,6 +396,13 @@ int render(const std::filesystem::path& out) {
     update.show();
     turnUntil([] { return false; }, 200);
     ok = save(update, out / "update.png") && ok;
+
+    // 7. The updater's window before its run.
+    updater::TravexDialog travex(
+        updater::Arguments{installation.clientIni(), "HMRQ0001", "1.30.00", "127.0.0.1", "1", 5});
+    travex.show();
+    turnUntil([] { return false; }, 200);
+    ok = save(travex, out / "updater.png") && ok;
     return ok ? 0 : 1;
 }
 

@@ -3,18 +3,20 @@
 // the dialog that is started from the task menu, with its row following the run live.
 
 #include <QCheckBox>
-#include <QLabel>
 #include <QComboBox>
 #include <QDialogButtonBox>
 #include <QFileSystemModel>
-#include <QPushButton>
+#include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
-#include <QTreeWidget>
 #include <QMenu>
+#include <QPushButton>
 #include <QTableWidget>
+#include <QTest>
 #include <QTimeEdit>
+#include <QTreeWidget>
 #include <fstream>
+#include <set>
 
 #include "client/catalogue/dbf_table.h"
 #include "client/catalogue/download_list.h"
@@ -149,8 +151,12 @@ TEST_F(TaskViewsTest, downloadDialogRefusesInTheDialogsOrderAndStoresTheAccepted
     dialog.descriptionBox()->setText(QString::fromStdString(chinese(20)));
     dialog.submit();
     EXPECT_EQ(prompt.last(), "开始时间必须在结束时间之前,且不能小于10分钟！");
-    // 07:59 on the next day is 23 h 59 min later.
-    dialog.endBox()->setTime(QTime(7, 59));
+    // 07:59 on the next day is 23 h 59 min later; typed digits replace a full section
+    // (regression: the time boxes took the arrow keys only).
+    dialog.endBox()->setFocus();
+    QTest::keyClick(dialog.endBox(), Qt::Key_Home);
+    QTest::keyClicks(dialog.endBox(), "0759");
+    EXPECT_EQ(dialog.endBox()->time(), QTime(7, 59));
     dialog.nextDayBox()->setChecked(true);
     dialog.mailboxBox()->setCurrentIndex(0);
     dialog.submit();
@@ -318,6 +324,77 @@ TEST_F(TaskViewsTest, taskCreatedInTheDialogRunsFromTheMenuAndItsRowFollowsLive)
     EXPECT_EQ(inTree("日终文件-20261208.log")->toolTip(0).toStdString(), id + "-20261208.log");
 }
 
+// A board with one task whose run state the test sets; its list is the test's table.
+class OneTaskBoard final : public TaskBoard {
+  public:
+    explicit OneTaskBoard(fs::path list) : list_(std::move(list)) {}
+    std::vector<TaskRow> rows() override {
+        TaskRow row;
+        row.kind = kind;
+        row.texts[kColTaskId] = "20261208100000-00001";
+        row.running = running;
+        return {row};
+    }
+    fs::path listFile(const std::string&) override { return list_; }
+    bool command(TaskCommand, const std::string&, std::string&) override { return false; }
+    std::optional<execution::DownloadForm> downloadForm(const std::string&) override { return {}; }
+    std::optional<execution::UploadForm> uploadForm(const std::string&) override { return {}; }
+    std::optional<execution::AutoSyncForm> autoSyncForm(const std::string&) override { return {}; }
+    execution::SaveOutcome save(const execution::DownloadForm&, const std::string&,
+                                UserPrompt&) override {
+        return {};
+    }
+    execution::SaveOutcome save(const execution::UploadForm&, const std::string&,
+                                UserPrompt&) override {
+        return {};
+    }
+    execution::SaveOutcome save(const execution::AutoSyncForm&, const std::string&,
+                                UserPrompt&) override {
+        return {};
+    }
+    TaskRowKind kind = TaskRowKind::Mailbox;
+    bool running = false;
+
+  private:
+    fs::path list_;
+};
+
+// Regression: during a run the file list under the task list stayed empty (or showed the
+// previous state) until the run ended; an upload view showed download columns.
+TEST_F(TaskViewsTest, theRunningTasksFileListFollowsItsRowsWithoutAnEvent) {
+    // setup: a running task whose list holds one file being fetched
+    const fs::path list = root.path() / "list.dat";
+    fs::copy_file(installation.localconfig() / catalogue::kDownloadListTemplate, list);
+    catalogue::CDbfImpl table;
+    ASSERT_EQ(table.Open(list, 2), 1);
+    ASSERT_GE(table.AppendRow(
+                  {{"FILENAME", "QS1208.zip"}, {"SIZE", "9000"}, {"DownSize", "0"}, {"FLAG", "2"}}),
+              0);
+    OneTaskBoard board(list);
+    board.running = true;
+    CTaskView view(board, prompt, nullptr);
+    view.show();
+    ASSERT_TRUE(view.selectTask("20261208100000-00001"));
+    ASSERT_EQ(view.fileList()->topLevelItemCount(), 1);
+    view.fileList()->setCurrentItem(view.fileList()->topLevelItem(0));
+
+    // act: the run writes the received size, then lists a second file
+    ASSERT_EQ(table.SetFieldValueByName(0, "DownSize", "4096"), 0);
+    ASSERT_GE(table.AppendRow({{"FILENAME", "QS1208.txt"}, {"SIZE", "10"}, {"FLAG", "0"}}), 0);
+    table.Close();
+
+    // verify: both show within a poll or two, and the operator's row stays chosen
+    ASSERT_TRUE(waitUntil([&] { return view.fileList()->topLevelItemCount() == 2; }, 5000));
+    EXPECT_EQ(view.fileList()->topLevelItem(0)->text(2).toStdString(), "4096");
+    EXPECT_EQ(view.fileList()->currentItem(), view.fileList()->topLevelItem(0));
+
+    // An upload view shows the upload columns before a row is chosen.
+    board.kind = TaskRowKind::Upload;
+    CTaskView uploads(board, prompt, nullptr);
+    uploads.setKinds({TaskRowKind::Upload});
+    EXPECT_EQ(uploads.fileList()->headerItem()->text(2).toStdString(), "已上传大小(B)");
+}
+
 // Every kind saved, run, disabled, enabled and deleted on the board while the threads run:
 // each takes effect at the models' next pass (a new auto-sync task used to wait for a
 // restart, a deleted download kept running), and the rows follow.
@@ -377,6 +454,80 @@ TEST_F(TaskViewsTest, everyKindsCommandsOnTheBoardTakeEffectWhileTheThreadsRun) 
     clock.advance(std::chrono::minutes(30));
     std::this_thread::sleep_for(std::chrono::milliseconds(1500));
     for (const std::string& id : ids) EXPECT_FALSE(scheduler->runView(id)) << id;
+}
+
+// Regression: right after the login the log tree showed raw task ids until the tasks
+// loaded, and an auto-sync history entry's log (under the entry's own id) was never named.
+TEST_F(TaskViewsTest, logTreeWaitsForTheTasksAndNamesAHistoryEntrysLogAfterItsTask) {
+    // setup: an auto-sync task in the tables with today's log; a client starting up (its
+    // catalogue not loaded yet) whose window is made before its threads run
+    fs::create_directories(root.path() / "sync");
+    execution::AutoSyncForm sync;
+    sync.description = "同步";
+    sync.mailbox = "FTP_A_QS";
+    sync.directory = (root.path() / "sync").string();
+    const std::string id = board->save(sync, {}, prompt).taskId;
+    ASSERT_FALSE(id.empty()) << prompt.last();
+    ASSERT_EQ(logs.writeTaskLog("开始", 0, installation.log() / (id + "-20261208.log")), 0);
+    GatewayProcessState starting;
+    TaskScheduler::Options options;
+    options.stopStep = std::chrono::milliseconds(10);
+    TaskScheduler client(context, starting, options);
+    client.catalogue().SetOperator("OPER01");
+    SchedulerTaskBoard clientBoard(client, installation, clock,
+                                   [] { return std::string("OPER01"); });
+    testing::FakeSession session;
+    testing::FakeMailbox mailbox;
+    testing::MemorySettings settings;
+    CMainFrame::Services s;
+    s.session = &session;
+    s.mailbox = &mailbox;
+    s.settings = &settings;
+    s.prompt = &prompt;
+    s.notifier = &notifier;
+    s.board = &clientBoard;
+    s.installation = installation;
+    s.clock = &clock;
+    CMainFrame frame(s);
+    // The logs shown under 当日任务日志 and 历史任务日志.
+    auto names = [&] {
+        std::set<std::string> shown;
+        const QTreeWidgetItem* root = frame.taskTree()->tree()->topLevelItem(0);
+        for (const int group : {1, 2}) {
+            for (int i = 0; i < root->child(group)->childCount(); ++i)
+                shown.insert(root->child(group)->child(i)->text(0).toStdString());
+        }
+        return shown;
+    };
+    auto shownText = [&] {
+        std::string all;
+        for (const std::string& n : names()) all += n + " ";
+        return all;
+    };
+
+    // verify: before the tasks are loaded, no file is listed by its id
+    EXPECT_TRUE(names().empty()) << shownText();
+
+    // act: the threads start and load the tasks; the history entry writes its log
+    client.start(1);
+    ASSERT_TRUE(waitUntil([&] { return names() == std::set<std::string>{"同步-20261208.log"}; }))
+        << shownText();
+    std::string historyId;
+    ASSERT_TRUE(waitUntil([&] {
+        for (const catalogue::AutoSyncTask& t : client.catalogue().AutoSyncTasks()) {
+            if (t.plantype == 2) historyId = t.planid;
+        }
+        return !historyId.empty();
+    }));
+    ASSERT_EQ(logs.writeTaskLog("历史", 0, installation.log() / (historyId + "-20261208_his.log")),
+              0);
+    notifier.post(TaskRunStateChanged{});
+
+    // verify: both are named after the task
+    EXPECT_TRUE(waitUntil([&] {
+        return names() == std::set<std::string>{"同步-20261208.log", "同步-20261208_his.log"};
+    })) << shownText();
+    client.stop();
 }
 
 // Message boxes and file dialogs showed Qt's English button texts, "Folder", "bytes" and
