@@ -59,7 +59,6 @@ class UpdateRun {
     int run();
     void cancel() { cancel_.set(); }
     const std::string& errorText() const { return error_; }
-    const std::string& moduleVersion() const { return moduleVersion_; }
     const std::string& packageName() const { return packageName_; }
 
   private:

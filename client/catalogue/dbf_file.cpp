@@ -77,7 +77,6 @@ bool DbfFile::validateAndLoad(platform::File& file, std::int64_t fileLength) {
     for (int i = 12; i < 28; ++i) {
         if (header[i] != 0) return false;
     }
-    std::memcpy(lastUpdate_, header + 1, 3);
     const int headerLength = readInt16(header + 8);
     const int recordLength = readInt16(header + 10);
     if (recordLength <= 0) return false;

@@ -80,7 +80,6 @@ class DbfFile {
     int headerLength() const { return headerLength_; }
     int recordLength() const { return recordLength_; }
     const std::vector<DbfField>& fields() const { return fields_; }
-    const std::uint8_t* lastUpdate() const { return lastUpdate_; }
 
   private:
     bool validateAndLoad(platform::File& file, std::int64_t fileLength);
@@ -92,7 +91,6 @@ class DbfFile {
     std::unique_ptr<platform::File> file_;
     bool writeFailed_ = false;
     int mode_ = 0;
-    std::uint8_t lastUpdate_[3] = {0, 0, 0};
     std::vector<DbfField> fields_;
     int recordCount_ = 0;
     int headerLength_ = 0;

@@ -561,11 +561,6 @@ void CDownLoadFile::SetReceiveDirectory(const std::filesystem::path& directory) 
     for (auto& item : items_) item->receiveDirectory = directory;
 }
 
-std::filesystem::path CDownLoadFile::ReceiveDirectory() const {
-    std::lock_guard lock(mutex_);
-    return receiveDirectory_;
-}
-
 void CDownLoadFile::SetTaskLogPath(const std::filesystem::path& path) {
     std::lock_guard lock(mutex_);
     taskLogPath_ = path;

@@ -107,7 +107,6 @@ class CDownLoadFile : public TaskFileList<DownloadWorkItem> {
     static bool StampFileTime(const std::filesystem::path& file, const std::string& time);
 
     void SetReceiveDirectory(const std::filesystem::path& directory);
-    std::filesystem::path ReceiveDirectory() const;
     void SetTaskLogPath(const std::filesystem::path& path);
     int DeliveredCount() const;
 

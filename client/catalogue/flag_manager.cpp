@@ -178,10 +178,6 @@ void CFlagManager::RefreshFlags() {
     flags_ = std::move(rebuilt);
 }
 
-void CFlagManager::ClearFlagView() {
-    post(FlagViewClear{});
-}
-
 std::map<std::string, std::string> CFlagManager::Flags() const {
     std::lock_guard lock(mutex_);
     return flags_;

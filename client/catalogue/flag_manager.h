@@ -34,7 +34,6 @@ class CFlagManager final : public FlagRecorder {
     // Rebuilds the day list from a new template, keeping the arrival times already known.
     // The list is rebuilt beside the old one and replaces it only when complete.
     void RefreshFlags();
-    void ClearFlagView();
 
     std::map<std::string, std::string> Flags() const;
 

@@ -342,11 +342,6 @@ int CUpLoadFile::FinishItem(int row) {
     return 1;
 }
 
-std::filesystem::path CUpLoadFile::SentFileName(const std::string& fileName) const {
-    std::lock_guard lock(mutex_);
-    return sentFileNameLocked(fileName);
-}
-
 std::filesystem::path CUpLoadFile::sentFileNameLocked(const std::string& fileName) const {
     const std::size_t dot = fileName.rfind('.');
     const std::string base = dot == std::string::npos ? fileName : fileName.substr(0, dot);
@@ -409,13 +404,6 @@ int CUpLoadFile::BackupSentFile(int row) {
     }
     lastError_ = "删除[" + marker.string() + "]文件失败，请手动处理该文件！";
     return 0;
-}
-
-void CUpLoadFile::SetDirectories(const std::filesystem::path& send,
-                                 const std::filesystem::path& sent) {
-    std::lock_guard lock(mutex_);
-    sendDirectory_ = send;
-    sentDirectory_ = sent;
 }
 
 std::filesystem::path CUpLoadFile::SendDirectory() const {

@@ -74,11 +74,6 @@ class CUpLoadFile : public TaskFileList<UploadWorkItem> {
     // move, a file the interrupted move had already placed in the sent directory is kept
     // as the one copy there.
     int BackupSentFile(int row);
-    // sent directory / base + "_SUCCESS_" + YYYYMMDDhhmmss + extension; a name that
-    // already exists gets "_1", "_2", ... before the extension.
-    std::filesystem::path SentFileName(const std::string& fileName) const;
-
-    void SetDirectories(const std::filesystem::path& send, const std::filesystem::path& sent);
     std::filesystem::path SendDirectory() const;
     std::filesystem::path SentDirectory() const;
     int SentCount() const;
@@ -86,6 +81,8 @@ class CUpLoadFile : public TaskFileList<UploadWorkItem> {
   private:
     int initListLocked();
     std::vector<ScannedFile> scanLocked();
+    // sent directory / base + "_SUCCESS_" + YYYYMMDDhhmmss + extension; a name that
+    // already exists gets "_1", "_2", ... before the extension.
     std::filesystem::path sentFileNameLocked(const std::string& fileName) const;
     void removeBlockState(const std::filesystem::path& file);
     // The work item of a sent row whose move is still to be done, or null.

@@ -206,10 +206,6 @@ int CConfig::readSelectTimeOut() const {
                                   .getInt("GateMultiple", "SelectTimeOut", kDefaultSelectTimeOut));
 }
 
-int CConfig::readCloseFlag() const {
-    return platform::IniFile(clientIniPath).getInt("system", "CloseFlag", 0);
-}
-
 std::string CConfig::readFlagFileExtend() const {
     return readString(platform::IniFile(clientIniPath), "system", "FlagFileExtend", ".rdy");
 }
@@ -262,11 +258,6 @@ std::string CConfig::readMailSavePath() const {
 
 Status CConfig::writeMailSavePath(const std::string& path) const {
     return platform::IniFile(clientIniPath).setString("system", "mailsavepath", path);
-}
-
-std::vector<std::string> CConfig::readNoUnzipFileTypes() const {
-    return parseNoUnzipFileTypes(
-        platform::IniFile(clientIniPath).getString("system", "NoUnzipFileType", "", kValueChars));
 }
 
 std::filesystem::path CConfig::todayBulletinDirectory(const platform::Clock& clock) const {

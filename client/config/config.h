@@ -59,7 +59,6 @@ class CConfig {
     int readHistoryDays() const;
     int readTransCounts() const;
     int readSelectTimeOut() const;
-    int readCloseFlag() const;
     std::string readFlagFileExtend() const;
     int readAutoSyncDay() const;
     int readForceTimeMulti() const;
@@ -74,7 +73,6 @@ class CConfig {
     Status writeCleanHisDate(const std::string& yyyymmdd) const;
     std::string readMailSavePath() const;
     Status writeMailSavePath(const std::string& path) const;
-    std::vector<std::string> readNoUnzipFileTypes() const;
 
     // <root>/<Bullet defaultpath>/<YYYYMMDD of today>.
     std::filesystem::path todayBulletinDirectory(const platform::Clock& clock) const;

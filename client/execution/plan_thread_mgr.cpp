@@ -152,17 +152,6 @@ void CPlanThreadMgr::StopThreads() {
     stopped_ = true;
 }
 
-void CPlanThreadMgr::TerminateThreads() {
-    if (!started_ || stopped_) return;
-    stop_.set();
-    transferQueue_.wakeAll();
-    for (auto& s : slots_) {
-        if (s->thread.joinable()) s->thread.detach();
-    }
-    process_.setStopQuery({});
-    stopped_ = true;
-}
-
 void CPlanThreadMgr::planMonitor() {
     PlanModel* models[] = {options_.upload, options_.download, options_.autoSync};
     bool served[] = {false, false, false};

@@ -11,7 +11,7 @@
 // The loops are paced by the machine's monotonic clock; the context's clock says what
 // time it is for the schedules and the heartbeats.
 //
-// Thread: StartThreads, StopThreads and TerminateThreads on the owner's thread (the GUI or
+// Thread: StartThreads and StopThreads on the owner's thread (the GUI or
 // the serve command); ShouldStop and the queues from any thread.
 
 #include <atomic>
@@ -80,13 +80,12 @@ class CPlanThreadMgr {
     // Signals the stop and waits for every thread in slot order, about 11 s at most each;
     // a thread still running then is logged and left behind, never cancelled mid-write.
     void StopThreads();
-    // The stop without waiting: every thread is left to end on its own.
-    void TerminateThreads();
     bool stopped() const { return stopped_; }
 
     TransferQueue& transferQueue() { return transferQueue_; }
     CTaskQueue& uploadTaskQueue() { return taskQueue_; }
     int workerCount() const { return workerCount_; }
+    // Whether the plan monitor has loaded the task tables (serve reports readiness after).
     bool plansLoaded() const { return plansLoaded_; }
     // Whether any download, auto-sync or upload task runs (what the close refuses).
     bool downloadRunning() const { return options_.download && options_.download->anyRunning(); }

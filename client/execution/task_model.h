@@ -75,7 +75,6 @@ class TaskModel : public PlanModel {
         RunPhase phase = RunPhase::Idle;
         bool running = false;  // any phase but Idle
         bool stopping = false;
-        bool runStarted = false;
         // The files of the day's list and how many of them are done (delivered or sent):
         // the current run's, else those of the last run.
         int files = 0;

@@ -86,7 +86,6 @@ typename TaskModel<Kind>::State TaskModel<Kind>::stateOf(const Entry& entry) con
     state.phase = entry.phase;
     state.running = entry.phase != RunPhase::Idle;
     state.stopping = entry.phase == RunPhase::Stopping;
-    state.runStarted = entry.run != nullptr;
     state.files = entry.lastFiles;
     state.done = entry.lastDone;
     state.extra = entry.extra;

@@ -92,13 +92,6 @@ int TransferQueue::removeTask(std::string_view taskId) {
         [&](const BlockTask& b) { return catalogue::EqualsIgnoreCase(b.file().taskId(), taskId); });
 }
 
-int TransferQueue::removeFile(std::string_view taskId, std::string_view remoteName) {
-    return removeIf([&](const BlockTask& b) {
-        return catalogue::EqualsIgnoreCase(b.file().taskId(), taskId) &&
-               catalogue::EqualsIgnoreCase(b.file().remoteName(), remoteName);
-    });
-}
-
 int TransferQueue::count() const {
     std::lock_guard lock(mutex_);
     return static_cast<int>(blocks_.size());

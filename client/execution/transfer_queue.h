@@ -27,10 +27,9 @@ class TransferQueue {
     BlockTask* popFront();
     // The same, only when the head is a block of `file`; null otherwise.
     BlockTask* popFrontOf(const FileBlockInfo& file);
-    // Every queued block of the task (or of one file of it) returns to state 0 and leaves
-    // the queue. Names are compared ignoring case. The number removed.
+    // Every queued block of the task returns to state 0 and leaves the queue. Names are
+    // compared ignoring case. The number removed.
     int removeTask(std::string_view taskId);
-    int removeFile(std::string_view taskId, std::string_view remoteName);
     int count() const;
     std::string lastError() const;
 

@@ -232,22 +232,6 @@ int CDRAVFtp::entryCount() const {
     return all ? static_cast<int>(all->size()) : 0;
 }
 
-int CDRAVFtp::entryAt(int number, RealtimeEntry& out) {
-    if (number < 0) return fail("无效的NO.号");
-    Result<filesvc::Body> body =
-        filesvc::decodeBody(std::string_view(message_.data(), message_.length()));
-    if (!body) return fail("GetFIlEINFO_HANDLE 出错!");
-    Result<std::vector<filesvc::ListEntry>> all = filesvc::parseEntries(body->data, body->c);
-    if (!all) return fail(all.status().text());
-    if (static_cast<std::size_t>(number) >= all->size()) return fail("无效的NO.号");
-    const filesvc::ListEntry& e = (*all)[static_cast<std::size_t>(number)];
-    out.name = e.name;
-    out.status = e.type.substr(0, 2);
-    out.size = e.size;
-    out.date = e.date;
-    out.time = e.time;
-    return 0;
-}
 
 std::vector<RealtimeEntry> CDRAVFtp::entries() {
     std::vector<RealtimeEntry> result;

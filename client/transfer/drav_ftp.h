@@ -65,12 +65,10 @@ class CDRAVFtp {
                  const std::function<bool()>& stop = {});
 
     // The report list of one day ("YYYYMMDD") → the number of entries, or -1. The answer
-    // stays in the message buffer for entryCount/entryAt.
+    // stays in the message buffer for entryCount and entries.
     int list(const std::string& day);
     // The entries of the last list answer, walked until its C bytes are consumed.
     int entryCount() const;
-    // The entry at position `number` (0-based) → 0, or -1 with the text set.
-    int entryAt(int number, RealtimeEntry& out);
     std::vector<RealtimeEntry> entries();
 
     // The MD5 query on "FTP_SSHB" for a downloaded report → 0 when the gateway's digest

@@ -92,9 +92,6 @@ int BlockTask::repeatCount() const {
 int BlockTask::state() const {
     return loadField<std::int32_t>(bs::task::kState, kBlockIdle);
 }
-std::uint32_t BlockTask::workerThread() const {
-    return loadField<std::uint32_t>(bs::task::kWorkerThread, 0);
-}
 
 bool BlockTask::hasController() const {
     std::lock_guard lock(file_.stateMutex_);

@@ -85,7 +85,6 @@ class BlockTask {
     bool isLast() const;
     int repeatCount() const;
     int state() const;
-    std::uint32_t workerThread() const;
     // False after close() or when the window could not be laid out.
     bool hasController() const;
     int packetSize() const;

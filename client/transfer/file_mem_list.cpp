@@ -10,10 +10,6 @@ namespace vantrel {
 
 namespace bs = blockstate;
 
-std::string FileMemList::nameOf(const Record& record) {
-    return bs::loadText(record.data(), kNameSize);
-}
-
 bool FileMemList::open(const std::filesystem::path& path) {
     std::lock_guard lock(mutex_);
     if (file_.isOpen()) {

@@ -39,9 +39,6 @@ class FileMemList {
     int count() const;
     std::string errorText() const;
 
-    // The name key of a record.
-    static std::string nameOf(const Record& record);
-
   private:
     int countLocked() const;
     std::uint8_t* recordAt(int i);

@@ -167,7 +167,6 @@ class UpdateChecker {
     // True while the install question is open (the night timer posts no check then).
     bool questionOpen() const { return questionOpen_; }
     // The cancel event of the running transfer (set by the window's cancel).
-    platform::Event& cancelEvent() { return cancel_; }
 
   private:
     int startUpdater();
