@@ -20,6 +20,9 @@
 #include "client/config/config.h"
 #include "client/execution/task_commands.h"
 #include "client/execution/task_forms.h"
+#include "client/execution/task_model.h"
+#include "client/service/serve_status.h"
+#include "platform/files.h"
 
 namespace vantrel::cli {
 namespace {
@@ -111,6 +114,22 @@ bool parseArguments(const char* command, const std::vector<std::string>& argumen
     return true;
 }
 
+// The tasks a serve of this installation runs, as its last snapshot shows them; none when no
+// client runs or it writes no snapshot (the window).
+std::vector<std::string> tasksRunningElsewhere(Environment& environment) {
+    std::vector<std::string> ids;
+    if (!clientRunning(environment)) return ids;
+    const Result<std::string> text =
+        platform::readFile(service::statusFilePath(environment.installation()));
+    if (!text) return ids;
+    const std::optional<service::ServeStatus> status = service::fromJson(text.value());
+    if (!status) return ids;
+    for (const service::TaskStatus& task : status->tasks) {
+        if (task.phase != RunPhaseName(RunPhase::Idle)) ids.push_back(task.id);
+    }
+    return ids;
+}
+
 // The catalogue of the operator's tasks, loaded from the tables.
 class TaskSession {
   public:
@@ -120,7 +139,8 @@ class TaskSession {
           operatorCode_(std::move(operatorCode)),
           // A client running meanwhile reloads the tables it has in memory.
           commands_(module_, *context_.clock, [this] { return operatorCode_; },
-                    [&environment] { notifyRunningClient(environment); }) {
+                    [&environment] { notifyRunningClient(environment); },
+                    [&environment] { return tasksRunningElsewhere(environment); }) {
         module_.SetOperator(operatorCode_);
         module_.LoadUploadTasks();
         module_.LoadDownloadTasks();

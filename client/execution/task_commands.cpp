@@ -53,6 +53,23 @@ std::string UnknownTaskText(const std::string& taskId) {
     return "计划[" + taskId + "]不存在或未在运行！";
 }
 
+bool TaskCommandAllowed(TaskCommand command, CatalogueTaskKind kind, bool running) {
+    switch (command) {
+        case TaskCommand::ToggleSchedule:
+            return true;
+        case TaskCommand::RunNow:
+            return !running;
+        case TaskCommand::DownloadAgain:
+            // An upload has nothing to fetch again; a run is stopped before it starts afresh.
+            return kind != CatalogueTaskKind::Upload && !running;
+        case TaskCommand::Stop:
+            return running;
+        case TaskCommand::Delete:
+            return !running;
+    }
+    return false;
+}
+
 TaskCommands::TaskCommands(TaskScheduler& scheduler, const platform::Clock& clock,
                            std::function<std::string()> operatorCode)
     : scheduler_(&scheduler),
@@ -62,14 +79,24 @@ TaskCommands::TaskCommands(TaskScheduler& scheduler, const platform::Clock& cloc
 
 TaskCommands::TaskCommands(catalogue::CModule& catalogue, const platform::Clock& clock,
                            std::function<std::string()> operatorCode,
-                           std::function<void()> notifyOthers)
+                           std::function<void()> notifyOthers,
+                           std::function<std::vector<std::string>()> runningElsewhere)
     : catalogue_(catalogue),
       clock_(clock),
       operatorCode_(std::move(operatorCode)),
-      notifyOthers_(std::move(notifyOthers)) {}
+      notifyOthers_(std::move(notifyOthers)),
+      runningElsewhere_(std::move(runningElsewhere)) {}
 
 bool TaskCommands::threadsRunning() const {
     return scheduler_ && scheduler_->started();
+}
+
+bool TaskCommands::allowed(TaskCommand command, const std::string& taskId,
+                           std::string& error) const {
+    const std::optional<TaskView> found = view(taskId);
+    if (found && TaskCommandAllowed(command, found->kind, found->running)) return true;
+    error = UnknownTaskText(taskId);
+    return false;
 }
 
 std::optional<AnyTask> TaskCommands::find(const std::string& taskId) const {
@@ -125,6 +152,7 @@ SaveOutcome TaskCommands::save(const execution::AutoSyncForm& form,
 }
 
 bool TaskCommands::remove(const std::string& taskId, std::string& error) {
+    if (!allowed(TaskCommand::Delete, taskId, error)) return false;
     const std::optional<AnyTask> found = find(taskId);
     if (!found) {
         error = UnknownTaskText(taskId);
@@ -185,6 +213,7 @@ bool TaskCommands::onModel(const std::string& taskId, std::string& error, Action
 }
 
 bool TaskCommands::setScheduled(const std::string& taskId, bool scheduled, std::string& error) {
+    if (!allowed(TaskCommand::ToggleSchedule, taskId, error)) return false;
     const std::optional<AnyTask> found = find(taskId);
     if (!found) {
         error = UnknownTaskText(taskId);
@@ -223,22 +252,26 @@ bool TaskCommands::setScheduled(const std::string& taskId, bool scheduled, std::
 }
 
 bool TaskCommands::runNow(const std::string& taskId, std::string& error) {
+    if (!allowed(TaskCommand::RunNow, taskId, error)) return false;
     return onModel(taskId, error,
                    [](auto& model, const std::string& id) { return model.startNow(id); });
 }
 
 bool TaskCommands::stop(const std::string& taskId, std::string& error) {
+    if (!allowed(TaskCommand::Stop, taskId, error)) return false;
     return onModel(taskId, error,
                    [](auto& model, const std::string& id) { return model.stop(id); });
 }
 
 bool TaskCommands::again(const std::string& taskId, std::string& error) {
+    if (!allowed(TaskCommand::DownloadAgain, taskId, error)) return false;
     return onModel(taskId, error,
                    [](auto& model, const std::string& id) { return model.again(id); });
 }
 
 std::vector<TaskView> TaskCommands::views() const {
     std::vector<TaskView> views;
+
     // The models' copies carry the run state; a task they have not loaded yet shows its
     // catalogue record.
     for (const DownloadTask& stored : catalogue().DownloadTasks()) {
@@ -258,6 +291,14 @@ std::vector<TaskView> TaskCommands::views() const {
         const auto state = scheduler_ ? scheduler_->autoSyncs().find(stored.planid) : std::nullopt;
         views.push_back(viewOf(CatalogueTaskKind::AutoSync, stored, state, stored.mailname));
     }
+    // Without threads here, a client in another process may run some of them.
+    if (!scheduler_ && runningElsewhere_) {
+        for (const std::string& id : runningElsewhere_()) {
+            for (TaskView& view : views) {
+                if (catalogue::EqualsIgnoreCase(id, view.plan.planid)) view.running = true;
+            }
+        }
+    }
     return views;
 }
 
@@ -276,10 +317,6 @@ std::optional<TaskView> TaskCommands::view(const std::string& taskId) const {
         if (catalogue::EqualsIgnoreCase(v.plan.planid, taskId)) return std::move(v);
     }
     return std::nullopt;
-}
-
-std::string TaskCommands::closeRefusal() const {
-    return scheduler_ ? scheduler_->closeRefusal() : std::string();
 }
 
 }  // namespace vantrel

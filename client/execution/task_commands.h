@@ -1,7 +1,8 @@
 #pragma once
 // TaskCommands: the task commands of every front end (the window's task board,
 // `vantrel-cli tasks`, the command inbox) in one place: add and save, enable and disable,
-// delete, run now, stop, again, the rows the task views show, and the close refusal.
+// delete, run now, stop, again, which of them a task's run state allows, and the rows the
+// task views show.
 //
 // It decides in one place where an edit goes. While the scheduler's threads run in this
 // process, a table edit goes to the owning model's queue, and the plan monitor carries it
@@ -44,6 +45,13 @@ struct TaskView {
     int files = 0;  // files of the day's list
 };
 
+// The commands the operator gives a task.
+enum class TaskCommand { ToggleSchedule, RunNow, DownloadAgain, Stop, Delete };
+
+// Whether a task of `kind` allows `command` while it runs (`running`) or not. Every front end
+// asks this one rule: the window greys what it refuses, the others get its refusal.
+bool TaskCommandAllowed(TaskCommand command, CatalogueTaskKind kind, bool running);
+
 class TaskCommands {
   public:
     // In a client process. `scheduler` and `clock` must outlive the service; `operatorCode`
@@ -51,9 +59,11 @@ class TaskCommands {
     TaskCommands(TaskScheduler& scheduler, const platform::Clock& clock,
                  std::function<std::string()> operatorCode);
     // Without a client in this process: edits go to `catalogue`; `notifyOthers` tells a
-    // client that runs elsewhere to reload (may be empty).
+    // client that runs elsewhere to reload, `runningElsewhere` names the tasks it runs (both
+    // may be empty).
     TaskCommands(catalogue::CModule& catalogue, const platform::Clock& clock,
-                 std::function<std::string()> operatorCode, std::function<void()> notifyOthers);
+                 std::function<std::string()> operatorCode, std::function<void()> notifyOthers,
+                 std::function<std::vector<std::string>()> runningElsewhere = {});
 
     std::optional<AnyTask> find(const std::string& taskId) const;
 
@@ -65,8 +75,8 @@ class TaskCommands {
     execution::SaveOutcome save(const execution::AutoSyncForm& form,
                                 const std::string& editedTaskId, UserPrompt& prompt);
 
-    // Each returns false with `error` set when the task is unknown or the command is not
-    // offered in its state.
+    // Each returns false with `error` set when the task is unknown or its run state does not
+    // allow the command (TaskCommandAllowed).
     bool remove(const std::string& taskId, std::string& error);
     bool setScheduled(const std::string& taskId, bool scheduled, std::string& error);
     // These need the scheduler (a client in this process).
@@ -80,11 +90,11 @@ class TaskCommands {
     // Task id -> description of every task, and of each auto-sync task's history entry
     // (whose logs are kept under the entry's own id) the description of its task.
     std::map<std::string, std::string> taskNames() const;
-    // The message for the first kind of task that runs; empty when none does.
-    std::string closeRefusal() const;
 
   private:
     bool threadsRunning() const;
+    // False with `error` set when `taskId` is unknown or its state does not allow `command`.
+    bool allowed(TaskCommand command, const std::string& taskId, std::string& error) const;
     catalogue::CModule& catalogue() const { return catalogue_; }
     void reloadKind(CatalogueTaskKind kind);
     template <class Action>
@@ -95,6 +105,7 @@ class TaskCommands {
     const platform::Clock& clock_;
     std::function<std::string()> operatorCode_;
     std::function<void()> notifyOthers_;
+    std::function<std::vector<std::string>()> runningElsewhere_;
 };
 
 // "计划[<id>]不存在或未在运行！"

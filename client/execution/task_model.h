@@ -27,6 +27,7 @@
 
 #include "client/app/context.h"
 #include "client/catalogue/task_catalogue.h"
+#include "client/execution/day_counts.h"
 #include "client/execution/download_schedule.h"
 #include "client/execution/plan_model.h"
 #include "client/execution/table_commands.h"
@@ -214,7 +215,12 @@ class TaskModel : public PlanModel {
     State stateOf(const Entry& entry) const;
     std::shared_ptr<Run> runOf(std::string_view taskId) const;
     void reloadFromCatalogue();
-    void mergeLocked(const std::vector<Task>& fresh);
+    // Requires: mutex_ held. `counts`: today's lists of the tasks new to the model.
+    void mergeLocked(const std::vector<Task>& fresh, const std::map<std::string, DayCount>& counts);
+    // Requires: mutex_ held. An idle task's next run: none while it is disabled; when it is
+    // enabled, the one after its last run (`fromLastRun`, at start) if that is still to
+    // come, else the first one of its schedule when it has none.
+    void settleNextRunLocked(Entry& entry, platform::WallTime now, bool fromLastRun);
     bool begin(const std::string& taskId);
     void handleStop(TransferQueue& queue, const std::string& taskId);
     void handleAgain(const std::string& taskId);

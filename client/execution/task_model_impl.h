@@ -6,6 +6,7 @@
 
 #include "client/catalogue/catalogue_text.h"
 #include "client/config/logs.h"
+#include "client/catalogue/task_schedule.h"
 #include "client/execution/task_model.h"
 #include "client/execution/transfer_queue.h"
 
@@ -208,8 +209,11 @@ int TaskModel<Kind>::setScheduled(std::string_view taskId, bool scheduled) {
     (catalogue_.*table_.put)(copy);
     if (const auto stored = (catalogue_.*table_.find)(copy.planid)) {
         std::lock_guard lock(mutex_);
-        if (Entry* entry = findLocked(copy.planid); entry && entry->phase == RunPhase::Idle)
+        if (Entry* entry = findLocked(copy.planid); entry && entry->phase == RunPhase::Idle) {
             entry->task.nextRun = stored->nextRun;
+            // Enabled again after a start that found it disabled: it had no next run.
+            settleNextRunLocked(*entry, context_.clock->now(), false);
+        }
     }
     if (event) post(*event);
     return 1;
@@ -227,12 +231,48 @@ void TaskModel<Kind>::processCommands() {
 template <class Kind>
 void TaskModel<Kind>::reloadFromCatalogue() {
     const std::vector<Task> fresh = (catalogue_.*table_.all)();
+    // A task new to the model (all of them at start) shows what today's list already says.
+    std::map<std::string, DayCount> counts;
+    {
+        std::lock_guard lock(mutex_);
+        for (const Task& task : fresh) {
+            if (tasks_.count(task.planid) == 0) counts[task.planid];
+        }
+    }
+    for (const Task& task : fresh) {
+        if (auto it = counts.find(task.planid); it != counts.end())
+            it->second = CountToday(context_, task);
+    }
     std::lock_guard lock(mutex_);
-    mergeLocked(fresh);
+    mergeLocked(fresh, counts);
 }
 
 template <class Kind>
-void TaskModel<Kind>::mergeLocked(const std::vector<Task>& fresh) {
+void TaskModel<Kind>::settleNextRunLocked(Entry& entry, platform::WallTime now, bool fromLastRun) {
+    if (entry.phase != RunPhase::Idle) return;
+    if (entry.task.planstate < 1) {
+        entry.task.nextRun.reset();
+        return;
+    }
+    const catalogue::DownloadTask shape = scheduleShape(entry.task);
+    // The shape carries the window; the first day and the interval are the record's own.
+    const catalogue::TaskSchedule schedule{entry.task.planstate, entry.task.begindate,
+                                           shape.begintime,      shape.endtime,
+                                           shape.curweek,        shape.nextday != 0};
+    // At start the next run follows the last run as it did before; one the restart made
+    // the task miss stays the catalogue's, which comes at once.
+    if (const auto last = catalogue::ParseDateTime(entry.task.laruntime); fromLastRun && last) {
+        const catalogue::NextRunTime after = catalogue::NextRunAfterRun(
+            schedule, platform::fromLocalTime(*last), entry.task.timespace);
+        if (after && *after > now) entry.task.nextRun = after;
+    }
+    if (!entry.task.nextRun) entry.task.nextRun = catalogue::FirstNextRun(schedule, now);
+}
+
+template <class Kind>
+void TaskModel<Kind>::mergeLocked(const std::vector<Task>& fresh,
+                                  const std::map<std::string, DayCount>& counts) {
+    const platform::WallTime now = context_.clock->now();
     // Whether a reload leaves a task's schedule as it was: its next run then stays the one
     // the model has, rather than the catalogue's load-time guess.
     auto sameSchedule = [this](const Task& a, const Task& b) {
@@ -257,6 +297,13 @@ void TaskModel<Kind>::mergeLocked(const std::vector<Task>& fresh) {
         entry.task = task;
         if (keepNextRun) entry.task.nextRun = kept;
         entry.task.running = entry.phase != RunPhase::Idle;
+        const auto count = counts.find(task.planid);
+        const bool newToModel = count != counts.end() && !entry.run;
+        if (newToModel) {
+            entry.lastFiles = count->second.files;
+            entry.lastDone = count->second.done;
+        }
+        settleNextRunLocked(entry, now, newToModel);
         next.emplace(task.planid, std::move(entry));
     }
     // A deleted task whose run goes on stops; handleStop then lets it go.
@@ -565,7 +612,8 @@ void TaskModel<Kind>::refreshFromCatalogue(const std::string& taskId) {
     std::lock_guard lock(mutex_);
     Entry* entry = findLocked(taskId);
     if (!entry || entry->phase != RunPhase::Idle) return;
-    entry->task.nextRun = stored->nextRun;
+    // A task a stop took off the schedule has no next run to show.
+    entry->task.nextRun = entry->task.planstate < 1 ? std::nullopt : stored->nextRun;
     entry->task.lastresult = stored->lastresult;
     entry->task.lastdes = stored->lastdes;
     entry->task.laruntime = stored->laruntime;

@@ -609,15 +609,18 @@ void CMainFrame::openManual() {
 bool CMainFrame::confirmClose() {
     TaskActivity* tasks = services_.tasks;
     if (endingOnItsOwn_ || (tasks && tasks->shuttingDown())) return true;
-    if (!services_.prompt->askYesNo(kAppCaption, "是否确认关闭程序？", UserPrompt::Icon::Question))
-        return false;
-    // Gives a task that was just stopped a moment to report it.
-    QThread::msleep(100);
     if (tasks) {
+        // Gives a task that was just stopped a moment to report it. A running task refuses
+        // the close before anything is asked: there is nothing to confirm.
+        QThread::msleep(100);
         if (const std::string refusal = tasks->closeRefusal(); !refusal.empty()) {
             services_.prompt->show(kAppCaption, refusal, UserPrompt::Icon::Warning);
             return false;
         }
+    }
+    if (!services_.prompt->askYesNo(kAppCaption, "是否确认关闭程序？", UserPrompt::Icon::Question))
+        return false;
+    if (tasks) {
         QApplication::setOverrideCursor(Qt::WaitCursor);
         tasks->stopForExit();
         QApplication::restoreOverrideCursor();

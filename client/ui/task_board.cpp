@@ -60,20 +60,10 @@ const char* taskRowKindText(TaskRowKind kind) {
 }
 
 bool taskCommandOffered(TaskCommand command, const TaskRow& row) {
-    switch (command) {
-        case TaskCommand::ToggleSchedule:
-            return true;
-        case TaskCommand::RunNow:
-            return !row.running;
-        case TaskCommand::DownloadAgain:
-            // An upload has nothing to fetch again.
-            return row.kind != TaskRowKind::Upload && !row.running;
-        case TaskCommand::Stop:
-            return row.running;
-        case TaskCommand::Delete:
-            return !row.running;
-    }
-    return false;
+    const CatalogueTaskKind kind = row.kind == TaskRowKind::Upload     ? CatalogueTaskKind::Upload
+                                   : row.kind == TaskRowKind::AutoSync ? CatalogueTaskKind::AutoSync
+                                                                       : CatalogueTaskKind::Download;
+    return TaskCommandAllowed(command, kind, row.running);
 }
 
 std::vector<TaskRow> SchedulerTaskBoard::rows() {
@@ -102,14 +92,16 @@ std::filesystem::path SchedulerTaskBoard::listFile(const std::string& taskId) {
 
 bool SchedulerTaskBoard::command(TaskCommand command, const std::string& taskId,
                                  std::string& error) {
-    const std::optional<TaskView> view = commands_.view(taskId);
-    if (!view || !taskCommandOffered(command, rowOf(*view))) {
-        error = UnknownTaskText(taskId);
-        return false;
-    }
+    // The core refuses what the task's run state does not allow.
     switch (command) {
-        case TaskCommand::ToggleSchedule:
+        case TaskCommand::ToggleSchedule: {
+            const std::optional<TaskView> view = commands_.view(taskId);
+            if (!view) {
+                error = UnknownTaskText(taskId);
+                return false;
+            }
             return commands_.setScheduled(taskId, view->plan.planstate < 1, error);
+        }
         case TaskCommand::RunNow:
             return commands_.runNow(taskId, error);
         case TaskCommand::DownloadAgain:

@@ -59,10 +59,7 @@ struct TaskRow {
     const std::string& id() const { return texts[kColTaskId]; }
 };
 
-// The task menu's commands that act on a selected task.
-enum class TaskCommand { ToggleSchedule, RunNow, DownloadAgain, Stop, Delete };
-
-// Whether the menu offers `command` for a task in `row`'s state.
+// Whether the menu offers `command` for a task in `row`'s state: the core's rule.
 bool taskCommandOffered(TaskCommand command, const TaskRow& row);
 
 class TaskBoard {

@@ -104,6 +104,19 @@ class AutoSync : public TransferGatewayFixture {
         ASSERT_FALSE(historyId().empty()) << "the tasks were not loaded";
     }
 
+    // A new scheduler over the same tables and lists, as after a restart.
+    void restartScheduler() {
+        scheduler->stop();
+        TaskScheduler::Options options;
+        options.loginSource = handle.get();
+        options.transferClock = &platform::RealClock::instance();
+        scheduler = std::make_unique<TaskScheduler>(ctx, process, options);
+        scheduler->catalogue().SetOperator("OPER01");
+        scheduler->start(2);
+        for (int i = 0; i < 200 && historyId().empty(); ++i) std::this_thread::sleep_for(25ms);
+        ASSERT_FALSE(historyId().empty()) << "the tasks were not loaded";
+    }
+
     std::string historyId() {
         for (const AutoSyncTaskState& s : scheduler->autoSyncs().snapshot()) {
             if (s.task.plantype == 2) return s.task.planid;
@@ -215,6 +228,43 @@ TEST_F(AutoSync, aDailyRunFollowsTheDayListByItsVersionAndFetchesEachFileOnce) {
     EXPECT_TRUE(failures.taken().empty());
     // every list asked with a selector the protocol has ("MT", "T")
     EXPECT_TRUE(files->takeViolations().empty());
+}
+
+// Regression: an auto-sync task enabled again after a restart showed 计划运行 with no next
+// run and never ran; a disabled task kept its old next run; the file counts read 0/0.
+TEST_F(AutoSync, aTaskDisabledAcrossARestartKeepsItsCountsAndRunsOnScheduleOnceEnabled) {
+    putStamped("a.txt", 10, at(2026, 12, 8, 9, 0, 0));
+    putStamped("b.txt", 20, at(2026, 12, 8, 9, 5, 0));
+    startScheduler();
+    const AutoSyncTaskState ran = runNow(kDaily);
+    ASSERT_EQ(ran.task.lastresult, "成功") << ran.task.lastdes << log(kDaily, ".log");
+    ASSERT_EQ(ran.files, 2);
+    ASSERT_EQ(ran.done, 2);
+    ASSERT_EQ(scheduler->autoSyncs().setScheduled(kDaily, false), 1);
+    const auto before = scheduler->autoSyncs().find(kDaily);
+    ASSERT_TRUE(before);
+    EXPECT_FALSE(before->task.nextRun);
+
+    restartScheduler();
+    const auto after = scheduler->autoSyncs().find(kDaily);
+    ASSERT_TRUE(after);
+    EXPECT_EQ(after->files, before->files);
+    EXPECT_EQ(after->done, before->done);
+    EXPECT_FALSE(after->task.nextRun);
+
+    // Enabled again, it gets its next run and the schedule starts it there.
+    ASSERT_EQ(scheduler->autoSyncs().setScheduled(kDaily, true), 1);
+    const auto enabled = scheduler->autoSyncs().find(kDaily);
+    ASSERT_TRUE(enabled && enabled->task.nextRun);
+    clock.set(*enabled->task.nextRun);
+    const std::string due = catalogue::FormatDateTime(clock.localNow());
+    bool ranAgain = false;
+    for (int i = 0; i < 1200 && !ranAgain; ++i) {
+        const auto state = scheduler->autoSyncs().find(kDaily);
+        ranAgain = state && !state->running && state->task.laruntime == due;
+        if (!ranAgain) std::this_thread::sleep_for(50ms);
+    }
+    EXPECT_TRUE(ranAgain) << log(kDaily, ".log");
 }
 
 TEST_F(AutoSync, aHistoryEntryCatchesUpOneDayPerRunAndRepeatsADayThatFailed) {

@@ -142,6 +142,22 @@ class ScheduledDownload : public TransferGatewayFixture {
         return t;
     }
 
+    // A new scheduler over the same tables and lists, as after a restart; waits for `id`.
+    std::optional<DownloadTaskState> restartScheduler(const std::string& id) {
+        scheduler->stop();
+        TaskScheduler::Options options;
+        options.loginSource = handle.get();
+        options.transferClock = &platform::RealClock::instance();
+        scheduler = std::make_unique<TaskScheduler>(ctx, process, options);
+        scheduler->catalogue().SetOperator("OPER01");
+        scheduler->start(3);
+        for (int i = 0; i < 200; ++i) {
+            if (auto state = scheduler->downloads().find(id)) return state;
+            std::this_thread::sleep_for(25ms);
+        }
+        return std::nullopt;
+    }
+
     // Moves the clock to the task's next run once the tables are loaded: the schedule
     // check then starts it.
     void advanceToNextRun(const std::string& id) {
@@ -225,6 +241,29 @@ TEST_F(ScheduledDownload, aDueTaskFetchesVerifiesUnpacksAndDeliversTheDayOnceAnd
     const catalogue::DownloadTask again = awaitRunEnd(done.planid, true);
     EXPECT_EQ(again.lastresult, "成功") << again.lastdes;
     EXPECT_EQ(counter->packets, packets);
+}
+
+// Regression: after a restart the task list showed 0/0 files until the next run although
+// the day's list held them, and the next run was the load's guess instead of the schedule's.
+TEST_F(ScheduledDownload, aRestartShowsTheDaysCountsAndTheSameNextRun) {
+    putRemote("a.txt", 10);
+    putRemote("b.txt", 3000);
+    catalogue::DownloadTask task = dailyTask();
+    task.timespace = 10;
+    startScheduler(task);
+    advanceToNextRun(task.planid);
+    ASSERT_EQ(awaitRunEnd(task.planid).lastresult, "成功");
+    const auto before = scheduler->downloads().find(task.planid);
+    ASSERT_TRUE(before && before->task.nextRun);
+    ASSERT_EQ(before->files, 2);
+    ASSERT_EQ(before->done, 2);
+
+    const auto after = restartScheduler(task.planid);
+
+    ASSERT_TRUE(after);
+    EXPECT_EQ(after->files, before->files);
+    EXPECT_EQ(after->done, before->done);
+    EXPECT_EQ(after->task.nextRun, before->task.nextRun);
 }
 
 // Regression: a bulletin task asked the gateway for its mailbox's service (the bulletin

@@ -125,6 +125,22 @@ class ScheduledUpload : public TransferGatewayFixture {
         if (beforeLoad) beforeLoad(scheduler->threadManager()->uploadTaskQueue());
     }
 
+    // A new scheduler over the same tables and lists, as after a restart; waits for the task.
+    std::optional<UploadTaskState> restartScheduler() {
+        scheduler->stop();
+        TaskScheduler::Options options;
+        options.loginSource = handle.get();
+        options.transferClock = &platform::RealClock::instance();
+        scheduler = std::make_unique<TaskScheduler>(ctx, process, options);
+        scheduler->catalogue().SetOperator("OPER01");
+        scheduler->start(2);
+        for (int i = 0; i < 200; ++i) {
+            if (auto state = scheduler->uploads().find(kTask)) return state;
+            std::this_thread::sleep_for(25ms);
+        }
+        return std::nullopt;
+    }
+
     void advanceToNextRun() {
         for (int i = 0; i < 200; ++i) {
             if (auto state = scheduler->uploads().find(kTask); state && state->task.nextRun) {
@@ -281,6 +297,27 @@ TEST_F(ScheduledUpload, aMarkerTheMoveLeftBehindIsRemovedAtTheNextRunAndWarnedOf
     EXPECT_EQ(log.find("就绪标志文件[a.txt.rdy]对应的发送文件[a.txt]不存在！"), std::string::npos);
     EXPECT_TRUE(fs::exists(send / "c.txt.rdy"));
     EXPECT_EQ(occurrences(log, "就绪标志文件[c.txt.rdy]对应的发送文件[c.txt]不存在！"), 2u);
+}
+
+// Regression: after a restart the task list showed 0/0 files until the next run although
+// the day's list held them, and the next run was the load's guess instead of the schedule's.
+TEST_F(ScheduledUpload, aRestartShowsTheDaysCountsAndTheSameNextRun) {
+    putReady("a.txt", "first");
+    putReady("b.txt", "second");
+    startScheduler();
+    advanceToNextRun();
+    ASSERT_EQ(awaitResult().lastresult, "成功") << taskLog();
+    const auto before = scheduler->uploads().find(kTask);
+    ASSERT_TRUE(before && before->task.nextRun);
+    ASSERT_EQ(before->files, 2);
+    ASSERT_EQ(before->done, 2);
+
+    const auto after = restartScheduler();
+
+    ASSERT_TRUE(after);
+    EXPECT_EQ(after->files, before->files);
+    EXPECT_EQ(after->done, before->done);
+    EXPECT_EQ(after->task.nextRun, before->task.nextRun);
 }
 
 TEST_F(ScheduledUpload, aFailedPacketIsResentAloneAndTheGatewaysDigestAgrees) {

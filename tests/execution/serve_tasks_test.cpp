@@ -116,9 +116,10 @@ TEST_F(ServeTasks, tasksAddedAndDeletedWithTheCliTakeEffectInTheRunningServe) {
     ASSERT_EQ(cli.run({"tasks", "run", ids[2]}), 0);
     EXPECT_TRUE(waitFor([&] { return readLocal(synced / "quotes.txt") == quotes; })) << sysLog();
 
-    // act: each deleted, then asked to run
+    // act: each deleted once its run has ended (a running task refuses the delete), then
+    // asked to run
     for (const std::string& id : ids) {
-        ASSERT_EQ(cli.run({"tasks", "delete", id}), 0) << output();
+        ASSERT_TRUE(waitFor([&] { return cli.run({"tasks", "delete", id}) == 0; })) << output();
         ASSERT_EQ(cli.run({"tasks", "run", id}), 0) << output();
     }
 

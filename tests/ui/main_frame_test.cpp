@@ -116,7 +116,7 @@ TEST_F(MainFrameTest, tooLittleDiskSpaceShowsANonModalTipUntilSpaceIsFreed) {
     EXPECT_FALSE(frame->diskSpaceTip()->isVisible());
 }
 
-TEST_F(MainFrameTest, closingAsksFirstAndIsRefusedWhileATaskRuns) {
+TEST_F(MainFrameTest, aRunningTaskRefusesTheCloseBeforeAnyQuestionAndOtherwiseItIsAsked) {
     auto frame = makeFrame();
     // No keeps the window.
     prompt.answer(false);
@@ -124,11 +124,18 @@ TEST_F(MainFrameTest, closingAsksFirstAndIsRefusedWhileATaskRuns) {
     EXPECT_EQ(prompt.last(), "是否确认关闭程序？");
     EXPECT_TRUE(frame->isVisible());
 
-    tasks.refusal = "自动同步任务正在运行,请先停止!";
-    prompt.answer(true);
-    frame->close();
-    EXPECT_EQ(prompt.last(), tasks.refusal);
-    EXPECT_TRUE(frame->isVisible());
+    // The refusal comes alone: nothing is asked that could not be carried out.
+    for (const char* refusal : {"下载任务正在运行,请先停止!", "自动同步任务正在运行,请先停止!",
+                                "上传任务正在运行,请先停止!"}) {
+        tasks.refusal = refusal;
+        const std::size_t before = prompt.messages().size();
+        frame->close();
+        const auto messages = prompt.messages();
+        ASSERT_EQ(messages.size(), before + 1) << refusal;
+        EXPECT_EQ(messages.back().text, refusal);
+        EXPECT_FALSE(messages.back().question);
+        EXPECT_TRUE(frame->isVisible());
+    }
     tasks.refusal.clear();
     EXPECT_EQ(tasks.stops, 0);
 

@@ -15,6 +15,9 @@
 #include <QTest>
 #include <QTimeEdit>
 #include <QTreeWidget>
+#include <sys/wait.h>
+
+#include <cstdlib>
 #include <fstream>
 #include <set>
 
@@ -23,7 +26,9 @@
 #include "client/catalogue/flag_manager.h"
 #include "client/catalogue/table_schema.h"
 #include "client/config/logs.h"
+#include "client/app/single_instance.h"
 #include "client/execution/task_scheduler.h"
+#include "client/service/serve_status.h"
 #include "client/ui/gui_app.h"
 #include "client/ui/log_views.h"
 #include "client/ui/main_frame.h"
@@ -532,6 +537,130 @@ TEST_F(TaskViewsTest, logTreeWaitsForTheTasksAndNamesAHistoryEntrysLogAfterItsTa
 
 // Message boxes and file dialogs showed Qt's English button texts, "Folder", "bytes" and
 // English dates.
+// The command rules are the core's: the window greys what they refuse, and the board, the
+// inbox of a running client and `vantrel-cli tasks` refuse it with the same text (the inbox
+// used to restart a running run, the CLI to delete a running task).
+TEST_F(TaskViewsTest, everyFrontEndRefusesWhatATasksRunStateDoesNotAllowWithOneText) {
+    // setup: one running and one idle task of each kind; without the threads, a task asked
+    // to run stays due, which counts as running
+    fs::create_directories(root.path() / "sent");
+    enum Kind { Down, Up, Sync };
+    std::map<std::pair<Kind, bool>, std::string> ids;
+    for (const char* dir : {"recvI", "sendR", "sendI", "syncR", "syncI"})
+        fs::create_directories(root.path() / dir);
+    for (const bool running : {true, false}) {
+        execution::DownloadForm down = downloadForm();
+        down.description = running ? "下载R" : "下载I";
+        if (!running) down.directory = (root.path() / "recvI").string();
+        execution::UploadForm up;
+        up.description = running ? "上传R" : "上传I";
+        up.mailbox = "FTP_SG";
+        up.begin = {8, 0};
+        up.end = {18, 0};
+        up.uploadDirectory = (root.path() / (running ? "sendR" : "sendI")).string();
+        up.sentDirectory = (root.path() / "sent").string();
+        execution::AutoSyncForm sync;
+        sync.description = running ? "同步R" : "同步I";
+        sync.mailbox = running ? "FTP_A_QS" : "FTP_B_QS";
+        sync.directory = (root.path() / (running ? "syncR" : "syncI")).string();
+        ids[{Down, running}] = board->save(down, {}, prompt).taskId;
+        ids[{Up, running}] = board->save(up, {}, prompt).taskId;
+        ids[{Sync, running}] = board->save(sync, {}, prompt).taskId;
+    }
+    for (const auto& [key, id] : ids) ASSERT_FALSE(id.empty()) << prompt.last();
+    for (PlanModel* model : {static_cast<PlanModel*>(&scheduler->downloads()),
+                             static_cast<PlanModel*>(&scheduler->uploads()),
+                             static_cast<PlanModel*>(&scheduler->autoSyncs())}) {
+        model->queueLoad();
+        model->processCommands();
+    }
+    ASSERT_EQ(scheduler->downloads().startNow(ids[{Down, true}]), 1);
+    ASSERT_EQ(scheduler->uploads().startNow(ids[{Up, true}]), 1);
+    ASSERT_EQ(scheduler->autoSyncs().startNow(ids[{Sync, true}]), 1);
+
+    // A client holds the installation and its snapshot shows the running tasks, as a serve's.
+    const fs::path runtime = root.path() / "run";
+    SingleInstance client;
+    std::string lockError;
+    ASSERT_EQ(client.acquire(runtime, lockError), SingleInstance::Outcome::Acquired) << lockError;
+    service::ServeStatus status;
+    status.pid = static_cast<int>(::getpid());
+    for (const Kind kind : {Down, Up, Sync}) {
+        service::TaskStatus task;
+        task.id = ids[{kind, true}];
+        task.phase = RunPhaseName(RunPhase::Due);
+        status.tasks.push_back(task);
+    }
+    ASSERT_TRUE(service::writeStatusFile(installation, status));
+    auto cli = [&](const std::string& verb, const std::string& id, std::string& err) {
+        const fs::path errFile = root.path() / "cli.err";
+        const std::string command = "VANTREL_RUNTIME_DIR='" + runtime.string() +
+                                    "' VANTREL_OPERATOR=OPER01 '" VANTREL_CLI_PATH "' --root '" +
+                                    root.path().string() + "' tasks " + verb + " " + id +
+                                    " >/dev/null 2>'" + errFile.string() + "'";
+        const int code = std::system(command.c_str());
+        std::ifstream in(errFile);
+        err.assign(std::istreambuf_iterator<char>(in), {});
+        return WIFEXITED(code) ? WEXITSTATUS(code) : -1;
+    };
+
+    struct Case {
+        TaskCommand command;
+        Kind kind;
+        bool running;
+        bool allowed;
+    };
+    const Case cases[] = {
+        {TaskCommand::ToggleSchedule, Down, true, true}, {TaskCommand::ToggleSchedule, Up, false, true},
+        {TaskCommand::RunNow, Down, true, false},        {TaskCommand::RunNow, Up, true, false},
+        {TaskCommand::RunNow, Sync, true, false},        {TaskCommand::RunNow, Sync, false, true},
+        {TaskCommand::DownloadAgain, Down, true, false}, {TaskCommand::DownloadAgain, Sync, true, false},
+        {TaskCommand::DownloadAgain, Up, false, false},  {TaskCommand::DownloadAgain, Down, false, true},
+        {TaskCommand::Stop, Down, false, false},         {TaskCommand::Stop, Up, false, false},
+        {TaskCommand::Stop, Sync, false, false},         {TaskCommand::Stop, Up, true, true},
+        {TaskCommand::Delete, Down, true, false},        {TaskCommand::Delete, Up, true, false},
+        {TaskCommand::Delete, Sync, true, false},        {TaskCommand::Delete, Sync, false, true},
+    };
+    const char* const inboxVerb[] = {nullptr, "run", "again", "stop", nullptr};
+    for (const Case& c : cases) {
+        const std::string& id = ids[{c.kind, c.running}];
+        const std::string refusal = "计划[" + id + "]不存在或未在运行！";
+        SCOPED_TRACE(id + " command " + std::to_string(static_cast<int>(c.command)));
+        // The window's menu.
+        std::optional<TaskRow> row;
+        for (TaskRow& r : board->rows()) {
+            if (r.id() == id) row = r;
+        }
+        ASSERT_TRUE(row);
+        ASSERT_EQ(row->running, c.running);
+        EXPECT_EQ(taskCommandOffered(c.command, *row), c.allowed);
+        if (c.allowed) continue;  // carrying it out is the other tests' part
+        // The window's board.
+        std::string error;
+        EXPECT_FALSE(board->command(c.command, id, error));
+        EXPECT_EQ(error, refusal);
+        // The inbox of a running client.
+        if (const char* verb = inboxVerb[static_cast<int>(c.command)]) {
+            error.clear();
+            EXPECT_FALSE(scheduler->execute({verb, id}, error));
+            EXPECT_EQ(error, refusal);
+        }
+        // vantrel-cli tasks, in a process of its own.
+        if (c.command == TaskCommand::Delete) {
+            std::string err;
+            EXPECT_EQ(cli("delete", id, err), 1);
+            EXPECT_NE(err.find(refusal), std::string::npos) << err;
+        }
+    }
+    // Nothing refused changed a run: the running tasks run, the idle ones wait.
+    for (const auto& [key, id] : ids) {
+        const auto view = scheduler->runView(id);
+        ASSERT_TRUE(view) << id;
+        EXPECT_EQ(view->running, key.second) << id;
+    }
+    EXPECT_TRUE(scheduler->catalogue().FindDownloadTask(ids[{Down, true}]));
+}
+
 TEST_F(TaskViewsTest, qtsOwnTextsReadInChinese) {
     ASSERT_TRUE(installQtTranslations(testing::application()));
     QDialogButtonBox buttons(QDialogButtonBox::Ok | QDialogButtonBox::Cancel);
