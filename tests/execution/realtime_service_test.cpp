@@ -259,12 +259,14 @@ TEST_F(RealtimeServiceTest, anIdleConnectionTheGatewayDropsIsAWarningWhenTheServ
     ASSERT_TRUE(advanceUntil([&] { return arrived("rpt_a.txt"); }));
     const int logins = gateway.counters().logins.load();
     ASSERT_TRUE(advanceUntil([&] { return gateway.counters().logins.load() >= logins + 6; }));
+    publish("rpt_b.txt", 100);
+    const bool fetchedAfterTheDrops = advanceUntil([&] { return arrived("rpt_b.txt"); });
     stopThreads();
 
-    // verify: the drops are logged as warnings, and no line of the log is an error
-    const std::string log = realtimeLog();
-    EXPECT_THAT(log, ::testing::HasSubstr("[警告]--查询实时回报文件列表[20261208]失败"));
-    EXPECT_THAT(log, ::testing::Not(::testing::HasSubstr("[错误]")));
+    // verify: the service went on through the drops (the session logs in again and repeats
+    // the list, so a drop may not surface at all), and no line of the log is an error
+    EXPECT_TRUE(fetchedAfterTheDrops);
+    EXPECT_THAT(realtimeLog(), ::testing::Not(::testing::HasSubstr("[错误]")));
 }
 
 TEST_F(RealtimeServiceTest, aGatewayThatStaysAwayAfterADropIsAnError) {
