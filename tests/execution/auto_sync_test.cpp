@@ -91,12 +91,17 @@ class AutoSync : public TransferGatewayFixture {
         return t;
     }
 
-    void startScheduler() {
+    // A scheduler over the fixture's tables and lists, logged in as the test operator.
+    void makeScheduler() {
         TaskScheduler::Options options;
         options.loginSource = handle.get();
         options.transferClock = &platform::RealClock::instance();
         scheduler = std::make_unique<TaskScheduler>(ctx, process, options);
         scheduler->catalogue().SetOperator("OPER01");
+    }
+
+    void startScheduler() {
+        makeScheduler();
         std::string message;
         ASSERT_EQ(scheduler->catalogue().AddAutoSyncTask(task(), message), 1) << message;
         scheduler->start(2);
@@ -107,11 +112,7 @@ class AutoSync : public TransferGatewayFixture {
     // A new scheduler over the same tables and lists, as after a restart.
     void restartScheduler() {
         scheduler->stop();
-        TaskScheduler::Options options;
-        options.loginSource = handle.get();
-        options.transferClock = &platform::RealClock::instance();
-        scheduler = std::make_unique<TaskScheduler>(ctx, process, options);
-        scheduler->catalogue().SetOperator("OPER01");
+        makeScheduler();
         scheduler->start(2);
         for (int i = 0; i < 200 && historyId().empty(); ++i) std::this_thread::sleep_for(25ms);
         ASSERT_FALSE(historyId().empty()) << "the tasks were not loaded";

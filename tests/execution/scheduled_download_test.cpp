@@ -112,12 +112,17 @@ class ScheduledDownload : public TransferGatewayFixture {
         TransferGatewayFixture::TearDown();
     }
 
-    void startScheduler(const catalogue::DownloadTask& task, int workers = 3) {
+    // A scheduler over the fixture's tables and lists, logged in as the test operator.
+    void makeScheduler() {
         TaskScheduler::Options options;
         options.loginSource = handle.get();
         options.transferClock = &platform::RealClock::instance();
         scheduler = std::make_unique<TaskScheduler>(ctx, process, options);
         scheduler->catalogue().SetOperator("OPER01");
+    }
+
+    void startScheduler(const catalogue::DownloadTask& task, int workers = 3) {
+        makeScheduler();
         std::string message;
         ASSERT_EQ(scheduler->catalogue().AddDownloadTask(task, message), 1) << message;
         scheduler->start(workers);
@@ -145,11 +150,7 @@ class ScheduledDownload : public TransferGatewayFixture {
     // A new scheduler over the same tables and lists, as after a restart; waits for `id`.
     std::optional<DownloadTaskState> restartScheduler(const std::string& id) {
         scheduler->stop();
-        TaskScheduler::Options options;
-        options.loginSource = handle.get();
-        options.transferClock = &platform::RealClock::instance();
-        scheduler = std::make_unique<TaskScheduler>(ctx, process, options);
-        scheduler->catalogue().SetOperator("OPER01");
+        makeScheduler();
         scheduler->start(3);
         for (int i = 0; i < 200; ++i) {
             if (auto state = scheduler->downloads().find(id)) return state;

@@ -113,12 +113,17 @@ class ScheduledUpload : public TransferGatewayFixture {
         return t;
     }
 
-    void startScheduler(const std::function<void(CTaskQueue&)>& beforeLoad = {}) {
+    // A scheduler over the fixture's tables and lists, logged in as the test operator.
+    void makeScheduler() {
         TaskScheduler::Options options;
         options.loginSource = handle.get();
         options.transferClock = &platform::RealClock::instance();
         scheduler = std::make_unique<TaskScheduler>(ctx, process, options);
         scheduler->catalogue().SetOperator("OPER01");
+    }
+
+    void startScheduler(const std::function<void(CTaskQueue&)>& beforeLoad = {}) {
+        makeScheduler();
         std::string message;
         ASSERT_EQ(scheduler->catalogue().AddUploadTask(task(), message), 1) << message;
         scheduler->start(2);
@@ -128,11 +133,7 @@ class ScheduledUpload : public TransferGatewayFixture {
     // A new scheduler over the same tables and lists, as after a restart; waits for the task.
     std::optional<UploadTaskState> restartScheduler() {
         scheduler->stop();
-        TaskScheduler::Options options;
-        options.loginSource = handle.get();
-        options.transferClock = &platform::RealClock::instance();
-        scheduler = std::make_unique<TaskScheduler>(ctx, process, options);
-        scheduler->catalogue().SetOperator("OPER01");
+        makeScheduler();
         scheduler->start(2);
         for (int i = 0; i < 200; ++i) {
             if (auto state = scheduler->uploads().find(kTask)) return state;
