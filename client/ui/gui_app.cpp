@@ -4,8 +4,8 @@
 #include <filesystem>
 
 #include "client/app/app_core.h"
-#include "client/app/disk_space_watch.h"
-#include "client/config/logs.h"
+#include "client/execution/housekeeping/disk_space_watch.h"
+#include "client/base/logs.h"
 #include "client/ui/gui_parts.h"
 #include "client/ui/qt_chinese.h"
 #include "client/ui/qt_text.h"

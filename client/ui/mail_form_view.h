@@ -10,8 +10,8 @@
 #include <optional>
 #include <string>
 
-#include "client/app/notifier.h"
-#include "client/app/user_prompt.h"
+#include "client/base/notifier.h"
+#include "client/base/user_prompt.h"
 #include "client/ui/background_job.h"
 #include "client/ui/list_export.h"
 #include "client/ui/ports.h"

@@ -15,8 +15,8 @@
 #include <QTreeWidget>
 #include <QVBoxLayout>
 
-#include "client/config/logs.h"
-#include "client/execution/realtime_reports.h"
+#include "client/base/logs.h"
+#include "client/execution/realtime/realtime_reports.h"
 #include "client/ui/qt_text.h"
 
 namespace vantrel::ui {

@@ -6,7 +6,7 @@
 
 #include <QDialog>
 
-#include "client/app/user_prompt.h"
+#include "client/base/user_prompt.h"
 #include "client/ui/ports.h"
 
 class QCheckBox;
