@@ -68,6 +68,8 @@ class CLogin final : public QDialog {
     void loginFinished(bool ok);
 
   private:
+    void buildGatewayPanel();
+    void fillFrom(const LoginSettings& settings);
     void togglePanel();
     std::vector<GatewayEntry> typedGateways() const;
     GatewayOrder typedOrder() const;

@@ -111,6 +111,10 @@ class CMailFormView final : public QWidget {
     };
 
     void buildLayout();
+    void buildCommandRows();
+    QWidget* buildLocalSide();
+    void watchLocalDirectory();
+    QWidget* buildRemoteSide();
     void showContextMenu(const QPoint& at);
     // Runs `work` off the GUI thread with `text` in the progress window; `done` back on it.
     void runRemote(const QString& text, std::function<RemoteOutcome()> work,

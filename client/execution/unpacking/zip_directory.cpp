@@ -59,6 +59,78 @@ std::optional<std::uint64_t> directoryStart(Reader& reader, std::uint64_t endPos
     return std::nullopt;
 }
 
+// What the last end record of the archive says, with ZIP64 values where a field is
+// saturated.
+struct EndRecord {
+    std::uint64_t position = 0;  // of the end record, or of the ZIP64 end record
+    std::uint64_t entries = 0;
+    std::uint64_t size = 0;
+    std::uint64_t offset = 0;
+};
+
+// Nothing when the file holds no end record: not an archive.
+Result<std::optional<EndRecord>> findEndRecord(Reader& reader, const std::filesystem::path& archive,
+                                               std::uint64_t fileSize) {
+    const std::uint64_t tailSize = std::min<std::uint64_t>(fileSize, kEndRecordSize + kMaxComment);
+    std::string tail(tailSize, '\0');
+    if (!reader.read(fileSize - tailSize, tail.data(), tail.size())) {
+        return Status::error(ErrorKind::IoError, archive.string() + ": read failed");
+    }
+    // The unpacker takes the last end record in the file; so must the check, or a decoy
+    // directory could be vetted in place of the real one.
+    const auto* bytes = reinterpret_cast<const unsigned char*>(tail.data());
+    for (std::size_t i = tail.size() - kEndRecordSize + 1; i-- > 0;) {
+        if (little(bytes + i, 4) != kEndRecord) continue;
+        const unsigned char* end = bytes + i;
+        return std::optional<EndRecord>(EndRecord{fileSize - tailSize + i, little(end + 10, 2),
+                                                  little(end + 12, 4), little(end + 16, 4)});
+    }
+    return std::optional<EndRecord>();
+}
+
+// Replaces saturated fields by the ZIP64 end record's, when a locator precedes the end record.
+Status applyZip64(Reader& reader, const std::filesystem::path& archive, EndRecord& end) {
+    unsigned char locator[kZip64LocatorSize];
+    if (end.position < kZip64LocatorSize ||
+        !reader.read(end.position - kZip64LocatorSize, locator, sizeof locator) ||
+        little(locator, 4) != kZip64Locator) {
+        return Status::ok();
+    }
+    const std::uint64_t recordAt = little(locator + 8, 8);
+    unsigned char record[kZip64EndRecordSize];
+    if (!reader.read(recordAt, record, sizeof record) || little(record, 4) != kZip64EndRecord) {
+        return corrupt(archive, "ZIP64 end record missing");
+    }
+    end.position = recordAt;
+    // As the unpacker does, a ZIP64 value stands in only for a field that is saturated.
+    if (end.entries == 0xFFFF) end.entries = little(record + 32, 8);
+    if (end.size == 0xFFFFFFFF) end.size = little(record + 40, 8);
+    if (end.offset == 0xFFFFFFFF) end.offset = little(record + 48, 8);
+    return Status::ok();
+}
+
+// The unpacker reads headers one after another for as long as they come, so every one of
+// them is read here too, whatever the count says.
+Status readEntries(Reader& reader, const std::filesystem::path& archive, std::uint64_t position,
+                   std::vector<ZipEntry>& entries) {
+    unsigned char header[kCentralHeaderSize];
+    while (reader.read(position, header, sizeof header) && little(header, 4) == kCentralHeader) {
+        const std::uint64_t nameLength = little(header + 28, 2);
+        const std::uint64_t extraLength = little(header + 30, 2);
+        const std::uint64_t commentLength = little(header + 32, 2);
+        ZipEntry entry;
+        entry.name.resize(nameLength);
+        if (!reader.read(position + kCentralHeaderSize, entry.name.data(), nameLength)) {
+            return corrupt(archive, "entry name cut off");
+        }
+        const std::uint64_t mode = little(header + 38, 4) >> 16;
+        entry.isSymlink = (mode & 0170000) == 0120000;
+        entries.push_back(std::move(entry));
+        position += kCentralHeaderSize + nameLength + extraLength + commentLength;
+    }
+    return Status::ok();
+}
+
 }  // namespace
 
 Result<ZipDirectory> readZipDirectory(const std::filesystem::path& archive) {
@@ -73,69 +145,23 @@ Result<ZipDirectory> readZipDirectory(const std::filesystem::path& archive) {
 
     ZipDirectory directory;
     if (fileSize < kEndRecordSize) return directory;
-    const std::uint64_t tailSize = std::min<std::uint64_t>(fileSize, kEndRecordSize + kMaxComment);
-    std::string tail(tailSize, '\0');
-    if (!reader.read(fileSize - tailSize, tail.data(), tail.size())) {
-        return Status::error(ErrorKind::IoError, archive.string() + ": read failed");
-    }
-    // The unpacker takes the last end record in the file; so must the check, or a decoy
-    // directory could be vetted in place of the real one.
-    const auto* bytes = reinterpret_cast<const unsigned char*>(tail.data());
-    std::optional<std::size_t> at;
-    for (std::size_t i = tail.size() - kEndRecordSize + 1; i-- > 0;) {
-        if (little(bytes + i, 4) == kEndRecord) {
-            at = i;
-            break;
-        }
-    }
-    if (!at) return directory;
+    Result<std::optional<EndRecord>> found = findEndRecord(reader, archive, fileSize);
+    if (!found) return found.status();
+    if (!found.value()) return directory;
     directory.isArchive = true;
+    EndRecord end = *found.value();
+    if (Status zip64 = applyZip64(reader, archive, end); !zip64) return zip64;
 
-    const unsigned char* end = bytes + *at;
-    std::uint64_t endPosition = fileSize - tailSize + *at;
-    std::uint64_t entries = little(end + 10, 2);
-    std::uint64_t size = little(end + 12, 4);
-    std::uint64_t offset = little(end + 16, 4);
-    unsigned char locator[kZip64LocatorSize];
-    if (endPosition >= kZip64LocatorSize &&
-        reader.read(endPosition - kZip64LocatorSize, locator, sizeof locator) &&
-        little(locator, 4) == kZip64Locator) {
-        const std::uint64_t recordAt = little(locator + 8, 8);
-        unsigned char record[kZip64EndRecordSize];
-        if (!reader.read(recordAt, record, sizeof record) || little(record, 4) != kZip64EndRecord) {
-            return corrupt(archive, "ZIP64 end record missing");
-        }
-        endPosition = recordAt;
-        // As the unpacker does, a ZIP64 value stands in only for a field that is saturated.
-        if (entries == 0xFFFF) entries = little(record + 32, 8);
-        if (size == 0xFFFFFFFF) size = little(record + 40, 8);
-        if (offset == 0xFFFFFFFF) offset = little(record + 48, 8);
-    }
-
-    std::optional<std::uint64_t> position = directoryStart(reader, endPosition, size, offset);
+    std::optional<std::uint64_t> position =
+        directoryStart(reader, end.position, end.size, end.offset);
     if (!position) {
-        if (entries == 0) return directory;
+        if (end.entries == 0) return directory;
         return corrupt(archive, "central directory not found");
     }
-    // The unpacker reads headers one after another for as long as they come, so every one
-    // of them is read here too, whatever the count says.
-    unsigned char header[kCentralHeaderSize];
-    while (reader.read(*position, header, sizeof header) && little(header, 4) == kCentralHeader) {
-        const std::uint64_t nameLength = little(header + 28, 2);
-        const std::uint64_t extraLength = little(header + 30, 2);
-        const std::uint64_t commentLength = little(header + 32, 2);
-        ZipEntry entry;
-        entry.name.resize(nameLength);
-        if (!reader.read(*position + kCentralHeaderSize, entry.name.data(), nameLength)) {
-            return corrupt(archive, "entry name cut off");
-        }
-        const std::uint64_t mode = little(header + 38, 4) >> 16;
-        entry.isSymlink = (mode & 0170000) == 0120000;
-        directory.entries.push_back(std::move(entry));
-        *position += kCentralHeaderSize + nameLength + extraLength + commentLength;
-    }
+    if (Status read = readEntries(reader, archive, *position, directory.entries); !read)
+        return read;
     // Counts above 65535 without ZIP64 wrap; the unpacker accepts them modulo 65536.
-    if ((directory.entries.size() & 0xFFFF) != (entries & 0xFFFF)) {
+    if ((directory.entries.size() & 0xFFFF) != (end.entries & 0xFFFF)) {
         return corrupt(archive, "entry count does not match");
     }
     return directory;
