@@ -416,9 +416,10 @@ void CModule::migrate(Kind<Task>& kind, CDbfImpl& table) {
         if (row.deleted()) MarkRecordDeleted(added, table);
     }
     old.Close();
-    if (!std::filesystem::remove(oldPath, ec)) {
+    platform::FileSystem& files = context_.fileSystem();
+    if (!files.remove(oldPath)) {
         // A table that cannot be removed is set aside, so the migration runs once.
-        std::filesystem::rename(oldPath, oldPath.string() + ".migrated", ec);
+        (void)files.rename(oldPath, oldPath.string() + ".migrated");
     }
 }
 

@@ -118,6 +118,9 @@ class CUpLoadFile : public TaskFileList<UploadWorkItem> {
     std::string appendFailureLocked() const;
     // The file of the sent directory that is `source` itself (a move cut off between its
     // link and its unlink), if any.
+    // Moves `source` to the new name `target` in the sent directory.
+    Status moveIntoSentLocked(const std::filesystem::path& source,
+                              const std::filesystem::path& target) const;
     std::optional<std::filesystem::path> linkedIntoSentLocked(
         const std::filesystem::path& source) const;
     std::string nowText() const;

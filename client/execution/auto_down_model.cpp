@@ -168,6 +168,7 @@ void CAutoDownModel::cleanLocalHistory() {
         const Place places[] = {
             {context_.installation.data(), "本地历史文件清单清理-删除文件[%s]失败"},
             {context_.installation.log(), "本地历史文件日志清理-删除文件[%s]失败"}};
+        platform::FileSystem& files = context_.fileSystem();
         for (const Place& place : places) {
             std::error_code ec;
             for (const auto& file : fs::directory_iterator(place.directory, ec)) {
@@ -177,7 +178,7 @@ void CAutoDownModel::cleanLocalHistory() {
                 // task's mailbox and directory.
                 for (const std::string& id : ids) match = match || old(name, id);
                 if (!match || !file.is_regular_file(ec)) continue;
-                if (fs::remove(file.path(), ec)) {
+                if (platform::removeIfPresent(files, file.path())) {
                     ++mine;
                 } else {
                     writeTaskLog(log, printfText(place.failure, file.path().string()), 1);

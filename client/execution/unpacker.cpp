@@ -12,6 +12,7 @@
 #include "platform/child_process.h"
 #include "platform/disk_space.h"
 #include "platform/error_text.h"
+#include "platform/file_system.h"
 #include "platform/files.h"
 
 namespace vantrel::execution {
@@ -104,9 +105,12 @@ FileWalk walkFiles(const fs::path& root) {
     return walk;
 }
 
+platform::FileSystem& files() {
+    return platform::FileSystem::real();
+}
+
 void removeQuietly(const fs::path& path) {
-    std::error_code ec;
-    fs::remove_all(path, ec);
+    (void)files().removeAll(path);
 }
 
 std::string pathText(const fs::path& path) {
@@ -224,15 +228,14 @@ UnpackResult unpackDownloadedFile(const DownloadedFile& file, bool unpack, const
         removeQuietly(extraction);
     };
 
-    fs::create_directories(copy.parent_path(), ec);
-    fs::remove(copy, ec);
-    ec.clear();
-    fs::copy_file(source, copy, ec);
-    if (!ec)
-        fs::permissions(copy, fs::perms::owner_read | fs::perms::owner_write, fs::perm_options::add,
-                        ec);
-    if (ec) {
-        const int code = ec.value();
+    Status copied = files().createDirectories(copy.parent_path());
+    if (copied) copied = platform::removeIfPresent(files(), copy);
+    if (copied) copied = platform::copyFile(files(), source, copy);
+    if (copied)
+        copied = files().setPermissions(copy, fs::perms::owner_read | fs::perms::owner_write,
+                                        fs::perm_options::add);
+    if (!copied) {
+        const int code = copied.systemCode();
         cleanUp();
         return failure(kNotRun, formatText("解压文件:创建临时文件失败!(Error:%d)", code));
     }
@@ -343,7 +346,7 @@ Status deliverDownloadedFile(const DownloadedFile& file, const fs::path& extract
     if (log) log(formatText("移动文件[%s]成功", file.name.c_str()), 0);
     // The ".tmp" goes first: an extraction directory still present but empty then means
     // "all delivered", so a retry after a crash here succeeds without moving anything.
-    fs::remove(source, ec);
+    (void)platform::removeIfPresent(files(), source);
     removeQuietly(extractionDirectory);
     return Status::ok();
 }

@@ -245,8 +245,8 @@ void UploadRun::finishSent() {
         // Closing the complete block state removes it; the data file stays for the move.
         if (!file.key.empty()) setup_.blocks->remove({file.key});
         if (file.markedSent) {
-            std::error_code ec;
-            std::filesystem::remove((sendDirectory / file.name).string() + ".~block", ec);
+            (void)platform::removeIfPresent(context_.fileSystem(),
+                                            (sendDirectory / file.name).string() + ".~block");
         }
         Phase phase = Phase::Sent;
         std::string error;

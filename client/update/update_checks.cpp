@@ -9,6 +9,7 @@
 #include "client/config/logs.h"
 #include "client/gateway/record_codec.h"
 #include "client/gateway/text_format.h"
+#include "platform/file_system.h"
 #include "platform/files.h"
 #include "platform/ini_file.h"
 
@@ -26,14 +27,11 @@ bool present(const std::filesystem::path& path) {
 }
 
 void removeIfPresent(const std::filesystem::path& path) {
-    std::error_code ec;
-    std::filesystem::remove(path, ec);
+    (void)platform::removeIfPresent(platform::FileSystem::real(), path);
 }
 
 bool renamed(const std::filesystem::path& from, const std::filesystem::path& to) {
-    std::error_code ec;
-    std::filesystem::rename(from, to, ec);
-    return !ec;
+    return platform::FileSystem::real().rename(from, to).isOk();
 }
 
 }  // namespace
@@ -119,10 +117,9 @@ int UpdateChecker::updateConfigFile() {
     const std::filesystem::path model = context_.installation.localconfig() / kFlagModelFile;
     const std::filesystem::path fresh = withSuffix(model, ".new");
     const std::filesystem::path old = withSuffix(model, ".old");
-    std::error_code ec;
     if (present(model)) {
-        std::filesystem::permissions(model, std::filesystem::perms::owner_write,
-                                     std::filesystem::perm_options::add, ec);
+        (void)platform::FileSystem::real().setPermissions(
+            model, std::filesystem::perms::owner_write, std::filesystem::perm_options::add);
     }
     // A copy left by an interrupted earlier attempt is never resumed on.
     removeIfPresent(fresh);

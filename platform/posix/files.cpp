@@ -1,5 +1,7 @@
 #include "platform/files.h"
 
+#include "platform/file_system.h"
+
 #include <fcntl.h>
 #include <stdio.h>
 #include <sys/stat.h>
@@ -94,6 +96,25 @@ Status copyFileSynced(const std::filesystem::path& from, const std::filesystem::
 
 }  // namespace
 
+Result<FileInfo> fileInfo(const std::filesystem::path& path) {
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0)
+        return statusFromErrno(errno, "读取属性[" + path.string() + "]");
+    const auto wall = [](const struct timespec& t) {
+        return WallTime(std::chrono::duration_cast<WallTime::duration>(
+            std::chrono::seconds(t.tv_sec) + std::chrono::nanoseconds(t.tv_nsec)));
+    };
+    FileInfo info;
+    info.regular = S_ISREG(st.st_mode);
+    info.size = static_cast<std::int64_t>(st.st_size);
+    info.modified = wall(st.st_mtim);
+    info.changed = wall(st.st_ctim);
+    info.device = static_cast<std::uint64_t>(st.st_dev);
+    info.inode = static_cast<std::uint64_t>(st.st_ino);
+    info.links = static_cast<std::uint64_t>(st.st_nlink);
+    return info;
+}
+
 Status createDirectories(const std::filesystem::path& dir) {
     if (dir.empty())
         return Status::error(ErrorKind::InvalidArgument, "create directory: empty path");
@@ -131,26 +152,7 @@ Result<std::string> readFile(const std::filesystem::path& path) {
 }
 
 Status writeFileAtomically(const std::filesystem::path& path, std::string_view bytes) {
-    const std::filesystem::path temp = temporaryBeside(path);
-    const int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-    if (fd < 0) return statusFromErrno(errno, "创建[" + temp.string() + "]");
-
-    // The replacement keeps the permissions of the file it replaces.
-    struct stat existing {};
-    if (::stat(path.c_str(), &existing) == 0) ::fchmod(fd, existing.st_mode & 07777);
-
-    Status status = writeAll(fd, bytes, temp);
-    if (status && ::fsync(fd) != 0) status = statusFromErrno(errno, "同步[" + temp.string() + "]");
-    if (::close(fd) != 0 && status) status = statusFromErrno(errno, "关闭[" + temp.string() + "]");
-    if (status && ::rename(temp.c_str(), path.c_str()) != 0) {
-        status = statusFromErrno(errno, "将[" + temp.string() + "]改名为[" + path.string() + "]");
-    }
-    if (!status) {
-        ::unlink(temp.c_str());
-        return status;
-    }
-    syncDirectory(path.parent_path());
-    return Status::ok();
+    return writeFileAtomically(FileSystem::real(), path, bytes);
 }
 
 Status appendToFile(const std::filesystem::path& path, std::string_view bytes) {
