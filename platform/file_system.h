@@ -148,6 +148,14 @@ Status replaceFileDurably(
     FileSystem& fs, const std::filesystem::path& target,
     const std::function<Status(const std::filesystem::path& temporary)>& build);
 
+// Moves a file onto `to`, replacing a file there, written through: the data is synced and
+// renamed; across file systems it is copied to a temporary beside `to` (mode and times
+// kept), synced and renamed over `to`, and only then is `from` removed. On failure `from`
+// is kept and `to` is either untouched or already replaced whole. The parent of `to` must
+// exist.
+Status moveFileReplacing(FileSystem& fs, const std::filesystem::path& from,
+                         const std::filesystem::path& to);
+
 // remove() that counts a missing file as removed.
 Status removeIfPresent(FileSystem& fs, const std::filesystem::path& path);
 

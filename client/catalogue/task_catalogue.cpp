@@ -8,9 +8,9 @@
 #include "client/catalogue/dbf_table.h"
 #include "client/catalogue/table_schema.h"
 #include "client/catalogue/task_schedule.h"
+#include "client/config/config.h"
 #include "client/config/logs.h"
 #include "platform/files.h"
-#include "platform/ini_file.h"
 
 namespace vantrel::catalogue {
 namespace {
@@ -772,12 +772,11 @@ bool CModule::IsHistorySyncCurrent(const std::string& taskId) const {
         if (it == autoSync_->tasks.end()) return true;
         mailname = it->second.mailname;
     }
-    const platform::IniFile ini(context_.installation.clientIni());
     const std::string key =
         EqualsIgnoreCase(TrimText(mailname), "FTP_A_QS") ? "syncHisDate_A" : "syncHisDate_B";
     // The stored value is the next date still to synchronise: caught up once it lies
     // after the trading date.
-    const std::string next = TrimText(ini.getString("system", key, ""));
+    const std::string next = TrimText(CConfig(context_.installation).readSyncHisDate(key));
     std::string trading;
     {
         std::lock_guard lock(sessionMutex_);

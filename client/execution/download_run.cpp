@@ -233,7 +233,8 @@ void DownloadRun::recoverFinished(File& file) {
     // what is left is the delivery: from the extraction directory, where the files not yet
     // moved before the process died still lie, or the received file as it is.
     if (file.unpack) {
-        const execution::DownloadedFile received{workDirectory(), file.name, file.kind};
+        const execution::DownloadedFile received{workDirectory(), file.name, file.kind,
+                                                 &context_.fileSystem()};
         const fs::path extraction = execution::extractionDirectoryOf(received);
         std::error_code ec;
         if (!extraction.empty() && fs::is_directory(extraction, ec)) {
@@ -433,7 +434,8 @@ void DownloadRun::finishFile(BlockTask& block, CVornFtp& handle, const BlockRun&
     }
     execution::crashPoint("download-digest-verdict");
 
-    const execution::DownloadedFile received{workDirectory(), file.name, file.kind};
+    const execution::DownloadedFile received{workDirectory(), file.name, file.kind,
+                                             &context_.fileSystem()};
     const execution::UnpackResult unpacked =
         execution::unpackDownloadedFile(received, file.unpack, setup_.unzipProgram);
     if (!unpacked.status && unpacked.refused) {
@@ -506,7 +508,8 @@ void DownloadRun::deliver() {
         }
     }
     for (const File& file : ready) {
-        const execution::DownloadedFile received{workDirectory(), file.name, file.kind};
+        const execution::DownloadedFile received{workDirectory(), file.name, file.kind,
+                                                 &context_.fileSystem()};
         const Status moved = execution::deliverDownloadedFile(
             received, file.extraction, targetDirectory(file),
             [this](std::string_view line, int level) { taskLog(std::string(line), level); });

@@ -226,6 +226,53 @@ Status replaceFileDurably(
     return fs.syncDirectory(target.parent_path());
 }
 
+namespace {
+
+// Across file systems: a synced copy beside `to` (mode and times kept) renamed over it, and
+// only then is `from` removed.
+Status copyAcross(FileSystem& fs, const std::filesystem::path& from,
+                  const std::filesystem::path& to) {
+    const std::filesystem::path temp = temporaryBeside(to);
+    Status status = copyFile(fs, from, temp);
+    std::error_code ec;
+    const std::filesystem::file_status source = std::filesystem::status(from, ec);
+    if (status && !ec)
+        status =
+            fs.setPermissions(temp, source.permissions(), std::filesystem::perm_options::replace);
+    if (Result<FileInfo> info = fileInfo(from); status && info)
+        status = setFileTime(temp, info->modified);
+    if (status) status = fs.rename(temp, to);
+    if (!status) {
+        (void)fs.remove(temp);
+        return status;
+    }
+    (void)fs.syncDirectory(to.parent_path());
+    // `to` is complete; a source that cannot be removed is still reported, so the caller
+    // retries and replaces `to` again rather than leaving two copies unnoticed.
+    if (Status removed = fs.remove(from); !removed) return removed;
+    (void)fs.syncDirectory(from.parent_path());
+    return Status::ok();
+}
+
+}  // namespace
+
+Status moveFileReplacing(FileSystem& fs, const std::filesystem::path& from,
+                         const std::filesystem::path& to) {
+    // The data reaches the disk before the new name does, so a crash never leaves `to`
+    // naming unwritten blocks.
+    Result<std::unique_ptr<File>> source = fs.open(from, OpenMode::kRead);
+    if (!source) return source.status();
+    if (Status synced = source.value()->sync(); !synced) return synced;
+    (void)source.value()->close();
+    Status renamed = fs.rename(from, to);
+    if (!renamed && renamed.systemCode() == EXDEV) return copyAcross(fs, from, to);
+    if (!renamed) return renamed;
+    // The move has happened; a directory that cannot be synced only weakens its durability.
+    (void)fs.syncDirectory(to.parent_path());
+    (void)fs.syncDirectory(from.parent_path());
+    return Status::ok();
+}
+
 Status removeIfPresent(FileSystem& fs, const std::filesystem::path& path) {
     Status status = fs.remove(path);
     if (!status && status.kind() == ErrorKind::NotFound) return Status::ok();

@@ -27,73 +27,6 @@ Status writeAll(int fd, std::string_view bytes, const std::filesystem::path& pat
     return Status::ok();
 }
 
-// Makes a rename in `dir` durable. Failure only weakens durability, so it is not reported.
-void syncDirectory(const std::filesystem::path& dir) {
-    const int fd = ::open(dir.empty() ? "." : dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd < 0) return;
-    ::fsync(fd);
-    ::close(fd);
-}
-
-// A name beside `path` that no other writer in this or another process uses at the same time.
-std::filesystem::path temporaryBeside(const std::filesystem::path& path) {
-    static std::atomic<unsigned> counter{0};
-    std::filesystem::path temp = path;
-    temp += "." + std::to_string(::getpid()) + "." + std::to_string(counter++) + ".tmp";
-    return temp;
-}
-
-Status syncFile(const std::filesystem::path& path) {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return statusFromErrno(errno, "打开[" + path.string() + "]");
-    Status status;
-    if (::fsync(fd) != 0) status = statusFromErrno(errno, "同步[" + path.string() + "]");
-    ::close(fd);
-    return status;
-}
-
-// Copies `from` into the new file `to` (which must not exist), keeping mode and times, and
-// syncs it. A partial copy is removed.
-Status copyFileSynced(const std::filesystem::path& from, const std::filesystem::path& to) {
-    const int in = ::open(from.c_str(), O_RDONLY | O_CLOEXEC);
-    if (in < 0) return statusFromErrno(errno, "打开[" + from.string() + "]");
-    struct stat info {};
-    if (::fstat(in, &info) != 0) {
-        const int err = errno;
-        ::close(in);
-        return statusFromErrno(err, "读取属性[" + from.string() + "]");
-    }
-    const int out =
-        ::open(to.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, info.st_mode & 07777);
-    if (out < 0) {
-        const int err = errno;
-        ::close(in);
-        return statusFromErrno(err, "创建[" + to.string() + "]");
-    }
-    Status status;
-    std::string buffer(1 << 20, '\0');
-    for (;;) {
-        const ssize_t n = ::read(in, buffer.data(), buffer.size());
-        if (n == 0) break;
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            status = statusFromErrno(errno, "读取[" + from.string() + "]");
-            break;
-        }
-        status = writeAll(out, std::string_view(buffer.data(), static_cast<std::size_t>(n)), to);
-        if (!status) break;
-    }
-    if (status) {
-        const struct timespec times[2] = {info.st_atim, info.st_mtim};
-        ::futimens(out, times);
-        if (::fsync(out) != 0) status = statusFromErrno(errno, "同步[" + to.string() + "]");
-    }
-    if (::close(out) != 0 && status) status = statusFromErrno(errno, "关闭[" + to.string() + "]");
-    ::close(in);
-    if (!status) ::unlink(to.c_str());
-    return status;
-}
-
 }  // namespace
 
 Result<FileInfo> fileInfo(const std::filesystem::path& path) {
@@ -178,30 +111,7 @@ Status setFileTime(const std::filesystem::path& path, WallTime time) {
 }
 
 Status moveFileReplacing(const std::filesystem::path& from, const std::filesystem::path& to) {
-    // The data reaches the disk before the new name does, so a crash never leaves `to`
-    // naming unwritten blocks.
-    if (Status synced = syncFile(from); !synced) return synced;
-    if (::rename(from.c_str(), to.c_str()) == 0) {
-        syncDirectory(to.parent_path());
-        syncDirectory(from.parent_path());
-        return Status::ok();
-    }
-    if (errno != EXDEV)
-        return statusFromErrno(errno, "将[" + from.string() + "]改名为[" + to.string() + "]");
-
-    const std::filesystem::path temp = temporaryBeside(to);
-    if (Status copied = copyFileSynced(from, temp); !copied) return copied;
-    if (::rename(temp.c_str(), to.c_str()) != 0) {
-        const int err = errno;
-        ::unlink(temp.c_str());
-        return statusFromErrno(err, "将[" + temp.string() + "]改名为[" + to.string() + "]");
-    }
-    syncDirectory(to.parent_path());
-    // `to` is complete; a source that cannot be removed is still reported, so the caller
-    // retries and replaces `to` again rather than leaving two copies unnoticed.
-    if (::unlink(from.c_str()) != 0) return statusFromErrno(errno, "删除[" + from.string() + "]");
-    syncDirectory(from.parent_path());
-    return Status::ok();
+    return moveFileReplacing(FileSystem::real(), from, to);
 }
 
 Status exchangePaths(const std::filesystem::path& a, const std::filesystem::path& b) {

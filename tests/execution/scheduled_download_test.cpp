@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <chrono>
 #include <cstring>
+#include <map>
 #include <thread>
 
 #include "client/catalogue/catalogue_text.h"
@@ -15,6 +16,7 @@
 #include "client/transfer/block_state_layout.h"
 #include "platform/error_text.h"
 #include "tests/catalogue/table_bytes.h"
+#include "tests/support/failing_file_system.h"
 #include "tests/support/local_time.h"
 #include "tests/transfer/transfer_gateway_fixture.h"
 
@@ -448,6 +450,117 @@ TEST_F(ScheduledDownload, aFinishedFileLeftByAnEarlierDayIsFetchedAgainNotDelive
     // verify
     EXPECT_EQ(done.lastresult, "成功") << done.lastdes << "\n" << taskLog(done.planid);
     EXPECT_TRUE(readLocal(recv / "a.txt") == today);
+}
+
+// What a fault must leave alone: the files delivered so far with their bytes, and the
+// day's list with the state of each of their rows.
+struct DeliveredDay {
+    std::map<fs::path, std::string> files;
+    std::map<std::string, std::string> rowFlags;
+};
+
+class ScheduledDownloadFaults : public ScheduledDownload {
+  protected:
+    fs::path listPath() const {
+        return catalogue::DailyTaskFile(installation.data(), dailyTask().planid, clock.localNow(),
+                                        ".dat");
+    }
+
+    // The day's list by file name; fails the test when the table cannot be read.
+    std::map<std::string, std::string> readRowFlags() {
+        std::map<std::string, std::string> flags;
+        catalogue::CDbfImpl list;
+        EXPECT_EQ(list.Open(listPath(), 1), 1) << "the day's list cannot be read";
+        catalogue::DbfRow row;
+        for (int r = 0; r < list.GetRecordCount(); ++r) {
+            if (list.ReadRow(r, row) && !row.deleted())
+                flags[row.trimmed("filename")] = row.trimmed("flag");
+        }
+        return flags;
+    }
+
+    DeliveredDay delivered() {
+        DeliveredDay day;
+        for (const auto& entry : fs::directory_iterator(recv)) {
+            const std::string name = entry.path().filename().string();
+            if (entry.is_regular_file() && !name.ends_with(".tmp") && !name.ends_with(".~block"))
+                day.files[entry.path()] = readLocal(entry.path());
+        }
+        day.rowFlags = readRowFlags();
+        return day;
+    }
+
+    // Runs the task now, the clock a minute on (a new "last run" time).
+    catalogue::DownloadTask runNow() {
+        clock.advance(1min);
+        EXPECT_EQ(scheduler->downloads().startNow(dailyTask().planid), 1);
+        return awaitRunEnd(dailyTask().planid, true);
+    }
+
+    // After a faulty run: the earlier files and rows as they were, the new file absent or
+    // whole, never half.
+    void expectIntact(const DeliveredDay& before, const std::string& name,
+                      const std::string& bytes) {
+        for (const auto& [path, content] : before.files)
+            EXPECT_TRUE(readLocal(path) == content) << path << " changed";
+        const std::map<std::string, std::string> flags = readRowFlags();
+        for (const auto& [file, flag] : before.rowFlags) {
+            ASSERT_TRUE(flags.count(file)) << "the row of " << file << " was lost";
+            EXPECT_EQ(flags.at(file), flag) << "the row of " << file << " was rolled back";
+        }
+        std::error_code ec;
+        if (fs::exists(recv / name, ec)) {
+            EXPECT_TRUE(readLocal(recv / name) == bytes) << "half a file delivered: " << name;
+        }
+    }
+
+    FailingFileSystem disk;
+};
+
+TEST_F(ScheduledDownloadFaults,
+       aWriteRenameOrSyncFailingAtAnyCallKeepsWhatWasGoodAndTheNextRunEnds) {
+    // setup: a good first run, then the calls of a good run that fetches one more file
+    putRemote("good.txt", 3000);
+    ctx.files = &disk;
+    startScheduler(dailyTask());
+    advanceToNextRun(dailyTask().planid);
+    ASSERT_EQ(awaitRunEnd(dailyTask().planid).lastresult, "成功");
+    putRemote("count.dat", 70000);
+    disk.failCall(0);
+    ASSERT_EQ(runNow().lastresult, "成功");
+    const int calls = disk.calls();
+    ASSERT_GT(calls, 3);
+    const int stride = std::max(1, calls / 24);  // bounded: at most about 24 cases
+
+    int failedRuns = 0, recovered = 0;
+    for (int k = 1; k <= calls; k += stride) {
+        // act: call k of the next run fails
+        const std::string name = "f" + std::to_string(k) + ".dat";
+        const std::string bytes = putRemote(name, 70000 + static_cast<std::size_t>(k));
+        const DeliveredDay before = delivered();
+        disk.failCall(k);
+        const catalogue::DownloadTask faulty = runNow();
+        const std::string failed = disk.failed();
+        disk.failCall(0);
+
+        // verify
+        SCOPED_TRACE("call " + std::to_string(k) + " of " + std::to_string(calls) + ": " + failed);
+        expectIntact(before, name, bytes);
+        if (faulty.lastresult == "失败") {
+            ++failedRuns;
+            EXPECT_FALSE(faulty.lastdes.empty());
+        } else {
+            // Retried within the run: then everything must have arrived whole.
+            ++recovered;
+            EXPECT_EQ(faulty.lastresult, "成功");
+            EXPECT_TRUE(readLocal(recv / name) == bytes) << faulty.lastdes;
+        }
+        const catalogue::DownloadTask next = runNow();
+        EXPECT_EQ(next.lastresult, "成功") << next.lastdes << "\n" << taskLog(next.planid);
+        EXPECT_TRUE(readLocal(recv / name) == bytes);
+    }
+    std::printf("download fault injection: %d calls in a good run, %d failed runs, %d recovered\n",
+                calls, failedRuns, recovered);
 }
 
 }  // namespace

@@ -7,12 +7,15 @@
 #include <sys/stat.h>
 
 #include <chrono>
+#include <map>
+#include <optional>
 #include <thread>
 
 #include "client/catalogue/catalogue_text.h"
 #include "client/catalogue/table_schema.h"
 #include "client/execution/task_scheduler.h"
 #include "tests/catalogue/table_bytes.h"
+#include "tests/support/failing_file_system.h"
 #include "tests/support/local_time.h"
 #include "tests/transfer/transfer_gateway_fixture.h"
 
@@ -419,6 +422,117 @@ TEST_F(ScheduledUpload, aFullNameQueueRefusesTheStartAndRecordsWhy) {
     EXPECT_FALSE(fs::exists(files->root() / "FTP_SG" / "q.txt"));
     ASSERT_FALSE(alerts.taken().empty());
     EXPECT_EQ(alerts.taken()[0].reason, "上传任务队列已满,稍候执行!");
+}
+
+class ScheduledUploadFaults : public ScheduledUpload {
+  protected:
+    // The day's list by file name: the rows sent ("1") must stay so.
+    std::map<std::string, std::string> readRowFlags() {
+        std::map<std::string, std::string> flags;
+        catalogue::CDbfImpl list;
+        EXPECT_EQ(
+            list.Open(
+                catalogue::DailyTaskFile(installation.data(), kTask, clock.localNow(), ".dat"), 1),
+            1)
+            << "the day's list cannot be read";
+        catalogue::DbfRow row;
+        for (int r = 0; r < list.GetRecordCount(); ++r) {
+            if (list.ReadRow(r, row) && !row.deleted())
+                flags[row.trimmed("filename")] = row.trimmed("flag");
+        }
+        return flags;
+    }
+
+    std::map<fs::path, std::string> sentFiles() {
+        std::map<fs::path, std::string> kept;
+        for (const auto& entry : fs::directory_iterator(sent))
+            kept[entry.path()] = readLocal(entry.path());
+        return kept;
+    }
+
+    // The copy of `name` moved into the sent directory, if any.
+    std::optional<fs::path> sentCopyOf(const std::string& name) {
+        const std::string stem = fs::path(name).stem().string() + "_SUCCESS_";
+        for (const auto& entry : fs::directory_iterator(sent)) {
+            if (entry.path().filename().string().starts_with(stem)) return entry.path();
+        }
+        return std::nullopt;
+    }
+
+    catalogue::UploadTask runNow() {
+        clock.advance(1min);
+        EXPECT_EQ(scheduler->uploads().startNow(kTask), 1);
+        return awaitResult();
+    }
+
+    // After a faulty run: what was sent before as it was, and the new file whole in the send
+    // directory or in the sent one, never lost or cut.
+    void expectIntact(const std::map<fs::path, std::string>& before,
+                      const std::map<std::string, std::string>& flagsBefore,
+                      const std::string& name, const std::string& bytes) {
+        for (const auto& [path, content] : before)
+            EXPECT_TRUE(readLocal(path) == content) << path << " changed";
+        const std::map<std::string, std::string> flags = readRowFlags();
+        for (const auto& [file, flag] : flagsBefore) {
+            ASSERT_TRUE(flags.count(file)) << "the row of " << file << " was lost";
+            if (flag == "1") {
+                EXPECT_EQ(flags.at(file), "1") << "the row of " << file << " rolled back";
+            }
+        }
+        const std::optional<fs::path> moved = sentCopyOf(name);
+        const std::string kept = moved ? readLocal(*moved) : readLocal(send / name);
+        EXPECT_TRUE(kept == bytes) << name << " lost or cut";
+    }
+
+    FailingFileSystem disk;
+};
+
+TEST_F(ScheduledUploadFaults, aWriteRenameOrSyncFailingAtAnyCallKeepsWhatWasGoodAndTheNextRunEnds) {
+    // setup: a good first run, then the calls of a good run that sends one more file
+    putReady("good.txt", std::string(3000, 'g'));
+    ctx.files = &disk;
+    startScheduler();
+    advanceToNextRun();
+    ASSERT_EQ(awaitResult().lastresult, "成功");
+    putReady("count.dat", std::string(70000, 'c'));
+    disk.failCall(0);
+    ASSERT_EQ(runNow().lastresult, "成功");
+    const int calls = disk.calls();
+    ASSERT_GT(calls, 3);
+    const int stride = std::max(1, calls / 24);  // bounded: at most about 24 cases
+
+    int failedRuns = 0, recovered = 0;
+    for (int k = 1; k <= calls; k += stride) {
+        // act: call k of the next run fails
+        const std::string name = "f" + std::to_string(k) + ".dat";
+        const std::string bytes(70000 + static_cast<std::size_t>(k),
+                                static_cast<char>('a' + k % 26));
+        putReady(name, bytes);
+        const auto before = sentFiles();
+        const auto flagsBefore = readRowFlags();
+        disk.failCall(k);
+        const catalogue::UploadTask faulty = runNow();
+        const std::string failed = disk.failed();
+        disk.failCall(0);
+
+        // verify
+        SCOPED_TRACE("call " + std::to_string(k) + " of " + std::to_string(calls) + ": " + failed);
+        expectIntact(before, flagsBefore, name, bytes);
+        if (faulty.lastresult == "失败") {
+            ++failedRuns;
+            EXPECT_FALSE(faulty.lastdes.empty());
+        } else {
+            ++recovered;  // retried within the run: then it must have gone whole
+            EXPECT_EQ(faulty.lastresult, "成功");
+            EXPECT_TRUE(readLocal(files->root() / "FTP_SG" / name) == bytes) << faulty.lastdes;
+        }
+        const catalogue::UploadTask next = runNow();
+        EXPECT_EQ(next.lastresult, "成功") << next.lastdes << "\n" << taskLog();
+        EXPECT_TRUE(readLocal(files->root() / "FTP_SG" / name) == bytes);
+        EXPECT_TRUE(sentCopyOf(name).has_value());
+    }
+    std::printf("upload fault injection: %d calls in a good run, %d failed runs, %d recovered\n",
+                calls, failedRuns, recovered);
 }
 
 }  // namespace
