@@ -394,7 +394,7 @@ void CModule::migrate(Kind<Task>& kind, CDbfImpl& table) {
     const std::filesystem::path oldPath = tablePath(kind.oldTable);
     std::error_code ec;
     if (!std::filesystem::exists(oldPath, ec)) return;
-    CDbfImpl old(*context_.clock);
+    CDbfImpl old(*context_.clock, context_.fileSystem());
     if (old.Open(oldPath, 1) != 1) return;
     DbfRow row;
     for (int r = 0; r < old.GetRecordCount(); ++r) {
@@ -438,7 +438,7 @@ void CModule::load(Kind<Task>& kind) {
         kind.tasks.clear();
         if (kind.kind == CatalogueTaskKind::Upload) events.push_back(UploadTasksReloading{});
         const std::filesystem::path path = tablePath(kind.table);
-        CDbfImpl table(*context_.clock);
+        CDbfImpl table(*context_.clock, context_.fileSystem());
         if (table.Open(path, 2) != 1) {
             sysLog(fmt(kind.texts.loadOpenFailed, path.string()));
             deliver(events);
@@ -549,7 +549,7 @@ int CModule::add(Kind<Task>& kind, const Task& task, std::string& message) {
     {
         std::lock_guard lock(kind.mutex);
         const std::filesystem::path path = tablePath(kind.table);
-        CDbfImpl table(*context_.clock);
+        CDbfImpl table(*context_.clock, context_.fileSystem());
         if (table.Open(path, 2) != 1) {
             message = fmt(kind.texts.addOpenFailed, id, path.string());
             sysLog(message);
@@ -584,7 +584,7 @@ int CModule::remove(Kind<Task>& kind, const Task& task, std::string& message) {
     const std::string id = TrimText(task.planid);
     std::lock_guard lock(kind.mutex);
     const std::filesystem::path path = tablePath(kind.table);
-    CDbfImpl table(*context_.clock);
+    CDbfImpl table(*context_.clock, context_.fileSystem());
     if (table.Open(path, 2) != 1) {
         message = fmt(kind.texts.deleteOpenFailed, id, path.string());
         sysLog(message);
@@ -621,7 +621,7 @@ int CModule::modify(Kind<Task>& kind, const Task& task, std::string& message) {
     {
         std::lock_guard lock(kind.mutex);
         const std::filesystem::path path = tablePath(kind.table);
-        CDbfImpl table(*context_.clock);
+        CDbfImpl table(*context_.clock, context_.fileSystem());
         if (table.Open(path, 2) != 1) {
             message = fmt(kind.texts.modifyOpenFailed, id, path.string());
             sysLog(message);
@@ -665,7 +665,7 @@ int CModule::updateRowLocked(Kind<Task>& kind, const std::string& taskId,
                              const std::string& lastRunTime, int state) {
     const std::string id = TrimText(taskId);
     const std::filesystem::path path = tablePath(kind.table);
-    CDbfImpl table(*context_.clock);
+    CDbfImpl table(*context_.clock, context_.fileSystem());
     if (table.Open(path, 2) != 1) {
         sysLog(fmt(kind.texts.updateOpenFailed, id, path.string()));
         return 0;

@@ -162,6 +162,7 @@ int CUpLoadFile::AddNewFiles() {
     }
     // Read only when a file is not listed today, which is rare after the day's first run.
     std::optional<std::map<std::string, EarlierUploadRow>> earlier;
+    bool unlisted = false;
     for (const ScannedFile& file : files) {
         std::string key = ToLowerAscii(file.name);
         if (listed.count(key) != 0) continue;
@@ -190,6 +191,7 @@ int CUpLoadFile::AddNewFiles() {
                                           {"md5", item->md5}});
         if (row < 0) {
             lastError_ = appendFailureLocked();
+            unlisted = true;
             continue;
         }
         // Never sent under this row: a finished block state beside it is an earlier send's
@@ -200,7 +202,7 @@ int CUpLoadFile::AddNewFiles() {
         addItemLocked(std::move(item), row);
         listed.insert(std::move(key));
     }
-    return 1;
+    return unlisted ? -1 : 1;
 }
 
 void CUpLoadFile::removeBlockState(const std::filesystem::path& file) {
