@@ -1,7 +1,7 @@
 #include "client/app/failure_alerts.h"
 
+#include "client/base/logs.h"
 #include "client/config/config.h"
-#include "client/config/logs.h"
 #include "platform/child_process.h"
 
 namespace vantrel {

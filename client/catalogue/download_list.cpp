@@ -10,7 +10,7 @@
 #include "client/catalogue/flag_recorder.h"
 #include "client/catalogue/list_engine.h"
 #include "client/catalogue/table_schema.h"
-#include "client/config/logs.h"
+#include "client/base/logs.h"
 #include "client/transfer/local_path.h"
 #include "platform/error_text.h"
 #include "platform/file_system.h"

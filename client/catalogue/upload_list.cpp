@@ -65,10 +65,9 @@ std::optional<ScannedFile> describe(const std::filesystem::path& path) {
     if (!info || !info->regular) return std::nullopt;
     const platform::LocalTime t =
         platform::toLocalTime(std::chrono::floor<std::chrono::seconds>(info->modified));
-    char date[16], time[16];
-    std::snprintf(date, sizeof date, "%04d%02d%02d", t.year, t.month, t.day);
+    char time[16];
     std::snprintf(time, sizeof time, "%02d:%02d:%02d", t.hour, t.minute, t.second);
-    return ScannedFile{path.filename().string(), info->size, date, time};
+    return ScannedFile{path.filename().string(), info->size, FormatDate(t), time};
 }
 
 }  // namespace
@@ -459,11 +458,7 @@ std::filesystem::path CUpLoadFile::sentFileNameLocked(const std::string& fileNam
     const std::size_t dot = fileName.rfind('.');
     const std::string base = dot == std::string::npos ? fileName : fileName.substr(0, dot);
     const std::string extension = dot == std::string::npos ? std::string() : fileName.substr(dot);
-    const platform::LocalTime t = context_.clock->localNow();
-    char stamp[32];
-    std::snprintf(stamp, sizeof stamp, "%04d%02d%02d%02d%02d%02d", t.year, t.month, t.day, t.hour,
-                  t.minute, t.second);
-    const std::string stem = base + "_SUCCESS_" + stamp;
+    const std::string stem = base + "_SUCCESS_" + FormatStamp(context_.clock->localNow());
     std::filesystem::path candidate = sentDirectory_ / (stem + extension);
     std::error_code ec;
     for (int n = 1; std::filesystem::exists(candidate, ec) && n < 10000; ++n) {
