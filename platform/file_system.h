@@ -1,7 +1,9 @@
 #pragma once
-// The file operations the catalogue and the transfers write through: an interface with the
-// machine's file system as its default and a forwarding wrapper, so that a test can fail
-// the Nth write with "no space", a rename, a sync or a deletion, and watch what is kept.
+// Every change the client and the updater make to files and directories goes through this
+// interface, with the machine's file system as its default and a forwarding wrapper, so
+// that a test can fail any call (the Nth write with "no space", a rename, a sync, a
+// deletion) and watch what is kept. Read-only queries (exists, sizes, listings) may use
+// std::filesystem directly.
 // Every failure is a Status whose kind comes from statusFromErrno (ENOSPC is NoSpace).
 //
 // Thread safety: real() and its files may be used from any thread; one File object is used
@@ -12,6 +14,8 @@
 #include <filesystem>
 #include <functional>
 #include <memory>
+#include <string>
+#include <string_view>
 
 #include "platform/mapped_file.h"
 #include "platform/status.h"
@@ -58,6 +62,15 @@ class FileSystem {
     virtual Result<MappedFile> map(const std::filesystem::path& path, std::size_t size,
                                    bool create) = 0;
     virtual Status flushMapped(MappedFile& file, std::size_t offset, std::size_t length) = 0;
+    // `directory` with every missing parent; an existing directory is success.
+    virtual Status createDirectories(const std::filesystem::path& directory) = 0;
+    // A file, or a directory with all it holds; a missing one is success.
+    virtual Status removeAll(const std::filesystem::path& path) = 0;
+    virtual Status setPermissions(const std::filesystem::path& path, std::filesystem::perms perms,
+                                  std::filesystem::perm_options how) = 0;
+    // A second name `link` for the file `existing` (same file system only).
+    virtual Status hardLink(const std::filesystem::path& existing,
+                            const std::filesystem::path& link) = 0;
 
     // The machine's file system; lives for the whole process.
     static FileSystem& real();
@@ -84,6 +97,18 @@ class FileSystemWrapper : public FileSystem {
     }
     Status flushMapped(MappedFile& file, std::size_t offset, std::size_t length) override {
         return target_.flushMapped(file, offset, length);
+    }
+    Status createDirectories(const std::filesystem::path& directory) override {
+        return target_.createDirectories(directory);
+    }
+    Status removeAll(const std::filesystem::path& path) override { return target_.removeAll(path); }
+    Status setPermissions(const std::filesystem::path& path, std::filesystem::perms perms,
+                          std::filesystem::perm_options how) override {
+        return target_.setPermissions(path, perms, how);
+    }
+    Status hardLink(const std::filesystem::path& existing,
+                    const std::filesystem::path& link) override {
+        return target_.hardLink(existing, link);
     }
 
   protected:
@@ -122,5 +147,27 @@ Status copyFile(FileSystem& fs, const std::filesystem::path& from, const std::fi
 Status replaceFileDurably(
     FileSystem& fs, const std::filesystem::path& target,
     const std::function<Status(const std::filesystem::path& temporary)>& build);
+
+// Moves a file onto `to`, replacing a file there, written through: the data is synced and
+// renamed; across file systems it is copied to a temporary beside `to` (mode and times
+// kept), synced and renamed over `to`, and only then is `from` removed. On failure `from`
+// is kept and `to` is either untouched or already replaced whole. The parent of `to` must
+// exist.
+Status moveFileReplacing(FileSystem& fs, const std::filesystem::path& from,
+                         const std::filesystem::path& to);
+
+// remove() that counts a missing file as removed.
+Status removeIfPresent(FileSystem& fs, const std::filesystem::path& path);
+
+// Replaces `path` as a whole with `bytes` (through replaceFileDurably: written beside it,
+// synced, renamed, the directory synced), keeping the permissions of the file it replaces.
+Status writeFileAtomically(FileSystem& fs, const std::filesystem::path& path,
+                           std::string_view bytes);
+
+// The whole file, read through `fs`.
+Result<std::string> readWholeFile(FileSystem& fs, const std::filesystem::path& path);
+
+// Writes `bytes` as the whole content of `path` (created or emptied) and closes it; no sync.
+Status writeWholeFile(FileSystem& fs, const std::filesystem::path& path, std::string_view bytes);
 
 }  // namespace vantrel::platform

@@ -1,6 +1,7 @@
 #pragma once
 // File helpers with errors as values.
 
+#include <cstdint>
 #include <filesystem>
 #include <string>
 #include <string_view>
@@ -10,12 +11,23 @@
 
 namespace vantrel::platform {
 
+// What stat tells of a file (links followed); a query only.
+struct FileInfo {
+    bool regular = false;
+    std::int64_t size = 0;
+    WallTime modified;
+    WallTime changed;  // the last change of the entry itself (a link, a rename, a mode)
+    std::uint64_t device = 0;
+    std::uint64_t inode = 0;
+    std::uint64_t links = 0;
+};
+Result<FileInfo> fileInfo(const std::filesystem::path& path);
+
 // Creates `dir` with every missing parent; an existing directory is success.
 Status createDirectories(const std::filesystem::path& dir);
 // Reads a whole file.
 Result<std::string> readFile(const std::filesystem::path& path);
-// Replaces `path` as a whole: writes a temporary beside it, syncs, renames; the temporary
-// is removed on failure.
+// writeFileAtomically of file_system.h on the machine's file system.
 Status writeFileAtomically(const std::filesystem::path& path, std::string_view bytes);
 // Appends bytes at the end of the file (creating it), with O_APPEND.
 Status appendToFile(const std::filesystem::path& path, std::string_view bytes);

@@ -4,7 +4,9 @@
 //  - a missing file, section or key gives the caller's default;
 //  - section and key names compare case-insensitively (ASCII);
 //  - values are trimmed of surrounding blanks, and one pair of surrounding quotes is removed;
-//  - the file is read afresh on every call (no cache outlives a call);
+//  - every call sees the file as it is now, but the file is read again only when its
+//    identity, size or times changed since the last read in this process (a reader that
+//    asks once a second costs a stat, not a read);
 //  - writing one key rewrites only that line (or adds it), keeping every other line and
 //    comment; a missing section is appended. Writes replace the file atomically.
 // Files are UTF-8. Lines are split on LF with an optional CR before it.

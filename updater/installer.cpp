@@ -2,6 +2,7 @@
 
 #include <system_error>
 
+#include "platform/file_system.h"
 #include "platform/files.h"
 #include "updater/package_archive.h"
 #include "updater/package_signature.h"
@@ -15,24 +16,22 @@ Status installPackage(const Installation& installation, const std::filesystem::p
     const std::filesystem::path bin = installation.bin();
     const std::filesystem::path fresh = installation.root() / "bin.new";
     const std::filesystem::path previous = installation.root() / "bin.old";
-    std::error_code ec;
+    platform::FileSystem& files = platform::FileSystem::real();
     // Left by an install that was cut off before its exchange.
-    std::filesystem::remove_all(fresh, ec);
+    (void)files.removeAll(fresh);
     if (Status unpacked = unpackPackage(package, fresh, publicKey); !unpacked) {
-        std::filesystem::remove_all(fresh, ec);
+        (void)files.removeAll(fresh);
         return unpacked;
     }
-    if (!std::filesystem::exists(bin, ec)) {
-        std::filesystem::rename(fresh, bin, ec);
-        return ec ? statusFromErrno(ec.value(), "改名[" + fresh.string() + "]") : Status::ok();
-    }
+    std::error_code ec;
+    if (!std::filesystem::exists(bin, ec)) return files.rename(fresh, bin);
     if (Status swapped = platform::exchangePaths(fresh, bin); !swapped) {
-        std::filesystem::remove_all(fresh, ec);
+        (void)files.removeAll(fresh);
         return swapped;
     }
     // "bin.new" now holds the program that ran until now: it becomes the roll-back copy.
-    std::filesystem::remove_all(previous, ec);
-    std::filesystem::rename(fresh, previous, ec);
+    (void)files.removeAll(previous);
+    (void)files.rename(fresh, previous);
     return Status::ok();
 }
 

@@ -8,6 +8,7 @@
 #include <system_error>
 #include <vector>
 
+#include "platform/file_system.h"
 #include "platform/files.h"
 #include "updater/package_signature.h"
 
@@ -220,8 +221,9 @@ Status unpackPackage(const std::filesystem::path& archive, const std::filesystem
     if (!bytes) return bytes.status();
     Result<std::vector<Entry>> entries = parse(*bytes, publicKeyFile);
     if (!entries) return entries.status();
+    platform::FileSystem& files = platform::FileSystem::real();
     std::error_code ec;
-    if (!std::filesystem::create_directory(folder, ec)) {
+    if (std::filesystem::exists(folder, ec) || !files.createDirectories(folder)) {
         return Status::error(ErrorKind::AlreadyExists, "cannot create " + folder.string());
     }
     for (const Entry& entry : *entries) {
@@ -232,9 +234,11 @@ Status unpackPackage(const std::filesystem::path& archive, const std::filesystem
             if (Status s = platform::createDirectories(target.parent_path()); !s) return s;
             if (Status s = platform::writeFileAtomically(target, entry.data); !s) return s;
         }
-        std::filesystem::permissions(target,
-                                     static_cast<std::filesystem::perms>(entry.mode & 0777u), ec);
-        if (ec) return statusFromErrno(ec.value(), "修改权限[" + target.string() + "]");
+        if (Status s = files.setPermissions(target,
+                                            static_cast<std::filesystem::perms>(entry.mode & 0777u),
+                                            std::filesystem::perm_options::replace);
+            !s)
+            return s;
     }
     return Status::ok();
 }

@@ -1,11 +1,15 @@
 #include "updater/package_signature.h"
 
+#include <openssl/bio.h>
 #include <openssl/err.h>
 #include <openssl/evp.h>
 #include <openssl/pem.h>
 
+#include <climits>
 #include <cstdio>
 #include <memory>
+
+#include "platform/files.h"
 
 namespace vantrel::updater {
 
@@ -17,8 +21,8 @@ struct PkeyFree {
 struct MdCtxFree {
     void operator()(EVP_MD_CTX* context) const { EVP_MD_CTX_free(context); }
 };
-struct FileClose {
-    void operator()(std::FILE* file) const { std::fclose(file); }
+struct BioFree {
+    void operator()(BIO* bio) const { BIO_free(bio); }
 };
 using Pkey = std::unique_ptr<EVP_PKEY, PkeyFree>;
 using MdCtx = std::unique_ptr<EVP_MD_CTX, MdCtxFree>;
@@ -26,10 +30,12 @@ using MdCtx = std::unique_ptr<EVP_MD_CTX, MdCtxFree>;
 // The Ed25519 key in a PEM file (private or public), or null when the file is missing,
 // unreadable, or holds another kind of key.
 Pkey readKey(const std::filesystem::path& file, bool isPrivate) {
-    std::unique_ptr<std::FILE, FileClose> in(std::fopen(file.c_str(), "rb"));
+    Result<std::string> text = platform::readFile(file);
+    if (!text || text->size() > static_cast<std::size_t>(INT_MAX)) return nullptr;
+    std::unique_ptr<BIO, BioFree> in(BIO_new_mem_buf(text->data(), static_cast<int>(text->size())));
     if (!in) return nullptr;
-    Pkey key(isPrivate ? PEM_read_PrivateKey(in.get(), nullptr, nullptr, nullptr)
-                       : PEM_read_PUBKEY(in.get(), nullptr, nullptr, nullptr));
+    Pkey key(isPrivate ? PEM_read_bio_PrivateKey(in.get(), nullptr, nullptr, nullptr)
+                       : PEM_read_bio_PUBKEY(in.get(), nullptr, nullptr, nullptr));
     if (!key || EVP_PKEY_get_id(key.get()) != EVP_PKEY_ED25519) {
         ERR_clear_error();  // what went wrong is said by the caller
         return nullptr;

@@ -6,6 +6,7 @@
 #include "client/base/installation.h"
 #include "client/gateway/text_format.h"
 #include "client/update/update_checks.h"
+#include "platform/file_system.h"
 #include "platform/files.h"
 #include "platform/ini_file.h"
 #include "updater/installer.h"
@@ -133,10 +134,11 @@ int UpdateRun::run() {
     const std::string serverFile = serverPath + "/" + packageName_;
     if (Status s = platform::createDirectories(tempPath); !s) return fail(s.text());
     if (Status s = platform::createDirectories(targetPath); !s) return fail(s.text());
+    platform::FileSystem& files = platform::FileSystem::real();
     std::error_code ec;
     if (std::filesystem::exists(target, ec)) {
-        std::filesystem::permissions(target, std::filesystem::perms::owner_write,
-                                     std::filesystem::perm_options::add, ec);
+        (void)files.setPermissions(target, std::filesystem::perms::owner_write,
+                                   std::filesystem::perm_options::add);
     }
 
     reporter_.caption("升级主程序");
@@ -149,7 +151,7 @@ int UpdateRun::run() {
     const Installation installation(root, root / "tmp");
     reporter_.status("正在验证安装包签名...");
     if (Status s = verifyPackage(tempFile, installation.localconfig() / kPublicKeyFile); !s) {
-        std::filesystem::remove(tempFile, ec);  // the next run fetches it anew
+        (void)platform::removeIfPresent(files, tempFile);  // the next run fetches it anew
         return fail("拒绝安装:" + s.text());
     }
 

@@ -1,8 +1,8 @@
 #include "client/app/failure_alerts.h"
 
 #include "client/base/logs.h"
+#include "client/config/config.h"
 #include "platform/child_process.h"
-#include "platform/ini_file.h"
 
 namespace vantrel {
 
@@ -69,8 +69,7 @@ void FailureAlerts::loop() {
 
 void FailureAlerts::run(const Alert& alert) {
     // Read at every alert, so an edited Client.ini counts without a restart.
-    const std::string command =
-        platform::IniFile(installation_.clientIni()).getString("alert", "Command", "");
+    const std::string command = CConfig(installation_).readAlertCommand();
     if (command.empty()) return;
     platform::ChildOptions options;
     options.program = command;

@@ -2,6 +2,8 @@
 
 #include <system_error>
 
+#include "platform/file_system.h"
+
 namespace vantrel::catalogue {
 
 std::filesystem::path DailyTaskFile(const std::filesystem::path& directory,
@@ -12,8 +14,11 @@ std::filesystem::path DailyTaskFile(const std::filesystem::path& directory,
 
 bool CopyTemplate(const std::filesystem::path& from, const std::filesystem::path& to) {
     std::error_code ec;
-    std::filesystem::copy_file(from, to, std::filesystem::copy_options::skip_existing, ec);
-    return std::filesystem::exists(to, ec);
+    if (std::filesystem::exists(to, ec)) return true;
+    platform::FileSystem& files = platform::FileSystem::real();
+    if (platform::copyFile(files, from, to)) return true;
+    (void)files.remove(to);  // a half copy would pass for the template next time
+    return false;
 }
 
 }  // namespace vantrel::catalogue

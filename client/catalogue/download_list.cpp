@@ -1,8 +1,5 @@
 #include "client/catalogue/download_list.h"
 
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -16,6 +13,7 @@
 #include "client/base/logs.h"
 #include "client/transfer/local_path.h"
 #include "platform/error_text.h"
+#include "platform/file_system.h"
 #include "platform/files.h"
 
 namespace vantrel::catalogue {
@@ -108,9 +106,7 @@ int CDownLoadFile::DeleteList() {
     std::lock_guard lock(mutex_);
     list_.reset();
     for (int attempt = 0; attempt < 3; ++attempt) {
-        std::error_code ec;
-        if (!std::filesystem::exists(listPath_, ec) || std::filesystem::remove(listPath_, ec))
-            return 1;
+        if (platform::removeIfPresent(context_.fileSystem(), listPath_)) return 1;
         if (attempt < 2) std::this_thread::sleep_for(std::chrono::milliseconds(500));
     }
     lastError_ = printfText("重试3次删除下载文件列表DBF[%s]文件失败！", listPath_.string());
@@ -126,7 +122,9 @@ void CDownLoadFile::removePartialFiles(const std::string& fileName) {
                      printf1("%2$s, 错误代码：%1$d", err, platform::systemErrorText(err).c_str());
         taskLog(lastError_, 1);
     };
-    if (::unlink(partial.value().c_str()) != 0 && errno != ENOENT) report(partial.value(), errno);
+    platform::FileSystem& files = context_.fileSystem();
+    if (Status s = platform::removeIfPresent(files, partial.value()); !s)
+        report(partial.value(), s.systemCode());
     if (engine_ != nullptr) {
         Status removed = engine_->removeBlockState(partial.value());
         if (!removed) {
@@ -136,7 +134,7 @@ void CDownLoadFile::removePartialFiles(const std::string& fileName) {
         }
     } else {
         const std::filesystem::path block = partial.value().string() + ".~block";
-        if (::unlink(block.c_str()) != 0 && errno != ENOENT) report(block, errno);
+        if (Status s = platform::removeIfPresent(files, block); !s) report(block, s.systemCode());
     }
 }
 
@@ -153,7 +151,7 @@ void CDownLoadFile::removeStrayBlockState(const std::string& fileName) {
     if (engine_ != nullptr) {
         (void)engine_->removeBlockState(partial);
     } else {
-        std::filesystem::remove(partial.string() + ".~block", ec);
+        (void)platform::removeIfPresent(context_.fileSystem(), partial.string() + ".~block");
     }
 }
 
@@ -480,11 +478,12 @@ int CDownLoadFile::startFileLocked(DownloadWorkItem& item) {
     auto target = localPathInside(receiveDirectory_, item.fileName);
     const Result<std::filesystem::path> partial =
         target ? Result<std::filesystem::path>(partialPathFor(target.value())) : target.status();
-    int fd = -1;
+    std::unique_ptr<platform::File> opened;
     std::string error;
     if (partial) {
         // A task's directory that does not exist yet is made, as the transfer would.
-        if (Status made = platform::createDirectories(partial.value().parent_path()); !made) {
+        if (Status made = context_.fileSystem().createDirectories(partial.value().parent_path());
+            !made) {
             error = made.text();
         } else {
             // With block state beside it the partial file is the engine's to resume (or to
@@ -492,14 +491,18 @@ int CDownLoadFile::startFileLocked(DownloadWorkItem& item) {
             std::error_code ec;
             const bool resumable =
                 std::filesystem::exists(partial.value().string() + ".~block", ec);
-            fd = ::open(partial.value().c_str(),
-                        O_WRONLY | O_CREAT | (resumable ? 0 : O_TRUNC) | O_CLOEXEC, 0644);
-            if (fd < 0) error = platform::systemErrorText(errno);
+            Result<std::unique_ptr<platform::File>> file = context_.fileSystem().open(
+                partial.value(),
+                resumable ? platform::OpenMode::kCreate : platform::OpenMode::kCreateTruncate);
+            if (file)
+                opened = std::move(file.value());
+            else
+                error = platform::systemErrorText(file.status().systemCode());
         }
     } else {
         error = partial.status().text();
     }
-    if (fd < 0) {
+    if (!opened) {
         // The reason goes with the line and into the row: an operator must learn why.
         taskLog((item.retry > 0 ? printf1("第(%d)次重复下载文件[%s]失败", item.retry, item.fileName)
                                 : printfText("下载文件[%s]失败", item.fileName)) +
@@ -512,7 +515,7 @@ int CDownLoadFile::startFileLocked(DownloadWorkItem& item) {
         writeFailureLocked(item, error);
         return 0;
     }
-    ::close(fd);
+    (void)opened->close();
     item.downSize = "0";
     list_->SetFieldValueByName(item.row, "DOWNSIZE", "0");
     if (engine_ != nullptr) engine_->startDownload(item);

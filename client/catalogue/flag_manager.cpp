@@ -47,7 +47,7 @@ void CFlagManager::LoadFlags() {
     std::lock_guard lock(mutex_);
     flags_.clear();
     std::filesystem::path path;
-    CDbfImpl table(*context_.clock);
+    CDbfImpl table(*context_.clock, context_.fileSystem());
     if (TodayFlagListPath(path)) {
         if (table.Open(path, 2) != 1) {
             sysLog(withPath("初始化标志文件失败，失败原因：打开日期标志文件[%s]失败！", path));
@@ -99,7 +99,7 @@ void CFlagManager::RecordFlagFile(const std::string& fileName, const std::string
     const std::filesystem::path path = dayListPath();
     (void)platform::createDirectories(path.parent_path());
     CopyTemplate(templatePath(), path);
-    CDbfImpl table(*context_.clock);
+    CDbfImpl table(*context_.clock, context_.fileSystem());
     if (table.Open(path, 2) != 1) {
         sysLog(withPath("打开日期标志文件[%s]失败", path));
         return;
@@ -124,7 +124,7 @@ void CFlagManager::RefreshFlags() {
     std::map<std::string, std::string> known = flags_;
     std::error_code ec;
     if (known.empty() && std::filesystem::exists(path, ec)) {
-        CDbfImpl current(*context_.clock);
+        CDbfImpl current(*context_.clock, context_.fileSystem());
         DbfRow row;
         if (current.Open(path, 1) == 1) {
             for (int r = 0; r < current.GetRecordCount(); ++r) {

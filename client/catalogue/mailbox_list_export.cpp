@@ -2,7 +2,6 @@
 
 #include <cstdint>
 #include <cstdio>
-#include <fstream>
 
 #include <xlsxwriter.h>
 
@@ -134,10 +133,7 @@ int ExportMailboxList(const std::filesystem::path& path, const std::array<std::s
             table += fixedWidth(rows[r][c], kWidths[c]);
     }
 
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out.write(table.data(), static_cast<std::streamsize>(table.size()));
-    out.close();
-    if (!out) {
+    if (!platform::writeWholeFile(platform::FileSystem::real(), path, table)) {
         message = "导出文件[" + path.string() + "]失败！";
         return 0;
     }

@@ -9,8 +9,8 @@
 #include "client/catalogue/dbf_table.h"
 #include "client/catalogue/table_schema.h"
 #include "client/catalogue/task_schedule.h"
+#include "client/config/config.h"
 #include "platform/files.h"
-#include "platform/ini_file.h"
 
 namespace vantrel::catalogue {
 namespace {
@@ -393,7 +393,7 @@ void CModule::migrate(Kind<Task>& kind, CDbfImpl& table) {
     const std::filesystem::path oldPath = tablePath(kind.oldTable);
     std::error_code ec;
     if (!std::filesystem::exists(oldPath, ec)) return;
-    CDbfImpl old(*context_.clock);
+    CDbfImpl old(*context_.clock, context_.fileSystem());
     if (old.Open(oldPath, 1) != 1) return;
     DbfRow row;
     for (int r = 0; r < old.GetRecordCount(); ++r) {
@@ -415,9 +415,10 @@ void CModule::migrate(Kind<Task>& kind, CDbfImpl& table) {
         if (row.deleted()) MarkRecordDeleted(added, table);
     }
     old.Close();
-    if (!std::filesystem::remove(oldPath, ec)) {
+    platform::FileSystem& files = context_.fileSystem();
+    if (!files.remove(oldPath)) {
         // A table that cannot be removed is set aside, so the migration runs once.
-        std::filesystem::rename(oldPath, oldPath.string() + ".migrated", ec);
+        (void)files.rename(oldPath, oldPath.string() + ".migrated");
     }
 }
 
@@ -436,7 +437,7 @@ void CModule::load(Kind<Task>& kind) {
         kind.tasks.clear();
         if (kind.kind == CatalogueTaskKind::Upload) events.push_back(UploadTasksReloading{});
         const std::filesystem::path path = tablePath(kind.table);
-        CDbfImpl table(*context_.clock);
+        CDbfImpl table(*context_.clock, context_.fileSystem());
         if (table.Open(path, 2) != 1) {
             sysLog(fmt(kind.texts.loadOpenFailed, path.string()));
             deliver(events);
@@ -547,7 +548,7 @@ int CModule::add(Kind<Task>& kind, const Task& task, std::string& message) {
     {
         std::lock_guard lock(kind.mutex);
         const std::filesystem::path path = tablePath(kind.table);
-        CDbfImpl table(*context_.clock);
+        CDbfImpl table(*context_.clock, context_.fileSystem());
         if (table.Open(path, 2) != 1) {
             message = fmt(kind.texts.addOpenFailed, id, path.string());
             sysLog(message);
@@ -582,7 +583,7 @@ int CModule::remove(Kind<Task>& kind, const Task& task, std::string& message) {
     const std::string id = TrimText(task.planid);
     std::lock_guard lock(kind.mutex);
     const std::filesystem::path path = tablePath(kind.table);
-    CDbfImpl table(*context_.clock);
+    CDbfImpl table(*context_.clock, context_.fileSystem());
     if (table.Open(path, 2) != 1) {
         message = fmt(kind.texts.deleteOpenFailed, id, path.string());
         sysLog(message);
@@ -619,7 +620,7 @@ int CModule::modify(Kind<Task>& kind, const Task& task, std::string& message) {
     {
         std::lock_guard lock(kind.mutex);
         const std::filesystem::path path = tablePath(kind.table);
-        CDbfImpl table(*context_.clock);
+        CDbfImpl table(*context_.clock, context_.fileSystem());
         if (table.Open(path, 2) != 1) {
             message = fmt(kind.texts.modifyOpenFailed, id, path.string());
             sysLog(message);
@@ -663,7 +664,7 @@ int CModule::updateRowLocked(Kind<Task>& kind, const std::string& taskId,
                              const std::string& lastRunTime, int state) {
     const std::string id = TrimText(taskId);
     const std::filesystem::path path = tablePath(kind.table);
-    CDbfImpl table(*context_.clock);
+    CDbfImpl table(*context_.clock, context_.fileSystem());
     if (table.Open(path, 2) != 1) {
         sysLog(fmt(kind.texts.updateOpenFailed, id, path.string()));
         return 0;
@@ -770,12 +771,11 @@ bool CModule::IsHistorySyncCurrent(const std::string& taskId) const {
         if (it == autoSync_->tasks.end()) return true;
         mailname = it->second.mailname;
     }
-    const platform::IniFile ini(context_.installation.clientIni());
     const std::string key =
         EqualsIgnoreCase(TrimText(mailname), "FTP_A_QS") ? "syncHisDate_A" : "syncHisDate_B";
     // The stored value is the next date still to synchronise: caught up once it lies
     // after the trading date.
-    const std::string next = TrimText(ini.getString("system", key, ""));
+    const std::string next = TrimText(CConfig(context_.installation).readSyncHisDate(key));
     std::string trading;
     {
         std::lock_guard lock(sessionMutex_);

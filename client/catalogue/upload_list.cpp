@@ -1,8 +1,5 @@
 #include "client/catalogue/upload_list.h"
 
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
@@ -20,6 +17,7 @@
 #include "client/transfer/file_services.h"
 #include "client/transfer/local_path.h"
 #include "platform/error_text.h"
+#include "platform/file_system.h"
 #include "platform/files.h"
 #include "platform/text_codec.h"
 
@@ -63,14 +61,13 @@ bool isSentNameOf(const std::string& candidate, const std::string& fileName) {
 }
 
 std::optional<ScannedFile> describe(const std::filesystem::path& path) {
-    struct stat st {};
-    if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return std::nullopt;
+    Result<platform::FileInfo> info = platform::fileInfo(path);
+    if (!info || !info->regular) return std::nullopt;
     const platform::LocalTime t =
-        platform::toLocalTime(std::chrono::system_clock::from_time_t(st.st_mtime));
+        platform::toLocalTime(std::chrono::floor<std::chrono::seconds>(info->modified));
     char time[16];
     std::snprintf(time, sizeof time, "%02d:%02d:%02d", t.hour, t.minute, t.second);
-    return ScannedFile{path.filename().string(), static_cast<std::int64_t>(st.st_size),
-                       FormatDate(t), time};
+    return ScannedFile{path.filename().string(), info->size, FormatDate(t), time};
 }
 
 }  // namespace
@@ -164,6 +161,7 @@ int CUpLoadFile::AddNewFiles() {
     }
     // Read only when a file is not listed today, which is rare after the day's first run.
     std::optional<std::map<std::string, EarlierUploadRow>> earlier;
+    bool unlisted = false;
     for (const ScannedFile& file : files) {
         std::string key = ToLowerAscii(file.name);
         if (listed.count(key) != 0) continue;
@@ -192,6 +190,7 @@ int CUpLoadFile::AddNewFiles() {
                                           {"md5", item->md5}});
         if (row < 0) {
             lastError_ = appendFailureLocked();
+            unlisted = true;
             continue;
         }
         // Never sent under this row: a finished block state beside it is an earlier send's
@@ -202,7 +201,7 @@ int CUpLoadFile::AddNewFiles() {
         addItemLocked(std::move(item), row);
         listed.insert(std::move(key));
     }
-    return 1;
+    return unlisted ? -1 : 1;
 }
 
 void CUpLoadFile::removeBlockState(const std::filesystem::path& file) {
@@ -211,7 +210,7 @@ void CUpLoadFile::removeBlockState(const std::filesystem::path& file) {
     if (blockStates_ != nullptr) {
         removed = blockStates_->removeBlockState(file).isOk();
     } else {
-        removed = ::unlink(block.c_str()) == 0 || errno == ENOENT;
+        removed = platform::removeIfPresent(context_.fileSystem(), block).isOk();
     }
     if (!removed) lastError_ = "删除[" + block.string() + "]文件失败，请手动处理该文件！";
 }
@@ -390,15 +389,13 @@ std::unique_ptr<UploadWorkItem> CUpLoadFile::itemOf(const DbfRow& row, int index
 
 std::optional<std::filesystem::path> CUpLoadFile::linkedIntoSentLocked(
     const std::filesystem::path& source) const {
-    struct stat own {};
-    if (::stat(source.c_str(), &own) != 0 || own.st_nlink < 2) return std::nullopt;
+    Result<platform::FileInfo> own = platform::fileInfo(source);
+    if (!own || own->links < 2) return std::nullopt;
     std::error_code ec;
     for (std::filesystem::directory_iterator it(sentDirectory_, ec), end; !ec && it != end;
          it.increment(ec)) {
-        struct stat other {};
-        if (::stat(it->path().c_str(), &other) == 0 && other.st_dev == own.st_dev &&
-            other.st_ino == own.st_ino)
-            return it->path();
+        Result<platform::FileInfo> other = platform::fileInfo(it->path());
+        if (other && other->device == own->device && other->inode == own->inode) return it->path();
     }
     return std::nullopt;
 }
@@ -470,6 +467,26 @@ std::filesystem::path CUpLoadFile::sentFileNameLocked(const std::string& fileNam
     return candidate;
 }
 
+Status CUpLoadFile::moveIntoSentLocked(const std::filesystem::path& source,
+                                       const std::filesystem::path& target) const {
+    // A hard link never replaces an existing file; across volumes, copy without
+    // overwriting and remove the original.
+    platform::FileSystem& files = context_.fileSystem();
+    Status linked = files.hardLink(source, target);
+    const int code = linked.systemCode();
+    if (!linked && code != EXDEV && code != EPERM) return linked;
+    if (!linked) {
+        std::error_code ec;
+        if (std::filesystem::exists(target, ec))
+            return statusFromErrno(EEXIST, "创建[" + target.string() + "]");
+        if (Status copied = platform::copyFile(files, source, target); !copied) {
+            (void)files.remove(target);
+            return copied;
+        }
+    }
+    return files.remove(source);
+}
+
 int CUpLoadFile::BackupSentFile(int row) {
     std::lock_guard lock(mutex_);
     if (!checkLocked(row, kBadArgument, kNotOpen)) return 0;
@@ -480,29 +497,19 @@ int CUpLoadFile::BackupSentFile(int row) {
         lastError_ = source.status().text();
         return 0;
     }
-    (void)platform::createDirectories(sentDirectory_);
+    platform::FileSystem& files = context_.fileSystem();
+    (void)files.createDirectories(sentDirectory_);
     bool moved = false;
     int failure = 0;
     if (item.movePending && linkedIntoSentLocked(source.value())) {
-        moved = ::unlink(source.value().c_str()) == 0 || errno == ENOENT;
-        if (!moved) failure = errno;
+        const Status unlinked = platform::removeIfPresent(files, source.value());
+        moved = unlinked.isOk();
+        if (!moved) failure = unlinked.systemCode();
     }
     for (int attempt = 0; attempt < 3 && !moved; ++attempt) {
-        const std::filesystem::path target = sentFileNameLocked(name);
-        // A hard link never replaces an existing file; across volumes, copy without
-        // overwriting and remove the original.
-        if (::link(source.value().c_str(), target.c_str()) == 0) {
-            moved = ::unlink(source.value().c_str()) == 0;
-            if (!moved) failure = errno;
-        } else if (errno == EXDEV || errno == EPERM) {
-            std::error_code ec;
-            moved = std::filesystem::copy_file(source.value(), target,
-                                               std::filesystem::copy_options::none, ec) &&
-                    std::filesystem::remove(source.value(), ec);
-            if (!moved) failure = ec.value();
-        } else {
-            failure = errno;
-        }
+        const Status placed = moveIntoSentLocked(source.value(), sentFileNameLocked(name));
+        moved = placed.isOk();
+        if (!moved) failure = placed.systemCode();
     }
     if (!moved) {
         lastError_ = "备份文件失败";
@@ -512,7 +519,7 @@ int CUpLoadFile::BackupSentFile(int row) {
     }
     const std::filesystem::path marker = source.value().string() + readySuffix_;
     for (int attempt = 0; attempt < 3; ++attempt) {
-        if (::unlink(marker.c_str()) == 0 || errno == ENOENT) return 1;
+        if (platform::removeIfPresent(files, marker)) return 1;
     }
     lastError_ = "删除[" + marker.string() + "]文件失败，请手动处理该文件！";
     return 0;
@@ -522,7 +529,7 @@ std::vector<std::string> CUpLoadFile::RemoveMarkersOfMovedFiles() {
     std::lock_guard lock(mutex_);
     std::vector<std::string> removed;
     // Markers without their file, with the time each was last written.
-    std::vector<std::pair<std::filesystem::path, struct timespec>> orphans;
+    std::vector<std::pair<std::filesystem::path, platform::WallTime>> orphans;
     std::error_code ec;
     for (std::filesystem::directory_iterator it(sendDirectory_, ec), end; !ec && it != end;
          it.increment(ec)) {
@@ -530,10 +537,10 @@ std::vector<std::string> CUpLoadFile::RemoveMarkersOfMovedFiles() {
         if (markerName.size() <= readySuffix_.size() || !endsWith(markerName, readySuffix_))
             continue;
         const std::string dataName = markerName.substr(0, markerName.size() - readySuffix_.size());
-        struct stat marker {};
-        if (::stat(it->path().c_str(), &marker) == 0 &&
-            ::access((sendDirectory_ / dataName).c_str(), F_OK) != 0 && errno == ENOENT)
-            orphans.emplace_back(it->path(), marker.st_mtim);
+        Result<platform::FileInfo> marker = platform::fileInfo(it->path());
+        std::error_code missing;
+        if (marker && !std::filesystem::exists(sendDirectory_ / dataName, missing) && !missing)
+            orphans.emplace_back(it->path(), marker->modified);
     }
     if (orphans.empty()) return removed;
     std::vector<std::filesystem::path> sent;
@@ -546,13 +553,11 @@ std::vector<std::string> CUpLoadFile::RemoveMarkersOfMovedFiles() {
         // A move gives the file in the sent directory a status change no earlier than the
         // marker's last write; a marker written after the move is another file's.
         const bool moved = std::any_of(sent.begin(), sent.end(), [&](const auto& path) {
-            struct stat placed {};
-            return isSentNameOf(path.filename().string(), dataName) &&
-                   ::stat(path.c_str(), &placed) == 0 &&
-                   std::tie(placed.st_ctim.tv_sec, placed.st_ctim.tv_nsec) >=
-                       std::tie(written.tv_sec, written.tv_nsec);
+            if (!isSentNameOf(path.filename().string(), dataName)) return false;
+            Result<platform::FileInfo> placed = platform::fileInfo(path);
+            return placed && placed->changed >= written;
         });
-        if (moved && (::unlink(marker.c_str()) == 0 || errno == ENOENT))
+        if (moved && platform::removeIfPresent(context_.fileSystem(), marker))
             removed.push_back(markerName);
     }
     return removed;

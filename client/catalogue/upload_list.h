@@ -71,7 +71,8 @@ class CUpLoadFile : public TaskFileList<UploadWorkItem> {
     int InitFileListDbf();
     // The ready files of the send directory, oldest first (date, time, then name).
     std::vector<ScannedFile> ScanSendDirectory();
-    // Lists the ready files that have no unsent row yet. 0 when no file is ready. A file
+    // Lists the ready files that have no unsent row yet. 0 when no file is ready, -1 when a
+    // ready file could not be listed (LastError says why): it would not be sent. A file
     // that an earlier day's list of the task holds, unchanged, keeps that row's state: sent
     // there (the process died before the move, and the next start came after midnight), it
     // is only moved; part sent, its transfer goes on.
@@ -118,6 +119,9 @@ class CUpLoadFile : public TaskFileList<UploadWorkItem> {
     std::string appendFailureLocked() const;
     // The file of the sent directory that is `source` itself (a move cut off between its
     // link and its unlink), if any.
+    // Moves `source` to the new name `target` in the sent directory.
+    Status moveIntoSentLocked(const std::filesystem::path& source,
+                              const std::filesystem::path& target) const;
     std::optional<std::filesystem::path> linkedIntoSentLocked(
         const std::filesystem::path& source) const;
     std::string nowText() const;

@@ -8,8 +8,6 @@
 // vantrel-cli tasks run|stop|again ID: handed to a running serve, or, when none runs,
 // carried out here (run and again wait for the run's end).
 
-#include <signal.h>
-
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -29,31 +27,10 @@
 #include "client/update/headless_update.h"
 #include "client/update/update_checks.h"
 #include "platform/files.h"
+#include "platform/signals.h"
 
 namespace vantrel::cli {
 namespace {
-
-// Every thread started from here on inherits the blocked stop signals; the main thread
-// alone takes them, with sigtimedwait, between its other duties.
-class StopSignals {
-  public:
-    StopSignals() {
-        sigemptyset(&set_);
-        sigaddset(&set_, SIGINT);
-        sigaddset(&set_, SIGTERM);
-        pthread_sigmask(SIG_BLOCK, &set_, &previous_);
-    }
-    ~StopSignals() { pthread_sigmask(SIG_SETMASK, &previous_, nullptr); }
-    // True when a stop signal arrived within a second.
-    bool waitSecond() {
-        const timespec second{1, 0};
-        return sigtimedwait(&set_, nullptr, &second) > 0;
-    }
-
-  private:
-    sigset_t set_;
-    sigset_t previous_;
-};
 
 // Tests only: while the file VANTREL_TEST_HOLD_TICK names exists, the plan monitor's tick
 // waits (at most two minutes), as a hung scheduler would.
@@ -189,7 +166,7 @@ int serve(Environment& environment, const std::vector<std::string>& arguments) {
         std::fprintf(stderr, "vantrel-cli serve: unknown argument '%s'\n", arguments[0].c_str());
         return 2;
     }
-    StopSignals signals;
+    platform::StopSignals signals;
     HeadlessClient client(environment);
     const AppCore::Start started = client.start();
     if (started == AppCore::Start::SecondInstance) return 1;
@@ -201,7 +178,7 @@ int serve(Environment& environment, const std::vector<std::string>& arguments) {
     client.startMetrics();
     client.monitor().started();
     bool deferralSaid = false;
-    while (!signals.waitSecond()) {
+    while (!signals.waitFor(std::chrono::seconds(1))) {
         client.monitor().second();
         if (!client.updateWaiting()) continue;
         // A running task is never cut off by an update; it is installed once none runs.
@@ -223,7 +200,7 @@ int serve(Environment& environment, const std::vector<std::string>& arguments) {
 
 // Runs the task in this process and waits for its run to end; 0 when it succeeded.
 int runHere(Environment& environment, const std::string& verb, const std::string& taskId) {
-    StopSignals signals;
+    platform::StopSignals signals;
     HeadlessClient client(environment);
     const AppCore::Start started = client.start();
     if (started == AppCore::Start::SecondInstance) return 1;
@@ -249,7 +226,7 @@ int runHere(Environment& environment, const std::string& verb, const std::string
         if (!state) break;
         sawRunning = sawRunning || state->running;
         if (sawRunning && !state->running) break;
-        if (signals.waitSecond() && !interrupted) {
+        if (signals.waitFor(std::chrono::seconds(1)) && !interrupted) {
             interrupted = true;
             (void)scheduler.execute({"stop", taskId}, error);
         }

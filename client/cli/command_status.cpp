@@ -3,9 +3,6 @@
 // read the root's data/ can ask. --check answers as a monitoring plugin (exit 0 OK,
 // 1 WARNING, 2 CRITICAL, 3 UNKNOWN, one line).
 
-#include <signal.h>
-
-#include <cerrno>
 #include <cstdio>
 #include <string>
 
@@ -13,6 +10,7 @@
 #include "client/service/serve_status.h"
 #include "client/service/status_check.h"
 #include "platform/files.h"
+#include "platform/signals.h"
 
 namespace vantrel::cli {
 namespace {
@@ -27,11 +25,6 @@ service::SnapshotRead readSnapshot(const Installation& installation, std::string
     raw = text.value();
     read.status = service::fromJson(raw);
     return read;
-}
-
-// Whether the process still runs (a process of another user answers EPERM).
-bool processRuns(int pid) {
-    return pid > 0 && (kill(pid, 0) == 0 || errno == EPERM);
 }
 
 std::string rate(std::int64_t bytesPerSecond) {
@@ -102,7 +95,7 @@ int status(Environment& environment, const std::vector<std::string>& arguments) 
     }
     std::string raw;
     const service::SnapshotRead read = readSnapshot(environment.installation(), raw);
-    const bool running = read.status && processRuns(read.status->pid);
+    const bool running = read.status && platform::processRuns(read.status->pid);
     if (check) {
         const platform::WallTime now = environment.context().clock->now();
         const service::CheckOutcome outcome =

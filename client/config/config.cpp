@@ -243,6 +243,50 @@ Status CConfig::writeCleanHisDate(const std::string& yyyymmdd) const {
     return platform::IniFile(clientIniPath).setString("system", "cleanHisDate", yyyymmdd);
 }
 
+std::string CConfig::readAlertCommand() const {
+    return platform::IniFile(clientIniPath).getString("alert", "Command", "");
+}
+
+int CConfig::readMetricsPort() const {
+    const int port = platform::IniFile(clientIniPath).getInt("serve", "MetricsPort", 0);
+    return port < 0 || port > 65535 ? 0 : port;
+}
+
+std::string CConfig::readMetricsAddress() const {
+    return platform::IniFile(clientIniPath).getString("serve", "MetricsAddress", "");
+}
+
+WindowPlacement CConfig::readWindowPlacement() const {
+    const platform::IniFile ini(clientIniPath);
+    return {ini.getString("window", "geometry", ""), ini.getString("window", "docks", "")};
+}
+
+Status CConfig::writeWindowPlacement(const WindowPlacement& placement) const {
+    platform::IniFile ini(clientIniPath);
+    if (Status s = ini.setString("window", "geometry", placement.geometry); !s) return s;
+    return ini.setString("window", "docks", placement.docks);
+}
+
+Status CConfig::writeFlagModuleVersion(const std::string& version) const {
+    return platform::IniFile(clientIniPath).setString("update_flag", "flagmoduleversion", version);
+}
+
+std::string CConfig::readUpdateValue(const std::string& key) const {
+    return platform::IniFile(clientIniPath).getString("update", key, "");
+}
+
+Status CConfig::writeUpdateValue(const std::string& key, const std::string& value) const {
+    return platform::IniFile(clientIniPath).setString("update", key, value);
+}
+
+std::string CConfig::readSyncHisDate(const std::string& key) const {
+    return platform::IniFile(clientIniPath).getString("system", key, "");
+}
+
+Status CConfig::writeSyncHisDate(const std::string& key, const std::string& yyyymmdd) const {
+    return platform::IniFile(clientIniPath).setString("system", key, yyyymmdd);
+}
+
 std::string CConfig::readMailSavePath() const {
     // A drive letter means nothing here; the operator's home folder is the natural start.
     const char* home = std::getenv("HOME");

@@ -1,8 +1,9 @@
 #pragma once
-// CConfig: the client's settings in localconfig/Client.ini. A short-lived object: construct,
-// load, use, destroy; nothing is cached across operations, so a change in the file is seen
-// by the next reader. A missing file or key gives the defaults; failed writes are returned
-// but callers may ignore them (the system never reports them).
+// CConfig: the client's settings in localconfig/Client.ini, the one reader of that file. A
+// short-lived object: construct, load, use, destroy. Every read sees the file as it is now;
+// the file itself is read again only when it changed (platform::IniFile keeps what it read),
+// so a reader that asks once a second costs a stat. A missing file or key gives the defaults;
+// failed writes are returned but callers may ignore them (the system never reports them).
 
 #include <filesystem>
 #include <string>
@@ -25,6 +26,11 @@ struct RealtimeReportSettings {
     bool stopped = false;           // sshbcfg/runstate != 1
     bool addDate = false;           // sshbcfg/adddate == 1
     bool operator==(const RealtimeReportSettings&) const = default;
+};
+
+struct WindowPlacement {
+    std::string geometry;
+    std::string docks;
 };
 
 class CConfig {
@@ -68,6 +74,23 @@ class CConfig {
 
     RealtimeReportSettings readRealtimeReportSettings() const;
     Status writeRealtimeReportSettings(const RealtimeReportSettings& settings) const;
+
+    // Keys other parts of the client own, read and written as stored (untrimmed).
+    // alert/Command: the program a failed run starts; empty for none.
+    std::string readAlertCommand() const;
+    // serve/MetricsPort (0 when missing or out of 1..65535) and serve/MetricsAddress.
+    int readMetricsPort() const;
+    std::string readMetricsAddress() const;
+    // window/geometry and window/docks: the window's placement in Qt's encoding, Base64.
+    WindowPlacement readWindowPlacement() const;
+    Status writeWindowPlacement(const WindowPlacement& placement) const;
+    Status writeFlagModuleVersion(const std::string& version) const;
+    // A key of the [update] section the updater records its failures in.
+    std::string readUpdateValue(const std::string& key) const;
+    Status writeUpdateValue(const std::string& key, const std::string& value) const;
+    // system/syncHisDate_A or _B: the next day the history synchronisation still has to fetch.
+    std::string readSyncHisDate(const std::string& key) const;
+    Status writeSyncHisDate(const std::string& key, const std::string& yyyymmdd) const;
 
     // The no-unpack list as stored: pieces between "|", empty pieces dropped, no trimming
     // of a piece beyond the whole value's.

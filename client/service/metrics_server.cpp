@@ -2,16 +2,15 @@
 
 #include <httplib.h>
 
-#include "platform/ini_file.h"
+#include "client/config/config.h"
 
 namespace vantrel::service {
 
 MetricsSettings metricsSettingsFor(const Installation& installation) {
-    const platform::IniFile ini(installation.clientIni());
+    const CConfig config(installation);
     MetricsSettings settings;
-    settings.port = ini.getInt("serve", "MetricsPort", 0);
-    if (settings.port < 0 || settings.port > 65535) settings.port = 0;
-    const std::string address = ini.getString("serve", "MetricsAddress", "");
+    settings.port = config.readMetricsPort();
+    const std::string address = config.readMetricsAddress();
     if (!address.empty()) settings.address = address;
     return settings;
 }

@@ -1,8 +1,5 @@
 #include "client/transfer/drav_ftp.h"
 
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
@@ -21,27 +18,13 @@ std::string formatted(const char* pattern, const std::string& path, int code) {
     return buffer;
 }
 
-// Owns a POSIX descriptor for the life of one packet.
-class Descriptor {
-  public:
-    explicit Descriptor(int fd) : fd_(fd) {}
-    ~Descriptor() {
-        if (fd_ >= 0) ::close(fd_);
-    }
-    Descriptor(const Descriptor&) = delete;
-    Descriptor& operator=(const Descriptor&) = delete;
-    int get() const { return fd_; }
-
-  private:
-    int fd_;
-};
-
 }  // namespace
 
 CDRAVFtp::CDRAVFtp(CVornFtp& session, const DataSizeSettings& settings,
-                   const platform::Clock& clock)
+                   const platform::Clock& clock, platform::FileSystem& files)
     : session_(session),
       clock_(clock),
+      files_(files),
       receive_(settings.receive()),
       send_(settings.send()),
       receiveSize_(static_cast<int>(settings.receive().initialSize)),
@@ -141,18 +124,15 @@ int CDRAVFtp::transfer(int direction, const std::string& mailbox, const std::str
 
     std::string payload;
     if (upload) {
-        Descriptor in(::open(localPath.c_str(), O_RDONLY | O_CLOEXEC));
-        if (in.get() < 0) return fail(formatted("打不开文件%s，错误代码：%d!", path, errno));
+        Result<std::unique_ptr<platform::File>> in =
+            files_.open(localPath, platform::OpenMode::kRead);
+        if (!in)
+            return fail(formatted("打不开文件%s，错误代码：%d!", path, in.status().systemCode()));
         payload.resize(static_cast<std::size_t>(length));
-        std::size_t got = 0;
-        while (got < payload.size()) {
-            const std::size_t piece = std::min(kFilePiece, payload.size() - got);
-            const ssize_t n = ::pread(in.get(), payload.data() + got, piece,
-                                      static_cast<off_t>(offset + static_cast<std::int64_t>(got)));
-            if (n <= 0)
-                return fail(formatted("读文件：%s出错，错误原因：%d!", path, n < 0 ? errno : 0));
-            got += static_cast<std::size_t>(n);
-        }
+        Result<std::size_t> got = in.value()->readAt(offset, payload.data(), payload.size());
+        if (!got || got.value() < payload.size())
+            return fail(formatted("读文件：%s出错，错误原因：%d!", path,
+                                  got ? 0 : got.status().systemCode()));
     }
 
     const std::string ftpType(upload ? filesvc::kUpload : filesvc::kDownload);
@@ -175,20 +155,17 @@ int CDRAVFtp::transfer(int direction, const std::string& mailbox, const std::str
         body->data.size() < static_cast<std::size_t>(body->c)) {
         return fail("偏移量出错!");
     }
-    Descriptor out(::open(localPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644));
-    if (out.get() < 0) return fail(formatted("打不开文件%s，错误原因：%d!", path, errno));
-    std::size_t written = 0;
-    const auto want = static_cast<std::size_t>(body->c);
-    while (written < want) {
-        const std::size_t piece = std::min(kFilePiece, want - written);
-        const ssize_t n = ::pwrite(out.get(), body->data.data() + written, piece,
-                                   static_cast<off_t>(offset + static_cast<std::int64_t>(written)));
-        if (n <= 0) {
-            const int error = n < 0 ? errno : ENOSPC;
-            if (error == ENOSPC) return fail("写文件：" + path + "出错，错误原因：磁盘空间已满!");
-            return fail(formatted("写文件：%s出错，错误原因：%d!", path, error));
-        }
-        written += static_cast<std::size_t>(n);
+    Result<std::unique_ptr<platform::File>> out =
+        files_.open(localPath, platform::OpenMode::kCreate);
+    if (!out)
+        return fail(formatted("打不开文件%s，错误原因：%d!", path, out.status().systemCode()));
+    Status written =
+        out.value()->writeAt(offset, body->data.data(), static_cast<std::size_t>(body->c));
+    if (written) written = out.value()->close();
+    if (!written) {
+        const int error = written.systemCode();
+        if (error == ENOSPC) return fail("写文件：" + path + "出错，错误原因：磁盘空间已满!");
+        return fail(formatted("写文件：%s出错，错误原因：%d!", path, error));
     }
     return body->c;
 }
@@ -204,16 +181,20 @@ int CDRAVFtp::download(const std::string& mailbox, const std::string& remoteName
     }
     if (done > fileSize) {
         // The gateway's file is shorter than what arrived before: start again.
-        std::filesystem::resize_file(localPath, 0, ec);
-        if (ec)
+        Result<std::unique_ptr<platform::File>> file =
+            files_.open(localPath, platform::OpenMode::kReadWrite);
+        const Status emptied = file ? file.value()->resize(0) : file.status();
+        if (!emptied)
             return fail("写文件：" + localPath.string() + "出错，错误原因：" +
-                        platform::systemErrorText(ec.value()));
+                        platform::systemErrorText(emptied.systemCode()));
         done = 0;
     }
     if (fileSize == 0 || done == fileSize) {
-        Descriptor touch(::open(localPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644));
-        if (touch.get() < 0)
-            return fail(formatted("打不开文件%s，错误原因：%d!", localPath.string(), errno));
+        Result<std::unique_ptr<platform::File>> touch =
+            files_.open(localPath, platform::OpenMode::kCreate);
+        if (!touch)
+            return fail(formatted("打不开文件%s，错误原因：%d!", localPath.string(),
+                                  touch.status().systemCode()));
         return 0;
     }
     while (done < fileSize) {

@@ -23,6 +23,7 @@
 #include "client/transfer/file_service_body.h"
 #include "client/transfer/mem_data_buf.h"
 #include "platform/clock.h"
+#include "platform/file_system.h"
 
 namespace vantrel {
 
@@ -47,11 +48,10 @@ class CDRAVFtp {
   public:
     static constexpr int kUpload = 1;
     static constexpr int kDownload = 2;
-    // Data is written to and read from the local file in pieces of at most this size.
-    static constexpr std::size_t kFilePiece = 16640;
 
-    // `session` and `clock` must outlive the client. The packet limits are fixed here.
-    CDRAVFtp(CVornFtp& session, const DataSizeSettings& settings, const platform::Clock& clock);
+    // `session`, `clock` and `files` must outlive the client. The packet limits are fixed here.
+    CDRAVFtp(CVornFtp& session, const DataSizeSettings& settings, const platform::Clock& clock,
+             platform::FileSystem& files = platform::FileSystem::real());
 
     // One packet of `remoteName` in `mailbox`: the download of up to the current packet size
     // at `offset` into `localPath` (created if needed, never truncated), or the upload of the
@@ -101,6 +101,7 @@ class CDRAVFtp {
 
     CVornFtp& session_;
     const platform::Clock& clock_;
+    platform::FileSystem& files_;
     PacketSizeLimits receive_;
     PacketSizeLimits send_;
     int receiveSize_ = 0;

@@ -4,7 +4,6 @@
 #include <cinttypes>
 #include <cstdio>
 #include <cstring>
-#include <fstream>
 #include <iterator>
 #include <system_error>
 #include <thread>
@@ -187,9 +186,9 @@ std::string FileBlockInfo::sizeRefusal(std::int64_t size, std::string_view name)
 }
 
 bool FileBlockInfo::recordsFinishedFile(const fs::path& statePath) {
-    std::ifstream in(statePath, std::ios::binary);
-    if (!in) return false;
-    const std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    Result<std::string> read = platform::readFile(statePath);
+    if (!read) return false;
+    const std::string& bytes = read.value();
     if (bytes.size() < bs::kHeaderSize) return false;
     const auto* h = reinterpret_cast<const std::uint8_t*>(bytes.data());
     const int blockCount = bs::load<std::int32_t>(h + bs::header::kBlockCount);
@@ -231,7 +230,7 @@ bool FileBlockInfo::deleteFile(const fs::path& path, const std::string& failureT
     for (int attempt = 0; attempt < 3; ++attempt) {
         std::error_code ec;
         if (!fs::exists(path, ec)) return true;
-        if (fs::remove(path, ec) || !fs::exists(path, ec)) return true;
+        if (platform::removeIfPresent(files(), path) || !fs::exists(path, ec)) return true;
         if (attempt < 2) std::this_thread::sleep_for(options_.retryPause);
     }
     errorText_ = failureText;

@@ -5,6 +5,7 @@
 
 #include "client/transfer/block_state_layout.h"
 #include "platform/disk_space.h"
+#include "platform/file_system.h"
 
 namespace vantrel {
 
@@ -24,7 +25,7 @@ bool FileMemList::open(const std::filesystem::path& path) {
                      path.parent_path().string() + "]空间太小，请进行磁盘清理!";
         return false;
     }
-    if (isNew) std::filesystem::remove(path, ec);
+    if (isNew) (void)platform::removeIfPresent(platform::FileSystem::real(), path);
     Result<platform::MappedFile> mapped = platform::MappedFile::open(path, kFileSize, true);
     if (!mapped) {
         errorText_ = "文件打开失败!" + mapped.status().text();

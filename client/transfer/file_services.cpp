@@ -1,9 +1,8 @@
 #include "client/transfer/file_services.h"
 
-#include <fstream>
-
 #include "client/gateway/packet_frame.h"
 #include "korrim/klav.h"
+#include "platform/file_system.h"
 
 namespace vantrel {
 
@@ -15,24 +14,26 @@ TransactionResponseRecord responseRecordOf(std::string_view packet) {
 }
 
 std::string fileMd5(const std::filesystem::path& path) {
-    std::ifstream in(path, std::ios::binary);
+    Result<std::unique_ptr<platform::File>> in =
+        platform::FileSystem::real().open(path, platform::OpenMode::kRead);
     if (!in) return {};
     KLAV_HANDLE context = nullptr;
     if (KLAV_HASHInit(KLAV_MD5, &context) != KLAV_OK) return {};
     std::string piece(32768, '\0');
-    while (in) {
-        in.read(piece.data(), static_cast<std::streamsize>(piece.size()));
-        const auto n = static_cast<int>(in.gcount());
-        if (n > 0 && KLAV_HASHUpdate(&context, reinterpret_cast<const unsigned char*>(piece.data()),
-                                     n) != KLAV_OK) {
+    for (std::int64_t at = 0;;) {
+        Result<std::size_t> n = in.value()->readAt(at, piece.data(), piece.size());
+        if (!n) {
+            unsigned char scratch[KLAV_MAX_DIGEST_SIZE];
+            int scratchLength = 0;
+            KLAV_HASHFinal(&context, scratch, &scratchLength);
             return {};
         }
-    }
-    if (in.bad()) {
-        unsigned char scratch[KLAV_MAX_DIGEST_SIZE];
-        int scratchLength = 0;
-        KLAV_HASHFinal(&context, scratch, &scratchLength);
-        return {};
+        if (n.value() == 0) break;
+        if (KLAV_HASHUpdate(&context, reinterpret_cast<const unsigned char*>(piece.data()),
+                            static_cast<int>(n.value())) != KLAV_OK) {
+            return {};
+        }
+        at += static_cast<std::int64_t>(n.value());
     }
     unsigned char digest[KLAV_MAX_DIGEST_SIZE];
     int length = 0;
@@ -173,7 +174,7 @@ DigestVerdict VornFileService::verifyDigest(const std::filesystem::path& localPa
     };
     if (!handle_.IsLoggedIn() && handle_.LoginToGateway() != 1)
         return failed("与服务器连接失败，请查询网络连接");
-    if (!std::ifstream(localPath, std::ios::binary))
+    if (!platform::FileSystem::real().open(localPath, platform::OpenMode::kRead))
         return failed("打开本地文件[" + localPath.string() + "]失败!");
     const std::string ftpType = handle_.CurrentRoute().function;
     if (ftpType != filesvc::kUpload && ftpType != filesvc::kDownload) {

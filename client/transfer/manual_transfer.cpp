@@ -156,18 +156,17 @@ int downloadFile(CVornFtp& handle, const ManualTransferRequest& request,
     item.taskId = request.taskId;
     FileBlockInfo file(fileOptions(env));
     if (int rc = moveAndVerify(handle, file, item, true, request, env, error); rc != 0) return rc;
-    std::error_code ec;
-    fs::rename(file.dataPath(), *target, ec);
-    if (ec) {
+    platform::FileSystem& files = env.files ? *env.files : platform::FileSystem::real();
+    if (Status moved = files.rename(file.dataPath(), *target); !moved) {
         error = "移动文件[" + file.dataPath().string() + "]到[" + target->string() +
-                "]失败:" + platform::systemErrorText(ec.value());
+                "]失败:" + platform::systemErrorText(moved.systemCode());
         file.close();
         return -1;
     }
     const fs::path state = file.statePath();
     if (file.blockCount() == 0) discardProgress(file);
     file.close();
-    fs::remove(state, ec);
+    (void)platform::removeIfPresent(files, state);
     return 0;
 }
 

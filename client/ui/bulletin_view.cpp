@@ -13,6 +13,7 @@
 #include "client/ui/main_frame.h"
 #include "client/ui/qt_text.h"
 #include "client/ui/transfer_dialog.h"
+#include "platform/file_system.h"
 
 namespace vantrel::ui {
 
@@ -97,8 +98,7 @@ std::optional<std::filesystem::path> CBulletinView::fetchSelected(
     const std::filesystem::path& directory) {
     QTreeWidgetItem* row = list_->currentItem();
     if (!row || busy()) return std::nullopt;
-    std::error_code ec;
-    std::filesystem::create_directories(directory, ec);
+    (void)platform::FileSystem::real().createDirectories(directory);
     const TransferItem item{code_, "", u8(row->text(0)), directory,
                             row->data(0, kSizeRole).toULongLong()};
     CTransferDlg dialog(TransferDirection::Download, {item}, *services_.mailbox,

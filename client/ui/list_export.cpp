@@ -1,8 +1,8 @@
 #include "client/ui/list_export.h"
 
 #include <algorithm>
-#include <fstream>
 
+#include "platform/file_system.h"
 #include "platform/text_codec.h"
 
 namespace vantrel::ui {
@@ -10,11 +10,8 @@ namespace vantrel::ui {
 namespace {
 
 Status writeWhole(const std::filesystem::path& file, const std::string& bytes) {
-    std::ofstream out(file, std::ios::binary | std::ios::trunc);
-    if (!out) return Status::error(ErrorKind::IoError, "无法创建目标文件");
-    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-    out.close();
-    if (!out) return Status::error(ErrorKind::IoError, "无法创建目标文件");
+    if (!platform::writeWholeFile(platform::FileSystem::real(), file, bytes))
+        return Status::error(ErrorKind::IoError, "无法创建目标文件");
     return Status::ok();
 }
 

@@ -1,8 +1,8 @@
 #include "client/ui/main_frame.h"
 
 #include "client/app/desktop_open.h"
+#include "client/config/config.h"
 #include "client/ui/desktop_opener.h"
-#include "platform/ini_file.h"
 
 #include <QApplication>
 #include <QCloseEvent>
@@ -644,14 +644,10 @@ void CMainFrame::closeEvent(QCloseEvent* event) {
     event->accept();
 }
 
-// The window's size, position and docks, kept in Client.ini as Qt's own encoding in Base64.
-constexpr const char* kWindowSection = "window";
-
+// The window's size, position and docks are kept in Client.ini as Qt's own encoding in Base64.
 void CMainFrame::restoreWindowPlacement() {
     if (!services_.installation) return;
-    const platform::IniFile ini(services_.installation->clientIni());
-    const std::string geometry = ini.getString(kWindowSection, "geometry", "");
-    const std::string docks = ini.getString(kWindowSection, "docks", "");
+    const auto [geometry, docks] = CConfig(*services_.installation).readWindowPlacement();
     if (!geometry.empty())
         restoreGeometry(QByteArray::fromBase64(QByteArray::fromStdString(geometry)));
     if (!docks.empty()) restoreState(QByteArray::fromBase64(QByteArray::fromStdString(docks)));
@@ -659,10 +655,10 @@ void CMainFrame::restoreWindowPlacement() {
 
 void CMainFrame::saveWindowPlacement() {
     if (!services_.installation) return;
-    platform::IniFile ini(services_.installation->clientIni());
     // A placement that cannot be kept only costs the next start its default size.
-    (void)ini.setString(kWindowSection, "geometry", saveGeometry().toBase64().toStdString());
-    (void)ini.setString(kWindowSection, "docks", saveState().toBase64().toStdString());
+    (void)CConfig(*services_.installation)
+        .writeWindowPlacement(
+            {saveGeometry().toBase64().toStdString(), saveState().toBase64().toStdString()});
 }
 
 }  // namespace vantrel::ui

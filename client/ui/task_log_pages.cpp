@@ -1,9 +1,9 @@
 #include "client/ui/task_log_pages.h"
 
 #include <algorithm>
-#include <fstream>
 #include <system_error>
 
+#include "platform/file_system.h"
 #include "platform/text_codec.h"
 
 namespace vantrel::ui {
@@ -22,10 +22,16 @@ std::vector<std::string> readTaskLogPage(const fs::path& file, std::int64_t firs
     const std::int64_t total = taskLogRecordCount(file);
     if (first < 0 || count <= 0 || first >= total) return records;
     const std::int64_t last = std::min(total, first + count);
-    std::ifstream in(file, std::ios::binary);
-    in.seekg(static_cast<std::streamoff>(first * static_cast<std::int64_t>(kTaskLogRecordBytes)));
+    Result<std::unique_ptr<platform::File>> in =
+        platform::FileSystem::real().open(file, platform::OpenMode::kRead);
+    if (!in) return records;
+    const auto whole = [&](std::int64_t n, std::string& record) {
+        const auto size = static_cast<std::int64_t>(kTaskLogRecordBytes);
+        Result<std::size_t> got = in.value()->readAt(n * size, record.data(), record.size());
+        return got && got.value() == record.size();
+    };
     std::string record(kTaskLogRecordBytes, '\0');
-    for (std::int64_t n = first; n < last && in.read(record.data(), kTaskLogRecordBytes); ++n) {
+    for (std::int64_t n = first; n < last && whole(n, record); ++n) {
         // 197 text bytes padded with blanks, then CR LF NUL.
         std::string text = record.substr(0, kTaskLogRecordBytes - 3);
         text.erase(text.find_last_not_of(' ') + 1);

@@ -9,8 +9,8 @@
 #include "client/catalogue/flag_manager.h"
 #include "client/gateway/record_codec.h"
 #include "client/gateway/text_format.h"
+#include "platform/file_system.h"
 #include "platform/files.h"
-#include "platform/ini_file.h"
 
 namespace vantrel::update {
 
@@ -26,14 +26,11 @@ bool present(const std::filesystem::path& path) {
 }
 
 void removeIfPresent(const std::filesystem::path& path) {
-    std::error_code ec;
-    std::filesystem::remove(path, ec);
+    (void)platform::removeIfPresent(platform::FileSystem::real(), path);
 }
 
 bool renamed(const std::filesystem::path& from, const std::filesystem::path& to) {
-    std::error_code ec;
-    std::filesystem::rename(from, to, ec);
-    return !ec;
+    return platform::FileSystem::real().rename(from, to).isOk();
 }
 
 }  // namespace
@@ -119,10 +116,9 @@ int UpdateChecker::updateConfigFile() {
     const std::filesystem::path model = context_.installation.localconfig() / kFlagModelFile;
     const std::filesystem::path fresh = withSuffix(model, ".new");
     const std::filesystem::path old = withSuffix(model, ".old");
-    std::error_code ec;
     if (present(model)) {
-        std::filesystem::permissions(model, std::filesystem::perms::owner_write,
-                                     std::filesystem::perm_options::add, ec);
+        (void)platform::FileSystem::real().setPermissions(
+            model, std::filesystem::perms::owner_write, std::filesystem::perm_options::add);
     }
     // A copy left by an interrupted earlier attempt is never resumed on.
     removeIfPresent(fresh);
@@ -145,8 +141,7 @@ int UpdateChecker::updateConfigFile() {
         sysLog("从配置文件服务器下载配置文件失败,失败原因:替换配置文件失败！");
         return -1;
     }
-    (void)platform::IniFile(context_.installation.clientIni())
-        .setString("update_flag", "flagmoduleversion", serverVersion);
+    (void)CConfig(context_.installation).writeFlagModuleVersion(serverVersion);
     if (flags_) flags_->RefreshFlags();
     sysLog(formatText("更新配置文件[%s]成功!版本号为[%s]", model.string().c_str(),
                       serverVersion.c_str()));
@@ -223,16 +218,16 @@ int UpdateChecker::startUpdater() {
 }
 
 bool UpdateChecker::lastRunFailedOnOffer() {
-    platform::IniFile ini(context_.installation.clientIni());
-    const std::string failure = ini.getString("update", kFailureKey, "");
-    const std::string failedVersion = trimmed(ini.getString("update", kFailedVersionKey, ""));
+    const CConfig config(context_.installation);
+    const std::string failure = config.readUpdateValue(kFailureKey);
+    const std::string failedVersion = trimmed(config.readUpdateValue(kFailedVersionKey));
     if (failure.empty() ||
         (!failedVersion.empty() && compareVersions(failedVersion, offer_.version) != 0)) {
         return false;
     }
     // A run that failed before it learnt the version (at its login) is taken to have failed
     // on this offer, and recorded so, so that a later version is tried again.
-    if (failedVersion.empty()) (void)ini.setString("update", kFailedVersionKey, offer_.version);
+    if (failedVersion.empty()) (void)config.writeUpdateValue(kFailedVersionKey, offer_.version);
     failure_ = formatText("系统更新：上次更新[%s]未能完成(%s)，继续使用已安装的程序。",
                           offer_.version.c_str(), failure.c_str());
     sysLog(failure_);

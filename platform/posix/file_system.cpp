@@ -1,5 +1,7 @@
 #include "platform/file_system.h"
 
+#include "platform/files.h"
+
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -140,6 +142,34 @@ class PosixFileSystem final : public FileSystem {
     Status flushMapped(MappedFile& file, std::size_t offset, std::size_t length) override {
         return file.flushRange(offset, length);
     }
+
+    Status createDirectories(const std::filesystem::path& directory) override {
+        return platform::createDirectories(directory);
+    }
+
+    Status removeAll(const std::filesystem::path& path) override {
+        std::error_code ec;
+        std::filesystem::remove_all(path, ec);
+        if (ec) return statusFromErrno(ec.value(), "删除[" + path.string() + "]");
+        return Status::ok();
+    }
+
+    Status setPermissions(const std::filesystem::path& path, std::filesystem::perms perms,
+                          std::filesystem::perm_options how) override {
+        std::error_code ec;
+        std::filesystem::permissions(path, perms, how, ec);
+        if (ec) return statusFromErrno(ec.value(), "设置权限[" + path.string() + "]");
+        return Status::ok();
+    }
+
+    Status hardLink(const std::filesystem::path& existing,
+                    const std::filesystem::path& link) override {
+        if (::link(existing.c_str(), link.c_str()) != 0) {
+            return statusFromErrno(errno,
+                                   "链接[" + existing.string() + "]为[" + link.string() + "]");
+        }
+        return Status::ok();
+    }
 };
 
 // A name beside `path` that no other writer in this or another process uses at once.
@@ -194,6 +224,93 @@ Status replaceFileDurably(
     // The old name may already point at the new file; a failed directory sync is reported
     // so the caller knows the replacement may not survive a power cut.
     return fs.syncDirectory(target.parent_path());
+}
+
+namespace {
+
+// Across file systems: a synced copy beside `to` (mode and times kept) renamed over it, and
+// only then is `from` removed.
+Status copyAcross(FileSystem& fs, const std::filesystem::path& from,
+                  const std::filesystem::path& to) {
+    const std::filesystem::path temp = temporaryBeside(to);
+    Status status = copyFile(fs, from, temp);
+    std::error_code ec;
+    const std::filesystem::file_status source = std::filesystem::status(from, ec);
+    if (status && !ec)
+        status =
+            fs.setPermissions(temp, source.permissions(), std::filesystem::perm_options::replace);
+    if (Result<FileInfo> info = fileInfo(from); status && info)
+        status = setFileTime(temp, info->modified);
+    if (status) status = fs.rename(temp, to);
+    if (!status) {
+        (void)fs.remove(temp);
+        return status;
+    }
+    (void)fs.syncDirectory(to.parent_path());
+    // `to` is complete; a source that cannot be removed is still reported, so the caller
+    // retries and replaces `to` again rather than leaving two copies unnoticed.
+    if (Status removed = fs.remove(from); !removed) return removed;
+    (void)fs.syncDirectory(from.parent_path());
+    return Status::ok();
+}
+
+}  // namespace
+
+Status moveFileReplacing(FileSystem& fs, const std::filesystem::path& from,
+                         const std::filesystem::path& to) {
+    // The data reaches the disk before the new name does, so a crash never leaves `to`
+    // naming unwritten blocks.
+    Result<std::unique_ptr<File>> source = fs.open(from, OpenMode::kRead);
+    if (!source) return source.status();
+    if (Status synced = source.value()->sync(); !synced) return synced;
+    (void)source.value()->close();
+    Status renamed = fs.rename(from, to);
+    if (!renamed && renamed.systemCode() == EXDEV) return copyAcross(fs, from, to);
+    if (!renamed) return renamed;
+    // The move has happened; a directory that cannot be synced only weakens its durability.
+    (void)fs.syncDirectory(to.parent_path());
+    (void)fs.syncDirectory(from.parent_path());
+    return Status::ok();
+}
+
+Status removeIfPresent(FileSystem& fs, const std::filesystem::path& path) {
+    Status status = fs.remove(path);
+    if (!status && status.kind() == ErrorKind::NotFound) return Status::ok();
+    return status;
+}
+
+Status writeWholeFile(FileSystem& fs, const std::filesystem::path& path, std::string_view bytes) {
+    Result<std::unique_ptr<File>> out = fs.open(path, OpenMode::kCreateTruncate);
+    if (!out) return out.status();
+    if (Status s = out.value()->writeAt(0, bytes.data(), bytes.size()); !s) return s;
+    return out.value()->close();
+}
+
+Status writeFileAtomically(FileSystem& fs, const std::filesystem::path& path,
+                           std::string_view bytes) {
+    return replaceFileDurably(fs, path, [&](const std::filesystem::path& temporary) {
+        if (Status s = writeWholeFile(fs, temporary, bytes); !s) return s;
+        std::error_code ec;
+        const std::filesystem::file_status existing = std::filesystem::status(path, ec);
+        if (ec || !std::filesystem::exists(existing)) return Status::ok();
+        return fs.setPermissions(temporary, existing.permissions(),
+                                 std::filesystem::perm_options::replace);
+    });
+}
+
+Result<std::string> readWholeFile(FileSystem& fs, const std::filesystem::path& path) {
+    Result<std::unique_ptr<File>> in = fs.open(path, OpenMode::kRead);
+    if (!in) return in.status();
+    std::string bytes;
+    char buffer[65536];
+    for (;;) {
+        Result<std::size_t> n =
+            in.value()->readAt(static_cast<std::int64_t>(bytes.size()), buffer, sizeof buffer);
+        if (!n) return n.status();
+        if (n.value() == 0) break;
+        bytes.append(buffer, n.value());
+    }
+    return bytes;
 }
 
 }  // namespace vantrel::platform

@@ -1,5 +1,7 @@
 #include "platform/files.h"
 
+#include "platform/file_system.h"
+
 #include <fcntl.h>
 #include <stdio.h>
 #include <sys/stat.h>
@@ -25,74 +27,26 @@ Status writeAll(int fd, std::string_view bytes, const std::filesystem::path& pat
     return Status::ok();
 }
 
-// Makes a rename in `dir` durable. Failure only weakens durability, so it is not reported.
-void syncDirectory(const std::filesystem::path& dir) {
-    const int fd = ::open(dir.empty() ? "." : dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd < 0) return;
-    ::fsync(fd);
-    ::close(fd);
-}
-
-// A name beside `path` that no other writer in this or another process uses at the same time.
-std::filesystem::path temporaryBeside(const std::filesystem::path& path) {
-    static std::atomic<unsigned> counter{0};
-    std::filesystem::path temp = path;
-    temp += "." + std::to_string(::getpid()) + "." + std::to_string(counter++) + ".tmp";
-    return temp;
-}
-
-Status syncFile(const std::filesystem::path& path) {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return statusFromErrno(errno, "打开[" + path.string() + "]");
-    Status status;
-    if (::fsync(fd) != 0) status = statusFromErrno(errno, "同步[" + path.string() + "]");
-    ::close(fd);
-    return status;
-}
-
-// Copies `from` into the new file `to` (which must not exist), keeping mode and times, and
-// syncs it. A partial copy is removed.
-Status copyFileSynced(const std::filesystem::path& from, const std::filesystem::path& to) {
-    const int in = ::open(from.c_str(), O_RDONLY | O_CLOEXEC);
-    if (in < 0) return statusFromErrno(errno, "打开[" + from.string() + "]");
-    struct stat info {};
-    if (::fstat(in, &info) != 0) {
-        const int err = errno;
-        ::close(in);
-        return statusFromErrno(err, "读取属性[" + from.string() + "]");
-    }
-    const int out =
-        ::open(to.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, info.st_mode & 07777);
-    if (out < 0) {
-        const int err = errno;
-        ::close(in);
-        return statusFromErrno(err, "创建[" + to.string() + "]");
-    }
-    Status status;
-    std::string buffer(1 << 20, '\0');
-    for (;;) {
-        const ssize_t n = ::read(in, buffer.data(), buffer.size());
-        if (n == 0) break;
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            status = statusFromErrno(errno, "读取[" + from.string() + "]");
-            break;
-        }
-        status = writeAll(out, std::string_view(buffer.data(), static_cast<std::size_t>(n)), to);
-        if (!status) break;
-    }
-    if (status) {
-        const struct timespec times[2] = {info.st_atim, info.st_mtim};
-        ::futimens(out, times);
-        if (::fsync(out) != 0) status = statusFromErrno(errno, "同步[" + to.string() + "]");
-    }
-    if (::close(out) != 0 && status) status = statusFromErrno(errno, "关闭[" + to.string() + "]");
-    ::close(in);
-    if (!status) ::unlink(to.c_str());
-    return status;
-}
-
 }  // namespace
+
+Result<FileInfo> fileInfo(const std::filesystem::path& path) {
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0)
+        return statusFromErrno(errno, "读取属性[" + path.string() + "]");
+    const auto wall = [](const struct timespec& t) {
+        return WallTime(std::chrono::duration_cast<WallTime::duration>(
+            std::chrono::seconds(t.tv_sec) + std::chrono::nanoseconds(t.tv_nsec)));
+    };
+    FileInfo info;
+    info.regular = S_ISREG(st.st_mode);
+    info.size = static_cast<std::int64_t>(st.st_size);
+    info.modified = wall(st.st_mtim);
+    info.changed = wall(st.st_ctim);
+    info.device = static_cast<std::uint64_t>(st.st_dev);
+    info.inode = static_cast<std::uint64_t>(st.st_ino);
+    info.links = static_cast<std::uint64_t>(st.st_nlink);
+    return info;
+}
 
 Status createDirectories(const std::filesystem::path& dir) {
     if (dir.empty())
@@ -131,26 +85,7 @@ Result<std::string> readFile(const std::filesystem::path& path) {
 }
 
 Status writeFileAtomically(const std::filesystem::path& path, std::string_view bytes) {
-    const std::filesystem::path temp = temporaryBeside(path);
-    const int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-    if (fd < 0) return statusFromErrno(errno, "创建[" + temp.string() + "]");
-
-    // The replacement keeps the permissions of the file it replaces.
-    struct stat existing {};
-    if (::stat(path.c_str(), &existing) == 0) ::fchmod(fd, existing.st_mode & 07777);
-
-    Status status = writeAll(fd, bytes, temp);
-    if (status && ::fsync(fd) != 0) status = statusFromErrno(errno, "同步[" + temp.string() + "]");
-    if (::close(fd) != 0 && status) status = statusFromErrno(errno, "关闭[" + temp.string() + "]");
-    if (status && ::rename(temp.c_str(), path.c_str()) != 0) {
-        status = statusFromErrno(errno, "将[" + temp.string() + "]改名为[" + path.string() + "]");
-    }
-    if (!status) {
-        ::unlink(temp.c_str());
-        return status;
-    }
-    syncDirectory(path.parent_path());
-    return Status::ok();
+    return writeFileAtomically(FileSystem::real(), path, bytes);
 }
 
 Status appendToFile(const std::filesystem::path& path, std::string_view bytes) {
@@ -176,30 +111,7 @@ Status setFileTime(const std::filesystem::path& path, WallTime time) {
 }
 
 Status moveFileReplacing(const std::filesystem::path& from, const std::filesystem::path& to) {
-    // The data reaches the disk before the new name does, so a crash never leaves `to`
-    // naming unwritten blocks.
-    if (Status synced = syncFile(from); !synced) return synced;
-    if (::rename(from.c_str(), to.c_str()) == 0) {
-        syncDirectory(to.parent_path());
-        syncDirectory(from.parent_path());
-        return Status::ok();
-    }
-    if (errno != EXDEV)
-        return statusFromErrno(errno, "将[" + from.string() + "]改名为[" + to.string() + "]");
-
-    const std::filesystem::path temp = temporaryBeside(to);
-    if (Status copied = copyFileSynced(from, temp); !copied) return copied;
-    if (::rename(temp.c_str(), to.c_str()) != 0) {
-        const int err = errno;
-        ::unlink(temp.c_str());
-        return statusFromErrno(err, "将[" + temp.string() + "]改名为[" + to.string() + "]");
-    }
-    syncDirectory(to.parent_path());
-    // `to` is complete; a source that cannot be removed is still reported, so the caller
-    // retries and replaces `to` again rather than leaving two copies unnoticed.
-    if (::unlink(from.c_str()) != 0) return statusFromErrno(errno, "删除[" + from.string() + "]");
-    syncDirectory(from.parent_path());
-    return Status::ok();
+    return moveFileReplacing(FileSystem::real(), from, to);
 }
 
 Status exchangePaths(const std::filesystem::path& a, const std::filesystem::path& b) {

@@ -1,8 +1,11 @@
 #include "platform/ini_file.h"
 
 #include <algorithm>
+#include <chrono>
 #include <climits>
 #include <cstdint>
+#include <map>
+#include <memory>
 #include <mutex>
 #include <string_view>
 
@@ -134,10 +137,67 @@ std::mutex& writeMutex() {
     return mutex;
 }
 
+// What a file held when it was last read, and how it looked then: a file whose identity,
+// size and times are unchanged is not read again. File times move in coarse steps, so a
+// change made in the same step as the read would leave them as they were: a file written
+// shortly before it was read is read again until it has settled.
+constexpr auto kSettled = std::chrono::seconds(2);
+
+struct Snapshot {
+    struct Stamp {
+        std::uint64_t device = 0;
+        std::uint64_t inode = 0;
+        std::int64_t size = -1;
+        WallTime modified;
+        WallTime changed;
+        bool operator==(const Stamp&) const = default;
+    };
+    Stamp stamp;
+    bool settled = false;  // written at least kSettled before it was read
+    std::shared_ptr<const std::string> content;
+};
+
+std::mutex& snapshotMutex() {
+    static std::mutex mutex;
+    return mutex;
+}
+
+std::map<std::filesystem::path, Snapshot>& snapshots() {
+    static std::map<std::filesystem::path, Snapshot> files;
+    return files;
+}
+
+// The content of `path`, read again only when the file changed since the last read.
+std::shared_ptr<const std::string> currentContent(const std::filesystem::path& path) {
+    Result<FileInfo> info = fileInfo(path);
+    if (!info) {
+        std::lock_guard lock(snapshotMutex());
+        snapshots().erase(path);
+        return nullptr;
+    }
+    const Snapshot::Stamp stamp{info->device, info->inode, info->size, info->modified,
+                                info->changed};
+    {
+        std::lock_guard lock(snapshotMutex());
+        const auto known = snapshots().find(path);
+        if (known != snapshots().end() && known->second.settled && known->second.stamp == stamp)
+            return known->second.content;
+    }
+    // A change between the look and the read only makes the next look read again.
+    Result<std::string> read = readFile(path);
+    if (!read) return nullptr;
+    auto content = std::make_shared<const std::string>(std::move(read).value());
+    std::lock_guard lock(snapshotMutex());
+    const bool settled = std::chrono::system_clock::now() - info->modified > kSettled &&
+                         std::chrono::system_clock::now() - info->changed > kSettled;
+    snapshots()[path] = Snapshot{stamp, settled, content};
+    return content;
+}
+
 }  // namespace
 
 std::optional<std::string> IniFile::find(const std::string& section, const std::string& key) const {
-    Result<std::string> content = readFile(path_);
+    const std::shared_ptr<const std::string> content = currentContent(path_);
     if (!content) return std::nullopt;
     const std::vector<Line> lines = splitLines(withoutBom(*content));
     const Location where = locate(lines, section, key);

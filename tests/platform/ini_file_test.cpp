@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <climits>
+#include <fstream>
 #include <random>
 #include <thread>
 
@@ -215,6 +216,28 @@ TEST_F(IniFileTest, aDirectoryInPlaceOfTheFileGivesDefaultsAndAWriteError) {
     IniFile ini(path);
     EXPECT_EQ(ini.getString("s", "k", "d"), "d");
     EXPECT_FALSE(ini.setString("s", "k", "v"));
+}
+
+// A reader keeps what it read until the file changes: a change of the same size, made in
+// place or by a replacement within the same second, must still be seen.
+TEST_F(IniFileTest, aChangeOfTheSameSizeIsSeenAtTheNextRead) {
+    const std::filesystem::path path = write("[system]\nHistoryDays=30\n");
+    const IniFile ini(path);
+    ASSERT_EQ(ini.getInt("system", "HistoryDays", 0), 30);
+    ASSERT_EQ(ini.getInt("system", "HistoryDays", 0), 30);
+
+    write("[system]\nHistoryDays=31\n");
+    EXPECT_EQ(ini.getInt("system", "HistoryDays", 0), 31) << "replaced whole";
+
+    std::ofstream(path, std::ios::binary | std::ios::trunc) << "[system]\nHistoryDays=32\n";
+    EXPECT_EQ(IniFile(path).getInt("system", "HistoryDays", 0), 32) << "rewritten in place";
+
+    IniFile writer(path);
+    ASSERT_TRUE(writer.setInt("system", "HistoryDays", 33));
+    EXPECT_EQ(ini.getInt("system", "HistoryDays", 0), 33) << "written through another reader";
+
+    std::filesystem::remove(path);
+    EXPECT_EQ(ini.getInt("system", "HistoryDays", 7), 7) << "removed";
 }
 
 TEST_F(IniFileTest, concurrentWritersInOneProcessLoseNoKey) {

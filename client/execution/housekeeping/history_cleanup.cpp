@@ -1,8 +1,5 @@
 #include "client/execution/housekeeping/history_cleanup.h"
 
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
@@ -39,10 +36,16 @@ bool leadingDate(const std::string& text, int& y, int& m, int& d) {
     return civilDate(y, m, d).ok();
 }
 
-void makeWritable(const std::filesystem::path& path) {
-    struct stat st {};
-    if (::lstat(path.c_str(), &st) == 0 && !S_ISLNK(st.st_mode))
-        ::chmod(path.c_str(), st.st_mode | S_IWUSR);
+platform::FileSystem& files() {
+    return platform::FileSystem::real();
+}
+
+void makeWritable(const std::filesystem::path& path, platform::FileSystem& fs = files()) {
+    std::error_code ec;
+    const std::filesystem::file_status status = std::filesystem::symlink_status(path, ec);
+    if (!ec && !std::filesystem::is_symlink(status))
+        (void)fs.setPermissions(path, std::filesystem::perms::owner_write,
+                                std::filesystem::perm_options::add);
 }
 
 constexpr const char* kProtectedFileName = "filememlist.data";
@@ -64,10 +67,12 @@ const std::string& HistoryCleanup::LastDeletionError() {
 }
 
 int HistoryCleanup::AgeInDays(const std::filesystem::path& file) const {
-    struct stat st {};
-    if (::stat(file.c_str(), &st) != 0) return -1;
+    std::error_code ec;
+    const std::filesystem::file_time_type modified = std::filesystem::last_write_time(file, ec);
+    if (ec) return -1;
     const platform::LocalTime written =
-        platform::toLocalTime(std::chrono::system_clock::from_time_t(st.st_mtime));
+        platform::toLocalTime(std::chrono::time_point_cast<std::chrono::system_clock::duration>(
+            std::chrono::file_clock::to_sys(modified)));
     const platform::LocalTime today = clock_.localNow();
     return static_cast<int>(daysFromCivil(today.year, today.month, today.day) -
                             daysFromCivil(written.year, written.month, written.day));
@@ -95,10 +100,10 @@ int HistoryCleanup::DeleteTree(const std::filesystem::path& directory,
         const bool isDirectory = it->is_directory(ec) && !it->is_symlink(ec);
         if (isDirectory) {
             if (DeleteTree(path, files) == 0) return 0;
-            ::rmdir(path.c_str());
+            (void)files.remove(path);
             continue;
         }
-        makeWritable(path);
+        makeWritable(path, files);
         if (Status removed = files.remove(path);
             !removed && removed.kind() != ErrorKind::NotFound) {
             char text[1024];
@@ -124,9 +129,9 @@ int HistoryCleanup::CleanDirectoryByAge(const std::filesystem::path& directory, 
                 keptDirectories.end()) {
                 continue;
             }
-            if (::rmdir(path.c_str()) != 0) {
+            if (!files().remove(path)) {
                 if (DeleteTree(path) == 0) return 0;
-                ::rmdir(path.c_str());
+                (void)files().remove(path);
             }
             continue;
         }
@@ -137,15 +142,15 @@ int HistoryCleanup::CleanDirectoryByAge(const std::filesystem::path& directory, 
         };
         if (std::any_of(protectedIds.begin(), protectedIds.end(), inPath)) continue;
         makeWritable(path);
-        struct stat st {};
-        if (::lstat(path.c_str(), &st) != 0) {
+        (void)std::filesystem::symlink_status(path, ec);
+        if (ec) {
             char text[2048];
             std::snprintf(text, sizeof text, "删除文件[%s]失败,失败原因：得到文件[%s]属性失败-%d",
-                          pathText.c_str(), pathText.c_str(), errno);
+                          pathText.c_str(), pathText.c_str(), ec.value());
             sysLog(text);
             return 0;
         }
-        if (AgeInDays(path) >= days) ::unlink(path.c_str());
+        if (AgeInDays(path) >= days) (void)files().remove(path);
     }
     return 1;
 }
@@ -159,10 +164,10 @@ void HistoryCleanup::cleanDatedFolders(const std::filesystem::path& directory, i
         const std::filesystem::path path = it->path();
         if (it->is_directory(ec) && !it->is_symlink(ec)) {
             const int age = datedFolderAge(path.filename().string());
-            if (age >= days && DeleteTree(path) == 1) ::rmdir(path.c_str());
+            if (age >= days && DeleteTree(path) == 1) (void)files().remove(path);
         } else if (filesToo) {
             makeWritable(path);
-            ::unlink(path.c_str());
+            (void)files().remove(path);
         }
     }
 }
@@ -185,7 +190,7 @@ void HistoryCleanup::CleanLocalHistory(int days, const HistoryCleanupTasks& task
             if ((name.ends_with(".tmp") || name.ends_with(".tmp.~block")) &&
                 AgeInDays(it->path()) >= days) {
                 makeWritable(it->path());
-                ::unlink(it->path().c_str());
+                (void)files().remove(it->path());
                 continue;
             }
             const std::size_t marker = name.find(kSuccessMarker);
@@ -193,7 +198,7 @@ void HistoryCleanup::CleanLocalHistory(int days, const HistoryCleanupTasks& task
             const int age = datedFolderAge(name.substr(marker + kSuccessMarker.size()));
             if (age >= days) {
                 makeWritable(it->path());
-                ::unlink(it->path().c_str());
+                (void)files().remove(it->path());
             }
         }
     }

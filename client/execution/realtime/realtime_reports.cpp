@@ -1,11 +1,12 @@
 #include "client/execution/realtime/realtime_reports.h"
 
+#include <algorithm>
 #include <cstdio>
-#include <fstream>
 #include <map>
 
 #include "client/transfer/file_services.h"
 #include "client/transfer/local_path.h"
+#include "platform/file_system.h"
 #include "platform/files.h"
 
 namespace vantrel::realtime {
@@ -105,12 +106,15 @@ std::string remoteNameOf(const std::string& day, const RealtimeEntry& entry) {
 }
 
 std::int64_t recordCountOf(const fs::path& file) {
-    std::ifstream in(file, std::ios::binary);
+    Result<std::unique_ptr<platform::File>> in =
+        platform::FileSystem::real().open(file, platform::OpenMode::kRead);
     std::int64_t lines = 0;
     char piece[16384];
-    while (in) {
-        in.read(piece, sizeof piece);
-        for (std::streamsize i = 0; i < in.gcount(); ++i) lines += piece[i] == '\n';
+    for (std::int64_t at = 0; in;) {
+        Result<std::size_t> n = in.value()->readAt(at, piece, sizeof piece);
+        if (!n || n.value() == 0) break;
+        lines += std::count(piece, piece + n.value(), '\n');
+        at += static_cast<std::int64_t>(n.value());
     }
     return lines;
 }
@@ -141,8 +145,7 @@ FetchResult fetchReport(CDRAVFtp& ftp, const std::string& day, const RealtimeEnt
             if (ftp.errorText() != "MD5计算不正确")
                 return failed(FetchResult::kFailed, ftp.errorText());
             // What arrived is wrong: the next fetch starts from nothing.
-            std::error_code ec;
-            fs::remove(partial, ec);
+            (void)platform::removeIfPresent(platform::FileSystem::real(), partial);
             return failed(FetchResult::kDigestMismatch,
                           "下载文件[" + entry.name + "]失败,MD5计算不正确");
         }

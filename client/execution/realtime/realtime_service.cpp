@@ -1,7 +1,5 @@
 #include "client/execution/realtime/realtime_service.h"
 
-#include <sys/stat.h>
-
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
@@ -146,7 +144,7 @@ void RealtimeService::moveAside(const fs::path& directory, const fs::path& data)
         if (Status moved = platform::moveFileReplacing(file, back / file.filename()); !moved) {
             log(moved.text(), 2);
             // Whatever could not be moved must not be mistaken for a received report.
-            fs::remove(file, ec);
+            (void)platform::removeIfPresent(context_.fileSystem(), file);
         }
     }
 }
@@ -199,8 +197,8 @@ int RealtimeService::compareDay(const std::string& day, const std::vector<Realti
             }
             continue;
         }
-        struct stat info {};
-        const bool statted = ::stat(data.c_str(), &info) == 0;
+        const Result<platform::FileInfo> info = platform::fileInfo(data);
+        const bool statted = info.isOk();
         bool keep = false;
         bool explained = true;  // whether the reason to fetch again is logged already
         if (entry.complete() && haveData != haveFlag) {
@@ -211,7 +209,8 @@ int RealtimeService::compareDay(const std::string& day, const std::vector<Realti
         } else if (!statted) {
             log(withNameAndReason("加载本地文件[%s]信息出错，错误原因：%s,把对应数据、标志文件移动"
                                   "到[sshbrev_back]目录,并重新下载文件！",
-                                  local, platform::systemErrorText(errno).c_str()),
+                                  local,
+                                  platform::systemErrorText(info.status().systemCode()).c_str()),
                 1);
         } else if (entry.complete()) {
             Result<std::string> text = platform::readFile(realtime::flagPathOf(data));
@@ -230,14 +229,15 @@ int RealtimeService::compareDay(const std::string& day, const std::vector<Realti
                 explained = false;
                 keep = flag->name == entry.name && flag->size == entry.size &&
                        flag->date == entry.date && flag->time == entry.time &&
-                       info.st_size == entry.size;
+                       info->size == entry.size;
             }
         } else {
             // Still being published: no ".flag" yet; size and the gateway's time decide.
             const auto when = realtime::entryTime(entry);
             explained = false;
-            keep = !haveFlag && info.st_size == entry.size && when &&
-                   std::chrono::system_clock::to_time_t(*when) == info.st_mtime;
+            keep = !haveFlag && info->size == entry.size && when &&
+                   std::chrono::system_clock::to_time_t(*when) ==
+                       std::chrono::system_clock::to_time_t(info->modified);
         }
         if (keep) {
             record.state = entry.complete() ? realtime::kDownloaded : realtime::kPublishing;
@@ -297,7 +297,7 @@ void RealtimeService::traversalThread(platform::Event& stop) {
         return;
     }
     CDRAVFtp ftp(*session, DataSizeSettings::load(context_.installation.dataSizeIni()),
-                 *context_.clock);
+                 *context_.clock, context_.fileSystem());
     Millis interval{0};
     bool failed = false;
     while (!stop.isSet()) {
@@ -387,7 +387,8 @@ void RealtimeService::downloadThread(platform::Event& stop) {
     std::unique_ptr<CDRAVFtp> ftp;
     if (session) {
         ftp = std::make_unique<CDRAVFtp>(
-            *session, DataSizeSettings::load(context_.installation.dataSizeIni()), *context_.clock);
+            *session, DataSizeSettings::load(context_.installation.dataSizeIni()), *context_.clock,
+            context_.fileSystem());
     }
     const std::function<bool()> stopQuery = [&stop] { return stop.isSet(); };
     bool reportedMissing = false;

@@ -1,9 +1,9 @@
 #include "client/execution/runs/crash_point.h"
 
-#include <signal.h>
-
 #include <cstdlib>
 #include <string>
+
+#include "platform/signals.h"
 
 namespace vantrel::execution {
 
@@ -13,7 +13,7 @@ void crashPoint(std::string_view name) {
         const char* value = std::getenv("VANTREL_TEST_CRASH_AT");
         return value ? std::string(value) : std::string();
     }();
-    if (!armed.empty() && armed == name) ::raise(SIGKILL);
+    if (!armed.empty() && armed == name) platform::killThisProcess();
 }
 
 }  // namespace vantrel::execution

@@ -96,8 +96,7 @@ bool DownloadRun::openList(std::string& error) {
         return false;
     }
     // A bulletin task's work directory ("Bullet" below the target) is the run's to make.
-    std::error_code ec;
-    if (isBulletin()) fs::create_directories(workDirectory(), ec);
+    if (isBulletin()) (void)context_.fileSystem().createDirectories(workDirectory());
     list_->SetReceiveDirectory(workDirectory());
     return true;
 }
@@ -206,7 +205,7 @@ bool DownloadRun::recoverDelivered(const catalogue::DownloadWorkItem& item) {
         return false;
     list_->MarkDelivered(item.row);
     list_->SetState(item.row, catalogue::kDelivered);
-    fs::remove(state, ec);
+    (void)platform::removeIfPresent(context_.fileSystem(), state);
     taskLog("文件[" + item.fileName + "]已在上次运行中移动到目标目录", 0);
     File file;
     file.row = item.row;
@@ -234,7 +233,8 @@ void DownloadRun::recoverFinished(File& file) {
     // what is left is the delivery: from the extraction directory, where the files not yet
     // moved before the process died still lie, or the received file as it is.
     if (file.unpack) {
-        const execution::DownloadedFile received{workDirectory(), file.name, file.kind};
+        const execution::DownloadedFile received{workDirectory(), file.name, file.kind,
+                                                 &context_.fileSystem()};
         const fs::path extraction = execution::extractionDirectoryOf(received);
         std::error_code ec;
         if (!extraction.empty() && fs::is_directory(extraction, ec)) {
@@ -267,8 +267,8 @@ void DownloadRun::startDownload(const catalogue::DownloadWorkItem& item) {
     if (file.size == 0) {
         // Nothing to fetch, check or unpack: the empty partial file is delivered as it is.
         // A state file an earlier run left for it would only stay behind.
-        std::error_code ec;
-        fs::remove(item.partialFile().string() + ".~block", ec);
+        (void)platform::removeIfPresent(context_.fileSystem(),
+                                        item.partialFile().string() + ".~block");
         file.unpack = false;
         file.kind = isBulletin() ? 2 : 0;
         file.phase = Phase::Finished;
@@ -281,8 +281,8 @@ void DownloadRun::startDownload(const catalogue::DownloadWorkItem& item) {
         // A finished state under a row that never handed its file over is an earlier day's
         // file of this name: resumed, it would be delivered in place of this one unchecked.
         const std::string state = item.partialFile().string() + ".~block";
-        std::error_code ec;
-        if (FileBlockInfo::recordsFinishedFile(state)) fs::remove(state, ec);
+        if (FileBlockInfo::recordsFinishedFile(state))
+            (void)platform::removeIfPresent(context_.fileSystem(), state);
     }
 
     TransferItem transfer;
@@ -325,9 +325,10 @@ std::string DownloadRun::failureText(const std::string&, int row) const {
 Status DownloadRun::removeBlockState(const fs::path& dataFile) {
     // Called while a changed server file is listed again: its old state is not open in
     // this run, so the file is simply removed.
-    std::error_code ec;
-    fs::remove(dataFile.string() + ".~block", ec);
-    if (ec) return Status::error(ErrorKind::IoError, platform::systemErrorText(ec.value()));
+    const Status removed =
+        platform::removeIfPresent(context_.fileSystem(), dataFile.string() + ".~block");
+    if (!removed)
+        return Status::error(ErrorKind::IoError, platform::systemErrorText(removed.systemCode()));
     return Status::ok();
 }
 
@@ -433,7 +434,8 @@ void DownloadRun::finishFile(BlockTask& block, CVornFtp& handle, const BlockRun&
     }
     execution::crashPoint("download-digest-verdict");
 
-    const execution::DownloadedFile received{workDirectory(), file.name, file.kind};
+    const execution::DownloadedFile received{workDirectory(), file.name, file.kind,
+                                             &context_.fileSystem()};
     const execution::UnpackResult unpacked =
         execution::unpackDownloadedFile(received, file.unpack, setup_.unzipProgram);
     if (!unpacked.status && unpacked.refused) {
@@ -506,7 +508,8 @@ void DownloadRun::deliver() {
         }
     }
     for (const File& file : ready) {
-        const execution::DownloadedFile received{workDirectory(), file.name, file.kind};
+        const execution::DownloadedFile received{workDirectory(), file.name, file.kind,
+                                                 &context_.fileSystem()};
         const Status moved = execution::deliverDownloadedFile(
             received, file.extraction, targetDirectory(file),
             [this](std::string_view line, int level) { taskLog(std::string(line), level); });

@@ -79,7 +79,11 @@ bool UploadRun::start(std::string& error) {
         std::lock_guard lock(mutex_);
         sentBefore_ = sent;
     }
-    list_->AddNewFiles();
+    // A ready file left out of the list would be passed over in silence.
+    if (list_->AddNewFiles() < 0) {
+        error = list_->LastError();
+        return false;
+    }
     const std::filesystem::path sendDirectory = list_->SendDirectory();
     for (const std::string& marker : list_->RemoveMarkersOfMovedFiles())
         taskLog("就绪标志文件[" + marker + "]对应的发送文件已移动到已发送目录，删除该标志文件", 0);
@@ -245,8 +249,8 @@ void UploadRun::finishSent() {
         // Closing the complete block state removes it; the data file stays for the move.
         if (!file.key.empty()) setup_.blocks->remove({file.key});
         if (file.markedSent) {
-            std::error_code ec;
-            std::filesystem::remove((sendDirectory / file.name).string() + ".~block", ec);
+            (void)platform::removeIfPresent(context_.fileSystem(),
+                                            (sendDirectory / file.name).string() + ".~block");
         }
         Phase phase = Phase::Sent;
         std::string error;

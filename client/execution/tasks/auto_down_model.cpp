@@ -14,7 +14,6 @@
 #include "client/execution/tasks/task_model_impl.h"
 #include "client/gateway/gateway_process.h"
 #include "client/transfer/file_services.h"
-#include "platform/ini_file.h"
 #include "platform/thread_id.h"
 
 namespace vantrel {
@@ -72,10 +71,10 @@ catalogue::DownloadTask CAutoDownModel::scheduleShape(const AutoSyncTask& task) 
 
 void CAutoDownModel::beforeScheduleCheck() {
     scheduleBusinessDate_ = options_.process->lastLogin().businessDate;
-    const platform::IniFile ini(context_.installation.clientIni());
+    const CConfig config(context_.installation);
     scheduleNextDay_ = {
-        {"syncHisDate_A", catalogue::TrimText(ini.getString("system", "syncHisDate_A", ""))},
-        {"syncHisDate_B", catalogue::TrimText(ini.getString("system", "syncHisDate_B", ""))}};
+        {"syncHisDate_A", catalogue::TrimText(config.readSyncHisDate("syncHisDate_A"))},
+        {"syncHisDate_B", catalogue::TrimText(config.readSyncHisDate("syncHisDate_B"))}};
 }
 
 CAutoDownModel::Admission CAutoDownModel::admitStart(Entry& entry, platform::WallTime now) {
@@ -96,11 +95,11 @@ void CAutoDownModel::beforeRecord(const Entry& entry, bool ok, bool hadRun) {
     // The next day still to synchronise; never moved back by a slower run.
     const std::string key = historyKey(entry.task);
     const std::string& syncDate = entry.extra.syncDate;
-    platform::IniFile ini(context_.installation.clientIni());
-    const std::string stored = catalogue::TrimText(ini.getString("system", key, ""));
+    const CConfig config(context_.installation);
+    const std::string stored = catalogue::TrimText(config.readSyncHisDate(key));
     const std::string next = execution::AddDays(syncDate, 1);
     if (!next.empty() && !(stored > syncDate && stored.size() == 8)) {
-        if (Status written = ini.setString("system", key, next); !written) sysLog(written.text());
+        if (Status written = config.writeSyncHisDate(key, next); !written) sysLog(written.text());
     }
 }
 
@@ -168,6 +167,7 @@ void CAutoDownModel::cleanLocalHistory() {
         const Place places[] = {
             {context_.installation.data(), "本地历史文件清单清理-删除文件[%s]失败"},
             {context_.installation.log(), "本地历史文件日志清理-删除文件[%s]失败"}};
+        platform::FileSystem& files = context_.fileSystem();
         for (const Place& place : places) {
             std::error_code ec;
             for (const auto& file : fs::directory_iterator(place.directory, ec)) {
@@ -177,7 +177,7 @@ void CAutoDownModel::cleanLocalHistory() {
                 // task's mailbox and directory.
                 for (const std::string& id : ids) match = match || old(name, id);
                 if (!match || !file.is_regular_file(ec)) continue;
-                if (fs::remove(file.path(), ec)) {
+                if (platform::removeIfPresent(files, file.path())) {
                     ++mine;
                 } else {
                     writeTaskLog(log, printfText(place.failure, file.path().string()), 1);
@@ -280,9 +280,8 @@ bool CAutoDownModel::beginHistory(const Entry& entry, Begun& begun, std::string&
     const AutoSyncTask& task = entry.task;
     CConfig config(context_.installation);
     const int autoSyncDay = config.readAutoSyncDay();
-    platform::IniFile ini(context_.installation.clientIni());
     const std::string key = historyKey(task);
-    const std::string stored = catalogue::TrimText(ini.getString("system", key, ""));
+    const std::string stored = catalogue::TrimText(config.readSyncHisDate(key));
 
     std::unique_ptr<CVornFtp> session = options_.makeSession();
     if (!login(*session, error)) return false;
@@ -295,7 +294,7 @@ bool CAutoDownModel::beginHistory(const Entry& entry, Begun& begun, std::string&
     bool corrected = false;
     begun.extra.syncDate = execution::HistorySyncDate(stored, begun.extra.businessDate, autoSyncDay, corrected);
     if (corrected) {
-        if (Status written = ini.setString("system", key, begun.extra.syncDate); !written)
+        if (Status written = config.writeSyncHisDate(key, begun.extra.syncDate); !written)
             sysLog(written.text());
     }
     if (execution::HistoryCaughtUp(begun.extra.syncDate, begun.extra.businessDate)) {

@@ -1,5 +1,4 @@
 #include "client/execution/tasks/command_inbox.h"
-#include "platform/error_text.h"
 
 #include <unistd.h>
 
@@ -7,7 +6,10 @@
 #include <atomic>
 #include <chrono>
 #include <cstdio>
-#include <fstream>
+#include <sstream>
+
+#include "platform/file_system.h"
+#include "platform/files.h"
 
 namespace vantrel {
 namespace {
@@ -29,8 +31,8 @@ Status CommandInbox::post(const InboxCommand& command) const {
     if (!validVerb(command.verb) || command.taskId.find_first_of("\r\n") != std::string::npos) {
         return Status::error(ErrorKind::InvalidArgument, "无效的命令");
     }
-    std::error_code ec;
-    fs::create_directories(directory(), ec);
+    platform::FileSystem& files = platform::FileSystem::real();
+    (void)files.createDirectories(directory());
     static std::atomic<unsigned> sequence{0};
     const auto stamp = std::chrono::duration_cast<std::chrono::microseconds>(
                            std::chrono::system_clock::now().time_since_epoch())
@@ -38,22 +40,11 @@ Status CommandInbox::post(const InboxCommand& command) const {
     char name[96];
     std::snprintf(name, sizeof name, "%020lld-%d-%u", static_cast<long long>(stamp),
                   static_cast<int>(::getpid()), sequence++);
-    const fs::path partial = directory() / (std::string(name) + ".part");
-    {
-        std::ofstream out(partial, std::ios::binary | std::ios::trunc);
-        out << command.verb << '\n' << command.taskId << '\n';
-        out.flush();
-        if (!out) {
-            fs::remove(partial, ec);
-            return Status::error(ErrorKind::IoError, "写命令文件[" + partial.string() + "]失败");
-        }
-    }
-    fs::rename(partial, directory() / (std::string(name) + ".cmd"), ec);
-    if (ec) {
-        fs::remove(partial, ec);
-        return Status::error(ErrorKind::IoError,
-                             "写命令文件失败：" + platform::systemErrorText(ec.value()));
-    }
+    // Written beside its final name and renamed: take() reads only whole ".cmd" files.
+    const Status written =
+        platform::writeFileAtomically(files, directory() / (std::string(name) + ".cmd"),
+                                      command.verb + '\n' + command.taskId + '\n');
+    if (!written) return Status::error(ErrorKind::IoError, "写命令文件失败：" + written.text());
     return Status::ok();
 }
 
@@ -67,12 +58,12 @@ std::vector<InboxCommand> CommandInbox::take() const {
     std::vector<InboxCommand> commands;
     for (const fs::path& file : files) {
         InboxCommand command;
-        {
-            std::ifstream in(file, std::ios::binary);
-            std::getline(in, command.verb);
-            std::getline(in, command.taskId);
+        if (Result<std::string> text = platform::readFile(file)) {
+            std::istringstream lines(text.value());
+            std::getline(lines, command.verb);
+            std::getline(lines, command.taskId);
         }
-        fs::remove(file, ec);
+        (void)platform::removeIfPresent(platform::FileSystem::real(), file);
         if (validVerb(command.verb)) commands.push_back(std::move(command));
     }
     return commands;

@@ -18,7 +18,7 @@ DayCount countList(const Context& context, const std::string& taskId, platform::
         context.installation.data(), taskId, platform::toLocalTime(day), ".dat");
     std::error_code ec;
     if (!std::filesystem::exists(list, ec)) return count;
-    catalogue::CDbfImpl table(*context.clock);
+    catalogue::CDbfImpl table(*context.clock, context.fileSystem());
     if (table.Open(list, 1) != 1) return count;
     catalogue::DbfCursor cursor(table);
     catalogue::DbfRow row;

@@ -28,9 +28,9 @@ bool ForgetDownloadDay(const Context& context, const std::string& taskId,
     list.SetReceiveDirectory(receiveDirectory);
     if (list.LoadWorkItems()) {
         for (const auto& item : list.Items()) {
-            std::error_code ec;
-            fs::remove(item.partialFile(), ec);
-            fs::remove(item.partialFile().string() + ".~block", ec);
+            platform::FileSystem& files = context.fileSystem();
+            (void)platform::removeIfPresent(files, item.partialFile());
+            (void)platform::removeIfPresent(files, item.partialFile().string() + ".~block");
         }
     }
     char text[1024];

@@ -12,6 +12,7 @@
 #include "platform/child_process.h"
 #include "platform/disk_space.h"
 #include "platform/error_text.h"
+#include "platform/file_system.h"
 #include "platform/files.h"
 
 namespace vantrel::execution {
@@ -104,9 +105,12 @@ FileWalk walkFiles(const fs::path& root) {
     return walk;
 }
 
-void removeQuietly(const fs::path& path) {
-    std::error_code ec;
-    fs::remove_all(path, ec);
+platform::FileSystem& filesOf(const DownloadedFile& file) {
+    return file.files ? *file.files : platform::FileSystem::real();
+}
+
+void removeQuietly(platform::FileSystem& files, const fs::path& path) {
+    (void)files.removeAll(path);
 }
 
 std::string pathText(const fs::path& path) {
@@ -166,13 +170,13 @@ struct MoveLines {
 };
 
 // One file into place, up to four attempts in a row. The failure is the last attempt's.
-Status moveWithRetries(const fs::path& from, const fs::path& to, const MoveLines& lines,
-                       const DeliveryLog& log) {
+Status moveWithRetries(platform::FileSystem& files, const fs::path& from, const fs::path& to,
+                       const MoveLines& lines, const DeliveryLog& log) {
     Status last;
     for (int attempt = 0; attempt < kMoveAttempts; ++attempt) {
         if (log) log(lines.start(attempt), 0);
-        last = platform::createDirectories(to.parent_path());
-        if (last) last = platform::moveFileReplacing(from, to);
+        last = files.createDirectories(to.parent_path());
+        if (last) last = platform::moveFileReplacing(files, from, to);
         if (last) {
             if (log) log(lines.succeeded(attempt), 0);
             return last;
@@ -214,25 +218,25 @@ UnpackResult unpackDownloadedFile(const DownloadedFile& file, bool unpack, const
     const fs::path source = received->string() + ".tmp";
 
     // What an interrupted earlier attempt left would otherwise be delivered with this one.
-    removeQuietly(extraction);
-    if (!platform::createDirectories(extraction)) {
+    platform::FileSystem& files = filesOf(file);
+    removeQuietly(files, extraction);
+    if (!files.createDirectories(extraction)) {
         return failure(
             kNotRun, formatText("解压文件:创建解压临时目录 %s 失败!", extraction.string().c_str()));
     }
     const auto cleanUp = [&] {
-        removeQuietly(copy);
-        removeQuietly(extraction);
+        removeQuietly(files, copy);
+        removeQuietly(files, extraction);
     };
 
-    fs::create_directories(copy.parent_path(), ec);
-    fs::remove(copy, ec);
-    ec.clear();
-    fs::copy_file(source, copy, ec);
-    if (!ec)
-        fs::permissions(copy, fs::perms::owner_read | fs::perms::owner_write, fs::perm_options::add,
-                        ec);
-    if (ec) {
-        const int code = ec.value();
+    Status copied = files.createDirectories(copy.parent_path());
+    if (copied) copied = platform::removeIfPresent(files, copy);
+    if (copied) copied = platform::copyFile(files, source, copy);
+    if (copied)
+        copied = files.setPermissions(copy, fs::perms::owner_read | fs::perms::owner_write,
+                                      fs::perm_options::add);
+    if (!copied) {
+        const int code = copied.systemCode();
         cleanUp();
         return failure(kNotRun, formatText("解压文件:创建临时文件失败!(Error:%d)", code));
     }
@@ -256,9 +260,9 @@ UnpackResult unpackDownloadedFile(const DownloadedFile& file, bool unpack, const
     options.quiet = true;
     options.noTerminal = true;
     Result<int> exit = platform::runAndWait(options);
-    removeQuietly(copy);
+    removeQuietly(files, copy);
     if (!exit) {
-        removeQuietly(extraction);
+        removeQuietly(files, extraction);
         return failure(kNotRun, formatText("解压文件 %s 失败(Error:%d )", file.name.c_str(),
                                            exit.status().systemCode()));
     }
@@ -267,12 +271,12 @@ UnpackResult unpackDownloadedFile(const DownloadedFile& file, bool unpack, const
         case 0: {
             // An archive the check could not read was not vetted; its output is not used.
             if (!listing->isArchive) {
-                removeQuietly(extraction);
+                removeQuietly(files, extraction);
                 return failure(kNotRun, kCorruptText);
             }
             const FileWalk walk = walkFiles(extraction);
             if (walk.refused || walk.error) {
-                removeQuietly(extraction);
+                removeQuietly(files, extraction);
                 if (walk.error)
                     return failure(kNotRun,
                                    "解压文件:" + platform::systemErrorText(walk.error.value()));
@@ -282,21 +286,21 @@ UnpackResult unpackDownloadedFile(const DownloadedFile& file, bool unpack, const
             return UnpackResult{Status::ok(), 0, extraction};
         }
         case kNotAnArchive:
-            removeQuietly(extraction);
+            removeQuietly(files, extraction);
             return UnpackResult{Status::ok(), kNotAnArchive, {}};
         case kCorruptArchive:
-            removeQuietly(extraction);
+            removeQuietly(files, extraction);
             return failure(kCorruptArchive, kCorruptText);
         case kDiskFull: {
             // The file system the unpacker wrote to: its mount point names the full disk.
             const fs::path disk = platform::mountPoint(extraction);
-            removeQuietly(extraction);
+            removeQuietly(files, extraction);
             return failure(kDiskFull, Status::error(ErrorKind::NoSpace,
                                                     formatText("解压文件失败(磁盘[%s]空间不足!)",
                                                                disk.string().c_str())));
         }
         default:
-            removeQuietly(extraction);
+            removeQuietly(files, extraction);
             return failure(*exit, formatText("解压文件失败，错误码[%d]", *exit));
     }
 }
@@ -305,7 +309,8 @@ Status deliverDownloadedFile(const DownloadedFile& file, const fs::path& extract
                              const fs::path& targetDirectory, const DeliveryLog& log) {
     Result<fs::path> received = localPathInside(file.workDirectory, file.name);
     if (!received) return moveFailure(file.name, received.status().text());
-    if (Status made = platform::createDirectories(targetDirectory); !made)
+    platform::FileSystem& files = filesOf(file);
+    if (Status made = files.createDirectories(targetDirectory); !made)
         return moveFailure(file.name, made.text());
     std::error_code ec;
     const fs::path target = fs::canonical(targetDirectory, ec);
@@ -318,7 +323,7 @@ Status deliverDownloadedFile(const DownloadedFile& file, const fs::path& extract
             return moveFailure(file.name,
                                "目标路径[" + pathText(destination) + "]不在目标目录之内");
         }
-        Status moved = moveWithRetries(source, destination, MoveLines{{}, file.name}, log);
+        Status moved = moveWithRetries(files, source, destination, MoveLines{{}, file.name}, log);
         return moved ? moved : moveFailure(file.name, moved.text());
     }
 
@@ -334,7 +339,7 @@ Status deliverDownloadedFile(const DownloadedFile& file, const fs::path& extract
         if (!insideTarget(target, destination)) {
             return moveFailure(name, "目标路径[" + pathText(destination) + "]不在目标目录之内");
         }
-        Status moved = moveWithRetries(extractionDirectory / relative, destination,
+        Status moved = moveWithRetries(files, extractionDirectory / relative, destination,
                                        MoveLines{file.name, name}, log);
         if (!moved) return moveFailure(name, moved.text());
         if (&relative == &walk.files.front() && walk.files.size() > 1)
@@ -343,8 +348,8 @@ Status deliverDownloadedFile(const DownloadedFile& file, const fs::path& extract
     if (log) log(formatText("移动文件[%s]成功", file.name.c_str()), 0);
     // The ".tmp" goes first: an extraction directory still present but empty then means
     // "all delivered", so a retry after a crash here succeeds without moving anything.
-    fs::remove(source, ec);
-    removeQuietly(extractionDirectory);
+    (void)platform::removeIfPresent(files, source);
+    removeQuietly(files, extractionDirectory);
     return Status::ok();
 }
 

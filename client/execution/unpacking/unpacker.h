@@ -15,6 +15,7 @@
 #include <string_view>
 
 #include "client/base/installation.h"
+#include "platform/file_system.h"
 #include "platform/status.h"
 
 namespace vantrel::execution {
@@ -29,6 +30,8 @@ struct DownloadedFile {
     // The transfer item's kind: 2 bulletin (never unpacked); 1 and 3 extract under the
     // work directory's "temp" subdirectory, others beside the ".tmp".
     int kind = 0;
+    // What the unpacking and the delivery write through; null is the machine's.
+    platform::FileSystem* files = nullptr;
 };
 
 struct UnpackResult {

@@ -1,10 +1,12 @@
 #include "client/execution/unpacking/zip_directory.h"
-#include "platform/error_text.h"
 
 #include <algorithm>
 #include <cstdint>
-#include <fstream>
+#include <memory>
 #include <optional>
+
+#include "platform/error_text.h"
+#include "platform/file_system.h"
 
 namespace vantrel::execution {
 
@@ -32,17 +34,20 @@ Status corrupt(const std::filesystem::path& archive, const std::string& why) {
 
 class Reader {
   public:
-    explicit Reader(const std::filesystem::path& path) : in_(path, std::ios::binary) {}
-    bool isOpen() const { return in_.is_open(); }
+    explicit Reader(const std::filesystem::path& path) {
+        Result<std::unique_ptr<platform::File>> opened =
+            platform::FileSystem::real().open(path, platform::OpenMode::kRead);
+        if (opened) in_ = std::move(opened.value());
+    }
+    bool isOpen() const { return in_ != nullptr; }
     bool read(std::uint64_t offset, void* buffer, std::size_t length) {
-        in_.clear();
-        in_.seekg(static_cast<std::streamoff>(offset));
-        in_.read(static_cast<char*>(buffer), static_cast<std::streamsize>(length));
-        return static_cast<std::size_t>(in_.gcount()) == length;
+        if (!in_ || offset > static_cast<std::uint64_t>(INT64_MAX)) return false;
+        Result<std::size_t> n = in_->readAt(static_cast<std::int64_t>(offset), buffer, length);
+        return n && n.value() == length;
     }
 
   private:
-    std::ifstream in_;
+    std::unique_ptr<platform::File> in_;
 };
 
 // Where the central directory starts. Like the unpacker, first where the end record says
