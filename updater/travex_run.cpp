@@ -40,6 +40,14 @@ std::string oneLine(std::string text) {
 
 }  // namespace
 
+UpdateRun::PackagePaths UpdateRun::packagePaths(const platform::IniFile& ini,
+                                                const std::filesystem::path& root) {
+    return {setting(ini, "temppath", root / "tmp"),
+            setting(ini, "targetpath", root / update::kPackageDirectory),
+            setting(ini, "servpath", {}).generic_string(),
+            setting(ini, "dllpath", root / "bin" / "libKorrim.so")};
+}
+
 Result<Arguments> parseArguments(const std::vector<std::string>& arguments) {
     const auto bad = [] { return Status::error(ErrorKind::InvalidArgument, kArgumentError); };
     if (arguments.size() != 6 || arguments[0].empty() || !isNumber(arguments[4]) ||
@@ -98,12 +106,19 @@ int UpdateRun::run() {
     reporter_.text("正在更新相关配置，请稍候...");
     reporter_.status("正在登录升级服务器......");
 
-    const std::filesystem::path tempPath = setting(ini, "temppath", root / "tmp");
-    const std::filesystem::path targetPath =
-        setting(ini, "targetpath", root / update::kPackageDirectory);
-    const std::string serverPath = setting(ini, "servpath", {}).generic_string();
-    const std::filesystem::path library = setting(ini, "dllpath", root / "bin" / "libKorrim.so");
+    const PackagePaths paths = packagePaths(ini, root);
+    if (int rc = loginForPackage(paths.library); rc != 0) return rc;
+    if (int rc = fetchAndInstall(ini, root, paths); rc != 0) return rc;
+    reporter_.caption("更新完成");
+    reporter_.text(
+        formatText("您已更新到最新版本.\r\n\r\n更新日期 [moduleversion:%s] \r\n\r\n安 装 包 [%s]",
+                   moduleVersion_.c_str(), packageName_.c_str()));
+    reporter_.status("更新完成");
+    return 0;
+}
 
+// The fast-transfer login, which names the package and its version.
+int UpdateRun::loginForPackage(const std::filesystem::path& library) {
     reporter_.status("正在连接服务器......");
     ftp_.init({{arguments_.address, arguments_.port}}, library, arguments_.timeOut);
     ftp_.setCancelEvent(&cancel_);
@@ -123,17 +138,22 @@ int UpdateRun::run() {
         !update::isPlainFileName(moduleVersion_)) {
         return fail(update::kBadPackageName);
     }
+    return 0;
+}
 
+// Download, signature check, move into place and install; the version is recorded last.
+int UpdateRun::fetchAndInstall(platform::IniFile& ini, const std::filesystem::path& root,
+                               const PackagePaths& paths) {
     reporter_.status("更新配置完成");
     reporter_.caption("正在准备");
     reporter_.text("正在准备更新前的工作...");
     reporter_.status("正在检查......");
-    const std::filesystem::path tempFile = tempPath / (packageName_ + "_" + moduleVersion_);
-    const std::filesystem::path target = targetPath / packageName_;
+    const std::filesystem::path tempFile = paths.temp / (packageName_ + "_" + moduleVersion_);
+    const std::filesystem::path target = paths.target / packageName_;
     // As the flag model is asked for: an empty servpath gives "/" + the name.
-    const std::string serverFile = serverPath + "/" + packageName_;
-    if (Status s = platform::createDirectories(tempPath); !s) return fail(s.text());
-    if (Status s = platform::createDirectories(targetPath); !s) return fail(s.text());
+    const std::string serverFile = paths.server + "/" + packageName_;
+    if (Status s = platform::createDirectories(paths.temp); !s) return fail(s.text());
+    if (Status s = platform::createDirectories(paths.target); !s) return fail(s.text());
     platform::FileSystem& files = platform::FileSystem::real();
     std::error_code ec;
     if (std::filesystem::exists(target, ec)) {
@@ -168,11 +188,6 @@ int UpdateRun::run() {
     }
     (void)ini.setString("update", "install", "1");
     ftp_.close();
-    reporter_.caption("更新完成");
-    reporter_.text(
-        formatText("您已更新到最新版本.\r\n\r\n更新日期 [moduleversion:%s] \r\n\r\n安 装 包 [%s]",
-                   moduleVersion_.c_str(), packageName_.c_str()));
-    reporter_.status("更新完成");
     return 0;
 }
 

@@ -20,6 +20,7 @@
 
 #include "client/transfer/fast_ftp.h"
 #include "platform/event.h"
+#include "platform/ini_file.h"
 #include "platform/status.h"
 
 namespace vantrel::updater {
@@ -65,6 +66,18 @@ class UpdateRun {
     const std::string& packageName() const { return packageName_; }
 
   private:
+    // Where the package goes and comes from, from section `update` of the settings.
+    struct PackagePaths {
+        std::filesystem::path temp;
+        std::filesystem::path target;
+        std::string server;
+        std::filesystem::path library;
+    };
+    static PackagePaths packagePaths(const platform::IniFile& ini,
+                                     const std::filesystem::path& root);
+    int loginForPackage(const std::filesystem::path& library);
+    int fetchAndInstall(platform::IniFile& ini, const std::filesystem::path& root,
+                        const PackagePaths& paths);
     int fail(std::string text);
     // A failure of the server exchange: the operator's cancel, or fail(text).
     int failOrCancelled(std::string text);

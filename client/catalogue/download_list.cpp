@@ -155,108 +155,54 @@ void CDownLoadFile::removeStrayBlockState(const std::string& fileName) {
     }
 }
 
+struct CDownLoadFile::KnownRows {
+    std::vector<OldRow> rows;
+    std::unordered_map<std::string, std::size_t> byName;  // lower-case name -> row
+};
+
+CDownLoadFile::KnownRows CDownLoadFile::readKnownRowsLocked() const {
+    KnownRows known;
+    if (!list_) return known;
+    DbfCursor cursor(*list_);
+    DbfRow row;
+    int r;
+    while (cursor.Next(r, row)) {
+        if (row.deleted()) continue;
+        OldRow o{row.trimmed("filename"),   row.trimmed("size"),     row.trimmed("downsize"),
+                 row.trimmed("updatetime"), row.trimmed("loadtime"), row.trimmed("flag"),
+                 row.trimmed("retry"),      row.trimmed("discript"), row.trimmed("modifytime")};
+        const std::string key = ToLowerAscii(o.name);
+        if (known.byName.count(key) != 0) continue;
+        known.byName[key] = known.rows.size();
+        known.rows.push_back(std::move(o));
+    }
+    return known;
+}
+
 int CDownLoadFile::RebuildList(const std::vector<RemoteFileEntry>& listing,
                                const std::function<bool(const std::string&)>& select) {
     std::lock_guard lock(mutex_);
     // 1. What the current list knows, by name.
-    std::vector<OldRow> old;
-    std::unordered_map<std::string, std::size_t> oldByName;
-    if (list_) {
-        DbfCursor cursor(*list_);
-        DbfRow row;
-        int r;
-        while (cursor.Next(r, row)) {
-            if (row.deleted()) continue;
-            OldRow o{row.trimmed("filename"),   row.trimmed("size"),     row.trimmed("downsize"),
-                     row.trimmed("updatetime"), row.trimmed("loadtime"), row.trimmed("flag"),
-                     row.trimmed("retry"),      row.trimmed("discript"), row.trimmed("modifytime")};
-            const std::string key = ToLowerAscii(o.name);
-            if (oldByName.count(key) != 0) continue;
-            oldByName[key] = old.size();
-            old.push_back(std::move(o));
-        }
-    }
+    KnownRows known = readKnownRowsLocked();
 
     // 2.-4. A fresh copy of the template beside the list, filled, then put in place of the
     // list as one durable replacement: on any failure the list stays as it was.
     platform::FileSystem& files = context_.fileSystem();
     std::string failure;
-    auto fail = [&failure](std::string text) {
-        failure = std::move(text);
-        return Status::error(ErrorKind::IoError, failure);
-    };
     const Status replaced =
         platform::replaceFileDurably(files, listPath_, [&](const std::filesystem::path& fresh) {
+            Status filled = Status::ok();
             if (!platform::copyFile(
                     files, context_.installation.localconfig() / kDownloadListTemplate, fresh)) {
-                return fail("拷贝上传数据模板文件失败!");
+                filled = Status::error(ErrorKind::IoError, "拷贝上传数据模板文件失败!");
+            } else {
+                CDbfImpl table(*context_.clock, files);
+                filled = table.Open(fresh, 2) != 1
+                             ? Status::error(ErrorKind::IoError, "打开发送文件列表DBF文件失败！")
+                             : fillListLocked(table, listing, select, known);
             }
-            CDbfImpl table(*context_.clock, files);
-            if (table.Open(fresh, 2) != 1) return fail("打开发送文件列表DBF文件失败！");
-
-            // 3. The listing, newest file of each name.
-            struct Taken {
-                int row;
-                std::string updateTime;
-            };
-            std::unordered_map<std::string, Taken> taken;
-            for (const RemoteFileEntry& entry : listing) {
-                const std::string name = TrimText(entry.name);
-                if (name.empty() || (select && !select(name))) continue;
-                const std::string updateTime = serverTime(entry);
-                const std::string key = ToLowerAscii(name);
-                if (auto t = taken.find(key); t != taken.end()) {
-                    if (t->second.updateTime > updateTime) continue;
-                    MarkRecordDeleted(t->second.row, table);
-                    taskLog("存在同名文件，仅下载最新文件[" + name + "]!", 0);
-                }
-                const std::string size = std::to_string(entry.size);
-                int row;
-                auto o = oldByName.find(key);
-                if (o != oldByName.end() &&
-                    EqualsIgnoreCase(old[o->second].updateTime, updateTime) &&
-                    LeadingInteger(old[o->second].size) == entry.size) {
-                    const OldRow& known = old[o->second];
-                    // A held file keeps the reason it is held for.
-                    const bool held = known.flag == "1";
-                    row = appendRowLocked(table, {{"filename", name},
-                                                  {"size", known.size},
-                                                  {"downsize", known.downSize},
-                                                  {"updatetime", known.updateTime},
-                                                  {"loadtime", known.loadTime},
-                                                  {"flag", known.flag},
-                                                  {"retry", held ? known.retry : ""},
-                                                  {"discript", held ? known.description : ""},
-                                                  {"modifytime", held ? known.modifyTime : ""}});
-                } else {
-                    if (o != oldByName.end()) removePartialFiles(old[o->second].name);
-                    row = appendRowLocked(table, {{"filename", name},
-                                                  {"size", size},
-                                                  {"updatetime", updateTime},
-                                                  {"flag", "0"}});
-                }
-                if (row < 0) return fail(lastError_);
-                if (o != oldByName.end()) old[o->second].mentioned = true;
-                taken[key] = Taken{row, updateTime};
-            }
-
-            // A listing of changes only must not forget what was delivered before.
-            for (const OldRow& known : old) {
-                if (known.mentioned) continue;
-                if (appendRowLocked(table, {{"filename", known.name},
-                                            {"size", known.size},
-                                            {"downsize", known.downSize},
-                                            {"updatetime", known.updateTime},
-                                            {"loadtime", known.loadTime},
-                                            {"flag", known.flag},
-                                            {"retry", known.retry},
-                                            {"discript", known.description},
-                                            {"modifytime", known.modifyTime}}) < 0) {
-                    return fail(lastError_);
-                }
-            }
-            if (!table.Close()) return fail(table.LastError());
-            return Status::ok();
+            if (!filled) failure = filled.text();
+            return filled;
         });
     if (!replaced) {
         lastError_ = !failure.empty()
@@ -269,6 +215,77 @@ int CDownLoadFile::RebuildList(const std::vector<RemoteFileEntry>& listing,
     list_.reset();
     clearItemsLocked();
     return openListLocked();
+}
+
+// 3. The listing, newest file of each name, then what the listing did not mention.
+Status CDownLoadFile::fillListLocked(CDbfImpl& table, const std::vector<RemoteFileEntry>& listing,
+                                     const std::function<bool(const std::string&)>& select,
+                                     KnownRows& known) {
+    struct Taken {
+        int row;
+        std::string updateTime;
+    };
+    std::unordered_map<std::string, Taken> taken;
+    for (const RemoteFileEntry& entry : listing) {
+        const std::string name = TrimText(entry.name);
+        if (name.empty() || (select && !select(name))) continue;
+        const std::string updateTime = serverTime(entry);
+        const std::string key = ToLowerAscii(name);
+        if (auto t = taken.find(key); t != taken.end()) {
+            if (t->second.updateTime > updateTime) continue;
+            MarkRecordDeleted(t->second.row, table);
+            taskLog("存在同名文件，仅下载最新文件[" + name + "]!", 0);
+        }
+        const int row = appendListedLocked(table, name, entry, updateTime, known);
+        if (row < 0) return Status::error(ErrorKind::IoError, lastError_);
+        taken[key] = Taken{row, updateTime};
+    }
+
+    // A listing of changes only must not forget what was delivered before.
+    for (const OldRow& kept : known.rows) {
+        if (kept.mentioned) continue;
+        if (appendRowLocked(table, {{"filename", kept.name},
+                                    {"size", kept.size},
+                                    {"downsize", kept.downSize},
+                                    {"updatetime", kept.updateTime},
+                                    {"loadtime", kept.loadTime},
+                                    {"flag", kept.flag},
+                                    {"retry", kept.retry},
+                                    {"discript", kept.description},
+                                    {"modifytime", kept.modifyTime}}) < 0) {
+            return Status::error(ErrorKind::IoError, lastError_);
+        }
+    }
+    if (!table.Close()) return Status::error(ErrorKind::IoError, table.LastError());
+    return Status::ok();
+}
+
+// One listed file: the row the list had for it when the gateway's file is the same one, else
+// a new row (and what was received of the older file goes).
+int CDownLoadFile::appendListedLocked(CDbfImpl& table, const std::string& name,
+                                      const RemoteFileEntry& entry, const std::string& updateTime,
+                                      KnownRows& known) {
+    auto o = known.byName.find(ToLowerAscii(name));
+    OldRow* old = o != known.byName.end() ? &known.rows[o->second] : nullptr;
+    if (old) old->mentioned = true;
+    if (old && EqualsIgnoreCase(old->updateTime, updateTime) &&
+        LeadingInteger(old->size) == entry.size) {
+        // A held file keeps the reason it is held for.
+        const bool held = old->flag == "1";
+        return appendRowLocked(table, {{"filename", name},
+                                       {"size", old->size},
+                                       {"downsize", old->downSize},
+                                       {"updatetime", old->updateTime},
+                                       {"loadtime", old->loadTime},
+                                       {"flag", old->flag},
+                                       {"retry", held ? old->retry : ""},
+                                       {"discript", held ? old->description : ""},
+                                       {"modifytime", held ? old->modifyTime : ""}});
+    }
+    if (old) removePartialFiles(old->name);
+    const std::string size = std::to_string(entry.size);
+    return appendRowLocked(
+        table, {{"filename", name}, {"size", size}, {"updatetime", updateTime}, {"flag", "0"}});
 }
 
 int CDownLoadFile::appendRowLocked(
@@ -329,36 +346,41 @@ bool CDownLoadFile::LoadWorkItems() {
         item->retry = 0;
         item->row = r;
         item->rowInTransfer = flag == "2";
-        auto target = localPathInside(receiveDirectory_, item->fileName);
-        const Result<std::filesystem::path> partial =
-            target ? Result<std::filesystem::path>(partialPathFor(target.value()))
-                   : target.status();
-        std::error_code ec;
-        if (!partial || !std::filesystem::exists(partial.value(), ec)) {
-            if (item->downSize != "0" || flag != "0")
-                list_->SetFieldValues(r, {{"downsize", "0"}, {"flag", "0"}});
-            item->downSize = "0";
-            item->flag = '0';
-            item->state = kFetchFromStart;
-        } else if (flag == "1") {
-            // Held for the day: the row says why.
-            item->flag = '1';
-            item->state = kHeld;
-            item->lastError = row.trimmed("discript");
-        } else if (flag == "2") {
-            const bool complete = LeadingInteger(item->size) == LeadingInteger(item->downSize);
-            item->flag = '2';
-            item->state = complete ? kTransferring : kFetchFromStart;
-        } else if (flag == "3") {
-            item->flag = '3';
-            item->state = kIntermediate;
-        } else {
-            item->flag = '0';
-            item->state = kFetchFromStart;
-        }
+        resumeStateLocked(*item, flag, r, row);
         addItemLocked(std::move(item), r);
     }
     return true;
+}
+
+void CDownLoadFile::resumeStateLocked(DownloadWorkItem& item, const std::string& flag, int row,
+                                      const DbfRow& record) {
+    auto target = localPathInside(receiveDirectory_, item.fileName);
+    const Result<std::filesystem::path> partial =
+        target ? Result<std::filesystem::path>(partialPathFor(target.value()))
+               : target.status();
+    std::error_code ec;
+    if (!partial || !std::filesystem::exists(partial.value(), ec)) {
+        if (item.downSize != "0" || flag != "0")
+            list_->SetFieldValues(row, {{"downsize", "0"}, {"flag", "0"}});
+        item.downSize = "0";
+        item.flag = '0';
+        item.state = kFetchFromStart;
+    } else if (flag == "1") {
+        // Held for the day: the row says why.
+        item.flag = '1';
+        item.state = kHeld;
+        item.lastError = record.trimmed("discript");
+    } else if (flag == "2") {
+        const bool complete = LeadingInteger(item.size) == LeadingInteger(item.downSize);
+        item.flag = '2';
+        item.state = complete ? kTransferring : kFetchFromStart;
+    } else if (flag == "3") {
+        item.flag = '3';
+        item.state = kIntermediate;
+    } else {
+        item.flag = '0';
+        item.state = kFetchFromStart;
+    }
 }
 
 int CDownLoadFile::SetReceivedSize(int row, std::int64_t bytes) {

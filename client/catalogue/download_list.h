@@ -117,6 +117,16 @@ class CDownLoadFile : public TaskFileList<DownloadWorkItem> {
 
   private:
     int openListLocked();
+    // What the list knew before a rebuild, by name.
+    struct KnownRows;
+    KnownRows readKnownRowsLocked() const;
+    Status fillListLocked(CDbfImpl& table, const std::vector<RemoteFileEntry>& listing,
+                          const std::function<bool(const std::string&)>& select, KnownRows& known);
+    int appendListedLocked(CDbfImpl& table, const std::string& name, const RemoteFileEntry& entry,
+                           const std::string& updateTime, KnownRows& known);
+    // Where a row's file stands for a run, from its flag and what lies in the receive directory.
+    void resumeStateLocked(DownloadWorkItem& item, const std::string& flag, int row,
+                           const DbfRow& record);
     int appendRowLocked(CDbfImpl& table,
                         const std::vector<std::pair<std::string_view, std::string_view>>& values);
     int recordFailureLocked(DownloadWorkItem& item, const std::string& error);

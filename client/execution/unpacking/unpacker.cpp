@@ -186,6 +186,59 @@ Status moveWithRetries(platform::FileSystem& files, const fs::path& from, const 
     return last;
 }
 
+// The received file's copy the unpacker works on, writable whatever the received file's mode.
+Status copyForUnpacking(platform::FileSystem& files, const fs::path& source, const fs::path& copy) {
+    Status copied = files.createDirectories(copy.parent_path());
+    if (copied) copied = platform::removeIfPresent(files, copy);
+    if (copied) copied = platform::copyFile(files, source, copy);
+    if (copied)
+        copied = files.setPermissions(copy, fs::perms::owner_read | fs::perms::owner_write,
+                                      fs::perm_options::add);
+    return copied;
+}
+
+// What the unpacker's exit code means; whatever is not delivered leaves the extraction.
+// `vetted`: the check could read the archive's directory.
+UnpackResult resultOfUnpacker(int exit, platform::FileSystem& files, const fs::path& extraction,
+                              bool vetted) {
+    switch (exit) {
+        case 0: {
+            // An archive the check could not read was not vetted; its output is not used.
+            if (!vetted) {
+                removeQuietly(files, extraction);
+                return failure(kNotRun, kCorruptText);
+            }
+            const FileWalk walk = walkFiles(extraction);
+            if (walk.refused || walk.error) {
+                removeQuietly(files, extraction);
+                if (walk.error)
+                    return failure(kNotRun,
+                                   "解压文件:" + platform::systemErrorText(walk.error.value()));
+                return refusal("解压文件失败(解压出的[" + pathText(*walk.refused) +
+                               "]是链接或特殊文件)");
+            }
+            return UnpackResult{Status::ok(), 0, extraction};
+        }
+        case kNotAnArchive:
+            removeQuietly(files, extraction);
+            return UnpackResult{Status::ok(), kNotAnArchive, {}};
+        case kCorruptArchive:
+            removeQuietly(files, extraction);
+            return failure(kCorruptArchive, kCorruptText);
+        case kDiskFull: {
+            // The file system the unpacker wrote to: its mount point names the full disk.
+            const fs::path disk = platform::mountPoint(extraction);
+            removeQuietly(files, extraction);
+            return failure(kDiskFull, Status::error(ErrorKind::NoSpace,
+                                                    formatText("解压文件失败(磁盘[%s]空间不足!)",
+                                                               disk.string().c_str())));
+        }
+        default:
+            removeQuietly(files, extraction);
+            return failure(exit, formatText("解压文件失败，错误码[%d]", exit));
+    }
+}
+
 }  // namespace
 
 fs::path unzipProgram(const Installation& installation) {
@@ -229,13 +282,7 @@ UnpackResult unpackDownloadedFile(const DownloadedFile& file, bool unpack, const
         removeQuietly(files, extraction);
     };
 
-    Status copied = files.createDirectories(copy.parent_path());
-    if (copied) copied = platform::removeIfPresent(files, copy);
-    if (copied) copied = platform::copyFile(files, source, copy);
-    if (copied)
-        copied = files.setPermissions(copy, fs::perms::owner_read | fs::perms::owner_write,
-                                      fs::perm_options::add);
-    if (!copied) {
+    if (Status copied = copyForUnpacking(files, source, copy); !copied) {
         const int code = copied.systemCode();
         cleanUp();
         return failure(kNotRun, formatText("解压文件:创建临时文件失败!(Error:%d)", code));
@@ -267,42 +314,7 @@ UnpackResult unpackDownloadedFile(const DownloadedFile& file, bool unpack, const
                                            exit.status().systemCode()));
     }
 
-    switch (*exit) {
-        case 0: {
-            // An archive the check could not read was not vetted; its output is not used.
-            if (!listing->isArchive) {
-                removeQuietly(files, extraction);
-                return failure(kNotRun, kCorruptText);
-            }
-            const FileWalk walk = walkFiles(extraction);
-            if (walk.refused || walk.error) {
-                removeQuietly(files, extraction);
-                if (walk.error)
-                    return failure(kNotRun,
-                                   "解压文件:" + platform::systemErrorText(walk.error.value()));
-                return refusal("解压文件失败(解压出的[" + pathText(*walk.refused) +
-                               "]是链接或特殊文件)");
-            }
-            return UnpackResult{Status::ok(), 0, extraction};
-        }
-        case kNotAnArchive:
-            removeQuietly(files, extraction);
-            return UnpackResult{Status::ok(), kNotAnArchive, {}};
-        case kCorruptArchive:
-            removeQuietly(files, extraction);
-            return failure(kCorruptArchive, kCorruptText);
-        case kDiskFull: {
-            // The file system the unpacker wrote to: its mount point names the full disk.
-            const fs::path disk = platform::mountPoint(extraction);
-            removeQuietly(files, extraction);
-            return failure(kDiskFull, Status::error(ErrorKind::NoSpace,
-                                                    formatText("解压文件失败(磁盘[%s]空间不足!)",
-                                                               disk.string().c_str())));
-        }
-        default:
-            removeQuietly(files, extraction);
-            return failure(*exit, formatText("解压文件失败，错误码[%d]", *exit));
-    }
+    return resultOfUnpacker(*exit, files, extraction, listing->isArchive);
 }
 
 Status deliverDownloadedFile(const DownloadedFile& file, const fs::path& extractionDirectory,
