@@ -19,6 +19,14 @@ DownloadRunSetup RunSetupOf(const DownloadModelOptions& options) {
     return setup;
 }
 
+DownloadRunParts MakeDownloadRun(const Context& context, DownloadRunSetup setup,
+                                 catalogue::DownloadTask task) {
+    const TransferRunSetup runSetup{setup.blocks, setup.transferClock};
+    auto direction = std::make_unique<DownloadDirection>(context, std::move(setup), std::move(task));
+    DownloadDirection* download = direction.get();
+    return {std::make_shared<TransferRun>(context, runSetup, std::move(direction)), download};
+}
+
 bool ForgetDownloadDay(const Context& context, const std::string& taskId,
                        std::chrono::seconds shift, const fs::path& receiveDirectory,
                        std::string& line) {
