@@ -24,15 +24,12 @@ std::string printf2(const char* pattern, const std::string& a, const std::string
     return buffer;
 }
 
-constexpr DirectionTraits kDownloadTraits{
-    .upload = false,
-    .failedWhat = "下载失败",
-    .mismatchDiscards = true,
-    .failsByBlockState = true,
-    .placesOnDispatch = false,
-    .completingBlockFirst = true,
-    .stopEndsUnplaced = true,
-};
+// A mismatched digest discards the data, a block state failed for good ends its file, the
+// block that completes a file jumps the queue and a stop ends every undelivered file; files
+// are delivered while the run delivers, not on dispatch.
+constexpr DirectionTraits kDownloadTraits{.failedWhat = "下载失败", .mismatchDiscards = true,
+                                          .failsByBlockState = true, .completingBlockFirst = true,
+                                          .stopEndsUnplaced = true};
 
 }  // namespace
 
@@ -247,14 +244,13 @@ void DownloadDirection::startDownload(const catalogue::DownloadWorkItem& item) {
 }
 
 void DownloadDirection::openBlockState(const catalogue::DownloadWorkItem& item, RunFile& file) {
-    TransferItem transfer;
-    transfer.remoteName = file.remoteName;
-    transfer.localName = item.fileName;
-    transfer.localDirectory = task_.recvpath;
-    transfer.fileSize = file.size;
-    transfer.kind = file.kind;
-    transfer.taskId = task_.planid;
-    transfer.allowResume = task_.hastrans != 0;
+    const TransferItem transfer{.remoteName = file.remoteName,
+                                .localName = item.fileName,
+                                .localDirectory = task_.recvpath,
+                                .fileSize = file.size,
+                                .kind = file.kind,
+                                .taskId = task_.planid,
+                                .allowResume = task_.hastrans != 0};
     std::string error;
     file.key = FileBlockMap::keyFor(transfer, false);
     file.info = setup_.blocks->create(transfer, false, kMailboxOrganisation,

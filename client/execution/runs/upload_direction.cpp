@@ -35,15 +35,10 @@ int createEmpty(CVornFtp& handle, const std::string& remoteName) {
     return rc < 0 ? rc : (rc == 0 ? 0 : -1);
 }
 
-constexpr DirectionTraits kUploadTraits{
-    .upload = true,
-    .failedWhat = "上传失败",
-    .mismatchDiscards = false,
-    .failsByBlockState = false,
-    .placesOnDispatch = true,
-    .completingBlockFirst = false,
-    .stopEndsUnplaced = false,
-};
+// A file is one block, confirmed files move before each dispatch, and a changed file's
+// digest counts as a failed attempt.
+constexpr DirectionTraits kUploadTraits{.upload = true, .failedWhat = "上传失败",
+                                        .placesOnDispatch = true};
 
 }  // namespace
 
@@ -100,12 +95,11 @@ void UploadDirection::takeUp(const catalogue::UploadWorkItem& item,
         return;
     }
     if (item.flag == '1') return;
-    TransferItem transfer;
-    transfer.remoteName = item.fileName;
-    transfer.localName = item.fileName;
-    transfer.localDirectory = sendDirectory;
-    transfer.fileSize = file.size;
-    transfer.taskId = task_.planid;
+    const TransferItem transfer{.remoteName = item.fileName,
+                                .localName = item.fileName,
+                                .localDirectory = sendDirectory,
+                                .fileSize = file.size,
+                                .taskId = task_.planid};
     std::string openError;
     file.key = FileBlockMap::keyFor(transfer, true);
     file.info = blocks_.create(transfer, true, kMailboxOrganisation, mailbox_, filesvc::kUpload,
