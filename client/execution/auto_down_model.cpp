@@ -59,10 +59,6 @@ std::string CAutoDownModel::historyKey(const AutoSyncTask& task) const {
 
 // ---- plan monitor ---------------------------------------------------------------------
 
-catalogue::DownloadTask CAutoDownModel::scheduleShape(const AutoSyncTask& task) const {
-    return AsDownloadTask(task);
-}
-
 void CAutoDownModel::beforeScheduleCheck() {
     scheduleBusinessDate_ = options_.process->lastLogin().businessDate;
     const platform::IniFile ini(context_.installation.clientIni());

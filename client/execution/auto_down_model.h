@@ -77,7 +77,6 @@ class CAutoDownModel final : public TaskModel<AutoSyncKind> {
   private:
     bool beginRun(const Entry& entry, Begun& begun, std::string& error) override;
     bool forgetDay(const Entry& entry) override;
-    catalogue::DownloadTask scheduleShape(const catalogue::AutoSyncTask& task) const override;
     void beforeScheduleCheck() override;
     Admission admitStart(const catalogue::AutoSyncTask& task, platform::WallTime now,
                          catalogue::NextRunTime& nextRun) override;

@@ -35,9 +35,6 @@ class CDownPlanModel final : public TaskModel<DownloadKind> {
     // to the run's list. False with `error` set.
     bool listInto(const catalogue::DownloadTask& task, DownloadDirection& download,
                   std::string& error);
-    catalogue::DownloadTask scheduleShape(const catalogue::DownloadTask& task) const override {
-        return task;
-    }
 
     DownloadModelOptions options_;
 };

@@ -39,17 +39,6 @@ CSendPlanModel::CSendPlanModel(const Context& context, UploadModelOptions option
 
 CSendPlanModel::~CSendPlanModel() = default;
 
-// An upload window never crosses midnight: the download schedule without the shift.
-catalogue::DownloadTask CSendPlanModel::scheduleShape(const UploadTask& task) const {
-    catalogue::DownloadTask w;
-    w.planstate = task.planstate;
-    w.curweek = task.curweek;
-    w.begintime = task.begintime;
-    w.endtime = task.endtime;
-    w.nextRun = task.nextRun;
-    return w;
-}
-
 CSendPlanModel::Admission CSendPlanModel::admitStart(const UploadTask& task, platform::WallTime,
                                                      catalogue::NextRunTime&) {
     return !taskQueue_ || taskQueue_->add(task.planid) == 1 ? Admission::Start : Admission::Refuse;

@@ -51,7 +51,6 @@ class CSendPlanModel final : public TaskModel<UploadKind> {
 
   private:
     bool beginRun(const Entry& entry, Begun& begun, std::string& error) override;
-    catalogue::DownloadTask scheduleShape(const catalogue::UploadTask& task) const override;
     Admission admitStart(const catalogue::UploadTask& task, platform::WallTime now,
                          catalogue::NextRunTime& nextRun) override;
     void startRefused(const std::string& taskId) override;

@@ -71,6 +71,12 @@ struct TaskKind {
     using Extra = ExtraType;
 };
 
+// The window of a task as the schedule check reads it: a download task's own; an upload
+// window never crosses midnight; an auto-sync task's as a download task's.
+catalogue::DownloadTask ScheduleShapeOf(const catalogue::DownloadTask& task);
+catalogue::DownloadTask ScheduleShapeOf(const catalogue::UploadTask& task);
+catalogue::DownloadTask ScheduleShapeOf(const catalogue::AutoSyncTask& task);
+
 template <class Kind>
 class TaskModel : public PlanModel {
   public:
@@ -180,8 +186,6 @@ class TaskModel : public PlanModel {
     // Dispatcher, "again" (kinds that offer it): forgets the day of `entry` (a copy); true
     // starts the task anew.
     virtual bool forgetDay(const Entry&) { return false; }
-    // The task's window as the schedule check reads it.
-    virtual catalogue::DownloadTask scheduleShape(const Task& task) const = 0;
     // Plan monitor, before the schedule check.
     virtual void beforeScheduleCheck() {}
     // Whether a task (a copy) whose start time came starts now. Wait may set the task's

@@ -255,7 +255,7 @@ void TaskModel<Kind>::settleNextRunLocked(Entry& entry, platform::WallTime now, 
         entry.task.nextRun.reset();
         return;
     }
-    const catalogue::DownloadTask shape = scheduleShape(entry.task);
+    const catalogue::DownloadTask shape = ScheduleShapeOf(entry.task);
     // The shape carries the window; the first day and the interval are the record's own.
     const catalogue::TaskSchedule schedule{entry.task.planstate, entry.task.begindate,
                                            shape.begintime,      shape.endtime,
@@ -277,8 +277,8 @@ void TaskModel<Kind>::mergeLocked(const std::vector<Task>& fresh,
     // Whether a reload leaves a task's schedule as it was: its next run then stays the one
     // the model has, rather than the catalogue's load-time guess.
     auto sameSchedule = [this](const Task& a, const Task& b) {
-        const catalogue::DownloadTask x = scheduleShape(a);
-        const catalogue::DownloadTask y = scheduleShape(b);
+        const catalogue::DownloadTask x = ScheduleShapeOf(a);
+        const catalogue::DownloadTask y = ScheduleShapeOf(b);
         return a.planstate == b.planstate && a.begindate == b.begindate &&
                a.begintime == b.begintime && a.endtime == b.endtime &&
                a.timespace == b.timespace && x.curweek == y.curweek && x.nextday == y.nextday;
@@ -360,7 +360,7 @@ bool TaskModel<Kind>::checkScheduleLocked(const std::string& id, Entry& entry,
     } else {
         blocks_.requestStop(id);
     }
-    const catalogue::DownloadTask shape = scheduleShape(entry.task);
+    const catalogue::DownloadTask shape = ScheduleShapeOf(entry.task);
     const ScheduleDecision decision = CheckDownloadSchedule(shape, running, now);
     if (decision == ScheduleDecision::Recompute) {
         entry.task.nextRun = NextRunAfterMissedStart(shape, now);

@@ -79,9 +79,6 @@ class FakeModel final : public TaskModel<FakeKind> {
         error = failWith;
         return failWith.empty();
     }
-    catalogue::DownloadTask scheduleShape(const catalogue::DownloadTask& task) const override {
-        return task;
-    }
 };
 
 class RecordingNotifier final : public Notifier {

@@ -75,8 +75,10 @@ class TransferRun {
 
     const Context& context_;
     const TransferRunSetup setup_;
-    const std::unique_ptr<TransferDirection> direction_;
+    // Before the direction, which it outlives: the direction's list may ask it while it
+    // closes.
     RunFiles files_;
+    const std::unique_ptr<TransferDirection> direction_;
 };
 
 }  // namespace vantrel
