@@ -128,6 +128,10 @@ class AutoSync : public TransferGatewayFixture {
     // Starts the task now and waits (at most 60 s) until its run has ended.
     AutoSyncTaskState runNow(const std::string& id) {
         EXPECT_EQ(scheduler->autoSyncs().startNow(id), 1);
+        return awaitEnd(id);
+    }
+
+    AutoSyncTaskState awaitEnd(const std::string& id) {
         for (int i = 0; i < 1200; ++i) {
             auto state = scheduler->autoSyncs().find(id);
             if (state && !state->running) return *state;
@@ -155,20 +159,14 @@ class AutoSync : public TransferGatewayFixture {
         return platform::gbkToUtf8Lossy(readBytes(fakeLogs.sysLogPath(clock.localNow())));
     }
 
-    // Starts the task now, stops it once its bytes flow and waits (at most 60 s) for the end.
+    // Starts the task now, stops it once its bytes flow (at most 30 s) and waits for the end.
     AutoSyncTaskState stopOnceFlowing(const std::string& id) {
         const long long before = files->counters().downloadBytes;
         EXPECT_EQ(scheduler->autoSyncs().startNow(id), 1);
         for (int i = 0; i < 3000 && files->counters().downloadBytes == before; ++i)
             std::this_thread::sleep_for(10ms);
         EXPECT_EQ(scheduler->autoSyncs().stop(id), 1);
-        for (int i = 0; i < 1200; ++i) {
-            auto state = scheduler->autoSyncs().find(id);
-            if (state && !state->running) return *state;
-            std::this_thread::sleep_for(50ms);
-        }
-        ADD_FAILURE() << "the run did not end";
-        return {};
+        return awaitEnd(id);
     }
 
     std::string iniValue(const std::string& key) {
