@@ -35,7 +35,7 @@ constexpr DirectionTraits kDownloadTraits{.failedWhat = "下载失败", .mismatc
 
 DownloadDirection::DownloadDirection(const Context& context, DownloadRunSetup setup,
                                      catalogue::DownloadTask task)
-    : TransferDirection(context, kDownloadTraits),
+    : RunDirection(context, kDownloadTraits),
       setup_(std::move(setup)),
       task_(std::move(task)),
       startedAt_(context.clock->now()) {}
@@ -337,7 +337,7 @@ bool DownloadDirection::confirm(BlockTask& block, const BlockRun& run, RunFile& 
     return true;
 }
 
-TransferDirection::Placed DownloadDirection::place(const RunFile& file) {
+RunDirection::Placed DownloadDirection::place(const RunFile& file) {
     const execution::DownloadedFile received{workDirectory(), file.name, file.kind};
     const Status moved = execution::deliverDownloadedFile(
         received, file.extraction, targetDirectory(file),

@@ -18,7 +18,7 @@
 #include "client/catalogue/flag_recorder.h"
 #include "client/catalogue/list_engine.h"
 #include "client/catalogue/task_records.h"
-#include "client/execution/runs/transfer_direction.h"
+#include "client/execution/runs/run_direction.h"
 #include "client/transfer/file_block_map.h"
 
 namespace vantrel {
@@ -43,7 +43,7 @@ struct DownloadRunSetup {
     bool datedByFileDate = false;
 };
 
-class DownloadDirection final : public TransferDirection, public catalogue::DownloadEngine {
+class DownloadDirection final : public RunDirection, public catalogue::DownloadEngine {
   public:
     // `context` and the setup's pointees must outlive the direction.
     DownloadDirection(const Context& context, DownloadRunSetup setup, catalogue::DownloadTask task);
@@ -57,7 +57,7 @@ class DownloadDirection final : public TransferDirection, public catalogue::Down
     // every file still to fetch. False with `error` set.
     bool adopt(std::vector<catalogue::RemoteFileEntry> listing, std::string& error);
 
-    // TransferDirection.
+    // RunDirection.
     int transfer(BlockTask& block, CVornFtp& handle, BlockTransferOptions options,
                  const BlockRun& run, const RunFile& file) override;
     void recordFailure(int row, const std::string& error) override;

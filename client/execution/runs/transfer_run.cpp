@@ -20,7 +20,7 @@ std::string printf2(const char* pattern, const std::string& a, const std::string
 }  // namespace
 
 TransferRun::TransferRun(const Context& context, TransferRunSetup setup,
-                         std::unique_ptr<TransferDirection> direction)
+                         std::unique_ptr<RunDirection> direction)
     : context_(context), setup_(setup), direction_(std::move(direction)) {
     direction_->attach(files_);
 }
@@ -158,7 +158,7 @@ void TransferRun::deliver() {
         return confirmed;
     });
     for (const RunFile& file : ready) {
-        const TransferDirection::Placed placed = direction_->place(file);
+        const RunDirection::Placed placed = direction_->place(file);
         files_.locked([&](RunFiles::Map& files) {
             RunFile& entry = files[file.row];
             entry.phase = placed.ok ? FilePhase::Placed : FilePhase::Failed;

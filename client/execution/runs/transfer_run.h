@@ -2,7 +2,7 @@
 // TransferRun: one run of one transfer task, download or upload. It keeps the day's files
 // with their block state (through the process-wide FileBlockMap) and takes each one from
 // its blocks through the gateway's digest and its direction's confirmation to its place;
-// the direction (TransferDirection) says what differs between the two.
+// the direction (RunDirection) says what differs between the two.
 //
 // Thread-safe. Lock order: a file list's lock may be held when the list calls the
 // direction back; the run therefore never calls into its list or a gateway while holding
@@ -15,7 +15,7 @@
 #include "client/app/context.h"
 #include "client/execution/plan_model.h"
 #include "client/execution/runs/run_files.h"
-#include "client/execution/runs/transfer_direction.h"
+#include "client/execution/runs/run_direction.h"
 #include "client/transfer/file_block_map.h"
 
 namespace vantrel {
@@ -32,7 +32,7 @@ class TransferRun {
   public:
     // `context` and the setup's pointees must outlive the run.
     TransferRun(const Context& context, TransferRunSetup setup,
-                std::unique_ptr<TransferDirection> direction);
+                std::unique_ptr<RunDirection> direction);
     ~TransferRun();
     TransferRun(const TransferRun&) = delete;
     TransferRun& operator=(const TransferRun&) = delete;
@@ -78,7 +78,7 @@ class TransferRun {
     // Before the direction, which it outlives: the direction's list may ask it while it
     // closes.
     RunFiles files_;
-    const std::unique_ptr<TransferDirection> direction_;
+    const std::unique_ptr<RunDirection> direction_;
 };
 
 }  // namespace vantrel

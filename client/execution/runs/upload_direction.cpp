@@ -44,7 +44,7 @@ constexpr DirectionTraits kUploadTraits{.upload = true, .failedWhat = "上传失
 
 UploadDirection::UploadDirection(const Context& context, FileBlockMap& blocks,
                                  catalogue::UploadTask task)
-    : TransferDirection(context, kUploadTraits),
+    : RunDirection(context, kUploadTraits),
       blocks_(blocks),
       task_(std::move(task)),
       // The mailbox is matched ignoring case and always named by its code.
@@ -145,7 +145,7 @@ void UploadDirection::recordFailure(int row, const std::string& error) {
     list_->RecordFailure(row, error);
 }
 
-TransferDirection::Placed UploadDirection::place(const RunFile& file) {
+RunDirection::Placed UploadDirection::place(const RunFile& file) {
     if (!file.markedSent) {
         list_->SetUploadedSize(file.row, file.size);
         // Before the block state goes: from here on, a crash leaves a sent row whose

@@ -10,12 +10,12 @@
 
 #include "client/catalogue/task_records.h"
 #include "client/catalogue/upload_list.h"
-#include "client/execution/runs/transfer_direction.h"
+#include "client/execution/runs/run_direction.h"
 #include "client/transfer/file_block_map.h"
 
 namespace vantrel {
 
-class UploadDirection final : public TransferDirection {
+class UploadDirection final : public RunDirection {
   public:
     // `context` and `blocks` must outlive the direction.
     UploadDirection(const Context& context, FileBlockMap& blocks, catalogue::UploadTask task);
@@ -27,7 +27,7 @@ class UploadDirection final : public TransferDirection {
     // `error` set.
     bool start(std::string& error);
 
-    // TransferDirection.
+    // RunDirection.
     int transfer(BlockTask& block, CVornFtp& handle, BlockTransferOptions options,
                  const BlockRun& run, const RunFile& file) override;
     void recordFailure(int row, const std::string& error) override;

@@ -1,5 +1,5 @@
 #pragma once
-// TransferDirection: what a transfer run does differently for downloads and uploads. The
+// RunDirection: what a transfer run does differently for downloads and uploads. The
 // run (TransferRun) owns the file table, the block skeleton, the digest check, progress,
 // delivery bookkeeping and the release; a direction says what a file of the day's list is,
 // how a complete file is confirmed and where it goes afterwards.
@@ -37,13 +37,13 @@ struct DirectionTraits {
     bool stopEndsUnplaced = false;
 };
 
-class TransferDirection {
+class RunDirection {
   public:
-    TransferDirection(const Context& context, DirectionTraits traits)
+    RunDirection(const Context& context, DirectionTraits traits)
         : context_(context), traits_(traits) {}
-    virtual ~TransferDirection() = default;
-    TransferDirection(const TransferDirection&) = delete;
-    TransferDirection& operator=(const TransferDirection&) = delete;
+    virtual ~RunDirection() = default;
+    RunDirection(const RunDirection&) = delete;
+    RunDirection& operator=(const RunDirection&) = delete;
 
     const DirectionTraits& traits() const { return traits_; }
     const std::filesystem::path& taskLogPath() const { return taskLogPath_; }
