@@ -4,12 +4,12 @@
 #include <cstdio>
 
 #include "client/catalogue/catalogue_text.h"
-#include "client/execution/crash_point.h"
-#include "client/execution/download_listing.h"
-#include "client/execution/download_schedule.h"
-#include "client/execution/file_name_rule.h"
-#include "client/execution/unpacker.h"
-#include "client/execution/zip_directory.h"
+#include "client/execution/runs/crash_point.h"
+#include "client/execution/runs/download_listing.h"
+#include "client/execution/tasks/download_schedule.h"
+#include "client/execution/runs/file_name_rule.h"
+#include "client/execution/unpacking/unpacker.h"
+#include "client/execution/unpacking/zip_directory.h"
 #include "client/transfer/file_services.h"
 #include "platform/error_text.h"
 

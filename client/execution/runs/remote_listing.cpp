@@ -2,7 +2,7 @@
 
 #include <cstdio>
 
-#include "client/config/logs.h"
+#include "client/base/logs.h"
 #include "platform/thread_id.h"
 
 namespace vantrel::execution {

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "client/app/context.h"
+#include "client/base/context.h"
 #include "client/catalogue/download_list.h"
 #include "client/transfer/file_services.h"
 

@@ -11,9 +11,9 @@
 #include <filesystem>
 #include <string>
 
-#include "client/app/context.h"
-#include "client/config/logs.h"
-#include "client/execution/plan_model.h"
+#include "client/base/context.h"
+#include "client/base/logs.h"
+#include "client/execution/tasks/plan_model.h"
 #include "client/execution/runs/run_files.h"
 #include "client/transfer/block_transfer.h"
 

@@ -4,8 +4,8 @@
 #include <cstdio>
 #include <vector>
 
-#include "client/execution/crash_point.h"
-#include "client/execution/transfer_queue.h"
+#include "client/execution/runs/crash_point.h"
+#include "client/execution/runs/transfer_queue.h"
 #include "client/transfer/file_services.h"
 
 namespace vantrel {

@@ -12,8 +12,8 @@
 #include <memory>
 #include <string>
 
-#include "client/app/context.h"
-#include "client/execution/plan_model.h"
+#include "client/base/context.h"
+#include "client/execution/tasks/plan_model.h"
 #include "client/execution/runs/run_files.h"
 #include "client/execution/runs/run_direction.h"
 #include "client/transfer/file_block_map.h"

@@ -4,7 +4,7 @@
 
 #include "client/catalogue/catalogue_text.h"
 #include "client/config/config.h"
-#include "client/execution/crash_point.h"
+#include "client/execution/runs/crash_point.h"
 #include "client/transfer/file_services.h"
 
 namespace vantrel {
