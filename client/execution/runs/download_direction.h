@@ -34,11 +34,11 @@ struct DownloadRunSetup {
     // (four attempts of the retry rule) waits for the next run.
     // The day of the list, when not the day of the task's window (a history run keeps the
     // list of the day it synchronises).
-    std::optional<platform::LocalTime> listDay;
+    std::optional<platform::LocalTime> listDay{};
     // The task log, when not the list's day log.
-    std::filesystem::path taskLogPath;
+    std::filesystem::path taskLogPath{};
     // Where the files lie in the mailbox ("FTP_A_QS\\20261207\\"), when not its root.
-    std::string remoteDirectory;
+    std::string remoteDirectory{};
     // Each file goes to the subdirectory named after its own date on the server.
     bool datedByFileDate = false;
 };

@@ -10,13 +10,11 @@ namespace vantrel {
 namespace fs = std::filesystem;
 
 DownloadRunSetup RunSetupOf(const DownloadModelOptions& options) {
-    DownloadRunSetup setup;
-    setup.blocks = options.blocks;
-    setup.flags = options.flags;
-    setup.transferClock = options.transferClock;
-    setup.unzipProgram = options.unzipProgram;
-    setup.noUnzipFileTypes = options.noUnzipFileTypes;
-    return setup;
+    return {.blocks = options.blocks,
+            .flags = options.flags,
+            .transferClock = options.transferClock,
+            .unzipProgram = options.unzipProgram,
+            .noUnzipFileTypes = options.noUnzipFileTypes};
 }
 
 DownloadRunParts MakeDownloadRun(const Context& context, DownloadRunSetup setup,
