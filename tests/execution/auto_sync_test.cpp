@@ -128,6 +128,10 @@ class AutoSync : public TransferGatewayFixture {
     // Starts the task now and waits (at most 60 s) until its run has ended.
     AutoSyncTaskState runNow(const std::string& id) {
         EXPECT_EQ(scheduler->autoSyncs().startNow(id), 1);
+        return awaitEnd(id);
+    }
+
+    AutoSyncTaskState awaitEnd(const std::string& id) {
         for (int i = 0; i < 1200; ++i) {
             auto state = scheduler->autoSyncs().find(id);
             if (state && !state->running) return *state;
@@ -149,6 +153,20 @@ class AutoSync : public TransferGatewayFixture {
     std::string log(const std::string& id, const char* extension) {
         return platform::gbkToUtf8Lossy(readBytes(
             catalogue::DailyTaskFile(installation.log(), id, clock.localNow(), extension)));
+    }
+
+    std::string sysLog() {
+        return platform::gbkToUtf8Lossy(readBytes(fakeLogs.sysLogPath(clock.localNow())));
+    }
+
+    // Starts the task now, stops it once its bytes flow (at most 30 s) and waits for the end.
+    AutoSyncTaskState stopOnceFlowing(const std::string& id) {
+        const long long before = files->counters().downloadBytes;
+        EXPECT_EQ(scheduler->autoSyncs().startNow(id), 1);
+        for (int i = 0; i < 3000 && files->counters().downloadBytes == before; ++i)
+            std::this_thread::sleep_for(10ms);
+        EXPECT_EQ(scheduler->autoSyncs().stop(id), 1);
+        return awaitEnd(id);
     }
 
     std::string iniValue(const std::string& key) {
@@ -310,6 +328,37 @@ TEST_F(AutoSync, aHistoryEntryCatchesUpOneDayPerRunAndRepeatsADayThatFailed) {
     run = runNow(history);
     EXPECT_EQ(run.task.lastresult, "成功");
     EXPECT_EQ(iniValue("syncHisDate_A"), "20261126");
+}
+
+TEST_F(AutoSync, aStoppedHistoryEntryLeavesTheTaskScheduledAndAStoppedDailyTaskIsDisabled) {
+    // setup: a large file in the first history day's folder and one of the business day
+    putStamped("20261123/h.dat", 24 * 1024 * 1024, at(2026, 11, 23, 15, 0, 0));
+    putStamped("d.dat", 24 * 1024 * 1024, at(2026, 12, 8, 10, 0, 0));
+    startScheduler();
+    const std::string history = historyId();
+
+    // act: the history entry is stopped mid-file
+    const AutoSyncTaskState h = stopOnceFlowing(history);
+    if (h.task.lastresult == "成功") GTEST_SKIP() << "the whole day came before the stop arrived";
+
+    // verify: its run ends as stopped, and the task's stored row keeps its schedule
+    EXPECT_EQ(h.task.lastdes, "用户停止任务!");
+    scheduler->catalogue().LoadAutoSyncTasks();
+    ASSERT_TRUE(scheduler->catalogue().FindAutoSyncTask(kDaily));
+    EXPECT_EQ(scheduler->catalogue().FindAutoSyncTask(kDaily)->planstate, 1);
+    EXPECT_NE(sysLog().find("用户停止自动同步历史任务[" + history + "]"), std::string::npos)
+        << sysLog();
+    EXPECT_NE(log(history, "_his.log").find("下载任务结束运行，用户停止任务！"), std::string::npos);
+
+    // act: the daily task is stopped mid-file
+    const AutoSyncTaskState d = stopOnceFlowing(kDaily);
+    if (d.task.lastresult == "成功") GTEST_SKIP() << "the whole day came before the stop arrived";
+
+    // verify: a plain stop takes the daily task off the schedule, in the map and the table
+    EXPECT_EQ(d.task.planstate, -1);
+    scheduler->catalogue().LoadAutoSyncTasks();
+    EXPECT_EQ(scheduler->catalogue().FindAutoSyncTask(kDaily)->planstate, -1);
+    EXPECT_NE(sysLog().find("用户停止自动同步任务[" + std::string(kDaily) + "]"), std::string::npos);
 }
 
 TEST_F(AutoSync, theCleanUpRunsOncePerBusinessDateAndOnlyBetweenTwoAndThreeGatewayTime) {

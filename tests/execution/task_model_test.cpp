@@ -37,6 +37,9 @@ class FakeRun {
     bool anyTaken() const { return taken; }
     void perSecond() {}
     void runBlock(BlockTask&, CVornFtp&, const BlockRun&) {}
+    int queueNext(TransferQueue&) { return 0; }
+    void deliverWhileEnding() {}
+    int doneCount() const { return finished_ ? 2 : 1; }
 
     bool finished_ = false;
     bool taken = false;
@@ -75,11 +78,6 @@ class FakeModel final : public TaskModel<FakeKind> {
         if (duringBegin) duringBegin();
         error = failWith;
         return failWith.empty();
-    }
-    int queueBlocks(TransferQueue&, FakeRun&) override { return 0; }
-    int doneCount(const FakeRun& run) const override { return run.finished() ? 2 : 1; }
-    catalogue::DownloadTask scheduleShape(const catalogue::DownloadTask& task) const override {
-        return task;
     }
 };
 

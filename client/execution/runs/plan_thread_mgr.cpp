@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <future>
+#include <initializer_list>
 
 #include "client/base/logs.h"
 #include "client/transfer/local_path.h"
@@ -41,6 +42,15 @@ std::string actionText(const BlockTask& block, const std::string& fileName) {
                       fileName.c_str());
     }
     return buffer;
+}
+
+// The models that are there, in their order.
+std::vector<PlanModel*> present(std::initializer_list<PlanModel*> models) {
+    std::vector<PlanModel*> out;
+    for (PlanModel* m : models) {
+        if (m) out.push_back(m);
+    }
+    return out;
 }
 
 }  // namespace
@@ -108,13 +118,20 @@ void CPlanThreadMgr::StartThreads(int workerCount) {
     launch(
         0, [this] { planMonitor(); }, "计划监控线程启动(ID=0x%08X)");
     launch(
-        1, [this] { transferManager(); }, "传送管理线程启动(ID=0x%08X)");
+        1,
+        [this] {
+            managerLoop(present({options_.download, options_.upload}),
+                        "用户关闭系统，传送管理线程退出");
+        },
+        "传送管理线程启动(ID=0x%08X)");
     launch(
         2, [this] { realtimeTraversal(); }, "实时回报服务文件回报遍历线程启动(ID=0x%08X)");
     launch(
         3, [this] { realtimeDownload(); }, "实时回报服务文件下载线程启动(ID=0x%08X)");
     launch(
-        4, [this] { autoSyncManager(); }, "自动同步管理线程启动(ID=0x%08X)");
+        4,
+        [this] { managerLoop(present({options_.autoSync}), "用户关闭系统，自动同步管理线程退出"); },
+        "自动同步管理线程启动(ID=0x%08X)");
     for (int slot = 5; slot < workerCount_ + 5; ++slot) {
         launch(
             slot, [this, slot] { worker(slot); }, "文件传送线程[%d]启动(ID=0x%08X)");
@@ -225,16 +242,15 @@ void CPlanThreadMgr::watchdog() {
     }
 }
 
-void CPlanThreadMgr::transferManager() {
+void CPlanThreadMgr::managerLoop(const std::vector<PlanModel*>& models, const char* exitLine) {
     seedRandom(*context_.clock);
     Pace::time_point lastTick = Pace::now();
     while (!ShouldStop()) {
         if (Pace::now() - lastTick >= Millis(1000)) {
-            if (options_.download) options_.download->perSecondStep();
-            if (options_.upload) options_.upload->perSecondStep();
+            for (PlanModel* m : models) m->perSecondStep();
             lastTick = Pace::now();
         }
-        if (options_.download) options_.download->continuousStep();
+        for (PlanModel* m : models) m->continuousStep();
         Millis pause(50);
         if (transferQueue_.count() >= 3 * workerCount_) {
             // Back as soon as a worker takes a block, at the latest after the pause.
@@ -244,8 +260,7 @@ void CPlanThreadMgr::transferManager() {
             pause = Millis(200);
         } else {
             int queued = 0;
-            if (options_.download) queued += options_.download->dispatch(transferQueue_);
-            if (options_.upload) queued += options_.upload->dispatch(transferQueue_);
+            for (PlanModel* m : models) queued += m->dispatch(transferQueue_);
             // While there is work and room, the next pass follows at once: each pass
             // queues at most one block per task, so the pause would cap small files at 20
             // a second per task.
@@ -253,31 +268,7 @@ void CPlanThreadMgr::transferManager() {
         }
         if (pause > Millis(0)) stop_.wait(pause);
     }
-    sysLog("用户关闭系统，传送管理线程退出");
-}
-
-void CPlanThreadMgr::autoSyncManager() {
-    seedRandom(*context_.clock);
-    PlanModel* model = options_.autoSync;
-    Pace::time_point lastTick = Pace::now();
-    while (!ShouldStop()) {
-        if (model && Pace::now() - lastTick >= Millis(1000)) {
-            model->perSecondStep();
-            lastTick = Pace::now();
-        }
-        if (model) model->continuousStep();
-        Millis pause(50);
-        if (transferQueue_.count() >= 3 * workerCount_) {
-            transferQueue_.waitForRoom(3 * workerCount_, Millis(500));
-            pause = Millis(0);
-        } else if (!plansLoaded_) {
-            pause = Millis(200);
-        } else if (model && model->dispatch(transferQueue_) > 0) {
-            pause = Millis(0);
-        }
-        if (pause > Millis(0)) stop_.wait(pause);
-    }
-    sysLog("用户关闭系统，自动同步管理线程退出");
+    sysLog(exitLine);
 }
 
 void CPlanThreadMgr::realtimeTraversal() {
@@ -307,101 +298,134 @@ PlanModel* CPlanThreadMgr::ownerOf(const BlockTask& block) const {
     return nullptr;
 }
 
-void CPlanThreadMgr::worker(int slot) {
-    seedRandom(*context_.clock);
-    Slot& self = *slots_[static_cast<std::size_t>(slot)];
-    std::unique_ptr<CVornFtp> session = options_.makeSession();
+struct CPlanThreadMgr::WorkerState {
+    std::unique_ptr<CVornFtp> session;
     Pace::time_point idleSince = Pace::now();
     bool registered = false;
     std::string refusedLogin;  // the login failure last logged; empty while logins succeed
-    Millis loginPause(500);
-    const std::function<bool()> stopQuery = [this] { return ShouldStop(); };
+    Millis loginPause{500};
+    std::function<bool()> stopQuery;
     // A download's next block, asked for on this connection while the current one ends, so
     // the gateway is not left idle between blocks. It is run next on the same connection.
     BlockLookahead lookahead;
-    // Queued blocks of the same file first: with the head of the queue still there, every
-    // other worker is busy.
-    lookahead.claim = [this](const BlockTask& current) {
-        BlockTask* next = transferQueue_.popFrontOf(current.file());
-        return next ? next : current.file().claimNextBlock(&current);
-    };
+
     // The early block leaves this worker: `giveBack` returns it to the dispatcher, which
     // queues it again and whoever runs it sends its requests again.
-    const auto dropAhead = [&lookahead](bool giveBack) {
+    void dropAhead(bool giveBack) {
         if (giveBack && lookahead.block) lookahead.block->setState(kBlockIdle);
         lookahead.block = nullptr;
         lookahead.carried = false;
+    }
+    // `block` is settled without running: it no longer follows on this connection.
+    void settled(const BlockTask& block) {
+        if (&block == lookahead.block) dropAhead(false);
+    }
+};
+
+void CPlanThreadMgr::worker(int slot) {
+    seedRandom(*context_.clock);
+    Slot& self = *slots_[static_cast<std::size_t>(slot)];
+    WorkerState state;
+    state.session = options_.makeSession();
+    state.stopQuery = [this] { return ShouldStop(); };
+    // Queued blocks of the same file first: with the head of the queue still there, every
+    // other worker is busy.
+    state.lookahead.claim = [this](const BlockTask& current) {
+        BlockTask* next = transferQueue_.popFrontOf(current.file());
+        return next ? next : current.file().claimNextBlock(&current);
     };
     for (;;) {
         if (ShouldStop()) break;
         self.heartbeat = nowSeconds();
-        BlockTask* block = lookahead.block;
-        if (block != nullptr) {
-            block->setWorkerThread(platform::currentThreadId());
-        } else {
-            block = transferQueue_.popFront();
-        }
+        BlockTask* block = takeBlock(state);
         if (block == nullptr) {
-            if (session->IsLoggedIn() && Pace::now() - idleSince >= options_.idleLogout) {
-                session->DropIfLoggedIn();
-            } else {
-                // Woken by the next queued block, or by the stop.
-                transferQueue_.waitForBlocks(Millis(100));
-            }
+            idleWait(state);
             continue;
         }
-        if (!registered) {
-            std::lock_guard lock(registryMutex_);
-            workerRegistry_.emplace(platform::currentThreadId(), block);
-            registered = true;
-        }
-        if (block->file().stopRequested()) {
-            if (block == lookahead.block) dropAhead(false);
-            if (block->repeatCount() <= 3) block->setState(kBlockIdle);
-            continue;
-        }
-        idleSince = Pace::now();
-        PlanModel* owner = ownerOf(*block);
-        const std::string fileName(remoteBaseName(block->file().remoteName()));
-        if (owner == nullptr || fileName.empty() || block->file().taskId().empty()) {
-            if (block == lookahead.block) dropAhead(false);
-            block->setState(kBlockFailed);
-            sysLog(owner == nullptr ? "传送文件时，文件信息不存在！"
-                                    : "传送文件时，文件信息为空！");
-            continue;
-        }
-        if (!session->IsLoggedIn()) {
-            // A new connection has none of the early block's requests.
-            lookahead.carried = false;
-            if (session->LoginToGateway() != 1) {
-                const std::string why = session->LastError();
-                // Logged when the reason changes, and the pause grows, so a gateway that
-                // refuses for hours neither floods the log nor the gateway.
-                if (why != refusedLogin) sysLog("登录失败：" + why);
-                refusedLogin = why;
-                if (block == lookahead.block) dropAhead(false);
-                block->setState(kBlockIdle);
-                stop_.wait(loginPause);
-                loginPause = std::min(loginPause * 2, Millis(30000));
-                continue;
-            }
-            if (!refusedLogin.empty()) sysLog("文件传送线程重新登录成功");
-            refusedLogin.clear();
-            loginPause = Millis(500);
-        }
-        owner->runBlock(*block, *session,
-                        BlockRun{actionText(*block, fileName), stopQuery, &lookahead});
-        if (lookahead.block == block) {
-            // The model settled the block without moving it (its run had ended).
-            dropAhead(false);
-        } else if (lookahead.block != nullptr && block->state() != kBlockDone) {
-            // Only a block that is done is followed by its early successor.
-            dropAhead(true);
-        }
-        idleSince = Pace::now();
+        PlanModel* owner = runnableOwner(state, *block);
+        if (owner == nullptr || !logIn(state, *block)) continue;
+        runOne(state, *owner, *block);
     }
-    dropAhead(true);
-    session->DropIfLoggedIn();
+    state.dropAhead(true);
+    state.session->DropIfLoggedIn();
+}
+
+BlockTask* CPlanThreadMgr::takeBlock(WorkerState& state) {
+    BlockTask* block = state.lookahead.block;
+    if (block != nullptr) {
+        block->setWorkerThread(platform::currentThreadId());
+    } else {
+        block = transferQueue_.popFront();
+    }
+    if (block != nullptr && !state.registered) {
+        std::lock_guard lock(registryMutex_);
+        workerRegistry_.emplace(platform::currentThreadId(), block);
+        state.registered = true;
+    }
+    return block;
+}
+
+void CPlanThreadMgr::idleWait(WorkerState& state) {
+    if (state.session->IsLoggedIn() && Pace::now() - state.idleSince >= options_.idleLogout) {
+        state.session->DropIfLoggedIn();
+    } else {
+        // Woken by the next queued block, or by the stop.
+        transferQueue_.waitForBlocks(Millis(100));
+    }
+}
+
+PlanModel* CPlanThreadMgr::runnableOwner(WorkerState& state, BlockTask& block) {
+    if (block.file().stopRequested()) {
+        state.settled(block);
+        if (block.repeatCount() <= 3) block.setState(kBlockIdle);
+        return nullptr;
+    }
+    state.idleSince = Pace::now();
+    PlanModel* owner = ownerOf(block);
+    if (owner == nullptr || remoteBaseName(block.file().remoteName()).empty() ||
+        block.file().taskId().empty()) {
+        state.settled(block);
+        block.setState(kBlockFailed);
+        sysLog(owner == nullptr ? "传送文件时，文件信息不存在！" : "传送文件时，文件信息为空！");
+        return nullptr;
+    }
+    return owner;
+}
+
+bool CPlanThreadMgr::logIn(WorkerState& state, BlockTask& block) {
+    if (state.session->IsLoggedIn()) return true;
+    // A new connection has none of the early block's requests.
+    state.lookahead.carried = false;
+    if (state.session->LoginToGateway() != 1) {
+        const std::string why = state.session->LastError();
+        // Logged when the reason changes, and the pause grows, so a gateway that refuses
+        // for hours neither floods the log nor the gateway.
+        if (why != state.refusedLogin) sysLog("登录失败：" + why);
+        state.refusedLogin = why;
+        state.settled(block);
+        block.setState(kBlockIdle);
+        stop_.wait(state.loginPause);
+        state.loginPause = std::min(state.loginPause * 2, Millis(30000));
+        return false;
+    }
+    if (!state.refusedLogin.empty()) sysLog("文件传送线程重新登录成功");
+    state.refusedLogin.clear();
+    state.loginPause = Millis(500);
+    return true;
+}
+
+void CPlanThreadMgr::runOne(WorkerState& state, PlanModel& owner, BlockTask& block) {
+    const std::string fileName(remoteBaseName(block.file().remoteName()));
+    owner.runBlock(block, *state.session,
+                   BlockRun{actionText(block, fileName), state.stopQuery, &state.lookahead});
+    if (state.lookahead.block == &block) {
+        // The model settled the block without moving it (its run had ended).
+        state.dropAhead(false);
+    } else if (state.lookahead.block != nullptr && block.state() != kBlockDone) {
+        // Only a block that is done is followed by its early successor.
+        state.dropAhead(true);
+    }
+    state.idleSince = Pace::now();
 }
 
 }  // namespace vantrel

@@ -101,13 +101,23 @@ class CPlanThreadMgr {
         bool stallReported = false;              // plan monitor only
     };
 
+    struct WorkerState;
+
     void launch(int slot, std::function<void()> body, const char* startMessage);
     void planMonitor();
-    void transferManager();
-    void autoSyncManager();
+    // The transfer manager (downloads and uploads) and the auto-sync manager: each second
+    // the models' progress, then their deliveries and dispatch, paced by the queue's room.
+    void managerLoop(const std::vector<PlanModel*>& models, const char* exitLine);
     void realtimeTraversal();
     void realtimeDownload();
     void worker(int slot);
+    // The worker's parts: the next block (the early one first), the wait without one, the
+    // checks before a block runs (null: settled here), the login and the run itself.
+    BlockTask* takeBlock(WorkerState& state);
+    void idleWait(WorkerState& state);
+    PlanModel* runnableOwner(WorkerState& state, BlockTask& block);
+    bool logIn(WorkerState& state, BlockTask& block);
+    void runOne(WorkerState& state, PlanModel& owner, BlockTask& block);
     void tick();
     void watchdog();
     bool workerRegistered(std::uint32_t threadId) const;

@@ -9,12 +9,11 @@
 #include "client/config/config.h"
 #include "client/base/logs.h"
 #include "client/execution/tasks/auto_sync_rules.h"
-#include "client/execution/runs/download_run.h"
+#include "client/execution/runs/remote_listing.h"
 #include "client/execution/tasks/download_schedule.h"
 #include "client/execution/tasks/task_model_impl.h"
 #include "client/gateway/gateway_process.h"
 #include "client/transfer/file_services.h"
-#include "platform/thread_id.h"
 
 namespace vantrel {
 
@@ -39,21 +38,15 @@ std::string printfText(const char* pattern, const std::string& text) {
     return buffer;
 }
 
-std::vector<catalogue::RemoteFileEntry> filesOf(const std::vector<filesvc::ListEntry>& listed) {
-    std::vector<catalogue::RemoteFileEntry> files;
-    for (const filesvc::ListEntry& e : listed) {
-        if (!e.isDirectory()) files.push_back({e.name, e.size, e.date, e.time});
-    }
-    return files;
-}
+bool isHistory(const catalogue::AutoSyncTask& task) { return task.plantype == 2; }
 
 }  // namespace
 
 CAutoDownModel::CAutoDownModel(const Context& context, AutoSyncModelOptions options)
-    : DownloadRunModel(context, *options.catalogue, *options.blocks,
-                       CatalogueTaskKind::AutoSync, kAutoSyncTable,
-                       {"下载任务运行结束，运行结果：", "下载任务运行结束，运行结果：",
-                        "下载任务结束运行，用户停止任务！"}),
+    : TaskModel(context, *options.catalogue, *options.blocks, CatalogueTaskKind::AutoSync,
+                kAutoSyncTable,
+                {"下载任务运行结束，运行结果：", "下载任务运行结束，运行结果：",
+                 "下载任务结束运行，用户停止任务！", true}),
       options_(std::move(options)) {}
 
 CAutoDownModel::~CAutoDownModel() = default;
@@ -65,10 +58,6 @@ std::string CAutoDownModel::historyKey(const AutoSyncTask& task) const {
 
 // ---- plan monitor ---------------------------------------------------------------------
 
-catalogue::DownloadTask CAutoDownModel::scheduleShape(const AutoSyncTask& task) const {
-    return AsDownloadTask(task);
-}
-
 void CAutoDownModel::beforeScheduleCheck() {
     scheduleBusinessDate_ = options_.process->lastLogin().businessDate;
     const CConfig config(context_.installation);
@@ -77,12 +66,13 @@ void CAutoDownModel::beforeScheduleCheck() {
         {"syncHisDate_B", catalogue::TrimText(config.readSyncHisDate("syncHisDate_B"))}};
 }
 
-CAutoDownModel::Admission CAutoDownModel::admitStart(Entry& entry, platform::WallTime now) {
-    const AutoSyncTask& task = entry.task;
+CAutoDownModel::Admission CAutoDownModel::admitStart(const AutoSyncTask& task,
+                                                     platform::WallTime now,
+                                                     catalogue::NextRunTime& nextRun) {
     // A history entry that has caught up waits for the next business date.
     if (isHistory(task) && !scheduleBusinessDate_.empty() &&
         execution::HistoryCaughtUp(scheduleNextDay_[historyKey(task)], scheduleBusinessDate_)) {
-        entry.task.nextRun = catalogue::NextRunAfterRun(
+        nextRun = catalogue::NextRunAfterRun(
             {task.planstate, task.begindate, task.begintime, task.endtime, "", false}, now,
             task.timespace);
         return Admission::Wait;
@@ -90,8 +80,8 @@ CAutoDownModel::Admission CAutoDownModel::admitStart(Entry& entry, platform::Wal
     return Admission::Start;
 }
 
-void CAutoDownModel::beforeRecord(const Entry& entry, bool ok, bool hadRun) {
-    if (!isHistory(entry.task) || !ok || !hadRun) return;
+void CAutoDownModel::leaveRun(const std::string&, const Entry& entry, const RunEnd& end) {
+    if (end.how != Ending::Finished || !isHistory(entry.task) || !end.ok || !end.hadRun) return;
     // The next day still to synchronise; never moved back by a slower run.
     const std::string key = historyKey(entry.task);
     const std::string& syncDate = entry.extra.syncDate;
@@ -103,28 +93,18 @@ void CAutoDownModel::beforeRecord(const Entry& entry, bool ok, bool hadRun) {
     }
 }
 
-void CAutoDownModel::runEnded(Entry& entry, Ending how, bool ok) {
+void AutoSyncExtra::end(const AutoSyncTask& task, bool tookAll) {
     // The version is taken only by a run that delivered everything it listed.
-    if (how == Ending::Finished && ok && !isHistory(entry.task))
-        entry.extra.version = entry.extra.pendingVersion;
-    entry.extra.pendingVersion.clear();
+    if (tookAll && !isHistory(task)) version = pendingVersion;
+    pendingVersion.clear();
 }
 
-void CAutoDownModel::stopped(const Entry& entry) {
-    sysLog(printfText(isHistory(entry.task) ? "用户停止自动同步历史任务[%s]"
-                                            : "用户停止自动同步任务[%s]",
-                      entry.task.planid));
+CAutoDownModel::EndRule CAutoDownModel::endRule(const AutoSyncTask& task) const {
+    // A plain stop leaves a history entry's row alone.
+    if (isHistory(task))
+        return {"自动同步历史任务结束运行，运行结果：", false, "用户停止自动同步历史任务[%s]"};
+    return {"下载自动同步任务结束运行，运行结果：", true, "用户停止自动同步任务[%s]"};
 }
-
-std::string CAutoDownModel::endLine(const Entry& entry, const std::string& result,
-                                    bool hadRun) const {
-    // A run that found nothing to do ends with the common line.
-    if (!hadRun) return DownloadRunModel::endLine(entry, result, hadRun);
-    return (isHistory(entry.task) ? "自动同步历史任务结束运行，运行结果："
-                                  : "下载自动同步任务结束运行，运行结果：") +
-           result;
-}
-
 
 void CAutoDownModel::cleanLocalHistory() {
     const LoginFacts facts = options_.process->lastLogin();
@@ -194,32 +174,21 @@ void CAutoDownModel::cleanLocalHistory() {
 
 // ---- auto-sync manager ----------------------------------------------------------------
 
-bool CAutoDownModel::login(CVornFtp& session, std::string& error) {
-    if (session.LoginToGateway() == 1 || session.LoginToGateway() == 1) return true;
-    char prefix[128];
-    std::snprintf(prefix, sizeof prefix,
-                  "管理线程[0x%08x]登陆失败！失败原因:", platform::currentThreadId());
-    error = prefix + session.LastError();
-    sysLog(error);
-    return false;
-}
-
-std::shared_ptr<DownloadRun> CAutoDownModel::makeRun(const AutoSyncTask& task,
-                                                     const std::string& listDay,
-                                                     const fs::path& taskLog,
-                                                     const std::string& remoteDirectory) {
+DownloadRunParts CAutoDownModel::makeRun(const AutoSyncTask& task, const std::string& listDay,
+                                         const fs::path& taskLog,
+                                         const std::string& remoteDirectory) {
     DownloadRunSetup setup = RunSetupOf(options_);
     setup.listDay = execution::ParseDay(listDay);
     setup.taskLogPath = taskLog;
     setup.remoteDirectory = remoteDirectory;
     setup.datedByFileDate = task.hasrecvdir != 0;
-    return std::make_shared<DownloadRun>(context_, std::move(setup), AsDownloadTask(task));
+    return MakeDownloadRun(context_, std::move(setup), AsDownloadTask(task));
 }
 
 bool CAutoDownModel::beginDaily(const Entry& entry, Begun& begun, std::string& error) {
     const AutoSyncTask& task = entry.task;
     std::unique_ptr<CVornFtp> session = options_.makeSession();
-    if (!login(*session, error)) return false;
+    if (!execution::LogInToList(context_, *session, error)) return false;
     begun.extra.businessDate = options_.process->lastLogin().businessDate;
     writeTaskLog(begun.taskLog, printfText("自动同步任务开始运行：同步日期[%s]", begun.extra.businessDate), 0);
 
@@ -257,23 +226,23 @@ bool CAutoDownModel::beginDaily(const Entry& entry, Begun& begun, std::string& e
     // The protocol has no query of changes alone: a changed version is answered with the
     // day's list, which the rebuild merges with the day list kept here, so files already
     // delivered keep their rows and only new or rewritten ones are fetched.
-    std::vector<filesvc::ListEntry> listed;
-    const int rc = service.listToday(task.mailname, pattern, listed);
-    if (rc < 0) error = session->LastError();
-    session->DropIfLoggedIn();
-    if (rc < 0) return false;
-
-    const std::vector<catalogue::RemoteFileEntry> files = filesOf(listed);
-    auto run = makeRun(task, catalogue::FormatDate(context_.clock->localNow()), begun.taskLog,
-                       task.mailname + "\\");
-    begun.run = run;
-    if (!run->openList(error)) return false;
+    std::vector<catalogue::RemoteFileEntry> files;
+    if (!execution::ListAndLogOut(
+            *session,
+            [&](VornFileService& lister, std::vector<filesvc::ListEntry>& out) {
+                return lister.listToday(task.mailname, pattern, out);
+            },
+            files, error))
+        return false;
+    const DownloadRunParts parts = makeRun(task, catalogue::FormatDate(context_.clock->localNow()),
+                                           begun.taskLog, task.mailname + "\\");
+    begun.run = parts.run;
+    if (!parts.download->openList(error)) return false;
     char line[256];
     std::snprintf(line, sizeof line, "查询当日文件列表，文件总数为[%d]，版本号为[%s]",
                   static_cast<int>(files.size()), version.c_str());
     writeTaskLog(begun.taskLog, line, 0);
-    if (!run->adopt(files, error)) return false;
-    return true;
+    return parts.download->adopt(std::move(files), error);
 }
 
 bool CAutoDownModel::beginHistory(const Entry& entry, Begun& begun, std::string& error) {
@@ -284,7 +253,7 @@ bool CAutoDownModel::beginHistory(const Entry& entry, Begun& begun, std::string&
     const std::string stored = catalogue::TrimText(config.readSyncHisDate(key));
 
     std::unique_ptr<CVornFtp> session = options_.makeSession();
-    if (!login(*session, error)) return false;
+    if (!execution::LogInToList(context_, *session, error)) return false;
     begun.extra.businessDate = options_.process->lastLogin().businessDate;
     if (!execution::ParseDay(begun.extra.businessDate)) {
         session->DropIfLoggedIn();
@@ -304,24 +273,23 @@ bool CAutoDownModel::beginHistory(const Entry& entry, Begun& begun, std::string&
     writeTaskLog(begun.taskLog, printfText("自动同步历史任务开始运行：同步日期[%s]", begun.extra.syncDate), 0);
 
     const std::string directory = task.mailname + "\\" + begun.extra.syncDate + "\\";
-    VornFileService service(*session);
     session->SetRoute(kMailboxOrganisation, task.mailname, std::string(filesvc::kHistory));
-    std::vector<filesvc::ListEntry> listed;
-    const int rc = service.listHistory(task.mailname, directory + "*.*", listed);
-    if (rc < 0) error = session->LastError();
-    session->DropIfLoggedIn();
-    if (rc < 0) return false;
-
-    const std::vector<catalogue::RemoteFileEntry> files = filesOf(listed);
+    std::vector<catalogue::RemoteFileEntry> files;
+    if (!execution::ListAndLogOut(
+            *session,
+            [&](VornFileService& lister, std::vector<filesvc::ListEntry>& out) {
+                return lister.listHistory(task.mailname, directory + "*.*", out);
+            },
+            files, error))
+        return false;
     char line[256];
     std::snprintf(line, sizeof line, "查询历史文件列表，文件总数为[%d]，日期为[%s]",
                   static_cast<int>(files.size()), begun.extra.syncDate.c_str());
     writeTaskLog(begun.taskLog, line, 0);
-    auto run = makeRun(task, begun.extra.syncDate, begun.taskLog, directory);
-    begun.run = run;
-    if (!run->openList(error)) return false;
-    if (!run->adopt(files, error)) return false;
-    return true;
+    const DownloadRunParts parts = makeRun(task, begun.extra.syncDate, begun.taskLog, directory);
+    begun.run = parts.run;
+    if (!parts.download->openList(error)) return false;
+    return parts.download->adopt(std::move(files), error);
 }
 
 bool CAutoDownModel::beginRun(const Entry& entry, Begun& begun, std::string& error) {
@@ -335,21 +303,21 @@ bool CAutoDownModel::beginRun(const Entry& entry, Begun& begun, std::string& err
     return ok;
 }
 
-void CAutoDownModel::takeBegun(Entry& entry, const Begun& begun) {
-    entry.extra.syncDate = begun.extra.syncDate;
-    if (isHistory(entry.task)) return;
-    if (entry.extra.businessDate != begun.extra.businessDate) {
-        entry.extra.businessDate = begun.extra.businessDate;
-        entry.extra.version.clear();
-        entry.extra.lastFullList.reset();
+void AutoSyncExtra::begin(const AutoSyncTask& task, const AutoSyncExtra& begun, bool listed) {
+    syncDate = begun.syncDate;
+    if (isHistory(task)) return;
+    if (businessDate != begun.businessDate) {
+        businessDate = begun.businessDate;
+        version.clear();
+        lastFullList.reset();
     }
-    entry.extra.pendingVersion = begun.extra.pendingVersion;
-    if (begun.run && begun.extra.fullList) entry.extra.lastFullList = begun.extra.lastFullList;
+    pendingVersion = begun.pendingVersion;
+    if (listed && begun.fullList) lastFullList = begun.lastFullList;
 }
 
-void CAutoDownModel::resetForAgain(Entry& entry) {
-    entry.extra.version.clear();
-    entry.extra.lastFullList.reset();
+void AutoSyncExtra::forget() {
+    version.clear();
+    lastFullList.reset();
 }
 
 bool CAutoDownModel::forgetDay(const Entry& entry) {

@@ -37,7 +37,6 @@
 
 namespace vantrel {
 
-class DownloadRun;
 class GatewayProcessState;
 
 struct AutoSyncModelOptions : DownloadModelOptions {
@@ -54,13 +53,18 @@ struct AutoSyncExtra {
     bool fullList = false;
     // History: the day the running run synchronises.
     std::string syncDate;
+
+    // The model's steps (TaskKind), under its lock.
+    void begin(const catalogue::AutoSyncTask& task, const AutoSyncExtra& begun, bool listed);
+    void forget();
+    void end(const catalogue::AutoSyncTask& task, bool tookAll);
 };
-using AutoSyncKind = TaskKind<catalogue::AutoSyncTask, DownloadRun, AutoSyncExtra>;
+using AutoSyncKind = TaskKind<catalogue::AutoSyncTask, TransferRun, AutoSyncExtra>;
 extern template class TaskModel<AutoSyncKind>;
 
 using AutoSyncTaskState = TaskModel<AutoSyncKind>::State;
 
-class CAutoDownModel final : public DownloadRunModel<AutoSyncKind> {
+class CAutoDownModel final : public TaskModel<AutoSyncKind> {
   public:
     // `context` and every pointee of `options` must outlive the model.
     CAutoDownModel(const Context& context, AutoSyncModelOptions options);
@@ -71,31 +75,20 @@ class CAutoDownModel final : public DownloadRunModel<AutoSyncKind> {
     void cleanLocalHistory();
 
   private:
-    static bool isHistory(const catalogue::AutoSyncTask& task) { return task.plantype == 2; }
     bool beginRun(const Entry& entry, Begun& begun, std::string& error) override;
-    void takeBegun(Entry& entry, const Begun& begun) override;
-    void resetForAgain(Entry& entry) override;
     bool forgetDay(const Entry& entry) override;
-    catalogue::DownloadTask scheduleShape(const catalogue::AutoSyncTask& task) const override;
     void beforeScheduleCheck() override;
-    Admission admitStart(Entry& entry, platform::WallTime now) override;
-    void beforeRecord(const Entry& entry, bool ok, bool hadRun) override;
-    void runEnded(Entry& entry, Ending how, bool ok) override;
+    Admission admitStart(const catalogue::AutoSyncTask& task, platform::WallTime now,
+                         catalogue::NextRunTime& nextRun) override;
+    void leaveRun(const std::string& taskId, const Entry& entry, const RunEnd& end) override;
     void afterEndOfRunCheck() override { cleanLocalHistory(); }
-    bool stopDisablesRow(const catalogue::AutoSyncTask& task) const override {
-        return !isHistory(task);
-    }
-    void stopped(const Entry& entry) override;
-    std::string endLine(const Entry& entry, const std::string& result, bool hadRun) const override;
+    EndRule endRule(const catalogue::AutoSyncTask& task) const override;
 
-    // Logs in on a session of its own; false with `error` set.
-    bool login(CVornFtp& session, std::string& error);
     bool beginDaily(const Entry& entry, Begun& begun, std::string& error);
     bool beginHistory(const Entry& entry, Begun& begun, std::string& error);
-    std::shared_ptr<DownloadRun> makeRun(const catalogue::AutoSyncTask& task,
-                                         const std::string& listDay,
-                                         const std::filesystem::path& taskLog,
-                                         const std::string& remoteDirectory);
+    DownloadRunParts makeRun(const catalogue::AutoSyncTask& task, const std::string& listDay,
+                             const std::filesystem::path& taskLog,
+                             const std::string& remoteDirectory);
     std::string historyKey(const catalogue::AutoSyncTask& task) const;
 
     AutoSyncModelOptions options_;

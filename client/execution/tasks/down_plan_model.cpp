@@ -1,6 +1,7 @@
 #include "client/execution/tasks/down_plan_model.h"
 
-#include "client/execution/runs/download_run.h"
+#include "client/execution/runs/download_listing.h"
+#include "client/execution/runs/remote_listing.h"
 #include "client/execution/tasks/task_model_impl.h"
 
 namespace vantrel {
@@ -22,30 +23,50 @@ constexpr CatalogueTable<DownloadTask> kDownloadTable{
 }  // namespace
 
 CDownPlanModel::CDownPlanModel(const Context& context, DownloadModelOptions options)
-    : DownloadRunModel(context, *options.catalogue, *options.blocks, CatalogueTaskKind::Download,
-                       kDownloadTable,
-                       {"下载任务结束运行，运行结果：", "下载任务运行结束，运行结果：",
-                        "下载任务结束运行，用户停止任务！"}),
+    : TaskModel(context, *options.catalogue, *options.blocks, CatalogueTaskKind::Download,
+                kDownloadTable,
+                {"下载任务结束运行，运行结果：", "下载任务运行结束，运行结果：",
+                 "下载任务结束运行，用户停止任务！", true}),
       options_(std::move(options)) {}
 
 CDownPlanModel::~CDownPlanModel() = default;
 
 bool CDownPlanModel::beginRun(const Entry& entry, Begun& begun, std::string& error) {
     const DownloadTask& task = entry.task;
-    auto run = std::make_shared<DownloadRun>(context_, RunSetupOf(options_), task);
-    begun.run = run;
-    bool ok = run->openList(error);
-    begun.taskLog = run->taskLogPath();
-    run->taskLog("下载任务开始运行", 0);
+    const DownloadRunParts parts = MakeDownloadRun(context_, RunSetupOf(options_), task);
+    begun.run = parts.run;
+    bool ok = parts.download->openList(error);
+    begun.taskLog = parts.run->taskLogPath();
+    parts.run->taskLog("下载任务开始运行", 0);
     if (ok && task.plantype != 1 && task.plantype != 2) {
         error = "不支持的传送计划类型！";
         ok = false;
     }
-    if (ok) {
-        std::unique_ptr<CVornFtp> session = options_.makeSession();
-        ok = run->start(*session, error);
+    return ok && listInto(task, *parts.download, error);
+}
+
+bool CDownPlanModel::listInto(const DownloadTask& task, DownloadDirection& download,
+                              std::string& error) {
+    std::unique_ptr<CVornFtp> session = options_.makeSession();
+    Result<std::string> pattern = download.listPattern();
+    if (!pattern) {
+        error = pattern.status().text();
+        return false;
     }
-    return ok;
+    if (!execution::LogInToList(context_, *session, error)) return false;
+    // A bulletin folder is listed as a day's history ("09"), a mailbox with "00".
+    const bool bulletin = task.plantype == 2;
+    const std::string& name = execution::DownloadService(task);
+    session->SetRoute(kMailboxOrganisation, name, bulletin ? "09" : "00");
+    std::vector<catalogue::RemoteFileEntry> files;
+    const bool listed = execution::ListAndLogOut(
+        *session,
+        [&](VornFileService& service, std::vector<filesvc::ListEntry>& out) {
+            return bulletin ? service.listHistory(name, *pattern, out)
+                            : service.listFiles(name, *pattern, out);
+        },
+        files, error);
+    return listed && download.adopt(std::move(files), error);
 }
 
 bool CDownPlanModel::forgetDay(const Entry& entry) {

@@ -18,11 +18,11 @@
 
 namespace vantrel {
 
-using DownloadKind = TaskKind<catalogue::DownloadTask, DownloadRun>;
+using DownloadKind = TaskKind<catalogue::DownloadTask, TransferRun>;
 extern template class TaskModel<DownloadKind>;
 using DownloadTaskState = TaskModel<DownloadKind>::State;
 
-class CDownPlanModel final : public DownloadRunModel<DownloadKind> {
+class CDownPlanModel final : public TaskModel<DownloadKind> {
   public:
     // `context` and every pointee of `options` must outlive the model.
     CDownPlanModel(const Context& context, DownloadModelOptions options);
@@ -31,9 +31,10 @@ class CDownPlanModel final : public DownloadRunModel<DownloadKind> {
   private:
     bool beginRun(const Entry& entry, Begun& begun, std::string& error) override;
     bool forgetDay(const Entry& entry) override;
-    catalogue::DownloadTask scheduleShape(const catalogue::DownloadTask& task) const override {
-        return task;
-    }
+    // Lists the mailbox (or bulletin folder) on a session of its own and hands the listing
+    // to the run's list. False with `error` set.
+    bool listInto(const catalogue::DownloadTask& task, DownloadDirection& download,
+                  std::string& error);
 
     DownloadModelOptions options_;
 };

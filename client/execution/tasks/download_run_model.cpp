@@ -10,13 +10,19 @@ namespace vantrel {
 namespace fs = std::filesystem;
 
 DownloadRunSetup RunSetupOf(const DownloadModelOptions& options) {
-    DownloadRunSetup setup;
-    setup.blocks = options.blocks;
-    setup.flags = options.flags;
-    setup.transferClock = options.transferClock;
-    setup.unzipProgram = options.unzipProgram;
-    setup.noUnzipFileTypes = options.noUnzipFileTypes;
-    return setup;
+    return {.blocks = options.blocks,
+            .flags = options.flags,
+            .transferClock = options.transferClock,
+            .unzipProgram = options.unzipProgram,
+            .noUnzipFileTypes = options.noUnzipFileTypes};
+}
+
+DownloadRunParts MakeDownloadRun(const Context& context, DownloadRunSetup setup,
+                                 catalogue::DownloadTask task) {
+    const TransferRunSetup runSetup{setup.blocks, setup.transferClock};
+    auto direction = std::make_unique<DownloadDirection>(context, std::move(setup), std::move(task));
+    DownloadDirection* download = direction.get();
+    return {std::make_shared<TransferRun>(context, runSetup, std::move(direction)), download};
 }
 
 bool ForgetDownloadDay(const Context& context, const std::string& taskId,

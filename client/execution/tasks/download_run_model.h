@@ -1,18 +1,19 @@
 #pragma once
-// What the download and auto-sync models share: both run DownloadRun, so the run's setup,
-// how its blocks reach the queue, its delivery and its count of delivered files are the
-// same, and "again" forgets a day's list the same way.
+// What the download and auto-sync models share: both run a transfer run in the download
+// direction made the same way, and "again" forgets a day's list the same way.
 
 #include <chrono>
 #include <filesystem>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "client/catalogue/flag_recorder.h"
-#include "client/execution/runs/download_run.h"
+#include "client/execution/runs/download_direction.h"
+#include "client/execution/runs/transfer_run.h"
 #include "client/execution/runs/plan_thread_mgr.h"
-#include "client/execution/runs/transfer_queue.h"
 #include "client/execution/tasks/task_model.h"
+#include "client/execution/runs/transfer_queue.h"
 
 namespace vantrel {
 
@@ -32,28 +33,19 @@ struct DownloadModelOptions {
 // The setup of a run of a model with `options`.
 DownloadRunSetup RunSetupOf(const DownloadModelOptions& options);
 
+// A download run of `task` and its direction, which the model opens and fills.
+struct DownloadRunParts {
+    std::shared_ptr<TransferRun> run;
+    DownloadDirection* download = nullptr;  // owned by `run`
+};
+DownloadRunParts MakeDownloadRun(const Context& context, DownloadRunSetup setup,
+                                 catalogue::DownloadTask task);
+
 // Deletes the day's list of `taskId` (the list of the day `shift` before now) with every
 // partial file of it below `receiveDirectory`, so every file is fetched afresh. The system
 // log's line is left in `line`; false when the list could not be deleted.
 bool ForgetDownloadDay(const Context& context, const std::string& taskId,
                        std::chrono::seconds shift, const std::filesystem::path& receiveDirectory,
                        std::string& line);
-
-template <class Kind>
-class DownloadRunModel : public TaskModel<Kind> {
-  protected:
-    using TaskModel<Kind>::TaskModel;
-
-    int queueBlocks(TransferQueue& queue, DownloadRun& run) override {
-        bool front = false;
-        BlockTask* block = run.nextBlock(front);
-        if (!block) return 0;
-        // A block that completes a file of several blocks jumps the queue.
-        return front ? queue.pushFront(block) : queue.pushBack(block);
-    }
-    void deliver(DownloadRun& run) override { run.deliver(); }
-    int doneCount(const DownloadRun& run) const override { return run.deliveredCount(); }
-    bool supportsAgain() const override { return true; }
-};
 
 }  // namespace vantrel

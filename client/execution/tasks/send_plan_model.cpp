@@ -2,7 +2,8 @@
 
 #include "client/catalogue/catalogue_text.h"
 #include "client/execution/tasks/task_model_impl.h"
-#include "client/execution/runs/upload_run.h"
+#include "client/execution/runs/transfer_run.h"
+#include "client/execution/runs/upload_direction.h"
 
 namespace vantrel {
 
@@ -38,20 +39,9 @@ CSendPlanModel::CSendPlanModel(const Context& context, UploadModelOptions option
 
 CSendPlanModel::~CSendPlanModel() = default;
 
-// An upload window never crosses midnight: the download schedule without the shift.
-catalogue::DownloadTask CSendPlanModel::scheduleShape(const UploadTask& task) const {
-    catalogue::DownloadTask w;
-    w.planstate = task.planstate;
-    w.curweek = task.curweek;
-    w.begintime = task.begintime;
-    w.endtime = task.endtime;
-    w.nextRun = task.nextRun;
-    return w;
-}
-
-CSendPlanModel::Admission CSendPlanModel::admitStart(Entry& entry, platform::WallTime) {
-    return !taskQueue_ || taskQueue_->add(entry.task.planid) == 1 ? Admission::Start
-                                                                   : Admission::Refuse;
+CSendPlanModel::Admission CSendPlanModel::admitStart(const UploadTask& task, platform::WallTime,
+                                                     catalogue::NextRunTime&) {
+    return !taskQueue_ || taskQueue_->add(task.planid) == 1 ? Admission::Start : Admission::Refuse;
 }
 
 void CSendPlanModel::startRefused(const std::string& taskId) {
@@ -59,7 +49,7 @@ void CSendPlanModel::startRefused(const std::string& taskId) {
     post(TaskFailed{CatalogueTaskKind::Upload, taskId, kQueueFull});
 }
 
-void CSendPlanModel::leaveRun(const std::string& taskId) {
+void CSendPlanModel::leaveRun(const std::string& taskId, const Entry&, const RunEnd&) {
     if (taskQueue_) taskQueue_->remove(taskId);
 }
 
@@ -71,30 +61,19 @@ void CSendPlanModel::stopping(const std::string& taskId) {
 
 bool CSendPlanModel::beginRun(const Entry& entry, Begun& begun, std::string& error) {
     const UploadTask& task = entry.task;
-    UploadRunSetup setup;
-    setup.blocks = options_.blocks;
-    setup.transferClock = options_.transferClock;
-    auto run = std::make_shared<UploadRun>(context_, setup, task);
+    auto direction = std::make_unique<UploadDirection>(context_, *options_.blocks, task);
+    UploadDirection& upload = *direction;
+    auto run = std::make_shared<TransferRun>(
+        context_, TransferRunSetup{options_.blocks, options_.transferClock}, std::move(direction));
     begun.run = run;
-    bool ok = run->openList(error);
+    bool ok = upload.openList(error);
     begun.taskLog = run->taskLogPath();
     run->taskLog("上传任务开始运行", 0);
     if (ok && !AcceptsUploads(task.mailname)) {
         error = "不支持的传送计划类型！";
         ok = false;
     }
-    return ok && run->start(error);
-}
-
-int CSendPlanModel::queueBlocks(TransferQueue& queue, UploadRun& run) {
-    run.finishSent();
-    // Upload blocks always wait at the tail.
-    BlockTask* block = run.nextBlock();
-    return block ? queue.pushBack(block) : 0;
-}
-
-int CSendPlanModel::doneCount(const UploadRun& run) const {
-    return run.sentCount();
+    return ok && upload.start(error);
 }
 
 }  // namespace vantrel

@@ -22,7 +22,7 @@
 
 namespace vantrel {
 
-class UploadRun;
+class TransferRun;
 
 struct UploadModelOptions {
     catalogue::CModule* catalogue = nullptr;  // required
@@ -31,7 +31,7 @@ struct UploadModelOptions {
     const platform::Clock* transferClock = nullptr;
 };
 
-using UploadKind = TaskKind<catalogue::UploadTask, UploadRun>;
+using UploadKind = TaskKind<catalogue::UploadTask, TransferRun>;
 extern template class TaskModel<UploadKind>;
 using UploadTaskState = TaskModel<UploadKind>::State;
 
@@ -51,12 +51,10 @@ class CSendPlanModel final : public TaskModel<UploadKind> {
 
   private:
     bool beginRun(const Entry& entry, Begun& begun, std::string& error) override;
-    int queueBlocks(TransferQueue& queue, UploadRun& run) override;
-    int doneCount(const UploadRun& run) const override;
-    catalogue::DownloadTask scheduleShape(const catalogue::UploadTask& task) const override;
-    Admission admitStart(Entry& entry, platform::WallTime now) override;
+    Admission admitStart(const catalogue::UploadTask& task, platform::WallTime now,
+                         catalogue::NextRunTime& nextRun) override;
     void startRefused(const std::string& taskId) override;
-    void leaveRun(const std::string& taskId) override;
+    void leaveRun(const std::string& taskId, const Entry& entry, const RunEnd& end) override;
     void stopping(const std::string& taskId) override;
 
     UploadModelOptions options_;

@@ -12,9 +12,8 @@
 // writes the task log, posts the failure alert and the new run state, and takes the
 // catalogue's result and next run back into the map.
 //
-// Locks: mutex_ guards the task map. It is never held while a run, a list, the catalogue or
-// a gateway is asked anything; hooks that are called with it held say so and only change
-// the entry they are given.
+// Locks: mutex_ guards the task map. It is never held while a run, a list, the catalogue, a
+// gateway or a kind's hook is asked anything.
 
 #include <filesystem>
 #include <map>
@@ -53,14 +52,30 @@ inline constexpr int kRunDisabledByStop = -1;
 bool RunPhaseMoveAllowed(RunPhase from, RunPhase to);
 
 // A kind names its record and run types and the state it keeps per task beside the
-// common one (`Extra`, default-constructible and copyable).
-struct NoExtra {};
+// common one (`Extra`, default-constructible and copyable). The model changes that state
+// under its lock only through the Extra's own members, which touch nothing else:
+//   begin(task, begun, listed)  the first pass of a run made `begun` (`listed`: it has a run)
+//   forget()                    "again" forgets the task's day
+//   end(task, tookAll)          the run ended; `tookAll`: it finished and placed every file
+struct NoExtra {
+    template <class Task>
+    void begin(const Task&, const NoExtra&, bool) {}
+    void forget() {}
+    template <class Task>
+    void end(const Task&, bool) {}
+};
 template <class TaskType, class RunType, class ExtraType = NoExtra>
 struct TaskKind {
     using Task = TaskType;
     using Run = RunType;
     using Extra = ExtraType;
 };
+
+// The window of a task as the schedule check reads it: a download task's own; an upload
+// window never crosses midnight; an auto-sync task's as a download task's.
+catalogue::DownloadTask ScheduleShapeOf(const catalogue::DownloadTask& task);
+catalogue::DownloadTask ScheduleShapeOf(const catalogue::UploadTask& task);
+catalogue::DownloadTask ScheduleShapeOf(const catalogue::AutoSyncTask& task);
 
 template <class Kind>
 class TaskModel : public PlanModel {
@@ -130,10 +145,27 @@ class TaskModel : public PlanModel {
     enum class Admission { Start, Wait, Refuse };
     enum class Ending { Finished, StartFailed, Stopped };
     // The task-log lines of a run's end, each followed by the result where it has one.
+    // What a kind fixes once: the end lines and whether it has "again".
     struct RunTexts {
         const char* ended;        // "下载任务结束运行，运行结果："
         const char* startFailed;  // "下载任务运行结束，运行结果："
         const char* stopped;      // "下载任务结束运行，用户停止任务！"
+        bool offersAgain = false;
+    };
+    // How a run ended; `hadRun`: the run listed files, rather than finding nothing to do.
+    struct RunEnd {
+        Ending how;
+        bool ok;
+        bool hadRun;
+    };
+    // What the end of a run of a task does differently, as data.
+    struct EndRule {
+        // The task-log line of a finished run that had files; null: the kind's `ended`.
+        const char* listedEndLine = nullptr;
+        // Whether a plain stop also disables the task's row in the table.
+        bool stopDisablesRow = true;
+        // The system log's line after a plain stop ("%s": the task), null: none.
+        const char* stopNotice = nullptr;
     };
 
     // `context`, `catalogue` and `blocks` must outlive the model.
@@ -147,50 +179,32 @@ class TaskModel : public PlanModel {
           texts_(texts) {}
 
     // ---- what a kind supplies ----
+    // No hook is called with mutex_ held.
     // Dispatcher: the first pass of a run of `entry` (a copy). False with `error` set; the
     // run it made, if any, is released by the caller.
     virtual bool beginRun(const Entry& entry, Begun& begun, std::string& error) = 0;
-    // Requires: mutex_ held. Takes what the first pass found into the entry.
-    virtual void takeBegun(Entry&, const Begun&) {}
-    // Dispatcher: the run's next block into the queue; returns how many were queued.
-    virtual int queueBlocks(TransferQueue& queue, Run& run) = 0;
-    // Transfer manager: moves the run's finished files into place.
-    virtual void deliver(Run&) {}
-    virtual int doneCount(const Run& run) const = 0;
-    // Dispatcher, "again": forgets the day of `entry` (a copy); true starts the task anew.
-    // Kinds without the command leave it false.
-    virtual bool supportsAgain() const { return false; }
-    // Requires: mutex_ held. What the entry forgets before forgetDay() runs.
-    virtual void resetForAgain(Entry&) {}
+    // Dispatcher, "again" (kinds that offer it): forgets the day of `entry` (a copy); true
+    // starts the task anew.
     virtual bool forgetDay(const Entry&) { return false; }
-    // The task's window as the schedule check reads it.
-    virtual catalogue::DownloadTask scheduleShape(const Task& task) const = 0;
-    // Plan monitor, before the schedule check takes the lock.
+    // Plan monitor, before the schedule check.
     virtual void beforeScheduleCheck() {}
-    // Requires: mutex_ held. Whether a task whose start time came starts now; Refuse also
-    // ends this check (later tasks wait for the next tick) and calls startRefused().
-    virtual Admission admitStart(Entry&, platform::WallTime) { return Admission::Start; }
+    // Whether a task (a copy) whose start time came starts now. Wait may set the task's
+    // next run in `nextRun`; Refuse also ends this check (later tasks wait for the next
+    // tick) and calls startRefused().
+    virtual Admission admitStart(const Task&, platform::WallTime, catalogue::NextRunTime&) {
+        return Admission::Start;
+    }
     virtual void startRefused(const std::string&) {}
-    // Before a finished run's result is recorded (and only then); `hadRun`: the run listed
-    // files, rather than finding nothing to do.
-    virtual void beforeRecord(const Entry&, bool /*ok*/, bool /*hadRun*/) {}
-    // Requires: mutex_ held. The entry of a run that ended, before it goes idle.
-    virtual void runEnded(Entry&, Ending, bool) {}
-    // Any run's end (finished, failed to start, stopped), before it is recorded.
-    virtual void leaveRun(const std::string&) {}
+    // Any run's end (finished, failed to start, stopped), before it is recorded; `entry`
+    // is a copy.
+    virtual void leaveRun(const std::string& /*taskId*/, const Entry&, const RunEnd&) {}
     // Dispatcher, when a stop is carried out (before the run is asked whether a worker holds
     // one of its blocks).
     virtual void stopping(const std::string&) {}
     // Plan monitor, after the end-of-run check.
     virtual void afterEndOfRunCheck() {}
-    // Whether a plain stop also disables the task's row in the table.
-    virtual bool stopDisablesRow(const Task&) const { return true; }
-    // The task-log line of a finished run's end.
-    virtual std::string endLine(const Entry&, const std::string& result, bool /*hadRun*/) const {
-        return texts_.ended + result;
-    }
-    // After a stop is carried out (plain stops only).
-    virtual void stopped(const Entry&) {}
+    // What the end of a run of `task` does differently.
+    virtual EndRule endRule(const Task&) const { return {}; }
 
     // ---- for the kinds ----
     // Copies of every task of the map.
@@ -224,10 +238,28 @@ class TaskModel : public PlanModel {
     bool begin(const std::string& taskId);
     void handleStop(TransferQueue& queue, const std::string& taskId);
     void handleAgain(const std::string& taskId);
+    // Requires: mutex_ held. The schedule check of one task; true when it is due and
+    // waits for its admission.
+    bool checkScheduleLocked(const std::string& id, Entry& entry, platform::WallTime now,
+                             std::vector<NotifierEvent>& events);
+    // The admission of a task whose start time came; false when it was refused.
+    bool admit(const std::string& id, platform::WallTime now, std::vector<NotifierEvent>& events);
     // The end of every run. `run` may be null (nothing began, or nothing to do).
     void endRun(const std::string& taskId, const std::shared_ptr<Run>& run,
                 const std::filesystem::path& taskLog, Ending how, const std::string& result,
                 const std::string& description);
+    // The parts of endRun, in their order.
+    struct Counts {
+        int files = 0;
+        int done = 0;
+    };
+    Counts releaseRun(const std::shared_ptr<Run>& run, Ending how);
+    Entry copyOf(const std::string& taskId) const;
+    void recordEnd(const std::string& taskId, const EndRule& rule, const RunEnd& end,
+                   const std::filesystem::path& taskLog, const std::string& result,
+                   const std::string& description);
+    void settleEnded(const std::string& taskId, const EndRule& rule, const RunEnd& end,
+                     const Counts& counts);
     void refreshFromCatalogue(const std::string& taskId);
 
     const CatalogueTaskKind kind_;

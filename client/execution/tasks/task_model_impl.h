@@ -2,6 +2,7 @@
 // The definitions of TaskModel<Kind>; included by each kind's source file only, which
 // instantiates the template for its kind.
 
+#include <cstdio>
 #include <utility>
 
 #include "client/catalogue/catalogue_text.h"
@@ -111,7 +112,7 @@ std::vector<typename TaskModel<Kind>::State> TaskModel<Kind>::snapshot() const {
     for (auto& [state, run] : copies) {
         if (run) {
             state.files = run->fileCount();
-            state.done = doneCount(*run);
+            state.done = run->doneCount();
         }
         out.push_back(std::move(state));
     }
@@ -131,7 +132,7 @@ std::optional<typename TaskModel<Kind>::State> TaskModel<Kind>::find(std::string
     }
     if (run) {
         state.files = run->fileCount();
-        state.done = doneCount(*run);
+        state.done = run->doneCount();
     }
     return state;
 }
@@ -179,7 +180,7 @@ int TaskModel<Kind>::stop(std::string_view taskId) {
 
 template <class Kind>
 int TaskModel<Kind>::again(std::string_view taskId) {
-    if (!supportsAgain()) return 0;
+    if (!texts_.offersAgain) return 0;
     std::lock_guard lock(mutex_);
     Entry* entry = findLocked(taskId);
     if (!entry) return 0;
@@ -254,7 +255,7 @@ void TaskModel<Kind>::settleNextRunLocked(Entry& entry, platform::WallTime now, 
         entry.task.nextRun.reset();
         return;
     }
-    const catalogue::DownloadTask shape = scheduleShape(entry.task);
+    const catalogue::DownloadTask shape = ScheduleShapeOf(entry.task);
     // The shape carries the window; the first day and the interval are the record's own.
     const catalogue::TaskSchedule schedule{entry.task.planstate, entry.task.begindate,
                                            shape.begintime,      shape.endtime,
@@ -276,8 +277,8 @@ void TaskModel<Kind>::mergeLocked(const std::vector<Task>& fresh,
     // Whether a reload leaves a task's schedule as it was: its next run then stays the one
     // the model has, rather than the catalogue's load-time guess.
     auto sameSchedule = [this](const Task& a, const Task& b) {
-        const catalogue::DownloadTask x = scheduleShape(a);
-        const catalogue::DownloadTask y = scheduleShape(b);
+        const catalogue::DownloadTask x = ScheduleShapeOf(a);
+        const catalogue::DownloadTask y = ScheduleShapeOf(b);
         return a.planstate == b.planstate && a.begindate == b.begindate &&
                a.begintime == b.begintime && a.endtime == b.endtime &&
                a.timespace == b.timespace && x.curweek == y.curweek && x.nextday == y.nextday;
@@ -323,42 +324,81 @@ void TaskModel<Kind>::scheduleCheck() {
     const platform::WallTime now = context_.clock->now();
     beforeScheduleCheck();
     std::vector<NotifierEvent> events;
-    std::vector<std::string> refused;
+    std::vector<std::string> ids;
     {
         std::lock_guard lock(mutex_);
-        for (auto& [id, entry] : tasks_) {
-            const bool running = entry.phase != RunPhase::Idle;
-            if (running) {
-                blocks_.clearStop(id);
-            } else {
-                blocks_.requestStop(id);
-            }
-            const catalogue::DownloadTask shape = scheduleShape(entry.task);
-            const ScheduleDecision decision = CheckDownloadSchedule(shape, running, now);
-            if (decision == ScheduleDecision::Recompute) {
-                entry.task.nextRun = NextRunAfterMissedStart(shape, now);
-                events.push_back(TaskNextRunChanged{
-                    kind_, id,
-                    entry.task.nextRun
-                        ? catalogue::FormatDateTime(platform::toLocalTime(*entry.task.nextRun))
-                        : std::string()});
-            } else if (decision == ScheduleDecision::Start) {
-                const Admission admission = admitStart(entry, now);
-                if (admission == Admission::Refuse) {
-                    entry.task.nextRun.reset();
-                    refused.push_back(id);
-                    break;
-                }
-                if (admission == Admission::Start && moveLocked(entry, RunPhase::Due))
-                    events.push_back(runStateOf(entry));
-            }
+        for (const auto& [id, entry] : tasks_) ids.push_back(id);
+    }
+    std::string refused;
+    for (const std::string& id : ids) {
+        bool due = false;
+        {
+            std::lock_guard lock(mutex_);
+            auto it = tasks_.find(id);
+            if (it == tasks_.end()) continue;
+            due = checkScheduleLocked(id, it->second, now, events);
+        }
+        if (due && !admit(id, now, events)) {
+            refused = id;
+            break;
         }
     }
     for (const NotifierEvent& event : events) post(event);
-    for (const std::string& id : refused) {
-        startRefused(id);
-        refreshFromCatalogue(id);
+    if (!refused.empty()) {
+        startRefused(refused);
+        refreshFromCatalogue(refused);
     }
+}
+
+template <class Kind>
+bool TaskModel<Kind>::checkScheduleLocked(const std::string& id, Entry& entry,
+                                          platform::WallTime now,
+                                          std::vector<NotifierEvent>& events) {
+    const bool running = entry.phase != RunPhase::Idle;
+    if (running) {
+        blocks_.clearStop(id);
+    } else {
+        blocks_.requestStop(id);
+    }
+    const catalogue::DownloadTask shape = ScheduleShapeOf(entry.task);
+    const ScheduleDecision decision = CheckDownloadSchedule(shape, running, now);
+    if (decision == ScheduleDecision::Recompute) {
+        entry.task.nextRun = NextRunAfterMissedStart(shape, now);
+        events.push_back(TaskNextRunChanged{
+            kind_, id,
+            entry.task.nextRun ? catalogue::FormatDateTime(platform::toLocalTime(*entry.task.nextRun))
+                               : std::string()});
+    }
+    return decision == ScheduleDecision::Start;
+}
+
+template <class Kind>
+bool TaskModel<Kind>::admit(const std::string& id, platform::WallTime now,
+                            std::vector<NotifierEvent>& events) {
+    Task task;
+    {
+        std::lock_guard lock(mutex_);
+        auto it = tasks_.find(id);
+        if (it == tasks_.end()) return true;
+        task = it->second.task;
+    }
+    catalogue::NextRunTime nextRun = task.nextRun;
+    const Admission admission = admitStart(task, now, nextRun);
+    std::lock_guard lock(mutex_);
+    auto it = tasks_.find(id);
+    // Started by a command meanwhile, or deleted: nothing of this check is left to apply.
+    const bool idle = it != tasks_.end() && it->second.phase == RunPhase::Idle;
+    if (admission == Admission::Refuse) {
+        if (idle) it->second.task.nextRun.reset();
+        return false;
+    }
+    if (!idle) return true;
+    if (admission == Admission::Wait) {
+        it->second.task.nextRun = nextRun;
+    } else if (moveLocked(it->second, RunPhase::Due)) {
+        events.push_back(runStateOf(it->second));
+    }
+    return true;
 }
 
 template <class Kind>
@@ -422,7 +462,7 @@ void TaskModel<Kind>::continuousStep() {
             if (entry.run && entry.phase == RunPhase::Delivering) runs.push_back(entry.run);
         }
     }
-    for (auto& run : runs) deliver(*run);
+    for (auto& run : runs) run->deliverWhileEnding();
 }
 
 template <class Kind>
@@ -460,7 +500,7 @@ int TaskModel<Kind>::dispatch(TransferQueue& queue) {
             case RunPhase::Delivering:
                 break;
         }
-        if (w.run) queued += queueBlocks(queue, *w.run);
+        if (w.run) queued += w.run->queueNext(queue);
     }
     return queued;
 }
@@ -486,7 +526,7 @@ bool TaskModel<Kind>::begin(const std::string& taskId) {
         std::lock_guard lock(mutex_);
         if (Entry* entry = findLocked(taskId)) {
             found = true;
-            takeBegun(*entry, begun);
+            entry->extra.begin(entry->task, begun.extra, begun.run != nullptr);
             entry->taskLog = begun.taskLog;
             // A stop asked meanwhile finds the run and releases it.
             entry->run = begun.run;
@@ -527,7 +567,7 @@ void TaskModel<Kind>::handleAgain(const std::string& taskId) {
         Entry* entry = findLocked(taskId);
         if (!entry) return;
         entry->againRequested = false;
-        resetForAgain(*entry);
+        entry->extra.forget();
         copy = *entry;
     }
     if (forgetDay(copy)) startNow(taskId);
@@ -537,70 +577,97 @@ template <class Kind>
 void TaskModel<Kind>::endRun(const std::string& taskId, const std::shared_ptr<Run>& run,
                              const std::filesystem::path& taskLog, Ending how,
                              const std::string& result, const std::string& description) {
-    const bool ok = result == "成功";
-    int files = 0;
-    int done = 0;
-    if (run) {
-        files = run->fileCount();
-        done = doneCount(*run);
-        // Complete data of undelivered files stays for the next run.
-        run->release(how == Ending::Stopped);
-    }
-    leaveRun(taskId);
-    Entry copy;
-    {
-        std::lock_guard lock(mutex_);
-        if (const Entry* entry = findLocked(taskId)) copy = *entry;
-    }
-    if (how == Ending::Finished) beforeRecord(copy, ok, run != nullptr);
+    const RunEnd end{how, result == "成功", run != nullptr};
+    const Counts counts = releaseRun(run, how);
+    const Entry copy = copyOf(taskId);
+    const EndRule rule = endRule(copy.task);
+    leaveRun(taskId, copy, end);
+    recordEnd(taskId, rule, end, taskLog, result, description);
+    settleEnded(taskId, rule, end, counts);
+}
+
+template <class Kind>
+typename TaskModel<Kind>::Counts TaskModel<Kind>::releaseRun(const std::shared_ptr<Run>& run,
+                                                             Ending how) {
+    Counts counts;
+    if (!run) return counts;
+    counts.files = run->fileCount();
+    counts.done = run->doneCount();
+    // Complete data of undelivered files stays for the next run.
+    run->release(how == Ending::Stopped);
+    return counts;
+}
+
+template <class Kind>
+typename TaskModel<Kind>::Entry TaskModel<Kind>::copyOf(const std::string& taskId) const {
+    std::lock_guard lock(mutex_);
+    const Entry* entry = findLocked(taskId);
+    return entry ? *entry : Entry{};
+}
+
+template <class Kind>
+void TaskModel<Kind>::recordEnd(const std::string& taskId, const EndRule& rule, const RunEnd& end,
+                                const std::filesystem::path& taskLog, const std::string& result,
+                                const std::string& description) {
     // A stop that found no run has nothing to record.
-    if (how != Ending::Stopped || run)
+    if (end.how != Ending::Stopped || end.hadRun)
         (catalogue_.*table_.record)(taskId, result, description.empty() ? " " : description,
                                     nowText(), false);
-    switch (how) {
-        case Ending::Finished:
-            writeTaskLog(taskLog, endLine(copy, result, run != nullptr), ok ? 0 : 2);
+    switch (end.how) {
+        case Ending::Finished: {
+            // A run that found nothing to do ends with the kind's common line.
+            const char* line = end.hadRun && rule.listedEndLine ? rule.listedEndLine : texts_.ended;
+            writeTaskLog(taskLog, line + result, end.ok ? 0 : 2);
             writeTaskLog(taskLog, "", 0);
             break;
+        }
         case Ending::StartFailed:
             writeTaskLog(taskLog, description, 2);
             writeTaskLog(taskLog, texts_.startFailed + result, 2);
             writeTaskLog(taskLog, "", 0);
             break;
         case Ending::Stopped:
-            if (run) writeTaskLog(taskLog, texts_.stopped, 1);
+            if (end.hadRun) writeTaskLog(taskLog, texts_.stopped, 1);
             break;
     }
-    if (how != Ending::Stopped && !ok) post(TaskFailed{kind_, taskId, description});
+    if (end.how != Ending::Stopped && !end.ok) post(TaskFailed{kind_, taskId, description});
+}
 
+template <class Kind>
+void TaskModel<Kind>::settleEnded(const std::string& taskId, const EndRule& rule,
+                                  const RunEnd& end, const Counts& counts) {
     const bool stillDefined = (catalogue_.*table_.find)(taskId).has_value();
     bool disableRow = false;
+    std::optional<std::string> stoppedPlainly;  // the task's own id
     std::optional<NotifierEvent> event;
-    std::optional<Entry> stoppedEntry;
     {
         std::lock_guard lock(mutex_);
         if (Entry* found = findLocked(taskId)) {
             Entry& entry = *found;
-            runEnded(entry, how, ok);
+            entry.extra.end(entry.task, end.how == Ending::Finished && end.ok);
             entry.run.reset();
-            if (run) {
-                entry.lastFiles = files;
-                entry.lastDone = done;
+            if (end.hadRun) {
+                entry.lastFiles = counts.files;
+                entry.lastDone = counts.done;
             }
             moveLocked(entry, RunPhase::Idle);
-            if (how == Ending::Stopped && !entry.againRequested) {
+            if (end.how == Ending::Stopped && !entry.againRequested) {
                 // A plain stop takes the task off the schedule until the user enables it;
                 // "again" starts it afresh and leaves its schedule alone.
                 entry.task.planstate = kRunDisabledByStop;
-                disableRow = stillDefined && stopDisablesRow(entry.task);
-                stoppedEntry = entry;
+                disableRow = stillDefined && rule.stopDisablesRow;
+                stoppedPlainly = entry.task.planid;
             }
             event = runStateOf(entry);
             if (!stillDefined) tasks_.erase(std::string(entry.task.planid));
         }
     }
     if (disableRow) (catalogue_.*table_.updateRow)(taskId, "", "", "", kRunDisabledByStop);
-    if (stoppedEntry) stopped(*stoppedEntry);
+    if (stoppedPlainly && rule.stopNotice) {
+        char line[1024];
+        std::snprintf(line, sizeof line, rule.stopNotice, stoppedPlainly->c_str());
+        sysLog(line);
+    }
     refreshFromCatalogue(taskId);
     if (event) post(*event);
 }
