@@ -195,7 +195,7 @@ void CAutoDownModel::cleanLocalHistory() {
 // ---- auto-sync manager ----------------------------------------------------------------
 
 bool CAutoDownModel::login(CVornFtp& session, std::string& error) {
-    if (session.LoginToGateway() == 1 || session.LoginToGateway() == 1) return true;
+    if (session.LoginToGateway() || session.LoginToGateway()) return true;
     char prefix[128];
     std::snprintf(prefix, sizeof prefix,
                   "管理线程[0x%08x]登陆失败！失败原因:", platform::currentThreadId());

@@ -116,7 +116,7 @@ bool DownloadRun::start(CVornFtp& session, std::string& error) {
         pattern = remoteDirectory() + (name->empty() ? std::string("*.*") : *name);
     }
 
-    if (session.LoginToGateway() != 1 && session.LoginToGateway() != 1) {
+    if (!session.LoginToGateway() && !session.LoginToGateway()) {
         char prefix[128];
         std::snprintf(prefix, sizeof prefix,
                       "管理线程[0x%08x]登陆失败！失败原因:", platform::currentThreadId());
@@ -373,7 +373,7 @@ void DownloadRun::runBlock(BlockTask& block, CVornFtp& handle, const BlockRun& r
     options.shouldStop = run.shouldStop;
     options.lookahead = run.lookahead;
     const int rc = downloadBlock(block, handle, options);
-    if (rc == -97 || rc == -98) {
+    if (stopsTheRun(rc)) {
         // Stopped by the user or by the exit: not an attempt.
         taskLog(blockLine("", run.actionText + "出现错误,错误信息：" + handle.LastError(), block),
                 1);

@@ -102,7 +102,7 @@ void CPlanThreadMgr::StartThreads(int workerCount) {
         slot->exitEvent = std::make_unique<platform::Event>(platform::Event::Reset::Manual);
         slots_.push_back(std::move(slot));
     }
-    // Every wait of every gateway handle now gives up (-98) once the stop is signalled.
+    // Every wait of every gateway handle now gives up (ShuttingDown) once the stop is signalled.
     process_.setStopQuery([this] { return ShouldStop(); });
 
     launch(
@@ -373,7 +373,7 @@ void CPlanThreadMgr::worker(int slot) {
         if (!session->IsLoggedIn()) {
             // A new connection has none of the early block's requests.
             lookahead.carried = false;
-            if (session->LoginToGateway() != 1) {
+            if (!session->LoginToGateway()) {
                 const std::string why = session->LastError();
                 // Logged when the reason changes, and the pause grows, so a gateway that
                 // refuses for hours neither floods the log nor the gateway.

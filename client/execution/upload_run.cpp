@@ -35,7 +35,7 @@ int createEmpty(CVornFtp& handle, const std::string& remoteName) {
     int rc = service.takeSerial(serial, flag);
     if (rc == 0) rc = service.sendRequest(serial, flag, "", remoteName, 0, 0, 0, {});
     std::string answer;
-    if (rc == 0) rc = handle.ReceiveResponse(answer);
+    if (rc == 0) rc = resultCode(handle.ReceiveResponse(answer));
     return rc < 0 ? rc : (rc == 0 ? 0 : -1);
 }
 
@@ -185,7 +185,7 @@ void UploadRun::runBlock(BlockTask& block, CVornFtp& handle, const BlockRun& run
     options.shouldStop = run.shouldStop;
     const int rc =
         file.size == 0 ? createEmpty(handle, file.name) : uploadBlock(handle, &block, options);
-    if (rc == -97 || rc == -98) {
+    if (stopsTheRun(rc)) {
         // Stopped by the user or by the exit: not an attempt.
         taskLog(blockLine("", run.actionText + "出现错误,错误信息：" + handle.LastError(), block),
                 1);
