@@ -4,7 +4,7 @@
 #include <climits>
 #include <cstdlib>
 
-#include "client/config/logs.h"
+#include "client/base/logs.h"
 #include "client/gateway/login_digest.h"
 #include "client/gateway/text_format.h"
 

@@ -16,7 +16,7 @@
 #include <string_view>
 #include <vector>
 
-#include "client/app/context.h"
+#include "client/base/context.h"
 #include "client/config/config.h"
 #include "client/gateway/frame_channel.h"
 #include "client/gateway/gateway_outcome.h"
