@@ -16,7 +16,7 @@ bool InteractiveGateway::login(const LoginRequest& request, const std::string& o
     handle_.DropIfLoggedIn();
     handle_.SetGatewayList(request.gateways, request.gateType, process_.lastLogin().userCode,
                            operatorCode, password);
-    return handle_.LoginToGateway() == 1;
+    return handle_.LoginToGateway();
 }
 
 }  // namespace vantrel

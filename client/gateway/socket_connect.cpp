@@ -1,6 +1,7 @@
 #include "client/gateway/socket_connect.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <thread>
 
@@ -14,6 +15,26 @@ constexpr int kOneSecondMs = 1000;
 constexpr auto kWouldBlockPause = std::chrono::milliseconds(10);
 }  // namespace
 
+const LinkWording kGatewayLinkWording{
+    [](int err) { return formatText("创建socket失败，错误代码：%d!", err); },
+    [](const std::string& ip, int port, int err) {
+        return formatText("连接网关[ip:%s,port:%d]失败,ErrNo:%d!", ip.c_str(), port, err);
+    },
+    [](int err) { return formatText("SendData : 发送报文到服务端失败，错误代码：%d", err); },
+    [](int err) { return formatText("RecvData : 从服务端接收报文失败，错误代码：%d", err); },
+    [](int) { return std::string("网关主动关闭连接!"); },
+};
+
+const LinkWording kFastLinkWording{
+    [](int err) { return formatText("socket()-%d", err); },
+    [](const std::string& ip, int port, int err) {
+        return formatText("connect[ip:%s,port:%d]failed,ErrNo:%d!", ip.c_str(), port, err);
+    },
+    [](int err) { return formatText("send()-%d", err); },
+    [](int err) { return formatText("recv()-%d", err); },
+    [](int err) { return formatText("recv()-%d", err); },
+};
+
 CSocketConnect::~CSocketConnect() {
     Close();
 }
@@ -23,28 +44,42 @@ void CSocketConnect::Close() {
 }
 
 int CSocketConnect::Connect(const std::string& address, int port, int timeoutSeconds) {
-    static constexpr ConnectWording kWording{
-        [](int err) { return formatText("创建socket失败，错误代码：%d!", err); },
-        [](const std::string& ip, int ipPort, int err) {
-            return formatText("连接网关[ip:%s,port:%d]失败,ErrNo:%d!", ip.c_str(), ipPort, err);
-        }};
-    return connectWithin(socket_, address, port, timeoutSeconds, stop_, kWording, lastError_);
+    const ConnectWording wording{wording_.openFailed, wording_.connectRefused};
+    return connectWithin(socket_, address, port, timeoutSeconds, stop_, wording, lastError_);
 }
 
 int CSocketConnect::SendData(const char* data, int length) {
     if (data == nullptr || length <= 0 || !socket_.isOpen()) return -2;
-    int sent = 0;
-    for (;;) {
-        MoveResult moved = sendRest(socket_, data, length, sent);
-        if (moved.kind == MoveResult::kDone) return length;
-        if (!platform::isWouldBlock(moved.err)) {
-            lastError_ = formatText("SendData : 发送报文到服务端失败，错误代码：%d", moved.err);
+    for (int sent = 0; sent < length;) {
+        const long n = socket_.sendSome(data + sent, static_cast<std::size_t>(length - sent));
+        if (n > 0) {
+            sent += static_cast<int>(n);
+            continue;
+        }
+        const int err = n < 0 ? static_cast<int>(-n) : EPIPE;
+        if (!platform::isWouldBlock(err)) {
+            lastError_ = wording_.sendFailed(err);
             return -1;
         }
         // Until the socket can take more, at most a pause: a wake-up on readiness instead
         // of a fixed sleep, which cost every small exchange its full length.
         (void)socket_.wait(platform::kWritable, static_cast<int>(kWouldBlockPause.count()));
     }
+    return length;
+}
+
+int CSocketConnect::AwaitReadable(int waitMs) {
+    const int ready = socket_.isOpen() ? socket_.wait(platform::kReadable, waitMs) : -EBADF;
+    if (ready < 0) {
+        waitErrno_ = -ready;
+        return ready;
+    }
+    if (ready != 0) return 1;
+    if (ShouldStop()) {
+        lastError_ = kShutdownText;
+        return kShuttingDown;
+    }
+    return 0;
 }
 
 int CSocketConnect::RecvDataUntil(char* buffer, int length, platform::Tick deadline,
@@ -57,19 +92,14 @@ int CSocketConnect::RecvDataUntil(char* buffer, int length, platform::Tick deadl
             lastError_ = "接收超时";
             return -9;
         }
-        const int waitMs = static_cast<int>(std::min<long long>(left.count(), kOneSecondMs));
-        const int ready = socket_.wait(platform::kReadable, waitMs);
+        const int ready =
+            AwaitReadable(static_cast<int>(std::min<long long>(left.count(), kOneSecondMs)));
+        if (ready == kShuttingDown) return ready;
         if (ready < 0) {
-            lastError_ = formatText("RecvData : 从服务端接收报文失败，错误代码：%d", -ready);
+            lastError_ = wording_.receiveFailed(-ready);
             return -1;
         }
-        if (ready == 0) {
-            if (ShouldStop()) {
-                lastError_ = kShutdownText;
-                return kShuttingDown;
-            }
-            continue;
-        }
+        if (ready == 0) continue;
         // One call per readiness: a second one could block past the deadline.
         const long n =
             socket_.receiveSome(buffer + received, static_cast<std::size_t>(length - received));
@@ -79,11 +109,11 @@ int CSocketConnect::RecvDataUntil(char* buffer, int length, platform::Tick deadl
         }
         const int err = n == 0 ? 0 : static_cast<int>(-n);
         if (n == 0 || platform::isConnectionLost(err)) {
-            lastError_ = "网关主动关闭连接!";
+            lastError_ = wording_.peerClosed(err);
             return -3;
         }
         if (!platform::isWouldBlock(err)) {
-            lastError_ = formatText("RecvData : 从服务端接收报文失败，错误代码：%d", err);
+            lastError_ = wording_.receiveFailed(err);
             return -1;
         }
     }
@@ -101,23 +131,19 @@ int CSocketConnect::SetTimeOut(int seconds) {
 
 int CSocketConnect::WaitForData(int waits, bool strict) {
     if (!socket_.isOpen()) {
+        waitErrno_ = EBADF;
         lastError_ = "接收数据失败!";
         return -1;
     }
-    const int waitMs = strict ? kOneSecondMs : 0;
     for (int i = 0; i < waits; ++i) {
-        int ready = socket_.wait(platform::kReadable, waitMs);
+        const int ready = AwaitReadable(strict ? kOneSecondMs : 0);
+        if (ready == 1 || ready == kShuttingDown) return ready;
         if (ready < 0) {
             lastError_ = "接收数据失败!";
             return -1;
         }
-        if (ready != 0) return 1;
-        if (ShouldStop()) {
-            lastError_ = kShutdownText;
-            return kShuttingDown;
-        }
     }
-    if (!strict) return -999;
+    if (!strict) return resultCode(GatewayOutcome::NothingYet);
     lastError_ = "接收数据超时!";
     return -9;
 }

@@ -1,11 +1,13 @@
 #pragma once
-// CSocketConnect: one blocking TCP client connection to a gateway, connected with a
-// time-out and driven by send-all / receive-exactly loops. It keeps the text of its last
-// failure for callers to show and log. The base of every gateway handle.
+// CSocketConnect: the link, one blocking TCP client connection to a gateway (or to the
+// fast-transfer server), connected with a time-out, sending all of a buffer and receiving
+// exactly a length until a deadline: the one receive loop. It keeps the text of its last
+// failure for callers to show and log, in the words of its user (LinkWording). The base
+// of every gateway handle.
 //
 // Return codes: >= 0 success (a byte count where one is asked for), -1 failure with the
-// text set, -2 bad arguments, -3 the peer closed the connection, -9 time-out, -98 the
-// client is shutting down, -999 nothing has arrived yet (non-strict wait).
+// text set, -2 bad arguments, -3 the peer closed the connection, -9 time-out, and the codes
+// of GatewayOutcome::ShuttingDown and ::NothingYet (non-strict wait).
 // One thread uses an object at a time. Texts carry errno values where the original
 // system showed socket error codes.
 
@@ -17,9 +19,22 @@
 
 namespace vantrel {
 
+// The texts a link leaves for its failures; each takes the errno (0 for an orderly close).
+struct LinkWording {
+    std::string (*openFailed)(int err);
+    std::string (*connectRefused)(const std::string& address, int port, int err);
+    std::string (*sendFailed)(int err);
+    std::string (*receiveFailed)(int err);
+    std::string (*peerClosed)(int err);
+};
+// The gateway handle's words.
+extern const LinkWording kGatewayLinkWording;
+// The fast-transfer client's words ("socket()-%d", "send()-%d", "recv()-%d", ...).
+extern const LinkWording kFastLinkWording;
+
 class CSocketConnect {
   public:
-    CSocketConnect() = default;
+    explicit CSocketConnect(const LinkWording& wording = kGatewayLinkWording) : wording_(wording) {}
     virtual ~CSocketConnect();
     CSocketConnect(const CSocketConnect&) = delete;
     CSocketConnect& operator=(const CSocketConnect&) = delete;
@@ -28,20 +43,22 @@ class CSocketConnect {
     virtual int SendData(const char* data, int length);
     // The one receive loop: exactly `length` bytes, giving up once `clock` reaches
     // `deadline` however the bytes trickle in → length, -1, -2, -3 ("网关主动关闭连接!"),
-    // -9 ("接收超时"), -98 (shutting down, asked once a second while nothing arrives).
+    // -9 ("接收超时"), kShuttingDown (asked once a second while nothing arrives).
     int RecvDataUntil(char* buffer, int length, platform::Tick deadline,
                       const platform::Clock& clock);
     // Connects to a dotted IPv4 address, waiting up to `timeoutSeconds` counted in idle
-    // one-second waits (0: return once the connect has been started) → 0, -1, -98.
+    // one-second waits (0: return once the connect has been started) → 0, -1, kShuttingDown.
     // Always closes a previous socket first; any failure leaves the object closed.
     virtual int Connect(const std::string& address, int port, int timeoutSeconds);
 
     // One wait of `seconds` for readability → 1 readable, -9 time-out, -1 error.
     int SetTimeOut(int seconds);
     // Waits for data with shutdown checks: `waits` waits of 1 s (strict) or polls (not
-    // strict) → 1 readable, -1 error, -9 time-out (strict), -999 nothing yet (not strict),
-    // -98 shutting down.
+    // strict) → 1 readable, -1 error, -9 time-out (strict), NothingYet's code (not strict),
+    // kShuttingDown.
     int WaitForData(int waits, bool strict);
+    // The errno of the last wait that failed.
+    int LastWaitErrno() const { return waitErrno_; }
     // Closes the socket, if any.
     void Close();
     // Takes over an already connected socket (a previous one is closed).
@@ -60,7 +77,13 @@ class CSocketConnect {
     std::string lastError_;
 
   private:
+    // The one wait step of every receive: up to `waitMs` for readability, then the stop
+    // check → 1 readable, 0 nothing, kShuttingDown (text set), -errno.
+    int AwaitReadable(int waitMs);
+
+    const LinkWording& wording_;
     StopQuery stop_;
+    int waitErrno_ = 0;
 };
 
 }  // namespace vantrel

@@ -89,23 +89,4 @@ int connectWithin(platform::TcpSocket& socket, const std::string& address, int p
     return 0;
 }
 
-MoveResult sendRest(platform::TcpSocket& socket, const char* data, int length, int& moved) {
-    while (moved < length) {
-        long n = socket.sendSome(data + moved, static_cast<std::size_t>(length - moved));
-        if (n <= 0) return {MoveResult::kFailed, n < 0 ? static_cast<int>(-n) : EPIPE};
-        moved += static_cast<int>(n);
-    }
-    return {MoveResult::kDone, 0};
-}
-
-MoveResult receiveRest(platform::TcpSocket& socket, char* buffer, int length, int& moved) {
-    while (moved < length) {
-        long n = socket.receiveSome(buffer + moved, static_cast<std::size_t>(length - moved));
-        if (n == 0) return {MoveResult::kClosed, 0};
-        if (n < 0) return {MoveResult::kFailed, static_cast<int>(-n)};
-        moved += static_cast<int>(n);
-    }
-    return {MoveResult::kDone, 0};
-}
-
 }  // namespace vantrel

@@ -5,6 +5,7 @@
 
 #include <functional>
 
+#include "client/gateway/gateway_outcome.h"
 #include "platform/event.h"
 
 namespace vantrel {
@@ -18,8 +19,8 @@ inline StopQuery stopQueryFor(const platform::Event& stop) {
     return [&stop] { return stop.isSet(); };
 }
 
-// The text every wait leaves when it gives up for a shutdown, with the code -98.
+// The text every wait leaves when it gives up for a shutdown, with its code.
 inline constexpr const char* kShutdownText = "VORN系统退出";
-inline constexpr int kShuttingDown = -98;
+inline constexpr int kShuttingDown = resultCode(GatewayOutcome::ShuttingDown);
 
 }  // namespace vantrel

@@ -188,7 +188,8 @@ int BlockMover::takeAnswer(const std::string& packet) {
     // answer: waiting would only end in the packet time-out.
     const std::int64_t size = file_.fileSize();
     if (download_ && (offset < 0 || length < 0 || (size >= 0 && offset + length > size))) {
-        return fail(-109, title_ + "下载数据偏移量超过文件大小！");
+        return fail(resultCode(GatewayOutcome::PastFileEnd),
+                    title_ + "下载数据偏移量超过文件大小！");
     }
     const std::string serial = trimmed(responseRecordOf(packet).serial);
     BlockTask* block = &block_;
@@ -324,16 +325,18 @@ int BlockMover::moveBlock() {
     std::string packet;
     for (;;) {
         if (options_.shouldStop && options_.shouldStop()) {
-            return fail(-98, download_ ? "收到系统退出信号" : "系统退出");
+            return fail(resultCode(GatewayOutcome::ShuttingDown),
+                        download_ ? "收到系统退出信号" : "系统退出");
         }
         const bool stopRequested = file_.stopRequested();
         checkCancel();
         if ((stopRequested || cancelled_) && block_.inFlight() == 0) {
-            return cancelled_ ? fail(-10, title_ + "用户取消") : fail(-97, "用户停止任务！");
+            return cancelled_ ? fail(resultCode(GatewayOutcome::Cancelled), title_ + "用户取消")
+                              : fail(resultCode(GatewayOutcome::TaskStopped), "用户停止任务！");
         }
 
-        const int rc = handle_.PollResponse(packet, &window_);
-        if (rc != 0 && rc != 8888) {
+        const GatewayOutcome got = handle_.PollResponse(packet, &window_);
+        if (got != GatewayOutcome::Ok && got != GatewayOutcome::SerialBlockFiled) {
             if (batchPending_ &&
                 options_.clock->tick() - batchRequested_ >= std::chrono::seconds(timeOut_)) {
                 return fail(-9, title_ + "批量申请TransId超时!");
@@ -345,7 +348,7 @@ int BlockMover::moveBlock() {
                 return fail(-9, "交易超时," + title_ + text);
             }
         }
-        if (rc == -999) {
+        if (got == GatewayOutcome::NothingYet) {
             if (block_.allDone()) return 0;
             if (remembered_ != 0) {
                 if (block_.inFlight() == 0) return rememberedFailure();
@@ -371,11 +374,11 @@ int BlockMover::moveBlock() {
             continue;
         }
         const bool aheadRefused = window_.takeAheadRefused();
-        switch (rc) {
-            case 8888:
+        switch (got) {
+            case GatewayOutcome::SerialBlockFiled:
                 batchPending_ = false;
                 continue;
-            case 0:
+            case GatewayOutcome::Ok:
                 if (int taken = takeAnswer(packet); taken != 0) return taken;
                 if (remembered_ != 0 && block_.inFlight() == 0) return rememberedFailure();
                 // Done at once, though the lookahead's answers may be waiting: its block's call
@@ -388,39 +391,40 @@ int BlockMover::moveBlock() {
                     if (int sent = sendAhead(); sent < 0) return sent;
                 }
                 continue;
-            case -9999:
+            case GatewayOutcome::SerialsVoided:
                 // The gateway voided the session's serial numbers: everything in flight is sent
                 // again with fresh numbers; late answers to the old requests are dropped.
                 batchPending_ = false;
                 resetAllInFlight();
                 continue;
-            case -12:
+            case GatewayOutcome::NewSession:
                 if (!download_) {
                     batchPending_ = false;
-                    return fail(-12, title_ + "交易返回错误");
+                    return fail(resultCode(got), title_ + "交易返回错误");
                 }
                 batchPending_ = false;
                 resetAllInFlight();
                 continue;
-            case -9998:
+            case GatewayOutcome::SessionEnded:
                 handle_.Serials().clear();
                 block_.resetInFlight();
                 batchPending_ = false;
-                if (!download_) return fail(-9998, title_ + "交易返回错误");
-                return failWithTitle(-9998);
-            case -5:
+                if (!download_) return fail(resultCode(got), title_ + "交易返回错误");
+                return failWithTitle(resultCode(got));
+            case GatewayOutcome::Refused:
                 if (aheadRefused) {
                     // Judged by the lookahead block's own call, which asks again.
                     haltAhead();
                     continue;
                 }
                 if (!download_) handle_.SetLastError(title_ + "交易返回错误");
-                if (block_.inFlight() == 0) return failWithTitle(-5);
-                remember(-5, download_ ? title_ + handle_.LastError() : handle_.LastError());
+                if (block_.inFlight() == 0) return failWithTitle(resultCode(got));
+                remember(resultCode(got),
+                         download_ ? title_ + handle_.LastError() : handle_.LastError());
                 continue;
             default:
-                if (!download_) return fail(rc, title_ + "交易返回错误");
-                return failWithTitle(rc);
+                if (!download_) return fail(resultCode(got), title_ + "交易返回错误");
+                return failWithTitle(resultCode(got));
         }
     }
 }

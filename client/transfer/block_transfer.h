@@ -4,12 +4,13 @@
 // so a call that fails leaves the block resumable by the next call (same or another
 // worker, or after a restart).
 //
-// Results: 0 the block is complete; -98 the system is shutting down; -97 the owning task
-// was stopped; -9 time-out (serial batch or packet; the connection is closed); -109 (download)
-// an answer passes the file's end; -5 the gateway refused a packet; -9998 "E998"; -12
-// (upload) "0014"; -10 the operator cancelled (interactive variants); -1 any other failure;
-// failures of the request builder and of the serial request are passed on. The handle's
-// LastError() holds the text.
+// Results: the codes of GatewayOutcome (resultCode): Ok the block is complete;
+// ShuttingDown; TaskStopped (the owning task was stopped); TimedOut (serial batch or
+// packet; the connection is closed); PastFileEnd (download: an answer passes the file's
+// end); Refused (the gateway refused a packet); SessionEnded ("E998"); NewSession (upload:
+// "0014"); Cancelled (interactive variants); Failed for any other failure; failures of the
+// request builder and of the serial request are passed on. The handle's LastError() holds
+// the text.
 //
 // Thread: the calling worker owns `handle` for the whole call. Several workers may move
 // different blocks of one file at once, each on its own handle.

@@ -39,7 +39,7 @@ int CDRAVFtp::fail(const std::string& text) {
 
 bool CDRAVFtp::connected() {
     if (session_.IsLoggedIn() && session_.IsConnected()) return true;
-    return session_.LoginToGateway() == 1;
+    return session_.LoginToGateway();
 }
 
 int CDRAVFtp::takeSerial(std::string& serial, char& flag) {
@@ -84,12 +84,12 @@ int CDRAVFtp::exchangeOnce(const std::string& mailbox, const std::string& ftpTyp
     if (service.sendRequest(serial, flag, name1, name2, a, b, c, payload) != 0)
         return fail("发送数据失败，失败原因:" + session_.LastError());
     std::string answer;
-    const int rc = session_.ReceiveResponse(answer);
+    const bool answered = session_.ReceiveResponse(answer) == GatewayOutcome::Ok;
     elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(clock_.tick() - start);
     const TransactionResponseRecord response = responseRecordOf(answer);
-    if (rc != 0 && response.returnCode.empty())
+    if (!answered && response.returnCode.empty())
         return fail("接收数据失败，失败原因:" + session_.LastError());
-    if (rc != 0) {
+    if (!answered) {
         if (response.returnCode == "0014") session_.Serials().clear();
         return fail(trimmed(response.message));
     }

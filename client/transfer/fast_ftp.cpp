@@ -152,14 +152,14 @@ void CFastFtp::init(const std::vector<FastServer>& servers, std::filesystem::pat
 }
 
 void CFastFtp::close() {
-    socket_.close();
+    socket_.Close();
     loggedIn_ = false;
 }
 
 int CFastFtp::sendAll(const std::string& packet) {
-    if (socket_.send(packet.data(), static_cast<int>(packet.size())) !=
+    if (socket_.SendData(packet.data(), static_cast<int>(packet.size())) !=
         static_cast<int>(packet.size())) {
-        status_ += "发送数据出错(" + socket_.lastError() + ")";
+        status_ += "发送数据出错(" + socket_.LastError() + ")";
         return -1;
     }
     return 0;
@@ -174,13 +174,13 @@ int CFastFtp::login(const std::vector<std::string>& names, const std::string& pr
         close();
         current_ = server;
         status_.clear();
-        if (socket_.connect(server.address, std::stoi(server.port), timeOut_) != 0) {
-            status_ = socket_.lastError();
+        if (socket_.Connect(server.address, std::stoi(server.port), timeOut_) != 0) {
+            status_ = socket_.LastError();
             continue;
         }
-        if (socket_.send(request.data(), static_cast<int>(request.size())) !=
+        if (socket_.SendData(request.data(), static_cast<int>(request.size())) !=
             static_cast<int>(request.size())) {
-            status_ = "版本更新登录失败-发送操登录请求数据失败[" + socket_.lastError() + "]";
+            status_ = "版本更新登录失败-发送操登录请求数据失败[" + socket_.LastError() + "]";
             continue;
         }
         Answer answer;
@@ -199,11 +199,24 @@ int CFastFtp::login(const std::vector<std::string>& names, const std::string& pr
     return -1;
 }
 
+int CFastFtp::receiveWithin(char* buffer, int length) {
+    // The time-out allows that long for every piece, not for the whole of a large answer.
+    const platform::Clock& clock = platform::RealClock::instance();
+    for (int at = 0; at < length;) {
+        const int piece = std::min(length - at, static_cast<int>(frame::kPiece));
+        const int rc = socket_.RecvDataUntil(buffer + at, piece,
+                                             clock.tick() + std::chrono::seconds(timeOut_), clock);
+        if (rc != piece) return rc;
+        at += piece;
+    }
+    return length;
+}
+
 int CFastFtp::receiveAnswer(Answer& answer) {
     char header[frame::kHeaderSize];
-    int rc = socket_.receiveWithin(header, static_cast<int>(frame::kHeaderSize), timeOut_);
+    int rc = receiveWithin(header, static_cast<int>(frame::kHeaderSize));
     if (rc != static_cast<int>(frame::kHeaderSize)) {
-        status_ += rc == -9 ? "接收超时" : socket_.lastError();
+        status_ += rc == -9 ? "接收超时" : socket_.LastError();
         status_ += "接收数据包头失败";
         return -1;
     }
@@ -215,11 +228,10 @@ int CFastFtp::receiveAnswer(Answer& answer) {
     answer.packet.assign(header, frame::kHeaderSize);
     answer.packet.resize(frame::kHeaderSize + length);
     if (length > 0) {
-        rc = socket_.receiveWithin(answer.packet.data() + frame::kHeaderSize,
-                                   static_cast<int>(length), timeOut_);
+        rc = receiveWithin(answer.packet.data() + frame::kHeaderSize, static_cast<int>(length));
         if (rc != static_cast<int>(length)) {
             status_ += rc == -9 ? "接收超时" : "";
-            status_ += "接收应答数据失败(" + socket_.lastError() + ")";
+            status_ += "接收应答数据失败(" + socket_.LastError() + ")";
             return -1;
         }
     }
@@ -375,7 +387,7 @@ bool CFastFtp::decryptDigest(std::string_view cipher, std::string& digestText) {
 int CFastFtp::verify(const std::filesystem::path& localPath) {
     Answer answer;
     if (receiveAnswer(answer) != 0) {
-        status_ += "download verify code fail!(" + socket_.lastError() + ")";
+        status_ += "download verify code fail!(" + socket_.LastError() + ")";
         return -1;
     }
     if (answer.returnCode != "0000") status_ += answer.message;

@@ -17,7 +17,7 @@
 #include <string_view>
 #include <vector>
 
-#include "client/gateway/c_socket.h"
+#include "client/gateway/socket_connect.h"
 #include "client/gateway/fast_login_codec.h"
 #include "platform/event.h"
 #include "platform/file_system.h"
@@ -79,7 +79,7 @@ class CFastFtp {
               int selectTimeOut);
     // Tried before every packet; null = never cancelled. Must outlive the downloads.
     void setCancelEvent(const platform::Event* cancel) { cancel_ = cancel; }
-    void setStopQuery(StopQuery stop) { socket_.setStopQuery(std::move(stop)); }
+    void setStopQuery(StopQuery stop) { socket_.SetStopQuery(std::move(stop)); }
     void setProgress(Progress progress) { progress_ = std::move(progress); }
 
     // Connects to each server in turn and logs in with the fast-transfer login, asking for
@@ -110,10 +110,12 @@ class CFastFtp {
     int sendAll(const std::string& packet);
     // One answer: the 17-byte header, then its body → 0 or -1 (status text appended).
     int receiveAnswer(Answer& answer);
+    // Exactly `length` bytes, each piece within the time-out → length or a link code.
+    int receiveWithin(char* buffer, int length);
     int verify(const std::filesystem::path& localPath);
     bool decryptDigest(std::string_view cipher, std::string& digestText);
 
-    CCSocket socket_;
+    CSocketConnect socket_{kFastLinkWording};
     std::vector<FastServer> servers_;
     FastServer current_;
     std::filesystem::path libraryPath_;

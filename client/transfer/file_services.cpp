@@ -102,7 +102,7 @@ int VornFileService::listOnce(const std::string& title, const std::string& mailb
                               std::string_view ftpType, const std::string& name1,
                               const std::string& name2, std::vector<filesvc::ListEntry>& out) {
     out.clear();
-    if (!handle_.IsLoggedIn() && handle_.LoginToGateway() != 1) {
+    if (!handle_.IsLoggedIn() && !handle_.LoginToGateway()) {
         return fail(-3, title + "与服务器连接失败，请查询网络连接");
     }
     handle_.SetRoute(kMailboxOrganisation, mailbox, std::string(ftpType));
@@ -113,11 +113,11 @@ int VornFileService::listOnce(const std::string& title, const std::string& mailb
         return fail(rc, title + "失败(交易序列号:" + serial + ")," + handle_.LastError());
     }
     std::string answer;
-    if (int rc = handle_.ReceiveResponse(answer); rc != 0) {
+    if (GatewayOutcome got = handle_.ReceiveResponse(answer); got != GatewayOutcome::Ok) {
         const TransactionResponseRecord response = responseRecordOf(answer);
         const std::string message =
             response.returnCode.empty() ? handle_.LastError() : trimmed(response.message);
-        return fail(rc, title + "失败(交易序列号:" + serial + ")," + message);
+        return fail(resultCode(got), title + "失败(交易序列号:" + serial + ")," + message);
     }
     Result<filesvc::Body> body = filesvc::decodeBody(answer);
     if (!body) return 0;  // an answer without a body lists nothing
@@ -172,7 +172,7 @@ DigestVerdict VornFileService::verifyDigest(const std::filesystem::path& localPa
         handle_.SetLastError(text);
         return notVerified;
     };
-    if (!handle_.IsLoggedIn() && handle_.LoginToGateway() != 1)
+    if (!handle_.IsLoggedIn() && !handle_.LoginToGateway())
         return failed("与服务器连接失败，请查询网络连接");
     if (!platform::FileSystem::real().open(localPath, platform::OpenMode::kRead))
         return failed("打开本地文件[" + localPath.string() + "]失败!");
@@ -192,13 +192,13 @@ DigestVerdict VornFileService::verifyDigest(const std::filesystem::path& localPa
     // The local digest is worked out while the gateway works out its own.
     const std::string local = fileMd5(localPath);
     std::string answer;
-    const int rc = handle_.ReceiveResponse(answer);
+    const bool answered = handle_.ReceiveResponse(answer) == GatewayOutcome::Ok;
     if (local.size() != 16) return failed("打开本地文件[" + localPath.string() + "]失败!");
     // After a receive failure the answer is empty: the receive's own text explains it.
     const TransactionResponseRecord response = responseRecordOf(answer);
-    if (rc != 0 && response.returnCode.empty())
+    if (!answered && response.returnCode.empty())
         return failed("接收数据失败，失败原因:" + handle_.LastError());
-    if (rc != 0) {
+    if (!answered) {
         if (response.returnCode == "0014") handle_.Serials().clear();
         return failed(trimmed(response.message));
     }
@@ -227,7 +227,7 @@ int VornFileService::md5Check(const std::filesystem::path& localPath, const std:
 int VornFileService::mailboxRequest(std::string_view ftpType, const std::string& name2,
                                     const std::string& mailbox, const std::string& name1) {
     if (!handle_.IsConnected() || !handle_.IsLoggedIn()) {
-        if (handle_.LoginToGateway() != 1) return fail(-3, "与服务器连接失败，请查询网络连接");
+        if (!handle_.LoginToGateway()) return fail(-3, "与服务器连接失败，请查询网络连接");
     }
     handle_.SetRoute(kMailboxOrganisation, mailbox, std::string(ftpType));
     std::string serial;
@@ -235,7 +235,7 @@ int VornFileService::mailboxRequest(std::string_view ftpType, const std::string&
     if (int rc = takeSerial(serial, flag); rc != 0) return rc;
     if (int rc = sendRequest(serial, flag, name1, name2, 0, 0, 0, {}); rc != 0) return rc;
     std::string answer;
-    return handle_.ReceiveResponse(answer);
+    return resultCode(handle_.ReceiveResponse(answer));
 }
 
 }  // namespace vantrel

@@ -12,13 +12,9 @@ namespace fs = std::filesystem;
 
 namespace {
 
-bool worthRetrying(int rc) {
-    return rc == -9 || rc == -1 || rc == -3 || rc == -12 || rc == -9999 || rc == -9998 || rc == -5;
-}
-
 int ensureLoggedIn(CVornFtp& handle) {
     if (handle.IsLoggedIn()) return 0;
-    return handle.LoginToGateway() == 1 ? 0 : -3;
+    return handle.LoginToGateway() ? 0 : -3;
 }
 
 // Moves every block of `file`; 0 when all are done.
@@ -63,7 +59,7 @@ int moveBlocks(CVornFtp& handle, FileBlockInfo& file, bool download,
             if (rc == 0) break;
             error = handle.LastError();
             block->incrementRepeat();
-            if (!worthRetrying(rc)) break;
+            if (!worthAnotherAttempt(rc)) break;
             handle.DropIfLoggedIn();
         }
         if (rc != 0) {
@@ -197,7 +193,7 @@ int uploadFile(CVornFtp& handle, const ManualTransferRequest& request,
         int rc = service.takeSerial(serial, flag);
         if (rc == 0) rc = service.sendRequest(serial, flag, "", request.remoteName, 0, 0, 0, {});
         std::string answer;
-        if (rc == 0) rc = handle.ReceiveResponse(answer);
+        if (rc == 0) rc = resultCode(handle.ReceiveResponse(answer));
         if (rc != 0) error = handle.LastError();
         return rc;
     }

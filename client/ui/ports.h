@@ -15,6 +15,7 @@
 #include "client/execution/realtime/realtime_manual.h"
 #include "client/execution/realtime/realtime_service.h"
 #include "client/execution/session/mailbox_session.h"
+#include "client/gateway/gateway_outcome.h"
 #include "client/ui/system_settings.h"
 #include "platform/status.h"
 
@@ -101,7 +102,7 @@ using TransferItem = MailboxTransferItem;
 
 // Results of the file services that mean the connection to the gateway is lost.
 inline bool connectionLost(int code) {
-    return code == -3 || code == -9998 || code == -9999;
+    return losesConnection(code);
 }
 // What the operator is told then.
 inline constexpr const char* kLostConnection = "与服务器连接失败，请查询网络连接";
@@ -110,7 +111,7 @@ inline constexpr const char* kLostConnection = "与服务器连接失败，请�
 class MailboxService {
   public:
     virtual ~MailboxService() = default;
-    // Negative on failure with `error`; -3/-9998/-9999 mean the connection is lost.
+    // Negative on failure with `error`; connectionLost tells which mean the connection is lost.
     virtual int list(const std::string& mailbox, const std::string& directory,
                      std::vector<RemoteEntry>& entries, std::string& error) = 0;
     // The entries `pattern` names in `service`, asked as a scheduled run asks (a day's

@@ -100,7 +100,7 @@ void CTransferDlg::finish(std::vector<TransferOutcome> outcomes) {
     refresh();
     outcomes_ = std::move(outcomes);
     for (const TransferOutcome& outcome : outcomes_) {
-        if (outcome.code == -10) {
+        if (outcomeOf(outcome.code) == GatewayOutcome::Cancelled) {
             cancelled_ = true;
         } else if (connectionLost(outcome.code)) {
             // Said once, whatever the transfer's text: after a dropped connection the failed

@@ -478,6 +478,10 @@ TEST_F(RealtimeServiceTest, manualTransfersAndTheManualReceiveShareTheHandleButN
             std::vector<filesvc::ListEntry> entries;
             ASSERT_GE(VornFileService(*handle).listFiles("FTP_A_QS", "*.*", entries), 2)
                 << handle->LastError();
+            // A task dialog's preview of a day's history, on a route of its own.
+            ASSERT_GE(VornFileService(*handle).listHistory("FTP_A_QS", "20261207\\*.*", entries),
+                      0)
+                << handle->LastError();
         }
         auto fetched = manual.fetch({0, 1}, listed, into / "by_hand");
         ASSERT_TRUE(fetched.isOk());

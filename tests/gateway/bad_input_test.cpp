@@ -80,7 +80,7 @@ class BadInput : public ::testing::Test {
         auto handle = std::make_unique<CVornFtp>(c, process);
         handle->SetGatewayList({{"127.0.0.1", std::to_string(lying.port()), "8021", "30"}}, 0, "",
                                "OPER01", "pass1234");
-        EXPECT_EQ(handle->LoginToGateway(), 1) << handle->LastError();
+        EXPECT_TRUE(handle->LoginToGateway()) << handle->LastError();
         handle->SetRoute("VRELKA", "FTP_A_QS", "04");
         return handle;
     }
@@ -107,7 +107,7 @@ TEST_F(BadInput, headerAnnouncingGigabytesIsRefusedBeforeAnyAllocation) {
     auto handle = loggedIn(lying);
     std::string answer;
     sendTransaction(*handle);
-    EXPECT_EQ(handle->ReceiveResponse(answer), -1);
+    EXPECT_EQ(handle->ReceiveResponse(answer), GatewayOutcome::Failed);
     EXPECT_EQ(handle->LastError(), formatText("申请内存失败[%u]", 0xF0000000u + 17u));
     EXPECT_LT(answer.capacity(), 1u << 20);
     expectDropped(*handle);
@@ -133,7 +133,7 @@ TEST_F(BadInput, bodyShorterThanItsRecordIsRefused) {
     auto handle = loggedIn(lying);
     std::string answer;
     sendTransaction(*handle);
-    EXPECT_EQ(handle->ReceiveResponse(answer), -1);
+    EXPECT_EQ(handle->ReceiveResponse(answer), GatewayOutcome::Failed);
     EXPECT_EQ(handle->LastError(), "接收交易应答数据失败[应答长度35不足]");
     expectDropped(*handle);
 }
@@ -148,7 +148,7 @@ TEST_F(BadInput, ciphertextThatIsNotWholeBlocksIsRefused) {
     auto handle = loggedIn(lying);
     std::string answer;
     sendTransaction(*handle);
-    EXPECT_EQ(handle->ReceiveResponse(answer), -1);
+    EXPECT_EQ(handle->ReceiveResponse(answer), GatewayOutcome::Failed);
     EXPECT_EQ(handle->LastError(), "解密数据失败,KLAV_Decrypt() failed!");
     expectDropped(*handle);
 }
@@ -173,12 +173,14 @@ TEST_F(BadInput, polledSerialAnswerWithNonDigitsIsRefused) {
     auto handle = loggedIn(lying);
     ASSERT_EQ(handle->RequestTransSerialsAsync(), 0);
     std::string answer;
-    int rc = -999;
-    for (int i = 0; i < 300 && rc == -999; ++i) {
-        rc = handle->PollResponse(answer, nullptr);
-        if (rc == -999) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    GatewayOutcome got = GatewayOutcome::NothingYet;
+    for (int i = 0; i < 300 && got == GatewayOutcome::NothingYet; ++i) {
+        got = handle->PollResponse(answer, nullptr);
+        if (got == GatewayOutcome::NothingYet) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
     }
-    EXPECT_EQ(rc, -1);
+    EXPECT_EQ(got, GatewayOutcome::Failed);
     EXPECT_EQ(handle->LastError(), "批量申请交易序列号[VRELKA-FTP_A_QS-04]失败-应答数据不合法!");
     expectDropped(*handle);
 }

@@ -48,9 +48,9 @@ class Session : public GatewayFixture {
         const Route route = handle.CurrentRoute();
         std::string serial;
         char flag = '0';
-        EXPECT_EQ(handle.GetTransSerial(route.organisation, route.service, route.function, serial,
-                                        flag),
-                  0)
+        EXPECT_EQ(
+            handle.GetTransSerial(route.organisation, route.service, route.function, serial, flag),
+            0)
             << handle.LastError();
         return serial;
     }
@@ -71,7 +71,7 @@ class Session : public GatewayFixture {
 
 TEST_F(Session, loginReportsDateTimeAndCodesAndLogsTheGateway) {
     auto handle = makeHandle();
-    ASSERT_EQ(handle->LoginToGateway(), 1) << handle->LastError();
+    ASSERT_TRUE(handle->LoginToGateway()) << handle->LastError();
     EXPECT_TRUE(handle->IsLoggedIn());
     EXPECT_EQ(handle->GetUserCode(), "U0000042");
     EXPECT_EQ(handle->LoginCode(), "LC000042");
@@ -79,7 +79,7 @@ TEST_F(Session, loginReportsDateTimeAndCodesAndLogsTheGateway) {
     EXPECT_EQ(facts.businessDate, "20261208");
     EXPECT_EQ(facts.gatewayTime, "093015");
     EXPECT_EQ(facts.userCode, "U0000042");
-    EXPECT_EQ(handle->LoginToGateway(), 1);  // already logged in: no second login
+    EXPECT_TRUE(handle->LoginToGateway());  // already logged in: no second login
     EXPECT_EQ(gateway.counters().logins.load(), 1);
     EXPECT_NE(sysLog().find("用户登录网关(顺序)[127.0.0.1/" +
                             std::to_string(gateway.gatewayPort()) + "]成功"),
@@ -96,7 +96,7 @@ TEST_F(Session, failOverSkipsUnusableEntriesAndTriesTheRestInOrder) {
                             entry(gateway.gatewayPort())},
                            0, "", "OPER01", "pass1234");
     ASSERT_EQ(handle->Gateways().size(), 2u);
-    ASSERT_EQ(handle->LoginToGateway(), 1) << handle->LastError();
+    ASSERT_TRUE(handle->LoginToGateway()) << handle->LastError();
     const std::string log = sysLog();
     const auto failed = log.find("用户登录网关(顺序)[127.0.0.1/" + dead +
                                  "]失败，失败原因：socket status is error with 111!");
@@ -111,7 +111,7 @@ TEST_F(Session, listWithoutUsablePortsFailsWithoutTouchingTheNetwork) {
     auto handle = std::make_unique<CVornFtp>(context(), process);
     handle->SetGatewayList({{"127.0.0.1", "", "8021", "30"}, {"127.0.0.1", "0", "8021", "30"}}, 1,
                            "", "OPER01", "x");
-    EXPECT_EQ(handle->LoginToGateway(), 0);
+    EXPECT_FALSE(handle->LoginToGateway());
     EXPECT_EQ(gateway.counters().connections.load(), 0);
 }
 
@@ -123,7 +123,7 @@ TEST_F(Session, randomModeSpreadsLoginsOverTheGateways) {
         CVornFtp handle(context(), process);
         handle.SetGatewayList({entry(gateway.gatewayPort()), entry(second.gatewayPort())}, 1, "",
                               "OPER01", "pass1234");
-        ASSERT_EQ(handle.LoginToGateway(), 1) << handle.LastError();
+        ASSERT_TRUE(handle.LoginToGateway()) << handle.LastError();
         handle.Disconnect();
     }
     // Both orders occur; the chance of 40 equal draws is 2^-39.
@@ -136,16 +136,16 @@ TEST_F(Session, randomModeSpreadsLoginsOverTheGateways) {
 
 TEST_F(Session, refusedLoginsGiveTheGatewaysReason) {
     auto wrong = makeHandle("OPER01", "wrong");
-    EXPECT_EQ(wrong->LoginToGateway(), 0);
+    EXPECT_FALSE(wrong->LoginToGateway());
     EXPECT_EQ(wrong->LastError(), "网关主动关闭连接（用户名或密码不正确）!");
     EXPECT_FALSE(wrong->IsConnected());
 
     auto unknown = makeHandle("NOBODY", "pass1234");
-    EXPECT_EQ(unknown->LoginToGateway(), 0);
+    EXPECT_FALSE(unknown->LoginToGateway());
     EXPECT_EQ(unknown->LastError(), "网关主动关闭连接（用户名或密码不正确）!");
 
     auto locked = makeHandle("LOCKED");
-    EXPECT_EQ(locked->LoginToGateway(), 0);
+    EXPECT_FALSE(locked->LoginToGateway());
     EXPECT_EQ(locked->LastError(), "操作员已被锁定");
     EXPECT_FALSE(locked->IsLoggedIn());
     EXPECT_EQ(gateway.counters().refusedLogins.load(), 2);
@@ -156,14 +156,14 @@ TEST_F(Session, refusedLoginsGiveTheGatewaysReason) {
 // Regression: every scheduled run's disconnect showed the window offline.
 TEST_F(Session, disconnectClearsNoticesAndOnlyTheInteractiveHandleTellsTheWindow) {
     auto worker = makeHandle();
-    ASSERT_EQ(worker->LoginToGateway(), 1);
+    ASSERT_TRUE(worker->LoginToGateway());
     worker->DropIfLoggedIn();
     EXPECT_TRUE(notifier.events().empty()) << "a worker's connection is not the window's";
 
     InteractiveGateway interactive(context());
     CVornFtp& handle = interactive.handle();
     handle.SetGatewayList({entry(gateway.gatewayPort())}, 0, "", "OPER01", "pass1234");
-    ASSERT_EQ(handle.LoginToGateway(), 1);
+    ASSERT_TRUE(handle.LoginToGateway());
     auto events = notifier.events();
     ASSERT_EQ(events.size(), 1u);
     EXPECT_TRUE(std::get<LoginStateChanged>(events.back()).loggedIn);
@@ -183,31 +183,31 @@ TEST_F(Session, disconnectClearsNoticesAndOnlyTheInteractiveHandleTellsTheWindow
 
 TEST_F(Session, transactionsEchoAndRefusalsMapToTheirCodes) {
     auto handle = makeHandle();
-    ASSERT_EQ(handle->LoginToGateway(), 1);
+    ASSERT_TRUE(handle->LoginToGateway());
     handle->SetRoute("VRELKA", "FTP_A_QS", "04");
     std::string answer;
 
     // A payload larger than one cipher chunk travels in several.
     const std::string big(40000, 'x');
     sendTransaction(*handle, big);
-    ASSERT_EQ(handle->ReceiveResponse(answer), 0) << handle->LastError();
+    ASSERT_EQ(handle->ReceiveResponse(answer), GatewayOutcome::Ok) << handle->LastError();
     EXPECT_EQ(answer.substr(frame::kPayloadOffset), big);
     // The serial request took sequence number 1.
     EXPECT_EQ(answer.substr(frame::kRecordOffset + 16, 10), "0000000002");  // sequence echoed
 
     sendTransaction(*handle, "code:0015");
-    EXPECT_EQ(handle->ReceiveResponse(answer), -5);
+    EXPECT_EQ(handle->ReceiveResponse(answer), GatewayOutcome::Refused);
     EXPECT_EQ(handle->LastError(), "0015-拒绝[VRELKA-FTP_A_QS-04]");
 
     sendTransaction(*handle, "code:1234");
-    EXPECT_EQ(handle->ReceiveResponse(answer), -5);
+    EXPECT_EQ(handle->ReceiveResponse(answer), GatewayOutcome::Refused);
     EXPECT_EQ(handle->LastError(), "返回代码:1234-拒绝");
     EXPECT_TRUE(handle->IsLoggedIn());
 }
 
 TEST_F(Session, sessionLossEmptiesThePoolOfEveryRoute) {
     auto handle = makeHandle();
-    ASSERT_EQ(handle->LoginToGateway(), 1);
+    ASSERT_TRUE(handle->LoginToGateway());
     ASSERT_EQ(handle->RequestTransSerials("VRELKA", "FTP_A_QS", "04", 20, handle->Serials()), 0);
     ASSERT_EQ(handle->RequestTransSerials("VRELKA", "FTP_SG", "03", 20, handle->Serials()), 0);
     handle->SetRoute("VRELKA", "FTP_A_QS", "04");
@@ -224,7 +224,9 @@ TEST_F(Session, sessionLossEmptiesThePoolOfEveryRoute) {
         gateway.faults().failNextTransaction(code);
         std::string answer;
         sendTransaction(*handle, "hello", spent);
-        EXPECT_EQ(handle->ReceiveResponse(answer), std::string(code) == "E999" ? -9999 : -9998);
+        EXPECT_EQ(handle->ReceiveResponse(answer), std::string(code) == "E999"
+                                                       ? GatewayOutcome::SerialsVoided
+                                                       : GatewayOutcome::SessionEnded);
         EXPECT_EQ(handle->LastError(),
                   std::string("返回代码:") + code + "-" + testgateway::failureMessage(code));
         EXPECT_EQ(TakeSerial(handle->Serials(), Route{"VRELKA", "FTP_A_QS", "04"}, serial, flag),
@@ -235,7 +237,7 @@ TEST_F(Session, sessionLossEmptiesThePoolOfEveryRoute) {
 
 TEST_F(Session, serialRequestAfterE999IsSentOnceMore) {
     auto handle = makeHandle();
-    ASSERT_EQ(handle->LoginToGateway(), 1);
+    ASSERT_TRUE(handle->LoginToGateway());
     SerialPool pool;
     ASSERT_EQ(handle->RequestTransSerials("VRELKA", "FTP_A_QS", "04", 3, pool), 0);
     gateway.faults().failNextTransaction("E999");
@@ -263,7 +265,7 @@ TEST_F(Session, serialRequestAfterE999IsSentOnceMore) {
 TEST_F(Session, theGatewayRefusesNumbersOfAnotherRouteUsedTwiceOrFromBeforeARestart) {
     // setup
     auto handle = makeHandle();
-    ASSERT_EQ(handle->LoginToGateway(), 1);
+    ASSERT_TRUE(handle->LoginToGateway());
     handle->SetRoute("VRELKA", "FTP_A_QS", "04");
     const std::string serial = drawSerial(*handle);
     std::string answer;
@@ -274,16 +276,16 @@ TEST_F(Session, theGatewayRefusesNumbersOfAnotherRouteUsedTwiceOrFromBeforeARest
     };
 
     // act + verify
-    EXPECT_EQ(exchange("FTP_SG", "03"), -5);
+    EXPECT_EQ(exchange("FTP_SG", "03"), GatewayOutcome::Refused);
     EXPECT_EQ(handle->LastError(), "返回代码:0014-交易序列号已失效");
-    EXPECT_EQ(exchange("FTP_A_QS", "04"), 0);
-    EXPECT_EQ(exchange("FTP_A_QS", "04"), -5);
+    EXPECT_EQ(exchange("FTP_A_QS", "04"), GatewayOutcome::Ok);
+    EXPECT_EQ(exchange("FTP_A_QS", "04"), GatewayOutcome::Refused);
     const std::uint16_t port = gateway.gatewayPort();
     gateway.stop();
     ASSERT_TRUE(gateway.start(port));
     handle->DropIfLoggedIn();
-    ASSERT_EQ(handle->LoginToGateway(), 1);
-    EXPECT_EQ(exchange("FTP_A_QS", "04"), -5);
+    ASSERT_TRUE(handle->LoginToGateway());
+    EXPECT_EQ(exchange("FTP_A_QS", "04"), GatewayOutcome::Refused);
     expectedViolations = {
         "[" + serial + "] on VRELKA/FTP_SG/03: handed out for VRELKA/FTP_A_QS/04",
         "[" + serial + "] on VRELKA/FTP_A_QS/04: used before",
@@ -298,7 +300,7 @@ TEST_F(Session, theGatewayRefusesNumbersOfAnotherRouteUsedTwiceOrFromBeforeARest
 TEST_F(Session, aBlockAskedForWithoutWaitingIsFiledForTheRouteThatAskedForIt) {
     // setup
     auto handle = makeHandle();
-    ASSERT_EQ(handle->LoginToGateway(), 1);
+    ASSERT_TRUE(handle->LoginToGateway());
     handle->SetRoute("VRELKA", "FTP_A_QS", "03");
     ASSERT_EQ(handle->RequestTransSerialsAsync(), 0);
 
@@ -317,7 +319,7 @@ TEST_F(Session, aBlockAskedForWithoutWaitingIsFiledForTheRouteThatAskedForIt) {
         ASSERT_EQ(TakeSerial(handle->Serials(), route, serial, flag), 0);
         sendTransaction(*handle, "payload", serial);
         std::string answer;
-        EXPECT_EQ(handle->ReceiveResponse(answer), 0) << handle->LastError();
+        EXPECT_EQ(handle->ReceiveResponse(answer), GatewayOutcome::Ok) << handle->LastError();
     }
 }
 
@@ -325,13 +327,13 @@ TEST_F(Session, aBlockAskedForWithoutWaitingIsFiledForTheRouteThatAskedForIt) {
 // flight) is not taken for the answer awaited.
 TEST_F(Session, anAnswerNobodyAwaitsIsPassedOver) {
     auto handle = makeHandle();
-    ASSERT_EQ(handle->LoginToGateway(), 1);
+    ASSERT_TRUE(handle->LoginToGateway());
     const std::string first = drawSerial(*handle);
     const std::string second = drawSerial(*handle);
     sendTransaction(*handle, "left behind", first);
     sendTransaction(*handle, "awaited", second);
     std::string answer;
-    ASSERT_EQ(handle->ReceiveResponse(answer), 0) << handle->LastError();
+    ASSERT_EQ(handle->ReceiveResponse(answer), GatewayOutcome::Ok) << handle->LastError();
     EXPECT_EQ(answer.substr(frame::kPayloadOffset), "awaited");
     EXPECT_EQ(answer.substr(frame::kRecordOffset, 16), second);
 }
@@ -342,7 +344,7 @@ TEST_F(Session, getTransSerialTakesOneNumberPerExchange) {
     char flag;
     EXPECT_EQ(handle->GetTransSerial("VRELKA", "FTP_A_QS", "01", serial, flag), -1);
     EXPECT_EQ(handle->LastError(), "申请交易序列号[VRELKA-FTP_A_QS-01]-系统未登录!");
-    ASSERT_EQ(handle->LoginToGateway(), 1);
+    ASSERT_TRUE(handle->LoginToGateway());
     ASSERT_EQ(handle->GetTransSerial("VRELKA", "FTP_A_QS", "01", serial, flag), 0);
     ASSERT_EQ(handle->GetTransSerial("VRELKA", "FTP_A_QS", "01", serial, flag), 0);
     EXPECT_EQ(serial, "2026120800000002");
@@ -358,94 +360,95 @@ class RecordingWindow final : public InFlightWindow {
 };
 
 // Polls until something other than "nothing yet" arrives, for at most ~5 s.
-int pollOnce(CVornFtp& handle, std::string& answer, InFlightWindow* window) {
+GatewayOutcome pollOnce(CVornFtp& handle, std::string& answer, InFlightWindow* window) {
     for (int i = 0; i < 500; ++i) {
-        int rc = handle.PollResponse(answer, window);
-        if (rc != -999) return rc;
+        const GatewayOutcome got = handle.PollResponse(answer, window);
+        if (got != GatewayOutcome::NothingYet) return got;
         std::this_thread::sleep_for(10ms);
     }
-    return -999;
+    return GatewayOutcome::NothingYet;
 }
 
 TEST_F(Session, pollingDeliversSerialBlocksAndFreesTheSlotOfAnErrorAnswer) {
     auto handle = makeHandle();
-    ASSERT_EQ(handle->LoginToGateway(), 1);
+    ASSERT_TRUE(handle->LoginToGateway());
     handle->SetRoute("VRELKA", "FTP_A_QS", "04");
     const std::string first = drawSerial(*handle);
     const std::string second = drawSerial(*handle);
     std::string answer;
     RecordingWindow window;
-    EXPECT_EQ(handle->PollResponse(answer, &window), -999);  // nothing sent, nothing there
+    EXPECT_EQ(handle->PollResponse(answer, &window),
+              GatewayOutcome::NothingYet);  // nothing sent, nothing there
 
     ASSERT_EQ(handle->RequestTransSerialsAsync(), 0);
     sendTransaction(*handle, "payload", first);
-    EXPECT_EQ(pollOnce(*handle, answer, &window), 8888);
+    EXPECT_EQ(pollOnce(*handle, answer, &window), GatewayOutcome::SerialBlockFiled);
     EXPECT_FALSE(NeedsSerials(handle->Serials(), handle->CurrentRoute()));
-    EXPECT_EQ(pollOnce(*handle, answer, &window), 0);
+    EXPECT_EQ(pollOnce(*handle, answer, &window), GatewayOutcome::Ok);
     EXPECT_TRUE(window.released.empty());
 
     gateway.faults().failNextTransaction("0014");
     sendTransaction(*handle, "payload", second);
-    EXPECT_EQ(pollOnce(*handle, answer, &window), -12);
+    EXPECT_EQ(pollOnce(*handle, answer, &window), GatewayOutcome::NewSession);
     EXPECT_EQ(window.released, std::vector<std::string>{second});
     EXPECT_TRUE(handle->Serials().empty());
 
     gateway.faults().failNextTransaction("0014");
     ASSERT_EQ(handle->RequestTransSerialsAsync(), 0);
-    EXPECT_EQ(pollOnce(*handle, answer, &window), -12);
+    EXPECT_EQ(pollOnce(*handle, answer, &window), GatewayOutcome::NewSession);
     EXPECT_EQ(handle->LastError(),
               "批量申请交易序列号[VRELKA-FTP_A_QS-04]失败-[0014-交易序列号已失效]!");
 }
 
 TEST_F(Session, peerCloseWhileWaitingGivesMinusThree) {
     auto handle = makeHandle();
-    ASSERT_EQ(handle->LoginToGateway(), 1);
+    ASSERT_TRUE(handle->LoginToGateway());
     handle->SetRoute("VRELKA", "FTP_A_QS", "04");
     const std::string serial = drawSerial(*handle);
     gateway.faults().dropAfterPackets = 2;  // the serial request was the first
     sendTransaction(*handle, "payload", serial);
     std::string answer;
-    EXPECT_EQ(handle->ReceiveResponse(answer), -3);
+    EXPECT_EQ(handle->ReceiveResponse(answer), GatewayOutcome::PeerClosed);
     EXPECT_EQ(handle->LastError(), "接收交易应答包头失败[网关主动关闭连接!]");
     EXPECT_FALSE(handle->IsLoggedIn());
 }
 
 TEST_F(Session, permissionsGrantByKindAndWildcard) {
     auto handle = makeHandle();
-    ASSERT_EQ(handle->LoginToGateway(), 1);
-    EXPECT_EQ(handle->CheckPermission("FTP_A_QS", "00", "VRELKA"), 1);
-    EXPECT_EQ(handle->CheckPermission("ftp_a_qs", "04", "vrelka"), 1);  // "**": every function
-    EXPECT_EQ(handle->CheckPermission("FTP_SG", "00", "VRELKA"), 1);    // kind "c"
-    EXPECT_EQ(handle->CheckPermission("FTP_SG", "03", "VRELKA"), 0);
-    EXPECT_EQ(handle->CheckPermission("FTP_SG", "", "VRELKA"), 1);  // no function: org and service
-    EXPECT_EQ(handle->CheckPermission("FTP_B_QS", "00", "VRELKA"), 0);  // kind "X" grants nothing
-    EXPECT_EQ(handle->CheckPermission("FTP_A_QS", "00", "OTHER"), 0);
+    ASSERT_TRUE(handle->LoginToGateway());
+    EXPECT_TRUE(handle->CheckPermission("FTP_A_QS", "00", "VRELKA"));
+    EXPECT_TRUE(handle->CheckPermission("ftp_a_qs", "04", "vrelka"));  // "**": every function
+    EXPECT_TRUE(handle->CheckPermission("FTP_SG", "00", "VRELKA"));    // kind "c"
+    EXPECT_FALSE(handle->CheckPermission("FTP_SG", "03", "VRELKA"));
+    EXPECT_TRUE(handle->CheckPermission("FTP_SG", "", "VRELKA"));  // no function: org and service
+    EXPECT_FALSE(handle->CheckPermission("FTP_B_QS", "00", "VRELKA"));  // kind "X" grants nothing
+    EXPECT_FALSE(handle->CheckPermission("FTP_A_QS", "00", "OTHER"));
     EXPECT_EQ(handle->Permissions().entries().size(), 3u);
     EXPECT_EQ(gateway.counters().permissionQueries.load(), 1);  // loaded once per login
 
     // The table is the connection's: the next connection asks again.
     handle->DropIfLoggedIn();
     EXPECT_FALSE(handle->PermissionsLoaded());
-    EXPECT_EQ(handle->CheckPermission("FTP_A_QS", "00", "VRELKA"), 1);
+    EXPECT_TRUE(handle->CheckPermission("FTP_A_QS", "00", "VRELKA"));
     EXPECT_EQ(gateway.counters().permissionQueries.load(), 2);
 }
 
 TEST_F(Session, emptyPermissionListIsAskedForAgain) {
     auto handle = makeHandle("NOPERM");
-    ASSERT_EQ(handle->LoginToGateway(), 1);
-    EXPECT_EQ(handle->CheckPermission("FTP_A_QS", "00", "VRELKA"), 0);
+    ASSERT_TRUE(handle->LoginToGateway());
+    EXPECT_FALSE(handle->CheckPermission("FTP_A_QS", "00", "VRELKA"));
     EXPECT_FALSE(handle->PermissionsLoaded());
-    EXPECT_EQ(handle->CheckPermission("FTP_A_QS", "00", "VRELKA"), 0);
+    EXPECT_FALSE(handle->CheckPermission("FTP_A_QS", "00", "VRELKA"));
     EXPECT_EQ(gateway.counters().permissionQueries.load(), 2);
 }
 
 TEST_F(Session, permissionLoadLogsInFirstAndLogsAFailedLogin) {
     auto handle = makeHandle("OPER01", "wrong");
-    EXPECT_EQ(handle->CheckPermission("FTP_A_QS", "00", "VRELKA"), 0);
+    EXPECT_FALSE(handle->CheckPermission("FTP_A_QS", "00", "VRELKA"));
     EXPECT_NE(sysLog().find("通用句柄登录失败,失败原因:网关主动关闭连接（用户名或密码不正确）!!"),
               std::string::npos);
     auto good = makeHandle();
-    EXPECT_EQ(good->CheckPermission("FTP_A_QS", "00", "VRELKA"), 1);
+    EXPECT_TRUE(good->CheckPermission("FTP_A_QS", "00", "VRELKA"));
     EXPECT_TRUE(good->IsLoggedIn());
 }
 
@@ -471,7 +474,7 @@ TEST_F(Session, stopDuringAnAnswerWaitGivesUpWithinAboutASecond) {
     platform::Event stop;
     process.setStopQuery(stopQueryFor(stop));
     auto handle = makeHandle();
-    ASSERT_EQ(handle->LoginToGateway(), 1);
+    ASSERT_TRUE(handle->LoginToGateway());
     handle->SetRoute("VRELKA", "FTP_A_QS", "04");
     const std::string serial = drawSerial(*handle);
     gateway.faults().answerDelayMs = 4000;
@@ -482,7 +485,7 @@ TEST_F(Session, stopDuringAnAnswerWaitGivesUpWithinAboutASecond) {
     });
     std::string answer;
     const auto started = std::chrono::steady_clock::now();
-    EXPECT_EQ(handle->ReceiveResponse(answer), -98);
+    EXPECT_EQ(handle->ReceiveResponse(answer), GatewayOutcome::ShuttingDown);
     EXPECT_LT(std::chrono::steady_clock::now() - started, 3s);
     stopper.join();
     gateway.faults().answerDelayMs = 0;

@@ -9,7 +9,6 @@
 #include <thread>
 #include <vector>
 
-#include "client/gateway/c_socket.h"
 #include "client/gateway/socket_connect.h"
 #include "platform/event.h"
 #include "platform/tcp_socket.h"
@@ -74,9 +73,9 @@ TEST(SocketConnect, addressesAreDottedIpv4Only) {
     EXPECT_EQ(socket.Connect("localhost", 8888, 1), -1);
     EXPECT_EQ(socket.LastError(),
               "连接网关[ip:localhost,port:8888]失败,ErrNo:99!");  // EADDRNOTAVAIL
-    CCSocket fast;
-    EXPECT_EQ(fast.connect("gateway.example", 8021, 1), -1);
-    EXPECT_EQ(fast.lastError(), "connect[ip:gateway.example,port:8021]failed,ErrNo:99!");
+    CSocketConnect fast(kFastLinkWording);
+    EXPECT_EQ(fast.Connect("gateway.example", 8021, 1), -1);
+    EXPECT_EQ(fast.LastError(), "connect[ip:gateway.example,port:8021]failed,ErrNo:99!");
 }
 
 TEST(SocketConnect, timeOutZeroReturnsOnceTheConnectIsUnderWay) {
@@ -142,26 +141,24 @@ TEST_F(ConnectedPair, sendAllMovesEveryByteAndRefusesBadArguments) {
     EXPECT_EQ(client.SendData("x", 1), -2);
 }
 
-TEST(CCSocket, connectsWaitsAndReportsItsTexts) {
+// The fast-transfer client's link: the same loops, its own words.
+TEST(FastLink, receivesAndSendsInItsOwnWords) {
     platform::TcpSocket listener;
     ASSERT_EQ(listener.listenOn(htonl(INADDR_LOOPBACK), 0, 4), 0);
-    CCSocket fast;
-    ASSERT_EQ(fast.connect("127.0.0.1", listener.localPort(), 5), 0);
-    EXPECT_EQ(fast.lastError(), " connect IP:127.0.0.1,Port:" +
-                                    std::to_string(listener.localPort()) + "...successful");
-    EXPECT_EQ(fast.waitReadable(0), 0);
+    CSocketConnect fast(kFastLinkWording);
+    ASSERT_EQ(fast.Connect("127.0.0.1", listener.localPort(), 5), 0) << fast.LastError();
     int err = 0;
     platform::TcpSocket peer = listener.accept(err);
     ASSERT_EQ(peer.sendSome("hello", 5), 5);
-    EXPECT_EQ(fast.waitReadable(1), 1);
+    const platform::Clock& clock = platform::RealClock::instance();
     char buffer[5];
-    EXPECT_EQ(fast.receive(buffer, 5), 5);
-    EXPECT_EQ(fast.send("hi", 2), 2);
+    EXPECT_EQ(fast.RecvDataUntil(buffer, 5, clock.tick() + 5s, clock), 5);
+    EXPECT_EQ(fast.SendData("hi", 2), 2);
     ASSERT_EQ(peer.receiveSome(buffer, 2), 2);  // nothing unread, so the close is orderly
     peer.close();
-    EXPECT_EQ(fast.receive(buffer, 5), -1);
-    EXPECT_EQ(fast.lastError(), "recv()-0");
-    EXPECT_EQ(fast.send(nullptr, 1), -2);
+    EXPECT_EQ(fast.RecvDataUntil(buffer, 5, clock.tick() + 5s, clock), -3);
+    EXPECT_EQ(fast.LastError(), "recv()-0");
+    EXPECT_EQ(fast.SendData(nullptr, 1), -2);
 }
 
 }  // namespace

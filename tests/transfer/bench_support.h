@@ -85,7 +85,7 @@ struct Client {
         auto h = std::make_unique<CVornFtp>(context, process);
         h->SetGatewayList({GatewayEntry{"127.0.0.1", std::to_string(port), "1", "30"}}, 0, "",
                           "OPER01", "pass1234");
-        if (h->LoginToGateway() != 1) std::fprintf(stderr, "login: %s\n", h->LastError().c_str());
+        if (!h->LoginToGateway()) std::fprintf(stderr, "login: %s\n", h->LastError().c_str());
         return h;
     }
     Installation installation;

@@ -234,7 +234,8 @@ TEST_F(BlockTransfer, stopRequestLetsInFlightAnswersInThenStops) {
     spy->onPacket = [raw](int n) {
         if (n == 2) raw->setStopRequest(true);
     };
-    EXPECT_EQ(downloadBlock(file->block(0), *handle, env.options), -97);
+    EXPECT_EQ(outcomeOf(downloadBlock(file->block(0), *handle, env.options)),
+              GatewayOutcome::TaskStopped);
     EXPECT_EQ(handle->LastError(), "用户停止任务！");
     EXPECT_EQ(file->block(0).inFlight(), 0);
     // Everything that was sent was answered and counted.
@@ -251,7 +252,7 @@ TEST_F(BlockTransfer, droppedConnectionResendsExactlyTheUnansweredPackets) {
     gateway.faults().dropAfterPackets = 0;
     const std::int64_t kept = file->bytesDone();
     const long long fetchedBefore = files->counters().downloadBytes.load();
-    ASSERT_EQ(handle->LoginToGateway(), 1);
+    ASSERT_TRUE(handle->LoginToGateway());
     handle->SetRoute("VRELKA", "FTP_A_QS", "04");
     ASSERT_EQ(downloadBlock(file->block(0), *handle, env.options), 0) << handle->LastError();
     EXPECT_TRUE(tmpBytes(*file) == bytes);
@@ -264,7 +265,7 @@ TEST_F(BlockTransfer, silentGatewayTimesOutAndTheNextCallResends) {
     const std::string bytes = putRemote("q.dat", 40000);
     handle = makeHandle();
     handle->SetGatewayList({entry(gateway.gatewayPort(), "1")}, 0, "", "OPER01", "pass1234");
-    ASSERT_EQ(handle->LoginToGateway(), 1);
+    ASSERT_TRUE(handle->LoginToGateway());
     // A first file fills the serial pool, so the wait is for packets, not for numbers.
     putRemote("warm.dat", 100);
     auto warm = openDownload("warm.dat", 100);
@@ -275,7 +276,7 @@ TEST_F(BlockTransfer, silentGatewayTimesOutAndTheNextCallResends) {
     EXPECT_EQ(handle->LastError().rfind("交易超时,下载文件[q.dat]-", 0), 0u) << handle->LastError();
     EXPECT_FALSE(handle->IsLoggedIn());
     gateway.faults().answerDelayMs = 0;
-    ASSERT_EQ(handle->LoginToGateway(), 1);
+    ASSERT_TRUE(handle->LoginToGateway());
     handle->SetRoute("VRELKA", "FTP_A_QS", "04");
     ASSERT_EQ(downloadBlock(file->block(0), *handle, env.options), 0) << handle->LastError();
     EXPECT_TRUE(tmpBytes(*file) == bytes);
@@ -363,7 +364,7 @@ TEST_F(BlockTransfer, requestBuilderCutsUploadPacketsAndRefusesBadRequests) {
     ASSERT_EQ(service.takeSerial(serial, flag), 0) << handle->LastError();
     // The last 1000 bytes of a 5000-byte file asked as 2000 bytes go out as 1000.
     ASSERT_EQ(service.sendRequest(serial, flag, "", "cut.dat", 5000, 4000, 2000, data), 0);
-    ASSERT_EQ(handle->ReceiveResponse(answer), 0) << handle->LastError();
+    ASSERT_EQ(handle->ReceiveResponse(answer), GatewayOutcome::Ok) << handle->LastError();
     ASSERT_EQ(spy->seen().size(), 1u);
     EXPECT_EQ(spy->seen()[0].c, 1000);
     EXPECT_EQ(spy->seen()[0].dataSize, 1000);
@@ -405,7 +406,7 @@ TEST_F(BlockTransfer, threeWorkersShareTheBlocksOfOneFile) {
     for (int w = 0; w < 3; ++w) {
         workers.emplace_back([&] {
             auto h = makeHandle();
-            if (h->LoginToGateway() != 1) {
+            if (!h->LoginToGateway()) {
                 ++failures;
                 return;
             }

@@ -202,7 +202,7 @@ TEST_F(BlockBoundaries, oneConnectionAsksForTheNextBlockBeforeTakingTheLastAnswe
     env.files = &gate;
     // Serial numbers for the whole file up front: a batch asked for mid-file would be answered
     // behind the answer the gate holds, and the next block's request would wait for both.
-    ASSERT_TRUE(handle->IsLoggedIn() || handle->LoginToGateway() == 1) << handle->LastError();
+    ASSERT_TRUE(handle->IsLoggedIn() || handle->LoginToGateway()) << handle->LastError();
     ASSERT_EQ(handle->RequestTransSerials(kMailboxOrganisation, "FTP_A_QS",
                                           std::string(filesvc::kDownload), 500, handle->Serials()),
               0)
@@ -331,7 +331,7 @@ TEST_F(FileServices, halfSentAnswerTimesOutWithinTheAnswerTimeOut) {
     const std::string bytes = putRemote("h.dat", 100000);
     handle = std::make_unique<CVornFtp>(context(), process);
     handle->SetGatewayList({entry(gateway.gatewayPort(), "1")}, 0, "", "OPER01", "pass1234");
-    ASSERT_EQ(handle->LoginToGateway(), 1) << handle->LastError();
+    ASSERT_TRUE(handle->LoginToGateway()) << handle->LastError();
     VornFileService service(*handle);
     std::vector<filesvc::ListEntry> entries;
     for (Delivery spoiled : {Delivery::kHalfThenStall, Delivery::kLongerThanSent}) {

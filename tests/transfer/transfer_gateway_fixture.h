@@ -26,7 +26,7 @@ class TransferGatewayFixture : private PreferMemoryTempDir, public GatewayFixtur
         gateway.addService(files);
         GatewayFixture::SetUp();
         handle = makeHandle();
-        ASSERT_EQ(handle->LoginToGateway(), 1) << handle->LastError();
+        ASSERT_TRUE(handle->LoginToGateway()) << handle->LastError();
         env.options.clock = &platform::RealClock::instance();
         env.systemLog = [this](std::string_view line) { logLines.emplace_back(line); };
     }

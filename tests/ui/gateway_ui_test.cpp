@@ -396,7 +396,7 @@ TEST_F(GatewayUiTest, aScheduledRunsConnectionEndingLeavesTheWindowOnline) {
     {
         CVornFtp run(context, interactive->process());
         run.SetGatewayList(given().gateways, 0, "", "OPER01", "pass1234");
-        ASSERT_EQ(run.LoginToGateway(), 1) << run.LastError();
+        ASSERT_TRUE(run.LoginToGateway()) << run.LastError();
         run.DropIfLoggedIn();
     }
     for (int i = 0; i < 20; ++i) QCoreApplication::processEvents(QEventLoop::AllEvents, 10);

@@ -319,7 +319,7 @@ void RealtimeService::traversalThread(platform::Event& stop) {
             continue;
         }
         if (!session->IsLoggedIn()) {
-            if (session->LoginToGateway() != 1) {
+            if (!session->LoginToGateway()) {
                 if (!failed)
                     log("实时服务遍历线程连接登录失败，失败原因：" + session->LastError(), 2);
                 failed = true;
@@ -417,7 +417,7 @@ void RealtimeService::downloadThread(platform::Event& stop) {
             continue;
         }
         if (!session->IsLoggedIn()) {
-            if (session->LoginToGateway() != 1) {
+            if (!session->LoginToGateway()) {
                 // The entry stays queued. Logged when the reason changes, and the retries
                 // slow down, so a gateway that refuses for hours floods neither the log
                 // nor itself.

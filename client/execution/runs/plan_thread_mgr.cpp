@@ -112,7 +112,7 @@ void CPlanThreadMgr::StartThreads(int workerCount) {
         slot->exitEvent = std::make_unique<platform::Event>(platform::Event::Reset::Manual);
         slots_.push_back(std::move(slot));
     }
-    // Every wait of every gateway handle now gives up (-98) once the stop is signalled.
+    // Every wait of every gateway handle now gives up, shutting down, once the stop is signalled.
     process_.setStopQuery([this] { return ShouldStop(); });
 
     launch(
@@ -396,7 +396,7 @@ bool CPlanThreadMgr::logIn(WorkerState& state, BlockTask& block) {
     if (state.session->IsLoggedIn()) return true;
     // A new connection has none of the early block's requests.
     state.lookahead.carried = false;
-    if (state.session->LoginToGateway() != 1) {
+    if (!state.session->LoginToGateway()) {
         const std::string why = state.session->LastError();
         // Logged when the reason changes, and the pause grows, so a gateway that refuses
         // for hours neither floods the log nor the gateway.

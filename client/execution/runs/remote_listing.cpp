@@ -8,7 +8,7 @@
 namespace vantrel::execution {
 
 bool LogInToList(const Context& context, CVornFtp& session, std::string& error) {
-    if (session.LoginToGateway() == 1 || session.LoginToGateway() == 1) return true;
+    if (session.LoginToGateway() || session.LoginToGateway()) return true;
     char prefix[128];
     std::snprintf(prefix, sizeof prefix,
                   "管理线程[0x%08x]登陆失败！失败原因:", platform::currentThreadId());

@@ -61,7 +61,7 @@ void TransferRun::runBlock(BlockTask& block, CVornFtp& handle, const BlockRun& r
     options.clock = setup_.transferClock ? setup_.transferClock : context_.clock;
     options.shouldStop = run.shouldStop;
     const int rc = direction_->transfer(block, handle, options, run, *file);
-    if (rc == -97 || rc == -98) {
+    if (stopsTheRun(rc)) {
         // Stopped by the user or by the exit: not an attempt.
         taskLog(blockLine("", run.actionText + "出现错误,错误信息：" + handle.LastError(), block),
                 1);

@@ -32,7 +32,7 @@ int createEmpty(CVornFtp& handle, const std::string& remoteName) {
     int rc = service.takeSerial(serial, flag);
     if (rc == 0) rc = service.sendRequest(serial, flag, "", remoteName, 0, 0, 0, {});
     std::string answer;
-    if (rc == 0) rc = handle.ReceiveResponse(answer);
+    if (rc == 0) rc = resultCode(handle.ReceiveResponse(answer));
     return rc < 0 ? rc : (rc == 0 ? 0 : -1);
 }
 

@@ -64,7 +64,7 @@ std::vector<TransferOutcome> runTransferQueue(
     std::vector<TransferOutcome> outcomes;
     for (const MailboxTransferItem& item : items) {
         outcomes.push_back(move(item));
-        if (outcomes.back().code == -10) break;
+        if (outcomeOf(outcomes.back().code) == GatewayOutcome::Cancelled) break;
     }
     return outcomes;
 }
@@ -110,7 +110,7 @@ void MailboxSession::setGatewayList(const std::vector<GatewayEntry>& gateways, i
 }
 
 bool MailboxSession::loginToGateway() {
-    const bool ok = withHandle([](CVornFtp& handle) { return handle.LoginToGateway() == 1; });
+    const bool ok = withHandle([](CVornFtp& handle) { return handle.LoginToGateway(); });
     gateway_.process().reloginNotice = ok ? 1 : 0;
     return ok;
 }
@@ -141,7 +141,7 @@ SessionCredentials MailboxSession::credentials() const {
 
 bool MailboxSession::checkPermission(const std::string& service, const std::string& functionCode) {
     return withHandle([&](CVornFtp& handle) {
-        return handle.CheckPermission(service, functionCode, kMailboxOrganisation) == 1;
+        return handle.CheckPermission(service, functionCode, kMailboxOrganisation);
     });
 }
 
@@ -269,7 +269,7 @@ CVornFtp* MailboxOperations::ownHandle(std::string& error) {
     if (trimmed(handle.GetOperatorCode()) != who.operatorCode || !handle.IsLoggedIn()) {
         handle.DropIfLoggedIn();
         handle.SetGatewayList(who.gateways, who.mode, who.userCode, who.operatorCode, who.password);
-        if (handle.LoginToGateway() != 1) {
+        if (!handle.LoginToGateway()) {
             error = handle.LastError();
             return nullptr;
         }

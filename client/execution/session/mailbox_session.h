@@ -59,8 +59,9 @@ struct MailboxTransferItem {
     std::string localName{};               // upload: the local file when not `remoteName`
 };
 
-// 0 done, -10 cancelled by the operator, other negatives failed with the text; -3, -9998
-// and -9999 mean the connection to the gateway is lost.
+// A result code of GatewayOutcome: 0 done, Cancelled by the operator, other negatives failed
+// with the text; losesConnection() tells those that mean the connection to the gateway is
+// lost.
 struct TransferOutcome {
     int code = 0;
     std::string text;
@@ -182,8 +183,8 @@ class MailboxSession {
 };
 
 // The mailbox file services of a session. Results of list, findFile, rename and remove:
-// negative on failure with `error` (the handle's text); -3/-9998/-9999 mean the
-// connection is lost.
+// negative on failure with `error` (the handle's text); losesConnection() tells those that
+// mean the connection is lost.
 class MailboxOperations {
   public:
     // Where files move: on a handle of their own logged in as the session's operator (a

@@ -55,7 +55,7 @@ void CSendPlanModel::leaveRun(const std::string& taskId, const Entry&, const Run
 
 void CSendPlanModel::stopping(const std::string& taskId) {
     if (taskQueue_) taskQueue_->remove(taskId);
-    // A file is one block: the worker sending it gives up at its next packet (-97).
+    // A file is one block: the worker sending it gives up at its next packet (TaskStopped).
     blocks_.requestStop(taskId);
 }
 
