@@ -208,7 +208,8 @@ std::vector<std::string> mendCutBulletinCodes(CDbfImpl& table) {
     DbfRow row;
     int r;
     while (cursor.Next(r, row)) {
-        if (row.deleted() || row.trimmed("plantype") != "2") continue;
+        if (row.deleted() || readInt(row, "plantype") != static_cast<int>(DownloadPlanType::Bulletin))
+            continue;
         const std::string operType = row.trimmed("opertype");
         const std::string mailName = row.trimmed("mailname");
         if (std::any_of(std::begin(kBulletins), std::end(kBulletins),
@@ -476,7 +477,7 @@ void CModule::load(Kind<Task>& kind) {
             if constexpr (std::is_same_v<Task, AutoSyncTask>) {
                 // A history entry catches up the earlier days of the same mailbox.
                 AutoSyncTask history = task;
-                history.plantype = 2;
+                history.plantype = static_cast<int>(AutoSyncPlanType::History);
                 do {
                     history.planid = MakeTaskId(*context_.clock);
                 } while (kind.tasks.count(history.planid) != 0 || history.planid == task.planid);
@@ -722,7 +723,7 @@ std::string CModule::recordRun(Kind<Task>& kind, const std::string& taskId,
         bool hasRow = true;
         if constexpr (std::is_same_v<Task, AutoSyncTask>) {
             // A history entry lives in memory only: it has no row to write.
-            hasRow = it == kind.tasks.end() || it->second.plantype != 2;
+            hasRow = it == kind.tasks.end() || !IsHistoryEntry(it->second);
         }
         if (hasRow)
             updateRowLocked(kind, taskId, lastResult, lastDescription, lastRunTime, kKeepState);
@@ -800,7 +801,7 @@ void CModule::PutDownloadTask(const DownloadTask& task) {
 void CModule::PutAutoSyncTask(const AutoSyncTask& task) {
     std::lock_guard lock(autoSync_->mutex);
     autoSync_->tasks[task.planid] = task;
-    if (task.plantype != 2) planDir_.Replace(task.planid, directoriesOf(task));
+    if (!IsHistoryEntry(task)) planDir_.Replace(task.planid, directoriesOf(task));
 }
 
 template <class Task>

@@ -10,6 +10,7 @@
 #include "client/config/logs.h"
 #include "client/execution/auto_sync_rules.h"
 #include "client/execution/download_run.h"
+#include "client/execution/tasks/task_kind.h"
 #include "client/execution/download_schedule.h"
 #include "client/execution/task_model_impl.h"
 #include "client/gateway/gateway_process.h"
@@ -22,13 +23,6 @@ namespace vantrel {
 template class TaskModel<AutoSyncKind>;
 
 namespace {
-
-constexpr CatalogueTable<catalogue::AutoSyncTask> kAutoSyncTable{
-    &catalogue::CModule::LoadAutoSyncTasks,   &catalogue::CModule::AddAutoSyncTask,
-    &catalogue::CModule::ModifyAutoSyncTask,  &catalogue::CModule::DeleteAutoSyncTask,
-    &catalogue::CModule::RemoveAutoSyncTask,  &catalogue::CModule::PutAutoSyncTask,
-    &catalogue::CModule::AutoSyncTasks,       &catalogue::CModule::FindAutoSyncTask,
-    &catalogue::CModule::UpdateAutoSyncRow,   &catalogue::CModule::RecordAutoSyncRun};
 
 namespace fs = std::filesystem;
 using catalogue::AutoSyncTask;
@@ -48,13 +42,15 @@ std::vector<catalogue::RemoteFileEntry> filesOf(const std::vector<filesvc::ListE
     return files;
 }
 
+const RunEndTexts& kEnd = TaskKindOf(TaskKindId::AutoSync).runEnd;
+
 }  // namespace
 
 CAutoDownModel::CAutoDownModel(const Context& context, AutoSyncModelOptions options)
     : DownloadRunModel(context, *options.catalogue, *options.blocks,
-                       CatalogueTaskKind::AutoSync, kAutoSyncTable,
-                       {"下载任务运行结束，运行结果：", "下载任务运行结束，运行结果：",
-                        "下载任务结束运行，用户停止任务！"}),
+                       CatalogueTaskKind::AutoSync, CatalogueTableOf<AutoSyncTask>(),
+                       // A run that found nothing to do ends with the start failure's line.
+                       {kEnd.startFailed, kEnd.startFailed, kEnd.stopped}),
       options_(std::move(options)) {}
 
 CAutoDownModel::~CAutoDownModel() = default;
@@ -121,9 +117,7 @@ std::string CAutoDownModel::endLine(const Entry& entry, const std::string& resul
                                     bool hadRun) const {
     // A run that found nothing to do ends with the common line.
     if (!hadRun) return DownloadRunModel::endLine(entry, result, hadRun);
-    return (isHistory(entry.task) ? "自动同步历史任务结束运行，运行结果："
-                                  : "下载自动同步任务结束运行，运行结果：") +
-           result;
+    return TaskKindOf(entry.task).runEnd.ended + result;
 }
 
 

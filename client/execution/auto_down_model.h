@@ -71,7 +71,7 @@ class CAutoDownModel final : public DownloadRunModel<AutoSyncKind> {
     void cleanLocalHistory();
 
   private:
-    static bool isHistory(const catalogue::AutoSyncTask& task) { return task.plantype == 2; }
+    static bool isHistory(const catalogue::AutoSyncTask& task) { return catalogue::IsHistoryEntry(task); }
     bool beginRun(const Entry& entry, Begun& begun, std::string& error) override;
     void takeBegun(Entry& entry, const Begun& begun) override;
     void resetForAgain(Entry& entry) override;

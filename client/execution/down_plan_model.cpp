@@ -2,6 +2,7 @@
 
 #include "client/execution/download_run.h"
 #include "client/execution/task_model_impl.h"
+#include "client/execution/tasks/task_kind.h"
 
 namespace vantrel {
 
@@ -12,20 +13,15 @@ namespace {
 namespace fs = std::filesystem;
 using catalogue::DownloadTask;
 
-constexpr CatalogueTable<DownloadTask> kDownloadTable{
-    &catalogue::CModule::LoadDownloadTasks,   &catalogue::CModule::AddDownloadTask,
-    &catalogue::CModule::ModifyDownloadTask,  &catalogue::CModule::DeleteDownloadTask,
-    &catalogue::CModule::RemoveDownloadTask,  &catalogue::CModule::PutDownloadTask,
-    &catalogue::CModule::DownloadTasks,       &catalogue::CModule::FindDownloadTask,
-    &catalogue::CModule::UpdateDownloadRow,   &catalogue::CModule::RecordDownloadRun};
+// Mailbox and bulletin tasks end alike.
+const RunEndTexts& kEnd = TaskKindOf(TaskKindId::Mailbox).runEnd;
 
 }  // namespace
 
 CDownPlanModel::CDownPlanModel(const Context& context, DownloadModelOptions options)
     : DownloadRunModel(context, *options.catalogue, *options.blocks, CatalogueTaskKind::Download,
-                       kDownloadTable,
-                       {"下载任务结束运行，运行结果：", "下载任务运行结束，运行结果：",
-                        "下载任务结束运行，用户停止任务！"}),
+                       CatalogueTableOf<DownloadTask>(),
+                       {kEnd.ended, kEnd.startFailed, kEnd.stopped}),
       options_(std::move(options)) {}
 
 CDownPlanModel::~CDownPlanModel() = default;
@@ -37,7 +33,8 @@ bool CDownPlanModel::beginRun(const Entry& entry, Begun& begun, std::string& err
     bool ok = run->openList(error);
     begun.taskLog = run->taskLogPath();
     run->taskLog("下载任务开始运行", 0);
-    if (ok && task.plantype != 1 && task.plantype != 2) {
+    if (ok && !catalogue::IsBulletin(task) &&
+        task.plantype != static_cast<int>(catalogue::DownloadPlanType::Mailbox)) {
         error = "不支持的传送计划类型！";
         ok = false;
     }
@@ -54,7 +51,7 @@ bool CDownPlanModel::forgetDay(const Entry& entry) {
     std::string line;
     const bool forgotten = ForgetDownloadDay(
         context_, task.planid, WindowShift(task),
-        task.plantype == 2 ? fs::path(task.recvpath) / "Bullet" : fs::path(task.recvpath), line);
+        catalogue::IsBulletin(task) ? fs::path(task.recvpath) / "Bullet" : fs::path(task.recvpath), line);
     sysLog(line);
     if (!forgotten && context_.prompt)
         context_.prompt->show("DRAV信箱文件交换工具", line, UserPrompt::Icon::Error);

@@ -133,7 +133,7 @@ class DownloadRun final : public catalogue::DownloadEngine {
     std::filesystem::path targetDirectory(const File& file) const;
     std::filesystem::path workDirectory() const;
     std::string remoteDirectory() const;
-    bool isBulletin() const { return task_.plantype == 2; }
+    bool isBulletin() const { return catalogue::IsBulletin(task_); }
 
     const Context& context_;
     DownloadRunSetup setup_;

@@ -2,6 +2,7 @@
 
 #include "client/catalogue/catalogue_text.h"
 #include "client/execution/task_model_impl.h"
+#include "client/execution/tasks/task_kind.h"
 #include "client/execution/upload_run.h"
 
 namespace vantrel {
@@ -12,13 +13,7 @@ namespace {
 
 using catalogue::UploadTask;
 
-constexpr CatalogueTable<UploadTask> kUploadTable{
-    &catalogue::CModule::LoadUploadTasks,  &catalogue::CModule::AddUploadTask,
-    &catalogue::CModule::ModifyUploadTask, &catalogue::CModule::DeleteUploadTask,
-    &catalogue::CModule::RemoveUploadTask, &catalogue::CModule::PutUploadTask,
-    &catalogue::CModule::UploadTasks,      &catalogue::CModule::FindUploadTask,
-    &catalogue::CModule::UpdateUploadRow,  &catalogue::CModule::RecordUploadRun};
-
+const RunEndTexts& kEnd = TaskKindOf(TaskKindId::Upload).runEnd;
 constexpr const char* kQueueFull = "上传任务队列已满,稍候执行!";
 
 }  // namespace
@@ -31,9 +26,7 @@ bool AcceptsUploads(const std::string& mailbox) {
 
 CSendPlanModel::CSendPlanModel(const Context& context, UploadModelOptions options)
     : TaskModel(context, *options.catalogue, *options.blocks, CatalogueTaskKind::Upload,
-                kUploadTable,
-                {"上传任务结束运行，运行结果：", "上传任务运行结束，运行结果：",
-                 "上传任务停止运行，用户停止任务！"}),
+                CatalogueTableOf<UploadTask>(), {kEnd.ended, kEnd.startFailed, kEnd.stopped}),
       options_(options) {}
 
 CSendPlanModel::~CSendPlanModel() = default;

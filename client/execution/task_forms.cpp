@@ -427,7 +427,7 @@ FormCheck CheckAutoSyncForm(const AutoSyncForm& form, const FormScope& scope, Au
     const std::string mailbox = TrimText(form.mailbox);
     std::vector<AutoSyncTask> others = scope.module->AutoSyncTasks();
     std::erase_if(others, [&](const AutoSyncTask& t) {
-        return t.plantype == 2 || t.planid == scope.editedTaskId;
+        return catalogue::IsHistoryEntry(t) || t.planid == scope.editedTaskId;
     });
     for (const AutoSyncTask& t : others) {
         if (t.plandes == description)
@@ -449,10 +449,10 @@ FormCheck CheckAutoSyncForm(const AutoSyncForm& form, const FormScope& scope, Au
 
 DownloadForm DownloadFormOf(const DownloadTask& task) {
     DownloadForm form;
-    form.source = task.plantype == 2 ? DownloadSource::Bulletin : DownloadSource::Mailbox;
+    form.source = catalogue::IsBulletin(task) ? DownloadSource::Bulletin : DownloadSource::Mailbox;
     form.description = task.plandes;
     form.mailbox = task.mailname;
-    if (task.plantype == 2) form.bulletin = task.opertype;
+    if (catalogue::IsBulletin(task)) form.bulletin = task.opertype;
     form.fileName = task.filename;
     form.begin = timeOrMidnight(task.begintime);
     form.end = timeOrMidnight(task.endtime);
@@ -501,7 +501,7 @@ UploadTask NewUploadTask(const platform::Clock& clock, const std::string& operat
 
 AutoSyncTask NewAutoSyncTask(const platform::Clock& clock, const std::string& operatorCode) {
     AutoSyncTask task = newTask<AutoSyncTask>(clock, operatorCode);
-    task.plantype = 1;
+    task.plantype = static_cast<int>(catalogue::AutoSyncPlanType::Task);
     task.begintime = "00:00";
     task.endtime = "23:59";
     return task;
