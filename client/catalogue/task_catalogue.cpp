@@ -505,17 +505,6 @@ void CModule::load(Kind<Task>& kind) {
     }
 }
 
-void CModule::LoadUploadTasks() {
-    load(*upload_);
-}
-void CModule::LoadDownloadTasks() {
-    load(*download_);
-}
-
-void CModule::LoadAutoSyncTasks() {
-    load(*autoSync_);
-}
-
 void CModule::createUploadDirectoriesFor(const UploadTask& task) {
     const std::string today = FormatDate(context_.clock->localNow());
     auto make = [&](const std::string& base, int dated) {
@@ -569,16 +558,6 @@ int CModule::add(Kind<Task>& kind, const Task& task, std::string& message) {
     return 1;
 }
 
-int CModule::AddUploadTask(const UploadTask& task, std::string& message) {
-    return add(*upload_, task, message);
-}
-int CModule::AddDownloadTask(const DownloadTask& task, std::string& message) {
-    return add(*download_, task, message);
-}
-int CModule::AddAutoSyncTask(const AutoSyncTask& task, std::string& message) {
-    return add(*autoSync_, task, message);
-}
-
 template <class Task>
 int CModule::remove(Kind<Task>& kind, const Task& task, std::string& message) {
     const std::string id = TrimText(task.planid);
@@ -603,16 +582,6 @@ int CModule::remove(Kind<Task>& kind, const Task& task, std::string& message) {
     }
     sysLog(fmt(kind.texts.deleteDone, id));
     return 1;
-}
-
-int CModule::DeleteUploadTask(const UploadTask& task, std::string& message) {
-    return remove(*upload_, task, message);
-}
-int CModule::DeleteDownloadTask(const DownloadTask& task, std::string& message) {
-    return remove(*download_, task, message);
-}
-int CModule::DeleteAutoSyncTask(const AutoSyncTask& task, std::string& message) {
-    return remove(*autoSync_, task, message);
 }
 
 template <class Task>
@@ -649,16 +618,6 @@ int CModule::modify(Kind<Task>& kind, const Task& task, std::string& message) {
     return 1;
 }
 
-int CModule::ModifyUploadTask(const UploadTask& task, std::string& message) {
-    return modify(*upload_, task, message);
-}
-int CModule::ModifyDownloadTask(const DownloadTask& task, std::string& message) {
-    return modify(*download_, task, message);
-}
-int CModule::ModifyAutoSyncTask(const AutoSyncTask& task, std::string& message) {
-    return modify(*autoSync_, task, message);
-}
-
 template <class Task>
 int CModule::updateRowLocked(Kind<Task>& kind, const std::string& taskId,
                              const std::string& lastResult, const std::string& lastDescription,
@@ -687,27 +646,6 @@ int CModule::updateRowLocked(Kind<Task>& kind, const std::string& taskId,
         return 0;
     }
     return 1;
-}
-
-int CModule::UpdateUploadRow(const std::string& taskId, const std::string& lastResult,
-                             const std::string& lastDescription, const std::string& lastRunTime,
-                             int state) {
-    std::lock_guard lock(upload_->mutex);
-    return updateRowLocked(*upload_, taskId, lastResult, lastDescription, lastRunTime, state);
-}
-
-int CModule::UpdateDownloadRow(const std::string& taskId, const std::string& lastResult,
-                               const std::string& lastDescription, const std::string& lastRunTime,
-                               int state) {
-    std::lock_guard lock(download_->mutex);
-    return updateRowLocked(*download_, taskId, lastResult, lastDescription, lastRunTime, state);
-}
-
-int CModule::UpdateAutoSyncRow(const std::string& taskId, const std::string& lastResult,
-                               const std::string& lastDescription, const std::string& lastRunTime,
-                               int state) {
-    std::lock_guard lock(autoSync_->mutex);
-    return updateRowLocked(*autoSync_, taskId, lastResult, lastDescription, lastRunTime, state);
 }
 
 template <class Task>
@@ -746,24 +684,6 @@ std::string CModule::recordRun(Kind<Task>& kind, const std::string& taskId,
     return event.nextRunTime;
 }
 
-std::string CModule::RecordUploadRun(const std::string& taskId, const std::string& lastResult,
-                                     const std::string& lastDescription,
-                                     const std::string& lastRunTime, bool earlyRetry) {
-    return recordRun(*upload_, taskId, lastResult, lastDescription, lastRunTime, earlyRetry);
-}
-
-std::string CModule::RecordDownloadRun(const std::string& taskId, const std::string& lastResult,
-                                       const std::string& lastDescription,
-                                       const std::string& lastRunTime, bool earlyRetry) {
-    return recordRun(*download_, taskId, lastResult, lastDescription, lastRunTime, earlyRetry);
-}
-
-std::string CModule::RecordAutoSyncRun(const std::string& taskId, const std::string& lastResult,
-                                       const std::string& lastDescription,
-                                       const std::string& lastRunTime, bool earlyRetry) {
-    return recordRun(*autoSync_, taskId, lastResult, lastDescription, lastRunTime, earlyRetry);
-}
-
 bool CModule::IsHistorySyncCurrent(const std::string& taskId) const {
     std::string mailname;
     {
@@ -786,39 +706,11 @@ bool CModule::IsHistorySyncCurrent(const std::string& taskId) const {
     return next.size() >= 8 && next.substr(0, 8) > trading;
 }
 
-void CModule::PutUploadTask(const UploadTask& task) {
-    std::lock_guard lock(upload_->mutex);
-    upload_->tasks[task.planid] = task;
-    planDir_.Replace(task.planid, directoriesOf(task));
-}
-
-void CModule::PutDownloadTask(const DownloadTask& task) {
-    std::lock_guard lock(download_->mutex);
-    download_->tasks[task.planid] = task;
-    planDir_.Replace(task.planid, directoriesOf(task));
-}
-
-void CModule::PutAutoSyncTask(const AutoSyncTask& task) {
-    std::lock_guard lock(autoSync_->mutex);
-    autoSync_->tasks[task.planid] = task;
-    if (!IsHistoryEntry(task)) planDir_.Replace(task.planid, directoriesOf(task));
-}
-
 template <class Task>
 void CModule::forget(Kind<Task>& kind, const std::string& taskId) {
     std::lock_guard lock(kind.mutex);
     kind.tasks.erase(taskId);
     planDir_.Unregister(taskId);
-}
-
-void CModule::RemoveUploadTask(const std::string& taskId) {
-    forget(*upload_, taskId);
-}
-void CModule::RemoveDownloadTask(const std::string& taskId) {
-    forget(*download_, taskId);
-}
-void CModule::RemoveAutoSyncTask(const std::string& taskId) {
-    forget(*autoSync_, taskId);
 }
 
 namespace {
@@ -837,35 +729,102 @@ std::optional<typename Map::mapped_type> lookup(const Map& map, const std::strin
 }
 }  // namespace
 
-std::vector<UploadTask> CModule::UploadTasks() const {
-    std::lock_guard lock(upload_->mutex);
-    return values(upload_->tasks);
+template <>
+CModule::Kind<UploadTask>& CModule::kindOf<UploadTask>() const {
+    return *upload_;
+}
+template <>
+CModule::Kind<DownloadTask>& CModule::kindOf<DownloadTask>() const {
+    return *download_;
+}
+template <>
+CModule::Kind<AutoSyncTask>& CModule::kindOf<AutoSyncTask>() const {
+    return *autoSync_;
 }
 
-std::vector<DownloadTask> CModule::DownloadTasks() const {
-    std::lock_guard lock(download_->mutex);
-    return values(download_->tasks);
+template <class Task>
+void CModule::Load() {
+    load(kindOf<Task>());
+}
+template <class Task>
+int CModule::Add(const Task& task, std::string& message) {
+    return add(kindOf<Task>(), task, message);
+}
+template <class Task>
+int CModule::Delete(const Task& task, std::string& message) {
+    return remove(kindOf<Task>(), task, message);
+}
+template <class Task>
+int CModule::Modify(const Task& task, std::string& message) {
+    return modify(kindOf<Task>(), task, message);
 }
 
-std::vector<AutoSyncTask> CModule::AutoSyncTasks() const {
-    std::lock_guard lock(autoSync_->mutex);
-    return values(autoSync_->tasks);
+template <class Task>
+int CModule::UpdateRow(const std::string& taskId, const std::string& lastResult,
+                       const std::string& lastDescription, const std::string& lastRunTime,
+                       int state) {
+    Kind<Task>& kind = kindOf<Task>();
+    std::lock_guard lock(kind.mutex);
+    return updateRowLocked(kind, taskId, lastResult, lastDescription, lastRunTime, state);
 }
 
-std::optional<UploadTask> CModule::FindUploadTask(const std::string& taskId) const {
-    std::lock_guard lock(upload_->mutex);
-    return lookup(upload_->tasks, taskId);
+template <class Task>
+std::string CModule::RecordRun(const std::string& taskId, const std::string& lastResult,
+                               const std::string& lastDescription, const std::string& lastRunTime,
+                               bool earlyRetry) {
+    return recordRun(kindOf<Task>(), taskId, lastResult, lastDescription, lastRunTime, earlyRetry);
 }
 
-std::optional<DownloadTask> CModule::FindDownloadTask(const std::string& taskId) const {
-    std::lock_guard lock(download_->mutex);
-    return lookup(download_->tasks, taskId);
+template <class Task>
+void CModule::Put(const Task& task) {
+    Kind<Task>& kind = kindOf<Task>();
+    std::lock_guard lock(kind.mutex);
+    kind.tasks[task.planid] = task;
+    // A history entry shares its task's directories.
+    if constexpr (std::is_same_v<Task, AutoSyncTask>) {
+        if (IsHistoryEntry(task)) return;
+    }
+    planDir_.Replace(task.planid, directoriesOf(task));
 }
 
-std::optional<AutoSyncTask> CModule::FindAutoSyncTask(const std::string& taskId) const {
-    std::lock_guard lock(autoSync_->mutex);
-    return lookup(autoSync_->tasks, taskId);
+template <class Task>
+void CModule::Remove(const std::string& taskId) {
+    forget(kindOf<Task>(), taskId);
 }
+
+template <class Task>
+std::vector<Task> CModule::Tasks() const {
+    Kind<Task>& kind = kindOf<Task>();
+    std::lock_guard lock(kind.mutex);
+    return values(kind.tasks);
+}
+
+template <class Task>
+std::optional<Task> CModule::Find(const std::string& taskId) const {
+    Kind<Task>& kind = kindOf<Task>();
+    std::lock_guard lock(kind.mutex);
+    return lookup(kind.tasks, taskId);
+}
+
+// The table operations of the three record types.
+#define VANTREL_CATALOGUE_TABLE(Task)                                                        \
+    template void CModule::Load<Task>();                                                     \
+    template int CModule::Add<Task>(const Task&, std::string&);                              \
+    template int CModule::Delete<Task>(const Task&, std::string&);                           \
+    template int CModule::Modify<Task>(const Task&, std::string&);                           \
+    template int CModule::UpdateRow<Task>(const std::string&, const std::string&,            \
+                                          const std::string&, const std::string&, int);      \
+    template std::string CModule::RecordRun<Task>(const std::string&, const std::string&,    \
+                                                  const std::string&, const std::string&,    \
+                                                  bool);                                     \
+    template void CModule::Put<Task>(const Task&);                                           \
+    template void CModule::Remove<Task>(const std::string&);                                 \
+    template std::vector<Task> CModule::Tasks<Task>() const;                                 \
+    template std::optional<Task> CModule::Find<Task>(const std::string&) const;
+VANTREL_CATALOGUE_TABLE(UploadTask)
+VANTREL_CATALOGUE_TABLE(DownloadTask)
+VANTREL_CATALOGUE_TABLE(AutoSyncTask)
+#undef VANTREL_CATALOGUE_TABLE
 
 int CModule::PackTaskTables() {
     int result = 0;
@@ -882,8 +841,8 @@ int CModule::PackTaskTables() {
 
 HistoryCleanupTasks CModule::CleanupTasks() {
     HistoryCleanupTasks tasks;
-    for (const AutoSyncTask& task : AutoSyncTasks()) tasks.autoSyncTaskIds.push_back(task.planid);
-    for (const DownloadTask& task : DownloadTasks()) {
+    for (const AutoSyncTask& task : Tasks<catalogue::AutoSyncTask>()) tasks.autoSyncTaskIds.push_back(task.planid);
+    for (const DownloadTask& task : Tasks<catalogue::DownloadTask>()) {
         if (!task.recvpath.empty())
             tasks.downloadReceiveDirectories.push_back({task.recvpath, task.hasrecvdir != 0});
     }

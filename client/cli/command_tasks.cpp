@@ -142,9 +142,9 @@ class TaskSession {
                     [&environment] { notifyRunningClient(environment); },
                     [&environment] { return tasksRunningElsewhere(environment); }) {
         module_.SetOperator(operatorCode_);
-        module_.LoadUploadTasks();
-        module_.LoadDownloadTasks();
-        module_.LoadAutoSyncTasks();
+        module_.Load<catalogue::UploadTask>();
+        module_.Load<catalogue::DownloadTask>();
+        module_.Load<catalogue::AutoSyncTask>();
     }
 
     TaskCommands& commands() { return commands_; }

@@ -48,7 +48,7 @@ CSendPlanModel::Admission CSendPlanModel::admitStart(Entry& entry, platform::Wal
 }
 
 void CSendPlanModel::startRefused(const std::string& taskId) {
-    catalogue_.RecordUploadRun(taskId, "失败", kQueueFull, nowText(), false);
+    catalogue_.RecordRun<catalogue::UploadTask>(taskId, "失败", kQueueFull, nowText(), false);
     post(TaskFailed{CatalogueTaskKind::Upload, taskId, kQueueFull});
 }
 

@@ -125,9 +125,9 @@ bool TaskCommands::allowed(TaskCommand command, const std::string& taskId,
 }
 
 std::optional<AnyTask> TaskCommands::find(const std::string& taskId) const {
-    if (auto t = findIgnoringCase(catalogue().DownloadTasks(), taskId)) return AnyTask(*t);
-    if (auto t = findIgnoringCase(catalogue().UploadTasks(), taskId)) return AnyTask(*t);
-    if (auto t = findIgnoringCase(catalogue().AutoSyncTasks(), taskId);
+    if (auto t = findIgnoringCase(catalogue().Tasks<catalogue::DownloadTask>(), taskId)) return AnyTask(*t);
+    if (auto t = findIgnoringCase(catalogue().Tasks<catalogue::UploadTask>(), taskId)) return AnyTask(*t);
+    if (auto t = findIgnoringCase(catalogue().Tasks<catalogue::AutoSyncTask>(), taskId);
         t && TaskKindOf(*t).managed)
         return AnyTask(*t);
     return std::nullopt;
@@ -266,9 +266,9 @@ std::vector<TaskView> TaskCommands::views() const {
             views.push_back(viewOf(task, state));
         }
     };
-    add(catalogue().DownloadTasks());
-    add(catalogue().UploadTasks());
-    add(catalogue().AutoSyncTasks());
+    add(catalogue().Tasks<catalogue::DownloadTask>());
+    add(catalogue().Tasks<catalogue::UploadTask>());
+    add(catalogue().Tasks<catalogue::AutoSyncTask>());
     // Without threads here, a client in another process may run some of them.
     if (!scheduler_ && runningElsewhere_) {
         for (const std::string& id : runningElsewhere_()) {
@@ -284,7 +284,7 @@ std::map<std::string, std::string> TaskCommands::taskNames() const {
     std::map<std::string, std::string> names;
     for (const TaskView& v : views()) names[v.plan.planid] = v.plan.plandes;
     // A history entry is a copy of its task's record under an id of its own.
-    for (const AutoSyncTask& stored : catalogue().AutoSyncTasks()) {
+    for (const AutoSyncTask& stored : catalogue().Tasks<catalogue::AutoSyncTask>()) {
         if (!TaskKindOf(stored).managed) names[stored.planid] = stored.plandes;
     }
     return names;

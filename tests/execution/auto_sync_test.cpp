@@ -103,7 +103,7 @@ class AutoSync : public TransferGatewayFixture {
     void startScheduler() {
         makeScheduler();
         std::string message;
-        ASSERT_EQ(scheduler->catalogue().AddAutoSyncTask(task(), message), 1) << message;
+        ASSERT_EQ(scheduler->catalogue().Add<catalogue::AutoSyncTask>(task(), message), 1) << message;
         scheduler->start(2);
         for (int i = 0; i < 200 && historyId().empty(); ++i) std::this_thread::sleep_for(25ms);
         ASSERT_FALSE(historyId().empty()) << "the tasks were not loaded";
@@ -318,7 +318,7 @@ TEST_F(AutoSync, theCleanUpRunsOncePerBusinessDateAndOnlyBetweenTwoAndThreeGatew
     catalogue::CModule module(ctx, dirs);
     module.SetOperator("OPER01");
     std::string message;
-    ASSERT_EQ(module.AddAutoSyncTask(task(), message), 1) << message;
+    ASSERT_EQ(module.Add<catalogue::AutoSyncTask>(task(), message), 1) << message;
     FileBlockInfo::Options blockOptions;
     blockOptions.clock = &clock;
     FileBlockMap blocks(blockOptions);

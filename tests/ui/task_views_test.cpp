@@ -134,7 +134,7 @@ TEST_F(TaskViewsTest, bulletinDialogPreviewsTheDaysMatchingBulletinsAndStoresFol
     ASSERT_EQ(dialog.previewList()->topLevelItemCount(), 1);
     EXPECT_EQ(dialog.previewList()->topLevelItem(0)->text(0).toStdString(), "notice.doc");
     EXPECT_EQ(dialog.result(), QDialog::Accepted) << prompt.last();
-    const auto stored = scheduler->catalogue().FindDownloadTask(dialog.savedTaskId());
+    const auto stored = scheduler->catalogue().Find<catalogue::DownloadTask>(dialog.savedTaskId());
     ASSERT_TRUE(stored);
     EXPECT_EQ(stored->plantype, 2);
     EXPECT_EQ(stored->mailname, "FTP_A_QS");
@@ -176,7 +176,7 @@ TEST_F(TaskViewsTest, downloadDialogRefusesInTheDialogsOrderAndStoresTheAccepted
     dialog.submit();
     EXPECT_EQ(prompt.messages().size(), shown) << prompt.last();
     EXPECT_EQ(dialog.result(), QDialog::Accepted);
-    const auto stored = scheduler->catalogue().FindDownloadTask(dialog.savedTaskId());
+    const auto stored = scheduler->catalogue().Find<catalogue::DownloadTask>(dialog.savedTaskId());
     ASSERT_TRUE(stored);
     EXPECT_EQ(stored->plandes, chinese(20));
     EXPECT_EQ(stored->endtime, "07:59");
@@ -509,7 +509,7 @@ TEST_F(TaskViewsTest, logTreeWaitsForTheTasksAndNamesAHistoryEntrysLogAfterItsTa
         << shownText();
     std::string historyId;
     ASSERT_TRUE(waitUntil([&] {
-        for (const catalogue::AutoSyncTask& t : client.catalogue().AutoSyncTasks()) {
+        for (const catalogue::AutoSyncTask& t : client.catalogue().Tasks<catalogue::AutoSyncTask>()) {
             if (t.plantype == 2) historyId = t.planid;
         }
         return !historyId.empty();
@@ -648,7 +648,7 @@ TEST_F(TaskViewsTest, everyFrontEndRefusesWhatATasksRunStateDoesNotAllowWithOneT
         ASSERT_TRUE(view) << id;
         EXPECT_EQ(view->running, key.second) << id;
     }
-    EXPECT_TRUE(scheduler->catalogue().FindDownloadTask(ids[{Down, true}]));
+    EXPECT_TRUE(scheduler->catalogue().Find<catalogue::DownloadTask>(ids[{Down, true}]));
 }
 
 TEST_F(TaskViewsTest, qtsOwnTextsReadInChinese) {

@@ -6,7 +6,6 @@ namespace vantrel {
 
 namespace {
 
-using catalogue::CModule;
 using execution::TaskForm;
 
 constexpr unsigned bit(TaskCommand command) {
@@ -85,22 +84,6 @@ constexpr TaskKindInfo kKinds[] = {
      nullptr, 0, 0},
 };
 
-constexpr CatalogueTable<catalogue::DownloadTask> kDownloadTable{
-    &CModule::LoadDownloadTasks,  &CModule::AddDownloadTask,    &CModule::ModifyDownloadTask,
-    &CModule::DeleteDownloadTask, &CModule::RemoveDownloadTask, &CModule::PutDownloadTask,
-    &CModule::DownloadTasks,      &CModule::FindDownloadTask,   &CModule::UpdateDownloadRow,
-    &CModule::RecordDownloadRun};
-constexpr CatalogueTable<catalogue::UploadTask> kUploadTable{
-    &CModule::LoadUploadTasks,  &CModule::AddUploadTask,    &CModule::ModifyUploadTask,
-    &CModule::DeleteUploadTask, &CModule::RemoveUploadTask, &CModule::PutUploadTask,
-    &CModule::UploadTasks,      &CModule::FindUploadTask,   &CModule::UpdateUploadRow,
-    &CModule::RecordUploadRun};
-constexpr CatalogueTable<catalogue::AutoSyncTask> kAutoSyncTable{
-    &CModule::LoadAutoSyncTasks,  &CModule::AddAutoSyncTask,    &CModule::ModifyAutoSyncTask,
-    &CModule::DeleteAutoSyncTask, &CModule::RemoveAutoSyncTask, &CModule::PutAutoSyncTask,
-    &CModule::AutoSyncTasks,      &CModule::FindAutoSyncTask,   &CModule::UpdateAutoSyncRow,
-    &CModule::RecordAutoSyncRun};
-
 }  // namespace
 
 std::span<const TaskKindInfo> TaskKinds() {
@@ -129,19 +112,6 @@ const TaskKindInfo* TaskKindNamed(std::string_view word) {
         if (kind.managed && word == kind.word) return &kind;
     }
     return nullptr;
-}
-
-template <>
-const CatalogueTable<catalogue::DownloadTask>& CatalogueTableOf<catalogue::DownloadTask>() {
-    return kDownloadTable;
-}
-template <>
-const CatalogueTable<catalogue::UploadTask>& CatalogueTableOf<catalogue::UploadTask>() {
-    return kUploadTable;
-}
-template <>
-const CatalogueTable<catalogue::AutoSyncTask>& CatalogueTableOf<catalogue::AutoSyncTask>() {
-    return kAutoSyncTable;
 }
 
 }  // namespace vantrel

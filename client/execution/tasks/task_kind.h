@@ -10,6 +10,7 @@
 #include <string_view>
 
 #include "client/app/events.h"
+#include "client/catalogue/task_catalogue.h"
 #include "client/catalogue/task_records.h"
 #include "client/execution/table_commands.h"
 #include "client/execution/task_forms.h"
@@ -66,12 +67,14 @@ const TaskKindInfo* TaskKindNamed(std::string_view word);
 
 // The catalogue's operations on the table of a record type.
 template <class Task>
-const CatalogueTable<Task>& CatalogueTableOf();
-template <>
-const CatalogueTable<catalogue::DownloadTask>& CatalogueTableOf<catalogue::DownloadTask>();
-template <>
-const CatalogueTable<catalogue::UploadTask>& CatalogueTableOf<catalogue::UploadTask>();
-template <>
-const CatalogueTable<catalogue::AutoSyncTask>& CatalogueTableOf<catalogue::AutoSyncTask>();
+const CatalogueTable<Task>& CatalogueTableOf() {
+    using catalogue::CModule;
+    static constexpr CatalogueTable<Task> table{
+        &CModule::Load<Task>,   &CModule::Add<Task>,  &CModule::Modify<Task>,
+        &CModule::Delete<Task>, &CModule::Remove<Task>, &CModule::Put<Task>,
+        &CModule::Tasks<Task>,  &CModule::Find<Task>, &CModule::UpdateRow<Task>,
+        &CModule::RecordRun<Task>};
+    return table;
+}
 
 }  // namespace vantrel
