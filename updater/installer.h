@@ -8,7 +8,7 @@
 
 #include <filesystem>
 
-#include "client/app/installation.h"
+#include "client/base/installation.h"
 #include "platform/status.h"
 
 namespace vantrel::updater {

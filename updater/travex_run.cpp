@@ -3,7 +3,7 @@
 #include <cerrno>
 #include <system_error>
 
-#include "client/app/installation.h"
+#include "client/base/installation.h"
 #include "client/gateway/text_format.h"
 #include "client/update/update_checks.h"
 #include "platform/files.h"

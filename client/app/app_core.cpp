@@ -4,7 +4,7 @@
 #include <cstdio>
 
 #include "client/app/client_version.h"
-#include "client/config/logs.h"
+#include "client/base/logs.h"
 #include "platform/files.h"
 #include "platform/thread_id.h"
 

@@ -14,11 +14,11 @@
 #include <string>
 #include <vector>
 
-#include "client/app/context.h"
-#include "client/app/disk_space_check.h"
 #include "client/app/single_instance.h"
 #include "client/app/startup_steps.h"
+#include "client/base/context.h"
 #include "client/config/config.h"
+#include "client/execution/housekeeping/disk_space_check.h"
 
 namespace vantrel {
 

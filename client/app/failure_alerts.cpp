@@ -1,6 +1,6 @@
 #include "client/app/failure_alerts.h"
 
-#include "client/config/logs.h"
+#include "client/base/logs.h"
 #include "platform/child_process.h"
 #include "platform/ini_file.h"
 

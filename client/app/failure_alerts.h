@@ -16,8 +16,8 @@
 #include <mutex>
 #include <thread>
 
-#include "client/app/installation.h"
-#include "client/app/notifier.h"
+#include "client/base/installation.h"
+#include "client/base/notifier.h"
 
 namespace vantrel {
 

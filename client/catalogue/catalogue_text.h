@@ -1,31 +1,22 @@
 #pragma once
-// Small text and time helpers shared by the task tables and the file lists.
+// The day files of a task and the templates the tables are made from.
 
-#include <cstdint>
 #include <filesystem>
-#include <optional>
 #include <string>
-#include <string_view>
 
+#include "client/base/day_text.h"
 #include "platform/clock.h"
 
 namespace vantrel::catalogue {
 
-// ASCII case-insensitive comparison.
-bool EqualsIgnoreCase(std::string_view a, std::string_view b);
-std::string ToLowerAscii(std::string_view text);
-
-// "%Y-%m-%d %H:%M:%S".
-std::string FormatDateTime(const platform::LocalTime& t);
-// "%Y%m%d".
-std::string FormatDate(const platform::LocalTime& t);
-// "YYYY-MM-DD hh:mm:ss" (or "YYYY-MM-DD", or "YYYY/MM/DD ..."), with every part in range;
-// nothing for any other text.
-std::optional<platform::LocalTime> ParseDateTime(std::string_view text);
-
-// The decimal integer at the start of `text` (after blanks, with an optional sign); 0 when
-// none. Stops at the first non-digit; saturates.
-std::int64_t LeadingInteger(std::string_view text);
+// The date and text helpers live in base; the catalogue's code names them unqualified.
+using base::EqualsIgnoreCase;
+using base::FormatDate;
+using base::FormatDateTime;
+using base::FormatStamp;
+using base::LeadingInteger;
+using base::ParseDateTime;
+using base::ToLowerAscii;
 
 // "<directory>/<taskId>-YYYYMMDD<extension>": the daily list (".dat") and task log (".log").
 std::filesystem::path DailyTaskFile(const std::filesystem::path& directory,

@@ -23,10 +23,79 @@ bool isBlank(char c) {
     return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\0';
 }
 
+// Copies a table from `in` to `out` piece by piece; only fewer bytes than asked is a failure.
+class TableCopy {
+  public:
+    TableCopy(platform::File& in, platform::File& out) : in_(in), out_(out) {}
+
+    Status header(int length) {
+        std::string header(static_cast<std::size_t>(length), '\0');
+        if (Status s = readExactly(header.data(), header.size()); !s) return s;
+        return write(header.data(), header.size());
+    }
+
+    // Records are read in chunks of ten; a chunk asks for no more than what remains of the
+    // records. Answers how many records were kept.
+    Result<int> records(int count, int recordLength,
+                        const std::function<bool(int index, const char* record)>& drop) {
+        constexpr int kChunkRecords = 10;
+        std::string chunk(static_cast<std::size_t>(recordLength) * kChunkRecords, '\0');
+        int kept = 0;
+        for (int first = 0; first < count; first += kChunkRecords) {
+            const int n = std::min(kChunkRecords, count - first);
+            const std::size_t want = static_cast<std::size_t>(n) * recordLength;
+            if (Status s = readExactly(chunk.data(), want); !s) return s;
+            for (int k = 0; k < n; ++k) {
+                const char* record = chunk.data() + static_cast<std::size_t>(k) * recordLength;
+                if (drop(first + k, record)) continue;
+                if (Status s = write(record, static_cast<std::size_t>(recordLength)); !s) return s;
+                ++kept;
+            }
+        }
+        return kept;
+    }
+
+    // Whatever follows the last record (the end-of-file marker) goes along.
+    Status rest() {
+        char chunk[4096];
+        for (;;) {
+            Result<std::size_t> got = in_.readAt(readAt_, chunk, sizeof chunk);
+            if (!got) return got.status();
+            if (got.value() == 0) return Status::ok();
+            readAt_ += static_cast<std::int64_t>(got.value());
+            if (Status s = write(chunk, got.value()); !s) return s;
+        }
+    }
+
+    Status recordCount(int kept) {
+        char countBytes[4];
+        for (int i = 0; i < 4; ++i)
+            countBytes[i] = static_cast<char>((static_cast<unsigned>(kept) >> (8 * i)) & 0xFF);
+        return out_.writeAt(4, countBytes, 4);
+    }
+
+  private:
+    Status readExactly(char* buffer, std::size_t size) {
+        Result<std::size_t> got = in_.readAt(readAt_, buffer, size);
+        if (!got) return got.status();
+        if (got.value() != size) return Status::error(ErrorKind::Corruption, "short table");
+        readAt_ += static_cast<std::int64_t>(size);
+        return Status::ok();
+    }
+    Status write(const char* data, std::size_t size) {
+        Status s = out_.writeAt(writeAt_, data, size);
+        writeAt_ += static_cast<std::int64_t>(size);
+        return s;
+    }
+
+    platform::File& in_;
+    platform::File& out_;
+    std::int64_t readAt_ = 0;
+    std::int64_t writeAt_ = 0;
+};
+
 // Copies the table at `path` without the records for which `drop` answers true, fixes the
 // copy's record count and puts it in place of the original as one durable replacement.
-// Records are read in chunks of ten; a chunk asks for no more than what remains of the
-// records, and only fewer bytes than asked is a failure.
 int rewriteTable(const std::filesystem::path& path,
                  const std::function<bool(int index, const char* record)>& drop,
                  platform::FileSystem& files) {
@@ -45,54 +114,13 @@ int rewriteTable(const std::filesystem::path& path,
             Result<std::unique_ptr<platform::File>> opened =
                 files.open(temporary, platform::OpenMode::kCreateTruncate);
             if (!opened) return opened.status();
-            platform::File& out = *opened.value();
-            std::int64_t readAt = 0;
-            std::int64_t writeAt = 0;
-            auto copy = [&](const char* data, std::size_t size) {
-                Status s = out.writeAt(writeAt, data, size);
-                writeAt += static_cast<std::int64_t>(size);
-                return s;
-            };
-            auto corrupt = [] { return Status::error(ErrorKind::Corruption, "short table"); };
-
-            std::string header(static_cast<std::size_t>(headerLength), '\0');
-            Result<std::size_t> got = in.value()->readAt(readAt, header.data(), header.size());
-            if (!got) return got.status();
-            if (got.value() != header.size()) return corrupt();
-            readAt += headerLength;
-            if (Status s = copy(header.data(), header.size()); !s) return s;
-
-            constexpr int kChunkRecords = 10;
-            std::string chunk(static_cast<std::size_t>(recordLength) * kChunkRecords, '\0');
-            int kept = 0;
-            for (int first = 0; first < count; first += kChunkRecords) {
-                const int n = std::min(kChunkRecords, count - first);
-                const std::size_t want = static_cast<std::size_t>(n) * recordLength;
-                got = in.value()->readAt(readAt, chunk.data(), want);
-                if (!got) return got.status();
-                if (got.value() != want) return corrupt();
-                readAt += static_cast<std::int64_t>(want);
-                for (int k = 0; k < n; ++k) {
-                    const char* record = chunk.data() + static_cast<std::size_t>(k) * recordLength;
-                    if (drop(first + k, record)) continue;
-                    if (Status s = copy(record, static_cast<std::size_t>(recordLength)); !s)
-                        return s;
-                    ++kept;
-                }
-            }
-            // Whatever follows the last record (the end-of-file marker) goes along.
-            for (;;) {
-                got = in.value()->readAt(readAt, chunk.data(), chunk.size());
-                if (!got) return got.status();
-                if (got.value() == 0) break;
-                readAt += static_cast<std::int64_t>(got.value());
-                if (Status s = copy(chunk.data(), got.value()); !s) return s;
-            }
-            char countBytes[4];
-            for (int i = 0; i < 4; ++i)
-                countBytes[i] = static_cast<char>((static_cast<unsigned>(kept) >> (8 * i)) & 0xFF);
-            if (Status s = out.writeAt(4, countBytes, 4); !s) return s;
-            return out.close();
+            TableCopy copy(*in.value(), *opened.value());
+            if (Status s = copy.header(headerLength); !s) return s;
+            Result<int> kept = copy.records(count, recordLength, drop);
+            if (!kept) return kept.status();
+            if (Status s = copy.rest(); !s) return s;
+            if (Status s = copy.recordCount(kept.value()); !s) return s;
+            return opened.value()->close();
         });
     return replaced ? 0 : -1;
 }

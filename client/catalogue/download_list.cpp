@@ -13,7 +13,7 @@
 #include "client/catalogue/flag_recorder.h"
 #include "client/catalogue/list_engine.h"
 #include "client/catalogue/table_schema.h"
-#include "client/config/logs.h"
+#include "client/base/logs.h"
 #include "client/transfer/local_path.h"
 #include "platform/error_text.h"
 #include "platform/files.h"

@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "client/app/context.h"
+#include "client/base/context.h"
 #include "client/catalogue/dbf_table.h"
 #include "client/catalogue/task_file_list.h"
 #include "client/transfer/local_path.h"

@@ -2,10 +2,10 @@
 
 #include <cstdio>
 
+#include "client/base/logs.h"
 #include "client/catalogue/catalogue_text.h"
 #include "client/catalogue/dbf_table.h"
 #include "client/catalogue/table_schema.h"
-#include "client/config/logs.h"
 #include "platform/files.h"
 
 namespace vantrel::catalogue {

@@ -11,7 +11,7 @@
 #include <mutex>
 #include <string>
 
-#include "client/app/context.h"
+#include "client/base/context.h"
 #include "client/catalogue/flag_recorder.h"
 
 namespace vantrel::catalogue {

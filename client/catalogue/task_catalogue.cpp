@@ -4,11 +4,11 @@
 #include <cstdio>
 #include <random>
 
+#include "client/base/logs.h"
 #include "client/catalogue/catalogue_text.h"
 #include "client/catalogue/dbf_table.h"
 #include "client/catalogue/table_schema.h"
 #include "client/catalogue/task_schedule.h"
-#include "client/config/logs.h"
 #include "platform/files.h"
 #include "platform/ini_file.h"
 
@@ -316,10 +316,9 @@ std::string MakeTaskId(const platform::Clock& clock) {
         std::lock_guard lock(mutex);
         number = static_cast<int>(random() % 32768);
     }
-    char id[64];
-    std::snprintf(id, sizeof id, "%04d%02d%02d%02d%02d%02d-%05d", t.year, t.month, t.day, t.hour,
-                  t.minute, t.second, number);
-    return std::string(id).substr(0, 20);
+    char serial[16];
+    std::snprintf(serial, sizeof serial, "-%05d", number);
+    return (FormatStamp(t) + serial).substr(0, 20);
 }
 
 template <class Task>

@@ -16,10 +16,10 @@
 #include <string>
 #include <vector>
 
-#include "client/app/context.h"
+#include "client/base/context.h"
 #include "client/catalogue/plan_dir.h"
 #include "client/catalogue/task_records.h"
-#include "client/config/history_cleanup.h"
+#include "client/execution/housekeeping/history_cleanup.h"
 
 namespace vantrel::catalogue {
 

@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "client/app/context.h"
+#include "client/base/context.h"
 #include "client/catalogue/dbf_table.h"
 
 namespace vantrel::catalogue {

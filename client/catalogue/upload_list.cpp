@@ -67,10 +67,10 @@ std::optional<ScannedFile> describe(const std::filesystem::path& path) {
     if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return std::nullopt;
     const platform::LocalTime t =
         platform::toLocalTime(std::chrono::system_clock::from_time_t(st.st_mtime));
-    char date[16], time[16];
-    std::snprintf(date, sizeof date, "%04d%02d%02d", t.year, t.month, t.day);
+    char time[16];
     std::snprintf(time, sizeof time, "%02d:%02d:%02d", t.hour, t.minute, t.second);
-    return ScannedFile{path.filename().string(), static_cast<std::int64_t>(st.st_size), date, time};
+    return ScannedFile{path.filename().string(), static_cast<std::int64_t>(st.st_size),
+                       FormatDate(t), time};
 }
 
 }  // namespace
@@ -461,11 +461,7 @@ std::filesystem::path CUpLoadFile::sentFileNameLocked(const std::string& fileNam
     const std::size_t dot = fileName.rfind('.');
     const std::string base = dot == std::string::npos ? fileName : fileName.substr(0, dot);
     const std::string extension = dot == std::string::npos ? std::string() : fileName.substr(dot);
-    const platform::LocalTime t = context_.clock->localNow();
-    char stamp[32];
-    std::snprintf(stamp, sizeof stamp, "%04d%02d%02d%02d%02d%02d", t.year, t.month, t.day, t.hour,
-                  t.minute, t.second);
-    const std::string stem = base + "_SUCCESS_" + stamp;
+    const std::string stem = base + "_SUCCESS_" + FormatStamp(context_.clock->localNow());
     std::filesystem::path candidate = sentDirectory_ / (stem + extension);
     std::error_code ec;
     for (int n = 1; std::filesystem::exists(candidate, ec) && n < 10000; ++n) {

@@ -14,7 +14,7 @@
 #include <utility>
 #include <vector>
 
-#include "client/app/context.h"
+#include "client/base/context.h"
 #include "client/catalogue/dbf_table.h"
 #include "client/catalogue/task_file_list.h"
 #include "client/catalogue/task_records.h"

@@ -5,8 +5,8 @@
 #include "client/app/client_version.h"
 #include "client/cli/password_source.h"
 #include "client/config/config.h"
-#include "client/execution/clock_hook.h"
-#include "client/execution/mailbox_session.h"
+#include "client/execution/housekeeping/clock_hook.h"
+#include "client/execution/session/mailbox_session.h"
 
 namespace vantrel::cli {
 

@@ -5,11 +5,11 @@
 #include <string>
 #include <vector>
 
-#include "client/app/context.h"
-#include "client/app/installation.h"
-#include "client/app/notifier.h"
-#include "client/app/user_prompt.h"
-#include "client/config/logs.h"
+#include "client/base/context.h"
+#include "client/base/installation.h"
+#include "client/base/logs.h"
+#include "client/base/notifier.h"
+#include "client/base/user_prompt.h"
 #include "platform/clock.h"
 
 namespace vantrel {

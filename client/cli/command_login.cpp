@@ -7,7 +7,7 @@
 #include <cstdio>
 
 #include "client/cli/cli.h"
-#include "client/execution/mailbox_session.h"
+#include "client/execution/session/mailbox_session.h"
 #include "client/gateway/interactive_gateway.h"
 #include "client/gateway/record_codec.h"
 

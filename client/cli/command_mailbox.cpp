@@ -20,7 +20,7 @@
 #include <filesystem>
 
 #include "client/cli/cli.h"
-#include "client/execution/mailbox_session.h"
+#include "client/execution/session/mailbox_session.h"
 #include "client/gateway/interactive_gateway.h"
 #include "client/gateway/text_format.h"
 

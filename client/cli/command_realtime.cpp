@@ -12,10 +12,10 @@
 
 #include "client/cli/cli.h"
 #include "client/config/config.h"
-#include "client/execution/command_inbox.h"
-#include "client/execution/mailbox_session.h"
-#include "client/execution/realtime_manual.h"
-#include "client/execution/realtime_service.h"
+#include "client/execution/realtime/realtime_manual.h"
+#include "client/execution/realtime/realtime_service.h"
+#include "client/execution/session/mailbox_session.h"
+#include "client/execution/tasks/command_inbox.h"
 #include "client/gateway/interactive_gateway.h"
 
 namespace vantrel::cli {

@@ -7,7 +7,7 @@
 #include "client/app/app_core.h"
 #include "client/cli/cli.h"
 #include "client/cli/login_seam.h"
-#include "client/execution/task_scheduler.h"
+#include "client/execution/tasks/task_scheduler.h"
 #include "client/gateway/interactive_gateway.h"
 
 namespace vantrel::cli {

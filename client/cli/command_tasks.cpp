@@ -18,9 +18,9 @@
 #include "client/catalogue/task_catalogue.h"
 #include "client/cli/cli.h"
 #include "client/config/config.h"
-#include "client/execution/task_commands.h"
-#include "client/execution/task_forms.h"
-#include "client/execution/task_model.h"
+#include "client/execution/tasks/task_commands.h"
+#include "client/execution/tasks/task_forms.h"
+#include "client/execution/tasks/task_model.h"
 #include "client/service/serve_status.h"
 #include "platform/files.h"
 

@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <limits>
 
+#include "client/base/day_text.h"
 #include "client/config/decimal.h"
 #include "platform/ini_file.h"
 
@@ -263,10 +264,7 @@ Status CConfig::writeMailSavePath(const std::string& path) const {
 std::filesystem::path CConfig::todayBulletinDirectory(const platform::Clock& clock) const {
     const std::string name =
         readString(platform::IniFile(clientIniPath), "Bullet", "defaultpath", "Bullet");
-    const platform::LocalTime today = clock.localNow();
-    char date[16];
-    std::snprintf(date, sizeof date, "%04d%02d%02d", today.year, today.month, today.day);
-    return installation_.root() / name / date;
+    return installation_.root() / name / base::FormatDate(clock.localNow());
 }
 
 RealtimeReportSettings CConfig::readRealtimeReportSettings() const {

@@ -9,7 +9,7 @@
 #include <string_view>
 #include <vector>
 
-#include "client/app/installation.h"
+#include "client/base/installation.h"
 #include "platform/clock.h"
 #include "platform/status.h"
 

@@ -9,7 +9,7 @@
 #include <cstring>
 #include <new>
 
-#include "client/config/logs.h"
+#include "client/base/logs.h"
 #include "client/gateway/login_digest.h"
 #include "client/gateway/text_format.h"
 #include "platform/text_codec.h"

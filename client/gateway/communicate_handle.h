@@ -21,7 +21,7 @@
 #include <string_view>
 #include <vector>
 
-#include "client/app/context.h"
+#include "client/base/context.h"
 #include "client/config/config.h"
 #include "client/gateway/gateway_process.h"
 #include "client/gateway/gateway_records.h"

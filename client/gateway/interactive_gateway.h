@@ -6,8 +6,8 @@
 
 #include <string>
 
-#include "client/app/context.h"
 #include "client/app/startup_steps.h"
+#include "client/base/context.h"
 #include "client/gateway/gateway_process.h"
 #include "client/gateway/vorn_ftp.h"
 

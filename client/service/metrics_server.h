@@ -11,7 +11,7 @@
 #include <string>
 #include <thread>
 
-#include "client/app/installation.h"
+#include "client/base/installation.h"
 #include "platform/status.h"
 
 namespace httplib {

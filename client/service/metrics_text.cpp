@@ -47,13 +47,9 @@ std::string label(const char* name, const std::string& value) {
     return std::string(name) + "=\"" + escaped(value) + "\"";
 }
 
-}  // namespace
-
-std::string renderMetrics(const MetricsInputs& in) {
+void addTransfers(Exposition& x, const MetricsInputs& in) {
     std::map<std::string, std::string> mailboxOf;
     for (const TaskStatus& t : in.status.tasks) mailboxOf[t.id] = t.mailbox;
-    Exposition x;
-
     x.family("vantrel_files_total", "counter", "Files received or sent whole since serve started.");
     for (const auto& [key, totals] : in.transfers)
         x.sample("vantrel_files_total",
@@ -73,7 +69,9 @@ std::string renderMetrics(const MetricsInputs& in) {
             "vantrel_resumed_files_total",
             label("task", key.first) + "," + label("direction", key.second ? "sent" : "received"),
             static_cast<double>(totals.resumed));
+}
 
+void addRuns(Exposition& x, const MetricsInputs& in) {
     x.family("vantrel_runs_total", "counter", "Task runs that ended, by kind and result.");
     for (const auto& [key, totals] : in.events.runs)
         x.sample("vantrel_runs_total", label("kind", key.first) + "," + label("result", key.second),
@@ -86,7 +84,9 @@ std::string renderMetrics(const MetricsInputs& in) {
     }
     x.family("vantrel_file_retries_total", "counter", "Failed attempts at a file, retried.");
     x.sample("vantrel_file_retries_total", "", static_cast<double>(in.events.retries));
+}
 
+void addGateway(Exposition& x, const MetricsInputs& in) {
     x.family("vantrel_logins_total", "counter", "Successful gateway logins.");
     x.sample("vantrel_logins_total", "", static_cast<double>(in.logins));
     x.family("vantrel_login_failures_total", "counter", "Gateway logins that failed.");
@@ -96,11 +96,12 @@ std::string renderMetrics(const MetricsInputs& in) {
     x.sample("vantrel_gateway_failovers_total", "", static_cast<double>(in.failovers));
     x.family("vantrel_gateway_logged_in", "gauge", "1 while the client is logged in.");
     x.sample("vantrel_gateway_logged_in", "", in.status.loggedIn ? 1 : 0);
-
     x.family("vantrel_realtime_reports_fetched_total", "counter", "Real-time reports fetched.");
     x.sample("vantrel_realtime_reports_fetched_total", "",
              static_cast<double>(in.events.realtimeReports));
+}
 
+void addProcess(Exposition& x, const MetricsInputs& in) {
     x.family("vantrel_disk_free_bytes", "gauge",
              "Free space of the installation root and of each task's target.");
     for (const DiskStatus& d : in.status.disks) {
@@ -108,7 +109,6 @@ std::string renderMetrics(const MetricsInputs& in) {
         x.sample("vantrel_disk_free_bytes", label("path", d.path) + "," + label("task", d.taskId),
                  static_cast<double>(d.freeMegabytes) * 1024 * 1024);
     }
-
     x.family("vantrel_thread_manager_last_tick_seconds", "gauge",
              "When the plan monitor last ticked, in seconds since 1970.");
     x.sample("vantrel_thread_manager_last_tick_seconds", "",
@@ -117,6 +117,16 @@ std::string renderMetrics(const MetricsInputs& in) {
     x.sample("vantrel_start_time_seconds", "", static_cast<double>(in.status.startedEpoch));
     x.family("vantrel_build_info", "gauge", "The program's version.");
     x.sample("vantrel_build_info", label("version", in.status.version), 1);
+}
+
+}  // namespace
+
+std::string renderMetrics(const MetricsInputs& in) {
+    Exposition x;
+    addTransfers(x, in);
+    addRuns(x, in);
+    addGateway(x, in);
+    addProcess(x, in);
     return x.text();
 }
 

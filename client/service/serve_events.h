@@ -15,7 +15,7 @@
 #include <utility>
 #include <vector>
 
-#include "client/app/notifier.h"
+#include "client/base/notifier.h"
 #include "client/service/serve_status.h"
 #include "platform/clock.h"
 

@@ -2,8 +2,8 @@
 
 #include <unistd.h>
 
+#include "client/base/logs.h"
 #include "client/config/config.h"
-#include "client/config/logs.h"
 #include "client/service/metrics_text.h"
 
 namespace vantrel::service {

@@ -17,10 +17,10 @@
 #include <set>
 #include <string>
 
-#include "client/app/context.h"
-#include "client/app/disk_space_watch.h"
 #include "client/app/failure_alerts.h"
-#include "client/execution/task_scheduler.h"
+#include "client/base/context.h"
+#include "client/execution/housekeeping/disk_space_watch.h"
+#include "client/execution/tasks/task_scheduler.h"
 #include "client/service/serve_events.h"
 #include "client/service/serve_status.h"
 #include "client/service/service_manager.h"

@@ -48,6 +48,36 @@ json taskJson(const TaskStatus& t) {
             {"bytesToday", t.bytesToday}};
 }
 
+TransferStatus transferFrom(const json& t) {
+    TransferStatus x;
+    take(t, "taskId", x.taskId);
+    take(t, "file", x.file);
+    take(t, "upload", x.upload);
+    take(t, "bytesDone", x.bytesDone);
+    take(t, "fileSize", x.fileSize);
+    take(t, "bytesPerSecond", x.bytesPerSecond);
+    return x;
+}
+
+FailureRecord failureFrom(const json& f) {
+    FailureRecord x;
+    take(f, "time", x.time);
+    take(f, "epoch", x.epoch);
+    take(f, "kind", x.kind);
+    take(f, "taskId", x.taskId);
+    take(f, "reason", x.reason);
+    return x;
+}
+
+DiskStatus diskFrom(const json& d) {
+    DiskStatus x;
+    take(d, "path", x.path);
+    take(d, "taskId", x.taskId);
+    take(d, "freeMegabytes", x.freeMegabytes);
+    take(d, "low", x.low);
+    return x;
+}
+
 TaskStatus taskFrom(const json& j) {
     TaskStatus t;
     take(j, "kind", t.kind);
@@ -141,16 +171,7 @@ std::optional<ServeStatus> fromJson(const std::string& text) {
         take(j, "lastTickEpoch", s.lastTickEpoch);
         take(j, "minimumFreeMegabytes", s.minimumFreeMegabytes);
         for (const json& t : listOf(j, "tasks")) s.tasks.push_back(taskFrom(t));
-        for (const json& t : listOf(j, "transfers")) {
-            TransferStatus x;
-            take(t, "taskId", x.taskId);
-            take(t, "file", x.file);
-            take(t, "upload", x.upload);
-            take(t, "bytesDone", x.bytesDone);
-            take(t, "fileSize", x.fileSize);
-            take(t, "bytesPerSecond", x.bytesPerSecond);
-            s.transfers.push_back(x);
-        }
+        for (const json& t : listOf(j, "transfers")) s.transfers.push_back(transferFrom(t));
         if (const auto r = j.find("realtime"); r != j.end() && !r->is_null()) {
             if (!r->is_object()) throw Damaged{};
             take(*r, "running", s.realtime.running);
@@ -158,23 +179,8 @@ std::optional<ServeStatus> fromJson(const std::string& text) {
             take(*r, "reports", s.realtime.reports);
             take(*r, "pending", s.realtime.pending);
         }
-        for (const json& f : listOf(j, "failures")) {
-            FailureRecord x;
-            take(f, "time", x.time);
-            take(f, "epoch", x.epoch);
-            take(f, "kind", x.kind);
-            take(f, "taskId", x.taskId);
-            take(f, "reason", x.reason);
-            s.failures.push_back(x);
-        }
-        for (const json& d : listOf(j, "disks")) {
-            DiskStatus x;
-            take(d, "path", x.path);
-            take(d, "taskId", x.taskId);
-            take(d, "freeMegabytes", x.freeMegabytes);
-            take(d, "low", x.low);
-            s.disks.push_back(x);
-        }
+        for (const json& f : listOf(j, "failures")) s.failures.push_back(failureFrom(f));
+        for (const json& d : listOf(j, "disks")) s.disks.push_back(diskFrom(d));
         return s;
     } catch (const json::exception&) {
         // A field of the wrong type: not a snapshot this program wrote.

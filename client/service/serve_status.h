@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "client/app/installation.h"
+#include "client/base/installation.h"
 #include "platform/clock.h"
 #include "platform/status.h"
 

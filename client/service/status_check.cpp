@@ -1,6 +1,6 @@
 #include "client/service/status_check.h"
 
-#include "client/execution/task_model.h"
+#include "client/execution/tasks/task_model.h"
 
 namespace vantrel::service {
 namespace {

@@ -1,4 +1,5 @@
 #include "client/service/transfer_ledger.h"
+#include "client/base/day_text.h"
 
 #include <cstdio>
 
@@ -9,10 +10,7 @@ TransferLedger::TransferLedger(const platform::Clock& clock) : clock_(clock) {
 }
 
 std::string TransferLedger::dayOf(platform::WallTime time) const {
-    const platform::LocalTime t = platform::toLocalTime(time);
-    char text[16];
-    std::snprintf(text, sizeof text, "%04d%02d%02d", t.year, t.month, t.day);
-    return text;
+    return base::FormatDate(platform::toLocalTime(time));
 }
 
 void TransferLedger::rollDayLocked() {

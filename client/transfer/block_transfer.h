@@ -18,7 +18,7 @@
 #include <functional>
 #include <string>
 
-#include "client/app/user_prompt.h"
+#include "client/base/user_prompt.h"
 #include "client/gateway/vorn_ftp.h"
 #include "client/transfer/file_block_info.h"
 #include "platform/clock.h"

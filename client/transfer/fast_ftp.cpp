@@ -235,22 +235,55 @@ int CFastFtp::receiveAnswer(Answer& answer) {
     return 0;
 }
 
+CFastFtp::PacketStep CFastFtp::takePacket(platform::File& file, const Answer& answer,
+                                          std::int64_t& total) {
+    Result<filesvc::Body> body = filesvc::decodeBody(answer.packet);
+    if (!body || body->a < 0 || body->b < 0 || body->c < 0 ||
+        static_cast<std::size_t>(body->c) > body->data.size() ||
+        static_cast<std::int64_t>(body->b) + body->c > body->a) {
+        status_ += "接收应答数据失败(数据包格式错误)";
+        return PacketStep::Failed;
+    }
+    total = body->a;
+    if (body->b == body->a) {
+        // Nothing past what the file holds: it is complete already.
+        (void)file.resize(total);
+        (void)file.close();
+        return PacketStep::HeldAlready;
+    }
+    if (Status written =
+            file.writeAt(body->b, body->data.data(), static_cast<std::size_t>(body->c));
+        !written) {
+        status_ += written.kind() == ErrorKind::NoSpace ? "磁盘空间已满" : "写文件出错";
+        return PacketStep::Failed;
+    }
+    const std::int64_t done = static_cast<std::int64_t>(body->b) + body->c;
+    if (progress_) progress_(done, total);
+    return done >= total ? PacketStep::Last : PacketStep::More;
+}
+
+// The server wants the file from the start.
+bool CFastFtp::restartFromZero(platform::File& file, const std::string& remotePath) {
+    if (Status cut = file.resize(0); !cut) {
+        status_ += "写文件出错";
+        return false;
+    }
+    Result<std::string> request = fastDownloadRequest(remotePath, 0);
+    return request && sendAll(*request) == 0;
+}
+
 int CFastFtp::download(const std::string& remotePath, const std::filesystem::path& localPath) {
     status_ = "下载文件-";
     Result<std::unique_ptr<platform::File>> opened =
         platform::FileSystem::real().open(localPath, platform::OpenMode::kCreate);
-    if (!opened) {
-        status_ += formatText("打开文件失败(%d)", opened.status().systemCode());
-        return -1;
-    }
-    platform::File& file = **opened;
-    Result<std::int64_t> length = file.size();
+    Result<std::int64_t> length =
+        opened ? opened.value()->size() : Result<std::int64_t>(opened.status());
     if (!length) {
         status_ += formatText("打开文件失败(%d)", length.status().systemCode());
         return -1;
     }
-    std::int64_t start = *length > kResumeOverlap ? *length - kResumeOverlap : 0;
-    std::int64_t done = start;
+    platform::File& file = **opened;
+    const std::int64_t start = *length > kResumeOverlap ? *length - kResumeOverlap : 0;
 
     Result<std::string> request = fastDownloadRequest(remotePath, static_cast<std::int32_t>(start));
     if (!request) {
@@ -277,29 +310,10 @@ int CFastFtp::download(const std::string& remotePath, const std::filesystem::pat
         if (answer.returnCode == "0000") {
             packetSize_.adapt(
                 std::chrono::duration<double>(std::chrono::steady_clock::now() - sent).count());
-            Result<filesvc::Body> body = filesvc::decodeBody(answer.packet);
-            if (!body || body->a < 0 || body->b < 0 || body->c < 0 ||
-                static_cast<std::size_t>(body->c) > body->data.size() ||
-                static_cast<std::int64_t>(body->b) + body->c > body->a) {
-                status_ += "接收应答数据失败(数据包格式错误)";
-                return -1;
-            }
-            total = body->a;
-            if (body->b == body->a) {
-                // Nothing past what the file holds: it is complete already.
-                (void)file.resize(total);
-                (void)file.close();
-                return 0;
-            }
-            if (Status written =
-                    file.writeAt(body->b, body->data.data(), static_cast<std::size_t>(body->c));
-                !written) {
-                status_ += written.kind() == ErrorKind::NoSpace ? "磁盘空间已满" : "写文件出错";
-                return -1;
-            }
-            done = static_cast<std::int64_t>(body->b) + body->c;
-            if (progress_) progress_(done, total);
-            if (done >= total) break;
+            const PacketStep step = takePacket(file, answer, total);
+            if (step == PacketStep::Failed) return -1;
+            if (step == PacketStep::HeldAlready) return 0;
+            if (step == PacketStep::Last) break;
             continue;
         }
         status_ += answer.message;
@@ -308,14 +322,7 @@ int CFastFtp::download(const std::string& remotePath, const std::filesystem::pat
         // answers nothing else cannot keep the loop going.
         if (answer.returnCode != "6008" || restarts == kMaxRestarts) return -1;
         ++restarts;
-        // The server wants the file from the start.
-        done = 0;
-        if (Status cut = file.resize(0); !cut) {
-            status_ += "写文件出错";
-            return -1;
-        }
-        request = fastDownloadRequest(remotePath, 0);
-        if (!request || sendAll(*request) != 0) return -1;
+        if (!restartFromZero(file, remotePath)) return -1;
     }
 
     // A longer stale file would keep its tail; the file is exactly the remote size.

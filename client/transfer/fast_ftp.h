@@ -20,6 +20,7 @@
 #include "client/gateway/c_socket.h"
 #include "client/gateway/fast_login_codec.h"
 #include "platform/event.h"
+#include "platform/file_system.h"
 #include "platform/status.h"
 
 namespace vantrel {
@@ -102,6 +103,10 @@ class CFastFtp {
         std::string returnCode;
         std::string message;
     };
+    // What a data packet of a download did.
+    enum class PacketStep { More, Last, HeldAlready, Failed };
+    PacketStep takePacket(platform::File& file, const Answer& answer, std::int64_t& total);
+    bool restartFromZero(platform::File& file, const std::string& remotePath);
     int sendAll(const std::string& packet);
     // One answer: the 17-byte header, then its body → 0 or -1 (status text appended).
     int receiveAnswer(Answer& answer);

@@ -11,7 +11,7 @@
 #include <optional>
 #include <string>
 
-#include "client/app/notifier.h"
+#include "client/base/notifier.h"
 #include "client/ui/background_job.h"
 #include "client/ui/desktop_opener.h"
 #include "client/ui/ports.h"

@@ -3,9 +3,9 @@
 // mailbox session and its operations (client/execution), the catalogue's list export, and
 // the task layer's answers. Toolkit-free.
 
-#include "client/app/context.h"
-#include "client/execution/mailbox_session.h"
-#include "client/execution/task_scheduler.h"
+#include "client/base/context.h"
+#include "client/execution/session/mailbox_session.h"
+#include "client/execution/tasks/task_scheduler.h"
 #include "client/gateway/interactive_gateway.h"
 #include "client/ui/ports.h"
 

@@ -4,8 +4,8 @@
 #include <filesystem>
 
 #include "client/app/app_core.h"
-#include "client/app/disk_space_watch.h"
-#include "client/config/logs.h"
+#include "client/execution/housekeeping/disk_space_watch.h"
+#include "client/base/logs.h"
 #include "client/ui/gui_parts.h"
 #include "client/ui/qt_chinese.h"
 #include "client/ui/qt_text.h"
@@ -20,15 +20,45 @@ bool installQtTranslations(QApplication& app) {
     return installChineseQt(app);
 }
 
+namespace {
+
+// The installation this program runs from: two levels above the executable.
+Installation installationOf(const char* argv0) {
+    std::error_code ec;
+    std::filesystem::path program = std::filesystem::read_symlink("/proc/self/exe", ec);
+    if (ec) program = argv0;
+    return Installation::fromExecutable(program);
+}
+
+CMainFrame::Services windowServices(GuiPorts& ports, QtNotifier& notifier, DiskSpaceWatch& disk,
+                                    TaskScheduler& scheduler, const Installation& installation,
+                                    const platform::Clock& clock) {
+    CMainFrame::Services services = ports.frameServices(notifier);
+    // The same check as serve's: the root and every task's target; the tip names the first
+    // that runs low.
+    services.diskSpaceEnough = [&disk, &scheduler](int minimum, std::string& message) {
+        for (const DiskSpaceWatch::Finding& finding :
+             disk.check(scheduler.diskTargets(), minimum)) {
+            if (!finding.low) continue;
+            message = finding.message;
+            return false;
+        }
+        return true;
+    };
+    services.manual = installation.userManual();
+    services.clock = &clock;
+    services.installation = installation;
+    return services;
+}
+
+}  // namespace
+
 int runGuiApp(int argc, char** argv) {
     QApplication app(argc, argv);
     app.setQuitOnLastWindowClosed(true);
     installQtTranslations(app);
 
-    std::error_code ec;
-    std::filesystem::path program = std::filesystem::read_symlink("/proc/self/exe", ec);
-    if (ec) program = argv[0];
-    const Installation installation = Installation::fromExecutable(program);
+    const Installation installation = installationOf(argv[0]);
     const platform::Clock& clock = platform::RealClock::instance();
 
     // Everything below lives until the exit sequence has run.
@@ -49,21 +79,8 @@ int runGuiApp(int argc, char** argv) {
     GuiPorts ports(gateway, context, &scheduler);
     DiskSpaceWatch disk;
 
-    CMainFrame::Services services = ports.frameServices(notifier);
-    // The same check as serve's: the root and every task's target; the tip names the first
-    // that runs low.
-    services.diskSpaceEnough = [&disk, &scheduler](int minimum, std::string& message) {
-        for (const DiskSpaceWatch::Finding& finding :
-             disk.check(scheduler.diskTargets(), minimum)) {
-            if (!finding.low) continue;
-            message = finding.message;
-            return false;
-        }
-        return true;
-    };
-    services.manual = installation.userManual();
-    services.clock = &clock;
-    services.installation = installation;
+    const CMainFrame::Services services =
+        windowServices(ports, notifier, disk, scheduler, installation, clock);
     // The core says when; the checks run on the GUI thread, where the offer and the
     // install question are shown.
     scheduler.daily().setNightly(
@@ -91,8 +108,7 @@ int runGuiApp(int argc, char** argv) {
     AppCore core(context, parts);
     const AppCore::Start started = core.start();
     if (started == AppCore::Start::SecondInstance) return 0;
-    int code = 0;
-    if (started == AppCore::Start::Started) code = app.exec();
+    const int code = started == AppCore::Start::Started ? app.exec() : 0;
     scheduler.stop();
     core.exit();
     return code;

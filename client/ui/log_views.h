@@ -14,8 +14,8 @@
 #include <optional>
 #include <string>
 
-#include "client/app/events.h"
-#include "client/app/installation.h"
+#include "client/base/events.h"
+#include "client/base/installation.h"
 
 class QLabel;
 class QListWidget;

@@ -87,6 +87,23 @@ CLogin::CLogin(const Services& services, const LoginSettings& given, bool relogi
     buttons->addWidget(cancelButton_);
     okButton_->setDefault(true);
 
+    buildGatewayPanel();
+
+    auto* layout = new QVBoxLayout(this);
+    layout->addLayout(form);
+    layout->addLayout(buttons);
+    layout->addWidget(panel_);
+    layout->setSizeConstraint(QLayout::SetFixedSize);
+
+    fillFrom(given_);
+
+    connect(toggleButton_, &QPushButton::clicked, this, &CLogin::togglePanel);
+    connect(okButton_, &QPushButton::clicked, this, &CLogin::submit);
+    connect(cancelButton_, &QPushButton::clicked, this, &CLogin::reject);
+}
+
+// The five gateway rows and the order choice, hidden until 配置>> opens them.
+void CLogin::buildGatewayPanel() {
     // The marker line heads the panel: it parts the panel from the buttons when expanded,
     // and goes with the panel, so the collapsed dialog has no line along its bottom edge.
     auto* marker = new QFrame(panel_);
@@ -115,22 +132,18 @@ CLogin::CLogin(const Services& services, const LoginSettings& given, bool relogi
     grid->addLayout(orderRow, kGatewayCount + 1, 0, 1, 4);
     inOrderButton_->setToolTip(qs(kGatewayOrderTip));
     randomButton_->setToolTip(qs(kGatewayOrderTip));
+}
 
-    auto* layout = new QVBoxLayout(this);
-    layout->addLayout(form);
-    layout->addLayout(buttons);
-    layout->addWidget(panel_);
-    layout->setSizeConstraint(QLayout::SetFixedSize);
-
-    // Fill from the caller's list; the password starts empty.
+// Fills the boxes from the caller's list; the password starts empty.
+void CLogin::fillFrom(const LoginSettings& settings) {
     for (int i = 0; i < kGatewayCount; ++i) {
-        if (i < static_cast<int>(given_.gateways.size())) {
-            addressBoxes_[i]->setText(qs(given_.gateways[i].address));
-            portBoxes_[i]->setText(qs(given_.gateways[i].port));
+        if (i < static_cast<int>(settings.gateways.size())) {
+            addressBoxes_[i]->setText(qs(settings.gateways[i].address));
+            portBoxes_[i]->setText(qs(settings.gateways[i].port));
         }
     }
-    (given_.order == GatewayOrder::Random ? randomButton_ : inOrderButton_)->setChecked(true);
-    operatorBox_->setText(qs(given_.operatorCode));
+    (settings.order == GatewayOrder::Random ? randomButton_ : inOrderButton_)->setChecked(true);
+    operatorBox_->setText(qs(settings.operatorCode));
     panel_->setVisible(false);
 
     if (relogin_) {
@@ -142,10 +155,6 @@ CLogin::CLogin(const Services& services, const LoginSettings& given, bool relogi
     } else {
         passwordBox_->setFocus();
     }
-
-    connect(toggleButton_, &QPushButton::clicked, this, &CLogin::togglePanel);
-    connect(okButton_, &QPushButton::clicked, this, &CLogin::submit);
-    connect(cancelButton_, &QPushButton::clicked, this, &CLogin::reject);
 }
 
 std::string CLogin::password() const {

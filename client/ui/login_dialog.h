@@ -6,8 +6,8 @@
 #include <QDialog>
 #include <array>
 
-#include "client/app/notifier.h"
-#include "client/app/user_prompt.h"
+#include "client/base/notifier.h"
+#include "client/base/user_prompt.h"
 #include "client/ui/background_job.h"
 #include "client/ui/ports.h"
 
@@ -68,6 +68,8 @@ class CLogin final : public QDialog {
     void loginFinished(bool ok);
 
   private:
+    void buildGatewayPanel();
+    void fillFrom(const LoginSettings& settings);
     void togglePanel();
     std::vector<GatewayEntry> typedGateways() const;
     GatewayOrder typedOrder() const;

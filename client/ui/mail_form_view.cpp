@@ -118,6 +118,21 @@ CMailFormView::CMailFormView(const Services& services, QWidget* parent)
 }
 
 void CMailFormView::buildLayout() {
+    buildCommandRows();
+    QWidget* localSide = buildLocalSide();
+    QWidget* remoteSide = buildRemoteSide();
+
+    auto* split = new QSplitter(Qt::Horizontal, this);
+    split->addWidget(localSide);
+    split->addWidget(remoteSide);
+    split->setSizes({400, 560});
+    auto* layout = new QVBoxLayout(this);
+    layout->addWidget(commands_);
+    layout->addWidget(split, 1);
+}
+
+// The mailboxes to open, then the commands on the remote list.
+void CMailFormView::buildCommandRows() {
     auto* mailboxRow = new QHBoxLayout;
     for (const MailboxName& m : kBrowsableMailboxes) {
         auto* button = new QPushButton(qs(m.display), commands_);
@@ -143,24 +158,17 @@ void CMailFormView::buildLayout() {
     commandLayout->setContentsMargins(0, 0, 0, 0);
     commandLayout->addLayout(mailboxRow);
     commandLayout->addLayout(commandRow);
+}
 
-    // Local side: a path box with browse and up, then the files.
+QWidget* CMailFormView::buildLocalSide() {
+    // A path box with browse and up, then the files.
     auto* browse = new QPushButton(qs("浏览..."), this);
     auto* localUp = new QPushButton(qs("向上"), this);
     auto* localRefresh = new QPushButton(qs("刷新"), this);
     connect(localRefresh, &QPushButton::clicked, this, &CMailFormView::refreshLocal);
     auto* localExport = new QPushButton(qs("导出"), this);
     connect(localExport, &QPushButton::clicked, this, &CMailFormView::exportLocalList);
-    // A change outside (a file saved, copied or removed there, or written on) is read once
-    // it settles: the folder's entries are watched, and so are its files, because a file
-    // written on changes no entry of the folder.
-    auto* settle = new QTimer(this);
-    settle->setSingleShot(true);
-    settle->setInterval(300);
-    connect(settle, &QTimer::timeout, this, &CMailFormView::refreshLocal);
-    connect(localWatch_, &QFileSystemWatcher::directoryChanged, settle,
-            qOverload<>(&QTimer::start));
-    connect(localWatch_, &QFileSystemWatcher::fileChanged, settle, qOverload<>(&QTimer::start));
+    watchLocalDirectory();
     connect(browse, &QPushButton::clicked, this, [this] {
         const QString dir =
             QFileDialog::getExistingDirectory(this, qs("本地目录"), qs(localDirectory_.string()));
@@ -198,8 +206,24 @@ void CMailFormView::buildLayout() {
     localLayout->addLayout(localPathRow);
     localLayout->addLayout(localButtonRow);
     localLayout->addWidget(localList_);
+    return localSide;
+}
 
-    // Remote side: the mailbox and directory, then the list.
+void CMailFormView::watchLocalDirectory() {
+    // A change outside (a file saved, copied or removed there, or written on) is read once
+    // it settles: the folder's entries are watched, and so are its files, because a file
+    // written on changes no entry of the folder.
+    auto* settle = new QTimer(this);
+    settle->setSingleShot(true);
+    settle->setInterval(300);
+    connect(settle, &QTimer::timeout, this, &CMailFormView::refreshLocal);
+    connect(localWatch_, &QFileSystemWatcher::directoryChanged, settle,
+            qOverload<>(&QTimer::start));
+    connect(localWatch_, &QFileSystemWatcher::fileChanged, settle, qOverload<>(&QTimer::start));
+}
+
+QWidget* CMailFormView::buildRemoteSide() {
+    // The mailbox and directory, then the list.
     const ListRow titles = columnTitles();
     remoteList_->setHeaderLabels({qs(titles[0]), qs(titles[1]), qs(titles[2]), qs(titles[3])});
     remoteList_->setRootIsDecorated(false);
@@ -220,14 +244,7 @@ void CMailFormView::buildLayout() {
     remoteHead->addWidget(remotePathLabel_, 1);
     remoteLayout->addLayout(remoteHead);
     remoteLayout->addWidget(remoteList_);
-
-    auto* split = new QSplitter(Qt::Horizontal, this);
-    split->addWidget(localSide);
-    split->addWidget(remoteSide);
-    split->setSizes({400, 560});
-    auto* layout = new QVBoxLayout(this);
-    layout->addWidget(commands_);
-    layout->addWidget(split, 1);
+    return remoteSide;
 }
 
 void CMailFormView::showContextMenu(const QPoint& at) {

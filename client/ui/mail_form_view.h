@@ -10,8 +10,8 @@
 #include <optional>
 #include <string>
 
-#include "client/app/notifier.h"
-#include "client/app/user_prompt.h"
+#include "client/base/notifier.h"
+#include "client/base/user_prompt.h"
 #include "client/ui/background_job.h"
 #include "client/ui/list_export.h"
 #include "client/ui/ports.h"
@@ -111,6 +111,10 @@ class CMailFormView final : public QWidget {
     };
 
     void buildLayout();
+    void buildCommandRows();
+    QWidget* buildLocalSide();
+    void watchLocalDirectory();
+    QWidget* buildRemoteSide();
     void showContextMenu(const QPoint& at);
     // Runs `work` off the GUI thread with `text` in the progress window; `done` back on it.
     void runRemote(const QString& text, std::function<RemoteOutcome()> work,

@@ -36,6 +36,7 @@
 #include "client/ui/system_setting_dialog.h"
 #include "client/ui/task_dialogs.h"
 #include "client/ui/task_view.h"
+#include "client/base/day_text.h"
 
 namespace vantrel::ui {
 
@@ -65,12 +66,6 @@ QMenu* buildMenu(const char* title, std::initializer_list<MenuItem> items, QWidg
         menu->addAction(qs(item.text))->setData(item.id);
     }
     return menu;
-}
-
-std::string dayText(const platform::LocalTime& t) {
-    char text[16];
-    std::snprintf(text, sizeof text, "%04d%02d%02d", t.year, t.month, t.day);
-    return text;
 }
 
 QWidget* newPanel(QTabWidget* ribbon, const char* title) {
@@ -131,7 +126,7 @@ CMainFrame::CMainFrame(const Services& services, QWidget* parent)
             return OpenOnDesktop(target);
         };
     bulletinView_->openFile = services_.openFile;
-    today_ = dayText(services_.clock->localNow());
+    today_ = base::FormatDate(services_.clock->localNow());
     logsSoon_ = new QTimer(this);
     logsSoon_->setSingleShot(true);
     logsSoon_->setInterval(500);

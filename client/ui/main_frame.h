@@ -13,9 +13,9 @@
 #include <map>
 #include <optional>
 
-#include "client/app/events.h"
-#include "client/app/installation.h"
-#include "client/app/user_prompt.h"
+#include "client/base/events.h"
+#include "client/base/installation.h"
+#include "client/base/user_prompt.h"
 #include "platform/clock.h"
 #include "client/ui/ports.h"
 #include "client/ui/task_board.h"

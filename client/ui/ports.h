@@ -12,9 +12,9 @@
 #include <vector>
 
 #include "client/config/config.h"
-#include "client/execution/mailbox_session.h"
-#include "client/execution/realtime_manual.h"
-#include "client/execution/realtime_service.h"
+#include "client/execution/realtime/realtime_manual.h"
+#include "client/execution/realtime/realtime_service.h"
+#include "client/execution/session/mailbox_session.h"
 #include "client/ui/system_settings.h"
 #include "platform/status.h"
 

@@ -5,7 +5,7 @@
 #include <QScreen>
 #include <QVBoxLayout>
 
-#include "client/app/user_prompt.h"
+#include "client/base/user_prompt.h"
 #include "client/ui/qt_text.h"
 
 namespace vantrel::ui {

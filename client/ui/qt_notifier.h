@@ -7,7 +7,7 @@
 #include <functional>
 #include <vector>
 
-#include "client/app/notifier.h"
+#include "client/base/notifier.h"
 
 namespace vantrel::ui {
 

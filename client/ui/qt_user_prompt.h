@@ -6,7 +6,7 @@
 #include <QObject>
 #include <functional>
 
-#include "client/app/user_prompt.h"
+#include "client/base/user_prompt.h"
 
 namespace vantrel::ui {
 

@@ -15,8 +15,8 @@
 #include <QTreeWidget>
 #include <QVBoxLayout>
 
-#include "client/config/logs.h"
-#include "client/execution/realtime_reports.h"
+#include "client/base/logs.h"
+#include "client/execution/realtime/realtime_reports.h"
 #include "client/ui/qt_text.h"
 
 namespace vantrel::ui {
@@ -32,6 +32,15 @@ void setWidths(QTreeWidget* list, std::initializer_list<int> widths) {
 
 QString dayText(const QDate& date) {
     return date.toString("yyyyMMdd");
+}
+
+// The manual receive's list: what a query found, with the result of its download.
+void setUpQueryList(QTreeWidget* list) {
+    list->setHeaderLabels({qs("发布状态"), qs("文件名称"), qs("本地文件大小(B)"), qs("消息记录数"),
+                           qs("下载时间"), qs("下载结果")});
+    list->setRootIsDecorated(false);
+    list->setAllColumnsShowFocus(true);
+    setWidths(list, {90, 260, 120, 90, 150, 160});
 }
 
 }  // namespace
@@ -130,11 +139,7 @@ CMsgHandRev::CMsgHandRev(RealtimeReceive& receive, UserPrompt& prompt, QWidget* 
         edit->setCalendarPopup(true);
         edit->setDisplayFormat("yyyy-MM-dd");
     }
-    list_->setHeaderLabels({qs("发布状态"), qs("文件名称"), qs("本地文件大小(B)"), qs("消息记录数"),
-                            qs("下载时间"), qs("下载结果")});
-    list_->setRootIsDecorated(false);
-    list_->setAllColumnsShowFocus(true);
-    setWidths(list_, {90, 260, 120, 90, 150, 160});
+    setUpQueryList(list_);
 
     auto* range = new QHBoxLayout;
     range->addWidget(new QLabel(qs("开始日期:"), this));

@@ -15,8 +15,8 @@
 #include <string>
 #include <vector>
 
-#include "client/app/events.h"
-#include "client/app/user_prompt.h"
+#include "client/base/events.h"
+#include "client/base/user_prompt.h"
 #include "client/ui/background_job.h"
 #include "client/ui/ports.h"
 

@@ -57,6 +57,24 @@ CSystemSettingDlg::CSystemSettingDlg(SettingsStore& settings, UserPrompt& prompt
     close->addWidget(minimize_);
     close->addWidget(exit_);
     close->addStretch();
+    QLayout* disk = diskSpaceRow();
+    QLayout* realtime = realtimeRows();
+
+    auto* layout = new QVBoxLayout(this);
+    layout->addWidget(group("历史文件", history, this));
+    layout->addWidget(group("自动上传标志文件命名规则", flag, this));
+    layout->addWidget(group("关闭按钮配置", close, this));
+    layout->addWidget(group("磁盘空间检测配置", disk, this));
+    layout->addWidget(group("实时回报服务配置", realtime, this));
+    auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
+    connect(buttons, &QDialogButtonBox::accepted, this, &CSystemSettingDlg::submit);
+    connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
+    layout->addWidget(buttons);
+    setMinimumWidth(480);
+}
+
+// The free-space threshold, applied at once with 应用.
+QLayout* CSystemSettingDlg::diskSpaceRow() {
     auto* apply = new QPushButton(qs("应用"), this);
     connect(apply, &QPushButton::clicked, this, &CSystemSettingDlg::applyDiskSpace);
     auto* disk = new QHBoxLayout;
@@ -64,6 +82,11 @@ CSystemSettingDlg::CSystemSettingDlg(SettingsStore& settings, UserPrompt& prompt
     disk->addWidget(diskSpace_);
     disk->addWidget(new QLabel(qs("MB"), this));
     disk->addWidget(apply);
+    return disk;
+}
+
+// Whether the real-time service starts with the program, and where it saves.
+QLayout* CSystemSettingDlg::realtimeRows() {
     auto* browse = new QPushButton(qs("浏览..."), this);
     connect(browse, &QPushButton::clicked, this, [this] {
         const QString dir =
@@ -79,17 +102,7 @@ CSystemSettingDlg::CSystemSettingDlg(SettingsStore& settings, UserPrompt& prompt
     realtime->addLayout(path);
     realtime->addWidget(addDate_);
 
-    auto* layout = new QVBoxLayout(this);
-    layout->addWidget(group("历史文件", history, this));
-    layout->addWidget(group("自动上传标志文件命名规则", flag, this));
-    layout->addWidget(group("关闭按钮配置", close, this));
-    layout->addWidget(group("磁盘空间检测配置", disk, this));
-    layout->addWidget(group("实时回报服务配置", realtime, this));
-    auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
-    connect(buttons, &QDialogButtonBox::accepted, this, &CSystemSettingDlg::submit);
-    connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
-    layout->addWidget(buttons);
-    setMinimumWidth(480);
+    return realtime;
 }
 
 SystemSettings CSystemSettingDlg::form() const {

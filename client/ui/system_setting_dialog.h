@@ -5,8 +5,9 @@
 // order; a refusal is shown, focuses its field and keeps the dialog open. GUI thread.
 
 #include <QDialog>
+#include <QLayout>
 
-#include "client/app/user_prompt.h"
+#include "client/base/user_prompt.h"
 #include "client/ui/ports.h"
 
 class QCheckBox;
@@ -33,6 +34,9 @@ class CSystemSettingDlg final : public QDialog {
     QLineEdit* savePathBox() const { return savePath_; }
 
   private:
+    QLayout* diskSpaceRow();
+    QLayout* realtimeRows();
+
     SettingsStore& settings_;
     UserPrompt& prompt_;
     SystemSettings loaded_;

@@ -1,7 +1,7 @@
 #include "client/ui/task_board.h"
 
 #include "client/catalogue/catalogue_text.h"
-#include "client/execution/task_scheduler.h"
+#include "client/execution/tasks/task_scheduler.h"
 
 namespace vantrel::ui {
 

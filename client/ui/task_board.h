@@ -13,11 +13,11 @@
 #include <string>
 #include <vector>
 
-#include "client/app/events.h"
-#include "client/app/installation.h"
-#include "client/app/user_prompt.h"
-#include "client/execution/task_commands.h"
-#include "client/execution/task_forms.h"
+#include "client/base/events.h"
+#include "client/base/installation.h"
+#include "client/base/user_prompt.h"
+#include "client/execution/tasks/task_commands.h"
+#include "client/execution/tasks/task_forms.h"
 
 namespace vantrel::ui {
 

@@ -19,7 +19,7 @@
 #include <QVBoxLayout>
 
 #include "client/catalogue/dbf_table.h"
-#include "client/execution/download_listing.h"
+#include "client/execution/runs/download_listing.h"
 #include "client/ui/mail_form_view.h"
 #include "client/ui/qt_text.h"
 

@@ -9,8 +9,8 @@
 #include <QDialog>
 #include <string>
 
-#include "client/app/user_prompt.h"
-#include "client/execution/task_forms.h"
+#include "client/base/user_prompt.h"
+#include "client/execution/tasks/task_forms.h"
 #include "client/ui/background_job.h"
 #include "client/ui/ports.h"
 #include "client/ui/task_board.h"

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "client/app/installation.h"
+#include "client/base/installation.h"
 
 namespace vantrel::ui {
 

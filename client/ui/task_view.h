@@ -9,8 +9,8 @@
 #include <set>
 #include <string>
 
-#include "client/app/events.h"
-#include "client/app/user_prompt.h"
+#include "client/base/events.h"
+#include "client/base/user_prompt.h"
 #include "client/ui/task_board.h"
 
 class QMenu;

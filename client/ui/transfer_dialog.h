@@ -8,7 +8,7 @@
 #include <QDialog>
 #include <vector>
 
-#include "client/app/user_prompt.h"
+#include "client/base/user_prompt.h"
 #include "client/ui/background_job.h"
 #include "client/ui/ports.h"
 

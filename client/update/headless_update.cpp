@@ -1,7 +1,7 @@
 #include "client/update/headless_update.h"
 
+#include "client/base/logs.h"
 #include "client/config/config.h"
-#include "client/config/logs.h"
 #include "client/update/update_checks.h"
 
 namespace vantrel::update {

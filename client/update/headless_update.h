@@ -10,7 +10,7 @@
 #include <atomic>
 #include <functional>
 
-#include "client/app/context.h"
+#include "client/base/context.h"
 
 namespace vantrel::update {
 

@@ -5,8 +5,8 @@
 #include <system_error>
 
 #include "client/app/client_version.h"
+#include "client/base/logs.h"
 #include "client/catalogue/flag_manager.h"
-#include "client/config/logs.h"
 #include "client/gateway/record_codec.h"
 #include "client/gateway/text_format.h"
 #include "platform/files.h"

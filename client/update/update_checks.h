@@ -13,7 +13,7 @@
 #include <string_view>
 #include <vector>
 
-#include "client/app/context.h"
+#include "client/base/context.h"
 #include "client/config/config.h"
 #include "client/transfer/fast_ftp.h"
 #include "platform/child_process.h"

@@ -8,7 +8,7 @@
 #include <functional>
 #include <thread>
 
-#include "client/config/logs.h"
+#include "client/base/logs.h"
 #include "platform/event.h"
 #include "platform/files.h"
 #include "platform/ini_file.h"

@@ -7,9 +7,9 @@
 #include <thread>
 
 #include "client/app/client_version.h"
-#include "client/app/disk_space_check.h"
-#include "client/app/installation.h"
 #include "client/app/single_instance.h"
+#include "client/base/installation.h"
+#include "client/execution/housekeeping/disk_space_check.h"
 #include "platform/event.h"
 #include "tests/support/temp_dir.h"
 

@@ -10,12 +10,12 @@
 #include <fstream>
 #include <string>
 
-#include "client/app/context.h"
+#include "client/base/context.h"
+#include "client/base/logs.h"
 #include "client/catalogue/dbf_table.h"
 #include "client/catalogue/download_list.h"
 #include "client/catalogue/table_schema.h"
 #include "client/catalogue/task_catalogue.h"
-#include "client/config/logs.h"
 #include "tests/support/temp_dir.h"
 
 namespace {

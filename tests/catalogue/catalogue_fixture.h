@@ -7,9 +7,9 @@
 #include <filesystem>
 #include <string>
 
-#include "client/app/context.h"
+#include "client/base/context.h"
+#include "client/base/logs.h"
 #include "client/catalogue/table_schema.h"
-#include "client/config/logs.h"
 #include "platform/files.h"
 #include "platform/text_codec.h"
 #include "tests/catalogue/table_bytes.h"

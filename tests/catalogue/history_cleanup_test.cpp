@@ -1,4 +1,4 @@
-#include "client/config/history_cleanup.h"
+#include "client/execution/housekeeping/history_cleanup.h"
 
 #include <gmock/gmock.h>
 #include <sys/stat.h>

@@ -5,8 +5,8 @@
 #include <cstdlib>
 #include <string>
 
-#include "client/app/notifier.h"
-#include "client/config/logs.h"
+#include "client/base/logs.h"
+#include "client/base/notifier.h"
 #include "platform/clock.h"
 
 int main(int argc, char** argv) {

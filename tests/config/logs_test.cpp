@@ -2,7 +2,7 @@
 // day, directory recreated, failures as -1, the real-time notice, and whole records when
 // threads and processes write at once.
 
-#include "client/config/logs.h"
+#include "client/base/logs.h"
 
 #include <gtest/gtest.h>
 

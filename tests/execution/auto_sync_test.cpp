@@ -9,8 +9,8 @@
 
 #include "client/catalogue/catalogue_text.h"
 #include "client/catalogue/table_schema.h"
-#include "client/execution/auto_sync_rules.h"
-#include "client/execution/task_scheduler.h"
+#include "client/execution/tasks/auto_sync_rules.h"
+#include "client/execution/tasks/task_scheduler.h"
 #include "platform/files.h"
 #include "platform/ini_file.h"
 #include "tests/catalogue/table_bytes.h"

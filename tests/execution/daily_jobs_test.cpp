@@ -13,7 +13,7 @@
 #include "client/catalogue/dbf_table.h"
 #include "client/catalogue/table_schema.h"
 #include "client/catalogue/task_catalogue.h"
-#include "client/execution/task_scheduler.h"
+#include "client/execution/tasks/task_scheduler.h"
 #include "platform/files.h"
 #include "tests/catalogue/table_bytes.h"
 #include "tests/support/local_time.h"

@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "client/execution/file_name_rule.h"
+#include "client/execution/runs/file_name_rule.h"
 
 namespace vantrel::execution {
 namespace {

@@ -2,7 +2,7 @@
 // of a restricted operator, a round trip through every operation, the transfer handle
 // logging in again after the gateway dropped it, and the progress a window polls.
 
-#include "client/execution/mailbox_session.h"
+#include "client/execution/session/mailbox_session.h"
 
 #include <algorithm>
 #include <atomic>

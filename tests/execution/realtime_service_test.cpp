@@ -9,10 +9,10 @@
 #include <atomic>
 #include <thread>
 
-#include "client/execution/plan_thread_mgr.h"
-#include "client/execution/realtime_manual.h"
-#include "client/execution/realtime_reports.h"
-#include "client/execution/realtime_service.h"
+#include "client/execution/realtime/realtime_manual.h"
+#include "client/execution/realtime/realtime_reports.h"
+#include "client/execution/realtime/realtime_service.h"
+#include "client/execution/runs/plan_thread_mgr.h"
 #include "client/transfer/local_path.h"
 #include "tests/transfer/transfer_gateway_fixture.h"
 

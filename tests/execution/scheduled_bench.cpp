@@ -9,7 +9,7 @@
 #include <random>
 
 #include "client/catalogue/table_schema.h"
-#include "client/execution/task_scheduler.h"
+#include "client/execution/tasks/task_scheduler.h"
 #include "tests/catalogue/table_bytes.h"
 #include "tests/transfer/bench_support.h"
 

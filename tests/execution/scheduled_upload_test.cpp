@@ -11,7 +11,7 @@
 
 #include "client/catalogue/catalogue_text.h"
 #include "client/catalogue/table_schema.h"
-#include "client/execution/task_scheduler.h"
+#include "client/execution/tasks/task_scheduler.h"
 #include "tests/catalogue/table_bytes.h"
 #include "tests/support/local_time.h"
 #include "tests/transfer/transfer_gateway_fixture.h"

@@ -1,4 +1,4 @@
-#include "client/execution/task_forms.h"
+#include "client/execution/tasks/task_forms.h"
 
 #include <gmock/gmock.h>
 

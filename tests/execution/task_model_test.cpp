@@ -10,10 +10,10 @@
 #include "client/catalogue/catalogue_text.h"
 #include "client/catalogue/plan_dir.h"
 #include "client/catalogue/table_schema.h"
-#include "client/config/logs.h"
-#include "client/execution/task_model_impl.h"
+#include "client/base/logs.h"
+#include "client/execution/runs/transfer_queue.h"
 #include "client/execution/tasks/task_kind.h"
-#include "client/execution/transfer_queue.h"
+#include "client/execution/tasks/task_model_impl.h"
 #include "tests/support/local_time.h"
 #include "tests/support/temp_dir.h"
 

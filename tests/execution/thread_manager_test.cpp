@@ -7,8 +7,8 @@
 #include <fstream>
 #include <thread>
 
-#include "client/execution/download_schedule.h"
-#include "client/execution/plan_thread_mgr.h"
+#include "client/execution/runs/plan_thread_mgr.h"
+#include "client/execution/tasks/download_schedule.h"
 #include "client/transfer/file_block_map.h"
 #include "tests/gateway/gateway_fixture.h"
 #include "tests/support/local_time.h"

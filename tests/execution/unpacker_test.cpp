@@ -8,9 +8,9 @@
 #include <string>
 #include <vector>
 
-#include "client/execution/file_name_rule.h"
-#include "client/execution/unpacker.h"
-#include "client/execution/zip_directory.h"
+#include "client/execution/runs/file_name_rule.h"
+#include "client/execution/unpacking/unpacker.h"
+#include "client/execution/unpacking/zip_directory.h"
 #include "platform/child_process.h"
 #include "platform/disk_space.h"
 #include "platform/files.h"

@@ -6,7 +6,7 @@
 
 #include <string>
 
-#include "client/app/context.h"
+#include "client/base/context.h"
 #include "client/gateway/communicate_handle.h"
 #include "client/gateway/gateway_records.h"
 #include "client/gateway/login_digest.h"

@@ -10,8 +10,8 @@
 #include <string>
 #include <vector>
 
-#include "client/app/context.h"
-#include "client/config/logs.h"
+#include "client/base/context.h"
+#include "client/base/logs.h"
 #include "client/gateway/vorn_ftp.h"
 #include "platform/files.h"
 #include "platform/tcp_socket.h"

@@ -4,7 +4,7 @@
 
 #include <gtest/gtest.h>
 
-#include "client/app/disk_space_watch.h"
+#include "client/execution/housekeeping/disk_space_watch.h"
 #include "client/service/serve_status.h"
 #include "client/service/transfer_ledger.h"
 #include "platform/clock.h"

@@ -14,7 +14,7 @@
 #include <thread>
 #include <vector>
 
-#include "client/config/logs.h"
+#include "client/base/logs.h"
 #include "client/transfer/block_transfer.h"
 #include "client/transfer/file_services.h"
 #include "tools/testgateway/file_services.h"

@@ -13,7 +13,7 @@
 #include <random>
 
 #include "client/app/desktop_open.h"
-#include "client/config/logs.h"
+#include "client/base/logs.h"
 #include "client/ui/bulletin_view.h"
 #include "client/ui/core_ports.h"
 #include "client/ui/login_dialog.h"

@@ -12,8 +12,8 @@
 #include <random>
 #include <thread>
 
-#include "client/config/logs.h"
-#include "client/execution/realtime_reports.h"
+#include "client/base/logs.h"
+#include "client/execution/realtime/realtime_reports.h"
 #include "client/app/desktop_open.h"
 #include "client/ui/main_frame.h"
 #include "client/ui/qt_notifier.h"

@@ -33,8 +33,8 @@
 
 #include "client/catalogue/dbf_table.h"
 #include "client/catalogue/table_schema.h"
-#include "client/config/logs.h"
-#include "client/execution/task_scheduler.h"
+#include "client/base/logs.h"
+#include "client/execution/tasks/task_scheduler.h"
 #include "client/ui/gui_app.h"
 #include "client/ui/gui_parts.h"
 #include "client/ui/log_views.h"

@@ -21,7 +21,7 @@
 #include <thread>
 #include <vector>
 
-#include "client/app/user_prompt.h"
+#include "client/base/user_prompt.h"
 #include "client/transfer/block_transfer.h"
 #include "client/ui/core_ports.h"
 #include "client/ui/ports.h"

@@ -12,7 +12,7 @@
 #include <fstream>
 #include <string>
 
-#include "client/execution/zip_directory.h"
+#include "client/execution/unpacking/zip_directory.h"
 
 namespace {
 

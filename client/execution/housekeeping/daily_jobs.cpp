@@ -1,0 +1,60 @@
+#include "client/execution/housekeeping/daily_jobs.h"
+
+#include <tuple>
+
+#include "client/catalogue/catalogue_text.h"
+#include "client/catalogue/flag_manager.h"
+#include "client/catalogue/task_catalogue.h"
+#include "client/config/config.h"
+#include "client/execution/housekeeping/history_cleanup.h"
+#include "client/execution/tasks/command_inbox.h"
+
+namespace vantrel {
+
+DailyJobs::DailyJobs(const Context& context, catalogue::CModule& catalogue,
+                     catalogue::CFlagManager& flags)
+    : context_(context), catalogue_(catalogue), flags_(flags) {}
+
+std::string DailyJobs::dayStarted() const {
+    std::lock_guard lock(dayMutex_);
+    return day_;
+}
+
+void DailyJobs::tick() {
+    const platform::LocalTime now = context_.clock->localNow();
+    const std::string today = catalogue::FormatDate(now);
+    if (today != dayStarted()) startDay(today);
+    // After the day's start, so a 02:00 update refreshes the list of the day it runs in.
+    if (due(flagModel_, now, today) && nightly_.flagModelUpdate) nightly_.flagModelUpdate();
+    if (due(version_, now, today) && nightly_.versionCheck) nightly_.versionCheck();
+    lastTick_ = now;
+}
+
+bool DailyJobs::due(Nightly& job, const platform::LocalTime& now, const std::string& today) {
+    // Crossing the hour, not being in its minute: a tick held up past the minute (a long
+    // clean-up) still runs the job, and a clock set back over the hour does not run it twice.
+    if (!lastTick_ || now.hour < job.hour || job.lastRun == today) return false;
+    const platform::LocalTime& last = *lastTick_;
+    const auto lastDay = std::tie(last.year, last.month, last.day);
+    const auto nowDay = std::tie(now.year, now.month, now.day);
+    if (lastDay > nowDay || (lastDay == nowDay && last.hour >= job.hour)) return false;
+    job.lastRun = today;
+    return true;
+}
+
+void DailyJobs::startDay(const std::string& day) {
+    flags_.StartDay();
+    catalogue_.CreateUploadDirectories();
+    HistoryCleanupTasks tasks = catalogue_.CleanupTasks();
+    // Commands another vantrel-cli posted are waiting work, not history.
+    tasks.keptDirectories.push_back(CommandInbox(context_.installation).directory());
+    HistoryCleanup(context_.installation, *context_.clock, context_.logs)
+        .CleanLocalHistory(CConfig(context_.installation).readHistoryDays(), tasks);
+    {
+        std::lock_guard lock(dayMutex_);
+        day_ = day;
+    }
+    if (context_.notifier) context_.notifier->post(DayBegan{day});
+}
+
+}  // namespace vantrel

@@ -1,0 +1,367 @@
+#include "client/execution/tasks/auto_down_model.h"
+
+#include <cstdio>
+#include <system_error>
+
+#include "client/catalogue/catalogue_text.h"
+#include "client/catalogue/dbf_table.h"
+#include "client/catalogue/task_schedule.h"
+#include "client/config/config.h"
+#include "client/base/logs.h"
+#include "client/execution/runs/download_run.h"
+#include "client/execution/tasks/auto_sync_rules.h"
+#include "client/execution/tasks/download_schedule.h"
+#include "client/execution/tasks/task_kind.h"
+#include "client/execution/tasks/task_model_impl.h"
+#include "client/gateway/gateway_process.h"
+#include "client/transfer/file_services.h"
+#include "platform/ini_file.h"
+#include "platform/thread_id.h"
+
+namespace vantrel {
+
+template class TaskModel<AutoSyncKind>;
+
+namespace {
+
+namespace fs = std::filesystem;
+using catalogue::AutoSyncTask;
+using execution::AsDownloadTask;
+
+std::string printfText(const char* pattern, const std::string& text) {
+    char buffer[1024];
+    std::snprintf(buffer, sizeof buffer, pattern, text.c_str());
+    return buffer;
+}
+
+std::vector<catalogue::RemoteFileEntry> filesOf(const std::vector<filesvc::ListEntry>& listed) {
+    std::vector<catalogue::RemoteFileEntry> files;
+    for (const filesvc::ListEntry& e : listed) {
+        if (!e.isDirectory()) files.push_back({e.name, e.size, e.date, e.time});
+    }
+    return files;
+}
+
+const RunEndTexts& kEnd = TaskKindOf(TaskKindId::AutoSync).runEnd;
+
+}  // namespace
+
+CAutoDownModel::CAutoDownModel(const Context& context, AutoSyncModelOptions options)
+    : DownloadRunModel(context, *options.catalogue, *options.blocks,
+                       CatalogueTaskKind::AutoSync, CatalogueTableOf<AutoSyncTask>(),
+                       // A run that found nothing to do ends with the start failure's line.
+                       {kEnd.startFailed, kEnd.startFailed, kEnd.stopped}),
+      options_(std::move(options)) {}
+
+CAutoDownModel::~CAutoDownModel() = default;
+
+std::string CAutoDownModel::historyKey(const AutoSyncTask& task) const {
+    return catalogue::EqualsIgnoreCase(task.mailname, "FTP_A_QS") ? "syncHisDate_A"
+                                                                  : "syncHisDate_B";
+}
+
+// ---- plan monitor ---------------------------------------------------------------------
+
+catalogue::DownloadTask CAutoDownModel::scheduleShape(const AutoSyncTask& task) const {
+    return AsDownloadTask(task);
+}
+
+void CAutoDownModel::beforeScheduleCheck() {
+    scheduleBusinessDate_ = options_.process->lastLogin().businessDate;
+    const platform::IniFile ini(context_.installation.clientIni());
+    scheduleNextDay_ = {
+        {"syncHisDate_A", catalogue::TrimText(ini.getString("system", "syncHisDate_A", ""))},
+        {"syncHisDate_B", catalogue::TrimText(ini.getString("system", "syncHisDate_B", ""))}};
+}
+
+CAutoDownModel::Admission CAutoDownModel::admitStart(Entry& entry, platform::WallTime now) {
+    const AutoSyncTask& task = entry.task;
+    // A history entry that has caught up waits for the next business date.
+    if (isHistory(task) && !scheduleBusinessDate_.empty() &&
+        execution::HistoryCaughtUp(scheduleNextDay_[historyKey(task)], scheduleBusinessDate_)) {
+        entry.task.nextRun = catalogue::NextRunAfterRun(
+            {task.planstate, task.begindate, task.begintime, task.endtime, "", false}, now,
+            task.timespace);
+        return Admission::Wait;
+    }
+    return Admission::Start;
+}
+
+void CAutoDownModel::beforeRecord(const Entry& entry, bool ok, bool hadRun) {
+    if (!isHistory(entry.task) || !ok || !hadRun) return;
+    // The next day still to synchronise; never moved back by a slower run.
+    const std::string key = historyKey(entry.task);
+    const std::string& syncDate = entry.extra.syncDate;
+    platform::IniFile ini(context_.installation.clientIni());
+    const std::string stored = catalogue::TrimText(ini.getString("system", key, ""));
+    const std::string next = execution::AddDays(syncDate, 1);
+    if (!next.empty() && !(stored > syncDate && stored.size() == 8)) {
+        if (Status written = ini.setString("system", key, next); !written) sysLog(written.text());
+    }
+}
+
+void CAutoDownModel::runEnded(Entry& entry, Ending how, bool ok) {
+    // The version is taken only by a run that delivered everything it listed.
+    if (how == Ending::Finished && ok && !isHistory(entry.task))
+        entry.extra.version = entry.extra.pendingVersion;
+    entry.extra.pendingVersion.clear();
+}
+
+void CAutoDownModel::stopped(const Entry& entry) {
+    sysLog(printfText(isHistory(entry.task) ? "用户停止自动同步历史任务[%s]"
+                                            : "用户停止自动同步任务[%s]",
+                      entry.task.planid));
+}
+
+std::string CAutoDownModel::endLine(const Entry& entry, const std::string& result,
+                                    bool hadRun) const {
+    // A run that found nothing to do ends with the common line.
+    if (!hadRun) return DownloadRunModel::endLine(entry, result, hadRun);
+    return TaskKindOf(entry.task).runEnd.ended + result;
+}
+
+
+void CAutoDownModel::cleanLocalHistory() {
+    const LoginFacts facts = options_.process->lastLogin();
+    const platform::WallTime now = context_.clock->now();
+    if (facts.businessDate != seenBusinessDate_ || facts.gatewayTime != seenGatewayTime_) {
+        seenBusinessDate_ = facts.businessDate;
+        seenGatewayTime_ = facts.gatewayTime;
+        seenAt_ = now;
+    }
+    // The time a login reported goes on with the clock until the next login reports anew.
+    const std::string gatewayTime = execution::GatewayTimeNow(
+        facts.gatewayTime, std::chrono::duration_cast<std::chrono::seconds>(now - seenAt_));
+    CConfig config(context_.installation);
+    if (!execution::CleanupDue(facts.businessDate, gatewayTime, config.readCleanHisDate())) return;
+
+    std::vector<AutoSyncTask> daily;
+    std::vector<std::string> ids;
+    for (const AutoSyncTask& task : tasks()) {
+        ids.push_back(task.planid);
+        if (!isHistory(task)) daily.push_back(task);
+    }
+    const std::string cutoff = execution::AddDays(facts.businessDate, -config.readAutoSyncDay());
+    // "<id>-YYYYMMDD..." of a day before the cut-off.
+    auto old = [&cutoff](const std::string& name, const std::string& id) {
+        if (name.size() < id.size() + 9 || name.compare(0, id.size(), id) != 0 ||
+            name[id.size()] != '-')
+            return false;
+        const std::string day = name.substr(id.size() + 1, 8);
+        return execution::ParseDay(day).has_value() && day < cutoff;
+    };
+    for (const AutoSyncTask& task : daily) {
+        const fs::path log = catalogue::DailyTaskFile(context_.installation.log(), task.planid,
+                                                      context_.clock->localNow(), ".log");
+        writeTaskLog(log, "开始本地历史文件清理", 0);
+        int mine = 0;
+        struct Place {
+            fs::path directory;
+            const char* failure;
+        };
+        const Place places[] = {
+            {context_.installation.data(), "本地历史文件清单清理-删除文件[%s]失败"},
+            {context_.installation.log(), "本地历史文件日志清理-删除文件[%s]失败"}};
+        for (const Place& place : places) {
+            std::error_code ec;
+            for (const auto& file : fs::directory_iterator(place.directory, ec)) {
+                const std::string name = file.path().filename().string();
+                bool match = false;
+                // The task's own files and those of its history entries, which share the
+                // task's mailbox and directory.
+                for (const std::string& id : ids) match = match || old(name, id);
+                if (!match || !file.is_regular_file(ec)) continue;
+                if (fs::remove(file.path(), ec)) {
+                    ++mine;
+                } else {
+                    writeTaskLog(log, printfText(place.failure, file.path().string()), 1);
+                }
+            }
+        }
+        char line[128];
+        std::snprintf(line, sizeof line, "自动同步-本地历史文件清理完成，共清理文件[%d]个", mine);
+        writeTaskLog(log, line, 0);
+    }
+    if (Status written = config.writeCleanHisDate(facts.businessDate); !written)
+        sysLog(written.text());
+}
+
+// ---- auto-sync manager ----------------------------------------------------------------
+
+bool CAutoDownModel::login(CVornFtp& session, std::string& error) {
+    if (session.LoginToGateway() == 1 || session.LoginToGateway() == 1) return true;
+    char prefix[128];
+    std::snprintf(prefix, sizeof prefix,
+                  "管理线程[0x%08x]登陆失败！失败原因:", platform::currentThreadId());
+    error = prefix + session.LastError();
+    sysLog(error);
+    return false;
+}
+
+std::shared_ptr<DownloadRun> CAutoDownModel::makeRun(const AutoSyncTask& task,
+                                                     const std::string& listDay,
+                                                     const fs::path& taskLog,
+                                                     const std::string& remoteDirectory) {
+    DownloadRunSetup setup = RunSetupOf(options_);
+    setup.listDay = execution::ParseDay(listDay);
+    setup.taskLogPath = taskLog;
+    setup.remoteDirectory = remoteDirectory;
+    setup.datedByFileDate = task.hasrecvdir != 0;
+    return std::make_shared<DownloadRun>(context_, std::move(setup), AsDownloadTask(task));
+}
+
+bool CAutoDownModel::beginDaily(const Entry& entry, Begun& begun, std::string& error) {
+    const AutoSyncTask& task = entry.task;
+    std::unique_ptr<CVornFtp> session = options_.makeSession();
+    if (!login(*session, error)) return false;
+    begun.extra.businessDate = options_.process->lastLogin().businessDate;
+    writeTaskLog(begun.taskLog, printfText("自动同步任务开始运行：同步日期[%s]", begun.extra.businessDate), 0);
+
+    const std::string pattern = task.mailname + "\\*.*";
+    VornFileService service(*session);
+    session->SetRoute(kMailboxOrganisation, task.mailname, "00");
+    std::string version;
+    if (service.queryVersion(task.mailname, pattern, version) < 0) {
+        writeTaskLog(begun.taskLog, session->LastError(), 2);
+        session->DropIfLoggedIn();
+        error = "查询版本号失败";
+        return false;
+    }
+    if (version.empty()) {
+        session->DropIfLoggedIn();
+        error = "查询版本号为空";
+        return false;
+    }
+    const bool sameDay = entry.extra.businessDate == begun.extra.businessDate;
+    const std::string known = sameDay ? entry.extra.version : std::string();
+    const platform::WallTime now = context_.clock->now();
+    const int multi = CConfig(context_.installation).readForceTimeMulti();
+    begun.extra.fullList =
+        known.empty() || execution::FullListDue(sameDay ? entry.extra.lastFullList : std::nullopt, now,
+                                                multi, task.timespace);
+    begun.extra.pendingVersion = version;
+    if (!begun.extra.fullList && version == known) {
+        // Nothing changed since the last run took this version.
+        session->DropIfLoggedIn();
+        return true;
+    }
+    if (begun.extra.fullList && !known.empty())
+        writeTaskLog(begun.taskLog, "强制同步当日文件列表", 0);
+
+    // The protocol has no query of changes alone: a changed version is answered with the
+    // day's list, which the rebuild merges with the day list kept here, so files already
+    // delivered keep their rows and only new or rewritten ones are fetched.
+    std::vector<filesvc::ListEntry> listed;
+    const int rc = service.listToday(task.mailname, pattern, listed);
+    if (rc < 0) error = session->LastError();
+    session->DropIfLoggedIn();
+    if (rc < 0) return false;
+
+    const std::vector<catalogue::RemoteFileEntry> files = filesOf(listed);
+    auto run = makeRun(task, catalogue::FormatDate(context_.clock->localNow()), begun.taskLog,
+                       task.mailname + "\\");
+    begun.run = run;
+    if (!run->openList(error)) return false;
+    char line[256];
+    std::snprintf(line, sizeof line, "查询当日文件列表，文件总数为[%d]，版本号为[%s]",
+                  static_cast<int>(files.size()), version.c_str());
+    writeTaskLog(begun.taskLog, line, 0);
+    if (!run->adopt(files, error)) return false;
+    return true;
+}
+
+bool CAutoDownModel::beginHistory(const Entry& entry, Begun& begun, std::string& error) {
+    const AutoSyncTask& task = entry.task;
+    CConfig config(context_.installation);
+    const int autoSyncDay = config.readAutoSyncDay();
+    platform::IniFile ini(context_.installation.clientIni());
+    const std::string key = historyKey(task);
+    const std::string stored = catalogue::TrimText(ini.getString("system", key, ""));
+
+    std::unique_ptr<CVornFtp> session = options_.makeSession();
+    if (!login(*session, error)) return false;
+    begun.extra.businessDate = options_.process->lastLogin().businessDate;
+    if (!execution::ParseDay(begun.extra.businessDate)) {
+        session->DropIfLoggedIn();
+        error = "获取服务器日期失败";
+        return false;
+    }
+    bool corrected = false;
+    begun.extra.syncDate = execution::HistorySyncDate(stored, begun.extra.businessDate, autoSyncDay, corrected);
+    if (corrected) {
+        if (Status written = ini.setString("system", key, begun.extra.syncDate); !written)
+            sysLog(written.text());
+    }
+    if (execution::HistoryCaughtUp(begun.extra.syncDate, begun.extra.businessDate)) {
+        session->DropIfLoggedIn();
+        return true;
+    }
+    writeTaskLog(begun.taskLog, printfText("自动同步历史任务开始运行：同步日期[%s]", begun.extra.syncDate), 0);
+
+    const std::string directory = task.mailname + "\\" + begun.extra.syncDate + "\\";
+    VornFileService service(*session);
+    session->SetRoute(kMailboxOrganisation, task.mailname, std::string(filesvc::kHistory));
+    std::vector<filesvc::ListEntry> listed;
+    const int rc = service.listHistory(task.mailname, directory + "*.*", listed);
+    if (rc < 0) error = session->LastError();
+    session->DropIfLoggedIn();
+    if (rc < 0) return false;
+
+    const std::vector<catalogue::RemoteFileEntry> files = filesOf(listed);
+    char line[256];
+    std::snprintf(line, sizeof line, "查询历史文件列表，文件总数为[%d]，日期为[%s]",
+                  static_cast<int>(files.size()), begun.extra.syncDate.c_str());
+    writeTaskLog(begun.taskLog, line, 0);
+    auto run = makeRun(task, begun.extra.syncDate, begun.taskLog, directory);
+    begun.run = run;
+    if (!run->openList(error)) return false;
+    if (!run->adopt(files, error)) return false;
+    return true;
+}
+
+bool CAutoDownModel::beginRun(const Entry& entry, Begun& begun, std::string& error) {
+    const bool history = isHistory(entry.task);
+    begun.taskLog = catalogue::DailyTaskFile(context_.installation.log(), entry.task.planid,
+                                             context_.clock->localNow(),
+                                             history ? "_his.log" : ".log");
+    const platform::WallTime listedAt = context_.clock->now();
+    const bool ok = history ? beginHistory(entry, begun, error) : beginDaily(entry, begun, error);
+    if (ok && begun.run && begun.extra.fullList) begun.extra.lastFullList = listedAt;
+    return ok;
+}
+
+void CAutoDownModel::takeBegun(Entry& entry, const Begun& begun) {
+    entry.extra.syncDate = begun.extra.syncDate;
+    if (isHistory(entry.task)) return;
+    if (entry.extra.businessDate != begun.extra.businessDate) {
+        entry.extra.businessDate = begun.extra.businessDate;
+        entry.extra.version.clear();
+        entry.extra.lastFullList.reset();
+    }
+    entry.extra.pendingVersion = begun.extra.pendingVersion;
+    if (begun.run && begun.extra.fullList) entry.extra.lastFullList = begun.extra.lastFullList;
+}
+
+void CAutoDownModel::resetForAgain(Entry& entry) {
+    entry.extra.version.clear();
+    entry.extra.lastFullList.reset();
+}
+
+bool CAutoDownModel::forgetDay(const Entry& entry) {
+    const AutoSyncTask& task = entry.task;
+    std::string day = isHistory(task) ? entry.extra.syncDate : std::string();
+    if (day.empty()) day = catalogue::FormatDate(context_.clock->localNow());
+    // The list the runs use: the one of the day they synchronise.
+    const auto listDay = execution::ParseDay(day);
+    const auto offset = listDay ? std::chrono::duration_cast<std::chrono::seconds>(
+                                      context_.clock->now() - platform::fromLocalTime(*listDay))
+                                : std::chrono::seconds(0);
+    std::string line;
+    const bool forgotten = ForgetDownloadDay(context_, task.planid,
+                                             offset.count() > 0 ? offset : std::chrono::seconds(0),
+                                             task.recvpath, line);
+    sysLog(line);
+    return forgotten;
+}
+
+}  // namespace vantrel
