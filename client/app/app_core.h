@@ -15,7 +15,7 @@
 #include <vector>
 
 #include "client/app/single_instance.h"
-#include "client/app/startup_steps.h"
+#include "client/base/startup_steps.h"
 #include "client/base/context.h"
 #include "client/config/config.h"
 #include "client/execution/housekeeping/disk_space_check.h"

@@ -838,15 +838,4 @@ int CModule::PackTaskTables() {
     return result;
 }
 
-HistoryCleanupTasks CModule::CleanupTasks() {
-    HistoryCleanupTasks tasks;
-    for (const AutoSyncTask& task : Tasks<catalogue::AutoSyncTask>()) tasks.autoSyncTaskIds.push_back(task.planid);
-    for (const DownloadTask& task : Tasks<catalogue::DownloadTask>()) {
-        if (!task.recvpath.empty())
-            tasks.downloadReceiveDirectories.push_back({task.recvpath, task.hasrecvdir != 0});
-    }
-    tasks.packTaskTables = [this] { return PackTaskTables(); };
-    return tasks;
-}
-
 }  // namespace vantrel::catalogue

@@ -19,7 +19,6 @@
 #include "client/base/context.h"
 #include "client/catalogue/plan_dir.h"
 #include "client/catalogue/task_records.h"
-#include "client/execution/housekeeping/history_cleanup.h"
 
 namespace vantrel::catalogue {
 
@@ -83,10 +82,6 @@ class CModule {
     // The clean-up's compaction of the upload and download tables, each under its kind's
     // lock. 0 when both were packed, -1 otherwise.
     int PackTaskTables();
-
-    // What the history clean-up needs from the catalogue: the auto-sync ids, the download
-    // receive directories and the table compaction.
-    HistoryCleanupTasks CleanupTasks();
 
     CPlanDir& planDir() { return planDir_; }
 

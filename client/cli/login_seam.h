@@ -5,7 +5,7 @@
 
 #include <memory>
 
-#include "client/app/startup_steps.h"
+#include "client/base/startup_steps.h"
 #include "client/cli/cli.h"
 
 namespace vantrel::cli {

@@ -5,7 +5,7 @@
 #include <limits>
 
 #include "client/base/day_text.h"
-#include "client/config/decimal.h"
+#include "client/base/day_text.h"
 #include "platform/ini_file.h"
 
 namespace vantrel {
@@ -53,18 +53,12 @@ int validSelectTimeOut(int value) {
 
 }  // namespace
 
-bool GatewayEntry::usable() const {
-    if (address.empty() || port.empty()) return false;
-    const std::int64_t p = parseLeadingInteger(port);
-    return p >= 1 && p <= 65535;
-}
-
 CConfig::CConfig(const Installation& installation)
     : clientIniPath(installation.clientIni()), installation_(installation) {}
 
 std::string CConfig::normalisePort(std::string_view port) {
     if (port.empty()) return {};
-    const std::int64_t value = parseLeadingInteger(port);
+    const std::int64_t value = base::LeadingInteger(port);
     // The stored reader produced a 32-bit integer; keep that range.
     if (value > std::numeric_limits<int>::max())
         return std::to_string(std::numeric_limits<int>::max());

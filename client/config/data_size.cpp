@@ -4,7 +4,7 @@
 #include <limits>
 #include <string>
 
-#include "client/config/decimal.h"
+#include "client/base/day_text.h"
 #include "platform/ini_file.h"
 
 namespace vantrel {
@@ -15,7 +15,7 @@ constexpr std::size_t kValueChars = 10;
 
 std::int64_t readNumber(const platform::IniFile& ini, const char* section, const char* key,
                         const char* fallback) {
-    return parseLeadingInteger(ini.getString(section, key, fallback, kValueChars));
+    return base::LeadingInteger(ini.getString(section, key, fallback, kValueChars));
 }
 
 std::int64_t kilobytesToBytes(std::int64_t kb) {

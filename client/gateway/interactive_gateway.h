@@ -6,7 +6,7 @@
 
 #include <string>
 
-#include "client/app/startup_steps.h"
+#include "client/base/startup_steps.h"
 #include "client/base/context.h"
 #include "client/gateway/gateway_process.h"
 #include "client/gateway/vorn_ftp.h"

@@ -5,7 +5,7 @@
 #include <functional>
 #include <memory>
 
-#include "client/app/startup_steps.h"
+#include "client/base/startup_steps.h"
 #include "client/gateway/gateway_process.h"
 #include "client/ui/core_ports.h"
 #include "client/ui/main_frame.h"

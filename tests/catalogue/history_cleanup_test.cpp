@@ -7,6 +7,7 @@
 
 #include "client/catalogue/dbf_table.h"
 #include "client/catalogue/task_catalogue.h"
+#include "client/execution/housekeeping/daily_jobs.h"
 #include "tests/catalogue/catalogue_fixture.h"
 
 namespace vantrel {
@@ -120,7 +121,7 @@ TEST_F(HistoryCleanupTest, theCatalogueHandsOverItsTasksAndPacksItsTables) {
     ASSERT_EQ(module.Delete<catalogue::DownloadTask>(d, message), 1);
     module.Load<catalogue::DownloadTask>();
     auto oldFolder = file(dir_.path() / "r" / "20261001" / "a", 0);
-    cleanup_.CleanLocalHistory(30, module.CleanupTasks());
+    cleanup_.CleanLocalHistory(30, CleanupTasksOf(module));
     EXPECT_FALSE(std::filesystem::exists(oldFolder));
     catalogue::CDbfImpl table;
     ASSERT_EQ(table.Open(installation_.localconfig() / catalogue::kDownloadTaskTable, 1), 1);

@@ -11,6 +11,18 @@
 
 namespace vantrel {
 
+HistoryCleanupTasks CleanupTasksOf(catalogue::CModule& module) {
+    HistoryCleanupTasks tasks;
+    for (const catalogue::AutoSyncTask& task : module.Tasks<catalogue::AutoSyncTask>())
+        tasks.autoSyncTaskIds.push_back(task.planid);
+    for (const catalogue::DownloadTask& task : module.Tasks<catalogue::DownloadTask>()) {
+        if (!task.recvpath.empty())
+            tasks.downloadReceiveDirectories.push_back({task.recvpath, task.hasrecvdir != 0});
+    }
+    tasks.packTaskTables = [&module] { return module.PackTaskTables(); };
+    return tasks;
+}
+
 DailyJobs::DailyJobs(const Context& context, catalogue::CModule& catalogue,
                      catalogue::CFlagManager& flags)
     : context_(context), catalogue_(catalogue), flags_(flags) {}
@@ -45,7 +57,7 @@ bool DailyJobs::due(Nightly& job, const platform::LocalTime& now, const std::str
 void DailyJobs::startDay(const std::string& day) {
     flags_.StartDay();
     catalogue_.CreateUploadDirectories();
-    HistoryCleanupTasks tasks = catalogue_.CleanupTasks();
+    HistoryCleanupTasks tasks = CleanupTasksOf(catalogue_);
     // Commands another vantrel-cli posted are waiting work, not history.
     tasks.keptDirectories.push_back(CommandInbox(context_.installation).directory());
     HistoryCleanup(context_.installation, *context_.clock, context_.logs)

@@ -18,6 +18,7 @@
 #include <string>
 
 #include "client/base/context.h"
+#include "client/execution/housekeeping/history_cleanup.h"
 #include "platform/clock.h"
 
 namespace vantrel {
@@ -26,6 +27,10 @@ namespace catalogue {
 class CFlagManager;
 class CModule;
 }  // namespace catalogue
+
+// What the history clean-up needs from the catalogue: the auto-sync ids, the download
+// receive directories and the table compaction.
+HistoryCleanupTasks CleanupTasksOf(catalogue::CModule& module);
 
 // The nightly update checks, as the front end runs them; an empty one is not run.
 struct NightlyJobs {

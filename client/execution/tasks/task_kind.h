@@ -9,11 +9,11 @@
 #include <string>
 #include <string_view>
 
-#include "client/app/events.h"
+#include "client/base/events.h"
 #include "client/catalogue/task_catalogue.h"
 #include "client/catalogue/task_records.h"
-#include "client/execution/table_commands.h"
-#include "client/execution/task_forms.h"
+#include "client/execution/tasks/table_commands.h"
+#include "client/execution/tasks/task_forms.h"
 
 namespace vantrel {
 

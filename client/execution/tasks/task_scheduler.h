@@ -15,7 +15,7 @@
 #include <string>
 #include <vector>
 
-#include "client/app/startup_steps.h"
+#include "client/base/startup_steps.h"
 #include "client/base/context.h"
 #include "client/catalogue/flag_manager.h"
 #include "client/catalogue/plan_dir.h"

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "client/config/config.h"
+#include "client/base/gateway_entry.h"
 #include "platform/status.h"
 
 namespace vantrel {
