@@ -51,6 +51,17 @@ struct OldRow {
 
 }  // namespace
 
+std::string FlagText(DownloadState state) {
+    return std::to_string(static_cast<int>(state));
+}
+
+DownloadState FlagState(const std::string& flag) {
+    for (const DownloadState state : {kHeld, kTransferring, kIntermediate, kDelivered}) {
+        if (flag == FlagText(state)) return state;
+    }
+    return kFetchFromStart;
+}
+
 CDownLoadFile::CDownLoadFile(const Context& context, DownloadEngine* engine, FlagRecorder* flags)
     : context_(context), engine_(engine), flags_(flags) {}
 
@@ -95,8 +106,9 @@ int CDownLoadFile::openListLocked() {
     DbfRow row;
     int r;
     while (cursor.Next(r, row)) {
-        if (row.deleted() || row.trimmed("flag") == "4") continue;
-        if (ParseDateTime(row.trimmed("loadtime"))) list->SetFieldValueByName(r, "flag", "4");
+        if (row.deleted() || RowState(row) == kDelivered) continue;
+        if (ParseDateTime(row.trimmed("loadtime")))
+            list->SetFieldValueByName(r, "flag", FlagText(kDelivered));
     }
     list_ = std::move(list);
     return 1;
@@ -271,7 +283,7 @@ int CDownLoadFile::appendListedLocked(CDbfImpl& table, const std::string& name,
     if (old && EqualsIgnoreCase(old->updateTime, updateTime) &&
         LeadingInteger(old->size) == entry.size) {
         // A held file keeps the reason it is held for.
-        const bool held = old->flag == "1";
+        const bool held = FlagState(old->flag) == kHeld;
         return appendRowLocked(table, {{"filename", name},
                                        {"size", old->size},
                                        {"downsize", old->downSize},
@@ -330,7 +342,8 @@ bool CDownLoadFile::LoadWorkItems() {
     while (cursor.Next(r, row)) {
         if (row.deleted()) continue;
         const std::string flag = row.trimmed("flag");
-        if (flag == "4") {
+        const DownloadState stored = FlagState(flag);
+        if (stored == kDelivered) {
             ++deliveredCount_;
             removeStrayBlockState(row.trimmed("filename"));
             continue;
@@ -345,7 +358,7 @@ bool CDownLoadFile::LoadWorkItems() {
         item->loadTime = row.trimmed("loadtime");
         item->retry = 0;
         item->row = r;
-        item->rowInTransfer = flag == "2";
+        item->rowInTransfer = stored == kTransferring;
         resumeStateLocked(*item, flag, r, row);
         addItemLocked(std::move(item), r);
     }
@@ -359,22 +372,23 @@ void CDownLoadFile::resumeStateLocked(DownloadWorkItem& item, const std::string&
         target ? Result<std::filesystem::path>(partialPathFor(target.value()))
                : target.status();
     std::error_code ec;
+    const DownloadState stored = FlagState(flag);
     if (!partial || !std::filesystem::exists(partial.value(), ec)) {
-        if (item.downSize != "0" || flag != "0")
-            list_->SetFieldValues(row, {{"downsize", "0"}, {"flag", "0"}});
+        if (item.downSize != "0" || flag != FlagText(kFetchFromStart))
+            list_->SetFieldValues(row, {{"downsize", "0"}, {"flag", FlagText(kFetchFromStart)}});
         item.downSize = "0";
         item.flag = '0';
         item.state = kFetchFromStart;
-    } else if (flag == "1") {
+    } else if (stored == kHeld) {
         // Held for the day: the row says why.
         item.flag = '1';
         item.state = kHeld;
         item.lastError = record.trimmed("discript");
-    } else if (flag == "2") {
+    } else if (stored == kTransferring) {
         const bool complete = LeadingInteger(item.size) == LeadingInteger(item.downSize);
         item.flag = '2';
         item.state = complete ? kTransferring : kFetchFromStart;
-    } else if (flag == "3") {
+    } else if (stored == kIntermediate) {
         item.flag = '3';
         item.state = kIntermediate;
     } else {
@@ -470,7 +484,8 @@ int CDownLoadFile::FinishItem(int row) {
     if (!checkLocked(row, kBadArgumentFull, kNotOpenFull)) return 0;
     DownloadWorkItem& item = *itemLocked(row);
     item.finished = true;
-    if (item.state == kTransferring) list_->SetFieldValueByName(row, "flag", "2");
+    if (item.state == kTransferring)
+        list_->SetFieldValueByName(row, "flag", FlagText(kTransferring));
     return 1;
 }
 
@@ -484,7 +499,8 @@ int CDownLoadFile::HoldFile(int row, const std::string& reason) {
     item.lastError = reason.substr(0, 200);
     item.changeDate = today();
     if (list_->SetFieldValues(
-            row, {{"flag", "1"}, {"modifytime", item.changeDate}, {"discript", reason}}) != 0) {
+            row, {{"flag", FlagText(kHeld)}, {"modifytime", item.changeDate}, {"discript", reason}}) !=
+                0) {
         lastError_ = list_->LastError();
         return 0;
     }

@@ -31,6 +31,14 @@ enum DownloadState {
     kDelivered = 4,
     kArrived = 5,
 };
+// The `flag` text of a row state ("0".."4").
+std::string FlagText(DownloadState state);
+// The state a row's `flag` text says: kHeld, kTransferring, kIntermediate or kDelivered for
+// "1".."4", kFetchFromStart for any other text.
+DownloadState FlagState(const std::string& flag);
+inline DownloadState RowState(const DbfRow& row) {
+    return FlagState(row.trimmed("flag"));
+}
 
 struct DownloadWorkItem {
     std::string taskId;

@@ -208,7 +208,8 @@ std::vector<std::string> mendCutBulletinCodes(CDbfImpl& table) {
     DbfRow row;
     int r;
     while (cursor.Next(r, row)) {
-        if (row.deleted() || row.trimmed("plantype") != "2") continue;
+        if (row.deleted() || readInt(row, "plantype") != static_cast<int>(DownloadPlanType::Bulletin))
+            continue;
         const std::string operType = row.trimmed("opertype");
         const std::string mailName = row.trimmed("mailname");
         if (std::any_of(std::begin(kBulletins), std::end(kBulletins),
@@ -476,7 +477,7 @@ void CModule::load(Kind<Task>& kind) {
             if constexpr (std::is_same_v<Task, AutoSyncTask>) {
                 // A history entry catches up the earlier days of the same mailbox.
                 AutoSyncTask history = task;
-                history.plantype = 2;
+                history.plantype = static_cast<int>(AutoSyncPlanType::History);
                 do {
                     history.planid = MakeTaskId(*context_.clock);
                 } while (kind.tasks.count(history.planid) != 0 || history.planid == task.planid);
@@ -502,17 +503,6 @@ void CModule::load(Kind<Task>& kind) {
             handshakeAccepted_ = accepted;
         }
     }
-}
-
-void CModule::LoadUploadTasks() {
-    load(*upload_);
-}
-void CModule::LoadDownloadTasks() {
-    load(*download_);
-}
-
-void CModule::LoadAutoSyncTasks() {
-    load(*autoSync_);
 }
 
 void CModule::createUploadDirectoriesFor(const UploadTask& task) {
@@ -568,16 +558,6 @@ int CModule::add(Kind<Task>& kind, const Task& task, std::string& message) {
     return 1;
 }
 
-int CModule::AddUploadTask(const UploadTask& task, std::string& message) {
-    return add(*upload_, task, message);
-}
-int CModule::AddDownloadTask(const DownloadTask& task, std::string& message) {
-    return add(*download_, task, message);
-}
-int CModule::AddAutoSyncTask(const AutoSyncTask& task, std::string& message) {
-    return add(*autoSync_, task, message);
-}
-
 template <class Task>
 int CModule::remove(Kind<Task>& kind, const Task& task, std::string& message) {
     const std::string id = TrimText(task.planid);
@@ -602,16 +582,6 @@ int CModule::remove(Kind<Task>& kind, const Task& task, std::string& message) {
     }
     sysLog(fmt(kind.texts.deleteDone, id));
     return 1;
-}
-
-int CModule::DeleteUploadTask(const UploadTask& task, std::string& message) {
-    return remove(*upload_, task, message);
-}
-int CModule::DeleteDownloadTask(const DownloadTask& task, std::string& message) {
-    return remove(*download_, task, message);
-}
-int CModule::DeleteAutoSyncTask(const AutoSyncTask& task, std::string& message) {
-    return remove(*autoSync_, task, message);
 }
 
 template <class Task>
@@ -648,16 +618,6 @@ int CModule::modify(Kind<Task>& kind, const Task& task, std::string& message) {
     return 1;
 }
 
-int CModule::ModifyUploadTask(const UploadTask& task, std::string& message) {
-    return modify(*upload_, task, message);
-}
-int CModule::ModifyDownloadTask(const DownloadTask& task, std::string& message) {
-    return modify(*download_, task, message);
-}
-int CModule::ModifyAutoSyncTask(const AutoSyncTask& task, std::string& message) {
-    return modify(*autoSync_, task, message);
-}
-
 template <class Task>
 int CModule::updateRowLocked(Kind<Task>& kind, const std::string& taskId,
                              const std::string& lastResult, const std::string& lastDescription,
@@ -688,27 +648,6 @@ int CModule::updateRowLocked(Kind<Task>& kind, const std::string& taskId,
     return 1;
 }
 
-int CModule::UpdateUploadRow(const std::string& taskId, const std::string& lastResult,
-                             const std::string& lastDescription, const std::string& lastRunTime,
-                             int state) {
-    std::lock_guard lock(upload_->mutex);
-    return updateRowLocked(*upload_, taskId, lastResult, lastDescription, lastRunTime, state);
-}
-
-int CModule::UpdateDownloadRow(const std::string& taskId, const std::string& lastResult,
-                               const std::string& lastDescription, const std::string& lastRunTime,
-                               int state) {
-    std::lock_guard lock(download_->mutex);
-    return updateRowLocked(*download_, taskId, lastResult, lastDescription, lastRunTime, state);
-}
-
-int CModule::UpdateAutoSyncRow(const std::string& taskId, const std::string& lastResult,
-                               const std::string& lastDescription, const std::string& lastRunTime,
-                               int state) {
-    std::lock_guard lock(autoSync_->mutex);
-    return updateRowLocked(*autoSync_, taskId, lastResult, lastDescription, lastRunTime, state);
-}
-
 template <class Task>
 std::string CModule::recordRun(Kind<Task>& kind, const std::string& taskId,
                                const std::string& lastResult, const std::string& lastDescription,
@@ -722,7 +661,7 @@ std::string CModule::recordRun(Kind<Task>& kind, const std::string& taskId,
         bool hasRow = true;
         if constexpr (std::is_same_v<Task, AutoSyncTask>) {
             // A history entry lives in memory only: it has no row to write.
-            hasRow = it == kind.tasks.end() || it->second.plantype != 2;
+            hasRow = it == kind.tasks.end() || !IsHistoryEntry(it->second);
         }
         if (hasRow)
             updateRowLocked(kind, taskId, lastResult, lastDescription, lastRunTime, kKeepState);
@@ -743,24 +682,6 @@ std::string CModule::recordRun(Kind<Task>& kind, const std::string& taskId,
     }
     deliver({event});
     return event.nextRunTime;
-}
-
-std::string CModule::RecordUploadRun(const std::string& taskId, const std::string& lastResult,
-                                     const std::string& lastDescription,
-                                     const std::string& lastRunTime, bool earlyRetry) {
-    return recordRun(*upload_, taskId, lastResult, lastDescription, lastRunTime, earlyRetry);
-}
-
-std::string CModule::RecordDownloadRun(const std::string& taskId, const std::string& lastResult,
-                                       const std::string& lastDescription,
-                                       const std::string& lastRunTime, bool earlyRetry) {
-    return recordRun(*download_, taskId, lastResult, lastDescription, lastRunTime, earlyRetry);
-}
-
-std::string CModule::RecordAutoSyncRun(const std::string& taskId, const std::string& lastResult,
-                                       const std::string& lastDescription,
-                                       const std::string& lastRunTime, bool earlyRetry) {
-    return recordRun(*autoSync_, taskId, lastResult, lastDescription, lastRunTime, earlyRetry);
 }
 
 bool CModule::IsHistorySyncCurrent(const std::string& taskId) const {
@@ -784,39 +705,11 @@ bool CModule::IsHistorySyncCurrent(const std::string& taskId) const {
     return next.size() >= 8 && next.substr(0, 8) > trading;
 }
 
-void CModule::PutUploadTask(const UploadTask& task) {
-    std::lock_guard lock(upload_->mutex);
-    upload_->tasks[task.planid] = task;
-    planDir_.Replace(task.planid, directoriesOf(task));
-}
-
-void CModule::PutDownloadTask(const DownloadTask& task) {
-    std::lock_guard lock(download_->mutex);
-    download_->tasks[task.planid] = task;
-    planDir_.Replace(task.planid, directoriesOf(task));
-}
-
-void CModule::PutAutoSyncTask(const AutoSyncTask& task) {
-    std::lock_guard lock(autoSync_->mutex);
-    autoSync_->tasks[task.planid] = task;
-    if (task.plantype != 2) planDir_.Replace(task.planid, directoriesOf(task));
-}
-
 template <class Task>
 void CModule::forget(Kind<Task>& kind, const std::string& taskId) {
     std::lock_guard lock(kind.mutex);
     kind.tasks.erase(taskId);
     planDir_.Unregister(taskId);
-}
-
-void CModule::RemoveUploadTask(const std::string& taskId) {
-    forget(*upload_, taskId);
-}
-void CModule::RemoveDownloadTask(const std::string& taskId) {
-    forget(*download_, taskId);
-}
-void CModule::RemoveAutoSyncTask(const std::string& taskId) {
-    forget(*autoSync_, taskId);
 }
 
 namespace {
@@ -835,35 +728,102 @@ std::optional<typename Map::mapped_type> lookup(const Map& map, const std::strin
 }
 }  // namespace
 
-std::vector<UploadTask> CModule::UploadTasks() const {
-    std::lock_guard lock(upload_->mutex);
-    return values(upload_->tasks);
+template <>
+CModule::Kind<UploadTask>& CModule::kindOf<UploadTask>() const {
+    return *upload_;
+}
+template <>
+CModule::Kind<DownloadTask>& CModule::kindOf<DownloadTask>() const {
+    return *download_;
+}
+template <>
+CModule::Kind<AutoSyncTask>& CModule::kindOf<AutoSyncTask>() const {
+    return *autoSync_;
 }
 
-std::vector<DownloadTask> CModule::DownloadTasks() const {
-    std::lock_guard lock(download_->mutex);
-    return values(download_->tasks);
+template <class Task>
+void CModule::Load() {
+    load(kindOf<Task>());
+}
+template <class Task>
+int CModule::Add(const Task& task, std::string& message) {
+    return add(kindOf<Task>(), task, message);
+}
+template <class Task>
+int CModule::Delete(const Task& task, std::string& message) {
+    return remove(kindOf<Task>(), task, message);
+}
+template <class Task>
+int CModule::Modify(const Task& task, std::string& message) {
+    return modify(kindOf<Task>(), task, message);
 }
 
-std::vector<AutoSyncTask> CModule::AutoSyncTasks() const {
-    std::lock_guard lock(autoSync_->mutex);
-    return values(autoSync_->tasks);
+template <class Task>
+int CModule::UpdateRow(const std::string& taskId, const std::string& lastResult,
+                       const std::string& lastDescription, const std::string& lastRunTime,
+                       int state) {
+    Kind<Task>& kind = kindOf<Task>();
+    std::lock_guard lock(kind.mutex);
+    return updateRowLocked(kind, taskId, lastResult, lastDescription, lastRunTime, state);
 }
 
-std::optional<UploadTask> CModule::FindUploadTask(const std::string& taskId) const {
-    std::lock_guard lock(upload_->mutex);
-    return lookup(upload_->tasks, taskId);
+template <class Task>
+std::string CModule::RecordRun(const std::string& taskId, const std::string& lastResult,
+                               const std::string& lastDescription, const std::string& lastRunTime,
+                               bool earlyRetry) {
+    return recordRun(kindOf<Task>(), taskId, lastResult, lastDescription, lastRunTime, earlyRetry);
 }
 
-std::optional<DownloadTask> CModule::FindDownloadTask(const std::string& taskId) const {
-    std::lock_guard lock(download_->mutex);
-    return lookup(download_->tasks, taskId);
+template <class Task>
+void CModule::Put(const Task& task) {
+    Kind<Task>& kind = kindOf<Task>();
+    std::lock_guard lock(kind.mutex);
+    kind.tasks[task.planid] = task;
+    // A history entry shares its task's directories.
+    if constexpr (std::is_same_v<Task, AutoSyncTask>) {
+        if (IsHistoryEntry(task)) return;
+    }
+    planDir_.Replace(task.planid, directoriesOf(task));
 }
 
-std::optional<AutoSyncTask> CModule::FindAutoSyncTask(const std::string& taskId) const {
-    std::lock_guard lock(autoSync_->mutex);
-    return lookup(autoSync_->tasks, taskId);
+template <class Task>
+void CModule::Remove(const std::string& taskId) {
+    forget(kindOf<Task>(), taskId);
 }
+
+template <class Task>
+std::vector<Task> CModule::Tasks() const {
+    Kind<Task>& kind = kindOf<Task>();
+    std::lock_guard lock(kind.mutex);
+    return values(kind.tasks);
+}
+
+template <class Task>
+std::optional<Task> CModule::Find(const std::string& taskId) const {
+    Kind<Task>& kind = kindOf<Task>();
+    std::lock_guard lock(kind.mutex);
+    return lookup(kind.tasks, taskId);
+}
+
+// The table operations of the three record types.
+#define VANTREL_CATALOGUE_TABLE(Task)                                                        \
+    template void CModule::Load<Task>();                                                     \
+    template int CModule::Add<Task>(const Task&, std::string&);                              \
+    template int CModule::Delete<Task>(const Task&, std::string&);                           \
+    template int CModule::Modify<Task>(const Task&, std::string&);                           \
+    template int CModule::UpdateRow<Task>(const std::string&, const std::string&,            \
+                                          const std::string&, const std::string&, int);      \
+    template std::string CModule::RecordRun<Task>(const std::string&, const std::string&,    \
+                                                  const std::string&, const std::string&,    \
+                                                  bool);                                     \
+    template void CModule::Put<Task>(const Task&);                                           \
+    template void CModule::Remove<Task>(const std::string&);                                 \
+    template std::vector<Task> CModule::Tasks<Task>() const;                                 \
+    template std::optional<Task> CModule::Find<Task>(const std::string&) const;
+VANTREL_CATALOGUE_TABLE(UploadTask)
+VANTREL_CATALOGUE_TABLE(DownloadTask)
+VANTREL_CATALOGUE_TABLE(AutoSyncTask)
+#undef VANTREL_CATALOGUE_TABLE
 
 int CModule::PackTaskTables() {
     int result = 0;

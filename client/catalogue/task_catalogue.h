@@ -37,46 +37,30 @@ class CModule {
     void SetOperator(const std::string& operatorCode);
     void SetTradingDate(const std::string& tradingDate);
 
-    void LoadUploadTasks();
-    void LoadDownloadTasks();
-    void LoadAutoSyncTasks();
-
-    int AddUploadTask(const UploadTask& task, std::string& message);
-    int AddDownloadTask(const DownloadTask& task, std::string& message);
-    int AddAutoSyncTask(const AutoSyncTask& task, std::string& message);
+    // The operations on the table of one record type (UploadTask, DownloadTask or
+    // AutoSyncTask); each takes that kind's lock.
+    template <class Task>
+    void Load();
+    template <class Task>
+    int Add(const Task& task, std::string& message);
     // 0 when the table cannot be opened or the row cannot be marked; a task without a row
     // is reported in `message` and still gives 1.
-    int DeleteUploadTask(const UploadTask& task, std::string& message);
-    int DeleteDownloadTask(const DownloadTask& task, std::string& message);
-    int DeleteAutoSyncTask(const AutoSyncTask& task, std::string& message);
+    template <class Task>
+    int Delete(const Task& task, std::string& message);
     // Rewrites every field but planid and begindate.
-    int ModifyUploadTask(const UploadTask& task, std::string& message);
-    int ModifyDownloadTask(const DownloadTask& task, std::string& message);
-    int ModifyAutoSyncTask(const AutoSyncTask& task, std::string& message);
-
+    template <class Task>
+    int Modify(const Task& task, std::string& message);
     // Writes the non-empty texts, and the state when it is 1, 0 or -1. 1 or 0.
-    int UpdateUploadRow(const std::string& taskId, const std::string& lastResult,
-                        const std::string& lastDescription, const std::string& lastRunTime,
-                        int state);
-    int UpdateDownloadRow(const std::string& taskId, const std::string& lastResult,
-                          const std::string& lastDescription, const std::string& lastRunTime,
-                          int state);
-    int UpdateAutoSyncRow(const std::string& taskId, const std::string& lastResult,
-                          const std::string& lastDescription, const std::string& lastRunTime,
-                          int state);
-
+    template <class Task>
+    int UpdateRow(const std::string& taskId, const std::string& lastResult,
+                  const std::string& lastDescription, const std::string& lastRunTime, int state);
     // Writes a run's outcome, computes the next run time (every 5 minutes when
     // `earlyRetry`, else the task's interval) and posts the notice. The next run time as
     // "%Y-%m-%d %H:%M:%S", empty when not scheduled.
-    std::string RecordUploadRun(const std::string& taskId, const std::string& lastResult,
-                                const std::string& lastDescription, const std::string& lastRunTime,
-                                bool earlyRetry);
-    std::string RecordDownloadRun(const std::string& taskId, const std::string& lastResult,
-                                  const std::string& lastDescription,
-                                  const std::string& lastRunTime, bool earlyRetry);
-    std::string RecordAutoSyncRun(const std::string& taskId, const std::string& lastResult,
-                                  const std::string& lastDescription,
-                                  const std::string& lastRunTime, bool earlyRetry);
+    template <class Task>
+    std::string RecordRun(const std::string& taskId, const std::string& lastResult,
+                          const std::string& lastDescription, const std::string& lastRunTime,
+                          bool earlyRetry);
 
     // The day-change work: the send and sent directories of the upload tasks due today.
     void CreateUploadDirectories();
@@ -86,18 +70,14 @@ class CModule {
 
     // In-memory maps (and the directory registry), for the dialogs after a table
     // operation succeeded.
-    void PutUploadTask(const UploadTask& task);
-    void PutDownloadTask(const DownloadTask& task);
-    void PutAutoSyncTask(const AutoSyncTask& task);
-    void RemoveUploadTask(const std::string& taskId);
-    void RemoveDownloadTask(const std::string& taskId);
-    void RemoveAutoSyncTask(const std::string& taskId);
-    std::vector<UploadTask> UploadTasks() const;
-    std::vector<DownloadTask> DownloadTasks() const;
-    std::vector<AutoSyncTask> AutoSyncTasks() const;
-    std::optional<UploadTask> FindUploadTask(const std::string& taskId) const;
-    std::optional<DownloadTask> FindDownloadTask(const std::string& taskId) const;
-    std::optional<AutoSyncTask> FindAutoSyncTask(const std::string& taskId) const;
+    template <class Task>
+    void Put(const Task& task);
+    template <class Task>
+    void Remove(const std::string& taskId);
+    template <class Task>
+    std::vector<Task> Tasks() const;
+    template <class Task>
+    std::optional<Task> Find(const std::string& taskId) const;
 
     // The clean-up's compaction of the upload and download tables, each under its kind's
     // lock. 0 when both were packed, -1 otherwise.
@@ -108,6 +88,8 @@ class CModule {
   private:
     template <class Task>
     struct Kind;
+    template <class Task>
+    Kind<Task>& kindOf() const;
     template <class Task>
     void load(Kind<Task>& kind);
     template <class Task>

@@ -60,10 +60,31 @@ struct DownloadTask : TaskPlan {
 };
 
 struct AutoSyncTask : TaskPlan {
-    int plantype = 0;  // 2 for a history entry
+    int plantype = 0;  // AutoSyncPlanType
     std::string recvpath;
     int hasrecvdir = 0;
 };
+
+// Whether a task's schedule is on: `planstate` 1 (0 is off; -1 a stop took it off).
+inline bool IsScheduled(int planstate) {
+    return planstate >= 1;
+}
+inline bool IsScheduled(const TaskPlan& task) {
+    return IsScheduled(task.planstate);
+}
+
+// `plantype` of the download table's rows.
+enum class DownloadPlanType { Mailbox = 1, Bulletin = 2 };
+// `plantype` of the auto-sync table's rows: the task, or the entry that catches its mailbox
+// up to the trading date (made at load time, a copy of the task under an id of its own).
+enum class AutoSyncPlanType { Task = 1, History = 2 };
+
+inline bool IsBulletin(const DownloadTask& task) {
+    return task.plantype == static_cast<int>(DownloadPlanType::Bulletin);
+}
+inline bool IsHistoryEntry(const AutoSyncTask& task) {
+    return task.plantype == static_cast<int>(AutoSyncPlanType::History);
+}
 
 // A task id: the local time "%Y%m%d%H%M%S", "-" and a pseudo-random "%05d" (0..32767).
 std::string MakeTaskId(const platform::Clock& clock);

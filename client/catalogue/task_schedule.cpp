@@ -46,7 +46,7 @@ bool WeekAllows(const std::string& curweek, const platform::LocalTime& day) {
 }
 
 NextRunTime FirstNextRun(const TaskSchedule& s, platform::WallTime realNow) {
-    if (s.planstate < 1) return std::nullopt;
+    if (!IsScheduled(s.planstate)) return std::nullopt;
     const platform::WallTime now =
         s.nextday ? realNow - (sinceMidnight(s.endtime) + seconds(1)) : realNow;
     const platform::LocalTime today = platform::toLocalTime(now);
@@ -81,7 +81,7 @@ NextRunTime FirstNextRun(const TaskSchedule& s, platform::WallTime realNow) {
 }
 
 NextRunTime NextRunAfterRun(const TaskSchedule& s, platform::WallTime now, int intervalMinutes) {
-    if (s.planstate < 1) return std::nullopt;
+    if (!IsScheduled(s.planstate)) return std::nullopt;
     const platform::LocalTime windowDay =
         platform::toLocalTime(s.nextday ? now - (sinceMidnight(s.endtime) + seconds(1)) : now);
     const platform::WallTime start = at(windowDay, s.begintime);

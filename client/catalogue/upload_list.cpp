@@ -230,7 +230,7 @@ bool CUpLoadFile::LoadWorkItems() {
         int r;
         while (cursor.Next(r, row)) {
             if (row.deleted()) continue;
-            if (row.trimmed("flag") == "1") {
+            if (IsSentFlag(row.trimmed("flag"))) {
                 ++sentCount_;
                 if (auto pending = pendingMoveLocked(row, r)) addItemLocked(std::move(pending), r);
                 continue;
@@ -362,7 +362,7 @@ CUpLoadFile::CarryOver CUpLoadFile::carryOverLocked(const ScannedFile& file,
         return CarryOver::kFailed;
     }
     auto item = itemOf(row, index);
-    if (earlier.value("flag") == "1") {
+    if (IsSentFlag(earlier.value("flag"))) {
         item->flag = '1';
         item->movePending = true;
         ++sentCount_;
@@ -440,7 +440,7 @@ int CUpLoadFile::MarkSent(int row) {
     item.changeDate = FormatDate(context_.clock->localNow());
     item.endTime = nowText();
     ++sentCount_;
-    if (list_->SetFieldValues(row, {{"endtime", item.endTime}, {"flag", "1"}}) != 0) {
+    if (list_->SetFieldValues(row, {{"endtime", item.endTime}, {"flag", kSentFlag}}) != 0) {
         lastError_ = list_->LastError();
         return 0;
     }

@@ -30,6 +30,12 @@ struct ScannedFile {
     std::string time;  // hh:mm:ss of the last write
 };
 
+// The `flag` of an upload list row: "1" once the file is sent, blank before.
+inline constexpr const char* kSentFlag = "1";
+inline bool IsSentFlag(const std::string& flag) {
+    return flag == kSentFlag;
+}
+
 struct UploadWorkItem {
     std::string taskId;
     std::string fileName;

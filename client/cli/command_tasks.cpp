@@ -142,13 +142,13 @@ class TaskSession {
                     [&environment] { notifyRunningClient(environment); },
                     [&environment] { return tasksRunningElsewhere(environment); }) {
         module_.SetOperator(operatorCode_);
-        module_.LoadUploadTasks();
-        module_.LoadDownloadTasks();
-        module_.LoadAutoSyncTasks();
+        module_.Load<catalogue::UploadTask>();
+        module_.Load<catalogue::DownloadTask>();
+        module_.Load<catalogue::AutoSyncTask>();
     }
 
-    CModule& module() { return module_; }
     TaskCommands& commands() { return commands_; }
+    const Installation& installation() const { return context_.installation; }
 
   private:
     Context context_;
@@ -328,8 +328,8 @@ int report(const char* command, const SaveOutcome& outcome, const AnsweringPromp
 
 // --- subcommands ----------------------------------------------------------------------
 
-const char* onOff(int planstate) {
-    return planstate >= 1 ? "enabled" : "disabled";
+const char* onOff(const catalogue::TaskPlan& t) {
+    return catalogue::IsScheduled(t) ? "enabled" : "disabled";
 }
 std::string orDash(const std::string& text) {
     return text.empty() ? "-" : text;
@@ -339,7 +339,7 @@ std::string nextRunText(const catalogue::NextRunTime& t) {
 }
 
 void printLine(const char* kind, const catalogue::TaskPlan& t, const std::string& schedule) {
-    std::printf("%s\t%s\t%s\t%s\t%s\t%s\t%s\t%s\t%s\n", kind, t.planid.c_str(), onOff(t.planstate),
+    std::printf("%s\t%s\t%s\t%s\t%s\t%s\t%s\t%s\t%s\n", kind, t.planid.c_str(), onOff(t),
                 orDash(t.mailname).c_str(), orDash(t.plandes).c_str(), schedule.c_str(),
                 orDash(t.lastresult).c_str(), orDash(t.laruntime).c_str(),
                 nextRunText(t.nextRun).c_str());
@@ -347,16 +347,10 @@ void printLine(const char* kind, const catalogue::TaskPlan& t, const std::string
 
 int list(TaskSession& session, const TaskArguments& args) {
     if (!args.positional.empty() || !args.options.empty()) return kUsage;
-    CModule& m = session.module();
     std::printf(
         "kind\tid\tstate\tmailbox\tdescription\tschedule\tlast result\tlast run\tnext run\n");
-    for (const DownloadTask& t : m.DownloadTasks()) {
-        printLine(t.plantype == 2 ? "bulletin" : "download", t, execution::ScheduleText(t));
-    }
-    for (const UploadTask& t : m.UploadTasks()) printLine("upload", t, execution::ScheduleText(t));
-    for (const AutoSyncTask& t : m.AutoSyncTasks()) {
-        if (t.plantype != 2) printLine("autosync", t, execution::ScheduleText(t));
-    }
+    for (const TaskView& view : session.commands().views())
+        printLine(view.kind->word, view.plan, view.scheduleText);
     return kDone;
 }
 
@@ -378,11 +372,38 @@ void showCommon(const catalogue::TaskPlan& t) {
     field("endtime", t.endtime);
     field("timespace", t.timespace);
     field("hastrans", t.hastrans);
-    field("planstate", std::to_string(t.planstate) + " (" + onOff(t.planstate) + ")");
+    field("planstate", std::to_string(t.planstate) + " (" + onOff(t) + ")");
     field("lastresult", t.lastresult);
     field("lastdes", t.lastdes);
     field("laruntime", t.laruntime);
     field("nextrun", nextRunText(t.nextRun));
+}
+
+// The fields a kind's table has besides the common ones.
+void showOwn(const DownloadTask& t) {
+    field("plantype", t.plantype);
+    field("filename", t.filename);
+    field("recvpath", t.recvpath);
+    field("hasrecvdir", t.hasrecvdir);
+    field("nextday", t.nextday);
+    field("curweek", t.curweek);
+    field("tmpweek", t.tmpweek);
+    field("weektype", t.weektype);
+}
+void showOwn(const UploadTask& t) {
+    field("loadtype", t.loadtype);
+    field("sendpath", t.sendpath);
+    field("hassenddir", t.hassenddir);
+    field("sentpath", t.sentpath);
+    field("hassentdir", t.hassentdir);
+    field("curweek", t.curweek);
+    field("tmpweek", t.tmpweek);
+    field("weektype", t.weektype);
+}
+void showOwn(const AutoSyncTask& t) {
+    field("plantype", t.plantype);
+    field("recvpath", t.recvpath);
+    field("hasrecvdir", t.hasrecvdir);
 }
 
 int show(TaskSession& session, const TaskArguments& args) {
@@ -393,96 +414,66 @@ int show(TaskSession& session, const TaskArguments& args) {
         std::fprintf(stderr, "计划[%s]不存在！\n", id.c_str());
         return kFailed;
     }
-    if (const auto* download = std::get_if<DownloadTask>(&*found)) {
-        const DownloadTask& t = *download;
-        field("kind", t.plantype == 2 ? "bulletin" : "download");
-        showCommon(t);
-        field("plantype", t.plantype);
-        field("filename", t.filename);
-        field("recvpath", t.recvpath);
-        field("hasrecvdir", t.hasrecvdir);
-        field("nextday", t.nextday);
-        field("curweek", t.curweek);
-        field("tmpweek", t.tmpweek);
-        field("weektype", t.weektype);
-        field("schedule", execution::ScheduleText(t));
-    } else if (const auto* upload = std::get_if<UploadTask>(&*found)) {
-        const UploadTask& t = *upload;
-        field("kind", "upload");
-        showCommon(t);
-        field("loadtype", t.loadtype);
-        field("sendpath", t.sendpath);
-        field("hassenddir", t.hassenddir);
-        field("sentpath", t.sentpath);
-        field("hassentdir", t.hassentdir);
-        field("curweek", t.curweek);
-        field("tmpweek", t.tmpweek);
-        field("weektype", t.weektype);
-        field("schedule", execution::ScheduleText(t));
-    } else {
-        const AutoSyncTask& t = std::get<AutoSyncTask>(*found);
-        field("kind", "autosync");
-        showCommon(t);
-        field("plantype", t.plantype);
-        field("recvpath", t.recvpath);
-        field("hasrecvdir", t.hasrecvdir);
-        field("schedule", execution::ScheduleText(t));
-    }
+    std::visit(
+        [](const auto& t) {
+            field("kind", TaskKindOf(t).word);
+            showCommon(t);
+            showOwn(t);
+            field("schedule", execution::ScheduleText(t));
+        },
+        *found);
     return kDone;
+}
+
+// The options of a form's kind applied to it.
+bool applyForm(Apply& a, execution::DownloadForm& f) {
+    return applyDownload(a, f);
+}
+bool applyForm(Apply& a, execution::UploadForm& f) {
+    return applyUpload(a, f);
+}
+bool applyForm(Apply& a, execution::AutoSyncForm& f) {
+    return applyAutoSync(a, f);
+}
+
+// Applies the options to `form` and saves it as `taskId` (a new task when empty).
+int saveWith(TaskSession& session, const TaskArguments& args, execution::TaskForm form,
+             const std::string& taskId, const char* command) {
+    AnsweringPrompt prompt(args.yes);
+    Apply apply{args, {}};
+    if (!std::visit([&](auto& typed) { return applyForm(apply, typed); }, form))
+        return usageFault(command, apply.error);
+    const SaveOutcome outcome = session.commands().save(form, taskId, prompt);
+    return report(command, outcome, prompt, taskId.empty());
+}
+
+std::string receiveDirectory(TaskSession& session) {
+    CConfig config(session.installation());
+    config.readPaths();
+    return config.recvPath.string();
 }
 
 int add(TaskSession& session, const TaskArguments& args) {
     if (args.positional.size() != 1) return kUsage;
-    const std::string& kind = args.positional[0];
-    AnsweringPrompt prompt(args.yes);
-    Apply apply{args, {}};
-    SaveOutcome outcome;
-    if (kind == "download" || kind == "bulletin") {
-        execution::DownloadForm form;
-        form.source = kind == "bulletin" ? execution::DownloadSource::Bulletin
-                                         : execution::DownloadSource::Mailbox;
-        if (!applyDownload(apply, form)) return usageFault("add", apply.error);
-        outcome = session.commands().save(form, {}, prompt);
-    } else if (kind == "upload") {
-        execution::UploadForm form;
-        if (!applyUpload(apply, form)) return usageFault("add", apply.error);
-        outcome = session.commands().save(form, {}, prompt);
-    } else if (kind == "autosync") {
-        execution::AutoSyncForm form;
-        if (!applyAutoSync(apply, form)) return usageFault("add", apply.error);
-        outcome = session.commands().save(form, {}, prompt);
-    } else {
-        complain("add", "the kind is download, bulletin, upload or autosync, not '" + kind + "'");
+    const std::string& word = args.positional[0];
+    const TaskKindInfo* kind = TaskKindNamed(word);
+    if (!kind || !kind->newForm) {
+        complain("add", "the kind is download, bulletin, upload or autosync, not '" + word + "'");
         return kUsage;
     }
-    return report("add", outcome, prompt, true);
+    // A new task starts from the window's defaults for its kind.
+    return saveWith(session, args, kind->newForm(receiveDirectory(session)), {}, "add");
 }
 
 int edit(TaskSession& session, const TaskArguments& args) {
     if (args.positional.size() != 1) return kUsage;
     const std::string& id = args.positional[0];
-    const auto found = session.commands().find(id);
-    if (!found) {
+    std::optional<execution::TaskForm> form = session.commands().form(id);
+    if (!form) {
         std::fprintf(stderr, "计划[%s]不存在！\n", id.c_str());
         return kFailed;
     }
-    AnsweringPrompt prompt(args.yes);
-    Apply apply{args, {}};
-    SaveOutcome outcome;
-    if (const auto* download = std::get_if<DownloadTask>(&*found)) {
-        execution::DownloadForm form = execution::DownloadFormOf(*download);
-        if (!applyDownload(apply, form)) return usageFault("edit", apply.error);
-        outcome = session.commands().save(form, id, prompt);
-    } else if (const auto* upload = std::get_if<UploadTask>(&*found)) {
-        execution::UploadForm form = execution::UploadFormOf(*upload);
-        if (!applyUpload(apply, form)) return usageFault("edit", apply.error);
-        outcome = session.commands().save(form, id, prompt);
-    } else {
-        execution::AutoSyncForm form = execution::AutoSyncFormOf(std::get<AutoSyncTask>(*found));
-        if (!applyAutoSync(apply, form)) return usageFault("edit", apply.error);
-        outcome = session.commands().save(form, id, prompt);
-    }
-    return report("edit", outcome, prompt, false);
+    return saveWith(session, args, std::move(*form), id, "edit");
 }
 
 // delete, enable and disable name one task and take no options.

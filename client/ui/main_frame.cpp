@@ -289,16 +289,16 @@ void CMainFrame::buildWorkArea() {
         work_->addWidget(taskView_);
         connect(taskView_, &CTaskView::dialogRequested, this, [this](int commandId) {
             if (commandId == kCmdTaskProperties) {
-                if (const auto row = taskView_->selectedTask()) openTaskDialog(row->kind, row->id());
+                if (const auto row = taskView_->selectedTask()) openTaskDialog(*row->kind, row->id());
                 return;
             }
             QMenu kinds;
-            for (TaskRowKind kind : {TaskRowKind::Mailbox, TaskRowKind::Bulletin,
-                                     TaskRowKind::Upload, TaskRowKind::AutoSync}) {
-                kinds.addAction(qs(taskRowKindText(kind)))->setData(static_cast<int>(kind));
+            for (const TaskKindInfo& kind : TaskKinds()) {
+                if (kind.newForm)
+                    kinds.addAction(qs(kind.name))->setData(static_cast<int>(kind.id));
             }
             if (QAction* chosen = kinds.exec(QCursor::pos()))
-                openTaskDialog(static_cast<TaskRowKind>(chosen->data().toInt()), {});
+                openTaskDialog(TaskKindOf(static_cast<TaskKindId>(chosen->data().toInt())), {});
         });
     }
 
@@ -309,22 +309,25 @@ void CMainFrame::buildWorkArea() {
     auto* tree = new QTreeWidget(tasks);
     tree->setHeaderHidden(true);
     auto* all = new QTreeWidgetItem(tree, {qs("全部任务")});
-    const std::pair<const char*, std::set<TaskRowKind>> kinds[] = {
-        {"下载任务", {TaskRowKind::Mailbox, TaskRowKind::Bulletin}},
-        {"上传任务", {TaskRowKind::Upload}},
-        {"自动同步任务", {TaskRowKind::AutoSync}}};
-    for (const auto& [title, members] : kinds) {
+    // One branch per task table, holding the kinds the operator manages in it.
+    const std::pair<const char*, CatalogueTaskKind> tables[] = {
+        {"下载任务", CatalogueTaskKind::Download},
+        {"上传任务", CatalogueTaskKind::Upload},
+        {"自动同步任务", CatalogueTaskKind::AutoSync}};
+    for (const auto& [title, table] : tables) {
         auto* item = new QTreeWidgetItem(all, {qs(title)});
         QVariantList list;
-        for (TaskRowKind k : members) list << static_cast<int>(k);
+        for (const TaskKindInfo& kind : TaskKinds()) {
+            if (kind.managed && kind.table == table) list << static_cast<int>(kind.id);
+        }
         item->setData(0, Qt::UserRole, list);
     }
     tree->expandAll();
     if (taskView_) {
         connect(tree, &QTreeWidget::itemClicked, this, [this](QTreeWidgetItem* item) {
-            std::set<TaskRowKind> members;
+            std::set<TaskKindId> members;
             for (const QVariant& k : item->data(0, Qt::UserRole).toList())
-                members.insert(static_cast<TaskRowKind>(k.toInt()));
+                members.insert(static_cast<TaskKindId>(k.toInt()));
             taskView_->setKinds(members);
             showTasks();
         });
@@ -353,60 +356,42 @@ void CMainFrame::buildWorkArea() {
     }
 }
 
-std::string CMainFrame::openTaskDialog(TaskRowKind kind, const std::string& taskId) {
+std::string CMainFrame::openTaskDialog(const TaskKindInfo& kind, const std::string& taskId) {
     TaskBoard* board = services_.board;
     if (!board) return {};
-    UserPrompt& prompt = *services_.prompt;
-    const bool isNew = taskId.empty();
-    std::string saved;
-    auto show = [&](auto& dialog) {
-        if (dialog.exec() == QDialog::Accepted) saved = dialog.savedTaskId();
-    };
-    if (kind == TaskRowKind::Upload) {
-        execution::UploadForm form;
-        if (!isNew) {
-            const auto stored = board->uploadForm(taskId);
-            if (!stored) return {};
-            form = *stored;
-        } else {
-            form.begin = {8, 0};
-            form.end = {18, 0};
-        }
-        CUpTaskDlg dialog(*board, prompt, form, taskId, this);
-        show(dialog);
-    } else if (kind == TaskRowKind::AutoSync) {
-        execution::AutoSyncForm form;
-        if (!isNew) {
-            const auto stored = board->autoSyncForm(taskId);
-            if (!stored) return {};
-            form = *stored;
-        } else {
-            form.directory = services_.settings->receiveDirectory().string();
-        }
-        CAutoSyncTaskDlg dialog(*board, prompt, form, taskId, this);
-        show(dialog);
-    } else {
-        execution::DownloadForm form;
-        if (!isNew) {
-            const auto stored = board->downloadForm(taskId);
-            if (!stored) return {};
-            form = *stored;
-        } else {
-            form.source = kind == TaskRowKind::Bulletin ? execution::DownloadSource::Bulletin
-                                                        : execution::DownloadSource::Mailbox;
-            form.begin = {8, 0};
-            form.end = {18, 0};
-            form.directory = services_.settings->receiveDirectory().string();
-        }
-        CDownTaskDlg dialog(*board, prompt, form, taskId, this);
-        dialog.setPreview(services_.mailbox, services_.clock);
-        show(dialog);
+    std::optional<execution::TaskForm> form;
+    if (!taskId.empty()) {
+        form = board->form(taskId);
+    } else if (kind.newForm) {
+        form = kind.newForm(services_.settings->receiveDirectory().string());
     }
+    if (!form) return {};
+    const std::string saved =
+        std::visit([&](const auto& typed) { return execTaskDialog(typed, taskId); }, *form);
     if (!saved.empty() && taskView_) {
         taskView_->refresh();
         taskView_->selectTask(saved);
     }
     return saved;
+}
+
+std::string CMainFrame::execTaskDialog(const execution::DownloadForm& form,
+                                       const std::string& taskId) {
+    CDownTaskDlg dialog(*services_.board, *services_.prompt, form, taskId, this);
+    dialog.setPreview(services_.mailbox, services_.clock);
+    return dialog.exec() == QDialog::Accepted ? dialog.savedTaskId() : std::string();
+}
+
+std::string CMainFrame::execTaskDialog(const execution::UploadForm& form,
+                                       const std::string& taskId) {
+    CUpTaskDlg dialog(*services_.board, *services_.prompt, form, taskId, this);
+    return dialog.exec() == QDialog::Accepted ? dialog.savedTaskId() : std::string();
+}
+
+std::string CMainFrame::execTaskDialog(const execution::AutoSyncForm& form,
+                                       const std::string& taskId) {
+    CAutoSyncTaskDlg dialog(*services_.board, *services_.prompt, form, taskId, this);
+    return dialog.exec() == QDialog::Accepted ? dialog.savedTaskId() : std::string();
 }
 
 void CMainFrame::showTasks() {

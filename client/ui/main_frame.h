@@ -113,7 +113,11 @@ class CMainFrame final : public QMainWindow {
     void showTasks();
     // The task dialog of `kind`: a new task when `taskId` is empty, else the stored task's
     // properties. The id of the stored task, empty when cancelled.
-    std::string openTaskDialog(TaskRowKind kind, const std::string& taskId);
+    std::string openTaskDialog(const TaskKindInfo& kind, const std::string& taskId);
+    // The dialog of a form's kind; the id of the saved task, empty when cancelled.
+    std::string execTaskDialog(const execution::DownloadForm& form, const std::string& taskId);
+    std::string execTaskDialog(const execution::UploadForm& form, const std::string& taskId);
+    std::string execTaskDialog(const execution::AutoSyncForm& form, const std::string& taskId);
 
     // After login: show the categories and buttons of the mailboxes and bulletins the
     // operator may list; also fills the operator and branch elements.

@@ -7,29 +7,24 @@ namespace vantrel::ui {
 
 namespace {
 
-using execution::SaveOutcome;
-
 std::string timeText(const catalogue::NextRunTime& t) {
     return t ? catalogue::FormatDateTime(platform::toLocalTime(*t)) : std::string();
 }
 
-std::string stateText(bool running, bool stopping, int planstate) {
-    if (stopping) return "正在停止";
-    if (running) return "正在运行";
-    return planstate >= 1 ? "计划运行" : "停止";
+std::string stateText(const TaskView& view) {
+    if (view.stopping) return "正在停止";
+    if (view.running) return "正在运行";
+    return catalogue::IsScheduled(view.plan) ? "计划运行" : "停止";
 }
 
 TaskRow rowOf(const TaskView& view) {
     TaskRow row;
-    row.kind = view.kind == CatalogueTaskKind::Upload     ? TaskRowKind::Upload
-               : view.kind == CatalogueTaskKind::AutoSync ? TaskRowKind::AutoSync
-               : view.bulletin                            ? TaskRowKind::Bulletin
-                                                          : TaskRowKind::Mailbox;
+    row.kind = view.kind;
     row.running = view.running;
-    row.scheduled = view.plan.planstate >= 1;
+    row.scheduled = catalogue::IsScheduled(view.plan);
     auto& t = row.texts;
     t[kColDescription] = view.plan.plandes;
-    t[kColKind] = taskRowKindText(row.kind);
+    t[kColKind] = row.kind->name;
     t[kColFileName] = view.fileName;
     t[kColFilesDone] = std::to_string(view.done);
     t[kColFilesTotal] = std::to_string(view.files);
@@ -38,33 +33,12 @@ TaskRow rowOf(const TaskView& view) {
     t[kColLastRun] = view.plan.laruntime;
     t[kColLastResult] = view.plan.lastresult;
     t[kColLastError] = view.plan.lastdes;
-    t[kColState] = stateText(view.running, view.stopping, view.plan.planstate);
+    t[kColState] = stateText(view);
     t[kColTaskId] = view.plan.planid;
     return row;
 }
 
 }  // namespace
-
-const char* taskRowKindText(TaskRowKind kind) {
-    switch (kind) {
-        case TaskRowKind::Bulletin:
-            return "公告任务";
-        case TaskRowKind::Upload:
-            return "上传任务";
-        case TaskRowKind::AutoSync:
-            return "自动同步任务";
-        case TaskRowKind::Mailbox:
-            break;
-    }
-    return "信箱任务";
-}
-
-bool taskCommandOffered(TaskCommand command, const TaskRow& row) {
-    const CatalogueTaskKind kind = row.kind == TaskRowKind::Upload     ? CatalogueTaskKind::Upload
-                                   : row.kind == TaskRowKind::AutoSync ? CatalogueTaskKind::AutoSync
-                                                                       : CatalogueTaskKind::Download;
-    return TaskCommandAllowed(command, kind, row.running);
-}
 
 std::vector<TaskRow> SchedulerTaskBoard::rows() {
     std::vector<TaskRow> rows;
@@ -100,7 +74,7 @@ bool SchedulerTaskBoard::command(TaskCommand command, const std::string& taskId,
                 error = UnknownTaskText(taskId);
                 return false;
             }
-            return commands_.setScheduled(taskId, view->plan.planstate < 1, error);
+            return commands_.setScheduled(taskId, !catalogue::IsScheduled(view->plan), error);
         }
         case TaskCommand::RunNow:
             return commands_.runNow(taskId, error);
@@ -112,40 +86,6 @@ bool SchedulerTaskBoard::command(TaskCommand command, const std::string& taskId,
             return commands_.remove(taskId, error);
     }
     return false;
-}
-
-std::optional<execution::DownloadForm> SchedulerTaskBoard::downloadForm(const std::string& taskId) {
-    const auto task = commands_.find(taskId);
-    if (!task || !std::holds_alternative<catalogue::DownloadTask>(*task)) return std::nullopt;
-    return execution::DownloadFormOf(std::get<catalogue::DownloadTask>(*task));
-}
-
-std::optional<execution::UploadForm> SchedulerTaskBoard::uploadForm(const std::string& taskId) {
-    const auto task = commands_.find(taskId);
-    if (!task || !std::holds_alternative<catalogue::UploadTask>(*task)) return std::nullopt;
-    return execution::UploadFormOf(std::get<catalogue::UploadTask>(*task));
-}
-
-std::optional<execution::AutoSyncForm> SchedulerTaskBoard::autoSyncForm(
-    const std::string& taskId) {
-    const auto task = commands_.find(taskId);
-    if (!task || !std::holds_alternative<catalogue::AutoSyncTask>(*task)) return std::nullopt;
-    return execution::AutoSyncFormOf(std::get<catalogue::AutoSyncTask>(*task));
-}
-
-SaveOutcome SchedulerTaskBoard::save(const execution::DownloadForm& form,
-                                     const std::string& editedTaskId, UserPrompt& prompt) {
-    return commands_.save(form, editedTaskId, prompt);
-}
-
-SaveOutcome SchedulerTaskBoard::save(const execution::UploadForm& form,
-                                     const std::string& editedTaskId, UserPrompt& prompt) {
-    return commands_.save(form, editedTaskId, prompt);
-}
-
-SaveOutcome SchedulerTaskBoard::save(const execution::AutoSyncForm& form,
-                                     const std::string& editedTaskId, UserPrompt& prompt) {
-    return commands_.save(form, editedTaskId, prompt);
 }
 
 }  // namespace vantrel::ui

@@ -47,20 +47,13 @@ inline constexpr TaskColumnTitle kTaskColumns[kTaskColumnCount] = {
     {"文件总数量", 80},   {"计划", 150},     {"下次运行时间", 130}, {"上次运行时间", 130},
     {"上次结果", 80},     {"错误描述", 80},  {"任务状态", 80},     {"任务ID", 150}};
 
-// The kinds as the task list names them.
-enum class TaskRowKind { Mailbox, Bulletin, Upload, AutoSync };
-const char* taskRowKindText(TaskRowKind kind);
-
 struct TaskRow {
-    TaskRowKind kind = TaskRowKind::Mailbox;
+    const TaskKindInfo* kind = &TaskKindOf(TaskKindId::Mailbox);
     std::array<std::string, kTaskColumnCount> texts;
     bool running = false;
     bool scheduled = false;
     const std::string& id() const { return texts[kColTaskId]; }
 };
-
-// Whether the menu offers `command` for a task in `row`'s state: the core's rule.
-bool taskCommandOffered(TaskCommand command, const TaskRow& row);
 
 class TaskBoard {
   public:
@@ -70,7 +63,8 @@ class TaskBoard {
     // Today's file list of `taskId` (it may not exist yet).
     virtual std::filesystem::path listFile(const std::string& taskId) = 0;
     // Hands `command` for `taskId` to the scheduled work; false with `error` when it was
-    // refused (unknown task, not offered in its state).
+    // refused (unknown task, not offered in its state: the menu greys what
+    // `row.kind->offers(command, row.running)` refuses).
     virtual bool command(TaskCommand command, const std::string& taskId, std::string& error) = 0;
     // Task id -> description, for naming the tasks' files (history entries included).
     virtual std::map<std::string, std::string> taskNames();
@@ -80,14 +74,8 @@ class TaskBoard {
 
     // The task dialogs: the stored form of a task, and the save of a checked form (a new task
     // when `editedTaskId` is empty). `prompt` asks the directory-in-use questions.
-    virtual std::optional<execution::DownloadForm> downloadForm(const std::string& taskId) = 0;
-    virtual std::optional<execution::UploadForm> uploadForm(const std::string& taskId) = 0;
-    virtual std::optional<execution::AutoSyncForm> autoSyncForm(const std::string& taskId) = 0;
-    virtual execution::SaveOutcome save(const execution::DownloadForm& form,
-                                        const std::string& editedTaskId, UserPrompt& prompt) = 0;
-    virtual execution::SaveOutcome save(const execution::UploadForm& form,
-                                        const std::string& editedTaskId, UserPrompt& prompt) = 0;
-    virtual execution::SaveOutcome save(const execution::AutoSyncForm& form,
+    virtual std::optional<execution::TaskForm> form(const std::string& taskId) = 0;
+    virtual execution::SaveOutcome save(const execution::TaskForm& form,
                                         const std::string& editedTaskId, UserPrompt& prompt) = 0;
 };
 
@@ -108,15 +96,13 @@ class SchedulerTaskBoard final : public TaskBoard {
     bool command(TaskCommand command, const std::string& taskId, std::string& error) override;
     std::map<std::string, std::string> taskNames() override { return commands_.taskNames(); }
     bool tasksLoaded() override;
-    std::optional<execution::DownloadForm> downloadForm(const std::string& taskId) override;
-    std::optional<execution::UploadForm> uploadForm(const std::string& taskId) override;
-    std::optional<execution::AutoSyncForm> autoSyncForm(const std::string& taskId) override;
-    execution::SaveOutcome save(const execution::DownloadForm& form,
-                                const std::string& editedTaskId, UserPrompt& prompt) override;
-    execution::SaveOutcome save(const execution::UploadForm& form,
-                                const std::string& editedTaskId, UserPrompt& prompt) override;
-    execution::SaveOutcome save(const execution::AutoSyncForm& form,
-                                const std::string& editedTaskId, UserPrompt& prompt) override;
+    std::optional<execution::TaskForm> form(const std::string& taskId) override {
+        return commands_.form(taskId);
+    }
+    execution::SaveOutcome save(const execution::TaskForm& form, const std::string& editedTaskId,
+                                UserPrompt& prompt) override {
+        return commands_.save(form, editedTaskId, prompt);
+    }
 
   private:
     TaskScheduler& scheduler_;

@@ -1,6 +1,8 @@
 #include "client/ui/task_file_rows.h"
 
 #include "client/catalogue/dbf_table.h"
+#include "client/catalogue/download_list.h"
+#include "client/catalogue/upload_list.h"
 
 namespace vantrel::ui {
 
@@ -8,13 +10,18 @@ namespace {
 
 // The state words of the lists' flag values.
 std::string downloadState(const std::string& flag) {
-    if (flag == "4") return "下载完成";
-    if (flag == "2") return "正在下载";
-    return "未下载";
+    switch (catalogue::FlagState(flag)) {
+        case catalogue::kDelivered:
+            return "下载完成";
+        case catalogue::kTransferring:
+            return "正在下载";
+        default:
+            return "未下载";
+    }
 }
 
 std::string uploadState(const std::string& flag) {
-    return flag == "1" ? "已上传" : "未上传";
+    return catalogue::IsSentFlag(flag) ? "已上传" : "未上传";
 }
 
 }  // namespace

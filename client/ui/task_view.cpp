@@ -89,7 +89,7 @@ bool CTaskView::concernsTasks(const NotifierEvent& event) {
            std::holds_alternative<ThreadsStarted>(event);
 }
 
-void CTaskView::setKinds(std::set<TaskRowKind> kinds) {
+void CTaskView::setKinds(std::set<TaskKindId> kinds) {
     kinds_ = std::move(kinds);
     refresh();
 }
@@ -102,7 +102,7 @@ void CTaskView::refresh() {
     const std::optional<TaskRow> selected = selectedTask();
     shown_.clear();
     for (TaskRow& row : board_.rows()) {
-        if (kinds_.empty() || kinds_.count(row.kind)) shown_.push_back(std::move(row));
+        if (kinds_.empty() || kinds_.count(row.kind->id)) shown_.push_back(std::move(row));
     }
     table_->setRowCount(static_cast<int>(shown_.size()));
     for (int r = 0; r < static_cast<int>(shown_.size()); ++r) {
@@ -137,8 +137,11 @@ void CTaskView::refreshFiles() {
         filePoll_->stop();
     }
     // Before a row is chosen, a view of upload tasks only shows the upload list's columns.
-    const bool uploads = row ? row->kind == TaskRowKind::Upload
-                             : kinds_ == std::set<TaskRowKind>{TaskRowKind::Upload};
+    const auto uploadList = [](TaskKindId id) {
+        return TaskKindOf(id).dayList == DayListKind::Upload;
+    };
+    const bool uploads = row ? uploadList(row->kind->id)
+                             : !kinds_.empty() && std::all_of(kinds_.begin(), kinds_.end(), uploadList);
     const FileListKind kind = uploads ? FileListKind::Upload : FileListKind::Download;
     QStringList titles;
     for (const std::string& title : fileListTitles(kind)) titles << qs(title);
@@ -203,7 +206,7 @@ void CTaskView::updateMenu() {
         } else if (id == kCmdTaskProperties) {
             action->setEnabled(row && !row->running);
         } else if (const auto command = commandOf(id)) {
-            action->setEnabled(row && taskCommandOffered(*command, *row));
+            action->setEnabled(row && row->kind->offers(*command, row->running));
         }
         if (id == kCmdTaskSchedule) {
             action->setCheckable(true);

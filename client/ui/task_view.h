@@ -28,7 +28,7 @@ class CTaskView final : public QWidget {
     CTaskView(TaskBoard& board, UserPrompt& prompt, QMenu* menu, QWidget* parent = nullptr);
 
     // Shows only the tasks of `kinds` (all when empty).
-    void setKinds(std::set<TaskRowKind> kinds);
+    void setKinds(std::set<TaskKindId> kinds);
     // Reads the board again now, keeping the selected task selected.
     void refresh();
     // Reads the board once the current burst of events has been handled.
@@ -70,7 +70,7 @@ class CTaskView final : public QWidget {
     QTimer* soon_;
     QTimer* filePoll_;
     std::string filesTaskId_;  // whose list files_ shows
-    std::set<TaskRowKind> kinds_;
+    std::set<TaskKindId> kinds_;
     std::vector<TaskRow> shown_;
 };
 

@@ -77,9 +77,9 @@ int main() {
     CPlanDir planDir;
     CModule module(context, planDir);
     auto start = Clock::now();
-    module.LoadDownloadTasks();
+    module.Load<catalogue::DownloadTask>();
     std::printf("load a task table of 10,000 rows:              %.3f s (%zu tasks)\n",
-                secondsSince(start), module.DownloadTasks().size());
+                secondsSince(start), module.Tasks<catalogue::DownloadTask>().size());
 
     // 2. A download list of 100,000 rows.
     const std::filesystem::path receive = dir.path() / "recv";

@@ -115,11 +115,11 @@ TEST_F(HistoryCleanupTest, theCatalogueHandsOverItsTasksAndPacksItsTables) {
     d.right = "public";
     d.recvpath = (dir_.path() / "r").string();
     d.hasrecvdir = 1;
-    ASSERT_EQ(module.AddDownloadTask(d, message), 1);
+    ASSERT_EQ(module.Add<catalogue::DownloadTask>(d, message), 1);
     d.planid = "E";
-    ASSERT_EQ(module.AddDownloadTask(d, message), 1);
-    ASSERT_EQ(module.DeleteDownloadTask(d, message), 1);
-    module.LoadDownloadTasks();
+    ASSERT_EQ(module.Add<catalogue::DownloadTask>(d, message), 1);
+    ASSERT_EQ(module.Delete<catalogue::DownloadTask>(d, message), 1);
+    module.Load<catalogue::DownloadTask>();
     auto oldFolder = file(dir_.path() / "r" / "20261001" / "a", 0);
     cleanup_.CleanLocalHistory(30, CleanupTasksOf(module));
     EXPECT_FALSE(std::filesystem::exists(oldFolder));

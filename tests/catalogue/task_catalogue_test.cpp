@@ -94,18 +94,18 @@ TEST_F(TaskCatalogueTest, loadKeepsTheOperatorsAndPublicRowsThatAreNotDeleted) {
     // setup
     std::string message;
     const std::string send = (dir_.path() / "send").string();
-    ASSERT_EQ(module_.AddUploadTask(uploadTask("A", "op01", send + "A"), message), 1) << message;
-    ASSERT_EQ(module_.AddUploadTask(uploadTask("B", "OTHER", send + "B"), message), 1);
-    ASSERT_EQ(module_.AddUploadTask(uploadTask("C", "PUBLIC", send + "C"), message), 1);
-    ASSERT_EQ(module_.AddUploadTask(uploadTask("D", "public", send + "D"), message), 1);
-    ASSERT_EQ(module_.DeleteUploadTask(uploadTask("D", "", ""), message), 1);
+    ASSERT_EQ(module_.Add<catalogue::UploadTask>(uploadTask("A", "op01", send + "A"), message), 1) << message;
+    ASSERT_EQ(module_.Add<catalogue::UploadTask>(uploadTask("B", "OTHER", send + "B"), message), 1);
+    ASSERT_EQ(module_.Add<catalogue::UploadTask>(uploadTask("C", "PUBLIC", send + "C"), message), 1);
+    ASSERT_EQ(module_.Add<catalogue::UploadTask>(uploadTask("D", "public", send + "D"), message), 1);
+    ASSERT_EQ(module_.Delete<catalogue::UploadTask>(uploadTask("D", "", ""), message), 1);
     // act
-    module_.LoadUploadTasks();
+    module_.Load<catalogue::UploadTask>();
     // verify
     std::vector<std::string> ids;
-    for (const auto& t : module_.UploadTasks()) ids.push_back(t.planid);
+    for (const auto& t : module_.Tasks<catalogue::UploadTask>()) ids.push_back(t.planid);
     EXPECT_THAT(ids, ElementsAre("A", "C"));
-    const UploadTask a = *module_.FindUploadTask("A");
+    const UploadTask a = *module_.Find<catalogue::UploadTask>("A");
     EXPECT_EQ(a.plandes, "上传任务A");
     EXPECT_EQ(a.sendpath, send + "A") << "stored without its trailing separator";
     EXPECT_EQ(a.loadtype, 1);
@@ -125,18 +125,18 @@ TEST_F(TaskCatalogueTest, anUploadTaskWithoutDaysLoadsUnscheduled) {
     std::string message;
     UploadTask t = uploadTask("A", "public", (dir_.path() / "s").string());
     t.curweek = "0000000";
-    ASSERT_EQ(module_.AddUploadTask(t, message), 1);
-    module_.LoadUploadTasks();
-    EXPECT_FALSE(module_.FindUploadTask("A")->nextRun.has_value());
+    ASSERT_EQ(module_.Add<catalogue::UploadTask>(t, message), 1);
+    module_.Load<catalogue::UploadTask>();
+    EXPECT_FALSE(module_.Find<catalogue::UploadTask>("A")->nextRun.has_value());
     EXPECT_FALSE(std::filesystem::exists(dir_.path() / "s"));
 }
 
 TEST_F(TaskCatalogueTest, aNightDownloadTaskLoadedAfterMidnightIsDue) {
     clock_.setLocal(localTime(2026, 12, 8, 1, 0, 0));  // Tuesday; the task runs on Mondays
     std::string message;
-    ASSERT_EQ(module_.AddDownloadTask(downloadTask("N", "/tmp/n"), message), 1);
-    module_.LoadDownloadTasks();
-    const auto task = module_.FindDownloadTask("N");
+    ASSERT_EQ(module_.Add<catalogue::DownloadTask>(downloadTask("N", "/tmp/n"), message), 1);
+    module_.Load<catalogue::DownloadTask>();
+    const auto task = module_.Find<catalogue::DownloadTask>("N");
     ASSERT_TRUE(task && task->nextRun);
     EXPECT_LE(*task->nextRun, clock_.now());
 }
@@ -161,15 +161,15 @@ TEST_F(TaskCatalogueTest, olderTablesAreMigratedOnceAsPublic) {
         }
         ASSERT_EQ(MarkRecordDeleted(1, old), 0);
     }
-    ASSERT_EQ(module_.AddDownloadTask(downloadTask("DUP", "/tmp/d"), message), 1);
+    ASSERT_EQ(module_.Add<catalogue::DownloadTask>(downloadTask("DUP", "/tmp/d"), message), 1);
     // act
-    module_.LoadDownloadTasks();
+    module_.Load<catalogue::DownloadTask>();
     // verify
     EXPECT_FALSE(std::filesystem::exists(installation_.localconfig() / kOldDownloadTaskTable));
     EXPECT_EQ(field(kDownloadTaskTable, "OLD1", "right"), "public");
     EXPECT_EQ(field(kDownloadTaskTable, "OLD1", "plandes"), "旧任务");
-    EXPECT_TRUE(module_.FindDownloadTask("OLD1").has_value());
-    EXPECT_FALSE(module_.FindDownloadTask("OLD2").has_value()) << "deleted there, deleted here";
+    EXPECT_TRUE(module_.Find<catalogue::DownloadTask>("OLD1").has_value());
+    EXPECT_FALSE(module_.Find<catalogue::DownloadTask>("OLD2").has_value()) << "deleted there, deleted here";
     CDbfImpl table;
     ASSERT_EQ(table.Open(installation_.localconfig() / kDownloadTaskTable, 1), 1);
     EXPECT_EQ(table.GetRecordCount(), 3) << "the id already present is not copied again";
@@ -186,16 +186,16 @@ TEST_F(TaskCatalogueTest, bulletinTasksSavedWithACutCodeGetTheirWholeBulletinFol
         t.plantype = 2;
         t.mailname = cut;
         t.opertype = "1";
-        ASSERT_EQ(module_.AddDownloadTask(t, message), 1) << message;
+        ASSERT_EQ(module_.Add<catalogue::DownloadTask>(t, message), 1) << message;
     }
     DownloadTask current = downloadTask("NEW", "/tmp/new");
     current.plantype = 2;
     current.opertype = "FTP_SG_BULLET";
     current.mailname = "FTP_A_QS";
-    ASSERT_EQ(module_.AddDownloadTask(current, message), 1);
-    ASSERT_EQ(module_.AddDownloadTask(downloadTask("BOX", "/tmp/box"), message), 1);
+    ASSERT_EQ(module_.Add<catalogue::DownloadTask>(current, message), 1);
+    ASSERT_EQ(module_.Add<catalogue::DownloadTask>(downloadTask("BOX", "/tmp/box"), message), 1);
     // act
-    module_.LoadDownloadTasks();
+    module_.Load<catalogue::DownloadTask>();
     // verify: each mapped to the one folder its prefix names, in memory and in the table
     const std::pair<const char*, const char*> expected[] = {{"A", "FTP_A_BULLET"},
                                                             {"B", "FTP_B_BULLET"},
@@ -203,8 +203,8 @@ TEST_F(TaskCatalogueTest, bulletinTasksSavedWithACutCodeGetTheirWholeBulletinFol
                                                             {"TZ", "FTP_TZ_BULLET"},
                                                             {"NEW", "FTP_SG_BULLET"}};
     for (const auto& [id, code] : expected) {
-        ASSERT_TRUE(module_.FindDownloadTask(id)) << id;
-        EXPECT_EQ(module_.FindDownloadTask(id)->opertype, code) << id;
+        ASSERT_TRUE(module_.Find<catalogue::DownloadTask>(id)) << id;
+        EXPECT_EQ(module_.Find<catalogue::DownloadTask>(id)->opertype, code) << id;
         EXPECT_EQ(field(kDownloadTaskTable, id, "opertype"), code) << id;
     }
     EXPECT_EQ(field(kDownloadTaskTable, "NEW", "mailname"), "FTP_A_QS");
@@ -215,18 +215,18 @@ TEST_F(TaskCatalogueTest, bulletinTasksSavedWithACutCodeGetTheirWholeBulletinFol
 TEST_F(TaskCatalogueTest, modifyKeepsIdAndFirstDayAndMissingRowsAreReported) {
     std::string message;
     UploadTask t = uploadTask("A", "public", (dir_.path() / "s").string());
-    ASSERT_EQ(module_.AddUploadTask(t, message), 1);
+    ASSERT_EQ(module_.Add<catalogue::UploadTask>(t, message), 1);
     t.begindate = "2030-01-01";
     t.plandes = "改过";
-    ASSERT_EQ(module_.ModifyUploadTask(t, message), 1) << message;
+    ASSERT_EQ(module_.Modify<catalogue::UploadTask>(t, message), 1) << message;
     EXPECT_EQ(field(kUploadTaskTable, "A", "plandes"), "改过");
     EXPECT_EQ(field(kUploadTaskTable, "A", "begindate"), "2026-01-01");
     EXPECT_THAT(sysLogText(), HasSubstr("修改上传任务成功! 任务ID：A"));
 
     t.planid = "missing";
-    EXPECT_EQ(module_.ModifyUploadTask(t, message), 0);
+    EXPECT_EQ(module_.Modify<catalogue::UploadTask>(t, message), 0);
     EXPECT_THAT(message, HasSubstr("修改上传任务失败! 任务ID：missing，失败原因：上传任务表["));
-    EXPECT_EQ(module_.DeleteUploadTask(t, message), 1);
+    EXPECT_EQ(module_.Delete<catalogue::UploadTask>(t, message), 1);
     EXPECT_THAT(message, HasSubstr("中没有找到相应的记录！"));
     const auto changes = eventsOf<TaskRecordChanged>();
     ASSERT_EQ(changes.size(), 2u);
@@ -236,24 +236,24 @@ TEST_F(TaskCatalogueTest, modifyKeepsIdAndFirstDayAndMissingRowsAreReported) {
 TEST_F(TaskCatalogueTest, aMissingTableFailsWithItsMessage) {
     std::filesystem::remove(installation_.localconfig() / kAutoSyncTaskTable);
     std::string message;
-    EXPECT_EQ(module_.AddAutoSyncTask(autoSyncTask("S", "FTP_A_QS"), message), 0);
+    EXPECT_EQ(module_.Add<catalogue::AutoSyncTask>(autoSyncTask("S", "FTP_A_QS"), message), 0);
     EXPECT_THAT(message,
                 HasSubstr("新增自动同步任务失败! 任务ID：S，失败原因：打开自动同步任务表["));
-    EXPECT_EQ(module_.DeleteAutoSyncTask(autoSyncTask("S", "FTP_A_QS"), message), 0);
-    module_.LoadAutoSyncTasks();
-    EXPECT_TRUE(module_.AutoSyncTasks().empty());
+    EXPECT_EQ(module_.Delete<catalogue::AutoSyncTask>(autoSyncTask("S", "FTP_A_QS"), message), 0);
+    module_.Load<catalogue::AutoSyncTask>();
+    EXPECT_TRUE(module_.Tasks<catalogue::AutoSyncTask>().empty());
     EXPECT_THAT(sysLogText(), HasSubstr("初始化自动同步任务失败，失败原因：打开自动同步任务表["));
 }
 
 TEST_F(TaskCatalogueTest, updatingARowWritesOnlyWhatIsGiven) {
     std::string message;
-    ASSERT_EQ(module_.AddDownloadTask(downloadTask("D", "/tmp/d"), message), 1);
-    ASSERT_EQ(module_.UpdateDownloadRow("D", "失败", "连接失败", "2026-12-08 09:00:00", 0), 1);
-    ASSERT_EQ(module_.UpdateDownloadRow("D", "成功", "", "", 5), 1);
+    ASSERT_EQ(module_.Add<catalogue::DownloadTask>(downloadTask("D", "/tmp/d"), message), 1);
+    ASSERT_EQ(module_.UpdateRow<catalogue::DownloadTask>("D", "失败", "连接失败", "2026-12-08 09:00:00", 0), 1);
+    ASSERT_EQ(module_.UpdateRow<catalogue::DownloadTask>("D", "成功", "", "", 5), 1);
     EXPECT_EQ(field(kDownloadTaskTable, "D", "lastresult"), "成功");
     EXPECT_EQ(field(kDownloadTaskTable, "D", "lastdes"), "连接失败");
     EXPECT_EQ(field(kDownloadTaskTable, "D", "planstate"), "0");
-    EXPECT_EQ(module_.UpdateDownloadRow("nobody", "x", "", "", 1), 0);
+    EXPECT_EQ(module_.UpdateRow<catalogue::DownloadTask>("nobody", "x", "", "", 1), 0);
     EXPECT_THAT(sysLogText(), HasSubstr("下载任务表中没有找到该任务记录!"));
 }
 
@@ -261,11 +261,11 @@ TEST_F(TaskCatalogueTest, recordingARunSchedulesTheNextAndTellsTheWindow) {
     // setup: a 22:00-06:00 task, run ended Tuesday 01:00 (Monday's window)
     clock_.setLocal(localTime(2026, 12, 8, 1, 0, 0));
     std::string message;
-    ASSERT_EQ(module_.AddDownloadTask(downloadTask("D", "/tmp/d"), message), 1);
-    module_.LoadDownloadTasks();
+    ASSERT_EQ(module_.Add<catalogue::DownloadTask>(downloadTask("D", "/tmp/d"), message), 1);
+    module_.Load<catalogue::DownloadTask>();
     // act
     const std::string next =
-        module_.RecordDownloadRun("D", "成功", "", "2026-12-08 01:00:00", false);
+        module_.RecordRun<catalogue::DownloadTask>("D", "成功", "", "2026-12-08 01:00:00", false);
     // verify
     EXPECT_EQ(next, "2026-12-08 01:10:00");
     EXPECT_EQ(field(kDownloadTaskTable, "D", "laruntime"), "2026-12-08 01:00:00");
@@ -273,16 +273,16 @@ TEST_F(TaskCatalogueTest, recordingARunSchedulesTheNextAndTellsTheWindow) {
     const auto recorded = eventsOf<TaskRunRecorded>();
     ASSERT_EQ(recorded.size(), 1u);
     EXPECT_EQ(recorded[0].nextRunTime, "2026-12-08 01:10:00");
-    EXPECT_EQ(module_.RecordDownloadRun("D", "失败", "超时", "2026-12-08 01:00:00", true),
+    EXPECT_EQ(module_.RecordRun<catalogue::DownloadTask>("D", "失败", "超时", "2026-12-08 01:00:00", true),
               "2026-12-08 01:05:00");
-    EXPECT_EQ(module_.FindDownloadTask("D")->lastdes, "超时");
+    EXPECT_EQ(module_.Find<catalogue::DownloadTask>("D")->lastdes, "超时");
 }
 
 TEST_F(TaskCatalogueTest, autoSyncTasksGetHistoryEntries) {
     std::string message;
-    ASSERT_EQ(module_.AddAutoSyncTask(autoSyncTask("S1", "FTP_A_QS"), message), 1);
-    module_.LoadAutoSyncTasks();
-    const auto tasks = module_.AutoSyncTasks();
+    ASSERT_EQ(module_.Add<catalogue::AutoSyncTask>(autoSyncTask("S1", "FTP_A_QS"), message), 1);
+    module_.Load<catalogue::AutoSyncTask>();
+    const auto tasks = module_.Tasks<catalogue::AutoSyncTask>();
     ASSERT_EQ(tasks.size(), 2u);
     int history = 0;
     for (const auto& t : tasks) {
@@ -297,8 +297,8 @@ TEST_F(TaskCatalogueTest, autoSyncTasksGetHistoryEntries) {
 
 TEST_F(TaskCatalogueTest, historySyncIsCurrentOnceCaughtUpToTheTradingDay) {
     std::string message;
-    ASSERT_EQ(module_.AddAutoSyncTask(autoSyncTask("S1", "ftp_a_qs"), message), 1);
-    module_.LoadAutoSyncTasks();
+    ASSERT_EQ(module_.Add<catalogue::AutoSyncTask>(autoSyncTask("S1", "ftp_a_qs"), message), 1);
+    module_.Load<catalogue::AutoSyncTask>();
     module_.SetTradingDate("20261208");
     platform::IniFile ini(installation_.clientIni());
     // The stored date is the next one still to synchronise.
@@ -315,36 +315,36 @@ TEST_F(TaskCatalogueTest, historySyncIsCurrentOnceCaughtUpToTheTradingDay) {
 TEST_F(TaskCatalogueTest, autoSyncRunsRepeatOnEveryDayAndHistoryEntriesHaveNoRowToWrite) {
     // setup: Saturday 2026-12-12, after the window has closed
     std::string message;
-    ASSERT_EQ(module_.AddAutoSyncTask(autoSyncTask("S1", "FTP_B_QS"), message), 1);
-    module_.LoadAutoSyncTasks();
+    ASSERT_EQ(module_.Add<catalogue::AutoSyncTask>(autoSyncTask("S1", "FTP_B_QS"), message), 1);
+    module_.Load<catalogue::AutoSyncTask>();
     std::string history;
-    for (const auto& t : module_.AutoSyncTasks())
+    for (const auto& t : module_.Tasks<catalogue::AutoSyncTask>())
         if (t.plantype == 2) history = t.planid;
     clock_.setLocal(localTime(2026, 12, 12, 18, 30, 0));
 
     // act / verify: without a weekday mask the next run is Sunday's window
-    EXPECT_EQ(module_.RecordAutoSyncRun("S1", "成功", " ", "2026-12-12 18:30:00", false),
+    EXPECT_EQ(module_.RecordRun<catalogue::AutoSyncTask>("S1", "成功", " ", "2026-12-12 18:30:00", false),
               "2026-12-13 08:00:00");
     EXPECT_EQ(field(kAutoSyncTaskTable, "S1", "lastresult"), "成功");
     EXPECT_EQ(
-        module_.RecordAutoSyncRun(history, "失败", "查询版本号失败", "2026-12-12 18:30:00", false),
+        module_.RecordRun<catalogue::AutoSyncTask>(history, "失败", "查询版本号失败", "2026-12-12 18:30:00", false),
         "2026-12-13 08:00:00");
-    EXPECT_EQ(module_.FindAutoSyncTask(history)->lastdes, "查询版本号失败");
+    EXPECT_EQ(module_.Find<catalogue::AutoSyncTask>(history)->lastdes, "查询版本号失败");
     // the history entry's outcome stays in memory: no failed row update is logged
     EXPECT_EQ(sysLogText().find("没有找到该任务记录"), std::string::npos);
 }
 
 TEST_F(TaskCatalogueTest, theFirstLoadedTaskIsAnnouncedUntilTheWindowAccepts) {
     std::string message;
-    ASSERT_EQ(module_.AddDownloadTask(downloadTask("D", "/tmp/d"), message), 1);
-    module_.LoadDownloadTasks();
-    module_.LoadDownloadTasks();
+    ASSERT_EQ(module_.Add<catalogue::DownloadTask>(downloadTask("D", "/tmp/d"), message), 1);
+    module_.Load<catalogue::DownloadTask>();
+    module_.Load<catalogue::DownloadTask>();
     auto firsts = eventsOf<FirstTaskLoaded>();
     ASSERT_EQ(firsts.size(), 2u);
     EXPECT_EQ(firsts[0].taskId, "D");
     EXPECT_FALSE(firsts[0].upload);
     firsts[1].accepted->store(true);
-    module_.LoadDownloadTasks();
+    module_.Load<catalogue::DownloadTask>();
     EXPECT_EQ(eventsOf<FirstTaskLoaded>().size(), 2u);
 }
 
@@ -352,8 +352,8 @@ TEST_F(TaskCatalogueTest, packingRemovesDeletedTaskRows) {
     std::string message;
     const std::string s = (dir_.path() / "s").string();
     for (const char* id : {"A", "B", "C"})
-        ASSERT_EQ(module_.AddUploadTask(uploadTask(id, "public", s), message), 1);
-    ASSERT_EQ(module_.DeleteUploadTask(uploadTask("B", "", ""), message), 1);
+        ASSERT_EQ(module_.Add<catalogue::UploadTask>(uploadTask(id, "public", s), message), 1);
+    ASSERT_EQ(module_.Delete<catalogue::UploadTask>(uploadTask("B", "", ""), message), 1);
     ASSERT_EQ(module_.PackTaskTables(), 0);
     CDbfImpl table;
     ASSERT_EQ(table.Open(installation_.localconfig() / kUploadTaskTable, 1), 1);
@@ -364,11 +364,11 @@ TEST_F(TaskCatalogueTest, packingRemovesDeletedTaskRows) {
 TEST_F(TaskCatalogueTest, concurrentRunRecordsLandInTheirOwnRows) {
     std::string message;
     for (const char* id : {"D1", "D2"})
-        ASSERT_EQ(module_.AddDownloadTask(downloadTask(id, "/tmp/x"), message), 1);
-    module_.LoadDownloadTasks();
+        ASSERT_EQ(module_.Add<catalogue::DownloadTask>(downloadTask(id, "/tmp/x"), message), 1);
+    module_.Load<catalogue::DownloadTask>();
     auto recorder = [this](const std::string& id) {
         for (int i = 0; i < 50; ++i)
-            module_.RecordDownloadRun(id, "成功", id + "-" + std::to_string(i), "", false);
+            module_.RecordRun<catalogue::DownloadTask>(id, "成功", id + "-" + std::to_string(i), "", false);
     };
     std::thread a(recorder, "D1"), b(recorder, "D2");
     for (int i = 0; i < 20; ++i) ASSERT_EQ(module_.PackTaskTables(), 0);

@@ -103,7 +103,7 @@ class AutoSync : public TransferGatewayFixture {
     void startScheduler() {
         makeScheduler();
         std::string message;
-        ASSERT_EQ(scheduler->catalogue().AddAutoSyncTask(task(), message), 1) << message;
+        ASSERT_EQ(scheduler->catalogue().Add<catalogue::AutoSyncTask>(task(), message), 1) << message;
         scheduler->start(2);
         for (int i = 0; i < 200 && historyId().empty(); ++i) std::this_thread::sleep_for(25ms);
         ASSERT_FALSE(historyId().empty()) << "the tasks were not loaded";
@@ -343,9 +343,9 @@ TEST_F(AutoSync, aStoppedHistoryEntryLeavesTheTaskScheduledAndAStoppedDailyTaskI
 
     // verify: its run ends as stopped, and the task's stored row keeps its schedule
     EXPECT_EQ(h.task.lastdes, "用户停止任务!");
-    scheduler->catalogue().LoadAutoSyncTasks();
-    ASSERT_TRUE(scheduler->catalogue().FindAutoSyncTask(kDaily));
-    EXPECT_EQ(scheduler->catalogue().FindAutoSyncTask(kDaily)->planstate, 1);
+    scheduler->catalogue().Load<catalogue::AutoSyncTask>();
+    ASSERT_TRUE(scheduler->catalogue().Find<catalogue::AutoSyncTask>(kDaily));
+    EXPECT_EQ(scheduler->catalogue().Find<catalogue::AutoSyncTask>(kDaily)->planstate, 1);
     EXPECT_NE(sysLog().find("用户停止自动同步历史任务[" + history + "]"), std::string::npos)
         << sysLog();
     EXPECT_NE(log(history, "_his.log").find("下载任务结束运行，用户停止任务！"), std::string::npos);
@@ -356,8 +356,8 @@ TEST_F(AutoSync, aStoppedHistoryEntryLeavesTheTaskScheduledAndAStoppedDailyTaskI
 
     // verify: a plain stop takes the daily task off the schedule, in the map and the table
     EXPECT_EQ(d.task.planstate, -1);
-    scheduler->catalogue().LoadAutoSyncTasks();
-    EXPECT_EQ(scheduler->catalogue().FindAutoSyncTask(kDaily)->planstate, -1);
+    scheduler->catalogue().Load<catalogue::AutoSyncTask>();
+    EXPECT_EQ(scheduler->catalogue().Find<catalogue::AutoSyncTask>(kDaily)->planstate, -1);
     EXPECT_NE(sysLog().find("用户停止自动同步任务[" + std::string(kDaily) + "]"), std::string::npos);
 }
 
@@ -367,7 +367,7 @@ TEST_F(AutoSync, theCleanUpRunsOncePerBusinessDateAndOnlyBetweenTwoAndThreeGatew
     catalogue::CModule module(ctx, dirs);
     module.SetOperator("OPER01");
     std::string message;
-    ASSERT_EQ(module.AddAutoSyncTask(task(), message), 1) << message;
+    ASSERT_EQ(module.Add<catalogue::AutoSyncTask>(task(), message), 1) << message;
     FileBlockInfo::Options blockOptions;
     blockOptions.clock = &clock;
     FileBlockMap blocks(blockOptions);

@@ -70,7 +70,7 @@ class CliServe : public TransferGatewayFixture {
         t.planstate = 1;
         t.right = "OPER01";
         std::string message;
-        ASSERT_EQ(module.AddDownloadTask(t, message), 1) << message;
+        ASSERT_EQ(module.Add<catalogue::DownloadTask>(t, message), 1) << message;
     }
 
     bool clientRunning() {
@@ -114,7 +114,7 @@ class CliServe : public TransferGatewayFixture {
         t.planstate = 1;
         t.right = "OPER01";
         std::string message;
-        ASSERT_EQ(module.AddUploadTask(t, message), 1) << message;
+        ASSERT_EQ(module.Add<catalogue::UploadTask>(t, message), 1) << message;
     }
 
     // Every task log of the task, whatever day serve wrote it on.

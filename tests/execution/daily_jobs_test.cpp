@@ -171,11 +171,11 @@ TEST_F(DailyWork, aWeekOfServeKeepsHistoryDaysPacksDeletedRowsAndRunsEachNightly
         const Context c = context();
         catalogue::CModule module(c, dirs);
         std::string message;
-        ASSERT_EQ(module.AddDownloadTask(downloadTask("D1", recv), message), 1) << message;
-        ASSERT_EQ(module.AddDownloadTask(downloadTask("D-gone", recv), message), 1);
-        ASSERT_EQ(module.DeleteDownloadTask(downloadTask("D-gone", recv), message), 1);
-        ASSERT_EQ(module.AddUploadTask(uploadTask("U1", root.path()), message), 1) << message;
-        ASSERT_EQ(module.AddUploadTask(uploadTask("U2", root.path() / "u2"), message), 1);
+        ASSERT_EQ(module.Add<catalogue::DownloadTask>(downloadTask("D1", recv), message), 1) << message;
+        ASSERT_EQ(module.Add<catalogue::DownloadTask>(downloadTask("D-gone", recv), message), 1);
+        ASSERT_EQ(module.Delete<catalogue::DownloadTask>(downloadTask("D-gone", recv), message), 1);
+        ASSERT_EQ(module.Add<catalogue::UploadTask>(uploadTask("U1", root.path()), message), 1) << message;
+        ASSERT_EQ(module.Add<catalogue::UploadTask>(uploadTask("U2", root.path() / "u2"), message), 1);
     }
     ASSERT_EQ(deletedRows(catalogue::kDownloadTaskTable), 1);
     clock.set(at(-40, 12, 0, 0));
@@ -253,8 +253,8 @@ TEST_F(DailyWork, aWeekOfServeKeepsHistoryDaysPacksDeletedRowsAndRunsEachNightly
         if (d == 2) {
             std::string message;
             const catalogue::UploadTask gone = uploadTask("U2", root.path() / "u2");
-            ASSERT_EQ(scheduler.catalogue().DeleteUploadTask(gone, message), 1) << message;
-            scheduler.catalogue().RemoveUploadTask("U2");
+            ASSERT_EQ(scheduler.catalogue().Delete<catalogue::UploadTask>(gone, message), 1) << message;
+            scheduler.catalogue().Remove<catalogue::UploadTask>("U2");
             ASSERT_EQ(deletedRows(catalogue::kUploadTaskTable), 1);
         }
 

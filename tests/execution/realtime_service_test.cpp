@@ -67,6 +67,7 @@ class RealtimeServiceTest : public TransferGatewayFixture {
         o.idlePause = milliseconds(5);
         o.emptyPause = milliseconds(5);
         o.loginBackoffLimit = milliseconds(50);
+        o.localList = localList;
         return o;
     }
 
@@ -110,6 +111,7 @@ class RealtimeServiceTest : public TransferGatewayFixture {
 
     platform::FakeClock clock;
     platform::Event stop{platform::Event::Reset::Manual};
+    FileMemList* localList = nullptr;
     std::unique_ptr<RealtimeService> service;
     std::thread traversal;
     std::thread download;
@@ -160,6 +162,56 @@ TEST_F(RealtimeServiceTest, reportsArriveAsTheyArePublishedWithFlagsOnlyForCompl
     EXPECT_EQ(stateOf("rpt_c.txt"), "正在推送");
     EXPECT_EQ(stateOf("..\\escape.txt"), "出现错误");
     EXPECT_THAT(realtimeLog(), ::testing::HasSubstr("下载文件[rpt_d.txt]成功"));
+}
+
+// Regression: after a restart the view showed the day's reports without their 更新时间 and
+// 更新结果 until each was fetched again.
+TEST_F(RealtimeServiceTest, aRestartShowsEachKeptReportsUpdateTimeAndResultAsBefore) {
+    // setup: a run of the service with its local list fetches two reports
+    publish("rpt_a.txt", 3000);
+    publish("rpt_b.txt", 5000);
+    const fs::path listFile = root.path() / "filememlist.data";
+    auto list = std::make_unique<FileMemList>();
+    ASSERT_TRUE(list->open(listFile)) << list->errorText();
+    localList = list.get();
+    startThreads();
+    ASSERT_TRUE(advanceUntil([&] { return arrived("rpt_a.txt") && arrived("rpt_b.txt"); }));
+    auto lineOf = [&](const std::string& name) -> std::optional<RealtimeReportRecord> {
+        for (const RealtimeReportRecord& r : service->snapshot().records)
+            if (r.fileName == name) return r;
+        return std::nullopt;
+    };
+    ASSERT_TRUE(advanceUntil([&] {
+        const auto a = lineOf("rpt_a.txt");
+        const auto b = lineOf("rpt_b.txt");
+        return a && b && !a->downloadTime.empty() && !b->downloadTime.empty();
+    }));
+    const RealtimeReportRecord before[] = {*lineOf("rpt_a.txt"), *lineOf("rpt_b.txt")};
+    const int packets = files->counters().downloadPackets.load();
+
+    // act: the client stops and starts again with the list it kept on disk
+    stopThreads();
+    list.reset();
+    stop.reset();
+    list = std::make_unique<FileMemList>();
+    ASSERT_TRUE(list->open(listFile)) << list->errorText();
+    localList = list.get();
+    startThreads();
+    ASSERT_TRUE(advanceUntil([&] { return lineOf("rpt_a.txt") && lineOf("rpt_b.txt"); }));
+
+    // verify: the same lines, and nothing fetched again
+    for (const RealtimeReportRecord& was : before) {
+        SCOPED_TRACE(was.fileName);
+        const auto now = lineOf(was.fileName);
+        ASSERT_TRUE(now);
+        EXPECT_EQ(now->state, was.state);
+        EXPECT_EQ(now->downloadTime, was.downloadTime);
+        EXPECT_EQ(now->result, was.result);
+        EXPECT_EQ(now->recordCount, was.recordCount);
+    }
+    EXPECT_EQ(files->counters().downloadPackets.load(), packets);
+    stopThreads();
+    localList = nullptr;
 }
 
 TEST_F(RealtimeServiceTest, aDeletedFlagMovesTheDataAsideAndBothAreFetchedAgain) {

@@ -120,9 +120,9 @@ int main(int argc, char** argv) {
     TaskScheduler scheduler(client.context, client.process, options);
     scheduler.catalogue().SetOperator("OPER01");
     std::string message;
-    scheduler.catalogue().AddDownloadTask(taskFor("small", "FTP_A_QS", work / "recv-small"),
+    scheduler.catalogue().Add<catalogue::DownloadTask>(taskFor("small", "FTP_A_QS", work / "recv-small"),
                                           message);
-    scheduler.catalogue().AddDownloadTask(taskFor("large", "FTP_B_QS", work / "recv-large"),
+    scheduler.catalogue().Add<catalogue::DownloadTask>(taskFor("large", "FTP_B_QS", work / "recv-large"),
                                           message);
     fs::create_directories(work / "recv-small");
     fs::create_directories(work / "recv-large");
@@ -131,8 +131,8 @@ int main(int argc, char** argv) {
 
     const double smallSeconds = timeRun(scheduler, "small");
     const double largeSeconds = smallOnly ? 1.0 : timeRun(scheduler, "large");
-    const auto smallTask = scheduler.catalogue().FindDownloadTask("small");
-    const auto largeTask = scheduler.catalogue().FindDownloadTask("large");
+    const auto smallTask = scheduler.catalogue().Find<catalogue::DownloadTask>("small");
+    const auto largeTask = scheduler.catalogue().Find<catalogue::DownloadTask>("large");
     scheduler.stop();
 
     std::printf("(a) %d files of 10 KB, scheduled, 5 workers: %s %.1f files/s (%.2f MB/s)\n",

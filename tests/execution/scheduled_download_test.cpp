@@ -126,7 +126,7 @@ class ScheduledDownload : public TransferGatewayFixture {
     void startScheduler(const catalogue::DownloadTask& task, int workers = 3) {
         makeScheduler();
         std::string message;
-        ASSERT_EQ(scheduler->catalogue().AddDownloadTask(task, message), 1) << message;
+        ASSERT_EQ(scheduler->catalogue().Add<catalogue::DownloadTask>(task, message), 1) << message;
         scheduler->start(workers);
         scheduler->initialiseToday();
     }
@@ -183,7 +183,7 @@ class ScheduledDownload : public TransferGatewayFixture {
             if (state && sawRunning && !state->running) break;
             std::this_thread::sleep_for(50ms);
         }
-        auto task = scheduler->catalogue().FindDownloadTask(id);
+        auto task = scheduler->catalogue().Find<catalogue::DownloadTask>(id);
         EXPECT_TRUE(task.has_value());
         return task.value_or(catalogue::DownloadTask{});
     }

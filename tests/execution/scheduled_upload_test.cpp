@@ -128,7 +128,7 @@ class ScheduledUpload : public TransferGatewayFixture {
     void startScheduler(const std::function<void(CTaskQueue&)>& beforeLoad = {}) {
         makeScheduler();
         std::string message;
-        ASSERT_EQ(scheduler->catalogue().AddUploadTask(task(), message), 1) << message;
+        ASSERT_EQ(scheduler->catalogue().Add<catalogue::UploadTask>(task(), message), 1) << message;
         scheduler->start(2);
         if (beforeLoad) beforeLoad(scheduler->threadManager()->uploadTaskQueue());
     }

@@ -46,14 +46,14 @@ class ServeTasks : public TransferGatewayFixture {
         const Context ctx = context();
         catalogue::CModule module(ctx, dirs);
         module.SetOperator("OPER01");
-        module.LoadDownloadTasks();
-        module.LoadUploadTasks();
-        module.LoadAutoSyncTasks();
-        for (const auto& t : module.DownloadTasks())
+        module.Load<catalogue::DownloadTask>();
+        module.Load<catalogue::UploadTask>();
+        module.Load<catalogue::AutoSyncTask>();
+        for (const auto& t : module.Tasks<catalogue::DownloadTask>())
             if (t.plandes == description) return t.planid;
-        for (const auto& t : module.UploadTasks())
+        for (const auto& t : module.Tasks<catalogue::UploadTask>())
             if (t.plandes == description) return t.planid;
-        for (const auto& t : module.AutoSyncTasks())
+        for (const auto& t : module.Tasks<catalogue::AutoSyncTask>())
             if (t.plandes == description && t.plantype != 2) return t.planid;
         return {};
     }

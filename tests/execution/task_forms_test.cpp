@@ -81,8 +81,8 @@ class TaskFormsTest : public testing::CatalogueFixture {
         catalogue::CPlanDir dirs;
         catalogue::CModule fresh(context_, dirs);
         fresh.SetOperator("OP01");
-        fresh.LoadDownloadTasks();
-        return fresh.DownloadTasks().size();
+        fresh.Load<catalogue::DownloadTask>();
+        return fresh.Tasks<catalogue::DownloadTask>().size();
     }
 
     std::filesystem::path target_ = dir_.path() / "recv";
@@ -232,7 +232,7 @@ TEST_F(TaskFormsTest, aSharedDirectoryAnsweredNoWritesNothingAndYesSavesTheTask)
     EXPECT_EQ(refused.message, question);
     EXPECT_EQ(prompt_.questions, std::vector<std::string>{question});
     EXPECT_EQ(storedDownloadTasks(), 1u);
-    EXPECT_EQ(module_.DownloadTasks().size(), 1u);
+    EXPECT_EQ(module_.Tasks<catalogue::DownloadTask>().size(), 1u);
 
     // act: Yes
     prompt_.answer = true;
@@ -302,9 +302,9 @@ TEST_F(TaskFormsTest, aSavedTaskReadsBackAsItsFormAndAnEditKeepsItsIdAndFirstDay
     const SaveOutcome saved = SaveDownloadTask(f, scope_, clock_, "OP01");
     ASSERT_EQ(saved.result, SaveResult::Saved) << saved.message;
     clock_.setLocal(testing::localTime(2026, 12, 9, 10, 0, 0));
-    module_.LoadDownloadTasks();
+    module_.Load<catalogue::DownloadTask>();
     // verify
-    const auto stored = module_.FindDownloadTask(saved.taskId);
+    const auto stored = module_.Find<catalogue::DownloadTask>(saved.taskId);
     ASSERT_TRUE(stored);
     EXPECT_THAT(stored->planid, ::testing::MatchesRegex("20261208093000-[0-9]{5}"));
     EXPECT_EQ(stored->plantype, 2);
@@ -334,14 +334,14 @@ TEST_F(TaskFormsTest, aSavedTaskReadsBackAsItsFormAndAnEditKeepsItsIdAndFirstDay
     edited.schedule.everyDay = true;
     scope_.editedTaskId = saved.taskId;
     ASSERT_EQ(SaveDownloadTask(edited, scope_, clock_, "OP01").result, SaveResult::Saved);
-    module_.LoadDownloadTasks();
-    const auto after = module_.FindDownloadTask(saved.taskId);
+    module_.Load<catalogue::DownloadTask>();
+    const auto after = module_.Find<catalogue::DownloadTask>(saved.taskId);
     ASSERT_TRUE(after);
     EXPECT_EQ(after->plandes, "改过");
     EXPECT_EQ(after->begindate, "2026-12-08");
     EXPECT_EQ(after->curweek, "1111111");
     EXPECT_EQ(after->tmpweek, "1010100") << "the day boxes are kept for the dialog";
-    EXPECT_EQ(module_.DownloadTasks().size(), 1u);
+    EXPECT_EQ(module_.Tasks<catalogue::DownloadTask>().size(), 1u);
 }
 
 TEST_F(TaskFormsTest, uploadDirectoriesMustDifferAndNotBelongToAnotherUploadTask) {
@@ -386,7 +386,7 @@ TEST_F(TaskFormsTest, autoSyncIntervalsAndDuplicatesAreRefused) {
 
     const SaveOutcome first = SaveAutoSyncTask(autoSyncForm(), scope_, clock_, "OP01");
     ASSERT_EQ(first.result, SaveResult::Saved) << first.message;
-    module_.LoadAutoSyncTasks();  // adds the history entry beside the task
+    module_.Load<catalogue::AutoSyncTask>();  // adds the history entry beside the task
     prompt_.answer = true;        // the same directory is accepted when asked
 
     AutoSyncForm sameDescription = autoSyncForm();
@@ -405,7 +405,7 @@ TEST_F(TaskFormsTest, autoSyncIntervalsAndDuplicatesAreRefused) {
     edited.intervalMinutes = 30;
     ASSERT_EQ(SaveAutoSyncTask(edited, scope_, clock_, "OP01").result, SaveResult::Saved);
     EXPECT_TRUE(prompt_.questions.empty());
-    const auto stored = module_.FindAutoSyncTask(first.taskId);
+    const auto stored = module_.Find<catalogue::AutoSyncTask>(first.taskId);
     ASSERT_TRUE(stored);
     EXPECT_EQ(stored->timespace, 30);
     EXPECT_EQ(stored->begintime, "00:00");

@@ -11,8 +11,9 @@
 #include "client/catalogue/plan_dir.h"
 #include "client/catalogue/table_schema.h"
 #include "client/base/logs.h"
-#include "client/execution/tasks/task_model_impl.h"
 #include "client/execution/runs/transfer_queue.h"
+#include "client/execution/tasks/task_kind.h"
+#include "client/execution/tasks/task_model_impl.h"
 #include "tests/support/local_time.h"
 #include "tests/support/temp_dir.h"
 
@@ -53,17 +54,11 @@ class FakeRun {
 
 using FakeKind = TaskKind<catalogue::DownloadTask, FakeRun>;
 
-constexpr CatalogueTable<catalogue::DownloadTask> kTable{
-    &catalogue::CModule::LoadDownloadTasks,  &catalogue::CModule::AddDownloadTask,
-    &catalogue::CModule::ModifyDownloadTask, &catalogue::CModule::DeleteDownloadTask,
-    &catalogue::CModule::RemoveDownloadTask, &catalogue::CModule::PutDownloadTask,
-    &catalogue::CModule::DownloadTasks,      &catalogue::CModule::FindDownloadTask,
-    &catalogue::CModule::UpdateDownloadRow,  &catalogue::CModule::RecordDownloadRun};
-
 class FakeModel final : public TaskModel<FakeKind> {
   public:
     FakeModel(const Context& context, catalogue::CModule& catalogue, FileBlockMap& blocks)
-        : TaskModel(context, catalogue, blocks, CatalogueTaskKind::Download, kTable,
+        : TaskModel(context, catalogue, blocks, CatalogueTaskKind::Download,
+                    CatalogueTableOf<catalogue::DownloadTask>(),
                     {"ended:", "start failed:", "stopped"}) {}
 
     // What the next first pass does.
@@ -178,7 +173,7 @@ TEST_F(TaskModelTest, aRunGoesThroughItsPhasesAndItsResultAndCountsOutliveIt) {
     EXPECT_EQ(state->files, 2);
     EXPECT_EQ(state->done, 2);
     EXPECT_EQ(model.lastRun->releases, 1);
-    EXPECT_EQ(catalogue.FindDownloadTask(id)->lastresult, "成功");
+    EXPECT_EQ(catalogue.Find<catalogue::DownloadTask>(id)->lastresult, "成功");
 
     // Saving another task reloads the table; this task keeps the next run it has.
     addTask("20261208090000-00002");
@@ -201,14 +196,14 @@ TEST_F(TaskModelTest, aStartThatFailsOrLosesItsTaskReleasesWhatTheRunRegistered)
     // Deleted from the table while its first pass runs.
     model.failWith.clear();
     model.duringBegin = [&] {
-        model.queueCommand(TableCommand::Delete, *catalogue.FindDownloadTask(id));
+        model.queueCommand(TableCommand::Delete, *catalogue.Find<catalogue::DownloadTask>(id));
         model.processCommands();
     };
     model.startNow(id);
     pass();
     EXPECT_EQ(model.lastRun->releases, 1);
     EXPECT_FALSE(model.find(id));
-    EXPECT_FALSE(catalogue.FindDownloadTask(id));
+    EXPECT_FALSE(catalogue.Find<catalogue::DownloadTask>(id));
     EXPECT_EQ(notifier.failures.back(), "计划[" + id + "]不存在！");
     // A reload of the table does not bring the deleted task back.
     model.queueLoad();
@@ -234,14 +229,14 @@ TEST_F(TaskModelTest, aStopWaitsForTheWorkersBlockThenTakesTheTaskOffTheSchedule
     EXPECT_TRUE(model.lastRun->releasedStopped);
     EXPECT_EQ(state->task.planstate, kRunDisabledByStop);
     EXPECT_EQ(state->task.lastdes, "用户停止任务!");
-    EXPECT_EQ(catalogue.FindDownloadTask(id)->lastresult, "失败");
+    EXPECT_EQ(catalogue.Find<catalogue::DownloadTask>(id)->lastresult, "失败");
     EXPECT_EQ(model.stop(id), 0);
 
     // A task deleted while it runs stops and leaves.
     model.setScheduled(id, true);
     model.startNow(id);
     pass();
-    model.queueCommand(TableCommand::Delete, *catalogue.FindDownloadTask(id));
+    model.queueCommand(TableCommand::Delete, *catalogue.Find<catalogue::DownloadTask>(id));
     model.processCommands();
     EXPECT_EQ(model.find(id)->phase, RunPhase::Stopping);
     pass();

@@ -134,7 +134,7 @@ TEST_F(TaskViewsTest, bulletinDialogPreviewsTheDaysMatchingBulletinsAndStoresFol
     ASSERT_EQ(dialog.previewList()->topLevelItemCount(), 1);
     EXPECT_EQ(dialog.previewList()->topLevelItem(0)->text(0).toStdString(), "notice.doc");
     EXPECT_EQ(dialog.result(), QDialog::Accepted) << prompt.last();
-    const auto stored = scheduler->catalogue().FindDownloadTask(dialog.savedTaskId());
+    const auto stored = scheduler->catalogue().Find<catalogue::DownloadTask>(dialog.savedTaskId());
     ASSERT_TRUE(stored);
     EXPECT_EQ(stored->plantype, 2);
     EXPECT_EQ(stored->mailname, "FTP_A_QS");
@@ -176,7 +176,7 @@ TEST_F(TaskViewsTest, downloadDialogRefusesInTheDialogsOrderAndStoresTheAccepted
     dialog.submit();
     EXPECT_EQ(prompt.messages().size(), shown) << prompt.last();
     EXPECT_EQ(dialog.result(), QDialog::Accepted);
-    const auto stored = scheduler->catalogue().FindDownloadTask(dialog.savedTaskId());
+    const auto stored = scheduler->catalogue().Find<catalogue::DownloadTask>(dialog.savedTaskId());
     ASSERT_TRUE(stored);
     EXPECT_EQ(stored->plandes, chinese(20));
     EXPECT_EQ(stored->endtime, "07:59");
@@ -342,22 +342,12 @@ class OneTaskBoard final : public TaskBoard {
     }
     fs::path listFile(const std::string&) override { return list_; }
     bool command(TaskCommand, const std::string&, std::string&) override { return false; }
-    std::optional<execution::DownloadForm> downloadForm(const std::string&) override { return {}; }
-    std::optional<execution::UploadForm> uploadForm(const std::string&) override { return {}; }
-    std::optional<execution::AutoSyncForm> autoSyncForm(const std::string&) override { return {}; }
-    execution::SaveOutcome save(const execution::DownloadForm&, const std::string&,
+    std::optional<execution::TaskForm> form(const std::string&) override { return {}; }
+    execution::SaveOutcome save(const execution::TaskForm&, const std::string&,
                                 UserPrompt&) override {
         return {};
     }
-    execution::SaveOutcome save(const execution::UploadForm&, const std::string&,
-                                UserPrompt&) override {
-        return {};
-    }
-    execution::SaveOutcome save(const execution::AutoSyncForm&, const std::string&,
-                                UserPrompt&) override {
-        return {};
-    }
-    TaskRowKind kind = TaskRowKind::Mailbox;
+    const TaskKindInfo* kind = &TaskKindOf(TaskKindId::Mailbox);
     bool running = false;
 
   private:
@@ -394,9 +384,9 @@ TEST_F(TaskViewsTest, theRunningTasksFileListFollowsItsRowsWithoutAnEvent) {
     EXPECT_EQ(view.fileList()->currentItem(), view.fileList()->topLevelItem(0));
 
     // An upload view shows the upload columns before a row is chosen.
-    board.kind = TaskRowKind::Upload;
+    board.kind = &TaskKindOf(TaskKindId::Upload);
     CTaskView uploads(board, prompt, nullptr);
-    uploads.setKinds({TaskRowKind::Upload});
+    uploads.setKinds({TaskKindId::Upload});
     EXPECT_EQ(uploads.fileList()->headerItem()->text(2).toStdString(), "已上传大小(B)");
 }
 
@@ -519,7 +509,7 @@ TEST_F(TaskViewsTest, logTreeWaitsForTheTasksAndNamesAHistoryEntrysLogAfterItsTa
         << shownText();
     std::string historyId;
     ASSERT_TRUE(waitUntil([&] {
-        for (const catalogue::AutoSyncTask& t : client.catalogue().AutoSyncTasks()) {
+        for (const catalogue::AutoSyncTask& t : client.catalogue().Tasks<catalogue::AutoSyncTask>()) {
             if (t.plantype == 2) historyId = t.planid;
         }
         return !historyId.empty();
@@ -633,7 +623,7 @@ TEST_F(TaskViewsTest, everyFrontEndRefusesWhatATasksRunStateDoesNotAllowWithOneT
         }
         ASSERT_TRUE(row);
         ASSERT_EQ(row->running, c.running);
-        EXPECT_EQ(taskCommandOffered(c.command, *row), c.allowed);
+        EXPECT_EQ(row->kind->offers(c.command, row->running), c.allowed);
         if (c.allowed) continue;  // carrying it out is the other tests' part
         // The window's board.
         std::string error;
@@ -658,7 +648,7 @@ TEST_F(TaskViewsTest, everyFrontEndRefusesWhatATasksRunStateDoesNotAllowWithOneT
         ASSERT_TRUE(view) << id;
         EXPECT_EQ(view->running, key.second) << id;
     }
-    EXPECT_TRUE(scheduler->catalogue().FindDownloadTask(ids[{Down, true}]));
+    EXPECT_TRUE(scheduler->catalogue().Find<catalogue::DownloadTask>(ids[{Down, true}]));
 }
 
 TEST_F(TaskViewsTest, qtsOwnTextsReadInChinese) {

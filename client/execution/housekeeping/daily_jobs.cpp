@@ -13,9 +13,9 @@ namespace vantrel {
 
 HistoryCleanupTasks CleanupTasksOf(catalogue::CModule& module) {
     HistoryCleanupTasks tasks;
-    for (const catalogue::AutoSyncTask& task : module.AutoSyncTasks())
+    for (const catalogue::AutoSyncTask& task : module.Tasks<catalogue::AutoSyncTask>())
         tasks.autoSyncTaskIds.push_back(task.planid);
-    for (const catalogue::DownloadTask& task : module.DownloadTasks()) {
+    for (const catalogue::DownloadTask& task : module.Tasks<catalogue::DownloadTask>()) {
         if (!task.recvpath.empty())
             tasks.downloadReceiveDirectories.push_back({task.recvpath, task.hasrecvdir != 0});
     }

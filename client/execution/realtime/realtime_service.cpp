@@ -36,6 +36,38 @@ std::string withNameAndReason(const char* pattern, const std::string& name,
 
 constexpr const char* kBackDirectory = "sshbrev_back";
 
+// The local list keeps each fetched report's line after its name as
+// "state|size|records|time|result".
+std::string storedLineOf(const RealtimeReportRecord& record) {
+    return record.state + "|" + std::to_string(record.localSize) + "|" +
+           std::to_string(record.recordCount) + "|" + record.downloadTime + "|" + record.result;
+}
+
+std::optional<RealtimeReportRecord> recordOf(const FileMemList::Record& stored) {
+    const char* const begin = reinterpret_cast<const char*>(stored.data());
+    RealtimeReportRecord record;
+    record.fileName.assign(begin, strnlen(begin, FileMemList::kNameSize));
+    const char* const rest = begin + FileMemList::kNameSize;
+    const std::string line(rest, strnlen(rest, FileMemList::kRecordSize - FileMemList::kNameSize));
+    std::string parts[4];
+    std::size_t from = 0;
+    for (std::string& part : parts) {
+        const std::size_t bar = line.find('|', from);
+        if (bar == std::string::npos) return std::nullopt;
+        part = line.substr(from, bar - from);
+        from = bar + 1;
+    }
+    char* end = nullptr;
+    record.state = parts[0];
+    record.localSize = std::strtoll(parts[1].c_str(), &end, 10);
+    if (parts[1].empty() || *end != '\0') return std::nullopt;
+    record.recordCount = std::strtoll(parts[2].c_str(), &end, 10);
+    if (parts[2].empty() || *end != '\0') return std::nullopt;
+    record.downloadTime = parts[3];
+    record.result = line.substr(from);  // the last part: a result may hold a bar
+    return record;
+}
+
 }  // namespace
 
 RealtimeService::RealtimeService(const Context& context, Options options)
@@ -242,17 +274,15 @@ int RealtimeService::compareDay(const std::string& day, const std::vector<Realti
         if (keep) {
             record.state = entry.complete() ? realtime::kDownloaded : realtime::kPublishing;
             record.localSize = entry.size;
-            {
-                std::lock_guard lock(mutex_);
-                auto it = std::find_if(records_.begin(), records_.end(),
-                                       [&](const auto& r) { return r.fileName == entry.name; });
-                if (it != records_.end() && it->localSize == entry.size) {
-                    record.recordCount = it->recordCount;
-                    record.downloadTime = it->downloadTime;
-                    record.result = it->result;
-                } else {
-                    record.recordCount = realtime::recordCountOf(data);
-                }
+            // The line of the fetch: this run's, else the one the local list kept over a
+            // restart; a report found without one is counted afresh.
+            const auto known = shownOrStored(entry.name);
+            if (known && known->localSize == entry.size) {
+                record.recordCount = known->recordCount;
+                record.downloadTime = known->downloadTime;
+                record.result = known->result;
+            } else {
+                record.recordCount = realtime::recordCountOf(data);
             }
             if (listed) show(record);
             continue;
@@ -363,12 +393,22 @@ void RealtimeService::traversalThread(platform::Event& stop) {
     session->DropIfLoggedIn();
 }
 
+std::optional<RealtimeReportRecord> RealtimeService::shownOrStored(const std::string& name) const {
+    {
+        std::lock_guard lock(mutex_);
+        auto it = std::find_if(records_.begin(), records_.end(),
+                               [&](const auto& r) { return r.fileName == name; });
+        if (it != records_.end()) return *it;
+    }
+    if (!options_.localList) return std::nullopt;
+    const std::optional<FileMemList::Record> stored = options_.localList->find(name);
+    return stored ? recordOf(*stored) : std::nullopt;
+}
+
 void RealtimeService::recordFetched(const RealtimeReportRecord& record) {
     if (!options_.localList) return;
     const std::string& key = record.fileName;
-    const std::string rest = record.state + "|" + std::to_string(record.localSize) + "|" +
-                             std::to_string(record.recordCount) + "|" + record.downloadTime + "|" +
-                             record.result;
+    const std::string rest = storedLineOf(record);
     if (key.size() >= FileMemList::kNameSize ||
         rest.size() >= FileMemList::kRecordSize - FileMemList::kNameSize) {
         return;

@@ -23,6 +23,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -112,6 +113,8 @@ class RealtimeService {
                  const std::filesystem::path& directory);
     // Updates the report's line and tells the view; false when the line was already so.
     bool show(const RealtimeReportRecord& record);
+    // The report's line as shown, else as the local list kept it from an earlier run.
+    std::optional<RealtimeReportRecord> shownOrStored(const std::string& name) const;
     // Keeps the fetched report's line in the local list. Download thread only.
     void recordFetched(const RealtimeReportRecord& record);
 

@@ -97,7 +97,7 @@ class DownloadDirection final : public RunDirection, public catalogue::DownloadE
     std::filesystem::path targetDirectory(const RunFile& file) const;
     std::filesystem::path workDirectory() const;
     std::string remoteDirectory() const;
-    bool isBulletin() const { return task_.plantype == 2; }
+    bool isBulletin() const { return catalogue::IsBulletin(task_); }
 
     DownloadRunSetup setup_;
     const catalogue::DownloadTask task_;

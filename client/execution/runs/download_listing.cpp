@@ -6,12 +6,12 @@
 namespace vantrel::execution {
 
 const std::string& DownloadService(const catalogue::DownloadTask& task) {
-    return task.plantype == 2 ? task.opertype : task.mailname;
+    return catalogue::IsBulletin(task) ? task.opertype : task.mailname;
 }
 
 Result<std::string> DownloadListPattern(const catalogue::DownloadTask& task,
                                         const platform::LocalTime& today) {
-    if (task.plantype == 2) {
+    if (catalogue::IsBulletin(task)) {
         const std::string day = catalogue::FormatDate(today);
         return day + day + "Bullet\\" + task.filename;
     }

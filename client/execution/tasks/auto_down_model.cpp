@@ -11,6 +11,7 @@
 #include "client/execution/tasks/auto_sync_rules.h"
 #include "client/execution/runs/remote_listing.h"
 #include "client/execution/tasks/download_schedule.h"
+#include "client/execution/tasks/task_kind.h"
 #include "client/execution/tasks/task_model_impl.h"
 #include "client/gateway/gateway_process.h"
 #include "client/transfer/file_services.h"
@@ -20,13 +21,6 @@ namespace vantrel {
 template class TaskModel<AutoSyncKind>;
 
 namespace {
-
-constexpr CatalogueTable<catalogue::AutoSyncTask> kAutoSyncTable{
-    &catalogue::CModule::LoadAutoSyncTasks,   &catalogue::CModule::AddAutoSyncTask,
-    &catalogue::CModule::ModifyAutoSyncTask,  &catalogue::CModule::DeleteAutoSyncTask,
-    &catalogue::CModule::RemoveAutoSyncTask,  &catalogue::CModule::PutAutoSyncTask,
-    &catalogue::CModule::AutoSyncTasks,       &catalogue::CModule::FindAutoSyncTask,
-    &catalogue::CModule::UpdateAutoSyncRow,   &catalogue::CModule::RecordAutoSyncRun};
 
 namespace fs = std::filesystem;
 using catalogue::AutoSyncTask;
@@ -38,15 +32,17 @@ std::string printfText(const char* pattern, const std::string& text) {
     return buffer;
 }
 
-bool isHistory(const catalogue::AutoSyncTask& task) { return task.plantype == 2; }
+bool isHistory(const catalogue::AutoSyncTask& task) { return catalogue::IsHistoryEntry(task); }
+
+const RunEndTexts& kEnd = TaskKindOf(TaskKindId::AutoSync).runEnd;
 
 }  // namespace
 
 CAutoDownModel::CAutoDownModel(const Context& context, AutoSyncModelOptions options)
     : TaskModel(context, *options.catalogue, *options.blocks, CatalogueTaskKind::AutoSync,
-                kAutoSyncTable,
-                {"下载任务运行结束，运行结果：", "下载任务运行结束，运行结果：",
-                 "下载任务结束运行，用户停止任务！", true}),
+                CatalogueTableOf<AutoSyncTask>(),
+                // A run that found nothing to do ends with the start failure's line.
+                {kEnd.startFailed, kEnd.startFailed, kEnd.stopped, true}),
       options_(std::move(options)) {}
 
 CAutoDownModel::~CAutoDownModel() = default;
@@ -101,9 +97,9 @@ void AutoSyncExtra::end(const AutoSyncTask& task, bool tookAll) {
 
 CAutoDownModel::EndRule CAutoDownModel::endRule(const AutoSyncTask& task) const {
     // A plain stop leaves a history entry's row alone.
-    if (isHistory(task))
-        return {"自动同步历史任务结束运行，运行结果：", false, "用户停止自动同步历史任务[%s]"};
-    return {"下载自动同步任务结束运行，运行结果：", true, "用户停止自动同步任务[%s]"};
+    const char* ended = TaskKindOf(task).runEnd.ended;
+    if (isHistory(task)) return {ended, false, "用户停止自动同步历史任务[%s]"};
+    return {ended, true, "用户停止自动同步任务[%s]"};
 }
 
 void CAutoDownModel::cleanLocalHistory() {

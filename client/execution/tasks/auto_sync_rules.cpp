@@ -72,7 +72,7 @@ bool CleanupDue(const std::string& businessDate, const std::string& gatewayTime,
 catalogue::DownloadTask AsDownloadTask(const catalogue::AutoSyncTask& task) {
     catalogue::DownloadTask d;
     static_cast<catalogue::TaskPlan&>(d) = task;
-    d.plantype = 1;
+    d.plantype = static_cast<int>(catalogue::DownloadPlanType::Mailbox);
     d.recvpath = task.recvpath;
     // The run files by each file's own date instead.
     d.hasrecvdir = 0;

@@ -4,6 +4,8 @@
 
 #include "client/catalogue/catalogue_text.h"
 #include "client/catalogue/dbf_table.h"
+#include "client/catalogue/download_list.h"
+#include "client/catalogue/upload_list.h"
 #include "client/execution/tasks/download_schedule.h"
 #include "platform/files.h"
 
@@ -34,7 +36,7 @@ DayCount countList(const Context& context, const std::string& taskId, platform::
 
 // A download row with a delivery time is delivered, whatever its flag says.
 bool delivered(const catalogue::DbfRow& row) {
-    return row.trimmed("flag") == "4" ||
+    return catalogue::RowState(row) == catalogue::kDelivered ||
            catalogue::ParseDateTime(row.trimmed("loadtime")).has_value();
 }
 
@@ -47,11 +49,11 @@ DayCount CountToday(const Context& context, const catalogue::DownloadTask& task)
 
 DayCount CountToday(const Context& context, const catalogue::UploadTask& task) {
     return countList(context, task.planid, context.clock->now(),
-                     [](const catalogue::DbfRow& row) { return row.trimmed("flag") == "1"; });
+                     [](const catalogue::DbfRow& row) { return catalogue::IsSentFlag(row.trimmed("flag")); });
 }
 
 DayCount CountToday(const Context& context, const catalogue::AutoSyncTask& task) {
-    if (task.plantype == 2) return {};
+    if (catalogue::IsHistoryEntry(task)) return {};
     return countList(context, task.planid, context.clock->now(), delivered);
 }
 

@@ -2,6 +2,7 @@
 
 #include "client/execution/runs/download_listing.h"
 #include "client/execution/runs/remote_listing.h"
+#include "client/execution/tasks/task_kind.h"
 #include "client/execution/tasks/task_model_impl.h"
 
 namespace vantrel {
@@ -13,20 +14,15 @@ namespace {
 namespace fs = std::filesystem;
 using catalogue::DownloadTask;
 
-constexpr CatalogueTable<DownloadTask> kDownloadTable{
-    &catalogue::CModule::LoadDownloadTasks,   &catalogue::CModule::AddDownloadTask,
-    &catalogue::CModule::ModifyDownloadTask,  &catalogue::CModule::DeleteDownloadTask,
-    &catalogue::CModule::RemoveDownloadTask,  &catalogue::CModule::PutDownloadTask,
-    &catalogue::CModule::DownloadTasks,       &catalogue::CModule::FindDownloadTask,
-    &catalogue::CModule::UpdateDownloadRow,   &catalogue::CModule::RecordDownloadRun};
+// Mailbox and bulletin tasks end alike.
+const RunEndTexts& kEnd = TaskKindOf(TaskKindId::Mailbox).runEnd;
 
 }  // namespace
 
 CDownPlanModel::CDownPlanModel(const Context& context, DownloadModelOptions options)
     : TaskModel(context, *options.catalogue, *options.blocks, CatalogueTaskKind::Download,
-                kDownloadTable,
-                {"下载任务结束运行，运行结果：", "下载任务运行结束，运行结果：",
-                 "下载任务结束运行，用户停止任务！", true}),
+                CatalogueTableOf<DownloadTask>(),
+                {kEnd.ended, kEnd.startFailed, kEnd.stopped, true}),
       options_(std::move(options)) {}
 
 CDownPlanModel::~CDownPlanModel() = default;
@@ -38,7 +34,8 @@ bool CDownPlanModel::beginRun(const Entry& entry, Begun& begun, std::string& err
     bool ok = parts.download->openList(error);
     begun.taskLog = parts.run->taskLogPath();
     parts.run->taskLog("下载任务开始运行", 0);
-    if (ok && task.plantype != 1 && task.plantype != 2) {
+    if (ok && !catalogue::IsBulletin(task) &&
+        task.plantype != static_cast<int>(catalogue::DownloadPlanType::Mailbox)) {
         error = "不支持的传送计划类型！";
         ok = false;
     }
@@ -55,7 +52,7 @@ bool CDownPlanModel::listInto(const DownloadTask& task, DownloadDirection& downl
     }
     if (!execution::LogInToList(context_, *session, error)) return false;
     // A bulletin folder is listed as a day's history ("09"), a mailbox with "00".
-    const bool bulletin = task.plantype == 2;
+    const bool bulletin = catalogue::IsBulletin(task);
     const std::string& name = execution::DownloadService(task);
     session->SetRoute(kMailboxOrganisation, name, bulletin ? "09" : "00");
     std::vector<catalogue::RemoteFileEntry> files;
@@ -75,7 +72,7 @@ bool CDownPlanModel::forgetDay(const Entry& entry) {
     std::string line;
     const bool forgotten = ForgetDownloadDay(
         context_, task.planid, WindowShift(task),
-        task.plantype == 2 ? fs::path(task.recvpath) / "Bullet" : fs::path(task.recvpath), line);
+        catalogue::IsBulletin(task) ? fs::path(task.recvpath) / "Bullet" : fs::path(task.recvpath), line);
     sysLog(line);
     if (!forgotten && context_.prompt)
         context_.prompt->show("DRAV信箱文件交换工具", line, UserPrompt::Icon::Error);

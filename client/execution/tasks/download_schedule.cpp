@@ -46,7 +46,7 @@ seconds WindowShift(const catalogue::DownloadTask& task) {
 
 ScheduleDecision CheckDownloadSchedule(const catalogue::DownloadTask& task, bool running,
                                        WallTime now) {
-    if (task.planstate != 1) return ScheduleDecision::Idle;
+    if (!catalogue::IsScheduled(task)) return ScheduleDecision::Idle;
     now = wholeSeconds(now);
     const seconds shift = WindowShift(task);
     const WallTime shifted = now - shift;
@@ -70,7 +70,7 @@ ScheduleDecision CheckDownloadSchedule(const catalogue::DownloadTask& task, bool
 }
 
 catalogue::NextRunTime NextRunAfterMissedStart(const catalogue::DownloadTask& task, WallTime now) {
-    if (task.planstate < 1) return std::nullopt;
+    if (!catalogue::IsScheduled(task)) return std::nullopt;
     now = wholeSeconds(now);
     const seconds shift = WindowShift(task);
     const WallTime shifted = now - shift;

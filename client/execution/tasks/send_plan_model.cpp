@@ -1,9 +1,10 @@
 #include "client/execution/tasks/send_plan_model.h"
 
 #include "client/catalogue/catalogue_text.h"
-#include "client/execution/tasks/task_model_impl.h"
 #include "client/execution/runs/transfer_run.h"
 #include "client/execution/runs/upload_direction.h"
+#include "client/execution/tasks/task_kind.h"
+#include "client/execution/tasks/task_model_impl.h"
 
 namespace vantrel {
 
@@ -13,13 +14,7 @@ namespace {
 
 using catalogue::UploadTask;
 
-constexpr CatalogueTable<UploadTask> kUploadTable{
-    &catalogue::CModule::LoadUploadTasks,  &catalogue::CModule::AddUploadTask,
-    &catalogue::CModule::ModifyUploadTask, &catalogue::CModule::DeleteUploadTask,
-    &catalogue::CModule::RemoveUploadTask, &catalogue::CModule::PutUploadTask,
-    &catalogue::CModule::UploadTasks,      &catalogue::CModule::FindUploadTask,
-    &catalogue::CModule::UpdateUploadRow,  &catalogue::CModule::RecordUploadRun};
-
+const RunEndTexts& kEnd = TaskKindOf(TaskKindId::Upload).runEnd;
 constexpr const char* kQueueFull = "上传任务队列已满,稍候执行!";
 
 }  // namespace
@@ -32,9 +27,7 @@ bool AcceptsUploads(const std::string& mailbox) {
 
 CSendPlanModel::CSendPlanModel(const Context& context, UploadModelOptions options)
     : TaskModel(context, *options.catalogue, *options.blocks, CatalogueTaskKind::Upload,
-                kUploadTable,
-                {"上传任务结束运行，运行结果：", "上传任务运行结束，运行结果：",
-                 "上传任务停止运行，用户停止任务！"}),
+                CatalogueTableOf<UploadTask>(), {kEnd.ended, kEnd.startFailed, kEnd.stopped}),
       options_(options) {}
 
 CSendPlanModel::~CSendPlanModel() = default;
@@ -45,7 +38,7 @@ CSendPlanModel::Admission CSendPlanModel::admitStart(const UploadTask& task, pla
 }
 
 void CSendPlanModel::startRefused(const std::string& taskId) {
-    catalogue_.RecordUploadRun(taskId, "失败", kQueueFull, nowText(), false);
+    catalogue_.RecordRun<catalogue::UploadTask>(taskId, "失败", kQueueFull, nowText(), false);
     post(TaskFailed{CatalogueTaskKind::Upload, taskId, kQueueFull});
 }
 

@@ -1,6 +1,7 @@
 #include "client/execution/tasks/task_commands.h"
 
 #include <type_traits>
+#include <variant>
 
 #include "client/catalogue/catalogue_text.h"
 #include "client/execution/tasks/task_scheduler.h"
@@ -23,14 +24,57 @@ std::optional<Task> findIgnoringCase(const std::vector<Task>& tasks, const std::
     return std::nullopt;
 }
 
+// What the task list's "文件名" shows of each record type.
+const std::string& fileNameOf(const DownloadTask& task) {
+    return task.filename;
+}
+const std::string& fileNameOf(const UploadTask& task) {
+    return task.sendpath;
+}
+const std::string& fileNameOf(const AutoSyncTask& task) {
+    return task.mailname;
+}
+
+execution::TaskForm formOf(const DownloadTask& task) {
+    return execution::DownloadFormOf(task);
+}
+execution::TaskForm formOf(const UploadTask& task) {
+    return execution::UploadFormOf(task);
+}
+execution::TaskForm formOf(const AutoSyncTask& task) {
+    return execution::AutoSyncFormOf(task);
+}
+
+// A form's save, and the table it writes.
+SaveOutcome saveForm(const execution::DownloadForm& form, const execution::FormScope& scope,
+                     const platform::Clock& clock, const std::string& operatorCode) {
+    return execution::SaveDownloadTask(form, scope, clock, operatorCode);
+}
+SaveOutcome saveForm(const execution::UploadForm& form, const execution::FormScope& scope,
+                     const platform::Clock& clock, const std::string& operatorCode) {
+    return execution::SaveUploadTask(form, scope, clock, operatorCode);
+}
+SaveOutcome saveForm(const execution::AutoSyncForm& form, const execution::FormScope& scope,
+                     const platform::Clock& clock, const std::string& operatorCode) {
+    return execution::SaveAutoSyncTask(form, scope, clock, operatorCode);
+}
+CatalogueTaskKind tableOf(const execution::DownloadForm&) {
+    return CatalogueTaskKind::Download;
+}
+CatalogueTaskKind tableOf(const execution::UploadForm&) {
+    return CatalogueTaskKind::Upload;
+}
+CatalogueTaskKind tableOf(const execution::AutoSyncForm&) {
+    return CatalogueTaskKind::AutoSync;
+}
+
 template <class Task, class State>
-TaskView viewOf(CatalogueTaskKind kind, const Task& stored, const std::optional<State>& state,
-                std::string fileName) {
+TaskView viewOf(const Task& stored, const std::optional<State>& state) {
     const Task& task = state ? state->task : stored;
     TaskView view;
-    view.kind = kind;
+    view.kind = &TaskKindOf(task);
     view.plan = task;
-    view.fileName = std::move(fileName);
+    view.fileName = fileNameOf(task);
     view.scheduleText = execution::ScheduleText(task);
     if (state) {
         view.running = state->running;
@@ -41,33 +85,14 @@ TaskView viewOf(CatalogueTaskKind kind, const Task& stored, const std::optional<
     return view;
 }
 
-CatalogueTaskKind kindOf(const AnyTask& task) {
-    if (std::holds_alternative<DownloadTask>(task)) return CatalogueTaskKind::Download;
-    if (std::holds_alternative<UploadTask>(task)) return CatalogueTaskKind::Upload;
-    return CatalogueTaskKind::AutoSync;
+const std::string& idOf(const AnyTask& task) {
+    return std::visit([](const auto& t) -> const std::string& { return t.planid; }, task);
 }
 
 }  // namespace
 
 std::string UnknownTaskText(const std::string& taskId) {
     return "计划[" + taskId + "]不存在或未在运行！";
-}
-
-bool TaskCommandAllowed(TaskCommand command, CatalogueTaskKind kind, bool running) {
-    switch (command) {
-        case TaskCommand::ToggleSchedule:
-            return true;
-        case TaskCommand::RunNow:
-            return !running;
-        case TaskCommand::DownloadAgain:
-            // An upload has nothing to fetch again; a run is stopped before it starts afresh.
-            return kind != CatalogueTaskKind::Upload && !running;
-        case TaskCommand::Stop:
-            return running;
-        case TaskCommand::Delete:
-            return !running;
-    }
-    return false;
 }
 
 TaskCommands::TaskCommands(TaskScheduler& scheduler, const platform::Clock& clock,
@@ -94,61 +119,46 @@ bool TaskCommands::threadsRunning() const {
 bool TaskCommands::allowed(TaskCommand command, const std::string& taskId,
                            std::string& error) const {
     const std::optional<TaskView> found = view(taskId);
-    if (found && TaskCommandAllowed(command, found->kind, found->running)) return true;
+    if (found && found->kind->offers(command, found->running)) return true;
     error = UnknownTaskText(taskId);
     return false;
 }
 
 std::optional<AnyTask> TaskCommands::find(const std::string& taskId) const {
-    if (auto t = findIgnoringCase(catalogue().DownloadTasks(), taskId)) return AnyTask(*t);
-    if (auto t = findIgnoringCase(catalogue().UploadTasks(), taskId)) return AnyTask(*t);
-    if (auto t = findIgnoringCase(catalogue().AutoSyncTasks(), taskId); t && t->plantype != 2)
+    if (auto t = findIgnoringCase(catalogue().Tasks<catalogue::DownloadTask>(), taskId)) return AnyTask(*t);
+    if (auto t = findIgnoringCase(catalogue().Tasks<catalogue::UploadTask>(), taskId)) return AnyTask(*t);
+    if (auto t = findIgnoringCase(catalogue().Tasks<catalogue::AutoSyncTask>(), taskId);
+        t && TaskKindOf(*t).managed)
         return AnyTask(*t);
     return std::nullopt;
+}
+
+std::optional<execution::TaskForm> TaskCommands::form(const std::string& taskId) const {
+    const std::optional<AnyTask> found = find(taskId);
+    if (!found) return std::nullopt;
+    return std::visit([](const auto& task) { return formOf(task); }, *found);
 }
 
 // The owning model takes the stored tables afresh: at once when its threads run here, else
 // at its next start; a client elsewhere is told to do the same.
 void TaskCommands::reloadKind(CatalogueTaskKind kind) {
     if (threadsRunning()) {
-        switch (kind) {
-            case CatalogueTaskKind::Download:
-                scheduler_->downloads().queueLoad();
-                break;
-            case CatalogueTaskKind::Upload:
-                scheduler_->uploads().queueLoad();
-                break;
-            case CatalogueTaskKind::AutoSync:
-                scheduler_->autoSyncs().queueLoad();
-                break;
-        }
+        scheduler_->model(kind).queueLoad();
         return;
     }
     if (notifyOthers_) notifyOthers_();
 }
 
-SaveOutcome TaskCommands::save(const execution::DownloadForm& form, const std::string& editedTaskId,
+SaveOutcome TaskCommands::save(const execution::TaskForm& form, const std::string& editedTaskId,
                                UserPrompt& prompt) {
     const execution::FormScope scope{&catalogue_, &prompt, editedTaskId};
-    SaveOutcome outcome = execution::SaveDownloadTask(form, scope, clock_, operatorCode_());
-    if (outcome.result == SaveResult::Saved) reloadKind(CatalogueTaskKind::Download);
-    return outcome;
-}
-
-SaveOutcome TaskCommands::save(const execution::UploadForm& form, const std::string& editedTaskId,
-                               UserPrompt& prompt) {
-    const execution::FormScope scope{&catalogue_, &prompt, editedTaskId};
-    SaveOutcome outcome = execution::SaveUploadTask(form, scope, clock_, operatorCode_());
-    if (outcome.result == SaveResult::Saved) reloadKind(CatalogueTaskKind::Upload);
-    return outcome;
-}
-
-SaveOutcome TaskCommands::save(const execution::AutoSyncForm& form,
-                               const std::string& editedTaskId, UserPrompt& prompt) {
-    const execution::FormScope scope{&catalogue_, &prompt, editedTaskId};
-    SaveOutcome outcome = execution::SaveAutoSyncTask(form, scope, clock_, operatorCode_());
-    if (outcome.result == SaveResult::Saved) reloadKind(CatalogueTaskKind::AutoSync);
-    return outcome;
+    return std::visit(
+        [&](const auto& typed) {
+            SaveOutcome outcome = saveForm(typed, scope, clock_, operatorCode_());
+            if (outcome.result == SaveResult::Saved) reloadKind(tableOf(typed));
+            return outcome;
+        },
+        form);
 }
 
 bool TaskCommands::remove(const std::string& taskId, std::string& error) {
@@ -160,28 +170,20 @@ bool TaskCommands::remove(const std::string& taskId, std::string& error) {
     }
     if (threadsRunning()) {
         // The plan monitor deletes the row; a run of the task stops and the task leaves.
-        if (const auto* t = std::get_if<DownloadTask>(&*found)) {
-            scheduler_->downloads().queueCommand(TableCommand::Delete, *t);
-        } else if (const auto* t = std::get_if<UploadTask>(&*found)) {
-            scheduler_->uploads().queueCommand(TableCommand::Delete, *t);
-        } else {
-            scheduler_->autoSyncs().queueCommand(TableCommand::Delete, std::get<AutoSyncTask>(*found));
-        }
+        std::visit([&](const auto& task) {
+            scheduler_->modelOf(task).queueCommand(TableCommand::Delete, task);
+        }, *found);
         return true;
     }
     std::string message;
-    int deleted = 0;
-    if (const auto* t = std::get_if<DownloadTask>(&*found)) {
-        deleted = catalogue_.DeleteDownloadTask(*t, message);
-        if (deleted == 1) catalogue_.RemoveDownloadTask(t->planid);
-    } else if (const auto* t = std::get_if<UploadTask>(&*found)) {
-        deleted = catalogue_.DeleteUploadTask(*t, message);
-        if (deleted == 1) catalogue_.RemoveUploadTask(t->planid);
-    } else {
-        const AutoSyncTask& a = std::get<AutoSyncTask>(*found);
-        deleted = catalogue_.DeleteAutoSyncTask(a, message);
-        if (deleted == 1) catalogue_.RemoveAutoSyncTask(a.planid);
-    }
+    const int deleted = std::visit(
+        [&](const auto& task) {
+            const auto& table = CatalogueTableOf<std::decay_t<decltype(task)>>();
+            const int done = (catalogue_.*table.remove)(task, message);
+            if (done == 1) (catalogue_.*table.forget)(task.planid);
+            return done;
+        },
+        *found);
     if (deleted != 1) {
         error = message.empty() ? UnknownTaskText(taskId) : message;
         return false;
@@ -195,18 +197,9 @@ bool TaskCommands::onModel(const std::string& taskId, std::string& error, Action
     const std::optional<AnyTask> found = find(taskId);
     int done = 0;
     if (found && scheduler_) {
-        const std::string id = std::visit([](const auto& t) { return t.planid; }, *found);
-        switch (kindOf(*found)) {
-            case CatalogueTaskKind::Download:
-                done = action(scheduler_->downloads(), id);
-                break;
-            case CatalogueTaskKind::Upload:
-                done = action(scheduler_->uploads(), id);
-                break;
-            case CatalogueTaskKind::AutoSync:
-                done = action(scheduler_->autoSyncs(), id);
-                break;
-        }
+        done = std::visit(
+            [&](const auto& task) { return action(scheduler_->modelOf(task), idOf(*found)); },
+            *found);
     }
     if (done != 1) error = UnknownTaskText(taskId);
     return done == 1;
@@ -226,21 +219,13 @@ bool TaskCommands::setScheduled(const std::string& taskId, bool scheduled, std::
                        });
     }
     const int state = scheduled ? 1 : 0;
-    int updated = 0;
-    std::visit(
+    const int updated = std::visit(
         [&](auto task) {
-            using Task = decltype(task);
+            const auto& table = CatalogueTableOf<decltype(task)>();
             task.planstate = state;
-            if constexpr (std::is_same_v<Task, DownloadTask>) {
-                updated = catalogue_.UpdateDownloadRow(task.planid, "", "", "", state);
-                if (updated == 1) catalogue_.PutDownloadTask(task);
-            } else if constexpr (std::is_same_v<Task, UploadTask>) {
-                updated = catalogue_.UpdateUploadRow(task.planid, "", "", "", state);
-                if (updated == 1) catalogue_.PutUploadTask(task);
-            } else {
-                updated = catalogue_.UpdateAutoSyncRow(task.planid, "", "", "", state);
-                if (updated == 1) catalogue_.PutAutoSyncTask(task);
-            }
+            const int done = (catalogue_.*table.updateRow)(task.planid, "", "", "", state);
+            if (done == 1) (catalogue_.*table.put)(task);
+            return done;
         },
         *found);
     if (updated != 1) {
@@ -271,26 +256,19 @@ bool TaskCommands::again(const std::string& taskId, std::string& error) {
 
 std::vector<TaskView> TaskCommands::views() const {
     std::vector<TaskView> views;
-
     // The models' copies carry the run state; a task they have not loaded yet shows its
     // catalogue record.
-    for (const DownloadTask& stored : catalogue().DownloadTasks()) {
-        const auto state = scheduler_ ? scheduler_->downloads().find(stored.planid) : std::nullopt;
-        TaskView view = viewOf(CatalogueTaskKind::Download, stored, state,
-                               state ? state->task.filename : stored.filename);
-        view.bulletin = (state ? state->task : stored).plantype == 2;
-        views.push_back(std::move(view));
-    }
-    for (const UploadTask& stored : catalogue().UploadTasks()) {
-        const auto state = scheduler_ ? scheduler_->uploads().find(stored.planid) : std::nullopt;
-        views.push_back(viewOf(CatalogueTaskKind::Upload, stored, state,
-                               state ? state->task.sendpath : stored.sendpath));
-    }
-    for (const AutoSyncTask& stored : catalogue().AutoSyncTasks()) {
-        if (stored.plantype == 2) continue;  // the history entries of a sync
-        const auto state = scheduler_ ? scheduler_->autoSyncs().find(stored.planid) : std::nullopt;
-        views.push_back(viewOf(CatalogueTaskKind::AutoSync, stored, state, stored.mailname));
-    }
+    const auto add = [&](const auto& stored) {
+        for (const auto& task : stored) {
+            if (!TaskKindOf(task).managed) continue;
+            const auto state = scheduler_ ? scheduler_->modelOf(task).find(task.planid)
+                                          : std::nullopt;
+            views.push_back(viewOf(task, state));
+        }
+    };
+    add(catalogue().Tasks<catalogue::DownloadTask>());
+    add(catalogue().Tasks<catalogue::UploadTask>());
+    add(catalogue().Tasks<catalogue::AutoSyncTask>());
     // Without threads here, a client in another process may run some of them.
     if (!scheduler_ && runningElsewhere_) {
         for (const std::string& id : runningElsewhere_()) {
@@ -306,8 +284,8 @@ std::map<std::string, std::string> TaskCommands::taskNames() const {
     std::map<std::string, std::string> names;
     for (const TaskView& v : views()) names[v.plan.planid] = v.plan.plandes;
     // A history entry is a copy of its task's record under an id of its own.
-    for (const AutoSyncTask& stored : catalogue().AutoSyncTasks()) {
-        if (stored.plantype == 2) names[stored.planid] = stored.plandes;
+    for (const AutoSyncTask& stored : catalogue().Tasks<catalogue::AutoSyncTask>()) {
+        if (!TaskKindOf(stored).managed) names[stored.planid] = stored.plandes;
     }
     return names;
 }

@@ -22,6 +22,7 @@
 #include "client/base/user_prompt.h"
 #include "client/catalogue/task_catalogue.h"
 #include "client/execution/tasks/task_forms.h"
+#include "client/execution/tasks/task_kind.h"
 
 namespace vantrel {
 
@@ -31,11 +32,10 @@ class TaskScheduler;
 // manages and are never found.
 using AnyTask = std::variant<catalogue::DownloadTask, catalogue::UploadTask, catalogue::AutoSyncTask>;
 
-// A task as the task views show it: its record (the model's copy while it has one) and its
-// run state.
+// A task as the task views show it: its kind, its record (the model's copy while it has
+// one) and its run state.
 struct TaskView {
-    CatalogueTaskKind kind = CatalogueTaskKind::Download;
-    bool bulletin = false;
+    const TaskKindInfo* kind = &TaskKindOf(TaskKindId::Mailbox);
     catalogue::TaskPlan plan;
     std::string fileName;      // the rule, the send directory or the mailbox
     std::string scheduleText;  // ScheduleText()
@@ -44,13 +44,6 @@ struct TaskView {
     int done = 0;   // files delivered or sent
     int files = 0;  // files of the day's list
 };
-
-// The commands the operator gives a task.
-enum class TaskCommand { ToggleSchedule, RunNow, DownloadAgain, Stop, Delete };
-
-// Whether a task of `kind` allows `command` while it runs (`running`) or not. Every front end
-// asks this one rule: the window greys what it refuses, the others get its refusal.
-bool TaskCommandAllowed(TaskCommand command, CatalogueTaskKind kind, bool running);
 
 class TaskCommands {
   public:
@@ -66,17 +59,15 @@ class TaskCommands {
                  std::function<std::vector<std::string>()> runningElsewhere = {});
 
     std::optional<AnyTask> find(const std::string& taskId) const;
+    // The stored form of a task, for editing; empty when the task is unknown.
+    std::optional<execution::TaskForm> form(const std::string& taskId) const;
 
     // The dialogs' save of a checked form (a new task when `editedTaskId` is empty).
-    execution::SaveOutcome save(const execution::DownloadForm& form, const std::string& editedTaskId,
+    execution::SaveOutcome save(const execution::TaskForm& form, const std::string& editedTaskId,
                                 UserPrompt& prompt);
-    execution::SaveOutcome save(const execution::UploadForm& form, const std::string& editedTaskId,
-                                UserPrompt& prompt);
-    execution::SaveOutcome save(const execution::AutoSyncForm& form,
-                                const std::string& editedTaskId, UserPrompt& prompt);
 
-    // Each returns false with `error` set when the task is unknown or its run state does not
-    // allow the command (TaskCommandAllowed).
+    // Each returns false with `error` set when the task is unknown or its kind does not offer
+    // the command in its run state (TaskKindInfo::offers).
     bool remove(const std::string& taskId, std::string& error);
     bool setScheduled(const std::string& taskId, bool scheduled, std::string& error);
     // These need the scheduler (a client in this process).
@@ -93,7 +84,7 @@ class TaskCommands {
 
   private:
     bool threadsRunning() const;
-    // False with `error` set when `taskId` is unknown or its state does not allow `command`.
+    // False with `error` set when `taskId` is unknown or its state does not offer `command`.
     bool allowed(TaskCommand command, const std::string& taskId, std::string& error) const;
     catalogue::CModule& catalogue() const { return catalogue_; }
     void reloadKind(CatalogueTaskKind kind);

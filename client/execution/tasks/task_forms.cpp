@@ -227,27 +227,25 @@ catalogue::TaskSchedule scheduleFor(const AutoSyncTask& t) {
 
 // Adds or modifies the checked record, then mirrors it, with its next run, in the
 // catalogue's memory.
-template <class Task, class Add, class Modify, class Put>
-SaveOutcome store(Task& task, const FormScope& scope, const platform::Clock& clock, Add add,
-                  Modify modify, Put put) {
+template <class Task>
+SaveOutcome store(Task& task, const FormScope& scope, const platform::Clock& clock) {
     std::string message;
     catalogue::CModule& module = *scope.module;
-    const int written =
-        scope.editedTaskId.empty() ? (module.*add)(task, message) : (module.*modify)(task, message);
+    const int written = scope.editedTaskId.empty() ? module.Add<Task>(task, message)
+                                                   : module.Modify<Task>(task, message);
     if (written != 1) return {SaveResult::Failed, FormField::None, message, task.planid};
     task.nextRun = catalogue::FirstNextRun(scheduleFor(task), clock.now());
-    (module.*put)(task);
+    module.Put<Task>(task);
     return {SaveResult::Saved, FormField::None, {}, task.planid};
 }
 
 // The record the form is applied to: a new one, or the loaded task being edited.
-template <class Task, class Find>
+template <class Task>
 std::optional<Task> baseRecord(const FormScope& scope, const platform::Clock& clock,
                                const std::string& operatorCode,
-                               Task (*make)(const platform::Clock&, const std::string&),
-                               Find find) {
+                               Task (*make)(const platform::Clock&, const std::string&)) {
     if (scope.editedTaskId.empty()) return make(clock, operatorCode);
-    return (scope.module->*find)(scope.editedTaskId);
+    return scope.module->Find<Task>(scope.editedTaskId);
 }
 
 SaveOutcome notLoaded(const std::string& taskId) {
@@ -425,9 +423,9 @@ FormCheck CheckAutoSyncForm(const AutoSyncForm& form, const FormScope& scope, Au
     // daily tasks' shadows and the edited task does not count against itself.
     const std::string description = TrimText(form.description);
     const std::string mailbox = TrimText(form.mailbox);
-    std::vector<AutoSyncTask> others = scope.module->AutoSyncTasks();
+    std::vector<AutoSyncTask> others = scope.module->Tasks<catalogue::AutoSyncTask>();
     std::erase_if(others, [&](const AutoSyncTask& t) {
-        return t.plantype == 2 || t.planid == scope.editedTaskId;
+        return catalogue::IsHistoryEntry(t) || t.planid == scope.editedTaskId;
     });
     for (const AutoSyncTask& t : others) {
         if (t.plandes == description)
@@ -449,10 +447,10 @@ FormCheck CheckAutoSyncForm(const AutoSyncForm& form, const FormScope& scope, Au
 
 DownloadForm DownloadFormOf(const DownloadTask& task) {
     DownloadForm form;
-    form.source = task.plantype == 2 ? DownloadSource::Bulletin : DownloadSource::Mailbox;
+    form.source = catalogue::IsBulletin(task) ? DownloadSource::Bulletin : DownloadSource::Mailbox;
     form.description = task.plandes;
     form.mailbox = task.mailname;
-    if (task.plantype == 2) form.bulletin = task.opertype;
+    if (catalogue::IsBulletin(task)) form.bulletin = task.opertype;
     form.fileName = task.filename;
     form.begin = timeOrMidnight(task.begintime);
     form.end = timeOrMidnight(task.endtime);
@@ -501,7 +499,7 @@ UploadTask NewUploadTask(const platform::Clock& clock, const std::string& operat
 
 AutoSyncTask NewAutoSyncTask(const platform::Clock& clock, const std::string& operatorCode) {
     AutoSyncTask task = newTask<AutoSyncTask>(clock, operatorCode);
-    task.plantype = 1;
+    task.plantype = static_cast<int>(catalogue::AutoSyncPlanType::Task);
     task.begintime = "00:00";
     task.endtime = "23:59";
     return task;
@@ -509,35 +507,29 @@ AutoSyncTask NewAutoSyncTask(const platform::Clock& clock, const std::string& op
 
 SaveOutcome SaveDownloadTask(const DownloadForm& form, const FormScope& scope,
                              const platform::Clock& clock, const std::string& operatorCode) {
-    auto task = baseRecord<DownloadTask>(scope, clock, operatorCode, NewDownloadTask,
-                                         &catalogue::CModule::FindDownloadTask);
+    auto task = baseRecord<DownloadTask>(scope, clock, operatorCode, NewDownloadTask);
     if (!task) return notLoaded(scope.editedTaskId);
     const FormCheck check = CheckDownloadForm(form, scope, *task);
     if (!check.accepted) return refused(check);
-    return store(*task, scope, clock, &catalogue::CModule::AddDownloadTask,
-                 &catalogue::CModule::ModifyDownloadTask, &catalogue::CModule::PutDownloadTask);
+    return store(*task, scope, clock);
 }
 
 SaveOutcome SaveUploadTask(const UploadForm& form, const FormScope& scope,
                            const platform::Clock& clock, const std::string& operatorCode) {
-    auto task = baseRecord<UploadTask>(scope, clock, operatorCode, NewUploadTask,
-                                       &catalogue::CModule::FindUploadTask);
+    auto task = baseRecord<UploadTask>(scope, clock, operatorCode, NewUploadTask);
     if (!task) return notLoaded(scope.editedTaskId);
     const FormCheck check = CheckUploadForm(form, scope, *task);
     if (!check.accepted) return refused(check);
-    return store(*task, scope, clock, &catalogue::CModule::AddUploadTask,
-                 &catalogue::CModule::ModifyUploadTask, &catalogue::CModule::PutUploadTask);
+    return store(*task, scope, clock);
 }
 
 SaveOutcome SaveAutoSyncTask(const AutoSyncForm& form, const FormScope& scope,
                              const platform::Clock& clock, const std::string& operatorCode) {
-    auto task = baseRecord<AutoSyncTask>(scope, clock, operatorCode, NewAutoSyncTask,
-                                         &catalogue::CModule::FindAutoSyncTask);
+    auto task = baseRecord<AutoSyncTask>(scope, clock, operatorCode, NewAutoSyncTask);
     if (!task) return notLoaded(scope.editedTaskId);
     const FormCheck check = CheckAutoSyncForm(form, scope, *task);
     if (!check.accepted) return refused(check);
-    return store(*task, scope, clock, &catalogue::CModule::AddAutoSyncTask,
-                 &catalogue::CModule::ModifyAutoSyncTask, &catalogue::CModule::PutAutoSyncTask);
+    return store(*task, scope, clock);
 }
 
 std::string ScheduleText(const DownloadTask& task) {

@@ -12,6 +12,7 @@
 #include <array>
 #include <optional>
 #include <string>
+#include <variant>
 #include <vector>
 
 #include "client/base/user_prompt.h"
@@ -98,6 +99,9 @@ struct AutoSyncForm {
     bool resume = true;
     bool datedByFileDate = false;
 };
+
+// The form of a task of any kind.
+using TaskForm = std::variant<DownloadForm, UploadForm, AutoSyncForm>;
 
 // The field a refusal puts the focus on.
 enum class FormField {

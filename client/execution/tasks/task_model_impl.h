@@ -251,7 +251,7 @@ void TaskModel<Kind>::reloadFromCatalogue() {
 template <class Kind>
 void TaskModel<Kind>::settleNextRunLocked(Entry& entry, platform::WallTime now, bool fromLastRun) {
     if (entry.phase != RunPhase::Idle) return;
-    if (entry.task.planstate < 1) {
+    if (!catalogue::IsScheduled(entry.task)) {
         entry.task.nextRun.reset();
         return;
     }
@@ -680,7 +680,7 @@ void TaskModel<Kind>::refreshFromCatalogue(const std::string& taskId) {
     Entry* entry = findLocked(taskId);
     if (!entry || entry->phase != RunPhase::Idle) return;
     // A task a stop took off the schedule has no next run to show.
-    entry->task.nextRun = entry->task.planstate < 1 ? std::nullopt : stored->nextRun;
+    entry->task.nextRun = catalogue::IsScheduled(entry->task) ? stored->nextRun : std::nullopt;
     entry->task.lastresult = stored->lastresult;
     entry->task.lastdes = stored->lastdes;
     entry->task.laruntime = stored->laruntime;

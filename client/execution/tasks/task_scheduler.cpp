@@ -153,11 +153,10 @@ bool TaskScheduler::execute(const InboxCommand& command, std::string& error) {
     if (command.verb == "reload") {
         // Taken at once (this is the plan monitor's thread), so a command posted after the
         // edit finds the tables as edited.
-        for (PlanModel* model : {static_cast<PlanModel*>(&downloads_),
-                                 static_cast<PlanModel*>(&uploads_),
-                                 static_cast<PlanModel*>(&autoSyncs_)}) {
-            model->queueLoad();
-            model->processCommands();
+        for (const CatalogueTaskKind table :
+             {CatalogueTaskKind::Download, CatalogueTaskKind::Upload, CatalogueTaskKind::AutoSync}) {
+            model(table).queueLoad();
+            model(table).processCommands();
         }
         return true;
     }
@@ -167,6 +166,14 @@ bool TaskScheduler::execute(const InboxCommand& command, std::string& error) {
     if (command.verb == "again") return commands.again(command.taskId, error);
     error = "命令[" + command.verb + "]不正确！";
     return false;
+}
+
+PlanModel& TaskScheduler::model(CatalogueTaskKind table) {
+    PlanModel* const models[] = {&uploads_, &downloads_, &autoSyncs_};
+    static_assert(static_cast<int>(CatalogueTaskKind::Upload) == 0 &&
+                  static_cast<int>(CatalogueTaskKind::Download) == 1 &&
+                  static_cast<int>(CatalogueTaskKind::AutoSync) == 2);
+    return *models[static_cast<int>(table)];
 }
 
 std::optional<TaskScheduler::RunView> TaskScheduler::runView(const std::string& taskId) const {
@@ -182,9 +189,9 @@ std::optional<TaskScheduler::RunView> TaskScheduler::runView(const std::string& 
 
 std::string TaskScheduler::closeRefusal() const {
     if (!threads_) return {};
-    if (threads_->downloadRunning()) return "下载任务正在运行,请先停止!";
-    if (threads_->autoSyncRunning()) return "自动同步任务正在运行,请先停止!";
-    if (threads_->uploadRunning()) return "上传任务正在运行,请先停止!";
+    if (threads_->downloadRunning()) return TaskKindOf(TaskKindId::Mailbox).runningRefusal;
+    if (threads_->autoSyncRunning()) return TaskKindOf(TaskKindId::AutoSync).runningRefusal;
+    if (threads_->uploadRunning()) return TaskKindOf(TaskKindId::Upload).runningRefusal;
     return {};
 }
 

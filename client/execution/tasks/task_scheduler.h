@@ -91,6 +91,14 @@ class TaskScheduler final : public BlockStateListStore,
     CDownPlanModel& downloads() { return downloads_; }
     CSendPlanModel& uploads() { return uploads_; }
     CAutoDownModel& autoSyncs() { return autoSyncs_; }
+    // The model that runs the task of `record`'s type, and the one of a table.
+    CDownPlanModel& modelOf(const catalogue::DownloadTask&) { return downloads_; }
+    CSendPlanModel& modelOf(const catalogue::UploadTask&) { return uploads_; }
+    CAutoDownModel& modelOf(const catalogue::AutoSyncTask&) { return autoSyncs_; }
+    const CDownPlanModel& modelOf(const catalogue::DownloadTask&) const { return downloads_; }
+    const CSendPlanModel& modelOf(const catalogue::UploadTask&) const { return uploads_; }
+    const CAutoDownModel& modelOf(const catalogue::AutoSyncTask&) const { return autoSyncs_; }
+    PlanModel& model(CatalogueTaskKind table);
     // The registry of the files being transferred (progress, and the counters of a service).
     FileBlockMap& blocks() { return blocks_; }
     // The day's flag files (the nightly flag-model update rebuilds today's).
