@@ -17,6 +17,19 @@ namespace {
 
 using Fields = std::vector<std::pair<std::string, std::string>>;
 
+// The rows of a table that are not marked deleted, in their order.
+std::vector<DbfRow> liveRows(CDbfImpl& table) {
+    std::vector<DbfRow> rows;
+    rows.reserve(static_cast<std::size_t>(table.GetRecordCount()));
+    DbfCursor cursor(table);
+    DbfRow row;
+    int r;
+    while (cursor.Next(r, row)) {
+        if (!row.deleted()) rows.push_back(row);
+    }
+    return rows;
+}
+
 std::string fmt(const char* pattern, const std::string& a = {}, const std::string& b = {},
                 const std::string& c = {}) {
     char buffer[2048];
@@ -208,7 +221,8 @@ std::vector<std::string> mendCutBulletinCodes(CDbfImpl& table) {
     DbfRow row;
     int r;
     while (cursor.Next(r, row)) {
-        if (row.deleted() || readInt(row, "plantype") != static_cast<int>(DownloadPlanType::Bulletin))
+        if (row.deleted() ||
+            readInt(row, "plantype") != static_cast<int>(DownloadPlanType::Bulletin))
             continue;
         const std::string operType = row.trimmed("opertype");
         const std::string mailName = row.trimmed("mailname");
@@ -445,20 +459,10 @@ void CModule::load(Kind<Task>& kind) {
             return;
         }
         migrate(kind, table);
-        if constexpr (std::is_same_v<Task, DownloadTask>) {
+        if constexpr (std::is_same_v<Task, DownloadTask>)
             for (const std::string& line : mendCutBulletinCodes(table)) sysLog(line);
-        }
 
-        std::vector<DbfRow> rows;
-        rows.reserve(static_cast<std::size_t>(table.GetRecordCount()));
-        {
-            DbfCursor cursor(table);
-            DbfRow row;
-            int r;
-            while (cursor.Next(r, row)) {
-                if (!row.deleted()) rows.push_back(row);
-            }
-        }
+        std::vector<DbfRow> rows = liveRows(table);
         // Auto-sync tasks are taken from the last row to the first.
         if (kind.kind == CatalogueTaskKind::AutoSync) std::reverse(rows.begin(), rows.end());
         int kept = 0;
@@ -491,18 +495,21 @@ void CModule::load(Kind<Task>& kind) {
     }
     deliver(events);
 
-    if (!firstTaskId.empty()) {
-        std::lock_guard handshake(handshakeMutex_);
-        if (!handshakeAccepted_ || !handshakeAccepted_->load()) {
-            auto accepted = std::make_shared<std::atomic<bool>>(false);
-            FirstTaskLoaded event;
-            event.upload = kind.kind == CatalogueTaskKind::Upload;
-            event.taskId = firstTaskId;
-            event.accepted = accepted;
-            if (context_.notifier != nullptr) context_.notifier->send(event);
-            handshakeAccepted_ = accepted;
-        }
-    }
+    if (!firstTaskId.empty())
+        announceFirstTask(kind.kind == CatalogueTaskKind::Upload, firstTaskId);
+}
+
+// Until the window took one, each load offers its first task.
+void CModule::announceFirstTask(bool upload, const std::string& taskId) {
+    std::lock_guard handshake(handshakeMutex_);
+    if (handshakeAccepted_ && handshakeAccepted_->load()) return;
+    auto accepted = std::make_shared<std::atomic<bool>>(false);
+    FirstTaskLoaded event;
+    event.upload = upload;
+    event.taskId = taskId;
+    event.accepted = accepted;
+    if (context_.notifier != nullptr) context_.notifier->send(event);
+    handshakeAccepted_ = accepted;
 }
 
 void CModule::createUploadDirectoriesFor(const UploadTask& task) {
@@ -806,19 +813,18 @@ std::optional<Task> CModule::Find(const std::string& taskId) const {
 }
 
 // The table operations of the three record types.
-#define VANTREL_CATALOGUE_TABLE(Task)                                                        \
-    template void CModule::Load<Task>();                                                     \
-    template int CModule::Add<Task>(const Task&, std::string&);                              \
-    template int CModule::Delete<Task>(const Task&, std::string&);                           \
-    template int CModule::Modify<Task>(const Task&, std::string&);                           \
-    template int CModule::UpdateRow<Task>(const std::string&, const std::string&,            \
-                                          const std::string&, const std::string&, int);      \
-    template std::string CModule::RecordRun<Task>(const std::string&, const std::string&,    \
-                                                  const std::string&, const std::string&,    \
-                                                  bool);                                     \
-    template void CModule::Put<Task>(const Task&);                                           \
-    template void CModule::Remove<Task>(const std::string&);                                 \
-    template std::vector<Task> CModule::Tasks<Task>() const;                                 \
+#define VANTREL_CATALOGUE_TABLE(Task)                                                            \
+    template void CModule::Load<Task>();                                                         \
+    template int CModule::Add<Task>(const Task&, std::string&);                                  \
+    template int CModule::Delete<Task>(const Task&, std::string&);                               \
+    template int CModule::Modify<Task>(const Task&, std::string&);                               \
+    template int CModule::UpdateRow<Task>(const std::string&, const std::string&,                \
+                                          const std::string&, const std::string&, int);          \
+    template std::string CModule::RecordRun<Task>(const std::string&, const std::string&,        \
+                                                  const std::string&, const std::string&, bool); \
+    template void CModule::Put<Task>(const Task&);                                               \
+    template void CModule::Remove<Task>(const std::string&);                                     \
+    template std::vector<Task> CModule::Tasks<Task>() const;                                     \
     template std::optional<Task> CModule::Find<Task>(const std::string&) const;
 VANTREL_CATALOGUE_TABLE(UploadTask)
 VANTREL_CATALOGUE_TABLE(DownloadTask)

@@ -8,6 +8,7 @@
 #include <string_view>
 
 #include "client/base/logs.h"
+#include "client/execution/tasks/auto_sync_rules.h"
 
 namespace vantrel {
 namespace {
@@ -206,6 +207,33 @@ void HistoryCleanup::CleanLocalHistory(int days, const HistoryCleanupTasks& task
     cleanDatedFolders(installation_.root() / "tmp", days, true);
     cleanDatedFolders(installation_.root() / "Bullet", days, true);
     if (tasks.packTaskTables) tasks.packTaskTables();
+}
+
+int RemoveTaskFilesBefore(platform::FileSystem& files, const std::filesystem::path& directory,
+                          const std::vector<std::string>& ids, const std::string& cutoff,
+                          const std::function<void(const std::filesystem::path&)>& failed) {
+    // "<id>-YYYYMMDD..." of a day before the cut-off.
+    const auto old = [&cutoff](const std::string& name, const std::string& id) {
+        if (name.size() < id.size() + 9 || name.compare(0, id.size(), id) != 0 ||
+            name[id.size()] != '-')
+            return false;
+        const std::string day = name.substr(id.size() + 1, 8);
+        return execution::ParseDay(day).has_value() && day < cutoff;
+    };
+    int removed = 0;
+    std::error_code ec;
+    for (const auto& file : std::filesystem::directory_iterator(directory, ec)) {
+        const std::string name = file.path().filename().string();
+        const bool match = std::any_of(ids.begin(), ids.end(),
+                                       [&](const std::string& id) { return old(name, id); });
+        if (!match || !file.is_regular_file(ec)) continue;
+        if (platform::removeIfPresent(files, file.path())) {
+            ++removed;
+        } else {
+            failed(file.path());
+        }
+    }
+    return removed;
 }
 
 }  // namespace vantrel

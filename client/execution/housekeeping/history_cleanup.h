@@ -34,6 +34,13 @@ struct HistoryCleanupTasks {
     std::vector<std::filesystem::path> keptDirectories;
 };
 
+// The auto-sync tasks' own clean-up: removes the regular files of `directory` named
+// "<id>-YYYYMMDD..." of a day before `cutoff` ("YYYYMMDD") for any of `ids`; `failed` hears
+// each file that could not be removed. Answers how many were.
+int RemoveTaskFilesBefore(platform::FileSystem& files, const std::filesystem::path& directory,
+                          const std::vector<std::string>& ids, const std::string& cutoff,
+                          const std::function<void(const std::filesystem::path&)>& failed);
+
 class HistoryCleanup {
   public:
     // Every reference must outlive the object; `logs` may be null.

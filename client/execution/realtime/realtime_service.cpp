@@ -318,6 +318,35 @@ std::vector<std::string> RealtimeService::passDays() {
     return {lateDay_, day};
 }
 
+// One pass: each day's list compared with what lies here; answers the last day's quiet count.
+int RealtimeService::passOverDays(CDRAVFtp& ftp, CVornFtp& session, platform::Event& stop) {
+    int quiet = 0;
+    for (const std::string& day : passDays()) {
+        if (pendingCount() >= kQueueLimit) {
+            stop.wait(options_.idlePause);
+            continue;
+        }
+        if (ftp.list(day) < 0) {
+            const std::string failure = "查询实时回报文件列表[" + day + "]失败，" + ftp.errorText();
+            // The gateway drops idle connections: when the connection is gone, one
+            // new login and query at once tell a drop the service recovers from (a
+            // warning) from a gateway it cannot reach (an error).
+            const bool dropped = !session.IsLoggedIn();
+            if (!dropped || ftp.list(day) < 0) {
+                log(dropped ? "查询实时回报文件列表[" + day + "]失败，" + ftp.errorText() : failure,
+                    2);
+                quiet = 0;
+                continue;
+            }
+            log(failure, 1);
+        }
+        quiet = compareDay(day, ftp.entries());
+        // Everything of the previous day is here: it needs no further pass.
+        if (day == lateDay_ && quiet > 0) lateDay_.clear();
+    }
+    return quiet;
+}
+
 void RealtimeService::traversalThread(platform::Event& stop) {
     log(running_ ? "实时回报服务处于运行状态!" : "实时回报服务处于停止状态!", 0);
     std::unique_ptr<CVornFtp> session = options_.makeSession ? options_.makeSession() : nullptr;
@@ -360,32 +389,7 @@ void RealtimeService::traversalThread(platform::Event& stop) {
             if (failed) log("实时服务遍历线程连接登录成功", 0);
             failed = false;
         }
-        int quiet = 0;
-        for (const std::string& day : passDays()) {
-            if (pendingCount() >= kQueueLimit) {
-                stop.wait(options_.idlePause);
-                continue;
-            }
-            if (ftp.list(day) < 0) {
-                const std::string failure =
-                    "查询实时回报文件列表[" + day + "]失败，" + ftp.errorText();
-                // The gateway drops idle connections: when the connection is gone, one
-                // new login and query at once tell a drop the service recovers from (a
-                // warning) from a gateway it cannot reach (an error).
-                const bool dropped = !session->IsLoggedIn();
-                if (!dropped || ftp.list(day) < 0) {
-                    log(dropped ? "查询实时回报文件列表[" + day + "]失败，" + ftp.errorText()
-                                : failure,
-                        2);
-                    quiet = 0;
-                    continue;
-                }
-                log(failure, 1);
-            }
-            quiet = compareDay(day, ftp.entries());
-            // Everything of the previous day is here: it needs no further pass.
-            if (day == lateDay_ && quiet > 0) lateDay_.clear();
-        }
+        const int quiet = passOverDays(ftp, *session, stop);
         if (!lateDay_.empty() && context_.clock->tick() - lateSince_ >= kLateDayWindow)
             lateDay_.clear();
         interval = quiet >= kQuietPasses ? options_.longInterval : options_.shortInterval;

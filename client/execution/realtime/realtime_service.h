@@ -82,6 +82,7 @@ class RealtimeService {
 
     // The thread bodies; each returns once `stop` is set.
     void traversalThread(platform::Event& stop);
+    int passOverDays(CDRAVFtp& ftp, CVornFtp& session, platform::Event& stop);
     void downloadThread(platform::Event& stop);
 
     RealtimeSnapshot snapshot() const;

@@ -3,13 +3,14 @@
 #include <cstdio>
 #include <system_error>
 
+#include "client/base/logs.h"
 #include "client/catalogue/catalogue_text.h"
 #include "client/catalogue/dbf_table.h"
 #include "client/catalogue/task_schedule.h"
 #include "client/config/config.h"
-#include "client/base/logs.h"
-#include "client/execution/tasks/auto_sync_rules.h"
+#include "client/execution/housekeeping/history_cleanup.h"
 #include "client/execution/runs/remote_listing.h"
+#include "client/execution/tasks/auto_sync_rules.h"
 #include "client/execution/tasks/download_schedule.h"
 #include "client/execution/tasks/task_kind.h"
 #include "client/execution/tasks/task_model_impl.h"
@@ -32,7 +33,9 @@ std::string printfText(const char* pattern, const std::string& text) {
     return buffer;
 }
 
-bool isHistory(const catalogue::AutoSyncTask& task) { return catalogue::IsHistoryEntry(task); }
+bool isHistory(const catalogue::AutoSyncTask& task) {
+    return catalogue::IsHistoryEntry(task);
+}
 
 const RunEndTexts& kEnd = TaskKindOf(TaskKindId::AutoSync).runEnd;
 
@@ -123,43 +126,22 @@ void CAutoDownModel::cleanLocalHistory() {
         if (!isHistory(task)) daily.push_back(task);
     }
     const std::string cutoff = execution::AddDays(facts.businessDate, -config.readAutoSyncDay());
-    // "<id>-YYYYMMDD..." of a day before the cut-off.
-    auto old = [&cutoff](const std::string& name, const std::string& id) {
-        if (name.size() < id.size() + 9 || name.compare(0, id.size(), id) != 0 ||
-            name[id.size()] != '-')
-            return false;
-        const std::string day = name.substr(id.size() + 1, 8);
-        return execution::ParseDay(day).has_value() && day < cutoff;
-    };
     for (const AutoSyncTask& task : daily) {
         const fs::path log = catalogue::DailyTaskFile(context_.installation.log(), task.planid,
                                                       context_.clock->localNow(), ".log");
         writeTaskLog(log, "开始本地历史文件清理", 0);
-        int mine = 0;
-        struct Place {
-            fs::path directory;
-            const char* failure;
+        const auto failed = [&](const char* pattern) {
+            return [this, &log, pattern](const fs::path& file) {
+                writeTaskLog(log, printfText(pattern, file.string()), 1);
+            };
         };
-        const Place places[] = {
-            {context_.installation.data(), "本地历史文件清单清理-删除文件[%s]失败"},
-            {context_.installation.log(), "本地历史文件日志清理-删除文件[%s]失败"}};
-        platform::FileSystem& files = context_.fileSystem();
-        for (const Place& place : places) {
-            std::error_code ec;
-            for (const auto& file : fs::directory_iterator(place.directory, ec)) {
-                const std::string name = file.path().filename().string();
-                bool match = false;
-                // The task's own files and those of its history entries, which share the
-                // task's mailbox and directory.
-                for (const std::string& id : ids) match = match || old(name, id);
-                if (!match || !file.is_regular_file(ec)) continue;
-                if (platform::removeIfPresent(files, file.path())) {
-                    ++mine;
-                } else {
-                    writeTaskLog(log, printfText(place.failure, file.path().string()), 1);
-                }
-            }
-        }
+        // The task's own files and those of its history entries, which share the task's
+        // mailbox and directory.
+        const int mine =
+            RemoveTaskFilesBefore(context_.fileSystem(), context_.installation.data(), ids, cutoff,
+                                  failed("本地历史文件清单清理-删除文件[%s]失败")) +
+            RemoveTaskFilesBefore(context_.fileSystem(), context_.installation.log(), ids, cutoff,
+                                  failed("本地历史文件日志清理-删除文件[%s]失败"));
         char line[128];
         std::snprintf(line, sizeof line, "自动同步-本地历史文件清理完成，共清理文件[%d]个", mine);
         writeTaskLog(log, line, 0);
@@ -186,7 +168,8 @@ bool CAutoDownModel::beginDaily(const Entry& entry, Begun& begun, std::string& e
     std::unique_ptr<CVornFtp> session = options_.makeSession();
     if (!execution::LogInToList(context_, *session, error)) return false;
     begun.extra.businessDate = options_.process->lastLogin().businessDate;
-    writeTaskLog(begun.taskLog, printfText("自动同步任务开始运行：同步日期[%s]", begun.extra.businessDate), 0);
+    writeTaskLog(begun.taskLog,
+                 printfText("自动同步任务开始运行：同步日期[%s]", begun.extra.businessDate), 0);
 
     const std::string pattern = task.mailname + "\\*.*";
     VornFileService service(*session);
@@ -208,8 +191,8 @@ bool CAutoDownModel::beginDaily(const Entry& entry, Begun& begun, std::string& e
     const platform::WallTime now = context_.clock->now();
     const int multi = CConfig(context_.installation).readForceTimeMulti();
     begun.extra.fullList =
-        known.empty() || execution::FullListDue(sameDay ? entry.extra.lastFullList : std::nullopt, now,
-                                                multi, task.timespace);
+        known.empty() || execution::FullListDue(sameDay ? entry.extra.lastFullList : std::nullopt,
+                                                now, multi, task.timespace);
     begun.extra.pendingVersion = version;
     if (!begun.extra.fullList && version == known) {
         // Nothing changed since the last run took this version.
@@ -257,7 +240,8 @@ bool CAutoDownModel::beginHistory(const Entry& entry, Begun& begun, std::string&
         return false;
     }
     bool corrected = false;
-    begun.extra.syncDate = execution::HistorySyncDate(stored, begun.extra.businessDate, autoSyncDay, corrected);
+    begun.extra.syncDate =
+        execution::HistorySyncDate(stored, begun.extra.businessDate, autoSyncDay, corrected);
     if (corrected) {
         if (Status written = config.writeSyncHisDate(key, begun.extra.syncDate); !written)
             sysLog(written.text());
@@ -266,7 +250,8 @@ bool CAutoDownModel::beginHistory(const Entry& entry, Begun& begun, std::string&
         session->DropIfLoggedIn();
         return true;
     }
-    writeTaskLog(begun.taskLog, printfText("自动同步历史任务开始运行：同步日期[%s]", begun.extra.syncDate), 0);
+    writeTaskLog(begun.taskLog,
+                 printfText("自动同步历史任务开始运行：同步日期[%s]", begun.extra.syncDate), 0);
 
     const std::string directory = task.mailname + "\\" + begun.extra.syncDate + "\\";
     session->SetRoute(kMailboxOrganisation, task.mailname, std::string(filesvc::kHistory));
@@ -290,9 +275,9 @@ bool CAutoDownModel::beginHistory(const Entry& entry, Begun& begun, std::string&
 
 bool CAutoDownModel::beginRun(const Entry& entry, Begun& begun, std::string& error) {
     const bool history = isHistory(entry.task);
-    begun.taskLog = catalogue::DailyTaskFile(context_.installation.log(), entry.task.planid,
-                                             context_.clock->localNow(),
-                                             history ? "_his.log" : ".log");
+    begun.taskLog =
+        catalogue::DailyTaskFile(context_.installation.log(), entry.task.planid,
+                                 context_.clock->localNow(), history ? "_his.log" : ".log");
     const platform::WallTime listedAt = context_.clock->now();
     const bool ok = history ? beginHistory(entry, begun, error) : beginDaily(entry, begun, error);
     if (ok && begun.run && begun.extra.fullList) begun.extra.lastFullList = listedAt;
