@@ -34,13 +34,6 @@ std::size_t utf8Length(std::string_view text) {
     return n;
 }
 
-std::string timeText(const platform::LocalTime& t) {
-    char text[32];
-    std::snprintf(text, sizeof text, "%04d-%02d-%02d %02d:%02d:%02d", t.year, t.month, t.day,
-                  t.hour, t.minute, t.second);
-    return text;
-}
-
 std::filesystem::path datedPath(const std::filesystem::path& dir, const char* prefix,
                                 const platform::LocalTime& day) {
     return dir / (prefix + base::FormatDate(day) + ".log");
@@ -115,14 +108,15 @@ std::string Logs::formatSysLogRecord(const platform::LocalTime& time, std::uint3
                                      std::string_view message) {
     char id[16];
     std::snprintf(id, sizeof id, "%08X", threadId);
-    return platform::utf8ToGbkLossy(timeText(time) + "--[" + id + "]-" + std::string(message) +
-                                    " \r\n");
+    return platform::utf8ToGbkLossy(base::FormatDateTime(time) + "--[" + id + "]-" +
+                                    std::string(message) + " \r\n");
 }
 
 std::string Logs::formatSssjRecord(const platform::LocalTime& time, std::string_view message,
                                    int level) {
-    return platform::utf8ToGbkLossy(timeText(time) + "[" + std::string(levelName(level)) + "]--" +
-                                    std::string(message) + " \r\n");
+    return platform::utf8ToGbkLossy(base::FormatDateTime(time) + "[" +
+                                    std::string(levelName(level)) + "]--" + std::string(message) +
+                                    " \r\n");
 }
 
 std::string Logs::formatTaskRecord(const platform::LocalTime& time, std::string_view message,
@@ -130,7 +124,7 @@ std::string Logs::formatTaskRecord(const platform::LocalTime& time, std::string_
     std::string record;
     if (!message.empty()) {
         const std::string_view name = levelName(level);
-        std::string text = timeText(time) + "--";
+        std::string text = base::FormatDateTime(time) + "--";
         if (!name.empty()) text += "[" + std::string(name) + "]";
         text += message;
         // 200 characters of text before conversion, padded with blanks or cut.
@@ -167,7 +161,7 @@ int Logs::writeSssjSysLog(std::string_view message, int level) {
     }
     // Sent after the lock is released: the receiving window may itself write logs.
     RealtimeLogRecord notice;
-    notice.time = timeText(now);
+    notice.time = base::FormatDateTime(now);
     notice.message = std::string(message.substr(0, utf8PrefixBytes(message, kNoticeMessageChars)));
     notice.level = level;
     impl_->notifier.send(notice);

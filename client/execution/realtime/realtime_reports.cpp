@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <map>
 
+#include "client/base/day_text.h"
 #include "client/transfer/file_services.h"
 #include "client/transfer/local_path.h"
 #include "platform/file_system.h"
@@ -23,13 +24,6 @@ std::string hex(std::string_view bytes) {
         out += digits[c & 15];
     }
     return out;
-}
-
-std::string timeText(const platform::LocalTime& t) {
-    char buffer[32];
-    std::snprintf(buffer, sizeof buffer, "%04d-%02d-%02d %02d:%02d:%02d", t.year, t.month, t.day,
-                  t.hour, t.minute, t.second);
-    return buffer;
 }
 
 bool digits(std::string_view text, std::size_t count) {
@@ -154,7 +148,7 @@ FetchResult fetchReport(CDRAVFtp& ftp, const std::string& day, const RealtimeEnt
     if (Status moved = platform::moveFileReplacing(partial, *target); !moved)
         return failed(FetchResult::kFailed, moved.text());
     if (auto when = entryTime(entry)) (void)platform::setFileTime(*target, *when);
-    const std::string now = timeText(clock.localNow());
+    const std::string now = base::FormatDateTime(clock.localNow());
     if (entry.complete()) {
         const FlagContent flag{entry.name, entry.size, entry.date, entry.time, digest, now};
         if (Status written = platform::writeFileAtomically(flagPathOf(*target), formatFlag(flag));
