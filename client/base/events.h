@@ -78,7 +78,7 @@ struct TaskRunRecorded {
 // 0x8200 (sent): the first task loaded in this process. The window stores true in
 // `accepted` when it took the task; until then later loads send the event again.
 struct FirstTaskLoaded {
-    bool upload = false;
+    CatalogueTaskKind kind = CatalogueTaskKind::Upload;
     std::string taskId;
     std::shared_ptr<std::atomic<bool>> accepted;
 };

@@ -288,17 +288,6 @@ void fromRow(const DbfRow& r, AutoSyncTask& t) {
     t.hasrecvdir = readFlag(r, "hasrecvdir");
 }
 
-TaskSchedule scheduleOf(const UploadTask& t) {
-    return {t.planstate, t.begindate, t.begintime, t.endtime, t.curweek, false};
-}
-TaskSchedule scheduleOf(const DownloadTask& t) {
-    return {t.planstate, t.begindate, t.begintime, t.endtime, t.curweek, t.nextday != 0};
-}
-TaskSchedule scheduleOf(const AutoSyncTask& t) {
-    // No weekday mask: every day counts.
-    return {t.planstate, t.begindate, t.begintime, t.endtime, std::string(), false};
-}
-
 PlanDirectories directoriesOf(const UploadTask& t) {
     return {"", t.sendpath, t.sentpath};
 }
@@ -307,6 +296,28 @@ PlanDirectories directoriesOf(const DownloadTask& t) {
 }
 PlanDirectories directoriesOf(const AutoSyncTask& t) {
     return {t.recvpath, "", ""};
+}
+
+// A history entry lives in memory only: it has no row of its own and shares its task's
+// directories.
+template <class Task>
+bool inMemoryOnly(const Task&) {
+    return false;
+}
+bool inMemoryOnly(const AutoSyncTask& task) {
+    return IsHistoryEntry(task);
+}
+
+// The entry a loaded task brings with it (its id still to be given): an auto-sync task's
+// history entry, which catches up the earlier days of the same mailbox.
+template <class Task>
+std::optional<Task> companionOf(const Task&) {
+    return std::nullopt;
+}
+std::optional<AutoSyncTask> companionOf(const AutoSyncTask& task) {
+    AutoSyncTask history = task;
+    history.plantype = static_cast<int>(AutoSyncPlanType::History);
+    return history;
 }
 
 NotifierEvent changed(CatalogueTaskKind kind, TaskRecordChanged::Change change,
@@ -342,6 +353,11 @@ struct CModule::Kind {
     const char* oldTable;  // null when nothing is migrated
     const TableSpec& spec;
     const Texts& texts;
+    // What the table's kind does besides keeping its rows (null / false: nothing).
+    std::vector<std::string> (*mendOnLoad)(CDbfImpl& table);  // the lines it logs
+    bool rowsLastFirst;    // its rows are taken from the last to the first
+    bool announcesReload;  // the views hear that its tasks are reloaded
+    void (CModule::*placed)(const Task& task);  // after a load, an add or a change
     std::mutex mutex;
     std::map<std::string, Task> tasks;
 };
@@ -354,6 +370,11 @@ CModule::CModule(const Context& context, CPlanDir& planDir)
                                    kOldUploadTaskTable,
                                    UploadTaskTableSpec(),
                                    kUploadTexts,
+                                   nullptr,
+                                   false,
+                                   true,
+                                   // The dated send and sent directories of a task due today.
+                                   &CModule::createUploadDirectoriesIfDue,
                                    {},
                                    {}}),
       download_(new Kind<DownloadTask>{CatalogueTaskKind::Download,
@@ -361,6 +382,10 @@ CModule::CModule(const Context& context, CPlanDir& planDir)
                                        kOldDownloadTaskTable,
                                        DownloadTaskTableSpec(),
                                        kDownloadTexts,
+                                       &mendCutBulletinCodes,
+                                       false,
+                                       false,
+                                       nullptr,
                                        {},
                                        {}}),
       autoSync_(new Kind<AutoSyncTask>{CatalogueTaskKind::AutoSync,
@@ -368,6 +393,10 @@ CModule::CModule(const Context& context, CPlanDir& planDir)
                                        nullptr,
                                        AutoSyncTaskTableSpec(),
                                        kAutoSyncTexts,
+                                       nullptr,
+                                       true,
+                                       false,
+                                       nullptr,
                                        {},
                                        {}}) {}
 
@@ -450,7 +479,7 @@ void CModule::load(Kind<Task>& kind) {
         std::lock_guard lock(kind.mutex);
         for (const auto& [id, task] : kind.tasks) planDir_.Unregister(id);
         kind.tasks.clear();
-        if (kind.kind == CatalogueTaskKind::Upload) events.push_back(UploadTasksReloading{});
+        if (kind.announcesReload) events.push_back(UploadTasksReloading{});
         const std::filesystem::path path = tablePath(kind.table);
         CDbfImpl table(*context_.clock, context_.fileSystem());
         if (table.Open(path, 2) != 1) {
@@ -459,12 +488,11 @@ void CModule::load(Kind<Task>& kind) {
             return;
         }
         migrate(kind, table);
-        if constexpr (std::is_same_v<Task, DownloadTask>)
-            for (const std::string& line : mendCutBulletinCodes(table)) sysLog(line);
+        if (kind.mendOnLoad)
+            for (const std::string& line : kind.mendOnLoad(table)) sysLog(line);
 
         std::vector<DbfRow> rows = liveRows(table);
-        // Auto-sync tasks are taken from the last row to the first.
-        if (kind.kind == CatalogueTaskKind::AutoSync) std::reverse(rows.begin(), rows.end());
+        if (kind.rowsLastFirst) std::reverse(rows.begin(), rows.end());
         int kept = 0;
         const platform::WallTime now = context_.clock->now();
         for (const DbfRow& row : rows) {
@@ -473,19 +501,17 @@ void CModule::load(Kind<Task>& kind) {
                 continue;
             Task task;
             fromRow(row, task);
-            task.nextRun = FirstNextRun(scheduleOf(task), now);
-            if constexpr (std::is_same_v<Task, UploadTask>) createUploadDirectoriesIfDue(task);
+            task.nextRun = FirstNextRun(ScheduleOf(task), now);
+            if (kind.placed) (this->*kind.placed)(task);
             planDir_.Register(task.planid, directoriesOf(task));
             if (firstTaskId.empty()) firstTaskId = task.planid;
             events.push_back(changed(kind.kind, TaskRecordChanged::Change::Loaded, task.planid));
-            if constexpr (std::is_same_v<Task, AutoSyncTask>) {
-                // A history entry catches up the earlier days of the same mailbox.
-                AutoSyncTask history = task;
-                history.plantype = static_cast<int>(AutoSyncPlanType::History);
+            if (std::optional<Task> companion = companionOf(task)) {
                 do {
-                    history.planid = MakeTaskId(*context_.clock);
-                } while (kind.tasks.count(history.planid) != 0 || history.planid == task.planid);
-                kind.tasks[history.planid] = history;
+                    companion->planid = MakeTaskId(*context_.clock);
+                } while (kind.tasks.count(companion->planid) != 0 ||
+                         companion->planid == task.planid);
+                kind.tasks[companion->planid] = *companion;
             }
             kind.tasks[task.planid] = std::move(task);
             ++kept;
@@ -496,16 +522,16 @@ void CModule::load(Kind<Task>& kind) {
     deliver(events);
 
     if (!firstTaskId.empty())
-        announceFirstTask(kind.kind == CatalogueTaskKind::Upload, firstTaskId);
+        announceFirstTask(kind.kind, firstTaskId);
 }
 
 // Until the window took one, each load offers its first task.
-void CModule::announceFirstTask(bool upload, const std::string& taskId) {
+void CModule::announceFirstTask(CatalogueTaskKind table, const std::string& taskId) {
     std::lock_guard handshake(handshakeMutex_);
     if (handshakeAccepted_ && handshakeAccepted_->load()) return;
     auto accepted = std::make_shared<std::atomic<bool>>(false);
     FirstTaskLoaded event;
-    event.upload = upload;
+    event.kind = table;
     event.taskId = taskId;
     event.accepted = accepted;
     if (context_.notifier != nullptr) context_.notifier->send(event);
@@ -558,7 +584,7 @@ int CModule::add(Kind<Task>& kind, const Task& task, std::string& message) {
             return 0;
         }
         table.Close();
-        if constexpr (std::is_same_v<Task, UploadTask>) createUploadDirectoriesIfDue(task);
+        if (kind.placed) (this->*kind.placed)(task);
         sysLog(fmt(kind.texts.addDone, id));
     }
     deliver({changed(kind.kind, TaskRecordChanged::Change::Added, id)});
@@ -618,7 +644,7 @@ int CModule::modify(Kind<Task>& kind, const Task& task, std::string& message) {
             return 0;
         }
         table.Close();
-        if constexpr (std::is_same_v<Task, UploadTask>) createUploadDirectoriesIfDue(task);
+        if (kind.placed) (this->*kind.placed)(task);
         sysLog(fmt(kind.texts.modifyDone, id));
     }
     deliver({changed(kind.kind, TaskRecordChanged::Change::Modified, id)});
@@ -665,17 +691,12 @@ std::string CModule::recordRun(Kind<Task>& kind, const std::string& taskId,
         // A state outside 1, 0 and -1 leaves the stored state alone.
         constexpr int kKeepState = 99;
         auto it = kind.tasks.find(TrimText(taskId));
-        bool hasRow = true;
-        if constexpr (std::is_same_v<Task, AutoSyncTask>) {
-            // A history entry lives in memory only: it has no row to write.
-            hasRow = it == kind.tasks.end() || !IsHistoryEntry(it->second);
-        }
-        if (hasRow)
+        if (it == kind.tasks.end() || !inMemoryOnly(it->second))
             updateRowLocked(kind, taskId, lastResult, lastDescription, lastRunTime, kKeepState);
         if (it == kind.tasks.end()) return {};
         Task& task = it->second;
         const int interval = earlyRetry ? 5 : task.timespace;
-        task.nextRun = NextRunAfterRun(scheduleOf(task), context_.clock->now(), interval);
+        task.nextRun = NextRunAfterRun(ScheduleOf(task), context_.clock->now(), interval);
         if (!lastResult.empty()) task.lastresult = lastResult;
         if (!lastDescription.empty()) task.lastdes = lastDescription;
         if (!lastRunTime.empty()) task.laruntime = lastRunTime;
@@ -786,10 +807,7 @@ void CModule::Put(const Task& task) {
     Kind<Task>& kind = kindOf<Task>();
     std::lock_guard lock(kind.mutex);
     kind.tasks[task.planid] = task;
-    // A history entry shares its task's directories.
-    if constexpr (std::is_same_v<Task, AutoSyncTask>) {
-        if (IsHistoryEntry(task)) return;
-    }
+    if (inMemoryOnly(task)) return;
     planDir_.Replace(task.planid, directoriesOf(task));
 }
 

@@ -92,7 +92,7 @@ class CModule {
     Kind<Task>& kindOf() const;
     template <class Task>
     void load(Kind<Task>& kind);
-    void announceFirstTask(bool upload, const std::string& taskId);
+    void announceFirstTask(CatalogueTaskKind table, const std::string& taskId);
     template <class Task>
     int add(Kind<Task>& kind, const Task& task, std::string& message);
     template <class Task>

@@ -39,6 +39,16 @@ platform::WallTime addDays(platform::WallTime t, int days) {
 
 }  // namespace
 
+TaskSchedule ScheduleOf(const UploadTask& t) {
+    return {t.planstate, t.begindate, t.begintime, t.endtime, t.curweek, false};
+}
+TaskSchedule ScheduleOf(const DownloadTask& t) {
+    return {t.planstate, t.begindate, t.begintime, t.endtime, t.curweek, t.nextday != 0};
+}
+TaskSchedule ScheduleOf(const AutoSyncTask& t) {
+    return {t.planstate, t.begindate, t.begintime, t.endtime, std::string(), false};
+}
+
 bool WeekAllows(const std::string& curweek, const platform::LocalTime& day) {
     if (curweek.empty()) return true;
     const std::size_t index = static_cast<std::size_t>((day.weekday + 6) % 7);  // Monday first

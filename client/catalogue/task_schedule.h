@@ -17,7 +17,17 @@ struct TaskSchedule {
     std::string curweek;
     // The window ends on the following day.
     bool nextday = false;
+
+    bool operator==(const TaskSchedule&) const = default;
 };
+
+// The schedule rule of each kind, the one the catalogue and the task models read: a
+// download task's window and weekday mask as stored; an upload window never crosses
+// midnight; an auto-sync task has no weekday mask (every day counts) and a window within
+// one day.
+TaskSchedule ScheduleOf(const UploadTask& task);
+TaskSchedule ScheduleOf(const DownloadTask& task);
+TaskSchedule ScheduleOf(const AutoSyncTask& task);
 
 // The next run time when the tables are loaded. For a window that crosses midnight, "now"
 // is first moved back by the window's end (plus a second), so the part after midnight

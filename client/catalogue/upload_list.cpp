@@ -40,7 +40,7 @@ std::string modifyTimeOf(const ScannedFile& f) {
            f.time;
 }
 
-// `candidate` is a name SentFileName gives `fileName`: base + "_SUCCESS_" + 14 digits, an
+// `candidate` is a name the sent directory gives `fileName`: base + "_SUCCESS_" + 14 digits, an
 // optional "_" + digits, then the extension.
 bool isSentNameOf(const std::string& candidate, const std::string& fileName) {
     const std::size_t dot = fileName.rfind('.');

@@ -131,11 +131,8 @@ class CCommunicateHandle : public CSocketConnect {
     const Context& context() const { return context_; }
     const GatewayEntry& CurrentGateway() const { return current_; }
     const std::vector<GatewayEntry>& Gateways() const { return roster_.entries(); }
-    int ConnectTimeOut() const { return connectTimeOut_; }
     // The current gateway's answer time-out in seconds (TimeOut; 90 when not positive).
     int AnswerTimeOut() const;
-    // The session key of the last login exchange.
-    const frame::SessionKey& SessionKeyBytes() const { return channel_.sessionKey(); }
 
   protected:
     // Empties the handle's serial pool (the gateway declared the session's numbers void).

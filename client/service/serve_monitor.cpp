@@ -38,7 +38,7 @@ void addTasks(const Model& model, const char* kind, std::vector<TaskStatus>& out
 ServeMonitor::ServeMonitor(const Context& context, Parts parts)
     : context_(context),
       parts_(std::move(parts)),
-      ledger_(*context.clock),
+      ledger_(parts_.scheduler->days()),
       startedAt_(context.clock->now()) {
     parts_.scheduler->blocks().setCloseObserver(
         [this](const FileBlockMap::Closed& file) { ledger_.fileClosed(file); });

@@ -1,20 +1,15 @@
 #include "client/service/transfer_ledger.h"
-#include "client/base/day_text.h"
 
 #include <cstdio>
 
 namespace vantrel::service {
 
-TransferLedger::TransferLedger(const platform::Clock& clock) : clock_(clock) {
-    day_ = dayOf(clock_.now());
-}
-
-std::string TransferLedger::dayOf(platform::WallTime time) const {
-    return base::FormatDate(platform::toLocalTime(time));
+TransferLedger::TransferLedger(const DayClock& days) : days_(days), clock_(days.clock()) {
+    day_ = days_.today();
 }
 
 void TransferLedger::rollDayLocked() {
-    const std::string day = dayOf(clock_.now());
+    const std::string day = days_.today();
     if (day == day_) return;
     day_ = day;
     today_.clear();
@@ -67,7 +62,7 @@ std::map<TransferLedger::Key, TransferLedger::Totals> TransferLedger::sinceStart
 
 std::map<TransferLedger::Key, TransferLedger::Totals> TransferLedger::today() const {
     std::lock_guard lock(mutex_);
-    if (dayOf(clock_.now()) != day_) return {};
+    if (days_.today() != day_) return {};
     return today_;
 }
 

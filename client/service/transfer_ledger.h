@@ -13,6 +13,7 @@
 #include <utility>
 #include <vector>
 
+#include "client/execution/housekeeping/day_clock.h"
 #include "client/service/serve_status.h"
 #include "client/transfer/file_block_map.h"
 #include "platform/clock.h"
@@ -21,8 +22,8 @@ namespace vantrel::service {
 
 class TransferLedger {
   public:
-    // `clock` must outlive the ledger.
-    explicit TransferLedger(const platform::Clock& clock);
+    // `days` (the day the client works in, and its clock) must outlive the ledger.
+    explicit TransferLedger(const DayClock& days);
 
     // The registry's close observer.
     void fileClosed(const FileBlockMap::Closed& file);
@@ -40,10 +41,10 @@ class TransferLedger {
     std::map<Key, Totals> today() const;
 
   private:
-    std::string dayOf(platform::WallTime time) const;
     // Requires: mutex_ held. Starts a new day's counts when the local day changed.
     void rollDayLocked();
 
+    const DayClock& days_;
     const platform::Clock& clock_;
     mutable std::mutex mutex_;
     std::map<Key, Totals> sinceStart_;

@@ -47,6 +47,7 @@ CMainFrame::Services windowServices(GuiPorts& ports, QtNotifier& notifier, DiskS
     };
     services.manual = installation.userManual();
     services.clock = &clock;
+    services.days = &scheduler.days();
     services.installation = installation;
     return services;
 }

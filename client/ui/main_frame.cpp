@@ -36,7 +36,6 @@
 #include "client/ui/system_setting_dialog.h"
 #include "client/ui/task_dialogs.h"
 #include "client/ui/task_view.h"
-#include "client/base/day_text.h"
 
 namespace vantrel::ui {
 
@@ -120,13 +119,9 @@ CMainFrame::CMainFrame(const Services& services, QWidget* parent)
     services_.notifier->addListener(this, [this](const NotifierEvent& event) { onEvent(event); });
     connect(clock_, &QTimer::timeout, this, &CMainFrame::refreshClock);
     connect(diskTimer_, &QTimer::timeout, this, &CMainFrame::checkDiskSpace);
-    if (!services_.clock) services_.clock = &platform::RealClock::instance();
-    if (!services_.openFile)
-        services_.openFile = [](const std::filesystem::path& target) {
-            return OpenOnDesktop(target);
-        };
+    completeServices();
     bulletinView_->openFile = services_.openFile;
-    today_ = base::FormatDate(services_.clock->localNow());
+    today_ = services_.days->today();
     logsSoon_ = new QTimer(this);
     logsSoon_->setSingleShot(true);
     logsSoon_->setInterval(500);
@@ -138,6 +133,18 @@ CMainFrame::CMainFrame(const Services& services, QWidget* parent)
     clock_->start(kClockTimerMs);
     refreshClock();
     onLoginState(services_.session->isLoggedIn());
+}
+
+void CMainFrame::completeServices() {
+    if (!services_.clock) services_.clock = &platform::RealClock::instance();
+    if (!services_.openFile)
+        services_.openFile = [](const std::filesystem::path& target) {
+            return OpenOnDesktop(target);
+        };
+    if (!services_.days) {
+        ownDays_ = std::make_unique<DayClock>(*services_.clock);
+        services_.days = ownDays_.get();
+    }
 }
 
 void CMainFrame::onEvent(const NotifierEvent& event) {

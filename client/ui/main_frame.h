@@ -11,11 +11,13 @@
 #include <filesystem>
 #include <functional>
 #include <map>
+#include <memory>
 #include <optional>
 
 #include "client/base/events.h"
 #include "client/base/installation.h"
 #include "client/base/user_prompt.h"
+#include "client/execution/housekeeping/day_clock.h"
 #include "platform/clock.h"
 #include "client/ui/ports.h"
 #include "client/ui/task_board.h"
@@ -78,6 +80,9 @@ class CMainFrame final : public QMainWindow {
         std::optional<Installation> installation;
         // The clock of the status bar; null: the machine's.
         const platform::Clock* clock = nullptr;
+        // The day the core works in (the task list's day until the next DayBegan); null:
+        // the day by the status bar's clock.
+        const DayClock* days = nullptr;
         // The nightly configuration-file update (02:00) and version check (03:00), run when
         // the core says one is due (NightlyCheckDue). Empty: not in this build.
         std::function<void()> configUpdate;
@@ -171,6 +176,9 @@ class CMainFrame final : public QMainWindow {
     void showRealtimeState(bool running, const std::string& statusText);
     // The core began `day` ("YYYYMMDD"): the views that show one day move to it.
     void startDay(const std::string& day);
+    // What the services leave out: the machine's clock, the desktop's opener, the day by
+    // that clock.
+    void completeServices();
     // Reads the log tree again; while the tasks are still loading it tries again shortly,
     // so that no file shows by its task id.
     void refreshTaskTree();
@@ -197,6 +205,7 @@ class CMainFrame final : public QMainWindow {
     std::array<QLabel*, kElementCount> status_{};
     QTimer* clock_;
     QTimer* diskTimer_;
+    std::unique_ptr<DayClock> ownDays_;  // when the services bring none
     std::string today_;  // "%Y%m%d" of the day the views show
     QLabel* diskTip_;
     QSystemTrayIcon* tray_ = nullptr;

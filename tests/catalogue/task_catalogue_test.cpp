@@ -342,7 +342,7 @@ TEST_F(TaskCatalogueTest, theFirstLoadedTaskIsAnnouncedUntilTheWindowAccepts) {
     auto firsts = eventsOf<FirstTaskLoaded>();
     ASSERT_EQ(firsts.size(), 2u);
     EXPECT_EQ(firsts[0].taskId, "D");
-    EXPECT_FALSE(firsts[0].upload);
+    EXPECT_EQ(firsts[0].kind, CatalogueTaskKind::Download);
     firsts[1].accepted->store(true);
     module_.Load<catalogue::DownloadTask>();
     EXPECT_EQ(eventsOf<FirstTaskLoaded>().size(), 2u);

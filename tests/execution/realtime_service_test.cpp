@@ -72,7 +72,7 @@ class RealtimeServiceTest : public TransferGatewayFixture {
     }
 
     void startThreads() {
-        service = std::make_unique<RealtimeService>(serviceContext(), options());
+        service = std::make_unique<RealtimeService>(serviceContext(), days, options());
         service->startAsConfigured();
         traversal = std::thread([this] { service->traversalThread(stop); });
         download = std::thread([this] { service->downloadThread(stop); });
@@ -110,6 +110,7 @@ class RealtimeServiceTest : public TransferGatewayFixture {
     }
 
     platform::FakeClock clock;
+    DayClock days{clock};
     platform::Event stop{platform::Event::Reset::Manual};
     FileMemList* localList = nullptr;
     std::unique_ptr<RealtimeService> service;
@@ -238,7 +239,7 @@ TEST_F(RealtimeServiceTest, aRefusedDownloadLoginIsLoggedOnceAndTheReportStaysQu
     o.makeSession = [&]() -> std::unique_ptr<CVornFtp> {
         return wrongPassword ? makeHandle("OPER01", "wrong") : makeHandle();
     };
-    service = std::make_unique<RealtimeService>(serviceContext(), o);
+    service = std::make_unique<RealtimeService>(serviceContext(), days, o);
     service->startAsConfigured();
     traversal = std::thread([this] { service->traversalThread(stop); });
     ASSERT_TRUE(advanceUntil([&] { return service->pendingCount() == 1; }, 500));
@@ -439,7 +440,7 @@ TEST_F(RealtimeServiceTest, theServiceStopsWithinTheThreadManagersStopTimeMidFet
     ASSERT_TRUE(platform::writeFileAtomically(installation.dataSizeIni(),
                                               "[rec]\ninit=8\nlowsize=8\nhighsize=8\n"));
     gateway.faults().answerDelayMs = 300;
-    RealtimeService realtimeService(serviceContext(), options());
+    RealtimeService realtimeService(serviceContext(), days, options());
     realtimeService.startAsConfigured();
     ThreadManagerOptions o;
     o.realtime = &realtimeService;

@@ -48,6 +48,8 @@ class HoldingModel final : public PlanModel {
         block.setState(kBlockIdle);
     }
     bool anyRunning() const override { return false; }
+    std::optional<TaskRunView> runView(std::string_view) const override { return std::nullopt; }
+    void addWriteTargets(std::vector<DiskSpaceWatch::Target>&) const override {}
 
     std::atomic<int> maxQueued{0};
     std::atomic<int> taken{0};
@@ -175,8 +177,8 @@ TEST(DownloadSchedule, aNightWindowBelongsToTheDayItStartsOn) {
     for (const Case& c : cases) {
         catalogue::DownloadTask task = nightTask();
         task.nextRun = c.now;
-        EXPECT_EQ(CheckDownloadSchedule(task, false, c.now), c.expected) << c.why;
-        EXPECT_EQ(CheckDownloadSchedule(task, true, c.now), ScheduleDecision::Idle)
+        EXPECT_EQ(CheckDownloadSchedule(catalogue::ScheduleOf(task), task.nextRun, false, c.now), c.expected) << c.why;
+        EXPECT_EQ(CheckDownloadSchedule(catalogue::ScheduleOf(task), task.nextRun, true, c.now), ScheduleDecision::Idle)
             << c.why << " (running)";
     }
 }
@@ -185,20 +187,20 @@ TEST(DownloadSchedule, aMissedStartStartsTenSecondsLaterAndEqualTimesGiveOneMinu
     catalogue::DownloadTask task = nightTask();
     task.nextRun = at(2026, 12, 7, 22, 0);
     const platform::WallTime late = at(2026, 12, 7, 23, 0, 0);
-    EXPECT_EQ(CheckDownloadSchedule(task, false, late), ScheduleDecision::Recompute);
-    EXPECT_EQ(NextRunAfterMissedStart(task, late), late + 10s);
+    EXPECT_EQ(CheckDownloadSchedule(catalogue::ScheduleOf(task), task.nextRun, false, late), ScheduleDecision::Recompute);
+    EXPECT_EQ(NextRunAfterMissedStart(catalogue::ScheduleOf(task), late), late + 10s);
     // Saturday evening: the next enabled day is Monday at 22:00.
-    EXPECT_EQ(NextRunAfterMissedStart(task, at(2026, 12, 12, 22, 30)), at(2026, 12, 14, 22, 0));
+    EXPECT_EQ(NextRunAfterMissedStart(catalogue::ScheduleOf(task), at(2026, 12, 12, 22, 30)), at(2026, 12, 14, 22, 0));
 
     catalogue::DownloadTask minute;
     minute.begintime = minute.endtime = "08:00";
     minute.curweek = "1111111";
     minute.planstate = 1;
     minute.nextRun = at(2026, 12, 8, 8, 0, 30);
-    EXPECT_EQ(CheckDownloadSchedule(minute, false, at(2026, 12, 8, 8, 0, 30)),
+    EXPECT_EQ(CheckDownloadSchedule(catalogue::ScheduleOf(minute), minute.nextRun, false, at(2026, 12, 8, 8, 0, 30)),
               ScheduleDecision::Start);
     minute.nextRun = at(2026, 12, 8, 8, 1, 0);
-    EXPECT_EQ(CheckDownloadSchedule(minute, false, at(2026, 12, 8, 8, 1, 0)),
+    EXPECT_EQ(CheckDownloadSchedule(catalogue::ScheduleOf(minute), minute.nextRun, false, at(2026, 12, 8, 8, 1, 0)),
               ScheduleDecision::Idle);
 }
 

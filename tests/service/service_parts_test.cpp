@@ -114,7 +114,8 @@ TEST(ServeSnapshot, readsBackAsWrittenAndADamagedFileIsNoSnapshot) {
 TEST(TransferLedger, countsEachWholeFileOnceWithItsRateAndStartsEachDayAfresh) {
     // setup: late in a day
     platform::FakeClock clock(platform::fromLocalTime(at(8, 23, 59, 50)));
-    service::TransferLedger ledger(clock);
+    const DayClock days(clock);
+    service::TransferLedger ledger(days);
     FileBlockMap::Closed file;
     file.taskId = "T1";
     file.remoteName = "FTP_A_QS\\a.dat";

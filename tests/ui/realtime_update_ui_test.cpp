@@ -158,7 +158,8 @@ TEST_F(RealtimeUpdateUiTest, viewAndStatusBarFollowTheServiceSwitchedFromTheWind
     options.waitStep = std::chrono::milliseconds(5);
     options.idlePause = std::chrono::milliseconds(5);
     options.emptyPause = std::chrono::milliseconds(5);
-    RealtimeService service(context, options);
+    const DayClock days(*context.clock);
+    RealtimeService service(context, days, options);
     SchedulerRealtime port(service);
     auto frame = makeFrame(&port);
     ASSERT_NE(frame->realtimeSwitch(), nullptr);

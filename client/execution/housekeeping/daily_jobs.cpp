@@ -2,7 +2,6 @@
 
 #include <tuple>
 
-#include "client/catalogue/catalogue_text.h"
 #include "client/catalogue/flag_manager.h"
 #include "client/catalogue/task_catalogue.h"
 #include "client/config/config.h"
@@ -23,9 +22,9 @@ HistoryCleanupTasks CleanupTasksOf(catalogue::CModule& module) {
     return tasks;
 }
 
-DailyJobs::DailyJobs(const Context& context, catalogue::CModule& catalogue,
+DailyJobs::DailyJobs(const Context& context, const DayClock& days, catalogue::CModule& catalogue,
                      catalogue::CFlagManager& flags)
-    : context_(context), catalogue_(catalogue), flags_(flags) {}
+    : context_(context), days_(days), catalogue_(catalogue), flags_(flags) {}
 
 std::string DailyJobs::dayStarted() const {
     std::lock_guard lock(dayMutex_);
@@ -33,8 +32,9 @@ std::string DailyJobs::dayStarted() const {
 }
 
 void DailyJobs::tick() {
-    const platform::LocalTime now = context_.clock->localNow();
-    const std::string today = catalogue::FormatDate(now);
+    const platform::WallTime wall = days_.clock().now();
+    const platform::LocalTime now = platform::toLocalTime(wall);
+    const std::string today = days_.dayOf(wall);
     if (today != dayStarted()) startDay(today);
     // After the day's start, so a 02:00 update refreshes the list of the day it runs in.
     if (due(flagModel_, now, today) && nightly_.flagModelUpdate) nightly_.flagModelUpdate();

@@ -18,6 +18,7 @@
 #include <string>
 
 #include "client/base/context.h"
+#include "client/execution/housekeeping/day_clock.h"
 #include "client/execution/housekeeping/history_cleanup.h"
 #include "platform/clock.h"
 
@@ -40,9 +41,9 @@ struct NightlyJobs {
 
 class DailyJobs {
   public:
-    // `context` (installation, clock; logs and notifier may be null), `catalogue` and
-    // `flags` must outlive the jobs.
-    DailyJobs(const Context& context, catalogue::CModule& catalogue,
+    // `context` (installation, clock; logs and notifier may be null), `days`, `catalogue`
+    // and `flags` must outlive the jobs.
+    DailyJobs(const Context& context, const DayClock& days, catalogue::CModule& catalogue,
               catalogue::CFlagManager& flags);
 
     void setNightly(NightlyJobs jobs) { nightly_ = std::move(jobs); }
@@ -61,6 +62,7 @@ class DailyJobs {
     bool due(Nightly& job, const platform::LocalTime& now, const std::string& today);
 
     const Context& context_;
+    const DayClock& days_;
     catalogue::CModule& catalogue_;
     catalogue::CFlagManager& flags_;
     NightlyJobs nightly_;

@@ -70,8 +70,8 @@ std::optional<RealtimeReportRecord> recordOf(const FileMemList::Record& stored) 
 
 }  // namespace
 
-RealtimeService::RealtimeService(const Context& context, Options options)
-    : context_(context), options_(std::move(options)) {}
+RealtimeService::RealtimeService(const Context& context, const DayClock& days, Options options)
+    : context_(context), days_(days), options_(std::move(options)) {}
 
 std::string RealtimeService::statusText(bool running) {
     return running ? "实时回报服务状态:运行" : "实时回报服务状态:停止";
@@ -105,10 +105,6 @@ void RealtimeService::prepareExit() {
     if (!running_.exchange(false)) return;
     log("系统退出，退出实时回报服务", 0);
     announce(false);
-}
-
-std::string RealtimeService::today() const {
-    return base::FormatDate(context_.clock->localNow());
 }
 
 fs::path RealtimeService::receiveDirectory(const std::string& day) const {
@@ -196,15 +192,9 @@ int RealtimeService::compareDay(const std::string& day, const std::vector<Realti
     }
     int unsettled = 0;
     for (const RealtimeEntry& entry : entries) {
-        {
-            std::lock_guard lock(mutex_);
-            const bool queued = std::any_of(pending_.begin(), pending_.end(), [&](const auto& p) {
-                return p.day == day && p.entry.name == entry.name;
-            });
-            if (queued) {
-                ++unsettled;
-                continue;
-            }
+        if (isQueued(day, entry.name)) {
+            ++unsettled;
+            continue;
         }
         RealtimeReportRecord record;
         record.fileName = entry.name;
@@ -217,84 +207,16 @@ int RealtimeService::compareDay(const std::string& day, const std::vector<Realti
             continue;
         }
         const fs::path& data = *target;
-        const std::string local = data.string();
         std::error_code ec;
         const bool haveData = fs::exists(data, ec);
         const bool haveFlag = fs::exists(realtime::flagPathOf(data), ec);
-        if (!haveData && !haveFlag) {
-            ++unsettled;
-            if (enqueue(day, entry, directory) && listed) {
-                record.state = entry.complete() ? realtime::kWaiting : realtime::kPublishing;
-                show(record);
+        if (haveData || haveFlag) {
+            if (localCopyCurrent(entry, data, haveData, haveFlag)) {
+                if (listed) show(keptRecord(entry, data));
+                continue;
             }
-            continue;
+            moveAside(directory, data);
         }
-        const Result<platform::FileInfo> info = platform::fileInfo(data);
-        const bool statted = info.isOk();
-        bool keep = false;
-        bool explained = true;  // whether the reason to fetch again is logged already
-        if (entry.complete() && haveData != haveFlag) {
-            log(withName("加载本地文件[%s]信息出错，错误原因：对应数据文件或者标志文件不存在,"
-                         "把对应数据、标志文件移动到[sshbrev_back]目录,并重新下载文件。",
-                         local),
-                1);
-        } else if (!statted) {
-            log(withNameAndReason("加载本地文件[%s]信息出错，错误原因：%s,把对应数据、标志文件移动"
-                                  "到[sshbrev_back]目录,并重新下载文件！",
-                                  local,
-                                  platform::systemErrorText(info.status().systemCode()).c_str()),
-                1);
-        } else if (entry.complete()) {
-            Result<std::string> text = platform::readFile(realtime::flagPathOf(data));
-            Result<realtime::FlagContent> flag = text
-                                                     ? realtime::parseFlag(text.value())
-                                                     : Result<realtime::FlagContent>(text.status());
-            if (!flag) {
-                log(withNameAndReason("标志文件[%s]解析失败,失败原因：%s",
-                                      realtime::flagPathOf(data).string(), flag.status().text()),
-                    1);
-                log(withNameAndReason("加载本地文件[%s]信息出错，错误原因：%s,把对应数据、标志文件"
-                                      "移动到[sshbrev_back]目录,并重新下载文件！",
-                                      local, flag.status().text()),
-                    1);
-            } else {
-                explained = false;
-                keep = flag->name == entry.name && flag->size == entry.size &&
-                       flag->date == entry.date && flag->time == entry.time &&
-                       info->size == entry.size;
-            }
-        } else {
-            // Still being published: no ".flag" yet; size and the gateway's time decide.
-            const auto when = realtime::entryTime(entry);
-            explained = false;
-            keep = !haveFlag && info->size == entry.size && when &&
-                   std::chrono::system_clock::to_time_t(*when) ==
-                       std::chrono::system_clock::to_time_t(info->modified);
-        }
-        if (keep) {
-            record.state = entry.complete() ? realtime::kDownloaded : realtime::kPublishing;
-            record.localSize = entry.size;
-            // The line of the fetch: this run's, else the one the local list kept over a
-            // restart; a report found without one is counted afresh.
-            const auto known = shownOrStored(entry.name);
-            if (known && known->localSize == entry.size) {
-                record.recordCount = known->recordCount;
-                record.downloadTime = known->downloadTime;
-                record.result = known->result;
-            } else {
-                record.recordCount = realtime::recordCountOf(data);
-            }
-            if (listed) show(record);
-            continue;
-        }
-        if (!explained) {
-            log(withName(
-                    "本地文件[%s]和实际下载不一致,把对应数据、标志文件移动到[sshbrev_back]目录,"
-                    "并重新下载文件",
-                    local),
-                1);
-        }
-        moveAside(directory, data);
         ++unsettled;
         if (enqueue(day, entry, directory) && listed) {
             record.state = entry.complete() ? realtime::kWaiting : realtime::kPublishing;
@@ -305,6 +227,83 @@ int RealtimeService::compareDay(const std::string& day, const std::vector<Realti
     int& quiet = quiet_[day];
     quiet = unsettled == 0 ? quiet + 1 : 0;
     return quiet;
+}
+
+bool RealtimeService::isQueued(const std::string& day, const std::string& name) const {
+    std::lock_guard lock(mutex_);
+    return std::any_of(pending_.begin(), pending_.end(),
+                       [&](const Pending& p) { return p.day == day && p.entry.name == name; });
+}
+
+bool RealtimeService::localCopyCurrent(const RealtimeEntry& entry, const fs::path& data,
+                                       bool haveData, bool haveFlag) const {
+    const std::string local = data.string();
+    const Result<platform::FileInfo> info = platform::fileInfo(data);
+    if (entry.complete() && haveData != haveFlag) {
+        log(withName("加载本地文件[%s]信息出错，错误原因：对应数据文件或者标志文件不存在,"
+                     "把对应数据、标志文件移动到[sshbrev_back]目录,并重新下载文件。",
+                     local),
+            1);
+        return false;
+    }
+    if (!info) {
+        log(withNameAndReason("加载本地文件[%s]信息出错，错误原因：%s,把对应数据、标志文件移动"
+                              "到[sshbrev_back]目录,并重新下载文件！",
+                              local,
+                              platform::systemErrorText(info.status().systemCode()).c_str()),
+            1);
+        return false;
+    }
+    bool same = false;
+    if (entry.complete()) {
+        Result<std::string> text = platform::readFile(realtime::flagPathOf(data));
+        Result<realtime::FlagContent> flag =
+            text ? realtime::parseFlag(text.value()) : Result<realtime::FlagContent>(text.status());
+        if (!flag) {
+            log(withNameAndReason("标志文件[%s]解析失败,失败原因：%s",
+                                  realtime::flagPathOf(data).string(), flag.status().text()),
+                1);
+            log(withNameAndReason("加载本地文件[%s]信息出错，错误原因：%s,把对应数据、标志文件"
+                                  "移动到[sshbrev_back]目录,并重新下载文件！",
+                                  local, flag.status().text()),
+                1);
+            return false;
+        }
+        same = flag->name == entry.name && flag->size == entry.size && flag->date == entry.date &&
+               flag->time == entry.time && info->size == entry.size;
+    } else {
+        // Still being published: no ".flag" yet; size and the gateway's time decide.
+        const auto when = realtime::entryTime(entry);
+        same = !haveFlag && info->size == entry.size && when &&
+               std::chrono::system_clock::to_time_t(*when) ==
+                   std::chrono::system_clock::to_time_t(info->modified);
+    }
+    if (!same) {
+        log(withName("本地文件[%s]和实际下载不一致,把对应数据、标志文件移动到[sshbrev_back]目录,"
+                     "并重新下载文件",
+                     local),
+            1);
+    }
+    return same;
+}
+
+RealtimeReportRecord RealtimeService::keptRecord(const RealtimeEntry& entry,
+                                                 const fs::path& data) const {
+    RealtimeReportRecord record;
+    record.fileName = entry.name;
+    record.state = entry.complete() ? realtime::kDownloaded : realtime::kPublishing;
+    record.localSize = entry.size;
+    // The line of the fetch: this run's, else the one the local list kept over a restart; a
+    // report found without one is counted afresh.
+    const auto known = shownOrStored(entry.name);
+    if (known && known->localSize == entry.size) {
+        record.recordCount = known->recordCount;
+        record.downloadTime = known->downloadTime;
+        record.result = known->result;
+    } else {
+        record.recordCount = realtime::recordCountOf(data);
+    }
+    return record;
 }
 
 std::vector<std::string> RealtimeService::passDays() {

@@ -28,6 +28,7 @@
 #include <vector>
 
 #include "client/base/context.h"
+#include "client/execution/housekeeping/day_clock.h"
 #include "client/transfer/drav_ftp.h"
 #include "client/transfer/file_mem_list.h"
 #include "platform/event.h"
@@ -68,8 +69,8 @@ class RealtimeService {
         std::chrono::milliseconds loginBackoffLimit{30000};
     };
 
-    // `context` (installation, clock, logs, notifier) must outlive the service.
-    RealtimeService(const Context& context, Options options);
+    // `context` (installation, clock, logs, notifier) and `days` must outlive the service.
+    RealtimeService(const Context& context, const DayClock& days, Options options);
 
     // The user's switch: saved as the start-up state, logged and announced.
     void setRunning(bool on);
@@ -89,8 +90,8 @@ class RealtimeService {
     std::size_t pendingCount() const;
     // The receive directory of `day` (revpath, with the day appended when adddate is on).
     std::filesystem::path receiveDirectory(const std::string& day) const;
-    // Today's day "YYYYMMDD" by the context's clock.
-    std::string today() const;
+    // Today's day "YYYYMMDD", the one the window and the day's jobs share.
+    std::string today() const { return days_.today(); }
 
   private:
     struct Pending {
@@ -104,6 +105,14 @@ class RealtimeService {
     // The comparison of one day's list with the local files; queues what must be fetched
     // and returns the number of quiet passes of that day in a row.
     int compareDay(const std::string& day, const std::vector<RealtimeEntry>& entries);
+    bool isQueued(const std::string& day, const std::string& name) const;
+    // Whether the report's local data (and ".flag") are the gateway's; when not, the reason
+    // is logged and the files are to be moved aside and fetched again.
+    bool localCopyCurrent(const RealtimeEntry& entry, const std::filesystem::path& data,
+                          bool haveData, bool haveFlag) const;
+    // The line of a report whose local copy is current.
+    RealtimeReportRecord keptRecord(const RealtimeEntry& entry,
+                                    const std::filesystem::path& data) const;
     // The days this pass lists: today, after midnight the previous day first. Traversal
     // thread only.
     std::vector<std::string> passDays();
@@ -120,6 +129,7 @@ class RealtimeService {
     void recordFetched(const RealtimeReportRecord& record);
 
     const Context context_;
+    const DayClock& days_;
     Options options_;
     std::atomic<bool> running_{false};
     mutable std::mutex mutex_;  // pending_, records_, quiet_, recordsDay_

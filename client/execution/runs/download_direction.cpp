@@ -55,7 +55,7 @@ fs::path DownloadDirection::targetDirectory(const RunFile& file) const {
         const std::string& t = file.updateTime;
         if (t.size() >= 10) target /= t.substr(0, 4) + t.substr(5, 2) + t.substr(8, 2);
     } else if (task_.hasrecvdir) {
-        target /= catalogue::FormatDate(platform::toLocalTime(startedAt_ - WindowShift(task_)));
+        target /= catalogue::FormatDate(platform::toLocalTime(startedAt_ - WindowShift(catalogue::ScheduleOf(task_))));
     }
     return target;
 }
@@ -75,7 +75,7 @@ Result<std::string> DownloadDirection::listPattern() const {
 
 bool DownloadDirection::openList(std::string& error) {
     list_ = std::make_unique<catalogue::CDownLoadFile>(context_, this, setup_.flags);
-    std::chrono::seconds dayOffset = WindowShift(task_);
+    std::chrono::seconds dayOffset = WindowShift(catalogue::ScheduleOf(task_));
     if (setup_.listDay) {
         // Init counts the day back from now.
         const platform::WallTime now = context_.clock->now();

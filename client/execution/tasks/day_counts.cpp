@@ -44,7 +44,8 @@ bool delivered(const catalogue::DbfRow& row) {
 
 DayCount CountToday(const Context& context, const catalogue::DownloadTask& task) {
     // A window that crosses midnight still fills the list of the day it began.
-    return countList(context, task.planid, context.clock->now() - WindowShift(task), delivered);
+    return countList(context, task.planid, context.clock->now() - WindowShift(catalogue::ScheduleOf(task)),
+                     delivered);
 }
 
 DayCount CountToday(const Context& context, const catalogue::UploadTask& task) {

@@ -71,7 +71,7 @@ bool CDownPlanModel::forgetDay(const Entry& entry) {
     // The list the run really uses: a window that crosses midnight keeps the day it began.
     std::string line;
     const bool forgotten = ForgetDownloadDay(
-        context_, task.planid, WindowShift(task),
+        context_, task.planid, WindowShift(catalogue::ScheduleOf(task)),
         catalogue::IsBulletin(task) ? fs::path(task.recvpath) / "Bullet" : fs::path(task.recvpath), line);
     sysLog(line);
     if (!forgotten && context_.prompt)

@@ -40,13 +40,14 @@ WallTime wholeSeconds(WallTime t) {
 
 }  // namespace
 
-seconds WindowShift(const catalogue::DownloadTask& task) {
+seconds WindowShift(const catalogue::TaskSchedule& task) {
     return task.nextday ? sinceMidnight(task.endtime) + seconds(1) : seconds(0);
 }
 
-ScheduleDecision CheckDownloadSchedule(const catalogue::DownloadTask& task, bool running,
+ScheduleDecision CheckDownloadSchedule(const catalogue::TaskSchedule& task,
+                                       const catalogue::NextRunTime& nextRun, bool running,
                                        WallTime now) {
-    if (!catalogue::IsScheduled(task)) return ScheduleDecision::Idle;
+    if (!catalogue::IsScheduled(task.planstate)) return ScheduleDecision::Idle;
     now = wholeSeconds(now);
     const seconds shift = WindowShift(task);
     const WallTime shifted = now - shift;
@@ -60,17 +61,18 @@ ScheduleDecision CheckDownloadSchedule(const catalogue::DownloadTask& task, bool
     if (!catalogue::WeekAllows(task.curweek, platform::toLocalTime(shifted)))
         return ScheduleDecision::Idle;
     const std::string current = hhmm(shifted);
-    if (!(begin <= current && current <= end) || running || !task.nextRun)
+    if (!(begin <= current && current <= end) || running || !nextRun)
         return ScheduleDecision::Idle;
-    const auto distance = *task.nextRun - now;
+    const auto distance = *nextRun - now;
     if (distance <= std::chrono::milliseconds(500) && distance >= std::chrono::milliseconds(-500)) {
         return ScheduleDecision::Start;
     }
-    return now > *task.nextRun ? ScheduleDecision::Recompute : ScheduleDecision::Idle;
+    return now > *nextRun ? ScheduleDecision::Recompute : ScheduleDecision::Idle;
 }
 
-catalogue::NextRunTime NextRunAfterMissedStart(const catalogue::DownloadTask& task, WallTime now) {
-    if (!catalogue::IsScheduled(task)) return std::nullopt;
+catalogue::NextRunTime NextRunAfterMissedStart(const catalogue::TaskSchedule& task,
+                                               WallTime now) {
+    if (!catalogue::IsScheduled(task.planstate)) return std::nullopt;
     now = wholeSeconds(now);
     const seconds shift = WindowShift(task);
     const WallTime shifted = now - shift;

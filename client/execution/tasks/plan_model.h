@@ -3,9 +3,12 @@
 // method names the thread that calls it; a model guards its own task map and run state.
 
 #include <functional>
+#include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
+#include "client/execution/housekeeping/disk_space_watch.h"
 #include "client/gateway/vorn_ftp.h"
 #include "client/transfer/block_transfer.h"
 #include "client/transfer/file_block_info.h"
@@ -24,6 +27,14 @@ struct BlockRun {
     // Downloads: the worker's connection may ask for the next block of the file early; the
     // worker runs that block next, or gives it back when this one did not finish.
     BlockLookahead* lookahead = nullptr;
+};
+
+// A task's run state and last result, as the views and serve show them.
+struct TaskRunView {
+    bool running = false;
+    std::string lastRunTime;
+    std::string lastResult;
+    std::string lastDescription;
 };
 
 class PlanModel {
@@ -53,6 +64,10 @@ class PlanModel {
 
     // Any thread: whether a task of this model runs (the close refusal).
     virtual bool anyRunning() const = 0;
+    // Any thread: the task's run, when the task is this model's.
+    virtual std::optional<TaskRunView> runView(std::string_view taskId) const = 0;
+    // Any thread: the directory each task's runs write into, for the free-space check.
+    virtual void addWriteTargets(std::vector<DiskSpaceWatch::Target>& targets) const = 0;
 };
 
 // Task-log lines of a block, the same for every model.

@@ -1,26 +1,6 @@
 #include "client/execution/tasks/task_model.h"
 
-#include "client/execution/tasks/auto_sync_rules.h"
-
 namespace vantrel {
-
-catalogue::DownloadTask ScheduleShapeOf(const catalogue::DownloadTask& task) {
-    return task;
-}
-
-catalogue::DownloadTask ScheduleShapeOf(const catalogue::UploadTask& task) {
-    catalogue::DownloadTask w;
-    w.planstate = task.planstate;
-    w.curweek = task.curweek;
-    w.begintime = task.begintime;
-    w.endtime = task.endtime;
-    w.nextRun = task.nextRun;
-    return w;
-}
-
-catalogue::DownloadTask ScheduleShapeOf(const catalogue::AutoSyncTask& task) {
-    return execution::AsDownloadTask(task);
-}
 
 const char* RunPhaseName(RunPhase phase) {
     switch (phase) {

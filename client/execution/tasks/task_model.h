@@ -71,11 +71,17 @@ struct TaskKind {
     using Extra = ExtraType;
 };
 
-// The window of a task as the schedule check reads it: a download task's own; an upload
-// window never crosses midnight; an auto-sync task's as a download task's.
-catalogue::DownloadTask ScheduleShapeOf(const catalogue::DownloadTask& task);
-catalogue::DownloadTask ScheduleShapeOf(const catalogue::UploadTask& task);
-catalogue::DownloadTask ScheduleShapeOf(const catalogue::AutoSyncTask& task);
+// The directory a task's runs write into: where a download or an auto-sync receives, where
+// an upload's sent files go.
+inline const std::string& WrittenDirectoryOf(const catalogue::DownloadTask& task) {
+    return task.recvpath;
+}
+inline const std::string& WrittenDirectoryOf(const catalogue::AutoSyncTask& task) {
+    return task.recvpath;
+}
+inline const std::string& WrittenDirectoryOf(const catalogue::UploadTask& task) {
+    return task.sentpath;
+}
 
 template <class Kind>
 class TaskModel : public PlanModel {
@@ -124,6 +130,8 @@ class TaskModel : public PlanModel {
     bool ownsTask(std::string_view taskId) const override;
     void runBlock(BlockTask& block, CVornFtp& handle, const BlockRun& run) override;
     bool anyRunning() const override;
+    std::optional<TaskRunView> runView(std::string_view taskId) const override;
+    void addWriteTargets(std::vector<DiskSpaceWatch::Target>& targets) const override;
 
   protected:
     struct Entry {

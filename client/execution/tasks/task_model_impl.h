@@ -120,6 +120,22 @@ std::vector<typename TaskModel<Kind>::State> TaskModel<Kind>::snapshot() const {
 }
 
 template <class Kind>
+std::optional<TaskRunView> TaskModel<Kind>::runView(std::string_view taskId) const {
+    const std::optional<State> state = find(taskId);
+    if (!state) return std::nullopt;
+    return TaskRunView{state->running, state->task.laruntime, state->task.lastresult,
+                       state->task.lastdes};
+}
+
+template <class Kind>
+void TaskModel<Kind>::addWriteTargets(std::vector<DiskSpaceWatch::Target>& targets) const {
+    for (const State& state : snapshot()) {
+        const std::string& directory = WrittenDirectoryOf(state.task);
+        if (!directory.empty()) targets.push_back({directory, state.task.planid});
+    }
+}
+
+template <class Kind>
 std::optional<typename TaskModel<Kind>::State> TaskModel<Kind>::find(std::string_view taskId) const {
     State state;
     std::shared_ptr<Run> run;
@@ -255,11 +271,7 @@ void TaskModel<Kind>::settleNextRunLocked(Entry& entry, platform::WallTime now, 
         entry.task.nextRun.reset();
         return;
     }
-    const catalogue::DownloadTask shape = ScheduleShapeOf(entry.task);
-    // The shape carries the window; the first day and the interval are the record's own.
-    const catalogue::TaskSchedule schedule{entry.task.planstate, entry.task.begindate,
-                                           shape.begintime,      shape.endtime,
-                                           shape.curweek,        shape.nextday != 0};
+    const catalogue::TaskSchedule schedule = catalogue::ScheduleOf(entry.task);
     // At start the next run follows the last run as it did before; one the restart made
     // the task miss stays the catalogue's, which comes at once.
     if (const auto last = catalogue::ParseDateTime(entry.task.laruntime); fromLastRun && last) {
@@ -276,12 +288,8 @@ void TaskModel<Kind>::mergeLocked(const std::vector<Task>& fresh,
     const platform::WallTime now = context_.clock->now();
     // Whether a reload leaves a task's schedule as it was: its next run then stays the one
     // the model has, rather than the catalogue's load-time guess.
-    auto sameSchedule = [this](const Task& a, const Task& b) {
-        const catalogue::DownloadTask x = ScheduleShapeOf(a);
-        const catalogue::DownloadTask y = ScheduleShapeOf(b);
-        return a.planstate == b.planstate && a.begindate == b.begindate &&
-               a.begintime == b.begintime && a.endtime == b.endtime &&
-               a.timespace == b.timespace && x.curweek == y.curweek && x.nextday == y.nextday;
+    auto sameSchedule = [](const Task& a, const Task& b) {
+        return catalogue::ScheduleOf(a) == catalogue::ScheduleOf(b) && a.timespace == b.timespace;
     };
     std::map<std::string, Entry> next;
     for (const Task& task : fresh) {
@@ -360,10 +368,10 @@ bool TaskModel<Kind>::checkScheduleLocked(const std::string& id, Entry& entry,
     } else {
         blocks_.requestStop(id);
     }
-    const catalogue::DownloadTask shape = ScheduleShapeOf(entry.task);
-    const ScheduleDecision decision = CheckDownloadSchedule(shape, running, now);
+    const catalogue::TaskSchedule schedule = catalogue::ScheduleOf(entry.task);
+    const ScheduleDecision decision = CheckDownloadSchedule(schedule, entry.task.nextRun, running, now);
     if (decision == ScheduleDecision::Recompute) {
-        entry.task.nextRun = NextRunAfterMissedStart(shape, now);
+        entry.task.nextRun = NextRunAfterMissedStart(schedule, now);
         events.push_back(TaskNextRunChanged{
             kind_, id,
             entry.task.nextRun ? catalogue::FormatDateTime(platform::toLocalTime(*entry.task.nextRun))

@@ -30,7 +30,8 @@ TaskScheduler::TaskScheduler(const Context& context, GatewayProcessState& proces
       flags_(context_),
       blocks_(blockOptions(context)),
       memList_(blockOptions(context).systemLog),
-      realtime_(context_, realtimeOptions()),
+      days_(*context_.clock),
+      realtime_(context_, days_, realtimeOptions()),
       downloads_(context_, downloadOptions(options)),
       uploads_(context_,
                [&] {
@@ -46,7 +47,7 @@ TaskScheduler::TaskScheduler(const Context& context, GatewayProcessState& proces
           o.process = &process_;
           return o;
       }()),
-      daily_(context_, catalogue_, flags_) {}
+      daily_(context_, days_, catalogue_, flags_) {}
 
 DownloadModelOptions TaskScheduler::downloadOptions(const Options& options) {
     DownloadModelOptions o;
@@ -115,12 +116,7 @@ void TaskScheduler::start(int workerCount) {
 
 std::vector<DiskSpaceWatch::Target> TaskScheduler::diskTargets() const {
     std::vector<DiskSpaceWatch::Target> targets = {{context_.installation.root(), ""}};
-    for (const auto& s : downloads_.snapshot())
-        if (!s.task.recvpath.empty()) targets.push_back({s.task.recvpath, s.task.planid});
-    for (const auto& s : autoSyncs_.snapshot())
-        if (!s.task.recvpath.empty()) targets.push_back({s.task.recvpath, s.task.planid});
-    for (const auto& s : uploads_.snapshot())
-        if (!s.task.sentpath.empty()) targets.push_back({s.task.sentpath, s.task.planid});
+    for (const PlanModel* model : models()) model->addWriteTargets(targets);
     return targets;
 }
 
@@ -177,13 +173,9 @@ PlanModel& TaskScheduler::model(CatalogueTaskKind table) {
 }
 
 std::optional<TaskScheduler::RunView> TaskScheduler::runView(const std::string& taskId) const {
-    auto viewOf = [](const auto& state) {
-        return RunView{state.running, state.task.laruntime, state.task.lastresult,
-                       state.task.lastdes};
-    };
-    if (auto s = uploads_.find(taskId)) return viewOf(*s);
-    if (auto s = downloads_.find(taskId)) return viewOf(*s);
-    if (auto s = autoSyncs_.find(taskId)) return viewOf(*s);
+    for (const PlanModel* model : models()) {
+        if (std::optional<RunView> view = model->runView(taskId)) return view;
+    }
     return std::nullopt;
 }
 

@@ -9,6 +9,7 @@
 // Thread: construction, the start-up steps and stop() on the front end's main thread; the
 // task commands and snapshots from any thread.
 
+#include <array>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -71,12 +72,7 @@ class TaskScheduler final : public BlockStateListStore,
     bool execute(const InboxCommand& command, std::string& error);
 
     // The run state and last result of a task of any kind; empty when no model has it.
-    struct RunView {
-        bool running = false;
-        std::string lastRunTime;
-        std::string lastResult;
-        std::string lastDescription;
-    };
+    using RunView = TaskRunView;
     std::optional<RunView> runView(const std::string& taskId) const;
 
     // Where the client writes: the installation root, then each task's target (download
@@ -99,6 +95,8 @@ class TaskScheduler final : public BlockStateListStore,
     const CSendPlanModel& modelOf(const catalogue::UploadTask&) const { return uploads_; }
     const CAutoDownModel& modelOf(const catalogue::AutoSyncTask&) const { return autoSyncs_; }
     PlanModel& model(CatalogueTaskKind table);
+    // Every model, in the order the views list their kinds.
+    std::array<const PlanModel*, 3> models() const { return {&downloads_, &autoSyncs_, &uploads_}; }
     // The registry of the files being transferred (progress, and the counters of a service).
     FileBlockMap& blocks() { return blocks_; }
     // The day's flag files (the nightly flag-model update rebuilds today's).
@@ -106,6 +104,8 @@ class TaskScheduler final : public BlockStateListStore,
     CPlanThreadMgr* threadManager() { return threads_.get(); }
     // The real-time report service: its switch and the snapshot its view shows.
     RealtimeService& realtime() { return realtime_; }
+    // The day every part of the client works in.
+    const DayClock& days() const { return days_; }
     // The day's start, clean-up and nightly checks; the front end sets its nightly checks
     // before start().
     DailyJobs& daily() { return daily_; }
@@ -127,6 +127,7 @@ class TaskScheduler final : public BlockStateListStore,
     catalogue::CFlagManager flags_;
     FileBlockMap blocks_;
     FileMemList memList_;
+    DayClock days_;
     RealtimeService realtime_;
     CDownPlanModel downloads_;
     CSendPlanModel uploads_;
