@@ -547,7 +547,9 @@ std::vector<std::string> CUpLoadFile::RemoveMarkersOfMovedFiles() {
     for (std::filesystem::directory_iterator it(sentDirectory_, ec), end; !ec && it != end;
          it.increment(ec))
         sent.push_back(it->path());
-    for (const auto& [marker, written] : orphans) {
+    for (const auto& [marker, markerWritten] : orphans) {
+        // A copy: clang 14 cannot capture a structured binding.
+        const auto written = markerWritten;
         const std::string markerName = marker.filename().string();
         const std::string dataName = markerName.substr(0, markerName.size() - readySuffix_.size());
         // A move gives the file in the sent directory a status change no earlier than the
