@@ -2,7 +2,20 @@
 
 #include <time.h>
 
+#include <mutex>
+
 namespace vantrel::platform {
+namespace {
+
+// The C library's conversions re-read the zone (with TZ unset, mktime writes its copy of it
+// at every call) under a lock of its own that the thread sanitizer cannot see; one lock of
+// ours around both conversions keeps them ordered where it can.
+std::mutex& zoneMutex() {
+    static std::mutex mutex;
+    return mutex;
+}
+
+}  // namespace
 
 LocalTime toLocalTime(WallTime t) {
     using namespace std::chrono;
@@ -11,7 +24,10 @@ LocalTime toLocalTime(WallTime t) {
     const time_t seconds = static_cast<time_t>(whole.count());
     struct tm parts {};
     LocalTime lt;
-    if (localtime_r(&seconds, &parts) == nullptr) return lt;
+    {
+        std::lock_guard lock(zoneMutex());
+        if (localtime_r(&seconds, &parts) == nullptr) return lt;
+    }
     lt.year = parts.tm_year + 1900;
     lt.month = parts.tm_mon + 1;
     lt.day = parts.tm_mday;
@@ -32,7 +48,11 @@ WallTime fromLocalTime(const LocalTime& lt) {
     parts.tm_min = lt.minute;
     parts.tm_sec = lt.second;
     parts.tm_isdst = -1;  // let the zone rules decide
-    const time_t seconds = mktime(&parts);
+    time_t seconds;
+    {
+        std::lock_guard lock(zoneMutex());
+        seconds = mktime(&parts);
+    }
     return std::chrono::system_clock::from_time_t(seconds) +
            std::chrono::milliseconds(lt.millisecond);
 }
