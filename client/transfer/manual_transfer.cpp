@@ -36,10 +36,10 @@ int moveBlocks(CVornFtp& handle, FileBlockInfo& file, bool download,
     // A block taken early goes next: its first requests may already be out.
     auto nextBlock = [&] { return lookahead.block ? lookahead.block : file.claimNextBlock(); };
     while (BlockTask* block = nextBlock()) {
-        int rc = 0;
+        GatewayOutcome outcome = GatewayOutcome::Ok;
         for (int attempt = 0; attempt < std::max(1, env.attempts); ++attempt) {
             if (ensureLoggedIn(handle) != 0) {
-                rc = -3;
+                outcome = GatewayOutcome::PeerClosed;
                 // After a dropped connection the failed re-login's text (a closed
                 // connection reads as a refused password there) would hide why it failed.
                 if (attempt == 0) error = handle.LastError();
@@ -48,24 +48,24 @@ int moveBlocks(CVornFtp& handle, FileBlockInfo& file, bool download,
             handle.SetRoute(kMailboxOrganisation, request.mailbox, ftpType);
             block->setState(kBlockTaken);
             if (env.observer && env.prompt) {
-                rc = download ? downloadBlockInteractive(*block, handle, options, *env.observer,
-                                                         *env.prompt)
-                              : uploadBlockInteractive(handle, block, options, *env.observer,
-                                                       *env.prompt);
+                outcome = download ? downloadBlockInteractive(*block, handle, options,
+                                                              *env.observer, *env.prompt)
+                                   : uploadBlockInteractive(handle, block, options, *env.observer,
+                                                            *env.prompt);
             } else {
-                rc = download ? downloadBlock(*block, handle, options)
-                              : uploadBlock(handle, block, options);
+                outcome = download ? downloadBlock(*block, handle, options)
+                                   : uploadBlock(handle, block, options);
             }
-            if (rc == 0) break;
+            if (outcome == GatewayOutcome::Ok) break;
             error = handle.LastError();
             block->incrementRepeat();
-            if (!worthAnotherAttempt(rc)) break;
+            if (!worthAnotherAttempt(outcome)) break;
             handle.DropIfLoggedIn();
         }
-        if (rc != 0) {
+        if (outcome != GatewayOutcome::Ok) {
             block->setState(kBlockIdle);
             if (lookahead.block && lookahead.block != block) lookahead.block->setState(kBlockIdle);
-            return rc;
+            return resultCode(outcome);
         }
         block->setState(kBlockDone);
     }
