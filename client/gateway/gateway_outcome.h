@@ -28,6 +28,7 @@ enum class GatewayOutcome {
     NothingYet,        // a poll found no answer yet
     SerialBlockFiled,  // a poll found a block of serial numbers and filed it for its route
     PastFileEnd,       // a download answer reaches past the file's end
+    NotVerified,       // the digest query of a finished file got no usable answer; data kept
 };
 
 // The gateway's own words for a refused transaction, next to the outcome.
@@ -41,11 +42,12 @@ struct GatewayAnswer {
 namespace detail {
 // The numbers the block transfers, the mailbox services and their log lines have always
 // used; kept so those lines and the callers that keep them read as before.
-inline constexpr std::array<std::pair<GatewayOutcome, int>, 15> kResultCodes{{
+inline constexpr std::array<std::pair<GatewayOutcome, int>, 16> kResultCodes{{
     {GatewayOutcome::Ok, 0},
     {GatewayOutcome::Failed, -1},
     {GatewayOutcome::BadArguments, -2},
     {GatewayOutcome::PeerClosed, -3},
+    {GatewayOutcome::NotVerified, -4},
     {GatewayOutcome::Refused, -5},
     {GatewayOutcome::TimedOut, -9},
     {GatewayOutcome::Cancelled, -10},

@@ -158,11 +158,12 @@ SendStep BlockMover::sendNext(BlockTask& block) {
     if (!packet) return {};
     const auto offset = static_cast<std::int32_t>(packet->offset);
     const auto length = static_cast<std::int32_t>(packet->length);
-    int rc = 0;
+    GatewayOutcome sent = GatewayOutcome::Ok;
     if (download_) {
         if (!file_.markSent(block, *packet, serial))
             return {fail(GatewayOutcome::Failed, title_ + file_.errorText())};
-        rc = service_.sendRequest(serial, flag, file_.remoteName(), "", length, offset, length, {});
+        sent =
+            service_.sendRequest(serial, flag, file_.remoteName(), "", length, offset, length, {});
     } else {
         // One buffer for the whole call: its inline area is large, and a packet that grows
         // past it keeps its heap area for the next one.
@@ -181,14 +182,12 @@ SendStep BlockMover::sendNext(BlockTask& block) {
         }
         if (!file_.markSent(block, *packet, serial))
             return {fail(GatewayOutcome::Failed, title_ + file_.errorText())};
-        rc = service_.sendRequest(serial, flag, "", file_.remoteName(),
-                                  static_cast<std::int32_t>(block.end()), offset, length,
-                                  std::string_view(buffer->data(), buffer->length()));
+        sent = service_.sendRequest(serial, flag, "", file_.remoteName(),
+                                    static_cast<std::int32_t>(block.end()), offset, length,
+                                    std::string_view(buffer->data(), buffer->length()));
     }
-    if (rc != 0) {
-        return {
-            fail(outcomeOf(rc), title_ + "失败(交易序列号:" + serial + ")," + handle_.LastError())};
-    }
+    if (sent != GatewayOutcome::Ok)
+        return {fail(sent, title_ + "失败(交易序列号:" + serial + ")," + handle_.LastError())};
     return {GatewayOutcome::Ok, true};
 }
 

@@ -81,7 +81,7 @@ int CDRAVFtp::exchangeOnce(const std::string& mailbox, const std::string& ftpTyp
     if (takeSerial(serial, flag) != 0) return -1;
     VornFileService service(session_);
     const platform::Tick start = clock_.tick();
-    if (service.sendRequest(serial, flag, name1, name2, a, b, c, payload) != 0)
+    if (service.sendRequest(serial, flag, name1, name2, a, b, c, payload) != GatewayOutcome::Ok)
         return fail("发送数据失败，失败原因:" + session_.LastError());
     std::string answer;
     const bool answered = session_.ReceiveResponse(answer) == GatewayOutcome::Ok;

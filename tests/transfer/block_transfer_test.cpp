@@ -371,26 +371,29 @@ TEST_F(BlockTransfer, requestBuilderCutsUploadPacketsAndRefusesBadRequests) {
     std::string answer;
     std::string serial;
     char flag = '0';
-    ASSERT_EQ(service.takeSerial(serial, flag), 0) << handle->LastError();
+    ASSERT_EQ(service.takeSerial(serial, flag), GatewayOutcome::Ok) << handle->LastError();
     // The last 1000 bytes of a 5000-byte file asked as 2000 bytes go out as 1000.
-    ASSERT_EQ(service.sendRequest(serial, flag, "", "cut.dat", 5000, 4000, 2000, data), 0);
+    ASSERT_EQ(service.sendRequest(serial, flag, "", "cut.dat", 5000, 4000, 2000, data),
+              GatewayOutcome::Ok);
     ASSERT_EQ(handle->ReceiveResponse(answer), GatewayOutcome::Ok) << handle->LastError();
     ASSERT_EQ(spy->seen().size(), 1u);
     EXPECT_EQ(spy->seen()[0].c, 1000);
     EXPECT_EQ(spy->seen()[0].dataSize, 1000);
     EXPECT_EQ(service.sendRequest("2026120800000998", '0', "", "cut.dat", 5000, 6000, 10, data),
-              -2);
+              GatewayOutcome::BadArguments);
     EXPECT_EQ(handle->LastError(), "偏移量出错!");
     EXPECT_EQ(
         service.sendRequest("2026120800000997", '0', "", std::string(128, 'n'), 5000, 0, 10, data),
-        -2);
+        GatewayOutcome::BadArguments);
     EXPECT_EQ(handle->LastError(), "UNICODE出错");
     handle->SetRoute("VRELKA", "FTP_A_QS", "05");
-    EXPECT_EQ(service.sendRequest("2026120800000996", '0', "a", "", 0, 0, 0, {}), -2);
+    EXPECT_EQ(service.sendRequest("2026120800000996", '0', "a", "", 0, 0, 0, {}),
+              GatewayOutcome::BadArguments);
     EXPECT_EQ(handle->LastError(), "不支持的FTP_TYPE!");
     handle->Disconnect();
     handle->SetRoute("VRELKA", "FTP_A_QS", "04");
-    EXPECT_EQ(service.sendRequest("2026120800000995", '0', "a", "", 0, 0, 0, {}), -1);
+    EXPECT_EQ(service.sendRequest("2026120800000995", '0', "a", "", 0, 0, 0, {}),
+              GatewayOutcome::Failed);
     EXPECT_EQ(handle->LastError(), "系统未登录!");
 }
 

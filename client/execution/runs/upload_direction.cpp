@@ -29,9 +29,10 @@ GatewayOutcome createEmpty(CVornFtp& handle, const std::string& remoteName) {
     VornFileService service(handle);
     std::string serial;
     char flag = '0';
-    int rc = service.takeSerial(serial, flag);
-    if (rc == 0) rc = service.sendRequest(serial, flag, "", remoteName, 0, 0, 0, {});
-    if (rc != 0) return outcomeOf(rc);
+    GatewayOutcome outcome = service.takeSerial(serial, flag);
+    if (outcome == GatewayOutcome::Ok)
+        outcome = service.sendRequest(serial, flag, "", remoteName, 0, 0, 0, {});
+    if (outcome != GatewayOutcome::Ok) return outcome;
     std::string answer;
     return handle.ReceiveResponse(answer);
 }
