@@ -140,14 +140,16 @@ SendStep BlockMover::sendNext(BlockTask& block) {
     char flag = '0';
     if (TakeSerial(handle_.Serials(), route, serial, flag) != 0) {
         if (batchPending_) return {};
-        if (int rc = handle_.RequestTransSerialsAsync(); rc != 0) return {outcomeOf(rc)};
+        if (const GatewayOutcome asked = handle_.RequestTransSerialsAsync();
+            asked != GatewayOutcome::Ok)
+            return {asked};
         batchPending_ = true;
         batchRequested_ = options_.clock->tick();
         return {};
     }
     // Ask for the next block of numbers before this one runs out.
     if (!batchPending_ && NeedsSerials(handle_.Serials(), route) &&
-        handle_.RequestTransSerialsAsync() == 0) {
+        handle_.RequestTransSerialsAsync() == GatewayOutcome::Ok) {
         batchPending_ = true;
         batchRequested_ = options_.clock->tick();
     }

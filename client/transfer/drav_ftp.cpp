@@ -48,7 +48,7 @@ int CDRAVFtp::takeSerial(std::string& serial, char& flag) {
     const Route route = session_.CurrentRoute();
     if (TakeSerial(pool, route, serial, flag) == 0) return 0;
     if (session_.RequestTransSerials(route.organisation, route.service, route.function, batch_,
-                                     pool) != 0) {
+                                     pool) != GatewayOutcome::Ok) {
         return fail(session_.LastError());
     }
     if (TakeSerial(pool, route, serial, flag) != 0) return fail("从列表中取交易序号失败!");

@@ -49,9 +49,9 @@ GatewayOutcome VornFileService::fail(GatewayOutcome outcome, const std::string& 
 GatewayOutcome VornFileService::takeSerial(std::string& serial, char& flag) {
     const Route route = handle_.CurrentRoute();
     if (TakeSerial(handle_.Serials(), route, serial, flag) == 0) return GatewayOutcome::Ok;
-    const int rc = handle_.RequestTransSerials(route.organisation, route.service, route.function,
-                                               20, handle_.Serials());
-    if (rc != 0) return outcomeOf(rc);
+    const GatewayOutcome got = handle_.RequestTransSerials(route.organisation, route.service,
+                                                           route.function, 20, handle_.Serials());
+    if (got != GatewayOutcome::Ok) return got;
     if (TakeSerial(handle_.Serials(), route, serial, flag) != 0)
         return fail(GatewayOutcome::Failed, "从列表中取交易序号失败!");
     return GatewayOutcome::Ok;

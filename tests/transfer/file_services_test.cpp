@@ -213,7 +213,7 @@ TEST_F(BlockBoundaries, oneConnectionAsksForTheNextBlockBeforeTakingTheLastAnswe
     ASSERT_TRUE(handle->IsLoggedIn() || handle->LoginToGateway()) << handle->LastError();
     ASSERT_EQ(handle->RequestTransSerials(kMailboxOrganisation, "FTP_A_QS",
                                           std::string(filesvc::kDownload), 500, handle->Serials()),
-              0)
+              GatewayOutcome::Ok)
         << handle->LastError();
     // act
     std::string error;
