@@ -18,6 +18,7 @@
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
+#include <optional>
 
 #include "client/cli/cli.h"
 #include "client/execution/session/mailbox_session.h"
@@ -114,7 +115,7 @@ int ls(Environment& environment, const std::vector<std::string>& arguments) {
     const std::string directory = p.positional.size() > 1 ? p.positional[1] : std::string();
     std::vector<filesvc::ListEntry> entries;
     std::string error;
-    if (box.operations.list(mailbox, directory, entries, error, p.today) < 0) {
+    if (box.operations.list(mailbox, directory, entries, error, p.today) != GatewayOutcome::Ok) {
         std::fprintf(stderr, "获取远程目录失败!(%s)\n", error.c_str());
         return 1;
     }
@@ -142,27 +143,27 @@ int get(Environment& environment, const std::vector<std::string>& arguments) {
     if (!logIn("get", environment, p.login, box.session)) return 1;
     if (!permitted(box, mailbox, MailboxFunction::Download)) return 3;
     // The size comes from the listing, as in the mailbox browser.
-    filesvc::ListEntry found;
+    std::optional<filesvc::ListEntry> found;
     std::string error;
-    const int listed = box.operations.findFile(mailbox, remote, found, error);
-    if (listed < 0) {
+    if (box.operations.findFile(mailbox, remote, found, error) != GatewayOutcome::Ok) {
         std::fprintf(stderr, "获取远程目录失败!(%s)\n", error.c_str());
         return 1;
     }
-    if (listed != 0) {
+    if (!found) {
         std::fprintf(stderr, "您选择的不是文件，请在远程目录中选择需要下载的文件!\n");
         return 1;
     }
     MailboxTransferItem item;
     item.mailbox = mailbox;
-    item.remoteDirectory = remote.substr(0, remote.size() - found.name.size());
-    item.remoteName = found.name;
+    item.remoteDirectory = remote.substr(0, remote.size() - found->name.size());
+    item.remoteName = found->name;
     item.localDirectory = localDir;
-    item.size = static_cast<std::uint64_t>(std::max<std::int64_t>(found.size, 0));
+    item.size = static_cast<std::uint64_t>(std::max<std::int64_t>(found->size, 0));
     TerminalProgress progress;
     const TransferOutcome outcome = box.operations.download(item, progress);
-    if (outcome.code != 0) {
-        std::fprintf(stderr, "下载失败[%d]: %s\n", outcome.code, outcome.text.c_str());
+    if (outcome.outcome != GatewayOutcome::Ok) {
+        std::fprintf(stderr, "下载失败[%d]: %s\n", resultCode(outcome.outcome),
+                     outcome.text.c_str());
         return 1;
     }
     return 0;
@@ -188,8 +189,9 @@ int put(Environment& environment, const std::vector<std::string>& arguments) {
     item.localName = source.filename().string();
     TerminalProgress progress;
     const TransferOutcome outcome = box.operations.upload(item, progress);
-    if (outcome.code != 0) {
-        std::fprintf(stderr, "上传失败[%d]: %s\n", outcome.code, outcome.text.c_str());
+    if (outcome.outcome != GatewayOutcome::Ok) {
+        std::fprintf(stderr, "上传失败[%d]: %s\n", resultCode(outcome.outcome),
+                     outcome.text.c_str());
         return 1;
     }
     return 0;
@@ -206,10 +208,11 @@ int simpleRequest(const char* command, Environment& environment,
     const std::string& mailbox = p.positional[0];
     if (!permitted(box, mailbox, function)) return 3;
     std::string error;
-    const int rc = function == MailboxFunction::Rename
-                       ? box.operations.rename(mailbox, p.positional[1], p.positional[2], error)
-                       : box.operations.remove(mailbox, p.positional[1], error);
-    if (rc != 0) {
+    const GatewayOutcome outcome =
+        function == MailboxFunction::Rename
+            ? box.operations.rename(mailbox, p.positional[1], p.positional[2], error)
+            : box.operations.remove(mailbox, p.positional[1], error);
+    if (outcome != GatewayOutcome::Ok) {
         std::fprintf(stderr, "%s\n", box.session.lastError().c_str());
         return 1;
     }

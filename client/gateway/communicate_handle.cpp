@@ -180,19 +180,21 @@ GatewayOutcome CCommunicateHandle::PollResponse(std::string& buffer, InFlightWin
 
 // ---- serial numbers ------------------------------------------------------------------------
 
-int CCommunicateHandle::RequestTransSerials(const std::string& organisation,
-                                            const std::string& service, const std::string& function,
-                                            int count, SerialPool& pool) {
+GatewayOutcome CCommunicateHandle::RequestTransSerials(const std::string& organisation,
+                                                       const std::string& service,
+                                                       const std::string& function, int count,
+                                                       SerialPool& pool) {
     return serialRequests_.requestBlock(Route{organisation, service, function}, count, pool);
 }
 
-int CCommunicateHandle::GetTransSerial(const std::string& organisation, const std::string& service,
-                                       const std::string& function, std::string& serial,
-                                       char& flag) {
+GatewayOutcome CCommunicateHandle::GetTransSerial(const std::string& organisation,
+                                                  const std::string& service,
+                                                  const std::string& function, std::string& serial,
+                                                  char& flag) {
     return serialRequests_.requestOne(Route{organisation, service, function}, serial, flag);
 }
 
-int CCommunicateHandle::RequestTransSerialsAsync() {
+GatewayOutcome CCommunicateHandle::RequestTransSerialsAsync() {
     return serialRequests_.requestBlockAsync();
 }
 

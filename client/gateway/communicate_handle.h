@@ -58,12 +58,15 @@ class CCommunicateHandle : public CSocketConnect {
     virtual bool Login();
     // Disconnect when logged in.
     virtual void DropIfLoggedIn();
-    // One serial number by its own exchange with the gateway → 0 or a failure value.
-    virtual int GetTransSerial(const std::string& organisation, const std::string& service,
-                               const std::string& function, std::string& serial, char& flag);
-    // Requests a block of `count` numbers and waits for it → 0, -1 or -5.
-    virtual int RequestTransSerials(const std::string& organisation, const std::string& service,
-                                    const std::string& function, int count, SerialPool& pool);
+    // One serial number by its own exchange with the gateway → Ok or what failed.
+    virtual GatewayOutcome GetTransSerial(const std::string& organisation,
+                                          const std::string& service, const std::string& function,
+                                          std::string& serial, char& flag);
+    // Requests a block of `count` numbers and waits for it → Ok, Failed or Refused.
+    virtual GatewayOutcome RequestTransSerials(const std::string& organisation,
+                                               const std::string& service,
+                                               const std::string& function, int count,
+                                               SerialPool& pool);
     // A request packet of payloadLength + 145 bytes in `buffer`: header (both lengths
     // payloadLength + 128), code, request record from the route with a new sequence
     // number; the caller copies the payload to offset 145 and sends with SendPacket.
@@ -110,8 +113,8 @@ class CCommunicateHandle : public CSocketConnect {
     GatewayOutcome PollResponse(std::string& buffer, InFlightWindow* window);
     // The next sequence number, "%010d"; wraps to 1 after the largest 32-bit value.
     std::string NextSequence();
-    // Sends a request for 20 numbers for the current route without waiting → 0 or -1.
-    int RequestTransSerialsAsync();
+    // Sends a request for 20 numbers for the current route without waiting → Ok or Failed.
+    GatewayOutcome RequestTransSerialsAsync();
     SerialPool& Serials() { return serials_.pool(); }
 
     // Permissions (the interactive handle).

@@ -1,8 +1,8 @@
 #pragma once
 // What an exchange with the gateway came to, as one type from the frame reader up to the
-// front ends. The layers that still hand results on as integers (block transfers, the
-// mailbox services, their logs) convert at resultCode / outcomeOf, the only place where
-// the old numbers live; the three questions every layer asks of a failure ("is the
+// front ends. The link's integers become outcomes at outcomeOf, and a line that shows the
+// number (the command line's failure line) takes it from resultCode: the only place where
+// the old numbers live. The three questions every layer asks of a failure ("is the
 // connection lost?", "is the program shutting down?", "did the gateway refuse?") are
 // answered here and nowhere else.
 
@@ -28,6 +28,7 @@ enum class GatewayOutcome {
     NothingYet,        // a poll found no answer yet
     SerialBlockFiled,  // a poll found a block of serial numbers and filed it for its route
     PastFileEnd,       // a download answer reaches past the file's end
+    NotVerified,       // the digest query of a finished file got no usable answer; data kept
 };
 
 // The gateway's own words for a refused transaction, next to the outcome.
@@ -39,13 +40,14 @@ struct GatewayAnswer {
 };
 
 namespace detail {
-// The numbers the block transfers, the mailbox services and their log lines have always
-// used; kept so those lines and the callers that keep them read as before.
-inline constexpr std::array<std::pair<GatewayOutcome, int>, 15> kResultCodes{{
+// The numbers the link's calls and the lines that show a result have always used; kept so
+// those read as before.
+inline constexpr std::array<std::pair<GatewayOutcome, int>, 16> kResultCodes{{
     {GatewayOutcome::Ok, 0},
     {GatewayOutcome::Failed, -1},
     {GatewayOutcome::BadArguments, -2},
     {GatewayOutcome::PeerClosed, -3},
+    {GatewayOutcome::NotVerified, -4},
     {GatewayOutcome::Refused, -5},
     {GatewayOutcome::TimedOut, -9},
     {GatewayOutcome::Cancelled, -10},
@@ -82,19 +84,9 @@ GatewayOutcome outcomeOfReturnCode(const std::string& returnCode, bool polled);
 // The connection to the gateway is gone (closed by it, or the session ended / voided):
 // the operator is told to check the network and the next attempt logs in afresh.
 bool losesConnection(GatewayOutcome outcome);
-inline bool losesConnection(int code) {
-    return losesConnection(outcomeOf(code));
-}
 // The run was stopped (program exit or task stop): not a failed attempt.
 bool stopsTheRun(GatewayOutcome outcome);
-inline bool stopsTheRun(int code) {
-    return stopsTheRun(outcomeOf(code));
-}
 // The gateway answered and said no, or the link failed in a way a fresh attempt may cure.
 bool worthAnotherAttempt(GatewayOutcome outcome);
-// A number no outcome carries is a failure of some other kind, not worth another attempt.
-inline bool worthAnotherAttempt(int code) {
-    return resultCode(outcomeOf(code)) == code && worthAnotherAttempt(outcomeOf(code));
-}
 
 }  // namespace vantrel

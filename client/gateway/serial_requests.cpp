@@ -38,38 +38,38 @@ SerialRequests::SerialRequests(TransactionClient& transactions, FrameChannel& ch
       identity_(identity),
       drop_(std::move(drop)) {}
 
-int SerialRequests::failBadAnswer(const std::string& route) {
+GatewayOutcome SerialRequests::failBadAnswer(const std::string& route) {
     link_.SetLastError(formatText("批量申请交易序列号[%s]失败-应答数据不合法!", route.c_str()));
     drop_();
-    return -1;
+    return GatewayOutcome::Failed;
 }
 
-int SerialRequests::requestBlock(const Route& route, int count, SerialPool& pool) {
+GatewayOutcome SerialRequests::requestBlock(const Route& route, int count, SerialPool& pool) {
     const std::string text = routeText(route);
     if (!identity_.loggedIn) {
         link_.SetLastError(formatText("批量申请交易序列号[%s]-系统未登录!", text.c_str()));
-        return -1;
+        return GatewayOutcome::Failed;
     }
     if (count <= 0) {
         link_.SetLastError(
             formatText("批量申请交易序列号[%s]-申请数量[%d]不合法!", text.c_str(), count));
-        return -1;
+        return GatewayOutcome::Failed;
     }
     return exchangeBlock(trimmedRoute(route), count, pool);
 }
 
-int SerialRequests::exchangeBlock(const Route& target, int count, SerialPool& pool) {
+GatewayOutcome SerialRequests::exchangeBlock(const Route& target, int count, SerialPool& pool) {
     const std::string route = routeText(target);
     for (int attempt = 0; attempt < 2; ++attempt) {
         const std::string request =
             serialRequestPacket(identity_.loginCode, target, count, transactions_.nextSequence());
         std::string answerPacket;
         if (channel_.send(request.data(), static_cast<int>(request.size()), true) != 0 ||
-            receiveAnswer(answerPacket) != 0) {
+            receiveAnswer(answerPacket) != GatewayOutcome::Ok) {
             drop_();
             link_.SetLastError(formatText("批量申请交易序列号[%s]失败-%s!", route.c_str(),
                                           link_.LastError().c_str()));
-            return -1;
+            return GatewayOutcome::Failed;
         }
         SerialAnswerRecord answer;
         if (!decode(std::string_view(answerPacket)
@@ -81,10 +81,10 @@ int SerialRequests::exchangeBlock(const Route& target, int count, SerialPool& po
             if (target.key().empty()) {
                 link_.SetLastError(
                     formatText("批量申请交易序列号[%s]失败-路由为空!", route.c_str()));
-                return -1;
+                return GatewayOutcome::Failed;
             }
             if (!AddSerialBlock(pool, target, answer)) return failBadAnswer(route);
-            return 0;
+            return GatewayOutcome::Ok;
         }
         // The gateway voided the session's numbers: forget them and ask once more.
         if (outcomeOfReturnCode(answer.returnCode, false) == GatewayOutcome::SerialsVoided &&
@@ -94,48 +94,49 @@ int SerialRequests::exchangeBlock(const Route& target, int count, SerialPool& po
         }
         link_.SetLastError(formatText("批量申请交易序列号[%s]失败-[%s-%s]!", route.c_str(),
                                       answer.returnCode.c_str(), trimmed(answer.message).c_str()));
-        return -5;
+        return GatewayOutcome::Refused;
     }
-    return -5;
+    return GatewayOutcome::Refused;
 }
 
-int SerialRequests::receiveAnswer(std::string& answerPacket) {
+GatewayOutcome SerialRequests::receiveAnswer(std::string& answerPacket) {
     // Blocks asked for earlier without waiting are answered first, in order.
     std::size_t earlier = serials_.awaitedBlocks();
     for (int passed = 0; passed < kMaxPassedAnswers; ++passed) {
-        if (int rc = channel_.readPacket(answerPacket); rc != 0) return rc;
+        if (int rc = channel_.readPacket(answerPacket); rc != 0) return outcomeOf(rc);
         const std::string_view code = frame::messageCode(answerPacket);
         // An answer to an earlier transaction nobody reads any more.
         if (code == frame::kFileServiceCode || code == frame::kPermissionCode) continue;
-        if (earlier == 0) return 0;
+        if (earlier == 0) return GatewayOutcome::Ok;
         --earlier;
         (void)transactions_.fileAwaitedSerials(answerPacket);
     }
     link_.SetLastError("接收交易应答数据失败[应答与请求不符]");
-    return -1;
+    return GatewayOutcome::Failed;
 }
 
-int SerialRequests::requestOne(const Route& route, std::string& serial, char& flag) {
+GatewayOutcome SerialRequests::requestOne(const Route& route, std::string& serial, char& flag) {
     const std::string text = routeText(route);
     if (!identity_.loggedIn) {
         link_.SetLastError(formatText("申请交易序列号[%s]-系统未登录!", text.c_str()));
-        return -1;
+        return GatewayOutcome::Failed;
     }
     SerialPool fresh;
-    if (int rc = requestBlock(route, 1, fresh); rc != 0) {
+    if (const GatewayOutcome got = requestBlock(route, 1, fresh); got != GatewayOutcome::Ok) {
         link_.SetLastError(formatText("申请交易序列号[%s]-申请交易序列号失败[%s]!", text.c_str(),
                                       link_.LastError().c_str()));
-        return rc;
+        return got;
     }
-    return TakeSerial(fresh, trimmedRoute(route), serial, flag);
+    return TakeSerial(fresh, trimmedRoute(route), serial, flag) == 0 ? GatewayOutcome::Ok
+                                                                     : GatewayOutcome::Failed;
 }
 
-int SerialRequests::requestBlockAsync() {
+GatewayOutcome SerialRequests::requestBlockAsync() {
     const Route& route = transactions_.route();
     const std::string text = routeText(route);
     if (!identity_.loggedIn) {
         link_.SetLastError(formatText("批量申请交易序列号[%s]-系统未登录!", text.c_str()));
-        return -1;
+        return GatewayOutcome::Failed;
     }
     std::lock_guard lock(batchLock_);
     const std::string request = serialRequestPacket(identity_.loginCode, route, kAsyncSerialCount,
@@ -144,10 +145,10 @@ int SerialRequests::requestBlockAsync() {
         drop_();
         link_.SetLastError(
             formatText("批量申请交易序列号[%s]失败-%s!", text.c_str(), link_.LastError().c_str()));
-        return -1;
+        return GatewayOutcome::Failed;
     }
     serials_.awaitBlock(route);
-    return 0;
+    return GatewayOutcome::Ok;
 }
 
 }  // namespace vantrel

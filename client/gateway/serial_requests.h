@@ -4,7 +4,7 @@
 // the current route asked for without waiting (filed by the transaction client when its
 // answer arrives among the transfer's answers).
 //
-// Results: 0 done, -1 failed (text in the link), -5 the gateway refused.
+// Results: Ok done, Failed (text in the link), Refused by the gateway (text in the link).
 
 #include <mutex>
 #include <string>
@@ -24,16 +24,16 @@ class SerialRequests {
                    std::function<void()> drop);
 
     // Asks for a block of `count` numbers for `route` and files it in `pool`.
-    int requestBlock(const Route& route, int count, SerialPool& pool);
+    GatewayOutcome requestBlock(const Route& route, int count, SerialPool& pool);
     // One number by its own exchange.
-    int requestOne(const Route& route, std::string& serial, char& flag);
-    // A block of 20 for the current route, not waited for → 0 or -1.
-    int requestBlockAsync();
+    GatewayOutcome requestOne(const Route& route, std::string& serial, char& flag);
+    // A block of 20 for the current route, not waited for → Ok or Failed.
+    GatewayOutcome requestBlockAsync();
 
   private:
-    int exchangeBlock(const Route& route, int count, SerialPool& pool);
-    int receiveAnswer(std::string& answerPacket);
-    int failBadAnswer(const std::string& route);
+    GatewayOutcome exchangeBlock(const Route& route, int count, SerialPool& pool);
+    GatewayOutcome receiveAnswer(std::string& answerPacket);
+    GatewayOutcome failBadAnswer(const std::string& route);
 
     TransactionClient& transactions_;
     FrameChannel& channel_;

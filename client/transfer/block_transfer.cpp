@@ -33,6 +33,14 @@ class BlockWindow final : public InFlightWindow {
     bool aheadRefused_ = false;
 };
 
+// What one try to send a request came to: one went out, nothing was ready to go, or a
+// failure (the outcome, with the handle's text set).
+struct SendStep {
+    GatewayOutcome outcome = GatewayOutcome::Ok;
+    bool sent = false;
+    bool failed() const { return outcome != GatewayOutcome::Ok; }
+};
+
 // One call of the download or upload service. The two directions differ only where the
 // comments say so.
 class BlockMover {
@@ -53,31 +61,29 @@ class BlockMover {
           fileName_(std::string(remoteBaseName(file_.remoteName()))),
           title_(download ? "下载文件[" + fileName_ + "]-" : "上传文件服务-") {}
 
-    int run();
+    GatewayOutcome run();
 
   private:
-    int fail(int code, const std::string& text) {
+    GatewayOutcome fail(GatewayOutcome outcome, const std::string& text) {
         handle_.SetLastError(text);
-        return code;
+        return outcome;
     }
     TransferSession& session() { return options_.session ? *options_.session : ownSession_; }
     double elapsedSeconds() {
         return std::chrono::duration<double>(options_.clock->tick() - session().started).count();
     }
-    int moveBlock();
-    // Sends the next ready packet of `block` (this call's or the lookahead's). 1 sent, 0
-    // nothing to send now, negative failure.
-    int sendNext(BlockTask& block);
-    // Handles a "0000" answer to a packet. 0 go on, negative failure.
-    int takeAnswer(const std::string& packet);
+    GatewayOutcome moveBlock();
+    // Sends the next ready packet of `block` (this call's or the lookahead's).
+    SendStep sendNext(BlockTask& block);
+    // Handles a "0000" answer to a packet. Ok go on, else the failure.
+    GatewayOutcome takeAnswer(const std::string& packet);
     // Takes over the lookahead's requests or makes the block's in-flight packets ready again.
     void startWindow();
     // The lookahead's block when it may be sent for now: this block has nothing left to
     // ask for and the connection has room for another request. Takes the block first.
     BlockTask* aheadToSend();
-    // Sends the lookahead's next request when there is room for it: 1 sent, 0 not now,
-    // negative failure.
-    int sendAhead();
+    // Sends the lookahead's next request when there is room for it.
+    SendStep sendAhead();
     // The lookahead's requests are not kept past this call: its next call sends them again.
     void haltAhead() {
         aheadHalted_ = true;
@@ -92,14 +98,15 @@ class BlockMover {
     // Asks the cancel question when the operator pressed Stop.
     void checkCancel();
     // Keeps an error to return once nothing is in flight; its text survives later waits.
-    void remember(int code, const std::string& text) {
-        remembered_ = code;
+    void remember(GatewayOutcome outcome, const std::string& text) {
+        remembered_ = outcome;
         rememberedText_ = text;
     }
-    int rememberedFailure() { return fail(remembered_, rememberedText_); }
+    bool hasRemembered() const { return remembered_ != GatewayOutcome::Ok; }
+    GatewayOutcome rememberedFailure() { return fail(remembered_, rememberedText_); }
     // The handle's text with the title in front, as every failure text of a download has.
-    int failWithTitle(int code) {
-        return fail(code, download_ ? title_ + handle_.LastError() : handle_.LastError());
+    GatewayOutcome failWithTitle(GatewayOutcome outcome) {
+        return fail(outcome, download_ ? title_ + handle_.LastError() : handle_.LastError());
     }
 
     const bool download_;
@@ -119,7 +126,7 @@ class BlockMover {
     TransferSession ownSession_;
     bool batchPending_ = false;
     platform::Tick batchRequested_{};
-    int remembered_ = 0;
+    GatewayOutcome remembered_ = GatewayOutcome::Ok;
     std::string rememberedText_;
     bool cancelled_ = false;
     bool aheadClaimTried_ = false;
@@ -127,34 +134,38 @@ class BlockMover {
     std::unique_ptr<CMemDataBuf> uploadBuffer_;
 };
 
-int BlockMover::sendNext(BlockTask& block) {
+SendStep BlockMover::sendNext(BlockTask& block) {
     const Route& route = handle_.CurrentRoute();
     std::string serial;
     char flag = '0';
     if (TakeSerial(handle_.Serials(), route, serial, flag) != 0) {
-        if (batchPending_) return 0;
-        if (int rc = handle_.RequestTransSerialsAsync(); rc != 0) return rc;
+        if (batchPending_) return {};
+        if (const GatewayOutcome asked = handle_.RequestTransSerialsAsync();
+            asked != GatewayOutcome::Ok)
+            return {asked};
         batchPending_ = true;
         batchRequested_ = options_.clock->tick();
-        return 0;
+        return {};
     }
     // Ask for the next block of numbers before this one runs out.
     if (!batchPending_ && NeedsSerials(handle_.Serials(), route) &&
-        handle_.RequestTransSerialsAsync() == 0) {
+        handle_.RequestTransSerialsAsync() == GatewayOutcome::Ok) {
         batchPending_ = true;
         batchRequested_ = options_.clock->tick();
     }
     bool unsaved = false;
     auto packet = file_.nextPacket(block, !download_, &unsaved);
     // A window that cannot be saved (a full disk) fails the block instead of waiting for it.
-    if (unsaved) return fail(-1, title_ + file_.errorText());
-    if (!packet) return 0;
+    if (unsaved) return {fail(GatewayOutcome::Failed, title_ + file_.errorText())};
+    if (!packet) return {};
     const auto offset = static_cast<std::int32_t>(packet->offset);
     const auto length = static_cast<std::int32_t>(packet->length);
-    int rc = 0;
+    GatewayOutcome sent = GatewayOutcome::Ok;
     if (download_) {
-        if (!file_.markSent(block, *packet, serial)) return fail(-1, title_ + file_.errorText());
-        rc = service_.sendRequest(serial, flag, file_.remoteName(), "", length, offset, length, {});
+        if (!file_.markSent(block, *packet, serial))
+            return {fail(GatewayOutcome::Failed, title_ + file_.errorText())};
+        sent =
+            service_.sendRequest(serial, flag, file_.remoteName(), "", length, offset, length, {});
     } else {
         // One buffer for the whole call: its inline area is large, and a packet that grows
         // past it keeps its heap area for the next one.
@@ -162,34 +173,36 @@ int BlockMover::sendNext(BlockTask& block) {
         CMemDataBuf* buffer = uploadBuffer_.get();
         if (!buffer->resize(static_cast<std::size_t>(length))) {
             file_.giveBack(block, *packet);
-            return fail(-1, title_ + "申请内存[" + std::to_string(length) + "]失败!");
+            return {fail(GatewayOutcome::Failed,
+                         title_ + "申请内存[" + std::to_string(length) + "]失败!")};
         }
         if (file_.readData(packet->offset, buffer->data(), buffer->length()) != buffer->length()) {
             // A short read would send bytes that are not the file's; the packet stays
             // ready for the next attempt.
             file_.giveBack(block, *packet);
-            return fail(-1, title_ + "读文件失败!");
+            return {fail(GatewayOutcome::Failed, title_ + "读文件失败!")};
         }
-        if (!file_.markSent(block, *packet, serial)) return fail(-1, title_ + file_.errorText());
-        rc = service_.sendRequest(serial, flag, "", file_.remoteName(),
-                                  static_cast<std::int32_t>(block.end()), offset, length,
-                                  std::string_view(buffer->data(), buffer->length()));
+        if (!file_.markSent(block, *packet, serial))
+            return {fail(GatewayOutcome::Failed, title_ + file_.errorText())};
+        sent = service_.sendRequest(serial, flag, "", file_.remoteName(),
+                                    static_cast<std::int32_t>(block.end()), offset, length,
+                                    std::string_view(buffer->data(), buffer->length()));
     }
-    if (rc != 0) return fail(rc, title_ + "失败(交易序列号:" + serial + ")," + handle_.LastError());
-    return 1;
+    if (sent != GatewayOutcome::Ok)
+        return {fail(sent, title_ + "失败(交易序列号:" + serial + ")," + handle_.LastError())};
+    return {GatewayOutcome::Ok, true};
 }
 
-int BlockMover::takeAnswer(const std::string& packet) {
+GatewayOutcome BlockMover::takeAnswer(const std::string& packet) {
     Result<filesvc::Body> body = filesvc::decodeBody(packet);
-    if (!body) return fail(-1, title_ + body.status().text());
+    if (!body) return fail(GatewayOutcome::Failed, title_ + body.status().text());
     const std::int64_t offset = body->b;
     const std::int64_t length = body->c;
     // A range outside the file fails the block at once, whichever request it claims to
     // answer: waiting would only end in the packet time-out.
     const std::int64_t size = file_.fileSize();
     if (download_ && (offset < 0 || length < 0 || (size >= 0 && offset + length > size))) {
-        return fail(resultCode(GatewayOutcome::PastFileEnd),
-                    title_ + "下载数据偏移量超过文件大小！");
+        return fail(GatewayOutcome::PastFileEnd, title_ + "下载数据偏移量超过文件大小！");
     }
     const std::string serial = trimmed(responseRecordOf(packet).serial);
     BlockTask* block = &block_;
@@ -202,7 +215,7 @@ int BlockMover::takeAnswer(const std::string& packet) {
         // No request of this window waits for that answer: the answer to a request sent
         // again after a reset, or to an earlier call's. Dropped; its bytes arrive with the
         // answer that is awaited.
-        return 0;
+        return GatewayOutcome::Ok;
     }
     // Each failure below frees the request's slot, so the packet is asked for again.
     auto refuse = [&](const char* why) {
@@ -210,11 +223,11 @@ int BlockMover::takeAnswer(const std::string& packet) {
         if (block != &block_) {
             // The lookahead's block asks again in its own call, which judges the answer.
             haltAhead();
-            return 0;
+            return GatewayOutcome::Ok;
         }
-        if (block_.inFlight() == 0) return fail(-1, title_ + why);
-        remember(-1, title_ + why);
-        return 0;
+        if (block_.inFlight() == 0) return fail(GatewayOutcome::Failed, title_ + why);
+        remember(GatewayOutcome::Failed, title_ + why);
+        return GatewayOutcome::Ok;
     };
     // Data is taken only at the offset its request asked for: bytes written elsewhere
     // would be marked done for a packet they do not belong to.
@@ -226,16 +239,16 @@ int BlockMover::takeAnswer(const std::string& packet) {
             return refuse("下载数据长度与请求不符！");
         }
         if (!file_.writeData(offset, body->data.data(), static_cast<std::size_t>(length))) {
-            return fail(-1, title_ + file_.errorText());
+            return fail(GatewayOutcome::Failed, title_ + file_.errorText());
         }
     }
     if (!file_.packetDone(*block, offset,
                           download_ ? CPkgSize::kDownloadSlots : CPkgSize::kUploadSlots)) {
-        return fail(-1, title_ + file_.errorText());
+        return fail(GatewayOutcome::Failed, title_ + file_.errorText());
     }
     session().bytesMoved += awaited->length;
     reportProgress();
-    return 0;
+    return GatewayOutcome::Ok;
 }
 
 void BlockMover::reportProgress() {
@@ -296,78 +309,78 @@ BlockTask* BlockMover::aheadToSend() {
     return next.hasReadySlot() ? &next : nullptr;
 }
 
-int BlockMover::sendAhead() {
+SendStep BlockMover::sendAhead() {
     BlockTask* next = aheadToSend();
-    if (!next) return 0;
-    const int sent = sendNext(*next);
-    if (sent > 0) ahead_->carried = true;
-    return sent;
+    if (!next) return {};
+    const SendStep step = sendNext(*next);
+    if (step.sent) ahead_->carried = true;
+    return step;
 }
 
-int BlockMover::run() {
-    const int rc = moveBlock();
+GatewayOutcome BlockMover::run() {
+    const GatewayOutcome outcome = moveBlock();
     // After a failure the connection is dropped or no longer read: what the lookahead's
     // block has in flight is sent again by its own call.
-    if (rc != 0 && ahead_) ahead_->carried = false;
-    return rc;
+    if (outcome != GatewayOutcome::Ok && ahead_) ahead_->carried = false;
+    return outcome;
 }
 
-int BlockMover::moveBlock() {
+GatewayOutcome BlockMover::moveBlock() {
     if (!block_.hasController()) {
-        return fail(download_ ? -1 : -5, download_ ? title_ + "出错,滑动窗口信息加载失败！"
-                                                   : "加载滑动窗口断点临时文件出错");
+        return download_ ? fail(GatewayOutcome::Failed, title_ + "出错,滑动窗口信息加载失败！")
+                         : fail(GatewayOutcome::Refused, "加载滑动窗口断点临时文件出错");
     }
     startWindow();
-    if (!download_ && block_.start() >= block_.end()) return 0;
+    if (!download_ && block_.start() >= block_.end()) return GatewayOutcome::Ok;
     ownSession_.started = options_.clock->tick();
     if (observer_) observer_->begins(fileName_);
 
     std::string packet;
     for (;;) {
         if (options_.shouldStop && options_.shouldStop()) {
-            return fail(resultCode(GatewayOutcome::ShuttingDown),
-                        download_ ? "收到系统退出信号" : "系统退出");
+            return fail(GatewayOutcome::ShuttingDown, download_ ? "收到系统退出信号" : "系统退出");
         }
         const bool stopRequested = file_.stopRequested();
         checkCancel();
         if ((stopRequested || cancelled_) && block_.inFlight() == 0) {
-            return cancelled_ ? fail(resultCode(GatewayOutcome::Cancelled), title_ + "用户取消")
-                              : fail(resultCode(GatewayOutcome::TaskStopped), "用户停止任务！");
+            return cancelled_ ? fail(GatewayOutcome::Cancelled, title_ + "用户取消")
+                              : fail(GatewayOutcome::TaskStopped, "用户停止任务！");
         }
 
         const GatewayOutcome got = handle_.PollResponse(packet, &window_);
         if (got != GatewayOutcome::Ok && got != GatewayOutcome::SerialBlockFiled) {
             if (batchPending_ &&
                 options_.clock->tick() - batchRequested_ >= std::chrono::seconds(timeOut_)) {
-                return fail(-9, title_ + "批量申请TransId超时!");
+                return fail(GatewayOutcome::TimedOut, title_ + "批量申请TransId超时!");
             }
             std::string text;
             if (block_.timedOut(timeOut_, text)) {
                 handle_.DropIfLoggedIn();
                 block_.resetInFlight();
-                return fail(-9, "交易超时," + title_ + text);
+                return fail(GatewayOutcome::TimedOut, "交易超时," + title_ + text);
             }
         }
         if (got == GatewayOutcome::NothingYet) {
-            if (block_.allDone()) return 0;
-            if (remembered_ != 0) {
+            if (block_.allDone()) return GatewayOutcome::Ok;
+            if (hasRemembered()) {
                 if (block_.inFlight() == 0) return rememberedFailure();
             } else if (!stopRequested && !cancelled_ && block_.hasReadySlot()) {
-                const int sent = sendNext(block_);
-                if (sent < 0) return sent;
-                if (sent > 0) {
+                const SendStep step = sendNext(block_);
+                if (step.failed()) return step.outcome;
+                if (step.sent) {
                     // After the block's last request the next block's first one goes out at
                     // once: the last answer may be waiting already, and taking it first would
                     // leave the gateway idle again.
                     if (!block_.hasReadySlot()) {
-                        if (int ahead = sendAhead(); ahead < 0) return ahead;
+                        if (const SendStep ahead = sendAhead(); ahead.failed())
+                            return ahead.outcome;
                     }
                     continue;
                 }
             } else if (!stopRequested && !cancelled_) {
-                const int sent = sendAhead();
-                if (sent < 0) return sent;
-                if (sent > 0) continue;
+                const SendStep step = sendAhead();
+                if (step.failed()) return step.outcome;
+                if (step.sent) continue;
             }
             // Nothing to send now: wait up to a second for an answer.
             (void)handle_.WaitForData(1, true);
@@ -379,16 +392,18 @@ int BlockMover::moveBlock() {
                 batchPending_ = false;
                 continue;
             case GatewayOutcome::Ok:
-                if (int taken = takeAnswer(packet); taken != 0) return taken;
-                if (remembered_ != 0 && block_.inFlight() == 0) return rememberedFailure();
+                if (const GatewayOutcome taken = takeAnswer(packet); taken != GatewayOutcome::Ok)
+                    return taken;
+                if (hasRemembered() && block_.inFlight() == 0) return rememberedFailure();
                 // Done at once, though the lookahead's answers may be waiting: its block's call
                 // comes next on this connection, takes them (and a batch of serial numbers on
                 // its way) and asks for the block after, which this call cannot.
-                if (remembered_ == 0 && ahead_ && ahead_->block && block_.allDone()) return 0;
+                if (!hasRemembered() && ahead_ && ahead_->block && block_.allDone())
+                    return GatewayOutcome::Ok;
                 // The next block's request goes out before the next answer is taken, so the
                 // gateway has it before this block's last answer.
-                if (remembered_ == 0 && !stopRequested && !cancelled_) {
-                    if (int sent = sendAhead(); sent < 0) return sent;
+                if (!hasRemembered() && !stopRequested && !cancelled_) {
+                    if (const SendStep step = sendAhead(); step.failed()) return step.outcome;
                 }
                 continue;
             case GatewayOutcome::SerialsVoided:
@@ -400,7 +415,7 @@ int BlockMover::moveBlock() {
             case GatewayOutcome::NewSession:
                 if (!download_) {
                     batchPending_ = false;
-                    return fail(resultCode(got), title_ + "交易返回错误");
+                    return fail(got, title_ + "交易返回错误");
                 }
                 batchPending_ = false;
                 resetAllInFlight();
@@ -409,8 +424,8 @@ int BlockMover::moveBlock() {
                 handle_.Serials().clear();
                 block_.resetInFlight();
                 batchPending_ = false;
-                if (!download_) return fail(resultCode(got), title_ + "交易返回错误");
-                return failWithTitle(resultCode(got));
+                if (!download_) return fail(got, title_ + "交易返回错误");
+                return failWithTitle(got);
             case GatewayOutcome::Refused:
                 if (aheadRefused) {
                     // Judged by the lookahead block's own call, which asks again.
@@ -418,13 +433,12 @@ int BlockMover::moveBlock() {
                     continue;
                 }
                 if (!download_) handle_.SetLastError(title_ + "交易返回错误");
-                if (block_.inFlight() == 0) return failWithTitle(resultCode(got));
-                remember(resultCode(got),
-                         download_ ? title_ + handle_.LastError() : handle_.LastError());
+                if (block_.inFlight() == 0) return failWithTitle(got);
+                remember(got, download_ ? title_ + handle_.LastError() : handle_.LastError());
                 continue;
             default:
-                if (!download_) return fail(resultCode(got), title_ + "交易返回错误");
-                return failWithTitle(resultCode(got));
+                if (!download_) return fail(got, title_ + "交易返回错误");
+                return failWithTitle(got);
         }
     }
 }
@@ -456,29 +470,32 @@ TransferProgressRecord makeProgressRecord(bool download, const std::string& file
     return r;
 }
 
-int downloadBlock(BlockTask& block, CVornFtp& handle, const BlockTransferOptions& options) {
+GatewayOutcome downloadBlock(BlockTask& block, CVornFtp& handle,
+                             const BlockTransferOptions& options) {
     return BlockMover(true, block, handle, options, nullptr, nullptr).run();
 }
 
-int downloadBlockInteractive(BlockTask& block, CVornFtp& handle,
-                             const BlockTransferOptions& options, TransferObserver& observer,
-                             UserPrompt& prompt) {
+GatewayOutcome downloadBlockInteractive(BlockTask& block, CVornFtp& handle,
+                                        const BlockTransferOptions& options,
+                                        TransferObserver& observer, UserPrompt& prompt) {
     return BlockMover(true, block, handle, options, &observer, &prompt).run();
 }
 
-int uploadBlock(CVornFtp& handle, BlockTask* block, const BlockTransferOptions& options) {
+GatewayOutcome uploadBlock(CVornFtp& handle, BlockTask* block,
+                           const BlockTransferOptions& options) {
     if (!block) {
         handle.SetLastError("文件块句柄为NULL");
-        return -5;
+        return GatewayOutcome::Refused;
     }
     return BlockMover(false, *block, handle, options, nullptr, nullptr).run();
 }
 
-int uploadBlockInteractive(CVornFtp& handle, BlockTask* block, const BlockTransferOptions& options,
-                           TransferObserver& observer, UserPrompt& prompt) {
+GatewayOutcome uploadBlockInteractive(CVornFtp& handle, BlockTask* block,
+                                      const BlockTransferOptions& options,
+                                      TransferObserver& observer, UserPrompt& prompt) {
     if (!block) {
         handle.SetLastError("文件块句柄为NULL");
-        return -5;
+        return GatewayOutcome::Refused;
     }
     return BlockMover(false, *block, handle, options, &observer, &prompt).run();
 }

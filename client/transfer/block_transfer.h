@@ -4,13 +4,12 @@
 // so a call that fails leaves the block resumable by the next call (same or another
 // worker, or after a restart).
 //
-// Results: the codes of GatewayOutcome (resultCode): Ok the block is complete;
-// ShuttingDown; TaskStopped (the owning task was stopped); TimedOut (serial batch or
-// packet; the connection is closed); PastFileEnd (download: an answer passes the file's
-// end); Refused (the gateway refused a packet); SessionEnded ("E998"); NewSession (upload:
-// "0014"); Cancelled (interactive variants); Failed for any other failure; failures of the
-// request builder and of the serial request are passed on. The handle's LastError() holds
-// the text.
+// Results: Ok the block is complete; ShuttingDown; TaskStopped (the owning task was
+// stopped); TimedOut (serial batch or packet; the connection is closed); PastFileEnd
+// (download: an answer passes the file's end); Refused (the gateway refused a packet);
+// SessionEnded ("E998"); NewSession (upload: "0014"); Cancelled (interactive variants);
+// Failed for any other failure; failures of the request builder and of the serial request
+// are passed on. The handle's LastError() holds the text.
 //
 // Thread: the calling worker owns `handle` for the whole call. Several workers may move
 // different blocks of one file at once, each on its own handle.
@@ -20,6 +19,7 @@
 #include <string>
 
 #include "client/base/user_prompt.h"
+#include "client/gateway/gateway_outcome.h"
 #include "client/gateway/vorn_ftp.h"
 #include "client/transfer/file_block_info.h"
 #include "platform/clock.h"
@@ -49,7 +49,7 @@ struct BlockLookahead {
     // The block taken early (state taken), or null.
     BlockTask* block = nullptr;
     // True while `block`'s in-flight requests went out on the handle of a call that ended
-    // with 0, so its answers are still to come there. The next call of `block` then keeps
+    // with Ok, so its answers are still to come there. The next call of `block` then keeps
     // them instead of sending them again; any failing call clears it, and `block` resends
     // whatever it had in flight.
     bool carried = false;
@@ -90,14 +90,16 @@ class TransferObserver {
     virtual void resumed() = 0;
 };
 
-int downloadBlock(BlockTask& block, CVornFtp& handle, const BlockTransferOptions& options);
-int downloadBlockInteractive(BlockTask& block, CVornFtp& handle,
-                             const BlockTransferOptions& options, TransferObserver& observer,
-                             UserPrompt& prompt);
-// A null block fails with "文件块句柄为NULL" (-5).
-int uploadBlock(CVornFtp& handle, BlockTask* block, const BlockTransferOptions& options);
-int uploadBlockInteractive(CVornFtp& handle, BlockTask* block, const BlockTransferOptions& options,
-                           TransferObserver& observer, UserPrompt& prompt);
+GatewayOutcome downloadBlock(BlockTask& block, CVornFtp& handle,
+                             const BlockTransferOptions& options);
+GatewayOutcome downloadBlockInteractive(BlockTask& block, CVornFtp& handle,
+                                        const BlockTransferOptions& options,
+                                        TransferObserver& observer, UserPrompt& prompt);
+// A null block fails with "文件块句柄为NULL" (Refused).
+GatewayOutcome uploadBlock(CVornFtp& handle, BlockTask* block, const BlockTransferOptions& options);
+GatewayOutcome uploadBlockInteractive(CVornFtp& handle, BlockTask* block,
+                                      const BlockTransferOptions& options,
+                                      TransferObserver& observer, UserPrompt& prompt);
 
 // The progress record for `bytesDone` of `fileSize`, of which `movedThisSession` were moved
 // in the `elapsedSeconds` since the transfer began; the speed and remaining time come from those.

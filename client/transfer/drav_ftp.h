@@ -7,9 +7,10 @@
 // numbers come from the session's pools (one per route, emptied with every connection),
 // filled FileSvrTransIdNum at a time.
 //
-// Operations return 0 or a count on success and -1 on failure with the Chinese text in
-// errorText(). Thread: the owner of the session (the real-time download thread, or the
-// manual receive on the caller's thread); one exchange at a time.
+// Operations return Ok (a packet's transfer: the count of bytes moved) or what failed (a
+// packet's transfer: -1), with the Chinese text in errorText(). Thread: the owner of the session
+// (the real-time download thread, or the manual receive on the caller's thread); one exchange at a
+// time.
 
 #include <cstdint>
 #include <filesystem>
@@ -60,43 +61,46 @@ class CDRAVFtp {
                  const std::filesystem::path& localPath, std::int64_t fileSize,
                  std::int64_t offset);
     // The whole file, packet by packet, resuming from the local file's length (a local
-    // file longer than `fileSize` starts again). `stop` is asked between packets. 0 or -1.
-    int download(const std::string& mailbox, const std::string& remoteName,
-                 const std::filesystem::path& localPath, std::int64_t fileSize,
-                 const std::function<bool()>& stop = {});
+    // file longer than `fileSize` starts again). `stop` is asked between packets.
+    GatewayOutcome download(const std::string& mailbox, const std::string& remoteName,
+                            const std::filesystem::path& localPath, std::int64_t fileSize,
+                            const std::function<bool()>& stop = {});
 
-    // The report list of one day ("YYYYMMDD") → the number of entries, or -1. The answer
-    // stays in the message buffer for entryCount and entries.
-    int list(const std::string& day);
-    // The entries of the last list answer, walked until its C bytes are consumed.
-    int entryCount() const;
+    // The report list of one day ("YYYYMMDD"). The answer stays in the message buffer for
+    // entries.
+    GatewayOutcome list(const std::string& day);
+    // The reports of the last list answer, walked until its C bytes are consumed.
     std::vector<RealtimeEntry> entries();
 
-    // The MD5 query on "FTP_SSHB" for a downloaded report → 0 when the gateway's digest
-    // equals the local file's, -1 otherwise (the text says whether it differed).
-    int md5Check(const std::filesystem::path& localPath, const std::string& remoteName,
-                 std::int64_t fileSize);
+    // The MD5 query on "FTP_SSHB" for a downloaded report → Ok when the gateway's digest
+    // equals the local file's (the text says whether it differed otherwise).
+    GatewayOutcome md5Check(const std::filesystem::path& localPath, const std::string& remoteName,
+                            std::int64_t fileSize);
 
     int packetSize(int direction) const { return direction == kUpload ? sendSize_ : receiveSize_; }
     const std::string& errorText() const { return error_; }
     CVornFtp& session() { return session_; }
 
   private:
-    int fail(const std::string& text);
+    // Keeps `text` as the failure's explanation → `outcome`.
+    GatewayOutcome fail(const std::string& text, GatewayOutcome outcome = GatewayOutcome::Failed);
+    // A packet's transfer that failed with `text` → -1.
+    int failPacket(const std::string& text);
     // Logs in when the session is down → true when it is up.
     bool connected();
-    // A serial number of the current route → 0 or -1.
-    int takeSerial(std::string& serial, char& flag);
+    // A serial number of the current route.
+    GatewayOutcome takeSerial(std::string& serial, char& flag);
     // Sends one request on route (mailbox, ftpType) and receives its answer into the
-    // message buffer → 0 or -1. `elapsed` is how long the exchange took. Repeated once on a
-    // new connection when the gateway closed the one it began on.
-    int exchange(const std::string& mailbox, const std::string& ftpType, std::string_view name1,
-                 std::string_view name2, std::int32_t a, std::int32_t b, std::int32_t c,
-                 std::string_view payload, std::chrono::milliseconds& elapsed);
-    int exchangeOnce(const std::string& mailbox, const std::string& ftpType,
-                     std::string_view name1, std::string_view name2, std::int32_t a,
-                     std::int32_t b, std::int32_t c, std::string_view payload,
-                     std::chrono::milliseconds& elapsed);
+    // message buffer. `elapsed` is how long the exchange took. Repeated once on a new
+    // connection when the gateway closed the one it began on.
+    GatewayOutcome exchange(const std::string& mailbox, const std::string& ftpType,
+                            std::string_view name1, std::string_view name2, std::int32_t a,
+                            std::int32_t b, std::int32_t c, std::string_view payload,
+                            std::chrono::milliseconds& elapsed);
+    GatewayOutcome exchangeOnce(const std::string& mailbox, const std::string& ftpType,
+                                std::string_view name1, std::string_view name2, std::int32_t a,
+                                std::int32_t b, std::int32_t c, std::string_view payload,
+                                std::chrono::milliseconds& elapsed);
     void adapt(int direction, int sentSize, std::chrono::milliseconds elapsed);
 
     CVornFtp& session_;

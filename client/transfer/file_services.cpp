@@ -41,128 +41,138 @@ std::string fileMd5(const std::filesystem::path& path) {
     return std::string(reinterpret_cast<const char*>(digest), 16);
 }
 
-int VornFileService::fail(int code, const std::string& text) {
+GatewayOutcome VornFileService::fail(GatewayOutcome outcome, const std::string& text) {
     handle_.SetLastError(text);
-    return code;
+    return outcome;
 }
 
-int VornFileService::takeSerial(std::string& serial, char& flag) {
+GatewayOutcome VornFileService::takeSerial(std::string& serial, char& flag) {
     const Route route = handle_.CurrentRoute();
-    if (TakeSerial(handle_.Serials(), route, serial, flag) == 0) return 0;
-    const int rc = handle_.RequestTransSerials(route.organisation, route.service, route.function,
-                                               20, handle_.Serials());
-    if (rc != 0) return rc;
+    if (TakeSerial(handle_.Serials(), route, serial, flag) == 0) return GatewayOutcome::Ok;
+    const GatewayOutcome got = handle_.RequestTransSerials(route.organisation, route.service,
+                                                           route.function, 20, handle_.Serials());
+    if (got != GatewayOutcome::Ok) return got;
     if (TakeSerial(handle_.Serials(), route, serial, flag) != 0)
-        return fail(-1, "从列表中取交易序号失败!");
-    return 0;
+        return fail(GatewayOutcome::Failed, "从列表中取交易序号失败!");
+    return GatewayOutcome::Ok;
 }
 
-int VornFileService::sendRequest(const std::string& serial, char serialFlag, std::string_view name1,
-                                 std::string_view name2, std::int32_t a, std::int32_t b,
-                                 std::int32_t c, std::string_view payload) {
-    if (!handle_.IsLoggedIn()) return fail(-1, "系统未登录!");
+GatewayOutcome VornFileService::sendRequest(const std::string& serial, char serialFlag,
+                                            std::string_view name1, std::string_view name2,
+                                            std::int32_t a, std::int32_t b, std::int32_t c,
+                                            std::string_view payload) {
+    if (!handle_.IsLoggedIn()) return fail(GatewayOutcome::Failed, "系统未登录!");
     const std::string& ftpType = handle_.CurrentRoute().function;
-    if (!filesvc::isKnownFtpType(ftpType)) return fail(-2, "不支持的FTP_TYPE!");
+    if (!filesvc::isKnownFtpType(ftpType))
+        return fail(GatewayOutcome::BadArguments, "不支持的FTP_TYPE!");
     Result<std::string> wire1 = filesvc::wireName(name1);
     Result<std::string> wire2 = filesvc::wireName(name2);
-    if (!wire1 || !wire2) return fail(-2, "UNICODE出错");
+    if (!wire1 || !wire2) return fail(GatewayOutcome::BadArguments, "UNICODE出错");
     if (ftpType == filesvc::kUpload && c != -1) {
         // An upload packet never passes the file's end.
         if (static_cast<std::int64_t>(b) + c > a) c = a - b;
-        if (c < 0) return fail(-2, "偏移量出错!");
+        if (c < 0) return fail(GatewayOutcome::BadArguments, "偏移量出错!");
         payload = payload.substr(0, static_cast<std::size_t>(c));
     }
     const std::size_t bodySize = filesvc::bodySize(*wire1, *wire2, payload);
     std::string packet;
     if (handle_.BuildRequest(frame::kFileServiceCode, serial, serialFlag,
                              static_cast<int>(bodySize), packet) != 0) {
-        return fail(-2, "申请内存[" + std::to_string(bodySize + frame::kPayloadOffset) + "]失败!");
+        return fail(GatewayOutcome::BadArguments,
+                    "申请内存[" + std::to_string(bodySize + frame::kPayloadOffset) + "]失败!");
     }
     filesvc::writeBody(packet.data() + frame::kPayloadOffset, *wire1, *wire2, a, b, c, payload);
     if (handle_.SendPacket(packet.data(), static_cast<int>(packet.size()), true) != 0) {
         const std::string reason = handle_.LastError();
         handle_.DropIfLoggedIn();
-        return fail(-1, "发送交易请求数据失败[" + reason + "]");
+        return fail(GatewayOutcome::Failed, "发送交易请求数据失败[" + reason + "]");
     }
-    return 0;
+    return GatewayOutcome::Ok;
 }
 
-int VornFileService::list(const std::string& title, const std::string& mailbox,
-                          std::string_view ftpType, const std::string& name1,
-                          const std::string& name2, std::vector<filesvc::ListEntry>& out) {
+GatewayOutcome VornFileService::list(const std::string& title, const std::string& mailbox,
+                                     std::string_view ftpType, const std::string& name1,
+                                     const std::string& name2,
+                                     std::vector<filesvc::ListEntry>& out) {
     const bool wasConnected = handle_.IsLoggedIn() && handle_.IsConnected();
-    const int rc = listOnce(title, mailbox, ftpType, name1, name2, out);
+    const GatewayOutcome outcome = listOnce(title, mailbox, ftpType, name1, name2, out);
     // A connection the gateway dropped while idle is made again and the list asked once more.
-    if (rc < 0 && wasConnected && !handle_.IsLoggedIn() && handle_.LostByPeer())
+    if (outcome != GatewayOutcome::Ok && wasConnected && !handle_.IsLoggedIn() &&
+        handle_.LostByPeer())
         return listOnce(title, mailbox, ftpType, name1, name2, out);
-    return rc;
+    return outcome;
 }
 
-int VornFileService::listOnce(const std::string& title, const std::string& mailbox,
-                              std::string_view ftpType, const std::string& name1,
-                              const std::string& name2, std::vector<filesvc::ListEntry>& out) {
+GatewayOutcome VornFileService::listOnce(const std::string& title, const std::string& mailbox,
+                                         std::string_view ftpType, const std::string& name1,
+                                         const std::string& name2,
+                                         std::vector<filesvc::ListEntry>& out) {
     out.clear();
     if (!handle_.IsLoggedIn() && !handle_.LoginToGateway()) {
-        return fail(-3, title + "与服务器连接失败，请查询网络连接");
+        return fail(GatewayOutcome::PeerClosed, title + "与服务器连接失败，请查询网络连接");
     }
     handle_.SetRoute(kMailboxOrganisation, mailbox, std::string(ftpType));
     std::string serial;
     char flag = '0';
-    if (int rc = takeSerial(serial, flag); rc != 0) return fail(rc, title + handle_.LastError());
-    if (int rc = sendRequest(serial, flag, name1, name2, 0, 0, 0, {}); rc != 0) {
-        return fail(rc, title + "失败(交易序列号:" + serial + ")," + handle_.LastError());
+    if (GatewayOutcome got = takeSerial(serial, flag); got != GatewayOutcome::Ok)
+        return fail(got, title + handle_.LastError());
+    if (GatewayOutcome got = sendRequest(serial, flag, name1, name2, 0, 0, 0, {});
+        got != GatewayOutcome::Ok) {
+        return fail(got, title + "失败(交易序列号:" + serial + ")," + handle_.LastError());
     }
     std::string answer;
     if (GatewayOutcome got = handle_.ReceiveResponse(answer); got != GatewayOutcome::Ok) {
         const TransactionResponseRecord response = responseRecordOf(answer);
         const std::string message =
             response.returnCode.empty() ? handle_.LastError() : trimmed(response.message);
-        return fail(resultCode(got), title + "失败(交易序列号:" + serial + ")," + message);
+        return fail(got, title + "失败(交易序列号:" + serial + ")," + message);
     }
     Result<filesvc::Body> body = filesvc::decodeBody(answer);
-    if (!body) return 0;  // an answer without a body lists nothing
+    if (!body) return GatewayOutcome::Ok;  // an answer without a body lists nothing
     Result<std::vector<filesvc::ListEntry>> entries = filesvc::parseEntries(body->data, body->c);
-    if (!entries) return fail(-1, title + entries.status().text());
+    if (!entries) return fail(GatewayOutcome::Failed, title + entries.status().text());
     out = std::move(entries.value());
-    return static_cast<int>(out.size());
+    return GatewayOutcome::Ok;
 }
 
 namespace {
 
-int dropVersionEntries(std::vector<filesvc::ListEntry>& entries, int rc) {
-    if (rc < 0) return rc;
+GatewayOutcome dropVersionEntries(std::vector<filesvc::ListEntry>& entries,
+                                  GatewayOutcome outcome) {
+    if (outcome != GatewayOutcome::Ok) return outcome;
     std::erase_if(entries, [](const filesvc::ListEntry& e) { return e.type == "VER"; });
-    return static_cast<int>(entries.size());
+    return outcome;
 }
 
 }  // namespace
 
-int VornFileService::listFiles(const std::string& mailbox, const std::string& directory,
-                               std::vector<filesvc::ListEntry>& out) {
+GatewayOutcome VornFileService::listFiles(const std::string& mailbox, const std::string& directory,
+                                          std::vector<filesvc::ListEntry>& out) {
     return dropVersionEntries(out,
                               list("查询文件列表-", mailbox, filesvc::kList, directory, "", out));
 }
 
-int VornFileService::listToday(const std::string& mailbox, const std::string& directory,
-                               std::vector<filesvc::ListEntry>& out) {
+GatewayOutcome VornFileService::listToday(const std::string& mailbox, const std::string& directory,
+                                          std::vector<filesvc::ListEntry>& out) {
     return dropVersionEntries(
         out, list("查询当日文件列表-", mailbox, filesvc::kList, directory, "T", out));
 }
 
-int VornFileService::listHistory(const std::string& mailbox, const std::string& path,
-                                 std::vector<filesvc::ListEntry>& out) {
+GatewayOutcome VornFileService::listHistory(const std::string& mailbox, const std::string& path,
+                                            std::vector<filesvc::ListEntry>& out) {
     return dropVersionEntries(out,
                               list("查询历史文件列表-", mailbox, filesvc::kHistory, path, "", out));
 }
 
-int VornFileService::queryVersion(const std::string& mailbox, const std::string& text,
-                                  std::string& version) {
+GatewayOutcome VornFileService::queryVersion(const std::string& mailbox, const std::string& text,
+                                             std::string& version) {
     version.clear();
     std::vector<filesvc::ListEntry> entries;
-    const int rc = list("查询版本号-", mailbox, filesvc::kList, text, "MT", entries);
-    if (rc < 0) return rc;
+    const GatewayOutcome outcome =
+        list("查询版本号-", mailbox, filesvc::kList, text, "MT", entries);
+    if (outcome != GatewayOutcome::Ok) return outcome;
     version = filesvc::versionOf(entries);
-    return 0;
+    return outcome;
 }
 
 DigestVerdict VornFileService::verifyDigest(const std::filesystem::path& localPath,
@@ -182,11 +192,11 @@ DigestVerdict VornFileService::verifyDigest(const std::filesystem::path& localPa
     }
     std::string serial;
     char flag = '0';
-    if (takeSerial(serial, flag) != 0) return notVerified;
+    if (takeSerial(serial, flag) != GatewayOutcome::Ok) return notVerified;
     const bool download = ftpType == filesvc::kDownload;
     const auto size = static_cast<std::int32_t>(fileSize);
     if (sendRequest(serial, flag, download ? remoteName : "", download ? "" : remoteName, size,
-                    size, -1, {}) != 0) {
+                    size, -1, {}) != GatewayOutcome::Ok) {
         return failed("发送数据失败，失败原因:" + handle_.LastError());
     }
     // The local digest is worked out while the gateway works out its own.
@@ -224,18 +234,22 @@ int VornFileService::md5Check(const std::filesystem::path& localPath, const std:
     return verdict.outcome == DigestVerdict::kMatch ? verdict.result : -1;
 }
 
-int VornFileService::mailboxRequest(std::string_view ftpType, const std::string& name2,
-                                    const std::string& mailbox, const std::string& name1) {
+GatewayOutcome VornFileService::mailboxRequest(std::string_view ftpType, const std::string& name2,
+                                               const std::string& mailbox,
+                                               const std::string& name1) {
     if (!handle_.IsConnected() || !handle_.IsLoggedIn()) {
-        if (!handle_.LoginToGateway()) return fail(-3, "与服务器连接失败，请查询网络连接");
+        if (!handle_.LoginToGateway())
+            return fail(GatewayOutcome::PeerClosed, "与服务器连接失败，请查询网络连接");
     }
     handle_.SetRoute(kMailboxOrganisation, mailbox, std::string(ftpType));
     std::string serial;
     char flag = '0';
-    if (int rc = takeSerial(serial, flag); rc != 0) return rc;
-    if (int rc = sendRequest(serial, flag, name1, name2, 0, 0, 0, {}); rc != 0) return rc;
+    if (GatewayOutcome got = takeSerial(serial, flag); got != GatewayOutcome::Ok) return got;
+    if (GatewayOutcome got = sendRequest(serial, flag, name1, name2, 0, 0, 0, {});
+        got != GatewayOutcome::Ok)
+        return got;
     std::string answer;
-    return resultCode(handle_.ReceiveResponse(answer));
+    return handle_.ReceiveResponse(answer);
 }
 
 }  // namespace vantrel

@@ -1,8 +1,8 @@
 #pragma once
 // The mailbox file services over a gateway handle: lists, history lists, the version
 // query, the MD5 query of both directions, delete and rename, and the request builder the
-// block transfers use. Every operation returns 0 or a positive count on success and a
-// negative number on failure, with the Chinese text in the handle's LastError().
+// block transfers use. Every operation returns Ok or what failed, with the Chinese text in
+// the handle's LastError(); a list's entries are what it found.
 //
 // Thread: the handle's owner. A handle carries one exchange at a time.
 
@@ -39,24 +39,25 @@ class VornFileService {
     explicit VornFileService(CVornFtp& handle) : handle_(handle) {}
 
     // The files of `directory` ("*.*", "Bullet\\*.*") in `mailbox`; "VER" entries left out.
-    int listFiles(const std::string& mailbox, const std::string& directory,
-                  std::vector<filesvc::ListEntry>& out);
+    GatewayOutcome listFiles(const std::string& mailbox, const std::string& directory,
+                             std::vector<filesvc::ListEntry>& out);
     // Today's files only (selector "T").
-    int listToday(const std::string& mailbox, const std::string& directory,
-                  std::vector<filesvc::ListEntry>& out);
+    GatewayOutcome listToday(const std::string& mailbox, const std::string& directory,
+                             std::vector<filesvc::ListEntry>& out);
     // The files of an earlier day; `path` is the day's directory and pattern (FTP type "09").
-    int listHistory(const std::string& mailbox, const std::string& path,
-                    std::vector<filesvc::ListEntry>& out);
+    GatewayOutcome listHistory(const std::string& mailbox, const std::string& path,
+                               std::vector<filesvc::ListEntry>& out);
     // The version record (selector "MT"): 14 digits, or empty when the first entry is not
     // a version record.
-    int queryVersion(const std::string& mailbox, const std::string& text, std::string& version);
+    GatewayOutcome queryVersion(const std::string& mailbox, const std::string& text,
+                                std::string& version);
 
     // Builds, encrypts and sends one request on the handle's current route; does not wait.
     // Names are UTF-8. An upload packet ("03", c != -1) that passes the file size `a` is cut
-    // to it. 0, -1 (not logged in, send failed) or -2 (bad names or offsets).
-    int sendRequest(const std::string& serial, char serialFlag, std::string_view name1,
-                    std::string_view name2, std::int32_t a, std::int32_t b, std::int32_t c,
-                    std::string_view payload);
+    // to it. Ok, Failed (not logged in, send failed) or BadArguments (bad names or offsets).
+    GatewayOutcome sendRequest(const std::string& serial, char serialFlag, std::string_view name1,
+                               std::string_view name2, std::int32_t a, std::int32_t b,
+                               std::int32_t c, std::string_view payload);
 
     // Compares the local file's MD5 digest with the gateway's for `remoteName` on the
     // current route (FTP type "04" download, "03" upload). The handle's text explains any
@@ -69,25 +70,25 @@ class VornFileService {
 
     // One request without payload and its answer: delete ("01": `name1` the file) and
     // rename ("02": `name1` the old name, `name2` the new). Logs in first when needed.
-    int mailboxRequest(std::string_view ftpType, const std::string& name2,
-                       const std::string& mailbox, const std::string& name1);
+    GatewayOutcome mailboxRequest(std::string_view ftpType, const std::string& name2,
+                                  const std::string& mailbox, const std::string& name1);
 
     // A serial number for the current route from the handle's pool, asking the gateway for
-    // 20 when the pool is empty. 0 or negative (text set).
-    int takeSerial(std::string& serial, char& flag);
+    // 20 when the pool is empty. Ok, or what failed (text set).
+    GatewayOutcome takeSerial(std::string& serial, char& flag);
 
     CVornFtp& handle() { return handle_; }
 
   private:
     // One list exchange, repeated once on a new connection when the gateway had closed the
     // one it began on.
-    int list(const std::string& title, const std::string& mailbox, std::string_view ftpType,
-             const std::string& name1, const std::string& name2,
-             std::vector<filesvc::ListEntry>& out);
-    int listOnce(const std::string& title, const std::string& mailbox, std::string_view ftpType,
-                 const std::string& name1, const std::string& name2,
-                 std::vector<filesvc::ListEntry>& out);
-    int fail(int code, const std::string& text);
+    GatewayOutcome list(const std::string& title, const std::string& mailbox,
+                        std::string_view ftpType, const std::string& name1,
+                        const std::string& name2, std::vector<filesvc::ListEntry>& out);
+    GatewayOutcome listOnce(const std::string& title, const std::string& mailbox,
+                            std::string_view ftpType, const std::string& name1,
+                            const std::string& name2, std::vector<filesvc::ListEntry>& out);
+    GatewayOutcome fail(GatewayOutcome outcome, const std::string& text);
 
     CVornFtp& handle_;
 };

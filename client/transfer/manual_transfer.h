@@ -35,14 +35,14 @@ struct ManualTransferEnvironment {
     platform::FileSystem* files = nullptr;  // the transfer's file I/O; null is the machine's
 };
 
-// The digest query of a finished transfer got no usable answer in any attempt; the data
-// and its block state are kept, so the next run only verifies.
-inline constexpr int kDigestNotVerified = -4;
-
-// 0 done; negative with the text in `error` (-10 cancelled, kDigestNotVerified).
-int downloadFile(CVornFtp& handle, const ManualTransferRequest& request,
-                 const ManualTransferEnvironment& env, std::string& error);
-int uploadFile(CVornFtp& handle, const ManualTransferRequest& request,
-               const ManualTransferEnvironment& env, std::string& error);
+// Ok done; else what failed, with the text in `error`: Cancelled by the operator,
+// NotVerified when the digest query of the finished file got no usable answer in any
+// attempt (the data and its block state are kept, so the next run only verifies),
+// BadArguments for a name or size refused before anything moved, PeerClosed when no login
+// succeeded, Failed for a digest mismatch or a local failure, or a block's outcome.
+GatewayOutcome downloadFile(CVornFtp& handle, const ManualTransferRequest& request,
+                            const ManualTransferEnvironment& env, std::string& error);
+GatewayOutcome uploadFile(CVornFtp& handle, const ManualTransferRequest& request,
+                          const ManualTransferEnvironment& env, std::string& error);
 
 }  // namespace vantrel

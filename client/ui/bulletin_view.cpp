@@ -54,14 +54,14 @@ void CBulletinView::openFolder(const std::string& code, const std::string& title
         [this, code] {
             Listing listing;
             if (!services_.session->isLoggedIn() && !services_.session->loginToGateway()) {
-                listing.result = -3;
+                listing.result = GatewayOutcome::PeerClosed;
                 return listing;
             }
             listing.result = services_.mailbox->list(code, "", listing.entries, listing.error);
             return listing;
         },
         [this](Listing listing) {
-            if (listing.result < 0) {
+            if (listing.result != GatewayOutcome::Ok) {
                 services_.prompt->show(kAppCaption,
                                        connectionLost(listing.result)
                                            ? std::string(kLostConnection)
@@ -106,7 +106,7 @@ std::optional<std::filesystem::path> CBulletinView::fetchSelected(
     dialog.exec();
     if (dialog.lostConnection()) services_.session->dropIfLoggedIn();
     const auto& outcomes = dialog.outcomes();
-    if (outcomes.empty() || outcomes.front().code != 0) return std::nullopt;
+    if (outcomes.empty() || outcomes.front().outcome != GatewayOutcome::Ok) return std::nullopt;
     return directory / item.remoteName;
 }
 

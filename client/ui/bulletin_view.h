@@ -48,7 +48,7 @@ class CBulletinView final : public QWidget {
 
   private:
     struct Listing {
-        int result = 0;
+        GatewayOutcome result = GatewayOutcome::Ok;
         std::string error;
         std::vector<RemoteEntry> entries;
     };

@@ -88,20 +88,20 @@ std::vector<RemoteEntry> remoteEntries(const std::vector<filesvc::ListEntry>& li
 
 }  // namespace
 
-int HandleMailbox::list(const std::string& mailbox, const std::string& directory,
-                        std::vector<RemoteEntry>& entries, std::string& error) {
+GatewayOutcome HandleMailbox::list(const std::string& mailbox, const std::string& directory,
+                                   std::vector<RemoteEntry>& entries, std::string& error) {
     std::vector<filesvc::ListEntry> listed;
-    const int result = core_.list(mailbox, directory, listed, error);
-    if (result >= 0) entries = remoteEntries(listed);
+    const GatewayOutcome result = core_.list(mailbox, directory, listed, error);
+    if (result == GatewayOutcome::Ok) entries = remoteEntries(listed);
     return result;
 }
 
-int HandleMailbox::listPattern(const std::string& service, const std::string& pattern,
-                               bool history, std::vector<RemoteEntry>& entries,
-                               std::string& error) {
+GatewayOutcome HandleMailbox::listPattern(const std::string& service, const std::string& pattern,
+                                          bool history, std::vector<RemoteEntry>& entries,
+                                          std::string& error) {
     std::vector<filesvc::ListEntry> listed;
-    const int result = core_.listPattern(service, pattern, history, listed, error);
-    if (result >= 0) entries = remoteEntries(listed);
+    const GatewayOutcome result = core_.listPattern(service, pattern, history, listed, error);
+    if (result == GatewayOutcome::Ok) entries = remoteEntries(listed);
     return result;
 }
 

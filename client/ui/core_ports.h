@@ -67,15 +67,16 @@ class HandleMailbox final : public MailboxService {
     HandleMailbox(HandleSession& session, const Context& context, GatewayProcessState& process,
                   UserPrompt& prompt);
 
-    int list(const std::string& mailbox, const std::string& directory,
-             std::vector<RemoteEntry>& entries, std::string& error) override;
-    int listPattern(const std::string& service, const std::string& pattern, bool history,
-                    std::vector<RemoteEntry>& entries, std::string& error) override;
-    int rename(const std::string& mailbox, const std::string& oldPath, const std::string& newPath,
-               std::string& error) override {
+    GatewayOutcome list(const std::string& mailbox, const std::string& directory,
+                        std::vector<RemoteEntry>& entries, std::string& error) override;
+    GatewayOutcome listPattern(const std::string& service, const std::string& pattern, bool history,
+                               std::vector<RemoteEntry>& entries, std::string& error) override;
+    GatewayOutcome rename(const std::string& mailbox, const std::string& oldPath,
+                          const std::string& newPath, std::string& error) override {
         return core_.rename(mailbox, oldPath, newPath, error);
     }
-    int remove(const std::string& mailbox, const std::string& path, std::string& error) override {
+    GatewayOutcome remove(const std::string& mailbox, const std::string& path,
+                          std::string& error) override {
         return core_.remove(mailbox, path, error);
     }
     TransferOutcome download(const TransferItem& item, TransferProgress& progress) override {

@@ -387,20 +387,21 @@ void CMailFormView::listInto(const std::string& code, const std::string& directo
                              RemoteOutcome& outcome) {
     std::string error;
     std::vector<RemoteEntry> entries;
-    int result = services_.mailbox->list(code, directory, entries, error);
-    if (result < 0 && (connectionLost(result) || !services_.session->isLoggedIn())) {
+    GatewayOutcome result = services_.mailbox->list(code, directory, entries, error);
+    if (result != GatewayOutcome::Ok &&
+        (connectionLost(result) || !services_.session->isLoggedIn())) {
         if (!ensureLoggedIn()) {
             outcome.error = kLostConnection;
             return;
         }
         entries.clear();
         result = services_.mailbox->list(code, directory, entries, error);
-        if (result < 0 && connectionLost(result)) {
+        if (result != GatewayOutcome::Ok && connectionLost(result)) {
             outcome.error = kLostConnection;
             return;
         }
     }
-    if (result < 0) {
+    if (result != GatewayOutcome::Ok) {
         outcome.error = "获取远程目录失败!(" + error + ")";
         return;
     }
@@ -656,7 +657,7 @@ void CMailFormView::renameSelected() {
                 RemoteOutcome outcome;
                 std::string error;
                 if (services_.mailbox->rename(code, directory + oldName, directory + *newName,
-                                              error) < 0) {
+                                              error) != GatewayOutcome::Ok) {
                     outcome.error = error;
                     return outcome;
                 }
@@ -694,7 +695,8 @@ void CMailFormView::deleteSelected() {
                 for (const std::string& name : names) {
                     postProgress(format("正在删除文件%1,请稍候...", name));
                     std::string error;
-                    if (services_.mailbox->remove(code, directory + name, error) < 0) {
+                    if (services_.mailbox->remove(code, directory + name, error) !=
+                        GatewayOutcome::Ok) {
                         outcome.error = error;
                         break;
                     }

@@ -101,8 +101,8 @@ struct RemoteEntry {
 using TransferItem = MailboxTransferItem;
 
 // Results of the file services that mean the connection to the gateway is lost.
-inline bool connectionLost(int code) {
-    return losesConnection(code);
+inline bool connectionLost(GatewayOutcome outcome) {
+    return losesConnection(outcome);
 }
 // What the operator is told then.
 inline constexpr const char* kLostConnection = "与服务器连接失败，请查询网络连接";
@@ -111,16 +111,18 @@ inline constexpr const char* kLostConnection = "与服务器连接失败，请�
 class MailboxService {
   public:
     virtual ~MailboxService() = default;
-    // Negative on failure with `error`; connectionLost tells which mean the connection is lost.
-    virtual int list(const std::string& mailbox, const std::string& directory,
-                     std::vector<RemoteEntry>& entries, std::string& error) = 0;
+    // Ok, or what failed with `error`; connectionLost tells which mean the connection is lost.
+    virtual GatewayOutcome list(const std::string& mailbox, const std::string& directory,
+                                std::vector<RemoteEntry>& entries, std::string& error) = 0;
     // The entries `pattern` names in `service`, asked as a scheduled run asks (a day's
     // history list when `history`): the task dialog's preview.
-    virtual int listPattern(const std::string& service, const std::string& pattern, bool history,
-                            std::vector<RemoteEntry>& entries, std::string& error) = 0;
-    virtual int rename(const std::string& mailbox, const std::string& oldPath,
-                       const std::string& newPath, std::string& error) = 0;
-    virtual int remove(const std::string& mailbox, const std::string& path, std::string& error) = 0;
+    virtual GatewayOutcome listPattern(const std::string& service, const std::string& pattern,
+                                       bool history, std::vector<RemoteEntry>& entries,
+                                       std::string& error) = 0;
+    virtual GatewayOutcome rename(const std::string& mailbox, const std::string& oldPath,
+                                  const std::string& newPath, std::string& error) = 0;
+    virtual GatewayOutcome remove(const std::string& mailbox, const std::string& path,
+                                  std::string& error) = 0;
     virtual TransferOutcome download(const TransferItem& item, TransferProgress& progress) = 0;
     virtual TransferOutcome upload(const TransferItem& item, TransferProgress& progress) = 0;
 };

@@ -353,12 +353,12 @@ void CDownTaskDlg::refreshPreview() {
     task.filename = catalogue::TrimText(f.fileName);
     const bool bulletin = f.source == execution::DownloadSource::Bulletin;
     if (task.mailname.empty() || (bulletin && task.opertype.empty())) {
-        showPreview({kNothingToAsk, "信箱名称不能为空!", {}});
+        showPreview({std::nullopt, "信箱名称不能为空!", {}});
         return;
     }
     Result<std::string> pattern = execution::DownloadListPattern(task, previewClock_->localNow());
     if (!pattern) {
-        showPreview({kNothingToAsk, pattern.status().text(), {}});
+        showPreview({std::nullopt, pattern.status().text(), {}});
         return;
     }
     refresh_->setEnabled(false);
@@ -372,7 +372,7 @@ void CDownTaskDlg::refreshPreview() {
             std::string error;
             preview.result =
                 mailbox->listPattern(service, pattern, bulletin, preview.entries, error);
-            if (preview.result < 0) preview.text = error;
+            if (preview.result != GatewayOutcome::Ok) preview.text = error;
             return preview;
         },
         [this](Preview preview) {
@@ -384,12 +384,12 @@ void CDownTaskDlg::refreshPreview() {
 
 void CDownTaskDlg::showPreview(const Preview& preview) {
     preview_->clear();
-    if (preview.result == kNothingToAsk) {
+    if (!preview.result) {
         previewStatus_->setText(qs(preview.text));
         return;
     }
-    if (preview.result < 0) {
-        previewStatus_->setText(qs(connectionLost(preview.result)
+    if (*preview.result != GatewayOutcome::Ok) {
+        previewStatus_->setText(qs(connectionLost(*preview.result)
                                        ? std::string(kLostConnection)
                                        : "获取远程目录失败!(" + preview.text + ")"));
         return;

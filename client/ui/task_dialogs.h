@@ -7,6 +7,7 @@
 // GUI thread.
 
 #include <QDialog>
+#include <optional>
 #include <string>
 
 #include "client/base/user_prompt.h"
@@ -95,10 +96,10 @@ class CDownTaskDlg final : public QDialog {
     void previewIdle();
 
   private:
-    // The form names nothing to list yet (no mailbox, no file name): `text` says why.
-    static constexpr int kNothingToAsk = -1000;
     struct Preview {
-        int result = 0;
+        // Empty when the form names nothing to list yet (no mailbox, no file name): `text`
+        // says why.
+        std::optional<GatewayOutcome> result;
         std::string text;  // the failure, or the pattern asked for
         std::vector<RemoteEntry> entries;
     };

@@ -100,14 +100,14 @@ void CTransferDlg::finish(std::vector<TransferOutcome> outcomes) {
     refresh();
     outcomes_ = std::move(outcomes);
     for (const TransferOutcome& outcome : outcomes_) {
-        if (outcomeOf(outcome.code) == GatewayOutcome::Cancelled) {
+        if (outcome.outcome == GatewayOutcome::Cancelled) {
             cancelled_ = true;
-        } else if (connectionLost(outcome.code)) {
+        } else if (connectionLost(outcome.outcome)) {
             // Said once, whatever the transfer's text: after a dropped connection the failed
             // re-login's text would blame the password.
             if (!lostConnection_) prompt_.show(kAppCaption, kLostConnection, UserPrompt::Icon::Error);
             lostConnection_ = true;
-        } else if (outcome.code < 0) {
+        } else if (outcome.outcome != GatewayOutcome::Ok) {
             prompt_.show(kAppCaption, outcome.text, UserPrompt::Icon::Error);
         }
     }

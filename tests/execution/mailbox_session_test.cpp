@@ -80,7 +80,7 @@ class MailboxSessionTest : public GatewayFixture {
     std::vector<std::string> names(const std::string& mailbox) {
         std::vector<filesvc::ListEntry> entries;
         std::string error;
-        EXPECT_GE(operations->list(mailbox, "", entries, error), 0) << error;
+        EXPECT_EQ(operations->list(mailbox, "", entries, error), GatewayOutcome::Ok) << error;
         std::vector<std::string> out;
         for (const auto& e : entries) out.push_back(e.name);
         std::sort(out.begin(), out.end());
@@ -138,25 +138,27 @@ TEST_F(MailboxSessionTest, listsDownloadsUploadsRenamesAndDeletesInOneRoundTrip)
     // act + verify
     EXPECT_EQ(session->userCode(), "U0000042");
     EXPECT_EQ(session->operatorCode(), "OPER01");
-    filesvc::ListEntry found;
+    std::optional<filesvc::ListEntry> found;
     std::string error;
-    ASSERT_EQ(operations->findFile("FTP_A_QS", "a.dat", found, error), 0) << error;
-    EXPECT_EQ(found.size, static_cast<std::int64_t>(bytes.size()));
-    EXPECT_EQ(operations->findFile("FTP_A_QS", "none.dat", found, error), 1);
+    ASSERT_EQ(operations->findFile("FTP_A_QS", "a.dat", found, error), GatewayOutcome::Ok) << error;
+    ASSERT_TRUE(found);
+    EXPECT_EQ(found->size, static_cast<std::int64_t>(bytes.size()));
+    EXPECT_EQ(operations->findFile("FTP_A_QS", "none.dat", found, error), GatewayOutcome::Ok);
+    EXPECT_FALSE(found);
 
     TransferProgress progress;
     const TransferOutcome down = operations->transfer(TransferDirection::Download,
                                                       remoteFile("a.dat", bytes.size()), progress);
-    ASSERT_EQ(down.code, 0) << down.text;
+    ASSERT_EQ(down.outcome, GatewayOutcome::Ok) << down.text;
     EXPECT_TRUE(readBytes(recv / "a.dat") == bytes);
 
     MailboxTransferItem up{"FTP_A_QS", "", "b.dat", root.path() / "send", 0, "local.dat"};
     const TransferOutcome sent = operations->transfer(TransferDirection::Upload, up, progress);
-    ASSERT_EQ(sent.code, 0) << sent.text;
+    ASSERT_EQ(sent.outcome, GatewayOutcome::Ok) << sent.text;
     EXPECT_TRUE(readBytes(files->root() / "FTP_A_QS" / "b.dat") == bytes + "tail");
 
-    ASSERT_EQ(operations->rename("FTP_A_QS", "b.dat", "c.dat", error), 0) << error;
-    ASSERT_EQ(operations->remove("FTP_A_QS", "a.dat", error), 0) << error;
+    ASSERT_EQ(operations->rename("FTP_A_QS", "b.dat", "c.dat", error), GatewayOutcome::Ok) << error;
+    ASSERT_EQ(operations->remove("FTP_A_QS", "a.dat", error), GatewayOutcome::Ok) << error;
     EXPECT_EQ(names("FTP_A_QS"), std::vector<std::string>{"c.dat"});
     // Files moved on a handle of their own: the session logged in once, the transfers once.
     EXPECT_EQ(gateway.counters().logins.load(), 2);
@@ -169,21 +171,21 @@ TEST_F(MailboxSessionTest, theTransferHandleLogsInAgainAfterTheGatewayDroppedIt)
     writeBytes(files->root() / "FTP_A_QS" / "d.dat", bytes);
     TransferProgress progress;
     ASSERT_EQ(
-        operations->transfer(TransferDirection::Download, remoteFile("w.dat", 4), progress).code,
-        0);
+        operations->transfer(TransferDirection::Download, remoteFile("w.dat", 4), progress).outcome,
+        GatewayOutcome::Ok);
     gateway.faults().dropAfterPackets = 1;
-    EXPECT_LT(
-        operations
-            ->transfer(TransferDirection::Download, remoteFile("d.dat", bytes.size()), progress)
-            .code,
-        0);
+    const TransferOutcome dropped = operations->transfer(
+        TransferDirection::Download, remoteFile("d.dat", bytes.size()), progress);
+    // The front ends tell the operator of the lost connection by this outcome alone.
+    EXPECT_EQ(dropped.outcome, GatewayOutcome::PeerClosed) << dropped.text;
+    EXPECT_TRUE(losesConnection(dropped.outcome));
     gateway.faults().dropAfterPackets = 0;
     const int loginsBefore = gateway.counters().logins.load();
     // act
     const TransferOutcome again = operations->transfer(TransferDirection::Download,
                                                        remoteFile("d.dat", bytes.size()), progress);
     // verify
-    ASSERT_EQ(again.code, 0) << again.text;
+    ASSERT_EQ(again.outcome, GatewayOutcome::Ok) << again.text;
     EXPECT_TRUE(readBytes(recv / "d.dat") == bytes);
     EXPECT_EQ(gateway.counters().logins.load(), loginsBefore + 1);
     // The session's own connection carried nothing meanwhile and still answers.
@@ -215,7 +217,7 @@ TEST_F(MailboxSessionTest, progressSnapshotsGrowToTheFileSizeAndStopEndsTheQueue
     const TransferSnapshot last = progress.snapshot();
     seen.push_back(last.bytesDone);
     // verify
-    ASSERT_EQ(outcome.code, 0) << outcome.text;
+    ASSERT_EQ(outcome.outcome, GatewayOutcome::Ok) << outcome.text;
     EXPECT_TRUE(std::is_sorted(seen.begin(), seen.end()));
     EXPECT_EQ(last.bytesDone, static_cast<std::int64_t>(size));
     EXPECT_EQ(last.fileSize, static_cast<std::int64_t>(size));
@@ -228,7 +230,7 @@ TEST_F(MailboxSessionTest, progressSnapshotsGrowToTheFileSizeAndStopEndsTheQueue
         TransferDirection::Download, {remoteFile("big.dat", size), remoteFile("next.dat", 4)},
         progress);
     ASSERT_EQ(outcomes.size(), 1u);
-    EXPECT_EQ(outcomes[0].code, -10);
+    EXPECT_EQ(outcomes[0].outcome, GatewayOutcome::Cancelled);
     EXPECT_EQ(prompt.questions.load(), 1);
     EXPECT_FALSE(fs::exists(recv / "next.dat"));
 }
@@ -247,7 +249,7 @@ TEST_F(MailboxSessionTest, aGatewayRestartShowsOfflineThenOnlineWithAFreshLoginA
     gateway.stop();
     std::vector<filesvc::ListEntry> entries;
     std::string error;
-    EXPECT_LT(operations->list("FTP_A_QS", "", entries, error), 0);
+    EXPECT_NE(operations->list("FTP_A_QS", "", entries, error), GatewayOutcome::Ok);
 
     // verify: offline
     EXPECT_FALSE(session->isLoggedIn());

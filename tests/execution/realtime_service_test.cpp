@@ -514,7 +514,7 @@ TEST_F(RealtimeServiceTest, manualTransfersAndTheManualReceiveShareTheHandleButN
         request.localDirectory = into;
 
         // act: the operator's day, every service on the one handle
-        ASSERT_EQ(downloadFile(*handle, request, env, error), 0) << error;
+        ASSERT_EQ(downloadFile(*handle, request, env, error), GatewayOutcome::Ok) << error;
         ASSERT_EQ(manual.query(kDay, kDay, listed), 2) << manual.errorText();
         for (const std::size_t size : {300000u, 1048579u, 2097157u}) {
             const std::string name = "up" + std::to_string(size) + ".dat";
@@ -526,14 +526,16 @@ TEST_F(RealtimeServiceTest, manualTransfersAndTheManualReceiveShareTheHandleButN
             up.mailbox = "FTP_A_QS";
             up.remoteName = name;
             up.localFile = root.path() / "send" / name;
-            ASSERT_EQ(uploadFile(*handle, up, env, error), 0) << error;
+            ASSERT_EQ(uploadFile(*handle, up, env, error), GatewayOutcome::Ok) << error;
             ASSERT_EQ(manual.query(kDay, kDay, listed), 2) << manual.errorText();
             std::vector<filesvc::ListEntry> entries;
-            ASSERT_GE(VornFileService(*handle).listFiles("FTP_A_QS", "*.*", entries), 2)
+            ASSERT_EQ(VornFileService(*handle).listFiles("FTP_A_QS", "*.*", entries),
+                      GatewayOutcome::Ok)
                 << handle->LastError();
+            ASSERT_GE(entries.size(), 2u);
             // A task dialog's preview of a day's history, on a route of its own.
-            ASSERT_GE(VornFileService(*handle).listHistory("FTP_A_QS", "20261207\\*.*", entries),
-                      0)
+            ASSERT_EQ(VornFileService(*handle).listHistory("FTP_A_QS", "20261207\\*.*", entries),
+                      GatewayOutcome::Ok)
                 << handle->LastError();
         }
         auto fetched = manual.fetch({0, 1}, listed, into / "by_hand");
@@ -541,7 +543,7 @@ TEST_F(RealtimeServiceTest, manualTransfersAndTheManualReceiveShareTheHandleButN
         for (const ManualFetchResult& result : *fetched) EXPECT_EQ(result.result, "下载成功");
         request = downloadRequest("small.dat", std::ssize(small));
         request.localDirectory = into;
-        ASSERT_EQ(downloadFile(*handle, request, env, error), 0) << error;
+        ASSERT_EQ(downloadFile(*handle, request, env, error), GatewayOutcome::Ok) << error;
 
         // verify
         EXPECT_TRUE(readLocal(into / "big.dat") == big);

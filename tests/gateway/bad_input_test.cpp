@@ -121,7 +121,8 @@ TEST_F(BadInput, receivePacketRefusesAGigabyteHeaderToo) {
     });
     auto handle = loggedIn(lying);
     SerialPool pool;
-    EXPECT_EQ(handle->RequestTransSerials("VRELKA", "FTP_A_QS", "04", 20, pool), -1);
+    EXPECT_EQ(handle->RequestTransSerials("VRELKA", "FTP_A_QS", "04", 20, pool),
+              GatewayOutcome::Failed);
     EXPECT_EQ(handle->LastError(),
               "批量申请交易序列号[VRELKA-FTP_A_QS-04]失败-接收数据：申请内存失败[2147483647]！!");
     expectDropped(*handle);
@@ -159,7 +160,8 @@ TEST_F(BadInput, serialAnswerWithNonDigitsIsRefused) {
         return sealed("23", encode(answer), key);
     });
     auto handle = loggedIn(lying);
-    ASSERT_EQ(handle->RequestTransSerials("VRELKA", "FTP_A_QS", "04", 20, handle->Serials()), -1);
+    ASSERT_EQ(handle->RequestTransSerials("VRELKA", "FTP_A_QS", "04", 20, handle->Serials()),
+              GatewayOutcome::Failed);
     EXPECT_EQ(handle->LastError(), "批量申请交易序列号[VRELKA-FTP_A_QS-04]失败-应答数据不合法!");
     EXPECT_TRUE(handle->Serials().empty());
     expectDropped(*handle);
@@ -171,7 +173,7 @@ TEST_F(BadInput, polledSerialAnswerWithNonDigitsIsRefused) {
         return sealed("23", encode(answer), key);
     });
     auto handle = loggedIn(lying);
-    ASSERT_EQ(handle->RequestTransSerialsAsync(), 0);
+    ASSERT_EQ(handle->RequestTransSerialsAsync(), GatewayOutcome::Ok);
     std::string answer;
     GatewayOutcome got = GatewayOutcome::NothingYet;
     for (int i = 0; i < 300 && got == GatewayOutcome::NothingYet; ++i) {

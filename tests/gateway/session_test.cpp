@@ -50,7 +50,7 @@ class Session : public GatewayFixture {
         char flag = '0';
         EXPECT_EQ(
             handle.GetTransSerial(route.organisation, route.service, route.function, serial, flag),
-            0)
+            GatewayOutcome::Ok)
             << handle.LastError();
         return serial;
     }
@@ -208,8 +208,10 @@ TEST_F(Session, transactionsEchoAndRefusalsMapToTheirCodes) {
 TEST_F(Session, sessionLossEmptiesThePoolOfEveryRoute) {
     auto handle = makeHandle();
     ASSERT_TRUE(handle->LoginToGateway());
-    ASSERT_EQ(handle->RequestTransSerials("VRELKA", "FTP_A_QS", "04", 20, handle->Serials()), 0);
-    ASSERT_EQ(handle->RequestTransSerials("VRELKA", "FTP_SG", "03", 20, handle->Serials()), 0);
+    ASSERT_EQ(handle->RequestTransSerials("VRELKA", "FTP_A_QS", "04", 20, handle->Serials()),
+              GatewayOutcome::Ok);
+    ASSERT_EQ(handle->RequestTransSerials("VRELKA", "FTP_SG", "03", 20, handle->Serials()),
+              GatewayOutcome::Ok);
     handle->SetRoute("VRELKA", "FTP_A_QS", "04");
     std::string serial;
     char flag;
@@ -219,7 +221,7 @@ TEST_F(Session, sessionLossEmptiesThePoolOfEveryRoute) {
     for (const char* code : {"E999", "E998"}) {
         SCOPED_TRACE(code);
         ASSERT_EQ(handle->RequestTransSerials("VRELKA", "FTP_A_QS", "04", 20, handle->Serials()),
-                  0);
+                  GatewayOutcome::Ok);
         const std::string spent = drawSerial(*handle);
         gateway.faults().failNextTransaction(code);
         std::string answer;
@@ -239,10 +241,10 @@ TEST_F(Session, serialRequestAfterE999IsSentOnceMore) {
     auto handle = makeHandle();
     ASSERT_TRUE(handle->LoginToGateway());
     SerialPool pool;
-    ASSERT_EQ(handle->RequestTransSerials("VRELKA", "FTP_A_QS", "04", 3, pool), 0);
+    ASSERT_EQ(handle->RequestTransSerials("VRELKA", "FTP_A_QS", "04", 3, pool), GatewayOutcome::Ok);
     gateway.faults().failNextTransaction("E999");
     const int before = gateway.counters().serialRequests.load();
-    ASSERT_EQ(handle->RequestTransSerials("VRELKA", "FTP_A_QS", "04", 20, pool), 0)
+    ASSERT_EQ(handle->RequestTransSerials("VRELKA", "FTP_A_QS", "04", 20, pool), GatewayOutcome::Ok)
         << handle->LastError();
     EXPECT_EQ(gateway.counters().serialRequests.load() - before, 2);
     // The old block went with the E999; the new one starts after the numbers given out.
@@ -252,11 +254,13 @@ TEST_F(Session, serialRequestAfterE999IsSentOnceMore) {
     EXPECT_EQ(serial, "2026120800000004");
 
     gateway.faults().failNextTransaction("E998");
-    EXPECT_EQ(handle->RequestTransSerials("VRELKA", "FTP_A_QS", "04", 20, pool), -5);
+    EXPECT_EQ(handle->RequestTransSerials("VRELKA", "FTP_A_QS", "04", 20, pool),
+              GatewayOutcome::Refused);
     EXPECT_EQ(handle->LastError(),
               "批量申请交易序列号[VRELKA-FTP_A_QS-04]失败-[E998-会话已超时,请重新登录]!");
 
-    EXPECT_EQ(handle->RequestTransSerials("VRELKA", "FTP_A_QS", "04", 0, pool), -1);
+    EXPECT_EQ(handle->RequestTransSerials("VRELKA", "FTP_A_QS", "04", 0, pool),
+              GatewayOutcome::Failed);
     EXPECT_EQ(handle->LastError(), "批量申请交易序列号[VRELKA-FTP_A_QS-04]-申请数量[0]不合法!");
 }
 
@@ -302,10 +306,11 @@ TEST_F(Session, aBlockAskedForWithoutWaitingIsFiledForTheRouteThatAskedForIt) {
     auto handle = makeHandle();
     ASSERT_TRUE(handle->LoginToGateway());
     handle->SetRoute("VRELKA", "FTP_A_QS", "03");
-    ASSERT_EQ(handle->RequestTransSerialsAsync(), 0);
+    ASSERT_EQ(handle->RequestTransSerialsAsync(), GatewayOutcome::Ok);
 
     // act: another service's synchronous request on the same handle
-    ASSERT_EQ(handle->RequestTransSerials("VRELKA", "FTP_SSHB", "00", 20, handle->Serials()), 0)
+    ASSERT_EQ(handle->RequestTransSerials("VRELKA", "FTP_SSHB", "00", 20, handle->Serials()),
+              GatewayOutcome::Ok)
         << handle->LastError();
 
     // verify: each route's numbers are good on it, and only there
@@ -342,11 +347,12 @@ TEST_F(Session, getTransSerialTakesOneNumberPerExchange) {
     auto handle = makeHandle();
     std::string serial;
     char flag;
-    EXPECT_EQ(handle->GetTransSerial("VRELKA", "FTP_A_QS", "01", serial, flag), -1);
+    EXPECT_EQ(handle->GetTransSerial("VRELKA", "FTP_A_QS", "01", serial, flag),
+              GatewayOutcome::Failed);
     EXPECT_EQ(handle->LastError(), "申请交易序列号[VRELKA-FTP_A_QS-01]-系统未登录!");
     ASSERT_TRUE(handle->LoginToGateway());
-    ASSERT_EQ(handle->GetTransSerial("VRELKA", "FTP_A_QS", "01", serial, flag), 0);
-    ASSERT_EQ(handle->GetTransSerial("VRELKA", "FTP_A_QS", "01", serial, flag), 0);
+    ASSERT_EQ(handle->GetTransSerial("VRELKA", "FTP_A_QS", "01", serial, flag), GatewayOutcome::Ok);
+    ASSERT_EQ(handle->GetTransSerial("VRELKA", "FTP_A_QS", "01", serial, flag), GatewayOutcome::Ok);
     EXPECT_EQ(serial, "2026120800000002");
     EXPECT_EQ(flag, '0');
     EXPECT_EQ(gateway.counters().serialRequests.load(), 2);
@@ -380,7 +386,7 @@ TEST_F(Session, pollingDeliversSerialBlocksAndFreesTheSlotOfAnErrorAnswer) {
     EXPECT_EQ(handle->PollResponse(answer, &window),
               GatewayOutcome::NothingYet);  // nothing sent, nothing there
 
-    ASSERT_EQ(handle->RequestTransSerialsAsync(), 0);
+    ASSERT_EQ(handle->RequestTransSerialsAsync(), GatewayOutcome::Ok);
     sendTransaction(*handle, "payload", first);
     EXPECT_EQ(pollOnce(*handle, answer, &window), GatewayOutcome::SerialBlockFiled);
     EXPECT_FALSE(NeedsSerials(handle->Serials(), handle->CurrentRoute()));
@@ -394,7 +400,7 @@ TEST_F(Session, pollingDeliversSerialBlocksAndFreesTheSlotOfAnErrorAnswer) {
     EXPECT_TRUE(handle->Serials().empty());
 
     gateway.faults().failNextTransaction("0014");
-    ASSERT_EQ(handle->RequestTransSerialsAsync(), 0);
+    ASSERT_EQ(handle->RequestTransSerialsAsync(), GatewayOutcome::Ok);
     EXPECT_EQ(pollOnce(*handle, answer, &window), GatewayOutcome::NewSession);
     EXPECT_EQ(handle->LastError(),
               "批量申请交易序列号[VRELKA-FTP_A_QS-04]失败-[0014-交易序列号已失效]!");

@@ -125,9 +125,9 @@ inline bool moveWithFive(Client& client, const TransferItem& item, bool upload,
                     continue;
                 }
                 block->setState(kBlockTaken);
-                const int rc =
+                const GatewayOutcome got =
                     upload ? uploadBlock(*h, block, options) : downloadBlock(*block, *h, options);
-                if (rc != 0) {
+                if (got != GatewayOutcome::Ok) {
                     std::fprintf(stderr, "block %d: %s\n", block->index(), h->LastError().c_str());
                     ok = false;
                     return;

@@ -109,7 +109,8 @@ class BlockTransfer : public TransferGatewayFixture {
 TEST_F(BlockTransfer, threePacketBlockSendsThreeRequestsAndEndsAfterTheThirdAnswer) {
     const std::string bytes = putRemote("t.dat", 48 * 1024);
     auto file = openDownload("t.dat", 48 * 1024);
-    ASSERT_EQ(downloadBlock(file->block(0), *handle, env.options), 0) << handle->LastError();
+    ASSERT_EQ(downloadBlock(file->block(0), *handle, env.options), GatewayOutcome::Ok)
+        << handle->LastError();
     ASSERT_EQ(spy->seen().size(), 3u);
     for (int i = 0; i < 3; ++i) {
         EXPECT_EQ(spy->seen()[i].b, i * 16384);
@@ -121,7 +122,7 @@ TEST_F(BlockTransfer, threePacketBlockSendsThreeRequestsAndEndsAfterTheThirdAnsw
 
 TEST_F(BlockTransfer, answerPassingTheFileEndIsRefusedAndNothingIsWritten) {
     auto file = openDownload("over.dat", 1000);
-    EXPECT_EQ(downloadBlock(file->block(0), *handle, env.options), -109);
+    EXPECT_EQ(downloadBlock(file->block(0), *handle, env.options), GatewayOutcome::PastFileEnd);
     EXPECT_EQ(handle->LastError(), "下载文件[over.dat]-下载数据偏移量超过文件大小！");
     EXPECT_EQ(tmpBytes(*file), std::string(1000, '\0'));
     EXPECT_EQ(file->bytesDone(), 0);
@@ -134,7 +135,8 @@ TEST_F(BlockTransfer, answerWithAnOffsetPastTheFileEndFailsAtOnceWithMinus109) {
     for (int lie : {1, -1}) {  // B + C = S + 1, and B < 0
         auto file = openDownload("p.dat", 1000);
         files->faults().nextOffsetLie = lie;
-        EXPECT_EQ(downloadBlock(file->block(0), *handle, env.options), -109) << lie;
+        EXPECT_EQ(downloadBlock(file->block(0), *handle, env.options), GatewayOutcome::PastFileEnd)
+            << lie;
         EXPECT_EQ(handle->LastError(), "下载文件[p.dat]-下载数据偏移量超过文件大小！");
         EXPECT_EQ(tmpBytes(*file), std::string(1000, '\0'));
         EXPECT_EQ(file->bytesDone(), 0);
@@ -148,21 +150,23 @@ TEST_F(BlockTransfer, answerThatLiesAboutItsOffsetIsWrittenNowhere) {
     auto file = openDownload("o.dat", 48 * 1024);
     files->faults().nextOffsetLie = 16384;
     // act: the lie fails the block once the honest answers are in
-    EXPECT_EQ(downloadBlock(file->block(0), *handle, env.options), -1);
+    EXPECT_EQ(downloadBlock(file->block(0), *handle, env.options), GatewayOutcome::Failed);
     EXPECT_EQ(handle->LastError(), "下载文件[o.dat]-下载数据偏移量与请求不符！");
     // verify: packet 0's bytes were not written at 16384, and the packet at 0 is not done
     EXPECT_FALSE(tmpBytes(*file).substr(16384, 16384) == bytes.substr(0, 16384));
     EXPECT_TRUE(tmpBytes(*file).substr(0, 16384) == std::string(16384, '\0'));
     EXPECT_LE(file->bytesDone(), 2 * 16384);
     // the next attempt asks for packet 0 again and completes the block
-    EXPECT_EQ(downloadBlock(file->block(0), *handle, env.options), 0) << handle->LastError();
+    EXPECT_EQ(downloadBlock(file->block(0), *handle, env.options), GatewayOutcome::Ok)
+        << handle->LastError();
     EXPECT_TRUE(tmpBytes(*file) == bytes);
 }
 
 TEST_F(BlockTransfer, uploadOf40000BytesSendsThreeCutPackets) {
     const std::string content(40000, 'k');
     auto file = openUpload(content);
-    ASSERT_EQ(uploadBlock(*handle, &file->block(0), env.options), 0) << handle->LastError();
+    ASSERT_EQ(uploadBlock(*handle, &file->block(0), env.options), GatewayOutcome::Ok)
+        << handle->LastError();
     ASSERT_EQ(spy->seen().size(), 3u);
     EXPECT_EQ(spy->seen()[2].b, 32768);
     EXPECT_EQ(spy->seen()[2].c, 7232);
@@ -175,7 +179,7 @@ TEST_F(BlockTransfer, errorAnswerIsReturnedOnlyAfterTheOtherAnswersAreWritten) {
     const std::string bytes = putRemote("e.dat", 5 * 16384);
     files->faults().failPacket(1, "0015");
     auto file = openDownload("e.dat", 5 * 16384);
-    EXPECT_EQ(downloadBlock(file->block(0), *handle, env.options), -5);
+    EXPECT_EQ(downloadBlock(file->block(0), *handle, env.options), GatewayOutcome::Refused);
     EXPECT_EQ(handle->LastError().rfind("下载文件[e.dat]-0015-无此交易权限[VRELKA-FTP_A_QS-04]", 0),
               0u)
         << handle->LastError();
@@ -184,7 +188,8 @@ TEST_F(BlockTransfer, errorAnswerIsReturnedOnlyAfterTheOtherAnswersAreWritten) {
     const std::int64_t sent = static_cast<std::int64_t>(spy->seen().size());
     EXPECT_EQ(file->bytesDone(), (sent - 1) * 16384);
     // The next call sends the refused packet and those never sent, nothing else.
-    ASSERT_EQ(downloadBlock(file->block(0), *handle, env.options), 0) << handle->LastError();
+    ASSERT_EQ(downloadBlock(file->block(0), *handle, env.options), GatewayOutcome::Ok)
+        << handle->LastError();
     EXPECT_EQ(static_cast<std::int64_t>(spy->seen().size()) - sent, 5 - (sent - 1));
     bool refusedSentAgain = false;
     for (std::size_t i = static_cast<std::size_t>(sent); i < spy->seen().size(); ++i) {
@@ -200,7 +205,7 @@ TEST_F(BlockTransfer, lateAnswersAfterE999Or0014DoNotFailTheDownload) {
         const std::string bytes = putRemote(name, 400000);
         files->faults().failPacket(2, code);
         auto file = openDownload(name, 400000);
-        ASSERT_EQ(downloadBlock(file->block(0), *handle, env.options), 0)
+        ASSERT_EQ(downloadBlock(file->block(0), *handle, env.options), GatewayOutcome::Ok)
             << code << ": " << handle->LastError();
         EXPECT_TRUE(tmpBytes(*file) == bytes) << code;
     }
@@ -209,7 +214,7 @@ TEST_F(BlockTransfer, lateAnswersAfterE999Or0014DoNotFailTheDownload) {
 TEST_F(BlockTransfer, packetThatCannotBeReadIsNotSent) {
     auto file = openUpload(std::string(40000, 'x'), "short.dat");
     fs::resize_file(root.path() / "send" / "short.dat", 20000);
-    EXPECT_EQ(uploadBlock(*handle, &file->block(0), env.options), -1);
+    EXPECT_EQ(uploadBlock(*handle, &file->block(0), env.options), GatewayOutcome::Failed);
     EXPECT_EQ(handle->LastError(), "上传文件服务-读文件失败!");
     for (auto& b : spy->seen()) EXPECT_EQ(b.b, 0) << "only the readable packet went out";
 }
@@ -218,12 +223,13 @@ TEST_F(BlockTransfer, uploadResendsAfterE999AndGivesUpOn0014) {
     const std::string content(300000, 'w');
     files->faults().failPacket(1, "E999");
     auto file = openUpload(content);
-    ASSERT_EQ(uploadBlock(*handle, &file->block(0), env.options), 0) << handle->LastError();
+    ASSERT_EQ(uploadBlock(*handle, &file->block(0), env.options), GatewayOutcome::Ok)
+        << handle->LastError();
     EXPECT_EQ(readLocal(files->root() / "FTP_A_QS" / "u.dat"), content);
 
     files->faults().failPacket(0, "0014");
     auto again = openUpload(std::string(300000, 'v'), "v.dat");
-    EXPECT_EQ(uploadBlock(*handle, &again->block(0), env.options), -12);
+    EXPECT_EQ(uploadBlock(*handle, &again->block(0), env.options), GatewayOutcome::NewSession);
     EXPECT_EQ(handle->LastError(), "上传文件服务-交易返回错误");
 }
 
@@ -234,8 +240,7 @@ TEST_F(BlockTransfer, stopRequestLetsInFlightAnswersInThenStops) {
     spy->onPacket = [raw](int n) {
         if (n == 2) raw->setStopRequest(true);
     };
-    EXPECT_EQ(outcomeOf(downloadBlock(file->block(0), *handle, env.options)),
-              GatewayOutcome::TaskStopped);
+    EXPECT_EQ(downloadBlock(file->block(0), *handle, env.options), GatewayOutcome::TaskStopped);
     EXPECT_EQ(handle->LastError(), "用户停止任务！");
     EXPECT_EQ(file->block(0).inFlight(), 0);
     // Everything that was sent was answered and counted.
@@ -248,13 +253,14 @@ TEST_F(BlockTransfer, droppedConnectionResendsExactlyTheUnansweredPackets) {
     const std::string bytes = putRemote("d.dat", 3 * 1024 * 1024);
     auto file = openDownload("d.dat", 3 * 1024 * 1024);
     gateway.faults().dropAfterPackets = 6;
-    EXPECT_LT(downloadBlock(file->block(0), *handle, env.options), 0);
+    EXPECT_EQ(downloadBlock(file->block(0), *handle, env.options), GatewayOutcome::PeerClosed);
     gateway.faults().dropAfterPackets = 0;
     const std::int64_t kept = file->bytesDone();
     const long long fetchedBefore = files->counters().downloadBytes.load();
     ASSERT_TRUE(handle->LoginToGateway());
     handle->SetRoute("VRELKA", "FTP_A_QS", "04");
-    ASSERT_EQ(downloadBlock(file->block(0), *handle, env.options), 0) << handle->LastError();
+    ASSERT_EQ(downloadBlock(file->block(0), *handle, env.options), GatewayOutcome::Ok)
+        << handle->LastError();
     EXPECT_TRUE(tmpBytes(*file) == bytes);
     // The second call fetched what was missing, and nothing already answered.
     EXPECT_EQ(files->counters().downloadBytes.load() - fetchedBefore,
@@ -269,16 +275,18 @@ TEST_F(BlockTransfer, silentGatewayTimesOutAndTheNextCallResends) {
     // A first file fills the serial pool, so the wait is for packets, not for numbers.
     putRemote("warm.dat", 100);
     auto warm = openDownload("warm.dat", 100);
-    ASSERT_EQ(downloadBlock(warm->block(0), *handle, env.options), 0) << handle->LastError();
+    ASSERT_EQ(downloadBlock(warm->block(0), *handle, env.options), GatewayOutcome::Ok)
+        << handle->LastError();
     auto file = openDownload("q.dat", 40000);
     gateway.faults().answerDelayMs = 2500;
-    EXPECT_EQ(downloadBlock(file->block(0), *handle, env.options), -9);
+    EXPECT_EQ(downloadBlock(file->block(0), *handle, env.options), GatewayOutcome::TimedOut);
     EXPECT_EQ(handle->LastError().rfind("交易超时,下载文件[q.dat]-", 0), 0u) << handle->LastError();
     EXPECT_FALSE(handle->IsLoggedIn());
     gateway.faults().answerDelayMs = 0;
     ASSERT_TRUE(handle->LoginToGateway());
     handle->SetRoute("VRELKA", "FTP_A_QS", "04");
-    ASSERT_EQ(downloadBlock(file->block(0), *handle, env.options), 0) << handle->LastError();
+    ASSERT_EQ(downloadBlock(file->block(0), *handle, env.options), GatewayOutcome::Ok)
+        << handle->LastError();
     EXPECT_TRUE(tmpBytes(*file) == bytes);
 }
 
@@ -295,7 +303,8 @@ TEST_F(BlockTransfer, resumedUploadSendsOnlyTheUnansweredPackets) {
         ASSERT_TRUE(file->packetDone(block, 16384, CPkgSize::kUploadSlots));
     }
     auto file = openUpload(content);
-    ASSERT_EQ(uploadBlock(*handle, &file->block(0), env.options), 0) << handle->LastError();
+    ASSERT_EQ(uploadBlock(*handle, &file->block(0), env.options), GatewayOutcome::Ok)
+        << handle->LastError();
     std::int64_t sent = 0;
     for (auto& b : spy->seen()) {
         EXPECT_GE(b.b, 32768);
@@ -335,7 +344,8 @@ TEST_F(BlockTransfer, interactiveDownloadReportsProgressAndAsksBeforeCancelling)
     ScriptedPrompt prompt;
     observer.pressStop = true;
     prompt.answer = false;
-    ASSERT_EQ(downloadBlockInteractive(file->block(0), *handle, env.options, observer, prompt), 0);
+    ASSERT_EQ(downloadBlockInteractive(file->block(0), *handle, env.options, observer, prompt),
+              GatewayOutcome::Ok);
     EXPECT_EQ(prompt.asked, "停止下载文件|是否要取消下载?");
     EXPECT_EQ(observer.resumes, 1);
     EXPECT_EQ(observer.began, "i.dat");
@@ -350,7 +360,7 @@ TEST_F(BlockTransfer, interactiveDownloadReportsProgressAndAsksBeforeCancelling)
     cancelling.pressStop = true;
     prompt.answer = true;
     EXPECT_EQ(downloadBlockInteractive(other->block(0), *handle, env.options, cancelling, prompt),
-              -10);
+              GatewayOutcome::Cancelled);
     EXPECT_EQ(other->block(0).inFlight(), 0);
 }
 
@@ -361,26 +371,29 @@ TEST_F(BlockTransfer, requestBuilderCutsUploadPacketsAndRefusesBadRequests) {
     std::string answer;
     std::string serial;
     char flag = '0';
-    ASSERT_EQ(service.takeSerial(serial, flag), 0) << handle->LastError();
+    ASSERT_EQ(service.takeSerial(serial, flag), GatewayOutcome::Ok) << handle->LastError();
     // The last 1000 bytes of a 5000-byte file asked as 2000 bytes go out as 1000.
-    ASSERT_EQ(service.sendRequest(serial, flag, "", "cut.dat", 5000, 4000, 2000, data), 0);
+    ASSERT_EQ(service.sendRequest(serial, flag, "", "cut.dat", 5000, 4000, 2000, data),
+              GatewayOutcome::Ok);
     ASSERT_EQ(handle->ReceiveResponse(answer), GatewayOutcome::Ok) << handle->LastError();
     ASSERT_EQ(spy->seen().size(), 1u);
     EXPECT_EQ(spy->seen()[0].c, 1000);
     EXPECT_EQ(spy->seen()[0].dataSize, 1000);
     EXPECT_EQ(service.sendRequest("2026120800000998", '0', "", "cut.dat", 5000, 6000, 10, data),
-              -2);
+              GatewayOutcome::BadArguments);
     EXPECT_EQ(handle->LastError(), "偏移量出错!");
     EXPECT_EQ(
         service.sendRequest("2026120800000997", '0', "", std::string(128, 'n'), 5000, 0, 10, data),
-        -2);
+        GatewayOutcome::BadArguments);
     EXPECT_EQ(handle->LastError(), "UNICODE出错");
     handle->SetRoute("VRELKA", "FTP_A_QS", "05");
-    EXPECT_EQ(service.sendRequest("2026120800000996", '0', "a", "", 0, 0, 0, {}), -2);
+    EXPECT_EQ(service.sendRequest("2026120800000996", '0', "a", "", 0, 0, 0, {}),
+              GatewayOutcome::BadArguments);
     EXPECT_EQ(handle->LastError(), "不支持的FTP_TYPE!");
     handle->Disconnect();
     handle->SetRoute("VRELKA", "FTP_A_QS", "04");
-    EXPECT_EQ(service.sendRequest("2026120800000995", '0', "a", "", 0, 0, 0, {}), -1);
+    EXPECT_EQ(service.sendRequest("2026120800000995", '0', "a", "", 0, 0, 0, {}),
+              GatewayOutcome::Failed);
     EXPECT_EQ(handle->LastError(), "系统未登录!");
 }
 
@@ -390,7 +403,8 @@ TEST_F(BlockTransfer, interactiveUploadAsksItsOwnQuestionAndCancels) {
     observer.pressStop = true;
     ScriptedPrompt prompt;
     prompt.answer = true;
-    EXPECT_EQ(uploadBlockInteractive(*handle, &file->block(0), env.options, observer, prompt), -10);
+    EXPECT_EQ(uploadBlockInteractive(*handle, &file->block(0), env.options, observer, prompt),
+              GatewayOutcome::Cancelled);
     EXPECT_EQ(prompt.asked, "停止上传文件|是否要取消上传?");
     EXPECT_EQ(file->block(0).inFlight(), 0);
     EXPECT_LT(file->bytesDone(), 3 * 1024 * 1024);
@@ -418,9 +432,9 @@ TEST_F(BlockTransfer, threeWorkersShareTheBlocksOfOneFile) {
                     continue;
                 }
                 block->setState(kBlockTaken);
-                const int rc = downloadBlock(*block, *h, env.options);
-                block->setState(rc == 0 ? kBlockDone : kBlockIdle);
-                if (rc != 0) ++failures;
+                const GatewayOutcome got = downloadBlock(*block, *h, env.options);
+                block->setState(got == GatewayOutcome::Ok ? kBlockDone : kBlockIdle);
+                if (got != GatewayOutcome::Ok) ++failures;
             }
         });
     }
@@ -440,7 +454,8 @@ TEST_F(BlockTransfer, resumedFileSpeedCountsOnlyTheBytesOfThisSessionAcrossItsBl
     const std::int64_t size = 2 * kBlockSize + 2 * 16384;
     putRemote("r.dat", static_cast<std::size_t>(size));
     auto file = openDownload("r.dat", size);
-    ASSERT_EQ(downloadBlock(file->block(0), *handle, env.options), 0) << handle->LastError();
+    ASSERT_EQ(downloadBlock(file->block(0), *handle, env.options), GatewayOutcome::Ok)
+        << handle->LastError();
     platform::FakeClock clock(platform::WallTime{});
     BlockTransferOptions options = env.options;
     options.clock = &clock;
@@ -462,7 +477,8 @@ TEST_F(BlockTransfer, resumedFileSpeedCountsOnlyTheBytesOfThisSessionAcrossItsBl
     ScriptedPrompt prompt;
     // act
     for (int b = 1; b <= 2; ++b) {
-        ASSERT_EQ(downloadBlockInteractive(file->block(b), *handle, options, observer, prompt), 0)
+        ASSERT_EQ(downloadBlockInteractive(file->block(b), *handle, options, observer, prompt),
+                  GatewayOutcome::Ok)
             << handle->LastError();
     }
     // verify: at every record, this session's bytes over this session's time

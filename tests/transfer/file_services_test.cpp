@@ -35,7 +35,9 @@ TEST_F(FileServices, listsFilesDirectoriesTodayAndHistory) {
     VornFileService service(*handle);
     std::vector<filesvc::ListEntry> entries;
     // act / verify: all entries of the root
-    ASSERT_EQ(service.listFiles("FTP_A_QS", "*.*", entries), 4) << handle->LastError();
+    ASSERT_EQ(service.listFiles("FTP_A_QS", "*.*", entries), GatewayOutcome::Ok)
+        << handle->LastError();
+    ASSERT_EQ(entries.size(), 4u);
     EXPECT_EQ(entries[0].name, "20261207");
     EXPECT_TRUE(entries[0].isDirectory());
     EXPECT_TRUE(entries[1].isDirectory());
@@ -44,26 +46,30 @@ TEST_F(FileServices, listsFilesDirectoriesTodayAndHistory) {
     EXPECT_EQ(entries[3].name, "b.dat");
     EXPECT_EQ(entries[3].time.size(), 8u);
     // today's files leave out the old one (directories stay)
-    ASSERT_GE(service.listToday("FTP_A_QS", "*.txt", entries), 0);
+    ASSERT_EQ(service.listToday("FTP_A_QS", "*.txt", entries), GatewayOutcome::Ok);
     ASSERT_EQ(entries.size(), 1u);
     EXPECT_EQ(entries[0].name, "a.txt");
-    ASSERT_EQ(service.listFiles("FTP_A_QS", "Bullet\\*.*", entries), 1);
+    ASSERT_EQ(service.listFiles("FTP_A_QS", "Bullet\\*.*", entries), GatewayOutcome::Ok);
+    ASSERT_EQ(entries.size(), 1u);
     EXPECT_EQ(entries[0].name, "n.txt");
-    ASSERT_EQ(service.listHistory("FTP_A_QS", "20261207\\*.txt", entries), 1);
+    ASSERT_EQ(service.listHistory("FTP_A_QS", "20261207\\*.txt", entries), GatewayOutcome::Ok);
+    ASSERT_EQ(entries.size(), 1u);
     EXPECT_EQ(entries[0].name, "old.txt");
 }
 
 TEST_F(FileServices, versionQueryJoinsDateAndTimeDigits) {
     VornFileService service(*handle);
     std::string version;
-    ASSERT_EQ(service.queryVersion("FTP_A_QS", "VERSION", version), 0) << handle->LastError();
+    ASSERT_EQ(service.queryVersion("FTP_A_QS", "VERSION", version), GatewayOutcome::Ok)
+        << handle->LastError();
     EXPECT_EQ(version, "20261208093015");
 }
 
 TEST_F(FileServices, theGatewayRefusesAndRecordsAListSelectorTheProtocolDoesNotHave) {
     VornFileService service(*handle);
     // act: a list ("00") asking for changes since a version
-    EXPECT_LT(service.mailboxRequest("00", "V20261208093015", "FTP_A_QS", "*.*"), 0);
+    EXPECT_NE(service.mailboxRequest("00", "V20261208093015", "FTP_A_QS", "*.*"),
+              GatewayOutcome::Ok);
     // verify: refused and recorded; the protocol's own selectors are not
     EXPECT_NE(handle->LastError().find("V20261208093015"), std::string::npos)
         << handle->LastError();
@@ -71,16 +77,16 @@ TEST_F(FileServices, theGatewayRefusesAndRecordsAListSelectorTheProtocolDoesNotH
               std::vector<std::string>{"list selector [V20261208093015] in FTP_A_QS"});
     std::vector<filesvc::ListEntry> entries;
     std::string version;
-    EXPECT_GE(service.listToday("FTP_A_QS", "*.*", entries), 0);
-    EXPECT_GE(service.listFiles("FTP_A_QS", "*.*", entries), 0);
-    EXPECT_EQ(service.queryVersion("FTP_A_QS", "FTP_A_QS\\*.*", version), 0);
+    EXPECT_EQ(service.listToday("FTP_A_QS", "*.*", entries), GatewayOutcome::Ok);
+    EXPECT_EQ(service.listFiles("FTP_A_QS", "*.*", entries), GatewayOutcome::Ok);
+    EXPECT_EQ(service.queryVersion("FTP_A_QS", "FTP_A_QS\\*.*", version), GatewayOutcome::Ok);
     EXPECT_TRUE(files->takeViolations().empty());
 }
 
 TEST_F(FileServices, listOfAMissingDirectoryCarriesTheTitleAndSerial) {
     VornFileService service(*handle);
     std::vector<filesvc::ListEntry> entries;
-    EXPECT_LT(service.listFiles("FTP_A_QS", "nope\\*.*", entries), 0);
+    EXPECT_NE(service.listFiles("FTP_A_QS", "nope\\*.*", entries), GatewayOutcome::Ok);
     EXPECT_EQ(handle->LastError().rfind("查询文件列表-失败(交易序列号:", 0), 0u)
         << handle->LastError();
     EXPECT_NE(handle->LastError().find("目录不存在"), std::string::npos);
@@ -90,14 +96,16 @@ TEST_F(FileServices, deleteAndRenameChangeTheMailbox) {
     putRemote("a.txt", 10);
     putRemote("b.txt", 10);
     VornFileService service(*handle);
-    EXPECT_EQ(service.mailboxRequest(filesvc::kRename, "c.txt", "FTP_A_QS", "a.txt"), 0)
+    EXPECT_EQ(service.mailboxRequest(filesvc::kRename, "c.txt", "FTP_A_QS", "a.txt"),
+              GatewayOutcome::Ok)
         << handle->LastError();
-    EXPECT_EQ(service.mailboxRequest(filesvc::kDelete, "", "FTP_A_QS", "b.txt"), 0)
+    EXPECT_EQ(service.mailboxRequest(filesvc::kDelete, "", "FTP_A_QS", "b.txt"), GatewayOutcome::Ok)
         << handle->LastError();
     EXPECT_TRUE(fs::exists(files->root() / "FTP_A_QS" / "c.txt"));
     EXPECT_FALSE(fs::exists(files->root() / "FTP_A_QS" / "a.txt"));
     EXPECT_FALSE(fs::exists(files->root() / "FTP_A_QS" / "b.txt"));
-    EXPECT_EQ(service.mailboxRequest(filesvc::kDelete, "", "FTP_A_QS", "b.txt"), -5);
+    EXPECT_EQ(service.mailboxRequest(filesvc::kDelete, "", "FTP_A_QS", "b.txt"),
+              GatewayOutcome::Refused);
     EXPECT_NE(handle->LastError().find("文件不存在"), std::string::npos);
 }
 
@@ -107,7 +115,7 @@ TEST_F(FileServices, multiBlockDownloadArrivesByteExactAndLeavesNothingBehind) {
     ASSERT_EQ(
         downloadFile(*handle, downloadRequest("big.dat", static_cast<std::int64_t>(bytes.size())),
                      env, error),
-        0)
+        GatewayOutcome::Ok)
         << error;
     EXPECT_TRUE(readLocal(root.path() / "recv" / "big.dat") == bytes);
     EXPECT_FALSE(fs::exists(root.path() / "recv" / "big.dat.tmp"));
@@ -205,11 +213,12 @@ TEST_F(BlockBoundaries, oneConnectionAsksForTheNextBlockBeforeTakingTheLastAnswe
     ASSERT_TRUE(handle->IsLoggedIn() || handle->LoginToGateway()) << handle->LastError();
     ASSERT_EQ(handle->RequestTransSerials(kMailboxOrganisation, "FTP_A_QS",
                                           std::string(filesvc::kDownload), 500, handle->Serials()),
-              0)
+              GatewayOutcome::Ok)
         << handle->LastError();
     // act
     std::string error;
-    ASSERT_EQ(downloadFile(*handle, downloadRequest("p.dat", size), env, error), 0) << error;
+    ASSERT_EQ(downloadFile(*handle, downloadRequest("p.dat", size), env, error), GatewayOutcome::Ok)
+        << error;
     // verify: both boundaries were crossed with the next block already asked for, and no
     // packet was asked for twice
     EXPECT_EQ(gate.early, (std::vector<bool>{true, true}));
@@ -227,13 +236,15 @@ TEST_F(BlockBoundaries, downloadDroppedRightAtABlockBoundaryResumesFromItsBlockS
     // left; the state kept on disk is all the next run has
     watch->dropAtFirstRequestFrom(blockstate::kBlockSize);
     env.attempts = 1;
-    EXPECT_NE(downloadFile(*handle, downloadRequest("d.dat", size), env, error), 0);
+    EXPECT_NE(downloadFile(*handle, downloadRequest("d.dat", size), env, error),
+              GatewayOutcome::Ok);
     ASSERT_TRUE(fs::exists(state));
     // act: the next run loses its connection at the last block's first request and
     // finishes on its retry
     watch->dropAtFirstRequestFrom(2 * blockstate::kBlockSize);
     env.attempts = 3;
-    ASSERT_EQ(downloadFile(*handle, downloadRequest("d.dat", size), env, error), 0) << error;
+    ASSERT_EQ(downloadFile(*handle, downloadRequest("d.dat", size), env, error), GatewayOutcome::Ok)
+        << error;
     // verify: the file is whole (its digest was checked too) and its state is gone
     EXPECT_TRUE(readLocal(root.path() / "recv" / "d.dat") == bytes);
     EXPECT_FALSE(fs::exists(state));
@@ -249,7 +260,7 @@ TEST_F(FileServices, uploadArrivesByteExactAndItsDigestIsChecked) {
     r.remoteName = "up.dat";
     r.localFile = root.path() / "send" / "up.dat";
     std::string error;
-    ASSERT_EQ(uploadFile(*handle, r, env, error), 0) << error;
+    ASSERT_EQ(uploadFile(*handle, r, env, error), GatewayOutcome::Ok) << error;
     EXPECT_TRUE(readLocal(files->root() / "FTP_A_QS" / "up.dat") == bytes);
     EXPECT_FALSE(fs::exists(root.path() / "send" / "up.dat.~block"));
     EXPECT_TRUE(fs::exists(root.path() / "send" / "up.dat"));
@@ -259,7 +270,9 @@ TEST_F(FileServices, uploadArrivesByteExactAndItsDigestIsChecked) {
 TEST_F(FileServices, emptyFilesTravelBothWays) {
     putRemote("empty.txt", 0);
     std::string error;
-    ASSERT_EQ(downloadFile(*handle, downloadRequest("empty.txt", 0), env, error), 0) << error;
+    ASSERT_EQ(downloadFile(*handle, downloadRequest("empty.txt", 0), env, error),
+              GatewayOutcome::Ok)
+        << error;
     EXPECT_EQ(fs::file_size(root.path() / "recv" / "empty.txt"), 0u);
     EXPECT_FALSE(fs::exists(root.path() / "recv" / "empty.txt.tmp.~block"));
     fs::create_directories(root.path() / "send");
@@ -268,7 +281,7 @@ TEST_F(FileServices, emptyFilesTravelBothWays) {
     r.mailbox = "FTP_A_QS";
     r.remoteName = "zero.txt";
     r.localFile = root.path() / "send" / "zero.txt";
-    ASSERT_EQ(uploadFile(*handle, r, env, error), 0) << error;
+    ASSERT_EQ(uploadFile(*handle, r, env, error), GatewayOutcome::Ok) << error;
     EXPECT_TRUE(fs::exists(files->root() / "FTP_A_QS" / "zero.txt"));
 }
 
@@ -276,13 +289,16 @@ TEST_F(FileServices, corruptedPacketFailsTheDigestAndTheFileIsNotDelivered) {
     const std::string bytes = putRemote("c.dat", 300000);
     files->faults().corruptNextDownload = true;
     std::string error;
-    EXPECT_EQ(downloadFile(*handle, downloadRequest("c.dat", 300000), env, error), -1);
+    EXPECT_EQ(downloadFile(*handle, downloadRequest("c.dat", 300000), env, error),
+              GatewayOutcome::Failed);
     EXPECT_EQ(error,
               "文件:c.dat校验错误,下载的文件可能被破坏。\n\r请不要使用断点续传功能重新下载该文件!");
     EXPECT_FALSE(fs::exists(root.path() / "recv" / "c.dat"));
     // The progress was discarded: the next run fetches everything again and succeeds.
     EXPECT_FALSE(fs::exists(root.path() / "recv" / "c.dat.tmp.~block"));
-    ASSERT_EQ(downloadFile(*handle, downloadRequest("c.dat", 300000), env, error), 0) << error;
+    ASSERT_EQ(downloadFile(*handle, downloadRequest("c.dat", 300000), env, error),
+              GatewayOutcome::Ok)
+        << error;
     EXPECT_TRUE(readLocal(root.path() / "recv" / "c.dat") == bytes);
 }
 
@@ -292,10 +308,13 @@ TEST_F(FileServices, aSizeLieIsNeverDeliveredAsGood) {
         files->faults().sizeLie = lie;
         VornFileService service(*handle);
         std::vector<filesvc::ListEntry> entries;
-        ASSERT_EQ(service.listFiles("FTP_A_QS", "l.dat", entries), 1) << handle->LastError();
+        ASSERT_EQ(service.listFiles("FTP_A_QS", "l.dat", entries), GatewayOutcome::Ok)
+            << handle->LastError();
+        ASSERT_EQ(entries.size(), 1u);
         EXPECT_EQ(entries[0].size, 50000 + lie);
         std::string error;
-        EXPECT_NE(downloadFile(*handle, downloadRequest("l.dat", entries[0].size), env, error), 0)
+        EXPECT_NE(downloadFile(*handle, downloadRequest("l.dat", entries[0].size), env, error),
+                  GatewayOutcome::Ok)
             << lie;
         EXPECT_FALSE(fs::exists(root.path() / "recv" / "l.dat")) << lie;
     }
@@ -309,7 +328,7 @@ TEST_F(FileServices, remoteNamesThatLeaveTheReceiveDirectoryAreRefused) {
         r.remoteName = name;
         (void)downloadFile(*handle, r, env, error);
     }
-    EXPECT_NE(downloadFile(*handle, downloadRequest("..", 10), env, error), 0);
+    EXPECT_NE(downloadFile(*handle, downloadRequest("..", 10), env, error), GatewayOutcome::Ok);
     EXPECT_NE(error.find("拒绝"), std::string::npos) << error;
     EXPECT_FALSE(fs::exists(root.path() / "evil.txt"));
     EXPECT_FALSE(fs::exists(root.path().parent_path() / "evil.txt"));
@@ -338,7 +357,7 @@ TEST_F(FileServices, halfSentAnswerTimesOutWithinTheAnswerTimeOut) {
         // act: a list answer cut short
         files->faults().nextListDelivery = spoiled;
         const auto started = std::chrono::steady_clock::now();
-        EXPECT_EQ(service.listFiles("FTP_A_QS", "*.*", entries), -9);
+        EXPECT_EQ(service.listFiles("FTP_A_QS", "*.*", entries), GatewayOutcome::TimedOut);
         const double seconds =
             std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
         RecordProperty(spoiled == Delivery::kHalfThenStall ? "halfSentListSeconds"
@@ -347,15 +366,18 @@ TEST_F(FileServices, halfSentAnswerTimesOutWithinTheAnswerTimeOut) {
         // verify: the receive's own text, and the next call logs in again and lists
         EXPECT_NE(handle->LastError().find("接收超时"), std::string::npos) << handle->LastError();
         EXPECT_FALSE(handle->IsLoggedIn());
-        EXPECT_EQ(service.listFiles("FTP_A_QS", "*.*", entries), 2)
-            << handle->LastError();  // Bullet, h.dat
+        EXPECT_EQ(service.listFiles("FTP_A_QS", "*.*", entries), GatewayOutcome::Ok)
+            << handle->LastError();
+        EXPECT_EQ(entries.size(), 2u);  // Bullet, h.dat
     }
     // A data packet and the digest answer cut short: each attempt is retried, and the file
     // arrives whole in one run without being fetched twice.
     files->faults().nextDownloadDelivery = Delivery::kHalfThenStall;
     files->faults().nextMd5Delivery = Delivery::kLongerThanSent;
     std::string error;
-    ASSERT_EQ(downloadFile(*handle, downloadRequest("h.dat", 100000), env, error), 0) << error;
+    ASSERT_EQ(downloadFile(*handle, downloadRequest("h.dat", 100000), env, error),
+              GatewayOutcome::Ok)
+        << error;
     EXPECT_TRUE(readLocal(root.path() / "recv" / "h.dat") == bytes);
     EXPECT_EQ(files->counters().md5Queries.load(), 2);
 }
@@ -371,7 +393,7 @@ TEST_F(FileServices, lostMd5AnswerKeepsTheCompleteDownloadAndALaterRunOnlyVerifi
         std::string error;
         // act
         EXPECT_EQ(downloadFile(*handle, downloadRequest("k.dat", 21 * MiB), env, error),
-                  kDigestNotVerified);
+                  GatewayOutcome::NotVerified);
         // verify: nothing delivered, nothing discarded
         EXPECT_FALSE(fs::exists(root.path() / "recv" / "k.dat"));
         EXPECT_EQ(fs::file_size(root.path() / "recv" / "k.dat.tmp"),
@@ -388,7 +410,9 @@ TEST_F(FileServices, lostMd5AnswerKeepsTheCompleteDownloadAndALaterRunOnlyVerifi
     // A later run only verifies, then delivers.
     const long long fetchedBefore = files->counters().downloadBytes.load();
     std::string error;
-    ASSERT_EQ(downloadFile(*handle, downloadRequest("k.dat", 21 * MiB), env, error), 0) << error;
+    ASSERT_EQ(downloadFile(*handle, downloadRequest("k.dat", 21 * MiB), env, error),
+              GatewayOutcome::Ok)
+        << error;
     EXPECT_EQ(files->counters().downloadBytes.load(), fetchedBefore);
     EXPECT_TRUE(readLocal(root.path() / "recv" / "k.dat") == bytes);
     EXPECT_FALSE(fs::exists(root.path() / "recv" / "k.dat.tmp"));
@@ -400,7 +424,7 @@ TEST_F(FileServices, undecryptableAnswerReportsTheReceiveErrorNotCiphertext) {
     VornFileService service(*handle);
     std::vector<filesvc::ListEntry> entries;
     files->faults().nextListDelivery = Delivery::kUndecryptable;
-    EXPECT_EQ(service.listFiles("FTP_A_QS", "*.*", entries), -1);
+    EXPECT_EQ(service.listFiles("FTP_A_QS", "*.*", entries), GatewayOutcome::Failed);
     const std::string text = handle->LastError();
     EXPECT_EQ(text.substr(0, text.find('(')), "查询文件列表-失败") << text;
     EXPECT_EQ(text.substr(text.find(')') + 1), ",解密数据失败,KLAV_Decrypt() failed!") << text;
@@ -415,7 +439,8 @@ TEST_F(FileServices, longNamesDownloadWithTheirStateFilesWithinTheNameLimit) {
         ASSERT_LE(name.size(), kLocalNameLimit);
         const std::string bytes = putRemote(name, 70000);
         std::string error;
-        ASSERT_EQ(downloadFile(*handle, downloadRequest(name, 70000), env, error), 0)
+        ASSERT_EQ(downloadFile(*handle, downloadRequest(name, 70000), env, error),
+                  GatewayOutcome::Ok)
             << name.size() << ": " << error;
         EXPECT_TRUE(readLocal(root.path() / "recv" / name) == bytes);
         fs::remove(root.path() / "recv" / name);
@@ -424,7 +449,8 @@ TEST_F(FileServices, longNamesDownloadWithTheirStateFilesWithinTheNameLimit) {
     }
     // A name the local file system cannot hold is refused before anything is created.
     std::string error;
-    EXPECT_EQ(downloadFile(*handle, downloadRequest(chinese + "文z", 10), env, error), -2);
+    EXPECT_EQ(downloadFile(*handle, downloadRequest(chinese + "文z", 10), env, error),
+              GatewayOutcome::BadArguments);
     EXPECT_NE(error.find("超过本地文件名上限255字节"), std::string::npos) << error;
     EXPECT_TRUE(fs::is_empty(root.path() / "recv"));
 }
@@ -439,13 +465,17 @@ TEST_F(FileServices, fullDiskDuringADownloadFailsClearlyAndALaterRunCompletes) {
     for (int n = 1; n <= 12; ++n) {
         disk.failFrom(n);
         std::string error;
-        EXPECT_NE(downloadFile(*handle, downloadRequest("f.dat", 200000), env, error), 0) << n;
+        EXPECT_NE(downloadFile(*handle, downloadRequest("f.dat", 200000), env, error),
+                  GatewayOutcome::Ok)
+            << n;
         EXPECT_NE(error.find("磁盘空间不足"), std::string::npos) << n << ": " << error;
         EXPECT_FALSE(fs::exists(root.path() / "recv" / "f.dat")) << n;
         disk.spaceBack();
     }
     std::string error;
-    ASSERT_EQ(downloadFile(*handle, downloadRequest("f.dat", 200000), env, error), 0) << error;
+    ASSERT_EQ(downloadFile(*handle, downloadRequest("f.dat", 200000), env, error),
+              GatewayOutcome::Ok)
+        << error;
     EXPECT_TRUE(readLocal(root.path() / "recv" / "f.dat") == bytes);
 }
 

@@ -97,7 +97,7 @@ int main(int argc, char** argv) {
         r.localDirectory = recv;
         r.fileSize = size;
         auto t0 = std::chrono::steady_clock::now();
-        const bool ok = downloadFile(*h, r, env, error) == 0;
+        const bool ok = downloadFile(*h, r, env, error) == GatewayOutcome::Ok;
         report("download, 1 connection", seconds(t0), ok);
         if (!ok) std::fprintf(stderr, "%s\n", error.c_str());
     }
@@ -124,7 +124,7 @@ int main(int argc, char** argv) {
         r.remoteName = "bench-up.dat";
         r.localFile = recv / "bench.dat";
         auto t0 = std::chrono::steady_clock::now();
-        const bool ok = uploadFile(*h, r, env, error) == 0;
+        const bool ok = uploadFile(*h, r, env, error) == GatewayOutcome::Ok;
         report("upload, 1 connection", seconds(t0), ok);
         if (!ok) std::fprintf(stderr, "%s\n", error.c_str());
     }

@@ -163,41 +163,42 @@ class FakeSession final : public GatewaySession {
 // report progress in a few steps and record what they moved.
 class FakeMailbox final : public MailboxService {
   public:
-    int list(const std::string& mailbox, const std::string& directory,
-             std::vector<RemoteEntry>& entries, std::string& error) override {
+    GatewayOutcome list(const std::string& mailbox, const std::string& directory,
+                        std::vector<RemoteEntry>& entries, std::string& error) override {
         std::lock_guard lock(mutex);
         listed.push_back(mailbox + ":" + directory);
         if (failList) {
             error = "目录不存在";
-            return -1;
+            return GatewayOutcome::Failed;
         }
         entries = tree[mailbox][directory];
-        return static_cast<int>(entries.size());
+        return GatewayOutcome::Ok;
     }
     // The pattern is recorded; the entries are those of the tree's key `pattern`.
-    int listPattern(const std::string& service, const std::string& pattern, bool history,
-                    std::vector<RemoteEntry>& entries, std::string& error) override {
+    GatewayOutcome listPattern(const std::string& service, const std::string& pattern, bool history,
+                               std::vector<RemoteEntry>& entries, std::string& error) override {
         std::lock_guard lock(mutex);
         listed.push_back(service + (history ? "?" : ":") + pattern);
         if (failList) {
             error = "目录不存在";
-            return -1;
+            return GatewayOutcome::Failed;
         }
         entries = tree[service][pattern];
-        return static_cast<int>(entries.size());
+        return GatewayOutcome::Ok;
     }
-    int rename(const std::string& mailbox, const std::string& from, const std::string& to,
-               std::string&) override {
+    GatewayOutcome rename(const std::string& mailbox, const std::string& from,
+                          const std::string& to, std::string&) override {
         std::lock_guard lock(mutex);
         renamed.push_back(mailbox + ":" + from + ">" + to);
-        return 0;
+        return GatewayOutcome::Ok;
     }
-    int remove(const std::string& mailbox, const std::string& path, std::string&) override {
+    GatewayOutcome remove(const std::string& mailbox, const std::string& path,
+                          std::string&) override {
         std::lock_guard lock(mutex);
         removed.push_back(mailbox + ":" + path);
         auto& entries = tree[mailbox][""];
         std::erase_if(entries, [&](const RemoteEntry& e) { return e.name == path; });
-        return 0;
+        return GatewayOutcome::Ok;
     }
     TransferOutcome download(const TransferItem& item, TransferProgress& progress) override {
         return move(item, progress, TransferDirection::Download);
@@ -223,7 +224,7 @@ class FakeMailbox final : public MailboxService {
                 if (prompt->askYesNo(download ? "停止下载文件" : "停止上传文件",
                                      download ? "是否要取消下载?" : "是否要取消上传?",
                                      UserPrompt::Icon::Question)) {
-                    return {-10, "用户取消"};
+                    return {GatewayOutcome::Cancelled, "用户取消"};
                 }
                 progress.resumed = true;
             }
@@ -237,7 +238,7 @@ class FakeMailbox final : public MailboxService {
         }
         std::lock_guard lock(mutex);
         moved.push_back(item.remoteDirectory + item.remoteName);
-        return {0, ""};
+        return {GatewayOutcome::Ok, ""};
     }
 };
 

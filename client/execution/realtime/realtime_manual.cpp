@@ -59,7 +59,7 @@ int RealtimeManualReceive::query(const std::string& from, const std::string& to,
             return -1;
         }
         const std::string text = base::FormatDate(day);
-        if (ftp_.list(text) < 0) {
+        if (ftp_.list(text) != GatewayOutcome::Ok) {
             error_ = "查询文件列表失败，" + ftp_.errorText();
             return -1;
         }

@@ -131,11 +131,11 @@ FetchResult fetchReport(CDRAVFtp& ftp, const std::string& day, const RealtimeEnt
         return failed(FetchResult::kFailed, "创建接收目录失败！" + made.text());
     const fs::path partial = partialPathFor(*target);
     const std::string remote = remoteNameOf(day, entry);
-    if (ftp.download(kRealtimeMailbox, remote, partial, entry.size, stop) != 0)
+    if (ftp.download(kRealtimeMailbox, remote, partial, entry.size, stop) != GatewayOutcome::Ok)
         return failed(FetchResult::kFailed, ftp.errorText());
     std::string digest;
     if (entry.complete()) {
-        if (ftp.md5Check(partial, remote, entry.size) != 0) {
+        if (ftp.md5Check(partial, remote, entry.size) != GatewayOutcome::Ok) {
             if (ftp.errorText() != "MD5计算不正确")
                 return failed(FetchResult::kFailed, ftp.errorText());
             // What arrived is wrong: the next fetch starts from nothing.

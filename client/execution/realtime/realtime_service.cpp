@@ -325,13 +325,13 @@ int RealtimeService::passOverDays(CDRAVFtp& ftp, CVornFtp& session, platform::Ev
             stop.wait(options_.idlePause);
             continue;
         }
-        if (ftp.list(day) < 0) {
+        if (ftp.list(day) != GatewayOutcome::Ok) {
             const std::string failure = "查询实时回报文件列表[" + day + "]失败，" + ftp.errorText();
             // The gateway drops idle connections: when the connection is gone, one
             // new login and query at once tell a drop the service recovers from (a
             // warning) from a gateway it cannot reach (an error).
             const bool dropped = !session.IsLoggedIn();
-            if (!dropped || ftp.list(day) < 0) {
+            if (!dropped || ftp.list(day) != GatewayOutcome::Ok) {
                 log(dropped ? "查询实时回报文件列表[" + day + "]失败，" + ftp.errorText() : failure,
                     2);
                 quiet = 0;

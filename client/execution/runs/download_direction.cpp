@@ -295,8 +295,9 @@ Status DownloadDirection::removeBlockState(const fs::path& dataFile) {
     return Status::ok();
 }
 
-int DownloadDirection::transfer(BlockTask& block, CVornFtp& handle, BlockTransferOptions options,
-                                const BlockRun& run, const RunFile&) {
+GatewayOutcome DownloadDirection::transfer(BlockTask& block, CVornFtp& handle,
+                                           BlockTransferOptions options, const BlockRun& run,
+                                           const RunFile&) {
     handle.SetRoute(kMailboxOrganisation, execution::DownloadService(task_),
                     std::string(filesvc::kDownload));
     options.lookahead = run.lookahead;

@@ -58,8 +58,8 @@ class DownloadDirection final : public RunDirection, public catalogue::DownloadE
     bool adopt(std::vector<catalogue::RemoteFileEntry> listing, std::string& error);
 
     // RunDirection.
-    int transfer(BlockTask& block, CVornFtp& handle, BlockTransferOptions options,
-                 const BlockRun& run, const RunFile& file) override;
+    GatewayOutcome transfer(BlockTask& block, CVornFtp& handle, BlockTransferOptions options,
+                            const BlockRun& run, const RunFile& file) override;
     void recordFailure(int row, const std::string& error) override;
     std::string digestName(const RunFile& file) const override { return file.remoteName; }
     bool confirm(BlockTask& block, const BlockRun& run, RunFile& file) override;

@@ -21,11 +21,11 @@ bool ListAndLogOut(CVornFtp& session, const ListCall& list,
                    std::vector<catalogue::RemoteFileEntry>& files, std::string& error) {
     VornFileService service(session);
     std::vector<filesvc::ListEntry> listed;
-    const int rc = list(service, listed);
-    if (rc < 0) error = session.LastError();
+    const GatewayOutcome outcome = list(service, listed);
+    if (outcome != GatewayOutcome::Ok) error = session.LastError();
     // The listing is all this session is for.
     session.DropIfLoggedIn();
-    if (rc < 0) return false;
+    if (outcome != GatewayOutcome::Ok) return false;
     files.clear();
     for (const filesvc::ListEntry& e : listed) {
         if (!e.isDirectory()) files.push_back({e.name, e.size, e.date, e.time});

@@ -18,9 +18,9 @@ namespace vantrel::execution {
 bool LogInToList(const Context& context, CVornFtp& session, std::string& error);
 
 // One listing on the logged-in `session` (routed by the caller): `list` fills the entries
-// and returns the service's code. The session is logged out afterwards either way. False
-// with `error` set to the session's last error when the code is negative.
-using ListCall = std::function<int(VornFileService&, std::vector<filesvc::ListEntry>&)>;
+// and returns what the service's list came to. The session is logged out afterwards either
+// way. False with `error` set to the session's last error when the list failed.
+using ListCall = std::function<GatewayOutcome(VornFileService&, std::vector<filesvc::ListEntry>&)>;
 bool ListAndLogOut(CVornFtp& session, const ListCall& list,
                    std::vector<catalogue::RemoteFileEntry>& files, std::string& error);
 

@@ -64,9 +64,10 @@ class RunDirection {
     }
 
     // ---- a block ----
-    // Routes `handle` and moves `block` of `file`; the transfer's return code.
-    virtual int transfer(BlockTask& block, CVornFtp& handle, BlockTransferOptions options,
-                         const BlockRun& run, const RunFile& file) = 0;
+    // Routes `handle` and moves `block` of `file`; what the transfer came to.
+    virtual GatewayOutcome transfer(BlockTask& block, CVornFtp& handle,
+                                    BlockTransferOptions options, const BlockRun& run,
+                                    const RunFile& file) = 0;
     // A failure of the file's current attempt, into its row.
     virtual void recordFailure(int row, const std::string& error) = 0;
 

@@ -60,15 +60,15 @@ void TransferRun::runBlock(BlockTask& block, CVornFtp& handle, const BlockRun& r
     BlockTransferOptions options;
     options.clock = setup_.transferClock ? setup_.transferClock : context_.clock;
     options.shouldStop = run.shouldStop;
-    const int rc = direction_->transfer(block, handle, options, run, *file);
-    if (stopsTheRun(rc)) {
+    const GatewayOutcome outcome = direction_->transfer(block, handle, options, run, *file);
+    if (stopsTheRun(outcome)) {
         // Stopped by the user or by the exit: not an attempt.
         taskLog(blockLine("", run.actionText + "出现错误,错误信息：" + handle.LastError(), block),
                 1);
         block.setState(kBlockIdle);
         return;
     }
-    if (rc < 0) {
+    if (outcome != GatewayOutcome::Ok) {
         const std::string error = handle.LastError();
         // The next block logs in afresh; a half-read answer must not leak into it.
         handle.DropIfLoggedIn();

@@ -25,15 +25,16 @@ std::string printf2(const char* pattern, const std::string& a, const std::string
 }
 
 // An empty file has no packet to send: one request without data creates it.
-int createEmpty(CVornFtp& handle, const std::string& remoteName) {
+GatewayOutcome createEmpty(CVornFtp& handle, const std::string& remoteName) {
     VornFileService service(handle);
     std::string serial;
     char flag = '0';
-    int rc = service.takeSerial(serial, flag);
-    if (rc == 0) rc = service.sendRequest(serial, flag, "", remoteName, 0, 0, 0, {});
+    GatewayOutcome outcome = service.takeSerial(serial, flag);
+    if (outcome == GatewayOutcome::Ok)
+        outcome = service.sendRequest(serial, flag, "", remoteName, 0, 0, 0, {});
+    if (outcome != GatewayOutcome::Ok) return outcome;
     std::string answer;
-    if (rc == 0) rc = resultCode(handle.ReceiveResponse(answer));
-    return rc < 0 ? rc : (rc == 0 ? 0 : -1);
+    return handle.ReceiveResponse(answer);
 }
 
 // A file is one block, confirmed files move before each dispatch, and a changed file's
@@ -140,8 +141,9 @@ void UploadDirection::reportOrphanMarkers(const std::filesystem::path& sendDirec
     }
 }
 
-int UploadDirection::transfer(BlockTask& block, CVornFtp& handle, BlockTransferOptions options,
-                              const BlockRun&, const RunFile& file) {
+GatewayOutcome UploadDirection::transfer(BlockTask& block, CVornFtp& handle,
+                                         BlockTransferOptions options, const BlockRun&,
+                                         const RunFile& file) {
     handle.SetRoute(kMailboxOrganisation, mailbox_, std::string(filesvc::kUpload));
     return file.size == 0 ? createEmpty(handle, file.name) : uploadBlock(handle, &block, options);
 }

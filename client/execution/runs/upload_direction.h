@@ -28,8 +28,8 @@ class UploadDirection final : public RunDirection {
     bool start(std::string& error);
 
     // RunDirection.
-    int transfer(BlockTask& block, CVornFtp& handle, BlockTransferOptions options,
-                 const BlockRun& run, const RunFile& file) override;
+    GatewayOutcome transfer(BlockTask& block, CVornFtp& handle, BlockTransferOptions options,
+                            const BlockRun& run, const RunFile& file) override;
     void recordFailure(int row, const std::string& error) override;
     std::string digestName(const RunFile& file) const override { return file.name; }
     bool confirm(BlockTask&, const BlockRun&, RunFile&) override { return true; }

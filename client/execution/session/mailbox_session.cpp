@@ -64,7 +64,7 @@ std::vector<TransferOutcome> runTransferQueue(
     std::vector<TransferOutcome> outcomes;
     for (const MailboxTransferItem& item : items) {
         outcomes.push_back(move(item));
-        if (outcomeOf(outcomes.back().code) == GatewayOutcome::Cancelled) break;
+        if (outcomes.back().outcome == GatewayOutcome::Cancelled) break;
     }
     return outcomes;
 }
@@ -156,18 +156,18 @@ MailboxOperations::~MailboxOperations() {
     if (handle_) handle_->DropIfLoggedIn();
 }
 
-int MailboxOperations::list(const std::string& mailbox, const std::string& directory,
-                            std::vector<filesvc::ListEntry>& entries, std::string& error,
-                            bool todayOnly) {
+GatewayOutcome MailboxOperations::list(const std::string& mailbox, const std::string& directory,
+                                       std::vector<filesvc::ListEntry>& entries, std::string& error,
+                                       bool todayOnly) {
     std::string pattern = directory;
     if (!pattern.empty() && pattern.back() != '\\') pattern += '\\';
     pattern += "*.*";
     return session_.withHandle([&](CVornFtp& handle) {
         VornFileService service(handle);
         std::vector<filesvc::ListEntry> listed;
-        const int result = todayOnly ? service.listToday(mailbox, pattern, listed)
-                                     : service.listFiles(mailbox, pattern, listed);
-        if (result < 0) {
+        const GatewayOutcome result = todayOnly ? service.listToday(mailbox, pattern, listed)
+                                                : service.listFiles(mailbox, pattern, listed);
+        if (result != GatewayOutcome::Ok) {
             error = handle.LastError();
             return result;
         }
@@ -176,15 +176,16 @@ int MailboxOperations::list(const std::string& mailbox, const std::string& direc
     });
 }
 
-int MailboxOperations::listPattern(const std::string& service, const std::string& pattern,
-                                   bool history, std::vector<filesvc::ListEntry>& entries,
-                                   std::string& error) {
+GatewayOutcome MailboxOperations::listPattern(const std::string& service,
+                                              const std::string& pattern, bool history,
+                                              std::vector<filesvc::ListEntry>& entries,
+                                              std::string& error) {
     return session_.withHandle([&](CVornFtp& handle) {
         VornFileService files(handle);
         std::vector<filesvc::ListEntry> listed;
-        const int result = history ? files.listHistory(service, pattern, listed)
-                                   : files.listFiles(service, pattern, listed);
-        if (result < 0) {
+        const GatewayOutcome result = history ? files.listHistory(service, pattern, listed)
+                                              : files.listFiles(service, pattern, listed);
+        if (result != GatewayOutcome::Ok) {
             error = handle.LastError();
             return result;
         }
@@ -193,40 +194,42 @@ int MailboxOperations::listPattern(const std::string& service, const std::string
     });
 }
 
-int MailboxOperations::findFile(const std::string& mailbox, const std::string& remotePath,
-                                filesvc::ListEntry& entry, std::string& error) {
+GatewayOutcome MailboxOperations::findFile(const std::string& mailbox,
+                                           const std::string& remotePath,
+                                           std::optional<filesvc::ListEntry>& file,
+                                           std::string& error) {
+    file.reset();
     const std::string name(remoteBaseName(remotePath));
     std::vector<filesvc::ListEntry> entries;
-    if (const int result =
+    if (const GatewayOutcome result =
             list(mailbox, remotePath.substr(0, remotePath.size() - name.size()), entries, error);
-        result < 0) {
+        result != GatewayOutcome::Ok) {
         return result;
     }
     const filesvc::ListEntry* found = nullptr;
     for (const filesvc::ListEntry& e : entries) {
         if (e.name == name) found = &e;
     }
-    if (found == nullptr || found->isDirectory()) return 1;
-    entry = *found;
-    return 0;
+    if (found != nullptr && !found->isDirectory()) file = *found;
+    return GatewayOutcome::Ok;
 }
 
-int MailboxOperations::rename(const std::string& mailbox, const std::string& oldPath,
-                              const std::string& newPath, std::string& error) {
+GatewayOutcome MailboxOperations::rename(const std::string& mailbox, const std::string& oldPath,
+                                         const std::string& newPath, std::string& error) {
     return session_.withHandle([&](CVornFtp& handle) {
-        const int result =
+        const GatewayOutcome result =
             VornFileService(handle).mailboxRequest(filesvc::kRename, newPath, mailbox, oldPath);
-        if (result < 0) error = handle.LastError();
+        if (result != GatewayOutcome::Ok) error = handle.LastError();
         return result;
     });
 }
 
-int MailboxOperations::remove(const std::string& mailbox, const std::string& path,
-                              std::string& error) {
+GatewayOutcome MailboxOperations::remove(const std::string& mailbox, const std::string& path,
+                                         std::string& error) {
     return session_.withHandle([&](CVornFtp& handle) {
-        const int result =
+        const GatewayOutcome result =
             VornFileService(handle).mailboxRequest(filesvc::kDelete, "", mailbox, path);
-        if (result < 0) error = handle.LastError();
+        if (result != GatewayOutcome::Ok) error = handle.LastError();
         return result;
     });
 }
@@ -298,9 +301,9 @@ TransferOutcome MailboxOperations::move(TransferDirection direction,
     }
     auto run = [&](CVornFtp& handle) {
         TransferOutcome outcome;
-        outcome.code = direction == TransferDirection::Download
-                           ? downloadFile(handle, request, environment, outcome.text)
-                           : uploadFile(handle, request, environment, outcome.text);
+        outcome.outcome = direction == TransferDirection::Download
+                              ? downloadFile(handle, request, environment, outcome.text)
+                              : uploadFile(handle, request, environment, outcome.text);
         return outcome;
     };
     if (transferHandle_ == TransferHandle::Session) return session_.withHandle(run);
@@ -309,7 +312,7 @@ TransferOutcome MailboxOperations::move(TransferDirection direction,
     CVornFtp* handle = ownHandle(error);
     // The session is logged in, so a transfer handle that cannot log in as the same operator
     // has lost the gateway, not its password.
-    if (handle == nullptr) return {-3, error};
+    if (handle == nullptr) return {GatewayOutcome::PeerClosed, error};
     return run(*handle);
 }
 

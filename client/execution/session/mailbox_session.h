@@ -28,6 +28,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -59,11 +60,10 @@ struct MailboxTransferItem {
     std::string localName{};               // upload: the local file when not `remoteName`
 };
 
-// A result code of GatewayOutcome: 0 done, Cancelled by the operator, other negatives failed
-// with the text; losesConnection() tells those that mean the connection to the gateway is
-// lost.
+// What a file's transfer came to: Ok, Cancelled by the operator, or a failure with the
+// text; losesConnection() tells those that mean the connection to the gateway is lost.
 struct TransferOutcome {
-    int code = 0;
+    GatewayOutcome outcome = GatewayOutcome::Ok;
     std::string text;
 };
 
@@ -88,7 +88,7 @@ struct TransferProgress {
     std::string remaining;
     std::string statusLine;
     // Set by the window when the operator presses Stop; the transfer takes it, asks whether
-    // to cancel, and either ends the file (-10) or sets `resumed`.
+    // to cancel, and either ends the file (Cancelled) or sets `resumed`.
     std::atomic<bool> stopPressed{false};
     std::atomic<bool> resumed{false};
 
@@ -183,7 +183,7 @@ class MailboxSession {
 };
 
 // The mailbox file services of a session. Results of list, findFile, rename and remove:
-// negative on failure with `error` (the handle's text); losesConnection() tells those that
+// Ok, or what failed with `error` (the handle's text); losesConnection() tells those that
 // mean the connection is lost.
 class MailboxOperations {
   public:
@@ -201,18 +201,20 @@ class MailboxOperations {
     MailboxOperations& operator=(const MailboxOperations&) = delete;
 
     // The entries of `directory` ("" the root, "dir" or "dir\\"); today's only when asked.
-    int list(const std::string& mailbox, const std::string& directory,
-             std::vector<filesvc::ListEntry>& entries, std::string& error, bool todayOnly = false);
+    GatewayOutcome list(const std::string& mailbox, const std::string& directory,
+                        std::vector<filesvc::ListEntry>& entries, std::string& error,
+                        bool todayOnly = false);
     // The entries of `service` that `pattern` ("FTP_A_QS\\*.121") names, as a scheduled
     // run asks for them: a day's history list ("09") when `history`, else a plain list.
-    int listPattern(const std::string& service, const std::string& pattern, bool history,
-                    std::vector<filesvc::ListEntry>& entries, std::string& error);
-    // The listing entry of `remotePath` ("dir\\name"): 0 a file, 1 missing or a directory.
-    int findFile(const std::string& mailbox, const std::string& remotePath,
-                 filesvc::ListEntry& entry, std::string& error);
-    int rename(const std::string& mailbox, const std::string& oldPath, const std::string& newPath,
-               std::string& error);
-    int remove(const std::string& mailbox, const std::string& path, std::string& error);
+    GatewayOutcome listPattern(const std::string& service, const std::string& pattern, bool history,
+                               std::vector<filesvc::ListEntry>& entries, std::string& error);
+    // The listing entry of `remotePath` ("dir\\name") into `file`; left empty when it is
+    // missing or a directory.
+    GatewayOutcome findFile(const std::string& mailbox, const std::string& remotePath,
+                            std::optional<filesvc::ListEntry>& file, std::string& error);
+    GatewayOutcome rename(const std::string& mailbox, const std::string& oldPath,
+                          const std::string& newPath, std::string& error);
+    GatewayOutcome remove(const std::string& mailbox, const std::string& path, std::string& error);
 
     // One whole file; progress and the Stop question go through `observer`. The block state
     // is kept, so an interrupted transfer resumes when run again.
@@ -242,7 +244,7 @@ class MailboxOperations {
 };
 
 // The file queue of a manual transfer: `move` for each item in order, ending after a file
-// the operator cancelled (-10). One outcome per file started.
+// the operator cancelled. One outcome per file started.
 std::vector<TransferOutcome> runTransferQueue(
     const std::vector<MailboxTransferItem>& items,
     const std::function<TransferOutcome(const MailboxTransferItem&)>& move);

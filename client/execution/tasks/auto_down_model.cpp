@@ -175,7 +175,7 @@ bool CAutoDownModel::beginDaily(const Entry& entry, Begun& begun, std::string& e
     VornFileService service(*session);
     session->SetRoute(kMailboxOrganisation, task.mailname, "00");
     std::string version;
-    if (service.queryVersion(task.mailname, pattern, version) < 0) {
+    if (service.queryVersion(task.mailname, pattern, version) != GatewayOutcome::Ok) {
         writeTaskLog(begun.taskLog, session->LastError(), 2);
         session->DropIfLoggedIn();
         error = "查询版本号失败";
