@@ -115,7 +115,7 @@ bool CCommunicateHandle::Login() {
     ForgetConnection();
     channel_.clearLostByPeer();
     if (Connect(current_.address, static_cast<int>(leadingInteger(current_.port)),
-                connectTimeOut_) != 0) {
+                connectTimeOut_) != GatewayOutcome::Ok) {
         return false;
     }
     const OperatorCredentials credentials{identity_.operatorCode, password_, process_.productId(),
@@ -144,16 +144,12 @@ int CCommunicateHandle::AnswerTimeOut() const {
 
 // ---- frames and transactions ---------------------------------------------------------
 
-int CCommunicateHandle::SendPacket(const char* data, int length, bool encrypt) {
+GatewayOutcome CCommunicateHandle::SendPacket(const char* data, int length, bool encrypt) {
     return channel_.send(data, length, encrypt);
 }
 
-int CCommunicateHandle::ReceivePacket(std::string& buffer) {
+GatewayOutcome CCommunicateHandle::ReceivePacket(std::string& buffer) {
     return channel_.readPacket(buffer);
-}
-
-int CCommunicateHandle::WaitAndReceive(int waits, char* buffer, int length, bool strict) {
-    return channel_.receive(waits, buffer, length, strict);
 }
 
 void CCommunicateHandle::SetRoute(const std::string& organisation, const std::string& service,
@@ -165,8 +161,9 @@ std::string CCommunicateHandle::NextSequence() {
     return transactions_.nextSequence();
 }
 
-int CCommunicateHandle::BuildRequest(std::string_view code, const std::string& serial,
-                                     char serialFlag, int payloadLength, std::string& buffer) {
+GatewayOutcome CCommunicateHandle::BuildRequest(std::string_view code, const std::string& serial,
+                                                char serialFlag, int payloadLength,
+                                                std::string& buffer) {
     return transactions_.buildRequest(code, serial, serialFlag, payloadLength, buffer);
 }
 
@@ -200,7 +197,7 @@ GatewayOutcome CCommunicateHandle::RequestTransSerialsAsync() {
 
 // ---- permissions ---------------------------------------------------------------------------
 
-int CCommunicateHandle::QueryPermissions(std::string& buffer) {
+PayloadAnswer CCommunicateHandle::QueryPermissions(std::string& buffer) {
     return transactions_.queryPermissions(buffer);
 }
 
@@ -211,12 +208,12 @@ bool CCommunicateHandle::LoadPermissions() {
         return false;
     }
     std::string answer;
-    const int payloadLength = QueryPermissions(answer);
-    if (payloadLength < 0) {
+    const PayloadAnswer got = QueryPermissions(answer);
+    if (!got.ok()) {
         WriteSysLog(formatText("获取用户权限失败,失败原因:%s", lastError_.c_str()));
         return false;
     }
-    return permissions_.load(answer, static_cast<std::size_t>(payloadLength));
+    return permissions_.load(answer, got.payloadLength);
 }
 
 bool CCommunicateHandle::CheckPermission(const std::string& service, const std::string& function,

@@ -8,8 +8,8 @@
 //
 // Every thread that talks to a gateway owns its own handle; a handle is used by one
 // thread at a time (its owner). Operations report by return value and leave the Chinese
-// text of a failure in LastError(); nothing throws. Transactions report a GatewayOutcome;
-// the link's calls the codes of CSocketConnect.
+// text of a failure in LastError(); nothing throws. Every call that can fail reports a
+// GatewayOutcome.
 
 #include <functional>
 #include <string>
@@ -70,8 +70,9 @@ class CCommunicateHandle : public CSocketConnect {
     // A request packet of payloadLength + 145 bytes in `buffer`: header (both lengths
     // payloadLength + 128), code, request record from the route with a new sequence
     // number; the caller copies the payload to offset 145 and sends with SendPacket.
-    virtual int BuildRequest(std::string_view code, const std::string& serial, char serialFlag,
-                             int payloadLength, std::string& buffer);
+    // → Ok or BadArguments.
+    virtual GatewayOutcome BuildRequest(std::string_view code, const std::string& serial,
+                                        char serialFlag, int payloadLength, std::string& buffer);
     virtual std::string GetOperatorCode() const { return identity_.operatorCode; }
     virtual std::string GetUserCode() const { return identity_.userCode; }
     // Keeps the usable entries (address set, port 1..65535) in their order; reads
@@ -90,14 +91,11 @@ class CCommunicateHandle : public CSocketConnect {
     // failure).
     virtual bool LoginToGateway();
 
-    // Sends one packet (encrypting its body when asked) in pieces → 0 or -1 (and drops).
-    int SendPacket(const char* data, int length, bool encrypt);
-    // Receives one complete packet into `buffer` and decrypts it → 0 or negative (drops;
+    // Sends one packet (encrypting its body when asked) in pieces → Ok or Failed (and drops).
+    GatewayOutcome SendPacket(const char* data, int length, bool encrypt);
+    // Receives one complete packet into `buffer` and decrypts it → Ok or what failed (drops;
     // `buffer` is then empty).
-    int ReceivePacket(std::string& buffer);
-    // Waits (n waits, strict or poll) for data, then receives exactly `length` bytes
-    // within the gateway's answer time-out → length or a negative code (-9 "接收超时").
-    int WaitAndReceive(int waits, char* buffer, int length, bool strict);
+    GatewayOutcome ReceivePacket(std::string& buffer);
 
     // Transactions.
     void SetRoute(const std::string& organisation, const std::string& service,
@@ -118,8 +116,8 @@ class CCommunicateHandle : public CSocketConnect {
     SerialPool& Serials() { return serials_.pool(); }
 
     // Permissions (the interactive handle).
-    // The query's answer in `buffer` → its payload length or -1.
-    int QueryPermissions(std::string& buffer);
+    // The query's answer in `buffer` → Ok with its payload length, or what failed.
+    PayloadAnswer QueryPermissions(std::string& buffer);
     // Reloads the connection's permission table (logging in first when needed); true when
     // at least one entry arrived. A failed load leaves the table as it was.
     bool LoadPermissions();

@@ -6,8 +6,8 @@
 // cannot interleave bytes.
 //
 // A failure of a read or a send leaves the text in the link, calls `drop` (the handle forgets
-// the connection: what follows on it could no longer be told apart) and returns the link's
-// code (those of CSocketConnect; 0 on success).
+// the connection: what follows on it could no longer be told apart) and returns what the
+// link's call came to (Ok on success).
 
 #include <functional>
 #include <mutex>
@@ -33,25 +33,26 @@ class FrameChannel {
     bool lostByPeer() const { return lostByPeer_; }
     void clearLostByPeer() { lostByPeer_ = false; }
 
-    // Sends one frame in pieces → 0 or -1.
-    int send(const char* data, int length, bool encrypt);
+    // Sends one frame in pieces → Ok or Failed.
+    GatewayOutcome send(const char* data, int length, bool encrypt);
     // Waits (`waits`, strict or poll) for data, then receives exactly `length` bytes within
-    // the answer time-out → length or a negative code. Does not drop.
-    int receive(int waits, char* buffer, int length, bool strict);
-    // A packet the caller waits for up to the answer time-out → 0 or negative.
-    int readPacket(std::string& buffer);
-    // A transaction answer, `waits`/`strict` as for receive (not strict: NothingYet's code when
-    // nothing has arrived) → 0 or negative; a body too short for its record is refused.
-    int readAnswer(std::string& buffer, int waits, bool strict);
+    // the answer time-out → Ok or what stopped it. Does not drop.
+    GatewayOutcome receive(int waits, char* buffer, int length, bool strict);
+    // A packet the caller waits for up to the answer time-out → Ok, Failed or ShuttingDown.
+    GatewayOutcome readPacket(std::string& buffer);
+    // A transaction answer, `waits`/`strict` as for receive (not strict: NothingYet when
+    // nothing has arrived); a body too short for its record is refused.
+    GatewayOutcome readAnswer(std::string& buffer, int waits, bool strict);
 
   private:
     enum class Wording { Packet, Answer };
-    int receiveFirst(int waits, char* buffer, int length, bool strict, platform::Tick& deadline);
+    GatewayOutcome receiveFirst(int waits, char* buffer, int length, bool strict,
+                                platform::Tick& deadline);
     // Requires the exchange lock.
-    int readFrame(std::string& buffer, int waits, bool strict, Wording wording);
-    int readBody(std::string& buffer, std::uint32_t bodyLength, platform::Tick deadline,
-                 bool answer);
-    int failed(std::string& buffer, int rc);
+    GatewayOutcome readFrame(std::string& buffer, int waits, bool strict, Wording wording);
+    GatewayOutcome readBody(std::string& buffer, std::uint32_t bodyLength, platform::Tick deadline,
+                            bool answer);
+    GatewayOutcome failed(std::string& buffer, GatewayOutcome outcome);
     const platform::Clock& clock() const;
 
     CSocketConnect& link_;

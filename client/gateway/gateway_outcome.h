@@ -1,10 +1,9 @@
 #pragma once
-// What an exchange with the gateway came to, as one type from the frame reader up to the
-// front ends. The link's integers become outcomes at outcomeOf, and a line that shows the
-// number (the command line's failure line) takes it from resultCode: the only place where
-// the old numbers live. The three questions every layer asks of a failure ("is the
-// connection lost?", "is the program shutting down?", "did the gateway refuse?") are
-// answered here and nowhere else.
+// What an exchange with the gateway came to, as one type from the socket up to the front
+// ends. A text that shows a number (the command line's failure line, the frame reader's
+// receive failure) takes it from resultCode: the only place where the old numbers live.
+// The three questions every layer asks of a failure ("is the connection lost?", "is the
+// program shutting down?", "did the gateway refuse?") are answered here and nowhere else.
 
 #include <array>
 #include <string>
@@ -40,8 +39,7 @@ struct GatewayAnswer {
 };
 
 namespace detail {
-// The numbers the link's calls and the lines that show a result have always used; kept so
-// those read as before.
+// The numbers the lines that show a result have always used; kept so those read as before.
 inline constexpr std::array<std::pair<GatewayOutcome, int>, 16> kResultCodes{{
     {GatewayOutcome::Ok, 0},
     {GatewayOutcome::Failed, -1},
@@ -62,19 +60,12 @@ inline constexpr std::array<std::pair<GatewayOutcome, int>, 16> kResultCodes{{
 }};
 }  // namespace detail
 
-// The integer the older interfaces carry for `outcome` (0 for Ok) and back; a number
-// none of the outcomes carries reads as Failed.
+// The number a text shows for `outcome` (0 for Ok).
 constexpr int resultCode(GatewayOutcome outcome) {
     for (const auto& [known, code] : detail::kResultCodes) {
         if (known == outcome) return code;
     }
     return -1;
-}
-constexpr GatewayOutcome outcomeOf(int code) {
-    for (const auto& [outcome, known] : detail::kResultCodes) {
-        if (known == code) return outcome;
-    }
-    return GatewayOutcome::Failed;
 }
 
 // The outcome a transaction's return code stands for (not "0000"); `polled` answers

@@ -23,11 +23,11 @@ std::string loginRequestPacket(const std::string& operatorCode, const std::strin
 
 LoginVerdict OperatorLogin::run(const OperatorCredentials& credentials, OperatorSession& session) {
     char challenge[kChallengeSize + 1] = {};
-    int rc = channel_.receive(kStrictWaits, challenge, kChallengeSize, true);
-    if (rc < 0) {
-        if (outcomeOf(rc) == GatewayOutcome::PeerClosed) {
+    GatewayOutcome got = channel_.receive(kStrictWaits, challenge, kChallengeSize, true);
+    if (got != GatewayOutcome::Ok) {
+        if (got == GatewayOutcome::PeerClosed) {
             link_.SetLastError("网关主动关闭连接（用户名或密码不正确）");
-        } else if (outcomeOf(rc) == GatewayOutcome::TimedOut) {
+        } else if (got == GatewayOutcome::TimedOut) {
             link_.SetLastError("等待接收登录应答TXB数据超时!");
         } else {
             link_.SetLastError("从网关接收HASH数据失败[" + link_.LastError() + "]");
@@ -42,16 +42,17 @@ LoginVerdict OperatorLogin::run(const OperatorCredentials& credentials, Operator
 
     const std::string packet = loginRequestPacket(credentials.operatorCode, digest.h2,
                                                   credentials.productId, credentials.clientVersion);
-    if (channel_.send(packet.data(), static_cast<int>(packet.size()), false) != 0) {
+    if (channel_.send(packet.data(), static_cast<int>(packet.size()), false) !=
+        GatewayOutcome::Ok) {
         link_.SetLastError("发送操作员登录请求数据失败[" + link_.LastError() + "]!");
         return LoginVerdict::Failed;
     }
     std::string answer;
-    rc = channel_.readPacket(answer);
-    if (rc != 0) {
-        if (outcomeOf(rc) == GatewayOutcome::PeerClosed) {
+    got = channel_.readPacket(answer);
+    if (got != GatewayOutcome::Ok) {
+        if (got == GatewayOutcome::PeerClosed) {
             link_.SetLastError("网关主动关闭连接（用户名或密码不正确）!");
-        } else if (outcomeOf(rc) == GatewayOutcome::TimedOut) {
+        } else if (got == GatewayOutcome::TimedOut) {
             link_.SetLastError("等待接收登录应答数据超时!");
         } else {
             link_.SetLastError("接收登录应答数据失败:" + link_.LastError());

@@ -64,7 +64,8 @@ GatewayOutcome SerialRequests::exchangeBlock(const Route& target, int count, Ser
         const std::string request =
             serialRequestPacket(identity_.loginCode, target, count, transactions_.nextSequence());
         std::string answerPacket;
-        if (channel_.send(request.data(), static_cast<int>(request.size()), true) != 0 ||
+        if (channel_.send(request.data(), static_cast<int>(request.size()), true) !=
+                GatewayOutcome::Ok ||
             receiveAnswer(answerPacket) != GatewayOutcome::Ok) {
             drop_();
             link_.SetLastError(formatText("批量申请交易序列号[%s]失败-%s!", route.c_str(),
@@ -103,7 +104,10 @@ GatewayOutcome SerialRequests::receiveAnswer(std::string& answerPacket) {
     // Blocks asked for earlier without waiting are answered first, in order.
     std::size_t earlier = serials_.awaitedBlocks();
     for (int passed = 0; passed < kMaxPassedAnswers; ++passed) {
-        if (int rc = channel_.readPacket(answerPacket); rc != 0) return outcomeOf(rc);
+        if (const GatewayOutcome got = channel_.readPacket(answerPacket);
+            got != GatewayOutcome::Ok) {
+            return got;
+        }
         const std::string_view code = frame::messageCode(answerPacket);
         // An answer to an earlier transaction nobody reads any more.
         if (code == frame::kFileServiceCode || code == frame::kPermissionCode) continue;
@@ -141,7 +145,8 @@ GatewayOutcome SerialRequests::requestBlockAsync() {
     std::lock_guard lock(batchLock_);
     const std::string request = serialRequestPacket(identity_.loginCode, route, kAsyncSerialCount,
                                                     transactions_.nextSequence());
-    if (channel_.send(request.data(), static_cast<int>(request.size()), true) != 0) {
+    if (channel_.send(request.data(), static_cast<int>(request.size()), true) !=
+        GatewayOutcome::Ok) {
         drop_();
         link_.SetLastError(
             formatText("批量申请交易序列号[%s]失败-%s!", text.c_str(), link_.LastError().c_str()));

@@ -43,13 +43,13 @@ void CSocketConnect::Close() {
     socket_.close();
 }
 
-int CSocketConnect::Connect(const std::string& address, int port, int timeoutSeconds) {
+GatewayOutcome CSocketConnect::Connect(const std::string& address, int port, int timeoutSeconds) {
     const ConnectWording wording{wording_.openFailed, wording_.connectRefused};
     return connectWithin(socket_, address, port, timeoutSeconds, stop_, wording, lastError_);
 }
 
-int CSocketConnect::SendData(const char* data, int length) {
-    if (data == nullptr || length <= 0 || !socket_.isOpen()) return -2;
+GatewayOutcome CSocketConnect::SendData(const char* data, int length) {
+    if (data == nullptr || length <= 0 || !socket_.isOpen()) return GatewayOutcome::BadArguments;
     for (int sent = 0; sent < length;) {
         const long n = socket_.sendSome(data + sent, static_cast<std::size_t>(length - sent));
         if (n > 0) {
@@ -59,47 +59,47 @@ int CSocketConnect::SendData(const char* data, int length) {
         const int err = n < 0 ? static_cast<int>(-n) : EPIPE;
         if (!platform::isWouldBlock(err)) {
             lastError_ = wording_.sendFailed(err);
-            return -1;
+            return GatewayOutcome::Failed;
         }
         // Until the socket can take more, at most a pause: a wake-up on readiness instead
         // of a fixed sleep, which cost every small exchange its full length.
         (void)socket_.wait(platform::kWritable, static_cast<int>(kWouldBlockPause.count()));
     }
-    return length;
+    return GatewayOutcome::Ok;
 }
 
-int CSocketConnect::AwaitReadable(int waitMs) {
+GatewayOutcome CSocketConnect::AwaitReadable(int waitMs) {
     const int ready = socket_.isOpen() ? socket_.wait(platform::kReadable, waitMs) : -EBADF;
     if (ready < 0) {
         waitErrno_ = -ready;
-        return ready;
+        return GatewayOutcome::Failed;
     }
-    if (ready != 0) return 1;
+    if (ready != 0) return GatewayOutcome::Ok;
     if (ShouldStop()) {
         lastError_ = kShutdownText;
-        return kShuttingDown;
+        return GatewayOutcome::ShuttingDown;
     }
-    return 0;
+    return GatewayOutcome::NothingYet;
 }
 
-int CSocketConnect::RecvDataUntil(char* buffer, int length, platform::Tick deadline,
-                                  const platform::Clock& clock) {
-    if (buffer == nullptr || length <= 0 || !socket_.isOpen()) return -2;
+GatewayOutcome CSocketConnect::RecvDataUntil(char* buffer, int length, platform::Tick deadline,
+                                             const platform::Clock& clock) {
+    if (buffer == nullptr || length <= 0 || !socket_.isOpen()) return GatewayOutcome::BadArguments;
     int received = 0;
     while (received < length) {
         const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - clock.tick());
         if (left.count() <= 0) {
             lastError_ = "接收超时";
-            return -9;
+            return GatewayOutcome::TimedOut;
         }
-        const int ready =
+        const GatewayOutcome ready =
             AwaitReadable(static_cast<int>(std::min<long long>(left.count(), kOneSecondMs)));
-        if (ready == kShuttingDown) return ready;
-        if (ready < 0) {
-            lastError_ = wording_.receiveFailed(-ready);
-            return -1;
+        if (ready == GatewayOutcome::ShuttingDown) return ready;
+        if (ready == GatewayOutcome::Failed) {
+            lastError_ = wording_.receiveFailed(waitErrno_);
+            return ready;
         }
-        if (ready == 0) continue;
+        if (ready == GatewayOutcome::NothingYet) continue;
         // One call per readiness: a second one could block past the deadline.
         const long n =
             socket_.receiveSome(buffer + received, static_cast<std::size_t>(length - received));
@@ -110,42 +110,42 @@ int CSocketConnect::RecvDataUntil(char* buffer, int length, platform::Tick deadl
         const int err = n == 0 ? 0 : static_cast<int>(-n);
         if (n == 0 || platform::isConnectionLost(err)) {
             lastError_ = wording_.peerClosed(err);
-            return -3;
+            return GatewayOutcome::PeerClosed;
         }
         if (!platform::isWouldBlock(err)) {
             lastError_ = wording_.receiveFailed(err);
-            return -1;
+            return GatewayOutcome::Failed;
         }
     }
-    return length;
+    return GatewayOutcome::Ok;
 }
 
-int CSocketConnect::SetTimeOut(int seconds) {
+GatewayOutcome CSocketConnect::SetTimeOut(int seconds) {
     int ready = socket_.wait(platform::kReadable, seconds * kOneSecondMs);
     if (ready < 0) {
         lastError_ = formatText("SetTimeOut-Select Fail, ErrNo:%d", -ready);
-        return -1;
+        return GatewayOutcome::Failed;
     }
-    return ready == 0 ? -9 : 1;
+    return ready == 0 ? GatewayOutcome::TimedOut : GatewayOutcome::Ok;
 }
 
-int CSocketConnect::WaitForData(int waits, bool strict) {
+GatewayOutcome CSocketConnect::WaitForData(int waits, bool strict) {
     if (!socket_.isOpen()) {
         waitErrno_ = EBADF;
         lastError_ = "接收数据失败!";
-        return -1;
+        return GatewayOutcome::Failed;
     }
     for (int i = 0; i < waits; ++i) {
-        const int ready = AwaitReadable(strict ? kOneSecondMs : 0);
-        if (ready == 1 || ready == kShuttingDown) return ready;
-        if (ready < 0) {
+        const GatewayOutcome ready = AwaitReadable(strict ? kOneSecondMs : 0);
+        if (ready == GatewayOutcome::Ok || ready == GatewayOutcome::ShuttingDown) return ready;
+        if (ready == GatewayOutcome::Failed) {
             lastError_ = "接收数据失败!";
-            return -1;
+            return ready;
         }
     }
-    if (!strict) return resultCode(GatewayOutcome::NothingYet);
+    if (!strict) return GatewayOutcome::NothingYet;
     lastError_ = "接收数据超时!";
-    return -9;
+    return GatewayOutcome::TimedOut;
 }
 
 }  // namespace vantrel

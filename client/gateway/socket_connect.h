@@ -5,14 +5,14 @@
 // failure for callers to show and log, in the words of its user (LinkWording). The base
 // of every gateway handle.
 //
-// Return codes: >= 0 success (a byte count where one is asked for), -1 failure with the
-// text set, -2 bad arguments, -3 the peer closed the connection, -9 time-out, and the codes
-// of GatewayOutcome::ShuttingDown and ::NothingYet (non-strict wait).
+// Results are GatewayOutcomes: Ok, Failed with the text set, BadArguments, PeerClosed,
+// TimedOut, ShuttingDown and NothingYet (non-strict wait).
 // One thread uses an object at a time. Texts carry errno values where the original
 // system showed socket error codes.
 
 #include <string>
 
+#include "client/gateway/gateway_outcome.h"
 #include "client/gateway/stop_query.h"
 #include "platform/clock.h"
 #include "platform/tcp_socket.h"
@@ -39,24 +39,26 @@ class CSocketConnect {
     CSocketConnect(const CSocketConnect&) = delete;
     CSocketConnect& operator=(const CSocketConnect&) = delete;
 
-    // Sends all `length` bytes → length, -1, -2.
-    virtual int SendData(const char* data, int length);
+    // Sends all `length` bytes → Ok, Failed, BadArguments.
+    virtual GatewayOutcome SendData(const char* data, int length);
     // The one receive loop: exactly `length` bytes, giving up once `clock` reaches
-    // `deadline` however the bytes trickle in → length, -1, -2, -3 ("网关主动关闭连接!"),
-    // -9 ("接收超时"), kShuttingDown (asked once a second while nothing arrives).
-    int RecvDataUntil(char* buffer, int length, platform::Tick deadline,
-                      const platform::Clock& clock);
+    // `deadline` however the bytes trickle in → Ok, Failed, BadArguments, PeerClosed
+    // ("网关主动关闭连接!"), TimedOut ("接收超时"), ShuttingDown (asked once a second while
+    // nothing arrives).
+    GatewayOutcome RecvDataUntil(char* buffer, int length, platform::Tick deadline,
+                                 const platform::Clock& clock);
     // Connects to a dotted IPv4 address, waiting up to `timeoutSeconds` counted in idle
-    // one-second waits (0: return once the connect has been started) → 0, -1, kShuttingDown.
-    // Always closes a previous socket first; any failure leaves the object closed.
-    virtual int Connect(const std::string& address, int port, int timeoutSeconds);
+    // one-second waits (0: return once the connect has been started) → Ok, Failed,
+    // ShuttingDown. Always closes a previous socket first; any failure leaves the object
+    // closed.
+    virtual GatewayOutcome Connect(const std::string& address, int port, int timeoutSeconds);
 
-    // One wait of `seconds` for readability → 1 readable, -9 time-out, -1 error.
-    int SetTimeOut(int seconds);
+    // One wait of `seconds` for readability → Ok readable, TimedOut, Failed.
+    GatewayOutcome SetTimeOut(int seconds);
     // Waits for data with shutdown checks: `waits` waits of 1 s (strict) or polls (not
-    // strict) → 1 readable, -1 error, -9 time-out (strict), NothingYet's code (not strict),
-    // kShuttingDown.
-    int WaitForData(int waits, bool strict);
+    // strict) → Ok readable, Failed, TimedOut (strict), NothingYet (not strict),
+    // ShuttingDown.
+    GatewayOutcome WaitForData(int waits, bool strict);
     // The errno of the last wait that failed.
     int LastWaitErrno() const { return waitErrno_; }
     // Closes the socket, if any.
@@ -78,8 +80,9 @@ class CSocketConnect {
 
   private:
     // The one wait step of every receive: up to `waitMs` for readability, then the stop
-    // check → 1 readable, 0 nothing, kShuttingDown (text set), -errno.
-    int AwaitReadable(int waitMs);
+    // check → Ok readable, NothingYet, ShuttingDown (text set), Failed (the errno kept for
+    // LastWaitErrno, no text).
+    GatewayOutcome AwaitReadable(int waitMs);
 
     const LinkWording& wording_;
     StopQuery stop_;

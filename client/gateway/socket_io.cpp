@@ -9,15 +9,15 @@ namespace vantrel {
 namespace {
 constexpr int kOneSecondMs = 1000;
 
-int failConnect(platform::TcpSocket& socket, std::string text, std::string& lastError) {
+GatewayOutcome failConnect(platform::TcpSocket& socket, std::string text, std::string& lastError) {
     socket.close();
     lastError = std::move(text);
-    return -1;
+    return GatewayOutcome::Failed;
 }
 
-// Waits for a started connect to finish → 0, -1 or kShuttingDown as connectWithin.
-int awaitConnect(platform::TcpSocket& socket, int timeoutSeconds, const StopQuery& stop,
-                 std::string& lastError) {
+// Waits for a started connect to finish → as connectWithin.
+GatewayOutcome awaitConnect(platform::TcpSocket& socket, int timeoutSeconds, const StopQuery& stop,
+                            std::string& lastError) {
     int idleSeconds = 0;
     for (;;) {
         int ready = socket.wait(platform::kReadable | platform::kWritable, kOneSecondMs);
@@ -30,7 +30,7 @@ int awaitConnect(platform::TcpSocket& socket, int timeoutSeconds, const StopQuer
             if (stop && stop()) {
                 socket.close();
                 lastError = kShutdownText;
-                return kShuttingDown;
+                return GatewayOutcome::ShuttingDown;
             }
             if (idleSeconds >= timeoutSeconds) break;
             continue;
@@ -51,7 +51,7 @@ int awaitConnect(platform::TcpSocket& socket, int timeoutSeconds, const StopQuer
             return failConnect(socket, formatText("socket status is error with %d!", socketError),
                                lastError);
         }
-        return 0;
+        return GatewayOutcome::Ok;
     }
     return failConnect(socket, formatText("select() timeout in %d seconds!", timeoutSeconds),
                        lastError);
@@ -59,13 +59,13 @@ int awaitConnect(platform::TcpSocket& socket, int timeoutSeconds, const StopQuer
 
 }  // namespace
 
-int connectWithin(platform::TcpSocket& socket, const std::string& address, int port,
-                  int timeoutSeconds, const StopQuery& stop, const ConnectWording& wording,
-                  std::string& lastError) {
+GatewayOutcome connectWithin(platform::TcpSocket& socket, const std::string& address, int port,
+                             int timeoutSeconds, const StopQuery& stop,
+                             const ConnectWording& wording, std::string& lastError) {
     socket.close();
     if (int err = socket.open()) {
         lastError = wording.openFailed(err);
-        return -1;
+        return GatewayOutcome::Failed;
     }
     auto ip = platform::parseIpv4(address);
     if (int err = socket.setNonBlocking(true)) {
@@ -80,13 +80,16 @@ int connectWithin(platform::TcpSocket& socket, const std::string& address, int p
         return failConnect(socket, wording.connectRefused(address, port, err), lastError);
     }
     if (err != 0 && timeoutSeconds > 0) {
-        if (int result = awaitConnect(socket, timeoutSeconds, stop, lastError)) return result;
+        if (const GatewayOutcome result = awaitConnect(socket, timeoutSeconds, stop, lastError);
+            result != GatewayOutcome::Ok) {
+            return result;
+        }
     }
     if (int blockErr = socket.setNonBlocking(false)) {
         return failConnect(socket, formatText("ioctlsocket() failed with error %d!", blockErr),
                            lastError);
     }
-    return 0;
+    return GatewayOutcome::Ok;
 }
 
 }  // namespace vantrel

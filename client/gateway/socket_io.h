@@ -4,6 +4,7 @@
 
 #include <string>
 
+#include "client/gateway/gateway_outcome.h"
 #include "client/gateway/stop_query.h"
 #include "platform/tcp_socket.h"
 
@@ -18,10 +19,10 @@ struct ConnectWording {
 // Opens `socket` (closing a previous one), connects it to a dotted IPv4 address and puts
 // it back in blocking mode. With `timeoutSeconds` > 0 it waits for the connect in
 // one-second waits, asking `stop` after each idle one; with 0 it returns once the connect
-// has been started. Returns 0 connected, -1 failed (socket closed, `lastError` set) or
-// kShuttingDown (socket closed, kShutdownText). `lastError` is untouched on success.
-int connectWithin(platform::TcpSocket& socket, const std::string& address, int port,
-                  int timeoutSeconds, const StopQuery& stop, const ConnectWording& wording,
-                  std::string& lastError);
+// has been started. Returns Ok connected, Failed (socket closed, `lastError` set) or
+// ShuttingDown (socket closed, kShutdownText). `lastError` is untouched on success.
+GatewayOutcome connectWithin(platform::TcpSocket& socket, const std::string& address, int port,
+                             int timeoutSeconds, const StopQuery& stop,
+                             const ConnectWording& wording, std::string& lastError);
 
 }  // namespace vantrel

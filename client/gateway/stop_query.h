@@ -5,7 +5,6 @@
 
 #include <functional>
 
-#include "client/gateway/gateway_outcome.h"
 #include "platform/event.h"
 
 namespace vantrel {
@@ -19,8 +18,7 @@ inline StopQuery stopQueryFor(const platform::Event& stop) {
     return [&stop] { return stop.isSet(); };
 }
 
-// The text every wait leaves when it gives up for a shutdown, with its code.
+// The text every wait leaves when it gives up for a shutdown (GatewayOutcome::ShuttingDown).
 inline constexpr const char* kShutdownText = "VORN系统退出";
-inline constexpr int kShuttingDown = resultCode(GatewayOutcome::ShuttingDown);
 
 }  // namespace vantrel

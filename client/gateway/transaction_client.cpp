@@ -41,12 +41,13 @@ std::string TransactionClient::nextSequence() {
     return sequence_;
 }
 
-int TransactionClient::buildRequest(std::string_view code, const std::string& serial,
-                                    char serialFlag, int payloadLength, std::string& buffer) {
+GatewayOutcome TransactionClient::buildRequest(std::string_view code, const std::string& serial,
+                                               char serialFlag, int payloadLength,
+                                               std::string& buffer) {
     if (payloadLength < 0 || static_cast<std::uint32_t>(payloadLength) > frame::kMaxBodyLength ||
         code.size() != 2) {
         link_.SetLastError(formatText("交易请求参数不合法[%d]", payloadLength));
-        return -2;
+        return GatewayOutcome::BadArguments;
     }
     const std::uint32_t body = static_cast<std::uint32_t>(payloadLength) + frame::kRecordSize + 2;
     buffer.assign(frame::kPayloadOffset + static_cast<std::size_t>(payloadLength), '\0');
@@ -64,7 +65,7 @@ int TransactionClient::buildRequest(std::string_view code, const std::string& se
                                     std::string(1, serialFlag)};
     std::string encoded = encode(record);
     buffer.replace(frame::kRecordOffset, encoded.size(), encoded);
-    return 0;
+    return GatewayOutcome::Ok;
 }
 
 GatewayOutcome TransactionClient::refuse(const TransactionResponseRecord& response, bool polled) {
@@ -90,8 +91,9 @@ GatewayOutcome TransactionClient::refuse(const TransactionResponseRecord& respon
 
 GatewayOutcome TransactionClient::receiveResponse(std::string& buffer) {
     for (int passed = 0; passed < kMaxPassedAnswers; ++passed) {
-        if (int rc = channel_.readAnswer(buffer, kStrictWaits, true); rc != 0) {
-            return outcomeOf(rc);
+        if (const GatewayOutcome got = channel_.readAnswer(buffer, kStrictWaits, true);
+            got != GatewayOutcome::Ok) {
+            return got;
         }
         if (frame::messageCode(buffer) == frame::kSerialAnswerCode) {
             // A block asked for earlier, without waiting: its numbers are kept for its route.
@@ -114,7 +116,10 @@ GatewayOutcome TransactionClient::receiveResponse(std::string& buffer) {
 }
 
 GatewayOutcome TransactionClient::pollResponse(std::string& buffer, InFlightWindow* window) {
-    if (int rc = channel_.readAnswer(buffer, 1, false); rc != 0) return outcomeOf(rc);
+    if (const GatewayOutcome got = channel_.readAnswer(buffer, 1, false);
+        got != GatewayOutcome::Ok) {
+        return got;
+    }
     if (frame::messageCode(buffer) == frame::kSerialAnswerCode) return fileAwaitedSerials(buffer);
     TransactionResponseRecord response;
     (void)decode(std::string_view(buffer).substr(frame::kRecordOffset), response);
@@ -144,10 +149,10 @@ GatewayOutcome TransactionClient::fileAwaitedSerials(const std::string& answerPa
     return outcome;
 }
 
-int TransactionClient::queryPermissions(std::string& buffer) {
+PayloadAnswer TransactionClient::queryPermissions(std::string& buffer) {
     if (!identity_.loggedIn) {
         link_.SetLastError("系统未登录");
-        return -1;
+        return {GatewayOutcome::Failed};
     }
     const Route saved = route_;
     route_ = Route{"GATE_MANAGER", "OPERATOR_MANAGER", "11"};
@@ -158,21 +163,27 @@ int TransactionClient::queryPermissions(std::string& buffer) {
         platform::utf8ToGbkLossy(fixedWidth(identity_.operatorCode, kPermissionOperatorField));
     payload.resize(kPermissionPayload, ' ');
     request.replace(frame::kPayloadOffset, payload.size(), payload);
-    if (channel_.send(request.data(), static_cast<int>(request.size()), true) != 0) return -1;
-    if (channel_.readPacket(buffer) != 0) return -1;
+    if (const GatewayOutcome sent =
+            channel_.send(request.data(), static_cast<int>(request.size()), true);
+        sent != GatewayOutcome::Ok) {
+        return {sent};
+    }
+    if (const GatewayOutcome got = channel_.readPacket(buffer); got != GatewayOutcome::Ok) {
+        return {got};
+    }
     TransactionResponseRecord response;
     if (!decode(std::string_view(buffer).substr(std::min(buffer.size(), frame::kRecordOffset)),
                 response)) {
         link_.SetLastError(formatText("接收交易应答数据失败[应答长度%zu不足]", buffer.size()));
         drop_();
-        return -1;
+        return {GatewayOutcome::Failed};
     }
     if (response.returnCode != "0000") {
         link_.SetLastError(trimmed(response.message));
-        return -1;
+        return {GatewayOutcome::Refused};
     }
     const long length = std::strtol(trimmed(response.payloadLength).c_str(), nullptr, 10);
-    return static_cast<int>(std::clamp<long>(length, 0, INT_MAX));
+    return {GatewayOutcome::Ok, static_cast<std::size_t>(std::clamp<long>(length, 0, INT_MAX))};
 }
 
 }  // namespace vantrel

@@ -37,6 +37,13 @@ struct SessionIdentity {
     std::string loginCode;
 };
 
+// What a query that answers with a payload came to, and the payload's length when Ok.
+struct PayloadAnswer {
+    GatewayOutcome outcome = GatewayOutcome::Ok;
+    std::size_t payloadLength = 0;
+    bool ok() const { return outcome == GatewayOutcome::Ok; }
+};
+
 // The text for "%s-%s-%s" of a route.
 std::string routeText(const Route& route);
 
@@ -50,9 +57,9 @@ class TransactionClient {
     // The next sequence number, "%010d"; wraps to 1 after the largest 32-bit value.
     std::string nextSequence();
     // A request packet of payloadLength + 145 bytes (see CCommunicateHandle::BuildRequest)
-    // → 0 or -2 with the text set.
-    int buildRequest(std::string_view code, const std::string& serial, char serialFlag,
-                     int payloadLength, std::string& buffer);
+    // → Ok or BadArguments with the text set.
+    GatewayOutcome buildRequest(std::string_view code, const std::string& serial, char serialFlag,
+                                int payloadLength, std::string& buffer);
     // The answer to the last request built. Serial blocks that arrive first are filed;
     // answers to earlier requests are passed over.
     GatewayOutcome receiveResponse(std::string& buffer);
@@ -61,9 +68,9 @@ class TransactionClient {
     // Files a "23" answer for the oldest serial request still awaited (the current route
     // when none is) → SerialBlockFiled or what the refusal comes to.
     GatewayOutcome fileAwaitedSerials(const std::string& answerPacket);
-    // Asks for the operator's permissions; the answer in `buffer` → its payload length or
-    // -1 with the text set.
-    int queryPermissions(std::string& buffer);
+    // Asks for the operator's permissions; the answer in `buffer` → Ok with its payload
+    // length, Refused (the gateway's text set) or what broke the exchange (text set).
+    PayloadAnswer queryPermissions(std::string& buffer);
 
   private:
     GatewayOutcome refuse(const TransactionResponseRecord& response, bool polled);

@@ -157,8 +157,7 @@ void CFastFtp::close() {
 }
 
 int CFastFtp::sendAll(const std::string& packet) {
-    if (socket_.SendData(packet.data(), static_cast<int>(packet.size())) !=
-        static_cast<int>(packet.size())) {
+    if (socket_.SendData(packet.data(), static_cast<int>(packet.size())) != GatewayOutcome::Ok) {
         status_ += "发送数据出错(" + socket_.LastError() + ")";
         return -1;
     }
@@ -174,12 +173,13 @@ int CFastFtp::login(const std::vector<std::string>& names, const std::string& pr
         close();
         current_ = server;
         status_.clear();
-        if (socket_.Connect(server.address, std::stoi(server.port), timeOut_) != 0) {
+        if (socket_.Connect(server.address, std::stoi(server.port), timeOut_) !=
+            GatewayOutcome::Ok) {
             status_ = socket_.LastError();
             continue;
         }
         if (socket_.SendData(request.data(), static_cast<int>(request.size())) !=
-            static_cast<int>(request.size())) {
+            GatewayOutcome::Ok) {
             status_ = "版本更新登录失败-发送操登录请求数据失败[" + socket_.LastError() + "]";
             continue;
         }
@@ -199,24 +199,24 @@ int CFastFtp::login(const std::vector<std::string>& names, const std::string& pr
     return -1;
 }
 
-int CFastFtp::receiveWithin(char* buffer, int length) {
+GatewayOutcome CFastFtp::receiveWithin(char* buffer, int length) {
     // The time-out allows that long for every piece, not for the whole of a large answer.
     const platform::Clock& clock = platform::RealClock::instance();
     for (int at = 0; at < length;) {
         const int piece = std::min(length - at, static_cast<int>(frame::kPiece));
-        const int rc = socket_.RecvDataUntil(buffer + at, piece,
-                                             clock.tick() + std::chrono::seconds(timeOut_), clock);
-        if (rc != piece) return rc;
+        const GatewayOutcome got = socket_.RecvDataUntil(
+            buffer + at, piece, clock.tick() + std::chrono::seconds(timeOut_), clock);
+        if (got != GatewayOutcome::Ok) return got;
         at += piece;
     }
-    return length;
+    return GatewayOutcome::Ok;
 }
 
 int CFastFtp::receiveAnswer(Answer& answer) {
     char header[frame::kHeaderSize];
-    int rc = receiveWithin(header, static_cast<int>(frame::kHeaderSize));
-    if (rc != static_cast<int>(frame::kHeaderSize)) {
-        status_ += rc == -9 ? "接收超时" : socket_.LastError();
+    GatewayOutcome got = receiveWithin(header, static_cast<int>(frame::kHeaderSize));
+    if (got != GatewayOutcome::Ok) {
+        status_ += got == GatewayOutcome::TimedOut ? "接收超时" : socket_.LastError();
         status_ += "接收数据包头失败";
         return -1;
     }
@@ -228,9 +228,9 @@ int CFastFtp::receiveAnswer(Answer& answer) {
     answer.packet.assign(header, frame::kHeaderSize);
     answer.packet.resize(frame::kHeaderSize + length);
     if (length > 0) {
-        rc = receiveWithin(answer.packet.data() + frame::kHeaderSize, static_cast<int>(length));
-        if (rc != static_cast<int>(length)) {
-            status_ += rc == -9 ? "接收超时" : "";
+        got = receiveWithin(answer.packet.data() + frame::kHeaderSize, static_cast<int>(length));
+        if (got != GatewayOutcome::Ok) {
+            status_ += got == GatewayOutcome::TimedOut ? "接收超时" : "";
             status_ += "接收应答数据失败(" + socket_.LastError() + ")";
             return -1;
         }

@@ -17,8 +17,8 @@
 #include <string_view>
 #include <vector>
 
-#include "client/gateway/socket_connect.h"
 #include "client/gateway/fast_login_codec.h"
+#include "client/gateway/socket_connect.h"
 #include "platform/event.h"
 #include "platform/file_system.h"
 #include "platform/status.h"
@@ -110,8 +110,9 @@ class CFastFtp {
     int sendAll(const std::string& packet);
     // One answer: the 17-byte header, then its body → 0 or -1 (status text appended).
     int receiveAnswer(Answer& answer);
-    // Exactly `length` bytes, each piece within the time-out → length or a link code.
-    int receiveWithin(char* buffer, int length);
+    // Exactly `length` bytes, each piece within the time-out → Ok or what the link's
+    // receive came to.
+    GatewayOutcome receiveWithin(char* buffer, int length);
     int verify(const std::filesystem::path& localPath);
     bool decryptDigest(std::string_view cipher, std::string& digestText);
 

@@ -77,12 +77,13 @@ GatewayOutcome VornFileService::sendRequest(const std::string& serial, char seri
     const std::size_t bodySize = filesvc::bodySize(*wire1, *wire2, payload);
     std::string packet;
     if (handle_.BuildRequest(frame::kFileServiceCode, serial, serialFlag,
-                             static_cast<int>(bodySize), packet) != 0) {
+                             static_cast<int>(bodySize), packet) != GatewayOutcome::Ok) {
         return fail(GatewayOutcome::BadArguments,
                     "申请内存[" + std::to_string(bodySize + frame::kPayloadOffset) + "]失败!");
     }
     filesvc::writeBody(packet.data() + frame::kPayloadOffset, *wire1, *wire2, a, b, c, payload);
-    if (handle_.SendPacket(packet.data(), static_cast<int>(packet.size()), true) != 0) {
+    if (handle_.SendPacket(packet.data(), static_cast<int>(packet.size()), true) !=
+        GatewayOutcome::Ok) {
         const std::string reason = handle_.LastError();
         handle_.DropIfLoggedIn();
         return fail(GatewayOutcome::Failed, "发送交易请求数据失败[" + reason + "]");

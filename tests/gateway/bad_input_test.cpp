@@ -86,8 +86,10 @@ class BadInput : public ::testing::Test {
     }
     void sendTransaction(CVornFtp& handle) {
         std::string packet;
-        ASSERT_EQ(handle.BuildRequest("40", "2026120800000001", '0', 4, packet), 0);
-        ASSERT_EQ(handle.SendPacket(packet.data(), static_cast<int>(packet.size()), true), 0);
+        ASSERT_EQ(handle.BuildRequest("40", "2026120800000001", '0', 4, packet),
+                  GatewayOutcome::Ok);
+        ASSERT_EQ(handle.SendPacket(packet.data(), static_cast<int>(packet.size()), true),
+                  GatewayOutcome::Ok);
     }
     void expectDropped(CVornFtp& handle) {
         EXPECT_FALSE(handle.IsLoggedIn());

@@ -100,7 +100,8 @@ TEST_F(RequestBuilding, transactionHeaderCarriesPayloadPlus128InBothLengths) {
     handle.SetGatewayList({}, 0, "U0000001", "OPER01", "pass");
     handle.SetRoute(" VRELKA ", "FTP_A_QS", "04");
     std::string packet;
-    ASSERT_EQ(handle.BuildRequest(frame::kFileServiceCode, "2026120800000001", '0', 30, packet), 0);
+    ASSERT_EQ(handle.BuildRequest(frame::kFileServiceCode, "2026120800000001", '0', 30, packet),
+              GatewayOutcome::Ok);
     // 30 + 128 = 158 = 0x9E
     const std::string expected =
         "\x00\x00\x00\x9e"s

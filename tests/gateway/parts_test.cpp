@@ -7,6 +7,7 @@
 
 #include <arpa/inet.h>
 
+#include <algorithm>
 #include <chrono>
 #include <thread>
 
@@ -42,7 +43,8 @@ class Parts : public ::testing::Test {
   protected:
     void SetUp() override {
         ASSERT_EQ(listener.listenOn(htonl(INADDR_LOOPBACK), 0, 4), 0);
-        ASSERT_EQ(link.Connect("127.0.0.1", listener.localPort(), 5), 0) << link.LastError();
+        ASSERT_EQ(link.Connect("127.0.0.1", listener.localPort(), 5), GatewayOutcome::Ok)
+            << link.LastError();
         int err = 0;
         peer = listener.accept(err);
         ASSERT_TRUE(peer.isOpen());
@@ -58,7 +60,7 @@ class Parts : public ::testing::Test {
         std::string request;
         EXPECT_EQ(
             transactions.buildRequest(frame::kFileServiceCode, "2026120800000001", '0', 0, request),
-            0);
+            GatewayOutcome::Ok);
         return trimmed(responseSequence(request));
     }
     static std::string responseSequence(const std::string& request) {
@@ -84,7 +86,7 @@ TEST_F(Parts, theReaderDropsOnTruncatedOverLongAndLateAnswers) {
     std::string truncated = answerTo("0000000001", "0000");
     peerSends(truncated.substr(0, truncated.size() - 5));
     const auto started = std::chrono::steady_clock::now();
-    EXPECT_EQ(channel.readAnswer(answer, 90, true), -9);
+    EXPECT_EQ(channel.readAnswer(answer, 90, true), GatewayOutcome::TimedOut);
     EXPECT_LT(std::chrono::steady_clock::now() - started, 5s);
     EXPECT_EQ(link.LastError(), "接收交易应答数据失败[接收超时]");
     EXPECT_TRUE(answer.empty());
@@ -95,24 +97,32 @@ TEST_F(Parts, theReaderDropsOnTruncatedOverLongAndLateAnswers) {
     std::string huge(frame::kHeaderSize, '\0');
     frame::writeHeader(huge.data(), frame::kMaxBodyLength + 1, frame::kMaxBodyLength + 1);
     peerSends(huge);
-    EXPECT_EQ(channel.readPacket(answer), -1);
+    EXPECT_EQ(channel.readPacket(answer), GatewayOutcome::Failed);
     EXPECT_EQ(link.LastError(), formatText("接收数据：申请内存失败[%d]！",
                                            static_cast<int>(frame::kMaxBodyLength) + 18));
     EXPECT_EQ(drops, 2);
 
+    // A packet read cut short says so with the receive's code where the length would be.
+    peerSends(truncated.substr(0, truncated.size() - 5));
+    EXPECT_EQ(channel.readPacket(answer), GatewayOutcome::Failed);
+    const auto body = std::min(frame::kPiece, truncated.size() - frame::kHeaderSize);
+    EXPECT_EQ(link.LastError(),
+              formatText("接收交易报文失败[-9!=%d]！,失败原因:接收超时", static_cast<int>(body)));
+    EXPECT_EQ(drops, 3);
+
     // The peer hangs up in the middle of a body: lost by the peer, so a retry may follow.
     peerSends(truncated.substr(0, frame::kHeaderSize + 4));
     peer.close();
-    EXPECT_EQ(channel.readAnswer(answer, 90, true), -3);
+    EXPECT_EQ(channel.readAnswer(answer, 90, true), GatewayOutcome::PeerClosed);
     EXPECT_TRUE(channel.lostByPeer());
-    EXPECT_EQ(drops, 3);
+    EXPECT_EQ(drops, 4);
 }
 
 TEST_F(Parts, aPolledAnswerIsNothingYetUntilItArrivesAndSilenceTimesOut) {
     std::string answer;
     EXPECT_EQ(transactions.pollResponse(answer, nullptr), GatewayOutcome::NothingYet);
     EXPECT_EQ(drops, 0);  // nothing yet is not a failure
-    EXPECT_EQ(channel.readPacket(answer), -1);
+    EXPECT_EQ(channel.readPacket(answer), GatewayOutcome::Failed);
     EXPECT_EQ(link.LastError(), "交易超时[Time:1]！");
     EXPECT_EQ(drops, 1);
 }

@@ -62,9 +62,10 @@ class Session : public GatewayFixture {
         std::string packet;
         ASSERT_EQ(handle.BuildRequest(frame::kFileServiceCode, serial, '0',
                                       static_cast<int>(payload.size()), packet),
-                  0);
+                  GatewayOutcome::Ok);
         packet.replace(frame::kPayloadOffset, payload.size(), payload);
-        ASSERT_EQ(handle.SendPacket(packet.data(), static_cast<int>(packet.size()), true), 0)
+        ASSERT_EQ(handle.SendPacket(packet.data(), static_cast<int>(packet.size()), true),
+                  GatewayOutcome::Ok)
             << handle.LastError();
     }
 };

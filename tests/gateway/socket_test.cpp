@@ -44,14 +44,14 @@ TEST(SocketConnect, connectToAPortThatAcceptsNothingTimesOutInWholeSeconds) {
     DeafListener deaf;
     CSocketConnect socket;
     const auto started = std::chrono::steady_clock::now();
-    EXPECT_EQ(socket.Connect("127.0.0.1", deaf.port(), 2), -1);
+    EXPECT_EQ(socket.Connect("127.0.0.1", deaf.port(), 2), GatewayOutcome::Failed);
     const auto took = std::chrono::steady_clock::now() - started;
     EXPECT_EQ(socket.LastError(), "select() timeout in 2 seconds!");
     EXPECT_FALSE(socket.IsConnected());
     EXPECT_GE(took, 1900ms);
 }
 
-TEST(SocketConnect, stopDuringAConnectEndsItWithMinus98) {
+TEST(SocketConnect, stopDuringAConnectEndsItAsShuttingDown) {
     DeafListener deaf;
     platform::Event stop;
     CSocketConnect socket;
@@ -61,7 +61,7 @@ TEST(SocketConnect, stopDuringAConnectEndsItWithMinus98) {
         stop.set();
     });
     const auto started = std::chrono::steady_clock::now();
-    EXPECT_EQ(socket.Connect("127.0.0.1", deaf.port(), 30), -98);
+    EXPECT_EQ(socket.Connect("127.0.0.1", deaf.port(), 30), GatewayOutcome::ShuttingDown);
     EXPECT_LT(std::chrono::steady_clock::now() - started, 3s);
     EXPECT_EQ(socket.LastError(), "VORN系统退出");
     EXPECT_FALSE(socket.IsConnected());
@@ -70,18 +70,18 @@ TEST(SocketConnect, stopDuringAConnectEndsItWithMinus98) {
 
 TEST(SocketConnect, addressesAreDottedIpv4Only) {
     CSocketConnect socket;
-    EXPECT_EQ(socket.Connect("localhost", 8888, 1), -1);
+    EXPECT_EQ(socket.Connect("localhost", 8888, 1), GatewayOutcome::Failed);
     EXPECT_EQ(socket.LastError(),
               "连接网关[ip:localhost,port:8888]失败,ErrNo:99!");  // EADDRNOTAVAIL
     CSocketConnect fast(kFastLinkWording);
-    EXPECT_EQ(fast.Connect("gateway.example", 8021, 1), -1);
+    EXPECT_EQ(fast.Connect("gateway.example", 8021, 1), GatewayOutcome::Failed);
     EXPECT_EQ(fast.LastError(), "connect[ip:gateway.example,port:8021]failed,ErrNo:99!");
 }
 
 TEST(SocketConnect, timeOutZeroReturnsOnceTheConnectIsUnderWay) {
     DeafListener deaf;
     CSocketConnect socket;
-    EXPECT_EQ(socket.Connect("127.0.0.1", deaf.port(), 0), 0);
+    EXPECT_EQ(socket.Connect("127.0.0.1", deaf.port(), 0), GatewayOutcome::Ok);
     EXPECT_TRUE(socket.IsConnected());
 }
 
@@ -89,7 +89,8 @@ class ConnectedPair : public ::testing::Test {
   protected:
     void SetUp() override {
         ASSERT_EQ(listener.listenOn(htonl(INADDR_LOOPBACK), 0, 4), 0);
-        ASSERT_EQ(client.Connect("127.0.0.1", listener.localPort(), 5), 0) << client.LastError();
+        ASSERT_EQ(client.Connect("127.0.0.1", listener.localPort(), 5), GatewayOutcome::Ok)
+            << client.LastError();
         int err = 0;
         peer = listener.accept(err);
         ASSERT_TRUE(peer.isOpen());
@@ -100,20 +101,22 @@ class ConnectedPair : public ::testing::Test {
 };
 
 TEST_F(ConnectedPair, waitsReportNothingYetTimeOutAndPeerClose) {
-    EXPECT_EQ(client.WaitForData(2, false), -999);
-    EXPECT_EQ(client.WaitForData(1, true), -9);
+    EXPECT_EQ(client.WaitForData(2, false), GatewayOutcome::NothingYet);
+    EXPECT_EQ(client.WaitForData(1, true), GatewayOutcome::TimedOut);
     EXPECT_EQ(client.LastError(), "接收数据超时!");
-    EXPECT_EQ(client.SetTimeOut(0), -9);
+    EXPECT_EQ(client.SetTimeOut(0), GatewayOutcome::TimedOut);
 
     ASSERT_EQ(peer.sendSome("abc", 3), 3);
-    EXPECT_EQ(client.WaitForData(1, true), 1);
+    EXPECT_EQ(client.WaitForData(1, true), GatewayOutcome::Ok);
     char buffer[8] = {};
     const platform::Clock& clock = platform::RealClock::instance();
-    EXPECT_EQ(client.RecvDataUntil(buffer, 3, clock.tick() + std::chrono::seconds(5), clock), 3);
+    EXPECT_EQ(client.RecvDataUntil(buffer, 3, clock.tick() + std::chrono::seconds(5), clock),
+              GatewayOutcome::Ok);
     EXPECT_STREQ(buffer, "abc");
 
     peer.close();
-    EXPECT_EQ(client.RecvDataUntil(buffer, 4, clock.tick() + std::chrono::seconds(5), clock), -3);
+    EXPECT_EQ(client.RecvDataUntil(buffer, 4, clock.tick() + std::chrono::seconds(5), clock),
+              GatewayOutcome::PeerClosed);
     EXPECT_EQ(client.LastError(), "网关主动关闭连接!");
 }
 
@@ -129,16 +132,16 @@ TEST_F(ConnectedPair, sendAllMovesEveryByteAndRefusesBadArguments) {
         }
         EXPECT_EQ(got, big);
     });
-    EXPECT_EQ(client.SendData(big.data(), static_cast<int>(big.size())),
-              static_cast<int>(big.size()));
+    EXPECT_EQ(client.SendData(big.data(), static_cast<int>(big.size())), GatewayOutcome::Ok);
     reader.join();
-    EXPECT_EQ(client.SendData(nullptr, 3), -2);
-    EXPECT_EQ(client.SendData("x", 0), -2);
+    EXPECT_EQ(client.SendData(nullptr, 3), GatewayOutcome::BadArguments);
+    EXPECT_EQ(client.SendData("x", 0), GatewayOutcome::BadArguments);
     char c;
     const platform::Clock& clock = platform::RealClock::instance();
-    EXPECT_EQ(client.RecvDataUntil(&c, -1, clock.tick() + std::chrono::seconds(5), clock), -2);
+    EXPECT_EQ(client.RecvDataUntil(&c, -1, clock.tick() + std::chrono::seconds(5), clock),
+              GatewayOutcome::BadArguments);
     client.Close();
-    EXPECT_EQ(client.SendData("x", 1), -2);
+    EXPECT_EQ(client.SendData("x", 1), GatewayOutcome::BadArguments);
 }
 
 // The fast-transfer client's link: the same loops, its own words.
@@ -146,19 +149,20 @@ TEST(FastLink, receivesAndSendsInItsOwnWords) {
     platform::TcpSocket listener;
     ASSERT_EQ(listener.listenOn(htonl(INADDR_LOOPBACK), 0, 4), 0);
     CSocketConnect fast(kFastLinkWording);
-    ASSERT_EQ(fast.Connect("127.0.0.1", listener.localPort(), 5), 0) << fast.LastError();
+    ASSERT_EQ(fast.Connect("127.0.0.1", listener.localPort(), 5), GatewayOutcome::Ok)
+        << fast.LastError();
     int err = 0;
     platform::TcpSocket peer = listener.accept(err);
     ASSERT_EQ(peer.sendSome("hello", 5), 5);
     const platform::Clock& clock = platform::RealClock::instance();
     char buffer[5];
-    EXPECT_EQ(fast.RecvDataUntil(buffer, 5, clock.tick() + 5s, clock), 5);
-    EXPECT_EQ(fast.SendData("hi", 2), 2);
+    EXPECT_EQ(fast.RecvDataUntil(buffer, 5, clock.tick() + 5s, clock), GatewayOutcome::Ok);
+    EXPECT_EQ(fast.SendData("hi", 2), GatewayOutcome::Ok);
     ASSERT_EQ(peer.receiveSome(buffer, 2), 2);  // nothing unread, so the close is orderly
     peer.close();
-    EXPECT_EQ(fast.RecvDataUntil(buffer, 5, clock.tick() + 5s, clock), -3);
+    EXPECT_EQ(fast.RecvDataUntil(buffer, 5, clock.tick() + 5s, clock), GatewayOutcome::PeerClosed);
     EXPECT_EQ(fast.LastError(), "recv()-0");
-    EXPECT_EQ(fast.SendData(nullptr, 1), -2);
+    EXPECT_EQ(fast.SendData(nullptr, 1), GatewayOutcome::BadArguments);
 }
 
 }  // namespace
