@@ -5,6 +5,7 @@
 
 #include "client/app/client_version.h"
 #include "client/base/logs.h"
+#include "client/config/config.h"
 #include "platform/files.h"
 #include "platform/thread_id.h"
 

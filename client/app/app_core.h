@@ -17,7 +17,7 @@
 #include "client/app/single_instance.h"
 #include "client/base/startup_steps.h"
 #include "client/base/context.h"
-#include "client/config/config.h"
+#include "client/base/gateway_entry.h"
 #include "client/execution/housekeeping/disk_space_check.h"
 
 namespace vantrel {

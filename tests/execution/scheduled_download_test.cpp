@@ -17,6 +17,7 @@
 #include "platform/error_text.h"
 #include "tests/catalogue/table_bytes.h"
 #include "tests/support/failing_file_system.h"
+#include "tests/support/kept_state.h"
 #include "tests/support/local_time.h"
 #include "tests/transfer/transfer_gateway_fixture.h"
 
@@ -469,18 +470,7 @@ class ScheduledDownloadFaults : public ScheduledDownload {
         return catalogue::DailyTaskFile(installation.data(), id, clock.localNow(), ".dat");
     }
 
-    // The day's list by file name; fails the test when the table cannot be read.
-    std::map<std::string, std::string> readRowFlags() {
-        std::map<std::string, std::string> flags;
-        catalogue::CDbfImpl list;
-        EXPECT_EQ(list.Open(listPath(), 1), 1) << "the day's list cannot be read";
-        catalogue::DbfRow row;
-        for (int r = 0; r < list.GetRecordCount(); ++r) {
-            if (list.ReadRow(r, row) && !row.deleted())
-                flags[row.trimmed("filename")] = row.trimmed("flag");
-        }
-        return flags;
-    }
+    std::map<std::string, std::string> readRowFlags() { return testing::readRowFlags(listPath()); }
 
     DeliveredDay delivered() {
         DeliveredDay day;
@@ -499,18 +489,13 @@ class ScheduledDownloadFaults : public ScheduledDownload {
 
     void saveGoodState() {
         scheduler->stop();
-        fs::create_directories(saved);
-        for (const fs::path& dir : stateDirectories())
-            fs::copy(dir, saved / dir.filename(), fs::copy_options::recursive);
+        keepCopies(stateDirectories(), saved);
     }
 
     // The saved good state back in place, under a new scheduler.
     void restoreGoodState() {
         scheduler->stop();
-        for (const fs::path& dir : stateDirectories()) {
-            fs::remove_all(dir);
-            fs::copy(saved / dir.filename(), dir, fs::copy_options::recursive);
-        }
+        putCopiesBack(stateDirectories(), saved);
         makeScheduler();
         scheduler->start(3);
         for (int i = 0; i < 200 && !scheduler->downloads().find(id); ++i)
@@ -530,11 +515,7 @@ class ScheduledDownloadFaults : public ScheduledDownload {
                       const std::string& bytes) {
         for (const auto& [path, content] : before.files)
             EXPECT_TRUE(readLocal(path) == content) << path << " changed";
-        const std::map<std::string, std::string> flags = readRowFlags();
-        for (const auto& [file, flag] : before.rowFlags) {
-            ASSERT_TRUE(flags.count(file)) << "the row of " << file << " was lost";
-            EXPECT_EQ(flags.at(file), flag) << "the row of " << file << " was rolled back";
-        }
+        expectRowsKept(before.rowFlags, readRowFlags());
         std::error_code ec;
         if (fs::exists(recv / name, ec)) {
             EXPECT_TRUE(readLocal(recv / name) == bytes) << "half a file delivered: " << name;

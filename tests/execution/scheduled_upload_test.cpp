@@ -16,6 +16,7 @@
 #include "client/execution/tasks/task_scheduler.h"
 #include "tests/catalogue/table_bytes.h"
 #include "tests/support/failing_file_system.h"
+#include "tests/support/kept_state.h"
 #include "tests/support/local_time.h"
 #include "tests/transfer/transfer_gateway_fixture.h"
 
@@ -430,17 +431,8 @@ class ScheduledUploadFaults : public ScheduledUpload {
   protected:
     // The day's list by file name: the rows sent ("1") must stay so.
     std::map<std::string, std::string> readRowFlags() {
-        std::map<std::string, std::string> flags;
-        catalogue::CDbfImpl list;
-        const fs::path path =
-            catalogue::DailyTaskFile(installation.data(), kTask, clock.localNow(), ".dat");
-        EXPECT_EQ(list.Open(path, 1), 1) << "the day's list cannot be read";
-        catalogue::DbfRow row;
-        for (int r = 0; r < list.GetRecordCount(); ++r) {
-            if (list.ReadRow(r, row) && !row.deleted())
-                flags[row.trimmed("filename")] = row.trimmed("flag");
-        }
-        return flags;
+        return testing::readRowFlags(
+            catalogue::DailyTaskFile(installation.data(), kTask, clock.localNow(), ".dat"));
     }
 
     std::map<fs::path, std::string> sentFiles() {
@@ -465,18 +457,13 @@ class ScheduledUploadFaults : public ScheduledUpload {
 
     void saveGoodState() {
         scheduler->stop();
-        fs::create_directories(saved);
-        for (const fs::path& dir : stateDirectories())
-            fs::copy(dir, saved / dir.filename(), fs::copy_options::recursive);
+        keepCopies(stateDirectories(), saved);
     }
 
     // The saved good state back in place, `name` ready to send, under a new scheduler.
     void restoreGoodState(const std::string& name, const std::string& bytes) {
         scheduler->stop();
-        for (const fs::path& dir : stateDirectories()) {
-            fs::remove_all(dir);
-            fs::copy(saved / dir.filename(), dir, fs::copy_options::recursive);
-        }
+        putCopiesBack(stateDirectories(), saved);
         fs::remove(files->root() / "FTP_SG" / name);
         putReady(name, bytes);
         makeScheduler();
@@ -498,11 +485,7 @@ class ScheduledUploadFaults : public ScheduledUpload {
                       const std::string& name, const std::string& bytes) {
         for (const auto& [path, content] : before)
             EXPECT_TRUE(readLocal(path) == content) << path << " changed";
-        const std::map<std::string, std::string> flags = readRowFlags();
-        for (const auto& [file, flag] : flagsBefore) {
-            ASSERT_TRUE(flags.count(file)) << "the row of " << file << " was lost";
-            EXPECT_EQ(flags.at(file), flag) << "the row of " << file << " was rolled back";
-        }
+        expectRowsKept(flagsBefore, readRowFlags());
         const std::optional<fs::path> moved = sentCopyOf(name);
         const std::string kept = moved ? readLocal(*moved) : readLocal(send / name);
         EXPECT_TRUE(kept == bytes) << name << " lost or cut";
